@@ -1,0 +1,137 @@
+#include "std/except/except.h"
+
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+const wchar_t kNoInformation[] = L"no further information provided";
+
+void replaceAll(std::string& s, const std::string& from, const std::string& to)
+{
+    for (size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))
+        s.replace(pos, from.size(), to);
+}
+
+bool isSeparator(char c) { return c == '<' || c == ',' || c == '>'; }
+
+} // namespace
+
+void ccException::printOn(std::wostream& os) const { os << kNoInformation; }
+
+void ccException::message(std::wstring& out, bool withType) const
+{
+    std::wostringstream os;
+    if (withType) {
+        // Names are ASCII; each byte becomes one character.
+        for (char c : ccCanonicalTypeName(storedTypeName()))
+            os << static_cast<wchar_t>(static_cast<unsigned char>(c));
+        os << L": ";
+    }
+    printOn(os);
+    out = os.str();
+}
+
+std::wstring ccException::message(bool withType) const
+{
+    std::wstring s;
+    message(s, withType);
+    return s;
+}
+
+std::wostream& operator<<(std::wostream& os, const ccException& e)
+{
+    e.printOn(os);
+    return os;
+}
+
+void ccExceptionWithString::printOn(std::wostream& os) const
+{
+    if (message_.empty())
+        os << kNoInformation;
+    else
+        os << message_;
+}
+
+ccUnknownError::ccUnknownError(int32_t status)
+{
+    if (status != 0)
+        message_ = L"Internal error code: " + ccFormatHex(static_cast<uint32_t>(status), 8);
+}
+
+std::wstring ccFormatDecimal(int32_t value, int width)
+{
+    // 64-bit so that the most negative value negates safely.
+    int64_t v = value;
+    bool negative = v < 0;
+    if (negative)
+        v = -v;
+    std::wstring digits;
+    do {
+        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + v % 10));
+        v /= 10;
+    } while (v != 0);
+    std::wstring sign = negative ? L"-" : L"";
+    int len = static_cast<int>(sign.size() + digits.size());
+    if (len < width)
+        digits.insert(0, static_cast<size_t>(width - len), L'0');
+    return sign + digits;
+}
+
+std::wstring ccFormatHex(uint64_t value, int width)
+{
+    static const wchar_t kDigits[] = L"0123456789ABCDEF";
+    std::wstring digits;
+    do {
+        digits.insert(digits.begin(), kDigits[value & 0xF]);
+        value >>= 4;
+    } while (value != 0);
+    if (static_cast<int>(digits.size()) < width)
+        digits.insert(0, static_cast<size_t>(width) - digits.size(), L'0');
+    return L"0x" + digits;
+}
+
+std::string ccCanonicalTypeName(const std::string& compilerName)
+{
+    std::string s = compilerName;
+    replaceAll(s, "class ", "");
+    replaceAll(s, "> ", ">");
+    replaceAll(s, "wchar_t", "unsigned short");
+    return s;
+}
+
+std::string ccCompilerTypeName(const std::string& canonicalName)
+{
+    static const char* const kBuiltIn[] = {"unsigned char", "signed char", "char",  "unsigned short",
+                                           "short",         "unsigned int", "int",   "unsigned long",
+                                           "long",          "float",        "double"};
+    std::string out;
+    const std::string& s = canonicalName;
+    size_t i = 0;
+    while (i < s.size()) {
+        if (isSeparator(s[i])) {
+            out += s[i++];
+            continue;
+        }
+        size_t end = i;
+        while (end < s.size() && !isSeparator(s[end]))
+            ++end;
+        const std::string token = s.substr(i, end - i);
+        bool builtIn = false;
+        for (const char* b : kBuiltIn) {
+            if (token.compare(0, std::strlen(b), b) == 0) {
+                builtIn = true;
+                break;
+            }
+        }
+        if (!builtIn)
+            out += "class ";
+        out += token; // text after a ':' rides along unchanged
+        i = end;
+    }
+    for (size_t k = 0; k + 1 < out.size(); ++k) {
+        if (out[k] == '>' && out[k + 1] == '>')
+            out.insert(k + 1, 1, ' ');
+    }
+    return out;
+}

@@ -1,0 +1,34 @@
+// Allocation through pointer slots and atomic counters.
+//
+// A slot is the address of a pointer variable that owns a block; every
+// function replaces the block held there and leaves it untouched on failure.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "system/csys_status.h"
+
+csysStatus csys_atomicIncrement(int32_t* counter, int32_t* newValue);
+csysStatus csys_atomicDecrement(int32_t* counter, int32_t* newValue);
+csysStatus csys_atomicExchange(int32_t* target, int32_t value, int32_t* previous);
+
+csysStatus csys_alloc(int32_t size, void* slot);
+csysStatus csys_allocNonEmpty(int32_t size, void* slot);
+csysStatus csys_allocZeroed(int32_t size, void* slot);
+csysStatus csys_realloc(int32_t size, void* slot);
+csysStatus csys_alloc64(uint32_t sizeLow, int32_t sizeHigh, void* slot);
+
+typedef csysStatus (*csys_allocFunction)(int32_t size, void* slot);
+csysStatus csys_alloc64With(uint32_t sizeLow, int32_t sizeHigh, void* slot, csys_allocFunction allocate);
+
+csysStatus csys_free(void* slot);
+csysStatus csys_cleanupFree(void* slot);
+
+// The heap behind the allocation functions; tests replace it to simulate
+// exhaustion. A null argument restores the process heap.
+struct csys_heap {
+    void* (*allocate)(size_t size);
+    void* (*reallocate)(void* block, size_t size);
+    void (*release)(void* block);
+};
+void csys_setHeap(const csys_heap* heap);

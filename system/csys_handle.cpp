@@ -86,13 +86,28 @@ csysStatus csys_handleAssign(csys_handle* slot, csys_record* record)
         return csysErrNullArg;
     if (*slot == record)
         return csysOk;
-    // The held reference is gone even when its release fails, so the slot
-    // is emptied either way rather than left pointing at it.
-    csysStatus st = csys_handleRelease(slot);
-    if (st < 0)
-        return st;
+    // Reference the new record first: it may be kept alive only by the old.
+    if (record) {
+        csysStatus st = addReference(record);
+        if (st < 0)
+            return st;
+    }
+    csys_record* old = *slot;
     *slot = record;
-    return record ? addReference(record) : csysOk;
+    if (!old)
+        return csysOk;
+    csysStatus st = releaseRecord(old);
+    if (st < 0) {
+        // The old reference is gone either way; the slot ends empty, as a
+        // failed release leaves it.
+        // The new record is not taken: its count goes back to what it was.
+        *slot = nullptr;
+        if (record) {
+            int32_t n = 0;
+            record->functions->dropReference(record->count, &n, record->payload, record->type);
+        }
+    }
+    return st;
 }
 
 csysStatus csys_handleCopy(csys_handle* destination, const csys_handle* source)

@@ -20,6 +20,7 @@ class FakeClockTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        ccCounterFrequency(); // the one-time calibration must not happen mid-test
         gNow = 1000000;
         gSlept.clear();
         plat::setCounterSource(&fakeCounter, 1000);

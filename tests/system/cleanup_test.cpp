@@ -1,1 +1,230 @@
 #include <gtest/gtest.h>
+
+#include <vector>
+
+#include "system/csys_cleanup.h"
+
+namespace {
+
+// A clean-up target: records its id when called and returns its result.
+struct Probe {
+    int id;
+    csysStatus result = csysOk;
+};
+
+std::vector<int> gLog;
+std::vector<void*> gArgs;
+
+csysStatus runProbe(void* p)
+{
+    gArgs.push_back(p);
+    gLog.push_back(static_cast<Probe*>(p)->id);
+    return static_cast<Probe*>(p)->result;
+}
+csysStatus runNoArgument()
+{
+    gLog.push_back(800);
+    return csysOk;
+}
+
+class CleanupTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        gLog.clear();
+        gArgs.clear();
+    }
+    csys_cleanupEntry entries[8] = {};
+    int32_t count = 0;
+    csysStatus status = csysOk;
+    void push(int32_t key, uint32_t flags, Probe* p)
+    {
+        entries[count] = {key, flags, p, &runProbe};
+        ++count;
+    }
+};
+
+TEST_F(CleanupTest, FlagsChooseWhenAnEntryRunsAndAreClearedAfterwards)
+{
+    struct Case {
+        uint32_t flags;
+        bool onSuccess, onFailure;
+    };
+    const Case cases[] = {
+        {33, false, true}, {34, false, true}, {49, true, true},  {50, true, true},
+        {17, true, false}, {0x30 | 0, false, false}, {0x30 | 3, false, false}, {0x30 | 5, false, false},
+        {0x30 | 9, false, false}, {0, false, false},
+    };
+    for (const Case& c : cases)
+        for (csysStatus exit : {csysOk, csysMakeStatus(65), csysErrOsCall}) {
+            SCOPED_TRACE(testing::Message() << "flags " << c.flags << " status " << exit);
+            gLog.clear();
+            count = 0;
+            Probe p{1};
+            push(0, c.flags, &p);
+            status = exit;
+            EXPECT_EQ(csys_cleanupRun(entries, &count, &status), csysOk);
+            const bool expected = exit < 0 ? c.onFailure : c.onSuccess;
+            EXPECT_EQ(gLog.size(), expected ? 1u : 0u);
+            EXPECT_EQ(entries[0].flags, 0u);
+            EXPECT_EQ(count, -1);
+            EXPECT_EQ(status, exit < 0 ? exit : csysOk);
+        }
+}
+
+TEST_F(CleanupTest, EachKindPassesItsOwnArgument)
+{
+    Probe one{1}, two{2};
+    push(0, 49, &one);
+    push(1, 50, &two);
+    // Kind 4 gets the address of its entry's object word, which holds the probe.
+    entries[count] = {2, csysCleanupOnSuccess | csysCleanupCallAddress, &one, [](void* word) {
+                          gArgs.push_back(word);
+                          return runProbe(*static_cast<void**>(word));
+                      }};
+    ++count;
+    entries[count] = {3, csysCleanupOnSuccess | csysCleanupCallNone, nullptr,
+                      reinterpret_cast<csys_cleanupFunction>(reinterpret_cast<void (*)()>(&runNoArgument))};
+    ++count;
+    entries[count] = {4, 49, &two, nullptr}; // no function: nothing to call
+    ++count;
+
+    EXPECT_EQ(csys_cleanupRun(entries, &count, &status), csysOk);
+    EXPECT_EQ(gLog, (std::vector<int>{800, 1, 2, 1}));
+    EXPECT_EQ(gArgs, (std::vector<void*>{&entries[2].object, &one, &two, &one}));
+}
+
+TEST_F(CleanupTest, EmptyStackKeepsNegativeStatusAndClearsPositiveOne)
+{
+    for (csysStatus exit : {csysOk, csysErrNoMemory, csysMakeStatus(66)}) {
+        count = 0;
+        status = exit;
+        EXPECT_EQ(csys_cleanupRun(entries, &count, &status), csysOk);
+        EXPECT_EQ(status, exit < 0 ? exit : csysOk);
+        EXPECT_EQ(count, -1);
+    }
+}
+
+TEST_F(CleanupTest, RunsLastPushedFirstAndStopsAtTheFirstFailure)
+{
+    Probe a{1}, b{2, csysErrOsCall}, c{3};
+    push(0, 49, &a);
+    push(1, 49, &b);
+    push(2, 49, &c);
+    EXPECT_EQ(csys_cleanupRun(entries, &count, &status), csysErrOsCall);
+    EXPECT_EQ(gLog, (std::vector<int>{3, 2})) << "entries below the failure stay unrun";
+    EXPECT_EQ(status, csysErrOsCall);
+    EXPECT_EQ(count, -1);
+
+    // The stack has run: a second run reaches nothing, not even the skipped entry.
+    status = csysOk;
+    EXPECT_EQ(csys_cleanupRun(entries, &count, &status), csysOk);
+    EXPECT_EQ(gLog, (std::vector<int>{3, 2}));
+    EXPECT_EQ(status, csysOk);
+}
+
+TEST_F(CleanupTest, FailingCleanupOnFailureExitKeepsTheOriginalStatus)
+{
+    Probe a{1}, b{2, csysErrOsCall};
+    push(0, 33, &a);
+    push(1, 33, &b);
+    status = csysErrNoMemory;
+    EXPECT_EQ(csys_cleanupRun(entries, &count, &status), csysErrOsCall);
+    EXPECT_EQ(status, csysErrNoMemory);
+    EXPECT_EQ(gLog, (std::vector<int>{2}));
+}
+
+TEST_F(CleanupTest, PositiveStatusBecomesTheLastCalledResult)
+{
+    // Walked top down, so the bottom entry's notice is the last result.
+    Probe bottom{1, csysMakeStatus(7)}, top{2, csysOk}, failOnly{3, csysErrOsCall};
+    push(0, 49, &bottom);
+    push(1, 50, &top);
+    push(2, 33, &failOnly);
+    status = csysMakeStatus(65);
+    EXPECT_EQ(csys_cleanupRun(entries, &count, &status), csysMakeStatus(7));
+    EXPECT_EQ(status, csysMakeStatus(7));
+    EXPECT_EQ(gLog, (std::vector<int>{2, 1}));
+}
+
+TEST_F(CleanupTest, RemoveTakesOutTheTopmostMatchingEntryAndShiftsLaterOnes)
+{
+    Probe a{1}, b{2}, c{3}, d{4, csysMakeStatus(5)}, e{5};
+    push(0, 49, &a);
+    push(1, 49, &b);
+    push(2, 49, &c);
+    push(1, 49, &d); // same key as b: only this one goes
+    push(3, 49, &e);
+
+    EXPECT_EQ(csys_cleanupRemove(entries, &count, &status, 9, 1), csysOk);
+    EXPECT_EQ(count, 5) << "an absent key does nothing";
+    EXPECT_TRUE(gLog.empty());
+
+    EXPECT_EQ(csys_cleanupRemove(entries, &count, &status, 1, 1), csysMakeStatus(5));
+    EXPECT_EQ(gLog, (std::vector<int>{4}));
+    EXPECT_EQ(status, csysMakeStatus(5));
+    EXPECT_EQ(count, 4);
+    EXPECT_EQ(entries[3].key, 3);
+    EXPECT_EQ(entries[3].object, &e);
+    EXPECT_EQ(entries[4].key, -1);
+    EXPECT_EQ(entries[4].flags, 0u);
+
+    // Without the run flag the entry is dropped unrun.
+    EXPECT_EQ(csys_cleanupRemove(entries, &count, &status, 1, 0), csysOk);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(entries[3].key, -1);
+    EXPECT_EQ(entries[3].flags, 0u);
+
+    status = csysOk;
+    EXPECT_EQ(csys_cleanupRun(entries, &count, &status), csysOk);
+    EXPECT_EQ(gLog, (std::vector<int>{4, 5, 3, 1}));
+}
+
+TEST_F(CleanupTest, RemoveWithRunHonoursTheStatusMask)
+{
+    Probe a{1, csysErrOsCall}, b{2};
+    push(0, 33, &a);
+    push(1, 49, &b);
+    // A failure-only entry removed during success is not run.
+    EXPECT_EQ(csys_cleanupRemove(entries, &count, &status, 0, 1), csysOk);
+    EXPECT_TRUE(gLog.empty());
+    EXPECT_EQ(count, 1);
+    // On failure the status stays even though the entry ran.
+    status = csysErrFail;
+    EXPECT_EQ(csys_cleanupRemove(entries, &count, &status, 1, 1), csysOk);
+    EXPECT_EQ(gLog, (std::vector<int>{2}));
+    EXPECT_EQ(status, csysErrFail);
+    EXPECT_EQ(count, 0);
+}
+
+TEST(CleanupStackTest, PushIsCheckedAndFinishReturnsTheFinalStatus)
+{
+    gLog.clear();
+    Probe a{1}, b{2, csysErrOsCall}, c{3};
+    csys_cleanupStack<3> stack;
+    EXPECT_EQ(stack.push(0, 49, &a, &runProbe), csysOk);
+    EXPECT_EQ(stack.push0(1, 49, &runNoArgument), csysOk);
+    EXPECT_EQ(stack.push(2, 49, &b, &runProbe), csysOk);
+    EXPECT_EQ(stack.push(3, 49, &c, &runProbe), csysErrFail) << "full";
+    EXPECT_EQ(stack.count, 3);
+    EXPECT_EQ(stack.remove(2, false), csysOk);
+    EXPECT_EQ(stack.finish(csysOk), csysOk);
+    EXPECT_EQ(gLog, (std::vector<int>{800, 1}));
+    EXPECT_EQ(stack.push(0, 49, &c, &runProbe), csysErrFail) << "already run";
+    EXPECT_EQ(stack.count, -1);
+
+    gLog.clear();
+    csys_cleanupStack<2> failing;
+    ASSERT_EQ(failing.push(0, 33, &a, &runProbe), csysOk);
+    ASSERT_EQ(failing.push(1, 49, &b, &runProbe), csysOk);
+    EXPECT_EQ(failing.finish(csysOk), csysErrOsCall);
+    EXPECT_EQ(gLog, (std::vector<int>{2}));
+
+    gLog.clear();
+    csys_cleanupStack<1> onFailure;
+    ASSERT_EQ(onFailure.push(0, 33, &a, &runProbe), csysOk);
+    EXPECT_EQ(onFailure.finish(csysErrNoMemory), csysErrNoMemory);
+    EXPECT_EQ(gLog, (std::vector<int>{1}));
+}
+
+} // namespace

@@ -1,1 +1,237 @@
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <typeinfo>
+
+#include "std/except/except.h"
+#include "std/resource.h"
+#include "std/threadid.h"
+#include "std/timeout.h"
+
+namespace {
+
+const std::wstring kNoInfo = L"no further information provided";
+
+// Raises a heap error and reports the dynamic class the handler saw.
+template <class Handler>
+const std::type_info* raiseCaughtAs(ccException* heap)
+{
+    try {
+        heap->raise();
+    } catch (const Handler& e) {
+        return &typeid(e);
+    } catch (...) {
+    }
+    return nullptr;
+}
+
+bool isType(const std::type_info* seen, const std::type_info& expected) { return seen && *seen == expected; }
+
+struct ErrorRow {
+    uint32_t code;
+    std::string canonicalName; // stored as "class " + this
+    const std::type_info* type;
+    ccPersistent* (*create)();
+    const std::type_info* (*caughtAsOwn)(ccException*);
+    const std::type_info* (*caughtAsRoot)(ccException*);
+};
+
+template <class T, class Root>
+ErrorRow row(uint32_t code, const char* canonical)
+{
+    return {code, canonical, &typeid(T), &T::cmCreate, &raiseCaughtAs<T>, &raiseCaughtAs<Root>};
+}
+
+// Root is what a caller catches the error by: its family root, or
+// ccTimeout::Expired for the time-outs derived from it.
+const ErrorRow kErrors[] = {
+    row<ccInvariantFailure, ccException>(0x10000001u, "ccInvariantFailure"),
+    row<ccUnknownError, ccExceptionWithString>(0x10000004u, "ccUnknownError"),
+    row<ccBadPointer, ccException>(0x10000008u, "ccBadPointer"),
+    row<ccUnsupportedHW, ccException>(0x1000000Au, "ccUnsupportedHW"),
+    row<cc_Resource::Timeout, cc_Resource::Errors>(0x10002100u, "cc_Resource::Timeout"),
+    row<cc_Resource::NamedObjectExists, cc_Resource::Errors>(0x10002102u, "cc_Resource::NamedObjectExists"),
+    row<cc_Resource::NameConflict, cc_Resource::Errors>(0x10002104u, "cc_Resource::NameConflict"),
+    row<cc_Resource::CreateFailed, cc_Resource::Errors>(0x10002105u, "cc_Resource::CreateFailed"),
+    row<cc_Resource::BrokenLock, cc_Resource::Errors>(0u, "cc_Resource::BrokenLock"),
+    row<ccThreadID::CouldNotRegister, ccException>(0x10002101u, "ccThreadID::CouldNotRegister"),
+    row<ccThreadID::CreateFailed, ccException>(0x10002103u, "ccThreadID::CreateFailed"),
+    row<ccTimeout::Expired, ccException>(0x10001500u, "ccTimeout::Expired"),
+    row<ccTimeout::InternalExpired, ccTimeout::Expired>(0x10001501u, "ccTimeout::InternalExpired"),
+    row<ccTimeout::Cancel, ccTimeout::Expired>(0x10001502u, "ccTimeout::Cancel"),
+};
+
+std::wstring widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+class ErrorClass : public ::testing::TestWithParam<ErrorRow> {
+protected:
+    // A fresh heap error from the factory, as the archive would make it.
+    ccException* make() const { return dynamic_cast<ccException*>(GetParam().create()); }
+};
+
+TEST_P(ErrorClass, FactoryGivesDefaultInstanceWithCodeAndNames)
+{
+    const ErrorRow& r = GetParam();
+    ccPersistent* p = r.create();
+    ASSERT_NE(p, nullptr);
+    EXPECT_TRUE(typeid(*p) == *r.type);
+    EXPECT_EQ(p->storedTypeName(), "class " + r.canonicalName);
+    auto* e = dynamic_cast<ccException*>(p);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->code(), r.code);
+    EXPECT_EQ(e->message(false), kNoInfo);
+    EXPECT_EQ(e->message(true), widen(r.canonicalName) + L": " + kNoInfo);
+    delete p;
+    // The stored name survives the trip through the writing form.
+    EXPECT_EQ(ccCanonicalTypeName("class " + r.canonicalName), r.canonicalName);
+    EXPECT_EQ(ccCompilerTypeName(r.canonicalName), "class " + r.canonicalName);
+}
+
+// The heap objects are deleted by raise(); ASan reports a leak if not.
+TEST_P(ErrorClass, RaiseThrowsCopyCaughtAsOwnClassRootAndBase)
+{
+    const ErrorRow& r = GetParam();
+    EXPECT_TRUE(isType(r.caughtAsOwn(make()), *r.type));
+    EXPECT_TRUE(isType(r.caughtAsRoot(make()), *r.type));
+    EXPECT_TRUE(isType(raiseCaughtAs<ccException>(make()), *r.type));
+}
+
+INSTANTIATE_TEST_SUITE_P(AllDeclared, ErrorClass, ::testing::ValuesIn(kErrors),
+                         [](const ::testing::TestParamInfo<ErrorRow>& info) {
+                             std::string name = info.param.canonicalName;
+                             std::replace(name.begin(), name.end(), ':', '_');
+                             return name;
+                         });
+
+// Counts the live objects of a test-only error class.
+class LiveCounted : public ccException {
+public:
+    static int live;
+    LiveCounted() { ++live; }
+    LiveCounted(const LiveCounted& o) : ccPersistent(o), ccException(o) { ++live; }
+    ~LiveCounted() override { --live; }
+};
+int LiveCounted::live = 0;
+
+cmDeclareException(CountedError, LiveCounted, 0x1000FFF0u, "class CountedError");
+
+TEST(ExceptionRaise, HeapObjectIsGoneWhileTheCopyIsHandled)
+{
+    LiveCounted::live = 0;
+    auto* heap = dynamic_cast<ccException*>(CountedError::cmCreate());
+    ASSERT_EQ(LiveCounted::live, 1);
+    try {
+        heap->raise();
+    } catch (const CountedError& e) {
+        EXPECT_EQ(LiveCounted::live, 1); // only the thrown copy
+        EXPECT_EQ(e.code(), 0x1000FFF0u);
+    }
+    EXPECT_EQ(LiveCounted::live, 0);
+}
+
+TEST(ExceptionFormat, Decimal)
+{
+    struct Case {
+        int32_t value;
+        int width;
+        const wchar_t* text;
+    } cases[] = {
+        {-5, 4, L"-005"},   // the sign counts towards the width
+        {12345, 2, L"12345"}, // never cut
+        {-1, 2, L"-1"},     {-1, 3, L"-01"},
+        {0, 0, L"0"},       {0, 3, L"000"},
+        {42, -1, L"42"},    {INT32_MAX, 0, L"2147483647"},
+        {INT32_MIN, 0, L"-2147483648"}, {INT32_MIN, 12, L"-02147483648"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ccFormatDecimal(c.value, c.width), c.text) << c.value << " width " << c.width;
+}
+
+TEST(ExceptionFormat, Hex)
+{
+    struct Case {
+        uint64_t value;
+        int width;
+        const wchar_t* text;
+    } cases[] = {
+        {0x1F, 8, L"0x0000001F"}, {0x1F, 2, L"0x1F"}, {0x1F, 3, L"0x01F"}, // the prefix does not count
+        {0, 0, L"0x0"},           {0xABCDEF, 0, L"0xABCDEF"},
+        {static_cast<uint32_t>(int32_t(0x80000601u)), 8, L"0x80000601"}, // a status is not sign-extended
+        {0x123456789ABCDEF0ull, 4, L"0x123456789ABCDEF0"},                 {UINT64_MAX, 0, L"0xFFFFFFFFFFFFFFFF"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ccFormatHex(c.value, c.width), c.text) << std::hex << c.value << " width " << std::dec << c.width;
+}
+
+TEST(ExceptionMessage, UnknownErrorFromStatus)
+{
+    EXPECT_EQ(ccUnknownError(0).message(), kNoInfo);
+    EXPECT_EQ(ccUnknownError(int32_t(0x80000023u)).message(), L"Internal error code: 0x80000023");
+    EXPECT_EQ(ccUnknownError(5).message(), L"Internal error code: 0x00000005");
+    EXPECT_EQ(ccUnknownError(int32_t(0x80000023u)).message(true), L"ccUnknownError: Internal error code: 0x80000023");
+}
+
+// A message-carrying error; its constructors come from ccExceptionWithString.
+cmDeclareException(NoteError, ccExceptionWithString, 0x1000FFF1u, "class NoteError");
+
+TEST(ExceptionMessage, WithStringPrintsMessageOrPlaceholder)
+{
+    const wchar_t* none = nullptr;
+    EXPECT_EQ(NoteError().message(), kNoInfo);
+    EXPECT_EQ(NoteError(std::wstring()).message(), kNoInfo);
+    EXPECT_EQ(NoteError(L"").message(), kNoInfo);
+    EXPECT_EQ(NoteError(none).message(), kNoInfo);
+    EXPECT_EQ(NoteError(L"disk full").message(), L"disk full");
+
+    std::wostringstream os;
+    os << NoteError(L"disk full");
+    EXPECT_EQ(os.str(), L"disk full");
+}
+
+TEST(ExceptionMessage, TypeFlagPrefixesCanonicalName)
+{
+    cc_Resource::Timeout e;
+    std::wstring out = L"stale text";
+    e.message(out, true);
+    EXPECT_EQ(out, L"cc_Resource::Timeout: no further information provided");
+    e.message(out, false);
+    EXPECT_EQ(out, kNoInfo); // replaced, not appended
+}
+
+// Pairs that hold in both directions.
+const struct {
+    const char* compiler;
+    const char* canonical;
+} kNamePairs[] = {
+    {"class ccPelRoot<unsigned char>", "ccPelRoot<unsigned char>"},
+    {"class ccPelRoot<unsigned short>", "ccPelRoot<unsigned short>"},
+    {"class ccPelRoot<long>", "ccPelRoot<long>"},
+    {"class ccPelRoot<unsigned long>", "ccPelRoot<unsigned long>"},
+    {"class ccPair<signed char,double>", "ccPair<signed char,double>"},
+    {"class ccArchive::Eof", "ccArchive::Eof"},
+    {"class ccHandle<class ccPel::Window>", "ccHandle<ccPel::Window>"},
+    {"class ccA<class ccB<float> >", "ccA<ccB<float>>"},
+    {"class ccA<class ccB<class ccC<int> > >", "ccA<ccB<ccC<int>>>"},
+    {"class ccMap<class ccKey,class ccVal<short> >", "ccMap<ccKey,ccVal<short>>"},
+};
+
+TEST(TypeNames, CompilerAndCanonicalFormsConvertBothWays)
+{
+    for (const auto& p : kNamePairs) {
+        EXPECT_EQ(ccCanonicalTypeName(p.compiler), p.canonical);
+        EXPECT_EQ(ccCompilerTypeName(p.canonical), p.compiler);
+    }
+}
+
+TEST(TypeNames, CanonicalSpellsWideCharAsUnsignedShort)
+{
+    EXPECT_EQ(ccCanonicalTypeName("class ccPelRoot<wchar_t>"), "ccPelRoot<unsigned short>");
+    EXPECT_EQ(ccCanonicalTypeName("class ccA<class ccB<wchar_t> >"), "ccA<ccB<unsigned short>>");
+    EXPECT_EQ(ccCanonicalTypeName("ccPelRoot<unsigned char>"), "ccPelRoot<unsigned char>");
+}
+
+} // namespace

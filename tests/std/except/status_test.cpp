@@ -1,1 +1,209 @@
 #include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <cwchar>
+#include <new>
+#include <string>
+#include <typeinfo>
+
+#include "std/except/except.h"
+#include "std/except/status.h"
+#include "std/startup.h"
+#include "std/timeout.h"
+#include "system/csys_cleanup.h"
+
+namespace {
+
+csysStatus st(uint32_t bits) { return static_cast<csysStatus>(bits); }
+
+// Throws the status and reports the dynamic class thrown (null if it returned).
+const std::type_info* thrownBy(csysStatus status, std::wstring* message = nullptr)
+{
+    try {
+        ccThrowStatus(status);
+    } catch (const ccException& e) {
+        if (message)
+            *message = e.message();
+        return &typeid(e);
+    } catch (const std::bad_alloc& e) {
+        return &typeid(e);
+    } catch (...) {
+        return &typeid(void);
+    }
+    return nullptr;
+}
+
+class StatusThrow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ccLibraryStartup(); }
+};
+
+TEST_F(StatusThrow, StartupIsIdempotent)
+{
+    ccLibraryStartup();
+    EXPECT_EQ(ccStatusThrowerRegistry::throwersFor(1).size(), 1u);
+    EXPECT_EQ(ccStatusThrowerRegistry::throwersFor(3).size(), 1u);
+}
+
+TEST_F(StatusThrow, NonNegativeStatusesReturn)
+{
+    EXPECT_EQ(thrownBy(0), nullptr);
+    EXPECT_EQ(thrownBy(1), nullptr);
+    EXPECT_EQ(thrownBy(INT32_MAX), nullptr);
+}
+
+TEST_F(StatusThrow, OutOfMemoryIsStandardBadAlloc)
+{
+    try {
+        ccThrowStatus(st(0x80000023u));
+        ADD_FAILURE() << "returned";
+    } catch (const ccException&) {
+        ADD_FAILURE() << "a library exception, not std::bad_alloc";
+    } catch (const std::bad_alloc& e) {
+        EXPECT_STREQ(e.what(), "bad allocation");
+    }
+}
+
+TEST_F(StatusThrow, CancelIsCaughtByExpiredHandler)
+{
+    try {
+        ccThrowStatus(st(0x80000062u));
+        ADD_FAILURE() << "returned";
+    } catch (const ccTimeout::Expired& e) {
+        EXPECT_TRUE(typeid(e) == typeid(ccTimeout::Cancel));
+    }
+}
+
+const struct {
+    uint32_t status;
+    const std::type_info* type;
+} kKnown[] = {
+    {0x80000023u, &typeid(ccBadAllocation)},
+    {0x80000061u, &typeid(ccTimeout::Expired)}, // exactly, not a derived class
+    {0x80000062u, &typeid(ccTimeout::Cancel)},
+    {0x80000064u, &typeid(ccTimeout::InternalExpired)},
+};
+
+// Unknown to their facility's thrower (1, 3) or in facilities without one.
+const uint32_t kUnknown[] = {0x80000022u, 0x80000020u, 0x80000060u, 0x80000063u, 0x80000601u,
+                             0x80000002u, 0x80000000u, 0x800000C2u, 0x80000584u, 0xFFFFFFFFu};
+
+TEST_F(StatusThrow, EachStatusEndsInItsException)
+{
+    for (const auto& r : kKnown) {
+        const std::type_info* thrown = thrownBy(st(r.status));
+        EXPECT_TRUE(thrown && *thrown == *r.type) << std::hex << r.status;
+    }
+    for (uint32_t status : kUnknown) {
+        std::wstring message;
+        const std::type_info* thrown = thrownBy(st(status), &message);
+        EXPECT_TRUE(thrown && *thrown == typeid(ccUnknownError)) << std::hex << status;
+        wchar_t expected[40];
+        swprintf(expected, 40, L"Internal error code: 0x%08X", status);
+        EXPECT_EQ(message, expected);
+    }
+}
+
+// Facility 2000 belongs to no area; these throwers log the order of calls.
+std::string gCalls;
+constexpr uint32_t kTestFacility = 2000;
+csysStatus testStatus(uint32_t code) { return st(0x80000000u | (kTestFacility << 5) | code); }
+
+void firstThrower(csysStatus s)
+{
+    gCalls += 'A';
+    if ((s & 0x1F) == 1)
+        throw ccInvariantFailure();
+}
+
+void secondThrower(csysStatus s)
+{
+    gCalls += 'B';
+    if ((s & 0x1F) <= 2)
+        throw ccUnsupportedHW();
+}
+
+// Throws for anything; must never be asked about facility 2000.
+void neighbourThrower(csysStatus) { throw ccBadPointer(); }
+
+TEST(StatusRegistry, ThrowersOfOneFacilityRunInRegistrationOrder)
+{
+    // The registry keeps every entry, so register once per process.
+    static bool registered = false;
+    if (!registered) {
+        registered = true;
+        ccStatusThrowerRegistry::add(kTestFacility, &firstThrower);
+        ccStatusThrowerRegistry::add(kTestFacility, nullptr); // ignored
+        ccStatusThrowerRegistry::add(kTestFacility, &secondThrower);
+        ccStatusThrowerRegistry::add(kTestFacility + 1, &neighbourThrower);
+    }
+    EXPECT_EQ(ccStatusThrowerRegistry::throwersFor(kTestFacility).size(), 2u);
+
+    const struct {
+        uint32_t code;
+        const std::type_info* type;
+        const char* calls;
+    } cases[] = {
+        {1, &typeid(ccInvariantFailure), "A"}, // both know it: the first wins
+        {2, &typeid(ccUnsupportedHW), "AB"},   // the first returns, the second throws
+        {3, &typeid(ccUnknownError), "AB"},    // neither knows it
+    };
+    for (const auto& c : cases) {
+        gCalls.clear();
+        const std::type_info* thrown = thrownBy(testStatus(c.code));
+        EXPECT_TRUE(thrown && *thrown == *c.type) << "code " << c.code;
+        EXPECT_EQ(gCalls, c.calls) << "code " << c.code;
+    }
+}
+
+// Clean-up entries append their tag to a log.
+std::string gCleaned;
+csysStatus logCleanup(void* tag)
+{
+    gCleaned += *static_cast<const char*>(tag);
+    return csysOk;
+}
+
+const uint32_t kSuccessOnly = csysCleanupCallObject | csysCleanupOnSuccess; // 17
+char kTagFailure[] = "f", kTagSuccess[] = "s", kTagAlways[] = "a";
+
+class CleanupGuard : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        gCleaned.clear();
+        ASSERT_EQ(stack.push(1, csysCleanupFailure1, kTagFailure, &logCleanup), csysOk);
+        ASSERT_EQ(stack.push(2, kSuccessOnly, kTagSuccess, &logCleanup), csysOk);
+        ASSERT_EQ(stack.push(3, csysCleanupAlways1, kTagAlways, &logCleanup), csysOk);
+    }
+    csys_cleanupStack<4> stack;
+};
+
+TEST_F(CleanupGuard, ExceptionRunsFailureEntriesOnce)
+{
+    try {
+        ccCleanupGuard guard(stack);
+        ccThrowStatus(st(0x80000601u));
+    } catch (const ccUnknownError&) {
+    }
+    EXPECT_EQ(gCleaned, "af"); // last pushed first; success-only skipped
+    EXPECT_EQ(stack.count, -1);
+    {
+        ccCleanupGuard again(stack.entries, &stack.count);
+    }
+    EXPECT_EQ(gCleaned, "af");
+}
+
+TEST_F(CleanupGuard, StackThatAlreadyRanIsLeftAlone)
+{
+    {
+        ccCleanupGuard guard(stack);
+        EXPECT_EQ(stack.finish(csysOk), csysOk); // the function's own success exit
+        EXPECT_EQ(gCleaned, "as");
+    }
+    EXPECT_EQ(gCleaned, "as");
+    EXPECT_EQ(stack.count, -1);
+}
+
+} // namespace

@@ -20,6 +20,11 @@ void systemSleep(uint32_t milliseconds)
         for (;;)
             std::this_thread::sleep_for(std::chrono::hours(24));
     }
+    if (milliseconds == 0) {
+        // A zero sleep gives up the processor; sleep_for(0) would return at once.
+        std::this_thread::yield();
+        return;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 

@@ -1,0 +1,68 @@
+// The processor description and the operating-system version, each read once
+// per process.
+//
+// The layer keeps two descriptions: the detected one and the effective one
+// that callers receive. Only a reset (and, in tests, an override) changes the
+// effective copy.
+#pragma once
+#include <cstdint>
+
+#include "system/csys_status.h"
+
+enum : uint32_t {
+    csysCpuMmx = 1,
+    csysCpuSse = 2,
+    csysCpuSse2 = 8,
+};
+
+struct csysCpuInfo {
+    int32_t cpuClass;        // 1 x86; 0 another architecture
+    int32_t generation;      // 1..4 for families 4, 5, 6, 15; else 0
+    int32_t family;          // -1 until known
+    int32_t revision;        // as the system reports it; -1 until known
+    uint32_t features;       // csysCpuMmx | csysCpuSse | csysCpuSse2
+    int32_t stage;           // 2 once detection has reached the processor
+    int32_t processorCount;  // 1 until known
+    uint32_t activeMask;     // processors 0..31; 1 until known
+    int32_t packageCount;    // 1 until known
+    int32_t coreLayout;      // (cores per package << 8) + logical per core; 0 until known
+    uint8_t vendor[13];      // 12 characters then 0xFF: not a C string
+    char brand[48];          // without leading spaces, NUL-terminated
+};
+static_assert(sizeof(csysCpuInfo) == 26 * 4, "the description is 26 words");
+
+struct csysOsVersion {
+    int32_t filled;      // 1 once read
+    int32_t osCode;      // see csys_readOsVersion
+    int32_t major;
+    int32_t minor;
+    int32_t build;
+    int32_t servicePack;
+    int32_t spare;
+};
+
+// Detects once per process, then copies the effective description. On
+// failure the record is not written and the next call detects again.
+csysStatus csys_getCpuInfo(csysCpuInfo* info);
+
+// Makes the effective description the detected one.
+csysStatus csys_resetCpuInfo();
+
+// Reads the version once per process, then copies it; csysErrFail when the
+// system refuses the query.
+csysStatus csys_getOsVersion(csysOsVersion* version);
+
+// For tests: makes the effective description this one (after detection) until
+// the next csys_resetCpuInfo, so that each copy and fill path can be forced.
+csysStatus csys_overrideCpuInfo(const csysCpuInfo* info);
+
+// One detection and one version reading, uncached; the functions above run
+// them under the once-initialisation.
+csysStatus csys_detectCpuInfo(csysCpuInfo* info);
+// OS codes: 1 Win32s; 2 the 9x line with minor 0, 3 with another minor;
+// 5 NT 4; 6 NT 5.0 and 5.2; 7 NT 5.1; 8 NT 6.x; 0 anything else.
+csysStatus csys_readOsVersion(csysOsVersion* version);
+
+// What the copy dispatch needs of the effective description, without copying
+// the whole record.
+csysStatus csys_cpuDispatchInfo(int32_t* cpuClass, uint32_t* features);

@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/cpu.h"
+
+namespace {
+
+TEST(Cpuid, HardwareLeavesAndLeavesBeyondTheTop)
+{
+    plat::CpuidRegisters top = plat::cpuid(0);
+    ASSERT_GE(top.eax, 1u);
+    EXPECT_NE(top.ebx | top.ecx | top.edx, 0u);
+    // SSE2 is part of every x86_64 processor.
+    EXPECT_NE(plat::cpuid(1).edx & (1u << 26), 0u);
+
+    plat::CpuidRegisters beyond = plat::cpuid(top.eax + 1);
+    EXPECT_EQ(beyond.eax | beyond.ebx | beyond.ecx | beyond.edx, 0u);
+    uint32_t extendedTop = plat::cpuid(0x80000000u).eax;
+    if (extendedTop >= 0x80000000u) {
+        beyond = plat::cpuid(extendedTop + 1);
+        EXPECT_EQ(beyond.eax | beyond.ebx | beyond.ecx | beyond.edx, 0u);
+    }
+}
+
+TEST(Cpuid, RecordsReplaceTheInstructionUntilCleared)
+{
+    plat::CpuidRegisters real = plat::cpuid(0);
+    plat::setCpuidRecords({{0, 0, -1, {7, 1, 2, 3}}, {4, 1, -1, {9, 9, 9, 9}}, {4, 1, -1, {5, 5, 5, 5}}});
+    plat::CpuidRegisters r = plat::cpuid(0);
+    EXPECT_EQ(r.eax, 7u);
+    EXPECT_EQ(r.edx, 3u);
+    EXPECT_EQ(plat::cpuid(4, 1).eax, 9u); // the first match
+    EXPECT_EQ(plat::cpuid(4, 0).eax, 0u); // unrecorded subleaf
+    EXPECT_EQ(plat::cpuid(1).edx, 0u);
+    plat::setCpuidRecords({});
+    r = plat::cpuid(0);
+    EXPECT_EQ(r.eax, real.eax);
+    EXPECT_EQ(r.ebx, real.ebx);
+}
+
+TEST(Affinity, PinAndRestore)
+{
+    uint32_t mask = plat::processAffinityMask();
+    ASSERT_NE(mask, 0u);
+    plat::ThreadAffinity saved;
+    ASSERT_TRUE(plat::getThreadAffinity(&saved));
+
+    uint32_t lowest = mask & (~mask + 1);
+    ASSERT_TRUE(plat::setThreadAffinityMask(lowest));
+    int32_t expected = 0;
+    while (!(lowest & (1u << expected)))
+        ++expected;
+    EXPECT_EQ(plat::currentProcessor(), expected);
+    EXPECT_FALSE(plat::setThreadAffinityMask(0));
+
+    ASSERT_TRUE(plat::setThreadAffinity(saved));
+    plat::ThreadAffinity now;
+    ASSERT_TRUE(plat::getThreadAffinity(&now));
+    EXPECT_EQ(std::memcmp(now.bits, saved.bits, sizeof now.bits), 0);
+    EXPECT_FALSE(plat::getThreadAffinity(nullptr));
+}
+
+} // namespace

@@ -1,0 +1,453 @@
+// The shut-down state is process-wide and one-shot: each scenario runs in a
+// fresh child process and exits 0 when every check held.
+#include "system/csys_shutdown.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "platform/thread.h"
+#include "system/csys_memory.h"
+#include "system/csys_sync.h"
+
+namespace {
+
+#define REQUIRE(condition)                                                                \
+    do {                                                                                  \
+        if (!(condition)) {                                                               \
+            std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #condition); \
+            std::_Exit(1);                                                                \
+        }                                                                                 \
+    } while (0)
+
+// Handlers append their name and note the thread they ran on.
+std::string gCalls;
+std::atomic<uint32_t> gList0Thread{0};
+
+template <char Name, csysStatus Result>
+csysStatus handler(void*)
+{
+    gCalls += Name;
+    return Result;
+}
+
+csysStatus list0Probe(void*)
+{
+    gCalls += '0';
+    gList0Thread = plat::currentThreadId();
+    return csysOk;
+}
+
+csysStatus succeed(void*) { return csysOk; }
+
+class CsysShutdown : public ::testing::Test {
+protected:
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+void listsRunLastFirstListOneFirst()
+{
+    csys_threadHandle self = nullptr;
+    REQUIRE(csys_threadGetCurrent(&self) == csysOk);
+    REQUIRE(csys_threadHandleRelease(&self) == csysOk);
+    REQUIRE(csys_atThreadExit(nullptr, &handler<'e', csysOk>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown0(&handler<'A', csysOk>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown1(&handler<'X', csysOk>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown0(&handler<'B', csysOk>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown0(&handler<'C', csysOk>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown1(&handler<'Y', csysOk>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown0(nullptr, nullptr) == csysErrNullArg);
+    int32_t onceFlag = 0;
+    REQUIRE(csys_once(&succeed, nullptr, &onceFlag) == csysOk);
+
+    // The caller's own exit handler runs as it detaches, before the lists.
+    REQUIRE(csys_shutdown() == csysOk);
+    REQUIRE(gCalls == "eYXCBA");
+    REQUIRE(csys_shutdown() == csysShutdownAlreadyDone);
+    REQUIRE(gCalls == "eYXCBA");
+
+    // After the end nothing registers and no record is made.
+    REQUIRE(csys_atShutdown0(&handler<'Z', csysOk>, nullptr) == csysErrShutDown);
+    REQUIRE(csys_atShutdown1(&handler<'Z', csysOk>, nullptr) == csysErrShutDown);
+    REQUIRE(csys_atThreadExit(nullptr, &handler<'Z', csysOk>, nullptr) == csysErrShutDown);
+    REQUIRE(csys_threadGetCurrent(&self) == csysErrShutDown);
+    int32_t has = 1;
+    REQUIRE(csys_threadHasRecord(&has) == csysOk && has == 0);
+    // A flag already set stays answered; a new one cannot be initialised.
+    REQUIRE(csys_once(&succeed, nullptr, &onceFlag) == csysOk);
+    int32_t lateFlag = 0;
+    REQUIRE(csys_once(&succeed, nullptr, &lateFlag) == csysErrShutDown);
+    REQUIRE(lateFlag == 0);
+    std::_Exit(0);
+}
+
+TEST_F(CsysShutdown, ListsRunLastRegisteredFirstAndListOneBeforeListZero)
+{
+    EXPECT_EXIT(listsRunLastFirstListOneFirst(), ::testing::ExitedWithCode(0), "");
+}
+
+void finalShutDownRunsOnTheLastThreadToDetach()
+{
+    csys_event attached = {}, go = {};
+    REQUIRE(csys_eventCreate(&attached, 1, 0) == csysOk);
+    REQUIRE(csys_eventCreate(&go, 1, 0) == csysOk);
+    uint32_t otherId = 0;
+    std::thread other([&] {
+        otherId = plat::currentThreadId();
+        csys_threadObject* object = nullptr;
+        csys_threadGetCurrentObject(&object);
+        csys_eventSet(&attached);
+        csys_eventWait(&go, csysWaitForever, nullptr);
+    });
+    REQUIRE(csys_eventWait(&attached, csysWaitForever, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown0(&list0Probe, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown1(&handler<'1', csysOk>, nullptr) == csysOk);
+
+    REQUIRE(csys_shutdown() == csysShutdownPending);
+    REQUIRE(gCalls == "1");
+    REQUIRE(!csys_shutdownDone());
+    // List 1 has run and takes nothing more; list 0 still does.
+    REQUIRE(csys_atShutdown1(&handler<'x', csysOk>, nullptr) == csysErrShutDown);
+    REQUIRE(csys_atShutdown0(&handler<'a', csysOk>, nullptr) == csysOk);
+    REQUIRE(csys_eventSet(&go) == csysOk);
+    other.join();
+    REQUIRE(csys_shutdownDone());
+    REQUIRE(gCalls == "1a0");
+    REQUIRE(gList0Thread.load() == otherId);
+    REQUIRE(csys_shutdown() == csysShutdownAlreadyDone);
+    std::_Exit(0);
+}
+
+TEST_F(CsysShutdown, WithAnotherThreadAttachedItWaitsForThatThreadToDetach)
+{
+    EXPECT_EXIT(finalShutDownRunsOnTheLastThreadToDetach(), ::testing::ExitedWithCode(0), "");
+}
+
+void aFailureOnListOneStillRunsListZero()
+{
+    REQUIRE(csys_atShutdown0(&handler<'a', csysOk>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown0(&handler<'b', csysErrOsCall>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown1(&handler<'x', csysOk>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown1(&handler<'y', csysErrNoMemory>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown1(&handler<'z', csysOk>, nullptr) == csysOk);
+    // Every entry runs; the first failure is reported; the end is reached.
+    REQUIRE(csys_shutdown() == csysErrNoMemory);
+    REQUIRE(gCalls == "zyxba");
+    REQUIRE(csys_shutdownDone());
+    REQUIRE(csys_shutdown() == csysShutdownAlreadyDone);
+    std::_Exit(0);
+}
+
+TEST_F(CsysShutdown, AFailingHandlerDoesNotStopTheListsAndTheEndIsReached)
+{
+    EXPECT_EXIT(aFailureOnListOneStillRunsListZero(), ::testing::ExitedWithCode(0), "");
+}
+
+void* failAllocation(size_t) { return nullptr; }
+void* failReallocation(void*, size_t) { return nullptr; }
+const csys_heap kExhausted = {&failAllocation, &failReallocation, &std::free};
+
+void aFailedLockCreationIsTriedAgain()
+{
+    csys_setHeap(&kExhausted);
+    REQUIRE(csys_atShutdown0(&handler<'a', csysOk>, nullptr) == csysErrNoMemory);
+    csys_setHeap(nullptr);
+    REQUIRE(csys_atShutdown0(&handler<'a', csysOk>, nullptr) == csysOk);
+
+    // The once lock's registration fails the same way and is tried again.
+    int32_t flag = 0;
+    csys_setHeap(&kExhausted);
+    REQUIRE(csys_once(&handler<'o', csysOk>, nullptr, &flag) == csysErrNoMemory);
+    csys_setHeap(nullptr);
+    REQUIRE(gCalls.empty() && flag == 0);
+    REQUIRE(csys_once(&handler<'o', csysOk>, nullptr, &flag) == csysOk);
+    REQUIRE(gCalls == "o" && flag == 1);
+
+    REQUIRE(csys_shutdown() == csysOk);
+    REQUIRE(gCalls == "oa");
+    std::_Exit(0);
+}
+
+TEST_F(CsysShutdown, AFailedCreationOfTheLocksIsTriedAgainByTheNextCaller)
+{
+    EXPECT_EXIT(aFailedLockCreationIsTriedAgain(), ::testing::ExitedWithCode(0), "");
+}
+
+void aForeignHandlerRunsOnItsThreadFirstAndTheEndFollows()
+{
+    csys_event attached = {}, go = {};
+    csys_eventCreate(&attached, 1, 0);
+    csys_eventCreate(&go, 1, 0);
+    csys_threadHandle theirs = nullptr;
+    std::thread other([&] {
+        csys_threadGetCurrent(&theirs);
+        csys_atThreadExit(nullptr, &handler<'o', csysOk>, nullptr);
+        csys_eventSet(&attached);
+        csys_eventWait(&go, csysWaitForever, nullptr);
+    });
+    REQUIRE(csys_eventWait(&attached, csysWaitForever, nullptr) == csysOk);
+    REQUIRE(csys_atThreadExit(&theirs, &handler<'f', csysOk>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown0(&handler<'0', csysOk>, nullptr) == csysOk);
+    csys_threadHandle copy = nullptr;
+    csys_threadHandleInitCopy(&copy, &theirs);
+    REQUIRE(csys_shutdown() == csysShutdownPending);
+    csys_eventSet(&go);
+    other.join();
+    REQUIRE(gCalls == "fo0");
+    // The thread's own handle to itself went with its record.
+    csys_threadHandleRelease(&theirs);
+    REQUIRE(copy->references == 1 && copy->exited == 1);
+    csys_threadHandleRelease(&copy);
+    std::_Exit(0);
+}
+
+TEST_F(CsysShutdown, AForeignExitHandlerRunsBeforeTheThreadsOwnThenTheEnd)
+{
+    EXPECT_EXIT(aForeignHandlerRunsOnItsThreadFirstAndTheEndFollows(), ::testing::ExitedWithCode(0), "");
+}
+
+// A foreign exit handler that waits for a once-function, while that
+// once-function registers on a shut-down list: the two locks must not be
+// held the other way round.
+struct LockOrder {
+    csys_event onceEntered = {};
+    csys_event handlerEntered = {};
+    int32_t outerFlag = 0;
+    int32_t innerFlag = 0;
+    csysStatus registered = csysErrFail;
+};
+
+LockOrder* gLockOrder;
+
+csysStatus registerOnListZero(void*)
+{
+    csys_eventSet(&gLockOrder->onceEntered);
+    csys_eventWait(&gLockOrder->handlerEntered, csysWaitForever, nullptr);
+    gLockOrder->registered = csys_atShutdown0(&succeed, nullptr);
+    return csysOk;
+}
+
+csysStatus waitForTheOnceFunction(void*)
+{
+    csys_eventSet(&gLockOrder->handlerEntered);
+    return csys_once(&succeed, nullptr, &gLockOrder->innerFlag);
+}
+
+void aForeignHandlerMayWaitForAOnceFunctionThatRegisters()
+{
+    LockOrder order;
+    gLockOrder = &order;
+    REQUIRE(csys_eventCreate(&order.onceEntered, 1, 0) == csysOk);
+    REQUIRE(csys_eventCreate(&order.handlerEntered, 1, 0) == csysOk);
+    csys_event go = {};
+    REQUIRE(csys_eventCreate(&go, 1, 0) == csysOk);
+    csys_threadHandle theirs = nullptr;
+    std::atomic<bool> attached{false};
+    std::thread leaving([&] {
+        csys_threadGetCurrent(&theirs);
+        attached = true;
+        csys_eventWait(&go, csysWaitForever, nullptr);
+    });
+    while (!attached)
+        std::this_thread::yield();
+    REQUIRE(csys_atThreadExit(&theirs, &waitForTheOnceFunction, nullptr) == csysOk);
+    std::thread initialising([&] { csys_once(&registerOnListZero, nullptr, &order.outerFlag); });
+    REQUIRE(csys_eventWait(&order.onceEntered, csysWaitForever, nullptr) == csysOk);
+    csys_eventSet(&go);
+    leaving.join();
+    initialising.join();
+    REQUIRE(order.registered == csysOk);
+    REQUIRE(order.outerFlag == 1 && order.innerFlag == 1);
+    csys_threadHandleRelease(&theirs);
+    std::_Exit(0);
+}
+
+TEST_F(CsysShutdown, AForeignHandlerMayWaitForAOnceFunctionThatRegistersOnAList)
+{
+    EXPECT_EXIT(aForeignHandlerMayWaitForAOnceFunctionThatRegisters(), ::testing::ExitedWithCode(0), "");
+}
+
+// ---- Races with the end. Each scenario runs in many fresh processes, forked
+// from one that has not touched the system layer, and the shut-down request
+// comes after a delay that differs from run to run.
+
+void spin(int count)
+{
+    for (volatile int i = 0; i < count; ++i) {
+    }
+}
+
+void inForkedRuns(int runs, void (*scenario)(int delay))
+{
+    for (int run = 0; run < runs; ++run) {
+        pid_t child = fork();
+        REQUIRE(child != -1);
+        if (child == 0) {
+            scenario(run * 7919 % 20000);
+            std::_Exit(0);
+        }
+        int status = 0;
+        REQUIRE(waitpid(child, &status, 0) == child);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::fprintf(stderr, "run %d ended with status %#x\n", run, status);
+            std::_Exit(1);
+        }
+    }
+    std::_Exit(0);
+}
+
+// Starts work on another thread and returns once it runs.
+template <typename Work>
+std::thread started(Work work)
+{
+    auto running = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread([running, work] {
+        *running = true;
+        work();
+    });
+    while (!*running)
+        std::this_thread::yield();
+    return thread;
+}
+
+std::atomic<int> gRuns{0};
+
+csysStatus countRun(void*)
+{
+    ++gRuns;
+    return csysOk;
+}
+
+void onceRacingTheEnd(int delay)
+{
+    int32_t made = 0;
+    REQUIRE(csys_once(&succeed, nullptr, &made) == csysOk);
+    std::atomic<csysStatus> unexpected{csysOk};
+    std::thread other = started([&] {
+        for (;;) {
+            int32_t flag = 0;
+            csysStatus status = csys_once(&succeed, nullptr, &flag);
+            if (status == csysErrShutDown)
+                return;
+            if (status != csysOk || flag != 1) {
+                unexpected = status != csysOk ? status : csysErrFail;
+                return;
+            }
+        }
+    });
+    spin(delay);
+    REQUIRE(csys_shutdown() == csysOk);
+    other.join();
+    REQUIRE(unexpected == csysOk);
+}
+
+TEST_F(CsysShutdown, AOnceInitialisationRacingTheEndRunsOrIsRefused)
+{
+    EXPECT_EXIT(inForkedRuns(25, &onceRacingTheEnd), ::testing::ExitedWithCode(0), "");
+}
+
+// Every registration that succeeds is called; the lists run while the other
+// thread is still registering.
+void registrationRacingTheEnd(int delay)
+{
+    int which = delay % 2;
+    std::atomic<int> taken{0};
+    std::atomic<csysStatus> refusal{csysOk};
+    std::thread other = started([&] {
+        for (int i = 0; i < 1000; ++i) {
+            csysStatus status = which == 0 ? csys_atShutdown0(&countRun, nullptr) : csys_atShutdown1(&countRun, nullptr);
+            if (status != csysOk) {
+                refusal = status;
+                return;
+            }
+            ++taken;
+        }
+    });
+    spin(delay);
+    REQUIRE(csys_shutdown() == csysOk);
+    other.join();
+    REQUIRE(refusal == csysOk || refusal == csysErrShutDown);
+    REQUIRE(gRuns == taken);
+}
+
+TEST_F(CsysShutdown, ARegistrationRacingTheEndIsCalledOrRefused)
+{
+    EXPECT_EXIT(inForkedRuns(25, &registrationRacingTheEnd), ::testing::ExitedWithCode(0), "");
+}
+
+// Threads keep attaching and registering an exit handler while the end
+// comes: each one attached runs its handler, and the end is reached.
+void attachingRacingTheEnd(int delay)
+{
+    std::atomic<int> registered{0};
+    std::atomic<bool> refused{false};
+    std::atomic<bool> failed{false};
+    auto spawn = [&] {
+        while (!refused && !failed) {
+            std::thread([&] {
+                csys_threadObject* self = nullptr;
+                csysStatus status = csys_threadGetCurrentObject(&self);
+                if (status == csysErrShutDown) {
+                    refused = true;
+                    return;
+                }
+                if (status != csysOk || csys_atThreadExit(nullptr, &countRun, nullptr) != csysOk) {
+                    failed = true;
+                    return;
+                }
+                ++registered;
+            }).join();
+        }
+    };
+    std::thread spawners[3] = {started(spawn), started(spawn), started(spawn)};
+    while (registered < 3)
+        std::this_thread::yield();
+    spin(delay);
+    csysStatus status = csys_shutdown();
+    REQUIRE(status == csysOk || status == csysShutdownPending);
+    for (std::thread& spawner : spawners)
+        spawner.join();
+    REQUIRE(!failed);
+    REQUIRE(csys_shutdownDone());
+    REQUIRE(gRuns == registered);
+}
+
+TEST_F(CsysShutdown, AThreadAttachingAsTheEndComesIsCountedOrRefused)
+{
+    EXPECT_EXIT(inForkedRuns(20, &attachingRacingTheEnd), ::testing::ExitedWithCode(0), "");
+}
+
+// The last attached thread leaves just as the request comes: one of the two
+// must see the other and run the end.
+void lastDetachRacingTheRequest(int delay)
+{
+    std::atomic<bool> go{false};
+    std::thread other = started([&] {
+        csys_threadObject* self = nullptr;
+        REQUIRE(csys_threadGetCurrentObject(&self) == csysOk);
+        while (!go) {
+        }
+        spin(delay % 64);
+    });
+    go = true;
+    spin(32);
+    csysStatus status = csys_shutdown();
+    REQUIRE(status == csysOk || status == csysShutdownPending);
+    other.join();
+    REQUIRE(csys_shutdownDone());
+}
+
+TEST_F(CsysShutdown, TheLastThreadLeavingAsTheRequestComesStillReachesTheEnd)
+{
+    EXPECT_EXIT(inForkedRuns(25, &lastDetachRacingTheRequest), ::testing::ExitedWithCode(0), "");
+}
+
+} // namespace

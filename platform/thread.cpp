@@ -377,6 +377,10 @@ bool touchThread() { return detail::threadState() != nullptr; }
 
 bool threadIsExiting()
 {
+    // After the exit work ran (thread_local destructors come later) the
+    // thread must not be taken on again.
+    if (tExitRan)
+        return true;
     if (!exitKeyReady())
         return false;
     auto* state = static_cast<ThreadState*>(pthread_getspecific(gExitKey));

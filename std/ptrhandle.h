@@ -41,6 +41,16 @@ private:
     int32_t count_ = 0;
 };
 
+// How a handle takes and lets go of its reference. A family whose last
+// release does more than delete declares both for its own base class; the
+// closer base wins overload resolution.
+inline void ccRepAcquire(ccRepBase* rep) { rep->addRef(); }
+inline void ccRepDrop(ccRepBase* rep) noexcept
+{
+    if (rep->release() == 0)
+        delete rep;
+}
+
 template <class T>
 class ccPtrHandle_const {
 public:
@@ -98,12 +108,12 @@ protected:
     static void acquire(T* object)
     {
         if (object)
-            static_cast<ccRepBase*>(object)->addRef();
+            ccRepAcquire(object);
     }
     static void drop(T* object)
     {
-        if (object && static_cast<ccRepBase*>(object)->release() == 0)
-            delete object;
+        if (object)
+            ccRepDrop(object);
     }
 
     T* rep_ = nullptr;

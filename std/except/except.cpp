@@ -3,6 +3,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "std/archive.h"
+
 namespace {
 
 const wchar_t kNoInformation[] = L"no further information provided";
@@ -18,6 +20,27 @@ bool isSeparator(char c) { return c == '<' || c == ',' || c == '>'; }
 } // namespace
 
 void ccException::printOn(std::wostream& os) const { os << kNoInformation; }
+
+// The source name and lines that other implementations of the format report
+// for these two levels.
+void ccException::archive(ccArchive& ar)
+{
+    if (ccArchiveVisit::begin(this, typeid(ccException)))
+        return;
+    ccArchiveVersion(ar, 0, "std/except/except", 61);
+    ccPersistent::archive(ar);
+    ccArchiveVisit::end(this, typeid(ccException));
+}
+
+void ccExceptionWithString::archive(ccArchive& ar)
+{
+    if (ccArchiveVisit::begin(this, typeid(ccExceptionWithString)))
+        return;
+    ccArchiveVersion(ar, 0, "std/except/except", 98);
+    ccException::archive(ar);
+    ar.archive(message_);
+    ccArchiveVisit::end(this, typeid(ccExceptionWithString));
+}
 
 void ccException::message(std::wstring& out, bool withType) const
 {
@@ -117,16 +140,18 @@ std::string ccCompilerTypeName(const std::string& canonicalName)
         while (end < s.size() && !isSeparator(s[end]))
             ++end;
         const std::string token = s.substr(i, end - i);
-        bool builtIn = false;
+        // A built-in type, or the leading part of one, stays bare; so does a
+        // run that starts with ':' after a delimiter ("ccA<int>::B").
+        bool bare = i > 0 && token[0] == ':';
         for (const char* b : kBuiltIn) {
-            if (token.compare(0, std::strlen(b), b) == 0) {
-                builtIn = true;
+            if (token.size() <= std::strlen(b) && token.compare(0, token.size(), b, token.size()) == 0) {
+                bare = true;
                 break;
             }
         }
-        if (!builtIn)
+        if (!bare)
             out += "class ";
-        out += token; // text after a ':' rides along unchanged
+        out += token;
         i = end;
     }
     for (size_t k = 0; k + 1 < out.size(); ++k) {

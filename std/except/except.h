@@ -3,14 +3,17 @@
 // Every error class is nested in the class or area that raises it, answers a
 // code of the form 0x1000xxxx, prints its message to a wide stream and names
 // itself by its stored type name. Error classes are declared with
-// cmDeclareException (or cmExceptionBody for classes with fields of their
-// own), which supplies the code, the stored name, raise() and the factory
-// that the persistent-type registry uses to re-create archived errors.
+// cmDeclareException (or cmExceptionBody inside a class written out), which
+// supplies the code, the stored name, raise(), the factory that the
+// persistent-type registry uses to re-create archived errors, and the
+// class's archive level: each concrete class and each family root archives
+// one version byte and then its parent's level.
 #pragma once
 #include <cstdint>
 #include <new>
 #include <ostream>
 #include <string>
+#include <typeinfo>
 
 #include "std/persistent.h"
 
@@ -35,6 +38,9 @@ public:
     std::wstring message(bool withType = false) const;
 
     const char* storedTypeName() const override { return "class ccException"; }
+
+    // Version byte, then the ccPersistent level.
+    void archive(ccArchive& ar) override;
 };
 
 std::wostream& operator<<(std::wostream& os, const ccException& e);
@@ -51,12 +57,41 @@ public:
     const std::wstring& text() const { return message_; }
     const char* storedTypeName() const override { return "class ccExceptionWithString"; }
 
+    // Version byte, the ccException level, then the message.
+    void archive(ccArchive& ar) override;
+
 protected:
     std::wstring message_;
 };
 
-// Members every concrete error class has. Use inside the class body.
-#define cmExceptionBody(Name, Code, StoredName)                                                  \
+// The name an error class level gives ccArchive::UnknownVersion: its stored
+// name without the leading "class ".
+constexpr const char* ccExceptionLevelName(const char* storedName)
+{
+    const char* p = storedName;
+    const char* prefix = "class ";
+    while (*prefix && *p == *prefix) {
+        ++p;
+        ++prefix;
+    }
+    return *prefix ? storedName : p;
+}
+
+// One class level of an error's archive routine: its version byte (0; a newer
+// one names the level, line 0), then Parent's level.
+#define cmExceptionArchiveLevel(Name, Parent, StoredName)                                        \
+    void archive(ccArchive& ar) override                                                         \
+    {                                                                                            \
+        if (ccArchiveVisit::begin(this, typeid(Name)))                                           \
+            return;                                                                              \
+        ccArchiveVersion(ar, 0, ccExceptionLevelName(StoredName), 0);                            \
+        Parent::archive(ar);                                                                     \
+        ccArchiveVisit::end(this, typeid(Name));                                                 \
+    }
+
+// Code, stored name, raise() and factory of a concrete error class. A class
+// with fields of its own uses this and writes its archive routine itself.
+#define cmExceptionMembers(Name, Code, StoredName)                                               \
 public:                                                                                          \
     static constexpr uint32_t kCode = (Code);                                                    \
     static constexpr const char* kStoredName = StoredName;                                       \
@@ -70,22 +105,31 @@ public:                                                                         
     }                                                                                            \
     static ccPersistent* cmCreate() { return new (std::nothrow) Name; }
 
+// Members every concrete error class without fields of its own has, its
+// archive level included; Parent is the level archived after its version
+// byte. Use inside the class body.
+#define cmExceptionBody(Name, Parent, Code, StoredName) \
+    cmExceptionMembers(Name, Code, StoredName)          \
+    cmExceptionArchiveLevel(Name, Parent, StoredName)
+
 // A concrete error class with no fields of its own.
 #define cmDeclareException(Name, Base, Code, StoredName) \
     class Name : public Base {                           \
     public:                                              \
         using Base::Base;                                \
         Name() = default;                                \
-        cmExceptionBody(Name, Code, StoredName)          \
+        cmExceptionBody(Name, Base, Code, StoredName)    \
     }
 
 // The root of an area's errors: catching it catches every error of the area.
+// It has no code, but an archive level of its own.
 #define cmDeclareErrorFamily(Name, Base, StoredName)                           \
     class Name : public Base {                                                  \
     public:                                                                     \
         using Base::Base;                                                       \
         Name() = default;                                                       \
         const char* storedTypeName() const override { return StoredName; }      \
+        cmExceptionArchiveLevel(Name, Base, StoredName)                         \
     }
 
 cmDeclareException(ccInvariantFailure, ccException, 0x10000001u, "class ccInvariantFailure");
@@ -97,7 +141,9 @@ class ccUnknownError : public ccExceptionWithString {
 public:
     ccUnknownError() = default;
     explicit ccUnknownError(int32_t status);
-    cmExceptionBody(ccUnknownError, 0x10000004u, "class ccUnknownError")
+    // The message is not archived: the level archives ccException directly,
+    // and a loaded error has an empty message.
+    cmExceptionBody(ccUnknownError, ccException, 0x10000004u, "class ccUnknownError")
 };
 
 // Decimal text of a signed 32-bit value, zero-padded after the sign to width.

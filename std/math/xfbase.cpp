@@ -1,0 +1,38 @@
+#include "std/math/xfbase.h"
+
+#include <typeinfo>
+
+#include "std/archive.h"
+#include "std/math/matherr.h"
+#include "std/math/xfcomposed.h"
+#include "std/pelbuf/pel_errors.h"
+#include "std/persist.h"
+
+void cc2XformBase::archive(ccArchive& ar)
+{
+    if (ccArchiveVisit::begin(this, typeid(cc2XformBase)))
+        return;
+    ccArchiveVersion(ar, 0, "std/math/xfbase", 27);
+    ccPersistent::archive(ar);
+    ccArchiveVisit::end(this, typeid(cc2XformBase));
+}
+
+ccPtrHandle<cc2XformBase> cc2XformBase::compose(const cc2XformBase& other) const
+{
+    return ccPtrHandle<cc2XformBase>(new cc2XformComposed(*this, other, true, true));
+}
+
+void cc2XformStatusThrower(csysStatus status)
+{
+    switch (static_cast<uint32_t>(status)) {
+    case 0x80000582u:
+    case 0x80000583u:
+        throw ccMathError::Singular();
+    case 0x80000585u:
+        throw ccPel::NonlinearXform();
+    case 0x80000586u:
+        throw cc2XformDefs::NotImplemented();
+    default:
+        return;
+    }
+}

@@ -1,0 +1,245 @@
+// Pel roots: the storage of one image.
+//
+// A root is a rectangle of pels of one type, row after row, each row start
+// stride pels after the previous one. It is local (its pels are here, in a
+// block it allocated or in memory of a caller, a pool or a pel package) or
+// remote (its pels are behind a communicator; only geometry and identity are
+// known here). Roots are shared through handles; the last release disposes
+// of the root: back to its pool or destroyed. README.md beside this file
+// sets out who holds whom.
+#pragma once
+#include <cstdint>
+#include <type_traits>
+
+#include "std/pelbuf/pel_errors.h"
+#include "std/pelbuf/peltypes.h"
+#include "std/persistent.h"
+#include "std/ptrhandle.h"
+#include "std/rpc/remote.h"
+
+class ccArchive;
+class cc_PelPackage;
+class ccPelRootPool;
+class cc_PelRoot;
+
+// Every handle of a root class counts through cc_PelRoot::addRef and
+// releaseRef and disposes of the root at zero. Declared before any handle
+// of a root can be instantiated.
+void ccRepAcquire(cc_PelRoot* root);
+void ccRepDrop(cc_PelRoot* root) noexcept;
+
+// What roots whose pels are at a peer need from the remote-root registry:
+// the record of the root and the reference counts kept at the peer. Until
+// one is installed, such roots are counted here only and nothing is sent.
+class cc_RemoteRootProtocol {
+public:
+    // A new root at a peer.
+    virtual void registerRoot(cc_PelRoot& root) = 0;
+    // One more or one fewer reference to a root at a peer; the new count.
+    virtual int32_t addRef(cc_PelRoot& root) = 0;
+    // A release path: errors are dropped, the count changes regardless.
+    virtual int32_t releaseRef(cc_PelRoot& root) noexcept = 0;
+    // Changes the peer's count of its root by delta.
+    virtual void changeRefCount(ccRPCDestination destination, uint32_t remoteId, int32_t delta) = 0;
+
+protected:
+    ~cc_RemoteRootProtocol() = default;
+};
+
+// Installs the protocol (null: none) and returns the previous one.
+cc_RemoteRootProtocol* ccSetRemoteRootProtocol(cc_RemoteRootProtocol* protocol);
+
+class cc_PelRoot : public ccRepBase, public ccRemoteObject, public virtual ccPersistent {
+public:
+    static constexpr const char* kStoredName = "class cc_PelRoot";
+    // An empty root; only geometry and no pels can be loaded into it.
+    static ccPersistent* cmCreate();
+
+    cc_PelRoot(const cc_PelRoot&) = delete;
+    cc_PelRoot& operator=(const cc_PelRoot&) = delete;
+    // Frees the block the root allocated and deletes its pel package. Sends
+    // nothing to a peer: the last release did. Never throws.
+    ~cc_PelRoot() override;
+
+    // Pels to add to a row of width pels of pelSize bytes so that, with
+    // rows starting on a multiple of alignment bytes, every row does: the
+    // smallest k >= 0 with (width + k) * pelSize a multiple of alignment.
+    // ccInvariantFailure for an alignment below 1.
+    static uint32_t stridePad(int32_t width, uint32_t pelSize, int32_t alignment);
+
+    // ccInvariantFailure when the geometry does not hold together.
+    virtual void checkInvariants() const;
+
+    // Drops the root from every archive object table, so that an archive
+    // written after its pels changed stores them again instead of a
+    // back-reference. Every writable pel access calls it first.
+    void markModified() noexcept;
+
+    // Gives up the pels: a root at a peer gives the peer back its references
+    // and becomes local; an allocated block is freed. Afterwards the root
+    // is empty (geometry 0, no data start).
+    virtual void releaseStorage() {}
+
+    // The reference operations of every root handle. For roots at a peer
+    // they go through the installed protocol; otherwise they are the plain
+    // atomic count.
+    using ccRepBase::addRef;
+    static int32_t addRef(cc_PelRoot* root);
+    static int32_t releaseRef(cc_PelRoot* root) noexcept;
+    // The last release: nothing for null; a local root of a pool goes back
+    // to the pool; any other root is destroyed.
+    static void dispose(cc_PelRoot* root) noexcept;
+
+    int32_t width() const { return width_; }
+    int32_t height() const { return height_; }
+    // In pels.
+    int32_t stride() const { return stride_; }
+    // In bytes.
+    int32_t alignment() const { return alignment_; }
+    // The block the root allocated and frees; null when it owns no pels.
+    void* rawBlock() const { return raw_; }
+
+    // Set when the root's pels have been handed over to a local copy; the
+    // next release of a root at a peer then sends nothing.
+    bool handedOver() const { return handedOver_; }
+    void setHandedOver(bool handedOver) { handedOver_ = handedOver; }
+
+    // The pool that supplied the pels, which takes the root back; null when
+    // none. Set by the pool.
+    ccPelRootPool* pool() const { return pool_; }
+    void setPool(ccPelRootPool* pool) { pool_ = pool; }
+
+    // The package the root was made over; owned by the root.
+    cc_PelPackage* package() const { return package_; }
+
+    // Version byte (read and not checked), the ccPersistent level, width,
+    // height and alignment as 32-bit words.
+    void archive(ccArchive& ar) override;
+    const char* storedTypeName() const override { return kStoredName; }
+
+protected:
+    cc_PelRoot() = default;
+    // Remote: no stride, no alignment. A non-zero remote id needs a
+    // destination; a root at a peer is registered with the protocol.
+    cc_PelRoot(ccRPCDestination destination, uint32_t remoteId, int32_t width, int32_t height);
+    // Identity and geometry from the package, read once. The package is
+    // owned from the call on, also when the construction fails; a null one
+    // raises ccBadPointer.
+    explicit cc_PelRoot(cc_PelPackage* package);
+    // The package's data start.
+    void* packageData() const;
+
+    // ccInvariantFailure for a negative size or an alignment below 1.
+    static void checkShape(int32_t width, int32_t height, int32_t alignment);
+    // Width plus the pad, in 64 bits; a stride beyond 32 bits fails as an
+    // allocation of that size would.
+    static int32_t ruleStride(int32_t width, uint32_t pelSize, int32_t alignment);
+    // Allocates height * stride * pelSize + alignment - 1 bytes, computed in
+    // 64 bits, into the raw block and returns its first aligned byte. 2^31
+    // bytes or more fail with the allocation-failure status.
+    void* allocateBlock(uint32_t pelSize);
+    void freeBlock() noexcept;
+    // Whether the destination is a live communicator that is not closed;
+    // false for a communicator that has gone. Never throws.
+    bool reachedThroughPeer() const noexcept;
+    // Loading replaces the pels of a root that owns them or has none;
+    // roots over foreign pels refuse.
+    void prepareForLoad();
+    void clearGeometry();
+
+    void* raw_ = nullptr;
+    int32_t width_ = 0;
+    int32_t stride_ = 0;
+    int32_t height_ = 0;
+    int32_t alignment_ = 0;
+    bool handedOver_ = false;
+    ccPelRootPool* pool_ = nullptr;
+    cc_PelPackage* package_ = nullptr;
+};
+
+// The typed root. Which constructors a pel type offers is listed in its
+// ccPelTraits.
+template <class T>
+class ccPelRoot : public cc_PelRoot {
+    template <bool Offered>
+    using If = std::enable_if_t<Offered, int>;
+
+public:
+    typedef T pel_type;
+    static constexpr const char* kStoredName = ccPelTraits<T>::rootName;
+    static ccPersistent* cmCreate();
+
+    // Empty: geometry 0, no data start, local.
+    ccPelRoot() = default;
+
+    // Allocates width x height pels with rows aligned to alignment bytes.
+    template <class U = T, If<ccPelTraits<U>::allocates> = 0>
+    ccPelRoot(int32_t width, int32_t height, int32_t alignment)
+    {
+        initAllocated(width, height, alignment);
+    }
+    // Over a caller's pels with its stride; owns nothing.
+    template <class U = T, If<ccPelTraits<U>::callerMemory> = 0>
+    ccPelRoot(int32_t width, int32_t height, int32_t stride, T* data, int32_t alignment)
+    {
+        initOver(width, height, stride, data, alignment);
+    }
+    // Over pool memory, with the stride of the rule; owns nothing. The pool
+    // sets itself as owner afterwards.
+    template <class U = T, If<ccPelTraits<U>::foreign> = 0>
+    ccPelRoot(int32_t width, int32_t height, T* data, int32_t alignment)
+    {
+        checkShape(width, height, alignment);
+        initOver(width, height, ruleStride(width, sizeof(T), alignment), data, alignment);
+    }
+    // Over a pel package, which the root owns from here on.
+    template <class U = T, If<ccPelTraits<U>::foreign> = 0>
+    explicit ccPelRoot(cc_PelPackage* package) : cc_PelRoot(package)
+    {
+        if (!destination_)
+            data_ = static_cast<T*>(packageData());
+    }
+    // Pels behind destination, named remoteId there.
+    template <class U = T, If<ccPelTraits<U>::foreign> = 0>
+    ccPelRoot(ccRPCDestination destination, uint32_t remoteId, int32_t width, int32_t height)
+        : cc_PelRoot(destination, remoteId, width, height)
+    {
+    }
+
+    // Pel (0, 0); null for a remote root. Pel (x, y) is at
+    // dataStart() + y * stride() + x.
+    T* dataStart() const { return data_; }
+
+    // The root level, then: a local root has a data start, a remote one none.
+    void checkInvariants() const override;
+
+    // Version byte (read and not checked), the cc_PelRoot level, a flags
+    // word (written 0; on loading, bits 2 and 4 each announce one pel that
+    // is read and ignored), then height rows of width pels, without the
+    // padding. Loading allocates by the stride rule; a loaded root is local.
+    // A root whose pels are not here cannot be stored (ccInvariantFailure).
+    void archive(ccArchive& ar) override;
+    void releaseStorage() override;
+    const char* storedTypeName() const override { return kStoredName; }
+
+private:
+    void initAllocated(int32_t width, int32_t height, int32_t alignment);
+    void initOver(int32_t width, int32_t height, int32_t stride, T* data, int32_t alignment);
+    void allocate();
+
+    T* data_ = nullptr;
+};
+
+// The three-plane root (std/pelbuf/pelroot3.h) is a class of its own.
+template <>
+class ccPelRoot<cc3PlanePel>;
+
+extern template class ccPelRoot<unsigned char>;
+extern template class ccPelRoot<signed char>;
+extern template class ccPelRoot<unsigned short>;
+extern template class ccPelRoot<short>;
+extern template class ccPelRoot<uint32_t>;
+extern template class ccPelRoot<int32_t>;
+extern template class ccPelRoot<double>;
+extern template class ccPelRoot<ccPackedRGB16Pel>;
+extern template class ccPelRoot<ccPackedRGB32Pel>;

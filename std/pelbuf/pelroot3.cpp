@@ -1,0 +1,110 @@
+#include "std/pelbuf/pelroot3.h"
+
+#include "std/archive.h"
+#include "std/archutil.h"
+#include "std/persist.h"
+
+typedef ccPelRoot<unsigned char> PlaneRoot;
+
+ccPersistent* ccPelRoot<cc3PlanePel>::cmCreate() { return new (std::nothrow) ccPelRoot<cc3PlanePel>; }
+
+ccPelRoot<cc3PlanePel>::ccPelRoot(ccPelBuffer<unsigned char>& plane0, ccPelBuffer<unsigned char>& plane1,
+                                  ccPelBuffer<unsigned char>& plane2)
+{
+    ccPelBuffer<unsigned char>* buffers[3] = {&plane0, &plane1, &plane2};
+    PlaneRoot* roots[3];
+    for (int i = 0; i < 3; ++i)
+        roots[i] = &buffers[i]->typedRoot();
+    const PlaneRoot& first = *roots[0];
+    checkShape(first.width(), first.height(), first.alignment());
+    const int32_t stride = ruleStride(first.width(), 1, first.alignment());
+    // Every plane is read with this root's geometry, so every plane must
+    // have it; a plane whose pels are elsewhere has no stride here.
+    for (const PlaneRoot* r : roots) {
+        if (r->width() != first.width() || r->height() != first.height() ||
+            (r->dataStart() && r->stride() != stride))
+            throw ccPel::BadWindow();
+    }
+    width_ = first.width();
+    height_ = first.height();
+    alignment_ = first.alignment();
+    stride_ = stride;
+    for (int i = 0; i < 3; ++i) {
+        data_.plane[i] = roots[i]->dataStart();
+        planes_[i] = roots[i];
+    }
+    for (ccPelBuffer<unsigned char>* b : buffers)
+        b->releaseRoot();
+}
+
+cc_PelRoot* ccPelRoot<cc3PlanePel>::plane(int i)
+{
+    markModified();
+    return i >= 0 && i < 3 ? planes_[i].rawPointer() : nullptr;
+}
+
+void ccPelRoot<cc3PlanePel>::checkInvariants() const
+{
+    cc_PelRoot::checkInvariants();
+    if (destination_ ? data_.plane[0] != nullptr : data_.plane[0] == nullptr)
+        throw ccInvariantFailure();
+}
+
+void ccPelRoot<cc3PlanePel>::takePlaneStarts()
+{
+    // Read directly, not through plane(): the root is being loaded and must
+    // stay in the archive's table for later references to it.
+    const PlaneRoot* first = static_cast<const PlaneRoot*>(planes_[0].rawPointer());
+    if (!first || !first->dataStart())
+        return;
+    for (int i = 0; i < 3; ++i) {
+        const PlaneRoot* r = static_cast<const PlaneRoot*>(planes_[i].rawPointer());
+        data_.plane[i] = r ? r->dataStart() : nullptr;
+    }
+}
+
+void ccPelRoot<cc3PlanePel>::archive(ccArchive& ar)
+{
+    if (ccArchiveVisit::begin(this, typeid(ccPelRoot<cc3PlanePel>)))
+        return;
+    if (ar.isLoading()) {
+        prepareForLoad();
+        data_ = cc3PlanePel{};
+    }
+    uint8_t version = 0;
+    ar.archive(version);
+    cc_PelRoot::archive(ar);
+    if (ar.isLoading() && (width_ != 0 || height_ != 0 || alignment_ != 0)) {
+        try {
+            stride_ = ruleStride(width_, 1, alignment_);
+        } catch (...) {
+            clearGeometry();
+            throw;
+        }
+    }
+    for (ccPtrHandle<cc_PelRoot>& plane : planes_) {
+        // Planes are 8-bit roots by construction; on loading, an object of
+        // another class comes back as no plane.
+        const PlaneRoot* stored = static_cast<const PlaneRoot*>(plane.rawPointer());
+        PlaneRoot* loaded = nullptr;
+        if (ar.isLoading())
+            plane = nullptr;
+        archivePointer(ar, stored, loaded);
+        if (ar.isLoading())
+            plane = loaded;
+    }
+    if (ar.isLoading())
+        takePlaneStarts();
+    ccArchiveVisit::end(this, typeid(ccPelRoot<cc3PlanePel>));
+}
+
+void ccPelRoot<cc3PlanePel>::releaseStorage()
+{
+    if (destination_)
+        makeLocal();
+    else
+        for (ccPtrHandle<cc_PelRoot>& plane : planes_)
+            plane = nullptr;
+    clearGeometry();
+    data_ = cc3PlanePel{};
+}

@@ -1,0 +1,87 @@
+// The transport to a peer, and the 32-bit word that names it.
+//
+// A communicator is owned by the hardware-module code that made it; remote
+// calls and remote pel roots only refer to it. They refer to it by its
+// destination, a 32-bit id from a process-wide table of live communicators,
+// so that the word can be stored and sent as it is and a communicator that
+// has gone is recognised instead of being dereferenced. Destination 0 is
+// this process.
+#pragma once
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <streambuf>
+
+class ccCommunicator;
+
+// A narrow stream buffer that moves bytes to or from a peer. Reads and writes
+// wait at most the time-out, in seconds (HUGE_VAL: without limit); pubsync
+// sends what has been stored. What happens when the time runs out is the
+// transport's: it raises a library exception.
+class ccCommStreambuf : public std::streambuf {
+public:
+    ccCommStreambuf() = default;
+    ccCommStreambuf(const ccCommStreambuf&) = delete;
+    ccCommStreambuf& operator=(const ccCommStreambuf&) = delete;
+
+    void setTimeout(double seconds) { timeout_ = seconds; }
+    double timeout() const { return timeout_; }
+
+private:
+    double timeout_ = HUGE_VAL;
+};
+
+class ccRPCDestination {
+public:
+    // This process.
+    constexpr ccRPCDestination() = default;
+    // The word as stored or sent; it is resolved only when used.
+    explicit constexpr ccRPCDestination(uint32_t id) : id_(id) {}
+
+    uint32_t id() const { return id_; }
+    bool isLocal() const { return id_ == 0; }
+    explicit operator bool() const { return id_ != 0; }
+    bool operator==(const ccRPCDestination& other) const { return id_ == other.id_; }
+    bool operator!=(const ccRPCDestination& other) const { return id_ != other.id_; }
+
+    // The live communicator of the id: null for 0, ccRemoteObject::ObjectMismatch
+    // for an id that names none (never given out, or its communicator is gone).
+    // The caller keeps the communicator's owner from destroying it meanwhile.
+    ccCommunicator* communicator() const;
+
+private:
+    uint32_t id_ = 0;
+};
+
+class ccCommunicator {
+public:
+    ccCommunicator(const ccCommunicator&) = delete;
+    ccCommunicator& operator=(const ccCommunicator&) = delete;
+    // Leaves the table: its id names nothing from then on.
+    virtual ~ccCommunicator();
+
+    // True when no connection to the peer can be opened. The in-process
+    // board-module proxy answers true: its pels are reached directly.
+    virtual bool isClosed() = 0;
+    // True when this process is the second side, whose own endpoint is one
+    // higher.
+    virtual bool isSecondary() = 0;
+    // Opens the connection to an endpoint and hands over its two stream
+    // buffers, which the caller then owns. Failures raise library
+    // exceptions. A communicator that opens nothing leaves them empty.
+    virtual void connect(uint16_t endpoint, std::unique_ptr<ccCommStreambuf>& reading,
+                         std::unique_ptr<ccCommStreambuf>& storing, double timeoutSeconds) = 0;
+    // The same for an endpoint's base connection or a numbered channel.
+    virtual void openChannel(uint16_t number, std::unique_ptr<ccCommStreambuf>& reading,
+                             std::unique_ptr<ccCommStreambuf>& storing, double timeoutSeconds) = 0;
+
+    // The id under which this communicator is listed; never 0.
+    ccRPCDestination destination() const { return destination_; }
+
+protected:
+    // Enters the table under a new id.
+    ccCommunicator();
+
+private:
+    ccRPCDestination destination_;
+};

@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "std/math/fsalloc.h"
+#include "std/math/xflinear.h"
+
+namespace {
+
+TEST(FixedSizeAllocator, BlocksAreMultiplesOfEight)
+{
+    EXPECT_EQ(ccFixedSizeAllocator(1, 1, "t").blockSize(), 8u);
+    EXPECT_EQ(ccFixedSizeAllocator(13, 1, "t").blockSize(), 16u);
+    const ccFixedSizeAllocator& shared = cc2XformLinear::allocator();
+    EXPECT_GE(shared.blockSize(), sizeof(cc2XformLinear));
+    EXPECT_EQ(shared.maxChunkCount(), std::max<uint32_t>(256, 1048576 / shared.blockSize()));
+}
+
+TEST(FixedSizeAllocator, ChunksDoubleUpToAboutOneMebibyte)
+{
+    ccFixedSizeAllocator a(65536, 4, "t"); // at most 16 blocks to a chunk
+    std::vector<void*> blocks;
+    const uint32_t sizes[] = {4, 8, 16, 16};
+    for (int chunk = 0; chunk < 4; ++chunk) {
+        for (uint32_t i = 0; i < sizes[chunk]; ++i)
+            blocks.push_back(a.alloc());
+        EXPECT_EQ(a.chunks(), uint32_t(chunk + 1));
+    }
+    EXPECT_EQ(a.nextChunkCount(), 16u);
+    EXPECT_EQ(std::set<void*>(blocks.begin(), blocks.end()).size(), blocks.size());
+    for (void* b : blocks) {
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % 8, 0u);
+        std::memset(b, 0xA5, a.blockSize()); // AddressSanitizer checks the chunk bounds
+        a.free(b);
+    }
+    EXPECT_EQ(a.outstanding(), 0u);
+}
+
+TEST(FixedSizeAllocator, ReturnedBlocksComeBackFirstAndNullIsIgnored)
+{
+    ccFixedSizeAllocator a(24, 2, "t");
+    void* first = a.alloc();
+    void* second = a.alloc();
+    a.free(first);
+    a.free(nullptr);
+    EXPECT_EQ(a.outstanding(), 1u);
+    EXPECT_EQ(a.alloc(), first);
+    a.free(first);
+    a.free(second);
+}
+
+std::atomic<bool> failing{false};
+void* maybeMalloc(size_t size) { return failing ? nullptr : std::malloc(size); }
+void plainFree(void* p) { std::free(p); }
+
+TEST(FixedSizeAllocator, ExhaustionThrowsAndLeavesItUsable)
+{
+    const ccFixedSizeAllocator::ChunkSource source = {&maybeMalloc, &plainFree};
+    ccFixedSizeAllocator a(16, 1, "t", &source);
+    void* only = a.alloc();
+    failing = true;
+    EXPECT_THROW(a.alloc(), std::bad_alloc);
+    failing = false;
+    EXPECT_EQ(a.outstanding(), 1u);
+    void* next = a.alloc();
+    EXPECT_EQ(a.chunks(), 2u);
+    a.free(only);
+    a.free(next);
+}
+
+TEST(FixedSizeAllocator, ThreadsShareItSafely)
+{
+    ccFixedSizeAllocator a(32, 4, "t");
+    std::vector<std::thread> threads;
+    for (int t = 1; t <= 4; ++t) {
+        threads.emplace_back([&a, t] {
+            std::vector<unsigned char*> mine;
+            for (int round = 0; round < 200; ++round) {
+                for (int i = 0; i < 16; ++i) {
+                    mine.push_back(static_cast<unsigned char*>(a.alloc()));
+                    std::memset(mine.back(), t, 32);
+                }
+                // A block handed out twice would carry another thread's mark.
+                for (unsigned char* b : mine) {
+                    EXPECT_EQ(b[31], t);
+                    a.free(b);
+                }
+                mine.clear();
+            }
+        });
+    }
+    for (std::thread& th : threads)
+        th.join();
+    EXPECT_EQ(a.outstanding(), 0u);
+}
+
+} // namespace

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "std/math/xfcomposed.h"
+#include "std/math/xflinear.h"
+#include "std/persist.h"
+#include "std/startup.h"
+#include "tests/support/bytes.h"
+
+namespace {
+
+using test_bytes::Bytes;
+using test_bytes::cat;
+
+// Doubles as stored little-endian.
+const Bytes kZero = {0, 0, 0, 0, 0, 0, 0, 0};
+const Bytes kOne = {0, 0, 0, 0, 0, 0, 0xF0, 0x3F};
+const Bytes kOneAndHalf = {0, 0, 0, 0, 0, 0, 0xF8, 0x3F};
+const Bytes kMinusTwo = {0, 0, 0, 0, 0, 0, 0, 0xC0};
+const Bytes kTwo = {0, 0, 0, 0, 0, 0, 0, 0x40};
+const Bytes kHalf = {0, 0, 0, 0, 0, 0, 0xE0, 0x3F};
+const Bytes kFour = {0, 0, 0, 0, 0, 0, 0x10, 0x40};
+const Bytes kEight = {0, 0, 0, 0, 0, 0, 0x20, 0x40};
+const Bytes kNine = {0, 0, 0, 0, 0, 0, 0x22, 0x40};
+
+// Translation (1.5, -2), matrix [2 0.5; 0 4], determinant 8: the versions of
+// the linear, base and persistent levels, then the vector and the matrix.
+const Bytes kLinear =
+    cat({{0x02, 0x01, 0x00, 0x00, 0x00}, {0x00}, kOneAndHalf, kMinusTwo, {0x00}, kTwo, kHalf, kZero, kFour, kEight});
+const Bytes kLinearBig = {
+    0x02, 0x00, 0x00, 0x00, 0x00,                                                 //
+    0x00, 0x3F, 0xF8, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0,               // translation
+    0x00, 0x40, 0, 0, 0, 0, 0, 0, 0, 0x3F, 0xE0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, // a, b, c
+    0, 0, 0, 0x40, 0x10, 0, 0, 0, 0, 0, 0, 0x40, 0x20, 0, 0, 0, 0, 0, 0};         // d, determinant
+constexpr size_t kVectorVersionAt = 5;
+constexpr size_t kMatrixVersionAt = 22;
+constexpr size_t kDeterminantAt = 55;
+
+// The identity value: vector, matrix, then the identity byte.
+const Bytes kIdentityValue =
+    cat({{0x02, 0x01, 0x00}, {0x00}, kZero, kZero, {0x00}, kOne, kZero, kZero, kOne, kOne, {0x01}});
+
+class XformArchive : public ::testing::Test {
+protected:
+    void SetUp() override { ccLibraryStartup(); }
+
+    static Bytes storeObject(cc2XformBase& x, int32_t order)
+    {
+        return test_bytes::store(order, [&](ccArchive& ar) { ccArchiveObject(x, ar, false); });
+    }
+    static void loadObject(const Bytes& bytes, ccPersistent& x)
+    {
+        test_bytes::load(bytes, [&](ccArchive& ar) { ccArchiveObject(x, ar, false); });
+    }
+};
+
+TEST_F(XformArchive, LinearMatchesTheGoldenBytesBothWays)
+{
+    cc2XformLinear x(cc2Matrix(2, 0.5, 0, 4), cc2Vect(1.5, -2));
+    EXPECT_EQ(storeObject(x, ccArchive::littleEndian), kLinear);
+    EXPECT_EQ(storeObject(x, ccArchive::bigEndian), kLinearBig);
+
+    for (const Bytes* golden : {&kLinear, &kLinearBig}) {
+        ccPersistentFactory make = ccFindFactory("class cc2XformLinear");
+        ASSERT_NE(make, nullptr);
+        std::unique_ptr<ccPersistent> made(make());
+        loadObject(*golden, *made);
+        const cc2XformLinear* loaded = dynamic_cast<const cc2XformLinear*>(made.get());
+        ASSERT_NE(loaded, nullptr);
+        double v[6];
+        loaded->value().get(v[0], v[1], v[2], v[3], v[4], v[5]);
+        EXPECT_TRUE(v[0] == 1.5 && v[1] == -2 && v[2] == 2 && v[3] == 0.5 && v[4] == 0 && v[5] == 4);
+        EXPECT_EQ(loaded->matrix().det(), 8);
+    }
+}
+
+TEST_F(XformArchive, LoadedDeterminantFollowsTheElements)
+{
+    Bytes b = kLinear;
+    std::copy(kNine.begin(), kNine.end(), b.begin() + kDeterminantAt);
+    cc2XformLinear x;
+    loadObject(b, x);
+    EXPECT_EQ(x.matrix().det(), 8);
+}
+
+TEST_F(XformArchive, EveryLevelChecksItsVersion)
+{
+    const struct {
+        size_t at;
+        const wchar_t* file;
+        uint32_t line;
+    } levels[] = {{2, L"std/math/xflinear", 51},
+                  {3, L"std/math/xfbase", 27},
+                  {4, L"", 0},
+                  {kVectorVersionAt, L"std/math/vector", 60},
+                  {kMatrixVersionAt, L"std/math/matrix", 196}};
+    for (const auto& level : levels) {
+        Bytes b = kLinear;
+        b[level.at] = 1;
+        cc2XformLinear x;
+        try {
+            loadObject(b, x);
+            ADD_FAILURE() << "no exception for the version at " << level.at;
+        } catch (const ccArchive::UnknownVersion& e) {
+            EXPECT_EQ(e.file(), level.file);
+            EXPECT_EQ(e.line(), level.line);
+        }
+    }
+    // A short stream leaves the transform as it was.
+    cc2XformLinear x;
+    EXPECT_THROW(loadObject(Bytes(kLinear.begin(), kLinear.end() - 1), x), ccArchive::Eof);
+    EXPECT_TRUE(x.value().isIdentity());
+}
+
+TEST_F(XformArchive, ValueCarriesAnIdentityByteThatLoadingIgnores)
+{
+    cc2Xform id;
+    EXPECT_EQ(test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) { id.archive(ar); }), kIdentityValue);
+    cc2Xform near(cc2Matrix(), cc2Vect(std::nextafter(0.0, 1.0), 0));
+    Bytes b = test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) { near.archive(ar); });
+    EXPECT_EQ(b.back(), 0);
+
+    b.back() = 1; // a false claim of identity
+    cc2Xform loaded;
+    test_bytes::load(b, [&](ccArchive& ar) { loaded.archive(ar); });
+    EXPECT_EQ(loaded.offset().x(), near.offset().x());
+
+    b[2] = 1;
+    try {
+        test_bytes::load(b, [&](ccArchive& ar) { loaded.archive(ar); });
+        FAIL() << "no exception";
+    } catch (const ccArchive::UnknownVersion& e) {
+        EXPECT_EQ(e.file(), L"std/math/xform");
+        EXPECT_EQ(e.line(), 107u);
+    }
+}
+
+TEST_F(XformArchive, ThreeDimensionalValuesRoundTrip)
+{
+    cc3Vect v(1, 2, 3);
+    cc3Matrix m;
+    m.setElement(0, 1, 5);
+    m.setElement(2, 0, -2);
+    const auto both = [&](cc3Vect& vv, cc3Matrix& mm) {
+        return [&](ccArchive& ar) {
+            vv.archive(ar);
+            mm.archive(ar);
+        };
+    };
+    Bytes b = test_bytes::store(ccArchive::littleEndian, both(v, m));
+    EXPECT_EQ(b.size(), 2u + 1 + 24 + 1 + 80);
+    cc3Vect v2;
+    cc3Matrix m2;
+    test_bytes::load(b, both(v2, m2));
+    EXPECT_EQ(v2.z(), 3);
+    EXPECT_EQ(m2.element(2, 0), -2);
+    EXPECT_EQ(m2.det(), m.det());
+
+    b[2 + 1 + 24] = 1; // the matrix version
+    try {
+        test_bytes::load(b, both(v2, m2));
+        FAIL() << "no exception";
+    } catch (const ccArchive::UnknownVersion& e) {
+        EXPECT_EQ(e.line(), 298u);
+    }
+}
+
+TEST_F(XformArchive, CompositionHasNoStoredFormHere)
+{
+    cc2XformComposed c;
+    EXPECT_THROW(storeObject(c, ccArchive::littleEndian), cc2XformDefs::NotImplemented);
+}
+
+} // namespace

@@ -1,0 +1,211 @@
+// A communicator for tests: every connection it opens is a pair of in-memory
+// pipes whose far ends the test holds as the peer.
+#pragma once
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "std/resource.h"
+#include "std/rpc/communicator.h"
+#include "std/timeout.h"
+
+namespace loopback {
+
+// One direction of a connection.
+class Pipe {
+public:
+    void write(const char* data, size_t size)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        bytes_.insert(bytes_.end(), data, data + size);
+        ready_.notify_all();
+    }
+    // The writing end is gone: a reader that has read everything sees the end.
+    void close()
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        closed_ = true;
+        ready_.notify_all();
+    }
+    // Waits at most seconds (HUGE_VAL: without limit) for at least one byte;
+    // ccTimeout::Expired when none came, 0 at the end.
+    size_t read(char* out, size_t size, double seconds)
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        const auto arrived = [&] { return !bytes_.empty() || closed_; };
+        if (std::isinf(seconds)) {
+            ready_.wait(hold, arrived);
+        } else if (!ready_.wait_for(hold, std::chrono::duration<double>(seconds > 0 ? seconds : 0), arrived)) {
+            throw ccTimeout::Expired();
+        }
+        size_t n = 0;
+        while (n < size && !bytes_.empty()) {
+            out[n++] = bytes_.front();
+            bytes_.pop_front();
+        }
+        return n;
+    }
+    // Bytes written and not yet read.
+    std::vector<unsigned char> pending()
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return std::vector<unsigned char>(bytes_.begin(), bytes_.end());
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable ready_;
+    std::deque<char> bytes_;
+    bool closed_ = false;
+};
+
+class ReadBuf : public ccCommStreambuf {
+public:
+    explicit ReadBuf(std::shared_ptr<Pipe> pipe, int* destroyed = nullptr)
+        : pipe_(std::move(pipe)), destroyed_(destroyed)
+    {
+    }
+    ~ReadBuf() override
+    {
+        if (destroyed_)
+            ++*destroyed_;
+    }
+
+protected:
+    int_type underflow() override
+    {
+        if (gptr() < egptr())
+            return traits_type::to_int_type(*gptr());
+        const size_t n = pipe_->read(chunk_, sizeof chunk_, timeout());
+        if (n == 0)
+            return traits_type::eof();
+        setg(chunk_, chunk_, chunk_ + n);
+        return traits_type::to_int_type(*gptr());
+    }
+
+private:
+    std::shared_ptr<Pipe> pipe_;
+    int* destroyed_;
+    char chunk_[64];
+};
+
+// Keeps what is stored until pubsync. Counts its destruction; can be told to
+// refuse writes after a number of bytes, or to fail when synchronised.
+class WriteBuf : public ccCommStreambuf {
+public:
+    explicit WriteBuf(std::shared_ptr<Pipe> pipe, int* destroyed = nullptr)
+        : pipe_(std::move(pipe)), destroyed_(destroyed)
+    {
+    }
+    ~WriteBuf() override
+    {
+        pipe_->close();
+        if (destroyed_)
+            ++*destroyed_;
+    }
+    const std::string& unsent() const { return unsent_; }
+    size_t refuseAfter = SIZE_MAX;
+    bool failSync = false;
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (traits_type::eq_int_type(c, traits_type::eof()))
+            return traits_type::not_eof(c);
+        if (written_ >= refuseAfter)
+            return traits_type::eof();
+        ++written_;
+        unsent_ += traits_type::to_char_type(c);
+        return c;
+    }
+    int sync() override
+    {
+        if (failSync)
+            throw std::runtime_error("link down");
+        pipe_->write(unsent_.data(), unsent_.size());
+        unsent_.clear();
+        return 0;
+    }
+
+private:
+    std::shared_ptr<Pipe> pipe_;
+    int* destroyed_;
+    std::string unsent_;
+    size_t written_ = 0;
+};
+
+// The peer's ends of one connection.
+struct Peer {
+    std::unique_ptr<ccCommStreambuf> reading; // what this side stores
+    std::unique_ptr<ccCommStreambuf> storing; // what this side reads
+    std::shared_ptr<Pipe> toUs;
+    std::shared_ptr<Pipe> toPeer;
+};
+
+class Communicator : public ccCommunicator {
+public:
+    bool closed = false;
+    bool secondary = false;
+    bool openNothing = false; // leaves the out buffers empty
+    bool throwOnOpen = false; // raises cc_Resource::Timeout
+    int connects = 0;
+    int channels = 0;
+    double lastTimeout = 0;
+    int buffersDestroyed = 0; // of the buffers handed out
+    // Runs as the peer, once its ends exist and before this side's are
+    // handed out.
+    std::function<void(Peer&)> onOpen;
+
+    bool isClosed() override { return closed; }
+    bool isSecondary() override { return secondary; }
+    void connect(uint16_t endpoint, std::unique_ptr<ccCommStreambuf>& reading, std::unique_ptr<ccCommStreambuf>& storing,
+                 double timeoutSeconds) override
+    {
+        ++connects;
+        open(endpoint, reading, storing, timeoutSeconds);
+    }
+    void openChannel(uint16_t number, std::unique_ptr<ccCommStreambuf>& reading,
+                     std::unique_ptr<ccCommStreambuf>& storing, double timeoutSeconds) override
+    {
+        ++channels;
+        open(number, reading, storing, timeoutSeconds);
+    }
+
+    // The peer side of the last connection opened on number.
+    Peer& peer(uint16_t number) { return peers_.at(number); }
+
+private:
+    void open(uint16_t number, std::unique_ptr<ccCommStreambuf>& reading, std::unique_ptr<ccCommStreambuf>& storing,
+              double timeoutSeconds)
+    {
+        lastTimeout = timeoutSeconds;
+        if (throwOnOpen)
+            throw cc_Resource::Timeout();
+        if (openNothing)
+            return;
+        Peer p;
+        p.toUs = std::make_shared<Pipe>();
+        p.toPeer = std::make_shared<Pipe>();
+        p.reading = std::make_unique<ReadBuf>(p.toPeer);
+        p.storing = std::make_unique<WriteBuf>(p.toUs);
+        if (onOpen)
+            onOpen(p);
+        reading = std::make_unique<ReadBuf>(p.toUs, &buffersDestroyed);
+        storing = std::make_unique<WriteBuf>(p.toPeer, &buffersDestroyed);
+        peers_[number] = std::move(p);
+    }
+
+    std::map<uint16_t, Peer> peers_;
+};
+
+} // namespace loopback

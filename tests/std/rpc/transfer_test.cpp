@@ -1,0 +1,269 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "std/resource.h"
+#include "std/rpc/transfer.h"
+#include "std/startup.h"
+#include "std/timeout.h"
+#include "tests/std/rpc/loopback.h"
+
+namespace {
+
+using loopback::Pipe;
+using loopback::ReadBuf;
+using loopback::WriteBuf;
+typedef std::vector<unsigned char> Bytes;
+
+class TransferArchive : public ::testing::Test {
+protected:
+    void SetUp() override { ccLibraryStartup(); }
+
+    static std::shared_ptr<Pipe> pipeWith(const std::string& bytes)
+    {
+        auto p = std::make_shared<Pipe>();
+        p->write(bytes.data(), bytes.size());
+        return p;
+    }
+    static std::unique_ptr<ccTransferArchive> reader(std::shared_ptr<Pipe> p, int* destroyed = nullptr)
+    {
+        return std::make_unique<ccTransferArchive>(std::make_unique<ReadBuf>(std::move(p), destroyed),
+                                                   ccArchive::loading, nullptr);
+    }
+};
+
+TEST_F(TransferArchive, StoringSideWritesItsHeaderFirstAndValuesLittleEndian)
+{
+    auto pipe = std::make_shared<Pipe>();
+    auto* buffer = new WriteBuf(pipe);
+    ccTransferArchive ar(std::unique_ptr<ccCommStreambuf>(buffer), ccArchive::storing, nullptr);
+    // Written into the buffer, not yet sent.
+    EXPECT_EQ(buffer->unsent(), std::string("\x02\x01", 2));
+    EXPECT_TRUE(pipe->pending().empty());
+
+    uint32_t v = 0x11223344u;
+    int32_t w = -2;
+    ar.archive(v).archive(w);
+    ar.sync();
+    EXPECT_EQ(pipe->pending(), (Bytes{0x02, 0x01, 0x44, 0x33, 0x22, 0x11, 0xFE, 0xFF, 0xFF, 0xFF}));
+}
+
+TEST_F(TransferArchive, ReadingSideConsumesTheHeaderAndTakesThePeersByteOrder)
+{
+    auto little = pipeWith(std::string("\x02\x01\x44\x33\x22\x11", 6));
+    auto ar = reader(little);
+    // Exactly the two header bytes are consumed.
+    EXPECT_EQ(ar->transferBuffer().in_avail(), 4);
+    uint32_t v = 0;
+    ar->archive(v);
+    EXPECT_EQ(v, 0x11223344u);
+
+    auto big = pipeWith(std::string("\x02\x00\x11\x22\x33\x44", 6));
+    auto be = reader(big);
+    EXPECT_EQ(be->byteOrder(), ccArchive::bigEndian);
+    be->archive(v);
+    EXPECT_EQ(v, 0x11223344u);
+}
+
+TEST_F(TransferArchive, TimeOutStartsInfiniteAndBoundsLaterReads)
+{
+    auto pipe = pipeWith(std::string("\x02\x01", 2));
+    auto buffer = std::make_unique<ReadBuf>(pipe);
+    buffer->setTimeout(0.001); // whatever the transport had: the header is awaited without limit
+    ccTransferArchive ar(std::move(buffer), ccArchive::loading, nullptr);
+    EXPECT_TRUE(std::isinf(ar.transferBuffer().timeout()));
+
+    ar.setTimeout(0.05);
+    EXPECT_EQ(ar.transferBuffer().timeout(), 0.05);
+    const auto start = std::chrono::steady_clock::now();
+    uint32_t v = 0;
+    EXPECT_THROW(ar.archive(v), ccTimeout::Expired);
+    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(waited, 0.04);
+    EXPECT_LT(waited, 5.0);
+
+    // A value that arrives later is read normally.
+    pipe->write("\x07\x00\x00\x00", 4);
+    ar.archive(v);
+    EXPECT_EQ(v, 7u);
+}
+
+TEST_F(TransferArchive, EndOfThePeersStreamIsEof)
+{
+    auto pipe = pipeWith(std::string("\x02\x01\x05", 3));
+    pipe->close();
+    auto ar = reader(pipe);
+    uint32_t v = 0;
+    EXPECT_THROW(ar->archive(v), ccArchive::Eof);
+}
+
+// The stream buffer belongs to the archive from the call on: a constructor
+// that fails frees it.
+TEST_F(TransferArchive, FailedConstructionFreesTheBuffer)
+{
+    int destroyed = 0;
+    EXPECT_THROW(reader(pipeWith(std::string("\x02\x07", 2)), &destroyed), ccArchive::BadBuffer);
+    EXPECT_EQ(destroyed, 1);
+
+    auto ended = std::make_shared<Pipe>();
+    ended->close();
+    EXPECT_THROW(reader(ended, &destroyed), ccArchive::Eof);
+    EXPECT_EQ(destroyed, 2);
+
+    auto refusing = std::make_unique<WriteBuf>(std::make_shared<Pipe>(), &destroyed);
+    refusing->refuseAfter = 1;
+    EXPECT_THROW(ccTransferArchive(std::move(refusing), ccArchive::storing, nullptr), ccArchive::BadBuffer);
+    EXPECT_EQ(destroyed, 3);
+
+    EXPECT_THROW(ccTransferArchive(nullptr, ccArchive::storing, nullptr), ccBadPointer);
+}
+
+TEST_F(TransferArchive, DestructionSendsWhatWasStoredAndNeverThrows)
+{
+    auto pipe = std::make_shared<Pipe>();
+    {
+        ccTransferArchive ar(std::make_unique<WriteBuf>(pipe), ccArchive::storing, nullptr);
+        unsigned char b = 0x5A;
+        ar.archive(b);
+    }
+    EXPECT_EQ(pipe->pending(), (Bytes{0x02, 0x01, 0x5A}));
+
+    int destroyed = 0;
+    auto failing = std::make_unique<WriteBuf>(std::make_shared<Pipe>(), &destroyed);
+    WriteBuf* raw = failing.get();
+    auto ar = std::make_unique<ccTransferArchive>(std::move(failing), ccArchive::storing, nullptr);
+    raw->failSync = true;
+    EXPECT_NO_THROW(ar.reset());
+    EXPECT_EQ(destroyed, 1);
+}
+
+class ArchivePair : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ccLibraryStartup();
+        // The serving side sends its header before it waits for ours.
+        comm.onOpen = [this](loopback::Peer& p) {
+            peerOut = std::make_unique<ccTransferArchive>(std::move(p.storing), ccArchive::storing, nullptr);
+            peerOut->sync();
+        };
+    }
+
+    loopback::Communicator comm;
+    std::unique_ptr<ccTransferArchive> peerOut;
+};
+
+TEST_F(ArchivePair, AcceptOpensTheChannelAndBothDirectionsCarryValues)
+{
+    ccRPCArchivePair pair;
+    pair.accept(comm, 7, 2.5);
+    EXPECT_EQ(comm.channels, 1);
+    EXPECT_EQ(comm.connects, 0);
+    EXPECT_EQ(comm.lastTimeout, 2.5);
+    ASSERT_NE(pair.reading(), nullptr);
+    ASSERT_NE(pair.storing(), nullptr);
+    EXPECT_TRUE(pair.reading()->isLoading());
+    EXPECT_TRUE(pair.storing()->isStoring());
+    EXPECT_EQ(pair.reading()->communicator(), &comm);
+
+    uint32_t request = 0xCAFEu;
+    pair.storing()->archive(request);
+    pair.storing()->sync();
+    ccTransferArchive peerIn(std::move(comm.peer(7).reading), ccArchive::loading, nullptr);
+    uint32_t got = 0;
+    peerIn.archive(got);
+    EXPECT_EQ(got, 0xCAFEu);
+
+    int32_t reply = -5;
+    peerOut->archive(reply);
+    peerOut->sync();
+    int32_t answer = 0;
+    pair.reading()->archive(answer);
+    EXPECT_EQ(answer, -5);
+}
+
+// The peer on its own thread: it sends its header, then waits for ours and
+// answers one request.
+TEST_F(ArchivePair, ServesAPeerOnAnotherThread)
+{
+    std::thread server;
+    comm.onOpen = [&](loopback::Peer& p) {
+        server = std::thread([in = std::move(p.reading), out = std::move(p.storing)]() mutable {
+            ccTransferArchive peerOut(std::move(out), ccArchive::storing, nullptr);
+            peerOut.sync();
+            ccTransferArchive peerIn(std::move(in), ccArchive::loading, nullptr);
+            peerIn.setTimeout(10.0);
+            uint32_t question = 0;
+            peerIn.archive(question);
+            uint32_t answer = question * 2;
+            peerOut.archive(answer);
+            peerOut.sync();
+        });
+    };
+    ccRPCArchivePair pair;
+    pair.open(comm, 1, 30.0);
+    EXPECT_EQ(comm.connects, 1);
+    EXPECT_EQ(comm.channels, 0);
+    EXPECT_EQ(comm.lastTimeout, 30.0);
+    pair.reading()->setTimeout(10.0);
+    uint32_t question = 21;
+    pair.storing()->archive(question);
+    pair.storing()->sync();
+    uint32_t answer = 0;
+    pair.reading()->archive(answer);
+    server.join();
+    EXPECT_EQ(answer, 42u);
+}
+
+TEST_F(ArchivePair, ClosedCommunicatorOpensNothingOrRaisesBrokenLock)
+{
+    comm.closed = true;
+    ccRPCArchivePair pair;
+    pair.accept(comm, 1, 1.0);
+    EXPECT_EQ(pair.reading(), nullptr);
+    EXPECT_EQ(pair.storing(), nullptr);
+    EXPECT_THROW(pair.open(comm, 1, 1.0), cc_Resource::BrokenLock);
+    EXPECT_EQ(comm.channels + comm.connects, 0);
+
+    // An opened pair keeps its archives.
+    comm.closed = false;
+    pair.accept(comm, 1, 1.0);
+    ccTransferArchive* reading = pair.reading();
+    comm.closed = true;
+    pair.accept(comm, 1, 1.0);
+    EXPECT_EQ(pair.reading(), reading);
+}
+
+TEST_F(ArchivePair, FailuresLeaveThePairAsItWas)
+{
+    ccRPCArchivePair pair;
+    pair.accept(comm, 2, 1.0);
+    ccTransferArchive* reading = pair.reading();
+    ccTransferArchive* storing = pair.storing();
+    const int before = comm.buffersDestroyed;
+
+    // The communicator's own error passes through unchanged.
+    comm.throwOnOpen = true;
+    EXPECT_THROW(pair.accept(comm, 2, 1.0), cc_Resource::Timeout);
+    comm.throwOnOpen = false;
+
+    // A communicator that hands out no buffers has no connection to offer.
+    comm.openNothing = true;
+    EXPECT_THROW(pair.accept(comm, 2, 1.0), cc_Resource::BrokenLock);
+    comm.openNothing = false;
+
+    // A bad header from the peer: both new buffers are freed.
+    comm.onOpen = [](loopback::Peer& p) { p.toUs->write("\x02\x09", 2); };
+    EXPECT_THROW(pair.accept(comm, 2, 1.0), ccArchive::BadBuffer);
+    EXPECT_EQ(comm.buffersDestroyed, before + 2);
+
+    EXPECT_EQ(pair.reading(), reading);
+    EXPECT_EQ(pair.storing(), storing);
+}
+
+} // namespace

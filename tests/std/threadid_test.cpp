@@ -1,0 +1,450 @@
+#include "std/threadid.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/thread.h"
+#include "system/csys_shutdown.h"
+
+namespace {
+
+// For scenarios run in a child process.
+#define REQUIRE(condition)                                                                \
+    do {                                                                                  \
+        if (!(condition)) {                                                               \
+            std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #condition); \
+            std::_Exit(1);                                                                \
+        }                                                                                 \
+    } while (0)
+
+// An exit handler's argument: it logs its index, and throws while throwsLeft.
+struct Step {
+    std::vector<int>* log;
+    int index;
+    int throwsLeft;
+};
+
+void logStep(const ccThreadID&, void* argument)
+{
+    auto* step = static_cast<Step*>(argument);
+    step->log->push_back(step->index);
+    if (step->throwsLeft > 0) {
+        --step->throwsLeft;
+        throw std::runtime_error("handler failed");
+    }
+}
+
+struct Probe {
+    ccThreadID seen;
+    int32_t level = -2;
+};
+
+void recordSelf(void* argument)
+{
+    auto* probe = static_cast<Probe*>(argument);
+    probe->seen = ccThreadID::current();
+    probe->level = ccThreadID::priorityLevel();
+}
+
+TEST(ThreadStart, RunsTheFunctionUnderItsOwnIdentityAndLeavesTheRegistry)
+{
+    Probe probe;
+    ccThreadID thread = ccThreadID::start(&recordSelf, &probe, -1, 1 << 20);
+    thread.join();
+    EXPECT_TRUE(probe.seen == thread);
+    EXPECT_TRUE(ccThreadID::current() != thread);
+    EXPECT_FALSE(ccThreadRegistry::remove(thread)); // it removed itself
+    thread.join();                                  // finished: returns at once
+    ccThreadID().join();                            // never started: returns at once
+    EXPECT_THROW(ccThreadID::start(nullptr, nullptr), ccThreadID::CreateFailed);
+}
+
+void waitForGo(void* event) { static_cast<ccEvent*>(event)->lock(HUGE_VAL); }
+
+void joinSelf(void* done)
+{
+    ccThreadID::current().join();
+    *static_cast<std::atomic<bool>*>(done) = true;
+}
+
+TEST(ThreadJoin, TwoJoinersBothReturnAndAThreadJoiningItselfReturnsAtOnce)
+{
+    ccEvent go(true, false);
+    ccThreadID thread = ccThreadID::start(&waitForGo, &go);
+    std::atomic<int> returned{0};
+    std::thread first([&] {
+        thread.join();
+        ++returned;
+    });
+    std::thread second([&] {
+        thread.join();
+        ++returned;
+    });
+    go.set();
+    first.join();
+    second.join();
+    EXPECT_EQ(returned.load(), 2);
+    thread.join();
+
+    std::atomic<bool> done{false};
+    ccThreadID::start(&joinSelf, &done).join();
+    EXPECT_TRUE(done.load());
+}
+
+TEST(ThreadPriority, LevelsMapThroughTheTable)
+{
+    std::thread caller([] {
+        plat::Handle self = plat::currentThreadHandle();
+        ASSERT_NE(self, nullptr);
+        EXPECT_EQ(ccThreadID::priorityLevel(), 3); // a new thread is normal
+        plat::setThreadPriority(self, 2);
+        EXPECT_EQ(ccThreadID::priorityLevel(), 5);
+
+        Probe inherited, lowest, clamped;
+        ccThreadID::start(&recordSelf, &inherited, -1).join();
+        ccThreadID::start(&recordSelf, &lowest, 1).join();
+        ccThreadID::start(&recordSelf, &clamped, 9).join();
+        EXPECT_EQ(inherited.level, 5);
+        EXPECT_EQ(lowest.level, 1);
+        EXPECT_EQ(clamped.level, 6);
+
+        plat::setThreadPriority(self, 7); // not in the table
+        EXPECT_EQ(ccThreadID::priorityLevel(), 6);
+        plat::setThreadPriority(self, -15);
+        EXPECT_EQ(ccThreadID::priorityLevel(), 0);
+        plat::closeHandle(self);
+    });
+    caller.join();
+}
+
+std::vector<int> gRan;
+Step gSteps[33];
+std::atomic<bool> gThirtyThirdRefused{false};
+
+void registerThirtyThree(void*)
+{
+    ccThreadID self = ccThreadID::current();
+    for (int i = 0; i < 33; ++i)
+        gSteps[i] = {&gRan, i, 0};
+    for (int i = 0; i < 32; ++i)
+        self.addExitHandler(&logStep, &gSteps[i]);
+    try {
+        self.addExitHandler(&logStep, &gSteps[32]);
+    } catch (const ccThreadID::CouldNotRegister&) {
+        gThirtyThirdRefused = self->exitHandlerCount == 32;
+    }
+}
+
+TEST(ThreadExitHandlers, ThirtyTwoRunLastRegisteredFirstAndTheThirtyThirdIsRefused)
+{
+    gRan.clear();
+    ccThreadID::start(&registerThirtyThree, nullptr).join();
+    EXPECT_TRUE(gThirtyThirdRefused.load());
+    ASSERT_EQ(gRan.size(), 32u);
+    for (int i = 0; i < 32; ++i)
+        EXPECT_EQ(gRan[i], 31 - i);
+}
+
+TEST(ThreadExitHandlers, ARunCalledDirectlyStopsAtAThrowingHandler)
+{
+    ccThreadID::current(); // the worker is not the first adopted: it gets the list's handler
+    std::thread worker([] {
+        std::vector<int> log;
+        Step first{&log, 0, 0}, throwing{&log, 1, 1}, last{&log, 2, 0};
+        ccThreadID self = ccThreadID::current();
+        const int32_t before = self->exitHandlerCount; // adoption may have added one
+        self.addExitHandler(&logStep, &first);
+        self.addExitHandler(&logStep, &throwing);
+        self.addExitHandler(&logStep, &last);
+        EXPECT_THROW(ccThreadID::runExitHandlers(), std::runtime_error);
+        EXPECT_EQ(log, (std::vector<int>{2, 1}));
+        EXPECT_EQ(self->exitHandlerCount, before + 2); // it and the ones before it stay
+        ccThreadID::runExitHandlers();
+        EXPECT_EQ(log, (std::vector<int>{2, 1, 1, 0}));
+        EXPECT_EQ(self->exitHandlerCount, 0);
+        // Out of the adopted list, so carrying on means a new identity; the
+        // old record goes with this handle, and the thread's exit must not
+        // touch it.
+        EXPECT_TRUE(ccThreadID::current() != self);
+    });
+    worker.join();
+}
+
+std::vector<int> gEntryLog;
+Step gEntrySteps[3];
+
+void throwingHandlerAndBody(void* what)
+{
+    ccThreadID self = ccThreadID::current();
+    gEntrySteps[0] = {&gEntryLog, 0, 0};
+    gEntrySteps[1] = {&gEntryLog, 1, 1};
+    gEntrySteps[2] = {&gEntryLog, 2, 0};
+    for (Step& step : gEntrySteps)
+        self.addExitHandler(&logStep, &step);
+    switch (*static_cast<int*>(what)) {
+    case 0:
+        throw std::runtime_error("frame buffer gone");
+    case 1:
+        throw 42;
+    case 2:
+        throw ccBadPointer();
+    case 3:
+        throw cc_Resource::BrokenLock();
+    }
+}
+
+TEST(ThreadEntry, AnyExceptionEndsOnlyItsThreadAndEveryHandlerStillRuns)
+{
+    const char* reported[] = {"frame buffer gone", "unknown type", nullptr, nullptr};
+    for (int what = 0; what < 4; ++what) {
+        gEntryLog.clear();
+        testing::internal::CaptureStderr();
+        ccThreadID thread = ccThreadID::start(&throwingHandlerAndBody, &what);
+        thread.join();
+        const std::string err = testing::internal::GetCapturedStderr();
+        // The throwing handler is reported and the one before it still runs.
+        EXPECT_EQ(gEntryLog, (std::vector<int>{2, 1, 0})) << what;
+        EXPECT_NE(err.find("an exit handler ended by handler failed"), std::string::npos) << err;
+        if (reported[what] != nullptr)
+            EXPECT_NE(err.find(reported[what]), std::string::npos) << err;
+        else
+            EXPECT_EQ(err.find("its function"), std::string::npos) << err; // library errors end quietly
+        EXPECT_FALSE(ccThreadRegistry::remove(thread));
+    }
+}
+
+void noteSystemRecord(const ccThreadID&, void* hasRecord)
+{
+    csys_threadHasRecord(static_cast<int32_t*>(hasRecord));
+}
+
+TEST(ThreadAdoption, AForeignThreadIsAdoptedAtItsFirstWaitAndLetGoWhenItEnds)
+{
+    ccThreadID mainThread = ccThreadID::current(); // the std::thread below is not the first adopted
+    EXPECT_TRUE(mainThread == ccThreadID::current());
+
+    ccThreadID adopted;
+    int32_t systemAttachedInHandler = -1;
+    std::thread foreign([&] {
+        csys_threadHandle system = nullptr;
+        ASSERT_EQ(csys_threadGetCurrent(&system), csysOk);
+        csys_threadHandleRelease(&system);
+        ccEvent event(false, true);
+        EXPECT_TRUE(event.lock(0)); // adopts the thread
+        adopted = ccThreadID::current();
+        EXPECT_TRUE(adopted == ccThreadID::current());
+        EXPECT_EQ(adopted->threadId.load(), plat::currentThreadId());
+        adopted.addExitHandler(&noteSystemRecord, &systemAttachedInHandler);
+    });
+    foreign.join();
+    // The exit hook ran its handlers before the system layer let the thread go.
+    EXPECT_EQ(systemAttachedInHandler, 1);
+    // Only this handle still holds the record: the adopted list has let it go.
+    EXPECT_EQ(adopted.rawPointer()->refCount(), 1);
+    EXPECT_TRUE(adopted != mainThread);
+    adopted.join(); // its thread has ended
+}
+
+TEST(ThreadAdoption, DetachingEndsTheBookkeepingAndTheNextUseAdoptsAgain)
+{
+    ccThreadID::current();
+    std::thread foreign([] {
+        std::vector<int> log;
+        Step step{&log, 7, 0};
+        ccThreadID first = ccThreadID::current();
+        first.addExitHandler(&logStep, &step);
+        ccThreadID::detachCurrentThread();
+        EXPECT_EQ(log, std::vector<int>{7});
+        EXPECT_EQ(first->exitHandlerCount, 0);
+        EXPECT_EQ(first.rawPointer()->refCount(), 1);
+        ccThreadID second = ccThreadID::current();
+        EXPECT_TRUE(second != first);
+    });
+    foreign.join();
+}
+
+// ---- stopping all threads: process-wide and one-shot, so in a child ----
+
+std::string gStopLog;
+std::atomic<bool> gStartRefusedDuringStop{false};
+
+struct Blocked {
+    char name;
+    ccMutex* mutex;
+    ccEvent started{true, false};
+    bool broke = false;
+    bool took = false;
+};
+
+void onStopped(const ccThreadID&, void* argument)
+{
+    gStopLog += static_cast<Blocked*>(argument)->name;
+    try {
+        ccThreadID::start(&waitForGo, nullptr);
+    } catch (const ccThreadID::CreateFailed&) {
+        gStartRefusedDuringStop = true;
+    }
+}
+
+void blockOnMutex(void* argument)
+{
+    auto* blocked = static_cast<Blocked*>(argument);
+    ccThreadID::current().addExitHandler(&onStopped, blocked);
+    blocked->started.set();
+    try {
+        blocked->took = blocked->mutex->lock(HUGE_VAL);
+    } catch (const cc_Resource::BrokenLock&) {
+        blocked->broke = true;
+        throw;
+    }
+}
+
+void stopAllBreaksBlockedLocksLastStartedFirst()
+{
+    ccMutex mutex(true);
+    Blocked a{'A', &mutex}, b{'B', &mutex}, c{'C', &mutex};
+    ccThreadID threads[3];
+    Blocked* blocks[3] = {&a, &b, &c};
+    for (int i = 0; i < 3; ++i) {
+        threads[i] = ccThreadID::start(&blockOnMutex, blocks[i]);
+        REQUIRE(blocks[i]->started.lock(HUGE_VAL));
+    }
+    ccStopAllThreads();
+    REQUIRE(gStopLog == "CBA");
+    REQUIRE(gStartRefusedDuringStop.load());
+    for (Blocked* blocked : blocks)
+        REQUIRE(blocked->broke && !blocked->took);
+    for (ccThreadID& thread : threads)
+        REQUIRE(!ccThreadRegistry::remove(thread));
+    bool refused = false;
+    try {
+        ccThreadID::start(&waitForGo, nullptr);
+    } catch (const ccThreadID::CreateFailed&) {
+        refused = true;
+    }
+    REQUIRE(refused);
+    // Nobody took the mutex from its owner; and stop-all again finds nothing.
+    bool otherGot = true;
+    std::thread other([&] { otherGot = mutex.lock(0); });
+    other.join();
+    REQUIRE(!otherGot);
+    ccStopAllThreads();
+    std::_Exit(0);
+}
+
+TEST(ThreadStopAll, BreaksEveryBlockedLockRunsExitHandlersAndRefusesNewThreads)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(stopAllBreaksBlockedLocksLastStartedFirst(), ::testing::ExitedWithCode(0), "");
+}
+
+struct Loop {
+    ccEvent ready{true, false};
+    ccEvent freeEvent{true, true};
+    bool sawQuit = false;
+    bool brokeOnFreeObject = false;
+};
+
+void messageLoop(void* argument)
+{
+    auto* loop = static_cast<Loop*>(argument);
+    loop->ready.set();
+    plat::ThreadMessage message{};
+    for (;;) {
+        plat::waitForAnyOrMessage(nullptr, 0, plat::kInfiniteWait);
+        if (plat::peekThreadMessage(&message, true) && message.message == plat::kQuitMessage)
+            break;
+    }
+    loop->sawQuit = true;
+    try {
+        loop->freeEvent.lock(0);
+    } catch (const cc_Resource::BrokenLock&) {
+        loop->brokeOnFreeObject = true;
+        throw;
+    }
+}
+
+void stopAllPostsQuitAfterTheStopRequest()
+{
+    Loop loop;
+    ccThreadID::start(&messageLoop, &loop);
+    REQUIRE(loop.ready.lock(HUGE_VAL));
+    ccStopAllThreads();
+    REQUIRE(loop.sawQuit);
+    REQUIRE(loop.brokeOnFreeObject);
+    std::_Exit(0);
+}
+
+TEST(ThreadStopAll, AMessageLoopEndsOnTheQuitAndItsNextWaitBreaks)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(stopAllPostsQuitAfterTheStopRequest(), ::testing::ExitedWithCode(0), "");
+}
+
+struct QuietLoop {
+    ccEvent ready{true, false};
+    ccMutex freeMutex;
+    bool cleanedUp = false;
+};
+
+void lockInExitHandler(const ccThreadID&, void* argument)
+{
+    auto* loop = static_cast<QuietLoop*>(argument);
+    ccResourceLock hold(loop->freeMutex);
+    loop->cleanedUp = true;
+}
+
+// Returns as soon as the quit arrives, leaving the stop request unused.
+void returnOnQuit(void* argument)
+{
+    auto* loop = static_cast<QuietLoop*>(argument);
+    ccThreadID::current().addExitHandler(&lockInExitHandler, loop);
+    loop->ready.set();
+    plat::ThreadMessage message{};
+    for (;;) {
+        plat::waitForAnyOrMessage(nullptr, 0, plat::kInfiniteWait);
+        if (plat::peekThreadMessage(&message, true) && message.message == plat::kQuitMessage)
+            return;
+    }
+}
+
+void exitHandlersLockAfterAnUnusedStopRequest()
+{
+    QuietLoop loop;
+    ccThreadID::start(&returnOnQuit, &loop);
+    REQUIRE(loop.ready.lock(HUGE_VAL));
+    ccStopAllThreads();
+    REQUIRE(loop.cleanedUp);
+    std::_Exit(0);
+}
+
+TEST(ThreadStopAll, ExitHandlersStillLockWhenTheFunctionReturnedOnTheQuit)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(exitHandlersLockAfterAnUnusedStopRequest(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(ThreadExitHandlers, OnlyTheThreadItselfRegisters)
+{
+    ccThreadID mine = ccThreadID::current();
+    bool refused = false;
+    std::thread other([&] {
+        try {
+            mine.addExitHandler(&logStep, nullptr);
+        } catch (const ccThreadID::CouldNotRegister&) {
+            refused = true;
+        }
+    });
+    other.join();
+    EXPECT_TRUE(refused);
+}
+
+} // namespace

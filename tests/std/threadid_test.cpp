@@ -13,17 +13,9 @@
 
 #include "platform/thread.h"
 #include "system/csys_shutdown.h"
+#include "tests/support/child_check.h"
 
 namespace {
-
-// For scenarios run in a child process.
-#define REQUIRE(condition)                                                                \
-    do {                                                                                  \
-        if (!(condition)) {                                                               \
-            std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #condition); \
-            std::_Exit(1);                                                                \
-        }                                                                                 \
-    } while (0)
 
 // An exit handler's argument: it logs its index, and throws while throwsLeft.
 struct Step {

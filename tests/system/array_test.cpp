@@ -452,7 +452,6 @@ TEST_F(ArrayTest, AssignRangeOfItself)
     csys_array b;
     makeBoxed(&b, 6);
     Boxed* q = static_cast<Boxed*>(b.data);
-    gLog.clear();
     ASSERT_EQ(csys_arrayAssignRange(&b, q + 2, q + 6), csysOk);
     EXPECT_EQ(boxedValues(b), (std::vector<int64_t>{2, 3, 4, 5}));
     csys_arrayFree(&b);

@@ -17,16 +17,9 @@
 #include "platform/thread.h"
 #include "system/csys_memory.h"
 #include "system/csys_sync.h"
+#include "tests/support/child_check.h"
 
 namespace {
-
-#define REQUIRE(condition)                                                                \
-    do {                                                                                  \
-        if (!(condition)) {                                                               \
-            std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #condition); \
-            std::_Exit(1);                                                                \
-        }                                                                                 \
-    } while (0)
 
 // Handlers append their name and note the thread they ran on.
 std::string gCalls;

@@ -706,10 +706,6 @@ TEST(CsysThreadRecord, ARecordMayAdoptAnotherThreadsObject)
     csys_threadHandleRelease(&given);
 }
 
-} // namespace
-
-namespace {
-
 TEST(ThreadHandleArray, ElementsStartEmptyAndCopiesShareReferences)
 {
     csys_threadHandle me = nullptr;

@@ -38,7 +38,7 @@ constexpr int64_t kReferencePositionB = 14;
 // Nested loads of objects through pointers and by value. A crafted stream
 // could otherwise nest until the stack runs out; an error sent by the board
 // driver module or a peer arrives through this code.
-constexpr int kMaxLoadNesting = 1000;
+constexpr int kMaxLoadNesting = 256; // deep enough for real graphs, shallow enough for small thread stacks
 
 // The 32-bit record forms hold relative positions in this range (the most
 // negative value is not used) and sizes up to 0xFFFFFFFF.

@@ -50,7 +50,13 @@ public:
     ccPersistent() = default;
     // A copy has never been entered in an archive's object table.
     ccPersistent(const ccPersistent&) {}
-    ccPersistent& operator=(const ccPersistent&) { return *this; }
+    // An assigned object has new contents: a later store must write it again.
+    ccPersistent& operator=(const ccPersistent& other)
+    {
+        if (this != &other && isArchived())
+            forgetArchived();
+        return *this;
+    }
     // An object still listed in an archive's object table leaves it, so that
     // the table never hands out a dead object and a new object at the same
     // address is stored as a new one.

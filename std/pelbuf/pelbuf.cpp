@@ -65,14 +65,11 @@ void cc_PelBuffer::bindNew(cc_PelRoot* root, int32_t x, int32_t y)
 
 cc_PelRoot* cc_PelBuffer::releaseRoot()
 {
-    cc_PelRoot* r = root_.rawPointer();
-    if (!r)
-        return nullptr;
-    // Held by one more reference while the handle lets go, then that
-    // reference is dropped without the disposal a handle would do.
-    cc_PelRoot::addRef(r);
-    root_ = nullptr;
-    cc_PelRoot::releaseRef(r);
+    // The reference moves to the next owner: a peer must hear nothing,
+    // and nothing is disposed of even at zero.
+    cc_PelRoot* r = root_.detach();
+    if (r)
+        r->ccRepBase::release();
     return r;
 }
 

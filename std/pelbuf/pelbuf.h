@@ -92,10 +92,23 @@ protected:
 private:
     bool setWindowChecked(int64_t x, int64_t y, int64_t width, int64_t height, bool clip);
 
+    // A root handle that can let go of its root without releasing it.
+    class RootHandle : public ccPtrHandle<cc_PelRoot> {
+    public:
+        using ccPtrHandle<cc_PelRoot>::ccPtrHandle;
+        using ccPtrHandle<cc_PelRoot>::operator=;
+        cc_PelRoot* detach() noexcept
+        {
+            cc_PelRoot* r = rep_;
+            rep_ = nullptr;
+            return r;
+        }
+    };
+
     ccPelRect window_;
     ccPelPoint offset_;
     cc2XformCache xform_;
-    ccPtrHandle<cc_PelRoot> root_;
+    RootHandle root_;
 };
 
 // Read-only typed access. Coordinates are image coordinates; the writable

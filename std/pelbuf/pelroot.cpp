@@ -3,6 +3,7 @@
 #include <atomic>
 #include <climits>
 #include <cstddef>
+#include <memory>
 #include <numeric>
 
 #include "std/archive.h"
@@ -50,8 +51,11 @@ cc_PelRoot::cc_PelRoot(ccRPCDestination destination, uint32_t remoteId, int32_t 
     }
 }
 
-cc_PelRoot::cc_PelRoot(cc_PelPackage* package) : package_(package)
+cc_PelRoot::cc_PelRoot(cc_PelPackage* package)
 {
+    // Owned here until the root is whole: a failed construction runs no
+    // destructor that would delete package_.
+    std::unique_ptr<cc_PelPackage> held(package);
     if (!package)
         throw ccBadPointer();
     destination_ = package->destination();
@@ -60,6 +64,9 @@ cc_PelRoot::cc_PelRoot(cc_PelPackage* package) : package_(package)
     stride_ = package->stride();
     height_ = package->height();
     alignment_ = package->alignment();
+    // Pels are addressed with this geometry, so it must hold together.
+    cc_PelRoot::checkInvariants();
+    package_ = held.release();
 }
 
 void* cc_PelRoot::packageData() const { return package_->dataStart(); }

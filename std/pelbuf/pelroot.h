@@ -124,7 +124,8 @@ protected:
     cc_PelRoot(ccRPCDestination destination, uint32_t remoteId, int32_t width, int32_t height);
     // Identity and geometry from the package, read once. The package is
     // owned from the call on, also when the construction fails; a null one
-    // raises ccBadPointer.
+    // raises ccBadPointer, geometry that breaks checkInvariants'
+    // ccInvariantFailure.
     explicit cc_PelRoot(cc_PelPackage* package);
     // The package's data start.
     void* packageData() const;

@@ -18,13 +18,8 @@ ccPelRoot<cc3PlanePel>::ccPelRoot(ccPelBuffer<unsigned char>& plane0, ccPelBuffe
     const PlaneRoot& first = *roots[0];
     checkShape(first.width(), first.height(), first.alignment());
     const int32_t stride = ruleStride(first.width(), 1, first.alignment());
-    // Every plane is read with this root's geometry, so every plane must
-    // have it; a plane whose pels are elsewhere has no stride here.
-    for (const PlaneRoot* r : roots) {
-        if (r->width() != first.width() || r->height() != first.height() ||
-            (r->dataStart() && r->stride() != stride))
-            throw ccPel::BadWindow();
-    }
+    if (!planesFit(roots, first.width(), first.height(), stride))
+        throw ccPel::BadWindow();
     width_ = first.width();
     height_ = first.height();
     alignment_ = first.alignment();
@@ -35,6 +30,18 @@ ccPelRoot<cc3PlanePel>::ccPelRoot(ccPelBuffer<unsigned char>& plane0, ccPelBuffe
     }
     for (ccPelBuffer<unsigned char>* b : buffers)
         b->releaseRoot();
+}
+
+bool ccPelRoot<cc3PlanePel>::planesFit(const PlaneRoot* const planes[3], int32_t width, int32_t height,
+                                       int32_t stride)
+{
+    // Every plane is read with the root's geometry, so every plane must have it.
+    for (int i = 0; i < 3; ++i) {
+        const PlaneRoot* r = planes[i];
+        if (!r || r->width() != width || r->height() != height || (r->dataStart() && r->stride() != stride))
+            return false;
+    }
+    return true;
 }
 
 cc_PelRoot* ccPelRoot<cc3PlanePel>::plane(int i)
@@ -93,8 +100,19 @@ void ccPelRoot<cc3PlanePel>::archive(ccArchive& ar)
         if (ar.isLoading())
             plane = loaded;
     }
-    if (ar.isLoading())
+    if (ar.isLoading()) {
+        // The stored geometry is only believed when the planes agree with it.
+        const PlaneRoot* loaded[3];
+        for (int i = 0; i < 3; ++i)
+            loaded[i] = static_cast<const PlaneRoot*>(planes_[i].rawPointer());
+        if (!planesFit(loaded, width_, height_, stride_)) {
+            for (ccPtrHandle<cc_PelRoot>& plane : planes_)
+                plane = nullptr;
+            clearGeometry();
+            throw ccArchive::BadContent("pelroot3", __LINE__);
+        }
         takePlaneStarts();
+    }
     ccArchiveVisit::end(this, typeid(ccPelRoot<cc3PlanePel>));
 }
 

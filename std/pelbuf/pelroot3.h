@@ -32,6 +32,8 @@ public:
     void checkInvariants() const override;
     // Version byte (read and not checked), the cc_PelRoot level, then the
     // three plane roots as object pointers. The planes archive their pels.
+    // Loaded planes that are missing or lack the stored geometry raise
+    // ccArchive::BadContent and leave the root empty.
     void archive(ccArchive& ar) override;
     // Lets go of the planes (a remote root is made local without any call)
     // and empties the root.
@@ -39,6 +41,10 @@ public:
     const char* storedTypeName() const override { return kStoredName; }
 
 private:
+    // Whether all three planes exist and have this geometry; a plane whose
+    // pels are elsewhere has no stride to compare.
+    static bool planesFit(const ccPelRoot<unsigned char>* const planes[3], int32_t width, int32_t height,
+                          int32_t stride);
     void takePlaneStarts();
 
     cc3PlanePel data_{};

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "std/archutil.h"
@@ -104,6 +105,46 @@ TEST_F(ThreePlaneRoot, RoundTripsWithItsPlanes)
         EXPECT_EQ(plane->dataStart()[1 * plane->stride() + 2], 10 + i);
         EXPECT_EQ(plane->refCount(), 1);
     }
+}
+
+// A loaded root is read with its own geometry, so geometry that its planes
+// do not have is refused rather than believed.
+TEST_F(ThreePlaneRoot, LoadingRefusesGeometryItsPlanesDoNotHave)
+{
+    Plane p[3] = {Plane(3, 2, 4), Plane(3, 2, 4), Plane(3, 2, 4)};
+    Root3 r(p[0], p[1], p[2]);
+    const test_bytes::Bytes bytes = test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) {
+        ccPersistent* unused = nullptr;
+        archivePointer(ar, static_cast<const ccPersistent*>(&r), unused);
+    });
+    // The outer root's width, height and alignment come before its planes'.
+    const unsigned char geometry[12] = {3, 0, 0, 0, 2, 0, 0, 0, 4, 0, 0, 0};
+    auto at = std::search(bytes.begin(), bytes.end(), geometry, geometry + 12) - bytes.begin();
+    ASSERT_LT(size_t(at), bytes.size());
+    const auto loadPatched = [&](unsigned char width, unsigned char height) {
+        test_bytes::Bytes patched = bytes;
+        patched[at] = width;
+        patched[at + 4] = height;
+        ccPersistent* loaded = nullptr;
+        test_bytes::load(patched, [&](ccArchive& ar) { archivePointer(ar, nullptr, loaded); });
+        ccPtrHandle<Root3> held(dynamic_cast<Root3*>(loaded));
+        return held;
+    };
+    EXPECT_EQ(loadPatched(3, 2)->width(), 3);
+    EXPECT_THROW(loadPatched(200, 200), ccArchive::BadContent);
+    EXPECT_THROW(loadPatched(3, 1), ccArchive::BadContent);
+    EXPECT_THROW(loadPatched(4, 2), ccArchive::BadContent); // same stride, wider rows
+
+    // Nor does a root without planes load as one with them.
+    Root3 empty;
+    const test_bytes::Bytes none = test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) {
+        ccPersistent* unused = nullptr;
+        archivePointer(ar, static_cast<const ccPersistent*>(&empty), unused);
+    });
+    ccPersistent* loaded = nullptr;
+    EXPECT_THROW(test_bytes::load(none, [&](ccArchive& ar) { archivePointer(ar, nullptr, loaded); }),
+                 ccArchive::BadContent);
+    ccPtrHandle<Root3> held(dynamic_cast<Root3*>(loaded));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "std/archutil.h"
+#include "std/pelbuf/pelbuf.h"
 #include "std/pelbuf/pelroot.h"
 #include "std/startup.h"
 #include "tests/std/pelbuf/fakes.h"
@@ -219,6 +220,39 @@ TEST_F(PelRoot, PackageRootsReadThePackageOnceAndOwnIt)
     EXPECT_THROW(ccPelRoot<unsigned char>(static_cast<cc_PelPackage*>(nullptr)), ccBadPointer);
 }
 
+// Pels are addressed with the package's geometry, so one that cannot hold
+// together is refused, and the refused package is still deleted.
+TEST_F(PelRoot, PackageRootsRefuseGeometryThatDoesNotHoldTogether)
+{
+    int destroyed = 0;
+    unsigned char pels[100];
+    const auto make = [&](int32_t w, int32_t h, int32_t stride, int32_t alignment) {
+        auto* p = new fakes::Package(&destroyed, w, h);
+        p->stride_ = stride;
+        p->alignment_ = alignment;
+        p->data_ = pels;
+        ccPelRoot<unsigned char> r(p);
+    };
+    EXPECT_THROW(make(100, 10, 10, 1), ccInvariantFailure); // rows overlap
+    EXPECT_THROW(make(-1, 1, 4, 1), ccInvariantFailure);
+    EXPECT_THROW(make(4, -1, 4, 1), ccInvariantFailure);
+    EXPECT_THROW(make(4, 2, 4, 0), ccInvariantFailure);
+    EXPECT_EQ(destroyed, 4);
+    EXPECT_NO_THROW(make(10, 10, 10, 1));
+    EXPECT_EQ(destroyed, 5);
+}
+
+TEST_F(PelRoot, PackageIsDeletedWhenReadingItThrows)
+{
+    struct Throwing : fakes::Package {
+        using fakes::Package::Package;
+        int32_t height() const override { throw ccBadPointer(); }
+    };
+    int destroyed = 0;
+    EXPECT_THROW(ccPelRoot<unsigned char>(new Throwing(&destroyed, 4, 4)), ccBadPointer);
+    EXPECT_EQ(destroyed, 1);
+}
+
 TEST_F(PelRoot, MarkModifiedDropsTheRootFromArchiveTables)
 {
     ccPelRoot<unsigned char> r(2, 2, 1);
@@ -282,6 +316,22 @@ TEST_F(RemoteRoot, EveryHandleCountsThroughTheProtocol)
     // A local root never reaches the protocol.
     { ccPtrHandle<cc_PelRoot> local(new ccPelRoot<unsigned char>(2, 2, 1)); }
     EXPECT_EQ(protocol.sent.size(), 2u);
+}
+
+// Handing a root over moves the reference; the peer must not hear of a
+// release in between, or it could destroy its root.
+TEST_F(RemoteRoot, ReleaseRootSendsThePeerNothing)
+{
+    auto* r = new ccPelRoot<unsigned char>(peer.destination(), 7, 8, 8);
+    ccPelBuffer<unsigned char> b(r);
+    protocol.sent.clear();
+    EXPECT_EQ(b.releaseRoot(), r);
+    EXPECT_TRUE(protocol.sent.empty());
+    EXPECT_EQ(protocol.registered.count(r), 1u);
+    EXPECT_EQ(r->refCount(), 0);
+    { ccPtrHandle<cc_PelRoot> owner(r); } // the new owner's last release reaches the peer
+    EXPECT_EQ(protocol.sent, (std::vector<fakes::Protocol::Change>{{peer.destination().id(), 7, 1},
+                                                                  {peer.destination().id(), 7, -1}}));
 }
 
 TEST_F(RemoteRoot, ReleaseStorageGivesThePeerItsReferencesBack)

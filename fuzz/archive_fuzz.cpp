@@ -20,59 +20,16 @@
 #include "std/archutil.h"
 #include "std/persist.h"
 #include "std/startup.h"
+#include "tests/std/archutil_support.h"
 
 namespace {
 
-// A graph node: a value and up to 16 pointers to other nodes. Every node is
-// listed while it lives; what one input made is freed after it.
-class Node : public virtual ccPersistent {
-public:
-    static constexpr const char* kStoredName = "class ccFuzzNode";
-    static ccPersistent* cmCreate() { return new (std::nothrow) Node; }
+// The object-table tests' graph node: a value and up to 16 pointers to
+// other nodes, each listed while it lives, so that what one input made is
+// freed after it.
+using archutil_support::Node;
 
-    Node() { all().insert(this); }
-    ~Node() override { all().erase(this); }
-    const char* storedTypeName() const override { return kStoredName; }
-
-    void archive(ccArchive& ar) override
-    {
-        if (ccArchiveVisit::begin(this, typeid(Node)))
-            return;
-        ccArchiveVersion(ar, 0, "ccFuzzNode", 0);
-        ccPersistent::archive(ar);
-        uint32_t count = static_cast<uint32_t>(links.size());
-        ar.archive(value).archive(count);
-        if (ar.isLoading()) {
-            if (count > 16)
-                throw ccArchive::BadContent("fuzz", 1);
-            links.assign(count, nullptr);
-        }
-        for (Node*& link : links)
-            archivePointer(ar, link, link);
-        ccArchiveVisit::end(this, typeid(Node));
-    }
-
-    static std::set<Node*>& all()
-    {
-        static std::set<Node*> nodes;
-        return nodes;
-    }
-    static void freeAll()
-    {
-        std::set<Node*> left = all();
-        for (Node* n : left)
-            delete n;
-    }
-
-    int32_t value = 0;
-    std::vector<Node*> links;
-};
-
-void registerTypes()
-{
-    ccLibraryStartup();
-    ccRegisterPersistent<Node>();
-}
+void registerTypes() { archutil_support::setUpTypes(); }
 
 // Stores v in a fresh archive of the given order and loads it back.
 template <class T>

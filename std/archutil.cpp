@@ -192,6 +192,7 @@ private:
     Found searchChain(int64_t start, uint32_t wanted);
     bool insertClassBlock(int64_t first, int64_t start);
     void unlinkClassBlock(int64_t first);
+    void dropFailedClassBlock(int64_t first) noexcept;
     void patchLink(int64_t block, bool next, int64_t target);
     int64_t positionAOf(int64_t record);
     uint64_t sizeOfClassBlockHere();
@@ -684,6 +685,19 @@ bool ccObjectTable::insertClassBlock(int64_t first, int64_t start)
     return next == kNone;
 }
 
+// On the way out of a failed store: the original error is what the caller
+// sees, so an error while unlinking is dropped.
+void ccObjectTable::dropFailedClassBlock(int64_t first) noexcept
+{
+    if (!seekable())
+        return;
+    try {
+        ar_.seek(first);
+        unlinkClassBlock(first);
+    } catch (...) {
+    }
+}
+
 // After a failed store: the block leaves the chain and its tag becomes zero.
 void ccObjectTable::unlinkClassBlock(int64_t first)
 {
@@ -792,13 +806,7 @@ void ccObjectTable::storeObject(const ccPersistent* object, uint32_t number)
     } catch (...) {
         current_ = outer;
         forget(object);
-        if (seekable()) {
-            try {
-                ar_.seek(first);
-                unlinkClassBlock(first);
-            } catch (...) {
-            }
-        }
+        dropFailedClassBlock(first);
         throw;
     }
     current_ = outer;
@@ -911,13 +919,7 @@ void ccObjectTable::storeEmbedded(ccPersistent& object)
     try {
         ccArchiveObject(object, ar_, true);
     } catch (...) {
-        if (seekable()) {
-            try {
-                ar_.seek(first);
-                unlinkClassBlock(first);
-            } catch (...) {
-            }
-        }
+        dropFailedClassBlock(first);
         throw;
     }
     if (seekable())

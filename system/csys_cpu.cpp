@@ -221,16 +221,27 @@ csysStatus csys_readOsVersion(csysOsVersion* version)
     return csysOk;
 }
 
-csysStatus csys_getOsVersion(csysOsVersion* version)
+namespace {
+
+// Makes the record once, then hands out a copy taken under the record lock.
+template <class Record>
+csysStatus copyOnceMade(Record* out, csysStatus (*make)(void*), int32_t* once, const Record& source)
 {
-    if (!version)
+    if (!out)
         return csysErrNullArg;
-    csysStatus st = csys_once(&readOsOnce, nullptr, &gOsOnce);
+    csysStatus st = csys_once(make, nullptr, once);
     if (st < 0)
         return st;
     std::lock_guard<std::mutex> hold(recordLock());
-    *version = gOsVersion;
+    *out = source;
     return csysOk;
+}
+
+} // namespace
+
+csysStatus csys_getOsVersion(csysOsVersion* version)
+{
+    return copyOnceMade(version, &readOsOnce, &gOsOnce, gOsVersion);
 }
 
 csysStatus csys_detectCpuInfo(csysCpuInfo* info)
@@ -275,14 +286,7 @@ csysStatus csys_detectCpuInfo(csysCpuInfo* info)
 
 csysStatus csys_getCpuInfo(csysCpuInfo* info)
 {
-    if (!info)
-        return csysErrNullArg;
-    csysStatus st = csys_once(&detectOnce, nullptr, &gCpuOnce);
-    if (st < 0)
-        return st;
-    std::lock_guard<std::mutex> hold(recordLock());
-    *info = gEffective;
-    return csysOk;
+    return copyOnceMade(info, &detectOnce, &gCpuOnce, gEffective);
 }
 
 csysStatus csys_resetCpuInfo()

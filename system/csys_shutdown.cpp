@@ -451,27 +451,34 @@ csysStatus csys_threadHasRecord(int32_t* hasRecord)
     return status;
 }
 
+namespace {
+
+// The calling thread's record, made at its first use.
+csysStatus currentRecord(csys_threadRecord** record)
+{
+    *record = nullptr;
+    return csys_threadRecordGet(record, 1, nullptr);
+}
+
+} // namespace
+
 csysStatus csys_threadGetCurrent(csys_threadHandle* thread)
 {
     if (thread == nullptr)
         return csysErrNullArg;
     *thread = nullptr;
-    csys_threadRecord* record = nullptr;
-    csysStatus status = csys_threadRecordGet(&record, 1, nullptr);
-    if (status < 0)
-        return status;
-    return csys_threadHandleInitCopy(thread, &record->thread);
+    csys_threadRecord* record;
+    csysStatus status = currentRecord(&record);
+    return status < 0 ? status : csys_threadHandleInitCopy(thread, &record->thread);
 }
 
 csysStatus csys_threadAssignCurrent(csys_threadHandle* thread)
 {
     if (thread == nullptr)
         return csysErrNullArg;
-    csys_threadRecord* record = nullptr;
-    csysStatus status = csys_threadRecordGet(&record, 1, nullptr);
-    if (status < 0)
-        return status;
-    return csys_threadHandleAssign(thread, &record->thread);
+    csys_threadRecord* record;
+    csysStatus status = currentRecord(&record);
+    return status < 0 ? status : csys_threadHandleAssign(thread, &record->thread);
 }
 
 csysStatus csys_threadGetCurrentObject(csys_threadObject** object)
@@ -479,8 +486,8 @@ csysStatus csys_threadGetCurrentObject(csys_threadObject** object)
     if (object == nullptr)
         return csysErrNullArg;
     *object = nullptr;
-    csys_threadRecord* record = nullptr;
-    csysStatus status = csys_threadRecordGet(&record, 1, nullptr);
+    csys_threadRecord* record;
+    csysStatus status = currentRecord(&record);
     if (status < 0)
         return status;
     *object = record->thread;

@@ -16,11 +16,11 @@
 #include <typeinfo>
 #include <vector>
 
-#include "std/archive.h"
-#include "std/archutil.h"
-#include "std/persist.h"
-#include "std/startup.h"
-#include "tests/std/archutil_support.h"
+#include "std/except/archive.h"
+#include "std/except/archutil.h"
+#include "std/except/persist.h"
+#include "std/except/startup.h"
+#include "tests/std/except/archutil_support.h"
 
 namespace {
 

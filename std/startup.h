@@ -1,5 +1,5 @@
-// The library's start-up: every registration, in a fixed order, once.
+// Registration of the foundation layer: thread identities and time-outs.
 #pragma once
 
-// Idempotent; the module calls it while loading, tests may call it too.
-void ccLibraryStartup();
+// Idempotent; registers the core below first.
+void ccStdStartup();

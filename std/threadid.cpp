@@ -47,6 +47,8 @@ uint32_t slotKey()
             plat::tlsFree(made);
             throw ccThreadID::CreateFailed();
         }
+        // From now on a thread can be asked to stop, so waits watch for it.
+        cc_Resource::setStopSemaphoreSource(&ccThreadID::currentStopSemaphore);
         return made;
     }();
     return key;

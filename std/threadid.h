@@ -24,8 +24,8 @@
 
 #include "platform/sync.h"
 #include "std/except/except.h"
+#include "std/except/resource.h"
 #include "std/ptrhandle.h"
-#include "std/resource.h"
 
 class ccThreadID;
 

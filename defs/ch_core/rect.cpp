@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "std/archive.h"
-#include "std/persist.h"
+#include "std/except/archive.h"
+#include "std/except/persist.h"
 
 namespace {
 

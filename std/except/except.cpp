@@ -3,7 +3,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "std/archive.h"
+#include "std/except/archive.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <typeinfo>
 
-#include "std/persistent.h"
+#include "std/except/persistent.h"
 
 class ccException : public virtual ccPersistent {
 public:

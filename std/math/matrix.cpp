@@ -1,8 +1,8 @@
 #include "std/math/matrix.h"
 
-#include "std/archive.h"
+#include "std/except/archive.h"
+#include "std/except/persist.h"
 #include "std/math/matherr.h"
-#include "std/persist.h"
 
 void cc2Matrix::get(double& a, double& b, double& c, double& d) const
 {

@@ -1,7 +1,7 @@
 #include "std/math/vector.h"
 
-#include "std/archive.h"
-#include "std/persist.h"
+#include "std/except/archive.h"
+#include "std/except/persist.h"
 
 void cc2Vect::archive(ccArchive& ar)
 {

@@ -2,11 +2,11 @@
 
 #include <typeinfo>
 
-#include "std/archive.h"
+#include "std/except/archive.h"
+#include "std/except/persist.h"
 #include "std/math/matherr.h"
+#include "std/math/pel_nonlinear.h"
 #include "std/math/xfcomposed.h"
-#include "std/pelbuf/pel_errors.h"
-#include "std/persist.h"
 
 void cc2XformBase::archive(ccArchive& ar)
 {

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "std/except/except.h"
+#include "std/except/persistent.h"
 #include "std/math/vector.h"
-#include "std/persistent.h"
 #include "std/ptrhandle.h"
 #include "system/csys_status.h"
 

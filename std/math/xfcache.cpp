@@ -1,6 +1,6 @@
 #include "std/math/xfcache.h"
 
-#include "std/pelbuf/pel_errors.h"
+#include "std/math/pel_nonlinear.h"
 
 cc2XformCache::cc2XformCache() : xform_(cc2XformLinear::identity()), inverse_(cc2XformLinear::identity()) {}
 

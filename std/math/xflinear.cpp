@@ -2,9 +2,9 @@
 
 #include <typeinfo>
 
-#include "std/archive.h"
+#include "std/except/archive.h"
+#include "std/except/persist.h"
 #include "std/math/xfpoly.h"
-#include "std/persist.h"
 
 namespace {
 

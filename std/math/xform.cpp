@@ -1,7 +1,7 @@
 #include "std/math/xform.h"
 
-#include "std/archive.h"
-#include "std/persist.h"
+#include "std/except/archive.h"
+#include "std/except/persist.h"
 
 void cc2Xform::get(double& tx, double& ty, double& a, double& b, double& c, double& d) const
 {

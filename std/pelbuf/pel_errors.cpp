@@ -1,6 +1,6 @@
 #include "std/pelbuf/pel_errors.h"
 
-#include "std/archive.h"
+#include "std/except/archive.h"
 
 void ccPel::BadCoord::printOn(std::wostream& os) const
 {

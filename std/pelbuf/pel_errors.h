@@ -3,10 +3,10 @@
 #include <cstdint>
 
 #include "std/except/except.h"
+#include "std/math/pel_nonlinear.h" // the family root and NonlinearXform
 #include "system/csys_status.h"
 
 namespace ccPel {
-cmDeclareErrorFamily(Errors, ccException, "class ccPel::Errors");
 // A buffer without a root, or a root whose pels are not in this process.
 cmDeclareException(UnboundWindow, Errors, 0x10000400u, "class ccPel::UnboundWindow");
 // A negative size, or a window that does not fit.
@@ -14,8 +14,6 @@ cmDeclareException(BadWindow, Errors, 0x10000402u, "class ccPel::BadWindow");
 cmDeclareException(DisjointWindows, Errors, 0x10000403u, "class ccPel::DisjointWindows");
 // A root of another pel type than the buffer's.
 cmDeclareException(Unknown, Errors, 0x10000406u, "class ccPel::Unknown");
-// A client transform that is not linear was asked for as a linear one.
-cmDeclareException(NonlinearXform, Errors, 0x10000409u, "class ccPel::NonlinearXform");
 
 // Image coordinates outside the window.
 class BadCoord : public Errors {

@@ -6,11 +6,11 @@
 #include <memory>
 #include <numeric>
 
-#include "std/archive.h"
+#include "std/except/archive.h"
+#include "std/except/persist.h"
 #include "std/except/status.h"
 #include "std/pelbuf/pelpackage.h"
 #include "std/pelbuf/rootpool.h"
-#include "std/persist.h"
 #include "system/csys_copy.h"
 #include "system/csys_memory.h"
 

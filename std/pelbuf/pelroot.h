@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "std/except/persistent.h"
 #include "std/pelbuf/pel_errors.h"
 #include "std/pelbuf/peltypes.h"
-#include "std/persistent.h"
 #include "std/ptrhandle.h"
 #include "std/rpc/remote.h"
 

@@ -1,8 +1,8 @@
 #include "std/pelbuf/pelroot3.h"
 
-#include "std/archive.h"
-#include "std/archutil.h"
-#include "std/persist.h"
+#include "std/except/archive.h"
+#include "std/except/archutil.h"
+#include "std/except/persist.h"
 
 typedef ccPelRoot<unsigned char> PlaneRoot;
 

@@ -6,7 +6,7 @@
 #pragma once
 #include <cstdint>
 
-#include "std/archive.h"
+#include "std/except/archive.h"
 
 // Packed colour pels; the bit and byte layouts belong to the colour
 // conversions.

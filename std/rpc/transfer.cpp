@@ -3,7 +3,7 @@
 #include <cmath>
 #include <utility>
 
-#include "std/resource.h"
+#include "std/except/resource.h"
 
 namespace {
 

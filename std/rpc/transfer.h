@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "std/archive.h"
+#include "std/except/archive.h"
 #include "std/rpc/communicator.h"
 
 namespace cc_detail {

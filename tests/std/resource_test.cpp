@@ -1,4 +1,4 @@
-#include "std/resource.h"
+#include "std/except/resource.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <sstream>
 #include <vector>
 
-#include "std/archive.h"
+#include "std/except/archive.h"
 
 namespace test_bytes {
 

@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "defs/ch_core/rect.h"
-#include "std/persist.h"
-#include "std/startup.h"
+#include "defs/ch_core/startup.h"
+#include "std/except/persist.h"
 #include "tests/support/bytes.h"
 
 namespace {
@@ -136,7 +136,7 @@ TEST(PelRectArchive, FailedLoadsLeaveTheRectangle)
 
 TEST(RectErrors, AreRegisteredUnderTheirStoredNames)
 {
-    ccLibraryStartup();
+    ccChCoreStartup();
     for (const char* name : {"class ccRectErrors::NoOverlap", "class ccRectErrors::NegativeSize"}) {
         ccPersistentFactory f = ccFindFactory(name);
         ASSERT_NE(f, nullptr) << name;

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <memory>
 
+#include "std/except/persist.h"
+#include "std/math/startup.h"
 #include "std/math/xfcomposed.h"
 #include "std/math/xflinear.h"
-#include "std/persist.h"
-#include "std/startup.h"
 #include "tests/support/bytes.h"
 
 namespace {
@@ -44,7 +44,7 @@ const Bytes kIdentityValue =
 
 class XformArchive : public ::testing::Test {
 protected:
-    void SetUp() override { ccLibraryStartup(); }
+    void SetUp() override { ccStdMathStartup(); }
 
     static Bytes storeObject(cc2XformBase& x, int32_t order)
     {

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "std/math/matherr.h"
+#include "std/math/pel_nonlinear.h"
+#include "std/math/startup.h"
 #include "std/math/xfcache.h"
 #include "std/math/xfpoly.h"
-#include "std/pelbuf/pel_errors.h"
-#include "std/startup.h"
 
 namespace {
 
@@ -12,7 +12,7 @@ const cc2XformLinear kT(cc2Matrix(2, 0, 0, 4), cc2Vect(1, -1));
 
 class XformCache : public ::testing::Test {
 protected:
-    void SetUp() override { ccLibraryStartup(); }
+    void SetUp() override { ccStdMathStartup(); }
 };
 
 TEST_F(XformCache, StartsWithTheSharedIdentity)

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "std/math/startup.h"
 #include "std/math/xfcip.h"
 #include "std/math/xfcomposed.h"
 #include "std/math/xflinear.h"
 #include "std/math/xfpoly.h"
-#include "std/startup.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ struct Slot {
 
 class CipBridge : public ::testing::Test {
 protected:
-    void SetUp() override { ccLibraryStartup(); }
+    void SetUp() override { ccStdMathStartup(); }
 };
 
 TEST_F(CipBridge, LinearBecomesAnAffineObjectReplacingTheOld)

@@ -2,11 +2,11 @@
 
 #include "std/except/status.h"
 #include "std/math/matherr.h"
+#include "std/math/pel_nonlinear.h"
+#include "std/math/startup.h"
 #include "std/math/xfcomposed.h"
 #include "std/math/xflinear.h"
 #include "std/math/xfpoly.h"
-#include "std/pelbuf/pel_errors.h"
-#include "std/startup.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ class LinearXform : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ccLibraryStartup();
+        ccStdMathStartup();
         before_ = cc2XformLinear::allocator().outstanding();
     }
     void TearDown() override { EXPECT_EQ(cc2XformLinear::allocator().outstanding(), before_); }
@@ -147,7 +147,7 @@ TEST_F(LinearXform, CompositionInvertsPartByPart)
 
 TEST(XformStatus, Facility44ThrowsTheTransformErrors)
 {
-    ccLibraryStartup();
+    ccStdMathStartup();
     EXPECT_THROW(ccThrowStatus(csysMakeStatus(0x80000582u)), ccMathError::Singular);
     EXPECT_THROW(ccThrowStatus(csysMakeStatus(0x80000583u)), ccMathError::Singular);
     EXPECT_THROW(ccThrowStatus(csysMakeStatus(0x80000585u)), ccPel::NonlinearXform);

@@ -2,10 +2,10 @@
 
 #include <memory>
 
+#include "std/except/persist.h"
 #include "std/except/status.h"
 #include "std/pelbuf/pel_errors.h"
-#include "std/persist.h"
-#include "std/startup.h"
+#include "std/pelbuf/startup.h"
 #include "tests/support/bytes.h"
 
 namespace {
@@ -14,7 +14,7 @@ using test_bytes::Bytes;
 
 TEST(PelErrors, Facility30ThrowsUnboundWindowAndNonlinearXform)
 {
-    ccLibraryStartup();
+    ccStdPelbufStartup();
     EXPECT_THROW(ccThrowStatus(csysMakeStatus(0x800003C3u)), ccPel::UnboundWindow);
     EXPECT_THROW(ccThrowStatus(csysMakeStatus(0x800003CAu)), ccPel::NonlinearXform);
     EXPECT_THROW(ccThrowStatus(csysMakeStatus(0x800003C9u)), ccUnknownError);
@@ -46,7 +46,7 @@ void checkError(uint32_t code, const char* levelName)
 
 TEST(PelErrors, EveryClassIsRegisteredAndArchivesItsLevels)
 {
-    ccLibraryStartup();
+    ccStdPelbufStartup();
     checkError<ccPel::UnboundWindow>(0x10000400u, "ccPel::UnboundWindow");
     checkError<ccPel::BadWindow>(0x10000402u, "ccPel::BadWindow");
     checkError<ccPel::DisjointWindows>(0x10000403u, "ccPel::DisjointWindows");
@@ -56,7 +56,7 @@ TEST(PelErrors, EveryClassIsRegisteredAndArchivesItsLevels)
 
 TEST(PelErrors, BadCoordCarriesItsCoordinates)
 {
-    ccLibraryStartup();
+    ccStdPelbufStartup();
     ccPel::BadCoord e(-1, 7);
     EXPECT_EQ(e.code(), 0x10000405u);
     EXPECT_EQ(e.message(), L"x=-1, y=7");

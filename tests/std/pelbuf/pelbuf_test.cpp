@@ -3,11 +3,11 @@
 #include <climits>
 #include <cstring>
 
-#include "std/archutil.h"
+#include "std/except/archutil.h"
 #include "std/math/xflinear.h"
 #include "std/math/xfpoly.h"
 #include "std/pelbuf/pelbuf.h"
-#include "std/startup.h"
+#include "std/pelbuf/startup.h"
 #include "tests/std/pelbuf/fakes.h"
 #include "tests/std/rpc/loopback.h"
 
@@ -25,7 +25,7 @@ void expectPoint(const ccPelPoint& p, int32_t x, int32_t y)
 
 class PelBuffer : public ::testing::Test {
 protected:
-    void SetUp() override { ccLibraryStartup(); }
+    void SetUp() override { ccStdPelbufStartup(); }
 };
 
 TEST_F(PelBuffer, SubWindowNarrowsAndResetWindowRestores)

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <memory>
 
-#include "std/archutil.h"
+#include "std/except/archutil.h"
+#include "std/except/persist.h"
 #include "std/pelbuf/pelroot3.h"
-#include "std/persist.h"
-#include "std/startup.h"
+#include "std/pelbuf/startup.h"
 #include "tests/std/pelbuf/fakes.h"
 #include "tests/support/bytes.h"
 
@@ -17,7 +17,7 @@ typedef ccPelRoot<cc3PlanePel> Root3;
 
 class ThreePlaneRoot : public ::testing::Test {
 protected:
-    void SetUp() override { ccLibraryStartup(); }
+    void SetUp() override { ccStdPelbufStartup(); }
 };
 
 TEST_F(ThreePlaneRoot, TakesOverThePlaneRootsAndTheirReferences)

@@ -5,10 +5,10 @@
 #include <new>
 #include <sstream>
 
-#include "std/archutil.h"
+#include "std/except/archutil.h"
+#include "std/except/persist.h"
 #include "std/pelbuf/pelroot.h"
-#include "std/persist.h"
-#include "std/startup.h"
+#include "std/pelbuf/startup.h"
 #include "tests/std/pelbuf/fakes.h"
 #include "tests/std/rpc/loopback.h"
 #include "tests/support/bytes.h"
@@ -38,7 +38,7 @@ Bytes rootPrefix(int32_t w, int32_t h, int32_t a, uint32_t flags = 0)
 
 class RootArchive : public ::testing::Test {
 protected:
-    void SetUp() override { ccLibraryStartup(); }
+    void SetUp() override { ccStdPelbufStartup(); }
 };
 
 TEST_F(RootArchive, SmallRootMatchesTheGoldenBytesAndKeepsItsStride)

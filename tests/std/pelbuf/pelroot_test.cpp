@@ -5,10 +5,10 @@
 #include <new>
 #include <vector>
 
-#include "std/archutil.h"
+#include "std/except/archutil.h"
 #include "std/pelbuf/pelbuf.h"
 #include "std/pelbuf/pelroot.h"
-#include "std/startup.h"
+#include "std/pelbuf/startup.h"
 #include "tests/std/pelbuf/fakes.h"
 #include "tests/std/rpc/loopback.h"
 
@@ -18,7 +18,7 @@ using fakes::CountedRoot;
 
 class PelRoot : public ::testing::Test {
 protected:
-    void SetUp() override { ccLibraryStartup(); }
+    void SetUp() override { ccStdPelbufStartup(); }
 };
 
 // The rule as stated: add the pel size to the running byte count until the

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "std/resource.h"
+#include "std/except/resource.h"
 #include "std/rpc/communicator.h"
 #include "std/timeout.h"
 

@@ -3,9 +3,9 @@
 #include <memory>
 #include <set>
 
-#include "std/persist.h"
+#include "std/except/persist.h"
 #include "std/rpc/remote.h"
-#include "std/startup.h"
+#include "std/rpc/startup.h"
 #include "tests/std/rpc/loopback.h"
 #include "tests/support/bytes.h"
 
@@ -73,7 +73,7 @@ TEST(RemoteObject, IsAtPeerAsksTheDestination)
 
 TEST(RemoteObject, ObjectMismatchIsAnArchivableError)
 {
-    ccLibraryStartup();
+    ccStdRpcStartup();
     ccRemoteObject::ObjectMismatch e;
     EXPECT_EQ(e.code(), 0x10002600u);
     EXPECT_EQ(e.message(), L"no further information provided");

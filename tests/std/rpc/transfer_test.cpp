@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "std/resource.h"
+#include "std/except/resource.h"
+#include "std/rpc/startup.h"
 #include "std/rpc/transfer.h"
-#include "std/startup.h"
 #include "std/timeout.h"
 #include "tests/std/rpc/loopback.h"
 
@@ -22,7 +22,7 @@ typedef std::vector<unsigned char> Bytes;
 
 class TransferArchive : public ::testing::Test {
 protected:
-    void SetUp() override { ccLibraryStartup(); }
+    void SetUp() override { ccStdRpcStartup(); }
 
     static std::shared_ptr<Pipe> pipeWith(const std::string& bytes)
     {
@@ -146,7 +146,7 @@ class ArchivePair : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ccLibraryStartup();
+        ccStdRpcStartup();
         // The serving side sends its header before it waits for ours.
         comm.onOpen = [this](loopback::Peer& p) {
             peerOut = std::make_unique<ccTransferArchive>(std::move(p.storing), ccArchive::storing, nullptr);

@@ -9,8 +9,8 @@
 #include <string>
 #include <typeinfo>
 
-#include "std/archive.h"
-#include "std/persistent.h" // ccArchiveVisit, ccArchiveVersion
+#include "std/except/archive.h"
+#include "std/except/persistent.h" // ccArchiveVisit, ccArchiveVersion
 
 // One whole-object operation: with resetBeforeLoad, a loading archive first
 // calls object.beforeLoad(); then, under the archive mutex and in a context

@@ -8,10 +8,10 @@
 #include <string>
 #include <thread>
 
-#include "std/archutil.h"
-#include "std/persist.h"
-#include "tests/std/archive_support.h"
-#include "tests/std/archutil_support.h"
+#include "std/except/archutil.h"
+#include "std/except/persist.h"
+#include "tests/std/except/archive_support.h"
+#include "tests/std/except/archutil_support.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "std/utf16.h"
+#include "std/except/utf16.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <thread>
 #include <typeinfo>
 
-#include "std/archive.h"
-#include "std/persist.h"
-#include "std/startup.h"
-#include "tests/std/archive_support.h"
+#include "std/except/archive.h"
+#include "std/except/persist.h"
+#include "std/except/startup.h"
+#include "tests/std/except/archive_support.h"
 
 namespace {
 
@@ -292,7 +292,7 @@ ccPersistent* makeOther() { return new (std::nothrow) Left; }
 
 TEST(PersistRegistry, FindsRegisteredFactoriesByReadingForm)
 {
-    ccLibraryStartup();
+    ccStdExceptStartup();
     ccPersistentFactory f = ccFindFactory("class ccArchive::Eof");
     ASSERT_NE(f, nullptr);
     std::unique_ptr<ccPersistent> made(f());
@@ -366,7 +366,7 @@ TEST(PersistTypeRecord, NoTypeLeavesTheCallersString)
 
 TEST(PersistTypeRecord, EveryRegisteredArchiveErrorRoundTrips)
 {
-    ccLibraryStartup();
+    ccStdExceptStartup();
     const char* const names[] = {
         "class ccArchive::Eof",          "class ccArchive::BadBuffer",
         "class ccArchive::BadType",      "class ccArchive::BadContent",
@@ -383,7 +383,7 @@ TEST(PersistTypeRecord, EveryRegisteredArchiveErrorRoundTrips)
 
 TEST(PersistTypeRecord, TemplateNamesComeBackInReadingForm)
 {
-    ccLibraryStartup();
+    ccStdExceptStartup();
     ccPersistentRegistrar("class A<class B<class C> >", &Probe::cmCreate);
     ccPersistentRegistrar("class ccProbeRoot<long>", &Probe::cmCreate);
     ccPersistentRegistrar("class ccProbeRoot<unsigned char>", &Probe::cmCreate);

@@ -7,9 +7,9 @@
 #include <set>
 #include <vector>
 
-#include "std/archutil.h"
-#include "std/persist.h"
-#include "std/startup.h"
+#include "std/except/archutil.h"
+#include "std/except/persist.h"
+#include "std/except/startup.h"
 
 namespace archutil_support {
 
@@ -114,7 +114,7 @@ inline int Other::live = 0;
 
 inline void setUpTypes()
 {
-    ccLibraryStartup();
+    ccStdExceptStartup();
     static const bool registered = [] {
         ccRegisterPersistent<Node>();
         ccRegisterPersistent<Other>();

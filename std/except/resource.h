@@ -4,8 +4,9 @@
 // lock(seconds) answers true when the object was taken and false when the
 // time ran out, and throws cc_Resource::BrokenLock when the calling thread
 // has been asked to stop: every such wait also watches the thread's stop
-// semaphore (std/threadid.h), so that stopping the library's threads breaks
-// their waits. A named object is shared with every other object of the same
+// semaphore, so that stopping the library's threads breaks their waits. The
+// thread identities (std/threadid.h), a layer above, own those semaphores and
+// install the source that finds them; until then a wait watches none. A named object is shared with every other object of the same
 // kind and name in this process; names do not reach other processes.
 #pragma once
 #include <cstdint>
@@ -28,6 +29,11 @@ public:
     cc_Resource(const cc_Resource&) = delete;
     cc_Resource& operator=(const cc_Resource&) = delete;
     virtual ~cc_Resource();
+
+    // The calling thread's stop semaphore, or null when it has none.
+    typedef plat::Handle (*StopSemaphoreSource)();
+    // Installed once by the layer that owns the threads' stop semaphores.
+    static void setStopSemaphoreSource(StopSemaphoreSource source);
 
     // HUGE_VAL waits without limit, 0 only tests. The stop request is taken
     // by the wait that it breaks: only that one throws.

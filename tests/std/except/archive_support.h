@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "std/archive.h"
+#include "std/except/archive.h"
 
 namespace archive_support {
 

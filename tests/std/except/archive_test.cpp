@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "std/archive.h"
-#include "std/persist.h"
-#include "std/startup.h"
-#include "tests/std/archive_support.h"
+#include "std/except/archive.h"
+#include "std/except/persist.h"
+#include "std/except/startup.h"
+#include "tests/std/except/archive_support.h"
 
 namespace {
 
@@ -688,7 +688,7 @@ void expectErrorClass(uint32_t code, const char* name)
 
 TEST(ArchiveErrors, CodesNamesAndRegisteredFactories)
 {
-    ccLibraryStartup();
+    ccStdExceptStartup();
     expectErrorClass<ccArchive::Eof>(0x10000100u, "ccArchive::Eof");
     expectErrorClass<ccArchive::BadBuffer>(0x10000101u, "ccArchive::BadBuffer");
     expectErrorClass<ccArchive::BadType>(0x10000102u, "ccArchive::BadType");

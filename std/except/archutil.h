@@ -21,8 +21,8 @@
 #pragma once
 #include <cstdint>
 
-#include "std/archive.h"
-#include "std/persistent.h"
+#include "std/except/archive.h"
+#include "std/except/persistent.h"
 
 // Stores stored (which may be null) or loads into loaded, in the archive's
 // current direction. An object stored through several pointers is written

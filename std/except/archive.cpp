@@ -1,11 +1,11 @@
-#include "std/archive.h"
+#include "std/except/archive.h"
 
 #include <atomic>
 #include <cstring>
 #include <vector>
 
-#include "std/persist.h"
-#include "std/utf16.h"
+#include "std/except/persist.h"
+#include "std/except/utf16.h"
 
 #define cmArchiveError(Name) ccArchive::Name("archive", __LINE__)
 

@@ -1,9 +1,18 @@
-#include "std/resource.h"
+#include "std/except/resource.h"
 
+#include <atomic>
 #include <cmath>
 
 #include "platform/clock.h"
-#include "std/threadid.h"
+
+namespace {
+std::atomic<cc_Resource::StopSemaphoreSource> gStopSource{nullptr};
+} // namespace
+
+void cc_Resource::setStopSemaphoreSource(StopSemaphoreSource source)
+{
+    gStopSource.store(source, std::memory_order_release);
+}
 
 cc_Resource::~cc_Resource()
 {
@@ -49,7 +58,8 @@ uint32_t ccLockMilliseconds(double seconds)
 bool cc_Resource::waitLock(double seconds)
 {
     const uint32_t ms = ccLockMilliseconds(seconds);
-    plat::Handle stop = ccThreadID::currentStopSemaphore();
+    const StopSemaphoreSource source = gStopSource.load(std::memory_order_acquire);
+    plat::Handle stop = source != nullptr ? source() : nullptr;
     plat::WaitResult woken;
     if (stop != nullptr) {
         plat::Handle objects[2] = {stop, handle_};

@@ -1,4 +1,4 @@
-#include "std/utf16.h"
+#include "std/except/utf16.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "std/persist.h"
+#include "std/except/persist.h"
 
 #include <cmath>
 
@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "std/archutil.h"
-#include "std/resource.h"
+#include "std/except/archutil.h"
+#include "std/except/resource.h"
 
 #define cmArchutilError(Name) ccArchive::Name("archutil", __LINE__)
 

@@ -1,4 +1,4 @@
-#include "std/archutil.h"
+#include "std/except/archutil.h"
 
 #include <cstring>
 #include <map>
@@ -7,8 +7,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "std/persist.h"
-#include "std/resource.h"
+#include "std/except/persist.h"
+#include "std/except/resource.h"
 
 #define cmArchutilError(Name) ccArchive::Name("archutil", __LINE__)
 

@@ -6,19 +6,19 @@
 #include <typeinfo>
 
 #include "defs/ch_core/rect.h"
-#include "std/archutil.h"
+#include "grabber/startup.h"
+#include "std/except/archutil.h"
 #include "std/except/except.h"
+#include "std/except/persist.h"
+#include "std/except/resource.h"
 #include "std/math/matherr.h"
 #include "std/math/xfbase.h"
 #include "std/math/xfpoly.h"
 #include "std/pelbuf/pel_errors.h"
-#include "std/persist.h"
-#include "std/resource.h"
 #include "std/rpc/remote.h"
-#include "std/startup.h"
 #include "std/threadid.h"
 #include "std/timeout.h"
-#include "tests/std/archive_support.h"
+#include "tests/std/except/archive_support.h"
 
 namespace {
 

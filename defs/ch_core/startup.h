@@ -1,0 +1,5 @@
+// Registration of the rectangle helpers' errors.
+#pragma once
+
+// Idempotent; registers the core below first.
+void ccChCoreStartup();

@@ -1,0 +1,7 @@
+// Registration of the persistence and exception core: its error classes,
+// the out-of-memory status thrower and the archives' object tables.
+#pragma once
+
+// Idempotent; the module's start-up calls it, and so does every layer's
+// registration above this one.
+void ccStdExceptStartup();

@@ -11,6 +11,7 @@
 
 #include "system/csys_copy.h"
 #include "system/csys_cpu.h"
+#include "system/csys_cpu_testing.h"
 
 namespace {
 

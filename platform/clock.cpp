@@ -2,7 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
+
+#include "platform/clock_testing.h"
 
 namespace plat {
 namespace {
@@ -28,25 +31,58 @@ void systemSleep(uint32_t milliseconds)
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-std::atomic<CounterSource> gCounter{&systemCounter};
-std::atomic<int64_t> gFrequency{1000000000};
+// A source and its frequency, never changed once published, so that one
+// pointer load gives a matching pair.
+struct Counter {
+    CounterSource source;
+    int64_t frequency;
+    const Counter* next;
+};
+
+const Counter kSystemCounter{&systemCounter, 1000000000, nullptr};
+std::atomic<const Counter*> gCounter{&kSystemCounter};
 std::atomic<SleepFunction> gSleeper{&systemSleep};
+
+std::mutex& installLock()
+{
+    static auto* lock = new std::mutex; // never destroyed: late callers at exit
+    return *lock;
+}
+const Counter* gInstalled = nullptr; // under installLock
+
+// Pairs live as long as the process, since a reader may still hold the one
+// being replaced; each distinct pair is made once, so swapping back and
+// forth does not grow the list.
+const Counter* installed(CounterSource source, int64_t frequency)
+{
+    for (const Counter* c = gInstalled; c; c = c->next) {
+        if (c->source == source && c->frequency == frequency)
+            return c;
+    }
+    gInstalled = new Counter{source, frequency, gInstalled};
+    return gInstalled;
+}
 
 } // namespace
 
-int64_t counterNow() { return gCounter.load()(); }
+int64_t counterNow() { return gCounter.load(std::memory_order_acquire)->source(); }
 
-int64_t counterFrequency() { return gFrequency.load(); }
+int64_t counterFrequency() { return gCounter.load(std::memory_order_acquire)->frequency; }
+
+CounterReading counterReading()
+{
+    const Counter* c = gCounter.load(std::memory_order_acquire);
+    return CounterReading{c->source(), c->frequency};
+}
 
 void setCounterSource(CounterSource source, int64_t frequency)
 {
     if (source == nullptr || frequency <= 0) {
-        gFrequency = 1000000000;
-        gCounter = &systemCounter;
+        gCounter.store(&kSystemCounter, std::memory_order_release);
         return;
     }
-    gFrequency = frequency;
-    gCounter = source;
+    std::lock_guard<std::mutex> hold(installLock());
+    gCounter.store(installed(source, frequency), std::memory_order_release);
 }
 
 void sleepMilliseconds(uint32_t milliseconds) { gSleeper.load()(milliseconds); }

@@ -1,27 +1,25 @@
-// Monotonic counter and sleep, with an injectable source so that timing code
-// can be tested without waiting.
+// Monotonic counter and sleep.
 #pragma once
 #include <cstdint>
 
 namespace plat {
 
-// A counter source returns ticks; its frequency is ticks per second.
-using CounterSource = int64_t (*)();
-using SleepFunction = void (*)(uint32_t milliseconds);
-
 constexpr uint32_t kInfiniteWait = 0xFFFFFFFFu;
+
+// Ticks and ticks per second, taken from the same source.
+struct CounterReading {
+    int64_t ticks;
+    int64_t frequency;
+};
 
 int64_t counterNow();
 int64_t counterFrequency();
 
-// Replaces the counter (and its frequency); a null source restores the
-// system's monotonic clock in nanoseconds.
-void setCounterSource(CounterSource source, int64_t frequency);
+// Use where ticks are turned into time: separate calls to the two above may
+// straddle a change of source.
+CounterReading counterReading();
 
 // Sleeps; kInfiniteWait sleeps without limit.
 void sleepMilliseconds(uint32_t milliseconds);
-
-// Replaces the sleeper; null restores the real one.
-void setSleepFunction(SleepFunction sleeper);
 
 } // namespace plat

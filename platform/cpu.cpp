@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <vector>
 
 #include <pthread.h>
 #include <sched.h>
 #include <unistd.h>
+
+#include "platform/cpu_testing.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>

@@ -1,11 +1,8 @@
 // Processor and system information: CPUID, processor count, page size,
-// processor affinity and the operating-system version. Tests replace the
-// CPUID registers, the system information and the version source so that
-// detection can be checked against recorded machines.
+// processor affinity and the operating-system version.
 #pragma once
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace plat {
 
@@ -18,21 +15,6 @@ struct CpuidRegisters {
 // Reads CPUID on the processor the calling thread runs on. A leaf the
 // processor does not have reads as zeros.
 CpuidRegisters cpuid(uint32_t leaf, uint32_t subleaf = 0);
-
-// A recorded register set. processor -1 answers on every processor; another
-// value only while the calling thread runs on that processor, so that a
-// machine whose processors differ can be recorded.
-struct CpuidRecord {
-    uint32_t leaf;
-    uint32_t subleaf;
-    int32_t processor;
-    CpuidRegisters registers;
-};
-
-// While records are set, cpuid() answers from them only: the first record
-// that matches leaf, subleaf and processor; anything else reads as zeros.
-// An empty list restores the real instruction.
-void setCpuidRecords(std::vector<CpuidRecord> records);
 
 // ---- System information
 
@@ -51,9 +33,6 @@ struct SystemInfo {
 };
 
 SystemInfo systemInfo();
-
-// Replaces what systemInfo() reports; null restores the real values.
-void setSystemInfoOverride(const SystemInfo* info);
 
 // ---- Affinity
 //
@@ -92,11 +71,6 @@ struct OsVersion {
 };
 
 // False when the version cannot be read.
-using OsVersionSource = bool (*)(OsVersion* version);
-
 bool osVersion(OsVersion* version);
-
-// Replaces the version source; null restores the fixed version.
-void setOsVersionSource(OsVersionSource source);
 
 } // namespace plat

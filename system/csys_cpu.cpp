@@ -7,6 +7,7 @@
 
 #include "platform/clock.h"
 #include "platform/cpu.h"
+#include "system/csys_cpu_testing.h"
 #include "system/csys_sync.h"
 
 namespace {

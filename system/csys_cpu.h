@@ -52,10 +52,6 @@ csysStatus csys_resetCpuInfo();
 // system refuses the query.
 csysStatus csys_getOsVersion(csysOsVersion* version);
 
-// For tests: makes the effective description this one (after detection) until
-// the next csys_resetCpuInfo, so that each copy and fill path can be forced.
-csysStatus csys_overrideCpuInfo(const csysCpuInfo* info);
-
 // One detection and one version reading, uncached; the functions above run
 // them under the once-initialisation.
 csysStatus csys_detectCpuInfo(csysCpuInfo* info);

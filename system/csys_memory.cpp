@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/atomic.h"
+#include "system/csys_memory_testing.h"
 
 namespace {
 

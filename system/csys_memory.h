@@ -3,7 +3,6 @@
 // A slot is the address of a pointer variable that owns a block; every
 // function replaces the block held there and leaves it untouched on failure.
 #pragma once
-#include <cstddef>
 #include <cstdint>
 
 #include "system/csys_status.h"
@@ -23,12 +22,3 @@ csysStatus csys_alloc64With(uint32_t sizeLow, int32_t sizeHigh, void* slot, csys
 
 csysStatus csys_free(void* slot);
 csysStatus csys_cleanupFree(void* slot);
-
-// The heap behind the allocation functions; tests replace it to simulate
-// exhaustion. A null argument restores the process heap.
-struct csys_heap {
-    void* (*allocate)(size_t size);
-    void* (*reallocate)(void* block, size_t size);
-    void (*release)(void* block);
-};
-void csys_setHeap(const csys_heap* heap);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "std/except/internal/archive_tables.h"
 #include "std/except/persist.h"
 #include "std/except/utf16.h"
 

@@ -40,13 +40,6 @@ public:
     virtual int64_t firstRecordPosition() = 0;
 };
 
-// Makes the table for a new archive; the archive is not yet usable at that
-// point (its header is not processed). Null: archives have no table.
-typedef std::unique_ptr<ccArchiveObjectTable> (*ccArchiveObjectTableFactory)(ccArchive& archive);
-
-// Installed once by the library start-up; returns the previous factory.
-ccArchiveObjectTableFactory ccSetArchiveObjectTableFactory(ccArchiveObjectTableFactory factory);
-
 class ccArchive {
 public:
     // Every archive failure. Carries the throwing source's name (without its

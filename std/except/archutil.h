@@ -6,13 +6,8 @@
 // archive re-creates objects through the persistent-type registry from the
 // type record of their class blocks.
 //
-// A seekable archive also keeps a record directory inside the stream: after
-// the header a preamble (directory head, an empty class block, an empty
-// reference record, a marker); the class blocks form a chain sorted by
-// object number and the reference records a chain in writing order, both
-// linked by positions relative to the record that holds them and patched in
-// place as later records are written. A reference to an object stored
-// further on is resolved through the class-block chain.
+// A seekable archive also keeps a record directory inside the stream, through
+// which a reference to an object stored further on is resolved.
 //
 // One process-wide lock (the archive-table lock) serialises every pointer
 // and embedded-object operation, the life of the tables and the forgetting
@@ -62,17 +57,3 @@ void archiveEmbedded(ccArchive& ar, ccPersistent& object);
 // archives the pointer p (stores p when storing, loads into p when loading).
 ccArchive& operator<<(ccArchive& ar, const ccPersistent* object);
 ccArchive& operator>>(ccArchive& ar, ccPersistent*& object);
-
-// Makes the object table of a new archive; installed by the library start-up
-// through ccSetArchiveObjectTableFactory.
-std::unique_ptr<ccArchiveObjectTable> ccMakeArchiveObjectTable(ccArchive& ar);
-
-// Holds the archive-table lock for a scope: recursive for its holder, made
-// at first use and never destroyed (objects are forgotten at exit too).
-class ccArchiveTableLock {
-public:
-    ccArchiveTableLock();
-    ~ccArchiveTableLock();
-    ccArchiveTableLock(const ccArchiveTableLock&) = delete;
-    ccArchiveTableLock& operator=(const ccArchiveTableLock&) = delete;
-};

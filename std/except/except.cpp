@@ -1,6 +1,5 @@
 #include "std/except/except.h"
 
-#include <cstring>
 #include <sstream>
 
 #include "std/except/archive.h"
@@ -8,14 +7,6 @@
 namespace {
 
 const wchar_t kNoInformation[] = L"no further information provided";
-
-void replaceAll(std::string& s, const std::string& from, const std::string& to)
-{
-    for (size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))
-        s.replace(pos, from.size(), to);
-}
-
-bool isSeparator(char c) { return c == '<' || c == ',' || c == '>'; }
 
 } // namespace
 
@@ -112,51 +103,4 @@ std::wstring ccFormatHex(uint64_t value, int width)
     if (static_cast<int>(digits.size()) < width)
         digits.insert(0, static_cast<size_t>(width) - digits.size(), L'0');
     return L"0x" + digits;
-}
-
-std::string ccCanonicalTypeName(const std::string& compilerName)
-{
-    std::string s = compilerName;
-    replaceAll(s, "class ", "");
-    replaceAll(s, "> ", ">");
-    replaceAll(s, "wchar_t", "unsigned short");
-    return s;
-}
-
-std::string ccCompilerTypeName(const std::string& canonicalName)
-{
-    static const char* const kBuiltIn[] = {"unsigned char", "signed char", "char",  "unsigned short",
-                                           "short",         "unsigned int", "int",   "unsigned long",
-                                           "long",          "float",        "double"};
-    std::string out;
-    const std::string& s = canonicalName;
-    size_t i = 0;
-    while (i < s.size()) {
-        if (isSeparator(s[i])) {
-            out += s[i++];
-            continue;
-        }
-        size_t end = i;
-        while (end < s.size() && !isSeparator(s[end]))
-            ++end;
-        const std::string token = s.substr(i, end - i);
-        // A built-in type, or the leading part of one, stays bare; so does a
-        // run that starts with ':' after a delimiter ("ccA<int>::B").
-        bool bare = i > 0 && token[0] == ':';
-        for (const char* b : kBuiltIn) {
-            if (token.size() <= std::strlen(b) && token.compare(0, token.size(), b, token.size()) == 0) {
-                bare = true;
-                break;
-            }
-        }
-        if (!bare)
-            out += "class ";
-        out += token;
-        i = end;
-    }
-    for (size_t k = 0; k + 1 < out.size(); ++k) {
-        if (out[k] == '>' && out[k + 1] == '>')
-            out.insert(k + 1, 1, ' ');
-    }
-    return out;
 }

@@ -150,8 +150,3 @@ public:
 std::wstring ccFormatDecimal(int32_t value, int width);
 // "0x" and upper-case hex digits, zero-padded after the prefix to width.
 std::wstring ccFormatHex(uint64_t value, int width);
-
-// Reading form ("class ccPelRoot<wchar_t>") to writing form ("ccPelRoot<unsigned short>").
-std::string ccCanonicalTypeName(const std::string& compilerName);
-// Writing form back to reading form.
-std::string ccCompilerTypeName(const std::string& canonicalName);

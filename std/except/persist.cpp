@@ -1,6 +1,7 @@
 #include "std/except/persist.h"
 
 #include <cmath>
+#include <cstring>
 
 #include <array>
 #include <list>
@@ -12,9 +13,9 @@
 #include <vector>
 
 #include "std/except/archutil.h"
+#include "std/except/internal/archive_tables.h"
+#include "std/except/internal/archutil_error.h"
 #include "std/except/resource.h"
-
-#define cmArchutilError(Name) ccArchive::Name("archutil", __LINE__)
 
 namespace {
 
@@ -23,8 +24,7 @@ namespace {
 typedef std::pair<const void*, std::type_index> VisitKey;
 
 struct Context {
-    explicit Context(const ccPersistent* r) : root(r), thread(std::this_thread::get_id()) {}
-    const ccPersistent* root;
+    Context() : thread(std::this_thread::get_id()) {}
     std::thread::id thread;
     std::set<VisitKey> visited;
 };
@@ -54,10 +54,10 @@ std::list<Context>& contexts()
 // Removes the context pushed for one operation on every way out.
 class ContextFrame {
 public:
-    explicit ContextFrame(const ccPersistent* root)
+    ContextFrame()
     {
         std::lock_guard<std::mutex> hold(contextsLock());
-        contexts().emplace_front(root);
+        contexts().emplace_front();
     }
     ~ContextFrame()
     {
@@ -107,6 +107,8 @@ void replaceAll(std::string& s, const std::string& from, const std::string& to)
     for (size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))
         s.replace(pos, from.size(), to);
 }
+
+bool isSeparator(char c) { return c == '<' || c == ',' || c == '>'; }
 
 std::string wideCharAsUnsignedShort(std::string name)
 {
@@ -198,7 +200,7 @@ void ccArchiveObject(ccPersistent& object, ccArchive& ar, bool resetBeforeLoad)
     // object stored from inside a direct call cannot invert the order.
     ccArchiveTableLock tableLock;
     ccArchiveMutexLock lock;
-    ContextFrame frame(&object);
+    ContextFrame frame;
     object.archive(ar);
 }
 
@@ -224,7 +226,54 @@ ccPersistentFactory ccFindFactory(const std::string& readingName)
     return nullptr;
 }
 
-// ---- type records ----
+// ---- type names and records ----
+
+std::string ccCanonicalTypeName(const std::string& compilerName)
+{
+    std::string s = compilerName;
+    replaceAll(s, "class ", "");
+    replaceAll(s, "> ", ">");
+    replaceAll(s, "wchar_t", "unsigned short");
+    return s;
+}
+
+std::string ccCompilerTypeName(const std::string& canonicalName)
+{
+    static const char* const kBuiltIn[] = {"unsigned char", "signed char", "char",  "unsigned short",
+                                           "short",         "unsigned int", "int",   "unsigned long",
+                                           "long",          "float",        "double"};
+    std::string out;
+    const std::string& s = canonicalName;
+    size_t i = 0;
+    while (i < s.size()) {
+        if (isSeparator(s[i])) {
+            out += s[i++];
+            continue;
+        }
+        size_t end = i;
+        while (end < s.size() && !isSeparator(s[end]))
+            ++end;
+        const std::string token = s.substr(i, end - i);
+        // A built-in type, or the leading part of one, stays bare; so does a
+        // run that starts with ':' after a delimiter ("ccA<int>::B").
+        bool bare = i > 0 && token[0] == ':';
+        for (const char* b : kBuiltIn) {
+            if (token.size() <= std::strlen(b) && token.compare(0, token.size(), b, token.size()) == 0) {
+                bare = true;
+                break;
+            }
+        }
+        if (!bare)
+            out += "class ";
+        out += token;
+        i = end;
+    }
+    for (size_t k = 0; k + 1 < out.size(); ++k) {
+        if (out[k] == '>' && out[k + 1] == '>')
+            out.insert(k + 1, 1, ' ');
+    }
+    return out;
+}
 
 void ccArchiveTypeName(ccArchive& ar, std::string& name)
 {

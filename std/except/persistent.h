@@ -20,6 +20,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <typeinfo>
 
 class ccArchive;
@@ -92,3 +93,8 @@ protected:
 private:
     friend class cc_detail::ccObjectTable;
 };
+
+// Reading form ("class ccPelRoot<wchar_t>") to writing form ("ccPelRoot<unsigned short>").
+std::string ccCanonicalTypeName(const std::string& compilerName);
+// Writing form back to reading form.
+std::string ccCompilerTypeName(const std::string& canonicalName);

@@ -4,6 +4,7 @@
 
 #include "std/except/archive.h"
 #include "std/except/archutil.h"
+#include "std/except/internal/archive_tables.h"
 #include "std/except/persist.h"
 #include "std/except/resource.h"
 #include "std/except/status.h"

@@ -1,8 +1,10 @@
 #include "std/except/status.h"
 
 #include <map>
+#include <vector>
 
 #include "std/except/except.h"
+#include "std/except/status_testing.h"
 
 namespace {
 
@@ -21,7 +23,7 @@ void ccStatusThrowerRegistry::add(int32_t facility, ccStatusThrower thrower)
         registry().emplace(facility, thrower); // equal keys keep insertion order
 }
 
-std::vector<ccStatusThrower> ccStatusThrowerRegistry::throwersFor(int32_t facility)
+std::vector<ccStatusThrower> ccStatusThrowersFor(int32_t facility)
 {
     std::vector<ccStatusThrower> out;
     auto range = registry().equal_range(facility);

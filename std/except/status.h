@@ -5,7 +5,6 @@
 // facility's throwers in registration order and falls back to ccUnknownError.
 #pragma once
 #include <new>
-#include <vector>
 
 #include "system/csys_cleanup.h"
 #include "system/csys_status.h"
@@ -17,8 +16,6 @@ public:
     // Ignores a null thrower. Called by the library's start-up only, before
     // any status is thrown; read without a lock afterwards.
     static void add(int32_t facility, ccStatusThrower thrower);
-    // The throwers of one facility, in registration order.
-    static std::vector<ccStatusThrower> throwersFor(int32_t facility);
 };
 
 // Returns for 0 and positive statuses; throws for every negative one.

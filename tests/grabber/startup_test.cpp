@@ -10,28 +10,13 @@
 #include "grabber/startup.h"
 #include "std/except/except.h"
 #include "std/except/status.h"
+#include "std/except/status_testing.h"
 #include "std/timeout.h"
+#include "tests/support/thrown.h"
 
 namespace {
 
-csysStatus st(uint32_t bits) { return static_cast<csysStatus>(bits); }
-
-// Throws the status and reports the dynamic class thrown (null if it returned).
-const std::type_info* thrownBy(csysStatus status, std::wstring* message = nullptr)
-{
-    try {
-        ccThrowStatus(status);
-    } catch (const ccException& e) {
-        if (message)
-            *message = e.message();
-        return &typeid(e);
-    } catch (const std::bad_alloc& e) {
-        return &typeid(e);
-    } catch (...) {
-        return &typeid(void);
-    }
-    return nullptr;
-}
+using namespace thrown;
 
 class StatusThrow : public ::testing::Test {
 protected:
@@ -41,8 +26,8 @@ protected:
 TEST_F(StatusThrow, StartupIsIdempotent)
 {
     ccLibraryStartup();
-    EXPECT_EQ(ccStatusThrowerRegistry::throwersFor(1).size(), 1u);
-    EXPECT_EQ(ccStatusThrowerRegistry::throwersFor(3).size(), 1u);
+    EXPECT_EQ(ccStatusThrowersFor(1).size(), 1u);
+    EXPECT_EQ(ccStatusThrowersFor(3).size(), 1u);
 }
 
 TEST_F(StatusThrow, NonNegativeStatusesReturn)

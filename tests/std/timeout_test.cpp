@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/clock_testing.h"
 #include "std/timeout.h"
 
 namespace {

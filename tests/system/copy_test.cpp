@@ -7,6 +7,7 @@
 
 #include "system/csys_copy.h"
 #include "system/csys_cpu.h"
+#include "system/csys_cpu_testing.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define COPY_TEST_POISONING 1

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "platform/cpu.h"
+#include "platform/cpu_testing.h"
 #include "system/csys_copy.h"
 #include "system/csys_cpu.h"
+#include "system/csys_cpu_testing.h"
 
 namespace {
 

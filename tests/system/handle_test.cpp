@@ -7,6 +7,7 @@
 
 #include "system/csys_handle.h"
 #include "system/csys_memory.h"
+#include "system/csys_memory_testing.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "system/csys_memory.h"
+#include "system/csys_memory_testing.h"
 
 namespace {
 

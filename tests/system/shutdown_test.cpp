@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "platform/thread.h"
-#include "system/csys_memory.h"
+#include "system/csys_memory_testing.h"
 #include "system/csys_sync.h"
 #include "tests/support/child_check.h"
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "std/except/archive.h"
+#include "std/except/internal/archive_tables.h"
 #include "std/except/persist.h"
 #include "std/except/startup.h"
 #include "tests/std/except/archive_support.h"

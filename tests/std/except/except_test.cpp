@@ -107,36 +107,4 @@ TEST(ExceptionMessage, TypeFlagPrefixesCanonicalName)
     EXPECT_EQ(out, kNoInfo); // replaced, not appended
 }
 
-// Pairs that hold in both directions.
-const struct {
-    const char* compiler;
-    const char* canonical;
-} kNamePairs[] = {
-    {"class ccPelRoot<unsigned char>", "ccPelRoot<unsigned char>"},
-    {"class ccPelRoot<unsigned short>", "ccPelRoot<unsigned short>"},
-    {"class ccPelRoot<long>", "ccPelRoot<long>"},
-    {"class ccPelRoot<unsigned long>", "ccPelRoot<unsigned long>"},
-    {"class ccPair<signed char,double>", "ccPair<signed char,double>"},
-    {"class ccArchive::Eof", "ccArchive::Eof"},
-    {"class ccHandle<class ccPel::Window>", "ccHandle<ccPel::Window>"},
-    {"class ccA<class ccB<float> >", "ccA<ccB<float>>"},
-    {"class ccA<class ccB<class ccC<int> > >", "ccA<ccB<ccC<int>>>"},
-    {"class ccMap<class ccKey,class ccVal<short> >", "ccMap<ccKey,ccVal<short>>"},
-};
-
-TEST(TypeNames, CompilerAndCanonicalFormsConvertBothWays)
-{
-    for (const auto& p : kNamePairs) {
-        EXPECT_EQ(ccCanonicalTypeName(p.compiler), p.canonical);
-        EXPECT_EQ(ccCompilerTypeName(p.canonical), p.compiler);
-    }
-}
-
-TEST(TypeNames, CanonicalSpellsWideCharAsUnsignedShort)
-{
-    EXPECT_EQ(ccCanonicalTypeName("class ccPelRoot<wchar_t>"), "ccPelRoot<unsigned short>");
-    EXPECT_EQ(ccCanonicalTypeName("class ccA<class ccB<wchar_t> >"), "ccA<ccB<unsigned short>>");
-    EXPECT_EQ(ccCanonicalTypeName("ccPelRoot<unsigned char>"), "ccPelRoot<unsigned char>");
-}
-
 } // namespace

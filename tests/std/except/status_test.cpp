@@ -9,28 +9,13 @@
 
 #include "std/except/except.h"
 #include "std/except/status.h"
+#include "std/except/status_testing.h"
 #include "system/csys_cleanup.h"
+#include "tests/support/thrown.h"
 
 namespace {
 
-csysStatus st(uint32_t bits) { return static_cast<csysStatus>(bits); }
-
-// Throws the status and reports the dynamic class thrown (null if it returned).
-const std::type_info* thrownBy(csysStatus status, std::wstring* message = nullptr)
-{
-    try {
-        ccThrowStatus(status);
-    } catch (const ccException& e) {
-        if (message)
-            *message = e.message();
-        return &typeid(e);
-    } catch (const std::bad_alloc& e) {
-        return &typeid(e);
-    } catch (...) {
-        return &typeid(void);
-    }
-    return nullptr;
-}
+using namespace thrown;
 
 // Facility 2000 belongs to no area; these throwers log the order of calls.
 std::string gCalls;
@@ -65,7 +50,7 @@ TEST(StatusRegistry, ThrowersOfOneFacilityRunInRegistrationOrder)
         ccStatusThrowerRegistry::add(kTestFacility, &secondThrower);
         ccStatusThrowerRegistry::add(kTestFacility + 1, &neighbourThrower);
     }
-    EXPECT_EQ(ccStatusThrowerRegistry::throwersFor(kTestFacility).size(), 2u);
+    EXPECT_EQ(ccStatusThrowersFor(kTestFacility).size(), 2u);
 
     const struct {
         uint32_t code;

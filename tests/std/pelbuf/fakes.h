@@ -12,7 +12,7 @@
 #include "std/pelbuf/pelpackage.h"
 #include "std/pelbuf/pelroot.h"
 #include "std/pelbuf/rootpool.h"
-#include "system/csys_memory.h"
+#include "system/csys_memory_testing.h"
 
 namespace fakes {
 

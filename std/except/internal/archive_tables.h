@@ -1,0 +1,28 @@
+// Internal to the persistence core, not for callers: the hook through which
+// the core's start-up gives archives their object table (tests swap it), the
+// table maker it installs, and the archive-table lock.
+#pragma once
+#include <memory>
+
+#include "std/except/archive.h"
+
+// Makes the table for a new archive; the archive is not yet usable at that
+// point (its header is not processed). Null: archives have no table.
+typedef std::unique_ptr<ccArchiveObjectTable> (*ccArchiveObjectTableFactory)(ccArchive& archive);
+
+// Installed once by the library start-up; returns the previous factory.
+ccArchiveObjectTableFactory ccSetArchiveObjectTableFactory(ccArchiveObjectTableFactory factory);
+
+// Makes the object table of a new archive; installed by the core's start-up.
+std::unique_ptr<ccArchiveObjectTable> ccMakeArchiveObjectTable(ccArchive& ar);
+
+// Holds the archive-table lock for a scope: recursive for its holder, made
+// at first use and never destroyed (objects are forgotten at exit too). It is
+// always taken before the archive mutex of ccArchiveObject.
+class ccArchiveTableLock {
+public:
+    ccArchiveTableLock();
+    ~ccArchiveTableLock();
+    ccArchiveTableLock(const ccArchiveTableLock&) = delete;
+    ccArchiveTableLock& operator=(const ccArchiveTableLock&) = delete;
+};

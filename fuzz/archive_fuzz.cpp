@@ -19,7 +19,7 @@
 #include "std/except/archive.h"
 #include "std/except/archutil.h"
 #include "std/except/persist.h"
-#include "std/except/startup.h"
+#include "std/pelbuf/startup.h"
 #include "tests/std/except/archutil_support.h"
 
 namespace {
@@ -29,7 +29,12 @@ namespace {
 // freed after it.
 using archutil_support::Node;
 
-void registerTypes() { archutil_support::setUpTypes(); }
+// Every persistent type of the library, so that their loaders are fuzzed too.
+void registerTypes()
+{
+    ccStdPelbufStartup();
+    archutil_support::setUpTypes();
+}
 
 // Stores v in a fresh archive of the given order and loads it back.
 template <class T>

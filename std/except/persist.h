@@ -36,7 +36,7 @@ private:
 typedef ccPersistent* (*ccPersistentFactory)();
 
 // Appends (reading-form name, factory) to the registry. Registrations run in
-// the library start-up; a name registered twice keeps its first factory.
+// the layers' start-ups; a name registered twice keeps its first factory.
 class ccPersistentRegistrar {
 public:
     ccPersistentRegistrar(const char* readingName, ccPersistentFactory factory);

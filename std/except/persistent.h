@@ -16,7 +16,7 @@
 //         ccArchiveVisit::end(this, typeid(ccThing));
 //     }
 //
-// and is archived as a whole through ccArchiveObject (std/persist.h).
+// and is archived as a whole through ccArchiveObject (std/except/persist.h).
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -78,7 +78,7 @@ public:
 
     virtual const char* storedTypeName() const { return "class ccPersistent"; }
 
-    // Removes the object from every live archive object table (std/archutil.h)
+    // Removes the object from every live archive object table (std/except/archutil.h)
     // and clears its flag. Called by anything that changes an object after it
     // was archived, so that a later store writes it again.
     void forgetArchived() noexcept;

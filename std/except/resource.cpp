@@ -11,7 +11,8 @@ std::atomic<cc_Resource::StopSemaphoreSource> gStopSource{nullptr};
 
 void cc_Resource::setStopSemaphoreSource(StopSemaphoreSource source)
 {
-    gStopSource.store(source, std::memory_order_release);
+    if (source != nullptr)
+        gStopSource.store(source, std::memory_order_release);
 }
 
 cc_Resource::~cc_Resource()

@@ -6,8 +6,9 @@
 // has been asked to stop: every such wait also watches the thread's stop
 // semaphore, so that stopping the library's threads breaks their waits. The
 // thread identities (std/threadid.h), a layer above, own those semaphores and
-// install the source that finds them; until then a wait watches none. A named object is shared with every other object of the same
-// kind and name in this process; names do not reach other processes.
+// install the source that finds them; until then a wait watches none. A
+// named object is shared with every other object of the same kind and name
+// in this process; names do not reach other processes.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -32,7 +33,8 @@ public:
 
     // The calling thread's stop semaphore, or null when it has none.
     typedef plat::Handle (*StopSemaphoreSource)();
-    // Installed once by the layer that owns the threads' stop semaphores.
+    // Installed by the layer that owns the threads' stop semaphores; a null
+    // source is ignored, so that no caller can switch the stop requests off.
     static void setStopSemaphoreSource(StopSemaphoreSource source);
 
     // HUGE_VAL waits without limit, 0 only tests. The stop request is taken

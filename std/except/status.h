@@ -13,7 +13,7 @@ typedef void (*ccStatusThrower)(csysStatus status);
 
 class ccStatusThrowerRegistry {
 public:
-    // Ignores a null thrower. Called by the library's start-up only, before
+    // Ignores a null thrower. Called by the layers' start-ups only, before
     // any status is thrown; read without a lock afterwards.
     static void add(int32_t facility, ccStatusThrower thrower);
 };

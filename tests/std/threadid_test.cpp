@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/thread.h"
+#include "std/except/resource.h"
 #include "system/csys_shutdown.h"
 #include "tests/support/child_check.h"
 
@@ -437,6 +438,35 @@ TEST(ThreadExitHandlers, OnlyTheThreadItselfRegisters)
     });
     other.join();
     EXPECT_TRUE(refused);
+}
+
+TEST(ResourceBrokenLock, AStopRequestBreaksTheNextWaitEvenOnAFreeObject)
+{
+    ccMutex mutex;
+    ccEvent event(true, true);
+    std::thread worker([&] {
+        ccThreadID self = ccThreadID::current();
+        ASSERT_TRUE(plat::releaseSemaphore(self->stopSemaphore, 1, nullptr));
+        EXPECT_THROW(mutex.lock(HUGE_VAL), cc_Resource::BrokenLock);
+        // The mutex was not taken, and the stop request was used up.
+        bool otherGot = false;
+        std::thread other([&] {
+            otherGot = mutex.lock(0);
+            mutex.unlock();
+        });
+        other.join();
+        EXPECT_TRUE(otherGot);
+        EXPECT_TRUE(mutex.lock(0));
+        mutex.unlock();
+
+        ASSERT_TRUE(plat::releaseSemaphore(self->stopSemaphore, 1, nullptr));
+        EXPECT_THROW(ccResourceLock hold(event), cc_Resource::BrokenLock);
+        EXPECT_TRUE(event.lock(0));
+    });
+    worker.join();
+    // Other threads are not stopped.
+    EXPECT_TRUE(mutex.lock(0));
+    mutex.unlock();
 }
 
 } // namespace

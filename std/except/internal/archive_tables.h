@@ -10,7 +10,7 @@
 // point (its header is not processed). Null: archives have no table.
 typedef std::unique_ptr<ccArchiveObjectTable> (*ccArchiveObjectTableFactory)(ccArchive& archive);
 
-// Installed once by the library start-up; returns the previous factory.
+// Installed once by the core's start-up; returns the previous factory.
 ccArchiveObjectTableFactory ccSetArchiveObjectTableFactory(ccArchiveObjectTableFactory factory);
 
 // Makes the object table of a new archive; installed by the core's start-up.

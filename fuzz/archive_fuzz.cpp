@@ -16,6 +16,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "modules/startup.h"
 #include "std/except/archive.h"
 #include "std/except/archutil.h"
 #include "std/except/persist.h"
@@ -33,6 +34,7 @@ using archutil_support::Node;
 void registerTypes()
 {
     ccStdPelbufStartup();
+    ccModulesStartup();
     archutil_support::setUpTypes();
 }
 

@@ -3,6 +3,7 @@
 
 #include "defs/ch_core/startup.h"
 #include "grabber/startup.h"
+#include "modules/startup.h"
 #include "std/except/startup.h"
 #include "std/math/startup.h"
 #include "std/pelbuf/startup.h"
@@ -19,6 +20,7 @@ void ccLibraryStartup()
         ccStdMathStartup();
         ccStdRpcStartup();
         ccStdPelbufStartup();
+        ccModulesStartup();
     });
 }
 

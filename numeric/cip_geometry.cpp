@@ -60,7 +60,7 @@ csysStatus newXform(int32_t kind, cip_Xform** out)
     cip_Xform* x = static_cast<cip_Xform*>(block);
     st = csys_handleInitTyped(&x->record, x, &kXformType);
     if (st < 0) {
-        csys_free(&block);
+        (void)csys_free(&block); // the slot exists: cannot fail
         return st;
     }
     x->kind = kind;
@@ -76,8 +76,8 @@ csysStatus install(cip_Xform* x, csys_handle* slot)
         // The slot did not take it; make it counted once so that the release
         // path frees it and its parts.
         csys_handle own = nullptr;
-        csys_handleAttach(&own, &x->record);
-        csys_handleRelease(&own);
+        (void)csys_handleAttach(&own, &x->record); // default counts: cannot fail
+        (void)csys_handleRelease(&own);            // st is the failure to report
     }
     return st;
 }
@@ -202,8 +202,8 @@ csysStatus cip_xformCreateComposed(const csys_handle* first, const csys_handle* 
     if (st < 0)
         return st;
     // Attaching only adds references; it cannot fail with the default counts.
-    csys_handleAttach(&x->first, *first);
-    csys_handleAttach(&x->second, *second);
+    (void)csys_handleAttach(&x->first, *first);
+    (void)csys_handleAttach(&x->second, *second);
     return install(x, slot);
 }
 

@@ -26,13 +26,13 @@ public:
     int32_t addRef()
     {
         int32_t n = 0;
-        csys_atomicIncrement(&count_, &n);
+        (void)csys_atomicIncrement(&count_, &n); // always 0
         return n;
     }
     int32_t release()
     {
         int32_t n = 0;
-        csys_atomicDecrement(&count_, &n);
+        (void)csys_atomicDecrement(&count_, &n); // always 0
         return n;
     }
     int32_t refCount() const { return __atomic_load_n(&count_, __ATOMIC_ACQUIRE); }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "system/csys_copy.h"
+#include "system/csys_internal.h"
 #include "system/csys_memory.h"
 
 const csys_allocator csys_defaultAllocator = {&csys_alloc, &csys_realloc, &csys_free};
@@ -11,6 +12,7 @@ const csys_allocator csys_defaultAllocator = {&csys_alloc, &csys_realloc, &csys_
 namespace {
 
 using byte = unsigned char;
+using csys_detail::firstFailure;
 
 constexpr int64_t kLimit = int64_t{1} << 31;
 
@@ -196,10 +198,8 @@ csysStatus reserve(csys_array* a, int64_t request)
     csysStatus st = makeEmpty(&grown, a->elementSize, a->type, a->allocator, capacity);
     if (st >= 0)
         st = appendCopies(&grown, a->data, a->length);
-    if (st < 0) {
-        csys_arrayFree(&grown);
-        return st;
-    }
+    if (st < 0)
+        return firstFailure(st, csys_arrayFree(&grown));
     std::swap(*a, grown);
     return csys_arrayFree(&grown);
 }
@@ -237,7 +237,7 @@ csysStatus csys_arrayCreateWithAllocator(csys_array* array, int64_t count, int64
     if (st >= 0)
         st = appendInitialised(array, static_cast<int32_t>(count));
     if (st < 0)
-        csys_arrayFree(array);
+        return firstFailure(st, csys_arrayFree(array));
     return st;
 }
 
@@ -259,7 +259,7 @@ csysStatus csys_arrayCreateCopy(csys_array* array, const csys_array* source)
     if (st >= 0)
         st = appendCopies(array, source->data, source->length);
     if (st < 0)
-        csys_arrayFree(array);
+        return firstFailure(st, csys_arrayFree(array));
     return st;
 }
 

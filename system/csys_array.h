@@ -49,35 +49,36 @@ struct csys_array {
 // elements. Element size below 1 or a negative count gives csysErrBadSize; an
 // element size or byte size of 2^31 or more gives csysErrNoMemory. A failure
 // leaves the record freed.
-csysStatus csys_arrayCreate(csys_array* array, int64_t count, int64_t elementSize, const csys_elemType* type);
-csysStatus csys_arrayCreateWithAllocator(csys_array* array, int64_t count, int64_t elementSize,
-                                         const csys_elemType* type, const csys_allocator* allocator);
+[[nodiscard]] csysStatus csys_arrayCreate(csys_array* array, int64_t count, int64_t elementSize,
+                                          const csys_elemType* type);
+[[nodiscard]] csysStatus csys_arrayCreateWithAllocator(csys_array* array, int64_t count, int64_t elementSize,
+                                                       const csys_elemType* type, const csys_allocator* allocator);
 // A new array like the source, holding copies of its elements.
-csysStatus csys_arrayCreateCopy(csys_array* array, const csys_array* source);
-csysStatus csys_arrayFree(csys_array* array);
+[[nodiscard]] csysStatus csys_arrayCreateCopy(csys_array* array, const csys_array* source);
+[[nodiscard]] csysStatus csys_arrayFree(csys_array* array);
 
 // Sets the length: surplus elements are destroyed last first, new ones
 // initialised (Resize) or made copies of value (ResizeFill). value may be an
 // element of the array itself.
-csysStatus csys_arrayResize(csys_array* array, int64_t length);
-csysStatus csys_arrayResizeFill(csys_array* array, int64_t length, const void* value);
-csysStatus csys_arrayAppend(csys_array* array, const void* value);
-csysStatus csys_arrayClear(csys_array* array);
+[[nodiscard]] csysStatus csys_arrayResize(csys_array* array, int64_t length);
+[[nodiscard]] csysStatus csys_arrayResizeFill(csys_array* array, int64_t length, const void* value);
+[[nodiscard]] csysStatus csys_arrayAppend(csys_array* array, const void* value);
+[[nodiscard]] csysStatus csys_arrayClear(csys_array* array);
 
 // Makes the array hold copies of the elements in [first, last), which may lie
 // inside the array itself; one that runs past its elements gives csysErrNullArg.
-csysStatus csys_arrayAssignRange(csys_array* array, const void* first, const void* last);
+[[nodiscard]] csysStatus csys_arrayAssignRange(csys_array* array, const void* first, const void* last);
 // Same array: nothing; different element sizes: csysErrFail.
-csysStatus csys_arrayAssign(csys_array* destination, const csys_array* source);
+[[nodiscard]] csysStatus csys_arrayAssign(csys_array* destination, const csys_array* source);
 
 // Removes elements, moving the later ones down. The range must lie on element
 // boundaries within the array (else csysErrNullArg).
-csysStatus csys_arrayEraseRange(csys_array* array, void* first, void* last);
-csysStatus csys_arrayErase(csys_array* array, void* element);
+[[nodiscard]] csysStatus csys_arrayEraseRange(csys_array* array, void* first, void* last);
+[[nodiscard]] csysStatus csys_arrayErase(csys_array* array, void* element);
 
-csysStatus csys_arraySwap(csys_array* a, csys_array* b);
+[[nodiscard]] csysStatus csys_arraySwap(csys_array* a, csys_array* b);
 
 // A null array, or no output asked for, gives csysErrFail.
-csysStatus csys_arrayGetLength(const csys_array* array, int32_t* length);
-csysStatus csys_arrayGetBuffer(const csys_array* array, void** data, int32_t* length);
-csysStatus csys_arrayGetData(const csys_array* array, void** data, void** end);
+[[nodiscard]] csysStatus csys_arrayGetLength(const csys_array* array, int32_t* length);
+[[nodiscard]] csysStatus csys_arrayGetBuffer(const csys_array* array, void** data, int32_t* length);
+[[nodiscard]] csysStatus csys_arrayGetData(const csys_array* array, void** data, void** end);

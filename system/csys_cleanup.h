@@ -40,11 +40,11 @@ struct csys_cleanupEntry {
 
 // Runs the entries last pushed first; count becomes -1 so that a stack runs
 // only once. A negative status stays; otherwise it becomes the last result.
-csysStatus csys_cleanupRun(csys_cleanupEntry* entries, int32_t* count, csysStatus* status);
+[[nodiscard]] csysStatus csys_cleanupRun(csys_cleanupEntry* entries, int32_t* count, csysStatus* status);
 
 // Runs (when asked) and removes the topmost entry with the key.
-csysStatus csys_cleanupRemove(csys_cleanupEntry* entries, int32_t* count, csysStatus* status, int32_t key,
-                              int32_t run);
+[[nodiscard]] csysStatus csys_cleanupRemove(csys_cleanupEntry* entries, int32_t* count, csysStatus* status, int32_t key,
+                                            int32_t run);
 
 // A clean-up stack on a function's frame with a push that cannot overrun it.
 template <int N>
@@ -54,7 +54,7 @@ struct csys_cleanupStack {
     csysStatus status = csysOk;
 
     // Refuses (csysErrFail) when the stack is full or has already run.
-    csysStatus push(int32_t key, uint32_t flags, void* object, csys_cleanupFunction function)
+    [[nodiscard]] csysStatus push(int32_t key, uint32_t flags, void* object, csys_cleanupFunction function)
     {
         if (count < 0 || count >= N)
             return csysErrFail;
@@ -62,18 +62,18 @@ struct csys_cleanupStack {
         ++count;
         return csysOk;
     }
-    csysStatus push0(int32_t key, uint32_t flags, csys_cleanupFunction0 function)
+    [[nodiscard]] csysStatus push0(int32_t key, uint32_t flags, csys_cleanupFunction0 function)
     {
         return push(key, flags, nullptr, reinterpret_cast<csys_cleanupFunction>(reinterpret_cast<void (*)()>(function)));
     }
     // Runs the stack with the given exit status and returns the final status.
-    csysStatus finish(csysStatus exitStatus)
+    [[nodiscard]] csysStatus finish(csysStatus exitStatus)
     {
         status = exitStatus;
-        csys_cleanupRun(entries, &count, &status);
+        (void)csys_cleanupRun(entries, &count, &status); // the outcome is in status
         return status;
     }
-    csysStatus remove(int32_t key, bool run)
+    [[nodiscard]] csysStatus remove(int32_t key, bool run)
     {
         return csys_cleanupRemove(entries, &count, &status, key, run ? 1 : 0);
     }

@@ -364,10 +364,12 @@ csysStatus csys_memCopy2D(int32_t rowBytes, int32_t rows, int32_t sourceStride, 
                           const void* source, void* destination)
 {
     if (rowBytes == sourceStride && rowBytes == destinationStride) {
+        int64_t total = int64_t{rowBytes} * rows;
+        if (total == 0)
+            return csysOk;
         // Two negative factors would make a positive product.
         if (rowBytes < 0 || rows < 0)
             return csysErrBadSize;
-        int64_t total = int64_t{rowBytes} * rows;
         return csys_memCopy64(static_cast<uint32_t>(total), static_cast<int32_t>(total >> 32), source, destination);
     }
     if (rowBytes < 0 || rows < 0 || sourceStride < rowBytes || destinationStride < rowBytes)
@@ -383,9 +385,11 @@ csysStatus csys_memCopy2D(int32_t rowBytes, int32_t rows, int32_t sourceStride, 
 csysStatus csys_memSet2D(uint8_t value, int32_t rowBytes, int32_t rows, int32_t stride, void* destination)
 {
     if (rowBytes == stride) {
+        int64_t total = int64_t{rowBytes} * rows;
+        if (total == 0)
+            return csysOk;
         if (rowBytes < 0 || rows < 0)
             return csysErrBadSize;
-        int64_t total = int64_t{rowBytes} * rows;
         if (total >= kLimit)
             return csysErrBadSize;
         return csys_memSet(value, static_cast<int32_t>(total), destination);

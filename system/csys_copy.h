@@ -10,23 +10,26 @@
 #include "system/csys_status.h"
 
 // A negative count gives csysErrBadSize; 0 does nothing.
-csysStatus csys_memCopy(int32_t count, const void* source, void* destination);
+[[nodiscard]] csysStatus csys_memCopy(int32_t count, const void* source, void* destination);
 
 // A negative count or one of 2^31 or more gives csysErrBadSize.
-csysStatus csys_memCopy64(uint32_t countLow, int32_t countHigh, const void* source, void* destination);
+[[nodiscard]] csysStatus csys_memCopy64(uint32_t countLow, int32_t countHigh, const void* source, void* destination);
 
-csysStatus csys_memSet(uint8_t value, int32_t count, void* destination);
+[[nodiscard]] csysStatus csys_memSet(uint8_t value, int32_t count, void* destination);
 
 // Rows of rowBytes bytes, each row starting stride bytes after the previous.
 // When the row length equals both strides the block is copied as one run
-// (csysErrBadSize when rowBytes x rows is negative or reaches 2^31);
+// (nothing when rowBytes x rows is 0, else csysErrBadSize when a factor is
+// negative or the product reaches 2^31);
 // otherwise a negative length or row count, or a stride shorter than a row,
 // gives csysErrBadGeometry.
-csysStatus csys_memCopy2D(int32_t rowBytes, int32_t rows, int32_t sourceStride, int32_t destinationStride,
-                          const void* source, void* destination);
-csysStatus csys_memSet2D(uint8_t value, int32_t rowBytes, int32_t rows, int32_t stride, void* destination);
+[[nodiscard]] csysStatus csys_memCopy2D(int32_t rowBytes, int32_t rows, int32_t sourceStride, int32_t destinationStride,
+                                        const void* source, void* destination);
+[[nodiscard]] csysStatus csys_memSet2D(uint8_t value, int32_t rowBytes, int32_t rows, int32_t stride,
+                                       void* destination);
 
 // repeatCount consecutive copies of the pattern. A pattern shorter than one
 // byte or a negative count gives csysErrBadPattern; a fill of 2^31 bytes or
 // more gives csysErrBadSize before anything is written.
-csysStatus csys_memFillPattern(const void* pattern, int32_t patternLength, int32_t repeatCount, void* destination);
+[[nodiscard]] csysStatus csys_memFillPattern(const void* pattern, int32_t patternLength, int32_t repeatCount,
+                                             void* destination);

@@ -43,22 +43,22 @@ struct csysOsVersion {
 
 // Detects once per process, then copies the effective description. On
 // failure the record is not written and the next call detects again.
-csysStatus csys_getCpuInfo(csysCpuInfo* info);
+[[nodiscard]] csysStatus csys_getCpuInfo(csysCpuInfo* info);
 
 // Makes the effective description the detected one.
-csysStatus csys_resetCpuInfo();
+[[nodiscard]] csysStatus csys_resetCpuInfo();
 
 // Reads the version once per process, then copies it; csysErrFail when the
 // system refuses the query.
-csysStatus csys_getOsVersion(csysOsVersion* version);
+[[nodiscard]] csysStatus csys_getOsVersion(csysOsVersion* version);
 
 // One detection and one version reading, uncached; the functions above run
 // them under the once-initialisation.
-csysStatus csys_detectCpuInfo(csysCpuInfo* info);
+[[nodiscard]] csysStatus csys_detectCpuInfo(csysCpuInfo* info);
 // OS codes: 1 Win32s; 2 the 9x line with minor 0, 3 with another minor;
 // 5 NT 4; 6 NT 5.0 and 5.2; 7 NT 5.1; 8 NT 6.x; 0 anything else.
-csysStatus csys_readOsVersion(csysOsVersion* version);
+[[nodiscard]] csysStatus csys_readOsVersion(csysOsVersion* version);
 
 // What the copy dispatch needs of the effective description, without copying
 // the whole record.
-csysStatus csys_cpuDispatchInfo(int32_t* cpuClass, uint32_t* features);
+[[nodiscard]] csysStatus csys_cpuDispatchInfo(int32_t* cpuClass, uint32_t* features);

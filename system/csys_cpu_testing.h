@@ -6,4 +6,4 @@
 
 // Makes the effective description this one (after detection) until the next
 // csys_resetCpuInfo.
-csysStatus csys_overrideCpuInfo(const csysCpuInfo* info);
+[[nodiscard]] csysStatus csys_overrideCpuInfo(const csysCpuInfo* info);

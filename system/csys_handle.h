@@ -36,13 +36,13 @@ typedef csys_record* csys_handle;
 // Type word 0, no external counter, payload freed from the process heap.
 extern const csys_typeDescription csys_defaultType;
 
-csysStatus csys_handleInitTyped(csys_record* record, void* payload, const csys_typeDescription* type);
-csysStatus csys_handleInit(csys_record* record, void* payload);
+[[nodiscard]] csysStatus csys_handleInitTyped(csys_record* record, void* payload, const csys_typeDescription* type);
+[[nodiscard]] csysStatus csys_handleInit(csys_record* record, void* payload);
 
-csysStatus csys_handleAttach(csys_handle* slot, csys_record* record);
-csysStatus csys_handleAssign(csys_handle* slot, csys_record* record);
-csysStatus csys_handleRelease(csys_handle* slot);
-csysStatus csys_handleCopy(csys_handle* destination, const csys_handle* source);
-csysStatus csys_handleInitCopy(csys_handle* destination, const csys_handle* source);
-csysStatus csys_handleIsNull(const csys_handle* slot, int32_t* isNull);
-csysStatus csys_handleGetObject(const csys_handle* slot, void** payload);
+[[nodiscard]] csysStatus csys_handleAttach(csys_handle* slot, csys_record* record);
+[[nodiscard]] csysStatus csys_handleAssign(csys_handle* slot, csys_record* record);
+[[nodiscard]] csysStatus csys_handleRelease(csys_handle* slot);
+[[nodiscard]] csysStatus csys_handleCopy(csys_handle* destination, const csys_handle* source);
+[[nodiscard]] csysStatus csys_handleInitCopy(csys_handle* destination, const csys_handle* source);
+[[nodiscard]] csysStatus csys_handleIsNull(const csys_handle* slot, int32_t* isNull);
+[[nodiscard]] csysStatus csys_handleGetObject(const csys_handle* slot, void** payload);

@@ -9,7 +9,7 @@
 
 namespace csys_detail {
 
-inline csysStatus firstFailure(csysStatus kept, csysStatus next) { return kept < 0 ? kept : next; }
+[[nodiscard]] inline csysStatus firstFailure(csysStatus kept, csysStatus next) { return kept < 0 ? kept : next; }
 
 inline plat::Handle platHandle(void* handle) { return static_cast<plat::Handle>(handle); }
 
@@ -20,7 +20,7 @@ inline plat::Handle platHandle(void* handle) { return static_cast<plat::Handle>(
 // that never comes.
 enum : int32_t { kLazyNone, kLazyCreating, kLazyReady };
 
-inline csysStatus lazyCreate(std::atomic<int32_t>& state, csysStatus (*create)())
+[[nodiscard]] inline csysStatus lazyCreate(std::atomic<int32_t>& state, csysStatus (*create)())
 {
     for (;;) {
         int32_t seen = state.load(std::memory_order_acquire);

@@ -1,6 +1,7 @@
 #include "system/csys_shutdown.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/atomic.h"
@@ -110,7 +111,7 @@ csysStatus runList(int which)
             entry = gLists[which][gListCounts[which] - 1];
             --gListCounts[which];
         } else {
-            csys_free(&gLists[which]);
+            (void)csys_free(&gLists[which]); // the slot exists: cannot fail
             gListClosed[which] = 1;
         }
         unlockHandlers();
@@ -203,15 +204,22 @@ csysStatus runTable(csys_cleanupEntry** table, int32_t* count, int32_t* capacity
 {
     csysStatus status = csysOk;
     if (*table != nullptr && *count > 0)
-        csys_cleanupRun(*table, count, &status);
-    csys_free(table);
+        (void)csys_cleanupRun(*table, count, &status); // the outcome is in status
+    (void)csys_free(table);                            // the slot exists: cannot fail
     *count = 0;
     *capacity = 0;
     return status;
 }
 
-// The platform runs this on every thread that touched it, when it ends.
-void detachOnThreadExit() { csys_threadDetach(); }
+// The platform runs this on every thread that touched it, when it ends;
+// nobody is left to take a failure but the log.
+void detachOnThreadExit()
+{
+    csysStatus status = csys_threadDetach();
+    if (status < 0)
+        std::fprintf(stderr, "qorx7320: thread %u: detach failed with status 0x%08X\n",
+                     static_cast<unsigned>(plat::currentThreadId()), static_cast<unsigned>(status));
+}
 
 // Takes out, under the handler lock, the newest foreign exit entry that
 // names the thread, or, when none is left, closes the thread to new ones.
@@ -232,7 +240,7 @@ csysStatus takeForeignEntry(csys_threadObject* thread, ForeignExitEntry* taken)
         entry = {nullptr, nullptr, nullptr};
         if (--gForeignPending == 0) {
             gForeignCount = 0;
-            csys_free(&gForeign);
+            (void)csys_free(&gForeign); // the slot exists: cannot fail
         }
         break;
     }
@@ -274,7 +282,7 @@ csysStatus threadExitWork(csys_threadRecord* record)
     status = firstFailure(status, runTable(&record->exits, &record->exitCount, &record->exitCapacity));
     status = firstFailure(status, runTable(&record->values, &record->valueCount, &record->valueCapacity));
     status = firstFailure(status, csys_threadHandleRelease(&record->thread));
-    csys_free(&record);
+    (void)csys_free(&record); // the slot exists: cannot fail
     status = firstFailure(status, csys_tlsSet(gRecordKey, nullptr));
 
     if (self != nullptr)
@@ -289,17 +297,18 @@ csysStatus makeRecord(csys_threadRecord** made, const csys_threadHandle* adopt)
     csysStatus status = csys_once(&allocateRecordSlot, nullptr, &gSlotOnce);
     if (status < 0)
         return status;
+    // Room for the two entries pushed below: no push is refused.
     csys_cleanupStack<3> cleanup;
     csys_threadRecord* record = nullptr;
     status = csys_allocZeroed(static_cast<int32_t>(sizeof(csys_threadRecord)), &record);
     if (status < 0)
         return cleanup.finish(status);
-    cleanup.push(0, csysCleanupFailure1, &record, [](void* slot) { return csys_free(slot); });
+    (void)cleanup.push(0, csysCleanupFailure1, &record, [](void* slot) { return csys_free(slot); });
     status = adopt != nullptr ? csys_threadHandleInitCopy(&record->thread, adopt)
                               : csys_threadObjectCreate(&record->thread);
     if (status < 0)
         return cleanup.finish(status);
-    cleanup.push(1, csysCleanupFailure1, &record->thread, [](void* slot) {
+    (void)cleanup.push(1, csysCleanupFailure1, &record->thread, [](void* slot) {
         return csys_threadHandleRelease(static_cast<csys_threadHandle*>(slot));
     });
     // The record is torn down by the platform's exit hook when the thread
@@ -365,7 +374,8 @@ csysStatus csys_atThreadExit(const csys_threadHandle* thread, csys_shutdownFunct
         status = csys_realloc(static_cast<int32_t>((count + 1) * sizeof(ForeignExitEntry)), &gForeign);
         if (status >= 0) {
             gForeign[count] = {nullptr, function, argument};
-            csys_threadHandleInitCopy(&gForeign[count].thread, thread);
+            // Both slots exist: taking a reference cannot fail.
+            (void)csys_threadHandleInitCopy(&gForeign[count].thread, thread);
             gForeignCount = count + 1;
             ++gForeignPending;
         }
@@ -379,13 +389,19 @@ csysStatus csys_threadDetach()
     csysStatus status = csys_threadRecordGet(&record, 0, nullptr);
     if (status < 0 || record == nullptr)
         return status;
+    // Called from one of the thread's own exit handlers: the outer run still
+    // walks the record's tables and counts the thread out.
+    if (record->detaching != 0)
+        return csysOk;
+    record->detaching = 1;
     status = threadExitWork(record);
     return firstFailure(status, countOut());
 }
 
-// A failure of the caller's detach or of list 1 is reported, but the lists
-// still run: this is the process's one shut-down request, and nobody would
-// run list 0 later.
+// A failure of the caller's detach is returned before list 1 runs: the
+// caller has counted out all the same, so the last thread to detach (this
+// one, when none is left) runs both lists. A failure of list 1 is reported,
+// but list 0 still runs: nobody would run it later.
 csysStatus csys_shutdown()
 {
     if (csys_shutdownDone())
@@ -395,7 +411,7 @@ csysStatus csys_shutdown()
     csysStatus status = csys_threadHasRecord(&hasRecord);
     if (status >= 0 && hasRecord != 0) {
         status = csys_threadDetach();
-        if (csys_shutdownDone())
+        if (status < 0 || csys_shutdownDone())
             return status;
     }
     status = firstFailure(status, runList1Once());
@@ -426,6 +442,11 @@ csysStatus csys_threadRecordGet(csys_threadRecord** record, int32_t create, cons
             *record = static_cast<csys_threadRecord*>(held);
         return csysOk;
     }
+
+    // A thread past its exit work would never detach a new record, and the
+    // count it holds would keep the end from running.
+    if (plat::threadIsExiting())
+        return csysErrThreadExited;
 
     // Counted in before anything is made: the final shut-down, which claims
     // a count of 0, then never runs beside a record in the making.

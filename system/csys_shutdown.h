@@ -28,26 +28,33 @@ struct csys_threadRecord {
     csys_cleanupEntry* exits; // key 0, flags csysCleanupAlways2
     int32_t exitCount;
     int32_t exitCapacity;
+    int32_t detaching; // the exit work is running: a nested detach returns at once
 };
 
 // A list that has run takes no more entries: csysErrShutDown.
-csysStatus csys_atShutdown0(csys_shutdownFunction function, void* argument);
-csysStatus csys_atShutdown1(csys_shutdownFunction function, void* argument);
+[[nodiscard]] csysStatus csys_atShutdown0(csys_shutdownFunction function, void* argument);
+[[nodiscard]] csysStatus csys_atShutdown1(csys_shutdownFunction function, void* argument);
 
 // A null (or empty) thread handle, or one naming the calling thread, adds to
 // the calling thread's own exit handlers; another thread's handlers run on
 // that thread when it detaches, before its own. A thread that has already run
 // them gives csysErrThreadExited.
-csysStatus csys_atThreadExit(const csys_threadHandle* thread, csys_shutdownFunction function, void* argument);
+[[nodiscard]] csysStatus csys_atThreadExit(const csys_threadHandle* thread, csys_shutdownFunction function,
+                                           void* argument);
 
-csysStatus csys_threadDetach();
-csysStatus csys_shutdown();
+// Called again while it runs (from one of the thread's exit handlers), it
+// returns 0 at once.
+[[nodiscard]] csysStatus csys_threadDetach();
+[[nodiscard]] csysStatus csys_shutdown();
 
-csysStatus csys_threadRecordGet(csys_threadRecord** record, int32_t create, const csys_threadHandle* adopt);
-csysStatus csys_threadHasRecord(int32_t* hasRecord);
-csysStatus csys_threadGetCurrent(csys_threadHandle* thread);
-csysStatus csys_threadAssignCurrent(csys_threadHandle* thread);
-csysStatus csys_threadGetCurrentObject(csys_threadObject** object);
+// A thread that is running its exit work, or has run it, gets no new record:
+// csysErrThreadExited.
+[[nodiscard]] csysStatus csys_threadRecordGet(csys_threadRecord** record, int32_t create,
+                                              const csys_threadHandle* adopt);
+[[nodiscard]] csysStatus csys_threadHasRecord(int32_t* hasRecord);
+[[nodiscard]] csysStatus csys_threadGetCurrent(csys_threadHandle* thread);
+[[nodiscard]] csysStatus csys_threadAssignCurrent(csys_threadHandle* thread);
+[[nodiscard]] csysStatus csys_threadGetCurrentObject(csys_threadObject** object);
 
 // True once the final shut-down has run.
 bool csys_shutdownDone();

@@ -64,7 +64,7 @@ csysStatus createOnceMutex()
         return status;
     status = csys_atShutdown0(&closeOnceMutex, nullptr);
     if (status < 0) {
-        csys_handleClose(&gOnceMutex.handle);
+        (void)csys_handleClose(&gOnceMutex.handle); // made just above: closing cannot fail
         gOnceMutex.valid = 0;
     }
     return status;

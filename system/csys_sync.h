@@ -28,37 +28,37 @@ typedef int64_t csysTimeStamp;
 // Event waits take milliseconds; this value waits without limit.
 constexpr uint32_t csysWaitForever = 0x7FFFFFFFu;
 
-csysStatus csys_mutexCreate(csys_mutex* record, int32_t initiallyOwned, int32_t* owned);
-csysStatus csys_mutexLock(csys_mutex* record, int32_t* acquired);
-csysStatus csys_mutexUnlock(csys_mutex* record);
+[[nodiscard]] csysStatus csys_mutexCreate(csys_mutex* record, int32_t initiallyOwned, int32_t* owned);
+[[nodiscard]] csysStatus csys_mutexLock(csys_mutex* record, int32_t* acquired);
+[[nodiscard]] csysStatus csys_mutexUnlock(csys_mutex* record);
 
 // Closes the handle held in a record's handle word and clears the word; an
 // empty word is no error.
-csysStatus csys_handleClose(void** handle);
+[[nodiscard]] csysStatus csys_handleClose(void** handle);
 
-csysStatus csys_csCreate(csys_criticalSection** slot);
-csysStatus csys_csDelete(csys_criticalSection** slot);
-csysStatus csys_csEnter(csys_criticalSection** slot, int32_t* entered);
-csysStatus csys_csLeave(csys_criticalSection** slot);
+[[nodiscard]] csysStatus csys_csCreate(csys_criticalSection** slot);
+[[nodiscard]] csysStatus csys_csDelete(csys_criticalSection** slot);
+[[nodiscard]] csysStatus csys_csEnter(csys_criticalSection** slot, int32_t* entered);
+[[nodiscard]] csysStatus csys_csLeave(csys_criticalSection** slot);
 
-csysStatus csys_eventCreate(csys_event* record, int32_t manualReset, int32_t initialState);
-csysStatus csys_eventWait(csys_event* record, uint32_t milliseconds, int32_t* signalled);
-csysStatus csys_eventSet(csys_event* record);
+[[nodiscard]] csysStatus csys_eventCreate(csys_event* record, int32_t manualReset, int32_t initialState);
+[[nodiscard]] csysStatus csys_eventWait(csys_event* record, uint32_t milliseconds, int32_t* signalled);
+[[nodiscard]] csysStatus csys_eventSet(csys_event* record);
 
 // Runs function(argument) once per flag: a non-negative result sets the flag,
 // a failure leaves it clear so that the next caller tries again. The once
 // lock is recursive: a once-function may itself initialise another flag, but
 // must not wait for another thread's once-initialisation. After the final
 // shut-down a flag that is still clear gives csysErrShutDown.
-csysStatus csys_once(csysStatus (*function)(void*), void* argument, int32_t* flag);
+[[nodiscard]] csysStatus csys_once(csysStatus (*function)(void*), void* argument, int32_t* flag);
 
-csysStatus csys_sleep(double seconds);
+[[nodiscard]] csysStatus csys_sleep(double seconds);
 
-csysStatus csys_tlsAlloc(uint32_t* key);
-csysStatus csys_tlsFree(uint32_t key);
-csysStatus csys_tlsGet(uint32_t key, void** value);
-csysStatus csys_tlsSet(uint32_t key, void* value);
+[[nodiscard]] csysStatus csys_tlsAlloc(uint32_t* key);
+[[nodiscard]] csysStatus csys_tlsFree(uint32_t key);
+[[nodiscard]] csysStatus csys_tlsGet(uint32_t key, void** value);
+[[nodiscard]] csysStatus csys_tlsSet(uint32_t key, void* value);
 
-csysStatus csys_timeNow(csysTimeStamp* now);
-csysStatus csys_timeZero(csysTimeStamp* stamp);
-csysStatus csys_timeDiff(csysTimeStamp* difference, csysTimeStamp a, csysTimeStamp b);
+[[nodiscard]] csysStatus csys_timeNow(csysTimeStamp* now);
+[[nodiscard]] csysStatus csys_timeZero(csysTimeStamp* stamp);
+[[nodiscard]] csysStatus csys_timeDiff(csysTimeStamp* difference, csysTimeStamp a, csysTimeStamp b);

@@ -40,7 +40,7 @@ csysStatus newNode(csys_contextNode** node, csys_contextServeFunction serve, int
 csysStatus freeNode(csys_contextNode* node)
 {
     csysStatus status = csys_handleRelease(&node->record);
-    csys_free(&node);
+    (void)csys_free(&node); // the slot exists: cannot fail
     return status;
 }
 
@@ -61,7 +61,7 @@ csysStatus freeList(csys_contextNode** header)
     if (*header == nullptr)
         return csysOk;
     csysStatus status = freeChain((*header)->next);
-    csys_free(header);
+    (void)csys_free(header); // the slot exists: cannot fail
     return status;
 }
 
@@ -86,7 +86,7 @@ csysStatus destroyThreadObject(csys_threadObject** payload)
     status = firstFailure(status, csys_handleClose(&object->spareSemaphores[0]));
     status = firstFailure(status, csys_handleClose(&object->spareSemaphores[1]));
     status = firstFailure(status, csys_handleClose(&object->exitSemaphore));
-    csys_free(&object);
+    (void)csys_free(&object); // the slot exists: cannot fail
     return status;
 }
 
@@ -120,7 +120,7 @@ csysStatus removeBlock(csys_threadObject* object, int32_t id)
     if (status < 0)
         return status;
     if (object->exited != 0 || object->contexts == nullptr) {
-        csys_csLeave(&object->section);
+        (void)csys_csLeave(&object->section); // entered just above: cannot fail
         return csysErrThreadExited;
     }
     csys_contextNode* node = object->contexts->next;
@@ -163,35 +163,37 @@ csysStatus csys_threadObjectCreate(csys_threadHandle* slot)
 {
     if (slot == nullptr)
         return csysErrNullArg;
+    // Room for the seven entries pushed below: no push is refused.
     csys_cleanupStack<8> cleanup;
     csys_threadObject* object = nullptr;
     csysStatus status = csys_allocZeroed(static_cast<int32_t>(sizeof(csys_threadObject)), &object);
     if (status < 0)
         return cleanup.finish(status);
-    cleanup.push(0, csysCleanupFailure1, &object, &freeEntry);
+    (void)cleanup.push(0, csysCleanupFailure1, &object, &freeEntry);
     object->release = &destroyThreadObject;
     object->self = object;
     object->jobWords[0] = 1;
     object->jobWords[1] = 0;
     object->jobWords[2] = -1;
-    csys_handleAttach(&object->jobHandles[0], nullptr);
-    csys_handleAttach(&object->jobHandles[1], nullptr);
-    csys_threadHandleInit(&object->linkedThread);
+    // Emptying slots of the object cannot fail.
+    (void)csys_handleAttach(&object->jobHandles[0], nullptr);
+    (void)csys_handleAttach(&object->jobHandles[1], nullptr);
+    (void)csys_threadHandleInit(&object->linkedThread);
 
     status = csys_csCreate(&object->section);
     if (status < 0)
         return cleanup.finish(status);
-    cleanup.push(1, csysCleanupFailure1, &object->section, &deleteSectionEntry);
+    (void)cleanup.push(1, csysCleanupFailure1, &object->section, &deleteSectionEntry);
 
     status = newNode(&object->contexts, nullptr, -1);
     if (status < 0)
         return cleanup.finish(status);
-    cleanup.push(2, csysCleanupFailure1, &object->contexts, &freeListEntry);
+    (void)cleanup.push(2, csysCleanupFailure1, &object->contexts, &freeListEntry);
 
     object->threadHandle = plat::currentThreadHandle();
     if (object->threadHandle == nullptr)
         return cleanup.finish(csysErrOsCall);
-    cleanup.push(3, csysCleanupFailure1, &object->threadHandle, &closeHandleEntry);
+    (void)cleanup.push(3, csysCleanupFailure1, &object->threadHandle, &closeHandleEntry);
     object->threadId = plat::currentThreadId();
 
     void** semaphores[3] = {&object->spareSemaphores[0], &object->spareSemaphores[1], &object->exitSemaphore};
@@ -199,7 +201,7 @@ csysStatus csys_threadObjectCreate(csys_threadHandle* slot)
         status = createSemaphore(semaphores[i]);
         if (status < 0)
             return cleanup.finish(status);
-        cleanup.push(4 + i, csysCleanupFailure1, semaphores[i], &closeHandleEntry);
+        (void)cleanup.push(4 + i, csysCleanupFailure1, semaphores[i], &closeHandleEntry);
     }
 
     *slot = object;
@@ -410,9 +412,8 @@ csysStatus csys_contextLink(csys_contextToken* token, const csys_threadHandle* t
     if (status >= 0 && a == b)
         status = csys_threadHandleAssign(&token->thread, &a);
     if (status < 0 || a == b) {
-        csys_threadHandleRelease(&b);
-        csys_threadHandleRelease(&a);
-        return status;
+        status = firstFailure(status, csys_threadHandleRelease(&b));
+        return firstFailure(status, csys_threadHandleRelease(&a));
     }
 
     // Clone B's list into a chain, front first, so that the chain holds the
@@ -479,9 +480,8 @@ csysStatus csys_contextLink(csys_contextToken* token, const csys_threadHandle* t
     freeChain(chain);
     freeChain(opening);
     freeChain(closing);
-    csys_threadHandleRelease(&b);
-    csys_threadHandleRelease(&a);
-    return status;
+    status = firstFailure(status, csys_threadHandleRelease(&b));
+    return firstFailure(status, csys_threadHandleRelease(&a));
 }
 
 csysStatus csys_contextRecordInit(csys_contextRecord* record, int32_t kind, int32_t word1, double value1,
@@ -529,23 +529,21 @@ csysStatus csys_contextRecordClone(const csys_handle* source, csys_handle* clone
     status = csys_contextRecordInit(copy, original->kind, original->word1, original->value1, original->value2,
                                     original->word2, original->word3);
     if (status < 0) {
-        csys_free(&copy);
+        (void)csys_free(&copy); // the slot exists: cannot fail
         return status;
     }
     csys_handle local = nullptr;
     status = csys_handleAttach(&local, &copy->header);
     if (status < 0) {
-        csys_handleRelease(&copy->source);
-        csys_free(&copy);
+        status = firstFailure(status, csys_handleRelease(&copy->source));
+        (void)csys_free(&copy); // the slot exists: cannot fail
         return status;
     }
     copy->sourceReference = original->sourceReference;
     if (copy->sourceReference != 0) {
         status = csys_handleAssign(&copy->source, *source);
-        if (status < 0) {
-            csys_handleRelease(&local);
-            return status;
-        }
+        if (status < 0)
+            return firstFailure(status, csys_handleRelease(&local));
     }
     // The source may sit in another thread's list.
     __atomic_store_n(&original->cloned, 1, __ATOMIC_RELAXED);
@@ -588,7 +586,7 @@ csysStatus csys_threadRunPending()
             if (node->serve != nullptr) {
                 csys_contextServeResult served = {0, csysOk};
                 void* payload = nullptr;
-                csys_handleGetObject(&node->record, &payload);
+                (void)csys_handleGetObject(&node->record, &payload); // both slots exist: cannot fail
                 csysStatus called = node->serve(payload, &served);
                 if (called < 0) {
                     result = called;

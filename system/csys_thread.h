@@ -85,53 +85,54 @@ struct csys_contextToken {
 
 // Made by the system layer for the calling thread; see csys_shutdown.h for
 // the record that holds it.
-csysStatus csys_threadObjectCreate(csys_threadHandle* slot);
+[[nodiscard]] csysStatus csys_threadObjectCreate(csys_threadHandle* slot);
 
-csysStatus csys_threadHandleInit(csys_threadHandle* slot);
-csysStatus csys_threadHandleRelease(csys_threadHandle* slot);
-csysStatus csys_threadHandleInitCopy(csys_threadHandle* destination, const csys_threadHandle* source);
-csysStatus csys_threadHandleAssign(csys_threadHandle* destination, const csys_threadHandle* source);
-csysStatus csys_threadHandleCompare(const csys_threadHandle* a, const csys_threadHandle* b, int32_t* order);
-csysStatus csys_threadHandleIdentity(const csys_threadHandle* slot, void** identity);
-csysStatus csys_threadHandleGetObject(const csys_threadHandle* slot, csys_threadObject** object);
+[[nodiscard]] csysStatus csys_threadHandleInit(csys_threadHandle* slot);
+[[nodiscard]] csysStatus csys_threadHandleRelease(csys_threadHandle* slot);
+[[nodiscard]] csysStatus csys_threadHandleInitCopy(csys_threadHandle* destination, const csys_threadHandle* source);
+[[nodiscard]] csysStatus csys_threadHandleAssign(csys_threadHandle* destination, const csys_threadHandle* source);
+[[nodiscard]] csysStatus csys_threadHandleCompare(const csys_threadHandle* a, const csys_threadHandle* b,
+                                                  int32_t* order);
+[[nodiscard]] csysStatus csys_threadHandleIdentity(const csys_threadHandle* slot, void** identity);
+[[nodiscard]] csysStatus csys_threadHandleGetObject(const csys_threadHandle* slot, csys_threadObject** object);
 
 // An array of count empty thread handles; copies take a reference and the
 // array's destruction releases every handle.
-csysStatus csys_threadHandleArrayCreate(csys_array* array, int64_t count);
+[[nodiscard]] csysStatus csys_threadHandleArrayCreate(csys_array* array, int64_t count);
 
 // Waits for the thread to end. A thread joining itself gets csysErrFail.
-csysStatus csys_threadJoin(const csys_threadHandle* thread);
+[[nodiscard]] csysStatus csys_threadJoin(const csys_threadHandle* thread);
 
 // Copies the three job words; with a counter output the counter is
 // incremented and its new value stored; with a handle output (an initialised
 // slot) the first job handle is copied into it.
-csysStatus csys_threadGetJobWords(csys_threadObject* object, int32_t* word1, int32_t* word2, int32_t* word3,
-                                  int32_t* counter, csys_handle* handle);
-csysStatus csys_threadHandleGetJobWords(const csys_threadHandle* thread, int32_t* word1, int32_t* word2,
-                                        int32_t* word3, int32_t* counter, csys_handle* handle);
-csysStatus csys_threadCurrentGetJobWords(int32_t* word1, int32_t* word2, int32_t* word3, int32_t* counter,
-                                         csys_handle* handle);
-csysStatus csys_threadGetJobHandle(const csys_threadHandle* thread, csys_handle* handle);
-csysStatus csys_threadSetJobHandle(const csys_threadHandle* thread, const csys_handle* handle);
+[[nodiscard]] csysStatus csys_threadGetJobWords(csys_threadObject* object, int32_t* word1, int32_t* word2,
+                                                int32_t* word3, int32_t* counter, csys_handle* handle);
+[[nodiscard]] csysStatus csys_threadHandleGetJobWords(const csys_threadHandle* thread, int32_t* word1, int32_t* word2,
+                                                      int32_t* word3, int32_t* counter, csys_handle* handle);
+[[nodiscard]] csysStatus csys_threadCurrentGetJobWords(int32_t* word1, int32_t* word2, int32_t* word3, int32_t* counter,
+                                                       csys_handle* handle);
+[[nodiscard]] csysStatus csys_threadGetJobHandle(const csys_threadHandle* thread, csys_handle* handle);
+[[nodiscard]] csysStatus csys_threadSetJobHandle(const csys_threadHandle* thread, const csys_handle* handle);
 
-csysStatus csys_semaphoreRelease(void* semaphore);
+[[nodiscard]] csysStatus csys_semaphoreRelease(void* semaphore);
 
-csysStatus csys_contextTokenInit(csys_contextToken* token);
-csysStatus csys_contextTokenRelease(csys_contextToken* token);
+[[nodiscard]] csysStatus csys_contextTokenInit(csys_contextToken* token);
+[[nodiscard]] csysStatus csys_contextTokenRelease(csys_contextToken* token);
 // Clones thread B's context records into a block at the front of thread A's
 // list; a null thread is the calling thread. A token that still names an
 // earlier block has it taken out first, as its release would.
-csysStatus csys_contextLink(csys_contextToken* token, const csys_threadHandle* threadA,
-                            const csys_threadHandle* threadB);
+[[nodiscard]] csysStatus csys_contextLink(csys_contextToken* token, const csys_threadHandle* threadA,
+                                          const csys_threadHandle* threadB);
 
-csysStatus csys_contextRecordInit(csys_contextRecord* record, int32_t kind, int32_t word1, double value1,
-                                  double value2, int32_t word2, int32_t word3);
-csysStatus csys_contextRecordClone(const csys_handle* source, csys_handle* clone);
-csysStatus csys_contextRecordRelease(void* payloadField, int32_t type);
+[[nodiscard]] csysStatus csys_contextRecordInit(csys_contextRecord* record, int32_t kind, int32_t word1, double value1,
+                                                double value2, int32_t word2, int32_t word3);
+[[nodiscard]] csysStatus csys_contextRecordClone(const csys_handle* source, csys_handle* clone);
+[[nodiscard]] csysStatus csys_contextRecordRelease(void* payloadField, int32_t type);
 
 // Serves the calling thread's context list.
-csysStatus csys_threadRunPending();
+[[nodiscard]] csysStatus csys_threadRunPending();
 
 // At detach: under the object's section marks it exited and frees its
 // context list, then releases its exit semaphore once.
-csysStatus csys_threadMarkExited(csys_threadObject* object);
+[[nodiscard]] csysStatus csys_threadMarkExited(csys_threadObject* object);

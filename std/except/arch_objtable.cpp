@@ -13,10 +13,11 @@
 
 namespace {
 
-// Nested loads of objects through pointers and by value. A crafted stream
-// could otherwise nest until the stack runs out; an error sent by the board
-// driver module or a peer arrives through this code.
-constexpr int kMaxLoadNesting = 256; // deep enough for real graphs, shallow enough for small thread stacks
+// Nested objects through pointers and by value. A crafted stream could
+// otherwise nest until the stack runs out; an error sent by the board driver
+// module or a peer arrives through this code. Storing keeps to the same
+// limit, so that whatever is stored loads back.
+constexpr int kMaxNesting = 256; // deep enough for real graphs, shallow enough for small thread stacks
 
 struct LiveTables {
     ccCriticalSection lock;
@@ -30,22 +31,32 @@ LiveTables& liveTables()
     return *t;
 }
 
-// Counts the nesting of loads; too deep is a corrupt stream.
-class LoadNesting {
+// Counts the nesting of objects; too deep is a corrupt stream, or a graph
+// that no load would accept.
+class Nesting {
 public:
-    explicit LoadNesting(int& depth) : depth_(depth)
+    explicit Nesting(int& depth) : depth_(depth)
     {
-        if (depth_ >= kMaxLoadNesting)
+        if (depth_ >= kMaxNesting)
             throw cmArchutilError(BadContent);
         ++depth_;
     }
-    ~LoadNesting() { --depth_; }
-    LoadNesting(const LoadNesting&) = delete;
-    LoadNesting& operator=(const LoadNesting&) = delete;
+    ~Nesting() { --depth_; }
+    Nesting(const Nesting&) = delete;
+    Nesting& operator=(const Nesting&) = delete;
 
 private:
     int& depth_;
 };
+
+// Under the archive-table lock.
+bool listedInAnyTable(const ccPersistent* object)
+{
+    for (const cc_detail::ccObjectTable* t : liveTables().tables)
+        if (t->lists(object))
+            return true;
+    return false;
+}
 
 } // namespace
 
@@ -73,17 +84,19 @@ ccObjectTable::ccObjectTable(ccArchive& ar) : ar_(ar), directory_(ar)
 
 ccObjectTable::~ccObjectTable()
 {
-    ccArchiveTableLock hold;
-    std::set<ccObjectTable*>& tables = liveTables().tables;
-    tables.erase(this);
-    // An object leaves the archived state with the last table that lists it.
-    for (const auto& entry : byAddress_) {
-        bool elsewhere = false;
-        for (ccObjectTable* t : tables)
-            elsewhere = elsewhere || t->lists(entry.first);
-        if (!elsewhere)
-            const_cast<ccPersistent*>(entry.first)->archivedFlag_ = false;
+    std::set<ccPersistent*> unclaimed;
+    {
+        ccArchiveTableLock hold;
+        liveTables().tables.erase(this);
+        // An object leaves the archived state with the last table that lists it.
+        for (const auto& entry : byAddress_)
+            if (!listedInAnyTable(entry.first))
+                entry.first->archivedFlag_ = false;
+        unclaimed.swap(unclaimed_);
     }
+    // Nobody else holds these; their destructors run outside the lock.
+    for (ccPersistent* object : unclaimed)
+        delete object;
 }
 
 bool ccObjectTable::forget(const ccPersistent* object)
@@ -96,6 +109,17 @@ bool ccObjectTable::forget(const ccPersistent* object)
         byNumber_.erase(n);
     byAddress_.erase(it);
     return true;
+}
+
+void ccObjectTable::forgetFrom(uint32_t first)
+{
+    for (auto it = byNumber_.lower_bound(first); it != byNumber_.end(); it = byNumber_.erase(it)) {
+        auto a = byAddress_.find(it->second);
+        if (a != byAddress_.end() && a->second == it->first)
+            byAddress_.erase(a);
+        if (!listedInAnyTable(it->second))
+            it->second->archivedFlag_ = false;
+    }
 }
 
 void ccObjectTable::enter(ccPersistent* object, uint32_t number)
@@ -148,6 +172,8 @@ void ccObjectTable::storePointer(const ccPersistent* object)
     }
     if (!ccFindFactory(object->storedTypeName()))
         throw ccArchive::UnknownType("archutil", __LINE__, ccCanonicalTypeName(object->storedTypeName()));
+    // Refused before its record is written, as a load would refuse it.
+    Nesting nesting(nesting_);
     const uint32_t number = nextNumber_;
     directory_.writeReference(number, 1);
     storeObject(object, number);
@@ -164,7 +190,9 @@ void ccObjectTable::storeObject(const ccPersistent* object, uint32_t number)
     try {
         ccArchiveObject(*writable, ar_, false);
     } catch (...) {
-        forget(object);
+        // The object and everything stored inside it: their records belong
+        // to a store that failed, and no later reference may lead to them.
+        forgetFrom(number);
         directory_.dropFailedClassBlock(first);
         throw;
     }
@@ -175,7 +203,7 @@ void ccObjectTable::storeObject(const ccPersistent* object, uint32_t number)
 
 ccPersistent* ccObjectTable::loadNewObject(uint32_t number)
 {
-    LoadNesting nesting(loadNesting_);
+    Nesting nesting(nesting_);
     record::ClassBlock cb = record::readClassBlock(ar_, false);
     ccPersistentFactory factory = cb.type.empty() ? nullptr : ccFindFactory(cb.type);
     if (!factory) // a "$nt" block: no class to make
@@ -262,6 +290,8 @@ void ccObjectTable::storeEmbedded(ccPersistent& object)
         throw cmArchutilError(CannotWriteToOldArchive);
     if (!ccFindFactory(object.storedTypeName()))
         throw ccArchive::UnknownType("archutil", __LINE__, ccCanonicalTypeName(object.storedTypeName()));
+    Nesting nesting(nesting_);
+    const uint32_t firstNumber = nextNumber_;
     record::writeEmbeddedTag(ar_);
     const int64_t first = seekable() ? ar_.tell() : 0;
     if (seekable())
@@ -270,6 +300,7 @@ void ccObjectTable::storeEmbedded(ccPersistent& object)
     try {
         ccArchiveObject(object, ar_, true);
     } catch (...) {
+        forgetFrom(firstNumber);
         directory_.dropFailedClassBlock(first);
         throw;
     }
@@ -279,7 +310,7 @@ void ccObjectTable::storeEmbedded(ccPersistent& object)
 
 void ccObjectTable::loadEmbedded(ccPersistent& object)
 {
-    LoadNesting nesting(loadNesting_);
+    Nesting nesting(nesting_);
     bool tagged = false;
     if (ar_.version() != 0) {
         const int64_t at = seekable() ? ar_.tell() : 0;

@@ -37,10 +37,13 @@ void cc_detail::archiveCheckedPointer(ccArchive& ar, const ccPersistent* stored,
     bool made = false;
     ccPersistent* p = table.loadPointer(made);
     if (p && !isExpected(p)) {
-        // Nobody else can hold an object this load made.
+        // Still listed under its number for later references; made here, it
+        // is nobody's yet, and goes with the table unless handed out later.
         if (made)
-            delete p;
+            table.keepUnclaimed(p);
         p = nullptr;
+    } else if (p) {
+        table.claim(p);
     }
     loaded = p;
 }
@@ -61,6 +64,9 @@ ccArchive& operator<<(ccArchive& ar, const ccPersistent* object)
 {
     if (!object)
         throw ccBadPointer();
+    if (!ar.isStoring())
+        throw ccInvariantFailure();
+    // Storing only reads the object.
     archiveEmbedded(ar, const_cast<ccPersistent&>(*object));
     return ar;
 }

@@ -29,15 +29,16 @@
 void archivePointer(ccArchive& ar, const ccPersistent* stored, ccPersistent*& loaded);
 
 namespace cc_detail {
-// The typed forms' check: a newly made object of another class is destroyed
-// and the result is null.
+// The typed forms' check: an object of another class gives null. It stays in
+// the archive's object table, so that a later reference to it finds it; one
+// that no load hands out is destroyed with the archive.
 void archiveCheckedPointer(ccArchive& ar, const ccPersistent* stored, ccPersistent*& loaded,
                            bool (*isExpected)(const ccPersistent*));
 } // namespace cc_detail
 
 // A pointer to T: the loaded object is converted with a checked cast; an
-// object of another class gives null (and is destroyed when this load made
-// it).
+// object of another class gives null (and stays the archive's until a later
+// load hands it out).
 template <class T>
 void archivePointer(ccArchive& ar, const T* stored, T*& loaded)
 {
@@ -53,7 +54,9 @@ void archivePointer(ccArchive& ar, const T* stored, T*& loaded)
 // needs an archive of header version 1 and a registered class.
 void archiveEmbedded(ccArchive& ar, ccPersistent& object);
 
-// The names other code uses: "ar << p" archives *p embedded, "ar >> p"
-// archives the pointer p (stores p when storing, loads into p when loading).
+// The names other code uses: "ar << p" stores *p embedded (p must not be
+// null, and the archive must be storing: a const object is never loaded
+// into, so a loading archive raises ccInvariantFailure); "ar >> p" archives
+// the pointer p (stores p when storing, loads into p when loading).
 ccArchive& operator<<(ccArchive& ar, const ccPersistent* object);
 ccArchive& operator>>(ccArchive& ar, ccPersistent*& object);

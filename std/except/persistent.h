@@ -88,7 +88,8 @@ public:
 protected:
     // Set while the object is listed in an archive's object table; changed
     // only under the archive-table lock, read without it by the destructor.
-    std::atomic<bool> archivedFlag_{false};
+    // Mutable: storing a const object lists it without changing it.
+    mutable std::atomic<bool> archivedFlag_{false};
 
 private:
     friend class cc_detail::ccObjectTable;

@@ -39,10 +39,8 @@ void ccStdExceptStartup()
 
         ccStatusThrowerRegistry::add(1, &ccMemoryStatusThrower);
 
-        // Every archive made from here on numbers its objects and keeps its
-        // record directory. The table lock is made now, before any archive
-        // needs it.
+        // The table lock is made now, on the loading thread, before any
+        // archive needs it.
         { ccArchiveTableLock made; }
-        ccSetArchiveObjectTableFactory(&ccMakeArchiveObjectTable);
     });
 }

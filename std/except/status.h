@@ -13,8 +13,9 @@ typedef void (*ccStatusThrower)(csysStatus status);
 
 class ccStatusThrowerRegistry {
 public:
-    // Ignores a null thrower. Called by the layers' start-ups only, before
-    // any status is thrown; read without a lock afterwards.
+    // Ignores a null thrower. Called by the layers' start-ups, which may run
+    // while other threads already throw statuses: safe against
+    // ccThrowStatus on any thread.
     static void add(int32_t facility, ccStatusThrower thrower);
 };
 

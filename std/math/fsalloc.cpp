@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <new>
+
+#include "std/except/status.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ void ccFixedSizeAllocator::addChunk()
     const uint32_t k = nextCount_;
     void* raw = source_.allocate(size_t{k} * blockSize_ + kChunkExtra);
     if (!raw)
-        throw std::bad_alloc();
+        throw ccBadAllocation();
     Chunk* chunk = static_cast<Chunk*>(raw);
     chunk->previous = chunks_;
     chunk->count = k;

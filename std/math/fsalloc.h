@@ -24,8 +24,8 @@ public:
     ccFixedSizeAllocator(const ccFixedSizeAllocator&) = delete;
     ccFixedSizeAllocator& operator=(const ccFixedSizeAllocator&) = delete;
 
-    // A free block; std::bad_alloc when a new chunk cannot be had, after
-    // which the allocator is still usable.
+    // A free block; ccBadAllocation (a std::bad_alloc) when a new chunk
+    // cannot be had, after which the allocator is still usable.
     void* alloc();
     // Null is ignored.
     void free(void* block);

@@ -8,7 +8,8 @@ void cc2Vect::archive(ccArchive& ar)
     ccArchiveVersion(ar, 0, "std/math/vector", 60);
     cc2Vect v = *this; // a short stream leaves the vector as it was
     ar.archive(v.x_).archive(v.y_);
-    *this = v;
+    if (ar.isLoading())
+        *this = v;
 }
 
 void cc3Vect::archive(ccArchive& ar)
@@ -16,5 +17,6 @@ void cc3Vect::archive(ccArchive& ar)
     ccArchiveVersion(ar, 0, "std/math/vector", 118);
     cc3Vect v = *this;
     ar.archive(v.x_).archive(v.y_).archive(v.z_);
-    *this = v;
+    if (ar.isLoading())
+        *this = v;
 }

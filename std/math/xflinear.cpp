@@ -62,11 +62,13 @@ void cc2XformLinear::serializeVersion(ccArchive& ar, uint8_t version)
         throw ccArchive::UnknownVersion("std/math/xflinear", 51);
     cc2XformBase::archive(ar);
     // Into a copy, so that a short stream leaves the transform as it was.
+    // Storing only reads: the shared identity is stored from any thread.
     cc2Vect t = value_.offset();
     cc2Matrix m = value_.matrix();
     t.archive(ar);
     m.archive(ar);
-    value_ = cc2Xform(m, t);
+    if (ar.isLoading())
+        value_ = cc2Xform(m, t);
 }
 
 const ccPtrHandle_const<cc2XformLinear>& cc2XformLinear::identity()

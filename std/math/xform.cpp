@@ -35,5 +35,6 @@ void cc2Xform::archive(ccArchive& ar)
     x.offset_.archive(ar);
     x.matrix_.archive(ar);
     ar.archive(identity);
-    *this = x;
+    if (ar.isLoading())
+        *this = x;
 }

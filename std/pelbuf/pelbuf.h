@@ -136,14 +136,15 @@ public:
     // The window's first pel in image row y; ccPel::BadCoord(0, y) outside
     // the window.
     const T* row(int32_t y) const { return rowAt(y); }
-    // ccPel::BadCoord(x, y) outside the window.
+    // ccPel::BadCoord(x, y) for a column outside the window, else row's
+    // ccPel::BadCoord(0, y) for a row outside it.
     const T* pel(int32_t x, int32_t y) const { return pelAt(x, y); }
     // Root pel (x0, y0), unchecked; null for an empty window over no pels.
     const T* windowStart() const { return startAt(); }
 
 protected:
     ccPelBuffer_const() = default;
-    explicit ccPelBuffer_const(ccPelRoot<T>* root) { bind(root); }
+    explicit ccPelBuffer_const(cc_PelRoot* root) { bind(root); }
     ccPelBuffer_const(int32_t width, int32_t height, int32_t alignment)
     {
         bindNew(new ccPelRoot<T>(width, height, alignment), 0, 0);
@@ -178,8 +179,10 @@ class ccPelBuffer : public ccPelBuffer_const<T> {
 
 public:
     ccPelBuffer() = default;
-    // Null gives an unbound buffer.
-    explicit ccPelBuffer(ccPelRoot<T>* root) : Base(root) {}
+    // Shares root and shows all of it; null gives an unbound buffer. A root
+    // of another pel type raises ccPel::Unknown and, held by nothing else,
+    // is disposed of.
+    explicit ccPelBuffer(cc_PelRoot* root) : Base(root) {}
     // A new root of width x height pels, rows aligned to alignment bytes;
     // the window is the whole root at image origin (0, 0).
     ccPelBuffer(int32_t width, int32_t height, int32_t alignment) : Base(width, height, alignment) {}
@@ -229,16 +232,15 @@ T* ccPelBuffer_const<T>::rowAt(int32_t y) const
     return pels(r) + static_cast<ptrdiff_t>(w.y0() + j) * r.stride() + w.x0();
 }
 
+// The column here, the row by rowAt, which reports x as 0.
 template <class T>
 T* ccPelBuffer_const<T>::pelAt(int32_t x, int32_t y) const
 {
-    const ccPelRoot<T>& r = typedRoot();
-    const ccPelRect& w = windowRect();
+    root(); // an unbound buffer has no coordinates to report
     const int64_t i = int64_t{x} - windowOffset().x;
-    const int64_t j = int64_t{y} - windowOffset().y;
-    if (i < 0 || i >= w.width() || j < 0 || j >= w.height())
+    if (i < 0 || i >= windowRect().width())
         throw ccPel::BadCoord(x, y);
-    return pels(r) + static_cast<ptrdiff_t>(w.y0() + j) * r.stride() + (w.x0() + i);
+    return rowAt(y) + i;
 }
 
 template <class T>

@@ -124,7 +124,7 @@ void* cc_PelRoot::allocateBlock(uint32_t pelSize)
 void cc_PelRoot::freeBlock() noexcept
 {
     if (raw_)
-        csys_free(&raw_); // fails only for a null slot
+        (void)csys_free(&raw_); // fails only for a null slot
     raw_ = nullptr;
 }
 
@@ -341,6 +341,8 @@ void ccPelRoot<T>::releaseStorage()
         makeLocal();
     } else if (raw_) {
         freeBlock();
+    } else {
+        return;
     }
     clearGeometry();
     data_ = nullptr;

@@ -76,9 +76,13 @@ public:
     void markModified() noexcept;
 
     // Gives up the pels: a root at a peer gives the peer back its references
-    // and becomes local; an allocated block is freed. Afterwards the root
-    // is empty (geometry 0, no data start).
+    // and becomes local; an allocated block is freed. Either root is then
+    // empty (geometry 0, no data start). Pels of a caller, a pool or a
+    // package are not the root's to give up: such a root stays as it is.
     virtual void releaseStorage() {}
+    // Loading in place replaces the pels, so the old ones are given up
+    // first; a root at a peer would otherwise keep the peer's references.
+    void beforeLoad() final { releaseStorage(); }
 
     // The reference operations of every root handle. For roots at a peer
     // they go through the installed protocol; otherwise they are the plain

@@ -45,8 +45,9 @@ public:
     bool operator!=(const ccRPCDestination& other) const { return id_ != other.id_; }
 
     // The live communicator of the id: null for 0, ccRemoteObject::ObjectMismatch
-    // for an id that names none (never given out, or its communicator is gone).
-    // The caller keeps the communicator's owner from destroying it meanwhile.
+    // for an id that names none (never given out, or its communicator is gone
+    // or going). The caller keeps the communicator's owner from destroying it
+    // meanwhile; a caller that cannot, holds it with ccCommunicatorHold.
     ccCommunicator* communicator() const;
 
 private:
@@ -57,7 +58,7 @@ class ccCommunicator {
 public:
     ccCommunicator(const ccCommunicator&) = delete;
     ccCommunicator& operator=(const ccCommunicator&) = delete;
-    // Leaves the table: its id names nothing from then on.
+    // Leaves the table (see unlist) if the derived class has not.
     virtual ~ccCommunicator();
 
     // True when no connection to the peer can be opened. The in-process
@@ -82,6 +83,37 @@ protected:
     // Enters the table under a new id.
     ccCommunicator();
 
+    // Leaves the table: the id names nothing from then on, and the call
+    // returns once no ccCommunicatorHold of another thread is inside the
+    // communicator. Every derived destructor calls it first, before its
+    // members go and before it takes locks that its overrides take: look-ups
+    // come from any thread (pel-root reference counting), and one that
+    // reached the object later would find its derived part gone. Calling it
+    // again does nothing. A thread that holds the communicator itself must
+    // not destroy it.
+    void unlist();
+
 private:
     ccRPCDestination destination_;
+};
+
+// Keeps a communicator from leaving the table while it is used: the
+// communicator's unlist, and with it its destruction, waits until the hold
+// is gone.
+class ccCommunicatorHold {
+public:
+    // Null for destination 0; ccRemoteObject::ObjectMismatch for an id that
+    // names no live communicator.
+    explicit ccCommunicatorHold(ccRPCDestination destination);
+    ~ccCommunicatorHold();
+    ccCommunicatorHold(const ccCommunicatorHold&) = delete;
+    ccCommunicatorHold& operator=(const ccCommunicatorHold&) = delete;
+
+    ccCommunicator* get() const { return communicator_; }
+    ccCommunicator* operator->() const { return communicator_; }
+    explicit operator bool() const { return communicator_ != nullptr; }
+
+private:
+    uint32_t id_;
+    ccCommunicator* communicator_;
 };

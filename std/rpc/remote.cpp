@@ -11,6 +11,7 @@ int32_t ccRemoteObject::makeLocal()
 
 bool ccRemoteObject::isAtPeer() const
 {
-    ccCommunicator* c = destination_.communicator();
+    // Held: the communicator may be destroyed on another thread meanwhile.
+    ccCommunicatorHold c(destination_);
     return c && !c->isClosed();
 }

@@ -7,6 +7,7 @@
 
 #include "defs/ch_core/rect.h"
 #include "grabber/startup.h"
+#include "modules/parallel_io.h"
 #include "std/except/archutil.h"
 #include "std/except/except.h"
 #include "std/except/persist.h"
@@ -126,6 +127,9 @@ const Row kRows[] = {
     row<ccMathError::DivisionByZero>("ccMathError::DivisionByZero", 4),
     row<cc2XformPoly::BadParams>("cc2XformPoly::BadParams", 3),
     row<cc2XformPoly::IllDefined>("cc2XformPoly::IllDefined", 3),
+    // The hardware modules' errors are listed in tests/modules; one shows that
+    // the module registers them.
+    row<ccParallelIO::NotEnabled>("ccParallelIO::NotEnabled", 4),
 };
 
 class RegisteredError : public ::testing::TestWithParam<Row> {

@@ -12,25 +12,14 @@
 #include "std/except/resource.h"
 #include "std/threadid.h"
 #include "std/timeout.h"
+#include "tests/support/raised.h"
 
 namespace {
 
 const std::wstring kNoInfo = L"no further information provided";
 
-// Raises a heap error and reports the dynamic class the handler saw.
-template <class Handler>
-const std::type_info* raiseCaughtAs(ccException* heap)
-{
-    try {
-        heap->raise();
-    } catch (const Handler& e) {
-        return &typeid(e);
-    } catch (...) {
-    }
-    return nullptr;
-}
-
-bool isType(const std::type_info* seen, const std::type_info& expected) { return seen && *seen == expected; }
+using raised::isType;
+using raised::raiseCaughtAs;
 
 struct ErrorRow {
     uint32_t code;

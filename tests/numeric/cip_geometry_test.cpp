@@ -66,7 +66,7 @@ TEST(CipInit, RecordsTakeTheirUnsetValues)
     ASSERT_EQ(cip_xformRefInit(&slot), 0);
     EXPECT_EQ(slot, nullptr);
     EXPECT_EQ(*held->count, 1);
-    csys_handleRelease(&held);
+    EXPECT_EQ(csys_handleRelease(&held), csysOk);
 }
 
 cip_Rect rect(int32_t x, int32_t y, int32_t w, int32_t h)
@@ -124,8 +124,8 @@ TEST(CipXform, CompositionHoldsItsPartsUntilItGoes)
     EXPECT_EQ(*first->count, 2);
 
     // The parts outlive their own handles; AddressSanitizer reports otherwise.
-    csys_handleRelease(&first);
-    csys_handleRelease(&second);
+    EXPECT_EQ(csys_handleRelease(&first), csysOk);
+    EXPECT_EQ(csys_handleRelease(&second), csysOk);
     const cip_Xform* x = static_cast<const cip_Xform*>(both->payload);
     const cip_Xform* parts[2];
     ASSERT_EQ(cip_xformGetParts(x, &parts[0], &parts[1]), 0);

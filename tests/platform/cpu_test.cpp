@@ -40,6 +40,30 @@ TEST(Cpuid, RecordsReplaceTheInstructionUntilCleared)
     EXPECT_EQ(r.ebx, real.ebx);
 }
 
+// The family and revision that the system reports are the processor's
+// display family and (display model << 8) | stepping from leaf 1: the
+// extended family counts only for family 15, the extended model only from
+// family 6 up.
+TEST(SystemInfo, ProcessorLevelAndRevisionFollowLeafOne)
+{
+    const struct {
+        uint32_t eax;
+        uint32_t level;
+        uint32_t revision;
+    } cases[] = {
+        {0x000306A9u, 6, 0x3A09},    {0x00000F29u, 15, 0x0209}, {0x00A20F10u, 0x19, 0x2100},
+        {0x0FF00F00u, 0x10E, 0x0000}, {0x00010543u, 5, 0x0403}, {0x00F00543u, 5, 0x0403},
+        {0x00000480u, 4, 0x0800},
+    };
+    for (const auto& c : cases) {
+        plat::setCpuidRecords({{1, 0, -1, {c.eax, 0, 0, 0}}});
+        plat::SystemInfo info = plat::systemInfo();
+        plat::setCpuidRecords({});
+        EXPECT_EQ(info.processorLevel, c.level) << std::hex << c.eax;
+        EXPECT_EQ(info.processorRevision, c.revision) << std::hex << c.eax;
+    }
+}
+
 TEST(Affinity, PinAndRestore)
 {
     uint32_t mask = plat::processAffinityMask();

@@ -216,7 +216,7 @@ TEST(ThreadEntry, AnyExceptionEndsOnlyItsThreadAndEveryHandlerStillRuns)
 
 void noteSystemRecord(const ccThreadID&, void* hasRecord)
 {
-    csys_threadHasRecord(static_cast<int32_t*>(hasRecord));
+    EXPECT_EQ(csys_threadHasRecord(static_cast<int32_t*>(hasRecord)), csysOk);
 }
 
 TEST(ThreadAdoption, AForeignThreadIsAdoptedAtItsFirstWaitAndLetGoWhenItEnds)
@@ -229,7 +229,7 @@ TEST(ThreadAdoption, AForeignThreadIsAdoptedAtItsFirstWaitAndLetGoWhenItEnds)
     std::thread foreign([&] {
         csys_threadHandle system = nullptr;
         ASSERT_EQ(csys_threadGetCurrent(&system), csysOk);
-        csys_threadHandleRelease(&system);
+        EXPECT_EQ(csys_threadHandleRelease(&system), csysOk);
         ccEvent event(false, true);
         EXPECT_TRUE(event.lock(0)); // adopts the thread
         adopted = ccThreadID::current();

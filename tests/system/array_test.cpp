@@ -146,7 +146,7 @@ TEST_F(ArrayTest, CapacityGrowsToPowersOfTwo)
     ASSERT_EQ(csys_arrayResize(&a, 9), csysOk);
     EXPECT_EQ(a.capacity, 16);
     expectConsistent(a);
-    csys_arrayFree(&a);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
 
     ASSERT_EQ(csys_arrayCreate(&a, 0, 4, nullptr), csysOk);
     std::vector<int32_t> seen;
@@ -156,7 +156,7 @@ TEST_F(ArrayTest, CapacityGrowsToPowersOfTwo)
     }
     EXPECT_EQ(seen, (std::vector<int32_t>{1, 2, 4, 4, 8}));
     EXPECT_EQ(ints(a), (std::vector<int32_t>{0, 1, 2, 3, 4}));
-    csys_arrayFree(&a);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
 }
 
 TEST_F(ArrayTest, BadSizes)
@@ -180,7 +180,7 @@ TEST_F(ArrayTest, BadSizes)
     int32_t v = 1;
     EXPECT_EQ(csys_arrayResizeFill(&a, -5, &v), csysErrBadSize);
     EXPECT_EQ(csys_arrayResizeFill(&a, 5, nullptr), csysErrNullArg);
-    csys_arrayFree(&a);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
 }
 
 TEST_F(ArrayTest, FillByteInitialisesNewElements)
@@ -192,7 +192,7 @@ TEST_F(ArrayTest, FillByteInitialisesNewElements)
     ASSERT_EQ(csys_arrayResize(&a, 1), csysOk);
     ASSERT_EQ(csys_arrayResize(&a, 4), csysOk);
     EXPECT_EQ(ints(a), (std::vector<int32_t>{-1, 0, 0, 0}));
-    csys_arrayFree(&a);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
 
     // Without a fill the bytes stay as they were.
     ASSERT_EQ(csys_arrayCreate(&a, 4, 4, nullptr), csysOk);
@@ -200,7 +200,7 @@ TEST_F(ArrayTest, FillByteInitialisesNewElements)
     ASSERT_EQ(csys_arrayResize(&a, 0), csysOk);
     ASSERT_EQ(csys_arrayResize(&a, 2), csysOk);
     EXPECT_EQ(ints(a), (std::vector<int32_t>{0x11111111, 0x11111111}));
-    csys_arrayFree(&a);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
 }
 
 TEST_F(ArrayTest, ElementFunctionsAndTheirOrder)
@@ -228,7 +228,7 @@ TEST_F(ArrayTest, FailingInitKeepsTheElementsMade)
     EXPECT_EQ(csys_arrayResize(&a, 5), csysErrNoMemory);
     EXPECT_EQ(a.length, 2);
     expectConsistent(a);
-    csys_arrayFree(&a);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
 
     // Creation that fails frees what it made.
     gCalls = 0;
@@ -304,7 +304,7 @@ TEST_F(ArrayTest, GrowthReallocatesOrCopies)
             EXPECT_EQ(gReallocations, 0);
             EXPECT_EQ(gAllocations, 6);
         }
-        csys_arrayFree(&a);
+        EXPECT_EQ(csys_arrayFree(&a), csysOk);
     }
 
     // Typed elements always move through copies.
@@ -315,7 +315,7 @@ TEST_F(ArrayTest, GrowthReallocatesOrCopies)
     EXPECT_EQ(gLog, (std::vector<std::string>{"copy 0", "copy 1", "copy 2", "destroy 2", "destroy 1", "destroy 0",
                                               "init"}));
     EXPECT_EQ(boxedValues(b), (std::vector<int64_t>{0, 1, 2, 0}));
-    csys_arrayFree(&b);
+    EXPECT_EQ(csys_arrayFree(&b), csysOk);
 }
 
 TEST_F(ArrayTest, FailedGrowthLeavesTheArrayAsItWas)
@@ -335,7 +335,7 @@ TEST_F(ArrayTest, FailedGrowthLeavesTheArrayAsItWas)
     EXPECT_EQ(boxedValues(a), (std::vector<int64_t>{0}));
     ASSERT_EQ(csys_arrayClear(&a), csysOk);
     EXPECT_EQ(a.length, 0);
-    csys_arrayFree(&a);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
 }
 
 // ---- Copies and assignment
@@ -350,16 +350,16 @@ TEST_F(ArrayTest, CreateCopyIsDeep)
     *static_cast<Boxed*>(a.data)[0].value = 99;
     EXPECT_EQ(boxedValues(b), (std::vector<int64_t>{0, 1, 2, 3}));
     EXPECT_EQ(csys_arrayCreateCopy(&a, &a), csysErrFail);
-    csys_arrayFree(&a);
-    csys_arrayFree(&b);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
+    EXPECT_EQ(csys_arrayFree(&b), csysOk);
 
     csys_array empty, copy;
     ASSERT_EQ(csys_arrayCreate(&empty, 0, 8, nullptr), csysOk);
     ASSERT_EQ(csys_arrayCreateCopy(&copy, &empty), csysOk);
     EXPECT_EQ(copy.data, nullptr);
     EXPECT_EQ(copy.elementSize, 8);
-    csys_arrayFree(&empty);
-    csys_arrayFree(&copy);
+    EXPECT_EQ(csys_arrayFree(&empty), csysOk);
+    EXPECT_EQ(csys_arrayFree(&copy), csysOk);
 }
 
 TEST_F(ArrayTest, AssignBetweenArrays)
@@ -381,9 +381,9 @@ TEST_F(ArrayTest, AssignBetweenArrays)
     ASSERT_EQ(csys_arrayAssignRange(&a, two, two), csysOk);
     EXPECT_EQ(a.length, 0);
     EXPECT_EQ(csys_arrayAssignRange(&a, two + 2, two), csysErrBadSize);
-    csys_arrayFree(&a);
-    csys_arrayFree(&b);
-    csys_arrayFree(&c);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
+    EXPECT_EQ(csys_arrayFree(&b), csysOk);
+    EXPECT_EQ(csys_arrayFree(&c), csysOk);
 }
 
 TEST_F(ArrayTest, AssignTypedElements)
@@ -403,8 +403,8 @@ TEST_F(ArrayTest, AssignTypedElements)
     ASSERT_EQ(csys_arrayAssign(&a, &b), csysOk);
     EXPECT_EQ(gLog, (std::vector<std::string>{"copy 2", "copy 3", "copy 44"}));
     EXPECT_EQ(boxedValues(a), (std::vector<int64_t>{0, 1, 2, 3, 44}));
-    csys_arrayFree(&a);
-    csys_arrayFree(&b);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
+    EXPECT_EQ(csys_arrayFree(&b), csysOk);
 }
 
 // ---- Sources inside the array itself
@@ -421,7 +421,7 @@ TEST_F(ArrayTest, AppendOwnElementWhileGrowing)
     EXPECT_EQ(v[4], 20);
     for (size_t i = 5; i < v.size(); ++i)
         ASSERT_EQ(v[i], 40) << i;
-    csys_arrayFree(&a);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
 
     csys_array b;
     makeBoxed(&b, 4);
@@ -432,7 +432,7 @@ TEST_F(ArrayTest, AppendOwnElementWhileGrowing)
     std::vector<int64_t> expected = {0, 1, 2, 3, 3, 3, 3};
     expected.resize(20, 0);
     EXPECT_EQ(boxedValues(b), expected);
-    csys_arrayFree(&b);
+    EXPECT_EQ(csys_arrayFree(&b), csysOk);
 }
 
 TEST_F(ArrayTest, AssignRangeOfItself)
@@ -447,14 +447,14 @@ TEST_F(ArrayTest, AssignRangeOfItself)
     EXPECT_EQ(ints(a), (std::vector<int32_t>{1, 2}));
     ASSERT_EQ(csys_arrayAssignRange(&a, a.data, a.end), csysOk);
     EXPECT_EQ(ints(a), (std::vector<int32_t>{1, 2}));
-    csys_arrayFree(&a);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
 
     csys_array b;
     makeBoxed(&b, 6);
     Boxed* q = static_cast<Boxed*>(b.data);
     ASSERT_EQ(csys_arrayAssignRange(&b, q + 2, q + 6), csysOk);
     EXPECT_EQ(boxedValues(b), (std::vector<int64_t>{2, 3, 4, 5}));
-    csys_arrayFree(&b);
+    EXPECT_EQ(csys_arrayFree(&b), csysOk);
 }
 
 TEST_F(ArrayTest, AssignRangeReachingPastTheElementsIsRefused)
@@ -466,7 +466,7 @@ TEST_F(ArrayTest, AssignRangeReachingPastTheElementsIsRefused)
     EXPECT_EQ(csys_arrayAssignRange(&a, p + 1, p + 3), csysErrNullArg);
     EXPECT_EQ(csys_arrayAssignRange(&a, p, p + a.capacity), csysErrNullArg);
     EXPECT_EQ(ints(a), (std::vector<int32_t>{1, 2}));
-    csys_arrayFree(&a);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
 }
 
 TEST_F(ArrayTest, AssignRangeOfItselfOffTheElementBoundariesIsRefused)
@@ -480,7 +480,7 @@ TEST_F(ArrayTest, AssignRangeOfItselfOffTheElementBoundariesIsRefused)
     // A whole first element with a ragged end.
     EXPECT_EQ(csys_arrayAssignRange(&a, p, p + 6), csysErrNullArg);
     EXPECT_EQ(ints(a), (std::vector<int32_t>{0x11111111, 0x22222222, 0x33333333, 0x44444444}));
-    csys_arrayFree(&a);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
 
     // Typed elements would be handed a pointer built from two halves.
     csys_array b;
@@ -490,7 +490,7 @@ TEST_F(ArrayTest, AssignRangeOfItselfOffTheElementBoundariesIsRefused)
     EXPECT_EQ(csys_arrayAssignRange(&b, q + 4, q + 4 + sizeof(Boxed)), csysErrNullArg);
     EXPECT_TRUE(gLog.empty());
     EXPECT_EQ(boxedValues(b), (std::vector<int64_t>{0, 1, 2}));
-    csys_arrayFree(&b);
+    EXPECT_EQ(csys_arrayFree(&b), csysOk);
 
     // Outside the storage the count is the whole elements the range holds.
     const int32_t outside[2] = {7, 8};
@@ -498,7 +498,7 @@ TEST_F(ArrayTest, AssignRangeOfItselfOffTheElementBoundariesIsRefused)
     makeInts(&c, {1});
     ASSERT_EQ(csys_arrayAssignRange(&c, outside, reinterpret_cast<const char*>(outside) + 6), csysOk);
     EXPECT_EQ(ints(c), (std::vector<int32_t>{7}));
-    csys_arrayFree(&c);
+    EXPECT_EQ(csys_arrayFree(&c), csysOk);
 }
 
 // Arrays of arrays: an element owns storage, so a byte-for-byte stand-in for
@@ -540,8 +540,8 @@ TEST_F(ArrayTest, NestedArraysCopyThroughTheirElementFunctions)
     EXPECT_EQ(outer.length, 2);
     EXPECT_EQ(ints(inner[0]), (std::vector<int32_t>{7, 8, 9}));
     EXPECT_EQ(static_cast<csys_array*>(copy.data)[0].length, 0);
-    csys_arrayFree(&copy);
-    csys_arrayFree(&outer);
+    EXPECT_EQ(csys_arrayFree(&copy), csysOk);
+    EXPECT_EQ(csys_arrayFree(&outer), csysOk);
 }
 
 // ---- Erasing, swapping and the getters
@@ -568,7 +568,7 @@ TEST_F(ArrayTest, Erase)
     EXPECT_EQ(csys_arrayEraseRange(&a, p + 2, p + 4), csysErrNullArg);
     EXPECT_EQ(csys_arrayEraseRange(&a, p + 1, p + 1), csysOk);
     EXPECT_EQ(ints(a), (std::vector<int32_t>{0, 5, 6}));
-    csys_arrayFree(&a);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
 
     csys_array b;
     makeBoxed(&b, 5);
@@ -577,7 +577,7 @@ TEST_F(ArrayTest, Erase)
     ASSERT_EQ(csys_arrayEraseRange(&b, q + 1, q + 3), csysOk);
     EXPECT_EQ(boxedValues(b), (std::vector<int64_t>{0, 3, 4}));
     EXPECT_EQ(gLog, (std::vector<std::string>{"destroy 4", "destroy 3"}));
-    csys_arrayFree(&b);
+    EXPECT_EQ(csys_arrayFree(&b), csysOk);
 }
 
 TEST_F(ArrayTest, SwapAndGetters)
@@ -605,8 +605,8 @@ TEST_F(ArrayTest, SwapAndGetters)
     EXPECT_EQ(csys_arrayGetData(nullptr, &data, &end), csysErrFail);
     EXPECT_EQ(csys_arrayGetBuffer(&a, nullptr, nullptr), csysErrFail);
     EXPECT_EQ(csys_arrayGetLength(nullptr, &length), csysErrFail);
-    csys_arrayFree(&a);
-    csys_arrayFree(&b);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
+    EXPECT_EQ(csys_arrayFree(&b), csysOk);
 }
 
 TEST_F(ArrayTest, RepeatedPlainElementsOfOddSize)
@@ -618,7 +618,7 @@ TEST_F(ArrayTest, RepeatedPlainElementsOfOddSize)
     const unsigned char* p = static_cast<const unsigned char*>(a.data);
     for (int i = 0; i < 15; ++i)
         ASSERT_EQ(p[i], rgb[i % 3]) << i;
-    csys_arrayFree(&a);
+    EXPECT_EQ(csys_arrayFree(&a), csysOk);
 }
 
 } // namespace

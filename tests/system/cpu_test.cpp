@@ -10,6 +10,7 @@
 #include "system/csys_copy.h"
 #include "system/csys_cpu.h"
 #include "system/csys_cpu_testing.h"
+#include "tests/support/child_check.h"
 
 namespace {
 
@@ -284,20 +285,57 @@ TEST(CpuDetection, RestoresTheCallersAffinity)
     EXPECT_TRUE(sameAffinity(after, original));
 }
 
-TEST(CpuInfo, ThisMachine)
+// The process's first call detects; a failed detection writes nothing and
+// the next call detects again; the description then stays what was detected.
+// Runs in a fresh process, so that no other test has detected first.
+void theFirstSuccessfulDetectionIsKept()
 {
+    Machine m;
+    m.vendor = "AuthenticAMD";
+    m.family = 15;
+    m.edx1 = (1u << 23) | (1u << 25); // no SSE2
+    m.brand = "  Recorded Processor";
+    plat::SystemInfo other = recordedSystem(4);
+    other.architecture = plat::Architecture::other;
     csysCpuInfo info;
-    ASSERT_EQ(csys_getCpuInfo(&info), csysOk);
-    EXPECT_EQ(info.cpuClass, 1);
-    EXPECT_EQ(info.features, csysCpuMmx | csysCpuSse | csysCpuSse2);
-    EXPECT_EQ(info.stage, 2);
-    EXPECT_GE(info.processorCount, 1);
-    EXPECT_GE(info.packageCount, 1);
-    EXPECT_NE(info.coreLayout, 0);
-    EXPECT_EQ(info.vendor[12], 0xFF);
-    EXPECT_LT(std::strlen(info.brand), sizeof info.brand);
-    EXPECT_NE(info.brand[0], ' ');
-    EXPECT_EQ(csys_getCpuInfo(nullptr), csysErrNullArg);
+    std::memset(&info, 0x5A, sizeof info);
+    {
+        Recorded rec(m.records(), other);
+        REQUIRE(csys_getCpuInfo(&info) == csysErrNotX86);
+        REQUIRE(info.cpuClass == 0x5A5A5A5A);
+    }
+    {
+        Recorded rec(m.records(), recordedSystem(4));
+        REQUIRE(csys_getCpuInfo(&info) == csysOk);
+    }
+    REQUIRE(info.cpuClass == 1);
+    REQUIRE(info.family == 15 && info.generation == 4);
+    REQUIRE(info.revision == 0x3A09);
+    REQUIRE(info.features == (csysCpuMmx | csysCpuSse));
+    REQUIRE(info.stage == 2);
+    REQUIRE(info.processorCount == 4 && info.activeMask == 0xFu);
+    REQUIRE(std::memcmp(info.vendor, "AuthenticAMD", 12) == 0 && info.vendor[12] == 0xFF);
+    REQUIRE(std::string(info.brand) == "Recorded Processor");
+    int32_t cpuClass = 0;
+    uint32_t features = 0;
+    REQUIRE(csys_cpuDispatchInfo(&cpuClass, &features) == csysOk);
+    REQUIRE(cpuClass == 1 && features == (csysCpuMmx | csysCpuSse));
+
+    // Back on the real processor nothing is detected again.
+    csysCpuInfo later;
+    REQUIRE(csys_getCpuInfo(&later) == csysOk);
+    REQUIRE(std::memcmp(&later, &info, sizeof info) == 0);
+    REQUIRE(csys_resetCpuInfo() == csysOk);
+    REQUIRE(csys_getCpuInfo(&later) == csysOk);
+    REQUIRE(std::memcmp(&later, &info, sizeof info) == 0);
+    REQUIRE(csys_getCpuInfo(nullptr) == csysErrNullArg);
+    std::_Exit(0);
+}
+
+TEST(CpuInfo, TheFirstSuccessfulDetectionIsKeptForTheProcess)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(theFirstSuccessfulDetectionIsKept(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(CpuInfo, OverrideLastsUntilReset)
@@ -341,8 +379,8 @@ TEST(CpuInfo, ConcurrentFirstCallersShareOneDescription)
             status[t] = csys_getCpuInfo(&seen[t]);
             for (int i = 0; i < 200 && status[t] == csysOk; ++i) {
                 status[t] = csys_memCopy(static_cast<int32_t>(sizeof src) - i % 7, src, dst);
-                if (i % 50 == 0)
-                    csys_resetCpuInfo();
+                if (i % 50 == 0 && status[t] == csysOk)
+                    status[t] = csys_resetCpuInfo();
             }
         });
     }
@@ -431,16 +469,35 @@ TEST_F(OsVersionTest, UnknownPlatformAndRefusal)
     EXPECT_EQ(csys_readOsVersion(nullptr), csysErrNullArg);
 }
 
-TEST(OsVersion, TheSystemReportsNtSixOne)
+// The version is read through the system's query once per process; a
+// refusal writes nothing and the next call asks again. In a fresh process.
+void theVersionIsReadOnce()
 {
+    plat::setOsVersionSource(&recordedVersion);
+    gRefuse = true;
     csysOsVersion v;
-    ASSERT_EQ(csys_getOsVersion(&v), csysOk);
-    EXPECT_EQ(v.filled, 1);
-    EXPECT_EQ(v.osCode, 8);
-    EXPECT_EQ(v.major, 6);
-    EXPECT_EQ(v.minor, 1);
-    EXPECT_EQ(v.build, 7601);
-    EXPECT_EQ(v.servicePack, 1);
+    std::memset(&v, 0x5A, sizeof v);
+    REQUIRE(csys_getOsVersion(&v) == csysErrFail);
+    REQUIRE(v.filled == 0x5A5A5A5A);
+
+    gRefuse = false;
+    gVersion = plat::OsVersion{2, 5, 1, 2600, L"Service Pack 3"};
+    REQUIRE(csys_getOsVersion(&v) == csysOk);
+    REQUIRE(v.filled == 1 && v.osCode == 7);
+    REQUIRE(v.major == 5 && v.minor == 1 && v.build == 2600 && v.servicePack == 3);
+
+    gVersion = plat::OsVersion{2, 6, 1, 7601, L"Service Pack 1"};
+    csysOsVersion later;
+    REQUIRE(csys_getOsVersion(&later) == csysOk);
+    REQUIRE(std::memcmp(&later, &v, sizeof v) == 0);
+    REQUIRE(csys_getOsVersion(nullptr) == csysErrNullArg);
+    std::_Exit(0);
+}
+
+TEST(OsVersion, TheSystemsVersionIsReadOncePerProcess)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(theVersionIsReadOnce(), ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace

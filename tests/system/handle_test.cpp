@@ -204,7 +204,7 @@ TEST_F(HandleTest, NullArgumentsAndEmptySlots)
     EXPECT_EQ(dest, nullptr);
     EXPECT_EQ(rec.inlineCount, 1);
     EXPECT_EQ(gDrops, 0);
-    csys_handleRelease(&h);
+    EXPECT_EQ(csys_handleRelease(&h), csysOk);
     EXPECT_EQ(gReleases, 1);
 }
 
@@ -248,15 +248,16 @@ TEST_F(HandleTest, CopiesAndReleasesOnManyThreadsFreeTheRecordOnce)
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&shared] {
             csys_handle mine, temp = nullptr;
-            csys_handleInitCopy(&mine, &shared);
+            EXPECT_EQ(csys_handleInitCopy(&mine, &shared), csysOk);
             for (int i = 0; i < kRounds; ++i) {
-                csys_handleCopy(&temp, &mine);
-                if (i % 3 == 0)
-                    csys_handleRelease(&mine);
-                csys_handleCopy(&mine, &temp);
-                csys_handleRelease(&temp);
+                EXPECT_EQ(csys_handleCopy(&temp, &mine), csysOk);
+                if (i % 3 == 0) {
+                    EXPECT_EQ(csys_handleRelease(&mine), csysOk);
+                }
+                EXPECT_EQ(csys_handleCopy(&mine, &temp), csysOk);
+                EXPECT_EQ(csys_handleRelease(&temp), csysOk);
             }
-            csys_handleRelease(&mine);
+            EXPECT_EQ(csys_handleRelease(&mine), csysOk);
         });
     for (std::thread& th : threads)
         th.join();
@@ -283,9 +284,9 @@ struct ListNode {
 csysStatus releaseListNode(void* payloadField, int32_t)
 {
     auto* node = *static_cast<ListNode**>(payloadField);
-    csys_handleRelease(&node->next);
+    csysStatus status = csys_handleRelease(&node->next);
     delete node;
-    return csysOk;
+    return status;
 }
 
 const csys_recordFunctions kListFunctions = {&releaseListNode, &countAdd, &countDrop};

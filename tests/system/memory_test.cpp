@@ -43,7 +43,7 @@ struct HeapOverride {
 // Frees whatever the test left in the slot.
 struct Slot {
     void* p = nullptr;
-    ~Slot() { csys_free(&p); }
+    ~Slot() { EXPECT_EQ(csys_free(&p), csysOk); }
     unsigned char& at(int i) const { return static_cast<unsigned char*>(p)[i]; }
     void fill(int n) const
     {
@@ -215,11 +215,11 @@ TEST(MemoryTest, AtomicsLoseNoUpdatesAcrossThreads)
                 (t % 2 ? csys_atomicDecrement : csys_atomicIncrement)(&counter, nullptr);
                 const int32_t value = t * kRounds + i + 1;
                 int32_t previous = 0;
-                csys_atomicExchange(&word, value, &previous);
+                EXPECT_EQ(csys_atomicExchange(&word, value, &previous), csysOk);
                 put += value;
                 taken += previous;
             }
-            csys_atomicIncrement(&counter, nullptr);
+            EXPECT_EQ(csys_atomicIncrement(&counter, nullptr), csysOk);
         });
     for (std::thread& th : threads)
         th.join();

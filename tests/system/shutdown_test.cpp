@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/sync.h"
 #include "platform/thread.h"
 #include "system/csys_memory_testing.h"
 #include "system/csys_sync.h"
@@ -96,9 +98,9 @@ void finalShutDownRunsOnTheLastThreadToDetach()
     std::thread other([&] {
         otherId = plat::currentThreadId();
         csys_threadObject* object = nullptr;
-        csys_threadGetCurrentObject(&object);
-        csys_eventSet(&attached);
-        csys_eventWait(&go, csysWaitForever, nullptr);
+        REQUIRE(csys_threadGetCurrentObject(&object) == csysOk);
+        REQUIRE(csys_eventSet(&attached) == csysOk);
+        REQUIRE(csys_eventWait(&go, csysWaitForever, nullptr) == csysOk);
     });
     REQUIRE(csys_eventWait(&attached, csysWaitForever, nullptr) == csysOk);
     REQUIRE(csys_atShutdown0(&list0Probe, nullptr) == csysOk);
@@ -177,28 +179,28 @@ TEST_F(CsysShutdown, AFailedCreationOfTheLocksIsTriedAgainByTheNextCaller)
 void aForeignHandlerRunsOnItsThreadFirstAndTheEndFollows()
 {
     csys_event attached = {}, go = {};
-    csys_eventCreate(&attached, 1, 0);
-    csys_eventCreate(&go, 1, 0);
+    REQUIRE(csys_eventCreate(&attached, 1, 0) == csysOk);
+    REQUIRE(csys_eventCreate(&go, 1, 0) == csysOk);
     csys_threadHandle theirs = nullptr;
     std::thread other([&] {
-        csys_threadGetCurrent(&theirs);
-        csys_atThreadExit(nullptr, &handler<'o', csysOk>, nullptr);
-        csys_eventSet(&attached);
-        csys_eventWait(&go, csysWaitForever, nullptr);
+        REQUIRE(csys_threadGetCurrent(&theirs) == csysOk);
+        REQUIRE(csys_atThreadExit(nullptr, &handler<'o', csysOk>, nullptr) == csysOk);
+        REQUIRE(csys_eventSet(&attached) == csysOk);
+        REQUIRE(csys_eventWait(&go, csysWaitForever, nullptr) == csysOk);
     });
     REQUIRE(csys_eventWait(&attached, csysWaitForever, nullptr) == csysOk);
     REQUIRE(csys_atThreadExit(&theirs, &handler<'f', csysOk>, nullptr) == csysOk);
     REQUIRE(csys_atShutdown0(&handler<'0', csysOk>, nullptr) == csysOk);
     csys_threadHandle copy = nullptr;
-    csys_threadHandleInitCopy(&copy, &theirs);
+    REQUIRE(csys_threadHandleInitCopy(&copy, &theirs) == csysOk);
     REQUIRE(csys_shutdown() == csysShutdownPending);
-    csys_eventSet(&go);
+    REQUIRE(csys_eventSet(&go) == csysOk);
     other.join();
     REQUIRE(gCalls == "fo0");
     // The thread's own handle to itself went with its record.
-    csys_threadHandleRelease(&theirs);
+    REQUIRE(csys_threadHandleRelease(&theirs) == csysOk);
     REQUIRE(copy->references == 1 && copy->exited == 1);
-    csys_threadHandleRelease(&copy);
+    REQUIRE(csys_threadHandleRelease(&copy) == csysOk);
     std::_Exit(0);
 }
 
@@ -222,15 +224,15 @@ LockOrder* gLockOrder;
 
 csysStatus registerOnListZero(void*)
 {
-    csys_eventSet(&gLockOrder->onceEntered);
-    csys_eventWait(&gLockOrder->handlerEntered, csysWaitForever, nullptr);
+    REQUIRE(csys_eventSet(&gLockOrder->onceEntered) == csysOk);
+    REQUIRE(csys_eventWait(&gLockOrder->handlerEntered, csysWaitForever, nullptr) == csysOk);
     gLockOrder->registered = csys_atShutdown0(&succeed, nullptr);
     return csysOk;
 }
 
 csysStatus waitForTheOnceFunction(void*)
 {
-    csys_eventSet(&gLockOrder->handlerEntered);
+    REQUIRE(csys_eventSet(&gLockOrder->handlerEntered) == csysOk);
     return csys_once(&succeed, nullptr, &gLockOrder->innerFlag);
 }
 
@@ -245,27 +247,187 @@ void aForeignHandlerMayWaitForAOnceFunctionThatRegisters()
     csys_threadHandle theirs = nullptr;
     std::atomic<bool> attached{false};
     std::thread leaving([&] {
-        csys_threadGetCurrent(&theirs);
+        REQUIRE(csys_threadGetCurrent(&theirs) == csysOk);
         attached = true;
-        csys_eventWait(&go, csysWaitForever, nullptr);
+        REQUIRE(csys_eventWait(&go, csysWaitForever, nullptr) == csysOk);
     });
     while (!attached)
         std::this_thread::yield();
     REQUIRE(csys_atThreadExit(&theirs, &waitForTheOnceFunction, nullptr) == csysOk);
-    std::thread initialising([&] { csys_once(&registerOnListZero, nullptr, &order.outerFlag); });
+    std::thread initialising([&] { REQUIRE(csys_once(&registerOnListZero, nullptr, &order.outerFlag) == csysOk); });
     REQUIRE(csys_eventWait(&order.onceEntered, csysWaitForever, nullptr) == csysOk);
-    csys_eventSet(&go);
+    REQUIRE(csys_eventSet(&go) == csysOk);
     leaving.join();
     initialising.join();
     REQUIRE(order.registered == csysOk);
     REQUIRE(order.outerFlag == 1 && order.innerFlag == 1);
-    csys_threadHandleRelease(&theirs);
+    REQUIRE(csys_threadHandleRelease(&theirs) == csysOk);
     std::_Exit(0);
 }
 
 TEST_F(CsysShutdown, AForeignHandlerMayWaitForAOnceFunctionThatRegistersOnAList)
 {
     EXPECT_EXIT(aForeignHandlerMayWaitForAOnceFunctionThatRegisters(), ::testing::ExitedWithCode(0), "");
+}
+
+// A detach made by one of the thread's own exit handlers, while the outer
+// detach walks the table: it returns at once, the record stays until the
+// outer one is done, and the thread counts out once.
+struct NestedDetach {
+    csysStatus status = csysErrFail;
+    int32_t hadRecord = 0;
+};
+
+NestedDetach* gNested;
+
+csysStatus detachFromAHandler(void*)
+{
+    gCalls += 'n';
+    gNested->status = csys_threadDetach();
+    REQUIRE(csys_threadHasRecord(&gNested->hadRecord) == csysOk);
+    return csysOk;
+}
+
+void aDetachFromAnExitHandlerReturnsAtOnce()
+{
+    NestedDetach nested;
+    gNested = &nested;
+    csysStatus outer = csysErrFail;
+    std::thread leaving([&] {
+        csys_threadHandle self = nullptr;
+        REQUIRE(csys_threadGetCurrent(&self) == csysOk);
+        REQUIRE(csys_threadHandleRelease(&self) == csysOk);
+        REQUIRE(csys_atThreadExit(nullptr, &handler<'a', csysOk>, nullptr) == csysOk);
+        REQUIRE(csys_atThreadExit(nullptr, &detachFromAHandler, nullptr) == csysOk);
+        REQUIRE(csys_atThreadExit(nullptr, &handler<'b', csysOk>, nullptr) == csysOk);
+        outer = csys_threadDetach();
+    });
+    leaving.join();
+    REQUIRE(outer == csysOk);
+    REQUIRE(nested.status == csysOk && nested.hadRecord == 1);
+    REQUIRE(gCalls == "bna");
+    REQUIRE(csys_atShutdown0(&handler<'0', csysOk>, nullptr) == csysOk);
+    // Counted out once: nobody is left attached.
+    REQUIRE(csys_shutdown() == csysOk);
+    REQUIRE(gCalls == "bna0");
+    std::_Exit(0);
+}
+
+TEST_F(CsysShutdown, ADetachFromOneOfTheThreadsOwnExitHandlersReturnsAtOnce)
+{
+    EXPECT_EXIT(aDetachFromAnExitHandlerReturnsAtOnce(), ::testing::ExitedWithCode(0), "");
+}
+
+// A thread service used after the thread's exit work (by a thread_local
+// destructor, or by a pthread key destructor that runs after the platform's)
+// is refused: a record made then would never be detached and would hold the
+// end back for ever.
+std::atomic<csysStatus> gLateStatus{csysOk};
+std::atomic<bool> gLateDone{false};
+
+void useAThreadServiceLate()
+{
+    csys_threadHandle late = nullptr;
+    gLateStatus = csys_threadGetCurrent(&late);
+    if (late != nullptr)
+        REQUIRE(csys_threadHandleRelease(&late) == csysOk);
+    gLateDone = true;
+}
+
+struct LateUser {
+    ~LateUser() { useAThreadServiceLate(); }
+};
+
+uint32_t attachThenLeaveAThreadLocal(void*)
+{
+    static thread_local LateUser user;
+    (void)&user;
+    csys_threadObject* object = nullptr;
+    REQUIRE(csys_threadGetCurrentObject(&object) == csysOk);
+    return 0;
+}
+
+void fromAThreadLocalDestructor()
+{
+    // A thread of the platform runs its exit work before its thread_local
+    // objects are destroyed.
+    plat::Handle thread = plat::createThread(&attachThenLeaveAThreadLocal, nullptr, nullptr);
+    REQUIRE(thread != nullptr);
+    REQUIRE(plat::waitFor(thread, plat::kInfiniteWait).status == plat::WaitStatus::Signalled);
+    plat::closeHandle(thread);
+}
+
+void fromALaterKeyDestructor()
+{
+    std::thread leaving([] {
+        csys_threadObject* object = nullptr;
+        REQUIRE(csys_threadGetCurrentObject(&object) == csysOk);
+        // Made after the platform's key, so its destructor runs later.
+        pthread_key_t key;
+        REQUIRE(pthread_key_create(&key, [](void*) { useAThreadServiceLate(); }) == 0);
+        REQUIRE(pthread_setspecific(key, &key) == 0);
+    });
+    leaving.join();
+}
+
+void aThreadPastItsExitWorkGetsNoRecord(void (*leave)())
+{
+    REQUIRE(csys_atShutdown0(&handler<'0', csysOk>, nullptr) == csysOk);
+    leave();
+    while (!gLateDone)
+        std::this_thread::yield();
+    REQUIRE(gLateStatus == csysErrThreadExited);
+    REQUIRE(csys_shutdown() == csysOk);
+    REQUIRE(gCalls == "0");
+    std::_Exit(0);
+}
+
+TEST_F(CsysShutdown, AThreadPastItsExitWorkGetsNoNewRecord)
+{
+    const struct {
+        const char* name;
+        void (*leave)();
+    } routes[] = {
+        {"thread_local destructor", &fromAThreadLocalDestructor},
+        {"later key destructor", &fromALaterKeyDestructor},
+    };
+    for (const auto& route : routes) {
+        SCOPED_TRACE(route.name);
+        EXPECT_EXIT(aThreadPastItsExitWorkGetsNoRecord(route.leave), ::testing::ExitedWithCode(0), "");
+    }
+}
+
+// The caller's own detach fails while another thread is attached: the
+// failure comes back at once and both lists wait for the last thread.
+void aFailedDetachOfTheCallerIsReturnedBeforeListOne()
+{
+    csys_event attached = {}, go = {};
+    REQUIRE(csys_eventCreate(&attached, 1, 0) == csysOk);
+    REQUIRE(csys_eventCreate(&go, 1, 0) == csysOk);
+    std::thread other([&] {
+        csys_threadObject* object = nullptr;
+        REQUIRE(csys_threadGetCurrentObject(&object) == csysOk);
+        REQUIRE(csys_eventSet(&attached) == csysOk);
+        REQUIRE(csys_eventWait(&go, csysWaitForever, nullptr) == csysOk);
+    });
+    REQUIRE(csys_eventWait(&attached, csysWaitForever, nullptr) == csysOk);
+    REQUIRE(csys_atThreadExit(nullptr, &handler<'e', csysErrOsCall>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown1(&handler<'1', csysOk>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown0(&handler<'0', csysOk>, nullptr) == csysOk);
+
+    REQUIRE(csys_shutdown() == csysErrOsCall);
+    REQUIRE(gCalls == "e");
+    REQUIRE(!csys_shutdownDone());
+    REQUIRE(csys_eventSet(&go) == csysOk);
+    other.join();
+    REQUIRE(gCalls == "e10");
+    REQUIRE(csys_shutdownDone());
+    std::_Exit(0);
+}
+
+TEST_F(CsysShutdown, AFailedDetachOfTheCallerIsReturnedBeforeListOneRuns)
+{
+    EXPECT_EXIT(aFailedDetachOfTheCallerIsReturnedBeforeListOne(), ::testing::ExitedWithCode(0), "");
 }
 
 // ---- Races with the end. Each scenario runs in many fresh processes, forked
@@ -422,14 +584,18 @@ TEST_F(CsysShutdown, AThreadAttachingAsTheEndComesIsCountedOrRefused)
 // must see the other and run the end.
 void lastDetachRacingTheRequest(int delay)
 {
-    std::atomic<bool> go{false};
+    std::atomic<bool> attached{false}, go{false};
     std::thread other = started([&] {
         csys_threadObject* self = nullptr;
         REQUIRE(csys_threadGetCurrentObject(&self) == csysOk);
+        attached = true;
         while (!go) {
         }
         spin(delay % 64);
     });
+    // Attached first: a request that came earlier would rightly refuse it.
+    while (!attached)
+        std::this_thread::yield();
     go = true;
     spin(32);
     csysStatus status = csys_shutdown();

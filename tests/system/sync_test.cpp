@@ -120,14 +120,14 @@ TEST(CsysEvent, ManualResetStaysSetAndTheLongestWaitIsWithoutLimit)
 {
     csys_event event = {};
     ASSERT_EQ(csys_eventCreate(&event, 1, 0), csysOk);
-    std::thread setter([&] { csys_eventSet(&event); });
+    std::thread setter([&] { EXPECT_EQ(csys_eventSet(&event), csysOk); });
     int32_t signalled = 0;
     EXPECT_EQ(csys_eventWait(&event, csysWaitForever, &signalled), csysOk);
     EXPECT_EQ(signalled, 1);
     setter.join();
     EXPECT_EQ(csys_eventWait(&event, 0, &signalled), csysOk);
     EXPECT_EQ(signalled, 1);
-    csys_handleClose(&event.handle);
+    EXPECT_EQ(csys_handleClose(&event.handle), csysOk);
 }
 
 TEST(CsysEvent, RecordsWithoutAHandleAreRefused)
@@ -163,20 +163,20 @@ TEST(CsysMutex, OwnedAtCreationRecursiveAndRefusedToOtherThreads)
     EXPECT_EQ(csys_mutexLock(&empty, &acquired), csysErrNullArg);
     EXPECT_EQ(acquired, 0);
     EXPECT_EQ(csys_mutexUnlock(nullptr), csysErrNullArg);
-    csys_handleClose(&mutex.handle);
+    EXPECT_EQ(csys_handleClose(&mutex.handle), csysOk);
 }
 
 TEST(CsysMutex, AnAbandonedMutexCountsAsAcquired)
 {
     csys_mutex mutex = {};
     ASSERT_EQ(csys_mutexCreate(&mutex, 0, nullptr), csysOk);
-    std::thread owner([&] { csys_mutexLock(&mutex, nullptr); });
+    std::thread owner([&] { EXPECT_EQ(csys_mutexLock(&mutex, nullptr), csysOk); });
     owner.join();
     int32_t acquired = 0;
     EXPECT_EQ(csys_mutexLock(&mutex, &acquired), csysOk);
     EXPECT_EQ(acquired, 1);
     EXPECT_EQ(csys_mutexUnlock(&mutex), csysOk);
-    csys_handleClose(&mutex.handle);
+    EXPECT_EQ(csys_handleClose(&mutex.handle), csysOk);
 }
 
 TEST(CsysCriticalSection, EnterOnAnEmptySlotClearsTheFlag)
@@ -209,11 +209,11 @@ TEST(CsysCriticalSection, GuardsASharedCounterAndRefusesAStrangersLeave)
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&] {
             for (int i = 0; i < 500; ++i) {
-                csys_csEnter(&slot, nullptr);
-                csys_csEnter(&slot, nullptr);
+                EXPECT_EQ(csys_csEnter(&slot, nullptr), csysOk);
+                EXPECT_EQ(csys_csEnter(&slot, nullptr), csysOk);
                 ++counter;
-                csys_csLeave(&slot);
-                csys_csLeave(&slot);
+                EXPECT_EQ(csys_csLeave(&slot), csysOk);
+                EXPECT_EQ(csys_csLeave(&slot), csysOk);
             }
         });
     }

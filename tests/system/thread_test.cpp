@@ -19,25 +19,25 @@ public:
     template <typename Work>
     explicit Attached(Work work)
     {
-        csys_eventCreate(&ready_, 1, 0);
-        csys_eventCreate(&go_, 1, 0);
+        EXPECT_EQ(csys_eventCreate(&ready_, 1, 0), csysOk);
+        EXPECT_EQ(csys_eventCreate(&go_, 1, 0), csysOk);
         thread_ = std::thread([this, work] {
-            csys_threadGetCurrent(&handle_);
+            EXPECT_EQ(csys_threadGetCurrent(&handle_), csysOk);
             work(handle_);
-            csys_eventSet(&ready_);
-            csys_eventWait(&go_, csysWaitForever, nullptr);
+            EXPECT_EQ(csys_eventSet(&ready_), csysOk);
+            EXPECT_EQ(csys_eventWait(&go_, csysWaitForever, nullptr), csysOk);
         });
-        csys_eventWait(&ready_, csysWaitForever, nullptr);
+        EXPECT_EQ(csys_eventWait(&ready_, csysWaitForever, nullptr), csysOk);
     }
     Attached() : Attached([](csys_threadHandle) {}) {}
     ~Attached()
     {
         finish();
-        csys_threadHandleRelease(&handle_);
-        csys_handleClose(&ready_.handle);
-        csys_handleClose(&go_.handle);
+        EXPECT_EQ(csys_threadHandleRelease(&handle_), csysOk);
+        EXPECT_EQ(csys_handleClose(&ready_.handle), csysOk);
+        EXPECT_EQ(csys_handleClose(&go_.handle), csysOk);
     }
-    void release() { csys_eventSet(&go_); }
+    void release() { EXPECT_EQ(csys_eventSet(&go_), csysOk); }
     void finish()
     {
         release();
@@ -57,8 +57,8 @@ private:
 csys_record* newRecord()
 {
     csys_record* record = nullptr;
-    csys_alloc(static_cast<int32_t>(sizeof(csys_record)), &record);
-    csys_handleInit(record, record);
+    EXPECT_EQ(csys_alloc(static_cast<int32_t>(sizeof(csys_record)), &record), csysOk);
+    EXPECT_EQ(csys_handleInit(record, record), csysOk);
     return record;
 }
 
@@ -94,8 +94,8 @@ TEST(CsysThreadHandle, HandlesToOneThreadCompareEqualAndOthersByAddress)
     EXPECT_EQ(csys_threadHandleCompare(&mine, &mine, nullptr), csysErrNullArg);
     EXPECT_EQ(csys_threadHandleIdentity(nullptr, &identity), csysErrNullArg);
     EXPECT_EQ(csys_threadHandleGetObject(nullptr, &object), csysErrNullArg);
-    csys_threadHandleRelease(&mine);
-    csys_threadHandleRelease(&again);
+    EXPECT_EQ(csys_threadHandleRelease(&mine), csysOk);
+    EXPECT_EQ(csys_threadHandleRelease(&again), csysOk);
 }
 
 TEST(CsysThreadHandle, CopiesAndAssignmentsCountReferences)
@@ -144,7 +144,7 @@ TEST(CsysThreadJoin, JoiningAThreadThatDetachedReturnsForEveryJoiner)
     {
         Attached other;
         csys_threadHandle theirs = other.handle();
-        csys_threadHandleInitCopy(&handle, &theirs);
+        EXPECT_EQ(csys_threadHandleInitCopy(&handle, &theirs), csysOk);
         std::atomic<csysStatus> early{1};
         std::thread joiner([&] { early = csys_threadJoin(&handle); });
         other.release();
@@ -155,7 +155,7 @@ TEST(CsysThreadJoin, JoiningAThreadThatDetachedReturnsForEveryJoiner)
     EXPECT_EQ(csys_threadJoin(&handle), csysOk);
     EXPECT_EQ(handle->exited, 1);
     EXPECT_EQ(handle->contexts, nullptr);
-    csys_threadHandleRelease(&handle);
+    EXPECT_EQ(csys_threadHandleRelease(&handle), csysOk);
 }
 
 TEST(CsysThreadJoin, AThreadJoiningItselfGetsAnErrorNotAHang)
@@ -163,7 +163,7 @@ TEST(CsysThreadJoin, AThreadJoiningItselfGetsAnErrorNotAHang)
     csys_threadHandle mine = nullptr;
     ASSERT_EQ(csys_threadGetCurrent(&mine), csysOk);
     EXPECT_EQ(csys_threadJoin(&mine), csysErrFail);
-    csys_threadHandleRelease(&mine);
+    EXPECT_EQ(csys_threadHandleRelease(&mine), csysOk);
 
     csys_threadHandle empty = nullptr;
     EXPECT_EQ(csys_threadJoin(&empty), csysErrNoThreadObject);
@@ -177,7 +177,7 @@ TEST(CsysJobWords, StartAtOneZeroMinusOneAndTheCounterCountsUp)
     int32_t w1 = 0, w2 = 9, w3 = 0, counter = 0;
     csys_record* held = newRecord();
     csys_handle out = nullptr;
-    csys_handleAttach(&out, held);
+    EXPECT_EQ(csys_handleAttach(&out, held), csysOk);
     ASSERT_EQ(csys_threadHandleGetJobWords(&thread, &w1, &w2, &w3, &counter, &out), csysOk);
     EXPECT_EQ(w1, 1);
     EXPECT_EQ(w2, 0);
@@ -193,7 +193,7 @@ TEST(CsysJobWords, StartAtOneZeroMinusOneAndTheCounterCountsUp)
     EXPECT_EQ(csys_threadHandleGetJobWords(nullptr, &w1, &w2, nullptr, nullptr, nullptr), csysErrNullArg);
     EXPECT_EQ(csys_threadCurrentGetJobWords(&w1, &w2, &w3, nullptr, nullptr), csysOk);
     EXPECT_EQ(w3, -1);
-    csys_threadHandleRelease(&thread);
+    EXPECT_EQ(csys_threadHandleRelease(&thread), csysOk);
 }
 
 TEST(CsysJobWords, TheSecondJobHandleIsSetAndReadThroughSlots)
@@ -201,7 +201,7 @@ TEST(CsysJobWords, TheSecondJobHandleIsSetAndReadThroughSlots)
     csys_threadHandle thread = nullptr;
     ASSERT_EQ(csys_threadObjectCreate(&thread), csysOk);
     csys_handle record = nullptr;
-    csys_handleAttach(&record, newRecord());
+    EXPECT_EQ(csys_handleAttach(&record, newRecord()), csysOk);
     ASSERT_EQ(csys_threadSetJobHandle(&thread, &record), csysOk);
     EXPECT_EQ(record->inlineCount, 2);
     csys_handle read = nullptr;
@@ -216,10 +216,10 @@ TEST(CsysJobWords, TheSecondJobHandleIsSetAndReadThroughSlots)
     EXPECT_EQ(csys_threadSetJobHandle(&thread, nullptr), csysErrNullArg);
 
     // The object's reference goes with the object.
-    csys_threadHandleRelease(&thread);
+    EXPECT_EQ(csys_threadHandleRelease(&thread), csysOk);
     EXPECT_EQ(record->inlineCount, 2);
-    csys_handleRelease(&read);
-    csys_handleRelease(&record);
+    EXPECT_EQ(csys_handleRelease(&read), csysOk);
+    EXPECT_EQ(csys_handleRelease(&record), csysOk);
 }
 
 TEST(CsysSemaphore, ReleasePastTheMaximumFails)
@@ -229,7 +229,7 @@ TEST(CsysSemaphore, ReleasePastTheMaximumFails)
     EXPECT_EQ(csys_semaphoreRelease(thread->spareSemaphores[0]), csysOk);
     EXPECT_EQ(csys_semaphoreRelease(thread->spareSemaphores[0]), csysErrOsCall);
     EXPECT_EQ(csys_semaphoreRelease(nullptr), csysErrNullArg);
-    csys_threadHandleRelease(&thread);
+    EXPECT_EQ(csys_threadHandleRelease(&thread), csysOk);
 }
 
 // Context records and lists.
@@ -237,8 +237,8 @@ TEST(CsysSemaphore, ReleasePastTheMaximumFails)
 csys_contextRecord* newContext(int32_t kind, int32_t word)
 {
     csys_contextRecord* record = nullptr;
-    csys_allocZeroed(static_cast<int32_t>(sizeof(csys_contextRecord)), &record);
-    csys_contextRecordInit(record, kind, word, 1.5, 2.5, 5, 6);
+    EXPECT_EQ(csys_allocZeroed(static_cast<int32_t>(sizeof(csys_contextRecord)), &record), csysOk);
+    EXPECT_EQ(csys_contextRecordInit(record, kind, word, 1.5, 2.5, 5, 6), csysOk);
     return record;
 }
 
@@ -246,18 +246,18 @@ csys_contextRecord* newContext(int32_t kind, int32_t word)
 void pushNode(csys_threadObject* object, csys_contextRecord* record, csys_contextServeFunction serve, int32_t id)
 {
     csys_contextNode* node = nullptr;
-    csys_allocZeroed(static_cast<int32_t>(sizeof(csys_contextNode)), &node);
-    csys_handleAttach(&node->record, record != nullptr ? &record->header : nullptr);
+    EXPECT_EQ(csys_allocZeroed(static_cast<int32_t>(sizeof(csys_contextNode)), &node), csysOk);
+    EXPECT_EQ(csys_handleAttach(&node->record, record != nullptr ? &record->header : nullptr), csysOk);
     node->serve = serve;
     node->id = id;
-    csys_csEnter(&object->section, nullptr);
+    EXPECT_EQ(csys_csEnter(&object->section, nullptr), csysOk);
     csys_contextNode* header = object->contexts;
     node->previous = header;
     node->next = header->next;
     if (node->next != nullptr)
         node->next->previous = node;
     header->next = node;
-    csys_csLeave(&object->section);
+    EXPECT_EQ(csys_csLeave(&object->section), csysOk);
 }
 
 std::vector<csys_contextNode*> nodesOf(csys_threadObject* object)
@@ -273,7 +273,7 @@ std::vector<csys_contextNode*> nodesOf(csys_threadObject* object)
 csys_contextRecord* payloadOf(const csys_contextNode* node)
 {
     void* payload = nullptr;
-    csys_handleGetObject(&node->record, &payload);
+    EXPECT_EQ(csys_handleGetObject(&node->record, &payload), csysOk);
     return static_cast<csys_contextRecord*>(payload);
 }
 
@@ -287,8 +287,8 @@ TEST(CsysContextRecord, KindsSetTheirFlags)
         EXPECT_EQ(kinds[i]->header.payload, kinds[i]);
         EXPECT_EQ(kinds[i]->source, nullptr);
         csys_handle handle = nullptr;
-        csys_handleAttach(&handle, &kinds[i]->header);
-        csys_handleRelease(&handle);
+        EXPECT_EQ(csys_handleAttach(&handle, &kinds[i]->header), csysOk);
+        EXPECT_EQ(csys_handleRelease(&handle), csysOk);
     }
     EXPECT_EQ(csys_contextRecordInit(nullptr, 0, 0, 0, 0, 0, 0), csysErrNullArg);
 }
@@ -296,7 +296,7 @@ TEST(CsysContextRecord, KindsSetTheirFlags)
 TEST(CsysContextRecord, AKindZeroCloneKeepsItsSourceAliveOthersDoNot)
 {
     csys_handle source = nullptr;
-    csys_handleAttach(&source, &newContext(0, 11)->header);
+    EXPECT_EQ(csys_handleAttach(&source, &newContext(0, 11)->header), csysOk);
     csys_handle clone = nullptr;
     ASSERT_EQ(csys_contextRecordClone(&source, &clone), csysOk);
     auto* original = static_cast<csys_contextRecord*>(source->payload);
@@ -313,26 +313,26 @@ TEST(CsysContextRecord, AKindZeroCloneKeepsItsSourceAliveOthersDoNot)
     EXPECT_EQ(clone->inlineCount, 1);
 
     // The source lives on through the clone.
-    csys_handleRelease(&source);
+    EXPECT_EQ(csys_handleRelease(&source), csysOk);
     EXPECT_EQ(copy->source->inlineCount, 1);
     EXPECT_EQ(static_cast<csys_contextRecord*>(copy->source->payload)->word1, 11);
     EXPECT_EQ(csys_handleRelease(&clone), csysOk);
 
-    csys_handleAttach(&source, &newContext(2, 22)->header);
+    EXPECT_EQ(csys_handleAttach(&source, &newContext(2, 22)->header), csysOk);
     ASSERT_EQ(csys_contextRecordClone(&source, &clone), csysOk);
     copy = static_cast<csys_contextRecord*>(clone->payload);
     EXPECT_EQ(copy->source, nullptr);
     EXPECT_EQ(copy->sourceReference, 0);
     EXPECT_EQ(source->inlineCount, 1);
-    csys_handleRelease(&source);
-    csys_handleRelease(&clone);
+    EXPECT_EQ(csys_handleRelease(&source), csysOk);
+    EXPECT_EQ(csys_handleRelease(&clone), csysOk);
 }
 
 TEST(CsysContextRecord, CloningAnEmptySlotEmptiesTheOutSlot)
 {
     csys_handle empty = nullptr;
     csys_handle out = nullptr;
-    csys_handleAttach(&out, &newContext(1, 0)->header);
+    EXPECT_EQ(csys_handleAttach(&out, &newContext(1, 0)->header), csysOk);
     EXPECT_EQ(csys_contextRecordClone(&empty, &out), csysOk);
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(csys_contextRecordClone(nullptr, &out), csysErrNullArg);
@@ -387,13 +387,13 @@ TEST(CsysContextLink, TheTargetGetsAMarkedBlockOfClonesInReverseOrder)
     EXPECT_EQ(nodes[0]->id, 903);
     EXPECT_EQ(nodesOf(b).size(), 3u);
     EXPECT_EQ(csys_contextTokenRelease(&token), csysOk);
-    csys_threadHandleRelease(&b);
+    EXPECT_EQ(csys_threadHandleRelease(&b), csysOk);
 }
 
 TEST(CsysContextLink, LinkingAThreadToItselfRecordsOnlyTheThread)
 {
     csys_contextToken token;
-    csys_contextTokenInit(&token);
+    EXPECT_EQ(csys_contextTokenInit(&token), csysOk);
     csys_threadObject* a = nullptr;
     ASSERT_EQ(csys_threadGetCurrentObject(&a), csysOk);
     size_t before = nodesOf(a).size();
@@ -401,7 +401,7 @@ TEST(CsysContextLink, LinkingAThreadToItselfRecordsOnlyTheThread)
     EXPECT_EQ(token.thread, a);
     EXPECT_EQ(token.id, -1);
     EXPECT_EQ(nodesOf(a).size(), before);
-    csys_contextTokenRelease(&token);
+    EXPECT_EQ(csys_contextTokenRelease(&token), csysOk);
 
     csys_threadHandle empty = nullptr;
     EXPECT_EQ(csys_contextLink(&token, &empty, nullptr), csysErrNoThreadObject);
@@ -420,7 +420,7 @@ TEST(CsysContextLink, LinkingAgainThroughAHeldTokenTakesTheEarlierBlockOut)
     size_t before = nodesOf(a).size();
 
     csys_contextToken token;
-    csys_contextTokenInit(&token);
+    EXPECT_EQ(csys_contextTokenInit(&token), csysOk);
     ASSERT_EQ(csys_contextLink(&token, nullptr, &b), csysOk);
     int32_t first = token.id;
     ASSERT_EQ(nodesOf(a).size(), before + 3);
@@ -443,7 +443,7 @@ TEST(CsysContextLink, LinkingAgainThroughAHeldTokenTakesTheEarlierBlockOut)
     ASSERT_EQ(csys_contextLink(&token, nullptr, nullptr), csysOk);
     EXPECT_EQ(token.id, -1);
     EXPECT_EQ(nodesOf(a).size(), before);
-    csys_contextTokenRelease(&token);
+    EXPECT_EQ(csys_contextTokenRelease(&token), csysOk);
 
     // A block in a thread that has exited went with its list.
     csys_threadHandle gone = nullptr;
@@ -453,10 +453,10 @@ TEST(CsysContextLink, LinkingAgainThroughAHeldTokenTakesTheEarlierBlockOut)
     ASSERT_EQ(csys_contextLink(&token, nullptr, &b), csysOk);
     EXPECT_EQ(token.thread, a);
     EXPECT_EQ(nodesOf(a).size(), before + 3);
-    csys_contextTokenRelease(&token);
+    EXPECT_EQ(csys_contextTokenRelease(&token), csysOk);
     EXPECT_EQ(nodesOf(a).size(), before);
-    csys_threadHandleRelease(&gone);
-    csys_threadHandleRelease(&b);
+    EXPECT_EQ(csys_threadHandleRelease(&gone), csysOk);
+    EXPECT_EQ(csys_threadHandleRelease(&b), csysOk);
 }
 
 TEST(CsysContextLink, ABlockWithoutItsClosingMarkerIsLeftInPlace)
@@ -467,11 +467,11 @@ TEST(CsysContextLink, ABlockWithoutItsClosingMarkerIsLeftInPlace)
     pushNode(target, newContext(1, 0), nullptr, 78);
     pushNode(target, nullptr, nullptr, 500); // opening marker, no closing one
     csys_contextToken token = {500, nullptr};
-    csys_threadHandleInitCopy(&token.thread, &target);
+    EXPECT_EQ(csys_threadHandleInitCopy(&token.thread, &target), csysOk);
     EXPECT_EQ(csys_contextTokenRelease(&token), csysErrFail);
     EXPECT_EQ(nodesOf(target).size(), 3u);
     EXPECT_EQ(token.thread, nullptr);
-    csys_threadHandleRelease(&target);
+    EXPECT_EQ(csys_threadHandleRelease(&target), csysOk);
 }
 
 // Serve functions act by the record's first word.
@@ -560,8 +560,8 @@ TEST(CsysThreadExit, ForeignHandlersRunOnTheirThreadBeforeItsOwnNewestFirst)
     {
         Attached other([&](csys_threadHandle) {
             otherId = plat::currentThreadId();
-            csys_atThreadExit(nullptr, &logExit<'a', csysOk>, nullptr);
-            csys_atThreadExit(nullptr, &logExit<'b', csysOk>, nullptr);
+            EXPECT_EQ(csys_atThreadExit(nullptr, &logExit<'a', csysOk>, nullptr), csysOk);
+            EXPECT_EQ(csys_atThreadExit(nullptr, &logExit<'b', csysOk>, nullptr), csysOk);
         });
         csys_threadHandle theirs = other.handle();
         ASSERT_EQ(csys_atThreadExit(&theirs, &logExit<'F', csysOk>, nullptr), csysOk);
@@ -590,12 +590,12 @@ TEST(CsysThreadExit, AHandlerForAThreadThatHasGoneIsRefusedNotDropped)
 {
     gForeignRuns = 0;
     csys_threadHandle theirs = nullptr;
-    std::thread other([&] { csys_threadGetCurrent(&theirs); });
+    std::thread other([&] { EXPECT_EQ(csys_threadGetCurrent(&theirs), csysOk); });
     other.join();
     EXPECT_EQ(csys_atThreadExit(&theirs, &countForeignRun, nullptr), csysErrThreadExited);
     // Only this handle holds the object now.
     EXPECT_EQ(theirs->references, 1);
-    csys_threadHandleRelease(&theirs);
+    EXPECT_EQ(csys_threadHandleRelease(&theirs), csysOk);
     EXPECT_EQ(gForeignRuns.load(), 0);
 }
 
@@ -607,7 +607,7 @@ TEST(CsysThreadExit, AHandlerRacingItsThreadsExitRunsThereOrIsRefused)
         csys_threadHandle theirs = nullptr;
         std::atomic<bool> attached{false};
         std::thread other([&] {
-            csys_threadGetCurrent(&theirs);
+            EXPECT_EQ(csys_threadGetCurrent(&theirs), csysOk);
             attached = true;
         });
         while (!attached)
@@ -622,7 +622,7 @@ TEST(CsysThreadExit, AHandlerRacingItsThreadsExitRunsThereOrIsRefused)
         EXPECT_TRUE(status == csysOk || status == csysErrThreadExited) << status;
         // Once it has gone, a late handler is refused.
         status = csys_atThreadExit(&theirs, &countForeignRun, nullptr);
-        csys_threadHandleRelease(&theirs);
+        EXPECT_EQ(csys_threadHandleRelease(&theirs), csysOk);
         ASSERT_EQ(status, csysErrThreadExited);
     }
     EXPECT_EQ(gForeignRuns.load(), accepted);
@@ -635,12 +635,12 @@ TEST(CsysThreadExit, AFailingHandlerStopsTheTableButTheThreadStillDetaches)
     csys_threadHandle handle = nullptr;
     {
         Attached other([](csys_threadHandle) {
-            csys_atThreadExit(nullptr, &logExit<'x', csysOk>, nullptr);
-            csys_atThreadExit(nullptr, &logExit<'y', csysErrFail>, nullptr);
-            csys_atThreadExit(nullptr, &logExit<'z', csysOk>, nullptr);
+            EXPECT_EQ(csys_atThreadExit(nullptr, &logExit<'x', csysOk>, nullptr), csysOk);
+            EXPECT_EQ(csys_atThreadExit(nullptr, &logExit<'y', csysErrFail>, nullptr), csysOk);
+            EXPECT_EQ(csys_atThreadExit(nullptr, &logExit<'z', csysOk>, nullptr), csysOk);
         });
         csys_threadHandle theirs = other.handle();
-        csys_threadHandleInitCopy(&handle, &theirs);
+        EXPECT_EQ(csys_threadHandleInitCopy(&handle, &theirs), csysOk);
         other.release();
         // The joiner is woken although a handler failed.
         EXPECT_EQ(csys_threadJoin(&handle), csysOk);
@@ -650,7 +650,7 @@ TEST(CsysThreadExit, AFailingHandlerStopsTheTableButTheThreadStillDetaches)
     EXPECT_EQ(log.calls[0].first, 'z');
     EXPECT_EQ(log.calls[1].first, 'y');
     EXPECT_EQ(handle->exited, 1);
-    csys_threadHandleRelease(&handle);
+    EXPECT_EQ(csys_threadHandleRelease(&handle), csysOk);
 }
 
 TEST(CsysThreadRecord, AThreadIsAttachedAtItsFirstThreadServiceAndDetachedAtExit)
@@ -675,7 +675,7 @@ TEST(CsysThreadRecord, AThreadIsAttachedAtItsFirstThreadServiceAndDetachedAtExit
         ASSERT_EQ(csys_threadAssignCurrent(&slot), csysOk);
         EXPECT_EQ(slot, object);
         EXPECT_EQ(object->references, 2);
-        csys_threadHandleRelease(&slot);
+        EXPECT_EQ(csys_threadHandleRelease(&slot), csysOk);
 
         // A detach by hand ends the record; the exit hook then finds none.
         EXPECT_EQ(csys_threadDetach(), csysOk);
@@ -703,7 +703,7 @@ TEST(CsysThreadRecord, ARecordMayAdoptAnotherThreadsObject)
     // Detached at exit: the record's reference is gone and the object marked.
     EXPECT_EQ(given->references, 1);
     EXPECT_EQ(given->exited, 1);
-    csys_threadHandleRelease(&given);
+    EXPECT_EQ(csys_threadHandleRelease(&given), csysOk);
 }
 
 TEST(ThreadHandleArray, ElementsStartEmptyAndCopiesShareReferences)
@@ -730,7 +730,7 @@ TEST(ThreadHandleArray, ElementsStartEmptyAndCopiesShareReferences)
     ASSERT_EQ(csys_arrayFree(&handles), csysOk);
     ASSERT_EQ(csys_arrayFree(&copy), csysOk);
     EXPECT_EQ(me->references, base);
-    csys_threadHandleRelease(&me);
+    EXPECT_EQ(csys_threadHandleRelease(&me), csysOk);
 }
 
 } // namespace

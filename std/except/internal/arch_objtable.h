@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 #include <map>
+#include <set>
 #include <unordered_map>
 
 #include "std/except/archive.h"
@@ -30,6 +31,11 @@ public:
     void storeEmbedded(ccPersistent& object);
     void loadEmbedded(ccPersistent& object);
 
+    // A new object that a typed load refused: kept listed, and destroyed
+    // with the table unless a later load hands it out (claim).
+    void keepUnclaimed(ccPersistent* object) { unclaimed_.insert(object); }
+    void claim(ccPersistent* object) { unclaimed_.erase(object); }
+
     // Removes the object from both maps; true when it was listed.
     bool forget(const ccPersistent* object);
     bool lists(const ccPersistent* object) const { return byAddress_.count(object) != 0; }
@@ -41,14 +47,18 @@ private:
     void storeObject(const ccPersistent* object, uint32_t number);
     ccPersistent* loadNewObject(uint32_t number);
     void enter(ccPersistent* object, uint32_t number);
-    void setArchived(const ccPersistent* object) { const_cast<ccPersistent*>(object)->archivedFlag_ = true; }
+    // Drops every object numbered first or later (what a failed store
+    // entered); one that no other table lists leaves the archived state.
+    void forgetFrom(uint32_t first);
+    void setArchived(const ccPersistent* object) { object->archivedFlag_ = true; }
 
     ccArchive& ar_;
     ccRecordDirectory directory_;
     std::map<uint32_t, ccPersistent*> byNumber_;
     std::unordered_map<const ccPersistent*, uint32_t> byAddress_;
+    std::set<ccPersistent*> unclaimed_;
     uint32_t nextNumber_ = 1;
-    int loadNesting_ = 0;
+    int nesting_ = 0;
 };
 
 } // namespace cc_detail

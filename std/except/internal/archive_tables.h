@@ -1,6 +1,6 @@
 // Internal to the persistence core, not for callers: the hook through which
-// the core's start-up gives archives their object table (tests swap it), the
-// table maker it installs, and the archive-table lock.
+// archives get their object table (tests swap it), the core's table maker,
+// and the archive-table lock.
 #pragma once
 #include <memory>
 
@@ -10,10 +10,12 @@
 // point (its header is not processed). Null: archives have no table.
 typedef std::unique_ptr<ccArchiveObjectTable> (*ccArchiveObjectTableFactory)(ccArchive& archive);
 
-// Installed once by the core's start-up; returns the previous factory.
+// The test seam: ccMakeArchiveObjectTable until a test swaps it; returns the
+// previous factory.
 ccArchiveObjectTableFactory ccSetArchiveObjectTableFactory(ccArchiveObjectTableFactory factory);
 
-// Makes the object table of a new archive; installed by the core's start-up.
+// Makes the object table of a new archive: the factory every archive uses,
+// from the first one on, whether or not the start-up has run.
 std::unique_ptr<ccArchiveObjectTable> ccMakeArchiveObjectTable(ccArchive& ar);
 
 // Holds the archive-table lock for a scope: recursive for its holder, made

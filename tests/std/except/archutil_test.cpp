@@ -3,15 +3,18 @@
 #include <chrono>
 #include <cstring>
 #include <future>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "std/except/archutil.h"
 #include "std/except/persist.h"
 #include "tests/std/except/archive_support.h"
 #include "tests/std/except/archutil_support.h"
+#include "tests/support/child_check.h"
 
 namespace {
 
@@ -278,8 +281,11 @@ TEST_F(ObjectTable, OperatorsArchivePointersAndEmbeddedObjects)
     l.ar() >> p;
     ASSERT_NE(dynamic_cast<Node*>(p), nullptr);
     EXPECT_EQ(dynamic_cast<Node*>(p)->value, 5);
+    // A const object is only stored, never loaded into.
     Other back;
-    l.ar() << static_cast<const ccPersistent*>(&back);
+    EXPECT_THROW(l.ar() << static_cast<const ccPersistent*>(&back), ccInvariantFailure);
+    EXPECT_EQ(l.ar().tell(), 2 + 18 + 52 + 10);
+    archiveEmbedded(l.ar(), back);
     EXPECT_EQ(back.text, L"embedded");
 }
 
@@ -407,6 +413,37 @@ TEST_F(ObjectTable, UnregisteredClassIsRefused)
 
 // ---------------------------------------------------------------- the table's life
 
+// Runs in a fresh process: archives made before the core's start-up number
+// and share their objects all the same.
+void pointersBeforeTheStartUp()
+{
+    REQUIRE(ccFindFactory("class ccArchive::Eof") == nullptr); // no start-up yet
+    ccRegisterPersistent<Node>();
+    for (bool seekable : {false, true}) {
+        Node a(1), b(2);
+        a.links = {&b, &b};
+        const Bytes all = storeAll(kLittle, seekable, [&](ccArchive& ar) {
+            ccPersistent* unused = nullptr;
+            archivePointer(ar, &a, unused);
+            ar.flush();
+        });
+        Loader l(all, seekable);
+        Node* back = nullptr;
+        archivePointer(l.ar(), static_cast<const Node*>(nullptr), back);
+        REQUIRE(back && back->value == 1 && back->links.size() == 2);
+        REQUIRE(back->links[0] == back->links[1] && back->links[0]->value == 2);
+        delete back->links[0];
+        delete back;
+    }
+    std::_Exit(0);
+}
+
+TEST(ObjectTableBeforeStartUp, ArchivesHaveTheirTable)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(pointersBeforeTheStartUp(), ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(ObjectTable, ArchivedFlagLastsWhileATableListsTheObject)
 {
     Node x(1);
@@ -511,22 +548,55 @@ TEST_F(ObjectTable, FailedLoadDestroysTheNewObject)
     EXPECT_EQ(Node::all().size(), before);
 }
 
-TEST_F(ObjectTable, TypedLoadOfAnotherClassGivesNullAndFreesWhatItMade)
+// A typed load of another class gives null, but the object keeps its number:
+// a later reference finds it. One that no load hands out goes with the archive.
+TEST_F(ObjectTable, TypedLoadOfAnotherClassGivesNullAndKeepsTheObjectForLaterReferences)
 {
     Other o;
+    for (bool seekable : {false, true}) {
+        SCOPED_TRACE(seekable);
+        // One object through three pointers: kind 1, then kind 0 twice.
+        Bytes all = storeAll(kLittle, seekable, [&](ccArchive& ar) {
+            ccPersistent* unused = nullptr;
+            for (int i = 0; i < 3; ++i)
+                archivePointer(ar, &o, unused);
+        });
+        const int live = Other::live;
+        {
+            Loader l(all, seekable);
+            for (int i = 0; i < 2; ++i) {
+                Node* n = reinterpret_cast<Node*>(1);
+                archivePointer(l.ar(), static_cast<const Node*>(nullptr), n);
+                EXPECT_EQ(n, nullptr);
+                EXPECT_EQ(Other::live, live + 1);
+            }
+        }
+        EXPECT_EQ(Other::live, live);
+
+        // Handed out by a later load: the caller's, after the archive too.
+        Other* claimed = nullptr;
+        {
+            Loader l(all, seekable);
+            Node* n = nullptr;
+            archivePointer(l.ar(), static_cast<const Node*>(nullptr), n);
+            archivePointer(l.ar(), static_cast<const Other*>(nullptr), claimed);
+            ccPersistent* again = nullptr;
+            archivePointer(l.ar(), nullptr, again);
+            ASSERT_NE(claimed, nullptr);
+            EXPECT_EQ(again, claimed);
+        }
+        EXPECT_EQ(Other::live, live + 1);
+        delete claimed;
+    }
+
+    // An object loaded before is somebody else's: left alone.
     Bytes all = storeAll(kLittle, false, [&](ccArchive& ar) {
         ccPersistent* unused = nullptr;
         archivePointer(ar, &o, unused);
         archivePointer(ar, &o, unused);
     });
     const int live = Other::live;
-    Loader l(all);
-    Node* n = reinterpret_cast<Node*>(1);
-    archivePointer(l.ar(), static_cast<const Node*>(nullptr), n);
-    EXPECT_EQ(n, nullptr);
-    EXPECT_EQ(Other::live, live);
-
-    // An object loaded before is somebody else's: left alone.
+    Node* n = nullptr;
     Loader m(all);
     ccPersistent* first = nullptr;
     archivePointer(m.ar(), nullptr, first);
@@ -593,13 +663,69 @@ Bytes nestedNodes(int n)
     return cat(all, reference(0, 0));
 }
 
-TEST_F(ObjectTable, NestingIsLimited)
+// n nodes, each holding the next, as nestedNodes lays them out.
+std::vector<std::unique_ptr<Node>> chain(int n)
 {
-    Node* deep = loadNode(nestedNodes(256));
-    ASSERT_NE(deep, nullptr);
-    EXPECT_EQ(Node::all().size(), 256u);
-    Node::freeAll();
+    std::vector<std::unique_ptr<Node>> nodes;
+    for (int i = 1; i <= n; ++i)
+        nodes.emplace_back(new Node(i));
+    for (int i = 0; i < n; ++i)
+        nodes[size_t(i)]->links = {i + 1 < n ? nodes[size_t(i) + 1].get() : nullptr};
+    return nodes;
+}
+
+// Storing keeps to the nesting a load accepts: what is stored loads back,
+// and a deeper graph is refused before the record of its first node too
+// deep, leaving nothing of the failed store listed.
+TEST_F(ObjectTable, NestingIsLimitedTheSameWayBothWays)
+{
+    for (bool seekable : {false, true}) {
+        SCOPED_TRACE(seekable);
+        auto nodes = chain(256);
+        const Bytes all = storePointer(nodes[0].get(), seekable);
+        if (!seekable) {
+            EXPECT_EQ(all, nestedNodes(256));
+        }
+        Node* back = loadNode(all, seekable);
+        for (int i = 1; i <= 256; ++i, back = back->links[0]) {
+            ASSERT_NE(back, nullptr);
+            EXPECT_EQ(back->value, i);
+        }
+        EXPECT_EQ(back, nullptr);
+
+        for (int n : {257, 300}) {
+            SCOPED_TRACE(n);
+            auto deep = chain(n);
+            std::stringbuf sb(std::ios_base::in | std::ios_base::out | std::ios_base::binary);
+            ccArchive ar(&sb, ccArchive::storing, kLittle, seekable);
+            ar.archiveHeader();
+            ccPersistent* unused = nullptr;
+            EXPECT_THROW(archivePointer(ar, deep[0].get(), unused), ccArchive::BadContent);
+            for (const auto& node : deep)
+                EXPECT_FALSE(node->isArchived());
+            if (!seekable) { // the 256th node's contents stop before its link
+                const Bytes whole = nestedNodes(256);
+                EXPECT_EQ(bytesOf(sb.str()), Bytes(whole.begin(), whole.end() - 18));
+            }
+        }
+    }
     EXPECT_THROW(loadNode(nestedNodes(257)), ccArchive::BadContent);
+
+    // A node stored whole inside the failed store is not listed either: a
+    // later pointer to it stores it anew, not a reference into the failure.
+    auto deep = chain(256);
+    Node done(5);
+    Node root(0);
+    root.links = {&done, deep[0].get()};
+    std::stringbuf sb(std::ios_base::in | std::ios_base::out | std::ios_base::binary);
+    ccArchive ar(&sb, ccArchive::storing, kLittle, false);
+    ar.archiveHeader();
+    ccPersistent* unused = nullptr;
+    EXPECT_THROW(archivePointer(ar, &root, unused), ccArchive::BadContent);
+    EXPECT_FALSE(done.isArchived());
+    const size_t before = sb.str().size();
+    archivePointer(ar, &done, unused);
+    EXPECT_EQ(sb.str()[before + 9], 1); // kind 1
 }
 
 TEST_F(ObjectTable, ClassBlockNamingNoTypeMakesNoObject)

@@ -31,6 +31,7 @@ TEST(ExceptionRaise, HeapObjectIsGoneWhileTheCopyIsHandled)
     ASSERT_EQ(LiveCounted::live, 1);
     try {
         heap->raise();
+        ADD_FAILURE() << "returned";
     } catch (const CountedError& e) {
         EXPECT_EQ(LiveCounted::live, 1); // only the thrown copy
         EXPECT_EQ(e.code(), 0x1000FFF0u);

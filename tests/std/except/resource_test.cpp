@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
+#include <fstream>
 #include <limits>
+#include <string>
 #include <thread>
 
 #include "platform/thread.h"
@@ -212,29 +216,47 @@ TEST(ResourceLibraryMutex, IsOneRecursiveMutexForTheProcess)
     EXPECT_TRUE(otherGot);
 }
 
+// The kernel's state letter for a thread of this process: 'S' while it
+// sleeps, '?' when it cannot be read.
+char threadState(uint32_t threadId)
+{
+    std::ifstream stat("/proc/self/task/" + std::to_string(threadId) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    size_t name = line.rfind(')'); // the name may hold spaces and parentheses
+    return name != std::string::npos && name + 2 < line.size() ? line[name + 2] : '?';
+}
+
 TEST(ResourceCriticalSection, IsRecursiveAndExcludesOthers)
 {
     ccCriticalSection section;
     EXPECT_EQ(section.spinCount(), 4000u);
     section.lock();
     section.lock();
-    std::atomic<bool> entered{false}, trying{false};
+    std::atomic<int> entries{0};
+    std::atomic<uint32_t> otherId{0};
     std::thread other([&] {
         section.unlock(); // not the holder: no effect
-        trying = true;
+        otherId = plat::currentThreadId();
         section.lock();
-        entered = true;
+        ++entries;
         section.unlock();
     });
-    while (!trying)
+    while (otherId == 0)
         std::this_thread::yield();
     section.unlock();
-    // Still held once: the other thread, already trying, must stay out.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_FALSE(entered.load());
+    // Still held once: the other thread may only block in its lock. Once
+    // the kernel has it asleep there (or it got in), the count tells.
+    char state = ' ';
+    while (entries == 0 && state != 'S' && state != '?') {
+        std::this_thread::yield();
+        state = threadState(otherId);
+    }
+    EXPECT_NE(state, '?') << "the thread's state cannot be read";
+    EXPECT_EQ(entries.load(), 0);
     section.unlock();
     other.join();
-    EXPECT_TRUE(entered.load());
+    EXPECT_EQ(entries.load(), 1);
 }
 
 } // namespace

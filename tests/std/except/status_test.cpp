@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cwchar>
 #include <new>
 #include <string>
+#include <thread>
 #include <typeinfo>
+#include <vector>
 
 #include "std/except/except.h"
 #include "std/except/status.h"
@@ -69,6 +72,56 @@ TEST(StatusRegistry, ThrowersOfOneFacilityRunInRegistrationOrder)
     }
 }
 
+// Facility 2002 is this test's: one thrower knows code 1 and is registered
+// first; the ones registered later, while other threads throw, know nothing.
+constexpr uint32_t kLateFacility = 2002;
+csysStatus lateStatus(uint32_t code) { return st(0x80000000u | (kLateFacility << 5) | code); }
+void lateFirstThrower(csysStatus s)
+{
+    if ((s & 0x1F) == 1)
+        throw ccUnsupportedHW();
+}
+void lateQuietThrower(csysStatus) {}
+
+TEST(StatusRegistry, RegistrationWhileOtherThreadsThrow)
+{
+    static bool first = false;
+    if (!first) {
+        first = true;
+        ccStatusThrowerRegistry::add(kLateFacility, &lateFirstThrower);
+    }
+    const size_t before = ccStatusThrowersFor(kLateFacility).size();
+    constexpr size_t kAdded = 200;
+
+    std::atomic<bool> adding{true};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> throwing;
+    for (int i = 0; i < 3; ++i) {
+        throwing.emplace_back([&] {
+            do {
+                const std::type_info* known = thrownBy(lateStatus(1));
+                const std::type_info* unknown = thrownBy(lateStatus(2));
+                if (!known || *known != typeid(ccUnsupportedHW) || !unknown || *unknown != typeid(ccUnknownError))
+                    ++wrong;
+            } while (adding);
+        });
+    }
+    for (size_t i = 0; i < kAdded; ++i) {
+        ccStatusThrowerRegistry::add(kLateFacility, &lateQuietThrower);
+        ccStatusThrowerRegistry::add(kLateFacility + 1, &lateQuietThrower);
+        std::this_thread::yield();
+    }
+    adding = false;
+    for (std::thread& t : throwing)
+        t.join();
+
+    EXPECT_EQ(wrong, 0);
+    const std::vector<ccStatusThrower> now = ccStatusThrowersFor(kLateFacility);
+    ASSERT_EQ(now.size(), before + kAdded);
+    EXPECT_EQ(now.front(), &lateFirstThrower);
+    EXPECT_EQ(now.back(), &lateQuietThrower);
+}
+
 // Clean-up entries append their tag to a log.
 std::string gCleaned;
 csysStatus logCleanup(void* tag)
@@ -97,9 +150,10 @@ TEST_F(CleanupGuard, ExceptionRunsFailureEntriesOnce)
     try {
         ccCleanupGuard guard(stack);
         ccThrowStatus(st(0x80000601u));
+        ADD_FAILURE() << "returned";
     } catch (const ccUnknownError&) {
+        EXPECT_EQ(gCleaned, "af"); // while the exception passed; last pushed first, success-only skipped
     }
-    EXPECT_EQ(gCleaned, "af"); // last pushed first; success-only skipped
     EXPECT_EQ(stack.count, -1);
     {
         ccCleanupGuard again(stack.entries, &stack.count);

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "std/except/status.h"
 #include "std/math/fsalloc.h"
 #include "std/math/xflinear.h"
 
@@ -64,7 +65,7 @@ TEST(FixedSizeAllocator, ExhaustionThrowsAndLeavesItUsable)
     ccFixedSizeAllocator a(16, 1, "t", &source);
     void* only = a.alloc();
     failing = true;
-    EXPECT_THROW(a.alloc(), std::bad_alloc);
+    EXPECT_THROW(a.alloc(), ccBadAllocation); // the library's "bad allocation"
     failing = false;
     EXPECT_EQ(a.outstanding(), 1u);
     void* next = a.alloc();

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <memory>
+#include <thread>
 
+#include "std/except/archutil.h"
 #include "std/except/persist.h"
 #include "std/math/startup.h"
 #include "std/math/xfcomposed.h"
@@ -165,6 +168,38 @@ TEST_F(XformArchive, ThreeDimensionalValuesRoundTrip)
     } catch (const ccArchive::UnknownVersion& e) {
         EXPECT_EQ(e.line(), 298u);
     }
+}
+
+// Storing only reads a transform: the shared identity is stored from two
+// threads, through a pointer and by value, while a third reads it
+// (ThreadSanitizer reports any write).
+TEST_F(XformArchive, StoringTheSharedIdentityOnlyReadsIt)
+{
+    const cc2XformLinear* id = cc2XformLinear::identity().rawPointer();
+    std::atomic<bool> stored{false};
+    const auto storing = [id](bool byPointer) {
+        for (int i = 0; i < 200; ++i)
+            test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) {
+                cc2XformLinear* unused = nullptr;
+                if (byPointer)
+                    archivePointer(ar, id, unused);
+                else
+                    ar << id;
+            });
+    };
+    std::thread reader([&] {
+        while (!stored) {
+            double v[6];
+            id->value().get(v[0], v[1], v[2], v[3], v[4], v[5]);
+            EXPECT_TRUE(v[0] == 0 && v[1] == 0 && v[2] == 1 && v[3] == 0 && v[4] == 0 && v[5] == 1);
+        }
+    });
+    std::thread a(storing, true);
+    std::thread b(storing, false);
+    a.join();
+    b.join();
+    stored = true;
+    reader.join();
 }
 
 TEST_F(XformArchive, CompositionHasNoStoredFormHere)

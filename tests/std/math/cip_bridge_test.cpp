@@ -14,7 +14,7 @@ const cc2XformLinear kShift(cc2Matrix(), cc2Vect(1, 2));
 // An engine slot released with the test.
 struct Slot {
     csys_handle h = nullptr;
-    ~Slot() { csys_handleRelease(&h); }
+    ~Slot() { EXPECT_EQ(csys_handleRelease(&h), csysOk); }
     const cip_Xform* object() const { return static_cast<const cip_Xform*>(h->payload); }
 };
 

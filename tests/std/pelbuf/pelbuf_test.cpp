@@ -106,27 +106,42 @@ TEST_F(PelBuffer, ImageWindowsAndPelsUseTheOffset)
     EXPECT_EQ(b.window(), rect(5, 7, 15, 17));
 }
 
+// The column is checked first and reports both coordinates; the row check
+// that follows reports x as 0, as row() does.
 TEST_F(PelBuffer, AccessOutsideTheWindowReportsTheCoordinates)
 {
-    Buffer8 b(ccPelRect(100, 200, 4, 3), 1);
+    Buffer8 b(ccPelRect(100, 200, 4, 3), 1); // image window (100, 200, 104, 203)
     const ccPelBuffer_const<unsigned char>& c = b;
-    try {
-        c.row(203); // one past the last row
-        FAIL();
-    } catch (const ccPel::BadCoord& e) {
-        EXPECT_EQ(e.x(), 0);
-        EXPECT_EQ(e.y(), 203);
+    struct Case {
+        bool pel; // pel(x, y), else row(y)
+        int32_t x, y;
+        int32_t reportedX, reportedY;
+    };
+    const Case cases[] = {
+        {false, 0, 203, 0, 203}, // one past the last row
+        {false, 0, 199, 0, 199},
+        {true, 104, 201, 104, 201},
+        {true, 99, 200, 99, 200},
+        {true, 104, 203, 104, 203}, // both outside
+        {true, 103, 203, 0, 203},
+        {true, 101, 199, 0, 199},
+        {true, 101, INT32_MIN, 0, INT32_MIN},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message() << (k.pel ? "pel " : "row ") << k.x << ", " << k.y);
+        for (bool writable : {false, true}) {
+            try {
+                if (!k.pel)
+                    writable ? (void)b.row(k.y) : (void)c.row(k.y);
+                else
+                    writable ? (void)b.pel(k.x, k.y) : (void)c.pel(k.x, k.y);
+                ADD_FAILURE() << "no error";
+            } catch (const ccPel::BadCoord& e) {
+                EXPECT_EQ(e.x(), k.reportedX);
+                EXPECT_EQ(e.y(), k.reportedY);
+            }
+        }
     }
-    EXPECT_THROW(c.row(199), ccPel::BadCoord);
-    try {
-        b.pel(104, 201);
-        FAIL();
-    } catch (const ccPel::BadCoord& e) {
-        EXPECT_EQ(e.x(), 104);
-        EXPECT_EQ(e.y(), 201);
-    }
-    EXPECT_THROW(b.pel(99, 200), ccPel::BadCoord);
-    EXPECT_THROW(b.pel(101, INT32_MIN), ccPel::BadCoord);
     EXPECT_NO_THROW(b.pel(103, 202));
 }
 
@@ -205,6 +220,30 @@ TEST_F(PelBuffer, BindShowsTheWholeNewRootAndKeepsImageCoordinates)
     edge.bind(new ccPelRoot<unsigned char>(640, 1, 1));
     EXPECT_THROW(edge.setWindow(600, 0, 1, 1, false), ccPel::BadWindow);
     EXPECT_TRUE(edge.isWholeRoot());
+}
+
+// A buffer is made over any root of its pel type, typed or not.
+TEST_F(PelBuffer, OverARootTakesAnUntypedRootOfItsPelType)
+{
+    cc_PelRoot* same = new ccPelRoot<unsigned char>(6, 4, 1);
+    Buffer8 b(same);
+    EXPECT_EQ(&b.root(), same);
+    EXPECT_TRUE(b.isWholeRoot());
+    cc_PelRoot* packed = new ccPelRoot<ccPackedRGB32Pel>(2, 2, 4);
+    EXPECT_EQ(ccPelBuffer<ccPackedRGB32Pel>(packed).rootRefCount(), 1);
+    EXPECT_FALSE(Buffer8(nullptr).isBound());
+
+    // A root of another pel type is refused and, held by nothing else,
+    // disposed of.
+    struct Wide : ccPelRoot<unsigned short> {
+        explicit Wide(int* destroyed) : ccPelRoot(2, 2, 1), destroyed_(destroyed) {}
+        ~Wide() override { ++*destroyed_; }
+        int* destroyed_;
+    };
+    int destroyed = 0;
+    EXPECT_THROW(Buffer8(static_cast<cc_PelRoot*>(new Wide(&destroyed))), ccPel::Unknown);
+    EXPECT_THROW(ccPelBuffer<ccPackedRGB16Pel>(static_cast<cc_PelRoot*>(new Wide(&destroyed))), ccPel::Unknown);
+    EXPECT_EQ(destroyed, 2);
 }
 
 // Typed access would read another pel type's memory with the wrong size.

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 #include <sstream>
+#include <vector>
 
 #include "std/except/archutil.h"
 #include "std/except/persist.h"
@@ -189,6 +190,25 @@ TEST_F(RootArchive, RootsWhosePelsAreNotTheirOwnAreNotStoredOrLoadedInPlace)
     pooled.setPool(&pool);
     EXPECT_THROW(loadObject(bytes, pooled), ccInvariantFailure);
     EXPECT_EQ(pooled.dataStart(), arena);
+}
+
+// Loading in place first gives up the root's storage: a root at a peer
+// gives the peer back its references and holds the loaded pels here.
+TEST_F(RootArchive, LoadingInPlaceIntoARootAtAPeerReturnsItsReferencesFirst)
+{
+    loopback::Communicator peer;
+    fakes::Protocol protocol;
+    auto* remote = new ccPelRoot<unsigned char>(peer.destination(), 6, 8, 8);
+    ccPtrHandle<cc_PelRoot> a(remote), b(remote);
+    protocol.sent.clear();
+    const Bytes bytes = cat({rootPrefix(3, 2, 4), {1, 2, 3, 4, 5, 6}});
+    test_bytes::load(bytes, [&](ccArchive& ar) { ccArchiveObject(*remote, ar, true); });
+    EXPECT_EQ(protocol.sent, (std::vector<fakes::Protocol::Change>{{peer.destination().id(), 6, -2}}));
+    EXPECT_TRUE(remote->destination().isLocal());
+    EXPECT_EQ(remote->remoteId(), 0u);
+    EXPECT_EQ(remote->stride(), 4);
+    EXPECT_EQ(remote->dataStart()[4 + 2], 6);
+    EXPECT_EQ(remote->refCount(), 2);
 }
 
 // A root changed after it was stored is stored in full again, not as a

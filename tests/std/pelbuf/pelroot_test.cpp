@@ -136,7 +136,7 @@ TEST_F(PelRoot, InvariantsOfEachKindOfRoot)
     EXPECT_THROW(ccPelRoot<unsigned char>(c.destination(), 0, 0, 8).checkInvariants(), ccInvariantFailure);
 }
 
-TEST_F(PelRoot, ReleaseStorageEmptiesALocalRoot)
+TEST_F(PelRoot, ReleaseStorageEmptiesOnlyARootThatAllocatedItsPels)
 {
     fakes::FencedHeap heap;
     ccPelRoot<double> r(6, 2, 16);
@@ -145,6 +145,19 @@ TEST_F(PelRoot, ReleaseStorageEmptiesALocalRoot)
     EXPECT_EQ(r.rawBlock(), nullptr);
     EXPECT_EQ(r.dataStart(), nullptr);
     EXPECT_EQ(r.width() | r.height() | r.stride() | r.alignment(), 0);
+
+    // Pels of a caller or a pool are not the root's to give up.
+    unsigned char pels[10 * 3];
+    ccPelRoot<unsigned char> overCaller(4, 3, 10, pels, 2);
+    overCaller.releaseStorage();
+    EXPECT_EQ(overCaller.dataStart(), pels);
+    EXPECT_TRUE(overCaller.width() == 4 && overCaller.height() == 3 && overCaller.stride() == 10 &&
+                overCaller.alignment() == 2);
+    std::vector<ccPackedRGB32Pel> arena(64);
+    ccPelRoot<ccPackedRGB32Pel> overPool(5, 3, arena.data(), 8);
+    overPool.releaseStorage();
+    EXPECT_EQ(overPool.dataStart(), arena.data());
+    EXPECT_TRUE(overPool.width() == 5 && overPool.height() == 3 && overPool.stride() == 6);
 }
 
 TEST_F(PelRoot, LastReleaseReturnsAPoolRootToItsPoolAndDestroysOthers)

@@ -166,6 +166,8 @@ public:
     // handed out.
     std::function<void(Peer&)> onOpen;
 
+    ~Communicator() override { unlist(); }
+
     bool isClosed() override { return closed; }
     bool isSecondary() override { return secondary; }
     void connect(uint16_t endpoint, std::unique_ptr<ccCommStreambuf>& reading, std::unique_ptr<ccCommStreambuf>& storing,

@@ -1,0 +1,38 @@
+#include "modules/startup.h"
+
+#include <mutex>
+
+#include "modules/accelerator.h"
+#include "modules/board.h"
+#include "modules/parallel_io.h"
+#include "std/except/persist.h"
+#include "std/rpc/startup.h"
+
+void ccModulesStartup()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ccStdRpcStartup();
+
+        ccRegisterPersistent<ccParallelIO::CannotEnable>();
+        ccRegisterPersistent<ccParallelIO::NotEnabled>();
+        ccRegisterPersistent<ccParallelIO::BadParams>();
+        ccRegisterPersistent<ccParallelIO::NotImplemented>();
+        ccRegisterPersistent<ccParallelIO::Unspecified>();
+
+        ccRegisterPersistent<ccBoard::BadParams>();
+        ccRegisterPersistent<ccBoard::StaticInitDisorder>();
+        ccRegisterPersistent<ccBoard::NotSupported>();
+        ccRegisterPersistent<ccBoard::HardwareNotResponding>();
+        ccRegisterPersistent<ccBoard::HardwareNotInitialized>();
+        ccRegisterPersistent<ccBoard::HardwareInUse>();
+        ccRegisterPersistent<ccBoard::Timeout>();
+        ccRegisterPersistent<ccBoard::FpgaLoadFailure>();
+        ccRegisterPersistent<ccBoard::BadEERAMContents>();
+        ccRegisterPersistent<ccBoard::MultiProcessAccessFailed>();
+
+        ccRegisterPersistent<ccAccelerator::BadFile>();
+        ccRegisterPersistent<ccAccelerator::BootFailure>();
+        ccRegisterPersistent<ccAccelerator::ConnectionBroken>();
+    });
+}

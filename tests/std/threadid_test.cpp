@@ -15,6 +15,7 @@
 #include "std/except/resource.h"
 #include "system/csys_shutdown.h"
 #include "tests/support/child_check.h"
+#include "tests/support/child_exit.h"
 
 namespace {
 
@@ -330,7 +331,7 @@ void stopAllBreaksBlockedLocksLastStartedFirst()
     other.join();
     REQUIRE(!otherGot);
     ccStopAllThreads();
-    std::_Exit(0);
+    childExit(0);
 }
 
 TEST(ThreadStopAll, BreaksEveryBlockedLockRunsExitHandlersAndRefusesNewThreads)
@@ -373,7 +374,7 @@ void stopAllPostsQuitAfterTheStopRequest()
     ccStopAllThreads();
     REQUIRE(loop.sawQuit);
     REQUIRE(loop.brokeOnFreeObject);
-    std::_Exit(0);
+    childExit(0);
 }
 
 TEST(ThreadStopAll, AMessageLoopEndsOnTheQuitAndItsNextWaitBreaks)
@@ -416,7 +417,7 @@ void exitHandlersLockAfterAnUnusedStopRequest()
     REQUIRE(loop.ready.lock(HUGE_VAL));
     ccStopAllThreads();
     REQUIRE(loop.cleanedUp);
-    std::_Exit(0);
+    childExit(0);
 }
 
 TEST(ThreadStopAll, ExitHandlersStillLockWhenTheFunctionReturnedOnTheQuit)

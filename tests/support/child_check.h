@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tests/support/child_exit.h"
+
 #define REQUIRE(condition)                                                                \
     do {                                                                                  \
         if (!(condition)) {                                                               \
             std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #condition); \
-            std::_Exit(1);                                                                \
+            childExit(1);                                                                \
         }                                                                                 \
     } while (0)

@@ -11,6 +11,7 @@
 #include "system/csys_cpu.h"
 #include "system/csys_cpu_testing.h"
 #include "tests/support/child_check.h"
+#include "tests/support/child_exit.h"
 
 namespace {
 
@@ -329,7 +330,7 @@ void theFirstSuccessfulDetectionIsKept()
     REQUIRE(csys_getCpuInfo(&later) == csysOk);
     REQUIRE(std::memcmp(&later, &info, sizeof info) == 0);
     REQUIRE(csys_getCpuInfo(nullptr) == csysErrNullArg);
-    std::_Exit(0);
+    childExit(0);
 }
 
 TEST(CpuInfo, TheFirstSuccessfulDetectionIsKeptForTheProcess)
@@ -491,7 +492,7 @@ void theVersionIsReadOnce()
     REQUIRE(csys_getOsVersion(&later) == csysOk);
     REQUIRE(std::memcmp(&later, &v, sizeof v) == 0);
     REQUIRE(csys_getOsVersion(nullptr) == csysErrNullArg);
-    std::_Exit(0);
+    childExit(0);
 }
 
 TEST(OsVersion, TheSystemsVersionIsReadOncePerProcess)

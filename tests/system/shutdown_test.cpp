@@ -20,6 +20,7 @@
 #include "system/csys_memory_testing.h"
 #include "system/csys_sync.h"
 #include "tests/support/child_check.h"
+#include "tests/support/child_exit.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ void listsRunLastFirstListOneFirst()
     int32_t lateFlag = 0;
     REQUIRE(csys_once(&succeed, nullptr, &lateFlag) == csysErrShutDown);
     REQUIRE(lateFlag == 0);
-    std::_Exit(0);
+    childExit(0);
 }
 
 TEST_F(CsysShutdown, ListsRunLastRegisteredFirstAndListOneBeforeListZero)
@@ -118,7 +119,7 @@ void finalShutDownRunsOnTheLastThreadToDetach()
     REQUIRE(gCalls == "1a0");
     REQUIRE(gList0Thread.load() == otherId);
     REQUIRE(csys_shutdown() == csysShutdownAlreadyDone);
-    std::_Exit(0);
+    childExit(0);
 }
 
 TEST_F(CsysShutdown, WithAnotherThreadAttachedItWaitsForThatThreadToDetach)
@@ -138,7 +139,7 @@ void aFailureOnListOneStillRunsListZero()
     REQUIRE(gCalls == "zyxba");
     REQUIRE(csys_shutdownDone());
     REQUIRE(csys_shutdown() == csysShutdownAlreadyDone);
-    std::_Exit(0);
+    childExit(0);
 }
 
 TEST_F(CsysShutdown, AFailingHandlerDoesNotStopTheListsAndTheEndIsReached)
@@ -168,7 +169,7 @@ void aFailedLockCreationIsTriedAgain()
 
     REQUIRE(csys_shutdown() == csysOk);
     REQUIRE(gCalls == "oa");
-    std::_Exit(0);
+    childExit(0);
 }
 
 TEST_F(CsysShutdown, AFailedCreationOfTheLocksIsTriedAgainByTheNextCaller)
@@ -201,7 +202,7 @@ void aForeignHandlerRunsOnItsThreadFirstAndTheEndFollows()
     REQUIRE(csys_threadHandleRelease(&theirs) == csysOk);
     REQUIRE(copy->references == 1 && copy->exited == 1);
     REQUIRE(csys_threadHandleRelease(&copy) == csysOk);
-    std::_Exit(0);
+    childExit(0);
 }
 
 TEST_F(CsysShutdown, AForeignExitHandlerRunsBeforeTheThreadsOwnThenTheEnd)
@@ -262,7 +263,7 @@ void aForeignHandlerMayWaitForAOnceFunctionThatRegisters()
     REQUIRE(order.registered == csysOk);
     REQUIRE(order.outerFlag == 1 && order.innerFlag == 1);
     REQUIRE(csys_threadHandleRelease(&theirs) == csysOk);
-    std::_Exit(0);
+    childExit(0);
 }
 
 TEST_F(CsysShutdown, AForeignHandlerMayWaitForAOnceFunctionThatRegistersOnAList)
@@ -310,7 +311,7 @@ void aDetachFromAnExitHandlerReturnsAtOnce()
     // Counted out once: nobody is left attached.
     REQUIRE(csys_shutdown() == csysOk);
     REQUIRE(gCalls == "bna0");
-    std::_Exit(0);
+    childExit(0);
 }
 
 TEST_F(CsysShutdown, ADetachFromOneOfTheThreadsOwnExitHandlersReturnsAtOnce)
@@ -379,7 +380,7 @@ void aThreadPastItsExitWorkGetsNoRecord(void (*leave)())
     REQUIRE(gLateStatus == csysErrThreadExited);
     REQUIRE(csys_shutdown() == csysOk);
     REQUIRE(gCalls == "0");
-    std::_Exit(0);
+    childExit(0);
 }
 
 TEST_F(CsysShutdown, AThreadPastItsExitWorkGetsNoNewRecord)
@@ -422,7 +423,7 @@ void aFailedDetachOfTheCallerIsReturnedBeforeListOne()
     other.join();
     REQUIRE(gCalls == "e10");
     REQUIRE(csys_shutdownDone());
-    std::_Exit(0);
+    childExit(0);
 }
 
 TEST_F(CsysShutdown, AFailedDetachOfTheCallerIsReturnedBeforeListOneRuns)
@@ -447,16 +448,16 @@ void inForkedRuns(int runs, void (*scenario)(int delay))
         REQUIRE(child != -1);
         if (child == 0) {
             scenario(run * 7919 % 20000);
-            std::_Exit(0);
+            childExit(0);
         }
         int status = 0;
         REQUIRE(waitpid(child, &status, 0) == child);
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
             std::fprintf(stderr, "run %d ended with status %#x\n", run, status);
-            std::_Exit(1);
+            childExit(1);
         }
     }
-    std::_Exit(0);
+    childExit(0);
 }
 
 // Starts work on another thread and returns once it runs.

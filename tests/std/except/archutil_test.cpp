@@ -15,6 +15,7 @@
 #include "tests/std/except/archive_support.h"
 #include "tests/std/except/archutil_support.h"
 #include "tests/support/child_check.h"
+#include "tests/support/child_exit.h"
 
 namespace {
 
@@ -435,7 +436,7 @@ void pointersBeforeTheStartUp()
         delete back->links[0];
         delete back;
     }
-    std::_Exit(0);
+    childExit(0);
 }
 
 TEST(ObjectTableBeforeStartUp, ArchivesHaveTheirTable)

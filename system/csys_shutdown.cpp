@@ -72,7 +72,7 @@ csysStatus lockHandlers()
     return status < 0 ? status : csys_csEnter(&gHandlerSection, nullptr);
 }
 
-csysStatus unlockHandlers() { return csys_csLeave(&gHandlerSection); }
+[[nodiscard]] csysStatus unlockHandlers() { return csys_csLeave(&gHandlerSection); }
 
 csysStatus addToList(int which, csys_shutdownFunction function, void* argument)
 {
@@ -114,7 +114,7 @@ csysStatus runList(int which)
             (void)csys_free(&gLists[which]); // the slot exists: cannot fail
             gListClosed[which] = 1;
         }
-        unlockHandlers();
+        status = firstFailure(status, unlockHandlers());
         if (!found)
             return status;
         csysStatus result = entry.function(entry.argument);
@@ -443,8 +443,8 @@ csysStatus csys_threadRecordGet(csys_threadRecord** record, int32_t create, cons
         return csysOk;
     }
 
-    // A thread past its exit work would never detach a new record, and the
-    // count it holds would keep the end from running.
+    // A thread running or past its exit work would never detach a new
+    // record, and the count it holds would keep the end from running.
     if (plat::threadIsExiting())
         return csysErrThreadExited;
 

@@ -37,7 +37,7 @@ csysStatus newNode(csys_contextNode** node, csys_contextServeFunction serve, int
     return csysOk;
 }
 
-csysStatus freeNode(csys_contextNode* node)
+[[nodiscard]] csysStatus freeNode(csys_contextNode* node)
 {
     csysStatus status = csys_handleRelease(&node->record);
     (void)csys_free(&node); // the slot exists: cannot fail
@@ -45,7 +45,7 @@ csysStatus freeNode(csys_contextNode* node)
 }
 
 // Frees the nodes of a chain linked through next.
-csysStatus freeChain(csys_contextNode* first)
+[[nodiscard]] csysStatus freeChain(csys_contextNode* first)
 {
     csysStatus status = csysOk;
     while (first != nullptr) {
@@ -477,9 +477,9 @@ csysStatus csys_contextLink(csys_contextToken* token, const csys_threadHandle* t
         status = csys_threadHandleAssign(&token->thread, &a);
         token->id = id;
     }
-    freeChain(chain);
-    freeChain(opening);
-    freeChain(closing);
+    status = firstFailure(status, freeChain(chain));
+    status = firstFailure(status, freeChain(opening));
+    status = firstFailure(status, freeChain(closing));
     status = firstFailure(status, csys_threadHandleRelease(&b));
     return firstFailure(status, csys_threadHandleRelease(&a));
 }
@@ -594,7 +594,11 @@ csysStatus csys_threadRunPending()
                 }
                 if (served.remove != 0) {
                     unlink(node);
-                    freeNode(node);
+                    const csysStatus freed = freeNode(node);
+                    if (freed < 0) {
+                        result = freed;
+                        break;
+                    }
                 }
                 result = served.status;
                 if (result < 0)

@@ -31,7 +31,8 @@ void archivePointer(ccArchive& ar, const ccPersistent* stored, ccPersistent*& lo
 namespace cc_detail {
 // The typed forms' check: an object of another class gives null. It stays in
 // the archive's object table, so that a later reference to it finds it; one
-// that no load hands out is destroyed with the archive.
+// that no load hands out is destroyed with the archive. That destroys what
+// it owns too, so a caller keeps no object reached only through it.
 void archiveCheckedPointer(ccArchive& ar, const ccPersistent* stored, ccPersistent*& loaded,
                            bool (*isExpected)(const ccPersistent*));
 } // namespace cc_detail

@@ -332,6 +332,9 @@ void ccPelRoot<T>::archive(ccArchive& ar)
 template <class T>
 void ccPelRoot<T>::releaseStorage()
 {
+    // A package or a pool owns these pels, also when they are at a peer.
+    if (pool_ || package_)
+        return;
     if (destination_) {
         cc_RemoteRootProtocol* p = protocol();
         // A closed destination (the in-process module proxy) holds no

@@ -90,7 +90,9 @@ protected:
     // come from any thread (pel-root reference counting), and one that
     // reached the object later would find its derived part gone. Calling it
     // again does nothing. A thread that holds the communicator itself must
-    // not destroy it.
+    // not destroy it. Objects reached through the communicator (remote pel
+    // roots) are released before: after unlist they can no longer tell the
+    // peer, whose references they would leak.
     void unlist();
 
 private:

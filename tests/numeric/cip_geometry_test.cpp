@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "numeric/cip_geometry.h"
 
@@ -69,17 +70,7 @@ TEST(CipInit, RecordsTakeTheirUnsetValues)
     EXPECT_EQ(csys_handleRelease(&held), csysOk);
 }
 
-cip_Rect rect(int32_t x, int32_t y, int32_t w, int32_t h)
-{
-    cip_Rect r;
-    cip_rectSet(&r, x, y, w, h);
-    return r;
-}
-
-bool same(const cip_Rect& r, const cip_Rect& expected)
-{
-    return r.x == expected.x && r.y == expected.y && r.width == expected.width && r.height == expected.height;
-}
+cip_Rect rect(int32_t x, int32_t y, int32_t w, int32_t h) { return cip_Rect{x, y, w, h}; }
 
 TEST(CipRect, IntersectionAndItsEmptyForm)
 {
@@ -93,24 +84,28 @@ TEST(CipRect, IntersectionAndItsEmptyForm)
         {rect(INT32_MAX - 10, 0, 100, 10), rect(INT32_MAX - 5, 0, 100, 10), rect(INT32_MAX - 5, 0, 95, 10)},
     };
     for (const auto& c : cases) {
-        cip_Rect r = c.a;
+        cip_Rect r;
+        ASSERT_EQ(cip_rectSet(&r, c.a.x, c.a.y, c.a.width, c.a.height), 0);
         ASSERT_EQ(cip_rectIntersect(&r, &c.b), 0);
-        EXPECT_TRUE(same(r, c.result)) << r.x << "," << r.y << " " << r.width << "x" << r.height;
+        EXPECT_TRUE(r.x == c.result.x && r.y == c.result.y && r.width == c.result.width &&
+                    r.height == c.result.height)
+            << r.x << "," << r.y << " " << r.width << "x" << r.height;
     }
     EXPECT_EQ(cip_rectIntersect(nullptr, &cases[0].a), csysErrNullArg);
+    EXPECT_EQ(cip_rectSet(nullptr, 0, 0, 0, 0), csysErrNullArg);
 }
 
+// Empty means no pel: either size at most zero.
 TEST(CipRect, EmptyMeansNoPel)
 {
-    int32_t empty = -1;
-    for (const cip_Rect& r : {rect(3, 3, 2, 0), rect(3, 3, 0, 2), rect(3, 3, -2, 4)}) {
+    for (const auto& [r, expected] : {std::pair{rect(3, 3, 2, 0), 1}, std::pair{rect(3, 3, 0, 2), 1},
+                                      std::pair{rect(3, 3, -2, 4), 1}, std::pair{rect(3, 3, 2, 1), 0}}) {
+        int32_t empty = -1;
         ASSERT_EQ(cip_rectIsEmpty(&r, &empty), 0);
-        EXPECT_EQ(empty, 1);
+        EXPECT_EQ(empty, expected) << r.width << "x" << r.height;
     }
-    const cip_Rect full = rect(3, 3, 2, 1);
-    cip_rectIsEmpty(&full, &empty);
-    EXPECT_EQ(empty, 0);
-    EXPECT_EQ(cip_rectIsEmpty(&full, nullptr), csysErrNullArg);
+    const cip_Rect r = rect(3, 3, 2, 1);
+    EXPECT_EQ(cip_rectIsEmpty(&r, nullptr), csysErrNullArg);
 }
 
 TEST(CipXform, CompositionHoldsItsPartsUntilItGoes)

@@ -6,29 +6,24 @@
 #include "platform/atomic.h"
 #include "platform/clock.h"
 #include "platform/clock_testing.h"
+#include "tests/support/fake_clock.h"
 
 namespace {
 
-int64_t fixedCounter() { return 42; }
-
-TEST(PlatformClock, SystemCounterIsMonotonicInNanoseconds)
-{
-    EXPECT_EQ(plat::counterFrequency(), 1000000000);
-    int64_t previous = plat::counterNow();
-    for (int i = 0; i < 1000; ++i) {
-        int64_t now = plat::counterNow();
-        EXPECT_GE(now, previous);
-        previous = now;
-    }
-}
-
 TEST(PlatformClock, InjectedSourceReplacesAndRestores)
 {
-    plat::setCounterSource(&fixedCounter, 1000);
-    EXPECT_EQ(plat::counterNow(), 42);
-    EXPECT_EQ(plat::counterFrequency(), 1000);
-    plat::setCounterSource(&fixedCounter, 0); // a bad frequency restores the system clock
-    EXPECT_NE(plat::counterNow(), 42);
+    {
+        test_clock::FakeClock clock(42, 1000);
+        EXPECT_EQ(plat::counterNow(), 42);
+        EXPECT_EQ(plat::counterFrequency(), 1000);
+        clock.setStep(3);
+        EXPECT_EQ(plat::counterReading().ticks, 45);
+        clock.setFrequency(0); // a bad frequency restores the system clock
+        EXPECT_EQ(plat::counterFrequency(), 1000000000);
+        clock.setFrequency(50);
+        EXPECT_EQ(plat::counterFrequency(), 50);
+    }
+    EXPECT_GT(plat::counterNow(), 1000);
     EXPECT_EQ(plat::counterFrequency(), 1000000000);
 }
 
@@ -59,6 +54,19 @@ TEST(PlatformClock, ReadingNeverPairsOneSourceWithTheOthersFrequency)
     swapper.join();
     plat::setCounterSource(nullptr, 0);
     EXPECT_EQ(mixed, 0);
+}
+
+TEST(PlatformSleep, TheSleeperIsReplacedAndTheRealOneSleepsAtLeastItsTimeInNanosecondTicks)
+{
+    {
+        test_clock::SleepRecorder recorder;
+        plat::sleepMilliseconds(5000);
+        EXPECT_EQ(recorder.slept(), std::vector<uint32_t>{5000});
+    }
+    const int64_t before = plat::counterNow();
+    plat::sleepMilliseconds(1);
+    EXPECT_GE(plat::counterNow() - before, 1000000);
+    plat::sleepMilliseconds(0); // gives up the processor and returns
 }
 
 TEST(PlatformAtomic, OperationsReturnTheNewOrPreviousValue)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "platform/cpu.h"
 #include "platform/cpu_testing.h"
@@ -29,15 +30,13 @@ TEST(Cpuid, RecordsReplaceTheInstructionUntilCleared)
     plat::CpuidRegisters real = plat::cpuid(0);
     plat::setCpuidRecords({{0, 0, -1, {7, 1, 2, 3}}, {4, 1, -1, {9, 9, 9, 9}}, {4, 1, -1, {5, 5, 5, 5}}});
     plat::CpuidRegisters r = plat::cpuid(0);
-    EXPECT_EQ(r.eax, 7u);
-    EXPECT_EQ(r.edx, 3u);
+    EXPECT_EQ(std::tuple(r.eax, r.edx), std::tuple(7u, 3u));
     EXPECT_EQ(plat::cpuid(4, 1).eax, 9u); // the first match
     EXPECT_EQ(plat::cpuid(4, 0).eax, 0u); // unrecorded subleaf
     EXPECT_EQ(plat::cpuid(1).edx, 0u);
     plat::setCpuidRecords({});
     r = plat::cpuid(0);
-    EXPECT_EQ(r.eax, real.eax);
-    EXPECT_EQ(r.ebx, real.ebx);
+    EXPECT_EQ(std::tuple(r.eax, r.ebx), std::tuple(real.eax, real.ebx));
 }
 
 // The family and revision that the system reports are the processor's
@@ -59,8 +58,8 @@ TEST(SystemInfo, ProcessorLevelAndRevisionFollowLeafOne)
         plat::setCpuidRecords({{1, 0, -1, {c.eax, 0, 0, 0}}});
         plat::SystemInfo info = plat::systemInfo();
         plat::setCpuidRecords({});
-        EXPECT_EQ(info.processorLevel, c.level) << std::hex << c.eax;
-        EXPECT_EQ(info.processorRevision, c.revision) << std::hex << c.eax;
+        EXPECT_EQ(std::tuple(info.processorLevel, info.processorRevision), std::tuple(c.level, c.revision))
+            << std::hex << c.eax;
     }
 }
 

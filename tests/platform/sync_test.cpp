@@ -3,165 +3,133 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/thread.h"
 
 namespace {
 
+using plat::Handle;
+using plat::NameResult;
 using plat::WaitStatus;
 
 // Closes the handle at the end of a test.
 struct Owned {
-    explicit Owned(plat::Handle h) : handle(h) {}
+    explicit Owned(Handle h) : handle(h) {}
     ~Owned() { plat::closeHandle(handle); }
-    plat::Handle handle;
+    operator Handle() const { return handle; }
+    Handle handle;
 };
 
-TEST(PlatEvent, AutoResetReleasesOneWaitManualStaysSignalled)
+// Zero-time waits in a row, one letter each: Signalled, Abandoned, TimedOut, Failed.
+std::string polls(Handle object, int count)
+{
+    std::string seen;
+    for (int i = 0; i < count; ++i)
+        seen += "SATF"[static_cast<int>(plat::waitFor(object, 0).status)];
+    return seen;
+}
+
+TEST(PlatObject, WaitsTakeWhatEachKindHasAndEachKindRefusesTheOthersOperations)
 {
     Owned autoEvent(plat::createEvent(false, true));
+    EXPECT_EQ(polls(autoEvent, 2), "ST");
+    ASSERT_TRUE(plat::setEvent(autoEvent));
+    ASSERT_TRUE(plat::setEvent(autoEvent));
+    EXPECT_EQ(polls(autoEvent, 2), "ST"); // sets do not count
+
     Owned manual(plat::createEvent(true, true));
-    ASSERT_NE(autoEvent.handle, nullptr);
-    ASSERT_NE(manual.handle, nullptr);
+    EXPECT_EQ(polls(manual, 2), "SS");
+    ASSERT_TRUE(plat::resetEvent(manual));
+    EXPECT_EQ(polls(manual, 1), "T");
 
-    EXPECT_EQ(plat::waitFor(autoEvent.handle, 0).status, WaitStatus::Signalled);
-    EXPECT_EQ(plat::waitFor(autoEvent.handle, 0).status, WaitStatus::TimedOut);
-    EXPECT_EQ(plat::waitFor(manual.handle, 0).status, WaitStatus::Signalled);
-    EXPECT_EQ(plat::waitFor(manual.handle, 0).status, WaitStatus::Signalled);
-    ASSERT_TRUE(plat::resetEvent(manual.handle));
-    EXPECT_EQ(plat::waitFor(manual.handle, 0).status, WaitStatus::TimedOut);
+    EXPECT_EQ(plat::createSemaphore(0, 0), nullptr);
+    EXPECT_EQ(plat::createSemaphore(2, 1), nullptr);
+    EXPECT_EQ(plat::createSemaphore(-1, 1), nullptr);
+    Owned semaphore(plat::createSemaphore(1, 2));
+    int32_t previous = -1;
+    EXPECT_FALSE(plat::releaseSemaphore(semaphore, 2, &previous)); // past the maximum: nothing changes
+    EXPECT_FALSE(plat::releaseSemaphore(semaphore, 0, &previous));
+    EXPECT_EQ(previous, -1);
+    EXPECT_TRUE(plat::releaseSemaphore(semaphore, 1, &previous));
+    EXPECT_EQ(previous, 1);
+    EXPECT_EQ(polls(semaphore, 3), "SST");
+
+    Owned mutex(plat::createMutex(true));
+    EXPECT_EQ(polls(mutex, 1), "S"); // recursive for its owner
+    EXPECT_TRUE(plat::releaseMutex(mutex));
+    EXPECT_TRUE(plat::releaseMutex(mutex));
+    EXPECT_FALSE(plat::releaseMutex(mutex));
+
+    EXPECT_FALSE(plat::releaseMutex(manual));
+    EXPECT_FALSE(plat::releaseSemaphore(manual, 1, nullptr));
+    EXPECT_FALSE(plat::setEvent(semaphore));
+    EXPECT_FALSE(plat::resetEvent(mutex));
 }
 
-TEST(PlatEvent, ShortTimeOutExpiresAndASetFromAnotherThreadWakes)
+TEST(PlatWait, TheLowestSignalledIndexWinsOnlyItIsTakenAndAnotherThreadWakes)
 {
-    Owned event(plat::createEvent(false, false));
-    EXPECT_EQ(plat::waitFor(event.handle, 5).status, WaitStatus::TimedOut);
-
-    std::thread setter([&] { plat::setEvent(event.handle); });
-    EXPECT_EQ(plat::waitFor(event.handle, plat::kInfiniteWait).status, WaitStatus::Signalled);
+    Owned a(plat::createEvent(false, false));
+    Owned b(plat::createEvent(false, true));
+    Owned c(plat::createSemaphore(1, 1));
+    Handle all[3] = {a, b, c};
+    for (uint32_t expected : {1u, 2u}) {
+        plat::WaitResult result = plat::waitForAny(all, 3, 0);
+        EXPECT_EQ(std::tuple(result.status, result.index), std::tuple(WaitStatus::Signalled, expected));
+    }
+    EXPECT_EQ(plat::waitForAny(all, 3, 5).status, WaitStatus::TimedOut);
+    std::thread setter([&] { plat::setEvent(a); });
+    plat::WaitResult result = plat::waitForAny(all, 3, plat::kInfiniteWait);
     setter.join();
+    EXPECT_EQ(std::tuple(result.status, result.index), std::tuple(WaitStatus::Signalled, 0u));
 }
 
-TEST(PlatEvent, OneSetOfAnAutoEventWakesExactlyOneOfTwoWaiters)
+TEST(PlatWait, OneSetOfAnAutoEventWakesExactlyOneOfTwoWaiters)
 {
     Owned event(plat::createEvent(false, false));
     Owned done(plat::createSemaphore(0, 2));
     std::atomic<int> woken{0};
     auto waiter = [&] {
-        if (plat::waitFor(event.handle, plat::kInfiniteWait).status == WaitStatus::Signalled)
+        if (plat::waitFor(event, plat::kInfiniteWait).status == WaitStatus::Signalled)
             ++woken;
-        plat::releaseSemaphore(done.handle, 1, nullptr);
+        plat::releaseSemaphore(done, 1, nullptr);
     };
     std::thread a(waiter), b(waiter);
-    plat::setEvent(event.handle);
-    ASSERT_EQ(plat::waitFor(done.handle, plat::kInfiniteWait).status, WaitStatus::Signalled);
-    EXPECT_EQ(plat::waitFor(done.handle, 20).status, WaitStatus::TimedOut);
+    plat::setEvent(event);
+    ASSERT_EQ(plat::waitFor(done, plat::kInfiniteWait).status, WaitStatus::Signalled);
+    EXPECT_EQ(plat::waitFor(done, 20).status, WaitStatus::TimedOut);
     EXPECT_EQ(woken.load(), 1);
-    plat::setEvent(event.handle);
+    plat::setEvent(event);
     a.join();
     b.join();
     EXPECT_EQ(woken.load(), 2);
 }
 
-TEST(PlatSemaphore, CountsDownAndRefusesToPassItsMaximum)
-{
-    EXPECT_EQ(plat::createSemaphore(0, 0), nullptr);
-    EXPECT_EQ(plat::createSemaphore(2, 1), nullptr);
-    EXPECT_EQ(plat::createSemaphore(-1, 1), nullptr);
-
-    Owned semaphore(plat::createSemaphore(1, 2));
-    int32_t previous = -1;
-    EXPECT_FALSE(plat::releaseSemaphore(semaphore.handle, 2, &previous));
-    EXPECT_EQ(previous, -1);
-    EXPECT_FALSE(plat::releaseSemaphore(semaphore.handle, 0, nullptr));
-    EXPECT_TRUE(plat::releaseSemaphore(semaphore.handle, 1, &previous));
-    EXPECT_EQ(previous, 1);
-    EXPECT_EQ(plat::waitFor(semaphore.handle, 0).status, WaitStatus::Signalled);
-    EXPECT_EQ(plat::waitFor(semaphore.handle, 0).status, WaitStatus::Signalled);
-    EXPECT_EQ(plat::waitFor(semaphore.handle, 0).status, WaitStatus::TimedOut);
-}
-
-TEST(PlatMutex, IsRecursiveAndOnlyItsOwnerReleasesIt)
-{
-    Owned mutex(plat::createMutex(true));
-    ASSERT_NE(mutex.handle, nullptr);
-    EXPECT_EQ(plat::waitFor(mutex.handle, 0).status, WaitStatus::Signalled);
-
-    std::thread other([&] {
-        EXPECT_FALSE(plat::releaseMutex(mutex.handle));
-        EXPECT_EQ(plat::waitFor(mutex.handle, 0).status, WaitStatus::TimedOut);
-    });
-    other.join();
-
-    EXPECT_TRUE(plat::releaseMutex(mutex.handle));
-    EXPECT_TRUE(plat::releaseMutex(mutex.handle));
-    EXPECT_FALSE(plat::releaseMutex(mutex.handle));
-
-    std::thread taker([&] {
-        EXPECT_EQ(plat::waitFor(mutex.handle, 0).status, WaitStatus::Signalled);
-        EXPECT_TRUE(plat::releaseMutex(mutex.handle));
-    });
-    taker.join();
-}
-
-TEST(PlatMutex, AThreadEndingWhileItOwnsAMutexAbandonsIt)
-{
-    Owned mutex(plat::createMutex(false));
-    std::thread owner([&] { EXPECT_EQ(plat::waitFor(mutex.handle, 0).status, WaitStatus::Signalled); });
-    owner.join();
-
-    plat::WaitResult first = plat::waitFor(mutex.handle, 0);
-    EXPECT_EQ(first.status, WaitStatus::Abandoned);
-    ASSERT_TRUE(plat::releaseMutex(mutex.handle));
-    // Only the first taker hears of it.
-    EXPECT_EQ(plat::waitFor(mutex.handle, 0).status, WaitStatus::Signalled);
-    EXPECT_TRUE(plat::releaseMutex(mutex.handle));
-}
-
-TEST(PlatWait, TheLowestSignalledIndexWinsAndOnlyItIsTaken)
-{
-    Owned a(plat::createEvent(false, false));
-    Owned b(plat::createEvent(false, true));
-    Owned c(plat::createSemaphore(1, 1));
-    plat::Handle all[3] = {a.handle, b.handle, c.handle};
-
-    plat::WaitResult result = plat::waitForAny(all, 3, 0);
-    EXPECT_EQ(result.status, WaitStatus::Signalled);
-    EXPECT_EQ(result.index, 1u);
-    result = plat::waitForAny(all, 3, 0);
-    EXPECT_EQ(result.status, WaitStatus::Signalled);
-    EXPECT_EQ(result.index, 2u);
-    EXPECT_EQ(plat::waitForAny(all, 3, 0).status, WaitStatus::TimedOut);
-
-    std::thread setter([&] { plat::setEvent(a.handle); });
-    result = plat::waitForAny(all, 3, plat::kInfiniteWait);
-    setter.join();
-    EXPECT_EQ(result.status, WaitStatus::Signalled);
-    EXPECT_EQ(result.index, 0u);
-}
-
 TEST(PlatWait, BadArgumentsFail)
 {
     Owned event(plat::createEvent(true, true));
-    plat::Handle withNull[2] = {event.handle, nullptr};
+    Handle withNull[2] = {event, nullptr};
     EXPECT_EQ(plat::waitForAny(withNull, 2, 0).status, WaitStatus::Failed);
     EXPECT_EQ(plat::waitForAny(withNull, 0, 0).status, WaitStatus::Failed);
     EXPECT_EQ(plat::waitForAny(nullptr, 1, 0).status, WaitStatus::Failed);
-    std::vector<plat::Handle> tooMany(plat::kMaxWaitObjects + 1, event.handle);
+    std::vector<Handle> tooMany(plat::kMaxWaitObjects + 1, event);
     EXPECT_EQ(plat::waitForAny(tooMany.data(), plat::kMaxWaitObjects + 1, 0).status, WaitStatus::Failed);
     EXPECT_EQ(plat::waitForAny(tooMany.data(), plat::kMaxWaitObjects, 0).status, WaitStatus::Signalled);
     EXPECT_FALSE(plat::setEvent(nullptr));
-    EXPECT_FALSE(plat::releaseMutex(event.handle));
-    EXPECT_FALSE(plat::releaseSemaphore(event.handle, 1, nullptr));
+    EXPECT_FALSE(plat::resetEvent(nullptr));
+    EXPECT_FALSE(plat::releaseMutex(nullptr));
+    EXPECT_FALSE(plat::releaseSemaphore(nullptr, 1, nullptr));
     EXPECT_FALSE(plat::closeHandle(nullptr));
+    EXPECT_EQ(plat::duplicateHandle(nullptr), nullptr);
 }
 
 TEST(PlatWait, AnObjectOutlivesItsClosedHandleWhileAWaitHoldsIt)
 {
-    plat::Handle event = plat::createEvent(false, false);
-    plat::Handle second = plat::duplicateHandle(event);
+    Handle event = plat::createEvent(false, false);
+    Owned second(plat::duplicateHandle(event));
     std::atomic<bool> waiting{false};
     std::thread waiter([&] {
         waiting = true;
@@ -172,7 +140,22 @@ TEST(PlatWait, AnObjectOutlivesItsClosedHandleWhileAWaitHoldsIt)
     ASSERT_TRUE(plat::closeHandle(event)); // the waiter may already be blocked
     ASSERT_TRUE(plat::setEvent(second));
     waiter.join();
-    plat::closeHandle(second);
+}
+
+TEST(PlatMutex, OnlyItsOwnerReleasesItAndAThreadEndingWithItAbandonsIt)
+{
+    Owned mutex(plat::createMutex(true));
+    std::thread([&] {
+        EXPECT_FALSE(plat::releaseMutex(mutex));
+        EXPECT_EQ(polls(mutex, 1), "T");
+    }).join();
+    ASSERT_TRUE(plat::releaseMutex(mutex));
+    std::thread([&] { EXPECT_EQ(polls(mutex, 1), "S"); }).join();
+    // Only the first taker hears of it.
+    EXPECT_EQ(polls(mutex, 1), "A");
+    ASSERT_TRUE(plat::releaseMutex(mutex));
+    EXPECT_EQ(polls(mutex, 1), "S");
+    EXPECT_TRUE(plat::releaseMutex(mutex));
 }
 
 TEST(PlatCriticalSection, IsRecursiveAndExcludesOtherThreads)
@@ -181,22 +164,23 @@ TEST(PlatCriticalSection, IsRecursiveAndExcludesOtherThreads)
     EXPECT_FALSE(section.leave());
     section.enter();
     EXPECT_TRUE(section.tryEnter());
-    std::thread other([&] {
+    std::thread([&] {
         EXPECT_FALSE(section.tryEnter());
         EXPECT_FALSE(section.leave());
-    });
-    other.join();
+    }).join();
     EXPECT_TRUE(section.leave());
     EXPECT_TRUE(section.leave());
     EXPECT_FALSE(section.leave());
 
     int counter = 0;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
+    std::vector<std::thread> threads(4);
+    for (auto& thread : threads) {
+        thread = std::thread([&] {
             for (int i = 0; i < 1000; ++i) {
                 section.enter();
+                section.enter();
                 ++counter;
+                section.leave();
                 section.leave();
             }
         });
@@ -204,6 +188,89 @@ TEST(PlatCriticalSection, IsRecursiveAndExcludesOtherThreads)
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(counter, 4000);
+}
+
+// ---- named objects ----
+
+TEST(PlatNamed, ANameOpensItsObjectWhileAnyReferenceLivesAndRefusesOtherKinds)
+{
+    NameResult result = NameResult::Failed;
+    Handle a = plat::createEvent(true, false, L"frame ready", &result);
+    EXPECT_EQ(result, NameResult::Created);
+    Handle b = plat::createEvent(false, true, L"frame ready", &result);
+    EXPECT_EQ(std::tuple(result, b), std::tuple(NameResult::Existed, a));
+    // The second creation's arguments were ignored: still manual and clear.
+    EXPECT_EQ(polls(b, 1), "T");
+    ASSERT_TRUE(plat::setEvent(b));
+    EXPECT_EQ(polls(a, 2), "SS");
+    EXPECT_EQ(plat::createSemaphore(0, 1, L"frame ready", &result), nullptr);
+    EXPECT_EQ(result, NameResult::OtherKind);
+    EXPECT_EQ(plat::createMutex(true, L"frame ready", &result), nullptr);
+    EXPECT_EQ(result, NameResult::OtherKind);
+
+    plat::closeHandle(a);
+    Handle c = plat::createEvent(true, false, L"frame ready", &result);
+    EXPECT_EQ(result, NameResult::Existed);
+    EXPECT_EQ(polls(c, 1), "S"); // the refusals left it alone
+    plat::closeHandle(b);
+    plat::closeHandle(c);
+    // Gone with its last reference: the name makes a new object, of any kind,
+    // whose counts an opening keeps; bad counts fail even then.
+    Owned made(plat::createSemaphore(1, 1, L"frame ready", &result));
+    EXPECT_EQ(result, NameResult::Created);
+    Owned opened(plat::createSemaphore(5, 9, L"frame ready", &result));
+    EXPECT_EQ(result, NameResult::Existed);
+    EXPECT_EQ(polls(opened, 1), "S");
+    EXPECT_EQ(polls(made, 1), "T");
+    ASSERT_TRUE(plat::releaseSemaphore(opened, 1, nullptr));
+    EXPECT_FALSE(plat::releaseSemaphore(made, 1, nullptr)); // maximum 1, not 9
+    EXPECT_EQ(plat::createSemaphore(2, 1, L"frame ready", &result), nullptr);
+    EXPECT_EQ(result, NameResult::Failed);
+
+    // An empty name makes an unnamed object each time.
+    Owned unnamed(plat::createSemaphore(0, 1, L"", &result));
+    EXPECT_EQ(result, NameResult::Created);
+    Owned another(plat::createSemaphore(0, 1, L"", nullptr));
+    EXPECT_NE(unnamed.handle, another.handle);
+}
+
+TEST(PlatNamed, OpeningAnOwnedMutexDoesNotTakeIt)
+{
+    NameResult result = NameResult::Failed;
+    Owned mine(plat::createMutex(true, L"grab lock", &result));
+    ASSERT_EQ(result, NameResult::Created);
+    std::thread([&] {
+        NameResult seen = NameResult::Failed;
+        Owned theirs(plat::createMutex(true, L"grab lock", &seen));
+        EXPECT_EQ(seen, NameResult::Existed);
+        EXPECT_FALSE(plat::releaseMutex(theirs));
+        EXPECT_EQ(polls(theirs, 1), "T");
+    }).join();
+    EXPECT_TRUE(plat::releaseMutex(mine));
+    EXPECT_FALSE(plat::releaseMutex(mine));
+}
+
+TEST(PlatNamed, ThreadsRacingToCreateOneNameShareOneObject)
+{
+    constexpr int kThreads = 8;
+    std::atomic<int> created{0};
+    std::vector<Handle> handles(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            NameResult result = NameResult::Failed;
+            handles[i] = plat::createSemaphore(0, kThreads, L"race", &result);
+            if (result == NameResult::Created)
+                ++created;
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(created.load(), 1);
+    for (Handle handle : handles) {
+        EXPECT_EQ(handle, handles[0]);
+        plat::closeHandle(handle);
+    }
 }
 
 } // namespace

@@ -1,119 +1,132 @@
 #include "platform/thread.h"
 
+#include <pthread.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
+#include <tuple>
 
 namespace {
 
+using plat::Handle;
+using plat::ThreadMessage;
 using plat::WaitStatus;
-
-uint32_t returnArgument(void* argument) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(argument)); }
 
 uint32_t waitForEvent(void* event)
 {
-    plat::waitFor(static_cast<plat::Handle>(event), plat::kInfiniteWait);
+    plat::waitFor(static_cast<Handle>(event), plat::kInfiniteWait);
     return 7;
 }
 
-TEST(PlatThread, RunsTheFunctionAndReportsItsIdAndResult)
+TEST(PlatThread, RunsTheFunctionReportsItsIdPriorityAndResultAndStaysSignalled)
 {
+    Handle go = plat::createEvent(true, false);
     uint32_t id = 0;
-    plat::Handle thread = plat::createThread(&returnArgument, reinterpret_cast<void*>(uintptr_t{42}), &id);
+    Handle thread = plat::createThread(&waitForEvent, go, &id);
     ASSERT_NE(thread, nullptr);
     EXPECT_NE(id, 0u);
     EXPECT_NE(id, plat::currentThreadId());
-    EXPECT_EQ(plat::threadIdOf(thread), id);
-    ASSERT_EQ(plat::waitFor(thread, plat::kInfiniteWait).status, WaitStatus::Signalled);
-    // A thread stays signalled for every later wait.
-    EXPECT_EQ(plat::waitFor(thread, 0).status, WaitStatus::Signalled);
-    uint32_t code = 0;
-    bool running = true;
-    ASSERT_TRUE(plat::getThreadExitCode(thread, &code, &running));
-    EXPECT_FALSE(running);
-    EXPECT_EQ(code, 42u);
-    plat::closeHandle(thread);
-    EXPECT_EQ(plat::createThread(nullptr, nullptr, nullptr), nullptr);
-}
-
-TEST(PlatThread, JoinWithTimeOutWhileRunningAndRecordedPriority)
-{
-    plat::Handle go = plat::createEvent(true, false);
-    plat::Handle thread = plat::createThread(&waitForEvent, go, nullptr);
-    ASSERT_NE(thread, nullptr);
-    EXPECT_EQ(plat::waitFor(thread, 0).status, WaitStatus::TimedOut);
+    EXPECT_EQ(std::tuple(plat::threadIdOf(thread), plat::threadIdOf(go)), std::tuple(id, 0u));
     EXPECT_EQ(plat::waitFor(thread, 5).status, WaitStatus::TimedOut);
     uint32_t code = 1;
     bool running = false;
     ASSERT_TRUE(plat::getThreadExitCode(thread, &code, &running));
-    EXPECT_TRUE(running);
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(std::tuple(code, running), std::tuple(0u, true));
 
-    int32_t priority = 99;
-    ASSERT_TRUE(plat::getThreadPriority(thread, &priority));
-    EXPECT_EQ(priority, 0);
+    int32_t before = 99, after = 99;
+    ASSERT_TRUE(plat::getThreadPriority(thread, &before));
     ASSERT_TRUE(plat::setThreadPriority(thread, 2));
-    ASSERT_TRUE(plat::getThreadPriority(thread, &priority));
-    EXPECT_EQ(priority, 2);
-    EXPECT_FALSE(plat::setThreadPriority(go, 2)); // not a thread
+    ASSERT_TRUE(plat::getThreadPriority(thread, &after));
+    EXPECT_EQ(std::tuple(before, after), std::tuple(0, 2));
+    // Not a thread:
+    EXPECT_FALSE(plat::setThreadPriority(go, 2));
+    EXPECT_FALSE(plat::getThreadPriority(go, &after));
+    EXPECT_FALSE(plat::getThreadExitCode(go, &code, &running));
 
     plat::setEvent(go);
-    EXPECT_EQ(plat::waitFor(thread, plat::kInfiniteWait).status, WaitStatus::Signalled);
+    ASSERT_EQ(plat::waitFor(thread, plat::kInfiniteWait).status, WaitStatus::Signalled);
+    EXPECT_EQ(plat::waitFor(thread, 0).status, WaitStatus::Signalled); // and stays so
     ASSERT_TRUE(plat::getThreadExitCode(thread, &code, &running));
-    EXPECT_EQ(code, 7u);
+    EXPECT_EQ(std::tuple(code, running), std::tuple(7u, false));
     plat::closeHandle(thread);
     plat::closeHandle(go);
+    EXPECT_EQ(plat::createThread(nullptr, nullptr, nullptr), nullptr);
 }
 
 TEST(PlatThread, AThreadTheLayerDidNotStartIsSignalledWhenItEnds)
 {
-    plat::Handle adopted = nullptr;
+    Handle adopted = nullptr;
     std::thread worker([&] { adopted = plat::currentThreadHandle(); });
     worker.join();
     ASSERT_NE(adopted, nullptr);
     EXPECT_EQ(plat::waitFor(adopted, 0).status, WaitStatus::Signalled);
     plat::closeHandle(adopted);
 
-    plat::Handle self = plat::currentThreadHandle();
-    plat::Handle again = plat::currentThreadHandle();
-    EXPECT_EQ(self, again);
-    EXPECT_EQ(plat::threadIdOf(self), plat::currentThreadId());
+    Handle self = plat::currentThreadHandle();
+    Handle again = plat::currentThreadHandle();
+    EXPECT_EQ(std::tuple(self, plat::threadIdOf(self)), std::tuple(again, plat::currentThreadId()));
     EXPECT_EQ(plat::waitFor(self, 0).status, WaitStatus::TimedOut);
     plat::closeHandle(self);
     plat::closeHandle(again);
 }
 
+std::atomic<size_t> gStackSeen{0};
+
+uint32_t recordStackSize(void*)
+{
+    pthread_attr_t attributes;
+    size_t size = 0;
+    if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+        pthread_attr_getstacksize(&attributes, &size);
+        pthread_attr_destroy(&attributes);
+    }
+    gStackSeen = size;
+    return 0;
+}
+
+TEST(PlatThread, TheRequestedStackSizeIsGivenAndTinyOnesAreRaised)
+{
+    const struct {
+        size_t asked, least;
+    } sizes[] = {{3 * 1024 * 1024 + 1, 3 * 1024 * 1024 + 1}, {1, 64 * 1024}};
+    for (const auto& size : sizes) {
+        Handle thread = plat::createThread(&recordStackSize, nullptr, nullptr, size.asked);
+        ASSERT_NE(thread, nullptr);
+        plat::waitFor(thread, plat::kInfiniteWait);
+        plat::closeHandle(thread);
+        EXPECT_GE(gStackSeen.load(), size.least) << size.asked;
+    }
+}
+
 // Exit callbacks are process-wide; these record only for the watched thread.
 std::atomic<uint32_t> gWatched{0};
-std::atomic<int> gCalls{0};
-int gOrder[8];
+std::string gOrder;
 uint32_t gTlsKey = 0;
 void* gTlsSeen = nullptr;
 bool gExitingSeen = false;
 
-void record(int which)
+void record(char which)
 {
-    if (plat::currentThreadId() != gWatched.load())
-        return;
-    int at = gCalls++;
-    if (at < 8)
-        gOrder[at] = which;
+    if (plat::currentThreadId() == gWatched.load())
+        gOrder += which;
 }
 
-void late() { record(3); }
-void early() { record(1); }
+void late() { record('3'); }
+void early() { record('1'); }
 void middle()
 {
     if (plat::currentThreadId() == gWatched.load()) {
         plat::tlsGet(gTlsKey, &gTlsSeen);
         gExitingSeen = plat::threadIsExiting();
         // Using the layer here must not start the exit work again.
-        plat::Handle event = plat::createEvent(false, true);
+        Handle event = plat::createEvent(false, true);
         plat::waitFor(event, 0);
         plat::closeHandle(event);
     }
-    record(2);
+    record('2');
 }
 
 uint32_t watchedThread(void*)
@@ -125,9 +138,6 @@ uint32_t watchedThread(void*)
 
 TEST(PlatThreadExit, CallbacksRunByOrderThenRegistrationBeforeTheThreadIsSignalled)
 {
-    gCalls = 0;
-    gTlsSeen = nullptr;
-    gExitingSeen = false;
     ASSERT_TRUE(plat::tlsAlloc(&gTlsKey));
     ASSERT_TRUE(plat::addThreadExitCallback(&late, 500));
     ASSERT_TRUE(plat::addThreadExitCallback(&middle, 10));
@@ -135,26 +145,21 @@ TEST(PlatThreadExit, CallbacksRunByOrderThenRegistrationBeforeTheThreadIsSignall
     ASSERT_TRUE(plat::addThreadExitCallback(&middle, 1000)); // already there: stays at 10
     EXPECT_FALSE(plat::addThreadExitCallback(nullptr, 0));
 
-    plat::Handle thread = plat::createThread(&watchedThread, nullptr, nullptr);
-    ASSERT_EQ(plat::waitFor(thread, plat::kInfiniteWait).status, WaitStatus::Signalled);
-    plat::closeHandle(thread);
-
-    ASSERT_EQ(gCalls.load(), 3);
-    EXPECT_EQ(gOrder[0], 1);
-    EXPECT_EQ(gOrder[1], 2);
-    EXPECT_EQ(gOrder[2], 3);
-    EXPECT_EQ(gTlsSeen, &gTlsKey);
-    EXPECT_TRUE(gExitingSeen);
+    // A thread of the layer runs them itself, any other from the key destructor.
+    for (bool layers : {true, false}) {
+        gOrder.clear();
+        gTlsSeen = nullptr;
+        gExitingSeen = false;
+        if (layers) {
+            Handle thread = plat::createThread(&watchedThread, nullptr, nullptr);
+            ASSERT_EQ(plat::waitFor(thread, plat::kInfiniteWait).status, WaitStatus::Signalled);
+            plat::closeHandle(thread);
+        } else {
+            std::thread([] { watchedThread(nullptr); }).join();
+        }
+        EXPECT_EQ(std::tuple(gOrder, gTlsSeen, gExitingSeen), std::tuple("123", &gTlsKey, true)) << layers;
+    }
     EXPECT_FALSE(plat::threadIsExiting());
-
-    // A thread that the layer did not start runs them from the key destructor.
-    gCalls = 0;
-    gTlsSeen = nullptr;
-    std::thread other([] { watchedThread(nullptr); });
-    other.join();
-    ASSERT_EQ(gCalls.load(), 3);
-    EXPECT_EQ(gOrder[0], 1);
-    EXPECT_EQ(gTlsSeen, &gTlsKey);
     gWatched = 0;
     plat::tlsFree(gTlsKey);
 }
@@ -169,15 +174,12 @@ TEST(PlatTls, SlotsArePerThreadAndAFreedSlotIsRefused)
     ASSERT_TRUE(plat::tlsGet(key, &value));
     EXPECT_EQ(value, nullptr);
     ASSERT_TRUE(plat::tlsSet(key, &mine));
-    std::thread other([&] {
-        void* seen = &theirs;
-        EXPECT_TRUE(plat::tlsGet(key, &seen));
-        EXPECT_EQ(seen, nullptr);
-        EXPECT_TRUE(plat::tlsSet(key, &theirs));
-        EXPECT_TRUE(plat::tlsGet(key, &seen));
-        EXPECT_EQ(seen, &theirs);
-    });
-    other.join();
+    std::thread([&] {
+        void* before = &theirs;
+        void* after = nullptr;
+        EXPECT_TRUE(plat::tlsGet(key, &before) && plat::tlsSet(key, &theirs) && plat::tlsGet(key, &after));
+        EXPECT_EQ(std::tuple(before, after), std::tuple(nullptr, &theirs));
+    }).join();
     ASSERT_TRUE(plat::tlsGet(key, &value));
     EXPECT_EQ(value, &mine);
 
@@ -194,6 +196,80 @@ TEST(PlatTls, SlotsArePerThreadAndAFreedSlotIsRefused)
     ASSERT_TRUE(plat::tlsGet(again, &value));
     EXPECT_EQ(value, nullptr);
     plat::tlsFree(again);
+}
+
+// ---- thread messages ----
+
+TEST(PlatMessages, TheQueueIsReadOldestFirstAfterTheObjectsAndOnlyByWaitsThatAskForIt)
+{
+    ThreadMessage message{};
+    EXPECT_FALSE(plat::peekThreadMessage(&message, true)); // makes the queue
+    EXPECT_FALSE(plat::peekThreadMessage(nullptr, true));
+    const uint32_t self = plat::currentThreadId();
+    ASSERT_TRUE(plat::postThreadMessage(self, 0x400, 1, -1));
+    ASSERT_TRUE(plat::postThreadMessage(self, plat::kQuitMessage, 3, 0));
+    ASSERT_TRUE(plat::peekThreadMessage(&message, false)); // looks only
+    EXPECT_EQ(message.message, 0x400u);
+    ASSERT_TRUE(plat::peekThreadMessage(&message, true));
+    EXPECT_EQ(std::tuple(message.message, message.wParam, message.lParam), std::tuple(0x400u, 1u, -1));
+    ASSERT_TRUE(plat::peekThreadMessage(&message, true));
+    EXPECT_EQ(std::tuple(message.message, message.wParam), std::tuple(plat::kQuitMessage, 3u));
+    EXPECT_FALSE(plat::peekThreadMessage(&message, true));
+
+    Handle event = plat::createEvent(false, true);
+    ASSERT_TRUE(plat::postThreadMessage(self, 0x402, 0, 0));
+    // The event first; then the queue, at index count, as often as asked.
+    for (uint32_t index : {0u, 1u, 1u}) {
+        plat::WaitResult woken = plat::waitForAnyOrMessage(&event, 1, 0);
+        EXPECT_EQ(std::tuple(woken.status, woken.index), std::tuple(WaitStatus::Signalled, index));
+    }
+    plat::WaitResult woken = plat::waitForAnyOrMessage(nullptr, 0, 0);
+    EXPECT_EQ(std::tuple(woken.status, woken.index), std::tuple(WaitStatus::Signalled, 0u)); // count 0: the queue is 0
+    ASSERT_TRUE(plat::peekThreadMessage(&message, true));
+    EXPECT_EQ(plat::waitForAnyOrMessage(nullptr, 0, 5).status, WaitStatus::TimedOut);
+    // Plain waits do not look at the queue.
+    ASSERT_TRUE(plat::postThreadMessage(self, 0x403, 0, 0));
+    EXPECT_EQ(plat::waitFor(event, 0).status, WaitStatus::TimedOut);
+    ASSERT_TRUE(plat::peekThreadMessage(&message, true));
+    plat::closeHandle(event);
+}
+
+uint32_t waitForQuit(void* event)
+{
+    Handle objects[] = {static_cast<Handle>(event)};
+    for (;;) {
+        plat::WaitResult woken = plat::waitForAnyOrMessage(objects, 1, plat::kInfiniteWait);
+        if (woken.status != WaitStatus::Signalled)
+            return 100;
+        if (woken.index == 0)
+            return 200; // the event, not a message
+        ThreadMessage message{};
+        if (!plat::peekThreadMessage(&message, true))
+            return 300; // woken for a message that is not there
+        if (message.message == plat::kQuitMessage)
+            return static_cast<uint32_t>(message.wParam);
+    }
+}
+
+TEST(PlatMessages, AQuitPostedRightAfterStartEndsTheThreadsLoop)
+{
+    Handle never = plat::createEvent(true, false);
+    uint32_t id = 0;
+    Handle thread = plat::createThread(&waitForQuit, never, &id);
+    ASSERT_NE(thread, nullptr);
+    // The queue exists before createThread returns, so nothing is lost.
+    ASSERT_TRUE(plat::postThreadMessage(id, 0x401, 0, 0));
+    ASSERT_TRUE(plat::postThreadMessage(id, plat::kQuitMessage, 42, 0));
+    ASSERT_EQ(plat::waitFor(thread, plat::kInfiniteWait).status, WaitStatus::Signalled);
+    uint32_t code = 0;
+    bool running = true;
+    ASSERT_TRUE(plat::getThreadExitCode(thread, &code, &running));
+    EXPECT_EQ(code, 42u);
+    // The thread and its queue are gone.
+    EXPECT_FALSE(plat::postThreadMessage(id, plat::kQuitMessage, 0, 0));
+    EXPECT_FALSE(plat::postThreadMessage(0, plat::kQuitMessage, 0, 0));
+    plat::closeHandle(thread);
+    plat::closeHandle(never);
 }
 
 } // namespace

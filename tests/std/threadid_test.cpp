@@ -4,8 +4,6 @@
 
 #include <atomic>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -48,7 +46,15 @@ void recordSelf(void* argument)
     probe->level = ccThreadID::priorityLevel();
 }
 
-TEST(ThreadStart, RunsTheFunctionUnderItsOwnIdentityAndLeavesTheRegistry)
+void waitForGo(void* event) { static_cast<ccEvent*>(event)->lock(HUGE_VAL); }
+
+void joinSelf(void* done)
+{
+    ccThreadID::current().join(); // returns at once
+    *static_cast<std::atomic<bool>*>(done) = true;
+}
+
+TEST(ThreadStart, RunsUnderItsOwnIdentityLeavesTheRegistryAndEveryJoinerReturns)
 {
     Probe probe;
     ccThreadID thread = ccThreadID::start(&recordSelf, &probe, -1, 1 << 20);
@@ -59,29 +65,15 @@ TEST(ThreadStart, RunsTheFunctionUnderItsOwnIdentityAndLeavesTheRegistry)
     thread.join();                                  // finished: returns at once
     ccThreadID().join();                            // never started: returns at once
     EXPECT_THROW(ccThreadID::start(nullptr, nullptr), ccThreadID::CreateFailed);
-}
 
-void waitForGo(void* event) { static_cast<ccEvent*>(event)->lock(HUGE_VAL); }
-
-void joinSelf(void* done)
-{
-    ccThreadID::current().join();
-    *static_cast<std::atomic<bool>*>(done) = true;
-}
-
-TEST(ThreadJoin, TwoJoinersBothReturnAndAThreadJoiningItselfReturnsAtOnce)
-{
     ccEvent go(true, false);
-    ccThreadID thread = ccThreadID::start(&waitForGo, &go);
+    thread = ccThreadID::start(&waitForGo, &go);
     std::atomic<int> returned{0};
-    std::thread first([&] {
+    auto joiner = [&] {
         thread.join();
         ++returned;
-    });
-    std::thread second([&] {
-        thread.join();
-        ++returned;
-    });
+    };
+    std::thread first(joiner), second(joiner);
     go.set();
     first.join();
     second.join();
@@ -95,13 +87,12 @@ TEST(ThreadJoin, TwoJoinersBothReturnAndAThreadJoiningItselfReturnsAtOnce)
 
 TEST(ThreadPriority, LevelsMapThroughTheTable)
 {
-    std::thread caller([] {
+    std::thread([] {
         plat::Handle self = plat::currentThreadHandle();
         ASSERT_NE(self, nullptr);
         EXPECT_EQ(ccThreadID::priorityLevel(), 3); // a new thread is normal
         plat::setThreadPriority(self, 2);
         EXPECT_EQ(ccThreadID::priorityLevel(), 5);
-
         Probe inherited, lowest, clamped;
         ccThreadID::start(&recordSelf, &inherited, -1).join();
         ccThreadID::start(&recordSelf, &lowest, 1).join();
@@ -109,14 +100,12 @@ TEST(ThreadPriority, LevelsMapThroughTheTable)
         EXPECT_EQ(inherited.level, 5);
         EXPECT_EQ(lowest.level, 1);
         EXPECT_EQ(clamped.level, 6);
-
         plat::setThreadPriority(self, 7); // not in the table
         EXPECT_EQ(ccThreadID::priorityLevel(), 6);
         plat::setThreadPriority(self, -15);
         EXPECT_EQ(ccThreadID::priorityLevel(), 0);
         plat::closeHandle(self);
-    });
-    caller.join();
+    }).join();
 }
 
 std::vector<int> gRan;
@@ -137,7 +126,7 @@ void registerThirtyThree(void*)
     }
 }
 
-TEST(ThreadExitHandlers, ThirtyTwoRunLastRegisteredFirstAndTheThirtyThirdIsRefused)
+TEST(ThreadExitHandlers, OnlyTheThreadRegistersThirtyTwoThatRunLastRegisteredFirst)
 {
     gRan.clear();
     ccThreadID::start(&registerThirtyThree, nullptr).join();
@@ -145,19 +134,21 @@ TEST(ThreadExitHandlers, ThirtyTwoRunLastRegisteredFirstAndTheThirtyThirdIsRefus
     ASSERT_EQ(gRan.size(), 32u);
     for (int i = 0; i < 32; ++i)
         EXPECT_EQ(gRan[i], 31 - i);
+
+    ccThreadID mine = ccThreadID::current();
+    std::thread([&] { EXPECT_THROW(mine.addExitHandler(&logStep, nullptr), ccThreadID::CouldNotRegister); }).join();
 }
 
-TEST(ThreadExitHandlers, ARunCalledDirectlyStopsAtAThrowingHandler)
+TEST(ThreadExitHandlers, ARunCalledDirectlyStopsAtAThrowingHandlerAndADetachEndsTheBookkeeping)
 {
     ccThreadID::current(); // the worker is not the first adopted: it gets the list's handler
-    std::thread worker([] {
+    std::thread([] {
         std::vector<int> log;
-        Step first{&log, 0, 0}, throwing{&log, 1, 1}, last{&log, 2, 0};
+        Step first{&log, 0, 0}, throwing{&log, 1, 1}, last{&log, 2, 0}, detached{&log, 7, 0};
         ccThreadID self = ccThreadID::current();
-        const int32_t before = self->exitHandlerCount; // adoption may have added one
-        self.addExitHandler(&logStep, &first);
-        self.addExitHandler(&logStep, &throwing);
-        self.addExitHandler(&logStep, &last);
+        const int32_t before = self->exitHandlerCount; // adoption added one
+        for (Step* step : {&first, &throwing, &last})
+            self.addExitHandler(&logStep, step);
         EXPECT_THROW(ccThreadID::runExitHandlers(), std::runtime_error);
         EXPECT_EQ(log, (std::vector<int>{2, 1}));
         EXPECT_EQ(self->exitHandlerCount, before + 2); // it and the ones before it stay
@@ -167,9 +158,15 @@ TEST(ThreadExitHandlers, ARunCalledDirectlyStopsAtAThrowingHandler)
         // Out of the adopted list, so carrying on means a new identity; the
         // old record goes with this handle, and the thread's exit must not
         // touch it.
-        EXPECT_TRUE(ccThreadID::current() != self);
-    });
-    worker.join();
+        ccThreadID again = ccThreadID::current();
+        EXPECT_TRUE(again != self);
+        again.addExitHandler(&logStep, &detached);
+        ccThreadID::detachCurrentThread();
+        EXPECT_EQ(log.back(), 7);
+        EXPECT_EQ(again->exitHandlerCount, 0);
+        EXPECT_EQ(again.rawPointer()->refCount(), 1);
+        EXPECT_TRUE(ccThreadID::current() != again);
+    }).join();
 }
 
 std::vector<int> gEntryLog;
@@ -224,10 +221,9 @@ TEST(ThreadAdoption, AForeignThreadIsAdoptedAtItsFirstWaitAndLetGoWhenItEnds)
 {
     ccThreadID mainThread = ccThreadID::current(); // the std::thread below is not the first adopted
     EXPECT_TRUE(mainThread == ccThreadID::current());
-
     ccThreadID adopted;
     int32_t systemAttachedInHandler = -1;
-    std::thread foreign([&] {
+    std::thread([&] {
         csys_threadHandle system = nullptr;
         ASSERT_EQ(csys_threadGetCurrent(&system), csysOk);
         EXPECT_EQ(csys_threadHandleRelease(&system), csysOk);
@@ -237,8 +233,7 @@ TEST(ThreadAdoption, AForeignThreadIsAdoptedAtItsFirstWaitAndLetGoWhenItEnds)
         EXPECT_TRUE(adopted == ccThreadID::current());
         EXPECT_EQ(adopted->threadId.load(), plat::currentThreadId());
         adopted.addExitHandler(&noteSystemRecord, &systemAttachedInHandler);
-    });
-    foreign.join();
+    }).join();
     // The exit hook ran its handlers before the system layer let the thread go.
     EXPECT_EQ(systemAttachedInHandler, 1);
     // Only this handle still holds the record: the adopted list has let it go.
@@ -247,22 +242,31 @@ TEST(ThreadAdoption, AForeignThreadIsAdoptedAtItsFirstWaitAndLetGoWhenItEnds)
     adopted.join(); // its thread has ended
 }
 
-TEST(ThreadAdoption, DetachingEndsTheBookkeepingAndTheNextUseAdoptsAgain)
+TEST(ResourceBrokenLock, AStopRequestBreaksTheNextWaitEvenOnAFreeObject)
 {
-    ccThreadID::current();
-    std::thread foreign([] {
-        std::vector<int> log;
-        Step step{&log, 7, 0};
-        ccThreadID first = ccThreadID::current();
-        first.addExitHandler(&logStep, &step);
-        ccThreadID::detachCurrentThread();
-        EXPECT_EQ(log, std::vector<int>{7});
-        EXPECT_EQ(first->exitHandlerCount, 0);
-        EXPECT_EQ(first.rawPointer()->refCount(), 1);
-        ccThreadID second = ccThreadID::current();
-        EXPECT_TRUE(second != first);
-    });
-    foreign.join();
+    ccMutex mutex;
+    ccEvent event(true, true);
+    std::thread([&] {
+        ccThreadID self = ccThreadID::current();
+        ASSERT_TRUE(plat::releaseSemaphore(self->stopSemaphore, 1, nullptr));
+        EXPECT_THROW(mutex.lock(HUGE_VAL), cc_Resource::BrokenLock);
+        // The mutex was not taken, and the stop request was used up.
+        bool otherGot = false;
+        std::thread([&] {
+            otherGot = mutex.lock(0);
+            mutex.unlock();
+        }).join();
+        EXPECT_TRUE(otherGot);
+        EXPECT_TRUE(mutex.lock(0));
+        mutex.unlock();
+
+        ASSERT_TRUE(plat::releaseSemaphore(self->stopSemaphore, 1, nullptr));
+        EXPECT_THROW(ccResourceLock hold(event), cc_Resource::BrokenLock);
+        EXPECT_TRUE(event.lock(0));
+    }).join();
+    // Other threads are not stopped.
+    EXPECT_TRUE(mutex.lock(0));
+    mutex.unlock();
 }
 
 // ---- stopping all threads: process-wide and one-shot, so in a child ----
@@ -301,8 +305,53 @@ void blockOnMutex(void* argument)
     }
 }
 
-void stopAllBreaksBlockedLocksLastStartedFirst()
+// A message loop that ends on the quit and then waits once more, which the
+// stop request breaks; or returns, leaving the request unused, and locks in
+// an exit handler.
+struct Loop {
+    explicit Loop(bool again) : waitAgain(again) {}
+    bool waitAgain;
+    ccEvent ready{true, false};
+    ccMutex freeMutex;
+    bool sawQuit = false;
+    bool broke = false;
+    bool cleanedUp = false;
+};
+
+void lockInExitHandler(const ccThreadID&, void* argument)
 {
+    auto* loop = static_cast<Loop*>(argument);
+    ccResourceLock hold(loop->freeMutex);
+    loop->cleanedUp = true;
+}
+
+void messageLoop(void* argument)
+{
+    auto* loop = static_cast<Loop*>(argument);
+    if (!loop->waitAgain)
+        ccThreadID::current().addExitHandler(&lockInExitHandler, loop);
+    loop->ready.set();
+    plat::ThreadMessage message{};
+    do
+        plat::waitForAnyOrMessage(nullptr, 0, plat::kInfiniteWait);
+    while (!plat::peekThreadMessage(&message, true) || message.message != plat::kQuitMessage);
+    loop->sawQuit = true;
+    if (!loop->waitAgain)
+        return;
+    try {
+        loop->freeMutex.lock(0);
+    } catch (const cc_Resource::BrokenLock&) {
+        loop->broke = true;
+        throw;
+    }
+}
+
+void stopAllStopsEveryThreadLastStartedFirst()
+{
+    Loop waiting(true), returning(false);
+    ccThreadID::start(&messageLoop, &waiting);
+    ccThreadID::start(&messageLoop, &returning);
+    REQUIRE(waiting.ready.lock(HUGE_VAL) && returning.ready.lock(HUGE_VAL));
     ccMutex mutex(true);
     Blocked a{'A', &mutex}, b{'B', &mutex}, c{'C', &mutex};
     ccThreadID threads[3];
@@ -318,6 +367,8 @@ void stopAllBreaksBlockedLocksLastStartedFirst()
         REQUIRE(blocked->broke && !blocked->took);
     for (ccThreadID& thread : threads)
         REQUIRE(!ccThreadRegistry::remove(thread));
+    REQUIRE(waiting.sawQuit && waiting.broke && !waiting.cleanedUp);
+    REQUIRE(returning.sawQuit && !returning.broke && returning.cleanedUp);
     bool refused = false;
     try {
         ccThreadID::start(&waitForGo, nullptr);
@@ -327,147 +378,16 @@ void stopAllBreaksBlockedLocksLastStartedFirst()
     REQUIRE(refused);
     // Nobody took the mutex from its owner; and stop-all again finds nothing.
     bool otherGot = true;
-    std::thread other([&] { otherGot = mutex.lock(0); });
-    other.join();
+    std::thread([&] { otherGot = mutex.lock(0); }).join();
     REQUIRE(!otherGot);
     ccStopAllThreads();
     childExit(0);
 }
 
-TEST(ThreadStopAll, BreaksEveryBlockedLockRunsExitHandlersAndRefusesNewThreads)
+TEST(ThreadStopAll, BreaksEveryWaitRunsExitHandlersAndRefusesNewThreads)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(stopAllBreaksBlockedLocksLastStartedFirst(), ::testing::ExitedWithCode(0), "");
-}
-
-struct Loop {
-    ccEvent ready{true, false};
-    ccEvent freeEvent{true, true};
-    bool sawQuit = false;
-    bool brokeOnFreeObject = false;
-};
-
-void messageLoop(void* argument)
-{
-    auto* loop = static_cast<Loop*>(argument);
-    loop->ready.set();
-    plat::ThreadMessage message{};
-    for (;;) {
-        plat::waitForAnyOrMessage(nullptr, 0, plat::kInfiniteWait);
-        if (plat::peekThreadMessage(&message, true) && message.message == plat::kQuitMessage)
-            break;
-    }
-    loop->sawQuit = true;
-    try {
-        loop->freeEvent.lock(0);
-    } catch (const cc_Resource::BrokenLock&) {
-        loop->brokeOnFreeObject = true;
-        throw;
-    }
-}
-
-void stopAllPostsQuitAfterTheStopRequest()
-{
-    Loop loop;
-    ccThreadID::start(&messageLoop, &loop);
-    REQUIRE(loop.ready.lock(HUGE_VAL));
-    ccStopAllThreads();
-    REQUIRE(loop.sawQuit);
-    REQUIRE(loop.brokeOnFreeObject);
-    childExit(0);
-}
-
-TEST(ThreadStopAll, AMessageLoopEndsOnTheQuitAndItsNextWaitBreaks)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(stopAllPostsQuitAfterTheStopRequest(), ::testing::ExitedWithCode(0), "");
-}
-
-struct QuietLoop {
-    ccEvent ready{true, false};
-    ccMutex freeMutex;
-    bool cleanedUp = false;
-};
-
-void lockInExitHandler(const ccThreadID&, void* argument)
-{
-    auto* loop = static_cast<QuietLoop*>(argument);
-    ccResourceLock hold(loop->freeMutex);
-    loop->cleanedUp = true;
-}
-
-// Returns as soon as the quit arrives, leaving the stop request unused.
-void returnOnQuit(void* argument)
-{
-    auto* loop = static_cast<QuietLoop*>(argument);
-    ccThreadID::current().addExitHandler(&lockInExitHandler, loop);
-    loop->ready.set();
-    plat::ThreadMessage message{};
-    for (;;) {
-        plat::waitForAnyOrMessage(nullptr, 0, plat::kInfiniteWait);
-        if (plat::peekThreadMessage(&message, true) && message.message == plat::kQuitMessage)
-            return;
-    }
-}
-
-void exitHandlersLockAfterAnUnusedStopRequest()
-{
-    QuietLoop loop;
-    ccThreadID::start(&returnOnQuit, &loop);
-    REQUIRE(loop.ready.lock(HUGE_VAL));
-    ccStopAllThreads();
-    REQUIRE(loop.cleanedUp);
-    childExit(0);
-}
-
-TEST(ThreadStopAll, ExitHandlersStillLockWhenTheFunctionReturnedOnTheQuit)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(exitHandlersLockAfterAnUnusedStopRequest(), ::testing::ExitedWithCode(0), "");
-}
-
-TEST(ThreadExitHandlers, OnlyTheThreadItselfRegisters)
-{
-    ccThreadID mine = ccThreadID::current();
-    bool refused = false;
-    std::thread other([&] {
-        try {
-            mine.addExitHandler(&logStep, nullptr);
-        } catch (const ccThreadID::CouldNotRegister&) {
-            refused = true;
-        }
-    });
-    other.join();
-    EXPECT_TRUE(refused);
-}
-
-TEST(ResourceBrokenLock, AStopRequestBreaksTheNextWaitEvenOnAFreeObject)
-{
-    ccMutex mutex;
-    ccEvent event(true, true);
-    std::thread worker([&] {
-        ccThreadID self = ccThreadID::current();
-        ASSERT_TRUE(plat::releaseSemaphore(self->stopSemaphore, 1, nullptr));
-        EXPECT_THROW(mutex.lock(HUGE_VAL), cc_Resource::BrokenLock);
-        // The mutex was not taken, and the stop request was used up.
-        bool otherGot = false;
-        std::thread other([&] {
-            otherGot = mutex.lock(0);
-            mutex.unlock();
-        });
-        other.join();
-        EXPECT_TRUE(otherGot);
-        EXPECT_TRUE(mutex.lock(0));
-        mutex.unlock();
-
-        ASSERT_TRUE(plat::releaseSemaphore(self->stopSemaphore, 1, nullptr));
-        EXPECT_THROW(ccResourceLock hold(event), cc_Resource::BrokenLock);
-        EXPECT_TRUE(event.lock(0));
-    });
-    worker.join();
-    // Other threads are not stopped.
-    EXPECT_TRUE(mutex.lock(0));
-    mutex.unlock();
+    EXPECT_EXIT(stopAllStopsEveryThreadLastStartedFirst(), ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace

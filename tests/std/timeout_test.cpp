@@ -1,131 +1,102 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/clock_testing.h"
 #include "std/timeout.h"
+#include "tests/support/fake_clock.h"
 
 namespace {
-
-int64_t gNow = 0;
-int64_t fakeCounter() { return gNow; }
-
-std::vector<uint32_t> gSlept;
-void fakeSleep(uint32_t ms) { gSlept.push_back(ms); }
 
 // Runs each test on a counter that only moves when told: 1000 counts a second.
 class FakeClockTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ccCounterFrequency(); // the one-time calibration must not happen mid-test
-        gNow = 1000000;
-        gSlept.clear();
-        plat::setCounterSource(&fakeCounter, 1000);
-        plat::setSleepFunction(&fakeSleep);
-        ccStopwatch::calibrate();
-    }
+    void SetUp() override { ccStopwatch::calibrate(); }
     void TearDown() override
     {
-        plat::setCounterSource(nullptr, 0);
-        plat::setSleepFunction(nullptr);
+        plat::setCounterSource(nullptr, 0); // before calibrating for the tests that follow
         ccStopwatch::calibrate();
     }
-    static void advanceMs(int64_t ms) { gNow += ms; }
+    const int64_t realFrequency_ = ccCounterFrequency(); // the one-time calibration must not happen mid-test
+    test_clock::FakeClock clock{1000000, 1000};
+    test_clock::SleepRecorder sleeps;
 };
 
-TEST_F(FakeClockTest, StopwatchAccumulatesOnlyWhileRunning)
+TEST_F(FakeClockTest, StopwatchAccumulatesOnlyWhileRunningAndResetRestarts)
 {
     ccStopwatch sw(true);
     EXPECT_TRUE(sw.isRunning());
     EXPECT_EQ(sw.elapsedMs(), 0.0);
-    advanceMs(250);
+    clock.advance(250);
     EXPECT_DOUBLE_EQ(sw.elapsedMs(), 250.0);
     sw.stop();
-    advanceMs(1000);
+    clock.advance(1000);
     EXPECT_DOUBLE_EQ(sw.elapsedMs(), 250.0);
     sw.start();
     sw.start(); // a second start keeps the first start reading
-    advanceMs(50);
+    clock.advance(50);
     EXPECT_DOUBLE_EQ(sw.elapsedMs(), 300.0);
-}
 
-TEST_F(FakeClockTest, ResetWhileRunningRestartsAndKeepsRunning)
-{
-    ccStopwatch sw(true);
-    advanceMs(400);
-    sw.reset();
+    sw.reset(); // while running: restarts and keeps running
     EXPECT_TRUE(sw.isRunning());
     EXPECT_EQ(sw.elapsedMs(), 0.0);
-    advanceMs(30);
+    clock.advance(30);
     EXPECT_DOUBLE_EQ(sw.elapsedMs(), 30.0);
-
     ccStopwatch stopped(false);
     stopped.reset();
     EXPECT_FALSE(stopped.isRunning());
-    advanceMs(30);
+    clock.advance(30);
     EXPECT_EQ(stopped.elapsedMs(), 0.0);
 }
 
-// A counter that advances by a fixed step at every read gives a measurable
-// start/stop overhead, which readings subtract but never below zero.
-int64_t gStep = 0;
-int64_t steppingCounter() { return gNow += gStep; }
-
+// A counter that advances at every read gives a measurable start/stop
+// overhead, which readings subtract but never below zero.
 TEST_F(FakeClockTest, OverheadIsSubtractedAndNeverGoesNegative)
 {
-    gStep = 5;
-    plat::setCounterSource(&steppingCounter, 1000);
+    clock.setStep(5);
     ccStopwatch::calibrate(); // overhead: 5 counts
-    gStep = 1;
+    clock.setStep(1);
     ccStopwatch sw(true);
     EXPECT_EQ(sw.elapsedCounts(), 0); // 1 count read, less 5, clamped
-    gStep = 0;
-    gNow += 100;
+    clock.setStep(0);
+    clock.advance(100);
     EXPECT_EQ(sw.elapsedCounts(), 1 + 100 - 5);
 }
 
 TEST_F(FakeClockTest, SleepConvertsSecondsToMilliseconds)
 {
-    ccSleep(-1);
-    ccSleep(std::nan(""));
-    EXPECT_TRUE(gSlept.empty());
-    ccSleep(0);
-    ccSleep(0.0019);
-    ccSleep(2.5);
-    ccSleep(HUGE_VAL);
-    ccSleep(1e300);
-    ASSERT_EQ(gSlept.size(), 5u);
-    EXPECT_EQ(gSlept[0], 0u);
-    EXPECT_EQ(gSlept[1], 1u); // truncated toward zero
-    EXPECT_EQ(gSlept[2], 2500u);
-    EXPECT_EQ(gSlept[3], plat::kInfiniteWait);
-    EXPECT_EQ(gSlept[4], plat::kInfiniteWait - 1); // clamped, not unlimited
+    for (double s : {-1.0, std::nan(""), 0.0, 0.0019, 2.5, HUGE_VAL, 1e300})
+        ccSleep(s);
+    // Negative and NaN do not sleep; fractions are truncated toward zero;
+    // huge values other than HUGE_VAL are clamped, not unlimited.
+    EXPECT_EQ(sleeps.slept(), (std::vector<uint32_t>{0, 1, 2500, plat::kInfiniteWait, plat::kInfiniteWait - 1}));
 }
 
-TEST_F(FakeClockTest, InfiniteTimeoutNeverExpires)
+// Infinite, zero, negative and NaN time-outs never expire; the others answer
+// 0 left and remaining() records that it observed them.
+TEST_F(FakeClockTest, UntimedTimeoutsNeverExpire)
 {
-    ccTimeout t(HUGE_VAL);
-    EXPECT_EQ(t.state(), ccTimeout::infinite);
-    advanceMs(int64_t(1) << 40);
-    EXPECT_EQ(t.remaining(), HUGE_VAL);
-    EXPECT_FALSE(t.expired());
-    EXPECT_FALSE(t.expiredFlag());
-}
-
-TEST_F(FakeClockTest, ZeroAndNegativeTimeoutsAnswerZeroButNeverExpire)
-{
-    for (double s : {0.0, -2.0, std::nan("")}) {
-        ccTimeout t(s);
-        EXPECT_EQ(t.state(), ccTimeout::zero) << s;
-        EXPECT_FALSE(t.expired()) << s;
-        EXPECT_FALSE(t.expiredFlag()) << s;
-        EXPECT_EQ(t.remaining(), 0.0) << s;
-        EXPECT_TRUE(t.expiredFlag()) << s; // remaining() records the observation
-        EXPECT_FALSE(t.expired()) << s;
+    const struct {
+        double seconds;
+        ccTimeout::State state;
+        double remaining;
+    } cases[] = {
+        {HUGE_VAL, ccTimeout::infinite, HUGE_VAL},
+        {0.0, ccTimeout::zero, 0.0},
+        {-2.0, ccTimeout::zero, 0.0},
+        {std::nan(""), ccTimeout::zero, 0.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.seconds);
+        ccTimeout t(c.seconds);
+        EXPECT_EQ(t.state(), c.state);
+        EXPECT_FALSE(t.expired());
+        EXPECT_FALSE(t.expiredFlag());
+        clock.advance(int64_t(1) << 40);
+        EXPECT_EQ(t.remaining(), c.remaining);
+        EXPECT_EQ(t.expiredFlag(), c.state == ccTimeout::zero);
+        EXPECT_FALSE(t.expired());
     }
 }
 
@@ -134,27 +105,25 @@ TEST_F(FakeClockTest, TimedDeadlineFallsToZeroAndExpiresAtTheDuration)
     ccTimeout t(0.5);
     EXPECT_EQ(t.state(), ccTimeout::timed);
     EXPECT_DOUBLE_EQ(t.remaining(), 0.5);
-    advanceMs(200);
+    clock.advance(200);
     EXPECT_DOUBLE_EQ(t.remaining(), 0.3);
     EXPECT_FALSE(t.expired());
-    advanceMs(299);
+    clock.advance(299);
     EXPECT_FALSE(t.expired());
-    advanceMs(1);
+    clock.advance(1);
     EXPECT_EQ(t.remaining(), 0.0);
     EXPECT_FALSE(t.expiredFlag()); // remaining() does not set it for a timed deadline
     EXPECT_TRUE(t.expired());
     EXPECT_TRUE(t.expiredFlag());
-    advanceMs(10000);
+    clock.advance(10000);
     EXPECT_EQ(t.remaining(), 0.0);
     EXPECT_TRUE(t.expired());
 }
 
 TEST(RealClockTest, StopwatchNeverReadsNegative)
 {
-    for (int i = 0; i < 1000; ++i) {
-        ccStopwatch sw(true);
-        EXPECT_GE(sw.elapsedMs(), 0.0);
-    }
+    for (int i = 0; i < 1000; ++i)
+        EXPECT_GE(ccStopwatch(true).elapsedMs(), 0.0);
     EXPECT_GT(ccCounterFrequency(), 0);
 }
 

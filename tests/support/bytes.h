@@ -10,12 +10,12 @@ namespace test_bytes {
 
 typedef std::vector<unsigned char> Bytes;
 
-// Everything f stores into a new non-seekable archive, header included.
+// Everything f stores into a new archive, header included.
 template <class F>
-Bytes store(int32_t byteOrder, F f)
+Bytes store(int32_t byteOrder, F f, bool seekable = false)
 {
     std::stringbuf sb(std::ios_base::in | std::ios_base::out | std::ios_base::binary);
-    ccArchive ar(&sb, ccArchive::storing, byteOrder, false);
+    ccArchive ar(&sb, ccArchive::storing, byteOrder, seekable);
     ar.archiveHeader();
     f(ar);
     const std::string s = sb.str();

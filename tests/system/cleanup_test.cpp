@@ -37,11 +37,7 @@ protected:
     csys_cleanupEntry entries[8] = {};
     int32_t count = 0;
     csysStatus status = csysOk;
-    void push(int32_t key, uint32_t flags, Probe* p)
-    {
-        entries[count] = {key, flags, p, &runProbe};
-        ++count;
-    }
+    void push(int32_t key, uint32_t flags, Probe* p) { entries[count++] = {key, flags, p, &runProbe}; }
 };
 
 TEST_F(CleanupTest, FlagsChooseWhenAnEntryRunsAndAreClearedAfterwards)
@@ -68,8 +64,11 @@ TEST_F(CleanupTest, FlagsChooseWhenAnEntryRunsAndAreClearedAfterwards)
             EXPECT_EQ(gLog.size(), expected ? 1u : 0u);
             EXPECT_EQ(entries[0].flags, 0u);
             EXPECT_EQ(count, -1);
+            // Nothing called: a negative status stays, a positive one clears.
             EXPECT_EQ(status, exit < 0 ? exit : csysOk);
         }
+    EXPECT_EQ(csys_cleanupRun(entries, nullptr, &status), csysErrNullArg);
+    EXPECT_EQ(csys_cleanupRemove(nullptr, &count, &status, 0, 1), csysErrNullArg);
 }
 
 TEST_F(CleanupTest, EachKindPassesItsOwnArgument)
@@ -78,84 +77,71 @@ TEST_F(CleanupTest, EachKindPassesItsOwnArgument)
     push(0, 49, &one);
     push(1, 50, &two);
     // Kind 4 gets the address of its entry's object word, which holds the probe.
-    entries[count] = {2, csysCleanupOnSuccess | csysCleanupCallAddress, &one, [](void* word) {
-                          gArgs.push_back(word);
-                          return runProbe(*static_cast<void**>(word));
-                      }};
-    ++count;
-    entries[count] = {3, csysCleanupOnSuccess | csysCleanupCallNone, nullptr,
-                      reinterpret_cast<csys_cleanupFunction>(reinterpret_cast<void (*)()>(&runNoArgument))};
-    ++count;
-    entries[count] = {4, 49, &two, nullptr}; // no function: nothing to call
-    ++count;
+    entries[count++] = {2, csysCleanupOnSuccess | csysCleanupCallAddress, &one, [](void* word) {
+                            gArgs.push_back(word);
+                            return runProbe(*static_cast<void**>(word));
+                        }};
+    entries[count++] = {3, csysCleanupOnSuccess | csysCleanupCallNone, nullptr,
+                        reinterpret_cast<csys_cleanupFunction>(reinterpret_cast<void (*)()>(&runNoArgument))};
+    entries[count++] = {4, 49, &two, nullptr}; // no function: nothing to call
 
     EXPECT_EQ(csys_cleanupRun(entries, &count, &status), csysOk);
     EXPECT_EQ(gLog, (std::vector<int>{800, 1, 2, 1}));
     EXPECT_EQ(gArgs, (std::vector<void*>{&entries[2].object, &one, &two, &one}));
 }
 
-TEST_F(CleanupTest, EmptyStackKeepsNegativeStatusAndClearsPositiveOne)
+// Entries run last pushed first and stop at the first failure; a negative
+// exit status stays, a positive one becomes the last called result.
+TEST_F(CleanupTest, RunOrderAndTheFinalStatus)
 {
-    for (csysStatus exit : {csysOk, csysErrNoMemory, csysMakeStatus(66)}) {
+    const struct Case {
+        const char* name;
+        std::vector<std::pair<uint32_t, csysStatus>> stack; // flags and result, bottom first
+        csysStatus exit, returned, status;
+        std::vector<int> log;
+    } cases[] = {
+        {"stops at the first failure", {{49, csysOk}, {49, csysErrOsCall}, {49, csysOk}}, csysOk, csysErrOsCall,
+         csysErrOsCall, {3, 2}},
+        {"failure exit keeps its status", {{33, csysOk}, {33, csysErrOsCall}}, csysErrNoMemory, csysErrOsCall,
+         csysErrNoMemory, {2}},
+        // Walked top down, so the bottom entry's notice is the last result.
+        {"notice of the last called", {{49, csysMakeStatus(7)}, {50, csysOk}, {33, csysErrOsCall}},
+         csysMakeStatus(65), csysMakeStatus(7), csysMakeStatus(7), {2, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        gLog.clear();
         count = 0;
-        status = exit;
-        EXPECT_EQ(csys_cleanupRun(entries, &count, &status), csysOk);
-        EXPECT_EQ(status, exit < 0 ? exit : csysOk);
+        std::vector<Probe> probes;
+        for (const auto& e : c.stack)
+            probes.push_back({static_cast<int>(probes.size()) + 1, e.second});
+        for (size_t i = 0; i < probes.size(); ++i)
+            push(static_cast<int32_t>(i), c.stack[i].first, &probes[i]);
+        status = c.exit;
+        EXPECT_EQ(csys_cleanupRun(entries, &count, &status), c.returned);
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(gLog, c.log) << "entries below a failure stay unrun";
         EXPECT_EQ(count, -1);
+        // The stack has run: a second run reaches nothing, not even a skipped entry.
+        status = csysOk;
+        EXPECT_EQ(csys_cleanupRun(entries, &count, &status), csysOk);
+        EXPECT_EQ(gLog, c.log);
+        EXPECT_EQ(status, csysOk);
     }
-}
-
-TEST_F(CleanupTest, RunsLastPushedFirstAndStopsAtTheFirstFailure)
-{
-    Probe a{1}, b{2, csysErrOsCall}, c{3};
-    push(0, 49, &a);
-    push(1, 49, &b);
-    push(2, 49, &c);
-    EXPECT_EQ(csys_cleanupRun(entries, &count, &status), csysErrOsCall);
-    EXPECT_EQ(gLog, (std::vector<int>{3, 2})) << "entries below the failure stay unrun";
-    EXPECT_EQ(status, csysErrOsCall);
-    EXPECT_EQ(count, -1);
-
-    // The stack has run: a second run reaches nothing, not even the skipped entry.
-    status = csysOk;
-    EXPECT_EQ(csys_cleanupRun(entries, &count, &status), csysOk);
-    EXPECT_EQ(gLog, (std::vector<int>{3, 2}));
-    EXPECT_EQ(status, csysOk);
-}
-
-TEST_F(CleanupTest, FailingCleanupOnFailureExitKeepsTheOriginalStatus)
-{
-    Probe a{1}, b{2, csysErrOsCall};
-    push(0, 33, &a);
-    push(1, 33, &b);
-    status = csysErrNoMemory;
-    EXPECT_EQ(csys_cleanupRun(entries, &count, &status), csysErrOsCall);
-    EXPECT_EQ(status, csysErrNoMemory);
-    EXPECT_EQ(gLog, (std::vector<int>{2}));
-}
-
-TEST_F(CleanupTest, PositiveStatusBecomesTheLastCalledResult)
-{
-    // Walked top down, so the bottom entry's notice is the last result.
-    Probe bottom{1, csysMakeStatus(7)}, top{2, csysOk}, failOnly{3, csysErrOsCall};
-    push(0, 49, &bottom);
-    push(1, 50, &top);
-    push(2, 33, &failOnly);
-    status = csysMakeStatus(65);
-    EXPECT_EQ(csys_cleanupRun(entries, &count, &status), csysMakeStatus(7));
-    EXPECT_EQ(status, csysMakeStatus(7));
-    EXPECT_EQ(gLog, (std::vector<int>{2, 1}));
 }
 
 TEST_F(CleanupTest, RemoveTakesOutTheTopmostMatchingEntryAndShiftsLaterOnes)
 {
-    Probe a{1}, b{2}, c{3}, d{4, csysMakeStatus(5)}, e{5};
+    Probe a{1}, b{2}, c{3}, d{4, csysMakeStatus(5)}, e{5}, f{6, csysErrOsCall};
     push(0, 49, &a);
     push(1, 49, &b);
     push(2, 49, &c);
     push(1, 49, &d); // same key as b: only this one goes
     push(3, 49, &e);
+    push(4, 33, &f);
 
+    // A failure-only entry removed during success is not run.
+    EXPECT_EQ(csys_cleanupRemove(entries, &count, &status, 4, 1), csysOk);
     EXPECT_EQ(csys_cleanupRemove(entries, &count, &status, 9, 1), csysOk);
     EXPECT_EQ(count, 5) << "an absent key does nothing";
     EXPECT_TRUE(gLog.empty());
@@ -173,28 +159,15 @@ TEST_F(CleanupTest, RemoveTakesOutTheTopmostMatchingEntryAndShiftsLaterOnes)
     EXPECT_EQ(csys_cleanupRemove(entries, &count, &status, 1, 0), csysOk);
     EXPECT_EQ(count, 3);
     EXPECT_EQ(entries[3].key, -1);
-    EXPECT_EQ(entries[3].flags, 0u);
+    // On failure the status stays even though the entry ran.
+    status = csysErrFail;
+    EXPECT_EQ(csys_cleanupRemove(entries, &count, &status, 3, 1), csysOk);
+    EXPECT_EQ(status, csysErrFail);
+    EXPECT_EQ(count, 2);
 
     status = csysOk;
     EXPECT_EQ(csys_cleanupRun(entries, &count, &status), csysOk);
     EXPECT_EQ(gLog, (std::vector<int>{4, 5, 3, 1}));
-}
-
-TEST_F(CleanupTest, RemoveWithRunHonoursTheStatusMask)
-{
-    Probe a{1, csysErrOsCall}, b{2};
-    push(0, 33, &a);
-    push(1, 49, &b);
-    // A failure-only entry removed during success is not run.
-    EXPECT_EQ(csys_cleanupRemove(entries, &count, &status, 0, 1), csysOk);
-    EXPECT_TRUE(gLog.empty());
-    EXPECT_EQ(count, 1);
-    // On failure the status stays even though the entry ran.
-    status = csysErrFail;
-    EXPECT_EQ(csys_cleanupRemove(entries, &count, &status, 1, 1), csysOk);
-    EXPECT_EQ(gLog, (std::vector<int>{2}));
-    EXPECT_EQ(status, csysErrFail);
-    EXPECT_EQ(count, 0);
 }
 
 TEST(CleanupStackTest, PushIsCheckedAndFinishReturnsTheFinalStatus)
@@ -219,12 +192,7 @@ TEST(CleanupStackTest, PushIsCheckedAndFinishReturnsTheFinalStatus)
     ASSERT_EQ(failing.push(1, 49, &b, &runProbe), csysOk);
     EXPECT_EQ(failing.finish(csysOk), csysErrOsCall);
     EXPECT_EQ(gLog, (std::vector<int>{2}));
-
-    gLog.clear();
-    csys_cleanupStack<1> onFailure;
-    ASSERT_EQ(onFailure.push(0, 33, &a, &runProbe), csysOk);
-    EXPECT_EQ(onFailure.finish(csysErrNoMemory), csysErrNoMemory);
-    EXPECT_EQ(gLog, (std::vector<int>{1}));
+    ASSERT_EQ(failing.finish(csysErrNoMemory), csysErrNoMemory);
 }
 
 } // namespace

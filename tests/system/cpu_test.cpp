@@ -41,30 +41,19 @@ struct Machine {
         char text[48] = {};
         std::memcpy(text, brand.data(), brand.size() < 48 ? brand.size() : 48);
         for (uint32_t i = 0; i < 3; ++i) {
-            plat::CpuidRegisters b;
-            std::memcpy(&b.eax, text + 16 * i + 0, 4);
-            std::memcpy(&b.ebx, text + 16 * i + 4, 4);
-            std::memcpy(&b.ecx, text + 16 * i + 8, 4);
-            std::memcpy(&b.edx, text + 16 * i + 12, 4);
+            plat::CpuidRegisters b; // eax, ebx, ecx, edx in order
+            std::memcpy(&b, text + 16 * i, 16);
             r.push_back({0x80000002u + i, 0, processor, b});
         }
         return r;
     }
 };
 
-plat::SystemInfo recordedSystem(uint32_t processors)
+// Type 586, level 6, revision 0x3A09.
+plat::SystemInfo recordedSystem(uint32_t processors, bool sseSaved = true)
 {
-    plat::SystemInfo s{};
-    s.architecture = plat::Architecture::x86;
-    s.processorCount = processors;
-    s.activeProcessorMask = processors >= 32 ? 0xFFFFFFFFu : (1u << processors) - 1u;
-    s.pageSize = 4096;
-    s.processorType = 586;
-    s.processorLevel = 6;
-    s.processorRevision = 0x3A09;
-    s.sseAvailable = true;
-    s.sse2Available = true;
-    return s;
+    const uint32_t mask = processors >= 32 ? 0xFFFFFFFFu : (1u << processors) - 1u;
+    return {plat::Architecture::x86, processors, mask, 4096, 586, 6, 0x3A09, sseSaved, sseSaved};
 }
 
 // Detection against recorded registers and system information; the real ones
@@ -83,147 +72,93 @@ public:
     }
 };
 
-csysCpuInfo detect(const Machine& m, uint32_t processors = 8)
+csysCpuInfo detect(const Machine& m, uint32_t processors = 8, bool sseSaved = true)
 {
-    Recorded rec(m.records(), recordedSystem(processors));
+    Recorded rec(m.records(), recordedSystem(processors, sseSaved));
     csysCpuInfo info;
     std::memset(&info, 0xCC, sizeof info);
     EXPECT_EQ(csys_detectCpuInfo(&info), csysOk);
     return info;
 }
 
-TEST(CpuDetection, GenerationFollowsFamily)
+// Leaf 1 gives the family and the extensions; those the system does not
+// save are not offered.
+TEST(CpuDetection, FamilyGenerationAndFeaturesFromLeafOne)
 {
-    const int32_t expected[][2] = {{4, 1}, {5, 2}, {6, 3}, {15, 4}, {3, 0}, {7, 0}};
-    for (const auto& e : expected) {
+    constexpr uint32_t kMmx = 1u << 23, kSse = 1u << 25, kSse2 = 1u << 26;
+    const struct {
+        uint32_t family, edx1;
+        bool sseSaved;
+        int32_t generation;
+        uint32_t features;
+    } cases[] = {
+        {4, kMmx, true, 1, csysCpuMmx},
+        {5, kMmx | kSse, true, 2, csysCpuMmx | csysCpuSse},
+        {6, 0xFFFFFFFFu, true, 3, csysCpuMmx | csysCpuSse | csysCpuSse2}, // no other bit gets in
+        {15, 0xFFFFFFFFu, false, 4, csysCpuMmx},
+        {3, kMmx | kSse2, true, 0, csysCpuMmx | csysCpuSse2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "family " << c.family);
         Machine m;
-        m.family = static_cast<uint32_t>(e[0]);
-        csysCpuInfo info = detect(m);
-        EXPECT_EQ(info.family, e[0]);
-        EXPECT_EQ(info.generation, e[1]) << "family " << e[0];
-        EXPECT_EQ(info.cpuClass, 1);
-        EXPECT_EQ(info.stage, 2);
+        m.family = c.family;
+        m.edx1 = c.edx1;
+        csysCpuInfo info = detect(m, 8, c.sseSaved);
+        EXPECT_EQ(info.family, static_cast<int32_t>(c.family));
+        EXPECT_EQ(info.generation, c.generation);
+        EXPECT_EQ(info.features, c.features);
     }
-}
-
-TEST(CpuDetection, FeaturesFromLeafOneAndTheSystem)
-{
-    Machine m;
-    m.edx1 = 1u << 23;
-    EXPECT_EQ(detect(m).features, csysCpuMmx);
-    m.edx1 = (1u << 23) | (1u << 25);
-    EXPECT_EQ(detect(m).features, csysCpuMmx | csysCpuSse);
-    m.edx1 = 0xFFFFFFFFu; // every other bit stays out of the word
-    EXPECT_EQ(detect(m).features, csysCpuMmx | csysCpuSse | csysCpuSse2);
-
-    // Extensions the system does not save are not offered.
-    plat::SystemInfo sys = recordedSystem(8);
-    sys.sseAvailable = false;
-    sys.sse2Available = false;
-    Recorded rec(m.records(), sys);
-    csysCpuInfo info;
-    ASSERT_EQ(csys_detectCpuInfo(&info), csysOk);
-    EXPECT_EQ(info.features, csysCpuMmx);
-}
-
-TEST(CpuDetection, RecordFieldsFromTheSystem)
-{
-    Machine m;
-    m.family = 15; // leaf 1 wins over the system's level
-    csysCpuInfo info = detect(m, 6);
-    EXPECT_EQ(info.processorCount, 6);
-    EXPECT_EQ(info.activeMask, 0x3Fu);
-    EXPECT_EQ(info.revision, 0x3A09);
-    EXPECT_EQ(info.family, 15);
-}
-
-TEST(CpuDetection, VendorIsTwelveCharactersAndOneFFByte)
-{
-    Machine m;
-    m.vendor = "AuthenticAMD";
-    csysCpuInfo info = detect(m);
-    EXPECT_EQ(std::memcmp(info.vendor, "AuthenticAMD", 12), 0);
-    EXPECT_EQ(info.vendor[12], 0xFF);
 }
 
 TEST(CpuDetection, CoreLayoutAndPackages)
 {
-    Machine m;
-    m.edx1 |= 1u << 28;
-    m.coresPerPackage = 4;
-    m.logicalPerPackage = 8;
-    csysCpuInfo info = detect(m, 16);
-    EXPECT_EQ(info.coreLayout, (4 << 8) + 2);
-    EXPECT_EQ(info.packageCount, 2);
-
-    // Without the multi-thread bit, or below leaf 4, nothing is reported.
-    Machine single = m;
-    single.edx1 &= ~(1u << 28);
-    info = detect(single, 16);
-    EXPECT_EQ(info.coreLayout, 0x101);
-    EXPECT_EQ(info.packageCount, 16);
-    Machine old = m;
-    old.maxLeaf = 3;
-    EXPECT_EQ(detect(old, 16).coreLayout, 0x101);
-}
-
-TEST(CpuDetection, FewerLogicalProcessorsThanCoresGivesTheFlatLayout)
-{
-    Machine m;
-    m.edx1 |= 1u << 28;
-    m.coresPerPackage = 8;
-    m.logicalPerPackage = 4; // logical per core would be 0
-    csysCpuInfo info = detect(m, 4);
-    EXPECT_EQ(info.coreLayout, 0x101);
-    EXPECT_EQ(info.packageCount, 4);
-
-    m.logicalPerPackage = 0;
-    EXPECT_EQ(detect(m, 4).coreLayout, 0x101);
-}
-
-TEST(CpuDetection, PackageCountIsAtLeastOne)
-{
-    // Fewer processors online than one package claims.
-    Machine m;
-    m.edx1 |= 1u << 28;
-    m.coresPerPackage = 8;
-    m.logicalPerPackage = 16;
-    csysCpuInfo info = detect(m, 4);
-    EXPECT_EQ(info.coreLayout, (8 << 8) + 2);
-    EXPECT_EQ(info.packageCount, 1);
+    const struct {
+        const char* name;
+        bool multiThread;
+        uint32_t maxLeaf, cores, logical, processors;
+        int32_t layout, packages;
+    } cases[] = {
+        {"two packages", true, 0xD, 4, 8, 16, (4 << 8) + 2, 2},
+        {"without the multi-thread bit", false, 0xD, 4, 8, 16, 0x101, 16},
+        {"below leaf 4", true, 3, 4, 8, 16, 0x101, 16},
+        {"fewer logical than cores", true, 0xD, 8, 4, 4, 0x101, 4}, // logical per core would be 0
+        {"no logical count", true, 0xD, 8, 0, 4, 0x101, 4},
+        {"fewer online than a package claims", true, 0xD, 8, 16, 4, (8 << 8) + 2, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Machine m;
+        m.edx1 |= c.multiThread ? 1u << 28 : 0;
+        m.maxLeaf = c.maxLeaf;
+        m.coresPerPackage = c.cores;
+        m.logicalPerPackage = c.logical;
+        csysCpuInfo info = detect(m, c.processors);
+        EXPECT_EQ(info.coreLayout, c.layout);
+        EXPECT_EQ(info.packageCount, c.packages);
+    }
 }
 
 TEST(CpuDetection, BrandString)
 {
-    Machine m;
-    m.brand = "      Leading Spaces CPU @ 2.00GHz";
-    EXPECT_STREQ(detect(m).brand, "Leading Spaces CPU @ 2.00GHz");
-
-    // All 48 bytes used: the string is cut to keep its terminator.
-    m.brand = std::string(48, 'X');
-    csysCpuInfo info = detect(m);
-    EXPECT_EQ(std::string(info.brand), std::string(47, 'X'));
-
-    m.brand = std::string(48, ' ');
-    EXPECT_STREQ(detect(m).brand, "");
-
-    // Without the brand leaves the field stays zero.
-    m.brand = "Hidden";
-    m.maxExtended = 0x80000003u;
-    info = detect(m);
-    EXPECT_EQ(info.brand[0], '\0');
-    EXPECT_EQ(std::memcmp(info.brand, std::string(48, '\0').data(), 48), 0);
-}
-
-TEST(CpuDetection, AnotherArchitectureFailsWithoutWritingTheRecord)
-{
-    plat::SystemInfo sys = recordedSystem(2);
-    sys.architecture = plat::Architecture::other;
-    Recorded rec(Machine().records(), sys);
-    csysCpuInfo info;
-    std::memset(&info, 0x5A, sizeof info);
-    EXPECT_EQ(csys_detectCpuInfo(&info), csysErrNotX86);
-    EXPECT_EQ(info.cpuClass, 0x5A5A5A5A);
+    const struct {
+        std::string brand;
+        uint32_t maxExtended;
+        std::string expected;
+    } cases[] = {
+        {"      Leading Spaces CPU @ 2.00GHz", 0x80000004u, "Leading Spaces CPU @ 2.00GHz"},
+        {std::string(48, 'X'), 0x80000008u, std::string(47, 'X')}, // cut to keep its terminator
+        {std::string(48, ' '), 0x80000008u, ""},
+        {"Hidden", 0x80000003u, ""}, // without the brand leaves
+    };
+    for (const auto& c : cases) {
+        Machine m;
+        m.brand = c.brand;
+        m.maxExtended = c.maxExtended;
+        csysCpuInfo info = detect(m);
+        EXPECT_EQ(std::string(info.brand), c.expected);
+        EXPECT_EQ(std::memcmp(info.brand + c.expected.size(), std::string(48, '\0').data(), 48 - c.expected.size()), 0)
+            << "the rest of the field stays zero";
+    }
 }
 
 std::vector<int32_t> processorsOfProcess()
@@ -242,55 +177,79 @@ bool sameAffinity(const plat::ThreadAffinity& a, const plat::ThreadAffinity& b)
     return std::memcmp(a.bits, b.bits, sizeof a.bits) == 0;
 }
 
-TEST(CpuDetection, ReadsOnTheProcessorWithTheHighestBasicLeaf)
-{
-    std::vector<int32_t> cpus = processorsOfProcess();
-    if (cpus.size() < 3)
-        GTEST_SKIP() << "needs three processors";
-    // The second and third report the same highest leaf: the first of them wins.
-    std::vector<plat::CpuidRecord> records;
-    for (size_t i = 0; i < cpus.size(); ++i) {
-        Machine m;
-        m.processor = cpus[i];
-        m.maxLeaf = i == 1 || i == 2 ? 0x20 : 0x10;
-        m.vendor = i == 1 ? "WinnerVendor" : i == 2 ? "TiedVendor.." : "OtherVendor.";
-        for (const auto& r : m.records())
-            records.push_back(r);
-    }
-    Recorded rec(records, recordedSystem(static_cast<uint32_t>(cpus.size())));
-    csysCpuInfo info;
-    ASSERT_EQ(csys_detectCpuInfo(&info), csysOk);
-    EXPECT_EQ(std::memcmp(info.vendor, "WinnerVendor", 12), 0);
-}
-
-TEST(CpuDetection, RestoresTheCallersAffinity)
+// Detection reads on the processor that reports the highest basic leaf (the
+// first of equals) and puts the caller's affinity back.
+TEST(CpuDetection, ReadsOnTheProcessorWithTheHighestBasicLeafAndRestoresTheAffinity)
 {
     std::vector<int32_t> cpus = processorsOfProcess();
     ASSERT_FALSE(cpus.empty());
-    plat::ThreadAffinity original;
+    plat::ThreadAffinity original, pinned, after;
     ASSERT_TRUE(plat::getThreadAffinity(&original));
-
+    csysCpuInfo info;
+    {
+        // The real processor when there are fewer than three.
+        std::vector<plat::CpuidRecord> records;
+        for (size_t i = 0; cpus.size() >= 3 && i < cpus.size(); ++i) {
+            Machine m;
+            m.processor = cpus[i];
+            m.maxLeaf = i == 1 || i == 2 ? 0x20 : 0x10;
+            m.vendor = i == 1 ? "WinnerVendor" : i == 2 ? "TiedVendor.." : "OtherVendor.";
+            for (const auto& r : m.records())
+                records.push_back(r);
+        }
+        Recorded rec(records, recordedSystem(static_cast<uint32_t>(cpus.size())));
+        ASSERT_EQ(csys_detectCpuInfo(&info), csysOk);
+        if (!records.empty()) {
+            EXPECT_EQ(std::memcmp(info.vendor, "WinnerVendor", 12), 0);
+        }
+        ASSERT_TRUE(plat::getThreadAffinity(&after));
+        EXPECT_TRUE(sameAffinity(after, original));
+    }
     // A caller pinned to one processor stays pinned there.
     ASSERT_TRUE(plat::setThreadAffinityMask(1u << cpus.back()));
-    plat::ThreadAffinity pinned;
     ASSERT_TRUE(plat::getThreadAffinity(&pinned));
-    csysCpuInfo info;
     ASSERT_EQ(csys_detectCpuInfo(&info), csysOk);
-    plat::ThreadAffinity after;
     ASSERT_TRUE(plat::getThreadAffinity(&after));
     EXPECT_TRUE(sameAffinity(after, pinned));
-
     ASSERT_TRUE(plat::setThreadAffinity(original));
-    ASSERT_EQ(csys_detectCpuInfo(&info), csysOk);
-    ASSERT_TRUE(plat::getThreadAffinity(&after));
-    EXPECT_TRUE(sameAffinity(after, original));
 }
 
-// The process's first call detects; a failed detection writes nothing and
-// the next call detects again; the description then stays what was detected.
-// Runs in a fresh process, so that no other test has detected first.
-void theFirstSuccessfulDetectionIsKept()
+plat::OsVersion gVersion;
+bool gRefuse = false;
+
+bool recordedVersion(plat::OsVersion* v)
 {
+    if (gRefuse)
+        return false;
+    *v = gVersion;
+    return true;
+}
+
+// The process's first calls read the version and detect; a failed reading
+// writes nothing and the next call reads again; the records then stay what
+// was read. Runs in a fresh process, so that no other test has read first.
+void theFirstSuccessfulReadingsAreKept()
+{
+    plat::setOsVersionSource(&recordedVersion);
+    gRefuse = true;
+    csysOsVersion v;
+    csysCpuInfo info;
+    std::memset(&v, 0x5A, sizeof v);
+    std::memset(&info, 0x5A, sizeof info);
+    REQUIRE(csys_getOsVersion(&v) == csysErrFail);
+    REQUIRE(v.filled == 0x5A5A5A5A);
+    REQUIRE(csys_getCpuInfo(&info) == csysErrFail); // detection needs the version
+    gRefuse = false;
+    gVersion = plat::OsVersion{2, 5, 1, 2600, L"Service Pack 3"};
+    REQUIRE(csys_getOsVersion(&v) == csysOk);
+    REQUIRE(v.filled == 1 && v.osCode == 7);
+    REQUIRE(v.major == 5 && v.minor == 1 && v.build == 2600 && v.servicePack == 3);
+    gVersion = plat::OsVersion{2, 6, 1, 7601, L"Service Pack 1"};
+    csysOsVersion again;
+    REQUIRE(csys_getOsVersion(&again) == csysOk);
+    REQUIRE(std::memcmp(&again, &v, sizeof v) == 0);
+    REQUIRE(csys_getOsVersion(nullptr) == csysErrNullArg);
+
     Machine m;
     m.vendor = "AuthenticAMD";
     m.family = 15;
@@ -298,8 +257,6 @@ void theFirstSuccessfulDetectionIsKept()
     m.brand = "  Recorded Processor";
     plat::SystemInfo other = recordedSystem(4);
     other.architecture = plat::Architecture::other;
-    csysCpuInfo info;
-    std::memset(&info, 0x5A, sizeof info);
     {
         Recorded rec(m.records(), other);
         REQUIRE(csys_getCpuInfo(&info) == csysErrNotX86);
@@ -322,47 +279,33 @@ void theFirstSuccessfulDetectionIsKept()
     REQUIRE(csys_cpuDispatchInfo(&cpuClass, &features) == csysOk);
     REQUIRE(cpuClass == 1 && features == (csysCpuMmx | csysCpuSse));
 
-    // Back on the real processor nothing is detected again.
+    // Back on the real processor nothing is detected again; an override
+    // lasts until the next reset.
     csysCpuInfo later;
     REQUIRE(csys_getCpuInfo(&later) == csysOk);
     REQUIRE(std::memcmp(&later, &info, sizeof info) == 0);
+    csysCpuInfo forced = info;
+    forced.cpuClass = 0;
+    forced.features = csysCpuMmx;
+    REQUIRE(csys_overrideCpuInfo(&forced) == csysOk);
+    REQUIRE(csys_getCpuInfo(&later) == csysOk);
+    REQUIRE(std::memcmp(&later, &forced, sizeof info) == 0);
+    REQUIRE(csys_cpuDispatchInfo(&cpuClass, &features) == csysOk);
+    REQUIRE(cpuClass == 0 && features == csysCpuMmx);
     REQUIRE(csys_resetCpuInfo() == csysOk);
     REQUIRE(csys_getCpuInfo(&later) == csysOk);
     REQUIRE(std::memcmp(&later, &info, sizeof info) == 0);
+    REQUIRE(csys_cpuDispatchInfo(&cpuClass, &features) == csysOk);
+    REQUIRE(cpuClass == 1 && features == (csysCpuMmx | csysCpuSse));
     REQUIRE(csys_getCpuInfo(nullptr) == csysErrNullArg);
+    REQUIRE(csys_overrideCpuInfo(nullptr) == csysErrNullArg);
     childExit(0);
 }
 
-TEST(CpuInfo, TheFirstSuccessfulDetectionIsKeptForTheProcess)
+TEST(CpuInfo, TheFirstSuccessfulReadingsAreKeptForTheProcess)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(theFirstSuccessfulDetectionIsKept(), ::testing::ExitedWithCode(0), "");
-}
-
-TEST(CpuInfo, OverrideLastsUntilReset)
-{
-    csysCpuInfo detected;
-    ASSERT_EQ(csys_getCpuInfo(&detected), csysOk);
-    csysCpuInfo forced = detected;
-    forced.features = csysCpuMmx;
-    forced.family = 5;
-    ASSERT_EQ(csys_overrideCpuInfo(&forced), csysOk);
-
-    csysCpuInfo now;
-    ASSERT_EQ(csys_getCpuInfo(&now), csysOk);
-    EXPECT_EQ(now.features, csysCpuMmx);
-    EXPECT_EQ(now.family, 5);
-    int32_t cpuClass = 0;
-    uint32_t features = 0;
-    ASSERT_EQ(csys_cpuDispatchInfo(&cpuClass, &features), csysOk);
-    EXPECT_EQ(features, csysCpuMmx);
-
-    ASSERT_EQ(csys_resetCpuInfo(), csysOk);
-    ASSERT_EQ(csys_getCpuInfo(&now), csysOk);
-    EXPECT_EQ(std::memcmp(&now, &detected, sizeof now), 0);
-    ASSERT_EQ(csys_cpuDispatchInfo(&cpuClass, &features), csysOk);
-    EXPECT_EQ(features, detected.features);
-    EXPECT_EQ(cpuClass, 1);
+    EXPECT_EXIT(theFirstSuccessfulReadingsAreKept(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(CpuInfo, ConcurrentFirstCallersShareOneDescription)
@@ -393,112 +336,48 @@ TEST(CpuInfo, ConcurrentFirstCallersShareOneDescription)
     }
 }
 
-// ---- Operating-system version
-
-plat::OsVersion gVersion;
-bool gRefuse = false;
-
-bool recordedVersion(plat::OsVersion* v)
+TEST(OsVersion, CodesAndServicePacks)
 {
-    if (gRefuse)
-        return false;
-    *v = gVersion;
-    return true;
-}
-
-class OsVersionTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        gRefuse = false;
-        plat::setOsVersionSource(&recordedVersion);
-    }
-    void TearDown() override { plat::setOsVersionSource(nullptr); }
-
-    csysOsVersion read(uint32_t platform, uint32_t major, uint32_t minor, const wchar_t* servicePack = L"")
-    {
-        gVersion = plat::OsVersion{platform, major, minor, 1234, servicePack};
-        csysOsVersion v;
-        EXPECT_EQ(csys_readOsVersion(&v), csysOk);
-        return v;
-    }
-};
-
-TEST_F(OsVersionTest, OsCodes)
-{
-    struct Case {
+    const struct {
         uint32_t platform, major, minor;
-        int32_t code;
+        const wchar_t* servicePack;
+        int32_t code, servicePackNumber;
+    } cases[] = {
+        {0, 3, 11, L"", 1, -1},
+        {1, 4, 0, L"Service Pack 3", 2, 3},
+        {1, 4, 10, L"SP12a", 3, 12},
+        {1, 4, 90, L"Beta", 3, 0},
+        {2, 4, 0, L"Pack 99999999999", 5, INT32_MAX},
+        {2, 5, 0, L"", 6, -1},
+        {2, 5, 2, L"", 6, -1},
+        {2, 5, 1, L"", 7, -1},
+        {2, 6, 0, L"", 8, -1},
+        {2, 6, 3, L"", 8, -1},
+        {2, 10, 0, L"", 0, -1},
+        {2, 3, 51, L"Service Pack 5", 0, -1}, // old NT stops after the numbers
+        {7, 1, 2, L"SP 1", 0, -1},             // an unknown platform gives nothing more
     };
-    const Case cases[] = {
-        {0, 3, 11, 1}, {1, 4, 0, 2}, {1, 4, 10, 3}, {1, 4, 90, 3}, {2, 4, 0, 5}, {2, 5, 0, 6},
-        {2, 5, 2, 6},  {2, 5, 1, 7}, {2, 6, 0, 8},  {2, 6, 3, 8},  {2, 10, 0, 0}, {2, 3, 51, 0},
-    };
-    for (const Case& c : cases) {
-        csysOsVersion v = read(c.platform, c.major, c.minor);
-        EXPECT_EQ(v.osCode, c.code) << c.platform << " " << c.major << "." << c.minor;
+    plat::setOsVersionSource(&recordedVersion);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.platform << " " << c.major << "." << c.minor);
+        gVersion = plat::OsVersion{c.platform, c.major, c.minor, 1234, c.servicePack};
+        csysOsVersion v;
+        ASSERT_EQ(csys_readOsVersion(&v), csysOk);
+        const bool known = c.platform <= 2;
         EXPECT_EQ(v.filled, 1);
-        EXPECT_EQ(v.major, static_cast<int32_t>(c.major));
-        EXPECT_EQ(v.build, 1234);
+        EXPECT_EQ(v.osCode, c.code);
+        EXPECT_EQ(v.major, known ? static_cast<int32_t>(c.major) : -1);
+        EXPECT_EQ(v.minor, known ? static_cast<int32_t>(c.minor) : -1);
+        EXPECT_EQ(v.build, known ? 1234 : -1);
+        EXPECT_EQ(v.servicePack, c.servicePackNumber);
+        EXPECT_EQ(v.spare, -1);
     }
-}
-
-TEST_F(OsVersionTest, ServicePackNumber)
-{
-    EXPECT_EQ(read(2, 5, 1, L"Service Pack 3").servicePack, 3);
-    EXPECT_EQ(read(2, 5, 1, L"SP12a").servicePack, 12);
-    EXPECT_EQ(read(2, 5, 1, L"Beta").servicePack, 0);
-    EXPECT_EQ(read(2, 5, 1, L"").servicePack, -1);
-    EXPECT_EQ(read(2, 5, 1, L"Pack 99999999999").servicePack, INT32_MAX);
-    // Old NT stops after the numbers.
-    csysOsVersion old = read(2, 3, 51, L"Service Pack 5");
-    EXPECT_EQ(old.minor, 51);
-    EXPECT_EQ(old.servicePack, -1);
-    EXPECT_EQ(old.spare, -1);
-}
-
-TEST_F(OsVersionTest, UnknownPlatformAndRefusal)
-{
-    csysOsVersion v = read(7, 1, 2, L"SP 1");
-    EXPECT_EQ(v.filled, 1);
-    EXPECT_EQ(v.osCode, 0);
-    EXPECT_EQ(v.major, -1);
-    EXPECT_EQ(v.servicePack, -1);
-
+    csysOsVersion v;
     gRefuse = true;
     EXPECT_EQ(csys_readOsVersion(&v), csysErrFail);
     EXPECT_EQ(csys_readOsVersion(nullptr), csysErrNullArg);
-}
-
-// The version is read through the system's query once per process; a
-// refusal writes nothing and the next call asks again. In a fresh process.
-void theVersionIsReadOnce()
-{
-    plat::setOsVersionSource(&recordedVersion);
-    gRefuse = true;
-    csysOsVersion v;
-    std::memset(&v, 0x5A, sizeof v);
-    REQUIRE(csys_getOsVersion(&v) == csysErrFail);
-    REQUIRE(v.filled == 0x5A5A5A5A);
-
     gRefuse = false;
-    gVersion = plat::OsVersion{2, 5, 1, 2600, L"Service Pack 3"};
-    REQUIRE(csys_getOsVersion(&v) == csysOk);
-    REQUIRE(v.filled == 1 && v.osCode == 7);
-    REQUIRE(v.major == 5 && v.minor == 1 && v.build == 2600 && v.servicePack == 3);
-
-    gVersion = plat::OsVersion{2, 6, 1, 7601, L"Service Pack 1"};
-    csysOsVersion later;
-    REQUIRE(csys_getOsVersion(&later) == csysOk);
-    REQUIRE(std::memcmp(&later, &v, sizeof v) == 0);
-    REQUIRE(csys_getOsVersion(nullptr) == csysErrNullArg);
-    childExit(0);
-}
-
-TEST(OsVersion, TheSystemsVersionIsReadOncePerProcess)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(theVersionIsReadOnce(), ::testing::ExitedWithCode(0), "");
+    plat::setOsVersionSource(nullptr);
 }
 
 } // namespace

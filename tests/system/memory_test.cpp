@@ -1,150 +1,110 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
 
 #include "system/csys_memory.h"
-#include "system/csys_memory_testing.h"
+#include "tests/support/fake_heap.h"
 
 namespace {
 
-// A heap that hands out dirty blocks (so zeroing shows) and counts frees, and
-// one that refuses to allocate. Both free into the process heap, so blocks
-// from before the switch stay releasable.
-int gFrees = 0;
-void* dirtyAllocate(size_t n)
-{
-    void* b = std::malloc(n);
-    return b ? std::memset(b, 0xA5, n) : b;
-}
-void countingRelease(void* b)
-{
-    gFrees += b != nullptr;
-    std::free(b);
-}
-void* refuseAllocate(size_t) { return nullptr; }
-void* refuseReallocate(void*, size_t) { return nullptr; }
-const csys_heap kCountingHeap = {&dirtyAllocate, &std::realloc, &countingRelease};
-const csys_heap kExhaustedHeap = {&refuseAllocate, &refuseReallocate, &std::free};
+using fake_heap::FakeHeap;
 
-// Puts the process heap back even when an assertion leaves the test early.
-struct HeapOverride {
-    explicit HeapOverride(const csys_heap* h)
-    {
-        gFrees = 0;
-        csys_setHeap(h);
-    }
-    ~HeapOverride() { csys_setHeap(nullptr); }
-};
+// Whether n bytes at p all hold v.
+bool all(const void* p, int n, unsigned char v)
+{
+    const auto* b = static_cast<const unsigned char*>(p);
+    return std::all_of(b, b + n, [v](unsigned char x) { return x == v; });
+}
 
 // Frees whatever the test left in the slot.
 struct Slot {
     void* p = nullptr;
     ~Slot() { EXPECT_EQ(csys_free(&p), csysOk); }
-    unsigned char& at(int i) const { return static_cast<unsigned char*>(p)[i]; }
-    void fill(int n) const
-    {
-        for (int i = 0; i < n; ++i)
-            at(i) = static_cast<unsigned char>(i * 7 + 1);
-    }
-    bool holdsFill(int n) const
-    {
-        for (int i = 0; i < n; ++i)
-            if (at(i) != static_cast<unsigned char>(i * 7 + 1))
-                return false;
-        return true;
-    }
 };
 
-TEST(MemoryTest, AllocReplacesOnlyAfterSuccessAndSizeZeroEmptiesTheSlot)
+// A null slot, a negative size and an exhausted heap are refused, and the
+// block in the slot stays valid and unchanged.
+TEST(MemoryTest, RefusalsLeaveTheSlotAlone)
 {
-    HeapOverride heap(&kCountingHeap);
-    Slot s;
-    ASSERT_EQ(csys_alloc(16, &s.p), csysOk);
-    s.fill(16);
-    void* const old = s.p;
-    for (int32_t bad : {-1, INT32_MIN}) {
-        EXPECT_EQ(csys_alloc(bad, &s.p), csysErrBadSize) << bad;
-        EXPECT_EQ(csys_allocZeroed(bad, &s.p), csysErrBadSize) << bad;
-        EXPECT_EQ(csys_allocNonEmpty(bad, &s.p), csysErrBadSize) << bad;
-        EXPECT_EQ(csys_realloc(bad, &s.p), csysErrBadSize) << bad;
-    }
-    // Size 0 for the "non-empty" variant is a no-op, not a free.
-    EXPECT_EQ(csys_allocNonEmpty(0, &s.p), csysOk);
-    EXPECT_EQ(s.p, old);
-    EXPECT_TRUE(s.holdsFill(16));
-    EXPECT_EQ(gFrees, 0);
-
-    EXPECT_EQ(csys_allocNonEmpty(32, &s.p), csysOk);
-    EXPECT_EQ(gFrees, 1) << "the replaced block must be freed";
-    EXPECT_EQ(csys_alloc(0, &s.p), csysOk);
-    EXPECT_EQ(s.p, nullptr);
-    EXPECT_EQ(gFrees, 2);
-    EXPECT_EQ(csys_free(&s.p), csysOk) << "an empty slot is no error";
-    EXPECT_EQ(gFrees, 2);
-
-    ASSERT_EQ(csys_allocZeroed(333, &s.p), csysOk);
-    const std::vector<unsigned char> zeros(333, 0);
-    EXPECT_EQ(std::memcmp(s.p, zeros.data(), zeros.size()), 0);
-}
-
-TEST(MemoryTest, ReallocKeepsContentAllocatesIntoEmptySlotAndFreesOnZero)
-{
-    HeapOverride heap(&kCountingHeap);
-    Slot s;
-    ASSERT_EQ(csys_realloc(24, &s.p), csysOk) << "an empty slot gets a new block";
-    s.fill(24);
-    ASSERT_EQ(csys_realloc(1 << 16, &s.p), csysOk);
-    EXPECT_TRUE(s.holdsFill(24));
-    s.at((1 << 16) - 1) = 0; // the grown tail is ours
-    ASSERT_EQ(csys_realloc(8, &s.p), csysOk);
-    EXPECT_TRUE(s.holdsFill(8));
-    EXPECT_EQ(gFrees, 0);
-    EXPECT_EQ(csys_realloc(0, &s.p), csysOk);
-    EXPECT_EQ(s.p, nullptr);
-    EXPECT_EQ(gFrees, 1);
-}
-
-TEST(MemoryTest, FailedAllocationKeepsTheOldBlockValidAndUnchanged)
-{
+    const struct {
+        const char* name;
+        csysStatus (*call)(int32_t size, void* slot);
+    } allocators[] = {
+        {"alloc", &csys_alloc},
+        {"allocZeroed", &csys_allocZeroed},
+        {"allocNonEmpty", &csys_allocNonEmpty},
+        {"realloc", &csys_realloc},
+        {"alloc64", [](int32_t n, void* slot) { return csys_alloc64(static_cast<uint32_t>(n), n < 0 ? -1 : 0, slot); }},
+    };
     Slot s;
     ASSERT_EQ(csys_alloc(40, &s.p), csysOk);
-    s.fill(40);
+    std::memset(s.p, 0x3C, 40);
     void* const old = s.p;
-    {
-        HeapOverride heap(&kExhaustedHeap);
-        EXPECT_EQ(csys_alloc(64, &s.p), csysErrNoMemory);
-        EXPECT_EQ(csys_allocZeroed(64, &s.p), csysErrNoMemory);
-        EXPECT_EQ(csys_allocNonEmpty(64, &s.p), csysErrNoMemory);
-        EXPECT_EQ(csys_realloc(1 << 20, &s.p), csysErrNoMemory);
-        EXPECT_EQ(csys_alloc64(64, 0, &s.p), csysErrNoMemory);
+    for (const auto& a : allocators) {
+        SCOPED_TRACE(a.name);
+        EXPECT_EQ(a.call(8, nullptr), csysErrNullArg);
+        EXPECT_EQ(a.call(-1, &s.p), csysErrBadSize);
+        EXPECT_EQ(a.call(INT32_MIN, &s.p), csysErrBadSize);
+        FakeHeap exhausted(0);
+        EXPECT_EQ(a.call(64, &s.p), csysErrNoMemory);
+        EXPECT_EQ(exhausted.releases, 0);
     }
     ASSERT_EQ(s.p, old);
-    EXPECT_TRUE(s.holdsFill(40)); // ASan objects here if the block was freed
-}
-
-TEST(MemoryTest, NullSlotIsRejected)
-{
-    EXPECT_EQ(csys_alloc(0, nullptr), csysErrNullArg);
-    EXPECT_EQ(csys_allocZeroed(8, nullptr), csysErrNullArg);
-    EXPECT_EQ(csys_allocNonEmpty(8, nullptr), csysErrNullArg);
+    EXPECT_TRUE(all(s.p, 40, 0x3C)); // ASan objects here if the block was freed
+    EXPECT_EQ(csys_alloc(0, nullptr), csysErrNullArg); // before the size-0 paths
     EXPECT_EQ(csys_realloc(0, nullptr), csysErrNullArg);
-    EXPECT_EQ(csys_alloc64(8, 0, nullptr), csysErrNullArg);
     EXPECT_EQ(csys_free(nullptr), csysErrNullArg);
     EXPECT_EQ(csys_cleanupFree(nullptr), csysErrNullArg);
 }
 
-int gCalls = 0;
-int32_t gSeenSize = 0;
-void* gSeenSlot = nullptr;
+TEST(MemoryTest, ANewBlockReplacesTheOldOneAndSizeZeroEmptiesTheSlot)
+{
+    FakeHeap heap; // its blocks start dirty, so zeroing shows
+    Slot s;
+    ASSERT_EQ(csys_realloc(24, &s.p), csysOk) << "an empty slot gets a new block";
+    std::memset(s.p, 0x3C, 24);
+    ASSERT_EQ(csys_realloc(1 << 16, &s.p), csysOk);
+    EXPECT_TRUE(all(s.p, 24, 0x3C));
+    static_cast<unsigned char*>(s.p)[(1 << 16) - 1] = 0; // the grown tail is ours
+    ASSERT_EQ(csys_realloc(8, &s.p), csysOk);
+    EXPECT_TRUE(all(s.p, 8, 0x3C));
+    void* const old = s.p;
+    // Size 0 for the "non-empty" variant is a no-op, not a free.
+    EXPECT_EQ(csys_allocNonEmpty(0, &s.p), csysOk);
+    EXPECT_EQ(s.p, old);
+    EXPECT_TRUE(all(s.p, 8, 0x3C));
+    EXPECT_EQ(csys_allocNonEmpty(32, &s.p), csysOk);
+    EXPECT_EQ(heap.live.count(old), 0u) << "the replaced block must be freed";
+    EXPECT_EQ(csys_realloc(0, &s.p), csysOk);
+    EXPECT_EQ(s.p, nullptr);
+    EXPECT_EQ(csys_free(&s.p), csysOk) << "an empty slot is no error";
+    ASSERT_EQ(csys_allocZeroed(333, &s.p), csysOk);
+    EXPECT_TRUE(all(s.p, 333, 0));
+    EXPECT_EQ(csys_alloc(0, &s.p), csysOk);
+    EXPECT_EQ(s.p, nullptr);
+    // The clean-up variant releases the block but leaves the slot to its owner.
+    ASSERT_EQ(csys_alloc(16, &s.p), csysOk);
+    void* const last = s.p;
+    EXPECT_EQ(csys_cleanupFree(&s.p), csysOk);
+    EXPECT_EQ(s.p, last);
+    s.p = nullptr;
+    EXPECT_TRUE(heap.live.empty());
+    EXPECT_EQ(heap.releases, static_cast<int>(heap.sizes.size())) << "every block is released once";
+    EXPECT_EQ(heap.fenceDamage, 0);
+}
+
+struct {
+    int calls;
+    int32_t size;
+    void* slot;
+} gSeen;
 csysStatus recordingAllocate(int32_t size, void* slot)
 {
-    ++gCalls;
-    gSeenSize = size;
-    gSeenSlot = slot;
+    gSeen = {gSeen.calls + 1, size, slot};
     return csysOk;
 }
 
@@ -167,42 +127,48 @@ TEST(MemoryTest, Alloc64AcceptsOnlySizesBelowTwoToThe31)
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.high << ":" << c.low);
         Slot s;
-        gCalls = 0;
+        gSeen.calls = 0;
         EXPECT_EQ(csys_alloc64(c.low, c.high, &s.p), c.expected);
         EXPECT_EQ(s.p, nullptr);
         EXPECT_EQ(csys_alloc64With(c.low, c.high, &s.p, &recordingAllocate), c.expected);
-        EXPECT_EQ(gCalls, 0) << "a refused size must not reach the allocator";
+        EXPECT_EQ(gSeen.calls, 0) << "a refused size must not reach the allocator";
     }
     // The largest size that passes reaches the given function as the low word.
     int target = 0;
     EXPECT_EQ(csys_alloc64With(0x7FFFFFFFu, 0, &target, &recordingAllocate), csysOk);
-    EXPECT_EQ(gCalls, 1);
-    EXPECT_EQ(gSeenSize, INT32_MAX);
-    EXPECT_EQ(gSeenSlot, &target);
+    EXPECT_EQ(gSeen.calls, 1);
+    EXPECT_EQ(gSeen.size, INT32_MAX);
+    EXPECT_EQ(gSeen.slot, &target);
+    EXPECT_EQ(csys_alloc64With(8, 0, &target, nullptr), csysErrNullArg);
     Slot s;
     ASSERT_EQ(csys_alloc64(48, 0, &s.p), csysOk);
-    s.fill(48);
+    std::memset(s.p, 0, 48);
 }
 
-TEST(MemoryTest, AtomicsReturnNewAndPreviousValuesAndAcceptNullOut)
+TEST(MemoryTest, AtomicsReturnTheNewOrPreviousValueAndLoseNoUpdatesAcrossThreads)
 {
-    int32_t c = 5, out = 0;
-    EXPECT_EQ(csys_atomicIncrement(&c, &out), csysOk);
-    EXPECT_EQ(out, 6);
-    EXPECT_EQ(csys_atomicIncrement(&c, nullptr), csysOk);
-    EXPECT_EQ(c, 7);
-    c = 0;
-    EXPECT_EQ(csys_atomicDecrement(&c, &out), csysOk);
-    EXPECT_EQ(out, -1) << "no clamping at zero";
-    EXPECT_EQ(csys_atomicDecrement(&c, nullptr), csysOk);
-    EXPECT_EQ(csys_atomicExchange(&c, 42, &out), csysOk);
-    EXPECT_EQ(out, -2);
-    EXPECT_EQ(csys_atomicExchange(&c, 9, nullptr), csysOk);
-    EXPECT_EQ(c, 9);
-}
+    const struct {
+        const char* name;
+        csysStatus (*op)(int32_t* target, int32_t* out);
+        int32_t start, out, after;
+    } ops[] = {
+        {"increment", &csys_atomicIncrement, 5, 6, 6},
+        {"decrement", &csys_atomicDecrement, 0, -1, -1}, // no clamping at zero
+        {"exchange", [](int32_t* t, int32_t* out) { return csys_atomicExchange(t, 42, out); }, -2, -2, 42},
+    };
+    for (const auto& o : ops) {
+        SCOPED_TRACE(o.name);
+        int32_t word = o.start, out = 0;
+        EXPECT_EQ(o.op(&word, &out), csysOk);
+        EXPECT_EQ(out, o.out);
+        EXPECT_EQ(word, o.after);
+        word = o.start;
+        EXPECT_EQ(o.op(&word, nullptr), csysOk);
+        EXPECT_EQ(word, o.after);
+        EXPECT_EQ(o.op(nullptr, &out), csysErrNullArg);
+    }
 
-TEST(MemoryTest, AtomicsLoseNoUpdatesAcrossThreads)
-{
+    // Across threads no update is lost.
     constexpr int kThreads = 8, kRounds = 20000;
     int32_t counter = 0, word = 0;
     // Every value put into the word comes out exactly once, as some

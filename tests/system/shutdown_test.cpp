@@ -10,70 +10,109 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
+#include <functional>
 #include <string>
 #include <thread>
 
 #include "platform/sync.h"
 #include "platform/thread.h"
-#include "system/csys_memory_testing.h"
 #include "system/csys_sync.h"
 #include "tests/support/child_check.h"
 #include "tests/support/child_exit.h"
+#include "tests/support/fake_heap.h"
 
 namespace {
 
 // Handlers append their name and note the thread they ran on.
 std::string gCalls;
-std::atomic<uint32_t> gList0Thread{0};
+std::atomic<uint32_t> gLastThread{0};
 
-template <char Name, csysStatus Result>
+template <char Name, csysStatus Result = csysOk>
 csysStatus handler(void*)
 {
     gCalls += Name;
+    gLastThread = plat::currentThreadId();
     return Result;
-}
-
-csysStatus list0Probe(void*)
-{
-    gCalls += '0';
-    gList0Thread = plat::currentThreadId();
-    return csysOk;
 }
 
 csysStatus succeed(void*) { return csysOk; }
 
-class CsysShutdown : public ::testing::Test {
-protected:
-    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+// Another thread that runs work. The constructor returns once work has run
+// and the thread then stays until leave(); with stay false it returns once
+// work has started, and the thread ends with it.
+class OtherThread {
+public:
+    explicit OtherThread(std::function<void()> work, bool stay = true)
+        : thread_([this, work, stay] {
+              id = plat::currentThreadId();
+              ready_ = !stay;
+              work();
+              ready_ = true;
+              while (stay && !go_)
+                  std::this_thread::yield();
+          })
+    {
+        while (!ready_)
+            std::this_thread::yield();
+    }
+    void leave()
+    {
+        go_ = true;
+        thread_.join();
+    }
+    uint32_t id = 0;
+
+private:
+    std::atomic<bool> ready_{false}, go_{false};
+    std::thread thread_;
 };
 
-void listsRunLastFirstListOneFirst()
+void attach()
 {
+    csys_threadObject* object = nullptr;
+    REQUIRE(csys_threadGetCurrentObject(&object) == csysOk);
+}
+
+// A failed creation of the layer's locks is tried again by the next caller.
+// The end runs the caller's own exit handlers as it detaches, then list 1 and
+// list 0, each last registered first.
+void theEndRunsTheListsOnce()
+{
+    int32_t onceFlag = 0;
+    {
+        fake_heap::FakeHeap exhausted(0);
+        REQUIRE(csys_atShutdown0(&handler<'A'>, nullptr) == csysErrNoMemory);
+    }
+    REQUIRE(csys_atShutdown0(&handler<'A'>, nullptr) == csysOk);
+    {
+        // The once lock's registration fails the same way.
+        fake_heap::FakeHeap exhausted(0);
+        REQUIRE(csys_once(&handler<'o'>, nullptr, &onceFlag) == csysErrNoMemory);
+    }
+    REQUIRE(gCalls.empty() && onceFlag == 0);
+    REQUIRE(csys_once(&handler<'o'>, nullptr, &onceFlag) == csysOk);
+    REQUIRE(gCalls == "o" && onceFlag == 1);
     csys_threadHandle self = nullptr;
     REQUIRE(csys_threadGetCurrent(&self) == csysOk);
     REQUIRE(csys_threadHandleRelease(&self) == csysOk);
-    REQUIRE(csys_atThreadExit(nullptr, &handler<'e', csysOk>, nullptr) == csysOk);
-    REQUIRE(csys_atShutdown0(&handler<'A', csysOk>, nullptr) == csysOk);
-    REQUIRE(csys_atShutdown1(&handler<'X', csysOk>, nullptr) == csysOk);
-    REQUIRE(csys_atShutdown0(&handler<'B', csysOk>, nullptr) == csysOk);
-    REQUIRE(csys_atShutdown0(&handler<'C', csysOk>, nullptr) == csysOk);
-    REQUIRE(csys_atShutdown1(&handler<'Y', csysOk>, nullptr) == csysOk);
+    REQUIRE(csys_atThreadExit(nullptr, &handler<'e'>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown1(&handler<'X'>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown0(&handler<'B'>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown0(&handler<'C'>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown1(&handler<'Y'>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown1(&handler<'Z'>, nullptr) == csysOk);
     REQUIRE(csys_atShutdown0(nullptr, nullptr) == csysErrNullArg);
-    int32_t onceFlag = 0;
-    REQUIRE(csys_once(&succeed, nullptr, &onceFlag) == csysOk);
 
-    // The caller's own exit handler runs as it detaches, before the lists.
     REQUIRE(csys_shutdown() == csysOk);
-    REQUIRE(gCalls == "eYXCBA");
+    REQUIRE(gCalls == "oeZYXCBA");
+    REQUIRE(csys_shutdownDone());
     REQUIRE(csys_shutdown() == csysShutdownAlreadyDone);
-    REQUIRE(gCalls == "eYXCBA");
+    REQUIRE(gCalls == "oeZYXCBA");
 
     // After the end nothing registers and no record is made.
-    REQUIRE(csys_atShutdown0(&handler<'Z', csysOk>, nullptr) == csysErrShutDown);
-    REQUIRE(csys_atShutdown1(&handler<'Z', csysOk>, nullptr) == csysErrShutDown);
-    REQUIRE(csys_atThreadExit(nullptr, &handler<'Z', csysOk>, nullptr) == csysErrShutDown);
+    REQUIRE(csys_atShutdown0(&handler<'Q'>, nullptr) == csysErrShutDown);
+    REQUIRE(csys_atShutdown1(&handler<'Q'>, nullptr) == csysErrShutDown);
+    REQUIRE(csys_atThreadExit(nullptr, &handler<'Q'>, nullptr) == csysErrShutDown);
     REQUIRE(csys_threadGetCurrent(&self) == csysErrShutDown);
     int32_t has = 1;
     REQUIRE(csys_threadHasRecord(&has) == csysOk && has == 0);
@@ -82,132 +121,37 @@ void listsRunLastFirstListOneFirst()
     int32_t lateFlag = 0;
     REQUIRE(csys_once(&succeed, nullptr, &lateFlag) == csysErrShutDown);
     REQUIRE(lateFlag == 0);
-    childExit(0);
 }
 
-TEST_F(CsysShutdown, ListsRunLastRegisteredFirstAndListOneBeforeListZero)
+// With another thread attached the end waits for it, and runs on it. An
+// exit handler put on another thread runs there, before the thread's own.
+void withAnotherThreadAttachedTheEndWaitsForIt()
 {
-    EXPECT_EXIT(listsRunLastFirstListOneFirst(), ::testing::ExitedWithCode(0), "");
-}
-
-void finalShutDownRunsOnTheLastThreadToDetach()
-{
-    csys_event attached = {}, go = {};
-    REQUIRE(csys_eventCreate(&attached, 1, 0) == csysOk);
-    REQUIRE(csys_eventCreate(&go, 1, 0) == csysOk);
-    uint32_t otherId = 0;
-    std::thread other([&] {
-        otherId = plat::currentThreadId();
-        csys_threadObject* object = nullptr;
-        REQUIRE(csys_threadGetCurrentObject(&object) == csysOk);
-        REQUIRE(csys_eventSet(&attached) == csysOk);
-        REQUIRE(csys_eventWait(&go, csysWaitForever, nullptr) == csysOk);
+    csys_threadHandle theirs = nullptr;
+    OtherThread other([&] {
+        REQUIRE(csys_threadGetCurrent(&theirs) == csysOk);
+        REQUIRE(csys_atThreadExit(nullptr, &handler<'o'>, nullptr) == csysOk);
     });
-    REQUIRE(csys_eventWait(&attached, csysWaitForever, nullptr) == csysOk);
-    REQUIRE(csys_atShutdown0(&list0Probe, nullptr) == csysOk);
-    REQUIRE(csys_atShutdown1(&handler<'1', csysOk>, nullptr) == csysOk);
+    REQUIRE(csys_atThreadExit(&theirs, &handler<'f'>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown0(&handler<'0'>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown1(&handler<'1'>, nullptr) == csysOk);
+    csys_threadHandle copy = nullptr;
+    REQUIRE(csys_threadHandleInitCopy(&copy, &theirs) == csysOk);
 
     REQUIRE(csys_shutdown() == csysShutdownPending);
     REQUIRE(gCalls == "1");
     REQUIRE(!csys_shutdownDone());
     // List 1 has run and takes nothing more; list 0 still does.
-    REQUIRE(csys_atShutdown1(&handler<'x', csysOk>, nullptr) == csysErrShutDown);
-    REQUIRE(csys_atShutdown0(&handler<'a', csysOk>, nullptr) == csysOk);
-    REQUIRE(csys_eventSet(&go) == csysOk);
-    other.join();
+    REQUIRE(csys_atShutdown1(&handler<'x'>, nullptr) == csysErrShutDown);
+    REQUIRE(csys_atShutdown0(&handler<'a'>, nullptr) == csysOk);
+    other.leave();
     REQUIRE(csys_shutdownDone());
-    REQUIRE(gCalls == "1a0");
-    REQUIRE(gList0Thread.load() == otherId);
-    REQUIRE(csys_shutdown() == csysShutdownAlreadyDone);
-    childExit(0);
-}
-
-TEST_F(CsysShutdown, WithAnotherThreadAttachedItWaitsForThatThreadToDetach)
-{
-    EXPECT_EXIT(finalShutDownRunsOnTheLastThreadToDetach(), ::testing::ExitedWithCode(0), "");
-}
-
-void aFailureOnListOneStillRunsListZero()
-{
-    REQUIRE(csys_atShutdown0(&handler<'a', csysOk>, nullptr) == csysOk);
-    REQUIRE(csys_atShutdown0(&handler<'b', csysErrOsCall>, nullptr) == csysOk);
-    REQUIRE(csys_atShutdown1(&handler<'x', csysOk>, nullptr) == csysOk);
-    REQUIRE(csys_atShutdown1(&handler<'y', csysErrNoMemory>, nullptr) == csysOk);
-    REQUIRE(csys_atShutdown1(&handler<'z', csysOk>, nullptr) == csysOk);
-    // Every entry runs; the first failure is reported; the end is reached.
-    REQUIRE(csys_shutdown() == csysErrNoMemory);
-    REQUIRE(gCalls == "zyxba");
-    REQUIRE(csys_shutdownDone());
-    REQUIRE(csys_shutdown() == csysShutdownAlreadyDone);
-    childExit(0);
-}
-
-TEST_F(CsysShutdown, AFailingHandlerDoesNotStopTheListsAndTheEndIsReached)
-{
-    EXPECT_EXIT(aFailureOnListOneStillRunsListZero(), ::testing::ExitedWithCode(0), "");
-}
-
-void* failAllocation(size_t) { return nullptr; }
-void* failReallocation(void*, size_t) { return nullptr; }
-const csys_heap kExhausted = {&failAllocation, &failReallocation, &std::free};
-
-void aFailedLockCreationIsTriedAgain()
-{
-    csys_setHeap(&kExhausted);
-    REQUIRE(csys_atShutdown0(&handler<'a', csysOk>, nullptr) == csysErrNoMemory);
-    csys_setHeap(nullptr);
-    REQUIRE(csys_atShutdown0(&handler<'a', csysOk>, nullptr) == csysOk);
-
-    // The once lock's registration fails the same way and is tried again.
-    int32_t flag = 0;
-    csys_setHeap(&kExhausted);
-    REQUIRE(csys_once(&handler<'o', csysOk>, nullptr, &flag) == csysErrNoMemory);
-    csys_setHeap(nullptr);
-    REQUIRE(gCalls.empty() && flag == 0);
-    REQUIRE(csys_once(&handler<'o', csysOk>, nullptr, &flag) == csysOk);
-    REQUIRE(gCalls == "o" && flag == 1);
-
-    REQUIRE(csys_shutdown() == csysOk);
-    REQUIRE(gCalls == "oa");
-    childExit(0);
-}
-
-TEST_F(CsysShutdown, AFailedCreationOfTheLocksIsTriedAgainByTheNextCaller)
-{
-    EXPECT_EXIT(aFailedLockCreationIsTriedAgain(), ::testing::ExitedWithCode(0), "");
-}
-
-void aForeignHandlerRunsOnItsThreadFirstAndTheEndFollows()
-{
-    csys_event attached = {}, go = {};
-    REQUIRE(csys_eventCreate(&attached, 1, 0) == csysOk);
-    REQUIRE(csys_eventCreate(&go, 1, 0) == csysOk);
-    csys_threadHandle theirs = nullptr;
-    std::thread other([&] {
-        REQUIRE(csys_threadGetCurrent(&theirs) == csysOk);
-        REQUIRE(csys_atThreadExit(nullptr, &handler<'o', csysOk>, nullptr) == csysOk);
-        REQUIRE(csys_eventSet(&attached) == csysOk);
-        REQUIRE(csys_eventWait(&go, csysWaitForever, nullptr) == csysOk);
-    });
-    REQUIRE(csys_eventWait(&attached, csysWaitForever, nullptr) == csysOk);
-    REQUIRE(csys_atThreadExit(&theirs, &handler<'f', csysOk>, nullptr) == csysOk);
-    REQUIRE(csys_atShutdown0(&handler<'0', csysOk>, nullptr) == csysOk);
-    csys_threadHandle copy = nullptr;
-    REQUIRE(csys_threadHandleInitCopy(&copy, &theirs) == csysOk);
-    REQUIRE(csys_shutdown() == csysShutdownPending);
-    REQUIRE(csys_eventSet(&go) == csysOk);
-    other.join();
-    REQUIRE(gCalls == "fo0");
+    REQUIRE(gCalls == "1foa0");
+    REQUIRE(gLastThread.load() == other.id);
     // The thread's own handle to itself went with its record.
     REQUIRE(csys_threadHandleRelease(&theirs) == csysOk);
     REQUIRE(copy->references == 1 && copy->exited == 1);
     REQUIRE(csys_threadHandleRelease(&copy) == csysOk);
-    childExit(0);
-}
-
-TEST_F(CsysShutdown, AForeignExitHandlerRunsBeforeTheThreadsOwnThenTheEnd)
-{
-    EXPECT_EXIT(aForeignHandlerRunsOnItsThreadFirstAndTheEndFollows(), ::testing::ExitedWithCode(0), "");
 }
 
 // A foreign exit handler that waits for a once-function, while that
@@ -243,80 +187,30 @@ void aForeignHandlerMayWaitForAOnceFunctionThatRegisters()
     gLockOrder = &order;
     REQUIRE(csys_eventCreate(&order.onceEntered, 1, 0) == csysOk);
     REQUIRE(csys_eventCreate(&order.handlerEntered, 1, 0) == csysOk);
-    csys_event go = {};
-    REQUIRE(csys_eventCreate(&go, 1, 0) == csysOk);
     csys_threadHandle theirs = nullptr;
-    std::atomic<bool> attached{false};
-    std::thread leaving([&] {
-        REQUIRE(csys_threadGetCurrent(&theirs) == csysOk);
-        attached = true;
-        REQUIRE(csys_eventWait(&go, csysWaitForever, nullptr) == csysOk);
-    });
-    while (!attached)
-        std::this_thread::yield();
+    OtherThread leaving([&] { REQUIRE(csys_threadGetCurrent(&theirs) == csysOk); });
     REQUIRE(csys_atThreadExit(&theirs, &waitForTheOnceFunction, nullptr) == csysOk);
     std::thread initialising([&] { REQUIRE(csys_once(&registerOnListZero, nullptr, &order.outerFlag) == csysOk); });
     REQUIRE(csys_eventWait(&order.onceEntered, csysWaitForever, nullptr) == csysOk);
-    REQUIRE(csys_eventSet(&go) == csysOk);
-    leaving.join();
+    leaving.leave();
     initialising.join();
     REQUIRE(order.registered == csysOk);
     REQUIRE(order.outerFlag == 1 && order.innerFlag == 1);
     REQUIRE(csys_threadHandleRelease(&theirs) == csysOk);
-    childExit(0);
-}
-
-TEST_F(CsysShutdown, AForeignHandlerMayWaitForAOnceFunctionThatRegistersOnAList)
-{
-    EXPECT_EXIT(aForeignHandlerMayWaitForAOnceFunctionThatRegisters(), ::testing::ExitedWithCode(0), "");
 }
 
 // A detach made by one of the thread's own exit handlers, while the outer
-// detach walks the table: it returns at once, the record stays until the
-// outer one is done, and the thread counts out once.
-struct NestedDetach {
-    csysStatus status = csysErrFail;
-    int32_t hadRecord = 0;
-};
-
-NestedDetach* gNested;
+// detach walks the table, returns at once; the record stays until the outer
+// one is done.
+csysStatus gNestedStatus = csysErrFail;
+int32_t gNestedHadRecord = 0;
 
 csysStatus detachFromAHandler(void*)
 {
     gCalls += 'n';
-    gNested->status = csys_threadDetach();
-    REQUIRE(csys_threadHasRecord(&gNested->hadRecord) == csysOk);
+    gNestedStatus = csys_threadDetach();
+    REQUIRE(csys_threadHasRecord(&gNestedHadRecord) == csysOk);
     return csysOk;
-}
-
-void aDetachFromAnExitHandlerReturnsAtOnce()
-{
-    NestedDetach nested;
-    gNested = &nested;
-    csysStatus outer = csysErrFail;
-    std::thread leaving([&] {
-        csys_threadHandle self = nullptr;
-        REQUIRE(csys_threadGetCurrent(&self) == csysOk);
-        REQUIRE(csys_threadHandleRelease(&self) == csysOk);
-        REQUIRE(csys_atThreadExit(nullptr, &handler<'a', csysOk>, nullptr) == csysOk);
-        REQUIRE(csys_atThreadExit(nullptr, &detachFromAHandler, nullptr) == csysOk);
-        REQUIRE(csys_atThreadExit(nullptr, &handler<'b', csysOk>, nullptr) == csysOk);
-        outer = csys_threadDetach();
-    });
-    leaving.join();
-    REQUIRE(outer == csysOk);
-    REQUIRE(nested.status == csysOk && nested.hadRecord == 1);
-    REQUIRE(gCalls == "bna");
-    REQUIRE(csys_atShutdown0(&handler<'0', csysOk>, nullptr) == csysOk);
-    // Counted out once: nobody is left attached.
-    REQUIRE(csys_shutdown() == csysOk);
-    REQUIRE(gCalls == "bna0");
-    childExit(0);
-}
-
-TEST_F(CsysShutdown, ADetachFromOneOfTheThreadsOwnExitHandlersReturnsAtOnce)
-{
-    EXPECT_EXIT(aDetachFromAnExitHandlerReturnsAtOnce(), ::testing::ExitedWithCode(0), "");
 }
 
 // A thread service used after the thread's exit work (by a thread_local
@@ -335,6 +229,14 @@ void useAThreadServiceLate()
     gLateDone = true;
 }
 
+void expectTheLateServiceRefused()
+{
+    while (!gLateDone)
+        std::this_thread::yield();
+    REQUIRE(gLateStatus == csysErrThreadExited);
+    gLateDone = false;
+}
+
 struct LateUser {
     ~LateUser() { useAThreadServiceLate(); }
 };
@@ -343,92 +245,70 @@ uint32_t attachThenLeaveAThreadLocal(void*)
 {
     static thread_local LateUser user;
     (void)&user;
-    csys_threadObject* object = nullptr;
-    REQUIRE(csys_threadGetCurrentObject(&object) == csysOk);
+    attach();
     return 0;
 }
 
-void fromAThreadLocalDestructor()
+// Threads that leave in these ways count out once: nobody is left attached,
+// and the end runs at once. Its lists run every entry even after a failure,
+// and report the first.
+void threadsThatLeaveCountOutOnce()
 {
+    csysStatus outer = csysErrFail;
+    std::thread([&] {
+        csys_threadHandle self = nullptr;
+        REQUIRE(csys_threadGetCurrent(&self) == csysOk);
+        REQUIRE(csys_threadHandleRelease(&self) == csysOk);
+        REQUIRE(csys_atThreadExit(nullptr, &handler<'a'>, nullptr) == csysOk);
+        REQUIRE(csys_atThreadExit(nullptr, &detachFromAHandler, nullptr) == csysOk);
+        REQUIRE(csys_atThreadExit(nullptr, &handler<'b'>, nullptr) == csysOk);
+        outer = csys_threadDetach();
+    }).join();
+    REQUIRE(outer == csysOk);
+    REQUIRE(gNestedStatus == csysOk && gNestedHadRecord == 1);
+    REQUIRE(gCalls == "bna");
+
     // A thread of the platform runs its exit work before its thread_local
     // objects are destroyed.
     plat::Handle thread = plat::createThread(&attachThenLeaveAThreadLocal, nullptr, nullptr);
     REQUIRE(thread != nullptr);
     REQUIRE(plat::waitFor(thread, plat::kInfiniteWait).status == plat::WaitStatus::Signalled);
     plat::closeHandle(thread);
-}
-
-void fromALaterKeyDestructor()
-{
-    std::thread leaving([] {
-        csys_threadObject* object = nullptr;
-        REQUIRE(csys_threadGetCurrentObject(&object) == csysOk);
+    expectTheLateServiceRefused();
+    std::thread([] {
+        attach();
         // Made after the platform's key, so its destructor runs later.
         pthread_key_t key;
         REQUIRE(pthread_key_create(&key, [](void*) { useAThreadServiceLate(); }) == 0);
         REQUIRE(pthread_setspecific(key, &key) == 0);
-    });
-    leaving.join();
-}
+    }).join();
+    expectTheLateServiceRefused();
 
-void aThreadPastItsExitWorkGetsNoRecord(void (*leave)())
-{
-    REQUIRE(csys_atShutdown0(&handler<'0', csysOk>, nullptr) == csysOk);
-    leave();
-    while (!gLateDone)
-        std::this_thread::yield();
-    REQUIRE(gLateStatus == csysErrThreadExited);
-    REQUIRE(csys_shutdown() == csysOk);
-    REQUIRE(gCalls == "0");
-    childExit(0);
-}
-
-TEST_F(CsysShutdown, AThreadPastItsExitWorkGetsNoNewRecord)
-{
-    const struct {
-        const char* name;
-        void (*leave)();
-    } routes[] = {
-        {"thread_local destructor", &fromAThreadLocalDestructor},
-        {"later key destructor", &fromALaterKeyDestructor},
-    };
-    for (const auto& route : routes) {
-        SCOPED_TRACE(route.name);
-        EXPECT_EXIT(aThreadPastItsExitWorkGetsNoRecord(route.leave), ::testing::ExitedWithCode(0), "");
-    }
+    REQUIRE(csys_atShutdown0(&handler<'0'>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown0(&handler<'f', csysErrOsCall>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown1(&handler<'x'>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown1(&handler<'y', csysErrNoMemory>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown1(&handler<'z'>, nullptr) == csysOk);
+    REQUIRE(csys_shutdown() == csysErrNoMemory);
+    REQUIRE(gCalls == "bnazyxf0");
+    REQUIRE(csys_shutdownDone());
 }
 
 // The caller's own detach fails while another thread is attached: the
 // failure comes back at once and both lists wait for the last thread.
 void aFailedDetachOfTheCallerIsReturnedBeforeListOne()
 {
-    csys_event attached = {}, go = {};
-    REQUIRE(csys_eventCreate(&attached, 1, 0) == csysOk);
-    REQUIRE(csys_eventCreate(&go, 1, 0) == csysOk);
-    std::thread other([&] {
-        csys_threadObject* object = nullptr;
-        REQUIRE(csys_threadGetCurrentObject(&object) == csysOk);
-        REQUIRE(csys_eventSet(&attached) == csysOk);
-        REQUIRE(csys_eventWait(&go, csysWaitForever, nullptr) == csysOk);
-    });
-    REQUIRE(csys_eventWait(&attached, csysWaitForever, nullptr) == csysOk);
+    OtherThread other(&attach);
     REQUIRE(csys_atThreadExit(nullptr, &handler<'e', csysErrOsCall>, nullptr) == csysOk);
-    REQUIRE(csys_atShutdown1(&handler<'1', csysOk>, nullptr) == csysOk);
-    REQUIRE(csys_atShutdown0(&handler<'0', csysOk>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown1(&handler<'1'>, nullptr) == csysOk);
+    REQUIRE(csys_atShutdown0(&handler<'0'>, nullptr) == csysOk);
 
     REQUIRE(csys_shutdown() == csysErrOsCall);
     REQUIRE(gCalls == "e");
     REQUIRE(!csys_shutdownDone());
-    REQUIRE(csys_eventSet(&go) == csysOk);
-    other.join();
+    other.leave();
     REQUIRE(gCalls == "e10");
     REQUIRE(csys_shutdownDone());
-    childExit(0);
-}
-
-TEST_F(CsysShutdown, AFailedDetachOfTheCallerIsReturnedBeforeListOneRuns)
-{
-    EXPECT_EXIT(aFailedDetachOfTheCallerIsReturnedBeforeListOne(), ::testing::ExitedWithCode(0), "");
 }
 
 // ---- Races with the end. Each scenario runs in many fresh processes, forked
@@ -457,21 +337,6 @@ void inForkedRuns(int runs, void (*scenario)(int delay))
             childExit(1);
         }
     }
-    childExit(0);
-}
-
-// Starts work on another thread and returns once it runs.
-template <typename Work>
-std::thread started(Work work)
-{
-    auto running = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([running, work] {
-        *running = true;
-        work();
-    });
-    while (!*running)
-        std::this_thread::yield();
-    return thread;
 }
 
 std::atomic<int> gRuns{0};
@@ -482,12 +347,13 @@ csysStatus countRun(void*)
     return csysOk;
 }
 
+// A once-initialisation racing the end runs or is refused.
 void onceRacingTheEnd(int delay)
 {
     int32_t made = 0;
     REQUIRE(csys_once(&succeed, nullptr, &made) == csysOk);
     std::atomic<csysStatus> unexpected{csysOk};
-    std::thread other = started([&] {
+    OtherThread other([&] {
         for (;;) {
             int32_t flag = 0;
             csysStatus status = csys_once(&succeed, nullptr, &flag);
@@ -498,16 +364,11 @@ void onceRacingTheEnd(int delay)
                 return;
             }
         }
-    });
+    }, false);
     spin(delay);
     REQUIRE(csys_shutdown() == csysOk);
-    other.join();
+    other.leave();
     REQUIRE(unexpected == csysOk);
-}
-
-TEST_F(CsysShutdown, AOnceInitialisationRacingTheEndRunsOrIsRefused)
-{
-    EXPECT_EXIT(inForkedRuns(25, &onceRacingTheEnd), ::testing::ExitedWithCode(0), "");
 }
 
 // Every registration that succeeds is called; the lists run while the other
@@ -517,7 +378,7 @@ void registrationRacingTheEnd(int delay)
     int which = delay % 2;
     std::atomic<int> taken{0};
     std::atomic<csysStatus> refusal{csysOk};
-    std::thread other = started([&] {
+    OtherThread other([&] {
         for (int i = 0; i < 1000; ++i) {
             csysStatus status = which == 0 ? csys_atShutdown0(&countRun, nullptr) : csys_atShutdown1(&countRun, nullptr);
             if (status != csysOk) {
@@ -526,17 +387,12 @@ void registrationRacingTheEnd(int delay)
             }
             ++taken;
         }
-    });
+    }, false);
     spin(delay);
     REQUIRE(csys_shutdown() == csysOk);
-    other.join();
+    other.leave();
     REQUIRE(refusal == csysOk || refusal == csysErrShutDown);
     REQUIRE(gRuns == taken);
-}
-
-TEST_F(CsysShutdown, ARegistrationRacingTheEndIsCalledOrRefused)
-{
-    EXPECT_EXIT(inForkedRuns(25, &registrationRacingTheEnd), ::testing::ExitedWithCode(0), "");
 }
 
 // Threads keep attaching and registering an exit handler while the end
@@ -563,22 +419,17 @@ void attachingRacingTheEnd(int delay)
             }).join();
         }
     };
-    std::thread spawners[3] = {started(spawn), started(spawn), started(spawn)};
+    OtherThread spawners[3] = {OtherThread(spawn, false), OtherThread(spawn, false), OtherThread(spawn, false)};
     while (registered < 3)
         std::this_thread::yield();
     spin(delay);
     csysStatus status = csys_shutdown();
     REQUIRE(status == csysOk || status == csysShutdownPending);
-    for (std::thread& spawner : spawners)
-        spawner.join();
+    for (OtherThread& spawner : spawners)
+        spawner.leave();
     REQUIRE(!failed);
     REQUIRE(csys_shutdownDone());
     REQUIRE(gRuns == registered);
-}
-
-TEST_F(CsysShutdown, AThreadAttachingAsTheEndComesIsCountedOrRefused)
-{
-    EXPECT_EXIT(inForkedRuns(20, &attachingRacingTheEnd), ::testing::ExitedWithCode(0), "");
 }
 
 // The last attached thread leaves just as the request comes: one of the two
@@ -586,14 +437,13 @@ TEST_F(CsysShutdown, AThreadAttachingAsTheEndComesIsCountedOrRefused)
 void lastDetachRacingTheRequest(int delay)
 {
     std::atomic<bool> attached{false}, go{false};
-    std::thread other = started([&] {
-        csys_threadObject* self = nullptr;
-        REQUIRE(csys_threadGetCurrentObject(&self) == csysOk);
+    OtherThread other([&] {
+        attach();
         attached = true;
         while (!go) {
         }
         spin(delay % 64);
-    });
+    }, false);
     // Attached first: a request that came earlier would rightly refuse it.
     while (!attached)
         std::this_thread::yield();
@@ -601,13 +451,41 @@ void lastDetachRacingTheRequest(int delay)
     spin(32);
     csysStatus status = csys_shutdown();
     REQUIRE(status == csysOk || status == csysShutdownPending);
-    other.join();
+    other.leave();
     REQUIRE(csys_shutdownDone());
 }
 
-TEST_F(CsysShutdown, TheLastThreadLeavingAsTheRequestComesStillReachesTheEnd)
+const struct Scenario {
+    const char* name;
+    void (*run)();
+} kScenarios[] = {
+    {"TheEndRunsTheListsOnce", &theEndRunsTheListsOnce},
+    {"WithAnotherThreadAttachedTheEndWaitsForIt", &withAnotherThreadAttachedTheEndWaitsForIt},
+    {"AForeignHandlerMayWaitForAOnceFunctionThatRegisters", &aForeignHandlerMayWaitForAOnceFunctionThatRegisters},
+    {"ThreadsThatLeaveCountOutOnce", &threadsThatLeaveCountOutOnce},
+    {"AFailedDetachOfTheCallerIsReturnedBeforeListOne", &aFailedDetachOfTheCallerIsReturnedBeforeListOne},
+    {"RaceOnceInitialisation", [] { inForkedRuns(25, &onceRacingTheEnd); }},
+    {"RaceRegistration", [] { inForkedRuns(25, &registrationRacingTheEnd); }},
+    {"RaceAttachingThreads", [] { inForkedRuns(20, &attachingRacingTheEnd); }},
+    {"RaceTheLastDetach", [] { inForkedRuns(25, &lastDetachRacingTheRequest); }},
+};
+
+class CsysShutdown : public ::testing::TestWithParam<Scenario> {
+protected:
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+TEST_P(CsysShutdown, InAFreshProcess)
 {
-    EXPECT_EXIT(inForkedRuns(25, &lastDetachRacingTheRequest), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(
+        {
+            GetParam().run();
+            childExit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, CsysShutdown, ::testing::ValuesIn(kScenarios),
+                         [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -1,17 +1,19 @@
+// The system layer's wrappers: statuses, flags and units over the platform's
+// objects, whose semantics tests/platform covers.
 #include "system/csys_sync.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/clock_testing.h"
+#include "tests/support/fake_clock.h"
 
 namespace {
 
@@ -21,27 +23,23 @@ TEST(CsysOnce, ManyThreadsRacingRunTheFunctionOnce)
     static int32_t flag = 0;
     std::atomic<bool> go{false};
     std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&] {
+    std::vector<std::thread> threads(8);
+    for (auto& thread : threads) {
+        thread = std::thread([&] {
             while (!go)
                 std::this_thread::yield();
-            csysStatus status = csys_once(
-                [](void*) -> csysStatus {
-                    ++runs;
-                    return csysOk;
-                },
-                nullptr, &flag);
-            if (status != csysOk)
+            auto once = [](void*) -> csysStatus {
+                ++runs;
+                return csysOk;
+            };
+            if (csys_once(once, nullptr, &flag) != csysOk)
                 ++failures;
         });
     }
     go = true;
     for (auto& thread : threads)
         thread.join();
-    EXPECT_EQ(runs.load(), 1);
-    EXPECT_EQ(failures.load(), 0);
-    EXPECT_EQ(flag, 1);
+    EXPECT_EQ(std::tuple(runs.load(), failures.load(), flag), std::tuple(1, 0, 1));
 }
 
 csysStatus failFirstTime(void* calls)
@@ -50,7 +48,23 @@ csysStatus failFirstTime(void* calls)
     return ++count == 1 ? csysErrNoMemory : 3;
 }
 
-TEST(CsysOnce, AFailureLeavesTheFlagClearSoTheNextCallRetries)
+struct Nested {
+    int32_t outerFlag = 0;
+    int32_t innerFlag = 0;
+    int innerRuns = 0;
+};
+
+csysStatus initialiseInner(void* argument)
+{
+    auto* n = static_cast<Nested*>(argument);
+    auto inner = [](void* nestedRecord) -> csysStatus {
+        ++static_cast<Nested*>(nestedRecord)->innerRuns;
+        return csysOk;
+    };
+    return csys_once(inner, n, &n->innerFlag);
+}
+
+TEST(CsysOnce, AFailureLeavesTheFlagClearAndAOnceFunctionMayInitialiseAnotherFlag)
 {
     int32_t flag = 0;
     int calls = 0;
@@ -61,138 +75,59 @@ TEST(CsysOnce, AFailureLeavesTheFlagClearSoTheNextCallRetries)
     EXPECT_EQ(flag, 1);
     EXPECT_EQ(csys_once(&failFirstTime, &calls, &flag), csysOk);
     EXPECT_EQ(calls, 2);
-}
 
-struct Nested {
-    int32_t outerFlag = 0;
-    int32_t innerFlag = 0;
-    int innerRuns = 0;
-};
-
-TEST(CsysOnce, AOnceFunctionMayInitialiseAnotherFlag)
-{
     Nested nested;
-    csysStatus status = csys_once(
-        [](void* argument) -> csysStatus {
-            auto* n = static_cast<Nested*>(argument);
-            return csys_once(
-                [](void* inner) -> csysStatus {
-                    ++static_cast<Nested*>(inner)->innerRuns;
-                    return csysOk;
-                },
-                n, &n->innerFlag);
-        },
-        &nested, &nested.outerFlag);
-    EXPECT_EQ(status, csysOk);
-    EXPECT_EQ(nested.outerFlag, 1);
-    EXPECT_EQ(nested.innerFlag, 1);
-    EXPECT_EQ(nested.innerRuns, 1);
-}
+    EXPECT_EQ(csys_once(&initialiseInner, &nested, &nested.outerFlag), csysOk);
+    EXPECT_EQ(std::tuple(nested.outerFlag, nested.innerFlag, nested.innerRuns), std::tuple(1, 1, 1));
 
-TEST(CsysOnce, NullArgumentsAreRefused)
-{
-    int32_t flag = 0;
     EXPECT_EQ(csys_once(nullptr, nullptr, &flag), csysErrNullArg);
-    EXPECT_EQ(csys_once([](void*) -> csysStatus { return csysOk; }, nullptr, nullptr), csysErrNullArg);
+    EXPECT_EQ(csys_once(&failFirstTime, &calls, nullptr), csysErrNullArg);
 }
 
-TEST(CsysEvent, WaitWithTimeOutZeroOnAnUnsignalledEventReturnsWithTheFlagClear)
+TEST(CsysEvent, WaitsReportTheSignalInTheFlagAndWaitForeverIsWithoutLimit)
 {
     csys_event event = {};
     ASSERT_EQ(csys_eventCreate(&event, 0, 0), csysOk);
     EXPECT_EQ(event.valid, 1);
-    int32_t signalled = 7;
-    EXPECT_EQ(csys_eventWait(&event, 0, &signalled), csysOk);
-    EXPECT_EQ(signalled, 0);
-
+    int32_t before = 7, after = 0;
+    EXPECT_EQ(csys_eventWait(&event, 0, &before), csysOk);
     ASSERT_EQ(csys_eventSet(&event), csysOk);
-    EXPECT_EQ(csys_eventWait(&event, 0, &signalled), csysOk);
-    EXPECT_EQ(signalled, 1);
-    // Auto-reset: the wait took it.
-    EXPECT_EQ(csys_eventWait(&event, 0, &signalled), csysOk);
-    EXPECT_EQ(signalled, 0);
+    EXPECT_EQ(csys_eventWait(&event, csysWaitForever, &after), csysOk);
+    EXPECT_EQ(std::tuple(before, after), std::tuple(0, 1));
     EXPECT_EQ(csys_handleClose(&event.handle), csysOk);
     EXPECT_EQ(event.handle, nullptr);
+    EXPECT_EQ(csys_handleClose(&event.handle), csysOk); // an empty word is no error
+
+    ASSERT_EQ(csys_eventCreate(&event, 1, 1), csysOk); // manual, set
+    before = after = 0;
+    EXPECT_EQ(csys_eventWait(&event, 0, &before), csysOk);
+    EXPECT_EQ(csys_eventWait(&event, 0, &after), csysOk);
+    EXPECT_EQ(std::tuple(before, after), std::tuple(1, 1));
     EXPECT_EQ(csys_handleClose(&event.handle), csysOk);
 }
 
-TEST(CsysEvent, ManualResetStaysSetAndTheLongestWaitIsWithoutLimit)
-{
-    csys_event event = {};
-    ASSERT_EQ(csys_eventCreate(&event, 1, 0), csysOk);
-    std::thread setter([&] { EXPECT_EQ(csys_eventSet(&event), csysOk); });
-    int32_t signalled = 0;
-    EXPECT_EQ(csys_eventWait(&event, csysWaitForever, &signalled), csysOk);
-    EXPECT_EQ(signalled, 1);
-    setter.join();
-    EXPECT_EQ(csys_eventWait(&event, 0, &signalled), csysOk);
-    EXPECT_EQ(signalled, 1);
-    EXPECT_EQ(csys_handleClose(&event.handle), csysOk);
-}
-
-TEST(CsysEvent, RecordsWithoutAHandleAreRefused)
-{
-    csys_event empty = {};
-    int32_t signalled = 5;
-    EXPECT_EQ(csys_eventWait(&empty, 0, &signalled), csysErrNullArg);
-    EXPECT_EQ(signalled, 0);
-    EXPECT_EQ(csys_eventWait(nullptr, 0, nullptr), csysErrNullArg);
-    EXPECT_EQ(csys_eventSet(&empty), csysErrNullArg);
-    EXPECT_EQ(csys_eventCreate(nullptr, 0, 0), csysErrNullArg);
-    EXPECT_EQ(csys_handleClose(nullptr), csysErrNullArg);
-}
-
-TEST(CsysMutex, OwnedAtCreationRecursiveAndRefusedToOtherThreads)
+TEST(CsysMutex, OwnershipAndAbandonmentReadAsAcquiredAndAFailedUnlockIsAnOsError)
 {
     csys_mutex mutex = {};
     int32_t owned = 0;
     ASSERT_EQ(csys_mutexCreate(&mutex, 1, &owned), csysOk);
-    EXPECT_EQ(owned, 1);
-    EXPECT_EQ(mutex.valid, 1);
-    int32_t acquired = 0;
-    EXPECT_EQ(csys_mutexLock(&mutex, &acquired), csysOk);
-    EXPECT_EQ(acquired, 1);
-    std::thread other([&] { EXPECT_EQ(csys_mutexUnlock(&mutex), csysErrOsCall); });
-    other.join();
-    EXPECT_EQ(csys_mutexUnlock(&mutex), csysOk);
+    EXPECT_EQ(std::tuple(owned, mutex.valid), std::tuple(1, 1));
     EXPECT_EQ(csys_mutexUnlock(&mutex), csysOk);
     EXPECT_EQ(csys_mutexUnlock(&mutex), csysErrOsCall);
 
-    csys_mutex empty = {};
-    acquired = 3;
-    EXPECT_EQ(csys_mutexLock(&empty, &acquired), csysErrNullArg);
-    EXPECT_EQ(acquired, 0);
-    EXPECT_EQ(csys_mutexUnlock(nullptr), csysErrNullArg);
-    EXPECT_EQ(csys_handleClose(&mutex.handle), csysOk);
-}
-
-TEST(CsysMutex, AnAbandonedMutexCountsAsAcquired)
-{
-    csys_mutex mutex = {};
-    ASSERT_EQ(csys_mutexCreate(&mutex, 0, nullptr), csysOk);
-    std::thread owner([&] { EXPECT_EQ(csys_mutexLock(&mutex, nullptr), csysOk); });
-    owner.join();
+    std::thread([&] { EXPECT_EQ(csys_mutexLock(&mutex, nullptr), csysOk); }).join();
     int32_t acquired = 0;
     EXPECT_EQ(csys_mutexLock(&mutex, &acquired), csysOk);
     EXPECT_EQ(acquired, 1);
     EXPECT_EQ(csys_mutexUnlock(&mutex), csysOk);
     EXPECT_EQ(csys_handleClose(&mutex.handle), csysOk);
+
+    ASSERT_EQ(csys_mutexCreate(&mutex, 0, &owned), csysOk);
+    EXPECT_EQ(owned, 0);
+    EXPECT_EQ(csys_handleClose(&mutex.handle), csysOk);
 }
 
-TEST(CsysCriticalSection, EnterOnAnEmptySlotClearsTheFlag)
-{
-    csys_criticalSection* slot = nullptr;
-    int32_t entered = 9;
-    EXPECT_EQ(csys_csEnter(&slot, &entered), csysErrNullArg);
-    EXPECT_EQ(entered, 0);
-    EXPECT_EQ(csys_csEnter(nullptr, &entered), csysErrNullArg);
-    EXPECT_EQ(csys_csLeave(&slot), csysErrNullArg);
-    EXPECT_EQ(csys_csDelete(&slot), csysOk);
-    EXPECT_EQ(csys_csDelete(nullptr), csysErrNullArg);
-    EXPECT_EQ(csys_csCreate(nullptr), csysErrNullArg);
-}
-
-TEST(CsysCriticalSection, GuardsASharedCounterAndRefusesAStrangersLeave)
+TEST(CsysCriticalSection, EntersAndLeavesThroughItsSlotAndALeaveNotHeldIsAnOsError)
 {
     csys_criticalSection* slot = nullptr;
     ASSERT_EQ(csys_csCreate(&slot), csysOk);
@@ -200,123 +135,77 @@ TEST(CsysCriticalSection, GuardsASharedCounterAndRefusesAStrangersLeave)
     int32_t entered = 0;
     ASSERT_EQ(csys_csEnter(&slot, &entered), csysOk);
     EXPECT_EQ(entered, 1);
-    std::thread stranger([&] { EXPECT_EQ(csys_csLeave(&slot), csysErrOsCall); });
-    stranger.join();
     EXPECT_EQ(csys_csLeave(&slot), csysOk);
-
-    int counter = 0;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
-            for (int i = 0; i < 500; ++i) {
-                EXPECT_EQ(csys_csEnter(&slot, nullptr), csysOk);
-                EXPECT_EQ(csys_csEnter(&slot, nullptr), csysOk);
-                ++counter;
-                EXPECT_EQ(csys_csLeave(&slot), csysOk);
-                EXPECT_EQ(csys_csLeave(&slot), csysOk);
-            }
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
-    EXPECT_EQ(counter, 2000);
+    EXPECT_EQ(csys_csLeave(&slot), csysErrOsCall);
     EXPECT_EQ(csys_csDelete(&slot), csysOk);
     EXPECT_EQ(slot, nullptr);
+    EXPECT_EQ(csys_csDelete(&slot), csysOk);
 }
 
-// The sleeper records what it was asked for instead of sleeping.
-std::vector<uint32_t> gSlept;
-void recordSleep(uint32_t milliseconds) { gSlept.push_back(milliseconds); }
+TEST(CsysSync, MissingRecordsSlotsAndOutputsAreRefusedAndClearTheirFlags)
+{
+    csys_event event = {};
+    csys_mutex mutex = {};
+    csys_criticalSection* slot = nullptr;
+    int32_t flags[3] = {5, 5, 5};
+    const csysStatus refused[] = {
+        csys_eventWait(&event, 0, &flags[0]), csys_mutexLock(&mutex, &flags[1]), csys_csEnter(&slot, &flags[2]),
+        csys_eventWait(nullptr, 0, nullptr), csys_eventSet(&event), csys_eventCreate(nullptr, 0, 0),
+        csys_mutexCreate(nullptr, 0, nullptr), csys_mutexUnlock(nullptr), csys_mutexUnlock(&mutex),
+        csys_handleClose(nullptr), csys_csEnter(nullptr, nullptr), csys_csLeave(&slot), csys_csDelete(nullptr),
+        csys_csCreate(nullptr), csys_tlsAlloc(nullptr), csys_tlsGet(0, nullptr), csys_timeNow(nullptr),
+        csys_timeZero(nullptr), csys_timeDiff(nullptr, 1, 2),
+    };
+    for (size_t i = 0; i < sizeof refused / sizeof refused[0]; ++i)
+        EXPECT_EQ(refused[i], csysErrNullArg) << i;
+    EXPECT_EQ(std::tuple(flags[0], flags[1], flags[2]), std::tuple(0, 0, 0));
+}
 
-struct SleepRecorder : ::testing::Test {
-    void SetUp() override
-    {
-        gSlept.clear();
-        plat::setSleepFunction(&recordSleep);
+TEST(CsysSleep, SecondsRoundToMillisecondsAtLeastOneForAPositiveDelayAndBadDelaysDoNotSleep)
+{
+    const struct {
+        double seconds;
+        csysStatus status;
+        std::vector<uint32_t> slept;
+    } cases[] = {
+        {0.0001, csysOk, {1}}, {0.0004, csysOk, {1}}, {0.0005, csysOk, {1}}, {0.0, csysOk, {0}},
+        {0.0016, csysOk, {2}}, // rounded, not truncated
+        {1.2344, csysOk, {1234}}, {std::numeric_limits<double>::denorm_min(), csysOk, {1}},
+        {HUGE_VAL, csysOk, {plat::kInfiniteWait}}, {1e12, csysOk, {plat::kInfiniteWait - 1}},
+        {4294967.2945, csysOk, {4294967294u}}, // just below the limit
+        {-0.0001, csysErrNullArg, {}}, {-HUGE_VAL, csysErrNullArg, {}}, {std::nan(""), csysErrNullArg, {}},
+    };
+    test_clock::SleepRecorder recorder;
+    for (const auto& c : cases) {
+        recorder.clear();
+        EXPECT_EQ(csys_sleep(c.seconds), c.status) << c.seconds;
+        EXPECT_EQ(recorder.slept(), c.slept) << c.seconds;
     }
-    void TearDown() override { plat::setSleepFunction(nullptr); }
-};
-
-TEST_F(SleepRecorder, SecondsRoundToMillisecondsWithAtLeastOneForAPositiveDelay)
-{
-    EXPECT_EQ(csys_sleep(0.0001), csysOk);
-    EXPECT_EQ(csys_sleep(0.0004), csysOk);
-    EXPECT_EQ(csys_sleep(0.0005), csysOk);
-    EXPECT_EQ(csys_sleep(0.0), csysOk);
-    EXPECT_EQ(csys_sleep(1.2344), csysOk);
-    EXPECT_EQ(csys_sleep(std::numeric_limits<double>::denorm_min()), csysOk);
-    EXPECT_EQ(gSlept, (std::vector<uint32_t>{1, 1, 1, 0, 1234, 1}));
 }
 
-TEST_F(SleepRecorder, InfinitySleepsWithoutLimitAndHugeDelaysAreClamped)
-{
-    EXPECT_EQ(csys_sleep(HUGE_VAL), csysOk);
-    EXPECT_EQ(csys_sleep(1e12), csysOk);
-    EXPECT_EQ(csys_sleep(4294967.2945), csysOk); // just below the limit
-    EXPECT_EQ(gSlept, (std::vector<uint32_t>{plat::kInfiniteWait, plat::kInfiniteWait - 1, 4294967294u}));
-}
-
-TEST_F(SleepRecorder, NegativeAndNotANumberAreRefusedWithoutSleeping)
-{
-    EXPECT_EQ(csys_sleep(-1.0), csysErrNullArg);
-    EXPECT_EQ(csys_sleep(-0.0001), csysErrNullArg);
-    EXPECT_EQ(csys_sleep(-HUGE_VAL), csysErrNullArg);
-    EXPECT_EQ(csys_sleep(std::nan("")), csysErrNullArg);
-    EXPECT_TRUE(gSlept.empty());
-}
-
-TEST(CsysSleep, ATenthOfAMillisecondSleepsAtLeastOneMillisecond)
-{
-    auto before = std::chrono::steady_clock::now();
-    EXPECT_EQ(csys_sleep(0.0001), csysOk);
-    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1));
-    EXPECT_EQ(csys_sleep(0), csysOk);
-}
-
-TEST(CsysTls, ValuesArePerThreadAndAFreedKeyFails)
+TEST(CsysTls, ValuesPassThroughAndAFreedKeyIsAnOsError)
 {
     uint32_t key = 0;
     ASSERT_EQ(csys_tlsAlloc(&key), csysOk);
     void* value = &key;
-    ASSERT_EQ(csys_tlsGet(key, &value), csysOk);
-    EXPECT_EQ(value, nullptr);
     ASSERT_EQ(csys_tlsSet(key, &key), csysOk);
-    std::thread other([&] {
-        void* seen = &key;
-        EXPECT_EQ(csys_tlsGet(key, &seen), csysOk);
-        EXPECT_EQ(seen, nullptr);
-    });
-    other.join();
     ASSERT_EQ(csys_tlsGet(key, &value), csysOk);
     EXPECT_EQ(value, &key);
-    EXPECT_EQ(csys_tlsGet(key, nullptr), csysErrNullArg);
-    EXPECT_EQ(csys_tlsAlloc(nullptr), csysErrNullArg);
-
     ASSERT_EQ(csys_tlsFree(key), csysOk);
     EXPECT_EQ(csys_tlsGet(key, &value), csysErrOsCall);
     EXPECT_EQ(csys_tlsSet(key, nullptr), csysErrOsCall);
     EXPECT_EQ(csys_tlsFree(key), csysErrOsCall);
 }
 
-int64_t gTicks = 0;
-int64_t fakeCounter() { return gTicks; }
-
 TEST(CsysTime, StampsComeFromTheCounterAndDifferencesWrap)
 {
-    plat::setCounterSource(&fakeCounter, 1000);
-    gTicks = 1234;
-    csysTimeStamp now = 0;
-    EXPECT_EQ(csys_timeNow(&now), csysOk);
-    EXPECT_EQ(now, 1234);
-    plat::setCounterSource(nullptr, 0);
-
-    csysTimeStamp a = 0, b = 0;
-    ASSERT_EQ(csys_timeNow(&a), csysOk);
-    ASSERT_EQ(csys_timeNow(&b), csysOk);
+    {
+        test_clock::FakeClock clock(1234);
+        csysTimeStamp now = 0;
+        EXPECT_EQ(csys_timeNow(&now), csysOk);
+        EXPECT_EQ(now, 1234);
+    }
     csysTimeStamp difference = -1;
-    EXPECT_EQ(csys_timeDiff(&difference, b, a), csysOk);
-    EXPECT_GE(difference, 0);
-
     EXPECT_EQ(csys_timeDiff(&difference, 5, 8), csysOk);
     EXPECT_EQ(difference, -3);
     EXPECT_EQ(csys_timeDiff(&difference, INT64_MIN, 1), csysOk);
@@ -324,9 +213,6 @@ TEST(CsysTime, StampsComeFromTheCounterAndDifferencesWrap)
     csysTimeStamp stamp = 77;
     EXPECT_EQ(csys_timeZero(&stamp), csysOk);
     EXPECT_EQ(stamp, 0);
-    EXPECT_EQ(csys_timeNow(nullptr), csysErrNullArg);
-    EXPECT_EQ(csys_timeZero(nullptr), csysErrNullArg);
-    EXPECT_EQ(csys_timeDiff(nullptr, 1, 2), csysErrNullArg);
 }
 
 } // namespace

@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "defs/ch_core/rect.h"
-#include "defs/ch_core/startup.h"
-#include "std/except/persist.h"
 #include "tests/support/bytes.h"
 
 namespace {
@@ -18,34 +14,37 @@ using test_bytes::Bytes;
     return ::testing::AssertionFailure() << "(" << r.x0() << ", " << r.y0() << ", " << r.x1() << ", " << r.y1() << ")";
 }
 
-TEST(PelRect, SizesNormaliseAndMovesKeepThem)
+template <class F>
+ccPelRect after(ccPelRect r, F change)
 {
-    EXPECT_TRUE(corners(ccPelRect(10, 10, -4, 3), 6, 10, 10, 13));
-    EXPECT_TRUE(corners(ccPelRect(-5, -7), -5, -7, 0, 0));
-    ccPelRect r(10, 10, 4, 4);
-    r.setWidth(-6);
-    r.setHeight(-1);
-    EXPECT_TRUE(corners(r, 4, 9, 10, 10));
-    r.moveTo({-10, 20});
-    EXPECT_TRUE(corners(r, -10, 20, -4, 21));
-    r += ccPelPoint{5, -5};
-    EXPECT_TRUE(corners(r, -5, 15, 1, 16));
+    change(r);
+    return r;
 }
 
-TEST(PelRect, EdgesPastThe32BitRangeStopAtItsEnd)
+// Sizes normalise and moves keep them; far edges past the 32-bit range,
+// which would wrap in 32 bits, stop at its end.
+TEST(PelRect, ConstructionAndChangesNormaliseAndStopAtThe32BitRange)
 {
-    // In 32 bits x + width would wrap to a far negative edge.
-    EXPECT_TRUE(corners(ccPelRect(INT32_MAX - 5, 0, 100, 1), INT32_MAX - 5, 0, INT32_MAX, 1));
-    EXPECT_TRUE(corners(ccPelRect(INT32_MIN + 3, 0, -10, 1), INT32_MIN, 0, INT32_MIN + 3, 1));
-    ccPelRect r(10, 0, 1, 1);
-    r.setWidth(INT32_MAX);
-    EXPECT_EQ(r.x1(), INT32_MAX);
-    r = ccPelRect(0, 0, 100, 1);
-    r.moveTo({INT32_MAX - 10, 0});
-    EXPECT_TRUE(corners(r, INT32_MAX - 10, 0, INT32_MAX, 1));
-    r = ccPelRect(INT32_MIN, 0, 10, 1);
-    r += ccPelPoint{-1, 0};
-    EXPECT_TRUE(corners(r, INT32_MIN, 0, INT32_MIN + 9, 1));
+    const struct {
+        ccPelRect r;
+        int32_t x0, y0, x1, y1;
+    } cases[] = {
+        {ccPelRect(10, 10, -4, 3), 6, 10, 10, 13},
+        {ccPelRect(-5, -7), -5, -7, 0, 0},
+        {after(ccPelRect(10, 10, 4, 4), [](ccPelRect& r) { r.setWidth(-6); }), 4, 10, 10, 14},
+        {after(ccPelRect(10, 10, 4, 4), [](ccPelRect& r) { r.setHeight(-1); }), 10, 9, 14, 10},
+        {after(ccPelRect(4, 9, 6, 1), [](ccPelRect& r) { r.moveTo({-10, 20}); }), -10, 20, -4, 21},
+        {after(ccPelRect(-10, 20, 6, 1), [](ccPelRect& r) { r += ccPelPoint{5, -5}; }), -5, 15, 1, 16},
+        {ccPelRect(INT32_MAX - 5, 0, 100, 1), INT32_MAX - 5, 0, INT32_MAX, 1},
+        {ccPelRect(INT32_MIN + 3, 0, -10, 1), INT32_MIN, 0, INT32_MIN + 3, 1},
+        {after(ccPelRect(10, 0, 1, 1), [](ccPelRect& r) { r.setWidth(INT32_MAX); }), 10, 0, INT32_MAX, 1},
+        {after(ccPelRect(0, 0, 100, 1), [](ccPelRect& r) { r.moveTo({INT32_MAX - 10, 0}); }), INT32_MAX - 10, 0,
+         INT32_MAX, 1},
+        {after(ccPelRect(INT32_MIN, 0, 10, 1), [](ccPelRect& r) { r += ccPelPoint{-1, 0}; }), INT32_MIN, 0,
+         INT32_MIN + 9, 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_TRUE(corners(c.r, c.x0, c.y0, c.x1, c.y1)) << "case " << &c - cases;
 }
 
 TEST(PelRect, ContainmentAndOverlap)
@@ -132,17 +131,6 @@ TEST(PelRectArchive, FailedLoadsLeaveTheRectangle)
     const Bytes cut(kLittle.begin(), kLittle.end() - 1);
     EXPECT_THROW(test_bytes::load(cut, [&](ccArchive& ar) { r.archive(ar); }), ccArchive::Eof);
     EXPECT_TRUE(r == before);
-}
-
-TEST(RectErrors, AreRegisteredUnderTheirStoredNames)
-{
-    ccChCoreStartup();
-    for (const char* name : {"class ccRectErrors::NoOverlap", "class ccRectErrors::NegativeSize"}) {
-        ccPersistentFactory f = ccFindFactory(name);
-        ASSERT_NE(f, nullptr) << name;
-        std::unique_ptr<ccPersistent> made(f());
-        EXPECT_STREQ(made->storedTypeName(), name);
-    }
 }
 
 } // namespace

@@ -6,10 +6,13 @@
 #include <vector>
 
 #include "std/except/archive.h"
+#include "std/except/persistent.h"
+#include "tests/support/bytes.h"
 
 namespace archive_support {
 
-typedef std::vector<unsigned char> Bytes;
+using test_bytes::Bytes;
+using test_bytes::cat;
 
 constexpr int32_t kLittle = ccArchive::littleEndian;
 constexpr int32_t kBig = ccArchive::bigEndian;
@@ -26,11 +29,7 @@ inline Bytes cat(Bytes a, const Bytes& b)
 template <class F>
 Bytes storeAll(int32_t order, bool seekable, F f)
 {
-    std::stringbuf sb(std::ios_base::in | std::ios_base::out | std::ios_base::binary);
-    ccArchive ar(&sb, ccArchive::storing, order, seekable);
-    ar.archiveHeader();
-    f(ar);
-    return bytesOf(sb.str());
+    return test_bytes::store(order, f, seekable);
 }
 
 // What f stores after the header of a non-seekable archive.
@@ -58,13 +57,19 @@ private:
     ccMemoryArchive archive_;
 };
 
-template <class T>
-T loadOne(const Bytes& body, int32_t order = kLittle)
+// One class level of an archive routine, as persistent classes write it:
+// once per operation, its version byte (an unknown one named by name), the
+// ccPersistent level, then fields(). Returns the version archived.
+template <class Level, class F>
+uint8_t archiveLevel(Level* self, ccArchive& ar, const char* name, F fields, uint8_t version = 0)
 {
-    Loader l(Loader::framed(body, order));
-    T v{};
-    l.ar().archive(v);
-    return v;
+    if (ccArchiveVisit::begin(self, typeid(Level)))
+        return version;
+    version = ccArchiveVersion(ar, version, name, 0);
+    self->ccPersistent::archive(ar);
+    fields();
+    ccArchiveVisit::end(self, typeid(Level));
+    return version;
 }
 
 } // namespace archive_support

@@ -6,9 +6,12 @@
 #include <string>
 
 #include "std/except/except.h"
-#include "std/except/resource.h"
+#include "std/except/persist.h"
+#include "tests/std/except/archive_support.h"
 
 namespace {
+
+using namespace archive_support;
 
 const std::wstring kNoInfo = L"no further information provided";
 
@@ -73,39 +76,52 @@ TEST(ExceptionFormat, Hex)
         EXPECT_EQ(ccFormatHex(c.value, c.width), c.text) << std::hex << c.value << " width " << std::dec << c.width;
 }
 
-TEST(ExceptionMessage, UnknownErrorFromStatus)
-{
-    EXPECT_EQ(ccUnknownError(0).message(), kNoInfo);
-    EXPECT_EQ(ccUnknownError(int32_t(0x80000023u)).message(), L"Internal error code: 0x80000023");
-    EXPECT_EQ(ccUnknownError(5).message(), L"Internal error code: 0x00000005");
-    EXPECT_EQ(ccUnknownError(int32_t(0x80000023u)).message(true), L"ccUnknownError: Internal error code: 0x80000023");
-}
-
 // A message-carrying error; its constructors come from ccExceptionWithString.
 cmDeclareException(NoteError, ccExceptionWithString, 0x1000FFF1u, "class NoteError");
 
-TEST(ExceptionMessage, WithStringPrintsMessageOrPlaceholder)
+TEST(ExceptionMessage, TextOrPlaceholder)
 {
     const wchar_t* none = nullptr;
-    EXPECT_EQ(NoteError().message(), kNoInfo);
-    EXPECT_EQ(NoteError(std::wstring()).message(), kNoInfo);
-    EXPECT_EQ(NoteError(L"").message(), kNoInfo);
-    EXPECT_EQ(NoteError(none).message(), kNoInfo);
-    EXPECT_EQ(NoteError(L"disk full").message(), L"disk full");
-
+    for (const NoteError& e : {NoteError(), NoteError(std::wstring()), NoteError(L""), NoteError(none)})
+        EXPECT_EQ(e.message(), kNoInfo);
     std::wostringstream os;
     os << NoteError(L"disk full");
     EXPECT_EQ(os.str(), L"disk full");
+    // A status prints in hex; 0 is no status.
+    EXPECT_EQ(ccUnknownError(0).message(), kNoInfo);
+    EXPECT_EQ(ccUnknownError(int32_t(0x80000023u)).message(), L"Internal error code: 0x80000023");
+    EXPECT_EQ(ccUnknownError(5).message(), L"Internal error code: 0x00000005");
+    // The out form replaces what the string held.
+    std::wstring out = L"stale text";
+    NoteError(L"disk full").message(out, true);
+    EXPECT_EQ(out, L"NoteError: disk full");
 }
 
-TEST(ExceptionMessage, TypeFlagPrefixesCanonicalName)
+// The message follows the ccException level; ccUnknownError archives the
+// ccException level directly, so its message does not travel.
+TEST(ExceptionArchive, WithStringCarriesItsMessageAndUnknownErrorDoesNot)
 {
-    cc_Resource::Timeout e;
-    std::wstring out = L"stale text";
-    e.message(out, true);
-    EXPECT_EQ(out, L"cc_Resource::Timeout: no further information provided");
-    e.message(out, false);
-    EXPECT_EQ(out, kNoInfo); // replaced, not appended
+    NoteError e(L"hi");
+    const Bytes bytes = store(kLittle, [&](ccArchive& ar) { ccArchiveObject(e, ar, false); });
+    EXPECT_EQ(bytes, (Bytes{0x00, 0x00, 0x00, 0x00, 0x02, 0xFF, 0xFE, 'h', 0x00, 'i', 0x00, 0xFF, 0xFE}));
+    NoteError back;
+    Loader l(Loader::framed(bytes));
+    ccArchiveObject(back, l.ar(), true);
+    EXPECT_EQ(back.text(), L"hi");
+
+    Bytes newer = bytes;
+    newer[1] = 1; // the ccExceptionWithString level
+    Loader m(Loader::framed(newer));
+    try {
+        ccArchiveObject(back, m.ar(), true);
+        ADD_FAILURE() << "loaded";
+    } catch (const ccArchive::UnknownVersion& v) {
+        EXPECT_EQ(v.file(), L"std/except/except");
+        EXPECT_EQ(v.line(), 98u);
+    }
+
+    ccUnknownError u(int32_t(0x80000023u));
+    EXPECT_EQ(store(kLittle, [&](ccArchive& ar) { ccArchiveObject(u, ar, false); }), Bytes(3, 0x00));
 }
 
 } // namespace

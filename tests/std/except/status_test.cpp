@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <climits>
 #include <cstdint>
-#include <cwchar>
-#include <new>
 #include <string>
 #include <thread>
 #include <typeinfo>

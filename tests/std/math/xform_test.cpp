@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
-#include "std/except/status.h"
+#include <cmath>
+
 #include "std/math/matherr.h"
+#include "std/math/matrix.h"
 #include "std/math/pel_nonlinear.h"
 #include "std/math/startup.h"
+#include "std/math/xfcache.h"
+#include "std/math/xfcip.h"
 #include "std/math/xfcomposed.h"
 #include "std/math/xflinear.h"
+#include "std/math/xform.h"
 #include "std/math/xfpoly.h"
 
 namespace {
@@ -35,6 +40,60 @@ void expectNear(const cc2Vect& a, const cc2Vect& b)
 // x' = 1 + x^2, y' = y + xy.
 cc2XformPoly quadratic() { return cc2XformPoly(2, {1, 0, 0, 1, 0, 0}, {0, 0, 1, 0, 1, 0}); }
 
+// Only an exactly zero determinant is singular.
+TEST(Matrix2, InverseAndItsDeterminant)
+{
+    const cc2Matrix m(4, 2, 1, 3); // det 10
+    EXPECT_EQ(m.det(), 10.0);
+    const cc2Matrix inv = m.inverse();
+    EXPECT_DOUBLE_EQ(inv.a(), 0.3);
+    EXPECT_DOUBLE_EQ(inv.b(), -0.2);
+    EXPECT_DOUBLE_EQ(inv.c(), -0.1);
+    EXPECT_DOUBLE_EQ(inv.d(), 0.4);
+    EXPECT_EQ(inv.det(), inv.a() * inv.d() - inv.c() * inv.b());
+
+    EXPECT_THROW(cc2Matrix(1, 2, 2, 4).inverse(), ccMathError::Singular);
+    EXPECT_THROW(cc2Matrix(0, 0, 0, 0).inverse(), ccMathError::Errors);
+    EXPECT_DOUBLE_EQ(cc2Matrix(1e-300, 0, 0, 1).inverse().a(), 1e300);
+    EXPECT_TRUE(std::isnan(cc2Matrix(std::nan(""), 0, 0, 1).inverse().a()));
+}
+
+TEST(Matrix3, SettingAnElementRecomputesTheDeterminant)
+{
+    cc3Matrix m;
+    EXPECT_EQ(m.det(), 1.0);
+    m.setElement(0, 0, 2);
+    m.setElement(1, 2, 5);
+    m.setElement(2, 1, 3); // [2 0 0; 0 1 5; 0 3 1]
+    EXPECT_EQ(m.det(), -28.0);
+    m.setElement(1, 1, 15);
+    EXPECT_EQ(m.det(), 0.0);
+    EXPECT_THROW(m.setElement(3, 0, 1), ccInvariantFailure);
+    EXPECT_THROW(m.element(0, -1), ccInvariantFailure);
+}
+
+TEST(XformValue, ComposesThisAfterOther)
+{
+    const cc2Xform scale(cc2Matrix(2, 0, 0, 3), cc2Vect());
+    const cc2Xform shift(cc2Matrix(), cc2Vect(1, 1));
+    const cc2Vect q = (scale * shift).mapPoint(cc2Vect(4, 5)); // (2 * 5, 3 * 6)
+    const cc2Vect r = (shift * scale).mapPoint(cc2Vect(4, 5));
+    EXPECT_TRUE(q.x() == 10 && q.y() == 18 && r.x() == 9 && r.y() == 16);
+    EXPECT_EQ((scale * shift).matrix().det(), 6.0);
+}
+
+// The smallest change of any element makes a transform other than the identity.
+TEST(XformValue, IdentityTestIsExact)
+{
+    EXPECT_TRUE(cc2Xform().isIdentity());
+    EXPECT_TRUE(cc2Xform(cc2Matrix(1, 0, 0, 1), cc2Vect(-0.0, 0)).isIdentity());
+    for (int i = 0; i < 6; ++i) {
+        double v[6] = {1, 0, 0, 1, 0, 0};
+        v[i] = std::nextafter(v[i], HUGE_VAL);
+        EXPECT_FALSE(cc2Xform(cc2Matrix(v[0], v[1], v[2], v[3]), cc2Vect(v[4], v[5])).isIdentity()) << i;
+    }
+}
+
 // Every block taken from the shared allocator in a test is given back.
 class LinearXform : public ::testing::Test {
 protected:
@@ -60,31 +119,20 @@ TEST_F(LinearXform, IdentityComposesExactlyAndInverseComposesToIdentity)
     const cc2Vect p(3, 9);
     expectNear(i->mapPoint(p), p);
     EXPECT_NEAR(dynamic_cast<const cc2XformLinear&>(*i).matrix().det(), 1, 1e-15);
+    // The block of a failed inverse goes back to the allocator.
+    EXPECT_THROW(cc2XformLinear(cc2Matrix(1, 2, 2, 4), cc2Vect(1, 1)).inverse(), ccMathError::Singular);
 }
 
-TEST_F(LinearXform, SingularInverseThrowsAndTinyDoesNot)
+TEST_F(LinearXform, CopiesComeFromTheSharedAllocator)
 {
-    const cc2XformLinear flat(cc2Matrix(1, 2, 2, 4), cc2Vect(1, 1));
-    EXPECT_THROW(flat.inverse(), ccMathError::Singular);
-    EXPECT_EQ(flat.matrix().a(), 1);
-    EXPECT_NO_THROW(cc2XformLinear(cc2Matrix(1e-300, 0, 0, 1), cc2Vect()).inverse());
-}
-
-TEST_F(LinearXform, CloneAndApproximationAreCopies)
-{
+    const uint32_t before = cc2XformLinear::allocator().outstanding();
     const ccPtrHandle<cc2XformBase> c = kT.clone();
     EXPECT_NE(c.rawPointer(), &kT);
     EXPECT_TRUE(sameValue(c.rawPointer(), kT));
+    ccPtrHandle<cc2XformBase> i = c->inverse();
+    EXPECT_EQ(cc2XformLinear::allocator().outstanding(), before + 2);
     const cc2XformLinear approx = kT.linearApprox(cc2Vect(1e9, -3));
     EXPECT_TRUE(sameValue(&approx, kT));
-}
-
-TEST_F(LinearXform, HeapObjectsComeFromTheSharedAllocator)
-{
-    const uint32_t before = cc2XformLinear::allocator().outstanding();
-    ccPtrHandle<cc2XformBase> h(new cc2XformLinear);
-    ccPtrHandle<cc2XformBase> i = h->inverse();
-    EXPECT_EQ(cc2XformLinear::allocator().outstanding(), before + 2);
 }
 
 TEST_F(LinearXform, PolynomialGetsTheLinearStageFoldedIntoACopy)
@@ -114,7 +162,8 @@ TEST_F(LinearXform, DegreeOnePolynomialFoldsIntoItsOnlyStage)
     EXPECT_THROW(cc2XformPoly(2, {1, 0, 0}, {0, 1, 0}), cc2XformPoly::BadParams);
 }
 
-TEST_F(LinearXform, OtherTransformsComposeIntoACompositionOfCopies)
+// Other transforms compose into a composition of copies, which inverts part by part.
+TEST_F(LinearXform, CompositionsHoldCopiesAndInvertPartByPart)
 {
     const cc2XformComposed inner(kT, quadratic(), true, true);
     const ccPtrHandle<cc2XformBase> h = kT.compose(inner);
@@ -123,6 +172,10 @@ TEST_F(LinearXform, OtherTransformsComposeIntoACompositionOfCopies)
     EXPECT_NE(c->second().rawPointer(), &inner);
     const cc2Vect q(0.5, 2);
     expectNear(h->mapPoint(q), kT.mapPoint(inner.mapPoint(q)));
+
+    const cc2XformComposed linear(kT, cc2XformLinear(cc2Matrix(), cc2Vect(1, 2)), true, true);
+    EXPECT_TRUE(linear.isLinear());
+    expectNear(linear.inverse()->mapPoint(linear.mapPoint(q)), q);
 }
 
 TEST_F(LinearXform, ApproximationIsTheTangentThroughCompositions)
@@ -137,22 +190,98 @@ TEST_F(LinearXform, ApproximationIsTheTangentThroughCompositions)
     EXPECT_TRUE(sameValue(&ct, cc2XformLinear(kT.value() * t.value())));
 }
 
-TEST_F(LinearXform, CompositionInvertsPartByPart)
+class XformCache : public LinearXform {};
+const cc2XformLinear kDiagonal(cc2Matrix(2, 0, 0, 4), cc2Vect(1, -1));
+
+TEST_F(XformCache, HoldsACloneOfWhatItIsGivenAfterTheSharedIdentity)
 {
-    const cc2XformComposed c(kT, cc2XformLinear(cc2Matrix(), cc2Vect(1, 2)), true, true);
-    EXPECT_TRUE(c.isLinear());
-    const cc2Vect q(4, -6);
-    expectNear(c.inverse()->mapPoint(c.mapPoint(q)), q);
+    cc2XformCache c;
+    EXPECT_EQ(c.xform().rawPointer(), cc2XformLinear::identity().rawPointer());
+    EXPECT_EQ(c.inverse().rawPointer(), cc2XformLinear::identity().rawPointer());
+    EXPECT_TRUE(c.linearValue().isIdentity());
+
+    c.set(cc2XformPoly(2, {0, 1, 0, 1, 0, 0}, {0, 0, 1, 0, 0, 0}));
+    EXPECT_FALSE(c.isLinear());
+    EXPECT_THROW(c.linearValue(), ccPel::NonlinearXform);
+    c.set(kDiagonal);
+    EXPECT_NE(c.xform().rawPointer(), &kDiagonal);
+    EXPECT_FALSE(c.inverse());
+    EXPECT_TRUE(c.linearValue().matrix().d() == 4 && c.linearValue().offset().x() == 1);
 }
 
-TEST(XformStatus, Facility44ThrowsTheTransformErrors)
+// Given as a handle, what it is given is the inverse: held as it is or as a
+// clone, and shared by copies of the cache.
+TEST_F(XformCache, SetFromAHandleHoldsTheInverse)
 {
-    ccStdMathStartup();
-    EXPECT_THROW(ccThrowStatus(csysMakeStatus(0x80000582u)), ccMathError::Singular);
-    EXPECT_THROW(ccThrowStatus(csysMakeStatus(0x80000583u)), ccMathError::Singular);
-    EXPECT_THROW(ccThrowStatus(csysMakeStatus(0x80000585u)), ccPel::NonlinearXform);
-    EXPECT_THROW(ccThrowStatus(csysMakeStatus(0x80000586u)), cc2XformDefs::NotImplemented);
-    EXPECT_THROW(ccThrowStatus(csysMakeStatus(0x80000584u)), ccUnknownError);
+    const ccPtrHandle_const<cc2XformBase> h(kDiagonal.clone());
+    cc2XformCache c;
+    c.set(h, false);
+    EXPECT_EQ(c.inverse().rawPointer(), h.rawPointer());
+    const cc2Xform v = c.linearValue();
+    EXPECT_TRUE(v.matrix().a() == 0.5 && v.matrix().d() == 0.25 && v.offset().x() == -0.5 && v.offset().y() == 0.25);
+
+    const cc2XformCache copy(c);
+    EXPECT_EQ(copy.xform().rawPointer(), c.xform().rawPointer());
+    EXPECT_EQ(copy.inverse().rawPointer(), h.rawPointer());
+    EXPECT_EQ(copy.linearValue().matrix().a(), 0.5);
+    c.set(h, true);
+    EXPECT_NE(c.inverse().rawPointer(), h.rawPointer());
+
+    // A failed set changes nothing.
+    const cc2XformBase* before = c.xform().rawPointer();
+    const cc2XformBase* inverse = c.inverse().rawPointer();
+    const ccPtrHandle_const<cc2XformBase> singular(new cc2XformLinear(cc2Matrix(0, 0, 0, 0), cc2Vect()));
+    EXPECT_THROW(c.set(singular, true), ccMathError::Singular);
+    EXPECT_THROW(c.set(ccPtrHandle_const<cc2XformBase>(), false), ccBadPointer);
+    EXPECT_TRUE(c.xform().rawPointer() == before && c.inverse().rawPointer() == inverse);
+}
+
+const cc2XformLinear kShift(cc2Matrix(), cc2Vect(1, 2));
+
+// An engine slot released with the test.
+struct Slot {
+    csys_handle h = nullptr;
+    ~Slot() { EXPECT_EQ(csys_handleRelease(&h), csysOk); }
+    const cip_Xform* object() const { return static_cast<const cip_Xform*>(h->payload); }
+};
+
+class CipBridge : public LinearXform {};
+
+TEST_F(CipBridge, LinearBecomesAnAffineObjectReplacingTheOld)
+{
+    Slot s;
+    cc2XformToCip(kShift.clone(), &s.h);
+    cc2XformToCip(kT.clone(), &s.h);
+    cip_Affine2 a{};
+    ASSERT_EQ(cip_xformGetAffine(s.object(), &a), 0);
+    EXPECT_TRUE(a.tx == 7 && a.ty == -4 && a.a == 2 && a.b == 0.5 && a.c == -1 && a.d == 3);
+}
+
+TEST_F(CipBridge, CompositionRoundTripsPartByPart)
+{
+    const ccPtrHandle_const<cc2XformBase> c(new cc2XformComposed(kT, kShift, true, true));
+    Slot s;
+    cc2XformToCip(c, &s.h);
+    const ccPtrHandle_const<cc2XformBase> back = cc2XformFromCip(s.object());
+    const cc2XformComposed* bc = dynamic_cast<const cc2XformComposed*>(back.rawPointer());
+    ASSERT_NE(bc, nullptr);
+    ASSERT_NE(dynamic_cast<const cc2XformLinear*>(bc->first().rawPointer()), nullptr);
+    const cc2Vect p(3, -5);
+    EXPECT_EQ(back->mapPoint(p).x(), c->mapPoint(p).x());
+    EXPECT_EQ(back->mapPoint(p).y(), c->mapPoint(p).y());
+}
+
+TEST_F(CipBridge, UnconvertibleInputsThrowAndLeaveNothing)
+{
+    Slot s;
+    const ccPtrHandle_const<cc2XformBase> poly(new cc2XformPoly(2, {0, 1, 0, 1, 0, 0}, {0, 0, 1, 0, 0, 0}));
+    EXPECT_THROW(cc2XformToCip(poly, &s.h), cc2XformDefs::NotImplemented);
+    // The converted first part is released again (the leak check sees it).
+    const ccPtrHandle_const<cc2XformBase> mixed(new cc2XformComposed(kT, *poly, true, true));
+    EXPECT_THROW(cc2XformToCip(mixed, &s.h), cc2XformDefs::NotImplemented);
+    EXPECT_EQ(s.h, nullptr);
+    EXPECT_THROW(cc2XformToCip(ccPtrHandle_const<cc2XformBase>(), &s.h), ccBadPointer);
+    EXPECT_THROW(cc2XformFromCip(nullptr), ccUnknownError);
 }
 
 } // namespace

@@ -1,18 +1,16 @@
-// Stand-ins for what pel roots meet outside this folder: a pool, a pel
-// package, the remote-root protocol, and a heap that fences its blocks.
+// Stand-ins for what pel roots meet outside this folder (a pool, a pel
+// package, the remote-root protocol), and archive helpers for roots.
 #pragma once
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <map>
 #include <set>
 #include <tuple>
 #include <vector>
 
+#include "std/except/archutil.h"
+#include "std/except/persist.h"
 #include "std/pelbuf/pelpackage.h"
 #include "std/pelbuf/pelroot.h"
 #include "std/pelbuf/rootpool.h"
-#include "system/csys_memory_testing.h"
+#include "tests/support/bytes.h"
 
 namespace fakes {
 
@@ -20,11 +18,7 @@ namespace fakes {
 class CountedRoot : public ccPelRoot<unsigned char> {
 public:
     explicit CountedRoot(int* destroyed, int32_t w = 4, int32_t h = 2) : ccPelRoot(w, h, 1), destroyed_(destroyed) {}
-    ~CountedRoot() override
-    {
-        if (destroyed_)
-            ++*destroyed_;
-    }
+    ~CountedRoot() override { ++*destroyed_; }
 
 private:
     int* destroyed_;
@@ -41,9 +35,13 @@ public:
     std::vector<cc_PelRoot*> back;
 };
 
+// Answers what it is given; stride 0 answers the width.
 class Package : public cc_PelPackage {
 public:
-    Package(int* destroyed, int32_t w, int32_t h) : destroyed_(destroyed), w_(w), h_(h) {}
+    Package(int* destroyed, int32_t w, int32_t h, int32_t stride = 0, int32_t alignment = 1, void* data = nullptr)
+        : stride_(stride), alignment_(alignment), data_(data), destroyed_(destroyed), w_(w), h_(h)
+    {
+    }
     ~Package() override { ++*destroyed_; }
     int32_t width() const override { return w_; }
     int32_t height() const override { return h_; }
@@ -53,9 +51,9 @@ public:
     ccRPCDestination destination() const override { return destination_; }
     uint32_t remoteId() const override { return remoteId_; }
 
-    int32_t alignment_ = 1;
-    int32_t stride_ = 0;
-    void* data_ = nullptr;
+    int32_t stride_;
+    int32_t alignment_;
+    void* data_;
     ccRPCDestination destination_;
     uint32_t remoteId_ = 0;
 
@@ -70,6 +68,7 @@ private:
 class Protocol : public cc_RemoteRootProtocol {
 public:
     typedef std::tuple<uint32_t, uint32_t, int32_t> Change; // destination id, remote id, delta
+    typedef std::vector<Change> Changes;
 
     Protocol() { previous_ = ccSetRemoteRootProtocol(this); }
     ~Protocol() { ccSetRemoteRootProtocol(previous_); }
@@ -94,85 +93,43 @@ public:
     void changeRefCount(ccRPCDestination d, uint32_t id, int32_t delta) override { sent.emplace_back(d.id(), id, delta); }
 
     std::set<cc_PelRoot*> registered;
-    std::vector<Change> sent;
+    Changes sent;
 
 private:
     cc_RemoteRootProtocol* previous_;
 };
 
-// The system layer's heap for the lifetime of the object: every block gets
-// fence bytes on both sides and starts filled with kFill; release checks the
-// fences. Blocks are remembered so that a test can look at a whole block.
-class FencedHeap {
-public:
-    static constexpr unsigned char kFill = 0xA5;
-    static constexpr unsigned char kFence = 0x5C;
-    static constexpr size_t kFenceSize = 64;
+// An object's contents alone, little-endian.
+inline test_bytes::Bytes storeObject(ccPersistent& object)
+{
+    return test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) { ccArchiveObject(object, ar, false); });
+}
 
-    FencedHeap()
-    {
-        self() = this;
-        static const csys_heap heap = {&allocate, &reallocate, &release};
-        csys_setHeap(&heap);
-    }
-    ~FencedHeap()
-    {
-        csys_setHeap(nullptr);
-        self() = nullptr;
-    }
+inline void loadObject(const test_bytes::Bytes& bytes, ccPersistent& object)
+{
+    test_bytes::load(bytes, [&](ccArchive& ar) { ccArchiveObject(object, ar, false); });
+}
 
-    std::map<void*, size_t> live;
-    int fenceDamage = 0;
-    std::vector<size_t> sizes;
+// Objects stored through pointers (type record, then contents), and loaded
+// back by the registry.
+inline test_bytes::Bytes storePointers(std::initializer_list<const ccPersistent*> objects,
+                                       int32_t order = ccArchive::littleEndian)
+{
+    return test_bytes::store(order, [&](ccArchive& ar) {
+        ccPersistent* unused = nullptr;
+        for (const ccPersistent* object : objects)
+            archivePointer(ar, object, unused);
+    });
+}
 
-private:
-    static FencedHeap*& self()
-    {
-        static FencedHeap* h = nullptr;
-        return h;
-    }
-    static void* allocate(size_t size)
-    {
-        auto* raw = static_cast<unsigned char*>(std::malloc(size + 2 * kFenceSize));
-        if (!raw)
-            return nullptr;
-        std::memset(raw, kFence, kFenceSize);
-        std::memset(raw + kFenceSize, kFill, size);
-        std::memset(raw + kFenceSize + size, kFence, kFenceSize);
-        void* block = raw + kFenceSize;
-        self()->live[block] = size;
-        self()->sizes.push_back(size);
-        return block;
-    }
-    static void* reallocate(void* block, size_t size)
-    {
-        auto it = block ? self()->live.find(block) : self()->live.end();
-        if (block && it == self()->live.end())
-            return std::realloc(block, size); // made before this heap was installed
-        void* moved = allocate(size);
-        if (moved && block)
-            std::memcpy(moved, block, std::min(size, it->second));
-        if (moved)
-            release(block);
-        return moved;
-    }
-    static void release(void* block)
-    {
-        if (!block)
-            return;
-        auto it = self()->live.find(block);
-        if (it == self()->live.end()) {
-            std::free(block); // made before this heap was installed
-            return;
-        }
-        const size_t size = it->second;
-        auto* raw = static_cast<unsigned char*>(block) - kFenceSize;
-        for (size_t i = 0; i < kFenceSize; ++i)
-            if (raw[i] != kFence || raw[kFenceSize + size + i] != kFence)
-                ++self()->fenceDamage;
-        self()->live.erase(it);
-        std::free(raw);
-    }
-};
+inline std::vector<ccPersistent*> loadPointers(const test_bytes::Bytes& bytes, size_t count = 1)
+{
+    std::vector<ccPersistent*> loaded(count, nullptr);
+    test_bytes::load(bytes, [&](ccArchive& ar) {
+        for (ccPersistent*& object : loaded)
+            archivePointer(ar, nullptr, object);
+    });
+    return loaded;
+}
 
 } // namespace fakes

@@ -1,17 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <set>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
 
-#include "std/except/persist.h"
 #include "std/rpc/remote.h"
-#include "std/rpc/startup.h"
-#include "tests/std/rpc/loopback.h"
-#include "tests/support/bytes.h"
+#include "tests/support/fake_comm.h"
 
 namespace {
-
-using test_bytes::Bytes;
 
 class Remote : public ccRemoteObject {
 public:
@@ -22,78 +19,133 @@ TEST(RPCDestination, NamesLiveCommunicatorsByA32BitId)
 {
     EXPECT_EQ(ccRPCDestination().communicator(), nullptr);
     EXPECT_TRUE(ccRPCDestination().isLocal());
-
-    std::set<uint32_t> ids;
-    uint32_t goneId = 0;
-    {
-        loopback::Communicator a;
-        loopback::Communicator b;
-        EXPECT_NE(a.destination().id(), 0u);
-        EXPECT_NE(a.destination(), b.destination());
-        EXPECT_EQ(a.destination().communicator(), &a);
-        EXPECT_EQ(ccRPCDestination(b.destination().id()).communicator(), &b);
-        goneId = a.destination().id();
-    }
-    // The id of a communicator that has gone names nothing.
-    EXPECT_THROW(ccRPCDestination(goneId).communicator(), ccRemoteObject::ObjectMismatch);
+    test_comm::Communicator a, b;
+    EXPECT_NE(a.destination().id(), 0u);
+    EXPECT_NE(a.destination(), b.destination());
+    EXPECT_EQ(a.destination().communicator(), &a);
+    EXPECT_EQ(ccRPCDestination(b.destination().id()).communicator(), &b);
+    // The id of a communicator that has gone names nothing, and is not given out again.
+    const ccRPCDestination gone = test_comm::goneDestination();
+    EXPECT_THROW(gone.communicator(), ccRemoteObject::ObjectMismatch);
     EXPECT_THROW(ccRPCDestination(0xFFFFFFF0u).communicator(), ccRemoteObject::ObjectMismatch);
-    // A new communicator does not take the id back.
-    loopback::Communicator c;
-    EXPECT_NE(c.destination().id(), goneId);
+    test_comm::Communicator c;
+    EXPECT_NE(c.destination(), gone);
 }
 
-TEST(RemoteObject, MakeLocalForgetsThePeer)
+TEST(RemoteObject, IsAtPeerAsksTheDestinationAndMakeLocalForgetsIt)
 {
-    loopback::Communicator c;
-    Remote r(c.destination(), 42);
-    EXPECT_EQ(r.destination(), c.destination());
+    test_comm::Communicator open, proxy;
+    proxy.closed = true;
+    Remote r(open.destination(), 42);
+    EXPECT_EQ(r.destination(), open.destination());
     EXPECT_EQ(r.remoteId(), 42u);
+    EXPECT_TRUE(r.isAtPeer());
+    // Pels behind the in-process proxy are reached directly.
+    EXPECT_FALSE(Remote(proxy.destination(), 1).isAtPeer());
+    EXPECT_THROW(Remote(test_comm::goneDestination(), 1).isAtPeer(), ccRemoteObject::ObjectMismatch);
+
     EXPECT_EQ(r.makeLocal(), 0);
     EXPECT_TRUE(r.destination().isLocal());
     EXPECT_EQ(r.remoteId(), 0u);
+    EXPECT_FALSE(r.isAtPeer());
 }
 
-TEST(RemoteObject, IsAtPeerAsksTheDestination)
-{
-    loopback::Communicator open;
-    loopback::Communicator proxy;
-    proxy.closed = true;
-    EXPECT_TRUE(Remote(open.destination(), 1).isAtPeer());
-    // Pels behind the in-process proxy are reached directly.
-    EXPECT_FALSE(Remote(proxy.destination(), 1).isAtPeer());
-    EXPECT_FALSE(Remote().isAtPeer());
+// Asks whether a destination's object is at the peer, over and over, until
+// the destination names nothing.
+struct Looker {
+    std::atomic<int> begun{0};
+    std::atomic<int> answered{0};
+    std::atomic<bool> gone{false};
+    std::atomic<bool> wrong{false};
 
-    uint32_t goneId;
+    void run(ccRPCDestination d)
     {
-        loopback::Communicator gone;
-        goneId = gone.destination().id();
+        for (;; answered.fetch_add(1)) {
+            begun.fetch_add(1);
+            try {
+                if (!Remote(d, 1).isAtPeer())
+                    wrong = true;
+            } catch (const ccRemoteObject::ObjectMismatch&) {
+                gone = true;
+                return;
+            }
+        }
     }
-    EXPECT_THROW(Remote(ccRPCDestination(goneId), 1).isAtPeer(), ccRemoteObject::ObjectMismatch);
+};
+
+// Its answer lives in a block that its destructor frees, so a look-up that
+// reaches it afterwards reads freed memory (and one that comes after its
+// derived part is gone calls a pure virtual). Before the base part goes, it
+// lets the looker begin and finish one more look-up.
+class Dying : public test_comm::Communicator {
+public:
+    explicit Dying(Looker& looker) : looker_(looker) { isClosedHook = [this] { return !*open_; }; }
+    ~Dying() override
+    {
+        unlist();
+        delete open_;
+        const int seen = looker_.begun.load();
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!looker_.gone && looker_.begun.load() < seen + 2 && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+    }
+
+private:
+    Looker& looker_;
+    bool* open_ = new bool(true);
+};
+
+TEST(CommunicatorLifetime, DestroyedWhileAnotherThreadLooksItUp)
+{
+    for (int round = 0; round < 10; ++round) {
+        Looker looker;
+        auto* c = new Dying(looker);
+        std::thread t([&looker, d = c->destination()] { looker.run(d); });
+        while (looker.answered.load() == 0)
+            std::this_thread::yield();
+        delete c;
+        t.join();
+        EXPECT_TRUE(looker.gone) << round;
+        EXPECT_FALSE(looker.wrong) << round;
+    }
 }
 
-TEST(RemoteObject, ObjectMismatchIsAnArchivableError)
+TEST(CommunicatorLifetime, DestructionWaitsForALookUpInsideIt)
 {
-    ccStdRpcStartup();
-    ccRemoteObject::ObjectMismatch e;
-    EXPECT_EQ(e.code(), 0x10002600u);
-    EXPECT_EQ(e.message(), L"no further information provided");
-    EXPECT_EQ(e.message(true), L"ccRemoteObject::ObjectMismatch: no further information provided");
+    std::promise<void> inside, release;
+    std::shared_future<void> released = release.get_future().share();
+    auto* c = new test_comm::Communicator;
+    c->isClosedHook = [&] { // stays inside until the test lets it go
+        inside.set_value();
+        released.wait();
+        return false;
+    };
+    const ccRPCDestination d = c->destination();
+    std::future<bool> atPeer = std::async(std::launch::async, [d] { return Remote(d, 1).isAtPeer(); });
+    inside.get_future().wait();
 
-    ccPersistentFactory make = ccFindFactory("class ccRemoteObject::ObjectMismatch");
-    ASSERT_NE(make, nullptr);
-    std::unique_ptr<ccPersistent> made(make());
-    EXPECT_NE(dynamic_cast<ccRemoteObject::ObjectMismatch*>(made.get()), nullptr);
-
-    // Its version byte, then the ccException and ccPersistent levels.
-    const Bytes stored =
-        test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) { ccArchiveObject(e, ar, false); });
-    EXPECT_EQ(stored, (Bytes{0x02, 0x01, 0x00, 0x00, 0x00}));
-    try {
-        test_bytes::load(Bytes{0x02, 0x01, 0x01, 0x00, 0x00}, [&](ccArchive& ar) { ccArchiveObject(*made, ar, false); });
-        FAIL() << "a newer version was accepted";
-    } catch (const ccArchive::UnknownVersion& v) {
-        EXPECT_EQ(v.file(), L"ccRemoteObject::ObjectMismatch");
+    std::atomic<bool> destroyed{false};
+    std::thread destroyer([&] {
+        delete c;
+        destroyed = true;
+    });
+    // The id names nothing as soon as destruction begins...
+    for (bool listed = true; listed; std::this_thread::yield()) {
+        try {
+            d.communicator();
+        } catch (const ccRemoteObject::ObjectMismatch&) {
+            listed = false;
+        }
     }
+    EXPECT_THROW(Remote(d, 1).isAtPeer(), ccRemoteObject::ObjectMismatch);
+    // ...but the object stays while the look-up is inside it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(destroyed);
+
+    release.set_value();
+    destroyer.join();
+    EXPECT_TRUE(destroyed);
+    EXPECT_TRUE(atPeer.get());
 }
 
 } // namespace

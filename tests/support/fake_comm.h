@@ -1,14 +1,13 @@
 // A communicator for tests: every connection it opens is a pair of in-memory
-// pipes whose far ends the test holds as the peer.
+// pipes whose far ends the test holds as the peer. Tests that need only a
+// destination (a peer, or the closed in-process proxy) use it as it is.
 #pragma once
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <cstring>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -19,7 +18,7 @@
 #include "std/rpc/communicator.h"
 #include "std/timeout.h"
 
-namespace loopback {
+namespace test_comm {
 
 // One direction of a connection.
 class Pipe {
@@ -43,16 +42,13 @@ public:
     {
         std::unique_lock<std::mutex> hold(lock_);
         const auto arrived = [&] { return !bytes_.empty() || closed_; };
-        if (std::isinf(seconds)) {
+        if (std::isinf(seconds))
             ready_.wait(hold, arrived);
-        } else if (!ready_.wait_for(hold, std::chrono::duration<double>(seconds > 0 ? seconds : 0), arrived)) {
+        else if (!ready_.wait_for(hold, std::chrono::duration<double>(seconds > 0 ? seconds : 0), arrived))
             throw ccTimeout::Expired();
-        }
         size_t n = 0;
-        while (n < size && !bytes_.empty()) {
+        for (; n < size && !bytes_.empty(); bytes_.pop_front())
             out[n++] = bytes_.front();
-            bytes_.pop_front();
-        }
         return n;
     }
     // Bytes written and not yet read.
@@ -69,78 +65,62 @@ private:
     bool closed_ = false;
 };
 
-class ReadBuf : public ccCommStreambuf {
+// One end of a connection: reads what arrives on `in`, keeps what is stored
+// until pubsync sends it on `out`, and closes `out` when it goes. Counts its
+// destruction; can be told to refuse writes after a number of bytes, or to
+// fail when synchronised.
+class Buf : public ccCommStreambuf {
 public:
-    explicit ReadBuf(std::shared_ptr<Pipe> pipe, int* destroyed = nullptr)
-        : pipe_(std::move(pipe)), destroyed_(destroyed)
+    Buf(std::shared_ptr<Pipe> in, std::shared_ptr<Pipe> out, int* destroyed = nullptr)
+        : in_(std::move(in)), out_(std::move(out)), destroyed_(destroyed)
     {
     }
-    ~ReadBuf() override
+    ~Buf() override
     {
+        if (out_)
+            out_->close();
         if (destroyed_)
             ++*destroyed_;
     }
-
-protected:
-    int_type underflow() override
-    {
-        if (gptr() < egptr())
-            return traits_type::to_int_type(*gptr());
-        const size_t n = pipe_->read(chunk_, sizeof chunk_, timeout());
-        if (n == 0)
-            return traits_type::eof();
-        setg(chunk_, chunk_, chunk_ + n);
-        return traits_type::to_int_type(*gptr());
-    }
-
-private:
-    std::shared_ptr<Pipe> pipe_;
-    int* destroyed_;
-    char chunk_[64];
-};
-
-// Keeps what is stored until pubsync. Counts its destruction; can be told to
-// refuse writes after a number of bytes, or to fail when synchronised.
-class WriteBuf : public ccCommStreambuf {
-public:
-    explicit WriteBuf(std::shared_ptr<Pipe> pipe, int* destroyed = nullptr)
-        : pipe_(std::move(pipe)), destroyed_(destroyed)
-    {
-    }
-    ~WriteBuf() override
-    {
-        pipe_->close();
-        if (destroyed_)
-            ++*destroyed_;
-    }
-    const std::string& unsent() const { return unsent_; }
+    std::string unsent;
     size_t refuseAfter = SIZE_MAX;
     bool failSync = false;
 
 protected:
+    int_type underflow() override
+    {
+        if (gptr() == egptr()) {
+            const size_t n = in_->read(chunk_, sizeof chunk_, timeout());
+            if (n == 0)
+                return traits_type::eof();
+            setg(chunk_, chunk_, chunk_ + n);
+        }
+        return traits_type::to_int_type(*gptr());
+    }
     int_type overflow(int_type c) override
     {
         if (traits_type::eq_int_type(c, traits_type::eof()))
             return traits_type::not_eof(c);
-        if (written_ >= refuseAfter)
+        if (written_++ >= refuseAfter)
             return traits_type::eof();
-        ++written_;
-        unsent_ += traits_type::to_char_type(c);
+        unsent += traits_type::to_char_type(c);
         return c;
     }
     int sync() override
     {
         if (failSync)
             throw std::runtime_error("link down");
-        pipe_->write(unsent_.data(), unsent_.size());
-        unsent_.clear();
+        if (out_)
+            out_->write(unsent.data(), unsent.size());
+        unsent.clear();
         return 0;
     }
 
 private:
-    std::shared_ptr<Pipe> pipe_;
+    std::shared_ptr<Pipe> in_;
+    std::shared_ptr<Pipe> out_;
     int* destroyed_;
-    std::string unsent_;
+    char chunk_[64];
     size_t written_ = 0;
 };
 
@@ -154,8 +134,7 @@ struct Peer {
 
 class Communicator : public ccCommunicator {
 public:
-    bool closed = false;
-    bool secondary = false;
+    bool closed = false;      // answers as the in-process proxy does
     bool openNothing = false; // leaves the out buffers empty
     bool throwOnOpen = false; // raises cc_Resource::Timeout
     int connects = 0;
@@ -165,11 +144,13 @@ public:
     // Runs as the peer, once its ends exist and before this side's are
     // handed out.
     std::function<void(Peer&)> onOpen;
+    // Replaces the answer of isClosed.
+    std::function<bool()> isClosedHook;
 
     ~Communicator() override { unlist(); }
 
-    bool isClosed() override { return closed; }
-    bool isSecondary() override { return secondary; }
+    bool isClosed() override { return isClosedHook ? isClosedHook() : closed; }
+    bool isSecondary() override { return false; }
     void connect(uint16_t endpoint, std::unique_ptr<ccCommStreambuf>& reading, std::unique_ptr<ccCommStreambuf>& storing,
                  double timeoutSeconds) override
     {
@@ -183,11 +164,8 @@ public:
         open(number, reading, storing, timeoutSeconds);
     }
 
-    // The peer side of the last connection opened on number.
-    Peer& peer(uint16_t number) { return peers_.at(number); }
-
 private:
-    void open(uint16_t number, std::unique_ptr<ccCommStreambuf>& reading, std::unique_ptr<ccCommStreambuf>& storing,
+    void open(uint16_t, std::unique_ptr<ccCommStreambuf>& reading, std::unique_ptr<ccCommStreambuf>& storing,
               double timeoutSeconds)
     {
         lastTimeout = timeoutSeconds;
@@ -195,19 +173,21 @@ private:
             throw cc_Resource::Timeout();
         if (openNothing)
             return;
-        Peer p;
-        p.toUs = std::make_shared<Pipe>();
-        p.toPeer = std::make_shared<Pipe>();
-        p.reading = std::make_unique<ReadBuf>(p.toPeer);
-        p.storing = std::make_unique<WriteBuf>(p.toUs);
+        Peer p{nullptr, nullptr, std::make_shared<Pipe>(), std::make_shared<Pipe>()};
+        p.reading = std::make_unique<Buf>(p.toPeer, nullptr);
+        p.storing = std::make_unique<Buf>(nullptr, p.toUs);
         if (onOpen)
             onOpen(p);
-        reading = std::make_unique<ReadBuf>(p.toUs, &buffersDestroyed);
-        storing = std::make_unique<WriteBuf>(p.toPeer, &buffersDestroyed);
-        peers_[number] = std::move(p);
+        reading = std::make_unique<Buf>(p.toUs, nullptr, &buffersDestroyed);
+        storing = std::make_unique<Buf>(nullptr, p.toPeer, &buffersDestroyed);
     }
-
-    std::map<uint16_t, Peer> peers_;
 };
 
-} // namespace loopback
+// The id of a communicator that has come and gone: it names nothing.
+inline ccRPCDestination goneDestination()
+{
+    Communicator c;
+    return c.destination();
+}
+
+} // namespace test_comm

@@ -239,13 +239,10 @@ uint32_t waitForQuit(void* event)
     Handle objects[] = {static_cast<Handle>(event)};
     for (;;) {
         plat::WaitResult woken = plat::waitForAnyOrMessage(objects, 1, plat::kInfiniteWait);
-        if (woken.status != WaitStatus::Signalled)
-            return 100;
-        if (woken.index == 0)
-            return 200; // the event, not a message
         ThreadMessage message{};
-        if (!plat::peekThreadMessage(&message, true))
-            return 300; // woken for a message that is not there
+        // Woken by the event, or for a message that is not there: wrong.
+        if (woken.status != WaitStatus::Signalled || woken.index == 0 || !plat::peekThreadMessage(&message, true))
+            return 100;
         if (message.message == plat::kQuitMessage)
             return static_cast<uint32_t>(message.wParam);
     }

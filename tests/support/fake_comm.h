@@ -136,7 +136,6 @@ class Communicator : public ccCommunicator {
 public:
     bool closed = false;      // answers as the in-process proxy does
     bool openNothing = false; // leaves the out buffers empty
-    bool throwOnOpen = false; // raises cc_Resource::Timeout
     int connects = 0;
     int channels = 0;
     double lastTimeout = 0;
@@ -169,8 +168,6 @@ private:
               double timeoutSeconds)
     {
         lastTimeout = timeoutSeconds;
-        if (throwOnOpen)
-            throw cc_Resource::Timeout();
         if (openNothing)
             return;
         Peer p{nullptr, nullptr, std::make_shared<Pipe>(), std::make_shared<Pipe>()};

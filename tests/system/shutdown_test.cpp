@@ -295,10 +295,12 @@ void threadsThatLeaveCountOutOnce()
 }
 
 // The caller's own detach fails while another thread is attached: the
-// failure comes back at once and both lists wait for the last thread.
+// failure stops its exit table ('x' never runs) and comes back at once, the
+// caller still counts out, and both lists wait for the last thread.
 void aFailedDetachOfTheCallerIsReturnedBeforeListOne()
 {
     OtherThread other(&attach);
+    REQUIRE(csys_atThreadExit(nullptr, &handler<'x'>, nullptr) == csysOk);
     REQUIRE(csys_atThreadExit(nullptr, &handler<'e', csysErrOsCall>, nullptr) == csysOk);
     REQUIRE(csys_atShutdown1(&handler<'1'>, nullptr) == csysOk);
     REQUIRE(csys_atShutdown0(&handler<'0'>, nullptr) == csysOk);

@@ -366,7 +366,6 @@ TEST(TypeNames, CompilerAndCanonicalForms)
         {"class ccPair<signed char,double>", "ccPair<signed char,double>", true},
         {"class ccArchive::Eof", "ccArchive::Eof", true},
         {"class ccHandle<class ccPel::Window>", "ccHandle<ccPel::Window>", true},
-        {"class ccA<class ccB<float> >", "ccA<ccB<float>>", true},
         {"class ccA<class ccB<class ccC<class ccD> > >", "ccA<ccB<ccC<ccD>>>", true},
         {"class ccMap<class ccKey,class ccVal<short> >", "ccMap<ccKey,ccVal<short>>", true},
         {"class ccA<int>::Inner", "ccA<int>::Inner", true},

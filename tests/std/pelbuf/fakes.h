@@ -14,15 +14,17 @@
 
 namespace fakes {
 
-// An 8-bit root that counts its destructions.
-class CountedRoot : public ccPelRoot<unsigned char> {
+// A root that counts its destructions.
+template <class T>
+class Counted : public ccPelRoot<T> {
 public:
-    explicit CountedRoot(int* destroyed, int32_t w = 4, int32_t h = 2) : ccPelRoot(w, h, 1), destroyed_(destroyed) {}
-    ~CountedRoot() override { ++*destroyed_; }
+    explicit Counted(int* destroyed, int32_t w = 4, int32_t h = 2) : ccPelRoot<T>(w, h, 1), destroyed_(destroyed) {}
+    ~Counted() override { ++*destroyed_; }
 
 private:
     int* destroyed_;
 };
+typedef Counted<unsigned char> CountedRoot;
 
 class Pool : public ccPelRootPool {
 public:

@@ -55,10 +55,8 @@ struct PelName {
     template <class T>
     static std::string GetName(int)
     {
-        std::string n = ccPelTraits<T>::rootName;
-        n = n.substr(n.find('<') + 1, n.size() - n.find('<') - 2);
-        if (n.rfind("class ", 0) == 0)
-            n.erase(0, 6);
+        std::string n(ccPelTraits<T>::rootName + std::strlen("class ccPelRoot<"));
+        n.pop_back();
         std::replace(n.begin(), n.end(), ' ', '_');
         return n;
     }
@@ -130,9 +128,8 @@ TEST_F(PelRoot, SmallRootMatchesTheGoldenBytesAndKeepsItsStride)
 
     ccPelRoot<unsigned char> loaded;
     loadObject(golden, loaded);
-    EXPECT_TRUE(loaded.stride() == 32 && loaded.alignment() == 32);
+    EXPECT_TRUE(loaded.stride() == 32 && loaded.alignment() == 32 && loaded.dataStart()[32 + 2] == 6);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(loaded.dataStart()) % 32, 0u);
-    EXPECT_EQ(loaded.dataStart()[32 + 2], 6);
     EXPECT_NO_THROW(loaded.checkInvariants());
 
     // An empty root stores its empty geometry; loading it frees the old
@@ -140,8 +137,7 @@ TEST_F(PelRoot, SmallRootMatchesTheGoldenBytesAndKeepsItsStride)
     ccPelRoot<double> empty, refilled(4, 4, 8);
     EXPECT_EQ(storeObject(empty), rootPrefix(0, 0, 0));
     loadObject(rootPrefix(0, 0, 0), refilled);
-    EXPECT_EQ(refilled.dataStart(), nullptr);
-    EXPECT_EQ(refilled.rawBlock(), nullptr);
+    EXPECT_TRUE(refilled.dataStart() == nullptr && refilled.rawBlock() == nullptr);
 }
 
 // A block is rows times stride plus the alignment slack. Sizes are computed
@@ -176,7 +172,6 @@ TEST_F(PelRoot, BlockSizesAndGeometryRefusedBeforeAllocating)
 TEST_F(PelRoot, InvariantsOfEachKindOfRoot)
 {
     EXPECT_THROW(ccPelRoot<unsigned char>().checkInvariants(), ccInvariantFailure); // no data start
-    EXPECT_THROW(ccPelRoot<signed char>().checkInvariants(), ccInvariantFailure);
     unsigned char pels[4 * 10] = {};
     EXPECT_NO_THROW(ccPelRoot<unsigned char>(4, 3, 10, pels, 1).checkInvariants());
     EXPECT_THROW(ccPelRoot<unsigned char>(4, 3, 10, nullptr, 1).checkInvariants(), ccInvariantFailure);
@@ -202,15 +197,14 @@ TEST_F(PelRoot, OnlyARootThatAllocatedItsPelsReleasesOrReplacesThem)
     ccPelRoot<unsigned char> overCaller(4, 3, 10, pels, 2);
     EXPECT_EQ(overCaller.rawBlock(), nullptr);
     overCaller.releaseStorage();
-    EXPECT_EQ(overCaller.dataStart(), pels);
-    EXPECT_TRUE(overCaller.width() == 4 && overCaller.height() == 3 && overCaller.stride() == 10 &&
-                overCaller.alignment() == 2);
+    EXPECT_TRUE(overCaller.dataStart() == pels && overCaller.width() == 4 && overCaller.height() == 3 &&
+                overCaller.stride() == 10 && overCaller.alignment() == 2);
     std::vector<ccPackedRGB32Pel> arena(64);
     ccPelRoot<ccPackedRGB32Pel> overPool(5, 3, arena.data(), 8); // the stride of the rule
     EXPECT_EQ(overPool.rawBlock(), nullptr);
     overPool.releaseStorage();
-    EXPECT_EQ(overPool.dataStart(), arena.data());
-    EXPECT_TRUE(overPool.width() == 5 && overPool.height() == 3 && overPool.stride() == 6);
+    EXPECT_TRUE(overPool.dataStart() == arena.data() && overPool.width() == 5 && overPool.height() == 3 &&
+                overPool.stride() == 6);
 
     const Bytes small = storeObject(*std::make_unique<ccPelRoot<unsigned char>>(1, 1, 1));
     fakes::Pool pool;
@@ -221,13 +215,8 @@ TEST_F(PelRoot, OnlyARootThatAllocatedItsPelsReleasesOrReplacesThem)
     test_comm::Communicator c;
     ccPelRoot<unsigned char> remote(c.destination(), 0, 4, 4);
     EXPECT_THROW(loadObject(small, remote), ccInvariantFailure);
-    std::stringbuf sb;
-    {
-        ccArchive ar(&sb, ccArchive::storing, ccArchive::littleEndian, false);
-        ar.archiveHeader();
-        EXPECT_THROW(ccArchiveObject(remote, ar, false), ccInvariantFailure);
-    }
-    EXPECT_EQ(sb.str().size(), 2u); // nothing after the header
+    const auto store = [&](ccArchive& ar) { EXPECT_THROW(ccArchiveObject(remote, ar, false), ccInvariantFailure); };
+    EXPECT_EQ(test_bytes::store(ccArchive::littleEndian, store).size(), 2u); // nothing after the header
 }
 
 TEST_F(PelRoot, LastReleaseReturnsAPoolRootToItsPoolAndDestroysOthers)
@@ -241,8 +230,7 @@ TEST_F(PelRoot, LastReleaseReturnsAPoolRootToItsPoolAndDestroysOthers)
         ccPtrHandle<ccPelRoot<unsigned char>> b(pooled);
         EXPECT_EQ(pooled->refCount(), 2);
     }
-    EXPECT_EQ(pool.back, std::vector<cc_PelRoot*>{pooled});
-    EXPECT_EQ(destroyed, 0);
+    EXPECT_TRUE(pool.back == std::vector<cc_PelRoot*>{pooled} && destroyed == 0);
     { ccPtrHandle<ccPelRoot<unsigned char>> plain(new fakes::CountedRoot(&destroyed)); }
     EXPECT_EQ(destroyed, 1);
     pooled->setPool(nullptr);
@@ -263,8 +251,7 @@ TEST_F(PelRoot, PackageRootsTakeThePackagesGeometryAndOwnIt)
     };
     {
         auto r = make(10, 4, 16, 16);
-        EXPECT_NE(r->package(), nullptr);
-        EXPECT_TRUE(r->dataStart() == pels && r->stride() == 16 && r->alignment() == 16);
+        EXPECT_TRUE(r->package() && r->dataStart() == pels && r->stride() == 16 && r->alignment() == 16);
         EXPECT_TRUE(r->destination().isLocal());
         EXPECT_NO_THROW(r->checkInvariants());
     }
@@ -311,8 +298,7 @@ TEST_F(RemoteRoot, OnlyRootsAtAPeerRegister)
     ccPelRoot<unsigned char> atProxy(proxy.destination(), 5, 64, 48);
     ccPelRoot<unsigned char> noId(peer.destination(), 0, 64, 48);
     EXPECT_EQ(protocol.registered, std::set<cc_PelRoot*>{&atPeer});
-    EXPECT_EQ(atPeer.dataStart(), nullptr);
-    EXPECT_EQ(atPeer.stride(), 0);
+    EXPECT_TRUE(atPeer.dataStart() == nullptr && atPeer.stride() == 0);
     EXPECT_THROW(ccPelRoot<unsigned char>(ccRPCDestination(), 5, 64, 48), ccInvariantFailure);
     EXPECT_THROW(ccPelRoot<unsigned char>(test_comm::goneDestination(), 5, 64, 48), ccRemoteObject::ObjectMismatch);
 }
@@ -362,11 +348,8 @@ TEST_F(RemoteRoot, ReleasingStorageGivesThePeerItsReferencesBack)
     test_bytes::load(cat({rootPrefix(3, 2, 4), {1, 2, 3, 4, 5, 6}}),
                      [&](ccArchive& ar) { ccArchiveObject(*remote, ar, true); });
     EXPECT_EQ(protocol.sent, (fakes::Protocol::Changes{{peer.destination().id(), 6, -2}}));
-    EXPECT_TRUE(remote->destination().isLocal());
-    EXPECT_EQ(remote->remoteId(), 0u);
-    EXPECT_EQ(remote->stride(), 4);
-    EXPECT_EQ(remote->dataStart()[4 + 2], 6);
-    EXPECT_EQ(remote->refCount(), 2);
+    EXPECT_TRUE(remote->destination().isLocal() && remote->remoteId() == 0 && remote->stride() == 4);
+    EXPECT_TRUE(remote->dataStart()[4 + 2] == 6 && remote->refCount() == 2);
 }
 
 // Three-plane roots, made of the roots of three 8-bit buffers.
@@ -382,10 +365,8 @@ TEST_F(ThreePlaneRoot, TakesOverThePlaneRootsAndTheirReferences)
     ccPelRoot<unsigned char>* roots[3] = {&p[0].typedRoot(), &p[1].typedRoot(), &p[2].typedRoot()};
     ccPtrHandle<Root3> r(new Root3(p[0], p[1], p[2]));
     for (int i = 0; i < 3; ++i) {
-        EXPECT_FALSE(p[i].isBound());
-        EXPECT_EQ(roots[i]->refCount(), 1);
-        EXPECT_EQ(r->plane(i), roots[i]);
-        EXPECT_EQ(r->dataStart().plane[i], roots[i]->dataStart());
+        EXPECT_TRUE(!p[i].isBound() && roots[i]->refCount() == 1) << i;
+        EXPECT_TRUE(r->plane(i) == roots[i] && r->dataStart().plane[i] == roots[i]->dataStart()) << i;
     }
     EXPECT_EQ(r->plane(3), nullptr);
     EXPECT_TRUE(r->width() == 640 && r->stride() == 640 && r->alignment() == 32);
@@ -393,9 +374,18 @@ TEST_F(ThreePlaneRoot, TakesOverThePlaneRootsAndTheirReferences)
     EXPECT_THROW(Root3().checkInvariants(), ccInvariantFailure);
 
     ccPelBuffer<cc3PlanePel> b(r.rawPointer());
-    EXPECT_TRUE(b.isWholeRoot());
-    EXPECT_EQ(b.rootRefCount(), 2);
+    EXPECT_TRUE(b.isWholeRoot() && b.rootRefCount() == 2);
     EXPECT_THROW(static_cast<cc_PelBuffer&>(b).bind(new ccPelRoot<unsigned char>(2, 2, 1)), ccPel::Unknown);
+
+    // Giving up the storage lets go of the planes.
+    int destroyed = 0;
+    Plane c[3] = {Plane(new fakes::CountedRoot(&destroyed)), Plane(new fakes::CountedRoot(&destroyed)),
+                  Plane(new fakes::CountedRoot(&destroyed))};
+    Root3 released(c[0], c[1], c[2]);
+    released.releaseStorage();
+    EXPECT_EQ(destroyed, 3);
+    EXPECT_TRUE(released.plane(0) == nullptr && released.dataStart().plane[0] == nullptr);
+    EXPECT_EQ(released.width() | released.stride(), 0);
 }
 
 // Every plane is read with plane 0's geometry; a refusal takes nothing.
@@ -410,18 +400,6 @@ TEST_F(ThreePlaneRoot, RefusesPlanesThatDoNotMatchBeforeTakingAnything)
     EXPECT_TRUE(a.isBound() && b.isBound() && smaller.isBound() && wider.isBound());
 }
 
-TEST_F(ThreePlaneRoot, ReleaseStorageLetsGoOfThePlanes)
-{
-    int destroyed = 0;
-    Plane p0(new fakes::CountedRoot(&destroyed)), p1(new fakes::CountedRoot(&destroyed)),
-        p2(new fakes::CountedRoot(&destroyed));
-    Root3 r(p0, p1, p2);
-    r.releaseStorage();
-    EXPECT_EQ(destroyed, 3);
-    EXPECT_TRUE(r.plane(0) == nullptr && r.dataStart().plane[0] == nullptr);
-    EXPECT_EQ(r.width() | r.stride(), 0);
-}
-
 // Planes are stored as object pointers; a three-plane root referred to twice
 // in one archive loads as one object.
 TEST_F(ThreePlaneRoot, RoundTripsWithItsPlanes)
@@ -433,14 +411,12 @@ TEST_F(ThreePlaneRoot, RoundTripsWithItsPlanes)
     const std::vector<ccPersistent*> back = fakes::loadPointers(fakes::storePointers({&r, &r}), 2);
     ccPtrHandle<Root3> loaded(dynamic_cast<Root3*>(back[0]));
     ASSERT_TRUE(loaded);
-    EXPECT_EQ(back[1], back[0]);
-    EXPECT_EQ(loaded->stride(), 4);
+    EXPECT_TRUE(back[1] == back[0] && loaded->stride() == 4);
     for (int i = 0; i < 3; ++i) {
         auto* plane = static_cast<ccPelRoot<unsigned char>*>(loaded->plane(i));
         ASSERT_NE(plane, nullptr);
         EXPECT_EQ(loaded->dataStart().plane[i], plane->dataStart());
-        EXPECT_EQ(plane->dataStart()[1 * plane->stride() + 2], 10 + i);
-        EXPECT_EQ(plane->refCount(), 1);
+        EXPECT_TRUE(plane->dataStart()[1 * plane->stride() + 2] == 10 + i && plane->refCount() == 1);
     }
 }
 

@@ -17,12 +17,9 @@ public:
 
 TEST(RPCDestination, NamesLiveCommunicatorsByA32BitId)
 {
-    EXPECT_EQ(ccRPCDestination().communicator(), nullptr);
-    EXPECT_TRUE(ccRPCDestination().isLocal());
+    EXPECT_TRUE(ccRPCDestination().communicator() == nullptr && ccRPCDestination().isLocal());
     test_comm::Communicator a, b;
-    EXPECT_NE(a.destination().id(), 0u);
-    EXPECT_NE(a.destination(), b.destination());
-    EXPECT_EQ(a.destination().communicator(), &a);
+    EXPECT_TRUE(a.destination().id() != 0 && a.destination() != b.destination() && a.destination().communicator() == &a);
     EXPECT_EQ(ccRPCDestination(b.destination().id()).communicator(), &b);
     // The id of a communicator that has gone names nothing, and is not given out again.
     const ccRPCDestination gone = test_comm::goneDestination();
@@ -37,17 +34,13 @@ TEST(RemoteObject, IsAtPeerAsksTheDestinationAndMakeLocalForgetsIt)
     test_comm::Communicator open, proxy;
     proxy.closed = true;
     Remote r(open.destination(), 42);
-    EXPECT_EQ(r.destination(), open.destination());
-    EXPECT_EQ(r.remoteId(), 42u);
-    EXPECT_TRUE(r.isAtPeer());
+    EXPECT_TRUE(r.destination() == open.destination() && r.remoteId() == 42 && r.isAtPeer());
     // Pels behind the in-process proxy are reached directly.
     EXPECT_FALSE(Remote(proxy.destination(), 1).isAtPeer());
     EXPECT_THROW(Remote(test_comm::goneDestination(), 1).isAtPeer(), ccRemoteObject::ObjectMismatch);
 
     EXPECT_EQ(r.makeLocal(), 0);
-    EXPECT_TRUE(r.destination().isLocal());
-    EXPECT_EQ(r.remoteId(), 0u);
-    EXPECT_FALSE(r.isAtPeer());
+    EXPECT_TRUE(r.destination().isLocal() && r.remoteId() == 0 && !r.isAtPeer());
 }
 
 // Asks whether a destination's object is at the peer, over and over, until
@@ -144,8 +137,7 @@ TEST(CommunicatorLifetime, DestructionWaitsForALookUpInsideIt)
 
     release.set_value();
     destroyer.join();
-    EXPECT_TRUE(destroyed);
-    EXPECT_TRUE(atPeer.get());
+    EXPECT_TRUE(destroyed && atPeer.get());
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -231,8 +232,10 @@ void useAThreadServiceLate()
 
 void expectTheLateServiceRefused()
 {
-    while (!gLateDone)
-        std::this_thread::yield();
+    // Bounded, so that a late use that never comes fails instead of hanging.
+    for (int i = 0; i < 10000 && !gLateDone; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    REQUIRE(gLateDone);
     REQUIRE(gLateStatus == csysErrThreadExited);
     gLateDone = false;
 }

@@ -60,7 +60,8 @@ void transfer(ccArchive& ar, Op op, Value& v)
     case Op::SeekableHeader: v.number = ar.version(); break;
     case Op::Bool: {
         // A load only writes its destination, which may hold no valid bool
-        // yet: here storage whose byte is 0x7F.
+        // yet: here storage whose byte is 0x7F. Reading it would be caught by
+        // the UndefinedBehaviorSanitizer build.
         alignas(bool) unsigned char storage[sizeof(bool)] = {0x7F};
         bool* b = new (storage) bool; // default-initialised: the byte stays
         if (ar.isStoring())

@@ -157,18 +157,30 @@ TEST(ResourceCriticalSection, SpinsThenBlocksAndExcludesOthers)
 {
     ccCriticalSection section;
     EXPECT_EQ(section.spinCount(), 4000u);
-    section.lock();
-    std::atomic<bool> entered{false};
-    std::thread other([&] {
-        section.lock(); // spins out, then blocks
-        entered = true;
-        section.unlock();
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_FALSE(entered.load());
-    section.unlock();
-    other.join();
-    EXPECT_TRUE(entered.load());
+    // The counter is even whenever nobody holds the section: a thread that
+    // sees it even between its two steps shares the section with another.
+    int counter = 0;
+    std::atomic<int> shared{0}, started{0};
+    auto work = [&] {
+        // Both threads run at once, so that they contend.
+        ++started;
+        while (started.load() < 2)
+            std::this_thread::yield();
+        for (int i = 0; i < 100000; ++i) {
+            section.lock();
+            section.lock(); // recursive for its owner
+            if (++counter % 2 == 0)
+                ++shared;
+            ++counter;
+            section.unlock();
+            section.unlock();
+        }
+    };
+    std::thread a(work), b(work);
+    a.join();
+    b.join();
+    EXPECT_EQ(counter, 400000);
+    EXPECT_EQ(shared.load(), 0);
 }
 
 } // namespace

@@ -17,44 +17,31 @@ namespace {
 
 using namespace thrown;
 
-TEST(Startup, RegistersOneThrowerPerFacilityHoweverOftenItRuns)
+// Every status the facilities' throwers know (1 memory, 3 time-out, 30 pel,
+// 44 transforms), statuses they do not know, statuses of facilities without
+// a thrower, and statuses that are not failures (null: it returns).
+const std::type_info* const kUnknown = &typeid(ccUnknownError);
+const struct { uint32_t status; const std::type_info* type; } kStatuses[] = {
+    {0, nullptr}, {0x7FFFFFFFu, nullptr},
+    {0x80000023u, &typeid(ccBadAllocation)}, // std::bad_alloc, not a library exception
+    {0x80000022u, kUnknown}, {0x80000020u, kUnknown},
+    {0x80000061u, &typeid(ccTimeout::Expired)}, // exactly, not a derived class
+    {0x80000062u, &typeid(ccTimeout::Cancel)}, {0x80000064u, &typeid(ccTimeout::InternalExpired)},
+    {0x80000060u, kUnknown}, {0x80000063u, kUnknown},
+    {0x800003C3u, &typeid(ccPel::UnboundWindow)}, {0x800003CAu, &typeid(ccPel::NonlinearXform)},
+    {0x800003C9u, kUnknown},
+    {0x80000582u, &typeid(ccMathError::Singular)}, {0x80000583u, &typeid(ccMathError::Singular)},
+    {0x80000585u, &typeid(ccPel::NonlinearXform)}, {0x80000586u, &typeid(cc2XformDefs::NotImplemented)},
+    {0x80000584u, kUnknown},
+    {0x80000601u, kUnknown}, {0x80000000u, kUnknown}, {0xFFFFFFFFu, kUnknown},
+};
+
+TEST(Startup, EachStatusEndsInItsExceptionAndRepeatedStartupsRegisterOneThrowerPerFacility)
 {
     ccLibraryStartup();
     ccLibraryStartup();
     for (int32_t facility : {1, 3, 30, 44})
         EXPECT_EQ(ccStatusThrowersFor(facility).size(), 1u) << facility;
-}
-
-// Every status the facilities' throwers know (1 memory, 3 time-out, 30 pel,
-// 44 transforms), statuses they do not know, statuses of facilities without
-// a thrower, and statuses that are not failures (null: it returns).
-const std::type_info* const kUnknown = &typeid(ccUnknownError);
-const struct {
-    uint32_t status;
-    const std::type_info* type;
-} kStatuses[] = {
-    {0, nullptr}, {1, nullptr}, {0x7FFFFFFFu, nullptr},
-    {0x80000023u, &typeid(ccBadAllocation)}, // std::bad_alloc, not a library exception
-    {0x80000022u, kUnknown}, {0x80000020u, kUnknown},
-    {0x80000061u, &typeid(ccTimeout::Expired)}, // exactly, not a derived class
-    {0x80000062u, &typeid(ccTimeout::Cancel)},
-    {0x80000064u, &typeid(ccTimeout::InternalExpired)},
-    {0x80000060u, kUnknown}, {0x80000063u, kUnknown},
-    {0x800003C3u, &typeid(ccPel::UnboundWindow)},
-    {0x800003CAu, &typeid(ccPel::NonlinearXform)},
-    {0x800003C9u, kUnknown},
-    {0x80000582u, &typeid(ccMathError::Singular)},
-    {0x80000583u, &typeid(ccMathError::Singular)},
-    {0x80000585u, &typeid(ccPel::NonlinearXform)},
-    {0x80000586u, &typeid(cc2XformDefs::NotImplemented)},
-    {0x80000584u, kUnknown},
-    {0x80000601u, kUnknown}, {0x80000002u, kUnknown}, {0x80000000u, kUnknown}, {0x800000C2u, kUnknown},
-    {0xFFFFFFFFu, kUnknown},
-};
-
-TEST(Startup, EachStatusEndsInItsException)
-{
-    ccLibraryStartup();
     for (const auto& r : kStatuses) {
         std::wstring message;
         const std::type_info* thrown = thrownBy(st(r.status), &message);

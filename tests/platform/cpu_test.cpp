@@ -16,12 +16,11 @@ TEST(Cpuid, HardwareLeavesAndLeavesBeyondTheTop)
     // SSE2 is part of every x86_64 processor.
     EXPECT_NE(plat::cpuid(1).edx & (1u << 26), 0u);
 
-    plat::CpuidRegisters beyond = plat::cpuid(top.eax + 1);
-    EXPECT_EQ(beyond.eax | beyond.ebx | beyond.ecx | beyond.edx, 0u);
-    uint32_t extendedTop = plat::cpuid(0x80000000u).eax;
-    if (extendedTop >= 0x80000000u) {
-        beyond = plat::cpuid(extendedTop + 1);
-        EXPECT_EQ(beyond.eax | beyond.ebx | beyond.ecx | beyond.edx, 0u);
+    // Past the top of the basic and of the extended range (where there is one).
+    for (uint32_t range : {0u, 0x80000000u}) {
+        const uint32_t last = plat::cpuid(range).eax;
+        const plat::CpuidRegisters beyond = last >= range ? plat::cpuid(last + 1) : plat::CpuidRegisters{};
+        EXPECT_EQ(beyond.eax | beyond.ebx | beyond.ecx | beyond.edx, 0u) << std::hex << last;
     }
 }
 
@@ -72,10 +71,7 @@ TEST(Affinity, PinAndRestore)
 
     uint32_t lowest = mask & (~mask + 1);
     ASSERT_TRUE(plat::setThreadAffinityMask(lowest));
-    int32_t expected = 0;
-    while (!(lowest & (1u << expected)))
-        ++expected;
-    EXPECT_EQ(plat::currentProcessor(), expected);
+    EXPECT_EQ(plat::currentProcessor(), __builtin_ctz(lowest));
     EXPECT_FALSE(plat::setThreadAffinityMask(0));
 
     ASSERT_TRUE(plat::setThreadAffinity(saved));

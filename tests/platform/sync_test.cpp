@@ -37,8 +37,7 @@ TEST(PlatObject, WaitsTakeWhatEachKindHasAndEachKindRefusesTheOthersOperations)
 {
     Owned autoEvent(plat::createEvent(false, true));
     EXPECT_EQ(polls(autoEvent, 2), "ST");
-    ASSERT_TRUE(plat::setEvent(autoEvent));
-    ASSERT_TRUE(plat::setEvent(autoEvent));
+    ASSERT_TRUE(plat::setEvent(autoEvent) && plat::setEvent(autoEvent));
     EXPECT_EQ(polls(autoEvent, 2), "ST"); // sets do not count
 
     Owned manual(plat::createEvent(true, true));
@@ -46,9 +45,8 @@ TEST(PlatObject, WaitsTakeWhatEachKindHasAndEachKindRefusesTheOthersOperations)
     ASSERT_TRUE(plat::resetEvent(manual));
     EXPECT_EQ(polls(manual, 1), "T");
 
-    EXPECT_EQ(plat::createSemaphore(0, 0), nullptr);
-    EXPECT_EQ(plat::createSemaphore(2, 1), nullptr);
-    EXPECT_EQ(plat::createSemaphore(-1, 1), nullptr);
+    for (auto [initial, maximum] : {std::pair{0, 0}, {2, 1}, {-1, 1}})
+        EXPECT_EQ(plat::createSemaphore(initial, maximum), nullptr) << initial << "/" << maximum;
     Owned semaphore(plat::createSemaphore(1, 2));
     int32_t previous = -1;
     EXPECT_FALSE(plat::releaseSemaphore(semaphore, 2, &previous)); // past the maximum: nothing changes
@@ -60,14 +58,11 @@ TEST(PlatObject, WaitsTakeWhatEachKindHasAndEachKindRefusesTheOthersOperations)
 
     Owned mutex(plat::createMutex(true));
     EXPECT_EQ(polls(mutex, 1), "S"); // recursive for its owner
-    EXPECT_TRUE(plat::releaseMutex(mutex));
-    EXPECT_TRUE(plat::releaseMutex(mutex));
+    EXPECT_TRUE(plat::releaseMutex(mutex) && plat::releaseMutex(mutex));
     EXPECT_FALSE(plat::releaseMutex(mutex));
 
-    EXPECT_FALSE(plat::releaseMutex(manual));
-    EXPECT_FALSE(plat::releaseSemaphore(manual, 1, nullptr));
-    EXPECT_FALSE(plat::setEvent(semaphore));
-    EXPECT_FALSE(plat::resetEvent(mutex));
+    EXPECT_FALSE(plat::releaseMutex(manual) || plat::releaseSemaphore(manual, 1, nullptr) ||
+                 plat::setEvent(semaphore) || plat::resetEvent(mutex));
 }
 
 TEST(PlatWait, TheLowestSignalledIndexWinsOnlyItIsTakenAndAnotherThreadWakes)
@@ -93,8 +88,7 @@ TEST(PlatWait, OneSetOfAnAutoEventWakesExactlyOneOfTwoWaiters)
     Owned done(plat::createSemaphore(0, 2));
     std::atomic<int> woken{0};
     auto waiter = [&] {
-        if (plat::waitFor(event, plat::kInfiniteWait).status == WaitStatus::Signalled)
-            ++woken;
+        woken += plat::waitFor(event, plat::kInfiniteWait).status == WaitStatus::Signalled;
         plat::releaseSemaphore(done, 1, nullptr);
     };
     std::thread a(waiter), b(waiter);
@@ -103,8 +97,7 @@ TEST(PlatWait, OneSetOfAnAutoEventWakesExactlyOneOfTwoWaiters)
     EXPECT_EQ(plat::waitFor(done, 20).status, WaitStatus::TimedOut);
     EXPECT_EQ(woken.load(), 1);
     plat::setEvent(event);
-    a.join();
-    b.join();
+    a.join(), b.join();
     EXPECT_EQ(woken.load(), 2);
 }
 
@@ -118,11 +111,8 @@ TEST(PlatWait, BadArgumentsFail)
     std::vector<Handle> tooMany(plat::kMaxWaitObjects + 1, event);
     EXPECT_EQ(plat::waitForAny(tooMany.data(), plat::kMaxWaitObjects + 1, 0).status, WaitStatus::Failed);
     EXPECT_EQ(plat::waitForAny(tooMany.data(), plat::kMaxWaitObjects, 0).status, WaitStatus::Signalled);
-    EXPECT_FALSE(plat::setEvent(nullptr));
-    EXPECT_FALSE(plat::resetEvent(nullptr));
-    EXPECT_FALSE(plat::releaseMutex(nullptr));
-    EXPECT_FALSE(plat::releaseSemaphore(nullptr, 1, nullptr));
-    EXPECT_FALSE(plat::closeHandle(nullptr));
+    EXPECT_FALSE(plat::setEvent(nullptr) || plat::resetEvent(nullptr) || plat::releaseMutex(nullptr) ||
+                 plat::releaseSemaphore(nullptr, 1, nullptr) || plat::closeHandle(nullptr));
     EXPECT_EQ(plat::duplicateHandle(nullptr), nullptr);
 }
 
@@ -142,12 +132,15 @@ TEST(PlatWait, AnObjectOutlivesItsClosedHandleWhileAWaitHoldsIt)
     waiter.join();
 }
 
-TEST(PlatMutex, OnlyItsOwnerReleasesItAndAThreadEndingWithItAbandonsIt)
+TEST(PlatMutex, OnlyItsOwnerReleasesItOpeningItDoesNotTakeItAndAThreadEndingWithItAbandonsIt)
 {
-    Owned mutex(plat::createMutex(true));
+    NameResult result = NameResult::Failed;
+    Owned mutex(plat::createMutex(true, L"grab lock", &result));
+    ASSERT_EQ(result, NameResult::Created);
     std::thread([&] {
         EXPECT_FALSE(plat::releaseMutex(mutex));
-        EXPECT_EQ(polls(mutex, 1), "T");
+        Owned theirs(plat::createMutex(true, L"grab lock", &result));
+        EXPECT_EQ(std::tuple(result, polls(theirs, 1)), std::tuple(NameResult::Existed, "T"));
     }).join();
     ASSERT_TRUE(plat::releaseMutex(mutex));
     std::thread([&] { EXPECT_EQ(polls(mutex, 1), "S"); }).join();
@@ -168,25 +161,22 @@ TEST(PlatCriticalSection, IsRecursiveAndExcludesOtherThreads)
         EXPECT_FALSE(section.tryEnter());
         EXPECT_FALSE(section.leave());
     }).join();
-    EXPECT_TRUE(section.leave());
-    EXPECT_TRUE(section.leave());
+    EXPECT_TRUE(section.leave() && section.leave());
     EXPECT_FALSE(section.leave());
 
     int counter = 0;
-    std::vector<std::thread> threads(4);
-    for (auto& thread : threads) {
-        thread = std::thread([&] {
-            for (int i = 0; i < 1000; ++i) {
-                section.enter();
-                section.enter();
-                ++counter;
-                section.leave();
-                section.leave();
-            }
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
+    auto count = [&] {
+        for (int i = 0; i < 1000; ++i) {
+            section.enter();
+            section.enter();
+            ++counter;
+            section.leave();
+            section.leave();
+        }
+    };
+    std::thread first(count), second(count), third(count);
+    count();
+    first.join(), second.join(), third.join();
     EXPECT_EQ(counter, 4000);
 }
 
@@ -232,22 +222,6 @@ TEST(PlatNamed, ANameOpensItsObjectWhileAnyReferenceLivesAndRefusesOtherKinds)
     EXPECT_EQ(result, NameResult::Created);
     Owned another(plat::createSemaphore(0, 1, L"", nullptr));
     EXPECT_NE(unnamed.handle, another.handle);
-}
-
-TEST(PlatNamed, OpeningAnOwnedMutexDoesNotTakeIt)
-{
-    NameResult result = NameResult::Failed;
-    Owned mine(plat::createMutex(true, L"grab lock", &result));
-    ASSERT_EQ(result, NameResult::Created);
-    std::thread([&] {
-        NameResult seen = NameResult::Failed;
-        Owned theirs(plat::createMutex(true, L"grab lock", &seen));
-        EXPECT_EQ(seen, NameResult::Existed);
-        EXPECT_FALSE(plat::releaseMutex(theirs));
-        EXPECT_EQ(polls(theirs, 1), "T");
-    }).join();
-    EXPECT_TRUE(plat::releaseMutex(mine));
-    EXPECT_FALSE(plat::releaseMutex(mine));
 }
 
 TEST(PlatNamed, ThreadsRacingToCreateOneNameShareOneObject)

@@ -15,6 +15,15 @@ using plat::Handle;
 using plat::ThreadMessage;
 using plat::WaitStatus;
 
+// The exit code and whether the thread still runs.
+std::tuple<uint32_t, bool> exitState(Handle thread)
+{
+    uint32_t code = 1;
+    bool running = false;
+    EXPECT_TRUE(plat::getThreadExitCode(thread, &code, &running));
+    return {code, running};
+}
+
 uint32_t waitForEvent(void* event)
 {
     plat::waitFor(static_cast<Handle>(event), plat::kInfiniteWait);
@@ -27,30 +36,24 @@ TEST(PlatThread, RunsTheFunctionReportsItsIdPriorityAndResultAndStaysSignalled)
     uint32_t id = 0;
     Handle thread = plat::createThread(&waitForEvent, go, &id);
     ASSERT_NE(thread, nullptr);
-    EXPECT_NE(id, 0u);
-    EXPECT_NE(id, plat::currentThreadId());
+    EXPECT_TRUE(id != 0 && id != plat::currentThreadId()) << id;
     EXPECT_EQ(std::tuple(plat::threadIdOf(thread), plat::threadIdOf(go)), std::tuple(id, 0u));
     EXPECT_EQ(plat::waitFor(thread, 5).status, WaitStatus::TimedOut);
-    uint32_t code = 1;
-    bool running = false;
-    ASSERT_TRUE(plat::getThreadExitCode(thread, &code, &running));
-    EXPECT_EQ(std::tuple(code, running), std::tuple(0u, true));
+    EXPECT_EQ(exitState(thread), std::tuple(0u, true));
 
     int32_t before = 99, after = 99;
-    ASSERT_TRUE(plat::getThreadPriority(thread, &before));
-    ASSERT_TRUE(plat::setThreadPriority(thread, 2));
-    ASSERT_TRUE(plat::getThreadPriority(thread, &after));
+    ASSERT_TRUE(plat::getThreadPriority(thread, &before) && plat::setThreadPriority(thread, 2) &&
+                plat::getThreadPriority(thread, &after));
     EXPECT_EQ(std::tuple(before, after), std::tuple(0, 2));
-    // Not a thread:
-    EXPECT_FALSE(plat::setThreadPriority(go, 2));
-    EXPECT_FALSE(plat::getThreadPriority(go, &after));
-    EXPECT_FALSE(plat::getThreadExitCode(go, &code, &running));
+    uint32_t code = 0;
+    bool running = false;
+    EXPECT_FALSE(plat::setThreadPriority(go, 2) || plat::getThreadPriority(go, &after) ||
+                 plat::getThreadExitCode(go, &code, &running)); // not a thread
 
     plat::setEvent(go);
     ASSERT_EQ(plat::waitFor(thread, plat::kInfiniteWait).status, WaitStatus::Signalled);
     EXPECT_EQ(plat::waitFor(thread, 0).status, WaitStatus::Signalled); // and stays so
-    ASSERT_TRUE(plat::getThreadExitCode(thread, &code, &running));
-    EXPECT_EQ(std::tuple(code, running), std::tuple(7u, false));
+    EXPECT_EQ(exitState(thread), std::tuple(7u, false));
     plat::closeHandle(thread);
     plat::closeHandle(go);
     EXPECT_EQ(plat::createThread(nullptr, nullptr, nullptr), nullptr);
@@ -138,11 +141,10 @@ uint32_t watchedThread(void*)
 
 TEST(PlatThreadExit, CallbacksRunByOrderThenRegistrationBeforeTheThreadIsSignalled)
 {
-    ASSERT_TRUE(plat::tlsAlloc(&gTlsKey));
-    ASSERT_TRUE(plat::addThreadExitCallback(&late, 500));
-    ASSERT_TRUE(plat::addThreadExitCallback(&middle, 10));
-    ASSERT_TRUE(plat::addThreadExitCallback(&early, 10 - 1));
-    ASSERT_TRUE(plat::addThreadExitCallback(&middle, 1000)); // already there: stays at 10
+    // middle is already there at 1000: it stays at 10.
+    ASSERT_TRUE(plat::tlsAlloc(&gTlsKey) && plat::addThreadExitCallback(&late, 500) &&
+                plat::addThreadExitCallback(&middle, 10) && plat::addThreadExitCallback(&early, 10 - 1) &&
+                plat::addThreadExitCallback(&middle, 1000));
     EXPECT_FALSE(plat::addThreadExitCallback(nullptr, 0));
 
     // A thread of the layer runs them itself, any other from the key destructor.
@@ -167,11 +169,9 @@ TEST(PlatThreadExit, CallbacksRunByOrderThenRegistrationBeforeTheThreadIsSignall
 TEST(PlatTls, SlotsArePerThreadAndAFreedSlotIsRefused)
 {
     uint32_t key = 0;
-    ASSERT_TRUE(plat::tlsAlloc(&key));
-    int mine = 1;
-    int theirs = 2;
+    int mine = 1, theirs = 2;
     void* value = &mine;
-    ASSERT_TRUE(plat::tlsGet(key, &value));
+    ASSERT_TRUE(plat::tlsAlloc(&key) && plat::tlsGet(key, &value));
     EXPECT_EQ(value, nullptr);
     ASSERT_TRUE(plat::tlsSet(key, &mine));
     std::thread([&] {
@@ -184,16 +184,13 @@ TEST(PlatTls, SlotsArePerThreadAndAFreedSlotIsRefused)
     EXPECT_EQ(value, &mine);
 
     ASSERT_TRUE(plat::tlsFree(key));
-    EXPECT_FALSE(plat::tlsFree(key));
-    EXPECT_FALSE(plat::tlsGet(key, &value));
-    EXPECT_FALSE(plat::tlsSet(key, &mine));
-    EXPECT_FALSE(plat::tlsGet(5000, &value));
+    EXPECT_FALSE(plat::tlsFree(key) || plat::tlsGet(key, &value) || plat::tlsSet(key, &mine) ||
+                 plat::tlsGet(5000, &value));
 
     // The slot comes back empty for a thread that held a value in it before.
     uint32_t again = 0;
-    ASSERT_TRUE(plat::tlsAlloc(&again));
+    ASSERT_TRUE(plat::tlsAlloc(&again) && plat::tlsGet(again, &value));
     ASSERT_EQ(again, key);
-    ASSERT_TRUE(plat::tlsGet(again, &value));
     EXPECT_EQ(value, nullptr);
     plat::tlsFree(again);
 }
@@ -203,11 +200,9 @@ TEST(PlatTls, SlotsArePerThreadAndAFreedSlotIsRefused)
 TEST(PlatMessages, TheQueueIsReadOldestFirstAfterTheObjectsAndOnlyByWaitsThatAskForIt)
 {
     ThreadMessage message{};
-    EXPECT_FALSE(plat::peekThreadMessage(&message, true)); // makes the queue
-    EXPECT_FALSE(plat::peekThreadMessage(nullptr, true));
+    EXPECT_FALSE(plat::peekThreadMessage(&message, true) || plat::peekThreadMessage(nullptr, true)); // makes the queue
     const uint32_t self = plat::currentThreadId();
-    ASSERT_TRUE(plat::postThreadMessage(self, 0x400, 1, -1));
-    ASSERT_TRUE(plat::postThreadMessage(self, plat::kQuitMessage, 3, 0));
+    ASSERT_TRUE(plat::postThreadMessage(self, 0x400, 1, -1) && plat::postThreadMessage(self, plat::kQuitMessage, 3, 0));
     ASSERT_TRUE(plat::peekThreadMessage(&message, false)); // looks only
     EXPECT_EQ(message.message, 0x400u);
     ASSERT_TRUE(plat::peekThreadMessage(&message, true));
@@ -255,16 +250,12 @@ TEST(PlatMessages, AQuitPostedRightAfterStartEndsTheThreadsLoop)
     Handle thread = plat::createThread(&waitForQuit, never, &id);
     ASSERT_NE(thread, nullptr);
     // The queue exists before createThread returns, so nothing is lost.
-    ASSERT_TRUE(plat::postThreadMessage(id, 0x401, 0, 0));
-    ASSERT_TRUE(plat::postThreadMessage(id, plat::kQuitMessage, 42, 0));
+    ASSERT_TRUE(plat::postThreadMessage(id, 0x401, 0, 0) && plat::postThreadMessage(id, plat::kQuitMessage, 42, 0));
     ASSERT_EQ(plat::waitFor(thread, plat::kInfiniteWait).status, WaitStatus::Signalled);
-    uint32_t code = 0;
-    bool running = true;
-    ASSERT_TRUE(plat::getThreadExitCode(thread, &code, &running));
-    EXPECT_EQ(code, 42u);
+    EXPECT_EQ(exitState(thread), std::tuple(42u, false));
     // The thread and its queue are gone.
-    EXPECT_FALSE(plat::postThreadMessage(id, plat::kQuitMessage, 0, 0));
-    EXPECT_FALSE(plat::postThreadMessage(0, plat::kQuitMessage, 0, 0));
+    EXPECT_FALSE(plat::postThreadMessage(id, plat::kQuitMessage, 0, 0) ||
+                 plat::postThreadMessage(0, plat::kQuitMessage, 0, 0));
     plat::closeHandle(thread);
     plat::closeHandle(never);
 }

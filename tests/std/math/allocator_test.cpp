@@ -13,7 +13,14 @@
 
 namespace {
 
-TEST(FixedSizeAllocator, BlocksAreMultiplesOfEightAndChunksDoubleUpToAboutOneMebibyte)
+std::atomic<bool> failing{false};
+void* maybeMalloc(size_t size) { return failing ? nullptr : std::malloc(size); }
+void plainFree(void* p) { std::free(p); }
+
+// Blocks are multiples of eight and chunks double up to about one mebibyte.
+// Returned blocks come back first; exhaustion throws the library's "bad
+// allocation" and leaves the allocator usable.
+TEST(FixedSizeAllocator, ChunksDoubleBlocksAreReusedAndExhaustionIsSurvived)
 {
     EXPECT_EQ(ccFixedSizeAllocator(1, 1, "t").blockSize(), 8u);
     EXPECT_EQ(ccFixedSizeAllocator(13, 1, "t").blockSize(), 16u);
@@ -37,31 +44,22 @@ TEST(FixedSizeAllocator, BlocksAreMultiplesOfEightAndChunksDoubleUpToAboutOneMeb
         a.free(b);
     }
     EXPECT_EQ(a.outstanding(), 0u);
-}
 
-std::atomic<bool> failing{false};
-void* maybeMalloc(size_t size) { return failing ? nullptr : std::malloc(size); }
-void plainFree(void* p) { std::free(p); }
-
-// Returned blocks come back first; exhaustion throws the library's "bad
-// allocation" and leaves the allocator usable.
-TEST(FixedSizeAllocator, ReusesReturnedBlocksAndSurvivesExhaustion)
-{
     const ccFixedSizeAllocator::ChunkSource source = {&maybeMalloc, &plainFree};
-    ccFixedSizeAllocator a(16, 1, "t", &source);
-    void* only = a.alloc();
-    a.free(only);
-    a.free(nullptr);
-    EXPECT_EQ(a.outstanding(), 0u);
-    EXPECT_EQ(a.alloc(), only);
+    ccFixedSizeAllocator s(16, 1, "t", &source);
+    void* only = s.alloc();
+    s.free(only);
+    s.free(nullptr);
+    EXPECT_EQ(s.outstanding(), 0u);
+    EXPECT_EQ(s.alloc(), only);
     failing = true;
-    EXPECT_THROW(a.alloc(), ccBadAllocation);
+    EXPECT_THROW(s.alloc(), ccBadAllocation);
     failing = false;
-    EXPECT_EQ(a.outstanding(), 1u);
-    void* next = a.alloc();
-    EXPECT_EQ(a.chunks(), 2u);
-    a.free(only);
-    a.free(next);
+    EXPECT_EQ(s.outstanding(), 1u);
+    void* next = s.alloc();
+    EXPECT_EQ(s.chunks(), 2u);
+    s.free(only);
+    s.free(next);
 }
 
 TEST(FixedSizeAllocator, ThreadsShareItSafely)

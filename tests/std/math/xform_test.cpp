@@ -39,8 +39,9 @@ void expectNear(const cc2Vect& a, const cc2Vect& b)
 // x' = 1 + x^2, y' = y + xy.
 cc2XformPoly quadratic() { return cc2XformPoly(2, {1, 0, 0, 1, 0, 0}, {0, 0, 1, 0, 1, 0}); }
 
-// Only an exactly zero determinant is singular.
-TEST(Matrix2, InverseAndItsDeterminant)
+// Only an exactly zero determinant is singular; a 3 x 3 matrix recomputes
+// its determinant whenever an element is set.
+TEST(Matrix, InverseAndDeterminants)
 {
     const cc2Matrix m(4, 2, 1, 3); // det 10
     EXPECT_EQ(m.det(), 10.0);
@@ -54,23 +55,22 @@ TEST(Matrix2, InverseAndItsDeterminant)
     EXPECT_THROW(cc2Matrix(0, 0, 0, 0).inverse(), ccMathError::Errors);
     EXPECT_DOUBLE_EQ(cc2Matrix(1e-300, 0, 0, 1).inverse().a(), 1e300);
     EXPECT_TRUE(std::isnan(cc2Matrix(std::nan(""), 0, 0, 1).inverse().a()));
+
+    cc3Matrix m3;
+    EXPECT_EQ(m3.det(), 1.0);
+    m3.setElement(0, 0, 2);
+    m3.setElement(1, 2, 5);
+    m3.setElement(2, 1, 3); // [2 0 0; 0 1 5; 0 3 1]
+    EXPECT_EQ(m3.det(), -28.0);
+    m3.setElement(1, 1, 15);
+    EXPECT_EQ(m3.det(), 0.0);
+    EXPECT_THROW(m3.setElement(3, 0, 1), ccInvariantFailure);
+    EXPECT_THROW(m3.element(0, -1), ccInvariantFailure);
 }
 
-TEST(Matrix3, SettingAnElementRecomputesTheDeterminant)
-{
-    cc3Matrix m;
-    EXPECT_EQ(m.det(), 1.0);
-    m.setElement(0, 0, 2);
-    m.setElement(1, 2, 5);
-    m.setElement(2, 1, 3); // [2 0 0; 0 1 5; 0 3 1]
-    EXPECT_EQ(m.det(), -28.0);
-    m.setElement(1, 1, 15);
-    EXPECT_EQ(m.det(), 0.0);
-    EXPECT_THROW(m.setElement(3, 0, 1), ccInvariantFailure);
-    EXPECT_THROW(m.element(0, -1), ccInvariantFailure);
-}
-
-TEST(XformValue, ComposesThisAfterOther)
+// Composition applies this after other; the identity test is exact: the
+// smallest change of any element makes a transform other than the identity.
+TEST(XformValue, ComposesThisAfterOtherAndIdentityIsExact)
 {
     const cc2Xform scale(cc2Matrix(2, 0, 0, 3), cc2Vect());
     const cc2Xform shift(cc2Matrix(), cc2Vect(1, 1));
@@ -78,11 +78,7 @@ TEST(XformValue, ComposesThisAfterOther)
     const cc2Vect r = (shift * scale).mapPoint(cc2Vect(4, 5));
     EXPECT_TRUE(q.x() == 10 && q.y() == 18 && r.x() == 9 && r.y() == 16);
     EXPECT_EQ((scale * shift).matrix().det(), 6.0);
-}
 
-// The smallest change of any element makes a transform other than the identity.
-TEST(XformValue, IdentityTestIsExact)
-{
     EXPECT_TRUE(cc2Xform().isIdentity());
     EXPECT_TRUE(cc2Xform(cc2Matrix(1, 0, 0, 1), cc2Vect(-0.0, 0)).isIdentity());
     for (int i = 0; i < 6; ++i) {
@@ -106,10 +102,9 @@ private:
     uint32_t before_ = 0;
 };
 
-TEST_F(LinearXform, IdentityComposesExactlyAndInverseComposesToIdentity)
+TEST_F(LinearXform, IdentityComposesExactlyInverseComposesToIdentityAndCopiesAreShared)
 {
     const cc2XformLinear& id = *cc2XformLinear::identity();
-    EXPECT_EQ(&id, cc2XformLinear::identity().rawPointer());
     EXPECT_TRUE(sameValue(kT.compose(id).rawPointer(), kT));
     EXPECT_TRUE(sameValue(id.compose(kT).rawPointer(), kT));
 
@@ -119,20 +114,18 @@ TEST_F(LinearXform, IdentityComposesExactlyAndInverseComposesToIdentity)
     EXPECT_NEAR(dynamic_cast<const cc2XformLinear&>(*i).matrix().det(), 1, 1e-15);
     // The block of a failed inverse goes back to the allocator.
     EXPECT_THROW(cc2XformLinear(cc2Matrix(1, 2, 2, 4), cc2Vect(1, 1)).inverse(), ccMathError::Singular);
-}
 
-TEST_F(LinearXform, CopiesComeFromTheSharedAllocator)
-{
+    // Copies come from the shared allocator.
     const uint32_t before = cc2XformLinear::allocator().outstanding();
     const ccPtrHandle<cc2XformBase> c = kT.clone();
     EXPECT_TRUE(c.rawPointer() != &kT && sameValue(c.rawPointer(), kT));
-    ccPtrHandle<cc2XformBase> i = c->inverse();
+    const ccPtrHandle<cc2XformBase> ci = c->inverse();
     EXPECT_EQ(cc2XformLinear::allocator().outstanding(), before + 2);
     const cc2XformLinear approx = kT.linearApprox(cc2Vect(1e9, -3));
     EXPECT_TRUE(sameValue(&approx, kT));
 }
 
-TEST_F(LinearXform, PolynomialGetsTheLinearStageFoldedIntoItsOutputStage)
+TEST_F(LinearXform, PolynomialsFoldTheLinearStageAndOthersComposeIntoCompositions)
 {
     const cc2XformPoly p = quadratic();
     const ccPtrHandle<cc2XformBase> once = kT.compose(p);
@@ -155,40 +148,33 @@ TEST_F(LinearXform, PolynomialGetsTheLinearStageFoldedIntoItsOutputStage)
     EXPECT_THROW(quadratic().inverse(), cc2XformDefs::NotImplemented);
     EXPECT_THROW(cc2XformPoly(0, {1}, {1}), cc2XformPoly::BadParams);
     EXPECT_THROW(cc2XformPoly(2, {1, 0, 0}, {0, 1, 0}), cc2XformPoly::BadParams);
-}
 
-// Other transforms compose into a composition of copies, which inverts part by part.
-TEST_F(LinearXform, CompositionsHoldCopiesAndInvertPartByPart)
-{
+    // Other transforms compose into a composition of copies, which inverts part by part.
     const cc2XformComposed inner(kT, quadratic(), true, true);
     const ccPtrHandle<cc2XformBase> h = kT.compose(inner);
     const cc2XformComposed* c = dynamic_cast<const cc2XformComposed*>(h.rawPointer());
     ASSERT_NE(c, nullptr);
     EXPECT_NE(c->second().rawPointer(), &inner);
-    const cc2Vect q(0.5, 2);
-    expectNear(h->mapPoint(q), kT.mapPoint(inner.mapPoint(q)));
+    const cc2Vect k(0.5, 2);
+    expectNear(h->mapPoint(k), kT.mapPoint(inner.mapPoint(k)));
 
     const cc2XformComposed linear(kT, cc2XformLinear(cc2Matrix(), cc2Vect(1, 2)), true, true);
     EXPECT_TRUE(linear.isLinear());
-    expectNear(linear.inverse()->mapPoint(linear.mapPoint(q)), q);
-}
+    expectNear(linear.inverse()->mapPoint(linear.mapPoint(k)), k);
 
-TEST_F(LinearXform, ApproximationIsTheTangentThroughCompositions)
-{
-    const cc2XformPoly p = quadratic();
+    // The linear approximation is the tangent, also through compositions.
     const cc2Vect at(2, 3);
     const cc2XformLinear t = p.linearApprox(at);
     // [2x 0; y 1 + x] at (2, 3), through p(at).
     EXPECT_TRUE(sameValue(&t, cc2XformLinear(cc2Matrix(4, 0, 3, 3), cc2Vect(5 - 8, 9 - 6 - 9))));
-    const cc2XformComposed c(kT, p, true, true);
-    const cc2XformLinear ct = c.linearApprox(at);
+    const cc2XformLinear ct = cc2XformComposed(kT, p, true, true).linearApprox(at);
     EXPECT_TRUE(sameValue(&ct, cc2XformLinear(kT.value() * t.value())));
 }
 
 class XformCache : public LinearXform {};
 const cc2XformLinear kDiagonal(cc2Matrix(2, 0, 0, 4), cc2Vect(1, -1));
 
-TEST_F(XformCache, HoldsACloneOfWhatItIsGivenAfterTheSharedIdentity)
+TEST_F(XformCache, HoldsACloneOfWhatItIsGivenOrTheInverseOfAHandle)
 {
     cc2XformCache c;
     const cc2XformBase* id = cc2XformLinear::identity().rawPointer();
@@ -200,14 +186,10 @@ TEST_F(XformCache, HoldsACloneOfWhatItIsGivenAfterTheSharedIdentity)
     c.set(kDiagonal);
     EXPECT_FALSE(c.xform().rawPointer() == &kDiagonal || c.inverse());
     EXPECT_TRUE(c.linearValue().matrix().d() == 4 && c.linearValue().offset().x() == 1);
-}
 
-// Given as a handle, what it is given is the inverse: held as it is or as a
-// clone, and shared by copies of the cache.
-TEST_F(XformCache, SetFromAHandleHoldsTheInverse)
-{
+    // Given as a handle, what it is given is the inverse: held as it is or as
+    // a clone, and shared by copies of the cache.
     const ccPtrHandle_const<cc2XformBase> h(kDiagonal.clone());
-    cc2XformCache c;
     c.set(h, false);
     EXPECT_EQ(c.inverse().rawPointer(), h.rawPointer());
     const cc2Xform v = c.linearValue();
@@ -239,26 +221,9 @@ struct Slot {
 
 class CipBridge : public LinearXform {};
 
-TEST_F(CipBridge, LinearBecomesAnAffineObjectReplacingTheOldAndCompositionsRoundTrip)
-{
-    Slot s;
-    cc2XformToCip(kShift.clone(), &s.h);
-    cc2XformToCip(kT.clone(), &s.h);
-    cip_Affine2 a{};
-    ASSERT_EQ(cip_xformGetAffine(s.object(), &a), 0);
-    EXPECT_TRUE(a.tx == 7 && a.ty == -4 && a.a == 2 && a.b == 0.5 && a.c == -1 && a.d == 3);
-
-    // A composition round-trips part by part.
-    const ccPtrHandle_const<cc2XformBase> c(new cc2XformComposed(kT, kShift, true, true));
-    cc2XformToCip(c, &s.h);
-    const ccPtrHandle_const<cc2XformBase> back = cc2XformFromCip(s.object());
-    const cc2XformComposed* bc = dynamic_cast<const cc2XformComposed*>(back.rawPointer());
-    ASSERT_TRUE(bc && dynamic_cast<const cc2XformLinear*>(bc->first().rawPointer()));
-    const cc2Vect p(3, -5);
-    EXPECT_TRUE(back->mapPoint(p).x() == c->mapPoint(p).x() && back->mapPoint(p).y() == c->mapPoint(p).y());
-}
-
-TEST_F(CipBridge, UnconvertibleInputsThrowAndLeaveNothing)
+// Unconvertible inputs throw and leave nothing; a linear transform becomes an
+// affine object replacing the old one, and a composition round-trips part by part.
+TEST_F(CipBridge, ConvertsLinearAndCompositionsAndRefusesTheRest)
 {
     Slot s;
     const ccPtrHandle_const<cc2XformBase> poly(new cc2XformPoly(2, {0, 1, 0, 1, 0, 0}, {0, 0, 1, 0, 0, 0}));
@@ -269,6 +234,20 @@ TEST_F(CipBridge, UnconvertibleInputsThrowAndLeaveNothing)
     EXPECT_EQ(s.h, nullptr);
     EXPECT_THROW(cc2XformToCip(ccPtrHandle_const<cc2XformBase>(), &s.h), ccBadPointer);
     EXPECT_THROW(cc2XformFromCip(nullptr), ccUnknownError);
+
+    cc2XformToCip(kShift.clone(), &s.h);
+    cc2XformToCip(kT.clone(), &s.h);
+    cip_Affine2 a{};
+    ASSERT_EQ(cip_xformGetAffine(s.object(), &a), 0);
+    EXPECT_TRUE(a.tx == 7 && a.ty == -4 && a.a == 2 && a.b == 0.5 && a.c == -1 && a.d == 3);
+
+    const ccPtrHandle_const<cc2XformBase> c(new cc2XformComposed(kT, kShift, true, true));
+    cc2XformToCip(c, &s.h);
+    const ccPtrHandle_const<cc2XformBase> back = cc2XformFromCip(s.object());
+    const cc2XformComposed* bc = dynamic_cast<const cc2XformComposed*>(back.rawPointer());
+    ASSERT_TRUE(bc && dynamic_cast<const cc2XformLinear*>(bc->first().rawPointer()));
+    const cc2Vect p(3, -5);
+    EXPECT_TRUE(back->mapPoint(p).x() == c->mapPoint(p).x() && back->mapPoint(p).y() == c->mapPoint(p).y());
 }
 
 } // namespace

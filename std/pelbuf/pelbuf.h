@@ -88,6 +88,14 @@ protected:
     // Binds a root just made for this buffer and puts the image origin of
     // its pel (0, 0) at (x, y).
     void bindNew(cc_PelRoot* root, int32_t x, int32_t y);
+    // The window's image coordinates become offset; the window stays.
+    void setWindowOffset(const ccPelPoint& offset) { offset_ = offset; }
+    // Window and offset as other's, whatever the roots.
+    void copyPlacement(const cc_PelBuffer& other)
+    {
+        window_ = other.window_;
+        offset_ = other.offset_;
+    }
 
 private:
     bool setWindowChecked(int64_t x, int64_t y, int64_t width, int64_t height, bool clip);
@@ -190,6 +198,16 @@ public:
     ccPelBuffer(const ccPelRect& r, int32_t alignment) : Base(r, alignment) {}
     ccPelBuffer(const ccPelBuffer&) = default;
     ccPelBuffer& operator=(const ccPelBuffer&) = default;
+
+    // The hand-over of an acquired frame (8-bit and packed colour pels):
+    // the window of a buffer over a remote root becomes a new local root,
+    // returned in a buffer at the window's image coordinates with the
+    // buffer's client transform. The buffer lets go of the remote root, and
+    // the peer hears nothing of it: the fetch took its reference. An unbound
+    // buffer raises ccPel::UnboundWindow; a local root, a root held by
+    // anything else too, or flag set, ccPelFunc::BadParams. On any error the
+    // buffer is as it was.
+    static ccPelBuffer fromRemote(ccPelBuffer& buffer, bool flag);
 
     using Base::pel;
     using Base::row;

@@ -67,12 +67,25 @@ cc_PelRoot::cc_PelRoot(cc_PelPackage* package)
     // Pels are addressed with this geometry, so it must hold together.
     cc_PelRoot::checkInvariants();
     package_ = held.release();
+    package_->setRoot(this);
+}
+
+void cc_PelRoot::detachPackage() noexcept
+{
+    package_ = nullptr;
+    clearGeometry();
 }
 
 void* cc_PelRoot::packageData() const { return package_->dataStart(); }
 
 cc_PelRoot::~cc_PelRoot()
 {
+    // A root held only by typed handles, or never held, still has its
+    // record; the protocol drops it (and its errors).
+    if (remoteId_ != 0 && destination_) {
+        if (cc_RemoteRootProtocol* p = protocol())
+            p->giveBack(*this);
+    }
     freeBlock();
     delete package_;
 }
@@ -336,11 +349,10 @@ void ccPelRoot<T>::releaseStorage()
     if (pool_ || package_)
         return;
     if (destination_) {
-        cc_RemoteRootProtocol* p = protocol();
-        // A closed destination (the in-process module proxy) holds no
-        // references of ours, so it is sent nothing.
-        if (p && remoteId_ != 0 && reachedThroughPeer())
-            p->changeRefCount(destination_, remoteId_, -refCount());
+        // The record gives the peer back its reference; a closed
+        // destination (the in-process module proxy) has no record.
+        if (cc_RemoteRootProtocol* p = protocol(); p && remoteId_ != 0)
+            p->giveBack(*this);
         makeLocal();
     } else if (raw_) {
         freeBlock();
@@ -348,6 +360,13 @@ void ccPelRoot<T>::releaseStorage()
         return;
     }
     clearGeometry();
+    data_ = nullptr;
+}
+
+template <class T>
+void ccPelRoot<T>::detachPackage() noexcept
+{
+    cc_PelRoot::detachPackage();
     data_ = nullptr;
 }
 

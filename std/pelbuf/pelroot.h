@@ -10,7 +10,9 @@
 #pragma once
 #include <cstdint>
 #include <type_traits>
+#include <vector>
 
+#include "defs/ch_core/rect.h"
 #include "std/except/persistent.h"
 #include "std/pelbuf/pel_errors.h"
 #include "std/pelbuf/peltypes.h"
@@ -22,15 +24,26 @@ class cc_PelPackage;
 class ccPelRootPool;
 class cc_PelRoot;
 
-// Every handle of a root class counts through cc_PelRoot::addRef and
-// releaseRef and disposes of the root at zero. Declared before any handle
-// of a root can be instantiated.
+// The handles of cc_PelRoot (those of pel buffers and three-plane roots)
+// count through cc_PelRoot::addRef and releaseRef and dispose of the root at
+// zero. Declared before any handle of a root can be instantiated.
 void ccRepAcquire(cc_PelRoot* root);
 void ccRepDrop(cc_PelRoot* root) noexcept;
 
-// What roots whose pels are at a peer need from the remote-root registry:
-// the record of the root and the reference counts kept at the peer. Until
-// one is installed, such roots are counted here only and nothing is sent.
+// The typed handles (ccPtrHandle<ccPelRoot<T>>) count with the plain atomic
+// operations and dispose of the root at zero: the peer of a remote root
+// hears only of the references of buffers, and its record gives the peer's
+// reference back when the root goes whichever handle lets go last.
+template <class T>
+class ccPelRoot;
+template <class T>
+void ccRepAcquire(ccPelRoot<T>* root);
+template <class T>
+void ccRepDrop(ccPelRoot<T>* root) noexcept;
+
+// What roots whose pels are at a peer need from the remote-root registry
+// (std/pelbuf/remoteroots.h). Until one is installed, such roots are counted
+// here only and nothing is sent.
 class cc_RemoteRootProtocol {
 public:
     // A new root at a peer.
@@ -39,8 +52,9 @@ public:
     virtual int32_t addRef(cc_PelRoot& root) = 0;
     // A release path: errors are dropped, the count changes regardless.
     virtual int32_t releaseRef(cc_PelRoot& root) noexcept = 0;
-    // Changes the peer's count of its root by delta.
-    virtual void changeRefCount(ccRPCDestination destination, uint32_t remoteId, int32_t delta) = 0;
+    // The root's record goes, giving the peer back what it holds for it
+    // (the root gives up its pels, or is destroyed). Errors are dropped.
+    virtual void giveBack(cc_PelRoot& root) noexcept = 0;
 
 protected:
     ~cc_RemoteRootProtocol() = default;
@@ -57,8 +71,8 @@ public:
 
     cc_PelRoot(const cc_PelRoot&) = delete;
     cc_PelRoot& operator=(const cc_PelRoot&) = delete;
-    // Frees the block the root allocated and deletes its pel package. Sends
-    // nothing to a peer: the last release did. Never throws.
+    // Frees the block the root allocated and deletes its pel package; a root
+    // at a peer gives back what its record still holds there. Never throws.
     ~cc_PelRoot() override;
 
     // Pels to add to a row of width pels of pelSize bytes so that, with
@@ -115,6 +129,9 @@ public:
 
     // The package the root was made over; owned by the root.
     cc_PelPackage* package() const { return package_; }
+    // The package's registry is deleting it, and its pels with it: the root
+    // owns no package and becomes empty.
+    virtual void detachPackage() noexcept;
 
     // Version byte (read and not checked), the ccPersistent level, width,
     // height and alignment as 32-bit words.
@@ -225,7 +242,35 @@ public:
     // A root whose pels are not here cannot be stored (ccInvariantFailure).
     void archive(ccArchive& ar) override;
     void releaseStorage() override;
+    void detachPackage() noexcept override;
     const char* storedTypeName() const override { return kStoredName; }
+
+    // Window transfers between the root and a vector that holds rectangle r
+    // (root pels) row after row, without padding. ccPel::BadWindow for an r
+    // outside the root (or any non-empty r of a root whose pels are not
+    // here), and for a vector shorter than r on the way in.
+    // getWindow resizes the vector to r's pel count when its size differs.
+    void getWindow(const ccPelRect& r, std::vector<T>& pels) const;
+    void putWindow(const ccPelRect& r, const std::vector<T>& pels);
+
+    // A new root (count 0) of r's size that holds r of this root and lives
+    // at target (0: this process); null when the root already lives there,
+    // or for a pel type other than 8-bit and packed colour. The transfer
+    // flag goes to the peer with the fetch. A remote root at a peer is
+    // fetched; one behind a closed communicator (8-bit only) is copied by
+    // its image-transfer service; a local root is created at the target.
+    // ccPel::BadWindow for an r outside the root. *accepted, when given, is
+    // set once a peer has answered the fetch without an error: with the
+    // transfer flag it has then given its pels up.
+    ccPelRoot<T>* copyToDestination(const ccPelRect& r, ccRPCDestination target, bool transferFlag,
+                                    bool* accepted = nullptr) const;
+
+    // 8-bit: copies r of this remote root into the local root target at
+    // point (root pels). Does nothing for a local source or a remote target;
+    // ccPel::BadWindow for an r outside this root or a target rectangle
+    // outside the target.
+    template <class U = T, If<std::is_same<U, unsigned char>::value> = 0>
+    void copyWindowInto(const ccPelRect& r, cc_PelRoot& target, const ccPelPoint& point, bool transferFlag) const;
 
 private:
     void initAllocated(int32_t width, int32_t height, int32_t alignment);
@@ -234,6 +279,19 @@ private:
 
     T* data_ = nullptr;
 };
+
+template <class T>
+void ccRepAcquire(ccPelRoot<T>* root)
+{
+    root->ccRepBase::addRef();
+}
+
+template <class T>
+void ccRepDrop(ccPelRoot<T>* root) noexcept
+{
+    if (root->ccRepBase::release() == 0)
+        cc_PelRoot::dispose(root);
+}
 
 // The three-plane root (std/pelbuf/pelroot3.h) is a class of its own.
 template <>

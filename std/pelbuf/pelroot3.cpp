@@ -6,10 +6,20 @@
 
 typedef ccPelRoot<unsigned char> PlaneRoot;
 
+cc3PlanePel ccPelRoot<cc3PlanePel>::emptyStarts()
+{
+    cc3PlanePel p;
+    p.plane[0] = nullptr;
+    p.plane[1] = reinterpret_cast<unsigned char*>(uintptr_t{1});
+    p.plane[2] = reinterpret_cast<unsigned char*>(uintptr_t{2});
+    return p;
+}
+
 ccPersistent* ccPelRoot<cc3PlanePel>::cmCreate() { return new (std::nothrow) ccPelRoot<cc3PlanePel>; }
 
 ccPelRoot<cc3PlanePel>::ccPelRoot(ccPelBuffer<unsigned char>& plane0, ccPelBuffer<unsigned char>& plane1,
                                   ccPelBuffer<unsigned char>& plane2)
+    : data_(emptyStarts())
 {
     ccPelBuffer<unsigned char>* buffers[3] = {&plane0, &plane1, &plane2};
     PlaneRoot* roots[3];
@@ -76,7 +86,7 @@ void ccPelRoot<cc3PlanePel>::archive(ccArchive& ar)
         return;
     if (ar.isLoading()) {
         prepareForLoad();
-        data_ = cc3PlanePel{};
+        data_ = emptyStarts();
     }
     uint8_t version = 0;
     ar.archive(version);
@@ -124,5 +134,59 @@ void ccPelRoot<cc3PlanePel>::releaseStorage()
         for (ccPtrHandle<cc_PelRoot>& plane : planes_)
             plane = nullptr;
     clearGeometry();
-    data_ = cc3PlanePel{};
+    data_ = emptyStarts();
+}
+
+namespace {
+
+// Places a plane buffer as the three-plane buffer it comes from.
+class PlaneBuffer : public ccPelBuffer<unsigned char> {
+public:
+    void placeAs(const cc_PelBuffer& source, bool keepWindow)
+    {
+        if (keepWindow)
+            copyPlacement(source);
+        else
+            setWindowOffset(source.windowOffset());
+        copyClientXform(source);
+    }
+};
+
+class ThreePlaneBuffer : public ccPelBuffer<cc3PlanePel> {
+public:
+    void bindAs(cc_PelRoot* root, const cc_PelBuffer& plane0)
+    {
+        bindNew(root, 0, 0);
+        setWindow(plane0.windowRect(), false);
+        setWindowOffset(plane0.windowOffset());
+        copyClientXform(plane0);
+    }
+};
+
+} // namespace
+
+cc3PlanePelBuffer::cc3PlanePelBuffer(ccPelBuffer<unsigned char>& plane0, ccPelBuffer<unsigned char>& plane1,
+                                     ccPelBuffer<unsigned char>& plane2)
+{
+    ThreePlaneBuffer made;
+    // Plane 0 keeps its window, offset and transform when the root takes
+    // its pels.
+    made.bindAs(new ccPelRoot<cc3PlanePel>(plane0, plane1, plane2), plane0);
+    ccPelBuffer<cc3PlanePel>::operator=(made);
+}
+
+ccPelBuffer<unsigned char> cc3PlanePelBuffer::plane(int i) const
+{
+    PlaneBuffer out;
+    if (!isBound()) {
+        out.placeAs(*this, true);
+        return out;
+    }
+    cc_PelRoot* root = i >= 0 && i < 3 ? const_cast<ccPelRoot<cc3PlanePel>&>(typedRoot()).plane(i) : nullptr;
+    if (root) {
+        out.bind(root);
+        out.setWindow(windowRect(), false);
+    }
+    out.placeAs(*this, false);
+    return out;
 }

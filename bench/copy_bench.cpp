@@ -1,5 +1,7 @@
-// Fast copy and fill against memcpy/memset, one run per forced route, on
-// buffers from 64 KiB to 32 MiB, and 128 MiB to be past any last-level cache.
+// Fast copy and fill against memcpy/memset on buffers from 64 KiB to 128 MiB
+// (past any last-level cache): the default route, which takes the cached path
+// below the streaming threshold, then each forced route with its kernel at
+// every size.
 //
 //   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQORX_BUILD_BENCH=ON
 //   cmake --build build-bench --target bench_copy
@@ -8,8 +10,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "system/csys_copy.h"
+#include "system/csys_copy_testing.h"
 #include "system/csys_cpu.h"
 #include "system/csys_cpu_testing.h"
 
@@ -36,18 +40,33 @@ struct Buffers {
     unsigned char* destination;
 };
 
-// The route a description selects, for the life of the object.
+constexpr uint32_t kDetected = ~0u;
+
+// The route a description selects, for the life of the object; a forced
+// streaming route streams at every size. kDetected keeps the detected route.
 class Route {
 public:
-    explicit Route(uint32_t features)
+    explicit Route(uint32_t features) : forced_(features != kDetected)
     {
+        if (!forced_)
+            return;
+        csys_overrideStreamingThreshold(0);
         csysCpuInfo info;
         (void)csys_getCpuInfo(&info); // an x86_64 processor is always described
         info.cpuClass = 1;
         info.features = features;
         (void)csys_overrideCpuInfo(&info); // detected above: cannot fail
     }
-    ~Route() { (void)csys_resetCpuInfo(); } // always 0
+    ~Route()
+    {
+        if (!forced_)
+            return;
+        csys_overrideStreamingThreshold(-1);
+        (void)csys_resetCpuInfo(); // always 0
+    }
+
+private:
+    bool forced_;
 };
 
 constexpr uint32_t kPortable = 0;
@@ -103,19 +122,34 @@ void fillWith(benchmark::State& state, uint32_t features)
 
 void sizes(benchmark::internal::Benchmark* b)
 {
-    b->RangeMultiplier(4)->Range(64 << 10, 32 << 20)->Arg(128 << 20);
+    b->RangeMultiplier(2)->Range(64 << 10, 128 << 20);
 }
 
 BENCHMARK(BM_memcpy)->Apply(sizes);
+BENCHMARK_CAPTURE(copyWith, default, kDetected)->Apply(sizes);
 BENCHMARK_CAPTURE(copyWith, streamA_sse2, kStreamA)->Apply(sizes);
 BENCHMARK_CAPTURE(copyWith, streamB_sse, kStreamB)->Apply(sizes);
 BENCHMARK_CAPTURE(copyWith, plans_mmx, kPlans)->Apply(sizes);
 BENCHMARK_CAPTURE(copyWith, portable, kPortable)->Apply(sizes);
 BENCHMARK(BM_memset)->Apply(sizes);
+BENCHMARK_CAPTURE(fillWith, default, kDetected)->Apply(sizes);
 BENCHMARK_CAPTURE(fillWith, stream_sse, kStreamB)->Apply(sizes);
 BENCHMARK_CAPTURE(fillWith, plans_mmx, kPlans)->Apply(sizes);
 BENCHMARK_CAPTURE(fillWith, portable, kPortable)->Apply(sizes);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    uint64_t cache = 0;
+    (void)csys_lastLevelCacheBytes(&cache); // 0 when unknown
+    benchmark::AddCustomContext("last-level cache (CPUID)", std::to_string(cache >> 10) + " KiB");
+    benchmark::AddCustomContext("streaming threshold (traffic)",
+                                std::to_string(csys_streamingThreshold() >> 10) + " KiB");
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -136,6 +136,9 @@ protected:
     }
     std::streamsize xsputn(const char* s, std::streamsize n) override
     {
+        // A frame goes as one block, as a transport would send it.
+        if (pending_.capacity() - pending_.size() < size_t(n))
+            pending_.reserve(pending_.size() + size_t(n) + 64);
         pending_.insert(pending_.end(), s, s + n);
         return n;
     }

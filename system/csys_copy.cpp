@@ -1,11 +1,13 @@
 #include "system/csys_copy.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 
 #include <emmintrin.h>
 #include <xmmintrin.h>
 
+#include "system/csys_copy_testing.h"
 #include "system/csys_cpu.h"
 
 namespace {
@@ -229,6 +231,35 @@ void runFillPlan(const FillPlan& p, byte v, byte* d)
     fillBytes(v, p.tail, d + p.body);
 }
 
+// ---- Cached below the threshold
+//
+// Streaming stores lose the cache hits: on blocks that fit in the cache the
+// library routines are 2-4 times faster. Measured with bench_copy (32 MiB
+// last-level cache), memcpy falls to the streaming speed when its traffic
+// (bytes read plus bytes written) reaches about half the cache, memset when
+// it reaches the whole cache; three quarters of the cache lies between.
+
+constexpr int64_t kUnknownCacheThreshold = int64_t{4} << 20;
+
+std::atomic<int64_t> gForcedThreshold{-1};
+
+int64_t derivedThreshold()
+{
+    uint64_t bytes = 0;
+    if (csys_lastLevelCacheBytes(&bytes) < 0 || bytes == 0)
+        return kUnknownCacheThreshold;
+    return static_cast<int64_t>(bytes / 4 * 3);
+}
+
+int64_t threshold()
+{
+    int64_t forced = gForcedThreshold.load(std::memory_order_relaxed);
+    static const int64_t derived = derivedThreshold();
+    return forced >= 0 ? forced : derived;
+}
+
+bool cached(size_t traffic) { return static_cast<int64_t>(traffic) < threshold(); }
+
 // ---- Dispatch
 
 struct Route {
@@ -260,6 +291,8 @@ csysStatus copyDispatch(size_t count, const byte* s, byte* d)
         return st;
     if (!r.fast)
         std::memcpy(d, s, count);
+    else if (r.sse && cached(2 * count))
+        std::memcpy(d, s, count);
     else if (r.sse) {
         if (r.sse2 && sameLow16(s, d))
             streamCopy<true>(count, s, d);
@@ -276,7 +309,7 @@ csysStatus fillDispatch(byte v, size_t count, byte* d)
     csysStatus st = route(&r);
     if (st < 0)
         return st;
-    if (!r.fast)
+    if (!r.fast || (r.sse && cached(count)))
         std::memset(d, v, count);
     else if (r.sse)
         streamFill(v, count, d);
@@ -291,7 +324,7 @@ csysStatus copy2DDispatch(size_t rowBytes, size_t rows, ptrdiff_t ss, ptrdiff_t 
     csysStatus st = route(&r);
     if (st < 0)
         return st;
-    if (!r.fast) {
+    if (!r.fast || (r.sse && ds % 32 == 0 && cached(2 * rowBytes * rows))) {
         for (size_t i = 0; i < rows; ++i)
             std::memcpy(d + static_cast<ptrdiff_t>(i) * ds, s + static_cast<ptrdiff_t>(i) * ss, rowBytes);
     } else if (r.sse && ds % 32 == 0) {
@@ -316,7 +349,7 @@ csysStatus fill2DDispatch(byte v, size_t rowBytes, size_t rows, ptrdiff_t stride
     csysStatus st = route(&r);
     if (st < 0)
         return st;
-    if (!r.fast || stride % 8 != 0) {
+    if (!r.fast || stride % 8 != 0 || (r.sse && stride % 32 == 0 && cached(rowBytes * rows))) {
         for (size_t i = 0; i < rows; ++i)
             std::memset(d + static_cast<ptrdiff_t>(i) * stride, v, rowBytes);
     } else if (r.sse && stride % 32 == 0) {
@@ -330,6 +363,13 @@ csysStatus fill2DDispatch(byte v, size_t rowBytes, size_t rows, ptrdiff_t stride
 }
 
 } // namespace
+
+void csys_overrideStreamingThreshold(int64_t bytes)
+{
+    gForcedThreshold.store(bytes < 0 ? -1 : bytes, std::memory_order_relaxed);
+}
+
+int64_t csys_streamingThreshold() { return threshold(); }
 
 csysStatus csys_memCopy(int32_t count, const void* source, void* destination)
 {

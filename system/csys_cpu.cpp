@@ -22,6 +22,7 @@ csysCpuInfo gDetected;  // under recordLock
 csysCpuInfo gEffective; // under recordLock
 // Class in the high word, features in the low: read by every copy call.
 std::atomic<uint64_t> gDispatch{0};
+uint64_t gLastLevelCache = 0; // under recordLock
 int32_t gCpuOnce = 0;
 
 csysOsVersion gOsVersion;
@@ -163,14 +164,43 @@ void identifyProcessor(csysCpuInfo* r, bool sseOff, bool sse2Off)
         plat::setThreadAffinityMask(processMask);
 }
 
+// The largest data or unified cache of the highest level in a list laid out
+// as leaf 4 (Intel) or 0x8000001D (AMD): ways x partitions x line x sets.
+uint64_t lastLevelOfList(uint32_t leaf)
+{
+    uint64_t bytes = 0;
+    uint32_t highest = 0;
+    for (uint32_t i = 0; i < 32; ++i) {
+        plat::CpuidRegisters r = plat::cpuid(leaf, i);
+        uint32_t type = r.eax & 0x1F;
+        if (type == 0)
+            break;
+        if (type == 2) // instructions
+            continue;
+        uint32_t level = (r.eax >> 5) & 7;
+        uint64_t size = uint64_t{(r.ebx >> 22) + 1} * (((r.ebx >> 12) & 0x3FF) + 1) * ((r.ebx & 0xFFF) + 1) *
+                        (uint64_t{r.ecx} + 1);
+        if (level > highest || (level == highest && size > bytes)) {
+            highest = level;
+            bytes = size;
+        }
+    }
+    return bytes;
+}
+
 csysStatus detectOnce(void*)
 {
     csysCpuInfo info;
     csysStatus st = csys_detectCpuInfo(&info);
     if (st < 0)
         return st;
+    uint64_t cache = 0;
+    st = csys_detectLastLevelCache(&cache);
+    if (st < 0)
+        return st;
     std::lock_guard<std::mutex> hold(recordLock());
     gDetected = info;
+    gLastLevelCache = cache;
     publishEffective(info);
     return csysOk;
 }
@@ -282,6 +312,45 @@ csysStatus csys_detectCpuInfo(csysCpuInfo* info)
     identifyProcessor(&r, sseOff, sse2Off);
     r.generation = generationOf(r.family);
     *info = r;
+    return csysOk;
+}
+
+csysStatus csys_detectLastLevelCache(uint64_t* bytes)
+{
+    if (!bytes)
+        return csysErrNullArg;
+    plat::CpuidRegisters leaf0 = plat::cpuid(0);
+    char vendor[12];
+    std::memcpy(vendor + 0, &leaf0.ebx, 4);
+    std::memcpy(vendor + 4, &leaf0.edx, 4);
+    std::memcpy(vendor + 8, &leaf0.ecx, 4);
+    *bytes = 0;
+    if (std::memcmp(vendor, "GenuineIntel", 12) == 0) {
+        if (leaf0.eax >= 4)
+            *bytes = lastLevelOfList(4);
+    } else if (std::memcmp(vendor, "AuthenticAMD", 12) == 0 || std::memcmp(vendor, "HygonGenuine", 12) == 0) {
+        uint32_t maxExtended = plat::cpuid(0x80000000u).eax;
+        bool topology = (plat::cpuid(0x80000001u).ecx & (1u << 22)) != 0;
+        if (maxExtended >= 0x8000001Du && topology)
+            *bytes = lastLevelOfList(0x8000001Du);
+        if (*bytes == 0 && maxExtended >= 0x80000006u) {
+            // L3 in 512 KiB units in EDX[31:18], else L2 in KiB in ECX[31:16].
+            plat::CpuidRegisters r = plat::cpuid(0x80000006u);
+            *bytes = r.edx >> 18 ? uint64_t{r.edx >> 18} << 19 : uint64_t{r.ecx >> 16} << 10;
+        }
+    }
+    return csysOk;
+}
+
+csysStatus csys_lastLevelCacheBytes(uint64_t* bytes)
+{
+    if (!bytes)
+        return csysErrNullArg;
+    csysStatus st = csys_once(&detectOnce, nullptr, &gCpuOnce);
+    if (st < 0)
+        return st;
+    std::lock_guard<std::mutex> hold(recordLock());
+    *bytes = gLastLevelCache;
     return csysOk;
 }
 

@@ -59,6 +59,15 @@ struct csysOsVersion {
 // 5 NT 4; 6 NT 5.0 and 5.2; 7 NT 5.1; 8 NT 6.x; 0 anything else.
 [[nodiscard]] csysStatus csys_readOsVersion(csysOsVersion* version);
 
+// The size in bytes of the last-level data cache, read with CPUID beside the
+// processor description (once per process); 0 when the processor does not
+// tell.
+[[nodiscard]] csysStatus csys_lastLevelCacheBytes(uint64_t* bytes);
+
+// One reading, uncached, on the calling thread's processor: leaf 4 on Intel,
+// 0x8000001D (else 0x80000006) on AMD and Hygon; 0 for other vendors.
+[[nodiscard]] csysStatus csys_detectLastLevelCache(uint64_t* bytes);
+
 // What the copy dispatch needs of the effective description, without copying
 // the whole record.
 [[nodiscard]] csysStatus csys_cpuDispatchInfo(int32_t* cpuClass, uint32_t* features);

@@ -5,9 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/cpu_testing.h"
 #include "system/csys_copy.h"
+#include "system/csys_copy_testing.h"
 #include "system/csys_cpu.h"
 #include "system/csys_cpu_testing.h"
+#include "tests/support/child_check.h"
 
 // Without the address sanitizer the header makes poisoning a no-op.
 #include <sanitizer/asan_interface.h>
@@ -17,16 +20,21 @@ namespace {
 using byte = unsigned char;
 
 // The routes a description can select. "streaming" takes the kernel for
-// addresses that share their low 16 bits only when SSE2 is present.
+// addresses that share their low 16 bits only when SSE2 is present, and the
+// cached path below the threshold: at 256 bytes of traffic, copies shorter
+// than 128 bytes and fills shorter than 256 bytes.
 struct Path {
     const char* name;
     int32_t cpuClass;
     uint32_t features;
+    int64_t threshold;
 };
 
 const Path kPaths[] = {
-    {"portable", 1, 0}, {"other_class", 0, csysCpuMmx | csysCpuSse | csysCpuSse2}, {"plans", 1, csysCpuMmx},
-    {"streaming_sse", 1, csysCpuMmx | csysCpuSse}, {"streaming_sse2", 1, csysCpuMmx | csysCpuSse | csysCpuSse2},
+    {"portable", 1, 0, 0}, {"other_class", 0, csysCpuMmx | csysCpuSse | csysCpuSse2, 0}, {"plans", 1, csysCpuMmx, 0},
+    {"streaming_sse", 1, csysCpuMmx | csysCpuSse, 0}, {"streaming_sse2", 1, csysCpuMmx | csysCpuSse | csysCpuSse2, 0},
+    {"streaming_sse_cached_below", 1, csysCpuMmx | csysCpuSse, 256},
+    {"streaming_sse2_cached_below", 1, csysCpuMmx | csysCpuSse | csysCpuSse2, 256},
 };
 
 constexpr size_t kGuard = 64;
@@ -121,8 +129,13 @@ protected:
         info.cpuClass = GetParam().cpuClass;
         info.features = GetParam().features;
         ASSERT_EQ(csys_overrideCpuInfo(&info), csysOk);
+        csys_overrideStreamingThreshold(GetParam().threshold);
     }
-    void TearDown() override { EXPECT_EQ(csys_resetCpuInfo(), csysOk); }
+    void TearDown() override
+    {
+        csys_overrideStreamingThreshold(-1);
+        EXPECT_EQ(csys_resetCpuInfo(), csysOk);
+    }
 };
 
 TEST_P(CopyPaths, OddSizesAndMisalignments)
@@ -198,6 +211,38 @@ TEST_P(CopyPaths, FillPattern)
 
 INSTANTIATE_TEST_SUITE_P(Forced, CopyPaths, ::testing::ValuesIn(kPaths),
                          [](const ::testing::TestParamInfo<Path>& info) { return std::string(info.param.name); });
+
+// The threshold is three quarters of the last-level cache that the first
+// detection reads, 4 MiB when the processor does not tell. Fresh processes,
+// so that nothing has detected first.
+void thresholdFromTheFirstDetection(uint32_t level3Units, int64_t expected)
+{
+    plat::CpuidRegisters leaf0{1, 0, 0, 0};
+    std::memcpy(&leaf0.ebx, "AuthenticAMD", 4);
+    std::memcpy(&leaf0.edx, "AuthenticAMD" + 4, 4);
+    std::memcpy(&leaf0.ecx, "AuthenticAMD" + 8, 4);
+    plat::setCpuidRecords({{0, 0, -1, leaf0},
+                           {1, 0, -1, {6 << 8, 0, 0, (1u << 23) | (1u << 25) | (1u << 26)}},
+                           {0x80000000u, 0, -1, {0x80000006u, 0, 0, 0}},
+                           {0x80000006u, 0, -1, {0, 0, 0, level3Units << 18}}});
+    csysCpuInfo info;
+    REQUIRE(csys_getCpuInfo(&info) == csysOk);
+    plat::setCpuidRecords({});
+    REQUIRE(csys_streamingThreshold() == expected);
+    childExit(0);
+}
+
+TEST(CopyThreshold, ThreeQuartersOfTheLastLevelCache)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const struct {
+        uint32_t level3Units; // of 512 KiB
+        int64_t expected;
+    } cases[] = {{16, 6 << 20}, {0, 4 << 20}};
+    for (const auto& c : cases)
+        EXPECT_EXIT(thresholdFromTheFirstDetection(c.level3Units, c.expected), ::testing::ExitedWithCode(0), "")
+            << c.level3Units;
+}
 
 TEST(CopyArguments, RefusalsWriteNothing)
 {

@@ -142,6 +142,67 @@ TEST(CpuDetection, BrandString)
     }
 }
 
+// A cache in the layout of leaf 4 and 0x8000001D; type 1 data, 2
+// instructions, 3 unified.
+plat::CpuidRegisters cacheEntry(uint32_t type, uint32_t level, uint32_t ways, uint32_t partitions, uint32_t sets)
+{
+    return {type | level << 5, (ways - 1) << 22 | (partitions - 1) << 12 | 63, sets - 1, 0}; // 64-byte lines
+}
+
+// The last-level size comes from the vendor's own leaves: the highest level
+// of the list (not an instruction cache), or AMD's older summary leaf.
+TEST(CpuDetection, LastLevelCacheFromTheVendorsLeaves)
+{
+    constexpr uint32_t kTopology = 1u << 22; // ECX of 0x80000001: AMD's list is there
+    const std::vector<plat::CpuidRegisters> list = {
+        cacheEntry(1, 1, 12, 1, 64),   // 48 KiB
+        cacheEntry(2, 1, 8, 1, 64),    // 32 KiB
+        cacheEntry(3, 3, 12, 2, 8192), // 12 MiB
+        cacheEntry(3, 2, 16, 1, 2048), // 2 MiB
+        cacheEntry(2, 4, 16, 1, 8192), // 8 MiB of instructions
+    };
+    const struct {
+        const char* vendor;
+        uint32_t maxLeaf, maxExtended, ecxExtended1, listLeaf;
+        size_t listLength;
+        uint32_t ecx6, edx6; // of 0x80000006
+        uint64_t expected;
+    } cases[] = {
+        {"GenuineIntel", 4, 0x80000008u, 0, 4, 5, 0, 0, 12u << 20},
+        {"GenuineIntel", 4, 0x80000008u, 0, 4, 2, 0, 0, 48u << 10}, // L1 only
+        {"GenuineIntel", 3, 0x80000008u, 0, 4, 5, 0, 0, 0},
+        {"GenuineIntel", 4, 0x80000008u, 0, 0x8000001Du, 5, 512u << 16, 16u << 18, 0},
+        {"AuthenticAMD", 0x10, 0x80000020u, kTopology, 0x8000001Du, 5, 0, 0, 12u << 20},
+        {"HygonGenuine", 0x10, 0x80000020u, kTopology, 0x8000001Du, 5, 0, 0, 12u << 20},
+        {"AuthenticAMD", 0x10, 0x80000020u, 0, 0x8000001Du, 5, 512u << 16, 16u << 18, 8u << 20},
+        {"AuthenticAMD", 0x10, 0x80000020u, kTopology, 0x8000001Du, 0, 512u << 16, 16u << 18, 8u << 20},
+        {"AuthenticAMD", 0x10, 0x80000006u, 0, 0x8000001Du, 5, 512u << 16, 0, 512u << 10},
+        {"AuthenticAMD", 0x10, 0x80000005u, 0, 0x8000001Du, 5, 512u << 16, 16u << 18, 0},
+        {"AuthenticAMD", 0x10, 0x8000001Cu, kTopology, 0x8000001Du, 5, 0, 0, 0},
+        {"CentaurHauls", 4, 0x80000008u, 0, 4, 5, 512u << 16, 16u << 18, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.vendor << " leaf " << std::hex << c.listLeaf << " of " << c.maxLeaf << "/"
+                                        << c.maxExtended << ", " << std::dec << c.listLength << " entries");
+        Machine m;
+        m.vendor = c.vendor;
+        m.maxLeaf = c.maxLeaf;
+        m.maxExtended = c.maxExtended;
+        std::vector<plat::CpuidRecord> records;
+        for (uint32_t i = 0; i < c.listLength; ++i)
+            records.push_back({c.listLeaf, i, -1, list[i]});
+        records.push_back({0x80000001u, 0, -1, {0, 0, c.ecxExtended1, 0}});
+        records.push_back({0x80000006u, 0, -1, {0, 0, c.ecx6, c.edx6}});
+        for (const auto& r : m.records())
+            records.push_back(r);
+        Recorded rec(records, recordedSystem(8));
+        uint64_t bytes = 1;
+        ASSERT_EQ(csys_detectLastLevelCache(&bytes), csysOk);
+        EXPECT_EQ(bytes, c.expected);
+    }
+    EXPECT_EQ(csys_detectLastLevelCache(nullptr), csysErrNullArg);
+}
+
 // Detection reads on the processor that reports the highest basic leaf (the
 // first of equals) and puts the caller's affinity back.
 TEST(CpuDetection, ReadsOnTheProcessorWithTheHighestBasicLeafAndRestoresTheAffinity)
@@ -223,7 +284,9 @@ void theFirstSuccessfulReadingsAreKept()
         REQUIRE(csys_getCpuInfo(&info) == csysErrNotX86 && info.cpuClass == 0x5A5A5A5A);
     }
     {
-        Recorded rec(m.records(), recordedSystem(4));
+        std::vector<plat::CpuidRecord> records = m.records();
+        records.push_back({0x80000006u, 0, -1, {0, 0, 0, 16u << 18}}); // 8 MiB
+        Recorded rec(records, recordedSystem(4));
         REQUIRE(csys_getCpuInfo(&info) == csysOk);
     }
     REQUIRE(info.cpuClass == 1 && info.revision == 0x3A09 && info.stage == 2);
@@ -236,6 +299,9 @@ void theFirstSuccessfulReadingsAreKept()
     int32_t cpuClass = 0;
     uint32_t features = 0;
     REQUIRE(csys_getCpuInfo(&later) == csysOk && std::memcmp(&later, &info, sizeof info) == 0);
+    uint64_t cache = 0;
+    REQUIRE(csys_lastLevelCacheBytes(&cache) == csysOk && cache == 8u << 20);
+    REQUIRE(csys_lastLevelCacheBytes(nullptr) == csysErrNullArg);
     csysCpuInfo forced = info;
     forced.cpuClass = 0;
     forced.features = csysCpuMmx;

@@ -19,7 +19,10 @@
 #include "std/math/xfbase.h"
 #include "std/math/xfpoly.h"
 #include "std/pelbuf/pel_errors.h"
+#include "std/pelbuf/pelfunc.h"
+#include "std/pelbuf/pelroot3.h"
 #include "std/rpc/remote.h"
+#include "std/rpc/rpc.h"
 #include "std/threadid.h"
 #include "std/timeout.h"
 #include "tests/std/except/archive_support.h"
@@ -36,7 +39,8 @@ std::wstring widen(const std::string& s) { return std::wstring(s.begin(), s.end(
 // An empty message (length 0 between the UTF-16 marks), then a zero word:
 // the fields of a default archive error (file, line) and module error
 // (message, last error).
-const Bytes kEmptyTextAndZero = {0x00, 0xFF, 0xFE, 0xFF, 0xFE, 0x00, 0x00, 0x00, 0x00};
+const Bytes kEmptyText = {0x00, 0xFF, 0xFE, 0xFF, 0xFE};
+const Bytes kEmptyTextAndZero = cat(kEmptyText, zeros(4));
 
 // What a newer version byte at one level names; a null file is not checked.
 struct Level {
@@ -86,6 +90,8 @@ Row row(uint32_t code, const char* name, Bytes contents, Level parent, std::wstr
 #define MEMBER(T, Root, code) row<T, Root>(code, #T, zeros(4), {#Root, 0})
 #define ARCHIVE_ERROR(T, code) \
     row<ccArchive::T, ccArchive::Errors>(code, "ccArchive::" #T, cat(zeros(4), kEmptyTextAndZero), {nullptr, 0})
+// A message of its own, archived after ccExceptionWithString's version byte.
+#define WITH_TEXT(T, Root, code) row<T, Root>(code, #T, cat(zeros(5), kEmptyText), {#Root, 0})
 #define MODULE_ERROR(Area, T, code)                                                   \
     row<Area::T, Area::Errors>(code, #Area "::" #T, cat(zeros(4), kEmptyTextAndZero), \
                                {#Area "::Errors class version mismatch", 0})
@@ -124,6 +130,17 @@ const Row kRows[] = {
     // Then x and y.
     row<ccPel::BadCoord, ccPel::Errors>(0x10000405u, "ccPel::BadCoord", zeros(4 + 8), {"ccPel::Errors", 0},
                                         L"x=0, y=0", {"std/pelbuf/pbuf_com", 930}),
+    MEMBER(ccPelFunc::Range, ccPelFunc::Errors, 0x10000500u), MEMBER(ccPelFunc::Overlap, ccPelFunc::Errors, 0x10000501u),
+    MEMBER(ccPelFunc::BadParams, ccPelFunc::Errors, 0x10000502u),
+    WITH_TEXT(ccColorSpaceDefs::BadColorSpace, ccColorSpaceDefs::Errors, 0x1000040Au),
+    WITH_TEXT(ccRPC::ObjectMismatch, ccRPC::Errors, 0x10003400u),
+    // Its code is not archived: a loaded one has the default.
+    WITH_TEXT(ccRPC::RuntimeError, ccRPC::Errors, 0x10003401u),
+    WITH_TEXT(ccRPC::UnknownCommunicator, ccRPC::Errors, 0x10003402u),
+    WITH_TEXT(ccRPC::UnsupportedFunction, ccRPC::Errors, 0x10003403u),
+    WITH_TEXT(ccRPCHandler::DuplicateHandler, ccRPC::Errors, 0x10003404u),
+    WITH_TEXT(ccRPC::CouldNotStartService, ccRPC::Errors, 0x10003405u),
+    WITH_TEXT(ccRPC::NestedRPC, ccRPC::Errors, 0x10003406u),
     MEMBER(ccParallelIO::BadParams, ccParallelIO::Errors, 0x10003a00u),
     MEMBER(ccParallelIO::CannotEnable, ccParallelIO::Errors, 0x10003a01u),
     MEMBER(ccParallelIO::NotEnabled, ccParallelIO::Errors, 0x10003a03u),

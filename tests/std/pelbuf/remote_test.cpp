@@ -120,6 +120,28 @@ TEST_F(RemoteRoots, ThePeerHearsOnePlusAndOneMinusWhateverHoldsTheRootLast)
     EXPECT_EQ(peer.changes(), (Lines{"refused +1 " + id, "+1 " + id, "-1 " + id}));
 }
 
+// Roots made at the peer by copies, held, copied back, handed over and
+// dropped: every +1 the peer hears is matched by a -1 or a hand-over.
+TEST_F(RemoteRoots, CopiesHandOversAndReleasesKeepThePeersCountsBalanced)
+{
+    Root8 local(4, 4, 1);
+    fill(local);
+    Buffer8 first(local.copyToDestination(ccPelRect(0, 0, 4, 4), peer.destination(), false));
+    Buffer8 second(local.copyToDestination(ccPelRect(1, 1, 2, 2), peer.destination(), false));
+    const std::string a = std::to_string(first.root().remoteId()), b = std::to_string(second.root().remoteId());
+    {
+        Buffer8 shared(first);
+        std::unique_ptr<Root8> back(first.typedRoot().copyToDestination(ccPelRect(0, 0, 2, 2), ccRPCDestination(),
+                                                                         false));
+    }
+    Buffer8 handed = Buffer8::fromRemote(first, false);
+    second.bind(nullptr);
+    EXPECT_EQ(peer.changes(), (Lines{"create " + a, "+1 " + a, "create " + b, "+1 " + b, "fetch " + a,
+                                     "hand-over " + a, "-1 " + b}));
+    EXPECT_EQ(std::make_tuple(peer.root(uint32_t(std::stoul(a))).count, peer.root(uint32_t(std::stoul(b))).count),
+              std::make_tuple(0, 0));
+}
+
 // Version byte, count, then each pel in the archive's byte order; pels
 // whose bytes need no swapping travel as one block, and must not differ.
 TEST(PelVectors, WireFormInEitherByteOrder)

@@ -6,6 +6,7 @@
 #include "std/except/resource.h"
 #include "std/except/startup.h"
 #include "std/except/status.h"
+#include "std/parseerror.h"
 #include "std/threadid.h"
 #include "std/timeout.h"
 
@@ -21,6 +22,7 @@ void ccStdStartup()
         ccRegisterPersistent<ccTimeout::Expired>();
         ccRegisterPersistent<ccTimeout::InternalExpired>();
         ccRegisterPersistent<ccTimeout::Cancel>();
+        ccRegisterPersistent<cc_ParseError>();
         ccStatusThrowerRegistry::add(3, &ccTimeoutStatusThrower);
     });
 }

@@ -1,4 +1,5 @@
-// Registration of the foundation layer: thread identities and time-outs.
+// Registration of the foundation layer: thread identities, time-outs
+// and the parse error.
 #pragma once
 
 // Idempotent; registers the core below first.

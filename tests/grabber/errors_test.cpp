@@ -23,6 +23,7 @@
 #include "std/pelbuf/pelroot3.h"
 #include "std/rpc/remote.h"
 #include "std/rpc/rpc.h"
+#include "std/parseerror.h"
 #include "std/threadid.h"
 #include "std/timeout.h"
 #include "tests/std/except/archive_support.h"
@@ -113,6 +114,9 @@ const Row kRows[] = {
     MEMBER(cc_Resource::NameConflict, cc_Resource::Errors, 0x10002104u),
     MEMBER(cc_Resource::CreateFailed, cc_Resource::Errors, 0x10002105u),
     MEMBER(cc_Resource::BrokenLock, cc_Resource::Errors, 0u),
+    // No code of its own; its message is archived by ccExceptionWithString.
+    row<cc_ParseError, ccExceptionWithString>(0xFFFFFFFFu, "cc_ParseError", cat(zeros(4), kEmptyText),
+                                              {"std/except/except", 98}),
     PLAIN(ccThreadID::CouldNotRegister, 0x10002101u), PLAIN(ccThreadID::CreateFailed, 0x10002103u),
     PLAIN(ccTimeout::Expired, 0x10001500u), MEMBER(ccTimeout::InternalExpired, ccTimeout::Expired, 0x10001501u),
     MEMBER(ccTimeout::Cancel, ccTimeout::Expired, 0x10001502u),

@@ -45,6 +45,22 @@ TEST(Utf16, ToUnitsAndBack)
     EXPECT_EQ(ccFromUtf16(units, 0), L"");
 }
 
+TEST(Utf16, ToUtf8TakesEachLengthAndReplacesWhatIsNoCharacter)
+{
+    const struct {
+        std::wstring text;
+        std::string bytes;
+    } rows[] = {
+        {wide({'a', 0x7F, 0}), std::string("a\x7F\0", 3)},
+        {wide({0x80, 0x7FF}), "\xC2\x80\xDF\xBF"},
+        {wide({0x800, 0xFFFF}), "\xE0\xA0\x80\xEF\xBF\xBF"},
+        {wide({0x10000, 0x10FFFF}), "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
+        {wide({0xD800, 0xDFFF, 0x110000, 0xFFFFFFFFu}), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(ccToUtf8(r.text), r.bytes);
+}
+
 TEST(Utf16, BytesWidenAndNarrowOneForOne)
 {
     std::string all;

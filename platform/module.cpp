@@ -1,0 +1,167 @@
+#include "platform/module.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <limits.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "platform/text.h"
+
+namespace plat {
+
+struct Module {
+    std::string path;
+    void* library; // null for a module loaded as data
+    std::vector<uint8_t> data;
+};
+
+namespace {
+
+bool equalIgnoringAsciiCase(const std::string& a, const std::string& b)
+{
+    const auto lower = [](char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch + 32) : ch; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+               return lower(x) == lower(y);
+           });
+}
+
+// The names to try, in order.
+std::vector<std::string> candidates(const std::wstring& path)
+{
+    const std::string name = utf8FromWide(path);
+    if (name.size() > 4 && equalIgnoringAsciiCase(name.substr(name.size() - 4), ".dll"))
+        return {name.substr(0, name.size() - 4) + ".so", name};
+    return {name};
+}
+
+struct Search {
+    std::vector<std::string> names;
+    std::string found;
+};
+
+int visitObject(dl_phdr_info* info, size_t, void* data)
+{
+    auto* search = static_cast<Search*>(data);
+    const std::string path = info->dlpi_name != nullptr ? info->dlpi_name : "";
+    const std::string file = path.substr(path.rfind('/') + 1);
+    for (const std::string& name : search->names) {
+        if (!path.empty() && equalIgnoringAsciiCase(file, name)) {
+            search->found = path;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+std::wstring moduleDirectory()
+{
+    Dl_info info{};
+    link_map* map = nullptr;
+    if (dladdr1(reinterpret_cast<void*>(&moduleDirectory), &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP)
+            == 0
+        || map == nullptr)
+        return {};
+    // The main program has no name of its own in the loader's list.
+    std::string path = map->l_name != nullptr && map->l_name[0] != 0 ? map->l_name : "/proc/self/exe";
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) == nullptr)
+        return {};
+    path = resolved;
+    return wideFromUtf8(path.substr(0, path.rfind('/') + 1));
+}
+
+ModuleHandle loadModule(const std::wstring& path)
+{
+    for (const std::string& name : candidates(path)) {
+        if (void* library = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL))
+            return new Module{name, library, {}};
+    }
+    return nullptr;
+}
+
+ModuleHandle loadModuleAsData(const std::wstring& path)
+{
+    for (const std::string& name : candidates(path)) {
+        std::ifstream in(name, std::ios::binary);
+        struct stat status{};
+        if (!in || ::stat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+            continue;
+        std::vector<uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        if (in.bad())
+            continue;
+        return new Module{name, nullptr, std::move(data)};
+    }
+    return nullptr;
+}
+
+bool freeModule(ModuleHandle module)
+{
+    if (module == nullptr)
+        return false;
+    const bool unloaded = module->library == nullptr || ::dlclose(module->library) == 0;
+    delete module;
+    return unloaded;
+}
+
+void* moduleSymbol(ModuleHandle module, const char* name)
+{
+    if (module == nullptr || module->library == nullptr || name == nullptr)
+        return nullptr;
+    return ::dlsym(module->library, name);
+}
+
+std::wstring modulePath(ModuleHandle module)
+{
+    return module != nullptr ? wideFromUtf8(module->path) : std::wstring();
+}
+
+const std::vector<uint8_t>* moduleData(ModuleHandle module)
+{
+    return module != nullptr && module->library == nullptr ? &module->data : nullptr;
+}
+
+bool findLoadedModule(const std::wstring& fileName, std::wstring* path)
+{
+    Search search{candidates(fileName), {}};
+    if (::dl_iterate_phdr(visitObject, &search) == 0)
+        return false;
+    *path = wideFromUtf8(search.found);
+    return true;
+}
+
+std::vector<std::wstring> listFiles(const std::wstring& directory)
+{
+    std::string base = utf8FromWide(directory);
+    DIR* dir = ::opendir(base.c_str());
+    if (dir == nullptr)
+        return {};
+    if (!base.empty() && base.back() != '/')
+        base += '/';
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat status{};
+            regular = ::stat((base + entry->d_name).c_str(), &status) == 0 && S_ISREG(status.st_mode);
+        }
+        if (regular)
+            names.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    std::vector<std::wstring> files;
+    for (const std::string& name : names)
+        files.push_back(wideFromUtf8(name));
+    return files;
+}
+
+} // namespace plat

@@ -1,0 +1,106 @@
+#include "platform/module.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+const std::string kFixtureDir = PLAT_FIXTURE_DIR "/";
+
+std::wstring wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end()); // ASCII here
+}
+
+TEST(PlatModule, DirectoryOfThePlatformCodeEndsInASlash)
+{
+    // The tests link the platform statically, so it is the test program's.
+    const std::string program = std::filesystem::canonical("/proc/self/exe").string();
+    EXPECT_EQ(plat::moduleDirectory(), wide(program.substr(0, program.rfind('/') + 1)));
+}
+
+TEST(PlatModule, DllNamesFallBackToSharedObjectsAndSymbolsAreFound)
+{
+    const struct {
+        std::string name;
+        const char* loaded; // null: nothing loads
+    } cases[] = {
+        {"plat_fixture.dll", "plat_fixture.so"},
+        {"plat_fixture.DLL", "plat_fixture.so"},
+        {"plat_fixture.so", "plat_fixture.so"},
+        {"absent.dll", nullptr},
+    };
+    for (const auto& c : cases) {
+        plat::ModuleHandle module = plat::loadModule(wide(kFixtureDir + c.name));
+        ASSERT_EQ(module != nullptr, c.loaded != nullptr) << c.name;
+        if (module == nullptr)
+            continue;
+        EXPECT_EQ(plat::modulePath(module), wide(kFixtureDir + c.loaded));
+        auto answer = reinterpret_cast<int (*)()>(plat::moduleSymbol(module, "platFixtureAnswer"));
+        ASSERT_NE(answer, nullptr);
+        EXPECT_EQ(answer(), 7320);
+        EXPECT_EQ(plat::moduleSymbol(module, "absentSymbol"), nullptr);
+        EXPECT_EQ(plat::moduleData(module), nullptr);
+        EXPECT_TRUE(plat::freeModule(module));
+    }
+}
+
+TEST(PlatModule, LoadedAsDataHoldsTheBytesAndRunsNothing)
+{
+    TempDir dir;
+    dir.write("only.dll", std::string("MZ\0\x01", 4));
+    dir.write("both.dll", "dll");
+    dir.write("both.so", "so");
+    const struct {
+        const char* name;
+        const char* path; // null: nothing loads
+        std::string bytes;
+    } cases[] = {
+        {"only.dll", "only.dll", std::string("MZ\0\x01", 4)},
+        {"both.dll", "both.so", "so"},
+        {"absent.dll", nullptr, ""},
+        {"", nullptr, ""}, // the directory itself
+    };
+    for (const auto& c : cases) {
+        plat::ModuleHandle module = plat::loadModuleAsData(dir.wide(c.name));
+        ASSERT_EQ(module != nullptr, c.path != nullptr) << c.name;
+        if (module == nullptr)
+            continue;
+        EXPECT_EQ(plat::modulePath(module), dir.wide(c.path));
+        ASSERT_NE(plat::moduleData(module), nullptr);
+        EXPECT_EQ(std::string(plat::moduleData(module)->begin(), plat::moduleData(module)->end()), c.bytes);
+        EXPECT_EQ(plat::moduleSymbol(module, "platFixtureAnswer"), nullptr);
+        EXPECT_TRUE(plat::freeModule(module));
+    }
+}
+
+TEST(PlatModule, LoadedModulesAreFoundByFileName)
+{
+    plat::ModuleHandle module = plat::loadModule(wide(kFixtureDir + "plat_fixture.so"));
+    ASSERT_NE(module, nullptr);
+    std::wstring path;
+    ASSERT_TRUE(plat::findLoadedModule(L"PLAT_FIXTURE.dll", &path));
+    EXPECT_EQ(path, wide(kFixtureDir + "plat_fixture.so"));
+    EXPECT_FALSE(plat::findLoadedModule(L"fixture.so", &path)); // a whole file name only
+    EXPECT_FALSE(plat::findLoadedModule(L"absent.dll", &path));
+    EXPECT_TRUE(plat::freeModule(module));
+}
+
+TEST(PlatFiles, RegularFilesSortedByTheirUtf8Bytes)
+{
+    TempDir dir;
+    for (const char* name : {"b", "a", "B", "\xC3\xA9", "\xC3\xA4", ".hidden"})
+        dir.write(name, "x");
+    std::filesystem::create_directory(dir.path + "c");
+    std::filesystem::create_symlink(dir.path + "a", dir.path + "link");
+    std::filesystem::create_symlink(dir.path + "gone", dir.path + "dangling");
+    EXPECT_EQ(plat::listFiles(dir.wide()),
+              (std::vector<std::wstring>{L".hidden", L"B", L"a", L"b", L"link", L"\u00E4", L"\u00E9"}));
+    EXPECT_EQ(plat::listFiles(dir.wide("c")), std::vector<std::wstring>{});
+    EXPECT_EQ(plat::listFiles(dir.wide("absent")), std::vector<std::wstring>{});
+}
+
+} // namespace

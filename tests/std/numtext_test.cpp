@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <clocale>
+#include <cmath>
+#include <string>
+
+#include "std/numtext.h"
+
+namespace {
+
+void expectParsesEveryRow()
+{
+    const struct {
+        const wchar_t* text;
+        double value;
+        std::size_t count;
+    } rows[] = {
+        {L"1.5", 1.5, 3}, {L" \t-2.5e3x", -2500.0, 8}, {L"+.5", 0.5, 3}, {L"7.", 7.0, 2}, {L"1E-2;", 0.01, 4},
+        // An exponent without digits is not part of the number.
+        {L"1e+", 1.0, 1},
+        // Decimal only, and "." is the only separator.
+        {L"0x10", 0.0, 1}, {L"1,5", 1.0, 1}, {L"1e999", HUGE_VAL, 5},
+        // No number at all.
+        {L"inf", 0.0, 0}, {L"nan", 0.0, 0}, {L".", 0.0, 0}, {L"e5", 0.0, 0}, {L"", 0.0, 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(r.text)));
+        std::size_t count = 99;
+        EXPECT_EQ(ccParseDouble(r.text, &count), r.value);
+        EXPECT_EQ(count, r.count);
+    }
+}
+
+void expectFormatsEveryRow()
+{
+    const struct {
+        double value;
+        int digits;
+        const wchar_t* text;
+    } rows[] = {
+        {1234.5, 6, L"1.2345e3"}, {0.000125, 3, L"125e-6"}, {0.0, 4, L"0"}, {-0.0, 4, L"0"}, {-1500.0, 2, L"-1.5e3"},
+        {100.0, 1, L"100"},
+        // Round half to even over the fifteen digits; a carry out of the first.
+        {2.5, 1, L"2"}, {3.5, 1, L"4"}, {2.5000000000000004, 1, L"2"}, {2.51, 1, L"3"}, {0.125, 2, L"120e-3"},
+        {9.96, 2, L"10"},
+        // Digits clamped to 1..15.
+        {1234.5, 0, L"1e3"}, {1.0 / 3.0, 20, L"333.333333333333e-3"},
+        // Subnormals, powers of ten and values next to them, the extremes.
+        {1e-310, 6, L"100e-312"}, {4.9406564584124654e-324, 3, L"4.94e-324"}, {1e300, 15, L"1e300"},
+        {1e23, 15, L"100e21"}, {1e-5, 15, L"10e-6"}, {999.9999999999999, 15, L"1e3"},
+        {DBL_MAX, 15, L"179.769313486232e306"},
+        {std::nan(""), 3, L"NaN"}, {HUGE_VAL, 3, L"Inf"}, {-HUGE_VAL, 3, L"-Inf"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.value << " with " << r.digits);
+        EXPECT_EQ(ccDoubleToWString(r.value, r.digits, true), r.text);
+    }
+}
+
+TEST(NumText, ParsesDecimalNumbersOnly) { expectParsesEveryRow(); }
+
+TEST(NumText, CountIsOptional) { EXPECT_EQ(ccParseDouble(L"4.25"), 4.25); }
+
+TEST(NumText, FormatsInEngineeringNotation) { expectFormatsEveryRow(); }
+
+TEST(NumText, IntegersInDecimal)
+{
+    const struct {
+        int32_t value;
+        const wchar_t* text;
+    } rows[] = {{0, L"0"}, {7, L"7"}, {-42, L"-42"}, {INT32_MAX, L"2147483647"}, {INT32_MIN, L"-2147483648"}};
+    for (const auto& r : rows)
+        EXPECT_EQ(ccIntToWString(r.value), r.text);
+}
+
+// A locale whose decimal separator is a comma changes only the separator
+// that is asked for without the dot flag.
+TEST(NumText, ReadAndWrittenAlikeUnderACommaLocale)
+{
+    EXPECT_EQ(ccDoubleToWString(1.5, 2, false), L"1.5");
+    const char* set = nullptr;
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE"})
+        if ((set = std::setlocale(LC_ALL, name)) != nullptr)
+            break;
+    if (!set)
+        GTEST_SKIP() << "no German locale installed";
+    expectParsesEveryRow();
+    expectFormatsEveryRow();
+    EXPECT_EQ(ccDoubleToWString(1.5, 2, false), L"1,5");
+    std::setlocale(LC_ALL, "C");
+}
+
+} // namespace

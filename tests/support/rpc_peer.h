@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "std/rpc/rpc.h"
@@ -23,10 +24,7 @@ typedef std::function<void(ccArchive& in, ccArchive& out)> Handler;
 
 class ScriptedPeer {
 public:
-    ScriptedPeer() : state_(std::make_shared<State>())
-    {
-        comm.onOpen = [state = state_](test_comm::Peer& p) { serve(state, p); };
-    }
+    ScriptedPeer() { comm.onOpen = [s = s_](test_comm::Peer& p) { serve(s, p); }; }
 
     test_comm::Communicator comm;
     ccRPCDestination destination() const { return comm.destination(); }
@@ -34,142 +32,88 @@ public:
     // Lists d under number in the table the peer sends, and serves it.
     void offer(const ccRPCFunction& d, int32_t number, Handler handler)
     {
-        std::lock_guard<std::mutex> hold(state_->lock);
-        state_->table.push_back(d);
-        state_->numbers.push_back(uint32_t(number));
-        state_->handlers[number] = std::move(handler);
+        auto hold = lock();
+        s_->table.emplace_back(d, uint32_t(number));
+        s_->handlers[number] = std::move(handler);
     }
-    // Replaces the peer's answer to the table request (after nothing: the
-    // reply to the request is the bytes the function writes).
-    void answerTableWith(Handler reply)
+    // Set before the first call (the peer's threads start after): the whole
+    // reply to the table request, and what is added to the requested
+    // endpoint in the channel numbers the peer gives.
+    void answerTableWith(Handler reply) { s_->tableReply = std::move(reply); }
+    void setChannelBase(uint16_t base) { s_->channelBase = base; }
+
+    // The requests since the last look, one line each, prefixed by the
+    // connection number: "0: -3", "0: -1 <endpoint> <one> <priority>",
+    // "0: -2 <channel>", or the function number.
+    std::vector<std::string> log()
     {
-        std::lock_guard<std::mutex> hold(state_->lock);
-        state_->tableReply = std::move(reply);
+        auto hold = lock();
+        return std::exchange(s_->log, {});
     }
-    // Added to the requested endpoint in the channel numbers the peer gives.
-    void setChannelBase(uint16_t base)
-    {
-        std::lock_guard<std::mutex> hold(state_->lock);
-        state_->channelBase = base;
-    }
-    // One line per request: "-3", "-1 <endpoint> <one> <priority>",
-    // "-2 <channel>", or the function number; prefixed by the connection
-    // number ("0: -3").
-    std::vector<std::string> log() const
-    {
-        std::lock_guard<std::mutex> hold(state_->lock);
-        return state_->log;
-    }
-    void clearLog()
-    {
-        std::lock_guard<std::mutex> hold(state_->lock);
-        state_->log.clear();
-    }
+
+protected:
+    // Held while a request is answered: handlers need no lock of their own.
+    std::unique_lock<std::mutex> lock() const { return std::unique_lock<std::mutex>(s_->lock); }
 
 private:
     struct State {
         std::mutex lock;
-        std::vector<ccRPCFunction> table;
-        std::vector<uint32_t> numbers;
+        std::vector<std::pair<ccRPCFunction, uint32_t>> table;
         std::map<int32_t, Handler> handlers;
         Handler tableReply;
-        uint16_t channelBase = 0x1000;
-        uint16_t nextConnection = 0;
+        uint16_t channelBase = 0x1000, connections = 0;
         std::vector<std::string> log;
     };
 
-    static void note(State& s, uint16_t connection, const std::string& line)
-    {
-        std::lock_guard<std::mutex> hold(s.lock);
-        s.log.push_back(std::to_string(connection) + ": " + line);
-    }
-
     // The storing side's header is sent at once, so that this side's reading
-    // archive finds it; the thread reads this side's header with the first
-    // request. It lives until this side closes the connection, and keeps the
-    // state alive for as long.
-    static void serve(std::shared_ptr<State> state, test_comm::Peer& p)
+    // archive finds it; the thread, which keeps the state alive, serves until
+    // this side closes the connection (or sends what the script does not know).
+    static void serve(std::shared_ptr<State> s, test_comm::Peer& p)
     {
         auto out = std::make_shared<ccTransferArchive>(std::move(p.storing), ccArchive::storing, nullptr);
         out->sync();
-        uint16_t connection;
-        {
-            std::lock_guard<std::mutex> hold(state->lock);
-            connection = state->nextConnection++;
-        }
-        std::thread([state, out, reading = std::move(p.reading), connection]() mutable {
+        const uint16_t c = [&] { std::lock_guard<std::mutex> hold(s->lock); return s->connections++; }();
+        std::thread([s, out, reading = std::move(p.reading), c]() mutable {
             try {
                 ccTransferArchive in(std::move(reading), ccArchive::loading, nullptr);
-                for (;;) {
-                    uint32_t word = 0;
+                for (uint32_t word = 0;; out->sync()) {
                     in.archive(word);
-                    answer(*state, connection, int32_t(word), in, *out);
-                    out->sync();
+                    std::lock_guard<std::mutex> hold(s->lock);
+                    answer(*s, std::to_string(c) + ": " + std::to_string(int32_t(word)), int32_t(word), in, *out);
                 }
             } catch (...) {
-                // This side closed the connection (or sent something the
-                // script does not know): the peer stops serving it.
             }
         }).detach();
     }
 
-    static void answer(State& s, uint16_t connection, int32_t function, ccArchive& in, ccArchive& out)
+    static void answer(State& s, std::string line, int32_t function, ccArchive& in, ccArchive& out)
     {
-        uint8_t ok = 0;
-        if (function == ccRPCCall::kFunctionTable) {
-            note(s, connection, "-3");
-            Handler reply;
-            std::vector<ccRPCFunction> table;
-            std::vector<uint32_t> numbers;
-            {
-                std::lock_guard<std::mutex> hold(s.lock);
-                reply = s.tableReply;
-                table = s.table;
-                numbers = s.numbers;
-            }
-            if (reply)
-                return reply(in, out);
-            uint8_t version = 0;
-            uint32_t count = uint32_t(table.size());
+        uint8_t ok = 0, version = 0;
+        uint16_t number = 0;
+        uint32_t one = 0, priority = 0, count = uint32_t(s.table.size());
+        if (function == ccRPCCall::kFunctionTable && !s.tableReply) {
             out.archive(ok).archive(version).archive(count);
-            for (auto& d : table)
-                d.archive(out);
+            for (auto& e : s.table)
+                e.first.archive(out);
             out.archive(version).archive(count);
-            for (auto& n : numbers)
-                out.archive(n);
+            for (auto& e : s.table)
+                out.archive(e.second);
         } else if (function == ccRPCCall::kOpenChannel) {
-            uint16_t endpoint = 0;
-            uint32_t one = 0, priority = 0;
-            in.archive(endpoint).archive(one).archive(priority);
-            note(s, connection,
-                 "-1 " + std::to_string(endpoint) + " " + std::to_string(one) + " " + std::to_string(priority));
-            uint16_t number;
-            {
-                std::lock_guard<std::mutex> hold(s.lock);
-                number = uint16_t(endpoint + s.channelBase);
-            }
+            in.archive(number).archive(one).archive(priority);
+            line += " " + std::to_string(number) + " " + std::to_string(one) + " " + std::to_string(priority);
+            number = uint16_t(number + s.channelBase);
             out.archive(ok).archive(number);
         } else if (function == ccRPCCall::kCloseChannel) {
-            uint16_t number = 0;
             in.archive(number);
-            note(s, connection, "-2 " + std::to_string(number));
+            line += " " + std::to_string(number);
             out.archive(ok);
         } else {
-            note(s, connection, std::to_string(function));
-            Handler handler;
-            {
-                std::lock_guard<std::mutex> hold(s.lock);
-                auto it = s.handlers.find(function);
-                if (it != s.handlers.end())
-                    handler = it->second;
-            }
-            if (!handler)
-                throw std::runtime_error("no handler");
-            handler(in, out);
+            (function == ccRPCCall::kFunctionTable ? s.tableReply : s.handlers.at(function))(in, out);
         }
+        s.log.push_back(line);
     }
 
-    std::shared_ptr<State> state_;
+    std::shared_ptr<State> s_ = std::make_shared<State>();
 };
 
 } // namespace test_rpc

@@ -15,38 +15,34 @@ namespace {
 typedef ccPelBuffer<unsigned char> Buffer8;
 typedef ccPelRoot<unsigned char> Root8;
 
-csysCpuInfo described(int32_t cpuClass, int32_t generation, uint32_t features)
+// Makes the effective processor description one of this class and these features.
+void pretend(int32_t cpuClass, uint32_t features)
 {
     csysCpuInfo info{};
+    ASSERT_EQ(csys_getCpuInfo(&info), csysOk);
     info.cpuClass = cpuClass;
-    info.generation = generation;
     info.features = features;
-    return info;
+    ASSERT_EQ(csys_overrideCpuInfo(&info), csysOk);
 }
 
 TEST(PelFuncCpuLevel, GenerationAndMmxMakeTheLevel)
 {
-    const struct {
-        csysCpuInfo info;
-        uint32_t level;
-    } rows[] = {
-        {described(1, 2, csysCpuMmx), 0x1003}, {described(1, 2, 0), 3},
-        {described(5, 1, csysCpuMmx | csysCpuSse), 0x1002}, {described(1, 3, 0), 5},
-        {described(1, 4, csysCpuMmx), 0x1005}, {described(0, 2, csysCpuMmx), 3}, // not an x86: no MMX
-        {described(1, 0, 0), 0},
+    const struct { int32_t cpuClass, generation; uint32_t features, level; } rows[] = {
+        {1, 2, csysCpuMmx, 0x1003}, {1, 2, 0, 3}, {5, 1, csysCpuMmx | csysCpuSse, 0x1002}, {1, 3, 0, 5},
+        {1, 4, csysCpuMmx, 0x1005}, {0, 2, csysCpuMmx, 3}, /* not an x86: no MMX */ {1, 0, 0, 0},
     };
-    for (const auto& r : rows)
-        EXPECT_EQ(ccPelFunc::levelOf(r.info), r.level) << r.info.cpuClass << "/" << r.info.generation;
-
+    for (const auto& r : rows) {
+        csysCpuInfo info{};
+        info.cpuClass = r.cpuClass;
+        info.generation = r.generation;
+        info.features = r.features;
+        EXPECT_EQ(ccPelFunc::levelOf(info), r.level) << r.cpuClass << "/" << r.generation;
+    }
     // The streaming kernels are asked for afresh, from the effective description.
-    csysCpuInfo info{};
-    ASSERT_EQ(csys_getCpuInfo(&info), csysOk);
     for (auto [cpuClass, features, streaming] : {std::tuple(1, csysCpuMmx | csysCpuSse, true),
                                                  std::tuple(1, uint32_t(csysCpuMmx), false),
                                                  std::tuple(0, csysCpuMmx | csysCpuSse, false)}) {
-        info.cpuClass = cpuClass;
-        info.features = features;
-        ASSERT_EQ(csys_overrideCpuInfo(&info), csysOk);
+        pretend(cpuClass, features);
         EXPECT_EQ(ccPelFunc::useStreamingMmx(), streaming);
     }
     ASSERT_EQ(csys_resetCpuInfo(), csysOk);
@@ -55,12 +51,10 @@ TEST(PelFuncCpuLevel, GenerationAndMmxMakeTheLevel)
 TEST(PelFuncStatus, Facility53RaisesOverlapAndBadParams)
 {
     ccStdPelbufStartup();
-    const struct {
-        uint32_t status;
-        uint32_t code;
-    } rows[] = {{0x800006A1u, ccPelFunc::Overlap::kCode}, {0x800006A2u, ccPelFunc::BadParams::kCode},
-                {0x800006A5u, ccPelFunc::BadParams::kCode}, {0x800006A0u, ccUnknownError::kCode},
-                {0x800006A6u, ccUnknownError::kCode}};
+    const struct { uint32_t status, code; } rows[] = {
+        {0x800006A1u, ccPelFunc::Overlap::kCode}, {0x800006A2u, ccPelFunc::BadParams::kCode},
+        {0x800006A5u, ccPelFunc::BadParams::kCode}, {0x800006A0u, ccUnknownError::kCode},
+        {0x800006A6u, ccUnknownError::kCode}};
     for (const auto& r : rows) {
         uint32_t code = 0;
         try {
@@ -96,20 +90,13 @@ std::vector<unsigned char> all(const Buffer8& b)
 }
 
 // The processor descriptions that pick each copy route.
-const struct {
-    const char* name;
-    int32_t cpuClass;
-    uint32_t features;
-} kRoutes[] = {{"portable", 1, 0}, {"plans", 1, csysCpuMmx}, {"streaming", 1, csysCpuMmx | csysCpuSse | csysCpuSse2}};
+const struct { const char* name; int32_t cpuClass; uint32_t features; } kRoutes[] = {
+    {"portable", 1, 0}, {"plans", 1, csysCpuMmx}, {"streaming", 1, csysCpuMmx | csysCpuSse | csysCpuSse2}};
 
 TEST(PelFuncCopy, EveryRouteCopiesTheWindowAndNothingElse)
 {
-    csysCpuInfo info{};
-    ASSERT_EQ(csys_getCpuInfo(&info), csysOk);
     for (const auto& route : kRoutes) {
-        info.cpuClass = route.cpuClass;
-        info.features = route.features;
-        ASSERT_EQ(csys_overrideCpuInfo(&info), csysOk);
+        pretend(route.cpuClass, route.features);
         // Whole roots of one natural stride (one block), then a narrowed
         // window into a wider root (row by row); odd widths, padded rows.
         Buffer8 src = numbered(37, 5, 8), whole = numbered(37, 5, 8, 100);
@@ -123,7 +110,7 @@ TEST(PelFuncCopy, EveryRouteCopiesTheWindowAndNothingElse)
         const int32_t stride = dst.typedRoot().stride();
         for (int32_t y = 0; y < 3; ++y)
             for (int32_t x = 0; x < 29; ++x)
-                expected[size_t(y + 2) * size_t(stride) + size_t(x + 5)] = static_cast<unsigned char>(x + 3 + 7 * (y + 1));
+                expected[size_t((y + 2) * stride + x + 5)] = static_cast<unsigned char>(x + 3 + 7 * (y + 1));
         EXPECT_EQ(all(dst), expected) << route.name;
     }
     ASSERT_EQ(csys_resetCpuInfo(), csysOk);
@@ -177,14 +164,7 @@ class PelFuncRemote : public ::testing::Test {
 protected:
     void SetUp() override { ccStdPelbufStartup(); }
     // A buffer over a proxy of a new 6 x 4 root of the peer, pel (x, y) = y * 16 + x.
-    Buffer8 atPeer()
-    {
-        std::vector<uint32_t> pels;
-        for (uint32_t y = 0; y < 4; ++y)
-            for (uint32_t x = 0; x < 6; ++x)
-                pels.push_back(y * 16 + x);
-        return Buffer8(new Root8(peer.destination(), peer.add(6, 4, pels), 6, 4));
-    }
+    Buffer8 atPeer() { return Buffer8(new Root8(peer.destination(), peer.addNumbered(6, 4), 6, 4)); }
     test_pel::PelPeer peer;
 };
 
@@ -237,7 +217,6 @@ TEST_F(PelFuncRemote, AHandOverMovesTheWindowHereAndThePeerKeepsNoReference)
         failing.bind(nullptr);
         EXPECT_EQ(peer.changes(), (std::vector<std::string>{"+1 " + std::to_string(id), "+1 " + other,
                                                             "hand-over " + other}));
-        peer.clearChanges();
     }
 
     Buffer8 here = Buffer8::fromRemote(remote, false);

@@ -9,7 +9,6 @@
 #include "std/pelbuf/pelrpc.h"
 #include "tests/support/bytes.h"
 #include "std/pelbuf/pelroot.h"
-#include "std/pelbuf/remoteroots.h"
 #include "std/pelbuf/startup.h"
 #include "tests/std/pelbuf/pel_peer.h"
 
@@ -19,18 +18,11 @@ typedef std::vector<std::string> Lines;
 typedef ccPelRoot<unsigned char> Root8;
 typedef ccPelBuffer<unsigned char> Buffer8;
 
-std::vector<unsigned char> bytes(std::initializer_list<int> v) { return std::vector<unsigned char>(v.begin(), v.end()); }
+typedef std::vector<unsigned char> Pels;
 
-// Pel (x, y) of an 8 x 8 root holds y * 16 + x.
-std::vector<uint32_t> numbered(int32_t w, int32_t h)
-{
-    std::vector<uint32_t> pels;
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x)
-            pels.push_back(uint32_t(y * 16 + x));
-    return pels;
-}
+Pels bytes(std::initializer_list<int> v) { return Pels(v.begin(), v.end()); }
 
+// Pel (x, y) holds y * 16 + x.
 void fill(Root8& root)
 {
     for (int32_t y = 0; y < root.height(); ++y)
@@ -43,71 +35,34 @@ protected:
     void SetUp() override { ccStdPelbufStartup(); }
 
     // A proxy of a new 8 x 8 root of the peer.
-    Root8* proxy() { return new Root8(peer.destination(), peer.add(8, 8, numbered(8, 8)), 8, 8); }
-    ccRemotePelRootRegistry& registry = ccRemotePelRootRegistry::instance();
+    Root8* proxy() { return new Root8(peer.destination(), peer.addNumbered(8, 8), 8, 8); }
     test_pel::PelPeer peer;
 };
 
 TEST_F(RemoteRoots, ThePeerHearsOnePlusAndOneMinusWhateverHoldsTheRootLast)
 {
     typedef ccPtrHandle<Root8> Typed;
-    const struct {
-        const char* what;
-        std::function<void(Root8*)> run;
-        const char* changes; // "+" for each +1 the peer hears, "-" for each -1, in order
-    } rows[] = {
-        {"two buffers",
-         [](Root8* r) {
-             Buffer8 a(r), b(a);
-             a.bind(nullptr);
-         },
-         "+-"},
-        {"a typed handle first, a buffer last",
-         [](Root8* r) {
-             Typed t(r);
-             Buffer8 a(r);
-             t = Typed();
-         },
-         "+-"},
-        {"a buffer first, a typed handle last",
-         [](Root8* r) {
-             Typed t(r);
-             { Buffer8 a(r); }
-         },
-         "+-"},
+    // changes: "+" for each +1 the peer hears, "-" for each -1, in order.
+    const struct { const char* what; std::function<void(Root8*)> run; const char* changes; } rows[] = {
+        {"two buffers", [](Root8* r) { Buffer8 a(r), b(a); a.bind(nullptr); }, "+-"},
+        {"a typed handle first, a buffer last", [](Root8* r) { Typed t(r); Buffer8 a(r); t = Typed(); }, "+-"},
+        {"a buffer first, a typed handle last", [](Root8* r) { Typed t(r); { Buffer8 a(r); } }, "+-"},
         {"only typed handles", [](Root8* r) { Typed t(r), u(t); }, ""},
-        {"given up while held",
-         [](Root8* r) {
-             Buffer8 a(r), b(r);
-             r->releaseStorage();
-         },
-         "+-"},
-        {"handed on by releaseRoot",
-         [](Root8* r) {
-             Buffer8 a(r);
-             cc_PelRoot* kept = a.releaseRoot();
-             Buffer8 b(kept);
-         },
-         "+-"},
+        {"given up while held", [](Root8* r) { Buffer8 a(r), b(r); r->releaseStorage(); }, "+-"},
+        {"handed on by releaseRoot", [](Root8* r) { Buffer8 a(r); Buffer8 b(a.releaseRoot()); }, "+-"},
         {"never held", [](Root8* r) { delete r; }, ""},
         {"two proxies of one peer root",
-         [](Root8* r) {
-             Buffer8 a(r), b(new Root8(r->destination(), r->remoteId(), 8, 8));
-         },
-         "++--"},
+         [](Root8* r) { Buffer8 a(r), b(new Root8(r->destination(), r->remoteId(), 8, 8)); }, "++--"},
     };
     for (const auto& row : rows) {
         Root8* r = proxy();
-        const std::string id = std::to_string(r->remoteId());
-        EXPECT_EQ(registry.registeredCount(*r), 1) << row.what;
         const uint32_t peerRoot = r->remoteId();
         row.run(r);
         Lines expected;
         for (const char* c = row.changes; *c; ++c)
-            expected.push_back((*c == '+' ? "+1 " : "-1 ") + id);
+            expected.push_back((*c == '+' ? "+1 " : "-1 ") + std::to_string(peerRoot));
         EXPECT_EQ(peer.changes(), expected) << row.what;
         EXPECT_EQ(peer.root(peerRoot).count, 0) << row.what;
-        peer.clearChanges();
     }
 
     // A +1 the peer refuses fails the handle and leaves no count behind.
@@ -128,18 +83,17 @@ TEST_F(RemoteRoots, CopiesHandOversAndReleasesKeepThePeersCountsBalanced)
     fill(local);
     Buffer8 first(local.copyToDestination(ccPelRect(0, 0, 4, 4), peer.destination(), false));
     Buffer8 second(local.copyToDestination(ccPelRect(1, 1, 2, 2), peer.destination(), false));
-    const std::string a = std::to_string(first.root().remoteId()), b = std::to_string(second.root().remoteId());
+    const uint32_t ia = first.root().remoteId(), ib = second.root().remoteId();
+    const std::string a = std::to_string(ia), b = std::to_string(ib);
     {
         Buffer8 shared(first);
-        std::unique_ptr<Root8> back(first.typedRoot().copyToDestination(ccPelRect(0, 0, 2, 2), ccRPCDestination(),
-                                                                         false));
+        std::unique_ptr<Root8> back(first.typedRoot().copyToDestination(ccPelRect(0, 0, 2, 2), {}, false));
     }
     Buffer8 handed = Buffer8::fromRemote(first, false);
     second.bind(nullptr);
     EXPECT_EQ(peer.changes(), (Lines{"create " + a, "+1 " + a, "create " + b, "+1 " + b, "fetch " + a,
                                      "hand-over " + a, "-1 " + b}));
-    EXPECT_EQ(std::make_tuple(peer.root(uint32_t(std::stoul(a))).count, peer.root(uint32_t(std::stoul(b))).count),
-              std::make_tuple(0, 0));
+    EXPECT_EQ(std::make_pair(peer.root(ia).count, peer.root(ib).count), std::make_pair(0, 0));
 }
 
 // Version byte, count, then each pel in the archive's byte order; pels
@@ -149,19 +103,14 @@ TEST(PelVectors, WireFormInEitherByteOrder)
     using test_bytes::Bytes;
     std::vector<uint32_t> words = {0x01020304u, 0xA0B0C0D0u};
     std::vector<double> one = {1.0};
-    std::vector<unsigned char> raw = {7, 8, 9};
-    const struct {
-        int32_t order;
-        std::function<void(ccArchive&)> store;
-        Bytes expected; // after the two header bytes
-    } rows[] = {
-        {ccArchive::littleEndian, [&](ccArchive& ar) { ccArchivePelVector(ar, words); },
-         {0, 2, 0, 0, 0, 4, 3, 2, 1, 0xD0, 0xC0, 0xB0, 0xA0}},
-        {ccArchive::bigEndian, [&](ccArchive& ar) { ccArchivePelVector(ar, words); },
-         {0, 0, 0, 0, 2, 1, 2, 3, 4, 0xA0, 0xB0, 0xC0, 0xD0}},
-        {ccArchive::littleEndian, [&](ccArchive& ar) { ccArchivePelVector(ar, one); },
-         {0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},
-        {ccArchive::bigEndian, [&](ccArchive& ar) { ccArchivePelVector(ar, raw); }, {0, 0, 0, 0, 3, 7, 8, 9}},
+    Pels raw = {7, 8, 9};
+    const auto of = [](auto& pels) { return [&pels](ccArchive& ar) { ccArchivePelVector(ar, pels); }; };
+    // expected: after the two header bytes.
+    const struct { int32_t order; std::function<void(ccArchive&)> store; Bytes expected; } rows[] = {
+        {ccArchive::littleEndian, of(words), {0, 2, 0, 0, 0, 4, 3, 2, 1, 0xD0, 0xC0, 0xB0, 0xA0}},
+        {ccArchive::bigEndian, of(words), {0, 0, 0, 0, 2, 1, 2, 3, 4, 0xA0, 0xB0, 0xC0, 0xD0}},
+        {ccArchive::littleEndian, of(one), {0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},
+        {ccArchive::bigEndian, of(raw), {0, 0, 0, 0, 3, 7, 8, 9}},
     };
     for (const auto& r : rows) {
         const Bytes stored = test_bytes::store(r.order, r.store);
@@ -169,12 +118,11 @@ TEST(PelVectors, WireFormInEitherByteOrder)
     }
     for (int32_t order : {ccArchive::littleEndian, ccArchive::bigEndian}) {
         std::vector<uint32_t> back;
-        test_bytes::load(test_bytes::store(order, [&](ccArchive& ar) { ccArchivePelVector(ar, words); }),
-                         [&](ccArchive& ar) { ccArchivePelVector(ar, back, 2); });
+        test_bytes::load(test_bytes::store(order, of(words)), [&](ccArchive& ar) { ccArchivePelVector(ar, back, 2); });
         EXPECT_EQ(back, words) << order;
     }
     // A count beyond the limit is refused before anything is allocated.
-    test_bytes::load(test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) { ccArchivePelVector(ar, words); }),
+    test_bytes::load(test_bytes::store(ccArchive::littleEndian, of(words)),
                      [&](ccArchive& ar) { EXPECT_THROW(ccArchivePelVector(ar, words, 1), ccArchive::BadContent); });
 }
 
@@ -182,7 +130,7 @@ TEST(WindowTransfers, RowsOfTheRectangleInOrderWithoutPadding)
 {
     Root8 root(6, 5, 8); // stride 8
     fill(root);
-    std::vector<unsigned char> v(2, 0xEE);
+    Pels v(2, 0xEE);
     root.getWindow(ccPelRect(2, 3, 3, 2), v);
     EXPECT_EQ(v, bytes({0x32, 0x33, 0x34, 0x42, 0x43, 0x44}));
 
@@ -196,10 +144,9 @@ TEST(WindowTransfers, RowsOfTheRectangleInOrderWithoutPadding)
     EXPECT_EQ(v, bytes({6, 7, 8}));
 
     // Peer input is checked: outside the root, or too few pels.
-    const std::vector<unsigned char> four = bytes({1, 2, 3, 4});
     for (const ccPelRect& r : {ccPelRect(5, 0, 2, 1), ccPelRect(-1, 0, 1, 1), ccPelRect(0, 4, 1, 2)})
         EXPECT_THROW(root.getWindow(r, v), ccPel::BadWindow);
-    EXPECT_THROW(root.putWindow(ccPelRect(0, 0, 5, 1), four), ccPel::BadWindow);
+    EXPECT_THROW(root.putWindow(ccPelRect(0, 0, 5, 1), bytes({1, 2, 3, 4})), ccPel::BadWindow);
     EXPECT_EQ(v, bytes({6, 7, 8}));
     root.getWindow(ccPelRect(6, 5, 0, 0), v); // empty: nothing asked
     EXPECT_TRUE(v.empty());
@@ -219,14 +166,14 @@ TEST_F(RemoteRoots, CopiesToAndFromThePeer)
     // Back here: fetched.
     std::unique_ptr<Root8> back(there->copyToDestination(ccPelRect(1, 0, 2, 2), ccRPCDestination(), false));
     ASSERT_TRUE(back);
-    std::vector<unsigned char> v;
+    Pels v;
     back->getWindow(ccPelRect(0, 0, 2, 2), v);
     EXPECT_EQ(v, bytes({0x12, 0x13, 0x22, 0x23}));
     EXPECT_EQ(back->alignment(), 32);
 
     // Into an existing local root at a point.
     Root8 target(4, 4, 1);
-    target.putWindow(ccPelRect(0, 0, 4, 4), std::vector<unsigned char>(16, 0));
+    target.putWindow(ccPelRect(0, 0, 4, 4), Pels(16, 0));
     there->copyWindowInto(ccPelRect(0, 0, 2, 1), target, ccPelPoint{2, 3}, false);
     target.getWindow(ccPelRect(0, 3, 4, 1), v);
     EXPECT_EQ(v, bytes({0, 0, 0x11, 0x12}));
@@ -242,7 +189,7 @@ TEST_F(RemoteRoots, CopiesToAndFromThePeer)
     // A peer that keeps the pels in a root of its own: packed pels give up,
     // 8-bit pels need an image-transfer service, which a peer lacks.
     peer.setFetchAnswer(7);
-    ccPelRoot<ccPackedRGB32Pel> packed(peer.destination(), peer.add(2, 2, numbered(2, 2)), 2, 2);
+    ccPelRoot<ccPackedRGB32Pel> packed(peer.destination(), peer.addNumbered(2, 2), 2, 2);
     EXPECT_EQ(packed.copyToDestination(ccPelRect(0, 0, 1, 1), ccRPCDestination(), false), nullptr);
     EXPECT_THROW(there->copyToDestination(ccPelRect(0, 0, 1, 1), ccRPCDestination(), false), ccBadPointer);
 }
@@ -256,19 +203,13 @@ public:
     void transfer(ccPelBuffer<unsigned char>& into, const ccPelRect& rect, int32_t rootWidth, uint32_t remoteId,
                   bool flag) override
     {
-        calls.push_back({rect, rootWidth, remoteId, flag});
-        const ccPelRect w = into.windowRect();
-        auto& root = static_cast<Root8&>(into.root());
+        calls.emplace_back(rect, rootWidth, remoteId, flag);
+        const ccPelRect w = into.window();
         for (int32_t y = w.y0(); y < w.y1(); ++y)
             for (int32_t x = w.x0(); x < w.x1(); ++x)
-                root.dataStart()[y * root.stride() + x] = static_cast<unsigned char>(remoteId);
+                *into.pel(x, y) = static_cast<unsigned char>(remoteId);
     }
-    struct Call {
-        ccPelRect rect;
-        int32_t rootWidth;
-        uint32_t remoteId;
-        bool flag;
-    };
+    typedef std::tuple<ccPelRect, int32_t, uint32_t, bool> Call; // rectangle, root width, id, flag
     std::vector<Call> calls;
 };
 
@@ -276,30 +217,22 @@ TEST_F(RemoteRoots, ACommunicatorThatReachesItsPelsDirectlyCopiesThemThroughItsS
 {
     Proxy proxy;
     Root8 atProxy(proxy.destination(), 9, 6, 4);
-    EXPECT_EQ(registry.registeredCount(atProxy), 0); // not at a peer
     std::unique_ptr<Root8> copy(atProxy.copyToDestination(ccPelRect(1, 1, 2, 2), ccRPCDestination(), true));
     ASSERT_TRUE(copy);
-    ASSERT_EQ(proxy.calls.size(), 1u);
-    EXPECT_EQ(proxy.calls[0].rect, ccPelRect(1, 1, 2, 2));
-    EXPECT_EQ(std::make_tuple(proxy.calls[0].rootWidth, proxy.calls[0].remoteId, proxy.calls[0].flag),
-              std::make_tuple(6, 9u, true));
-    std::vector<unsigned char> v;
+    EXPECT_EQ(proxy.calls, (std::vector<Proxy::Call>{{ccPelRect(1, 1, 2, 2), 6, 9u, true}}));
+    Pels v;
     copy->getWindow(ccPelRect(0, 0, 2, 2), v);
     EXPECT_EQ(v, bytes({9, 9, 9, 9}));
     EXPECT_EQ(copy->refCount(), 0);
 
     Root8 target(4, 4, 1);
-    target.putWindow(ccPelRect(0, 0, 4, 4), std::vector<unsigned char>(16, 0));
+    target.putWindow(ccPelRect(0, 0, 4, 4), Pels(16, 0));
     atProxy.copyWindowInto(ccPelRect(3, 1, 2, 1), target, ccPelPoint{1, 2}, false);
-    EXPECT_EQ(proxy.calls.back().rect, ccPelRect(3, 1, 2, 1)); // from the source, into the target's window
-    EXPECT_EQ(proxy.calls.back().rootWidth, 6);
+    // From the source's rectangle, into the target's window.
+    EXPECT_EQ(proxy.calls.back(), Proxy::Call(ccPelRect(3, 1, 2, 1), 6, 9u, false));
     target.getWindow(ccPelRect(0, 2, 4, 1), v);
     EXPECT_EQ(v, bytes({0, 9, 9, 0}));
 }
-
-} // namespace
-
-namespace {
 
 class ListedPackage : public cc_PelPackage {
 public:

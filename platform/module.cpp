@@ -2,15 +2,15 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "platform/text.h"
 
@@ -91,14 +91,26 @@ ModuleHandle loadModule(const std::wstring& path)
 ModuleHandle loadModuleAsData(const std::wstring& path)
 {
     for (const std::string& name : candidates(path)) {
-        std::ifstream in(name, std::ios::binary);
+        // Opened without waiting (a FIFO would block a plain open) and
+        // checked through the descriptor that is then read.
+        const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
         struct stat status{};
-        if (!in || ::stat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
-            continue;
-        std::vector<uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        if (in.bad())
-            continue;
-        return new Module{name, nullptr, std::move(data)};
+        bool ok = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+        std::vector<uint8_t> data;
+        if (ok)
+            data.resize(size_t(status.st_size));
+        for (size_t done = 0; ok && done < data.size();) {
+            const ssize_t n = ::read(fd, data.data() + done, data.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            ok = n > 0; // a file that shrank meanwhile is not read whole
+            done += ok ? size_t(n) : 0;
+        }
+        ::close(fd);
+        if (ok)
+            return new Module{name, nullptr, std::move(data)};
     }
     return nullptr;
 }
@@ -159,8 +171,12 @@ std::vector<std::wstring> listFiles(const std::wstring& directory)
     ::closedir(dir);
     std::sort(names.begin(), names.end());
     std::vector<std::wstring> files;
-    for (const std::string& name : names)
-        files.push_back(wideFromUtf8(name));
+    std::wstring wide;
+    for (const std::string& name : names) {
+        // A name that is not UTF-8 could not be opened again from its wide form.
+        if (wideFromUtf8Strict(name, &wide))
+            files.push_back(wide);
+    }
     return files;
 }
 

@@ -1,5 +1,10 @@
 #include "platform/registry.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -53,9 +58,23 @@ bool validType(RegistryType type)
 }
 
 // The names of a path; false when one is empty.
+// Names are kept in the file as UTF-8, which holds Unicode characters only:
+// a lone surrogate would come back as U+FFFD and collide with another name.
+bool validName(const std::wstring& name)
+{
+    for (wchar_t w : name) {
+        const uint32_t c = static_cast<uint32_t>(w);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+    }
+    return true;
+}
+
 bool splitPath(const std::wstring& path, std::vector<std::wstring>* names)
 {
     names->clear();
+    if (!validName(path))
+        return false;
     std::wstring rest = path;
     if (!rest.empty() && rest.back() == L'\\')
         rest.pop_back();
@@ -375,7 +394,7 @@ RegistryStatus queryRegistryValue(RegistryKey key, const std::wstring& name, Reg
 RegistryStatus setRegistryValue(RegistryKey key, const std::wstring& name, RegistryType type,
                                 const std::vector<uint8_t>& bytes)
 {
-    if (!validType(type))
+    if (!validType(type) || !validName(name))
         return RegistryStatus::badArgument;
     std::unique_lock<std::mutex> held;
     std::shared_ptr<Key> node = openedKey(loadedRegistry(&held), key);
@@ -408,21 +427,45 @@ bool saveRegistryFile(const std::wstring& path, std::wstring* error)
             for (const auto& [folded, value] : r.roots[root]->values)
                 text << kRootNames[root] << ';' << formatValue(value) << '\n';
     }
-    // A new file replaces the old one only when whole, so a failed save loses nothing.
+    // A new file replaces the old one only when whole and on disk, so a
+    // failed save (or a crash) loses nothing. Each save writes a temporary
+    // of its own; saves run one at a time.
+    static std::mutex saving;
+    std::lock_guard<std::mutex> one(saving);
     const std::string target = utf8FromWide(path);
-    const std::string temporary = target + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text.str();
-        out.close();
-        if (!out) {
-            std::remove(temporary.c_str());
-            return *error = L"cannot write " + path, false;
-        }
+    std::string temporary = target + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        return *error = L"cannot write " + path, false;
+    struct stat old{};
+    if (::stat(target.c_str(), &old) == 0)
+        (void)::fchmod(fd, old.st_mode & 07777);
+    const std::string bytes = text.str();
+    bool written = true;
+    for (size_t done = 0; written && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        written = n > 0;
+        done += written ? size_t(n) : 0;
     }
-    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
-        std::remove(temporary.c_str());
+    written = written && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (!written) {
+        ::unlink(temporary.c_str());
+        return *error = L"cannot write " + path, false;
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        ::unlink(temporary.c_str());
         return *error = L"cannot replace " + path, false;
+    }
+    // The rename itself reaches the disk with its directory.
+    const size_t slash = target.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    const int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        (void)::fsync(dir);
+        ::close(dir);
     }
     return true;
 }

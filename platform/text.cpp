@@ -191,6 +191,16 @@ std::wstring foldCase(const std::wstring& name)
             up = c - 0x20;
         else if (c == 0xFF)
             up = 0x178;
+        else if (c == 0x3C2)
+            up = 0x3A3; // final sigma
+        else if (c == 0x3AC)
+            up = 0x386;
+        else if (c >= 0x3AD && c <= 0x3AF)
+            up = c - 0x25;
+        else if (c == 0x3CC)
+            up = 0x38C;
+        else if (c == 0x3CD || c == 0x3CE)
+            up = c - 0x3F;
         else if (c >= 0x450 && c <= 0x45F)
             up = c - 0x50;
         else if (c >= 0x100 && c <= 0x17F && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F)

@@ -75,6 +75,10 @@ double ccParseDouble(const std::wstring& text, std::size_t* count)
     } catch (const std::bad_alloc&) {
         return 0.0;
     }
+    // A number too large for a double is not read as infinity: infinity is
+    // not a number here, and "Inf" would not read back.
+    if (!std::isfinite(value))
+        return 0.0;
     if (count)
         *count = end;
     return value;

@@ -1,6 +1,7 @@
 #include "platform/module.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -97,8 +98,12 @@ TEST(PlatFiles, RegularFilesSortedByTheirUtf8Bytes)
     std::filesystem::create_directory(dir.path + "c");
     std::filesystem::create_symlink(dir.path + "a", dir.path + "link");
     std::filesystem::create_symlink(dir.path + "gone", dir.path + "dangling");
+    dir.write("bad\xFF", "x"); // not UTF-8: it could not be named again
     EXPECT_EQ(plat::listFiles(dir.wide()),
               (std::vector<std::wstring>{L".hidden", L"B", L"a", L"b", L"link", L"\u00E4", L"\u00E9"}));
+    // A FIFO is no file to read as data, and opening it must not wait for a writer.
+    ASSERT_EQ(::mkfifo((dir.path + "pipe.so").c_str(), 0600), 0);
+    EXPECT_EQ(plat::loadModuleAsData(dir.wide("pipe.dll")), nullptr);
     EXPECT_EQ(plat::listFiles(dir.wide("c")), std::vector<std::wstring>{});
     EXPECT_EQ(plat::listFiles(dir.wide("absent")), std::vector<std::wstring>{});
 }

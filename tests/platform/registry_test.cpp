@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
 #include <thread>
 #include <tuple>
 
@@ -182,6 +184,42 @@ TEST_F(PlatRegistry, TheEnvironmentsFileIsLoadedAtFirstUse)
     ASSERT_TRUE(plat::unsetEnvironmentVariable(L"QORALT_REGISTRY_FILE"));
     EXPECT_EQ(plat::takeEventLines(),
               std::vector<std::wstring>{L"Qoralt: Can't load the registry: " + dir.wide("bad.txt") + L": line 1: bad int32"});
+}
+
+// Saves of one file from several threads each write a whole file of their own.
+TEST_F(PlatRegistry, SavesRaceWithoutFailingOrCuttingTheFile)
+{
+    TempDir dir;
+    const plat::RegistryKey key = create(kMachine, L"Saved");
+    EXPECT_EQ(plat::setRegistryValue(key, L"v", RegistryType::int32, {1, 2, 3, 4}), RegistryStatus::ok);
+    EXPECT_EQ(plat::closeRegistryKey(key), RegistryStatus::ok);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20; ++i) {
+                std::wstring error;
+                EXPECT_TRUE(plat::saveRegistryFile(dir.wide("r.txt"), &error)) << std::string(error.begin(), error.end());
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    std::wstring error;
+    plat::clearRegistry();
+    EXPECT_TRUE(plat::loadRegistryFile(dir.wide("r.txt"), &error));
+    EXPECT_EQ(query(kMachine, L"Saved", L"v").bytes, Bytes({1, 2, 3, 4}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1); // no temporary left
+}
+
+// A lone surrogate would come back from the file as U+FFFD, the same as
+// another name.
+TEST_F(PlatRegistry, NamesWithoutAUtf8FormAreRefused)
+{
+    const std::wstring lone(1, wchar_t(0xD800));
+    plat::RegistryKey key = 0;
+    EXPECT_EQ(plat::createRegistryKey(kMachine, L"A" + lone, &key), RegistryStatus::badArgument);
+    key = create(kMachine, L"A");
+    EXPECT_EQ(plat::setRegistryValue(key, lone, RegistryType::int32, {1, 0, 0, 0}), RegistryStatus::badArgument);
+    EXPECT_EQ(plat::closeRegistryKey(key), RegistryStatus::ok);
 }
 
 TEST_F(PlatRegistry, ThreadsCreateAndSetTogether)

@@ -101,6 +101,10 @@ TEST_F(FileStream, InputWithAppendOrANullInThePathFailsThoughTheFileExists)
     EXPECT_FALSE(append.is_open());
     ccBasic_IFstream<char> cut(p + std::wstring(1, L'\0') + L"more");
     EXPECT_FALSE(cut.is_open());
+    // A lone surrogate has no UTF-8 form: it would have named "\uFFFD".
+    write(L"\uFFFD", "x");
+    ccBasic_IFstream<char> lone(std::wstring(dir_.begin(), dir_.end()) + L"/" + std::wstring(1, wchar_t(0xD800)));
+    EXPECT_FALSE(lone.is_open());
 }
 
 TEST_F(FileStream, AtEndStartsAtTheEnd)

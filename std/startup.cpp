@@ -6,7 +6,9 @@
 #include "std/except/resource.h"
 #include "std/except/startup.h"
 #include "std/except/status.h"
+#include "std/dictionary.h"
 #include "std/parseerror.h"
+#include "std/strings.h"
 #include "std/threadid.h"
 #include "std/timeout.h"
 
@@ -23,6 +25,11 @@ void ccStdStartup()
         ccRegisterPersistent<ccTimeout::InternalExpired>();
         ccRegisterPersistent<ccTimeout::Cancel>();
         ccRegisterPersistent<cc_ParseError>();
+        ccRegisterPersistent<ccBadUnicodeChar>();
+        ccRegisterPersistent<ccDictionary::BadParams>();
+        ccRegisterPersistent<ccStringLiteral::BadParams>();
+        // The process language is taken from the user's while the module loads.
+        ccGetLanguageId();
         ccStatusThrowerRegistry::add(3, &ccTimeoutStatusThrower);
     });
 }

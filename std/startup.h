@@ -1,5 +1,5 @@
-// Registration of the foundation layer: thread identities, time-outs
-// and the parse error.
+// Registration of the foundation layer: thread identities, time-outs, the
+// parse error and the text and dictionary errors; sets the process language.
 #pragma once
 
 // Idempotent; registers the core below first.

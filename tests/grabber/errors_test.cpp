@@ -23,7 +23,9 @@
 #include "std/pelbuf/pelroot3.h"
 #include "std/rpc/remote.h"
 #include "std/rpc/rpc.h"
+#include "std/dictionary.h"
 #include "std/parseerror.h"
+#include "std/strings.h"
 #include "std/threadid.h"
 #include "std/timeout.h"
 #include "tests/std/except/archive_support.h"
@@ -117,6 +119,9 @@ const Row kRows[] = {
     // No code of its own; its message is archived by ccExceptionWithString.
     row<cc_ParseError, ccExceptionWithString>(0xFFFFFFFFu, "cc_ParseError", cat(zeros(4), kEmptyText),
                                               {"std/except/except", 98}),
+    PLAIN(ccBadUnicodeChar, 0x1000000Bu), MEMBER(ccDictionary::BadParams, ccDictionary::Errors, 0x1000000Cu),
+    row<ccStringLiteral::BadParams, ccExceptionWithString>(0x1000000Du, "ccStringLiteral::BadParams",
+                                                           cat(zeros(4), kEmptyText), {"std/except/except", 98}),
     PLAIN(ccThreadID::CouldNotRegister, 0x10002101u), PLAIN(ccThreadID::CreateFailed, 0x10002103u),
     PLAIN(ccTimeout::Expired, 0x10001500u), MEMBER(ccTimeout::InternalExpired, ccTimeout::Expired, 0x10001501u),
     MEMBER(ccTimeout::Cancel, ccTimeout::Expired, 0x10001502u),

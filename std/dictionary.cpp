@@ -1,0 +1,88 @@
+#include "std/dictionary.h"
+
+#include <algorithm>
+
+#include "platform/event_log.h"
+#include "std/internal/dictionary_lock.h"
+#include "std/searchpath.h"
+#include "std/strings.h"
+
+ccDictionary::ccDictionary()
+{
+    ccGetLanguageId();
+}
+
+ccDictionary::~ccDictionary()
+{
+    ccDictionaryReleaseLock hold;
+    for (Library& library : libraries_)
+        (void)plat::freeModule(library.module); // gone either way
+}
+
+void ccDictionary::add(const std::wstring& directory, const std::wstring& baseName, uint32_t first, uint32_t last)
+{
+    if (baseName.empty())
+        throw BadParams();
+    ccResourceLock hold(ccDictionaryMutex());
+    libraries_.push_back({directory, baseName, nullptr, first, last, 0});
+}
+
+void ccDictionary::addModule(plat::ModuleHandle module, const std::wstring& baseName, uint32_t first, uint32_t last)
+{
+    addModuleFile(module != nullptr ? plat::modulePath(module) : std::wstring(), baseName, first, last);
+}
+
+void ccDictionary::addModuleFile(const std::wstring& fileName, const std::wstring& baseName, uint32_t first,
+                                 uint32_t last)
+{
+    std::wstring directory;
+    std::wstring base = baseName;
+    if (!fileName.empty()) {
+        const size_t cut = fileName.find_last_of(L"/\\");
+        directory = cut == std::wstring::npos ? std::wstring() : fileName.substr(0, cut);
+        if (base.empty()) {
+            base = cut == std::wstring::npos ? fileName : fileName.substr(cut + 1);
+            base = base.substr(0, base.rfind(L'.'));
+        }
+    }
+    add(directory, base, first, last);
+}
+
+plat::ModuleHandle ccDictionary::libraryFor(uint32_t id)
+{
+    ccResourceLock hold(ccDictionaryMutex());
+    const auto found = std::find_if(libraries_.begin(), libraries_.end(),
+                                    [id](const Library& l) { return l.first <= id && id <= l.last; });
+    if (found == libraries_.end())
+        return nullptr;
+    if (found->language != ccGetLanguageId())
+        load(*found);
+    return found->module;
+}
+
+void ccDictionary::load(Library& library)
+{
+    const std::wstring current = ccGetLanguageAbbreviation();
+    plat::ModuleHandle loaded = nullptr;
+    std::wstring tried;
+    for (const std::wstring& abbreviation : {current, std::wstring(L"ENU")}) {
+        const std::wstring name = library.base + abbreviation + L".dll";
+        tried = name;
+        if (!library.directory.empty()) {
+            tried = library.directory + L"\\" + name;
+            std::wstring systemName = tried;
+            std::replace(systemName.begin(), systemName.end(), L'\\', L'/');
+            loaded = plat::loadModuleAsData(systemName);
+        }
+        if (loaded == nullptr)
+            loaded = acLoadLibraryOnPath(name, acLoadAsDataFile);
+        if (loaded != nullptr || abbreviation == L"ENU")
+            break;
+    }
+    library.language = ccGetLanguageId(); // not tried again in this language
+    // A failed reload leaves no library: the old one is of another language.
+    (void)plat::freeModule(library.module);
+    library.module = loaded;
+    if (loaded == nullptr)
+        plat::reportEvent(L"Qoralt", L"Can't load string resources: " + tried);
+}

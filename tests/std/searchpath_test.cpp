@@ -1,0 +1,143 @@
+#include "std/searchpath.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "tests/std/resource_support.h"
+
+namespace {
+
+using namespace resource_support;
+
+class SearchPath : public ResourceTest {};
+
+// Every directory the path gives, in order.
+std::vector<std::wstring> directories(std::wstring path)
+{
+    std::vector<std::wstring> all;
+    while (!path.empty()) {
+        std::wstring directory;
+        acPopPathElement(path, directory);
+        all.push_back(directory);
+    }
+    return all;
+}
+
+TEST(SearchPathElements, SlashesBecomeBackslashesAndDirectoriesEndInOne)
+{
+    const struct {
+        const wchar_t* path;
+        std::vector<std::wstring> directories;
+    } cases[] = {
+        {L"a/b;c\\", {L"a\\b\\", L"c\\"}},
+        {L"/x/y/", {L"\\x\\y\\"}},
+        {L"a;;b", {L"a\\", L"", L"b\\"}},
+        {L";", {L""}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(directories(c.path), c.directories) << c.path;
+    std::wstring path = L"d";
+    std::wstring directory = L"stale";
+    acPopPathElement(path, directory);
+    EXPECT_EQ(directory, L"d\\");
+    EXPECT_EQ(path, L"");
+}
+
+TEST_F(SearchPath, SystemPathOrTheModuleDirectoryThenTheUserPath)
+{
+    const std::wstring module = acGetModuleDirectory();
+    ASSERT_EQ(module.back(), L'\\');
+    EXPECT_EQ(module.find(L'/'), std::wstring::npos);
+    const struct {
+        const wchar_t* system; // null: unset
+        const wchar_t* user;
+        std::vector<std::wstring> directories; // "M": the module directory
+    } cases[] = {
+        {nullptr, nullptr, {L"M"}},
+        {nullptr, L"/opt/cam;D:\\res\\", {L"M", L"\\opt\\cam\\", L"D:\\res\\"}},
+        {L"/sys", nullptr, {L"\\sys\\"}},
+        {L"/sys", L"u", {L"\\sys\\", L"u\\"}},
+    };
+    for (const auto& c : cases) {
+        unsetPaths();
+        if (c.system)
+            setPath(L"QORALT_SYSTEM_PATH", c.system);
+        if (c.user)
+            setPath(L"QORALT_PATH", c.user);
+        std::vector<std::wstring> expected = c.directories;
+        std::replace(expected.begin(), expected.end(), std::wstring(L"M"), module);
+        EXPECT_EQ(directories(acGetSearchPath()), expected) << (c.system ? c.system : L"-") << (c.user ? c.user : L"-");
+    }
+}
+
+TEST_F(SearchPath, LoadsByBareNameWithoutUserPathElseFromTheFirstDirectoryThatHoldsIt)
+{
+    TempDir empty, first, second;
+    copyLibrary(first, "ENU");
+    copyLibrary(second, "ENU");
+    // The path as written by a user: "/" and no trailing separator.
+    const std::wstring firstDir = first.wide().substr(0, first.wide().size() - 1);
+    const std::optional<std::wstring> unset;
+    const struct {
+        const char* name;
+        std::optional<std::wstring> system;
+        std::optional<std::wstring> user;
+        const wchar_t* file;
+        uint32_t flags;
+        std::wstring loaded; // empty: nothing
+    } cases[] = {
+        // The loader finds the system's library by its bare name.
+        {"bare name, system path ignored", empty.wide(), unset, L"libm.so.6", 0, L"libm.so.6"},
+        {"bare name not in the working directory", first.wide(), unset, L"qres_test_ENU.dll", acLoadAsDataFile, L""},
+        {"directories only", empty.wide(), empty.wide(), L"libm.so.6", 0, L""},
+        {"first that holds it", empty.wide(), empty.wide() + L";" + firstDir + L";" + second.wide(),
+         L"qres_test_ENU.dll", acLoadAsDataFile, first.wide() + L"qres_test_ENU.so"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        unsetPaths();
+        if (c.system)
+            setPath(L"QORALT_SYSTEM_PATH", *c.system);
+        if (c.user)
+            setPath(L"QORALT_PATH", *c.user);
+        plat::ModuleHandle module = acLoadLibraryOnPath(c.file, c.flags);
+        EXPECT_EQ(plat::modulePath(module), c.loaded);
+        EXPECT_EQ(plat::moduleData(module) != nullptr, module != nullptr && c.flags == acLoadAsDataFile);
+        if (module) {
+            EXPECT_TRUE(plat::freeModule(module));
+        }
+    }
+}
+
+TEST(SearchPathFiles, PrefixAndSuffixIgnoreCaseAndTheFirstDirectoryWithMatchesEndsTheWalk)
+{
+    TempDir none, some, later;
+    none.write("other.ccf", "");
+    for (const char* name : {"camA.CCF", "CAMERA.ccf", "cam.ccf", "camb.ccf", "cam.ccfx", "other.ccf", "ca.ccf", "cam.ccf.bak"})
+        some.write(name, "");
+    later.write("camC.ccf", "");
+    const std::wstring path = none.wide() + L";" + some.wide() + L";" + later.wide();
+    const std::wstring in = backslashed(some.wide());
+    const struct {
+        const wchar_t* prefix;
+        const wchar_t* suffix;
+        std::vector<std::wstring> found;
+    } cases[] = {
+        {L"cam", L".CCF", {in + L"CAMERA.ccf", in + L"cam.ccf", in + L"camA.CCF", in + L"camb.ccf"}},
+        {L"CAMA", L"", {in + L"camA.CCF"}},
+        {L"cam.c", L".ccf", {}}, // the prefix and the suffix would overlap
+        {L"camC", L".ccf", {backslashed(later.wide()) + L"camC.ccf"}},
+        {L"absent", L"", {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::wstring> found{L"kept"};
+        acFindFilesOnPath(c.prefix, c.suffix, path, found);
+        std::vector<std::wstring> expected{L"kept"}; // appended to what the list held
+        expected.insert(expected.end(), c.found.begin(), c.found.end());
+        EXPECT_EQ(found, expected) << c.prefix << c.suffix;
+    }
+}
+
+} // namespace

@@ -39,7 +39,8 @@ void ccDictionary::addModuleFile(const std::wstring& fileName, const std::wstrin
     std::wstring base = baseName;
     if (!fileName.empty()) {
         const size_t cut = fileName.find_last_of(L"/\\");
-        directory = cut == std::wstring::npos ? std::wstring() : fileName.substr(0, cut);
+        // A module in the root keeps "/" as its directory rather than none.
+        directory = cut == std::wstring::npos ? std::wstring() : fileName.substr(0, cut == 0 ? 1 : cut);
         if (base.empty()) {
             base = cut == std::wstring::npos ? fileName : fileName.substr(cut + 1);
             base = base.substr(0, base.rfind(L'.'));
@@ -62,6 +63,8 @@ plat::ModuleHandle ccDictionary::libraryFor(uint32_t id)
 
 void ccDictionary::load(Library& library)
 {
+    // Read first: nothing below may fail once a library is loaded.
+    const uint16_t language = ccGetLanguageId();
     const std::wstring current = ccGetLanguageAbbreviation();
     plat::ModuleHandle loaded = nullptr;
     std::wstring tried;
@@ -69,7 +72,8 @@ void ccDictionary::load(Library& library)
         const std::wstring name = library.base + abbreviation + L".dll";
         tried = name;
         if (!library.directory.empty()) {
-            tried = library.directory + L"\\" + name;
+            const wchar_t last = library.directory.back();
+            tried = library.directory + (last == L'\\' || last == L'/' ? L"" : L"\\") + name;
             std::wstring systemName = tried;
             std::replace(systemName.begin(), systemName.end(), L'\\', L'/');
             loaded = plat::loadModuleAsData(systemName);
@@ -79,10 +83,17 @@ void ccDictionary::load(Library& library)
         if (loaded != nullptr || abbreviation == L"ENU")
             break;
     }
-    library.language = ccGetLanguageId(); // not tried again in this language
+    library.language = language; // not tried again in this language
     // A failed reload leaves no library: the old one is of another language.
     (void)plat::freeModule(library.module);
     library.module = loaded;
     if (loaded == nullptr)
         plat::reportEvent(L"Qoralt", L"Can't load string resources: " + tried);
+}
+
+void ccDictionary::forgetLanguage()
+{
+    ccResourceLock hold(ccDictionaryMutex());
+    for (Library& library : libraries_)
+        library.language = 0;
 }

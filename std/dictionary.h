@@ -28,6 +28,9 @@ public:
     void addModule(plat::ModuleHandle module, const std::wstring& baseName, uint32_t first, uint32_t last);
     // The same from the module's file name, where "/" and "\" both separate.
     void addModuleFile(const std::wstring& fileName, const std::wstring& baseName, uint32_t first, uint32_t last);
+    // Every library is loaded again at its next request, whatever the
+    // language: after a language change that was taken back.
+    void forgetLanguage();
 
     // The library of the first range that holds the identifier, loaded for
     // the current language when it was last loaded for another; null when

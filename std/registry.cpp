@@ -28,14 +28,18 @@ bool acRegistryValue::load()
     return done;
 }
 
-void acRegistryValue::writeBackIfDirty(bool persist)
+void acRegistryValue::writeBackIfDirty(bool persist) noexcept
 {
     if (!persist || !dirty_)
         return;
-    if (!open_ && plat::createRegistryKey(root_, keyPath_, &key_) == plat::RegistryStatus::ok)
-        open_ = true;
-    if (open_ && write())
-        dirty_ = false;
+    try {
+        if (!open_ && plat::createRegistryKey(root_, keyPath_, &key_) == plat::RegistryStatus::ok)
+            open_ = true;
+        if (open_ && write())
+            dirty_ = false;
+    } catch (...) {
+        // Out of memory in a destructor: the default is not written back.
+    }
 }
 
 acRegistryInt32::acRegistryInt32(plat::RegistryRoot root, const std::wstring& keyPath, const std::wstring& valueName,

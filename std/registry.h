@@ -28,7 +28,7 @@ protected:
     virtual bool read() = 0;
     virtual bool write() = 0;
     // For the destructors of the value classes, while write() is still theirs.
-    void writeBackIfDirty(bool persist);
+    void writeBackIfDirty(bool persist) noexcept;
 
     plat::RegistryKey key_ = 0;
     bool open_ = false;

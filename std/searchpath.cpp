@@ -32,15 +32,25 @@ std::wstring acGetModuleDirectory()
     return replaced(plat::moduleDirectory(), L'/', L'\\');
 }
 
-std::wstring acGetSearchPath()
+namespace {
+
+// The system part, then ";" and extra when extra is not null.
+std::wstring searchPathWith(const std::wstring* extra)
 {
     std::wstring path;
     if (!plat::environmentVariable(L"QORALT_SYSTEM_PATH", &path))
         path = acGetModuleDirectory();
-    std::wstring user;
-    if (plat::environmentVariable(L"QORALT_PATH", &user))
-        path += L";" + user;
+    if (extra)
+        path += L";" + *extra;
     return path;
+}
+
+} // namespace
+
+std::wstring acGetSearchPath()
+{
+    std::wstring user;
+    return searchPathWith(plat::environmentVariable(L"QORALT_PATH", &user) ? &user : nullptr);
 }
 
 void acPopPathElement(std::wstring& path, std::wstring& directory)

@@ -28,8 +28,12 @@ void ccStdStartup()
         ccRegisterPersistent<ccBadUnicodeChar>();
         ccRegisterPersistent<ccDictionary::BadParams>();
         ccRegisterPersistent<ccStringLiteral::BadParams>();
-        // The process language is taken from the user's while the module loads.
-        ccGetLanguageId();
+        // The process language is taken from the user's while the module
+        // loads; a failure here is left to the first use, which raises it.
+        try {
+            ccGetLanguageId();
+        } catch (...) {
+        }
         ccStatusThrowerRegistry::add(3, &ccTimeoutStatusThrower);
     });
 }

@@ -242,6 +242,11 @@ void ccStringLiteral::setLanguage(uint16_t language)
     } catch (...) {
         try {
             ccSetLanguageId(previous);
+            // Libraries tried for the new language would not be tried in it
+            // again; a later change to it must load them afresh.
+            for (ccStringLiteral* literal : literals())
+                if (literal->dictionary_)
+                    literal->dictionary_->forgetLanguage();
         } catch (...) {
             // The previous language had its abbreviation a moment ago; the
             // first failure is the one to report.

@@ -1,23 +1,44 @@
-// The dictionary mutex held by a destructor, which may not throw: a stop
-// request that breaks the wait is dropped and the wait taken again.
+// The dictionary mutex held by a destructor, which may not throw. A stop
+// request that breaks the wait is handed back to the thread once the mutex
+// is held, so that its next wait still stops it; any other failure leaves
+// the destructor without the lock rather than ending the process.
 #pragma once
 #include <cmath>
 
+#include "platform/sync.h"
 #include "std/strings.h"
+#include "std/threadid.h"
 
 class ccDictionaryReleaseLock {
 public:
-    ccDictionaryReleaseLock()
+    ccDictionaryReleaseLock() noexcept
     {
-        for (;;) {
+        bool stopped = false;
+        for (int attempt = 0; attempt < 2 && !held_; ++attempt) {
             try {
-                if (ccDictionaryMutex().lock(HUGE_VAL))
-                    return;
+                held_ = ccDictionaryMutex().lock(HUGE_VAL);
             } catch (const cc_Resource::BrokenLock&) {
+                stopped = true;
+            } catch (...) {
+                break;
+            }
+        }
+        if (stopped) {
+            try {
+                if (plat::Handle stop = ccThreadID::currentStopSemaphore())
+                    (void)plat::releaseSemaphore(stop, 1, nullptr);
+            } catch (...) {
             }
         }
     }
     ccDictionaryReleaseLock(const ccDictionaryReleaseLock&) = delete;
     ccDictionaryReleaseLock& operator=(const ccDictionaryReleaseLock&) = delete;
-    ~ccDictionaryReleaseLock() { ccDictionaryMutex().unlock(); }
+    ~ccDictionaryReleaseLock()
+    {
+        if (held_)
+            ccDictionaryMutex().unlock();
+    }
+
+private:
+    bool held_ = false;
 };

@@ -6,15 +6,12 @@
 
 namespace {
 
-TEST(PlatEventLog, OneUtf8LineToStandardErrorWithLineBreaksAsSpaces)
+TEST(PlatEventLog, OneUtf8LineToStandardErrorWithLineBreaksAsSpacesUnlessCollected)
 {
     testing::internal::CaptureStderr();
     plat::reportEvent(L"Qoralt", L"Can't load string resources: caf\u00E9ENU.dll\r\nnext");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Qoralt: Can't load string resources: caf\xC3\xA9" "ENU.dll  next\n");
-}
-
-TEST(PlatEventLog, CollectedLinesAreKeptInsteadOfWritten)
-{
+    // Collected lines are kept instead of written.
     plat::collectEventLines(true);
     testing::internal::CaptureStderr();
     plat::reportEvent(L"A", L"one");

@@ -11,83 +11,50 @@ namespace {
 
 const std::string kFixtureDir = PLAT_FIXTURE_DIR "/";
 
-std::wstring wide(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end()); // ASCII here
-}
+std::wstring wide(const std::string& text) { return TempDir::ascii(text); }
 
-TEST(PlatModule, DirectoryOfThePlatformCodeEndsInASlash)
+TEST(PlatModule, DllNamesFallBackToSharedObjectsSymbolsAreFoundAndDataRunsNothing)
 {
-    // The tests link the platform statically, so it is the test program's.
+    // The directory of the platform code ends in a slash; the tests link the platform statically, so it is the
+    // test program's.
     const std::string program = std::filesystem::canonical("/proc/self/exe").string();
     EXPECT_EQ(plat::moduleDirectory(), wide(program.substr(0, program.rfind('/') + 1)));
-}
-
-TEST(PlatModule, DllNamesFallBackToSharedObjectsAndSymbolsAreFound)
-{
-    const struct {
-        std::string name;
-        const char* loaded; // null: nothing loads
-    } cases[] = {
-        {"plat_fixture.dll", "plat_fixture.so"},
-        {"plat_fixture.DLL", "plat_fixture.so"},
-        {"plat_fixture.so", "plat_fixture.so"},
-        {"absent.dll", nullptr},
-    };
-    for (const auto& c : cases) {
-        plat::ModuleHandle module = plat::loadModule(wide(kFixtureDir + c.name));
-        ASSERT_EQ(module != nullptr, c.loaded != nullptr) << c.name;
-        if (module == nullptr)
-            continue;
-        EXPECT_EQ(plat::modulePath(module), wide(kFixtureDir + c.loaded));
+    EXPECT_EQ(plat::loadModule(wide(kFixtureDir + "absent.dll")), nullptr);
+    for (const char* name : {"plat_fixture.dll", "plat_fixture.DLL", "plat_fixture.so"}) {
+        plat::ModuleHandle module = plat::loadModule(wide(kFixtureDir + name));
+        ASSERT_NE(module, nullptr) << name;
+        EXPECT_EQ(plat::modulePath(module), wide(kFixtureDir + "plat_fixture.so"));
         auto answer = reinterpret_cast<int (*)()>(plat::moduleSymbol(module, "platFixtureAnswer"));
         ASSERT_NE(answer, nullptr);
         EXPECT_EQ(answer(), 7320);
         EXPECT_EQ(plat::moduleSymbol(module, "absentSymbol"), nullptr);
         EXPECT_EQ(plat::moduleData(module), nullptr);
+        std::wstring path;
+        ASSERT_TRUE(plat::findLoadedModule(L"PLAT_FIXTURE.dll", &path)); // by its file name
+        EXPECT_EQ(path, wide(kFixtureDir + "plat_fixture.so"));
+        EXPECT_FALSE(plat::findLoadedModule(L"fixture.so", &path)); // a whole file name only
+        EXPECT_FALSE(plat::findLoadedModule(L"absent.dll", &path));
         EXPECT_TRUE(plat::freeModule(module));
     }
-}
 
-TEST(PlatModule, LoadedAsDataHoldsTheBytesAndRunsNothing)
-{
+    // Loaded as data, a module holds the bytes and runs nothing.
     TempDir dir;
     dir.write("only.dll", std::string("MZ\0\x01", 4));
     dir.write("both.dll", "dll");
     dir.write("both.so", "so");
-    const struct {
-        const char* name;
-        const char* path; // null: nothing loads
-        std::string bytes;
-    } cases[] = {
-        {"only.dll", "only.dll", std::string("MZ\0\x01", 4)},
-        {"both.dll", "both.so", "so"},
-        {"absent.dll", nullptr, ""},
-        {"", nullptr, ""}, // the directory itself
-    };
-    for (const auto& c : cases) {
+    for (const char* name : {"absent.dll", ""}) // "" names the directory itself
+        EXPECT_EQ(plat::loadModuleAsData(dir.wide(name)), nullptr) << name;
+    const struct { const char* name; const char* path; std::string bytes; } asData[] = {
+        {"only.dll", "only.dll", std::string("MZ\0\x01", 4)}, {"both.dll", "both.so", "so"}};
+    for (const auto& c : asData) {
         plat::ModuleHandle module = plat::loadModuleAsData(dir.wide(c.name));
-        ASSERT_EQ(module != nullptr, c.path != nullptr) << c.name;
-        if (module == nullptr)
-            continue;
+        ASSERT_NE(module, nullptr) << c.name;
         EXPECT_EQ(plat::modulePath(module), dir.wide(c.path));
-        ASSERT_NE(plat::moduleData(module), nullptr);
-        EXPECT_EQ(std::string(plat::moduleData(module)->begin(), plat::moduleData(module)->end()), c.bytes);
+        const std::vector<uint8_t>* data = plat::moduleData(module);
+        EXPECT_EQ(data ? std::string(data->begin(), data->end()) : "none", c.bytes);
         EXPECT_EQ(plat::moduleSymbol(module, "platFixtureAnswer"), nullptr);
         EXPECT_TRUE(plat::freeModule(module));
     }
-}
-
-TEST(PlatModule, LoadedModulesAreFoundByFileName)
-{
-    plat::ModuleHandle module = plat::loadModule(wide(kFixtureDir + "plat_fixture.so"));
-    ASSERT_NE(module, nullptr);
-    std::wstring path;
-    ASSERT_TRUE(plat::findLoadedModule(L"PLAT_FIXTURE.dll", &path));
-    EXPECT_EQ(path, wide(kFixtureDir + "plat_fixture.so"));
-    EXPECT_FALSE(plat::findLoadedModule(L"fixture.so", &path)); // a whole file name only
-    EXPECT_FALSE(plat::findLoadedModule(L"absent.dll", &path));
-    EXPECT_TRUE(plat::freeModule(module));
 }
 
 TEST(PlatFiles, RegularFilesSortedByTheirUtf8Bytes)

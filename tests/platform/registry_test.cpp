@@ -33,6 +33,14 @@ protected:
         EXPECT_EQ(plat::createRegistryKey(root, path, &key), RegistryStatus::ok);
         return key;
     }
+    // Makes the key if need be and sets the value.
+    static void put(RegistryRoot root, const std::wstring& path, const std::wstring& name, RegistryType type,
+                    const Bytes& bytes)
+    {
+        const plat::RegistryKey key = create(root, path);
+        EXPECT_EQ(plat::setRegistryValue(key, name, type, bytes), RegistryStatus::ok);
+        EXPECT_EQ(plat::closeRegistryKey(key), RegistryStatus::ok);
+    }
     // The value; type 0 and the bytes "absent" when there is none.
     static plat::RegistryValue query(RegistryRoot root, const std::wstring& path, const std::wstring& name)
     {
@@ -48,27 +56,21 @@ protected:
 
 TEST_F(PlatRegistry, KeysOpenOnlyWhenPresentAndNamesIgnoreCase)
 {
+    // A lone surrogate would come back from the file as U+FFFD, the same as another name.
+    const std::wstring lone(1, wchar_t(0xD800));
     const plat::RegistryKey made = create(kMachine, L"Software\\Qoralt\\Boards");
     ASSERT_EQ(plat::setRegistryValue(made, L"Count", RegistryType::int32, {1, 0, 0, 0}), RegistryStatus::ok);
     EXPECT_EQ(plat::setRegistryValue(made, L"Binary", RegistryType(3), {1}), RegistryStatus::badArgument);
+    EXPECT_EQ(plat::setRegistryValue(made, lone, RegistryType::int32, {1, 0, 0, 0}), RegistryStatus::badArgument);
     EXPECT_EQ(plat::closeRegistryKey(made), RegistryStatus::ok);
     EXPECT_EQ(plat::setRegistryValue(made, L"Late", RegistryType::int32, {0, 0, 0, 0}), RegistryStatus::badHandle);
     EXPECT_EQ(query(kMachine, L"software\\QORALT\\boards", L"COUNT").bytes, Bytes({1, 0, 0, 0}));
     EXPECT_EQ(query(kMachine, L"Software\\Qoralt\\Boards", L"Binary").type, RegistryType(0));
-    const struct {
-        RegistryRoot root;
-        const wchar_t* path;
-        RegistryStatus status;
-    } cases[] = {
-        {kMachine, L"Software\\Qoralt\\Boards", RegistryStatus::ok},
-        {kMachine, L"SOFTWARE\\qoralt", RegistryStatus::ok},
-        {kMachine, L"Software\\Qoralt\\", RegistryStatus::ok},
-        {kMachine, L"", RegistryStatus::ok},
-        {kMachine, L"Software\\Other", RegistryStatus::notFound},
-        {kUser, L"Software", RegistryStatus::notFound},
-        {kMachine, L"Software\\\\Qoralt", RegistryStatus::badArgument},
-        {kMachine, L"\\Software", RegistryStatus::badArgument},
-        {RegistryRoot(2), L"Software", RegistryStatus::badArgument},
+    const RegistryStatus ok = RegistryStatus::ok, absent = RegistryStatus::notFound, bad = RegistryStatus::badArgument;
+    const struct { RegistryRoot root; const wchar_t* path; RegistryStatus status; } cases[] = {
+        {kMachine, L"Software\\Qoralt\\Boards", ok}, {kMachine, L"SOFTWARE\\qoralt", ok}, {kMachine, L"", ok},
+        {kMachine, L"Software\\Qoralt\\", ok}, {kMachine, L"Software\\Other", absent}, {kUser, L"Software", absent},
+        {kMachine, L"Software\\\\Qoralt", bad}, {kMachine, L"\\Software", bad}, {RegistryRoot(2), L"Software", bad},
     };
     for (const auto& c : cases) {
         plat::RegistryKey key = 7;
@@ -79,36 +81,27 @@ TEST_F(PlatRegistry, KeysOpenOnlyWhenPresentAndNamesIgnoreCase)
         }
         EXPECT_EQ(plat::closeRegistryKey(key), RegistryStatus::badHandle);
     }
+    plat::RegistryKey key = 0;
+    EXPECT_EQ(plat::createRegistryKey(kMachine, L"A" + lone, &key), RegistryStatus::badArgument);
 }
 
 // Values are kept as set, and so through the file too.
 TEST_F(PlatRegistry, ValuesAndTheFileKeepAnyTextAndExactBytes)
 {
     const std::wstring smile(1, wchar_t(0x1F600));
-    const struct {
-        RegistryRoot root;
-        std::wstring path;
-        std::wstring name;
-        RegistryType type;
-        Bytes bytes;
-    } cases[] = {
-        {kMachine, L"Software\\Qoralt", L"Count", RegistryType::int32, {0x2A, 0, 0, 0x80}},
-        {kMachine, L"Software\\Qoralt", L"Face " + smile, RegistryType::string, {'a', 0, 0x3D, 0xD8, 0x00, 0xDE, 0, 0}},
-        {kMachine, L"Software\\Qoralt", L"a;b=c%d\\e\nf", RegistryType::string, {';', 0, '=', 0, '\n', 0, 0, 0}},
-        {kUser, L"Caf\u00E9;=%\\Key", L"", RegistryType::string, {0xE9, 0, '%', 0, 0, 0}},
-        {kUser, L"Software", L"Unterminated", RegistryType::string, {'h', 0, 'i', 0}},
-        {kUser, L"Software", L"Odd", RegistryType::string, {'h', 0, 'i'}},
-        {kUser, L"Software", L"Lone", RegistryType::string, {0x3D, 0xD8, 0, 0}},
-        {kUser, L"Software", L"Inner", RegistryType::string, {'a', 0, 0, 0, 'b', 0, 0, 0}},
-        {kUser, L"Software", L"ShortInt", RegistryType::int32, {1, 2}},
-        {kUser, L"Software", L"Empty", RegistryType::string, {}},
-        {kUser, L"", L"OnTheRoot", RegistryType::int32, {1, 2, 3, 4}},
+    const RegistryType str = RegistryType::string, int32 = RegistryType::int32;
+    const struct { RegistryRoot root; std::wstring path, name; RegistryType type; Bytes bytes; } cases[] = {
+        {kMachine, L"Software\\Qoralt", L"Count", int32, {0x2A, 0, 0, 0x80}},
+        {kMachine, L"Software\\Qoralt", L"Face " + smile, str, {'a', 0, 0x3D, 0xD8, 0x00, 0xDE, 0, 0}},
+        {kMachine, L"Software\\Qoralt", L"a;b=c%d\\e\nf", str, {';', 0, '=', 0, '\n', 0, 0, 0}},
+        {kUser, L"Caf\u00E9;=%\\Key", L"", str, {0xE9, 0, '%', 0, 0, 0}},
+        {kUser, L"Software", L"Unterminated", str, {'h', 0, 'i', 0}}, {kUser, L"Software", L"Odd", str, {'h', 0, 'i'}},
+        {kUser, L"Software", L"Lone", str, {0x3D, 0xD8, 0, 0}}, {kUser, L"Software", L"ShortInt", int32, {1, 2}},
+        {kUser, L"Software", L"Inner", str, {'a', 0, 0, 0, 'b', 0, 0, 0}}, {kUser, L"Software", L"Empty", str, {}},
+        {kUser, L"", L"OnTheRoot", int32, {1, 2, 3, 4}},
     };
-    for (const auto& c : cases) {
-        const plat::RegistryKey key = create(c.root, c.path);
-        ASSERT_EQ(plat::setRegistryValue(key, c.name, c.type, c.bytes), RegistryStatus::ok);
-        EXPECT_EQ(plat::closeRegistryKey(key), RegistryStatus::ok);
-    }
+    for (const auto& c : cases)
+        put(c.root, c.path, c.name, c.type, c.bytes);
     const auto expectAll = [&] {
         for (const auto& c : cases) {
             const plat::RegistryValue value = query(c.root, c.path, c.name);
@@ -122,54 +115,43 @@ TEST_F(PlatRegistry, ValuesAndTheFileKeepAnyTextAndExactBytes)
     std::wstring error;
     ASSERT_TRUE(plat::saveRegistryFile(dir.wide("registry.txt"), &error)) << error.size();
     const std::string text = dir.read("registry.txt");
-    EXPECT_NE(text.find("HKEY_LOCAL_MACHINE\\Software\\Qoralt;Face \xF0\x9F\x98\x80=string:a\xF0\x9F\x98\x80\n"),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find("HKEY_CURRENT_USER\\Caf\xC3\xA9%3b%3d%25\\Key;=string:\xC3\xA9%25\n"), std::string::npos)
-        << text;
+    for (const char* line : {"HKEY_LOCAL_MACHINE\\Software\\Qoralt;Face \xF0\x9F\x98\x80=string:a\xF0\x9F\x98\x80\n",
+                             "HKEY_CURRENT_USER\\Caf\xC3\xA9%3b%3d%25\\Key;=string:\xC3\xA9%25\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << text;
     EXPECT_EQ(text.find("\r"), std::string::npos);
 
     plat::clearRegistry();
     ASSERT_TRUE(plat::loadRegistryFile(dir.wide("registry.txt"), &error));
     expectAll();
     plat::RegistryKey key = 0;
-    EXPECT_EQ(plat::openRegistryKey(kMachine, L"Empty\\Key", &key), RegistryStatus::ok);
+    EXPECT_EQ(plat::openRegistryKey(kMachine, L"Empty\\Key", &key), RegistryStatus::ok); // made empty, saved, loaded
     EXPECT_EQ(plat::closeRegistryKey(key), RegistryStatus::ok);
 }
 
-TEST_F(PlatRegistry, AMalformedFileChangesNothingAndNamesItsLine)
+TEST_F(PlatRegistry, AMalformedFileChangesNothingAndNamesItsLineAlsoWhenTheEnvironmentNamesIt)
 {
     const std::string good = "HKEY_CURRENT_USER\\Software;New=int32:00000001\n";
     const char* const bad[] = {
-        "HKEY_USERS\\Software;A=int32:00000001",
-        "HKEY_CURRENT_USER\\Software;A=int32:0000001",
-        "HKEY_CURRENT_USER\\Software;A=binary:00",
-        "HKEY_CURRENT_USER\\Software;A=bytes(3):00",
-        "HKEY_CURRENT_USER\\Software;A=string:%4",
-        "HKEY_CURRENT_USER\\Software;A=string:\xC3",
-        "HKEY_CURRENT_USER\\Software;A",
-        "HKEY_CURRENT_USER\\Software\\;A=int32:00000001",
+        "HKEY_USERS\\Software;A=int32:00000001", "HKEY_CURRENT_USER\\Software;A=int32:0000001",
+        "HKEY_CURRENT_USER\\Software;A=binary:00", "HKEY_CURRENT_USER\\Software;A=bytes(3):00",
+        "HKEY_CURRENT_USER\\Software;A=string:%4", "HKEY_CURRENT_USER\\Software;A=string:\xC3",
+        "HKEY_CURRENT_USER\\Software;A", "HKEY_CURRENT_USER\\Software\\;A=int32:00000001",
     };
     TempDir dir;
-    const plat::RegistryKey key = create(kUser, L"Software");
-    ASSERT_EQ(plat::setRegistryValue(key, L"Old", RegistryType::int32, {9, 0, 0, 0}), RegistryStatus::ok);
+    put(kUser, L"Software", L"Old", RegistryType::int32, {9, 0, 0, 0});
     for (const char* line : bad) {
         dir.write("bad.txt", "# comment\n" + good + line + "\n");
         std::wstring error;
         EXPECT_FALSE(plat::loadRegistryFile(dir.wide("bad.txt"), &error)) << line;
         EXPECT_NE(error.find(L": line 3: "), std::wstring::npos) << line;
-        EXPECT_EQ(query(kUser, L"Software", L"New").bytes, Bytes({'a', 'b', 's', 'e', 'n', 't'})) << line;
+        EXPECT_EQ(query(kUser, L"Software", L"New").type, RegistryType(0)) << line;
         EXPECT_EQ(query(kUser, L"Software", L"Old").bytes, Bytes({9, 0, 0, 0})) << line;
     }
     std::wstring error;
     EXPECT_FALSE(plat::loadRegistryFile(dir.wide("absent.txt"), &error));
     EXPECT_FALSE(plat::saveRegistryFile(dir.wide("absent/registry.txt"), &error));
-    EXPECT_EQ(plat::closeRegistryKey(key), RegistryStatus::ok);
-}
 
-TEST_F(PlatRegistry, TheEnvironmentsFileIsLoadedAtFirstUse)
-{
-    TempDir dir;
+    // The environment's file is loaded at first use; a bad one is reported.
     dir.write("good.txt", "\xEF\xBB\xBFHKEY_LOCAL_MACHINE\\Software;N=int32:0000002a\r\n\r\n");
     dir.write("bad.txt", "HKEY_LOCAL_MACHINE\\Software;N=int32:2a\n");
     ASSERT_TRUE(plat::setEnvironmentVariable(L"QORALT_REGISTRY_FILE", dir.wide("good.txt")));
@@ -186,60 +168,34 @@ TEST_F(PlatRegistry, TheEnvironmentsFileIsLoadedAtFirstUse)
               std::vector<std::wstring>{L"Qoralt: Can't load the registry: " + dir.wide("bad.txt") + L": line 1: bad int32"});
 }
 
-// Saves of one file from several threads each write a whole file of their own.
-TEST_F(PlatRegistry, SavesRaceWithoutFailingOrCuttingTheFile)
+// Saves of one file from several threads each write a whole file of their own, while other threads create and set.
+TEST_F(PlatRegistry, ThreadsSaveCreateAndSetTogether)
 {
     TempDir dir;
-    const plat::RegistryKey key = create(kMachine, L"Saved");
-    EXPECT_EQ(plat::setRegistryValue(key, L"v", RegistryType::int32, {1, 2, 3, 4}), RegistryStatus::ok);
-    EXPECT_EQ(plat::closeRegistryKey(key), RegistryStatus::ok);
+    put(kMachine, L"Saved", L"v", RegistryType::int32, {1, 2, 3, 4});
+    const auto key = [](uint8_t i) { return L"Shared\\Key" + std::to_wstring(i % 5); };
+    const auto name = [](uint8_t t, uint8_t i) { return std::to_wstring(t) + L"_" + std::to_wstring(i); };
     std::vector<std::thread> threads;
-    for (int t = 0; t < 3; ++t)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 20; ++i) {
+    for (uint8_t t = 0; t < 7; ++t)
+        threads.emplace_back([&, t] {
+            for (uint8_t i = 0; i < 50; ++i) {
                 std::wstring error;
-                EXPECT_TRUE(plat::saveRegistryFile(dir.wide("r.txt"), &error)) << std::string(error.begin(), error.end());
+                if (t >= 4)
+                    EXPECT_TRUE(plat::saveRegistryFile(dir.wide("r.txt"), &error)) << error.size();
+                else
+                    put(kMachine, key(i), name(t, i), RegistryType::int32, {t, i, 0, 0});
             }
         });
     for (std::thread& thread : threads)
         thread.join();
+    for (uint8_t t = 0; t < 4; ++t)
+        for (uint8_t i = 0; i < 50; ++i)
+            EXPECT_EQ(query(kMachine, key(i), name(t, i)).bytes, Bytes({t, i, 0, 0}));
     std::wstring error;
     plat::clearRegistry();
     EXPECT_TRUE(plat::loadRegistryFile(dir.wide("r.txt"), &error));
     EXPECT_EQ(query(kMachine, L"Saved", L"v").bytes, Bytes({1, 2, 3, 4}));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1); // no temporary left
-}
-
-// A lone surrogate would come back from the file as U+FFFD, the same as
-// another name.
-TEST_F(PlatRegistry, NamesWithoutAUtf8FormAreRefused)
-{
-    const std::wstring lone(1, wchar_t(0xD800));
-    plat::RegistryKey key = 0;
-    EXPECT_EQ(plat::createRegistryKey(kMachine, L"A" + lone, &key), RegistryStatus::badArgument);
-    key = create(kMachine, L"A");
-    EXPECT_EQ(plat::setRegistryValue(key, lone, RegistryType::int32, {1, 0, 0, 0}), RegistryStatus::badArgument);
-    EXPECT_EQ(plat::closeRegistryKey(key), RegistryStatus::ok);
-}
-
-TEST_F(PlatRegistry, ThreadsCreateAndSetTogether)
-{
-    const auto name = [](uint8_t t, uint8_t i) { return std::to_wstring(t) + L"_" + std::to_wstring(i); };
-    std::vector<std::thread> threads;
-    for (uint8_t t = 0; t < 4; ++t) {
-        threads.emplace_back([t, &name] {
-            for (uint8_t i = 0; i < 50; ++i) {
-                const plat::RegistryKey key = create(kMachine, L"Shared\\Key" + std::to_wstring(i % 5));
-                EXPECT_EQ(plat::setRegistryValue(key, name(t, i), RegistryType::int32, {t, i, 0, 0}), RegistryStatus::ok);
-                EXPECT_EQ(plat::closeRegistryKey(key), RegistryStatus::ok);
-            }
-        });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-    for (uint8_t t = 0; t < 4; ++t)
-        for (uint8_t i = 0; i < 50; ++i)
-            EXPECT_EQ(query(kMachine, L"Shared\\Key" + std::to_wstring(i % 5), name(t, i)).bytes, Bytes({t, i, 0, 0}));
 }
 
 } // namespace

@@ -1,61 +1,32 @@
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "std/except/utf16.h"
 #include "std/filestream.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using std::ios_base;
 
-// A fresh directory per test; its files are given by wide name.
 class FileStream : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/qorx_filestream_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override
-    {
-        for (const std::string& f : files_)
-            std::remove(f.c_str());
-        rmdir(dir_.c_str());
-    }
-    std::wstring path(const std::wstring& name)
-    {
-        files_.push_back(dir_ + "/" + ccToUtf8(name));
-        return std::wstring(dir_.begin(), dir_.end()) + L"/" + name;
-    }
-    // Written through the narrow UTF-8 name, as the system sees it.
+    // Written through the narrow UTF-8 name, as the system sees it; the wide path returned.
     std::wstring write(const std::wstring& name, const std::string& bytes)
     {
-        std::wstring p = path(name);
-        std::ofstream(files_.back(), ios_base::binary) << bytes;
-        return p;
+        dir.write(ccToUtf8(name), bytes);
+        return dir.wide() + name;
     }
-
-    std::string dir_;
-    std::vector<std::string> files_;
+    TempDir dir;
 };
 
 TEST(FileMode, OnlyTheTableCombinationsHaveAText)
 {
     const ios_base::openmode in = ios_base::in, out = ios_base::out, trunc = ios_base::trunc, app = ios_base::app,
                              bin = ios_base::binary, ate = ios_base::ate;
-    const struct {
-        ios_base::openmode mode;
-        const char* text;
-    } rows[] = {
+    const struct { ios_base::openmode mode; const char* text; } rows[] = {
         {in, "r"}, {out, "w"}, {out | trunc, "w"}, {out | app, "a"}, {in | out, "r+"}, {in | out | trunc, "w+"},
         {in | out | app, "a+"}, {in | bin, "rb"}, {in | out | bin, "r+b"},
         // The at-end bit is left out of the lookup.
@@ -63,58 +34,38 @@ TEST(FileMode, OnlyTheTableCombinationsHaveAText)
         // Not in the table, though the standard buffer takes some of them.
         {in | app, nullptr}, {app, nullptr}, {out | trunc | app, nullptr}, {bin, nullptr}, {ate, nullptr},
     };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(static_cast<int>(r.mode));
-        const char* text = ccBasic_filebuf<char>::modeText(r.mode);
-        if (r.text)
-            EXPECT_STREQ(text, r.text);
-        else
-            EXPECT_EQ(text, nullptr);
-    }
+    for (const auto& r : rows)
+        EXPECT_STREQ(ccBasic_filebuf<char>::modeText(r.mode), r.text) << static_cast<int>(r.mode);
 }
 
-TEST_F(FileStream, AMissingFileSetsFailbitAndReadsNothing)
+TEST_F(FileStream, OpenFailuresSetFailbitThoughTheFileExistsAndAnyOtherNameOpens)
 {
-    ccBasic_IFstream<char> in(path(L"missing.txt"));
-    EXPECT_TRUE(in.fail());
-    EXPECT_FALSE(in.is_open());
-    EXPECT_EQ(in.get(), std::char_traits<char>::eof());
-    EXPECT_EQ(in.gcount(), 0);
-}
-
-TEST_F(FileStream, ANameOutsideLatin1OpensThroughItsUtf8Name)
-{
-    const std::wstring name = L"cam\u00e9ra \u65e5\u672c \U0001F600.txt";
-    ccBasic_IFstream<char> in(write(name, "12 34"));
-    ASSERT_TRUE(in.is_open());
-    int a = 0, b = 0;
-    in >> a >> b;
-    EXPECT_EQ(a, 12);
-    EXPECT_EQ(b, 34);
-}
-
-TEST_F(FileStream, InputWithAppendOrANullInThePathFailsThoughTheFileExists)
-{
+    ccBasic_IFstream<char> missing(dir.wide("missing.txt"));
+    EXPECT_EQ(std::pair(missing.fail(), missing.is_open()), std::pair(true, false));
+    EXPECT_EQ(missing.get(), std::char_traits<char>::eof());
+    EXPECT_EQ(missing.gcount(), 0);
     const std::wstring p = write(L"f.txt", "x");
     ccBasic_IFstream<char> append(p, ios_base::app);
-    EXPECT_TRUE(append.fail());
-    EXPECT_FALSE(append.is_open());
-    ccBasic_IFstream<char> cut(p + std::wstring(1, L'\0') + L"more");
-    EXPECT_FALSE(cut.is_open());
+    EXPECT_EQ(std::pair(append.fail(), append.is_open()), std::pair(true, false));
+    EXPECT_FALSE(ccBasic_IFstream<char>(p + std::wstring(1, L'\0') + L"more").is_open());
     // A lone surrogate has no UTF-8 form: it would have named "\uFFFD".
     write(L"\uFFFD", "x");
-    ccBasic_IFstream<char> lone(std::wstring(dir_.begin(), dir_.end()) + L"/" + std::wstring(1, wchar_t(0xD800)));
-    EXPECT_FALSE(lone.is_open());
+    EXPECT_FALSE(ccBasic_IFstream<char>(dir.wide() + std::wstring(1, wchar_t(0xD800))).is_open());
+    ccBasic_ifstream<char> closed;
+    closed.close(); // closing nothing fails, and opening clears the state
+    EXPECT_TRUE(closed.fail());
+    closed.open(p);
+    EXPECT_TRUE(closed.good());
+    // A name outside Latin-1 opens through its UTF-8 name, and at-end starts at the end.
+    ccBasic_IFstream<char> in(write(L"cam\u00e9ra \u65e5\u672c \U0001F600.txt", "12 34"));
+    int a = 0, b = 0;
+    in >> a >> b;
+    EXPECT_EQ(std::tuple(a, b), std::tuple(12, 34));
+    ccBasic_IFstream<char> ate(write(L"f.txt", "abcdef"), ios_base::ate | ios_base::binary);
+    EXPECT_EQ(ate.tellg(), 6);
 }
 
-TEST_F(FileStream, AtEndStartsAtTheEnd)
-{
-    ccBasic_IFstream<char> in(write(L"f.txt", "abcdef"), ios_base::ate | ios_base::binary);
-    ASSERT_TRUE(in.is_open());
-    EXPECT_EQ(in.tellg(), 6);
-}
-
-TEST_F(FileStream, ReadsThroughItsOwn4096ByteBuffer)
+TEST_F(FileStream, TheBufferReadsThroughItsOwn4096BytesOpensOnceAndWritesWithTheTableMode)
 {
     ccBasic_IFstream<char> in(write(L"big.bin", std::string(10000, 'z')), ios_base::binary);
     ASSERT_EQ(in.get(), 'z');
@@ -122,27 +73,14 @@ TEST_F(FileStream, ReadsThroughItsOwn4096ByteBuffer)
     const std::streamsize rest = in.rdbuf()->in_avail();
     EXPECT_LE(rest, 4095);
     EXPECT_GE(rest, 4094);
-}
-
-TEST_F(FileStream, BufferOpensOnceAndWritesWithTheTableMode)
-{
+    // The buffer opens once and writes with the table mode.
     const std::wstring p = write(L"log.txt", "one ");
     ccBasic_filebuf<char> buf;
     ASSERT_EQ(buf.open(p, ios_base::out | ios_base::app), &buf);
     EXPECT_EQ(buf.open(p, ios_base::in), nullptr);
     buf.sputn("two", 3);
     ASSERT_NE(buf.close(), nullptr);
-    std::ifstream written(files_.back());
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), "one two");
-}
-
-TEST_F(FileStream, ClosingNothingFailsAndOpeningClearsTheState)
-{
-    ccBasic_ifstream<char> in;
-    in.close();
-    EXPECT_TRUE(in.fail());
-    in.open(write(L"f.txt", "7"));
-    EXPECT_TRUE(in.good());
+    EXPECT_EQ(dir.read("log.txt"), "one two");
 }
 
 } // namespace

@@ -5,45 +5,34 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
-#include <string>
 
 #include "std/numtext.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 void expectParsesEveryRow()
 {
-    const struct {
-        const wchar_t* text;
-        double value;
-        std::size_t count;
-    } rows[] = {
+    const struct { const wchar_t* text; double value; std::size_t count; } rows[] = {
         {L"1.5", 1.5, 3}, {L" \t-2.5e3x", -2500.0, 8}, {L"+.5", 0.5, 3}, {L"7.", 7.0, 2}, {L"1E-2;", 0.01, 4},
-        // An exponent without digits is not part of the number.
-        {L"1e+", 1.0, 1},
-        // Decimal only, and "." is the only separator.
-        {L"0x10", 0.0, 1}, {L"1,5", 1.0, 1}, {L"1e999", 0.0, 0},
+        // An exponent without digits is not part of the number; decimal only, "." the only separator, no overflow.
+        {L"1e+", 1.0, 1}, {L"0x10", 0.0, 1}, {L"1,5", 1.0, 1}, {L"1e999", 0.0, 0},
         // No number at all.
         {L"inf", 0.0, 0}, {L"nan", 0.0, 0}, {L".", 0.0, 0}, {L"e5", 0.0, 0}, {L"", 0.0, 0},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(r.text)));
         std::size_t count = 99;
-        EXPECT_EQ(ccParseDouble(r.text, &count), r.value);
-        EXPECT_EQ(count, r.count);
+        EXPECT_EQ(ccParseDouble(r.text, &count), r.value) << testing::PrintToString(std::wstring(r.text));
+        EXPECT_EQ(count, r.count) << testing::PrintToString(std::wstring(r.text));
     }
+    EXPECT_EQ(ccParseDouble(L"4.25"), 4.25); // the count is optional
 }
 
 void expectFormatsEveryRow()
 {
-    const struct {
-        double value;
-        int digits;
-        const wchar_t* text;
-    } rows[] = {
-        {1234.5, 6, L"1.2345e3"}, {0.000125, 3, L"125e-6"}, {0.0, 4, L"0"}, {-0.0, 4, L"0"}, {-1500.0, 2, L"-1.5e3"},
-        {100.0, 1, L"100"},
+    const struct { double value; int digits; const wchar_t* text; } rows[] = {
+        {1234.5, 6, L"1.2345e3"}, {0.000125, 3, L"125e-6"}, {0.0, 4, L"0"}, {-0.0, 4, L"0"}, {100.0, 1, L"100"},
+        {-1500.0, 2, L"-1.5e3"},
         // Round half to even over the fifteen digits; a carry out of the first.
         {2.5, 1, L"2"}, {3.5, 1, L"4"}, {2.5000000000000004, 1, L"2"}, {2.51, 1, L"3"}, {0.125, 2, L"120e-3"},
         {9.96, 2, L"10"},
@@ -52,52 +41,38 @@ void expectFormatsEveryRow()
         // Subnormals, powers of ten and values next to them, the extremes.
         {1e-310, 6, L"100e-312"}, {4.9406564584124654e-324, 3, L"4.94e-324"}, {1e300, 15, L"1e300"},
         {1e23, 15, L"100e21"}, {1e-5, 15, L"10e-6"}, {999.9999999999999, 15, L"1e3"},
-        {DBL_MAX, 15, L"179.769313486232e306"},
-        {std::nan(""), 3, L"NaN"}, {HUGE_VAL, 3, L"Inf"}, {-HUGE_VAL, 3, L"-Inf"},
+        {DBL_MAX, 15, L"179.769313486232e306"}, {std::nan(""), 3, L"NaN"}, {HUGE_VAL, 3, L"Inf"},
+        {-HUGE_VAL, 3, L"-Inf"},
     };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(testing::Message() << r.value << " with " << r.digits);
-        EXPECT_EQ(ccDoubleToWString(r.value, r.digits, true), r.text);
-    }
-}
-
-TEST(NumText, ParsesDecimalNumbersOnly) { expectParsesEveryRow(); }
-
-TEST(NumText, CountIsOptional) { EXPECT_EQ(ccParseDouble(L"4.25"), 4.25); }
-
-TEST(NumText, FormatsInEngineeringNotation) { expectFormatsEveryRow(); }
-
-TEST(NumText, IntegersInDecimal)
-{
-    const struct {
-        int32_t value;
-        const wchar_t* text;
-    } rows[] = {{0, L"0"}, {7, L"7"}, {-42, L"-42"}, {INT32_MAX, L"2147483647"}, {INT32_MIN, L"-2147483648"}};
     for (const auto& r : rows)
-        EXPECT_EQ(ccIntToWString(r.value), r.text);
+        EXPECT_EQ(ccDoubleToWString(r.value, r.digits, true), r.text) << r.value << " with " << r.digits;
+    const struct { int32_t value; const wchar_t* text; } integers[] = {
+        {0, L"0"}, {7, L"7"}, {-42, L"-42"}, {INT32_MAX, L"2147483647"}, {INT32_MIN, L"-2147483648"}};
+    for (const auto& i : integers)
+        EXPECT_EQ(ccIntToWString(i.value), i.text);
 }
+
 
 // A locale whose decimal separator is a comma changes only the separator
 // that is asked for without the dot flag. Machines without a German locale
 // get one built for the test.
-TEST(NumText, ReadAndWrittenAlikeUnderACommaLocale)
+// Decimal numbers only are parsed; formats in engineering notation, integers in decimal.
+TEST(NumText, EveryRowHoldsAndAlikeUnderACommaLocale)
 {
+    expectParsesEveryRow();
+    expectFormatsEveryRow();
     EXPECT_EQ(ccDoubleToWString(1.5, 2, false), L"1.5");
-    std::string built;
     const auto german = [] {
         for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE"})
             if (std::setlocale(LC_ALL, name) != nullptr)
                 return true;
         return false;
     };
-    if (!german()) {
-        char dir[] = "/tmp/qorx-locale-XXXXXX";
-        if (::mkdtemp(dir) != nullptr) {
-            built = dir;
-            const std::string make = "localedef -i de_DE -f UTF-8 " + built + "/de_DE.UTF-8 >/dev/null 2>&1";
-            (void)std::system(make.c_str());
-            ::setenv("LOCPATH", built.c_str(), 1);
-        }
+    const TempDir built;
+    const bool build = !german();
+    if (build) {
+        (void)std::system(("localedef -i de_DE -f UTF-8 " + built.path + "de_DE.UTF-8 >/dev/null 2>&1").c_str());
+        ::setenv("LOCPATH", built.path.c_str(), 1);
     }
     const bool ran = german();
     if (ran) {
@@ -106,10 +81,8 @@ TEST(NumText, ReadAndWrittenAlikeUnderACommaLocale)
         EXPECT_EQ(ccDoubleToWString(1.5, 2, false), L"1,5");
     }
     std::setlocale(LC_ALL, "C");
-    if (!built.empty()) {
+    if (build)
         ::unsetenv("LOCPATH");
-        std::filesystem::remove_all(built);
-    }
     if (!ran)
         GTEST_SKIP() << "no German locale, and none could be built";
 }

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <optional>
-#include <vector>
+#include <tuple>
+#include <variant>
 
 #include "platform/registry_testing.h"
 #include "platform/text.h"
@@ -18,10 +18,8 @@ using Bytes = std::vector<uint8_t>;
 constexpr plat::RegistryRoot kRoot = plat::RegistryRoot::currentUser;
 const std::wstring kKey = L"Software\\Qoralt\\Formats";
 
-struct Stored {
-    RegistryType type;
-    Bytes bytes;
-};
+struct Stored { RegistryType type; Bytes bytes; };
+bool operator==(const Stored& a, const Stored& b) { return a.type == b.type && a.bytes == b.bytes; }
 
 // The value as stored; none when the key or the value is absent.
 std::optional<Stored> stored()
@@ -45,20 +43,7 @@ void store(const std::optional<Stored>& value)
     ASSERT_EQ(plat::closeRegistryKey(key), RegistryStatus::ok);
 }
 
-Bytes utf16(const std::wstring& text)
-{
-    return plat::utf16BytesFromWide(text);
-}
-
-// What a persistent value read when it was made, and what stays stored after it
-// went: the stored value when the read succeeded, else its default written back.
-struct Case {
-    const char* name;
-    std::optional<Stored> before;
-    bool read;
-    std::wstring text; // the string value after the read
-    int32_t number;    // the 32-bit value after the read
-};
+Bytes utf16(const std::wstring& text) { return plat::utf16BytesFromWide(text); }
 
 class RegistryValue : public testing::Test {
 protected:
@@ -66,59 +51,43 @@ protected:
     void TearDown() override { plat::clearRegistry(); }
 };
 
-TEST_F(RegistryValue, StringReadsOnlyTerminatedWholeUnitsAndWritesItsDefaultBackWithTheTerminator)
+// What a persistent string or 32-bit value read when it was made, and what stays stored after it went: the stored
+// value when the read succeeded, else its default written back (with the terminator for a string).
+TEST_F(RegistryValue, ReadsOnlyWellFormedValuesAndWritesItsDefaultBackOtherwiseUnlessNotPersistent)
 {
-    const Case cases[] = {
-        {"absent", std::nullopt, false, L"default", 0},
-        {"terminated", Stored{RegistryType::string, utf16(L"PAL")}, true, L"PAL", 0},
-        {"surrogate pair", Stored{RegistryType::string, utf16(L"x\U0001F600")}, true, L"x\U0001F600", 0},
-        {"ends at the first terminator", Stored{RegistryType::string, {'a', 0, 0, 0, 'b', 0, 0, 0}}, true, L"a", 0},
-        {"empty", Stored{RegistryType::string, {0, 0}}, true, L"", 0},
-        {"no terminator", Stored{RegistryType::string, {'a', 0, 'b', 0}}, false, L"default", 0},
-        {"odd size", Stored{RegistryType::string, {'a', 0, 0}}, false, L"default", 0},
-        {"no bytes", Stored{RegistryType::string, {}}, false, L"default", 0},
-        {"32-bit", Stored{RegistryType::int32, {1, 0, 0, 0}}, false, L"default", 0},
+    // The string or the 32-bit value after the read.
+    using Value = std::variant<std::wstring, int32_t>;
+    const RegistryType str = RegistryType::string, int32 = RegistryType::int32;
+    const struct { const char* name; std::optional<Stored> before; bool read; Value value; } cases[] = {
+        {"absent", std::nullopt, false, L"default"}, {"terminated", Stored{str, utf16(L"PAL")}, true, L"PAL"},
+        {"surrogate pair", Stored{str, utf16(L"x\U0001F600")}, true, L"x\U0001F600"},
+        {"ends at the first terminator", Stored{str, {'a', 0, 0, 0, 'b', 0, 0, 0}}, true, L"a"},
+        {"empty", Stored{str, {0, 0}}, true, L""}, {"no terminator", Stored{str, {'a', 0, 'b', 0}}, false, L"default"},
+        {"odd size", Stored{str, {'a', 0, 0, 0, 0}}, false, L"default"}, {"no bytes", Stored{str, {}}, false, L"default"},
+        {"32-bit", Stored{int32, {1, 0, 0, 0}}, false, L"default"}, {"absent", std::nullopt, false, 7320},
+        {"little-endian", Stored{int32, {0x78, 0x56, 0x34, 0x12}}, true, 0x12345678},
+        {"negative", Stored{int32, {0xFE, 0xFF, 0xFF, 0xFF}}, true, -2},
+        {"string", Stored{str, utf16(L"12")}, false, 7320}, {"two bytes", Stored{int32, {1, 0}}, false, 7320},
+        {"eight bytes", Stored{int32, {1, 0, 0, 0, 0, 0, 0, 0}}, false, 7320},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         plat::clearRegistry();
         store(c.before);
-        {
+        const std::wstring* text = std::get_if<std::wstring>(&c.value);
+        if (text) {
             acRegistryString value(kRoot, kKey, L"Limit", L"default", true);
-            EXPECT_EQ(value.value(), c.text);
-            EXPECT_EQ(value.isDirty(), !c.read);
-            EXPECT_EQ(value.isOpen(), c.before.has_value());
+            EXPECT_EQ(std::tuple(value.value(), value.isDirty(), value.isOpen()),
+                      std::tuple(*text, !c.read, c.before.has_value()));
+        } else {
+            EXPECT_EQ(acRegistryInt32(kRoot, kKey, L"Limit", 7320, true).value(), std::get<int32_t>(c.value));
         }
-        const std::optional<Stored> after = stored();
-        ASSERT_TRUE(after.has_value()); // the key made on the way when absent
-        EXPECT_EQ(after->type, c.read ? c.before->type : RegistryType::string);
-        EXPECT_EQ(after->bytes, c.read ? c.before->bytes : utf16(L"default"));
+        // When absent, the key is made on the way.
+        const Stored written{text ? str : int32, text ? utf16(L"default") : Bytes{0x98, 0x1C, 0, 0}};
+        EXPECT_EQ(stored(), (c.read ? c.before : written));
     }
-}
 
-TEST_F(RegistryValue, Int32ReadsOnlyFourByteValuesAndOverwritesOthersWithItsDefault)
-{
-    const Case cases[] = {
-        {"absent", std::nullopt, false, L"", 7320},
-        {"little-endian", Stored{RegistryType::int32, {0x78, 0x56, 0x34, 0x12}}, true, L"", 0x12345678},
-        {"negative", Stored{RegistryType::int32, {0xFE, 0xFF, 0xFF, 0xFF}}, true, L"", -2},
-        {"string", Stored{RegistryType::string, utf16(L"12")}, false, L"", 7320},
-        {"two bytes", Stored{RegistryType::int32, {1, 0}}, false, L"", 7320},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        plat::clearRegistry();
-        store(c.before);
-        { EXPECT_EQ(acRegistryInt32(kRoot, kKey, L"Limit", 7320, true).value(), c.number); }
-        const std::optional<Stored> after = stored();
-        ASSERT_TRUE(after.has_value());
-        EXPECT_EQ(after->type, c.read ? c.before->type : RegistryType::int32);
-        EXPECT_EQ(after->bytes, c.read ? c.before->bytes : Bytes({0x98, 0x1C, 0, 0}));
-    }
-}
-
-TEST_F(RegistryValue, NotPersistentReadsOnlyWhenLoadedAndNeverWrites)
-{
+    // Not persistent, a value reads only when loaded and never writes.
     store(Stored{RegistryType::int32, {5, 0, 0, 0}});
     {
         acRegistryInt32 present(kRoot, kKey, L"Limit", 1, false);

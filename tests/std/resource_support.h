@@ -4,8 +4,7 @@
 #pragma once
 #include <algorithm>
 #include <filesystem>
-#include <string>
-#include <vector>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -26,10 +25,7 @@ constexpr uint16_t kUnknown = 0x0413; // no abbreviation in the table
 
 inline const std::string kLibraryDir = QRES_DIR "/";
 
-inline std::wstring wide(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end()); // test names are ASCII
-}
+inline std::wstring wide(const std::string& text) { return TempDir::ascii(text); }
 
 // The "\" form the library uses inside.
 inline std::wstring backslashed(std::wstring path)
@@ -39,59 +35,45 @@ inline std::wstring backslashed(std::wstring path)
 }
 
 // A directory as the library keeps it: "\" and no trailing separator.
-inline std::wstring kept(const TempDir& dir)
-{
-    const std::wstring path = backslashed(dir.wide());
-    return path.substr(0, path.size() - 1);
-}
+inline std::wstring kept(const TempDir& dir) { return backslashed(dir.wide()).substr(0, dir.path.size() - 1); }
 
-// Copies the resource library of a language ("ENU", "DEU") into a directory.
-inline void copyLibrary(const TempDir& dir, const std::string& language, const std::string& base = "qres_test_")
+// Copies the resource libraries of languages ("ENU", "DEU") into a directory.
+inline void copyLibraries(const TempDir& dir, const std::vector<std::string>& languages)
 {
-    std::filesystem::copy_file(kLibraryDir + "qres_test_" + language + ".so", dir.path + base + language + ".so");
+    for (const std::string& language : languages) {
+        const std::string file = "qres_test_" + language + ".so";
+        std::filesystem::copy_file(kLibraryDir + file, dir.path + file);
+    }
 }
 
 // The language abbreviation the library holds; empty for none.
 inline std::string textOf(plat::ModuleHandle module)
 {
     const std::vector<uint8_t>* data = plat::moduleData(module);
-    if (data == nullptr)
-        return {};
-    const std::string marker = "qres text: ";
-    const auto at = std::search(data->begin(), data->end(), marker.begin(), marker.end());
-    if (data->end() - at < static_cast<std::ptrdiff_t>(marker.size() + 3))
-        return {};
-    return std::string(at + marker.size(), at + marker.size() + 3);
+    const std::string bytes = data ? std::string(data->begin(), data->end()) : "", marker = "qres text: ";
+    const size_t at = bytes.find(marker);
+    return at == std::string::npos ? "" : bytes.substr(at + marker.size(), 3);
 }
 
 // English, no search-path variables, event lines collected.
 class ResourceTest : public testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { reset(kEnglish, true); }
+    void TearDown() override { reset(0, false); }
+    static void reset(uint16_t userLanguage, bool collect)
     {
         ccSetAbbreviationSourceForTesting(nullptr);
         ccResetLanguageForTesting();
-        plat::setUserLanguageOverride(kEnglish);
-        unsetPaths();
-        plat::collectEventLines(true);
+        plat::setUserLanguageOverride(userLanguage);
+        setPaths({});
+        plat::collectEventLines(collect);
         (void)plat::takeEventLines();
     }
-    void TearDown() override
+    // The user path, and the system path; each unset when none.
+    static void setPaths(const std::optional<std::wstring>& user, const std::optional<std::wstring>& system = {})
     {
-        plat::collectEventLines(false);
-        (void)plat::takeEventLines();
-        unsetPaths();
-        plat::setUserLanguageOverride(0);
-        ccResetLanguageForTesting();
-    }
-    static void unsetPaths()
-    {
-        EXPECT_TRUE(plat::unsetEnvironmentVariable(L"QORALT_PATH"));
-        EXPECT_TRUE(plat::unsetEnvironmentVariable(L"QORALT_SYSTEM_PATH"));
-    }
-    static void setPath(const wchar_t* name, const std::wstring& value)
-    {
-        ASSERT_TRUE(plat::setEnvironmentVariable(name, value));
+        for (const auto& [name, value] : {std::pair(L"QORALT_PATH", user), std::pair(L"QORALT_SYSTEM_PATH", system)})
+            EXPECT_TRUE(value ? plat::setEnvironmentVariable(name, *value) : plat::unsetEnvironmentVariable(name));
     }
 };
 

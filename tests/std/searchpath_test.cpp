@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <optional>
 
 #include "tests/std/resource_support.h"
 
@@ -11,83 +9,55 @@ namespace {
 
 using namespace resource_support;
 
-class SearchPath : public ResourceTest {};
+using SearchPath = ResourceTest;
 
-// Every directory the path gives, in order.
+// Every directory the path gives, in order; each replaces what the string held.
 std::vector<std::wstring> directories(std::wstring path)
 {
     std::vector<std::wstring> all;
     while (!path.empty()) {
-        std::wstring directory;
+        std::wstring directory = L"stale";
         acPopPathElement(path, directory);
         all.push_back(directory);
     }
     return all;
 }
 
-TEST(SearchPathElements, SlashesBecomeBackslashesAndDirectoriesEndInOne)
+TEST_F(SearchPath, ElementsEndInABackslashAndTheSystemPathOrModuleDirectoryThenTheUserPathAreSearched)
 {
-    const struct {
-        const wchar_t* path;
-        std::vector<std::wstring> directories;
-    } cases[] = {
-        {L"a/b;c\\", {L"a\\b\\", L"c\\"}},
-        {L"/x/y/", {L"\\x\\y\\"}},
-        {L"a;;b", {L"a\\", L"", L"b\\"}},
-        {L";", {L""}},
+    const struct { const wchar_t* path; std::vector<std::wstring> directories; } elements[] = {
+        {L"a/b;c\\", {L"a\\b\\", L"c\\"}}, {L"/x/y/", {L"\\x\\y\\"}}, {L"a;;b", {L"a\\", L"", L"b\\"}}, {L";", {L""}},
+        {L"d", {L"d\\"}},
     };
-    for (const auto& c : cases)
+    for (const auto& c : elements)
         EXPECT_EQ(directories(c.path), c.directories) << c.path;
-    std::wstring path = L"d";
-    std::wstring directory = L"stale";
-    acPopPathElement(path, directory);
-    EXPECT_EQ(directory, L"d\\");
-    EXPECT_EQ(path, L"");
-}
 
-TEST_F(SearchPath, SystemPathOrTheModuleDirectoryThenTheUserPath)
-{
+    // The system path or the module directory, then the user path.
     const std::wstring module = acGetModuleDirectory();
     ASSERT_EQ(module.back(), L'\\');
     EXPECT_EQ(module.find(L'/'), std::wstring::npos);
-    const struct {
-        const wchar_t* system; // null: unset
-        const wchar_t* user;
-        std::vector<std::wstring> directories; // "M": the module directory
-    } cases[] = {
-        {nullptr, nullptr, {L"M"}},
-        {nullptr, L"/opt/cam;D:\\res\\", {L"M", L"\\opt\\cam\\", L"D:\\res\\"}},
-        {L"/sys", nullptr, {L"\\sys\\"}},
-        {L"/sys", L"u", {L"\\sys\\", L"u\\"}},
+    const std::optional<std::wstring> unset;
+    // "M": the module directory.
+    const struct { std::optional<std::wstring> system, user; std::vector<std::wstring> directories; } cases[] = {
+        {unset, unset, {L"M"}}, {unset, L"/opt/cam;D:\\res\\", {L"M", L"\\opt\\cam\\", L"D:\\res\\"}},
+        {L"/sys", unset, {L"\\sys\\"}}, {L"/sys", L"u", {L"\\sys\\", L"u\\"}},
     };
     for (const auto& c : cases) {
-        unsetPaths();
-        if (c.system)
-            setPath(L"QORALT_SYSTEM_PATH", c.system);
-        if (c.user)
-            setPath(L"QORALT_PATH", c.user);
+        setPaths(c.user, c.system);
         std::vector<std::wstring> expected = c.directories;
         std::replace(expected.begin(), expected.end(), std::wstring(L"M"), module);
-        EXPECT_EQ(directories(acGetSearchPath()), expected) << (c.system ? c.system : L"-") << (c.user ? c.user : L"-");
+        EXPECT_EQ(directories(acGetSearchPath()), expected) << c.system.value_or(L"-") << c.user.value_or(L"-");
     }
-}
 
-TEST_F(SearchPath, LoadsByBareNameWithoutUserPathElseFromTheFirstDirectoryThatHoldsIt)
-{
+    // Loads by bare name without a user path, else from the first directory that holds the library.
     TempDir empty, first, second;
-    copyLibrary(first, "ENU");
-    copyLibrary(second, "ENU");
+    for (const TempDir* dir : {&first, &second})
+        copyLibraries(*dir, {"ENU"});
     // The path as written by a user: "/" and no trailing separator.
     const std::wstring firstDir = first.wide().substr(0, first.wide().size() - 1);
-    const std::optional<std::wstring> unset;
-    const struct {
-        const char* name;
-        std::optional<std::wstring> system;
-        std::optional<std::wstring> user;
-        const wchar_t* file;
-        uint32_t flags;
-        std::wstring loaded; // empty: nothing
-    } cases[] = {
+    // Loaded: empty for nothing.
+    const struct { const char* name; std::optional<std::wstring> system, user; const wchar_t* file; uint32_t flags;
+                   std::wstring loaded; } loads[] = {
         // The loader finds the system's library by its bare name.
         {"bare name, system path ignored", empty.wide(), unset, L"libm.so.6", 0, L"libm.so.6"},
         {"bare name not in the working directory", first.wide(), unset, L"qres_test_ENU.dll", acLoadAsDataFile, L""},
@@ -95,13 +65,9 @@ TEST_F(SearchPath, LoadsByBareNameWithoutUserPathElseFromTheFirstDirectoryThatHo
         {"first that holds it", empty.wide(), empty.wide() + L";" + firstDir + L";" + second.wide(),
          L"qres_test_ENU.dll", acLoadAsDataFile, first.wide() + L"qres_test_ENU.so"},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : loads) {
         SCOPED_TRACE(c.name);
-        unsetPaths();
-        if (c.system)
-            setPath(L"QORALT_SYSTEM_PATH", *c.system);
-        if (c.user)
-            setPath(L"QORALT_PATH", *c.user);
+        setPaths(c.user, c.system);
         plat::ModuleHandle module = acLoadLibraryOnPath(c.file, c.flags);
         EXPECT_EQ(plat::modulePath(module), c.loaded);
         EXPECT_EQ(plat::moduleData(module) != nullptr, module != nullptr && c.flags == acLoadAsDataFile);
@@ -120,16 +86,10 @@ TEST(SearchPathFiles, PrefixAndSuffixIgnoreCaseAndTheFirstDirectoryWithMatchesEn
     later.write("camC.ccf", "");
     const std::wstring path = none.wide() + L";" + some.wide() + L";" + later.wide();
     const std::wstring in = backslashed(some.wide());
-    const struct {
-        const wchar_t* prefix;
-        const wchar_t* suffix;
-        std::vector<std::wstring> found;
-    } cases[] = {
+    const struct { const wchar_t* prefix; const wchar_t* suffix; std::vector<std::wstring> found; } cases[] = {
         {L"cam", L".CCF", {in + L"CAMERA.ccf", in + L"cam.ccf", in + L"camA.CCF", in + L"camb.ccf"}},
-        {L"CAMA", L"", {in + L"camA.CCF"}},
-        {L"cam.c", L".ccf", {}}, // the prefix and the suffix would overlap
-        {L"camC", L".ccf", {backslashed(later.wide()) + L"camC.ccf"}},
-        {L"absent", L"", {}},
+        {L"CAMA", L"", {in + L"camA.CCF"}}, {L"camC", L".ccf", {backslashed(later.wide()) + L"camC.ccf"}},
+        {L"absent", L"", {}}, {L"cam.c", L".ccf", {}}, // the prefix and the suffix would overlap
     };
     for (const auto& c : cases) {
         std::vector<std::wstring> found{L"kept"};

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <clocale>
 #include <cstring>
-#include <optional>
 #include <thread>
+#include <tuple>
 
 #include "std/dictionary.h"
 #include "tests/std/resource_support.h"
@@ -16,34 +16,6 @@ namespace {
 using namespace resource_support;
 
 const wchar_t kBad = static_cast<wchar_t>(0x110000); // no character in any locale
-
-TEST(Narrow, StaysWithinTheCapacityAndSubstitutesUnconvertibleCharacters)
-{
-    const std::wstring withBad = std::wstring(L"a") + kBad + L"b";
-    const struct {
-        const wchar_t* text;
-        size_t length; // 0: the terminated form
-        size_t capacity;
-        const char* written;
-    } cases[] = {
-        {L"abc", 0, 8, "abc"},          {L"abcdef", 0, 4, "abc"},   {L"", 0, 1, ""},
-        {withBad.c_str(), 0, 8, "a?b"}, {L"abcdef", 3, 8, "abc"},   {L"abcdef", 5, 3, "ab"},
-        {L"ab\0cd", 5, 8, "ab"},        {nullptr, 0, 8, ""},
-    };
-    for (const auto& c : cases) {
-        char buffer[10];
-        std::memset(buffer, 'X', sizeof buffer);
-        const size_t count = c.length != 0 ? ccNarrowFromWide(c.text, c.length, buffer, c.capacity)
-                                           : ccNarrowFromWide(c.text, buffer, c.capacity);
-        EXPECT_STREQ(buffer, c.written);
-        EXPECT_EQ(count, std::strlen(c.written));
-        EXPECT_EQ(std::string(buffer + c.capacity, buffer + sizeof buffer), std::string(sizeof buffer - c.capacity, 'X'));
-    }
-    char untouched = 'X';
-    EXPECT_EQ(ccNarrowFromWide(L"abc", &untouched, 0), 0u);
-    EXPECT_EQ(untouched, 'X');
-    EXPECT_EQ(ccNarrowFromWide(withBad), "a?b");
-}
 
 TEST(Narrow, StringIsSizedForMultibyteText)
 {
@@ -55,108 +27,96 @@ TEST(Narrow, StringIsSizedForMultibyteText)
     const size_t count = ccNarrowFromWide(L"\u00E9\u00E9\u00E9", buffer, sizeof buffer);
     std::setlocale(LC_CTYPE, previous.c_str());
     EXPECT_EQ(narrow, "\xC3\xA9\xC3\xA9\xC3\xA9\xE2\x82\xAC");
-    EXPECT_EQ(count, 4u); // never half a character
-    EXPECT_STREQ(buffer, "\xC3\xA9\xC3\xA9");
+    // Never half a character.
+    EXPECT_EQ(std::pair(count, std::string(buffer)), std::pair(size_t(4), std::string("\xC3\xA9\xC3\xA9")));
 }
 
-TEST(Wide, EachByteBecomesOneUnit)
+TEST(Narrow, StaysWithinTheCapacityAndSubstitutesUnconvertibleCharactersAndWideningKeepsEachByte)
 {
-    EXPECT_EQ(ccWideFromNarrow("\xE9x"), std::wstring(L"\u00E9x"));
+    const std::wstring withBad = std::wstring(L"a") + kBad + L"b";
+    // A length of 0: the terminated form.
+    const struct { const wchar_t* text; size_t length; size_t capacity; const char* written; } cases[] = {
+        {L"abc", 0, 8, "abc"}, {L"abcdef", 0, 4, "abc"}, {L"", 0, 1, ""}, {withBad.c_str(), 0, 8, "a?b"},
+        {L"abcdef", 3, 8, "abc"}, {L"abcdef", 5, 3, "ab"}, {L"ab\0cd", 5, 8, "ab"}, {nullptr, 0, 8, ""},
+    };
+    for (const auto& c : cases) {
+        char buffer[10];
+        std::memset(buffer, 'X', sizeof buffer);
+        const size_t count = c.length != 0 ? ccNarrowFromWide(c.text, c.length, buffer, c.capacity)
+                                           : ccNarrowFromWide(c.text, buffer, c.capacity);
+        const std::string after(buffer + c.capacity, buffer + sizeof buffer); // untouched
+        EXPECT_EQ(std::tuple(std::string(buffer), count, after),
+                  std::tuple(std::string(c.written), std::strlen(c.written), std::string(after.size(), 'X')));
+    }
+    char untouched = 'X';
+    EXPECT_EQ((std::pair{ccNarrowFromWide(L"abc", &untouched, 0), untouched}), std::pair(size_t(0), 'X'));
+    EXPECT_EQ(ccNarrowFromWide(withBad), "a?b");
+
+    // Widening makes each byte one unit.
+    EXPECT_EQ(std::tuple(ccWideFromNarrow("\xE9x"), ccWideFromNarrow(nullptr), ccWideFromNarrow(std::string("\x80"))),
+              std::tuple(L"\u00E9x", L"", L"\u0080"));
     EXPECT_EQ(ccWideFromNarrow("a\0\xFF", 3), std::wstring(L"a\0\u00FF", 3));
-    EXPECT_EQ(ccWideFromNarrow(std::string("\x80")), L"\u0080");
-    EXPECT_EQ(ccWideFromNarrow(nullptr), L"");
 
     wchar_t buffer[4] = {L'X', L'X', L'X', L'X'};
     EXPECT_EQ(ccWStrCopy(L"abcdef", buffer, 3), 2u);
     EXPECT_EQ(std::wstring(buffer, 4), std::wstring(L"ab\0X", 4));
-    EXPECT_EQ(ccWStrCopy(nullptr, buffer, 4), 0u);
-    EXPECT_EQ(buffer[0], L'\0');
-    std::wstring target = L"old";
-    ccWStrAssign(target, nullptr);
-    EXPECT_EQ(target, L"");
+    EXPECT_EQ((std::pair{ccWStrCopy(nullptr, buffer, 4), buffer[0]}), std::pair(size_t(0), L'\0'));
+    std::wstring target = L"old", empty = L"old";
     ccWStrAssign(target, L"new");
-    EXPECT_EQ(target, L"new");
+    ccWStrAssign(empty, nullptr);
+    EXPECT_EQ(target + L"|" + empty, L"new|");
 }
 
-class Language : public ResourceTest {
-protected:
-    static int lookups;
-    static bool countingSource(uint16_t language, std::wstring* abbreviation)
-    {
-        ++lookups;
-        return plat::languageAbbreviation(language, abbreviation);
-    }
-};
-int Language::lookups = 0;
+using Language = ResourceTest;
+
+// The process language as identifier and abbreviation.
+std::tuple<uint16_t, std::wstring> language() { return {ccGetLanguageId(), ccGetLanguageAbbreviation()}; }
 
 TEST_F(Language, TakenFromTheUserAtFirstUseAndChangedOnlyToKnownLanguages)
 {
     plat::setUserLanguageOverride(kGerman);
-    EXPECT_EQ(ccGetLanguageId(), kGerman);
-    EXPECT_EQ(ccGetLanguageAbbreviation(), L"DEU");
+    EXPECT_EQ(language(), std::tuple(kGerman, L"DEU"));
     wchar_t buffer[3];
     EXPECT_EQ(ccGetLanguageAbbreviation(buffer, 3), 2u);
     EXPECT_STREQ(buffer, L"DE");
 
+    static int lookups;
     lookups = 0;
-    ccSetAbbreviationSourceForTesting(&countingSource);
+    ccSetAbbreviationSourceForTesting([](uint16_t id, std::wstring* abbreviation) {
+        ++lookups;
+        return plat::languageAbbreviation(id, abbreviation);
+    });
     ccSetLanguageId(kGerman);
     EXPECT_EQ(lookups, 0);
     EXPECT_THROW(ccSetLanguageId(kUnknown), ccDictionary::BadParams);
-    EXPECT_EQ(ccGetLanguageId(), kGerman);
-    EXPECT_EQ(ccGetLanguageAbbreviation(), L"DEU");
+    EXPECT_EQ(language(), std::tuple(kGerman, L"DEU"));
     ccSetLanguageId(kFrench);
-    EXPECT_EQ(ccGetLanguageAbbreviation(), L"FRA");
+    EXPECT_EQ(language(), std::tuple(kFrench, L"FRA"));
     EXPECT_EQ(lookups, 2);
 }
 
-class Literal : public ResourceTest {};
+using Literal = ResourceTest;
 
-TEST_F(Literal, FollowsTheLanguageAndFallsBackToEnglish)
+TEST_F(Literal, FoundBesideItsLoadedModuleAndChangeFailsWhenAFollowingLiteralHasNoLibraryAndTheLanguageStays)
 {
-    setPath(L"QORALT_PATH", wide(kLibraryDir));
-    ccStringLiteral literal(L"qres_test_");
-    literal.followLanguage();
-    literal.ensureLoaded();
-    EXPECT_EQ(textOf(literal.library()), "ENU");
-    ccStringLiteral::setLanguage(kGerman);
-    EXPECT_EQ(textOf(literal.library()), "DEU");
-    ccStringLiteral::setLanguage(kFrench);
-    EXPECT_EQ(textOf(literal.library()), "ENU");
-    EXPECT_TRUE(plat::takeEventLines().empty());
-}
-
-TEST_F(Literal, FoundBesideItsLoadedModule)
-{
-    // The module base name + "8u" lies beside the resources.
+    // With no path, the library lies beside the loaded module of the base name + "8u".
     TempDir dir;
     const std::string module = dir.path + "qres_test_8u.so";
     std::filesystem::copy_file(kLibraryDir + "qres_test_DEU.so", module); // any shared object
-    copyLibrary(dir, "ENU");
-    plat::ModuleHandle loaded = plat::loadModule(wide(module));
-    ASSERT_NE(loaded, nullptr);
-    {
-        ccStringLiteral literal(L"qres_test_");
-        EXPECT_EQ(plat::modulePath(literal.library()), dir.wide("qres_test_ENU.so"));
-    }
-    EXPECT_TRUE(plat::freeModule(loaded));
-}
+    copyLibraries(dir, {"ENU"});
+    plat::ModuleHandle beside = plat::loadModule(wide(module));
+    ASSERT_NE(beside, nullptr);
+    EXPECT_EQ(plat::modulePath(ccStringLiteral(L"qres_test_").library()), dir.wide("qres_test_ENU.so"));
+    EXPECT_TRUE(plat::freeModule(beside));
 
-TEST_F(Literal, ChangeFailsWhenAFollowingLiteralHasNoLibraryAndTheLanguageStays)
-{
-    TempDir dir;
-    copyLibrary(dir, "ENU");
-    setPath(L"QORALT_PATH", dir.wide());
+    setPaths(dir.wide());
     ccStringLiteral loaded(L"qres_test_");
     loaded.followLanguage();
-    const struct {
-        const char* name;
-        bool removeLibrary; // of the literal that had loaded
-        const wchar_t* message;
-    } cases[] = {
-        {"never loaded", false, L"Unable to load resource dll for current language (qres_absent_DEU.dll)"},
-        {"loaded before", true, L"Unable to load resource dll for current language (qres_test_DEU.dll)"},
-    };
+    // Whether the library of the literal that had loaded is removed, and the message.
+    const std::wstring unable = L"Unable to load resource dll for current language (";
+    const struct { const char* name; bool removeLibrary; std::wstring message; } cases[] = {
+        {"never loaded", false, unable + L"qres_absent_DEU.dll)"},
+        {"loaded before", true, unable + L"qres_test_DEU.dll)"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(loaded.load()); // for English
@@ -171,19 +131,28 @@ TEST_F(Literal, ChangeFailsWhenAFollowingLiteralHasNoLibraryAndTheLanguageStays)
         } catch (const ccStringLiteral::BadParams& e) {
             EXPECT_EQ(e.text(), c.message);
         }
-        EXPECT_EQ(ccGetLanguageId(), kEnglish);
-        EXPECT_EQ(ccGetLanguageAbbreviation(), L"ENU");
+        EXPECT_EQ(language(), std::tuple(kEnglish, L"ENU"));
     }
     EXPECT_EQ(loaded.library(), nullptr); // no stale library of the language that failed
     EXPECT_THROW(ccStringLiteral::setLanguage(kUnknown), ccDictionary::BadParams);
     EXPECT_EQ(ccGetLanguageId(), kEnglish);
+    // Once the library is there, the same change is tried again and succeeds.
+    copyLibraries(dir, {"DEU"});
+    ccStringLiteral::setLanguage(kGerman);
+    EXPECT_EQ(plat::modulePath(loaded.library()), dir.wide("qres_test_DEU.so"));
 }
 
-TEST_F(Literal, TextsReadUnderTheDictionaryMutexWhileAnotherThreadChangesTheLanguage)
+TEST_F(Literal, FollowsTheLanguageAndFallsBackToEnglishAlsoWhileAnotherThreadChangesIt)
 {
-    setPath(L"QORALT_PATH", wide(kLibraryDir));
+    setPaths(wide(kLibraryDir));
     ccStringLiteral literal(L"qres_test_");
     literal.followLanguage();
+    literal.ensureLoaded();
+    EXPECT_EQ(textOf(literal.library()), "ENU");
+    ccStringLiteral::setLanguage(kFrench);
+    EXPECT_EQ(textOf(literal.library()), "ENU");
+    EXPECT_TRUE(plat::takeEventLines().empty());
+    // Texts read under the dictionary mutex.
     std::atomic<bool> done{false};
     std::thread changer([&] {
         for (int i = 0; i < 50; ++i)

@@ -16,16 +16,10 @@ struct TempDir {
             path = pattern + "/";
         EXPECT_FALSE(path.empty());
     }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    std::wstring wide(const std::string& name = "") const
-    {
-        const std::string full = path + name;
-        return std::wstring(full.begin(), full.end()); // the test names are ASCII
-    }
+    ~TempDir() { std::error_code ignored; std::filesystem::remove_all(path, ignored); }
+    // The test names are ASCII.
+    static std::wstring ascii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+    std::wstring wide(const std::string& name = "") const { return ascii(path + name); }
     void write(const std::string& name, const std::string& bytes) const
     {
         std::ofstream(path + name, std::ios::binary) << bytes;
@@ -33,7 +27,7 @@ struct TempDir {
     std::string read(const std::string& name) const
     {
         std::ifstream in(path + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
     std::string path;
 };

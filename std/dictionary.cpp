@@ -2,10 +2,86 @@
 
 #include <algorithm>
 
+#include "platform/environment.h"
 #include "platform/event_log.h"
+#include "std/dictionary_testing.h"
 #include "std/internal/dictionary_lock.h"
 #include "std/searchpath.h"
 #include "std/strings.h"
+
+namespace {
+
+struct LanguageState {
+    bool initialised = false;
+    uint16_t language = 0;
+    std::wstring abbreviation;
+    ccAbbreviationSource source = nullptr;
+};
+
+// Guarded by the dictionary mutex; never destroyed.
+LanguageState& languageState()
+{
+    static LanguageState* state = new LanguageState;
+    return *state;
+}
+
+} // namespace
+
+ccMutex& ccDictionaryMutex()
+{
+    static ccMutex* mutex = new ccMutex;
+    return *mutex;
+}
+
+uint16_t ccGetLanguageId()
+{
+    ccResourceLock hold(ccDictionaryMutex());
+    if (!languageState().initialised)
+        ccSetLanguageId(plat::userLanguage());
+    return languageState().language;
+}
+
+void ccSetLanguageId(uint16_t language)
+{
+    ccResourceLock hold(ccDictionaryMutex());
+    LanguageState& state = languageState();
+    if (state.initialised && state.language == language)
+        return;
+    std::wstring abbreviation;
+    const bool known = state.source != nullptr ? state.source(language, &abbreviation)
+                                               : plat::languageAbbreviation(language, &abbreviation);
+    if (!known)
+        throw ccDictionary::BadParams();
+    state.abbreviation = abbreviation;
+    state.language = language;
+    state.initialised = true;
+}
+
+std::wstring ccGetLanguageAbbreviation()
+{
+    ccResourceLock hold(ccDictionaryMutex());
+    ccGetLanguageId();
+    return languageState().abbreviation;
+}
+
+size_t ccGetLanguageAbbreviation(wchar_t* buffer, size_t capacity)
+{
+    return ccWStrCopy(ccGetLanguageAbbreviation().c_str(), buffer, capacity);
+}
+
+void ccResetLanguageForTesting()
+{
+    ccResourceLock hold(ccDictionaryMutex());
+    languageState().initialised = false;
+    languageState().language = 0;
+    languageState().abbreviation.clear();
+}
+
+void ccSetAbbreviationSourceForTesting(ccAbbreviationSource source)
+{
+    ccResourceLock hold(ccDictionaryMutex());
+    languageState().source = source;
+}
 
 ccDictionary::ccDictionary()
 {

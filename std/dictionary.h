@@ -8,6 +8,21 @@
 
 #include "platform/module.h"
 #include "std/except/except.h"
+#include "std/except/resource.h"
+
+// The process-wide recursive mutex that guards the language, every
+// dictionary and every literal. Made at the first call, never destroyed.
+ccMutex& ccDictionaryMutex();
+
+// The process language identifier; the first call takes the user's language.
+uint16_t ccGetLanguageId();
+// Takes the identifier and its three-letter abbreviation; an identifier
+// without one throws ccDictionary::BadParams and changes nothing. The
+// current identifier is kept without looking anything up.
+void ccSetLanguageId(uint16_t language);
+std::wstring ccGetLanguageAbbreviation();
+// Into a caller's buffer, as ccWStrCopy.
+size_t ccGetLanguageAbbreviation(wchar_t* buffer, size_t capacity);
 
 class ccDictionary {
 public:

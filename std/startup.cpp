@@ -8,6 +8,7 @@
 #include "std/except/status.h"
 #include "std/dictionary.h"
 #include "std/parseerror.h"
+#include "std/literal.h"
 #include "std/strings.h"
 #include "std/threadid.h"
 #include "std/timeout.h"

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "platform/sync.h"
-#include "std/strings.h"
+#include "std/dictionary.h"
 #include "std/threadid.h"
 
 class ccDictionaryReleaseLock {

@@ -25,6 +25,7 @@
 #include "std/rpc/rpc.h"
 #include "std/dictionary.h"
 #include "std/parseerror.h"
+#include "std/literal.h"
 #include "std/strings.h"
 #include "std/threadid.h"
 #include "std/timeout.h"

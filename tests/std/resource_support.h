@@ -12,8 +12,8 @@
 #include "platform/environment_testing.h"
 #include "platform/event_log_testing.h"
 #include "platform/module.h"
-#include "std/strings.h"
-#include "std/strings_testing.h"
+#include "std/dictionary.h"
+#include "std/dictionary_testing.h"
 #include "tests/support/temp_dir.h"
 
 namespace resource_support {

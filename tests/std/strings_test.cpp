@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "std/dictionary.h"
+#include "std/literal.h"
 #include "tests/std/resource_support.h"
 
 namespace {

@@ -1,5 +1,7 @@
 #include "std/pelbuf/pelrpc.h"
 
+#include "std/pelbuf/pel_errors.h"
+
 #include <algorithm>
 
 #include "std/except/persistent.h"
@@ -18,6 +20,28 @@ template <class P>
 bool asBlock(const ccArchive& ar)
 {
     return std::is_same_v<P, unsigned char> || !ar.swaps();
+}
+
+// The vector form read into rows: exactly their pels, which must all come.
+template <class P>
+void loadPelRows(ccArchive& ar, const ccPelRows<P>& rows)
+{
+    ccArchiveVersion(ar, 0, "", 0);
+    uint32_t count = 0;
+    ar.archive(count);
+    const uint64_t expected = uint64_t(uint32_t(rows.width)) * uint32_t(rows.height);
+    if (count > expected)
+        throw ccArchive::BadContent("std/pelbuf/pelrpc", __LINE__);
+    if (count < expected)
+        throw ccPel::BadWindow();
+    for (int32_t y = 0; y < rows.height; ++y) {
+        P* row = rows.start + size_t(y) * rows.stride;
+        if (asBlock<P>(ar))
+            ar.archiveBytes(row, int32_t(size_t(rows.width) * sizeof(P)));
+        else
+            for (int32_t x = 0; x < rows.width; ++x)
+                ccPelTraits<P>::archive(ar, row[x]);
+    }
 }
 
 } // namespace
@@ -119,7 +143,7 @@ uint32_t create(ccRPCDestination d, int32_t width, int32_t height, const std::ve
 
 template <class P>
 std::vector<P> fetch(ccRPCDestination d, uint32_t root, P value, const ccPelRect& r, int32_t word, int32_t& inOut,
-                     bool* accepted)
+                     bool* accepted, const std::function<ccPelRows<P>()>& rows)
 {
     ccRPCCall call(d, ccPelRootEndpoint);
     ccArchive& out = call.sendFunctionId(fetchFunction<P>());
@@ -136,7 +160,10 @@ std::vector<P> fetch(ccRPCDestination d, uint32_t root, P value, const ccPelRect
     int32_t answer = 0;
     call.reading().archive(answer);
     std::vector<P> pels;
-    ccArchivePelVector(call.reading(), pels, uint32_t(std::min<int64_t>(r.width() * r.height(), UINT32_MAX)));
+    if (answer < 0 && rows)
+        loadPelRows(call.reading(), rows());
+    else
+        ccArchivePelVector(call.reading(), pels, uint32_t(std::min<int64_t>(r.width() * r.height(), UINT32_MAX)));
     inOut = answer;
     return pels;
 }
@@ -149,7 +176,7 @@ std::vector<P> fetch(ccRPCDestination d, uint32_t root, P value, const ccPelRect
     template const ccRPCFunction& cc_PelRootCalls::fetchFunction<P>();                                          \
     template uint32_t cc_PelRootCalls::create<P>(ccRPCDestination, int32_t, int32_t, const std::vector<P>&);    \
     template std::vector<P> cc_PelRootCalls::fetch<P>(ccRPCDestination, uint32_t, P, const ccPelRect&, int32_t, \
-                                                      int32_t&, bool*);
+                                                      int32_t&, bool*, const std::function<ccPelRows<P>()>&);
 cmPelRPCInstances(unsigned char)
 cmPelRPCInstances(unsigned short)
 cmPelRPCInstances(short)

@@ -3,6 +3,7 @@
 // the peer's communicator. Roots are named by the peer's 32-bit ids.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "defs/ch_core/rect.h"
@@ -37,6 +38,16 @@ cmPelRPCName(ccPackedRGB32Pel, "ccPackedRGB32Pel");
 template <class P>
 void ccArchivePelVector(ccArchive& ar, std::vector<P>& pels, uint32_t limit = UINT32_MAX);
 
+// Rows that pels are read into: width x height pels, each row stride pels
+// after the previous one.
+template <class P>
+struct ccPelRows {
+    P* start;
+    size_t stride;
+    int32_t width;
+    int32_t height;
+};
+
 namespace cc_PelRootCalls {
 
 const ccRPCFunction& changeRefCountFunction();
@@ -56,8 +67,11 @@ uint32_t create(ccRPCDestination d, int32_t width, int32_t height, const std::ve
 // The pels of r in the peer's root, row after row; a reply with more pels
 // than r holds is ccArchive::BadContent. inOut goes out and comes back.
 // *accepted, when given, is set once the reply's status is read as success.
+// When the peer answers a negative in/out word and rows is given, the pels
+// go straight into the rows it hands out (r's size) and the vector returned
+// is empty; a reply with fewer pels than r holds is then ccPel::BadWindow.
 template <class P>
 std::vector<P> fetch(ccRPCDestination d, uint32_t root, P value, const ccPelRect& r, int32_t word, int32_t& inOut,
-                     bool* accepted = nullptr);
+                     bool* accepted = nullptr, const std::function<ccPelRows<P>()>& rows = {});
 
 } // namespace cc_PelRootCalls

@@ -105,13 +105,15 @@ ccPelRoot<T>* ccPelRoot<T>::copyToDestination(const ccPelRect& r, ccRPCDestinati
                 // The target goes out for 8-bit pels; packed pels send no
                 // defined value, and 0 is what goes.
                 int32_t inOut = std::is_same<T, unsigned char>::value ? int32_t(target.id()) : 0;
-                std::vector<T> pels =
-                    cc_PelRootCalls::fetch<T>(destination_, remoteId_, T{}, r, transferFlag, inOut, accepted);
-                if (inOut < 0) {
-                    auto local = std::make_unique<ccPelRoot<T>>(w, h, 32);
-                    local->putWindow(ccPelRect(0, 0, w, h), pels);
+                // Pels sent in the reply go straight into the new root.
+                std::unique_ptr<ccPelRoot<T>> local;
+                const auto rows = [&] {
+                    local = std::make_unique<ccPelRoot<T>>(w, h, 32);
+                    return ccPelRows<T>{local->dataStart(), size_t(local->stride()), w, h};
+                };
+                (void)cc_PelRootCalls::fetch<T>(destination_, remoteId_, T{}, r, transferFlag, inOut, accepted, rows);
+                if (inOut < 0)
                     return local.release();
-                }
                 if (!std::is_same<T, unsigned char>::value)
                     return nullptr;
                 // The peer made a root of its own for the pels: copy that.

@@ -2,6 +2,7 @@
 // 32-bit pels, keeps its roots and their counts, and logs every count change
 // and hand-over it receives.
 #pragma once
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -64,8 +65,8 @@ public:
     }
     // The next count change is answered with an error.
     void refuseNextChange() { auto hold = lock(); roots_->refuseChange = true; }
-    // The next fetch sends one pel fewer than it was asked for.
-    void shortenNextFetch() { auto hold = lock(); roots_->shortFetch = true; }
+    // The next fetch sends this many pels more (or fewer) than it was asked for.
+    void changeNextFetchBy(int pels) { auto hold = lock(); roots_->fetchChange = pels; }
     // Fetches answer this in/out word (negative: the pels are in the reply).
     void setFetchAnswer(int32_t answer) { auto hold = lock(); roots_->fetchAnswer = answer; }
 
@@ -75,7 +76,8 @@ private:
         std::map<uint32_t, Root> roots;
         uint32_t next = 100;
         int32_t fetchAnswer = -1;
-        bool refuseChange = false, shortFetch = false;
+        bool refuseChange = false;
+        int fetchChange = 0;
         std::vector<std::string> log;
     };
 
@@ -112,8 +114,7 @@ private:
             for (int32_t y = r.y0(); y < r.y1(); ++y)
                 for (int32_t x = r.x0(); x < r.x1(); ++x)
                     std::memcpy(&pels.emplace_back(), &root.pels[size_t(y * root.width + x)], sizeof(P));
-            if (std::exchange(s->shortFetch, false) && !pels.empty())
-                pels.pop_back();
+            pels.resize(size_t(std::max<int64_t>(0, int64_t(pels.size()) + std::exchange(s->fetchChange, 0))));
             uint8_t ok = 0;
             out.archive(ok).archive(s->fetchAnswer);
             ccArchivePelVector(out, pels);

@@ -211,7 +211,7 @@ TEST_F(PelFuncRemote, AHandOverMovesTheWindowHereAndThePeerKeepsNoReference)
     {
         Buffer8 failing = atPeer();
         const std::string other = std::to_string(failing.root().remoteId());
-        peer.shortenNextFetch();
+        peer.changeNextFetchBy(-1);
         EXPECT_THROW(Buffer8::fromRemote(failing, false), ccPel::BadWindow);
         EXPECT_TRUE(failing.isBound());
         failing.bind(nullptr);

@@ -182,6 +182,9 @@ TEST_F(RemoteRoots, CopiesToAndFromThePeer)
 
     // A rectangle outside the root never reaches the peer.
     EXPECT_THROW(there->copyToDestination(ccPelRect(1, 0, 3, 1), ccRPCDestination(), false), ccPel::BadWindow);
+    // A reply with more pels than the rectangle is refused; the calls below still get their own replies.
+    peer.changeNextFetchBy(+1);
+    EXPECT_THROW(there->copyToDestination(ccPelRect(0, 0, 2, 2), ccRPCDestination(), false), ccArchive::BadContent);
 
     // Nothing to copy, or not offered.
     EXPECT_EQ(there->copyToDestination(ccPelRect(0, 0, 1, 1), peer.destination(), false), nullptr);

@@ -43,7 +43,8 @@ uint16_t languageFromLocale(const std::string& locale)
 
 bool environmentVariable(const std::wstring& name, std::wstring* value)
 {
-    const char* text = std::getenv(utf8FromWide(name).c_str());
+    std::string system;
+    const char* text = systemNameFromWide(name, &system) ? std::getenv(system.c_str()) : nullptr;
     if (text == nullptr)
         return false;
     if (value != nullptr)
@@ -58,12 +59,15 @@ bool isEnvironmentVariableSet(const std::wstring& name)
 
 bool setEnvironmentVariable(const std::wstring& name, const std::wstring& value)
 {
-    return ::setenv(utf8FromWide(name).c_str(), utf8FromWide(value).c_str(), 1) == 0;
+    std::string systemName, systemValue;
+    return systemNameFromWide(name, &systemName) && systemNameFromWide(value, &systemValue)
+        && ::setenv(systemName.c_str(), systemValue.c_str(), 1) == 0;
 }
 
 bool unsetEnvironmentVariable(const std::wstring& name)
 {
-    return ::unsetenv(utf8FromWide(name).c_str()) == 0;
+    std::string system;
+    return systemNameFromWide(name, &system) && ::unsetenv(system.c_str()) == 0;
 }
 
 uint16_t userLanguage()

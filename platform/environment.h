@@ -5,7 +5,8 @@
 
 namespace plat {
 
-// False when the variable is not set; value (if not null) gets its text.
+// False when the variable is not set or the name is none the system could
+// hold (a 0 character, a lone surrogate); value (if not null) gets its text.
 bool environmentVariable(const std::wstring& name, std::wstring* value);
 bool isEnvironmentVariableSet(const std::wstring& name);
 

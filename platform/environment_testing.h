@@ -5,7 +5,8 @@
 
 namespace plat {
 
-// Not to be called while other threads read the environment.
+// Not to be called while other threads read the environment. False for a
+// name or value that the system could not hold.
 bool setEnvironmentVariable(const std::wstring& name, const std::wstring& value);
 bool unsetEnvironmentVariable(const std::wstring& name);
 

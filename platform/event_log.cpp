@@ -2,9 +2,9 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <mutex>
 
+#include "platform/descriptor_io.h"
 #include "platform/event_log_testing.h"
 #include "platform/text.h"
 
@@ -39,14 +39,7 @@ void reportEvent(const std::wstring& source, const std::wstring& message)
     }
     // One write per line, so that lines of several threads do not mix.
     const std::string text = utf8FromWide(line) + '\n';
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t written = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return; // nowhere else to report it
-        done += static_cast<size_t>(written);
-    }
+    (void)detail::writeAll(STDERR_FILENO, text.data(), text.size()); // nowhere else to report a failure
 }
 
 void collectEventLines(bool collect)

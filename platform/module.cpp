@@ -32,10 +32,12 @@ bool equalIgnoringAsciiCase(const std::string& a, const std::string& b)
            });
 }
 
-// The names to try, in order.
+// The names to try, in order; none for a name the system could not hold.
 std::vector<std::string> candidates(const std::wstring& path)
 {
-    const std::string name = utf8FromWide(path);
+    std::string name;
+    if (!systemNameFromWide(path, &name))
+        return {};
     if (name.size() > 4 && equalIgnoringAsciiCase(name.substr(name.size() - 4), ".dll"))
         return {name.substr(0, name.size() - 4) + ".so", name};
     return {name};
@@ -152,8 +154,8 @@ bool findLoadedModule(const std::wstring& fileName, std::wstring* path)
 
 std::vector<std::wstring> listFiles(const std::wstring& directory)
 {
-    std::string base = utf8FromWide(directory);
-    DIR* dir = ::opendir(base.c_str());
+    std::string base;
+    DIR* dir = systemNameFromWide(directory, &base) ? ::opendir(base.c_str()) : nullptr;
     if (dir == nullptr)
         return {};
     if (!base.empty() && base.back() != '/')

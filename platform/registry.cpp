@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -13,6 +12,7 @@
 #include <sstream>
 #include <unordered_map>
 
+#include "platform/descriptor_io.h"
 #include "platform/environment.h"
 #include "platform/event_log.h"
 #include "platform/registry_testing.h"
@@ -57,19 +57,15 @@ bool validType(RegistryType type)
     return type == RegistryType::string || type == RegistryType::int32;
 }
 
-// The names of a path; false when one is empty.
 // Names are kept in the file as UTF-8, which holds Unicode characters only:
 // a lone surrogate would come back as U+FFFD and collide with another name.
 bool validName(const std::wstring& name)
 {
-    for (wchar_t w : name) {
-        const uint32_t c = static_cast<uint32_t>(w);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
-    }
-    return true;
+    std::string utf8;
+    return utf8FromWideStrict(name, &utf8);
 }
 
+// The names of a path; false when one is empty or not valid.
 bool splitPath(const std::wstring& path, std::vector<std::wstring>* names)
 {
     names->clear();
@@ -266,8 +262,11 @@ bool parseLine(const std::string& line, FileLine* parsed, std::string* reason)
 
 bool parseFile(const std::wstring& path, std::vector<FileLine>* lines, std::wstring* error)
 {
-    std::ifstream in(utf8FromWide(path), std::ios::binary);
-    if (!in)
+    std::string name;
+    std::ifstream in;
+    if (systemNameFromWide(path, &name))
+        in.open(name, std::ios::binary);
+    if (!in.is_open())
         return *error = L"cannot open " + path, false;
     std::ostringstream whole;
     whole << in.rdbuf();
@@ -342,6 +341,8 @@ std::shared_ptr<Key> openedKey(Registry& r, RegistryKey key)
 
 RegistryStatus openKey(RegistryRoot root, const std::wstring& path, RegistryKey* key, bool create)
 {
+    if (key == nullptr)
+        return RegistryStatus::badArgument;
     *key = 0;
     std::vector<std::wstring> names;
     const int rootIndex = static_cast<int>(root);
@@ -379,6 +380,8 @@ RegistryStatus closeRegistryKey(RegistryKey key)
 
 RegistryStatus queryRegistryValue(RegistryKey key, const std::wstring& name, RegistryValue* value)
 {
+    if (value == nullptr)
+        return RegistryStatus::badArgument;
     std::unique_lock<std::mutex> held;
     std::shared_ptr<Key> node = openedKey(loadedRegistry(&held), key);
     if (!node)
@@ -432,7 +435,9 @@ bool saveRegistryFile(const std::wstring& path, std::wstring* error)
     // of its own; saves run one at a time.
     static std::mutex saving;
     std::lock_guard<std::mutex> one(saving);
-    const std::string target = utf8FromWide(path);
+    std::string target;
+    if (!systemNameFromWide(path, &target))
+        return *error = L"cannot write " + path, false;
     std::string temporary = target + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0)
@@ -441,14 +446,7 @@ bool saveRegistryFile(const std::wstring& path, std::wstring* error)
     if (::stat(target.c_str(), &old) == 0)
         (void)::fchmod(fd, old.st_mode & 07777);
     const std::string bytes = text.str();
-    bool written = true;
-    for (size_t done = 0; written && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        written = n > 0;
-        done += written ? size_t(n) : 0;
-    }
+    bool written = detail::writeAll(fd, bytes.data(), bytes.size());
     written = written && ::fsync(fd) == 0;
     written = ::close(fd) == 0 && written;
     if (!written) {

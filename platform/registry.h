@@ -32,7 +32,8 @@ enum class RegistryType : uint32_t { string = 1, int32 = 4 };
 
 enum class RegistryStatus { ok, notFound, badHandle, badArgument };
 
-// An open key; 0 is none. Each open key is closed once.
+// An open key; 0 is none. Each open key is closed once. A null pointer for
+// the key or value out is a bad argument.
 using RegistryKey = uint32_t;
 
 // A path whose names are empty ("a\\b", "\a") is a bad argument; one "\" at

@@ -105,6 +105,21 @@ std::string utf8FromWide(const std::wstring& text)
     return out;
 }
 
+bool utf8FromWideStrict(const std::wstring& text, std::string* utf8)
+{
+    for (wchar_t w : text) {
+        if (!isScalar(static_cast<uint32_t>(w)))
+            return false;
+    }
+    *utf8 = utf8FromWide(text);
+    return true;
+}
+
+bool systemNameFromWide(const std::wstring& text, std::string* utf8)
+{
+    return text.find(L'\0') == std::wstring::npos && utf8FromWideStrict(text, utf8);
+}
+
 std::u16string utf16FromWide(const std::wstring& text)
 {
     std::u16string out;

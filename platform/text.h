@@ -21,6 +21,13 @@ std::string utf8FromWide(const std::wstring& text);
 // Strict decoding: false at the first malformed sequence.
 bool wideFromUtf8Strict(const std::string& text, std::wstring* wide);
 
+// Strict encoding: false when a character is not a Unicode scalar value.
+bool utf8FromWideStrict(const std::wstring& text, std::string* utf8);
+
+// A name or path for the system: strict, and false also for a 0 character,
+// which the system would take as the end of the name.
+bool systemNameFromWide(const std::wstring& text, std::string* utf8);
+
 // Little-endian UTF-16 code units with a terminating 0 unit.
 std::vector<uint8_t> utf16BytesFromWide(const std::wstring& text);
 // Strict: false unless the bytes are whole units ending in the only 0 unit,

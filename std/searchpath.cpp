@@ -74,9 +74,11 @@ plat::ModuleHandle acLoadLibraryOnPath(const std::wstring& fileName, uint32_t fl
         return (flags & acLoadAsDataFile) != 0 ? plat::loadModuleAsData(systemPath(name))
                                                : plat::loadModule(systemPath(name));
     };
-    if (!plat::isEnvironmentVariableSet(L"QORALT_PATH"))
+    // Read once: the choice and the directories come from the same value.
+    std::wstring user;
+    if (!plat::environmentVariable(L"QORALT_PATH", &user))
         return load(fileName);
-    std::wstring path = acGetSearchPath();
+    std::wstring path = searchPathWith(&user);
     while (!path.empty()) {
         std::wstring directory;
         acPopPathElement(path, directory);

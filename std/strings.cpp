@@ -73,6 +73,8 @@ std::wstring ccWideFromNarrow(const char* text)
 
 std::wstring ccWideFromNarrow(const char* text, size_t length)
 {
+    if (text == nullptr)
+        return std::wstring();
     std::wstring wide(length, L'\0');
     for (size_t i = 0; i < length; ++i)
         wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(text[i]));

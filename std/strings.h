@@ -21,7 +21,8 @@ size_t ccNarrowFromWide(const wchar_t* text, char* buffer, size_t capacity);
 size_t ccNarrowFromWide(const wchar_t* text, size_t length, char* buffer, size_t capacity);
 std::string ccNarrowFromWide(const std::wstring& text);
 
-// Each byte becomes the unit of the same value, whatever the code page.
+// Each byte becomes the unit of the same value, whatever the code page. A
+// null text is the empty string, whatever the length.
 std::wstring ccWideFromNarrow(const char* text);
 std::wstring ccWideFromNarrow(const char* text, size_t length);
 std::wstring ccWideFromNarrow(const std::string& text);

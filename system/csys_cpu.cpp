@@ -83,6 +83,15 @@ int32_t generationOf(int32_t family)
     }
 }
 
+// The 12 vendor characters of leaf 0, in the order EBX, EDX, ECX.
+void copyVendor(const plat::CpuidRegisters& leaf0, void* vendor)
+{
+    unsigned char* out = static_cast<unsigned char*>(vendor);
+    std::memcpy(out + 0, &leaf0.ebx, 4);
+    std::memcpy(out + 4, &leaf0.edx, 4);
+    std::memcpy(out + 8, &leaf0.ecx, 4);
+}
+
 // Pins the calling thread to the processor reporting the highest basic leaf,
 // reads the identification there and puts the thread's own affinity back.
 void identifyProcessor(csysCpuInfo* r, bool sseOff, bool sse2Off)
@@ -108,9 +117,7 @@ void identifyProcessor(csysCpuInfo* r, bool sseOff, bool sse2Off)
 
     plat::CpuidRegisters leaf0 = plat::cpuid(0);
     uint32_t maxLeaf = leaf0.eax;
-    std::memcpy(r->vendor + 0, &leaf0.ebx, 4);
-    std::memcpy(r->vendor + 4, &leaf0.edx, 4);
-    std::memcpy(r->vendor + 8, &leaf0.ecx, 4);
+    copyVendor(leaf0, r->vendor);
 
     plat::CpuidRegisters leaf1 = plat::cpuid(1);
     r->family = static_cast<int32_t>((leaf1.eax >> 8) & 0xF);
@@ -321,9 +328,7 @@ csysStatus csys_detectLastLevelCache(uint64_t* bytes)
         return csysErrNullArg;
     plat::CpuidRegisters leaf0 = plat::cpuid(0);
     char vendor[12];
-    std::memcpy(vendor + 0, &leaf0.ebx, 4);
-    std::memcpy(vendor + 4, &leaf0.edx, 4);
-    std::memcpy(vendor + 8, &leaf0.ecx, 4);
+    copyVendor(leaf0, vendor);
     *bytes = 0;
     if (std::memcmp(vendor, "GenuineIntel", 12) == 0) {
         if (leaf0.eax >= 4)

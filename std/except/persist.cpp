@@ -233,8 +233,7 @@ std::string ccCanonicalTypeName(const std::string& compilerName)
     std::string s = compilerName;
     replaceAll(s, "class ", "");
     replaceAll(s, "> ", ">");
-    replaceAll(s, "wchar_t", "unsigned short");
-    return s;
+    return wideCharAsUnsignedShort(s);
 }
 
 std::string ccCompilerTypeName(const std::string& canonicalName)

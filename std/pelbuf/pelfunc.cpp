@@ -96,10 +96,14 @@ void ccPelFunc::copy(const ccPelBuffer_const<unsigned char>& source, ccPelBuffer
     const int32_t h = int32_t(s.windowRect().height());
     if (w == 0 || h == 0)
         return;
-    const cc_PelRoot& from = s.root();
-    if (from.destination()) {
+    if (d.isBound() && d.root().destination())
+        throw BadParams(); // pels are not sent to a remote root
+    if (s.root().destination()) {
         const auto& remote = s.typedRoot();
-        if (!d.isBound()) {
+        if (d.isBound()) {
+            remote.copyWindowInto(s.windowRect(), d.root(), ccPelPoint{d.windowRect().x0(), d.windowRect().y0()},
+                                  false);
+        } else {
             // A local copy of the window, at the source's image coordinates.
             ccPelRoot<unsigned char>* local = remote.copyToDestination(s.windowRect(), ccRPCDestination(), false);
             if (!local)
@@ -107,29 +111,20 @@ void ccPelFunc::copy(const ccPelBuffer_const<unsigned char>& source, ccPelBuffer
             Placed placed;
             placed.place(local, s.windowOffset().x, s.windowOffset().y);
             d = placed;
-        } else if (d.root().destination()) {
-            throw BadParams(); // nothing is copied between two remote roots
-        } else {
-            remote.copyWindowInto(s.windowRect(), d.root(), ccPelPoint{d.windowRect().x0(), d.windowRect().y0()},
-                                  false);
         }
-        destination = d;
-        destination.copyClientXform(source);
-        return;
+    } else {
+        if (!d.isBound())
+            d = ccPelBuffer<unsigned char>(ccPelRect(s.windowOffset().x, s.windowOffset().y, w, h), 32);
+        const ccPelRoot<unsigned char>& a = s.typedRoot();
+        const ccPelRoot<unsigned char>& b = d.typedRoot();
+        const int32_t natural = w + int32_t(cc_PelRoot::stridePad(w, 1, a.alignment()));
+        const int32_t naturalB = w + int32_t(cc_PelRoot::stridePad(w, 1, b.alignment()));
+        if (s.isWholeRoot() && d.isWholeRoot() && a.stride() == natural && b.stride() == naturalB &&
+            a.stride() == b.stride())
+            check(csys_memCopy(a.stride() * h, s.windowStart(), d.windowStart()));
+        else
+            check(csys_memCopy2D(w, h, a.stride(), b.stride(), s.windowStart(), d.windowStart()));
     }
-    if (d.isBound() && d.root().destination())
-        throw BadParams(); // pels are not sent to a remote root
-    if (!d.isBound())
-        d = ccPelBuffer<unsigned char>(ccPelRect(s.windowOffset().x, s.windowOffset().y, w, h), 32);
-    const ccPelRoot<unsigned char>& a = s.typedRoot();
-    const ccPelRoot<unsigned char>& b = d.typedRoot();
-    const int32_t natural = w + int32_t(cc_PelRoot::stridePad(w, 1, a.alignment()));
-    const int32_t naturalB = w + int32_t(cc_PelRoot::stridePad(w, 1, b.alignment()));
-    if (s.isWholeRoot() && d.isWholeRoot() && a.stride() == natural && b.stride() == naturalB &&
-        a.stride() == b.stride())
-        check(csys_memCopy(a.stride() * h, s.windowStart(), d.windowStart()));
-    else
-        check(csys_memCopy2D(w, h, a.stride(), b.stride(), s.windowStart(), d.windowStart()));
     destination = d;
     destination.copyClientXform(source);
 }

@@ -1,18 +1,10 @@
 #include "std/pelbuf/pelpackage.h"
 
-#include <algorithm>
+#include <mutex>
 
 #include "std/pelbuf/pelroot.h"
 
-namespace {
-
-struct Locked {
-    explicit Locked(ccCriticalSection& s) : section(s) { section.lock(); }
-    ~Locked() { section.unlock(); }
-    ccCriticalSection& section;
-};
-
-} // namespace
+typedef std::lock_guard<ccCriticalSection> Locked;
 
 cc_PelPackage::cc_PelPackage(cc_PelPackageRegistry* registry) : registry_(registry)
 {
@@ -26,11 +18,9 @@ cc_PelPackage::~cc_PelPackage()
         registry_->remove(this);
 }
 
-cc_PelPackageRegistry::cc_PelPackageRegistry() : lock_(std::make_unique<ccCriticalSection>()) {}
-
 cc_PelPackageRegistry::~cc_PelPackageRegistry()
 {
-    Locked hold(*lock_); // recursive: each package's destructor takes it again
+    Locked hold(lock_); // recursive: each package's destructor takes it again
     while (!packages_.empty()) {
         cc_PelPackage* p = packages_.front();
         if (cc_PelRoot* root = p->root())
@@ -41,18 +31,18 @@ cc_PelPackageRegistry::~cc_PelPackageRegistry()
 
 size_t cc_PelPackageRegistry::count() const
 {
-    Locked hold(*lock_);
+    Locked hold(lock_);
     return packages_.size();
 }
 
 void cc_PelPackageRegistry::add(cc_PelPackage* package)
 {
-    Locked hold(*lock_);
+    Locked hold(lock_);
     packages_.push_back(package);
 }
 
 void cc_PelPackageRegistry::remove(cc_PelPackage* package)
 {
-    Locked hold(*lock_);
+    Locked hold(lock_);
     packages_.remove(package);
 }

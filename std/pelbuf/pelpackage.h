@@ -10,7 +10,6 @@
 #pragma once
 #include <cstdint>
 #include <list>
-#include <memory>
 
 #include "std/except/resource.h"
 #include "std/rpc/communicator.h"
@@ -51,7 +50,7 @@ private:
 // section of its own.
 class cc_PelPackageRegistry {
 public:
-    cc_PelPackageRegistry();
+    cc_PelPackageRegistry() = default;
     // Deletes every package still listed, first detaching it from its root.
     // Roots over them must not be in use on another thread meanwhile.
     ~cc_PelPackageRegistry();
@@ -65,6 +64,6 @@ private:
     void add(cc_PelPackage* package);
     void remove(cc_PelPackage* package);
 
-    std::unique_ptr<ccCriticalSection> lock_;
+    mutable ccCriticalSection lock_;
     std::list<cc_PelPackage*> packages_;
 };

@@ -7,16 +7,6 @@
 
 namespace {
 
-// r must lie inside a root of width x height whose pels are here (data);
-// an empty r asks for nothing.
-void checkInside(const ccPelRect& r, int32_t width, int32_t height, const void* data)
-{
-    if (r.width() == 0 || r.height() == 0)
-        return;
-    if (!data || r.x0() < 0 || r.y0() < 0 || r.x1() > width || r.y1() > height)
-        throw ccPel::BadWindow();
-}
-
 template <class T>
 constexpr bool kCopiesToDestinations = std::is_same<T, unsigned char>::value ||
                                        std::is_same<T, ccPackedRGB16Pel>::value ||
@@ -28,6 +18,17 @@ void checkWithin(const ccPelRect& r, int32_t width, int32_t height)
 {
     if (r.x0() < 0 || r.y0() < 0 || r.x1() > width || r.y1() > height)
         throw ccPel::BadWindow();
+}
+
+// r must lie inside a root of width x height whose pels are here (data);
+// an empty r asks for nothing.
+void checkInside(const ccPelRect& r, int32_t width, int32_t height, const void* data)
+{
+    if (r.width() == 0 || r.height() == 0)
+        return;
+    if (!data)
+        throw ccPel::BadWindow();
+    checkWithin(r, width, height);
 }
 
 // The image-transfer service of a communicator that reaches its pels

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <list>
 #include <mutex>
 
 #include "std/except/archutil.h"
 #include "std/except/persist.h"
 #include "std/except/resource.h"
+#include "std/except/utf16.h"
 #include "std/threadid.h"
 #include "std/timeout.h"
 
@@ -27,8 +29,6 @@ void loadCounted(std::vector<T>& out, uint32_t count, Load load)
         load(out.back());
     }
 }
-
-void archiveCount(ccArchive& ar, uint32_t& count) { ar.archive(count); }
 
 } // namespace
 
@@ -101,7 +101,7 @@ void ccRPCArchiveStrings(ccArchive& ar, std::vector<std::string>& strings)
 {
     ccArchiveVersion(ar, 0, "", 0);
     uint32_t count = uint32_t(strings.size());
-    archiveCount(ar, count);
+    ar.archive(count);
     if (ar.isStoring()) {
         for (auto& s : strings)
             ar.archive(s);
@@ -172,8 +172,7 @@ int32_t ccRPCFunctionTables::find(ccRPCDestination destination, const ccRPCFunct
         if (it != table->second.end())
             return it->second;
     }
-    const std::string text = d.signature();
-    throw ccRPC::UnsupportedFunction(std::wstring(text.begin(), text.end()));
+    throw ccRPC::UnsupportedFunction(ccWidenBytes(d.signature()));
 }
 
 void ccRPCFunctionTables::replace(ccRPCDestination destination, std::map<ccRPCFunction, int32_t> table)
@@ -189,10 +188,10 @@ std::map<ccRPCFunction, int32_t> ccRPCLoadFunctionTable(ccArchive& in)
     std::vector<uint32_t> numbers;
     uint32_t count = 0;
     ccArchiveVersion(in, 0, "", 0);
-    archiveCount(in, count);
+    in.archive(count);
     loadCounted(descriptors, count, [&](ccRPCFunction& d) { d.archive(in); });
     ccArchiveVersion(in, 0, "", 0);
-    archiveCount(in, count);
+    in.archive(count);
     loadCounted(numbers, count, [&](uint32_t& n) { in.archive(n); });
     // Every descriptor needs its number.
     if (numbers.size() < descriptors.size())
@@ -279,6 +278,9 @@ void exchangeFunctionTable(ccCommunicator& c)
     ccRPCFunctionTables::replace(c.destination(), std::move(table));
 }
 
+// Whether a channel number answers an endpoint: their low 12 bits agree.
+bool answers(uint16_t number, uint16_t endpoint) { return ((number ^ endpoint) & 0xFFF) == 0; }
+
 ThreadEntry* entryOf(Manager& m, const ccThreadID& thread)
 {
     for (ThreadEntry& t : m.threads)
@@ -296,12 +298,15 @@ void tellClosed(const Channel& s) noexcept
         if (ccTransferArchive* storing = s.pair.storing())
             storing->sync();
         const ccRPCDestination destination(s.destination);
-        ccCommunicatorHold c(destination);
-        ccRPCCall base(destination, ccRPCOwnEndpoint(*c.get()));
-        storeNumber(base.storing(), ccRPCCall::kCloseChannel);
-        uint16_t number = s.number;
-        base.storing().archive(number);
-        base.readStatus();
+        {
+            ccCommunicatorHold c(destination);
+            ccRPCCall base(destination, ccRPCOwnEndpoint(*c.get()));
+            storeNumber(base.storing(), ccRPCCall::kCloseChannel);
+            uint16_t number = s.number;
+            base.storing().archive(number);
+            base.readStatus();
+        }
+        // The base connection is free meanwhile.
         ccSleep(2.0);
     } catch (...) {
     }
@@ -365,7 +370,7 @@ void ccRPCConnections::beginChannel(ccRPCCall& call, ccCommunicator& c, uint16_t
     }
     Channel* channel = nullptr;
     for (auto it = entry->channels.begin(); it != entry->channels.end(); ++it)
-        if (it->destination == c.destination().id() && ((it->number ^ endpoint) & 0xFFF) == 0) {
+        if (it->destination == c.destination().id() && answers(it->number, endpoint)) {
             // A channel that a call left mid-reply is dropped for a new one.
             if (it->broken && it->semaphore.lock(0))
                 entry->channels.erase(it);
@@ -386,7 +391,7 @@ void ccRPCConnections::beginChannel(ccRPCCall& call, ccCommunicator& c, uint16_t
         base.reading().archive(number);
         // A number that does not answer the endpoint would never be found
         // again, and every call would open another channel.
-        if (((number ^ endpoint) & 0xFFF) != 0)
+        if (!answers(number, endpoint))
             throw ccArchive::BadContent("std/rpc/rpc", __LINE__);
         std::list<Channel> made;
         made.emplace_back();
@@ -405,28 +410,29 @@ void ccRPCConnections::beginChannel(ccRPCCall& call, ccCommunicator& c, uint16_t
 
 void ccRPCConnections::closeThreadChannels(ccRPCDestination destination)
 {
-    Manager& m = manager();
-    ccResourceLock managerLock(m.mutex);
-    ThreadEntry* entry = entryOf(m, ccThreadID::current());
-    if (!entry)
-        return;
-    for (auto it = entry->channels.begin(); it != entry->channels.end();) {
-        Channel& s = *it;
-        if (destination && s.destination != destination.id()) {
-            ++it;
-            continue;
+    std::list<Channel> closing;
+    {
+        Manager& m = manager();
+        ccResourceLock managerLock(m.mutex);
+        ThreadEntry* entry = entryOf(m, ccThreadID::current());
+        if (!entry)
+            return;
+        for (auto it = entry->channels.begin(); it != entry->channels.end();) {
+            const auto next = std::next(it);
+            // A channel that this thread is calling on stays.
+            if ((!destination || it->destination == destination.id()) && it->semaphore.lock(0))
+                closing.splice(closing.end(), entry->channels, it);
+            it = next;
         }
-        // A channel that this thread is calling on stays.
-        if (!s.semaphore.lock(0)) {
-            ++it;
-            continue;
-        }
+        if (entry->channels.empty())
+            m.threads.remove_if([&](const ThreadEntry& t) { return &t == entry; });
+    }
+    // Told outside the manager's lock: the pause after each holds up no
+    // other thread's calls.
+    for (Channel& s : closing) {
         tellClosed(s);
         s.semaphore.unlock();
-        it = entry->channels.erase(it);
     }
-    if (entry->channels.empty())
-        m.threads.remove_if([&](const ThreadEntry& t) { return &t == entry; });
 }
 
 // ---- calls ----
@@ -456,7 +462,10 @@ ccRPCCall::~ccRPCCall()
 
 ccArchive& ccRPCCall::sendFunctionId(const ccRPCFunction& d)
 {
-    storeNumber(storing(), ccRPCFunctionTables::find(destination_, d));
+    // Looked up before anything is stored: an unlisted function leaves the
+    // connection as it was.
+    const int32_t number = ccRPCFunctionTables::find(destination_, d);
+    storeNumber(storing(), number);
     return storing();
 }
 
@@ -470,35 +479,27 @@ void ccRPCReadStatus(ccArchive& in, bool* errorReadWhole)
 {
     uint8_t status = 0;
     in.archive(status);
-    const auto whole = [&] {
-        if (errorReadWhole)
-            *errorReadWhole = true;
-    };
+    ccPersistent* loaded = nullptr;
+    uint32_t code = ccRPC::RuntimeError::kCode;
+    std::wstring message;
     switch (status) {
-    case 1: {
-        ccPersistent* loaded = nullptr;
+    case 1:
         archivePointer(in, nullptr, loaded);
-        whole();
-        if (auto* e = dynamic_cast<ccException*>(loaded))
-            e->raise();
-        // Nothing to raise: a null object or one that is no error.
-        delete loaded;
-        throw ccRPC::RuntimeError(std::wstring(), ccRPC::RuntimeError::kCode);
-    }
-    case 2: {
-        uint32_t code = 0;
-        std::wstring message;
+        break;
+    case 2:
         in.archive(code).archive(message);
-        whole();
-        throw ccRPC::RuntimeError(message, code);
-    }
-    case 3: {
-        uint32_t code = 0;
+        break;
+    case 3:
         in.archive(code);
-        whole();
-        throw ccRPC::RuntimeError(std::wstring(), code);
-    }
+        break;
     default:
         return;
     }
+    if (errorReadWhole)
+        *errorReadWhole = true;
+    if (auto* e = dynamic_cast<ccException*>(loaded))
+        e->raise();
+    // Nothing to raise: a null object or one that is no error.
+    delete loaded;
+    throw ccRPC::RuntimeError(message, code);
 }

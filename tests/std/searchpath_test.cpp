@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "tests/std/resource_support.h"
 
 namespace {
@@ -26,22 +25,18 @@ std::vector<std::wstring> directories(std::wstring path)
 TEST_F(SearchPath, ElementsEndInABackslashAndTheSystemPathOrModuleDirectoryThenTheUserPathAreSearched)
 {
     const struct { const wchar_t* path; std::vector<std::wstring> directories; } elements[] = {
-        {L"a/b;c\\", {L"a\\b\\", L"c\\"}}, {L"/x/y/", {L"\\x\\y\\"}}, {L"a;;b", {L"a\\", L"", L"b\\"}}, {L";", {L""}},
-        {L"d", {L"d\\"}},
-    };
+        {L"a/b;c\\", {L"a\\b\\", L"c\\"}}, {L"/x/y/", {L"\\x\\y\\"}}, {L"a;;b", {L"a\\", L"", L"b\\"}}, {L";", {L""}}};
     for (const auto& c : elements)
         EXPECT_EQ(directories(c.path), c.directories) << c.path;
 
     // The system path or the module directory, then the user path.
     const std::wstring module = acGetModuleDirectory();
-    ASSERT_EQ(module.back(), L'\\');
-    EXPECT_EQ(module.find(L'/'), std::wstring::npos);
+    ASSERT_TRUE(module.back() == L'\\' && module.find(L'/') == std::wstring::npos);
     const std::optional<std::wstring> unset;
     // "M": the module directory.
     const struct { std::optional<std::wstring> system, user; std::vector<std::wstring> directories; } cases[] = {
         {unset, unset, {L"M"}}, {unset, L"/opt/cam;D:\\res\\", {L"M", L"\\opt\\cam\\", L"D:\\res\\"}},
-        {L"/sys", unset, {L"\\sys\\"}}, {L"/sys", L"u", {L"\\sys\\", L"u\\"}},
-    };
+        {L"/sys", unset, {L"\\sys\\"}}, {L"/sys", L"u", {L"\\sys\\", L"u\\"}}};
     for (const auto& c : cases) {
         setPaths(c.user, c.system);
         std::vector<std::wstring> expected = c.directories;
@@ -51,8 +46,7 @@ TEST_F(SearchPath, ElementsEndInABackslashAndTheSystemPathOrModuleDirectoryThenT
 
     // Loads by bare name without a user path, else from the first directory that holds the library.
     TempDir empty, first, second;
-    for (const TempDir* dir : {&first, &second})
-        copyLibraries(*dir, {"ENU"});
+    copyLibraries(first, {"ENU"}), copyLibraries(second, {"ENU"});
     // The path as written by a user: "/" and no trailing separator.
     const std::wstring firstDir = first.wide().substr(0, first.wide().size() - 1);
     // Loaded: empty for nothing.
@@ -63,17 +57,14 @@ TEST_F(SearchPath, ElementsEndInABackslashAndTheSystemPathOrModuleDirectoryThenT
         {"bare name not in the working directory", first.wide(), unset, L"qres_test_ENU.dll", acLoadAsDataFile, L""},
         {"directories only", empty.wide(), empty.wide(), L"libm.so.6", 0, L""},
         {"first that holds it", empty.wide(), empty.wide() + L";" + firstDir + L";" + second.wide(),
-         L"qres_test_ENU.dll", acLoadAsDataFile, first.wide() + L"qres_test_ENU.so"},
-    };
+         L"qres_test_ENU.dll", acLoadAsDataFile, first.wide() + L"qres_test_ENU.so"}};
     for (const auto& c : loads) {
         SCOPED_TRACE(c.name);
         setPaths(c.user, c.system);
         plat::ModuleHandle module = acLoadLibraryOnPath(c.file, c.flags);
         EXPECT_EQ(plat::modulePath(module), c.loaded);
         EXPECT_EQ(plat::moduleData(module) != nullptr, module != nullptr && c.flags == acLoadAsDataFile);
-        if (module) {
-            EXPECT_TRUE(plat::freeModule(module));
-        }
+        EXPECT_TRUE(module == nullptr || plat::freeModule(module));
     }
 }
 
@@ -81,7 +72,8 @@ TEST(SearchPathFiles, PrefixAndSuffixIgnoreCaseAndTheFirstDirectoryWithMatchesEn
 {
     TempDir none, some, later;
     none.write("other.ccf", "");
-    for (const char* name : {"camA.CCF", "CAMERA.ccf", "cam.ccf", "camb.ccf", "cam.ccfx", "other.ccf", "ca.ccf", "cam.ccf.bak"})
+    for (const char* name :
+         {"camA.CCF", "CAMERA.ccf", "cam.ccf", "camb.ccf", "cam.ccfx", "other.ccf", "ca.ccf", "cam.ccf.bak"})
         some.write(name, "");
     later.write("camC.ccf", "");
     const std::wstring path = none.wide() + L";" + some.wide() + L";" + later.wide();
@@ -89,12 +81,10 @@ TEST(SearchPathFiles, PrefixAndSuffixIgnoreCaseAndTheFirstDirectoryWithMatchesEn
     const struct { const wchar_t* prefix; const wchar_t* suffix; std::vector<std::wstring> found; } cases[] = {
         {L"cam", L".CCF", {in + L"CAMERA.ccf", in + L"cam.ccf", in + L"camA.CCF", in + L"camb.ccf"}},
         {L"CAMA", L"", {in + L"camA.CCF"}}, {L"camC", L".ccf", {backslashed(later.wide()) + L"camC.ccf"}},
-        {L"absent", L"", {}}, {L"cam.c", L".ccf", {}}, // the prefix and the suffix would overlap
-    };
+        {L"absent", L"", {}}, {L"cam.c", L".ccf", {}}}; // the prefix and the suffix would overlap
     for (const auto& c : cases) {
-        std::vector<std::wstring> found{L"kept"};
+        std::vector<std::wstring> found{L"kept"}, expected{L"kept"}; // appended to what the list held
         acFindFilesOnPath(c.prefix, c.suffix, path, found);
-        std::vector<std::wstring> expected{L"kept"}; // appended to what the list held
         expected.insert(expected.end(), c.found.begin(), c.found.end());
         EXPECT_EQ(found, expected) << c.prefix << c.suffix;
     }

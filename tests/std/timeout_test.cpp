@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "platform/clock.h"
@@ -13,11 +14,8 @@ namespace {
 class FakeClockTest : public ::testing::Test {
 protected:
     void SetUp() override { ccStopwatch::calibrate(); }
-    void TearDown() override
-    {
-        plat::setCounterSource(nullptr, 0); // before calibrating for the tests that follow
-        ccStopwatch::calibrate();
-    }
+    // The real counter back before calibrating for the tests that follow.
+    void TearDown() override { plat::setCounterSource(nullptr, 0), ccStopwatch::calibrate(); }
     const int64_t realFrequency_ = ccCounterFrequency(); // the one-time calibration must not happen mid-test
     test_clock::FakeClock clock{1000000, 1000};
     test_clock::SleepRecorder sleeps;
@@ -26,8 +24,8 @@ protected:
 TEST_F(FakeClockTest, StopwatchAccumulatesOnlyWhileRunningAndResetRestarts)
 {
     ccStopwatch sw(true);
+    ccStopwatch stopped(false);
     clock.advance(250);
-    EXPECT_DOUBLE_EQ(sw.elapsedMs(), 250.0);
     sw.stop();
     clock.advance(1000);
     EXPECT_DOUBLE_EQ(sw.elapsedMs(), 250.0);
@@ -36,16 +34,11 @@ TEST_F(FakeClockTest, StopwatchAccumulatesOnlyWhileRunningAndResetRestarts)
     clock.advance(50);
     EXPECT_DOUBLE_EQ(sw.elapsedMs(), 300.0);
 
-    sw.reset(); // while running: restarts and keeps running
-    EXPECT_TRUE(sw.isRunning());
-    EXPECT_EQ(sw.elapsedMs(), 0.0);
-    clock.advance(30);
-    EXPECT_DOUBLE_EQ(sw.elapsedMs(), 30.0);
-    ccStopwatch stopped(false);
+    sw.reset(); // while running: restarts and keeps running; while stopped, stays stopped
     stopped.reset();
-    EXPECT_FALSE(stopped.isRunning());
+    EXPECT_EQ(std::tuple(sw.isRunning(), sw.elapsedMs(), stopped.isRunning()), std::tuple(true, 0.0, false));
     clock.advance(30);
-    EXPECT_EQ(stopped.elapsedMs(), 0.0);
+    EXPECT_EQ(std::pair(sw.elapsedMs(), stopped.elapsedMs()), std::pair(30.0, 0.0));
 }
 
 // A counter that advances at every read gives a measurable start/stop
@@ -75,26 +68,16 @@ TEST_F(FakeClockTest, SleepConvertsSecondsToMilliseconds)
 // 0 left and remaining() records that it observed them.
 TEST_F(FakeClockTest, UntimedTimeoutsNeverExpire)
 {
-    const struct {
-        double seconds;
-        ccTimeout::State state;
-        double remaining;
-    } cases[] = {
-        {HUGE_VAL, ccTimeout::infinite, HUGE_VAL},
-        {0.0, ccTimeout::zero, 0.0},
-        {-2.0, ccTimeout::zero, 0.0},
-        {std::nan(""), ccTimeout::zero, 0.0},
-    };
+    const struct { double seconds; ccTimeout::State state; double remaining; } cases[] = {
+        {HUGE_VAL, ccTimeout::infinite, HUGE_VAL}, {0.0, ccTimeout::zero, 0.0}, {-2.0, ccTimeout::zero, 0.0},
+        {std::nan(""), ccTimeout::zero, 0.0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.seconds);
         ccTimeout t(c.seconds);
-        EXPECT_EQ(t.state(), c.state);
-        EXPECT_FALSE(t.expired());
-        EXPECT_FALSE(t.expiredFlag());
+        EXPECT_EQ((std::tuple{t.state(), t.expired(), t.expiredFlag()}), std::tuple(c.state, false, false));
         clock.advance(int64_t(1) << 40);
         EXPECT_EQ(t.remaining(), c.remaining);
-        EXPECT_EQ(t.expiredFlag(), c.state == ccTimeout::zero);
-        EXPECT_FALSE(t.expired());
+        EXPECT_EQ((std::pair{t.expiredFlag(), t.expired()}), std::pair(c.state == ccTimeout::zero, false));
     }
 }
 
@@ -105,15 +88,13 @@ TEST_F(FakeClockTest, TimedDeadlineFallsToZeroAndExpiresAtTheDuration)
     clock.advance(200);
     EXPECT_DOUBLE_EQ(t.remaining(), 0.3);
     clock.advance(299);
-    EXPECT_FALSE(t.expired());
+    EXPECT_FALSE(t.expired()); // one count before
     clock.advance(1);
-    EXPECT_EQ(t.remaining(), 0.0);
-    EXPECT_FALSE(t.expiredFlag()); // remaining() does not set it for a timed deadline
-    EXPECT_TRUE(t.expired());
-    EXPECT_TRUE(t.expiredFlag());
+    // remaining() does not set the flag for a timed deadline; expired() does.
+    EXPECT_EQ((std::pair{t.remaining(), t.expiredFlag()}), std::pair(0.0, false));
+    EXPECT_EQ((std::pair{t.expired(), t.expiredFlag()}), std::pair(true, true));
     clock.advance(10000);
-    EXPECT_EQ(t.remaining(), 0.0);
-    EXPECT_TRUE(t.expired());
+    EXPECT_EQ((std::pair{t.remaining(), t.expired()}), std::pair(0.0, true));
 }
 
 } // namespace

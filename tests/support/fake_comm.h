@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "std/except/resource.h"
 #include "std/rpc/communicator.h"
 #include "std/timeout.h"
 
@@ -66,24 +65,18 @@ private:
 };
 
 // One end of a connection: reads what arrives on `in`, keeps what is stored
-// until pubsync sends it on `out`, and closes `out` when it goes. Counts its
-// destruction; can be told to refuse writes after a number of bytes, or to
-// fail when synchronised.
+// until pubsync sends it on `out`, and closes `out` when it goes; can be told
+// to fail when synchronised. (A buffer that is never freed is left to the
+// leak sanitizer.)
 class Buf : public ccCommStreambuf {
 public:
-    Buf(std::shared_ptr<Pipe> in, std::shared_ptr<Pipe> out, int* destroyed = nullptr)
-        : in_(std::move(in)), out_(std::move(out)), destroyed_(destroyed)
-    {
-    }
+    Buf(std::shared_ptr<Pipe> in, std::shared_ptr<Pipe> out) : in_(std::move(in)), out_(std::move(out)) {}
     ~Buf() override
     {
         if (out_)
             out_->close();
-        if (destroyed_)
-            ++*destroyed_;
     }
     std::string unsent;
-    size_t refuseAfter = SIZE_MAX;
     bool failSync = false;
 
 protected:
@@ -101,8 +94,6 @@ protected:
     {
         if (traits_type::eq_int_type(c, traits_type::eof()))
             return traits_type::not_eof(c);
-        if (written_++ >= refuseAfter)
-            return traits_type::eof();
         unsent += traits_type::to_char_type(c);
         return c;
     }
@@ -119,9 +110,7 @@ protected:
 private:
     std::shared_ptr<Pipe> in_;
     std::shared_ptr<Pipe> out_;
-    int* destroyed_;
     char chunk_[64];
-    size_t written_ = 0;
 };
 
 // The peer's ends of one connection.
@@ -134,12 +123,12 @@ struct Peer {
 
 class Communicator : public ccCommunicator {
 public:
+    typedef std::unique_ptr<ccCommStreambuf> Buffer;
     bool closed = false;      // answers as the in-process proxy does
     bool openNothing = false; // leaves the out buffers empty
     int connects = 0;
     int channels = 0;
     double lastTimeout = 0;
-    int buffersDestroyed = 0; // of the buffers handed out
     // Runs as the peer, once its ends exist and before this side's are
     // handed out.
     std::function<void(Peer&)> onOpen;
@@ -150,22 +139,19 @@ public:
 
     bool isClosed() override { return isClosedHook ? isClosedHook() : closed; }
     bool isSecondary() override { return false; }
-    void connect(uint16_t endpoint, std::unique_ptr<ccCommStreambuf>& reading, std::unique_ptr<ccCommStreambuf>& storing,
-                 double timeoutSeconds) override
+    void connect(uint16_t, Buffer& reading, Buffer& storing, double timeoutSeconds) override
     {
         ++connects;
-        open(endpoint, reading, storing, timeoutSeconds);
+        open(reading, storing, timeoutSeconds);
     }
-    void openChannel(uint16_t number, std::unique_ptr<ccCommStreambuf>& reading,
-                     std::unique_ptr<ccCommStreambuf>& storing, double timeoutSeconds) override
+    void openChannel(uint16_t, Buffer& reading, Buffer& storing, double timeoutSeconds) override
     {
         ++channels;
-        open(number, reading, storing, timeoutSeconds);
+        open(reading, storing, timeoutSeconds);
     }
 
 private:
-    void open(uint16_t, std::unique_ptr<ccCommStreambuf>& reading, std::unique_ptr<ccCommStreambuf>& storing,
-              double timeoutSeconds)
+    void open(Buffer& reading, Buffer& storing, double timeoutSeconds)
     {
         lastTimeout = timeoutSeconds;
         if (openNothing)
@@ -175,8 +161,8 @@ private:
         p.storing = std::make_unique<Buf>(nullptr, p.toUs);
         if (onOpen)
             onOpen(p);
-        reading = std::make_unique<Buf>(p.toUs, nullptr, &buffersDestroyed);
-        storing = std::make_unique<Buf>(nullptr, p.toPeer, &buffersDestroyed);
+        reading = std::make_unique<Buf>(p.toUs, nullptr);
+        storing = std::make_unique<Buf>(nullptr, p.toPeer);
     }
 };
 

@@ -253,9 +253,7 @@ TEST(CopyArguments, RefusalsWriteNothing)
     const byte sevens[4] = {7, 7, 7, 7}, mixed[3] = {1, 2, 3};
     const csysStatus kSize = csysErrBadSize, kNull = csysErrNullArg, kGeometry = csysErrBadGeometry,
                      kPattern = csysErrBadPattern;
-    const struct {
-        csysStatus got, expected;
-    } calls[] = {
+    const struct { csysStatus got, expected; } calls[] = {
         {csys_memCopy(-1, src, dst), kSize},             {csys_memCopy(0, nullptr, nullptr), csysOk},
         {csys_memCopy(4, nullptr, dst), kNull},          {csys_memCopy(4, src, nullptr), kNull},
         {csys_memSet(1, -1, dst), kSize},                {csys_memSet(1, 0, nullptr), csysOk},
@@ -285,10 +283,7 @@ TEST(CopyArguments, RefusalsWriteNothing)
 // more is refused.
 TEST(CopyArguments, OneRunTakesItsSizeFromTheProduct)
 {
-    const struct {
-        int32_t rowBytes, rows;
-        csysStatus expected;
-    } cases[] = {
+    const struct { int32_t rowBytes, rows; csysStatus expected; } cases[] = {
         {0, 5, csysOk},           {5, 0, csysOk},           {-4, 0, csysOk},
         {0, -3, csysOk},          {0, INT32_MIN, csysOk},   {-1, 4, csysErrBadSize},
         {4, -1, csysErrBadSize},  {-2, -3, csysErrBadSize}, {65536, 32768, csysErrBadSize},

@@ -104,13 +104,8 @@ TEST(CpuDetection, FamilyFeaturesAndCoreLayout)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Machine m;
-        m.family = c.family;
-        m.edx1 = c.edx1;
-        m.maxLeaf = c.maxLeaf;
-        m.coresPerPackage = c.cores;
-        m.logicalPerPackage = c.logical;
-        csysCpuInfo info = detect(m, c.processors, c.sseSaved);
+        csysCpuInfo info = detect(Machine{c.maxLeaf, "GenuineIntel", c.family, c.edx1, c.logical, c.cores},
+                                  c.processors, c.sseSaved);
         EXPECT_EQ(info.family, static_cast<int32_t>(c.family));
         EXPECT_EQ(info.generation, c.generation);
         EXPECT_EQ(info.features, c.features);
@@ -121,11 +116,7 @@ TEST(CpuDetection, FamilyFeaturesAndCoreLayout)
 
 TEST(CpuDetection, BrandString)
 {
-    const struct {
-        std::string brand;
-        uint32_t maxExtended;
-        std::string expected;
-    } cases[] = {
+    const struct { std::string brand; uint32_t maxExtended; std::string expected; } cases[] = {
         {"      Leading Spaces CPU @ 2.00GHz", 0x80000004u, "Leading Spaces CPU @ 2.00GHz"},
         {std::string(48, 'X'), 0x80000008u, std::string(47, 'X')}, // cut to keep its terminator
         {std::string(48, ' '), 0x80000008u, ""},
@@ -184,9 +175,7 @@ TEST(CpuDetection, LastLevelCacheFromTheVendorsLeaves)
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.vendor << " leaf " << std::hex << c.listLeaf << " of " << c.maxLeaf << "/"
                                         << c.maxExtended << ", " << std::dec << c.listLength << " entries");
-        Machine m;
-        m.vendor = c.vendor;
-        m.maxLeaf = c.maxLeaf;
+        Machine m{c.maxLeaf, c.vendor};
         m.maxExtended = c.maxExtended;
         std::vector<plat::CpuidRecord> records;
         for (uint32_t i = 0; i < c.listLength; ++i)
@@ -273,10 +262,7 @@ void theFirstSuccessfulReadingsAreKept()
     REQUIRE(csys_getOsVersion(&again) == csysOk && std::memcmp(&again, &v, sizeof v) == 0);
     REQUIRE(csys_getOsVersion(nullptr) == csysErrNullArg);
 
-    Machine m;
-    m.vendor = "AuthenticAMD";
-    m.family = 15;
-    m.edx1 = (1u << 23) | (1u << 25); // no SSE2
+    const Machine m{0xD, "AuthenticAMD", 15, (1u << 23) | (1u << 25)}; // no SSE2
     plat::SystemInfo other = recordedSystem(4);
     other.architecture = plat::Architecture::other;
     {

@@ -108,11 +108,7 @@ csysStatus recordingAllocate(int32_t size, void* slot)
 
 TEST(MemoryTest, Alloc64AcceptsOnlySizesBelowTwoToThe31)
 {
-    struct Case {
-        uint32_t low;
-        int32_t high;
-        csysStatus expected;
-    } const cases[] = {
+    struct Case { uint32_t low; int32_t high; csysStatus expected; } const cases[] = {
         {0x80000000u, 0, csysErrNoMemory}, // exactly 2^31
         {0x00000000u, 1, csysErrNoMemory}, // high word is not the sign extension
         {0x00000010u, -1, csysErrBadSize}, // the low word alone looks small (-1 and -2^31: RefusalsLeaveTheSlotAlone)

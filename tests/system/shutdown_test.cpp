@@ -321,51 +321,33 @@ std::atomic<int> gRuns{0};
 
 csysStatus countRun(void*) { return ++gRuns, csysOk; }
 
-// A once-initialisation racing the end runs or is refused.
-void onceRacingTheEnd(int delay)
+// A call racing the end works or is refused: a once-initialisation
+// (Which 0) runs, and every registration on list 0 or 1 that succeeds is
+// called; the lists run while the other thread is still calling.
+template <int Which>
+void callsRacingTheEnd(int delay)
 {
     int32_t made = 0;
     REQUIRE(csys_once(&succeed, nullptr, &made) == csysOk);
+    std::atomic<int> taken{0};
     std::atomic<csysStatus> unexpected{csysOk};
     OtherThread other([&] {
-        for (;;) {
+        for (int i = 0; i < 1000; ++i) {
             int32_t flag = 0;
-            csysStatus status = csys_once(&succeed, nullptr, &flag);
+            const csysStatus status = Which == 0   ? csys_once(&succeed, nullptr, &flag)
+                                      : Which == 1 ? csys_atShutdown0(&countRun, nullptr)
+                                                   : csys_atShutdown1(&countRun, nullptr);
             if (status == csysErrShutDown)
                 return;
-            if (status != csysOk || flag != 1) {
-                unexpected = status != csysOk ? status : csysErrFail;
-                return;
-            }
+            if (status != csysOk || (Which == 0 && flag != 1))
+                return void(unexpected = status != csysOk ? status : csysErrFail);
+            taken += Which != 0;
         }
     }, false);
     spin(delay);
     REQUIRE(csys_shutdown() == csysOk);
     other.leave();
-    REQUIRE(unexpected == csysOk);
-}
-
-// Every registration that succeeds is called; the lists run while the other
-// thread is still registering.
-void registrationRacingTheEnd(int delay)
-{
-    int which = delay % 2;
-    std::atomic<int> taken{0};
-    std::atomic<csysStatus> refusal{csysOk};
-    OtherThread other([&] {
-        for (int i = 0; i < 1000; ++i) {
-            csysStatus status = which == 0 ? csys_atShutdown0(&countRun, nullptr) : csys_atShutdown1(&countRun, nullptr);
-            if (status != csysOk) {
-                refusal = status;
-                return;
-            }
-            ++taken;
-        }
-    }, false);
-    spin(delay);
-    REQUIRE(csys_shutdown() == csysOk);
-    other.leave();
-    REQUIRE((refusal == csysOk || refusal == csysErrShutDown) && gRuns == taken);
+    REQUIRE(unexpected == csysOk && gRuns == taken);
 }
 
 // Threads keep attaching and registering an exit handler while the end
@@ -434,8 +416,9 @@ const struct Scenario {
     {"AForeignHandlerMayWaitForAOnceFunctionThatRegisters", &aForeignHandlerMayWaitForAOnceFunctionThatRegisters},
     {"ThreadsThatLeaveCountOutOnce", &threadsThatLeaveCountOutOnce},
     {"AFailedDetachOfTheCallerIsReturnedBeforeListOne", &aFailedDetachOfTheCallerIsReturnedBeforeListOne},
-    {"RaceOnceInitialisation", [] { inForkedRuns(25, &onceRacingTheEnd); }},
-    {"RaceRegistration", [] { inForkedRuns(25, &registrationRacingTheEnd); }},
+    {"RaceOnceInitialisation", [] { inForkedRuns(25, &callsRacingTheEnd<0>); }},
+    {"RaceRegistration",
+     [] { inForkedRuns(25, [](int delay) { (delay % 2 ? callsRacingTheEnd<2> : callsRacingTheEnd<1>)(delay); }); }},
     {"RaceAttachingThreads", [] { inForkedRuns(20, &attachingRacingTheEnd); }},
     {"RaceTheLastDetach", [] { inForkedRuns(25, &lastDetachRacingTheRequest); }},
 };

@@ -135,11 +135,7 @@ TEST(CsysSync, MissingRecordsSlotsAndOutputsAreRefusedAndClearTheirFlags)
 
 TEST(CsysSleep, SecondsRoundToMillisecondsAtLeastOneForAPositiveDelayAndBadDelaysDoNotSleep)
 {
-    const struct {
-        double seconds;
-        csysStatus status;
-        std::vector<uint32_t> slept;
-    } cases[] = {
+    const struct { double seconds; csysStatus status; std::vector<uint32_t> slept; } cases[] = {
         {0.0001, csysOk, {1}}, {0.0, csysOk, {0}}, {0.0016, csysOk, {2}}, // rounded, not truncated
         {1.2344, csysOk, {1234}}, {std::numeric_limits<double>::denorm_min(), csysOk, {1}},
         {HUGE_VAL, csysOk, {plat::kInfiniteWait}}, {1e12, csysOk, {plat::kInfiniteWait - 1}},

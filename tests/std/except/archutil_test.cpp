@@ -69,10 +69,7 @@ struct Storing {
 
 Bytes storePointer(const ccPersistent* p, bool seekable = false)
 {
-    Storing s(seekable);
-    s.store(p);
-    s.ar.flush();
-    return s.bytes();
+    return storeAll(kLittle, seekable, [p](ccArchive& ar) { storeOne(ar, p); ar.flush(); });
 }
 
 Node* loadNode(const Bytes& all, bool seekable = false)
@@ -132,12 +129,10 @@ const uint32_t kUnknownVersion = ccArchive::UnknownVersion::kCode;
 const Mutation kMutations[] = {
     // Only the directory head's tag and version are read for what they say.
     {"DirectoryHeadFieldsUnused", true, {{7, cat({Bytes(19, 0xFF), {0x7F, 0xFF}})}}, 0},
-    {"DirectoryVersion", true, {{6, {1}}}, kUnknownVersion},
-    {"DirectoryTag", true, {{5, {0x6C}}}, kBadContent},
+    {"DirectoryVersion", true, {{6, {1}}}, kUnknownVersion}, {"DirectoryTag", true, {{5, {0x6C}}}, kBadContent},
     {"ReferenceTagLastByte", false, {{5, {0x56}}}, kBadContent},
     {"ReferenceTagFirstByte", false, {{2, {0x4E}}}, kBadContent},
-    {"ReferenceVersion", false, {{6, {2}}}, kUnknownVersion},
-    {"ReferenceKind", false, {{11, {3}}}, kBadContent},
+    {"ReferenceVersion", false, {{6, {2}}}, kUnknownVersion}, {"ReferenceKind", false, {{11, {3}}}, kBadContent},
     {"UnknownNumber", false, {{7, cat({le(7, 4), {0}})}}, kNotFound},
     {"UnknownNumberKind2", false, {{7, cat({le(7, 4), {2}})}}, kNotFound},
     {"UnknownNumberNotInTheChain", true, {{100, kSearchFor7}}, kNotFound},

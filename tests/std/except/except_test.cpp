@@ -106,9 +106,7 @@ TEST(ExceptionArchive, WithStringCarriesItsMessageAndNamesItsLevel)
         ADD_FAILURE() << "loaded";
     } catch (const ccArchive::UnknownVersion& v) {
         EXPECT_EQ(v.file(), L"std/except/except");
-        EXPECT_EQ(v.line(), 98u);
     }
-
 }
 
 } // namespace

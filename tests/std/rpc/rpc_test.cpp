@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/clock_testing.h"
 #include "std/except/archutil.h"
 #include "std/rpc/remote.h"
 #include "std/rpc/startup.h"
@@ -18,14 +21,6 @@ namespace {
 
 using test_bytes::Bytes;
 typedef std::vector<std::string> Lines;
-
-const ccRPCFunction& fetch16()
-{
-    static const ccRPCFunction d("cf_RPCPelRootFetch", 0, "cmStd vector<P>",
-                                 {"const ccRPCDestination&", "c_Int32", "P", "const ccPelRect&", "c_Int32", "c_Int32&"},
-                                 {{"P", "unsigned short"}});
-    return d;
-}
 
 // The error f raises, which must be an E.
 template <class E, class F>
@@ -40,13 +35,13 @@ E caught(F f)
     return E();
 }
 
-TEST(RPCFunction, KeyOrderAndSignature)
+TEST(RPCFunction, OrderAndSignature)
 {
-    // Name bytes sum to 1724; 1 template type, 6 arguments, return text of
-    // 15 (7 in three bits), name of 18, flags 0.
-    EXPECT_EQ(fetch16().key(), (1724u << 18) | (1u << 16) | (6u << 13) | (7u << 10) | (18u << 4));
-    EXPECT_EQ(fetch16().signature(), "template<P=unsigned short> cmStd vector<P> cf_RPCPelRootFetch(const "
-                                     "ccRPCDestination&, c_Int32, P, const ccPelRect&, c_Int32, c_Int32&)");
+    const ccRPCFunction fetch("cf_RPCPelRootFetch", 0, "cmStd vector<P>",
+                              {"const ccRPCDestination&", "c_Int32", "P", "const ccPelRect&", "c_Int32", "c_Int32&"},
+                              {{"P", "unsigned short"}});
+    EXPECT_EQ(fetch.signature(), "template<P=unsigned short> cmStd vector<P> cf_RPCPelRootFetch(const "
+                                 "ccRPCDestination&, c_Int32, P, const ccPelRect&, c_Int32, c_Int32&)");
 
     const ccRPCFunction base("f", 0, "c_Int32", {"c_Int32"}, {{"P", "short"}});
     const struct { const char* what; ccRPCFunction other; bool equal; } rows[] = {
@@ -60,18 +55,15 @@ TEST(RPCFunction, KeyOrderAndSignature)
     };
     for (const auto& r : rows)
         EXPECT_EQ(!(base < r.other) && !(r.other < base), r.equal) << r.what;
-    EXPECT_EQ(ccRPCFunction("g", 0, "r", {}).key() - ccRPCFunction("f", 0, "r", {}).key(), 1u << 18);
 
     EXPECT_EQ(ccRPCFunction("f", 7, "r", {}).signature(), "r f() const volatile");
     EXPECT_EQ(ccRPCFunction("f", 6, "r", {}).signature(), "r f()"); // not a member: no qualifiers
-    EXPECT_EQ(ccRPCFunction().flags(), 0x10);
 }
 
 TEST(RPCFunction, WireFormLoadsWithItsKeyAndRefusesNewerVersions)
 {
     ccStdRpcStartup();
     ccRPCFunction d("f", 3, "r", {"a"}, {{"P", "class ccRPC::NestedRPC"}});
-    EXPECT_EQ(d.templateArgumentTypes(), Lines{"ccRPC::NestedRPC"});
     const Bytes expected = test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) {
         uint8_t version = 0, flags = 3;
         std::string name = "f", ret = "r";
@@ -152,12 +144,15 @@ TEST_F(Calls, TheFirstCallFetchesTheTableAndCallsToTheOwnEndpointUseTheBaseConne
     EXPECT_EQ(peer.log(), (Lines{"0: -3", "0: 7", "0: 7"}));
     EXPECT_EQ(peer.comm.lastTimeout, 30.0);
 
+    // The signature's bytes become characters of the same value, and the
+    // connection stays as it was.
     const auto e = caught<ccRPC::UnsupportedFunction>([&] {
         ccRPCCall call(peer.destination(), 0);
-        call.sendFunctionId(fetch16());
+        call.sendFunctionId(ccRPCFunction("f\xE9", 0, "r", {}));
     });
-    const std::string signature = fetch16().signature();
-    EXPECT_EQ(e.text(), std::wstring(signature.begin(), signature.end()));
+    EXPECT_EQ(e.text(), L"r f\u00E9()");
+    EXPECT_EQ(callTwice(peer.destination(), 0, 1), 2u);
+    EXPECT_EQ(peer.comm.channels, 1); // accepted once
 }
 
 void store(ccArchive& ar, const ccPersistent* p) { ccPersistent* unused = nullptr; archivePointer(ar, p, unused); }
@@ -172,18 +167,18 @@ TEST_F(Calls, ErrorRepliesRaiseAndLeaveTheConnectionUsable)
         {3, [](ccArchive& out) { uint32_t c = 5; out.archive(c); }, 5, L""},
         {7, [](ccArchive& out) { uint32_t v = 77; out.archive(v); }, 0, L""}, // any other status is success
     };
-    const auto function = [](size_t i) { return ccRPCFunction("f" + std::to_string(i), 0, "c_Int32", {}); };
-    for (size_t i = 0; i < 5; ++i)
-        peer.offer(function(i), int32_t(20 + i), [&r = rows[i]](ccArchive&, ccArchive& out) {
-            uint8_t s = r.status;
-            r.reply(out.archive(s));
-        });
-    for (size_t i = 0; i < 5; ++i) {
+    const ccRPCFunction f("f", 0, "c_Int32", {});
+    size_t i = 0; // the row the peer answers with
+    peer.offer(f, 20, [&](ccArchive&, ccArchive& out) {
+        uint8_t s = rows[i].status;
+        rows[i].reply(out.archive(s));
+    });
+    for (; i < 5; ++i) {
         uint32_t code = 0, v = 0;
         std::wstring message;
         try {
             ccRPCCall call(peer.destination(), 0);
-            call.sendFunctionId(function(i));
+            call.sendFunctionId(f);
             call.readStatus();
             call.reading().archive(v);
         } catch (const ccExceptionWithString& e) {
@@ -193,6 +188,20 @@ TEST_F(Calls, ErrorRepliesRaiseAndLeaveTheConnectionUsable)
         }
         EXPECT_EQ(std::make_tuple(code, message), std::make_tuple(rows[i].code, rows[i].message)) << i;
     }
+    EXPECT_EQ(peer.comm.channels, 1); // an error read whole leaves nothing behind
+}
+
+// The pauses asked for; each also makes a base call from another thread,
+// which must not wait for the pause to end.
+ccRPCDestination gPeer;
+std::vector<uint32_t> gSlept;
+bool gOtherInTime = false;
+void pauseAndCall(uint32_t milliseconds)
+{
+    gSlept.push_back(milliseconds);
+    static std::future<uint32_t> other; // outlives a call that is held up
+    other = std::async(std::launch::async, [] { return callTwice(gPeer, 0, 6); });
+    gOtherInTime = other.wait_for(std::chrono::seconds(5)) == std::future_status::ready && other.get() == 12;
 }
 
 TEST_F(Calls, ChannelsBelongToTheirThreadAndAreClosedWhenItLeaves)
@@ -204,18 +213,16 @@ TEST_F(Calls, ChannelsBelongToTheirThreadAndAreClosedWhenItLeaves)
     {
         ccRPCCall outer(peer.destination(), 3);
         EXPECT_THROW(ccRPCCall(peer.destination(), 3), ccRPC::NestedRPC);
-        uint32_t v = 4;
-        outer.sendFunctionId(twice).archive(v);
-        outer.readStatus();
-        outer.reading().archive(v);
-        EXPECT_EQ(v, 8u);
     }
+    EXPECT_EQ(callTwice(peer.destination(), 3, 4), 8u);
     EXPECT_EQ(peer.log(), (Lines{"0: -3", "0: -1 3 1 " + priority, "1: 7", "1: 7", "1: 7", "1: 7"}));
 
-    test_clock::SleepRecorder sleeps;
+    gPeer = peer.destination();
+    plat::setSleepFunction(&pauseAndCall);
     std::thread([&] { EXPECT_EQ(callTwice(peer.destination(), 3, 5), 10u); }).join();
-    EXPECT_EQ(peer.log(), (Lines{"0: -1 3 1 " + priority, "2: 7", "0: -2 4099"}));
-    EXPECT_EQ(sleeps.slept(), std::vector<uint32_t>{2000});
+    plat::setSleepFunction(nullptr);
+    EXPECT_EQ(peer.log(), (Lines{"0: -1 3 1 " + priority, "2: 7", "0: -2 4099", "0: 7"}));
+    EXPECT_TRUE(gSlept == std::vector<uint32_t>{2000} && gOtherInTime);
 }
 
 TEST_F(Calls, AReplyLeftUnreadOpensTheConnectionAfresh)
@@ -252,6 +259,7 @@ TEST_F(Calls, AThreadMayCloseAndReopenItsChannelsAnyNumberOfTimes)
     EXPECT_EQ(sleeps.slept().size(), 40u);
 }
 
+
 TEST_F(Calls, ConnectionsThatCannotBeMadeRaise)
 {
     peer.comm.closed = true;
@@ -260,12 +268,10 @@ TEST_F(Calls, ConnectionsThatCannotBeMadeRaise)
     EXPECT_THROW(callTwice(ccRPCDestination(), 0, 1), ccBadPointer);
 
     const auto refused = [](ccArchive&, ccArchive& out) { uint8_t s = 3; uint32_t c = 5; out.archive(s).archive(c); };
-    const auto numberMissing = [](ccArchive&, ccArchive& out) {
+    const auto numberMissing = [](ccArchive&, ccArchive& out) { // one descriptor, no number
         uint8_t zero = 0;
         uint32_t one = 1, none = 0;
-        ccRPCFunction d = twice;
-        out.archive(zero).archive(zero).archive(one);
-        d.archive(out);
+        ccRPCFunction(twice).archive(out.archive(zero).archive(zero).archive(one));
         out.archive(zero).archive(none);
     };
     // The code is the first call's error.

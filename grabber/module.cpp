@@ -1,6 +1,9 @@
 // The module's load-time start-up.
 #include <mutex>
 
+#include "acq/hyper/prop/startup.h"
+#include "acq/image/startup.h"
+#include "acq/startup.h"
 #include "defs/ch_core/startup.h"
 #include "grabber/startup.h"
 #include "modules/startup.h"
@@ -20,6 +23,9 @@ void ccLibraryStartup()
         ccStdMathStartup();
         ccStdRpcStartup();
         ccStdPelbufStartup();
+        ccAcqImageStartup();
+        ccAcqStartup();
+        ccAcqHyperPropStartup();
         ccModulesStartup();
     });
 }

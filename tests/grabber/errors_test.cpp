@@ -6,6 +6,10 @@
 #include <string>
 #include <typeinfo>
 
+#include "acq/acqfifo.h"
+#include "acq/hyper/prop/sync.h"
+#include "acq/image/acqimage.h"
+#include "acq/trigmodel.h"
 #include "defs/ch_core/rect.h"
 #include "grabber/startup.h"
 #include "modules/accelerator.h"
@@ -143,6 +147,7 @@ const Row kRows[] = {
     MEMBER(ccPelFunc::Range, ccPelFunc::Errors, 0x10000500u), MEMBER(ccPelFunc::Overlap, ccPelFunc::Errors, 0x10000501u),
     MEMBER(ccPelFunc::BadParams, ccPelFunc::Errors, 0x10000502u),
     WITH_TEXT(ccColorSpaceDefs::BadColorSpace, ccColorSpaceDefs::Errors, 0x1000040Au),
+    WITH_TEXT(ccAcqImage::NotSupported, ccAcqImage::Errors, 0x100009D0u),
     WITH_TEXT(ccRPC::ObjectMismatch, ccRPC::Errors, 0x10003400u),
     // Its code is not archived: a loaded one has the default.
     WITH_TEXT(ccRPC::RuntimeError, ccRPC::Errors, 0x10003401u),
@@ -163,6 +168,9 @@ const Row kRows[] = {
     MODULE_ERROR(ccBoard, BadEERAMContents, 0x10002c0cu), MODULE_ERROR(ccBoard, MultiProcessAccessFailed, 0x10002c0du),
     MODULE_ERROR(ccAccelerator, BadFile, 0x10002c05u), MODULE_ERROR(ccAccelerator, BootFailure, 0x10002c06u),
     MODULE_ERROR(ccAccelerator, ConnectionBroken, 0x10002c0au),
+    PLAIN(ccAcqFifo::StartNotAllowed, 0x1000098Eu), PLAIN(ccAcqFifo::InvalidMaster, 0x10000993u),
+    PLAIN(ccAcqFifo::CouldNotCreate, 0x100009A3u), PLAIN(ccAcqFifo::BadParams, 0x100009C5u),
+    PLAIN(ccTriggerModel::BadParams, 0x100009AFu), PLAIN(ccSyncProp::NoFrameGrabber, 0x10000995u),
 };
 
 class RegisteredError : public ::testing::TestWithParam<Row> {

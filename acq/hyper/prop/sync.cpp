@@ -1,0 +1,45 @@
+#include "acq/hyper/prop/sync.h"
+
+#include <new>
+#include <typeinfo>
+
+#include "acq/acqfifo_impl.h"
+#include "std/except/archive.h"
+#include "std/except/persist.h"
+
+ccPersistent* ccSyncProp::cmCreate() { return new (std::nothrow) ccSyncProp; }
+
+void ccSyncProp::syncModel(const ccSyncModel& model)
+{
+    ccSyncModel chosen = model;
+    if (fifo_) {
+        if (chosen.isDefault())
+            chosen = fifo_->defaultSyncModel();
+        fifo_->syncModel(chosen);
+    }
+    model_ = chosen;
+}
+
+ccSyncModel ccSyncProp::actualSyncModel() const
+{
+    if (!fifo_)
+        throw NoFrameGrabber();
+    return fifo_->actualSyncModel();
+}
+
+void ccSyncProp::archive(ccArchive& ar)
+{
+    if (ccArchiveVisit::begin(this, typeid(ccSyncProp)))
+        return;
+    const uint8_t version = ccArchiveVersion(ar, 1, "acq/hyper/prop/sync", 96);
+    ccPersistent::archive(ar);
+    uint32_t index = ccSyncModel::archiveIndex(model_);
+    ar.archive(index);
+    if (ar.isLoading()) {
+        // A version-0 index is not read as a model: the default stands in.
+        const ccSyncModel loaded =
+            version >= 1 ? ccSyncModel::fromCode(ccSyncModel::codeFromArchiveIndex(index)) : ccSyncModel();
+        syncModel(loaded);
+    }
+    ccArchiveVisit::end(this, typeid(ccSyncProp));
+}

@@ -1,0 +1,9 @@
+// Test seam, not for callers: decides which path the split and grey
+// conversions take, whatever level ccPelFunc keeps. The merges follow the
+// effective processor description (csys_overrideCpuInfo).
+#pragma once
+
+enum class ccPelConvertKernels { asked, plain, fast };
+
+// asked (the default) answers with ccPelFunc::useMmx.
+void ccPelConvertForceKernels(ccPelConvertKernels choice);

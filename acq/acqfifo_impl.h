@@ -64,7 +64,6 @@ public:
     cc_AcqFifo() = default;
     cc_AcqFifo(const cc_AcqFifo&) = delete;
     cc_AcqFifo& operator=(const cc_AcqFifo&) = delete;
-    virtual ~cc_AcqFifo() = default;
 
     // The record of property id, or null. The records are built through
     // buildPropertyInfo at the first lookup, once, whichever threads ask;
@@ -223,6 +222,8 @@ public:
     virtual uint32_t hookZeroA();
     virtual void noOpHookC();
     virtual uint32_t hookZeroB();
+    // The last slot of the interface.
+    virtual ~cc_AcqFifo() = default;
 
 private:
     std::once_flag infoBuilt_;

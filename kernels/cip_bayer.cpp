@@ -51,17 +51,6 @@ void splitRow(const uint8_t* s, int32_t width, int32_t rowParity, int32_t xPhase
         horizontalPass(s, width, c, g);
 }
 
-csysStatus checkGeometry(int32_t width, int32_t height, int32_t sourceStride, int32_t destinationStride)
-{
-    if (width < 1)
-        return cipErrBadWidth;
-    if (height < 1)
-        return cipErrBadHeight;
-    if (sourceStride < width || destinationStride < width)
-        return cipErrBadStride;
-    return csysOk;
-}
-
 // Phase 0. C rows go straight to their planes and serve as the vertical
 // pass's input there; G rows go through a ring of four. A single row has no
 // third-colour sample: its third plane takes the second colour.
@@ -187,7 +176,7 @@ csysStatus plainBayerToGrey(int32_t width, int32_t height, const uint8_t* source
 csysStatus cip_convertBayer8ToRGBTyped(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride,
                                        uint8_t* first, uint8_t* second, uint8_t* third, int32_t destinationStride)
 {
-    csysStatus status = checkGeometry(width, height, sourceStride, destinationStride);
+    csysStatus status = cip_work::checkSizes(width, height, sourceStride, destinationStride, width);
     if (status < 0)
         return status;
     if (!source || !first || !second || !third)
@@ -199,7 +188,7 @@ csysStatus cip_convertBayer8ToGreyscaleTyped(int32_t width, int32_t height, cons
                                              int32_t sourceStride, int32_t phase, double weight1, double weight2,
                                              double weight3, uint8_t* destination, int32_t destinationStride)
 {
-    csysStatus status = checkGeometry(width, height, sourceStride, destinationStride);
+    csysStatus status = cip_work::checkSizes(width, height, sourceStride, destinationStride, width);
     if (status < 0)
         return status;
     if (weight1 < 0 || weight2 < 0 || weight3 < 0)

@@ -72,18 +72,6 @@ struct GreyTable {
     }
 };
 
-csysStatus checkArgs(int32_t width, int32_t height, int32_t sourceStride, int32_t destinationStride,
-                     int64_t destinationMinimum)
-{
-    if (width < 1)
-        return cipErrBadWidth;
-    if (height < 1)
-        return cipErrBadHeight;
-    if (sourceStride < width || destinationStride < destinationMinimum)
-        return cipErrBadStride;
-    return csysOk;
-}
-
 // One source row into the three work rows.
 typedef void (*RowSplit)(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* p0, uint8_t* p1,
                          uint8_t* p2);
@@ -94,7 +82,7 @@ csysStatus toPlanes(int32_t width, int32_t height, const uint8_t* source, int32_
                     uint8_t* p1, uint8_t* p2, int32_t destinationStride, int32_t pels, int64_t destinationMinimum,
                     RowSplit split)
 {
-    csysStatus status = checkArgs(width, height, sourceStride, destinationStride, destinationMinimum);
+    csysStatus status = cip_work::checkSizes(width, height, sourceStride, destinationStride, destinationMinimum);
     if (status < 0)
         return status;
     if (!source || !p0 || !p1 || !p2)
@@ -185,7 +173,7 @@ void splitPacked24(const Converter&, const uint8_t* s, int32_t width, uint8_t* p
 csysStatus toGrey(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride, uint8_t* destination,
                   int32_t destinationStride, int64_t pels, int32_t first, int32_t step)
 {
-    csysStatus status = checkArgs(width, height, sourceStride, destinationStride, pels);
+    csysStatus status = cip_work::checkSizes(width, height, sourceStride, destinationStride, pels);
     if (status < 0)
         return status;
     if (!source || !destination)

@@ -105,27 +105,34 @@ ccPelBuffer<unsigned short> cc_AcqImage::grey16Buffer() const
     return widen(grey8Buffer());
 }
 
-ccPelBuffer<ccPackedRGB16Pel> cc_AcqImage::rgb16Buffer() const
+namespace {
+
+// The image's planes merged into a new buffer of their window.
+template <class T, class Merge>
+ccPelBuffer<T> merged(const cc_AcqImage& image, Merge merge)
 {
-    if (!convertible(*this))
+    if (!convertible(image))
         return {};
-    const cc3PlanePelBuffer planes = planeBuffer();
+    const cc3PlanePelBuffer planes = image.planeBuffer();
     const ccPelRect& w = planes.windowRect();
     // Of the planes' window: the merge writes it in place.
-    ccPelBuffer<ccPackedRGB16Pel> out = newBuffer<ccPackedRGB16Pel>(planes.windowOffset(), w.width(), w.height());
-    ccPelFunc::mergePlanesToPackedRGB16(planes.plane(0), planes.plane(1), planes.plane(2), out);
+    ccPelBuffer<T> out = newBuffer<T>(planes.windowOffset(), w.width(), w.height());
+    merge(planes.plane(0), planes.plane(1), planes.plane(2), out);
     return out;
+}
+
+} // namespace
+
+ccPelBuffer<ccPackedRGB16Pel> cc_AcqImage::rgb16Buffer() const
+{
+    return merged<ccPackedRGB16Pel>(*this, &ccPelFunc::mergePlanesToPackedRGB16);
 }
 
 ccPelBuffer<ccPackedRGB32Pel> cc_AcqImage::rgb32Buffer() const
 {
-    if (!convertible(*this))
-        return {};
-    const cc3PlanePelBuffer planes = planeBuffer();
-    const ccPelRect& w = planes.windowRect();
-    ccPelBuffer<ccPackedRGB32Pel> out = newBuffer<ccPackedRGB32Pel>(planes.windowOffset(), w.width(), w.height());
-    ccPelFunc::mergePlanesToPackedRGB32(planes.plane(0), planes.plane(1), planes.plane(2), out, 0);
-    return out;
+    return merged<ccPackedRGB32Pel>(*this, [](const auto& red, const auto& green, const auto& blue, auto& out) {
+        ccPelFunc::mergePlanesToPackedRGB32(red, green, blue, out, 0);
+    });
 }
 
 uint32_t cc_AcqImage::bitsPerPel(uint32_t code)

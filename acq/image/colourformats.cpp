@@ -16,7 +16,45 @@ unsigned char blue8(uint16_t v) { return static_cast<unsigned char>((v & 0x1F) <
 
 int32_t narrow(int64_t size) { return static_cast<int32_t>(size); }
 
+csysStatus bayerGrey(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride, uint8_t* grey,
+                     int32_t greyStride)
+{
+    return cip_convertBayer8ToGreyscale(width, height, source, sourceStride, kRedWeight, kGreenWeight, kBlueWeight,
+                                        grey, greyStride);
+}
+
+// Packed 24-bit pels whose first byte is blue.
+csysStatus bgrPlanes(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride, uint8_t* red,
+                     uint8_t* green, uint8_t* blue, int32_t planeStride)
+{
+    return cip_convertPacked24ToPlanesTyped(width, height, source, sourceStride, blue, green, red, planeStride);
+}
+
 } // namespace
+
+// ---- kernels over raw frames ----
+
+ccPelBuffer<unsigned char> cc_RawAcqImage::kernelGrey(int64_t width, GreyKernel kernel) const
+{
+    if (!convertible(*this))
+        return {};
+    ccPelBuffer<unsigned char> out = newBuffer<unsigned char>(width);
+    if (width > 0 && rows() > 0)
+        check(kernel(narrow(bytes()), narrow(rows()), frame_.windowStart(), frame_.typedRoot().stride(),
+                     out.windowStart(), out.typedRoot().stride()));
+    return out;
+}
+
+cc3PlanePelBuffer cc_RawAcqImage::kernelPlanes(int64_t width, PlaneKernel kernel) const
+{
+    if (!convertible(*this))
+        return {};
+    NewPlanes planes = newPlanes(width);
+    if (width > 0 && rows() > 0)
+        check(kernel(narrow(bytes()), narrow(rows()), frame_.windowStart(), frame_.typedRoot().stride(),
+                     planes.start(0), planes.start(1), planes.start(2), planes.stride()));
+    return planes.take();
+}
 
 // ---- packed RGB16 ----
 
@@ -84,28 +122,10 @@ cc3PlanePelBuffer cc_3PlaneAcqImage::planeBuffer() const { return frame_; }
 
 // ---- Bayer mosaics ----
 
-ccPelBuffer<unsigned char> cc_Bayer8AcqImage::grey8Buffer() const
-{
-    if (!convertible(*this))
-        return {};
-    ccPelBuffer<unsigned char> out = newBuffer<unsigned char>(bytes());
-    if (bytes() > 0 && rows() > 0)
-        check(cip_convertBayer8ToGreyscale(narrow(bytes()), narrow(rows()), start(), stride(), kRedWeight,
-                                           kGreenWeight, kBlueWeight, out.windowStart(), out.typedRoot().stride()));
-    return out;
-}
+ccPelBuffer<unsigned char> cc_Bayer8AcqImage::grey8Buffer() const { return kernelGrey(bytes(), &bayerGrey); }
 
-cc3PlanePelBuffer cc_Bayer8AcqImage::planeBuffer() const
-{
-    if (!convertible(*this))
-        return {};
-    // Phase 0, as the grey conversion has it.
-    NewPlanes planes = newPlanes(bytes());
-    if (bytes() > 0 && rows() > 0)
-        check(cip_convertBayer8ToRGBTyped(narrow(bytes()), narrow(rows()), start(), stride(), planes.start(0),
-                                          planes.start(1), planes.start(2), planes.stride()));
-    return planes.take();
-}
+// Phase 0, as the grey conversion has it.
+cc3PlanePelBuffer cc_Bayer8AcqImage::planeBuffer() const { return kernelPlanes(bytes(), &cip_convertBayer8ToRGBTyped); }
 
 ccPelBuffer<unsigned char> cc_Bayer16AcqImage::grey8Buffer() const
 {
@@ -123,25 +143,15 @@ cc3PlanePelBuffer cc_Bayer16AcqImage::planeBuffer() const
 
 // ---- YCbCr ----
 
-ccPelBuffer<unsigned char> cc_YCbCrAcqImage::grey8Buffer() const
-{
-    if (!convertible(*this))
-        return {};
-    ccPelBuffer<unsigned char> out = newBuffer<unsigned char>(pels());
-    if (pels() > 0 && rows() > 0)
-        check(grey_(narrow(bytes()), narrow(rows()), start(), stride(), out.windowStart(), out.typedRoot().stride()));
-    return out;
-}
+ccPelBuffer<unsigned char> cc_YCbCrAcqImage::grey8Buffer() const { return kernelGrey(pels(), grey_); }
 
 cc3PlanePelBuffer cc_YCbCrAcqImage::planeBuffer() const
 {
-    if (!convertible(*this))
-        return {};
-    NewPlanes planes = newPlanes(pels());
-    if (pels() > 0 && rows() > 0)
-        check(colour_(narrow(bytes()), narrow(rows()), start(), stride(), planes.start(0), planes.start(1),
-                      planes.start(2), planes.stride()));
-    return planes.take();
+    // A row of one UYVY pel has no V byte, hence no colour: the kernel
+    // leaves it unwritten, and the planes take its grey.
+    if (bytes() == 2 && hasFrame())
+        return planesFromGrey(grey8Buffer());
+    return kernelPlanes(pels(), colour_);
 }
 
 cc_UYYVYYAcqImage::cc_UYYVYYAcqImage(const ccPelBuffer<unsigned char>& frame)
@@ -170,15 +180,7 @@ ccPelBuffer<unsigned char> cc_Packed24AcqImage::grey8Buffer() const
 
 cc3PlanePelBuffer cc_Packed24AcqImage::planeBuffer() const
 {
-    if (!convertible(*this))
-        return {};
-    NewPlanes planes = newPlanes(bytes() / 3);
-    const int first = blueFirst_ ? 2 : 0, third = 2 - first;
-    if (bytes() > 0 && rows() > 0)
-        check(cip_convertPacked24ToPlanesTyped(narrow(bytes()), narrow(rows()), start(), stride(),
-                                               planes.start(first), planes.start(1), planes.start(third),
-                                               planes.stride()));
-    return planes.take();
+    return kernelPlanes(bytes() / 3, blueFirst_ ? &bgrPlanes : &cip_convertPacked24ToPlanesTyped);
 }
 
 // ---- 48-bit colour ----

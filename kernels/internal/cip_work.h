@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels/cip_status.h"
 #include "system/csys_cleanup.h"
 #include "system/csys_memory.h"
 
@@ -17,6 +18,21 @@ template <typename T>
 T* rowAt(T* first, int32_t y, int32_t stride)
 {
     return first + static_cast<ptrdiff_t>(y) * stride;
+}
+
+// The checks every conversion starts with, in their order: width, height,
+// then the source stride against the width and the destination stride
+// against the row it must hold.
+[[nodiscard]] inline csysStatus checkSizes(int32_t width, int32_t height, int32_t sourceStride,
+                                           int32_t destinationStride, int64_t destinationMinimum)
+{
+    if (width < 1)
+        return cipErrBadWidth;
+    if (height < 1)
+        return cipErrBadHeight;
+    if (sourceStride < width || destinationStride < destinationMinimum)
+        return cipErrBadStride;
+    return csysOk;
 }
 
 // Work memory of a size computed in 64 bits; sizes of 2^31 or more give

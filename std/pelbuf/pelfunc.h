@@ -76,12 +76,12 @@ public:
     // Grey = r * red + g * green + b * blue + offset for the pel's bytes r,
     // g and b, in fixed point with 14 fraction bits less one per halving
     // that brings the largest weight below 1, held to 0..255; weights of
-    // exactly one channel copy its byte and ignore the offset. Written over the common part of the two windows
-    // in image coordinates; an unbound destination becomes a new buffer over
-    // the source window with its client transform. More than 14 halvings or
-    // a value that is not finite raise BadParams. The fast kernel, for
-    // values >= 0 that sum to at most 256, truncates the scaled weights where
-    // the plain loop rounds them.
+    // exactly one channel copy its byte and ignore the offset. Written over
+    // the common part of the two windows in image coordinates; an unbound
+    // destination becomes a new buffer over the source window with its
+    // client transform. More than 14 halvings or a value that is not finite
+    // raise BadParams. The fast kernel, for values >= 0 that sum to at most
+    // 256, truncates the scaled weights where the plain loop rounds them.
     static void packedRGB32ToGreyWeighted(const ccPelBuffer_const<ccPackedRGB32Pel>& source, double red,
         double green, double blue, double offset, ccPelBuffer<unsigned char>& destination);
     // The same with offset 0.

@@ -29,64 +29,41 @@ Flags flags(const char* digits)
 
 TEST(TriggerModel, PredefinedModelsHaveTheirRecordsAndRefuseTheCustomSetters)
 {
-    const struct {
-        ccPtrHandle<ccTriggerModel> (*get)();
-        uint32_t code;
-        std::wstring name;
-        const char* flags;
-        bool allowsStart;
-    } rows[] = {
-        {&ccTriggerModel::manual, 0x80, L"Manual", "000010100", true},
-        {&ccTriggerModel::automatic, 0x81, L"Automatic", "101010000", false},
-        {&ccTriggerModel::semiAutomatic, 0x82, L"Semi-Automatic", "100010100", true},
-        {&ccTriggerModel::slave, 0x83, L"Slave", "000110010", false},
-        {&ccTriggerModel::freeRun, 0x84, L"FreeRun", "000010000", false},
+    typedef ccPtrHandle<ccTriggerModel> (*Get)();
+    const struct { Get get; uint32_t code; std::wstring name; const char* flags; } rows[] = {
+        {&ccTriggerModel::manual, 0x80, L"Manual", "000010100"},
+        {&ccTriggerModel::automatic, 0x81, L"Automatic", "101010000"},
+        {&ccTriggerModel::semiAutomatic, 0x82, L"Semi-Automatic", "100010100"},
+        {&ccTriggerModel::slave, 0x83, L"Slave", "000110010"},
+        {&ccTriggerModel::freeRun, 0x84, L"FreeRun", "000010000"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.code);
         const ccPtrHandle<ccTriggerModel> m = r.get();
         EXPECT_EQ(m->code(), r.code);
         EXPECT_EQ(m->name(), r.name);
-        EXPECT_EQ(m->allowsStart(), r.allowsStart);
-        EXPECT_FALSE(m->isCustom());
-        EXPECT_EQ(r.get().rawPointer(), m.rawPointer()); // one model per process
+        EXPECT_EQ(flagsOf(m->record()), flags(r.flags));
+        EXPECT_EQ(m->allowsStart(), r.flags[6] == '1');
         // Its record is shared by the whole process.
         EXPECT_THROW(m->customMode(1), ccTriggerModel::BadParams);
         EXPECT_THROW(m->customFlag(1), ccTriggerModel::BadParams);
-        EXPECT_EQ(flagsOf(m->record()), flags(r.flags));
     }
 }
 
-TEST(TriggerModel, CustomCopiesTheRecordUnderItsOwnCodeAndName)
+TEST(TriggerModel, ACustomCopyTakesTheModeAndFlagItIsGivenAndRefusesOthers)
 {
     const ccPtrHandle<ccTriggerModel> manual = ccTriggerModel::manual();
-    const ccPtrHandle<ccTriggerModel> custom = manual->makeCustom();
-    EXPECT_EQ(custom->code(), 0x84u);
-    EXPECT_EQ(std::wstring(custom->name()), L"Custom");
-    EXPECT_EQ(flagsOf(custom->record()), flags("000010100"));
-    EXPECT_TRUE(custom->isCustom());
-
-    custom->customMode(3);
-    custom->customFlag(1);
-    EXPECT_EQ(std::wstring(manual->name()), L"Manual");
-    EXPECT_EQ(flagsOf(manual->record()), flags("000010100"));
-}
-
-TEST(TriggerModel, CustomSettersTakeTheirValuesAndRefuseOthersLeavingTheModel)
-{
-    // In turn on one copy of Slave, each step changing the flags it accepts;
-    // null: refused, nothing changes.
-    const struct {
-        bool mode; // else the flag
-        uint32_t value;
-        const char* after;
-    } steps[] = {
-        {false, 1, "000111010"}, {false, 2, nullptr},     {false, 0, "000110010"},
-        {true, 0, "000110100"},  {true, 4, nullptr},      {true, 3, "000110001"},
-        {true, 2, "000110110"},  {true, 0xFFFFFFFFu, nullptr}, {true, 1, "000110000"},
+    const ccPtrHandle<ccTriggerModel> m = manual->makeCustom();
+    EXPECT_EQ(m->code(), 0x84u);
+    EXPECT_EQ(std::wstring(m->name()), L"Custom");
+    Flags expected = flags("000010100");
+    EXPECT_EQ(flagsOf(m->record()), expected);
+    // In turn; null: refused, nothing changes.
+    const struct { bool mode; uint32_t value; const char* after; } steps[] = {
+        {false, 1, "000011100"}, {false, 2, nullptr}, {true, 3, "000011001"},          {true, 4, nullptr},
+        {true, 2, "000011110"},  {true, 1, "000011000"}, {true, 0xFFFFFFFFu, nullptr}, {true, 0, "000011100"},
+        {false, 0, "000010100"},
     };
-    const ccPtrHandle<ccTriggerModel> m = ccTriggerModel::slave()->makeCustom();
-    Flags expected = flagsOf(m->record());
     for (const auto& r : steps) {
         SCOPED_TRACE(testing::Message() << (r.mode ? "mode " : "flag ") << r.value);
         const auto set = [&] { r.mode ? m->customMode(r.value) : m->customFlag(r.value); };
@@ -97,8 +74,8 @@ TEST(TriggerModel, CustomSettersTakeTheirValuesAndRefuseOthersLeavingTheModel)
             EXPECT_THROW(set(), ccTriggerModel::BadParams);
         }
         EXPECT_EQ(flagsOf(m->record()), expected);
-        EXPECT_EQ(m->allowsStart(), expected[6] != 0);
     }
+    EXPECT_EQ(flagsOf(manual->record()), flags("000010100"));
 }
 
 TEST(TriggerModel, PredefinedModelOutlivesEveryOutsideHandle)
@@ -115,43 +92,34 @@ TEST(TriggerModel, PredefinedModelOutlivesEveryOutsideHandle)
 
 TEST(SyncModel, RecordsCodesNamesFlagsAndArchiveIndices)
 {
-    const struct {
-        ccSyncModel (*get)();
-        uint32_t code;
-        std::wstring name;
-        const char* flags; // bytes 0 to 8
-        uint8_t byte12;
-        uint32_t index;
-    } rows[] = {
-        {&ccSyncModel::defaultModel, 150, L"Default", "000000000", 1, 1},
-        {&ccSyncModel::internalComposite, 151, L"Internal composite", "000001000", 1, 2},
-        {&ccSyncModel::internalDrive, 152, L"Internal drive", "000000000", 1, 3},
-        {&ccSyncModel::internalWithHLock, 153, L"Internal with HLock", "001010100", 1, 4},
-        {&ccSyncModel::internalWithHLockAndVLock, 154, L"Internal with HLock and VLock", "001110100", 1, 5},
-        {&ccSyncModel::internal2940, 155, L"Internal 2940", "001110100", 1, 6},
-        {&ccSyncModel::externalPllComposite, 156, L"External PLL composite", "110100111", 0, 7},
-        {&ccSyncModel::externalPllSync, 157, L"External PLL sync", "010100111", 0, 8},
-        {&ccSyncModel::externalPllDrive, 158, L"External PLL drive", "010100001", 0, 9},
-        {&ccSyncModel::externalPixelSync, 159, L"External pixel sync", "011100112", 0, 10},
-        {&ccSyncModel::externalPixelDrive, 160, L"External pixel drive", "011100012", 0, 11},
-        {&ccSyncModel::slaveExternalPixelDriveVtg0, 161, L"Slave External pixel drive VTGO", "111100012", 0, 12},
-        {&ccSyncModel::slaveExternalPixelDriveVtg1, 162, L"Slave External pixel drive VTG1", "101110102", 0, 13},
-        {&ccSyncModel::displayExternalPixelDrive, 163, L"Display External pixel drive", "101111112", 0, 14},
+    // Flag bytes 0 to 8 (12 too for the internal models); the archive index is
+    // code - 149.
+    const struct { ccSyncModel (*get)(); uint32_t code; std::wstring name; const char* flags; } rows[] = {
+        {&ccSyncModel::defaultModel, 150, L"Default", "0000000000001"},
+        {&ccSyncModel::internalComposite, 151, L"Internal composite", "0000010000001"},
+        {&ccSyncModel::internalDrive, 152, L"Internal drive", "0000000000001"},
+        {&ccSyncModel::internalWithHLock, 153, L"Internal with HLock", "0010101000001"},
+        {&ccSyncModel::internalWithHLockAndVLock, 154, L"Internal with HLock and VLock", "0011101000001"},
+        {&ccSyncModel::internal2940, 155, L"Internal 2940", "0011101000001"},
+        {&ccSyncModel::externalPllComposite, 156, L"External PLL composite", "110100111"},
+        {&ccSyncModel::externalPllSync, 157, L"External PLL sync", "010100111"},
+        {&ccSyncModel::externalPllDrive, 158, L"External PLL drive", "010100001"},
+        {&ccSyncModel::externalPixelSync, 159, L"External pixel sync", "011100112"},
+        {&ccSyncModel::externalPixelDrive, 160, L"External pixel drive", "011100012"},
+        {&ccSyncModel::slaveExternalPixelDriveVtg0, 161, L"Slave External pixel drive VTGO", "111100012"},
+        {&ccSyncModel::slaveExternalPixelDriveVtg1, 162, L"Slave External pixel drive VTG1", "101110102"},
+        {&ccSyncModel::displayExternalPixelDrive, 163, L"Display External pixel drive", "101111112"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.code);
         const ccSyncModel m = r.get();
         EXPECT_EQ(m.code(), r.code);
         EXPECT_EQ(m.name(), r.name);
-        Flags expected = flags(r.flags);
-        expected[12] = r.byte12;
-        EXPECT_EQ(flagsOf(m.record()), expected);
-        EXPECT_EQ(m.isDefault(), r.code == 150);
+        EXPECT_EQ(flagsOf(m.record()), flags(r.flags));
         EXPECT_TRUE(ccSyncModel::fromCode(r.code) == m);
-        EXPECT_EQ(ccSyncModel::archiveIndex(m), r.index);
-        EXPECT_EQ(ccSyncModel::codeFromArchiveIndex(r.index), r.code);
+        EXPECT_EQ(ccSyncModel::archiveIndex(m), r.code - 149);
+        EXPECT_EQ(ccSyncModel::codeFromArchiveIndex(r.code - 149), r.code);
     }
-    EXPECT_TRUE(ccSyncModel() == ccSyncModel::defaultModel());
     for (uint32_t code : {0u, 149u, 164u, 0xFFFFFFFFu})
         EXPECT_TRUE(ccSyncModel::fromCode(code) == ccSyncModel()) << code;
     for (uint32_t index : {0u, 15u, 150u, 0xFFFFFFFFu})

@@ -1,13 +1,13 @@
 // One stand-in for the FIFO implementation, shared by every test above the
-// acquisition FIFO: neutral answers, counters for what tests look at, frames
-// queued per pel type, and the callback contract of a real implementation
-// (handles swapped under a mutex, each call made through a copy outside it).
+// acquisition FIFO: neutral answers, frames queued per pel type, property
+// records, the sync models, and the callback contract of a real
+// implementation (handles swapped under a mutex, each call made through a
+// copy outside it). Tests add the counters they need.
 #pragma once
 #include <array>
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -19,39 +19,18 @@ class FakeAcqFifo : public cc_AcqFifo {
 public:
     enum class Kind { movePart = 0, complete = 1, overrun = 2 };
 
-    // Answers.
-    bool busy = false;
-    uint32_t pending = 0;
-    uint32_t completed = 0;
-    bool startAccepted = true;
-    bool ready = true;
-    std::wstring prepareMessage;
     std::vector<ccAcqPropertyInfo> info;
+    int builds = 0;
     std::vector<int32_t> sampleValues;
     ccSyncModel defaultSync;
     ccSyncModel actualSync;
-
-    // What arrived.
-    int starts = 0;
-    uint32_t lastTicket = 0;
-    int flushes = 0;
-    int prepares = 0;
-    std::wstring* lastMessage = nullptr;
-    double lastPrepareSeconds = -1.0;
-    const void* lastReconfigure = nullptr;
-    int builds = 0;
     int syncSets = 0;
     ccSyncModel lastSync;
-    int triggerModels = 0;
-    ccAcqModelRecord lastTrigger{};
-    int completions = 0;
-    ccAcqCompleteArgs lastArgs;
+    const void* lastReconfigure = nullptr;
 
     // Handed out by the completions, first in first out; unbound (or an
     // image without a frame) when empty.
     std::deque<ccPelBuffer<unsigned char>> frames8;
-    std::deque<ccPelBuffer<unsigned short>> frames16;
-    std::deque<ccPelBuffer<ccPackedRGB16Pel>> framesRGB16;
     std::deque<ccPelBuffer<ccPackedRGB32Pel>> framesRGB32;
     std::deque<cc3PlanePelBuffer> frames3Plane;
     std::deque<ccPtrHandle<ccAcqImage>> images;
@@ -62,11 +41,7 @@ public:
     // Calls the installed callback of kind, if any, as a module thread would.
     void fire(Kind kind, const ccAcquireInfo& record)
     {
-        ccAcqInfoCallbackHandle copy;
-        {
-            std::lock_guard<std::mutex> hold(callbackLock_);
-            copy = callbacks_[size_t(kind)];
-        }
+        const ccAcqInfoCallbackHandle copy = installed(kind);
         if (copy.rawPointer())
             (*copy)(record);
     }
@@ -76,12 +51,7 @@ public:
         return callbacks_[size_t(kind)];
     }
 
-    bool start(uint32_t ticket) override
-    {
-        ++starts;
-        lastTicket = ticket;
-        return startAccepted;
-    }
+    bool start(uint32_t) override { return true; }
     bool reconfigure(const void* object) override
     {
         lastReconfigure = object;
@@ -89,39 +59,23 @@ public:
     }
     bool stateQueryA() override { return false; }
     bool stateQueryB() override { return false; }
-    bool isBusy() override { return busy; }
+    bool isBusy() override { return false; }
     bool stateQueryC() override { return false; }
     bool stateQueryD() override { return false; }
-    uint32_t pendingAcqs() override { return pending; }
-    uint32_t completedAcqs() override { return completed; }
+    uint32_t pendingAcqs() override { return 0; }
+    uint32_t completedAcqs() override { return 0; }
     uint32_t countQueryC() override { return 0; }
-    bool prepare(std::wstring* message, ccTimeout& timeout) override
-    {
-        ++prepares;
-        lastMessage = message;
-        lastPrepareSeconds = timeout.remaining();
-        if (message)
-            *message = prepareMessage;
-        return ready;
-    }
+    bool prepare(std::wstring*, ccTimeout&) override { return true; }
     bool stateQueryE() override { return false; }
-    void flush() override { ++flushes; }
+    void flush() override {}
 
-    ccPelBuffer<unsigned char> completeAcq8(const ccAcqCompleteArgs& args) override { return next(frames8, args); }
-    ccPelBuffer<unsigned short> completeAcq16(const ccAcqCompleteArgs& args) override { return next(frames16, args); }
-    ccPelBuffer<ccPackedRGB16Pel> completeAcqRGB16(const ccAcqCompleteArgs& args) override
-    {
-        return next(framesRGB16, args);
-    }
-    ccPelBuffer<ccPackedRGB32Pel> completeAcqRGB32(const ccAcqCompleteArgs& args) override
-    {
-        return next(framesRGB32, args);
-    }
-    cc3PlanePelBuffer completeAcq3Plane(const ccAcqCompleteArgs& args) override { return next(frames3Plane, args); }
+    ccPelBuffer<unsigned char> completeAcq8(const ccAcqCompleteArgs&) override { return next(frames8); }
+    ccPelBuffer<ccPackedRGB32Pel> completeAcqRGB32(const ccAcqCompleteArgs&) override { return next(framesRGB32); }
+    cc3PlanePelBuffer completeAcq3Plane(const ccAcqCompleteArgs&) override { return next(frames3Plane); }
     ccPtrHandle<ccAcqImage> completeAcqImage(const ccAcqCompleteArgs& args) override
     {
-        ccPtrHandle<ccAcqImage> image = next(images, args);
-        return image.rawPointer() ? image : ccPtrHandle<ccAcqImage>(new ccAcqImage());
+        ccPtrHandle<ccAcqImage> image = next(images);
+        return image.rawPointer() ? image : cc_AcqFifo::completeAcqImage(args);
     }
 
     uint32_t extQueryA() override { return 0; }
@@ -151,11 +105,7 @@ public:
     }
     bool triggerEnabled() override { return false; }
     void triggerEnable(bool) override {}
-    void triggerModel(const ccAcqModelRecord& model) override
-    {
-        ++triggerModels;
-        lastTrigger = model;
-    }
+    void triggerModel(const ccAcqModelRecord&) override {}
     void triggerLowToHigh(bool) override {}
     void triggerMaster(cc_AcqFifo*) override {}
     void chargeTransferInterval(double) override {}
@@ -215,10 +165,8 @@ public:
 
 private:
     template <class T>
-    T next(std::deque<T>& queue, const ccAcqCompleteArgs& args)
+    static T next(std::deque<T>& queue)
     {
-        ++completions;
-        lastArgs = args;
         if (queue.empty())
             return T();
         T frame = std::move(queue.front());

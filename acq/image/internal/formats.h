@@ -130,12 +130,19 @@ protected:
     // multiple of unit bytes.
     cc_RawAcqImage(uint32_t code, const ccPelBuffer<unsigned char>& frame, int64_t unit);
 
+    // The kernels: (window width in bytes, rows, first byte, stride, then
+    // the destination or the three planes and their stride).
+    typedef csysStatus (*GreyKernel)(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*, int32_t);
+    typedef csysStatus (*PlaneKernel)(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*, uint8_t*, uint8_t*,
+                                      int32_t);
+
     int64_t bytes() const { return frame_.windowRect().width(); }
     int64_t rows() const { return frame_.windowRect().height(); }
-    // The window's first byte and the root's row stride; only for a local
-    // frame with a non-empty window.
-    const unsigned char* start() const { return frame_.windowStart(); }
-    int32_t stride() const { return frame_.typedRoot().stride(); }
+    // A conversion by kernel, after the no-frame and remote rules, into a
+    // new grey buffer or three new planes of width pels; the kernel runs
+    // only over a window that is not empty.
+    ccPelBuffer<unsigned char> kernelGrey(int64_t width, GreyKernel kernel) const;
+    cc3PlanePelBuffer kernelPlanes(int64_t width, PlaneKernel kernel) const;
 };
 
 // Grey formats: the colour planes are three copies of the grey8 result.
@@ -259,16 +266,13 @@ public:
 // The YCbCr layouts, each with its grey and colour kernels.
 class cc_YCbCrAcqImage : public cc_RawAcqImage {
 public:
-    typedef csysStatus (*GreyKernel)(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*, int32_t);
-    typedef csysStatus (*ColourKernel)(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*, uint8_t*, uint8_t*,
-                                       int32_t);
     ccPelBuffer<unsigned char> grey8Buffer() const override;
     cc3PlanePelBuffer planeBuffer() const override;
 
 protected:
     // pelsPerUnit pels for every unit bytes of a row.
     cc_YCbCrAcqImage(uint32_t code, const ccPelBuffer<unsigned char>& frame, int64_t unit, int64_t pelsPerUnit,
-                     GreyKernel grey, ColourKernel colour)
+                     GreyKernel grey, PlaneKernel colour)
         : cc_RawAcqImage(code, frame, unit), unit_(unit), pelsPerUnit_(pelsPerUnit), grey_(grey), colour_(colour)
     {
     }
@@ -279,7 +283,7 @@ private:
     int64_t unit_;
     int64_t pelsPerUnit_;
     GreyKernel grey_;
-    ColourKernel colour_;
+    PlaneKernel colour_;
 };
 
 class cc_UYYVYYAcqImage : public cc_YCbCrAcqImage {

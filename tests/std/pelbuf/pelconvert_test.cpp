@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
-#include <iterator>
 #include <limits>
 #include <random>
 #include <vector>
@@ -18,6 +18,7 @@ typedef unsigned char Byte;
 typedef ccPelBuffer<Byte> Buffer8;
 typedef ccPelBuffer<ccPackedRGB16Pel> Buffer16;
 typedef ccPelBuffer<ccPackedRGB32Pel> Buffer32;
+typedef std::vector<uint32_t> Pels;
 
 class PelConvert : public ::testing::Test {
 protected:
@@ -39,23 +40,16 @@ protected:
     }
 };
 
-uint32_t valueOf(Byte p) { return p; }
-template <class Packed>
-uint32_t valueOf(Packed p) { return p.value; }
-void set(Byte& p, uint32_t v) { p = Byte(v); }
-template <class Packed>
-void set(Packed& p, uint32_t v) { p.value = static_cast<decltype(p.value)>(v); }
-
 // The window's pels; with all, every pel of the root, padding included.
 template <class T>
-std::vector<uint32_t> pels(const ccPelBuffer<T>& b, bool all = false)
+Pels pels(const ccPelBuffer<T>& b, bool all = false)
 {
     const ccPelRoot<T>& root = b.typedRoot();
     const ccPelRect r = all ? ccPelRect(root.stride(), root.height()) : b.windowRect();
-    std::vector<uint32_t> v;
+    Pels v;
     for (int32_t y = r.y0(); y < r.y1(); ++y)
         for (int32_t x = r.x0(); x < r.x1(); ++x)
-            v.push_back(valueOf(root.dataStart()[ptrdiff_t(y) * root.stride() + x]));
+            std::memcpy(&v.emplace_back(0), root.dataStart() + ptrdiff_t(y) * root.stride() + x, sizeof(T));
     return v;
 }
 
@@ -66,22 +60,14 @@ ccPelBuffer<T> filled(const ccPelRect& r, uint32_t value, int32_t alignment = 1,
 {
     ccPelBuffer<T> b(r, alignment);
     ccPelRoot<T>& root = b.typedRoot();
-    for (T* p = root.dataStart(); p != root.dataStart() + ptrdiff_t(root.stride()) * root.height(); ++p)
-        set(*p, rng ? (*rng)() : value);
+    for (T* p = root.dataStart(); p != root.dataStart() + ptrdiff_t(root.stride()) * root.height(); ++p) {
+        const uint32_t v = rng ? (*rng)() : value;
+        std::memcpy(p, &v, sizeof(T)); // the low bytes: pels are little-endian
+    }
     return b;
 }
 
 cc2Xform shift(double x) { return cc2Xform(cc2Matrix(1, 0, 0, 1), cc2Vect(x, 0)); }
-
-uint32_t raised(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const ccException& e) {
-        return e.code();
-    }
-    return 0;
-}
 
 TEST_F(PelConvert, MergesAndSplitsMoveBytes)
 {
@@ -93,23 +79,21 @@ TEST_F(PelConvert, MergesAndSplitsMoveBytes)
         red.setLinearClientXform(shift(2));
         Buffer16 made; // unbound: a new root over the planes' window
         ccPelFunc::mergePlanesToPackedRGB16(red, green, blue, made);
-        EXPECT_EQ(made.window(), at);
-        EXPECT_EQ(made.linearClientXform().offset().x(), 2.0);
-        EXPECT_EQ(pels(made), std::vector<uint32_t>(6, v16));
+        EXPECT_TRUE(made.window() == at && made.linearClientXform().offset().x() == 2.0);
+        EXPECT_EQ(pels(made), Pels(6, v16));
         Buffer32 inPlace = filled<ccPackedRGB32Pel>(at, 0), elsewhere = filled<ccPackedRGB32Pel>({3, 2}, 0);
         const Buffer32 kept = inPlace, old = elsewhere;
         ccPelFunc::mergePlanesToPackedRGB32(red, green, blue, inPlace, 0x5A);
         ccPelFunc::mergePlanesToPackedRGB32(red, green, blue, elsewhere, 0x5A);
-        EXPECT_TRUE(inPlace == kept);
-        EXPECT_EQ(pels(inPlace), std::vector<uint32_t>(6, v32));
-        EXPECT_EQ(elsewhere.window(), at);
-        EXPECT_EQ(pels(old), std::vector<uint32_t>(6, 0));
+        EXPECT_TRUE(inPlace == kept && elsewhere.window() == at);
+        EXPECT_EQ(pels(inPlace), Pels(6, v32));
+        EXPECT_EQ(pels(old), Pels(6, 0));
     }
     Buffer32 source = filled<ccPackedRGB32Pel>({1, 1, 5, 2}, 0x44332211u);
     source.setLinearClientXform(shift(3));
     Buffer8 green = filled<Byte>({5, 2}, 0);
     ccPelFunc::splitPackedRGB32ToPlanes(source, nullptr, &green, nullptr);
-    EXPECT_EQ(pels(green), std::vector<uint32_t>(10, 0x22));
+    EXPECT_EQ(pels(green), Pels(10, 0x22));
     EXPECT_EQ(green.linearClientXform().offset().x(), 3.0);
 }
 
@@ -118,7 +102,7 @@ TEST_F(PelConvert, GreyRoundsOrTruncatesAndClamps)
     const double ulp = std::ldexp(1.0, -14); // one step of 14 fraction bits
     const struct { double r, g, b, offset; uint32_t pel, plain, fast; } rows[] = {
         {0.299, 0.587, 0.114, 0, 0x00C86432u, 124, 124},
-        {2.5 * ulp, 0, 0, (16384 - 765) * ulp, 0x00FF0000u, 1, 0}, // 3 rounded, 2 truncated
+        {2.5 * ulp, 0, 0, (16384 - 765) * ulp, 0x00FF0000u, 1, 0},  // 3 rounded, 2 truncated
         {-2.5 * ulp, 0, 0, (16384 + 764) * ulp, 0x00FF0000u, 0, 0}, // -3, not -2
         {-1, 2, 0, 0, 0x000B0500u, 0, 0},                           // acc below 1
         {-1, 2, 0, 0, 0x0000C800u, 255, 255},
@@ -134,7 +118,7 @@ TEST_F(PelConvert, GreyRoundsOrTruncatesAndClamps)
             Buffer8 grey;
             ccPelFunc::packedRGB32ToGreyWeighted(filled<ccPackedRGB32Pel>({8, 1}, row.pel), row.r, row.g, row.b,
                                                  row.offset, grey);
-            EXPECT_EQ(pels(grey), std::vector<uint32_t>(8, fast ? row.fast : row.plain)) << row.r << " " << fast;
+            EXPECT_EQ(pels(grey), Pels(8, fast ? row.fast : row.plain)) << row.r << " " << fast;
         }
 
     Buffer32 source = filled<ccPackedRGB32Pel>({-2, 3, 10, 6}, 0x10);
@@ -143,74 +127,67 @@ TEST_F(PelConvert, GreyRoundsOrTruncatesAndClamps)
     Buffer8 made, part = filled<Byte>({1, 6, 3, 3}, 0); // meets image (1..2, 6..7)
     ccPelFunc::packedRGB32ToGrey(source, 0, 0, 1, made);
     ccPelFunc::packedRGB32ToGrey(source, 0, 0, 1, part);
-    EXPECT_EQ(made.window(), ccPelRect(-1, 5, 4, 3));
-    EXPECT_EQ(made.linearClientXform().offset().x(), 4.0);
-    EXPECT_EQ(pels(made), std::vector<uint32_t>(12, 0x10));
-    EXPECT_EQ(pels(part), (std::vector<uint32_t>{0x10, 0x10, 0, 0x10, 0x10, 0, 0, 0, 0}));
+    EXPECT_TRUE(made.window() == ccPelRect(-1, 5, 4, 3) && made.linearClientXform().offset().x() == 4.0);
+    EXPECT_EQ(pels(made), Pels(12, 0x10));
+    EXPECT_EQ(pels(part), (Pels{0x10, 0x10, 0, 0x10, 0x10, 0, 0, 0, 0}));
 }
 
 TEST_F(PelConvert, BadInputRaisesAndWritesNothing)
 {
     const ccPelRect at(4, 2);
     Buffer8 red = filled<Byte>(at, 1), moved = filled<Byte>({1, 0, 4, 2}, 2), wide = filled<Byte>({5, 2}, 2);
-    Buffer8 strided = filled<Byte>(at, 3, 16), none;
+    Buffer8 tall = filled<Byte>({4, 3}, 2), strided = filled<Byte>(at, 3, 16), none;
     Buffer16 dest = filled<ccPackedRGB16Pel>({6, 2}, 7);
-    const Buffer32 source = filled<ccPackedRGB32Pel>(at, 0x01020304u);
-    const double inf = std::numeric_limits<double>::infinity();
+    const Buffer32 source = filled<ccPackedRGB32Pel>(at, 0x01020304u), unbound;
     using F = ccPelFunc;
     const struct { std::function<void()> action; uint32_t code; } rows[] = {
         {[&] { F::mergePlanesToPackedRGB16(red, moved, red, dest); }, F::BadParams::kCode},
-        {[&] { F::mergePlanesToPackedRGB16(red, red, none, dest); }, F::BadParams::kCode},
+        {[&] { F::mergePlanesToPackedRGB16(red, red, moved, dest); }, F::BadParams::kCode},
         {[&] { F::splitPackedRGB32ToPlanes(source, &red, nullptr, &strided); }, ccPel::BadWindow::kCode},
         {[&] { F::splitPackedRGB32ToPlanes(source, &red, &wide, nullptr); }, ccPel::BadWindow::kCode},
+        {[&] { F::splitPackedRGB32ToPlanes(source, nullptr, nullptr, &tall); }, ccPel::BadWindow::kCode},
+        {[&] { F::splitPackedRGB32ToPlanes(unbound, &red, nullptr, nullptr); }, ccPel::UnboundWindow::kCode},
+        {[&] { F::packedRGB32ToGrey(unbound, 0.299, 0.587, 0.114, red); }, ccPel::UnboundWindow::kCode},
         {[&] { F::splitPackedRGB32ToPlanes(source, &red, nullptr, &none); }, ccPel::UnboundWindow::kCode},
         {[&] { F::packedRGB32ToGrey(source, 20000, 0, 0, red); }, F::BadParams::kCode},
         {[&] { F::packedRGB32ToGrey(source, 0, -16384, 0.5, red); }, F::BadParams::kCode}, // 15 halvings
-        {[&] { F::packedRGB32ToGrey(source, 0.5, inf, 0, red); }, F::BadParams::kCode},
         {[&] { F::packedRGB32ToGrey(source, std::nan(""), 0, 0, red); }, F::BadParams::kCode},
-        {[&] { F::packedRGB32ToGreyWeighted(source, 0.5, 0, 0, -inf, red); }, F::BadParams::kCode},
+        {[&] { F::packedRGB32ToGreyWeighted(source, 0.5, 0, 0, -INFINITY, red); }, F::BadParams::kCode},
     };
-    const auto state = [&] { return std::vector<std::vector<uint32_t>>{pels(dest), pels(red), pels(strided)}; };
+    const auto state = [&] { return std::vector<Pels>{pels(dest), pels(red), pels(strided)}; };
     const auto before = state();
-    for (size_t i = 0; i < std::size(rows); ++i) {
-        EXPECT_EQ(raised(rows[i].action), rows[i].code) << i;
-        EXPECT_EQ(state(), before) << i;
+    for (const auto& row : rows) {
+        uint32_t code = 0;
+        try {
+            row.action();
+        } catch (const ccException& e) {
+            code = e.code();
+        }
+        EXPECT_EQ(code, row.code);
+        EXPECT_EQ(state(), before);
     }
 }
 
-// An 8-bit plane over test memory whose first pel lies align bytes past a
-// 16-byte boundary, with 16 guard bytes before and after and stride - width
-// between rows.
-struct Guarded {
-    std::vector<Byte> memory;
-    Byte* start;
-    size_t size;
-    Buffer8 buffer;
-    Guarded(int32_t w, int32_t h, int32_t stride, int align, std::mt19937& rng)
-        : memory(size_t(h) * stride + 48), start(memory.data() + 16), size(size_t(h) * stride)
-    {
-        start += (align - reinterpret_cast<uintptr_t>(start)) & 15;
-        for (Byte* p = start - 16; p != start + size + 16; ++p)
-            *p = Byte(rng());
-        buffer = Buffer8(new ccPelRoot<Byte>(w, h, stride, start, 1));
-    }
-    void appendTo(std::vector<uint32_t>& v) const { v.insert(v.end(), start - 16, start + size + 16); }
-};
+// A w x h window at image (0, 0) whose first pel lies `at` pels into a root
+// row of 16-byte alignment, among random pels that no conversion may touch.
+template <class T>
+ccPelBuffer<T> framed(int32_t w, int32_t h, int32_t at, std::mt19937& rng)
+{
+    ccPelBuffer<T> b = filled<T>({-at, -1, w + 20, h + 2}, 0, 16, &rng);
+    b.setImageWindow({w, h}, false);
+    return b;
+}
 
 TEST_F(PelConvert, KernelsMatchThePlainLoops)
 {
     std::mt19937 rng(7);
     for (int32_t w : {4, 8, 12, 13, 36})
         for (int32_t h : {1, 3})
-            for (int a = 0; a < 16; ++a) {
+            for (int32_t a = 0; a < 16; ++a) {
                 SCOPED_TRACE(::testing::Message() << w << "x" << h << " at " << a);
-                const int32_t stride = w + 3 + a % 5;
-                const Guarded planes[3] = {{w, h, stride, a, rng}, {w, h, stride, (a + 5) % 16, rng},
-                                           {w, h, stride, (a + 9) % 16, rng}};
-                // Windows at image (0, 0) inside roots with pels around them,
-                // starting a % 4 (a % 8) pels past a 16-byte boundary.
-                Buffer32 source = filled<ccPackedRGB32Pel>({-(a % 4), -1, w + 6, h + 2}, 0, 16, &rng);
-                source.setImageWindow({w, h}, false);
+                const Buffer8 r = framed<Byte>(w, h, a, rng), g = framed<Byte>(w, h, (a + 5) % 16, rng),
+                              b = framed<Byte>(w, h, (a + 9) % 16, rng);
+                const Buffer32 source = framed<ccPackedRGB32Pel>(w, h, a % 4, rng);
                 const uint32_t seed = rng();
                 const std::function<void(Buffer8*)> runs[] = {
                     [&](Buffer8* p) { ccPelFunc::splitPackedRGB32ToPlanes(source, p, p + 1, p + 2); },
@@ -221,26 +198,23 @@ TEST_F(PelConvert, KernelsMatchThePlainLoops)
                     [&](Buffer8* p) { ccPelFunc::packedRGB32ToGreyWeighted(source, 0.25, 0.5, 0.125, 3.5, *p); },
                     [&](Buffer8* p) { ccPelFunc::packedRGB32ToGreyWeighted(source, 1, 2.5, 0.75, 0, *p); },
                 };
-                std::vector<uint32_t> out[2];
+                Pels out[2];
                 for (bool fast : {false, true}) {
                     force(fast);
-                    Buffer16 d16 = filled<ccPackedRGB16Pel>({-(a % 8), -1, w + 10, h + 2}, 0xBEEF, 16);
-                    Buffer32 d32 = filled<ccPackedRGB32Pel>({-(a % 4), -1, w + 10, h + 2}, 0xDEADBEEFu, 16);
-                    d16.setImageWindow({w, h}, false);
-                    d32.setImageWindow({w, h}, false);
-                    const Buffer8 &r = planes[0].buffer, &g = planes[1].buffer, &b = planes[2].buffer;
+                    std::mt19937 same(seed);
+                    Buffer16 d16 = framed<ccPackedRGB16Pel>(w, h, a % 8, same);
+                    Buffer32 d32 = framed<ccPackedRGB32Pel>(w, h, a % 4, same);
                     ccPelFunc::mergePlanesToPackedRGB16(r, g, b, d16);
                     ccPelFunc::mergePlanesToPackedRGB32(r, g, b, d32, 0xA5);
-                    for (const auto& pelsOf : {pels(d16, true), pels(d32, true)})
-                        out[fast].insert(out[fast].end(), pelsOf.begin(), pelsOf.end());
+                    const auto keep = [&](const Pels& v) { out[fast].insert(out[fast].end(), v.begin(), v.end()); };
+                    keep(pels(d16, true));
+                    keep(pels(d32, true));
                     for (const auto& run : runs) {
-                        std::mt19937 same(seed);
-                        const Guarded d[3] = {{w, h, stride, (a + 3) % 16, same}, {w, h, stride, a, same},
-                                              {w, h, stride, (a + 7) % 16, same}};
-                        Buffer8 buffers[3] = {d[0].buffer, d[1].buffer, d[2].buffer};
-                        run(buffers);
-                        for (const auto& p : d)
-                            p.appendTo(out[fast]);
+                        Buffer8 d[3] = {framed<Byte>(w, h, (a + 3) % 16, same), framed<Byte>(w, h, a, same),
+                                        framed<Byte>(w, h, (a + 7) % 16, same)};
+                        run(d);
+                        for (const Buffer8& p : d)
+                            keep(pels(p, true));
                     }
                 }
                 EXPECT_EQ(out[0], out[1]);

@@ -16,6 +16,8 @@
 #include "std/pelbuf/pel_errors.h"
 #include "std/pelbuf/pelroot.h"
 
+struct cip_Image;
+
 class cc_PelBuffer {
 public:
     // Releases the root (disposed of at zero) and the client transforms.
@@ -208,6 +210,8 @@ public:
     // anything else too, or flag set, ccPelFunc::BadParams. On any error the
     // buffer is as it was.
     static ccPelBuffer fromRemote(ccPelBuffer& buffer, bool flag);
+    // 8-bit: a kernel image's pels as a buffer, without a copy (std/pelbuf/pelcvt.h).
+    static ccPelBuffer fromCipImage(const cip_Image& image);
 
     using Base::pel;
     using Base::row;

@@ -1,6 +1,7 @@
 #include "std/pelbuf/pelrpc.h"
 
 #include "std/pelbuf/pel_errors.h"
+#include "std/pelbuf/pelserve.h"
 
 #include <algorithm>
 
@@ -170,13 +171,41 @@ std::vector<P> fetch(ccRPCDestination d, uint32_t root, P value, const ccPelRect
 
 } // namespace cc_PelRootCalls
 
-#define cmPelRPCInstances(P)                                                                                    \
-    template void ccArchivePelVector<P>(ccArchive&, std::vector<P>&, uint32_t);                                 \
-    template const ccRPCFunction& cc_PelRootCalls::createFunction<P>();                                         \
-    template const ccRPCFunction& cc_PelRootCalls::fetchFunction<P>();                                          \
-    template uint32_t cc_PelRootCalls::create<P>(ccRPCDestination, int32_t, int32_t, const std::vector<P>&);    \
-    template std::vector<P> cc_PelRootCalls::fetch<P>(ccRPCDestination, uint32_t, P, const ccPelRect&, int32_t, \
-                                                      int32_t&, bool*, const std::function<ccPelRows<P>()>&);
+int32_t cf_RPCPelRootChangeRefCount(const ccRPCDestination& destination, uint32_t root, int32_t delta)
+{
+    if (destination.isLocal())
+        return cc_ServedPelRoots::changeRefCount(root, delta);
+    return cc_PelRootCalls::changeRefCount(destination, root, delta);
+}
+
+template <class P>
+uint32_t cf_RPCPelRootCreate(const ccRPCDestination& destination, int32_t width, int32_t height,
+                             const std::vector<P>& pels)
+{
+    if (destination.isLocal())
+        return cc_ServedPelRoots::create(width, height, pels);
+    return cc_PelRootCalls::create(destination, width, height, pels);
+}
+
+template <class P>
+std::vector<P> cf_RPCPelRootFetch(const ccRPCDestination& destination, uint32_t root, P value, const ccPelRect& rect,
+                                  int32_t word, int32_t& inOut)
+{
+    if (destination.isLocal())
+        return cc_ServedPelRoots::fetch<P>(root, rect, inOut);
+    return cc_PelRootCalls::fetch(destination, root, value, rect, word, inOut);
+}
+
+#define cmPelRPCInstances(P)                                                                                       \
+    template void ccArchivePelVector<P>(ccArchive&, std::vector<P>&, uint32_t);                                    \
+    template const ccRPCFunction& cc_PelRootCalls::createFunction<P>();                                            \
+    template const ccRPCFunction& cc_PelRootCalls::fetchFunction<P>();                                             \
+    template uint32_t cc_PelRootCalls::create<P>(ccRPCDestination, int32_t, int32_t, const std::vector<P>&);       \
+    template std::vector<P> cc_PelRootCalls::fetch<P>(ccRPCDestination, uint32_t, P, const ccPelRect&, int32_t,    \
+                                                      int32_t&, bool*, const std::function<ccPelRows<P>()>&);      \
+    template uint32_t cf_RPCPelRootCreate<P>(const ccRPCDestination&, int32_t, int32_t, const std::vector<P>&);    \
+    template std::vector<P> cf_RPCPelRootFetch<P>(const ccRPCDestination&, uint32_t, P, const ccPelRect&, int32_t, \
+                                                  int32_t&);
 cmPelRPCInstances(unsigned char)
 cmPelRPCInstances(unsigned short)
 cmPelRPCInstances(short)

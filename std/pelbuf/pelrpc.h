@@ -1,6 +1,7 @@
-// The calling side of the remote pel-root functions: a peer's roots are
-// created, fetched from and counted through these calls to endpoint 3 of
-// the peer's communicator. Roots are named by the peer's 32-bit ids.
+// The remote pel-root functions: roots are created, fetched from and
+// counted in a peer, through calls to endpoint 3 of its communicator, or in
+// this process, which serves its own to peers. A root is named by a 32-bit
+// id of the process that holds it.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -75,3 +76,20 @@ std::vector<P> fetch(ccRPCDestination d, uint32_t root, P value, const ccPelRect
                      bool* accepted = nullptr, const std::function<ccPelRows<P>()>& rows = {});
 
 } // namespace cc_PelRootCalls
+
+// The remote pel-root functions. Destination 0 acts on a root that this
+// process serves (std/pelbuf/pelserve.h, which gives the errors); any other
+// calls the peer behind it (cc_PelRootCalls).
+
+// The root's count after adding delta; at 0 the root is disposed of.
+int32_t cf_RPCPelRootChangeRefCount(const ccRPCDestination& destination, uint32_t root, int32_t delta);
+// A new root of width x height pels, filled from pels when they are not
+// empty; its id.
+template <class P>
+uint32_t cf_RPCPelRootCreate(const ccRPCDestination& destination, int32_t width, int32_t height,
+                             const std::vector<P>& pels);
+// The pels of rect in the root, row after row. Here, value and word are not
+// used and inOut becomes -1; a peer answers inOut as it chooses.
+template <class P>
+std::vector<P> cf_RPCPelRootFetch(const ccRPCDestination& destination, uint32_t root, P value, const ccPelRect& rect,
+                                  int32_t word, int32_t& inOut);

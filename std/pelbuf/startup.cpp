@@ -7,10 +7,13 @@
 #include "std/except/status.h"
 #include "std/math/startup.h"
 #include "std/pelbuf/pel_errors.h"
+#include "std/pelbuf/pelcvt.h"
 #include "std/pelbuf/pelfunc.h"
 #include "std/pelbuf/pelroot.h"
 #include "std/pelbuf/pelroot3.h"
+#include "std/pelbuf/pelserve.h"
 #include "std/pelbuf/remoteroots.h"
+#include "std/pelbuf/rootpool.h"
 #include "std/rpc/startup.h"
 
 void ccStdPelbufStartup()
@@ -36,13 +39,21 @@ void ccStdPelbufStartup()
         ccRegisterPersistent<ccPelRoot<short>>();
         ccRegisterPersistent<ccPelRoot<ccPackedRGB16Pel>>();
         ccRegisterPersistent<ccPelRoot<ccPackedRGB32Pel>>();
+        ccRegisterPersistent<ccPelRootCvt<unsigned char>>();
+        ccRegisterPersistent<ccPelRootCvt<short>>();
+        ccRegisterPersistent<ccPelRootCvt<unsigned short>>();
+        ccRegisterPersistent<ccPelRootCvt<uint32_t>>();
+        ccRegisterPersistent<ccPelRootCvt<double>>();
         ccRegisterPersistent<ccColorSpaceDefs::BadColorSpace>();
         ccRegisterPersistent<ccPelFunc::Range>();
         ccRegisterPersistent<ccPelFunc::Overlap>();
         ccRegisterPersistent<ccPelFunc::BadParams>();
+        ccRegisterPersistent<ccPelRootPool::NotSupported>();
+        ccRegisterPersistent<ccPelRootPool::Outstanding>();
         ccStatusThrowerRegistry::add(30, &ccPelStatusThrower);
         ccStatusThrowerRegistry::add(53, &ccPelFuncStatusThrower);
         ccSetRemoteRootProtocol(&ccRemotePelRootRegistry::instance());
+        cc_ServedPelRoots::registerStubs();
         // Set while the module loads, so that readers never race to set it.
         ccPelFunc::initCpuLevel();
     });

@@ -25,6 +25,7 @@
 #include "std/pelbuf/pel_errors.h"
 #include "std/pelbuf/pelfunc.h"
 #include "std/pelbuf/pelroot3.h"
+#include "std/pelbuf/rootpool.h"
 #include "std/rpc/remote.h"
 #include "std/rpc/rpc.h"
 #include "std/dictionary.h"
@@ -146,6 +147,7 @@ const Row kRows[] = {
                                         L"x=0, y=0", {"std/pelbuf/pbuf_com", 930}),
     MEMBER(ccPelFunc::Range, ccPelFunc::Errors, 0x10000500u), MEMBER(ccPelFunc::Overlap, ccPelFunc::Errors, 0x10000501u),
     MEMBER(ccPelFunc::BadParams, ccPelFunc::Errors, 0x10000502u),
+    PLAIN(ccPelRootPool::NotSupported, 0x1000098Cu), PLAIN(ccPelRootPool::Outstanding, 0x1000098Du),
     WITH_TEXT(ccColorSpaceDefs::BadColorSpace, ccColorSpaceDefs::Errors, 0x1000040Au),
     WITH_TEXT(ccAcqImage::NotSupported, ccAcqImage::Errors, 0x100009D0u),
     WITH_TEXT(ccRPC::ObjectMismatch, ccRPC::Errors, 0x10003400u),

@@ -35,3 +35,8 @@
 // more gives csysErrBadSize before anything is written.
 [[nodiscard]] csysStatus csys_memFillPattern(const void* pattern, int32_t patternLength, int32_t repeatCount,
                                              void* destination);
+
+// Traffic in bytes (read plus written) below which a block stays in the
+// cache: the copy and fill stream past the cache only above it, and other
+// streaming kernels follow the same rule.
+int64_t csys_streamingThreshold();

@@ -8,6 +8,3 @@
 // its bytes twice: read and written; a fill once). A negative value restores
 // the threshold derived from the last-level cache.
 void csys_overrideStreamingThreshold(int64_t bytes);
-
-// The threshold in force, in bytes of traffic.
-int64_t csys_streamingThreshold();

@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "std/pelbuf/pelconvert_testing.h"
 #include "std/pelbuf/pelfunc.h"
+#include "system/csys_copy.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "byte 0 of a packed pel is the low byte of its value");
 
@@ -37,34 +37,47 @@ bool kernelWidth(int64_t width) { return width % 4 == 0 && width >= 8; }
 constexpr int kChannelShift[4] = {16, 8, 0, 24};
 
 // Cache hints only: a prefetch never faults, but it stays inside the row.
-template <int Hint>
-void prefetchRow(const void* row, size_t bytes, size_t step)
+// Only the streamed merges take them: on a frame that stays in the cache the
+// processor's own prefetch follows each row, and a pass of hints before every
+// row costs more than it saves.
+void prefetchRowPastCache(const void* row, size_t bytes)
 {
     const char* p = static_cast<const char*>(row);
-    for (size_t i = 0; i < bytes; i += step)
-        _mm_prefetch(p + i, static_cast<_mm_hint>(Hint));
+    for (size_t i = 0; i < bytes; i += 32)
+        _mm_prefetch(p + i, _MM_HINT_NTA);
 }
 
-__m128i load8(const Byte* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
+__m128i load8(const void* p) { return _mm_loadl_epi64(static_cast<const __m128i*>(p)); }
+__m128i load16(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+void store8(void* p, __m128i v) { _mm_storel_epi64(static_cast<__m128i*>(p), v); }
 
-void streamStore(void* p, __m128i v)
+// Stores of 16 bytes, past the cache when Stream is set (where aligned).
+template <bool Stream>
+void store16(void* p, __m128i v)
 {
-    if (reinterpret_cast<uintptr_t>(p) % 16 == 0)
+    if (Stream && reinterpret_cast<uintptr_t>(p) % 16 == 0)
         _mm_stream_si128(static_cast<__m128i*>(p), v);
     else
         _mm_storeu_si128(static_cast<__m128i*>(p), v);
 }
 
-// Steps of 8 pels over a row of at least 8; a last group of 4 is done by
-// redoing the row's last 8, which writes the same values again.
-template <class Step>
-void groupsOf8(int32_t width, Step step)
+// Steps of 16 pels over a row whose width is a multiple of 4 and at least
+// 8, steps of 8 below 16. A last partial step is moved back to end at the
+// row's end: it writes pels already written again, with the same values.
+template <class Wide, class Narrow>
+void steps(int32_t width, Wide wide, Narrow narrow)
 {
+    if (width < 16) {
+        narrow(0);
+        if (width > 8)
+            narrow(width - 8);
+        return;
+    }
     int32_t x = 0;
-    for (; x + 8 <= width; x += 8)
-        step(x);
+    for (; x + 16 <= width; x += 16)
+        wide(x);
     if (x < width)
-        step(width - 8);
+        wide(width - 16);
 }
 
 struct Planes {
@@ -109,7 +122,21 @@ ccPelBuffer<Pel> mergeTarget(const ccPelBuffer_const<Byte>& first, const ccPelBu
     return made;
 }
 
-// Merges row by row: rowFn(r, g, b, destination row, fast).
+// How a merge writes its rows: the plain loop, or the kernel with ordinary
+// stores or with stores past the cache. A frame that stays in the cache is
+// faster to write through it, so the stores stream only where a copy of the
+// same traffic would (csys_copy's threshold).
+enum class MergePath { plain, cached, streamed };
+
+MergePath mergePath(int32_t width, int32_t height, size_t outBytes)
+{
+    if (!ccPelFunc::useStreamingMmx() || !kernelWidth(width))
+        return MergePath::plain;
+    const int64_t traffic = int64_t{width} * height * int64_t(3 + outBytes);
+    return traffic < csys_streamingThreshold() ? MergePath::cached : MergePath::streamed;
+}
+
+// Merges row by row: rowFn(r, g, b, destination row, width, path).
 template <class Pel, class RowFn>
 void mergeInto(const ccPelBuffer_const<Byte>& first, const ccPelBuffer_const<Byte>& second,
                const ccPelBuffer_const<Byte>& third, ccPelBuffer<Pel>& destination, RowFn rowFn)
@@ -120,58 +147,96 @@ void mergeInto(const ccPelBuffer_const<Byte>& first, const ccPelBuffer_const<Byt
     if (planes.width > 0 && planes.height > 0) {
         Pel* out = target.windowStart();
         const ptrdiff_t outStride = target.typedRoot().stride();
-        const bool fast = ccPelFunc::useStreamingMmx() && kernelWidth(planes.width);
+        const MergePath path = mergePath(planes.width, planes.height, sizeof(Pel));
         for (int32_t y = 0; y < planes.height; ++y) {
             const Byte* r = planes.row[0] + y * planes.stride[0];
             const Byte* g = planes.row[1] + y * planes.stride[1];
             const Byte* b = planes.row[2] + y * planes.stride[2];
-            if (fast) {
+            if (path == MergePath::streamed) {
                 for (const Byte* row : {r, g, b})
-                    prefetchRow<_MM_HINT_NTA>(row, size_t(planes.width), 32);
+                    prefetchRowPastCache(row, size_t(planes.width));
             }
-            rowFn(r, g, b, out + y * outStride, planes.width, fast);
+            rowFn(r, g, b, out + y * outStride, planes.width, path);
         }
-        if (fast)
+        if (path == MergePath::streamed)
             _mm_sfence(); // the streamed pels are seen by whoever reads the frame next
     }
     destination = target;
 }
 
-void merge16Row(const Byte* r, const Byte* g, const Byte* b, ccPackedRGB16Pel* out, int32_t width, bool fast)
+// The high and low bytes of 16 packed 16-bit pels: red's top 5 bits over
+// green's top 3, then green's next 3 over blue's top 5.
+void rgb16Bytes(__m128i R, __m128i G, __m128i B, __m128i& high, __m128i& low)
 {
-    if (!fast) {
-        for (int32_t x = 0; x < width; ++x)
-            out[x].value = static_cast<uint16_t>(((r[x] >> 3) << 11) | ((g[x] & 0xFC) << 3) | (b[x] >> 3));
-        return;
-    }
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i top5 = _mm_set1_epi16(0xF8);
-    const __m128i top6 = _mm_set1_epi16(0xFC);
-    groupsOf8(width, [&](int32_t x) {
-        const __m128i R = _mm_unpacklo_epi8(load8(r + x), zero);
-        const __m128i G = _mm_unpacklo_epi8(load8(g + x), zero);
-        const __m128i B = _mm_unpacklo_epi8(load8(b + x), zero);
-        const __m128i rg = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(R, top5), 8),
-                                        _mm_slli_epi16(_mm_and_si128(G, top6), 3));
-        streamStore(out + x, _mm_or_si128(rg, _mm_srli_epi16(B, 3)));
-    });
+    high = _mm_or_si128(_mm_and_si128(R, _mm_set1_epi8(char(0xF8))),
+                        _mm_and_si128(_mm_srli_epi16(G, 5), _mm_set1_epi8(0x07)));
+    low = _mm_or_si128(_mm_and_si128(_mm_slli_epi16(G, 3), _mm_set1_epi8(char(0xE0))),
+                       _mm_and_si128(_mm_srli_epi16(B, 3), _mm_set1_epi8(0x1F)));
 }
 
-void merge32Row(const Byte* r, const Byte* g, const Byte* b, ccPackedRGB32Pel* out, int32_t width, bool fast,
+template <bool Stream>
+void merge16Kernel(const Byte* r, const Byte* g, const Byte* b, ccPackedRGB16Pel* out, int32_t width)
+{
+    __m128i high, low;
+    steps(
+        width,
+        [&](int32_t x) {
+            rgb16Bytes(load16(r + x), load16(g + x), load16(b + x), high, low);
+            store16<Stream>(out + x, _mm_unpacklo_epi8(low, high));
+            store16<Stream>(out + x + 8, _mm_unpackhi_epi8(low, high));
+        },
+        [&](int32_t x) {
+            rgb16Bytes(load8(r + x), load8(g + x), load8(b + x), high, low);
+            store16<Stream>(out + x, _mm_unpacklo_epi8(low, high));
+        });
+}
+
+void merge16Row(const Byte* r, const Byte* g, const Byte* b, ccPackedRGB16Pel* out, int32_t width, MergePath path)
+{
+    if (path == MergePath::plain) {
+        for (int32_t x = 0; x < width; ++x)
+            out[x].value = static_cast<uint16_t>(((r[x] >> 3) << 11) | ((g[x] & 0xFC) << 3) | (b[x] >> 3));
+    } else if (path == MergePath::cached) {
+        merge16Kernel<false>(r, g, b, out, width);
+    } else {
+        merge16Kernel<true>(r, g, b, out, width);
+    }
+}
+
+template <bool Stream>
+void merge32Kernel(const Byte* r, const Byte* g, const Byte* b, ccPackedRGB32Pel* out, int32_t width, uint8_t fourth)
+{
+    const __m128i f = _mm_set1_epi8(static_cast<char>(fourth));
+    steps(
+        width,
+        [&](int32_t x) {
+            const __m128i B = load16(b + x), G = load16(g + x), R = load16(r + x);
+            const __m128i bgLow = _mm_unpacklo_epi8(B, G), bgHigh = _mm_unpackhi_epi8(B, G);
+            const __m128i rfLow = _mm_unpacklo_epi8(R, f), rfHigh = _mm_unpackhi_epi8(R, f);
+            store16<Stream>(out + x, _mm_unpacklo_epi16(bgLow, rfLow));
+            store16<Stream>(out + x + 4, _mm_unpackhi_epi16(bgLow, rfLow));
+            store16<Stream>(out + x + 8, _mm_unpacklo_epi16(bgHigh, rfHigh));
+            store16<Stream>(out + x + 12, _mm_unpackhi_epi16(bgHigh, rfHigh));
+        },
+        [&](int32_t x) {
+            const __m128i bg = _mm_unpacklo_epi8(load8(b + x), load8(g + x));
+            const __m128i rf = _mm_unpacklo_epi8(load8(r + x), f);
+            store16<Stream>(out + x, _mm_unpacklo_epi16(bg, rf));
+            store16<Stream>(out + x + 4, _mm_unpackhi_epi16(bg, rf));
+        });
+}
+
+void merge32Row(const Byte* r, const Byte* g, const Byte* b, ccPackedRGB32Pel* out, int32_t width, MergePath path,
                 uint8_t fourth)
 {
-    if (!fast) {
+    if (path == MergePath::plain) {
         for (int32_t x = 0; x < width; ++x)
             out[x].value = uint32_t{b[x]} | uint32_t{g[x]} << 8 | uint32_t{r[x]} << 16 | uint32_t{fourth} << 24;
-        return;
+    } else if (path == MergePath::cached) {
+        merge32Kernel<false>(r, g, b, out, width, fourth);
+    } else {
+        merge32Kernel<true>(r, g, b, out, width, fourth);
     }
-    const __m128i f = _mm_set1_epi8(static_cast<char>(fourth));
-    groupsOf8(width, [&](int32_t x) {
-        const __m128i bg = _mm_unpacklo_epi8(load8(b + x), load8(g + x));
-        const __m128i rf = _mm_unpacklo_epi8(load8(r + x), f);
-        streamStore(out + x, _mm_unpacklo_epi16(bg, rf));
-        streamStore(out + x + 4, _mm_unpackhi_epi16(bg, rf));
-    });
 }
 
 // A window of 32-bit pels and where its rows start.
@@ -180,52 +245,79 @@ struct Source32 {
     ptrdiff_t stride;
 };
 
-// The byte of each 32-bit lane at shift, as a 32-bit value.
-__m128i lane(__m128i v, int shift)
+// The even (or odd) bytes of two vectors, as the 16 bytes of one. The odd
+// bytes are moved down by a multiply (the high half of x * 256), which runs
+// beside the packs where a shift would wait for them.
+template <bool Odd>
+__m128i bytesOf(__m128i a, __m128i b)
 {
-    return _mm_and_si128(_mm_srl_epi32(v, _mm_cvtsi32_si128(shift)), _mm_set1_epi32(0xFF));
+    if (Odd) {
+        const __m128i down = _mm_set1_epi16(0x100);
+        return _mm_packus_epi16(_mm_mulhi_epu16(a, down), _mm_mulhi_epu16(b, down));
+    }
+    const __m128i low = _mm_set1_epi16(0xFF);
+    return _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low));
 }
 
-void storeLow4(Byte* p, __m128i v)
+// Byte Index of 16 pels: bit 0 of the index picks the even or odd bytes of
+// the pels, bit 1 the even or odd bytes of those.
+template <int Index>
+__m128i byteOfPels(const __m128i (&v)[4])
 {
-    const int32_t four = _mm_cvtsi128_si32(v);
-    std::memcpy(p, &four, 4);
+    constexpr bool odd = (Index & 1) != 0;
+    return bytesOf<(Index & 2) != 0>(bytesOf<odd>(v[0], v[1]), bytesOf<odd>(v[2], v[3]));
+}
+
+// The kernel of extractChannels: plane c gets byte Bytes[c] of each pel.
+template <int... Bytes>
+void channelKernel(Source32 src, int32_t width, int32_t height, Byte* const* out, ptrdiff_t outStride)
+{
+    constexpr int count = sizeof...(Bytes);
+    for (int32_t y = 0; y < height; ++y) {
+        const ccPackedRGB32Pel* s = src.start + y * src.stride;
+        Byte* d[count];
+        for (int c = 0; c < count; ++c)
+            d[c] = out[c] + y * outStride;
+        steps(
+            width,
+            [&](int32_t x) {
+                const __m128i v[4] = {load16(s + x), load16(s + x + 4), load16(s + x + 8), load16(s + x + 12)};
+                int c = 0;
+                (store16<false>(d[c++] + x, byteOfPels<Bytes>(v)), ...);
+            },
+            [&](int32_t x) {
+                // Pels 0 to 7 twice: the low half is the 8 bytes wanted.
+                const __m128i a = load16(s + x), b = load16(s + x + 4);
+                const __m128i v[4] = {a, b, a, b};
+                int c = 0;
+                (store8(d[c++] + x, byteOfPels<Bytes>(v)), ...);
+            });
+    }
 }
 
 // Writes the channels of a width x height window into count planes sharing
-// one stride, in the order given.
+// one stride, in the order given: one of red, green and blue, or all three
+// in that order.
 void extractChannels(Source32 src, int32_t width, int32_t height, Byte* const* out, const int* channels,
                      int count, ptrdiff_t outStride, bool fast)
 {
+    if (fast && count == 3) {
+        channelKernel<2, 1, 0>(src, width, height, out, outStride);
+        return;
+    }
+    if (fast && count == 1) {
+        switch (channels[0]) {
+        case 0: channelKernel<2>(src, width, height, out, outStride); return;
+        case 1: channelKernel<1>(src, width, height, out, outStride); return;
+        default: channelKernel<0>(src, width, height, out, outStride); return;
+        }
+    }
     for (int32_t y = 0; y < height; ++y) {
         const ccPackedRGB32Pel* s = src.start + y * src.stride;
         const ptrdiff_t o = y * outStride;
-        if (!fast) {
-            for (int32_t x = 0; x < width; ++x)
-                for (int c = 0; c < count; ++c)
-                    out[c][o + x] = static_cast<Byte>(s[x].value >> kChannelShift[channels[c]]);
-            continue;
-        }
-        prefetchRow<_MM_HINT_T0>(s, size_t(width) * 4, 64);
-        int32_t x = 0;
-        for (; x + 16 <= width; x += 16) {
-            __m128i v[4];
-            for (int i = 0; i < 4; ++i)
-                v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x + 4 * i));
-            for (int c = 0; c < count; ++c) {
-                const int shift = kChannelShift[channels[c]];
-                const __m128i low = _mm_packs_epi32(lane(v[0], shift), lane(v[1], shift));
-                const __m128i high = _mm_packs_epi32(lane(v[2], shift), lane(v[3], shift));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out[c] + o + x), _mm_packus_epi16(low, high));
-            }
-        }
-        for (; x < width; x += 4) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x));
-            for (int c = 0; c < count; ++c) {
-                const __m128i one = _mm_packs_epi32(lane(v, kChannelShift[channels[c]]), _mm_setzero_si128());
-                storeLow4(out[c] + o + x, _mm_packus_epi16(one, one));
-            }
-        }
+        for (int32_t x = 0; x < width; ++x)
+            for (int c = 0; c < count; ++c)
+                out[c][o + x] = static_cast<Byte>(s[x].value >> kChannelShift[channels[c]]);
     }
 }
 
@@ -263,29 +355,37 @@ void greyPlain(Source32 src, int32_t width, int32_t height, Byte* out, ptrdiff_t
 
 // Non-negative truncated weights below 2^14 and an offset of at most
 // 2^22: every sum fits 32 bits, and the packs saturate it to 255.
+template <bool Offset>
 void greyKernel(Source32 src, int32_t width, int32_t height, Byte* out, ptrdiff_t outStride, const GreyWeights& w)
 {
-    const __m128i weights = _mm_setr_epi16(int16_t(w.blue), int16_t(w.green), int16_t(w.red), 0, int16_t(w.blue),
-                                           int16_t(w.green), int16_t(w.red), 0);
+    // Each pel as the 16-bit pairs (blue, red) and (green, fourth): one
+    // multiply-add each gives b*Wb + r*Wr and g*Wg.
+    const __m128i blueRed = _mm_set1_epi32(static_cast<int32_t>(w.red << 16 | w.blue));
+    const __m128i green = _mm_set1_epi32(static_cast<int32_t>(w.green));
+    const __m128i evenBytes = _mm_set1_epi16(0xFF);
     const __m128i offset = _mm_set1_epi32(static_cast<int32_t>(w.offset));
     const __m128i shift = _mm_cvtsi32_si128(w.shift);
-    const __m128i zero = _mm_setzero_si128();
-    // The (b*Wb + g*Wg, r*Wr) pairs of two pels, added into lanes 0 and 1.
-    const auto sums = [&](__m128i pels) {
-        const __m128i m = _mm_madd_epi16(pels, weights);
-        return _mm_shuffle_epi32(_mm_add_epi32(m, _mm_srli_epi64(m, 32)), _MM_SHUFFLE(3, 3, 2, 0));
+    const auto grey4 = [&](const ccPackedRGB32Pel* p) {
+        const __m128i v = load16(p);
+        const __m128i br = _mm_madd_epi16(_mm_and_si128(v, evenBytes), blueRed);
+        const __m128i g = _mm_madd_epi16(_mm_srli_epi16(v, 8), green);
+        const __m128i sum = _mm_add_epi32(br, g);
+        return _mm_srl_epi32(Offset ? _mm_add_epi32(sum, offset) : sum, shift);
     };
     for (int32_t y = 0; y < height; ++y) {
         const ccPackedRGB32Pel* s = src.start + y * src.stride;
         Byte* d = out + y * outStride;
-        prefetchRow<_MM_HINT_T0>(s, size_t(width) * 4, 64);
-        for (int32_t x = 0; x < width; x += 4) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x));
-            __m128i acc = _mm_unpacklo_epi64(sums(_mm_unpacklo_epi8(v, zero)), sums(_mm_unpackhi_epi8(v, zero)));
-            acc = _mm_srl_epi32(_mm_add_epi32(acc, offset), shift);
-            const __m128i words = _mm_packs_epi32(acc, zero);
-            storeLow4(d + x, _mm_packus_epi16(words, words));
-        }
+        steps(
+            width,
+            [&](int32_t x) {
+                const __m128i low = _mm_packs_epi32(grey4(s + x), grey4(s + x + 4));
+                const __m128i high = _mm_packs_epi32(grey4(s + x + 8), grey4(s + x + 12));
+                store16<false>(d + x, _mm_packus_epi16(low, high));
+            },
+            [&](int32_t x) {
+                const __m128i words = _mm_packs_epi32(grey4(s + x), grey4(s + x + 4));
+                store8(d + x, _mm_packus_epi16(words, words));
+            });
     }
 }
 
@@ -308,7 +408,7 @@ void ccPelFunc::mergePlanesToPackedRGB32(const ccPelBuffer_const<unsigned char>&
 {
     mergeInto(first, second, third, destination,
               [fourth](const Byte* r, const Byte* g, const Byte* b, ccPackedRGB32Pel* out, int32_t width,
-                       bool fast) { merge32Row(r, g, b, out, width, fast, fourth); });
+                       MergePath path) { merge32Row(r, g, b, out, width, path, fourth); });
 }
 
 void ccPelFunc::splitPackedRGB32ToPlanes(const ccPelBuffer_const<ccPackedRGB32Pel>& source,
@@ -403,7 +503,11 @@ void ccPelFunc::packedRGB32ToGreyWeighted(const ccPelBuffer_const<ccPackedRGB32P
             extractChannels(src, width, height, &out, &channel, 1, outStride, fast);
         } else if (fast && red >= 0 && green >= 0 && blue >= 0 && offset >= 0 &&
                    red + green + blue + offset <= 256.0) {
-            greyKernel(src, width, height, out, outStride, greyWeights(red, green, blue, offset, shift, false));
+            const GreyWeights w = greyWeights(red, green, blue, offset, shift, false);
+            if (w.offset != 0)
+                greyKernel<true>(src, width, height, out, outStride, w);
+            else
+                greyKernel<false>(src, width, height, out, outStride, w);
         } else {
             greyPlain(src, width, height, out, outStride, greyWeights(red, green, blue, offset, shift, true));
         }

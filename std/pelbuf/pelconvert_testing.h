@@ -1,6 +1,7 @@
 // Test seam, not for callers: decides which path the split and grey
 // conversions take, whatever level ccPelFunc keeps. The merges follow the
-// effective processor description (csys_overrideCpuInfo).
+// effective processor description (csys_overrideCpuInfo), and stream their
+// stores past the cache by the copy's threshold (csys_overrideStreamingThreshold).
 #pragma once
 
 enum class ccPelConvertKernels { asked, plain, fast };

@@ -168,12 +168,8 @@ bool ccPelRootPool::takeBack(cc_PelRoot& root) noexcept
         std::swap(s.lastGiver, giver); // the old one is let go outside the lock
         s.notification = nullptr;
         s.otherThread = false;
-        Waiter* first = s.ring.next;
-        if (first != &s.ring) {
-            ++first->wakes;
-            signal(first->semaphore);
-            woke = true;
-        }
+        woke = s.ring.next != &s.ring;
+        wake(s.ring.next, 1);
     }
     // The root's reference to its pool: the last one deletes a pool whose
     // handles have gone.
@@ -182,20 +178,23 @@ bool ccPelRootPool::takeBack(cc_PelRoot& root) noexcept
     return woke;
 }
 
+void ccPelRootPool::wake(Waiter* waiter, int32_t wakes) noexcept
+{
+    if (waiter == &state_->ring)
+        return;
+    for (; wakes > 0; --wakes) {
+        ++waiter->wakes;
+        signal(waiter->semaphore);
+    }
+}
+
 void ccPelRootPool::leaveRing(Waiter& waiter, int32_t unusedWakes) noexcept
 {
-    State& s = *state_;
     waiter.prev->next = waiter.next;
     waiter.next->prev = waiter.prev;
     waiter.prev = waiter.next = &waiter;
-    --s.waiting;
-    Waiter* first = s.ring.next;
-    if (first == &s.ring)
-        return;
-    for (; unusedWakes > 0; --unusedWakes) {
-        ++first->wakes;
-        signal(first->semaphore);
-    }
+    --state_->waiting;
+    wake(state_->ring.next, unusedWakes);
 }
 
 cc_PelRoot* ccPelRootPool::allocFromClass(int32_t classIndex, ccSemaphore& semaphore, ccTimeout& timeout,
@@ -256,7 +255,9 @@ cc_PelRoot* ccPelRootPool::allocFromClass(int32_t classIndex, ccSemaphore& semap
             leaveRing(waiter, std::max(waiter.wakes - 1, 0));
             return root;
         }
-        waiter.wakes = 0;
+        // The root given back may suit a waiter of another class behind
+        // this one: the wake goes on to it.
+        wake(waiter.next, std::exchange(waiter.wakes, 0));
         if (aborted() || timeout.remaining() == 0) {
             leave.armed = false;
             leaveRing(waiter, 0);

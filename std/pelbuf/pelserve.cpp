@@ -126,21 +126,19 @@ std::vector<P> fetch(uint32_t id, const ccPelRect& r, int32_t& inOut)
     return pels;
 }
 
-void serveChangeRefCount(ccRPCArchivePair& pair)
+void answerChangeRefCount(ccArchive& in, ccArchive& out)
 {
-    ccArchive& in = reading(pair);
     uint32_t destination = 0, root = 0;
     int32_t delta = 0;
     in.archive(destination).archive(root).archive(delta);
     int32_t count = changeRefCount(root, delta);
     uint8_t ok = 0;
-    storing(pair).archive(ok).archive(count);
+    out.archive(ok).archive(count);
 }
 
 template <class P>
-void serveCreate(ccRPCArchivePair& pair)
+void answerCreate(ccArchive& in, ccArchive& out)
 {
-    ccArchive& in = reading(pair);
     uint32_t destination = 0;
     int32_t width = 0, height = 0;
     std::vector<P> pels;
@@ -149,13 +147,12 @@ void serveCreate(ccRPCArchivePair& pair)
     ccArchivePelVector(in, pels);
     uint32_t root = create(width, height, pels);
     uint8_t ok = 0;
-    storing(pair).archive(ok).archive(root);
+    out.archive(ok).archive(root);
 }
 
 template <class P>
-void serveFetch(ccRPCArchivePair& pair)
+void answerFetch(ccArchive& in, ccArchive& out)
 {
-    ccArchive& in = reading(pair);
     uint32_t destination = 0, root = 0;
     P value{};
     ccPelRect r;
@@ -165,10 +162,23 @@ void serveFetch(ccRPCArchivePair& pair)
     r.archive(in);
     in.archive(word).archive(inOut);
     std::vector<P> pels = fetch<P>(root, r, inOut);
-    ccArchive& out = storing(pair);
     uint8_t ok = 0;
     out.archive(ok).archive(inOut);
     ccArchivePelVector(out, pels);
+}
+
+void serveChangeRefCount(ccRPCArchivePair& pair) { answerChangeRefCount(reading(pair), storing(pair)); }
+
+template <class P>
+void serveCreate(ccRPCArchivePair& pair)
+{
+    answerCreate<P>(reading(pair), storing(pair));
+}
+
+template <class P>
+void serveFetch(ccRPCArchivePair& pair)
+{
+    answerFetch<P>(reading(pair), storing(pair));
 }
 
 void registerStubs()
@@ -190,6 +200,8 @@ void registerStubs()
 #define cmServedInstances(P)                                                                   \
     template uint32_t cc_ServedPelRoots::create<P>(int32_t, int32_t, const std::vector<P>&);   \
     template std::vector<P> cc_ServedPelRoots::fetch<P>(uint32_t, const ccPelRect&, int32_t&); \
+    template void cc_ServedPelRoots::answerCreate<P>(ccArchive&, ccArchive&);                  \
+    template void cc_ServedPelRoots::answerFetch<P>(ccArchive&, ccArchive&);                   \
     template void cc_ServedPelRoots::serveCreate<P>(ccRPCArchivePair&);                        \
     template void cc_ServedPelRoots::serveFetch<P>(ccRPCArchivePair&);
 cmServedInstances(unsigned char)

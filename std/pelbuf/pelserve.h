@@ -41,11 +41,18 @@ uint32_t create(int32_t width, int32_t height, const std::vector<P>& pels);
 template <class P>
 std::vector<P> fetch(uint32_t root, const ccPelRect& r, int32_t& inOut);
 
-// The stubs: each reads its request's arguments from the pair's reading
-// archive, acts here whatever destination arrives, and writes status 0, the
-// in/out word (fetch) and the result to the storing archive. The request is
-// read whole first, and an error of the local work is raised before
-// anything is written, for the dispatcher to reply with.
+// The work of the stubs: each reads its request's arguments from in, acts
+// here whatever destination arrives, and writes status 0, the in/out word
+// (fetch) and the result to out. The request is read whole first, and an
+// error of the local work is raised before anything is written, for the
+// dispatcher to reply with.
+void answerChangeRefCount(ccArchive& in, ccArchive& out);
+template <class P>
+void answerCreate(ccArchive& in, ccArchive& out);
+template <class P>
+void answerFetch(ccArchive& in, ccArchive& out);
+
+// The stubs, over the archives of the pair they are given.
 void serveChangeRefCount(ccRPCArchivePair& pair);
 template <class P>
 void serveCreate(ccRPCArchivePair& pair);

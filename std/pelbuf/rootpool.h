@@ -72,12 +72,13 @@ public:
     cc_PelRoot* take(int32_t classIndex);
 
     // As take, waiting on semaphore for a take-back while the time-out
-    // lasts, first come first served; null at once when *abort is set or the
-    // time-out has expired, null when it runs out or *abort is set while
-    // waiting. The notification object is signalled (unlock) when the caller
-    // becomes the only waiter, and when it is served while others still
-    // wait. A stop request of the waiting thread leaves the queue and
-    // propagates (cc_Resource::BrokenLock).
+    // lasts, first come first served (a waiter woken by a root it cannot
+    // use passes the wake on to the one behind it); null at once when
+    // *abort is set or the time-out has expired, null when it runs out or
+    // *abort is set while waiting. The notification object is signalled
+    // (unlock) when the caller becomes the only waiter, and when it is
+    // served while others still wait. A stop request of the waiting thread
+    // leaves the queue and propagates (cc_Resource::BrokenLock).
     cc_PelRoot* allocFromClass(int32_t classIndex, ccSemaphore& semaphore, ccTimeout& timeout,
                                const std::atomic<bool>* abort = nullptr, cc_Resource* notification = nullptr);
 
@@ -114,6 +115,8 @@ private:
     void checkClass(int32_t classIndex) const;
     cc_PelRoot* takeLocked(int32_t classIndex);
     cc_PooledRoot* makeWithRoom(int32_t classIndex);
+    // Under the pool lock: signals waiter (none: the ring itself) wakes times.
+    void wake(Waiter* waiter, int32_t wakes) noexcept;
     void leaveRing(Waiter& waiter, int32_t unusedWakes) noexcept;
 
     std::unique_ptr<State> state_;

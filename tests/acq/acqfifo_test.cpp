@@ -50,7 +50,6 @@ TEST_F(AcqFifoKinds, AFrameIsCopiedHereOnlyWhenAskedAndOnlyFromTheModule)
     const struct { Source source; bool localCopy, kept; } rows[] = {
         {unbound, true, false}, {local, true, true}, {remote, false, true}, {remote, true, false}};
     for (const auto& r : rows) {
-        SCOPED_TRACE(testing::Message() << r.source << " " << r.localCopy);
         Fifo<ccGreyAcqFifo> fifo;
         const cc_PelRoot* frames[2] = {}; // completed into the buffer, then into the image
         for (const cc_PelRoot*& root : frames) {
@@ -73,7 +72,7 @@ TEST_F(AcqFifoKinds, AFrameIsCopiedHereOnlyWhenAskedAndOnlyFromTheModule)
         const ccPelBuffer_const<unsigned char> results[2] = {*buffer,
                                                              ccPelBuffer_const<unsigned char>(*image->rawBuffer())};
         for (int i = 0; i < 2; ++i) {
-            EXPECT_EQ(&results[i].root() == frames[i], r.kept);
+            EXPECT_EQ(&results[i].root() == frames[i], r.kept) << r.source << " " << r.localCopy;
             EXPECT_EQ(bool(results[i].root().destination()), r.source == remote && r.kept);
         }
     }
@@ -99,8 +98,6 @@ TEST_F(AcqFifoKinds, EachKindCompletesThroughItsOwnPelType)
     const ccPtrHandle<ccAcqImage> image3(new ccAcqImage());
     planes.fake().images.push_back(image3);
     EXPECT_EQ(planes.completeToImage(copy).rawPointer(), image3.rawPointer());
-    EXPECT_EQ(std::vector<uint32_t>({Fifo<ccRGB16AcqFifo>().pelFormat(), rgb32.pelFormat(), planes.pelFormat()}),
-              std::vector<uint32_t>({3, 4, 12}));
 }
 
 // Calls a function with each record.
@@ -110,6 +107,8 @@ struct Call : ccAcqInfoCallback {
     std::function<void(const ccAcquireInfo&)> f;
 };
 
+// Per kind: the implementation takes a callback before the FIFO holds it; a
+// refused one leaves the old one in both; a null one clears it.
 TEST(AcqFifoCallbacks, TheImplementationTakesACallbackFirstAndARefusalKeepsTheOldOne)
 {
     typedef void (ccAcqFifo::*Setter)(const ccAcqInfoCallbackHandle&);
@@ -119,32 +118,27 @@ TEST(AcqFifoCallbacks, TheImplementationTakesACallbackFirstAndARefusalKeepsTheOl
         {Kind::complete, &ccAcqFifo::completeCallback, &ccAcqFifo::completeCallback},
         {Kind::overrun, &ccAcqFifo::overrunCallback, &ccAcqFifo::overrunCallback},
     };
+    typedef std::vector<const void*> Held;
     for (const auto& r : rows) {
-        SCOPED_TRACE(int(r.kind));
         Fifo<ccGreyAcqFifo> fifo;
-        std::vector<uint32_t> tickets[2];
-        const ccAcqInfoCallbackHandle first(new Call([&](const ccAcquireInfo& i) { tickets[0].push_back(i.ticket); }));
-        const ccAcqInfoCallbackHandle second(new Call([&](const ccAcquireInfo& i) { tickets[1].push_back(i.ticket); }));
-        std::vector<const void*> held; // by the FIFO while the implementation took each one
+        const ccAcqInfoCallbackHandle first(new Call([](const ccAcquireInfo&) {}));
+        const ccAcqInfoCallbackHandle second(new Call([](const ccAcquireInfo&) {}));
+        Held held; // by the FIFO while the implementation took each one
         fifo.fake().onInfoCallback = [&](Kind kind, const ccAcqInfoCallbackHandle& c) {
             EXPECT_EQ(kind, r.kind);
             held.push_back((fifo.*r.get)().rawPointer());
             if (c.rawPointer() == second.rawPointer())
                 throw ccAcqFifo::BadParams();
         };
-        ccAcquireInfo info;
+        const auto holders = [&] {
+            return Held{(fifo.*r.get)().rawPointer(), fifo.fake().installed(r.kind).rawPointer()};
+        };
         (fifo.*r.set)(first);
-        info.ticket = 1;
-        fifo.fake().fire(r.kind, info);
         EXPECT_THROW((fifo.*r.set)(second), ccAcqFifo::BadParams);
-        info.ticket = 2;
-        fifo.fake().fire(r.kind, info);
+        EXPECT_EQ(holders(), Held(2, first.rawPointer())) << int(r.kind);
         (fifo.*r.set)(ccAcqInfoCallbackHandle());
-        fifo.fake().fire(r.kind, info);
-        EXPECT_EQ((fifo.*r.get)().rawPointer(), nullptr);
-        EXPECT_EQ(tickets[0], (std::vector<uint32_t>{1, 2}));
-        EXPECT_TRUE(tickets[1].empty());
-        EXPECT_EQ(held, (std::vector<const void*>{nullptr, first.rawPointer(), first.rawPointer()}));
+        EXPECT_EQ(holders(), Held(2, nullptr)) << int(r.kind);
+        EXPECT_EQ(held, (Held{nullptr, first.rawPointer(), first.rawPointer()}));
     }
 }
 
@@ -169,32 +163,27 @@ TEST(AcqFifoCallbacks, ReplacingCallbacksWhileTheModuleCallsThemFreesNoneInUse)
     EXPECT_EQ(fifo.fake().installed(Kind::complete).rawPointer(), nullptr);
 }
 
+// The records are built once, even by two first lookups at once; the first
+// record of an id counts; absent ones answer neutrally.
 TEST(AcqFifoPropertyInfo, BuiltOnceTheFirstRecordCountsAndAbsentOnesAnswerNeutrally)
 {
     Fifo<ccGreyAcqFifo> full, bare;
-    full.fake().info = {{1000, 1e-6, 1, 2e-5, 0}, {1004, 0, 1, 0, 0}, {1005, 0, 1, 0, 0}, {1019, 0, 1, 0.25, 0},
-                        {1019, 0, 1, 0.75, 0},   {1020, 0, 1, 0.5, 0}, {9008, 0, 0, 0, 0}, {9011, 1, 4, 1, 0},
-                        {9012, 1, 4, 1, 0}};
+    full.fake().info = {{1000, 1e-6, 1, 2e-5, 0}, {1004, 0, 1, 0, 0}, {1019, 0, 1, 0.25, 0}, {1019, 0, 1, 0.75, 0},
+                        {9008, 0, 0, 0, 0},       {9011, 1, 4, 1, 0}, {9012, 1, 4, 1, 0}};
     bare.fake().info = {{9011, 1, 4, 1, 0}};
-    // Two first lookups at once build the records once.
     std::thread other([&] { full.isStrobeEnableSupported(); });
     full.minExposure();
     other.join();
-
     const struct { std::function<double(ccAcqFifo&)> query; double full, bare; } rows[] = {
         {[](ccAcqFifo& f) { return f.isStrobeEnableSupported(); }, 1, 0},
-        {[](ccAcqFifo& f) { return f.isStrobePulseDurationSupported(); }, 1, 0},
         {[](ccAcqFifo& f) { return f.contrastDefaultValue(); }, 0.25, 0},
-        {[](ccAcqFifo& f) { return f.brightnessDefaultValue(); }, 0.5, 0},
         {[](ccAcqFifo& f) { return f.isPropertyPresent9008(); }, 1, 0},
         {[](ccAcqFifo& f) { return f.minExposure(); }, 1e-6, 0},
         {[](ccAcqFifo& f) { return f.supportedSampleXValues() != nullptr; }, 1, 1},
         {[](ccAcqFifo& f) { return f.supportedSampleYValues() != nullptr; }, 1, 0},
     };
-    for (size_t i = 0; i < std::size(rows); ++i) {
-        EXPECT_EQ(rows[i].query(full), rows[i].full) << i;
-        EXPECT_EQ(rows[i].query(bare), rows[i].bare) << i;
-    }
+    for (size_t i = 0; i < std::size(rows); ++i)
+        EXPECT_TRUE(rows[i].query(full) == rows[i].full && rows[i].query(bare) == rows[i].bare) << i;
     EXPECT_EQ(full.supportedSampleYValues(), &full.fake().sampleValues);
     EXPECT_EQ(full.fake().builds + bare.fake().builds, 2);
 }
@@ -202,14 +191,10 @@ TEST(AcqFifoPropertyInfo, BuiltOnceTheFirstRecordCountsAndAbsentOnesAnswerNeutra
 TEST(AcqFifoForwarding, NeedsAnImplementationAndGivesAZeroWordForNoObject)
 {
     Fifo<ccGreyAcqFifo> none(nullptr);
-    const std::function<void()> operations[] = {
-        [&] { none.start(1); },
-        [&] { none.completeCallback(ccAcqInfoCallbackHandle()); },
-        [&] { none.minExposure(); },
-        [&] { delete none.completeToBuffer(ccAcqCompleteArgs()); },
-    };
-    for (const auto& operation : operations)
-        EXPECT_THROW(operation(), ccAcqFifo::CouldNotCreate);
+    EXPECT_THROW(none.start(1), ccAcqFifo::CouldNotCreate);
+    EXPECT_THROW(none.completeCallback(ccAcqInfoCallbackHandle()), ccAcqFifo::CouldNotCreate);
+    EXPECT_THROW(none.minExposure(), ccAcqFifo::CouldNotCreate);
+    EXPECT_THROW(delete none.completeToBuffer(ccAcqCompleteArgs()), ccAcqFifo::CouldNotCreate);
 
     Fifo<ccGreyAcqFifo> fifo;
     EXPECT_TRUE(fifo.reconfigure());

@@ -10,6 +10,7 @@
 #include "std/pelbuf/pelconvert_testing.h"
 #include "std/pelbuf/pelfunc.h"
 #include "std/pelbuf/startup.h"
+#include "system/csys_copy_testing.h"
 #include "system/csys_cpu_testing.h"
 
 namespace {
@@ -26,6 +27,7 @@ protected:
     void TearDown() override
     {
         ccPelConvertForceKernels(ccPelConvertKernels::asked);
+        csys_overrideStreamingThreshold(-1);
         EXPECT_EQ(csys_resetCpuInfo(), csysOk);
     }
     // Kernels for every conversion, or none.
@@ -181,7 +183,7 @@ ccPelBuffer<T> framed(int32_t w, int32_t h, int32_t at, std::mt19937& rng)
 TEST_F(PelConvert, KernelsMatchThePlainLoops)
 {
     std::mt19937 rng(7);
-    for (int32_t w : {4, 8, 12, 13, 36})
+    for (int32_t w : {4, 8, 12, 13, 20, 28, 36})
         for (int32_t h : {1, 3})
             for (int32_t a = 0; a < 16; ++a) {
                 SCOPED_TRACE(::testing::Message() << w << "x" << h << " at " << a);
@@ -198,15 +200,17 @@ TEST_F(PelConvert, KernelsMatchThePlainLoops)
                     [&](Buffer8* p) { ccPelFunc::packedRGB32ToGreyWeighted(source, 0.25, 0.5, 0.125, 3.5, *p); },
                     [&](Buffer8* p) { ccPelFunc::packedRGB32ToGreyWeighted(source, 1, 2.5, 0.75, 0, *p); },
                 };
-                Pels out[2];
-                for (bool fast : {false, true}) {
-                    force(fast);
+                // The plain loops, the kernels, the kernels whose merges stream their stores.
+                Pels out[3];
+                for (int path : {0, 1, 2}) {
+                    force(path > 0);
+                    csys_overrideStreamingThreshold(path == 2 ? 0 : std::numeric_limits<int64_t>::max());
                     std::mt19937 same(seed);
                     Buffer16 d16 = framed<ccPackedRGB16Pel>(w, h, a % 8, same);
                     Buffer32 d32 = framed<ccPackedRGB32Pel>(w, h, a % 4, same);
                     ccPelFunc::mergePlanesToPackedRGB16(r, g, b, d16);
                     ccPelFunc::mergePlanesToPackedRGB32(r, g, b, d32, 0xA5);
-                    const auto keep = [&](const Pels& v) { out[fast].insert(out[fast].end(), v.begin(), v.end()); };
+                    const auto keep = [&](const Pels& v) { out[path].insert(out[path].end(), v.begin(), v.end()); };
                     keep(pels(d16, true));
                     keep(pels(d32, true));
                     for (const auto& run : runs) {
@@ -218,6 +222,7 @@ TEST_F(PelConvert, KernelsMatchThePlainLoops)
                     }
                 }
                 EXPECT_EQ(out[0], out[1]);
+                EXPECT_EQ(out[0], out[2]);
             }
 }
 

@@ -17,25 +17,20 @@ using test_bytes::Bytes;
 // then the index as a little-endian 32-bit word.
 Bytes stored(uint8_t version, uint8_t index) { return {0x02, 0x01, version, 0x00, index, 0x00, 0x00, 0x00}; }
 
-class SyncProp : public ::testing::Test {
-protected:
-    void SetUp() override { ccAcqHyperPropStartup(); }
-};
-
-TEST_F(SyncProp, LoadsItsIndexThroughTheSetterVersionZeroGivesTheDefaultAndNewerOnesAreRefused)
+TEST(SyncProp, LoadsItsIndexThroughTheSetterVersionZeroGivesTheDefaultAndNewerOnesAreRefused)
 {
+    ccAcqHyperPropStartup();
     ccSyncProp saved;
     saved.syncModel(ccSyncModel::externalPixelSync());
     EXPECT_EQ(test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) { ccArchiveObject(saved, ar, false); }),
               stored(1, 10));
     const struct { uint8_t version; bool attached; ccSyncModel loaded; } rows[] = {
-        {1, false, ccSyncModel::externalPixelSync()},
         {1, true, ccSyncModel::externalPixelSync()},
         {0, false, ccSyncModel()},
         {2, false, ccSyncModel::internalDrive()}, // refused: nothing changes
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(testing::Message() << int(r.version) << r.attached);
+        SCOPED_TRACE(int(r.version));
         FakeAcqFifo board;
         ccSyncProp p;
         p.syncModel(ccSyncModel::internalDrive());
@@ -45,9 +40,7 @@ TEST_F(SyncProp, LoadsItsIndexThroughTheSetterVersionZeroGivesTheDefaultAndNewer
             test_bytes::load(stored(r.version, 10), [&](ccArchive& ar) { ccArchiveObject(p, ar, false); });
             EXPECT_LT(r.version, 2);
         } catch (const ccArchive::UnknownVersion& e) {
-            EXPECT_EQ(r.version, 2);
-            EXPECT_EQ(e.file(), L"acq/hyper/prop/sync");
-            EXPECT_EQ(e.line(), 96u);
+            EXPECT_TRUE(r.version == 2 && e.file() == L"acq/hyper/prop/sync" && e.line() == 96u);
         }
         EXPECT_TRUE(p.syncModel() == r.loaded);
         EXPECT_EQ(board.syncSets, r.attached ? 1 : 0);
@@ -64,7 +57,7 @@ struct RefusingFifo : FakeAcqFifo {
     void syncModel(const ccSyncModel&) override { throw ccUnsupportedHW(); }
 };
 
-TEST_F(SyncProp, AttachedSetsGoToTheBoardWhichAnswersForTheDefaultAndActualModels)
+TEST(SyncProp, AttachedSetsGoToTheBoardWhichAnswersForTheDefaultAndActualModels)
 {
     FakeAcqFifo board;
     board.defaultSync = ccSyncModel::externalPllSync();

@@ -88,14 +88,13 @@ void ccPelRootCvt<T>::archive(ccArchive& ar)
 {
     if (ccArchiveVisit::begin(this, typeid(ccPelRootCvt<T>)))
         return;
-    if (ar.isLoading() && storage_) {
-        // The loaded pels replace the storage's in this root; the typed level
-        // allocates them as for any root without pels of its own.
-        ccThrowStatus(csys_handleRelease(&storage_));
-    }
     uint8_t version = 0;
     ar.archive(version);
     ccPelRoot<T>::archive(ar);
+    // Released only once the loaded pels are the root's own: a load that
+    // fails before then leaves the root showing the storage's pels.
+    if (ar.isLoading())
+        ccThrowStatus(csys_handleRelease(&storage_));
     ccArchiveVisit::end(this, typeid(ccPelRootCvt<T>));
 }
 

@@ -8,28 +8,22 @@
 #include "kernels/cip_image.h"
 #include "std/pelbuf/pelbuf.h"
 
+// The stored names; 32-bit pels are spelled "unsigned long".
 template <class T>
 struct ccPelRootCvtName;
-template <>
-struct ccPelRootCvtName<unsigned char> {
-    static constexpr const char* name = "class ccPelRootCvt<unsigned char>";
-};
-template <>
-struct ccPelRootCvtName<short> {
-    static constexpr const char* name = "class ccPelRootCvt<short>";
-};
-template <>
-struct ccPelRootCvtName<unsigned short> {
-    static constexpr const char* name = "class ccPelRootCvt<unsigned short>";
-};
-template <>
-struct ccPelRootCvtName<uint32_t> {
-    static constexpr const char* name = "class ccPelRootCvt<unsigned long>";
-};
-template <>
-struct ccPelRootCvtName<double> {
-    static constexpr const char* name = "class ccPelRootCvt<double>";
-};
+
+#define cmPelRootCvtName(T, Name)                 \
+    template <>                                   \
+    struct ccPelRootCvtName<T> {                  \
+        static constexpr const char* name = Name; \
+    }
+
+cmPelRootCvtName(unsigned char, "class ccPelRootCvt<unsigned char>");
+cmPelRootCvtName(short, "class ccPelRootCvt<short>");
+cmPelRootCvtName(unsigned short, "class ccPelRootCvt<unsigned short>");
+cmPelRootCvtName(uint32_t, "class ccPelRootCvt<unsigned long>");
+cmPelRootCvtName(double, "class ccPelRootCvt<double>");
+#undef cmPelRootCvtName
 
 // A typed root whose pels belong to a kernel-layer storage: it holds one
 // reference to the storage for as long as it lives and never allocates or
@@ -51,7 +45,7 @@ public:
     ~ccPelRootCvt() override;
 
     // Version byte 0 (read and not checked), then the typed root's level.
-    // Loading gives up the storage first: the loaded pels are the root's own.
+    // A load gives up the storage once the loaded pels are the root's own.
     void archive(ccArchive& ar) override;
     const char* storedTypeName() const override { return kStoredName; }
 

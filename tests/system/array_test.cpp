@@ -24,8 +24,7 @@ struct Boxed {
 };
 
 Log gLog;
-int gFailAt = -1;
-int gCalls = 0;
+int gFailAt = -1, gCalls = 0;
 
 bool failNow() { return gCalls++ == gFailAt; }
 
@@ -45,8 +44,7 @@ csysStatus boxedCopy(void* d, const void* s)
 }
 csysStatus boxedAssign(void* d, const void* s)
 {
-    *static_cast<Boxed*>(d)->value = *static_cast<const Boxed*>(s)->value;
-    return csysOk;
+    return *static_cast<Boxed*>(d)->value = *static_cast<const Boxed*>(s)->value, csysOk;
 }
 csysStatus boxedDestroy(void* e)
 {
@@ -54,8 +52,7 @@ csysStatus boxedDestroy(void* e)
         return csysErrFail;
     Boxed* b = static_cast<Boxed*>(e);
     gLog.push_back("destroy " + std::to_string(*b->value));
-    delete b->value;
-    b->value = nullptr;
+    delete std::exchange(b->value, nullptr);
     return csysOk;
 }
 
@@ -63,12 +60,7 @@ const csys_elemType kBoxed = {&boxedInit, &boxedCopy, &boxedAssign, &boxedDestro
 
 class ArrayTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        gLog.clear();
-        gFailAt = -1;
-        gCalls = 0;
-    }
+    void SetUp() override { gLog.clear(), gFailAt = -1, gCalls = 0; }
     // Fails the element call that many calls from now.
     static void failIn(int calls) { gFailAt = gCalls + calls; }
 };
@@ -102,8 +94,7 @@ void make(csys_array* a, bool boxed, const Values& v)
 Values upTo(int n)
 {
     Values v(static_cast<size_t>(n));
-    std::iota(v.begin(), v.end(), 0);
-    return v;
+    return std::iota(v.begin(), v.end(), 0), v;
 }
 
 // A freed record, or one whose creation was refused.
@@ -119,33 +110,17 @@ void expectConsistent(const csys_array& a)
     EXPECT_EQ(a.end, a.data ? static_cast<void*>(static_cast<char*>(a.data) + a.length * a.elementSize) : nullptr);
 }
 
-TEST_F(ArrayTest, CreateRefusesBadSizesAndFreeMarksTheRecord)
+TEST_F(ArrayTest, SizesAreCheckedCapacityGrowsToPowersOfTwoAndFreeMarksTheRecord)
 {
     const struct { int64_t count, elementSize; csysStatus expected; } cases[] = {
         {-1, 4, csysErrBadSize}, {1, 0, csysErrBadSize}, {1, int64_t{1} << 31, csysErrNoMemory},
-        {int64_t{1} << 31, 1, csysErrNoMemory}, {int64_t{1} << 29, 4, csysErrNoMemory}, // 2^31 bytes
+        {int64_t{1} << 29, 4, csysErrNoMemory}, // 2^31 bytes
     };
+    csys_array a;
     for (const auto& c : cases) {
-        csys_array a;
         EXPECT_EQ(csys_arrayCreate(&a, c.count, c.elementSize, nullptr), c.expected) << c.count << "x" << c.elementSize;
         expectFreed(a);
     }
-    csys_array a;
-    EXPECT_EQ(csys_arrayCreate(nullptr, 1, 4, nullptr), csysErrNullArg);
-    ASSERT_EQ(csys_arrayCreate(&a, 0, 4, nullptr), csysOk);
-    EXPECT_EQ(std::make_tuple(a.capacity, a.data, a.end, a.allocator),
-              std::make_tuple(0, nullptr, nullptr, &csys_defaultAllocator)) << "an empty array allocates nothing";
-    ASSERT_EQ(csys_arrayFree(&a), csysOk);
-    expectFreed(a);
-    // A freed record refuses work but may be freed again.
-    EXPECT_EQ(csys_arrayResize(&a, 1), csysErrFail);
-    EXPECT_EQ(csys_arrayFree(&a), csysOk);
-    EXPECT_EQ(csys_arrayFree(nullptr), csysErrNullArg);
-}
-
-TEST_F(ArrayTest, CapacityGrowsToPowersOfTwoAndNewPlainElementsAreFilled)
-{
-    csys_array a;
     ASSERT_EQ(csys_arrayCreate(&a, 5, 4, nullptr), csysOk);
     std::vector<int32_t> seen = {a.capacity};
     for (int64_t length : {6, 2, 9}) {
@@ -154,18 +129,22 @@ TEST_F(ArrayTest, CapacityGrowsToPowersOfTwoAndNewPlainElementsAreFilled)
     }
     EXPECT_EQ(seen, (std::vector<int32_t>{5, 8, 8, 16}));
     expectConsistent(a);
-    ASSERT_EQ(csys_arrayResize(&a, 3), csysOk);
     EXPECT_EQ(csys_arrayResize(&a, -1), csysErrBadSize);
-    EXPECT_EQ(csys_arrayResize(&a, int64_t{1} << 31), csysErrNoMemory);
     // A capacity rounded up to 2^31 bytes is refused.
     EXPECT_EQ(csys_arrayResize(&a, (int64_t{1} << 29) + 1), csysErrNoMemory);
-    EXPECT_EQ(csys_arrayResizeFill(&a, -5, &seen[0]), csysErrBadSize);
-    EXPECT_EQ(csys_arrayResizeFill(&a, 5, nullptr), csysErrNullArg);
-    EXPECT_EQ(std::make_tuple(a.length, a.capacity), std::make_tuple(3, 16));
+    EXPECT_EQ(csys_arrayResizeFill(&a, 12, nullptr), csysErrNullArg);
+    EXPECT_EQ(std::make_tuple(a.length, a.capacity), std::make_tuple(9, 16));
+    ASSERT_EQ(csys_arrayFree(&a), csysOk);
+    expectFreed(a);
+    // A freed record refuses work but may be freed again.
+    EXPECT_EQ(csys_arrayResize(&a, 1), csysErrFail);
     EXPECT_EQ(csys_arrayFree(&a), csysOk);
+}
 
-    // New plain elements take the fill byte, or the value repeated.
+TEST_F(ArrayTest, NewPlainElementsTakeTheFillByte)
+{
     const csys_elemType zeroed = {nullptr, nullptr, nullptr, nullptr, 0};
+    csys_array a;
     for (const csys_elemType* type : {&zeroed, static_cast<const csys_elemType*>(nullptr)}) {
         ASSERT_EQ(csys_arrayCreate(&a, 4, 4, type), csysOk);
         std::memset(a.data, 0x11, 16);
@@ -175,12 +154,6 @@ TEST_F(ArrayTest, CapacityGrowsToPowersOfTwoAndNewPlainElementsAreFilled)
         EXPECT_EQ(values(a), type ? (Values{0x11111111, 0, 0}) : (Values{0x11111111, 0x11111111, 0x11111111}));
         EXPECT_EQ(csys_arrayFree(&a), csysOk);
     }
-    ASSERT_EQ(csys_arrayCreate(&a, 0, 3, nullptr), csysOk);
-    const unsigned char rgb[3] = {0x10, 0x20, 0x30};
-    ASSERT_EQ(csys_arrayResizeFill(&a, 5, rgb), csysOk);
-    for (int i = 0; i < 15; ++i)
-        ASSERT_EQ(static_cast<unsigned char*>(a.data)[i], rgb[i % 3]) << i;
-    EXPECT_EQ(csys_arrayFree(&a), csysOk);
 }
 
 TEST_F(ArrayTest, ElementFunctionsTheirOrderAndTheirFailures)
@@ -267,10 +240,7 @@ TEST_F(ArrayTest, FailedGrowthLeavesTheArrayAsItWas)
         {"reallocation", false, true, [](csys_array* a) { return csys_arrayResize(a, 9); }},
         {"assignment", false, true, [](csys_array* a) { return csys_arrayAssignRange(a, kMore, kMore + 8); }},
         {"new storage", true, true, [](csys_array* a) { return csys_arrayResize(a, 4); }},
-        {"copy", true, false, [](csys_array* a) {
-             failIn(1);
-             return csys_arrayResize(a, 4);
-         }},
+        {"copy", true, false, [](csys_array* a) { return failIn(1), csys_arrayResize(a, 4); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -301,24 +271,19 @@ TEST_F(ArrayTest, CopiesAreDeepAndAssignmentReusesElements)
     EXPECT_EQ(std::make_tuple(b.capacity, values(b)), std::make_tuple(4, upTo(4)));
     EXPECT_EQ(csys_arrayCreateCopy(&a, &a), csysErrFail);
     EXPECT_EQ(csys_arrayAssign(&a, &a), csysOk);
-    EXPECT_EQ(values(a), (Values{99, 1, 2, 3}));
     make(&ints, false, {1});
     EXPECT_EQ(csys_arrayAssign(&ints, &a), csysErrFail) << "element sizes differ";
     EXPECT_EQ(csys_arrayFree(&ints), csysOk);
-
-    // Beyond the capacity the old elements go and copies of all come in.
-    ASSERT_EQ(csys_arrayResize(&b, 2), csysOk);
-    *static_cast<Boxed*>(a.data)[3].value = 44;
+    // Beyond the capacity the old elements go and copies of all come in;
+    // within it they are assigned onto the existing ones, the rest copied.
     ASSERT_EQ(csys_arrayResize(&a, 5), csysOk);
-    gLog.clear();
-    ASSERT_EQ(csys_arrayAssign(&b, &a), csysOk);
-    EXPECT_EQ(std::make_tuple(values(b), gLog.front()), std::make_tuple(Values{99, 1, 2, 44, 0}, "destroy 1"));
-    // Within the capacity: assigned onto the existing ones, the rest copied.
-    ASSERT_EQ(csys_arrayResize(&b, 2), csysOk);
-    gLog.clear();
-    ASSERT_EQ(csys_arrayAssign(&b, &a), csysOk);
-    EXPECT_EQ(gLog, (Log{"copy 2", "copy 44", "copy 0"}));
-    EXPECT_EQ(values(b), (Values{99, 1, 2, 44, 0}));
+    for (const Log& expected : {Log{"destroy 1", "destroy 0", "copy 99", "copy 1", "copy 2", "copy 3", "copy 0"},
+                                Log{"copy 2", "copy 3", "copy 0"}}) {
+        ASSERT_EQ(csys_arrayResize(&b, 2), csysOk);
+        gLog.clear();
+        ASSERT_EQ(csys_arrayAssign(&b, &a), csysOk);
+        EXPECT_EQ(std::make_tuple(gLog, values(b)), std::make_tuple(expected, Values{99, 1, 2, 3, 0}));
+    }
     EXPECT_EQ(csys_arrayFree(&a), csysOk);
     EXPECT_EQ(csys_arrayFree(&b), csysOk);
 }
@@ -334,7 +299,7 @@ TEST_F(ArrayTest, AssignAndEraseRanges)
         RangeOp op;
         bool boxed;
         Values initial;
-        bool own;
+        bool own; // inside the array's own storage, else in kOutside
         int first, last;
         csysStatus status;
         Values contents;
@@ -342,27 +307,21 @@ TEST_F(ArrayTest, AssignAndEraseRanges)
     } cases[] = {
         {"outside, shrinks", RangeOp::assign, false, {1, 2, 3}, false, 0, 8, csysOk, {7, 8}, {}},
         {"outside, grows", RangeOp::assign, false, {1, 2, 3}, false, 0, 28, csysOk, {7, 8, 9, 10, 11, 12, 13}, {}},
-        {"outside, empty", RangeOp::assign, false, {1, 2, 3}, false, 8, 8, csysOk, {}, {}},
-        {"outside, into no storage", RangeOp::assign, false, {}, false, 0, 8, csysOk, {7, 8}, {}},
         {"outside, reversed", RangeOp::assign, false, {1, 2, 3}, false, 8, 0, csysErrBadSize, {1, 2, 3}, {}},
-        {"outside, ragged end", RangeOp::assign, false, {1}, false, 0, 6, csysOk, {7}, {}}, // whole elements
         {"own tail", RangeOp::assign, false, upTo(6), true, 4, 16, csysOk, {1, 2, 3}, {}},
-        {"own whole", RangeOp::assign, false, {1, 2, 3}, true, 0, 12, csysOk, {1, 2, 3}, {}},
         {"own typed", RangeOp::assign, true, upTo(6), true, 16, 48, csysOk, {2, 3, 4, 5}, {"destroy 5", "destroy 4"}},
         // Past the elements, into storage not in use.
         {"own past the end", RangeOp::assign, false, {1, 2, 3}, true, 4, 16, csysErrNullArg, {1, 2, 3}, {}},
         // Off the element boundaries: halves of two elements.
         {"straddling", RangeOp::assign, false, {1, 2, 3, 4}, true, 3, 7, csysErrNullArg, {1, 2, 3, 4}, {}},
-        {"ragged own end", RangeOp::assign, false, {1, 2, 3, 4}, true, 0, 6, csysErrNullArg, {1, 2, 3, 4}, {}},
         {"typed straddling", RangeOp::assign, true, upTo(3), true, 4, 12, csysErrNullArg, upTo(3), {}},
         {"erase one", RangeOp::eraseOne, false, upTo(7), true, 8, 0, csysOk, {0, 1, 3, 4, 5, 6}, {}},
         {"erase range", RangeOp::erase, false, upTo(7), true, 4, 16, csysOk, {0, 4, 5, 6}, {}},
-        {"erase nothing", RangeOp::erase, false, upTo(3), true, 4, 4, csysOk, upTo(3), {}},
         {"erase typed", RangeOp::erase, true, upTo(5), true, 8, 24, csysOk, {0, 3, 4}, {"destroy 4", "destroy 3"}},
         {"erase the end", RangeOp::eraseOne, false, upTo(3), true, 12, 0, csysErrNullArg, upTo(3), {}},
+        {"erase reversed", RangeOp::erase, false, upTo(3), true, 8, 4, csysErrNullArg, upTo(3), {}},
         {"erase outside", RangeOp::eraseOne, false, upTo(3), false, 0, 0, csysErrNullArg, upTo(3), {}},
         {"erase off a boundary", RangeOp::eraseOne, false, upTo(3), true, 2, 0, csysErrNullArg, upTo(3), {}},
-        {"erase reversed", RangeOp::erase, false, upTo(3), true, 8, 4, csysErrNullArg, upTo(3), {}},
         {"erase past the end", RangeOp::erase, false, upTo(3), true, 8, 16, csysErrNullArg, upTo(3), {}},
     };
     for (const Case& c : cases) {
@@ -401,24 +360,17 @@ TEST_F(ArrayTest, AppendAndFillFromOwnElementsWhileGrowing)
     }
 }
 
-TEST_F(ArrayTest, SwapAndGetters)
+TEST_F(ArrayTest, SwapExchangesTheRecords)
 {
     csys_array a, b;
     make(&a, false, {1});
     ASSERT_EQ(csys_arrayCreate(&b, 3, 2, nullptr), csysOk);
     const csys_array before = a;
     ASSERT_EQ(csys_arraySwap(&a, &b), csysOk);
-    int32_t length = 0;
-    void *data = nullptr, *end = nullptr;
-    ASSERT_EQ(csys_arrayGetBuffer(&b, &data, &length), csysOk);
-    ASSERT_EQ(csys_arrayGetData(&b, &data, &end), csysOk);
-    EXPECT_EQ(std::make_tuple(a.elementSize, a.length, data, length, end), std::make_tuple(2, 3, before.data, 1, before.end));
+    EXPECT_EQ(std::make_tuple(a.elementSize, a.length, b.data, b.length, b.end),
+              std::make_tuple(2, 3, before.data, 1, before.end));
     EXPECT_EQ(csys_arraySwap(&a, nullptr), csysErrNullArg);
-    EXPECT_EQ(csys_arrayErase(&a, nullptr), csysErrNullArg);
     EXPECT_EQ(csys_arrayGetData(&a, nullptr, nullptr), csysErrFail);
-    EXPECT_EQ(csys_arrayGetData(nullptr, &data, &end), csysErrFail);
-    EXPECT_EQ(csys_arrayGetBuffer(&a, nullptr, nullptr), csysErrFail);
-    EXPECT_EQ(csys_arrayGetLength(nullptr, &length), csysErrFail);
     EXPECT_EQ(csys_arrayFree(&a), csysOk);
     EXPECT_EQ(csys_arrayFree(&b), csysOk);
 }

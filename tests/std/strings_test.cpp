@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <clocale>
 #include <cstring>
+#include <thread>
 #include <tuple>
 
 #include "std/dictionary.h"
+#include "std/except/resource.h"
 #include "std/literal.h"
 #include "tests/std/resource_support.h"
 
@@ -85,6 +88,27 @@ TEST_F(Literal, FallsBackToEnglishAndAChangeWithoutALibraryFailsAndLeavesTheLang
     copyLibraries(dir, {"DEU"});
     ccStringLiteral::setLanguage(kGerman);
     EXPECT_EQ(plat::modulePath(loaded.library()), dir.wide("qres_test_DEU.so"));
+}
+
+// A literal's library is freed at the next language change: texts read under
+// the dictionary mutex always match the language, while another thread
+// changes it.
+TEST_F(Literal, TextsReadUnderTheDictionaryMutexFollowAConcurrentLanguageChange)
+{
+    setPaths(wide(kLibraryDir));
+    ccStringLiteral literal(L"qres_test_");
+    literal.followLanguage();
+    std::atomic<bool> done{false};
+    std::thread changer([&] {
+        for (int i = 0; i < 50; ++i)
+            ccStringLiteral::setLanguage(i % 2 == 0 ? kGerman : kEnglish);
+        done = true;
+    });
+    while (!done) {
+        ccResourceLock hold(ccDictionaryMutex());
+        EXPECT_EQ(textOf(literal.library()), ccGetLanguageId() == kGerman ? "DEU" : "ENU");
+    }
+    changer.join();
 }
 
 } // namespace

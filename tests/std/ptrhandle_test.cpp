@@ -61,14 +61,18 @@ TEST(PtrHandle, CopiesShareOneCountAlsoThroughAVirtualBaseAndAcrossThreadsTheLas
 
     // Copies released on many threads: the last handle is on some worker, which deletes the object there.
     ccPtrHandle<Node> shared(new Node);
+    std::atomic<bool> go{false}; // the workers start once main's handle is gone
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t)
-        threads.emplace_back([mine = shared]() mutable {
+        threads.emplace_back([mine = shared, &go]() mutable {
+            while (!go)
+                std::this_thread::yield();
             for (int i = 0; i < 2000; ++i)
                 ccPtrHandle_const<Node>() = ccPtrHandle<Node>(mine);
             mine = nullptr;
         });
     shared = nullptr;
+    go = true;
     for (auto& th : threads)
         th.join();
     EXPECT_EQ(std::pair(gDeleted.load(), gDeletedOn.load() != std::this_thread::get_id()), std::pair(4, true));

@@ -224,10 +224,11 @@ ccPelBuffer<T>* completeBuffer(ccPelBuffer<T> buffer, const ccAcqCompleteArgs& a
     return new ccPelBuffer<T>(localWhenAsked(buffer, args));
 }
 
-template <class T>
-ccPtrHandle<ccAcqImage> completeImage(ccPelBuffer<T> buffer, const ccAcqCompleteArgs& args)
+// code: the acquired-image code, which only a byte buffer needs.
+template <class T, class... Code>
+ccPtrHandle<ccAcqImage> completeImage(ccPelBuffer<T> buffer, const ccAcqCompleteArgs& args, Code... code)
 {
-    return ccPtrHandle<ccAcqImage>(new ccAcqImage(localWhenAsked(buffer, args)));
+    return ccPtrHandle<ccAcqImage>(new ccAcqImage(localWhenAsked(buffer, args), code...));
 }
 
 } // namespace
@@ -239,8 +240,7 @@ ccPelBuffer<unsigned char>* ccGreyAcqFifo::completeToBuffer(const ccAcqCompleteA
 
 ccPtrHandle<ccAcqImage> ccGreyAcqFifo::completeToImage(const ccAcqCompleteArgs& args)
 {
-    ccPelBuffer<unsigned char> buffer = impl().completeAcq8(args);
-    return ccPtrHandle<ccAcqImage>(new ccAcqImage(localWhenAsked(buffer, args), ccGreyAcqFifo::pelFormat()));
+    return completeImage(impl().completeAcq8(args), args, ccGreyAcqFifo::pelFormat());
 }
 
 ccPelBuffer<ccPackedRGB16Pel>* ccRGB16AcqFifo::completeToBuffer(const ccAcqCompleteArgs& args)

@@ -83,7 +83,8 @@ BENCHMARK(BM_HandOver8FromTheProxy)->Unit(benchmark::kMicrosecond);
 
 // ---- a peer over an in-memory connection ----
 
-// One direction: blocks of bytes handed over whole.
+// One direction: blocks of bytes handed over whole (the byte-wise pipes of the
+// test communicator would dominate what is measured).
 class Pipe {
 public:
     void write(std::vector<char> block)

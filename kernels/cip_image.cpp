@@ -46,6 +46,15 @@ void freeRecord(cip_ImageStorage** slot)
     (void)csys_free(slot); // frees a block this layer allocated: cannot fail
 }
 
+csysStatus firstFailure(csysStatus a, csysStatus b) { return a < 0 ? a : b; }
+
+// The pels the storage allocated, then its own block.
+csysStatus freeStorage(cip_ImageStorage* s)
+{
+    csysStatus st = s->raw ? csys_free(&s->raw) : csysOk;
+    return firstFailure(st, csys_free(&s));
+}
+
 csysStatus newStorage(cip_ImageStorage** slot, cip_ImageStorage** made)
 {
     if (!slot)
@@ -65,8 +74,6 @@ csysStatus settle(cip_ImageStorage** slot, cip_ImageStorage* made, csysStatus st
         *slot = made;
     return st;
 }
-
-csysStatus firstFailure(csysStatus a, csysStatus b) { return a < 0 ? a : b; }
 
 // The image holds the new storage of slot; a failure frees it again.
 csysStatus attachNew(cip_Image* image, cip_ImageStorage** slot, csysStatus created)
@@ -107,11 +114,7 @@ csysStatus cip_imageStorageDestroy(void* payloadField, int32_t)
     if (!payloadField)
         return csysErrNullArg;
     cip_ImageStorage* s = *static_cast<cip_ImageStorage**>(payloadField);
-    if (!s)
-        return csysOk;
-    csysStatus st = s->raw ? csys_free(&s->raw) : csysOk;
-    s->data = nullptr;
-    return firstFailure(st, csys_free(&s));
+    return s ? freeStorage(s) : csysOk;
 }
 
 csysStatus cip_imageStorageCreate(cip_ImageStorage* storage, const csys_typeDescription* type, int32_t pelSize,
@@ -191,8 +194,7 @@ csysStatus cip_imageStorageFree(cip_ImageStorage** slot)
     if (countOf(s) != 0)
         return cipErrImageBadArg;
     *slot = nullptr;
-    csysStatus st = s->raw ? csys_free(&s->raw) : csysOk;
-    return firstFailure(st, csys_free(&s));
+    return freeStorage(s);
 }
 
 csysStatus cip_imageInit(cip_Image* image)

@@ -1,14 +1,13 @@
 #include "kernels/cip_pelbuf.h"
 
-#include <emmintrin.h>
 
 #include <algorithm>
 #include <cassert>
 #include <cstddef>
 #include <cstring>
 
+#include "kernels/internal/cip_work.h"
 #include "system/csys_copy.h"
-#include "system/csys_cpu.h"
 #include "system/csys_memory.h"
 
 namespace {
@@ -44,10 +43,7 @@ uint8_t* windowStart(const cip_PelBuf* b, int32_t pelSize) { return pelAddress(b
 void* allocate(int64_t size)
 {
     void* block = nullptr;
-    const uint64_t bytes = static_cast<uint64_t>(size);
-    if (csys_alloc64(static_cast<uint32_t>(bytes), static_cast<int32_t>(bytes >> 32), &block) < 0)
-        return nullptr;
-    return block;
+    return cip_work::allocBytes(size, &block) < 0 ? nullptr : block;
 }
 
 void setXform(float* target, const float* source)
@@ -170,43 +166,14 @@ int32_t getPelS16(const cip_PelBuf* b, int32_t x, int32_t y)
 // The fast fill: one plan for the first row, run on every row. The pitch is
 // a multiple of 8, so every row has the first row's 8-byte alignment: a head
 // up to it, 16-byte and 8-byte SSE2 stores, then the tail.
-void fill8Fast(uint8_t v, int32_t width, int32_t height, int32_t pitch, uint8_t* first)
-{
-    const size_t count = static_cast<size_t>(width);
-    const size_t head = std::min(count, (8 - reinterpret_cast<uintptr_t>(first) % 8) % 8);
-    const size_t wide = (count - head) / 16;
-    const bool narrow = (count - head) % 16 >= 8;
-    const size_t tail = (count - head) % 8;
-    const __m128i word = _mm_set1_epi8(static_cast<char>(v));
-    for (int32_t y = 0; y < height; ++y) {
-        uint8_t* d = first + static_cast<ptrdiff_t>(y) * pitch;
-        for (size_t i = 0; i < head; ++i)
-            *d++ = v;
-        for (size_t i = 0; i < wide; ++i, d += 16)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d), word);
-        if (narrow) {
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(d), word);
-            d += 8;
-        }
-        for (size_t i = 0; i < tail; ++i)
-            *d++ = v;
-    }
-}
-
+// The system layer's two-dimensional fill takes the 8-byte route itself
+// when the processor has it and the pitch is a multiple of 8.
 cip_PelBuf* fill8(cip_PelBuf* b, uint32_t value)
 {
     if (!b || b->width < 1 || b->height < 1)
         return b;
-    uint8_t* start = windowStart(b, 1);
-    const uint8_t v = static_cast<uint8_t>(value);
-    int32_t cpuClass = 0;
-    uint32_t features = 0;
-    const bool fast = csys_cpuDispatchInfo(&cpuClass, &features) >= 0 && (cpuClass == 1 || cpuClass == 5) &&
-                      (features & csysCpuMmx) != 0 && b->pitch % 8 == 0;
-    if (fast)
-        fill8Fast(v, b->width, b->height, b->pitch, start);
-    else
-        (void)csys_memSet2D(v, b->width, b->height, b->pitch, start); // rows lie within the pitch: cannot fail
+    // The rows lie within the pitch: it cannot fail.
+    (void)csys_memSet2D(static_cast<uint8_t>(value), b->width, b->height, b->pitch, windowStart(b, 1));
     return b;
 }
 

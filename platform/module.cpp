@@ -2,16 +2,15 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <limits.h>
 #include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 
+#include "platform/descriptor_io.h"
 #include "platform/text.h"
 
 namespace plat {
@@ -93,25 +92,8 @@ ModuleHandle loadModule(const std::wstring& path)
 ModuleHandle loadModuleAsData(const std::wstring& path)
 {
     for (const std::string& name : candidates(path)) {
-        // Opened without waiting (a FIFO would block a plain open) and
-        // checked through the descriptor that is then read.
-        const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        struct stat status{};
-        bool ok = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
         std::vector<uint8_t> data;
-        if (ok)
-            data.resize(size_t(status.st_size));
-        for (size_t done = 0; ok && done < data.size();) {
-            const ssize_t n = ::read(fd, data.data() + done, data.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            ok = n > 0; // a file that shrank meanwhile is not read whole
-            done += ok ? size_t(n) : 0;
-        }
-        ::close(fd);
-        if (ok)
+        if (detail::readRegularFile(name, &data))
             return new Module{name, nullptr, std::move(data)};
     }
     return nullptr;

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -263,16 +262,10 @@ bool parseLine(const std::string& line, FileLine* parsed, std::string* reason)
 bool parseFile(const std::wstring& path, std::vector<FileLine>* lines, std::wstring* error)
 {
     std::string name;
-    std::ifstream in;
-    if (systemNameFromWide(path, &name))
-        in.open(name, std::ios::binary);
-    if (!in.is_open())
-        return *error = L"cannot open " + path, false;
-    std::ostringstream whole;
-    whole << in.rdbuf();
-    std::string text = whole.str();
-    if (in.bad())
+    std::vector<uint8_t> bytes;
+    if (!systemNameFromWide(path, &name) || !detail::readRegularFile(name, &bytes))
         return *error = L"cannot read " + path, false;
+    std::string text(bytes.begin(), bytes.end());
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
         text.erase(0, 3);
 

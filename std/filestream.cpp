@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "std/except/utf16.h"
+#include "platform/text.h"
 
 const char* ccBasic_filebuf<char>::modeText(std::ios_base::openmode mode)
 {
@@ -34,16 +34,10 @@ ccBasic_filebuf<char>* ccBasic_filebuf<char>::open(const std::wstring& path, std
     // A name cut short at a null character, or one whose characters UTF-8
     // cannot hold (a lone surrogate would become U+FFFD), would open another
     // file.
-    if (!modeText(mode) || is_open() || path.find(L'\0') != std::wstring::npos)
-        return nullptr;
-    for (wchar_t w : path) {
-        const uint32_t c = static_cast<uint32_t>(w);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return nullptr;
-    }
     std::string name;
     try {
-        name = ccToUtf8(path);
+        if (!modeText(mode) || is_open() || !plat::systemNameFromWide(path, &name))
+            return nullptr;
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

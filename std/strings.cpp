@@ -4,8 +4,8 @@
 #include <climits>
 #include <cstring>
 #include <cwchar>
-#include <vector>
 
+#include "std/except/utf16.h"
 
 namespace {
 
@@ -73,17 +73,12 @@ std::wstring ccWideFromNarrow(const char* text)
 
 std::wstring ccWideFromNarrow(const char* text, size_t length)
 {
-    if (text == nullptr)
-        return std::wstring();
-    std::wstring wide(length, L'\0');
-    for (size_t i = 0; i < length; ++i)
-        wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
-    return wide;
+    return text != nullptr ? ccWidenBytes(std::string(text, length)) : std::wstring();
 }
 
 std::wstring ccWideFromNarrow(const std::string& text)
 {
-    return ccWideFromNarrow(text.data(), text.size());
+    return ccWidenBytes(text);
 }
 
 size_t ccWStrCopy(const wchar_t* text, wchar_t* buffer, size_t capacity)

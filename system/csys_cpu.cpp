@@ -349,14 +349,7 @@ csysStatus csys_detectLastLevelCache(uint64_t* bytes)
 
 csysStatus csys_lastLevelCacheBytes(uint64_t* bytes)
 {
-    if (!bytes)
-        return csysErrNullArg;
-    csysStatus st = csys_once(&detectOnce, nullptr, &gCpuOnce);
-    if (st < 0)
-        return st;
-    std::lock_guard<std::mutex> hold(recordLock());
-    *bytes = gLastLevelCache;
-    return csysOk;
+    return copyOnceMade(bytes, &detectOnce, &gCpuOnce, gLastLevelCache);
 }
 
 csysStatus csys_getCpuInfo(csysCpuInfo* info)

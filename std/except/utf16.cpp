@@ -8,8 +8,6 @@ std::u16string ccToUtf16(const std::wstring& text) { return plat::utf16FromWide(
 
 std::wstring ccFromUtf16(const char16_t* units, std::size_t count) { return plat::wideFromUtf16(units, count); }
 
-std::string ccToUtf8(const std::wstring& text) { return plat::utf8FromWide(text); }
-
 std::wstring ccWidenBytes(const std::string& bytes)
 {
     std::wstring out;

@@ -13,10 +13,6 @@ std::u16string ccToUtf16(const std::wstring& text);
 std::wstring ccFromUtf16(const char16_t* units, std::size_t count);
 inline std::wstring ccFromUtf16(const std::u16string& units) { return ccFromUtf16(units.data(), units.size()); }
 
-// UTF-8 bytes, as file names are passed to the system. What ccToUtf16 cannot
-// represent becomes U+FFFD here too.
-std::string ccToUtf8(const std::wstring& text);
-
 // Each byte becomes the character of the same value (0..255).
 std::wstring ccWidenBytes(const std::string& bytes);
 

@@ -147,18 +147,12 @@ cc_CipImageView::~cc_CipImageView()
         (void)cip_imageRelease(&record); // a destructor drops a release error
 }
 
-void cc_CipImageView::attach(const cc_PelBuffer& buffer, int32_t reserved, int32_t pelSize, int32_t kind,
+void cc_CipImageView::attach(const cc_PelBuffer& buffer, int32_t /*reserved*/, int32_t pelSize, int32_t kind,
                              bool keepBuffer)
 {
-    pelSize_ = pelSize;
-    reserved_ = reserved;
-    kind_ = kind;
-    selected_ = &images_[recordOfKind(kind)];
-    buffer_ = keepBuffer ? &buffer : nullptr;
-    bound_ = buffer.isBound();
-
     TempImage made;
-    if (bound_) {
+    const bool bound = buffer.isBound();
+    if (bound) {
         const cc_PelRoot& root = buffer.root();
         void* data = nullptr;
         int32_t rootPelSize = 0;
@@ -180,7 +174,13 @@ void cc_CipImageView::attach(const cc_PelBuffer& buffer, int32_t reserved, int32
     TempRef xform;
     cc2XformToCip(x, &xform.slot);
     ccThrowStatus(csys_handleCopy(&made.image.xform, &xform.slot));
-    ccThrowStatus(cip_imageCopy(selected_, &made.image));
+    // The view changes only once the record is filled: a refused buffer
+    // leaves it showing what it showed.
+    cip_Image* selected = &images_[recordOfKind(kind)];
+    ccThrowStatus(cip_imageCopy(selected, &made.image));
+    selected_ = selected;
+    buffer_ = keepBuffer ? &buffer : nullptr;
+    bound_ = bound;
 }
 
 void cc_CipImageView::release()

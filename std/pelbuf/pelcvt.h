@@ -96,7 +96,7 @@ public:
     // whose pels are not pelSize bytes raises ccPel::Unknown, a buffer
     // without a client transform ccBadPointer, a root whose pels are not in
     // this process the kernel layer's status. The buffer is kept (not owned)
-    // when keepBuffer is set.
+    // when keepBuffer is set. A refused buffer leaves the view as it was.
     void attach(const cc_PelBuffer& buffer, int32_t reserved, int32_t pelSize, int32_t kind, bool keepBuffer);
 
     const cip_Image& image() const { return *selected_; }
@@ -109,10 +109,7 @@ public:
     void release();
 
 private:
-    int32_t pelSize_ = 1;
-    int32_t reserved_ = 0;
     bool bound_ = false;
-    int32_t kind_ = 0;
     cip_Image images_[5];
     cip_Image* selected_ = &images_[0];
     const cc_PelBuffer* buffer_ = nullptr;

@@ -119,9 +119,11 @@ void ccPelFunc::copy(const ccPelBuffer_const<unsigned char>& source, ccPelBuffer
         const ccPelRoot<unsigned char>& b = d.typedRoot();
         const int32_t natural = w + int32_t(cc_PelRoot::stridePad(w, 1, a.alignment()));
         const int32_t naturalB = w + int32_t(cc_PelRoot::stridePad(w, 1, b.alignment()));
-        if (s.isWholeRoot() && d.isWholeRoot() && a.stride() == natural && b.stride() == naturalB &&
+        // One block up to the last pel: the padding after the last row may
+        // lie past a caller's block.
+        if (h > 0 && s.isWholeRoot() && d.isWholeRoot() && a.stride() == natural && b.stride() == naturalB &&
             a.stride() == b.stride())
-            check(csys_memCopy(a.stride() * h, s.windowStart(), d.windowStart()));
+            check(csys_memCopy(a.stride() * (h - 1) + w, s.windowStart(), d.windowStart()));
         else
             check(csys_memCopy2D(w, h, a.stride(), b.stride(), s.windowStart(), d.windowStart()));
     }

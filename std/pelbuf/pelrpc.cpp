@@ -161,10 +161,13 @@ std::vector<P> fetch(ccRPCDestination d, uint32_t root, P value, const ccPelRect
     int32_t answer = 0;
     call.reading().archive(answer);
     std::vector<P> pels;
-    if (answer < 0 && rows)
+    if (answer < 0 && rows) {
         loadPelRows(call.reading(), rows());
-    else
-        ccArchivePelVector(call.reading(), pels, uint32_t(std::min<int64_t>(r.width() * r.height(), UINT32_MAX)));
+    } else {
+        // Unsigned: a rectangle loaded from an archive may span 2^32 both ways.
+        const uint64_t area = uint64_t(r.width()) * uint64_t(r.height());
+        ccArchivePelVector(call.reading(), pels, uint32_t(std::min<uint64_t>(area, UINT32_MAX)));
+    }
     inOut = answer;
     return pels;
 }

@@ -158,6 +158,8 @@ void ccPelRoot<T>::copyWindowInto(const ccPelRect& r, cc_PelRoot& target, const 
     ccPelRoot<unsigned char>& into = *local;
     const int32_t w = int32_t(r.width()), h = int32_t(r.height());
     const ccPelRect q(point.x, point.y, w, h);
+    // Checked before the fetch: a transfer flag has the peer give its pels up.
+    checkInside(q, into.width(), into.height(), into.dataStart());
     ccCommunicatorHold c(destination_);
     uint32_t id = remoteId_;
     ccPelRect from = r;

@@ -61,8 +61,8 @@ TEST(TriggerModel, ACustomCopyTakesTheModeAndFlagItIsGivenAndRefusesOthers)
 }
 
 // Every code maps to its model and archive index (code - 149) and back;
-// unknown ones give the empty model and index 150. A few records with their
-// names and flag bytes (8 and 12 among them).
+// unknown codes give the default model and unknown indices its code 150. A
+// few records with their names and flag bytes (8 and 12 among them).
 TEST(SyncModel, CodesArchiveIndicesAndRecords)
 {
     for (uint32_t code = 150; code <= 163; ++code) {

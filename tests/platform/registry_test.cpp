@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <iterator>
@@ -144,7 +145,13 @@ TEST_F(PlatRegistry, AMalformedFileChangesNothingAndNamesItsLineAlsoWhenTheEnvir
         EXPECT_EQ(query(kUser, L"Software", L"Old").bytes, Bytes({9, 0, 0, 0})) << line;
     }
     std::wstring error;
-    EXPECT_FALSE(plat::loadRegistryFile(dir.wide("absent.txt"), &error));
+    // Absent; a directory reads as nothing; a FIFO would wait for a writer.
+    ASSERT_EQ(::mkfifo((dir.path + "pipe").c_str(), 0600), 0);
+    for (const std::wstring& unreadable : {dir.wide("absent.txt"), dir.wide(), dir.wide("pipe")}) {
+        error.clear();
+        EXPECT_FALSE(plat::loadRegistryFile(unreadable, &error)) << unreadable.size();
+        EXPECT_EQ(error, L"cannot read " + unreadable);
+    }
     EXPECT_FALSE(plat::saveRegistryFile(dir.wide("absent/registry.txt"), &error));
     EXPECT_FALSE(plat::saveRegistryFile(dir.wide("cut") + L'\0' + L"x", &error)); // not a file "cut"
     EXPECT_FALSE(std::filesystem::exists(dir.path + "cut"));

@@ -16,7 +16,12 @@ TEST(PlatText, Utf8DecodingReplacesEachMalformedByteAndFoldingMakesLettersEqual)
         std::wstring strict;
         EXPECT_EQ(plat::wideFromUtf8Strict(c.utf8, &strict), c.wide.find(L'\uFFFD') == std::wstring::npos);
     }
-    EXPECT_EQ(plat::utf8FromWide(std::wstring(1, wchar_t(0xD800)) + wchar_t(0x1F600)), "\xEF\xBF\xBD\xF0\x9F\x98\x80");
+    // UTF-8 in each length; what is no character (a surrogate, beyond U+10FFFF, negative) is replaced.
+    std::wstring each;
+    for (uint32_t c : {0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xFFFFu, 0x10000u, 0x10FFFFu, 0xD800u, 0xDFFFu, 0x110000u, 0xFFFFFFFFu})
+        each.push_back(static_cast<wchar_t>(c));
+    EXPECT_EQ(plat::utf8FromWide(each), "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"
+                                        "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
     // Folding makes capital and small letters equal.
     const struct { wchar_t small, capital; } pairs[] = {
         {L'a', L'A'},   {0xE9, 0xC9},   {0xFF, 0x178},  {0x105, 0x104}, {0x142, 0x141}, {0x17E, 0x17D}, {0x3B1, 0x391},

@@ -2,7 +2,7 @@
 
 #include <tuple>
 
-#include "std/except/utf16.h"
+#include "platform/text.h"
 #include "std/filestream.h"
 #include "tests/support/temp_dir.h"
 
@@ -25,7 +25,7 @@ TEST(FileStream, OnlyTheTableModesHaveATextOpenFailuresSetFailbitAndAnyOtherName
 
     TempDir dir;
     const auto write = [&](const std::wstring& name, const std::string& bytes) {
-        dir.write(ccToUtf8(name), bytes);
+        dir.write(plat::utf8FromWide(name), bytes);
         return dir.wide() + name;
     };
     ccBasic_IFstream<char> missing(dir.wide("missing.txt"));

@@ -91,8 +91,10 @@ TEST(PelCvt, ViewsShowTheBufferToTheKernels)
     // An unbound buffer gives an empty record that still has the transform.
     view.attach(Buffer8(), 0, 1, 0, false);
     EXPECT_TRUE(view.image().width == 0 && view.image().storage == nullptr && view.image().xform != nullptr);
-    // Pel sizes must match the root's.
+    // Pel sizes must match the root's; a refused buffer changes nothing.
     EXPECT_THROW(cc_CipImageView wide(ccPelBuffer<unsigned short>(4, 4, 8)), ccPel::Unknown);
+    EXPECT_THROW(view.attach(ccPelBuffer<unsigned short>(4, 4, 8), 0, 1, 3, true), ccPel::Unknown);
+    EXPECT_TRUE(&view.image() == first && !view.sourceWasBound() && !view.keptBuffer());
 }
 
 // The five roots are made by their stored names; a root over a storage is

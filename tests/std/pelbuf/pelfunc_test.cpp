@@ -79,6 +79,13 @@ TEST(PelFuncCopy, CopiesTheWindowAndNothingElseWhereWindowsMeet)
     Buffer8 src = numbered(37, 5, 8), whole = numbered(37, 5, 8, 100);
     ccPelFunc::copy(src, whole);
     EXPECT_EQ(all(whole), all(src));
+    { // Caller blocks that end at the last pel: the one-block copy stays inside them.
+        std::vector<unsigned char> from(40 * 4 + 37, 7), to(40 * 4 + 37, 0);
+        Buffer8 a(new ccPelRoot<unsigned char>(37, 5, 40, from.data(), 8));
+        Buffer8 b(new ccPelRoot<unsigned char>(37, 5, 40, to.data(), 8));
+        ccPelFunc::copy(a, b);
+        EXPECT_EQ(to, from);
+    }
 
     Buffer8 dst = numbered(41, 7, 4, 50, -2, -1);
     std::vector<unsigned char> expected = all(dst);
@@ -143,9 +150,12 @@ TEST_F(PelFuncRemote, CopiesFetchTheSourceAndAHandOverLeavesThePeerNoReference)
     EXPECT_EQ(*local.pel(3, 2), 0x23);
     EXPECT_THROW(ccPelFunc::copy(remote, other), ccPelFunc::BadParams);
 
-    // Refused, and the buffer stays as it was: a local root, or one that
-    // another buffer still shows.
+    // Refused, and the buffer stays as it was: a local root, one that
+    // another buffer still shows, the flag set, or no root at all.
     EXPECT_THROW(Buffer8::fromRemote(local, false), ccPelFunc::BadParams);
+    EXPECT_THROW(Buffer8::fromRemote(remote, true), ccPelFunc::BadParams);
+    Buffer8 unbound;
+    EXPECT_THROW(Buffer8::fromRemote(unbound, false), ccPel::UnboundWindow);
     {
         Buffer8 sharing(remote);
         EXPECT_THROW(Buffer8::fromRemote(remote, false), ccPelFunc::BadParams);

@@ -115,6 +115,10 @@ TEST_F(RemoteRoots, WindowTransfersCheckTheirRectanglesAndRepliesTheirSize)
     EXPECT_THROW(there->copyToDestination(ccPelRect(0, 0, 2, 2), ccRPCDestination(), false), ccArchive::BadContent);
     // To where the pels already are: nothing to copy.
     EXPECT_EQ(there->copyToDestination(ccPelRect(0, 0, 1, 1), peer.destination(), false), nullptr);
+    // A target rectangle outside the target never reaches the peer either.
+    (void)peer.changes();
+    EXPECT_THROW(there->copyWindowInto(ccPelRect(0, 0, 2, 2), local, ccPelPoint{3, 2}, false), ccPel::BadWindow);
+    EXPECT_EQ(peer.changes(), Lines{});
 }
 
 // The in-process proxy: closed, its pels reached through its service, which

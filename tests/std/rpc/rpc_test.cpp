@@ -196,17 +196,31 @@ TEST_F(Calls, ConnectionsThatCannotBeMadeRaise)
     EXPECT_THROW(callTwice(test_comm::goneDestination(), 0, 1), ccRemoteObject::ObjectMismatch);
     EXPECT_THROW(callTwice(ccRPCDestination(), 0, 1), ccBadPointer);
 
-    // A connection whose table could not be fetched keeps none: the first call raises the peer's error.
-    test_rpc::ScriptedPeer bad;
-    bad.answerTableWith([](ccArchive&, ccArchive& out) { uint8_t s = 3; uint32_t c = 5; out.archive(s).archive(c); });
-    uint32_t code = 0;
-    try {
-        callTwice(bad.destination(), 0, 1);
-    } catch (const ccException& e) {
-        code = e.code();
+    // A connection whose table could not be fetched keeps none: the first
+    // call raises the reply's error.
+    const struct { test_rpc::Handler reply; uint32_t code; } tables[] = {
+        {[](ccArchive&, ccArchive& out) { uint8_t s = 3; uint32_t c = 5; out.archive(s).archive(c); }, 5u},
+        {[](ccArchive&, ccArchive& out) { // a descriptor without its number
+             uint8_t ok = 0, version = 0;
+             uint32_t one = 1, none = 0;
+             ccRPCFunction d = twice;
+             out.archive(ok).archive(version).archive(one);
+             d.archive(out);
+             out.archive(version).archive(none);
+         }, ccArchive::BadContent::kCode},
+    };
+    for (const auto& t : tables) {
+        test_rpc::ScriptedPeer bad;
+        bad.answerTableWith(t.reply);
+        uint32_t code = 0;
+        try {
+            callTwice(bad.destination(), 0, 1);
+        } catch (const ccException& e) {
+            code = e.code();
+        }
+        EXPECT_EQ(code, t.code);
+        EXPECT_THROW(callTwice(bad.destination(), 0, 1), ccRPC::UnknownCommunicator);
     }
-    EXPECT_EQ(code, 5u);
-    EXPECT_THROW(callTwice(bad.destination(), 0, 1), ccRPC::UnknownCommunicator);
     // A channel number for another endpoint.
     test_rpc::ScriptedPeer other;
     other.offer(twice, 7, &answerTwice);

@@ -4,8 +4,10 @@
 #include "acq/hyper/prop/startup.h"
 #include "acq/image/startup.h"
 #include "acq/startup.h"
+#include "acq/vidfmt/startup.h"
 #include "defs/ch_core/startup.h"
 #include "grabber/startup.h"
+#include "modules/acqmodule.h"
 #include "modules/startup.h"
 #include "std/except/startup.h"
 #include "std/math/startup.h"
@@ -26,6 +28,7 @@ void ccLibraryStartup()
         ccAcqImageStartup();
         ccAcqStartup();
         ccAcqHyperPropStartup();
+        ccAcqVidfmtStartup();
         ccModulesStartup();
     });
 }
@@ -33,7 +36,17 @@ void ccLibraryStartup()
 namespace {
 
 struct ModuleStartup {
-    ModuleStartup() { ccLibraryStartup(); }
+    ModuleStartup()
+    {
+        ccLibraryStartup();
+        // The board driver module (and the simulator the registry names).
+        // A module that cannot be used leaves the library loaded with no
+        // boards; nothing may escape a static initialiser.
+        try {
+            (void)cc_UnknownModule::loadModuleByName(L"qornv7320");
+        } catch (...) {
+        }
+    }
 };
 
 const ModuleStartup gStartup;

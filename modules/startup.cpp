@@ -2,17 +2,18 @@
 
 #include <mutex>
 
+#include "acq/vidfmt/startup.h"
 #include "modules/accelerator.h"
 #include "modules/board.h"
 #include "modules/parallel_io.h"
+#include "modules/unknownfg.h"
 #include "std/except/persist.h"
-#include "std/rpc/startup.h"
 
 void ccModulesStartup()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        ccStdRpcStartup();
+        ccAcqVidfmtStartup();
 
         ccRegisterPersistent<ccParallelIO::CannotEnable>();
         ccRegisterPersistent<ccParallelIO::NotEnabled>();
@@ -34,5 +35,8 @@ void ccModulesStartup()
         ccRegisterPersistent<ccAccelerator::BadFile>();
         ccRegisterPersistent<ccAccelerator::BootFailure>();
         ccRegisterPersistent<ccAccelerator::ConnectionBroken>();
+
+        // A driver module may send it too.
+        ccRegisterPersistent<ccUnknownFG::MissingFunctionality>();
     });
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 #include "platform/descriptor_io.h"
@@ -162,6 +163,20 @@ std::vector<std::wstring> listFiles(const std::wstring& directory)
             files.push_back(wide);
     }
     return files;
+}
+
+namespace {
+std::atomic<uint32_t> processErrorMode{0};
+}
+
+uint32_t errorMode()
+{
+    return processErrorMode.load();
+}
+
+uint32_t setErrorMode(uint32_t mode)
+{
+    return processErrorMode.exchange(mode);
 }
 
 } // namespace plat

@@ -42,4 +42,10 @@ bool findLoadedModule(const std::wstring& fileName, std::wstring* path);
 // directory is absent or unreadable.
 std::vector<std::wstring> listFiles(const std::wstring& directory);
 
+// The process-wide error mode that loaders save, set and restore around a
+// load. It is only kept here: no loader of this system reads it.
+uint32_t errorMode();
+// Returns the mode that was in effect.
+uint32_t setErrorMode(uint32_t mode);
+
 } // namespace plat

@@ -10,11 +10,13 @@
 #include "acq/hyper/prop/sync.h"
 #include "acq/image/acqimage.h"
 #include "acq/trigmodel.h"
+#include "acq/vidfmt/vidfmt.h"
 #include "defs/ch_core/rect.h"
 #include "grabber/startup.h"
 #include "modules/accelerator.h"
 #include "modules/board.h"
 #include "modules/parallel_io.h"
+#include "modules/unknownfg.h"
 #include "std/except/archutil.h"
 #include "std/except/except.h"
 #include "std/except/persist.h"
@@ -173,6 +175,8 @@ const Row kRows[] = {
     PLAIN(ccAcqFifo::StartNotAllowed, 0x1000098Eu), PLAIN(ccAcqFifo::InvalidMaster, 0x10000993u),
     PLAIN(ccAcqFifo::CouldNotCreate, 0x100009A3u), PLAIN(ccAcqFifo::BadParams, 0x100009C5u),
     PLAIN(ccTriggerModel::BadParams, 0x100009AFu), PLAIN(ccSyncProp::NoFrameGrabber, 0x10000995u),
+    PLAIN(ccVideoFormat::NotSupported, 0x10000981u), PLAIN(ccVideoFormat::NotFound, 0x100009A8u),
+    PLAIN(ccUnknownFG::MissingFunctionality, 0x10002c0eu),
 };
 
 class RegisteredError : public ::testing::TestWithParam<Row> {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "kernels/internal/cip_simd.h"
 #include "kernels/internal/cip_work.h"
 #include "system/csys_copy.h"
 
@@ -41,21 +42,151 @@ void horizontalPass(const uint8_t* s, int32_t width, uint8_t* even, uint8_t* odd
     }
 }
 
+struct GreyWeights {
+    int32_t w1, w2, w3;
+    // At most 255 x 257 before the shift, so the result fits a byte.
+    uint8_t operator()(uint8_t f, uint8_t g, uint8_t t) const
+    {
+        return static_cast<uint8_t>((f * w1 + g * w2 + t * w3) >> 8);
+    }
+};
+
+// The row operations of the portable kernels.
+struct PlainRows {
+    static void split(const uint8_t* s, int32_t width, uint8_t* even, uint8_t* odd)
+    {
+        horizontalPass(s, width, even, odd);
+    }
+    // The second colour of an interior row.
+    static void green(const uint8_t* above, const uint8_t* middle, const uint8_t* below, uint8_t* out, int32_t width)
+    {
+        for (int32_t x = 0; x < width; ++x)
+            out[x] = avg(middle[x], avg(above[x], below[x]));
+    }
+    static void mean(const uint8_t* up, const uint8_t* down, uint8_t* out, int32_t width)
+    {
+        for (int32_t x = 0; x < width; ++x)
+            out[x] = avg(up[x], down[x]);
+    }
+    static void weigh(const uint8_t* f, const uint8_t* g, const uint8_t* t, uint8_t* out, int32_t width,
+                      const GreyWeights& weigh)
+    {
+        for (int32_t x = 0; x < width; ++x)
+            out[x] = weigh(f[x], g[x], t[x]);
+    }
+    // An interior grey row: the second colour and the colour the row does
+    // not sample from the rows around it.
+    static void weighInterior(const uint8_t* above, const uint8_t* middle, const uint8_t* below, const uint8_t* own,
+                              const uint8_t* up, const uint8_t* down, bool ownIsFirst, uint8_t* out, int32_t width,
+                              const GreyWeights& weigh)
+    {
+        for (int32_t x = 0; x < width; ++x) {
+            const uint8_t green = avg(middle[x], avg(above[x], below[x]));
+            const uint8_t other = avg(up[x], down[x]);
+            out[x] = ownIsFirst ? weigh(own[x], green, other) : weigh(other, green, own[x]);
+        }
+    }
+    static void nextRow(const uint8_t*, int32_t) {}
+    static void finish() {}
+};
+
+// The same with SSE2, 16 pels a step, for widths that are multiples of 8 and
+// at least 16 (every step then starts at an even column). Rows of the
+// vertical pass of the colour kernel are stored past the cache.
+struct FastRows {
+    static void split(const uint8_t* s, int32_t width, uint8_t* even, uint8_t* odd)
+    {
+        using namespace cip_simd;
+        const __m128i evenLanes = _mm_set1_epi16(0x00FF);
+        steps16(width, [&](int32_t x) {
+            const __m128i here = load16(s + x);
+            // At the borders the missing neighbour is the one beyond, so that
+            // the average is that neighbour: column 0 takes s[1] for its odd
+            // colour, column width - 1 s[width - 2] for its even colour.
+            const __m128i left = x == 0 ? _mm_insert_epi16(_mm_slli_si128(here, 1), s[1] | s[0] << 8, 0)
+                                        : load16(s + x - 1);
+            const __m128i right = x + 16 == width
+                                      ? _mm_insert_epi16(_mm_srli_si128(here, 1), s[width - 1] | s[width - 2] << 8, 7)
+                                      : load16(s + x + 1);
+            const __m128i between = _mm_avg_epu8(left, right);
+            store16<false>(even + x, select(evenLanes, here, between));
+            store16<false>(odd + x, select(evenLanes, between, here));
+        });
+    }
+    static void green(const uint8_t* above, const uint8_t* middle, const uint8_t* below, uint8_t* out, int32_t width)
+    {
+        using namespace cip_simd;
+        steps16(width, [&](int32_t x) {
+            const __m128i around = _mm_avg_epu8(load16(above + x), load16(below + x));
+            store16<true>(out + x, _mm_avg_epu8(load16(middle + x), around));
+        });
+    }
+    static void mean(const uint8_t* up, const uint8_t* down, uint8_t* out, int32_t width)
+    {
+        using namespace cip_simd;
+        steps16(width, [&](int32_t x) { store16<true>(out + x, _mm_avg_epu8(load16(up + x), load16(down + x))); });
+    }
+    // Products of at most 255 x 256 and sums of at most 255 x 257 = 65535 fit
+    // 16 bits unsigned, so nothing saturates and the plain result comes out.
+    static __m128i weighHalf(__m128i f, __m128i g, __m128i t, const GreyWeights& w)
+    {
+        const __m128i sum = _mm_adds_epu16(_mm_adds_epu16(_mm_mullo_epi16(f, _mm_set1_epi16(int16_t(w.w1))),
+                                                          _mm_mullo_epi16(g, _mm_set1_epi16(int16_t(w.w2)))),
+                                           _mm_mullo_epi16(t, _mm_set1_epi16(int16_t(w.w3))));
+        return _mm_srli_epi16(sum, 8);
+    }
+    static __m128i weigh16(__m128i f, __m128i g, __m128i t, const GreyWeights& w)
+    {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i low = weighHalf(_mm_unpacklo_epi8(f, zero), _mm_unpacklo_epi8(g, zero),
+                                      _mm_unpacklo_epi8(t, zero), w);
+        const __m128i high = weighHalf(_mm_unpackhi_epi8(f, zero), _mm_unpackhi_epi8(g, zero),
+                                       _mm_unpackhi_epi8(t, zero), w);
+        return _mm_packus_epi16(low, high);
+    }
+    static void weigh(const uint8_t* f, const uint8_t* g, const uint8_t* t, uint8_t* out, int32_t width,
+                      const GreyWeights& w)
+    {
+        using namespace cip_simd;
+        steps16(width, [&](int32_t x) {
+            store16<false>(out + x, weigh16(load16(f + x), load16(g + x), load16(t + x), w));
+        });
+    }
+    static void weighInterior(const uint8_t* above, const uint8_t* middle, const uint8_t* below, const uint8_t* own,
+                              const uint8_t* up, const uint8_t* down, bool ownIsFirst, uint8_t* out, int32_t width,
+                              const GreyWeights& w)
+    {
+        using namespace cip_simd;
+        steps16(width, [&](int32_t x) {
+            const __m128i green =
+                _mm_avg_epu8(load16(middle + x), _mm_avg_epu8(load16(above + x), load16(below + x)));
+            const __m128i other = _mm_avg_epu8(load16(up + x), load16(down + x));
+            const __m128i mine = load16(own + x);
+            store16<false>(out + x, ownIsFirst ? weigh16(mine, green, other, w) : weigh16(other, green, mine, w));
+        });
+    }
+    static void nextRow(const uint8_t* row, int32_t width) { cip_simd::prefetchRow(row, width); }
+    // Streamed stores are ordered before anything the caller does next.
+    static void finish() { _mm_sfence(); }
+};
+
 // G(y) gets the second colour, C(y) the row's other colour. rowParity is
 // (y + y phase) & 1.
+template <class Rows>
 void splitRow(const uint8_t* s, int32_t width, int32_t rowParity, int32_t xPhase, uint8_t* g, uint8_t* c)
 {
     if ((rowParity ^ xPhase) == 0)
-        horizontalPass(s, width, g, c);
+        Rows::split(s, width, g, c);
     else
-        horizontalPass(s, width, c, g);
+        Rows::split(s, width, c, g);
 }
 
 // Phase 0. C rows go straight to their planes and serve as the vertical
 // pass's input there; G rows go through a ring of four. A single row has no
 // third-colour sample: its third plane takes the second colour.
-csysStatus plainBayerToRgb(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride,
-                           uint8_t* first, uint8_t* second, uint8_t* third, int32_t stride)
+template <class Rows>
+csysStatus bayerToRgb(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride, uint8_t* first,
+                      uint8_t* second, uint8_t* third, int32_t stride)
 {
     csys_cleanupStack<1> cleanup;
     uint8_t* ring = nullptr;
@@ -66,30 +197,26 @@ csysStatus plainBayerToRgb(int32_t width, int32_t height, const uint8_t* source,
 
     for (int32_t y = 0; y < height; ++y) {
         const int32_t p = y & 1;
-        splitRow(rowAt(source, y, sourceStride), width, p, 0, g(y), rowAt(p ? third : first, y, stride));
+        if (y + 1 < height)
+            Rows::nextRow(rowAt(source, y + 1, sourceStride), width);
+        splitRow<Rows>(rowAt(source, y, sourceStride), width, p, 0, g(y), rowAt(p ? third : first, y, stride));
         if (y == 1) {
             status = csys_memCopy(width, g(0), second);
             if (status >= 0)
                 status = csys_memCopy(width, rowAt(third, 1, stride), third);
             if (status < 0)
-                return cleanup.finish(status);
+                break;
         } else if (y >= 2) {
-            const uint8_t* above = g(y - 2);
-            const uint8_t* middle = g(y - 1);
-            const uint8_t* below = g(y);
-            uint8_t* out = rowAt(second, y - 1, stride);
-            for (int32_t x = 0; x < width; ++x)
-                out[x] = avg(middle[x], avg(above[x], below[x]));
+            Rows::green(g(y - 2), g(y - 1), g(y), rowAt(second, y - 1, stride), width);
             // Row y - 1 has the other parity: the plane it does not sample is
             // the one rows y - 2 and y sample.
             uint8_t* missing = p ? third : first;
-            const uint8_t* up = rowAt(missing, y - 2, stride);
-            const uint8_t* down = rowAt(missing, y, stride);
-            uint8_t* mid = rowAt(missing, y - 1, stride);
-            for (int32_t x = 0; x < width; ++x)
-                mid[x] = avg(up[x], down[x]);
+            Rows::mean(rowAt(missing, y - 2, stride), rowAt(missing, y, stride), rowAt(missing, y - 1, stride), width);
         }
     }
+    Rows::finish();
+    if (status < 0)
+        return cleanup.finish(status);
 
     const int32_t last = height - 1;
     status = csys_memCopy(width, g(last), rowAt(second, last, stride));
@@ -104,22 +231,14 @@ csysStatus plainBayerToRgb(int32_t width, int32_t height, const uint8_t* source,
     return cleanup.finish(status);
 }
 
-struct GreyWeights {
-    int32_t w1, w2, w3;
-    // At most 255 x 257 before the shift, so the result fits a byte.
-    uint8_t operator()(uint8_t f, uint8_t g, uint8_t t) const
-    {
-        return static_cast<uint8_t>((f * w1 + g * w2 + t * w3) >> 8);
-    }
-};
-
 // Any phase. G rows through a ring of four, each colour's C rows through two
 // rows of their own. Row 0 is written after source row 1 (at y phase 1 it
 // takes the second colour of row 1), row r after source row r + 1, the last
 // row after the last source row. A single row has no sample of the colour its
 // row parity lacks: that colour takes the second colour.
-csysStatus plainBayerToGrey(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride,
-                            int32_t phase, const GreyWeights& weigh, uint8_t* destination, int32_t stride)
+template <class Rows>
+csysStatus bayerToGrey(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride, int32_t phase,
+                       const GreyWeights& weigh, uint8_t* destination, int32_t stride)
 {
     const int32_t xPhase = phase & 1;
     const int32_t yPhase = phase >> 1;
@@ -138,37 +257,53 @@ csysStatus plainBayerToGrey(int32_t width, int32_t height, const uint8_t* source
     // A border row: its own C row, the other colour taken from otherC.
     auto border = [&](int32_t y, const uint8_t* gRow, const uint8_t* otherC) {
         const uint8_t* own = c(y);
-        const uint8_t* f = sampledFirst(y) ? own : otherC;
-        const uint8_t* t = sampledFirst(y) ? otherC : own;
-        uint8_t* out = rowAt(destination, y, stride);
-        for (int32_t x = 0; x < width; ++x)
-            out[x] = weigh(f[x], gRow[x], t[x]);
+        Rows::weigh(sampledFirst(y) ? own : otherC, gRow, sampledFirst(y) ? otherC : own,
+                    rowAt(destination, y, stride), width, weigh);
     };
 
     for (int32_t y = 0; y < height; ++y) {
-        splitRow(rowAt(source, y, sourceStride), width, (y + yPhase) & 1, xPhase, g(y), c(y));
+        if (y + 1 < height)
+            Rows::nextRow(rowAt(source, y + 1, sourceStride), width);
+        splitRow<Rows>(rowAt(source, y, sourceStride), width, (y + yPhase) & 1, xPhase, g(y), c(y));
         if (y == 1) {
             border(0, g(yPhase), c(1));
         } else if (y >= 2) {
             const int32_t r = y - 1;
-            const uint8_t* above = g(r - 1);
-            const uint8_t* middle = g(r);
-            const uint8_t* below = g(y);
-            const uint8_t* own = c(r);
-            const uint8_t* up = c(r - 1);
-            const uint8_t* down = c(y);
-            const bool ownIsFirst = sampledFirst(r);
-            uint8_t* out = rowAt(destination, r, stride);
-            for (int32_t x = 0; x < width; ++x) {
-                const uint8_t green = avg(middle[x], avg(above[x], below[x]));
-                const uint8_t other = avg(up[x], down[x]);
-                out[x] = ownIsFirst ? weigh(own[x], green, other) : weigh(other, green, own[x]);
-            }
+            Rows::weighInterior(g(r - 1), g(r), g(y), c(r), c(r - 1), c(y), sampledFirst(r),
+                                rowAt(destination, r, stride), width, weigh);
         }
     }
     const int32_t last = height - 1;
     border(last, g(last), height == 1 ? g(0) : c(last - 1));
     return cleanup.finish(csysOk);
+}
+
+// The fast kernels answer csysErrFastPathDeclined for shapes they do not
+// serve; the caller then runs the plain one.
+csysStatus fastBayerToRgb(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride,
+                          uint8_t* first, uint8_t* second, uint8_t* third, int32_t stride)
+{
+    uint32_t features = 0;
+    const csysStatus status = cip_simd::features(&features);
+    if (status < 0)
+        return status;
+    if (height < 4 || width % 8 != 0 || width < 16 || !(features & csysCpuSse))
+        return csysErrFastPathDeclined;
+    cip_simd::served();
+    return bayerToRgb<FastRows>(width, height, source, sourceStride, first, second, third, stride);
+}
+
+csysStatus fastBayerToGrey(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride,
+                           int32_t phase, const GreyWeights& weigh, uint8_t* destination, int32_t stride)
+{
+    uint32_t features = 0;
+    const csysStatus status = cip_simd::features(&features);
+    if (status < 0)
+        return status;
+    if (width % 8 != 0 || width < 16 || !(features & csysCpuSse))
+        return csysErrFastPathDeclined;
+    cip_simd::served();
+    return bayerToGrey<FastRows>(width, height, source, sourceStride, phase, weigh, destination, stride);
 }
 
 } // namespace
@@ -181,7 +316,10 @@ csysStatus cip_convertBayer8ToRGBTyped(int32_t width, int32_t height, const uint
         return status;
     if (!source || !first || !second || !third)
         return csysErrNullArg;
-    return plainBayerToRgb(width, height, source, sourceStride, first, second, third, destinationStride);
+    status = fastBayerToRgb(width, height, source, sourceStride, first, second, third, destinationStride);
+    if (!csysIsFastPathDecline(status))
+        return status;
+    return bayerToRgb<PlainRows>(width, height, source, sourceStride, first, second, third, destinationStride);
 }
 
 csysStatus cip_convertBayer8ToGreyscaleTyped(int32_t width, int32_t height, const uint8_t* source,
@@ -202,7 +340,10 @@ csysStatus cip_convertBayer8ToGreyscaleTyped(int32_t width, int32_t height, cons
         return csysErrNullArg;
     auto fixed = [](double w) { return static_cast<int32_t>(std::floor(w * 256 + 0.5)) & 0x1FF; };
     const GreyWeights weigh{fixed(weight1), fixed(weight2), fixed(weight3)};
-    return plainBayerToGrey(width, height, source, sourceStride, phase, weigh, destination, destinationStride);
+    status = fastBayerToGrey(width, height, source, sourceStride, phase, weigh, destination, destinationStride);
+    if (!csysIsFastPathDecline(status))
+        return status;
+    return bayerToGrey<PlainRows>(width, height, source, sourceStride, phase, weigh, destination, destinationStride);
 }
 
 csysStatus cip_convertBayer8ToGreyscale(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride,

@@ -12,6 +12,10 @@
 // the stride is read or written. A single column gives both its row's colours
 // its one sample; a single row gives the colour it does not sample the
 // values of the second colour.
+//
+// Widths that are multiples of 8 from 16 on (for colour, from 4 rows on)
+// run an SSE2 kernel when the processor has SSE; it gives the plain kernel's
+// bytes, and any other shape runs the plain kernel.
 #pragma once
 #include <cstdint>
 

@@ -8,7 +8,9 @@
 // The destination stride must reach the output width (2 x width / 3 for both
 // UYYVYY conversions). Checks: width, height, strides, in that order, then
 // the pointers (csysErrNullArg). A row too short for one whole colour pel
-// (UYVY: two bytes, without a V) writes nothing.
+// (UYVY: two bytes, without a V) writes nothing. Rows of 16 pels or more run
+// an SSE2 kernel when the processor has SSE2; it gives the plain kernel's
+// bytes.
 #pragma once
 #include <cstdint>
 

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "kernels/cip_bayer.h"
+#include "tests/kernels/fast_paths.h"
 #include "tests/kernels/kernel_image.h"
 
 namespace {
@@ -76,6 +77,10 @@ TEST(Bayer, GreyFollowsTheRulesAtEveryPhase)
 // with the other colour-plane kernels'.
 TEST(Bayer, RefusedCallsTouchNothing)
 {
+    // The processor description the fast paths read is made once, at first
+    // use, and kept: made here, before the heap counts what stays.
+    csysCpuInfo info;
+    ASSERT_EQ(csys_getCpuInfo(&info), csysOk);
     const struct { int32_t w, h, ss, ds, phase; double w1; csysStatus expected; bool nullSource; } rows[] = {
         {0, 0, 8, 8, 0, 0.299, cipErrBadWidth, 0},  {4, 0, 8, 8, 0, 0.299, cipErrBadHeight, 0},
         {4, 2, 3, 8, 0, 0.299, cipErrBadStride, 0}, {4, 2, 8, 3, 0, 0.299, cipErrBadStride, 0},
@@ -90,6 +95,26 @@ TEST(Bayer, RefusedCallsTouchNothing)
             return cip_convertBayer8ToGreyscaleTyped(r.w, r.h, r.nullSource ? nullptr : s, r.ss, r.phase, r.w1, 0.587,
                                                      0.114, d, r.ds);
         });
+}
+
+// The SSE2 kernels serve widths that are multiples of 8 from 16 on, the
+// colour one from 4 rows on, the grey one at any height and phase.
+TEST(Bayer, FastKernelsMatchThePlainOnes)
+{
+    auto same = [](int32_t w) { return w; };
+    kernel_test::expectPathsAlike(
+        {"colour", 3, same, [](int32_t w, int32_t h) { return w % 8 == 0 && w >= 16 && h >= 4; },
+         [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
+             return cip_convertBayer8ToRGBTyped(w, h, s, ss, d[0], d[1], d[2], ds);
+         }},
+        40);
+    for (int32_t phase = 0; phase < 4; ++phase)
+        kernel_test::expectPathsAlike(
+            {"grey", 1, same, [](int32_t w, int32_t) { return w % 8 == 0 && w >= 16; },
+             [phase](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
+                 return cip_convertBayer8ToGreyscaleTyped(w, h, s, ss, phase, 0.2, 0.5, 0.3, d[0], ds);
+             }},
+            40);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include "kernels/cip_bayer.h"
 #include "kernels/cip_ycbcr.h"
+#include "tests/kernels/fast_paths.h"
 #include "tests/kernels/kernel_image.h"
 
 namespace {
@@ -71,6 +72,10 @@ TEST(YCbCr, PelValuesAndCounts)
 // 3 x 1431655764 bytes are refused, not wrapped to a small block.
 TEST(ColourPlaneKernels, RefusedCallsTouchNothing)
 {
+    // The processor description the fast paths read is made once, at first
+    // use, and kept: made here, before the heap counts what stays.
+    csysCpuInfo info;
+    ASSERT_EQ(csys_getCpuInfo(&info), csysOk);
     const struct { Planes convert; int32_t w, ss, ds; csysStatus expected; bool nullPlane; } rows[] = {
         {cip_convertBayer8ToRGBTyped, 4, 8, 3, cipErrBadStride, 0},
         {cip_convertBayer8ToRGBTyped, 4, 8, 8, csysErrNullArg, 1},
@@ -85,6 +90,46 @@ TEST(ColourPlaneKernels, RefusedCallsTouchNothing)
         kernel_test::expectStatus(r.expected, false, [&](const uint8_t* s, uint8_t* d) {
             return r.convert(r.w, 1, s, r.ss, r.nullPlane ? nullptr : d, d, d, r.ds);
         });
+}
+
+// The SSE2 kernels serve rows of 16 pels or more (the widest steps take 32
+// or 64 pels).
+TEST(YCbCr, FastKernelsMatchThePlainOnes)
+{
+    auto from16 = [](int32_t w, int32_t) { return w / 2 >= 16; };
+    const kernel_test::Conversion conversions[] = {
+        {"UYV colour", 3, [](int32_t w) { return w / 3; }, [](int32_t w, int32_t) { return w / 3 >= 16; },
+         [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
+             return cip_convertUYVToRGBTyped(w, h, s, ss, d[0], d[1], d[2], ds);
+         }},
+        {"UYYVYY colour", 3, [](int32_t w) { return 4 * (w / 6); }, [](int32_t w, int32_t) { return w / 6 >= 4; },
+         [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
+             return cip_convertUYYVYYToRGBTyped(w, h, s, ss, d[0], d[1], d[2], ds);
+         },
+         [](int32_t w) { return 2 * w / 3; }},
+        {"UYVY colour", 3, [](int32_t w) { return w / 2; }, from16,
+         [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
+             return cip_convertUYVYToRGBTyped(w, h, s, ss, d[0], d[1], d[2], ds);
+         }},
+        {"UYV grey", 1, [](int32_t w) { return w / 3; }, [](int32_t w, int32_t) { return w / 3 >= 16; },
+         [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
+             return cip_convertUYVToGreyscaleTyped(w, h, s, ss, d[0], ds);
+         }},
+        {"UYYVYY grey", 1, [](int32_t w) { return 2 * w / 3; }, [](int32_t w, int32_t) { return 2 * w / 3 >= 16; },
+         [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
+             return cip_convertUYYVYYToGreyscaleTyped(w, h, s, ss, d[0], ds);
+         }},
+        {"packed 24-bit", 3, [](int32_t w) { return w / 3; }, [](int32_t w, int32_t) { return w / 3 >= 16; },
+         [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
+             return cip_convertPacked24ToPlanesTyped(w, h, s, ss, d[0], d[1], d[2], ds);
+         }},
+        {"UYVY grey", 1, [](int32_t w) { return w / 2; }, from16,
+         [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
+             return cip_convertUYVYToGreyscaleTyped(w, h, s, ss, d[0], ds);
+         }},
+    };
+    for (const auto& c : conversions)
+        kernel_test::expectPathsAlike(c, 136);
 }
 
 } // namespace

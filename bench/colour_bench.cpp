@@ -1,0 +1,210 @@
+// The Bayer and UYVY colour kernels on one 1920 x 1080 frame, each first on
+// its plain path, then on its SSE2 path, then beside the closest conversion of
+// a library where it was found at configure time:
+//
+// - Bayer 8-bit mosaic to colour: OpenCV's bilinear demosaic
+//   (cv::cvtColor, COLOR_BayerBG2BGR), which writes packed BGR, alone and
+//   followed by cv::split into three planes as ours writes them; OpenCV runs
+//   on one thread here, as our kernels do (libopencv-dev);
+// - UYVY to colour planes: libyuv's UYVYToARGB followed by SplitARGBPlane
+//   (alpha dropped), with its widest kernels and held to SSSE3, and, as a
+//   floor, UYVYToI422, which only sorts the bytes into Y, U and V planes
+//   without any colour arithmetic (libyuv-dev).
+//
+// libyuv and OpenCV pick their own widest kernels (AVX2 where present) unless
+// held back; ours are SSE2 only. Each case reports pels per second and
+// ns_per_pel.
+//
+//   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQORX_BUILD_BENCH=ON
+//   cmake --build build-bench --target bench_colour
+//   build-bench/bench/bench_colour
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kernels/cip_bayer.h"
+#include "kernels/cip_ycbcr.h"
+#include "system/csys_cpu.h"
+#include "system/csys_cpu_testing.h"
+
+#ifdef QORX_HAVE_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
+#ifdef QORX_HAVE_LIBYUV
+#include <libyuv.h>
+#endif
+
+namespace {
+
+constexpr int32_t kWidth = 1920, kHeight = 1080;
+constexpr int64_t kPels = int64_t{kWidth} * kHeight;
+
+// A 64-byte aligned plane of rows `stride` bytes apart, of bytes that are not
+// all alike, so that no kernel meets a constant.
+class Plane {
+public:
+    Plane(int32_t stride, int32_t rows, uint32_t seed) : stride(stride), bytes_(size_t(stride) * rows + 64)
+    {
+        uint32_t x = seed;
+        for (uint8_t& b : bytes_) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            b = static_cast<uint8_t>(x >> 8);
+        }
+    }
+    uint8_t* p() { return bytes_.data() + (64 - reinterpret_cast<uintptr_t>(bytes_.data()) % 64) % 64; }
+    const int32_t stride;
+
+private:
+    std::vector<uint8_t> bytes_;
+};
+
+struct Frame {
+    Plane mosaic{kWidth, kHeight, 1}, uyvy{2 * kWidth, kHeight, 2};
+    Plane out[4] = {{kWidth, kHeight, 3}, {kWidth, kHeight, 4}, {kWidth, kHeight, 5}, {4 * kWidth, kHeight, 6}};
+};
+
+Frame& frame()
+{
+    static Frame f;
+    return f;
+}
+
+enum class Path { plain, fast };
+
+// The plain path: a processor description without SSE, which the fast
+// kernels decline.
+class Kernels {
+public:
+    explicit Kernels(Path path)
+    {
+        if (path == Path::fast)
+            return;
+        csysCpuInfo info;
+        (void)csys_getCpuInfo(&info); // an x86_64 processor is always described
+        info.features = 0;
+        (void)csys_overrideCpuInfo(&info); // detected above: cannot fail
+    }
+    ~Kernels() { (void)csys_resetCpuInfo(); } // always 0
+};
+
+// Wall time per pel is timed here, so that the counter reads in plain ns.
+template <class Body>
+void run(benchmark::State& state, Body body)
+{
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        body();
+        benchmark::ClobberMemory();
+    }
+    const std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kPels);
+    if (state.iterations() > 0)
+        state.counters["ns_per_pel"] = elapsed.count() / (double(state.iterations()) * kPels);
+}
+
+void bayerToPlanes(benchmark::State& state, Path path)
+{
+    Frame& f = frame();
+    Kernels kernels(path);
+    run(state, [&] {
+        if (cip_convertBayer8ToRGBTyped(kWidth, kHeight, f.mosaic.p(), kWidth, f.out[0].p(), f.out[1].p(),
+                                        f.out[2].p(), kWidth) != csysOk)
+            state.SkipWithError("the conversion failed");
+    });
+}
+BENCHMARK_CAPTURE(bayerToPlanes, plain, Path::plain);
+BENCHMARK_CAPTURE(bayerToPlanes, fast, Path::fast);
+
+#ifdef QORX_HAVE_OPENCV
+void bayerToBGR_opencv(benchmark::State& state, bool split)
+{
+    Frame& f = frame();
+    const cv::Mat mosaic(kHeight, kWidth, CV_8UC1, f.mosaic.p(), kWidth);
+    cv::Mat bgr(kHeight, kWidth, CV_8UC3, f.out[3].p(), 3 * kWidth);
+    std::vector<cv::Mat> planes;
+    for (int i = 0; i < 3; ++i)
+        planes.emplace_back(kHeight, kWidth, CV_8UC1, f.out[i].p(), kWidth);
+    run(state, [&] {
+        cv::cvtColor(mosaic, bgr, cv::COLOR_BayerBG2BGR);
+        if (split)
+            cv::split(bgr, planes);
+    });
+    if (bgr.data != f.out[3].p() || planes[0].data != f.out[0].p())
+        state.SkipWithError("OpenCV did not write in place");
+}
+BENCHMARK_CAPTURE(bayerToBGR_opencv, packed, false);
+BENCHMARK_CAPTURE(bayerToBGR_opencv, then_split, true);
+#endif
+
+void uyvyToPlanes(benchmark::State& state, Path path)
+{
+    Frame& f = frame();
+    Kernels kernels(path);
+    run(state, [&] {
+        if (cip_convertUYVYToRGBTyped(2 * kWidth, kHeight, f.uyvy.p(), 2 * kWidth, f.out[0].p(), f.out[1].p(),
+                                      f.out[2].p(), kWidth) != csysOk)
+            state.SkipWithError("the conversion failed");
+    });
+}
+BENCHMARK_CAPTURE(uyvyToPlanes, plain, Path::plain);
+BENCHMARK_CAPTURE(uyvyToPlanes, fast, Path::fast);
+
+#ifdef QORX_HAVE_LIBYUV
+// With ssse3 libyuv is held to SSE2 and SSSE3, its narrowest x86 kernels, the
+// nearest to ours.
+void uyvyToPlanes_libyuv(benchmark::State& state, bool ssse3)
+{
+    Frame& f = frame();
+    if (ssse3)
+        (void)libyuv::MaskCpuFlags(libyuv::kCpuInitialized | libyuv::kCpuHasX86 | libyuv::kCpuHasSSE2 |
+                                   libyuv::kCpuHasSSSE3);
+    run(state, [&] {
+        (void)libyuv::UYVYToARGB(f.uyvy.p(), 2 * kWidth, f.out[3].p(), 4 * kWidth, kWidth, kHeight);
+        libyuv::SplitARGBPlane(f.out[3].p(), 4 * kWidth, f.out[0].p(), kWidth, f.out[1].p(), kWidth, f.out[2].p(),
+                               kWidth, nullptr, 0, kWidth, kHeight);
+    });
+    (void)libyuv::MaskCpuFlags(-1); // every kernel again
+}
+BENCHMARK_CAPTURE(uyvyToPlanes_libyuv, widest, false);
+BENCHMARK_CAPTURE(uyvyToPlanes_libyuv, ssse3, true);
+
+void uyvyToI422_libyuv(benchmark::State& state)
+{
+    Frame& f = frame();
+    run(state, [&] {
+        (void)libyuv::UYVYToI422(f.uyvy.p(), 2 * kWidth, f.out[0].p(), kWidth, f.out[1].p(), kWidth / 2,
+                                 f.out[2].p(), kWidth / 2, kWidth, kHeight);
+    });
+}
+BENCHMARK(uyvyToI422_libyuv);
+#endif
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::AddCustomContext("frame", std::to_string(kWidth) + " x " + std::to_string(kHeight));
+#ifdef QORX_HAVE_OPENCV
+    cv::setNumThreads(1);
+    benchmark::AddCustomContext("opencv", CV_VERSION);
+#else
+    benchmark::AddCustomContext("opencv", "not found at configure time");
+#endif
+#ifdef QORX_HAVE_LIBYUV
+    benchmark::AddCustomContext("libyuv", "yes");
+#else
+    benchmark::AddCustomContext("libyuv", "not found at configure time");
+#endif
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

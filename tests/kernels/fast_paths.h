@@ -1,0 +1,111 @@
+// The plain and the SSE2 path of a conversion, forced in turn through the
+// processor description, compared bit for bit on every small shape, row
+// start alignment and stride, with guard bytes around every buffer.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "kernels/cip_kernels_testing.h"
+#include "system/csys_cpu_testing.h"
+
+namespace kernel_test {
+
+// Rows of width bytes, stride apart, the first `shift` bytes past a 16-byte
+// boundary, inside 32 guard bytes; every byte random at first, so that two
+// buffers of one seed start alike.
+class Fenced {
+public:
+    Fenced(int32_t width, int32_t height, int32_t stride, int32_t shift, uint32_t seed)
+        : width_(width), height_(height), stride_(stride),
+          bytes_(size_t(height - 1) * stride + width + 64 + 16 + shift)
+    {
+        uint32_t x = seed * 2654435761u + 1;
+        for (uint8_t& b : bytes_) {
+            x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+            b = uint8_t(x >> 24);
+        }
+        first_ = (16 - reinterpret_cast<uintptr_t>(bytes_.data()) % 16) % 16 + 32 + shift;
+        initial_ = bytes_;
+    }
+    uint8_t* p() { return bytes_.data() + first_; }
+    const std::vector<uint8_t>& bytes() const { return bytes_; }
+    bool unchanged() const { return bytes_ == initial_; }
+    // Every byte outside the rows as it was.
+    bool fenceKept() const
+    {
+        auto same = [&](size_t from, size_t to) {
+            return std::equal(bytes_.begin() + from, bytes_.begin() + to, initial_.begin() + from);
+        };
+        size_t at = 0;
+        for (int32_t y = 0; y < height_; ++y) {
+            const size_t row = first_ + size_t(y) * stride_;
+            if (!same(at, row))
+                return false;
+            at = row + width_;
+        }
+        return same(at, bytes_.size());
+    }
+
+private:
+    int32_t width_, height_, stride_;
+    std::vector<uint8_t> bytes_, initial_;
+    size_t first_;
+};
+
+struct Conversion {
+    const char* name;
+    int planes;                               // destinations written
+    std::function<int32_t(int32_t)> pels;     // destination row width for a source width
+    std::function<bool(int32_t, int32_t)> fast; // shapes the fast kernel serves
+    std::function<csysStatus(int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds)>
+        run;
+    int32_t (*minStride)(int32_t) = nullptr; // when the stride must reach beyond the pels
+};
+
+// Only SSE2 and below, or only MMX: the fast kernels serve or decline.
+inline void forceFast(bool fast)
+{
+    csysCpuInfo info{};
+    ASSERT_EQ(csys_getCpuInfo(&info), csysOk);
+    info.cpuClass = 1;
+    info.features = fast ? csysCpuMmx | csysCpuSse | csysCpuSse2 : csysCpuMmx;
+    ASSERT_EQ(csys_overrideCpuInfo(&info), csysOk);
+}
+
+// Widths 1..maxWidth, heights 1..5, row starts 0..15 bytes past a 16-byte
+// boundary, strides a few bytes past the rows.
+inline void expectPathsAlike(const Conversion& c, int32_t maxWidth)
+{
+    for (int32_t w = 1; w <= maxWidth; ++w)
+        for (int32_t h = 1; h <= 5; ++h)
+            for (int32_t shift = 0; shift < 16; ++shift) {
+                const int32_t ss = w + (h + shift) % 7, n = c.pels(w);
+                const int32_t ds = (c.minStride ? c.minStride(w) : n) + shift % 3 + 1;
+                std::vector<uint8_t> result[2][3];
+                for (int fast = 0; fast < 2; ++fast) {
+                    forceFast(fast);
+                    Fenced s(w, h, ss, shift, 1u + w), d[3] = {{n, h, ds, (shift + 5) % 16, 2u + h},
+                                                               {n, h, ds, (shift + 7) % 16, 3u + h},
+                                                               {n, h, ds, shift, 4u + h}};
+                    uint8_t* planes[3] = {d[0].p(), d[1].p(), d[2].p()};
+                    const uint64_t served = cip_fastKernelCalls();
+                    ASSERT_EQ(c.run(w, h, s.p(), ss, planes, ds), csysOk) << c.name << " " << w << "x" << h;
+                    EXPECT_EQ(cip_fastKernelCalls() - served, uint64_t(fast && c.fast(w, h)))
+                        << c.name << " " << w << "x" << h;
+                    EXPECT_TRUE(s.unchanged()) << c.name;
+                    for (int k = 0; k < c.planes; ++k) {
+                        EXPECT_TRUE(d[k].fenceKept()) << c.name << " " << w << "x" << h << " plane " << k;
+                        result[fast][k] = d[k].bytes();
+                    }
+                }
+                for (int k = 0; k < c.planes; ++k)
+                    ASSERT_EQ(result[0][k], result[1][k]) << c.name << " " << w << "x" << h << " shift " << shift;
+            }
+    EXPECT_EQ(csys_resetCpuInfo(), csysOk);
+}
+
+} // namespace kernel_test

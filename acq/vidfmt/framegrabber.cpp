@@ -124,7 +124,12 @@ bool ccFrameGrabber::isVideoFormatSupported(const ccVideoFormat& format, int32_t
     cc_FrameGrabber* engine = frameGrabberImpl();
     if (!engine || !isFormatAllowed(format))
         return false;
-    return engine->isFormatSupported(format.description(true), cf_pelFormatToModuleCode(pelFormat));
+    // Only -1 asks for any pel format: a code that names none (0, 20, ...)
+    // would otherwise map to -1 too and be answered as any.
+    const int32_t moduleCode = cf_pelFormatToModuleCode(pelFormat);
+    if (moduleCode == -1 && pelFormat != -1)
+        return false;
+    return engine->isFormatSupported(format.description(true), moduleCode);
 }
 
 bool ccFrameGrabber::supportsGreyFormat(const ccVideoFormat& format) const

@@ -47,7 +47,7 @@ public:
     // The registry's permission for the format on this board.
     bool isFormatAllowed(const ccVideoFormat& format) const;
     // Allowed, and the engine supports it with the public pel-format code
-    // (-1: any); false without an engine.
+    // (-1: any); false without an engine and for a code outside 1..19.
     bool isVideoFormatSupported(const ccVideoFormat& format, int32_t pelFormat) const;
     // Supported as grey 8, or else as Bayer 8.
     bool supportsGreyFormat(const ccVideoFormat& format) const;

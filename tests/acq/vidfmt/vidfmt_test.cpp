@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <memory>
 #include <thread>
@@ -26,11 +27,12 @@ struct FakeEngine : cc_FrameGrabber {
     int32_t tvm = -2;
     const cc_VidFmtDesc* lastDesc = nullptr;
     const cc_fifoKindTag* lastTag = nullptr;
-    int32_t lastModuleCode = 99;
+    int32_t lastModuleCode = 99, lastAsked = 99;
 
     int32_t coreValue() override { return 7; }
     int32_t tvmId() override { return tvm; }
-    bool isFormatSupported(const cc_VidFmtDesc& d, int32_t code) override { return supports(d, code); }
+    bool isFormatSupported(const cc_VidFmtDesc& d, int32_t code) override
+    { return lastDesc = &d, lastAsked = code, supports(d, code); }
     uint32_t numCameraPorts(const cc_VidFmtDesc&) override { return 2; }
     bool isFormatRestricted(const cc_VidFmtDesc&) override { return true; }
     cc_AcqFifo* newAcqFifoImpl(const cc_VidFmtDesc& d, int32_t code) override
@@ -47,10 +49,9 @@ struct Grabber : ccFrameGrabber {
 };
 
 struct Board : Grabber, cc_BoardIdentity {
-    Board(cc_FrameGrabber* engine, const std::wstring& name) : Grabber(engine), name(name) {}
-    std::wstring name;
+    using Grabber::Grabber;
     int32_t registrationIndex() const override { return 3; }
-    std::wstring boardName() const override { return name; }
+    std::wstring boardName() const override { return L"cvm"; }
 };
 
 // A format as the file reader makes one; each part goes before the one made
@@ -84,31 +85,29 @@ TEST(FrameGrabber, WithoutAnEngineAnswersNeutrallyAndTriesToCreateOneAtEveryCall
     EXPECT_EQ(none.creations, 0);
     EXPECT_TRUE(none.implQuery() == 0 && !none.hasFormatOptions() && none.tvmId() == -2 && none.uniqueId().empty());
     EXPECT_EQ(none.creations, 4);
-    for (int32_t id : {-1, -2, 5}) {
-        FakeEngine engine;
-        engine.tvm = id;
-        Grabber given(&engine);
-        EXPECT_TRUE(given.tvmId() == id && given.implQuery() == 7 && given.creations == 0);
-    }
+    FakeEngine engine;
+    Grabber given(&engine);
+    for (int32_t id : {-1, -2, 5})
+        EXPECT_TRUE((engine.tvm = id, given.tvmId() == id) && given.implQuery() == 7 && given.creations == 0);
 }
 
-TEST(FrameGrabber, ACreationThatThrowsLeavesTheLibraryMutexFreeAndIsTriedAgain)
+TEST(FrameGrabber, ACreationThatThrowsLeavesTheLibraryMutexFree)
 {
-    FakeEngine engine;
     Grabber grabber;
     grabber.make = []() -> cc_FrameGrabber* { throw ccUnsupportedHW(); };
     EXPECT_THROW(grabber.frameGrabberImpl(), ccUnsupportedHW);
     auto tryLock = [] { return ccLibraryMutex().lock(0) && (ccLibraryMutex().unlock(), true); };
     EXPECT_TRUE(std::async(std::launch::async, tryLock).get());
-    grabber.make = [&] { return &engine; };
-    EXPECT_EQ(grabber.frameGrabberImpl(), &engine);
 }
 
 TEST(FrameGrabber, SixteenThreadsAskingAtOnceCreateOneEngine)
 {
     FakeEngine engine;
     Grabber grabber;
-    grabber.make = [&] { return &engine; };
+    grabber.make = [&] { // slow, so that the threads meet at the lock
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return &engine;
+    };
     std::vector<std::thread> threads;
     std::atomic<int> wrong{0};
     for (int i = 0; i < 16; ++i)
@@ -116,6 +115,22 @@ TEST(FrameGrabber, SixteenThreadsAskingAtOnceCreateOneEngine)
     for (std::thread& t : threads)
         t.join();
     EXPECT_TRUE(wrong == 0 && grabber.creations == 1);
+}
+
+TEST(FrameGrabber, TheEngineBaseRefusesOrAnswersNeutrally)
+{
+    ccAcqVidfmtStartup();
+    struct AnyPel : cc_FrameGrabber {
+        int32_t coreValue() override { return 0; }
+        bool isFormatSupportedAnyPel(const cc_VidFmtDesc&) override { return true; }
+    } engine;
+    const ccVideoFormat& xc75 = ccVidFmtSonyXC75_640x480();
+    const cc_VidFmtDesc& d = xc75.description(false);
+    EXPECT_TRUE(engine.isFormatSupported(d, 0) && engine.isFormatSupported(d, -1) && !engine.isFormatSupported(d, 8));
+    EXPECT_THROW(engine.newAcqFifoImpl(d, 0), ccVideoFormat::NotSupported);
+    EXPECT_THROW(engine.newAcqFifoImpl(d, cc_fifoKindTag::grey()), ccVideoFormat::NotSupported);
+    EXPECT_TRUE(engine.numCameraPortsIfSupported(xc75) == 0 && engine.tvmId() == -2 && engine.uniqueId().empty());
+    EXPECT_FALSE(engine.isFormatRestricted(d) || engine.hasFormatOptions());
 }
 
 const std::wstring kKey = L"SOFTWARE\\Qoralt\\QMB\\utconfig\\board";
@@ -165,19 +180,13 @@ TEST(BoardFormatLimits, TheTwoKeysAllowListedOrUnlistedFormats)
             set(*v.key, v.name, v.text, v.number);
         for (int i = 0; r.fullList && i < 100; ++i)
             set(kKey2, L"format" + std::to_wstring(i), (L"Other " + std::to_wstring(i)).c_str());
-        Board board(&engine, L"cvm");
+        Board board(&engine);
         for (int f = 0; f < 3; ++f) {
             EXPECT_EQ(board.isFormatAllowed(*formats[f]), r.allowed[f] == 'y') << f;
             EXPECT_EQ(board.numCameraPorts(*formats[f]), r.allowed[f] == 'y' ? 2u : 0u) << f;
             EXPECT_TRUE(Grabber(&engine).isFormatAllowed(*formats[f])); // not a board: no limits
         }
     }
-    // A board name of any length makes its key.
-    plat::clearRegistry();
-    const std::wstring longName(600, L'n'), longKey = kKey + L"_" + longName + L"_3";
-    set(longKey, L"limitFmt", nullptr, 1);
-    set(longKey, L"format0", kST50);
-    EXPECT_FALSE(Board(&engine, longName).isFormatAllowed(*formats[0]));
     plat::clearRegistry();
 }
 
@@ -203,28 +212,28 @@ TEST(VideoFormat, TheBuiltInTableHas51FormatsWithTheirFacts)
     ccAcqVidfmtStartup();
     EXPECT_THROW(ccBuiltinVideoFormat(51), ccVideoFormat::NotFound);
     EXPECT_EQ(&ccVidFmtPulnixTM6CN_760x574(), &ccBuiltinVideoFormat(50));
-    // size: width * 10000 + height; flags: interlaced, reduced, board driven.
-    const struct { size_t row; int32_t size, flags, code; const wchar_t *maker, *model, *res, *options; } rows[] = {
-        {0, 6400480, 101, -1, L"Sony", L"XC-75", L"640x480", nullptr},
-        {7, 6400480, 101, -1, L"Reserved", L"Format #4", L"640x480", nullptr},
-        {25, 12801024, 0, -1, L"Hitachi", L"KP-F100", L"1280x1024", L"rapid-reset, shutter-sw-twoTrigger"},
-        {33, 10001, 1, 0x1001, L"Qoralt", L"NullFormat", nullptr, nullptr},
-        {34, 3800287, 111, -1, L"Sony", L"XC-ST50CE", L"380x287", L"rapid-reset, shutter-sw-SDONPISHA"},
-        {50, 7600574, 100, -1, L"Pulnix", L"TM-6CN", L"760x574", nullptr},
-    };
-    auto same = [](const wchar_t* a, const wchar_t* b) { return a && b ? std::wstring(a) == b : a == b; };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.row);
-        const ccVideoFormat& f = ccBuiltinVideoFormat(r.row);
-        const cs_vidFmtRecord& rec = *f.description(false).record();
-        EXPECT_EQ(rec.width * 10000 + rec.height, r.size);
-        EXPECT_EQ(rec.interlaced * 100 + rec.reducedSize * 10 + rec.boardDriven, r.flags);
-        EXPECT_TRUE(rec.depth == 8 && rec.registered == 1 && !f.cameraInfoFromFile());
-        EXPECT_EQ(f.description(false).defaultModuleCode(), r.code);
-        EXPECT_TRUE(same(f.cameraManufacturer(), r.maker) && same(f.cameraModel(), r.model));
-        EXPECT_TRUE(same(f.formatResolution(), r.res) && same(f.formatDriveType(), nullptr));
-        EXPECT_TRUE(same(f.formatOptions(), r.options)); // empty options: null
+    // Every row as name|width|height|depth|registered|IRB|default module code|manufacturer|model|resolution|
+    // drive|options|; digested (FNV-1a over the code units) against the table worked out by hand.
+    std::wstring rows;
+    auto n = [](int64_t value) { return std::to_wstring(value) + L"|"; };
+    for (size_t i = 0; i < kBuiltinVideoFormatCount; ++i) {
+        const ccVideoFormat& f = ccBuiltinVideoFormat(i);
+        const cs_vidFmtRecord& r = *f.description(false).record();
+        rows += plat::wideFromUtf16(r.name, std::char_traits<char16_t>::length(r.name)) + L"|" + n(r.width) +
+                n(r.height) + n(r.depth) + n(r.registered) + n(r.interlaced * 100 + r.reducedSize * 10 + r.boardDriven);
+        rows += n(f.description(false).defaultModuleCode());
+        for (const wchar_t* text : {f.cameraManufacturer(), f.cameraModel(), f.formatResolution(),
+                                    f.formatDriveType(), f.formatOptions()})
+            rows += std::wstring(text ? text : L"") + L"|";
+        rows += L";";
+        EXPECT_FALSE(f.cameraInfoFromFile());
     }
+    uint64_t digest = 14695981039346656037u;
+    for (wchar_t c : rows)
+        digest = (digest ^ uint32_t(c)) * 1099511628211u;
+    EXPECT_EQ(digest, 0xcb8eb7165a0d44bdu) << rows;
+    const ccVideoFormat& xc75 = ccVidFmtSonyXC75_640x480();
+    EXPECT_TRUE(!xc75.formatDriveType() && !xc75.formatOptions()); // an empty string is null
 }
 
 TEST(VideoFormat, NamesAreParsedIntoCameraStrings)
@@ -254,6 +263,7 @@ TEST(VideoFormat, LookUpIsExactAndANewerFormatDisplacesTheOlderInBothRegistries)
     {
         TestFormat file(u"Jai CV-M90 640x480");
         EXPECT_EQ(&ccVideoFormat::getFormat(L"Jai CV-M90 640x480"), &file.format);
+        EXPECT_EQ(&ccVidFmtJaiCVM90_640x480(), &file.format);
         EXPECT_EQ(file.desc->cameraInfo(), builtIn->description(false).cameraInfo()); // registered first
         const auto all = ccVideoFormat::allFormats();
         const auto standard = ccVideoFormat::allStdFormats();
@@ -283,6 +293,7 @@ TEST(VideoFormat, FifosAreMadeByPelFormatCode)
         engine.lastTag = nullptr, engine.lastModuleCode = 99;
         ccPtrHandle<ccAcqFifo> fifo(r.f->newAcqFifo(grabber, r.code));
         EXPECT_TRUE(fifo->pelFormat() == r.pel && engine.lastTag == r.tag && engine.lastModuleCode == r.module);
+        EXPECT_EQ(engine.lastAsked, r.code == -1 ? -1 : cf_pelFormatToModuleCode(r.code)); // not the resolved code
         EXPECT_EQ(static_cast<ccSyncProp&>(fifo->acqProps()).fifo(), fifo->implementation());
         EXPECT_TRUE(&fifo->videoFormat() == r.f && &fifo->frameGrabber() == &grabber);
         EXPECT_EQ(dynamic_cast<ccStdAcqFifo*>(fifo.rawPointer()) != nullptr, r.tag == nullptr);
@@ -290,11 +301,12 @@ TEST(VideoFormat, FifosAreMadeByPelFormatCode)
     ccStdAcqFifo other(std::unique_ptr<cc_AcqFifo>(new FakeAcqFifo), xc75, grabber, 2);
     const std::unique_ptr<cc_PelBuffer> none(other.completeToBuffer({}));
     EXPECT_FALSE(static_cast<ccPelBuffer<unsigned char>*>(none.get())->isBound());
-    auto* impl = static_cast<FakeAcqFifo*>(other.implementation());
-    impl->images.push_back(ccPtrHandle<ccAcqImage>(new ccAcqImage()));
-    const ccAcqImage* image = impl->images.front().rawPointer();
+    auto* image = new ccAcqImage();
+    static_cast<FakeAcqFifo*>(other.implementation())->images.emplace_back(image);
     EXPECT_EQ(other.completeToImage({}).rawPointer(), image);
-    // Refusals.
+    // Refusals; a code that names no pel format is not taken for "any".
+    for (int32_t code : {0, 20, -2})
+        EXPECT_THROW(xc75.newAcqFifo(grabber, code), ccVideoFormat::NotSupported) << code;
     engine.supports = [](const cc_VidFmtDesc&, int32_t) { return false; };
     EXPECT_THROW(xc75.newAcqFifo(grabber, 4), ccVideoFormat::NotSupported);
     EXPECT_THROW(xc75.newAcqFifo(grabber), ccVideoFormat::NotSupported);
@@ -311,7 +323,11 @@ TEST(VideoFormat, AnAliasIsFollowedForFifosAndPelFormatButNotForCameraStrings)
     EXPECT_EQ(alias.format.defaultPelFormat(), -1);
     EXPECT_EQ(std::wstring(alias.format.cameraManufacturer()), L"Alias");
     ccPtrHandle<ccAcqFifo> fifo(alias.format.newAcqFifo(grabber, -1));
-    EXPECT_EQ(engine.lastDesc, &ccVidFmtQoraltNullFormat().description(false));
+    const cc_VidFmtDesc* target = &ccVidFmtQoraltNullFormat().description(false);
+    EXPECT_EQ(engine.lastDesc, target);
+    EXPECT_TRUE(grabber.isVideoFormatSupported(alias.format, 1) && engine.lastDesc == target);
+    fifo = alias.format.newAcqFifo(grabber, 1);
+    EXPECT_EQ(engine.lastDesc, target);
     EXPECT_TRUE(alias.format.isRestrictedOn(grabber));
     EXPECT_FALSE(alias.format.isRestrictedOn(Grabber()));
     TestFormat a(u"Loop A", L"Loop B"), b(u"Loop B", L"Loop A"), self(u"Loop C", L"Loop C"),
@@ -320,11 +336,23 @@ TEST(VideoFormat, AnAliasIsFollowedForFifosAndPelFormatButNotForCameraStrings)
         EXPECT_THROW(f->format.description(true), ccVideoFormat::NotFound);
 }
 
+TEST(VideoFormat, ANewerVideoInformationReplacesTheOlderAndGivesTheDefaultPelFormat)
+{
+    cc_VidFmtVideoInfo other(L"Other Cam 1x1"), older(L"Peled Cam 1x1"), newer(L"Peled Cam 1x1");
+    newer.pelType = 1; // packed RGB32
+    EXPECT_EQ(cc_VidFmtVideoInfo::find(L"Peled Cam 1x1"), &newer);
+    EXPECT_EQ(cc_VidFmtVideoInfo::find(L"Other Cam 1x1"), &other);
+    TestFormat format(u"Peled Cam 1x1");
+    EXPECT_EQ(format.format.defaultPelFormat(), 4);
+}
+
 TEST(VideoFormat, PelFormatCodesMapOneToOne)
 {
-    for (const auto& r : {std::pair{-1, -1}, {0, -1}, {1, 0}, {2, 9}, {12, 2}, {19, 18}, {20, -1}}) {
-        EXPECT_EQ(cf_pelFormatToModuleCode(r.first), r.second) << r.first;
-        EXPECT_EQ(r.second < 0 || cf_moduleCodeToPelFormat(r.second) == r.first, true) << r.first;
+    const int32_t module[] = {-1, 0, 9, 8, 1, 4, 10, 5, 3, 6, 7, 11, 2, 12, 13, 15, 14, 16, 17, 18, -1};
+    for (int32_t code = -1; code <= 20; ++code) {
+        const int32_t expected = code < 0 ? -1 : module[code];
+        EXPECT_EQ(cf_pelFormatToModuleCode(code), expected) << code;
+        EXPECT_TRUE(expected < 0 || cf_moduleCodeToPelFormat(expected) == code) << code;
     }
     EXPECT_TRUE(cf_moduleCodeToPelFormat(19) == -1 && cf_moduleCodeToPelFormat(-1) == -1);
 }
@@ -337,6 +365,7 @@ TEST(VideoFormat, TheReaderRunsUntilItHasReadAndAgainAfterAnError)
     ccVideoFormat::installCcfReader([] {
         if (++g_reads == 1)
             throw ccUnsupportedHW();
+        ccVideoFormat::getFormat(L"Sony XC75 640x480"); // the reader's own look-up does not read again
         return g_reads == 3; // the second finds reading switched off
     });
     EXPECT_THROW(ccVideoFormat::allFormats(), ccUnsupportedHW);

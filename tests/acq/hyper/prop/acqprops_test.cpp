@@ -11,8 +11,6 @@ TEST(AcqProps, AttachAllAttachesEveryPropertyAndNullDetachesThem)
     ccAnalogAcqProps props;
     props.attachAll(&board);
     EXPECT_EQ(static_cast<ccSyncProp&>(props).fifo(), &board);
-    props.syncModel(ccSyncModel::internalDrive());
-    EXPECT_EQ(board.syncSets, 1);
     props.attachAll(nullptr);
     EXPECT_EQ(static_cast<ccSyncProp&>(props).fifo(), nullptr);
 }

@@ -118,8 +118,9 @@ cc_AcqModule::~cc_AcqModule()
         uint32_t ready = 0;
         // Only waited for; its outcome no longer matters.
         (void)discovery_->wait(HUGE_VAL, &ready);
-        discovery_.reset();
     }
+    // Every interface goes back before the code behind it is unloaded.
+    discovery_.reset();
     errorSource_.reset();
     boardList_.reset();
     if (library_ != nullptr)
@@ -295,7 +296,14 @@ bool cc_UnknownModule::enumerateBoards(double timeout)
     for (ccPtrHandle<cc_AcqModule>& module : pending_) {
         if (!module)
             continue;
-        if (module->discoverBoards(timeout))
+        bool collected = false;
+        try {
+            collected = module->discoverBoards(timeout);
+        } catch (...) {
+            // It stays pending, as one not ready: a throw here would keep the
+            // boards of the modules after it from ever being collected.
+        }
+        if (collected)
             module = nullptr;
         else
             result = false;

@@ -70,7 +70,7 @@ class cc_BoardEnumerator {
 public:
     virtual ~cc_BoardEnumerator() = default;
     // True once every module's boards are built; false when one module's
-    // discovery was not ready within timeout seconds.
+    // discovery was not ready within timeout seconds, or failed.
     virtual bool enumerateBoards(double timeout) = 0;
 
     // The process's enumerator (the module registry); null when none.
@@ -116,8 +116,9 @@ public:
     void addModule(const ccPtrHandle<cc_AcqModule>& module);
 
     // Collects the boards of the modules whose discovery was started; once
-    // that succeeded, later calls return true at once. Called under the
-    // library mutex.
+    // that succeeded, later calls return true at once. A module whose
+    // discovery or board count fails stays pending, as one not ready.
+    // Called under the library mutex.
     bool enumerateBoards(double timeout) override;
 
     // Builds board index of a module and hands it to the board builder;

@@ -24,6 +24,7 @@
 //   handed out through ccIComponent_ErrorData) and then returns non-zero.
 #pragma once
 #include <cstdint>
+#include <type_traits>
 
 class ccIUnknown {
 public:
@@ -146,6 +147,15 @@ public:
 protected:
     ~ccIComponent_FormatValue() = default;
 };
+
+// Each interface is its vtable pointer alone; a virtual destructor would take
+// two slots and shift every operation after it.
+template <class... I>
+constexpr bool ccIsPlainInterface = ((sizeof(I) == sizeof(void*) && !std::has_virtual_destructor<I>::value) && ...);
+static_assert(ccIsPlainInterface<ccIUnknown, ccIComponent_Root, ccIComponent_ErrorSource, ccIComponent_ErrorData,
+                                 ccIComponent_BoardList, ccIComponent_Discovery, ccIComponent_FormatList,
+                                 ccIComponent_FormatItem, ccIComponent_FormatValue>,
+              "module interfaces hold nothing but their vtable pointer");
 
 // The one export of a driver module.
 extern "C" {

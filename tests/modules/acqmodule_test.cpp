@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -61,9 +64,7 @@ ccSimAudit audit()
 void expectAllReleased()
 {
     const ccSimAudit a = audit();
-    EXPECT_EQ(a.live, 0u);
-    EXPECT_EQ(a.references, 0u);
-    EXPECT_EQ(a.overReleases, 0u);
+    EXPECT_EQ(std::make_tuple(a.live, a.references, a.overReleases), std::make_tuple(0u, 0u, 0u));
 }
 
 // An object as a module sends it: a seekable little-endian archive holding
@@ -90,12 +91,13 @@ void setBoards(const std::vector<std::u16string>& names)
 
 using Built = std::vector<std::pair<std::wstring, uint32_t>>;
 Built built;
+uint32_t modeWhileBuilding = 0;
 
 // Records each board and takes nothing: the bridge releases entry and board.
-void recordBoard(cc_UnknownModule&, std::unique_ptr<cc_BoardEntry>& entry, cc_ModPtr<ccIUnknown>& board)
+void recordBoard(cc_UnknownModule&, std::unique_ptr<cc_BoardEntry>& entry, cc_ModPtr<ccIUnknown>&)
 {
-    EXPECT_TRUE(board);
     built.emplace_back(entry->name, entry->index);
+    modeWhileBuilding = plat::errorMode();
 }
 
 class Bridge : public testing::Test {
@@ -205,28 +207,39 @@ const ccSimFormat kFormats[] = {
 
 TEST_F(Bridge, TheRegistrySimulatorIsLoadedWithItsFormatsAndBoardsAndFullyReleasedAfterwards)
 {
-    setBoards({u"first", u"second \U0001F600", u"third"});
-    sim().setFormats(kFormats, 3, ccIidFormatList);
-    sim().failNext(ccIidFormatItem, 3, nullptr, 0, ccSimErrorBytes); // the first item's name
-    ASSERT_TRUE(nameTheSimulator());
-    plat::setErrorMode(0x1234);
-    {
-        cc_UnknownModule registry;
-        EXPECT_EQ(plat::errorMode(), 0x1234u);
-        EXPECT_EQ(audit().roots, 1u);
-        EXPECT_EQ(built, (Built{{L"first", 0}, {L"second \U0001F600", 1}, {L"third", 2}}));
-        // 99 gives the default module code; without it there is none.
-        const ccVideoFormat& vga = ccVideoFormat::getFormat(L"Bridge Cam 640x480");
-        EXPECT_EQ(std::u16string(vga.name()), u"Bridge Cam 640x480");
-        EXPECT_EQ(vga.description(false).defaultModuleCode(), 3);
-        EXPECT_EQ(vga.description(false).record()->width, 640);
-        EXPECT_EQ(ccVideoFormat::getFormat(L"Bridge Cam 1024x768").description(false).defaultModuleCode(), -1);
-        EXPECT_THROW(ccVideoFormat::getFormat(L"Bridge Cam failing"), ccVideoFormat::NotFound);
-        // The same names again: each format frees only the records made for it.
-        registry.loadModule(kSimPath);
+    // 115 is asked first, 35 only without it.
+    for (const auto& [listId, queries] : {std::pair{ccIidFormatList, 1u}, std::pair{ccIidFormatListOld, 2u}}) {
+        SCOPED_TRACE(listId);
+        SetUp();
+        setBoards({u"first", u"second \U0001F600", u"third"});
+        sim().setFormats(kFormats, 3, listId);
+        sim().failNext(ccIidFormatItem, 3, nullptr, 0, ccSimErrorBytes); // the first item's name
+        ASSERT_TRUE(nameTheSimulator());
+        plat::setErrorMode(0x1234);
+        {
+            cc_UnknownModule registry;
+            EXPECT_EQ(plat::errorMode(), 0x1234u);
+            EXPECT_EQ(modeWhileBuilding, 0x8001u);
+            EXPECT_EQ(sim().callCount(ccIidErrorSource, 0), queries);
+            EXPECT_EQ(audit().roots, 1u);
+            EXPECT_GT(audit().live, 0u); // kept: it has boards
+            EXPECT_EQ(built, (Built{{L"first", 0}, {L"second \U0001F600", 1}, {L"third", 2}}));
+            // 99 gives the default module code; without it there is none.
+            const ccVideoFormat& vga = ccVideoFormat::getFormat(L"Bridge Cam 640x480");
+            EXPECT_EQ(std::wstring(vga.cameraModel()), L"Cam"); // the name is parsed
+            EXPECT_EQ(vga.description(false).defaultModuleCode(), 3);
+            const cs_vidFmtRecord& r = *vga.description(false).record();
+            EXPECT_EQ(std::make_tuple(r.width, r.height, r.depth, +r.interlaced, +r.reducedSize, +r.registered,
+                                      +r.boardDriven),
+                      std::make_tuple(640, 480, 8, 0, 0, 1, 1));
+            EXPECT_EQ(ccVideoFormat::getFormat(L"Bridge Cam 1024x768").description(false).defaultModuleCode(), -1);
+            EXPECT_THROW(ccVideoFormat::getFormat(L"Bridge Cam failing"), ccVideoFormat::NotFound);
+            // The same names again: each format frees only the records made for it.
+            registry.loadModule(kSimPath);
+        }
+        EXPECT_THROW(ccVideoFormat::getFormat(L"Bridge Cam 640x480"), ccVideoFormat::NotFound);
+        expectAllReleased();
     }
-    EXPECT_THROW(ccVideoFormat::getFormat(L"Bridge Cam 640x480"), ccVideoFormat::NotFound);
-    expectAllReleased();
 }
 
 TEST_F(Bridge, ABoardWhoseCallsFailIsLeftOutAndTheOthersAreBuilt)
@@ -259,23 +272,35 @@ TEST_F(Bridge, AModuleWithoutBoardsOrDiscoveryIsUnloadedAtTheEndOfItsLoad)
 
 TEST_F(Bridge, DeferredDiscoveryBuildsTheBoardsOnlyWhenTheModuleIsReady)
 {
-    setBoards({u"late", u"later"});
+    setBoards({u"late"});
     sim().setDiscovery(1);
     {
         cc_UnknownModule registry;
+        // Whatever fails, the modules' discoveries end before they go.
+        const struct Finish { ~Finish() { sim().finishDiscovery(); } } finish;
         registry.loadModule(kSimPath);
+        registry.loadModule(kSimPath);
+        EXPECT_EQ(sim().callCount(ccIidDiscovery, 3), 2u);
         EXPECT_TRUE(built.empty());
+        // The first fails, the second is not ready: both stay pending.
+        sim().failNext(ccIidDiscovery, 4, nullptr, 0, ccSimErrorBytes);
         EXPECT_FALSE(registry.enumerateBoards(0.01));
         EXPECT_TRUE(built.empty());
         EXPECT_GT(audit().live, 0u); // still loaded
-        sim().finishDiscovery();
-        EXPECT_TRUE(registry.enumerateBoards(0.01));
-        EXPECT_EQ(built, (Built{{L"late", 0}, {L"later", 1}}));
+        std::thread finisher([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            sim().finishDiscovery();
+        });
+        EXPECT_TRUE(registry.enumerateBoards(HUGE_VAL));
+        finisher.join();
+        EXPECT_EQ(built, (Built{{L"late", 0}, {L"late", 0}}));
         // Once enumerated, a module loaded later is not collected.
         registry.loadModule(kSimPath);
         EXPECT_TRUE(registry.enumerateBoards(0.01));
         EXPECT_EQ(built.size(), 2u);
     }
+    // Each module waited once more for its discovery before it went.
+    EXPECT_EQ(sim().callCount(ccIidDiscovery, 4), 7u);
     expectAllReleased();
 }
 

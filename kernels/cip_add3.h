@@ -30,12 +30,13 @@ constexpr csysStatus cipErrOverlapping = csysMakeStatus(0x800006A1u); // an inpu
 // output without storage is given 32-aligned storage over the inputs' common
 // window and, on success, refers to the first input's transform; when the
 // inputs do not meet it is left as it is and 0 returned. Checks, before any
-// pel is written or any storage made: null records (cipErrImageBadArg), each
-// input's storage (cipErrNoStorage), windows inside their storages and 8-bit
-// pels on all four images (cipErrImageBadArg), weights and offset as the
-// kernel's, and overlap: an input may be the output only at the very same
-// pels (else cipErrOverlapping). A mode other than 2 writes no pel and makes
-// no storage. On failure the output is left as it was.
+// pel is written (storage made for the output is dropped again when one
+// fails): null records (cipErrImageBadArg), each input's storage
+// (cipErrNoStorage), windows inside their storages and 8-bit pels on all four
+// images (cipErrImageBadArg), weights and offset as the kernel's, and
+// overlap: an input may be the output only at the very same pels (else
+// cipErrOverlapping). A mode other than 2 writes no pel and makes no storage.
+// On failure the output is left as it was.
 [[nodiscard]] csysStatus cip_pelAdd3Weighted8Image(const cip_Image* first, const cip_Image* second,
                                                    const cip_Image* third, int32_t mode, double w0, double w1,
                                                    double w2, double offset, cip_Image* output);

@@ -23,11 +23,11 @@ TEST(Add3, WeightedSumPerPelOrNothing)
         bool nullOut = false, heapFails = false;
     } rows[] = {
         // Worked values, clamping at both ends of huge weights without
-        // overflow, rounding half away from zero of a table entry (-0.5) and
-        // of the offset term (254.5).
+        // overflow, rounding half away from zero of table entries (-0.5 and
+        // 0.5) and of the offset term (254.5).
         {3, 2, 0.299, 0.587, 0.114, 0, 200, 200, 200, 200}, {3, 2, 0.299, 0.587, 0.114, 0, 255, 0, 0, 76},
         {3, 2, 1e12, 1e12, 0, 0, 1, 1, 0, 255},             {3, 2, -1e12, -1e12, 0, 0, 1, 1, 0, 0},
-        {3, 2, -1.0 / 512, 0, 0, 0.5, 1, 0, 0, 0},          {3, 2, 1.0 / 256, 0, 0, 0.494140625, 1, 0, 0, 1},
+        {3, 2, -1.0 / 512, 0, 0, 0.5, 1, 0, 0, 0},          {3, 2, 1.0 / 512, 0, 0, 0.494140625, 1, 0, 0, 1},
         // Checks come before the tables are made (width 9 is past plane a's
         // stride); only mode 2 writes.
         {-1, 2, 0, 0, 0, 0, 9, 9, 9, -1, csysErrBadGeometry}, {9, 2, 0, 0, 0, 0, 9, 9, 9, -1, csysErrBadGeometry},
@@ -72,8 +72,8 @@ struct Plane {
 };
 
 // Inputs a (0, 0), b (1, 0) and c (0, 1), 4 x 3 each, into an output at
-// (0, 0) of 5 x 5 filled with 7: the common window is (1, 1) 3 x 2; expected
-// is its value there (-1: nothing written).
+// (0, 0), a window 3 wide of 5 x 5 pels filled with 7: the common window is
+// (1, 1) 2 x 2; expected is its value there (-1: nothing written).
 TEST(Add3, ImagesOverTheirCommonWindow)
 {
     const struct {
@@ -91,19 +91,21 @@ TEST(Add3, ImagesOverTheirCommonWindow)
     };
     for (const auto& r : rows) {
         Plane a(0, 0, 4, 3, r.a, r.aPelSize), b(1, 0, r.bWidth, 3, r.b), c(0, 1, 4, 3, r.c), out(0, 0, 5, 5, 7);
+        out.image.width = 3;
         EXPECT_EQ(cip_pelAdd3Weighted8Image(&a.image, &b.image, &c.image, r.mode, r.w0, r.w1, 0, r.offset, &out.image),
                   r.status);
         for (int32_t i = 0; i < 25; ++i) {
-            const bool inside = i % 5 >= 1 && i % 5 < 4 && i / 5 >= 1 && i / 5 < 3;
+            const bool inside = i % 5 >= 1 && i % 5 < 3 && i / 5 >= 1 && i / 5 < 3;
             EXPECT_EQ(out.at(i % 5, i / 5), inside && r.expected >= 0 ? r.expected : 7) << r.a << " at " << i;
         }
     }
 }
 
 // An output without storage takes the common window and the first input's
-// transform; with inputs that do not meet, or a mode that computes nothing,
-// it stays as it was. One image is
-// input and output at the same pels, not at shifted ones.
+// transform; with inputs that do not meet, a mode that computes nothing, or a
+// failing sum, it stays as it was. One image is input and output at the same
+// pels, not at shifted ones; another window of its storage, apart from the
+// output's pels there, is read.
 TEST(Add3, MadeOutputsAndInPlaceSums)
 {
     Plane a(2, 1, 4, 3, 100), b(3, 0, 4, 3, 50), far(9, 9, 1, 1, 0), out(0, 0, 0, 0, 0);
@@ -112,6 +114,9 @@ TEST(Add3, MadeOutputsAndInPlaceSums)
     EXPECT_EQ(cip_pelAdd3Weighted8Image(&a.image, &b.image, &far.image, 2, 1, 1, 1, 0, &out.image), csysOk);
     EXPECT_TRUE(out.image.storage == nullptr && out.image.xform == nullptr);
     EXPECT_EQ(cip_pelAdd3Weighted8Image(&a.image, &b.image, &a.image, 1, 1, 1, 1, 0, &out.image), csysOk);
+    EXPECT_TRUE(out.image.storage == nullptr && out.image.xform == nullptr);
+    EXPECT_EQ(cip_pelAdd3Weighted8Image(&a.image, &b.image, &a.image, 2, NAN, 1, 1, 0, &out.image),
+              cipErrPelFuncBadParams);
     EXPECT_TRUE(out.image.storage == nullptr && out.image.xform == nullptr);
     ASSERT_EQ(cip_pelAdd3Weighted8Image(&a.image, &b.image, &a.image, 2, 0.5, 1, 0, 0, &out.image), csysOk);
     EXPECT_EQ((std::vector<int32_t>{out.image.offsetX, out.image.offsetY, out.image.width, out.image.height}),
@@ -127,6 +132,11 @@ TEST(Add3, MadeOutputsAndInPlaceSums)
     shifted.width = 3;
     EXPECT_EQ(cip_pelAdd3Weighted8Image(&shifted, &b.image, &b.image, 2, 1, 0, 0, 0, &a.image), cipErrOverlapping);
     EXPECT_EQ(a.at(4, 1), 75);
+    cip_Image apart = a.image; // storage row 2 at client row 1
+    apart.windowY = 2;
+    apart.height = 1;
+    EXPECT_EQ(cip_pelAdd3Weighted8Image(&apart, &b.image, &b.image, 2, 1, 0, 0, 0, &a.image), csysOk);
+    EXPECT_EQ(a.at(3, 1), 100);
 }
 
 } // namespace

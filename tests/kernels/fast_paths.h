@@ -15,20 +15,21 @@
 namespace kernel_test {
 
 // Rows of width bytes, stride apart, the first `shift` bytes past a 16-byte
-// boundary, inside 32 guard bytes; every byte random at first, so that two
-// buffers of one seed start alike.
+// boundary (the heap aligns blocks to 16), after 32 guard bytes and before
+// `tail` of them; with no tail the block ends with the last row, so that
+// AddressSanitizer sees a read past it. Every byte random at first, so that
+// two buffers of one seed start alike.
 class Fenced {
 public:
-    Fenced(int32_t width, int32_t height, int32_t stride, int32_t shift, uint32_t seed)
+    Fenced(int32_t width, int32_t height, int32_t stride, int32_t shift, uint32_t seed, int32_t tail = 32)
         : width_(width), height_(height), stride_(stride),
-          bytes_(size_t(height - 1) * stride + width + 64 + 16 + shift)
+          bytes_(32 + shift + size_t(height - 1) * stride + width + tail), first_(32 + shift)
     {
         uint32_t x = seed * 2654435761u + 1;
         for (uint8_t& b : bytes_) {
             x ^= x << 13, x ^= x >> 17, x ^= x << 5;
             b = uint8_t(x >> 24);
         }
-        first_ = (16 - reinterpret_cast<uintptr_t>(bytes_.data()) % 16) % 16 + 32 + shift;
         initial_ = bytes_;
     }
     uint8_t* p() { return bytes_.data() + first_; }
@@ -88,9 +89,9 @@ inline void expectPathsAlike(const Conversion& c, int32_t maxWidth)
                 std::vector<uint8_t> result[2][3];
                 for (int fast = 0; fast < 2; ++fast) {
                     forceFast(fast);
-                    Fenced s(w, h, ss, shift, 1u + w), d[3] = {{n, h, ds, (shift + 5) % 16, 2u + h},
-                                                               {n, h, ds, (shift + 7) % 16, 3u + h},
-                                                               {n, h, ds, shift, 4u + h}};
+                    Fenced s(w, h, ss, shift, 1u + w, 0), d[3] = {{n, h, ds, (shift + 5) % 16, 2u + h},
+                                                                  {n, h, ds, (shift + 7) % 16, 3u + h},
+                                                                  {n, h, ds, shift, 4u + h}};
                     uint8_t* planes[3] = {d[0].p(), d[1].p(), d[2].p()};
                     const uint64_t served = cip_fastKernelCalls();
                     ASSERT_EQ(c.run(w, h, s.p(), ss, planes, ds), csysOk) << c.name << " " << w << "x" << h;

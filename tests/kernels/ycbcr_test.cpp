@@ -25,7 +25,8 @@ csysStatus grey(int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* d0,
 // UYV worked values, sums beyond the clamp table's -128..383 (R of Y = V =
 // 255, G of Y = 0, U = V = 255), the grey table's ends; the chroma siting of
 // UYVY (halved sums while V(k + 1) stands before width - 4, then each pel on
-// the last U and V before its Y) and of UYYVYY (16 bytes: group 1 towards
+// the last U and V before its Y; B and G of the halved pel tell rounded
+// coefficients from truncated ones) and of UYYVYY (16 bytes: group 1 towards
 // bytes 12 and 15; 15: on its own); the packed split. Widths with bytes left
 // over: with the planes fenced at the pel count and the source at its width,
 // a kernel that goes one byte further fails; two UYVY bytes have no V and give
@@ -40,8 +41,8 @@ TEST(YCbCr, PelValuesAndCounts)
         {grey<cip_convertUYVToGreyscaleTyped>,
          {0, 0, 0, 0, 16, 0, 0, 17, 0, 0, 128, 0, 0, 234, 0, 0, 235, 0, 0, 255, 0, 7},
          {{0, 0, 0}, {0, 0, 0}, {1, 1, 1}, {130, 130, 130}, {254, 254, 254}, {255, 255, 255}, {255, 255, 255}}},
-        {cip_convertUYVYToRGBTyped, {100, 80, 150, 90, 140, 100, 110, 110, 170, 120, 60, 130},
-         {{110, 68, 18}, {89, 88, 70}, {69, 108, 122}, {81, 119, 134}, {92, 119, 206}, {24, 172, 217}}},
+        {cip_convertUYVYToRGBTyped, {104, 80, 165, 78, 190, 100, 126, 110, 170, 120, 60, 130},
+         {{134, 54, 26}, {100, 50, 111}, {95, 75, 223}, {106, 87, 235}, {118, 106, 206}, {24, 172, 217}}},
         {cip_convertUYVYToRGBTyped, {128, 16, 128, 235, 128, 128, 7}, {{0, 0, 0}, {255, 255, 255}, {130, 130, 130}}},
         {grey<cip_convertUYVYToGreyscaleTyped>, {7, 16, 7, 235, 7, 17, 7}, {{0, 0, 0}, {255, 255, 255}, {1, 1, 1}}},
         {cip_convertUYVYToRGBTyped, {128, 128}, {}},

@@ -22,13 +22,11 @@
 
 #include <chrono>
 #include <cstdint>
-#include <string>
 #include <vector>
 
+#include "bench/frame_bench.h"
 #include "kernels/cip_bayer.h"
 #include "kernels/cip_ycbcr.h"
-#include "system/csys_cpu.h"
-#include "system/csys_cpu_testing.h"
 
 #ifdef QORX_HAVE_OPENCV
 #include <opencv2/core.hpp>
@@ -40,22 +38,19 @@
 
 namespace {
 
-constexpr int32_t kWidth = 1920, kHeight = 1080;
-constexpr int64_t kPels = int64_t{kWidth} * kHeight;
+using frame_bench::kHeight;
+using frame_bench::kPels;
+using frame_bench::kWidth;
+using frame_bench::Path;
 
-// A 64-byte aligned plane of rows `stride` bytes apart, of bytes that are not
-// all alike, so that no kernel meets a constant.
+// A 64-byte aligned plane of rows `stride` bytes apart.
 class Plane {
 public:
     Plane(int32_t stride, int32_t rows, uint32_t seed) : stride(stride), bytes_(size_t(stride) * rows + 64)
     {
         uint32_t x = seed;
-        for (uint8_t& b : bytes_) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            b = static_cast<uint8_t>(x >> 8);
-        }
+        for (uint8_t& b : bytes_)
+            b = static_cast<uint8_t>(frame_bench::next(x) >> 8);
     }
     uint8_t* p() { return bytes_.data() + (64 - reinterpret_cast<uintptr_t>(bytes_.data()) % 64) % 64; }
     const int32_t stride;
@@ -75,24 +70,6 @@ Frame& frame()
     return f;
 }
 
-enum class Path { plain, fast };
-
-// The plain path: a processor description without SSE, which the fast
-// kernels decline.
-class Kernels {
-public:
-    explicit Kernels(Path path)
-    {
-        if (path == Path::fast)
-            return;
-        csysCpuInfo info;
-        (void)csys_getCpuInfo(&info); // an x86_64 processor is always described
-        info.features = 0;
-        (void)csys_overrideCpuInfo(&info); // detected above: cannot fail
-    }
-    ~Kernels() { (void)csys_resetCpuInfo(); } // always 0
-};
-
 // Wall time per pel is timed here, so that the counter reads in plain ns.
 template <class Body>
 void run(benchmark::State& state, Body body)
@@ -111,7 +88,7 @@ void run(benchmark::State& state, Body body)
 void bayerToPlanes(benchmark::State& state, Path path)
 {
     Frame& f = frame();
-    Kernels kernels(path);
+    const frame_bench::Processor processor(path);
     run(state, [&] {
         if (cip_convertBayer8ToRGBTyped(kWidth, kHeight, f.mosaic.p(), kWidth, f.out[0].p(), f.out[1].p(),
                                         f.out[2].p(), kWidth) != csysOk)
@@ -145,7 +122,7 @@ BENCHMARK_CAPTURE(bayerToBGR_opencv, then_split, true);
 void uyvyToPlanes(benchmark::State& state, Path path)
 {
     Frame& f = frame();
-    Kernels kernels(path);
+    const frame_bench::Processor processor(path);
     run(state, [&] {
         if (cip_convertUYVYToRGBTyped(2 * kWidth, kHeight, f.uyvy.p(), 2 * kWidth, f.out[0].p(), f.out[1].p(),
                                       f.out[2].p(), kWidth) != csysOk)
@@ -189,22 +166,11 @@ BENCHMARK(uyvyToI422_libyuv);
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::AddCustomContext("frame", std::to_string(kWidth) + " x " + std::to_string(kHeight));
 #ifdef QORX_HAVE_OPENCV
     cv::setNumThreads(1);
-    benchmark::AddCustomContext("opencv", CV_VERSION);
+    const char* opencv = CV_VERSION;
 #else
-    benchmark::AddCustomContext("opencv", "not found at configure time");
+    const char* opencv = nullptr;
 #endif
-#ifdef QORX_HAVE_LIBYUV
-    benchmark::AddCustomContext("libyuv", "yes");
-#else
-    benchmark::AddCustomContext("libyuv", "not found at configure time");
-#endif
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return frame_bench::run(argc, argv, {{"opencv", opencv}, {"libyuv", frame_bench::kLibyuv}});
 }

@@ -11,15 +11,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
+#include "bench/frame_bench.h"
 #include "std/pelbuf/pelbuf.h"
 #include "std/pelbuf/pelconvert_testing.h"
 #include "std/pelbuf/pelfunc.h"
 #include "std/pelbuf/startup.h"
-#include "system/csys_cpu.h"
-#include "system/csys_cpu_testing.h"
 
 #ifdef QORX_HAVE_LIBYUV
 #include <libyuv.h>
@@ -27,8 +25,10 @@
 
 namespace {
 
-constexpr int32_t kWidth = 1920, kHeight = 1080;
-constexpr int64_t kPels = int64_t{kWidth} * kHeight;
+using frame_bench::kHeight;
+using frame_bench::kPels;
+using frame_bench::kWidth;
+using frame_bench::Path;
 
 typedef unsigned char Byte;
 
@@ -39,19 +39,15 @@ void set(Packed& pel, uint32_t bits)
     pel.value = static_cast<decltype(pel.value)>(bits);
 }
 
-// Pels that are not all alike, so that no kernel meets a constant.
+// Every pel of the frame from the sequence that seed starts.
 template <class T>
 void fill(ccPelBuffer<T>& buffer, uint32_t seed)
 {
     uint32_t x = seed;
     for (int32_t y = 0; y < kHeight; ++y) {
         T* row = buffer.row(y);
-        for (int32_t i = 0; i < kWidth; ++i) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            set(row[i], x);
-        }
+        for (int32_t i = 0; i < kWidth; ++i)
+            set(row[i], frame_bench::next(x));
     }
 }
 
@@ -86,28 +82,19 @@ int byteStride(const ccPelBuffer<T>& b)
     return static_cast<int>(b.typedRoot().stride() * static_cast<int32_t>(sizeof(T)));
 }
 
-enum class Path { plain, fast };
-
 // The path every conversion takes, for the life of the object: the merges
 // follow the effective processor description (no SSE: plain loops), the split
 // and grey conversions the kernel seam.
 class Kernels {
 public:
-    explicit Kernels(Path path)
+    explicit Kernels(Path path) : processor_(path)
     {
         ccPelConvertForceKernels(path == Path::fast ? ccPelConvertKernels::fast : ccPelConvertKernels::plain);
-        if (path == Path::fast)
-            return;
-        csysCpuInfo info;
-        (void)csys_getCpuInfo(&info); // an x86_64 processor is always described
-        info.features = 0;
-        (void)csys_overrideCpuInfo(&info); // detected above: cannot fail
     }
-    ~Kernels()
-    {
-        ccPelConvertForceKernels(ccPelConvertKernels::asked);
-        (void)csys_resetCpuInfo(); // always 0
-    }
+    ~Kernels() { ccPelConvertForceKernels(ccPelConvertKernels::asked); }
+
+private:
+    frame_bench::Processor processor_;
 };
 
 // Runs one conversion per iteration; a destination that does not stay the
@@ -262,19 +249,8 @@ BENCHMARK(greyWeighted_libyuv);
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
     ccStdPelbufStartup();
     // Keeps the level now, so that no later first use resets a forced description.
     ccPelFunc::initCpuLevel();
-    benchmark::AddCustomContext("frame", std::to_string(kWidth) + " x " + std::to_string(kHeight));
-#ifdef QORX_HAVE_LIBYUV
-    benchmark::AddCustomContext("libyuv", "yes");
-#else
-    benchmark::AddCustomContext("libyuv", "not found at configure time");
-#endif
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return frame_bench::run(argc, argv, {{"libyuv", frame_bench::kLibyuv}});
 }

@@ -1,7 +1,7 @@
 // Weighted sum of three 8-bit planes, over plain arrays (the kernel step) and
-// over kernel-layer images: out = clamp(w0 a + w1 b + w2 c + offset) in 8-bit fixed point through three
-// 256-entry tables (entry v = round half away from zero of v x wi x 256) and
-// the offset term round((offset + 0.5) x 256).
+// over kernel-layer images: out = clamp(w0 a + w1 b + w2 c + offset) in 8-bit
+// fixed point through three 256-entry tables (entry v = round half away from
+// zero of v x wi x 256) and the offset term round((offset + 0.5) x 256).
 #pragma once
 #include <cstdint>
 

@@ -96,14 +96,19 @@ csysStatus chooseFast(int64_t pels, Row* row, Row fast)
     return status;
 }
 
-// No two of the source row and the three plane rows share a byte.
-bool rowsApart(const uint8_t* source, int32_t width, uint8_t* const planes[3], int32_t pels)
+// No two of the source row and the `count` output rows share a byte. The
+// fast kernels read and write a row in steps of their own order, so only rows
+// apart give the plain kernel's bytes.
+bool rowsApart(const uint8_t* source, int32_t width, uint8_t* const* outputs, int count, int64_t pels)
 {
-    const uintptr_t start[4] = {reinterpret_cast<uintptr_t>(source), reinterpret_cast<uintptr_t>(planes[0]),
-                                reinterpret_cast<uintptr_t>(planes[1]), reinterpret_cast<uintptr_t>(planes[2])};
-    const uintptr_t size[4] = {uintptr_t(width), uintptr_t(pels), uintptr_t(pels), uintptr_t(pels)};
-    for (int i = 0; i < 4; ++i)
-        for (int j = i + 1; j < 4; ++j)
+    uintptr_t start[4] = {reinterpret_cast<uintptr_t>(source)};
+    uintptr_t size[4] = {uintptr_t(width)};
+    for (int i = 0; i < count; ++i) {
+        start[i + 1] = reinterpret_cast<uintptr_t>(outputs[i]);
+        size[i + 1] = uintptr_t(pels);
+    }
+    for (int i = 0; i <= count; ++i)
+        for (int j = i + 1; j <= count; ++j)
             if (start[i] < start[j] + size[j] && start[j] < start[i] + size[i])
                 return false;
     return true;
@@ -141,7 +146,7 @@ csysStatus toPlanes(int32_t width, int32_t height, const uint8_t* source, int32_
         const uint8_t* s = rowAt(source, y, sourceStride);
         uint8_t* d[3] = {rowAt(p0, y, destinationStride), rowAt(p1, y, destinationStride),
                          rowAt(p2, y, destinationStride)};
-        if (direct && rowsApart(s, width, d, pels)) {
+        if (direct && rowsApart(s, width, d, 3, pels)) {
             split(convert, s, width, d[0], d[1], d[2]);
             continue;
         }
@@ -184,7 +189,10 @@ void splitUYVY(const Converter& convert, const uint8_t* s, int32_t width, uint8_
     }
 }
 
-// Group k of a row (pels 4k..4k + 3).
+// Group k of a row (pels 4k..4k + 3), U Y0 Y1 V Y2 Y3 at bytes 6k..6k+5.
+// While the next group's V byte is in the row, Y1..Y3 interpolate linearly
+// towards the next group's chroma (sited at Y0); otherwise the group's four
+// pels take its own chroma.
 void uyyvyyGroup(const Converter& convert, const uint8_t* row, int32_t width, int32_t k, uint8_t* r, uint8_t* g,
                  uint8_t* b)
 {
@@ -443,9 +451,6 @@ void fastSplitUYYVYY(const Converter& convert, const uint8_t* s, int32_t width, 
         uyyvyyGroup(convert, s, width, k, r + 4 * k, g + 4 * k, b + 4 * k);
 }
 
-// Group k is U Y0 Y1 V Y2 Y3 at bytes 6k..6k+5. While the next group's V byte
-// is in the row, Y1..Y3 interpolate linearly towards the next group's chroma
-// (sited at Y0); otherwise the group's four pels take its own chroma.
 // The grey table as max(0, Y x 149 - 2321) >> 7 saturated at 255, which
 // gives every entry; checked against the table on each call all the same.
 constexpr int kGreyFactor = 149, kGreyBias = 2321, kGreyShift = 7;
@@ -540,7 +545,7 @@ csysStatus toGrey(int32_t width, int32_t height, const uint8_t* source, int32_t 
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t* s = rowAt(source, y, sourceStride);
         uint8_t* out = rowAt(destination, y, destinationStride);
-        if (row) {
+        if (row && rowsApart(s, width, &out, 1, pels)) {
             row(grey, s, pels, out);
         } else if (step == 0) {
             for (int32_t x = 0; x < width; ++x)

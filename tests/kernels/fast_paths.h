@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "kernels/cip_kernels_testing.h"
-#include "system/csys_cpu_testing.h"
+#include "tests/support/forced_cpu.h"
 
 namespace kernel_test {
 
@@ -68,14 +68,9 @@ struct Conversion {
 };
 
 // Only SSE2 and below, or only MMX: the fast kernels serve or decline.
-inline void forceFast(bool fast)
-{
-    csysCpuInfo info{};
-    ASSERT_EQ(csys_getCpuInfo(&info), csysOk);
-    info.cpuClass = 1;
-    info.features = fast ? csysCpuMmx | csysCpuSse | csysCpuSse2 : csysCpuMmx;
-    ASSERT_EQ(csys_overrideCpuInfo(&info), csysOk);
-}
+struct ForcedPath : forced_cpu::ForcedCpu {
+    explicit ForcedPath(bool fast) : ForcedCpu(fast ? csysCpuMmx | csysCpuSse | csysCpuSse2 : csysCpuMmx) {}
+};
 
 // Widths 1..maxWidth, heights 1..5, row starts 0..15 bytes past a 16-byte
 // boundary, strides a few bytes past the rows.
@@ -88,7 +83,7 @@ inline void expectPathsAlike(const Conversion& c, int32_t maxWidth)
                 const int32_t ds = (c.minStride ? c.minStride(w) : n) + shift % 3 + 1;
                 std::vector<uint8_t> result[2][3];
                 for (int fast = 0; fast < 2; ++fast) {
-                    forceFast(fast);
+                    const ForcedPath path(fast);
                     Fenced s(w, h, ss, shift, 1u + w, 0), d[3] = {{n, h, ds, (shift + 5) % 16, 2u + h},
                                                                   {n, h, ds, (shift + 7) % 16, 3u + h},
                                                                   {n, h, ds, shift, 4u + h}};
@@ -106,7 +101,6 @@ inline void expectPathsAlike(const Conversion& c, int32_t maxWidth)
                 for (int k = 0; k < c.planes; ++k)
                     ASSERT_EQ(result[0][k], result[1][k]) << c.name << " " << w << "x" << h << " shift " << shift;
             }
-    EXPECT_EQ(csys_resetCpuInfo(), csysOk);
 }
 
 } // namespace kernel_test

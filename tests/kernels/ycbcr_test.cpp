@@ -133,4 +133,18 @@ TEST(YCbCr, FastKernelsMatchThePlainOnes)
         kernel_test::expectPathsAlike(c, 136);
 }
 
+// Grey into the source's own rows: the UYVY kernel's last step, moved back
+// over pels written already, must not read them as source bytes.
+TEST(YCbCr, GreyInPlaceAlikeOnBothPaths)
+{
+    std::vector<uint8_t> result[2];
+    for (int fast = 0; fast < 2; ++fast) {
+        const kernel_test::ForcedPath path(fast);
+        kernel_test::Fenced s(40, 2, 40, 0, 9);
+        ASSERT_EQ(cip_convertUYVYToGreyscaleTyped(40, 2, s.p(), 40, s.p(), 40), csysOk);
+        result[fast] = s.bytes();
+    }
+    EXPECT_EQ(result[0], result[1]);
+}
+
 } // namespace

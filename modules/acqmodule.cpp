@@ -11,6 +11,7 @@
 #include "platform/text.h"
 #include "std/except/archive.h"
 #include "std/except/archutil.h"
+#include "std/except/resource.h"
 #include "std/registry.h"
 #include "std/searchpath.h"
 #include "system/csys_shutdown.h"
@@ -228,6 +229,9 @@ cc_UnknownModule* cc_UnknownModule::instance()
 
 bool cc_UnknownModule::loadModuleByName(const std::wstring& baseName)
 {
+    // The lists a load adds to are those the board count walks under this
+    // mutex; taken before the registry is made, as the count takes it first.
+    ccResourceLock hold(ccLibraryMutex());
     cc_UnknownModule* registry = instance();
     return registry != nullptr && registry->loadByName(baseName);
 }

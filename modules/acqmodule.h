@@ -100,7 +100,8 @@ public:
     // The process's registry, made at the first call, deleted at the
     // library's shut-down; null from then on (it is not made again).
     static cc_UnknownModule* instance();
-    // loadByName on the process's registry; false when it is gone.
+    // loadByName on the process's registry, under the library mutex; false
+    // when the registry is gone.
     static bool loadModuleByName(const std::wstring& baseName);
 
     // An empty name loads nothing. True whenever a file was found, whether

@@ -24,6 +24,7 @@
 #include "platform/text.h"
 #include "sim/simcontrol.h"
 #include "std/except/archutil.h"
+#include "std/except/resource.h"
 #include "system/csys_shutdown.h"
 #include "tests/support/child_check.h"
 #include "tests/support/bytes.h"
@@ -197,6 +198,37 @@ TEST_F(Bridge, TheProcessRegistryGoesAtShutDownAndIsNotMadeAgain)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(theProcessRegistryGoesAtShutDown(), testing::ExitedWithCode(0), "");
+}
+
+// In a fresh process: a load through the process's registry waits for a
+// board count in progress instead of growing the list the count walks.
+void aLoadWaitsForTheBoardCount()
+{
+    const TempDir dir;
+    std::filesystem::create_symlink(QORX_SIM_PATH, dir.path + "qorxsim_.so");
+    plat::setEnvironmentVariable(L"QORALT_SYSTEM_PATH", dir.wide());
+    sim().setDiscovery(1);
+    REQUIRE(cc_UnknownModule::loadModuleByName(L"qorxsim"));
+    std::thread counter([] {
+        ccResourceLock hold(ccLibraryMutex());
+        REQUIRE(cc_UnknownModule::instance()->enumerateBoards(HUGE_VAL));
+    });
+    while (sim().callCount(ccIidDiscovery, 4) == 0)
+        std::this_thread::yield();
+    std::thread loader([] { REQUIRE(cc_UnknownModule::loadModuleByName(L"qorxsim")); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    sim().finishDiscovery();
+    counter.join();
+    loader.join();
+    REQUIRE(sim().callCount(ccIidDiscovery, 3) == 2);
+    std::filesystem::remove_all(dir.path);
+    childExit(0);
+}
+
+TEST_F(Bridge, ALoadThroughTheProcessRegistryWaitsForABoardCount)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(aLoadWaitsForTheBoardCount(), testing::ExitedWithCode(0), "");
 }
 
 const ccSimFormat kFormats[] = {

@@ -207,8 +207,10 @@ cc_UnknownModule::cc_UnknownModule()
 
 cc_UnknownModule::~cc_UnknownModule()
 {
-    for (std::unique_ptr<OwnedFormat>& format : formats_)
-        format.reset();
+    // Newest first: a later format of the same name may point at an earlier
+    // one's camera information, never the other way round.
+    for (auto format = formats_.rbegin(); format != formats_.rend(); ++format)
+        format->reset();
     pending_.clear();
     kept_.clear();
 }
@@ -391,8 +393,8 @@ void cc_UnknownModule::addFormat(ccIUnknown* item)
     owned->name = plat::utf16FromWide(name);
     owned->record = cs_vidFmtRecord{owned->name.c_str(), static_cast<int32_t>(width), static_cast<int32_t>(height),
                                     static_cast<int32_t>(depth), 0, 0, 1, 1};
+    // Registered as it is made, not from a file (its flag starts false).
     owned->cameraInfo = std::make_unique<cc_VidFmtCameraInfo>(name, true);
-    owned->cameraInfo->fromFile = false;
     owned->description = std::make_unique<cc_VidFmtDesc>(&owned->record, defaultCode);
     formats_.reserve(formats_.size() + 1);
     owned->format = std::make_unique<ccStdVideoFormat>(owned->description.get());

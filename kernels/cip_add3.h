@@ -28,8 +28,9 @@ constexpr csysStatus cipErrOverlapping = csysMakeStatus(0x800006A1u); // an inpu
 // The weighted sum over the common window of three 8-bit images, in image
 // (client) coordinates; the output's pels outside it are not touched. An
 // output without storage is given 32-aligned storage over the inputs' common
-// window and, on success, refers to the first input's transform; when the
-// inputs do not meet it is left as it is and 0 returned. Checks, before any
+// window; when the inputs do not meet it is left as it is and 0 returned. On
+// success over a common window that is not empty, the output (whether it had
+// storage or not) refers to the first input's transform. Checks, before any
 // pel is written (storage made for the output is dropped again when one
 // fails): null records (cipErrImageBadArg), each input's storage
 // (cipErrNoStorage), windows inside their storages and 8-bit pels on all four

@@ -1,6 +1,5 @@
 #include "kernels/cip_pelbuf.h"
 
-
 #include <algorithm>
 #include <cassert>
 #include <cstddef>
@@ -163,11 +162,9 @@ int32_t getPelS16(const cip_PelBuf* b, int32_t x, int32_t y)
     return static_cast<int16_t>(static_cast<uint16_t>(getPel<2>(b, x, y)));
 }
 
-// The fast fill: one plan for the first row, run on every row. The pitch is
-// a multiple of 8, so every row has the first row's 8-byte alignment: a head
-// up to it, 16-byte and 8-byte SSE2 stores, then the tail.
-// The system layer's two-dimensional fill takes the 8-byte route itself
-// when the processor has it and the pitch is a multiple of 8.
+// The system layer's two-dimensional fill takes its fast route itself when
+// the processor has it; the pitch, a multiple of 8, gives every row the
+// first row's alignment.
 cip_PelBuf* fill8(cip_PelBuf* b, uint32_t value)
 {
     if (!b || b->width < 1 || b->height < 1)

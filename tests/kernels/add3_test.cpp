@@ -73,7 +73,8 @@ struct Plane {
 
 // Inputs a (0, 0), b (1, 0) and c (0, 1), 4 x 3 each, into an output at
 // (0, 0), a window 3 wide of 5 x 5 pels filled with 7: the common window is
-// (1, 1) 2 x 2; expected is its value there (-1: nothing written).
+// (1, 1) 2 x 2; expected is its value there (-1: nothing written). On
+// success the output takes a's transform, whatever the mode.
 TEST(Add3, ImagesOverTheirCommonWindow)
 {
     const struct {
@@ -92,8 +93,11 @@ TEST(Add3, ImagesOverTheirCommonWindow)
     for (const auto& r : rows) {
         Plane a(0, 0, 4, 3, r.a, r.aPelSize), b(1, 0, r.bWidth, 3, r.b), c(0, 1, 4, 3, r.c), out(0, 0, 5, 5, 7);
         out.image.width = 3;
+        const cip_Affine2 shift{1, 2, 1, 0, 0, 1};
+        ASSERT_EQ(cip_xformCreateAffine(&shift, &a.image.xform), csysOk);
         EXPECT_EQ(cip_pelAdd3Weighted8Image(&a.image, &b.image, &c.image, r.mode, r.w0, r.w1, 0, r.offset, &out.image),
                   r.status);
+        EXPECT_EQ(out.image.xform == a.image.xform, r.status == csysOk);
         for (int32_t i = 0; i < 25; ++i) {
             const bool inside = i % 5 >= 1 && i % 5 < 3 && i / 5 >= 1 && i / 5 < 3;
             EXPECT_EQ(out.at(i % 5, i / 5), inside && r.expected >= 0 ? r.expected : 7) << r.a << " at " << i;

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "kernels/cip_pelbuf.h"
-#include "system/csys_cpu_testing.h"
 #include "tests/support/fake_heap.h"
+#include "tests/support/forced_cpu.h"
 
 namespace {
 
@@ -35,10 +35,8 @@ TEST(KernelPelBuffers, BuffersHoldPelsAtTheirImageCoordinates)
     csysCpuInfo info; // made on first use and kept: before the heap counts blocks
     ASSERT_EQ(csys_getCpuInfo(&info), csysOk);
     fake_heap::FakeHeap heap;
-    info.cpuClass = 1;
     for (const uint32_t features : {0u, uint32_t{csysCpuMmx}}) {
-        info.features = features;
-        EXPECT_EQ(csys_overrideCpuInfo(&info), csysOk);
+        const forced_cpu::ForcedCpu forced(features);
         for (const auto& r : rows) {
             SCOPED_TRACE(testing::Message() << features << ": " << &r - rows);
             const cip_PelBufRect rect = {-4, 9, r.width, 3}, inside = {-3, 10, r.width - 2, 1};
@@ -67,7 +65,6 @@ TEST(KernelPelBuffers, BuffersHoldPelsAtTheirImageCoordinates)
             r.type->free(b);
         }
     }
-    EXPECT_EQ(csys_resetCpuInfo(), csysOk);
     EXPECT_TRUE(heap.live.empty() && heap.fenceDamage == 0);
     const cip_PelBufRect huge = {0, 0, 65536, 32768}; // beyond what one block may hold
     EXPECT_EQ(cip_pelBufU8.createLike(&huge), nullptr);

@@ -215,34 +215,24 @@ BENCHMARK(split_libyuv);
 BENCHMARK_CAPTURE(grey, plain, Path::plain);
 BENCHMARK_CAPTURE(grey, fast, Path::fast);
 #ifdef QORX_HAVE_LIBYUV
-// ARGBToJ400 ("JPeg full range"): the same full-range luma in 8-bit fixed
-// point, rounded; ours has 14-bit weights and drops the fraction, so its grey
-// is equal or one below.
-void grey_libyuv(benchmark::State& state)
+// libyuv's luma in 8-bit fixed point, rounded; ours has 14-bit weights and
+// drops the fraction, so its grey is equal or one below.
+void grey_libyuv(benchmark::State& state, int (*toGrey)(const uint8_t*, int, uint8_t*, int, int, int))
 {
     Frame& f = frame();
     const uint8_t* in = reinterpret_cast<const uint8_t*>(f.packed.windowStart());
-    run(state, f.grey, [&] {
-        (void)libyuv::ARGBToJ400(in, byteStride(f.packed), f.grey.windowStart(), byteStride(f.grey), kWidth, kHeight);
-    });
+    run(state, f.grey,
+        [&] { (void)toGrey(in, byteStride(f.packed), f.grey.windowStart(), byteStride(f.grey), kWidth, kHeight); });
 }
-BENCHMARK(grey_libyuv);
+// ARGBToJ400 ("JPeg full range"): the same full-range luma.
+BENCHMARK_CAPTURE(grey_libyuv, J400, libyuv::ARGBToJ400);
 #endif
 
 BENCHMARK_CAPTURE(greyWeighted, plain, Path::plain);
 BENCHMARK_CAPTURE(greyWeighted, fast, Path::fast);
 #ifdef QORX_HAVE_LIBYUV
-// ARGBToI400: studio-range luma (16 + BT.601 weights) in 8-bit fixed point,
-// rounded; ours is equal or one below, as for J400.
-void greyWeighted_libyuv(benchmark::State& state)
-{
-    Frame& f = frame();
-    const uint8_t* in = reinterpret_cast<const uint8_t*>(f.packed.windowStart());
-    run(state, f.grey, [&] {
-        (void)libyuv::ARGBToI400(in, byteStride(f.packed), f.grey.windowStart(), byteStride(f.grey), kWidth, kHeight);
-    });
-}
-BENCHMARK(greyWeighted_libyuv);
+// ARGBToI400: studio-range luma (16 + BT.601 weights).
+BENCHMARK_CAPTURE(grey_libyuv, I400, libyuv::ARGBToI400);
 #endif
 
 } // namespace

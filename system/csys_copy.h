@@ -38,5 +38,5 @@
 
 // Traffic in bytes (read plus written) below which a block stays in the
 // cache: the copy and fill stream past the cache only above it, and other
-// streaming kernels follow the same rule.
+// kernels that stream their stores may ask it to follow the same rule.
 int64_t csys_streamingThreshold();

@@ -117,13 +117,16 @@ void ccPelFunc::copy(const ccPelBuffer_const<unsigned char>& source, ccPelBuffer
             d = ccPelBuffer<unsigned char>(ccPelRect(s.windowOffset().x, s.windowOffset().y, w, h), 32);
         const ccPelRoot<unsigned char>& a = s.typedRoot();
         const ccPelRoot<unsigned char>& b = d.typedRoot();
-        const int32_t natural = w + int32_t(cc_PelRoot::stridePad(w, 1, a.alignment()));
-        const int32_t naturalB = w + int32_t(cc_PelRoot::stridePad(w, 1, b.alignment()));
-        // One block up to the last pel: the padding after the last row may
-        // lie past a caller's block.
-        if (h > 0 && s.isWholeRoot() && d.isWholeRoot() && a.stride() == natural && b.stride() == naturalB &&
-            a.stride() == b.stride())
-            check(csys_memCopy(a.stride() * (h - 1) + w, s.windowStart(), d.windowStart()));
+        const auto natural = [w](const ccPelRoot<unsigned char>& r) {
+            return r.stride() == int64_t{w} + cc_PelRoot::stridePad(w, 1, r.alignment());
+        };
+        // One block up to the last pel (the padding after the last row may
+        // lie past a caller's block), if it is one a copy takes: a caller's
+        // rows may span 2^31 bytes or more.
+        const int64_t block = int64_t{a.stride()} * (h - 1) + w;
+        if (s.isWholeRoot() && d.isWholeRoot() && a.stride() == b.stride() && natural(a) && natural(b) &&
+            block <= INT32_MAX)
+            check(csys_memCopy(int32_t(block), s.windowStart(), d.windowStart()));
         else
             check(csys_memCopy2D(w, h, a.stride(), b.stride(), s.windowStart(), d.windowStart()));
     }

@@ -1,6 +1,7 @@
 #include "std/pelbuf/pelfunc.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <string>
 #include <vector>
@@ -85,6 +86,25 @@ TEST(PelFuncCopy, CopiesTheWindowAndNothingElseWhereWindowsMeet)
         Buffer8 b(new ccPelRoot<unsigned char>(37, 5, 40, to.data(), 8));
         ccPelFunc::copy(a, b);
         EXPECT_EQ(to, from);
+    }
+    { // Caller rows 2^30 bytes apart: one block would pass 2^31 bytes, so the rows go one by one.
+        // Only the pages of the three pels are usable.
+        const size_t span = (size_t{1} << 31) + 1;
+        const auto reserve = [span] {
+            void* p = mmap(nullptr, span, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+            for (size_t at : {size_t{0}, size_t{1} << 30, span - 1})
+                if (p != MAP_FAILED && mprotect(static_cast<char*>(p) + at, 1, PROT_READ | PROT_WRITE) != 0)
+                    return static_cast<unsigned char*>(MAP_FAILED);
+            return static_cast<unsigned char*>(p);
+        };
+        unsigned char *from = reserve(), *to = reserve();
+        ASSERT_TRUE(from != MAP_FAILED && to != MAP_FAILED);
+        from[0] = 1, from[1 << 30] = 2, from[span - 1] = 3;
+        Buffer8 a(new ccPelRoot<unsigned char>(1, 3, 1 << 30, from, 1 << 30));
+        Buffer8 b(new ccPelRoot<unsigned char>(1, 3, 1 << 30, to, 1 << 30));
+        ccPelFunc::copy(a, b);
+        EXPECT_TRUE(to[0] == 1 && to[1 << 30] == 2 && to[span - 1] == 3);
+        EXPECT_TRUE(munmap(from, span) == 0 && munmap(to, span) == 0);
     }
 
     Buffer8 dst = numbered(41, 7, 4, 50, -2, -1);

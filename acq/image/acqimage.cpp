@@ -1,6 +1,7 @@
 #include "acq/image/acqimage.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 #include "acq/image/internal/formats.h"
 #include "kernels/cip_add3.h"
@@ -41,30 +42,20 @@ cc3PlanePelBuffer NewPlanes::take() { return cc3PlanePelBuffer(planes_[0], plane
 
 cc3PlanePelBuffer planesFromGrey(const ccPelBuffer<unsigned char>& grey)
 {
-    const ccPelRect& w = grey.windowRect();
-    NewPlanes planes(grey.windowOffset(), w.width(), w.height());
-    if (w.width() > 0 && w.height() > 0) {
-        const unsigned char* in = grey.windowStart();
-        const ptrdiff_t inStride = grey.typedRoot().stride();
-        for (int64_t y = 0; y < w.height(); ++y)
-            for (int i = 0; i < 3; ++i)
-                std::copy_n(in + y * inStride, w.width(), planes.start(i) + y * planes.stride());
-    }
-    return planes.take();
+    const int64_t width = grey.windowRect().width();
+    return fillPlanes(grey, width,
+                      [width](const unsigned char* in, unsigned char* r, unsigned char* g, unsigned char* b) {
+                          for (unsigned char* plane : {r, g, b})
+                              std::copy_n(in, width, plane);
+                      });
 }
 
 ccPelBuffer<unsigned short> widen(const ccPelBuffer<unsigned char>& grey)
 {
-    const ccPelRect& w = grey.windowRect();
-    ccPelBuffer<unsigned short> out = newBuffer<unsigned short>(grey.windowOffset(), w.width(), w.height());
-    if (w.width() > 0 && w.height() > 0) {
-        const unsigned char* in = grey.windowStart();
-        unsigned short* to = out.windowStart();
-        const ptrdiff_t inStride = grey.typedRoot().stride(), outStride = out.typedRoot().stride();
-        for (int64_t y = 0; y < w.height(); ++y)
-            std::copy_n(in + y * inStride, w.width(), to + y * outStride);
-    }
-    return out;
+    const int64_t width = grey.windowRect().width();
+    return fillRows<unsigned short>(grey, width, [width](const unsigned char* in, unsigned short* out) {
+        std::copy_n(in, width, out);
+    });
 }
 
 ccPelBuffer<unsigned char> greyFromPlanes(const cc3PlanePelBuffer& planes)

@@ -63,7 +63,7 @@ ccPelBuffer<unsigned char> cc_Packed16AcqImage::grey8Buffer() const
     if (!convertible(*this))
         return {};
     const int64_t width = frame_.windowRect().width();
-    return fillRows<unsigned char>(width, [width](const ccPackedRGB16Pel* in, unsigned char* out) {
+    return fillRows<unsigned char>(frame_, width, [width](const ccPackedRGB16Pel* in, unsigned char* out) {
         for (int64_t x = 0; x < width; ++x) {
             const uint16_t v = in[x].value;
             out[x] = static_cast<unsigned char>((red8(v) + 2 * green8(v) + blue8(v)) >> 2);
@@ -76,13 +76,14 @@ cc3PlanePelBuffer cc_Packed16AcqImage::planeBuffer() const
     if (!convertible(*this))
         return {};
     const int64_t width = frame_.windowRect().width();
-    return fillPlanes(width, [width](const ccPackedRGB16Pel* in, unsigned char* r, unsigned char* g, unsigned char* b) {
+    const auto split = [width](const ccPackedRGB16Pel* in, unsigned char* r, unsigned char* g, unsigned char* b) {
         for (int64_t x = 0; x < width; ++x) {
             r[x] = red8(in[x].value);
             g[x] = green8(in[x].value);
             b[x] = blue8(in[x].value);
         }
-    });
+    };
+    return fillPlanes(frame_, width, split);
 }
 
 ccPelBuffer<ccPackedRGB16Pel> cc_Packed16AcqImage::rgb16Buffer() const { return frame_; }
@@ -189,7 +190,7 @@ template <class T, class F>
 ccPelBuffer<T> cc_RGB48AcqImage::convert(F pel) const
 {
     const int64_t width = bytes() / 6;
-    return fillRows<T>(width, [&](const unsigned char* in, T* out) {
+    return fillRows<T>(frame_, width, [&](const unsigned char* in, T* out) {
         for (int64_t x = 0; x < width; ++x, in += 6) {
             const double sum = kRedWeight * (in[0] | in[1] << 8) + kGreenWeight * (in[2] | in[3] << 8) +
                                kBlueWeight * (in[4] | in[5] << 8);
@@ -220,11 +221,12 @@ cc3PlanePelBuffer cc_RGB48AcqImage::planeBuffer() const
     if (!convertible(*this))
         return {};
     const int64_t width = bytes() / 6;
-    return fillPlanes(width, [width](const unsigned char* in, unsigned char* r, unsigned char* g, unsigned char* b) {
+    const auto split = [width](const unsigned char* in, unsigned char* r, unsigned char* g, unsigned char* b) {
         for (int64_t x = 0; x < width; ++x, in += 6) {
             r[x] = in[1];
             g[x] = in[3];
             b[x] = in[5];
         }
-    });
+    };
+    return fillPlanes(frame_, width, split);
 }

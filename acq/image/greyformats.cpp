@@ -25,7 +25,7 @@ ccPelBuffer<T> cc_WideGreyAcqImage::convert(F pel) const
 {
     const bool bigEndian = format() == 16;
     const int64_t width = bytes() / 2;
-    return fillRows<T>(width, [&](const unsigned char* in, T* out) {
+    return fillRows<T>(frame_, width, [&](const unsigned char* in, T* out) {
         for (int64_t x = 0; x < width; ++x, in += 2)
             out[x] = static_cast<T>(pel(bigEndian ? (in[0] << 8 | in[1]) : (in[0] | in[1] << 8)));
     });
@@ -81,7 +81,7 @@ ccPelBuffer<T> cc_PackedGreyAcqImage::convert(F pel) const
     const int64_t x0 = frame_.windowRect().x0(), width = bytes();
     int64_t pels = 0;
     forEachPackedPel(x0, width, [&pels](int64_t, int64_t, bool) { ++pels; });
-    return fillRows<T>(pels, [&](const unsigned char* in, T* out) {
+    return fillRows<T>(frame_, pels, [&](const unsigned char* in, T* out) {
         forEachPackedPel(x0, width,
                          [&](int64_t high, int64_t low, bool second) { *out++ = pel(in, high, low, second); });
     });

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "acq/vidfmt/internal/lookup.h"
-#include "platform/text.h"
 
 namespace {
 
@@ -110,8 +109,7 @@ ccStdVideoFormat& made(size_t index)
     Slot& s = slot(index);
     std::call_once(s.once, [&] {
         const Row& row = kRows[index];
-        const std::u16string_view name(row.record.name);
-        auto* info = new cc_VidFmtCameraInfo(plat::wideFromUtf16(name.data(), name.size()), row.parse);
+        auto* info = new cc_VidFmtCameraInfo(cf_wideName(row.record.name), row.parse);
         assign(info->manufacturer, row.manufacturer);
         assign(info->model, row.model);
         assign(info->resolution, row.resolution);

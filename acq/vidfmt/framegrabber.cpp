@@ -1,14 +1,16 @@
 #include "acq/vidfmt/framegrabber.h"
 
 #include "acq/vidfmt/fgimpl.h"
+#include "acq/vidfmt/internal/lookup.h"
 #include "acq/vidfmt/vidfmt.h"
-#include "platform/text.h"
 #include "std/except/resource.h"
 #include "std/registry.h"
 
 namespace {
 
-const std::wstring kConfigKey = L"SOFTWARE\\Qoralt\\QMB\\utconfig\\";
+// Constant-initialised: board code may look up limits before this file's
+// dynamic initialisers have run.
+const wchar_t* const kConfigKey = L"SOFTWARE\\Qoralt\\QMB\\utconfig\\";
 constexpr int kListSize = 100;
 
 // A number of the machine tree; absent counts as 0.
@@ -25,12 +27,6 @@ bool readText(const std::wstring& key, const std::wstring& value, std::wstring* 
         return false;
     *text = string.value();
     return true;
-}
-
-std::wstring wideName(const ccVideoFormat& format)
-{
-    const char16_t* name = format.name();
-    return name ? plat::wideFromUtf16(name, std::char_traits<char16_t>::length(name)) : std::wstring();
 }
 
 } // namespace
@@ -103,11 +99,11 @@ std::wstring ccFrameGrabber::uniqueId() const
 
 bool ccFrameGrabber::boardKeyAllows(const cc_BoardIdentity& board, const ccVideoFormat& format)
 {
-    const std::wstring key = kConfigKey + L"board" + std::to_wstring(board.registrationIndex());
+    const std::wstring key = std::wstring(kConfigKey) + L"board" + std::to_wstring(board.registrationIndex());
     std::wstring only;
     if (readNumber(key, L"limitFmt") == 0 || !readText(key, L"format0", &only))
         return true;
-    return only == wideName(format);
+    return only == cf_wideName(format.name());
 }
 
 bool ccFrameGrabber::isFormatAllowed(const ccVideoFormat& format) const
@@ -116,7 +112,7 @@ bool ccFrameGrabber::isFormatAllowed(const ccVideoFormat& format) const
     const auto* board = dynamic_cast<const cc_BoardIdentity*>(this);
     if (!board)
         return true;
-    return boardKeyAllows(*board, format) && cc_BoardFormatLimits(*board).allows(wideName(format));
+    return boardKeyAllows(*board, format) && cc_BoardFormatLimits(*board).allows(cf_wideName(format.name()));
 }
 
 bool ccFrameGrabber::isVideoFormatSupported(const ccVideoFormat& format, int32_t pelFormat) const
@@ -147,7 +143,7 @@ uint32_t ccFrameGrabber::numCameraPorts(const ccVideoFormat& format) const
 // key only finds no key, and no limits apply.
 cc_BoardFormatLimits::cc_BoardFormatLimits(const cc_BoardIdentity& board)
     : board_(&board), index_(board.registrationIndex()),
-      keyPath_(kConfigKey + L"board_" + board.boardName() + L"_" + std::to_wstring(index_))
+      keyPath_(std::wstring(kConfigKey) + L"board_" + board.boardName() + L"_" + std::to_wstring(index_))
 {
 }
 

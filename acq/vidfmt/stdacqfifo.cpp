@@ -20,32 +20,28 @@ cc_AcqFifo* cc_StdFifoParts::newImpl(const ccVideoFormat& format, const ccFrameG
 }
 
 ccStdGreyAcqFifo::ccStdGreyAcqFifo(const ccVideoFormat& format, const ccFrameGrabber& grabber)
-    : ccGreyAcqFifo(cc_StdFifoParts::newImpl(format, grabber, cc_fifoKindTag::grey())),
-      parts_(format, grabber, implementation())
+    : cc_StdKindFifo(cc_StdFifoParts::newImpl(format, grabber, cc_fifoKindTag::grey()), format, grabber)
 {
 }
 
 ccStdRGB16AcqFifo::ccStdRGB16AcqFifo(const ccVideoFormat& format, const ccFrameGrabber& grabber)
-    : ccRGB16AcqFifo(cc_StdFifoParts::newImpl(format, grabber, cc_fifoKindTag::rgb16())),
-      parts_(format, grabber, implementation())
+    : cc_StdKindFifo(cc_StdFifoParts::newImpl(format, grabber, cc_fifoKindTag::rgb16()), format, grabber)
 {
 }
 
 ccStdRGB32AcqFifo::ccStdRGB32AcqFifo(const ccVideoFormat& format, const ccFrameGrabber& grabber)
-    : ccRGB32AcqFifo(cc_StdFifoParts::newImpl(format, grabber, cc_fifoKindTag::rgb32())),
-      parts_(format, grabber, implementation())
+    : cc_StdKindFifo(cc_StdFifoParts::newImpl(format, grabber, cc_fifoKindTag::rgb32()), format, grabber)
 {
 }
 
 ccStd3PlaneAcqFifo::ccStd3PlaneAcqFifo(const ccVideoFormat& format, const ccFrameGrabber& grabber)
-    : cc3PlaneAcqFifo(cc_StdFifoParts::newImpl(format, grabber, cc_fifoKindTag::threePlane())),
-      parts_(format, grabber, implementation())
+    : cc_StdKindFifo(cc_StdFifoParts::newImpl(format, grabber, cc_fifoKindTag::threePlane()), format, grabber)
 {
 }
 
 ccStdAcqFifo::ccStdAcqFifo(std::unique_ptr<cc_AcqFifo> impl, const ccVideoFormat& format,
                            const ccFrameGrabber& grabber, int32_t pelFormat)
-    : ccAcqFifo(impl.release()), parts_(format, grabber, implementation()), pelFormat_(pelFormat)
+    : cc_StdKindFifo(impl.release(), format, grabber), pelFormat_(pelFormat)
 {
 }
 

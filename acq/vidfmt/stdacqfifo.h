@@ -31,53 +31,48 @@ private:
     const ccFrameGrabber* grabber_;
 };
 
-class ccStdGreyAcqFifo : public ccGreyAcqFifo {
+// A FIFO kind in its standard form: the parts beside the implementation.
+template <class Kind>
+class cc_StdKindFifo : public Kind {
+public:
+    ccAcqProps& acqProps() override { return parts_.acqProps(); }
+    const ccVideoFormat& videoFormat() const override { return parts_.videoFormat(); }
+    const ccFrameGrabber& frameGrabber() const override { return parts_.frameGrabber(); }
+
+protected:
+    // Owns impl from the start, also when construction fails.
+    cc_StdKindFifo(cc_AcqFifo* impl, const ccVideoFormat& format, const ccFrameGrabber& grabber)
+        : Kind(impl), parts_(format, grabber, impl)
+    {
+    }
+
+private:
+    cc_StdFifoParts parts_;
+};
+
+class ccStdGreyAcqFifo : public cc_StdKindFifo<ccGreyAcqFifo> {
 public:
     ccStdGreyAcqFifo(const ccVideoFormat& format, const ccFrameGrabber& grabber);
-    ccAcqProps& acqProps() override { return parts_.acqProps(); }
-    const ccVideoFormat& videoFormat() const override { return parts_.videoFormat(); }
-    const ccFrameGrabber& frameGrabber() const override { return parts_.frameGrabber(); }
-
-private:
-    cc_StdFifoParts parts_;
 };
 
-class ccStdRGB16AcqFifo : public ccRGB16AcqFifo {
+class ccStdRGB16AcqFifo : public cc_StdKindFifo<ccRGB16AcqFifo> {
 public:
     ccStdRGB16AcqFifo(const ccVideoFormat& format, const ccFrameGrabber& grabber);
-    ccAcqProps& acqProps() override { return parts_.acqProps(); }
-    const ccVideoFormat& videoFormat() const override { return parts_.videoFormat(); }
-    const ccFrameGrabber& frameGrabber() const override { return parts_.frameGrabber(); }
-
-private:
-    cc_StdFifoParts parts_;
 };
 
-class ccStdRGB32AcqFifo : public ccRGB32AcqFifo {
+class ccStdRGB32AcqFifo : public cc_StdKindFifo<ccRGB32AcqFifo> {
 public:
     ccStdRGB32AcqFifo(const ccVideoFormat& format, const ccFrameGrabber& grabber);
-    ccAcqProps& acqProps() override { return parts_.acqProps(); }
-    const ccVideoFormat& videoFormat() const override { return parts_.videoFormat(); }
-    const ccFrameGrabber& frameGrabber() const override { return parts_.frameGrabber(); }
-
-private:
-    cc_StdFifoParts parts_;
 };
 
-class ccStd3PlaneAcqFifo : public cc3PlaneAcqFifo {
+class ccStd3PlaneAcqFifo : public cc_StdKindFifo<cc3PlaneAcqFifo> {
 public:
     ccStd3PlaneAcqFifo(const ccVideoFormat& format, const ccFrameGrabber& grabber);
-    ccAcqProps& acqProps() override { return parts_.acqProps(); }
-    const ccVideoFormat& videoFormat() const override { return parts_.videoFormat(); }
-    const ccFrameGrabber& frameGrabber() const override { return parts_.frameGrabber(); }
-
-private:
-    cc_StdFifoParts parts_;
 };
 
 // Over an implementation made for any other pel format: it completes only
 // into acquired images.
-class ccStdAcqFifo : public ccAcqFifo {
+class ccStdAcqFifo : public cc_StdKindFifo<ccAcqFifo> {
 public:
     // Owns impl from the start, also when construction fails.
     ccStdAcqFifo(std::unique_ptr<cc_AcqFifo> impl, const ccVideoFormat& format, const ccFrameGrabber& grabber,
@@ -86,13 +81,9 @@ public:
     // An unbound 8-bit buffer; nothing is completed.
     ccPelBuffer<unsigned char>* completeToBuffer(const ccAcqCompleteArgs& args) override;
     ccPtrHandle<ccAcqImage> completeToImage(const ccAcqCompleteArgs& args) override;
-    ccAcqProps& acqProps() override { return parts_.acqProps(); }
-    const ccVideoFormat& videoFormat() const override { return parts_.videoFormat(); }
-    const ccFrameGrabber& frameGrabber() const override { return parts_.frameGrabber(); }
     // The code given, -1 included (as its 32-bit pattern).
     uint32_t pelFormat() const override { return static_cast<uint32_t>(pelFormat_); }
 
 private:
-    cc_StdFifoParts parts_;
     int32_t pelFormat_;
 };

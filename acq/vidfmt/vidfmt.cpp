@@ -194,9 +194,7 @@ const cc_VidFmtCamLinkInfo* cc_VidFmtCamLinkInfo::find(const std::wstring& name)
 cc_VidFmtDesc::cc_VidFmtDesc(const cs_vidFmtRecord* record, int32_t defaultModuleCode)
     : record_(record), defaultModuleCode_(defaultModuleCode)
 {
-    const char16_t* units = record ? record->name : nullptr;
-    const std::wstring name =
-        units ? plat::wideFromUtf16(units, std::char_traits<char16_t>::length(units)) : std::wstring();
+    const std::wstring name = cf_wideName(record ? record->name : nullptr);
     videoInfo_ = cc_VidFmtVideoInfo::find(name);
     signalInfo_ = cc_VidFmtSignalInfo::find(name);
     cameraInfo_ = cc_VidFmtCameraInfo::find(name);
@@ -289,6 +287,11 @@ bool ccVideoFormat::isRestrictedOn(const ccFrameGrabber& grabber) const
 {
     cc_FrameGrabber* engine = grabber.frameGrabberImpl();
     return engine && engine->isFormatRestricted(description(true));
+}
+
+std::wstring cf_wideName(const char16_t* name)
+{
+    return name ? plat::wideFromUtf16(name, std::char_traits<char16_t>::length(name)) : std::wstring();
 }
 
 ccVideoFormat* cf_findRegisteredFormat(std::u16string_view name)

@@ -52,6 +52,39 @@ private:
     int32_t stride_ = 0;
 };
 
+// A new buffer of width pels per row, of source's window height and offset,
+// each row filled by fill(source row, new row).
+template <class T, class Source, class F>
+ccPelBuffer<T> fillRows(const Source& source, int64_t width, F fill)
+{
+    const int64_t height = source.windowRect().height();
+    ccPelBuffer<T> out = newBuffer<T>(source.windowOffset(), width, height);
+    if (width > 0 && height > 0) {
+        const auto* in = source.windowStart();
+        T* to = out.windowStart();
+        const ptrdiff_t inStride = source.typedRoot().stride(), outStride = out.typedRoot().stride();
+        for (int64_t y = 0; y < height; ++y)
+            fill(in + y * inStride, to + y * outStride);
+    }
+    return out;
+}
+
+// The same into three planes: fill(source row, first, second, third).
+template <class Source, class F>
+cc3PlanePelBuffer fillPlanes(const Source& source, int64_t width, F fill)
+{
+    const int64_t height = source.windowRect().height();
+    NewPlanes planes(source.windowOffset(), width, height);
+    if (width > 0 && height > 0) {
+        const auto* in = source.windowStart();
+        const ptrdiff_t inStride = source.typedRoot().stride(), outStride = planes.stride();
+        for (int64_t y = 0; y < height; ++y)
+            fill(in + y * inStride, planes.start(0) + y * outStride, planes.start(1) + y * outStride,
+                 planes.start(2) + y * outStride);
+    }
+    return planes.take();
+}
+
 // The grey copied into three planes, widened to 16 bits, and the weighted
 // grey of three planes (keeping their client transform); each result has
 // the source's window size and offset.
@@ -86,38 +119,6 @@ protected:
     cc_detail::acq::NewPlanes newPlanes(int64_t width) const
     {
         return cc_detail::acq::NewPlanes(frame_.windowOffset(), width, frame_.windowRect().height());
-    }
-
-    // A new buffer of width pels per row, each row filled by
-    // fill(frame row, new row).
-    template <class T, class F>
-    ccPelBuffer<T> fillRows(int64_t width, F fill) const
-    {
-        ccPelBuffer<T> out = newBuffer<T>(width);
-        const int64_t height = frame_.windowRect().height();
-        if (width > 0 && height > 0) {
-            const auto* in = frame_.windowStart();
-            T* to = out.windowStart();
-            const ptrdiff_t inStride = frame_.typedRoot().stride(), outStride = out.typedRoot().stride();
-            for (int64_t y = 0; y < height; ++y)
-                fill(in + y * inStride, to + y * outStride);
-        }
-        return out;
-    }
-    // The same into three planes: fill(frame row, first, second, third).
-    template <class F>
-    cc3PlanePelBuffer fillPlanes(int64_t width, F fill) const
-    {
-        cc_detail::acq::NewPlanes planes = newPlanes(width);
-        const int64_t height = frame_.windowRect().height();
-        if (width > 0 && height > 0) {
-            const auto* in = frame_.windowStart();
-            const ptrdiff_t inStride = frame_.typedRoot().stride(), outStride = planes.stride();
-            for (int64_t y = 0; y < height; ++y)
-                fill(in + y * inStride, planes.start(0) + y * outStride, planes.start(1) + y * outStride,
-                     planes.start(2) + y * outStride);
-        }
-        return planes.take();
     }
 
     Buffer frame_;

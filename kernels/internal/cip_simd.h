@@ -8,20 +8,12 @@
 #include <cstdint>
 
 #include "system/csys_cpu.h"
+#include "system/csys_simd.h"
 
 namespace cip_simd {
 
-inline __m128i load16(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
-
-// Past the cache when Stream is set and the address allows it.
-template <bool Stream>
-inline void store16(void* p, __m128i v)
-{
-    if (Stream && reinterpret_cast<uintptr_t>(p) % 16 == 0)
-        _mm_stream_si128(static_cast<__m128i*>(p), v);
-    else
-        _mm_storeu_si128(static_cast<__m128i*>(p), v);
-}
+using csys_simd::load16;
+using csys_simd::store16;
 
 // Lanes of mask from a, the others from b.
 inline __m128i select(__m128i mask, __m128i a, __m128i b)

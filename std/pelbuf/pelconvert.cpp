@@ -10,6 +10,7 @@
 #include "std/pelbuf/pelconvert_testing.h"
 #include "std/pelbuf/pelfunc.h"
 #include "system/csys_copy.h"
+#include "system/csys_simd.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "byte 0 of a packed pel is the low byte of its value");
 
@@ -48,18 +49,10 @@ void prefetchRowPastCache(const void* row, size_t bytes)
 }
 
 __m128i load8(const void* p) { return _mm_loadl_epi64(static_cast<const __m128i*>(p)); }
-__m128i load16(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
 void store8(void* p, __m128i v) { _mm_storel_epi64(static_cast<__m128i*>(p), v); }
 
-// Stores of 16 bytes, past the cache when Stream is set (where aligned).
-template <bool Stream>
-void store16(void* p, __m128i v)
-{
-    if (Stream && reinterpret_cast<uintptr_t>(p) % 16 == 0)
-        _mm_stream_si128(static_cast<__m128i*>(p), v);
-    else
-        _mm_storeu_si128(static_cast<__m128i*>(p), v);
-}
+using csys_simd::load16;
+using csys_simd::store16;
 
 // Steps of 16 pels over a row whose width is a multiple of 4 and at least
 // 8, steps of 8 below 16. A last partial step is moved back to end at the

@@ -251,9 +251,11 @@ bool cc_UnknownModule::loadByName(const std::wstring& baseName)
 
 std::wstring cc_UnknownModule::findModuleFile(const std::wstring& baseName)
 {
+    // Read once: both forms search the same directories.
+    const std::wstring path = acGetSearchPath();
     for (const wchar_t* form : {L"_.so", L"r.so"}) {
         const std::wstring wanted = plat::foldCase(baseName + form);
-        std::wstring rest = acGetSearchPath();
+        std::wstring rest = path;
         while (!rest.empty()) {
             std::wstring directory;
             acPopPathElement(rest, directory);

@@ -38,11 +38,9 @@ public:
     // ccUnknownFG::MissingFunctionality when it gives none that decodes.
     [[noreturn]] void raiseLastError() const;
 
-    bool isLoaded() const { return library_ != nullptr; }
     ccIComponent_ErrorSource* errorSource() const { return errorSource_.get(); }
     ccIComponent_BoardList* boardList() const { return boardList_.get(); }
     ccIComponent_Discovery* discovery() const { return discovery_.get(); }
-    cc_UnknownModule* owner() const { return owner_; }
 
 private:
     plat::ModuleHandle library_ = nullptr;

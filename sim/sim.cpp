@@ -149,15 +149,13 @@ private:
 // A board of the list. It answers no model id yet.
 class Board final : public Impl<ccIUnknown> {
 public:
-    explicit Board(uint32_t index) : Impl(kBoardHome), index_(index) {}
+    Board() : Impl(kBoardHome) {}
 
     // Its queries count under 63, the 7320's model id.
     static constexpr int32_t kBoardHome = 63;
 
 private:
     ccIUnknown* offer(int32_t) override { return nullptr; }
-
-    [[maybe_unused]] const uint32_t index_;
 };
 
 class BoardList final : public Impl<ccIComponent_BoardList> {
@@ -185,7 +183,7 @@ public:
         *board = nullptr;
         std::u16string text;
         if (!boardName(index, text)) return refuse();
-        *board = hand<ccIUnknown, Board>(index);
+        *board = hand<ccIUnknown, Board>();
         return 0;
     }
 

@@ -83,22 +83,18 @@ uint32_t Object::add() {
 
 uint32_t Object::drop() {
     State& s = state();
-    uint32_t left;
-    {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        // The storage of a dead object is kept until reset, so that a release
-        // too many is counted instead of touching freed memory.
-        if (count_.load() == 0) {
-            ++s.audit.overReleases;
-            return 0;
-        }
-        left = --count_;
-        if (epoch_ == s.epoch) {
-            --s.audit.references;
-            if (left == 0) --s.audit.live;
-        }
+    std::lock_guard<std::mutex> lock(s.mutex);
+    // The storage of a dead object is kept until reset, so that a release
+    // too many is counted instead of touching freed memory.
+    if (count_.load() == 0) {
+        ++s.audit.overReleases;
+        return 0;
     }
-    if (left == 0) retire();
+    const uint32_t left = --count_;
+    if (epoch_ == s.epoch) {
+        --s.audit.references;
+        if (left == 0) --s.audit.live;
+    }
     return left;
 }
 

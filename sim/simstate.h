@@ -92,8 +92,6 @@ protected:
     uint32_t drop();
     // The interface asked for with a reference taken, or null.
     virtual ccIUnknown* offer(int32_t id) = 0;
-    // Runs once the last reference is gone, without the state's lock.
-    virtual void retire() {}
 
 private:
     template <class T, class... A>

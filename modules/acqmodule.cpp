@@ -40,11 +40,6 @@ std::wstring textOf(const std::u16string& buffer, uint32_t length)
     return plat::wideFromUtf16(buffer.data(), end);
 }
 
-std::wstring systemPath(std::wstring path)
-{
-    std::replace(path.begin(), path.end(), L'\\', L'/');
-    return path;
-}
 
 // The exception the module archived, or null when it gives none or the bytes
 // do not decode to one. Never throws.
@@ -259,7 +254,7 @@ std::wstring cc_UnknownModule::findModuleFile(const std::wstring& baseName)
         while (!rest.empty()) {
             std::wstring directory;
             acPopPathElement(rest, directory);
-            const std::wstring listed = directory.empty() ? L"./" : systemPath(directory);
+            const std::wstring listed = directory.empty() ? L"./" : acSystemPath(directory);
             for (const std::wstring& name : plat::listFiles(listed)) {
                 if (plat::foldCase(name) == wanted)
                     return listed + name;

@@ -150,9 +150,7 @@ void ccDictionary::load(Library& library)
         if (!library.directory.empty()) {
             const wchar_t last = library.directory.back();
             tried = library.directory + (last == L'\\' || last == L'/' ? L"" : L"\\") + name;
-            std::wstring systemName = tried;
-            std::replace(systemName.begin(), systemName.end(), L'\\', L'/');
-            loaded = plat::loadModuleAsData(systemName);
+            loaded = plat::loadModuleAsData(acSystemPath(tried));
         }
         if (loaded == nullptr)
             loaded = acLoadLibraryOnPath(name, acLoadAsDataFile);

@@ -13,18 +13,17 @@ std::wstring replaced(std::wstring text, wchar_t from, wchar_t to)
     return text;
 }
 
-// The system's form of a path.
-std::wstring systemPath(const std::wstring& path)
-{
-    return replaced(path, L'\\', L'/');
-}
-
 bool startsWith(const std::wstring& text, const std::wstring& start)
 {
     return text.compare(0, start.size(), start) == 0;
 }
 
 } // namespace
+
+std::wstring acSystemPath(const std::wstring& path)
+{
+    return replaced(path, L'\\', L'/');
+}
 
 std::wstring acGetModuleDirectory()
 {
@@ -71,8 +70,8 @@ void acPopPathElement(std::wstring& path, std::wstring& directory)
 plat::ModuleHandle acLoadLibraryOnPath(const std::wstring& fileName, uint32_t flags)
 {
     const auto load = [flags](const std::wstring& name) {
-        return (flags & acLoadAsDataFile) != 0 ? plat::loadModuleAsData(systemPath(name))
-                                               : plat::loadModule(systemPath(name));
+        return (flags & acLoadAsDataFile) != 0 ? plat::loadModuleAsData(acSystemPath(name))
+                                               : plat::loadModule(acSystemPath(name));
     };
     // Read once: the choice and the directories come from the same value.
     std::wstring user;
@@ -98,7 +97,7 @@ void acFindFilesOnPath(const std::wstring& prefix, const std::wstring& suffix, c
         std::wstring directory;
         acPopPathElement(rest, directory);
         bool any = false;
-        for (const std::wstring& name : plat::listFiles(directory.empty() ? L"." : systemPath(directory))) {
+        for (const std::wstring& name : plat::listFiles(directory.empty() ? L"." : acSystemPath(directory))) {
             const std::wstring folded = plat::foldCase(name);
             // The prefix and the suffix may not share characters, as in the pattern prefix*suffix.
             if (folded.size() < start.size() + end.size() || !startsWith(folded, start)

@@ -15,6 +15,8 @@ constexpr uint32_t acLoadAsDataFile = 2;
 // The directory of this module with a trailing "\" (empty when unknown).
 std::wstring acGetModuleDirectory();
 std::wstring acGetSearchPath();
+// A path in the system's form: every "\" becomes "/".
+std::wstring acSystemPath(const std::wstring& path);
 
 // Takes the text before the first ";" (or all of it) out of path into
 // directory, with every "/" as "\" and a "\" at the end unless empty.

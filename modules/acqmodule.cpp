@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "acq/vidfmt/vidfmt.h"
+#include "modules/board.h"
 #include "modules/unknownfg.h"
 #include "platform/text.h"
 #include "std/except/archive.h"
@@ -202,6 +203,10 @@ cc_UnknownModule::cc_UnknownModule()
 
 cc_UnknownModule::~cc_UnknownModule()
 {
+    // Frames and boards first: they give back their module interfaces while
+    // the modules and formats they use are still there.
+    packages_.reset();
+    boards_.reset();
     // Newest first: a later format of the same name may point at an earlier
     // one's camera information, never the other way round.
     for (auto format = formats_.rbegin(); format != formats_.rend(); ++format)
@@ -222,6 +227,12 @@ cc_UnknownModule* cc_UnknownModule::instance()
         publish(registry);
     });
     return singleton.load();
+}
+
+cc_PelPackageRegistry* cc_UnknownModule::packageRegistry()
+{
+    cc_UnknownModule* registry = instance();
+    return registry ? registry->packages_.get() : nullptr;
 }
 
 bool cc_UnknownModule::loadModuleByName(const std::wstring& baseName)
@@ -336,6 +347,13 @@ void cc_UnknownModule::createBoard(const ccPtrHandle<cc_AcqModule>& module, uint
         return;
     if (cc_BoardBuilder builder = boardBuilder.load())
         builder(*this, entry, board);
+}
+
+cc_BoardModule& cc_UnknownModule::boardModule()
+{
+    if (!boards_)
+        boards_ = std::make_unique<cc_BoardModule>();
+    return *boards_;
 }
 
 cc_BoardBuilder cc_UnknownModule::setBoardBuilder(cc_BoardBuilder builder)

@@ -11,8 +11,10 @@
 #include "modules/ccicomponent.h"
 #include "modules/modptr.h"
 #include "platform/module.h"
+#include "std/pelbuf/pelpackage.h"
 #include "std/ptrhandle.h"
 
+class cc_BoardModule;
 class cc_UnknownModule;
 
 // One loaded module file. Held only through ccPtrHandle: the last handle
@@ -90,7 +92,8 @@ class cc_UnknownModule : public cc_BoardEnumerator {
 public:
     // Loads the simulator module when the registry names one.
     cc_UnknownModule();
-    // Unregisters and deletes the formats, then lets go of the modules.
+    // Deletes the boards, unregisters and deletes the formats, then lets go
+    // of the modules.
     ~cc_UnknownModule() override;
     cc_UnknownModule(const cc_UnknownModule&) = delete;
     cc_UnknownModule& operator=(const cc_UnknownModule&) = delete;
@@ -124,10 +127,21 @@ public:
     // without one, the entry and board interface are released again.
     void createBoard(const ccPtrHandle<cc_AcqModule>& module, uint32_t index);
 
+    // The owner of the boards built for this registry's modules, made at the
+    // first call: ccBoard::StaticInitDisorder once the boards were counted.
+    cc_BoardModule& boardModule();
+
     // Installed by the boards; returns the one it replaces.
     static cc_BoardBuilder setBoardBuilder(cc_BoardBuilder builder);
 
+    // Where the packages over module frames register: the process
+    // registry's; null once that is gone.
+    static cc_PelPackageRegistry* packageRegistry();
+
 private:
+    // Packages still listed at the end are deleted first of all, while the
+    // modules whose frames they hold are still loaded.
+    std::unique_ptr<cc_PelPackageRegistry> packages_ = std::make_unique<cc_PelPackageRegistry>();
     struct OwnedFormat;
     void readFormats(const cc_AcqModule& module);
     void addFormat(ccIUnknown* item);
@@ -137,4 +151,5 @@ private:
     // A collected entry is emptied, not removed.
     std::vector<ccPtrHandle<cc_AcqModule>> pending_;
     bool boardsEnumerated_ = false;
+    std::unique_ptr<cc_BoardModule> boards_;
 };

@@ -1,8 +1,22 @@
 // Parallel I/O: the discrete input and output lines of a board.
 #pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "modules/ccicomponent.h"
+#include "modules/ioconfig.h"
+#include "modules/modptr.h"
 #include "std/except/except.h"
 
-// Only the line errors so far; the facet itself grows with the boards.
+class ccFrameGrabber;
+class ccInputLine;
+class ccOutputLine;
+class cc_UnknownFrameGrabber;
+class cc_UnknownLineTable;
+
+// The parallel-I/O facet of a board: its lines, checked against the I/O
+// configuration in force.
 class ccParallelIO {
 public:
     // None has a message of its own.
@@ -16,4 +30,175 @@ public:
     cmDeclareException(NotImplemented, Errors, 0x10003a04u, "class ccParallelIO::NotImplemented");
     // An I/O configuration that answers no line question.
     cmDeclareException(Unspecified, Errors, 0x10003a05u, "class ccParallelIO::Unspecified");
+
+    ccParallelIO() = default;
+    ccParallelIO(const ccParallelIO&) = delete;
+    ccParallelIO& operator=(const ccParallelIO&) = delete;
+
+    virtual ccInputLine inputLine(uint32_t line) = 0;
+    virtual ccOutputLine outputLine(uint32_t line) = 0;
+    virtual uint32_t numInputLines() = 0;
+    virtual uint32_t numOutputLines() = 0;
+    virtual const ccIOConfig& ioConfig() = 0;
+    // Keeps a copy of config.
+    virtual void setIOConfig(const ccIOConfig& config) = 0;
+    virtual ~ccParallelIO();
+
+protected:
+    // Null until a configuration is set.
+    std::unique_ptr<ccIOConfig> config_;
+};
+
+// One line, as the handles see it.
+class cc_IOLine {
+public:
+    cc_IOLine() = default;
+    cc_IOLine(const cc_IOLine&) = delete;
+    cc_IOLine& operator=(const cc_IOLine&) = delete;
+
+    virtual bool value() = 0;
+    virtual void setValue(bool value) = 0;
+    virtual uint32_t lineNumber() = 0;
+    virtual void enable(bool flag) = 0;
+    virtual bool isEnabled() = 0;
+    virtual bool canBeEnabled() = 0;
+    // ccParallelIO::NotEnabled when the line is not enabled.
+    virtual void toggle();
+    virtual void pulse(bool level, double seconds, bool flag) = 0;
+    virtual int32_t notifyArgument();
+    // Edge kinds: 0 high to low, 1 low to high, 2 the third kind, 3 none.
+    virtual bool supportsEdgeKind(uint32_t kind);
+    virtual void stopEdgeKind(uint32_t kind);
+    virtual void addWakeObject(ccIWakeObject* wake, uint32_t kind);
+    virtual void removeWakeObject(ccIWakeObject* wake, uint32_t kind);
+    virtual ~cc_IOLine();
+};
+
+// A line of the driver module (69); every module error comes back as the
+// exception the module archived.
+class cc_UnknownIOLine : public cc_IOLine {
+public:
+    // errors must outlive the line.
+    cc_UnknownIOLine(cc_ModPtr<ccIComponent_LineIO> line, const cc_UnknownFrameGrabber& errors);
+    ~cc_UnknownIOLine() override;
+
+    bool value() override;
+    void setValue(bool value) override;
+    uint32_t lineNumber() override;
+    void enable(bool flag) override;
+    bool isEnabled() override;
+    bool canBeEnabled() override;
+    void pulse(bool level, double seconds, bool flag) override;
+    bool supportsEdgeKind(uint32_t kind) override;
+    void stopEdgeKind(uint32_t kind) override;
+    void addWakeObject(ccIWakeObject* wake, uint32_t kind) override;
+    void removeWakeObject(ccIWakeObject* wake, uint32_t kind) override;
+
+    // The module's code of an edge kind: 0 -> 1, 1 -> 2, 2 -> 3, else 4.
+    static uint32_t edgeCode(uint32_t kind);
+
+private:
+    void check(int32_t status) const;
+
+    cc_ModPtr<ccIComponent_LineIO> line_;
+    const cc_UnknownFrameGrabber* errors_;
+};
+
+// The lines a board's module offers, built by ccUnknownPIO::buildLineTable.
+class cc_UnknownLineTable {
+public:
+    // errors must outlive the table.
+    explicit cc_UnknownLineTable(cc_UnknownFrameGrabber& errors);
+    ~cc_UnknownLineTable();
+    cc_UnknownLineTable(const cc_UnknownLineTable&) = delete;
+    cc_UnknownLineTable& operator=(const cc_UnknownLineTable&) = delete;
+
+    // The line of that number; ccParallelIO::BadParams for a number the
+    // module did not report or gave no line for.
+    cc_IOLine& outputLine(uint32_t number) const;
+    cc_IOLine& inputLine(uint32_t number) const;
+    // The number of the first line of each direction: 0, or 8.
+    int32_t base() const { return base_; }
+    cc_UnknownFrameGrabber& errorSource() const { return *errors_; }
+
+private:
+    friend class ccUnknownPIO;
+    cc_IOLine& lineOf(const std::vector<std::unique_ptr<cc_UnknownIOLine>>& lines, uint32_t number) const;
+
+    // A null place for a number whose object does not answer 69, so that
+    // every other number still reaches its own line.
+    std::vector<std::unique_ptr<cc_UnknownIOLine>> outputs_;
+    std::vector<std::unique_ptr<cc_UnknownIOLine>> inputs_;
+    int32_t base_ = 0;
+    cc_UnknownFrameGrabber* errors_;
+};
+
+// What both line handles forward to a line of the table (not owned); without
+// a line they throw ccParallelIO::NotEnabled, or CannotEnable from enable and
+// canBeEnabled.
+class cc_LineHandle {
+public:
+    bool value() const;
+    uint32_t lineNumber() const;
+    void enable(bool flag) const;
+    bool isEnabled() const;
+    bool canBeEnabled() const;
+
+protected:
+    explicit cc_LineHandle(cc_IOLine* line) : line_(line) {}
+    cc_IOLine& line(bool enabling = false) const;
+
+    cc_IOLine* line_;
+};
+
+class ccOutputLine : public cc_LineHandle {
+public:
+    explicit ccOutputLine(cc_IOLine* line = nullptr) : cc_LineHandle(line) {}
+
+    void setValue(bool value) const;
+    void pulse(bool level, double seconds, bool flag) const;
+};
+
+class ccInputLine : public cc_LineHandle {
+public:
+    explicit ccInputLine(cc_IOLine* line = nullptr) : cc_LineHandle(line) {}
+};
+
+// The parallel I/O of a board of a driver module.
+class ccUnknownPIO : public ccParallelIO {
+public:
+    // Each makes the board ready first. Without a line table or a
+    // configuration the lines and counts throw ccParallelIO::BadParams.
+    ccInputLine inputLine(uint32_t line) override;
+    ccOutputLine outputLine(uint32_t line) override;
+    uint32_t numInputLines() override;
+    uint32_t numOutputLines() override;
+    const ccIOConfig& ioConfig() override;
+    // Tells the module the code of config's class, when it has one; a
+    // refusal comes back as the module's error (the copy is kept).
+    void setIOConfig(const ccIOConfig& config) override;
+    // Deletes a line table still attached.
+    ~ccUnknownPIO() override;
+
+    // The board makes its frame-grabber implementation exist.
+    virtual void ensureReady() = 0;
+    // The board's ccFrameGrabber part.
+    virtual ccFrameGrabber& ioFrameGrabber() = 0;
+
+    // The lines of board (54), numbered from 8 when grabber's core answers
+    // 105 and never above 255; null when board does not answer 54.
+    static cc_UnknownLineTable* buildLineTable(ccIUnknown* board, cc_UnknownFrameGrabber& grabber);
+    // Takes over table (null: none); keeps the configuration of code and,
+    // when there is one, tells the module (80).
+    void attachLineTable(cc_UnknownLineTable* table, int32_t code);
+    // Deletes the line table (the board's close).
+    void closeParallelIO();
+
+private:
+    // Raises unless n is a line number the configuration permits; numbers
+    // above 255 before the configuration's 8-bit check sees them.
+    void checkLine(uint32_t n, bool input);
+    void sendCode(int32_t code, bool checked);
+
+    std::unique_ptr<cc_UnknownLineTable> lines_;
 };

@@ -38,5 +38,8 @@ void ccModulesStartup()
 
         // A driver module may send it too.
         ccRegisterPersistent<ccUnknownFG::MissingFunctionality>();
+
+        // Before any module is loaded: boards are built as it loads.
+        (void)cc_UnknownModule::setBoardBuilder(&ccBuildModuleBoard);
     });
 }

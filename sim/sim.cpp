@@ -9,20 +9,6 @@
 namespace sim {
 namespace {
 
-// Text into a caller's buffer of *length units: a null buffer learns the
-// length; the 0 is written only when there is room for it.
-int32_t writeText(const std::u16string& text, uint32_t* length, char16_t* buffer) {
-    if (!buffer) {
-        *length = static_cast<uint32_t>(text.size());
-        return 0;
-    }
-    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(text.size(), *length));
-    std::copy(text.begin(), text.begin() + n, buffer);
-    if (n < *length) buffer[n] = 0;
-    *length = n;
-    return 0;
-}
-
 // The last-error object: answers 27 only in the bytes mode.
 class ErrorObject final : public Impl<ccIComponent_ErrorData> {
 public:
@@ -146,18 +132,6 @@ private:
     }
 };
 
-// A board of the list. It answers no model id yet.
-class Board final : public Impl<ccIUnknown> {
-public:
-    Board() : Impl(kBoardHome) {}
-
-    // Its queries count under 63, the 7320's model id.
-    static constexpr int32_t kBoardHome = 63;
-
-private:
-    ccIUnknown* offer(int32_t) override { return nullptr; }
-};
-
 class BoardList final : public Impl<ccIComponent_BoardList> {
 public:
     BoardList() : Impl(ccIidBoardList) {}
@@ -183,7 +157,7 @@ public:
         *board = nullptr;
         std::u16string text;
         if (!boardName(index, text)) return refuse();
-        *board = hand<ccIUnknown, Board>();
+        *board = newBoard();
         return 0;
     }
 

@@ -33,8 +33,32 @@ struct ccSimAudit {
     uint32_t roots;        // roots handed out by GetComponentInterface
 };
 
+// One property request as the module received it.
+struct ccSimRequest {
+    int32_t slot; // 4 set, 5 get (38), 3 read (92)
+    int32_t id;
+    int32_t channel;
+    double value;
+};
+
+// One record of the property-information list (46 and 47).
+struct ccSimPropertyInfo {
+    uint32_t id;
+    double minimum, maximum, defaultValue;
+    uint32_t word;
+};
+
+// The pels of every simulated frame: channel c of pel (x, y) of the frame
+// delivered for ticket. A 16-bit pel is 257 times its 8-bit value; packed
+// pels hold channels 0, 1, 2 (and 0 in the fourth byte of 32-bit pels);
+// planes are channels 0, 1, 2.
+inline uint8_t ccSimPel(uint32_t x, uint32_t y, uint32_t ticket, uint32_t channel)
+{
+    return static_cast<uint8_t>(x + 2 * y + 3 * ticket + 85 * channel);
+}
+
 struct ccSimControl {
-    uint32_t version; // 1
+    uint32_t version; // 2
 
     // Back to the defaults: no boards, no formats, no discovery, the root
     // answers 21 and 22, no failures; the audit starts again from zero.
@@ -62,6 +86,68 @@ struct ccSimControl {
     void (*audit)(ccSimAudit* out);
     // Calls of (interface id, slot) since the last reset; the root is id 0.
     uint32_t (*callCount)(int32_t iid, int32_t slot);
+
+    // --- Version 2: boards, FIFOs, acquisitions, lines and EERAM. ---
+    //
+    // Each board answers 63; that interface answers 23, 116, 113, 80 (on the
+    // core), 66 (on the core), 49 (on the core), 52, 81, 54 and, when
+    // offered, 105. Module FIFOs answer 24; the core answers 30, 31, 38, 92,
+    // 40, 43, 45, 61, 75, 93, 120, 83, 118, 28, 29, 65, 76, 111 and 46. Every
+    // id is offered after reset except 105 and 61.
+    void (*setOffered)(int32_t iid, int32_t offered);
+    // Out value number index (0 first) of (iid, slot) from now on; every out
+    // value not set is 0, except 23 slot 4 and 49 slot 4 (supported: 1),
+    // 23 slot 6 and 40 slot 7 (ports: 1), 40 slot 4 (channels: 1) and 24
+    // slot 3 (accepted: 1).
+    void (*setAnswer)(int32_t iid, int32_t slot, uint32_t index, double value);
+    // The text answered by (iid, slot): 116 slot 4, 118 slot 3, 108 slot 3.
+    void (*setText)(int32_t iid, int32_t slot, const char16_t* text);
+    // The numeric in-arguments of the last call of (iid, slot), in order
+    // (addresses and objects count 1 when not null, else 0); returns how
+    // many there were.
+    uint32_t (*lastArgs)(int32_t iid, int32_t slot, double* out, uint32_t capacity);
+    // The text argument of the last call of (iid, slot) (format names, the
+    // custom-property text); returns its length, copying at most capacity.
+    uint32_t (*lastText)(int32_t iid, int32_t slot, char16_t* out, uint32_t capacity);
+
+    // Frames of every FIFO (default 640 x 480).
+    void (*setFrameSize)(uint32_t width, uint32_t height);
+    // When on, a started acquisition waits for softwareTrigger, which
+    // releases the oldest waiting one.
+    void (*setTriggered)(int32_t on);
+    void (*softwareTrigger)();
+    // The next n acquisitions to be delivered end in an overrun: no frame,
+    // the overrun callbacks run with the ticket, and their completion sets a
+    // non-zero status through the arguments and hands out a result without a
+    // frame (info third word 1).
+    void (*injectOverruns)(uint32_t n);
+    // Stored as the last error when a completion finds no acquisition ended
+    // within its time-out (none set: the call fails without an error).
+    void (*setTimeoutError)(const uint8_t* bytes, uint32_t count);
+    // Frames handed to the library and not yet released by it.
+    uint32_t (*liveFrames)();
+    // Module FIFOs whose worker is running.
+    uint32_t (*liveFifos)();
+
+    // Property requests received through 38 and 92, oldest first; returns
+    // how many there are, copying at most capacity.
+    uint32_t (*requests)(ccSimRequest* out, uint32_t capacity);
+    void (*clearRequests)();
+    // What a get of id answers; valid 0 leaves the record's valid word 0.
+    void (*setPropertyValue)(int32_t id, double value, int32_t valid);
+    // Property numbers that 43 answers as supported; count -1: all (reset).
+    void (*setSupported)(const int32_t* numbers, int32_t count);
+    // What 83 answers for index 0, 1, ...; after the last, 0 (reset: none).
+    void (*setSampleValues)(const int32_t* values, uint32_t count);
+    // What 46 lists (reset: nothing).
+    void (*setPropertyInfos)(const ccSimPropertyInfo* records, uint32_t count);
+
+    // Lines of 54 (reset: 16 inputs, 20 outputs).
+    void (*setLineCounts)(uint32_t inputs, uint32_t outputs);
+    // The last code received through 80 (0: none).
+    int32_t (*ioCode)();
+    // EERAM contents (reset: 256 bytes of 0).
+    void (*setEERAM)(const uint8_t* bytes, uint32_t count);
 };
 
 extern "C" {

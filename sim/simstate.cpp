@@ -1,13 +1,73 @@
 #include "sim/simstate.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <tuple>
 
 namespace sim {
+namespace {
+
+// Out values that are not 0 until a test says otherwise.
+struct Default {
+    int32_t iid, slot;
+    double value;
+};
+constexpr Default kDefaults[] = {
+    {ccIidGrabberCore, 4, 1}, {ccIidFifoCreator, 4, 1}, {ccIidGrabberCore, 6, 1}, {ccIidFifoCamera, 7, 1},
+    {ccIidFifoCamera, 4, 1},  {ccIidFifoCore, 3, 1},    {ccIidLineIO, 6, 1},      {ccIidLineIO, 10, 1},
+};
+
+// Everything reset restores, but the audit and the objects.
+void applyDefaults(State& s) {
+    s.boards.clear();
+    s.formats.clear();
+    s.listId = 0;
+    s.offerErrorSource = s.offerBoardList = true;
+    s.offerDiscovery = s.discoveryFinished = false;
+    s.failures.clear();
+    s.lastError = StoredError{};
+    std::fill(std::begin(s.offered), std::end(s.offered), true);
+    s.offered[ccIidLinesFrom8] = s.offered[ccIidFifoPelPool] = false;
+    for (auto& row : s.slots)
+        for (Slot& slot : row) slot = Slot{};
+    for (const Default& d : kDefaults) {
+        s.slots[d.iid][d.slot].answer[0] = d.value;
+        s.slots[d.iid][d.slot].answered = 1;
+    }
+    s.inputs = 16;
+    s.outputs = 20;
+    s.ioCode = 0;
+    s.eeram.assign(256, 0);
+    s.frameWidth = 640;
+    s.frameHeight = 480;
+    s.triggered = false;
+    s.overruns = 0;
+    s.timeoutError = StoredError{};
+    s.requests.clear();
+    s.propertyValues.clear();
+    s.allSupported = true;
+    s.supported.clear();
+    s.sampleValues.clear();
+    s.propertyInfos.clear();
+}
+
+} // namespace
 
 State& state() {
     // Never destroyed: objects may be released after this file's statics are
     // gone. The object is linked with -z nodelete, so it also stays reachable.
-    static State* const instance = new State;
+    static State* const instance = [] {
+        State* s = new State;
+        applyDefaults(*s);
+        // Until a test sets its boards up, a process (the acquisition tests,
+        // the examples) sees one board, or the count its environment names.
+        const char* n = std::getenv("QORXSIM_BOARDS");
+        for (unsigned long i = 0, count = n ? std::min(std::strtoul(n, nullptr, 10), 64ul) : 1ul; i < count; ++i) {
+                const std::string digits = std::to_string(i);
+                s->boards.push_back(u"sim7320-" + std::u16string(digits.begin(), digits.end()));
+            }
+        return s;
+    }();
     return *instance;
 }
 
@@ -34,12 +94,8 @@ StoredError makeError(const uint8_t* bytes, uint32_t count, int32_t mode) {
     return e;
 }
 
-} // namespace
-
-bool enter(int32_t iid, int32_t slot) {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (inTable(iid, slot)) ++s.calls[iid][slot];
+// Counts the call under the held lock; true when a failure was injected.
+bool countCall(State& s, int32_t iid, int32_t slot) {
     auto it = std::find_if(s.failures.begin(), s.failures.end(),
                            [&](const Failure& f) { return f.iid == iid && f.slot == slot; });
     if (it == s.failures.end()) return false;
@@ -48,11 +104,70 @@ bool enter(int32_t iid, int32_t slot) {
     return true;
 }
 
+} // namespace
+
+bool enter(int32_t iid, int32_t slot, std::initializer_list<double> args) {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (inTable(iid, slot)) {
+        ++s.slots[iid][slot].calls;
+        s.slots[iid][slot].args.assign(args);
+    }
+    return countCall(s, iid, slot);
+}
+
+bool enterText(int32_t iid, int32_t slot, const char16_t* text, std::initializer_list<double> args) {
+    std::u16string copy = copyText(text, SIZE_MAX);
+    const bool fail = enter(iid, slot, args);
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (inTable(iid, slot)) s.slots[iid][slot].argText = std::move(copy);
+    return fail;
+}
+
+void record(int32_t iid, int32_t slot, std::vector<double> args) {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (inTable(iid, slot)) s.slots[iid][slot].args = std::move(args);
+}
+
 int32_t refuse() {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.lastError = StoredError{};
     return 1;
+}
+
+bool offered(int32_t iid) {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return iid >= 0 && iid < kIids && s.offered[iid];
+}
+
+double answerOf(int32_t iid, int32_t slot, uint32_t index, double computed) {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (!inTable(iid, slot) || index >= kOuts) return computed;
+    const Slot& it = s.slots[iid][slot];
+    return it.answered >> index & 1 ? it.answer[index] : computed;
+}
+
+std::u16string textOf(int32_t iid, int32_t slot) {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return inTable(iid, slot) ? s.slots[iid][slot].text : std::u16string();
+}
+
+int32_t writeText(const std::u16string& text, uint32_t* length, char16_t* buffer) {
+    if (!buffer) {
+        *length = static_cast<uint32_t>(text.size());
+        return 0;
+    }
+    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(text.size(), *length));
+    std::copy(text.begin(), text.begin() + n, buffer);
+    if (n < *length) buffer[n] = 0;
+    *length = n;
+    return 0;
 }
 
 void Object::enrol() {
@@ -66,8 +181,8 @@ void Object::enrol() {
 }
 
 int32_t Object::queryAs(ccIUnknown** out, int32_t id) {
-    if (enter(home_, 0) || !out) return failed(out);
-    *out = offer(id);
+    if (enter(home_, 0, {static_cast<double>(id)}) || !out) return failed(out);
+    *out = offered(id) ? offer(id) : nullptr;
     return *out ? 0 : 1;
 }
 
@@ -82,49 +197,52 @@ uint32_t Object::add() {
 }
 
 uint32_t Object::drop() {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    // The storage of a dead object is kept until reset, so that a release
-    // too many is counted instead of touching freed memory.
-    if (count_.load() == 0) {
-        ++s.audit.overReleases;
-        return 0;
+    uint32_t left;
+    {
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        // The storage of a dead object is kept until reset, so that a release
+        // too many is counted instead of touching freed memory.
+        if (count_.load() == 0) {
+            ++s.audit.overReleases;
+            return 0;
+        }
+        left = --count_;
+        if (epoch_ == s.epoch) {
+            --s.audit.references;
+            if (left == 0) --s.audit.live;
+        }
     }
-    const uint32_t left = --count_;
-    if (epoch_ == s.epoch) {
-        --s.audit.references;
-        if (left == 0) --s.audit.live;
-    }
+    if (left == 0) ended();
     return left;
 }
 
 namespace {
 
-void reset() {
+template <class F>
+auto locked(F&& f) {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    s.boards.clear();
-    s.formats.clear();
-    s.listId = 0;
-    s.offerErrorSource = s.offerBoardList = true;
-    s.offerDiscovery = s.discoveryFinished = false;
-    s.failures.clear();
-    s.lastError = StoredError{};
-    s.audit = ccSimAudit{};
-    std::fill(&s.calls[0][0], &s.calls[0][0] + kIids * kSlots, 0u);
-    ++s.epoch;
-    auto dead = std::stable_partition(s.objects.begin(), s.objects.end(),
-                                      [](const Object* o) { return o->count() != 0; });
-    for (auto it = dead; it != s.objects.end(); ++it) delete *it;
-    s.objects.erase(dead, s.objects.end());
+    return f(s);
+}
+
+void reset() {
+    locked([](State& s) {
+        applyDefaults(s);
+        s.audit = ccSimAudit{};
+        ++s.epoch;
+        auto dead = std::stable_partition(s.objects.begin(), s.objects.end(),
+                                          [](const Object* o) { return o->count() != 0; });
+        for (auto it = dead; it != s.objects.end(); ++it) delete *it;
+        s.objects.erase(dead, s.objects.end());
+    });
+    state().fifoEvent.notify_all();
 }
 
 void setBoards(const char16_t* const* names, uint32_t count) {
     std::vector<std::u16string> boards;
     for (uint32_t i = 0; names && i < count; ++i) boards.push_back(copyText(names[i], SIZE_MAX));
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.boards = std::move(boards);
+    locked([&](State& s) { s.boards = std::move(boards); });
 }
 
 void setFormats(const ccSimFormat* formats, uint32_t count, int32_t listId) {
@@ -133,63 +251,158 @@ void setFormats(const ccSimFormat* formats, uint32_t count, int32_t listId) {
         const ccSimFormat& f = formats[i];
         list.push_back({copyText(f.name, 255), f.width, f.height, f.depth, f.hasValue != 0, f.defaultCode});
     }
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.formats = std::move(list);
-    s.listId = listId == ccIidFormatList || listId == ccIidFormatListOld ? listId : 0;
+    locked([&](State& s) {
+        s.formats = std::move(list);
+        s.listId = listId == ccIidFormatList || listId == ccIidFormatListOld ? listId : 0;
+    });
 }
 
 void setRootOffers(int32_t errorSource, int32_t boardList) {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.offerErrorSource = errorSource != 0;
-    s.offerBoardList = boardList != 0;
+    locked([&](State& s) { std::tie(s.offerErrorSource, s.offerBoardList) = std::make_pair(errorSource, boardList); });
 }
 
-void setDiscovery(int32_t offered) {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.offerDiscovery = offered != 0;
-}
+void setDiscovery(int32_t offered) { locked([&](State& s) { s.offerDiscovery = offered != 0; }); }
 
 void finishDiscovery() {
-    State& s = state();
-    {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        s.discoveryFinished = true;
-    }
-    s.discoveryDone.notify_all();
+    locked([](State& s) { s.discoveryFinished = true; });
+    state().discoveryDone.notify_all();
 }
 
 void failNext(int32_t iid, int32_t slot, const uint8_t* bytes, uint32_t count, int32_t mode) {
     Failure f{iid, slot, makeError(bytes, count, mode)};
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.failures.push_back(std::move(f));
+    locked([&](State& s) { s.failures.push_back(std::move(f)); });
 }
 
 void setLastError(const uint8_t* bytes, uint32_t count, int32_t mode) {
     StoredError e = makeError(bytes, count, mode);
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.lastError = std::move(e);
+    locked([&](State& s) { s.lastError = std::move(e); });
 }
 
 void audit(ccSimAudit* out) {
-    if (!out) return;
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    *out = s.audit;
+    if (out) *out = locked([](State& s) { return s.audit; });
 }
 
 uint32_t callCount(int32_t iid, int32_t slot) {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return inTable(iid, slot) ? s.calls[iid][slot] : 0;
+    return locked([&](State& s) { return inTable(iid, slot) ? s.slots[iid][slot].calls : 0u; });
 }
 
-constexpr ccSimControl kControl = {1,          reset,      setBoards, setFormats, setRootOffers, setDiscovery,
-                                   finishDiscovery, failNext, setLastError, audit, callCount};
+void setOffered(int32_t iid, int32_t on) {
+    locked([&](State& s) {
+        if (iid >= 0 && iid < kIids) s.offered[iid] = on != 0;
+    });
+}
+
+void setAnswer(int32_t iid, int32_t slot, uint32_t index, double value) {
+    locked([&](State& s) {
+        if (!inTable(iid, slot) || index >= kOuts) return;
+        s.slots[iid][slot].answer[index] = value;
+        s.slots[iid][slot].answered |= 1u << index;
+    });
+}
+
+void setText(int32_t iid, int32_t slot, const char16_t* text) {
+    std::u16string copy = copyText(text, SIZE_MAX);
+    locked([&](State& s) {
+        if (inTable(iid, slot)) s.slots[iid][slot].text = std::move(copy);
+    });
+}
+
+// Copies at most capacity items; returns how many there are.
+template <class T>
+uint32_t copyOut(const T* items, size_t count, T* out, uint32_t capacity) {
+    if (out) std::copy(items, items + std::min<size_t>(count, capacity), out);
+    return static_cast<uint32_t>(count);
+}
+
+uint32_t lastArgs(int32_t iid, int32_t slot, double* out, uint32_t capacity) {
+    return locked([&](State& s) {
+        if (!inTable(iid, slot)) return 0u;
+        const std::vector<double>& args = s.slots[iid][slot].args;
+        return copyOut(args.data(), args.size(), out, capacity);
+    });
+}
+
+uint32_t lastText(int32_t iid, int32_t slot, char16_t* out, uint32_t capacity) {
+    return locked([&](State& s) {
+        if (!inTable(iid, slot)) return 0u;
+        const std::u16string& text = s.slots[iid][slot].argText;
+        if (out && text.size() < capacity) out[text.size()] = 0;
+        return copyOut(text.data(), text.size(), out, capacity);
+    });
+}
+
+void setFrameSize(uint32_t width, uint32_t height) {
+    locked([&](State& s) { std::tie(s.frameWidth, s.frameHeight) = std::make_pair(width, height); });
+}
+
+// Both may let a worker deliver.
+void setTriggered(int32_t on) {
+    locked([&](State& s) { s.triggered = on != 0; });
+    state().fifoEvent.notify_all();
+}
+
+void softwareTrigger() {
+    locked([](State& s) {
+        if (!s.untriggered.empty()) s.untriggered.erase(s.untriggered.begin());
+    });
+    state().fifoEvent.notify_all();
+}
+
+void injectOverruns(uint32_t n) { locked([&](State& s) { s.overruns = n; }); }
+
+void setTimeoutError(const uint8_t* bytes, uint32_t count) {
+    StoredError e = makeError(bytes, count, ccSimErrorBytes);
+    locked([&](State& s) { s.timeoutError = std::move(e); });
+}
+
+uint32_t liveFrames() { return locked([](State& s) { return s.liveFrames; }); }
+uint32_t liveFifos() { return locked([](State& s) { return s.liveFifos; }); }
+
+uint32_t requests(ccSimRequest* out, uint32_t capacity) {
+    return locked([&](State& s) { return copyOut(s.requests.data(), s.requests.size(), out, capacity); });
+}
+
+void clearRequests() { locked([](State& s) { s.requests.clear(); }); }
+
+void setPropertyValue(int32_t id, double value, int32_t valid) {
+    locked([&](State& s) { s.propertyValues[id] = {value, valid != 0}; });
+}
+
+void setSupported(const int32_t* numbers, int32_t count) {
+    locked([&](State& s) {
+        s.allSupported = count < 0;
+        s.supported.clear();
+        for (int32_t i = 0; numbers && i < count; ++i) s.supported.insert(numbers[i]);
+    });
+}
+
+void setSampleValues(const int32_t* values, uint32_t count) {
+    locked([&](State& s) { s.sampleValues.assign(values, values ? values + count : values); });
+}
+
+void setPropertyInfos(const ccSimPropertyInfo* records, uint32_t count) {
+    locked([&](State& s) { s.propertyInfos.assign(records, records ? records + count : records); });
+}
+
+void setLineCounts(uint32_t inputs, uint32_t outputs) {
+    locked([&](State& s) { std::tie(s.inputs, s.outputs) = std::make_pair(inputs, outputs); });
+}
+
+int32_t ioCode() { return locked([](State& s) { return s.ioCode; }); }
+
+// Null bytes: count bytes of 0.
+void setEERAM(const uint8_t* bytes, uint32_t count) {
+    std::vector<uint8_t> copy(count);
+    if (bytes) copy.assign(bytes, bytes + count);
+    locked([&](State& s) { s.eeram = std::move(copy); });
+}
+
+constexpr ccSimControl kControl = {
+    2,           reset,          setBoards,       setFormats,    setRootOffers,    setDiscovery,  finishDiscovery,
+    failNext,    setLastError,   audit,           callCount,     setOffered,       setAnswer,     setText,
+    lastArgs,    lastText,       setFrameSize,    setTriggered,  softwareTrigger,  injectOverruns, setTimeoutError,
+    liveFrames,  liveFifos,      requests,        clearRequests, setPropertyValue, setSupported,  setSampleValues,
+    setPropertyInfos, setLineCounts, ioCode,      setEERAM};
 
 } // namespace
 } // namespace sim

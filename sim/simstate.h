@@ -4,11 +4,16 @@
 #include "modules/ccicomponent.h"
 #include "sim/simcontrol.h"
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <initializer_list>
+#include <map>
 #include <mutex>
+#include <set>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -37,12 +42,27 @@ struct Format {
 
 constexpr int32_t kIids = 128;
 constexpr int32_t kSlots = 32;
+constexpr uint32_t kOuts = 4;
+
+using Values = std::array<double, kOuts>;
+
+// What is known of one (interface id, slot).
+struct Slot {
+    uint32_t calls = 0;
+    Values answer{};
+    uint32_t answered = 0; // bit i: out value i was set
+    std::vector<double> args;
+    std::u16string argText;
+    std::u16string text; // what a text answer gives
+};
 
 // One per process, never destroyed (the library may release objects from its
 // own exit handlers); every field is guarded by mutex.
 struct State {
     std::mutex mutex;
     std::condition_variable discoveryDone;
+    // Any change a FIFO's worker or a waiting completion may be waiting for.
+    std::condition_variable fifoEvent;
 
     std::vector<std::u16string> boards;
     std::vector<Format> formats;
@@ -54,17 +74,43 @@ struct State {
     std::vector<Failure> failures;
     StoredError lastError;
 
+    bool offered[kIids]{};
+    Slot slots[kIids][kSlots];
+
+    uint32_t inputs = 16, outputs = 20;
+    int32_t ioCode = 0;
+    std::vector<uint8_t> eeram;
+
+    uint32_t frameWidth = 640, frameHeight = 480;
+    bool triggered = false;
+    std::set<uint64_t> untriggered; // started acquisitions no trigger has released yet
+    uint64_t nextAcquisition = 0;
+    uint32_t overruns = 0;
+    StoredError timeoutError;
+    // Not reset: they count what still exists.
+    uint32_t liveFrames = 0, liveFifos = 0;
+
+    std::vector<ccSimRequest> requests;
+    std::map<int32_t, std::pair<double, bool>> propertyValues;
+    bool allSupported = true;
+    std::set<int32_t> supported;
+    std::vector<int32_t> sampleValues;
+    std::vector<ccSimPropertyInfo> propertyInfos;
+
     ccSimAudit audit{};
-    uint32_t calls[kIids][kSlots]{};
-    uint32_t epoch = 0;              // objects of an earlier epoch stay out of the audit
-    std::vector<Object*> objects;    // every object made, freed by reset once dead
+    uint32_t epoch = 0;           // objects of an earlier epoch stay out of the audit
+    std::vector<Object*> objects; // every object made, freed by reset once dead
 };
 
 State& state();
 
-// Counts a call of (iid, slot); when a failure was injected for it, stores
-// its error and returns true.
-bool enter(int32_t iid, int32_t slot);
+// Counts a call of (iid, slot) and records its in-arguments; when a failure
+// was injected for it, stores its error and returns true.
+bool enter(int32_t iid, int32_t slot, std::initializer_list<double> args = {});
+// The same for a call with a text argument.
+bool enterText(int32_t iid, int32_t slot, const char16_t* text, std::initializer_list<double> args = {});
+// Replaces the recorded in-arguments of the last call of (iid, slot).
+void record(int32_t iid, int32_t slot, std::vector<double> args);
 
 // The status of a refused call that has no error of its own to store: the
 // last error is cleared, so that no older one is raised in its place.
@@ -76,6 +122,55 @@ int32_t failed(P*... outs) {
     ((outs ? void(*outs = P{}) : void()), ...);
     return 1;
 }
+
+bool offered(int32_t iid);
+// Out value number index of (iid, slot): the answer set for it, else computed.
+double answerOf(int32_t iid, int32_t slot, uint32_t index, double computed = 0);
+std::u16string textOf(int32_t iid, int32_t slot);
+
+// A double as an out value of type T; out of range gives the wrapped or
+// clamped value, never undefined behaviour.
+template <class T>
+T convert(double v) {
+    if constexpr (std::is_floating_point_v<T>) {
+        return static_cast<T>(v);
+    } else {
+        if (!(v == v)) return 0;
+        if (v >= 18446744073709549568.0) return static_cast<T>(~uint64_t{0});
+        if (v >= 9223372036854775807.0) return static_cast<T>(static_cast<uint64_t>(v));
+        if (v <= -9223372036854775807.0) return static_cast<T>(INT64_MIN);
+        return static_cast<T>(static_cast<int64_t>(v));
+    }
+}
+
+// Out values of (iid, slot) from its answers, else from computed; a null
+// out pointer refuses the call.
+template <class... P>
+int32_t give([[maybe_unused]] int32_t iid, [[maybe_unused]] int32_t slot, const Values& computed, P*... outs) {
+    if (!((outs != nullptr) && ...)) return refuse();
+    [[maybe_unused]] uint32_t i = 0;
+    ((*outs = convert<P>(answerOf(iid, slot, i, computed[i])), ++i), ...);
+    return 0;
+}
+
+// A call whose out values are all answers.
+template <class... P>
+int32_t answers(int32_t iid, int32_t slot, std::initializer_list<double> args, P*... outs) {
+    if (enter(iid, slot, args)) return failed(outs...);
+    return give(iid, slot, Values{}, outs...);
+}
+
+// A call whose out values are computed, unless answers were set for them.
+template <class... P>
+int32_t reports(int32_t iid, int32_t slot, std::initializer_list<double> args, const Values& computed,
+                P*... outs) {
+    if (enter(iid, slot, args)) return failed(outs...);
+    return give(iid, slot, computed, outs...);
+}
+
+// Text into a caller's buffer of *length units: a null buffer learns the
+// length; the 0 is written only when there is room for it.
+int32_t writeText(const std::u16string& text, uint32_t* length, char16_t* buffer);
 
 class Object {
 public:
@@ -92,6 +187,9 @@ protected:
     uint32_t drop();
     // The interface asked for with a reference taken, or null.
     virtual ccIUnknown* offer(int32_t id) = 0;
+    // After the last release, outside the state's lock: what the object holds
+    // goes back now, although its storage stays until reset.
+    virtual void ended() {}
 
 private:
     template <class T, class... A>
@@ -119,6 +217,17 @@ protected:
         add();
         return static_cast<J*>(this);
     }
+    // This object as its interface of id, with ids naming I... in order.
+    ccIUnknown* selfAs(int32_t id, std::initializer_list<int32_t> ids) {
+        ccIUnknown* const faces[] = {static_cast<I*>(this)...};
+        size_t k = 0;
+        for (auto it = ids.begin(); it != ids.end() && k < sizeof...(I); ++it, ++k)
+            if (*it == id) {
+                add();
+                return faces[k];
+            }
+        return nullptr;
+    }
 };
 
 // A new object with one reference, entered in the audit.
@@ -134,5 +243,9 @@ template <class I, class T, class... A>
 ccIUnknown* hand(A&&... args) {
     return static_cast<I*>(make<T>(std::forward<A>(args)...));
 }
+
+// Objects made in one file and handed out by another.
+ccIUnknown* newBoard();
+ccIUnknown* newFifo(int32_t code); // null for a code without frames
 
 } // namespace sim

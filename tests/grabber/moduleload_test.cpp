@@ -48,10 +48,13 @@ int runChild(const std::vector<std::string>& settings)
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
-        if (entry.rfind("QORALT_", 0) != 0 && entry.rfind("QORX_EXPECT_", 0) != 0)
+        if (entry.rfind("QORALT_", 0) != 0 && entry.rfind("QORX_EXPECT_", 0) != 0
+            && entry.rfind("QORXSIM_", 0) != 0)
             env.push_back(entry);
     }
     env.insert(env.end(), settings.begin(), settings.end());
+    // A simulator without boards is let go at the end of the load.
+    env.push_back("QORXSIM_BOARDS=0");
     std::vector<char*> envp;
     for (std::string& e : env)
         envp.push_back(e.data());

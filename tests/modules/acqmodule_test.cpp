@@ -28,6 +28,7 @@
 #include "system/csys_shutdown.h"
 #include "tests/support/child_check.h"
 #include "tests/support/bytes.h"
+#include "tests/support/sim_module.h"
 #include "tests/support/temp_dir.h"
 
 // The bridge against the simulated driver module, loaded from its file
@@ -36,59 +37,13 @@ namespace {
 
 using test_bytes::Bytes;
 
-const std::wstring kSimPath = TempDir::ascii(QORX_SIM_PATH);
+using sim_module::archived;
+using sim_module::audit;
+using sim_module::expectAllReleased;
+using sim_module::setBoards;
+using sim_module::sim;
 
-// Opening the same file gives the loader's own instance of the simulator;
-// it stays open for the whole run.
-const ccSimControl& sim()
-{
-    static const struct Opened {
-        plat::ModuleHandle module = plat::loadModule(kSimPath);
-        ~Opened() { plat::freeModule(module); }
-    } opened;
-    static const ccSimControl* control = [] {
-        auto entry = reinterpret_cast<ccSimControlFunction>(plat::moduleSymbol(opened.module, ccSimControlName));
-        return entry ? entry() : nullptr;
-    }();
-    if (control == nullptr)
-        throw std::runtime_error("no simulator");
-    return *control;
-}
-
-ccSimAudit audit()
-{
-    ccSimAudit a{};
-    sim().audit(&a);
-    return a;
-}
-
-void expectAllReleased()
-{
-    const ccSimAudit a = audit();
-    EXPECT_EQ(std::make_tuple(a.live, a.references, a.overReleases), std::make_tuple(0u, 0u, 0u));
-}
-
-// An object as a module sends it: a seekable little-endian archive holding
-// one object pointer.
-Bytes archived(const ccPersistent& object)
-{
-    return test_bytes::store(
-        ccArchive::littleEndian,
-        [&](ccArchive& ar) {
-            ccPersistent* unused = nullptr;
-            archivePointer(ar, &object, unused);
-            ar.flush();
-        },
-        true);
-}
-
-void setBoards(const std::vector<std::u16string>& names)
-{
-    std::vector<const char16_t*> pointers;
-    for (const std::u16string& name : names)
-        pointers.push_back(name.c_str());
-    sim().setBoards(pointers.data(), static_cast<uint32_t>(pointers.size()));
-}
+const std::wstring& kSimPath = sim_module::path();
 
 using Built = std::vector<std::pair<std::wstring, uint32_t>>;
 Built built;
@@ -111,9 +66,12 @@ protected:
         plat::unsetEnvironmentVariable(L"QORALT_SYSTEM_PATH");
         plat::unsetEnvironmentVariable(L"QORALT_PATH");
         built.clear();
-        cc_UnknownModule::setBoardBuilder(&recordBoard);
+        previous_ = cc_UnknownModule::setBoardBuilder(&recordBoard);
     }
-    void TearDown() override { cc_UnknownModule::setBoardBuilder(nullptr); }
+    void TearDown() override { cc_UnknownModule::setBoardBuilder(previous_); }
+
+private:
+    cc_BoardBuilder previous_ = nullptr;
 };
 
 // The registry names the simulator's file, which a new registry then loads.

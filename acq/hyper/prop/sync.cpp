@@ -9,6 +9,12 @@
 
 ccPersistent* ccSyncProp::cmCreate() { return new (std::nothrow) ccSyncProp; }
 
+uint32_t ccSyncProp::syncModelIdFromCode(int32_t index)
+{
+    // The board numbers its models as the archive does.
+    return index < 0 ? ccSyncModel::kCodeDefault : ccSyncModel::codeFromArchiveIndex(static_cast<uint32_t>(index));
+}
+
 void ccSyncProp::syncModel(const ccSyncModel& model)
 {
     ccSyncModel chosen = model;

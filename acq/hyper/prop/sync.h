@@ -18,6 +18,10 @@ public:
 
     ccSyncProp() = default;
 
+    // The library code of a board's sync index: 2..14 give 151..163, any
+    // other index the default model (150).
+    static uint32_t syncModelIdFromCode(int32_t index);
+
     // Attached: a default model is first replaced by the implementation's
     // default, then the implementation receives it; an error there leaves
     // the stored model as it was. The model passed on is the one stored.

@@ -1,0 +1,1054 @@
+#include "modules/acqfifoproxy.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstring>
+#include <mutex>
+#include <type_traits>
+
+#include "acq/acqfifo.h"
+#include "acq/hyper/prop/sync.h"
+#include "acq/propreq.h"
+#include "acq/vidfmt/vidfmt.h"
+#include "modules/fgproxy.h"
+#include "modules/internal/resultimage.h"
+#include "modules/unknownfg.h"
+#include "std/except/utf16.h"
+#include "std/pelbuf/pelpool.h"
+
+static_assert(std::is_trivially_copyable<ccAcqPropertyRequest>::value &&
+                  sizeof(ccAcqPropertyRequest) == sizeof(ccModPropertyRecord) &&
+                  offsetof(ccAcqPropertyRequest, id) == offsetof(ccModPropertyRecord, id) &&
+                  offsetof(ccAcqPropertyRequest, channel) == offsetof(ccModPropertyRecord, channel) &&
+                  offsetof(ccAcqPropertyRequest, value) == offsetof(ccModPropertyRecord, value) &&
+                  offsetof(ccAcqPropertyRequest, valid) == offsetof(ccModPropertyRecord, valid) &&
+                  offsetof(ccAcqPropertyRequest, reserved) == offsetof(ccModPropertyRecord, reserved),
+              "a request crosses to the module byte for byte");
+
+namespace {
+
+// A faulty module must not make a list endless.
+constexpr uint32_t kMaxListItems = 4096;
+constexpr uint32_t kPrepareMessageUnits = 256;
+
+// A handle a client thread replaces while module threads take copies: the
+// copy is made under the lock and used outside it, so a callback replaced
+// meanwhile lives until the call that copied it returns.
+template <class T>
+class cc_GuardedHandle {
+public:
+    ccPtrHandle<T> get() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return handle_;
+    }
+    void set(const ccPtrHandle<T>& handle)
+    {
+        ccPtrHandle<T> old;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            old = handle_;
+            handle_ = handle;
+        }
+        // old goes here, outside the lock: its callback may be the last handle.
+    }
+
+private:
+    mutable std::mutex mutex_;
+    ccPtrHandle<T> handle_;
+};
+
+// An object the library hands to the module and the module may keep: one
+// count for the library (taken at creation), one for each reference the
+// module adds.
+template <class Interface>
+class cc_CountedObject : public Interface {
+public:
+    int32_t query(ccIUnknown** out, int32_t id) override
+    {
+        if (out == nullptr)
+            return 1;
+        *out = nullptr;
+        if (id != 0)
+            return 1;
+        addRef();
+        *out = this;
+        return 0;
+    }
+    uint32_t addRef() override { return count_.fetch_add(1, std::memory_order_relaxed) + 1; }
+    uint32_t release() override
+    {
+        const uint32_t left = count_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        if (left == 0)
+            destroy();
+        return left;
+    }
+
+protected:
+    virtual void destroy() = 0;
+
+private:
+    std::atomic<uint32_t> count_{1};
+};
+
+// An object that lives on the caller's stack for the length of one module
+// call: the module's references change nothing.
+template <class Interface>
+class cc_StackObject : public Interface {
+public:
+    uint32_t addRef() override { return 1; }
+    uint32_t release() override { return 1; }
+
+protected:
+    int32_t answer(ccIUnknown** out, bool offered)
+    {
+        if (out == nullptr)
+            return 1;
+        *out = offered ? this : nullptr;
+        return offered ? 0 : 1;
+    }
+};
+
+// The module pel format's acquired-image code; 0 for none.
+uint32_t acquiredCode(int32_t moduleFormat)
+{
+    static const uint32_t codes[] = {1, 4, 12, 8, 5, 7, 9, 10, 3, 2, 0, 0, 13, 14, 16, 15, 17, 18, 19};
+    if (moduleFormat < 0 || moduleFormat >= static_cast<int32_t>(sizeof(codes) / sizeof(codes[0])))
+        return 0;
+    return codes[moduleFormat];
+}
+
+double flagValue(bool flag) { return flag ? 1.0 : 0.0; }
+uint32_t flagWord(bool flag) { return flag ? 1u : 0u; }
+
+// Fills dest from the module's information object; false, with dest left
+// as it was, when the object does not answer 32. The module's statuses
+// leave the preset values.
+bool readAcquireInfo(ccAcquireInfo& dest, ccIUnknown* info)
+{
+    cc_ModPtr<ccIAcqInfo_Core> core = ccModQuery<ccIAcqInfo_Core>(info, ccIidInfoCore);
+    if (!core)
+        return false;
+    uint32_t third = 0, fourth = 0, ticket = 0, triggerNumber = 0;
+    (void)core->words(&third, &fourth);
+    (void)core->ticket(&ticket);
+    (void)core->triggerNumber(&triggerNumber);
+    if (cc_ModPtr<ccIAcqInfo_Message> message = ccModQuery<ccIAcqInfo_Message>(info, ccIidInfoMessage)) {
+        char16_t buffer[ccAcquireInfo::kModuleMessageUnits] = {};
+        uint32_t length = ccAcquireInfo::kModuleMessageUnits;
+        const int32_t status = message->message(&length, buffer);
+        dest.takeModuleMessage(status, buffer, length);
+    } else {
+        dest.failure.message.clear();
+    }
+    dest.ticket = ticket;
+    dest.triggerNumber = triggerNumber;
+    dest.failure.flags = third;
+    dest.failure.detail = fourth;
+    dest.extra[0] = dest.extra[1] = 0;
+    core.reset();
+    if (cc_ModPtr<ccIAcqInfo_Extra> extra = ccModQuery<ccIAcqInfo_Extra>(info, ccIidInfoExtra)) {
+        uint64_t value = 0;
+        (void)extra->extra(&value);
+        dest.extra[0] = static_cast<uint32_t>(value);
+        dest.extra[1] = static_cast<uint32_t>(value >> 32);
+    }
+    return true;
+}
+
+// What a module FIFO core gives for a trigger model other than a custom one.
+uint32_t triggerIndex(uint32_t code)
+{
+    switch (code) {
+    case ccTriggerModel::kCodeManual: return 0;
+    case ccTriggerModel::kCodeAutomatic: return 1;
+    case ccTriggerModel::kCodeSemiAutomatic: return 2;
+    case ccTriggerModel::kCodeSlave: return 3;
+    default: return 0;
+    }
+}
+
+} // namespace
+
+// The module calls these on its own threads; nothing thrown here may reach it.
+class ccCallbackWrap final : public cc_CountedObject<ccICallbackFn> {
+public:
+    int32_t call() override
+    {
+        try {
+            const ccPtrHandle<ccCallback> callback = callback_.get();
+            if (callback.rawPointer())
+                (*callback)();
+            return 0;
+        } catch (...) {
+            return 1;
+        }
+    }
+    void set(const ccPtrHandle<ccCallback>& callback) { callback_.set(callback); }
+
+private:
+    void destroy() override { delete this; }
+    cc_GuardedHandle<ccCallback> callback_;
+};
+
+class ccCallbackInfoWrap final : public cc_CountedObject<ccICallbackInfoFn> {
+public:
+    int32_t call(ccIUnknown* info) override
+    {
+        try {
+            const ccAcqInfoCallbackHandle callback = callback_.get();
+            if (callback.rawPointer()) {
+                ccAcquireInfo record;
+                (void)readAcquireInfo(record, info);
+                (*callback)(record);
+            }
+            return 0;
+        } catch (...) {
+            return 1;
+        }
+    }
+    void set(const ccAcqInfoCallbackHandle& callback) { callback_.set(callback); }
+
+private:
+    void destroy() override { delete this; }
+    cc_GuardedHandle<ccAcqInfoCallback> callback_;
+};
+
+// The arguments of one completion, valid only during core slot 4.
+class ccCompleteArgs_obj final : public cc_StackObject<ccITemp_CompleteArgs_v0> {
+public:
+    explicit ccCompleteArgs_obj(const ccAcqCompleteArgs& args)
+        : firstFlag_(flagWord(args.localCopy)), timeout_(args.timeout), secondFlag_(flagWord(args.secondFlag != 0))
+    {
+    }
+
+    int32_t query(ccIUnknown** out, int32_t id) override { return answer(out, id == 0 || id == ccIidCompleteArgs); }
+    int32_t firstFlag(uint32_t* flag) override { return put(flag, firstFlag_); }
+    int32_t secondFlag(uint32_t* flag) override { return put(flag, secondFlag_); }
+    int32_t timeout(double* seconds) override { return put(seconds, timeout_); }
+    int32_t setStatus(uint32_t status) override
+    {
+        status_ = status;
+        return 0;
+    }
+    int32_t readInfo(ccIUnknown* info) override
+    {
+        try {
+            (void)readAcquireInfo(info_, info);
+            return 0;
+        } catch (...) {
+            return 1;
+        }
+    }
+
+    // The outputs the caller asked for.
+    void deliver(const ccAcqCompleteArgs& args) const
+    {
+        if (args.info)
+            *args.info = info_;
+        if (args.outcome)
+            *args.outcome = status_ == 0;
+    }
+
+private:
+    template <class T>
+    static int32_t put(T* out, T value)
+    {
+        if (out == nullptr)
+            return 1;
+        *out = value;
+        return 0;
+    }
+
+    uint32_t firstFlag_;
+    double timeout_;
+    uint32_t secondFlag_;
+    uint32_t status_ = 0;
+    ccAcquireInfo info_;
+};
+
+namespace {
+
+// A custom trigger model, valid only during core slot 8: each slot gives one
+// flag byte of the model's record.
+class ccTriggerModel_obj final : public cc_StackObject<ccITemp_TrigCustom_v2> {
+public:
+    explicit ccTriggerModel_obj(const ccAcqModelRecord& record) : record_(record) {}
+
+    int32_t query(ccIUnknown** out, int32_t id) override
+    {
+        return answer(out, id == 0 || id == ccIidTrigCustomV0 || id == ccIidTrigCustomV2);
+    }
+    int32_t flag0(uint32_t* value) override { return flag(0, value); }
+    int32_t flag1(uint32_t* value) override { return flag(1, value); }
+    int32_t flag2(uint32_t* value) override { return flag(2, value); }
+    int32_t flag3(uint32_t* value) override { return flag(3, value); }
+    int32_t flag4(uint32_t* value) override { return flag(4, value); }
+    int32_t flag5(uint32_t* value) override { return flag(5, value); }
+    int32_t flag6(uint32_t* value) override { return flag(6, value); }
+    int32_t flag7(uint32_t* value) override { return flag(7, value); }
+    int32_t flag8(uint32_t* value) override { return flag(8, value); }
+    int32_t flag9(uint32_t* value) override { return flag(9, value); }
+    int32_t flag10(uint32_t* value) override { return flag(10, value); }
+    int32_t flag11(uint32_t* value) override { return flag(11, value); }
+    int32_t flag12(uint32_t* value) override { return flag(12, value); }
+
+private:
+    int32_t flag(int index, uint32_t* value) const
+    {
+        if (value == nullptr)
+            return 1;
+        *value = record_.flags[index];
+        return 0;
+    }
+
+    const ccAcqModelRecord& record_;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+cc_UnknownAcqFifo::cc_UnknownAcqFifo(cc_UnknownFrameGrabber& grabber, const cc_VidFmtDesc& description,
+                                     int32_t moduleCode)
+    : grabber_(grabber), description_(description)
+{
+    const cs_vidFmtRecord* record = description.record();
+    const std::u16string name = record && record->name ? std::u16string(record->name) : std::u16string();
+
+    cc_ModPtr<ccIUnknown> fifo;
+    int32_t status = 0;
+    if (cc_ModPtr<ccIAcqFifo_Creator> creator = ccModQuery<ccIAcqFifo_Creator>(grabber.core(), ccIidFifoCreator)) {
+        status = creator->create(fifo.put(), name.c_str(), moduleCode);
+    } else if (moduleCode != 0) {
+        throw ccVideoFormat::NotSupported();
+    } else {
+        status = grabber.core()->createFifo(fifo.put(), name.c_str());
+    }
+    if (status != 0) {
+        fifo.reset();
+        grabber.throwModuleError(status);
+    }
+    core_ = ccModQuery<ccIAcqFifo_Core>(fifo.get(), ccIidFifoCore);
+    fifo.reset(); // only interfaces are kept
+
+    if (!core_) {
+        propertyQuery_.reset(new cc_UnknownAcqPropertyQuery(nullptr, grabber));
+        sampleValues_.push_back(1);
+        return;
+    }
+    ccIAcqFifo_Core* core = core_.get();
+    // Registration statuses are not checked: a wrap the module refused is
+    // never called.
+    if (cc_ModPtr<ccIAcqFifo_Callbacks> callbacks = ccModQuery<ccIAcqFifo_Callbacks>(core, ccIidFifoCallbacks)) {
+        completeWrap_.reset(new ccCallbackWrap);
+        movePartWrap_.reset(new ccCallbackWrap);
+        overrunWrap_.reset(new ccCallbackWrap);
+        (void)callbacks->complete(completeWrap_.get());
+        (void)callbacks->movePart(movePartWrap_.get());
+        (void)callbacks->overrun(overrunWrap_.get());
+    }
+    if (cc_ModPtr<ccIAcqFifo_InfoCallbacks> callbacks =
+            ccModQuery<ccIAcqFifo_InfoCallbacks>(core, ccIidFifoInfoCallbacks)) {
+        completeInfoWrap_.reset(new ccCallbackInfoWrap);
+        movePartInfoWrap_.reset(new ccCallbackInfoWrap);
+        overrunInfoWrap_.reset(new ccCallbackInfoWrap);
+        (void)callbacks->complete(completeInfoWrap_.get());
+        (void)callbacks->movePart(movePartInfoWrap_.get());
+        (void)callbacks->overrun(overrunInfoWrap_.get());
+    }
+    properties_ = ccModQuery<ccIAcqFifo_Properties>(core, ccIidFifoProperties);
+    propertyRecord_ = ccModQuery<ccIAcqFifo_PropertyRecord>(core, ccIidFifoPropertyRecord);
+    camera_ = ccModQuery<ccIAcqFifo_Camera>(core, ccIidFifoCamera);
+    encoder_ = ccModQuery<ccIAcqFifo_Encoder>(core, ccIidFifoEncoder);
+    propertySupport_ = ccModQuery<ccIAcqFifo_PropertySupport>(core, ccIidFifoPropertySupport);
+    roiModes_ = ccModQuery<ccIAcqFifo_RoiModes>(core, ccIidFifoRoiModes);
+    propertyQuery_.reset(new cc_UnknownAcqPropertyQuery(propertySupport_.get(), grabber));
+    extension_ = ccModQuery<ccIAcqFifo_Extension>(core, ccIidFifoExtension);
+    hooks_ = ccModQuery<ccIAcqFifo_Hooks>(core, ccIidFifoHooks);
+    pelPool_ = ccModQuery<ccIAcqFifo_PelPool>(core, ccIidFifoPelPool);
+    if (pelPool_)
+        pelRootPool(ccDefaultPelRootPool::instance());
+
+    if (cc_ModPtr<ccIAcqFifo_SampleValues> samples = ccModQuery<ccIAcqFifo_SampleValues>(core, ccIidFifoSampleValues)) {
+        for (uint32_t index = 0; index < kMaxListItems; ++index) {
+            int32_t value = 0;
+            if (samples->value(&value, index) != 0 || value == 0)
+                break;
+            sampleValues_.push_back(value);
+        }
+    } else {
+        sampleValues_.push_back(1);
+    }
+}
+
+cc_UnknownAcqFifo::~cc_UnknownAcqFifo()
+{
+    if (core_)
+        (void)core_->triggerEnable(0); // nothing to do about a failure here
+    propertyQuery_.reset();
+    properties_.reset();
+    propertyRecord_.reset();
+    camera_.reset();
+    propertySupport_.reset();
+    extension_.reset();
+    hooks_.reset();
+    pelPool_.reset();
+    encoder_.reset();
+    roiModes_.reset();
+    core_.reset();
+    // The module calls no wrap from now on; one it still holds keeps no
+    // callback alive.
+    for (cc_ModPtr<ccCallbackWrap>* wrap : {&completeWrap_, &movePartWrap_, &overrunWrap_}) {
+        if (*wrap)
+            (*wrap)->set(nullptr);
+        wrap->reset();
+    }
+    for (cc_ModPtr<ccCallbackInfoWrap>* wrap : {&completeInfoWrap_, &movePartInfoWrap_, &overrunInfoWrap_}) {
+        if (*wrap)
+            (*wrap)->set(nullptr);
+        wrap->reset();
+    }
+}
+
+ccIAcqFifo_Core& cc_UnknownAcqFifo::requireCore() const
+{
+    if (!core_)
+        throw ccUnknownFG::MissingFunctionality();
+    return *core_.get();
+}
+
+// --- The FIFO core.
+
+bool cc_UnknownAcqFifo::start(uint32_t ticket)
+{
+    uint32_t accepted = 0;
+    ccModCheck(grabber_, requireCore().start(ticket, &accepted));
+    return accepted != 0;
+}
+
+namespace {
+
+template <class Call>
+uint32_t coreWord(const cc_UnknownFrameGrabber& grabber, Call call)
+{
+    uint32_t word = 0;
+    ccModCheck(grabber, call(&word));
+    return word;
+}
+
+} // namespace
+
+bool cc_UnknownAcqFifo::stateQueryA()
+{
+    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().stateA(w); }) != 0;
+}
+bool cc_UnknownAcqFifo::stateQueryB()
+{
+    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().stateB(w); }) != 0;
+}
+bool cc_UnknownAcqFifo::isBusy()
+{
+    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().isBusy(w); }) != 0;
+}
+bool cc_UnknownAcqFifo::stateQueryC()
+{
+    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().stateC(w); }) != 0;
+}
+bool cc_UnknownAcqFifo::stateQueryD()
+{
+    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().stateD(w); }) != 0;
+}
+bool cc_UnknownAcqFifo::stateQueryE()
+{
+    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().stateE(w); }) != 0;
+}
+uint32_t cc_UnknownAcqFifo::pendingAcqs()
+{
+    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().pending(w); });
+}
+uint32_t cc_UnknownAcqFifo::completedAcqs()
+{
+    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().completed(w); });
+}
+uint32_t cc_UnknownAcqFifo::countQueryC()
+{
+    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().countC(w); });
+}
+bool cc_UnknownAcqFifo::triggerEnabled()
+{
+    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().triggerEnabled(w); }) != 0;
+}
+
+void cc_UnknownAcqFifo::flush() { ccModCheck(grabber_, requireCore().flush()); }
+void cc_UnknownAcqFifo::triggerEnable(bool enable)
+{
+    ccModCheck(grabber_, requireCore().triggerEnable(flagWord(enable)));
+}
+
+void cc_UnknownAcqFifo::triggerModel(const ccAcqModelRecord& model)
+{
+    ccIAcqFifo_Core& core = requireCore();
+    if (model.code == ccTriggerModel::kCodeFreeRun) {
+        ccTriggerModel_obj custom(model);
+        ccModCheck(grabber_, core.triggerCustom(&custom));
+    } else {
+        ccModCheck(grabber_, core.triggerIndex(triggerIndex(model.code)));
+    }
+}
+
+bool cc_UnknownAcqFifo::prepare(std::wstring* message, ccTimeout& timeout)
+{
+    const double seconds = timeout.remaining(); // HUGE_VAL when infinite
+    uint32_t ready = 0;
+    if (cc_ModPtr<ccIAcqFifo_Prepare> prepare = ccModQuery<ccIAcqFifo_Prepare>(core_.get(), ccIidFifoPrepare)) {
+        // Zeroed: a failed call gives an empty text, not stale memory.
+        char16_t buffer[kPrepareMessageUnits] = {};
+        (void)prepare->prepare(seconds, &ready, buffer);
+        prepare.reset();
+        if (message) {
+            const char16_t* end = std::find(buffer, buffer + kPrepareMessageUnits, u'\0');
+            *message = ccFromUtf16(buffer, static_cast<size_t>(end - buffer));
+        }
+    } else if (cc_ModPtr<ccIAcqFifo_PrepareBasic> basic =
+                   ccModQuery<ccIAcqFifo_PrepareBasic>(core_.get(), ccIidFifoPrepareBasic)) {
+        (void)basic->prepare(seconds, &ready);
+        basic.reset();
+        if (message)
+            *message = L"no result";
+    }
+    return ready != 0;
+}
+
+bool cc_UnknownAcqFifo::reconfigure(const void* object)
+{
+    cc_ModPtr<ccIAcqFifo_Reconfigure> reconfigure =
+        ccModQuery<ccIAcqFifo_Reconfigure>(core_.get(), ccIidFifoReconfigure);
+    if (!reconfigure)
+        return false;
+    uint32_t result = 0;
+    ccModCheck(grabber_, reconfigure->reconfigure(object, &result));
+    return result != 0;
+}
+
+// --- Completions.
+
+cc_ModPtr<ccIUnknown> cc_UnknownAcqFifo::completeOnCore(ccCompleteArgs_obj& obj)
+{
+    ccIAcqFifo_Core& core = requireCore();
+    cc_ModPtr<ccIUnknown> result;
+    if (core.complete(&obj, result.put()) != 0) {
+        result.reset();
+        grabber_.throwModuleError(0);
+    }
+    return result;
+}
+
+ccPtrHandle<ccAcqImage> cc_UnknownAcqFifo::completeAcqImage(const ccAcqCompleteArgs& args)
+{
+    ccCompleteArgs_obj obj(args);
+    ccPtrHandle<ccAcqImage> image;
+    {
+        cc_ModPtr<ccIUnknown> result = completeOnCore(obj);
+        cc_ModPtr<ccIAcqResult_Format> format = ccModQuery<ccIAcqResult_Format>(result.get(), ccIidResultFormat);
+        cc_ModPtr<ccIAcqResult_RawPels> raw = ccModQuery<ccIAcqResult_RawPels>(result.get(), ccIidResultRawPels);
+        cc_ModPtr<ccIAcqResult_Image> frame = ccModQuery<ccIAcqResult_Image>(result.get(), ccIidResultImage);
+        if (!format)
+            throw ccAcqFifo::BadParams();
+        int32_t kind = 0;
+        ccModCheck(grabber_, format->kind(&kind));
+        int32_t moduleFormat = -1;
+        ccModCheck(grabber_, format->pelFormat(&moduleFormat));
+        const uint32_t code = acquiredCode(moduleFormat);
+        if (code == 0)
+            throw ccAcqFifo::BadParams();
+        if (!frame) {
+            // no image: an empty handle
+        } else if (kind == 1 && moduleFormat == 8) {
+            ccPelBuffer<ccPackedRGB16Pel> packed;
+            cf_packedFromResult(format.get(), frame.get(), packed);
+            image = new ccAcqImage(packed);
+        } else if (kind == 1 && moduleFormat == 1) {
+            ccPelBuffer<ccPackedRGB32Pel> packed;
+            cf_packedFromResult(format.get(), frame.get(), packed);
+            image = new ccAcqImage(packed);
+        } else if (kind == 1) {
+            ccPelBuffer<unsigned char> bytes;
+            cf_rawFromFormat(format.get(), frame.get(), bytes);
+            image = new ccAcqImage(bytes, code);
+        } else if (kind == 3) {
+            image = cf_threePlaneFromResult(format.get(), frame.get());
+        } else if (raw) {
+            ccPelBuffer<unsigned char> bytes;
+            cf_rawFromRawPels(raw.get(), bytes);
+            image = new ccAcqImage(bytes, code);
+        }
+    }
+    obj.deliver(args);
+    return image;
+}
+
+ccPelBuffer<unsigned char> cc_UnknownAcqFifo::completeAcq8(const ccAcqCompleteArgs& args)
+{
+    ccCompleteArgs_obj obj(args);
+    ccPelBuffer<unsigned char> out;
+    {
+        cc_ModPtr<ccIUnknown> result = completeOnCore(obj);
+        if (cc_ModPtr<ccIAcqResult_Image> frame = ccModQuery<ccIAcqResult_Image>(result.get(), ccIidResultImage)) {
+            uint32_t remote = 0;
+            ccModCheck(grabber_, frame->isRemote(&remote));
+            if (remote != 0) {
+                result->addRef(); // the remote package's own
+                cf_remoteFromResult(grabber_, result.get(), frame.get(), out);
+            } else if (cc_ModPtr<ccIAcqResult_RawPels> raw =
+                           ccModQuery<ccIAcqResult_RawPels>(result.get(), ccIidResultRawPels)) {
+                cf_rawFromRawPels(raw.get(), out);
+            }
+        }
+    }
+    obj.deliver(args);
+    return out;
+}
+
+ccPelBuffer<ccPackedRGB16Pel> cc_UnknownAcqFifo::completeAcqRGB16(const ccAcqCompleteArgs& args)
+{
+    const ccPtrHandle<ccAcqImage> image = completeAcqImage(args);
+    if (image.rawPointer() && image->isValid() && image->canConvertTo(3))
+        return image->rgb16Buffer();
+    return {};
+}
+
+ccPelBuffer<ccPackedRGB32Pel> cc_UnknownAcqFifo::completeAcqRGB32(const ccAcqCompleteArgs& args)
+{
+    const ccPtrHandle<ccAcqImage> image = completeAcqImage(args);
+    if (image.rawPointer() && image->isValid() && image->canConvertTo(4))
+        return image->rgb32Buffer();
+    return {};
+}
+
+cc3PlanePelBuffer cc_UnknownAcqFifo::completeAcq3Plane(const ccAcqCompleteArgs& args)
+{
+    const ccPtrHandle<ccAcqImage> image = completeAcqImage(args);
+    if (image.rawPointer() && image->isValid() && image->canConvertTo(12))
+        return image->planeBuffer();
+    return {};
+}
+
+// --- Property requests.
+
+void cc_UnknownAcqFifo::setProperty(int32_t id, double value, int32_t channel)
+{
+    if (!properties_)
+        return;
+    ccModPropertyRecord record{id, channel, value, 0, 0};
+    ccModCheck(grabber_, properties_->set(&record));
+}
+
+double cc_UnknownAcqFifo::readBack(int32_t id, double fallback)
+{
+    if (!properties_)
+        return fallback;
+    ccModPropertyRecord record{id, -1, 0.0, 0, 0};
+    ccModCheck(grabber_, properties_->get(&record));
+    return record.valid != 0 ? record.value : fallback;
+}
+
+void cc_UnknownAcqFifo::sendPropertyRequest(const ccAcqPropertyRequest& request)
+{
+    if (!properties_)
+        return;
+    ccModPropertyRecord record;
+    std::memcpy(&record, &request, sizeof record);
+    ccModCheck(grabber_, properties_->set(&record));
+}
+
+void cc_UnknownAcqFifo::extRecordQuery(ccAcqPropertyRequest& request)
+{
+    if (!propertyRecord_) {
+        request.valid = 0;
+        return;
+    }
+    ccModPropertyRecord record;
+    std::memcpy(&record, &request, sizeof record);
+    ccModCheck(grabber_, propertyRecord_->read(&record));
+    std::memcpy(static_cast<void*>(&request), &record, sizeof record);
+}
+
+double cc_UnknownAcqFifo::contrastDefault() { return readBack(ccPropContrast, cc_AcqFifo::contrastDefault()); }
+double cc_UnknownAcqFifo::brightnessDefault() { return readBack(ccPropBrightness, cc_AcqFifo::brightnessDefault()); }
+double cc_UnknownAcqFifo::exposureDefault() { return readBack(ccPropExposure, cc_AcqFifo::exposureDefault()); }
+
+bool cc_UnknownAcqFifo::cdcCalibrationDefault()
+{
+    const double fallback = flagValue(cc_AcqFifo::cdcCalibrationDefault());
+    return readBack(ccPropCdcCalibrationDefault, fallback) != 0.0;
+}
+
+void cc_UnknownAcqFifo::contrast(double value, int32_t channel) { setProperty(ccPropContrast, value, channel); }
+void cc_UnknownAcqFifo::brightness(double value, int32_t channel) { setProperty(ccPropBrightness, value, channel); }
+void cc_UnknownAcqFifo::cameraPort(uint32_t port) { setProperty(ccPropCameraPort, port); }
+void cc_UnknownAcqFifo::exposure(double seconds) { setProperty(ccPropExposure, seconds); }
+void cc_UnknownAcqFifo::settlingTime(double value) { setProperty(ccPropSettlingTime, value); }
+void cc_UnknownAcqFifo::timeout(double seconds) { setProperty(ccPropTimeout, seconds); }
+void cc_UnknownAcqFifo::strobeEnable(bool enable) { setProperty(ccPropStrobeEnable, flagValue(enable)); }
+void cc_UnknownAcqFifo::strobePulseDuration(double value) { setProperty(ccPropStrobePulseDuration, value); }
+void cc_UnknownAcqFifo::strobePulsePolarityHigh(bool high)
+{
+    setProperty(ccPropStrobePulsePolarityHigh, flagValue(high));
+}
+void cc_UnknownAcqFifo::strobeDelay(double value) { setProperty(ccPropStrobeDelay, value); }
+void cc_UnknownAcqFifo::cameraBandwidth(double value) { setProperty(ccPropCameraBandwidth, value); }
+void cc_UnknownAcqFifo::syncModel(const ccSyncModel& model) { setProperty(ccPropSyncModel, model.code()); }
+void cc_UnknownAcqFifo::triggerLowToHigh(bool lowToHigh) { setProperty(ccPropTriggerLowToHigh, flagValue(lowToHigh)); }
+void cc_UnknownAcqFifo::chargeTransferInterval(double value) { setProperty(ccPropChargeTransferInterval, value); }
+void cc_UnknownAcqFifo::horizontalAdjustment(double value) { setProperty(ccPropHorizontalAdjustment, value); }
+void cc_UnknownAcqFifo::roiMode(uint32_t mode) { setProperty(ccPropRoiMode, static_cast<int32_t>(mode)); }
+void cc_UnknownAcqFifo::lightEnabled(bool enabled) { setProperty(ccPropLightEnabled, flagValue(enabled)); }
+void cc_UnknownAcqFifo::brightFieldPowerRatio(double value) { setProperty(ccPropBrightFieldPowerRatio, value); }
+void cc_UnknownAcqFifo::lightPower(double value) { setProperty(ccPropLightPower, value); }
+void cc_UnknownAcqFifo::lightDelay(double value) { setProperty(ccPropLightDelay, value); }
+void cc_UnknownAcqFifo::auxLightPort(uint32_t port) { setProperty(ccPropAuxLightPort, port); }
+void cc_UnknownAcqFifo::auxBrightFieldPowerRatio(double value) { setProperty(ccPropAuxBrightFieldPowerRatio, value); }
+void cc_UnknownAcqFifo::auxLightPower(double value) { setProperty(ccPropAuxLightPower, value); }
+void cc_UnknownAcqFifo::clippingEnabled(uint8_t value) { setProperty(ccPropClippingEnabled, value); }
+void cc_UnknownAcqFifo::clippingLowLevel(uint8_t value) { setProperty(ccPropClippingLowLevel, value); }
+void cc_UnknownAcqFifo::clippingHighLevel(uint8_t value) { setProperty(ccPropClippingHighLevel, value); }
+void cc_UnknownAcqFifo::alphaColorEnabled(uint8_t value) { setProperty(ccPropAlphaColorEnabled, value); }
+void cc_UnknownAcqFifo::alphaColorValue(int32_t value) { setProperty(ccPropAlphaColorValue, value); }
+void cc_UnknownAcqFifo::alphaColorMode(uint32_t value)
+{
+    setProperty(ccPropAlphaColorMode, static_cast<uint8_t>(value)); // the module knows modes by their low byte
+}
+void cc_UnknownAcqFifo::digitalHighGainSelected(bool selected)
+{
+    setProperty(ccPropDigitalHighGainSelected, flagValue(selected));
+}
+void cc_UnknownAcqFifo::masterClockFrequency(double value) { setProperty(ccPropMasterClockFrequency, value); }
+void cc_UnknownAcqFifo::firstPelOffset(uint8_t value) { setProperty(ccPropFirstPelOffset, value); }
+void cc_UnknownAcqFifo::resetCounterOnHardwareTrigger(bool reset)
+{
+    setProperty(ccPropResetCounterOnHardwareTrigger, flagValue(reset));
+}
+void cc_UnknownAcqFifo::testEncoderEnabled(bool enabled) { setProperty(ccPropTestEncoderEnabled, flagValue(enabled)); }
+void cc_UnknownAcqFifo::testEncoderDirectionPositive(bool positive)
+{
+    setProperty(ccPropTestEncoderDirectionPositive, flagValue(positive));
+}
+void cc_UnknownAcqFifo::encoderPort(uint32_t port) { setProperty(ccPropEncoderPort, port); }
+void cc_UnknownAcqFifo::encoderOffset(int32_t offset) { setProperty(ccPropEncoderOffset, offset); }
+void cc_UnknownAcqFifo::acquireDirectionPositive(bool positive)
+{
+    setProperty(ccPropAcquireDirectionPositive, flagValue(positive));
+}
+void cc_UnknownAcqFifo::useSingleChannel(bool single) { setProperty(ccPropUseSingleChannel, flagValue(single)); }
+void cc_UnknownAcqFifo::encoderResolution(uint32_t value) { setProperty(ccPropEncoderResolution, value); }
+void cc_UnknownAcqFifo::startAcqOnEncoderCount(uint32_t count) { setProperty(ccPropStartAcqOnEncoderCount, count); }
+void cc_UnknownAcqFifo::ignoreBackwardsMotionBetweenAcquires(bool ignore)
+{
+    setProperty(ccPropIgnoreBackwardsMotion, flagValue(ignore));
+}
+void cc_UnknownAcqFifo::ignoreTooFastEncoder(bool ignore)
+{
+    setProperty(ccPropIgnoreTooFastEncoder, flagValue(ignore));
+}
+
+// --- Callbacks and the pel-root pool.
+
+void cc_UnknownAcqFifo::completeCallback(const ccPtrHandle<ccCallback>& callback)
+{
+    if (completeWrap_)
+        completeWrap_->set(callback);
+}
+void cc_UnknownAcqFifo::movePartCallback(const ccPtrHandle<ccCallback>& callback)
+{
+    if (movePartWrap_)
+        movePartWrap_->set(callback);
+}
+void cc_UnknownAcqFifo::overrunCallback(const ccPtrHandle<ccCallback>& callback)
+{
+    if (overrunWrap_)
+        overrunWrap_->set(callback);
+}
+void cc_UnknownAcqFifo::completeInfoCallback(const ccAcqInfoCallbackHandle& callback)
+{
+    if (completeInfoWrap_)
+        completeInfoWrap_->set(callback);
+}
+void cc_UnknownAcqFifo::movePartInfoCallback(const ccAcqInfoCallbackHandle& callback)
+{
+    if (movePartInfoWrap_)
+        movePartInfoWrap_->set(callback);
+}
+void cc_UnknownAcqFifo::overrunInfoCallback(const ccAcqInfoCallbackHandle& callback)
+{
+    if (overrunInfoWrap_)
+        overrunInfoWrap_->set(callback);
+}
+
+void cc_UnknownAcqFifo::pelRootPool(const ccPtrHandle<ccPelRootPool>& pool)
+{
+    if (!pelPool_)
+        return;
+    if (!pool.rawPointer()) {
+        (void)pelPool_->setPool(nullptr); // not checked: the module keeps what it can
+        return;
+    }
+    ccIPelPool_Core_v0* object = cf_newModulePelPool(pool);
+    object->addRef();
+    cc_ModPtr<ccIPelPool_Core_v0> held(object); // the module adds its own reference
+    (void)pelPool_->setPool(held.get());
+}
+
+ccPtrHandle<ccPelRootPool> cc_UnknownAcqFifo::pelRootPoolHandle()
+{
+    return pelPool_ ? ccDefaultPelRootPool::instance() : ccPtrHandle<ccPelRootPool>();
+}
+
+bool cc_UnknownAcqFifo::hookFalseC(std::array<uint32_t, 6>& record)
+{
+    if (!pelPool_)
+        return false;
+    record[0] = 0;
+    uint32_t flag = 0;
+    ccModCheck(grabber_, pelPool_->flag(&flag));
+    if (flag != 0) {
+        uint32_t first = 0, second = 0;
+        ccModCheck(grabber_, pelPool_->words(&first, &second));
+        if (first != 0) {
+            record[0] |= 0x10;
+            record[5] = 3;
+        }
+    }
+    return flag != 0;
+}
+
+// --- Trigger masters.
+
+void cc_UnknownAcqFifo::triggerMaster(cc_AcqFifo* master)
+{
+    ccIAcqFifo_Core* masterCore = nullptr;
+    if (master) {
+        auto* moduleMaster = dynamic_cast<cc_UnknownAcqFifo*>(master);
+        // A master without a core would read as "no master" to the module.
+        if (!moduleMaster || !moduleMaster->core())
+            throw ccAcqFifo::InvalidMaster();
+        masterCore = moduleMaster->core();
+    }
+    cc_ModPtr<ccIAcqFifo_Master> masters = ccModQuery<ccIAcqFifo_Master>(core_.get(), ccIidFifoMaster);
+    if (!masters) {
+        if (master)
+            throw ccAcqFifo::InvalidMaster();
+        return;
+    }
+    ccModCheck(grabber_, masters->setMaster(masterCore));
+}
+
+bool cc_UnknownAcqFifo::isValidMaster(cc_AcqFifo* candidate)
+{
+    auto* moduleCandidate = dynamic_cast<cc_UnknownAcqFifo*>(candidate);
+    if (!moduleCandidate)
+        return false;
+    cc_ModPtr<ccIAcqFifo_Master> masters = ccModQuery<ccIAcqFifo_Master>(core_.get(), ccIidFifoMaster);
+    if (!masters)
+        return false;
+    uint32_t flag = 0;
+    ccModCheck(grabber_, masters->isValid(moduleCandidate->core(), &flag));
+    return flag != 0;
+}
+
+// --- The camera interface.
+
+void cc_UnknownAcqFifo::roi(const ccPelRect& region)
+{
+    if (camera_)
+        ccModCheck(grabber_, camera_->roi(region.x0(), region.y0(), static_cast<int32_t>(region.width()),
+                                          static_cast<int32_t>(region.height())));
+}
+
+void cc_UnknownAcqFifo::inputLut(const uint8_t* table, uint32_t size, int32_t channel)
+{
+    if (camera_)
+        ccModCheck(grabber_, camera_->inputLut(table, size, channel));
+}
+
+uint32_t cc_UnknownAcqFifo::numChannels()
+{
+    return camera_ ? coreWord(grabber_, [this](uint32_t* w) { return camera_->numChannels(w); }) : 0;
+}
+uint32_t cc_UnknownAcqFifo::numInputLuts()
+{
+    return camera_ ? coreWord(grabber_, [this](uint32_t* w) { return camera_->numInputLuts(w); }) : 0;
+}
+uint32_t cc_UnknownAcqFifo::numCameraPorts()
+{
+    return camera_ ? coreWord(grabber_, [this](uint32_t* w) { return camera_->numCameraPorts(w); }) : 0;
+}
+
+double cc_UnknownAcqFifo::ctiLimit()
+{
+    double value = 0.0;
+    if (camera_)
+        ccModCheck(grabber_, camera_->ctiLimit(&value));
+    return value;
+}
+
+double cc_UnknownAcqFifo::horizAdjustLimit()
+{
+    double value = 0.0;
+    if (camera_)
+        ccModCheck(grabber_, camera_->horizAdjustLimit(&value));
+    return value;
+}
+
+void cc_UnknownAcqFifo::roiLimits(ccPelRect& limits)
+{
+    int32_t x = 0, y = 0, width = 1, height = 1;
+    if (camera_)
+        ccModCheck(grabber_, camera_->roiLimits(&x, &y, &width, &height));
+    limits = ccPelRect(x, y, width, height);
+}
+
+ccSyncModel cc_UnknownAcqFifo::syncFromIndex(int32_t index) const
+{
+    return ccSyncModel::fromCode(ccSyncProp::syncModelIdFromCode(index));
+}
+
+ccSyncModel cc_UnknownAcqFifo::defaultSyncModel()
+{
+    int32_t index = 1;
+    if (camera_)
+        ccModCheck(grabber_, camera_->defaultSync(&index));
+    return syncFromIndex(index);
+}
+
+ccSyncModel cc_UnknownAcqFifo::actualSyncModel()
+{
+    int32_t index = 1;
+    if (camera_)
+        ccModCheck(grabber_, camera_->actualSync(&index));
+    return syncFromIndex(index);
+}
+
+// --- The encoder.
+
+void cc_UnknownAcqFifo::triggerFromEncoder(bool first, bool second)
+{
+    if (encoder_)
+        ccModCheck(grabber_, encoder_->triggerFromEncoder(flagWord(first), flagWord(second)));
+}
+
+void cc_UnknownAcqFifo::stepsPerLine(uint32_t steps, uint32_t sixteenths)
+{
+    if (encoder_)
+        ccModCheck(grabber_, encoder_->stepsPerLine(steps, sixteenths));
+}
+
+uint32_t cc_UnknownAcqFifo::numEncoderPorts()
+{
+    return encoder_ ? coreWord(grabber_, [this](uint32_t* w) { return encoder_->numPorts(w); }) : 0;
+}
+uint32_t cc_UnknownAcqFifo::encoderQueryA()
+{
+    return encoder_ ? coreWord(grabber_, [this](uint32_t* w) { return encoder_->queryA(w); }) : 0;
+}
+uint32_t cc_UnknownAcqFifo::currentEncoderCount()
+{
+    return encoder_ ? coreWord(grabber_, [this](uint32_t* w) { return encoder_->count(w); }) : 0;
+}
+
+void cc_UnknownAcqFifo::resetCounter()
+{
+    if (encoder_)
+        ccModCheck(grabber_, encoder_->resetCounter());
+}
+
+// --- ROI modes, extension and hooks (their statuses are not checked).
+
+bool cc_UnknownAcqFifo::isRoiModeSupported(uint32_t mode)
+{
+    if (!roiModes_)
+        return mode == 0;
+    uint32_t flag = 0;
+    (void)roiModes_->isSupported(mode, &flag);
+    return flag != 0;
+}
+
+uint32_t cc_UnknownAcqFifo::extQueryA()
+{
+    if (!extension_)
+        throw ccUnknownFG::MissingFunctionality();
+    return extension_->queryA();
+}
+
+uint32_t cc_UnknownAcqFifo::extQueryB(uint32_t value)
+{
+    if (!extension_)
+        throw ccUnknownFG::MissingFunctionality();
+    return extension_->queryB(value);
+}
+
+uint32_t cc_UnknownAcqFifo::hookZeroB()
+{
+    if (!hooks_)
+        throw ccUnknownFG::MissingFunctionality();
+    uint32_t value = 0;
+    (void)hooks_->zeroB(&value);
+    return value;
+}
+
+uint32_t cc_UnknownAcqFifo::hookZeroA()
+{
+    if (!hooks_)
+        throw ccUnknownFG::MissingFunctionality();
+    uint32_t value = 0;
+    (void)hooks_->zeroA(&value);
+    return value;
+}
+
+void cc_UnknownAcqFifo::noOpHookC()
+{
+    if (!hooks_)
+        throw ccUnknownFG::MissingFunctionality();
+    (void)hooks_->noOpC();
+}
+
+bool cc_UnknownAcqFifo::hookTakesBlock(uint32_t, uint32_t, std::unique_ptr<uint8_t[]>, uint32_t, uint32_t, uint32_t,
+                                       uint32_t)
+{
+    return true; // the block goes with the argument
+}
+
+// --- Property information, sample values and the property query.
+
+void cc_UnknownAcqFifo::buildPropertyInfo(std::vector<ccAcqPropertyInfo>& info)
+{
+    cc_ModPtr<ccIAcqFifo_PropertyInfoList> list =
+        ccModQuery<ccIAcqFifo_PropertyInfoList>(core_.get(), ccIidFifoPropertyInfoList);
+    if (!list)
+        return;
+    for (uint32_t index = 0; index < kMaxListItems; ++index) {
+        cc_ModPtr<ccIUnknown> item;
+        if (list->item(item.put(), index) != 0 || !item)
+            break;
+        cc_ModPtr<ccIAcqFifo_PropertyInfo> record =
+            ccModQuery<ccIAcqFifo_PropertyInfo>(item.get(), ccIidFifoPropertyInfo);
+        item.reset();
+        if (!record)
+            continue;
+        uint32_t id = 0, word = 0;
+        double minimum = 0.0, maximum = 0.0, defaultValue = 0.0;
+        ccModCheck(grabber_, record->identifier(&id));
+        ccModCheck(grabber_, record->word(&word));
+        ccModCheck(grabber_, record->minimum(&minimum));
+        ccModCheck(grabber_, record->maximum(&maximum));
+        ccModCheck(grabber_, record->defaultValue(&defaultValue));
+        info.push_back(ccAcqPropertyInfo{id, minimum, maximum, defaultValue, word});
+    }
+}
+
+const std::vector<int32_t>* cc_UnknownAcqFifo::supportedSampleValues() { return &sampleValues_; }
+
+ccAcqPropertyQuery* cc_UnknownAcqFifo::propertyQuery() { return propertyQuery_.get(); }
+
+void cc_UnknownAcqFifo::attachProps(ccAcqProps* props) { propertyQuery_->attach(props); }

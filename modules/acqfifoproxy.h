@@ -1,0 +1,197 @@
+// The FIFO implementation that does every acquisition of a board reached
+// through a driver module: each operation goes to one of the module FIFO's
+// interfaces, library values become module calls (property requests,
+// trigger and sync codes, callbacks, pools) and module results become
+// library objects (acquired images, acquire-info records, property records).
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "acq/acqfifo_impl.h"
+#include "modules/ccicomponent.h"
+#include "modules/modptr.h"
+#include "modules/propquery.h"
+
+class cc_UnknownFrameGrabber;
+class cc_VidFmtDesc;
+class ccCallbackWrap;
+class ccCallbackInfoWrap;
+class ccCompleteArgs_obj;
+
+class cc_UnknownAcqFifo : public cc_AcqFifo {
+public:
+    // Made only by grabber, which must outlive it. Creates the module FIFO
+    // for the description's format and moduleCode: without the creator (49)
+    // only code 0 can be made (ccVideoFormat::NotSupported otherwise); a
+    // module error is raised as the module's exception.
+    cc_UnknownAcqFifo(cc_UnknownFrameGrabber& grabber, const cc_VidFmtDesc& description, int32_t moduleCode);
+    // Triggers off, then every module interface is let go before the
+    // callbacks are: the module calls no callback once its FIFO is released.
+    ~cc_UnknownAcqFifo() override;
+
+    // Operations on the FIFO core raise ccUnknownFG::MissingFunctionality
+    // when the module FIFO has none.
+    bool start(uint32_t ticket) override;
+    bool reconfigure(const void* object) override;
+    bool stateQueryA() override;
+    bool stateQueryB() override;
+    bool isBusy() override;
+    bool stateQueryC() override;
+    bool stateQueryD() override;
+    uint32_t pendingAcqs() override;
+    uint32_t completedAcqs() override;
+    uint32_t countQueryC() override;
+    // Never raises a module error.
+    bool prepare(std::wstring* message, ccTimeout& timeout) override;
+    bool stateQueryE() override;
+    void flush() override;
+
+    ccPelBuffer<unsigned char> completeAcq8(const ccAcqCompleteArgs& args) override;
+    ccPelBuffer<ccPackedRGB16Pel> completeAcqRGB16(const ccAcqCompleteArgs& args) override;
+    ccPelBuffer<ccPackedRGB32Pel> completeAcqRGB32(const ccAcqCompleteArgs& args) override;
+    cc3PlanePelBuffer completeAcq3Plane(const ccAcqCompleteArgs& args) override;
+    // An empty handle when the result carries no image; ccAcqFifo::BadParams
+    // for a result without a format or of a pel format without a code.
+    ccPtrHandle<ccAcqImage> completeAcqImage(const ccAcqCompleteArgs& args) override;
+
+    uint32_t extQueryA() override;
+    uint32_t extQueryB(uint32_t value) override;
+    void sendPropertyRequest(const ccAcqPropertyRequest& request) override;
+    void extRecordQuery(ccAcqPropertyRequest& request) override;
+
+    void contrast(double value, int32_t channel) override;
+    void brightness(double value, int32_t channel) override;
+    void inputLut(const uint8_t* table, uint32_t size, int32_t channel) override;
+    void cameraPort(uint32_t port) override;
+
+    // The module keeps calling the same callback objects; only the callback
+    // they hold changes. A module without callbacks drops the handle.
+    void completeCallback(const ccPtrHandle<ccCallback>& callback) override;
+    void completeInfoCallback(const ccAcqInfoCallbackHandle& callback) override;
+    void exposure(double seconds) override;
+    void settlingTime(double value) override;
+    void movePartCallback(const ccPtrHandle<ccCallback>& callback) override;
+    void movePartInfoCallback(const ccAcqInfoCallbackHandle& callback) override;
+    void overrunCallback(const ccPtrHandle<ccCallback>& callback) override;
+    void overrunInfoCallback(const ccAcqInfoCallbackHandle& callback) override;
+    void pelRootPool(const ccPtrHandle<ccPelRootPool>& pool) override;
+    void timeout(double seconds) override;
+
+    void strobeEnable(bool enable) override;
+    void strobePulseDuration(double value) override;
+    void strobePulsePolarityHigh(bool high) override;
+    void strobeDelay(double value) override;
+    void cameraBandwidth(double value) override;
+    void syncModel(const ccSyncModel& model) override;
+
+    bool triggerEnabled() override;
+    void triggerEnable(bool enable) override;
+    void triggerModel(const ccAcqModelRecord& model) override;
+    void triggerLowToHigh(bool lowToHigh) override;
+    // ccAcqFifo::InvalidMaster for a master that is not module-backed, or
+    // for any master when the module has no masters.
+    void triggerMaster(cc_AcqFifo* master) override;
+
+    void chargeTransferInterval(double value) override;
+    void horizontalAdjustment(double value) override;
+    void roi(const ccPelRect& region) override;
+    void roiMode(uint32_t mode) override;
+    bool isRoiModeSupported(uint32_t mode) override;
+
+    void lightEnabled(bool enabled) override;
+    void brightFieldPowerRatio(double value) override;
+    void lightPower(double value) override;
+    void lightDelay(double value) override;
+    void auxLightPort(uint32_t port) override;
+    void auxBrightFieldPowerRatio(double value) override;
+    void auxLightPower(double value) override;
+
+    void clippingEnabled(uint8_t value) override;
+    void clippingLowLevel(uint8_t value) override;
+    void clippingHighLevel(uint8_t value) override;
+    void alphaColorEnabled(uint8_t value) override;
+    void alphaColorValue(int32_t value) override;
+    void alphaColorMode(uint32_t value) override;
+    void digitalHighGainSelected(bool selected) override;
+    void masterClockFrequency(double value) override;
+
+    void firstPelOffset(uint8_t value) override;
+    void resetCounterOnHardwareTrigger(bool reset) override;
+    void testEncoderEnabled(bool enabled) override;
+    void testEncoderDirectionPositive(bool positive) override;
+    void triggerFromEncoder(bool first, bool second) override;
+    void stepsPerLine(uint32_t steps, uint32_t sixteenths) override;
+    void encoderPort(uint32_t port) override;
+    uint32_t numEncoderPorts() override;
+    void encoderOffset(int32_t offset) override;
+    void acquireDirectionPositive(bool positive) override;
+    void useSingleChannel(bool single) override;
+    void encoderResolution(uint32_t value) override;
+    void startAcqOnEncoderCount(uint32_t count) override;
+    void ignoreBackwardsMotionBetweenAcquires(bool ignore) override;
+    void ignoreTooFastEncoder(bool ignore) override;
+    uint32_t encoderQueryA() override;
+    void resetCounter() override;
+    uint32_t currentEncoderCount() override;
+
+    uint32_t numCameraPorts() override;
+    uint32_t numChannels() override;
+    uint32_t numInputLuts() override;
+    // The module's value when it gives one, else the base default.
+    double contrastDefault() override;
+    double brightnessDefault() override;
+    bool cdcCalibrationDefault() override;
+    double exposureDefault() override;
+    ccPtrHandle<ccPelRootPool> pelRootPoolHandle() override;
+    ccSyncModel defaultSyncModel() override;
+    double ctiLimit() override;
+    double horizAdjustLimit() override;
+    void roiLimits(ccPelRect& limits) override;
+    ccSyncModel actualSyncModel() override;
+    ccAcqPropertyQuery* propertyQuery() override;
+    void attachProps(ccAcqProps* props) override;
+    void buildPropertyInfo(std::vector<ccAcqPropertyInfo>& info) override;
+    const std::vector<int32_t>* supportedSampleValues() override;
+    bool isValidMaster(cc_AcqFifo* candidate) override;
+
+    bool hookFalseC(std::array<uint32_t, 6>& record) override;
+    bool hookTakesBlock(uint32_t a, uint32_t b, std::unique_ptr<uint8_t[]> block, uint32_t d, uint32_t e,
+                        uint32_t f, uint32_t g) override;
+    uint32_t hookZeroA() override;
+    void noOpHookC() override;
+    uint32_t hookZeroB() override;
+
+    // The module FIFO's core; null when it has none.
+    ccIAcqFifo_Core* core() const { return core_.get(); }
+
+private:
+    ccIAcqFifo_Core& requireCore() const;
+    // Nothing without the property interface.
+    void setProperty(int32_t id, double value, int32_t channel = -1);
+    // The module's answer, or fallback when it gives none.
+    double readBack(int32_t id, double fallback);
+    // Core slot 4; the result object (with a reference) or a raised error.
+    cc_ModPtr<ccIUnknown> completeOnCore(ccCompleteArgs_obj& obj);
+    ccSyncModel syncFromIndex(int32_t index) const;
+
+    cc_UnknownFrameGrabber& grabber_;
+    const cc_VidFmtDesc& description_;
+    // Before the interfaces, so that a failed construction lets go of the
+    // interfaces first.
+    cc_ModPtr<ccCallbackWrap> completeWrap_, movePartWrap_, overrunWrap_;
+    cc_ModPtr<ccCallbackInfoWrap> completeInfoWrap_, movePartInfoWrap_, overrunInfoWrap_;
+    std::unique_ptr<cc_UnknownAcqPropertyQuery> propertyQuery_;
+    cc_ModPtr<ccIAcqFifo_Core> core_;
+    cc_ModPtr<ccIAcqFifo_Properties> properties_;
+    cc_ModPtr<ccIAcqFifo_PropertyRecord> propertyRecord_;
+    cc_ModPtr<ccIAcqFifo_Camera> camera_;
+    cc_ModPtr<ccIAcqFifo_PropertySupport> propertySupport_;
+    cc_ModPtr<ccIAcqFifo_Extension> extension_;
+    cc_ModPtr<ccIAcqFifo_PelPool> pelPool_;
+    cc_ModPtr<ccIAcqFifo_Encoder> encoder_;
+    cc_ModPtr<ccIAcqFifo_Hooks> hooks_;
+    std::vector<int32_t> sampleValues_;
+    cc_ModPtr<ccIAcqFifo_RoiModes> roiModes_;
+};

@@ -1,0 +1,63 @@
+// The acquisition engine of a board reached through a driver module: every
+// operation goes to the module's per-board interfaces, and every module error
+// comes back as the library exception the module archived.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "acq/vidfmt/fgimpl.h"
+#include "modules/acqmodule.h"
+#include "modules/ccicomponent.h"
+#include "modules/modptr.h"
+#include "std/ptrhandle.h"
+
+class cc_ModAcceleratorProxy;
+
+class cc_UnknownFrameGrabber : public cc_FrameGrabber {
+public:
+    // Takes its own references on what it queries on board. A board without
+    // a grabber core (23) throws ccUnknownFG::MissingFunctionality.
+    cc_UnknownFrameGrabber(const ccPtrHandle<cc_AcqModule>& module, ccIUnknown* board);
+    // Null only when the allocation gives null.
+    static cc_UnknownFrameGrabber* create(const ccPtrHandle<cc_AcqModule>& module, ccIUnknown* board);
+    ~cc_UnknownFrameGrabber() override;
+
+    int32_t coreValue() override;
+    cc_AcqFifo* newAcqFifoImpl(const cc_VidFmtDesc& description, int32_t moduleCode) override;
+    cc_AcqFifo* newAcqFifoImpl(const cc_VidFmtDesc& description, const cc_fifoKindTag& tag) override;
+    uint32_t numCameraPorts(const cc_VidFmtDesc& description) override;
+    bool isFormatSupported(const cc_VidFmtDesc& description, int32_t moduleCode) override;
+    bool hasFormatOptions() override;
+    int32_t tvmId() override;
+    void disconnect(bool flag) override;
+    std::wstring uniqueId() override;
+
+    // The module code a FIFO of the kind delivers: 2 three planes, 8 RGB16,
+    // 1 RGB32, 9 grey 16, 0 grey 8.
+    static int32_t moduleCodeForKind(const cc_fifoKindTag& tag);
+
+    // Raises the module's last error (code is passed on and unused).
+    [[noreturn]] void throwModuleError(int32_t code) const;
+
+    ccIGrabber_Core* core() const { return core_.get(); }
+    const ccPtrHandle<cc_AcqModule>& module() const { return module_; }
+    // The communicator of the frames that stay in the module's memory.
+    cc_ModAcceleratorProxy& accelerator() const { return *accelerator_; }
+
+private:
+    // First, so that it goes last: the interfaces go back before the
+    // module's file may be unloaded, also when the constructor throws.
+    ccPtrHandle<cc_AcqModule> module_;
+    std::unique_ptr<cc_ModAcceleratorProxy> accelerator_;
+    cc_ModPtr<ccIGrabber_Core> core_;
+    cc_ModPtr<ccIGrabber_Info> info_;
+    cc_ModPtr<ccIUnknown> held_; // 113: only held
+};
+
+// Throws the module's error through grabber when status is not 0.
+inline void ccModCheck(const cc_UnknownFrameGrabber& grabber, int32_t status)
+{
+    if (status != 0)
+        grabber.throwModuleError(0);
+}

@@ -1,0 +1,246 @@
+#include "modules/parallel_io.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "modules/fgproxy.h"
+
+namespace {
+
+// A configuration checks 8-bit numbers; no line above can ever be reached,
+// so a module reporting more lines is not asked for them.
+constexpr uint32_t kMaxLineNumber = 255;
+
+} // namespace
+
+ccParallelIO::~ccParallelIO() = default;
+
+// ---- cc_IOLine ----
+
+cc_IOLine::~cc_IOLine() = default;
+
+void cc_IOLine::toggle()
+{
+    if (!isEnabled())
+        throw ccParallelIO::NotEnabled();
+    setValue(!value());
+}
+
+int32_t cc_IOLine::notifyArgument() { return 0; }
+bool cc_IOLine::supportsEdgeKind(uint32_t) { return false; }
+void cc_IOLine::stopEdgeKind(uint32_t) {}
+void cc_IOLine::addWakeObject(ccIWakeObject*, uint32_t) {}
+void cc_IOLine::removeWakeObject(ccIWakeObject*, uint32_t) {}
+
+// ---- cc_UnknownIOLine ----
+
+cc_UnknownIOLine::cc_UnknownIOLine(cc_ModPtr<ccIComponent_LineIO> line, const cc_UnknownFrameGrabber& errors)
+    : line_(std::move(line)), errors_(&errors)
+{
+}
+
+cc_UnknownIOLine::~cc_UnknownIOLine() = default;
+
+void cc_UnknownIOLine::check(int32_t status) const { ccModCheck(*errors_, status); }
+
+uint32_t cc_UnknownIOLine::edgeCode(uint32_t kind) { return kind <= 2 ? kind + 1 : 4; }
+
+bool cc_UnknownIOLine::value()
+{
+    uint32_t word = 0;
+    check(line_->value(&word));
+    return word != 0;
+}
+
+void cc_UnknownIOLine::setValue(bool value) { check(line_->setValue(value ? 1 : 0)); }
+
+uint32_t cc_UnknownIOLine::lineNumber()
+{
+    uint32_t word = 0;
+    check(line_->lineNumber(&word));
+    return word;
+}
+
+void cc_UnknownIOLine::enable(bool flag) { check(line_->enable(flag ? 1 : 0)); }
+
+bool cc_UnknownIOLine::isEnabled()
+{
+    uint32_t word = 0;
+    check(line_->isEnabled(&word));
+    return word != 0;
+}
+
+bool cc_UnknownIOLine::canBeEnabled()
+{
+    uint32_t word = 0;
+    check(line_->canBeEnabled(&word));
+    return word != 0;
+}
+
+void cc_UnknownIOLine::pulse(bool level, double seconds, bool flag)
+{
+    check(line_->pulse(level ? 1 : 0, seconds, flag ? 1 : 0));
+}
+
+bool cc_UnknownIOLine::supportsEdgeKind(uint32_t kind)
+{
+    uint32_t word = 0;
+    check(line_->supportsEdge(edgeCode(kind), &word));
+    return word != 0;
+}
+
+void cc_UnknownIOLine::stopEdgeKind(uint32_t kind) { check(line_->stopEdge(edgeCode(kind))); }
+
+void cc_UnknownIOLine::addWakeObject(ccIWakeObject* wake, uint32_t kind)
+{
+    check(line_->addWake(wake, edgeCode(kind)));
+}
+
+void cc_UnknownIOLine::removeWakeObject(ccIWakeObject* wake, uint32_t kind)
+{
+    check(line_->removeWake(wake, edgeCode(kind)));
+}
+
+// ---- cc_UnknownLineTable ----
+
+cc_UnknownLineTable::cc_UnknownLineTable(cc_UnknownFrameGrabber& errors) : errors_(&errors) {}
+
+cc_UnknownLineTable::~cc_UnknownLineTable()
+{
+    outputs_.clear();
+    inputs_.clear();
+}
+
+cc_IOLine& cc_UnknownLineTable::lineOf(const std::vector<std::unique_ptr<cc_UnknownIOLine>>& lines,
+                                       uint32_t number) const
+{
+    const uint32_t base = static_cast<uint32_t>(base_);
+    if (number < base || number - base >= lines.size() || !lines[number - base])
+        throw ccParallelIO::BadParams();
+    return *lines[number - base];
+}
+
+cc_IOLine& cc_UnknownLineTable::outputLine(uint32_t number) const { return lineOf(outputs_, number); }
+cc_IOLine& cc_UnknownLineTable::inputLine(uint32_t number) const { return lineOf(inputs_, number); }
+
+// ---- the line handles ----
+
+cc_IOLine& cc_LineHandle::line(bool enabling) const
+{
+    if (line_ != nullptr)
+        return *line_;
+    if (enabling)
+        throw ccParallelIO::CannotEnable();
+    throw ccParallelIO::NotEnabled();
+}
+
+bool cc_LineHandle::value() const { return line().value(); }
+uint32_t cc_LineHandle::lineNumber() const { return line().lineNumber(); }
+void cc_LineHandle::enable(bool flag) const { line(true).enable(flag); }
+bool cc_LineHandle::isEnabled() const { return line().isEnabled(); }
+bool cc_LineHandle::canBeEnabled() const { return line(true).canBeEnabled(); }
+void ccOutputLine::setValue(bool value) const { line().setValue(value); }
+void ccOutputLine::pulse(bool level, double seconds, bool flag) const { line().pulse(level, seconds, flag); }
+
+// ---- ccUnknownPIO ----
+
+ccUnknownPIO::~ccUnknownPIO() = default;
+
+cc_UnknownLineTable* ccUnknownPIO::buildLineTable(ccIUnknown* board, cc_UnknownFrameGrabber& grabber)
+{
+    cc_ModPtr<ccIComponent_ParallelIO> io = ccModQuery<ccIComponent_ParallelIO>(board, ccIidParallelIO);
+    if (!io)
+        return nullptr;
+    auto table = std::make_unique<cc_UnknownLineTable>(grabber);
+    uint32_t inputs = 0;
+    uint32_t outputs = 0;
+    ccModCheck(grabber, io->counts(&inputs, &outputs));
+    if (ccModQuery<ccIUnknown>(grabber.core(), ccIidLinesFrom8))
+        table->base_ = 8;
+
+    const uint32_t base = static_cast<uint32_t>(table->base_);
+    const auto build = [&](std::vector<std::unique_ptr<cc_UnknownIOLine>>& lines, uint32_t direction,
+                           uint32_t count) {
+        const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{base} + count, kMaxLineNumber + 1));
+        for (uint32_t n = base; n < end; ++n) {
+            cc_ModPtr<ccIUnknown> object;
+            ccModCheck(grabber, io->line(object.put(), direction, n));
+            cc_ModPtr<ccIComponent_LineIO> line = ccModQuery<ccIComponent_LineIO>(object.get(), ccIidLineIO);
+            lines.push_back(line ? std::make_unique<cc_UnknownIOLine>(std::move(line), grabber) : nullptr);
+        }
+    };
+    build(table->outputs_, 0, outputs);
+    build(table->inputs_, 1, inputs);
+    return table.release();
+}
+
+void ccUnknownPIO::attachLineTable(cc_UnknownLineTable* table, int32_t code)
+{
+    lines_.reset(table);
+    const ccIOConfig* config = ioConfigForCode(code);
+    if (config == nullptr)
+        return;
+    config_.reset(config->clone());
+    // The board's set-up goes on whatever the module makes of it.
+    sendCode(code, false);
+}
+
+void ccUnknownPIO::closeParallelIO() { lines_.reset(); }
+
+void ccUnknownPIO::sendCode(int32_t code, bool checked)
+{
+    if (!lines_)
+        return;
+    cc_UnknownFrameGrabber& grabber = lines_->errorSource();
+    cc_ModPtr<ccIGrabber_IOSetting> setting = ccModQuery<ccIGrabber_IOSetting>(grabber.core(), ccIidIOSetting);
+    if (!setting)
+        return;
+    const int32_t status = setting->setCode(code);
+    if (checked)
+        ccModCheck(grabber, status);
+}
+
+void ccUnknownPIO::checkLine(uint32_t n, bool input)
+{
+    ensureReady();
+    if (!lines_ || !config_ || n > kMaxLineNumber)
+        throw BadParams();
+    const uint8_t line = static_cast<uint8_t>(n);
+    if (input)
+        config_->checkInputLine(line);
+    else
+        config_->checkOutputLine(line);
+}
+
+ccInputLine ccUnknownPIO::inputLine(uint32_t line)
+{
+    checkLine(line, true);
+    return ccInputLine(&lines_->inputLine(line));
+}
+
+ccOutputLine ccUnknownPIO::outputLine(uint32_t line)
+{
+    checkLine(line, false);
+    return ccOutputLine(&lines_->outputLine(line));
+}
+
+uint32_t ccUnknownPIO::numInputLines() { return ioConfig().numInputLines(); }
+uint32_t ccUnknownPIO::numOutputLines() { return ioConfig().numOutputLines(); }
+
+const ccIOConfig& ccUnknownPIO::ioConfig()
+{
+    ensureReady();
+    if (!config_)
+        throw BadParams();
+    return *config_;
+}
+
+void ccUnknownPIO::setIOConfig(const ccIOConfig& config)
+{
+    ensureReady();
+    // Cloned before the old copy goes: config may be that copy.
+    config_.reset(config.clone());
+    const int32_t code = ioCodeForConfig(*config_);
+    if (code != 0)
+        sendCode(code, true);
+}

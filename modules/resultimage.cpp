@@ -1,0 +1,474 @@
+#include "modules/internal/resultimage.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <typeinfo>
+#include <unordered_map>
+#include <utility>
+
+#include "modules/accelerator.h"
+#include "modules/acqmodule.h"
+#include "modules/fgproxy.h"
+#include "modules/pelpackages.h"
+#include "std/except/resource.h"
+#include "std/math/xflinear.h"
+#include "std/pelbuf/pelroot3.h"
+#include "std/threadid.h"
+#include "std/timeout.h"
+
+namespace {
+
+// The result objects of the remote packages alive, by the id their roots
+// carry. Made on first use and never destroyed: packages may go late at exit.
+struct ResultTable {
+    std::mutex lock;
+    std::unordered_map<uint32_t, ccIUnknown*> results;
+    uint32_t last = 0;
+
+    static ResultTable& instance()
+    {
+        static ResultTable* table = new ResultTable;
+        return *table;
+    }
+
+    uint32_t add(ccIUnknown* result)
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        // 0 names nothing; an id still in use is skipped.
+        do
+            ++last;
+        while (last == 0 || results.count(last) != 0);
+        results.emplace(last, result);
+        return last;
+    }
+    void remove(uint32_t id)
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        results.erase(id);
+    }
+};
+
+// A buffer whose window's image coordinates can be set; it goes to the
+// caller's buffer only once it is whole.
+template <class Buffer>
+class Placed : public Buffer {
+public:
+    using Buffer::Buffer;
+    void placeAt(const ccPelPoint& offset) { this->setWindowOffset(offset); }
+};
+
+// The window, offset and client transform that the result reports. Every out
+// value is preset: a call that fails reports no offset and no transform.
+template <class Buffer>
+void applyGeometry(Placed<Buffer>& buffer, ccIAcqResult_Geometry* result, int64_t x, int64_t y, int64_t width,
+                   int64_t height)
+{
+    uint32_t offsetPresent = 0;
+    uint32_t transformPresent = 0;
+    int32_t offsetX = 0, offsetY = 0;
+    double a = 0, b = 0, c = 0, d = 0, tx = 0, ty = 0;
+    (void)result->offsetPresent(&offsetPresent);
+    (void)result->windowOffset(&offsetX, &offsetY);
+    (void)result->transformPresent(&transformPresent);
+    (void)result->matrix(&a, &b, &c, &d);
+    (void)result->translation(&tx, &ty);
+    const cc2XformLinear xform(cc2Matrix(a, b, c, d), cc2Vect(tx, ty));
+
+    const auto fits = [](int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; };
+    if (!fits(x) || !fits(y) || !fits(width) || !fits(height))
+        throw ccPel::BadWindow();
+    buffer.subWindow(static_cast<int32_t>(x), static_cast<int32_t>(y), static_cast<int32_t>(width),
+                     static_cast<int32_t>(height));
+    if (offsetPresent != 0)
+        buffer.placeAt(ccPelPoint{offsetX, offsetY});
+    // The module's transform maps the other way: the buffer's is its inverse.
+    if (transformPresent != 0)
+        buffer.setClientXform(*xform.inverse());
+}
+
+struct Window {
+    int32_t x = 0, y = 0, width = 0, height = 0;
+};
+
+Window windowOf(ccIAcqResult_Geometry* result)
+{
+    Window w;
+    (void)result->window(&w.x, &w.y, &w.width, &w.height);
+    return w;
+}
+
+bool framePresent(ccIAcqResult_Geometry* result)
+{
+    uint32_t present = 0;
+    return result->framePresent(&present) == 0 && present != 0;
+}
+
+// A root over package, which it owns from the call on (also when the root's
+// allocation fails).
+template <class T>
+cc_PelRoot* rootOver(std::unique_ptr<cc_PelPackage> package)
+{
+    // The allocation comes before the argument is evaluated.
+    return new ccPelRoot<T>(package.release());
+}
+
+template <class T>
+void packedFrom(ccIAcqResult_Format* format, ccIAcqResult_Image* image, ccPelBuffer<T>& out)
+{
+    out = ccPelBuffer<T>();
+    if (!framePresent(image))
+        return;
+    void* address = nullptr;
+    (void)format->planeAddress(0, &address);
+    if (address == nullptr)
+        return;
+    Placed<ccPelBuffer<T>> buffer;
+    buffer.bind(rootOver<T>(std::make_unique<cc_ModPelPackage>(image, address)));
+    const Window w = windowOf(image);
+    applyGeometry(buffer, image, w.x, w.y, w.width, w.height);
+    out = buffer;
+}
+
+template <class T>
+void* dataOf(cc_PelRoot& root)
+{
+    auto* typed = dynamic_cast<ccPelRoot<T>*>(&root);
+    return typed ? typed->dataStart() : nullptr;
+}
+
+// The semaphore a pool waiter sleeps on: each wake-up (a root came back)
+// also signals the module's wake object.
+class WakeSemaphore : public ccSemaphore {
+public:
+    explicit WakeSemaphore(ccIWakeObject* wake) : ccSemaphore(0, INT32_MAX), wake_(wake) {}
+    void unlock() override
+    {
+        ccSemaphore::unlock();
+        if (wake_ != nullptr)
+            (void)wake_->signal(1); // the module's own business whether it took it
+    }
+
+private:
+    ccIWakeObject* wake_;
+};
+
+} // namespace
+
+// ---- packages ----
+
+cc_ModPelPackage::cc_ModPelPackage(ccIAcqResult_Geometry* result, void* address)
+    : cc_PelPackage(cc_UnknownModule::packageRegistry()), address_(address)
+{
+    result->addRef();
+    result_.reset(result);
+}
+
+cc_ModPelPackage::~cc_ModPelPackage() = default;
+
+int32_t cc_ModPelPackage::width() const
+{
+    int32_t value = 0;
+    (void)result_->width(&value);
+    return value;
+}
+
+int32_t cc_ModPelPackage::height() const
+{
+    int32_t value = 0;
+    (void)result_->height(&value);
+    return value;
+}
+
+int32_t cc_ModPelPackage::stride() const
+{
+    int32_t value = 0;
+    (void)result_->stride(&value);
+    return value;
+}
+
+cc_RawPelPackage::cc_RawPelPackage(ccIAcqResult_Format* format, ccIAcqResult_Image* image, uint32_t plane)
+    : cc_PelPackage(cc_UnknownModule::packageRegistry())
+{
+    format->addRef();
+    format_.reset(format);
+    image->addRef();
+    image_.reset(image);
+    (void)format_->planeAddress(plane, &address_);
+}
+
+cc_RawPelPackage::~cc_RawPelPackage()
+{
+    image_.reset();
+    format_.reset();
+}
+
+int32_t cc_RawPelPackage::width() const
+{
+    int32_t value = 0;
+    (void)image_->width(&value);
+    return value;
+}
+
+int32_t cc_RawPelPackage::height() const
+{
+    int32_t value = 0;
+    (void)image_->height(&value);
+    return value;
+}
+
+int32_t cc_RawPelPackage::stride() const
+{
+    int32_t value = 0;
+    (void)image_->stride(&value);
+    return value;
+}
+
+cc_RemotePelPackage::cc_RemotePelPackage(cc_ModAcceleratorProxy& destination, cc_ModPtr<ccIUnknown> result,
+                                         int32_t width, int32_t height)
+    : cc_PelPackage(cc_UnknownModule::packageRegistry()),
+      result_(std::move(result)),
+      destination_(destination.destination()),
+      width_(width),
+      height_(height)
+{
+    id_ = ResultTable::instance().add(result_.get());
+}
+
+cc_RemotePelPackage::~cc_RemotePelPackage() { ResultTable::instance().remove(id_); }
+
+cc_ModPtr<ccIUnknown> cc_RemotePelPackage::listedResult(uint32_t remoteId)
+{
+    ResultTable& table = ResultTable::instance();
+    std::lock_guard<std::mutex> hold(table.lock);
+    const auto found = table.results.find(remoteId);
+    if (found == table.results.end())
+        return {};
+    found->second->addRef();
+    return cc_ModPtr<ccIUnknown>(found->second);
+}
+
+// ---- builders ----
+
+void cf_packedFromResult(ccIAcqResult_Format* format, ccIAcqResult_Image* image, ccPelBuffer<ccPackedRGB16Pel>& out)
+{
+    packedFrom(format, image, out);
+}
+
+void cf_packedFromResult(ccIAcqResult_Format* format, ccIAcqResult_Image* image, ccPelBuffer<ccPackedRGB32Pel>& out)
+{
+    packedFrom(format, image, out);
+}
+
+void cf_rawFromFormat(ccIAcqResult_Format* format, ccIAcqResult_Image* image, ccPelBuffer<unsigned char>& out)
+{
+    out = ccPelBuffer<unsigned char>();
+    if (!framePresent(image))
+        return;
+    void* address = nullptr;
+    (void)format->planeAddress(0, &address);
+    if (address == nullptr)
+        return;
+    int32_t code = 0;
+    (void)format->pelFormat(&code);
+    const int64_t twice = cf_twiceBytesPerPel(code);
+    Placed<ccPelBuffer<unsigned char>> buffer;
+    buffer.bind(rootOver<unsigned char>(std::make_unique<cc_ModPelPackage>(image, address)));
+    // The module reports the window in pels of its format, the root in bytes.
+    const Window w = windowOf(image);
+    applyGeometry(buffer, image, w.x * twice >> 1, w.y, w.width * twice >> 1, w.height);
+    out = buffer;
+}
+
+void cf_rawFromRawPels(ccIAcqResult_RawPels* raw, ccPelBuffer<unsigned char>& out)
+{
+    out = ccPelBuffer<unsigned char>();
+    if (!framePresent(raw))
+        return;
+    void* address = nullptr;
+    (void)raw->pelAddress(&address);
+    if (address == nullptr)
+        return;
+    Placed<ccPelBuffer<unsigned char>> buffer;
+    buffer.bind(rootOver<unsigned char>(std::make_unique<cc_ModPelPackage>(raw, address)));
+    const Window w = windowOf(raw);
+    applyGeometry(buffer, raw, w.x, w.y, w.width, w.height);
+    out = buffer;
+}
+
+ccPtrHandle<ccAcqImage> cf_threePlaneFromResult(ccIAcqResult_Format* format, ccIAcqResult_Image* image)
+{
+    if (!framePresent(image))
+        return {};
+    ccPelBuffer<unsigned char> planes[3];
+    for (uint32_t plane = 0; plane < 3; ++plane) {
+        auto package = std::make_unique<cc_RawPelPackage>(format, image, plane);
+        if (package->dataStart() == nullptr)
+            return {};
+        planes[plane].bind(rootOver<unsigned char>(std::move(package)));
+    }
+    Placed<cc3PlanePelBuffer> buffer(planes[0], planes[1], planes[2]);
+    const Window w = windowOf(image);
+    applyGeometry(buffer, image, w.x, w.y, w.width, w.height);
+    return ccPtrHandle<ccAcqImage>(new ccAcqImage(static_cast<const cc3PlanePelBuffer&>(buffer)));
+}
+
+void cf_remoteFromResult(cc_UnknownFrameGrabber& grabber, ccIUnknown* result, ccIAcqResult_Image* image,
+                         ccPelBuffer<unsigned char>& out)
+{
+    cc_ModPtr<ccIUnknown> held(result);
+    out = ccPelBuffer<unsigned char>();
+    int32_t width = 0, height = 0;
+    (void)image->width(&width);
+    (void)image->height(&height);
+    Placed<ccPelBuffer<unsigned char>> buffer;
+    buffer.bind(rootOver<unsigned char>(
+        std::make_unique<cc_RemotePelPackage>(grabber.accelerator(), std::move(held), width, height)));
+    const Window w = windowOf(image);
+    applyGeometry(buffer, image, w.x, w.y, w.width, w.height);
+    out = buffer;
+}
+
+int32_t cf_twiceBytesPerPel(int32_t moduleFormat)
+{
+    switch (moduleFormat) {
+    case 1:
+        return 8;
+    case 2: case 6: case 7: case 15:
+        return 6;
+    case 3: case 8: case 9: case 10: case 12: case 13: case 14: case 16:
+        return 4;
+    case 5:
+        return 3;
+    case 11:
+        return 12;
+    default:
+        return 2;
+    }
+}
+
+// ---- the pool offered to the module ----
+
+ccIPelPool_Core_v0* cf_newModulePelPool(const ccPtrHandle<ccPelRootPool>& pool) { return new ccNVTypPelPool(pool); }
+
+int32_t ccNVTypPelPool::query(ccIUnknown** out, int32_t id)
+{
+    if (out == nullptr)
+        return 1;
+    *out = nullptr;
+    if (id == 0 || id == ccIidPelPoolV0)
+        *out = static_cast<ccIPelPool_Core_v0*>(this);
+    else if (id == ccIidPelPoolV1)
+        *out = static_cast<ccIPelPool_Core_v1*>(this);
+    else
+        return 1;
+    addRef();
+    return 0;
+}
+
+uint32_t ccNVTypPelPool::release()
+{
+    const uint32_t count = --count_;
+    if (count == 0)
+        delete this;
+    return count;
+}
+
+int32_t ccNVTypPelPool::questionA(uint32_t* answer)
+{
+    if (answer == nullptr)
+        return 1;
+    *answer = pool_ && pool_->firstQuery() ? 1 : 0;
+    return 0;
+}
+
+int32_t ccNVTypPelPool::questionB(uint32_t* answer)
+{
+    if (answer == nullptr)
+        return 1;
+    *answer = pool_ && pool_->secondQuery() ? 1 : 0;
+    return 0;
+}
+
+int32_t ccNVTypPelPool::allocate(ccIUnknown** image, int32_t width, int32_t height, int32_t pelFormat,
+                                 ccIWakeObject* wake, double seconds, uint32_t)
+{
+    if (image == nullptr)
+        return 0;
+    *image = nullptr;
+    // A shape no pool makes would be waited for without end.
+    if (!pool_ || width <= 0 || height <= 0)
+        return 0;
+    try {
+        const std::type_info& pelType = pelFormat == 8   ? typeid(ccPackedRGB16Pel)
+                                        : pelFormat == 1 ? typeid(ccPackedRGB32Pel)
+                                                         : typeid(unsigned char);
+        ccPelRootPool& pool = *pool_.rawPointer();
+        const int32_t shape = pool.classIndex(width, height, pelType);
+        WakeSemaphore semaphore(wake);
+        ccTimeout timeout(seconds);
+        cc_PelRoot* taken = pool.allocFromClass(shape, semaphore, timeout);
+        if (taken == nullptr)
+            return 0;
+        const ccPtrHandle<cc_PelRoot> root(taken);
+        void* address = pelFormat == 8   ? dataOf<ccPackedRGB16Pel>(*taken)
+                        : pelFormat == 1 ? dataOf<ccPackedRGB32Pel>(*taken)
+                                         : dataOf<unsigned char>(*taken);
+        auto* lent = new ccNVTypPoolImage(root, address);
+        ccIImage_PoolImage_v0* first = lent;
+        first->addRef();
+        *image = first;
+    } catch (...) {
+        // Nothing may unwind into the module: no frame this time.
+    }
+    return 0;
+}
+
+int32_t ccNVTypPelPool::detachThread()
+{
+    try {
+        ccThreadID::detachCurrentThread();
+    } catch (...) {
+        return 1;
+    }
+    return 0;
+}
+
+int32_t ccNVTypPoolImage::query(ccIUnknown** out, int32_t id)
+{
+    if (out == nullptr)
+        return 1;
+    *out = nullptr;
+    if (id == 0 || id == ccIidPoolImageV0)
+        *out = static_cast<ccIImage_PoolImage_v0*>(this);
+    else if (id == ccIidPoolImageV1)
+        *out = static_cast<ccIImage_PoolImage_v1*>(this);
+    else
+        return 1;
+    addRef();
+    return 0;
+}
+
+uint32_t ccNVTypPoolImage::release()
+{
+    const uint32_t count = --count_;
+    if (count == 0)
+        delete this; // the root goes back to its pool
+    return count;
+}
+
+int32_t ccNVTypPoolImage::address(void** address)
+{
+    if (address == nullptr)
+        return 1;
+    *address = address_;
+    return 0;
+}
+
+int32_t ccNVTypPoolImage::stride(int32_t* stride)
+{
+    if (stride == nullptr)
+        return 1;
+    *stride = root_.rawPointer()->stride();
+    return 0;
+}

@@ -1,0 +1,266 @@
+// A board of the list and what it offers: the grabber core that makes FIFOs,
+// board information, EERAM and the discrete lines.
+#include "sim/simstate.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim {
+namespace {
+
+// An interface with nothing but the three first slots.
+class Plain : public ccIUnknown {
+protected:
+    ~Plain() = default;
+};
+
+// What 113 and 105 give: an object that answers its id and nothing more.
+class PlainObject final : public Impl<Plain> {
+public:
+    explicit PlainObject(int32_t id) : Impl(id), id_(id) {}
+
+private:
+    ccIUnknown* offer(int32_t id) override { return id == id_ ? self<Plain>() : nullptr; }
+
+    const int32_t id_;
+};
+
+class Core final
+    : public Impl<ccIGrabber_Core, ccIGrabber_Tvm, ccIGrabber_IOSetting, ccIAcqFifo_Creator> {
+public:
+    Core() : Impl(ccIidGrabberCore) {}
+
+    int32_t coreValue(int32_t* value) override { return answers(ccIidGrabberCore, 3, {}, value); }
+    int32_t isFormatSupported(const char16_t* format, uint32_t* supported) override {
+        if (enterText(ccIidGrabberCore, 4, format)) return failed(supported);
+        return give(ccIidGrabberCore, 4, {}, supported);
+    }
+    int32_t createFifo(ccIUnknown** fifo, const char16_t* format) override {
+        if (enterText(ccIidGrabberCore, 5, format)) return failed(fifo);
+        return create(fifo, 0);
+    }
+    int32_t numCameraPorts(const char16_t* format, uint32_t* count) override {
+        if (enterText(ccIidGrabberCore, 6, format)) return failed(count);
+        return give(ccIidGrabberCore, 6, {}, count);
+    }
+    int32_t hasFormatOptions(uint32_t* flag) override { return answers(ccIidGrabberCore, 7, {}, flag); }
+
+    int32_t tvmId(int32_t* id) override { return answers(ccIidGrabberTvm, 3, {}, id); }
+
+    int32_t setCode(int32_t code) override {
+        if (enter(ccIidIOSetting, 3, {double(code)})) return 1;
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.ioCode = code;
+        return 0;
+    }
+
+    int32_t create(ccIUnknown** fifo, const char16_t* format, int32_t code) override {
+        if (enterText(ccIidFifoCreator, 3, format, {double(code)})) return failed(fifo);
+        return create(fifo, code);
+    }
+    int32_t isSupported(const char16_t* format, int32_t code, uint32_t* supported) override {
+        if (enterText(ccIidFifoCreator, 4, format, {double(code)})) return failed(supported);
+        return give(ccIidFifoCreator, 4, {}, supported);
+    }
+
+private:
+    static int32_t create(ccIUnknown** fifo, int32_t code) {
+        if (!fifo) return refuse();
+        *fifo = newFifo(code);
+        return *fifo ? 0 : refuse();
+    }
+    ccIUnknown* offer(int32_t id) override {
+        if (id == ccIidGrabberHeld || id == ccIidLinesFrom8) return hand<Plain, PlainObject>(id);
+        return selfAs(id, {ccIidGrabberCore, ccIidGrabberTvm, ccIidIOSetting, ccIidFifoCreator});
+    }
+};
+
+class Info final : public Impl<ccIGrabber_Info> {
+public:
+    Info() : Impl(ccIidGrabberInfo) {}
+
+    int32_t disconnect(uint32_t flag) override { return enter(ccIidGrabberInfo, 3, {double(flag)}) ? 1 : 0; }
+    int32_t uniqueId(uint32_t capacity, char16_t* buffer) override {
+        if (enter(ccIidGrabberInfo, 4, {double(capacity)})) return 1;
+        if (!capacity) return 0;
+        return buffer ? writeText(textOf(ccIidGrabberInfo, 4), &capacity, buffer) : refuse();
+    }
+
+private:
+    ccIUnknown* offer(int32_t id) override { return id == ccIidGrabberInfo ? self<ccIGrabber_Info>() : nullptr; }
+};
+
+class Eeram final : public Impl<ccIComponent_EERAM> {
+public:
+    Eeram() : Impl(ccIidEERAM) {}
+
+    int32_t size(uint32_t* bytes) override {
+        if (enter(ccIidEERAM, 3)) return failed(bytes);
+        if (!bytes) return refuse();
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        *bytes = static_cast<uint32_t>(s.eeram.size());
+        return 0;
+    }
+    int32_t read(uint32_t offset, uint8_t* buffer, uint32_t count) override {
+        if (enter(ccIidEERAM, 4, {double(offset), double(buffer != nullptr), double(count)})) return 1;
+        return access(offset, count, buffer, [](uint8_t* at, uint8_t* other, uint32_t n) {
+            std::memcpy(other, at, n);
+        });
+    }
+    int32_t write(uint32_t offset, const uint8_t* buffer, uint32_t count) override {
+        if (enter(ccIidEERAM, 5, {double(offset), double(buffer != nullptr), double(count)})) return 1;
+        return access(offset, count, const_cast<uint8_t*>(buffer), [](uint8_t* at, uint8_t* other, uint32_t n) {
+            std::memcpy(at, other, n);
+        });
+    }
+
+private:
+    template <class Copy>
+    static int32_t access(uint32_t offset, uint32_t count, uint8_t* buffer, Copy copy) {
+        {
+            State& s = state();
+            std::lock_guard<std::mutex> lock(s.mutex);
+            if (uint64_t{offset} + count <= s.eeram.size() && (buffer || !count)) {
+                if (count) copy(s.eeram.data() + offset, buffer, count);
+                return 0;
+            }
+        }
+        return refuse();
+    }
+    ccIUnknown* offer(int32_t id) override { return id == ccIidEERAM ? self<ccIComponent_EERAM>() : nullptr; }
+};
+
+class EeramAux final : public Impl<ccIComponent_EERAMAux> {
+public:
+    EeramAux() : Impl(ccIidEERAMAux) {}
+
+    int32_t size(uint32_t* bytes) override { return answers(ccIidEERAMAux, 3, {}, bytes); }
+    int32_t write(uint32_t a, uint32_t b) override { return enter(ccIidEERAMAux, 4, {double(a), double(b)}) ? 1 : 0; }
+
+private:
+    ccIUnknown* offer(int32_t id) override { return id == ccIidEERAMAux ? self<ccIComponent_EERAMAux>() : nullptr; }
+};
+
+// One line; its state is its own. Wake objects it still keeps go back when
+// it ends.
+class Line final : public Impl<ccIComponent_LineIO> {
+public:
+    explicit Line(uint32_t number) : Impl(ccIidLineIO), number_(number) {}
+
+    int32_t lineNumber(uint32_t* number) override { return reports(ccIidLineIO, 3, {}, {double(number_)}, number); }
+    int32_t enable(uint32_t flag) override { return store(4, flag, enabled_); }
+    int32_t isEnabled(uint32_t* flag) override { return reports(ccIidLineIO, 5, {}, {double(get(enabled_))}, flag); }
+    int32_t canBeEnabled(uint32_t* flag) override { return answers(ccIidLineIO, 6, {}, flag); }
+    int32_t value(uint32_t* value) override { return reports(ccIidLineIO, 7, {}, {double(get(value_))}, value); }
+    int32_t setValue(uint32_t value) override { return store(8, value, value_); }
+    int32_t pulse(uint32_t level, double seconds, uint32_t flag) override {
+        return enter(ccIidLineIO, 9, {double(level), seconds, double(flag)}) ? 1 : 0;
+    }
+    int32_t supportsEdge(uint32_t code, uint32_t* flag) override {
+        return answers(ccIidLineIO, 10, {double(code)}, flag);
+    }
+    int32_t stopEdge(uint32_t code) override { return enter(ccIidLineIO, 11, {double(code)}) ? 1 : 0; }
+    int32_t addWake(ccIWakeObject* wake, uint32_t code) override {
+        if (enter(ccIidLineIO, 12, {double(wake != nullptr), double(code)})) return 1;
+        if (!wake) return refuse();
+        wake->addRef();
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        wakes_.emplace_back(wake, code);
+        return 0;
+    }
+    int32_t removeWake(ccIWakeObject* wake, uint32_t code) override {
+        if (enter(ccIidLineIO, 13, {double(wake != nullptr), double(code)})) return 1;
+        {
+            State& s = state();
+            std::lock_guard<std::mutex> lock(s.mutex);
+            auto it = std::find(wakes_.begin(), wakes_.end(), std::make_pair(wake, code));
+            if (it == wakes_.end()) wake = nullptr;
+            else wakes_.erase(it);
+        }
+        if (!wake) return refuse();
+        wake->release();
+        return 0;
+    }
+
+private:
+    int32_t store(int32_t slot, uint32_t value, uint32_t& field) {
+        if (enter(ccIidLineIO, slot, {double(value)})) return 1;
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        field = value;
+        return 0;
+    }
+    static uint32_t get(const uint32_t& field) {
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        return field;
+    }
+    ccIUnknown* offer(int32_t id) override { return id == ccIidLineIO ? self<ccIComponent_LineIO>() : nullptr; }
+    void ended() override {
+        std::vector<std::pair<ccIWakeObject*, uint32_t>> wakes;
+        {
+            State& s = state();
+            std::lock_guard<std::mutex> lock(s.mutex);
+            wakes.swap(wakes_);
+        }
+        for (auto& w : wakes) w.first->release();
+    }
+
+    const uint32_t number_;
+    uint32_t enabled_ = 0, value_ = 0;
+    std::vector<std::pair<ccIWakeObject*, uint32_t>> wakes_;
+};
+
+class ParallelIO final : public Impl<ccIComponent_ParallelIO> {
+public:
+    ParallelIO() : Impl(ccIidParallelIO) {}
+
+    int32_t counts(uint32_t* inputs, uint32_t* outputs) override {
+        Values computed{};
+        {
+            State& s = state();
+            std::lock_guard<std::mutex> lock(s.mutex);
+            computed = {double(s.inputs), double(s.outputs)};
+        }
+        return reports(ccIidParallelIO, 3, {}, computed, inputs, outputs);
+    }
+    int32_t line(ccIUnknown** line, uint32_t direction, uint32_t number) override {
+        if (enter(ccIidParallelIO, 4, {double(direction), double(number)})) return failed(line);
+        if (!line) return refuse();
+        *line = hand<ccIComponent_LineIO, Line>(number);
+        return 0;
+    }
+
+private:
+    ccIUnknown* offer(int32_t id) override {
+        return id == ccIidParallelIO ? self<ccIComponent_ParallelIO>() : nullptr;
+    }
+};
+
+// The board answers its model id with itself and, through it, the rest.
+class Board final : public Impl<Plain> {
+public:
+    Board() : Impl(ccIid7320) {}
+
+private:
+    ccIUnknown* offer(int32_t id) override {
+        switch (id) {
+        case ccIid7320: return self<Plain>();
+        case ccIidGrabberCore: return hand<ccIGrabber_Core, Core>();
+        case ccIidGrabberInfo: return hand<ccIGrabber_Info, Info>();
+        case ccIidEERAM: return hand<ccIComponent_EERAM, Eeram>();
+        case ccIidEERAMAux: return hand<ccIComponent_EERAMAux, EeramAux>();
+        case ccIidParallelIO: return hand<ccIComponent_ParallelIO, ParallelIO>();
+        default: return nullptr;
+        }
+    }
+};
+
+} // namespace
+
+ccIUnknown* newBoard() { return hand<Plain, Board>(); }
+
+} // namespace sim

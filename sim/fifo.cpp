@@ -1,0 +1,499 @@
+// A module FIFO: its acquisitions, delivered in order by a worker thread of
+// its own, and the many small interfaces of its core.
+#include "sim/frame.h"
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <thread>
+
+namespace sim {
+namespace {
+
+// One record of the property-information list.
+class PropertyInfo final : public Impl<ccIAcqFifo_PropertyInfo> {
+public:
+    explicit PropertyInfo(const ccSimPropertyInfo& r) : Impl(ccIidFifoPropertyInfo), r_(r) {}
+
+    int32_t identifier(uint32_t* id) override { return put(3, {double(r_.id)}, id); }
+    int32_t minimum(double* value) override { return put(4, {r_.minimum}, value); }
+    int32_t maximum(double* value) override { return put(5, {r_.maximum}, value); }
+    int32_t defaultValue(double* value) override { return put(6, {r_.defaultValue}, value); }
+    int32_t word(uint32_t* value) override { return put(7, {double(r_.word)}, value); }
+
+private:
+    template <class P>
+    static int32_t put(int32_t slot, const Values& v, P* out) {
+        return reports(ccIidFifoPropertyInfo, slot, {}, v, out);
+    }
+    ccIUnknown* offer(int32_t id) override {
+        return id == ccIidFifoPropertyInfo ? self<ccIAcqFifo_PropertyInfo>() : nullptr;
+    }
+
+    const ccSimPropertyInfo r_;
+};
+
+class Fifo final
+    : public Impl<ccIAcqFifo_Core, ccIAcqFifo_Callbacks, ccIAcqFifo_InfoCallbacks, ccIAcqFifo_Properties,
+                  ccIAcqFifo_PropertyRecord, ccIAcqFifo_Camera, ccIAcqFifo_PropertySupport, ccIAcqFifo_Extension,
+                  ccIAcqFifo_PelPool, ccIAcqFifo_Encoder, ccIAcqFifo_Hooks, ccIAcqFifo_RoiModes,
+                  ccIAcqFifo_SampleValues, ccIAcqFifo_Prepare, ccIAcqFifo_PrepareBasic, ccIAcqFifo_Reconfigure,
+                  ccIAcqFifo_Master, ccIAcqFifo_CameraLocation, ccIAcqFifo_CustomProps,
+                  ccIAcqFifo_PropertyInfoList> {
+public:
+    explicit Fifo(int32_t code) : Impl(ccIidFifoCore), code_(code) {}
+
+    // The worker starts once the object is enrolled; false when it cannot.
+    bool begin() {
+        try {
+            worker_ = std::thread([this] { run(); });
+        } catch (...) {
+            return false;
+        }
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        ++s.liveFifos;
+        return true;
+    }
+
+    // 24
+    int32_t start(uint32_t ticket, uint32_t* accepted) override {
+        if (enter(ccIidFifoCore, 3, {double(ticket)})) return failed(accepted);
+        if (give(ccIidFifoCore, 3, {}, accepted) != 0) return 1;
+        if (!*accepted) return 0;
+        State& s = state();
+        {
+            std::lock_guard<std::mutex> lock(s.mutex);
+            const uint64_t id = ++s.nextAcquisition;
+            queue_.emplace_back();
+            queue_.back().ticket = ticket;
+            queue_.back().id = id;
+            s.untriggered.insert(id);
+        }
+        s.fifoEvent.notify_all();
+        return 0;
+    }
+    int32_t complete(ccITemp_CompleteArgs_v0* args, ccIUnknown** result) override;
+    int32_t triggerEnable(uint32_t flag) override {
+        if (enter(ccIidFifoCore, 5, {double(flag)})) return 1;
+        return locked([&] { triggerEnabled_ = flag; });
+    }
+    int32_t triggerEnabled(uint32_t* flag) override {
+        uint32_t value = 0;
+        locked([&] { value = triggerEnabled_; });
+        return reports(ccIidFifoCore, 6, {}, {double(value)}, flag);
+    }
+    int32_t triggerIndex(uint32_t index) override { return enter(ccIidFifoCore, 7, {double(index)}) ? 1 : 0; }
+    int32_t triggerCustom(ccITemp_TrigCustom_v2* model) override {
+        if (enter(ccIidFifoCore, 8, {double(model != nullptr)})) return 1;
+        if (!model) return refuse();
+        using Flag = int32_t (ccITemp_TrigCustom_v2::*)(uint32_t*);
+        static constexpr Flag kFlags[] = {
+            &ccITemp_TrigCustom_v2::flag0, &ccITemp_TrigCustom_v2::flag1,  &ccITemp_TrigCustom_v2::flag2,
+            &ccITemp_TrigCustom_v2::flag3, &ccITemp_TrigCustom_v2::flag4,  &ccITemp_TrigCustom_v2::flag5,
+            &ccITemp_TrigCustom_v2::flag6, &ccITemp_TrigCustom_v2::flag7,  &ccITemp_TrigCustom_v2::flag8,
+            &ccITemp_TrigCustom_v2::flag9, &ccITemp_TrigCustom_v2::flag10, &ccITemp_TrigCustom_v2::flag11,
+            &ccITemp_TrigCustom_v2::flag12};
+        std::vector<double> flags;
+        for (Flag f : kFlags) {
+            uint32_t value = 0;
+            (model->*f)(&value); // status ignored: the value stays 0
+            flags.push_back(value);
+        }
+        record(ccIidFifoCore, 8, std::move(flags));
+        return 0;
+    }
+    int32_t flush() override {
+        if (enter(ccIidFifoCore, 9)) return 1;
+        std::deque<Acquisition> dropped;
+        locked([&] {
+            dropped.swap(queue_);
+            for (const Acquisition& a : dropped) state().untriggered.erase(a.id);
+        });
+        state().fifoEvent.notify_all();
+        return 0; // the frames go here, outside the lock
+    }
+    int32_t stateD(uint32_t* flag) override { return answers(ccIidFifoCore, 10, {}, flag); }
+    int32_t stateA(uint32_t* flag) override { return answers(ccIidFifoCore, 11, {}, flag); }
+    int32_t stateB(uint32_t* flag) override { return answers(ccIidFifoCore, 12, {}, flag); }
+    int32_t isBusy(uint32_t* flag) override {
+        return reports(ccIidFifoCore, 13, {}, {double(counts().first > 0)}, flag);
+    }
+    int32_t stateC(uint32_t* flag) override { return answers(ccIidFifoCore, 14, {}, flag); }
+    int32_t stateE(uint32_t* flag) override { return answers(ccIidFifoCore, 15, {}, flag); }
+    int32_t pending(uint32_t* count) override { return reports(ccIidFifoCore, 16, {}, {counts().first}, count); }
+    int32_t completed(uint32_t* count) override { return reports(ccIidFifoCore, 17, {}, {counts().second}, count); }
+    int32_t countC(uint32_t* count) override { return answers(ccIidFifoCore, 18, {}, count); }
+
+    // 30 and 31
+    int32_t complete(ccICallbackFn* fn) override { return keep(ccIidFifoCallbacks, 3, plain_[0], fn); }
+    int32_t movePart(ccICallbackFn* fn) override { return keep(ccIidFifoCallbacks, 4, plain_[1], fn); }
+    int32_t overrun(ccICallbackFn* fn) override { return keep(ccIidFifoCallbacks, 5, plain_[2], fn); }
+    int32_t complete(ccICallbackInfoFn* fn) override { return keep(ccIidFifoInfoCallbacks, 3, info_[0], fn); }
+    int32_t movePart(ccICallbackInfoFn* fn) override { return keep(ccIidFifoInfoCallbacks, 4, info_[1], fn); }
+    int32_t overrun(ccICallbackInfoFn* fn) override { return keep(ccIidFifoInfoCallbacks, 5, info_[2], fn); }
+
+    // 38 and 92
+    int32_t reserved3() override { return enter(ccIidFifoProperties, 3) ? 1 : 0; }
+    int32_t set(ccModPropertyRecord* record) override { return request(ccIidFifoProperties, 4, record); }
+    int32_t get(ccModPropertyRecord* record) override { return request(ccIidFifoProperties, 5, record); }
+    int32_t read(ccModPropertyRecord* record) override { return request(ccIidFifoPropertyRecord, 3, record); }
+
+    // 40
+    int32_t roi(int32_t x, int32_t y, int32_t width, int32_t height) override {
+        return enter(ccIidFifoCamera, 3, {double(x), double(y), double(width), double(height)}) ? 1 : 0;
+    }
+    int32_t numChannels(uint32_t* count) override { return answers(ccIidFifoCamera, 4, {}, count); }
+    int32_t inputLut(const uint8_t* table, uint32_t size, int32_t channel) override {
+        return enter(ccIidFifoCamera, 5, {double(table != nullptr), double(size), double(channel)}) ? 1 : 0;
+    }
+    int32_t numInputLuts(uint32_t* count) override { return answers(ccIidFifoCamera, 6, {}, count); }
+    int32_t numCameraPorts(uint32_t* count) override { return answers(ccIidFifoCamera, 7, {}, count); }
+    int32_t ctiLimit(double* value) override { return answers(ccIidFifoCamera, 8, {}, value); }
+    int32_t horizAdjustLimit(double* value) override { return answers(ccIidFifoCamera, 9, {}, value); }
+    int32_t roiLimits(int32_t* x, int32_t* y, int32_t* width, int32_t* height) override {
+        return answers(ccIidFifoCamera, 10, {}, x, y, width, height);
+    }
+    int32_t actualSync(int32_t* index) override { return answers(ccIidFifoCamera, 11, {}, index); }
+    int32_t defaultSync(int32_t* index) override { return answers(ccIidFifoCamera, 12, {}, index); }
+
+    // 43
+    int32_t isSupported(int32_t number, uint32_t* supported) override {
+        bool yes = false;
+        locked([&] { yes = state().allSupported || state().supported.count(number); });
+        return reports(ccIidFifoPropertySupport, 3, {double(number)}, {double(yes)}, supported);
+    }
+
+    // 45: no status; an injected failure gives 0.
+    uint32_t queryA() override {
+        uint32_t value = 0;
+        return answers(ccIidFifoExtension, 3, {}, &value) ? 0 : value;
+    }
+    uint32_t queryB(uint32_t v) override {
+        uint32_t value = 0;
+        return answers(ccIidFifoExtension, 4, {double(v)}, &value) ? 0 : value;
+    }
+
+    // 61
+    int32_t flag(uint32_t* flag) override { return answers(ccIidFifoPelPool, 3, {}, flag); }
+    int32_t words(uint32_t* first, uint32_t* second) override {
+        return answers(ccIidFifoPelPool, 4, {}, first, second);
+    }
+    int32_t setPool(ccIUnknown* pool) override { return keep(ccIidFifoPelPool, 5, pool_, pool); }
+
+    // 75
+    int32_t triggerFromEncoder(uint32_t first, uint32_t second) override {
+        return enter(ccIidFifoEncoder, 3, {double(first), double(second)}) ? 1 : 0;
+    }
+    int32_t stepsPerLine(uint32_t steps, uint32_t sixteenths) override {
+        return enter(ccIidFifoEncoder, 4, {double(steps), double(sixteenths)}) ? 1 : 0;
+    }
+    int32_t numPorts(uint32_t* count) override { return answers(ccIidFifoEncoder, 5, {}, count); }
+    int32_t queryA(uint32_t* value) override { return answers(ccIidFifoEncoder, 6, {}, value); }
+    int32_t count(uint32_t* value) override { return answers(ccIidFifoEncoder, 7, {}, value); }
+    int32_t resetCounter() override { return enter(ccIidFifoEncoder, 8) ? 1 : 0; }
+
+    // 93
+    int32_t zeroB(uint32_t* value) override { return answers(ccIidFifoHooks, 3, {}, value); }
+    int32_t noOpC() override { return enter(ccIidFifoHooks, 4) ? 1 : 0; }
+    int32_t zeroA(uint32_t* value) override { return answers(ccIidFifoHooks, 5, {}, value); }
+
+    // 120
+    int32_t isSupported(uint32_t mode, uint32_t* flag) override {
+        return answers(ccIidFifoRoiModes, 3, {double(mode)}, flag);
+    }
+
+    // 83
+    int32_t value(int32_t* value, uint32_t index) override {
+        double v = 0;
+        locked([&] {
+            if (index < state().sampleValues.size()) v = state().sampleValues[index];
+        });
+        return reports(ccIidFifoSampleValues, 3, {double(index)}, {v}, value);
+    }
+
+    // 118 and 28
+    int32_t prepare(double seconds, uint32_t* ready, char16_t* message) override {
+        if (enter(ccIidFifoPrepare, 3, {seconds})) return failed(ready);
+        if (!message) return refuse();
+        uint32_t length = 255;
+        writeText(textOf(ccIidFifoPrepare, 3), &length, message);
+        message[length] = 0;
+        return give(ccIidFifoPrepare, 3, {}, ready);
+    }
+    int32_t prepare(double seconds, uint32_t* ready) override {
+        return answers(ccIidFifoPrepareBasic, 3, {seconds}, ready);
+    }
+
+    // 29, 65, 76, 111
+    int32_t reconfigure(const void* object, uint32_t* result) override {
+        return answers(ccIidFifoReconfigure, 3, {double(object != nullptr)}, result);
+    }
+    int32_t isValid(ccIUnknown* masterCore, uint32_t* flag) override {
+        return answers(ccIidFifoMaster, 3, {double(masterCore != nullptr)}, flag);
+    }
+    int32_t setMaster(ccIUnknown* masterCore) override {
+        return enter(ccIidFifoMaster, 4, {double(masterCore != nullptr)}) ? 1 : 0;
+    }
+    int32_t isValid(uint32_t location, uint32_t* flag) override {
+        return answers(ccIidFifoCameraLocation, 3, {double(location)}, flag);
+    }
+    int32_t set(uint32_t location) override { return enter(ccIidFifoCameraLocation, 4, {double(location)}) ? 1 : 0; }
+    int32_t set(const char16_t* text) override {
+        if (enterText(ccIidFifoCustomProps, 3, text)) return 1;
+        return text ? 0 : refuse();
+    }
+
+    // 46
+    int32_t item(ccIUnknown** item, uint32_t index) override {
+        if (enter(ccIidFifoPropertyInfoList, 3, {double(index)})) return failed(item);
+        if (!item) return refuse();
+        *item = nullptr;
+        ccSimPropertyInfo record{};
+        bool found = false;
+        locked([&] {
+            found = index < state().propertyInfos.size();
+            if (found) record = state().propertyInfos[index];
+        });
+        if (found) *item = hand<ccIAcqFifo_PropertyInfo, PropertyInfo>(record);
+        return 0;
+    }
+
+private:
+    struct Acquisition {
+        uint32_t ticket = 0;
+        uint64_t id = 0;
+        bool delivered = false, overrun = false;
+        uint32_t number = 0;
+        std::unique_ptr<Frame> frame;
+    };
+
+    template <class F>
+    static int32_t locked(F&& f) {
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        f();
+        return 0;
+    }
+    // Not yet delivered, delivered and not yet completed.
+    std::pair<double, double> counts() {
+        std::pair<double, double> n{};
+        locked([&] {
+            for (const Acquisition& a : queue_) ++(a.delivered ? n.second : n.first);
+        });
+        return n;
+    }
+
+    // Keeps a library object in place of the one held. One the worker may be
+    // calling goes back once it is done.
+    template <class T>
+    int32_t keep(int32_t iid, int32_t slot, T*& place, T* object) {
+        if (enter(iid, slot, {double(object != nullptr)})) return 1;
+        if (object) object->addRef();
+        T* old = nullptr;
+        locked([&] {
+            old = place;
+            place = object;
+            if (busy_ && old) {
+                retired_.push_back(old);
+                old = nullptr;
+            }
+        });
+        if (old) old->release();
+        return 0;
+    }
+
+    int32_t request(int32_t iid, int32_t slot, ccModPropertyRecord* r) {
+        if (enter(iid, slot, {double(r != nullptr)})) return 1;
+        if (!r) return refuse();
+        return locked([&] {
+            State& s = state();
+            s.requests.push_back({slot, r->id, r->channel, r->value});
+            if (slot == 4) return;
+            auto it = s.propertyValues.find(r->id);
+            r->valid = 0;
+            if (it == s.propertyValues.end()) return;
+            r->value = it->second.first;
+            r->valid = it->second.second ? 1 : 0;
+        });
+    }
+
+    // The first acquisition not yet delivered, when it may be delivered now.
+    Acquisition* due(State& s) {
+        auto it = std::find_if(queue_.begin(), queue_.end(), [](const Acquisition& a) { return !a.delivered; });
+        if (it == queue_.end() || (s.triggered && s.untriggered.count(it->id))) return nullptr;
+        return &*it;
+    }
+    Acquisition* find(uint64_t id) {
+        auto it = std::find_if(queue_.begin(), queue_.end(), [&](const Acquisition& a) { return a.id == id; });
+        return it == queue_.end() ? nullptr : &*it;
+    }
+
+    void run();
+    void deliver(std::unique_lock<std::mutex>& lock, Acquisition& next);
+    void ended() override;
+    void cleanup();
+
+    ccIUnknown* offer(int32_t id) override {
+        return selfAs(id, {ccIidFifoCore, ccIidFifoCallbacks, ccIidFifoInfoCallbacks, ccIidFifoProperties,
+                           ccIidFifoPropertyRecord, ccIidFifoCamera, ccIidFifoPropertySupport, ccIidFifoExtension,
+                           ccIidFifoPelPool, ccIidFifoEncoder, ccIidFifoHooks, ccIidFifoRoiModes,
+                           ccIidFifoSampleValues, ccIidFifoPrepare, ccIidFifoPrepareBasic, ccIidFifoReconfigure,
+                           ccIidFifoMaster, ccIidFifoCameraLocation, ccIidFifoCustomProps,
+                           ccIidFifoPropertyInfoList});
+    }
+
+    const int32_t code_;
+    // Guarded by the state's lock.
+    std::deque<Acquisition> queue_; // in start order, the delivered ones first
+    ccICallbackFn* plain_[3]{};     // complete, move part, overrun
+    ccICallbackInfoFn* info_[3]{};
+    ccIUnknown* pool_ = nullptr;
+    std::vector<ccIUnknown*> retired_; // replaced while the worker held them
+    bool busy_ = false;                // the worker holds copies of the above
+    uint32_t triggerEnabled_ = 0;
+    uint32_t deliveries_ = 0;
+    bool detached_ = false; // the last release came from the worker itself
+    std::atomic<bool> stop_{false};
+    std::thread worker_;
+};
+
+int32_t Fifo::complete(ccITemp_CompleteArgs_v0* args, ccIUnknown** result) {
+    if (enter(ccIidFifoCore, 4, {double(args != nullptr)})) return failed(result);
+    if (!args || !result) return refuse();
+    *result = nullptr;
+    double timeout = 0;
+    if (args->timeout(&timeout) != 0) timeout = 0;
+    State& s = state();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    auto ready = [&] { return !queue_.empty() && queue_.front().delivered; };
+    if (timeout >= 1e9) // HUGE_VAL among them: no limit
+        s.fifoEvent.wait(lock, ready);
+    else if (timeout > 0)
+        s.fifoEvent.wait_for(lock, std::chrono::duration<double>(timeout), ready);
+    if (!ready()) {
+        s.lastError = s.timeoutError;
+        return 1;
+    }
+    Acquisition a = std::move(queue_.front());
+    queue_.pop_front();
+    lock.unlock();
+    args->setStatus(a.overrun ? 1 : 0); // their statuses change nothing here
+    ccIUnknown* info = newInfo(a.overrun, a.ticket, a.number);
+    args->readInfo(info);
+    info->release();
+    *result = newResult(code_, std::move(a.frame));
+    return 0;
+}
+
+void Fifo::run() {
+    State& s = state();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    for (;;) {
+        Acquisition* next = nullptr;
+        s.fifoEvent.wait(lock, [&] { return stop_ || (next = due(s)) != nullptr; });
+        if (stop_) break;
+        deliver(lock, *next);
+    }
+    if (detached_) {
+        lock.unlock();
+        cleanup();
+    }
+}
+
+// Entered and left with the lock held; makes the frame and calls the
+// library's wraps without it.
+void Fifo::deliver(std::unique_lock<std::mutex>& lock, Acquisition& next) {
+    State& s = state();
+    const uint64_t id = next.id;
+    const uint32_t ticket = next.ticket;
+    bool overrun = s.overruns > 0;
+    if (overrun) --s.overruns;
+    s.untriggered.erase(id);
+    const uint32_t width = s.frameWidth, height = s.frameHeight;
+    busy_ = true;
+    ccIUnknown* pool = pool_;
+    const uint32_t number = deliveries_ + 1;
+    lock.unlock();
+
+    std::unique_ptr<Frame> frame;
+    if (!overrun) overrun = !(frame = makeFrame(code_, width, height, ticket, pool));
+    ccICallbackFn* plain[3];
+    ccICallbackInfoFn* info[3];
+    lock.lock();
+    std::copy(plain_, plain_ + 3, plain);
+    std::copy(info_, info_ + 3, info);
+    lock.unlock();
+
+    // The callbacks run before the acquisition can be completed.
+    const int which = overrun ? 2 : 0;
+    ccIUnknown* infoObject = info[1] || info[which] ? newInfo(overrun, ticket, number) : nullptr;
+    for (int k : {1, which}) {
+        if (plain[k] && !stop_) plain[k]->call();
+        if (info[k] && !stop_) info[k]->call(infoObject);
+    }
+    if (infoObject) infoObject->release();
+
+    lock.lock();
+    if (Acquisition* a = find(id)) { // not flushed meanwhile
+        a->delivered = true;
+        a->overrun = overrun;
+        a->frame = std::move(frame);
+        a->number = number;
+        deliveries_ = number;
+    }
+    busy_ = false;
+    std::vector<ccIUnknown*> retired;
+    retired.swap(retired_);
+    lock.unlock();
+    s.fifoEvent.notify_all();
+    frame.reset();
+    for (ccIUnknown* r : retired) r->release();
+    lock.lock();
+}
+
+void Fifo::ended() {
+    if (!worker_.joinable()) return; // it never started
+    locked([&] { stop_ = true; });
+    state().fifoEvent.notify_all();
+    if (worker_.get_id() == std::this_thread::get_id()) {
+        // Released from within a callback: the worker ends once it returns.
+        worker_.detach();
+        detached_ = true;
+        return;
+    }
+    worker_.join();
+    cleanup();
+}
+
+// After the worker: every library object goes back, and the frames.
+void Fifo::cleanup() {
+    std::vector<ccIUnknown*> held;
+    std::deque<Acquisition> dropped;
+    locked([&] {
+        held = std::move(retired_);
+        held.insert(held.end(), plain_, plain_ + 3);
+        held.insert(held.end(), info_, info_ + 3);
+        held.push_back(pool_);
+        std::fill(plain_, plain_ + 3, nullptr);
+        std::fill(info_, info_ + 3, nullptr);
+        pool_ = nullptr;
+        dropped.swap(queue_);
+        for (const Acquisition& a : dropped) state().untriggered.erase(a.id);
+        --state().liveFifos;
+    });
+    for (ccIUnknown* h : held)
+        if (h) h->release();
+}
+
+} // namespace
+
+ccIUnknown* newFifo(int32_t code) {
+    if (!knownCode(code)) return nullptr;
+    Fifo* fifo = make<Fifo>(code);
+    if (fifo->begin()) return static_cast<ccIAcqFifo_Core*>(fifo);
+    static_cast<ccIAcqFifo_Core*>(fifo)->release();
+    return nullptr;
+}
+
+} // namespace sim

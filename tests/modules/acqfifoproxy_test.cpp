@@ -1,0 +1,330 @@
+#include "modules/acqfifoproxy.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <tuple>
+#include <typeinfo>
+#include <vector>
+
+#include "acq/acqfifo.h"
+#include "acq/hyper/prop/acqprops.h"
+#include "acq/propreq.h"
+#include "acq/vidfmt/vidfmt.h"
+#include "modules/fgproxy.h"
+#include "modules/unknownfg.h"
+#include "std/except/archutil.h"
+#include "tests/support/sim_module.h"
+
+namespace {
+
+using sim_module::sim;
+
+std::vector<double> lastArgs(int32_t iid, int32_t slot)
+{
+    double out[16] = {};
+    return std::vector<double>(out, out + std::min(sim().lastArgs(iid, slot, out, 16), 16u));
+}
+
+// The property requests the module received since the last call.
+std::vector<std::tuple<int32_t, int32_t, int32_t, double>> takeRequests()
+{
+    ccSimRequest raw[64];
+    std::vector<std::tuple<int32_t, int32_t, int32_t, double>> out;
+    for (uint32_t i = 0, n = std::min(sim().requests(raw, 64), 64u); i < n; ++i)
+        out.emplace_back(raw[i].slot, raw[i].id, raw[i].channel, raw[i].value);
+    sim().clearRequests();
+    return out;
+}
+
+// Calls counted (and the last record kept) for a test that waits, never sleeps.
+struct Calls {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int count = 0;
+    ccAcquireInfo last;
+    bool waitFor(int n)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(30), [&] { return count >= n; });
+    }
+    void add(const ccAcquireInfo* info)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (info)
+            last = *info;
+        ++count;
+        changed.notify_all();
+    }
+};
+
+struct Probe : ccAcqInfoCallback, ccCallback {
+    Probe(Calls& calls, bool throws = false) : calls(calls), throws(throws) {}
+    void operator()() override { calls.add(nullptr); }
+    void operator()(const ccAcquireInfo& info) override
+    {
+        calls.add(&info);
+        if (throws)
+            throw std::bad_alloc(); // must stay on the library's side
+    }
+    Calls& calls;
+    bool throws;
+};
+
+// One simulated board and its grabber; each test sets the simulator up and
+// then makes its FIFO. At the end every simulated object must be released.
+class ModuleFifo : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        fifo_.reset();
+        grabber_.reset();
+        board_.board.reset();
+        board_.module = nullptr;
+        sim_module::expectAllReleased();
+    }
+    cc_UnknownAcqFifo& make(int32_t code = 0)
+    {
+        fifo_.reset(new cc_UnknownAcqFifo(*grabber_, description_, code));
+        return *fifo_;
+    }
+
+    sim_module::Board board_;
+    // Before the FIFO: callbacks still running reach them until it is gone.
+    Calls calls_, plain_;
+    std::unique_ptr<cc_UnknownFrameGrabber> grabber_{
+        cc_UnknownFrameGrabber::create(board_.module, board_.board.get())};
+    cs_vidFmtRecord record_{u"Sim Cam 640x480", 640, 480, 8, 0, 0, 1, 1};
+    cc_VidFmtDesc description_{&record_, 0};
+    std::unique_ptr<cc_UnknownAcqFifo> fifo_;
+};
+
+TEST_F(ModuleFifo, IsMadeThroughTheCreatorOrForGrey8ThroughTheCore)
+{
+    const struct {
+        int creator, core, samples;
+        int32_t code;
+        std::vector<int32_t> values; // empty: not supported
+    } cases[] = {
+        {1, 1, 0, 8, {1}}, // no 83: the one value 1
+        {0, 1, 0, 8, {}},  // the core makes grey 8 only
+        {0, 1, 1, 0, {2, 4}},
+        {1, 0, 1, 8, {1}}, // no FIFO core: nothing more is asked
+    };
+    const int32_t values[] = {2, 4};
+    sim().setSampleValues(values, 2);
+    for (const auto& c : cases) {
+        sim().setOffered(ccIidFifoCreator, c.creator);
+        sim().setOffered(ccIidFifoCore, c.core);
+        sim().setOffered(ccIidFifoSampleValues, c.samples);
+        const uint32_t created = sim().callCount(ccIidFifoCreator, 3), byCore = sim().callCount(ccIidGrabberCore, 5);
+        if (c.values.empty())
+            EXPECT_THROW(make(c.code), ccVideoFormat::NotSupported);
+        else
+            EXPECT_EQ(*make(c.code).supportedSampleValues(), c.values);
+        EXPECT_EQ(sim().callCount(ccIidFifoCreator, 3) - created, uint32_t(c.creator));
+        EXPECT_EQ(sim().callCount(ccIidGrabberCore, 5) - byCore, uint32_t(!c.creator && !c.values.empty()));
+    }
+    EXPECT_EQ(lastArgs(ccIidFifoCreator, 3).back(), 8.0); // the code
+    // Without a core the acquisitions are refused, not dereferenced.
+    EXPECT_THROW(fifo_->start(1), ccUnknownFG::MissingFunctionality);
+}
+
+TEST_F(ModuleFifo, SettersSendOneRecordEachAndReadBacksNeedTheValidWord)
+{
+    cc_UnknownAcqFifo& setters = make();
+    setters.exposure(0.001);
+    setters.contrast(0.7, 2);
+    setters.syncModel(ccSyncModel());
+    setters.strobeEnable(true);
+    setters.alphaColorMode(0x1203);
+    const decltype(takeRequests()) sent = {{4, ccPropExposure, -1, 0.001}, {4, ccPropContrast, 2, 0.7},
+                                           {4, ccPropSyncModel, -1, 150.0}, {4, ccPropStrobeEnable, -1, 1.0},
+                                           {4, ccPropAlphaColorMode, -1, 3.0}}; // the mode's low byte
+    EXPECT_EQ(takeRequests(), sent);
+    const auto contrast = [](cc_UnknownAcqFifo& f) { return f.contrastDefault(); };
+    const auto exposure = [](cc_UnknownAcqFifo& f) { return f.exposureDefault(); };
+    const auto cdc = [](cc_UnknownAcqFifo& f) { return f.cdcCalibrationDefault() ? 1.0 : 0.0; };
+    const struct {
+        int offered, valid, id;
+        double value, expected;
+        double (*read)(cc_UnknownAcqFifo&);
+    } cases[] = {
+        {1, 0, ccPropContrast, 0.9, 0.5, contrast},   {1, 1, ccPropContrast, 0.9, 0.9, contrast},
+        {1, 0, ccPropExposure, 0.003, 2e-5, exposure}, {1, 1, ccPropExposure, 0.003, 0.003, exposure},
+        {1, 1, ccPropCdcCalibrationDefault, 2.0, 1.0, cdc}, {1, 1, ccPropCdcCalibrationDefault, 0.0, 0.0, cdc},
+        {0, 1, ccPropContrast, 0.9, 0.5, contrast}, // no property interface
+    };
+    for (const auto& c : cases) {
+        sim().setOffered(ccIidFifoProperties, c.offered);
+        sim().setPropertyValue(c.id, c.value, c.valid);
+        cc_UnknownAcqFifo& fifo = make();
+        takeRequests();
+        EXPECT_EQ(c.read(fifo), c.expected) << c.id;
+        fifo.contrast(0.1, 3); // nothing without the interface
+        const decltype(takeRequests()) expected = {{5, c.id, -1, 0.0}, {4, ccPropContrast, 3, 0.1}};
+        EXPECT_EQ(takeRequests(), c.offered ? expected : decltype(expected)());
+    }
+}
+
+TEST_F(ModuleFifo, CameraRegionRoiModesAndSyncModels)
+{
+    sim().setOffered(ccIidFifoRoiModes, 0);
+    cc_UnknownAcqFifo& fifo = make();
+    fifo.roi(ccPelRect(10, 20, 100, 50)); // corners 10, 20, 110, 70
+    EXPECT_EQ(lastArgs(ccIidFifoCamera, 3), (std::vector<double>{10, 20, 100, 50}));
+    EXPECT_TRUE(fifo.isRoiModeSupported(0));
+    EXPECT_FALSE(fifo.isRoiModeSupported(1));
+    const struct {
+        int32_t actual, byDefault;
+        uint32_t actualCode, defaultCode;
+    } cases[] = {{0, 14, 150, 163}, {1, 1, 150, 150}, {15, 2, 150, 151}, {2, -3, 151, 150}};
+    for (const auto& c : cases) {
+        sim().setAnswer(ccIidFifoCamera, 11, 0, c.actual);
+        sim().setAnswer(ccIidFifoCamera, 12, 0, c.byDefault);
+        EXPECT_EQ(fifo.actualSyncModel().code(), c.actualCode);
+        EXPECT_EQ(fifo.defaultSyncModel().code(), c.defaultCode);
+    }
+}
+
+TEST_F(ModuleFifo, TriggerModelsGoToTheIndexSlotOrTheCustomSlot)
+{
+    cc_UnknownAcqFifo& fifo = make();
+    ccPtrHandle<ccTriggerModel> custom = ccTriggerModel::manual()->makeCustom();
+    custom->customMode(2);
+    const ccAcqModelRecord unknown{0x99, L"", {}};
+    const struct {
+        const ccAcqModelRecord& model;
+        int index; // -1: the custom slot
+    } cases[] = {{ccTriggerModel::slave()->record(), 3}, {ccTriggerModel::automatic()->record(), 1},
+                 {unknown, 0}, {custom->record(), -1}};
+    for (const auto& c : cases) {
+        const uint32_t index = sim().callCount(ccIidFifoCore, 7), customs = sim().callCount(ccIidFifoCore, 8);
+        fifo.triggerModel(c.model);
+        EXPECT_EQ(sim().callCount(ccIidFifoCore, 7) - index, uint32_t(c.index >= 0));
+        EXPECT_EQ(sim().callCount(ccIidFifoCore, 8) - customs, uint32_t(c.index < 0));
+        if (c.index >= 0) {
+            EXPECT_EQ(lastArgs(ccIidFifoCore, 7), std::vector<double>{double(c.index)});
+        }
+    }
+    EXPECT_EQ(lastArgs(ccIidFifoCore, 8), std::vector<double>(custom->record().flags, custom->record().flags + 13));
+}
+
+TEST_F(ModuleFifo, PrepareAsksTheFullOrTheBasicInterface)
+{
+    const struct {
+        int full, basic, ready;
+        const wchar_t* message;
+    } cases[] = {{0, 0, 0, L"kept"}, {0, 1, 1, L"no result"}, {1, 1, 1, L"warm"}};
+    sim().setAnswer(ccIidFifoPrepareBasic, 3, 0, 1);
+    sim().setAnswer(ccIidFifoPrepare, 3, 0, 1);
+    sim().setText(ccIidFifoPrepare, 3, u"warm");
+    for (const auto& c : cases) {
+        sim().setOffered(ccIidFifoPrepare, c.full);
+        sim().setOffered(ccIidFifoPrepareBasic, c.basic);
+        std::wstring message = L"kept";
+        ccTimeout forever(HUGE_VAL);
+        EXPECT_EQ(make().prepare(&message, forever), c.ready != 0);
+        EXPECT_EQ(message, c.message);
+    }
+    EXPECT_EQ(lastArgs(ccIidFifoPrepare, 3).front(), HUGE_VAL);
+}
+
+TEST_F(ModuleFifo, CompletionCarriesTheStatusTheRecordAndTheFrame)
+{
+    cc_UnknownAcqFifo& fifo = make();
+    sim().injectOverruns(1);
+    ASSERT_TRUE(fifo.start(1) && fifo.start(2));
+    const struct {
+        bool outcome, frame;
+        uint32_t ticket, flags;
+    } cases[] = {{false, false, 1, 1}, {true, true, 2, 0}};
+    for (const auto& c : cases) {
+        bool outcome = !c.outcome;
+        ccAcquireInfo info;
+        const ccPtrHandle<ccAcqImage> image = fifo.completeAcqImage({false, 30.0, 0, &outcome, &info});
+        EXPECT_EQ(outcome, c.outcome);
+        EXPECT_EQ(std::make_pair(info.ticket, info.failure.flags), std::make_pair(c.ticket, c.flags));
+        ASSERT_TRUE(image.rawPointer());
+        EXPECT_EQ(image->isValid(), c.frame);
+        EXPECT_EQ(image->format(), 1u);
+        EXPECT_TRUE(!c.frame || *image->grey8Buffer().pel(5, 7) == ccSimPel(5, 7, 2, 0));
+    }
+    // A pel format without an acquired code: the result goes back at once.
+    sim().setAnswer(ccIidResultFormat, 5, 0, 10);
+    ASSERT_TRUE(fifo.start(3));
+    EXPECT_THROW(fifo.completeAcqImage({false, 30.0, 0, nullptr, nullptr}), ccAcqFifo::BadParams);
+    EXPECT_EQ(sim().liveFrames(), 0u);
+}
+
+TEST_F(ModuleFifo, InfoCallbackReceivesTheModulesRecord)
+{
+    cc_UnknownAcqFifo& fifo = make();
+    sim().setText(ccIidInfoMessage, 3, u"late");
+    sim().setAnswer(ccIidInfoExtra, 3, 0, 5.0 * 4294967296.0 + 7.0);
+    fifo.completeInfoCallback(new Probe(calls_));
+    fifo.completeCallback(new Probe(plain_));
+    ASSERT_TRUE(fifo.start(9));
+    ASSERT_TRUE(calls_.waitFor(1) && plain_.waitFor(1));
+    std::lock_guard<std::mutex> lock(calls_.mutex);
+    const ccAcquireInfo& info = calls_.last;
+    EXPECT_EQ(std::make_tuple(info.ticket, info.triggerNumber, info.extra[0], info.extra[1]),
+              std::make_tuple(9u, 1u, 7u, 5u)); // the 8-byte extra value, low half first
+    EXPECT_EQ(info.failure.message, L"late");
+}
+
+TEST_F(ModuleFifo, CallbacksReplacedWhileTheModuleDeliversAreCalledSafely)
+{
+    cc_UnknownAcqFifo& fifo = make();
+    constexpr int kAcquisitions = 40;
+    fifo.completeInfoCallback(new Probe(calls_));
+    for (int i = 0; i < kAcquisitions; ++i) {
+        ASSERT_TRUE(fifo.start(static_cast<uint32_t>(i)));
+        // Some replacements throw inside the call; that must not reach the module.
+        fifo.completeInfoCallback(new Probe(calls_, i % 3 == 0));
+        fifo.completeCallback(new Probe(calls_));
+    }
+    EXPECT_TRUE(calls_.waitFor(2 * kAcquisitions - 1)); // the plain callback may miss the first
+}
+
+TEST_F(ModuleFifo, DestroyedWhileDeliveringLetsGoOfItsCallbacks)
+{
+    const ccAcqInfoCallbackHandle callback(new Probe(calls_));
+    cc_UnknownAcqFifo& fifo = make();
+    fifo.completeInfoCallback(callback);
+    for (uint32_t i = 0; i < 64; ++i)
+        ASSERT_TRUE(fifo.start(i));
+    fifo_.reset();
+    EXPECT_EQ(callback->refCount(), 1);
+}
+
+TEST_F(ModuleFifo, PropertyQueryAsksTheModuleEachTime)
+{
+    cc_UnknownAcqFifo& fifo = make();
+    ccAcqPropertyQuery& query = *fifo.propertyQuery();
+    ccAnalogAcqProps props;
+    const uint32_t asked = sim().callCount(ccIidFifoPropertySupport, 3);
+    EXPECT_EQ(query.syncProp(), nullptr); // not attached yet
+    EXPECT_THROW(query.syncPropRef(), std::bad_cast);
+    fifo.attachProps(&props);
+    const int32_t syncNumber = 15;
+    sim().setSupported(&syncNumber, 1);
+    EXPECT_EQ(query.syncProp(), &props);
+    EXPECT_EQ(&query.syncPropRef(), &props);
+    sim().setSupported(nullptr, 0); // none
+    EXPECT_EQ(query.syncProp(), nullptr);
+    try {
+        query.syncPropRef();
+        ADD_FAILURE() << "an unsupported property was handed out";
+    } catch (const std::bad_cast& e) {
+        EXPECT_STREQ(e.what(), "bad cast");
+    }
+    EXPECT_EQ(sim().callCount(ccIidFifoPropertySupport, 3) - asked, 6u);
+}
+
+} // namespace

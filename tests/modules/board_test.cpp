@@ -1,0 +1,155 @@
+#include "modules/board.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "modules/internal/board_testing.h"
+#include "modules/startup.h"
+#include "modules/unknownfg.h"
+#include "platform/registry_testing.h"
+#include "tests/support/sim_module.h"
+
+namespace {
+
+// Sorts before the boards named in beats ("*": every board; "!": throws).
+struct Ranked : ccBoard {
+    Ranked(const std::wstring& name, const std::wstring& beats) : ccBoard(name), beats(beats) {}
+    int32_t compare(const ccBoard& other) const override
+    {
+        if (beats == L"!")
+            throw ccBoard::NotSupported();
+        return beats == L"*" || beats.find(other.name()) != std::wstring::npos ? -1 : 0;
+    }
+    std::wstring beats;
+};
+
+// The registration indexes of the registry's entries, in its order.
+std::wstring order()
+{
+    std::wstring text;
+    for (ccBoard* board : cc_BoardRegistryTesting::entries())
+        text += (text.empty() ? L"" : L",") + std::to_wstring(board->registrationIndex());
+    return text;
+}
+
+// Counts its calls; adds a board to into, then says it is not ready.
+struct Enumerator : cc_BoardEnumerator {
+    bool enumerateBoards(double timeout) override
+    {
+        EXPECT_EQ(timeout, HUGE_VAL);
+        if (++calls, into)
+            into->addBoard(std::make_unique<Ranked>(L"late", L""));
+        return false;
+    }
+    int calls = 0;
+    cc_BoardModule* into = nullptr;
+};
+
+class Registry : public testing::Test {
+protected:
+    void SetUp() override { cc_BoardEnumerator::publish(&enumerator); }
+    void TearDown() override
+    {
+        cc_BoardEnumerator::publish(previous_);
+        cc_BoardRegistryTesting::reset();
+    }
+    Enumerator enumerator;
+    cc_BoardEnumerator* const previous_ = cc_BoardEnumerator::published();
+};
+
+TEST_F(Registry, TheFirstCountSortsByCompareThenNameThenRegistration)
+{
+    const struct {
+        const char* what;
+        std::vector<std::pair<std::wstring, std::wstring>> boards; // name, beats
+        const wchar_t* sorted;
+    } kCases[] = {
+        {"equal keys keep registration order", {{L"B", L""}, {L"A", L""}, {L"B", L""}}, L"1,0,2"},
+        {"a prefix goes first", {{L"AB", L""}, {L"A", L""}}, L"1,0"},
+        {"a negative compare wins over names", {{L"a", L""}, {L"z", L"*"}, {L"m", L""}}, L"1,0,2"},
+        {"a compare that throws leaves it to the names", {{L"b", L"!"}, {L"a", L""}}, L"1,0"},
+        {"a contradicting cycle", {{L"z", L"a"}, {L"m", L""}, {L"a", L""}}, L"1,0,2"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        cc_BoardRegistryTesting::reset();
+        cc_BoardModule boards;
+        for (const auto& b : c.boards)
+            boards.addBoard(std::make_unique<Ranked>(b.first, b.second));
+        ASSERT_EQ(cc_BoardRegistry::numBoards(), c.boards.size());
+        EXPECT_EQ(order(), c.sorted);
+    }
+}
+
+TEST_F(Registry, TheFirstCountEnumeratesOnceEvenWhenNotReadyAndLaterBoardModulesAreRefused)
+{
+    cc_BoardModule boards;
+    enumerator.into = &boards;
+    EXPECT_EQ(cc_BoardRegistry::numBoards(), 1u);
+    EXPECT_EQ(cc_BoardRegistry::numBoards(), 1u);
+    EXPECT_EQ(enumerator.calls, 1);
+    EXPECT_THROW(cc_BoardModule{}, ccBoard::StaticInitDisorder);
+}
+
+TEST(Board7320, BuiltBoundAndDestroyedOverTheSimulatorGivesBackEveryReference)
+{
+    ccModulesStartup();
+    {
+        sim_module::Board sim;
+        auto entry = std::make_unique<cc_BoardEntry>(sim.module, 0, L"sim0");
+        auto board = std::make_unique<cc7320>(std::move(entry), std::move(sim.board));
+        EXPECT_EQ(&cc7320::getBoard(0), board.get());
+        board->ensureReady();
+        EXPECT_EQ(sim_module::sim().ioCode(), 4);
+        board.reset();
+        EXPECT_EQ(cc7320::numBoards(), 0u);
+    }
+    sim_module::expectAllReleased();
+}
+
+// Through a module registry and the board builder.
+TEST(Board7320, TheBuilderOwnsEveryBoardAndListsTheFirstSixteen)
+{
+    ccModulesStartup();
+    const struct {
+        const char* what;
+        uint32_t boards;
+        bool core;
+        uint32_t listed, registered;
+    } kCases[] = {
+        {"seventeen boards", 17, true, 16, 17},
+        {"boards whose engine cannot be made are left out", 2, false, 0, 0},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        sim_module::sim().reset();
+        plat::clearRegistry();
+        cc_BoardRegistryTesting::reset();
+        std::vector<std::u16string> names;
+        for (uint32_t i = 0; i < c.boards; ++i)
+            names.push_back(u"b" + std::u16string(1, static_cast<char16_t>(u'a' + i)));
+        sim_module::setBoards(names);
+        sim_module::sim().setOffered(ccIidGrabberCore, c.core);
+        const cc_BoardBuilder previous = cc_UnknownModule::setBoardBuilder(&ccBuildModuleBoard);
+        {
+            cc_UnknownModule registry;
+            registry.loadModule(sim_module::path());
+            EXPECT_EQ(cc7320::numBoards(), c.listed);
+            EXPECT_EQ(cc_BoardRegistryTesting::entries().size(), c.registered);
+            for (uint32_t i = 0; i < c.listed; ++i)
+                EXPECT_EQ(cc7320::getBoard(static_cast<int>(i)).name(), std::wstring(names[i].begin(), names[i].end()));
+            EXPECT_THROW(cc7320::getBoard(-1), ccBoard::BadParams);
+            EXPECT_THROW(cc7320::getBoard(static_cast<int>(c.listed)), ccBoard::BadParams);
+        }
+        cc_UnknownModule::setBoardBuilder(previous);
+        EXPECT_EQ(cc7320::numBoards(), 0u);
+        EXPECT_TRUE(cc_BoardRegistryTesting::entries().empty());
+        sim_module::expectAllReleased();
+    }
+}
+
+} // namespace

@@ -1,0 +1,200 @@
+#include "modules/internal/resultimage.h"
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+
+#include <cstring>
+#include <typeinfo>
+#include <vector>
+
+#include "modules/accelerator.h"
+#include "modules/acqmodule.h"
+#include "modules/pelpackages.h"
+#include "modules/startup.h"
+#include "modules/unknownfg.h"
+#include "std/pelbuf/pelpool.h"
+#include "std/rpc/remote.h"
+
+namespace {
+
+// A result whose every answer the test sets; it counts references only. A
+// fast transfer that succeeds fills row y of the window with top + y.
+struct FakeResult final : ccIAcqResult_Image, ccIAcqResult_RawPels, ccIAcqResult_Format, ccIAcqResult_FastTransfer {
+    uint32_t refs = 1, present = 1, hasOffset = 0, hasXform = 0, fast = 1;
+    int32_t format = 0, w = 64, h = 64, win[4] = {3, 4, 10, 10}, status = 0;
+    void* planes[3] = {};
+    std::vector<int64_t> args;
+
+    int32_t query(ccIUnknown** out, int32_t id) override
+    {
+        ccIUnknown* parts[] = {static_cast<ccIAcqResult_Image*>(this), static_cast<ccIAcqResult_RawPels*>(this),
+                               static_cast<ccIAcqResult_Format*>(this), static_cast<ccIAcqResult_FastTransfer*>(this)};
+        *out = id == 25 ? parts[0] : id == 26 ? parts[1] : id == 51 ? parts[2] : id == 73 && fast ? parts[3] : nullptr;
+        return *out ? (++refs, 0) : 1;
+    }
+    uint32_t addRef() override { return ++refs; }
+    uint32_t release() override { return --refs; }
+    int32_t windowOffset(int32_t* x, int32_t* y) override { return *x = 7, *y = 9, 0; }
+    int32_t reserved4() override { return 1; }
+    int32_t reserved5() override { return 1; }
+    int32_t reserved6() override { return 1; }
+    int32_t stride(int32_t* v) override { return *v = w, 0; }
+    int32_t height(int32_t* v) override { return *v = h, 0; }
+    int32_t width(int32_t* v) override { return *v = w, 0; }
+    int32_t window(int32_t* x, int32_t* y, int32_t* ww, int32_t* hh) override
+    {
+        return *x = win[0], *y = win[1], *ww = win[2], *hh = win[3], 0;
+    }
+    int32_t translation(double* x, double* y) override { return *x = 5, *y = 7, 0; }
+    int32_t matrix(double* a, double* b, double* c, double* d) override { return *a = 2, *b = *c = 0, *d = 3, 0; }
+    int32_t offsetPresent(uint32_t* f) override { return *f = hasOffset, 0; }
+    int32_t transformPresent(uint32_t* f) override { return *f = hasXform, 0; }
+    int32_t framePresent(uint32_t* f) override { return *f = present, 0; }
+    int32_t isRemote(uint32_t* f) override { return *f = 1, 0; }
+    int32_t reserved16() override { return 1; }
+    int32_t pelAddress(void** a) override { return *a = planes[0], 0; }
+    int32_t kind(int32_t* k) override { return *k = 1, 0; }
+    int32_t planeAddress(uint32_t plane, void** a) override { return plane > 2 ? 1 : (*a = planes[plane], 0); }
+    int32_t pelFormat(int32_t* c) override { return *c = format, 0; }
+    int32_t transfer(void* to, int32_t stride, int32_t alignment, int32_t left, int32_t top, int32_t width,
+                     int32_t height, uint32_t flag) override
+    {
+        args = {stride, alignment, left, top, width, height, flag};
+        for (int32_t y = 0; status == 0 && y < height; ++y)
+            std::memset(static_cast<unsigned char*>(to) + y * stride, top + y, width);
+        return status;
+    }
+};
+
+class ResultImage : public testing::Test {
+protected:
+    static void SetUpTestSuite() { ccModulesStartup(); }
+    cc_ModAcceleratorProxy proxy{std::make_unique<cc_ModFastImageTransfer>()};
+    FakeResult result;
+};
+
+TEST_F(ResultImage, WindowOffsetAndTransformAreTheReportedOnes)
+{
+    std::vector<unsigned char> wide(512 * 64);
+    result.planes[0] = wide.data();
+    result.w = 512, result.win[0] = 10, result.win[2] = 100;
+    // Raw windows count bytes of the pel format; the module's transform maps the other way.
+    const struct { int32_t format; uint32_t offset, xform; ccPelRect bytes; int32_t x, y; double det; } cases[] = {
+        {5, 0, 0, ccPelRect(15, 4, 150, 10), 15, 4, 1.0}, {1, 1, 0, ccPelRect(40, 4, 400, 10), 7, 9, 1.0},
+        {0, 0, 1, ccPelRect(10, 4, 100, 10), 10, 4, 1.0 / 6}};
+    for (const auto& c : cases) {
+        result.format = c.format, result.hasOffset = c.offset, result.hasXform = c.xform;
+        ccPelBuffer<unsigned char> out;
+        cf_rawFromFormat(&result, &result, out);
+        EXPECT_EQ(out.windowRect(), c.bytes) << c.format;
+        EXPECT_EQ(out.windowOffset().x, c.x);
+        EXPECT_EQ(out.windowOffset().y, c.y);
+        EXPECT_DOUBLE_EQ(out.linearClientXform().matrix().det(), c.det);
+    }
+}
+
+TEST_F(ResultImage, NoFrameOrNoAddressGivesNothing)
+{
+    const size_t packages = cc_UnknownModule::packageRegistry()->count();
+    for (const auto& [present, address] : {std::pair<uint32_t, void*>{0, &result}, {1, nullptr}}) {
+        result.present = present;
+        result.planes[0] = result.planes[1] = result.planes[2] = address;
+        ccPelBuffer<unsigned char> raw(4, 4, 1), fromRaw(4, 4, 1);
+        ccPelBuffer<ccPackedRGB32Pel> packed(4, 4, 1);
+        cf_rawFromFormat(&result, &result, raw);
+        cf_rawFromRawPels(&result, fromRaw);
+        cf_packedFromResult(&result, &result, packed);
+        EXPECT_FALSE(raw.isBound() || fromRaw.isBound() || packed.isBound());
+        EXPECT_FALSE(cf_threePlaneFromResult(&result, &result));
+        EXPECT_EQ(cc_UnknownModule::packageRegistry()->count(), packages);
+        EXPECT_EQ(result.refs, 1u);
+    }
+}
+
+TEST_F(ResultImage, FramesAboveFourGiBAreReadWhereTheyAre)
+{
+    const size_t bytes = 4 * 64 * 64 * 4;
+    void* block = mmap(reinterpret_cast<void*>(uintptr_t{0x600000000000}), bytes, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(block, MAP_FAILED);
+    ASSERT_GT(reinterpret_cast<uintptr_t>(block), uintptr_t{0xFFFFFFFF});
+    auto* frame = static_cast<uint32_t*>(block);
+    for (uint32_t i = 0; i < 64 * 64; ++i)
+        frame[i] = 0x01000000u + i;
+    for (int p = 0; p < 3; ++p)
+        result.planes[p] = std::memset(frame + 64 * 64 * (p + 1), 10 * p + 1, 64 * 64);
+    {
+        const ccPtrHandle<ccAcqImage> image = cf_threePlaneFromResult(&result, &result);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->format(), 12u);
+        EXPECT_EQ(*image->planeBuffer().plane(2).pel(3, 4), 21);
+        result.planes[0] = block;
+        ccPelBuffer<ccPackedRGB32Pel> out;
+        cf_packedFromResult(&result, &result, out);
+        EXPECT_EQ(out.pel(12, 13)->value, 0x01000000u + 13 * 64 + 12);
+        ccPelBuffer<unsigned char> raw;
+        cf_rawFromRawPels(&result, raw);
+        EXPECT_EQ(*raw.pel(12, 13), (13 * 64 + 12) / 4); // the low byte of a packed pel
+        EXPECT_GT(result.refs, 1u); // the buffers keep the frame alive
+    }
+    EXPECT_EQ(result.refs, 1u);
+    munmap(block, bytes);
+}
+
+TEST_F(ResultImage, RemoteWindowIsCopiedThroughTheFastTransfer)
+{
+    result.addRef(); // taken over by the package of a frame that stays in the module
+    const ccPelBuffer<unsigned char> frame(new ccPelRoot<unsigned char>(
+        new cc_RemotePelPackage(proxy, cc_ModPtr<ccIUnknown>(static_cast<ccIAcqResult_Image*>(&result)), 640, 480)));
+    const ccPelRect rect(10, 20, 100, 50); // (10, 20)-(110, 70)
+    ccPelBuffer<unsigned char> copy(frame.typedRoot().copyToDestination(rect, ccRPCDestination(), true));
+    EXPECT_EQ(result.args, (std::vector<int64_t>{copy.typedRoot().stride(), 32, 10, 20, 100, 50, 1}));
+    EXPECT_EQ(*copy.pel(99, 0), 20);
+    EXPECT_EQ(*copy.pel(0, 49), 69);
+    // Copies that cannot be done leave the buffer alone.
+    const uint32_t id = frame.root().remoteId();
+    const struct { uint32_t fast; int32_t status; uint32_t id; ccPelRect rect; const char* thrown; } cases[] = {
+        {0, 0, id, ccPelRect(4, 4), ""},
+        {1, 0, id, ccPelRect(5, 4), typeid(ccPel::BadWindow).name()},
+        {1, 0, id + 1, ccPelRect(4, 4), typeid(ccRemoteObject::ObjectMismatch).name()},
+        // Without a grabber there is no module error to raise.
+        {1, 1, id, ccPelRect(4, 4), typeid(ccUnknownFG::MissingFunctionality).name()}};
+    for (const auto& c : cases) {
+        result.fast = c.fast, result.status = c.status;
+        ccPelBuffer<unsigned char> into(4, 4, 1);
+        std::memset(into.windowStart(), 7, 16);
+        const char* thrown = "";
+        try {
+            proxy.fastTransfer()->transfer(into, c.rect, 640, c.id, false);
+        } catch (const ccException& e) {
+            thrown = typeid(e).name();
+        }
+        EXPECT_STREQ(thrown, c.thrown);
+        EXPECT_EQ(*into.pel(3, 3), 7);
+        EXPECT_EQ(result.refs, 2u); // the package's and the test's
+    }
+}
+
+TEST_F(ResultImage, ModulePoolLendsRootsUntilTheModuleLetsGo)
+{
+    const struct { int32_t format; const std::type_info& type; uint32_t pelSize; } cases[] = {
+        {3, typeid(unsigned char), 1}, {8, typeid(ccPackedRGB16Pel), 2}, {1, typeid(ccPackedRGB32Pel), 4}};
+    for (const auto& c : cases) {
+        const ccPtrHandle<ccPelRootPool> pool(new ccBasicPelRootPool(32 * c.pelSize, 32)); // one root of 8 x 4
+        const auto another = [&] { return bool(ccPtrHandle<cc_PelRoot>(pool->take(0))); };
+        ccIPelPool_Core_v0* modulePool = cf_newModulePelPool(pool);
+        modulePool->addRef();
+        ccIUnknown *image = nullptr, *second = nullptr;
+        EXPECT_EQ(modulePool->allocate(&image, 8, 4, c.format, nullptr, 0.0, 0), 0);
+        modulePool->release();
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(pool->classIndex(8, 4, c.type), 0); // the class of the root lent
+        ASSERT_EQ(image->query(&second, ccIidPoolImageV1), 0);
+        image->release();
+        EXPECT_FALSE(another());
+        second->release();
+        EXPECT_TRUE(another());
+    }
+}
+
+} // namespace

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "acq/propreq.h"
+
 // The implementation's base behaviour.
 
 const ccAcqPropertyInfo* cc_AcqFifo::propertyInfo(uint32_t id)
@@ -99,18 +101,6 @@ const cc_fifoKindTag& cc_fifoKindTag::other()
 
 namespace {
 
-// The property records the queries look up.
-enum : uint32_t {
-    kMinExposure = 1000,
-    kStrobeEnable = 1004,
-    kStrobePulseDuration = 1005,
-    kContrast = 1019,
-    kBrightness = 1020,
-    kProperty9008 = 9008,
-    kSampleX = 9011,
-    kSampleY = 9012,
-};
-
 // What reconfigure passes when no object is given.
 const uint32_t kZeroWord = 0;
 
@@ -167,38 +157,38 @@ void ccAcqFifo::overrunCallback(const ccAcqInfoCallbackHandle& callback)
     setCallback(overrun_, callback, &cc_AcqFifo::overrunInfoCallback);
 }
 
-bool ccAcqFifo::isStrobeEnableSupported() { return impl().propertyInfo(kStrobeEnable) != nullptr; }
-bool ccAcqFifo::isStrobePulseDurationSupported() { return impl().propertyInfo(kStrobePulseDuration) != nullptr; }
-bool ccAcqFifo::isPropertyPresent9008() { return impl().propertyInfo(kProperty9008) != nullptr; }
+bool ccAcqFifo::isStrobeEnableSupported() { return impl().propertyInfo(ccPropStrobeEnable) != nullptr; }
+bool ccAcqFifo::isStrobePulseDurationSupported() { return impl().propertyInfo(ccPropStrobePulseDuration) != nullptr; }
+bool ccAcqFifo::isPropertyPresent9008() { return impl().propertyInfo(ccPropPresence9008) != nullptr; }
 
 double ccAcqFifo::contrastDefaultValue()
 {
-    const ccAcqPropertyInfo* record = impl().propertyInfo(kContrast);
+    const ccAcqPropertyInfo* record = impl().propertyInfo(ccPropContrast);
     return record ? record->defaultValue : 0.0;
 }
 
 double ccAcqFifo::brightnessDefaultValue()
 {
-    const ccAcqPropertyInfo* record = impl().propertyInfo(kBrightness);
+    const ccAcqPropertyInfo* record = impl().propertyInfo(ccPropBrightness);
     return record ? record->defaultValue : 0.0;
 }
 
 double ccAcqFifo::minExposure()
 {
-    const ccAcqPropertyInfo* record = impl().propertyInfo(kMinExposure);
+    const ccAcqPropertyInfo* record = impl().propertyInfo(ccPropExposure);
     return record ? record->minimum : 0.0;
 }
 
 const std::vector<int32_t>* ccAcqFifo::supportedSampleXValues()
 {
     cc_AcqFifo& fifo = impl();
-    return fifo.propertyInfo(kSampleX) ? fifo.supportedSampleValues() : nullptr;
+    return fifo.propertyInfo(ccPropSampleX) ? fifo.supportedSampleValues() : nullptr;
 }
 
 const std::vector<int32_t>* ccAcqFifo::supportedSampleYValues()
 {
     cc_AcqFifo& fifo = impl();
-    return fifo.propertyInfo(kSampleY) ? fifo.supportedSampleValues() : nullptr;
+    return fifo.propertyInfo(ccPropSampleY) ? fifo.supportedSampleValues() : nullptr;
 }
 
 // The kinds.

@@ -60,8 +60,6 @@ void cc_ModFastImageTransfer::copyWindow(ccPelBuffer<T>& into, const ccPelRect& 
     const int32_t status = fast->transfer(into.windowStart(), root.stride(), root.alignment(), rect.x0(), rect.y0(),
                                           static_cast<int32_t>(rect.width()), static_cast<int32_t>(rect.height()),
                                           transferFlag ? 1u : 0u);
-    fast.reset();
-    result.reset();
     if (status == 0)
         return;
     if (grabber_ == nullptr)

@@ -75,7 +75,7 @@ private:
 class cc_ModFastImageTransfer : public cc_FastImageTransfer {
 public:
     // A result without 73 leaves into as it is. ccPel::BadWindow for a rect
-    // that does not start inside the frame or is larger than into's window;
+    // that starts left of or above the frame or is larger than into's window;
     // ccRemoteObject::ObjectMismatch for an id that names no live result; a
     // failed copy raises the module's error.
     void transfer(ccPelBuffer<unsigned char>& into, const ccPelRect& rect, int32_t rootWidth, uint32_t remoteId,

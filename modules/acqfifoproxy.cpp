@@ -119,8 +119,49 @@ uint32_t acquiredCode(int32_t moduleFormat)
     return codes[moduleFormat];
 }
 
-double flagValue(bool flag) { return flag ? 1.0 : 0.0; }
-uint32_t flagWord(bool flag) { return flag ? 1u : 0u; }
+// The callback wraps of a FIFO, in the order the module registers them.
+enum : size_t { kComplete, kMovePart, kOverrun };
+
+// The interface an operation cannot do without.
+template <class T>
+T& require(const cc_ModPtr<T>& held)
+{
+    if (!held)
+        throw ccUnknownFG::MissingFunctionality();
+    return *held.get();
+}
+
+// The image's buffer of the acquired code, or an unbound buffer.
+template <class Buffer>
+Buffer typedBuffer(const ccPtrHandle<ccAcqImage>& image, uint32_t code, Buffer (ccAcqImage::*buffer)() const)
+{
+    if (image.rawPointer() && image->isValid() && image->canConvertTo(code))
+        return (image.rawPointer()->*buffer)();
+    return {};
+}
+
+// Registers three new wraps with the module's slots 3, 4 and 5. Statuses are
+// not checked: a wrap the module refused is never called.
+template <class Callbacks, class Wrap>
+void registerWraps(ccIUnknown* core, int32_t id, std::array<cc_ModPtr<Wrap>, 3>& wraps)
+{
+    cc_ModPtr<Callbacks> callbacks = ccModQuery<Callbacks>(core, id);
+    if (!callbacks)
+        return;
+    for (cc_ModPtr<Wrap>& wrap : wraps)
+        wrap.reset(new Wrap);
+    (void)callbacks->complete(wraps[kComplete].get());
+    (void)callbacks->movePart(wraps[kMovePart].get());
+    (void)callbacks->overrun(wraps[kOverrun].get());
+}
+
+// A module without callbacks drops the handle.
+template <class Wrap, class Handle>
+void setCallback(const cc_ModPtr<Wrap>& wrap, const Handle& callback)
+{
+    if (wrap)
+        wrap->set(callback);
+}
 
 // Fills dest from the module's information object; false, with dest left
 // as it was, when the object does not answer 32. The module's statuses
@@ -156,6 +197,10 @@ bool readAcquireInfo(ccAcquireInfo& dest, ccIUnknown* info)
     }
     return true;
 }
+
+// A module sync index as a model: 2 to 14 give the codes 151 to 163,
+// anything else the default model.
+ccSyncModel syncModelOfIndex(int32_t index) { return ccSyncModel::fromCode(ccSyncProp::syncModelIdFromCode(index)); }
 
 // What a module FIFO core gives for a trigger model other than a custom one.
 uint32_t triggerIndex(uint32_t code)
@@ -219,7 +264,7 @@ private:
 class ccCompleteArgs_obj final : public cc_StackObject<ccITemp_CompleteArgs_v0> {
 public:
     explicit ccCompleteArgs_obj(const ccAcqCompleteArgs& args)
-        : firstFlag_(flagWord(args.localCopy)), timeout_(args.timeout), secondFlag_(flagWord(args.secondFlag != 0))
+        : firstFlag_(args.localCopy), timeout_(args.timeout), secondFlag_(args.secondFlag != 0)
     {
     }
 
@@ -312,7 +357,7 @@ private:
 
 cc_UnknownAcqFifo::cc_UnknownAcqFifo(cc_UnknownFrameGrabber& grabber, const cc_VidFmtDesc& description,
                                      int32_t moduleCode)
-    : grabber_(grabber), description_(description)
+    : grabber_(grabber)
 {
     const cs_vidFmtRecord* record = description.record();
     const std::u16string name = record && record->name ? std::u16string(record->name) : std::u16string();
@@ -339,25 +384,8 @@ cc_UnknownAcqFifo::cc_UnknownAcqFifo(cc_UnknownFrameGrabber& grabber, const cc_V
         return;
     }
     ccIAcqFifo_Core* core = core_.get();
-    // Registration statuses are not checked: a wrap the module refused is
-    // never called.
-    if (cc_ModPtr<ccIAcqFifo_Callbacks> callbacks = ccModQuery<ccIAcqFifo_Callbacks>(core, ccIidFifoCallbacks)) {
-        completeWrap_.reset(new ccCallbackWrap);
-        movePartWrap_.reset(new ccCallbackWrap);
-        overrunWrap_.reset(new ccCallbackWrap);
-        (void)callbacks->complete(completeWrap_.get());
-        (void)callbacks->movePart(movePartWrap_.get());
-        (void)callbacks->overrun(overrunWrap_.get());
-    }
-    if (cc_ModPtr<ccIAcqFifo_InfoCallbacks> callbacks =
-            ccModQuery<ccIAcqFifo_InfoCallbacks>(core, ccIidFifoInfoCallbacks)) {
-        completeInfoWrap_.reset(new ccCallbackInfoWrap);
-        movePartInfoWrap_.reset(new ccCallbackInfoWrap);
-        overrunInfoWrap_.reset(new ccCallbackInfoWrap);
-        (void)callbacks->complete(completeInfoWrap_.get());
-        (void)callbacks->movePart(movePartInfoWrap_.get());
-        (void)callbacks->overrun(overrunInfoWrap_.get());
-    }
+    registerWraps<ccIAcqFifo_Callbacks>(core, ccIidFifoCallbacks, wraps_);
+    registerWraps<ccIAcqFifo_InfoCallbacks>(core, ccIidFifoInfoCallbacks, infoWraps_);
     properties_ = ccModQuery<ccIAcqFifo_Properties>(core, ccIidFifoProperties);
     propertyRecord_ = ccModQuery<ccIAcqFifo_PropertyRecord>(core, ccIidFifoPropertyRecord);
     camera_ = ccModQuery<ccIAcqFifo_Camera>(core, ccIidFifoCamera);
@@ -400,96 +428,51 @@ cc_UnknownAcqFifo::~cc_UnknownAcqFifo()
     core_.reset();
     // The module calls no wrap from now on; one it still holds keeps no
     // callback alive.
-    for (cc_ModPtr<ccCallbackWrap>* wrap : {&completeWrap_, &movePartWrap_, &overrunWrap_}) {
-        if (*wrap)
-            (*wrap)->set(nullptr);
-        wrap->reset();
+    for (cc_ModPtr<ccCallbackWrap>& wrap : wraps_) {
+        setCallback(wrap, nullptr);
+        wrap.reset();
     }
-    for (cc_ModPtr<ccCallbackInfoWrap>* wrap : {&completeInfoWrap_, &movePartInfoWrap_, &overrunInfoWrap_}) {
-        if (*wrap)
-            (*wrap)->set(nullptr);
-        wrap->reset();
+    for (cc_ModPtr<ccCallbackInfoWrap>& wrap : infoWraps_) {
+        setCallback(wrap, nullptr);
+        wrap.reset();
     }
-}
-
-ccIAcqFifo_Core& cc_UnknownAcqFifo::requireCore() const
-{
-    if (!core_)
-        throw ccUnknownFG::MissingFunctionality();
-    return *core_.get();
 }
 
 // --- The FIFO core.
 
+template <class I, class T>
+T cc_UnknownAcqFifo::ask(I* iface, int32_t (I::*slot)(T*), T neutral) const
+{
+    T value = neutral;
+    if (iface)
+        ccModCheck(grabber_, (iface->*slot)(&value));
+    return value;
+}
+
 bool cc_UnknownAcqFifo::start(uint32_t ticket)
 {
     uint32_t accepted = 0;
-    ccModCheck(grabber_, requireCore().start(ticket, &accepted));
+    ccModCheck(grabber_, require(core_).start(ticket, &accepted));
     return accepted != 0;
 }
 
-namespace {
+bool cc_UnknownAcqFifo::stateQueryA() { return ask(&require(core_), &ccIAcqFifo_Core::stateA) != 0; }
+bool cc_UnknownAcqFifo::stateQueryB() { return ask(&require(core_), &ccIAcqFifo_Core::stateB) != 0; }
+bool cc_UnknownAcqFifo::isBusy() { return ask(&require(core_), &ccIAcqFifo_Core::isBusy) != 0; }
+bool cc_UnknownAcqFifo::stateQueryC() { return ask(&require(core_), &ccIAcqFifo_Core::stateC) != 0; }
+bool cc_UnknownAcqFifo::stateQueryD() { return ask(&require(core_), &ccIAcqFifo_Core::stateD) != 0; }
+bool cc_UnknownAcqFifo::stateQueryE() { return ask(&require(core_), &ccIAcqFifo_Core::stateE) != 0; }
+uint32_t cc_UnknownAcqFifo::pendingAcqs() { return ask(&require(core_), &ccIAcqFifo_Core::pending); }
+uint32_t cc_UnknownAcqFifo::completedAcqs() { return ask(&require(core_), &ccIAcqFifo_Core::completed); }
+uint32_t cc_UnknownAcqFifo::countQueryC() { return ask(&require(core_), &ccIAcqFifo_Core::countC); }
+bool cc_UnknownAcqFifo::triggerEnabled() { return ask(&require(core_), &ccIAcqFifo_Core::triggerEnabled) != 0; }
 
-template <class Call>
-uint32_t coreWord(const cc_UnknownFrameGrabber& grabber, Call call)
-{
-    uint32_t word = 0;
-    ccModCheck(grabber, call(&word));
-    return word;
-}
-
-} // namespace
-
-bool cc_UnknownAcqFifo::stateQueryA()
-{
-    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().stateA(w); }) != 0;
-}
-bool cc_UnknownAcqFifo::stateQueryB()
-{
-    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().stateB(w); }) != 0;
-}
-bool cc_UnknownAcqFifo::isBusy()
-{
-    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().isBusy(w); }) != 0;
-}
-bool cc_UnknownAcqFifo::stateQueryC()
-{
-    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().stateC(w); }) != 0;
-}
-bool cc_UnknownAcqFifo::stateQueryD()
-{
-    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().stateD(w); }) != 0;
-}
-bool cc_UnknownAcqFifo::stateQueryE()
-{
-    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().stateE(w); }) != 0;
-}
-uint32_t cc_UnknownAcqFifo::pendingAcqs()
-{
-    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().pending(w); });
-}
-uint32_t cc_UnknownAcqFifo::completedAcqs()
-{
-    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().completed(w); });
-}
-uint32_t cc_UnknownAcqFifo::countQueryC()
-{
-    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().countC(w); });
-}
-bool cc_UnknownAcqFifo::triggerEnabled()
-{
-    return coreWord(grabber_, [this](uint32_t* w) { return requireCore().triggerEnabled(w); }) != 0;
-}
-
-void cc_UnknownAcqFifo::flush() { ccModCheck(grabber_, requireCore().flush()); }
-void cc_UnknownAcqFifo::triggerEnable(bool enable)
-{
-    ccModCheck(grabber_, requireCore().triggerEnable(flagWord(enable)));
-}
+void cc_UnknownAcqFifo::flush() { ccModCheck(grabber_, require(core_).flush()); }
+void cc_UnknownAcqFifo::triggerEnable(bool enable) { ccModCheck(grabber_, require(core_).triggerEnable(enable)); }
 
 void cc_UnknownAcqFifo::triggerModel(const ccAcqModelRecord& model)
 {
-    ccIAcqFifo_Core& core = requireCore();
+    ccIAcqFifo_Core& core = require(core_);
     if (model.code == ccTriggerModel::kCodeFreeRun) {
         ccTriggerModel_obj custom(model);
         ccModCheck(grabber_, core.triggerCustom(&custom));
@@ -536,7 +519,7 @@ bool cc_UnknownAcqFifo::reconfigure(const void* object)
 
 cc_ModPtr<ccIUnknown> cc_UnknownAcqFifo::completeOnCore(ccCompleteArgs_obj& obj)
 {
-    ccIAcqFifo_Core& core = requireCore();
+    ccIAcqFifo_Core& core = require(core_);
     cc_ModPtr<ccIUnknown> result;
     if (core.complete(&obj, result.put()) != 0) {
         result.reset();
@@ -613,26 +596,17 @@ ccPelBuffer<unsigned char> cc_UnknownAcqFifo::completeAcq8(const ccAcqCompleteAr
 
 ccPelBuffer<ccPackedRGB16Pel> cc_UnknownAcqFifo::completeAcqRGB16(const ccAcqCompleteArgs& args)
 {
-    const ccPtrHandle<ccAcqImage> image = completeAcqImage(args);
-    if (image.rawPointer() && image->isValid() && image->canConvertTo(3))
-        return image->rgb16Buffer();
-    return {};
+    return typedBuffer(completeAcqImage(args), 3, &ccAcqImage::rgb16Buffer);
 }
 
 ccPelBuffer<ccPackedRGB32Pel> cc_UnknownAcqFifo::completeAcqRGB32(const ccAcqCompleteArgs& args)
 {
-    const ccPtrHandle<ccAcqImage> image = completeAcqImage(args);
-    if (image.rawPointer() && image->isValid() && image->canConvertTo(4))
-        return image->rgb32Buffer();
-    return {};
+    return typedBuffer(completeAcqImage(args), 4, &ccAcqImage::rgb32Buffer);
 }
 
 cc3PlanePelBuffer cc_UnknownAcqFifo::completeAcq3Plane(const ccAcqCompleteArgs& args)
 {
-    const ccPtrHandle<ccAcqImage> image = completeAcqImage(args);
-    if (image.rawPointer() && image->isValid() && image->canConvertTo(12))
-        return image->planeBuffer();
-    return {};
+    return typedBuffer(completeAcqImage(args), 12, &ccAcqImage::planeBuffer);
 }
 
 // --- Property requests.
@@ -678,33 +652,29 @@ void cc_UnknownAcqFifo::extRecordQuery(ccAcqPropertyRequest& request)
 double cc_UnknownAcqFifo::contrastDefault() { return readBack(ccPropContrast, cc_AcqFifo::contrastDefault()); }
 double cc_UnknownAcqFifo::brightnessDefault() { return readBack(ccPropBrightness, cc_AcqFifo::brightnessDefault()); }
 double cc_UnknownAcqFifo::exposureDefault() { return readBack(ccPropExposure, cc_AcqFifo::exposureDefault()); }
-
 bool cc_UnknownAcqFifo::cdcCalibrationDefault()
 {
-    const double fallback = flagValue(cc_AcqFifo::cdcCalibrationDefault());
-    return readBack(ccPropCdcCalibrationDefault, fallback) != 0.0;
+    return readBack(ccPropCdcCalibrationDefault, cc_AcqFifo::cdcCalibrationDefault()) != 0.0;
 }
 
+// A bool travels as 0.0 or 1.0, an integer as its value.
 void cc_UnknownAcqFifo::contrast(double value, int32_t channel) { setProperty(ccPropContrast, value, channel); }
 void cc_UnknownAcqFifo::brightness(double value, int32_t channel) { setProperty(ccPropBrightness, value, channel); }
 void cc_UnknownAcqFifo::cameraPort(uint32_t port) { setProperty(ccPropCameraPort, port); }
 void cc_UnknownAcqFifo::exposure(double seconds) { setProperty(ccPropExposure, seconds); }
 void cc_UnknownAcqFifo::settlingTime(double value) { setProperty(ccPropSettlingTime, value); }
 void cc_UnknownAcqFifo::timeout(double seconds) { setProperty(ccPropTimeout, seconds); }
-void cc_UnknownAcqFifo::strobeEnable(bool enable) { setProperty(ccPropStrobeEnable, flagValue(enable)); }
+void cc_UnknownAcqFifo::strobeEnable(bool enable) { setProperty(ccPropStrobeEnable, enable); }
 void cc_UnknownAcqFifo::strobePulseDuration(double value) { setProperty(ccPropStrobePulseDuration, value); }
-void cc_UnknownAcqFifo::strobePulsePolarityHigh(bool high)
-{
-    setProperty(ccPropStrobePulsePolarityHigh, flagValue(high));
-}
+void cc_UnknownAcqFifo::strobePulsePolarityHigh(bool high) { setProperty(ccPropStrobePulsePolarityHigh, high); }
 void cc_UnknownAcqFifo::strobeDelay(double value) { setProperty(ccPropStrobeDelay, value); }
 void cc_UnknownAcqFifo::cameraBandwidth(double value) { setProperty(ccPropCameraBandwidth, value); }
 void cc_UnknownAcqFifo::syncModel(const ccSyncModel& model) { setProperty(ccPropSyncModel, model.code()); }
-void cc_UnknownAcqFifo::triggerLowToHigh(bool lowToHigh) { setProperty(ccPropTriggerLowToHigh, flagValue(lowToHigh)); }
+void cc_UnknownAcqFifo::triggerLowToHigh(bool lowToHigh) { setProperty(ccPropTriggerLowToHigh, lowToHigh); }
 void cc_UnknownAcqFifo::chargeTransferInterval(double value) { setProperty(ccPropChargeTransferInterval, value); }
 void cc_UnknownAcqFifo::horizontalAdjustment(double value) { setProperty(ccPropHorizontalAdjustment, value); }
 void cc_UnknownAcqFifo::roiMode(uint32_t mode) { setProperty(ccPropRoiMode, static_cast<int32_t>(mode)); }
-void cc_UnknownAcqFifo::lightEnabled(bool enabled) { setProperty(ccPropLightEnabled, flagValue(enabled)); }
+void cc_UnknownAcqFifo::lightEnabled(bool enabled) { setProperty(ccPropLightEnabled, enabled); }
 void cc_UnknownAcqFifo::brightFieldPowerRatio(double value) { setProperty(ccPropBrightFieldPowerRatio, value); }
 void cc_UnknownAcqFifo::lightPower(double value) { setProperty(ccPropLightPower, value); }
 void cc_UnknownAcqFifo::lightDelay(double value) { setProperty(ccPropLightDelay, value); }
@@ -716,74 +686,59 @@ void cc_UnknownAcqFifo::clippingLowLevel(uint8_t value) { setProperty(ccPropClip
 void cc_UnknownAcqFifo::clippingHighLevel(uint8_t value) { setProperty(ccPropClippingHighLevel, value); }
 void cc_UnknownAcqFifo::alphaColorEnabled(uint8_t value) { setProperty(ccPropAlphaColorEnabled, value); }
 void cc_UnknownAcqFifo::alphaColorValue(int32_t value) { setProperty(ccPropAlphaColorValue, value); }
-void cc_UnknownAcqFifo::alphaColorMode(uint32_t value)
-{
-    setProperty(ccPropAlphaColorMode, static_cast<uint8_t>(value)); // the module knows modes by their low byte
-}
-void cc_UnknownAcqFifo::digitalHighGainSelected(bool selected)
-{
-    setProperty(ccPropDigitalHighGainSelected, flagValue(selected));
-}
+void cc_UnknownAcqFifo::alphaColorMode(uint32_t mode) { setProperty(ccPropAlphaColorMode, static_cast<uint8_t>(mode)); }
+void cc_UnknownAcqFifo::digitalHighGainSelected(bool selected) { setProperty(ccPropDigitalHighGainSelected, selected); }
 void cc_UnknownAcqFifo::masterClockFrequency(double value) { setProperty(ccPropMasterClockFrequency, value); }
 void cc_UnknownAcqFifo::firstPelOffset(uint8_t value) { setProperty(ccPropFirstPelOffset, value); }
 void cc_UnknownAcqFifo::resetCounterOnHardwareTrigger(bool reset)
 {
-    setProperty(ccPropResetCounterOnHardwareTrigger, flagValue(reset));
+    setProperty(ccPropResetCounterOnHardwareTrigger, reset);
 }
-void cc_UnknownAcqFifo::testEncoderEnabled(bool enabled) { setProperty(ccPropTestEncoderEnabled, flagValue(enabled)); }
+void cc_UnknownAcqFifo::testEncoderEnabled(bool enabled) { setProperty(ccPropTestEncoderEnabled, enabled); }
 void cc_UnknownAcqFifo::testEncoderDirectionPositive(bool positive)
 {
-    setProperty(ccPropTestEncoderDirectionPositive, flagValue(positive));
+    setProperty(ccPropTestEncoderDirectionPositive, positive);
 }
 void cc_UnknownAcqFifo::encoderPort(uint32_t port) { setProperty(ccPropEncoderPort, port); }
 void cc_UnknownAcqFifo::encoderOffset(int32_t offset) { setProperty(ccPropEncoderOffset, offset); }
 void cc_UnknownAcqFifo::acquireDirectionPositive(bool positive)
 {
-    setProperty(ccPropAcquireDirectionPositive, flagValue(positive));
+    setProperty(ccPropAcquireDirectionPositive, positive);
 }
-void cc_UnknownAcqFifo::useSingleChannel(bool single) { setProperty(ccPropUseSingleChannel, flagValue(single)); }
+void cc_UnknownAcqFifo::useSingleChannel(bool single) { setProperty(ccPropUseSingleChannel, single); }
 void cc_UnknownAcqFifo::encoderResolution(uint32_t value) { setProperty(ccPropEncoderResolution, value); }
 void cc_UnknownAcqFifo::startAcqOnEncoderCount(uint32_t count) { setProperty(ccPropStartAcqOnEncoderCount, count); }
 void cc_UnknownAcqFifo::ignoreBackwardsMotionBetweenAcquires(bool ignore)
 {
-    setProperty(ccPropIgnoreBackwardsMotion, flagValue(ignore));
+    setProperty(ccPropIgnoreBackwardsMotion, ignore);
 }
-void cc_UnknownAcqFifo::ignoreTooFastEncoder(bool ignore)
-{
-    setProperty(ccPropIgnoreTooFastEncoder, flagValue(ignore));
-}
+void cc_UnknownAcqFifo::ignoreTooFastEncoder(bool ignore) { setProperty(ccPropIgnoreTooFastEncoder, ignore); }
 
 // --- Callbacks and the pel-root pool.
 
 void cc_UnknownAcqFifo::completeCallback(const ccPtrHandle<ccCallback>& callback)
 {
-    if (completeWrap_)
-        completeWrap_->set(callback);
+    setCallback(wraps_[kComplete], callback);
 }
 void cc_UnknownAcqFifo::movePartCallback(const ccPtrHandle<ccCallback>& callback)
 {
-    if (movePartWrap_)
-        movePartWrap_->set(callback);
+    setCallback(wraps_[kMovePart], callback);
 }
 void cc_UnknownAcqFifo::overrunCallback(const ccPtrHandle<ccCallback>& callback)
 {
-    if (overrunWrap_)
-        overrunWrap_->set(callback);
+    setCallback(wraps_[kOverrun], callback);
 }
 void cc_UnknownAcqFifo::completeInfoCallback(const ccAcqInfoCallbackHandle& callback)
 {
-    if (completeInfoWrap_)
-        completeInfoWrap_->set(callback);
+    setCallback(infoWraps_[kComplete], callback);
 }
 void cc_UnknownAcqFifo::movePartInfoCallback(const ccAcqInfoCallbackHandle& callback)
 {
-    if (movePartInfoWrap_)
-        movePartInfoWrap_->set(callback);
+    setCallback(infoWraps_[kMovePart], callback);
 }
 void cc_UnknownAcqFifo::overrunInfoCallback(const ccAcqInfoCallbackHandle& callback)
 {
-    if (overrunInfoWrap_)
-        overrunInfoWrap_->set(callback);
+    setCallback(infoWraps_[kOverrun], callback);
 }
 
 void cc_UnknownAcqFifo::pelRootPool(const ccPtrHandle<ccPelRootPool>& pool)
@@ -847,7 +802,7 @@ void cc_UnknownAcqFifo::triggerMaster(cc_AcqFifo* master)
 bool cc_UnknownAcqFifo::isValidMaster(cc_AcqFifo* candidate)
 {
     auto* moduleCandidate = dynamic_cast<cc_UnknownAcqFifo*>(candidate);
-    if (!moduleCandidate)
+    if (!moduleCandidate || !moduleCandidate->core())
         return false;
     cc_ModPtr<ccIAcqFifo_Master> masters = ccModQuery<ccIAcqFifo_Master>(core_.get(), ccIidFifoMaster);
     if (!masters)
@@ -872,34 +827,11 @@ void cc_UnknownAcqFifo::inputLut(const uint8_t* table, uint32_t size, int32_t ch
         ccModCheck(grabber_, camera_->inputLut(table, size, channel));
 }
 
-uint32_t cc_UnknownAcqFifo::numChannels()
-{
-    return camera_ ? coreWord(grabber_, [this](uint32_t* w) { return camera_->numChannels(w); }) : 0;
-}
-uint32_t cc_UnknownAcqFifo::numInputLuts()
-{
-    return camera_ ? coreWord(grabber_, [this](uint32_t* w) { return camera_->numInputLuts(w); }) : 0;
-}
-uint32_t cc_UnknownAcqFifo::numCameraPorts()
-{
-    return camera_ ? coreWord(grabber_, [this](uint32_t* w) { return camera_->numCameraPorts(w); }) : 0;
-}
-
-double cc_UnknownAcqFifo::ctiLimit()
-{
-    double value = 0.0;
-    if (camera_)
-        ccModCheck(grabber_, camera_->ctiLimit(&value));
-    return value;
-}
-
-double cc_UnknownAcqFifo::horizAdjustLimit()
-{
-    double value = 0.0;
-    if (camera_)
-        ccModCheck(grabber_, camera_->horizAdjustLimit(&value));
-    return value;
-}
+uint32_t cc_UnknownAcqFifo::numChannels() { return ask(camera_.get(), &ccIAcqFifo_Camera::numChannels); }
+uint32_t cc_UnknownAcqFifo::numInputLuts() { return ask(camera_.get(), &ccIAcqFifo_Camera::numInputLuts); }
+uint32_t cc_UnknownAcqFifo::numCameraPorts() { return ask(camera_.get(), &ccIAcqFifo_Camera::numCameraPorts); }
+double cc_UnknownAcqFifo::ctiLimit() { return ask(camera_.get(), &ccIAcqFifo_Camera::ctiLimit); }
+double cc_UnknownAcqFifo::horizAdjustLimit() { return ask(camera_.get(), &ccIAcqFifo_Camera::horizAdjustLimit); }
 
 void cc_UnknownAcqFifo::roiLimits(ccPelRect& limits)
 {
@@ -909,25 +841,15 @@ void cc_UnknownAcqFifo::roiLimits(ccPelRect& limits)
     limits = ccPelRect(x, y, width, height);
 }
 
-ccSyncModel cc_UnknownAcqFifo::syncFromIndex(int32_t index) const
-{
-    return ccSyncModel::fromCode(ccSyncProp::syncModelIdFromCode(index));
-}
-
+// The module's sync index is 1 when it gives none.
 ccSyncModel cc_UnknownAcqFifo::defaultSyncModel()
 {
-    int32_t index = 1;
-    if (camera_)
-        ccModCheck(grabber_, camera_->defaultSync(&index));
-    return syncFromIndex(index);
+    return syncModelOfIndex(ask(camera_.get(), &ccIAcqFifo_Camera::defaultSync, 1));
 }
 
 ccSyncModel cc_UnknownAcqFifo::actualSyncModel()
 {
-    int32_t index = 1;
-    if (camera_)
-        ccModCheck(grabber_, camera_->actualSync(&index));
-    return syncFromIndex(index);
+    return syncModelOfIndex(ask(camera_.get(), &ccIAcqFifo_Camera::actualSync, 1));
 }
 
 // --- The encoder.
@@ -935,7 +857,7 @@ ccSyncModel cc_UnknownAcqFifo::actualSyncModel()
 void cc_UnknownAcqFifo::triggerFromEncoder(bool first, bool second)
 {
     if (encoder_)
-        ccModCheck(grabber_, encoder_->triggerFromEncoder(flagWord(first), flagWord(second)));
+        ccModCheck(grabber_, encoder_->triggerFromEncoder(first, second));
 }
 
 void cc_UnknownAcqFifo::stepsPerLine(uint32_t steps, uint32_t sixteenths)
@@ -944,18 +866,9 @@ void cc_UnknownAcqFifo::stepsPerLine(uint32_t steps, uint32_t sixteenths)
         ccModCheck(grabber_, encoder_->stepsPerLine(steps, sixteenths));
 }
 
-uint32_t cc_UnknownAcqFifo::numEncoderPorts()
-{
-    return encoder_ ? coreWord(grabber_, [this](uint32_t* w) { return encoder_->numPorts(w); }) : 0;
-}
-uint32_t cc_UnknownAcqFifo::encoderQueryA()
-{
-    return encoder_ ? coreWord(grabber_, [this](uint32_t* w) { return encoder_->queryA(w); }) : 0;
-}
-uint32_t cc_UnknownAcqFifo::currentEncoderCount()
-{
-    return encoder_ ? coreWord(grabber_, [this](uint32_t* w) { return encoder_->count(w); }) : 0;
-}
+uint32_t cc_UnknownAcqFifo::numEncoderPorts() { return ask(encoder_.get(), &ccIAcqFifo_Encoder::numPorts); }
+uint32_t cc_UnknownAcqFifo::encoderQueryA() { return ask(encoder_.get(), &ccIAcqFifo_Encoder::queryA); }
+uint32_t cc_UnknownAcqFifo::currentEncoderCount() { return ask(encoder_.get(), &ccIAcqFifo_Encoder::count); }
 
 void cc_UnknownAcqFifo::resetCounter()
 {
@@ -974,43 +887,22 @@ bool cc_UnknownAcqFifo::isRoiModeSupported(uint32_t mode)
     return flag != 0;
 }
 
-uint32_t cc_UnknownAcqFifo::extQueryA()
-{
-    if (!extension_)
-        throw ccUnknownFG::MissingFunctionality();
-    return extension_->queryA();
-}
-
-uint32_t cc_UnknownAcqFifo::extQueryB(uint32_t value)
-{
-    if (!extension_)
-        throw ccUnknownFG::MissingFunctionality();
-    return extension_->queryB(value);
-}
+uint32_t cc_UnknownAcqFifo::extQueryA() { return require(extension_).queryA(); }
+uint32_t cc_UnknownAcqFifo::extQueryB(uint32_t value) { return require(extension_).queryB(value); }
+void cc_UnknownAcqFifo::noOpHookC() { (void)require(hooks_).noOpC(); }
 
 uint32_t cc_UnknownAcqFifo::hookZeroB()
 {
-    if (!hooks_)
-        throw ccUnknownFG::MissingFunctionality();
     uint32_t value = 0;
-    (void)hooks_->zeroB(&value);
+    (void)require(hooks_).zeroB(&value);
     return value;
 }
 
 uint32_t cc_UnknownAcqFifo::hookZeroA()
 {
-    if (!hooks_)
-        throw ccUnknownFG::MissingFunctionality();
     uint32_t value = 0;
-    (void)hooks_->zeroA(&value);
+    (void)require(hooks_).zeroA(&value);
     return value;
-}
-
-void cc_UnknownAcqFifo::noOpHookC()
-{
-    if (!hooks_)
-        throw ccUnknownFG::MissingFunctionality();
-    (void)hooks_->noOpC();
 }
 
 bool cc_UnknownAcqFifo::hookTakesBlock(uint32_t, uint32_t, std::unique_ptr<uint8_t[]>, uint32_t, uint32_t, uint32_t,

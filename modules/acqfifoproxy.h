@@ -4,6 +4,7 @@
 // trigger and sync codes, callbacks, pools) and module results become
 // library objects (acquired images, acquire-info records, property records).
 #pragma once
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -113,7 +114,7 @@ public:
     void clippingHighLevel(uint8_t value) override;
     void alphaColorEnabled(uint8_t value) override;
     void alphaColorValue(int32_t value) override;
-    void alphaColorMode(uint32_t value) override;
+    void alphaColorMode(uint32_t mode) override;
     void digitalHighGainSelected(bool selected) override;
     void masterClockFrequency(double value) override;
 
@@ -167,21 +168,23 @@ public:
     ccIAcqFifo_Core* core() const { return core_.get(); }
 
 private:
-    ccIAcqFifo_Core& requireCore() const;
     // Nothing without the property interface.
     void setProperty(int32_t id, double value, int32_t channel = -1);
     // The module's answer, or fallback when it gives none.
     double readBack(int32_t id, double fallback);
+    // The out value of slot, preset to neutral (also the answer without
+    // iface); a failed call raises the module's error.
+    template <class I, class T>
+    T ask(I* iface, int32_t (I::*slot)(T*), T neutral = T()) const;
     // Core slot 4; the result object (with a reference) or a raised error.
     cc_ModPtr<ccIUnknown> completeOnCore(ccCompleteArgs_obj& obj);
-    ccSyncModel syncFromIndex(int32_t index) const;
 
     cc_UnknownFrameGrabber& grabber_;
-    const cc_VidFmtDesc& description_;
-    // Before the interfaces, so that a failed construction lets go of the
-    // interfaces first.
-    cc_ModPtr<ccCallbackWrap> completeWrap_, movePartWrap_, overrunWrap_;
-    cc_ModPtr<ccCallbackInfoWrap> completeInfoWrap_, movePartInfoWrap_, overrunInfoWrap_;
+    // The callback wraps: complete, move part, overrun (empty when the module
+    // takes no callbacks). Before the interfaces, so that a failed
+    // construction lets go of the interfaces first.
+    std::array<cc_ModPtr<ccCallbackWrap>, 3> wraps_;
+    std::array<cc_ModPtr<ccCallbackInfoWrap>, 3> infoWraps_;
     std::unique_ptr<cc_UnknownAcqPropertyQuery> propertyQuery_;
     cc_ModPtr<ccIAcqFifo_Core> core_;
     cc_ModPtr<ccIAcqFifo_Properties> properties_;

@@ -29,31 +29,25 @@ Registry& registry()
     return *r;
 }
 
-// What a board sorts by, read before the sort so that a compare that throws
-// or contradicts itself cannot leave the list half sorted.
+// Sorts a copy of the list by insertion, which is safe and stable whatever
+// compare answers: a compare may contradict itself or throw.
 struct SortKeys {
     std::vector<ccBoard*> boards;
-    std::vector<std::u16string> names;
-    std::vector<int32_t> compares; // row a, column b: a.compare(b)
+    std::vector<std::u16string> names; // compared in UTF-16 units
 
     explicit SortKeys(std::vector<ccBoard*> list) : boards(std::move(list))
     {
-        const size_t n = boards.size();
-        names.resize(n);
-        compares.assign(n * n, 0);
-        for (size_t a = 0; a < n; ++a) {
-            if (boards[a] == nullptr)
-                continue;
-            names[a] = plat::utf16FromWide(boards[a]->name());
-            for (size_t b = 0; b < n; ++b) {
-                if (b == a || boards[b] == nullptr)
-                    continue;
-                try {
-                    compares[a * n + b] = boards[a]->compare(*boards[b]);
-                } catch (...) {
-                    // A board that cannot compare itself falls back to the names.
-                }
-            }
+        for (ccBoard* board : boards)
+            names.push_back(board ? plat::utf16FromWide(board->name()) : std::u16string());
+    }
+
+    // A board that cannot compare itself leaves it to the names.
+    static int32_t compare(const ccBoard& a, const ccBoard& b)
+    {
+        try {
+            return a.compare(b);
+        } catch (...) {
+            return 0;
         }
     }
 
@@ -63,17 +57,15 @@ struct SortKeys {
         if (boards[a] == nullptr || boards[b] == nullptr)
             return boards[b] == nullptr && boards[a] != nullptr;
         // Either side's answer counts: the base class answers 0 to anything.
-        const size_t n = boards.size();
-        if (const int32_t mine = compares[a * n + b])
+        if (const int32_t mine = compare(*boards[a], *boards[b]))
             return mine < 0;
-        if (const int32_t theirs = compares[b * n + a])
+        if (const int32_t theirs = compare(*boards[b], *boards[a]))
             return theirs > 0;
         if (names[a] != names[b])
             return names[a] < names[b];
         return boards[a]->registrationIndex() < boards[b]->registrationIndex();
     }
 
-    // Insertion sort: safe and stable whatever before answers.
     std::vector<ccBoard*> sorted() const
     {
         std::vector<size_t> order;
@@ -268,6 +260,8 @@ void ccUnknownFG::createImplementation()
 
 void ccUnknownFG::close()
 {
+    // The handle must not keep the engine freed below.
+    forgetImplementation();
     // The accessor raises its errors through the engine: it goes first.
     setEERAM(nullptr);
     implementation_.reset();
@@ -308,11 +302,13 @@ cc7320::cc7320(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model
     boardInterface()->addRef();
     ioBoard_.reset(boardInterface());
 
-    Table7320& t = table7320();
-    std::lock_guard<std::mutex> hold(t.mutex);
-    if (t.count < kTableSize) {
-        t.boards[t.count++] = this;
-        return;
+    {
+        Table7320& t = table7320();
+        std::lock_guard<std::mutex> hold(t.mutex);
+        if (t.count < kTableSize) {
+            t.boards[t.count++] = this;
+            return;
+        }
     }
     plat::reportEvent(L"Qoralt", L"More than " + std::to_wstring(kTableSize) + L" 7320 boards: \"" + name()
                                      + L"\" is not listed");

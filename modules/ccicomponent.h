@@ -355,7 +355,7 @@ public:
     virtual int32_t complete(ccITemp_CompleteArgs_v0* args, ccIUnknown** result) = 0;
     virtual int32_t triggerEnable(uint32_t flag) = 0;            // slot 5
     virtual int32_t triggerEnabled(uint32_t* flag) = 0;          // slot 6
-    virtual int32_t triggerIndex(uint32_t index) = 0;            // slot 7: 0 free run .. 3 slave
+    virtual int32_t triggerIndex(uint32_t index) = 0;            // slot 7: a standard model, 0 to 3
     virtual int32_t triggerCustom(ccITemp_TrigCustom_v2* model) = 0; // slot 8
     virtual int32_t flush() = 0;                                 // slot 9
     virtual int32_t stateD(uint32_t* flag) = 0;                  // slot 10
@@ -694,7 +694,8 @@ protected:
     ~ccIAcqResult_Format() = default;
 };
 
-// 73: a window of the frame copied into local memory.
+// 73: a window of the frame copied into local memory; the destination's
+// stride counts pels.
 class ccIAcqResult_FastTransfer : public ccIUnknown {
 public:
     virtual int32_t transfer(void* destination, int32_t stride, int32_t alignment, int32_t left, int32_t top,
@@ -739,8 +740,8 @@ public:
     virtual int32_t questionA(uint32_t* answer) = 0; // slot 3
     virtual int32_t questionB(uint32_t* answer) = 0; // slot 4
     // Slot 5: a new image answering 60 and 79, or null when the pool had
-    // none within seconds. wake (may be null) is released each time a frame
-    // goes back to the pool.
+    // none within seconds. wake (may be null) is signalled when a frame goes
+    // back to the pool while the allocation waits for one.
     virtual int32_t allocate(ccIUnknown** image, int32_t width, int32_t height, int32_t pelFormat,
                              ccIWakeObject* wake, double seconds, uint32_t flag) = 0;
 

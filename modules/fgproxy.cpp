@@ -21,6 +21,21 @@ std::u16string nameOf(const cc_VidFmtDesc& description)
     return record && record->name ? std::u16string(record->name) : std::u16string();
 }
 
+// The module code a FIFO of the kind delivers: 2 three planes, 8 RGB16,
+// 1 RGB32, 9 grey 16, 0 grey 8.
+int32_t moduleCodeForKind(const cc_fifoKindTag& tag)
+{
+    if (tag == cc_fifoKindTag::threePlane())
+        return 2;
+    if (tag == cc_fifoKindTag::rgb16())
+        return 8;
+    if (tag == cc_fifoKindTag::rgb32())
+        return 1;
+    if (tag == cc_fifoKindTag::other())
+        return 9;
+    return 0;
+}
+
 } // namespace
 
 cc_UnknownFrameGrabber::cc_UnknownFrameGrabber(const ccPtrHandle<cc_AcqModule>& module, ccIUnknown* board)
@@ -73,19 +88,6 @@ cc_AcqFifo* cc_UnknownFrameGrabber::newAcqFifoImpl(const cc_VidFmtDesc& descript
 cc_AcqFifo* cc_UnknownFrameGrabber::newAcqFifoImpl(const cc_VidFmtDesc& description, const cc_fifoKindTag& tag)
 {
     return newAcqFifoImpl(description, moduleCodeForKind(tag));
-}
-
-int32_t cc_UnknownFrameGrabber::moduleCodeForKind(const cc_fifoKindTag& tag)
-{
-    if (tag == cc_fifoKindTag::threePlane())
-        return 2;
-    if (tag == cc_fifoKindTag::rgb16())
-        return 8;
-    if (tag == cc_fifoKindTag::rgb32())
-        return 1;
-    if (tag == cc_fifoKindTag::other())
-        return 9;
-    return 0;
 }
 
 uint32_t cc_UnknownFrameGrabber::numCameraPorts(const cc_VidFmtDesc& description)

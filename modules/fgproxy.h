@@ -33,10 +33,6 @@ public:
     void disconnect(bool flag) override;
     std::wstring uniqueId() override;
 
-    // The module code a FIFO of the kind delivers: 2 three planes, 8 RGB16,
-    // 1 RGB32, 9 grey 16, 0 grey 8.
-    static int32_t moduleCodeForKind(const cc_fifoKindTag& tag);
-
     // Raises the module's last error (code is passed on and unused).
     [[noreturn]] void throwModuleError(int32_t code) const;
 

@@ -238,9 +238,9 @@ const ccIOConfig& ccUnknownPIO::ioConfig()
 void ccUnknownPIO::setIOConfig(const ccIOConfig& config)
 {
     ensureReady();
-    // Cloned before the old copy goes: config may be that copy.
+    // Both read before the old copy goes: config may be that copy.
+    const int32_t code = ioCodeForConfig(config);
     config_.reset(config.clone());
-    const int32_t code = ioCodeForConfig(*config_);
     if (code != 0)
         sendCode(code, true);
 }

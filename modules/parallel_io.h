@@ -117,8 +117,6 @@ public:
     // module did not report or gave no line for.
     cc_IOLine& outputLine(uint32_t number) const;
     cc_IOLine& inputLine(uint32_t number) const;
-    // The number of the first line of each direction: 0, or 8.
-    int32_t base() const { return base_; }
     cc_UnknownFrameGrabber& errorSource() const { return *errors_; }
 
 private:

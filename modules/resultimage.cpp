@@ -73,7 +73,6 @@ void applyGeometry(Placed<Buffer>& buffer, ccIAcqResult_Geometry* result, int64_
     (void)result->transformPresent(&transformPresent);
     (void)result->matrix(&a, &b, &c, &d);
     (void)result->translation(&tx, &ty);
-    const cc2XformLinear xform(cc2Matrix(a, b, c, d), cc2Vect(tx, ty));
 
     const auto fits = [](int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; };
     if (!fits(x) || !fits(y) || !fits(width) || !fits(height))
@@ -82,9 +81,10 @@ void applyGeometry(Placed<Buffer>& buffer, ccIAcqResult_Geometry* result, int64_
                      static_cast<int32_t>(height));
     if (offsetPresent != 0)
         buffer.placeAt(ccPelPoint{offsetX, offsetY});
-    // The module's transform maps the other way: the buffer's is its inverse.
+    // The module's transform maps the other way: the cache keeps it as given
+    // and makes its inverse the buffer's.
     if (transformPresent != 0)
-        buffer.setClientXform(*xform.inverse());
+        buffer.setClientXform(new cc2XformLinear(cc2Matrix(a, b, c, d), cc2Vect(tx, ty)), false);
 }
 
 struct Window {

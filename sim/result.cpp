@@ -163,12 +163,14 @@ public:
             return 1;
         if (!frame_) return refuse();
         const Frame& f = *frame_;
+        // The destination's stride counts its pels, which are the frame's.
         const int64_t rowBytes = int64_t{width} * f.bytesPerPel;
+        const int64_t strideBytes = int64_t{stride} * f.bytesPerPel;
         if (left < 0 || top < 0 || width < 0 || height < 0 || int64_t{left} + width > f.width ||
-            int64_t{top} + height > f.height || stride < rowBytes || (!destination && rowBytes && height))
+            int64_t{top} + height > f.height || strideBytes < rowBytes || (!destination && rowBytes && height))
             return refuse();
         for (int32_t y = 0; rowBytes && y < height; ++y)
-            std::memcpy(static_cast<uint8_t*>(destination) + int64_t{y} * stride,
+            std::memcpy(static_cast<uint8_t*>(destination) + int64_t{y} * strideBytes,
                         f.base + size_t(top + y) * f.stride + size_t(left) * f.bytesPerPel, size_t(rowBytes));
         return 0;
     }

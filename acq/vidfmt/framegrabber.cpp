@@ -56,6 +56,14 @@ cc_FrameGrabber* ccFrameGrabber::frameGrabberImpl() const
     return engine;
 }
 
+void ccFrameGrabber::forgetImplementation()
+{
+    ccResourceLock hold(ccLibraryMutex());
+    cc_FrameGrabber* engine = impl_.exchange(nullptr, std::memory_order_acq_rel);
+    if (ownsImpl_)
+        delete engine;
+}
+
 void ccFrameGrabber::touched() const
 {
     if (!ownsImpl_)

@@ -58,6 +58,10 @@ protected:
     virtual cc_FrameGrabber* createFrameGrabberImpl() = 0;
 
     void setOwnsImplementation(bool owns) { ownsImpl_ = owns; }
+    // For an owner about to free the engine (a board that closes): the
+    // handle lets go of it, deleting it when it owns it, and the next use
+    // asks createFrameGrabberImpl again.
+    void forgetImplementation();
     // Cleared by every forwarding operation of a handle that does not own its
     // engine; what sets it is the board's business.
     std::atomic<bool>& secondFlag() const { return secondFlag_; }

@@ -72,6 +72,8 @@ public:
 
     // Holds a clone of x.
     void setClientXform(const cc2XformBase& x);
+    // For x mapping the other way, as a board image brings it (cc2XformCache::set).
+    void setClientXform(const ccPtrHandle_const<cc2XformBase>& x, bool clone) { xform_.set(x, clone); }
     void setLinearClientXform(const cc2Xform& value);
     // Shares the other buffer's transforms.
     void copyClientXform(const cc_PelBuffer& other);

@@ -133,6 +133,23 @@ TEST_F(Acquisition, HundredFramesCompleteInTicketOrderWithTheirPels)
     EXPECT_EQ(log->tickets(), expected);
 }
 
+// A frame the module keeps in its own memory comes over through its fast
+// transfer when the completion asks for a local copy.
+TEST_F(Acquisition, AFrameKeptByTheModuleIsCopiedThroughItsFastTransfer)
+{
+    sim().setAnswer(ccIidResultImage, 16, 0, 1);
+    ASSERT_TRUE(fifo->start(7));
+    Completed c;
+    ccAcqCompleteArgs args;
+    args.timeout = 5.0;
+    args.localCopy = true;
+    args.info = &c.info;
+    c.frame.reset(fifo->completeToBuffer(args));
+    ASSERT_TRUE(c.frame);
+    EXPECT_TRUE(holdsFrameOf(*c.frame, 7));
+    EXPECT_EQ(sim().callCount(ccIidResultFastTransfer, 3), 1u);
+}
+
 // Overruns and time-outs lose no ticket and report none twice.
 TEST_F(Acquisition, OverrunsAndTimeoutsLoseNoTicket)
 {

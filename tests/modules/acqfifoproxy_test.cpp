@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <tuple>
@@ -16,9 +17,11 @@
 #include "acq/hyper/prop/acqprops.h"
 #include "acq/propreq.h"
 #include "acq/vidfmt/vidfmt.h"
+#include "modules/board.h"
 #include "modules/fgproxy.h"
+#include "modules/startup.h"
 #include "modules/unknownfg.h"
-#include "std/except/archutil.h"
+#include "tests/support/fake_acqfifo.h"
 #include "tests/support/sim_module.h"
 
 namespace {
@@ -80,6 +83,7 @@ struct Probe : ccAcqInfoCallback, ccCallback {
 // then makes its FIFO. At the end every simulated object must be released.
 class ModuleFifo : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { ccModulesStartup(); } // the module's errors are known
     void TearDown() override
     {
         fifo_.reset();
@@ -96,7 +100,7 @@ protected:
 
     sim_module::Board board_;
     // Before the FIFO: callbacks still running reach them until it is gone.
-    Calls calls_, plain_;
+    Calls calls_;
     std::unique_ptr<cc_UnknownFrameGrabber> grabber_{
         cc_UnknownFrameGrabber::create(board_.module, board_.board.get())};
     cs_vidFmtRecord record_{u"Sim Cam 640x480", 640, 480, 8, 0, 0, 1, 1};
@@ -106,11 +110,7 @@ protected:
 
 TEST_F(ModuleFifo, IsMadeThroughTheCreatorOrForGrey8ThroughTheCore)
 {
-    const struct {
-        int creator, core, samples;
-        int32_t code;
-        std::vector<int32_t> values; // empty: not supported
-    } cases[] = {
+    const std::tuple<int, int, int, int32_t, std::vector<int32_t>> cases[] = {
         {1, 1, 0, 8, {1}}, // no 83: the one value 1
         {0, 1, 0, 8, {}},  // the core makes grey 8 only
         {0, 1, 1, 0, {2, 4}},
@@ -118,17 +118,17 @@ TEST_F(ModuleFifo, IsMadeThroughTheCreatorOrForGrey8ThroughTheCore)
     };
     const int32_t values[] = {2, 4};
     sim().setSampleValues(values, 2);
-    for (const auto& c : cases) {
-        sim().setOffered(ccIidFifoCreator, c.creator);
-        sim().setOffered(ccIidFifoCore, c.core);
-        sim().setOffered(ccIidFifoSampleValues, c.samples);
+    for (const auto& [creator, core, samples, code, values] : cases) {
+        sim().setOffered(ccIidFifoCreator, creator);
+        sim().setOffered(ccIidFifoCore, core);
+        sim().setOffered(ccIidFifoSampleValues, samples);
         const uint32_t created = sim().callCount(ccIidFifoCreator, 3), byCore = sim().callCount(ccIidGrabberCore, 5);
-        if (c.values.empty())
-            EXPECT_THROW(make(c.code), ccVideoFormat::NotSupported);
+        if (values.empty())
+            EXPECT_THROW(make(code), ccVideoFormat::NotSupported);
         else
-            EXPECT_EQ(*make(c.code).supportedSampleValues(), c.values);
-        EXPECT_EQ(sim().callCount(ccIidFifoCreator, 3) - created, uint32_t(c.creator));
-        EXPECT_EQ(sim().callCount(ccIidGrabberCore, 5) - byCore, uint32_t(!c.creator && !c.values.empty()));
+            EXPECT_EQ(*make(code).supportedSampleValues(), values);
+        EXPECT_EQ(sim().callCount(ccIidFifoCreator, 3) - created, uint32_t(creator));
+        EXPECT_EQ(sim().callCount(ccIidGrabberCore, 5) - byCore, uint32_t(!creator && !values.empty()));
     }
     EXPECT_EQ(lastArgs(ccIidFifoCreator, 3).back(), 8.0); // the code
     // Without a core the acquisitions are refused, not dereferenced.
@@ -150,25 +150,21 @@ TEST_F(ModuleFifo, SettersSendOneRecordEachAndReadBacksNeedTheValidWord)
     const auto contrast = [](cc_UnknownAcqFifo& f) { return f.contrastDefault(); };
     const auto exposure = [](cc_UnknownAcqFifo& f) { return f.exposureDefault(); };
     const auto cdc = [](cc_UnknownAcqFifo& f) { return f.cdcCalibrationDefault() ? 1.0 : 0.0; };
-    const struct {
-        int offered, valid, id;
-        double value, expected;
-        double (*read)(cc_UnknownAcqFifo&);
-    } cases[] = {
+    const std::tuple<int, int, int32_t, double, double, double (*)(cc_UnknownAcqFifo&)> cases[] = {
         {1, 0, ccPropContrast, 0.9, 0.5, contrast},   {1, 1, ccPropContrast, 0.9, 0.9, contrast},
         {1, 0, ccPropExposure, 0.003, 2e-5, exposure}, {1, 1, ccPropExposure, 0.003, 0.003, exposure},
         {1, 1, ccPropCdcCalibrationDefault, 2.0, 1.0, cdc}, {1, 1, ccPropCdcCalibrationDefault, 0.0, 0.0, cdc},
         {0, 1, ccPropContrast, 0.9, 0.5, contrast}, // no property interface
     };
-    for (const auto& c : cases) {
-        sim().setOffered(ccIidFifoProperties, c.offered);
-        sim().setPropertyValue(c.id, c.value, c.valid);
+    for (const auto& [offered, valid, id, value, answer, read] : cases) {
+        sim().setOffered(ccIidFifoProperties, offered);
+        sim().setPropertyValue(id, value, valid);
         cc_UnknownAcqFifo& fifo = make();
         takeRequests();
-        EXPECT_EQ(c.read(fifo), c.expected) << c.id;
+        EXPECT_EQ(read(fifo), answer) << id;
         fifo.contrast(0.1, 3); // nothing without the interface
-        const decltype(takeRequests()) expected = {{5, c.id, -1, 0.0}, {4, ccPropContrast, 3, 0.1}};
-        EXPECT_EQ(takeRequests(), c.offered ? expected : decltype(expected)());
+        const decltype(takeRequests()) expected = {{5, id, -1, 0.0}, {4, ccPropContrast, 3, 0.1}};
+        EXPECT_EQ(takeRequests(), offered ? expected : decltype(expected)());
     }
 }
 
@@ -180,15 +176,13 @@ TEST_F(ModuleFifo, CameraRegionRoiModesAndSyncModels)
     EXPECT_EQ(lastArgs(ccIidFifoCamera, 3), (std::vector<double>{10, 20, 100, 50}));
     EXPECT_TRUE(fifo.isRoiModeSupported(0));
     EXPECT_FALSE(fifo.isRoiModeSupported(1));
-    const struct {
-        int32_t actual, byDefault;
-        uint32_t actualCode, defaultCode;
-    } cases[] = {{0, 14, 150, 163}, {1, 1, 150, 150}, {15, 2, 150, 151}, {2, -3, 151, 150}};
-    for (const auto& c : cases) {
-        sim().setAnswer(ccIidFifoCamera, 11, 0, c.actual);
-        sim().setAnswer(ccIidFifoCamera, 12, 0, c.byDefault);
-        EXPECT_EQ(fifo.actualSyncModel().code(), c.actualCode);
-        EXPECT_EQ(fifo.defaultSyncModel().code(), c.defaultCode);
+    const std::tuple<int32_t, int32_t, uint32_t, uint32_t> cases[] = {
+        {0, 14, 150, 163}, {1, 1, 150, 150}, {15, 2, 150, 151}, {2, -3, 151, 150}};
+    for (const auto& [actual, byDefault, actualCode, defaultCode] : cases) {
+        sim().setAnswer(ccIidFifoCamera, 11, 0, actual);
+        sim().setAnswer(ccIidFifoCamera, 12, 0, byDefault);
+        EXPECT_EQ(fifo.actualSyncModel().code(), actualCode);
+        EXPECT_EQ(fifo.defaultSyncModel().code(), defaultCode);
     }
 }
 
@@ -198,39 +192,32 @@ TEST_F(ModuleFifo, TriggerModelsGoToTheIndexSlotOrTheCustomSlot)
     ccPtrHandle<ccTriggerModel> custom = ccTriggerModel::manual()->makeCustom();
     custom->customMode(2);
     const ccAcqModelRecord unknown{0x99, L"", {}};
-    const struct {
-        const ccAcqModelRecord& model;
-        int index; // -1: the custom slot
-    } cases[] = {{ccTriggerModel::slave()->record(), 3}, {ccTriggerModel::automatic()->record(), 1},
-                 {unknown, 0}, {custom->record(), -1}};
-    for (const auto& c : cases) {
-        const uint32_t index = sim().callCount(ccIidFifoCore, 7), customs = sim().callCount(ccIidFifoCore, 8);
-        fifo.triggerModel(c.model);
-        EXPECT_EQ(sim().callCount(ccIidFifoCore, 7) - index, uint32_t(c.index >= 0));
-        EXPECT_EQ(sim().callCount(ccIidFifoCore, 8) - customs, uint32_t(c.index < 0));
-        if (c.index >= 0) {
-            EXPECT_EQ(lastArgs(ccIidFifoCore, 7), std::vector<double>{double(c.index)});
-        }
+    // The custom model first: the index slot is still uncalled after it.
+    const std::pair<const ccAcqModelRecord*, std::vector<double>> cases[] = {{&custom->record(), {}},
+        {&ccTriggerModel::slave()->record(), {3}}, {&ccTriggerModel::automatic()->record(), {1}}, {&unknown, {0}}};
+    for (const auto& [model, index] : cases) {
+        const uint32_t customs = sim().callCount(ccIidFifoCore, 8);
+        fifo.triggerModel(*model);
+        EXPECT_EQ(lastArgs(ccIidFifoCore, 7), index);
+        EXPECT_EQ(sim().callCount(ccIidFifoCore, 8) - customs, uint32_t(index.empty()));
     }
     EXPECT_EQ(lastArgs(ccIidFifoCore, 8), std::vector<double>(custom->record().flags, custom->record().flags + 13));
 }
 
 TEST_F(ModuleFifo, PrepareAsksTheFullOrTheBasicInterface)
 {
-    const struct {
-        int full, basic, ready;
-        const wchar_t* message;
-    } cases[] = {{0, 0, 0, L"kept"}, {0, 1, 1, L"no result"}, {1, 1, 1, L"warm"}};
+    const std::tuple<int, int, bool, const wchar_t*> cases[] = {
+        {0, 0, false, L"kept"}, {0, 1, true, L"no result"}, {1, 1, true, L"warm"}};
     sim().setAnswer(ccIidFifoPrepareBasic, 3, 0, 1);
     sim().setAnswer(ccIidFifoPrepare, 3, 0, 1);
     sim().setText(ccIidFifoPrepare, 3, u"warm");
-    for (const auto& c : cases) {
-        sim().setOffered(ccIidFifoPrepare, c.full);
-        sim().setOffered(ccIidFifoPrepareBasic, c.basic);
+    for (const auto& [full, basic, ready, text] : cases) {
+        sim().setOffered(ccIidFifoPrepare, full);
+        sim().setOffered(ccIidFifoPrepareBasic, basic);
         std::wstring message = L"kept";
         ccTimeout forever(HUGE_VAL);
-        EXPECT_EQ(make().prepare(&message, forever), c.ready != 0);
-        EXPECT_EQ(message, c.message);
+        EXPECT_EQ(make().prepare(&message, forever), ready);
+        EXPECT_EQ(message, text);
     }
     EXPECT_EQ(lastArgs(ccIidFifoPrepare, 3).front(), HUGE_VAL);
 }
@@ -239,21 +226,20 @@ TEST_F(ModuleFifo, CompletionCarriesTheStatusTheRecordAndTheFrame)
 {
     cc_UnknownAcqFifo& fifo = make();
     sim().injectOverruns(1);
-    ASSERT_TRUE(fifo.start(1) && fifo.start(2));
-    const struct {
-        bool outcome, frame;
-        uint32_t ticket, flags;
-    } cases[] = {{false, false, 1, 1}, {true, true, 2, 0}};
-    for (const auto& c : cases) {
-        bool outcome = !c.outcome;
+    ASSERT_TRUE(fifo.start(7) && fifo.start(8));
+    const std::tuple<bool, bool, uint32_t, uint32_t, uint32_t> cases[] = {
+        {false, false, 7, 1, 1}, {true, true, 8, 2, 0}};
+    for (const auto& [succeeded, frame, ticket, triggerNumber, flags] : cases) {
+        bool outcome = !succeeded;
         ccAcquireInfo info;
         const ccPtrHandle<ccAcqImage> image = fifo.completeAcqImage({false, 30.0, 0, &outcome, &info});
-        EXPECT_EQ(outcome, c.outcome);
-        EXPECT_EQ(std::make_pair(info.ticket, info.failure.flags), std::make_pair(c.ticket, c.flags));
+        EXPECT_EQ(outcome, succeeded);
+        EXPECT_EQ(std::make_tuple(info.ticket, info.triggerNumber, info.failure.flags),
+                  std::make_tuple(ticket, triggerNumber, flags));
         ASSERT_TRUE(image.rawPointer());
-        EXPECT_EQ(image->isValid(), c.frame);
+        EXPECT_EQ(image->isValid(), frame);
         EXPECT_EQ(image->format(), 1u);
-        EXPECT_TRUE(!c.frame || *image->grey8Buffer().pel(5, 7) == ccSimPel(5, 7, 2, 0));
+        EXPECT_TRUE(!frame || *image->grey8Buffer().pel(5, 7) == ccSimPel(5, 7, 8, 0));
     }
     // A pel format without an acquired code: the result goes back at once.
     sim().setAnswer(ccIidResultFormat, 5, 0, 10);
@@ -262,45 +248,59 @@ TEST_F(ModuleFifo, CompletionCarriesTheStatusTheRecordAndTheFrame)
     EXPECT_EQ(sim().liveFrames(), 0u);
 }
 
-TEST_F(ModuleFifo, InfoCallbackReceivesTheModulesRecord)
+TEST_F(ModuleFifo, CallbacksReplacedOrDestroyedWhileTheModuleDelivers)
 {
     cc_UnknownAcqFifo& fifo = make();
     sim().setText(ccIidInfoMessage, 3, u"late");
     sim().setAnswer(ccIidInfoExtra, 3, 0, 5.0 * 4294967296.0 + 7.0);
+    constexpr uint32_t kAcquisitions = 40;
     fifo.completeInfoCallback(new Probe(calls_));
-    fifo.completeCallback(new Probe(plain_));
-    ASSERT_TRUE(fifo.start(9));
-    ASSERT_TRUE(calls_.waitFor(1) && plain_.waitFor(1));
-    std::lock_guard<std::mutex> lock(calls_.mutex);
-    const ccAcquireInfo& info = calls_.last;
-    EXPECT_EQ(std::make_tuple(info.ticket, info.triggerNumber, info.extra[0], info.extra[1]),
-              std::make_tuple(9u, 1u, 7u, 5u)); // the 8-byte extra value, low half first
-    EXPECT_EQ(info.failure.message, L"late");
-}
-
-TEST_F(ModuleFifo, CallbacksReplacedWhileTheModuleDeliversAreCalledSafely)
-{
-    cc_UnknownAcqFifo& fifo = make();
-    constexpr int kAcquisitions = 40;
-    fifo.completeInfoCallback(new Probe(calls_));
-    for (int i = 0; i < kAcquisitions; ++i) {
-        ASSERT_TRUE(fifo.start(static_cast<uint32_t>(i)));
+    for (uint32_t i = 0; i < 2 * kAcquisitions; ++i) {
+        ASSERT_TRUE(fifo.start(i));
         // Some replacements throw inside the call; that must not reach the module.
         fifo.completeInfoCallback(new Probe(calls_, i % 3 == 0));
         fifo.completeCallback(new Probe(calls_));
+        if (i + 1 == kAcquisitions) { // the plain callback may miss the first
+            ASSERT_TRUE(calls_.waitFor(2 * kAcquisitions - 1));
+        }
     }
-    EXPECT_TRUE(calls_.waitFor(2 * kAcquisitions - 1)); // the plain callback may miss the first
+    fifo_.reset(); // while the second half is delivered; its worker is joined
+    EXPECT_EQ(std::make_tuple(calls_.last.extra[0], calls_.last.extra[1], calls_.last.failure.message),
+              std::make_tuple(7u, 5u, std::wstring(L"late"))); // the 8-byte extra value, low half first
 }
 
-TEST_F(ModuleFifo, DestroyedWhileDeliveringLetsGoOfItsCallbacks)
+TEST_F(ModuleFifo, ModuleErrorsComeBackAsTheModulesExceptions)
 {
-    const ccAcqInfoCallbackHandle callback(new Probe(calls_));
+    const ccSimPropertyInfo records[] = {{ccPropExposure, 1e-6, 1.0, 2e-3, 0xfffffffeu}, {ccPropSampleX, 1, 4, 2, 0}};
+    sim().setPropertyInfos(records, 2);
+    std::vector<ccAcqPropertyInfo> info;
+    make().buildPropertyInfo(info);
+    ASSERT_EQ(info.size(), 2u);
+    EXPECT_EQ(std::make_tuple(info[0].id, info[0].minimum, info[0].maximum, info[0].defaultValue, info[0].extra),
+              std::make_tuple(1000u, 1e-6, 1.0, 2e-3, uint64_t{0xfffffffeu}));
+    const std::tuple<int32_t, int32_t, std::function<void()>> cases[] = {
+        {ccIidFifoCreator, 3, [&] { make(); }}, // the creation status itself
+        {ccIidFifoPropertyInfo, 5, [&] { fifo_->buildPropertyInfo(info); }}, // mid-list: the item goes back
+        {ccIidFifoPropertySupport, 3, [&] { fifo_->propertyQuery()->syncProp(); }},
+        {ccIidFifoProperties, 4, [&] { fifo_->exposure(1.0); }},
+    };
+    for (const auto& [iid, slot, call] : cases) {
+        sim_module::failNext(iid, slot, ccBoard::Timeout(L"late", 5));
+        EXPECT_THROW(call(), ccBoard::Timeout) << iid;
+    }
+}
+
+TEST_F(ModuleFifo, OnlyModuleFifosCanBeTriggerMasters)
+{
+    const std::unique_ptr<cc_UnknownAcqFifo> master(new cc_UnknownAcqFifo(*grabber_, description_, 0));
     cc_UnknownAcqFifo& fifo = make();
-    fifo.completeInfoCallback(callback);
-    for (uint32_t i = 0; i < 64; ++i)
-        ASSERT_TRUE(fifo.start(i));
-    fifo_.reset();
-    EXPECT_EQ(callback->refCount(), 1);
+    test_acq::FakeAcqFifo other;
+    EXPECT_THROW(fifo.triggerMaster(&other), ccAcqFifo::InvalidMaster);
+    fifo.triggerMaster(master.get());
+    EXPECT_EQ(lastArgs(ccIidFifoMaster, 4), std::vector<double>{1}); // the master's core
+    sim().setOffered(ccIidFifoMaster, 0); // asked each time
+    EXPECT_THROW(fifo.triggerMaster(master.get()), ccAcqFifo::InvalidMaster);
+    EXPECT_NO_THROW(fifo.triggerMaster(nullptr));
 }
 
 TEST_F(ModuleFifo, PropertyQueryAsksTheModuleEachTime)

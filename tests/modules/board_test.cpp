@@ -70,7 +70,7 @@ TEST_F(Registry, TheFirstCountSortsByCompareThenNameThenRegistration)
     } kCases[] = {
         {"equal keys keep registration order", {{L"B", L""}, {L"A", L""}, {L"B", L""}}, L"1,0,2"},
         {"a prefix goes first", {{L"AB", L""}, {L"A", L""}}, L"1,0"},
-        {"a negative compare wins over names", {{L"a", L""}, {L"z", L"*"}, {L"m", L""}}, L"1,0,2"},
+        {"a negative compare wins, asked either way", {{L"m", L""}, {L"z", L"*"}, {L"a", L""}}, L"1,2,0"},
         {"a compare that throws leaves it to the names", {{L"b", L"!"}, {L"a", L""}}, L"1,0"},
         {"a contradicting cycle", {{L"z", L"a"}, {L"m", L""}, {L"a", L""}}, L"1,0,2"},
     };
@@ -95,34 +95,20 @@ TEST_F(Registry, TheFirstCountEnumeratesOnceEvenWhenNotReadyAndLaterBoardModules
     EXPECT_THROW(cc_BoardModule{}, ccBoard::StaticInitDisorder);
 }
 
-TEST(Board7320, BuiltBoundAndDestroyedOverTheSimulatorGivesBackEveryReference)
-{
-    ccModulesStartup();
-    {
-        sim_module::Board sim;
-        auto entry = std::make_unique<cc_BoardEntry>(sim.module, 0, L"sim0");
-        auto board = std::make_unique<cc7320>(std::move(entry), std::move(sim.board));
-        EXPECT_EQ(&cc7320::getBoard(0), board.get());
-        board->ensureReady();
-        EXPECT_EQ(sim_module::sim().ioCode(), 4);
-        board.reset();
-        EXPECT_EQ(cc7320::numBoards(), 0u);
-    }
-    sim_module::expectAllReleased();
-}
-
 // Through a module registry and the board builder.
 TEST(Board7320, TheBuilderOwnsEveryBoardAndListsTheFirstSixteen)
 {
     ccModulesStartup();
+    cc_UnknownModule::setBoardBuilder(&ccBuildModuleBoard); // another test may have left its own
     const struct {
         const char* what;
         uint32_t boards;
-        bool core;
+        int32_t missing; // an id the boards do not answer
         uint32_t listed, registered;
     } kCases[] = {
-        {"seventeen boards", 17, true, 16, 17},
-        {"boards whose engine cannot be made are left out", 2, false, 0, 0},
+        {"seventeen boards", 17, 0, 16, 17},
+        {"boards whose engine cannot be made are left out", 2, ccIidGrabberCore, 0, 0},
+        {"boards of another model are plain ones", 2, ccIid7320, 0, 2},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.what);
@@ -133,8 +119,8 @@ TEST(Board7320, TheBuilderOwnsEveryBoardAndListsTheFirstSixteen)
         for (uint32_t i = 0; i < c.boards; ++i)
             names.push_back(u"b" + std::u16string(1, static_cast<char16_t>(u'a' + i)));
         sim_module::setBoards(names);
-        sim_module::sim().setOffered(ccIidGrabberCore, c.core);
-        const cc_BoardBuilder previous = cc_UnknownModule::setBoardBuilder(&ccBuildModuleBoard);
+        if (c.missing != 0)
+            sim_module::sim().setOffered(c.missing, 0);
         {
             cc_UnknownModule registry;
             registry.loadModule(sim_module::path());
@@ -144,8 +130,15 @@ TEST(Board7320, TheBuilderOwnsEveryBoardAndListsTheFirstSixteen)
                 EXPECT_EQ(cc7320::getBoard(static_cast<int>(i)).name(), std::wstring(names[i].begin(), names[i].end()));
             EXPECT_THROW(cc7320::getBoard(-1), ccBoard::BadParams);
             EXPECT_THROW(cc7320::getBoard(static_cast<int>(c.listed)), ccBoard::BadParams);
+            if (c.listed != 0) {
+                cc7320& board = cc7320::getBoard(0);
+                board.ensureReady(); // binds its lines, with the standard configuration
+                EXPECT_EQ(sim_module::sim().ioCode(), 4);
+                // A closed board has no engine left to reach.
+                board.close();
+                EXPECT_THROW(board.uniqueId(), ccUnknownFG::MissingFunctionality);
+            }
         }
-        cc_UnknownModule::setBoardBuilder(previous);
         EXPECT_EQ(cc7320::numBoards(), 0u);
         EXPECT_TRUE(cc_BoardRegistryTesting::entries().empty());
         sim_module::expectAllReleased();

@@ -63,7 +63,7 @@ std::vector<uint8_t> eeram(uint32_t size, const std::string& serial)
     return bytes;
 }
 
-TEST(BoardSerial, ReadFromItsRecordUpToTheFirstZeroAndNeverPastTheEERAM)
+TEST(BoardSerial, ReadFromItsRecordUpToTheFirstZeroOrRaisingTheModulesError)
 {
     ccModulesStartup();
     const struct {
@@ -88,16 +88,10 @@ TEST(BoardSerial, ReadFromItsRecordUpToTheFirstZeroAndNeverPastTheEERAM)
         }
         sim_module::expectAllReleased();
     }
-}
-
-TEST(BoardSerial, AReadThatFailsRaisesTheModulesError)
-{
-    ccModulesStartup();
     {
         sim_module::Board sim;
-        std::unique_ptr<ccUnknownFG> board = boardOver(sim);
         sim_module::failNext(ccIidEERAM, 4, ccBoard::HardwareNotResponding(L"gone", 7u));
-        EXPECT_THROW((void)board->serialNumber(), ccBoard::HardwareNotResponding);
+        EXPECT_THROW((void)boardOver(sim)->serialNumber(), ccBoard::HardwareNotResponding);
     }
     sim_module::expectAllReleased();
 }

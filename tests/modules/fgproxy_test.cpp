@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "acq/vidfmt/vidfmt.h"
 #include "modules/accelerator.h"
@@ -67,8 +68,13 @@ TEST_F(GrabberProxy, BoardOperationsGoToTheirInterfacesOrAnswerNeutrally)
     grabber->disconnect(true);
     double flag = 0;
     EXPECT_EQ(sim().lastArgs(ccIidGrabberInfo, 3, &flag, 1) == 1 ? flag : -1.0, 1.0);
-    delete grabber->newAcqFifoImpl(description, cc_fifoKindTag::rgb32());
-    EXPECT_EQ(sim().lastArgs(ccIidFifoCreator, 3, &flag, 1) == 1 ? flag : -1.0, 1.0); // the RGB32 code
+    const std::pair<const cc_fifoKindTag&, int32_t> kinds[] = {{cc_fifoKindTag::threePlane(), 2},
+        {cc_fifoKindTag::rgb16(), 8}, {cc_fifoKindTag::rgb32(), 1}, {cc_fifoKindTag::other(), 9},
+        {cc_fifoKindTag::grey(), 0}};
+    for (const auto& [tag, code] : kinds) { // the module code each FIFO kind is made with
+        delete grabber->newAcqFifoImpl(description, tag);
+        EXPECT_EQ(sim().lastArgs(ccIidFifoCreator, 3, &flag, 1) == 1 ? flag : -1.0, code);
+    }
 
     sim().setOffered(ccIidGrabberInfo, 0);
     sim().setOffered(ccIidGrabberTvm, 0);
@@ -85,15 +91,6 @@ TEST_F(GrabberProxy, ModuleErrorsComeBackAsTheModulesOwnExceptions)
     EXPECT_THROW(grabber->numCameraPorts(description), ccBoard::Timeout); // as the module archived it
     // Copies of frames left in the module raise through the grabber too.
     EXPECT_EQ(grabber->accelerator().fastTransfer()->grabber(), grabber.get());
-}
-
-TEST(GrabberProxyKinds, EachFifoKindNamesItsModuleCode)
-{
-    const struct { const cc_fifoKindTag& tag; int32_t code; } cases[] = {
-        {cc_fifoKindTag::threePlane(), 2}, {cc_fifoKindTag::rgb16(), 8}, {cc_fifoKindTag::rgb32(), 1},
-        {cc_fifoKindTag::other(), 9}, {cc_fifoKindTag::grey(), 0}};
-    for (const auto& c : cases)
-        EXPECT_EQ(cc_UnknownFrameGrabber::moduleCodeForKind(c.tag), c.code);
 }
 
 } // namespace

@@ -4,13 +4,13 @@
 
 #include <memory>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "modules/board.h"
 #include "modules/fgproxy.h"
 #include "modules/startup.h"
-#include "std/except/archutil.h" // sim_module.h needs it first
 #include "tests/support/sim_module.h"
 
 namespace {
@@ -87,6 +87,7 @@ TEST_F(ParallelIO, AbsentLinesTablesAndConfigurationsAreBadParams)
     EXPECT_THROW(inputLine(0), ccParallelIO::BadParams);
     EXPECT_THROW(numOutputLines(), ccParallelIO::BadParams);
     code = 4;
+    EXPECT_EQ(std::make_tuple(numInputLines(), numOutputLines()), std::make_tuple(16u, 20u));
     EXPECT_THROW(outputLine(2), ccParallelIO::BadParams);
     EXPECT_EQ(outputLine(3).lineNumber(), 3u);
 }
@@ -118,6 +119,22 @@ TEST_F(ParallelIO, LinesFrom8WhenTheCoreAnswers105ReachTheModule)
     EXPECT_EQ(std::vector<double>(a, a + sim().lastArgs(ccIidLineIO, 9, a, 3)), (std::vector<double>{1, 0.25, 0}));
     sim_module::failNext(ccIidLineIO, 7, ccBoard::Timeout(L"Lost", 5));
     EXPECT_THROW(out.value(), ccBoard::Timeout);
+}
+
+TEST_F(ParallelIO, LineOperationsReachTheirSlotsAndEdgeKindsTravelAsCodes)
+{
+    const std::unique_ptr<cc_UnknownLineTable> table(buildLineTable(board, *grabber));
+    cc_IOLine& line = table->inputLine(0);
+    line.enable(true);
+    line.toggle();
+    sim().setAnswer(ccIidLineIO, 6, 0, 0);
+    EXPECT_EQ(std::make_tuple(line.value(), line.canBeEnabled()), std::make_tuple(true, false));
+    std::vector<double> codes;
+    for (uint32_t kind : {0u, 1u, 2u, 3u, 7u}) {
+        line.stopEdgeKind(kind);
+        sim().lastArgs(ccIidLineIO, 11, &codes.emplace_back(), 1);
+    }
+    EXPECT_EQ(codes, (std::vector<double>{1, 2, 3, 4, 4}));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 
 #include <cstring>
+#include <tuple>
 #include <typeinfo>
 #include <vector>
 
@@ -78,18 +79,20 @@ TEST_F(ResultImage, WindowOffsetAndTransformAreTheReportedOnes)
     std::vector<unsigned char> wide(512 * 64);
     result.planes[0] = wide.data();
     result.w = 512, result.win[0] = 10, result.win[2] = 100;
-    // Raw windows count bytes of the pel format; the module's transform maps the other way.
+    // Raw windows count bytes of the pel format; the cache keeps the module's transform, the buffer has its inverse.
     const struct { int32_t format; uint32_t offset, xform; ccPelRect bytes; int32_t x, y; double det; } cases[] = {
         {5, 0, 0, ccPelRect(15, 4, 150, 10), 15, 4, 1.0}, {1, 1, 0, ccPelRect(40, 4, 400, 10), 7, 9, 1.0},
-        {0, 0, 1, ccPelRect(10, 4, 100, 10), 10, 4, 1.0 / 6}};
+        {0, 0, 1, ccPelRect(10, 4, 100, 10), 10, 4, 6.0}};
     for (const auto& c : cases) {
         result.format = c.format, result.hasOffset = c.offset, result.hasXform = c.xform;
         ccPelBuffer<unsigned char> out;
         cf_rawFromFormat(&result, &result, out);
         EXPECT_EQ(out.windowRect(), c.bytes) << c.format;
-        EXPECT_EQ(out.windowOffset().x, c.x);
-        EXPECT_EQ(out.windowOffset().y, c.y);
-        EXPECT_DOUBLE_EQ(out.linearClientXform().matrix().det(), c.det);
+        EXPECT_EQ(std::make_pair(out.windowOffset().x, out.windowOffset().y), std::make_pair(c.x, c.y));
+        EXPECT_DOUBLE_EQ(out.linearClientXform().matrix().det(), 1 / c.det);
+        const cc2XformLinear given = out.clientXform().inverse()->linearApprox(cc2Vect());
+        EXPECT_EQ(std::make_tuple(given.matrix().det(), given.translation().x(), given.translation().y()),
+                  std::make_tuple(c.det, 5.0 * c.xform, 7.0 * c.xform));
     }
 }
 

@@ -153,6 +153,24 @@ private:
     ccIWakeObject* wake_;
 };
 
+// Query and release of an object with two interfaces that the library hands
+// to the module: the first answers 0 and firstId, the second secondId.
+template <class First, class Second, class Object>
+int32_t answerQuery(Object* object, ccIUnknown** out, int32_t id, int32_t firstId, int32_t secondId)
+{
+    if (out == nullptr)
+        return 1;
+    *out = nullptr;
+    if (id == 0 || id == firstId)
+        *out = static_cast<First*>(object);
+    else if (id == secondId)
+        *out = static_cast<Second*>(object);
+    else
+        return 1;
+    object->addRef();
+    return 0;
+}
+
 } // namespace
 
 // ---- packages ----
@@ -353,17 +371,7 @@ ccIPelPool_Core_v0* cf_newModulePelPool(const ccPtrHandle<ccPelRootPool>& pool) 
 
 int32_t ccNVTypPelPool::query(ccIUnknown** out, int32_t id)
 {
-    if (out == nullptr)
-        return 1;
-    *out = nullptr;
-    if (id == 0 || id == ccIidPelPoolV0)
-        *out = static_cast<ccIPelPool_Core_v0*>(this);
-    else if (id == ccIidPelPoolV1)
-        *out = static_cast<ccIPelPool_Core_v1*>(this);
-    else
-        return 1;
-    addRef();
-    return 0;
+    return answerQuery<ccIPelPool_Core_v0, ccIPelPool_Core_v1>(this, out, id, ccIidPelPoolV0, ccIidPelPoolV1);
 }
 
 uint32_t ccNVTypPelPool::release()
@@ -436,17 +444,8 @@ int32_t ccNVTypPelPool::detachThread()
 
 int32_t ccNVTypPoolImage::query(ccIUnknown** out, int32_t id)
 {
-    if (out == nullptr)
-        return 1;
-    *out = nullptr;
-    if (id == 0 || id == ccIidPoolImageV0)
-        *out = static_cast<ccIImage_PoolImage_v0*>(this);
-    else if (id == ccIidPoolImageV1)
-        *out = static_cast<ccIImage_PoolImage_v1*>(this);
-    else
-        return 1;
-    addRef();
-    return 0;
+    return answerQuery<ccIImage_PoolImage_v0, ccIImage_PoolImage_v1>(this, out, id, ccIidPoolImageV0,
+                                                                      ccIidPoolImageV1);
 }
 
 uint32_t ccNVTypPoolImage::release()

@@ -816,9 +816,13 @@ bool cc_UnknownAcqFifo::isValidMaster(cc_AcqFifo* candidate)
 
 void cc_UnknownAcqFifo::roi(const ccPelRect& region)
 {
-    if (camera_)
-        ccModCheck(grabber_, camera_->roi(region.x0(), region.y0(), static_cast<int32_t>(region.width()),
-                                          static_cast<int32_t>(region.height())));
+    if (!camera_)
+        return;
+    // The module takes the size in 32-bit words; a wider one would arrive negative.
+    if (region.width() > INT32_MAX || region.height() > INT32_MAX)
+        throw ccAcqFifo::BadParams();
+    ccModCheck(grabber_, camera_->roi(region.x0(), region.y0(), static_cast<int32_t>(region.width()),
+                                      static_cast<int32_t>(region.height())));
 }
 
 void cc_UnknownAcqFifo::inputLut(const uint8_t* table, uint32_t size, int32_t channel)

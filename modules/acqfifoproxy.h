@@ -53,8 +53,10 @@ public:
     ccPelBuffer<ccPackedRGB16Pel> completeAcqRGB16(const ccAcqCompleteArgs& args) override;
     ccPelBuffer<ccPackedRGB32Pel> completeAcqRGB32(const ccAcqCompleteArgs& args) override;
     cc3PlanePelBuffer completeAcq3Plane(const ccAcqCompleteArgs& args) override;
-    // An empty handle when the result carries no image; ccAcqFifo::BadParams
-    // for a result without a format or of a pel format without a code.
+    // An empty handle when the result has no image interface (kind 3: no
+    // frame either); an image without pels when a kind-1 result has no frame.
+    // ccAcqFifo::BadParams for a result without a format or of a pel format
+    // without a code.
     ccPtrHandle<ccAcqImage> completeAcqImage(const ccAcqCompleteArgs& args) override;
 
     uint32_t extQueryA() override;

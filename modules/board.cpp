@@ -397,7 +397,8 @@ void ccBuildModuleBoard(cc_UnknownModule& owner, std::unique_ptr<cc_BoardEntry>&
     }
     if (!made)
         made = std::make_unique<ccUnknownFG>(std::move(entry), std::move(board));
-    // A board whose engine cannot be made is freed here and left out.
+    // A board whose engine cannot be made (it throws) is freed here and left
+    // out; one the allocator gives none for stays, without an engine.
     made->createImplementation();
     boards.addBoard(std::move(made));
 }

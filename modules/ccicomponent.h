@@ -740,8 +740,9 @@ public:
     virtual int32_t questionA(uint32_t* answer) = 0; // slot 3
     virtual int32_t questionB(uint32_t* answer) = 0; // slot 4
     // Slot 5: a new image answering 60 and 79, or null when the pool had
-    // none within seconds. wake (may be null) is signalled when a frame goes
-    // back to the pool while the allocation waits for one.
+    // none within seconds. wake (may be null) is signalled on the allocating
+    // thread, with no library lock held, each time the allocation wakes
+    // because a frame went back to the pool.
     virtual int32_t allocate(ccIUnknown** image, int32_t width, int32_t height, int32_t pelFormat,
                              ccIWakeObject* wake, double seconds, uint32_t flag) = 0;
 

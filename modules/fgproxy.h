@@ -33,7 +33,7 @@ public:
     void disconnect(bool flag) override;
     std::wstring uniqueId() override;
 
-    // Raises the module's last error (code is passed on and unused).
+    // Raises the module's last error (code is unused).
     [[noreturn]] void throwModuleError(int32_t code) const;
 
     ccIGrabber_Core* core() const { return core_.get(); }

@@ -138,15 +138,18 @@ void* dataOf(cc_PelRoot& root)
 }
 
 // The semaphore a pool waiter sleeps on: each wake-up (a root came back)
-// also signals the module's wake object.
+// also signals the module's wake object. The waiting thread signals it
+// after it woke, never the thread that gave the root back: that one holds
+// the pool's lock, under which no module code may run.
 class WakeSemaphore : public ccSemaphore {
 public:
     explicit WakeSemaphore(ccIWakeObject* wake) : ccSemaphore(0, INT32_MAX), wake_(wake) {}
-    void unlock() override
+    bool lock(double seconds) override
     {
-        ccSemaphore::unlock();
-        if (wake_ != nullptr)
+        const bool woken = ccSemaphore::lock(seconds);
+        if (woken && wake_ != nullptr)
             (void)wake_->signal(1); // the module's own business whether it took it
+        return woken;
     }
 
 private:
@@ -386,7 +389,11 @@ int32_t ccNVTypPelPool::questionA(uint32_t* answer)
 {
     if (answer == nullptr)
         return 1;
-    *answer = pool_ && pool_->firstQuery() ? 1 : 0;
+    try {
+        *answer = pool_ && pool_->firstQuery() ? 1 : 0;
+    } catch (...) {
+        return 1; // nothing unwinds into the module
+    }
     return 0;
 }
 
@@ -394,7 +401,11 @@ int32_t ccNVTypPelPool::questionB(uint32_t* answer)
 {
     if (answer == nullptr)
         return 1;
-    *answer = pool_ && pool_->secondQuery() ? 1 : 0;
+    try {
+        *answer = pool_ && pool_->secondQuery() ? 1 : 0;
+    } catch (...) {
+        return 1;
+    }
     return 0;
 }
 

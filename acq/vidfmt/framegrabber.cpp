@@ -1,5 +1,7 @@
 #include "acq/vidfmt/framegrabber.h"
 
+#include <memory>
+
 #include "acq/vidfmt/fgimpl.h"
 #include "acq/vidfmt/internal/lookup.h"
 #include "acq/vidfmt/vidfmt.h"
@@ -56,9 +58,15 @@ cc_FrameGrabber* ccFrameGrabber::frameGrabberImpl() const
     return engine;
 }
 
-void ccFrameGrabber::forgetImplementation()
+void ccFrameGrabber::forgetImplementation() noexcept
 {
-    ccResourceLock hold(ccLibraryMutex());
+    // Called from destructors. Once every library thread was stopped the
+    // lock is broken, and then no creation can run meanwhile anyway.
+    std::unique_ptr<ccResourceLock> hold;
+    try {
+        hold = std::make_unique<ccResourceLock>(ccLibraryMutex());
+    } catch (...) {
+    }
     cc_FrameGrabber* engine = impl_.exchange(nullptr, std::memory_order_acq_rel);
     if (ownsImpl_)
         delete engine;

@@ -61,7 +61,7 @@ protected:
     // For an owner about to free the engine (a board that closes): the
     // handle lets go of it, deleting it when it owns it, and the next use
     // asks createFrameGrabberImpl again.
-    void forgetImplementation();
+    void forgetImplementation() noexcept;
     // Cleared by every forwarding operation of a handle that does not own its
     // engine; what sets it is the board's business.
     std::atomic<bool>& secondFlag() const { return secondFlag_; }

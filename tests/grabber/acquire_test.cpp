@@ -150,6 +150,23 @@ TEST_F(Acquisition, AFrameKeptByTheModuleIsCopiedThroughItsFastTransfer)
     EXPECT_EQ(sim().callCount(ccIidResultFastTransfer, 3), 1u);
 }
 
+// A module that allocates its frames from a pool gets the library's default
+// pool and fills roots lent from it.
+TEST_F(Acquisition, AModuleWithAPoolFillsRootsLentByTheLibrary)
+{
+    sim().setOffered(ccIidFifoPelPool, 1);
+    fifo = std::make_unique<ccStdGreyAcqFifo>(ccVidFmtSonyXC75_640x480(), cc7320::getBoard(0));
+    double pool = 0.0;
+    ASSERT_EQ(sim().lastArgs(ccIidFifoPelPool, 5, &pool, 1), 1u);
+    EXPECT_EQ(pool, 1.0);
+    for (uint32_t t = 0; t < 3; ++t) {
+        ASSERT_TRUE(fifo->start(t));
+        Completed c = complete(5.0);
+        ASSERT_TRUE(c.ok && c.frame);
+        EXPECT_TRUE(holdsFrameOf(*c.frame, t));
+    }
+}
+
 // Overruns and time-outs lose no ticket and report none twice.
 TEST_F(Acquisition, OverrunsAndTimeoutsLoseNoTicket)
 {

@@ -17,7 +17,7 @@ namespace {
 
 using sim_module::sim;
 
-TEST(LineHandle, WithoutALineThrowsAsTabled)
+TEST(LineHandle, WithoutALineThrowsNotEnabledOrCannotEnable)
 {
     const ccOutputLine out;
     EXPECT_THROW(out.value(), ccParallelIO::NotEnabled);

@@ -5,17 +5,8 @@
 
 namespace {
 
-csysStatus addStorageRef(int32_t* count, int32_t* newCount, void*, int32_t)
-{
-    return csys_atomicIncrement(count, newCount);
-}
-
-csysStatus dropStorageRef(int32_t* count, int32_t* newCount, void*, int32_t)
-{
-    return csys_atomicDecrement(count, newCount);
-}
-
-const csys_recordFunctions kStorageFunctions = {&cip_imageStorageDestroy, &addStorageRef, &dropStorageRef};
+const csys_recordFunctions kStorageFunctions = {&cip_imageStorageDestroy, &csys_defaultAddReference,
+                                                &csys_defaultDropReference};
 
 // Pels to add to a row of width pels so that its bytes are a multiple of the
 // alignment: the rows are aligned exactly when the width is a multiple of m.

@@ -10,6 +10,7 @@
 #include "modules/board.h"
 #include "modules/unknownfg.h"
 #include "platform/text.h"
+#include "std/deferredinit.h"
 #include "std/except/archive.h"
 #include "std/except/archutil.h"
 #include "std/except/resource.h"
@@ -221,9 +222,9 @@ cc_UnknownModule* cc_UnknownModule::instance()
     std::call_once(once, [] {
         auto* registry = new cc_UnknownModule;
         singleton.store(registry);
-        // A list that has already run takes no entry: the registry then
-        // lives to the end of the process.
-        (void)csys_atShutdown1(&deleteSingleton, nullptr);
+        // Deleted with the shut-down list, before the library's threads stop;
+        // it is never made again.
+        ccDeferredInit::add([] { (void)deleteSingleton(nullptr); });
         publish(registry);
     });
     return singleton.load();

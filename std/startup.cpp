@@ -35,6 +35,7 @@ void ccStdStartup()
             ccGetLanguageId();
         } catch (...) {
         }
+        (void)ccDictionaryMutex();
         ccStatusThrowerRegistry::add(3, &ccTimeoutStatusThrower);
     });
 }

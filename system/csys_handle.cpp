@@ -6,17 +6,8 @@ namespace {
 
 csysStatus defaultRelease(void* payloadField, int32_t) { return csys_cleanupFree(payloadField); }
 
-csysStatus defaultAdd(int32_t* count, int32_t* newCount, void*, int32_t)
-{
-    return csys_atomicIncrement(count, newCount);
-}
-
-csysStatus defaultDrop(int32_t* count, int32_t* newCount, void*, int32_t)
-{
-    return csys_atomicDecrement(count, newCount);
-}
-
-const csys_recordFunctions kDefaultFunctions = {&defaultRelease, &defaultAdd, &defaultDrop};
+const csys_recordFunctions kDefaultFunctions = {&defaultRelease, &csys_defaultAddReference,
+                                                &csys_defaultDropReference};
 
 csysStatus addReference(csys_record* r)
 {
@@ -37,6 +28,16 @@ csysStatus releaseRecord(csys_record* r)
 }
 
 } // namespace
+
+csysStatus csys_defaultAddReference(int32_t* count, int32_t* newCount, void*, int32_t)
+{
+    return csys_atomicIncrement(count, newCount);
+}
+
+csysStatus csys_defaultDropReference(int32_t* count, int32_t* newCount, void*, int32_t)
+{
+    return csys_atomicDecrement(count, newCount);
+}
 
 const csys_typeDescription csys_defaultType = {0, nullptr, &kDefaultFunctions};
 

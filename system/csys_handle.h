@@ -36,6 +36,11 @@ typedef csys_record* csys_handle;
 // Type word 0, no external counter, payload freed from the process heap.
 extern const csys_typeDescription csys_defaultType;
 
+// The default type's reference functions (atomic increment and decrement of
+// *count), for types that only release their payload their own way.
+[[nodiscard]] csysStatus csys_defaultAddReference(int32_t* count, int32_t* newCount, void* payload, int32_t type);
+[[nodiscard]] csysStatus csys_defaultDropReference(int32_t* count, int32_t* newCount, void* payload, int32_t type);
+
 [[nodiscard]] csysStatus csys_handleInitTyped(csys_record* record, void* payload, const csys_typeDescription* type);
 [[nodiscard]] csysStatus csys_handleInit(csys_record* record, void* payload);
 

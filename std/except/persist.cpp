@@ -1,4 +1,5 @@
 #include "std/except/persist.h"
+#include "std/except/persist_testing.h"
 
 #include <cmath>
 #include <cstring>
@@ -213,6 +214,16 @@ ccPersistentRegistrar::ccPersistentRegistrar(const char* readingName, ccPersiste
     Registry& r = registry();
     std::lock_guard<std::mutex> hold(r.lock);
     r.entries.push_back({wideCharAsUnsignedShort(readingName), factory});
+}
+
+std::vector<std::pair<std::string, ccPersistentFactory>> ccRegisteredPersistentTypes()
+{
+    Registry& r = registry();
+    std::lock_guard<std::mutex> hold(r.lock);
+    std::vector<std::pair<std::string, ccPersistentFactory>> out;
+    for (const Registration& e : r.entries)
+        out.emplace_back(e.name, e.factory);
+    return out;
 }
 
 ccPersistentFactory ccFindFactory(const std::string& readingName)

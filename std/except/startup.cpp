@@ -39,6 +39,9 @@ void ccStdExceptStartup()
 
         ccStatusThrowerRegistry::add(1, &ccMemoryStatusThrower);
 
+        // Made on the loading thread, before any client call.
+        (void)ccLibraryMutex();
+
         // The table lock is made now, on the loading thread, before any
         // archive needs it.
         { ccArchiveTableLock made; }

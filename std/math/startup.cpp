@@ -7,6 +7,7 @@
 #include "std/math/matherr.h"
 #include "std/math/pel_nonlinear.h"
 #include "std/math/xfcomposed.h"
+#include "std/math/xferrors.h"
 #include "std/math/xflinear.h"
 #include "std/math/xfpoly.h"
 #include "std/startup.h"
@@ -29,6 +30,8 @@ void ccStdMathStartup()
         ccRegisterPersistent<cc2XformPoly::BadParams>();
         ccRegisterPersistent<cc2XformPoly::IllDefined>();
         ccRegisterPersistent<cc2XformPoly>();
+        ccRegisterPersistent<cc2XformDeformDefs::BadParams>();
+        ccRegisterPersistent<cc2XformCalib2Defs::BadParams>();
         ccStatusThrowerRegistry::add(44, &cc2XformStatusThrower);
     });
 }

@@ -7,6 +7,7 @@
 #include "std/math/matherr.h"
 #include "std/math/pel_nonlinear.h"
 #include "std/math/xfcomposed.h"
+#include "std/math/xferrors.h"
 
 void cc2XformBase::archive(ccArchive& ar)
 {
@@ -32,6 +33,12 @@ void cc2XformStatusThrower(csysStatus status)
         throw ccPel::NonlinearXform();
     case 0x80000586u:
         throw cc2XformDefs::NotImplemented();
+    case 0x80000587u:
+        throw cc2XformDeformDefs::BadParams(L"Bad Params: Negative smoothness");
+    case 0x80000588u:
+        throw cc2XformDeformDefs::BadParams(L"Bad Params: Less than 3 points");
+    case 0x8000058Cu:
+        throw cc2XformCalib2Defs::BadParams(L"Bad Points");
     default:
         return;
     }

@@ -43,6 +43,6 @@ public:
     const char* storedTypeName() const override { return "class cc2XformBase"; }
 };
 
-// Thrower of facility 44 (2-D transforms), for the statuses whose errors
-// are defined with the transforms.
+// Thrower of facility 44 (2-D transforms): numeric, transform, deformation
+// and calibration errors.
 void cc2XformStatusThrower(csysStatus status);

@@ -1,16 +1,25 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <typeinfo>
 
 #include "grabber/startup.h"
+#include "modules/acqmodule.h"
+#include "std/deferredinit.h"
+#include "std/except/resource.h"
 #include "std/except/status_testing.h"
 #include "std/math/matherr.h"
 #include "std/math/xfbase.h"
 #include "std/pelbuf/pel_errors.h"
+#include "std/threadid.h"
 #include "std/timeout.h"
+#include "system/csys_shutdown.h"
+#include "tests/support/child_check.h"
 #include "tests/support/thrown.h"
 
 namespace {
@@ -57,6 +66,42 @@ TEST(Startup, EachStatusEndsInItsExceptionAndRepeatedStartupsRegisterOneThrowerP
             swprintf(expected, 40, L"bad allocation");
         EXPECT_EQ(message, expected) << std::hex << r.status;
     }
+}
+
+// Plain bytes: a string object of this executable would be destroyed before
+// the library's exit handlers run.
+char gExitTrace[8];
+
+void record(char step)
+{
+    gExitTrace[std::strlen(gExitTrace)] = step;
+}
+
+// In a fresh process, at exit: the shut-down list, last added first, with the
+// board-module registry made at load still alive for the entries added later;
+// then the library's threads stop; then the system layer's lists run.
+void exitInOrder()
+{
+    ccThreadID::start([](void*) {
+        ccThreadID::current().addExitHandler([](const ccThreadID&, void*) { record('T'); }, nullptr);
+        (void)ccSemaphore(0, 1).lock(HUGE_VAL);
+    }, nullptr);
+    ccDeferredInit::add([] { record('A'); });
+    ccDeferredInit::add([] { record('B'); });
+    ccDeferredInit::add([] { record(cc_UnknownModule::instance() != nullptr ? 'C' : 'c'); });
+    auto last = [](void*) -> csysStatus {
+        REQUIRE(std::strcmp(gExitTrace, "CBAT") == 0 && cc_UnknownModule::instance() == nullptr);
+        childExit(0);
+    };
+    REQUIRE(csys_atShutdown1(last, nullptr) == csysOk);
+    std::exit(3); // only the check above ends it with 0
+
+}
+
+TEST(Startup, AtExitTheShutDownListRunsLastAddedFirstThenTheThreadsStopThenTheSystemLayerEnds)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(exitInOrder(), testing::ExitedWithCode(0), "");
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "kernels/cip_image.h"
 #include "system/csys_cpu.h"
 #include "tests/support/fake_heap.h"
+#include "tests/support/refusing_storage.h"
 
 namespace {
 
@@ -149,12 +150,8 @@ TEST(KernelImages, StorageLivesWhileAnImageHoldsIt)
     ASSERT_EQ(cip_imageRelease(&b), csysOk);
     EXPECT_TRUE(heap.live.empty());
 
-    static const csys_recordFunctions refusing = {&cip_imageStorageDestroy, cip_imageStorageType.functions->addReference,
-                                                  [](int32_t*, int32_t*, void*, int32_t) { return csysErrFail; }};
-    static const csys_typeDescription type = {0, nullptr, &refusing};
-    alignas(8) static unsigned char pels[8 * 4];
     cip_ImageStorage s;
-    ASSERT_EQ(cip_imageStorageAttach(&s, &type, 1, pels, 4, 4, 8, 8), csysOk);
+    ASSERT_EQ(refusing_storage::attach(s), csysOk);
     ASSERT_EQ(cip_imageInitOnStorage(&a, &s), csysOk);
     const cip_Affine2 identity = {0, 0, 1, 0, 0, 1};
     ASSERT_EQ(cip_xformCreateAffine(&identity, &a.xform), csysOk);

@@ -23,9 +23,9 @@
 #include "platform/registry_testing.h"
 #include "platform/text.h"
 #include "sim/simcontrol.h"
+#include "std/deferredinit.h"
 #include "std/except/archutil.h"
 #include "std/except/resource.h"
-#include "system/csys_shutdown.h"
 #include "tests/support/child_check.h"
 #include "tests/support/bytes.h"
 #include "tests/support/sim_module.h"
@@ -144,7 +144,7 @@ void theProcessRegistryGoesAtShutDown()
     cc_UnknownModule* registry = cc_UnknownModule::instance();
     REQUIRE(registry != nullptr && cc_UnknownModule::instance() == registry);
     REQUIRE(cc_BoardEnumerator::published() == registry && built.size() == 1);
-    REQUIRE(csys_shutdown() == csysOk);
+    ccDeferredInit::runShutdownList();
     REQUIRE(cc_UnknownModule::instance() == nullptr && cc_BoardEnumerator::published() == nullptr);
     REQUIRE(!cc_UnknownModule::loadModuleByName(L""));
     const ccSimAudit a = audit();

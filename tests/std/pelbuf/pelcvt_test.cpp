@@ -9,6 +9,7 @@
 #include "std/pelbuf/startup.h"
 #include "tests/std/pelbuf/fakes.h"
 #include "tests/support/fake_heap.h"
+#include "tests/support/refusing_storage.h"
 
 namespace {
 
@@ -57,12 +58,8 @@ TEST(PelCvt, KernelImagesBecomeBuffersOverTheirPels)
     ASSERT_EQ(cip_imageRelease(&bare), csysOk);
 
     // A storage whose release fails: the root still goes, and says nothing.
-    static const csys_recordFunctions refusing = {&cip_imageStorageDestroy, cip_imageStorageType.functions->addReference,
-                                                  [](int32_t*, int32_t*, void*, int32_t) { return csysErrFail; }};
-    static const csys_typeDescription type = {0, nullptr, &refusing};
-    alignas(8) static unsigned char pels[8 * 4];
     cip_ImageStorage over;
-    ASSERT_EQ(cip_imageStorageAttach(&over, &type, 1, pels, 4, 4, 8, 8), csysOk);
+    ASSERT_EQ(refusing_storage::attach(over), csysOk);
     delete new ccPelRootCvt<unsigned char>(over);
 }
 

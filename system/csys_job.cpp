@@ -172,6 +172,24 @@ csysStatus publish(csysStatus status, T* record, const csys_typeDescription* typ
     return status;
 }
 
+// Allocates a zeroed record and creates its first critical section; the
+// record is null when nothing was allocated, else publish() must follow.
+template <class T>
+csysStatus allocWithSection(const csys_handle* slot, T** record)
+{
+    if (slot == nullptr)
+        return csysErrNullArg;
+    csysStatus status = csys_allocZeroed(static_cast<int32_t>(sizeof(T)), record);
+    if (status >= 0)
+        status = csys_csCreate(&(*record)->section);
+    return status;
+}
+
+csysStatus handleArrayCreate(csys_array* array, const csys_elemType* type)
+{
+    return csys_arrayCreate(array, 0, sizeof(csys_handle), type);
+}
+
 // --- Element types ---
 
 template <csysStatus (*Create)(csys_handle*)>
@@ -223,7 +241,7 @@ csysStatus jobInit(void*)
     if (status < 0)
         return cleanup.finish(status);
     (void)cleanup.push(0, csysCleanupFailure1, state.criticalSection, &deleteSection);
-    status = csys_arrayCreate(state.allJobThreads, 0, sizeof(csys_handle), &csys_jobThreadHandleType);
+    status = handleArrayCreate(state.allJobThreads, &csys_jobThreadHandleType);
     if (status < 0)
         return cleanup.finish(status);
     (void)cleanup.push(0, csysCleanupFailure1, state.allJobThreads, &freeArrayEntry);
@@ -254,6 +272,22 @@ int32_t findClient(const csys_threadHandle* thread)
             return i;
     }
     return -1;
+}
+
+// A null thread is the calling thread, whose handle self then holds; takes
+// the job critical section.
+csysStatus lockForThread(const csys_threadHandle** thread, csys_threadHandle* self)
+{
+    csysStatus status = csysOk;
+    if (*thread == nullptr || **thread == nullptr) {
+        status = csys_threadGetCurrent(self);
+        *thread = self;
+    }
+    if (status >= 0)
+        status = csys_jobEnsureInit();
+    if (status >= 0)
+        status = lockJobs();
+    return status;
 }
 
 } // namespace
@@ -319,31 +353,25 @@ csysStatus csys_jobHandleClear(csys_handle* slot) { return csys_handleAttach(slo
 
 csysStatus csys_jobQueueCreate(csys_handle* slot)
 {
-    if (slot == nullptr)
-        return csysErrNullArg;
     csys_jobQueue* q = nullptr;
-    csysStatus status = csys_allocZeroed(static_cast<int32_t>(sizeof(csys_jobQueue)), &q);
-    if (status < 0)
+    csysStatus status = allocWithSection(slot, &q);
+    if (q == nullptr)
         return status;
-    status = csys_csCreate(&q->section);
     if (status >= 0)
-        status = csys_arrayCreate(&q->pending, 0, sizeof(csys_handle), &csys_jobHandleType);
+        status = handleArrayCreate(&q->pending, &csys_jobHandleType);
     if (status >= 0)
-        status = csys_arrayCreate(&q->workers, 0, sizeof(csys_handle), &csys_jobThreadHandleType);
+        status = handleArrayCreate(&q->workers, &csys_jobThreadHandleType);
     return publish<csys_jobQueue, destroyQueue>(status, q, &kQueueType, slot);
 }
 
 csysStatus csys_jobGroupCreate(csys_handle* slot)
 {
-    if (slot == nullptr)
-        return csysErrNullArg;
     csys_jobGroup* g = nullptr;
-    csysStatus status = csys_allocZeroed(static_cast<int32_t>(sizeof(csys_jobGroup)), &g);
-    if (status < 0)
+    csysStatus status = allocWithSection(slot, &g);
+    if (g == nullptr)
         return status;
-    status = csys_csCreate(&g->section);
     if (status >= 0)
-        status = csys_arrayCreate(&g->threads, 0, sizeof(csys_handle), &csys_jobThreadHandleType);
+        status = handleArrayCreate(&g->threads, &csys_jobThreadHandleType);
     if (status >= 0)
         status = csys_jobQueueCreate(&g->queue);
     if (status >= 0)
@@ -359,15 +387,12 @@ csysStatus csys_jobGroupCreate(csys_handle* slot)
 
 csysStatus csys_jobThreadCreate(csys_handle* slot)
 {
-    if (slot == nullptr)
-        return csysErrNullArg;
     csys_jobThread* t = nullptr;
-    csysStatus status = csys_allocZeroed(static_cast<int32_t>(sizeof(csys_jobThread)), &t);
-    if (status < 0)
+    csysStatus status = allocWithSection(slot, &t);
+    if (t == nullptr)
         return status;
     t->id = -1;
     t->word1 = 1;
-    status = csys_csCreate(&t->section);
     if (status >= 0)
         status = csys_eventCreate(&t->wake, 0, 0);
     if (status >= 0)
@@ -432,15 +457,7 @@ csysStatus csys_jobRegisterClient(const csys_threadHandle* thread, const csys_ha
     if (group == nullptr)
         return csysErrNullArg;
     csys_threadHandle self = nullptr;
-    csysStatus status = csysOk;
-    if (thread == nullptr || *thread == nullptr) {
-        status = csys_threadGetCurrent(&self);
-        thread = &self;
-    }
-    if (status >= 0)
-        status = csys_jobEnsureInit();
-    if (status >= 0)
-        status = lockJobs();
+    csysStatus status = lockForThread(&thread, &self);
     if (status < 0) {
         (void)csys_threadHandleRelease(&self); // the earlier failure is the one to report
         return status;
@@ -470,15 +487,7 @@ csysStatus csys_jobRegisterClient(const csys_threadHandle* thread, const csys_ha
 csysStatus csys_jobRemoveClient(const csys_threadHandle* thread)
 {
     csys_threadHandle self = nullptr;
-    csysStatus status = csysOk;
-    if (thread == nullptr || *thread == nullptr) {
-        status = csys_threadGetCurrent(&self);
-        thread = &self;
-    }
-    if (status >= 0)
-        status = csys_jobEnsureInit();
-    if (status >= 0)
-        status = lockJobs();
+    csysStatus status = lockForThread(&thread, &self);
     if (status >= 0) {
         int32_t index = findClient(thread);
         if (index >= 0) {
@@ -505,11 +514,18 @@ csysStatus csys_jobGroupWorkerCount(const csys_handle* group, int32_t* count)
     if (status < 0)
         return status;
     csys_array threads = {};
-    status = csys_arrayCreateCopy(&threads, &g->threads);
+    // The list changes under the group's own section (a thread leaving it).
+    status = csys_csEnter(&g->section, nullptr);
+    if (status >= 0) {
+        status = csys_arrayCreateCopy(&threads, &g->threads);
+        status = firstFailure(status, csys_csLeave(&g->section));
+    }
     status = firstFailure(status, unlockJobs());
     int32_t started = 0;
     for (int32_t i = 0; status >= 0 && i < threads.length; ++i) {
         auto* t = recordOf<csys_jobThread>(handleAt(&threads, i));
+        if (t == nullptr)
+            continue;
         status = csys_csEnter(&t->section, nullptr);
         if (status >= 0 && t->started != 0)
             ++started;
@@ -560,13 +576,13 @@ csysStatus csys_jobShutdown(void*)
     csys_array groups = {};
     status = csys_arrayCreateCopy(&threads, state.allJobThreads);
     if (status >= 0)
-        status = csys_arrayCreate(&groups, 0, sizeof(csys_handle), &csys_jobGroupHandleType);
+        status = handleArrayCreate(&groups, &csys_jobGroupHandleType);
     for (int32_t i = 0; status >= 0 && i <= threads.length; ++i) {
         // Each job thread's group, then the default group.
         csys_handle group = nullptr;
         if (i < threads.length) {
             auto* t = recordOf<csys_jobThread>(handleAt(&threads, i));
-            if (t->thread != nullptr)
+            if (t != nullptr && t->thread != nullptr)
                 status = csys_threadGetJobHandle(&t->thread, &group);
         } else {
             status = csys_handleCopy(&group, state.defaultThreadGroup);
@@ -592,24 +608,24 @@ csysStatus csys_jobShutdown(void*)
     csys_jobAdvanceConfiguration();
     status = firstFailure(status, unlockJobs());
 
+    // Emptied through the group's own section: the length is read under it.
     for (int32_t i = 0; status >= 0 && i < groups.length; ++i) {
-        auto* g = recordOf<csys_jobGroup>(handleAt(&groups, i));
-        while (status >= 0 && g != nullptr && g->threads.length > 0)
+        if (*handleAt(&groups, i) == nullptr)
+            continue;
+        do
             status = csys_jobGroupRemoveThread(handleAt(&groups, i), 0);
+        while (status >= 0);
+        if (status == csysErrJobIndex)
+            status = csysOk;
     }
     for (int32_t i = 0; status >= 0 && i < threads.length; ++i) {
         auto* t = recordOf<csys_jobThread>(handleAt(&threads, i));
-        status = csys_csEnter(&t->section, nullptr);
-        if (status >= 0) {
-            t->stop = 1;
-            exchange(&t->wakeFlag, 1);
-            status = csys_eventSet(&t->wake);
-            status = firstFailure(status, csys_csLeave(&t->section));
-        }
+        if (t != nullptr)
+            status = csys_jobThreadStop(t);
     }
     for (int32_t i = 0; status >= 0 && i < threads.length; ++i) {
         auto* t = recordOf<csys_jobThread>(handleAt(&threads, i));
-        if (t->thread != nullptr)
+        if (t != nullptr && t->thread != nullptr)
             status = csys_threadJoin(&t->thread);
     }
     status = firstFailure(status, freeArray(&groups));

@@ -52,6 +52,8 @@ csysStatus dropRef(int32_t* count, int32_t* newCount, void*, int32_t) { return c
 template <class T>
 csysStatus releaseBlock(T* r)
 {
+    if (r == nullptr)
+        return csysErrNullArg;
     return r->release != nullptr ? r->release(&r->block) : csys_free(&r->block);
 }
 
@@ -99,6 +101,14 @@ struct NewRecord {
     T* record = nullptr;
     csysStatus status;
     explicit NewRecord(csys_handle* slot) : status(slot ? csys_allocZeroed(sizeof(T), &record) : csysErrNullArg) {}
+    // Runs one filling step while every earlier one succeeded.
+    template <class Step>
+    NewRecord& then(Step step)
+    {
+        if (status >= 0)
+            status = step(record);
+        return *this;
+    }
     csysStatus finish(csys_handle* slot)
     {
         if (status >= 0)
@@ -167,33 +177,31 @@ csysStatus csys_jobRecordCreate(csys_handle* slot)
 csysStatus csys_jobResultCreate(csys_handle* slot)
 {
     NewRecord<csys_jobResult, destroyResult> r(slot);
-    if (r.status >= 0)
-        r.record->status = csysErrJobTimeout;
-    return r.finish(slot);
+    return r.then([](csys_jobResult* result) {
+        result->status = csysErrJobTimeout;
+        return csysOk;
+    }).finish(slot);
 }
 
 csysStatus csys_jobTaskNew(csys_handle* slot)
 {
     NewRecord<csys_jobTask, destroyTask> r(slot);
-    if (r.status >= 0)
-        r.status = csys_jobRecordCreate(&r.record->data);
-    if (r.status >= 0)
-        r.status = csys_threadGetCurrent(&r.record->creator);
-    return r.finish(slot);
+    return r.then([](csys_jobTask* t) { return csys_jobRecordCreate(&t->data); })
+        .then([](csys_jobTask* t) { return csys_threadGetCurrent(&t->creator); })
+        .finish(slot);
 }
 
 csysStatus csys_jobCreate(csys_handle* slot)
 {
     NewRecord<csys_job, destroyJob> r(slot);
-    if (r.status >= 0)
-        r.status = csys_jobTaskNew(&r.record->task);
-    if (r.status >= 0)
-        r.status = csys_eventCreate(&r.record->done, 1, 0);
-    if (r.status >= 0)
-        r.status = csys_jobResultCreate(&r.record->result);
-    if (r.status >= 0)
-        r.record->key[0] = r.record->key[1] = -1;
-    return r.finish(slot);
+    return r.then([](csys_job* j) { return csys_jobTaskNew(&j->task); })
+        .then([](csys_job* j) { return csys_eventCreate(&j->done, 1, 0); })
+        .then([](csys_job* j) { return csys_jobResultCreate(&j->result); })
+        .then([](csys_job* j) {
+            j->key[0] = j->key[1] = -1;
+            return csysOk;
+        })
+        .finish(slot);
 }
 
 csysStatus csys_jobSetData(const csys_handle* record, void* blockSlot, csys_jobBlockRelease release)
@@ -288,7 +296,7 @@ csysStatus csys_jobSubmit(const csys_handle* group, const csys_array* tasks, csy
     if (group == nullptr || *group == nullptr) {
         for (int32_t i = 0; status >= 0 && i < tasks->length; ++i) {
             auto* job = recordOf<csys_job>(handleAt(&wait->jobs, i));
-            status = csys_handleCopy(&job->task, handleAt(tasks, i));
+            status = job != nullptr ? csys_handleCopy(&job->task, handleAt(tasks, i)) : csysErrNullArg;
             if (status >= 0)
                 status = csys_jobRun(job);
         }
@@ -305,7 +313,8 @@ csysStatus csys_jobSubmit(const csys_handle* group, const csys_array* tasks, csy
     int32_t word1 = 0;
     int32_t isJobThread = 0;
     int32_t key[2] = {-1, -1};
-    status = csys_handleCopy(&queue, &recordOf<csys_jobGroup>(group)->queue);
+    auto* g = recordOf<csys_jobGroup>(group);
+    status = g != nullptr ? csys_handleCopy(&queue, &g->queue) : csysErrNoGroup;
     if (status >= 0)
         status = csys_handleCopy(&wait->group, group);
     if (status >= 0)
@@ -331,6 +340,8 @@ csysStatus csys_jobQueuePush(const csys_handle* queue, const csys_array* tasks, 
     csysStatus status = jobs->length < tasks->length ? csys_arrayResize(jobs, tasks->length) : csysOk;
     for (int32_t i = 0; status >= 0 && i < tasks->length; ++i) {
         auto* job = recordOf<csys_job>(handleAt(jobs, i));
+        if (job == nullptr)
+            return csysErrNullArg;
         status = csys_handleCopy(&job->task, handleAt(tasks, i));
         job->key[0] = key[0];
         job->key[1] = key[1];
@@ -339,7 +350,9 @@ csysStatus csys_jobQueuePush(const csys_handle* queue, const csys_array* tasks, 
         status = csys_csEnter(&q->section, nullptr);
     if (status < 0)
         return status;
-    if (__atomic_load_n(&q->closed, __ATOMIC_ACQUIRE) != 0) {
+    // Without workers nothing would ever run the jobs: the last worker to
+    // leave has already run what was pending.
+    if (__atomic_load_n(&q->closed, __ATOMIC_ACQUIRE) != 0 || q->workers.length == 0) {
         status = csys_csLeave(&q->section);
         return firstFailure(status, runAll(jobs, tasks->length));
     }
@@ -364,7 +377,7 @@ csysStatus csys_jobQueueTake(const csys_handle* queue, const int32_t key[2], int
         return status;
     for (int32_t i = 0; i < q->pending.length; ++i) {
         auto* candidate = recordOf<csys_job>(handleAt(&q->pending, i));
-        if (candidate->key[0] != key[0] || candidate->key[1] != key[1])
+        if (candidate == nullptr || candidate->key[0] != key[0] || candidate->key[1] != key[1])
             continue;
         status = csys_handleCopy(job, handleAt(&q->pending, i));
         if (status >= 0)
@@ -441,7 +454,9 @@ csysStatus csys_jobWaitResults(csys_jobWait* wait, double seconds, csys_array* r
         status = csys_handleCopy(handleAt(results, i), &job->result);
         if (status < 0)
             return status;
-        csysStatus ran = recordOf<csys_jobResult>(&job->result)->status;
+        // A run whose result could not be made left the slot empty.
+        auto* result = recordOf<csys_jobResult>(&job->result);
+        csysStatus ran = result != nullptr ? result->status : csysErrJobTimeout;
         if (ran < 0)
             first = firstFailure(first, ran);
     }
@@ -484,14 +499,22 @@ csysStatus csys_jobThreadSetQueue(const csys_handle* thread, const csys_handle* 
     auto* t = recordOf<csys_jobThread>(thread);
     if (t == nullptr || group == nullptr || queue == nullptr)
         return csysErrNullArg;
-    csysStatus status = csysOk;
-    if (t->queue != *queue) {
-        status = csys_jobQueueMoveWorker(0, &t->queue, thread);
+    csysStatus status = csys_jobEnsureInit();
+    const csysJobState& state = csys_jobState();
+    // The thread's queue is written under the job critical section; its
+    // workers are moved outside it, since the leaving one may run jobs.
+    csys_handle old = nullptr;
+    if (status >= 0)
+        status = csys_csEnter(state.criticalSection, nullptr);
+    if (status >= 0) {
+        status = csys_handleCopy(&old, &t->queue);
+        status = firstFailure(status, csys_csLeave(state.criticalSection));
+    }
+    if (status >= 0 && old != *queue) {
+        status = csys_jobQueueMoveWorker(0, &old, thread);
         status = firstFailure(status, csys_jobQueueMoveWorker(1, queue, thread));
     }
-    if (status >= 0)
-        status = csys_jobEnsureInit();
-    const csysJobState& state = csys_jobState();
+    status = firstFailure(status, csys_handleRelease(&old));
     if (status >= 0)
         status = csys_csEnter(state.criticalSection, nullptr);
     if (status < 0)

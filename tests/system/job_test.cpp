@@ -1,7 +1,10 @@
 #include <algorithm>
+#include <atomic>
 #include <cfenv>
 #include <cmath>
 #include <filesystem>
+#include <future>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -11,6 +14,7 @@
 #include "system/csys_job.h"
 #include "system/csys_job_testing.h"
 #include "system/csys_memory.h"
+#include "system/csys_shutdown.h"
 #include "tests/support/child_check.h"
 #include "tests/support/temp_dir.h"
 
@@ -168,6 +172,112 @@ TEST(JobTask, RunsWithItsCreatorsRoundingAndLeavesTheCallersAlone)
     std::fesetround(FE_TONEAREST);
     EXPECT_EQ(csys_jobRunAndWait(&t.none, &t.tasks, &t.results), csysOk);
     EXPECT_EQ(std::make_pair(seenRounding, std::fegetround()), std::make_pair(FE_DOWNWARD, FE_TONEAREST));
+}
+
+// Binds the library from a folder of its own; for children only.
+void bindIn(const Folders& dir)
+{
+    plat::unsetEnvironmentVariable(L"ROOT_VX");
+    plat::setEnvironmentVariable(L"MRLM_ROOT", dir.wide("m"));
+    REQUIRE(csys_jobEnsureInit() == csysOk);
+}
+
+TEST(JobClient, RefusesJobThreadsAndEmptyGroups)
+{
+    Folders dir;
+    auto scenario = [&] {
+        bindIn(dir);
+        const csysJobState& s = csys_jobState();
+        csys_threadObject* self = nullptr;
+        REQUIRE(csys_threadGetCurrentObject(&self) == csysOk);
+        csys_handle none = nullptr;
+        const struct { int32_t jobThread; const csys_handle* group; csysStatus status; int32_t clients; } cases[] = {
+            {1, s.defaultThreadGroup, csysErrJobClient, 0}, {0, &none, csysErrNoGroup, 0},
+            {0, s.defaultThreadGroup, csysOk, 1}};
+        for (const auto& c : cases) {
+            self->jobWords[1] = c.jobThread;
+            REQUIRE(csys_jobRegisterClient(nullptr, c.group) == c.status);
+            REQUIRE(s.allClientThreads->length == c.clients);
+        }
+    };
+    EXPECT_EXIT((scenario(), childExit(0)), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(JobQueue, PushRunsAtOnceWhenClosedOrWithoutWorkers)
+{
+    const struct { int32_t closed; bool worker; bool atOnce; } cases[] = {
+        {0, true, false}, {1, true, true}, {0, false, true}};
+    for (const auto& c : cases) {
+        csys_handle queue = nullptr, worker = nullptr;
+        ASSERT_EQ(csys_jobQueueCreate(&queue) | csys_jobThreadCreate(&worker), csysOk);
+        if (c.worker) {
+            ASSERT_EQ(csys_jobQueueMoveWorker(1, &queue, &worker), csysOk);
+        }
+        static_cast<csys_jobQueue*>(queue->payload)->closed = c.closed;
+        Tasks t({3, 4});
+        csys_jobWait wait;
+        const int32_t key[2] = {0, 0};
+        ASSERT_TRUE(allOk({csys_jobWaitInit(&wait), csys_jobQueuePush(&queue, &t.tasks, &wait.jobs, key)}));
+        EXPECT_EQ(ran, c.atOnce ? (std::vector<int32_t>{3, 4}) : std::vector<int32_t>{});
+        EXPECT_EQ(csys_jobWaitResults(&wait, 0, &t.results), c.atOnce ? csysOk : csysErrJobTimeout);
+        EXPECT_EQ(csys_jobQueueMoveWorker(0, &queue, &worker) | csys_jobWaitDestroy(&wait), csysOk);
+        EXPECT_EQ(ran.size(), 2u); // the leaving worker ran what was pending
+        EXPECT_EQ(csys_handleRelease(&worker) | csys_handleRelease(&queue), csysOk);
+    }
+}
+
+// A stand-in worker loop: sleeps on its wake event until told to stop.
+void serve(csys_jobThread* t, std::promise<void>* ready, std::atomic<bool>* ended)
+{
+    REQUIRE(csys_csEnter(&t->section, nullptr) == csysOk && csys_threadGetCurrent(&t->thread) == csysOk &&
+            csys_csLeave(&t->section) == csysOk);
+    ready->set_value();
+    for (int32_t stop = 0; stop == 0;) {
+        int32_t signalled = 0;
+        REQUIRE(csys_eventWait(&t->wake, csysWaitForever, &signalled) == csysOk);
+        REQUIRE(csys_csEnter(&t->section, nullptr) == csysOk);
+        stop = t->stop;
+        REQUIRE(csys_csLeave(&t->section) == csysOk);
+    }
+    // Lingers a little, so that a shut-down that does not wait sees it running.
+    for (int i = 0; i < 1000; ++i)
+        std::this_thread::yield();
+    ended->store(true);
+}
+
+TEST(JobShutdown, ClosesTheGroupsRunsThePendingAndJoinsTheJobThreads)
+{
+    Folders dir;
+    auto scenario = [&] {
+        bindIn(dir);
+        const csysJobState& s = csys_jobState();
+        csys_handle group = nullptr, thread = nullptr, defaultGroup = *s.defaultThreadGroup;
+        REQUIRE(csys_jobGroupCreate(&group) == csysOk && csys_jobThreadCreate(&thread) == csysOk);
+        auto* g = static_cast<csys_jobGroup*>(group->payload);
+        auto* t = static_cast<csys_jobThread*>(thread->payload);
+        std::promise<void> ready;
+        std::atomic<bool> ended{false};
+        std::thread os(serve, t, &ready, &ended);
+        ready.get_future().wait();
+        REQUIRE(allOk({csys_arrayAppend(&g->threads, &thread), csys_arrayAppend(s.allJobThreads, &thread),
+                       csys_jobThreadSetQueue(&thread, &group, &g->queue)}));
+        Tasks tasks({9});
+        csys_jobWait wait;
+        const int32_t key[2] = {0, 0};
+        REQUIRE(allOk({csys_jobWaitInit(&wait), csys_jobQueuePush(&g->queue, &tasks.tasks, &wait.jobs, key)}));
+        REQUIRE(ran.empty());
+        *s.isEnabled = 1;
+        REQUIRE(csys_jobShutdown(nullptr) == csysOk && ended.load());
+        os.join();
+        auto* q = static_cast<csys_jobQueue*>(g->queue->payload);
+        REQUIRE(*s.isEnabled == 0 && g->closing == 1 && q->closed == 1);
+        REQUIRE(g->threads.length == 0 && q->workers.length == 0 && s.allJobThreads->length == 0);
+        REQUIRE(*s.defaultThreadGroup != defaultGroup && t->stop == 1 && t->wakeFlag == 1);
+        REQUIRE(ran == std::vector<int32_t>{9} && csys_jobWaitResults(&wait, 0, &tasks.results) == csysOk &&
+                tasks.result(0)->status == 9);
+        REQUIRE(allOk({csys_jobWaitDestroy(&wait), csys_handleRelease(&thread), csys_handleRelease(&group)}));
+    };
+    EXPECT_EXIT((scenario(), childExit(0)), ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace

@@ -359,8 +359,7 @@ cc_UnknownAcqFifo::cc_UnknownAcqFifo(cc_UnknownFrameGrabber& grabber, const cc_V
                                      int32_t moduleCode)
     : grabber_(grabber)
 {
-    const cs_vidFmtRecord* record = description.record();
-    const std::u16string name = record && record->name ? std::u16string(record->name) : std::u16string();
+    const std::u16string name = ccModFormatName(description);
 
     cc_ModPtr<ccIUnknown> fifo;
     int32_t status = 0;

@@ -14,13 +14,6 @@ namespace {
 
 constexpr uint32_t kUniqueIdUnits = 256;
 
-// The format's name, 0-terminated, as the module reads it.
-std::u16string nameOf(const cc_VidFmtDesc& description)
-{
-    const cs_vidFmtRecord* record = description.record();
-    return record && record->name ? std::u16string(record->name) : std::u16string();
-}
-
 // The module code a FIFO of the kind delivers: 2 three planes, 8 RGB16,
 // 1 RGB32, 9 grey 16, 0 grey 8.
 int32_t moduleCodeForKind(const cc_fifoKindTag& tag)
@@ -37,6 +30,12 @@ int32_t moduleCodeForKind(const cc_fifoKindTag& tag)
 }
 
 } // namespace
+
+std::u16string ccModFormatName(const cc_VidFmtDesc& description)
+{
+    const cs_vidFmtRecord* record = description.record();
+    return record && record->name ? std::u16string(record->name) : std::u16string();
+}
 
 cc_UnknownFrameGrabber::cc_UnknownFrameGrabber(const ccPtrHandle<cc_AcqModule>& module, ccIUnknown* board)
     : module_(module),
@@ -94,7 +93,7 @@ uint32_t cc_UnknownFrameGrabber::numCameraPorts(const cc_VidFmtDesc& description
 {
     if (!core_)
         return 0;
-    const std::u16string name = nameOf(description);
+    const std::u16string name = ccModFormatName(description);
     uint32_t count = 0;
     ccModCheck(*this, core_->numCameraPorts(name.c_str(), &count));
     return count;
@@ -104,7 +103,7 @@ bool cc_UnknownFrameGrabber::isFormatSupported(const cc_VidFmtDesc& description,
 {
     if (!core_)
         return false;
-    const std::u16string name = nameOf(description);
+    const std::u16string name = ccModFormatName(description);
     uint32_t supported = 0;
     if (cc_ModPtr<ccIAcqFifo_Creator> creator = ccModQuery<ccIAcqFifo_Creator>(core_.get(), ccIidFifoCreator)) {
         ccModCheck(*this, creator->isSupported(name.c_str(), moduleCode, &supported));

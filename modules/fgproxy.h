@@ -51,6 +51,9 @@ private:
     cc_ModPtr<ccIUnknown> held_; // 113: only held
 };
 
+// The format's name, 0-terminated, as the module reads it.
+std::u16string ccModFormatName(const cc_VidFmtDesc& description);
+
 // Throws the module's error through grabber when status is not 0.
 inline void ccModCheck(const cc_UnknownFrameGrabber& grabber, int32_t status)
 {

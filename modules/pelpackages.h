@@ -27,26 +27,25 @@ public:
     void* dataStart() const override { return address_; }
 
 private:
+    int32_t read(int32_t (ccIAcqResult_Geometry::*slot)(int32_t*)) const;
+
     cc_ModPtr<ccIAcqResult_Geometry> result_;
     void* address_;
 };
 
 // One plane of a result: the address from format slot 4, the geometry from
 // image. Adds its own references to both.
-class cc_RawPelPackage : public cc_PelPackage {
+class cc_RawPelPackage : public cc_ModPelPackage {
 public:
     cc_RawPelPackage(ccIAcqResult_Format* format, ccIAcqResult_Image* image, uint32_t plane);
-    ~cc_RawPelPackage() override;
 
-    int32_t width() const override;
-    int32_t height() const override;
-    int32_t stride() const override;
-    void* dataStart() const override { return address_; }
+    // A three-plane root derives its stride from the width and alignment, so
+    // rows the module pads report their stride as the alignment: the rule
+    // then gives back the module's stride.
+    int32_t alignment() const override;
 
 private:
     cc_ModPtr<ccIAcqResult_Format> format_;
-    cc_ModPtr<ccIAcqResult_Image> image_;
-    void* address_ = nullptr;
 };
 
 // Pels that stay in the module's memory, reached through destination. The

@@ -187,62 +187,40 @@ cc_ModPelPackage::cc_ModPelPackage(ccIAcqResult_Geometry* result, void* address)
 
 cc_ModPelPackage::~cc_ModPelPackage() = default;
 
-int32_t cc_ModPelPackage::width() const
+// The status goes unchecked: a failed read leaves 0.
+int32_t cc_ModPelPackage::read(int32_t (ccIAcqResult_Geometry::*slot)(int32_t*)) const
 {
     int32_t value = 0;
-    (void)result_->width(&value);
+    (void)(result_.get()->*slot)(&value);
     return value;
 }
 
-int32_t cc_ModPelPackage::height() const
+int32_t cc_ModPelPackage::width() const { return read(&ccIAcqResult_Geometry::width); }
+int32_t cc_ModPelPackage::height() const { return read(&ccIAcqResult_Geometry::height); }
+int32_t cc_ModPelPackage::stride() const { return read(&ccIAcqResult_Geometry::stride); }
+
+namespace {
+
+void* planeAddressOf(ccIAcqResult_Format* format, uint32_t plane)
 {
-    int32_t value = 0;
-    (void)result_->height(&value);
-    return value;
+    void* address = nullptr;
+    (void)format->planeAddress(plane, &address);
+    return address;
 }
 
-int32_t cc_ModPelPackage::stride() const
-{
-    int32_t value = 0;
-    (void)result_->stride(&value);
-    return value;
-}
+} // namespace
 
 cc_RawPelPackage::cc_RawPelPackage(ccIAcqResult_Format* format, ccIAcqResult_Image* image, uint32_t plane)
-    : cc_PelPackage(cc_UnknownModule::packageRegistry())
+    : cc_ModPelPackage(image, planeAddressOf(format, plane))
 {
     format->addRef();
     format_.reset(format);
-    image->addRef();
-    image_.reset(image);
-    (void)format_->planeAddress(plane, &address_);
 }
 
-cc_RawPelPackage::~cc_RawPelPackage()
+int32_t cc_RawPelPackage::alignment() const
 {
-    image_.reset();
-    format_.reset();
-}
-
-int32_t cc_RawPelPackage::width() const
-{
-    int32_t value = 0;
-    (void)image_->width(&value);
-    return value;
-}
-
-int32_t cc_RawPelPackage::height() const
-{
-    int32_t value = 0;
-    (void)image_->height(&value);
-    return value;
-}
-
-int32_t cc_RawPelPackage::stride() const
-{
-    int32_t value = 0;
-    (void)image_->stride(&value);
-    return value;
+    const int32_t rowLength = stride(), pels = width();
+    return pels > 0 && rowLength > pels ? rowLength : 1;
 }
 
 cc_RemotePelPackage::cc_RemotePelPackage(cc_ModAcceleratorProxy& destination, cc_ModPtr<ccIUnknown> result,
@@ -409,6 +387,27 @@ int32_t ccNVTypPelPool::questionB(uint32_t* answer)
     return 0;
 }
 
+namespace {
+
+// A root of T pels from pool, lent as a new pool image with one reference;
+// null when none came within seconds.
+template <class T>
+ccIUnknown* lend(ccPelRootPool& pool, int32_t width, int32_t height, ccIWakeObject* wake, double seconds)
+{
+    const int32_t shape = pool.classIndex(width, height, typeid(T));
+    WakeSemaphore semaphore(wake);
+    ccTimeout timeout(seconds);
+    cc_PelRoot* taken = pool.allocFromClass(shape, semaphore, timeout);
+    if (taken == nullptr)
+        return nullptr;
+    const ccPtrHandle<cc_PelRoot> root(taken);
+    ccIImage_PoolImage_v0* lent = new ccNVTypPoolImage(root, dataOf<T>(*taken));
+    lent->addRef();
+    return lent;
+}
+
+} // namespace
+
 int32_t ccNVTypPelPool::allocate(ccIUnknown** image, int32_t width, int32_t height, int32_t pelFormat,
                                  ccIWakeObject* wake, double seconds, uint32_t)
 {
@@ -419,24 +418,13 @@ int32_t ccNVTypPelPool::allocate(ccIUnknown** image, int32_t width, int32_t heig
     if (!pool_ || width <= 0 || height <= 0)
         return 0;
     try {
-        const std::type_info& pelType = pelFormat == 8   ? typeid(ccPackedRGB16Pel)
-                                        : pelFormat == 1 ? typeid(ccPackedRGB32Pel)
-                                                         : typeid(unsigned char);
         ccPelRootPool& pool = *pool_.rawPointer();
-        const int32_t shape = pool.classIndex(width, height, pelType);
-        WakeSemaphore semaphore(wake);
-        ccTimeout timeout(seconds);
-        cc_PelRoot* taken = pool.allocFromClass(shape, semaphore, timeout);
-        if (taken == nullptr)
-            return 0;
-        const ccPtrHandle<cc_PelRoot> root(taken);
-        void* address = pelFormat == 8   ? dataOf<ccPackedRGB16Pel>(*taken)
-                        : pelFormat == 1 ? dataOf<ccPackedRGB32Pel>(*taken)
-                                         : dataOf<unsigned char>(*taken);
-        auto* lent = new ccNVTypPoolImage(root, address);
-        ccIImage_PoolImage_v0* first = lent;
-        first->addRef();
-        *image = first;
+        if (pelFormat == 8)
+            *image = lend<ccPackedRGB16Pel>(pool, width, height, wake, seconds);
+        else if (pelFormat == 1)
+            *image = lend<ccPackedRGB32Pel>(pool, width, height, wake, seconds);
+        else
+            *image = lend<unsigned char>(pool, width, height, wake, seconds);
     } catch (...) {
         // Nothing may unwind into the module: no frame this time.
     }

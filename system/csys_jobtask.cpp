@@ -289,6 +289,10 @@ csysStatus csys_jobSubmit(const csys_handle* group, const csys_array* tasks, csy
     if (tasks == nullptr || wait == nullptr)
         return csysErrNullArg;
     csysStatus status = csys_timeNow(&wait->time);
+    // A reused wait record must not keep jobs that already ran: their done
+    // events are set and would hand out the earlier results.
+    if (status >= 0)
+        status = csys_arrayResize(&wait->jobs, 0);
     if (status >= 0)
         status = csys_arrayResize(&wait->jobs, tasks->length);
     if (status < 0)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -220,6 +221,12 @@ TEST_F(ModuleFifo, PrepareAsksTheFullOrTheBasicInterface)
         EXPECT_EQ(message, text);
     }
     EXPECT_EQ(lastArgs(ccIidFifoPrepare, 3).front(), HUGE_VAL);
+    // A failed call raises nothing and leaves no text behind.
+    sim_module::failNext(ccIidFifoPrepare, 3, ccBoard::Timeout(L"late", 5));
+    std::wstring message = L"kept";
+    ccTimeout forever(HUGE_VAL);
+    EXPECT_FALSE(fifo_->prepare(&message, forever));
+    EXPECT_EQ(message, L"");
 }
 
 TEST_F(ModuleFifo, CompletionCarriesTheStatusTheRecordAndTheFrame)
@@ -325,6 +332,114 @@ TEST_F(ModuleFifo, PropertyQueryAsksTheModuleEachTime)
         EXPECT_STREQ(e.what(), "bad cast");
     }
     EXPECT_EQ(sim().callCount(ccIidFifoPropertySupport, 3) - asked, 6u);
+}
+
+TEST_F(ModuleFifo, CallersRecordsGoToTheModuleWhole)
+{
+    sim().setPropertyValue(ccPropExposure, 0.25, 1);
+    const std::tuple<int, double, uint32_t, decltype(takeRequests())> cases[] = {
+        {1, 0.25, 1, {{4, ccPropContrast, 2, 0.7}, {3, ccPropExposure, 5, 0.5}}},
+        {0, 0.5, 0, {}}, // neither 38 nor 92: nothing is sent and the valid word is cleared
+    };
+    for (const auto& [offered, value, valid, sent] : cases) {
+        sim().setOffered(ccIidFifoProperties, offered);
+        sim().setOffered(ccIidFifoPropertyRecord, offered);
+        cc_UnknownAcqFifo& fifo = make();
+        takeRequests();
+        fifo.sendPropertyRequest({ccPropContrast, 2, 0.7, 1, 0});
+        ccAcqPropertyRequest read{ccPropExposure, 5, 0.5, 1, 9};
+        fifo.extRecordQuery(read);
+        EXPECT_EQ(takeRequests(), sent);
+        EXPECT_EQ(std::make_tuple(read.id, read.channel, read.value, read.valid, read.reserved),
+                  std::make_tuple(int32_t(ccPropExposure), 5, value, valid, 9u));
+    }
+}
+
+TEST_F(ModuleFifo, CameraAndEncoderAnswersOrTheirNeutralValues)
+{
+    const double limits[] = {3, 4, 50, 60};
+    for (uint32_t i = 0; i < 4; ++i)
+        sim().setAnswer(ccIidFifoCamera, 10, i, limits[i]);
+    sim().setAnswer(ccIidFifoCamera, 8, 0, 2.5);
+    sim().setAnswer(ccIidFifoCamera, 12, 0, 3);
+    for (int32_t slot = 5; slot <= 7; ++slot)
+        sim().setAnswer(ccIidFifoEncoder, slot, 0, slot - 1);
+    const std::tuple<int, ccPelRect, double, uint32_t, std::vector<uint32_t>> cases[] = {
+        {1, ccPelRect(3, 4, 50, 60), 2.5, 152, {4, 5, 6}},
+        {0, ccPelRect(0, 0, 1, 1), 0.0, 150, {0, 0, 0}},
+    };
+    for (const auto& [offered, region, cti, sync, encoder] : cases) {
+        sim().setOffered(ccIidFifoCamera, offered);
+        sim().setOffered(ccIidFifoEncoder, offered);
+        cc_UnknownAcqFifo& fifo = make();
+        ccPelRect filled(9, 9, 9, 9);
+        fifo.roiLimits(filled);
+        EXPECT_EQ(filled, region);
+        EXPECT_EQ(fifo.ctiLimit(), cti);
+        EXPECT_EQ(fifo.defaultSyncModel().code(), sync);
+        EXPECT_EQ((std::vector<uint32_t>{fifo.numEncoderPorts(), fifo.encoderQueryA(), fifo.currentEncoderCount()}),
+                  encoder);
+        const uint32_t resets = sim().callCount(ccIidFifoEncoder, 8), steps = sim().callCount(ccIidFifoEncoder, 4);
+        fifo.triggerFromEncoder(false, true);
+        fifo.stepsPerLine(12, 5);
+        fifo.resetCounter();
+        EXPECT_EQ(std::make_tuple(sim().callCount(ccIidFifoEncoder, 8) - resets,
+                                  sim().callCount(ccIidFifoEncoder, 4) - steps),
+                  std::make_tuple(uint32_t(offered), uint32_t(offered)));
+    }
+    EXPECT_EQ(lastArgs(ccIidFifoEncoder, 3), (std::vector<double>{0, 1}));
+    EXPECT_EQ(lastArgs(ccIidFifoEncoder, 4), (std::vector<double>{12, 5}));
+}
+
+TEST_F(ModuleFifo, ExtensionAndHookCallsNeedTheirInterface)
+{
+    sim().setAnswer(ccIidFifoExtension, 3, 0, 11);
+    sim().setAnswer(ccIidFifoExtension, 4, 0, 12);
+    sim().setAnswer(ccIidFifoHooks, 3, 0, 13);
+    sim().setAnswer(ccIidFifoHooks, 5, 0, 14);
+    const std::tuple<int32_t, int32_t, uint32_t, std::function<uint32_t(cc_UnknownAcqFifo&)>> cases[] = {
+        {ccIidFifoExtension, 3, 11, [](cc_UnknownAcqFifo& f) { return f.extQueryA(); }},
+        {ccIidFifoExtension, 4, 12, [](cc_UnknownAcqFifo& f) { return f.extQueryB(7); }},
+        {ccIidFifoHooks, 3, 13, [](cc_UnknownAcqFifo& f) { return f.hookZeroB(); }},
+        {ccIidFifoHooks, 4, 0, [](cc_UnknownAcqFifo& f) { return f.noOpHookC(), 0u; }},
+        {ccIidFifoHooks, 5, 14, [](cc_UnknownAcqFifo& f) { return f.hookZeroA(); }},
+    };
+    for (const auto& [iid, slot, answer, call] : cases) {
+        sim().setOffered(iid, 1);
+        const uint32_t calls = sim().callCount(iid, slot);
+        EXPECT_EQ(call(make()), answer) << iid << ' ' << slot;
+        // The status is not checked: a failed call gives its zeroed out value.
+        sim_module::failNext(iid, slot, ccBoard::Timeout(L"late", 5));
+        EXPECT_EQ(call(*fifo_), 0u) << iid << ' ' << slot;
+        EXPECT_EQ(sim().callCount(iid, slot) - calls, 2u) << iid << ' ' << slot;
+        sim().setOffered(iid, 0);
+        EXPECT_THROW(call(make()), ccUnknownFG::MissingFunctionality) << iid << ' ' << slot;
+    }
+    EXPECT_EQ(lastArgs(ccIidFifoExtension, 4), std::vector<double>{7});
+}
+
+TEST_F(ModuleFifo, HookFalseCFillsTheRecordFromThePelPool)
+{
+    using Record = std::array<uint32_t, 6>;
+    const std::tuple<int, double, double, bool, Record> cases[] = {
+        {0, 1, 7, false, {0xff, 1, 2, 3, 4, 5}}, // no pel pool: untouched
+        {1, 0, 7, false, {0, 1, 2, 3, 4, 5}},
+        {1, 1, 0, true, {0, 1, 2, 3, 4, 5}},
+        {1, 1, 7, true, {0x10, 1, 2, 3, 4, 3}},
+    };
+    for (const auto& [offered, flag, first, answer, filled] : cases) {
+        sim().setOffered(ccIidFifoPelPool, offered);
+        sim().setAnswer(ccIidFifoPelPool, 3, 0, flag);
+        sim().setAnswer(ccIidFifoPelPool, 4, 0, first);
+        Record record{0xff, 1, 2, 3, 4, 5};
+        const uint32_t words = sim().callCount(ccIidFifoPelPool, 4);
+        EXPECT_EQ(make().hookFalseC(record), answer);
+        EXPECT_EQ(record, filled);
+        EXPECT_EQ(sim().callCount(ccIidFifoPelPool, 4) - words, uint32_t(offered && flag != 0));
+    }
+    sim_module::failNext(ccIidFifoPelPool, 4, ccBoard::Timeout(L"late", 5));
+    Record record{};
+    EXPECT_THROW(fifo_->hookFalseC(record), ccBoard::Timeout);
 }
 
 } // namespace

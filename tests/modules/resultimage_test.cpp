@@ -3,28 +3,37 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <atomic>
+#include <cmath>
 #include <cstring>
+#include <thread>
 #include <tuple>
 #include <typeinfo>
 #include <vector>
 
 #include "modules/accelerator.h"
 #include "modules/acqmodule.h"
+#include "modules/board.h"
+#include "modules/fgproxy.h"
 #include "modules/pelpackages.h"
 #include "modules/startup.h"
 #include "modules/unknownfg.h"
 #include "std/pelbuf/pelpool.h"
+#include "std/except/archutil.h" // sim_module.h needs it
 #include "std/rpc/remote.h"
+#include "tests/support/sim_module.h"
 
 namespace {
 
 // A result whose every answer the test sets; it counts references only. A
-// fast transfer that succeeds fills row y of the window with top + y.
+// fast transfer that succeeds fills row y of the window with top + y. Failing
+// geometry calls write nothing.
 struct FakeResult final : ccIAcqResult_Image, ccIAcqResult_RawPels, ccIAcqResult_Format, ccIAcqResult_FastTransfer {
-    uint32_t refs = 1, present = 1, hasOffset = 0, hasXform = 0, fast = 1;
+    uint32_t refs = 1, present = 1, hasOffset = 0, hasXform = 0, fast = 1, geometryFails = 0;
     int32_t format = 0, w = 64, h = 64, win[4] = {3, 4, 10, 10}, status = 0;
     void* planes[3] = {};
     std::vector<int64_t> args;
+    void* target = nullptr;
 
     int32_t query(ccIUnknown** out, int32_t id) override
     {
@@ -35,7 +44,7 @@ struct FakeResult final : ccIAcqResult_Image, ccIAcqResult_RawPels, ccIAcqResult
     }
     uint32_t addRef() override { return ++refs; }
     uint32_t release() override { return --refs; }
-    int32_t windowOffset(int32_t* x, int32_t* y) override { return *x = 7, *y = 9, 0; }
+    int32_t windowOffset(int32_t* x, int32_t* y) override { return geometryFails ? 1 : (*x = 7, *y = 9, 0); }
     int32_t reserved4() override { return 1; }
     int32_t reserved5() override { return 1; }
     int32_t reserved6() override { return 1; }
@@ -46,10 +55,13 @@ struct FakeResult final : ccIAcqResult_Image, ccIAcqResult_RawPels, ccIAcqResult
     {
         return *x = win[0], *y = win[1], *ww = win[2], *hh = win[3], 0;
     }
-    int32_t translation(double* x, double* y) override { return *x = 5, *y = 7, 0; }
-    int32_t matrix(double* a, double* b, double* c, double* d) override { return *a = 2, *b = *c = 0, *d = 3, 0; }
-    int32_t offsetPresent(uint32_t* f) override { return *f = hasOffset, 0; }
-    int32_t transformPresent(uint32_t* f) override { return *f = hasXform, 0; }
+    int32_t translation(double* x, double* y) override { return geometryFails ? 1 : (*x = 5, *y = 7, 0); }
+    int32_t matrix(double* a, double* b, double* c, double* d) override
+    {
+        return geometryFails ? 1 : (*a = 2, *b = *c = 0, *d = 3, 0);
+    }
+    int32_t offsetPresent(uint32_t* f) override { return geometryFails ? 1 : (*f = hasOffset, 0); }
+    int32_t transformPresent(uint32_t* f) override { return geometryFails ? 1 : (*f = hasXform, 0); }
     int32_t framePresent(uint32_t* f) override { return *f = present, 0; }
     int32_t isRemote(uint32_t* f) override { return *f = 1, 0; }
     int32_t reserved16() override { return 1; }
@@ -61,6 +73,7 @@ struct FakeResult final : ccIAcqResult_Image, ccIAcqResult_RawPels, ccIAcqResult
                      int32_t height, uint32_t flag) override
     {
         args = {stride, alignment, left, top, width, height, flag};
+        target = to;
         for (int32_t y = 0; status == 0 && y < height; ++y)
             std::memset(static_cast<unsigned char*>(to) + y * stride, top + y, width);
         return status;
@@ -80,11 +93,13 @@ TEST_F(ResultImage, WindowOffsetAndTransformAreTheReportedOnes)
     result.planes[0] = wide.data();
     result.w = 512, result.win[0] = 10, result.win[2] = 100;
     // Raw windows count bytes of the pel format; the cache keeps the module's transform, the buffer has its inverse.
-    const struct { int32_t format; uint32_t offset, xform; ccPelRect bytes; int32_t x, y; double det; } cases[] = {
-        {5, 0, 0, ccPelRect(15, 4, 150, 10), 15, 4, 1.0}, {1, 1, 0, ccPelRect(40, 4, 400, 10), 7, 9, 1.0},
-        {0, 0, 1, ccPelRect(10, 4, 100, 10), 10, 4, 6.0}};
+    // A result whose geometry calls fail reports neither, whatever it would have said.
+    const struct { int32_t format; uint32_t offset, xform, fails; ccPelRect bytes; int32_t x, y; double det; } cases[] = {
+        {5, 0, 0, 0, ccPelRect(15, 4, 150, 10), 15, 4, 1.0}, {1, 1, 0, 0, ccPelRect(40, 4, 400, 10), 7, 9, 1.0},
+        {0, 0, 1, 0, ccPelRect(10, 4, 100, 10), 10, 4, 6.0}, {0, 0, 0, 1, ccPelRect(10, 4, 100, 10), 10, 4, 1.0}};
     for (const auto& c : cases) {
-        result.format = c.format, result.hasOffset = c.offset, result.hasXform = c.xform;
+        result.format = c.format, result.geometryFails = c.fails;
+        result.hasOffset = c.offset | c.fails, result.hasXform = c.xform | c.fails;
         ccPelBuffer<unsigned char> out;
         cf_rawFromFormat(&result, &result, out);
         EXPECT_EQ(out.windowRect(), c.bytes) << c.format;
@@ -198,6 +213,91 @@ TEST_F(ResultImage, ModulePoolLendsRootsUntilTheModuleLetsGo)
         second->release();
         EXPECT_TRUE(another());
     }
+}
+
+TEST_F(ResultImage, RemoteFrameOfAGrabberIsCopiedThroughItsAccelerator)
+{
+    sim_module::Board board;
+    const std::unique_ptr<cc_UnknownFrameGrabber> grabber(
+        cc_UnknownFrameGrabber::create(board.module, board.board.get()));
+    result.hasOffset = 1;
+    {
+        result.addRef(); // taken over by the frame
+        ccPelBuffer<unsigned char> frame;
+        cf_remoteFromResult(*grabber, static_cast<ccIAcqResult_Image*>(&result), &result, frame);
+        EXPECT_EQ(frame.windowRect(), ccPelRect(3, 4, 10, 10));
+        EXPECT_EQ(std::make_pair(frame.windowOffset().x, frame.windowOffset().y), std::make_pair(7, 9));
+        const ccPelBuffer<unsigned char> copy(
+            frame.typedRoot().copyToDestination(ccPelRect(3, 4, 10, 10), ccRPCDestination(), true));
+        EXPECT_EQ((std::pair<int, int>(*copy.pel(0, 0), *copy.pel(9, 9))), (std::pair<int, int>(4, 13)));
+        // A failed copy raises the module's own error through the grabber.
+        result.status = 1;
+        const test_bytes::Bytes error = sim_module::archived(ccBoard::Timeout(L"late", 5));
+        sim_module::sim().setLastError(error.data(), static_cast<uint32_t>(error.size()), ccSimErrorBytes);
+        EXPECT_THROW(frame.typedRoot().copyToDestination(ccPelRect(3, 4, 10, 10), ccRPCDestination(), true),
+                     ccBoard::Timeout);
+    }
+    EXPECT_EQ(result.refs, 1u);
+}
+
+TEST_F(ResultImage, WiderPelsAreCopiedIntoTheWindowOfTheirBuffer)
+{
+    result.addRef(); // taken over by the frame
+    const ccPelBuffer<unsigned char> frame(new ccPelRoot<unsigned char>(
+        new cc_RemotePelPackage(proxy, cc_ModPtr<ccIUnknown>(static_cast<ccIAcqResult_Image*>(&result)), 640, 480)));
+    const uint32_t id = frame.root().remoteId();
+    const auto copy = [&](auto into) {
+        into.subWindow(2, 1, 5, 4);
+        proxy.fastTransfer()->transfer(into, ccPelRect(10, 20, 5, 4), 640, id, true);
+        EXPECT_EQ(result.target, static_cast<void*>(into.windowStart()));
+        EXPECT_EQ(result.args,
+                  (std::vector<int64_t>{into.typedRoot().stride(), into.root().alignment(), 10, 20, 5, 4, 1}));
+        EXPECT_THROW(proxy.fastTransfer()->transfer(into, ccPelRect(10, 20, 5, 5), 640, id, false), ccPel::BadWindow);
+    };
+    copy(ccPelBuffer<unsigned short>(8, 8, 1));
+    copy(ccPelBuffer<ccPackedRGB32Pel>(8, 8, 1));
+}
+
+// Counts its signals and remembers the thread of the last.
+struct FakeWake final : ccIWakeObject {
+    std::atomic<uint32_t> signals{0};
+    std::thread::id by;
+    int32_t query(ccIUnknown** out, int32_t) override { return *out = nullptr, 1; }
+    uint32_t addRef() override { return 2; }
+    uint32_t release() override { return 1; }
+    int32_t signal(uint32_t) override { return by = std::this_thread::get_id(), ++signals, 0; }
+};
+
+TEST_F(ResultImage, ModulePoolRefusesEmptyShapesAndWaitsOnlyWhileTheTimeOutLasts)
+{
+    const ccPtrHandle<ccPelRootPool> pool(new ccBasicPelRootPool(32, 32)); // one root of 8 x 4
+    ccIPelPool_Core_v0* modulePool = cf_newModulePelPool(pool);
+    modulePool->addRef();
+    FakeWake wake;
+    ccIUnknown* image = static_cast<ccIAcqResult_Image*>(&result);
+    // Refused before the pool is asked: it gets no class for them.
+    for (const auto& [width, height] : {std::pair{0, 4}, {8, 0}, {-8, 4}, {8, -4}}) {
+        EXPECT_EQ(modulePool->allocate(&image, width, height, 3, &wake, 0.0, 0), 0);
+        EXPECT_EQ(image, nullptr);
+    }
+    ccPtrHandle<cc_PelRoot> held(pool->take(pool->classIndex(8, 4, typeid(unsigned char))));
+    ASSERT_TRUE(held);
+    EXPECT_EQ(pool->classIndex(8, 4, typeid(unsigned char)), 0);
+    EXPECT_EQ(modulePool->allocate(&image, 8, 4, 3, &wake, 0.01, 0), 0);
+    EXPECT_EQ(image, nullptr);
+    // The root given back wakes the waiter, which tells the module on its own thread.
+    std::atomic<bool> returned{false};
+    std::thread waiter([&] { (void)modulePool->allocate(&image, 8, 4, 3, &wake, HUGE_VAL, 0), returned = true; });
+    const std::thread::id waiting = waiter.get_id();
+    while (pool->waitingCount() == 0 && !returned)
+        std::this_thread::yield();
+    EXPECT_FALSE(returned);
+    held = ccPtrHandle<cc_PelRoot>();
+    waiter.join();
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(std::make_pair(wake.signals.load(), wake.by), std::make_pair(1u, waiting));
+    image->release();
+    modulePool->release();
 }
 
 } // namespace

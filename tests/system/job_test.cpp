@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <future>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -134,8 +135,10 @@ struct Tasks {
 TEST(JobSubmit, WithoutAGroupRunsInlineUntilASystemFailure)
 {
     constexpr int32_t kFacility3 = csysMakeStatus(0x80000061u), kFacility16 = csysMakeStatus(0x80000201u);
+    constexpr int32_t kFacility15 = csysMakeStatus(0x800001E1u);
     const struct { std::vector<int32_t> statuses; size_t runs; csysStatus result; } cases[] = {
-        {{1, 2, 3}, 3, csysOk}, {{kFacility3, kFacility16, 4}, 3, kFacility3}, {{5, csysErrFail, 6}, 2, csysErrFail}};
+        {{1, 2, 3}, 3, csysOk}, {{kFacility3, kFacility16, 4}, 3, kFacility3}, {{5, csysErrFail, 6}, 2, csysErrFail},
+        {{kFacility15, 7}, 1, kFacility15}};
     for (const auto& c : cases) {
         Tasks t(c.statuses);
         EXPECT_EQ(csys_jobRunAndWait(&t.none, &t.tasks, &t.results), c.result);
@@ -143,6 +146,92 @@ TEST(JobSubmit, WithoutAGroupRunsInlineUntilASystemFailure)
         for (int32_t i = 0; i < t.results.length; ++i)
             EXPECT_EQ(t.result(i)->status + t.result(i)->timed + t.result(i)->elapsed, c.statuses[i]);
     }
+}
+
+csys_job* jobAt(const csys_array& jobs, int32_t i)
+{
+    return static_cast<csys_job*>(static_cast<csys_handle*>(jobs.data)[i]->payload);
+}
+
+TEST(JobWait, GivesResultsInJobOrderAndTheFirstFailureAmongThemWhateverOrderTheyRanIn)
+{
+    constexpr int32_t kFacility3 = csysMakeStatus(0x80000061u);
+    const std::vector<int32_t> statuses = {5, kFacility3, csysErrFail};
+    Tasks t(statuses);
+    csys_jobWait wait;
+    ASSERT_TRUE(allOk({csys_jobWaitInit(&wait), csys_arrayResize(&wait.jobs, 3), csys_arrayResize(&t.results, 1)}));
+    for (int32_t i = 0; i < 3; ++i)
+        ASSERT_EQ(csys_handleCopy(&jobAt(wait.jobs, i)->task, static_cast<csys_handle*>(t.tasks.data) + i), csysOk);
+    EXPECT_EQ(csys_jobRun(jobAt(wait.jobs, 2)), csysErrFail);
+    EXPECT_EQ(csys_jobRun(jobAt(wait.jobs, 0)), csysOk);
+    // The middle one has not run: nothing is handed out.
+    EXPECT_EQ(csys_jobWaitResults(&wait, 0, &t.results), csysErrJobTimeout);
+    EXPECT_EQ(t.results.length, 0);
+    EXPECT_EQ(csys_jobRun(jobAt(wait.jobs, 1)), csysOk);
+    EXPECT_EQ(csys_jobWaitResults(&wait, 0, &t.results), kFacility3);
+    ASSERT_EQ(t.results.length, 3);
+    for (int32_t i = 0; i < 3; ++i)
+        EXPECT_EQ(t.result(i)->status, statuses[i]);
+    EXPECT_EQ(csys_jobWaitDestroy(&wait), csysOk);
+}
+
+TEST(JobTask, ATaskNeverFilledIsRefusedAndANewResultSaysNotRun)
+{
+    Tasks t({});
+    ASSERT_EQ(csys_arrayResize(&t.tasks, 1) | csys_arrayResize(&t.results, 1), csysOk);
+    const csys_jobResult fresh = *t.result(0);
+    EXPECT_EQ(std::make_tuple(fresh.status, fresh.timed, fresh.elapsed, fresh.block),
+              std::make_tuple(csysErrJobTimeout, 0, csysTimeStamp{0}, nullptr));
+    EXPECT_EQ(csys_jobRunAndWait(&t.none, &t.tasks, &t.results), csysErrNullArg);
+}
+
+std::vector<void*> released;
+
+csysStatus releaseNoting(void* slot)
+{
+    released.push_back(*static_cast<void**>(slot));
+    return csys_free(slot);
+}
+
+TEST(JobData, TheRecordOwnsItsBlockAndReleasesItWithTheBlocksOwnFunction)
+{
+    csys_handle record = nullptr;
+    void *a = nullptr, *b = nullptr, *c = nullptr;
+    ASSERT_TRUE(allOk({csys_jobRecordCreate(&record), csys_alloc(4, &a), csys_alloc(4, &b), csys_alloc(4, &c)}));
+    void* const blocks[] = {a, b, c};
+    released.clear();
+    // b goes with csys_free when c replaces it; a leak would show under the sanitizer.
+    EXPECT_TRUE(allOk({csys_jobSetData(&record, &a, &releaseNoting), csys_jobSetData(&record, &b, nullptr),
+                       csys_jobSetData(&record, &c, &releaseNoting)}));
+    void* held = nullptr;
+    EXPECT_EQ(csys_jobGetData(&record, &held), csysOk);
+    EXPECT_EQ(std::make_tuple(a, b, c, held), std::make_tuple(nullptr, nullptr, nullptr, blocks[2]));
+    EXPECT_EQ(csys_handleRelease(&record), csysOk);
+    EXPECT_EQ(released, (std::vector<void*>{blocks[0], blocks[2]}));
+}
+
+TEST(JobHelp, RunsOnlyItsOwnSubmissionsJobsInOrderEvenPastAFailure)
+{
+    csys_handle queue = nullptr, worker = nullptr, helper = nullptr;
+    ASSERT_EQ(csys_jobQueueCreate(&queue) | csys_jobThreadCreate(&worker) | csys_jobThreadCreate(&helper), csysOk);
+    ASSERT_EQ(csys_jobQueueMoveWorker(1, &queue, &worker), csysOk);
+    Tasks before({12}), mine({csysErrFail, 11}), after({13});
+    csys_jobWait waits[3];
+    const int32_t keys[3][2] = {{1, 2}, {1, 1}, {2, 1}};
+    const Tasks* submissions[3] = {&before, &mine, &after};
+    for (int32_t i = 0; i < 3; ++i)
+        ASSERT_TRUE(allOk({csys_jobWaitInit(&waits[i]),
+                           csys_jobQueuePush(&queue, &submissions[i]->tasks, &waits[i].jobs, keys[i])}));
+    auto* h = static_cast<csys_jobThread*>(helper->payload);
+    EXPECT_EQ(csys_jobHelp(h, &queue, keys[1]), csysErrFail);
+    EXPECT_EQ(ran, (std::vector<int32_t>{csysErrFail, 11}));
+    EXPECT_EQ(h->busy, 0);
+    EXPECT_EQ(csys_jobWaitResults(&waits[1], 0, &mine.results), csysErrFail);
+    EXPECT_EQ(csys_jobQueueMoveWorker(0, &queue, &worker), csysOk);
+    EXPECT_EQ(ran, (std::vector<int32_t>{csysErrFail, 11, 12, 13}));
+    for (auto& wait : waits)
+        EXPECT_EQ(csys_jobWaitDestroy(&wait), csysOk);
+    EXPECT_EQ(csys_handleRelease(&worker) | csys_handleRelease(&helper) | csys_handleRelease(&queue), csysOk);
 }
 
 TEST(JobWait, TimesOutUntilTheLastWorkerLeavesAndRunsThePending)
@@ -199,6 +288,50 @@ TEST(JobClient, RefusesJobThreadsAndEmptyGroups)
             REQUIRE(csys_jobRegisterClient(nullptr, c.group) == c.status);
             REQUIRE(s.allClientThreads->length == c.clients);
         }
+    };
+    EXPECT_EXIT((scenario(), childExit(0)), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(JobClient, TakesTheLatestGroupAndLeavesTheListWhenItsThreadEnds)
+{
+    Folders dir;
+    auto scenario = [&] {
+        bindIn(dir);
+        const csysJobState& s = csys_jobState();
+        csys_handle other = nullptr, held = nullptr;
+        REQUIRE(csys_jobGroupCreate(&other) == csysOk);
+        std::thread client([&] {
+            csys_threadHandle self = nullptr;
+            REQUIRE(allOk({csys_jobRegisterClient(nullptr, s.defaultThreadGroup),
+                           csys_jobRegisterClient(nullptr, &other), csys_threadGetCurrent(&self),
+                           csys_threadGetJobHandle(&self, &held), csys_threadHandleRelease(&self)}));
+            REQUIRE(s.allClientThreads->length == 1);
+        });
+        client.join();
+        REQUIRE(held == other && s.allClientThreads->length == 0);
+        REQUIRE(allOk({csys_handleRelease(&held), csys_handleRelease(&other)}));
+    };
+    EXPECT_EXIT((scenario(), childExit(0)), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(JobSubmit, AReusedWaitRecordWaitsForItsNewJobs)
+{
+    Folders dir;
+    auto scenario = [&] {
+        bindIn(dir);
+        csys_handle group = nullptr, worker = nullptr;
+        REQUIRE(csys_jobGroupCreate(&group) == csysOk && csys_jobThreadCreate(&worker) == csysOk);
+        auto* g = static_cast<csys_jobGroup*>(group->payload);
+        REQUIRE(csys_jobQueueMoveWorker(1, &g->queue, &worker) == csysOk);
+        Tasks inline_({1, 2}), queued({3, 4});
+        csys_jobWait wait;
+        REQUIRE(allOk({csys_jobWaitInit(&wait), csys_jobSubmit(&inline_.none, &inline_.tasks, &wait),
+                       csys_jobSubmit(&group, &queued.tasks, &wait)}));
+        REQUIRE(ran == (std::vector<int32_t>{1, 2}));
+        REQUIRE(csys_jobWaitResults(&wait, 0, &queued.results) == csysErrJobTimeout);
+        REQUIRE(csys_jobQueueMoveWorker(0, &g->queue, &worker) == csysOk);
+        REQUIRE(csys_jobWaitResults(&wait, 0, &queued.results) == csysOk && queued.result(0)->status == 3);
+        REQUIRE(allOk({csys_jobWaitDestroy(&wait), csys_handleRelease(&worker), csys_handleRelease(&group)}));
     };
     EXPECT_EXIT((scenario(), childExit(0)), ::testing::ExitedWithCode(0), "");
 }

@@ -581,6 +581,13 @@ ccPelBuffer<unsigned char> cc_UnknownAcqFifo::completeAcq8(const ccAcqCompleteAr
             uint32_t remote = 0;
             ccModCheck(grabber_, frame->isRemote(&remote));
             if (remote != 0) {
+                // Without its fast transfer the caller's copy would be memory
+                // no pel was ever written to.
+                if (args.localCopy && !ccModQuery<ccIAcqResult_FastTransfer>(result.get(), ccIidResultFastTransfer)) {
+                    obj.setStatus(1);
+                    obj.deliver(args);
+                    throw ccUnknownFG::MissingFunctionality();
+                }
                 result->addRef(); // the remote package's own
                 cf_remoteFromResult(grabber_, result.get(), frame.get(), out);
             } else if (cc_ModPtr<ccIAcqResult_RawPels> raw =

@@ -102,4 +102,30 @@ TEST_F(FifoCompletions, EachModulePelFormatArrivesWithItsPels)
     }
 }
 
+TEST_F(FifoCompletions, AFrameKeptByTheModuleComesBackOnlyWhenItsPelsCanBeCopied)
+{
+    sim().setFrameSize(16, kHeight);
+    sim().setAnswer(ccIidResultImage, 16, 0, 1); // the frame stays in the module's memory
+    const struct { bool fastTransfer, localCopy, refused; } rows[] = {
+        {true, true, false}, {false, false, false}, {false, true, true}};
+    for (const auto& r : rows) {
+        sim().setOffered(ccIidResultFastTransfer, r.fastTransfer);
+        cc_UnknownAcqFifo fifo(*grabber_, description_, 0);
+        ASSERT_TRUE(fifo.start(kTicket));
+        bool outcome = r.refused; // the opposite of what it must become
+        ccAcquireInfo info;
+        bool refused = false;
+        ccPelBuffer<unsigned char> frame;
+        try {
+            frame = fifo.completeAcq8(ccAcqCompleteArgs{r.localCopy, 30.0, 0, &outcome, &info});
+        } catch (const ccUnknownFG::MissingFunctionality&) {
+            refused = true;
+        }
+        EXPECT_EQ(std::make_tuple(refused, outcome, frame.isBound() && bool(frame.root().destination())),
+                  std::make_tuple(r.refused, !r.refused, !r.refused))
+            << "fast transfer " << r.fastTransfer << ", local copy " << r.localCopy;
+        EXPECT_EQ(info.ticket, kTicket);
+    }
+}
+
 } // namespace

@@ -87,8 +87,9 @@ public:
     int32_t questionA(uint32_t* answer) override;
     int32_t questionB(uint32_t* answer) override;
     // Never throws and always answers 0: no frame is a null image. Module
-    // pel format 8 takes packed RGB16 roots, 1 packed RGB32, any other 8-bit.
-    // wake is signalled each time a root comes back while this waits.
+    // pel format 8 takes packed RGB16 roots, 1 packed RGB32, any other 8-bit
+    // rows of the format's bytes per pel. Only a non-zero flag waits, for at
+    // most seconds; wake is signalled each time a root comes back meanwhile.
     int32_t allocate(ccIUnknown** image, int32_t width, int32_t height, int32_t pelFormat, ccIWakeObject* wake,
                      double seconds, uint32_t flag) override;
     int32_t detachThread() override;
@@ -104,7 +105,11 @@ private:
 // gives the root back. Its count starts at 0.
 class ccNVTypPoolImage final : public ccIImage_PoolImage_v0, public ccIImage_PoolImage_v1 {
 public:
-    ccNVTypPoolImage(const ccPtrHandle<cc_PelRoot>& root, void* address) : root_(root), address_(address) {}
+    // twicePels: the root's pels per pel of the module's format, times two.
+    ccNVTypPoolImage(const ccPtrHandle<cc_PelRoot>& root, void* address, int32_t twicePels)
+        : root_(root), address_(address), twicePels_(twicePels)
+    {
+    }
     ccNVTypPoolImage(const ccNVTypPoolImage&) = delete;
     ccNVTypPoolImage& operator=(const ccNVTypPoolImage&) = delete;
 
@@ -112,7 +117,7 @@ public:
     uint32_t addRef() override { return ++count_; }
     uint32_t release() override;
     int32_t address(void** address) override;
-    // In pels.
+    // In pels of the module's format.
     int32_t stride(int32_t* stride) override;
 
 private:
@@ -121,4 +126,5 @@ private:
     std::atomic<uint32_t> count_{0};
     ccPtrHandle<cc_PelRoot> root_;
     void* address_;
+    int32_t twicePels_;
 };

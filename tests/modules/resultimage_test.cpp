@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -196,7 +198,7 @@ TEST_F(ResultImage, RemoteWindowIsCopiedThroughTheFastTransfer)
 TEST_F(ResultImage, ModulePoolLendsRootsUntilTheModuleLetsGo)
 {
     const struct { int32_t format; const std::type_info& type; uint32_t pelSize; } cases[] = {
-        {3, typeid(unsigned char), 1}, {8, typeid(ccPackedRGB16Pel), 2}, {1, typeid(ccPackedRGB32Pel), 4}};
+        {0, typeid(unsigned char), 1}, {8, typeid(ccPackedRGB16Pel), 2}, {1, typeid(ccPackedRGB32Pel), 4}};
     for (const auto& c : cases) {
         const ccPtrHandle<ccPelRootPool> pool(new ccBasicPelRootPool(32 * c.pelSize, 32)); // one root of 8 x 4
         const auto another = [&] { return bool(ccPtrHandle<cc_PelRoot>(pool->take(0))); };
@@ -213,6 +215,74 @@ TEST_F(ResultImage, ModulePoolLendsRootsUntilTheModuleLetsGo)
         second->release();
         EXPECT_TRUE(another());
     }
+}
+
+TEST_F(ResultImage, ModulePoolLendsRowsThatHoldEveryByteOfTheFormatsPels)
+{
+    constexpr int32_t kWidth = 100, kHeight = 10;
+    // Module pel format, twice its bytes per pel, the pel type of the roots lent.
+    const struct { int32_t format, twiceBytes; const std::type_info& type; } cases[] = {
+        {0, 2, typeid(unsigned char)}, {3, 4, typeid(unsigned char)},  {9, 4, typeid(unsigned char)},
+        {5, 3, typeid(unsigned char)}, {2, 6, typeid(unsigned char)},  {11, 12, typeid(unsigned char)},
+        {8, 4, typeid(ccPackedRGB16Pel)}, {1, 8, typeid(ccPackedRGB32Pel)}};
+    for (const auto& c : cases) {
+        const int32_t rowBytes = kWidth * c.twiceBytes / 2;
+        // Room for two frames side by side, in granules of 32 bytes.
+        const ccPtrHandle<ccPelRootPool> pool(new ccBasicPelRootPool(2 * ((rowBytes * kHeight + 31) / 32 * 32), 32));
+        ccIPelPool_Core_v0* modulePool = cf_newModulePelPool(pool);
+        modulePool->addRef();
+        ccIImage_PoolImage_v1* frames[2] = {};
+        for (ccIImage_PoolImage_v1*& frame : frames) {
+            ccIUnknown *image = nullptr, *lent = nullptr;
+            EXPECT_EQ(modulePool->allocate(&image, kWidth, kHeight, c.format, nullptr, 0.0, 0), 0);
+            ASSERT_NE(image, nullptr) << "module format " << c.format;
+            EXPECT_EQ(image->query(&lent, ccIidPoolImageV1), 0);
+            image->release();
+            frame = static_cast<ccIImage_PoolImage_v1*>(lent);
+        }
+        // The module fills each frame whole, row by row at the stride it is told (in its pels).
+        const auto fill = [&](ccIImage_PoolImage_v1* frame, unsigned char value) {
+            void* address = nullptr;
+            int32_t stride = 0;
+            EXPECT_EQ(std::make_tuple(frame->address(&address), frame->stride(&stride), stride),
+                      std::make_tuple(0, 0, kWidth));
+            for (int32_t y = 0; y < kHeight; ++y)
+                std::memset(static_cast<unsigned char*>(address) + y * stride * c.twiceBytes / 2, value, rowBytes);
+            return static_cast<unsigned char*>(address);
+        };
+        const unsigned char* second = fill(frames[1], 0x55);
+        fill(frames[0], 0xaa);
+        EXPECT_EQ(std::count(second, second + rowBytes * kHeight, 0x55), rowBytes * kHeight)
+            << "module format " << c.format;
+        const int32_t rootWidth = c.type == typeid(unsigned char) ? rowBytes : kWidth;
+        EXPECT_EQ(pool->classIndex(rootWidth, kHeight, c.type), 0) << "module format " << c.format;
+        for (ccIImage_PoolImage_v1* frame : frames)
+            frame->release();
+        modulePool->release();
+    }
+}
+
+TEST_F(ResultImage, ModulePoolWaitsForARootOnlyWhenTheModuleAsksTo)
+{
+    const ccPtrHandle<ccPelRootPool> pool(new ccBasicPelRootPool(32, 32)); // one root of 8 x 4
+    ccIPelPool_Core_v0* modulePool = cf_newModulePelPool(pool);
+    modulePool->addRef();
+    ccPtrHandle<cc_PelRoot> held(pool->take(pool->classIndex(8, 4, typeid(unsigned char))));
+    ccIUnknown* image = static_cast<ccIAcqResult_Image*>(&result);
+    std::atomic<bool> returned{false};
+    std::thread taker([&] { (void)modulePool->allocate(&image, 8, 4, 0, nullptr, HUGE_VAL, 0), returned = true; });
+    // A taker that waits comes back only with the root: it is given back
+    // after a while, so that the test ends either way.
+    for (int i = 0; i < 200 && !returned; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool atOnce = returned;
+    held = ccPtrHandle<cc_PelRoot>();
+    taker.join();
+    EXPECT_TRUE(atOnce);
+    EXPECT_EQ(image, nullptr);
+    if (image != nullptr && image != static_cast<ccIAcqResult_Image*>(&result))
+        image->release();
+    modulePool->release();
 }
 
 TEST_F(ResultImage, RemoteFrameOfAGrabberIsCopiedThroughItsAccelerator)
@@ -277,17 +347,17 @@ TEST_F(ResultImage, ModulePoolRefusesEmptyShapesAndWaitsOnlyWhileTheTimeOutLasts
     ccIUnknown* image = static_cast<ccIAcqResult_Image*>(&result);
     // Refused before the pool is asked: it gets no class for them.
     for (const auto& [width, height] : {std::pair{0, 4}, {8, 0}, {-8, 4}, {8, -4}}) {
-        EXPECT_EQ(modulePool->allocate(&image, width, height, 3, &wake, 0.0, 0), 0);
+        EXPECT_EQ(modulePool->allocate(&image, width, height, 0, &wake, 0.0, 0), 0);
         EXPECT_EQ(image, nullptr);
     }
     ccPtrHandle<cc_PelRoot> held(pool->take(pool->classIndex(8, 4, typeid(unsigned char))));
     ASSERT_TRUE(held);
     EXPECT_EQ(pool->classIndex(8, 4, typeid(unsigned char)), 0);
-    EXPECT_EQ(modulePool->allocate(&image, 8, 4, 3, &wake, 0.01, 0), 0);
+    EXPECT_EQ(modulePool->allocate(&image, 8, 4, 0, &wake, 0.01, 1), 0);
     EXPECT_EQ(image, nullptr);
     // The root given back wakes the waiter, which tells the module on its own thread.
     std::atomic<bool> returned{false};
-    std::thread waiter([&] { (void)modulePool->allocate(&image, 8, 4, 3, &wake, HUGE_VAL, 0), returned = true; });
+    std::thread waiter([&] { (void)modulePool->allocate(&image, 8, 4, 0, &wake, HUGE_VAL, 1), returned = true; });
     const std::thread::id waiting = waiter.get_id();
     while (pool->waitingCount() == 0 && !returned)
         std::this_thread::yield();

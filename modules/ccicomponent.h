@@ -740,8 +740,8 @@ public:
     virtual int32_t questionA(uint32_t* answer) = 0; // slot 3
     virtual int32_t questionB(uint32_t* answer) = 0; // slot 4
     // Slot 5: a new image answering 60 and 79 whose rows hold width pels of
-    // pelFormat, or null when the pool had none free (flag 0) or none within
-    // seconds (flag non-zero: wait). wake (may be null) is signalled on the
+    // pelFormat, or null when the pool had none within seconds, or at once
+    // when flag (abort) is non-zero. wake (may be null) is signalled on the
     // allocating thread, with no library lock held, each time the allocation
     // wakes because a frame went back to the pool.
     virtual int32_t allocate(ccIUnknown** image, int32_t width, int32_t height, int32_t pelFormat,
@@ -772,7 +772,7 @@ protected:
 class ccIImage_PoolImage_v1 : public ccIUnknown {
 public:
     virtual int32_t address(void** address) = 0; // slot 3
-    virtual int32_t stride(int32_t* stride) = 0; // slot 4: in pels of the format asked for
+    virtual int32_t stride(int32_t* stride) = 0; // slot 4: in bytes, in pels for formats 8 and 1
 
 protected:
     ~ccIImage_PoolImage_v1() = default;

@@ -88,8 +88,9 @@ public:
     int32_t questionB(uint32_t* answer) override;
     // Never throws and always answers 0: no frame is a null image. Module
     // pel format 8 takes packed RGB16 roots, 1 packed RGB32, any other 8-bit
-    // rows of the format's bytes per pel. Only a non-zero flag waits, for at
-    // most seconds; wake is signalled each time a root comes back meanwhile.
+    // rows of the format's bytes per pel. A non-zero flag (abort) gives no
+    // image at once; otherwise this waits for at most seconds, and wake is
+    // signalled each time a root comes back meanwhile.
     int32_t allocate(ccIUnknown** image, int32_t width, int32_t height, int32_t pelFormat, ccIWakeObject* wake,
                      double seconds, uint32_t flag) override;
     int32_t detachThread() override;
@@ -105,11 +106,7 @@ private:
 // gives the root back. Its count starts at 0.
 class ccNVTypPoolImage final : public ccIImage_PoolImage_v0, public ccIImage_PoolImage_v1 {
 public:
-    // twicePels: the root's pels per pel of the module's format, times two.
-    ccNVTypPoolImage(const ccPtrHandle<cc_PelRoot>& root, void* address, int32_t twicePels)
-        : root_(root), address_(address), twicePels_(twicePels)
-    {
-    }
+    ccNVTypPoolImage(const ccPtrHandle<cc_PelRoot>& root, void* address) : root_(root), address_(address) {}
     ccNVTypPoolImage(const ccNVTypPoolImage&) = delete;
     ccNVTypPoolImage& operator=(const ccNVTypPoolImage&) = delete;
 
@@ -117,7 +114,7 @@ public:
     uint32_t addRef() override { return ++count_; }
     uint32_t release() override;
     int32_t address(void** address) override;
-    // In pels of the module's format.
+    // In the root's pels: bytes, but for formats 8 and 1.
     int32_t stride(int32_t* stride) override;
 
 private:
@@ -126,5 +123,4 @@ private:
     std::atomic<uint32_t> count_{0};
     ccPtrHandle<cc_PelRoot> root_;
     void* address_;
-    int32_t twicePels_;
 };

@@ -390,20 +390,21 @@ int32_t ccNVTypPelPool::questionB(uint32_t* answer)
 namespace {
 
 // A root of T pels from pool, lent as a new pool image with one reference;
-// null when none came within seconds. twicePels: root pels per module pel,
-// times two.
+// null when none came within seconds, or at once when the module's abort
+// flag is set.
 template <class T>
 ccIUnknown* lend(ccPelRootPool& pool, int32_t width, int32_t height, ccIWakeObject* wake, double seconds,
-                 int32_t twicePels)
+                 bool abort)
 {
     const int32_t shape = pool.classIndex(width, height, typeid(T));
     WakeSemaphore semaphore(wake);
     ccTimeout timeout(seconds);
-    cc_PelRoot* taken = pool.allocFromClass(shape, semaphore, timeout);
+    const std::atomic<bool> aborted{abort};
+    cc_PelRoot* taken = pool.allocFromClass(shape, semaphore, timeout, &aborted);
     if (taken == nullptr)
         return nullptr;
     const ccPtrHandle<cc_PelRoot> root(taken);
-    ccIImage_PoolImage_v0* lent = new ccNVTypPoolImage(root, dataOf<T>(*taken), twicePels);
+    ccIImage_PoolImage_v0* lent = new ccNVTypPoolImage(root, dataOf<T>(*taken));
     lent->addRef();
     return lent;
 }
@@ -419,21 +420,19 @@ int32_t ccNVTypPelPool::allocate(ccIUnknown** image, int32_t width, int32_t heig
     // A shape no pool makes would be waited for without end.
     if (!pool_ || width <= 0 || height <= 0)
         return 0;
-    // A time-out of 0 takes a root only when one is free now.
-    const double wait = flag != 0 ? seconds : 0.0;
     try {
         ccPelRootPool& pool = *pool_.rawPointer();
         if (pelFormat == 8) {
-            *image = lend<ccPackedRGB16Pel>(pool, width, height, wake, wait, 2);
+            *image = lend<ccPackedRGB16Pel>(pool, width, height, wake, seconds, flag != 0);
         } else if (pelFormat == 1) {
-            *image = lend<ccPackedRGB32Pel>(pool, width, height, wake, wait, 2);
+            *image = lend<ccPackedRGB32Pel>(pool, width, height, wake, seconds, flag != 0);
         } else {
             // Rows of bytes, as many per pel as the format has (format 5's
             // half byte rounded up).
             const int32_t twice = cf_twiceBytesPerPel(pelFormat);
             const int64_t rowBytes = (int64_t{width} * twice + 1) / 2;
             if (rowBytes <= INT32_MAX)
-                *image = lend<unsigned char>(pool, static_cast<int32_t>(rowBytes), height, wake, wait, twice);
+                *image = lend<unsigned char>(pool, static_cast<int32_t>(rowBytes), height, wake, seconds, flag != 0);
         }
     } catch (...) {
         // Nothing may unwind into the module: no frame this time.
@@ -477,6 +476,6 @@ int32_t ccNVTypPoolImage::stride(int32_t* stride)
 {
     if (stride == nullptr)
         return 1;
-    *stride = static_cast<int32_t>(int64_t{root_.rawPointer()->stride()} * 2 / twicePels_);
+    *stride = root_.rawPointer()->stride();
     return 0;
 }

@@ -78,7 +78,7 @@ bool fromPool(Frame& f, ccIUnknown* pool) {
     if (pool->query(&allocator, ccIidPelPoolV0) != 0 || !allocator) return false;
     ccIUnknown* image = nullptr;
     const int32_t status = static_cast<ccIPelPool_Core_v0*>(allocator)->allocate(
-        &image, static_cast<int32_t>(f.width), static_cast<int32_t>(f.height), 0, nullptr, 1.0, 1); // waits
+        &image, static_cast<int32_t>(f.width), static_cast<int32_t>(f.height), 0, nullptr, 1.0, 0);
     allocator->release();
     if (status != 0 || !image) {
         if (image) image->release();

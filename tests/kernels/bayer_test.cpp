@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <random>
 
@@ -70,6 +71,38 @@ TEST(Bayer, GreyFollowsTheRulesAtEveryPhase)
         for (int32_t x = 1; x < 8; ++x)
             EXPECT_EQ(grey.at(x, 0), across(1, phase >> 1, x)) << phase;
     }
+}
+
+// The top and bottom rows of a 5 x 4 mosaic painted 20y + x^2, each colour
+// read alone through weights of 1. Per row the horizontal pass gives
+// E = 0 2 4 10 16 and O = 1 1 5 9 9 (plus 20y); the top row takes its
+// first and third colours from rows 0 and 1 as they sample them, and its
+// second from row 1 when the y phase is 1; the bottom row takes its own
+// sample and second colour, and the remaining colour from the row above.
+TEST(Bayer, GreyBorderRowsAtEveryPhase)
+{
+    typedef std::array<int, 5> Row;
+    const struct { int32_t phase; Row top[3], bottom[3]; } rows[] = {
+        {0, {{1, 1, 5, 9, 9}, {0, 2, 4, 10, 16}, {20, 22, 24, 30, 36}},
+         {{41, 41, 45, 49, 49}, {61, 61, 65, 69, 69}, {60, 62, 64, 70, 76}}},
+        {1, {{0, 2, 4, 10, 16}, {1, 1, 5, 9, 9}, {21, 21, 25, 29, 29}},
+         {{40, 42, 44, 50, 56}, {60, 62, 64, 70, 76}, {61, 61, 65, 69, 69}}},
+        {2, {{21, 21, 25, 29, 29}, {20, 22, 24, 30, 36}, {0, 2, 4, 10, 16}},
+         {{61, 61, 65, 69, 69}, {60, 62, 64, 70, 76}, {40, 42, 44, 50, 56}}},
+        {3, {{20, 22, 24, 30, 36}, {21, 21, 25, 29, 29}, {1, 1, 5, 9, 9}},
+         {{60, 62, 64, 70, 76}, {61, 61, 65, 69, 69}, {41, 41, 45, 49, 49}}},
+    };
+    Image s(5, 4), grey(5, 4);
+    s.paint([](int x, int y) { return 20 * y + x * x; });
+    for (const auto& r : rows)
+        for (int k = 0; k < 3; ++k) {
+            ASSERT_EQ(toGrey(s, r.phase, grey, k == 0, k == 1, k == 2), csysOk);
+            Row top, bottom;
+            for (int32_t x = 0; x < 5; ++x)
+                top[size_t(x)] = grey.at(x, 0), bottom[size_t(x)] = grey.at(x, 3);
+            EXPECT_EQ(top, r.top[k]) << "phase " << r.phase << " colour " << k;
+            EXPECT_EQ(bottom, r.bottom[k]) << "phase " << r.phase << " colour " << k;
+        }
 }
 
 // Checks in their order, then work memory (a failed allocation keeps

@@ -100,6 +100,15 @@ TEST_F(AcqImage, EachFormatConvertsItsPelsIntoBuffersAtTheFramesWindowOffset)
          {0x09FF0000, 0xC8C8C8}},
         {12, 2, {255, 0, 0, 200, 200, 200}, {76, 200}, {76, 200}, {255, 200}, {0, 200}, {0, 200}, {0xF800, 0xCE59}},
         {5, 4, Pels(8, 100), Pels(8, 100), none, Pels(8, 100), Pels(8, 100), Pels(8, 100)},
+        // Distinct channels, so that the planes' order shows: green 100 on the
+        // diagonal, red 200 beside it in even rows, blue 30 in odd rows; grey
+        // (77 R + 150 G + 29 B) >> 8. YCbCr: U 90, V 160 with Y 100 are
+        // R 149, G 87, B 21 (grey 98); with Y 120, 172, 110, 44 (grey 121).
+        {5, 4, {100, 200, 100, 200, 30, 100, 30, 100, 100, 200, 100, 200, 30, 100, 30, 100}, Pels(16, 122), none,
+         Pels(16, 200), Pels(16, 100), Pels(16, 30)},
+        {9, 3, {90, 100, 160}, {98}, none, {149}, {87}, {21}},
+        {8, 4, {90, 100, 160, 120}, {98, 121}, none, {149, 172}, {87, 110}, {21, 44}},
+        {7, 6, {90, 100, 100, 160, 100, 100}, Pels(4, 98), none, Pels(4, 149), Pels(4, 87), Pels(4, 21)},
         {7, 6, Pels(6, 128), Pels(4, 130), none, Pels(4, 130), Pels(4, 130), Pels(4, 130)},
         {8, 4, Pels(4, 128), Pels(2, 130), none, Pels(2, 130), Pels(2, 130), Pels(2, 130)},
         // A lone pel without its V byte has no colour: its grey. Then 16-bit big-endian grey.

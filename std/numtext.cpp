@@ -96,45 +96,25 @@ std::wstring ccDoubleToWString(double value, int digits, bool dot)
     if (value <= -HUGE_VAL)
         return L"-Inf";
 
-    // The 15 digits of the mantissa and the decimal exponent, from an exact
-    // binary-to-decimal conversion: scaling by powers of ten and log10 are
-    // inexact near powers of ten and overflow for subnormals.
+    // The d digits of the mantissa and the decimal exponent, rounded once
+    // from the exact binary value, an exact half to even: a first rounding
+    // to 15 digits would turn values just below a half into one. (Scaling by
+    // powers of ten and log10 are inexact near powers of ten and overflow
+    // for subnormals.)
     int digit[kMaxDigits] = {};
     int e = 0;
     if (value != 0.0) {
         char buf[32];
-        const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific,
-                                       kMaxDigits - 1);
-        // "d.dddddddddddddde[+-]x"; the buffer is large enough for any double.
+        const auto res =
+            std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific, d - 1);
+        // "d.ddde[+-]x"; the buffer is large enough for any double.
         int n = 0;
         const char* p = buf;
         for (; p < res.ptr && *p != 'e'; ++p)
-            if (*p >= '0' && *p <= '9' && n < kMaxDigits)
+            if (*p >= '0' && *p <= '9' && n < d)
                 digit[n++] = *p - '0';
         if (p < res.ptr)
             std::from_chars(p + (p[1] == '+' ? 2 : 1), res.ptr, e);
-    }
-
-    // Round half to even over the generated digits.
-    if (d < kMaxDigits) {
-        const int next = digit[d];
-        bool up = next > 5;
-        if (next == 5) {
-            up = digit[d - 1] % 2 != 0;
-            for (int k = d + 1; k < kMaxDigits && !up; ++k)
-                up = digit[k] != 0;
-        }
-        for (int k = d; k < kMaxDigits; ++k)
-            digit[k] = 0;
-        for (int k = d - 1; up && k >= 0; --k) {
-            up = ++digit[k] == 10;
-            if (up)
-                digit[k] = 0;
-        }
-        if (up) {
-            digit[0] = 1;
-            ++e;
-        }
     }
 
     const int r = ((e % 3) + 3) % 3;

@@ -14,8 +14,8 @@ double ccParseDouble(const std::wstring& text, std::size_t* count = nullptr);
 // Decimal, "-" for negatives, no padding.
 std::wstring ccIntToWString(int32_t value);
 
-// Engineering notation with `digits` significant digits (1 to 15), trailing
-// zeros dropped: 1234.5 with 6 digits is "1.2345e3", 0.000125 with 3 is
+// Engineering notation with `digits` significant digits (1 to 15), rounded
+// once from the exact value (an exact half to even), trailing zeros dropped: 1234.5 with 6 digits is "1.2345e3", 0.000125 with 3 is
 // "125e-6". The separator is "." with the dot flag, else the first byte of the
 // C locale's decimal point. "NaN", "Inf", "-Inf" for the special values.
 std::wstring ccDoubleToWString(double value, int digits, bool dot);

@@ -405,7 +405,10 @@ csysStatus csys_jobEnterClient(int32_t* count, csys_handle* group)
     if (count == nullptr || group == nullptr)
         return csysErrNullArg;
     *count = 1;
-    (void)csys_jobHandleClear(group); // the slot exists: cannot fail
+    // A group the slot still holds is let go of, not forgotten.
+    const csysStatus released = csys_handleRelease(group);
+    if (released < 0)
+        return released; // the slot is empty all the same
     // Without the shared state there are no job threads: the caller runs inline.
     if (csys_jobEnsureInit() < 0)
         return csysOk;

@@ -89,8 +89,11 @@ void ccPelFunc::checkCopyWindows(ccPelBuffer_const<unsigned char>& source, ccPel
 
 void ccPelFunc::copy(const ccPelBuffer_const<unsigned char>& source, ccPelBuffer<unsigned char>& destination)
 {
+    // The window checks narrow working copies; the caller's destination
+    // keeps its window and only an unbound one receives the copy's root.
     ccPelBuffer_const<unsigned char> s(source);
     ccPelBuffer<unsigned char> d(destination);
+    const bool bound = destination.isBound();
     checkCopyWindows(s, d);
     const int32_t w = int32_t(s.windowRect().width());
     const int32_t h = int32_t(s.windowRect().height());
@@ -130,7 +133,8 @@ void ccPelFunc::copy(const ccPelBuffer_const<unsigned char>& source, ccPelBuffer
         else
             check(csys_memCopy2D(w, h, a.stride(), b.stride(), s.windowStart(), d.windowStart()));
     }
-    destination = d;
+    if (!bound)
+        destination = d;
     destination.copyClientXform(source);
 }
 

@@ -41,11 +41,12 @@ public:
     // two are different windows on the same pels.
     static void checkCopyWindows(ccPelBuffer_const<unsigned char>& source, ccPelBuffer<unsigned char>& destination);
     // Copies the source window into the destination window (their common
-    // part in image coordinates). An unbound destination receives a new root
-    // of the source window's size (rows aligned to 32 bytes) at the source's
-    // image coordinates. A remote source is fetched; a destination over a
-    // remote root, or a remote source and destination, raise BadParams. The
-    // destination takes the source's client transform.
+    // part in image coordinates); a bound destination keeps its window. An
+    // unbound destination receives a new root of the source window's size
+    // (rows aligned to 32 bytes) at the source's image coordinates. A remote
+    // source is fetched; a destination over a remote root, or a remote
+    // source and destination, raise BadParams. The destination takes the
+    // source's client transform.
     static void copy(const ccPelBuffer_const<unsigned char>& source, ccPelBuffer<unsigned char>& destination);
     static ccPelBuffer<unsigned char> copyToNew8(const ccPelBuffer_const<unsigned char>& source);
 

@@ -49,6 +49,8 @@ public:
     // A new root at a peer.
     virtual void registerRoot(cc_PelRoot& root) = 0;
     // One more or one fewer reference to a root at a peer; the new count.
+    // A failed first +1 raises the peer's error with the count as it was,
+    // and disposes of a root that nothing holds.
     virtual int32_t addRef(cc_PelRoot& root) = 0;
     // A release path: errors are dropped, the count changes regardless.
     virtual int32_t releaseRef(cc_PelRoot& root) noexcept = 0;

@@ -111,11 +111,13 @@ void ccPelRoot<cc3PlanePel>::archive(ccArchive& ar)
             plane = loaded;
     }
     if (ar.isLoading()) {
-        // The stored geometry is only believed when the planes agree with it.
+        // The stored geometry is only believed when the planes agree with it;
+        // a root stored without planes and geometry is an empty one.
         const PlaneRoot* loaded[3];
         for (int i = 0; i < 3; ++i)
             loaded[i] = static_cast<const PlaneRoot*>(planes_[i].rawPointer());
-        if (!planesFit(loaded, width_, height_, stride_)) {
+        const bool empty = !loaded[0] && !loaded[1] && !loaded[2] && width_ == 0 && height_ == 0 && alignment_ == 0;
+        if (!empty && !planesFit(loaded, width_, height_, stride_)) {
             for (ccPtrHandle<cc_PelRoot>& plane : planes_)
                 plane = nullptr;
             clearGeometry();

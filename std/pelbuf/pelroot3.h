@@ -32,8 +32,9 @@ public:
     void checkInvariants() const override;
     // Version byte (read and not checked), the cc_PelRoot level, then the
     // three plane roots as object pointers. The planes archive their pels.
-    // Loaded planes that are missing or lack the stored geometry raise
-    // ccArchive::BadContent and leave the root empty.
+    // A root stored without planes loads as one; loaded planes that are
+    // missing or lack the stored geometry raise ccArchive::BadContent and
+    // leave the root empty.
     void archive(ccArchive& ar) override;
     // Lets go of the planes (a remote root is made local without any call)
     // and empties the root.

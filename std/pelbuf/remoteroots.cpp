@@ -92,15 +92,21 @@ void ccRemotePelRootRegistry::registerRoot(cc_PelRoot& root)
 int32_t ccRemotePelRootRegistry::addRef(cc_PelRoot& root)
 {
     Entry& e = entryFor(root.destination());
-    std::lock_guard<std::recursive_mutex> hold(e.lock);
+    std::unique_lock<std::recursive_mutex> hold(e.lock);
     const int32_t count = root.ccRepBase::addRef();
     if (Entry::Record* r = e.recordOf(root); r && !r->held) {
         try {
             cc_PelRootCalls::changeRefCount(root.destination(), root.remoteId(), +1);
         } catch (...) {
             // The handle that asked is not made, so nothing would give the
-            // reference back; the next one tries the peer again.
-            root.ccRepBase::release();
+            // reference back; another holder's next handle tries the peer
+            // again. A root that nothing holds goes, with its record: the
+            // peer was never sent +1 for it.
+            if (root.ccRepBase::release() == 0) {
+                e.records.erase({root.remoteId(), &root});
+                hold.unlock();
+                cc_PelRoot::dispose(&root);
+            }
             throw;
         }
         if ((r = e.recordOf(root)) != nullptr)

@@ -36,12 +36,13 @@ TEST(NumText, EveryRowHoldsUnderACommaLocale)
     }
     EXPECT_EQ(ccParseDouble(L"4.25"), 4.25); // the count is optional
 
-    // Then: round half to even over the fifteen digits, a carry out of the first; digits clamped to 1..15;
-    // subnormals, powers of ten and values next to them, the extremes.
+    // Then: rounded once from the exact value, an exact half to even, a carry out of the first; digits clamped
+    // to 1..15; subnormals, powers of ten and values next to them, the extremes.
     const struct { double value; int digits; const wchar_t* text; } formatted[] = {
         {1234.5, 6, L"1.2345e3"}, {0.000125, 3, L"125e-6"}, {-0.0, 4, L"0"}, {100.0, 1, L"100"},
         {-1500.0, 2, L"-1.5e3"}, {std::nan(""), 3, L"NaN"}, {HUGE_VAL, 3, L"Inf"}, {-HUGE_VAL, 3, L"-Inf"},
-        {2.5, 1, L"2"}, {3.5, 1, L"4"}, {2.5000000000000004, 1, L"2"}, {0.125, 2, L"120e-3"}, {9.96, 2, L"10"},
+        {2.5, 1, L"2"}, {3.5, 1, L"4"}, {2.5000000000000004, 1, L"3"}, {0.125, 2, L"120e-3"}, {9.96, 2, L"10"},
+        {0.1499999999999999, 1, L"100e-3"}, {0.1349999999999999, 2, L"130e-3"},
         {1234.5, 0, L"1e3"}, {1.0 / 3.0, 20, L"333.333333333333e-3"}, {1e-310, 6, L"100e-312"},
         {4.9406564584124654e-324, 3, L"4.94e-324"}, {1e23, 15, L"100e21"}, {1e-5, 15, L"10e-6"},
         {999.9999999999999, 15, L"1e3"}, {DBL_MAX, 15, L"179.769313486232e306"}};

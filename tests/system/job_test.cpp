@@ -314,6 +314,23 @@ TEST(JobClient, TakesTheLatestGroupAndLeavesTheListWhenItsThreadEnds)
     EXPECT_EXIT((scenario(), childExit(0)), ::testing::ExitedWithCode(0), "");
 }
 
+// The out slot is emptied by letting go of what it held: another holder of
+// the group is left with the only reference.
+TEST(JobClient, LetsGoOfTheGroupItsSlotStillHolds)
+{
+    Folders dir;
+    auto scenario = [&] {
+        bindIn(dir);
+        csys_handle group = nullptr, held = nullptr;
+        int32_t count = 0;
+        REQUIRE(allOk({csys_jobGroupCreate(&group), csys_handleCopy(&held, &group)}));
+        REQUIRE(csys_jobEnterClient(&count, &group) == csysOk && count == 1 && group == nullptr);
+        REQUIRE(*held->count == 1);
+        REQUIRE(csys_handleRelease(&held) == csysOk);
+    };
+    EXPECT_EXIT((scenario(), childExit(0)), ::testing::ExitedWithCode(0), "");
+}
+
 TEST(JobSubmit, AReusedWaitRecordWaitsForItsNewJobs)
 {
     Folders dir;

@@ -147,6 +147,27 @@ TEST(PelFuncCopy, CopiesTheWindowAndNothingElseWhereWindowsMeet)
     EXPECT_THROW(ccPelFunc::copy(Buffer8(), made), ccPel::UnboundWindow);
 }
 
+// The windows are met on working copies: a bound destination keeps its
+// window and image coordinates whatever part of it the source covers.
+TEST(PelFuncCopy, ABoundDestinationKeepsItsWindow)
+{
+    ccStdPelbufStartup();
+    const struct { ccPelRect source, destination; } rows[] = {
+        {ccPelRect(2, 3, 4, 4), ccPelRect(0, 0, 10, 10)},   // inside it
+        {ccPelRect(6, 6, 8, 8), ccPelRect(0, 0, 10, 10)},   // over its corner
+        {ccPelRect(4, 4, 8, 8), ccPelRect(3, 1, 5, 7)},     // a window narrower than its root
+    };
+    for (const auto& r : rows) {
+        Buffer8 src = numbered(32, 32, 1, 0, -4, -4), dst = numbered(10, 10, 4, 50, 0, 0);
+        src.setImageWindow(r.source, false);
+        dst.setImageWindow(r.destination, false);
+        const ccPelRect inRoot = dst.windowRect();
+        ccPelFunc::copy(src, dst);
+        EXPECT_TRUE(dst.window() == r.destination && dst.windowRect() == inRoot)
+            << r.source.x0() << "," << r.source.y0() << " into " << r.destination.x0() << "," << r.destination.y0();
+    }
+}
+
 class PelFuncRemote : public ::testing::Test {
 protected:
     void SetUp() override { ccStdPelbufStartup(); }

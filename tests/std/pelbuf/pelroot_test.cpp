@@ -179,7 +179,7 @@ typedef ccPelRoot<cc3PlanePel> Root3;
 // is read with plane 0's geometry: a refusal takes nothing. Planes are stored
 // as object pointers; a loaded root is read with its own geometry, so
 // geometry that its planes do not have is refused rather than believed; nor
-// does a root without planes load as one with them.
+// does a root without planes load as one with them, but as one without.
 TEST_F(PelRoot, ThreePlaneRootsHoldPlanesOfOneGeometryAndLoadOnlyWithIt)
 {
     Plane p[3] = {Plane(ccPelRect(10, 20, 3, 2), 4), Plane(3, 2, 4), Plane(3, 2, 4)};
@@ -213,9 +213,18 @@ TEST_F(PelRoot, ThreePlaneRootsHoldPlanesOfOneGeometryAndLoadOnlyWithIt)
         b.at(at + 4) = uint8_t(height);
         EXPECT_THROW(load(b), ccArchive::BadContent) << width << " " << height;
     }
-    EXPECT_THROW(load(fakes::storePointer(empty)), ccArchive::BadContent);
+    Bytes planeless = fakes::storePointer(empty);
+    planeless.at(at) = 3, planeless.at(at + 4) = 2, planeless.at(at + 8) = 4;
+    EXPECT_THROW(load(planeless), ccArchive::BadContent);
     r.releaseStorage(); // lets go of the planes
     EXPECT_TRUE(r.plane(0) == nullptr && r.dataStart().plane[0] == nullptr);
+    // A root without planes, made so or emptied, loads as one.
+    for (const Root3* none : {&empty, &r}) {
+        const ccPtrHandle<Root3> back = load(fakes::storePointer(*none));
+        ASSERT_TRUE(back);
+        EXPECT_TRUE(back->width() == 0 && back->stride() == 0 && back->plane(0) == nullptr &&
+                    back->dataStart().plane[2] == reinterpret_cast<unsigned char*>(2));
+    }
 
     Plane m(8, 8, 4), n(8, 8, 4), unbound;
     unsigned char pels[16 * 8];

@@ -54,14 +54,38 @@ TEST_F(RemoteRoots, ThePeerHearsOnePlusAndOneMinusWhateverHoldsTheRootLast)
         EXPECT_EQ(peer.changes(), expected) << row.what;
         EXPECT_EQ(peer.root(peerRoot).count, 0) << row.what;
     }
+}
 
-    // A +1 the peer refuses fails the handle and leaves no count behind.
-    Root8* r = proxy();
-    const std::string id = std::to_string(r->remoteId());
-    peer.refuseNextChange();
-    EXPECT_THROW(Buffer8{r}, ccRPC::RuntimeError); // held by nothing (LeakSanitizer sees a count left)
-    { Buffer8 again(r); }
-    EXPECT_EQ(peer.changes(), (Lines{"refused +1 " + id, "+1 " + id, "-1 " + id}));
+// A proxy that counts its destructions.
+struct Counted : Root8 {
+    Counted(int* gone, ccRPCDestination destination, uint32_t id) : Root8(destination, id, 8, 8), gone(gone) {}
+    ~Counted() override { ++*gone; }
+    int* gone;
+};
+
+// A +1 the peer refuses fails the handle with the peer's error and leaves no
+// count behind. A new root that nothing else holds goes with its record, and
+// the peer hears nothing more of it; one that a typed handle holds stays, and
+// its next buffer asks the peer again.
+TEST_F(RemoteRoots, ARefusedFirstPlusFreesARootThatNothingElseHolds)
+{
+    for (bool typed : {false, true}) {
+        int gone = 0;
+        Root8* r = new Counted(&gone, peer.destination(), peer.addNumbered(8, 8));
+        const std::string id = std::to_string(r->remoteId());
+        ccPtrHandle<Root8> holder(typed ? r : nullptr);
+        peer.refuseNextChange();
+        EXPECT_THROW(Buffer8{r}, ccRPC::RuntimeError);
+        EXPECT_EQ(gone, typed ? 0 : 1) << typed;
+        if (typed) {
+            { Buffer8 again(r); }
+            holder = nullptr;
+        }
+        EXPECT_EQ(gone, 1) << typed;
+        EXPECT_EQ(peer.changes(), typed ? (Lines{"refused +1 " + id, "+1 " + id, "-1 " + id})
+                                        : Lines{"refused +1 " + id})
+            << typed;
+    }
 }
 
 // Version byte, count, then each pel in the archive's byte order; pels

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <deque>
 #include <thread>
+#include <tuple>
 
 namespace sim {
 namespace {
@@ -43,14 +44,32 @@ class Fifo final
 public:
     explicit Fifo(int32_t code) : Impl(ccIidFifoCore), code_(code) {}
 
-    // The worker starts once the object is enrolled; false when it cannot.
+    // The worker (and, with two callback threads, the notifier) starts once
+    // the object is enrolled; false when it cannot.
     bool begin() {
+        State& s = state();
+        bool notifier;
+        {
+            std::lock_guard<std::mutex> lock(s.mutex);
+            notifier = twoThreads_ = s.callbackThreads > 1;
+            nextTick_ = Clock::now();
+            running_ = notifier ? 2 : 1;
+        }
         try {
             worker_ = std::thread([this] { run(); });
         } catch (...) {
             return false;
         }
-        State& s = state();
+        if (notifier) {
+            try {
+                notifier_ = std::thread([this] { notify(); });
+            } catch (...) {
+                locked([&] {
+                    --running_;
+                    twoThreads_ = false;
+                });
+            }
+        }
         std::lock_guard<std::mutex> lock(s.mutex);
         ++s.liveFifos;
         return true;
@@ -60,14 +79,16 @@ public:
     int32_t start(uint32_t ticket, uint32_t* accepted) override {
         if (enter(ccIidFifoCore, 3, {double(ticket)})) return failed(accepted);
         if (give(ccIidFifoCore, 3, {}, accepted) != 0) return 1;
-        if (!*accepted) return 0;
         State& s = state();
         {
             std::lock_guard<std::mutex> lock(s.mutex);
+            if (s.triggerControl && freeRun_) *accepted = 0; // free run takes no software start
+            if (!*accepted) return 0;
             const uint64_t id = ++s.nextAcquisition;
             queue_.emplace_back();
             queue_.back().ticket = ticket;
             queue_.back().id = id;
+            queue_.back().started = Clock::now();
             s.untriggered.insert(id);
         }
         s.fifoEvent.notify_all();
@@ -76,14 +97,22 @@ public:
     int32_t complete(ccITemp_CompleteArgs_v0* args, ccIUnknown** result) override;
     int32_t triggerEnable(uint32_t flag) override {
         if (enter(ccIidFifoCore, 5, {double(flag)})) return 1;
-        return locked([&] { triggerEnabled_ = flag; });
+        locked([&] { triggerEnabled_ = flag; });
+        state().fifoEvent.notify_all();
+        return 0;
     }
     int32_t triggerEnabled(uint32_t* flag) override {
         uint32_t value = 0;
         locked([&] { value = triggerEnabled_; });
         return reports(ccIidFifoCore, 6, {}, {double(value)}, flag);
     }
-    int32_t triggerIndex(uint32_t index) override { return enter(ccIidFifoCore, 7, {double(index)}) ? 1 : 0; }
+    int32_t triggerIndex(uint32_t index) override {
+        if (enter(ccIidFifoCore, 7, {double(index)})) return 1;
+        // Manual (0) acquires at the start; the others wait for a trigger.
+        locked([&] { std::tie(needsTrigger_, freeRun_) = std::make_pair(index >= 1 && index <= 3, false); });
+        state().fifoEvent.notify_all();
+        return 0;
+    }
     int32_t triggerCustom(ccITemp_TrigCustom_v2* model) override {
         if (enter(ccIidFifoCore, 8, {double(model != nullptr)})) return 1;
         if (!model) return refuse();
@@ -100,7 +129,13 @@ public:
             (model->*f)(&value); // status ignored: the value stays 0
             flags.push_back(value);
         }
+        // Bytes 0 (hardware trigger) and 3 (slave) wait for a trigger, byte
+        // 6 (software start) acquires at the start; with none of them the
+        // board runs free.
+        const bool trigger = flags[0] != 0 || flags[3] != 0, free = !trigger && flags[6] == 0;
         record(ccIidFifoCore, 8, std::move(flags));
+        locked([&] { std::tie(needsTrigger_, freeRun_) = std::make_pair(trigger, free); });
+        state().fifoEvent.notify_all();
         return 0;
     }
     int32_t flush() override {
@@ -260,12 +295,23 @@ public:
     }
 
 private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr int32_t kTimeoutProperty = 1003;
+    enum Kind { kComplete, kMovePart, kOverrun }; // the order of the wraps
+
     struct Acquisition {
         uint32_t ticket = 0;
         uint64_t id = 0;
-        bool delivered = false, overrun = false;
+        bool delivered = false;
+        uint32_t failure = 0; // ccSimFailure
         uint32_t number = 0;
+        Clock::time_point started;
         std::unique_ptr<Frame> frame;
+    };
+    // A complete or overrun callback the notifier is to call.
+    struct Note {
+        Kind kind;
+        uint32_t failure, ticket, number;
     };
 
     template <class F>
@@ -284,8 +330,8 @@ private:
         return n;
     }
 
-    // Keeps a library object in place of the one held. One the worker may be
-    // calling goes back once it is done.
+    // Keeps a library object in place of the one held. One a module thread
+    // may be calling goes back once no thread holds copies.
     template <class T>
     int32_t keep(int32_t iid, int32_t slot, T*& place, T* object) {
         if (enter(iid, slot, {double(object != nullptr)})) return 1;
@@ -294,7 +340,7 @@ private:
         locked([&] {
             old = place;
             place = object;
-            if (busy_ && old) {
+            if (holders_ > 0 && old) {
                 retired_.push_back(old);
                 old = nullptr;
             }
@@ -306,9 +352,11 @@ private:
     int32_t request(int32_t iid, int32_t slot, ccModPropertyRecord* r) {
         if (enter(iid, slot, {double(r != nullptr)})) return 1;
         if (!r) return refuse();
-        return locked([&] {
+        locked([&] {
             State& s = state();
             s.requests.push_back({slot, r->id, r->channel, r->value});
+            if (slot == 4 && r->id == kTimeoutProperty)
+                timeout_ = r->value > 0 && r->value < 1e9 ? r->value : 0; // 0: no limit
             if (slot == 4) return;
             auto it = s.propertyValues.find(r->id);
             r->valid = 0;
@@ -316,21 +364,36 @@ private:
             r->value = it->second.first;
             r->valid = it->second.second ? 1 : 0;
         });
+        state().fifoEvent.notify_all(); // a new time-out
+        return 0;
     }
 
-    // The first acquisition not yet delivered, when it may be delivered now.
-    Acquisition* due(State& s) {
-        auto it = std::find_if(queue_.begin(), queue_.end(), [](const Acquisition& a) { return !a.delivered; });
-        if (it == queue_.end() || (s.triggered && s.untriggered.count(it->id))) return nullptr;
-        return &*it;
-    }
+    // What the worker is to do next, with the lock held.
+    enum class Step { kWait, kDeliver, kTimeOut, kFreeRun };
+    Step plan(State& s, Clock::time_point now, Clock::time_point& wake, Acquisition*& next);
     Acquisition* find(uint64_t id) {
         auto it = std::find_if(queue_.begin(), queue_.end(), [&](const Acquisition& a) { return a.id == id; });
         return it == queue_.end() ? nullptr : &*it;
     }
 
     void run();
+    void notify();
+    // Each is entered and left with the lock held and calls the library
+    // without it.
     void deliver(std::unique_lock<std::mutex>& lock, Acquisition& next);
+    void freeRun(std::unique_lock<std::mutex>& lock);
+    void timeOut(std::unique_lock<std::mutex>& lock, Acquisition& late);
+    // The frame of ticket, counted in this FIFO's buffers; null when every
+    // buffer is held or none could be made (an overrun).
+    std::unique_ptr<Frame> acquire(std::unique_lock<std::mutex>& lock, uint32_t ticket);
+    // The callbacks of kind, called on this thread (without the lock).
+    void call(Kind kind, uint32_t failure, uint32_t ticket, uint32_t number);
+    // The complete or overrun callbacks: on this thread, or the notifier's.
+    void announce(std::unique_lock<std::mutex>& lock, Kind kind, uint32_t failure, uint32_t ticket,
+                  uint32_t number);
+    // One of this FIFO's threads ends; the last one after a release from
+    // within a callback cleans up.
+    void leave(std::unique_lock<std::mutex>& lock);
     void ended() override;
     void cleanup();
 
@@ -349,13 +412,21 @@ private:
     ccICallbackFn* plain_[3]{};     // complete, move part, overrun
     ccICallbackInfoFn* info_[3]{};
     ccIUnknown* pool_ = nullptr;
-    std::vector<ccIUnknown*> retired_; // replaced while the worker held them
-    bool busy_ = false;                // the worker holds copies of the above
+    std::vector<ccIUnknown*> retired_; // replaced while a module thread held them
+    uint32_t holders_ = 0;             // module threads holding copies of the above
     uint32_t triggerEnabled_ = 0;
+    bool needsTrigger_ = false, freeRun_ = false; // by the trigger model
+    double timeout_ = 0;                          // seconds; 0: no limit
+    Clock::time_point nextTick_;                  // the next frame period, with a frame rate
+    uint32_t freeRunTicket_ = 0;
     uint32_t deliveries_ = 0;
-    bool detached_ = false; // the last release came from the worker itself
+    std::deque<Note> notes_; // for the notifier
+    uint32_t running_ = 0;   // threads not yet ended
+    bool twoThreads_ = false; // the notifier calls the complete and overrun callbacks
+    bool detached_ = false;  // the last release came from one of them
     std::atomic<bool> stop_{false};
-    std::thread worker_;
+    const std::shared_ptr<std::atomic<uint32_t>> buffers_ = std::make_shared<std::atomic<uint32_t>>(0);
+    std::thread worker_, notifier_;
 };
 
 int32_t Fifo::complete(ccITemp_CompleteArgs_v0* args, ccIUnknown** result) {
@@ -366,107 +437,259 @@ int32_t Fifo::complete(ccITemp_CompleteArgs_v0* args, ccIUnknown** result) {
     if (args->timeout(&timeout) != 0) timeout = 0;
     State& s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
-    auto ready = [&] { return !queue_.empty() && queue_.front().delivered; };
+    auto done = [&] {
+        return std::find_if(queue_.begin(), queue_.end(), [](const Acquisition& a) { return a.delivered; });
+    };
+    auto ready = [&] { return done() != queue_.end(); };
     if (timeout >= 1e9) // HUGE_VAL among them: no limit
         s.fifoEvent.wait(lock, ready);
     else if (timeout > 0)
         s.fifoEvent.wait_for(lock, std::chrono::duration<double>(timeout), ready);
     if (!ready()) {
-        s.lastError = s.timeoutError;
+        sim::lastError(s) = s.timeoutError;
         return 1;
     }
-    Acquisition a = std::move(queue_.front());
-    queue_.pop_front();
+    auto it = done();
+    Acquisition a = std::move(*it);
+    queue_.erase(it);
     lock.unlock();
-    args->setStatus(a.overrun ? 1 : 0); // their statuses change nothing here
-    ccIUnknown* info = newInfo(a.overrun, a.ticket, a.number);
+    args->setStatus(a.failure ? 1 : 0); // their statuses change nothing here
+    ccIUnknown* info = newInfo(a.failure, a.ticket, a.number);
     args->readInfo(info);
     info->release();
     *result = newResult(code_, std::move(a.frame));
     return 0;
 }
 
+Fifo::Step Fifo::plan(State& s, Clock::time_point now, Clock::time_point& wake, Acquisition*& next) {
+    wake = Clock::time_point::max();
+    next = nullptr;
+    if (s.lost) return Step::kWait; // the device is gone: nothing more is acquired
+    auto soonest = [&](Clock::time_point t) { wake = std::min(wake, t); };
+    if (timeout_ > 0) {
+        const auto limit = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout_));
+        for (Acquisition& a : queue_) {
+            if (a.delivered) continue;
+            if (now >= a.started + limit) {
+                next = &a;
+                return Step::kTimeOut;
+            }
+            soonest(a.started + limit);
+        }
+    }
+    const bool enabled = !s.triggerControl || triggerEnabled_;
+    const bool paced = s.frameRate > 0;
+    if (paced && now < nextTick_) soonest(nextTick_);
+    if (s.triggerControl && freeRun_) {
+        if (!enabled || !paced) return Step::kWait;
+        return now >= nextTick_ ? Step::kFreeRun : Step::kWait;
+    }
+    auto it = std::find_if(queue_.begin(), queue_.end(), [](const Acquisition& a) { return !a.delivered; });
+    if (it == queue_.end() || !enabled) return Step::kWait;
+    const bool trigger = s.triggered || (s.triggerControl && needsTrigger_);
+    if (trigger && s.untriggered.count(it->id)) return Step::kWait;
+    if (paced && now < nextTick_) return Step::kWait;
+    next = &*it;
+    return Step::kDeliver;
+}
+
 void Fifo::run() {
     State& s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
-    for (;;) {
+    while (!stop_) {
+        const Clock::time_point now = Clock::now();
+        Clock::time_point wake;
         Acquisition* next = nullptr;
-        s.fifoEvent.wait(lock, [&] { return stop_ || (next = due(s)) != nullptr; });
-        if (stop_) break;
-        deliver(lock, *next);
+        const Step step = plan(s, now, wake, next);
+        if (step != Step::kWait && s.frameRate > 0 && step != Step::kTimeOut) {
+            // One frame per period; a worker held up by its callbacks does
+            // not catch up with a burst.
+            const auto period = std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(1.0 / s.frameRate));
+            nextTick_ = std::max(nextTick_ + period, now);
+        }
+        switch (step) {
+        case Step::kDeliver: deliver(lock, *next); break;
+        case Step::kTimeOut: timeOut(lock, *next); break;
+        case Step::kFreeRun: freeRun(lock); break;
+        case Step::kWait:
+            if (wake == Clock::time_point::max())
+                s.fifoEvent.wait(lock);
+            else
+                s.fifoEvent.wait_until(lock, wake);
+            break;
+        }
     }
-    if (detached_) {
-        lock.unlock();
-        cleanup();
-    }
+    leave(lock);
 }
 
-// Entered and left with the lock held; makes the frame and calls the
-// library's wraps without it.
+// The notifier: complete and overrun callbacks in the order of delivery.
+void Fifo::notify() {
+    State& s = state();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    for (;;) {
+        s.fifoEvent.wait(lock, [&] { return stop_ || !notes_.empty(); });
+        if (stop_) break;
+        const Note n = notes_.front();
+        notes_.pop_front();
+        lock.unlock();
+        call(n.kind, n.failure, n.ticket, n.number);
+        lock.lock();
+    }
+    notes_.clear();
+    leave(lock);
+}
+
+void Fifo::leave(std::unique_lock<std::mutex>& lock) {
+    const bool last = --running_ == 0 && detached_;
+    lock.unlock();
+    if (last) cleanup();
+}
+
+std::unique_ptr<Frame> Fifo::acquire(std::unique_lock<std::mutex>& lock, uint32_t ticket) {
+    State& s = state();
+    bool overrun = s.overruns > 0;
+    if (overrun) --s.overruns;
+    if (s.bufferCount > 0 && buffers_->load() >= s.bufferCount) overrun = true; // the client is behind
+    const uint32_t width = s.frameWidth, height = s.frameHeight;
+    ccIUnknown* pool = pool_;
+    ++holders_; // the pool, until the frame is made
+    lock.unlock();
+    std::unique_ptr<Frame> frame;
+    if (!overrun) frame = makeFrame(code_, width, height, ticket, pool);
+    if (frame) {
+        frame->buffers = buffers_;
+        ++*buffers_;
+    }
+    lock.lock();
+    --holders_;
+    return frame;
+}
+
+void Fifo::call(Kind kind, uint32_t failure, uint32_t ticket, uint32_t number) {
+    State& s = state();
+    ccICallbackFn* plain;
+    ccICallbackInfoFn* info;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        plain = plain_[kind];
+        info = info_[kind];
+        ++holders_;
+    }
+    if (plain && !stop_) plain->call();
+    if (info && !stop_) {
+        ccIUnknown* infoObject = newInfo(failure, ticket, number);
+        info->call(infoObject);
+        infoObject->release();
+    }
+    std::vector<ccIUnknown*> retired;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (--holders_ == 0) retired.swap(retired_);
+    }
+    for (ccIUnknown* r : retired) r->release();
+}
+
+void Fifo::announce(std::unique_lock<std::mutex>& lock, Kind kind, uint32_t failure, uint32_t ticket,
+                    uint32_t number) {
+    if (twoThreads_) {
+        notes_.push_back({kind, failure, ticket, number});
+        state().fifoEvent.notify_all();
+        return;
+    }
+    lock.unlock();
+    call(kind, failure, ticket, number);
+    lock.lock();
+}
+
+// The acquisition is made completable between its move-part callbacks and
+// its complete (or overrun) callbacks, so that a client may complete it
+// from the latter.
 void Fifo::deliver(std::unique_lock<std::mutex>& lock, Acquisition& next) {
     State& s = state();
     const uint64_t id = next.id;
     const uint32_t ticket = next.ticket;
-    bool overrun = s.overruns > 0;
-    if (overrun) --s.overruns;
     s.untriggered.erase(id);
-    const uint32_t width = s.frameWidth, height = s.frameHeight;
-    busy_ = true;
-    ccIUnknown* pool = pool_;
-    const uint32_t number = deliveries_ + 1;
-    lock.unlock();
-
-    std::unique_ptr<Frame> frame;
-    if (!overrun) overrun = !(frame = makeFrame(code_, width, height, ticket, pool));
-    ccICallbackFn* plain[3];
-    ccICallbackInfoFn* info[3];
-    lock.lock();
-    std::copy(plain_, plain_ + 3, plain);
-    std::copy(info_, info_ + 3, info);
-    lock.unlock();
-
-    // The callbacks run before the acquisition can be completed.
-    const int which = overrun ? 2 : 0;
-    ccIUnknown* infoObject = info[1] || info[which] ? newInfo(overrun, ticket, number) : nullptr;
-    for (int k : {1, which}) {
-        if (plain[k] && !stop_) plain[k]->call();
-        if (info[k] && !stop_) info[k]->call(infoObject);
+    const uint32_t number = ++deliveries_;
+    std::unique_ptr<Frame> frame = acquire(lock, ticket);
+    const uint32_t failure = frame ? 0u : uint32_t{ccSimFailedOverrun};
+    if (frame) { // nothing moves without a buffer
+        lock.unlock();
+        call(kMovePart, failure, ticket, number);
+        lock.lock();
     }
-    if (infoObject) infoObject->release();
-
-    lock.lock();
     if (Acquisition* a = find(id)) { // not flushed meanwhile
         a->delivered = true;
-        a->overrun = overrun;
+        a->failure = failure;
         a->frame = std::move(frame);
         a->number = number;
-        deliveries_ = number;
     }
-    busy_ = false;
-    std::vector<ccIUnknown*> retired;
-    retired.swap(retired_);
-    lock.unlock();
     s.fifoEvent.notify_all();
-    frame.reset();
-    for (ccIUnknown* r : retired) r->release();
+    if (frame) { // flushed: the frame goes, outside the lock
+        lock.unlock();
+        frame.reset();
+        lock.lock();
+    }
+    announce(lock, failure ? kOverrun : kComplete, failure, ticket, number);
+}
+
+// A frame of free run: no start asked for it; without a buffer it is lost.
+void Fifo::freeRun(std::unique_lock<std::mutex>& lock) {
+    State& s = state();
+    const uint32_t ticket = freeRunTicket_++;
+    const uint32_t number = ++deliveries_;
+    std::unique_ptr<Frame> frame = acquire(lock, ticket);
+    if (!frame) {
+        announce(lock, kOverrun, ccSimFailedOverrun, ticket, number);
+        return;
+    }
+    lock.unlock();
+    call(kMovePart, 0, ticket, number);
     lock.lock();
+    queue_.emplace_back();
+    Acquisition& a = queue_.back();
+    a.ticket = ticket;
+    a.id = ++s.nextAcquisition;
+    a.delivered = true;
+    a.number = number;
+    a.frame = std::move(frame);
+    s.fifoEvent.notify_all();
+    announce(lock, kComplete, 0, ticket, number);
+}
+
+// Nothing acquired within the time-out: the acquisition ends failed.
+void Fifo::timeOut(std::unique_lock<std::mutex>& lock, Acquisition& late) {
+    State& s = state();
+    s.untriggered.erase(late.id);
+    late.delivered = true;
+    late.failure = ccSimFailedTimeout;
+    const uint32_t ticket = late.ticket;
+    s.fifoEvent.notify_all();
+    announce(lock, kComplete, ccSimFailedTimeout, ticket, 0);
 }
 
 void Fifo::ended() {
     if (!worker_.joinable()) return; // it never started
-    locked([&] { stop_ = true; });
+    const std::thread::id self = std::this_thread::get_id();
+    const bool own = worker_.get_id() == self || notifier_.get_id() == self;
+    locked([&] {
+        stop_ = true;
+        detached_ = own;
+    });
     state().fifoEvent.notify_all();
-    if (worker_.get_id() == std::this_thread::get_id()) {
-        // Released from within a callback: the worker ends once it returns.
+    if (own) {
+        // Released from within a callback: the last of the FIFO's threads
+        // cleans up once this one has returned.
         worker_.detach();
-        detached_ = true;
+        if (notifier_.joinable()) notifier_.detach();
         return;
     }
     worker_.join();
+    if (notifier_.joinable()) notifier_.join();
     cleanup();
 }
 
-// After the worker: every library object goes back, and the frames.
+// After the FIFO's threads: every library object goes back, and the frames.
 void Fifo::cleanup() {
     std::vector<ccIUnknown*> held;
     std::deque<Acquisition> dropped;

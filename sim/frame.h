@@ -3,6 +3,7 @@
 #pragma once
 #include "sim/simstate.h"
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 
@@ -26,6 +27,8 @@ struct Frame {
     uint8_t* base = nullptr; // plane 0
     void* memory = nullptr;
     ccIUnknown* image = nullptr;
+    // The module buffers its FIFO holds; this frame counts in it while it lives.
+    std::shared_ptr<std::atomic<uint32_t>> buffers;
 };
 
 // The frame of ticket for a FIFO of code, from pool (may be null) for grey 8;
@@ -36,7 +39,8 @@ bool knownCode(int32_t code);
 
 // A result holding frame (null: an overrun), as its interface 51.
 ccIUnknown* newResult(int32_t code, std::unique_ptr<Frame> frame);
-// The information of one acquisition, as its interface 32.
-ccIUnknown* newInfo(bool overrun, uint32_t ticket, uint32_t number);
+// The information of one acquisition (failure: its ccSimFailure word, 0 when
+// it succeeded), as its interface 32.
+ccIUnknown* newInfo(uint32_t failure, uint32_t ticket, uint32_t number);
 
 } // namespace sim

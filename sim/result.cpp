@@ -222,11 +222,11 @@ private:
 
 class AcqInfo final : public Impl<ccIAcqInfo_Core, ccIAcqInfo_Message, ccIAcqInfo_Extra> {
 public:
-    AcqInfo(bool overrun, uint32_t ticket, uint32_t number)
-        : Impl(ccIidInfoCore), overrun_(overrun), ticket_(ticket), number_(number) {}
+    AcqInfo(uint32_t failure, uint32_t ticket, uint32_t number)
+        : Impl(ccIidInfoCore), failure_(failure), ticket_(ticket), number_(number) {}
 
     int32_t words(uint32_t* third, uint32_t* fourth) override {
-        return reports(ccIidInfoCore, 3, {}, {double(overrun_)}, third, fourth);
+        return reports(ccIidInfoCore, 3, {}, {double(failure_)}, third, fourth);
     }
     int32_t ticket(uint32_t* ticket) override { return reports(ccIidInfoCore, 4, {}, {double(ticket_)}, ticket); }
     int32_t triggerNumber(uint32_t* number) override {
@@ -241,8 +241,7 @@ public:
 private:
     ccIUnknown* offer(int32_t id) override { return selfAs(id, {ccIidInfoCore, ccIidInfoMessage, ccIidInfoExtra}); }
 
-    const bool overrun_;
-    const uint32_t ticket_, number_;
+    const uint32_t failure_, ticket_, number_;
 };
 
 } // namespace
@@ -250,6 +249,7 @@ private:
 Frame::~Frame() {
     std::free(memory);
     if (image) image->release();
+    if (buffers) --*buffers;
 }
 
 bool knownCode(int32_t code) { return layoutOf(code) != nullptr; }
@@ -289,8 +289,8 @@ ccIUnknown* newResult(int32_t code, std::unique_ptr<Frame> frame) {
     return hand<ccIAcqResult_Format, Result>(*layout, std::move(frame));
 }
 
-ccIUnknown* newInfo(bool overrun, uint32_t ticket, uint32_t number) {
-    return hand<ccIAcqInfo_Core, AcqInfo>(overrun, ticket, number);
+ccIUnknown* newInfo(uint32_t failure, uint32_t ticket, uint32_t number) {
+    return hand<ccIAcqInfo_Core, AcqInfo>(failure, ticket, number);
 }
 
 } // namespace sim

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace sim {
 namespace {
@@ -112,7 +113,7 @@ public:
         {
             State& s = state();
             std::lock_guard<std::mutex> lock(s.mutex);
-            e = s.lastError;
+            e = sim::lastError(s);
         }
         if (e.set && e.mode != ccSimErrorNoObject)
             *error = hand<ccIComponent_ErrorData, ErrorObject>(std::move(e.bytes), e.mode == ccSimErrorBytes);
@@ -176,9 +177,31 @@ class Discovery final : public Impl<ccIComponent_Discovery> {
 public:
     Discovery() : Impl(ccIidDiscovery) {}
 
-    // Discovery runs in the test: finishDiscovery ends it; the call count
-    // records the start.
-    int32_t start() override { return enter(ccIidDiscovery, 3) ? 1 : 0; }
+    // Discovery runs in the test (finishDiscovery ends it) or, in mode 2, on
+    // a module thread of its own; the call count records the start.
+    int32_t start() override {
+        if (enter(ccIidDiscovery, 3)) return 1;
+        State& s = state();
+        {
+            std::lock_guard<std::mutex> lock(s.mutex);
+            if (s.discovery != 2) return 0;
+        }
+        try {
+            std::thread([] {
+                // As a board's bus scan: done a little later, by itself.
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                State& st = state();
+                {
+                    std::lock_guard<std::mutex> lock(st.mutex);
+                    st.discoveryFinished = true;
+                }
+                st.discoveryDone.notify_all();
+            }).detach();
+        } catch (...) {
+            return 1;
+        }
+        return 0;
+    }
     int32_t wait(double timeout, uint32_t* ready) override {
         if (enter(ccIidDiscovery, 4)) return failed(ready);
         if (!ready) return refuse();
@@ -209,7 +232,7 @@ private:
             std::lock_guard<std::mutex> lock(s.mutex);
             errorSource = s.offerErrorSource;
             boardList = s.offerBoardList;
-            discovery = s.offerDiscovery;
+            discovery = s.discovery != 0;
         }
         if (id == ccIidErrorSource && errorSource) return hand<ccIComponent_ErrorSource, ErrorSource>();
         if (id == ccIidBoardList && boardList) return hand<ccIComponent_BoardList, BoardList>();

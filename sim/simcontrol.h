@@ -21,6 +21,13 @@ enum ccSimErrorMode : int32_t {
     ccSimErrorBytes = 0,      // an error object answering 27 with the bytes
     ccSimErrorNoData = 1,     // an error object that does not answer 27
     ccSimErrorNoObject = 2,   // lastError gives null
+    ccSimErrorKept = 3,       // failNext only: the thread's last error stays as it is
+};
+
+// The failure word of an acquisition's information (its third word).
+enum ccSimFailure : uint32_t {
+    ccSimFailedOverrun = 1, // no free module buffer, or injected
+    ccSimFailedTimeout = 2, // nothing acquired within the FIFO's time-out
 };
 
 // Live objects and references, counted over every object the module made
@@ -58,10 +65,11 @@ inline uint8_t ccSimPel(uint32_t x, uint32_t y, uint32_t ticket, uint32_t channe
 }
 
 struct ccSimControl {
-    uint32_t version; // 2
+    uint32_t version; // 3
 
     // Back to the defaults: no boards, no formats, no discovery, the root
     // answers 21 and 22, no failures; the audit starts again from zero.
+    // Every thread's last error is cleared.
     void (*reset)();
 
     // Boards of the board list (names copied).
@@ -73,14 +81,17 @@ struct ccSimControl {
 
     // Whether the root answers 100. Discovery finishes only after
     // finishDiscovery; until then wait gives ready 0 once its time-out
-    // passes (a wait without limit blocks until finishDiscovery).
+    // passes (a wait without limit blocks until finishDiscovery). With 2
+    // the module runs its own: start begins it on a module thread, which
+    // finishes it a few milliseconds later.
     void (*setDiscovery)(int32_t offered);
     void (*finishDiscovery)();
 
     // The next call of (interface id, slot) fails with status 1, after
-    // storing the given last-error bytes (copied) under the given mode.
+    // storing the given last-error bytes (copied) under the given mode as
+    // the calling thread's last error (ccSimErrorKept: storing nothing).
     void (*failNext)(int32_t iid, int32_t slot, const uint8_t* bytes, uint32_t count, int32_t mode);
-    // Stores a last error without failing anything.
+    // Stores the calling thread's last error without failing anything.
     void (*setLastError)(const uint8_t* bytes, uint32_t count, int32_t mode);
 
     void (*audit)(ccSimAudit* out);
@@ -148,6 +159,46 @@ struct ccSimControl {
     int32_t (*ioCode)();
     // EERAM contents (reset: 256 bytes of 0).
     void (*setEERAM)(const uint8_t* bytes, uint32_t count);
+
+    // --- Version 3: FIFOs that behave like a board. Reset restores the
+    // defaults, which keep the behaviour of version 2. ---
+    //
+    // Always: a FIFO's time-out is the value of its last set request of
+    // 1003 (seconds; none, or not finite: no limit). A started acquisition
+    // not acquired within it ends failed (failure word 2, no frame), its
+    // complete callbacks called. The last error is kept per calling thread.
+    // A delivery calls the move-part callbacks, makes the acquisition
+    // completable, and only then calls the complete or overrun callbacks.
+    //
+    // Frames per second of every FIFO (0: none, an acquisition is made as
+    // soon as it may be). With a rate, a FIFO acquires at most one frame per
+    // period, on its own clock.
+    void (*setFrameRate)(double perSecond);
+    // Module buffers of each FIFO (0: no limit). A frame holds one from its
+    // acquisition until the library releases its result; an acquisition due
+    // while every buffer is held ends in an overrun (failure word 1), its
+    // overrun callbacks called with its ticket.
+    void (*setBufferCount)(uint32_t count);
+    // When on, each FIFO honours its own trigger: nothing is acquired while
+    // its trigger is disabled (24 slot 5); its trigger model says what
+    // acquires: Manual (24 slot 7 index 0) the start; Automatic,
+    // Semi-Automatic and Slave (1 to 3) a softwareTrigger for each started
+    // acquisition; a custom model (slot 8) with flag byte 0 or 3 set the
+    // same, else with byte 6 (software start) the start, else free run: a
+    // start is not accepted, and the FIFO acquires at the frame rate by
+    // itself, the tickets counting its frames from 0 (a frame without a
+    // free buffer is lost: the overrun callbacks run with its ticket and
+    // nothing is queued). Off (reset): the trigger flag and model are only
+    // recorded.
+    void (*setTriggerControl)(int32_t on);
+    // Lost device: from now on every call but those of 21 and 27 (queries
+    // among them) fails with status 1 after storing the bytes as the calling
+    // thread's last error, and nothing more is acquired. lost 0 ends it.
+    void (*setDeviceLost)(int32_t lost, const uint8_t* bytes, uint32_t count);
+    // Module threads that call a FIFO's callbacks: 1 (reset), the worker
+    // calls them all; 2, the worker calls move part and a second thread of
+    // the FIFO the complete and overrun callbacks, in delivery order.
+    void (*setCallbackThreads)(uint32_t count);
 };
 
 extern "C" {

@@ -23,9 +23,12 @@ void applyDefaults(State& s) {
     s.formats.clear();
     s.listId = 0;
     s.offerErrorSource = s.offerBoardList = true;
-    s.offerDiscovery = s.discoveryFinished = false;
+    s.discovery = 0;
+    s.discoveryFinished = false;
     s.failures.clear();
-    s.lastError = StoredError{};
+    ++s.errorEpoch;
+    s.lost = false;
+    s.lostError = StoredError{};
     std::fill(std::begin(s.offered), std::end(s.offered), true);
     s.offered[ccIidLinesFrom8] = s.offered[ccIidFifoPelPool] = false;
     for (auto& row : s.slots)
@@ -43,6 +46,10 @@ void applyDefaults(State& s) {
     s.triggered = false;
     s.overruns = 0;
     s.timeoutError = StoredError{};
+    s.frameRate = 0;
+    s.bufferCount = 0;
+    s.triggerControl = false;
+    s.callbackThreads = 1;
     s.requests.clear();
     s.propertyValues.clear();
     s.allSupported = true;
@@ -71,6 +78,20 @@ State& state() {
     return *instance;
 }
 
+StoredError& lastError(State& s) {
+    // Each thread's own, as a driver keeps it; one stored before the last
+    // reset is gone.
+    thread_local struct {
+        uint32_t epoch = 0;
+        StoredError error;
+    } mine;
+    if (mine.epoch != s.errorEpoch) {
+        mine.epoch = s.errorEpoch;
+        mine.error = StoredError{};
+    }
+    return mine.error;
+}
+
 namespace {
 
 bool inTable(int32_t iid, int32_t slot) { return iid >= 0 && iid < kIids && slot >= 0 && slot < kSlots; }
@@ -90,16 +111,22 @@ StoredError makeError(const uint8_t* bytes, uint32_t count, int32_t mode) {
     StoredError e;
     e.set = true;
     if (bytes) e.bytes.assign(bytes, bytes + count);
-    e.mode = mode == ccSimErrorNoData || mode == ccSimErrorNoObject ? mode : ccSimErrorBytes;
+    e.mode = mode == ccSimErrorNoData || mode == ccSimErrorNoObject || mode == ccSimErrorKept ? mode : ccSimErrorBytes;
     return e;
 }
 
-// Counts the call under the held lock; true when a failure was injected.
+// Counts the call under the held lock; true when it fails: the device is
+// lost (the error source and its errors still answer), or a failure was
+// injected.
 bool countCall(State& s, int32_t iid, int32_t slot) {
+    if (s.lost && iid != ccIidErrorSource && iid != ccIidErrorData) {
+        lastError(s) = s.lostError;
+        return true;
+    }
     auto it = std::find_if(s.failures.begin(), s.failures.end(),
                            [&](const Failure& f) { return f.iid == iid && f.slot == slot; });
     if (it == s.failures.end()) return false;
-    s.lastError = std::move(it->error);
+    if (it->error.mode != ccSimErrorKept) lastError(s) = std::move(it->error);
     s.failures.erase(it);
     return true;
 }
@@ -134,7 +161,7 @@ void record(int32_t iid, int32_t slot, std::vector<double> args) {
 int32_t refuse() {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    s.lastError = StoredError{};
+    lastError(s) = StoredError{};
     return 1;
 }
 
@@ -261,7 +288,7 @@ void setRootOffers(int32_t errorSource, int32_t boardList) {
     locked([&](State& s) { std::tie(s.offerErrorSource, s.offerBoardList) = std::make_pair(errorSource, boardList); });
 }
 
-void setDiscovery(int32_t offered) { locked([&](State& s) { s.offerDiscovery = offered != 0; }); }
+void setDiscovery(int32_t offered) { locked([&](State& s) { s.discovery = offered == 2 ? 2 : offered != 0; }); }
 
 void finishDiscovery() {
     locked([](State& s) { s.discoveryFinished = true; });
@@ -274,8 +301,8 @@ void failNext(int32_t iid, int32_t slot, const uint8_t* bytes, uint32_t count, i
 }
 
 void setLastError(const uint8_t* bytes, uint32_t count, int32_t mode) {
-    StoredError e = makeError(bytes, count, mode);
-    locked([&](State& s) { s.lastError = std::move(e); });
+    StoredError e = makeError(bytes, count, mode == ccSimErrorKept ? ccSimErrorBytes : mode);
+    locked([&](State& s) { lastError(s) = std::move(e); });
 }
 
 void audit(ccSimAudit* out) {
@@ -397,12 +424,36 @@ void setEERAM(const uint8_t* bytes, uint32_t count) {
     locked([&](State& s) { s.eeram = std::move(copy); });
 }
 
+void setFrameRate(double perSecond) {
+    locked([&](State& s) { s.frameRate = perSecond > 0 && perSecond < 1e9 ? perSecond : 0; });
+    state().fifoEvent.notify_all();
+}
+
+void setBufferCount(uint32_t count) { locked([&](State& s) { s.bufferCount = count; }); }
+
+void setTriggerControl(int32_t on) {
+    locked([&](State& s) { s.triggerControl = on != 0; });
+    state().fifoEvent.notify_all();
+}
+
+void setDeviceLost(int32_t lost, const uint8_t* bytes, uint32_t count) {
+    StoredError e = makeError(bytes, count, ccSimErrorBytes);
+    locked([&](State& s) {
+        s.lost = lost != 0;
+        s.lostError = s.lost ? std::move(e) : StoredError{};
+    });
+    state().fifoEvent.notify_all();
+}
+
+void setCallbackThreads(uint32_t count) { locked([&](State& s) { s.callbackThreads = count >= 2 ? 2 : 1; }); }
+
 constexpr ccSimControl kControl = {
-    2,           reset,          setBoards,       setFormats,    setRootOffers,    setDiscovery,  finishDiscovery,
+    3,           reset,          setBoards,       setFormats,    setRootOffers,    setDiscovery,  finishDiscovery,
     failNext,    setLastError,   audit,           callCount,     setOffered,       setAnswer,     setText,
     lastArgs,    lastText,       setFrameSize,    setTriggered,  softwareTrigger,  injectOverruns, setTimeoutError,
     liveFrames,  liveFifos,      requests,        clearRequests, setPropertyValue, setSupported,  setSampleValues,
-    setPropertyInfos, setLineCounts, ioCode,      setEERAM};
+    setPropertyInfos, setLineCounts, ioCode,      setEERAM,        setFrameRate,  setBufferCount, setTriggerControl,
+    setDeviceLost, setCallbackThreads};
 
 } // namespace
 } // namespace sim

@@ -69,10 +69,12 @@ struct State {
     int32_t listId = 0;
     bool offerErrorSource = true;
     bool offerBoardList = true;
-    bool offerDiscovery = false;
+    int32_t discovery = 0; // 0 not offered, 1 finished by the test, 2 by the module itself
     bool discoveryFinished = false;
     std::vector<Failure> failures;
-    StoredError lastError;
+    uint32_t errorEpoch = 0; // every thread's last error older than this is gone
+    bool lost = false;
+    StoredError lostError;
 
     bool offered[kIids]{};
     Slot slots[kIids][kSlots];
@@ -87,6 +89,10 @@ struct State {
     uint64_t nextAcquisition = 0;
     uint32_t overruns = 0;
     StoredError timeoutError;
+    double frameRate = 0;
+    uint32_t bufferCount = 0;
+    bool triggerControl = false;
+    uint32_t callbackThreads = 1;
     // Not reset: they count what still exists.
     uint32_t liveFrames = 0, liveFifos = 0;
 
@@ -103,6 +109,9 @@ struct State {
 };
 
 State& state();
+
+// The calling thread's last error; the state's lock must be held.
+StoredError& lastError(State& s);
 
 // Counts a call of (iid, slot) and records its in-arguments; when a failure
 // was injected for it, stores its error and returns true.

@@ -1,0 +1,400 @@
+// The module FIFO and the board registry against a simulated driver module
+// that behaves like a board: callbacks from its own threads, free run at a
+// frame rate into a few module buffers, trigger enable and models, its own
+// acquisition time-outs, a lost device, last errors per thread and a
+// discovery of its own.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "acq/acqfifo.h"
+#include "acq/trigmodel.h"
+#include "acq/vidfmt/vidfmt.h"
+#include "modules/acqfifoproxy.h"
+#include "modules/board.h"
+#include "modules/fgproxy.h"
+#include "modules/internal/board_testing.h"
+#include "modules/startup.h"
+#include "modules/unknownfg.h"
+#include "platform/registry_testing.h"
+#include "tests/support/sim_module.h"
+
+namespace {
+
+using sim_module::sim;
+
+enum Kind { kMovePart, kComplete, kOverrun };
+
+// One callback as the library reported it.
+struct Event {
+    Kind kind;
+    uint32_t ticket, flags;
+    std::thread::id thread;
+};
+
+// What the callbacks saw; a test waits for it, never sleeps.
+class Events {
+public:
+    void add(const Event& e)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_back(e);
+        changed_.notify_all();
+    }
+    // The events of kind once there are at least n of them (fewer after
+    // ten seconds).
+    std::vector<Event> wait(Kind kind, size_t n)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, std::chrono::seconds(10), [&] { return of(kind).size() >= n; });
+        return of(kind);
+    }
+
+private:
+    std::vector<Event> of(Kind kind) const
+    {
+        std::vector<Event> out;
+        for (const Event& e : events_)
+            if (e.kind == kind)
+                out.push_back(e);
+        return out;
+    }
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Event> events_;
+};
+
+std::vector<uint32_t> tickets(const std::vector<Event>& events)
+{
+    std::vector<uint32_t> out;
+    for (const Event& e : events)
+        out.push_back(e.ticket);
+    return out;
+}
+
+// Records each call, after running its action on the module's thread.
+struct Recorder : ccAcqInfoCallback {
+    Recorder(Events& events, Kind kind, std::function<void(const ccAcquireInfo&)> action = {})
+        : events(events), kind(kind), action(std::move(action))
+    {
+    }
+    void operator()(const ccAcquireInfo& info) override
+    {
+        if (action)
+            action(info);
+        events.add({kind, info.ticket, info.failure.flags, std::this_thread::get_id()});
+    }
+    Events& events;
+    Kind kind;
+    std::function<void(const ccAcquireInfo&)> action;
+};
+
+// A bounded wait for something the module's threads do.
+template <class Predicate>
+bool eventually(Predicate done)
+{
+    for (int i = 0; i < 10000 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return done();
+}
+
+struct Completed {
+    bool outcome = false;
+    ccAcquireInfo info;
+    ccPtrHandle<ccAcqImage> image;
+    // The image holds the pels the module made for the ticket reported.
+    bool framed() const
+    {
+        return image.rawPointer() && image->isValid() &&
+               *image->grey8Buffer().pel(3, 4) == ccSimPel(3, 4, info.ticket, 0);
+    }
+};
+
+Completed complete(cc_UnknownAcqFifo& fifo, double seconds)
+{
+    Completed c;
+    c.image = fifo.completeAcqImage({false, seconds, 0, &c.outcome, &c.info});
+    return c;
+}
+
+class SimBoard : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ccModulesStartup(); } // the module's errors are known
+    void SetUp() override
+    {
+        const test_bytes::Bytes late = sim_module::archived(ccBoard::Timeout(L"no frame", 0));
+        sim().setTimeoutError(late.data(), static_cast<uint32_t>(late.size()));
+        sim().setFrameSize(64, 8);
+    }
+    void TearDown() override
+    {
+        fifo_.reset();
+        EXPECT_TRUE(eventually([] { return sim().liveFifos() == 0; })); // a worker ends after its callback
+        grabber_.reset();
+        board_.board.reset();
+        board_.module = nullptr;
+        EXPECT_EQ(sim().liveFrames(), 0u);
+        sim_module::expectAllReleased();
+    }
+    cc_UnknownAcqFifo& make()
+    {
+        fifo_.reset(new cc_UnknownAcqFifo(*grabber_, description_, 0));
+        return *fifo_;
+    }
+    void install(Kind kind, std::function<void(const ccAcquireInfo&)> action = {})
+    {
+        ccAcqInfoCallbackHandle callback(new Recorder(events_, kind, std::move(action)));
+        switch (kind) {
+        case kMovePart: fifo_->movePartInfoCallback(callback); break;
+        case kComplete: fifo_->completeInfoCallback(callback); break;
+        case kOverrun: fifo_->overrunInfoCallback(callback); break;
+        }
+    }
+
+    sim_module::Board board_;
+    // Before the FIFO: callbacks still running reach them until it is gone.
+    Events events_;
+    std::unique_ptr<cc_UnknownFrameGrabber> grabber_{
+        cc_UnknownFrameGrabber::create(board_.module, board_.board.get())};
+    cs_vidFmtRecord record_{u"Sim Cam 64x8", 64, 8, 8, 0, 0, 1, 1};
+    cc_VidFmtDesc description_{&record_, 0};
+    std::unique_ptr<cc_UnknownAcqFifo> fifo_;
+};
+
+// The module's callbacks come from one thread, or from two.
+class Threads : public SimBoard, public ::testing::WithParamInterface<uint32_t> {
+protected:
+    void SetUp() override
+    {
+        SimBoard::SetUp();
+        sim().setCallbackThreads(GetParam());
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(ModuleThreads, Threads, ::testing::Values(1u, 2u),
+                         [](const ::testing::TestParamInfo<uint32_t>& info) {
+                             return info.param == 1 ? std::string("One") : std::string("Two");
+                         });
+
+TEST_P(Threads, AClientCompletesFromItsCompleteCallbackWithoutWaiting)
+{
+    cc_UnknownAcqFifo& fifo = make();
+    std::vector<std::tuple<uint32_t, bool, bool>> seen; // ticket, outcome, pels; on the module's thread only
+    install(kComplete, [&](const ccAcquireInfo&) {
+        try {
+            const Completed c = complete(fifo, 0.0);
+            seen.emplace_back(c.info.ticket, c.outcome, c.framed());
+        } catch (const ccException&) {
+            seen.emplace_back(~0u, false, false); // nothing was ready
+        }
+    });
+    ASSERT_TRUE(fifo.start(4) && fifo.start(5));
+    ASSERT_EQ(events_.wait(kComplete, 2).size(), 2u);
+    fifo_.reset(); // its threads are joined: seen is the test's again
+    EXPECT_EQ(seen, (std::vector<std::tuple<uint32_t, bool, bool>>{{4, true, true}, {5, true, true}}));
+}
+
+TEST_P(Threads, MovePartCompleteAndOverrunCallbacksCarryTheirTickets)
+{
+    sim().setBufferCount(1); // the first frame holds the only buffer
+    cc_UnknownAcqFifo& fifo = make();
+    install(kMovePart);
+    install(kComplete);
+    install(kOverrun);
+    for (uint32_t t = 0; t < 3; ++t)
+        ASSERT_TRUE(fifo.start(t));
+    const std::vector<Event> overruns = events_.wait(kOverrun, 2), completes = events_.wait(kComplete, 1),
+                             moves = events_.wait(kMovePart, 1);
+    EXPECT_EQ(tickets(moves), std::vector<uint32_t>{0});
+    EXPECT_EQ(tickets(completes), std::vector<uint32_t>{0});
+    ASSERT_EQ(tickets(overruns), (std::vector<uint32_t>{1, 2}));
+    EXPECT_EQ(overruns[0].flags, uint32_t{ccSimFailedOverrun});
+    EXPECT_EQ(completes[0].flags, 0u);
+    // With two threads move part comes from one, complete and overrun from the other.
+    EXPECT_EQ(moves[0].thread == completes[0].thread, GetParam() == 1);
+    EXPECT_EQ(overruns[0].thread, completes[0].thread);
+    const std::tuple<uint32_t, bool, bool> expected[] = {{0, true, true}, {1, false, false}, {2, false, false}};
+    for (const auto& [ticket, outcome, framed] : expected) {
+        const Completed c = complete(fifo, 5.0);
+        EXPECT_EQ(std::make_tuple(c.info.ticket, c.outcome, c.framed()), std::make_tuple(ticket, outcome, framed));
+    }
+}
+
+TEST_P(Threads, AFifoDestroyedFromItsOwnCallbackLetsGoOfEverything)
+{
+    for (Kind kind : {kMovePart, kComplete}) {
+        SCOPED_TRACE(kind);
+        make();
+        install(kind, [this](const ccAcquireInfo&) { fifo_.reset(); });
+        sim().setTriggered(1); // delivered only once this thread is done with the FIFO
+        ASSERT_TRUE(fifo_->start(1));
+        sim().softwareTrigger();
+        ASSERT_EQ(events_.wait(kind, 1).size(), 1u);
+        EXPECT_TRUE(eventually([] { return sim().liveFifos() == 0; }));
+        EXPECT_EQ(sim().liveFrames(), 0u);
+    }
+}
+
+TEST_F(SimBoard, FreeRunFillsTheModuleBuffersAndOverrunsWhenTheClientFallsBehind)
+{
+    sim().setTriggerControl(1);
+    sim().setFrameRate(2000);
+    sim().setBufferCount(2);
+    cc_UnknownAcqFifo& fifo = make();
+    install(kOverrun);
+    fifo.triggerModel(ccTriggerModel::freeRun()->record());
+    EXPECT_FALSE(fifo.start(9)); // free run takes no software start
+    fifo.triggerEnable(true);
+    // Two frames fill the buffers; the frames after them are lost.
+    const std::vector<Event> overruns = events_.wait(kOverrun, 3);
+    ASSERT_GE(overruns.size(), 3u);
+    EXPECT_EQ(overruns[0].ticket, 2u);
+    EXPECT_EQ(overruns[1].ticket, 3u);
+    for (uint32_t t = 0; t < 2; ++t) {
+        const Completed c = complete(fifo, 0.0);
+        EXPECT_TRUE(c.outcome && c.framed());
+        EXPECT_EQ(c.info.ticket, t);
+    }
+    // Once the client has let its frames go, frames come again.
+    const Completed later = complete(fifo, 5.0);
+    EXPECT_TRUE(later.outcome && later.framed());
+    EXPECT_GT(later.info.ticket, overruns[1].ticket);
+    fifo.triggerEnable(false);
+}
+
+TEST_F(SimBoard, TriggerEnableAndTheTriggerModelDecideWhatAcquires)
+{
+    sim().setTriggerControl(1);
+    ccPtrHandle<ccTriggerModel> triggeredCustom = ccTriggerModel::semiAutomatic()->makeCustom(),
+                                startedCustom = ccTriggerModel::manual()->makeCustom();
+    const struct {
+        const char* what;
+        ccPtrHandle<ccTriggerModel> model;
+        bool enabled, trigger; // what the acquisition waits for
+    } kCases[] = {
+        {"manual", ccTriggerModel::manual(), true, false},
+        {"manual, disabled", ccTriggerModel::manual(), false, false},
+        {"automatic", ccTriggerModel::automatic(), true, true},
+        {"semi-automatic", ccTriggerModel::semiAutomatic(), true, true},
+        {"slave", ccTriggerModel::slave(), true, true},
+        {"custom with a hardware trigger", triggeredCustom, true, true},
+        {"custom with a software start", startedCustom, true, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        cc_UnknownAcqFifo& fifo = make();
+        fifo.triggerModel(c.model->record());
+        fifo.triggerEnable(c.enabled);
+        ASSERT_TRUE(fifo.start(1));
+        if (c.trigger || !c.enabled) {
+            EXPECT_THROW(complete(fifo, 0.02), ccBoard::Timeout);
+            EXPECT_EQ(fifo.pendingAcqs(), 1u);
+        }
+        fifo.triggerEnable(true);
+        if (c.trigger)
+            sim().softwareTrigger();
+        const Completed done = complete(fifo, 5.0);
+        EXPECT_TRUE(done.outcome && done.framed());
+    }
+}
+
+TEST_F(SimBoard, AnAcquisitionNotMadeWithinTheFifosTimeOutEndsFailed)
+{
+    sim().setTriggerControl(1);
+    cc_UnknownAcqFifo& fifo = make();
+    install(kComplete);
+    fifo.triggerModel(ccTriggerModel::semiAutomatic()->record()); // no trigger will come
+    fifo.triggerEnable(true);
+    fifo.timeout(0.02);
+    ASSERT_TRUE(fifo.start(5));
+    const Completed c = complete(fifo, 5.0);
+    EXPECT_FALSE(c.outcome);
+    EXPECT_FALSE(c.framed());
+    EXPECT_EQ(std::make_tuple(c.info.ticket, c.info.failure.flags), std::make_tuple(5u, uint32_t{ccSimFailedTimeout}));
+    const std::vector<Event> completes = events_.wait(kComplete, 1);
+    ASSERT_EQ(completes.size(), 1u);
+    EXPECT_EQ(std::make_tuple(completes[0].ticket, completes[0].flags), std::make_tuple(5u, uint32_t{ccSimFailedTimeout}));
+}
+
+TEST_F(SimBoard, EveryCallOfALostDeviceRaisesItsError)
+{
+    cc_UnknownAcqFifo& fifo = make();
+    install(kComplete);
+    sim().setTriggered(1);
+    ASSERT_TRUE(fifo.start(1)); // waits for a trigger that comes too late
+    const test_bytes::Bytes gone = sim_module::archived(ccBoard::HardwareNotResponding(L"gone", 7));
+    sim().setDeviceLost(1, gone.data(), static_cast<uint32_t>(gone.size()));
+    sim().softwareTrigger();
+    const std::function<void()> kCalls[] = {
+        [&] { fifo.start(2); },
+        [&] { complete(fifo, 0.0); },
+        [&] { fifo.flush(); },
+        [&] { fifo.triggerEnable(true); },
+        [&] { fifo.triggerEnabled(); },
+        [&] { fifo.pendingAcqs(); },
+        [&] { fifo.isBusy(); },
+        [&] { fifo.exposure(0.01); },
+        [&] { fifo.numChannels(); },
+    };
+    for (size_t i = 0; i < std::size(kCalls); ++i)
+        EXPECT_THROW(kCalls[i](), ccBoard::HardwareNotResponding) << "call " << i;
+}
+
+TEST_F(SimBoard, EachThreadGetsItsOwnLastError)
+{
+    cc_UnknownAcqFifo& fifo = make();
+    const test_bytes::Bytes mine = sim_module::archived(ccBoard::Timeout(L"main", 1)),
+                            theirs = sim_module::archived(ccBoard::HardwareNotResponding(L"other", 2));
+    sim().setLastError(mine.data(), static_cast<uint32_t>(mine.size()), ccSimErrorBytes);
+    // A failure that stores nothing new reports the calling thread's error.
+    bool otherRaisedItsOwn = false;
+    std::thread other([&] {
+        sim().setLastError(theirs.data(), static_cast<uint32_t>(theirs.size()), ccSimErrorBytes);
+        sim().failNext(ccIidFifoCore, 16, nullptr, 0, ccSimErrorKept);
+        try {
+            fifo.pendingAcqs();
+        } catch (const ccBoard::HardwareNotResponding&) {
+            otherRaisedItsOwn = true;
+        }
+    });
+    other.join();
+    EXPECT_TRUE(otherRaisedItsOwn);
+    sim().failNext(ccIidFifoCore, 16, nullptr, 0, ccSimErrorKept);
+    EXPECT_THROW(fifo.pendingAcqs(), ccBoard::Timeout);
+}
+
+// Through a module registry and the board builder: the first count waits
+// for the discovery the module runs on its own thread.
+TEST(SelfDiscovery, TheFirstBoardCountHasTheBoardsTheModuleFoundByItself)
+{
+    ccModulesStartup();
+    cc_UnknownModule::setBoardBuilder(&ccBuildModuleBoard); // another test may have left its own
+    sim().reset();
+    plat::clearRegistry();
+    cc_BoardRegistryTesting::reset();
+    sim_module::setBoards({u"found-0", u"found-1"});
+    sim().setDiscovery(2);
+    cc_BoardEnumerator* const previous = cc_BoardEnumerator::published();
+    {
+        cc_UnknownModule registry;
+        cc_BoardEnumerator::publish(&registry);
+        registry.loadModule(sim_module::path());
+        EXPECT_EQ(cc_BoardRegistry::numBoards(), 2u);
+        EXPECT_EQ(cc7320::numBoards(), 2u);
+        EXPECT_EQ(cc7320::getBoard(1).name(), std::wstring(L"found-1"));
+        cc_BoardEnumerator::publish(previous);
+    }
+    cc_BoardRegistryTesting::reset();
+    sim_module::expectAllReleased();
+}
+
+} // namespace

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -170,14 +171,10 @@ struct Kept {
 
 const std::function<void(Kept&)> kLateUses[] = {
     [](Kept& k) { (void)k.fifo->start(1); },
-    [](Kept& k) { (void)k.fifo->pendingAcqs(); },
     [](Kept& k) { (void)k.fifo->completeAcq8(ccAcqCompleteArgs()); },
     [](Kept& k) { k.fifo->exposure(0.01); },
-    [](Kept& k) { k.fifo->triggerEnable(true); },
     [](Kept& k) { (void)k.out.value(); },
     [](Kept& k) { k.out.setValue(true); },
-    [](Kept& k) { k.out.pulse(true, 0.001, false); },
-    [](Kept& k) { (void)k.in.isEnabled(); },
     [](Kept& k) { k.in.enable(true); },
 };
 

@@ -380,6 +380,8 @@ cc_UnknownAcqFifo::cc_UnknownAcqFifo(cc_UnknownFrameGrabber& grabber, const cc_V
     if (!core_) {
         propertyQuery_.reset(new cc_UnknownAcqPropertyQuery(nullptr, grabber));
         sampleValues_.push_back(1);
+        fifos_ = grabber.fifos();
+        fifos_->add(*this);
         return;
     }
     ccIAcqFifo_Core* core = core_.get();
@@ -408,13 +410,33 @@ cc_UnknownAcqFifo::cc_UnknownAcqFifo(cc_UnknownFrameGrabber& grabber, const cc_V
     } else {
         sampleValues_.push_back(1);
     }
+    // Last: a FIFO whose construction fails is never listed.
+    fifos_ = grabber.fifos();
+    fifos_->add(*this);
 }
 
 cc_UnknownAcqFifo::~cc_UnknownAcqFifo()
 {
+    // First, so that a grabber going meanwhile is done with this FIFO.
+    if (fifos_)
+        fifos_->remove(*this);
+    releaseModule();
+    propertyQuery_.reset();
+}
+
+void cc_UnknownAcqFifo::orphan() noexcept
+{
+    orphaned_.store(true, std::memory_order_release);
+    releaseModule();
+}
+
+void cc_UnknownAcqFifo::releaseModule() noexcept
+{
     if (core_)
         (void)core_->triggerEnable(0); // nothing to do about a failure here
-    propertyQuery_.reset();
+    // The query may outlive the interface it asks (a client may keep it).
+    if (propertyQuery_)
+        propertyQuery_->forgetSupport();
     properties_.reset();
     propertyRecord_.reset();
     camera_.reset();
@@ -617,9 +639,17 @@ cc3PlanePelBuffer cc_UnknownAcqFifo::completeAcq3Plane(const ccAcqCompleteArgs& 
 
 // --- Property requests.
 
+bool cc_UnknownAcqFifo::hasProperties() const
+{
+    // A setting taken as done on a FIFO whose board went would be lost unseen.
+    if (!properties_ && orphaned_.load(std::memory_order_acquire))
+        throw ccUnknownFG::MissingFunctionality();
+    return static_cast<bool>(properties_);
+}
+
 void cc_UnknownAcqFifo::setProperty(int32_t id, double value, int32_t channel)
 {
-    if (!properties_)
+    if (!hasProperties())
         return;
     ccModPropertyRecord record{id, channel, value, 0, 0};
     ccModCheck(grabber_, properties_->set(&record));
@@ -636,7 +666,7 @@ double cc_UnknownAcqFifo::readBack(int32_t id, double fallback)
 
 void cc_UnknownAcqFifo::sendPropertyRequest(const ccAcqPropertyRequest& request)
 {
-    if (!properties_)
+    if (!hasProperties())
         return;
     ccModPropertyRecord record;
     std::memcpy(&record, &request, sizeof record);

@@ -5,6 +5,7 @@
 // library objects (acquired images, acquire-info records, property records).
 #pragma once
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 #include "modules/modptr.h"
 #include "modules/propquery.h"
 
+class cc_ModFifoList;
 class cc_UnknownFrameGrabber;
 class cc_VidFmtDesc;
 class ccCallbackWrap;
@@ -23,14 +25,21 @@ class ccCompleteArgs_obj;
 
 class cc_UnknownAcqFifo : public cc_AcqFifo {
 public:
-    // Made only by grabber, which must outlive it. Creates the module FIFO
-    // for the description's format and moduleCode: without the creator (49)
-    // only code 0 can be made (ccVideoFormat::NotSupported otherwise); a
-    // module error is raised as the module's exception.
+    // Made only by grabber. Creates the module FIFO for the description's
+    // format and moduleCode: without the creator (49) only code 0 can be
+    // made (ccVideoFormat::NotSupported otherwise); a module error is raised
+    // as the module's exception.
     cc_UnknownAcqFifo(cc_UnknownFrameGrabber& grabber, const cc_VidFmtDesc& description, int32_t moduleCode);
     // Triggers off, then every module interface is let go before the
     // callbacks are: the module calls no callback once its FIFO is released.
     ~cc_UnknownAcqFifo() override;
+
+    // For the grabber, as it goes: the FIFO lets go of the module as its
+    // destructor would. Afterwards what needs the FIFO core or sets a
+    // property raises ccUnknownFG::MissingFunctionality, and the rest
+    // answers as for a module FIFO without the interface. Not to be run
+    // while another thread uses the FIFO.
+    void orphan() noexcept;
 
     // Operations on the FIFO core raise ccUnknownFG::MissingFunctionality
     // when the module FIFO has none.
@@ -180,6 +189,10 @@ private:
     T ask(I* iface, int32_t (I::*slot)(T*), T neutral = T()) const;
     // Core slot 4; the result object (with a reference) or a raised error.
     cc_ModPtr<ccIUnknown> completeOnCore(ccCompleteArgs_obj& obj);
+    // What the destructor and orphan give back.
+    void releaseModule() noexcept;
+    // Nothing without the property interface, unless the FIFO is orphaned.
+    bool hasProperties() const;
 
     cc_UnknownFrameGrabber& grabber_;
     // The callback wraps: complete, move part, overrun (empty when the module
@@ -199,4 +212,7 @@ private:
     cc_ModPtr<ccIAcqFifo_Hooks> hooks_;
     std::vector<int32_t> sampleValues_;
     cc_ModPtr<ccIAcqFifo_RoiModes> roiModes_;
+    // Shared with the grabber, which may go first.
+    std::shared_ptr<cc_ModFifoList> fifos_;
+    std::atomic<bool> orphaned_{false};
 };

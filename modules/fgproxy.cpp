@@ -1,5 +1,6 @@
 #include "modules/fgproxy.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 #include <typeinfo>
@@ -30,6 +31,34 @@ int32_t moduleCodeForKind(const cc_fifoKindTag& tag)
 }
 
 } // namespace
+
+void cc_ModFifoList::add(cc_UnknownAcqFifo& fifo)
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    fifos_.push_back(&fifo);
+}
+
+void cc_ModFifoList::remove(cc_UnknownAcqFifo& fifo)
+{
+    std::unique_lock<std::mutex> hold(mutex_);
+    fifos_.erase(std::remove(fifos_.begin(), fifos_.end(), &fifo), fifos_.end());
+    done_.wait(hold, [&] { return orphaning_ != &fifo; });
+}
+
+void cc_ModFifoList::orphanAll() noexcept
+{
+    std::unique_lock<std::mutex> hold(mutex_);
+    while (!fifos_.empty()) {
+        cc_UnknownAcqFifo* fifo = fifos_.back();
+        fifos_.pop_back();
+        orphaning_ = fifo;
+        hold.unlock();
+        fifo->orphan();
+        hold.lock();
+        orphaning_ = nullptr;
+        done_.notify_all();
+    }
+}
 
 std::u16string ccModFormatName(const cc_VidFmtDesc& description)
 {
@@ -62,6 +91,7 @@ cc_UnknownFrameGrabber* cc_UnknownFrameGrabber::create(const ccPtrHandle<cc_AcqM
 
 cc_UnknownFrameGrabber::~cc_UnknownFrameGrabber()
 {
+    fifos_->orphanAll();
     core_.reset();
     info_.reset();
     held_.reset();

@@ -3,8 +3,11 @@
 // comes back as the library exception the module archived.
 #pragma once
 #include <cstdint>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "acq/vidfmt/fgimpl.h"
 #include "modules/acqmodule.h"
@@ -13,6 +16,26 @@
 #include "std/ptrhandle.h"
 
 class cc_ModAcceleratorProxy;
+class cc_UnknownAcqFifo;
+
+// The FIFOs a grabber made that are still alive, shared with them so that
+// either may go first: a FIFO leaves the list when it goes, and the grabber,
+// as it goes (its board's close, the library's shut-down), makes every FIFO
+// still listed let go of the module. The list is not locked while a FIFO
+// lets go, which may wait for the module's threads.
+class cc_ModFifoList {
+public:
+    void add(cc_UnknownAcqFifo& fifo);
+    // Waits while the FIFO is letting go for the grabber.
+    void remove(cc_UnknownAcqFifo& fifo);
+    void orphanAll() noexcept;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    std::vector<cc_UnknownAcqFifo*> fifos_;
+    cc_UnknownAcqFifo* orphaning_ = nullptr;
+};
 
 class cc_UnknownFrameGrabber : public cc_FrameGrabber {
 public:
@@ -21,6 +44,8 @@ public:
     cc_UnknownFrameGrabber(const ccPtrHandle<cc_AcqModule>& module, ccIUnknown* board);
     // Null only when the allocation gives null.
     static cc_UnknownFrameGrabber* create(const ccPtrHandle<cc_AcqModule>& module, ccIUnknown* board);
+    // The FIFOs made here that are still alive let go of the module first:
+    // from then on they raise ccUnknownFG::MissingFunctionality.
     ~cc_UnknownFrameGrabber() override;
 
     int32_t coreValue() override;
@@ -40,6 +65,7 @@ public:
     const ccPtrHandle<cc_AcqModule>& module() const { return module_; }
     // The communicator of the frames that stay in the module's memory.
     cc_ModAcceleratorProxy& accelerator() const { return *accelerator_; }
+    const std::shared_ptr<cc_ModFifoList>& fifos() const { return fifos_; }
 
 private:
     // First, so that it goes last: the interfaces go back before the
@@ -49,6 +75,7 @@ private:
     cc_ModPtr<ccIGrabber_Core> core_;
     cc_ModPtr<ccIGrabber_Info> info_;
     cc_ModPtr<ccIUnknown> held_; // 113: only held
+    std::shared_ptr<cc_ModFifoList> fifos_ = std::make_shared<cc_ModFifoList>();
 };
 
 // The format's name, 0-terminated, as the module reads it.

@@ -1,9 +1,11 @@
 #include "modules/parallel_io.h"
 
 #include <algorithm>
+#include <typeinfo>
 #include <utility>
 
 #include "modules/fgproxy.h"
+#include "modules/unknownfg.h"
 
 namespace {
 
@@ -14,6 +16,19 @@ constexpr uint32_t kMaxLineNumber = 255;
 } // namespace
 
 ccParallelIO::~ccParallelIO() = default;
+
+void ccParallelIO::setConfig(const ccIOConfig& config)
+{
+    std::lock_guard<std::mutex> hold(configsMutex_);
+    for (const std::unique_ptr<ccIOConfig>& kept : configs_) {
+        if (typeid(*kept) == typeid(config)) {
+            config_.store(kept.get(), std::memory_order_release);
+            return;
+        }
+    }
+    configs_.emplace_back(config.clone());
+    config_.store(configs_.back().get(), std::memory_order_release);
+}
 
 // ---- cc_IOLine ----
 
@@ -103,10 +118,16 @@ void cc_UnknownIOLine::removeWakeObject(ccIWakeObject* wake, uint32_t kind)
 
 // ---- cc_UnknownLineTable ----
 
-cc_UnknownLineTable::cc_UnknownLineTable(cc_UnknownFrameGrabber& errors) : errors_(&errors) {}
+cc_UnknownLineTable::cc_UnknownLineTable(cc_UnknownFrameGrabber& errors)
+    : errors_(&errors), link_(std::make_shared<cc_IOLineLink>())
+{
+}
 
 cc_UnknownLineTable::~cc_UnknownLineTable()
 {
+    // Waits for the handles using a line; later uses find the link dead.
+    std::unique_lock<std::shared_mutex> hold(link_->mutex);
+    link_->live = false;
     outputs_.clear();
     inputs_.clear();
 }
@@ -134,13 +155,28 @@ cc_IOLine& cc_LineHandle::line(bool enabling) const
     throw ccParallelIO::NotEnabled();
 }
 
-bool cc_LineHandle::value() const { return line().value(); }
-uint32_t cc_LineHandle::lineNumber() const { return line().lineNumber(); }
-void cc_LineHandle::enable(bool flag) const { line(true).enable(flag); }
-bool cc_LineHandle::isEnabled() const { return line().isEnabled(); }
-bool cc_LineHandle::canBeEnabled() const { return line(true).canBeEnabled(); }
-void ccOutputLine::setValue(bool value) const { line().setValue(value); }
-void ccOutputLine::pulse(bool level, double seconds, bool flag) const { line().pulse(level, seconds, flag); }
+template <class Use>
+auto cc_LineHandle::with(Use use, bool enabling) const
+{
+    cc_IOLine& reached = line(enabling);
+    if (!link_)
+        return use(reached);
+    std::shared_lock<std::shared_mutex> hold(link_->mutex);
+    if (!link_->live)
+        throw ccUnknownFG::MissingFunctionality();
+    return use(reached);
+}
+
+bool cc_LineHandle::value() const { return with([](cc_IOLine& l) { return l.value(); }); }
+uint32_t cc_LineHandle::lineNumber() const { return with([](cc_IOLine& l) { return l.lineNumber(); }); }
+void cc_LineHandle::enable(bool flag) const { with([flag](cc_IOLine& l) { l.enable(flag); }, true); }
+bool cc_LineHandle::isEnabled() const { return with([](cc_IOLine& l) { return l.isEnabled(); }); }
+bool cc_LineHandle::canBeEnabled() const { return with([](cc_IOLine& l) { return l.canBeEnabled(); }, true); }
+void ccOutputLine::setValue(bool value) const { with([value](cc_IOLine& l) { l.setValue(value); }); }
+void ccOutputLine::pulse(bool level, double seconds, bool flag) const
+{
+    with([=](cc_IOLine& l) { l.pulse(level, seconds, flag); });
+}
 
 // ---- ccUnknownPIO ----
 
@@ -180,7 +216,8 @@ void ccUnknownPIO::attachLineTable(cc_UnknownLineTable* table, int32_t code)
     const ccIOConfig* config = ioConfigForCode(code);
     if (config == nullptr)
         return;
-    config_.reset(config->clone());
+    std::lock_guard<std::mutex> hold(changing_);
+    setConfig(*config);
     // The board's set-up goes on whatever the module makes of it.
     sendCode(code, false);
 }
@@ -203,25 +240,26 @@ void ccUnknownPIO::sendCode(int32_t code, bool checked)
 void ccUnknownPIO::checkLine(uint32_t n, bool input)
 {
     ensureReady();
-    if (!lines_ || !config_ || n > kMaxLineNumber)
+    const ccIOConfig* inForce = config();
+    if (!lines_ || !inForce || n > kMaxLineNumber)
         throw BadParams();
     const uint8_t line = static_cast<uint8_t>(n);
     if (input)
-        config_->checkInputLine(line);
+        inForce->checkInputLine(line);
     else
-        config_->checkOutputLine(line);
+        inForce->checkOutputLine(line);
 }
 
 ccInputLine ccUnknownPIO::inputLine(uint32_t line)
 {
     checkLine(line, true);
-    return ccInputLine(&lines_->inputLine(line));
+    return ccInputLine(&lines_->inputLine(line), lines_->link());
 }
 
 ccOutputLine ccUnknownPIO::outputLine(uint32_t line)
 {
     checkLine(line, false);
-    return ccOutputLine(&lines_->outputLine(line));
+    return ccOutputLine(&lines_->outputLine(line), lines_->link());
 }
 
 uint32_t ccUnknownPIO::numInputLines() { return ioConfig().numInputLines(); }
@@ -230,17 +268,18 @@ uint32_t ccUnknownPIO::numOutputLines() { return ioConfig().numOutputLines(); }
 const ccIOConfig& ccUnknownPIO::ioConfig()
 {
     ensureReady();
-    if (!config_)
+    const ccIOConfig* inForce = config();
+    if (!inForce)
         throw BadParams();
-    return *config_;
+    return *inForce;
 }
 
 void ccUnknownPIO::setIOConfig(const ccIOConfig& config)
 {
     ensureReady();
-    // Both read before the old copy goes: config may be that copy.
     const int32_t code = ioCodeForConfig(config);
-    config_.reset(config.clone());
+    std::lock_guard<std::mutex> hold(changing_);
+    setConfig(config);
     if (code != 0)
         sendCode(code, true);
 }

@@ -1,7 +1,10 @@
 // Parallel I/O: the discrete input and output lines of a board.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 #include "modules/ccicomponent.h"
@@ -39,14 +42,25 @@ public:
     virtual ccOutputLine outputLine(uint32_t line) = 0;
     virtual uint32_t numInputLines() = 0;
     virtual uint32_t numOutputLines() = 0;
+    // Valid while the facet lives, whatever configurations are set later.
     virtual const ccIOConfig& ioConfig() = 0;
     // Keeps a copy of config.
     virtual void setIOConfig(const ccIOConfig& config) = 0;
     virtual ~ccParallelIO();
 
 protected:
-    // Null until a configuration is set.
-    std::unique_ptr<ccIOConfig> config_;
+    // The configuration in force; null until one is set. Any thread may read
+    // it while another sets one.
+    const ccIOConfig* config() const { return config_.load(std::memory_order_acquire); }
+    // Puts a copy of config in force. Configurations are stateless, so one
+    // copy per class is kept for the facet's life: a reader never sees the
+    // one it holds deleted under it.
+    void setConfig(const ccIOConfig& config);
+
+private:
+    std::mutex configsMutex_;
+    std::vector<std::unique_ptr<ccIOConfig>> configs_;
+    std::atomic<const ccIOConfig*> config_{nullptr};
 };
 
 // One line, as the handles see it.
@@ -104,6 +118,15 @@ private:
     const cc_UnknownFrameGrabber* errors_;
 };
 
+// What the handles of a table's lines share with it, so that a handle may
+// outlive the table (a closed board, the library's shut-down): the lines are
+// used under the shared lock, and the table marks the link dead under the
+// exclusive one before its lines go.
+struct cc_IOLineLink {
+    std::shared_mutex mutex;
+    bool live = true;
+};
+
 // The lines a board's module offers, built by ccUnknownPIO::buildLineTable.
 class cc_UnknownLineTable {
 public:
@@ -118,6 +141,7 @@ public:
     cc_IOLine& outputLine(uint32_t number) const;
     cc_IOLine& inputLine(uint32_t number) const;
     cc_UnknownFrameGrabber& errorSource() const { return *errors_; }
+    const std::shared_ptr<cc_IOLineLink>& link() const { return link_; }
 
 private:
     friend class ccUnknownPIO;
@@ -129,11 +153,13 @@ private:
     std::vector<std::unique_ptr<cc_UnknownIOLine>> inputs_;
     int32_t base_ = 0;
     cc_UnknownFrameGrabber* errors_;
+    std::shared_ptr<cc_IOLineLink> link_;
 };
 
 // What both line handles forward to a line of the table (not owned); without
 // a line they throw ccParallelIO::NotEnabled, or CannotEnable from enable and
-// canBeEnabled.
+// canBeEnabled. Once the table of the line is gone they throw
+// ccUnknownFG::MissingFunctionality.
 class cc_LineHandle {
 public:
     bool value() const;
@@ -143,15 +169,25 @@ public:
     bool canBeEnabled() const;
 
 protected:
-    explicit cc_LineHandle(cc_IOLine* line) : line_(line) {}
-    cc_IOLine& line(bool enabling = false) const;
+    // link: the table's, null for a line outside a table.
+    cc_LineHandle(cc_IOLine* line, std::shared_ptr<cc_IOLineLink> link) : line_(line), link_(std::move(link)) {}
+    // What use returns, called with the line while the line cannot go.
+    template <class Use>
+    auto with(Use use, bool enabling = false) const;
+
+private:
+    cc_IOLine& line(bool enabling) const;
 
     cc_IOLine* line_;
+    std::shared_ptr<cc_IOLineLink> link_;
 };
 
 class ccOutputLine : public cc_LineHandle {
 public:
-    explicit ccOutputLine(cc_IOLine* line = nullptr) : cc_LineHandle(line) {}
+    explicit ccOutputLine(cc_IOLine* line = nullptr, std::shared_ptr<cc_IOLineLink> link = nullptr)
+        : cc_LineHandle(line, std::move(link))
+    {
+    }
 
     void setValue(bool value) const;
     void pulse(bool level, double seconds, bool flag) const;
@@ -159,7 +195,10 @@ public:
 
 class ccInputLine : public cc_LineHandle {
 public:
-    explicit ccInputLine(cc_IOLine* line = nullptr) : cc_LineHandle(line) {}
+    explicit ccInputLine(cc_IOLine* line = nullptr, std::shared_ptr<cc_IOLineLink> link = nullptr)
+        : cc_LineHandle(line, std::move(link))
+    {
+    }
 };
 
 // The parallel I/O of a board of a driver module.
@@ -199,4 +238,7 @@ private:
     void sendCode(int32_t code, bool checked);
 
     std::unique_ptr<cc_UnknownLineTable> lines_;
+    // One change at a time, so that the module is told the configuration
+    // last put in force.
+    std::mutex changing_;
 };

@@ -57,6 +57,8 @@ public:
 
     // Not owned; null detaches. Returns props.
     ccAcqProps* attach(ccAcqProps* props);
+    // The FIFO lets go of the interface: nothing is supported from then on.
+    void forgetSupport() { support_ = nullptr; }
 
     ccSyncProp* syncProp() override;
     ccSyncProp& syncPropRef() override;

@@ -27,7 +27,9 @@ public:
     // exists. Throws MissingFunctionality once the board is closed.
     void createImplementation();
     // Gives back what the board holds of the module; also run by the
-    // destructor. The engine is gone afterwards: nothing may use the board.
+    // destructor. The engine is gone afterwards: nothing may use the board,
+    // and its FIFOs and line handles that clients keep raise
+    // MissingFunctionality.
     virtual void close();
 
     int32_t registrationIndex() const override { return ccBoard::registrationIndex(); }

@@ -3,15 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "acq/vidfmt/vidfmt.h"
+#include "modules/fgproxy.h"
 #include "modules/internal/board_testing.h"
 #include "modules/startup.h"
 #include "modules/unknownfg.h"
+#include "platform/environment_testing.h"
 #include "platform/registry_testing.h"
+#include "std/deferredinit.h"
+#include "tests/support/child_check.h"
 #include "tests/support/sim_module.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -143,6 +152,87 @@ TEST(Board7320, TheBuilderOwnsEveryBoardAndListsTheFirstSixteen)
         EXPECT_TRUE(cc_BoardRegistryTesting::entries().empty());
         sim_module::expectAllReleased();
     }
+}
+
+// What a client may keep of a board beyond the board's life: a FIFO of its
+// engine and two of its lines.
+struct Kept {
+    explicit Kept(cc7320& board)
+        : fifo(board.frameGrabberImpl()->newAcqFifoImpl(description, 0)), out(board.outputLine(19)),
+          in(board.inputLine(0))
+    {
+    }
+    cs_vidFmtRecord record{u"Sim Cam 640x480", 640, 480, 8, 0, 0, 1, 1};
+    cc_VidFmtDesc description{&record, 0};
+    std::unique_ptr<cc_AcqFifo> fifo;
+    ccOutputLine out;
+    ccInputLine in;
+};
+
+const std::function<void(Kept&)> kLateUses[] = {
+    [](Kept& k) { (void)k.fifo->start(1); },
+    [](Kept& k) { (void)k.fifo->completeAcq8(ccAcqCompleteArgs()); },
+    [](Kept& k) { k.fifo->exposure(0.01); },
+    [](Kept& k) { (void)k.out.value(); },
+    [](Kept& k) { k.out.setValue(true); },
+    [](Kept& k) { k.in.enable(true); },
+};
+
+// How many of the late uses raise MissingFunctionality; all of them should.
+size_t refusals(Kept& kept)
+{
+    size_t refused = 0;
+    for (const auto& use : kLateUses) {
+        try {
+            use(kept);
+        } catch (const ccUnknownFG::MissingFunctionality&) {
+            ++refused;
+        } catch (...) {
+        }
+    }
+    return refused;
+}
+
+TEST(Board7320, WhatAClientKeepsOfAClosedBoardRaisesAndReleasesNothingTwice)
+{
+    ccModulesStartup();
+    sim_module::Board simBoard;
+    {
+        cc7320 board(std::make_unique<cc_BoardEntry>(simBoard.module, 0, L"sim0"), std::move(simBoard.board));
+        Kept kept(board);
+        board.close();
+        EXPECT_EQ(refusals(kept), std::size(kLateUses));
+    }
+    simBoard.module = nullptr;
+    sim_module::expectAllReleased();
+}
+
+// In a fresh process: the same past the library's shut-down list, which
+// deletes the boards and lets go of the module.
+void aClientOutlivesTheShutDown()
+{
+    ccModulesStartup();
+    cc_UnknownModule::setBoardBuilder(&ccBuildModuleBoard);
+    sim_module::sim().reset();
+    sim_module::setBoards({u"b0"});
+    const TempDir dir;
+    std::filesystem::create_symlink(QORX_SIM_PATH, dir.path + "qorxsim_.so");
+    plat::setEnvironmentVariable(L"QORALT_SYSTEM_PATH", dir.wide());
+    REQUIRE(cc_UnknownModule::loadModuleByName(L"qorxsim") && cc7320::numBoards() == 1);
+    Kept kept(cc7320::getBoard(0));
+    ccDeferredInit::runShutdownList();
+    REQUIRE(refusals(kept) == std::size(kLateUses));
+    kept.fifo.reset();
+    const ccSimAudit a = sim_module::audit();
+    REQUIRE(a.live == 0 && a.references == 0 && a.overReleases == 0);
+    std::filesystem::remove_all(dir.path);
+    childExit(0);
+}
+
+TEST(Board7320, WhatAClientKeepsPastTheShutDownRaisesAndReleasesNothingTwice)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(aClientOutlivesTheShutDown(), testing::ExitedWithCode(0), "");
 }
 
 } // namespace

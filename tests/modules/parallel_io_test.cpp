@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <stdexcept>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "modules/board.h"
 #include "modules/fgproxy.h"
 #include "modules/startup.h"
+#include "modules/unknownfg.h"
 #include "tests/support/sim_module.h"
 
 namespace {
@@ -135,6 +137,34 @@ TEST_F(ParallelIO, LineOperationsReachTheirSlotsAndEdgeKindsTravelAsCodes)
         sim().lastArgs(ccIidLineIO, 11, &codes.emplace_back(), 1);
     }
     EXPECT_EQ(codes, (std::vector<double>{1, 2, 3, 4, 4}));
+}
+
+// One thread changes a board's configuration while another asks for its
+// lines and counts: every answer is one of a configuration in force.
+TEST(BoardLines, ConfigurationChangesAndLineLookUpsMeetFromAnyThread)
+{
+    ccModulesStartup();
+    sim_module::Board simBoard;
+    cc7320 board(std::make_unique<cc_BoardEntry>(simBoard.module, 0, L"sim0"), std::move(simBoard.board));
+    constexpr int kRounds = 1000;
+    std::thread changer([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            board.setIOConfig(ccIOExternalOption()); // 8 inputs
+            board.setIOConfig(ccIOStandardOption()); // 16 inputs
+        }
+    });
+    int odd = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        const uint32_t inputs = board.numInputLines();
+        odd += (inputs != 8 && inputs != 16) + (board.ioConfig().numOutputLines() != 20);
+        odd += board.outputLine(19).lineNumber() != 19; // an output of both
+        try {
+            odd += board.inputLine(12).lineNumber() != 12; // an input of the standard option only
+        } catch (const ccParallelIO::BadParams&) {
+        }
+    }
+    changer.join();
+    EXPECT_EQ(odd, 0);
 }
 
 } // namespace

@@ -8,10 +8,14 @@
 
 const ccAcqPropertyInfo* cc_AcqFifo::propertyInfo(uint32_t id)
 {
-    std::call_once(infoBuilt_, [this] {
-        info_.clear(); // what a failed build left
-        buildPropertyInfo(info_);
-    });
+    if (!infoBuilt_.load(std::memory_order_acquire)) {
+        std::lock_guard<std::mutex> hold(infoLock_);
+        if (!infoBuilt_.load(std::memory_order_relaxed)) {
+            info_.clear(); // what a failed build left
+            buildPropertyInfo(info_);
+            infoBuilt_.store(true, std::memory_order_release);
+        }
+    }
     for (const ccAcqPropertyInfo& record : info_)
         if (record.id == id)
             return &record;

@@ -4,6 +4,7 @@
 // call the setters; the FIFO kinds call the completions.
 #pragma once
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -226,6 +227,9 @@ public:
     virtual ~cc_AcqFifo() = default;
 
 private:
-    std::once_flag infoBuilt_;
+    // Not a once-flag: a build that throws must leave a state that the next
+    // lookup can take up again, under every threading runtime.
+    std::mutex infoLock_;
+    std::atomic<bool> infoBuilt_{false};
     std::vector<ccAcqPropertyInfo> info_;
 };

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdlib>
 
 #include "platform/descriptor_io.h"
@@ -62,6 +63,50 @@ int visitObject(dl_phdr_info* info, size_t, void* data)
     return 0;
 }
 
+// The directories the dynamic loader searches for a bare name loaded by this
+// code, in its order: run paths, LD_LIBRARY_PATH, the system directories
+// (its cache is not read). Empty when the loader cannot tell.
+std::vector<std::string> loaderDirectories()
+{
+    Dl_info info{};
+    link_map* map = nullptr;
+    if (dladdr1(reinterpret_cast<void*>(&loaderDirectories), &info, reinterpret_cast<void**>(&map),
+                RTLD_DL_LINKMAP)
+            == 0
+        || map == nullptr)
+        return {};
+    // The main program has no name of its own in the loader's list.
+    void* self = map->l_name != nullptr && map->l_name[0] != 0 ? ::dlopen(map->l_name, RTLD_LAZY | RTLD_NOLOAD)
+                                                                : ::dlopen(nullptr, RTLD_LAZY);
+    if (self == nullptr)
+        return {};
+    std::vector<std::string> directories;
+    Dl_serinfo size{};
+    if (::dlinfo(self, RTLD_DI_SERINFOSIZE, &size) == 0 && size.dls_size >= sizeof(Dl_serinfo)) {
+        std::vector<std::max_align_t> buffer((size.dls_size + sizeof(std::max_align_t) - 1)
+                                             / sizeof(std::max_align_t));
+        auto* list = reinterpret_cast<Dl_serinfo*>(buffer.data());
+        list->dls_size = size.dls_size;
+        list->dls_cnt = size.dls_cnt;
+        if (::dlinfo(self, RTLD_DI_SERINFO, list) == 0)
+            for (unsigned i = 0; i < list->dls_cnt; ++i)
+                directories.emplace_back(list->dls_serpath[i].dls_name);
+    }
+    ::dlclose(self);
+    return directories;
+}
+
+// The file the loader took for a library it opened; the name given when it
+// cannot tell.
+std::string loadedFile(void* library, const std::string& name)
+{
+    link_map* map = nullptr;
+    if (::dlinfo(library, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr && map->l_name != nullptr
+        && map->l_name[0] != 0)
+        return map->l_name;
+    return name;
+}
+
 } // namespace
 
 std::wstring moduleDirectory()
@@ -85,17 +130,31 @@ ModuleHandle loadModule(const std::wstring& path)
 {
     for (const std::string& name : candidates(path)) {
         if (void* library = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL))
-            return new Module{name, library, {}};
+            return new Module{loadedFile(library, name), library, {}};
     }
     return nullptr;
 }
 
 ModuleHandle loadModuleAsData(const std::wstring& path)
 {
+    // A bare name is looked for as the loader would look for it as code.
+    std::vector<std::string> bareDirectories;
+    bool searched = false;
     for (const std::string& name : candidates(path)) {
-        std::vector<uint8_t> data;
-        if (detail::readRegularFile(name, &data))
-            return new Module{name, nullptr, std::move(data)};
+        std::vector<std::string> files{name};
+        if (name.find('/') == std::string::npos) {
+            if (!searched)
+                bareDirectories = loaderDirectories(), searched = true;
+            files.clear();
+            for (const std::string& directory : bareDirectories)
+                // An empty directory stands for the working directory, as for the loader.
+                files.push_back(directory.empty() ? name : directory + '/' + name);
+        }
+        for (const std::string& file : files) {
+            std::vector<uint8_t> data;
+            if (detail::readRegularFile(file, &data))
+                return new Module{file, nullptr, std::move(data)};
+        }
     }
     return nullptr;
 }

@@ -19,7 +19,9 @@ std::wstring moduleDirectory();
 // dynamic loader searches. Null when nothing loads.
 ModuleHandle loadModule(const std::wstring& path);
 // Opens the file only to read from it: the handle holds its path and bytes
-// and never runs code. The same ".dll" rule applies.
+// and never runs code. The same ".dll" rule applies, and a name without "/"
+// is looked for in the directories the dynamic loader searches for this
+// code, in its order (its cache aside), not in the working directory.
 ModuleHandle loadModuleAsData(const std::wstring& path);
 // Each handle is freed once; false when the loader refused to unload (the
 // handle is gone all the same).
@@ -27,7 +29,8 @@ bool freeModule(ModuleHandle module);
 
 // Null when the module exports no such symbol or was loaded as data.
 void* moduleSymbol(ModuleHandle module, const char* name);
-// The name that was loaded (after the ".dll" rule).
+// The file that was loaded (after the ".dll" rule): for a name without "/",
+// where the search found it.
 std::wstring modulePath(ModuleHandle module);
 // The bytes of a module loaded as data; null for a code module.
 const std::vector<uint8_t>* moduleData(ModuleHandle module);

@@ -51,11 +51,6 @@ Registry& registry()
     return *instance;
 }
 
-bool validType(RegistryType type)
-{
-    return type == RegistryType::string || type == RegistryType::int32;
-}
-
 // Names are kept in the file as UTF-8, which holds Unicode characters only:
 // a lone surrogate would come back as U+FFFD and collide with another name.
 bool validName(const std::wstring& name)
@@ -179,6 +174,23 @@ bool parseHex(const std::string& text, std::vector<uint8_t>* bytes)
     return true;
 }
 
+// Decimal digits of a 32-bit number, as formatValue writes them.
+bool parseTypeNumber(const std::string& text, uint32_t* number)
+{
+    if (text.empty() || text.size() > 10)
+        return false;
+    uint64_t value = 0;
+    for (char ch : text) {
+        if (ch < '0' || ch > '9')
+            return false;
+        value = value * 10 + static_cast<uint64_t>(ch - '0');
+    }
+    if (value > UINT32_MAX)
+        return false;
+    *number = static_cast<uint32_t>(value);
+    return true;
+}
+
 std::string formatValue(const Value& value)
 {
     std::string out = escape(value.name) + '=';
@@ -249,10 +261,13 @@ bool parseLine(const std::string& line, FileLine* parsed, std::string* reason)
             return *reason = "bad string", false;
         bytes = utf16BytesFromWide(text);
         parsed->value.type = RegistryType::string;
-    } else if (type == "bytes(1)" || type == "bytes(4)") {
+    } else if (type.compare(0, 6, "bytes(") == 0 && type.back() == ')') {
+        uint32_t number = 0;
+        if (!parseTypeNumber(type.substr(6, type.size() - 7), &number))
+            return *reason = "unknown type", false;
         if (!parseHex(data, &bytes))
             return *reason = "bad bytes", false;
-        parsed->value.type = type == "bytes(1)" ? RegistryType::string : RegistryType::int32;
+        parsed->value.type = static_cast<RegistryType>(number);
     } else {
         return *reason = "unknown type", false;
     }
@@ -390,7 +405,7 @@ RegistryStatus queryRegistryValue(RegistryKey key, const std::wstring& name, Reg
 RegistryStatus setRegistryValue(RegistryKey key, const std::wstring& name, RegistryType type,
                                 const std::vector<uint8_t>& bytes)
 {
-    if (!validType(type) || !validName(name))
+    if (!validName(name))
         return RegistryStatus::badArgument;
     std::unique_lock<std::mutex> held;
     std::shared_ptr<Key> node = openedKey(loadedRegistry(&held), key);

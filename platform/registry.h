@@ -1,5 +1,6 @@
 // The registry: two trees of keys, the machine's and the current user's,
-// holding named values that are 32-bit integers or strings. Process-wide, in
+// holding named values, each a type number and bytes (32-bit integers and
+// strings among them). Process-wide, in
 // memory, thread-safe. Key paths separate names with "\"; key and value names
 // compare without regard to case and keep the case they were made with.
 //
@@ -15,8 +16,9 @@
 // and a line "<root>\<key path>" for a key without values. Roots are
 // "HKEY_LOCAL_MACHINE" and "HKEY_CURRENT_USER". Names and text escape "%",
 // "\", ";", "=" and control characters as "%" and two hex digits of each
-// UTF-8 byte. Values that are not a well-formed terminated string (or a 4-byte
-// integer) keep their exact bytes in the "bytes" form. Blank lines and lines
+// UTF-8 byte. Values of any other type, and values that are not a well-formed
+// terminated string (or a 4-byte integer), keep their type number (decimal)
+// and exact bytes in the "bytes" form. Blank lines and lines
 // that begin with "#" are skipped.
 #pragma once
 #include <cstdint>
@@ -27,8 +29,10 @@ namespace plat {
 
 enum class RegistryRoot { localMachine, currentUser };
 
-// The numbers are those the stored type fields carry.
-enum class RegistryType : uint32_t { string = 1, int32 = 4 };
+// The numbers are those the stored type fields carry. Any other number is a
+// type too: its values are kept as set, and readers asking for one of these
+// types find them of another.
+enum class RegistryType : uint32_t { string = 1, expandString = 2, binary = 3, int32 = 4 };
 
 enum class RegistryStatus { ok, notFound, badHandle, badArgument };
 
@@ -52,7 +56,7 @@ struct RegistryValue {
 
 // The empty name is the key's default value.
 [[nodiscard]] RegistryStatus queryRegistryValue(RegistryKey key, const std::wstring& name, RegistryValue* value);
-// Stored as given; a type other than the two above is a bad argument.
+// Stored as given, whatever the type.
 [[nodiscard]] RegistryStatus setRegistryValue(RegistryKey key, const std::wstring& name, RegistryType type,
                                               const std::vector<uint8_t>& bytes);
 

@@ -2,5 +2,5 @@
 #pragma once
 #include <string>
 
-// The name the sibling library was loaded by; empty while it is not loaded.
+// The file of the sibling library as loaded; empty while it is not loaded.
 std::wstring csys_jobDataLibraryPath();

@@ -10,6 +10,7 @@
 #include "acq/vidfmt/framegrabber.h"
 #include "acq/vidfmt/internal/lookup.h"
 #include "acq/vidfmt/stdacqfifo.h"
+#include "acq/vidfmt/vidfmt_testing.h"
 #include "platform/text.h"
 #include "std/except/resource.h"
 
@@ -86,14 +87,26 @@ void removeExtension(Extension kind, const cc_VidFormatExtension* record)
     leave(r.extensions[kind], record);
 }
 
-const cc_VidFormatExtension* findExtension(Extension kind, const std::wstring& name)
+std::atomic<void (*)()> g_lookupHook{nullptr};
+
+// The record is cast while the lock keeps it registered: once the lock is
+// released another thread may remove and destroy it.
+template <class T>
+const T* findExtension(Extension kind, const std::wstring& name)
 {
-    Registries& r = registries();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    for (const cc_VidFormatExtension* record : r.extensions[kind])
-        if (record->name() == name)
-            return record;
-    return nullptr;
+    const T* found = nullptr;
+    {
+        Registries& r = registries();
+        std::shared_lock<std::shared_mutex> hold(r.lock);
+        for (const cc_VidFormatExtension* record : r.extensions[kind])
+            if (record->name() == name) {
+                found = static_cast<const T*>(record);
+                break;
+            }
+    }
+    if (void (*hook)() = g_lookupHook.load())
+        hook();
+    return found;
 }
 
 bool isDelimiter(wchar_t c) { return c == L' ' || c == L'\t' || c == L';'; }
@@ -138,6 +151,8 @@ const int32_t kModuleCodeOf[20] = {-1, 0, 9, 8, 1, 4, 10, 5, 3, 6, 7, 11, 2, 12,
 
 // Extension records.
 
+void ccSetExtensionLookupHookForTesting(void (*hook)()) { g_lookupHook.store(hook); }
+
 cc_VidFormatExtension::cc_VidFormatExtension(const std::wstring& name) : name_(name) {}
 cc_VidFormatExtension::~cc_VidFormatExtension() = default;
 
@@ -152,7 +167,7 @@ cc_VidFmtCameraInfo::~cc_VidFmtCameraInfo() { removeExtension(kCamera, this); }
 
 const cc_VidFmtCameraInfo* cc_VidFmtCameraInfo::find(const std::wstring& name)
 {
-    return static_cast<const cc_VidFmtCameraInfo*>(findExtension(kCamera, name));
+    return findExtension<cc_VidFmtCameraInfo>(kCamera, name);
 }
 
 cc_VidFmtVideoInfo::cc_VidFmtVideoInfo(const std::wstring& name) : cc_VidFormatExtension(name)
@@ -164,7 +179,7 @@ cc_VidFmtVideoInfo::~cc_VidFmtVideoInfo() { removeExtension(kVideo, this); }
 
 const cc_VidFmtVideoInfo* cc_VidFmtVideoInfo::find(const std::wstring& name)
 {
-    return static_cast<const cc_VidFmtVideoInfo*>(findExtension(kVideo, name));
+    return findExtension<cc_VidFmtVideoInfo>(kVideo, name);
 }
 
 cc_VidFmtSignalInfo::cc_VidFmtSignalInfo(const std::wstring& name) : cc_VidFormatExtension(name)
@@ -176,7 +191,7 @@ cc_VidFmtSignalInfo::~cc_VidFmtSignalInfo() { removeExtension(kSignal, this); }
 
 const cc_VidFmtSignalInfo* cc_VidFmtSignalInfo::find(const std::wstring& name)
 {
-    return static_cast<const cc_VidFmtSignalInfo*>(findExtension(kSignal, name));
+    return findExtension<cc_VidFmtSignalInfo>(kSignal, name);
 }
 
 cc_VidFmtCamLinkInfo::cc_VidFmtCamLinkInfo(const std::wstring& name) : cc_VidFormatExtension(name)
@@ -188,7 +203,7 @@ cc_VidFmtCamLinkInfo::~cc_VidFmtCamLinkInfo() { removeExtension(kCamLink, this);
 
 const cc_VidFmtCamLinkInfo* cc_VidFmtCamLinkInfo::find(const std::wstring& name)
 {
-    return static_cast<const cc_VidFmtCamLinkInfo*>(findExtension(kCamLink, name));
+    return findExtension<cc_VidFmtCamLinkInfo>(kCamLink, name);
 }
 
 cc_VidFmtDesc::cc_VidFmtDesc(const cs_vidFmtRecord* record, int32_t defaultModuleCode)

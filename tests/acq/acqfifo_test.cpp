@@ -188,6 +188,30 @@ TEST(AcqFifoPropertyInfo, BuiltOnceTheFirstRecordCountsAndAbsentOnesAnswerNeutra
     EXPECT_EQ(full.fake().builds + bare.fake().builds, 2);
 }
 
+// A board whose first build fails after a record of its own.
+struct FailingOnceFifo : FakeAcqFifo {
+    void buildPropertyInfo(std::vector<ccAcqPropertyInfo>& out) override
+    {
+        if (builds == 0) {
+            ++builds;
+            out.push_back({1019, 0, 1, 0.5, 0});
+            throw ccUnsupportedHW();
+        }
+        FakeAcqFifo::buildPropertyInfo(out);
+    }
+};
+
+// The next lookup builds again, from nothing.
+TEST(AcqFifoPropertyInfo, ABuildThatThrowsIsTriedAgainWithoutWhatItLeft)
+{
+    FailingOnceFifo board;
+    board.info = {{1004, 0, 1, 0, 0}};
+    EXPECT_THROW(board.propertyInfo(1004), ccUnsupportedHW);
+    EXPECT_NE(board.propertyInfo(1004), nullptr);
+    EXPECT_EQ(board.propertyInfo(1019), nullptr);
+    EXPECT_EQ(board.builds, 2);
+}
+
 TEST(AcqFifoForwarding, NeedsAnImplementationAndGivesAZeroWordForNoObject)
 {
     Fifo<ccGreyAcqFifo> none(nullptr);

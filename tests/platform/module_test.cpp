@@ -60,6 +60,27 @@ TEST(PlatModule, DllNamesFallBackToSharedObjectsSymbolsAreFoundAndDataRunsNothin
     }
 }
 
+// A bare name is looked for where the dynamic loader looks, as code and as
+// data, and never in the working directory alone; the module names the file
+// found, here the one the process already runs with.
+TEST(PlatModule, ABareNameIsFoundWhereTheLoaderLooksAndTheModuleNamesTheFileFound)
+{
+    std::wstring running;
+    ASSERT_TRUE(plat::findLoadedModule(L"libm.so.6", &running));
+    ASSERT_EQ(running.find(L"/"), 0u);
+    TempDir dir;
+    dir.write("libm.so.6", "not this one");
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path);
+    for (const bool asData : {false, true}) {
+        plat::ModuleHandle module = asData ? plat::loadModuleAsData(L"libm.so.6") : plat::loadModule(L"libm.so.6");
+        EXPECT_EQ(plat::modulePath(module), running) << asData;
+        EXPECT_EQ(plat::moduleData(module) != nullptr && plat::moduleData(module)->size() > 1000, asData);
+        EXPECT_TRUE(module == nullptr || plat::freeModule(module));
+    }
+    std::filesystem::current_path(previous);
+}
+
 TEST(PlatFiles, RegularFilesSortedByTheirUtf8Bytes)
 {
     TempDir dir;

@@ -61,13 +61,11 @@ TEST_F(PlatRegistry, KeysOpenOnlyWhenPresentAndNamesIgnoreCase)
     const std::wstring lone(1, wchar_t(0xD800));
     const plat::RegistryKey made = create(kMachine, L"Software\\Qoralt\\Boards");
     ASSERT_EQ(plat::setRegistryValue(made, L"Count", RegistryType::int32, {1, 0, 0, 0}), ok);
-    EXPECT_EQ(plat::setRegistryValue(made, L"Binary", RegistryType(3), {1}), bad);
     EXPECT_EQ(plat::setRegistryValue(made, lone, RegistryType::int32, {1, 0, 0, 0}), bad);
     EXPECT_EQ(plat::queryRegistryValue(made, L"Count", nullptr), bad);
     EXPECT_EQ(plat::closeRegistryKey(made), ok);
     EXPECT_EQ(plat::setRegistryValue(made, L"Late", RegistryType::int32, {0, 0, 0, 0}), RegistryStatus::badHandle);
     EXPECT_EQ(query(kMachine, L"software\\QORALT\\boards", L"COUNT").bytes, Bytes({1, 0, 0, 0}));
-    EXPECT_EQ(query(kMachine, L"Software\\Qoralt\\Boards", L"Binary").type, RegistryType(0));
     const struct { RegistryRoot root; std::wstring path; RegistryStatus status; } cases[] = {
         {kMachine, L"SOFTWARE\\qoralt", ok}, {kMachine, L"", ok}, {kMachine, L"Software\\Qoralt\\", ok},
         {kMachine, L"Software\\Other", absent}, {kUser, L"Software", absent}, {kMachine, L"Software\\\\Qoralt", bad},
@@ -82,8 +80,8 @@ TEST_F(PlatRegistry, KeysOpenOnlyWhenPresentAndNamesIgnoreCase)
     EXPECT_EQ(plat::createRegistryKey(kMachine, L"Software", nullptr), bad);
 }
 
-// Values are kept as set, and so through the file too.
-TEST_F(PlatRegistry, ValuesAndTheFileKeepAnyTextAndExactBytes)
+// Values of any type are kept as set, and so through the file too.
+TEST_F(PlatRegistry, ValuesAndTheFileKeepAnyTypeAnyTextAndExactBytes)
 {
     const std::wstring smile(1, wchar_t(0x1F600));
     const RegistryType str = RegistryType::string, int32 = RegistryType::int32;
@@ -96,6 +94,9 @@ TEST_F(PlatRegistry, ValuesAndTheFileKeepAnyTextAndExactBytes)
         {kUser, L"Software", L"Lone", str, {0x3D, 0xD8, 0, 0}}, {kUser, L"Software", L"ShortInt", int32, {1, 2}},
         {kUser, L"Software", L"Inner", str, {'a', 0, 0, 0, 'b', 0, 0, 0}}, {kUser, L"Software", L"Empty", str, {}},
         {kUser, L"", L"OnTheRoot", int32, {1, 2, 3, 4}},
+        {kUser, L"Software", L"Expand", RegistryType::expandString, {'%', 0, 'H', 0, '%', 0, 0, 0}},
+        {kUser, L"Software", L"Binary", RegistryType::binary, {1, 0, 0, 0}},
+        {kUser, L"Software", L"Large", RegistryType(0xFFFFFFFF), {}},
     };
     for (const auto& c : cases)
         put(c.root, c.path, c.name, c.type, c.bytes);
@@ -113,7 +114,9 @@ TEST_F(PlatRegistry, ValuesAndTheFileKeepAnyTextAndExactBytes)
     ASSERT_TRUE(plat::saveRegistryFile(dir.wide("registry.txt"), &error)) << error.size();
     const std::string text = dir.read("registry.txt");
     for (const char* line : {"HKEY_LOCAL_MACHINE\\Software\\Qoralt;Face \xF0\x9F\x98\x80=string:a\xF0\x9F\x98\x80\n",
-                             "HKEY_CURRENT_USER\\Caf\xC3\xA9%3b%3d%25\\Key;=string:\xC3\xA9%25\n"})
+                             "HKEY_CURRENT_USER\\Caf\xC3\xA9%3b%3d%25\\Key;=string:\xC3\xA9%25\n",
+                             "HKEY_CURRENT_USER\\Software;Expand=bytes(2):2500480025000000\n",
+                             "HKEY_CURRENT_USER\\Software;Large=bytes(4294967295):\n"})
         EXPECT_NE(text.find(line), std::string::npos) << text;
     EXPECT_EQ(text.find("\r"), std::string::npos);
 
@@ -130,7 +133,7 @@ TEST_F(PlatRegistry, AMalformedFileChangesNothingAndNamesItsLineAlsoWhenTheEnvir
     const std::string good = "HKEY_CURRENT_USER\\Software;New=int32:00000001\n";
     const char* const bad[] = {
         "HKEY_USERS\\Software;A=int32:00000001", "HKEY_CURRENT_USER\\Software;A=int32:0000001",
-        "HKEY_CURRENT_USER\\Software;A=bytes(3):00",
+        "HKEY_CURRENT_USER\\Software;A=bytes(4294967296):00", "HKEY_CURRENT_USER\\Software;A=bytes(x3):00",
         "HKEY_CURRENT_USER\\Software;A=string:%4", "HKEY_CURRENT_USER\\Software;A=string:\xC3",
         "HKEY_CURRENT_USER\\Software;A", "HKEY_CURRENT_USER\\Software\\;A=int32:00000001",
     };

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
+#include <cstring>
+#include <functional>
+#include <locale>
+#include <vector>
 #include <tuple>
 
 #include "platform/text.h"
@@ -47,6 +53,109 @@ TEST(FileStream, OnlyTheTableModesHaveATextOpenFailuresSetFailbitAndAnyOtherName
     buf.sputn("two", 3);
     ASSERT_NE(buf.close(), nullptr);
     EXPECT_EQ(dir.read("f.txt"), "one two");
+}
+
+// Bytes shifted by one on the way to the file.
+struct ShiftByOne : std::codecvt<char, char, std::mbstate_t> {
+    bool do_always_noconv() const noexcept override { return false; }
+    int do_encoding() const noexcept override { return 1; }
+    result do_out(state_type&, const char* from, const char* end, const char*& next, char* to, char* limit,
+                  char*& toNext) const override
+    {
+        for (next = from, toNext = to; next != end && toNext != limit;)
+            *toNext++ = static_cast<char>(*next++ + 1);
+        return next == end ? ok : partial;
+    }
+    result do_in(state_type&, const char* from, const char* end, const char*& next, char* to, char* limit,
+                 char*& toNext) const override
+    {
+        for (next = from, toNext = to; next != end && toNext != limit;)
+            *toNext++ = static_cast<char>(*next++ - 1);
+        return next == end ? ok : partial;
+    }
+};
+
+// The same operations on the standard byte file buffer and on this one give
+// the same results and leave the same bytes.
+TEST(FileStream, ReadsPutsBackSeeksWritesAndConvertsAsTheStandardBuffer)
+{
+    typedef std::vector<long long> Results;
+    const auto off = [](std::streambuf& b, std::streamoff o, ios_base::seekdir d) {
+        return static_cast<long long>(b.pubseekoff(o, d));
+    };
+    const struct { const char* name; ios_base::openmode mode; bool shifted; std::function<Results(std::streambuf&)> run; }
+        rows[] = {
+            {"read", ios_base::in, false, [&](std::streambuf& b) {
+                 Results r{b.sgetc(), b.sbumpc(), b.sbumpc(), b.sungetc(), b.sbumpc(), b.sputbackc('x'), b.sbumpc()};
+                 char four[4];
+                 r.push_back(b.sgetn(four, 4));
+                 r.insert(r.end(), four, four + 4);
+                 r.insert(r.end(), {off(b, 0, ios_base::cur), off(b, -2, ios_base::end), b.sbumpc(),
+                                    static_cast<long long>(b.pubseekpos(3)), b.sbumpc(), off(b, 5, ios_base::cur),
+                                    b.sbumpc(), b.sgetc()});
+                 return r;
+             }},
+            {"write and read", ios_base::in | ios_base::out, false, [&](std::streambuf& b) {
+                 Results r{b.sputn("XY", 2), off(b, 0, ios_base::cur), b.sbumpc(), off(b, 0, ios_base::end),
+                           b.sputc('!'), b.pubsync()};
+                 return r;
+             }},
+            {"converted", ios_base::in | ios_base::out, true, [&](std::streambuf& b) {
+                 Results r{b.sputn("XY", 2), off(b, 0, ios_base::cur), b.sbumpc(), b.sgetc(),
+                           static_cast<long long>(b.pubseekpos(0)), b.sbumpc()};
+                 return r;
+             }},
+        };
+    TempDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string bytes[2];
+        Results results[2];
+        for (int which = 0; which < 2; ++which) {
+            const std::string name = std::to_string(which) + ".txt";
+            dir.write(name, "0123456789");
+            std::filebuf standard;
+            ccBasic_filebuf<char> ours;
+            std::streambuf& b = which == 0 ? static_cast<std::streambuf&>(standard) : ours;
+            if (row.shifted)
+                b.pubimbue(std::locale(std::locale::classic(), new ShiftByOne));
+            ASSERT_TRUE(which == 0 ? standard.open(dir.path + name, row.mode) != nullptr
+                                   : ours.open(dir.wide(name), row.mode) != nullptr);
+            results[which] = row.run(b);
+            ASSERT_TRUE(which == 0 ? standard.close() != nullptr : ours.close() != nullptr);
+            bytes[which] = dir.read(name);
+        }
+        EXPECT_EQ(results[1], results[0]);
+        EXPECT_EQ(bytes[1], bytes[0]);
+    }
+}
+
+// No buffer and size 0 on an open buffer, before or after a write, make it
+// unbuffered: each write is in the file at once. A buffer of the caller's
+// keeps the bytes until a sync.
+TEST(FileStream, NoBufferAndSizeZeroMakeAnOpenBufferUnbuffered)
+{
+    TempDir dir;
+    static char own[4096];
+    const struct { const char* name; const char* before; char* buffer; std::streamsize size; const char* seen; } rows[] = {
+        {"unbuffered before any write", "", nullptr, 0, "ab"},
+        {"unbuffered after a write", "x", nullptr, 0, "xab"},
+        {"the caller's buffer", "", own, sizeof own, ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        dir.write("f.txt", "");
+        ccBasic_filebuf<char> buf;
+        ASSERT_EQ(buf.open(dir.wide("f.txt"), ios_base::out | ios_base::binary), &buf);
+        buf.sputn(r.before, static_cast<std::streamsize>(std::strlen(r.before)));
+        EXPECT_EQ(buf.pubsetbuf(r.buffer, r.size), &buf);
+        buf.sputn("a", 1);
+        buf.sputc('b');
+        EXPECT_EQ(dir.read("f.txt"), r.seen);
+        EXPECT_EQ(buf.pubsync(), 0);
+        EXPECT_EQ(dir.read("f.txt"), std::string(r.before) + "ab");
+        ASSERT_NE(buf.close(), nullptr);
+    }
 }
 
 } // namespace

@@ -51,7 +51,7 @@ TEST(JobBinding, FindsTheLibraryInOrder)
             if (c.loaded == nullptr)
                 REQUIRE(plat::loadModule(kLibrary) != nullptr); // the search finds what is loaded
             REQUIRE(csys_jobStateCell(csysJobCellAllClientThreads) != nullptr);
-            REQUIRE(csys_jobDataLibraryPath() == (c.loaded ? dir.wide() + c.loaded : L"mxtgdata.so"));
+            REQUIRE(csys_jobDataLibraryPath() == (c.loaded ? dir.wide() + c.loaded : kLibrary));
         };
         EXPECT_EXIT((scenario(), childExit(0)), ::testing::ExitedWithCode(0), "");
     }

@@ -34,9 +34,10 @@ public:
     void attach(cc_AcqFifo* fifo) { fifo_ = fifo; }
     cc_AcqFifo* fifo() const { return fifo_; }
 
-    // Version byte 1, the ccPersistent level, then the model's archive index
-    // as a 32-bit word. A loaded model goes through syncModel; version 0
-    // ignores the index and loads the default model.
+    // The ccPersistent level, version byte 1, then the model's archive index
+    // as a 32-bit word; inside the aggregate the version byte comes before
+    // the ccPersistent level. A loaded model goes through syncModel; version
+    // 0 ignores the index and loads the default model.
     void archive(ccArchive& ar) override;
     const char* storedTypeName() const override { return kStoredName; }
 

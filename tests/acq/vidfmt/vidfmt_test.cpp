@@ -10,6 +10,7 @@
 #include "acq/vidfmt/fgimpl.h"
 #include "acq/vidfmt/framegrabber.h"
 #include "acq/vidfmt/stdacqfifo.h"
+#include "acq/vidfmt/vidfmt_testing.h"
 #include "acq/vidfmt/startup.h"
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
@@ -252,6 +253,21 @@ TEST(VideoFormat, NamesAreParsedIntoCameraStrings)
         EXPECT_EQ(i.manufacturer + L"|" + i.model + L"|" + i.resolution + L"|" + i.driveType + L"|" + i.options,
                   r.strings);
     }
+}
+
+// A record that goes while it is being looked up, as another thread may
+// remove it: the look-up has made its pointer under the registry lock, and
+// hands it back without reading the record again.
+TEST(VideoFormat, ACameraRecordRemovedRightAfterItsLookUpIsNotReadAgain)
+{
+    static cc_VidFmtCameraInfo* record;
+    record = new cc_VidFmtCameraInfo(L"Goes Away 640x480", true);
+    const cc_VidFmtCameraInfo* const made = record;
+    ccSetExtensionLookupHookForTesting([] { delete record; });
+    const cc_VidFmtCameraInfo* const found = cc_VidFmtCameraInfo::find(L"Goes Away 640x480");
+    ccSetExtensionLookupHookForTesting(nullptr);
+    EXPECT_EQ(found, made);
+    EXPECT_EQ(cc_VidFmtCameraInfo::find(L"Goes Away 640x480"), nullptr);
 }
 
 TEST(VideoFormat, LookUpIsExactAndANewerFormatDisplacesTheOlderInBothRegistries)

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
+#include "acq/hyper/prop/acqprops.h"
 #include "acq/hyper/prop/startup.h"
 #include "acq/hyper/prop/sync.h"
 #include "std/except/persist.h"
@@ -13,31 +15,44 @@ namespace {
 using test_acq::FakeAcqFifo;
 using test_bytes::Bytes;
 
-// The archive header, the property's version byte, the ccPersistent level's,
-// then the index as a little-endian 32-bit word.
-Bytes stored(uint8_t version, uint8_t index) { return {0x02, 0x01, version, 0x00, index, 0x00, 0x00, 0x00}; }
+// The archive header, the two version bytes, then the index as a
+// little-endian 32-bit word. Stand-alone, the property's own routine puts the
+// ccPersistent level's byte (0) before its own; as a level of the aggregate
+// its own byte comes first.
+Bytes stored(bool standAlone, uint8_t version, uint8_t index)
+{
+    const uint8_t first = standAlone ? 0x00 : version, second = standAlone ? version : 0x00;
+    return {0x02, 0x01, first, second, index, 0x00, 0x00, 0x00};
+}
 
-TEST(SyncProp, LoadsItsIndexThroughTheSetterVersionZeroGivesTheDefaultAndNewerOnesAreRefused)
+TEST(SyncProp, StoresAloneOrInTheAggregateLoadsItsIndexThroughTheSetterVersionZeroGivesTheDefault)
 {
     ccAcqHyperPropStartup();
-    ccSyncProp saved;
-    saved.syncModel(ccSyncModel::externalPixelSync());
-    EXPECT_EQ(test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) { ccArchiveObject(saved, ar, false); }),
-              stored(1, 10));
-    const struct { uint8_t version; bool attached; ccSyncModel loaded; } rows[] = {
-        {1, true, ccSyncModel::externalPixelSync()},
-        {0, false, ccSyncModel()},
-        {2, false, ccSyncModel::internalDrive()}, // refused: nothing changes
+    const struct { bool standAlone; uint8_t version; bool attached; ccSyncModel loaded; } rows[] = {
+        {true, 1, true, ccSyncModel::externalPixelSync()},
+        {true, 0, false, ccSyncModel()},
+        {true, 2, false, ccSyncModel::internalDrive()}, // refused: nothing changes
+        {false, 1, true, ccSyncModel::externalPixelSync()},
+        {false, 0, false, ccSyncModel()},
+        {false, 2, false, ccSyncModel::internalDrive()},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(int(r.version));
+        SCOPED_TRACE(std::string(r.standAlone ? "alone " : "aggregate ") + std::to_string(r.version));
+        ccSyncProp alone;
+        ccAnalogAcqProps aggregate;
+        ccSyncProp& p = r.standAlone ? alone : aggregate;
+        ccPersistent& object = r.standAlone ? static_cast<ccPersistent&>(alone) : aggregate;
+        p.syncModel(ccSyncModel::externalPixelSync());
+        EXPECT_EQ(test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) { ccArchiveObject(object, ar, false); }),
+                  stored(r.standAlone, 1, 10));
+
         FakeAcqFifo board;
-        ccSyncProp p;
         p.syncModel(ccSyncModel::internalDrive());
         if (r.attached)
             p.attach(&board);
         try {
-            test_bytes::load(stored(r.version, 10), [&](ccArchive& ar) { ccArchiveObject(p, ar, false); });
+            test_bytes::load(stored(r.standAlone, r.version, 10),
+                             [&](ccArchive& ar) { ccArchiveObject(object, ar, false); });
             EXPECT_LT(r.version, 2);
         } catch (const ccArchive::UnknownVersion& e) {
             EXPECT_TRUE(r.version == 2 && e.file() == L"acq/hyper/prop/sync" && e.line() == 96u);

@@ -49,8 +49,10 @@ void cc_ModFastImageTransfer::copyWindow(ccPelBuffer<T>& into, const ccPelRect& 
         throw ccRemoteObject::ObjectMismatch();
     cc_ModPtr<ccIAcqResult_FastTransfer> fast =
         ccModQuery<ccIAcqResult_FastTransfer>(result.get(), ccIidResultFastTransfer);
+    // Without it the caller would get memory no pel was ever written to as
+    // the frame's copy.
     if (!fast)
-        return;
+        throw ccUnknownFG::MissingFunctionality();
     // The module writes width x height pels from the window's first pel on,
     // one row per root stride: all of them must land inside the window.
     const ccPelRect& window = into.windowRect();

@@ -74,10 +74,11 @@ private:
 // object that a remote id names.
 class cc_ModFastImageTransfer : public cc_FastImageTransfer {
 public:
-    // A result without 73 leaves into as it is. ccPel::BadWindow for a rect
-    // that starts left of or above the frame or is larger than into's window;
-    // ccRemoteObject::ObjectMismatch for an id that names no live result; a
-    // failed copy raises the module's error.
+    // ccUnknownFG::MissingFunctionality for a result without 73;
+    // ccPel::BadWindow for a rect that starts left of or above the frame or
+    // is larger than into's window; ccRemoteObject::ObjectMismatch for an id
+    // that names no live result: each leaves into as it is. A failed copy
+    // raises the module's error.
     void transfer(ccPelBuffer<unsigned char>& into, const ccPelRect& rect, int32_t rootWidth, uint32_t remoteId,
                   bool transferFlag) override;
     void transfer(ccPelBuffer<unsigned short>& into, const ccPelRect& rect, int32_t rootWidth, uint32_t remoteId,

@@ -87,8 +87,9 @@ public:
     int32_t questionA(uint32_t* answer) override;
     int32_t questionB(uint32_t* answer) override;
     // Never throws and always answers 0: no frame is a null image. Module
-    // pel format 8 takes packed RGB16 roots, 1 packed RGB32, any other 8-bit
-    // rows of the format's bytes per pel. A non-zero flag (abort) gives no
+    // pel format 8 takes packed RGB16 roots, 1 packed RGB32, any other of
+    // known size 8-bit rows of its bytes per pel; a format of no known size
+    // gets no image. A non-zero flag (abort) gives no
     // image at once; otherwise this waits for at most seconds, and wake is
     // signalled each time a root comes back meanwhile.
     int32_t allocate(ccIUnknown** image, int32_t width, int32_t height, int32_t pelFormat, ccIWakeObject* wake,

@@ -328,9 +328,15 @@ void cf_remoteFromResult(cc_UnknownFrameGrabber& grabber, ccIUnknown* result, cc
     out = buffer;
 }
 
-int32_t cf_twiceBytesPerPel(int32_t moduleFormat)
+namespace {
+
+// Bytes per pel of a module pel format, times two; 0 for a format of no
+// known size.
+int32_t twiceBytesPerKnownPel(int32_t moduleFormat)
 {
     switch (moduleFormat) {
+    case 0:
+        return 2;
     case 1:
         return 8;
     case 2: case 6: case 7: case 15:
@@ -342,8 +348,17 @@ int32_t cf_twiceBytesPerPel(int32_t moduleFormat)
     case 11:
         return 12;
     default:
-        return 2;
+        return 0;
     }
+}
+
+} // namespace
+
+int32_t cf_twiceBytesPerPel(int32_t moduleFormat)
+{
+    // A frame of any other format is read as bytes.
+    const int32_t twice = twiceBytesPerKnownPel(moduleFormat);
+    return twice != 0 ? twice : 2;
 }
 
 // ---- the pool offered to the module ----
@@ -428,10 +443,11 @@ int32_t ccNVTypPelPool::allocate(ccIUnknown** image, int32_t width, int32_t heig
             *image = lend<ccPackedRGB32Pel>(pool, width, height, wake, seconds, flag != 0);
         } else {
             // Rows of bytes, as many per pel as the format has (format 5's
-            // half byte rounded up).
-            const int32_t twice = cf_twiceBytesPerPel(pelFormat);
+            // half byte rounded up). A format of no known size gets no frame:
+            // rows guessed too short would be overrun by the module.
+            const int32_t twice = twiceBytesPerKnownPel(pelFormat);
             const int64_t rowBytes = (int64_t{width} * twice + 1) / 2;
-            if (rowBytes <= INT32_MAX)
+            if (twice != 0 && rowBytes <= INT32_MAX)
                 *image = lend<unsigned char>(pool, static_cast<int32_t>(rowBytes), height, wake, seconds, flag != 0);
         }
     } catch (...) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <tuple>
 #include <typeinfo>
@@ -20,6 +21,7 @@
 #include "modules/pelpackages.h"
 #include "modules/startup.h"
 #include "modules/unknownfg.h"
+#include "std/pelbuf/pelfunc.h"
 #include "std/pelbuf/pelpool.h"
 #include "std/except/archutil.h" // sim_module.h needs it
 #include "std/rpc/remote.h"
@@ -174,7 +176,7 @@ TEST_F(ResultImage, RemoteWindowIsCopiedThroughTheFastTransfer)
     // Copies that cannot be done leave the buffer alone.
     const uint32_t id = frame.root().remoteId();
     const struct { uint32_t fast; int32_t status; uint32_t id; ccPelRect rect; const char* thrown; } cases[] = {
-        {0, 0, id, ccPelRect(4, 4), ""},
+        {0, 0, id, ccPelRect(4, 4), typeid(ccUnknownFG::MissingFunctionality).name()},
         {1, 0, id, ccPelRect(5, 4), typeid(ccPel::BadWindow).name()},
         {1, 0, id + 1, ccPelRect(4, 4), typeid(ccRemoteObject::ObjectMismatch).name()},
         // Without a grabber there is no module error to raise.
@@ -193,6 +195,31 @@ TEST_F(ResultImage, RemoteWindowIsCopiedThroughTheFastTransfer)
         EXPECT_EQ(*into.pel(3, 3), 7);
         EXPECT_EQ(result.refs, 2u); // the package's and the test's
     }
+}
+
+TEST_F(ResultImage, AFrameWithoutFastTransferIsCopiedByNoRoute)
+{
+    result.fast = 0;
+    // Each fails before any pel moves: the frame keeps the module's root and
+    // no buffer comes back bound to memory no pel was written to.
+    using Frame = ccPelBuffer<unsigned char>;
+    const struct { const char* name; std::function<Frame(Frame&, Frame&)> copy; } routes[] = {
+        {"copy to a new buffer", [](Frame& frame, Frame&) { return ccPelFunc::copyToNew8(frame); }},
+        {"copy into a bound buffer", [](Frame& frame, Frame& into) { return ccPelFunc::copy(frame, into), into; }},
+        {"hand-over", [](Frame& frame, Frame&) { return Frame::fromRemote(frame, false); }}};
+    for (const auto& route : routes) {
+        result.addRef(); // taken over by the frame
+        Frame frame(new ccPelRoot<unsigned char>(
+            new cc_RemotePelPackage(proxy, cc_ModPtr<ccIUnknown>(static_cast<ccIAcqResult_Image*>(&result)), 8, 4)));
+        const cc_PelRoot* remote = &frame.root();
+        Frame into(8, 4, 1), made;
+        std::memset(into.windowStart(), 7, 32);
+        EXPECT_THROW(made = route.copy(frame, into), ccUnknownFG::MissingFunctionality) << route.name;
+        EXPECT_EQ(std::make_tuple(made.isBound(), frame.isBound() ? &frame.root() : nullptr, int(*into.pel(7, 3))),
+                  std::make_tuple(false, remote, 7))
+            << route.name;
+    }
+    EXPECT_EQ(result.refs, 1u);
 }
 
 TEST_F(ResultImage, ModulePoolLendsRootsUntilTheModuleLetsGo)
@@ -217,20 +244,32 @@ TEST_F(ResultImage, ModulePoolLendsRootsUntilTheModuleLetsGo)
     }
 }
 
-TEST_F(ResultImage, ModulePoolLendsRowsThatHoldEveryByteOfTheFormatsPels)
+TEST_F(ResultImage, ModulePoolLendsRowsThatHoldEveryByteOfTheFormatsPelsAndNoneOfAnUnknownSize)
 {
     constexpr int32_t kWidth = 100, kHeight = 10;
-    // Module pel format, twice its bytes per pel, the pel type of the roots lent.
+    // Module pel format, twice its bytes per pel (0: of no known size, no
+    // image), the pel type of the roots lent.
     const struct { int32_t format, twiceBytes; const std::type_info& type; } cases[] = {
         {0, 2, typeid(unsigned char)}, {3, 4, typeid(unsigned char)},  {9, 4, typeid(unsigned char)},
         {5, 3, typeid(unsigned char)}, {2, 6, typeid(unsigned char)},  {11, 12, typeid(unsigned char)},
-        {8, 4, typeid(ccPackedRGB16Pel)}, {1, 8, typeid(ccPackedRGB32Pel)}};
+        {8, 4, typeid(ccPackedRGB16Pel)}, {1, 8, typeid(ccPackedRGB32Pel)}, {4, 0, typeid(unsigned char)},
+        {17, 0, typeid(unsigned char)}, {-1, 0, typeid(unsigned char)}};
     for (const auto& c : cases) {
-        const int32_t rowBytes = kWidth * c.twiceBytes / 2;
+        // Byte rows for the formats of no known size: what they would be lent.
+        const int32_t rowBytes = kWidth * std::max(c.twiceBytes, 2) / 2;
         // Room for two frames side by side, in granules of 32 bytes.
         const ccPtrHandle<ccPelRootPool> pool(new ccBasicPelRootPool(2 * ((rowBytes * kHeight + 31) / 32 * 32), 32));
         ccIPelPool_Core_v0* modulePool = cf_newModulePelPool(pool);
         modulePool->addRef();
+        if (c.twiceBytes == 0) {
+            ccIUnknown* image = static_cast<ccIAcqResult_Image*>(&result);
+            EXPECT_EQ(modulePool->allocate(&image, kWidth, kHeight, c.format, nullptr, 0.0, 0), 0);
+            EXPECT_EQ(image, nullptr) << "module format " << c.format;
+            if (image != nullptr && image != static_cast<ccIAcqResult_Image*>(&result))
+                image->release();
+            modulePool->release();
+            continue;
+        }
         ccIImage_PoolImage_v1* frames[2] = {};
         for (ccIImage_PoolImage_v1*& frame : frames) {
             ccIUnknown *image = nullptr, *lent = nullptr;

@@ -196,8 +196,22 @@ ccBasic_filebuf<char>::pos_type ccBasic_filebuf<char>::seekoff(off_type off, std
     const int width = convert_ != nullptr ? convert_->encoding() : 1;
     if (width <= 0 && off != 0)
         return failed;
-    if (way == std::ios_base::cur && convert_ == nullptr && gptr() < egptr())
-        off -= 1; // the held character was read from the file
+    if (way == std::ios_base::cur && gptr() < egptr()) {
+        // The held character stands one character before the file's
+        // position; one of variable width has no size to go back by.
+        if (width <= 0)
+            return failed;
+        if (off == 0) {
+            // Only a question: the character stays held, to be read next.
+            const off_type at = ::ftello(file_);
+            if (at < width)
+                return failed;
+            pos_type result(at - width);
+            result.state(state_);
+            return result;
+        }
+        off -= 1;
+    }
     dropHeld();
     if (!endConversion())
         return failed;

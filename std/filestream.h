@@ -47,6 +47,8 @@ protected:
     int_type overflow(int_type c) override;
     std::streamsize xsgetn(char* s, std::streamsize n) override;
     std::streamsize xsputn(const char* s, std::streamsize n) override;
+    // Relative to a character held back, of a conversion whose characters
+    // are not all of one width: -1, and the character stays held.
     pos_type seekoff(off_type off, std::ios_base::seekdir way, std::ios_base::openmode which) override;
     pos_type seekpos(pos_type pos, std::ios_base::openmode which) override;
     // No buffer and size 0: unbuffered; else the caller's buffer (which must

@@ -105,6 +105,12 @@ TEST(FileStream, ReadsPutsBackSeeksWritesAndConvertsAsTheStandardBuffer)
                            static_cast<long long>(b.pubseekpos(0)), b.sbumpc()};
                  return r;
              }},
+            {"converted, peeked and put back", ios_base::in, true, [&](std::streambuf& b) {
+                 Results r{b.sgetc(), off(b, 0, ios_base::cur), b.sbumpc(), b.sbumpc(), b.sgetc(),
+                           off(b, 2, ios_base::cur), b.sbumpc(), b.sputbackc('x'), off(b, 0, ios_base::cur),
+                           b.sbumpc()};
+                 return r;
+             }},
         };
     TempDir dir;
     for (const auto& row : rows) {
@@ -128,6 +134,26 @@ TEST(FileStream, ReadsPutsBackSeeksWritesAndConvertsAsTheStandardBuffer)
         EXPECT_EQ(results[1], results[0]);
         EXPECT_EQ(bytes[1], bytes[0]);
     }
+}
+
+// As ShiftByOne, but its characters are not all of one width as far as the
+// buffer can tell.
+struct ShiftByOneOfVariableWidth : ShiftByOne {
+    int do_encoding() const noexcept override { return 0; }
+};
+
+// A character read ahead has no size in bytes to count back: the position
+// is not known, and the character stays to be read.
+TEST(FileStream, PositionAfterAPeekOfVariableWidthIsNotKnown)
+{
+    TempDir dir;
+    dir.write("f.txt", "0123456789");
+    ccBasic_filebuf<char> buf;
+    buf.pubimbue(std::locale(std::locale::classic(), new ShiftByOneOfVariableWidth));
+    ASSERT_EQ(buf.open(dir.wide("f.txt"), ios_base::in), &buf);
+    const auto tell = [&] { return static_cast<long long>(buf.pubseekoff(0, ios_base::cur)); };
+    EXPECT_EQ(std::vector<long long>({buf.sgetc(), tell(), buf.sbumpc(), tell()}),
+              std::vector<long long>({'/', -1, '/', 1}));
 }
 
 // No buffer and size 0 on an open buffer, before or after a write, make it

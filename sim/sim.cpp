@@ -182,17 +182,21 @@ public:
     int32_t start() override {
         if (enter(ccIidDiscovery, 3)) return 1;
         State& s = state();
+        uint32_t epoch = 0;
         {
             std::lock_guard<std::mutex> lock(s.mutex);
             if (s.discovery != 2) return 0;
+            epoch = s.errorEpoch;
         }
         try {
-            std::thread([] {
+            std::thread([epoch] {
                 // As a board's bus scan: done a little later, by itself.
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 State& st = state();
                 {
                     std::lock_guard<std::mutex> lock(st.mutex);
+                    // A scan started before a reset finishes nothing after it.
+                    if (st.errorEpoch != epoch) return;
                     st.discoveryFinished = true;
                 }
                 st.discoveryDone.notify_all();

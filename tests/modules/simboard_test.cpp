@@ -332,6 +332,55 @@ TEST_P(Threads, ACallbackUsingItsFifoWhileTheBoardClosesMeetsMissingFunctionalit
     }
 }
 
+// The arguments of a completion that waits without limit.
+struct EndlessCompletion final : ccITemp_CompleteArgs_v0 {
+    int32_t query(ccIUnknown** out, int32_t) override
+    {
+        *out = nullptr;
+        return 1;
+    }
+    uint32_t addRef() override { return 1; }
+    uint32_t release() override { return 1; }
+    int32_t firstFlag(uint32_t* flag) override { return put(flag); }
+    int32_t secondFlag(uint32_t* flag) override { return put(flag); }
+    int32_t timeout(double* seconds) override
+    {
+        *seconds = HUGE_VAL;
+        return 0;
+    }
+    int32_t setStatus(uint32_t) override { return 0; }
+    int32_t readInfo(ccIUnknown*) override { return 0; }
+    static int32_t put(uint32_t* flag)
+    {
+        *flag = 0;
+        return 0;
+    }
+};
+
+// As a board's does, the module FIFO's release ends a completion waiting on it.
+TEST_F(SimBoard, ReleasingAModuleFifoEndsTheCompletionWaitingOnIt)
+{
+    cc_ModPtr<ccIUnknown> made;
+    ASSERT_EQ(grabber_->core()->createFifo(made.put(), record_.name), 0);
+    cc_ModPtr<ccIAcqFifo_Core> core = ccModQuery<ccIAcqFifo_Core>(made.get(), ccIidFifoCore);
+    made.reset();
+    ASSERT_TRUE(core);
+    ccIAcqFifo_Core* const waitedOn = core.get();
+    int32_t status = 0;
+    ccIUnknown* result = nullptr;
+    std::thread waiter([&] {
+        EndlessCompletion args;
+        status = waitedOn->complete(&args, &result);
+    });
+    ASSERT_TRUE(eventually([] { return sim().callCount(ccIidFifoCore, 4) == 1; }));
+    withinSeconds(20, [&] {
+        core.reset();
+        waiter.join();
+    });
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(result, nullptr);
+}
+
 TEST_F(SimBoard, FreeRunFillsTheModuleBuffersAndOverrunsWhenTheClientFallsBehind)
 {
     sim().setTriggerControl(1);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstring>
 #include <mutex>
@@ -143,13 +144,14 @@ Buffer typedBuffer(const ccPtrHandle<ccAcqImage>& image, uint32_t code, Buffer (
 // Registers three new wraps with the module's slots 3, 4 and 5. Statuses are
 // not checked: a wrap the module refused is never called.
 template <class Callbacks, class Wrap>
-void registerWraps(ccIUnknown* core, int32_t id, std::array<cc_ModPtr<Wrap>, 3>& wraps)
+void registerWraps(ccIUnknown* core, int32_t id, std::array<cc_ModPtr<Wrap>, 3>& wraps,
+                   const std::shared_ptr<cc_ModCallbackGate>& gate)
 {
     cc_ModPtr<Callbacks> callbacks = ccModQuery<Callbacks>(core, id);
     if (!callbacks)
         return;
     for (cc_ModPtr<Wrap>& wrap : wraps)
-        wrap.reset(new Wrap);
+        wrap.reset(new Wrap(gate));
     (void)callbacks->complete(wraps[kComplete].get());
     (void)callbacks->movePart(wraps[kMovePart].get());
     (void)callbacks->overrun(wraps[kOverrun].get());
@@ -216,12 +218,74 @@ uint32_t triggerIndex(uint32_t code)
 
 } // namespace
 
+// The callbacks of one FIFO in progress, shared with its wraps, which the
+// module may keep past the FIFO. Once closed no callback starts, and the FIFO
+// waits for those running on other threads (not for one that is destroying
+// it from within).
+class cc_ModCallbackGate {
+public:
+    // One callback on this thread, if the gate is open.
+    class Inside {
+    public:
+        explicit Inside(cc_ModCallbackGate& gate) : gate_(gate), previous_(top_)
+        {
+            std::lock_guard<std::mutex> lock(gate_.mutex_);
+            entered_ = !gate_.closed_;
+            if (!entered_)
+                return;
+            ++gate_.running_;
+            top_ = this;
+        }
+        ~Inside()
+        {
+            if (!entered_)
+                return;
+            top_ = previous_;
+            std::lock_guard<std::mutex> lock(gate_.mutex_);
+            --gate_.running_;
+            gate_.changed_.notify_all();
+        }
+        Inside(const Inside&) = delete;
+        Inside& operator=(const Inside&) = delete;
+        explicit operator bool() const { return entered_; }
+
+    private:
+        friend class cc_ModCallbackGate;
+        cc_ModCallbackGate& gate_;
+        const Inside* const previous_;
+        bool entered_ = false;
+    };
+
+    void close()
+    {
+        uint32_t mine = 0; // callbacks of this gate that this thread is inside
+        for (const Inside* inside = top_; inside != nullptr; inside = inside->previous_)
+            mine += &inside->gate_ == this;
+        std::unique_lock<std::mutex> lock(mutex_);
+        closed_ = true;
+        changed_.wait(lock, [&] { return running_ == mine; });
+    }
+
+private:
+    static thread_local const Inside* top_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool closed_ = false;
+    uint32_t running_ = 0;
+};
+
+thread_local const cc_ModCallbackGate::Inside* cc_ModCallbackGate::top_ = nullptr;
+
 // The module calls these on its own threads; nothing thrown here may reach it.
 class ccCallbackWrap final : public cc_CountedObject<ccICallbackFn> {
 public:
+    explicit ccCallbackWrap(std::shared_ptr<cc_ModCallbackGate> gate) : gate_(std::move(gate)) {}
     int32_t call() override
     {
         try {
+            const cc_ModCallbackGate::Inside inside(*gate_);
+            if (!inside)
+                return 0;
             const ccPtrHandle<ccCallback> callback = callback_.get();
             if (callback.rawPointer())
                 (*callback)();
@@ -234,14 +298,19 @@ public:
 
 private:
     void destroy() override { delete this; }
+    const std::shared_ptr<cc_ModCallbackGate> gate_;
     cc_GuardedHandle<ccCallback> callback_;
 };
 
 class ccCallbackInfoWrap final : public cc_CountedObject<ccICallbackInfoFn> {
 public:
+    explicit ccCallbackInfoWrap(std::shared_ptr<cc_ModCallbackGate> gate) : gate_(std::move(gate)) {}
     int32_t call(ccIUnknown* info) override
     {
         try {
+            const cc_ModCallbackGate::Inside inside(*gate_);
+            if (!inside)
+                return 0;
             const ccAcqInfoCallbackHandle callback = callback_.get();
             if (callback.rawPointer()) {
                 ccAcquireInfo record;
@@ -257,6 +326,7 @@ public:
 
 private:
     void destroy() override { delete this; }
+    const std::shared_ptr<cc_ModCallbackGate> gate_;
     cc_GuardedHandle<ccAcqInfoCallback> callback_;
 };
 
@@ -355,9 +425,75 @@ private:
 
 // ---------------------------------------------------------------------------
 
+struct cc_UnknownAcqFifo::Module {
+    explicit Module(bool gone = false) : orphaned(gone) {}
+    // Triggers off once the FIFO was made, then every module interface goes
+    // before the callbacks do.
+    ~Module();
+    Module(const Module&) = delete;
+    Module& operator=(const Module&) = delete;
+
+    // Nothing without the property interface, unless the FIFO is orphaned.
+    bool hasProperties() const
+    {
+        // A setting taken as done on a FIFO whose board went would be lost unseen.
+        if (!properties && orphaned)
+            throw ccUnknownFG::MissingFunctionality();
+        return static_cast<bool>(properties);
+    }
+    // Raises the module's error when status is not 0.
+    void check(int32_t status) const
+    {
+        if (status != 0)
+            module->raiseLastError();
+    }
+
+    // Keeps the module's file loaded while its FIFO lives; empty once orphaned.
+    ccPtrHandle<cc_AcqModule> module;
+    // The stand-in of an orphaned FIFO's module.
+    const bool orphaned;
+    bool made = false;
+    // The callback wraps: complete, move part, overrun (empty when the module
+    // takes no callbacks).
+    std::array<cc_ModPtr<ccCallbackWrap>, 3> wraps;
+    std::array<cc_ModPtr<ccCallbackInfoWrap>, 3> infoWraps;
+    cc_ModPtr<ccIAcqFifo_Core> core;
+    cc_ModPtr<ccIAcqFifo_Properties> properties;
+    cc_ModPtr<ccIAcqFifo_PropertyRecord> propertyRecord;
+    cc_ModPtr<ccIAcqFifo_Camera> camera;
+    cc_ModPtr<ccIAcqFifo_PropertySupport> propertySupport;
+    cc_ModPtr<ccIAcqFifo_Extension> extension;
+    cc_ModPtr<ccIAcqFifo_PelPool> pelPool;
+    cc_ModPtr<ccIAcqFifo_Encoder> encoder;
+    cc_ModPtr<ccIAcqFifo_Hooks> hooks;
+    cc_ModPtr<ccIAcqFifo_RoiModes> roiModes;
+};
+
+cc_UnknownAcqFifo::Module::~Module()
+{
+    if (made && core)
+        (void)core->triggerEnable(0); // nothing to do about a failure here
+    properties.reset();
+    propertyRecord.reset();
+    camera.reset();
+    propertySupport.reset();
+    extension.reset();
+    hooks.reset();
+    pelPool.reset();
+    encoder.reset();
+    roiModes.reset();
+    core.reset();
+    // The module calls no wrap from now on; one it still holds keeps no
+    // callback alive.
+    for (cc_ModPtr<ccCallbackWrap>& wrap : wraps)
+        setCallback(wrap, nullptr);
+    for (cc_ModPtr<ccCallbackInfoWrap>& wrap : infoWraps)
+        setCallback(wrap, nullptr);
+}
+
 cc_UnknownAcqFifo::cc_UnknownAcqFifo(cc_UnknownFrameGrabber& grabber, const cc_VidFmtDesc& description,
                                      int32_t moduleCode)
-    : grabber_(grabber)
+    : grabber_(grabber), gate_(std::make_shared<cc_ModCallbackGate>())
 {
     const std::u16string name = ccModFormatName(description);
 
@@ -374,30 +510,36 @@ cc_UnknownAcqFifo::cc_UnknownAcqFifo(cc_UnknownFrameGrabber& grabber, const cc_V
         fifo.reset();
         grabber.throwModuleError(status);
     }
-    core_ = ccModQuery<ccIAcqFifo_Core>(fifo.get(), ccIidFifoCore);
+    auto m = std::make_shared<Module>();
+    m->module = grabber.module();
+    m->core = ccModQuery<ccIAcqFifo_Core>(fifo.get(), ccIidFifoCore);
     fifo.reset(); // only interfaces are kept
 
-    if (!core_) {
+    if (!m->core) {
         propertyQuery_.reset(new cc_UnknownAcqPropertyQuery(nullptr, grabber));
         sampleValues_.push_back(1);
+        module_ = std::move(m);
         fifos_ = grabber.fifos();
         fifos_->add(*this);
         return;
     }
-    ccIAcqFifo_Core* core = core_.get();
-    registerWraps<ccIAcqFifo_Callbacks>(core, ccIidFifoCallbacks, wraps_);
-    registerWraps<ccIAcqFifo_InfoCallbacks>(core, ccIidFifoInfoCallbacks, infoWraps_);
-    properties_ = ccModQuery<ccIAcqFifo_Properties>(core, ccIidFifoProperties);
-    propertyRecord_ = ccModQuery<ccIAcqFifo_PropertyRecord>(core, ccIidFifoPropertyRecord);
-    camera_ = ccModQuery<ccIAcqFifo_Camera>(core, ccIidFifoCamera);
-    encoder_ = ccModQuery<ccIAcqFifo_Encoder>(core, ccIidFifoEncoder);
-    propertySupport_ = ccModQuery<ccIAcqFifo_PropertySupport>(core, ccIidFifoPropertySupport);
-    roiModes_ = ccModQuery<ccIAcqFifo_RoiModes>(core, ccIidFifoRoiModes);
-    propertyQuery_.reset(new cc_UnknownAcqPropertyQuery(propertySupport_.get(), grabber));
-    extension_ = ccModQuery<ccIAcqFifo_Extension>(core, ccIidFifoExtension);
-    hooks_ = ccModQuery<ccIAcqFifo_Hooks>(core, ccIidFifoHooks);
-    pelPool_ = ccModQuery<ccIAcqFifo_PelPool>(core, ccIidFifoPelPool);
-    if (pelPool_)
+    ccIAcqFifo_Core* const core = m->core.get(); // m goes to module_ before the last queries
+    registerWraps<ccIAcqFifo_Callbacks>(core, ccIidFifoCallbacks, m->wraps, gate_);
+    registerWraps<ccIAcqFifo_InfoCallbacks>(core, ccIidFifoInfoCallbacks, m->infoWraps, gate_);
+    m->properties = ccModQuery<ccIAcqFifo_Properties>(core, ccIidFifoProperties);
+    m->propertyRecord = ccModQuery<ccIAcqFifo_PropertyRecord>(core, ccIidFifoPropertyRecord);
+    m->camera = ccModQuery<ccIAcqFifo_Camera>(core, ccIidFifoCamera);
+    m->encoder = ccModQuery<ccIAcqFifo_Encoder>(core, ccIidFifoEncoder);
+    m->propertySupport = ccModQuery<ccIAcqFifo_PropertySupport>(core, ccIidFifoPropertySupport);
+    m->roiModes = ccModQuery<ccIAcqFifo_RoiModes>(core, ccIidFifoRoiModes);
+    propertyQuery_.reset(new cc_UnknownAcqPropertyQuery(m->propertySupport.get(), grabber));
+    m->extension = ccModQuery<ccIAcqFifo_Extension>(core, ccIidFifoExtension);
+    m->hooks = ccModQuery<ccIAcqFifo_Hooks>(core, ccIidFifoHooks);
+    m->pelPool = ccModQuery<ccIAcqFifo_PelPool>(core, ccIidFifoPelPool);
+    m->made = true;
+    const bool pooled = static_cast<bool>(m->pelPool);
+    module_ = std::move(m);
+    if (pooled)
         pelRootPool(ccDefaultPelRootPool::instance());
 
     if (cc_ModPtr<ccIAcqFifo_SampleValues> samples = ccModQuery<ccIAcqFifo_SampleValues>(core, ccIidFifoSampleValues)) {
@@ -417,96 +559,109 @@ cc_UnknownAcqFifo::cc_UnknownAcqFifo(cc_UnknownFrameGrabber& grabber, const cc_V
 
 cc_UnknownAcqFifo::~cc_UnknownAcqFifo()
 {
-    // First, so that a grabber going meanwhile is done with this FIFO.
+    // First: a grabber going meanwhile has then either taken the FIFO's hold
+    // already or never meets the FIFO.
     if (fifos_)
         fifos_->remove(*this);
-    releaseModule();
+    std::shared_ptr<Module> module;
+    {
+        std::lock_guard<std::mutex> lock(moduleMutex_);
+        // The query may outlive the interface it asks (a client may keep it).
+        if (propertyQuery_)
+            propertyQuery_->forgetSupport();
+        module = std::move(module_);
+    }
+    module.reset();
+    gate_->close();
     propertyQuery_.reset();
 }
 
-void cc_UnknownAcqFifo::orphan() noexcept
+std::shared_ptr<void> cc_UnknownAcqFifo::orphan() noexcept
 {
-    orphaned_.store(true, std::memory_order_release);
-    releaseModule();
-}
-
-void cc_UnknownAcqFifo::releaseModule() noexcept
-{
-    if (core_)
-        (void)core_->triggerEnable(0); // nothing to do about a failure here
-    // The query may outlive the interface it asks (a client may keep it).
+    std::lock_guard<std::mutex> lock(moduleMutex_);
     if (propertyQuery_)
         propertyQuery_->forgetSupport();
-    properties_.reset();
-    propertyRecord_.reset();
-    camera_.reset();
-    propertySupport_.reset();
-    extension_.reset();
-    hooks_.reset();
-    pelPool_.reset();
-    encoder_.reset();
-    roiModes_.reset();
-    core_.reset();
-    // The module calls no wrap from now on; one it still holds keeps no
-    // callback alive.
-    for (cc_ModPtr<ccCallbackWrap>& wrap : wraps_) {
-        setCallback(wrap, nullptr);
-        wrap.reset();
-    }
-    for (cc_ModPtr<ccCallbackInfoWrap>& wrap : infoWraps_) {
-        setCallback(wrap, nullptr);
-        wrap.reset();
-    }
+    return std::move(module_);
+}
+
+std::shared_ptr<cc_UnknownAcqFifo::Module> cc_UnknownAcqFifo::held() const
+{
+    static Module* const gone = new Module(true); // never destroyed: a late caller finds it
+    std::lock_guard<std::mutex> lock(moduleMutex_);
+    if (module_)
+        return module_;
+    return std::shared_ptr<Module>(std::shared_ptr<Module>(), gone);
 }
 
 // --- The FIFO core.
 
 template <class I, class T>
-T cc_UnknownAcqFifo::ask(I* iface, int32_t (I::*slot)(T*), T neutral) const
+T cc_UnknownAcqFifo::ask(cc_ModPtr<I> Module::*iface, int32_t (I::*slot)(T*), T neutral) const
 {
+    const std::shared_ptr<Module> m = held();
     T value = neutral;
-    if (iface)
-        ccModCheck(grabber_, (iface->*slot)(&value));
+    if (I* object = ((*m).*iface).get())
+        m->check((object->*slot)(&value));
+    return value;
+}
+
+template <class T>
+T cc_UnknownAcqFifo::askCore(int32_t (ccIAcqFifo_Core::*slot)(T*)) const
+{
+    const std::shared_ptr<Module> m = held();
+    T value = T();
+    m->check((require(m->core).*slot)(&value));
     return value;
 }
 
 bool cc_UnknownAcqFifo::start(uint32_t ticket)
 {
+    const std::shared_ptr<Module> m = held();
     uint32_t accepted = 0;
-    ccModCheck(grabber_, require(core_).start(ticket, &accepted));
+    m->check(require(m->core).start(ticket, &accepted));
     return accepted != 0;
 }
 
-bool cc_UnknownAcqFifo::stateQueryA() { return ask(&require(core_), &ccIAcqFifo_Core::stateA) != 0; }
-bool cc_UnknownAcqFifo::stateQueryB() { return ask(&require(core_), &ccIAcqFifo_Core::stateB) != 0; }
-bool cc_UnknownAcqFifo::isBusy() { return ask(&require(core_), &ccIAcqFifo_Core::isBusy) != 0; }
-bool cc_UnknownAcqFifo::stateQueryC() { return ask(&require(core_), &ccIAcqFifo_Core::stateC) != 0; }
-bool cc_UnknownAcqFifo::stateQueryD() { return ask(&require(core_), &ccIAcqFifo_Core::stateD) != 0; }
-bool cc_UnknownAcqFifo::stateQueryE() { return ask(&require(core_), &ccIAcqFifo_Core::stateE) != 0; }
-uint32_t cc_UnknownAcqFifo::pendingAcqs() { return ask(&require(core_), &ccIAcqFifo_Core::pending); }
-uint32_t cc_UnknownAcqFifo::completedAcqs() { return ask(&require(core_), &ccIAcqFifo_Core::completed); }
-uint32_t cc_UnknownAcqFifo::countQueryC() { return ask(&require(core_), &ccIAcqFifo_Core::countC); }
-bool cc_UnknownAcqFifo::triggerEnabled() { return ask(&require(core_), &ccIAcqFifo_Core::triggerEnabled) != 0; }
+bool cc_UnknownAcqFifo::stateQueryA() { return askCore(&ccIAcqFifo_Core::stateA) != 0; }
+bool cc_UnknownAcqFifo::stateQueryB() { return askCore(&ccIAcqFifo_Core::stateB) != 0; }
+bool cc_UnknownAcqFifo::isBusy() { return askCore(&ccIAcqFifo_Core::isBusy) != 0; }
+bool cc_UnknownAcqFifo::stateQueryC() { return askCore(&ccIAcqFifo_Core::stateC) != 0; }
+bool cc_UnknownAcqFifo::stateQueryD() { return askCore(&ccIAcqFifo_Core::stateD) != 0; }
+bool cc_UnknownAcqFifo::stateQueryE() { return askCore(&ccIAcqFifo_Core::stateE) != 0; }
+uint32_t cc_UnknownAcqFifo::pendingAcqs() { return askCore(&ccIAcqFifo_Core::pending); }
+uint32_t cc_UnknownAcqFifo::completedAcqs() { return askCore(&ccIAcqFifo_Core::completed); }
+uint32_t cc_UnknownAcqFifo::countQueryC() { return askCore(&ccIAcqFifo_Core::countC); }
+bool cc_UnknownAcqFifo::triggerEnabled() { return askCore(&ccIAcqFifo_Core::triggerEnabled) != 0; }
 
-void cc_UnknownAcqFifo::flush() { ccModCheck(grabber_, require(core_).flush()); }
-void cc_UnknownAcqFifo::triggerEnable(bool enable) { ccModCheck(grabber_, require(core_).triggerEnable(enable)); }
+void cc_UnknownAcqFifo::flush()
+{
+    const std::shared_ptr<Module> m = held();
+    m->check(require(m->core).flush());
+}
+void cc_UnknownAcqFifo::triggerEnable(bool enable)
+{
+    const std::shared_ptr<Module> m = held();
+    m->check(require(m->core).triggerEnable(enable));
+}
 
 void cc_UnknownAcqFifo::triggerModel(const ccAcqModelRecord& model)
 {
-    ccIAcqFifo_Core& core = require(core_);
+    const std::shared_ptr<Module> m = held();
+    ccIAcqFifo_Core& core = require(m->core);
     if (model.code == ccTriggerModel::kCodeFreeRun) {
         ccTriggerModel_obj custom(model);
-        ccModCheck(grabber_, core.triggerCustom(&custom));
+        m->check(core.triggerCustom(&custom));
     } else {
-        ccModCheck(grabber_, core.triggerIndex(triggerIndex(model.code)));
+        m->check(core.triggerIndex(triggerIndex(model.code)));
     }
 }
 
 bool cc_UnknownAcqFifo::prepare(std::wstring* message, ccTimeout& timeout)
 {
+    const std::shared_ptr<Module> m = held();
     const double seconds = timeout.remaining(); // HUGE_VAL when infinite
     uint32_t ready = 0;
-    if (cc_ModPtr<ccIAcqFifo_Prepare> prepare = ccModQuery<ccIAcqFifo_Prepare>(core_.get(), ccIidFifoPrepare)) {
+    if (cc_ModPtr<ccIAcqFifo_Prepare> prepare = ccModQuery<ccIAcqFifo_Prepare>(m->core.get(), ccIidFifoPrepare)) {
         // Zeroed: a failed call gives an empty text, not stale memory.
         char16_t buffer[kPrepareMessageUnits] = {};
         (void)prepare->prepare(seconds, &ready, buffer);
@@ -516,7 +671,7 @@ bool cc_UnknownAcqFifo::prepare(std::wstring* message, ccTimeout& timeout)
             *message = ccFromUtf16(buffer, static_cast<size_t>(end - buffer));
         }
     } else if (cc_ModPtr<ccIAcqFifo_PrepareBasic> basic =
-                   ccModQuery<ccIAcqFifo_PrepareBasic>(core_.get(), ccIidFifoPrepareBasic)) {
+                   ccModQuery<ccIAcqFifo_PrepareBasic>(m->core.get(), ccIidFifoPrepareBasic)) {
         (void)basic->prepare(seconds, &ready);
         basic.reset();
         if (message)
@@ -527,43 +682,45 @@ bool cc_UnknownAcqFifo::prepare(std::wstring* message, ccTimeout& timeout)
 
 bool cc_UnknownAcqFifo::reconfigure(const void* object)
 {
+    const std::shared_ptr<Module> m = held();
     cc_ModPtr<ccIAcqFifo_Reconfigure> reconfigure =
-        ccModQuery<ccIAcqFifo_Reconfigure>(core_.get(), ccIidFifoReconfigure);
+        ccModQuery<ccIAcqFifo_Reconfigure>(m->core.get(), ccIidFifoReconfigure);
     if (!reconfigure)
         return false;
     uint32_t result = 0;
-    ccModCheck(grabber_, reconfigure->reconfigure(object, &result));
+    m->check(reconfigure->reconfigure(object, &result));
     return result != 0;
 }
 
 // --- Completions.
 
-cc_ModPtr<ccIUnknown> cc_UnknownAcqFifo::completeOnCore(ccCompleteArgs_obj& obj)
+cc_ModPtr<ccIUnknown> cc_UnknownAcqFifo::completeOnCore(const Module& module, ccCompleteArgs_obj& obj)
 {
-    ccIAcqFifo_Core& core = require(core_);
+    ccIAcqFifo_Core& core = require(module.core);
     cc_ModPtr<ccIUnknown> result;
     if (core.complete(&obj, result.put()) != 0) {
         result.reset();
-        grabber_.throwModuleError(0);
+        module.check(1);
     }
     return result;
 }
 
 ccPtrHandle<ccAcqImage> cc_UnknownAcqFifo::completeAcqImage(const ccAcqCompleteArgs& args)
 {
+    const std::shared_ptr<Module> m = held();
     ccCompleteArgs_obj obj(args);
     ccPtrHandle<ccAcqImage> image;
     {
-        cc_ModPtr<ccIUnknown> result = completeOnCore(obj);
+        cc_ModPtr<ccIUnknown> result = completeOnCore(*m, obj);
         cc_ModPtr<ccIAcqResult_Format> format = ccModQuery<ccIAcqResult_Format>(result.get(), ccIidResultFormat);
         cc_ModPtr<ccIAcqResult_RawPels> raw = ccModQuery<ccIAcqResult_RawPels>(result.get(), ccIidResultRawPels);
         cc_ModPtr<ccIAcqResult_Image> frame = ccModQuery<ccIAcqResult_Image>(result.get(), ccIidResultImage);
         if (!format)
             throw ccAcqFifo::BadParams();
         int32_t kind = 0;
-        ccModCheck(grabber_, format->kind(&kind));
+        m->check(format->kind(&kind));
         int32_t moduleFormat = -1;
-        ccModCheck(grabber_, format->pelFormat(&moduleFormat));
+        m->check(format->pelFormat(&moduleFormat));
         const uint32_t code = acquiredCode(moduleFormat);
         if (code == 0)
             throw ccAcqFifo::BadParams();
@@ -595,13 +752,14 @@ ccPtrHandle<ccAcqImage> cc_UnknownAcqFifo::completeAcqImage(const ccAcqCompleteA
 
 ccPelBuffer<unsigned char> cc_UnknownAcqFifo::completeAcq8(const ccAcqCompleteArgs& args)
 {
+    const std::shared_ptr<Module> m = held();
     ccCompleteArgs_obj obj(args);
     ccPelBuffer<unsigned char> out;
     {
-        cc_ModPtr<ccIUnknown> result = completeOnCore(obj);
+        cc_ModPtr<ccIUnknown> result = completeOnCore(*m, obj);
         if (cc_ModPtr<ccIAcqResult_Image> frame = ccModQuery<ccIAcqResult_Image>(result.get(), ccIidResultImage)) {
             uint32_t remote = 0;
-            ccModCheck(grabber_, frame->isRemote(&remote));
+            m->check(frame->isRemote(&remote));
             if (remote != 0) {
                 // Without its fast transfer the caller's copy would be memory
                 // no pel was ever written to.
@@ -639,49 +797,45 @@ cc3PlanePelBuffer cc_UnknownAcqFifo::completeAcq3Plane(const ccAcqCompleteArgs& 
 
 // --- Property requests.
 
-bool cc_UnknownAcqFifo::hasProperties() const
-{
-    // A setting taken as done on a FIFO whose board went would be lost unseen.
-    if (!properties_ && orphaned_.load(std::memory_order_acquire))
-        throw ccUnknownFG::MissingFunctionality();
-    return static_cast<bool>(properties_);
-}
-
 void cc_UnknownAcqFifo::setProperty(int32_t id, double value, int32_t channel)
 {
-    if (!hasProperties())
+    const std::shared_ptr<Module> m = held();
+    if (!m->hasProperties())
         return;
     ccModPropertyRecord record{id, channel, value, 0, 0};
-    ccModCheck(grabber_, properties_->set(&record));
+    m->check(m->properties->set(&record));
 }
 
 double cc_UnknownAcqFifo::readBack(int32_t id, double fallback)
 {
-    if (!properties_)
+    const std::shared_ptr<Module> m = held();
+    if (!m->properties)
         return fallback;
     ccModPropertyRecord record{id, -1, 0.0, 0, 0};
-    ccModCheck(grabber_, properties_->get(&record));
+    m->check(m->properties->get(&record));
     return record.valid != 0 ? record.value : fallback;
 }
 
 void cc_UnknownAcqFifo::sendPropertyRequest(const ccAcqPropertyRequest& request)
 {
-    if (!hasProperties())
+    const std::shared_ptr<Module> m = held();
+    if (!m->hasProperties())
         return;
     ccModPropertyRecord record;
     std::memcpy(&record, &request, sizeof record);
-    ccModCheck(grabber_, properties_->set(&record));
+    m->check(m->properties->set(&record));
 }
 
 void cc_UnknownAcqFifo::extRecordQuery(ccAcqPropertyRequest& request)
 {
-    if (!propertyRecord_) {
+    const std::shared_ptr<Module> m = held();
+    if (!m->propertyRecord) {
         request.valid = 0;
         return;
     }
     ccModPropertyRecord record;
     std::memcpy(&record, &request, sizeof record);
-    ccModCheck(grabber_, propertyRecord_->read(&record));
+    m->check(m->propertyRecord->read(&record));
     std::memcpy(static_cast<void*>(&request), &record, sizeof record);
 }
 
@@ -754,58 +908,61 @@ void cc_UnknownAcqFifo::ignoreTooFastEncoder(bool ignore) { setProperty(ccPropIg
 
 void cc_UnknownAcqFifo::completeCallback(const ccPtrHandle<ccCallback>& callback)
 {
-    setCallback(wraps_[kComplete], callback);
+    setCallback(held()->wraps[kComplete], callback); // held while the callback is set
 }
 void cc_UnknownAcqFifo::movePartCallback(const ccPtrHandle<ccCallback>& callback)
 {
-    setCallback(wraps_[kMovePart], callback);
+    setCallback(held()->wraps[kMovePart], callback); // held while the callback is set
 }
 void cc_UnknownAcqFifo::overrunCallback(const ccPtrHandle<ccCallback>& callback)
 {
-    setCallback(wraps_[kOverrun], callback);
+    setCallback(held()->wraps[kOverrun], callback); // held while the callback is set
 }
 void cc_UnknownAcqFifo::completeInfoCallback(const ccAcqInfoCallbackHandle& callback)
 {
-    setCallback(infoWraps_[kComplete], callback);
+    setCallback(held()->infoWraps[kComplete], callback); // held while the callback is set
 }
 void cc_UnknownAcqFifo::movePartInfoCallback(const ccAcqInfoCallbackHandle& callback)
 {
-    setCallback(infoWraps_[kMovePart], callback);
+    setCallback(held()->infoWraps[kMovePart], callback); // held while the callback is set
 }
 void cc_UnknownAcqFifo::overrunInfoCallback(const ccAcqInfoCallbackHandle& callback)
 {
-    setCallback(infoWraps_[kOverrun], callback);
+    setCallback(held()->infoWraps[kOverrun], callback); // held while the callback is set
 }
 
 void cc_UnknownAcqFifo::pelRootPool(const ccPtrHandle<ccPelRootPool>& pool)
 {
-    if (!pelPool_)
+    const std::shared_ptr<Module> m = held();
+    if (!m->pelPool)
         return;
     if (!pool.rawPointer()) {
-        (void)pelPool_->setPool(nullptr); // not checked: the module keeps what it can
+        (void)m->pelPool->setPool(nullptr); // not checked: the module keeps what it can
         return;
     }
     ccIPelPool_Core_v0* object = cf_newModulePelPool(pool);
     object->addRef();
-    cc_ModPtr<ccIPelPool_Core_v0> held(object); // the module adds its own reference
-    (void)pelPool_->setPool(held.get());
+    cc_ModPtr<ccIPelPool_Core_v0> offered(object); // the module adds its own reference
+    (void)m->pelPool->setPool(offered.get());
 }
 
 ccPtrHandle<ccPelRootPool> cc_UnknownAcqFifo::pelRootPoolHandle()
 {
-    return pelPool_ ? ccDefaultPelRootPool::instance() : ccPtrHandle<ccPelRootPool>();
+    const std::shared_ptr<Module> m = held();
+    return m->pelPool ? ccDefaultPelRootPool::instance() : ccPtrHandle<ccPelRootPool>();
 }
 
 bool cc_UnknownAcqFifo::hookFalseC(std::array<uint32_t, 6>& record)
 {
-    if (!pelPool_)
+    const std::shared_ptr<Module> m = held();
+    if (!m->pelPool)
         return false;
     record[0] = 0;
     uint32_t flag = 0;
-    ccModCheck(grabber_, pelPool_->flag(&flag));
+    m->check(m->pelPool->flag(&flag));
     if (flag != 0) {
         uint32_t first = 0, second = 0;
-        ccModCheck(grabber_, pelPool_->words(&first, &second));
+        m->check(m->pelPool->words(&first, &second));
         if (first != 0) {
             record[0] |= 0x10;
             record[5] = 3;
@@ -818,33 +975,37 @@ bool cc_UnknownAcqFifo::hookFalseC(std::array<uint32_t, 6>& record)
 
 void cc_UnknownAcqFifo::triggerMaster(cc_AcqFifo* master)
 {
-    ccIAcqFifo_Core* masterCore = nullptr;
+    const std::shared_ptr<Module> m = held();
+    std::shared_ptr<Module> masterModule;
     if (master) {
         auto* moduleMaster = dynamic_cast<cc_UnknownAcqFifo*>(master);
         // A master without a core would read as "no master" to the module.
-        if (!moduleMaster || !moduleMaster->core())
+        if (moduleMaster)
+            masterModule = moduleMaster->held();
+        if (!masterModule || !masterModule->core)
             throw ccAcqFifo::InvalidMaster();
-        masterCore = moduleMaster->core();
     }
-    cc_ModPtr<ccIAcqFifo_Master> masters = ccModQuery<ccIAcqFifo_Master>(core_.get(), ccIidFifoMaster);
+    cc_ModPtr<ccIAcqFifo_Master> masters = ccModQuery<ccIAcqFifo_Master>(m->core.get(), ccIidFifoMaster);
     if (!masters) {
         if (master)
             throw ccAcqFifo::InvalidMaster();
         return;
     }
-    ccModCheck(grabber_, masters->setMaster(masterCore));
+    m->check(masters->setMaster(masterModule ? masterModule->core.get() : nullptr));
 }
 
 bool cc_UnknownAcqFifo::isValidMaster(cc_AcqFifo* candidate)
 {
+    const std::shared_ptr<Module> m = held();
     auto* moduleCandidate = dynamic_cast<cc_UnknownAcqFifo*>(candidate);
-    if (!moduleCandidate || !moduleCandidate->core())
+    const std::shared_ptr<Module> candidateModule = moduleCandidate ? moduleCandidate->held() : nullptr;
+    if (!candidateModule || !candidateModule->core)
         return false;
-    cc_ModPtr<ccIAcqFifo_Master> masters = ccModQuery<ccIAcqFifo_Master>(core_.get(), ccIidFifoMaster);
+    cc_ModPtr<ccIAcqFifo_Master> masters = ccModQuery<ccIAcqFifo_Master>(m->core.get(), ccIidFifoMaster);
     if (!masters)
         return false;
     uint32_t flag = 0;
-    ccModCheck(grabber_, masters->isValid(moduleCandidate->core(), &flag));
+    m->check(masters->isValid(candidateModule->core.get(), &flag));
     return flag != 0;
 }
 
@@ -852,96 +1013,105 @@ bool cc_UnknownAcqFifo::isValidMaster(cc_AcqFifo* candidate)
 
 void cc_UnknownAcqFifo::roi(const ccPelRect& region)
 {
-    if (!camera_)
+    const std::shared_ptr<Module> m = held();
+    if (!m->camera)
         return;
     // The module takes the size in 32-bit words; a wider one would arrive negative.
     if (region.width() > INT32_MAX || region.height() > INT32_MAX)
         throw ccAcqFifo::BadParams();
-    ccModCheck(grabber_, camera_->roi(region.x0(), region.y0(), static_cast<int32_t>(region.width()),
-                                      static_cast<int32_t>(region.height())));
+    m->check(m->camera->roi(region.x0(), region.y0(), static_cast<int32_t>(region.width()),
+                            static_cast<int32_t>(region.height())));
 }
 
 void cc_UnknownAcqFifo::inputLut(const uint8_t* table, uint32_t size, int32_t channel)
 {
-    if (camera_)
-        ccModCheck(grabber_, camera_->inputLut(table, size, channel));
+    const std::shared_ptr<Module> m = held();
+    if (m->camera)
+        m->check(m->camera->inputLut(table, size, channel));
 }
 
-uint32_t cc_UnknownAcqFifo::numChannels() { return ask(camera_.get(), &ccIAcqFifo_Camera::numChannels); }
-uint32_t cc_UnknownAcqFifo::numInputLuts() { return ask(camera_.get(), &ccIAcqFifo_Camera::numInputLuts); }
-uint32_t cc_UnknownAcqFifo::numCameraPorts() { return ask(camera_.get(), &ccIAcqFifo_Camera::numCameraPorts); }
-double cc_UnknownAcqFifo::ctiLimit() { return ask(camera_.get(), &ccIAcqFifo_Camera::ctiLimit); }
-double cc_UnknownAcqFifo::horizAdjustLimit() { return ask(camera_.get(), &ccIAcqFifo_Camera::horizAdjustLimit); }
+uint32_t cc_UnknownAcqFifo::numChannels() { return ask(&Module::camera, &ccIAcqFifo_Camera::numChannels); }
+uint32_t cc_UnknownAcqFifo::numInputLuts() { return ask(&Module::camera, &ccIAcqFifo_Camera::numInputLuts); }
+uint32_t cc_UnknownAcqFifo::numCameraPorts() { return ask(&Module::camera, &ccIAcqFifo_Camera::numCameraPorts); }
+double cc_UnknownAcqFifo::ctiLimit() { return ask(&Module::camera, &ccIAcqFifo_Camera::ctiLimit); }
+double cc_UnknownAcqFifo::horizAdjustLimit() { return ask(&Module::camera, &ccIAcqFifo_Camera::horizAdjustLimit); }
 
 void cc_UnknownAcqFifo::roiLimits(ccPelRect& limits)
 {
+    const std::shared_ptr<Module> m = held();
     int32_t x = 0, y = 0, width = 1, height = 1;
-    if (camera_)
-        ccModCheck(grabber_, camera_->roiLimits(&x, &y, &width, &height));
+    if (m->camera)
+        m->check(m->camera->roiLimits(&x, &y, &width, &height));
     limits = ccPelRect(x, y, width, height);
 }
 
 // The module's sync index is 1 when it gives none.
 ccSyncModel cc_UnknownAcqFifo::defaultSyncModel()
 {
-    return syncModelOfIndex(ask(camera_.get(), &ccIAcqFifo_Camera::defaultSync, 1));
+    return syncModelOfIndex(ask(&Module::camera, &ccIAcqFifo_Camera::defaultSync, 1));
 }
 
 ccSyncModel cc_UnknownAcqFifo::actualSyncModel()
 {
-    return syncModelOfIndex(ask(camera_.get(), &ccIAcqFifo_Camera::actualSync, 1));
+    return syncModelOfIndex(ask(&Module::camera, &ccIAcqFifo_Camera::actualSync, 1));
 }
 
 // --- The encoder.
 
 void cc_UnknownAcqFifo::triggerFromEncoder(bool first, bool second)
 {
-    if (encoder_)
-        ccModCheck(grabber_, encoder_->triggerFromEncoder(first, second));
+    const std::shared_ptr<Module> m = held();
+    if (m->encoder)
+        m->check(m->encoder->triggerFromEncoder(first, second));
 }
 
 void cc_UnknownAcqFifo::stepsPerLine(uint32_t steps, uint32_t sixteenths)
 {
-    if (encoder_)
-        ccModCheck(grabber_, encoder_->stepsPerLine(steps, sixteenths));
+    const std::shared_ptr<Module> m = held();
+    if (m->encoder)
+        m->check(m->encoder->stepsPerLine(steps, sixteenths));
 }
 
-uint32_t cc_UnknownAcqFifo::numEncoderPorts() { return ask(encoder_.get(), &ccIAcqFifo_Encoder::numPorts); }
-uint32_t cc_UnknownAcqFifo::encoderQueryA() { return ask(encoder_.get(), &ccIAcqFifo_Encoder::queryA); }
-uint32_t cc_UnknownAcqFifo::currentEncoderCount() { return ask(encoder_.get(), &ccIAcqFifo_Encoder::count); }
+uint32_t cc_UnknownAcqFifo::numEncoderPorts() { return ask(&Module::encoder, &ccIAcqFifo_Encoder::numPorts); }
+uint32_t cc_UnknownAcqFifo::encoderQueryA() { return ask(&Module::encoder, &ccIAcqFifo_Encoder::queryA); }
+uint32_t cc_UnknownAcqFifo::currentEncoderCount() { return ask(&Module::encoder, &ccIAcqFifo_Encoder::count); }
 
 void cc_UnknownAcqFifo::resetCounter()
 {
-    if (encoder_)
-        ccModCheck(grabber_, encoder_->resetCounter());
+    const std::shared_ptr<Module> m = held();
+    if (m->encoder)
+        m->check(m->encoder->resetCounter());
 }
 
 // --- ROI modes, extension and hooks (their statuses are not checked).
 
 bool cc_UnknownAcqFifo::isRoiModeSupported(uint32_t mode)
 {
-    if (!roiModes_)
+    const std::shared_ptr<Module> m = held();
+    if (!m->roiModes)
         return mode == 0;
     uint32_t flag = 0;
-    (void)roiModes_->isSupported(mode, &flag);
+    (void)m->roiModes->isSupported(mode, &flag);
     return flag != 0;
 }
 
-uint32_t cc_UnknownAcqFifo::extQueryA() { return require(extension_).queryA(); }
-uint32_t cc_UnknownAcqFifo::extQueryB(uint32_t value) { return require(extension_).queryB(value); }
-void cc_UnknownAcqFifo::noOpHookC() { (void)require(hooks_).noOpC(); }
+uint32_t cc_UnknownAcqFifo::extQueryA() { return require(held()->extension).queryA(); }
+uint32_t cc_UnknownAcqFifo::extQueryB(uint32_t value) { return require(held()->extension).queryB(value); }
+void cc_UnknownAcqFifo::noOpHookC() { (void)require(held()->hooks).noOpC(); }
 
 uint32_t cc_UnknownAcqFifo::hookZeroB()
 {
+    const std::shared_ptr<Module> m = held();
     uint32_t value = 0;
-    (void)require(hooks_).zeroB(&value);
+    (void)require(m->hooks).zeroB(&value);
     return value;
 }
 
 uint32_t cc_UnknownAcqFifo::hookZeroA()
 {
+    const std::shared_ptr<Module> m = held();
     uint32_t value = 0;
-    (void)require(hooks_).zeroA(&value);
+    (void)require(m->hooks).zeroA(&value);
     return value;
 }
 
@@ -955,8 +1125,9 @@ bool cc_UnknownAcqFifo::hookTakesBlock(uint32_t, uint32_t, std::unique_ptr<uint8
 
 void cc_UnknownAcqFifo::buildPropertyInfo(std::vector<ccAcqPropertyInfo>& info)
 {
+    const std::shared_ptr<Module> m = held();
     cc_ModPtr<ccIAcqFifo_PropertyInfoList> list =
-        ccModQuery<ccIAcqFifo_PropertyInfoList>(core_.get(), ccIidFifoPropertyInfoList);
+        ccModQuery<ccIAcqFifo_PropertyInfoList>(m->core.get(), ccIidFifoPropertyInfoList);
     if (!list)
         return;
     for (uint32_t index = 0; index < kMaxListItems; ++index) {
@@ -970,11 +1141,11 @@ void cc_UnknownAcqFifo::buildPropertyInfo(std::vector<ccAcqPropertyInfo>& info)
             continue;
         uint32_t id = 0, word = 0;
         double minimum = 0.0, maximum = 0.0, defaultValue = 0.0;
-        ccModCheck(grabber_, record->identifier(&id));
-        ccModCheck(grabber_, record->word(&word));
-        ccModCheck(grabber_, record->minimum(&minimum));
-        ccModCheck(grabber_, record->maximum(&maximum));
-        ccModCheck(grabber_, record->defaultValue(&defaultValue));
+        m->check(record->identifier(&id));
+        m->check(record->word(&word));
+        m->check(record->minimum(&minimum));
+        m->check(record->maximum(&maximum));
+        m->check(record->defaultValue(&defaultValue));
         info.push_back(ccAcqPropertyInfo{id, minimum, maximum, defaultValue, word});
     }
 }

@@ -5,9 +5,9 @@
 // library objects (acquired images, acquire-info records, property records).
 #pragma once
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,6 +22,7 @@ class cc_VidFmtDesc;
 class ccCallbackWrap;
 class ccCallbackInfoWrap;
 class ccCompleteArgs_obj;
+class cc_ModCallbackGate;
 
 class cc_UnknownAcqFifo : public cc_AcqFifo {
 public:
@@ -31,15 +32,18 @@ public:
     // as the module's exception.
     cc_UnknownAcqFifo(cc_UnknownFrameGrabber& grabber, const cc_VidFmtDesc& description, int32_t moduleCode);
     // Triggers off, then every module interface is let go before the
-    // callbacks are: the module calls no callback once its FIFO is released.
+    // callbacks are: the module calls no callback once its FIFO is released,
+    // and none of this FIFO's callbacks runs on another thread once this
+    // returns. An operation still running on another thread keeps the module
+    // FIFO until it returns.
     ~cc_UnknownAcqFifo() override;
 
-    // For the grabber, as it goes: the FIFO lets go of the module as its
-    // destructor would. Afterwards what needs the FIFO core or sets a
-    // property raises ccUnknownFG::MissingFunctionality, and the rest
-    // answers as for a module FIFO without the interface. Not to be run
-    // while another thread uses the FIFO.
-    void orphan() noexcept;
+    // For the grabber, as it goes: the FIFO's hold on the module, for the
+    // grabber to drop outside its locks (the module FIFO goes with the last
+    // hold, which operations in progress share). Afterwards what needs the
+    // FIFO core or sets a property raises ccUnknownFG::MissingFunctionality,
+    // and the rest answers as for a module FIFO without the interface.
+    [[nodiscard]] std::shared_ptr<void> orphan() noexcept;
 
     // Operations on the FIFO core raise ccUnknownFG::MissingFunctionality
     // when the module FIFO has none.
@@ -175,44 +179,35 @@ public:
     void noOpHookC() override;
     uint32_t hookZeroB() override;
 
-    // The module FIFO's core; null when it has none.
-    ccIAcqFifo_Core* core() const { return core_.get(); }
-
 private:
+    // The module FIFO's interfaces and the callback wraps it calls, shared
+    // by the FIFO and the operations in progress.
+    struct Module;
+
+    // The FIFO's module, or one without interfaces once the FIFO is orphaned.
+    std::shared_ptr<Module> held() const;
     // Nothing without the property interface.
     void setProperty(int32_t id, double value, int32_t channel = -1);
     // The module's answer, or fallback when it gives none.
     double readBack(int32_t id, double fallback);
-    // The out value of slot, preset to neutral (also the answer without
-    // iface); a failed call raises the module's error.
+    // The out value of slot on the interface, preset to neutral (also the
+    // answer without the interface); a failed call raises the module's error.
     template <class I, class T>
-    T ask(I* iface, int32_t (I::*slot)(T*), T neutral = T()) const;
+    T ask(cc_ModPtr<I> Module::*iface, int32_t (I::*slot)(T*), T neutral = T()) const;
+    // The same on the core, which the call cannot do without.
+    template <class T>
+    T askCore(int32_t (ccIAcqFifo_Core::*slot)(T*)) const;
     // Core slot 4; the result object (with a reference) or a raised error.
-    cc_ModPtr<ccIUnknown> completeOnCore(ccCompleteArgs_obj& obj);
-    // What the destructor and orphan give back.
-    void releaseModule() noexcept;
-    // Nothing without the property interface, unless the FIFO is orphaned.
-    bool hasProperties() const;
+    cc_ModPtr<ccIUnknown> completeOnCore(const Module& module, ccCompleteArgs_obj& obj);
 
     cc_UnknownFrameGrabber& grabber_;
-    // The callback wraps: complete, move part, overrun (empty when the module
-    // takes no callbacks). Before the interfaces, so that a failed
-    // construction lets go of the interfaces first.
-    std::array<cc_ModPtr<ccCallbackWrap>, 3> wraps_;
-    std::array<cc_ModPtr<ccCallbackInfoWrap>, 3> infoWraps_;
     std::unique_ptr<cc_UnknownAcqPropertyQuery> propertyQuery_;
-    cc_ModPtr<ccIAcqFifo_Core> core_;
-    cc_ModPtr<ccIAcqFifo_Properties> properties_;
-    cc_ModPtr<ccIAcqFifo_PropertyRecord> propertyRecord_;
-    cc_ModPtr<ccIAcqFifo_Camera> camera_;
-    cc_ModPtr<ccIAcqFifo_PropertySupport> propertySupport_;
-    cc_ModPtr<ccIAcqFifo_Extension> extension_;
-    cc_ModPtr<ccIAcqFifo_PelPool> pelPool_;
-    cc_ModPtr<ccIAcqFifo_Encoder> encoder_;
-    cc_ModPtr<ccIAcqFifo_Hooks> hooks_;
     std::vector<int32_t> sampleValues_;
-    cc_ModPtr<ccIAcqFifo_RoiModes> roiModes_;
+    // Shared with the callback wraps, which the module may keep longer.
+    std::shared_ptr<cc_ModCallbackGate> gate_;
+    // Held only to copy or take module_, which is empty once orphaned.
+    mutable std::mutex moduleMutex_;
+    std::shared_ptr<Module> module_;
     // Shared with the grabber, which may go first.
     std::shared_ptr<cc_ModFifoList> fifos_;
-    std::atomic<bool> orphaned_{false};
 };

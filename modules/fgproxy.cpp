@@ -40,23 +40,24 @@ void cc_ModFifoList::add(cc_UnknownAcqFifo& fifo)
 
 void cc_ModFifoList::remove(cc_UnknownAcqFifo& fifo)
 {
-    std::unique_lock<std::mutex> hold(mutex_);
+    std::lock_guard<std::mutex> hold(mutex_);
     fifos_.erase(std::remove(fifos_.begin(), fifos_.end(), &fifo), fifos_.end());
-    done_.wait(hold, [&] { return orphaning_ != &fifo; });
 }
 
 void cc_ModFifoList::orphanAll() noexcept
 {
-    std::unique_lock<std::mutex> hold(mutex_);
-    while (!fifos_.empty()) {
-        cc_UnknownAcqFifo* fifo = fifos_.back();
-        fifos_.pop_back();
-        orphaning_ = fifo;
-        hold.unlock();
-        fifo->orphan();
-        hold.lock();
-        orphaning_ = nullptr;
-        done_.notify_all();
+    for (;;) {
+        std::shared_ptr<void> module;
+        {
+            // Taken under the lock: a FIFO going meanwhile is never touched
+            // once it has left the list.
+            std::lock_guard<std::mutex> hold(mutex_);
+            if (fifos_.empty())
+                return;
+            module = fifos_.back()->orphan();
+            fifos_.pop_back();
+        }
+        // Dropped here, outside the lock.
     }
 }
 

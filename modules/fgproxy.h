@@ -3,7 +3,6 @@
 // comes back as the library exception the module archived.
 #pragma once
 #include <cstdint>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,21 +19,18 @@ class cc_UnknownAcqFifo;
 
 // The FIFOs a grabber made that are still alive, shared with them so that
 // either may go first: a FIFO leaves the list when it goes, and the grabber,
-// as it goes (its board's close, the library's shut-down), makes every FIFO
-// still listed let go of the module. The list is not locked while a FIFO
-// lets go, which may wait for the module's threads.
+// as it goes (its board's close, the library's shut-down), takes every listed
+// FIFO's hold on the module and drops them outside the lock: dropping one may
+// wait for the module's threads, whose callbacks may destroy FIFOs.
 class cc_ModFifoList {
 public:
     void add(cc_UnknownAcqFifo& fifo);
-    // Waits while the FIFO is letting go for the grabber.
     void remove(cc_UnknownAcqFifo& fifo);
     void orphanAll() noexcept;
 
 private:
     std::mutex mutex_;
-    std::condition_variable done_;
     std::vector<cc_UnknownAcqFifo*> fifos_;
-    cc_UnknownAcqFifo* orphaning_ = nullptr;
 };
 
 class cc_UnknownFrameGrabber : public cc_FrameGrabber {

@@ -441,11 +441,13 @@ int32_t Fifo::complete(ccITemp_CompleteArgs_v0* args, ccIUnknown** result) {
         return std::find_if(queue_.begin(), queue_.end(), [](const Acquisition& a) { return a.delivered; });
     };
     auto ready = [&] { return done() != queue_.end(); };
+    // As a board's release does, the FIFO's end ends a completion waiting.
+    auto over = [&] { return stop_ || ready(); };
     if (timeout >= 1e9) // HUGE_VAL among them: no limit
-        s.fifoEvent.wait(lock, ready);
+        s.fifoEvent.wait(lock, over);
     else if (timeout > 0)
-        s.fifoEvent.wait_for(lock, std::chrono::duration<double>(timeout), ready);
-    if (!ready()) {
+        s.fifoEvent.wait_for(lock, std::chrono::duration<double>(timeout), over);
+    if (stop_ || !ready()) {
         sim::lastError(s) = s.timeoutError;
         return 1;
     }

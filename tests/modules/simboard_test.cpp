@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -242,6 +244,141 @@ TEST_P(Threads, AFifoDestroyedFromItsOwnCallbackLetsGoOfEverything)
         EXPECT_TRUE(eventually([] { return sim().liveFifos() == 0; }));
         EXPECT_EQ(sim().liveFrames(), 0u);
     }
+}
+
+// Runs what; a deadlock ends the run with a failure instead of hanging it.
+void withinSeconds(int seconds, const std::function<void()>& what)
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!changed.wait_for(lock, std::chrono::seconds(seconds), [&] { return done; })) {
+            std::fprintf(stderr, "deadlocked\n");
+            std::abort();
+        }
+    });
+    what();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+    }
+    changed.notify_all();
+    watchdog.join();
+}
+
+// The board closes while a complete callback uses the FIFO: the callback
+// meets MissingFunctionality once the FIFO has let go of the module, and
+// then either destroys the FIFO itself or returns while the client does.
+TEST_P(Threads, ACallbackUsingItsFifoWhileTheBoardClosesMeetsMissingFunctionality)
+{
+    for (const bool destroyedInCallback : {true, false}) {
+        SCOPED_TRACE(destroyedInCallback ? "destroyed in the callback" : "destroyed by the client");
+        cc_UnknownAcqFifo& fifo = make();
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool entered = false, finished = false, unexpected = false;
+        uint32_t refusals = 0;
+        install(kComplete, [&](const ccAcquireInfo&) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                entered = true;
+            }
+            changed.notify_all();
+            // Until both have been refused ten times over.
+            const auto gone = [&](const std::function<void()>& use) {
+                try {
+                    use();
+                } catch (const ccUnknownFG::MissingFunctionality&) {
+                    return true;
+                } catch (...) {
+                    unexpected = true;
+                }
+                return false;
+            };
+            for (int i = 0; i < 10000 && refusals < 10 && !unexpected; ++i) {
+                const bool exposure = gone([&] { fifo.exposure(0.01); });
+                const bool pending = gone([&] { (void)fifo.pendingAcqs(); });
+                refusals += exposure && pending;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            if (destroyedInCallback)
+                fifo_.reset();
+            std::lock_guard<std::mutex> lock(mutex);
+            finished = true;
+            changed.notify_all();
+        });
+        ASSERT_TRUE(fifo.start(1));
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return entered; });
+        }
+        withinSeconds(20, [&] {
+            grabber_.reset();
+            std::unique_lock<std::mutex> lock(mutex);
+            if (!destroyedInCallback) {
+                lock.unlock();
+                fifo_.reset(); // waits for the callback, which uses it
+                lock.lock();
+                EXPECT_TRUE(finished);
+            }
+            changed.wait(lock, [&] { return finished; });
+        });
+        EXPECT_EQ(refusals, 10u);
+        EXPECT_FALSE(unexpected);
+        EXPECT_TRUE(eventually([] { return sim().liveFifos() == 0; }));
+        grabber_.reset(cc_UnknownFrameGrabber::create(board_.module, board_.board.get()));
+    }
+}
+
+// The arguments of a completion that waits without limit.
+struct EndlessCompletion final : ccITemp_CompleteArgs_v0 {
+    int32_t query(ccIUnknown** out, int32_t) override
+    {
+        *out = nullptr;
+        return 1;
+    }
+    uint32_t addRef() override { return 1; }
+    uint32_t release() override { return 1; }
+    int32_t firstFlag(uint32_t* flag) override { return put(flag); }
+    int32_t secondFlag(uint32_t* flag) override { return put(flag); }
+    int32_t timeout(double* seconds) override
+    {
+        *seconds = HUGE_VAL;
+        return 0;
+    }
+    int32_t setStatus(uint32_t) override { return 0; }
+    int32_t readInfo(ccIUnknown*) override { return 0; }
+    static int32_t put(uint32_t* flag)
+    {
+        *flag = 0;
+        return 0;
+    }
+};
+
+// As a board's does, the module FIFO's release ends a completion waiting on it.
+TEST_F(SimBoard, ReleasingAModuleFifoEndsTheCompletionWaitingOnIt)
+{
+    cc_ModPtr<ccIUnknown> made;
+    ASSERT_EQ(grabber_->core()->createFifo(made.put(), record_.name), 0);
+    cc_ModPtr<ccIAcqFifo_Core> core = ccModQuery<ccIAcqFifo_Core>(made.get(), ccIidFifoCore);
+    made.reset();
+    ASSERT_TRUE(core);
+    ccIAcqFifo_Core* const waitedOn = core.get();
+    int32_t status = 0;
+    ccIUnknown* result = nullptr;
+    std::thread waiter([&] {
+        EndlessCompletion args;
+        status = waitedOn->complete(&args, &result);
+    });
+    ASSERT_TRUE(eventually([] { return sim().callCount(ccIidFifoCore, 4) == 1; }));
+    withinSeconds(20, [&] {
+        core.reset();
+        waiter.join();
+    });
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(result, nullptr);
 }
 
 TEST_F(SimBoard, FreeRunFillsTheModuleBuffersAndOverrunsWhenTheClientFallsBehind)

@@ -7,6 +7,9 @@
 cc_StdFifoParts::cc_StdFifoParts(const ccVideoFormat& format, const ccFrameGrabber& grabber, cc_AcqFifo* impl)
     : props_(new ccAnalogAcqProps), format_(&format), grabber_(&grabber)
 {
+    // The properties read their starting values from the implementation.
+    if (!impl)
+        throw ccAcqFifo::CouldNotCreate();
     props_->attachAll(impl);
 }
 

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "acq/acqfifo.h"
-#include "acq/hyper/prop/acqprops.h"
+#include "acq/hyper/prop/analog.h"
 
 class ccVideoFormat;
 class ccFrameGrabber;
@@ -14,7 +14,7 @@ class ccFrameGrabber;
 // What every standard FIFO holds beside its implementation.
 class cc_StdFifoParts {
 public:
-    // Attaches the new properties to impl.
+    // Attaches the new properties to impl; without one, ccAcqFifo::CouldNotCreate.
     cc_StdFifoParts(const ccVideoFormat& format, const ccFrameGrabber& grabber, cc_AcqFifo* impl);
 
     ccAcqProps& acqProps() { return *props_; }

@@ -16,6 +16,7 @@
 
 #include "acq/acqfifo.h"
 #include "acq/hyper/prop/acqprops.h"
+#include "acq/hyper/prop/analog.h"
 #include "acq/propreq.h"
 #include "acq/vidfmt/vidfmt.h"
 #include "modules/board.h"

@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "acq/hyper/prop/acqprops.h"
+#include "acq/hyper/prop/analog.h"
 #include "acq/hyper/prop/sync.h"
 #include "acq/startup.h"
 #include "std/except/persist.h"
@@ -13,5 +15,8 @@ void ccAcqHyperPropStartup()
         ccAcqStartup();
         ccRegisterPersistent<ccSyncProp>();
         ccRegisterPersistent<ccSyncProp::NoFrameGrabber>();
+        // The aggregates.
+        ccRegisterPersistent<ccAcqProps>();
+        ccRegisterPersistent<ccAnalogAcqProps>();
     });
 }

@@ -29,6 +29,7 @@ struct FakeEngine : cc_FrameGrabber {
     const cc_VidFmtDesc* lastDesc = nullptr;
     const cc_fifoKindTag* lastTag = nullptr;
     int32_t lastModuleCode = 99, lastAsked = 99;
+    bool declines = false; // makes no FIFO implementation
 
     int32_t coreValue() override { return 7; }
     int32_t tvmId() override { return tvm; }
@@ -37,9 +38,9 @@ struct FakeEngine : cc_FrameGrabber {
     uint32_t numCameraPorts(const cc_VidFmtDesc&) override { return 2; }
     bool isFormatRestricted(const cc_VidFmtDesc&) override { return true; }
     cc_AcqFifo* newAcqFifoImpl(const cc_VidFmtDesc& d, int32_t code) override
-    { return lastDesc = &d, lastModuleCode = code, new FakeAcqFifo; }
+    { return lastDesc = &d, lastModuleCode = code, declines ? nullptr : new FakeAcqFifo; }
     cc_AcqFifo* newAcqFifoImpl(const cc_VidFmtDesc& d, const cc_fifoKindTag& tag) override
-    { return lastDesc = &d, lastTag = &tag, new FakeAcqFifo; }
+    { return lastDesc = &d, lastTag = &tag, declines ? nullptr : new FakeAcqFifo; }
 };
 
 struct Grabber : ccFrameGrabber {
@@ -328,6 +329,11 @@ TEST(VideoFormat, FifosAreMadeByPelFormatCode)
     EXPECT_THROW(xc75.newAcqFifo(grabber), ccVideoFormat::NotSupported);
     EXPECT_THROW(ccStdGreyAcqFifo(xc75, Grabber()), ccAcqFifo::CouldNotCreate);
     EXPECT_TRUE(cf_formatsSupportedBy({&ccVidFmtSonyXC75_640x480()}, grabber, 1).empty());
+    // An engine that makes no implementation: no FIFO without one.
+    engine.supports = [](const cc_VidFmtDesc&, int32_t) { return true; };
+    engine.declines = true;
+    for (int32_t code : {1, 2, 3, 4, 12})
+        EXPECT_THROW(xc75.newAcqFifo(grabber, code), ccAcqFifo::CouldNotCreate) << code;
 }
 
 TEST(VideoFormat, AnAliasIsFollowedForFifosAndPelFormatButNotForCameraStrings)

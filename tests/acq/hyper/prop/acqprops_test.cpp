@@ -1,18 +1,488 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
+#include <iterator>
+#include <limits>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include "acq/hyper/prop/acqprops.h"
+#include "acq/hyper/prop/analog.h"
+#include "acq/hyper/prop/startup.h"
+#include "std/except/persist.h"
+#include "tests/support/bytes.h"
 #include "tests/support/fake_acqfifo.h"
 
 namespace {
 
-TEST(AcqProps, AttachAllAttachesEveryPropertyAndNullDetachesThem)
+using test_acq::FakeAcqFifo;
+using test_bytes::Bytes;
+
+// ---- the stored form, written out by hand ----
+
+const Bytes kHeader = {0x02, 0x01}; // header version 1, not seekable; little-endian
+
+Bytes u32(uint32_t v)
 {
-    test_acq::FakeAcqFifo board;
-    ccAnalogAcqProps props;
+    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+}
+
+// The IEEE pattern, least significant byte first.
+Bytes f64(double v)
+{
+    uint64_t bits = 0;
+    std::memcpy(&bits, &v, sizeof bits);
+    Bytes out;
+    for (int i = 0; i < 8; ++i)
+        out.push_back(uint8_t(bits >> (8 * i)));
+    return out;
+}
+
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const double kInf = std::numeric_limits<double>::infinity();
+// A null object reference: tag, version 0, number 0, kind 0, two zero words.
+const Bytes kNoObject = {0x4F, 0xE5, 0x70, 0x54, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
+Bytes table(uint8_t (*entry)(int))
+{
+    Bytes t;
+    for (int i = 0; i < 256; ++i)
+        t.push_back(entry(i));
+    return t;
+}
+// The default input table clips to 15..240.
+const Bytes kClipTable = table([](int i) { return uint8_t(i < 15 ? 15 : i > 240 ? 240 : i); });
+const Bytes kReversedTable = table([](int i) { return uint8_t(255 - i); });
+
+// One property's level as the aggregate archives it: its version byte, then
+// its fields, at their defaults or at other values that every setter takes.
+// gate is the first aggregate version that carries it; legacy marks the
+// eight that an analog form of version 0 carried after its aggregate.
+struct Level {
+    const char* name;
+    uint8_t gate;
+    uint8_t version;
+    Bytes defaults;
+    Bytes other;
+    bool legacy;
+};
+
+// In the order the aggregate archives them.
+const std::vector<Level>& levels()
+{
+    static const std::vector<Level> all = {
+        {"trigger", 0, 1, {1, 1}, {0, 0}, false},
+        {"strobe", 0, 0, Bytes{0} + f64(2e-5) + Bytes{1}, Bytes{1} + f64(1e-3) + Bytes{0}, false},
+        {"exposure", 0, 0, f64(2e-5), f64(0.01), false},
+        {"timeout", 0, 0, f64(kInf), f64(2.5), false},
+        {"camera port", 0, 0, u32(0), u32(3), false},
+        {"move-part callback", 0, 0, kNoObject, kNoObject, false},
+        {"complete callback", 0, 0, kNoObject, kNoObject, false},
+        {"charge transfer interval", 0, 0, f64(kInf), f64(0.25), false},
+        {"horizontal adjustment", 0, 0, f64(kInf), f64(0.5), false},
+        {"region of interest", 0, 1, Bytes{0} + u32(0) + u32(0) + u32(0) + u32(0) + u32(0),
+         Bytes{0} + u32(1) + u32(2) + u32(11) + u32(22) + u32(3), false},
+        {"sync", 0, 1, u32(1), u32(10), false},
+        {"light", 0, 0, f64(0) + f64(0) + f64(0.03) + u32(0xFFFFFFFF) + f64(0) + f64(0),
+         f64(0.25) + f64(0.5) + f64(0.125) + u32(2) + f64(0.75) + f64(1.0), false},
+        {"input table", 1, 2, u32(256) + u32(1) + kClipTable, u32(256) + u32(1) + kReversedTable, true},
+        {"contrast and brightness", 1, 2, u32(1) + f64(0.5) + f64(0.5), u32(1) + f64(0.25) + f64(0.75), true},
+        {"first pel offset", 1, 0, {0}, {5}, true},
+        {"encoder control", 1, 0, {0}, {1}, true},
+        {"encoder", 1, 5,
+         Bytes{0, 1, 0, 0, 0} + u32(3) + u32(0) + u32(0) + u32(0) + Bytes{1, 0} + u32(0) + u32(0) + Bytes{0, 1},
+         Bytes{1, 0, 1, 1, 0} + u32(100) + u32(7) + u32(1) + u32(5) + Bytes{0, 1} + u32(9) + u32(12) + Bytes{1, 0},
+         true},
+        {"clipping", 1, 0, {1, 15, 240}, {0, 16, 224}, true},
+        {"alpha colour", 1, 1, Bytes{0} + u32(9) + Bytes{0}, Bytes{1} + u32(7) + Bytes{2}, true},
+        {"digital camera control", 1, 0, Bytes{0} + f64(32.0), Bytes{1} + f64(20.0), true},
+        {"settling time", 1, 0, f64(0), f64(0.125), false},
+        {"overrun callback", 1, 0, kNoObject, kNoObject, false},
+        {"strobe delay", 1, 1, f64(0), f64(5e-4), false},
+        {"offset clamp", 2, 0, u32(0), u32(2), false},
+        {"trigger filter", 2, 1, Bytes{1} + f64(5e-6) + f64(0) + f64(0), Bytes{0} + f64(1e-5) + f64(1e-3) + f64(2e-3),
+         false},
+        {"camera test", 2, 0, Bytes{0} + u32(0) + Bytes{0}, Bytes{1} + u32(4) + Bytes{6}, false},
+        {"sample", 2, 0, u32(1) + u32(1), u32(2) + u32(4), false},
+        {"readout direction", 2, 0, {0, 0}, {1, 1}, false},
+        {"CDC calibration", 3, 0, {0, 85, 25, 1}, {1, 64, 48, 0}, false},
+        {"camera bandwidth", 4, 0, f64(1.0), f64(0.5), false},
+    };
+    return all;
+}
+
+const Level& levelNamed(const std::string& name)
+{
+    for (const Level& l : levels())
+        if (name == l.name)
+            return l;
+    throw std::out_of_range(name);
+}
+
+typedef std::function<bool(const Level&)> Pick;
+
+// A level's bytes. The whole object's ccPersistent level (one byte 0) comes
+// once, in the first level archived, right after its version byte.
+Bytes level(const Level& l, bool other)
+{
+    Bytes out{l.version};
+    if (&l == &levels().front())
+        out.push_back(0);
+    return out + (other ? l.other : l.defaults);
+}
+
+// An aggregate of version v: its version byte, then the levels it carries.
+Bytes aggregate(uint8_t v, const Pick& other)
+{
+    Bytes out{v};
+    for (const Level& l : levels())
+        if (l.gate <= v)
+            out = out + level(l, other(l));
+    return out;
+}
+
+// The eight levels that follow the aggregate in an analog form of version 0.
+Bytes legacyEight(const Pick& other)
+{
+    Bytes out;
+    for (const Level& l : levels())
+        if (l.legacy)
+            out = out + level(l, other(l));
+    return out;
+}
+
+const Pick kNone = [](const Level&) { return false; };
+const Pick kAll = [](const Level&) { return true; };
+Pick carriedBy(uint8_t v)
+{
+    return [v](const Level& l) { return l.gate <= v; };
+}
+
+// ---- the board behind the aggregate ----
+
+// Remembers the trigger flag as a board does, offers four camera ports and
+// 256-entry input tables, logs the read-backs attaching asks for and counts
+// the callbacks handed to it.
+struct Board : FakeAcqFifo {
+    uint32_t channels = 1;
+    bool enabled = true;
+    std::vector<std::string> readBacks;
+    int movePartSets = 0, completeSets = 0, overrunSets = 0;
+
+    uint32_t numChannels() override { return channels; }
+    uint32_t numInputLuts() override
+    {
+        readBacks.push_back("input table entries");
+        return 256;
+    }
+    uint32_t numCameraPorts() override { return 4; }
+    double exposureDefault() override
+    {
+        readBacks.push_back("exposure");
+        return FakeAcqFifo::exposureDefault();
+    }
+    double contrastDefault() override
+    {
+        readBacks.push_back("contrast");
+        return FakeAcqFifo::contrastDefault();
+    }
+    bool cdcCalibrationDefault() override
+    {
+        readBacks.push_back("CDC calibration");
+        return FakeAcqFifo::cdcCalibrationDefault();
+    }
+    ccPtrHandle<ccPelRootPool> pelRootPoolHandle() override
+    {
+        readBacks.push_back("pool");
+        return {};
+    }
+    bool triggerEnabled() override { return enabled; }
+    void triggerEnable(bool e) override { enabled = e; }
+    void movePartCallback(const ccPtrHandle<ccCallback>&) override { ++movePartSets; }
+    void completeCallback(const ccPtrHandle<ccCallback>&) override { ++completeSets; }
+    void overrunCallback(const ccPtrHandle<ccCallback>&) override { ++overrunSets; }
+};
+
+Bytes storeWhole(ccPersistent& object)
+{
+    return test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) { ccArchiveObject(object, ar, false); });
+}
+
+void loadWhole(ccPersistent& object, const Bytes& stored)
+{
+    test_bytes::load(stored, [&](ccArchive& ar) { ccArchiveObject(object, ar, false); });
+}
+
+// ---- stored form ----
+
+TEST(AcqProps, RegisteredUnderTheirNamesAndStoredWithEveryPropertyAtItsDefault)
+{
+    ccAcqHyperPropStartup();
+    const struct { const char* name; bool analog; } rows[] = {
+        {"class ccAcqProps", false},
+        {"class ccAnalogAcqProps", true},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const ccPersistentFactory make = ccFindFactory(r.name);
+        ASSERT_NE(make, nullptr);
+        const std::unique_ptr<ccPersistent> made(make());
+        ASSERT_TRUE(made);
+        EXPECT_STREQ(made->storedTypeName(), r.name);
+        EXPECT_EQ(dynamic_cast<ccAnalogAcqProps*>(made.get()) != nullptr, r.analog);
+        const Bytes whole = aggregate(4, kNone);
+        EXPECT_EQ(storeWhole(*made), kHeader + (r.analog ? Bytes{1} + whole : whole));
+    }
+}
+
+// Loads each stored form into an aggregate attached to a board, then stores
+// it again: the properties the stored form carried hold their loaded values,
+// every other one its default.
+TEST(AcqProps, LoadsEveryStoredVersionLeavingWhatItDoesNotCarryAtItsDefault)
+{
+    ccAcqHyperPropStartup();
+    const struct { const char* what; bool analog; Bytes stored; Pick loaded; } rows[] = {
+        {"aggregate 0", false, aggregate(0, kAll), carriedBy(0)},
+        {"aggregate 1", false, aggregate(1, kAll), carriedBy(1)},
+        {"aggregate 2", false, aggregate(2, kAll), carriedBy(2)},
+        {"aggregate 3", false, aggregate(3, kAll), carriedBy(3)},
+        {"aggregate 4", false, aggregate(4, kAll), kAll},
+        {"analog 1, aggregate 4", true, Bytes{1} + aggregate(4, kAll), kAll},
+        {"analog 1, aggregate 0", true, Bytes{1} + aggregate(0, kAll), carriedBy(0)},
+        {"analog 0, aggregate 0, legacy eight", true, Bytes{0} + aggregate(0, kAll) + legacyEight(kAll),
+         [](const Level& l) { return l.gate == 0 || l.legacy; }},
+        // The eight were read inside the aggregate: they are not looked for again.
+        {"analog 0, aggregate 1", true, Bytes{0} + aggregate(1, kAll), carriedBy(1)},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        Board board;
+        ccAnalogAcqProps analog;
+        ccAcqProps plain;
+        ccAcqProps& props = r.analog ? analog : plain;
+        props.attachAll(&board);
+        loadWhole(props, kHeader + r.stored);
+        const Bytes whole = aggregate(4, r.loaded);
+        EXPECT_EQ(storeWhole(props), kHeader + (r.analog ? Bytes{1} + whole : whole));
+        // Loaded callbacks reach the board like every loaded value.
+        const bool overrun = r.loaded(levelNamed("overrun callback"));
+        EXPECT_EQ(board.movePartSets, 1);
+        EXPECT_EQ(board.completeSets, 1);
+        EXPECT_EQ(board.overrunSets, overrun ? 1 : 0);
+    }
+}
+
+TEST(AcqProps, NewerStoredVersionsAreRefusedNamingTheirSource)
+{
+    ccAcqHyperPropStartup();
+    const struct { bool analog; Bytes stored; const wchar_t* file; uint32_t line; } rows[] = {
+        {false, Bytes{5}, L"acq/hyper/prop/acqprops", 93},
+        {true, Bytes{1, 5}, L"acq/hyper/prop/acqprops", 93},
+        {true, Bytes{2} + aggregate(4, kNone), L"acq/hyper/prop/analog", 28},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.line);
+        ccAnalogAcqProps analog;
+        ccAcqProps plain;
+        ccAcqProps& props = r.analog ? analog : plain;
+        try {
+            loadWhole(props, kHeader + r.stored);
+            ADD_FAILURE() << "loaded";
+        } catch (const ccArchive::UnknownVersion& e) {
+            EXPECT_EQ(e.file(), r.file);
+            EXPECT_EQ(e.line(), r.line);
+        }
+    }
+}
+
+// ---- attach-all ----
+
+typedef std::function<cc_AcqFifo*(ccAcqProps&)> FifoOf;
+template <class P>
+std::pair<const char*, FifoOf> base(const char* name)
+{
+    return {name, [](ccAcqProps& p) { return static_cast<P&>(p).fifo(); }};
+}
+
+// Every base, in the order attach-all attaches them.
+const std::vector<std::pair<const char*, FifoOf>>& attachOrder()
+{
+    static const std::vector<std::pair<const char*, FifoOf>> all = {
+        base<ccTriggerProp>("trigger"),
+        base<ccStrobeProp>("strobe"),
+        base<ccStrobeDelayProp>("strobe delay"),
+        base<ccCameraBandwidthProp>("camera bandwidth"),
+        base<ccExposureProp>("exposure"),
+        base<ccTimeoutProp>("timeout"),
+        base<ccCameraPortProp>("camera port"),
+        base<ccCameraLocationProp>("camera location"),
+        base<ccMovePartCallbackProp>("move-part callback"),
+        base<ccCompleteCallbackProp>("complete callback"),
+        base<ccPelRootPoolProp>("pel-root pool"),
+        base<ccCtiProp>("charge transfer interval"),
+        base<ccHorizAdjustProp>("horizontal adjustment"),
+        base<ccRoiProp>("region of interest"),
+        base<ccSyncProp>("sync"),
+        base<ccLightProp>("light"),
+        base<cc8BitInputLutProp>("input table"),
+        base<ccContrastBrightnessProp>("contrast and brightness"),
+        base<ccFirstPelOffsetProp>("first pel offset"),
+        base<ccEncoderControlProp>("encoder control"),
+        base<ccEncoderProp>("encoder"),
+        base<ccClippingProp>("clipping"),
+        base<ccOffsetClampProp>("offset clamp"),
+        base<ccAlphaColorProp>("alpha colour"),
+        base<ccDigitalCameraControlProp>("digital camera control"),
+        base<ccSettlingTimeProp>("settling time"),
+        base<ccOverrunCallbackProp>("overrun callback"),
+        base<ccTriggerFilterProp>("trigger filter"),
+        base<ccCameraTestProp>("camera test"),
+        base<ccSampleProp>("sample"),
+        base<ccReadoutDirectionProp>("readout direction"),
+        base<ccCdcCameraCalibrationProp>("CDC calibration"),
+        base<ccCustomProp>("custom"),
+    };
+    return all;
+}
+
+size_t attachIndex(const char* name)
+{
+    for (size_t i = 0; i < attachOrder().size(); ++i)
+        if (std::string(attachOrder()[i].first) == name)
+            return i;
+    return attachOrder().size();
+}
+
+// How far attach-all gets: every base before the one that stops it is
+// attached, none after it.
+TEST(AcqProps, AttachAllAttachesEveryBaseInOrderAndStopsAtABoardWithoutChannels)
+{
+    const struct { const char* what; uint32_t channels; bool tableShaped; const char* stopsAt; } rows[] = {
+        {"board with a channel", 1, false, nullptr},
+        {"no channel, table unshaped", 0, false, "input table"},
+        {"no channel, table shaped", 0, true, "contrast and brightness"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        Board board;
+        board.channels = r.channels;
+        ccAnalogAcqProps props;
+        if (r.tableShaped) {
+            EXPECT_EQ(static_cast<cc8BitInputLutProp&>(props).numChannels(), 1);
+        }
+        const size_t stop = r.stopsAt ? attachIndex(r.stopsAt) : attachOrder().size();
+        try {
+            props.attachAll(&board);
+            EXPECT_EQ(r.stopsAt, nullptr);
+        } catch (const cc8BitInputLutProp::BadParams&) {
+            EXPECT_STREQ(r.stopsAt, "input table");
+        } catch (const ccContrastBrightnessProp::BadParams&) {
+            EXPECT_STREQ(r.stopsAt, "contrast and brightness");
+        }
+        for (size_t i = 0; i < attachOrder().size(); ++i) {
+            if (i != stop) {
+                EXPECT_EQ(attachOrder()[i].second(props), i < stop ? &board : nullptr) << attachOrder()[i].first;
+            }
+        }
+    }
+    // The read-backs come in attach order.
+    Board board;
+    ccAcqProps props;
     props.attachAll(&board);
-    EXPECT_EQ(static_cast<ccSyncProp&>(props).fifo(), &board);
-    props.attachAll(nullptr);
-    EXPECT_EQ(static_cast<ccSyncProp&>(props).fifo(), nullptr);
+    EXPECT_EQ(board.readBacks, (std::vector<std::string>{"exposure", "pool", "input table entries", "contrast",
+                                                          "CDC calibration"}));
+}
+
+TEST(AcqProps, AttachAllRefusesANullImplementationAndAttachesNothing)
+{
+    ccAcqProps props;
+    EXPECT_THROW(props.attachAll(nullptr), ccBadPointer);
+    for (const auto& b : attachOrder())
+        EXPECT_EQ(b.second(props), nullptr) << b.first;
+}
+
+// ---- the exception family ----
+
+struct ErrorRow {
+    const char* name;
+    uint32_t code;
+    std::function<ccException*()> make;
+};
+template <class E>
+ErrorRow error(const char* name, uint32_t code)
+{
+    return {name, code, [] { return static_cast<ccException*>(new E); }};
+}
+
+TEST(AcqProps, EveryPropertyErrorHasItsCodeNameMessageAndArchiveLevel)
+{
+    ccAcqHyperPropStartup();
+    const ErrorRow rows[] = {
+        error<ccCameraPortProp::BadParams>("ccCameraPortProp::BadParams", 0x10000982),
+        error<ccCameraPortProp::NoFrameGrabber>("ccCameraPortProp::NoFrameGrabber", 0x10000983),
+        error<ccContrastBrightnessProp::BadParams>("ccContrastBrightnessProp::BadParams", 0x10000984),
+        error<ccExposureProp::BadParams>("ccExposureProp::BadParams", 0x10000985),
+        error<ccTimeoutProp::BadParams>("ccTimeoutProp::BadParams", 0x10000986),
+        error<ccStrobeProp::BadParams>("ccStrobeProp::BadParams", 0x10000987),
+        error<ccTriggerProp::BadParams>("ccTriggerProp::BadParams", 0x10000988),
+        error<ccCtiProp::BadParams>("ccCtiProp::BadParams", 0x10000990),
+        error<ccRoiProp::BadParams>("ccRoiProp::BadParams", 0x10000991),
+        error<ccCtiProp::NoFrameGrabber>("ccCtiProp::NoFrameGrabber", 0x10000992),
+        error<ccRoiProp::NoFrameGrabber>("ccRoiProp::NoFrameGrabber", 0x10000994),
+        error<ccLightProp::BadParams>("ccLightProp::BadParams", 0x10000996),
+        error<ccHorizAdjustProp::BadParams>("ccHorizAdjustProp::BadParams", 0x1000099A),
+        error<ccHorizAdjustProp::NoFrameGrabber>("ccHorizAdjustProp::NoFrameGrabber", 0x1000099B),
+        error<ccLightProp::NotSupported>("ccLightProp::NotSupported", 0x100009A4),
+        error<ccFirstPelOffsetProp::BadParams>("ccFirstPelOffsetProp::BadParams", 0x100009A5),
+        error<ccEncoderProp::BadParams>("ccEncoderProp::BadParams", 0x100009A6),
+        error<ccEncoderProp::NoFrameGrabber>("ccEncoderProp::NoFrameGrabber", 0x100009A7),
+        error<ccDigitalCameraControlProp::BadParams>("ccDigitalCameraControlProp::BadParams", 0x100009A9),
+        error<ccStrobeDelayProp::BadParams>("ccStrobeDelayProp::BadParams", 0x100009AA),
+        error<ccTriggerFilterProp::BadParams>("ccTriggerFilterProp::BadParams", 0x100009AD),
+        error<ccCameraLocationProp::BadParams>("ccCameraLocationProp::BadParams", 0x100009AE),
+        error<cc8BitInputLutProp::BadParams>("cc8BitInputLutProp::BadParams", 0x100009B9),
+        error<ccCustomPropertyBag::BadParams>("ccCustomPropertyBag::BadParams", 0x100009BA),
+        error<ccCdcCameraCalibrationProp::BadParams>("ccCdcCameraCalibrationProp::BadParams", 0x100009C2),
+        error<ccPelRootPoolProp::BadParams>("ccPelRootPoolProp::BadParams", 0x100009C3),
+        error<ccCameraBandwidthProp::BadParams>("ccCameraBandwidthProp::BadParams", 0x100009C4),
+    };
+    EXPECT_EQ(std::size(rows), 27u);
+    for (const ErrorRow& r : rows) {
+        SCOPED_TRACE(r.name);
+        const std::unique_ptr<ccException> e(r.make());
+        const std::string stored = std::string("class ") + r.name;
+        const std::wstring name(r.name, r.name + std::strlen(r.name));
+        EXPECT_EQ(e->code(), r.code);
+        EXPECT_EQ(e->storedTypeName(), stored);
+        EXPECT_EQ(e->message(true), name + L": no further information provided");
+
+        // Re-created by its stored name, as a class of its own.
+        const ccPersistentFactory make = ccFindFactory(stored);
+        ASSERT_NE(make, nullptr);
+        const std::unique_ptr<ccPersistent> made(make());
+        ASSERT_TRUE(made);
+        EXPECT_TRUE(typeid(*made) == typeid(*e));
+
+        // Its own version byte, the ccException level's, the ccPersistent level's.
+        const Bytes bytes = kHeader + Bytes{0, 0, 0};
+        EXPECT_EQ(storeWhole(*e), bytes);
+        loadWhole(*made, bytes);
+        try {
+            loadWhole(*made, kHeader + Bytes{1, 0, 0});
+            ADD_FAILURE() << "loaded";
+        } catch (const ccArchive::UnknownVersion& u) {
+            EXPECT_EQ(u.file(), name);
+            EXPECT_EQ(u.line(), 0u);
+        }
+    }
 }
 
 } // namespace

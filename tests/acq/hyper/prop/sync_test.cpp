@@ -3,7 +3,6 @@
 #include <memory>
 #include <string>
 
-#include "acq/hyper/prop/acqprops.h"
 #include "acq/hyper/prop/startup.h"
 #include "acq/hyper/prop/sync.h"
 #include "std/except/persist.h"
@@ -14,6 +13,9 @@ namespace {
 
 using test_acq::FakeAcqFifo;
 using test_bytes::Bytes;
+
+// The property as one level of a larger object.
+struct Larger : ccSyncProp {};
 
 // The archive header, the two version bytes, then the index as a
 // little-endian 32-bit word. Stand-alone, the property's own routine puts the
@@ -39,7 +41,7 @@ TEST(SyncProp, StoresAloneOrInTheAggregateLoadsItsIndexThroughTheSetterVersionZe
     for (const auto& r : rows) {
         SCOPED_TRACE(std::string(r.standAlone ? "alone " : "aggregate ") + std::to_string(r.version));
         ccSyncProp alone;
-        ccAnalogAcqProps aggregate;
+        Larger aggregate;
         ccSyncProp& p = r.standAlone ? alone : aggregate;
         ccPersistent& object = r.standAlone ? static_cast<ccPersistent&>(alone) : aggregate;
         p.syncModel(ccSyncModel::externalPixelSync());

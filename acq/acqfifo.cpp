@@ -139,6 +139,13 @@ bool ccAcqFifo::prepare(std::wstring* message, double seconds)
 
 void ccAcqFifo::flush() { impl().flush(); }
 
+ccAcqPropertyQuery* ccAcqFifo::propertyQuery()
+{
+    cc_AcqFifo& implementation = impl();
+    implementation.attachProps(&acqProps());
+    return implementation.propertyQuery();
+}
+
 void ccAcqFifo::setCallback(ccAcqInfoCallbackHandle& member, const ccAcqInfoCallbackHandle& callback,
                             void (cc_AcqFifo::*install)(const ccAcqInfoCallbackHandle&))
 {

@@ -76,6 +76,16 @@ public:
     bool prepare(std::wstring* message, double seconds);
     void flush();
 
+    // Through the kind's property aggregate to its trigger property, so that
+    // the aggregate keeps what the board was given. Defined with the
+    // aggregate (acq/hyper/prop), which knows its bases.
+    void triggerEnable(bool enable);
+    bool triggerEnable();
+    void triggerModel(const ccPtrHandle<ccTriggerModel>& model);
+    // Attaches the kind's property aggregate to the implementation, then
+    // hands out the implementation's property query.
+    ccAcqPropertyQuery* propertyQuery();
+
     // The implementation takes the callback first; the FIFO keeps it only
     // once that succeeded. An empty handle removes the callback.
     void movePartCallback(const ccAcqInfoCallbackHandle& callback);

@@ -60,8 +60,11 @@ public:
     // The FIFO lets go of the interface: nothing is supported from then on.
     void forgetSupport() { support_ = nullptr; }
 
-    ccSyncProp* syncProp() override;
-    ccSyncProp& syncPropRef() override;
+#define CC_MODULE_QUERY_PAIR(Class, name) \
+    Class* name() override;               \
+    Class& name##Ref() override;
+    CC_ACQ_PROPERTY_PAIRS(CC_MODULE_QUERY_PAIR)
+#undef CC_MODULE_QUERY_PAIR
 
 private:
     // A module error on the question is raised as the module's exception.

@@ -17,6 +17,7 @@
 #include "acq/acqfifo.h"
 #include "acq/hyper/prop/acqprops.h"
 #include "acq/hyper/prop/analog.h"
+#include "acq/hyper/prop/propquery.h"
 #include "acq/propreq.h"
 #include "acq/vidfmt/vidfmt.h"
 #include "modules/board.h"
@@ -333,6 +334,74 @@ TEST_F(ModuleFifo, PropertyQueryAsksTheModuleEachTime)
         EXPECT_STREQ(e.what(), "bad cast");
     }
     EXPECT_EQ(sim().callCount(ccIidFifoPropertySupport, 3) - asked, 6u);
+}
+
+// One pair of questions of the property query: the module's number of its
+// class, both forms, and where that class sits in an aggregate.
+struct QueryPair {
+    int32_t number;
+    std::function<const void*(ccAcqPropertyQuery&)> pointer, reference;
+    std::function<const void*(ccAcqProps&)> base;
+};
+template <class P>
+QueryPair queryPair(int32_t number, P* (ccAcqPropertyQuery::*pointer)(), P& (ccAcqPropertyQuery::*reference)())
+{
+    return {number, [pointer](ccAcqPropertyQuery& q) -> const void* { return (q.*pointer)(); },
+            [reference](ccAcqPropertyQuery& q) -> const void* { return &(q.*reference)(); },
+            [](ccAcqProps& props) -> const void* { return static_cast<P*>(&props); }};
+}
+
+TEST_F(ModuleFifo, PropertyQueryAsksForEachClassByItsOwnNumber)
+{
+    typedef ccAcqPropertyQuery Q;
+    const QueryPair pairs[] = {
+        queryPair(1, &Q::triggerProp, &Q::triggerPropRef),
+        queryPair(25, &Q::triggerFilterProp, &Q::triggerFilterPropRef),
+        queryPair(2, &Q::strobeProp, &Q::strobePropRef),
+        queryPair(3, &Q::strobeDelayProp, &Q::strobeDelayPropRef),
+        queryPair(4, &Q::exposureProp, &Q::exposurePropRef),
+        queryPair(5, &Q::settlingTimeProp, &Q::settlingTimePropRef),
+        queryPair(6, &Q::timeoutProp, &Q::timeoutPropRef),
+        queryPair(7, &Q::cameraPortProp, &Q::cameraPortPropRef),
+        queryPair(32, &Q::cameraLocationProp, &Q::cameraLocationPropRef),
+        queryPair(8, &Q::movePartCallbackProp, &Q::movePartCallbackPropRef),
+        queryPair(9, &Q::overrunCallbackProp, &Q::overrunCallbackPropRef),
+        queryPair(10, &Q::completeCallbackProp, &Q::completeCallbackPropRef),
+        queryPair(11, &Q::pelRootPoolProp, &Q::pelRootPoolPropRef),
+        queryPair(12, &Q::ctiProp, &Q::ctiPropRef),
+        queryPair(13, &Q::horizAdjustProp, &Q::horizAdjustPropRef),
+        queryPair(14, &Q::roiProp, &Q::roiPropRef),
+        queryPair(15, &Q::syncProp, &Q::syncPropRef),
+        queryPair(16, &Q::lightProp, &Q::lightPropRef),
+        queryPair(17, &Q::inputLut8BitProp, &Q::inputLut8BitPropRef),
+        queryPair(18, &Q::contrastBrightnessProp, &Q::contrastBrightnessPropRef),
+        queryPair(19, &Q::firstPelOffsetProp, &Q::firstPelOffsetPropRef),
+        queryPair(20, &Q::encoderControlProp, &Q::encoderControlPropRef),
+        queryPair(21, &Q::encoderProp, &Q::encoderPropRef),
+        queryPair(22, &Q::clippingProp, &Q::clippingPropRef),
+        queryPair(26, &Q::offsetClampProp, &Q::offsetClampPropRef),
+        queryPair(23, &Q::alphaColorProp, &Q::alphaColorPropRef),
+        queryPair(24, &Q::digitalCameraControlProp, &Q::digitalCameraControlPropRef),
+        queryPair(28, &Q::sampleProp, &Q::samplePropRef),
+        queryPair(29, &Q::readoutDirectionProp, &Q::readoutDirectionPropRef),
+        queryPair(27, &Q::cameraTestProp, &Q::cameraTestPropRef),
+        queryPair(30, &Q::cdcCameraCalibrationProp, &Q::cdcCameraCalibrationPropRef),
+        queryPair(31, &Q::cameraBandwidthProp, &Q::cameraBandwidthPropRef),
+        queryPair(33, &Q::customProp, &Q::customPropRef),
+    };
+    cc_UnknownAcqFifo& fifo = make();
+    Q& query = *fifo.propertyQuery();
+    ccAnalogAcqProps props;
+    fifo.attachProps(&props);
+    for (const QueryPair& p : pairs) {
+        SCOPED_TRACE(p.number);
+        sim().setSupported(&p.number, 1); // this number alone
+        EXPECT_EQ(p.pointer(query), p.base(props));
+        EXPECT_EQ(p.reference(query), p.base(props));
+        sim().setSupported(nullptr, 0);
+        EXPECT_EQ(p.pointer(query), nullptr);
+        EXPECT_THROW(p.reference(query), std::bad_cast);
+    }
 }
 
 TEST_F(ModuleFifo, CallersRecordsGoToTheModuleWhole)

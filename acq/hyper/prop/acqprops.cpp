@@ -3,6 +3,7 @@
 #include <new>
 #include <typeinfo>
 
+#include "acq/acqfifo.h"
 #include "std/except/archive.h"
 #include "std/except/persist.h"
 
@@ -92,3 +93,24 @@ void ccAcqProps::archive(ccArchive& ar)
     ccArchiveVisit::end(this, typeid(ccAcqProps));
 }
 
+// The FIFO's own trigger operations, defined here because only the aggregate
+// knows its trigger property. Without an implementation each raises
+// ccAcqFifo::CouldNotCreate, as every forwarding operation of the FIFO does.
+
+void ccAcqFifo::triggerEnable(bool enable)
+{
+    (void)impl();
+    static_cast<ccTriggerProp&>(acqProps()).triggerEnable(enable);
+}
+
+bool ccAcqFifo::triggerEnable()
+{
+    (void)impl();
+    return static_cast<ccTriggerProp&>(acqProps()).triggerEnable();
+}
+
+void ccAcqFifo::triggerModel(const ccPtrHandle<ccTriggerModel>& model)
+{
+    (void)impl();
+    static_cast<ccTriggerProp&>(acqProps()).triggerModel(model);
+}

@@ -16,5 +16,8 @@ ccAcqPropertyQuery::~ccAcqPropertyQuery() = default;
 
 void ccAcqPropertyQuery::refuse() { throw BadCast(); }
 
-ccSyncProp* ccAcqPropertyQuery::syncProp() { return nullptr; }
-ccSyncProp& ccAcqPropertyQuery::syncPropRef() { refuse(); }
+#define CC_ACQ_BASE_PAIR(Class, name)                     \
+    Class* ccAcqPropertyQuery::name() { return nullptr; } \
+    Class& ccAcqPropertyQuery::name##Ref() { refuse(); }
+CC_ACQ_PROPERTY_PAIRS(CC_ACQ_BASE_PAIR)
+#undef CC_ACQ_BASE_PAIR

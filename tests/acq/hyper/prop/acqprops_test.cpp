@@ -11,6 +11,7 @@
 
 #include "acq/hyper/prop/acqprops.h"
 #include "acq/hyper/prop/analog.h"
+#include "acq/hyper/prop/propquery.h"
 #include "acq/hyper/prop/startup.h"
 #include "std/except/persist.h"
 #include "tests/support/bytes.h"
@@ -206,6 +207,8 @@ struct Board : FakeAcqFifo {
     }
     bool triggerEnabled() override { return enabled; }
     void triggerEnable(bool e) override { enabled = e; }
+    void triggerModel(const ccAcqModelRecord& model) override { lastModel = &model; }
+    const ccAcqModelRecord* lastModel = nullptr;
     void movePartCallback(const ccPtrHandle<ccCallback>&) override { ++movePartSets; }
     void completeCallback(const ccPtrHandle<ccCallback>&) override { ++completeSets; }
     void overrunCallback(const ccPtrHandle<ccCallback>&) override { ++overrunSets; }
@@ -407,6 +410,47 @@ TEST(AcqProps, AttachAllRefusesANullImplementationAndAttachesNothing)
     EXPECT_THROW(props.attachAll(nullptr), ccBadPointer);
     for (const auto& b : attachOrder())
         EXPECT_EQ(b.second(props), nullptr) << b.first;
+}
+
+// ---- the FIFO's operations that go through its aggregate ----
+
+// A board that hands out a query of its own and records the aggregate the
+// query is given.
+struct QueryBoard : Board {
+    struct Query : ccAcqPropertyQuery {
+    } query;
+    ccAcqProps* queried = nullptr;
+    ccAcqPropertyQuery* propertyQuery() override { return &query; }
+    void attachProps(ccAcqProps* props) override { queried = props; }
+};
+
+// A kind with an aggregate of its own, attached as a standard FIFO's is.
+struct Fifo : ccGreyAcqFifo {
+    explicit Fifo(cc_AcqFifo* board) : ccGreyAcqFifo(board) { props.attachAll(board); }
+    ccAnalogAcqProps props;
+    ccAcqProps& acqProps() override { return props; }
+    const ccVideoFormat& videoFormat() const override { throw ccBadPointer(); }
+    const ccFrameGrabber& frameGrabber() const override { throw ccBadPointer(); }
+};
+
+TEST(AcqProps, TheFifosTriggerOperationsAndPropertyQueryGoThroughItsAggregate)
+{
+    auto* board = new QueryBoard;
+    const ccPtrHandle<Fifo> fifo(new Fifo(board));
+    const ccTriggerProp& trigger = fifo->props;
+
+    fifo->triggerEnable(false);
+    EXPECT_FALSE(board->enabled);
+    board->enabled = true; // the board's answer is what the FIFO reports
+    EXPECT_TRUE(fifo->triggerEnable());
+
+    const ccPtrHandle<ccTriggerModel> custom = ccTriggerModel::slave()->makeCustom();
+    fifo->triggerModel(custom);
+    EXPECT_EQ(board->lastModel, &custom->record());
+    EXPECT_EQ(trigger.triggerModelHandle().rawPointer(), custom.rawPointer());
+
+    EXPECT_EQ(fifo->propertyQuery(), &board->query);
+    EXPECT_EQ(board->queried, &fifo->props);
 }
 
 // ---- the exception family ----

@@ -109,6 +109,7 @@ TEST_F(Acquisition, HundredFramesCompleteInTicketOrderWithTheirPels)
 {
     ccPtrHandle<TicketLog> log(new TicketLog);
     fifo->completeCallback(ccAcqInfoCallbackHandle(log.rawPointer()));
+    sim().clearRequests(); // what the properties sent as they attached
     fifo->implementation()->exposure(0.001);
     ccSimRequest request{};
     ASSERT_EQ(sim().requests(&request, 1), 1u);

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "acq/hyper/prop/lsprops.h"
 #include "acq/hyper/prop/sync.h"
 #include "acq/startup.h"
 #include "std/except/persist.h"
@@ -13,5 +14,12 @@ void ccAcqHyperPropStartup()
         ccAcqStartup();
         ccRegisterPersistent<ccSyncProp>();
         ccRegisterPersistent<ccSyncProp::NoFrameGrabber>();
+        // Line-scan properties.
+        ccRegisterPersistent<ccFirstPelOffsetProp>();
+        ccRegisterPersistent<ccFirstPelOffsetProp::BadParams>();
+        ccRegisterPersistent<ccEncoderControlProp>();
+        ccRegisterPersistent<ccEncoderProp>();
+        ccRegisterPersistent<ccEncoderProp::BadParams>();
+        ccRegisterPersistent<ccEncoderProp::NoFrameGrabber>();
     });
 }

@@ -14,7 +14,7 @@ public:
 
     static constexpr const char* kStoredName = "class ccRoiProp";
     static constexpr uint8_t kVersion = 1;
-    // The registry's factory: a detached property with the whole-frame defaults.
+    // The registry's factory: a detached property, empty region at the origin, mode 0.
     static ccPersistent* cmCreate();
 
     ccRoiProp() = default;

@@ -3,7 +3,13 @@
 #include <mutex>
 
 #include "acq/hyper/prop/lsprops.h"
+#include "acq/hyper/prop/cdc_calib.h"
+#include "acq/hyper/prop/offsetclamp.h"
+#include "acq/hyper/prop/readdir.h"
+#include "acq/hyper/prop/roi.h"
+#include "acq/hyper/prop/sample.h"
 #include "acq/hyper/prop/sync.h"
+#include "acq/hyper/prop/triggerfilter.h"
 #include "acq/startup.h"
 #include "std/except/persist.h"
 
@@ -21,5 +27,16 @@ void ccAcqHyperPropStartup()
         ccRegisterPersistent<ccEncoderProp>();
         ccRegisterPersistent<ccEncoderProp::BadParams>();
         ccRegisterPersistent<ccEncoderProp::NoFrameGrabber>();
+        // Region of interest, offset clamp, sample, readout direction, trigger filter, CDC calibration.
+        ccRegisterPersistent<ccRoiProp>();
+        ccRegisterPersistent<ccRoiProp::BadParams>();
+        ccRegisterPersistent<ccRoiProp::NoFrameGrabber>();
+        ccRegisterPersistent<ccOffsetClampProp>();
+        ccRegisterPersistent<ccSampleProp>();
+        ccRegisterPersistent<ccReadoutDirectionProp>();
+        ccRegisterPersistent<ccTriggerFilterProp>();
+        ccRegisterPersistent<ccTriggerFilterProp::BadParams>();
+        ccRegisterPersistent<ccCdcCameraCalibrationProp>();
+        ccRegisterPersistent<ccCdcCameraCalibrationProp::BadParams>();
     });
 }

@@ -8,6 +8,10 @@
 #include "acq/hyper/prop/readdir.h"
 #include "acq/hyper/prop/roi.h"
 #include "acq/hyper/prop/sample.h"
+#include "acq/hyper/prop/exposure.h"
+#include "acq/hyper/prop/light.h"
+#include "acq/hyper/prop/settletm.h"
+#include "acq/hyper/prop/strobe.h"
 #include "acq/hyper/prop/sync.h"
 #include "acq/hyper/prop/triggerfilter.h"
 #include "acq/startup.h"
@@ -38,5 +42,16 @@ void ccAcqHyperPropStartup()
         ccRegisterPersistent<ccTriggerFilterProp::BadParams>();
         ccRegisterPersistent<ccCdcCameraCalibrationProp>();
         ccRegisterPersistent<ccCdcCameraCalibrationProp::BadParams>();
+        // Exposure, strobe, strobe delay, settling time and light.
+        ccRegisterPersistent<ccLightProp>();
+        ccRegisterPersistent<ccLightProp::BadParams>();
+        ccRegisterPersistent<ccLightProp::NotSupported>();
+        ccRegisterPersistent<ccExposureProp>();
+        ccRegisterPersistent<ccExposureProp::BadParams>();
+        ccRegisterPersistent<ccStrobeProp>();
+        ccRegisterPersistent<ccStrobeProp::BadParams>();
+        ccRegisterPersistent<ccStrobeDelayProp>();
+        ccRegisterPersistent<ccStrobeDelayProp::BadParams>();
+        ccRegisterPersistent<ccSettlingTimeProp>();
     });
 }

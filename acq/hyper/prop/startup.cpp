@@ -3,6 +3,13 @@
 #include <mutex>
 
 #include "acq/hyper/prop/lsprops.h"
+#include "acq/hyper/prop/bright.h"
+#include "acq/hyper/prop/camban.h"
+#include "acq/hyper/prop/camctl.h"
+#include "acq/hyper/prop/camloc.h"
+#include "acq/hyper/prop/camport.h"
+#include "acq/hyper/prop/cti.h"
+#include "acq/hyper/prop/horizadj.h"
 #include "acq/hyper/prop/cdc_calib.h"
 #include "acq/hyper/prop/offsetclamp.h"
 #include "acq/hyper/prop/readdir.h"
@@ -53,5 +60,22 @@ void ccAcqHyperPropStartup()
         ccRegisterPersistent<ccStrobeDelayProp>();
         ccRegisterPersistent<ccStrobeDelayProp::BadParams>();
         ccRegisterPersistent<ccSettlingTimeProp>();
+        // Camera front end: contrast and brightness, port, location, bandwidth, control, CTI, horizontal adjust.
+        ccRegisterPersistent<ccContrastBrightnessProp>();
+        ccRegisterPersistent<ccContrastBrightnessProp::BadParams>();
+        ccRegisterPersistent<ccCameraPortProp>();
+        ccRegisterPersistent<ccCameraPortProp::BadParams>();
+        ccRegisterPersistent<ccCameraPortProp::NoFrameGrabber>();
+        ccRegisterPersistent<ccCameraLocationProp::BadParams>();
+        ccRegisterPersistent<ccCameraBandwidthProp>();
+        ccRegisterPersistent<ccCameraBandwidthProp::BadParams>();
+        ccRegisterPersistent<ccDigitalCameraControlProp>();
+        ccRegisterPersistent<ccDigitalCameraControlProp::BadParams>();
+        ccRegisterPersistent<ccCtiProp>();
+        ccRegisterPersistent<ccCtiProp::BadParams>();
+        ccRegisterPersistent<ccCtiProp::NoFrameGrabber>();
+        ccRegisterPersistent<ccHorizAdjustProp>();
+        ccRegisterPersistent<ccHorizAdjustProp::BadParams>();
+        ccRegisterPersistent<ccHorizAdjustProp::NoFrameGrabber>();
     });
 }

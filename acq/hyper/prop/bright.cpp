@@ -7,7 +7,6 @@
 
 #include "acq/acqfifo_impl.h"
 #include "std/except/archive.h"
-#include "std/except/persist.h"
 
 namespace {
 

@@ -5,7 +5,6 @@
 
 #include "acq/acqfifo_impl.h"
 #include "std/except/archive.h"
-#include "std/except/persist.h"
 
 ccPersistent* ccHorizAdjustProp::cmCreate() { return new (std::nothrow) ccHorizAdjustProp; }
 

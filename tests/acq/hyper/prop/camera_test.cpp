@@ -154,6 +154,7 @@ TEST(CameraProps, SettersCheckForwardWhenAttachedAndStoreOnlyWhatTheBoardTook)
     const Prop horiz{[](Camera& c, double v) { c.horiz.horizontalAdjustment(v); },
                      [](Camera& c) { return c.horiz.horizontalAdjustment(); }};
     const Prop contrast1{[](Camera& c, double v) { c.cb.contrast(v, 1); }, [](Camera& c) { return c.cb.contrast(1); }};
+    // Channel 2 does not exist: the last one is watched instead.
     const Prop contrast2{[](Camera& c, double v) { c.cb.contrast(v, 2); }, [](Camera& c) { return c.cb.contrast(1); }};
     const Prop bright0{[](Camera& c, double v) { c.cb.brightness(v, 0); },
                        [](Camera& c) { return c.cb.brightness(0); }};

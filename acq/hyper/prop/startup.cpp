@@ -21,6 +21,12 @@
 #include "acq/hyper/prop/strobe.h"
 #include "acq/hyper/prop/sync.h"
 #include "acq/hyper/prop/triggerfilter.h"
+#include "acq/hyper/prop/alpha.h"
+#include "acq/hyper/prop/callback.h"
+#include "acq/hyper/prop/cameratest.h"
+#include "acq/hyper/prop/clip.h"
+#include "acq/hyper/prop/pelpoolprop.h"
+#include "acq/hyper/prop/timeout.h"
 #include "acq/startup.h"
 #include "std/except/persist.h"
 
@@ -77,5 +83,15 @@ void ccAcqHyperPropStartup()
         ccRegisterPersistent<ccHorizAdjustProp>();
         ccRegisterPersistent<ccHorizAdjustProp::BadParams>();
         ccRegisterPersistent<ccHorizAdjustProp::NoFrameGrabber>();
+        // Pel-root pool, time-out, alpha colour, camera test, clipping, callbacks.
+        ccRegisterPersistent<ccPelRootPoolProp::BadParams>();
+        ccRegisterPersistent<ccTimeoutProp>();
+        ccRegisterPersistent<ccTimeoutProp::BadParams>();
+        ccRegisterPersistent<ccAlphaColorProp>();
+        ccRegisterPersistent<ccCameraTestProp>();
+        ccRegisterPersistent<ccClippingProp>();
+        ccRegisterPersistent<ccMovePartCallbackProp>();
+        ccRegisterPersistent<ccCompleteCallbackProp>();
+        ccRegisterPersistent<ccOverrunCallbackProp>();
     });
 }

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "acq/hyper/prop/custom.h"
 #include "acq/hyper/prop/sync.h"
 #include "acq/startup.h"
 #include "std/except/persist.h"
@@ -13,5 +14,8 @@ void ccAcqHyperPropStartup()
         ccAcqStartup();
         ccRegisterPersistent<ccSyncProp>();
         ccRegisterPersistent<ccSyncProp::NoFrameGrabber>();
+        // Custom properties.
+        ccRegisterPersistent<ccCustomProp>();
+        ccRegisterPersistent<ccCustomPropertyBag::BadParams>();
     });
 }

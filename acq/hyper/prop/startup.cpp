@@ -19,6 +19,7 @@
 #include "acq/hyper/prop/light.h"
 #include "acq/hyper/prop/settletm.h"
 #include "acq/hyper/prop/strobe.h"
+#include "acq/hyper/prop/custom.h"
 #include "acq/hyper/prop/sync.h"
 #include "acq/hyper/prop/triggerfilter.h"
 #include "acq/hyper/prop/alpha.h"
@@ -93,5 +94,8 @@ void ccAcqHyperPropStartup()
         ccRegisterPersistent<ccMovePartCallbackProp>();
         ccRegisterPersistent<ccCompleteCallbackProp>();
         ccRegisterPersistent<ccOverrunCallbackProp>();
+        // Custom properties.
+        ccRegisterPersistent<ccCustomProp>();
+        ccRegisterPersistent<ccCustomPropertyBag::BadParams>();
     });
 }

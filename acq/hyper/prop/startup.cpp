@@ -16,6 +16,7 @@
 #include "acq/hyper/prop/custom.h"
 #include "acq/hyper/prop/exposure.h"
 #include "acq/hyper/prop/horizadj.h"
+#include "acq/hyper/prop/ilut8.h"
 #include "acq/hyper/prop/light.h"
 #include "acq/hyper/prop/lsprops.h"
 #include "acq/hyper/prop/offsetclamp.h"
@@ -27,6 +28,7 @@
 #include "acq/hyper/prop/strobe.h"
 #include "acq/hyper/prop/sync.h"
 #include "acq/hyper/prop/timeout.h"
+#include "acq/hyper/prop/trig.h"
 #include "acq/hyper/prop/triggerfilter.h"
 #include "acq/startup.h"
 #include "std/except/persist.h"
@@ -38,6 +40,11 @@ void ccAcqHyperPropStartup()
         ccAcqStartup();
         ccRegisterPersistent<ccSyncProp>();
         ccRegisterPersistent<ccSyncProp::NoFrameGrabber>();
+        // Trigger and 8-bit input lookup table.
+        ccRegisterPersistent<ccTriggerProp>();
+        ccRegisterPersistent<ccTriggerProp::BadParams>();
+        ccRegisterPersistent<cc8BitInputLutProp>();
+        ccRegisterPersistent<cc8BitInputLutProp::BadParams>();
         // Line-scan properties.
         ccRegisterPersistent<ccFirstPelOffsetProp>();
         ccRegisterPersistent<ccFirstPelOffsetProp::BadParams>();

@@ -7,7 +7,6 @@
 #include "std/except/except.h"
 #include "std/ptrhandle.h"
 
-class cc_AcqFifo;
 
 class ccTriggerProp : public virtual ccPersistent {
 public:

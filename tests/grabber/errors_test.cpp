@@ -11,7 +11,9 @@
 #include "acq/hyper/prop/exposure.h"
 #include "acq/hyper/prop/light.h"
 #include "acq/hyper/prop/strobe.h"
+#include "acq/hyper/prop/ilut8.h"
 #include "acq/hyper/prop/sync.h"
+#include "acq/hyper/prop/trig.h"
 #include "acq/image/acqimage.h"
 #include "acq/trigmodel.h"
 #include "acq/vidfmt/vidfmt.h"
@@ -184,6 +186,7 @@ const Row kRows[] = {
     PLAIN(ccExposureProp::BadParams, 0x10000985u), PLAIN(ccStrobeProp::BadParams, 0x10000987u),
     PLAIN(ccStrobeDelayProp::BadParams, 0x100009AAu), PLAIN(ccLightProp::BadParams, 0x10000996u),
     PLAIN(ccLightProp::NotSupported, 0x100009A4u),
+    PLAIN(ccTriggerProp::BadParams, 0x10000988u), PLAIN(cc8BitInputLutProp::BadParams, 0x100009B9u),
     PLAIN(ccVideoFormat::NotSupported, 0x10000981u), PLAIN(ccVideoFormat::NotFound, 0x100009A8u),
     PLAIN(ccUnknownFG::MissingFunctionality, 0x10002c0eu),
 };

@@ -75,25 +75,15 @@ Bytes channel(const cc8BitInputLutProp& p, int32_t c, size_t n)
     return t ? Bytes(t, t + n) : Bytes();
 }
 
-TEST(TriggerAndLutProps, RegistryCodesAndMessages)
+TEST(TriggerAndLutProps, TheRegistryRecreatesThemByTheirStoredNames)
 {
     ccAcqHyperPropStartup();
-    const ccTriggerProp::BadParams trig;
-    const cc8BitInputLutProp::BadParams lut;
-    const struct { const ccPersistent& made; uint32_t code; const wchar_t* message; } rows[] = {
-        {trig, 0x10000988u, L"ccTriggerProp::BadParams: no further information provided"},
-        {lut, 0x100009B9u, L"cc8BitInputLutProp::BadParams: no further information provided"},
-        {ccTriggerProp(), 0, nullptr},
-        {cc8BitInputLutProp(), 0, nullptr},
-    };
-    for (const auto& r : rows) {
-        const ccPersistentFactory make = ccFindFactory(r.made.storedTypeName());
-        ASSERT_NE(make, nullptr) << r.made.storedTypeName();
-        EXPECT_EQ(typeid(*std::unique_ptr<ccPersistent>(make())), typeid(r.made));
-        if (const auto* e = dynamic_cast<const ccException*>(&r.made)) {
-            EXPECT_EQ(e->code(), r.code);
-            EXPECT_EQ(e->message(true), r.message);
-        }
+    const ccTriggerProp trig;
+    const cc8BitInputLutProp lut;
+    for (const ccPersistent* made : {static_cast<const ccPersistent*>(&trig), static_cast<const ccPersistent*>(&lut)}) {
+        const ccPersistentFactory make = ccFindFactory(made->storedTypeName());
+        ASSERT_NE(make, nullptr) << made->storedTypeName();
+        EXPECT_EQ(typeid(*std::unique_ptr<ccPersistent>(make())), typeid(*made));
     }
 }
 

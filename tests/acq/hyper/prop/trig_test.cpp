@@ -83,7 +83,9 @@ TEST(TriggerAndLutProps, TheRegistryRecreatesThemByTheirStoredNames)
     for (const ccPersistent* made : {static_cast<const ccPersistent*>(&trig), static_cast<const ccPersistent*>(&lut)}) {
         const ccPersistentFactory make = ccFindFactory(made->storedTypeName());
         ASSERT_NE(make, nullptr) << made->storedTypeName();
-        EXPECT_EQ(typeid(*std::unique_ptr<ccPersistent>(make())), typeid(*made));
+        const std::unique_ptr<ccPersistent> fresh(make());
+        const ccPersistent& a = *fresh;
+        EXPECT_EQ(typeid(a), typeid(*made));
     }
 }
 

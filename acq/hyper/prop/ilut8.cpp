@@ -116,12 +116,18 @@ const unsigned char* cc8BitInputLutProp::table(int32_t channel) const
 
 void cc8BitInputLutProp::attach(cc_AcqFifo* fifo)
 {
-    fifo_ = fifo;
+    cc_AcqFifo* const previous = fifo_;
+    fifo_ = fifo; // first, so that the shaping sends the default table
     if (channels_ != 0 || !fifo)
         return;
-    const uint32_t channels = fifo->numChannels();
-    const uint32_t entries = fifo->numInputLuts();
-    shape(entries, channels);
+    try {
+        const uint32_t channels = fifo->numChannels();
+        const uint32_t entries = fifo->numInputLuts();
+        shape(entries, channels);
+    } catch (...) {
+        fifo_ = previous;
+        throw;
+    }
 }
 
 void cc8BitInputLutProp::archive(ccArchive& ar)

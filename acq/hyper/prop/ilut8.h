@@ -43,7 +43,8 @@ public:
 
     // Stores the implementation, and if the property has no shape yet shapes
     // it as the board reports (entries, channels), sending the default table
-    // to it; BadParams for fewer than one channel or a bad entry count.
+    // to it; BadParams for fewer than one channel or a bad entry count. A
+    // failed attach leaves the property as it was.
     void attach(cc_AcqFifo* fifo);
     cc_AcqFifo* fifo() const { return fifo_; }
 

@@ -232,6 +232,7 @@ TEST(InputLutProp, AttachShapesAsTheBoardReportsAndSendsTheDefault)
             EXPECT_EQ(p.size(), int32_t(r.entries));
         } else {
             EXPECT_THROW(p.attach(&board), cc8BitInputLutProp::BadParams);
+            EXPECT_EQ(p.fifo(), nullptr);
         }
         EXPECT_EQ(board.log, r.forwarded);
         EXPECT_EQ(channel(p, r.taken ? int32_t(r.channels) - 1 : 0, r.entries), r.table);
@@ -248,7 +249,7 @@ TEST(InputLutProp, AttachShapesAsTheBoardReportsAndSendsTheDefault)
     large.refuse = true;
     cc8BitInputLutProp q;
     EXPECT_THROW(q.attach(&large), ccUnsupportedHW);
-    EXPECT_EQ(q.table(0), nullptr);
+    EXPECT_TRUE(q.table(0) == nullptr && q.fifo() == nullptr);
 }
 
 TEST(InputLutProp, SetsStretchTheTableAndRefuseWhatWouldReadPastIt)

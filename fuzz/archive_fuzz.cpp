@@ -1,8 +1,9 @@
 // libFuzzer target: loading from a memory archive whose bytes come from
 // outside (the board driver module, a peer). Every failure must be an
-// archive error; nothing may be read past the block; nothing may hang or
-// leak; whatever loads must store and load back unchanged, object graphs
-// with their sharing and cycles.
+// archive error, or the error of a class that refuses a value it loads;
+// nothing may be read past the block; nothing may hang or leak; whatever
+// loads must store and load back unchanged, object graphs with their
+// sharing and cycles.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -197,6 +198,22 @@ void loadEmbedded(ccArchive& ar, unsigned char flags)
     checkNode(&n, flags & 1, flags & 2 ? ccArchive::littleEndian : ccArchive::bigEndian);
 }
 
+// A class may refuse a value it loads with an error of its own (a
+// property's BadParams); like an archive error, that ends the input.
+struct Refused {};
+
+template <class F>
+void refusable(F f)
+{
+    try {
+        f();
+    } catch (const ccArchive::Errors&) {
+        throw;
+    } catch (const ccException&) {
+        throw Refused();
+    }
+}
+
 void reposition(ccArchive& ar, unsigned char op)
 {
     int32_t offset = 0;
@@ -254,15 +271,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 break;
             }
             case 13:
-            case 14: loadObject(ar); break;
+            case 14: refusable([&] { loadObject(ar); }); break;
             case 15: reposition(ar, op >> 5); break;
-            case 16: loadPointer(ar, op >> 5); break;
+            case 16: refusable([&] { loadPointer(ar, op >> 5); }); break;
             case 17: loadNode(ar, op >> 5); break;
             case 18: loadEmbedded(ar, op >> 5); break;
             default: ar.firstRecordPosition(); break;
             }
         }
     } catch (const ccArchive::Errors&) {
+    } catch (const Refused&) {
     }
     // The archive is gone; what it made goes too.
     Node::freeAll();

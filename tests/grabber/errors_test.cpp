@@ -7,7 +7,13 @@
 #include <typeinfo>
 
 #include "acq/acqfifo.h"
+#include "acq/hyper/prop/lsprops.h"
+#include "acq/hyper/prop/exposure.h"
+#include "acq/hyper/prop/light.h"
+#include "acq/hyper/prop/strobe.h"
+#include "acq/hyper/prop/ilut8.h"
 #include "acq/hyper/prop/sync.h"
+#include "acq/hyper/prop/trig.h"
 #include "acq/image/acqimage.h"
 #include "acq/trigmodel.h"
 #include "acq/vidfmt/vidfmt.h"
@@ -175,6 +181,12 @@ const Row kRows[] = {
     PLAIN(ccAcqFifo::StartNotAllowed, 0x1000098Eu), PLAIN(ccAcqFifo::InvalidMaster, 0x10000993u),
     PLAIN(ccAcqFifo::CouldNotCreate, 0x100009A3u), PLAIN(ccAcqFifo::BadParams, 0x100009C5u),
     PLAIN(ccTriggerModel::BadParams, 0x100009AFu), PLAIN(ccSyncProp::NoFrameGrabber, 0x10000995u),
+    PLAIN(ccFirstPelOffsetProp::BadParams, 0x100009A5u), PLAIN(ccEncoderProp::BadParams, 0x100009A6u),
+    PLAIN(ccEncoderProp::NoFrameGrabber, 0x100009A7u),
+    PLAIN(ccExposureProp::BadParams, 0x10000985u), PLAIN(ccStrobeProp::BadParams, 0x10000987u),
+    PLAIN(ccStrobeDelayProp::BadParams, 0x100009AAu), PLAIN(ccLightProp::BadParams, 0x10000996u),
+    PLAIN(ccLightProp::NotSupported, 0x100009A4u),
+    PLAIN(ccTriggerProp::BadParams, 0x10000988u), PLAIN(cc8BitInputLutProp::BadParams, 0x100009B9u),
     PLAIN(ccVideoFormat::NotSupported, 0x10000981u), PLAIN(ccVideoFormat::NotFound, 0x100009A8u),
     PLAIN(ccUnknownFG::MissingFunctionality, 0x10002c0eu),
 };

@@ -1,0 +1,459 @@
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "acq/hyper/prop/bright.h"
+#include "acq/hyper/prop/camban.h"
+#include "acq/hyper/prop/camctl.h"
+#include "acq/hyper/prop/camloc.h"
+#include "acq/hyper/prop/camport.h"
+#include "acq/hyper/prop/cti.h"
+#include "acq/hyper/prop/horizadj.h"
+#include "acq/hyper/prop/startup.h"
+#include "std/except/persist.h"
+#include "tests/support/bytes.h"
+#include "tests/support/fake_acqfifo.h"
+
+namespace {
+
+using test_bytes::Bytes;
+using test_bytes::cat;
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+const uint32_t kPortBad = 0x10000982u, kBandBad = 0x100009C4u, kCtlBad = 0x100009A9u, kCtiBad = 0x10000990u,
+               kHorizBad = 0x1000099Au, kCbBad = 0x10000984u, kRefused = ccUnsupportedHW::kCode;
+
+// One call that reached the implementation; channel -1 where it has none.
+struct Call {
+    std::string op;
+    double value;
+    int32_t channel;
+    bool operator==(const Call& o) const { return op == o.op && value == o.value && channel == o.channel; }
+};
+std::ostream& operator<<(std::ostream& os, const Call& c)
+{
+    return os << c.op << '(' << c.value << ", " << c.channel << ')';
+}
+typedef std::vector<Call> Calls;
+
+// Records the family's operations and answers its counts, limits and
+// defaults. A setter throws instead when refuse is set or for refuseChannel.
+struct CameraFifo : test_acq::FakeAcqFifo {
+    Calls calls;
+    bool refuse = false;
+    int32_t refuseChannel = -2;
+    uint32_t channels = 2;
+    double contrastAnswer = 0.25, brightnessAnswer = 0.75;
+    ccCameraPort* validLocation = nullptr;
+
+    void record(const char* op, double value, int32_t channel = -1)
+    {
+        if (refuse || channel == refuseChannel)
+            throw ccUnsupportedHW();
+        calls.push_back({op, value, channel});
+    }
+    void contrast(double v, int32_t ch) override { record("contrast", v, ch); }
+    void brightness(double v, int32_t ch) override { record("brightness", v, ch); }
+    void cameraPort(uint32_t port) override { record("cameraPort", port); }
+    void cameraLocation(ccCameraPort* location) override { record("cameraLocation", location == validLocation); }
+    void cameraBandwidth(double v) override { record("cameraBandwidth", v); }
+    void digitalHighGainSelected(bool on) override { record("highGain", on); }
+    void masterClockFrequency(double v) override { record("clock", v); }
+    void chargeTransferInterval(double v) override { record("cti", v); }
+    void horizontalAdjustment(double v) override { record("horiz", v); }
+    uint32_t numCameraPorts() override { return 2; }
+    uint32_t numChannels() override { return channels; }
+    double contrastDefault() override { return contrastAnswer; }
+    double brightnessDefault() override { return brightnessAnswer; }
+    double ctiLimit() override { return 0.004; }
+    double horizAdjustLimit() override { return 12.5; }
+    bool isCameraLocationValid(ccCameraPort* location) override { return location && location == validLocation; }
+};
+
+// The persistent properties of the family, side by side.
+struct Camera {
+    ccContrastBrightnessProp cb;
+    ccCameraPortProp port;
+    ccCameraBandwidthProp band;
+    ccDigitalCameraControlProp ctl;
+    ccCtiProp cti;
+    ccHorizAdjustProp horiz;
+
+    explicit Camera(cc_AcqFifo* fifo = nullptr)
+    {
+        cb.attach(fifo);
+        port.attach(fifo);
+        band.attach(fifo);
+        ctl.attach(fifo);
+        cti.attach(fifo);
+        horiz.attach(fifo);
+    }
+};
+
+// The code of the ccException f throws, 0 for none.
+template <class F>
+uint32_t codeOf(F f)
+{
+    try {
+        f();
+    } catch (const ccException& e) {
+        return e.code();
+    }
+    return 0;
+}
+
+TEST(CameraProps, ErrorsAndClassesAreRegisteredWithTheirCodesAndMessages)
+{
+    ccAcqHyperPropStartup();
+    const struct { const char* name; uint32_t code; } rows[] = {
+        {"class ccContrastBrightnessProp::BadParams", kCbBad}, {"class ccCameraPortProp::BadParams", kPortBad},
+        {"class ccCameraPortProp::NoFrameGrabber", 0x10000983u}, {"class ccCameraLocationProp::BadParams", 0x100009AEu},
+        {"class ccCameraBandwidthProp::BadParams", kBandBad}, {"class ccDigitalCameraControlProp::BadParams", kCtlBad},
+        {"class ccCtiProp::BadParams", kCtiBad}, {"class ccCtiProp::NoFrameGrabber", 0x10000992u},
+        {"class ccHorizAdjustProp::BadParams", kHorizBad}, {"class ccHorizAdjustProp::NoFrameGrabber", 0x1000099Bu},
+        {"class ccContrastBrightnessProp", 0}, {"class ccCameraPortProp", 0}, {"class ccCameraBandwidthProp", 0},
+        {"class ccDigitalCameraControlProp", 0}, {"class ccCtiProp", 0}, {"class ccHorizAdjustProp", 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const ccPersistentFactory make = ccFindFactory(r.name);
+        ASSERT_NE(make, nullptr);
+        std::unique_ptr<ccPersistent> made(make());
+        EXPECT_STREQ(made->storedTypeName(), r.name);
+        if (const ccException* e = dynamic_cast<const ccException*>(made.get())) {
+            const std::string name = std::string(r.name).substr(6);
+            EXPECT_EQ(e->code(), r.code);
+            EXPECT_EQ(e->message(true), std::wstring(name.begin(), name.end()) + L": no further information provided");
+        }
+    }
+}
+
+TEST(CameraProps, SettersCheckForwardWhenAttachedAndStoreOnlyWhatTheBoardTook)
+{
+    struct Prop {
+        std::function<void(Camera&, double)> set;
+        std::function<double(Camera&)> get;
+    };
+    const Prop port{[](Camera& c, double v) { c.port.cameraPort(int32_t(v)); },
+                    [](Camera& c) { return double(c.port.cameraPort()); }};
+    const Prop band{[](Camera& c, double v) { c.band.cameraBandwidth(v); },
+                    [](Camera& c) { return c.band.cameraBandwidth(); }};
+    const Prop gain{[](Camera& c, double v) { c.ctl.digitalHighGainSelected(v != 0); },
+                    [](Camera& c) { return double(c.ctl.digitalHighGainSelected()); }};
+    const Prop clock{[](Camera& c, double v) { c.ctl.masterClockFrequency(v); },
+                     [](Camera& c) { return c.ctl.masterClockFrequency(); }};
+    const Prop cti{[](Camera& c, double v) { c.cti.chargeTransferInterval(v); },
+                   [](Camera& c) { return c.cti.chargeTransferInterval(); }};
+    const Prop horiz{[](Camera& c, double v) { c.horiz.horizontalAdjustment(v); },
+                     [](Camera& c) { return c.horiz.horizontalAdjustment(); }};
+    const Prop contrast1{[](Camera& c, double v) { c.cb.contrast(v, 1); }, [](Camera& c) { return c.cb.contrast(1); }};
+    // Channel 2 does not exist: the last one is watched instead.
+    const Prop contrast2{[](Camera& c, double v) { c.cb.contrast(v, 2); }, [](Camera& c) { return c.cb.contrast(1); }};
+    const Prop bright0{[](Camera& c, double v) { c.cb.brightness(v, 0); },
+                       [](Camera& c) { return c.cb.brightness(0); }};
+    const struct { const char* op; Prop prop; int32_t channel; double value; bool attached; uint32_t refusal; }
+    rows[] = {
+        {"cameraPort", port, -1, 1, true, 0},
+        {"cameraPort", port, -1, 2, true, kPortBad}, // the board has two ports
+        {"cameraPort", port, -1, -1, true, kPortBad},
+        {"cameraPort", port, -1, 7, false, 0},
+        {"cameraPort", port, -1, -1, false, kPortBad},
+        {"cameraBandwidth", band, -1, 0.0, true, 0},
+        {"cameraBandwidth", band, -1, 1.0, true, 0},
+        {"cameraBandwidth", band, -1, -1e-9, true, kBandBad},
+        {"cameraBandwidth", band, -1, 1.0000001, true, kBandBad},
+        {"cameraBandwidth", band, -1, kNaN, true, kBandBad},
+        {"cameraBandwidth", band, -1, 0.5, false, 0},
+        {"highGain", gain, -1, 1, true, 0},
+        {"clock", clock, -1, 5.0, true, 0},
+        {"clock", clock, -1, 40.0, true, 0},
+        {"clock", clock, -1, 4.9, true, kCtlBad},
+        {"clock", clock, -1, 40.5, true, kCtlBad},
+        {"clock", clock, -1, kNaN, true, kCtlBad},
+        {"cti", cti, -1, 0.0, true, 0},
+        {"cti", cti, -1, -1e-12, true, kCtiBad},
+        {"cti", cti, -1, kNaN, true, kCtiBad},
+        {"horiz", horiz, -1, 0.0, true, 0},
+        {"horiz", horiz, -1, kInf, true, 0},
+        {"horiz", horiz, -1, -1e-12, true, kHorizBad},
+        {"horiz", horiz, -1, kNaN, true, kHorizBad},
+        {"contrast", contrast1, 1, 0.0, true, 0},
+        {"contrast", contrast1, 1, 1.0, true, 0},
+        {"contrast", contrast1, 1, -1e-9, true, kCbBad},
+        {"contrast", contrast1, 1, 1.0000001, true, kCbBad},
+        {"contrast", contrast1, 1, kNaN, true, kCbBad},
+        {"contrast", contrast2, 2, 0.5, true, kCbBad}, // the board has two channels
+        {"brightness", bright0, 0, 1.0, true, 0},
+        {"brightness", bright0, 0, kNaN, true, kCbBad},
+    };
+    for (const auto& r : rows) {
+        for (const bool refusing : {false, true}) {
+            if (refusing && (r.refusal || !r.attached))
+                continue;
+            SCOPED_TRACE(std::string(r.op) + " " + std::to_string(r.value) + (r.attached ? "" : " detached") +
+                         (refusing ? ", the board refuses" : ""));
+            CameraFifo board;
+            Camera camera(r.attached ? &board : nullptr);
+            board.calls.clear();
+            board.refuse = refusing;
+            const double before = r.prop.get(camera);
+            EXPECT_EQ(codeOf([&] { r.prop.set(camera, r.value); }), refusing ? kRefused : r.refusal);
+            const bool taken = !r.refusal && !refusing;
+            EXPECT_EQ(r.prop.get(camera), taken ? r.value : before);
+            EXPECT_EQ(board.calls, (taken && r.attached ? Calls{{r.op, r.value, r.channel}} : Calls{}));
+        }
+    }
+}
+
+TEST(CameraProps, CountAndLimitQueriesNeedTheImplementation)
+{
+    const struct { std::function<double(Camera&)> query; uint32_t noFrameGrabber; double answer; } rows[] = {
+        {[](Camera& c) { return double(c.port.numCameraPorts()); }, 0x10000983u, 2},
+        {[](Camera& c) { return c.cti.ctiLimit(); }, 0x10000992u, 0.004},
+        {[](Camera& c) { return c.horiz.horizAdjustLimit(); }, 0x1000099Bu, 12.5},
+    };
+    for (const auto& r : rows) {
+        CameraFifo board;
+        Camera detached, attached(&board);
+        EXPECT_EQ(codeOf([&] { r.query(detached); }), r.noFrameGrabber);
+        EXPECT_EQ(r.query(attached), r.answer);
+    }
+}
+
+TEST(CameraProps, ACameraLocationIsCheckedByTheAttachedImplementation)
+{
+    alignas(8) unsigned char devices[2];
+    ccCameraPort* const valid = reinterpret_cast<ccCameraPort*>(&devices[0]);
+    ccCameraPort* const other = reinterpret_cast<ccCameraPort*>(&devices[1]);
+    CameraFifo board;
+    board.validLocation = valid;
+    ccCameraLocationProp p;
+    EXPECT_EQ(p.cameraLocation(), nullptr);
+    p.cameraLocation(other); // detached: anything goes
+    p.attach(&board);
+    EXPECT_THROW(p.cameraLocation(nullptr), ccCameraLocationProp::BadParams);
+    EXPECT_EQ(p.cameraLocation(), other);
+    p.cameraLocation(valid);
+    EXPECT_EQ(p.cameraLocation(), valid);
+    EXPECT_EQ(board.calls, (Calls{{"cameraLocation", 1, -1}}));
+    board.validLocation = other;
+    board.refuse = true;
+    EXPECT_THROW(p.cameraLocation(other), ccUnsupportedHW);
+    EXPECT_EQ(p.cameraLocation(), valid);
+}
+
+TEST(ContrastBrightnessProp, AttachShapesFromTheBoardAndSendsItsDefaultsToEveryChannel)
+{
+    const Calls one = {{"contrast", 0.25, 0}, {"brightness", 0.75, 0}};
+    const Calls two = {{"contrast", 0.25, 0}, {"contrast", 0.25, 1}, {"brightness", 0.75, 0}, {"brightness", 0.75, 1}};
+    const struct { bool shapedBefore; uint32_t boardChannels; uint32_t refusal; int32_t channels; Calls calls; }
+    rows[] = {
+        {false, 2, 0, 2, two},
+        {true, 2, 0, 1, one},
+        {false, 0, kCbBad, 1, {}},
+        {true, 0, 0, 1, one},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::to_string(r.boardChannels) + (r.shapedBefore ? " shaped" : " unshaped"));
+        CameraFifo board;
+        board.channels = r.boardChannels;
+        ccContrastBrightnessProp p;
+        if (r.shapedBefore) {
+            EXPECT_EQ(p.numChannels(), 1);
+        }
+        EXPECT_EQ(codeOf([&] { p.attach(&board); }), r.refusal);
+        EXPECT_EQ(p.fifo(), r.refusal ? nullptr : &board);
+        EXPECT_EQ(board.calls, r.calls);
+        // A fresh property reads as one channel at 0.5.
+        EXPECT_EQ(p.numChannels(), r.channels);
+        EXPECT_EQ(p.contrast(r.channels - 1), r.refusal ? 0.5 : 0.25);
+        EXPECT_EQ(p.brightness(r.channels - 1), r.refusal ? 0.5 : 0.75);
+        EXPECT_EQ(codeOf([&] { p.contrast(r.channels); }), kCbBad);
+    }
+}
+
+TEST(ContrastBrightnessProp, ChannelSetsOnATwoChannelBoard)
+{
+    typedef ccContrastBrightnessProp P;
+    const double c = 0.3, b = 0.7;
+    const std::vector<double> attached = {0.25, 0.75, 0.25, 0.75};
+    const Calls all = {{"contrast", c, 0}, {"contrast", c, 1}, {"brightness", b, 0}, {"brightness", b, 1}};
+    const struct { std::function<void(P&)> act; int32_t refuseChannel; uint32_t code; Calls calls;
+                   std::vector<double> after; } rows[] = {
+        {[&](P& p) { p.contrast(c, -1); }, -2, 0, {{"contrast", c, 0}, {"contrast", c, 1}}, {c, 0.75, c, 0.75}},
+        {[&](P& p) { p.contrastBrightness(c, b); }, -2, 0, all, {c, b, c, b}},
+        {[&](P& p) { p.contrastBrightness(c, b, -1); }, -2, 0, all, {c, b, c, b}},
+        {[&](P& p) { p.contrastBrightness(c, b, 1); }, -2, 0, {{"contrast", c, 1}, {"brightness", b, 1}},
+         {0.25, 0.75, c, b}},
+        {[&](P& p) { p.contrastBrightness(c, b, 5); }, -2, 0, {}, attached},
+        {[&](P& p) { p.contrast(c, 5); }, -2, kCbBad, {}, attached},
+        {[&](P& p) { p.contrastBrightness(c, b, -2); }, -2, kCbBad, {}, attached},
+        {[&](P& p) { p.contrastBrightness(c, kNaN); }, -2, kCbBad, {}, attached},
+        {[&](P& p) { p.contrastBrightness(c, 1.5, 5); }, -2, kCbBad, {}, attached},
+        // Each channel is stored once the board took it.
+        {[&](P& p) { p.contrast(c, -1); }, 1, kRefused, {{"contrast", c, 0}}, {c, 0.75, 0.25, 0.75}},
+        {[&](P& p) { p.brightness(b, 0); }, 0, kRefused, {}, attached},
+    };
+    int row = 0;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(row++);
+        CameraFifo board;
+        P p;
+        p.attach(&board);
+        board.calls.clear();
+        board.refuseChannel = r.refuseChannel;
+        EXPECT_EQ(codeOf([&] { r.act(p); }), r.code);
+        EXPECT_EQ(board.calls, r.calls);
+        EXPECT_EQ((std::vector<double>{p.contrast(0), p.brightness(0), p.contrast(1), p.brightness(1)}), r.after);
+    }
+}
+
+// ---- archives, byte by byte ----
+
+Bytes f64(uint64_t bits)
+{
+    Bytes out;
+    for (int i = 0; i < 8; ++i)
+        out.push_back(static_cast<unsigned char>(bits >> (8 * i)));
+    return out;
+}
+
+Bytes u32(uint32_t w)
+{
+    return {uint8_t(w), uint8_t(w >> 8), uint8_t(w >> 16), uint8_t(w >> 24)};
+}
+
+// IEEE patterns of the values used below.
+const Bytes kOne = f64(0x3FF0000000000000u), kHalf = f64(0x3FE0000000000000u), kZero = f64(0),
+            kEighth = f64(0x3FC0000000000000u), kThreeEighths = f64(0x3FD8000000000000u),
+            kInfinity = f64(0x7FF0000000000000u), kThirtyTwo = f64(0x4040000000000000u),
+            kTwenty = f64(0x4034000000000000u), kTwelveHalf = f64(0x4029000000000000u),
+            kMilli = f64(0x3F50624DD2F1A9FCu);
+
+// The archive header, the class's version byte, the ccPersistent level's
+// byte, then the fields.
+Bytes archived(uint8_t version, const Bytes& fields) { return cat({{0x02, 0x01, version, 0x00}, fields}); }
+
+TEST(CameraProps, ArchivesStoreTheDefaultsAndLoadEveryVersionThroughTheSetters)
+{
+    ccAcqHyperPropStartup();
+    typedef std::function<ccPersistent&(Camera&)> Object;
+    typedef std::function<std::vector<double>(Camera&)> Values;
+    const Object port = [](Camera& c) -> ccPersistent& { return c.port; };
+    const Object band = [](Camera& c) -> ccPersistent& { return c.band; };
+    const Object ctl = [](Camera& c) -> ccPersistent& { return c.ctl; };
+    const Object cti = [](Camera& c) -> ccPersistent& { return c.cti; };
+    const Object horiz = [](Camera& c) -> ccPersistent& { return c.horiz; };
+    const Object cb = [](Camera& c) -> ccPersistent& { return c.cb; };
+    const Values portV = [](Camera& c) { return std::vector<double>{double(c.port.cameraPort())}; };
+    const Values bandV = [](Camera& c) { return std::vector<double>{c.band.cameraBandwidth()}; };
+    const Values ctlV = [](Camera& c) {
+        return std::vector<double>{double(c.ctl.digitalHighGainSelected()), c.ctl.masterClockFrequency()};
+    };
+    const Values ctiV = [](Camera& c) { return std::vector<double>{c.cti.chargeTransferInterval()}; };
+    const Values horizV = [](Camera& c) { return std::vector<double>{c.horiz.horizontalAdjustment()}; };
+    const Values cbV = [](Camera& c) {
+        std::vector<double> out{double(c.cb.numChannels())};
+        for (int32_t ch = 0; ch < c.cb.numChannels(); ++ch)
+            out.insert(out.end(), {c.cb.contrast(ch), c.cb.brightness(ch)});
+        return out;
+    };
+    const Bytes cbDefaults = cat({u32(1), kHalf, kHalf});
+    const Calls pairs = {
+        {"contrast", 0.125, 0}, {"brightness", 0.375, 0}, {"contrast", 1.0, 1}, {"brightness", 0.0, 1}};
+    const std::vector<double> cbLoaded = {2, 0.125, 0.375, 1.0, 0.0};
+    const struct {
+        Object object;
+        Values values;
+        uint8_t current;
+        const wchar_t* file;
+        std::vector<double> defaults;
+        Bytes storedDefaults;
+        uint8_t version; // loaded
+        Bytes fields;
+        Calls calls;
+        std::vector<double> loaded;
+    } rows[] = {
+        {port, portV, 0, L"acq/hyper/prop/camport", {0}, u32(0), 0, u32(1), {{"cameraPort", 1, -1}}, {1}},
+        {band, bandV, 0, L"acq/hyper/prop/camban", {1.0}, kOne, 0, kHalf, {{"cameraBandwidth", 0.5, -1}}, {0.5}},
+        {ctl, ctlV, 0, L"acq/hyper/prop/camctl", {0, 32.0}, cat({{0x00}, kThirtyTwo}), 0, cat({{0x01}, kTwenty}),
+         {{"highGain", 1, -1}, {"clock", 20.0, -1}}, {1, 20.0}},
+        {cti, ctiV, 0, L"acq/hyper/prop/cti", {kInf}, kInfinity, 0, kMilli, {{"cti", 0.001, -1}}, {0.001}},
+        {horiz, horizV, 0, L"acq/hyper/prop/horizadj", {kInf}, kInfinity, 0, kTwelveHalf, {{"horiz", 12.5, -1}},
+         {12.5}},
+        {cb, cbV, 2, L"acq/hyper/prop/bright", {1, 0.5, 0.5}, cbDefaults, 2,
+         cat({u32(2), kEighth, kThreeEighths, kOne, kZero}), pairs, cbLoaded},
+        {cb, cbV, 2, L"acq/hyper/prop/bright", {1, 0.5, 0.5}, cbDefaults, 1, cat({kEighth, kThreeEighths, kOne, kZero}),
+         pairs, cbLoaded},
+        {cb, cbV, 2, L"acq/hyper/prop/bright", {1, 0.5, 0.5}, cbDefaults, 0, cat({kEighth, kThreeEighths}),
+         {{"contrast", 0.125, 0}, {"contrast", 0.125, 1}, {"brightness", 0.375, 0}, {"brightness", 0.375, 1}},
+         {2, 0.125, 0.375, 0.125, 0.375}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.file, r.file + wcslen(r.file)) + " version " + std::to_string(r.version));
+        Camera fresh;
+        EXPECT_EQ(r.values(fresh), r.defaults);
+        EXPECT_EQ(test_bytes::store(ccArchive::littleEndian,
+                                    [&](ccArchive& ar) { ccArchiveObject(r.object(fresh), ar, false); }),
+                  archived(r.current, r.storedDefaults));
+
+        CameraFifo board;
+        Camera camera(&board);
+        board.calls.clear();
+        test_bytes::load(archived(r.version, r.fields),
+                         [&](ccArchive& ar) { ccArchiveObject(r.object(camera), ar, false); });
+        EXPECT_EQ(board.calls, r.calls);
+        EXPECT_EQ(r.values(camera), r.loaded);
+
+        Camera newer;
+        try {
+            test_bytes::load(archived(uint8_t(r.current + 1), r.fields),
+                             [&](ccArchive& ar) { ccArchiveObject(r.object(newer), ar, false); });
+            ADD_FAILURE() << "a newer version loaded";
+        } catch (const ccArchive::UnknownVersion& e) {
+            EXPECT_EQ(e.file(), r.file);
+        }
+    }
+}
+
+TEST(ContrastBrightnessProp, LoadsShapeAnUnshapedPropertyAndRefuseACountThatDoesNotFit)
+{
+    const struct { uint32_t boardChannels; uint8_t version; Bytes fields; uint32_t code; int32_t channels; double c0; }
+        rows[] = {
+            {0, 1, cat({kEighth, kHalf, kEighth, kHalf}), 0, 1, 0.125}, // equal pairs: one channel
+            {0, 1, cat({kEighth, kHalf, kHalf, kHalf}), 0, 2, 0.125},
+            {1, 1, cat({kEighth, kHalf, kHalf, kHalf}), 0, 1, 0.125}, // the second pair is dropped
+            {0, 2, cat({u32(2), kEighth, kHalf, kHalf, kHalf}), 0, 2, 0.125},
+            {1, 2, cat({u32(2), kEighth, kHalf, kHalf, kHalf}), kCbBad, 1, 0.5},
+            {0, 2, u32(0), kCbBad, 1, 0.5},
+            {0, 2, u32(0xFFFFFFFFu), kCbBad, 1, 0.5},
+            // A damaged count meets the end of the archive before anything is shaped.
+            {0, 2, cat({u32(0x01000000u), kEighth, kHalf}), ccArchive::Eof::kCode, 1, 0.5},
+        };
+    int row = 0;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(row++);
+        CameraFifo board;
+        board.channels = r.boardChannels;
+        board.contrastAnswer = 0.5;
+        ccContrastBrightnessProp p;
+        if (r.boardChannels)
+            p.attach(&board);
+        EXPECT_EQ(codeOf([&] {
+                      test_bytes::load(archived(r.version, r.fields),
+                                       [&](ccArchive& ar) { ccArchiveObject(p, ar, false); });
+                  }),
+                  r.code);
+        EXPECT_EQ(p.numChannels(), r.channels);
+        EXPECT_EQ(p.contrast(0), r.c0);
+    }
+}
+
+} // namespace

@@ -116,29 +116,18 @@ void expectBadParams(const std::function<void()>& f)
     }
 }
 
-TEST(RoiFamily, DefaultsAndTheRegisteredClassesWithTheirCodesAndMessages)
+TEST(RoiFamily, DefaultsAndTheRegisteredClasses)
 {
     ccAcqHyperPropStartup();
     EXPECT_EQ(Family().show(), "roi 0 0 0 0 mode 0 clamp 0 sample 1 1 readout 0 0 filter 5e-06 0 0 1 cdc 0 85 25 1");
-    const struct { const char* name; uint32_t code; } rows[] = {
-        {"class ccRoiProp", 0}, {"class ccOffsetClampProp", 0}, {"class ccSampleProp", 0},
-        {"class ccReadoutDirectionProp", 0}, {"class ccTriggerFilterProp", 0},
-        {"class ccCdcCameraCalibrationProp", 0}, {"class ccRoiProp::BadParams", 0x10000991u},
-        {"class ccRoiProp::NoFrameGrabber", 0x10000994u}, {"class ccTriggerFilterProp::BadParams", 0x100009ADu},
-        {"class ccCdcCameraCalibrationProp::BadParams", 0x100009C2u},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.name);
-        const ccPersistentFactory make = ccFindFactory(r.name);
+    for (const char* name : {"class ccRoiProp", "class ccOffsetClampProp", "class ccSampleProp",
+                             "class ccReadoutDirectionProp", "class ccTriggerFilterProp",
+                             "class ccCdcCameraCalibrationProp"}) {
+        SCOPED_TRACE(name);
+        const ccPersistentFactory make = ccFindFactory(name);
         ASSERT_NE(make, nullptr);
         std::unique_ptr<ccPersistent> made(make());
-        EXPECT_STREQ(made->storedTypeName(), r.name);
-        if (r.code == 0)
-            continue;
-        const ccException& e = dynamic_cast<const ccException&>(*made);
-        EXPECT_EQ(e.code(), r.code);
-        EXPECT_EQ(e.message(true), std::wstring(r.name + 6, r.name + std::strlen(r.name)) +
-                                       L": no further information provided");
+        EXPECT_STREQ(made->storedTypeName(), name);
     }
 }
 

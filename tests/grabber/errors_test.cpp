@@ -7,13 +7,26 @@
 #include <typeinfo>
 
 #include "acq/acqfifo.h"
-#include "acq/hyper/prop/lsprops.h"
+#include "acq/hyper/prop/bright.h"
+#include "acq/hyper/prop/camban.h"
+#include "acq/hyper/prop/camctl.h"
+#include "acq/hyper/prop/camloc.h"
+#include "acq/hyper/prop/camport.h"
+#include "acq/hyper/prop/cdc_calib.h"
+#include "acq/hyper/prop/cti.h"
+#include "acq/hyper/prop/custom.h"
 #include "acq/hyper/prop/exposure.h"
-#include "acq/hyper/prop/light.h"
-#include "acq/hyper/prop/strobe.h"
+#include "acq/hyper/prop/horizadj.h"
 #include "acq/hyper/prop/ilut8.h"
+#include "acq/hyper/prop/light.h"
+#include "acq/hyper/prop/lsprops.h"
+#include "acq/hyper/prop/pelpoolprop.h"
+#include "acq/hyper/prop/roi.h"
+#include "acq/hyper/prop/strobe.h"
 #include "acq/hyper/prop/sync.h"
+#include "acq/hyper/prop/timeout.h"
 #include "acq/hyper/prop/trig.h"
+#include "acq/hyper/prop/triggerfilter.h"
 #include "acq/image/acqimage.h"
 #include "acq/trigmodel.h"
 #include "acq/vidfmt/vidfmt.h"
@@ -187,6 +200,15 @@ const Row kRows[] = {
     PLAIN(ccStrobeDelayProp::BadParams, 0x100009AAu), PLAIN(ccLightProp::BadParams, 0x10000996u),
     PLAIN(ccLightProp::NotSupported, 0x100009A4u),
     PLAIN(ccTriggerProp::BadParams, 0x10000988u), PLAIN(cc8BitInputLutProp::BadParams, 0x100009B9u),
+    PLAIN(ccCameraPortProp::BadParams, 0x10000982u), PLAIN(ccCameraPortProp::NoFrameGrabber, 0x10000983u),
+    PLAIN(ccContrastBrightnessProp::BadParams, 0x10000984u), PLAIN(ccTimeoutProp::BadParams, 0x10000986u),
+    PLAIN(ccCtiProp::BadParams, 0x10000990u), PLAIN(ccCtiProp::NoFrameGrabber, 0x10000992u),
+    PLAIN(ccRoiProp::BadParams, 0x10000991u), PLAIN(ccRoiProp::NoFrameGrabber, 0x10000994u),
+    PLAIN(ccHorizAdjustProp::BadParams, 0x1000099Au), PLAIN(ccHorizAdjustProp::NoFrameGrabber, 0x1000099Bu),
+    PLAIN(ccDigitalCameraControlProp::BadParams, 0x100009A9u), PLAIN(ccTriggerFilterProp::BadParams, 0x100009ADu),
+    PLAIN(ccCameraLocationProp::BadParams, 0x100009AEu), PLAIN(ccCustomPropertyBag::BadParams, 0x100009BAu),
+    PLAIN(ccCdcCameraCalibrationProp::BadParams, 0x100009C2u), PLAIN(ccPelRootPoolProp::BadParams, 0x100009C3u),
+    PLAIN(ccCameraBandwidthProp::BadParams, 0x100009C4u),
     PLAIN(ccVideoFormat::NotSupported, 0x10000981u), PLAIN(ccVideoFormat::NotFound, 0x100009A8u),
     PLAIN(ccUnknownFG::MissingFunctionality, 0x10002c0eu),
 };

@@ -38,10 +38,8 @@ void cc8BitInputLutProp::shape(int64_t size, int64_t channels)
 {
     if (channels_ != 0)
         return;
-    // Sizes other than multiples of 256 would stretch the 256-entry default
-    // table past its end.
-    if (channels < 1 || size < 0 || (size != 0 && (size < kDefaultSize || size % kDefaultSize != 0)) ||
-        channels > kMaxTableBytes || size > kMaxTableBytes || size * channels > kMaxTableBytes)
+    if (channels < 1 || size < 0 || (size != 0 && size < kDefaultSize) || channels > kMaxTableBytes ||
+        size > kMaxTableBytes || size * channels > kMaxTableBytes)
         throw BadParams();
     size_ = static_cast<int32_t>(size);
     channels_ = static_cast<int32_t>(channels);
@@ -74,9 +72,7 @@ int32_t cc8BitInputLutProp::size()
 void cc8BitInputLutProp::inputLut(const unsigned char* table, int32_t n, int32_t channel)
 {
     shape(kDefaultSize, 1);
-    // n must divide the size: the stretch reads entry i / (size / n), which
-    // lies inside the caller's n entries only then.
-    if (size_ == 0 || !table || n < 1 || n > size_ || size_ % n != 0 || channel >= channels_ || channel < -1)
+    if (size_ == 0 || !table || n < 1 || n > size_ || channel >= channels_ || channel < -1)
         throw BadParams();
     if (channel >= 0) {
         setChannel(table, n, channel);
@@ -89,9 +85,10 @@ void cc8BitInputLutProp::inputLut(const unsigned char* table, int32_t n, int32_t
 void cc8BitInputLutProp::setChannel(const unsigned char* table, int32_t n, int32_t channel)
 {
     std::vector<unsigned char> entries(static_cast<size_t>(size_));
-    const int32_t step = size_ / n;
-    for (int32_t i = 0; i < size_; ++i)
-        entries[size_t(i)] = table[i / step];
+    // Each source entry repeated size / n times where n divides the size;
+    // otherwise spread evenly, never reading past the caller's n entries.
+    for (int64_t i = 0; i < size_; ++i)
+        entries[size_t(i)] = table[i * n / size_];
     if (fifo_)
         fifo_->inputLut(entries.data(), static_cast<uint32_t>(size_), channel);
     std::memcpy(table_.get() + size_t(channel) * size_t(size_), entries.data(), entries.size());

@@ -56,8 +56,13 @@ void ccRoiProp::archive(ccArchive& ar)
     if (ar.isStoring() || version >= 1) {
         uint32_t mode = static_cast<uint32_t>(mode_);
         ar.archive(mode);
-        if (ar.isLoading())
+        if (ar.isLoading()) {
+            // Not checked against what the board supports, but sent to it, so
+            // that what is read back is what the board runs.
+            if (fifo_)
+                fifo_->roiMode(mode);
             mode_ = static_cast<int32_t>(mode);
+        }
     }
     ccArchiveVisit::end(this, typeid(ccRoiProp));
 }

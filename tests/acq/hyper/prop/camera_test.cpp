@@ -109,29 +109,16 @@ uint32_t codeOf(F f)
     return 0;
 }
 
-TEST(CameraProps, ErrorsAndClassesAreRegisteredWithTheirCodesAndMessages)
+TEST(CameraProps, ClassesAreRegisteredByTheirStoredNames)
 {
     ccAcqHyperPropStartup();
-    const struct { const char* name; uint32_t code; } rows[] = {
-        {"class ccContrastBrightnessProp::BadParams", kCbBad}, {"class ccCameraPortProp::BadParams", kPortBad},
-        {"class ccCameraPortProp::NoFrameGrabber", 0x10000983u}, {"class ccCameraLocationProp::BadParams", 0x100009AEu},
-        {"class ccCameraBandwidthProp::BadParams", kBandBad}, {"class ccDigitalCameraControlProp::BadParams", kCtlBad},
-        {"class ccCtiProp::BadParams", kCtiBad}, {"class ccCtiProp::NoFrameGrabber", 0x10000992u},
-        {"class ccHorizAdjustProp::BadParams", kHorizBad}, {"class ccHorizAdjustProp::NoFrameGrabber", 0x1000099Bu},
-        {"class ccContrastBrightnessProp", 0}, {"class ccCameraPortProp", 0}, {"class ccCameraBandwidthProp", 0},
-        {"class ccDigitalCameraControlProp", 0}, {"class ccCtiProp", 0}, {"class ccHorizAdjustProp", 0},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.name);
-        const ccPersistentFactory make = ccFindFactory(r.name);
+    for (const char* name : {"class ccContrastBrightnessProp", "class ccCameraPortProp", "class ccCameraBandwidthProp",
+                             "class ccDigitalCameraControlProp", "class ccCtiProp", "class ccHorizAdjustProp"}) {
+        SCOPED_TRACE(name);
+        const ccPersistentFactory make = ccFindFactory(name);
         ASSERT_NE(make, nullptr);
         std::unique_ptr<ccPersistent> made(make());
-        EXPECT_STREQ(made->storedTypeName(), r.name);
-        if (const ccException* e = dynamic_cast<const ccException*>(made.get())) {
-            const std::string name = std::string(r.name).substr(6);
-            EXPECT_EQ(e->code(), r.code);
-            EXPECT_EQ(e->message(true), std::wstring(name.begin(), name.end()) + L": no further information provided");
-        }
+        EXPECT_STREQ(made->storedTypeName(), name);
     }
 }
 

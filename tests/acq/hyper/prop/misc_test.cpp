@@ -274,20 +274,6 @@ TEST(MiscProps, SettersAndLoadsCheckThenForwardInOrderAndKeepOnlyWhatTheBoardToo
     }
 }
 
-TEST(MiscProps, ErrorsCarryTheirCodesAndMessagesAndAreRegistered)
-{
-    setUp();
-    const struct { const ccException& error; uint32_t code; const wchar_t* name; } rows[] = {
-        {ccTimeoutProp::BadParams(), 0x10000986u, L"ccTimeoutProp::BadParams"},
-        {ccPelRootPoolProp::BadParams(), 0x100009C3u, L"ccPelRootPoolProp::BadParams"},
-    };
-    for (const auto& r : rows) {
-        EXPECT_EQ(r.error.code(), r.code);
-        EXPECT_EQ(r.error.message(true), std::wstring(r.name) + L": no further information provided");
-        ASSERT_NE(ccFindFactory(r.error.storedTypeName()), nullptr);
-    }
-}
-
 struct TestPool : ccPelRootPool {};
 
 TEST(PelRootPoolProp, TheBoardMustAcceptAPoolAndAttachTakesTheBoardsPool)

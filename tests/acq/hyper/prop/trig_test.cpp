@@ -69,6 +69,16 @@ Bytes clipping()
     return t;
 }
 
+// A table of n entries over size: entry i takes source entry i * n / size,
+// so that a table that does not divide the size still ends at its last entry.
+Bytes spread(const Bytes& source, size_t size)
+{
+    Bytes t(size);
+    for (size_t i = 0; i < size; ++i)
+        t[i] = source[i * source.size() / size];
+    return t;
+}
+
 Bytes channel(const cc8BitInputLutProp& p, int32_t c, size_t n)
 {
     const unsigned char* t = p.table(c);
@@ -217,7 +227,7 @@ TEST(InputLutProp, AttachShapesAsTheBoardReportsAndSendsTheDefault)
         {1, 0, true, {}, {}},
         {0, 256, false, {}, {}},
         {1, 255, false, {}, {}},
-        {1, 300, false, {}, {}},          // would stretch the default past its end
+        {1, 300, true, {"lut 300 0"}, spread(clipping(), 300)}, // the default spread over 300
         {0xFFFFFFFFu, 0xFFFFFF00u, false, {}, {}}, // no allocation from a board's words
     };
     for (const auto& r : rows) {
@@ -266,7 +276,7 @@ TEST(InputLutProp, SetsStretchTheTableAndRefuseWhatWouldReadPastIt)
         {2, 256, true, 256, 1, {"lut 256 1"}, reversed},
         {1, 256, true, 1, 0, {"lut 256 0"}, Bytes(256, 255)},
         {1, 256, true, 0, 0, {}, {}},   // a step of zero
-        {1, 256, true, 200, 0, {}, {}}, // a step that reads past the 200 entries
+        {1, 256, true, 200, 0, {"lut 256 0"}, spread(Bytes(source.get(), source.get() + 200), 256)},
         {1, 256, true, 257, 0, {}, {}},
         {1, 256, false, 256, 0, {}, {}},
         {2, 256, true, 256, 2, {}, {}},

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <functional>
-#include <iterator>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -451,82 +450,6 @@ TEST(AcqProps, TheFifosTriggerOperationsAndPropertyQueryGoThroughItsAggregate)
 
     EXPECT_EQ(fifo->propertyQuery(), &board->query);
     EXPECT_EQ(board->queried, &fifo->props);
-}
-
-// ---- the exception family ----
-
-struct ErrorRow {
-    const char* name;
-    uint32_t code;
-    std::function<ccException*()> make;
-};
-template <class E>
-ErrorRow error(const char* name, uint32_t code)
-{
-    return {name, code, [] { return static_cast<ccException*>(new E); }};
-}
-
-TEST(AcqProps, EveryPropertyErrorHasItsCodeNameMessageAndArchiveLevel)
-{
-    ccAcqHyperPropStartup();
-    const ErrorRow rows[] = {
-        error<ccCameraPortProp::BadParams>("ccCameraPortProp::BadParams", 0x10000982),
-        error<ccCameraPortProp::NoFrameGrabber>("ccCameraPortProp::NoFrameGrabber", 0x10000983),
-        error<ccContrastBrightnessProp::BadParams>("ccContrastBrightnessProp::BadParams", 0x10000984),
-        error<ccExposureProp::BadParams>("ccExposureProp::BadParams", 0x10000985),
-        error<ccTimeoutProp::BadParams>("ccTimeoutProp::BadParams", 0x10000986),
-        error<ccStrobeProp::BadParams>("ccStrobeProp::BadParams", 0x10000987),
-        error<ccTriggerProp::BadParams>("ccTriggerProp::BadParams", 0x10000988),
-        error<ccCtiProp::BadParams>("ccCtiProp::BadParams", 0x10000990),
-        error<ccRoiProp::BadParams>("ccRoiProp::BadParams", 0x10000991),
-        error<ccCtiProp::NoFrameGrabber>("ccCtiProp::NoFrameGrabber", 0x10000992),
-        error<ccRoiProp::NoFrameGrabber>("ccRoiProp::NoFrameGrabber", 0x10000994),
-        error<ccLightProp::BadParams>("ccLightProp::BadParams", 0x10000996),
-        error<ccHorizAdjustProp::BadParams>("ccHorizAdjustProp::BadParams", 0x1000099A),
-        error<ccHorizAdjustProp::NoFrameGrabber>("ccHorizAdjustProp::NoFrameGrabber", 0x1000099B),
-        error<ccLightProp::NotSupported>("ccLightProp::NotSupported", 0x100009A4),
-        error<ccFirstPelOffsetProp::BadParams>("ccFirstPelOffsetProp::BadParams", 0x100009A5),
-        error<ccEncoderProp::BadParams>("ccEncoderProp::BadParams", 0x100009A6),
-        error<ccEncoderProp::NoFrameGrabber>("ccEncoderProp::NoFrameGrabber", 0x100009A7),
-        error<ccDigitalCameraControlProp::BadParams>("ccDigitalCameraControlProp::BadParams", 0x100009A9),
-        error<ccStrobeDelayProp::BadParams>("ccStrobeDelayProp::BadParams", 0x100009AA),
-        error<ccTriggerFilterProp::BadParams>("ccTriggerFilterProp::BadParams", 0x100009AD),
-        error<ccCameraLocationProp::BadParams>("ccCameraLocationProp::BadParams", 0x100009AE),
-        error<cc8BitInputLutProp::BadParams>("cc8BitInputLutProp::BadParams", 0x100009B9),
-        error<ccCustomPropertyBag::BadParams>("ccCustomPropertyBag::BadParams", 0x100009BA),
-        error<ccCdcCameraCalibrationProp::BadParams>("ccCdcCameraCalibrationProp::BadParams", 0x100009C2),
-        error<ccPelRootPoolProp::BadParams>("ccPelRootPoolProp::BadParams", 0x100009C3),
-        error<ccCameraBandwidthProp::BadParams>("ccCameraBandwidthProp::BadParams", 0x100009C4),
-    };
-    EXPECT_EQ(std::size(rows), 27u);
-    for (const ErrorRow& r : rows) {
-        SCOPED_TRACE(r.name);
-        const std::unique_ptr<ccException> e(r.make());
-        const std::string stored = std::string("class ") + r.name;
-        const std::wstring name(r.name, r.name + std::strlen(r.name));
-        EXPECT_EQ(e->code(), r.code);
-        EXPECT_EQ(e->storedTypeName(), stored);
-        EXPECT_EQ(e->message(true), name + L": no further information provided");
-
-        // Re-created by its stored name, as a class of its own.
-        const ccPersistentFactory make = ccFindFactory(stored);
-        ASSERT_NE(make, nullptr);
-        const std::unique_ptr<ccPersistent> made(make());
-        ASSERT_TRUE(made);
-        EXPECT_TRUE(typeid(*made) == typeid(*e));
-
-        // Its own version byte, the ccException level's, the ccPersistent level's.
-        const Bytes bytes = kHeader + Bytes{0, 0, 0};
-        EXPECT_EQ(storeWhole(*e), bytes);
-        loadWhole(*made, bytes);
-        try {
-            loadWhole(*made, kHeader + Bytes{1, 0, 0});
-            ADD_FAILURE() << "loaded";
-        } catch (const ccArchive::UnknownVersion& u) {
-            EXPECT_EQ(u.file(), name);
-            EXPECT_EQ(u.line(), 0u);
-        }
-    }
 }
 
 } // namespace

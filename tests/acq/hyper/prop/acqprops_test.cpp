@@ -169,13 +169,14 @@ Pick carriedBy(uint8_t v)
 // ---- the board behind the aggregate ----
 
 // Remembers the trigger flag as a board does, offers four camera ports and
-// 256-entry input tables, logs the read-backs attaching asks for and counts
-// the callbacks handed to it.
+// 256-entry input tables, logs the read-backs attaching asks for, keeps the
+// last trigger model and counts the callbacks handed to it.
 struct Board : FakeAcqFifo {
     uint32_t channels = 1;
     bool enabled = true;
     std::vector<std::string> readBacks;
     int movePartSets = 0, completeSets = 0, overrunSets = 0;
+    const ccAcqModelRecord* lastModel = nullptr;
 
     uint32_t numChannels() override { return channels; }
     uint32_t numInputLuts() override
@@ -207,7 +208,6 @@ struct Board : FakeAcqFifo {
     bool triggerEnabled() override { return enabled; }
     void triggerEnable(bool e) override { enabled = e; }
     void triggerModel(const ccAcqModelRecord& model) override { lastModel = &model; }
-    const ccAcqModelRecord* lastModel = nullptr;
     void movePartCallback(const ccPtrHandle<ccCallback>&) override { ++movePartSets; }
     void completeCallback(const ccPtrHandle<ccCallback>&) override { ++completeSets; }
     void overrunCallback(const ccPtrHandle<ccCallback>&) override { ++overrunSets; }

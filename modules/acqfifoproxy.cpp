@@ -9,7 +9,14 @@
 #include <type_traits>
 
 #include "acq/acqfifo.h"
+#include "acq/hyper/prop/cameratest.h"
+#include "acq/hyper/prop/cdc_calib.h"
+#include "acq/hyper/prop/custom.h"
+#include "acq/hyper/prop/offsetclamp.h"
+#include "acq/hyper/prop/readdir.h"
+#include "acq/hyper/prop/sample.h"
 #include "acq/hyper/prop/sync.h"
+#include "acq/hyper/prop/triggerfilter.h"
 #include "acq/propreq.h"
 #include "acq/vidfmt/vidfmt.h"
 #include "modules/fgproxy.h"
@@ -119,6 +126,10 @@ uint32_t acquiredCode(int32_t moduleFormat)
         return 0;
     return codes[moduleFormat];
 }
+
+// A 32-bit integer travels as its signed value: a port of -1 (none) reaches
+// the module as -1.0, not as 4294967295.0.
+double signedWord(uint32_t value) { return static_cast<int32_t>(value); }
 
 // The callback wraps of a FIFO, in the order the module registers them.
 enum : size_t { kComplete, kMovePart, kOverrun };
@@ -850,7 +861,7 @@ bool cc_UnknownAcqFifo::cdcCalibrationDefault()
 // A bool travels as 0.0 or 1.0, an integer as its value.
 void cc_UnknownAcqFifo::contrast(double value, int32_t channel) { setProperty(ccPropContrast, value, channel); }
 void cc_UnknownAcqFifo::brightness(double value, int32_t channel) { setProperty(ccPropBrightness, value, channel); }
-void cc_UnknownAcqFifo::cameraPort(uint32_t port) { setProperty(ccPropCameraPort, port); }
+void cc_UnknownAcqFifo::cameraPort(uint32_t port) { setProperty(ccPropCameraPort, signedWord(port)); }
 void cc_UnknownAcqFifo::exposure(double seconds) { setProperty(ccPropExposure, seconds); }
 void cc_UnknownAcqFifo::settlingTime(double value) { setProperty(ccPropSettlingTime, value); }
 void cc_UnknownAcqFifo::timeout(double seconds) { setProperty(ccPropTimeout, seconds); }
@@ -863,12 +874,12 @@ void cc_UnknownAcqFifo::syncModel(const ccSyncModel& model) { setProperty(ccProp
 void cc_UnknownAcqFifo::triggerLowToHigh(bool lowToHigh) { setProperty(ccPropTriggerLowToHigh, lowToHigh); }
 void cc_UnknownAcqFifo::chargeTransferInterval(double value) { setProperty(ccPropChargeTransferInterval, value); }
 void cc_UnknownAcqFifo::horizontalAdjustment(double value) { setProperty(ccPropHorizontalAdjustment, value); }
-void cc_UnknownAcqFifo::roiMode(uint32_t mode) { setProperty(ccPropRoiMode, static_cast<int32_t>(mode)); }
+void cc_UnknownAcqFifo::roiMode(uint32_t mode) { setProperty(ccPropRoiMode, signedWord(mode)); }
 void cc_UnknownAcqFifo::lightEnabled(bool enabled) { setProperty(ccPropLightEnabled, enabled); }
 void cc_UnknownAcqFifo::brightFieldPowerRatio(double value) { setProperty(ccPropBrightFieldPowerRatio, value); }
 void cc_UnknownAcqFifo::lightPower(double value) { setProperty(ccPropLightPower, value); }
 void cc_UnknownAcqFifo::lightDelay(double value) { setProperty(ccPropLightDelay, value); }
-void cc_UnknownAcqFifo::auxLightPort(uint32_t port) { setProperty(ccPropAuxLightPort, port); }
+void cc_UnknownAcqFifo::auxLightPort(uint32_t port) { setProperty(ccPropAuxLightPort, signedWord(port)); }
 void cc_UnknownAcqFifo::auxBrightFieldPowerRatio(double value) { setProperty(ccPropAuxBrightFieldPowerRatio, value); }
 void cc_UnknownAcqFifo::auxLightPower(double value) { setProperty(ccPropAuxLightPower, value); }
 void cc_UnknownAcqFifo::clippingEnabled(uint8_t value) { setProperty(ccPropClippingEnabled, value); }
@@ -889,20 +900,78 @@ void cc_UnknownAcqFifo::testEncoderDirectionPositive(bool positive)
 {
     setProperty(ccPropTestEncoderDirectionPositive, positive);
 }
-void cc_UnknownAcqFifo::encoderPort(uint32_t port) { setProperty(ccPropEncoderPort, port); }
+void cc_UnknownAcqFifo::encoderPort(uint32_t port) { setProperty(ccPropEncoderPort, signedWord(port)); }
 void cc_UnknownAcqFifo::encoderOffset(int32_t offset) { setProperty(ccPropEncoderOffset, offset); }
 void cc_UnknownAcqFifo::acquireDirectionPositive(bool positive)
 {
     setProperty(ccPropAcquireDirectionPositive, positive);
 }
 void cc_UnknownAcqFifo::useSingleChannel(bool single) { setProperty(ccPropUseSingleChannel, single); }
-void cc_UnknownAcqFifo::encoderResolution(uint32_t value) { setProperty(ccPropEncoderResolution, value); }
-void cc_UnknownAcqFifo::startAcqOnEncoderCount(uint32_t count) { setProperty(ccPropStartAcqOnEncoderCount, count); }
+void cc_UnknownAcqFifo::encoderResolution(uint32_t value) { setProperty(ccPropEncoderResolution, signedWord(value)); }
+void cc_UnknownAcqFifo::startAcqOnEncoderCount(uint32_t count)
+{
+    setProperty(ccPropStartAcqOnEncoderCount, signedWord(count));
+}
 void cc_UnknownAcqFifo::ignoreBackwardsMotionBetweenAcquires(bool ignore)
 {
     setProperty(ccPropIgnoreBackwardsMotion, ignore);
 }
 void cc_UnknownAcqFifo::ignoreTooFastEncoder(bool ignore) { setProperty(ccPropIgnoreTooFastEncoder, ignore); }
+
+// --- Grouped properties: their members in ascending order of identifier.
+
+void cc_UnknownAcqFifo::cdcCameraCalibration(const ccCdcCameraCalibrationProp& prop)
+{
+    setProperty(ccPropOutlierPixelCorrection, prop.outlierPixelCorrectionEnabled());
+    setProperty(ccPropCdcCalibrationFirst, prop.firstCalibrationByte());
+    setProperty(ccPropCdcCalibrationSecond, prop.secondCalibrationByte());
+    setProperty(ccPropRowColumnCalibration, prop.rowColumnCalibrationEnabled());
+}
+
+void cc_UnknownAcqFifo::readoutDirection(const ccReadoutDirectionProp& prop)
+{
+    setProperty(ccPropHorizontalReadoutReversed, prop.horizontalReadoutReversed());
+    setProperty(ccPropVerticalReadoutReversed, prop.verticalReadoutReversed());
+}
+
+void cc_UnknownAcqFifo::sample(const ccSampleProp& prop)
+{
+    setProperty(ccPropSampleX, prop.sampleX());
+    setProperty(ccPropSampleY, prop.sampleY());
+}
+
+void cc_UnknownAcqFifo::cameraTest(const ccCameraTestProp& prop)
+{
+    setProperty(ccPropCameraTestFirst, prop.firstMember());
+    setProperty(ccPropCameraTestSecond, prop.secondMember());
+    setProperty(ccPropCameraTestThird, prop.thirdMember());
+}
+
+void cc_UnknownAcqFifo::offsetClamp(const ccOffsetClampProp& prop)
+{
+    setProperty(ccPropOffsetClamp, prop.offsetClampMode());
+}
+
+void cc_UnknownAcqFifo::triggerFilter(const ccTriggerFilterProp& prop)
+{
+    setProperty(ccPropMinTriggerWidth, prop.minTriggerWidth());
+    setProperty(ccPropMinTriggerPeriod, prop.minTriggerPeriod());
+    setProperty(ccPropTriggerDelay, prop.triggerDelay());
+    setProperty(ccPropIgnoreMissedTrigger, prop.ignoreMissedTrigger());
+}
+
+void cc_UnknownAcqFifo::customProps(const ccCustomPropertyBag& bag)
+{
+    const std::shared_ptr<Module> m = held();
+    // A bag taken as sent by a FIFO whose board went would be lost unseen.
+    if (m->orphaned)
+        throw ccUnknownFG::MissingFunctionality();
+    cc_ModPtr<ccIAcqFifo_CustomProps> custom = ccModQuery<ccIAcqFifo_CustomProps>(m->core.get(), ccIidFifoCustomProps);
+    if (!custom)
+        return;
+    const std::u16string text = ccToUtf16(bag.asString()); // c_str() is the zero-terminated block
+    m->check(custom->set(text.c_str()));
+}
 
 // --- Callbacks and the pel-root pool.
 

@@ -133,6 +133,19 @@ public:
     void digitalHighGainSelected(bool selected) override;
     void masterClockFrequency(double value) override;
 
+    // The grouped properties send one request per member, in ascending order
+    // of identifier; a member the module refuses raises its error, and the
+    // members after it are not sent.
+    void cdcCameraCalibration(const ccCdcCameraCalibrationProp& prop) override;
+    void readoutDirection(const ccReadoutDirectionProp& prop) override;
+    void sample(const ccSampleProp& prop) override;
+    void cameraTest(const ccCameraTestProp& prop) override;
+    void offsetClamp(const ccOffsetClampProp& prop) override;
+    void triggerFilter(const ccTriggerFilterProp& prop) override;
+    // The bag's text, zero-terminated UTF-16; nothing for a module without
+    // custom properties.
+    void customProps(const ccCustomPropertyBag& bag) override;
+
     void firstPelOffset(uint8_t value) override;
     void resetCounterOnHardwareTrigger(bool reset) override;
     void testEncoderEnabled(bool enabled) override;

@@ -176,7 +176,16 @@ public:
 
     // 40
     int32_t roi(int32_t x, int32_t y, int32_t width, int32_t height) override {
-        return enter(ccIidFifoCamera, 3, {double(x), double(y), double(width), double(height)}) ? 1 : 0;
+        if (enter(ccIidFifoCamera, 3, {double(x), double(y), double(width), double(height)})) return 1;
+        bool fits = false;
+        locked([&] {
+            const State& s = state();
+            // 64 bits: an edge near the 32-bit limit must not wrap into the frame.
+            fits = x >= 0 && y >= 0 && width >= 0 && height >= 0 && int64_t{x} + width <= s.frameWidth &&
+                   int64_t{y} + height <= s.frameHeight;
+            if (fits) region_ = {x, y, width, height};
+        });
+        return fits ? 0 : refuse();
     }
     int32_t numChannels(uint32_t* count) override { return answers(ccIidFifoCamera, 4, {}, count); }
     int32_t inputLut(const uint8_t* table, uint32_t size, int32_t channel) override {
@@ -187,7 +196,9 @@ public:
     int32_t ctiLimit(double* value) override { return answers(ccIidFifoCamera, 8, {}, value); }
     int32_t horizAdjustLimit(double* value) override { return answers(ccIidFifoCamera, 9, {}, value); }
     int32_t roiLimits(int32_t* x, int32_t* y, int32_t* width, int32_t* height) override {
-        return answers(ccIidFifoCamera, 10, {}, x, y, width, height);
+        Values frame{};
+        locked([&] { frame = {0, 0, double(state().frameWidth), double(state().frameHeight)}; });
+        return reports(ccIidFifoCamera, 10, {}, frame, x, y, width, height);
     }
     int32_t actualSync(int32_t* index) override { return answers(ccIidFifoCamera, 11, {}, index); }
     int32_t defaultSync(int32_t* index) override { return answers(ccIidFifoCamera, 12, {}, index); }
@@ -235,7 +246,9 @@ public:
 
     // 120
     int32_t isSupported(uint32_t mode, uint32_t* flag) override {
-        return answers(ccIidFifoRoiModes, 3, {double(mode)}, flag);
+        bool yes = false;
+        locked([&] { yes = state().roiModes.count(static_cast<int32_t>(mode)) != 0; });
+        return reports(ccIidFifoRoiModes, 3, {double(mode)}, {double(yes)}, flag);
     }
 
     // 83
@@ -352,9 +365,12 @@ private:
     int32_t request(int32_t iid, int32_t slot, ccModPropertyRecord* r) {
         if (enter(iid, slot, {double(r != nullptr)})) return 1;
         if (!r) return refuse();
+        bool failed = false;
         locked([&] {
             State& s = state();
-            s.requests.push_back({slot, r->id, r->channel, r->value});
+            failed = iid == ccIidFifoProperties && slot == 4 && propertyFails(s, r->id);
+            if (failed) return;
+            s.requests.push_back({slot, r->id, r->channel, r->value, r->valid, r->reserved});
             if (slot == 4 && r->id == kTimeoutProperty)
                 timeout_ = r->value > 0 && r->value < 1e9 ? r->value : 0; // 0: no limit
             if (slot == 4) return;
@@ -364,6 +380,7 @@ private:
             r->value = it->second.first;
             r->valid = it->second.second ? 1 : 0;
         });
+        if (failed) return 1;
         state().fifoEvent.notify_all(); // a new time-out
         return 0;
     }
@@ -417,6 +434,7 @@ private:
     uint32_t triggerEnabled_ = 0;
     bool needsTrigger_ = false, freeRun_ = false; // by the trigger model
     double timeout_ = 0;                          // seconds; 0: no limit
+    std::array<int32_t, 4> region_{};             // x, y, width, height; no size: the whole frame
     Clock::time_point nextTick_;                  // the next frame period, with a frame rate
     uint32_t freeRunTicket_ = 0;
     uint32_t deliveries_ = 0;
@@ -553,12 +571,15 @@ std::unique_ptr<Frame> Fifo::acquire(std::unique_lock<std::mutex>& lock, uint32_
     bool overrun = s.overruns > 0;
     if (overrun) --s.overruns;
     if (s.bufferCount > 0 && buffers_->load() >= s.bufferCount) overrun = true; // the client is behind
-    const uint32_t width = s.frameWidth, height = s.frameHeight;
+    uint32_t x = 0, y = 0, width = s.frameWidth, height = s.frameHeight;
+    const auto [rx, ry, rw, rh] = region_; // checked when set, but the frame size may have changed since
+    if (rw > 0 && rh > 0 && uint64_t(rx) + uint32_t(rw) <= width && uint64_t(ry) + uint32_t(rh) <= height)
+        std::tie(x, y, width, height) = std::make_tuple(uint32_t(rx), uint32_t(ry), uint32_t(rw), uint32_t(rh));
     ccIUnknown* pool = pool_;
     ++holders_; // the pool, until the frame is made
     lock.unlock();
     std::unique_ptr<Frame> frame;
-    if (!overrun) frame = makeFrame(code_, width, height, ticket, pool);
+    if (!overrun) frame = makeFrame(code_, x, y, width, height, ticket, pool);
     if (frame) {
         frame->buffers = buffers_;
         ++*buffers_;

@@ -32,8 +32,10 @@ struct Frame {
 };
 
 // The frame of ticket for a FIFO of code, from pool (may be null) for grey 8;
-// null when none could be made (the delivery is then an overrun).
-std::unique_ptr<Frame> makeFrame(int32_t code, uint32_t width, uint32_t height, uint32_t ticket, ccIUnknown* pool);
+// null when none could be made (the delivery is then an overrun). Its pel
+// (0, 0) is pel (x, y) of the full frame.
+std::unique_ptr<Frame> makeFrame(int32_t code, uint32_t x, uint32_t y, uint32_t width, uint32_t height,
+                                 uint32_t ticket, ccIUnknown* pool);
 // Whether FIFOs of code can be made.
 bool knownCode(int32_t code);
 

@@ -31,14 +31,15 @@ const Layout* layoutOf(int32_t code) {
 
 size_t roundUp(uint64_t bytes) { return static_cast<size_t>((bytes + kAlign - 1) / kAlign * kAlign); }
 
-void fill(Frame& f, uint32_t ticket) {
+// The pels of the full frame from (ox, oy) on.
+void fill(Frame& f, uint32_t ticket, uint32_t ox, uint32_t oy) {
     if (f.code == 0 || f.code == 2) {
         // 8-bit planes: one add per pel, so that the delivery the benchmark
         // compares with is not the pel arithmetic.
         for (uint32_t p = 0; p < f.planes; ++p)
             for (uint32_t y = 0; y < f.height; ++y) {
                 uint8_t* row = f.base + p * f.planeBytes + y * f.stride;
-                const uint8_t start = ccSimPel(0, y, ticket, p);
+                const uint8_t start = ccSimPel(ox, oy + y, ticket, p);
                 for (uint32_t x = 0; x < f.width; ++x)
                     row[x] = static_cast<uint8_t>(start + x);
             }
@@ -48,8 +49,8 @@ void fill(Frame& f, uint32_t ticket) {
         for (uint32_t y = 0; y < f.height; ++y) {
             uint8_t* row = f.base + p * f.planeBytes + y * f.stride;
             for (uint32_t x = 0; x < f.width; ++x) {
-                const uint32_t c0 = ccSimPel(x, y, ticket, p), c1 = ccSimPel(x, y, ticket, 1),
-                               c2 = ccSimPel(x, y, ticket, 2);
+                const uint32_t c0 = ccSimPel(ox + x, oy + y, ticket, p), c1 = ccSimPel(ox + x, oy + y, ticket, 1),
+                               c2 = ccSimPel(ox + x, oy + y, ticket, 2);
                 uint16_t word;
                 uint32_t pel;
                 switch (f.code) {
@@ -254,7 +255,8 @@ Frame::~Frame() {
 
 bool knownCode(int32_t code) { return layoutOf(code) != nullptr; }
 
-std::unique_ptr<Frame> makeFrame(int32_t code, uint32_t width, uint32_t height, uint32_t ticket, ccIUnknown* pool) {
+std::unique_ptr<Frame> makeFrame(int32_t code, uint32_t x, uint32_t y, uint32_t width, uint32_t height,
+                                 uint32_t ticket, ccIUnknown* pool) {
     const Layout* layout = layoutOf(code);
     if (!layout) return nullptr;
     auto f = std::make_unique<Frame>();
@@ -275,7 +277,7 @@ std::unique_ptr<Frame> makeFrame(int32_t code, uint32_t width, uint32_t height, 
         if (!f->memory) return nullptr;
         f->base = static_cast<uint8_t*>(f->memory);
     }
-    fill(*f, ticket);
+    fill(*f, ticket, x, y);
     return f;
 }
 

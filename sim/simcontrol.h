@@ -40,12 +40,15 @@ struct ccSimAudit {
     uint32_t roots;        // roots handed out by GetComponentInterface
 };
 
-// One property request as the module received it.
+// One property request as the module received it (a get or read: before
+// the module wrote its answer). A request that failed is not kept.
 struct ccSimRequest {
     int32_t slot; // 4 set, 5 get (38), 3 read (92)
     int32_t id;
     int32_t channel;
     double value;
+    uint32_t valid;
+    uint32_t reserved;
 };
 
 // One record of the property-information list (46 and 47).
@@ -65,7 +68,7 @@ inline uint8_t ccSimPel(uint32_t x, uint32_t y, uint32_t ticket, uint32_t channe
 }
 
 struct ccSimControl {
-    uint32_t version; // 3
+    uint32_t version; // 4
 
     // Back to the defaults: no boards, no formats, no discovery, the root
     // answers 21 and 22, no failures; the audit starts again from zero.
@@ -111,6 +114,7 @@ struct ccSimControl {
     // 23 slot 6 and 40 slot 7 (ports: 1), 40 slot 4 (channels: 1) and 24
     // slot 3 (accepted: 1).
     void (*setAnswer)(int32_t iid, int32_t slot, uint32_t index, double value);
+    // Version 4 gives more out values a board's value (see below).
     // The text answered by (iid, slot): 116 slot 4, 118 slot 3, 108 slot 3.
     void (*setText)(int32_t iid, int32_t slot, const char16_t* text);
     // The numeric in-arguments of the last call of (iid, slot), in order
@@ -199,6 +203,28 @@ struct ccSimControl {
     // calls them all; 2, the worker calls move part and a second thread of
     // the FIFO the complete and overrun callbacks, in delivery order.
     void (*setCallbackThreads)(uint32_t count);
+
+    // --- Version 4: a FIFO answers what a board knows of its properties.
+    // Reset gives these board values (setAnswer, setPropertyValue,
+    // setSampleValues and setPropertyInfos replace them):
+    //   40 slot 6 (entries per input table) 256, slot 8 (CTI limit) 1.0,
+    //   slot 9 (horizontal adjustment limit) 1.0, slot 10 (region limits)
+    //   0, 0 and the frame size; 75 slot 5 (encoder ports) 2;
+    //   gets (38 slot 5) of 1000 (2e-5), 1019 and 1020 (0.5) and 9013 (0),
+    //   each valid; sample values 1, 2 and 4; the property-information list
+    //   1000 {1e-6, 10, 2e-5}, 1004 {0, 1, 0}, 1005 {0, 0.01, 2e-5},
+    //   1007 {0, 0.01, 0}, 1019 and 1020 {0, 1, 0.5}, 6002 {0, 0.01, 0},
+    //   9011 and 9012 {1, 4, 1} (minimum, maximum, default; word 0).
+    // The region (40 slot 3: x, y, width, height) of a FIFO must lie in the
+    // frame (checked in 64 bits; else refused); from then on its frames are
+    // the region's size and hold the full frame's pels at the region's
+    // place. A width or height of 0 asks for the whole frame, as does a
+    // region that no longer fits the frame size.
+    // ROI modes that 120 slot 3 answers as supported (reset: mode 0).
+    void (*setRoiModes)(const int32_t* modes, uint32_t count);
+    // The next set (38 slot 4) of property id fails as failNext does; the
+    // requests before it, and those of other ids, go through.
+    void (*failProperty)(int32_t id, const uint8_t* bytes, uint32_t count, int32_t mode);
 };
 
 extern "C" {

@@ -15,7 +15,24 @@ struct Default {
 constexpr Default kDefaults[] = {
     {ccIidGrabberCore, 4, 1}, {ccIidFifoCreator, 4, 1}, {ccIidGrabberCore, 6, 1}, {ccIidFifoCamera, 7, 1},
     {ccIidFifoCamera, 4, 1},  {ccIidFifoCore, 3, 1},    {ccIidLineIO, 6, 1},      {ccIidLineIO, 10, 1},
+    // What a board knows of its camera interface and encoders.
+    {ccIidFifoCamera, 6, 256}, {ccIidFifoCamera, 8, 1.0}, {ccIidFifoCamera, 9, 1.0}, {ccIidFifoEncoder, 5, 2},
 };
+
+// A board's own answers to the library's property questions.
+const ccSimPropertyInfo kBoardInfos[] = {
+    {1000, 1e-6, 10.0, 2e-5, 0}, // exposure, seconds
+    {1004, 0, 1, 0, 0},          // strobe enable
+    {1005, 0, 0.01, 2e-5, 0},    // strobe pulse duration
+    {1007, 0, 0.01, 0, 0},       // strobe delay
+    {1019, 0, 1, 0.5, 0},        // contrast
+    {1020, 0, 1, 0.5, 0},        // brightness
+    {6002, 0, 0.01, 0, 0},       // trigger delay
+    {9011, 1, 4, 1, 0},          // sample x
+    {9012, 1, 4, 1, 0},          // sample y
+};
+const std::pair<int32_t, double> kBoardValues[] = {{1000, 2e-5}, {1019, 0.5}, {1020, 0.5}, {9013, 0.0}};
+const int32_t kBoardSampleValues[] = {1, 2, 4};
 
 // Everything reset restores, but the audit and the objects.
 void applyDefaults(State& s) {
@@ -52,10 +69,13 @@ void applyDefaults(State& s) {
     s.callbackThreads = 1;
     s.requests.clear();
     s.propertyValues.clear();
+    for (const auto& [id, value] : kBoardValues) s.propertyValues[id] = {value, true};
     s.allSupported = true;
     s.supported.clear();
-    s.sampleValues.clear();
-    s.propertyInfos.clear();
+    s.sampleValues.assign(std::begin(kBoardSampleValues), std::end(kBoardSampleValues));
+    s.propertyInfos.assign(std::begin(kBoardInfos), std::end(kBoardInfos));
+    s.roiModes = {0};
+    s.propertyFailures.clear();
 }
 
 } // namespace
@@ -132,6 +152,15 @@ bool countCall(State& s, int32_t iid, int32_t slot) {
 }
 
 } // namespace
+
+bool propertyFails(State& s, int32_t id) {
+    auto it = std::find_if(s.propertyFailures.begin(), s.propertyFailures.end(),
+                           [&](const PropertyFailure& f) { return f.id == id; });
+    if (it == s.propertyFailures.end()) return false;
+    if (it->error.mode != ccSimErrorKept) lastError(s) = std::move(it->error);
+    s.propertyFailures.erase(it);
+    return true;
+}
 
 bool enter(int32_t iid, int32_t slot, std::initializer_list<double> args) {
     State& s = state();
@@ -447,13 +476,22 @@ void setDeviceLost(int32_t lost, const uint8_t* bytes, uint32_t count) {
 
 void setCallbackThreads(uint32_t count) { locked([&](State& s) { s.callbackThreads = count >= 2 ? 2 : 1; }); }
 
+void setRoiModes(const int32_t* modes, uint32_t count) {
+    locked([&](State& s) { s.roiModes = std::set<int32_t>(modes, modes ? modes + count : modes); });
+}
+
+void failProperty(int32_t id, const uint8_t* bytes, uint32_t count, int32_t mode) {
+    PropertyFailure f{id, makeError(bytes, count, mode)};
+    locked([&](State& s) { s.propertyFailures.push_back(std::move(f)); });
+}
+
 constexpr ccSimControl kControl = {
-    3,           reset,          setBoards,       setFormats,    setRootOffers,    setDiscovery,  finishDiscovery,
+    4,           reset,          setBoards,       setFormats,    setRootOffers,    setDiscovery,  finishDiscovery,
     failNext,    setLastError,   audit,           callCount,     setOffered,       setAnswer,     setText,
     lastArgs,    lastText,       setFrameSize,    setTriggered,  softwareTrigger,  injectOverruns, setTimeoutError,
     liveFrames,  liveFifos,      requests,        clearRequests, setPropertyValue, setSupported,  setSampleValues,
     setPropertyInfos, setLineCounts, ioCode,      setEERAM,        setFrameRate,  setBufferCount, setTriggerControl,
-    setDeviceLost, setCallbackThreads};
+    setDeviceLost, setCallbackThreads, setRoiModes, failProperty};
 
 } // namespace
 } // namespace sim

@@ -33,6 +33,12 @@ struct Failure {
     StoredError error;
 };
 
+// A failure injected for the next set of one property.
+struct PropertyFailure {
+    int32_t id;
+    StoredError error;
+};
+
 struct Format {
     std::u16string name;
     uint32_t width, height, depth;
@@ -102,6 +108,8 @@ struct State {
     std::set<int32_t> supported;
     std::vector<int32_t> sampleValues;
     std::vector<ccSimPropertyInfo> propertyInfos;
+    std::set<int32_t> roiModes;
+    std::vector<PropertyFailure> propertyFailures;
 
     ccSimAudit audit{};
     uint32_t epoch = 0;           // objects of an earlier epoch stay out of the audit
@@ -120,6 +128,10 @@ bool enter(int32_t iid, int32_t slot, std::initializer_list<double> args = {});
 bool enterText(int32_t iid, int32_t slot, const char16_t* text, std::initializer_list<double> args = {});
 // Replaces the recorded in-arguments of the last call of (iid, slot).
 void record(int32_t iid, int32_t slot, std::vector<double> args);
+
+// True when a failure was injected for the next set of property id; its
+// error is then stored. The state's lock must be held.
+bool propertyFails(State& s, int32_t id);
 
 // The status of a refused call that has no error of its own to store: the
 // last error is cleared, so that no older one is raised in its place.

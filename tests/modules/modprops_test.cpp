@@ -1,0 +1,395 @@
+// The property classes attached to a module FIFO of the simulated board: each
+// setter reaches the module as its request records, grouped properties send
+// their members in order and stop at the first the module refuses, the
+// checks that ask the board run against the board's own answers, and a
+// region of interest shapes the frames the board delivers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <ostream>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "acq/hyper/prop/bright.h"
+#include "acq/hyper/prop/cameratest.h"
+#include "acq/hyper/prop/camport.h"
+#include "acq/hyper/prop/cdc_calib.h"
+#include "acq/hyper/prop/clip.h"
+#include "acq/hyper/prop/cti.h"
+#include "acq/hyper/prop/custom.h"
+#include "acq/hyper/prop/exposure.h"
+#include "acq/hyper/prop/ilut8.h"
+#include "acq/hyper/prop/light.h"
+#include "acq/hyper/prop/lsprops.h"
+#include "acq/hyper/prop/offsetclamp.h"
+#include "acq/hyper/prop/readdir.h"
+#include "acq/hyper/prop/roi.h"
+#include "acq/hyper/prop/sample.h"
+#include "acq/hyper/prop/strobe.h"
+#include "acq/hyper/prop/trig.h"
+#include "acq/hyper/prop/triggerfilter.h"
+#include "acq/propreq.h"
+#include "acq/vidfmt/vidfmt.h"
+#include "modules/acqfifoproxy.h"
+#include "modules/board.h"
+#include "modules/fgproxy.h"
+#include "modules/startup.h"
+#include "modules/unknownfg.h"
+#include "std/except/persist.h"
+#include "tests/support/sim_module.h"
+
+namespace {
+
+using sim_module::sim;
+using test_bytes::Bytes;
+// Attaches a property to the FIFO, runs the hook once the attach is done
+// (and what it sent forgotten), then sets or loads the property.
+typedef std::function<void(cc_UnknownAcqFifo&, const std::function<void()>&)> Action;
+// A set request: identifier, channel, value.
+typedef std::tuple<int32_t, int32_t, double> Sent;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// The sets the module received since the last call; every one must be a set
+// with both words 0.
+std::vector<Sent> takeSets()
+{
+    ccSimRequest raw[64];
+    const uint32_t n = std::min<uint32_t>(sim().requests(raw, 64), 64);
+    sim().clearRequests();
+    std::vector<Sent> out;
+    for (uint32_t i = 0; i < n; ++i) {
+        EXPECT_EQ(std::make_tuple(raw[i].slot, raw[i].valid, raw[i].reserved), std::make_tuple(4, 0u, 0u))
+            << "request " << raw[i].id;
+        out.emplace_back(raw[i].id, raw[i].channel, raw[i].value);
+    }
+    return out;
+}
+
+void nothing() {}
+
+// A new property of class P attached to the FIFO, then f on it.
+template <class P>
+Action with(std::function<void(P&)> f)
+{
+    return [f](cc_UnknownAcqFifo& fifo, const std::function<void()>& attached) {
+        P p;
+        p.attach(&fifo);
+        sim().clearRequests();
+        attached();
+        f(p);
+    };
+}
+
+// A camera-test property loads members 1, -1 and 200.
+void loadCameraTest(cc_UnknownAcqFifo& fifo, const std::function<void()>& attached)
+{
+    ccCameraTestProp p;
+    p.attach(&fifo);
+    attached();
+    // The archive's header, version 0, the ccPersistent level, then a byte,
+    // 32 bits and a byte.
+    const Bytes stored = {0x02, 0x01, 0x00, 0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 200};
+    test_bytes::load(stored, [&](ccArchive& ar) { ccArchiveObject(p, ar, false); });
+}
+
+// One simulated board and its grabber; the FIFO is made for each test.
+class ModuleProps : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ccModulesStartup(); } // the module's errors are known
+    void TearDown() override
+    {
+        fifo_.reset();
+        grabber_.reset();
+        board_.board.reset();
+        board_.module = nullptr;
+        EXPECT_EQ(sim().liveFrames(), 0u);
+        sim_module::expectAllReleased();
+    }
+    cc_UnknownAcqFifo& make()
+    {
+        fifo_.reset(new cc_UnknownAcqFifo(*grabber_, description_, 0));
+        sim().clearRequests();
+        return *fifo_;
+    }
+    static void failNextSetOf(int32_t id)
+    {
+        const Bytes error = sim_module::archived(ccBoard::Timeout(L"late", 5));
+        sim().failProperty(id, error.data(), static_cast<uint32_t>(error.size()), ccSimErrorBytes);
+    }
+
+    sim_module::Board board_;
+    std::unique_ptr<cc_UnknownFrameGrabber> grabber_{
+        cc_UnknownFrameGrabber::create(board_.module, board_.board.get())};
+    cs_vidFmtRecord record_{u"Sim Cam 640x480", 640, 480, 8, 0, 0, 1, 1};
+    cc_VidFmtDesc description_{&record_, 0};
+    std::unique_ptr<cc_UnknownAcqFifo> fifo_;
+};
+
+struct SetterRow {
+    const char* name;
+    Action set;
+    std::vector<Sent> sent;
+};
+void PrintTo(const SetterRow& row, std::ostream* os) { *os << row.name; }
+
+class Setters : public ModuleProps, public ::testing::WithParamInterface<SetterRow> {};
+
+TEST_P(Setters, ReachTheModuleAsTheirRequestRecords)
+{
+    GetParam().set(make(), nothing);
+    EXPECT_EQ(takeSets(), GetParam().sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, Setters,
+    ::testing::Values(
+        SetterRow{"TriggerLowToHigh", with<ccTriggerProp>([](ccTriggerProp& p) { p.triggerLowToHigh(true); }),
+                  {{ccPropTriggerLowToHigh, -1, 1.0}}},
+        SetterRow{"StrobePulseDuration", with<ccStrobeProp>([](ccStrobeProp& p) { p.strobePulseDuration(0.005); }),
+                  {{ccPropStrobePulseDuration, -1, 0.005}}},
+        // No auxiliary light: a signed word, not 4294967295.
+        SetterRow{"AuxLightPortNone", with<ccLightProp>([](ccLightProp& p) { p.auxLightPort(-1); }),
+                  {{ccPropAuxLightPort, -1, -1.0}}},
+        SetterRow{"ContrastOfOneChannel",
+                  with<ccContrastBrightnessProp>([](ccContrastBrightnessProp& p) { p.contrast(0.7, 0); }),
+                  {{ccPropContrast, 0, 0.7}}},
+        // Not set: infinity travels unchanged.
+        SetterRow{"ChargeTransferIntervalNotSet",
+                  with<ccCtiProp>([](ccCtiProp& p) { p.chargeTransferInterval(kInf); }),
+                  {{ccPropChargeTransferInterval, -1, kInf}}},
+        SetterRow{"OffsetClamp", with<ccOffsetClampProp>([](ccOffsetClampProp& p) { p.offsetClampMode(-2); }),
+                  {{ccPropOffsetClamp, -1, -2.0}}},
+        SetterRow{"Sample", with<ccSampleProp>([](ccSampleProp& p) { p.sampleX(2); }),
+                  {{ccPropSampleX, -1, 2.0}, {ccPropSampleY, -1, 1.0}}},
+        SetterRow{"ReadoutDirection",
+                  with<ccReadoutDirectionProp>([](ccReadoutDirectionProp& p) { p.verticalReadoutReversed(true); }),
+                  {{ccPropHorizontalReadoutReversed, -1, 0.0}, {ccPropVerticalReadoutReversed, -1, 1.0}}},
+        SetterRow{"TriggerFilter",
+                  with<ccTriggerFilterProp>([](ccTriggerFilterProp& p) { p.minTriggerPeriod(1e-3); }),
+                  {{ccPropMinTriggerWidth, -1, 5e-6},
+                   {ccPropMinTriggerPeriod, -1, 1e-3},
+                   {ccPropTriggerDelay, -1, 0.0},
+                   {ccPropIgnoreMissedTrigger, -1, 1.0}}},
+        SetterRow{"CdcCalibration",
+                  with<ccCdcCameraCalibrationProp>(
+                      [](ccCdcCameraCalibrationProp& p) { p.rowColumnCalibrationEnabled(false); }),
+                  {{ccPropOutlierPixelCorrection, -1, 0.0},
+                   {ccPropCdcCalibrationFirst, -1, 85.0},
+                   {ccPropCdcCalibrationSecond, -1, 25.0},
+                   {ccPropRowColumnCalibration, -1, 0.0}}},
+        SetterRow{"CameraTestLoaded", loadCameraTest,
+                  {{ccPropCameraTestFirst, -1, 1.0}, {ccPropCameraTestSecond, -1, -1.0},
+                   {ccPropCameraTestThird, -1, 200.0}}},
+        SetterRow{"EncoderOffset", with<ccEncoderProp>([](ccEncoderProp& p) { p.encoderOffset(-3); }),
+                  {{ccPropEncoderOffset, -1, -3.0}}},
+        SetterRow{"ClipRange", with<ccClippingProp>([](ccClippingProp& p) { p.clipRange(20, 30); }),
+                  {{ccPropClippingLowLevel, -1, 20.0}, {ccPropClippingHighLevel, -1, 30.0}}}),
+    [](const ::testing::TestParamInfo<SetterRow>& info) { return std::string(info.param.name); });
+
+struct GroupRow {
+    const char* name;
+    Action set;
+    std::vector<int32_t> members; // in the order sent
+};
+void PrintTo(const GroupRow& row, std::ostream* os) { *os << row.name; }
+
+class Groups : public ModuleProps, public ::testing::WithParamInterface<GroupRow> {};
+
+// A refused member raises the module's error; the members before it were
+// sent, those after it are not.
+TEST_P(Groups, StopAtTheFirstMemberTheModuleRefuses)
+{
+    cc_UnknownAcqFifo& fifo = make();
+    const std::vector<int32_t>& members = GetParam().members;
+    for (size_t refused = 0; refused < members.size(); ++refused) {
+        SCOPED_TRACE(members[refused]);
+        EXPECT_THROW(GetParam().set(fifo, [&] { failNextSetOf(members[refused]); }), ccBoard::Timeout);
+        std::vector<int32_t> sent;
+        for (const Sent& s : takeSets())
+            sent.push_back(std::get<0>(s));
+        EXPECT_EQ(sent, std::vector<int32_t>(members.begin(), members.begin() + refused));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    GroupedProperties, Groups,
+    ::testing::Values(
+        GroupRow{"CdcCalibration",
+                 with<ccCdcCameraCalibrationProp>(
+                     [](ccCdcCameraCalibrationProp& p) { p.outlierPixelCorrectionEnabled(true); }),
+                 {ccPropOutlierPixelCorrection, ccPropCdcCalibrationFirst, ccPropCdcCalibrationSecond,
+                  ccPropRowColumnCalibration}},
+        GroupRow{"ReadoutDirection",
+                 with<ccReadoutDirectionProp>([](ccReadoutDirectionProp& p) { p.horizontalReadoutReversed(true); }),
+                 {ccPropHorizontalReadoutReversed, ccPropVerticalReadoutReversed}},
+        GroupRow{"Sample", with<ccSampleProp>([](ccSampleProp& p) { p.sampleY(4); }), {ccPropSampleX, ccPropSampleY}},
+        GroupRow{"CameraTest", loadCameraTest, {ccPropCameraTestFirst, ccPropCameraTestSecond, ccPropCameraTestThird}},
+        GroupRow{"TriggerFilter",
+                 with<ccTriggerFilterProp>([](ccTriggerFilterProp& p) { p.triggerDelay(1e-3); }),
+                 {ccPropMinTriggerWidth, ccPropMinTriggerPeriod, ccPropTriggerDelay, ccPropIgnoreMissedTrigger}}),
+    [](const ::testing::TestParamInfo<GroupRow>& info) { return std::string(info.param.name); });
+
+struct CheckRow {
+    const char* name;
+    Action accepted, refused;
+    uint32_t code; // of the refusal
+};
+void PrintTo(const CheckRow& row, std::ostream* os) { *os << row.name; }
+
+class BoardChecks : public ModuleProps, public ::testing::WithParamInterface<CheckRow> {};
+
+// The property's check asks the board, which answers as a board does: just
+// inside is accepted and sent, just outside refused and not sent.
+TEST_P(BoardChecks, RunAgainstTheBoardsAnswers)
+{
+    cc_UnknownAcqFifo& fifo = make();
+    EXPECT_NO_THROW(GetParam().accepted(fifo, nothing));
+    sim().clearRequests();
+    const uint32_t regions = sim().callCount(ccIidFifoCamera, 3);
+    try {
+        GetParam().refused(fifo, nothing);
+        ADD_FAILURE() << "accepted";
+    } catch (const ccException& e) {
+        EXPECT_EQ(e.code(), GetParam().code);
+    }
+    // A region the board refuses reached it; anything else the property refused itself.
+    const bool boardRefuses = GetParam().code == ccUnknownFG::MissingFunctionality::kCode;
+    EXPECT_EQ(sim().callCount(ccIidFifoCamera, 3) - regions, uint32_t(boardRefuses));
+    EXPECT_TRUE(takeSets().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BoardAnswers, BoardChecks,
+    ::testing::Values(
+        CheckRow{"CameraPort", with<ccCameraPortProp>([](ccCameraPortProp& p) { p.cameraPort(0); }),
+                 with<ccCameraPortProp>([](ccCameraPortProp& p) { p.cameraPort(1); }),
+                 ccCameraPortProp::BadParams::kCode},
+        CheckRow{"StrobePulseDuration",
+                 with<ccStrobeProp>([](ccStrobeProp& p) { p.strobePulseDuration(0.01); }),
+                 with<ccStrobeProp>([](ccStrobeProp& p) { p.strobePulseDuration(0.0100001); }),
+                 ccStrobeProp::BadParams::kCode},
+        CheckRow{"StrobeDelay", with<ccStrobeDelayProp>([](ccStrobeDelayProp& p) { p.strobeDelay(0.0); }),
+                 with<ccStrobeDelayProp>([](ccStrobeDelayProp& p) { p.strobeDelay(-1e-9); }),
+                 ccStrobeDelayProp::BadParams::kCode},
+        CheckRow{"TriggerDelay", with<ccTriggerFilterProp>([](ccTriggerFilterProp& p) { p.triggerDelay(0.01); }),
+                 with<ccTriggerFilterProp>([](ccTriggerFilterProp& p) { p.triggerDelay(0.0100001); }),
+                 ccTriggerFilterProp::BadParams::kCode},
+        CheckRow{"RoiMode", with<ccRoiProp>([](ccRoiProp& p) { p.roiMode(0); }),
+                 with<ccRoiProp>([](ccRoiProp& p) { p.roiMode(1); }), ccRoiProp::BadParams::kCode},
+        CheckRow{"EncoderPort", with<ccEncoderProp>([](ccEncoderProp& p) { p.encoderPort(1); }),
+                 with<ccEncoderProp>([](ccEncoderProp& p) { p.encoderPort(2); }), ccEncoderProp::BadParams::kCode},
+        CheckRow{"RegionInsideTheFrame", with<ccRoiProp>([](ccRoiProp& p) { p.roi(ccPelRect(0, 0, 640, 480)); }),
+                 with<ccRoiProp>([](ccRoiProp& p) { p.roi(ccPelRect(1, 0, 640, 480)); }),
+                 ccUnknownFG::MissingFunctionality::kCode}),
+    [](const ::testing::TestParamInfo<CheckRow>& info) { return std::string(info.param.name); });
+
+// What the property classes read back from the board.
+TEST_F(ModuleProps, ReadBacksAreTheBoardsAnswers)
+{
+    cc_UnknownAcqFifo& fifo = make();
+    ccExposureProp exposure;
+    exposure.attach(&fifo);
+    ccRoiProp roi;
+    roi.attach(&fifo);
+    ccPelRect limits;
+    roi.roiLimits(limits);
+    ccCtiProp cti;
+    cti.attach(&fifo);
+    cc8BitInputLutProp lut;
+    EXPECT_NO_THROW(lut.attach(&fifo));
+    const ccAcqPropertyInfo* exposureInfo = fifo.propertyInfo(ccPropExposure);
+    ASSERT_NE(exposureInfo, nullptr);
+    const std::tuple<const char*, double, double> rows[] = {
+        {"exposure default", exposure.exposure(), 2e-5},
+        {"limits width", double(limits.width()), 640},
+        {"limits height", double(limits.height()), 480},
+        {"cti limit", cti.ctiLimit(), 1.0},
+        {"input table entries", double(fifo.numInputLuts()), 256},
+        {"minimum exposure", exposureInfo->minimum, 1e-6},
+        {"sample values", double(fifo.supportedSampleValues()->size()), 3},
+    };
+    for (const auto& [name, value, expected] : rows)
+        EXPECT_EQ(value, expected) << name;
+}
+
+// The bag goes to the board as its text, whole; a refusal leaves the
+// property's bag as it was.
+TEST_F(ModuleProps, CustomPropertiesReachTheBoardAsTheBagsText)
+{
+    cc_UnknownAcqFifo& fifo = make();
+    ccCustomProp prop;
+    prop.attach(&fifo);
+    ccCustomPropertyBag bag;
+    bag.fromString(L"Command\tReset\n\rWrite\tGain\t12\U0001F600\n\r");
+    prop.customProps(bag);
+    char16_t text[64] = {};
+    ASSERT_EQ(sim().lastText(ccIidFifoCustomProps, 3, text, 64), 32u); // the emoji is a surrogate pair
+    EXPECT_EQ(std::u16string(text), u"Command\tReset\n\rWrite\tGain\t12\U0001F600\n\r");
+
+    ccCustomPropertyBag other;
+    other.fromString(L"Command\tStop\n\r");
+    sim_module::failNext(ccIidFifoCustomProps, 3, ccBoard::Timeout(L"late", 5));
+    EXPECT_THROW(prop.customProps(other), ccBoard::Timeout);
+    EXPECT_EQ(prop.customProps().asString(), bag.asString());
+
+    sim().setOffered(ccIidFifoCustomProps, 0); // a board without them: nothing is sent
+    const uint32_t calls = sim().callCount(ccIidFifoCustomProps, 3);
+    prop.customProps(other);
+    EXPECT_EQ(sim().callCount(ccIidFifoCustomProps, 3), calls);
+}
+
+// Every pel of the image is the full frame's pel at the region's place.
+::testing::AssertionResult holdsRegion(const ccPtrHandle<ccAcqImage>& image, const ccPelRect& region,
+                                       uint32_t ticket)
+{
+    if (!image.rawPointer() || !image->isValid())
+        return ::testing::AssertionFailure() << "no frame";
+    const ccPelBuffer<unsigned char> frame = image->grey8Buffer();
+    if (frame.window().width() != region.width() || frame.window().height() != region.height())
+        return ::testing::AssertionFailure() << "window " << frame.window().width() << " x "
+                                             << frame.window().height();
+    for (int32_t y = 0; y < region.height(); ++y)
+        for (int32_t x = 0; x < region.width(); ++x)
+            if (*frame.pel(x, y) != ccSimPel(region.x0() + x, region.y0() + y, ticket, 0))
+                return ::testing::AssertionFailure() << "pel (" << x << ", " << y << ")";
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(ModuleProps, AnAcquisitionWithARegionDeliversTheRegionsPels)
+{
+    sim().setFrameSize(64, 48);
+    cc_UnknownAcqFifo& fifo = make();
+    ccRoiProp roi;
+    roi.attach(&fifo);
+    const ccPelRect full(0, 0, 64, 48), region(10, 20, 30, 8);
+    // Each region set, then one acquisition: a refused one leaves the last.
+    const std::tuple<ccPelRect, bool, ccPelRect> rows[] = {
+        {region, true, region},
+        {ccPelRect(40, 0, 25, 8), false, region}, // one pel past the right edge
+        {ccPelRect(63, 47, 1, 1), true, ccPelRect(63, 47, 1, 1)},
+        {ccPelRect(), true, full}, // no size: the whole frame
+    };
+    uint32_t ticket = 0;
+    for (const auto& [set, accepted, delivered] : rows) {
+        SCOPED_TRACE(ticket);
+        if (accepted) {
+            roi.roi(set);
+        } else {
+            EXPECT_THROW(roi.roi(set), ccUnknownFG::MissingFunctionality);
+        }
+        EXPECT_EQ(roi.roi(), accepted ? set : region);
+        ASSERT_TRUE(fifo.start(++ticket));
+        bool outcome = false;
+        const ccPtrHandle<ccAcqImage> image = fifo.completeAcqImage({false, 5.0, 0, &outcome, nullptr});
+        EXPECT_TRUE(outcome);
+        EXPECT_TRUE(holdsRegion(image, delivered, ticket));
+    }
+}
+
+} // namespace

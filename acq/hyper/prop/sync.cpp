@@ -37,15 +37,10 @@ void ccSyncProp::archive(ccArchive& ar)
 {
     if (ccArchiveVisit::begin(this, typeid(ccSyncProp)))
         return;
-    // Archived alone, this class puts the ccPersistent level before its own
-    // version byte; as a level of the aggregate it keeps the order of every
-    // other property class.
-    const bool alone = typeid(*this) == typeid(ccSyncProp);
-    if (alone)
-        ccPersistent::archive(ar);
+    // Unlike the other property classes, the ccPersistent level comes before
+    // the version byte; inside the aggregate an earlier level has written it.
+    ccPersistent::archive(ar);
     const uint8_t version = ccArchiveVersion(ar, 1, "acq/hyper/prop/sync", 96);
-    if (!alone)
-        ccPersistent::archive(ar);
     uint32_t index = ccSyncModel::archiveIndex(model_);
     ar.archive(index);
     if (ar.isLoading()) {

@@ -527,7 +527,7 @@ cc_UnknownAcqFifo::cc_UnknownAcqFifo(cc_UnknownFrameGrabber& grabber, const cc_V
     fifo.reset(); // only interfaces are kept
 
     if (!m->core) {
-        propertyQuery_.reset(new cc_UnknownAcqPropertyQuery(nullptr, grabber));
+        propertyQuery_.reset(new cc_UnknownAcqPropertyQuery(nullptr));
         sampleValues_.push_back(1);
         module_ = std::move(m);
         fifos_ = grabber.fifos();
@@ -543,7 +543,8 @@ cc_UnknownAcqFifo::cc_UnknownAcqFifo(cc_UnknownFrameGrabber& grabber, const cc_V
     m->encoder = ccModQuery<ccIAcqFifo_Encoder>(core, ccIidFifoEncoder);
     m->propertySupport = ccModQuery<ccIAcqFifo_PropertySupport>(core, ccIidFifoPropertySupport);
     m->roiModes = ccModQuery<ccIAcqFifo_RoiModes>(core, ccIidFifoRoiModes);
-    propertyQuery_.reset(new cc_UnknownAcqPropertyQuery(m->propertySupport.get(), grabber));
+    propertyQuery_.reset(
+        new cc_UnknownAcqPropertyQuery([this](int32_t number) { return supportsProperty(number); }));
     m->extension = ccModQuery<ccIAcqFifo_Extension>(core, ccIidFifoExtension);
     m->hooks = ccModQuery<ccIAcqFifo_Hooks>(core, ccIidFifoHooks);
     m->pelPool = ccModQuery<ccIAcqFifo_PelPool>(core, ccIidFifoPelPool);
@@ -577,9 +578,6 @@ cc_UnknownAcqFifo::~cc_UnknownAcqFifo()
     std::shared_ptr<Module> module;
     {
         std::lock_guard<std::mutex> lock(moduleMutex_);
-        // The query may outlive the interface it asks (a client may keep it).
-        if (propertyQuery_)
-            propertyQuery_->forgetSupport();
         module = std::move(module_);
     }
     module.reset();
@@ -590,8 +588,6 @@ cc_UnknownAcqFifo::~cc_UnknownAcqFifo()
 std::shared_ptr<void> cc_UnknownAcqFifo::orphan() noexcept
 {
     std::lock_guard<std::mutex> lock(moduleMutex_);
-    if (propertyQuery_)
-        propertyQuery_->forgetSupport();
     return std::move(module_);
 }
 
@@ -602,6 +598,15 @@ std::shared_ptr<cc_UnknownAcqFifo::Module> cc_UnknownAcqFifo::held() const
     if (module_)
         return module_;
     return std::shared_ptr<Module>(std::shared_ptr<Module>(), gone);
+}
+
+bool cc_UnknownAcqFifo::supportsProperty(int32_t number) const
+{
+    const std::shared_ptr<Module> m = held();
+    uint32_t flag = 0;
+    if (ccIAcqFifo_PropertySupport* support = m->propertySupport.get())
+        m->check(support->isSupported(number, &flag));
+    return flag != 0;
 }
 
 // --- The FIFO core.

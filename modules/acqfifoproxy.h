@@ -210,6 +210,9 @@ private:
     // The same on the core, which the call cannot do without.
     template <class T>
     T askCore(int32_t (ccIAcqFifo_Core::*slot)(T*)) const;
+    // Whether the module supports the property class number (id 43); false
+    // without the interface or once orphaned.
+    bool supportsProperty(int32_t number) const;
     // Core slot 4; the result object (with a reference) or a raised error.
     cc_ModPtr<ccIUnknown> completeOnCore(const Module& module, ccCompleteArgs_obj& obj);
 

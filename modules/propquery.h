@@ -3,12 +3,13 @@
 // answers with that class inside the FIFO's attached ccAcqProps.
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 #include "acq/hyper/prop/propquery.h"
 #include "modules/ccicomponent.h"
 
 class ccAcqProps;
-class cc_UnknownFrameGrabber;
 
 class cc_UnknownAcqPropertyQuery : public ccAcqPropertyQuery {
 public:
@@ -48,17 +49,16 @@ public:
     static constexpr int32_t kCameraBandwidthProp = 31;
     static constexpr int32_t kCustomProp = 33;
 
-    // support (may be null: nothing is supported) stays the FIFO's, which
-    // releases it after this query is gone.
-    cc_UnknownAcqPropertyQuery(ccIAcqFifo_PropertySupport* support, cc_UnknownFrameGrabber& grabber)
-        : support_(support), grabber_(grabber)
+    // supported asks the module whether it supports a class number, raising
+    // a module error as the module's exception; empty: nothing is supported.
+    // It goes through the FIFO, so a question asked while the board closes
+    // keeps the module's interface until it is answered.
+    explicit cc_UnknownAcqPropertyQuery(std::function<bool(int32_t)> supported) : supported_(std::move(supported))
     {
     }
 
     // Not owned; null detaches. Returns props.
     ccAcqProps* attach(ccAcqProps* props);
-    // The FIFO lets go of the interface: nothing is supported from then on.
-    void forgetSupport() { support_ = nullptr; }
 
 #define CC_MODULE_QUERY_PAIR(Class, name) \
     Class* name() override;               \
@@ -67,12 +67,9 @@ public:
 #undef CC_MODULE_QUERY_PAIR
 
 private:
-    // A module error on the question is raised as the module's exception.
-    bool supported(int32_t number) const;
     // The attached properties when the module supports number, else null.
-    ccAcqProps* ask(int32_t number) const { return supported(number) ? props_ : nullptr; }
+    ccAcqProps* ask(int32_t number) const { return supported_ && supported_(number) ? props_ : nullptr; }
 
     ccAcqProps* props_ = nullptr;
-    ccIAcqFifo_PropertySupport* support_;
-    cc_UnknownFrameGrabber& grabber_;
+    std::function<bool(int32_t)> supported_;
 };

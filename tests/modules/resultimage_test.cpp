@@ -333,8 +333,7 @@ TEST_F(ResultImage, ModulePoolGivesNoImageAtOnceWhenTheModuleSetsItsAbortFlag)
 TEST_F(ResultImage, RemoteFrameOfAGrabberIsCopiedThroughItsAccelerator)
 {
     sim_module::Board board;
-    const std::unique_ptr<cc_UnknownFrameGrabber> grabber(
-        cc_UnknownFrameGrabber::create(board.module, board.board.get()));
+    std::unique_ptr<cc_UnknownFrameGrabber> grabber(cc_UnknownFrameGrabber::create(board.module, board.board.get()));
     result.hasOffset = 1;
     {
         result.addRef(); // taken over by the frame
@@ -351,6 +350,11 @@ TEST_F(ResultImage, RemoteFrameOfAGrabberIsCopiedThroughItsAccelerator)
         sim_module::sim().setLastError(error.data(), static_cast<uint32_t>(error.size()), ccSimErrorBytes);
         EXPECT_THROW(frame.typedRoot().copyToDestination(ccPelRect(3, 4, 10, 10), ccRPCDestination(), true),
                      ccBoard::Timeout);
+        // A frame kept past its board's close finds no accelerator any more.
+        result.status = 0;
+        grabber.reset();
+        EXPECT_THROW(frame.typedRoot().copyToDestination(ccPelRect(3, 4, 10, 10), ccRPCDestination(), true),
+                     ccRemoteObject::ObjectMismatch);
     }
     EXPECT_EQ(result.refs, 1u);
 }

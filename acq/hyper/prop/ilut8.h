@@ -30,9 +30,10 @@ public:
     int32_t size();
 
     // Sets channel (0 to channels - 1; -1 every channel, lowest first) from
-    // the n entries of table, each repeated size / n times. Refused with
-    // BadParams: size 0, a null table, n below 1, above the size or not
-    // dividing it, a bad channel. Attached, each channel goes to the board
+    // the n entries of table spread over the channel (entry i takes table[i *
+    // n / size]: each repeated size / n times where n divides the size).
+    // Refused with BadParams: size 0, a null table, n below 1 or above the
+    // size, a bad channel. Attached, each channel goes to the board
     // before it is stored; a board error leaves that channel as it was.
     void inputLut(const unsigned char* table, int32_t n, int32_t channel);
     // Every channel from 256 entries; a BadParams refusal is ignored.

@@ -206,7 +206,6 @@ TEST(MiscProps, SettersAndLoadsCheckThenForwardInOrderAndKeepOnlyWhatTheBoardToo
         {"load version 2", kAlpha, {}, {}, level(2, Bytes(6, 0x01)), true, "", kUnknown, {},
          level(1, {0x00, 0x09, 0x00, 0x00, 0x00, 0x00})},
         {"load", kTest, {}, {}, test, true, "", kNone, {"cameraTest 1 -1 200"}, test},
-        {"load detached", kTest, {}, {}, test, false, "", kNone, {}, test},
         {"refused", kTest, level(0, {0x00, 0x04, 0x00, 0x00, 0x00, 0x05}), {}, test, true, "cameraTest", kRefused, {},
          level(0, {0x00, 0x04, 0x00, 0x00, 0x00, 0x05})},
         {"load version 1", kTest, {}, {}, level(1, Bytes(6, 0x01)), true, "", kUnknown, {}, level(0, Bytes(6, 0x00))},

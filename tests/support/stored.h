@@ -1,0 +1,55 @@
+// Stored forms of single persistent objects, for the property tests: values
+// written little-endian, one level behind the archive header, and the code
+// of the library error a step throws.
+#pragma once
+#include <cstdint>
+#include <cstring>
+
+#include "std/except/except.h"
+#include "std/except/persist.h"
+#include "tests/support/bytes.h"
+
+namespace test_bytes {
+
+// The low width bytes of v, least significant first.
+inline Bytes le(uint64_t v, int width)
+{
+    Bytes b;
+    for (int i = 0; i < width; ++i)
+        b.push_back(uint8_t(v >> 8 * i));
+    return b;
+}
+
+inline Bytes dbl(double d)
+{
+    uint64_t bits = 0;
+    std::memcpy(&bits, &d, 8);
+    return le(bits, 8);
+}
+
+// The header, the class level's version byte, the ccPersistent level's byte, the fields.
+inline Bytes level(uint8_t version, const Bytes& fields) { return cat({{0x02, 0x01, version, 0x00}, fields}); }
+
+inline Bytes storeObject(ccPersistent& p)
+{
+    return store(ccArchive::littleEndian, [&](ccArchive& ar) { ccArchiveObject(p, ar, false); });
+}
+
+inline void loadObject(ccPersistent& p, const Bytes& bytes)
+{
+    load(bytes, [&](ccArchive& ar) { ccArchiveObject(p, ar, false); });
+}
+
+// The code of the ccException f throws, 0 for none.
+template <class F>
+uint32_t codeOf(F f)
+{
+    try {
+        f();
+    } catch (const ccException& e) {
+        return e.code();
+    }
+    return 0;
+}
+
+} // namespace test_bytes

@@ -67,14 +67,7 @@ void ccAcqProps::archive(ccArchive& ar)
     ccSyncProp::archive(ar);
     ccLightProp::archive(ar);
     if (version >= 1) {
-        cc8BitInputLutProp::archive(ar);
-        ccContrastBrightnessProp::archive(ar);
-        ccFirstPelOffsetProp::archive(ar);
-        ccEncoderControlProp::archive(ar);
-        ccEncoderProp::archive(ar);
-        ccClippingProp::archive(ar);
-        ccAlphaColorProp::archive(ar);
-        ccDigitalCameraControlProp::archive(ar);
+        archiveAnalogLevels(ar);
         ccSettlingTimeProp::archive(ar);
         ccOverrunCallbackProp::archive(ar);
         ccStrobeDelayProp::archive(ar);
@@ -91,6 +84,18 @@ void ccAcqProps::archive(ccArchive& ar)
     if (version >= 4)
         ccCameraBandwidthProp::archive(ar);
     ccArchiveVisit::end(this, typeid(ccAcqProps));
+}
+
+void ccAcqProps::archiveAnalogLevels(ccArchive& ar)
+{
+    cc8BitInputLutProp::archive(ar);
+    ccContrastBrightnessProp::archive(ar);
+    ccFirstPelOffsetProp::archive(ar);
+    ccEncoderControlProp::archive(ar);
+    ccEncoderProp::archive(ar);
+    ccClippingProp::archive(ar);
+    ccAlphaColorProp::archive(ar);
+    ccDigitalCameraControlProp::archive(ar);
 }
 
 // The FIFO's own trigger operations, defined here because only the aggregate

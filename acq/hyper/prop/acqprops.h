@@ -93,4 +93,11 @@ public:
     // and custom properties are never archived here.
     void archive(ccArchive& ar) override;
     const char* storedTypeName() const override { return kStoredName; }
+
+protected:
+    // The input table, contrast, line-scan, clipping, alpha and
+    // camera-control levels in their stored order: the first levels that the
+    // aggregate's version 1 added, and those that the analog aggregate's
+    // version 0 carried after it.
+    void archiveAnalogLevels(ccArchive& ar);
 };

@@ -14,17 +14,9 @@ void ccAnalogAcqProps::archive(ccArchive& ar)
         return;
     const uint8_t version = ccArchiveVersion(ar, kVersion, "acq/hyper/prop/analog", 28);
     ccAcqProps::archive(ar);
-    if (version == 0) {
-        // Inside an aggregate of version 1 or later these levels were
-        // already read, and each is then passed over.
-        cc8BitInputLutProp::archive(ar);
-        ccContrastBrightnessProp::archive(ar);
-        ccFirstPelOffsetProp::archive(ar);
-        ccEncoderControlProp::archive(ar);
-        ccEncoderProp::archive(ar);
-        ccClippingProp::archive(ar);
-        ccAlphaColorProp::archive(ar);
-        ccDigitalCameraControlProp::archive(ar);
-    }
+    // Inside an aggregate of version 1 or later these levels were already
+    // read, and each is then passed over.
+    if (version == 0)
+        archiveAnalogLevels(ar);
     ccArchiveVisit::end(this, typeid(ccAnalogAcqProps));
 }

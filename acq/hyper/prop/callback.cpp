@@ -23,58 +23,36 @@ bool isCallback(const ccPersistent* object)
     return yes;
 }
 
-typedef void (cc_AcqFifo::*Install)(const ccPtrHandle<ccCallback>&);
+} // namespace
 
-void archiveCallback(ccArchive& ar, ccPtrHandle<ccCallback>& held, cc_AcqFifo* fifo, Install install,
-                     uint32_t line)
+void cc_detail::archiveCallbackLevel(ccPersistent& self, const std::type_info& level, ccArchive& ar,
+                                     ccPtrHandle<ccCallback>& held, cc_AcqFifo* fifo, CallbackInstall install,
+                                     uint32_t line)
 {
+    if (ccArchiveVisit::begin(&self, level))
+        return;
+    ccArchiveVersion(ar, 0, "acq/hyper/prop/callback", line);
+    self.ccPersistent::archive(ar);
     ccPersistent* loaded = nullptr;
     lastSeen = Seen::nothing;
     // An object of another class is left to the archive's table, which
     // destroys it unless a later reference claims it.
     cc_detail::archiveCheckedPointer(ar, held.rawPointer(), loaded, &isCallback);
-    if (ar.isStoring())
-        return;
-    if (!loaded && lastSeen == Seen::foreign)
-        throw ccArchive::BadContent("acq/hyper/prop/callback", line);
-    const ccPtrHandle<ccCallback> callback(dynamic_cast<ccCallback*>(loaded));
-    if (fifo)
-        (fifo->*install)(callback);
-    held = callback;
+    if (ar.isLoading()) {
+        if (!loaded && lastSeen == Seen::foreign)
+            throw ccArchive::BadContent("acq/hyper/prop/callback", line);
+        const ccPtrHandle<ccCallback> callback(dynamic_cast<ccCallback*>(loaded));
+        if (fifo)
+            (fifo->*install)(callback);
+        held = callback;
+    }
+    ccArchiveVisit::end(&self, level);
 }
-
-} // namespace
 
 ccPersistent* ccMovePartCallbackProp::cmCreate() { return new (std::nothrow) ccMovePartCallbackProp; }
 ccPersistent* ccOverrunCallbackProp::cmCreate() { return new (std::nothrow) ccOverrunCallbackProp; }
 ccPersistent* ccCompleteCallbackProp::cmCreate() { return new (std::nothrow) ccCompleteCallbackProp; }
 
-void ccMovePartCallbackProp::archive(ccArchive& ar)
-{
-    if (ccArchiveVisit::begin(this, typeid(ccMovePartCallbackProp)))
-        return;
-    ccArchiveVersion(ar, 0, "acq/hyper/prop/callback", __LINE__);
-    ccPersistent::archive(ar);
-    archiveCallback(ar, callback_, fifo_, &cc_AcqFifo::movePartCallback, __LINE__);
-    ccArchiveVisit::end(this, typeid(ccMovePartCallbackProp));
-}
-
-void ccOverrunCallbackProp::archive(ccArchive& ar)
-{
-    if (ccArchiveVisit::begin(this, typeid(ccOverrunCallbackProp)))
-        return;
-    ccArchiveVersion(ar, 0, "acq/hyper/prop/callback", __LINE__);
-    ccPersistent::archive(ar);
-    archiveCallback(ar, callback_, fifo_, &cc_AcqFifo::overrunCallback, __LINE__);
-    ccArchiveVisit::end(this, typeid(ccOverrunCallbackProp));
-}
-
-void ccCompleteCallbackProp::archive(ccArchive& ar)
-{
-    if (ccArchiveVisit::begin(this, typeid(ccCompleteCallbackProp)))
-        return;
-    ccArchiveVersion(ar, 0, "acq/hyper/prop/callback", __LINE__);
-    ccPersistent::archive(ar);
-    archiveCallback(ar, callback_, fifo_, &cc_AcqFifo::completeCallback, __LINE__);
-    ccArchiveVisit::end(this, typeid(ccCompleteCallbackProp));
-}
+void ccMovePartCallbackProp::archive(ccArchive& ar) { archiveLevel(ar, &cc_AcqFifo::movePartCallback, __LINE__); }
+void ccOverrunCallbackProp::archive(ccArchive& ar) { archiveLevel(ar, &cc_AcqFifo::overrunCallback, __LINE__); }
+void ccCompleteCallbackProp::archive(ccArchive& ar) { archiveLevel(ar, &cc_AcqFifo::completeCallback, __LINE__); }

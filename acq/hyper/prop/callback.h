@@ -3,6 +3,9 @@
 // callback setters install theirs on the implementation directly. A loaded
 // notification is handed to the attached implementation.
 #pragma once
+#include <cstdint>
+#include <typeinfo>
+
 #include "std/callback.h"
 #include "std/except/except.h"
 #include "std/ptrhandle.h"
@@ -15,7 +18,41 @@ class cc_AcqFifo;
 // keeps the held notification; attached, the loaded one reaches the
 // implementation before it is stored, and an error there keeps the old one.
 
-class ccMovePartCallbackProp : public virtual ccPersistent {
+namespace cc_detail {
+
+// The implementation's setter for one notification.
+typedef void (cc_AcqFifo::*CallbackInstall)(const ccPtrHandle<ccCallback>&);
+
+// One notification property's class level (level: its own class), as above;
+// line is reported by its errors.
+void archiveCallbackLevel(ccPersistent& self, const std::type_info& level, ccArchive& ar,
+                          ccPtrHandle<ccCallback>& held, cc_AcqFifo* fifo, CallbackInstall install, uint32_t line);
+
+// What the three properties share: the held notification, the implementation
+// and the archive routine. Self, the property, makes each its own base.
+template <class Self>
+class ccCallbackPropBody {
+public:
+    // Stores the implementation only; it is not owned.
+    void attach(cc_AcqFifo* fifo) { fifo_ = fifo; }
+    cc_AcqFifo* fifo() const { return fifo_; }
+
+protected:
+    void archiveLevel(ccArchive& ar, CallbackInstall install, uint32_t line)
+    {
+        archiveCallbackLevel(static_cast<Self&>(*this), typeid(Self), ar, callback_, fifo_, install, line);
+    }
+
+    ccPtrHandle<ccCallback> callback_;
+
+private:
+    cc_AcqFifo* fifo_ = nullptr;
+};
+
+} // namespace cc_detail
+
+class ccMovePartCallbackProp : public virtual ccPersistent,
+                               public cc_detail::ccCallbackPropBody<ccMovePartCallbackProp> {
 public:
     static constexpr const char* kStoredName = "class ccMovePartCallbackProp";
     // The registry's factory: a detached property without a notification.
@@ -25,19 +62,12 @@ public:
 
     const ccPtrHandle<ccCallback>& movePartCallback() const { return callback_; }
 
-    // Stores the implementation only; it is not owned.
-    void attach(cc_AcqFifo* fifo) { fifo_ = fifo; }
-    cc_AcqFifo* fifo() const { return fifo_; }
-
     void archive(ccArchive& ar) override;
     const char* storedTypeName() const override { return kStoredName; }
-
-private:
-    ccPtrHandle<ccCallback> callback_;
-    cc_AcqFifo* fifo_ = nullptr;
 };
 
-class ccOverrunCallbackProp : public virtual ccPersistent {
+class ccOverrunCallbackProp : public virtual ccPersistent,
+                              public cc_detail::ccCallbackPropBody<ccOverrunCallbackProp> {
 public:
     static constexpr const char* kStoredName = "class ccOverrunCallbackProp";
     static ccPersistent* cmCreate();
@@ -46,18 +76,12 @@ public:
 
     const ccPtrHandle<ccCallback>& overrunCallback() const { return callback_; }
 
-    void attach(cc_AcqFifo* fifo) { fifo_ = fifo; }
-    cc_AcqFifo* fifo() const { return fifo_; }
-
     void archive(ccArchive& ar) override;
     const char* storedTypeName() const override { return kStoredName; }
-
-private:
-    ccPtrHandle<ccCallback> callback_;
-    cc_AcqFifo* fifo_ = nullptr;
 };
 
-class ccCompleteCallbackProp : public virtual ccPersistent {
+class ccCompleteCallbackProp : public virtual ccPersistent,
+                               public cc_detail::ccCallbackPropBody<ccCompleteCallbackProp> {
 public:
     static constexpr const char* kStoredName = "class ccCompleteCallbackProp";
     static ccPersistent* cmCreate();
@@ -66,13 +90,6 @@ public:
 
     const ccPtrHandle<ccCallback>& completeCallback() const { return callback_; }
 
-    void attach(cc_AcqFifo* fifo) { fifo_ = fifo; }
-    cc_AcqFifo* fifo() const { return fifo_; }
-
     void archive(ccArchive& ar) override;
     const char* storedTypeName() const override { return kStoredName; }
-
-private:
-    ccPtrHandle<ccCallback> callback_;
-    cc_AcqFifo* fifo_ = nullptr;
 };

@@ -8,11 +8,15 @@
 
 namespace {
 
-// Written so that NaN fails both tests.
-void checkFraction(double value)
+// A ratio or power: from 0 to 1 (written so that NaN fails both tests), sent
+// to the implementation when attached, then stored.
+void setFraction(double value, cc_AcqFifo* fifo, void (cc_AcqFifo::*send)(double), double& stored)
 {
     if (!(value >= 0.0 && value <= 1.0))
         throw ccLightProp::BadParams();
+    if (fifo)
+        (fifo->*send)(value);
+    stored = value;
 }
 
 } // namespace
@@ -28,18 +32,12 @@ void ccLightProp::lightEnabled(bool enabled)
 
 void ccLightProp::brightFieldPowerRatio(double ratio)
 {
-    checkFraction(ratio);
-    if (fifo_)
-        fifo_->brightFieldPowerRatio(ratio);
-    brightFieldRatio_ = ratio;
+    setFraction(ratio, fifo_, &cc_AcqFifo::brightFieldPowerRatio, brightFieldRatio_);
 }
 
 void ccLightProp::lightPower(double power)
 {
-    checkFraction(power);
-    if (fifo_)
-        fifo_->lightPower(power);
-    power_ = power;
+    setFraction(power, fifo_, &cc_AcqFifo::lightPower, power_);
 }
 
 void ccLightProp::lightDelay(double seconds)
@@ -61,18 +59,12 @@ void ccLightProp::auxLightPort(int32_t port)
 
 void ccLightProp::auxBrightFieldPowerRatio(double ratio)
 {
-    checkFraction(ratio);
-    if (fifo_)
-        fifo_->auxBrightFieldPowerRatio(ratio);
-    auxBrightFieldRatio_ = ratio;
+    setFraction(ratio, fifo_, &cc_AcqFifo::auxBrightFieldPowerRatio, auxBrightFieldRatio_);
 }
 
 void ccLightProp::auxLightPower(double power)
 {
-    checkFraction(power);
-    if (fifo_)
-        fifo_->auxLightPower(power);
-    auxPower_ = power;
+    setFraction(power, fifo_, &cc_AcqFifo::auxLightPower, auxPower_);
 }
 
 void ccLightProp::archive(ccArchive& ar)

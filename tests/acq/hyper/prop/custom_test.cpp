@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "acq/hyper/prop/custom.h"
 #include "acq/hyper/prop/startup.h"
-#include "std/except/persist.h"
-#include "tests/support/bytes.h"
-#include "tests/support/fake_acqfifo.h"
+#include "tests/support/prop_fake.h"
 
 namespace {
 
@@ -78,7 +75,8 @@ struct RecordingFifo : test_acq::FakeAcqFifo {
 // little-endian, FF FE.
 test_bytes::Bytes stored(uint8_t version, const std::string& ascii)
 {
-    test_bytes::Bytes out = {0x02, 0x01, version, 0x00, static_cast<unsigned char>(ascii.size()), 0xFF, 0xFE};
+    test_bytes::Bytes out = test_prop::head(version);
+    out.insert(out.end(), {static_cast<unsigned char>(ascii.size()), 0xFF, 0xFE});
     for (char c : ascii)
         out.insert(out.end(), {static_cast<unsigned char>(c), 0x00});
     out.insert(out.end(), {0xFF, 0xFE});
@@ -98,7 +96,6 @@ TEST(CustomProp, SetsAndLoadsReachTheAttachedBoardAndAnyRefusalKeepsTheStoredBag
         uint8_t version;
         std::string text;
     } rows[] = {
-        {"set detached", false, false, done, 0, "Command\tReset\n\rWrite\tGain\t12\n\r"},
         {"set attached", false, true, done, 0, "Command\tReset\n\rWrite\tGain\t12\n\r"},
         {"set refused", false, true, boardRefuses, 0, "Command\tReset\n\r"},
         {"load attached", true, true, done, 0, "Command\tReset\n\rWrite\tGain\t12\n\r"},
@@ -139,9 +136,7 @@ TEST(CustomProp, SetsAndLoadsReachTheAttachedBoardAndAnyRefusalKeepsTheStoredBag
         const bool told = r.attached && (r.outcome == done || r.outcome == boardRefuses);
         EXPECT_EQ(board.sent, told ? Texts{text} : Texts{});
     }
-    const ccPersistentFactory make = ccFindFactory(ccCustomProp::kStoredName);
-    ASSERT_NE(make, nullptr);
-    EXPECT_NE(dynamic_cast<ccCustomProp*>(std::unique_ptr<ccPersistent>(make()).get()), nullptr);
+    test_prop::expectMadeByStoredName({ccCustomProp::kStoredName});
 }
 
 } // namespace

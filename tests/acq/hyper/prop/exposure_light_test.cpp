@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <limits>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
@@ -15,46 +14,24 @@
 #include "acq/hyper/prop/startup.h"
 #include "acq/hyper/prop/strobe.h"
 #include "acq/propreq.h"
-#include "std/except/persist.h"
-#include "tests/support/bytes.h"
-#include "tests/support/fake_acqfifo.h"
+#include "tests/support/prop_fake.h"
 
 namespace {
 
 using test_bytes::Bytes;
+using test_prop::head;
+using test_prop::le;
 using Calls = std::vector<std::pair<std::string, double>>;
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN(), kInf = std::numeric_limits<double>::infinity();
-double above(double v) { return std::nextafter(v, kInf); }
-double below(double v) { return std::nextafter(v, -kInf); }
 
-// Records what the properties send, in order; refuses everything when told.
-struct RecordingFifo : test_acq::FakeAcqFifo {
-    Calls calls;
-    bool refuse = false;
-    double boardExposure = 2e-5;
-
-    void sent(const char* name, double value)
-    {
-        if (refuse)
-            throw ccUnsupportedHW();
-        calls.emplace_back(name, value);
-    }
-    void exposure(double v) override { sent("exposure", v); }
-    void settlingTime(double v) override { sent("settlingTime", v); }
-    void strobeEnable(bool v) override { sent("strobeEnable", v); }
-    void strobePulseDuration(double v) override { sent("strobePulseDuration", v); }
-    void strobePulsePolarityHigh(bool v) override { sent("strobePulsePolarityHigh", v); }
-    void strobeDelay(double v) override { sent("strobeDelay", v); }
-    void lightEnabled(bool v) override { sent("lightEnabled", v); }
-    void brightFieldPowerRatio(double v) override { sent("brightFieldPowerRatio", v); }
-    void lightPower(double v) override { sent("lightPower", v); }
-    void lightDelay(double v) override { sent("lightDelay", v); }
-    void auxLightPort(uint32_t v) override { sent("auxLightPort", static_cast<int32_t>(v)); }
-    void auxBrightFieldPowerRatio(double v) override { sent("auxBrightFieldPowerRatio", v); }
-    void auxLightPower(double v) override { sent("auxLightPower", v); }
-    double exposureDefault() override { return boardExposure; }
-};
+std::string joined(const Calls& calls)
+{
+    std::string out;
+    for (const auto& [name, value] : calls)
+        out += (out.empty() ? "" : "; ") + test_prop::call(name, value);
+    return out;
+}
 
 struct Family {
     ccExposureProp exposure;
@@ -105,7 +82,7 @@ TEST(ExposureLightProps, NewPropertiesHoldTheirDefaultsAndAnImplementationErrorL
         SCOPED_TRACE(s.name);
         Family f;
         EXPECT_EQ(s.get(f), s.initial);
-        RecordingFifo board;
+        test_prop::LoggingFifo board;
         board.refuse = true;
         f.attach(&board);
         EXPECT_THROW(s.set(f, s.other), ccUnsupportedHW);
@@ -123,31 +100,29 @@ TEST(ExposureLightProps, SettersCheckTheirBoundsThenForwardAndStore)
     const std::type_info *const ok = nullptr, *exposure = &typeid(ccExposureProp::BadParams),
                                 *strobe = &typeid(ccStrobeProp::BadParams),
                                 *delay = &typeid(ccStrobeDelayProp::BadParams), *light = &typeid(ccLightProp::BadParams);
-    const double tiny = -1e-300;
+    const double tiny = -1e-300, above05 = std::nextafter(0.5, kInf);
     const struct { const char* setter; Board board; double value; const std::type_info* refused; } rows[] = {
-        {"exposure", plain, 0.0, ok}, {"exposure", plain, kInf, ok}, {"exposure", plain, -1e-9, exposure},
-        {"exposure", none, kNaN, exposure}, {"strobeEnable", plain, 1, ok}, {"strobePulsePolarityHigh", plain, 0, ok},
-        {"strobePulseDuration", none, 1e9, ok}, {"strobePulseDuration", plain, 1e9, ok},
-        {"strobePulseDuration", none, tiny, strobe}, {"strobePulseDuration", none, kNaN, strobe},
-        {"strobePulseDuration", records, 0.0, ok}, {"strobePulseDuration", records, 0.5, ok},
-        {"strobePulseDuration", records, above(0.5), strobe}, {"strobePulseDuration", records, kNaN, strobe},
-        {"strobeDelay", none, -1.0, ok}, {"strobeDelay", plain, -1.0, ok}, {"strobeDelay", none, kNaN, delay},
-        {"strobeDelay", records, 1e-3, ok}, {"strobeDelay", records, 0.25, ok},
-        {"strobeDelay", records, below(1e-3), delay}, {"strobeDelay", records, above(0.25), delay},
-        {"strobeDelay", records, kNaN, delay}, {"settlingTime", plain, -0.5, ok}, {"lightEnabled", plain, 1, ok},
-        {"brightFieldPowerRatio", plain, 0.0, ok}, {"brightFieldPowerRatio", plain, 1.0, ok},
-        {"brightFieldPowerRatio", plain, tiny, light}, {"brightFieldPowerRatio", none, 1.0000001, light},
-        {"brightFieldPowerRatio", none, kNaN, light}, {"lightPower", plain, 1.0, ok},
-        {"lightPower", plain, 1.0000001, light}, {"lightPower", none, tiny, light}, {"lightPower", none, kNaN, light},
-        {"lightDelay", plain, 0.0, ok}, {"lightDelay", plain, tiny, light}, {"lightDelay", none, kNaN, light},
-        {"auxLightPort", plain, 3, ok}, {"auxBrightFieldPowerRatio", plain, 1.0, ok},
+        {"exposure", plain, 0.0, ok}, {"exposure", plain, -1e-9, exposure}, {"exposure", none, kNaN, exposure},
+        {"strobeEnable", plain, 1, ok}, {"strobePulsePolarityHigh", plain, 0, ok},
+        {"strobePulseDuration", plain, 1e9, ok}, {"strobePulseDuration", none, tiny, strobe},
+        {"strobePulseDuration", none, kNaN, strobe}, {"strobePulseDuration", records, 0.0, ok},
+        {"strobePulseDuration", records, 0.5, ok}, {"strobePulseDuration", records, above05, strobe},
+        {"strobeDelay", plain, -1.0, ok}, {"strobeDelay", none, kNaN, delay}, {"strobeDelay", records, 1e-3, ok},
+        {"strobeDelay", records, 0.25, ok}, {"strobeDelay", records, std::nextafter(1e-3, 0.0), delay},
+        {"strobeDelay", records, std::nextafter(0.25, kInf), delay}, {"settlingTime", plain, -0.5, ok},
+        {"lightEnabled", plain, 1, ok}, {"brightFieldPowerRatio", plain, 0.0, ok},
+        {"brightFieldPowerRatio", plain, 1.0, ok}, {"brightFieldPowerRatio", plain, tiny, light},
+        {"brightFieldPowerRatio", none, 1.0000001, light}, {"brightFieldPowerRatio", none, kNaN, light},
+        {"lightPower", plain, 1.0, ok}, {"lightPower", plain, 1.0000001, light}, {"lightPower", none, tiny, light},
+        {"lightPower", none, kNaN, light}, {"lightDelay", plain, 0.0, ok}, {"lightDelay", plain, tiny, light},
+        {"lightDelay", none, kNaN, light}, {"auxLightPort", plain, 3, ok}, {"auxBrightFieldPowerRatio", plain, 1.0, ok},
         {"auxBrightFieldPowerRatio", plain, 1.0000001, light}, {"auxBrightFieldPowerRatio", none, kNaN, light},
         {"auxLightPower", plain, 0.0, ok}, {"auxLightPower", plain, tiny, light}, {"auxLightPower", none, kNaN, light},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(std::string(r.setter) + " " + std::to_string(r.value) + " board " + std::to_string(r.board));
         const Setter& s = setter(r.setter);
-        RecordingFifo board;
+        test_prop::LoggingFifo board;
         if (r.board == records)
             board.info = {{ccPropStrobePulseDuration, 0.25, 0.5}, {ccPropStrobeDelay, 1e-3, 0.25}};
         Family f;
@@ -161,34 +136,26 @@ TEST(ExposureLightProps, SettersCheckTheirBoundsThenForwardAndStore)
         }
         EXPECT_TRUE(thrown == r.refused || (thrown && r.refused && *thrown == *r.refused));
         EXPECT_EQ(s.get(f), r.refused ? s.initial : r.value);
-        EXPECT_EQ(board.calls, r.refused || r.board == none ? Calls() : Calls({{r.setter, r.value}}));
+        EXPECT_EQ(board.calls, r.refused || r.board == none ? "" : test_prop::call(r.setter, r.value));
     }
 }
 
 TEST(ExposureLightProps, AttachingTheExposureTakesTheBoardsValueAndSendsNothing)
 {
-    RecordingFifo board;
+    test_prop::LoggingFifo board;
     board.boardExposure = 0.004;
     ccExposureProp p;
     p.exposure(0.5);
     p.attach(&board);
     EXPECT_EQ(p.fifo(), &board);
     EXPECT_EQ(p.exposure(), 0.004);
-    EXPECT_TRUE(board.calls.empty());
+    EXPECT_EQ(board.calls, "");
 }
 
-// Archives written byte by byte: the header (format 2, little-endian), the
-// class's version byte, the ccPersistent level's byte (0), then the fields; a
-// double is its IEEE bits in eight little-endian bytes.
-Bytes le(uint64_t bits, int size)
-{
-    Bytes out;
-    for (int i = 0; i < size; ++i)
-        out.push_back(static_cast<unsigned char>(bits >> (8 * i)));
-    return out;
-}
+// Archives written byte by byte: the header, the class's version byte, the
+// ccPersistent level's byte (0), then the fields; a double is its IEEE bits in
+// eight little-endian bytes.
 Bytes f64(uint64_t bits) { return le(bits, 8); }
-Bytes head(uint8_t version) { return {0x02, 0x01, version, 0x00}; }
 const uint64_t k0_125 = 0x3FC0000000000000u, k0_25 = 0x3FD0000000000000u, k0_5 = 0x3FE0000000000000u,
                k0_75 = 0x3FE8000000000000u, k1 = 0x3FF0000000000000u, k2 = 0x4000000000000000u;
 
@@ -236,10 +203,10 @@ TEST(ExposureLightProps, ArchivesStoreTheirFieldsAndLoadEveryVersionThroughTheSe
                       r.bytes);
         }
 
-        RecordingFifo board;
+        test_prop::LoggingFifo board;
         loaded.attach(&board);
         test_bytes::load(r.bytes, [&](ccArchive& ar) { ccArchiveObject(r.object(loaded), ar, false); });
-        EXPECT_EQ(board.calls, r.calls);
+        EXPECT_EQ(board.calls, joined(r.calls));
         for (const auto& [name, value] : r.calls)
             EXPECT_EQ(setter(name).get(loaded), value) << name;
         EXPECT_TRUE(loaded.light.lightEnabled());
@@ -254,35 +221,15 @@ TEST(ExposureLightProps, ArchivesStoreTheirFieldsAndLoadEveryVersionThroughTheSe
         } catch (const ccArchive::UnknownVersion& e) {
             EXPECT_EQ(e.file(), std::wstring(file.begin(), file.end()));
         }
-        EXPECT_TRUE(board.calls.empty());
+        EXPECT_EQ(board.calls, "");
     }
-}
-
-// Two classes as levels of one object, as the aggregate archives them: the
-// ccPersistent level's byte comes once, after the first version byte.
-struct StrobePair : ccStrobeProp, ccStrobeDelayProp {
-    void archive(ccArchive& ar) override { ccStrobeProp::archive(ar), ccStrobeDelayProp::archive(ar); }
-    const char* storedTypeName() const override { return "class StrobePair"; }
-};
-
-TEST(ExposureLightProps, ClassLevelsArchiveAsPartsOfALargerObject)
-{
-    StrobePair pair;
-    pair.strobeDelay(0.5);
-    EXPECT_EQ(test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) { ccArchiveObject(pair, ar, false); }),
-              test_bytes::cat({{0x02, 0x01, 0x00, 0x00, 0x00}, f64(0x3EF4F8B588E368F1u), {0x01, 0x01}, f64(k0_5)}));
 }
 
 TEST(ExposureLightProps, TheRegistryRecreatesEachClassByItsStoredName)
 {
     ccAcqHyperPropStartup();
-    for (const char* name : {"class ccExposureProp", "class ccStrobeProp", "class ccStrobeDelayProp",
-                             "class ccSettlingTimeProp", "class ccLightProp"}) {
-        SCOPED_TRACE(name);
-        const ccPersistentFactory make = ccFindFactory(name);
-        ASSERT_NE(make, nullptr);
-        EXPECT_STREQ(std::unique_ptr<ccPersistent>(make())->storedTypeName(), name);
-    }
+    test_prop::expectMadeByStoredName({"class ccExposureProp", "class ccStrobeProp", "class ccStrobeDelayProp",
+                                       "class ccSettlingTimeProp", "class ccLightProp"});
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <functional>
 #include <limits>
-#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -19,9 +18,7 @@
 #include "acq/hyper/prop/startup.h"
 #include "acq/hyper/prop/triggerfilter.h"
 #include "acq/propreq.h"
-#include "std/except/persist.h"
-#include "tests/support/bytes.h"
-#include "tests/support/fake_acqfifo.h"
+#include "tests/support/prop_fake.h"
 
 namespace {
 
@@ -120,15 +117,9 @@ TEST(RoiFamily, DefaultsAndTheRegisteredClasses)
 {
     ccAcqHyperPropStartup();
     EXPECT_EQ(Family().show(), "roi 0 0 0 0 mode 0 clamp 0 sample 1 1 readout 0 0 filter 5e-06 0 0 1 cdc 0 85 25 1");
-    for (const char* name : {"class ccRoiProp", "class ccOffsetClampProp", "class ccSampleProp",
-                             "class ccReadoutDirectionProp", "class ccTriggerFilterProp",
-                             "class ccCdcCameraCalibrationProp"}) {
-        SCOPED_TRACE(name);
-        const ccPersistentFactory make = ccFindFactory(name);
-        ASSERT_NE(make, nullptr);
-        std::unique_ptr<ccPersistent> made(make());
-        EXPECT_STREQ(made->storedTypeName(), name);
-    }
+    test_prop::expectMadeByStoredName({"class ccRoiProp", "class ccOffsetClampProp", "class ccSampleProp",
+                                       "class ccReadoutDirectionProp", "class ccTriggerFilterProp",
+                                       "class ccCdcCameraCalibrationProp"});
 }
 
 #define SET(what) [=](Family & f) { f.what; }
@@ -142,67 +133,58 @@ TEST(RoiFamily, SettersCheckTheirBoundsForwardWhenAttachedAndKeepTheOldValueWhen
     const auto above = [](double v) { return std::nextafter(v, HUGE_VAL); };
     const auto below = [](double v) { return std::nextafter(v, -HUGE_VAL); };
     typedef ccTriggerFilterProp F;
+    enum At { detached, attached, recorded }; // recorded: the board's record bounds the delay at max
     const struct {
-        const char* label;
-        bool attached;
-        bool delayRecord; // the board's record bounds the delay at max
+        At at;
         std::function<void(Family&)> set;
-        const char* stored; // null: refused with the class's BadParams
-        const char* call;
+        const char* stored;         // null: refused with the class's BadParams
+        const char* call = nullptr; // what the board hears, if not what is stored
     } rows[] = {
-        {"empty region at the origin", false, false, SET(roi.roi(ccPelRect())), "roi 0 0 0 0 mode 0", ""},
-        {"region to the last edge", true, false, SET(roi.roi(ccPelRect(INT32_MAX - 647, 0, 647, 5))),
-         "roi 2147483000 0 2147483647 5 mode 0", "roi 2147483000 0 2147483647 5"},
-        {"x0 -1", true, false, SET(roi.roi(ccPelRect(-1, 0, 5, 5))), nullptr, ""},
-        {"y0 -1", true, false, SET(roi.roi(ccPelRect(0, -1, 5, 5))), nullptr, ""},
-        {"mode 0 detached", false, false, SET(roi.roiMode(0)), "roi 0 0 0 0 mode 0", ""},
-        {"mode 1 detached", false, false, SET(roi.roiMode(1)), nullptr, ""},
-        {"mode 2 on the board", true, false, SET(roi.roiMode(2)), "roi 0 0 0 0 mode 2", "mode 2"},
-        {"mode 1 not on the board", true, false, SET(roi.roiMode(1)), nullptr, ""},
-        {"clamp any mode", true, false, SET(clamp.offsetClampMode(-7)), "clamp -7", "clamp -7"},
-        {"sample x 0", true, false, SET(sample.sampleX(0)), "sample 0 1", "sample 0 1"},
-        {"sample y -3", true, false, SET(sample.sampleY(-3)), "sample 1 -3", "sample 1 -3"},
-        {"horizontal", true, false, SET(readout.horizontalReadoutReversed(true)), "readout 1 0", "readout 1 0"},
-        {"vertical", true, false, SET(readout.verticalReadoutReversed(true)), "readout 0 1", "readout 0 1"},
-        {"width lowest", true, false, SET(filter.minTriggerWidth(2.999e-6)), "filter 2.999e-06 0 0 1",
-         "filter 2.999e-06 0 0 1"},
-        {"width below", true, false, SET(filter.minTriggerWidth(below(F::kMinWidthLowest))), nullptr, ""},
-        {"width 2.9e-6", false, false, SET(filter.minTriggerWidth(2.9e-6)), nullptr, ""},
-        {"width highest", false, false, SET(filter.minTriggerWidth(F::kMinWidthHighest)),
-         "filter 0.000258001 0 0 1", ""},
-        {"width above", false, false, SET(filter.minTriggerWidth(above(F::kMinWidthHighest))), nullptr, ""},
-        {"width NaN", true, false, SET(filter.minTriggerWidth(nan)), nullptr, ""},
-        {"period 0", true, false, SET(filter.minTriggerPeriod(0.0)), "filter 5e-06 0 0 1", "filter 5e-06 0 0 1"},
-        {"period below 0", false, false, SET(filter.minTriggerPeriod(below(0.0))), nullptr, ""},
-        {"period highest", false, false, SET(filter.minTriggerPeriod(F::kMinPeriodHighest)),
-         "filter 5e-06 0.065537 0 1", ""},
-        {"period above", false, false, SET(filter.minTriggerPeriod(above(F::kMinPeriodHighest))), nullptr, ""},
-        {"period NaN", false, false, SET(filter.minTriggerPeriod(nan)), nullptr, ""},
-        {"delay highest without a record", true, false, SET(filter.triggerDelay(F::kDelayHighest)),
-         "filter 5e-06 0 0.065535 1", "filter 5e-06 0 0.065535 1"},
-        {"delay above without a record", false, false, SET(filter.triggerDelay(above(F::kDelayHighest))), nullptr,
-         ""},
-        {"delay at the record", true, true, SET(filter.triggerDelay(max)), "filter 5e-06 0 0.001 1",
-         "filter 5e-06 0 0.001 1"},
-        {"delay above the record", true, true, SET(filter.triggerDelay(above(max))), nullptr, ""},
-        {"delay below 0", true, true, SET(filter.triggerDelay(-1e-9)), nullptr, ""},
-        {"delay NaN", false, false, SET(filter.triggerDelay(nan)), nullptr, ""},
-        {"missed trigger", true, false, SET(filter.ignoreMissedTrigger(false)), "filter 5e-06 0 0 0",
-         "filter 5e-06 0 0 0"},
-        {"outlier", true, false, SET(cdc.outlierPixelCorrectionEnabled(true)), "cdc 1 85 25 1", "cdc 1 85 25 1"},
-        {"row/column", true, false, SET(cdc.rowColumnCalibrationEnabled(false)), "cdc 0 85 25 0", "cdc 0 85 25 0"},
+        {detached, SET(roi.roi(ccPelRect())), "roi 0 0 0 0 mode 0"},
+        {attached, SET(roi.roi(ccPelRect(INT32_MAX - 647, 0, 647, 5))), "roi 2147483000 0 2147483647 5 mode 0",
+         "roi 2147483000 0 2147483647 5"},
+        {attached, SET(roi.roi(ccPelRect(-1, 0, 5, 5))), nullptr},
+        {attached, SET(roi.roi(ccPelRect(0, -1, 5, 5))), nullptr},
+        {detached, SET(roi.roiMode(0)), "roi 0 0 0 0 mode 0"},
+        {detached, SET(roi.roiMode(1)), nullptr},
+        {attached, SET(roi.roiMode(2)), "roi 0 0 0 0 mode 2", "mode 2"},
+        {attached, SET(roi.roiMode(1)), nullptr}, // not on the board
+        {attached, SET(clamp.offsetClampMode(-7)), "clamp -7"},
+        {attached, SET(sample.sampleX(0)), "sample 0 1"},
+        {attached, SET(sample.sampleY(-3)), "sample 1 -3"},
+        {attached, SET(readout.horizontalReadoutReversed(true)), "readout 1 0"},
+        {attached, SET(readout.verticalReadoutReversed(true)), "readout 0 1"},
+        {attached, SET(filter.minTriggerWidth(2.999e-6)), "filter 2.999e-06 0 0 1"},
+        {attached, SET(filter.minTriggerWidth(below(F::kMinWidthLowest))), nullptr},
+        {detached, SET(filter.minTriggerWidth(F::kMinWidthHighest)), "filter 0.000258001 0 0 1"},
+        {detached, SET(filter.minTriggerWidth(above(F::kMinWidthHighest))), nullptr},
+        {attached, SET(filter.minTriggerWidth(nan)), nullptr},
+        {attached, SET(filter.minTriggerPeriod(0.0)), "filter 5e-06 0 0 1"},
+        {detached, SET(filter.minTriggerPeriod(below(0.0))), nullptr},
+        {detached, SET(filter.minTriggerPeriod(F::kMinPeriodHighest)), "filter 5e-06 0.065537 0 1"},
+        {detached, SET(filter.minTriggerPeriod(above(F::kMinPeriodHighest))), nullptr},
+        {detached, SET(filter.minTriggerPeriod(nan)), nullptr},
+        {attached, SET(filter.triggerDelay(F::kDelayHighest)), "filter 5e-06 0 0.065535 1"},
+        {detached, SET(filter.triggerDelay(above(F::kDelayHighest))), nullptr},
+        {recorded, SET(filter.triggerDelay(max)), "filter 5e-06 0 0.001 1"},
+        {recorded, SET(filter.triggerDelay(above(max))), nullptr},
+        {recorded, SET(filter.triggerDelay(-1e-9)), nullptr},
+        {detached, SET(filter.triggerDelay(nan)), nullptr},
+        {attached, SET(filter.ignoreMissedTrigger(false)), "filter 5e-06 0 0 0"},
+        {attached, SET(cdc.outlierPixelCorrectionEnabled(true)), "cdc 1 85 25 1"},
+        {attached, SET(cdc.rowColumnCalibrationEnabled(false)), "cdc 0 85 25 0"},
     };
     for (const auto& r : rows) {
         for (const bool refusing : {false, true}) {
-            if (refusing && !(r.attached && r.stored))
+            if (refusing && !(r.at != detached && r.stored))
                 continue;
-            SCOPED_TRACE(std::string(r.label) + (refusing ? " (board refuses)" : ""));
+            SCOPED_TRACE("row " + std::to_string(&r - rows) + (refusing ? " (board refuses)" : ""));
             Board board;
             board.roiModes = {0, 2};
-            if (r.delayRecord)
+            if (r.at == recorded)
                 board.info.push_back({ccPropTriggerDelay, 0.0, max, 0.0, 0});
             Family f;
-            if (r.attached)
+            if (r.at != detached)
                 f.attach(&board);
             board.calls.clear(); // the calibration's own push at attach
             board.refuse = refusing;
@@ -217,8 +199,9 @@ TEST(RoiFamily, SettersCheckTheirBoundsForwardWhenAttachedAndKeepTheOldValueWhen
                 EXPECT_NE(f.show().find(r.stored), std::string::npos) << f.show();
             else
                 EXPECT_EQ(f.show(), before);
-            EXPECT_EQ(board.calls, (r.stored && r.attached && !refusing ? std::vector<std::string>{r.call}
-                                                                        : std::vector<std::string>{}));
+            EXPECT_EQ(board.calls, (r.stored && r.at != detached && !refusing
+                                        ? std::vector<std::string>{r.call ? r.call : r.stored}
+                                        : std::vector<std::string>{}));
         }
     }
 }
@@ -264,29 +247,29 @@ TEST(RoiFamily, ArchivesOfEveryVersionLoadThroughTheSettersAndStoreAsWritten)
         bool current;
         Bytes body;
         const char* loaded; // null: refused; "acq/...": a newer version of that file
-        const char* call;
+        std::vector<std::string> calls;
     } rows[] = {
-        {"roi 1", roi, true, test_bytes::cat({{1, 0}, rect, w3}), "roi 1 2 11 22 mode 3", "roi 1 2 11 22|mode 3"},
-        {"roi 0", roi, false, test_bytes::cat({{0, 0}, rect}), "roi 1 2 11 22 mode 0", "roi 1 2 11 22"},
+        {"roi 1", roi, true, test_bytes::cat({{1, 0}, rect, w3}), "roi 1 2 11 22 mode 3", {"roi 1 2 11 22", "mode 3"}},
+        {"roi 0", roi, false, test_bytes::cat({{0, 0}, rect}), "roi 1 2 11 22 mode 0", {"roi 1 2 11 22"}},
         // Edges 2^32 - 1 apart, x0 negative.
         {"roi refused", roi, false,
-         test_bytes::cat({{1, 0, 0}, {0, 0, 0, 0x80}, w2, {0xFF, 0xFF, 0xFF, 0x7F}, w2, w3}), nullptr, ""},
-        {"roi 2", roi, false, {2, 0}, "acq/hyper/prop/roi", ""},
-        {"clamp 0", clamp, true, {0, 0, 0xFE, 0xFF, 0xFF, 0xFF}, "clamp -2", "clamp -2"},
-        {"clamp 1", clamp, false, {1, 0}, "acq/hyper/prop/offsetclamp", ""},
-        {"sample 0", sample, true, test_bytes::cat({{0, 0}, w2, {4, 0, 0, 0}}), "sample 2 4", "sample 2 4"},
-        {"sample 1", sample, false, {1, 0}, "acq/hyper/prop/sample", ""},
-        {"readout 0", readout, true, {0, 0, 1, 0}, "readout 1 0", "readout 1 0"},
-        {"readout 1", readout, false, {1, 0}, "acq/hyper/prop/readdir", ""},
+         test_bytes::cat({{1, 0, 0}, {0, 0, 0, 0x80}, w2, {0xFF, 0xFF, 0xFF, 0x7F}, w2, w3}), nullptr, {}},
+        {"roi 2", roi, false, {2, 0}, "acq/hyper/prop/roi", {}},
+        {"clamp 0", clamp, true, {0, 0, 0xFE, 0xFF, 0xFF, 0xFF}, "clamp -2", {"clamp -2"}},
+        {"clamp 1", clamp, false, {1, 0}, "acq/hyper/prop/offsetclamp", {}},
+        {"sample 0", sample, true, test_bytes::cat({{0, 0}, w2, {4, 0, 0, 0}}), "sample 2 4", {"sample 2 4"}},
+        {"sample 1", sample, false, {1, 0}, "acq/hyper/prop/sample", {}},
+        {"readout 0", readout, true, {0, 0, 1, 0}, "readout 1 0", {"readout 1 0"}},
+        {"readout 1", readout, false, {1, 0}, "acq/hyper/prop/readdir", {}},
         {"filter 1", filter, true, test_bytes::cat({{1, 0, 0}, d17, d10, d12}),
-         "filter 7.62939e-06 0.000976562 0.000244141 0", "filter 7.62939e-06 0.000976562 0.000244141 0"},
+         "filter 7.62939e-06 0.000976562 0.000244141 0", {"filter 7.62939e-06 0.000976562 0.000244141 0"}},
         // Unchecked: the width is above the setter's bound.
         {"filter 0", filter, false, test_bytes::cat({{0, 0}, d8, d0, d0}), "filter 0.00390625 0 0 1",
-         "filter 0.00390625 0 0 1"},
-        {"filter NaN", filter, false, test_bytes::cat({{1, 0, 0}, dNaN, d0, d0}), nullptr, ""},
-        {"filter 2", filter, false, {2, 0}, "acq/hyper/prop/triggerfilter", ""},
-        {"cdc 0", cdc, true, {0, 0, 1, 7, 9, 0}, "cdc 1 7 9 0", "cdc 1 7 9 0"},
-        {"cdc 1", cdc, false, {1, 0}, "acq/hyper/prop/cdc_calib", ""},
+         {"filter 0.00390625 0 0 1"}},
+        {"filter NaN", filter, false, test_bytes::cat({{1, 0, 0}, dNaN, d0, d0}), nullptr, {}},
+        {"filter 2", filter, false, {2, 0}, "acq/hyper/prop/triggerfilter", {}},
+        {"cdc 0", cdc, true, {0, 0, 1, 7, 9, 0}, "cdc 1 7 9 0", {"cdc 1 7 9 0"}},
+        {"cdc 1", cdc, false, {1, 0}, "acq/hyper/prop/cdc_calib", {}},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.label);
@@ -311,15 +294,7 @@ TEST(RoiFamily, ArchivesOfEveryVersionLoadThroughTheSettersAndStoreAsWritten)
         } else {
             load();
             EXPECT_NE(f.show().find(r.loaded), std::string::npos) << f.show();
-            std::vector<std::string> calls; // r.call: the calls in order, "|" between them
-            for (std::string rest = r.call;;) {
-                const size_t bar = rest.find('|');
-                calls.push_back(rest.substr(0, bar));
-                if (bar == std::string::npos)
-                    break;
-                rest.erase(0, bar + 1);
-            }
-            EXPECT_EQ(board.calls, calls);
+            EXPECT_EQ(board.calls, r.calls);
             if (r.current) {
                 EXPECT_EQ(test_bytes::store(ccArchive::littleEndian, io), bytes);
             }

@@ -12,6 +12,7 @@
 
 #include "std/except/persist.h"
 #include "tests/support/bytes.h"
+#include "tests/support/stored.h"
 #include "tests/support/fake_acqfifo.h"
 
 namespace test_prop {
@@ -76,16 +77,9 @@ struct LoggingFifo : test_acq::FakeAcqFifo {
 
 // The archive header (format 2, little-endian), a class's version byte, then
 // the ccPersistent level's byte.
-inline test_bytes::Bytes head(uint8_t version) { return {0x02, 0x01, version, 0x00}; }
+inline test_bytes::Bytes head(uint8_t version) { return test_bytes::level(version, {}); }
 
-// bits as size little-endian bytes.
-inline test_bytes::Bytes le(uint64_t bits, int size)
-{
-    test_bytes::Bytes out;
-    for (int i = 0; i < size; ++i)
-        out.push_back(static_cast<unsigned char>(bits >> (8 * i)));
-    return out;
-}
+using test_bytes::le;
 
 // Each name's factory makes an object stored under that name.
 inline void expectMadeByStoredName(std::initializer_list<const char*> names)

@@ -12,23 +12,15 @@
 
 #include "acq/acqfifo.h"
 #include "acq/propreq.h"
-#include "acq/vidfmt/vidfmt.h"
-#include "modules/fgproxy.h"
-#include "modules/startup.h"
-#include "modules/unknownfg.h"
 #include "std/pelbuf/pelpool.h"
 #include "tests/support/fake_acqfifo.h"
+#include "tests/modules/module_fifo_fixture.h"
 #include "tests/support/sim_module.h"
 
 namespace {
 
+using sim_module::lastArgs;
 using sim_module::sim;
-
-std::vector<double> lastArgs(int32_t iid, int32_t slot)
-{
-    double out[16] = {};
-    return std::vector<double>(out, out + std::min(sim().lastArgs(iid, slot, out, 16), 16u));
-}
 
 typedef std::vector<std::tuple<int32_t, int32_t, double>> Requests; // id, channel, value
 
@@ -44,30 +36,7 @@ Requests takeSets()
     return out;
 }
 
-class ModuleFifoOptional : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { ccModulesStartup(); }
-    void TearDown() override
-    {
-        fifos_.clear();
-        grabber_.reset();
-        board_.board.reset();
-        board_.module = nullptr;
-        sim_module::expectAllReleased();
-    }
-    cc_UnknownAcqFifo& make()
-    {
-        fifos_.emplace_back(new cc_UnknownAcqFifo(*grabber_, description_, 0));
-        return *fifos_.back();
-    }
-
-    sim_module::Board board_;
-    std::unique_ptr<cc_UnknownFrameGrabber> grabber_{
-        cc_UnknownFrameGrabber::create(board_.module, board_.board.get())};
-    cs_vidFmtRecord record_{u"Sim Cam 640x480", 640, 480, 8, 0, 0, 1, 1};
-    cc_VidFmtDesc description_{&record_, 0};
-    std::vector<std::unique_ptr<cc_UnknownAcqFifo>> fifos_;
-};
+typedef sim_module::FifoTest ModuleFifoOptional;
 
 TEST_F(ModuleFifoOptional, EachCoreQueryReadsItsSlotAndRaisesTheModulesError)
 {
@@ -119,7 +88,7 @@ TEST_F(ModuleFifoOptional, QueriesOfAMissingInterfaceAnswerNeutrally)
     sim().setPropertyValue(ccPropBrightness, 0.25, 1);
     const ccSimPropertyInfo listed[] = {{1005, 0, 1, 0.5, 0}};
     sim().setPropertyInfos(listed, 1);
-    cc_UnknownAcqFifo* master = &make();
+    cc_UnknownAcqFifo master(*grabber_, description_, 0);
     const struct {
         int32_t iid, slot;
         std::function<double(cc_UnknownAcqFifo&)> query;
@@ -132,7 +101,7 @@ TEST_F(ModuleFifoOptional, QueriesOfAMissingInterfaceAnswerNeutrally)
         {ccIidFifoRoiModes, 3, [](cc_UnknownAcqFifo& f) { return f.isRoiModeSupported(4); }, 1, 0},
         {ccIidFifoReconfigure, 3, [](cc_UnknownAcqFifo& f) { return f.reconfigure(&f); }, 1, 0},
         {ccIidFifoMaster, 3,
-         [&](cc_UnknownAcqFifo& f) { return f.isValidMaster(master); }, 1, 0},
+         [&](cc_UnknownAcqFifo& f) { return f.isValidMaster(&master); }, 1, 0},
         {ccIidFifoProperties, 5, [](cc_UnknownAcqFifo& f) { return f.brightnessDefault(); }, 0.25, 0.5},
         {ccIidFifoPropertyInfoList, 3,
          [](cc_UnknownAcqFifo& f) {

@@ -10,7 +10,6 @@
 #include <functional>
 #include <limits>
 #include <ostream>
-#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -34,13 +33,9 @@
 #include "acq/hyper/prop/trig.h"
 #include "acq/hyper/prop/triggerfilter.h"
 #include "acq/propreq.h"
-#include "acq/vidfmt/vidfmt.h"
-#include "modules/acqfifoproxy.h"
 #include "modules/board.h"
-#include "modules/fgproxy.h"
-#include "modules/startup.h"
-#include "modules/unknownfg.h"
 #include "std/except/persist.h"
+#include "tests/modules/module_fifo_fixture.h"
 #include "tests/support/sim_module.h"
 
 namespace {
@@ -98,22 +93,12 @@ void loadCameraTest(cc_UnknownAcqFifo& fifo, const std::function<void()>& attach
     test_bytes::load(stored, [&](ccArchive& ar) { ccArchiveObject(p, ar, false); });
 }
 
-// One simulated board and its grabber; the FIFO is made for each test.
-class ModuleProps : public ::testing::Test {
+// The FIFO is made for each test, and what its making sent forgotten.
+class ModuleProps : public sim_module::FifoTest {
 protected:
-    static void SetUpTestSuite() { ccModulesStartup(); } // the module's errors are known
-    void TearDown() override
-    {
-        fifo_.reset();
-        grabber_.reset();
-        board_.board.reset();
-        board_.module = nullptr;
-        EXPECT_EQ(sim().liveFrames(), 0u);
-        sim_module::expectAllReleased();
-    }
     cc_UnknownAcqFifo& make()
     {
-        fifo_.reset(new cc_UnknownAcqFifo(*grabber_, description_, 0));
+        FifoTest::make();
         sim().clearRequests();
         return *fifo_;
     }
@@ -122,37 +107,36 @@ protected:
         const Bytes error = sim_module::archived(ccBoard::Timeout(L"late", 5));
         sim().failProperty(id, error.data(), static_cast<uint32_t>(error.size()), ccSimErrorBytes);
     }
-
-    sim_module::Board board_;
-    std::unique_ptr<cc_UnknownFrameGrabber> grabber_{
-        cc_UnknownFrameGrabber::create(board_.module, board_.board.get())};
-    cs_vidFmtRecord record_{u"Sim Cam 640x480", 640, 480, 8, 0, 0, 1, 1};
-    cc_VidFmtDesc description_{&record_, 0};
-    std::unique_ptr<cc_UnknownAcqFifo> fifo_;
 };
 
 struct SetterRow {
     const char* name;
     Action set;
-    std::vector<Sent> sent;
+    std::vector<Sent> sent; // in order
 };
 void PrintTo(const SetterRow& row, std::ostream* os) { *os << row.name; }
 
 class Setters : public ModuleProps, public ::testing::WithParamInterface<SetterRow> {};
 
-TEST_P(Setters, ReachTheModuleAsTheirRequestRecords)
+// Each member reaches the module as its request record; a refused member
+// raises the module's error, the members before it were sent, those after
+// it are not.
+TEST_P(Setters, ReachTheModuleAndStopAtTheFirstMemberRefused)
 {
-    GetParam().set(make(), nothing);
-    EXPECT_EQ(takeSets(), GetParam().sent);
+    cc_UnknownAcqFifo& fifo = make();
+    GetParam().set(fifo, nothing);
+    const std::vector<Sent>& sent = GetParam().sent;
+    EXPECT_EQ(takeSets(), sent);
+    for (size_t refused = 0; refused < sent.size(); ++refused) {
+        SCOPED_TRACE(refused);
+        EXPECT_THROW(GetParam().set(fifo, [&] { failNextSetOf(std::get<0>(sent[refused])); }), ccBoard::Timeout);
+        EXPECT_EQ(takeSets(), std::vector<Sent>(sent.begin(), sent.begin() + refused));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Families, Setters,
     ::testing::Values(
-        SetterRow{"TriggerLowToHigh", with<ccTriggerProp>([](ccTriggerProp& p) { p.triggerLowToHigh(true); }),
-                  {{ccPropTriggerLowToHigh, -1, 1.0}}},
-        SetterRow{"StrobePulseDuration", with<ccStrobeProp>([](ccStrobeProp& p) { p.strobePulseDuration(0.005); }),
-                  {{ccPropStrobePulseDuration, -1, 0.005}}},
         // No auxiliary light: a signed word, not 4294967295.
         SetterRow{"AuxLightPortNone", with<ccLightProp>([](ccLightProp& p) { p.auxLightPort(-1); }),
                   {{ccPropAuxLightPort, -1, -1.0}}},
@@ -163,8 +147,6 @@ INSTANTIATE_TEST_SUITE_P(
         SetterRow{"ChargeTransferIntervalNotSet",
                   with<ccCtiProp>([](ccCtiProp& p) { p.chargeTransferInterval(kInf); }),
                   {{ccPropChargeTransferInterval, -1, kInf}}},
-        SetterRow{"OffsetClamp", with<ccOffsetClampProp>([](ccOffsetClampProp& p) { p.offsetClampMode(-2); }),
-                  {{ccPropOffsetClamp, -1, -2.0}}},
         SetterRow{"Sample", with<ccSampleProp>([](ccSampleProp& p) { p.sampleX(2); }),
                   {{ccPropSampleX, -1, 2.0}, {ccPropSampleY, -1, 1.0}}},
         SetterRow{"ReadoutDirection",
@@ -186,54 +168,9 @@ INSTANTIATE_TEST_SUITE_P(
         SetterRow{"CameraTestLoaded", loadCameraTest,
                   {{ccPropCameraTestFirst, -1, 1.0}, {ccPropCameraTestSecond, -1, -1.0},
                    {ccPropCameraTestThird, -1, 200.0}}},
-        SetterRow{"EncoderOffset", with<ccEncoderProp>([](ccEncoderProp& p) { p.encoderOffset(-3); }),
-                  {{ccPropEncoderOffset, -1, -3.0}}},
         SetterRow{"ClipRange", with<ccClippingProp>([](ccClippingProp& p) { p.clipRange(20, 30); }),
                   {{ccPropClippingLowLevel, -1, 20.0}, {ccPropClippingHighLevel, -1, 30.0}}}),
     [](const ::testing::TestParamInfo<SetterRow>& info) { return std::string(info.param.name); });
-
-struct GroupRow {
-    const char* name;
-    Action set;
-    std::vector<int32_t> members; // in the order sent
-};
-void PrintTo(const GroupRow& row, std::ostream* os) { *os << row.name; }
-
-class Groups : public ModuleProps, public ::testing::WithParamInterface<GroupRow> {};
-
-// A refused member raises the module's error; the members before it were
-// sent, those after it are not.
-TEST_P(Groups, StopAtTheFirstMemberTheModuleRefuses)
-{
-    cc_UnknownAcqFifo& fifo = make();
-    const std::vector<int32_t>& members = GetParam().members;
-    for (size_t refused = 0; refused < members.size(); ++refused) {
-        SCOPED_TRACE(members[refused]);
-        EXPECT_THROW(GetParam().set(fifo, [&] { failNextSetOf(members[refused]); }), ccBoard::Timeout);
-        std::vector<int32_t> sent;
-        for (const Sent& s : takeSets())
-            sent.push_back(std::get<0>(s));
-        EXPECT_EQ(sent, std::vector<int32_t>(members.begin(), members.begin() + refused));
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    GroupedProperties, Groups,
-    ::testing::Values(
-        GroupRow{"CdcCalibration",
-                 with<ccCdcCameraCalibrationProp>(
-                     [](ccCdcCameraCalibrationProp& p) { p.outlierPixelCorrectionEnabled(true); }),
-                 {ccPropOutlierPixelCorrection, ccPropCdcCalibrationFirst, ccPropCdcCalibrationSecond,
-                  ccPropRowColumnCalibration}},
-        GroupRow{"ReadoutDirection",
-                 with<ccReadoutDirectionProp>([](ccReadoutDirectionProp& p) { p.horizontalReadoutReversed(true); }),
-                 {ccPropHorizontalReadoutReversed, ccPropVerticalReadoutReversed}},
-        GroupRow{"Sample", with<ccSampleProp>([](ccSampleProp& p) { p.sampleY(4); }), {ccPropSampleX, ccPropSampleY}},
-        GroupRow{"CameraTest", loadCameraTest, {ccPropCameraTestFirst, ccPropCameraTestSecond, ccPropCameraTestThird}},
-        GroupRow{"TriggerFilter",
-                 with<ccTriggerFilterProp>([](ccTriggerFilterProp& p) { p.triggerDelay(1e-3); }),
-                 {ccPropMinTriggerWidth, ccPropMinTriggerPeriod, ccPropTriggerDelay, ccPropIgnoreMissedTrigger}}),
-    [](const ::testing::TestParamInfo<GroupRow>& info) { return std::string(info.param.name); });
 
 struct CheckRow {
     const char* name;

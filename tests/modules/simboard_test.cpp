@@ -4,6 +4,7 @@
 // acquisition time-outs, a lost device and last errors per thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -38,42 +39,36 @@ struct Event {
 };
 
 // What the callbacks saw; a test waits for it, never sleeps.
-class Events {
-public:
+struct Events {
     void add(const Event& e)
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back(e);
-        changed_.notify_all();
+        std::lock_guard<std::mutex> lock(mutex);
+        events.push_back(e);
+        changed.notify_all();
     }
     // The events of kind once there are at least n of them (fewer after
     // ten seconds).
     std::vector<Event> wait(Kind kind, size_t n)
     {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(10), [&] { return of(kind).size() >= n; });
-        return of(kind);
-    }
-
-private:
-    std::vector<Event> of(Kind kind) const
-    {
         std::vector<Event> out;
-        for (const Event& e : events_)
-            if (e.kind == kind)
-                out.push_back(e);
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(10), [&] {
+            out.clear();
+            std::copy_if(events.begin(), events.end(), std::back_inserter(out),
+                         [&](const Event& e) { return e.kind == kind; });
+            return out.size() >= n;
+        });
         return out;
     }
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Event> events_;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Event> events;
 };
 
 std::vector<uint32_t> tickets(const std::vector<Event>& events)
 {
     std::vector<uint32_t> out;
-    for (const Event& e : events)
-        out.push_back(e.ticket);
+    std::transform(events.begin(), events.end(), std::back_inserter(out), [](const Event& e) { return e.ticket; });
     return out;
 }
 

@@ -13,8 +13,8 @@
 #include "acq/acqfifo.h"
 #include "acq/propreq.h"
 #include "std/pelbuf/pelpool.h"
-#include "tests/support/fake_acqfifo.h"
 #include "tests/modules/module_fifo_fixture.h"
+#include "tests/support/fake_acqfifo.h"
 #include "tests/support/sim_module.h"
 
 namespace {

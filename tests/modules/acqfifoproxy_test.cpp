@@ -24,8 +24,8 @@
 #include "modules/fgproxy.h"
 #include "modules/startup.h"
 #include "modules/unknownfg.h"
-#include "tests/support/fake_acqfifo.h"
 #include "tests/modules/module_fifo_fixture.h"
+#include "tests/support/fake_acqfifo.h"
 #include "tests/support/sim_module.h"
 
 namespace {

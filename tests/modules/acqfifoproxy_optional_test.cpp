@@ -12,23 +12,15 @@
 
 #include "acq/acqfifo.h"
 #include "acq/propreq.h"
-#include "acq/vidfmt/vidfmt.h"
-#include "modules/fgproxy.h"
-#include "modules/startup.h"
-#include "modules/unknownfg.h"
 #include "std/pelbuf/pelpool.h"
+#include "tests/modules/module_fifo_fixture.h"
 #include "tests/support/fake_acqfifo.h"
 #include "tests/support/sim_module.h"
 
 namespace {
 
+using sim_module::lastArgs;
 using sim_module::sim;
-
-std::vector<double> lastArgs(int32_t iid, int32_t slot)
-{
-    double out[16] = {};
-    return std::vector<double>(out, out + std::min(sim().lastArgs(iid, slot, out, 16), 16u));
-}
 
 typedef std::vector<std::tuple<int32_t, int32_t, double>> Requests; // id, channel, value
 
@@ -44,43 +36,14 @@ Requests takeSets()
     return out;
 }
 
-class ModuleFifoOptional : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { ccModulesStartup(); }
-    void TearDown() override
-    {
-        fifos_.clear();
-        grabber_.reset();
-        board_.board.reset();
-        board_.module = nullptr;
-        sim_module::expectAllReleased();
-    }
-    cc_UnknownAcqFifo& make()
-    {
-        fifos_.emplace_back(new cc_UnknownAcqFifo(*grabber_, description_, 0));
-        return *fifos_.back();
-    }
-
-    sim_module::Board board_;
-    std::unique_ptr<cc_UnknownFrameGrabber> grabber_{
-        cc_UnknownFrameGrabber::create(board_.module, board_.board.get())};
-    cs_vidFmtRecord record_{u"Sim Cam 640x480", 640, 480, 8, 0, 0, 1, 1};
-    cc_VidFmtDesc description_{&record_, 0};
-    std::vector<std::unique_ptr<cc_UnknownAcqFifo>> fifos_;
-};
+typedef sim_module::FifoTest ModuleFifoOptional;
 
 TEST_F(ModuleFifoOptional, EachCoreQueryReadsItsSlotAndRaisesTheModulesError)
 {
     const struct { int32_t slot; std::function<double(cc_UnknownAcqFifo&)> query; double answer; } rows[] = {
-        {10, [](cc_UnknownAcqFifo& f) { return f.stateQueryD(); }, 1},
-        {11, [](cc_UnknownAcqFifo& f) { return f.stateQueryA(); }, 1},
-        {12, [](cc_UnknownAcqFifo& f) { return f.stateQueryB(); }, 1},
         {13, [](cc_UnknownAcqFifo& f) { return f.isBusy(); }, 1},
-        {14, [](cc_UnknownAcqFifo& f) { return f.stateQueryC(); }, 1},
-        {15, [](cc_UnknownAcqFifo& f) { return f.stateQueryE(); }, 1},
         {16, [](cc_UnknownAcqFifo& f) { return f.pendingAcqs(); }, 6},
         {17, [](cc_UnknownAcqFifo& f) { return f.completedAcqs(); }, 7},
-        {18, [](cc_UnknownAcqFifo& f) { return f.countQueryC(); }, 8},
         {6, [](cc_UnknownAcqFifo& f) { return f.triggerEnabled(); }, 1},
     };
     // Every slot but the one asked gives something else.
@@ -119,7 +82,7 @@ TEST_F(ModuleFifoOptional, QueriesOfAMissingInterfaceAnswerNeutrally)
     sim().setPropertyValue(ccPropBrightness, 0.25, 1);
     const ccSimPropertyInfo listed[] = {{1005, 0, 1, 0.5, 0}};
     sim().setPropertyInfos(listed, 1);
-    cc_UnknownAcqFifo* master = &make();
+    cc_UnknownAcqFifo master(*grabber_, description_, 0);
     const struct {
         int32_t iid, slot;
         std::function<double(cc_UnknownAcqFifo&)> query;
@@ -132,7 +95,7 @@ TEST_F(ModuleFifoOptional, QueriesOfAMissingInterfaceAnswerNeutrally)
         {ccIidFifoRoiModes, 3, [](cc_UnknownAcqFifo& f) { return f.isRoiModeSupported(4); }, 1, 0},
         {ccIidFifoReconfigure, 3, [](cc_UnknownAcqFifo& f) { return f.reconfigure(&f); }, 1, 0},
         {ccIidFifoMaster, 3,
-         [&](cc_UnknownAcqFifo& f) { return f.isValidMaster(master); }, 1, 0},
+         [&](cc_UnknownAcqFifo& f) { return f.isValidMaster(&master); }, 1, 0},
         {ccIidFifoProperties, 5, [](cc_UnknownAcqFifo& f) { return f.brightnessDefault(); }, 0.25, 0.5},
         {ccIidFifoPropertyInfoList, 3,
          [](cc_UnknownAcqFifo& f) {
@@ -162,50 +125,19 @@ TEST_F(ModuleFifoOptional, QueriesOfAMissingInterfaceAnswerNeutrally)
     EXPECT_THROW(make().reconfigure(this), ccBoard::Timeout);
 }
 
-// Every setter sends its own identifier and value (channel -1 but for
-// brightness); without the property interface none sends anything.
+// A setter sends its identifier and value, as a signed word for a count or
+// a flag (channel -1 but for brightness); without the property interface
+// nothing is sent.
 TEST_F(ModuleFifoOptional, EachSetterSendsItsIdentifierOrNothingWithoutTheInterface)
 {
     typedef cc_UnknownAcqFifo F;
     const struct { std::function<void(F&)> set; int32_t id, channel; double value; } rows[] = {
         {[](F& f) { f.cameraPort(2); }, 1001, -1, 2},
         {[](F& f) { f.settlingTime(0.5); }, 1002, -1, 0.5},
-        {[](F& f) { f.timeout(3.0); }, 1003, -1, 3.0},
-        {[](F& f) { f.strobePulseDuration(1e-4); }, 1005, -1, 1e-4},
         {[](F& f) { f.strobePulsePolarityHigh(false); }, 1006, -1, 0},
-        {[](F& f) { f.strobeDelay(2e-3); }, 1007, -1, 2e-3},
         {[](F& f) { f.triggerLowToHigh(true); }, 1008, -1, 1},
-        {[](F& f) { f.chargeTransferInterval(0.25); }, 1009, -1, 0.25},
         {[](F& f) { f.alphaColorValue(-7); }, 1010, -1, -7},
-        {[](F& f) { f.horizontalAdjustment(1.5); }, 1011, -1, 1.5},
-        {[](F& f) { f.alphaColorEnabled(1); }, 1012, -1, 1},
-        {[](F& f) { f.clippingEnabled(1); }, 1014, -1, 1},
-        {[](F& f) { f.clippingLowLevel(16); }, 1015, -1, 16},
-        {[](F& f) { f.clippingHighLevel(235); }, 1016, -1, 235},
-        {[](F& f) { f.cameraBandwidth(2e7); }, 1018, -1, 2e7},
         {[](F& f) { f.brightness(0.3, 1); }, 1020, 1, 0.3},
-        {[](F& f) { f.brightFieldPowerRatio(0.6); }, 2001, -1, 0.6},
-        {[](F& f) { f.lightPower(0.8); }, 2002, -1, 0.8},
-        {[](F& f) { f.lightDelay(1e-3); }, 2003, -1, 1e-3},
-        {[](F& f) { f.auxLightPort(2); }, 2004, -1, 2},
-        {[](F& f) { f.auxBrightFieldPowerRatio(0.4); }, 2006, -1, 0.4},
-        {[](F& f) { f.auxLightPower(0.9); }, 2007, -1, 0.9},
-        {[](F& f) { f.lightEnabled(true); }, 2008, -1, 1},
-        {[](F& f) { f.digitalHighGainSelected(true); }, 3001, -1, 1},
-        {[](F& f) { f.masterClockFrequency(4e7); }, 3002, -1, 4e7},
-        {[](F& f) { f.resetCounterOnHardwareTrigger(true); }, 5000, -1, 1},
-        {[](F& f) { f.testEncoderEnabled(true); }, 5001, -1, 1},
-        {[](F& f) { f.testEncoderDirectionPositive(false); }, 5002, -1, 0},
-        {[](F& f) { f.encoderPort(1); }, 5003, -1, 1},
-        {[](F& f) { f.acquireDirectionPositive(true); }, 5004, -1, 1},
-        {[](F& f) { f.encoderOffset(-12); }, 5005, -1, -12},
-        {[](F& f) { f.firstPelOffset(100); }, 5006, -1, 100},
-        {[](F& f) { f.useSingleChannel(true); }, 5007, -1, 1},
-        {[](F& f) { f.encoderResolution(4); }, 5008, -1, 4},
-        {[](F& f) { f.startAcqOnEncoderCount(1000); }, 5009, -1, 1000},
-        {[](F& f) { f.ignoreBackwardsMotionBetweenAcquires(true); }, 5010, -1, 1},
-        {[](F& f) { f.ignoreTooFastEncoder(false); }, 5011, -1, 0},
-        {[](F& f) { f.roiMode(2); }, 6006, -1, 2},
     };
     for (const bool offered : {true, false}) {
         sim().setOffered(ccIidFifoProperties, offered);
@@ -344,20 +276,10 @@ TEST_F(ModuleFifoOptional, AResultOfAnotherKindIsReadThroughItsRawPels)
     EXPECT_FALSE(fifo.completeAcqRGB32({false, 30.0, 0, nullptr, nullptr}).isBound());
 }
 
-// What the module has no part in keeps the implementation's base answers,
-// and asks the module nothing.
-TEST_F(ModuleFifoOptional, OperationsWithoutAModulePartKeepTheBaseAnswers)
+// The block is the callee's: the leak checker sees it if it is kept.
+TEST_F(ModuleFifoOptional, TheBlockHookTakesItsBlock)
 {
-    cc_UnknownAcqFifo& fifo = make();
-    const uint32_t completions = sim().callCount(ccIidFifoCore, 4);
-    EXPECT_FALSE(fifo.completeAcq16(ccAcqCompleteArgs()).isBound());
-    EXPECT_EQ(sim().callCount(ccIidFifoCore, 4), completions);
-    // The block is the callee's: the leak checker sees it if it is kept.
-    EXPECT_TRUE(fifo.hookTakesBlock(1, 2, std::make_unique<uint8_t[]>(64), 4, 5, 6, 7));
-    EXPECT_TRUE(fifo.hookTrue(0));
-    EXPECT_FALSE(fifo.hookFalseB(1));
-    EXPECT_FALSE(fifo.alwaysFalseQuery());
-    EXPECT_TRUE(fifo.acceptsPelRootPool(ccPtrHandle<ccPelRootPool>()));
+    EXPECT_TRUE(make().hookTakesBlock(1, 2, std::make_unique<uint8_t[]>(64), 4, 5, 6, 7));
 }
 
 } // namespace

@@ -24,18 +24,14 @@
 #include "modules/fgproxy.h"
 #include "modules/startup.h"
 #include "modules/unknownfg.h"
+#include "tests/modules/module_fifo_fixture.h"
 #include "tests/support/fake_acqfifo.h"
 #include "tests/support/sim_module.h"
 
 namespace {
 
+using sim_module::lastArgs;
 using sim_module::sim;
-
-std::vector<double> lastArgs(int32_t iid, int32_t slot)
-{
-    double out[16] = {};
-    return std::vector<double>(out, out + std::min(sim().lastArgs(iid, slot, out, 16), 16u));
-}
 
 // The property requests the module received since the last call.
 std::vector<std::tuple<int32_t, int32_t, int32_t, double>> takeRequests()
@@ -82,33 +78,9 @@ struct Probe : ccAcqInfoCallback, ccCallback {
     bool throws;
 };
 
-// One simulated board and its grabber; each test sets the simulator up and
-// then makes its FIFO. At the end every simulated object must be released.
-class ModuleFifo : public ::testing::Test {
+class ModuleFifo : public sim_module::FifoTest {
 protected:
-    static void SetUpTestSuite() { ccModulesStartup(); } // the module's errors are known
-    void TearDown() override
-    {
-        fifo_.reset();
-        grabber_.reset();
-        board_.board.reset();
-        board_.module = nullptr;
-        sim_module::expectAllReleased();
-    }
-    cc_UnknownAcqFifo& make(int32_t code = 0)
-    {
-        fifo_.reset(new cc_UnknownAcqFifo(*grabber_, description_, code));
-        return *fifo_;
-    }
-
-    sim_module::Board board_;
-    // Before the FIFO: callbacks still running reach them until it is gone.
-    Calls calls_;
-    std::unique_ptr<cc_UnknownFrameGrabber> grabber_{
-        cc_UnknownFrameGrabber::create(board_.module, board_.board.get())};
-    cs_vidFmtRecord record_{u"Sim Cam 640x480", 640, 480, 8, 0, 0, 1, 1};
-    cc_VidFmtDesc description_{&record_, 0};
-    std::unique_ptr<cc_UnknownAcqFifo> fifo_;
+    Calls calls_; // its callbacks reach it until the FIFO is gone
 };
 
 TEST_F(ModuleFifo, IsMadeThroughTheCreatorOrForGrey8ThroughTheCore)

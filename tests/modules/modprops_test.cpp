@@ -10,7 +10,6 @@
 #include <functional>
 #include <limits>
 #include <ostream>
-#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -22,25 +21,16 @@
 #include "acq/hyper/prop/clip.h"
 #include "acq/hyper/prop/cti.h"
 #include "acq/hyper/prop/custom.h"
-#include "acq/hyper/prop/exposure.h"
-#include "acq/hyper/prop/ilut8.h"
 #include "acq/hyper/prop/light.h"
-#include "acq/hyper/prop/lsprops.h"
-#include "acq/hyper/prop/offsetclamp.h"
 #include "acq/hyper/prop/readdir.h"
 #include "acq/hyper/prop/roi.h"
 #include "acq/hyper/prop/sample.h"
 #include "acq/hyper/prop/strobe.h"
-#include "acq/hyper/prop/trig.h"
 #include "acq/hyper/prop/triggerfilter.h"
 #include "acq/propreq.h"
-#include "acq/vidfmt/vidfmt.h"
-#include "modules/acqfifoproxy.h"
 #include "modules/board.h"
-#include "modules/fgproxy.h"
-#include "modules/startup.h"
-#include "modules/unknownfg.h"
 #include "std/except/persist.h"
+#include "tests/modules/module_fifo_fixture.h"
 #include "tests/support/sim_module.h"
 
 namespace {
@@ -98,22 +88,12 @@ void loadCameraTest(cc_UnknownAcqFifo& fifo, const std::function<void()>& attach
     test_bytes::load(stored, [&](ccArchive& ar) { ccArchiveObject(p, ar, false); });
 }
 
-// One simulated board and its grabber; the FIFO is made for each test.
-class ModuleProps : public ::testing::Test {
+// The FIFO is made for each test, and what its making sent forgotten.
+class ModuleProps : public sim_module::FifoTest {
 protected:
-    static void SetUpTestSuite() { ccModulesStartup(); } // the module's errors are known
-    void TearDown() override
-    {
-        fifo_.reset();
-        grabber_.reset();
-        board_.board.reset();
-        board_.module = nullptr;
-        EXPECT_EQ(sim().liveFrames(), 0u);
-        sim_module::expectAllReleased();
-    }
     cc_UnknownAcqFifo& make()
     {
-        fifo_.reset(new cc_UnknownAcqFifo(*grabber_, description_, 0));
+        FifoTest::make();
         sim().clearRequests();
         return *fifo_;
     }
@@ -122,37 +102,36 @@ protected:
         const Bytes error = sim_module::archived(ccBoard::Timeout(L"late", 5));
         sim().failProperty(id, error.data(), static_cast<uint32_t>(error.size()), ccSimErrorBytes);
     }
-
-    sim_module::Board board_;
-    std::unique_ptr<cc_UnknownFrameGrabber> grabber_{
-        cc_UnknownFrameGrabber::create(board_.module, board_.board.get())};
-    cs_vidFmtRecord record_{u"Sim Cam 640x480", 640, 480, 8, 0, 0, 1, 1};
-    cc_VidFmtDesc description_{&record_, 0};
-    std::unique_ptr<cc_UnknownAcqFifo> fifo_;
 };
 
 struct SetterRow {
     const char* name;
     Action set;
-    std::vector<Sent> sent;
+    std::vector<Sent> sent; // in order
 };
 void PrintTo(const SetterRow& row, std::ostream* os) { *os << row.name; }
 
 class Setters : public ModuleProps, public ::testing::WithParamInterface<SetterRow> {};
 
-TEST_P(Setters, ReachTheModuleAsTheirRequestRecords)
+// Each member reaches the module as its request record; a refused member
+// raises the module's error, the members before it were sent, those after
+// it are not.
+TEST_P(Setters, ReachTheModuleAndStopAtTheFirstMemberRefused)
 {
-    GetParam().set(make(), nothing);
-    EXPECT_EQ(takeSets(), GetParam().sent);
+    cc_UnknownAcqFifo& fifo = make();
+    GetParam().set(fifo, nothing);
+    const std::vector<Sent>& sent = GetParam().sent;
+    EXPECT_EQ(takeSets(), sent);
+    for (size_t refused = 0; refused < sent.size(); ++refused) {
+        SCOPED_TRACE(refused);
+        EXPECT_THROW(GetParam().set(fifo, [&] { failNextSetOf(std::get<0>(sent[refused])); }), ccBoard::Timeout);
+        EXPECT_EQ(takeSets(), std::vector<Sent>(sent.begin(), sent.begin() + refused));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Families, Setters,
     ::testing::Values(
-        SetterRow{"TriggerLowToHigh", with<ccTriggerProp>([](ccTriggerProp& p) { p.triggerLowToHigh(true); }),
-                  {{ccPropTriggerLowToHigh, -1, 1.0}}},
-        SetterRow{"StrobePulseDuration", with<ccStrobeProp>([](ccStrobeProp& p) { p.strobePulseDuration(0.005); }),
-                  {{ccPropStrobePulseDuration, -1, 0.005}}},
         // No auxiliary light: a signed word, not 4294967295.
         SetterRow{"AuxLightPortNone", with<ccLightProp>([](ccLightProp& p) { p.auxLightPort(-1); }),
                   {{ccPropAuxLightPort, -1, -1.0}}},
@@ -163,8 +142,6 @@ INSTANTIATE_TEST_SUITE_P(
         SetterRow{"ChargeTransferIntervalNotSet",
                   with<ccCtiProp>([](ccCtiProp& p) { p.chargeTransferInterval(kInf); }),
                   {{ccPropChargeTransferInterval, -1, kInf}}},
-        SetterRow{"OffsetClamp", with<ccOffsetClampProp>([](ccOffsetClampProp& p) { p.offsetClampMode(-2); }),
-                  {{ccPropOffsetClamp, -1, -2.0}}},
         SetterRow{"Sample", with<ccSampleProp>([](ccSampleProp& p) { p.sampleX(2); }),
                   {{ccPropSampleX, -1, 2.0}, {ccPropSampleY, -1, 1.0}}},
         SetterRow{"ReadoutDirection",
@@ -186,54 +163,9 @@ INSTANTIATE_TEST_SUITE_P(
         SetterRow{"CameraTestLoaded", loadCameraTest,
                   {{ccPropCameraTestFirst, -1, 1.0}, {ccPropCameraTestSecond, -1, -1.0},
                    {ccPropCameraTestThird, -1, 200.0}}},
-        SetterRow{"EncoderOffset", with<ccEncoderProp>([](ccEncoderProp& p) { p.encoderOffset(-3); }),
-                  {{ccPropEncoderOffset, -1, -3.0}}},
         SetterRow{"ClipRange", with<ccClippingProp>([](ccClippingProp& p) { p.clipRange(20, 30); }),
                   {{ccPropClippingLowLevel, -1, 20.0}, {ccPropClippingHighLevel, -1, 30.0}}}),
     [](const ::testing::TestParamInfo<SetterRow>& info) { return std::string(info.param.name); });
-
-struct GroupRow {
-    const char* name;
-    Action set;
-    std::vector<int32_t> members; // in the order sent
-};
-void PrintTo(const GroupRow& row, std::ostream* os) { *os << row.name; }
-
-class Groups : public ModuleProps, public ::testing::WithParamInterface<GroupRow> {};
-
-// A refused member raises the module's error; the members before it were
-// sent, those after it are not.
-TEST_P(Groups, StopAtTheFirstMemberTheModuleRefuses)
-{
-    cc_UnknownAcqFifo& fifo = make();
-    const std::vector<int32_t>& members = GetParam().members;
-    for (size_t refused = 0; refused < members.size(); ++refused) {
-        SCOPED_TRACE(members[refused]);
-        EXPECT_THROW(GetParam().set(fifo, [&] { failNextSetOf(members[refused]); }), ccBoard::Timeout);
-        std::vector<int32_t> sent;
-        for (const Sent& s : takeSets())
-            sent.push_back(std::get<0>(s));
-        EXPECT_EQ(sent, std::vector<int32_t>(members.begin(), members.begin() + refused));
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    GroupedProperties, Groups,
-    ::testing::Values(
-        GroupRow{"CdcCalibration",
-                 with<ccCdcCameraCalibrationProp>(
-                     [](ccCdcCameraCalibrationProp& p) { p.outlierPixelCorrectionEnabled(true); }),
-                 {ccPropOutlierPixelCorrection, ccPropCdcCalibrationFirst, ccPropCdcCalibrationSecond,
-                  ccPropRowColumnCalibration}},
-        GroupRow{"ReadoutDirection",
-                 with<ccReadoutDirectionProp>([](ccReadoutDirectionProp& p) { p.horizontalReadoutReversed(true); }),
-                 {ccPropHorizontalReadoutReversed, ccPropVerticalReadoutReversed}},
-        GroupRow{"Sample", with<ccSampleProp>([](ccSampleProp& p) { p.sampleY(4); }), {ccPropSampleX, ccPropSampleY}},
-        GroupRow{"CameraTest", loadCameraTest, {ccPropCameraTestFirst, ccPropCameraTestSecond, ccPropCameraTestThird}},
-        GroupRow{"TriggerFilter",
-                 with<ccTriggerFilterProp>([](ccTriggerFilterProp& p) { p.triggerDelay(1e-3); }),
-                 {ccPropMinTriggerWidth, ccPropMinTriggerPeriod, ccPropTriggerDelay, ccPropIgnoreMissedTrigger}}),
-    [](const ::testing::TestParamInfo<GroupRow>& info) { return std::string(info.param.name); });
 
 struct CheckRow {
     const char* name;
@@ -251,16 +183,12 @@ TEST_P(BoardChecks, RunAgainstTheBoardsAnswers)
     cc_UnknownAcqFifo& fifo = make();
     EXPECT_NO_THROW(GetParam().accepted(fifo, nothing));
     sim().clearRequests();
-    const uint32_t regions = sim().callCount(ccIidFifoCamera, 3);
     try {
         GetParam().refused(fifo, nothing);
         ADD_FAILURE() << "accepted";
     } catch (const ccException& e) {
         EXPECT_EQ(e.code(), GetParam().code);
     }
-    // A region the board refuses reached it; anything else the property refused itself.
-    const bool boardRefuses = GetParam().code == ccUnknownFG::MissingFunctionality::kCode;
-    EXPECT_EQ(sim().callCount(ccIidFifoCamera, 3) - regions, uint32_t(boardRefuses));
     EXPECT_TRUE(takeSets().empty());
 }
 
@@ -274,52 +202,11 @@ INSTANTIATE_TEST_SUITE_P(
                  with<ccStrobeProp>([](ccStrobeProp& p) { p.strobePulseDuration(0.01); }),
                  with<ccStrobeProp>([](ccStrobeProp& p) { p.strobePulseDuration(0.0100001); }),
                  ccStrobeProp::BadParams::kCode},
-        CheckRow{"StrobeDelay", with<ccStrobeDelayProp>([](ccStrobeDelayProp& p) { p.strobeDelay(0.0); }),
-                 with<ccStrobeDelayProp>([](ccStrobeDelayProp& p) { p.strobeDelay(-1e-9); }),
-                 ccStrobeDelayProp::BadParams::kCode},
-        CheckRow{"TriggerDelay", with<ccTriggerFilterProp>([](ccTriggerFilterProp& p) { p.triggerDelay(0.01); }),
-                 with<ccTriggerFilterProp>([](ccTriggerFilterProp& p) { p.triggerDelay(0.0100001); }),
-                 ccTriggerFilterProp::BadParams::kCode},
         CheckRow{"RoiMode", with<ccRoiProp>([](ccRoiProp& p) { p.roiMode(0); }),
-                 with<ccRoiProp>([](ccRoiProp& p) { p.roiMode(1); }), ccRoiProp::BadParams::kCode},
-        CheckRow{"EncoderPort", with<ccEncoderProp>([](ccEncoderProp& p) { p.encoderPort(1); }),
-                 with<ccEncoderProp>([](ccEncoderProp& p) { p.encoderPort(2); }), ccEncoderProp::BadParams::kCode},
-        CheckRow{"RegionInsideTheFrame", with<ccRoiProp>([](ccRoiProp& p) { p.roi(ccPelRect(0, 0, 640, 480)); }),
-                 with<ccRoiProp>([](ccRoiProp& p) { p.roi(ccPelRect(1, 0, 640, 480)); }),
-                 ccUnknownFG::MissingFunctionality::kCode}),
+                 with<ccRoiProp>([](ccRoiProp& p) { p.roiMode(1); }), ccRoiProp::BadParams::kCode}),
     [](const ::testing::TestParamInfo<CheckRow>& info) { return std::string(info.param.name); });
 
-// What the property classes read back from the board.
-TEST_F(ModuleProps, ReadBacksAreTheBoardsAnswers)
-{
-    cc_UnknownAcqFifo& fifo = make();
-    ccExposureProp exposure;
-    exposure.attach(&fifo);
-    ccRoiProp roi;
-    roi.attach(&fifo);
-    ccPelRect limits;
-    roi.roiLimits(limits);
-    ccCtiProp cti;
-    cti.attach(&fifo);
-    cc8BitInputLutProp lut;
-    EXPECT_NO_THROW(lut.attach(&fifo));
-    const ccAcqPropertyInfo* exposureInfo = fifo.propertyInfo(ccPropExposure);
-    ASSERT_NE(exposureInfo, nullptr);
-    const std::tuple<const char*, double, double> rows[] = {
-        {"exposure default", exposure.exposure(), 2e-5},
-        {"limits width", double(limits.width()), 640},
-        {"limits height", double(limits.height()), 480},
-        {"cti limit", cti.ctiLimit(), 1.0},
-        {"input table entries", double(fifo.numInputLuts()), 256},
-        {"minimum exposure", exposureInfo->minimum, 1e-6},
-        {"sample values", double(fifo.supportedSampleValues()->size()), 3},
-    };
-    for (const auto& [name, value, expected] : rows)
-        EXPECT_EQ(value, expected) << name;
-}
-
-// The bag goes to the board as its text, whole; a refusal leaves the
-// property's bag as it was.
+// The bag goes to the board as its text, whole.
 TEST_F(ModuleProps, CustomPropertiesReachTheBoardAsTheBagsText)
 {
     cc_UnknownAcqFifo& fifo = make();
@@ -332,15 +219,9 @@ TEST_F(ModuleProps, CustomPropertiesReachTheBoardAsTheBagsText)
     ASSERT_EQ(sim().lastText(ccIidFifoCustomProps, 3, text, 64), 32u); // the emoji is a surrogate pair
     EXPECT_EQ(std::u16string(text), u"Command\tReset\n\rWrite\tGain\t12\U0001F600\n\r");
 
-    ccCustomPropertyBag other;
-    other.fromString(L"Command\tStop\n\r");
-    sim_module::failNext(ccIidFifoCustomProps, 3, ccBoard::Timeout(L"late", 5));
-    EXPECT_THROW(prop.customProps(other), ccBoard::Timeout);
-    EXPECT_EQ(prop.customProps().asString(), bag.asString());
-
     sim().setOffered(ccIidFifoCustomProps, 0); // a board without them: nothing is sent
     const uint32_t calls = sim().callCount(ccIidFifoCustomProps, 3);
-    prop.customProps(other);
+    prop.customProps(bag);
     EXPECT_EQ(sim().callCount(ccIidFifoCustomProps, 3), calls);
 }
 

@@ -1,10 +1,10 @@
-// The module FIFO and the board registry against a simulated driver module
+// The module FIFO against a simulated driver module
 // that behaves like a board: callbacks from its own threads, free run at a
 // frame rate into a few module buffers, trigger enable and models, its own
-// acquisition time-outs, a lost device, last errors per thread and a
-// discovery of its own.
+// acquisition time-outs, a lost device and last errors per thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -20,18 +20,13 @@
 
 #include "acq/acqfifo.h"
 #include "acq/trigmodel.h"
-#include "acq/vidfmt/vidfmt.h"
-#include "modules/acqfifoproxy.h"
 #include "modules/board.h"
-#include "modules/fgproxy.h"
-#include "modules/internal/board_testing.h"
-#include "modules/startup.h"
-#include "modules/unknownfg.h"
-#include "platform/registry_testing.h"
+#include "tests/modules/module_fifo_fixture.h"
 #include "tests/support/sim_module.h"
 
 namespace {
 
+using sim_module::eventually;
 using sim_module::sim;
 
 enum Kind { kMovePart, kComplete, kOverrun };
@@ -44,42 +39,36 @@ struct Event {
 };
 
 // What the callbacks saw; a test waits for it, never sleeps.
-class Events {
-public:
+struct Events {
     void add(const Event& e)
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back(e);
-        changed_.notify_all();
+        std::lock_guard<std::mutex> lock(mutex);
+        events.push_back(e);
+        changed.notify_all();
     }
     // The events of kind once there are at least n of them (fewer after
     // ten seconds).
     std::vector<Event> wait(Kind kind, size_t n)
     {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(10), [&] { return of(kind).size() >= n; });
-        return of(kind);
-    }
-
-private:
-    std::vector<Event> of(Kind kind) const
-    {
         std::vector<Event> out;
-        for (const Event& e : events_)
-            if (e.kind == kind)
-                out.push_back(e);
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(10), [&] {
+            out.clear();
+            std::copy_if(events.begin(), events.end(), std::back_inserter(out),
+                         [&](const Event& e) { return e.kind == kind; });
+            return out.size() >= n;
+        });
         return out;
     }
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Event> events_;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Event> events;
 };
 
 std::vector<uint32_t> tickets(const std::vector<Event>& events)
 {
     std::vector<uint32_t> out;
-    for (const Event& e : events)
-        out.push_back(e.ticket);
+    std::transform(events.begin(), events.end(), std::back_inserter(out), [](const Event& e) { return e.ticket; });
     return out;
 }
 
@@ -100,15 +89,6 @@ struct Recorder : ccAcqInfoCallback {
     std::function<void(const ccAcquireInfo&)> action;
 };
 
-// A bounded wait for something the module's threads do.
-template <class Predicate>
-bool eventually(Predicate done)
-{
-    for (int i = 0; i < 10000 && !done(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return done();
-}
-
 struct Completed {
     bool outcome = false;
     ccAcquireInfo info;
@@ -128,29 +108,14 @@ Completed complete(cc_UnknownAcqFifo& fifo, double seconds)
     return c;
 }
 
-class SimBoard : public ::testing::Test {
+class SimBoard : public sim_module::FifoTest {
 protected:
-    static void SetUpTestSuite() { ccModulesStartup(); } // the module's errors are known
+    SimBoard() : FifoTest({u"Sim Cam 64x8", 64, 8, 8, 0, 0, 1, 1}) {}
     void SetUp() override
     {
         const test_bytes::Bytes late = sim_module::archived(ccBoard::Timeout(L"no frame", 0));
         sim().setTimeoutError(late.data(), static_cast<uint32_t>(late.size()));
         sim().setFrameSize(64, 8);
-    }
-    void TearDown() override
-    {
-        fifo_.reset();
-        EXPECT_TRUE(eventually([] { return sim().liveFifos() == 0; })); // a worker ends after its callback
-        grabber_.reset();
-        board_.board.reset();
-        board_.module = nullptr;
-        EXPECT_EQ(sim().liveFrames(), 0u);
-        sim_module::expectAllReleased();
-    }
-    cc_UnknownAcqFifo& make()
-    {
-        fifo_.reset(new cc_UnknownAcqFifo(*grabber_, description_, 0));
-        return *fifo_;
     }
     void install(Kind kind, std::function<void(const ccAcquireInfo&)> action = {})
     {
@@ -162,14 +127,7 @@ protected:
         }
     }
 
-    sim_module::Board board_;
-    // Before the FIFO: callbacks still running reach them until it is gone.
-    Events events_;
-    std::unique_ptr<cc_UnknownFrameGrabber> grabber_{
-        cc_UnknownFrameGrabber::create(board_.module, board_.board.get())};
-    cs_vidFmtRecord record_{u"Sim Cam 64x8", 64, 8, 8, 0, 0, 1, 1};
-    cc_VidFmtDesc description_{&record_, 0};
-    std::unique_ptr<cc_UnknownAcqFifo> fifo_;
+    Events events_; // callbacks still running reach it until the FIFO is gone
 };
 
 // The module's callbacks come from one thread, or from two.
@@ -334,27 +292,14 @@ TEST_P(Threads, ACallbackUsingItsFifoWhileTheBoardClosesMeetsMissingFunctionalit
 
 // The arguments of a completion that waits without limit.
 struct EndlessCompletion final : ccITemp_CompleteArgs_v0 {
-    int32_t query(ccIUnknown** out, int32_t) override
-    {
-        *out = nullptr;
-        return 1;
-    }
+    int32_t query(ccIUnknown** out, int32_t) override { return *out = nullptr, 1; }
     uint32_t addRef() override { return 1; }
     uint32_t release() override { return 1; }
-    int32_t firstFlag(uint32_t* flag) override { return put(flag); }
-    int32_t secondFlag(uint32_t* flag) override { return put(flag); }
-    int32_t timeout(double* seconds) override
-    {
-        *seconds = HUGE_VAL;
-        return 0;
-    }
+    int32_t firstFlag(uint32_t* flag) override { return *flag = 0; }
+    int32_t secondFlag(uint32_t* flag) override { return *flag = 0; }
+    int32_t timeout(double* seconds) override { return *seconds = HUGE_VAL, 0; }
     int32_t setStatus(uint32_t) override { return 0; }
     int32_t readInfo(ccIUnknown*) override { return 0; }
-    static int32_t put(uint32_t* flag)
-    {
-        *flag = 0;
-        return 0;
-    }
 };
 
 // As a board's does, the module FIFO's release ends a completion waiting on it.
@@ -421,8 +366,6 @@ TEST_F(SimBoard, TriggerEnableAndTheTriggerModelDecideWhatAcquires)
         {"manual", ccTriggerModel::manual(), true, false},
         {"manual, disabled", ccTriggerModel::manual(), false, false},
         {"automatic", ccTriggerModel::automatic(), true, true},
-        {"semi-automatic", ccTriggerModel::semiAutomatic(), true, true},
-        {"slave", ccTriggerModel::slave(), true, true},
         {"custom with a hardware trigger", triggeredCustom, true, true},
         {"custom with a software start", startedCustom, true, false},
     };
@@ -448,7 +391,6 @@ TEST_F(SimBoard, AnAcquisitionNotMadeWithinTheFifosTimeOutEndsFailed)
 {
     sim().setTriggerControl(1);
     cc_UnknownAcqFifo& fifo = make();
-    install(kComplete);
     fifo.triggerModel(ccTriggerModel::semiAutomatic()->record()); // no trigger will come
     fifo.triggerEnable(true);
     fifo.timeout(0.02);
@@ -457,9 +399,6 @@ TEST_F(SimBoard, AnAcquisitionNotMadeWithinTheFifosTimeOutEndsFailed)
     EXPECT_FALSE(c.outcome);
     EXPECT_FALSE(c.framed());
     EXPECT_EQ(std::make_tuple(c.info.ticket, c.info.failure.flags), std::make_tuple(5u, uint32_t{ccSimFailedTimeout}));
-    const std::vector<Event> completes = events_.wait(kComplete, 1);
-    ASSERT_EQ(completes.size(), 1u);
-    EXPECT_EQ(std::make_tuple(completes[0].ticket, completes[0].flags), std::make_tuple(5u, uint32_t{ccSimFailedTimeout}));
 }
 
 TEST_F(SimBoard, EveryCallOfALostDeviceRaisesItsError)
@@ -475,12 +414,7 @@ TEST_F(SimBoard, EveryCallOfALostDeviceRaisesItsError)
         [&] { fifo.start(2); },
         [&] { complete(fifo, 0.0); },
         [&] { fifo.flush(); },
-        [&] { fifo.triggerEnable(true); },
-        [&] { fifo.triggerEnabled(); },
-        [&] { fifo.pendingAcqs(); },
-        [&] { fifo.isBusy(); },
         [&] { fifo.exposure(0.01); },
-        [&] { fifo.numChannels(); },
     };
     for (size_t i = 0; i < std::size(kCalls); ++i)
         EXPECT_THROW(kCalls[i](), ccBoard::HardwareNotResponding) << "call " << i;
@@ -507,31 +441,6 @@ TEST_F(SimBoard, EachThreadGetsItsOwnLastError)
     EXPECT_TRUE(otherRaisedItsOwn);
     sim().failNext(ccIidFifoCore, 16, nullptr, 0, ccSimErrorKept);
     EXPECT_THROW(fifo.pendingAcqs(), ccBoard::Timeout);
-}
-
-// Through a module registry and the board builder: the first count waits
-// for the discovery the module runs on its own thread.
-TEST(SelfDiscovery, TheFirstBoardCountHasTheBoardsTheModuleFoundByItself)
-{
-    ccModulesStartup();
-    cc_UnknownModule::setBoardBuilder(&ccBuildModuleBoard); // another test may have left its own
-    sim().reset();
-    plat::clearRegistry();
-    cc_BoardRegistryTesting::reset();
-    sim_module::setBoards({u"found-0", u"found-1"});
-    sim().setDiscovery(2);
-    cc_BoardEnumerator* const previous = cc_BoardEnumerator::published();
-    {
-        cc_UnknownModule registry;
-        cc_BoardEnumerator::publish(&registry);
-        registry.loadModule(sim_module::path());
-        EXPECT_EQ(cc_BoardRegistry::numBoards(), 2u);
-        EXPECT_EQ(cc7320::numBoards(), 2u);
-        EXPECT_EQ(cc7320::getBoard(1).name(), std::wstring(L"found-1"));
-        cc_BoardEnumerator::publish(previous);
-    }
-    cc_BoardRegistryTesting::reset();
-    sim_module::expectAllReleased();
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "acq/hyper/prop/startup.h"
 #include "acq/image/startup.h"
 #include "acq/startup.h"
+#include "acq/camcfg/startup.h"
 #include "acq/vidfmt/startup.h"
 #include "defs/ch_core/startup.h"
 #include "grabber/startup.h"
@@ -57,6 +58,7 @@ void ccLibraryStartup()
         ccAcqStartup();
         ccAcqHyperPropStartup();
         ccAcqVidfmtStartup();
+        ccAcqCamcfgStartup();
         ccModulesStartup();
     });
 }

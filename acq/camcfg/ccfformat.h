@@ -1,0 +1,20 @@
+// From the lines of one camera-configuration file to a store, and from a
+// store to a registered video format.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "acq/camcfg/entry.h"
+#include "acq/camcfg/fileinfo.h"
+#include "std/ptrhandle.h"
+
+// Parses one "section key = value" line into the store's entry of its key.
+// An unknown section or key and an enumeration name that does not exist are
+// reported on the store and skipped; a missing "=" and a bad value throw
+// (cc_AcqStringHelper's errors). lineNumber -1: none to report.
+void cf_parseCcfLine(cc_camCfgStore& store, const std::wstring& line, int32_t lineNumber, const std::wstring* comment);
+// Fills the given store (a new one when null) from the file's lines.
+ccPtrHandle<cc_camCfgStore> cf_buildCamCfgStore(const cc_ccfFileInfo& file, cc_camCfgStore* store);
+// Makes and registers the store's video format (replacing the storage of an
+// earlier file of the same name); false when the store gives no name.
+bool cf_formatFromStore(const cc_camCfgStore& store);

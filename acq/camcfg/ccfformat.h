@@ -13,8 +13,11 @@
 // reported on the store and skipped; a missing "=" and a bad value throw
 // (cc_AcqStringHelper's errors). lineNumber -1: none to report.
 void cf_parseCcfLine(cc_camCfgStore& store, const std::wstring& line, int32_t lineNumber, const std::wstring* comment);
-// Fills the given store (a new one when null) from the file's lines.
-ccPtrHandle<cc_camCfgStore> cf_buildCamCfgStore(const cc_ccfFileInfo& file, cc_camCfgStore* store);
+// Fills the given store (a new one when null) from the file's lines. When a
+// line's error leaves, failedLine (if given) holds that line's file line
+// number, so the reader can name it.
+ccPtrHandle<cc_camCfgStore> cf_buildCamCfgStore(const cc_ccfFileInfo& file, cc_camCfgStore* store,
+                                                uint32_t* failedLine = nullptr);
 // Makes and registers the store's video format (replacing the storage of an
 // earlier file of the same name); false when the store gives no name.
 bool cf_formatFromStore(const cc_camCfgStore& store);

@@ -2,10 +2,19 @@
 
 #include <mutex>
 
+#include "acq/camcfg/entry.h"
+#include "acq/camcfg/reader.h"
 #include "acq/vidfmt/startup.h"
+#include "acq/vidfmt/vidfmt.h"
+#include "std/except/persist.h"
 
 void ccAcqCamcfgStartup()
 {
     static std::once_flag once;
-    std::call_once(once, [] { ccAcqVidfmtStartup(); });
+    std::call_once(once, [] {
+        ccAcqVidfmtStartup();
+        ccRegisterPersistent<cc_camCfgEntry::BadType>();
+        ccRegisterPersistent<cc_ccfReader::GeneralError>();
+        ccVideoFormat::installCcfReader(&cc_ccfReader::readIfAllowed);
+    });
 }

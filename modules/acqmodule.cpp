@@ -208,8 +208,7 @@ cc_UnknownModule::~cc_UnknownModule()
     // the modules and formats they use are still there.
     packages_.reset();
     boards_.reset();
-    // Newest first: a later format of the same name may point at an earlier
-    // one's camera information, never the other way round.
+    // Newest first, the reverse of their making.
     for (auto format = formats_.rbegin(); format != formats_.rend(); ++format)
         format->reset();
     pending_.clear();
@@ -411,7 +410,9 @@ void cc_UnknownModule::addFormat(ccIUnknown* item)
                                     static_cast<int32_t>(depth), 0, 0, 1, 1};
     // Registered as it is made, not from a file (its flag starts false).
     owned->cameraInfo = std::make_unique<cc_VidFmtCameraInfo>(name, true);
-    owned->description = std::make_unique<cc_VidFmtDesc>(&owned->record, defaultCode);
+    cs_vidFmtExtensions own;
+    own.cameraInfo = owned->cameraInfo.get();
+    owned->description = std::make_unique<cc_VidFmtDesc>(&owned->record, defaultCode, own);
     formats_.reserve(formats_.size() + 1);
     owned->format = std::make_unique<ccStdVideoFormat>(owned->description.get());
     formats_.push_back(std::move(owned));

@@ -86,8 +86,12 @@ const Row kRows[] = {
 static_assert(sizeof(kRows) / sizeof(kRows[0]) == kBuiltinVideoFormatCount, "one row per built-in format");
 
 // What a built-in format is made of, once per process and kept to its end:
-// formats may still be looked at while the process exits.
+// formats may still be looked at while the process exits. The camera
+// information is made on its own, since descriptions of other formats of the
+// name take it too (it may be asked for while the format is being made).
 struct Slot {
+    std::once_flag infoOnce;
+    cc_VidFmtCameraInfo* info = nullptr;
     std::once_flag once;
     ccStdVideoFormat* format = nullptr;
 };
@@ -104,22 +108,42 @@ void assign(std::wstring& field, const wchar_t* text)
         field = text;
 }
 
-ccStdVideoFormat& made(size_t index)
+cc_VidFmtCameraInfo& cameraInfo(size_t index)
 {
     Slot& s = slot(index);
-    std::call_once(s.once, [&] {
+    std::call_once(s.infoOnce, [&] {
         const Row& row = kRows[index];
         auto* info = new cc_VidFmtCameraInfo(cf_wideName(row.record.name), row.parse);
         assign(info->manufacturer, row.manufacturer);
         assign(info->model, row.model);
         assign(info->resolution, row.resolution);
         assign(info->options, row.options);
-        s.format = new ccStdVideoFormat(new cc_VidFmtDesc(&row.record, row.defaultModuleCode));
+        s.info = info;
+    });
+    return *s.info;
+}
+
+ccStdVideoFormat& made(size_t index)
+{
+    Slot& s = slot(index);
+    std::call_once(s.once, [&] {
+        const Row& row = kRows[index];
+        cs_vidFmtExtensions own;
+        own.cameraInfo = &cameraInfo(index);
+        s.format = new ccStdVideoFormat(new cc_VidFmtDesc(&row.record, row.defaultModuleCode, own));
     });
     return *s.format;
 }
 
 } // namespace
+
+const cc_VidFmtCameraInfo* cf_builtinCameraInfo(std::u16string_view name)
+{
+    for (size_t index = 0; index < kBuiltinVideoFormatCount; ++index)
+        if (name == kRows[index].record.name)
+            return &cameraInfo(index);
+    return nullptr;
+}
 
 ccStdVideoFormat& ccBuiltinVideoFormat(size_t index)
 {

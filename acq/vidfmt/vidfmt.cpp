@@ -206,14 +206,14 @@ const cc_VidFmtCamLinkInfo* cc_VidFmtCamLinkInfo::find(const std::wstring& name)
     return findExtension<cc_VidFmtCamLinkInfo>(kCamLink, name);
 }
 
-cc_VidFmtDesc::cc_VidFmtDesc(const cs_vidFmtRecord* record, int32_t defaultModuleCode)
-    : record_(record), defaultModuleCode_(defaultModuleCode)
+cc_VidFmtDesc::cc_VidFmtDesc(const cs_vidFmtRecord* record, int32_t defaultModuleCode,
+                             const cs_vidFmtExtensions& own)
+    : record_(record), videoInfo_(own.videoInfo), signalInfo_(own.signalInfo), cameraInfo_(own.cameraInfo),
+      camLinkInfo_(own.camLinkInfo), defaultModuleCode_(defaultModuleCode)
 {
-    const std::wstring name = cf_wideName(record ? record->name : nullptr);
-    videoInfo_ = cc_VidFmtVideoInfo::find(name);
-    signalInfo_ = cc_VidFmtSignalInfo::find(name);
-    cameraInfo_ = cc_VidFmtCameraInfo::find(name);
-    camLinkInfo_ = cc_VidFmtCamLinkInfo::find(name);
+    if (record && record->name)
+        if (const cc_VidFmtCameraInfo* builtIn = cf_builtinCameraInfo(record->name))
+            cameraInfo_ = builtIn;
 }
 
 // Formats.

@@ -65,15 +65,35 @@ public:
 };
 
 // The other three records replace every record of the same name in their
-// registry when made. Their further fields come with the file reader.
+// registry when made. A camera-configuration file fills them; enumerations
+// hold the index of the file's name, and one past the last name (or -1 for
+// the pel type) means the file gave none.
 class cc_VidFmtVideoInfo : public cc_VidFormatExtension {
 public:
     explicit cc_VidFmtVideoInfo(const std::wstring& name);
     ~cc_VidFmtVideoInfo() override;
     static const cc_VidFmtVideoInfo* find(const std::wstring& name);
 
+    int32_t videoInterface = 5;
+    int32_t videoEncoding = 7;
+    int32_t bitsPerPel = -1;
     // A module pel-format code; -1 when none was given.
     int32_t pelType = -1;
+    int32_t taps = -1;
+    int32_t horizReference = 3;
+    int32_t verticalReference = 3;
+    int32_t pclkSource = 3;
+    double pclkFrequency = -1.0;
+    int32_t activeStart = -1;
+    int32_t htotal = -1;
+    int32_t vtotal = -1;
+    int32_t numberOfFields = -1;
+    int32_t xSubsampling = -1;
+    int32_t shutterMode = 5;
+    int32_t strobeMode = 4;
+    double ctiWidthMin = -1.0;
+    double ctiEndField0 = -1.0;
+    double fileVersion = 0.0;
 };
 
 class cc_VidFmtSignalInfo : public cc_VidFormatExtension {
@@ -81,6 +101,42 @@ public:
     explicit cc_VidFmtSignalInfo(const std::wstring& name);
     ~cc_VidFmtSignalInfo() override;
     static const cc_VidFmtSignalInfo* find(const std::wstring& name);
+
+    int32_t inputWidth = -1;
+    int32_t tapInterleave = 4;
+    int32_t colorPlaneOrder = 0;
+    int32_t hdDirection = 1;
+    int32_t hdReferenceType = 2;
+    int32_t hdInterface = 0;
+    int32_t hdSignal = 0;
+    int32_t hdPolarity = 2;
+    int32_t hlockPosition = -1;
+    int32_t vdDirection = 1;
+    int32_t vdReferenceType = 2;
+    int32_t vdInterface = 0;
+    int32_t vdSignal = 0;
+    int32_t vdPolarity = 2;
+    double vlockPosition = -1.0;
+    int32_t ctrl1Direction = 2;
+    int32_t ctrl1Interface = 3;
+    int32_t ctrl1Polarity = 2;
+    int32_t ctrl2Direction = 2;
+    int32_t ctrl2Interface = 3;
+    int32_t ctrl2Polarity = 2;
+    int32_t pclkDirection = 3;
+    int32_t pclkInterface = 3;
+    int32_t aoiPerField = 1;
+    double shutterMinExposure = -1.0;
+    double shutterMaxExposure = -1.0;
+    int32_t shutterGranularity = 2;
+    int32_t shutterLine = 3;
+    double ctiEndField0 = -1.0;
+    bool rapidReset = false;
+    int32_t rapidResetMinPosition = INT32_MIN;
+    bool shutterPerField = false;
+    int32_t initAcqCount = 1;
+    bool originInField0 = true;
+    bool shutterCapable = false;
 };
 
 class cc_VidFmtCamLinkInfo : public cc_VidFormatExtension {
@@ -88,14 +144,28 @@ public:
     explicit cc_VidFmtCamLinkInfo(const std::wstring& name);
     ~cc_VidFmtCamLinkInfo() override;
     static const cc_VidFmtCamLinkInfo* find(const std::wstring& name);
+
+    std::wstring alias;
 };
 
-// A format's description: its record and the extension records registered
-// under its name when the description was made (later ones are not seen).
+// The extension records a format's owner made for it (null: none).
+struct cs_vidFmtExtensions {
+    const cc_VidFmtVideoInfo* videoInfo = nullptr;
+    const cc_VidFmtSignalInfo* signalInfo = nullptr;
+    const cc_VidFmtCameraInfo* cameraInfo = nullptr;
+    const cc_VidFmtCamLinkInfo* camLinkInfo = nullptr;
+};
+
+// A format's description: its record and the extension records its owner
+// gives, which must live as long as the description. Records registered
+// under the same name by others (a file's format and a module's may share a
+// name) are never taken: their owners may free them first. The one
+// exception: under a built-in format's name the built-in camera information
+// is taken, which lives for the whole process.
 class cc_VidFmtDesc {
 public:
     // defaultModuleCode: -1 when none is given.
-    cc_VidFmtDesc(const cs_vidFmtRecord* record, int32_t defaultModuleCode);
+    cc_VidFmtDesc(const cs_vidFmtRecord* record, int32_t defaultModuleCode, const cs_vidFmtExtensions& own = {});
     cc_VidFmtDesc(const cc_VidFmtDesc&) = delete;
     cc_VidFmtDesc& operator=(const cc_VidFmtDesc&) = delete;
 

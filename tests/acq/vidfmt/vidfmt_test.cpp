@@ -56,15 +56,25 @@ struct Board : Grabber, cc_BoardIdentity {
     std::wstring boardName() const override { return L"cvm"; }
 };
 
-// A format as the file reader makes one; each part goes before the one made
+std::wstring wide(const char16_t* name) { return plat::wideFromUtf16(name, std::char_traits<char16_t>::length(name)); }
+
+// A format as the file reader makes one, with its own camera information
+// (and video information when given); each part goes before the one made
 // before it.
 struct TestFormat {
-    explicit TestFormat(const char16_t* name, const wchar_t* alias = L"")
-        : record{name, 1, 1, 8, 0, 0, 1, 0},
-          info(new cc_VidFmtCameraInfo(plat::wideFromUtf16(name, std::char_traits<char16_t>::length(name)), true)),
-          desc(new cc_VidFmtDesc(&record, -1)), format(desc.get())
+    explicit TestFormat(const char16_t* name, const wchar_t* alias = L"",
+                        const cc_VidFmtVideoInfo* videoInfo = nullptr)
+        : record{name, 1, 1, 8, 0, 0, 1, 0}, info(new cc_VidFmtCameraInfo(wide(name), true)),
+          desc(new cc_VidFmtDesc(&record, -1, own(info.get(), videoInfo))), format(desc.get())
     {
         info->alias = alias;
+    }
+    static cs_vidFmtExtensions own(const cc_VidFmtCameraInfo* info, const cc_VidFmtVideoInfo* videoInfo)
+    {
+        cs_vidFmtExtensions own;
+        own.cameraInfo = info;
+        own.videoInfo = videoInfo;
+        return own;
     }
     cs_vidFmtRecord record;
     std::unique_ptr<cc_VidFmtCameraInfo> info;
@@ -281,7 +291,7 @@ TEST(VideoFormat, LookUpIsExactAndANewerFormatDisplacesTheOlderInBothRegistries)
         TestFormat file(u"Jai CV-M90 640x480");
         EXPECT_EQ(&ccVideoFormat::getFormat(L"Jai CV-M90 640x480"), &file.format);
         EXPECT_EQ(&ccVidFmtJaiCVM90_640x480(), &file.format);
-        EXPECT_EQ(file.desc->cameraInfo(), builtIn->description(false).cameraInfo()); // registered first
+        EXPECT_EQ(file.desc->cameraInfo(), builtIn->description(false).cameraInfo()); // a built-in name's
         const auto all = ccVideoFormat::allFormats();
         const auto standard = ccVideoFormat::allStdFormats();
         EXPECT_TRUE(sortedAndUnique(all) && sortedAndUnique(standard));
@@ -358,14 +368,35 @@ TEST(VideoFormat, AnAliasIsFollowedForFifosAndPelFormatButNotForCameraStrings)
         EXPECT_THROW(f->format.description(true), ccVideoFormat::NotFound);
 }
 
-TEST(VideoFormat, ANewerVideoInformationReplacesTheOlderAndGivesTheDefaultPelFormat)
+TEST(VideoFormat, ANewerVideoInformationReplacesTheOlderAndItsFormatsPelTypeIsTheDefault)
 {
     cc_VidFmtVideoInfo other(L"Other Cam 1x1"), older(L"Peled Cam 1x1"), newer(L"Peled Cam 1x1");
     newer.pelType = 1; // packed RGB32
     EXPECT_EQ(cc_VidFmtVideoInfo::find(L"Peled Cam 1x1"), &newer);
     EXPECT_EQ(cc_VidFmtVideoInfo::find(L"Other Cam 1x1"), &other);
-    TestFormat format(u"Peled Cam 1x1");
+    TestFormat format(u"Peled Cam 1x1", L"", &newer), none(u"Unpeled Cam 1x1", L"", &older);
     EXPECT_EQ(format.format.defaultPelFormat(), 4);
+    EXPECT_EQ(none.format.defaultPelFormat(), -1);
+}
+
+// Two owners of one name (a file's format, a module's): each description
+// holds its own owner's camera information, so the owner that goes first
+// leaves nothing behind in the other's.
+TEST(VideoFormat, ADescriptionTakesOnlyItsOwnersRecords)
+{
+    ccAcqVidfmtStartup();
+    for (bool firstGoesFirst : {true, false}) {
+        SCOPED_TRACE(firstGoesFirst);
+        auto first = std::make_unique<TestFormat>(u"Shared Cam 640x480");
+        auto second = std::make_unique<TestFormat>(u"Shared Cam 640x480");
+        EXPECT_EQ(second->desc->cameraInfo(), second->info.get());
+        std::unique_ptr<TestFormat>& gone = firstGoesFirst ? first : second;
+        const std::unique_ptr<TestFormat>& kept = firstGoesFirst ? second : first;
+        gone.reset();
+        EXPECT_EQ(std::wstring(kept->format.cameraManufacturer()), L"Shared"); // freed before: ASan
+        kept->info->manufacturer = L"Kept";
+        EXPECT_EQ(std::wstring(kept->format.cameraManufacturer()), L"Kept");
+    }
 }
 
 TEST(VideoFormat, PelFormatCodesMapOneToOne)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "std/except/archive.h"
 #include "std/except/except.h"
 
 // Catches every value error of the file parsing.
@@ -40,4 +41,40 @@ public:
     static void appendBool(std::wstring& text, bool value);
     static void appendDouble(std::wstring& text, double value);
     static void appendQuoted(std::wstring& text, const std::wstring& value);
+};
+
+class cc_AcqStringHelper::EqualsNotFound : public ccExceptionWithString, public cc_ccfException {
+public:
+    EqualsNotFound() : ccExceptionWithString(L"Equals not found") {}
+    cmExceptionBody(EqualsNotFound, ccExceptionWithString, 0x10005A0Au, "class cc_AcqStringHelper::EqualsNotFound")
+};
+
+class cc_AcqStringHelper::BadVal : public ccExceptionWithString, public cc_ccfException {
+public:
+    static constexpr uint32_t kIntegerCode = 0x10005A04u;
+    static constexpr uint32_t kDoubleCode = 0x10005A09u;
+    static constexpr uint32_t kBooleanCode = 0x10005A07u;
+    static constexpr uint32_t kQuotedStringCode = 0x10005A06u;
+    static constexpr const char* kStoredName = "class cc_AcqStringHelper::BadVal";
+
+    BadVal() = default;
+    // kind: "integer", "double", "boolean" or "quoted string"; read: the text read.
+    BadVal(const std::wstring& kind, const std::wstring& read, uint32_t code);
+
+    uint32_t code() const override { return code_; }
+    const char* storedTypeName() const override { return kStoredName; }
+    [[noreturn]] void raise() override
+    {
+        BadVal copy(*this);
+        delete this;
+        throw copy;
+    }
+    static ccPersistent* cmCreate() { return new (std::nothrow) BadVal; }
+
+    // Version byte, the ccExceptionWithString level, then the code, so that a
+    // re-raised error keeps its kind.
+    void archive(ccArchive& ar) override;
+
+private:
+    uint32_t code_ = kIntegerCode;
 };

@@ -2,10 +2,15 @@
 
 #include <mutex>
 
+#include "acq/camcfg/parammap.h"
 #include "acq/vidfmt/startup.h"
+#include "std/except/persist.h"
 
 void ccAcqCamcfgStartup()
 {
     static std::once_flag once;
-    std::call_once(once, [] { ccAcqVidfmtStartup(); });
+    std::call_once(once, [] {
+        ccAcqVidfmtStartup();
+        ccRegisterPersistent<cc_CCFParameterMap::BadIndex>();
+    });
 }

@@ -173,6 +173,12 @@ protected:
         env.unset(L"QORALT_DISALLOW_CCF_READING");
         env.unset(L"QORALT_PATH");
         env.set(L"QORALT_SYSTEM_PATH", first.wide() + L";" + second.wide());
+        plat::collectEventLines(true);
+    }
+    void TearDown() override
+    {
+        (void)plat::takeEventLines();
+        plat::collectEventLines(false);
     }
     void read(const TempDir& dir, const std::string& name, const std::string& text)
     {
@@ -309,10 +315,9 @@ TEST_F(CcfFiles, AFileThatFailsIsLeftOutAndReportedAndTheOthersAreRead)
     first.write("no_equals.ccf", "format name = \"No equals\"\nformat width 640\n");
     first.write("z_good.ccf", camera("Good Z", 8, 8));
 
-    plat::collectEventLines(true);
+    (void)plat::takeEventLines();
     cc_ccfReader::readAll();
     const std::vector<std::wstring> events = plat::takeEventLines();
-    plat::collectEventLines(false);
 
     EXPECT_TRUE(defines("Good A"));
     EXPECT_TRUE(defines("Good Z"));

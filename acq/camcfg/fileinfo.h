@@ -10,6 +10,18 @@
 
 #include "std/ptrhandle.h"
 
+// The checksum of a file's content: every character but blanks and tabs,
+// shifted by a schedule that follows the count of characters added.
+class cc_ccfChecksum {
+public:
+    void add(const std::wstring& text);
+    uint32_t value() const { return sum_; }
+
+private:
+    uint32_t sum_ = 0;
+    uint32_t counter_ = 0;
+};
+
 class cc_ccfFileInfo : public virtual ccRepBase {
 public:
     size_t numLines() const { return lines_.size(); }
@@ -26,6 +38,13 @@ public:
     // the text is added, after a line feed when the comment is not empty.
     void addComment(uint32_t lineNumber, const std::wstring& text);
     void setChecksum(uint32_t checksum) { checksum_ = checksum; }
+    // The checksum line gave a number wider than 32 bits: it matches no
+    // content. A later checksum line replaces it.
+    bool checksumTooWide() const { return checksumTooWide_; }
+    void setChecksumTooWide(bool tooWide) { checksumTooWide_ = tooWide; }
+    // The file line of the last checksum line read; 0 when none.
+    uint32_t checksumLine() const { return checksumLine_; }
+    void setChecksumLine(uint32_t lineNumber) { checksumLine_ = lineNumber; }
     void setFileName(const std::wstring& name) { fileName_ = name; }
 
     // The checksum of the stored lines.
@@ -37,4 +56,6 @@ private:
     std::map<uint32_t, std::wstring> comments_;
     std::wstring fileName_;
     uint32_t checksum_ = 0;
+    bool checksumTooWide_ = false;
+    uint32_t checksumLine_ = 0;
 };

@@ -7,6 +7,10 @@
 #include <typeinfo>
 
 #include "acq/acqfifo.h"
+#include "acq/camcfg/entry.h"
+#include "acq/camcfg/parammap.h"
+#include "acq/camcfg/reader.h"
+#include "acq/camcfg/strhelper.h"
 #include "acq/hyper/prop/bright.h"
 #include "acq/hyper/prop/camban.h"
 #include "acq/hyper/prop/camctl.h"
@@ -71,6 +75,15 @@ std::wstring widen(const std::string& s) { return std::wstring(s.begin(), s.end(
 // (message, last error).
 const Bytes kEmptyText = {0x00, 0xFF, 0xFE, 0xFF, 0xFE};
 const Bytes kEmptyTextAndZero = cat(kEmptyText, zeros(4));
+
+// A message as ccExceptionWithString archives it.
+Bytes textBytes(const std::wstring& text)
+{
+    return store(kLittle, [&](ccArchive& ar) {
+        std::wstring copy = text;
+        ar.archive(copy);
+    });
+}
 
 // What a newer version byte at one level names; a null file is not checked.
 struct Level {
@@ -211,6 +224,17 @@ const Row kRows[] = {
     PLAIN(ccCameraBandwidthProp::BadParams, 0x100009C4u),
     PLAIN(ccVideoFormat::NotSupported, 0x10000981u), PLAIN(ccVideoFormat::NotFound, 0x100009A8u),
     PLAIN(ccUnknownFG::MissingFunctionality, 0x10002c0eu),
+    PLAIN(cc_camCfgEntry::BadType, 0x10005a50u), PLAIN(cc_CCFParameterMap::BadIndex, 0x10005A20u),
+    row<cc_AcqStringHelper::EqualsNotFound, ccExceptionWithString>(
+        0x10005A0Au, "cc_AcqStringHelper::EqualsNotFound", cat(zeros(4), textBytes(L"Equals not found")),
+        {"std/except/except", 98}, L"Equals not found"),
+    // Then its code (a default one is an integer's).
+    row<cc_AcqStringHelper::BadVal, ccExceptionWithString>(0x10005A04u, "cc_AcqStringHelper::BadVal",
+                                                           cat(cat(zeros(4), kEmptyText), {0x04, 0x5A, 0x00, 0x10}),
+                                                           {"std/except/except", 98}),
+    // Its code is not archived: a loaded one has the default.
+    row<cc_ccfReader::GeneralError, ccExceptionWithString>(0x10005A31u, "cc_ccfReader::GeneralError",
+                                                           cat(zeros(4), kEmptyText), {"std/except/except", 98}),
 };
 
 class RegisteredError : public ::testing::TestWithParam<Row> {

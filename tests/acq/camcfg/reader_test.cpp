@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <iomanip>
 #include <sstream>
 #include <string>
@@ -175,6 +173,12 @@ protected:
         env.unset(L"QORALT_DISALLOW_CCF_READING");
         env.unset(L"QORALT_PATH");
         env.set(L"QORALT_SYSTEM_PATH", first.wide() + L";" + second.wide());
+        plat::collectEventLines(true);
+    }
+    void TearDown() override
+    {
+        (void)plat::takeEventLines();
+        plat::collectEventLines(false);
     }
     void read(const TempDir& dir, const std::string& name, const std::string& text)
     {
@@ -307,15 +311,13 @@ TEST_F(CcfFiles, AFileThatFailsIsLeftOutAndReportedAndTheOthersAreRead)
     first.write("a_good.ccf", camera("Good A", 8, 8));
     first.write("bad_sum.ccf", camera("Bad sum", 8, 8, "0x1"));
     first.write("bad_value.ccf", "format name = \"Bad value\"\n\nformat width = x\n");
-    ASSERT_EQ(::symlink((dir + "nowhere").c_str(), (dir + "gone.ccf").c_str()), 0);
     first.write(longName, camera("Long", 8, 8));
     first.write("no_equals.ccf", "format name = \"No equals\"\nformat width 640\n");
     first.write("z_good.ccf", camera("Good Z", 8, 8));
 
-    plat::collectEventLines(true);
+    (void)plat::takeEventLines();
     cc_ccfReader::readAll();
     const std::vector<std::wstring> events = plat::takeEventLines();
-    plat::collectEventLines(false);
 
     EXPECT_TRUE(defines("Good A"));
     EXPECT_TRUE(defines("Good Z"));
@@ -325,7 +327,6 @@ TEST_F(CcfFiles, AFileThatFailsIsLeftOutAndReportedAndTheOthersAreRead)
     const std::vector<std::wstring> expected = {
         at + L"bad_sum.ccf: Parse error on Line [4]: Invalid Checksum",
         at + L"bad_value.ccf: Parse error on Line [3]: Invalid value. Expected integer; read: \"x\"",
-        L"File: " + at + L"gone.ccf(couldn't be opened)",
         L"File: " + at + widen(longName) + L"(path too long)",
         at + L"no_equals.ccf: Parse error on Line [2]: Equals not found",
     };

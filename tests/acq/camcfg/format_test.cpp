@@ -78,7 +78,8 @@ TEST(ParseLine, SetsTheKeysEntryOrReportsAndSkipsTheLine)
         {{L"formats width = 640", L"format"},
          Map::kWidth,
          L"",
-         {L"format//: Parse error on Line [8]: Mapping Error", L"formats/width/: Parse error on Line [7]: Mapping Error"}},
+         {L"format//: Parse error on Line [8]: Mapping Error",
+          L"formats/width/: Parse error on Line [7]: Mapping Error"}},
         {{L"format video_interface = Cameralink"},
          Map::kVideoInterface,
          L"",
@@ -195,7 +196,8 @@ TEST(FormatFromStore, RecordsTakeTheFilesValuesAndKeepTheirDefaultsElsewhere)
         L"format name = \"Valued Cam 1024x768 (rapid-reset)\"", L"format camera_model = \"VC-1\"",
         L"format format_options = \"\"", L"format pclk_frequency = 40.5", L"format shutter_mode = pulse_position",
         L"ccf version = 2.5", L"format vd_direction = unused", L"format vlock_position = 3.25",
-        L"format rapid_reset_min_position = -5", L"format origin_in_field0 = 0", L"format color_plane_order = blue_green_red",
+        L"format rapid_reset_min_position = -5", L"format origin_in_field0 = 0",
+        L"format color_plane_order = blue_green_red",
     });
     const cs_vidFmtExtensions own = storage->extensions();
     const cc_VidFmtCameraInfo& camera = *own.cameraInfo;

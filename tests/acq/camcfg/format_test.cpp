@@ -11,6 +11,7 @@
 #include "acq/camcfg/strhelper.h"
 #include "acq/vidfmt/startup.h"
 #include "platform/text.h"
+#include "tests/support/owned_format.h"
 
 namespace {
 
@@ -230,27 +231,6 @@ TEST(FormatFromStore, ALaterFileOfTheNameReplacesTheFormatAndItsRecords)
     EXPECT_EQ(cc_VidFmtSignalInfo::find(name), later->extensions().signalInfo);
 }
 
-// A format as the driver-module bridge makes one: its own camera
-// information, description and format.
-struct ModuleFormat {
-    explicit ModuleFormat(const char16_t* name)
-        : record{name, 1, 1, 8, 0, 0, 1, 1},
-          info(new cc_VidFmtCameraInfo(plat::wideFromUtf16(name, std::char_traits<char16_t>::length(name)), true)),
-          desc(new cc_VidFmtDesc(&record, -1, own(info.get()))), format(new ccStdVideoFormat(desc.get()))
-    {
-    }
-    static cs_vidFmtExtensions own(const cc_VidFmtCameraInfo* info)
-    {
-        cs_vidFmtExtensions own;
-        own.cameraInfo = info;
-        return own;
-    }
-    cs_vidFmtRecord record;
-    std::unique_ptr<cc_VidFmtCameraInfo> info;
-    std::unique_ptr<cc_VidFmtDesc> desc;
-    std::unique_ptr<ccStdVideoFormat> format;
-};
-
 // Whichever of a module's format and a file's format of one name is made
 // first or goes first, the other still reads its own camera information.
 TEST(FormatFromStore, AFileFormatAndAModuleFormatOfOneNameKeepTheirOwnCameraInformation)
@@ -260,20 +240,20 @@ TEST(FormatFromStore, AFileFormatAndAModuleFormatOfOneNameKeepTheirOwnCameraInfo
                                             L"format camera_manufacturer = \"FileMaker\""};
     for (bool moduleFirst : {true, false}) {
         SCOPED_TRACE(moduleFirst);
-        std::unique_ptr<ModuleFormat> module;
+        std::unique_ptr<test_acq::OwnedFormat> module; // as the driver-module bridge makes one
         if (moduleFirst)
-            module = std::make_unique<ModuleFormat>(u"Shared 640x480");
+            module = std::make_unique<test_acq::OwnedFormat>(u"Shared 640x480");
         const ccVideoFormat* fromFile = formatOf(file)->format();
         if (!moduleFirst)
-            module = std::make_unique<ModuleFormat>(u"Shared 640x480");
+            module = std::make_unique<test_acq::OwnedFormat>(u"Shared 640x480");
         EXPECT_EQ(std::wstring(fromFile->cameraManufacturer()), L"FileMaker");
-        EXPECT_EQ(std::wstring(module->format->cameraManufacturer()), L"Shared");
+        EXPECT_EQ(std::wstring(module->format.cameraManufacturer()), L"Shared");
         if (moduleFirst) {
             module.reset();
             EXPECT_EQ(std::wstring(fromFile->cameraManufacturer()), L"FileMaker");
         } else {
             formatOf({file.front()}); // the first file's storage goes
-            EXPECT_EQ(std::wstring(module->format->cameraManufacturer()), L"Shared");
+            EXPECT_EQ(std::wstring(module->format.cameraManufacturer()), L"Shared");
         }
     }
     // Under a built-in name the built-in camera information stays.

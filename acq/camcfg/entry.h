@@ -48,27 +48,27 @@ struct cs_v_timingSpec {
 // The 21 value types of the entries, in the order of the entry's typed
 // slots: X(suffix, type), the suffix naming the concrete class
 // cc_CamConfig<suffix>.
-#define cmCamCfgValueTypes(X)                             \
-    X(Polarity, cc_ccfEnums::ce_polarity)                 \
-    X(StrobeMode, cc_ccfEnums::ce_strobeMode)             \
-    X(ShutterLine, cc_ccfEnums::ce_shutterLine)           \
+#define cmCamCfgValueTypes(X)                                 \
+    X(Polarity, cc_ccfEnums::ce_polarity)                     \
+    X(StrobeMode, cc_ccfEnums::ce_strobeMode)                 \
+    X(ShutterLine, cc_ccfEnums::ce_shutterLine)               \
     X(ShutterGranularity, cc_ccfEnums::ce_shutterGranularity) \
-    X(ShutterMode, cc_ccfEnums::ce_shutterMode)           \
-    X(Interface, cc_ccfEnums::ce_interface)               \
-    X(Direction, cc_ccfEnums::ce_direction)               \
-    X(PclkSource, cc_ccfEnums::ce_pclkSource)             \
-    X(RefType, cc_ccfEnums::ce_refType)                   \
-    X(SigReference, cc_ccfEnums::ce_sigReference)         \
-    X(VdSignal, cc_ccfEnums::ce_vdSignal)                 \
-    X(HdSignal, cc_ccfEnums::ce_hdSignal)                 \
-    X(ColorPlaneOrder, ce_colorPlaneOrder)                \
-    X(Interleave, cc_ccfEnums::ce_tapInterleave)          \
-    X(PelType, ce_pelType)                                \
-    X(VidEncode, cc_ccfEnums::ce_vidEncode)               \
-    X(VidInterface, cc_ccfEnums::ce_vidInterface)         \
-    X(String, std::wstring)                               \
-    X(Bool, bool)                                         \
-    X(Int32, int32_t)                                     \
+    X(ShutterMode, cc_ccfEnums::ce_shutterMode)               \
+    X(Interface, cc_ccfEnums::ce_interface)                   \
+    X(Direction, cc_ccfEnums::ce_direction)                   \
+    X(PclkSource, cc_ccfEnums::ce_pclkSource)                 \
+    X(RefType, cc_ccfEnums::ce_refType)                       \
+    X(SigReference, cc_ccfEnums::ce_sigReference)             \
+    X(VdSignal, cc_ccfEnums::ce_vdSignal)                     \
+    X(HdSignal, cc_ccfEnums::ce_hdSignal)                     \
+    X(ColorPlaneOrder, ce_colorPlaneOrder)                    \
+    X(Interleave, cc_ccfEnums::ce_tapInterleave)              \
+    X(PelType, ce_pelType)                                    \
+    X(VidEncode, cc_ccfEnums::ce_vidEncode)                   \
+    X(VidInterface, cc_ccfEnums::ce_vidInterface)             \
+    X(String, std::wstring)                                   \
+    X(Bool, bool)                                             \
+    X(Int32, int32_t)                                         \
     X(Double, double)
 
 // An entry of a file; shared through ccPtrHandle<cc_camCfgEntry>.
@@ -147,7 +147,7 @@ public:
     using cc_camCfgEntry::getValue;
     using cc_camCfgEntry::setValue;
 
-    // Null raises ccBadPointer.
+    // A null pointer raises ccBadPointer.
     void setValue(const T* value) override;
     bool getValue(T* value) const override;
     const T& value() const { return value_; }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -138,9 +140,8 @@ TEST(CamCfgEntry, ReadsItsValueFromText)
     }
 }
 
-// The mended dispatch: a setter or append of another type raises BadType and
-// leaves the entry as it was, where the literal dispatch reinterprets the
-// pointer as the entry's own type.
+// A setter or append of another type raises BadType and leaves the entry as
+// it was (the pointer is never read as the entry's own type).
 TEST(CamCfgEntry, SettersOfAnotherTypeRaiseBadType)
 {
     const int32_t i = 7;
@@ -202,7 +203,7 @@ TEST(CamCfgEntry, GettersOfAnotherTypeLeaveTheirOutValue)
         {"int as h timing", [&] { cs_h_timingSpec v{false, 99}; return !i->getHTiming(0, &v) && v.value == 99; }},
         {"h list as v timing", [&] { cs_v_timingSpec v{false, 99}; return !l->getVTiming(0, &v) && v.value == 99; }},
         {"h list element 0", [&] { cs_h_timingSpec v{false, 99}; return l->getHTiming(0, &v) && v.flag && v.value == 3; }},
-        // The mended list getter: outside the list, nothing is read.
+        // Outside the list, nothing is read.
         {"h list element 1", [&] { cs_h_timingSpec v{false, 99}; return !l->getHTiming(1, &v) && v.value == 99; }},
     };
     for (const auto& r : rows)

@@ -17,6 +17,7 @@
 #include "platform/text.h"
 #include "std/except/resource.h"
 #include "tests/support/fake_acqfifo.h"
+#include "tests/support/owned_format.h"
 
 namespace {
 
@@ -56,31 +57,7 @@ struct Board : Grabber, cc_BoardIdentity {
     std::wstring boardName() const override { return L"cvm"; }
 };
 
-std::wstring wide(const char16_t* name) { return plat::wideFromUtf16(name, std::char_traits<char16_t>::length(name)); }
-
-// A format as the file reader makes one, with its own camera information
-// (and video information when given); each part goes before the one made
-// before it.
-struct TestFormat {
-    explicit TestFormat(const char16_t* name, const wchar_t* alias = L"",
-                        const cc_VidFmtVideoInfo* videoInfo = nullptr)
-        : record{name, 1, 1, 8, 0, 0, 1, 0}, info(new cc_VidFmtCameraInfo(wide(name), true)),
-          desc(new cc_VidFmtDesc(&record, -1, own(info.get(), videoInfo))), format(desc.get())
-    {
-        info->alias = alias;
-    }
-    static cs_vidFmtExtensions own(const cc_VidFmtCameraInfo* info, const cc_VidFmtVideoInfo* videoInfo)
-    {
-        cs_vidFmtExtensions own;
-        own.cameraInfo = info;
-        own.videoInfo = videoInfo;
-        return own;
-    }
-    cs_vidFmtRecord record;
-    std::unique_ptr<cc_VidFmtCameraInfo> info;
-    std::unique_ptr<cc_VidFmtDesc> desc;
-    ccStdVideoFormat format;
-};
+using TestFormat = test_acq::OwnedFormat;
 
 template <class T>
 bool sortedAndUnique(const std::vector<T*>& registry)

@@ -72,10 +72,6 @@ struct cs_v_timingSpec {
     X(Double, double)
 
 // An entry of a file; shared through ccPtrHandle<cc_camCfgEntry>.
-//
-// CONTRACT (for the other pieces of this folder; the entry classes, their
-// factories, setters, getters, lists, archive and equality are declared
-// beside it by their owner):
 //  - convertText(text, toText, index): toText appends the value (element
 //    index of a list) to text; otherwise reads one value from the start of
 //    text (text keeps what follows), answers false for a name its

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "std/except/except.h"
 #include "std/except/persist.h"
@@ -40,12 +41,17 @@ inline void loadObject(ccPersistent& p, const Bytes& bytes)
     load(bytes, [&](ccArchive& ar) { ccArchiveObject(p, ar, false); });
 }
 
-// The code of the ccException f throws, 0 for none.
+// The code of the ccException f throws, 0 for none; the file an archive
+// error names goes to *file.
 template <class F>
-uint32_t codeOf(F f)
+uint32_t codeOf(F f, std::wstring* file = nullptr)
 {
     try {
         f();
+    } catch (const ccArchive::Errors& e) {
+        if (file)
+            *file = e.file();
+        return e.code();
     } catch (const ccException& e) {
         return e.code();
     }

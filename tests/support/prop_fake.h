@@ -35,6 +35,17 @@ std::string call(const std::string& op, A... args)
 }
 typedef std::vector<unsigned char> Table;
 
+// 256 entries: entry(i) each. The input table's default clips to 15..240.
+inline Table table(int (*entry)(int))
+{
+    Table t;
+    for (int i = 0; i < 256; ++i)
+        t.push_back(uint8_t(entry(i)));
+    return t;
+}
+inline const Table kClipTable = table([](int i) { return i < 15 ? 15 : i > 240 ? 240 : i; });
+inline const Table kReversed = table([](int i) { return 255 - i; });
+
 struct Board : test_acq::FakeAcqFifo {
     Calls calls;
     std::string refuse;

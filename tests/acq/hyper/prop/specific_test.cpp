@@ -237,18 +237,19 @@ TEST(TriggerProp, ModelsAndMastersAreCheckedThenForwarded)
         {[&](ccTriggerProp& p) { p.triggerMaster(noImpl); }, invalid, {}, "128"},
     };
     for (const auto& r : rows) {
-        for (const bool refusing : {false, true}) {
-            SCOPED_TRACE(std::to_string(&r - rows) + (refusing ? " refused" : ""));
+        for (const char* refuse : {(const char*)nullptr, "", "*"}) { // detached, attached, refused
+            SCOPED_TRACE(std::to_string(&r - rows) + (refuse ? refuse : " detached"));
             Board board;
             ccTriggerProp p;
             p.triggerModel(custom); // the model changes from a handle to a pointer and back
             p.triggerModel(ccTriggerModel::manual().rawPointer());
-            p.attach(&board);
-            board.calls.clear();
-            board.refuse = refusing ? "*" : "";
-            EXPECT_EQ(codeOf([&] { r.set(p); }), r.code ? r.code : refusing ? kRefused : 0);
-            EXPECT_EQ(board.calls, refusing ? Calls() : r.calls);
-            EXPECT_EQ(model(p), refusing ? "128" : r.after);
+            if (refuse)
+                p.attach(&board);
+            board.refuse = refuse ? refuse : "";
+            const bool refused = board.refuse == "*";
+            EXPECT_EQ(codeOf([&] { r.set(p); }), r.code ? r.code : refused ? kRefused : 0);
+            EXPECT_EQ(board.calls, refuse && !refused ? r.calls : Calls());
+            EXPECT_EQ(model(p), refused ? "128" : r.after);
         }
     }
 }
@@ -314,11 +315,13 @@ double corners(const ccPelRect& r) { return ((r.x0() * 1e3 + r.y0()) * 1e3 + r.x
 TEST(Props, CountsLimitsAndDefaultsComeFromTheBoard)
 {
     const uint32_t kEncNoBoard = ccEncoderProp::NoFrameGrabber::kCode;
-    // Detached: an error's code, or 0 and the value.
-    const struct { std::function<double(cc_AcqFifo*)> query; uint32_t detached; double answer; } rows[] = {
-        {[](cc_AcqFifo* f) { ccCameraPortProp p; p.attach(f); return double(p.numCameraPorts()); }, 0x10000983u, 2},
-        {[](cc_AcqFifo* f) { ccCtiProp p; p.attach(f); return p.ctiLimit(); }, 0x10000992u, 0.004},
-        {[](cc_AcqFifo* f) { ccHorizAdjustProp p; p.attach(f); return p.horizAdjustLimit(); }, 0x1000099Bu, 12.5},
+    // Detached: an error's code, or 0 and the value alone.
+    const struct { std::function<double(cc_AcqFifo*)> query; uint32_t detached; double answer, alone = 0; } rows[] = {
+        {[](cc_AcqFifo* f) { ccCameraPortProp p; p.attach(f); return double(p.numCameraPorts()); },
+         ccCameraPortProp::NoFrameGrabber::kCode, 2},
+        {[](cc_AcqFifo* f) { ccCtiProp p; p.attach(f); return p.ctiLimit(); }, ccCtiProp::NoFrameGrabber::kCode, 0.004},
+        {[](cc_AcqFifo* f) { ccHorizAdjustProp p; p.attach(f); return p.horizAdjustLimit(); },
+         ccHorizAdjustProp::NoFrameGrabber::kCode, 12.5},
         {[](cc_AcqFifo* f) { ccEncoderProp p; p.attach(f); return double(p.numEncoderPorts()); }, kEncNoBoard, 0},
         {[](cc_AcqFifo* f) { ccRoiProp p; p.attach(f); ccPelRect l; return &p.roiLimits(l) == &l ? corners(l) : -1; },
          ccRoiProp::NoFrameGrabber::kCode, 4005644485.0},
@@ -327,7 +330,7 @@ TEST(Props, CountsLimitsAndDefaultsComeFromTheBoard)
         // Detached, the count is 0.
         {[](cc_AcqFifo* f) { ccEncoderControlProp p; p.attach(f); return double(p.currentEncoderCount()); }, 0, 77},
         // Attaching takes the board's exposure and sends nothing.
-        {[](cc_AcqFifo* f) { ccExposureProp p; p.exposure(0.5); p.attach(f); return p.exposure(); }, 0, 0.004},
+        {[](cc_AcqFifo* f) { ccExposureProp p; p.exposure(0.5); p.attach(f); return p.exposure(); }, 0, 0.004, 0.5},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(&r - rows);
@@ -337,7 +340,7 @@ TEST(Props, CountsLimitsAndDefaultsComeFromTheBoard)
         double detached = -1;
         EXPECT_EQ(codeOf([&] { detached = r.query(nullptr); }), r.detached);
         if (!r.detached) {
-            EXPECT_EQ(detached, &r == &rows[6] ? 0.0 : 0.5);
+            EXPECT_EQ(detached, r.alone);
         }
         EXPECT_EQ(r.query(&board), r.answer);
         EXPECT_TRUE(board.calls.empty());

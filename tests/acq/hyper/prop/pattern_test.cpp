@@ -3,6 +3,7 @@
 // through the setters, a newer one refused naming the class's file. Archives are written by hand from the formats.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>

@@ -237,7 +237,7 @@ TEST(TriggerProp, ModelsAndMastersAreCheckedThenForwarded)
         {[&](ccTriggerProp& p) { p.triggerMaster(noImpl); }, invalid, {}, "128"},
     };
     for (const auto& r : rows) {
-        for (const char* refuse : {(const char*)nullptr, "", "*"}) { // detached, attached, refused
+        for (const char* refuse : {static_cast<const char*>(nullptr), "", "*"}) { // detached, attached, refused
             SCOPED_TRACE(std::to_string(&r - rows) + (refuse ? refuse : " detached"));
             Board board;
             ccTriggerProp p;

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "std/except/except.h"
 #include "std/except/persist.h"
@@ -20,12 +21,17 @@ inline Bytes le(uint64_t v, int width)
     return b;
 }
 
+inline Bytes u32(uint32_t v) { return le(v, 4); }
+
 inline Bytes dbl(double d)
 {
     uint64_t bits = 0;
     std::memcpy(&bits, &d, 8);
     return le(bits, 8);
 }
+
+// A null object reference: tag, version 0, number 0, kind 0, two zero words.
+inline const Bytes kNoObject = {0x4F, 0xE5, 0x70, 0x54, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 // The header, the class level's version byte, the ccPersistent level's byte, the fields.
 inline Bytes level(uint8_t version, const Bytes& fields) { return cat({{0x02, 0x01, version, 0x00}, fields}); }
@@ -40,12 +46,19 @@ inline void loadObject(ccPersistent& p, const Bytes& bytes)
     load(bytes, [&](ccArchive& ar) { ccArchiveObject(p, ar, false); });
 }
 
-// The code of the ccException f throws, 0 for none.
+// The code of the ccException f throws, 0 for none; the file and line an
+// archive error names go to *file and *line.
 template <class F>
-uint32_t codeOf(F f)
+uint32_t codeOf(F f, std::wstring* file = nullptr, uint32_t* line = nullptr)
 {
     try {
         f();
+    } catch (const ccArchive::Errors& e) {
+        if (file)
+            *file = e.file();
+        if (line)
+            *line = e.line();
+        return e.code();
     } catch (const ccException& e) {
         return e.code();
     }

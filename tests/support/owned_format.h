@@ -15,16 +15,10 @@ struct OwnedFormat {
                          const cc_VidFmtVideoInfo* videoInfo = nullptr)
         : record{name, 1, 1, 8, 0, 0, 1, 0},
           info(new cc_VidFmtCameraInfo(plat::wideFromUtf16(name, std::char_traits<char16_t>::length(name)), true)),
-          desc(new cc_VidFmtDesc(&record, -1, own(info.get(), videoInfo))), format(desc.get())
+          desc(new cc_VidFmtDesc(&record, -1, cs_vidFmtExtensions{videoInfo, nullptr, info.get(), nullptr})),
+          format(desc.get())
     {
         info->alias = alias;
-    }
-    static cs_vidFmtExtensions own(const cc_VidFmtCameraInfo* info, const cc_VidFmtVideoInfo* videoInfo)
-    {
-        cs_vidFmtExtensions own;
-        own.cameraInfo = info;
-        own.videoInfo = videoInfo;
-        return own;
     }
 
     cs_vidFmtRecord record;

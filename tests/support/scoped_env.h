@@ -16,26 +16,18 @@ public:
     ScopedEnv& operator=(const ScopedEnv&) = delete;
     ~ScopedEnv()
     {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-            if (it->second.first)
-                (void)plat::setEnvironmentVariable(it->first, it->second.second);
-            else
-                (void)plat::unsetEnvironmentVariable(it->first);
-        }
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+            change(it->first, it->second.first ? &it->second.second : nullptr);
     }
-
-    void set(const std::wstring& name, const std::wstring& value)
-    {
-        save(name);
-        (void)plat::setEnvironmentVariable(name, value);
-    }
-    void unset(const std::wstring& name)
-    {
-        save(name);
-        (void)plat::unsetEnvironmentVariable(name);
-    }
+    void set(const std::wstring& name, const std::wstring& value) { save(name), change(name, &value); }
+    void unset(const std::wstring& name) { save(name), change(name, nullptr); }
 
 private:
+    // Sets the variable to *value, or unsets it for null.
+    static void change(const std::wstring& name, const std::wstring* value)
+    {
+        (void)(value ? plat::setEnvironmentVariable(name, *value) : plat::unsetEnvironmentVariable(name));
+    }
     void save(const std::wstring& name)
     {
         std::wstring value;

@@ -415,6 +415,35 @@ RegistryStatus setRegistryValue(RegistryKey key, const std::wstring& name, Regis
     return RegistryStatus::ok;
 }
 
+RegistryStatus deleteRegistryKey(RegistryRoot root, const std::wstring& path, bool withSubkeys)
+{
+    std::vector<std::wstring> names;
+    const int rootIndex = static_cast<int>(root);
+    if ((rootIndex != 0 && rootIndex != 1) || !splitPath(path, &names) || names.empty())
+        return RegistryStatus::badArgument;
+    const std::wstring last = foldCase(names.back());
+    names.pop_back();
+    std::unique_lock<std::mutex> held;
+    Registry& r = loadedRegistry(&held);
+    std::shared_ptr<Key> parent = walk(r.roots[rootIndex], names, false);
+    const auto found = parent ? parent->children.find(last) : std::map<std::wstring, std::shared_ptr<Key>>::iterator{};
+    if (!parent || found == parent->children.end())
+        return RegistryStatus::notFound;
+    if (!withSubkeys && !found->second->children.empty())
+        return RegistryStatus::hasSubkeys;
+    parent->children.erase(found);
+    return RegistryStatus::ok;
+}
+
+RegistryStatus deleteRegistryValue(RegistryKey key, const std::wstring& name)
+{
+    std::unique_lock<std::mutex> held;
+    std::shared_ptr<Key> node = openedKey(loadedRegistry(&held), key);
+    if (!node)
+        return RegistryStatus::badHandle;
+    return node->values.erase(foldCase(name)) != 0 ? RegistryStatus::ok : RegistryStatus::notFound;
+}
+
 bool loadRegistryFile(const std::wstring& path, std::wstring* error)
 {
     std::vector<FileLine> lines;

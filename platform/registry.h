@@ -34,7 +34,7 @@ enum class RegistryRoot { localMachine, currentUser };
 // types find them of another.
 enum class RegistryType : uint32_t { string = 1, expandString = 2, binary = 3, int32 = 4 };
 
-enum class RegistryStatus { ok, notFound, badHandle, badArgument };
+enum class RegistryStatus { ok, notFound, badHandle, badArgument, hasSubkeys };
 
 // An open key; 0 is none. Each open key is closed once. A null pointer for
 // the key or value out is a bad argument.
@@ -59,6 +59,13 @@ struct RegistryValue {
 // Stored as given, whatever the type.
 [[nodiscard]] RegistryStatus setRegistryValue(RegistryKey key, const std::wstring& name, RegistryType type,
                                               const std::vector<uint8_t>& bytes);
+
+// Deletes the key at path with its values; one that has subkeys is deleted
+// (with them) only when withSubkeys is set, else hasSubkeys. A root itself is
+// not deleted (bad argument). Keys still open stay usable and hold nothing
+// that the tree can reach.
+[[nodiscard]] RegistryStatus deleteRegistryKey(RegistryRoot root, const std::wstring& path, bool withSubkeys);
+[[nodiscard]] RegistryStatus deleteRegistryValue(RegistryKey key, const std::wstring& name);
 
 // Values of the file are added to the registry (replacing values of the same
 // key and name); a file that cannot be read or parsed changes nothing, and

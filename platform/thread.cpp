@@ -315,35 +315,49 @@ bool getThreadExitCode(Handle thread, uint32_t* code, bool* running)
 
 bool postThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam)
 {
+    return postThreadMessage(threadId, 0, message, wParam, lParam);
+}
+
+bool postThreadMessage(uint32_t threadId, uintptr_t target, uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
     std::lock_guard<std::mutex> guard(dispatcherLock());
     auto found = statesById().find(threadId);
     if (found == statesById().end())
         return false;
-    ThreadState* target = found->second;
+    ThreadState* state = found->second;
     try {
-        target->messages.push_back({message, wParam, lParam});
+        state->messages.push_back({message, wParam, lParam, target});
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (target->messageWaiter != nullptr)
-        target->messageWaiter->wake.notify_one();
+    if (state->messageWaiter != nullptr)
+        state->messageWaiter->wake.notify_one();
     return true;
 }
 
 bool peekThreadMessage(ThreadMessage* message, bool remove)
+{
+    return peekThreadMessage(message, remove, 0, 0, 0);
+}
+
+bool peekThreadMessage(ThreadMessage* message, bool remove, uint32_t first, uint32_t last, uintptr_t target)
 {
     if (message == nullptr)
         return false;
     ThreadState* state = detail::threadState();
     if (state == nullptr)
         return false;
+    const bool any = first == 0 && last == 0;
     std::lock_guard<std::mutex> guard(dispatcherLock());
-    if (state->messages.empty())
-        return false;
-    *message = state->messages.front();
-    if (remove)
-        state->messages.pop_front();
-    return true;
+    for (auto it = state->messages.begin(); it != state->messages.end(); ++it) {
+        if ((!any && (it->message < first || it->message > last)) || (target != 0 && it->target != target))
+            continue;
+        *message = *it;
+        if (remove)
+            state->messages.erase(it);
+        return true;
+    }
+    return false;
 }
 
 WaitResult waitForAnyOrMessage(const Handle* objects, uint32_t count, uint32_t milliseconds)

@@ -52,14 +52,21 @@ struct ThreadMessage {
     uint32_t message;
     uintptr_t wParam;
     intptr_t lParam;
+    uintptr_t target = 0; // whom the message is for, as the poster named it; 0: the thread itself
 };
 
 // False when no thread of that id uses the layer (or memory ran out).
 bool postThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
+// The same for a message meant for target (an id of the poster's choosing).
+bool postThreadMessage(uint32_t threadId, uintptr_t target, uint32_t message, uintptr_t wParam, intptr_t lParam);
+
 // The oldest message of the calling thread's queue, taken off when remove is
 // set; false when the queue is empty. The first call makes the thread's queue.
 bool peekThreadMessage(ThreadMessage* message, bool remove);
+// The oldest message numbered first to last (both 0: any) and, unless target
+// is 0, meant for target; the others stay queued in their order.
+bool peekThreadMessage(ThreadMessage* message, bool remove, uint32_t first, uint32_t last, uintptr_t target);
 
 // As waitForAny, but also ends when the calling thread's queue holds a
 // message: then Signalled with index count, and the message stays queued.

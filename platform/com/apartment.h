@@ -1,0 +1,26 @@
+// Apartments: a thread joins the multithreaded apartment or makes its own
+// single-threaded one (STA) with CoInitializeEx, as often as it likes in the
+// same mode, and leaves with as many CoUninitialize calls. A thread that has
+// not joined counts as in the multithreaded apartment. An STA's objects are
+// called only on its thread, through its queue (see README.md); it ends at
+// its last CoUninitialize or when its thread ends.
+#pragma once
+#include "platform/com/base.h"
+#include "platform/sync.h"
+
+constexpr DWORD COINIT_MULTITHREADED = 0x0;
+constexpr DWORD COINIT_APARTMENTTHREADED = 0x2;
+
+// S_OK for the thread's first call, S_FALSE for a later one in the same
+// mode, RPC_E_CHANGED_MODE (and nothing counted) for the other mode.
+HRESULT CoInitializeEx(void* reserved, DWORD coInit);
+// One call less; the last one leaves the apartment. Extra calls do nothing.
+void CoUninitialize();
+
+// Waits for one of the handles: S_OK with its index (WAIT_ABANDONED_0 plus
+// the index for an abandoned mutex), RPC_S_CALLPENDING when the time-out
+// passes, E_INVALIDARG for no handles, a null handle or index. In an STA the
+// thread's messages are dispatched meanwhile; the time-out counts from the
+// call, whatever was dispatched.
+HRESULT CoWaitForMultipleHandles(DWORD flags, DWORD milliseconds, ULONG count, const plat::Handle* handles,
+                                 DWORD* index);

@@ -5,7 +5,7 @@
 #include "platform/com/internal/apartment.h"
 #include "platform/thread.h"
 
-namespace com::detail {
+namespace plat::com::detail {
 namespace {
 
 // A thread's place in the apartments, kept in a platform slot so that its
@@ -224,15 +224,15 @@ std::shared_ptr<Apartment> currentSta()
     return state != nullptr && state->sta ? state->apartment : nullptr;
 }
 
-} // namespace com::detail
+} // namespace plat::com::detail
 
-using com::detail::Apartment;
-using com::detail::ThreadApartment;
+using plat::com::detail::Apartment;
+using plat::com::detail::ThreadApartment;
 
 HRESULT CoInitializeEx(void*, DWORD coInit)
 {
     const bool sta = (coInit & COINIT_APARTMENTTHREADED) != 0;
-    ThreadApartment* state = com::detail::threadApartment(true);
+    ThreadApartment* state = plat::com::detail::threadApartment(true);
     if (state == nullptr)
         return E_OUTOFMEMORY;
     if (state->count > 0) {
@@ -261,7 +261,7 @@ HRESULT CoInitializeEx(void*, DWORD coInit)
 
 void CoUninitialize()
 {
-    ThreadApartment* state = com::detail::threadApartment(false);
+    ThreadApartment* state = plat::com::detail::threadApartment(false);
     if (state == nullptr || state->count == 0 || --state->count > 0)
         return;
     if (state->apartment) {
@@ -278,7 +278,7 @@ HRESULT CoWaitForMultipleHandles(DWORD, DWORD milliseconds, ULONG count, const p
     using Clock = std::chrono::steady_clock;
     const bool forever = milliseconds == INFINITE;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : milliseconds);
-    const bool pump = com::detail::currentSta() != nullptr;
+    const bool pump = plat::com::detail::currentSta() != nullptr;
     for (;;) {
         DWORD remaining = INFINITE;
         if (!forever) {

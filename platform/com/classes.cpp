@@ -1,4 +1,5 @@
 #include "platform/com/classes.h"
+#include "platform/com/git.h"
 
 #include "platform/com/bstr.h"
 #include "platform/text.h"
@@ -18,7 +19,12 @@ struct ClassTable {
 
 // Created on first use and never destroyed: late releases at exit find it.
 ClassTable& table() {
-  static ClassTable* instance = new ClassTable;
+  static ClassTable* instance = [] {
+    auto* t = new ClassTable;
+    // The runtime's own classes.
+    t->classes[CLSID_StdGlobalInterfaceTable] = {CLSID_StdGlobalInterfaceTable, createGlobalInterfaceTable, L"", L""};
+    return t;
+  }();
   return *instance;
 }
 

@@ -10,8 +10,8 @@
 
 namespace {
 
-using com::detail::Apartment;
-using com::detail::currentSta;
+using plat::com::detail::Apartment;
+using plat::com::detail::currentSta;
 
 // Only marshal streams of this file answer it.
 const IID IID_MarshalStream = {0x6b1f0c4e, 0x2d7a, 0x4f39, {0x9e, 0x51, 0x3a, 0x08, 0xc2, 0x77, 0x14, 0xd6}};
@@ -384,13 +384,15 @@ private:
 
 } // namespace
 
-HRESULT globalInterfaceTable(IGlobalInterfaceTable** table)
+HRESULT createGlobalInterfaceTable(IUnknown* outer, REFIID iid, void** ppv)
 {
-    if (table == nullptr)
+    if (ppv == nullptr)
         return E_POINTER;
+    *ppv = nullptr;
+    if (outer != nullptr)
+        return CLASS_E_NOAGGREGATION;
     static GlobalTable* instance = new GlobalTable;
-    *table = instance;
-    return S_OK;
+    return instance->QueryInterface(iid, ppv);
 }
 
 HRESULT CoMarshalInterThreadInterfaceInStream(REFIID riid, IUnknown* pUnk, IStream** ppStm)

@@ -55,9 +55,9 @@ struct IGlobalInterfaceTable : IUnknown {
     virtual HRESULT GetInterfaceFromGlobal(DWORD dwCookie, REFIID riid, void** ppv) = 0;
 };
 
-// The process's table, never destroyed; one reference added. Also made by
-// CoCreateInstance of CLSID_StdGlobalInterfaceTable.
-HRESULT globalInterfaceTable(IGlobalInterfaceTable** table);
+// The process's table, never destroyed, for CoCreateInstance of
+// CLSID_StdGlobalInterfaceTable (the class table's creator).
+HRESULT createGlobalInterfaceTable(IUnknown* outer, REFIID iid, void** ppv);
 
 // Marshals pUnk for another thread into a new stream, which the receiving
 // thread passes to CoGetInterfaceAndReleaseStream once.

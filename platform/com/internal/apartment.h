@@ -11,7 +11,7 @@
 #include "platform/com/base.h"
 #include "platform/com/message.h"
 
-namespace com::detail {
+namespace plat::com::detail {
 
 class Apartment {
 public:
@@ -58,4 +58,4 @@ private:
 // The calling thread's STA; null in the multithreaded apartment (joined or not).
 std::shared_ptr<Apartment> currentSta();
 
-} // namespace com::detail
+} // namespace plat::com::detail

@@ -1,0 +1,355 @@
+#include "platform/com/apartment.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/com/classes.h"
+#include "platform/com/git.h"
+#include "platform/com/message.h"
+
+namespace {
+
+// Runs body on a thread of its own and waits for it.
+template <typename Body>
+void onThread(Body&& body)
+{
+    std::thread(std::forward<Body>(body)).join();
+}
+
+// A manual-reset event, closed at the end of the scope.
+struct Event {
+    plat::Handle handle = plat::createEvent(true, false);
+    ~Event() { plat::closeHandle(handle); }
+};
+
+enum Step { sta, mta, leave };
+
+TEST(ComApartment, InitialiseCountsPerThreadAndRefusesTheOtherMode)
+{
+    const struct {
+        std::vector<Step> steps;
+        std::vector<HRESULT> results; // of the CoInitializeEx steps
+    } cases[] = {
+        {{sta, sta}, {S_OK, S_FALSE}},
+        {{mta, mta}, {S_OK, S_FALSE}},
+        {{sta, mta}, {S_OK, RPC_E_CHANGED_MODE}},
+        {{mta, sta}, {S_OK, RPC_E_CHANGED_MODE}},
+        {{sta, sta, leave, mta}, {S_OK, S_FALSE, RPC_E_CHANGED_MODE}},
+        {{sta, leave, mta, leave, sta}, {S_OK, S_OK, S_OK}},
+        {{leave, mta}, {S_OK}},
+    };
+    for (const auto& c : cases) {
+        onThread([&] {
+            std::vector<HRESULT> results;
+            for (Step step : c.steps) {
+                if (step == leave)
+                    CoUninitialize();
+                else
+                    results.push_back(CoInitializeEx(nullptr, step == sta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED));
+            }
+            EXPECT_EQ(results, c.results);
+        });
+    }
+}
+
+LRESULT setEventProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_USER + 1)
+        plat::setEvent(reinterpret_cast<plat::Handle>(GetWindowLongPtrW(window, GWLP_USERDATA)));
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND makeTarget(WNDPROC procedure, LONG_PTR userData)
+{
+    const HWND target = CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    SetWindowLongPtrW(target, GWLP_USERDATA, userData);
+    SetWindowLongPtrW(target, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
+    return target;
+}
+
+TEST(ComApartment, AWaitInAnStaDispatchesWhatIsPostedAndAWaitElsewhereTimesOut)
+{
+    Event dispatched;
+    Event never;
+    std::atomic<HWND> target{nullptr};
+    Event ready;
+    std::thread owner([&] {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        target = makeTarget(setEventProcedure, reinterpret_cast<LONG_PTR>(dispatched.handle));
+        plat::setEvent(ready.handle);
+        DWORD index = 99;
+        // Only the procedure, run by the wait itself, signals the event.
+        EXPECT_EQ(CoWaitForMultipleHandles(0, INFINITE, 1, &dispatched.handle, &index), S_OK);
+        EXPECT_EQ(index, 0u);
+        EXPECT_EQ(CoWaitForMultipleHandles(0, 10, 1, &never.handle, &index), RPC_S_CALLPENDING);
+        CoUninitialize();
+    });
+    plat::waitFor(ready.handle, plat::kInfiniteWait);
+    EXPECT_TRUE(PostMessage(target, WM_USER + 1, 0, 0));
+    owner.join();
+    DWORD index = 0;
+    EXPECT_EQ(CoWaitForMultipleHandles(0, 0, 1, &never.handle, &index), RPC_S_CALLPENDING);
+    EXPECT_EQ(CoWaitForMultipleHandles(0, 0, 0, &never.handle, &index), E_INVALIDARG);
+}
+
+TEST(ComMessages, PeekTakesTheOldestInRangeAndLeavesTheRestInOrder)
+{
+    onThread([] {
+        for (UINT message : {WM_USER + 1, WM_USER, WM_USER + 2, WM_USER})
+            ASSERT_TRUE(PostThreadMessage(GetCurrentThreadId(), message, message, 0));
+        const struct {
+            UINT first, last, remove;
+            BOOL found;
+            UINT message;
+        } cases[] = {
+            {WM_USER, WM_USER, PM_NOREMOVE, 1, WM_USER},
+            {WM_USER, WM_USER, PM_REMOVE, 1, WM_USER},
+            {WM_USER + 3, WM_USER + 9, PM_REMOVE, 0, 0},
+            {0, 0, PM_REMOVE, 1, WM_USER + 1},
+            {0, 0, PM_REMOVE, 1, WM_USER + 2},
+            {0, 0, PM_REMOVE, 1, WM_USER},
+            {0, 0, PM_REMOVE, 0, 0},
+        };
+        for (const auto& c : cases) {
+            MSG message{};
+            EXPECT_EQ(PeekMessageW(&message, nullptr, c.first, c.last, c.remove), c.found);
+            EXPECT_EQ(message.message, c.message);
+        }
+    });
+}
+
+TEST(ComMessages, AMessageWaitEndsOnAnObjectOrAQueuedMessage)
+{
+    onThread([] {
+        Event set;
+        Event unset;
+        plat::setEvent(set.handle);
+        const plat::Handle both[] = {unset.handle, set.handle};
+        EXPECT_EQ(MsgWaitForMultipleObjectsEx(2, both, 0, QS_ALLEVENTS, 0), WAIT_OBJECT_0 + 1);
+        EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, both, 0, QS_ALLEVENTS, 0), WAIT_TIMEOUT);
+        PostThreadMessage(GetCurrentThreadId(), WM_USER, 0, 0);
+        EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, both, 0, QS_ALLEVENTS, 0), WAIT_OBJECT_0 + 1);
+        EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, nullptr, 0, QS_ALLEVENTS, 0), WAIT_FAILED);
+    });
+}
+
+TEST(ComMessages, RegisteredNumbersAreStablePerNameAndCaseBlind)
+{
+    const UINT change = RegisterWindowMessageW(L"QorDictionaryLangChange");
+    const UINT complete = RegisterWindowMessageW(L"QorDictionaryLangChangeComplete");
+    EXPECT_GE(change, 0xC000u);
+    EXPECT_GE(complete, 0xC000u);
+    EXPECT_NE(change, complete);
+    EXPECT_EQ(RegisterWindowMessageW(L"qordictionarylangchange"), change);
+    onThread([&] { EXPECT_EQ(RegisterWindowMessageW(L"QorDictionaryLangChange"), change); });
+    EXPECT_EQ(RegisterWindowMessageW(L""), 0u);
+    EXPECT_EQ(RegisterWindowMessageW(nullptr), 0u);
+}
+
+struct Received {
+    std::mutex lock;
+    std::vector<std::pair<uint32_t, UINT>> calls; // thread, message
+};
+
+LRESULT recordProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* received = reinterpret_cast<Received*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    std::lock_guard<std::mutex> guard(received->lock);
+    received->calls.emplace_back(GetCurrentThreadId(), message);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST(ComMessages, ABroadcastReachesEveryTargetOnItsOwnThread)
+{
+    const UINT change = RegisterWindowMessageW(L"QorDictionaryLangChange");
+    Received received[2];
+    Event ready[2];
+    Event go;
+    std::atomic<uint32_t> ids[2] = {{0}, {0}};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 2; ++i) {
+        threads.emplace_back([&, i] {
+            ids[i] = GetCurrentThreadId();
+            const HWND target = makeTarget(recordProcedure, reinterpret_cast<LONG_PTR>(&received[i]));
+            plat::setEvent(ready[i].handle);
+            plat::waitFor(go.handle, plat::kInfiniteWait);
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageW(&message);
+            EXPECT_TRUE(DestroyWindow(target));
+            EXPECT_FALSE(PostMessage(target, change, 0, 0));
+        });
+    }
+    for (Event& r : ready)
+        plat::waitFor(r.handle, plat::kInfiniteWait);
+    // Both targets are queued before either thread looks.
+    EXPECT_TRUE(PostMessage(HWND_BROADCAST, change, 0, 0));
+    plat::setEvent(go.handle);
+    for (std::thread& t : threads)
+        t.join();
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(received[i].calls, (std::vector<std::pair<uint32_t, UINT>>{{ids[i].load(), change}}));
+}
+
+const IID IID_IOther = {0x1d7c3b52, 0x8e4f, 0x4a61, {0xb2, 0x9d, 0x70, 0x1e, 0x55, 0xc4, 0x3a, 0x08}};
+
+// Records the thread each call runs on; may aggregate the free-threaded marshaler.
+class Recorder final : public IDispatch {
+public:
+    explicit Recorder(bool agile)
+    {
+        if (agile)
+            CoCreateFreeThreadedMarshaler(this, &marshaler);
+    }
+    HRESULT QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (riid == IID_IMarshal && marshaler != nullptr)
+            return marshaler->QueryInterface(riid, ppv);
+        if (riid != IID_IUnknown && riid != IID_IDispatch)
+            return E_NOINTERFACE;
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() override { return ++references; }
+    ULONG Release() override
+    {
+        const ULONG left = --references;
+        if (left == 0) {
+            releasedOn = GetCurrentThreadId();
+            if (marshaler != nullptr)
+                marshaler->Release();
+        }
+        return left; // the test owns the storage
+    }
+    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        calledOn = GetCurrentThreadId();
+        return S_OK;
+    }
+
+    std::atomic<ULONG> references{1};
+    IUnknown* marshaler = nullptr;
+    std::atomic<uint32_t> calledOn{0};
+    std::atomic<uint32_t> releasedOn{0};
+};
+
+IGlobalInterfaceTable* table()
+{
+    IGlobalInterfaceTable* git = nullptr;
+    EXPECT_EQ(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_ALL, IID_IGlobalInterfaceTable,
+                               reinterpret_cast<void**>(&git)),
+              S_OK);
+    return git;
+}
+
+TEST(ComMarshalling, OnlyStaBoundObjectsReachOtherThreadsAsProxiesRunOnTheirOwner)
+{
+    const struct {
+        bool stream; // else the table
+        bool fromSta;
+        bool agile;
+        bool proxy;
+    } cases[] = {
+        {false, true, false, true}, {true, true, false, true},    {false, false, false, false},
+        {true, false, false, false}, {false, true, true, false}, {true, true, true, false},
+    };
+    IGlobalInterfaceTable* git = table();
+    for (const auto& c : cases) {
+        Recorder object(c.agile);
+        DWORD cookie = 0;
+        IStream* stream = nullptr;
+        std::atomic<uint32_t> ownerId{0};
+        Event marshalled, done;
+        std::thread owner([&] {
+            ownerId = GetCurrentThreadId();
+            CoInitializeEx(nullptr, c.fromSta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
+            if (c.stream)
+                EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, &object, &stream), S_OK);
+            else
+                EXPECT_EQ(git->RegisterInterfaceInGlobal(&object, IID_IDispatch, &cookie), S_OK);
+            plat::setEvent(marshalled.handle);
+            DWORD index = 0;
+            CoWaitForMultipleHandles(0, INFINITE, 1, &done.handle, &index); // serves the calls meanwhile
+            CoUninitialize();
+        });
+        plat::waitFor(marshalled.handle, plat::kInfiniteWait);
+        IDispatch* got = nullptr;
+        if (c.stream) {
+            EXPECT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_IDispatch, reinterpret_cast<void**>(&got)), S_OK);
+        } else {
+            EXPECT_EQ(git->GetInterfaceFromGlobal(cookie, IID_IOther, reinterpret_cast<void**>(&got)), E_NOINTERFACE);
+            EXPECT_EQ(git->GetInterfaceFromGlobal(cookie, IID_IDispatch, reinterpret_cast<void**>(&got)), S_OK);
+        }
+        ASSERT_NE(got, nullptr);
+        EXPECT_EQ(got != &object, c.proxy);
+        EXPECT_EQ(got->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), S_OK);
+        EXPECT_EQ(object.calledOn, c.proxy ? ownerId.load() : GetCurrentThreadId());
+        plat::setEvent(done.handle);
+        owner.join();
+        // The owner apartment has ended: its objects are no longer reached.
+        const HRESULT after = c.proxy ? RPC_E_DISCONNECTED : S_OK;
+        EXPECT_EQ(got->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), after);
+        if (!c.stream) {
+            IUnknown* again = nullptr;
+            EXPECT_EQ(git->GetInterfaceFromGlobal(cookie, IID_IUnknown, reinterpret_cast<void**>(&again)), after);
+            if (again != nullptr)
+                again->Release();
+            EXPECT_EQ(git->RevokeInterfaceFromGlobal(cookie), S_OK);
+            EXPECT_EQ(git->RevokeInterfaceFromGlobal(cookie), E_INVALIDARG);
+        }
+        got->Release();
+        EXPECT_EQ(object.references, 1u);
+    }
+}
+
+TEST(ComMarshalling, TheOwnerGetsItsObjectItselfAndRevocationReleasesThere)
+{
+    IGlobalInterfaceTable* git = table();
+    Recorder object(false);
+    onThread([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        DWORD cookie = 0;
+        ASSERT_EQ(git->RegisterInterfaceInGlobal(&object, IID_IUnknown, &cookie), S_OK);
+        EXPECT_NE(cookie, 0u);
+        IDispatch* got = nullptr;
+        EXPECT_EQ(git->GetInterfaceFromGlobal(cookie, IID_IDispatch, reinterpret_cast<void**>(&got)), S_OK);
+        EXPECT_EQ(got, &object);
+        got->Release();
+        EXPECT_EQ(git->RevokeInterfaceFromGlobal(cookie), S_OK);
+        EXPECT_EQ(object.references, 1u);
+        CoUninitialize();
+    });
+    void* none = &object;
+    EXPECT_EQ(git->GetInterfaceFromGlobal(0, IID_IUnknown, &none), E_INVALIDARG);
+    EXPECT_EQ(none, nullptr);
+}
+
+TEST(ComMarshalling, TheFreeThreadedMarshalerNamesItsClassAndCountsOnItsOuterObject)
+{
+    Recorder outer(false);
+    IUnknown* inner = nullptr;
+    ASSERT_EQ(CoCreateFreeThreadedMarshaler(&outer, &inner), S_OK);
+    IMarshal* marshal = nullptr;
+    ASSERT_EQ(inner->QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&marshal)), S_OK);
+    EXPECT_EQ(outer.references, 2u); // the interface's reference is the outer object's
+    CLSID unmarshaler = GUID_NULL;
+    EXPECT_EQ(marshal->GetUnmarshalClass(IID_IUnknown, &outer, MSHCTX_INPROC, nullptr, MSHLFLAGS_TABLESTRONG,
+                                         &unmarshaler),
+              S_OK);
+    EXPECT_EQ(unmarshaler, CLSID_InProcFreeMarshaler);
+    marshal->Release();
+    EXPECT_EQ(outer.references, 1u);
+    inner->Release();
+    EXPECT_EQ(CoCreateFreeThreadedMarshaler(&outer, nullptr), E_INVALIDARG);
+}
+
+} // namespace

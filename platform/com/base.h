@@ -29,20 +29,20 @@ using LPCOLESTR = const OLECHAR*;
 using BSTR = OLECHAR*;
 
 union LARGE_INTEGER {
-  int64_t QuadPart;
+    int64_t QuadPart;
 };
 union ULARGE_INTEGER {
-  uint64_t QuadPart;
+    uint64_t QuadPart;
 };
 
 constexpr VARIANT_BOOL VARIANT_TRUE = -1;
 constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 
 struct GUID {
-  uint32_t Data1;
-  uint16_t Data2;
-  uint16_t Data3;
-  uint8_t Data4[8];
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
 };
 static_assert(sizeof(GUID) == 16, "a GUID is 16 bytes");
 using IID = GUID;
@@ -51,29 +51,52 @@ using REFGUID = const GUID&;
 using REFIID = const IID&;
 using REFCLSID = const CLSID&;
 
-inline bool IsEqualGUID(REFGUID a, REFGUID b) {
-  if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
-  for (int i = 0; i < 8; ++i)
-    if (a.Data4[i] != b.Data4[i]) return false;
-  return true;
+inline bool IsEqualGUID(REFGUID a, REFGUID b)
+{
+    if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
+    for (int i = 0; i < 8; ++i)
+        if (a.Data4[i] != b.Data4[i]) return false;
+    return true;
 }
-inline bool IsEqualIID(REFIID a, REFIID b) { return IsEqualGUID(a, b); }
-inline bool IsEqualCLSID(REFCLSID a, REFCLSID b) { return IsEqualGUID(a, b); }
-inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
-inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
+inline bool IsEqualIID(REFIID a, REFIID b)
+{
+    return IsEqualGUID(a, b);
+}
+inline bool IsEqualCLSID(REFCLSID a, REFCLSID b)
+{
+    return IsEqualGUID(a, b);
+}
+inline bool operator==(REFGUID a, REFGUID b)
+{
+    return IsEqualGUID(a, b);
+}
+inline bool operator!=(REFGUID a, REFGUID b)
+{
+    return !IsEqualGUID(a, b);
+}
 // An order for maps keyed by GUID.
-inline bool operator<(REFGUID a, REFGUID b) {
-  if (a.Data1 != b.Data1) return a.Data1 < b.Data1;
-  if (a.Data2 != b.Data2) return a.Data2 < b.Data2;
-  if (a.Data3 != b.Data3) return a.Data3 < b.Data3;
-  for (int i = 0; i < 8; ++i)
-    if (a.Data4[i] != b.Data4[i]) return a.Data4[i] < b.Data4[i];
-  return false;
+inline bool operator<(REFGUID a, REFGUID b)
+{
+    if (a.Data1 != b.Data1) return a.Data1 < b.Data1;
+    if (a.Data2 != b.Data2) return a.Data2 < b.Data2;
+    if (a.Data3 != b.Data3) return a.Data3 < b.Data3;
+    for (int i = 0; i < 8; ++i)
+        if (a.Data4[i] != b.Data4[i]) return a.Data4[i] < b.Data4[i];
+    return false;
 }
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
-constexpr HRESULT hresultOf(uint32_t code) { return static_cast<HRESULT>(code); }
+constexpr bool SUCCEEDED(HRESULT hr)
+{
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr)
+{
+    return hr < 0;
+}
+constexpr HRESULT hresultOf(uint32_t code)
+{
+    return static_cast<HRESULT>(code);
+}
 
 // General.
 constexpr HRESULT S_OK = 0;
@@ -125,9 +148,9 @@ constexpr HRESULT CO_E_BAD_PATH = hresultOf(0x80080004u);
 // Interfaces are abstract structs of pure virtuals in slot order, without a
 // virtual destructor or data: an object is deleted by its last Release.
 struct IUnknown {
-  virtual HRESULT QueryInterface(REFIID riid, void** ppv) = 0;
-  virtual ULONG AddRef() = 0;
-  virtual ULONG Release() = 0;
+    virtual HRESULT QueryInterface(REFIID riid, void** ppv) = 0;
+    virtual ULONG AddRef() = 0;
+    virtual ULONG Release() = 0;
 };
 
 struct VARIANT;
@@ -135,22 +158,22 @@ using VARIANTARG = VARIANT;
 struct ITypeInfo;
 
 struct DISPPARAMS {
-  VARIANTARG* rgvarg;  // last argument first
-  DISPID* rgdispidNamedArgs;
-  UINT cArgs;
-  UINT cNamedArgs;
+    VARIANTARG* rgvarg; // last argument first
+    DISPID* rgdispidNamedArgs;
+    UINT cArgs;
+    UINT cNamedArgs;
 };
 
 struct EXCEPINFO {
-  WORD wCode;
-  WORD wReserved;
-  BSTR bstrSource;
-  BSTR bstrDescription;
-  BSTR bstrHelpFile;
-  DWORD dwHelpContext;
-  void* pvReserved;
-  HRESULT (*pfnDeferredFillIn)(EXCEPINFO*);
-  SCODE scode;
+    WORD wCode;
+    WORD wReserved;
+    BSTR bstrSource;
+    BSTR bstrDescription;
+    BSTR bstrHelpFile;
+    DWORD dwHelpContext;
+    void* pvReserved;
+    HRESULT (*pfnDeferredFillIn)(EXCEPINFO*);
+    SCODE scode;
 };
 
 constexpr WORD DISPATCH_METHOD = 0x1;
@@ -166,16 +189,17 @@ constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x0800;
 constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
 
 struct IDispatch : IUnknown {
-  virtual HRESULT GetTypeInfoCount(UINT* pctinfo) = 0;
-  virtual HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
-  virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) = 0;
-  virtual HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
-                         VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) = 0;
+    virtual HRESULT GetTypeInfoCount(UINT* pctinfo) = 0;
+    virtual HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
+    virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) = 0;
+    virtual HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+        VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr)
+        = 0;
 };
 
 struct IClassFactory : IUnknown {
-  virtual HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) = 0;
-  virtual HRESULT LockServer(int32_t fLock) = 0;
+    virtual HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) = 0;
+    virtual HRESULT LockServer(int32_t fLock) = 0;
 };
 
 extern const GUID GUID_NULL;

@@ -33,10 +33,10 @@ int StringFromGUID2(REFGUID guid, LPOLESTR buffer, int size);
 namespace plat::com {
 
 struct ClassRegistration {
-  CLSID clsid;
-  CreatorFunction creator;
-  std::wstring progId;                  // version-dependent; empty for none
-  std::wstring versionIndependentProgId; // empty for none
+    CLSID clsid;
+    CreatorFunction creator;
+    std::wstring progId; // version-dependent; empty for none
+    std::wstring versionIndependentProgId; // empty for none
 };
 
 // Adds or replaces a class; E_INVALIDARG without a creator or with a ProgID another class has.

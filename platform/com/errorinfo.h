@@ -6,23 +6,23 @@
 #include "platform/com/base.h"
 
 struct IErrorInfo : IUnknown {
-  virtual HRESULT GetGUID(GUID* guid) = 0;
-  virtual HRESULT GetSource(BSTR* source) = 0;
-  virtual HRESULT GetDescription(BSTR* description) = 0;
-  virtual HRESULT GetHelpFile(BSTR* helpFile) = 0;
-  virtual HRESULT GetHelpContext(DWORD* helpContext) = 0;
+    virtual HRESULT GetGUID(GUID* guid) = 0;
+    virtual HRESULT GetSource(BSTR* source) = 0;
+    virtual HRESULT GetDescription(BSTR* description) = 0;
+    virtual HRESULT GetHelpFile(BSTR* helpFile) = 0;
+    virtual HRESULT GetHelpContext(DWORD* helpContext) = 0;
 };
 
 struct ICreateErrorInfo : IUnknown {
-  virtual HRESULT SetGUID(REFGUID guid) = 0;
-  virtual HRESULT SetSource(LPOLESTR source) = 0;
-  virtual HRESULT SetDescription(LPOLESTR description) = 0;
-  virtual HRESULT SetHelpFile(LPOLESTR helpFile) = 0;
-  virtual HRESULT SetHelpContext(DWORD helpContext) = 0;
+    virtual HRESULT SetGUID(REFGUID guid) = 0;
+    virtual HRESULT SetSource(LPOLESTR source) = 0;
+    virtual HRESULT SetDescription(LPOLESTR description) = 0;
+    virtual HRESULT SetHelpFile(LPOLESTR helpFile) = 0;
+    virtual HRESULT SetHelpContext(DWORD helpContext) = 0;
 };
 
 struct ISupportErrorInfo : IUnknown {
-  virtual HRESULT InterfaceSupportsErrorInfo(REFIID iid) = 0;
+    virtual HRESULT InterfaceSupportsErrorInfo(REFIID iid) = 0;
 };
 
 // A new, empty error object that answers both interfaces.

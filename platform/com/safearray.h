@@ -6,17 +6,17 @@
 #include "platform/com/variant.h"
 
 struct SAFEARRAYBOUND {
-  ULONG cElements;
-  LONG lLbound;
+    ULONG cElements;
+    LONG lLbound;
 };
 
 struct SAFEARRAY {
-  USHORT cDims;
-  USHORT fFeatures;
-  ULONG cbElements;
-  ULONG cLocks;
-  void* pvData;
-  SAFEARRAYBOUND rgsabound[1];
+    USHORT cDims;
+    USHORT fFeatures;
+    ULONG cbElements;
+    ULONG cLocks;
+    void* pvData;
+    SAFEARRAYBOUND rgsabound[1];
 };
 
 constexpr USHORT FADF_HAVEVARTYPE = 0x0080;

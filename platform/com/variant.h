@@ -8,80 +8,80 @@
 struct SAFEARRAY;
 
 enum : VARTYPE {
-  VT_EMPTY = 0,
-  VT_NULL = 1,
-  VT_I2 = 2,
-  VT_I4 = 3,
-  VT_R4 = 4,
-  VT_R8 = 5,
-  VT_CY = 6,
-  VT_DATE = 7,
-  VT_BSTR = 8,
-  VT_DISPATCH = 9,
-  VT_ERROR = 10,
-  VT_BOOL = 11,
-  VT_VARIANT = 12,
-  VT_UNKNOWN = 13,
-  VT_DECIMAL = 14,
-  VT_I1 = 16,
-  VT_UI1 = 17,
-  VT_UI2 = 18,
-  VT_UI4 = 19,
-  VT_I8 = 20,
-  VT_UI8 = 21,
-  VT_INT = 22,
-  VT_UINT = 23,
-  VT_VOID = 24,
-  VT_HRESULT = 25,
-  VT_PTR = 26,
-  VT_SAFEARRAY = 27,
-  VT_CARRAY = 28,
-  VT_USERDEFINED = 29,
-  VT_LPSTR = 30,
-  VT_LPWSTR = 31,
-  VT_ARRAY = 0x2000,
-  VT_BYREF = 0x4000,
-  VT_TYPEMASK = 0x0FFF,
+    VT_EMPTY = 0,
+    VT_NULL = 1,
+    VT_I2 = 2,
+    VT_I4 = 3,
+    VT_R4 = 4,
+    VT_R8 = 5,
+    VT_CY = 6,
+    VT_DATE = 7,
+    VT_BSTR = 8,
+    VT_DISPATCH = 9,
+    VT_ERROR = 10,
+    VT_BOOL = 11,
+    VT_VARIANT = 12,
+    VT_UNKNOWN = 13,
+    VT_DECIMAL = 14,
+    VT_I1 = 16,
+    VT_UI1 = 17,
+    VT_UI2 = 18,
+    VT_UI4 = 19,
+    VT_I8 = 20,
+    VT_UI8 = 21,
+    VT_INT = 22,
+    VT_UINT = 23,
+    VT_VOID = 24,
+    VT_HRESULT = 25,
+    VT_PTR = 26,
+    VT_SAFEARRAY = 27,
+    VT_CARRAY = 28,
+    VT_USERDEFINED = 29,
+    VT_LPSTR = 30,
+    VT_LPWSTR = 31,
+    VT_ARRAY = 0x2000,
+    VT_BYREF = 0x4000,
+    VT_TYPEMASK = 0x0FFF,
 };
 
 struct VARIANT {
-  VARTYPE vt;
-  WORD wReserved1;
-  WORD wReserved2;
-  WORD wReserved3;
-  union {
-    int64_t llVal;
-    LONG lVal;
-    BYTE bVal;
-    SHORT iVal;
-    float fltVal;
-    double dblVal;
-    VARIANT_BOOL boolVal;
-    SCODE scode;
-    DATE date;
-    BSTR bstrVal;
-    IUnknown* punkVal;
-    IDispatch* pdispVal;
-    SAFEARRAY* parray;
-    BYTE* pbVal;
-    SHORT* piVal;
-    LONG* plVal;
-    float* pfltVal;
-    double* pdblVal;
-    VARIANT_BOOL* pboolVal;
-    SCODE* pscode;
-    DATE* pdate;
-    BSTR* pbstrVal;
-    IUnknown** ppunkVal;
-    IDispatch** ppdispVal;
-    SAFEARRAY** pparray;
-    VARIANT* pvarVal;
-    void* byref;
-    struct {
-      void* pvRecord;
-      void* pRecInfo;
-    } brecord;
-  };
+    VARTYPE vt;
+    WORD wReserved1;
+    WORD wReserved2;
+    WORD wReserved3;
+    union {
+        int64_t llVal;
+        LONG lVal;
+        BYTE bVal;
+        SHORT iVal;
+        float fltVal;
+        double dblVal;
+        VARIANT_BOOL boolVal;
+        SCODE scode;
+        DATE date;
+        BSTR bstrVal;
+        IUnknown* punkVal;
+        IDispatch* pdispVal;
+        SAFEARRAY* parray;
+        BYTE* pbVal;
+        SHORT* piVal;
+        LONG* plVal;
+        float* pfltVal;
+        double* pdblVal;
+        VARIANT_BOOL* pboolVal;
+        SCODE* pscode;
+        DATE* pdate;
+        BSTR* pbstrVal;
+        IUnknown** ppunkVal;
+        IDispatch** ppdispVal;
+        SAFEARRAY** pparray;
+        VARIANT* pvarVal;
+        void* byref;
+        struct {
+            void* pvRecord;
+            void* pRecInfo;
+        } brecord;
+    };
 };
 static_assert(sizeof(VARIANT) == 24, "VARIANT keeps its 64-bit layout");
 

@@ -1,0 +1,200 @@
+#include "platform/com/variant.h"
+
+#include "platform/com/bstr.h"
+#include "platform/environment.h"
+#include "platform/environment_testing.h"
+#include "tests/support/com_counted.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+VARIANT make(VARTYPE vt, double number)
+{
+    VARIANT v = {};
+    v.vt = vt;
+    switch (vt) {
+    case VT_UI1: v.bVal = BYTE(number); break;
+    case VT_I2: v.iVal = SHORT(number); break;
+    case VT_I4: v.lVal = LONG(number); break;
+    case VT_ERROR: v.scode = SCODE(number); break;
+    case VT_R4: v.fltVal = float(number); break;
+    case VT_R8: v.dblVal = number; break;
+    case VT_BOOL: v.boolVal = number ? VARIANT_TRUE : VARIANT_FALSE; break;
+    default: break;
+    }
+    return v;
+}
+
+VARIANT text(const char16_t* units)
+{
+    VARIANT v = {};
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(units);
+    return v;
+}
+
+double numberOf(const VARIANT& v)
+{
+    switch (v.vt) {
+    case VT_UI1: return v.bVal;
+    case VT_I2: return v.iVal;
+    case VT_I4: return v.lVal;
+    case VT_ERROR: return v.scode;
+    case VT_R4: return v.fltVal;
+    case VT_R8: return v.dblVal;
+    case VT_BOOL: return v.boolVal;
+    default: return 0;
+    }
+}
+
+TEST(ComVariant, CopyOntoItselfKeepsTheValueAndCopiesAreDeep)
+{
+    VARIANT v = text(u"kept");
+    const BSTR before = v.bstrVal;
+    EXPECT_EQ(VariantCopy(&v, &v), S_OK);
+    EXPECT_EQ(v.bstrVal, before);
+    EXPECT_EQ(std::u16string(v.bstrVal), u"kept");
+
+    VARIANT copy = make(VT_I4, 1);
+    EXPECT_EQ(VariantCopy(&copy, &v), S_OK);
+    EXPECT_NE(copy.bstrVal, v.bstrVal);
+    EXPECT_EQ(std::u16string(copy.bstrVal), u"kept");
+    EXPECT_EQ(VariantClear(&v), S_OK);
+
+    CountedDispatch object;
+    VARIANT held = {};
+    held.vt = VT_DISPATCH;
+    held.pdispVal = &object;
+    EXPECT_EQ(VariantCopy(&copy, &held), S_OK); // frees the text copy
+    EXPECT_EQ(object.count, 1u);
+    // Through a reference to a reference-holding VARIANT.
+    VARIANT ref = {};
+    ref.vt = VT_BYREF | VT_VARIANT;
+    ref.pvarVal = &copy;
+    VARIANT deref = {};
+    EXPECT_EQ(VariantCopyInd(&deref, &ref), S_OK);
+    EXPECT_EQ(deref.vt, VT_DISPATCH);
+    EXPECT_EQ(object.count, 2u);
+    EXPECT_EQ(VariantClear(&deref), S_OK);
+    EXPECT_EQ(VariantClear(&copy), S_OK);
+    EXPECT_EQ(object.count, 0u);
+
+    VARIANT bad = {};
+    bad.vt = 0x0FFF;
+    EXPECT_EQ(VariantCopy(&copy, &bad), DISP_E_BADVARTYPE);
+    EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
+}
+
+TEST(ComVariant, ChangeTypeConvertsRoundsAndRefusesOverflowAndMismatch)
+{
+    const struct { VARIANT src; VARTYPE vt; HRESULT hr; double number; const char16_t* text; } cases[] = {
+        {make(VT_R8, 2.5), VT_I4, S_OK, 2, nullptr}, // half to even
+        {make(VT_R8, 3.5), VT_I2, S_OK, 4, nullptr},
+        {make(VT_R8, 40000), VT_I2, DISP_E_OVERFLOW, 0, nullptr},
+        {make(VT_I4, -1), VT_UI1, DISP_E_OVERFLOW, 0, nullptr},
+        {make(VT_R8, 1e300), VT_R4, DISP_E_OVERFLOW, 0, nullptr},
+        {make(VT_I4, 7), VT_BOOL, S_OK, VARIANT_TRUE, nullptr},
+        {make(VT_BOOL, 1), VT_UI1, S_OK, 255, nullptr},
+        {make(VT_BOOL, 1), VT_I4, S_OK, -1, nullptr},
+        {make(VT_EMPTY, 0), VT_R8, S_OK, 0, nullptr},
+        {make(VT_ERROR, 5), VT_I4, S_OK, 5, nullptr},
+        {make(VT_I4, 5), VT_ERROR, S_OK, 5, nullptr},
+        {make(VT_R8, 1), VT_ERROR, DISP_E_TYPEMISMATCH, 0, nullptr},
+        {make(VT_NULL, 0), VT_I4, DISP_E_TYPEMISMATCH, 0, nullptr},
+        {make(VT_I4, 3), VT_DATE, DISP_E_TYPEMISMATCH, 0, nullptr},
+        {text(u" -12 "), VT_I4, S_OK, -12, nullptr},
+        {text(u"1.5e1"), VT_R8, S_OK, 15, nullptr},
+        {text(u"TRUE"), VT_BOOL, S_OK, VARIANT_TRUE, nullptr},
+        {text(u"abc"), VT_I4, DISP_E_TYPEMISMATCH, 0, nullptr},
+        {text(u""), VT_R8, DISP_E_TYPEMISMATCH, 0, nullptr},
+        {text(u"1e999"), VT_R8, DISP_E_OVERFLOW, 0, nullptr},
+        {text(u"70000"), VT_I2, DISP_E_OVERFLOW, 0, nullptr},
+        {make(VT_R8, 1.5), VT_BSTR, S_OK, 0, u"1.5"},
+        {make(VT_R4, 0.1f), VT_BSTR, S_OK, 0, u"0.1"},
+        {make(VT_I2, -3), VT_BSTR, S_OK, 0, u"-3"},
+        {make(VT_BOOL, 1), VT_BSTR, S_OK, 0, u"-1"},
+        {make(VT_EMPTY, 0), VT_BSTR, S_OK, 0, u""},
+    };
+    plat::setUserLanguageOverride(plat::kLanguageUsEnglish);
+    for (const auto& c : cases) {
+        VARIANT src = c.src;
+        VARIANT dst = {};
+        EXPECT_EQ(VariantChangeType(&dst, &src, 0, c.vt), c.hr) << c.vt << " from " << src.vt;
+        if (c.hr == S_OK && c.text) {
+            EXPECT_EQ(std::u16string(dst.bstrVal), c.text);
+        } else if (c.hr == S_OK) {
+            EXPECT_EQ(numberOf(dst), c.number) << c.vt << " from " << src.vt;
+        }
+        EXPECT_EQ(dst.vt, c.hr == S_OK ? c.vt : VARTYPE(VT_EMPTY));
+        EXPECT_EQ(VariantClear(&dst), S_OK);
+        EXPECT_EQ(VariantClear(&src), S_OK);
+    }
+    plat::setUserLanguageOverride(0);
+}
+
+TEST(ComVariant, ChangeTypeInPlaceUsesTheUserDecimalSeparator)
+{
+    plat::setUserLanguageOverride(0x0407); // German
+    VARIANT v = text(u"1,5");
+    EXPECT_EQ(VariantChangeType(&v, &v, 0, VT_R8), S_OK);
+    EXPECT_EQ(v.dblVal, 1.5);
+    EXPECT_EQ(VariantChangeType(&v, &v, 0, VT_BSTR), S_OK);
+    EXPECT_EQ(std::u16string(v.bstrVal), u"1,5");
+    EXPECT_EQ(VariantClear(&v), S_OK);
+    VARIANT point = text(u"1.5");
+    EXPECT_EQ(VariantChangeType(&point, &point, 0, VT_R8), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(VariantClear(&point), S_OK);
+    plat::setUserLanguageOverride(0);
+}
+
+TEST(ComVariant, ObjectsConvertByQueryAndByTheirValueProperty)
+{
+    CountedDispatch object;
+    object.value = make(VT_I2, 42);
+    VARIANT v = {};
+    v.vt = VT_DISPATCH;
+    v.pdispVal = &object;
+    VARIANT unknown = {};
+    EXPECT_EQ(VariantChangeType(&unknown, &v, 0, VT_UNKNOWN), S_OK);
+    EXPECT_EQ(object.count, 1u);
+    VARIANT number = {};
+    EXPECT_EQ(VariantChangeType(&number, &v, 0, VT_R8), S_OK);
+    EXPECT_EQ(number.dblVal, 42);
+    EXPECT_EQ(VariantChangeType(&number, &unknown, 0, VT_R8), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(VariantClear(&unknown), S_OK);
+    EXPECT_EQ(object.count, 0u);
+}
+
+TEST(ComVariant, CompareOrdersNumbersAndTextAndKnowsNull)
+{
+    const struct { VARIANT a, b; HRESULT result; } cases[] = {
+        {make(VT_I4, 1), make(VT_R8, 1.0), VARCMP_EQ},
+        {make(VT_I2, 2), make(VT_I4, 3), VARCMP_LT},
+        {make(VT_R4, 2.5f), make(VT_UI1, 2), VARCMP_GT},
+        {make(VT_BOOL, 1), make(VT_I4, -1), VARCMP_EQ},
+        {text(u"b"), text(u"a"), VARCMP_GT},
+        {text(u"a"), text(u"ab"), VARCMP_LT},
+        {text(u""), make(VT_EMPTY, 0), VARCMP_EQ},
+        {text(u"1"), make(VT_I4, 1), VARCMP_GT},
+        {make(VT_NULL, 0), make(VT_I4, 1), VARCMP_NULL},
+        {make(VT_ERROR, 1), make(VT_I4, 1), DISP_E_TYPEMISMATCH},
+    };
+    for (const auto& c : cases) {
+        VARIANT a = c.a, b = c.b;
+        EXPECT_EQ(VarCmp(&a, &b, LOCALE_USER_DEFAULT, 0), c.result) << a.vt << " " << b.vt;
+        EXPECT_EQ(VariantClear(&a), S_OK);
+        EXPECT_EQ(VariantClear(&b), S_OK);
+    }
+    BSTR lower = SysAllocString(u"key"), upper = SysAllocString(u"KEY"), empty = SysAllocString(u"");
+    EXPECT_EQ(VarBstrCmp(lower, upper, LOCALE_USER_DEFAULT, 0), VARCMP_GT);
+    EXPECT_EQ(VarBstrCmp(lower, upper, LOCALE_USER_DEFAULT, NORM_IGNORECASE), VARCMP_EQ);
+    EXPECT_EQ(VarBstrCmp(nullptr, empty, LOCALE_USER_DEFAULT, 0), VARCMP_EQ);
+    SysFreeString(empty);
+    SysFreeString(lower);
+    SysFreeString(upper);
+}
+
+} // namespace

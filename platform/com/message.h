@@ -55,7 +55,8 @@ inline HWND const HWND_BROADCAST = reinterpret_cast<HWND>(uintptr_t{0xFFFF});
 // The calling thread's kernel id.
 DWORD GetCurrentThreadId();
 
-// Queues a thread message (hwnd null); 0 when the thread has no queue.
+// Queues a thread message (hwnd null); 0 when the thread has no queue. A
+// thread has one once it has peeked, waited in an STA or made a target.
 BOOL PostThreadMessage(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
 // Queues a message for a target on its owning thread; null posts a thread
 // message to the calling thread, HWND_BROADCAST one to every target. 0 for a

@@ -234,8 +234,9 @@ bool expandKey(RegistryScriptKey* key, const std::vector<RegistryReplacement>& r
     if (!expand(key->name, replacements, &text) || text.empty())
         return false;
     key->name = text;
-    if (!expand(key->defaultValue, replacements, &key->defaultValue))
+    if (!expand(key->defaultValue, replacements, &text))
         return false;
+    key->defaultValue = text;
     for (RegistryScriptValue& value : key->values) {
         if (!expand(value.name, replacements, &text) || text.empty())
             return false;

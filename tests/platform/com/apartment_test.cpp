@@ -99,6 +99,8 @@ TEST(ComApartment, AWaitInAnStaDispatchesWhatIsPostedAndAWaitElsewhereTimesOut)
 TEST(ComMessages, PeekTakesTheOldestInRangeAndLeavesTheRestInOrder)
 {
     onThread([] {
+        MSG none;
+        EXPECT_FALSE(PeekMessageW(&none, nullptr, 0, 0, PM_REMOVE)); // the thread's queue is made
         for (UINT message : {WM_USER + 1, WM_USER, WM_USER + 2, WM_USER})
             ASSERT_TRUE(PostThreadMessage(GetCurrentThreadId(), message, message, 0));
         const struct {
@@ -205,6 +207,11 @@ public:
         if (agile)
             CoCreateFreeThreadedMarshaler(this, &marshaler);
     }
+    ~Recorder()
+    {
+        if (marshaler != nullptr)
+            marshaler->Release();
+    }
     HRESULT QueryInterface(REFIID riid, void** ppv) override
     {
         *ppv = nullptr;
@@ -220,11 +227,6 @@ public:
     ULONG Release() override
     {
         const ULONG left = --references;
-        if (left == 0) {
-            releasedOn = GetCurrentThreadId();
-            if (marshaler != nullptr)
-                marshaler->Release();
-        }
         return left; // the test owns the storage
     }
     HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
@@ -239,7 +241,6 @@ public:
     std::atomic<ULONG> references{1};
     IUnknown* marshaler = nullptr;
     std::atomic<uint32_t> calledOn{0};
-    std::atomic<uint32_t> releasedOn{0};
 };
 
 IGlobalInterfaceTable* table()

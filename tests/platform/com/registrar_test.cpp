@@ -111,8 +111,9 @@ TEST_F(ComRegistrar, NoRemoveKeysStayWhenEmptiedAndUnmarkedOnesGo)
     for (const auto& c : cases) {
         HKEY opened = nullptr;
         EXPECT_EQ(RegOpenKeyExW(c.root, c.path, 0, KEY_READ, &opened), c.open) << plat::utf8FromWide(c.path);
-        if (opened != nullptr)
+        if (opened != nullptr) {
             EXPECT_EQ(RegCloseKey(opened), ERROR_SUCCESS);
+        }
     }
 }
 

@@ -69,6 +69,10 @@ struct ModuleStartup {
     ModuleStartup()
     {
         ccLibraryStartup();
+        try {
+            ccComServerStartup();
+        } catch (...) {
+        }
         // The board driver module (and the simulator the registry names).
         // A module that cannot be used leaves the library loaded with no
         // boards; nothing may escape a static initialiser.

@@ -1,0 +1,55 @@
+// The module as an in-process COM server: its exported entry points and the
+// COM side of its start-up.
+#include "comframe/langsync.h"
+#include "comframe/objectmap.h"
+#include "grabber/startup.h"
+#include "platform/module.h"
+
+namespace {
+
+// The file this code was loaded from, for the class keys' InprocServer32.
+std::wstring modulePath()
+{
+    const std::wstring fileName = L"qorx7320.so";
+    std::wstring path;
+    if (plat::findLoadedModule(fileName, &path)) return path;
+    return plat::moduleDirectory() + fileName;
+}
+
+std::vector<RegistryReplacement> replacements()
+{
+    return {{L"MODULE", modulePath()}};
+}
+
+} // namespace
+
+void ccComServerStartup()
+{
+    // The hidden target belongs to the loading thread, which pumps its
+    // messages.
+    ccProcessLanguageSync();
+}
+
+extern "C" {
+
+HRESULT DllCanUnloadNow()
+{
+    return ccCanUnloadNow();
+}
+
+HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** ppv)
+{
+    return ccGetClassObject(ccModuleObjectMap(), clsid, iid, ppv);
+}
+
+HRESULT DllRegisterServer()
+{
+    return ccRegisterServer(ccModuleObjectMap(), replacements());
+}
+
+HRESULT DllUnregisterServer()
+{
+    return ccUnregisterServer(ccModuleObjectMap(), replacements(), ccFrameGrabberListPath);
+}
+
+} // extern "C"

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <locale>
-
 #include "platform/environment_testing.h"
 #include "platform/event_log_testing.h"
 #include "std/dictionary.h"
@@ -11,109 +9,64 @@
 
 namespace {
 
-constexpr uint16_t kEnglish = 0x0409, kGerman = 0x0407, kFrench = 0x040C, kNoAbbreviation = 0x0413;
+constexpr uint16_t kEnglish = 0x0409, kGerman = 0x0407, kNoAbbreviation = 0x0413;
 
-HRESULT gSourceResult = S_OK;
-uint32_t gSourceLanguage = 0;
-
-HRESULT fakeSource(uint32_t* language)
-{
-    *language = gSourceLanguage;
-    return gSourceResult;
-}
-
-class Sync : public ccLanguageSync {
-public:
+struct Sync : ccLanguageSync {
     void languageChangeComplete() override { ++completes; }
     int completes = 0;
 };
 
-void pump()
+// The user's language; 0 ends the test's changes.
+void reset(uint16_t language)
 {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageW(&message);
+    ccResetLanguageForTesting();
+    plat::setUserLanguageOverride(language);
+    plat::collectEventLines(language != 0);
+    (void)plat::takeEventLines();
 }
 
-class LanguageSync : public testing::Test {
-protected:
-    void SetUp() override { reset(kEnglish, true); }
-    void TearDown() override
-    {
-        ccLanguageSync::setLanguageSource(nullptr);
-        reset(0, false);
-    }
-    static void reset(uint16_t userLanguage, bool collect)
-    {
-        ccResetLanguageForTesting();
-        plat::setUserLanguageOverride(userLanguage);
-        plat::collectEventLines(collect);
-        (void)plat::takeEventLines();
-    }
-};
+HRESULT gResult = S_OK;
+uint32_t gLanguage = 0;
 
-TEST_F(LanguageSync, BroadcastMessagesFollowTheSuitesLanguageOnTheTargetsThread)
+// A failure is logged and keeps the language: nothing may leave a window procedure.
+TEST(LanguageSync, BroadcastMessagesFollowTheSuitesLanguageWhenTheTargetsThreadPumps)
 {
+    ccLanguageSync::setLanguageSource([](uint32_t* language) { return *language = gLanguage, gResult; });
     const UINT change = ccLanguageSync::languageChangeMessage();
-    const UINT complete = ccLanguageSync::languageChangeCompleteMessage();
-    const struct {
-        const char* name;
-        bool hasSource;
-        HRESULT result;
-        uint32_t language;
-        UINT message;
-        uint16_t expected;
-        int completes;
-        size_t logged;
-    } cases[] = {
-        {"the source's language, its low 16 bits", true, S_OK, 0x00010000u | kGerman, change, kGerman, 0, 0},
-        {"a failing source keeps the language", true, E_FAIL, kGerman, change, kEnglish, 0, 1},
-        {"a language the library cannot take is kept out", true, S_OK, kNoAbbreviation, change, kEnglish, 0, 1},
-        {"no source keeps the language", false, S_OK, kGerman, change, kEnglish, 0, 1},
-        {"the change is complete", true, S_OK, kGerman, complete, kEnglish, 1, 0},
+    // The source's result and language, the message, then the language and completions it leaves.
+    const std::tuple<HRESULT, uint32_t, UINT, uint16_t, int> cases[] = {
+        {S_OK, 0x00010000u | kGerman, change, kGerman, 0},
+        {E_FAIL, kGerman, change, kEnglish, 0},
+        {S_OK, kNoAbbreviation, change, kEnglish, 0},
+        {S_OK, kGerman, ccLanguageSync::languageChangeCompleteMessage(), kEnglish, 1},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        reset(kEnglish, true);
-        gSourceResult = c.result;
-        gSourceLanguage = c.language;
-        ccLanguageSync::setLanguageSource(c.hasSource ? &fakeSource : nullptr);
-        HWND window = nullptr;
-        {
-            Sync sync;
-            window = sync.window();
-            ASSERT_NE(window, nullptr);
-            ASSERT_TRUE(PostMessage(HWND_BROADCAST, c.message, 0, 0));
-            EXPECT_EQ(ccGetLanguageId(), kEnglish); // nothing happens until the thread pumps
-            pump();
-            EXPECT_EQ(ccGetLanguageId(), c.expected);
-            EXPECT_EQ(sync.completes, c.completes);
-            EXPECT_EQ(plat::takeEventLines().size(), c.logged);
-        }
+    for (const auto& [result, language, message, expected, completes] : cases) {
+        reset(kEnglish);
+        std::tie(gResult, gLanguage) = std::pair(result, language);
+        auto sync = std::make_unique<Sync>();
+        const HWND window = sync->window();
+        ASSERT_TRUE(PostMessage(HWND_BROADCAST, message, 0, 0));
+        EXPECT_EQ(ccGetLanguageId(), kEnglish);
+        for (MSG queued; PeekMessageW(&queued, nullptr, 0, 0, PM_REMOVE);)
+            DispatchMessageW(&queued);
+        EXPECT_EQ(ccGetLanguageId(), expected) << language;
+        EXPECT_EQ(sync->completes, completes);
+        EXPECT_EQ(plat::takeEventLines().size(), expected == kEnglish && !completes ? 1u : 0u);
+        sync.reset();
         EXPECT_FALSE(IsWindow(window));
     }
+    ccLanguageSync::setLanguageSource(nullptr);
+    reset(0);
 }
 
-TEST_F(LanguageSync, StartsInTheUsersLanguageOrEnglishAndKeepsAnUnknownLocale)
+// A language the library cannot take gives English, not a throw from a static initialiser.
+TEST(LanguageSync, StartsInTheUsersLanguageOrElseInEnglish)
 {
-    const std::string globalBefore = std::locale().name();
-    const struct {
-        uint16_t user;
-        uint16_t expected;
-        std::string localeText;
-    } cases[] = {
-        {kGerman, kGerman, "German_DEU.1252"},
-        {kNoAbbreviation, kEnglish, ""},
-    };
-    for (const auto& c : cases) {
-        reset(c.user, true);
-        ccSetLanguageId(kFrench); // neither of the expected ones
-        Sync sync;
-        EXPECT_EQ(ccGetLanguageId(), c.expected);
-        EXPECT_EQ(ccLocaleText(c.user), c.localeText);
-        // The runtime here has no locale of that name.
-        EXPECT_EQ(std::locale().name(), globalBefore);
-    }
+    reset(kNoAbbreviation);
+    ccSetLanguageId(kGerman);
+    Sync sync;
+    EXPECT_EQ(ccGetLanguageId(), kEnglish);
+    reset(0);
 }
 
 } // namespace

@@ -66,26 +66,21 @@ const LocaleName kLocales[] = {
     {0x0416, "Portuguese_BRA.1252"},
 };
 
-// A text the runtime does not know leaves the global locale as it was.
+// English language name, abbreviated country name and ANSI code page. A
+// text the runtime does not know leaves the global locale as it was.
 void setGlobalLocale(uint16_t language)
 {
-    const std::string text = ccLocaleText(language);
-    if (text.empty()) return;
+    const LocaleName* name = nullptr;
+    for (const LocaleName& entry : kLocales)
+        if (entry.language == language) name = &entry;
+    if (!name) return;
     try {
-        std::locale::global(std::locale(text));
+        std::locale::global(std::locale(name->text));
     } catch (const std::exception&) {
     }
 }
 
 } // namespace
-
-std::string ccLocaleText(uint16_t language)
-{
-    for (const LocaleName& entry : kLocales) {
-        if (entry.language == language) return entry.text;
-    }
-    return {};
-}
 
 UINT ccLanguageSync::languageChangeMessage()
 {

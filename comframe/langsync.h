@@ -5,7 +5,6 @@
 // dictionary now has; the second calls languageChangeComplete.
 #pragma once
 #include <cstdint>
-#include <string>
 
 #include "platform/com/message.h"
 
@@ -45,8 +44,3 @@ private:
 // The process's object, made on the first call (on the thread that is to
 // pump its messages) and destroyed at exit.
 ccLanguageSync& ccProcessLanguageSync();
-
-// The locale text of a language: English language name, abbreviated country
-// name and ANSI code page, as "English_USA.1252"; empty for a language
-// without one.
-std::string ccLocaleText(uint16_t language);

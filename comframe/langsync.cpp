@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <locale>
 
+#include "comframe/messagesource.h"
 #include "platform/environment.h"
 #include "platform/event_log.h"
 #include "std/literal.h"
@@ -122,7 +123,7 @@ LRESULT ccLanguageSync::windowProcedure(HWND window, UINT message, WPARAM wParam
     if (message == languageChangeMessage()) {
         const LanguageSource source = gSource.load();
         uint32_t language = 0;
-        const HRESULT hr = source ? source(&language) : E_NOTIMPL;
+        const HRESULT hr = source ? source(&language) : ccMessageSourceLanguage(&language);
         if (SUCCEEDED(hr))
             (void)trySetLanguage(static_cast<uint16_t>(language & 0xFFFF));
         else

@@ -31,8 +31,7 @@ public:
     static UINT languageChangeMessage();
     static UINT languageChangeCompleteMessage();
 
-    // Null: the language-change message finds no source and keeps the
-    // language.
+    // For tests; null (the default) asks the suite's message source.
     static void setLanguageSource(LanguageSource source);
 
 private:

@@ -1,6 +1,7 @@
 // The module as an in-process COM server: its exported entry points and the
 // COM side of its start-up.
 #include "comframe/langsync.h"
+#include "comframe/messagesource.h"
 #include "comframe/objectmap.h"
 #include "grabber/startup.h"
 #include "platform/module.h"
@@ -25,6 +26,10 @@ std::vector<RegistryReplacement> replacements()
 
 void ccComServerStartup()
 {
+    // No suite installs its message source here: the stand-in gives the
+    // error texts and the language. It cannot be refused (a fixed class id
+    // and no ProgID).
+    (void)ccRegisterMessageSource();
     // The hidden target belongs to the loading thread, which pumps its
     // messages.
     ccProcessLanguageSync();

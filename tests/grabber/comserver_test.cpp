@@ -1,12 +1,16 @@
 // The module as a client reaches it, through the entry points it exports.
 #include <gtest/gtest.h>
 
-#include "comframe/langsync.h"
+#include "comframe/messagesource.h"
 #include "comframe/objectmap.h"
+#include "platform/com/message.h"
+#include "platform/environment.h"
 #include "platform/module.h"
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
 #include "platform/text.h"
+#include "std/dictionary.h"
+#include "std/dictionary_testing.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -22,7 +26,6 @@ TEST(ComServerModule, RegistersItsClassesAndUnregistersToTheRegistryItFound)
     void* factory = nullptr; // the classes are not built yet
     EXPECT_EQ(getClassObject(CLSID_QorAcqFifo7320, IID_IClassFactory, &factory), CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(call("DllCanUnloadNow")(), S_OK);
-    EXPECT_TRUE(IsWindow(ccProcessLanguageSync().window())); // made on this thread while the module loaded
 
     plat::clearRegistry();
     HKEY other = nullptr;
@@ -44,6 +47,19 @@ TEST(ComServerModule, RegistersItsClassesAndUnregistersToTheRegistryItFound)
     EXPECT_EQ(dir.read("after"), dir.read("before"));
     plat::clearRegistry();
     plat::freeModule(module);
+}
+
+// The follower was made on this thread while the module loaded, and asks the message source.
+TEST(ComServerModule, FollowsALanguageBroadcastWhenTheLoadingThreadPumps)
+{
+    ccSetLanguageId(0x0409);
+    ccSetCatalogueLanguage(0x0407);
+    ASSERT_TRUE(PostMessage(HWND_BROADCAST, RegisterWindowMessageW(L"QorDictionaryLangChange"), 0, 0));
+    for (MSG queued; PeekMessageW(&queued, nullptr, 0, 0, PM_REMOVE);)
+        DispatchMessageW(&queued);
+    EXPECT_EQ(ccGetLanguageId(), 0x0407);
+    ccSetCatalogueLanguage(plat::userLanguage());
+    ccResetLanguageForTesting();
 }
 
 } // namespace

@@ -1,0 +1,115 @@
+#pragma once
+// The root of every COM class of the module: free-threaded, its reference
+// count kept under its own ccThreadOwnerLock, ISupportErrorInfo for every
+// interface, and the free-threaded marshaler made at the first query for
+// IMarshal.
+//
+//   class Thing : public ccComObjectRoot<ccComFreeThreadModel>, public IThing {
+//    public:
+//     CC_COM_COMPANION_COUNTING(companion_)   // only for a class with a .NET companion
+//     BEGIN_COM_MAP(Thing)
+//       COM_INTERFACE_ENTRY(IThing)
+//       COM_INTERFACE_ENTRY(ISupportErrorInfo)
+//       CC_COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER()
+//     END_COM_MAP()
+//   };
+
+#include "comframe/threadlock.h"
+#include "platform/com/errorinfo.h"
+#include "platform/com/object.h"
+
+#include <atomic>
+
+// Counts are changed only under the object's lock (see ccComObjectRoot).
+struct ccComFreeThreadModel {
+    using AutoCriticalSection = ccThreadOwnerLock;
+    using CriticalSection = ccThreadOwnerLock;
+    static ULONG Increment(ULONG* count) { return __atomic_add_fetch(count, 1, __ATOMIC_SEQ_CST); }
+    static ULONG Decrement(ULONG* count) { return __atomic_sub_fetch(count, 1, __ATOMIC_SEQ_CST); }
+};
+
+namespace cc_comframe {
+// Reports a companion that could not change strength; the count change stays.
+void dropCompanionFailure() noexcept;
+} // namespace cc_comframe
+
+template <class ThreadModel> class ccComObjectRoot;
+
+template <>
+class ccComObjectRoot<ccComFreeThreadModel> : public CComObjectRootEx<ccComFreeThreadModel>,
+                                                public ISupportErrorInfo {
+public:
+    ccComObjectRoot() = default;
+    ~ccComObjectRoot()
+    {
+        if (IUnknown* marshaler = marshaler_.load(std::memory_order_acquire)) marshaler->Release();
+    }
+    ccComObjectRoot(const ccComObjectRoot&) = delete;
+    ccComObjectRoot& operator=(const ccComObjectRoot&) = delete;
+
+    ULONG InternalAddRef() { return addRefWith(static_cast<NoCompanion*>(nullptr)); }
+    ULONG InternalRelease() { return releaseWith(static_cast<NoCompanion*>(nullptr)); }
+
+    HRESULT InterfaceSupportsErrorInfo(REFIID) override { return S_OK; }
+
+    ccThreadOwnerLock& ownerLock() { return lock_; }
+    IUnknown* outerUnknown() const { return m_pOuterUnknown; }
+    void Lock() { lock_.lock(true); }
+    void Unlock() { lock_.unlock(); }
+
+    // The count change with a .NET companion (anything with setStrong(bool)):
+    // strong from 1 to 2 references, weak from 2 to 1. A companion that fails
+    // clears itself; the failure is dropped, since AddRef and Release cannot
+    // fail and are called from destructors.
+    template <class Companion> ULONG addRefWith(Companion* companion)
+    {
+        ccThreadOwnerLockGuard guard(&lock_, true);
+        const ULONG count = ++m_dwRef;
+        if (count == 2 && companion) setStrength(companion, true);
+        return count;
+    }
+    template <class Companion> ULONG releaseWith(Companion* companion)
+    {
+        ccThreadOwnerLockGuard guard(&lock_, true);
+        const ULONG count = --m_dwRef;
+        if (count == 1 && companion) setStrength(companion, false);
+        return count;
+    }
+
+    // IMarshal through the free-threaded marshaler, made once even when
+    // several threads ask at once; E_NOINTERFACE when it cannot be made.
+    HRESULT queryMarshaler(IUnknown* controlling, REFIID iid, void** ppv);
+
+private:
+    struct NoCompanion {
+        void setStrong(bool) { }
+    };
+    template <class Companion> static void setStrength(Companion* companion, bool strong) noexcept
+    {
+        try {
+            companion->setStrong(strong);
+        } catch (...) {
+            cc_comframe::dropCompanionFailure();
+        }
+    }
+
+    ccThreadOwnerLock lock_;
+    std::atomic<IUnknown*> marshaler_{nullptr};
+};
+
+namespace cc_comframe {
+template <class T> HRESULT queryFreeThreadedMarshaler(void* self, REFIID iid, void** ppv)
+{
+    T* object = static_cast<T*>(self);
+    IUnknown* controlling = object->outerUnknown() ? object->outerUnknown() : object->GetUnknown();
+    return object->queryMarshaler(controlling, iid, ppv);
+}
+} // namespace cc_comframe
+
+#define CC_COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER()                                                             \
+    {&IID_IMarshal, nullptr, &::cc_comframe::queryFreeThreadedMarshaler<ComMapClass>},
+
+// Counting that keeps the companion record `member` strong or weak.
+#define CC_COM_COMPANION_COUNTING(member)                                                                              \
+    ULONG InternalAddRef() { return this->addRefWith(&member); }                                                      \
+    ULONG InternalRelease() { return this->releaseWith(&member); }

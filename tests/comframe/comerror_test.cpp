@@ -1,0 +1,186 @@
+#include "comframe/comerror.h"
+
+#include "comframe/messagesource.h"
+#include "platform/com/bstr.h"
+#include "platform/com/classes.h"
+#include "std/except/except.h"
+#include "std/pelbuf/pel_errors.h"
+
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+cmDeclareException(TestError, ccExceptionWithString, 0x10000777u, "class TestError");
+
+const CLSID kTestClass = {0x6A1F0C31, 0x22B4, 0x4E0D, {0x8B, 0x11, 0x50, 0x3E, 0x7D, 0x02, 0xA9, 0x41}};
+const IID kTestIid = {0x6A1F0C32, 0x22B4, 0x4E0D, {0x8B, 0x11, 0x50, 0x3E, 0x7D, 0x02, 0xA9, 0x41}};
+const ccCOMErrorContext kContext{&kTestClass, &kTestIid, u"put_Value"};
+const std::u16string kSource = u"Qoralt.QorTest7320 put_Value";
+
+std::u16string u16(const std::wstring& text)
+{
+    return std::u16string(text.begin(), text.end());
+}
+
+struct Reported {
+    std::u16string source, description, helpFile;
+    DWORD helpContext = 0;
+    GUID iid = GUID_NULL;
+};
+
+Reported reported()
+{
+    Reported r;
+    IErrorInfo* info = nullptr;
+    EXPECT_EQ(GetErrorInfo(0, &info), S_OK);
+    if (!info) return r;
+    auto text = [info](HRESULT (IErrorInfo::*get)(BSTR*)) {
+        BSTR got = nullptr;
+        (info->*get)(&got);
+        const std::u16string value(got ? got : u"", SysStringLen(got));
+        SysFreeString(got);
+        return value;
+    };
+    r = {text(&IErrorInfo::GetSource), text(&IErrorInfo::GetDescription), text(&IErrorInfo::GetHelpFile)};
+    info->GetHelpContext(&r.helpContext), info->GetGUID(&r.iid), info->Release();
+    return r;
+}
+
+class ComErrorTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(ccRegisterMessageSource(), S_OK);
+        const plat::com::CreatorFunction none = [](IUnknown*, REFIID, void**) { return E_NOTIMPL; };
+        ASSERT_EQ(plat::com::registerClass({kTestClass, none, L"Qoralt.QorTest7320.1", L"Qoralt.QorTest7320"}), S_OK);
+        ccSetCatalogueMessage(0x8004E104u, {u"Bad coordinate.", u"pel.chm"});
+        ccSetCatalogueMessage(0x80048080u, {u"Unspecified error.", u"std.chm"});
+        ccSetCatalogueMessage(0x8004E300u, {u"Value refused: %1", u""});
+        SetErrorInfo(0, nullptr);
+    }
+    void TearDown() override
+    {
+        ccRemoveCatalogueMessage(0x8004E104u);
+        ccSetCatalogueMessage(0x80048080u, {u"Unspecified error.", u""});
+        ccRemoveCatalogueMessage(0x8004E300u);
+        EXPECT_EQ(plat::com::unregisterClass(kTestClass), S_OK);
+        ASSERT_EQ(ccRegisterMessageSource(), S_OK);
+    }
+};
+
+const ccErrorMapEntry kOverride[] = {{0x10000405u, hresultOf(0x8004E6AAu), 0x4, nullptr}, ccErrorMapEnd};
+const ccErrorMapEntry kLinked[] = {{0x10000008u, hresultOf(0x8004E777u), 0x2, nullptr}, ccErrorMapEnd};
+const ccErrorMapEntry kWithLink[] = {ccErrorMapLinkTo([] { return &kLinked[0]; }),
+                                     {0x10000008u, hresultOf(0x8004E778u), 0x2, nullptr}, ccErrorMapEnd};
+const ccErrorMapEntry kMessageRow[] = {{0x10000777u, E_INVALIDARG, 0x8004E300u, nullptr}, ccErrorMapEnd};
+const ccErrorMapEntry kSuccessRow[] = {{0x10000777u, S_OK, 0x4, nullptr}, ccErrorMapEnd};
+
+const std::u16string kTestText = u16(TestError(L"bad value").message(true));
+
+struct TranslationCase {
+    const char* name;
+    std::function<void()> raise;
+    const ccErrorMapEntry* table;
+    HRESULT hr;
+    std::u16string description, helpFile;
+    DWORD helpContext;
+};
+
+TEST_F(ComErrorTest, ExceptionsBecomeTheCodeAndTheErrorObject)
+{
+    const std::wstring longText(3000, L'x');
+    const TranslationCase cases[] = {
+        {"CatalogueTextThenClassAndMessage", [] { throw ccPel::BadCoord(3, 4); }, nullptr, hresultOf(0x8004E104u),
+         u"Bad coordinate.\r\n" + u16(ccPel::BadCoord(3, 4).message(true)), u"pel.chm", 0x8004E104u},
+        {"UnknownCodeIsFailWithTheFailHelp", [] { throw TestError(L"bad value"); }, nullptr, E_FAIL,
+         kTestText, u"std.chm", 0x80048080u},
+        {"MethodRowOverridesTheDefault", [] { throw ccPel::BadCoord(3, 4); }, kOverride,
+         hresultOf(0x8004E6AAu), u16(ccPel::BadCoord(3, 4).message(false)), u"", 0},
+        {"LinkSearchedWhereItStands", [] { throw ccBadPointer(); }, kWithLink,
+         hresultOf(0x8004E777u), u" - Unable to load error message 0x8004e777", u"", 0},
+        {"MessageIdRowFormatsTheText", [] { throw TestError(L"bad value"); }, kMessageRow,
+         E_INVALIDARG, u"Value refused: " + kTestText, u"", 0},
+        {"SuccessRowStillFails", [] { throw TestError(L"bad value"); }, kSuccessRow, E_FAIL,
+         u"bad value", u"std.chm", 0x80048080u},
+        {"ComErrorPassedThrough", [] { throw ccCOMError(E_INVALIDARG, 0); }, nullptr, E_INVALIDARG,
+         u"One or more arguments are invalid.", u"", 0},
+        {"ComErrorWithSuccessCodeFails", [] { throw ccCOMError(S_FALSE, 0); }, nullptr, E_FAIL,
+         u"Unspecified error.", u"std.chm", 0x80048080u},
+        {"OutOfMemory", [] { throw std::bad_alloc(); }, nullptr, E_OUTOFMEMORY, u"Out of memory.", u"", 0},
+        {"UnknownExceptionFails", [] { throw 42; }, nullptr, E_FAIL, u"Unspecified error.", u"std.chm", 0x80048080u},
+        {"TextsCutToTheBuffer", [&] { throw TestError(longText); }, nullptr, E_FAIL,
+         u16(TestError(longText).message(true)).substr(0, kErrorTextCapacity - 1), u"std.chm", 0x80048080u},
+    };
+    for (const TranslationCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const HRESULT hr = ccComMethod(kContext, c.table, [&] {
+            c.raise();
+            return S_OK;
+        });
+        EXPECT_EQ(static_cast<uint32_t>(hr), static_cast<uint32_t>(c.hr));
+        const Reported r = reported();
+        EXPECT_EQ(r.source, kSource);
+        EXPECT_TRUE(IsEqualGUID(r.iid, kTestIid));
+        EXPECT_EQ(r.description, c.description);
+        EXPECT_EQ(r.helpFile, c.helpFile);
+        EXPECT_EQ(r.helpContext, c.helpContext);
+    }
+}
+
+TEST_F(ComErrorTest, ThrownInnerErrorTravelsOutUnchanged)
+{
+    static const CLSID inner = {0x6A1F0C33, 0x22B4, 0x4E0D, {0x8B, 0x11, 0x50, 0x3E, 0x7D, 0x02, 0xA9, 0x41}};
+    const ccCOMErrorContext innerContext{&inner, &kTestIid, u"Inner"};
+    ccReportCOMErrorText(innerContext, hresultOf(0x8004E555u), 0, u"Inner failure.", nullptr, 77, u"inner.chm");
+
+    const HRESULT hr = ccComMethod(kContext, nullptr, []() -> HRESULT { ccThrowCOMError(hresultOf(0x8004E555u)); });
+    EXPECT_EQ(static_cast<uint32_t>(hr), 0x8004E555u);
+    const Reported r = reported();
+    EXPECT_EQ(r.source, kSource);
+    EXPECT_EQ(r.description, u"Inner failure.");
+    EXPECT_EQ(r.helpFile, u"inner.chm");
+    EXPECT_EQ(r.helpContext, 77u);
+}
+
+TEST_F(ComErrorTest, WithoutAMessageSourceTheFallbackNamesTheSource)
+{
+    ASSERT_EQ(plat::com::unregisterClass(CLSID_QorMessageSource), S_OK);
+    EXPECT_EQ(ccReportCOMError(kContext, E_INVALIDARG, 0, 0x80048202u, nullptr, 0, nullptr), E_INVALIDARG);
+    EXPECT_EQ(reported().description, kSource + u" - Unable to load error message 0x80048202");
+    // A class without a ProgID is named by its class id.
+    EXPECT_EQ(ccErrorSourceText({&GUID_NULL, &kTestIid, u"Load"}), u"{00000000-0000-0000-0000-000000000000} Load");
+}
+
+TEST(ComErrorMessageIds, CapturedSuiteCodesHaveNone)
+{
+    EXPECT_EQ(ccMessageIdFromHResult(hresultOf(0x80080004u), 2), 0x8004808Du);
+    EXPECT_EQ(ccMessageIdFromHResult(hresultOf(0x8004E104u), 2), 0u);
+    EXPECT_EQ(ccMessageIdFromHResult(E_ACCESSDENIED, 0), 0u);
+}
+
+TEST(ComErrorSubstitution, ArgumentsAndPercentSigns)
+{
+    const ccMessageArgs two{u"a", u"b"};
+    const ccMessageArgs withNull{u"a", nullptr};
+    const struct {
+        const char16_t* text;
+        const ccMessageArgs* args;
+        size_t capacity;
+        std::u16string expected;
+    } rows[] = {
+        {u"%1-%2", &two, 64, u"a-b"},         {u"%3 stays", &two, 64, u"%3 stays"},
+        {u"ends %", &two, 64, u"ends %"},     {u"%0%x", &two, 64, u"%0%x"},
+        {u"[%2]", &withNull, 64, u"[]"},      {u"%1 none", nullptr, 64, u"%1 none"},
+        {u"abcdef", &two, 4, u"abc"},         {u"%1%1%1", &two, 3, u"aa"},
+    };
+    for (const auto& row : rows) {
+        OLECHAR out[64];
+        EXPECT_EQ(ccSubstituteMessageArgs(row.capacity, row.text, out, row.args), row.expected.size());
+        EXPECT_EQ(std::u16string(out), row.expected);
+    }
+}
+
+} // namespace

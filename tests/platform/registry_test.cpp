@@ -206,4 +206,30 @@ TEST_F(PlatRegistry, ThreadsSaveCreateAndSetTogether)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1); // no temporary left
 }
 
+TEST_F(PlatRegistry, AKeyWithSubkeysIsDeletedOnlyWithThem)
+{
+    put(kMachine, L"A\\B", L"v", RegistryType::int32, {1, 0, 0, 0});
+    const struct {
+        const wchar_t* path;
+        bool withSubkeys;
+        RegistryStatus status;
+    } cases[] = {
+        {L"A", false, RegistryStatus::hasSubkeys}, {L"", true, RegistryStatus::badArgument},
+        {L"a\\b", false, RegistryStatus::ok},      {L"A\\B", false, RegistryStatus::notFound},
+        {L"A", false, RegistryStatus::ok},         {L"A", true, RegistryStatus::notFound},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(plat::deleteRegistryKey(kMachine, c.path, c.withSubkeys), c.status);
+    put(kUser, L"T\\U\\V", L"", RegistryType::string, {0, 0});
+    EXPECT_EQ(plat::deleteRegistryKey(kUser, L"T", true), RegistryStatus::ok);
+    plat::RegistryKey key = 0;
+    EXPECT_EQ(plat::openRegistryKey(kUser, L"T\\U", &key), RegistryStatus::notFound);
+    key = create(kUser, L"W");
+    ASSERT_EQ(plat::setRegistryValue(key, L"n", RegistryType::int32, {2, 0, 0, 0}), RegistryStatus::ok);
+    EXPECT_EQ(plat::deleteRegistryValue(key, L"N"), RegistryStatus::ok);
+    EXPECT_EQ(plat::deleteRegistryValue(key, L"n"), RegistryStatus::notFound);
+    EXPECT_EQ(plat::closeRegistryKey(key), RegistryStatus::ok);
+    EXPECT_EQ(plat::deleteRegistryValue(key, L"n"), RegistryStatus::badHandle);
+}
+
 } // namespace

@@ -226,4 +226,30 @@ TEST(PlatMessages, AQuitPostedRightAfterStartEndsTheThreadsLoop)
     plat::closeHandle(thread);
 }
 
+TEST(PlatMessages, AFilteredPeekTakesTheOldestMatchAndLeavesTheRestInOrder)
+{
+    std::thread([] {
+        ThreadMessage message{};
+        EXPECT_FALSE(plat::peekThreadMessage(&message, true)); // makes the queue
+        const uint32_t self = plat::currentThreadId();
+        ASSERT_TRUE(plat::postThreadMessage(self, 0x401, 1, 0) && plat::postThreadMessage(self, 9, 0x400, 2, 0) &&
+                    plat::postThreadMessage(self, 0x402, 3, 0) && plat::postThreadMessage(self, 0x400, 4, 0));
+        const struct {
+            uint32_t first, last;
+            uintptr_t target;
+            bool remove, found;
+            uintptr_t wParam; // which message
+        } cases[] = {
+            {0x400, 0x400, 0, false, true, 2}, {0x400, 0x400, 0, true, true, 2}, {0x400, 0x400, 9, true, false, 0},
+            {0x403, 0x409, 0, true, false, 0}, {0, 0, 0, true, true, 1},        {0, 0, 0, true, true, 3},
+            {0, 0, 0, true, true, 4},          {0, 0, 0, true, false, 0},
+        };
+        for (const auto& c : cases) {
+            message = ThreadMessage{};
+            EXPECT_EQ(plat::peekThreadMessage(&message, c.remove, c.first, c.last, c.target), c.found);
+            EXPECT_EQ(message.wParam, c.wParam);
+        }
+    }).join();
+}
+
 } // namespace

@@ -31,6 +31,8 @@ TEST(ComErrorInfo, GetHandsOutTheThreadsObjectAndClearsTheSlot)
 
     // Another thread has a slot of its own.
     std::thread([] {
+        IErrorInfo* seen = nullptr;
+        EXPECT_EQ(GetErrorInfo(0, &seen), S_FALSE);
         IErrorInfo* other = makeError(u"other");
         EXPECT_EQ(SetErrorInfo(0, other), S_OK); // released when the thread ends
         other->Release();

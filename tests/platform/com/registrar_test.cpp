@@ -128,26 +128,27 @@ TEST_F(ComRegistrar, ABadReplacementIsRefusedBeforeAnythingIsWritten)
     }
 }
 
-TEST_F(ComRegistrar, KeysWithSubkeysAreDeletedOnlyAsATree)
+TEST_F(ComRegistrar, RegistryStatusesAndUnknownHandlesGiveTheirErrors)
 {
     put(HKEY_CLASSES_ROOT, L"A\\B", L"b");
-    const struct {
-        LSTATUS (*remove)(HKEY, const wchar_t*);
-        const wchar_t* path;
-        LSTATUS result;
-    } cases[] = {
-        {RegDeleteKeyW, L"A", ERROR_ACCESS_DENIED},
-        {RegDeleteKeyW, L"", ERROR_INVALID_PARAMETER},
-        {RegDeleteTreeW, L"A", ERROR_SUCCESS},
-        {RegDeleteKeyW, L"A", ERROR_FILE_NOT_FOUND},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.remove(HKEY_CLASSES_ROOT, c.path), c.result) << plat::utf8FromWide(c.path);
     HKEY closed = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"K", &closed), ERROR_SUCCESS);
     ASSERT_EQ(RegCloseKey(closed), ERROR_SUCCESS);
+    const struct {
+        LSTATUS (*remove)(HKEY, const wchar_t*);
+        HKEY key;
+        const wchar_t* path;
+        LSTATUS result;
+    } cases[] = {
+        {RegDeleteKeyW, HKEY_CLASSES_ROOT, L"A", ERROR_ACCESS_DENIED},
+        {RegDeleteKeyW, HKEY_CLASSES_ROOT, L"", ERROR_INVALID_PARAMETER},
+        {RegDeleteTreeW, HKEY_CLASSES_ROOT, L"A", ERROR_SUCCESS},
+        {RegDeleteKeyW, HKEY_CLASSES_ROOT, L"A", ERROR_FILE_NOT_FOUND},
+        {RegDeleteKeyW, closed, L"X", ERROR_INVALID_HANDLE},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.remove(c.key, c.path), c.result) << plat::utf8FromWide(c.path);
     EXPECT_EQ(RegCloseKey(closed), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(RegDeleteKeyW(closed, L"X"), ERROR_INVALID_HANDLE);
 }
 
 } // namespace

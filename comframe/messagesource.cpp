@@ -132,6 +132,21 @@ void* ccModuleInstanceHandle()
     return &instance;
 }
 
+HRESULT ccMessageSourceLanguage(uint32_t* language)
+{
+    if (!language) return E_POINTER;
+    IQorMessageSource* source = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_QorMessageSource, nullptr, CLSCTX_ALL, IID_IQorMessageSource,
+                                  reinterpret_cast<void**>(&source));
+    if (FAILED(hr)) return hr;
+    DWORD id = 0;
+    hr = source->Init(ccModuleInstanceHandle(), 0);
+    if (SUCCEEDED(hr)) hr = source->GetLanguageId(&id);
+    source->Release();
+    if (SUCCEEDED(hr)) *language = id;
+    return hr;
+}
+
 HRESULT ccRegisterMessageSource()
 {
     return plat::com::registerClass({CLSID_QorMessageSource, &plat::com::createInstance<MessageSource>, L"", L""});

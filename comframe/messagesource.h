@@ -41,6 +41,10 @@ extern const CLSID CLSID_QorMessageSource;
 // The handle this module gives the message source's Init.
 void* ccModuleInstanceHandle();
 
+// The suite's current language as the message source reports it (created by
+// class id and initialised for the call): the low 16 bits are the language id.
+HRESULT ccMessageSourceLanguage(uint32_t* language);
+
 // Registers the stand-in under CLSID_QorMessageSource (again after a test
 // replaced it); its catalogue starts with the texts of the standard messages.
 HRESULT ccRegisterMessageSource();

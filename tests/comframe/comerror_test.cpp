@@ -3,6 +3,7 @@
 #include "comframe/messagesource.h"
 #include "platform/com/bstr.h"
 #include "platform/com/classes.h"
+#include "platform/environment.h"
 #include "std/except/except.h"
 #include "std/pelbuf/pel_errors.h"
 
@@ -152,6 +153,15 @@ TEST_F(ComErrorTest, WithoutAMessageSourceTheFallbackNamesTheSource)
     EXPECT_EQ(reported().description, kSource + u" - Unable to load error message 0x80048202");
     // A class without a ProgID is named by its class id.
     EXPECT_EQ(ccErrorSourceText({&GUID_NULL, &kTestIid, u"Load"}), u"{00000000-0000-0000-0000-000000000000} Load");
+}
+
+TEST_F(ComErrorTest, TheMessageSourceReportsTheCatalogueLanguage)
+{
+    uint32_t language = 0;
+    ccSetCatalogueLanguage(0x0407);
+    EXPECT_EQ(ccMessageSourceLanguage(&language), S_OK);
+    EXPECT_EQ(language, 0x0407u);
+    ccSetCatalogueLanguage(plat::userLanguage());
 }
 
 TEST(ComErrorMessageIds, CapturedSuiteCodesHaveNone)

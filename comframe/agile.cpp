@@ -1,0 +1,386 @@
+#include "comframe/agile.h"
+
+#include <atomic>
+#include <new>
+#include <stdexcept>
+
+#include "comframe/agile_testing.h"
+#include "platform/com/classes.h"
+#include "platform/com/git.h"
+
+const IID IID_IQorAgileMarker = {0x3c9e52a1, 0x7b04, 0x4d6e, {0xa8, 0x1f, 0x62, 0x0d, 0xb5, 0x94, 0xe3, 0x27}};
+const IID IID_DotNetObject = {0x65074F7F, 0x63C0, 0x304E, {0xAF, 0x0A, 0xD5, 0x17, 0x41, 0xCB, 0x4A, 0x8D}};
+
+namespace {
+
+// The process's table; never released, so that holders in objects that die
+// late still revoke into a live table.
+std::atomic<IGlobalInterfaceTable*>& table()
+{
+    static std::atomic<IGlobalInterfaceTable*> instance{[] {
+        IGlobalInterfaceTable* git = nullptr;
+        if (FAILED(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_ALL, IID_IGlobalInterfaceTable,
+                                    reinterpret_cast<void**>(&git))))
+            git = nullptr;
+        return git;
+    }()};
+    return instance;
+}
+
+// The per-thread entries are keyed by an id of this file's own: a kernel
+// thread id comes back for a later thread, which would then be handed a
+// pointer that belongs to a thread that has ended.
+uint32_t thisThread()
+{
+    static std::atomic<uint32_t> last{0};
+    thread_local const uint32_t id = ++last;
+    return id;
+}
+
+bool answers(IUnknown* p, REFIID iid)
+{
+    IUnknown* got = nullptr;
+    if (FAILED(p->QueryInterface(iid, reinterpret_cast<void**>(&got))) || got == nullptr)
+        return false;
+    got->Release();
+    return true;
+}
+
+bool isFreeThreaded(IUnknown* p)
+{
+    if (answers(p, IID_IQorAgileMarker) || answers(p, IID_DotNetObject))
+        return true;
+    IMarshal* marshal = nullptr;
+    if (FAILED(p->QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&marshal))) || marshal == nullptr)
+        return false;
+    CLSID unmarshaler = GUID_NULL;
+    const HRESULT hr =
+        marshal->GetUnmarshalClass(IID_IUnknown, p, MSHCTX_INPROC, nullptr, MSHLFLAGS_TABLESTRONG, &unmarshaler);
+    marshal->Release();
+    return SUCCEEDED(hr) && unmarshaler == CLSID_InProcFreeMarshaler;
+}
+
+bool isAgileArray(VARTYPE vt)
+{
+    return vt == (VT_ARRAY | VT_DISPATCH) || vt == (VT_ARRAY | VT_VARIANT) || vt == (VT_ARRAY | VT_UNKNOWN);
+}
+
+void throwFor(HRESULT hr)
+{
+    if (hr == E_OUTOFMEMORY)
+        throw std::bad_alloc();
+    throw std::invalid_argument("a VARIANT value that cannot be copied");
+}
+
+} // namespace
+
+IGlobalInterfaceTable* ccAgileSwapGlobalInterfaceTable(IGlobalInterfaceTable* replacement)
+{
+    return table().exchange(replacement);
+}
+
+ccAgileInterfacePtr::ccAgileInterfacePtr(IUnknown* p)
+{
+    assign(p, IID_IUnknown);
+}
+
+ccAgileInterfacePtr::~ccAgileInterfacePtr()
+{
+    release();
+}
+
+void ccAgileInterfacePtr::assign(IUnknown* p, REFIID iid)
+{
+    release();
+    if (p == nullptr)
+        return;
+    if (isFreeThreaded(p)) {
+        p->AddRef();
+        direct_ = p;
+        cookie_ = kDirect;
+        return;
+    }
+    head_ = new Entry{thisThread(), iid, p, nullptr};
+    p->AddRef();
+    IGlobalInterfaceTable* git = table().load();
+    DWORD cookie = 0;
+    if (git == nullptr || FAILED(git->RegisterInterfaceInGlobal(p, iid, &cookie)))
+        cookie = 0;
+    cookie_ = cookie;
+}
+
+HRESULT ccAgileInterfacePtr::getForCurrentThread(REFIID iid, void** out)
+{
+    if (out == nullptr)
+        return E_POINTER;
+    *out = nullptr;
+    if (direct_ != nullptr)
+        return direct_->QueryInterface(iid, out);
+    const uint32_t self = thisThread();
+    Entry* last = nullptr;
+    for (Entry* entry = head_; entry != nullptr; entry = entry->next) {
+        last = entry;
+        if (entry->thread != self)
+            continue;
+        // An entry kept as another interface is asked for this one: handing
+        // it out as it is would call through the wrong table.
+        if (entry->iid != iid)
+            return entry->pointer->QueryInterface(iid, out);
+        entry->pointer->AddRef();
+        *out = entry->pointer;
+        return S_OK;
+    }
+    if (head_ == nullptr)
+        return S_OK;
+    if (cookie_ == 0)
+        return RPC_E_WRONG_THREAD; // the table refused it: the storing thread's only
+    IGlobalInterfaceTable* git = table().load();
+    if (git == nullptr)
+        return RPC_E_WRONG_THREAD;
+    IUnknown* got = nullptr;
+    const HRESULT hr = git->GetInterfaceFromGlobal(cookie_, iid, reinterpret_cast<void**>(&got));
+    if (FAILED(hr) || got == nullptr)
+        return FAILED(hr) ? hr : E_NOINTERFACE;
+    if (auto* entry = new (std::nothrow) Entry{self, iid, got, nullptr}) {
+        got->AddRef();
+        last->next = entry;
+    }
+    *out = got;
+    return S_OK;
+}
+
+void ccAgileInterfacePtr::release()
+{
+    if (direct_ != nullptr) {
+        IUnknown* held = direct_;
+        direct_ = nullptr;
+        cookie_ = 0;
+        held->Release();
+        return;
+    }
+    Entry* entry = head_;
+    head_ = nullptr;
+    while (entry != nullptr) {
+        Entry* next = entry->next;
+        entry->pointer->Release();
+        delete entry;
+        entry = next;
+    }
+    if (cookie_ != 0) {
+        if (IGlobalInterfaceTable* git = table().load())
+            (void)git->RevokeInterfaceFromGlobal(cookie_); // gone already: nothing left to free
+        cookie_ = 0;
+    }
+}
+
+ccAgileVariant::ccAgileVariant(const VARIANT& v)
+{
+    const HRESULT hr = assign(v);
+    if (FAILED(hr))
+        throwFor(hr);
+}
+
+ccAgileVariant::~ccAgileVariant()
+{
+    clear();
+}
+
+ccAgileVariant& ccAgileVariant::operator=(const VARIANT& v)
+{
+    const HRESULT hr = assign(v);
+    if (FAILED(hr))
+        throwFor(hr);
+    return *this;
+}
+
+HRESULT ccAgileVariant::assign(const VARIANT& source)
+{
+    clear();
+    VARIANT direct;
+    VariantInit(&direct);
+    const VARIANT* v = &source;
+    if (source.vt & VT_BYREF) {
+        const HRESULT hr = VariantCopyInd(&direct, &source);
+        if (FAILED(hr))
+            return hr;
+        v = &direct;
+    }
+    struct Clear {
+        VARIANT* v;
+        ~Clear() { (void)VariantClear(v); } // made here: nothing else owns it
+    } clearDirect{&direct};
+
+    if (v->vt == VT_UNKNOWN || v->vt == VT_DISPATCH) {
+        if (v->punkVal != nullptr)
+            interface_ = std::make_unique<ccAgileInterfacePtr>(v->punkVal);
+        vt_ = v->vt;
+        return S_OK;
+    }
+    if (isAgileArray(v->vt)) {
+        try {
+            if (v->parray != nullptr)
+                array_ = std::make_unique<ccAgileSafeArray>(v->vt, v->parray);
+        } catch (const std::invalid_argument&) {
+            return E_INVALIDARG;
+        }
+        vt_ = v->vt;
+        return S_OK;
+    }
+    const HRESULT hr = VariantCopy(&plain_, v);
+    if (FAILED(hr)) {
+        VariantInit(&plain_);
+        return hr;
+    }
+    vt_ = plain_.vt;
+    return S_OK;
+}
+
+void ccAgileVariant::clear()
+{
+    interface_.reset();
+    array_.reset();
+    (void)VariantClear(&plain_); // a copy of our own: always clearable
+    VariantInit(&plain_);
+    vt_ = VT_EMPTY;
+}
+
+HRESULT ccAgileVariant::copyTo(VARIANT* dst) const
+{
+    if (dst == nullptr)
+        return E_POINTER;
+    if (vt_ == VT_UNKNOWN || vt_ == VT_DISPATCH) {
+        (void)VariantClear(dst);
+        IUnknown* got = nullptr;
+        if (interface_) {
+            const HRESULT hr = interface_->getForCurrentThread(vt_ == VT_DISPATCH ? IID_IDispatch : IID_IUnknown,
+                                                              reinterpret_cast<void**>(&got));
+            if (FAILED(hr))
+                return hr;
+        }
+        dst->vt = vt_;
+        dst->punkVal = got;
+        return S_OK;
+    }
+    if (isAgileArray(vt_)) {
+        (void)VariantClear(dst);
+        SAFEARRAY* made = nullptr;
+        if (array_) {
+            const HRESULT hr = array_->toSafeArray(&made);
+            if (FAILED(hr))
+                return hr;
+        }
+        dst->vt = vt_;
+        dst->parray = made;
+        return S_OK;
+    }
+    return VariantCopy(dst, &plain_);
+}
+
+HRESULT ccAgileVariant::copyToNew(VARIANT* dst) const
+{
+    if (dst == nullptr)
+        return E_POINTER;
+    VariantInit(dst);
+    return copyTo(dst);
+}
+
+HRESULT ccAgileVariant::getInterface(IUnknown** out) const
+{
+    if (out == nullptr || (vt_ != VT_UNKNOWN && vt_ != VT_DISPATCH))
+        return E_POINTER;
+    *out = nullptr;
+    return interface_ ? interface_->get(out) : S_OK;
+}
+
+ccAgileSafeArray::ccAgileSafeArray(VARTYPE vt, SAFEARRAY* source) : vt_(vt)
+{
+    VARTYPE held = VT_EMPTY;
+    if (source == nullptr || FAILED(SafeArrayGetVartype(source, &held)) || held != (vt & VT_TYPEMASK))
+        throw std::invalid_argument("an array that is not of its type");
+    if (!isAgileArray(vt)) {
+        const HRESULT hr = SafeArrayCopy(source, &copy_);
+        if (FAILED(hr))
+            throwFor(hr);
+        return;
+    }
+    dims_ = static_cast<uint16_t>(SafeArrayGetDim(source));
+    bounds_ = std::make_unique<SAFEARRAYBOUND[]>(dims_);
+    uint64_t count = 1;
+    for (uint16_t d = 0; d < dims_; ++d) {
+        LONG lower = 0;
+        LONG upper = 0;
+        if (FAILED(SafeArrayGetLBound(source, d + 1u, &lower)) || FAILED(SafeArrayGetUBound(source, d + 1u, &upper)))
+            throw std::invalid_argument("an array without its bounds");
+        const uint32_t elements = static_cast<uint32_t>(int64_t{upper} - lower + 1);
+        bounds_[d] = SAFEARRAYBOUND{elements, lower};
+        count *= elements;
+    }
+    if (count > UINT32_MAX)
+        throw std::bad_alloc();
+    count_ = static_cast<uint32_t>(count);
+
+    void* data = nullptr;
+    if (FAILED(SafeArrayAccessData(source, &data)))
+        throw std::invalid_argument("an array that cannot be read");
+    struct Unaccess {
+        SAFEARRAY* array;
+        ~Unaccess() { (void)SafeArrayUnaccessData(array); } // accessed above
+    } unaccess{source};
+    if (vt == (VT_ARRAY | VT_VARIANT)) {
+        variants_ = std::make_unique<ccAgileVariant[]>(count_);
+        const auto* elements = static_cast<const VARIANT*>(data);
+        for (uint32_t i = 0; i < count_; ++i)
+            variants_[i] = elements[i];
+    } else {
+        interfaces_ = std::make_unique<ccAgileInterfacePtr[]>(count_);
+        auto* const* elements = static_cast<IUnknown* const*>(data);
+        for (uint32_t i = 0; i < count_; ++i)
+            interfaces_[i].assign(elements[i], vt == (VT_ARRAY | VT_DISPATCH) ? IID_IDispatch : IID_IUnknown);
+    }
+}
+
+ccAgileSafeArray::~ccAgileSafeArray()
+{
+    if (copy_ != nullptr)
+        (void)SafeArrayDestroy(copy_); // our own copy
+}
+
+HRESULT ccAgileSafeArray::toSafeArray(SAFEARRAY** out) const
+{
+    if (out == nullptr)
+        return E_POINTER;
+    *out = nullptr;
+    if (!isAgileArray(vt_))
+        return SafeArrayCopy(copy_, out);
+    SAFEARRAY* made = SafeArrayCreate(vt_ & VT_TYPEMASK, dims_, bounds_.get());
+    void* data = nullptr;
+    if (made == nullptr || FAILED(SafeArrayAccessData(made, &data))) {
+        if (made != nullptr)
+            (void)SafeArrayDestroy(made);
+        throw std::bad_alloc();
+    }
+    HRESULT hr = S_OK;
+    try {
+        if (variants_) {
+            auto* elements = static_cast<VARIANT*>(data);
+            for (uint32_t i = 0; i < count_ && SUCCEEDED(hr); ++i)
+                hr = variants_[i].copyTo(&elements[i]);
+        } else {
+            const IID& iid = vt_ == (VT_ARRAY | VT_DISPATCH) ? IID_IDispatch : IID_IUnknown;
+            auto* elements = static_cast<void**>(data);
+            for (uint32_t i = 0; i < count_ && SUCCEEDED(hr); ++i)
+                hr = interfaces_[i].getForCurrentThread(iid, &elements[i]);
+        }
+    } catch (...) {
+        (void)SafeArrayUnaccessData(made);
+        (void)SafeArrayDestroy(made); // frees what was put in
+        throw;
+    }
+    (void)SafeArrayUnaccessData(made); // accessed above
+    if (FAILED(hr)) {
+        (void)SafeArrayDestroy(made);
+        return hr;
+    }
+    *out = made;
+    return S_OK;
+}

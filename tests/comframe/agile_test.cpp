@@ -1,0 +1,260 @@
+#include "comframe/agile.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "comframe/agile_testing.h"
+#include "platform/com/apartment.h"
+#include "platform/com/message.h"
+
+namespace {
+
+struct IOther : IUnknown {};
+
+enum Kind { plain, marker, dotNet, freeThreaded };
+
+// Records the thread it is called on. Its IUnknown is not its IDispatch, so
+// a pointer handed out as the wrong one shows.
+class Probe final : public IOther, public IDispatch {
+public:
+    explicit Probe(Kind kind = plain) : kind(kind)
+    {
+        if (kind == freeThreaded)
+            (void)CoCreateFreeThreadedMarshaler(unknown(), &marshaler);
+    }
+    ~Probe()
+    {
+        if (marshaler != nullptr)
+            marshaler->Release();
+    }
+    HRESULT QueryInterface(REFIID iid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (iid == IID_IMarshal && marshaler != nullptr)
+            return marshaler->QueryInterface(iid, ppv);
+        if (iid == IID_IDispatch)
+            *ppv = static_cast<IDispatch*>(this);
+        else if (iid == IID_IUnknown || (iid == IID_IQorAgileMarker && kind == marker) ||
+                 (iid == IID_DotNetObject && kind == dotNet))
+            *ppv = unknown();
+        if (*ppv != nullptr)
+            AddRef();
+        return *ppv != nullptr ? S_OK : E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++references; }
+    ULONG Release() override { return --references; } // the test owns the storage
+    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        calledOn = GetCurrentThreadId();
+        return S_OK;
+    }
+    IUnknown* unknown() { return static_cast<IOther*>(this); }
+
+    const Kind kind;
+    std::atomic<ULONG> references{1};
+    IUnknown* marshaler = nullptr;
+    std::atomic<uint32_t> calledOn{0};
+};
+
+// In place of the process's table for a test, counting what holders ask of it.
+class CountingTable final : public IGlobalInterfaceTable {
+public:
+    explicit CountingTable(bool refuse = false) : refuse_(refuse), real_(ccAgileSwapGlobalInterfaceTable(this)) {}
+    ~CountingTable() { ccAgileSwapGlobalInterfaceTable(real_); }
+    HRESULT QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+    HRESULT RegisterInterfaceInGlobal(IUnknown* p, REFIID iid, DWORD* cookie) override
+    {
+        ++registered;
+        return refuse_ ? E_OUTOFMEMORY : real_->RegisterInterfaceInGlobal(p, iid, cookie);
+    }
+    HRESULT RevokeInterfaceFromGlobal(DWORD cookie) override { return ++revoked, real_->RevokeInterfaceFromGlobal(cookie); }
+    HRESULT GetInterfaceFromGlobal(DWORD cookie, REFIID iid, void** ppv) override
+    {
+        return ++got, real_->GetInterfaceFromGlobal(cookie, iid, ppv);
+    }
+    std::atomic<int> registered{0}, revoked{0}, got{0};
+
+private:
+    const bool refuse_;
+    IGlobalInterfaceTable* const real_;
+};
+
+VARIANT variantOf(VARTYPE vt, void* value)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = vt;
+    v.byref = value;
+    return v;
+}
+
+template <typename Body>
+void onThread(DWORD coInit, Body&& body)
+{
+    std::thread([&] {
+        (void)CoInitializeEx(nullptr, coInit);
+        body();
+        CoUninitialize();
+    }).join();
+}
+
+TEST(ccAgileInterfacePtr, FreeThreadedObjectsAreHeldDirectAndOthersGoThroughTheTable)
+{
+    const struct {
+        Kind kind;
+        bool refuse; // the table refuses registration
+        bool direct;
+        HRESULT elsewhere; // on other threads
+    } cases[] = {{marker, false, true, S_OK}, {dotNet, false, true, S_OK}, {freeThreaded, false, true, S_OK},
+                 {plain, false, false, S_OK}, {plain, true, false, RPC_E_WRONG_THREAD}};
+    for (const auto& c : cases) {
+        CountingTable table(c.refuse);
+        Probe object(c.kind);
+        {
+            ccAgileInterfacePtr holder(object.unknown()); // from the implicit multithreaded apartment
+            EXPECT_EQ(holder.cookie() == ccAgileInterfacePtr::kDirect, c.direct);
+            EXPECT_EQ(holder.cookie() == 0, c.refuse);
+            // Asked for another interface than it was stored as, it answers that one.
+            IDispatch* dispatch = nullptr;
+            EXPECT_EQ(holder.getForCurrentThread(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+            EXPECT_EQ(dispatch, static_cast<IDispatch*>(&object));
+            dispatch->Release();
+            for (DWORD coInit : {COINIT_APARTMENTTHREADED, COINIT_MULTITHREADED})
+                onThread(coInit, [&] {
+                    IUnknown* got = nullptr;
+                    EXPECT_EQ(holder.get(&got), c.elsewhere);
+                    EXPECT_EQ(got, SUCCEEDED(c.elsewhere) ? object.unknown() : nullptr);
+                    if (got != nullptr)
+                        got->Release();
+                });
+        }
+        EXPECT_EQ(table.registered + table.revoked, c.direct ? 0 : c.refuse ? 1 : 2);
+        EXPECT_EQ(object.references, 1u);
+    }
+}
+
+TEST(ccAgileInterfacePtr, AnStaObjectIsCalledOnItsOwnerFromAnotherStaAndTheMta)
+{
+    CountingTable table;
+    Probe object;
+    ccAgileInterfacePtr holder;
+    ccAgileVariant value;
+    std::atomic<uint32_t> ownerId{0};
+    plat::Handle ready = plat::createEvent(true, false), done = plat::createEvent(true, false);
+    std::thread owner([&] {
+        (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        ownerId = GetCurrentThreadId();
+        holder.assign(object.unknown());
+        value = variantOf(VT_DISPATCH, static_cast<IDispatch*>(&object));
+        IUnknown* got = nullptr;
+        EXPECT_EQ(holder.get(&got), S_OK);
+        EXPECT_EQ(got, object.unknown()); // unchanged on its own thread, without the table
+        got->Release();
+        plat::setEvent(ready);
+        DWORD index = 0;
+        (void)CoWaitForMultipleHandles(0, INFINITE, 1, &done, &index); // serves the calls meanwhile
+        CoUninitialize();
+    });
+    (void)plat::waitFor(ready, plat::kInfiniteWait);
+    for (DWORD coInit : {COINIT_APARTMENTTHREADED, COINIT_MULTITHREADED})
+        onThread(coInit, [&] {
+            IDispatch* first = nullptr;
+            IDispatch* second = nullptr;
+            ASSERT_EQ(holder.getForCurrentThread(IID_IDispatch, reinterpret_cast<void**>(&first)), S_OK);
+            ASSERT_EQ(holder.getForCurrentThread(IID_IDispatch, reinterpret_cast<void**>(&second)), S_OK);
+            EXPECT_NE(first, static_cast<IDispatch*>(&object));
+            EXPECT_EQ(first, second);
+            EXPECT_EQ(first->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), S_OK);
+            EXPECT_EQ(object.calledOn, ownerId);
+            first->Release();
+            second->Release();
+        });
+    EXPECT_EQ(table.got, 2); // once per thread
+    holder.release();
+    EXPECT_EQ(table.revoked, 1);
+    plat::setEvent(done);
+    owner.join();
+    // Once the owner has ended, its object is a failure, not a null.
+    onThread(COINIT_MULTITHREADED, [&] {
+        VARIANT out = variantOf(VT_I4, nullptr);
+        EXPECT_EQ(value.copyTo(&out), RPC_E_DISCONNECTED);
+        EXPECT_EQ(out.vt, VT_EMPTY);
+    });
+    value.clear();
+    EXPECT_EQ(table.revoked, 2);
+    EXPECT_EQ(object.references, 1u);
+    plat::closeHandle(ready);
+    plat::closeHandle(done);
+}
+
+TEST(ccAgileVariant, KindsOfValue)
+{
+    Probe object;
+    IDispatch* dispatch = &object;
+    VARIANT i4 = variantOf(VT_I4, nullptr);
+    i4.lVal = 7;
+    const struct {
+        VARIANT in;
+        VARTYPE stored;
+        IDispatch* out; // for interfaces
+        HRESULT asInterface;
+    } cases[] = {
+        {i4, VT_I4, nullptr, E_POINTER},
+        {variantOf(VT_DISPATCH, dispatch), VT_DISPATCH, dispatch, S_OK},
+        {variantOf(VT_DISPATCH | VT_BYREF, &dispatch), VT_DISPATCH, dispatch, S_OK},
+        {variantOf(VT_UNKNOWN, nullptr), VT_UNKNOWN, nullptr, S_OK},
+    };
+    for (const auto& c : cases) {
+        ccAgileVariant agile(c.in);
+        VARIANT out;
+        ASSERT_EQ(agile.copyToNew(&out), S_OK);
+        EXPECT_EQ(out.vt, c.stored);
+        EXPECT_TRUE(c.stored == VT_I4 ? out.lVal == 7 : out.pdispVal == c.out);
+        IUnknown* got = nullptr;
+        EXPECT_EQ(agile.getInterface(&got), c.asInterface);
+        if (got != nullptr)
+            got->Release();
+        (void)VariantClear(&out);
+    }
+    EXPECT_EQ(object.references, 1u);
+}
+
+TEST(ccAgileVariant, ATwoDimensionalArrayOfInterfacesKeepsItsBoundsAndOrder)
+{
+    Probe objects[6];
+    const SAFEARRAYBOUND bounds[] = {{3, -1}, {2, 4}};
+    SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 2, bounds);
+    VARIANT* elements = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(array, reinterpret_cast<void**>(&elements)), S_OK);
+    for (int i = 0; i < 6; ++i)
+        elements[i] = variantOf(VT_UNKNOWN, objects[i].unknown()), objects[i].AddRef();
+    (void)SafeArrayUnaccessData(array);
+    ccAgileVariant agile(variantOf(VT_ARRAY | VT_VARIANT, array));
+    (void)SafeArrayDestroy(array); // releases the references the array held
+    VARIANT out;
+    onThread(COINIT_MULTITHREADED, [&] { ASSERT_EQ(agile.copyToNew(&out), S_OK); });
+    ASSERT_EQ(out.vt, VT_ARRAY | VT_VARIANT);
+    ASSERT_EQ(SafeArrayGetDim(out.parray), 2u);
+    for (UINT d = 0; d < 2; ++d) {
+        LONG lower = 0, upper = 0;
+        EXPECT_TRUE(SUCCEEDED(SafeArrayGetLBound(out.parray, d + 1, &lower)) && lower == bounds[d].lLbound);
+        EXPECT_TRUE(SUCCEEDED(SafeArrayGetUBound(out.parray, d + 1, &upper)) && upper == lower + 2 - LONG(d));
+    }
+    ASSERT_EQ(SafeArrayAccessData(out.parray, reinterpret_cast<void**>(&elements)), S_OK);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(elements[i].punkVal, objects[i].unknown());
+    (void)SafeArrayUnaccessData(out.parray);
+    (void)VariantClear(&out);
+    agile.clear();
+    for (const Probe& object : objects)
+        EXPECT_EQ(object.references, 1u);
+}
+
+} // namespace

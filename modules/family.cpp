@@ -1,5 +1,7 @@
 #include "modules/family.h"
 
+#include <iterator>
+
 #include "modules/fgproxy.h"
 
 namespace {

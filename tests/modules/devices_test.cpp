@@ -53,6 +53,13 @@ TEST(DevicePath, DigitsAndDotsLeadChannelByChannelAndAnythingElseToNothing)
         EXPECT_EQ(top.deviceFromPath(c.path), c.device) << std::string(c.path, c.path + wcslen(c.path));
 }
 
+// A port that is no camera of a module.
+struct OtherPort : ccCameraPort {
+    bool supports(const cc_VidFmtDesc&) const override { return true; }
+    std::vector<ccVideoFormat*> supportedFormats() override { return {}; }
+    const ccFrameGrabber& portFrameGrabber() const override { throw std::logic_error("no frame grabber"); }
+};
+
 // A 7310d with cameras on channels 0 and 2.
 class LinkCameras : public ::testing::Test {
 protected:
@@ -115,6 +122,10 @@ TEST_F(LinkCameras, AFifoOnAPortIsGreyAndTheModuleIsToldItsCamera)
         const std::vector<double> sent = sim_module::lastArgs(ccIidFifoCameraLocation, 4);
         ASSERT_EQ(sent.size(), 1u);
         EXPECT_EQ(ccQorLinkCamera::fromIdentity(static_cast<uint32_t>(sent[0])), &camera);
+        // The module knows no other port: it is neither valid nor sent.
+        OtherPort other;
+        EXPECT_THROW(fifo->acqProps().cameraLocation(&other), ccCameraLocationProp::BadParams);
+        EXPECT_EQ(sim().callCount(ccIidFifoCameraLocation, 4), 1u);
     }
     sim().setAnswer(ccIidLinkCamera, 6, 0, 0);
     try {

@@ -123,7 +123,8 @@ struct ccSimControl {
     // slot 3 (accepted: 1); version 5 adds 71 slot 6 and 76 slot 3 (1).
     void (*setAnswer)(int32_t iid, int32_t slot, uint32_t index, double value);
     // Version 4 gives more out values a board's value (see below).
-    // The text answered by (iid, slot): 116 slot 4, 118 slot 3, 108 slot 3.
+    // The text answered by (iid, slot): 116 slot 4, 118 slot 3, 108 slot 3
+    // (version 5: 71 slot 5).
     void (*setText)(int32_t iid, int32_t slot, const char16_t* text);
     // The numeric in-arguments of the last call of (iid, slot), in order
     // (addresses and objects count 1 when not null, else 0); returns how

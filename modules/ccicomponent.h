@@ -561,7 +561,8 @@ protected:
     ~ccIAcqFifo_Master() = default;
 };
 
-// 76.
+// 76. A location is the 32-bit identity the library gave the camera device
+// it made over one of the module's cameras (71); 0 names none.
 class ccIAcqFifo_CameraLocation : public ccIUnknown {
 public:
     virtual int32_t isValid(uint32_t location, uint32_t* flag) = 0; // slot 3
@@ -806,3 +807,61 @@ extern "C" {
 typedef ccIUnknown* (*ccGetComponentInterfaceFunction)();
 }
 constexpr const char* ccGetComponentInterfaceName = "GetComponentInterface";
+
+// ---------------------------------------------------------------------------
+// The rest of the board family. A board interface answers the id of its
+// model; the answer is the board's model interface, which the board keeps
+// and through which it reaches the ids above.
+enum ccIComponentFamilyId : int32_t {
+    ccIid7310 = 64,       // a 7310c when its variant is not 0, else a 7310m
+    ccIid7310l = 53,
+    ccIid7310d = 72,
+    ccIid7312 = 70,
+    ccIid735x = 67,       // a 7354 when its variant is not 0, else a 7351
+    ccIid7350l = 105,     // only when 67 is not answered
+    ccIid7370 = 42,
+    ccIid7360 = 68,
+    ccIid735xExtra = 117, // on a 735x model: only its presence counts
+    ccIid7360A = 74,      // on a 7360 model, held by the board
+    ccIid7360B = 87,
+    ccIid7360C = 90,
+    ccIidLinkCamera = 71, // on a 7310d channel: the camera on it
+};
+
+// 64 and 67: which variant of the model the board is.
+class ccIBoard_Variant : public ccIUnknown {
+public:
+    virtual int32_t variant(uint32_t* value) = 0; // slot 3
+
+protected:
+    ~ccIBoard_Variant() = default;
+};
+
+// 72: the camera channels of a 7310d (0 to 2).
+class ccIBoard_Channels : public ccIUnknown {
+public:
+    // Slot 3: the channel object (it answers 71 when a camera may be on it),
+    // or null.
+    virtual int32_t channel(uint32_t index, ccIUnknown** channel) = 0;
+
+protected:
+    ~ccIBoard_Channels() = default;
+};
+
+// 71: a camera on a channel.
+class ccIQorLink_Camera : public ccIUnknown {
+public:
+    virtual int32_t present(uint32_t* flag) = 0; // slot 3
+    virtual int32_t reserved4() = 0;
+    // Slot 5: *length holds the capacity (256) on entry and the name's
+    // length, without the 0, on return.
+    virtual int32_t name(uint32_t* length, char16_t* buffer) = 0;
+    // Slot 6: whether the camera takes the format of that name.
+    virtual int32_t supportsFormat(const char16_t* format, uint32_t* flag) = 0;
+
+protected:
+    ~ccIQorLink_Camera() = default;
+};
+
+static_assert(ccIsPlainInterface<ccIBoard_Variant, ccIBoard_Channels, ccIQorLink_Camera>,
+              "module interfaces hold nothing but their vtable pointer");

@@ -1,5 +1,6 @@
-// A board of the list and what it offers: the grabber core that makes FIFOs,
-// board information, EERAM and the discrete lines.
+// A board of the list and what it offers: its model, the grabber core that
+// makes FIFOs, board information, EERAM, the discrete lines and, on a 7310d,
+// channels with cameras.
 #include "sim/simstate.h"
 
 #include <algorithm>
@@ -91,16 +92,17 @@ private:
     ccIUnknown* offer(int32_t id) override { return id == ccIidGrabberInfo ? self<ccIGrabber_Info>() : nullptr; }
 };
 
+// Over the shared contents, or the board's own when its model has them.
 class Eeram final : public Impl<ccIComponent_EERAM> {
 public:
-    Eeram() : Impl(ccIidEERAM) {}
+    explicit Eeram(uint32_t board) : Impl(ccIidEERAM), board_(board) {}
 
     int32_t size(uint32_t* bytes) override {
         if (enter(ccIidEERAM, 3)) return failed(bytes);
         if (!bytes) return refuse();
         State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
-        *bytes = static_cast<uint32_t>(s.eeram.size());
+        *bytes = static_cast<uint32_t>(contents(s).size());
         return 0;
     }
     int32_t read(uint32_t offset, uint8_t* buffer, uint32_t count) override {
@@ -117,19 +119,26 @@ public:
     }
 
 private:
+    std::vector<uint8_t>& contents(State& s) const {
+        auto it = s.models.find(board_);
+        return it != s.models.end() && it->second.ownEERAM ? it->second.eeram : s.eeram;
+    }
     template <class Copy>
-    static int32_t access(uint32_t offset, uint32_t count, uint8_t* buffer, Copy copy) {
+    int32_t access(uint32_t offset, uint32_t count, uint8_t* buffer, Copy copy) {
         {
             State& s = state();
             std::lock_guard<std::mutex> lock(s.mutex);
-            if (uint64_t{offset} + count <= s.eeram.size() && (buffer || !count)) {
-                if (count) copy(s.eeram.data() + offset, buffer, count);
+            std::vector<uint8_t>& bytes = contents(s);
+            if (uint64_t{offset} + count <= bytes.size() && (buffer || !count)) {
+                if (count) copy(bytes.data() + offset, buffer, count);
                 return 0;
             }
         }
         return refuse();
     }
     ccIUnknown* offer(int32_t id) override { return id == ccIidEERAM ? self<ccIComponent_EERAM>() : nullptr; }
+
+    const uint32_t board_;
 };
 
 class EeramAux final : public Impl<ccIComponent_EERAMAux> {
@@ -240,27 +249,104 @@ private:
     }
 };
 
-// The board answers its model id with itself and, through it, the rest.
-class Board final : public Impl<Plain> {
+// A camera on a channel of a 72 board.
+class Camera final : public Impl<ccIQorLink_Camera> {
 public:
-    Board() : Impl(ccIid7320) {}
+    Camera(uint32_t channel, bool present) : Impl(ccIidLinkCamera), channel_(channel), present_(present) {}
+
+    int32_t present(uint32_t* flag) override {
+        return reports(ccIidLinkCamera, 3, {}, {double(present_)}, flag);
+    }
+    int32_t reserved4() override { return enter(ccIidLinkCamera, 4) ? 1 : 0; }
+    int32_t name(uint32_t* length, char16_t* buffer) override {
+        if (enter(ccIidLinkCamera, 5)) return 1;
+        if (!length) return refuse();
+        std::u16string text = textOf(ccIidLinkCamera, 5);
+        if (text.empty()) text = u"camera " + std::u16string(1, static_cast<char16_t>(u'0' + channel_));
+        return writeText(text, length, buffer);
+    }
+    int32_t supportsFormat(const char16_t* format, uint32_t* flag) override {
+        if (enterText(ccIidLinkCamera, 6, format)) return failed(flag);
+        return give(ccIidLinkCamera, 6, {}, flag);
+    }
+
+private:
+    ccIUnknown* offer(int32_t id) override { return id == ccIidLinkCamera ? self<ccIQorLink_Camera>() : nullptr; }
+
+    const uint32_t channel_;
+    const bool present_;
+};
+
+class Channel final : public Impl<Plain> {
+public:
+    Channel(uint32_t index, bool present) : Impl(ccIid7310d), index_(index), present_(present) {}
+
+private:
+    ccIUnknown* offer(int32_t id) override {
+        return id == ccIidLinkCamera ? hand<ccIQorLink_Camera, Camera>(index_, present_) : nullptr;
+    }
+
+    const uint32_t index_;
+    const bool present_;
+};
+
+// The board answers each id of its model with itself and, through it, the rest.
+class Board final : public Impl<Plain, ccIBoard_Variant, ccIBoard_Channels> {
+public:
+    Board(uint32_t index, BoardModel model) : Impl(ccIid7320), index_(index), model_(std::move(model)) {}
+
+    // The model ids whatever is offered: they say what the board is.
+    int32_t query(ccIUnknown** out, int32_t id) override {
+        if (std::find(model_.ids.begin(), model_.ids.end(), id) == model_.ids.end()) return Impl::query(out, id);
+        if (enter(ccIid7320, 0, {double(id)}) || !out) return failed(out);
+        if (id == ccIid7310 || id == ccIid735x) *out = self<ccIBoard_Variant>();
+        else if (id == ccIid7310d) *out = self<ccIBoard_Channels>();
+        else *out = self<Plain>();
+        return 0;
+    }
+    int32_t variant(uint32_t* value) override {
+        const int32_t id = std::find(model_.ids.begin(), model_.ids.end(), ccIid735x) != model_.ids.end()
+                               ? ccIid735x : ccIid7310;
+        return reports(id, 3, {}, {double(model_.variant)}, value);
+    }
+    int32_t channel(uint32_t index, ccIUnknown** channel) override {
+        if (enter(ccIid7310d, 3, {double(index)})) return failed(channel);
+        if (!channel) return refuse();
+        *channel = index < 3 ? hand<Plain, Channel>(index, (model_.cameras >> index & 1) != 0) : nullptr;
+        return 0;
+    }
 
 private:
     ccIUnknown* offer(int32_t id) override {
         switch (id) {
-        case ccIid7320: return self<Plain>();
         case ccIidGrabberCore: return hand<ccIGrabber_Core, Core>();
         case ccIidGrabberInfo: return hand<ccIGrabber_Info, Info>();
-        case ccIidEERAM: return hand<ccIComponent_EERAM, Eeram>();
+        case ccIidEERAM: return hand<ccIComponent_EERAM, Eeram>(index_);
         case ccIidEERAMAux: return hand<ccIComponent_EERAMAux, EeramAux>();
         case ccIidParallelIO: return hand<ccIComponent_ParallelIO, ParallelIO>();
+        case ccIid735xExtra:
+        case ccIid7360A:
+        case ccIid7360B:
+        case ccIid7360C: return hand<Plain, PlainObject>(id);
         default: return nullptr;
         }
     }
+
+    const uint32_t index_;
+    const BoardModel model_;
 };
 
 } // namespace
 
-ccIUnknown* newBoard() { return hand<Plain, Board>(); }
+ccIUnknown* newBoard(uint32_t index) {
+    BoardModel model;
+    {
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        auto it = s.models.find(index);
+        if (it != s.models.end()) model = it->second;
+    }
+    return hand<Plain, Board>(index, std::move(model));
+}
 
 } // namespace sim

@@ -158,7 +158,7 @@ public:
         *board = nullptr;
         std::u16string text;
         if (!boardName(index, text)) return refuse();
-        *board = newBoard();
+        *board = newBoard(index);
         return 0;
     }
 

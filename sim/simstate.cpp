@@ -17,6 +17,8 @@ constexpr Default kDefaults[] = {
     {ccIidFifoCamera, 4, 1},  {ccIidFifoCore, 3, 1},    {ccIidLineIO, 6, 1},      {ccIidLineIO, 10, 1},
     // What a board knows of its camera interface and encoders.
     {ccIidFifoCamera, 6, 256}, {ccIidFifoCamera, 8, 1.0}, {ccIidFifoCamera, 9, 1.0}, {ccIidFifoEncoder, 5, 2},
+    // A camera takes every format, and a FIFO any camera.
+    {ccIidLinkCamera, 6, 1}, {ccIidFifoCameraLocation, 3, 1},
 };
 
 // A board's own answers to the library's property questions.
@@ -58,6 +60,7 @@ void applyDefaults(State& s) {
     s.outputs = 20;
     s.ioCode = 0;
     s.eeram.assign(256, 0);
+    s.models.clear();
     s.frameWidth = 640;
     s.frameHeight = 480;
     s.triggered = false;
@@ -485,13 +488,38 @@ void failProperty(int32_t id, const uint8_t* bytes, uint32_t count, int32_t mode
     locked([&](State& s) { s.propertyFailures.push_back(std::move(f)); });
 }
 
+void setBoardModel(uint32_t index, const ccSimBoardModel* model) {
+    locked([&](State& s) {
+        if (!model) {
+            s.models.erase(index);
+            return;
+        }
+        BoardModel m;
+        m.ids.clear();
+        for (int32_t id : model->ids)
+            if (id > 0 && id < kIids) m.ids.push_back(id);
+            else break;
+        m.variant = model->variant;
+        m.cameras = model->cameras;
+        if (model->serial) {
+            m.ownEERAM = true;
+            m.eeram = s.eeram;
+            for (uint32_t i = 0; model->serial[i] && i < ccEERAMSerialLength; ++i)
+                if (ccEERAMSerialOffset + i < m.eeram.size())
+                    m.eeram[ccEERAMSerialOffset + i] = static_cast<uint8_t>(model->serial[i]);
+        }
+        s.models[index] = std::move(m);
+    });
+}
+
 constexpr ccSimControl kControl = {
-    4,           reset,          setBoards,       setFormats,    setRootOffers,    setDiscovery,  finishDiscovery,
+    5,           reset,          setBoards,       setFormats,    setRootOffers,    setDiscovery,  finishDiscovery,
     failNext,    setLastError,   audit,           callCount,     setOffered,       setAnswer,     setText,
     lastArgs,    lastText,       setFrameSize,    setTriggered,  softwareTrigger,  injectOverruns, setTimeoutError,
     liveFrames,  liveFifos,      requests,        clearRequests, setPropertyValue, setSupported,  setSampleValues,
     setPropertyInfos, setLineCounts, ioCode,      setEERAM,        setFrameRate,  setBufferCount, setTriggerControl,
-    setDeviceLost, setCallbackThreads, setRoiModes, failProperty};
+    setDeviceLost, setCallbackThreads, setRoiModes, failProperty,
+    setBoardModel};
 
 } // namespace
 } // namespace sim

@@ -46,6 +46,15 @@ struct Format {
     int32_t code;
 };
 
+// What one board of the list is (version 5).
+struct BoardModel {
+    std::vector<int32_t> ids{ccIid7320};
+    uint32_t variant = 0;
+    uint32_t cameras = 0;
+    bool ownEERAM = false;
+    std::vector<uint8_t> eeram;
+};
+
 constexpr int32_t kIids = 128;
 constexpr int32_t kSlots = 32;
 constexpr uint32_t kOuts = 4;
@@ -88,6 +97,7 @@ struct State {
     uint32_t inputs = 16, outputs = 20;
     int32_t ioCode = 0;
     std::vector<uint8_t> eeram;
+    std::map<uint32_t, BoardModel> models; // boards not listed are 7320s
 
     uint32_t frameWidth = 640, frameHeight = 480;
     bool triggered = false;
@@ -266,7 +276,7 @@ ccIUnknown* hand(A&&... args) {
 }
 
 // Objects made in one file and handed out by another.
-ccIUnknown* newBoard();
+ccIUnknown* newBoard(uint32_t index);
 ccIUnknown* newFifo(int32_t code); // null for a code without frames
 
 } // namespace sim

@@ -38,6 +38,7 @@
 #include "grabber/startup.h"
 #include "modules/accelerator.h"
 #include "modules/board.h"
+#include "modules/devices.h"
 #include "modules/parallel_io.h"
 #include "modules/unknownfg.h"
 #include "std/except/archutil.h"
@@ -224,6 +225,9 @@ const Row kRows[] = {
     PLAIN(ccCameraBandwidthProp::BadParams, 0x100009C4u),
     PLAIN(ccVideoFormat::NotSupported, 0x10000981u), PLAIN(ccVideoFormat::NotFound, 0x100009A8u),
     PLAIN(ccUnknownFG::MissingFunctionality, 0x10002c0eu),
+    // Stored under the camera's name.
+    row<ccCameraPort::BadParams, ccException>(5u, "ccQorLinkCamera::BadParams", zeros(3), {"std/except/except", 61}),
+    PLAIN(ccQorLinkFrameGrabber::BadParams, 5u),
     PLAIN(cc_camCfgEntry::BadType, 0x10005a50u), PLAIN(cc_CCFParameterMap::BadIndex, 0x10005A20u),
     row<cc_AcqStringHelper::EqualsNotFound, ccExceptionWithString>(
         0x10005A0Au, "cc_AcqStringHelper::EqualsNotFound", cat(zeros(4), textBytes(L"Equals not found")),

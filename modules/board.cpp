@@ -8,6 +8,7 @@
 #include "modules/acqmodule.h"
 #include "modules/eeram.h"
 #include "modules/fgproxy.h"
+#include "modules/imaging.h"
 #include "modules/internal/board_testing.h"
 #include "modules/unknownfg.h"
 #include "platform/event_log.h"
@@ -382,7 +383,8 @@ namespace {
 using BoardFactory = std::unique_ptr<ccUnknownFG> (*)(std::unique_ptr<cc_BoardEntry>&, ccIUnknown*);
 
 // Asked in this order; the first that recognises the board builds it.
-constexpr BoardFactory kFactories[] = {&cc7320::make};
+constexpr BoardFactory kFactories[] = {&cc7320::make, &cc1394DCAM::make, &ccGigEVisionCamera::make,
+                                        &ccImagingDevice::make};
 
 } // namespace
 

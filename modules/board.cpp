@@ -9,6 +9,7 @@
 #include "modules/eeram.h"
 #include "modules/family.h"
 #include "modules/fgproxy.h"
+#include "modules/imaging.h"
 #include "modules/internal/board_testing.h"
 #include "modules/unknownfg.h"
 #include "platform/event_log.h"
@@ -372,14 +373,17 @@ using BoardFactory = std::unique_ptr<ccUnknownFG> (*)(std::unique_ptr<cc_BoardEn
 
 // Asked in this order; the first that recognises the board builds it.
 constexpr BoardFactory kFactories[] = {
-    &cc7310c::make, // 64: the 7310m too
-    &cc7310l::make, // 53
-    &cc7310d::make, // 72
-    &cc7312::make,  // 70
-    &cc7320::make,  // 63
-    &cc7351::make,  // 67 (the 7354 too), else 105 (the 7350l)
-    &cc7370::make,  // 42
-    &cc7360::make,  // 68
+    &cc7310c::make,            // 64: the 7310m too
+    &cc7310l::make,            // 53
+    &cc7310d::make,            // 72
+    &cc7312::make,             // 70
+    &cc7320::make,             // 63
+    &cc7351::make,             // 67 (the 7354 too), else 105 (the 7350l)
+    &cc7370::make,             // 42
+    &cc1394DCAM::make,         // 44
+    &cc7360::make,             // 68
+    &ccGigEVisionCamera::make, // 97
+    &ccImagingDevice::make,    // 106
 };
 
 } // namespace

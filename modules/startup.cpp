@@ -6,6 +6,7 @@
 #include "modules/accelerator.h"
 #include "modules/board.h"
 #include "modules/devices.h"
+#include "modules/imaging.h"
 #include "modules/parallel_io.h"
 #include "modules/unknownfg.h"
 #include "std/except/persist.h"
@@ -42,6 +43,11 @@ void ccModulesStartup()
 
         ccRegisterPersistent<ccCameraPort::BadParams>();
         ccRegisterPersistent<ccQorLinkFrameGrabber::BadParams>();
+
+        ccRegisterPersistent<ccGigEVisionCamera::NetworkError>();
+        ccRegisterPersistent<ccGigEVisionCamera::CameraError>();
+        ccRegisterPersistent<ccGigEVisionCamera::FeatureError>();
+        ccRegisterPersistent<ccImagingDevice::FeatureError>();
 
         // Before any module is loaded: boards are built as it loads.
         (void)cc_UnknownModule::setBoardBuilder(&ccBuildModuleBoard);

@@ -29,7 +29,7 @@ private:
 class Core final
     : public Impl<ccIGrabber_Core, ccIGrabber_Tvm, ccIGrabber_IOSetting, ccIAcqFifo_Creator> {
 public:
-    Core() : Impl(ccIidGrabberCore) {}
+    explicit Core(std::u16string serial) : Impl(ccIidGrabberCore), serial_(std::move(serial)) {}
 
     int32_t coreValue(int32_t* value) override { return answers(ccIidGrabberCore, 3, {}, value); }
     int32_t isFormatSupported(const char16_t* format, uint32_t* supported) override {
@@ -45,6 +45,10 @@ public:
         return give(ccIidGrabberCore, 6, {}, count);
     }
     int32_t hasFormatOptions(uint32_t* flag) override { return answers(ccIidGrabberCore, 7, {}, flag); }
+    int32_t serialNumber(uint32_t* length, char16_t* buffer) override {
+        if (enter(ccIidGrabberCore, 8, {double(buffer != nullptr)})) return failed(length);
+        return length ? writeText(serial_, length, buffer) : refuse();
+    }
 
     int32_t tvmId(int32_t* id) override { return answers(ccIidGrabberTvm, 3, {}, id); }
 
@@ -72,9 +76,12 @@ private:
         return *fifo ? 0 : refuse();
     }
     ccIUnknown* offer(int32_t id) override {
-        if (id == ccIidGrabberHeld || id == ccIidLinesFrom8) return hand<Plain, PlainObject>(id);
+        if (id == ccIidGrabberFeatures) return newGrabberFeatures();
+        if (id == ccIidLinesFrom8) return hand<Plain, PlainObject>(id);
         return selfAs(id, {ccIidGrabberCore, ccIidGrabberTvm, ccIidIOSetting, ccIidFifoCreator});
     }
+
+    const std::u16string serial_;
 };
 
 class Info final : public Impl<ccIGrabber_Info> {
@@ -319,7 +326,7 @@ public:
 private:
     ccIUnknown* offer(int32_t id) override {
         switch (id) {
-        case ccIidGrabberCore: return hand<ccIGrabber_Core, Core>();
+        case ccIidGrabberCore: return newCore(u"");
         case ccIidGrabberInfo: return hand<ccIGrabber_Info, Info>();
         case ccIidEERAM: return hand<ccIComponent_EERAM, Eeram>(index_);
         case ccIidEERAMAux: return hand<ccIComponent_EERAMAux, EeramAux>();
@@ -348,5 +355,6 @@ ccIUnknown* newBoard(uint32_t index) {
     }
     return hand<Plain, Board>(index, std::move(model));
 }
+ccIUnknown* newCore(std::u16string serial) { return hand<ccIGrabber_Core, Core>(std::move(serial)); }
 
 } // namespace sim

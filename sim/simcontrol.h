@@ -75,8 +75,36 @@ struct ccSimBoardModel {
     const char* serial; // null: the shared EERAM
 };
 
+// An imaging device of the board list (version 6): the board of that index
+// answers kind in place of 63, its board interface answers 23 (the core,
+// whose slot 8 gives serial) and the ids its class holds: 106 and 103; 97,
+// 103, 104 and 107; or 44 (slot 3: sortValue), 77, 85, 88, 94 and 101
+// (slot 4: identity). It offers no EERAM and no lines.
+struct ccSimDevice {
+    uint32_t board;
+    int32_t kind; // 106 imaging device, 97 GigE Vision camera, 44 IEEE 1394 camera
+    const char16_t* serial;
+    const char16_t* identity;
+    uint32_t sortValue;
+};
+
+// A feature every device knows (version 6): 113 slot 3 lists it under
+// parent, slot 4 answers kind, slots 5 and 6 its choices and entries; 103
+// slot 4 answers value, which slot 5 replaces. A feature not known, or an
+// index past the list, refuses the call. Texts are copied.
+struct ccSimFeature {
+    const char16_t* name;
+    const char16_t* parent;
+    int32_t kind;
+    const char16_t* value;
+    const char16_t* const* choices;
+    uint32_t choiceCount;
+    const char16_t* const* entries;
+    uint32_t entryCount;
+};
+
 struct ccSimControl {
-    uint32_t version; // 5
+    uint32_t version; // 6
 
     // Back to the defaults: no boards, no formats, no discovery, the root
     // answers 21 and 22, no failures; the audit starts again from zero.
@@ -250,6 +278,10 @@ struct ccSimControl {
     // written at the serial record; without, the shared one. A 76 location
     // is valid by default (slot 3 answers 1).
     void (*setBoardModel)(uint32_t index, const struct ccSimBoardModel* model);
+
+    // --- Version 6: imaging devices and their features (reset: none). ---
+    void (*setDevices)(const ccSimDevice* devices, uint32_t count);
+    void (*setFeatures)(const ccSimFeature* features, uint32_t count);
 };
 
 extern "C" {

@@ -79,6 +79,8 @@ void applyDefaults(State& s) {
     s.propertyInfos.assign(std::begin(kBoardInfos), std::end(kBoardInfos));
     s.roiModes = {0};
     s.propertyFailures.clear();
+    s.devices.clear();
+    s.features.clear();
 }
 
 } // namespace
@@ -512,14 +514,39 @@ void setBoardModel(uint32_t index, const ccSimBoardModel* model) {
     });
 }
 
+std::vector<std::u16string> copyList(const char16_t* const* texts, uint32_t count) {
+    std::vector<std::u16string> list;
+    for (uint32_t i = 0; texts && i < count; ++i) list.push_back(copyText(texts[i], SIZE_MAX));
+    return list;
+}
+
+void setDevices(const ccSimDevice* devices, uint32_t count) {
+    std::vector<Device> list;
+    for (uint32_t i = 0; devices && i < count; ++i) {
+        const ccSimDevice& d = devices[i];
+        list.push_back({d.board, d.kind, copyText(d.serial, SIZE_MAX), copyText(d.identity, SIZE_MAX), d.sortValue});
+    }
+    locked([&](State& s) { s.devices = std::move(list); });
+}
+
+void setFeatures(const ccSimFeature* features, uint32_t count) {
+    std::vector<Feature> list;
+    for (uint32_t i = 0; features && i < count; ++i) {
+        const ccSimFeature& f = features[i];
+        list.push_back({copyText(f.name, SIZE_MAX), copyText(f.parent, SIZE_MAX), f.kind, copyText(f.value, SIZE_MAX),
+                        copyList(f.choices, f.choiceCount), copyList(f.entries, f.entryCount)});
+    }
+    locked([&](State& s) { s.features = std::move(list); });
+}
+
 constexpr ccSimControl kControl = {
-    5,           reset,          setBoards,       setFormats,    setRootOffers,    setDiscovery,  finishDiscovery,
+    6,           reset,          setBoards,       setFormats,    setRootOffers,    setDiscovery,  finishDiscovery,
     failNext,    setLastError,   audit,           callCount,     setOffered,       setAnswer,     setText,
     lastArgs,    lastText,       setFrameSize,    setTriggered,  softwareTrigger,  injectOverruns, setTimeoutError,
     liveFrames,  liveFifos,      requests,        clearRequests, setPropertyValue, setSupported,  setSampleValues,
     setPropertyInfos, setLineCounts, ioCode,      setEERAM,        setFrameRate,  setBufferCount, setTriggerControl,
     setDeviceLost, setCallbackThreads, setRoiModes, failProperty,
-    setBoardModel};
+    setBoardModel, setDevices, setFeatures};
 
 } // namespace
 } // namespace sim

@@ -55,6 +55,20 @@ struct BoardModel {
     std::vector<uint8_t> eeram;
 };
 
+struct Device {
+    uint32_t board;
+    int32_t kind;
+    std::u16string serial, identity;
+    uint32_t sortValue;
+};
+
+struct Feature {
+    std::u16string name, parent;
+    int32_t kind;
+    std::u16string value;
+    std::vector<std::u16string> choices, entries;
+};
+
 constexpr int32_t kIids = 128;
 constexpr int32_t kSlots = 32;
 constexpr uint32_t kOuts = 4;
@@ -120,6 +134,9 @@ struct State {
     std::vector<ccSimPropertyInfo> propertyInfos;
     std::set<int32_t> roiModes;
     std::vector<PropertyFailure> propertyFailures;
+
+    std::vector<Device> devices;
+    std::vector<Feature> features;
 
     ccSimAudit audit{};
     uint32_t epoch = 0;           // objects of an earlier epoch stay out of the audit
@@ -277,6 +294,9 @@ ccIUnknown* hand(A&&... args) {
 
 // Objects made in one file and handed out by another.
 ccIUnknown* newBoard(uint32_t index);
+ccIUnknown* newCore(std::u16string serial);
+ccIUnknown* newGrabberFeatures();
+ccIUnknown* newDevice(uint32_t board); // null for a board that is no device
 ccIUnknown* newFifo(int32_t code); // null for a code without frames
 
 } // namespace sim

@@ -334,7 +334,8 @@ private:
     bool held_ = false;
 };
 
-// Everything that no callback of the line may outlive is swept under its lock.
+// Asks for a sweep and takes the lock for it; on the line's dispatcher
+// thread, while another holds the lock, that one sweeps.
 void withdrawLater(cc_InputLineState& line)
 {
     line.sweepAsked.store(true);
@@ -398,8 +399,12 @@ std::unique_ptr<ccCallbackDispatcher> cc_InputLineState::sweep()
                                             [all](const auto& r) { return !all && !r->withdrawn.load(); });
     for (auto it = gone; it != registrations_.end(); ++it) {
         (*it)->withdrawn.store(true);
-        // Waits for a pass under way: its callbacks have returned once this has.
-        onDispatcher([&](ccCallbackDispatcher& d) { d.remove({*it, (*it)->argument}); });
+        // Waits for a pass under way: its callbacks have returned once this
+        // has. A stop request breaking the wait leaves the entry withdrawn.
+        try {
+            onDispatcher([&](ccCallbackDispatcher& d) { d.remove({*it, (*it)->argument}); });
+        } catch (...) {
+        }
     }
     registrations_.erase(gone, registrations_.end());
     if (!registrations_.empty() || !dispatcher_)

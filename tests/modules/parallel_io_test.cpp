@@ -38,7 +38,7 @@ TEST(LineHandle, WithoutALineThrowsNotEnabledOrCannotEnable)
     EXPECT_THROW(out.pulse(true, 1, false), ccParallelIO::NotEnabled);
 }
 
-// Counts its calls, after its action; a test waits for them, never sleeps.
+// Counts its calls, after its action; tests wait for a count, never sleep.
 struct Counter : ccCallback1<const void*> {
     explicit Counter(std::function<void()> what = {}) : action(std::move(what)) {}
     void operator()(const void*) override
@@ -49,8 +49,7 @@ struct Counter : ccCallback1<const void*> {
         ++calls;
         changed.notify_all();
     }
-    // The count once it reaches n, or after ten seconds.
-    uint32_t waitFor(uint32_t n)
+    uint32_t waitFor(uint32_t n) // ten seconds at most
     {
         std::unique_lock<std::mutex> hold(mutex);
         changed.wait_for(hold, std::chrono::seconds(10), [&] { return calls >= n; });
@@ -64,9 +63,9 @@ struct Counter : ccCallback1<const void*> {
 
 using Handle = ccInputLine::CallbackHandle;
 
-Handle watch(ccInputLine& line, uint32_t kind, ccCallback1<const void*>* callback = new Counter)
+Handle watch(ccInputLine& line, uint32_t kind, const ccPtrHandle<Counter>& callback = new Counter)
 {
-    return line.registerCallback(callback, nullptr, 6, kind);
+    return line.registerCallback(callback.rawPointer(), nullptr, 6, kind);
 }
 
 // A board whose output line 2 answers no 69; the other lines are the simulator's.
@@ -135,6 +134,7 @@ TEST_F(ParallelIO, AbsentLinesTablesAndConfigurationsAreBadParams)
 TEST_F(ParallelIO, OnlyTableClassesAreToldToTheModule)
 {
     sim().setLineCounts(0, 300);
+    const ccOutputLine zero = outputLine(0);
     setIOConfig(Outside());
     EXPECT_EQ(sim().ioCode(), 4);
     EXPECT_THROW(outputLine(264), ccParallelIO::BadParams); // before the 8-bit check would see 8
@@ -142,16 +142,9 @@ TEST_F(ParallelIO, OnlyTableClassesAreToldToTheModule)
     EXPECT_EQ(sim().callCount(ccIidParallelIO, 4), 256u); // no line above 255 asked of the module
     setIOConfig(ccIOLightControlOption());
     EXPECT_EQ(sim().ioCode(), 6);
+    EXPECT_THROW(zero.setValue(true), ccUnknownFG::MissingFunctionality); // the module drives 12 to 19 now
     sim_module::failNext(ccIidIOSetting, 3, ccBoard::Timeout(L"Lost", 5));
     EXPECT_THROW(setIOConfig(ccIO7312()), ccBoard::Timeout);
-}
-
-TEST_F(ParallelIO, TheModuleDrivesOnlyTheOutputsOfTheConfigurationInForce)
-{
-    const ccOutputLine zero = outputLine(0);
-    setIOConfig(ccIOLightControlOption()); // outputs 12 to 19
-    EXPECT_THROW(zero.setValue(true), ccUnknownFG::MissingFunctionality);
-    outputLine(12).pulse(true, 0.5, false);
 }
 
 TEST_F(ParallelIO, OneEdgeKindAtATimeAndARefusedKindLeavesTheLineFree)
@@ -164,57 +157,44 @@ TEST_F(ParallelIO, OneEdgeKindAtATimeAndARefusedKindLeavesTheLineFree)
     EXPECT_TRUE(watch(line, 1).empty());
     EXPECT_FALSE(line.isEnabled());
     sim().setAnswer(ccIidLineIO, 10, 0, 1);
-    Handle first = watch(line, 0);
-    ASSERT_FALSE(first.empty());
-    struct Step { uint32_t kind; bool accepted; uint32_t stops, wakes; };
-    for (const Step& step : {Step{1, false, 0, 1}, Step{0, true, 0, 1}}) {
-        Handle copy = first;
-        first = watch(line, step.kind); // the copy keeps the first registration
-        EXPECT_EQ(first.empty(), !step.accepted) << step.kind;
-        EXPECT_EQ(sim().callCount(ccIidLineIO, 11), step.stops);
-        EXPECT_EQ(sim().wakeObjects(0), step.wakes);
-        first = copy;
-    }
-    first = Handle();
-    EXPECT_EQ(sim().callCount(ccIidLineIO, 11), 1u);
+    Handle first = watch(line, 0), copy = first;
+    EXPECT_TRUE(watch(line, 1).empty());
+    first = Handle(); // the copy keeps the registration
+    EXPECT_EQ(std::make_tuple(sim().callCount(ccIidLineIO, 11), sim().wakeObjects(0)), std::make_tuple(0u, 1u));
+    copy = Handle();
     double code = 0;
-    EXPECT_EQ(std::make_tuple(sim().lastArgs(ccIidLineIO, 11, &code, 1), code), std::make_tuple(1u, 1.0));
-    EXPECT_EQ(sim().wakeObjects(0), 0u);
+    EXPECT_EQ(std::make_tuple(sim().lastArgs(ccIidLineIO, 11, &code, 1), code, sim().wakeObjects(0)),
+              std::make_tuple(1u, 1.0, 0u));
     EXPECT_FALSE(watch(line, 1).empty());
 }
 
-TEST_F(ParallelIO, RegistrationsOutlivedByTheirHandlesReleaseNothing)
+TEST_F(ParallelIO, HandlesThatOutliveTheirLineReleaseNothing)
 {
     Handle kept;
     {
-        ccInputLine line = inputLine(3);
+        ccInputLine line = inputLine(3), other = inputLine(4);
         kept = watch(line, 1);
-        ccInputLine other = inputLine(4);
         const Handle earlier = watch(other, 1);
         other = line; // the registration on line 4 stays with other
         EXPECT_EQ(sim().wakeObjects(4), 1u);
     }
-    EXPECT_EQ(std::make_tuple(sim().wakeObjects(3), sim().wakeObjects(4)), std::make_tuple(0u, 0u));
-    const uint32_t stops = sim().callCount(ccIidLineIO, 11);
-    const Handle copy = kept;
-    kept = Handle();
-    EXPECT_EQ(sim().callCount(ccIidLineIO, 11), stops);
+    const auto watched = [] {
+        return std::make_tuple(sim().wakeObjects(3), sim().wakeObjects(4), sim().callCount(ccIidLineIO, 11));
+    };
+    EXPECT_EQ(watched(), std::make_tuple(0u, 0u, 2u));
+    Handle copy = kept;
+    kept = copy = Handle();
+    EXPECT_EQ(watched(), std::make_tuple(0u, 0u, 2u));
 }
 
-// Concurrent registrations share one dispatcher; a callback may let go of its
-// own last handle, also while another thread waits for the pass it runs in;
-// a failing line or callback costs its pass only.
+// A callback may let go of its own last handle while another thread waits
+// for its pass; a failing line or callback costs its pass only.
 TEST_F(ParallelIO, CallbacksMayReleaseTheirOwnHandlesAndFailuresStayOnTheirThread)
 {
     ccInputLine line = inputLine(0);
-    std::vector<Handle> handles(4);
-    std::vector<std::thread> registering;
-    for (Handle& h : handles)
-        registering.emplace_back([&] { h = watch(line, 1, new Counter([] { throw std::runtime_error("bad"); })); });
-    for (std::thread& t : registering)
-        t.join();
-    EXPECT_EQ(sim().wakeObjects(0), 1u);
-
+    std::vector<Handle> handles;
+    for (int i = 0; i < 4; ++i)
+        handles.push_back(watch(line, 1, new Counter([] { throw std::runtime_error("bad"); })));
     Handle own;
     std::promise<void> entered;
     std::mutex gate;
@@ -224,24 +204,18 @@ TEST_F(ParallelIO, CallbacksMayReleaseTheirOwnHandlesAndFailuresStayOnTheirThrea
         std::lock_guard<std::mutex> wait(gate);
         own = Handle();
     }));
-    own = watch(line, 1, releasing.rawPointer());
+    own = watch(line, 1, releasing);
     plat::collectEventLines(true);
-    sim().raiseEdges(0, 2, 1);
+    sim_module::failNext(ccIidLineIO, 5, ccBoard::Timeout(L"Lost", 5)); // isEnabled before the first pass
+    sim().raiseEdges(0, 2, 2);
     entered.get_future().wait();
-    std::thread other([&] { handles.clear(); }); // waits for the pass, holding the line's lock
+    std::thread other([&] { handles.clear(); }); // holds the line's lock, waiting for the pass
     closed.unlock();
     EXPECT_EQ(releasing->waitFor(1), 1u);
     other.join();
-    EXPECT_EQ(sim().wakeObjects(0), 0u);
-
-    Counter* counter = new Counter;
-    const Handle counting = watch(line, 1, counter);
-    sim_module::failNext(ccIidLineIO, 5, ccBoard::Timeout(L"Lost", 5)); // isEnabled before the first pass
-    sim().raiseEdges(0, 2, 2);
-    EXPECT_EQ(counter->waitFor(1), 1u);
     sim().waitEdges();
     plat::collectEventLines(false);
-    EXPECT_EQ(plat::takeEventLines().size(), 5u); // four callbacks, one line
+    EXPECT_EQ(std::make_tuple(plat::takeEventLines().size(), sim().wakeObjects(0)), std::make_tuple(5u, 0u));
 }
 
 TEST_F(ParallelIO, LinesFrom8WhenTheCoreAnswers105ReachTheModule)
@@ -303,16 +277,9 @@ TEST(BoardLines, ConfigurationChangesAndLineLookUpsMeetFromAnyThread)
     EXPECT_EQ(odd, 0);
 }
 
-// A callback that counts the calls it gets once its removal has returned.
-struct Removable : ccCallback1<const void*> {
-    void operator()(const void*) override { late += removed.load(); }
-    std::atomic<bool> removed{false};
-    std::atomic<uint32_t> late{0};
-};
-
 // 1,000 transitions on each of two input lines while callbacks come and go:
-// those of one line object share its dispatcher with a callback registered
-// throughout; those of another object make and stop their own each time.
+// those of line 0 share its dispatcher with one registered throughout; those
+// of a second object of line 1 make and stop their own each time.
 TEST(BoardLines, TransitionsReachEveryCallbackRegisteredAndNoneRemoved)
 {
     ccModulesStartup();
@@ -320,25 +287,19 @@ TEST(BoardLines, TransitionsReachEveryCallbackRegisteredAndNoneRemoved)
     cc7320 board(std::make_unique<cc_BoardEntry>(simBoard.module, 0, L"sim0"), std::move(simBoard.board));
     constexpr uint32_t kEdges = 1000;
     std::vector<ccInputLine> lines = {board.inputLine(0), board.inputLine(1), board.inputLine(1)};
-    std::vector<ccPtrHandle<Counter>> counters = {new Counter, new Counter};
-    std::vector<Handle> throughout = {watch(lines[0], 1, counters[0].rawPointer()),
-                                      watch(lines[1], 1, counters[1].rawPointer())};
-    std::vector<ccPtrHandle<Removable>> removed;
-    std::mutex removedMutex;
+    const std::vector<ccPtrHandle<Counter>> counters = {new Counter, new Counter};
+    std::vector<Handle> throughout = {watch(lines[0], 1, counters[0]), watch(lines[1], 1, counters[1])};
+    std::atomic<uint32_t> late{0}; // calls after the removal returned
     std::vector<std::thread> churn;
     sim().raiseEdges(0, 2, kEdges);
     sim().raiseEdges(1, 2, kEdges);
-    for (ccInputLine& line : lines) {
-        churn.emplace_back([&] {
-            const uint32_t number = line.lineNumber();
-            for (int i = 0; i < 20 || sim().edges(number) < kEdges; ++i) {
-                ccPtrHandle<Removable> callback(new Removable);
-                Handle handle = watch(line, 1, callback.rawPointer());
-                EXPECT_FALSE(handle.empty());
-                handle = Handle();
-                callback->removed = true;
-                std::lock_guard<std::mutex> hold(removedMutex);
-                removed.push_back(callback);
+    for (size_t k : {0, 0, 2}) { // two threads on one object
+        churn.emplace_back([&, k] {
+            ccInputLine& line = lines[k];
+            for (int i = 0; i < 20 || sim().edges(line.lineNumber()) < kEdges; ++i) {
+                const auto removed = std::make_shared<std::atomic<bool>>(false);
+                EXPECT_FALSE(watch(line, 1, new Counter([&late, removed] { late += removed->load(); })).empty());
+                *removed = true; // the handle went at once
             }
         });
     }
@@ -349,10 +310,7 @@ TEST(BoardLines, TransitionsReachEveryCallbackRegisteredAndNoneRemoved)
               std::make_tuple(kEdges, kEdges));
     throughout.clear();
     lines.clear();
-    uint32_t late = 0;
-    for (const ccPtrHandle<Removable>& callback : removed)
-        late += callback->late;
-    EXPECT_EQ(late, 0u);
+    EXPECT_EQ(late.load(), 0u);
     EXPECT_EQ(std::make_tuple(sim().wakeObjects(0), sim().wakeObjects(1)), std::make_tuple(0u, 0u));
 }
 

@@ -49,7 +49,7 @@ struct Counter : ccCallback1<const void*> {
         ++calls;
         changed.notify_all();
     }
-    uint32_t waitFor(uint32_t n) // ten seconds at most
+    uint32_t waitFor(uint32_t n) // ten seconds at most; 0: the count now
     {
         std::unique_lock<std::mutex> hold(mutex);
         changed.wait_for(hold, std::chrono::seconds(10), [&] { return calls >= n; });
@@ -291,18 +291,18 @@ TEST(BoardLines, TransitionsReachEveryCallbackRegisteredAndNoneRemoved)
     std::vector<Handle> throughout = {watch(lines[0], 1, counters[0]), watch(lines[1], 1, counters[1])};
     std::atomic<uint32_t> late{0}; // calls after the removal returned
     std::vector<std::thread> churn;
-    sim().raiseEdges(0, 2, kEdges);
-    sim().raiseEdges(1, 2, kEdges);
-    for (size_t k : {0, 0, 2}) { // two threads on one object
+    for (size_t k : {0, 0, 2}) { // two threads on one object; until the last transition is delivered
         churn.emplace_back([&, k] {
             ccInputLine& line = lines[k];
-            for (int i = 0; i < 20 || sim().edges(line.lineNumber()) < kEdges; ++i) {
+            for (int i = 0; i < 20 || counters[line.lineNumber()]->waitFor(0) < kEdges; ++i) {
                 const auto removed = std::make_shared<std::atomic<bool>>(false);
                 EXPECT_FALSE(watch(line, 1, new Counter([&late, removed] { late += removed->load(); })).empty());
                 *removed = true; // the handle went at once
             }
         });
     }
+    sim().raiseEdges(0, 2, kEdges);
+    sim().raiseEdges(1, 2, kEdges);
     for (std::thread& t : churn)
         t.join();
     sim().waitEdges();

@@ -250,7 +250,7 @@ public:
     ccInputLine(const ccInputLine& other);
     ccInputLine& operator=(const ccInputLine& other);
     // Withdraws the registrations made through this object; once it returns
-    // none of their callbacks runs.
+    // none of their callbacks is called again.
     ~ccInputLine();
 
     // Calls callback with argument, on a thread of its own (priority level

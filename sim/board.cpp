@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 namespace sim {
 namespace {
@@ -159,20 +160,37 @@ private:
     ccIUnknown* offer(int32_t id) override { return id == ccIidEERAMAux ? self<ccIComponent_EERAMAux>() : nullptr; }
 };
 
-// One line; its state is its own. Wake objects it still keeps go back when
-// it ends.
+// The outputs each I/O configuration code drives (bit n: line n); the
+// board drives every output before it is told a code, or after an unknown one.
+uint32_t drivenOutputs(int32_t code) {
+    static const std::map<int32_t, uint32_t> outputs = {
+        {1, 0xFF},    {2, 0xFF},    {3, 0xFC},     {4, 0xFFFFF},  {5, 0},       {6, 0xFF000}, {7, 0xFFFFF},
+        {8, 0x1},     {9, 0xFF},    {10, 0xFC},    {11, 0xFFF},   {12, 0x3FC},  {13, 0xF},    {14, 0xFFFF},
+        {15, 0xFFFF}, {16, 0xAAF0}, {17, 0xAAF0},  {18, 0xFFF0},  {19, 0xFFF0}, {26, 0xFF00}, {27, 0xAA00},
+        {28, 0xFF00}};
+    const auto it = outputs.find(code);
+    return it == outputs.end() ? ~0u : it->second;
+}
+
+// A line object of the board's line (direction 0 output, 1 input). Wake
+// objects it added go back at their removal or when it ends.
 class Line final : public Impl<ccIComponent_LineIO> {
 public:
-    explicit Line(uint32_t number) : Impl(ccIidLineIO), number_(number) {}
+    Line(uint32_t direction, uint32_t number) : Impl(ccIidLineIO), key_(direction, number) {}
 
-    int32_t lineNumber(uint32_t* number) override { return reports(ccIidLineIO, 3, {}, {double(number_)}, number); }
-    int32_t enable(uint32_t flag) override { return store(4, flag, enabled_); }
-    int32_t isEnabled(uint32_t* flag) override { return reports(ccIidLineIO, 5, {}, {double(get(enabled_))}, flag); }
+    int32_t lineNumber(uint32_t* number) override {
+        return reports(ccIidLineIO, 3, {}, {double(key_.second)}, number);
+    }
+    int32_t enable(uint32_t flag) override { return store(4, flag, &LineState::enabled); }
+    int32_t isEnabled(uint32_t* flag) override {
+        return reports(ccIidLineIO, 5, {}, {get(&LineState::enabled)}, flag);
+    }
     int32_t canBeEnabled(uint32_t* flag) override { return answers(ccIidLineIO, 6, {}, flag); }
-    int32_t value(uint32_t* value) override { return reports(ccIidLineIO, 7, {}, {double(get(value_))}, value); }
-    int32_t setValue(uint32_t value) override { return store(8, value, value_); }
+    int32_t value(uint32_t* value) override { return reports(ccIidLineIO, 7, {}, {get(&LineState::value)}, value); }
+    int32_t setValue(uint32_t value) override { return store(8, value, &LineState::value, true); }
     int32_t pulse(uint32_t level, double seconds, uint32_t flag) override {
-        return enter(ccIidLineIO, 9, {double(level), seconds, double(flag)}) ? 1 : 0;
+        if (enter(ccIidLineIO, 9, {double(level), seconds, double(flag)})) return 1;
+        return driven() ? 0 : refuse();
     }
     int32_t supportsEdge(uint32_t code, uint32_t* flag) override {
         return answers(ccIidLineIO, 10, {double(code)}, flag);
@@ -184,7 +202,7 @@ public:
         wake->addRef();
         State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
-        wakes_.emplace_back(wake, code);
+        s.lines[key_].wakes.push_back({wake, code, this});
         return 0;
     }
     int32_t removeWake(ccIWakeObject* wake, uint32_t code) override {
@@ -192,9 +210,11 @@ public:
         {
             State& s = state();
             std::lock_guard<std::mutex> lock(s.mutex);
-            auto it = std::find(wakes_.begin(), wakes_.end(), std::make_pair(wake, code));
-            if (it == wakes_.end()) wake = nullptr;
-            else wakes_.erase(it);
+            auto& wakes = s.lines[key_].wakes;
+            auto it = std::find_if(wakes.begin(), wakes.end(),
+                                   [&](const LineState::Wake& w) { return w.wake == wake && w.code == code; });
+            if (it == wakes.end()) wake = nullptr;
+            else wakes.erase(it);
         }
         if (!wake) return refuse();
         wake->release();
@@ -202,32 +222,43 @@ public:
     }
 
 private:
-    int32_t store(int32_t slot, uint32_t value, uint32_t& field) {
+    int32_t store(int32_t slot, uint32_t value, uint32_t LineState::*field, bool drives = false) {
         if (enter(ccIidLineIO, slot, {double(value)})) return 1;
+        if (drives && !driven()) return refuse();
         State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
-        field = value;
+        s.lines[key_].*field = value;
         return 0;
     }
-    static uint32_t get(const uint32_t& field) {
+    double get(uint32_t LineState::*field) const {
         State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
-        return field;
+        return s.lines[key_].*field;
+    }
+    // An input, or an output of the configuration in force.
+    bool driven() const {
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        const uint32_t outputs = drivenOutputs(s.ioCode);
+        return key_.first != 0 || (key_.second < 32 ? (outputs >> key_.second & 1) != 0 : outputs == ~0u);
     }
     ccIUnknown* offer(int32_t id) override { return id == ccIidLineIO ? self<ccIComponent_LineIO>() : nullptr; }
     void ended() override {
-        std::vector<std::pair<ccIWakeObject*, uint32_t>> wakes;
+        std::vector<ccIWakeObject*> mine;
         {
             State& s = state();
             std::lock_guard<std::mutex> lock(s.mutex);
-            wakes.swap(wakes_);
+            auto& wakes = s.lines[key_].wakes;
+            for (auto it = wakes.begin(); it != wakes.end();) {
+                if (it->owner != this) { ++it; continue; }
+                mine.push_back(it->wake);
+                it = wakes.erase(it);
+            }
         }
-        for (auto& w : wakes) w.first->release();
+        for (ccIWakeObject* w : mine) w->release();
     }
 
-    const uint32_t number_;
-    uint32_t enabled_ = 0, value_ = 0;
-    std::vector<std::pair<ccIWakeObject*, uint32_t>> wakes_;
+    const std::pair<uint32_t, uint32_t> key_;
 };
 
 class ParallelIO final : public Impl<ccIComponent_ParallelIO> {
@@ -246,7 +277,7 @@ public:
     int32_t line(ccIUnknown** line, uint32_t direction, uint32_t number) override {
         if (enter(ccIidParallelIO, 4, {double(direction), double(number)})) return failed(line);
         if (!line) return refuse();
-        *line = hand<ccIComponent_LineIO, Line>(number);
+        *line = hand<ccIComponent_LineIO, Line>(direction != 0 ? 1u : 0u, number);
         return 0;
     }
 

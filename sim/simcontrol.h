@@ -104,7 +104,7 @@ struct ccSimFeature {
 };
 
 struct ccSimControl {
-    uint32_t version; // 6
+    uint32_t version; // 7
 
     // Back to the defaults: no boards, no formats, no discovery, the root
     // answers 21 and 22, no failures; the audit starts again from zero.
@@ -282,6 +282,25 @@ struct ccSimControl {
     // --- Version 6: imaging devices and their features (reset: none). ---
     void (*setDevices)(const ccSimDevice* devices, uint32_t count);
     void (*setFeatures)(const ccSimFeature* features, uint32_t count);
+
+    // --- Version 7: lines as a board has them. Every line object of one
+    // direction and number reaches the same line, whose enabled flag and
+    // level reset clears. An output outside the configuration of the last
+    // code received through 80 (a code outside the table: none) refuses
+    // setValue and pulse. ---
+    //
+    // A module thread raises count transitions of an edge code (1 high to
+    // low: level 0; 2 low to high: level 1) on input line, each releasing
+    // once every wake object added to that line with that code. Returns at
+    // once.
+    void (*raiseEdges)(uint32_t line, uint32_t code, uint32_t count);
+    // Waits until every transition raised so far has been raised (reset
+    // waits too).
+    void (*waitEdges)();
+    // Transitions raised on input line since the last reset.
+    uint32_t (*edges)(uint32_t line);
+    // Wake objects input line keeps.
+    uint32_t (*wakeObjects)(uint32_t line);
 };
 
 extern "C" {

@@ -59,6 +59,9 @@ void applyDefaults(State& s) {
     s.inputs = 16;
     s.outputs = 20;
     s.ioCode = 0;
+    for (auto& line : s.lines) { // a wake object still added stays with its line object
+        line.second.enabled = line.second.value = line.second.edges = 0;
+    }
     s.eeram.assign(256, 0);
     s.models.clear();
     s.frameWidth = 640;
@@ -287,7 +290,14 @@ auto locked(F&& f) {
     return f(s);
 }
 
+void waitEdges() {
+    std::vector<std::thread> threads;
+    locked([&](State& s) { threads.swap(s.edgeThreads); });
+    for (std::thread& t : threads) t.join();
+}
+
 void reset() {
+    waitEdges();
     locked([](State& s) {
         applyDefaults(s);
         s.audit = ccSimAudit{};
@@ -539,14 +549,52 @@ void setFeatures(const ccSimFeature* features, uint32_t count) {
     locked([&](State& s) { s.features = std::move(list); });
 }
 
+// As a driver: on a thread of its own, each transition sets the input's
+// level and releases the wake objects added for its edge code.
+void raiseEdges(uint32_t line, uint32_t code, uint32_t count) {
+    std::thread raising([line, code, count] {
+        for (uint32_t i = 0; i < count; ++i) {
+            std::vector<ccIWakeObject*> woken;
+            locked([&](State& s) {
+                LineState& l = s.lines[{1, line}];
+                l.value = code == 1 ? 0 : code == 2 ? 1 : l.value;
+                ++l.edges;
+                // The reference keeps each alive past the lock: its removal may come meanwhile.
+                for (const LineState::Wake& w : l.wakes)
+                    if (w.code == code) woken.push_back((w.wake->addRef(), w.wake));
+            });
+            for (ccIWakeObject* w : woken) {
+                (void)w->signal(1);
+                w->release();
+            }
+        }
+    });
+    locked([&](State& s) { s.edgeThreads.push_back(std::move(raising)); });
+}
+
+uint32_t edges(uint32_t line) {
+    return locked([&](State& s) {
+        const auto it = s.lines.find({1, line});
+        return it == s.lines.end() ? 0u : it->second.edges;
+    });
+}
+
+uint32_t wakeObjects(uint32_t line) {
+    return locked([&](State& s) {
+        const auto it = s.lines.find({1, line});
+        return it == s.lines.end() ? 0u : static_cast<uint32_t>(it->second.wakes.size());
+    });
+}
+
 constexpr ccSimControl kControl = {
-    6,           reset,          setBoards,       setFormats,    setRootOffers,    setDiscovery,  finishDiscovery,
+    7,           reset,          setBoards,       setFormats,    setRootOffers,    setDiscovery,  finishDiscovery,
     failNext,    setLastError,   audit,           callCount,     setOffered,       setAnswer,     setText,
     lastArgs,    lastText,       setFrameSize,    setTriggered,  softwareTrigger,  injectOverruns, setTimeoutError,
     liveFrames,  liveFifos,      requests,        clearRequests, setPropertyValue, setSupported,  setSampleValues,
     setPropertyInfos, setLineCounts, ioCode,      setEERAM,        setFrameRate,  setBufferCount, setTriggerControl,
     setDeviceLost, setCallbackThreads, setRoiModes, failProperty,
-    setBoardModel, setDevices, setFeatures};
+    setBoardModel, setDevices, setFeatures,
+    raiseEdges,  waitEdges,      edges,           wakeObjects};
 
 } // namespace
 } // namespace sim

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -69,6 +70,18 @@ struct Feature {
     std::vector<std::u16string> choices, entries;
 };
 
+// One line of the board, whatever line object reaches it.
+struct LineState {
+    uint32_t enabled = 0, value = 0;
+    uint32_t edges = 0; // transitions raised on an input
+    struct Wake {
+        ccIWakeObject* wake; // with a reference
+        uint32_t code;
+        const void* owner;   // the line object that added it
+    };
+    std::vector<Wake> wakes;
+};
+
 constexpr int32_t kIids = 128;
 constexpr int32_t kSlots = 32;
 constexpr uint32_t kOuts = 4;
@@ -110,6 +123,8 @@ struct State {
 
     uint32_t inputs = 16, outputs = 20;
     int32_t ioCode = 0;
+    std::map<std::pair<uint32_t, uint32_t>, LineState> lines; // by direction and number
+    std::vector<std::thread> edgeThreads;                    // raising transitions
     std::vector<uint8_t> eeram;
     std::map<uint32_t, BoardModel> models; // boards not listed are 7320s
 

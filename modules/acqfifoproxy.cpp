@@ -19,6 +19,7 @@
 #include "acq/hyper/prop/triggerfilter.h"
 #include "acq/propreq.h"
 #include "acq/vidfmt/vidfmt.h"
+#include "modules/devices.h"
 #include "modules/fgproxy.h"
 #include "modules/internal/resultimage.h"
 #include "modules/unknownfg.h"
@@ -1080,6 +1081,41 @@ bool cc_UnknownAcqFifo::isValidMaster(cc_AcqFifo* candidate)
         return false;
     uint32_t flag = 0;
     m->check(masters->isValid(candidateModule->core.get(), &flag));
+    return flag != 0;
+}
+
+// --- Camera locations.
+
+namespace {
+
+const ccQorLinkCamera* linkCamera(ccCameraPort* location)
+{
+    return dynamic_cast<const ccQorLinkCamera*>(location);
+}
+
+} // namespace
+
+void cc_UnknownAcqFifo::cameraLocation(ccCameraPort* location)
+{
+    const std::shared_ptr<Module> m = held();
+    const ccQorLinkCamera* camera = linkCamera(location);
+    cc_ModPtr<ccIAcqFifo_CameraLocation> locations =
+        ccModQuery<ccIAcqFifo_CameraLocation>(m->core.get(), ccIidFifoCameraLocation);
+    if (!camera || !locations)
+        return;
+    m->check(locations->set(camera->identity()));
+}
+
+bool cc_UnknownAcqFifo::isCameraLocationValid(ccCameraPort* location)
+{
+    const std::shared_ptr<Module> m = held();
+    const ccQorLinkCamera* camera = linkCamera(location);
+    cc_ModPtr<ccIAcqFifo_CameraLocation> locations =
+        ccModQuery<ccIAcqFifo_CameraLocation>(m->core.get(), ccIidFifoCameraLocation);
+    if (!camera || !locations)
+        return false;
+    uint32_t flag = 0;
+    m->check(locations->isValid(camera->identity(), &flag));
     return flag != 0;
 }
 

@@ -184,6 +184,10 @@ public:
     void buildPropertyInfo(std::vector<ccAcqPropertyInfo>& info) override;
     const std::vector<int32_t>* supportedSampleValues() override;
     bool isValidMaster(cc_AcqFifo* candidate) override;
+    // The module is told the identity of the camera a location is; any
+    // other location is none the module knows: it is not sent and not valid.
+    void cameraLocation(ccCameraPort* location) override;
+    bool isCameraLocationValid(ccCameraPort* location) override;
 
     bool hookFalseC(std::array<uint32_t, 6>& record) override;
     bool hookTakesBlock(uint32_t a, uint32_t b, std::unique_ptr<uint8_t[]> block, uint32_t d, uint32_t e,

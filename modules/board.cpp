@@ -7,7 +7,9 @@
 
 #include "modules/acqmodule.h"
 #include "modules/eeram.h"
+#include "modules/family.h"
 #include "modules/fgproxy.h"
+#include "modules/imaging.h"
 #include "modules/internal/board_testing.h"
 #include "modules/unknownfg.h"
 #include "platform/event_log.h"
@@ -275,96 +277,84 @@ cc_FrameGrabber* ccUnknownFG::createFrameGrabberImpl()
     return implementation_.get();
 }
 
-// ---- cc7320 ----
+// ---- the class tables ----
 
-namespace {
-
-// Filled as boards are built; a board leaves it when it is destroyed, so
-// that the table never points at one gone.
-struct Table7320 {
-    std::mutex mutex;
-    cc7320* boards[cc7320::kTableSize] = {};
-    uint32_t count = 0;
-};
-
-Table7320& table7320()
+void cc_BoardTable::add(ccBoard* board)
 {
-    static Table7320* t = new Table7320;
-    return *t;
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (limit_ == 0 || boards_.size() < limit_) {
+            boards_.push_back(board);
+            return;
+        }
+    }
+    plat::reportEvent(L"Qoralt", L"More than " + std::to_wstring(limit_) + L" " + model_ + L" boards: \""
+                                     + board->name() + L"\" is not listed");
 }
 
-} // namespace
+void cc_BoardTable::remove(ccBoard* board) noexcept
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    boards_.erase(std::remove(boards_.begin(), boards_.end(), board), boards_.end());
+}
 
-cc7320::cc7320(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
+uint32_t cc_BoardTable::count()
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    return static_cast<uint32_t>(boards_.size());
+}
+
+ccBoard& cc_BoardTable::at(int i)
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (i < 0 || static_cast<size_t>(i) >= boards_.size())
+        throw ccBoard::BadParams();
+    return *boards_[static_cast<size_t>(i)];
+}
+
+// ---- cc_IOBoard ----
+
+cc_IOBoard::cc_IOBoard(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
     : ccUnknownFG(std::move(entry), std::move(model))
 {
     // Both parts release it at close.
     boardInterface()->addRef();
     ioBoard_.reset(boardInterface());
-
-    {
-        Table7320& t = table7320();
-        std::lock_guard<std::mutex> hold(t.mutex);
-        if (t.count < kTableSize) {
-            t.boards[t.count++] = this;
-            return;
-        }
-    }
-    plat::reportEvent(L"Qoralt", L"More than " + std::to_wstring(kTableSize) + L" 7320 boards: \"" + name()
-                                     + L"\" is not listed");
 }
 
-cc7320::~cc7320()
+cc_IOBoard::~cc_IOBoard()
 {
-    {
-        Table7320& t = table7320();
-        std::lock_guard<std::mutex> hold(t.mutex);
-        cc7320** end = t.boards + t.count;
-        cc7320** found = std::find(t.boards, end, this);
-        if (found != end) {
-            std::copy(found + 1, end, found);
-            t.boards[--t.count] = nullptr;
-        }
-    }
-    cc7320::close();
+    cc_IOBoard::close();
 }
 
-void cc7320::close()
+void cc_IOBoard::close()
 {
     closeParallelIO();
     ioBoard_.reset();
     ccUnknownFG::close();
 }
 
-void cc7320::ensureReady()
+void cc_IOBoard::ensureReady()
 {
     (void)frameGrabberImpl();
 }
 
-cc_FrameGrabber* cc7320::createFrameGrabberImpl()
+cc_FrameGrabber* cc_IOBoard::createFrameGrabberImpl()
 {
     createImplementation();
     cc_UnknownFrameGrabber* engine = implementation();
     if (engine == nullptr)
         return nullptr;
-    attachLineTable(buildLineTable(ioBoard_.get(), *engine), 4);
+    const int32_t code = ioCode(*engine);
+    attachLineTable(buildLineTable(ioBoard_.get(), *engine), code);
     return engine;
 }
 
-uint32_t cc7320::numBoards()
-{
-    Table7320& t = table7320();
-    std::lock_guard<std::mutex> hold(t.mutex);
-    return t.count;
-}
+// ---- cc7320 ----
 
-cc7320& cc7320::getBoard(int i)
+cc7320::cc7320(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
+    : cc_TabledBoard(std::move(entry), std::move(model))
 {
-    Table7320& t = table7320();
-    std::lock_guard<std::mutex> hold(t.mutex);
-    if (i < 0 || static_cast<uint32_t>(i) >= t.count)
-        throw ccBoard::BadParams();
-    return *t.boards[i];
 }
 
 std::unique_ptr<ccUnknownFG> cc7320::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)
@@ -382,7 +372,19 @@ namespace {
 using BoardFactory = std::unique_ptr<ccUnknownFG> (*)(std::unique_ptr<cc_BoardEntry>&, ccIUnknown*);
 
 // Asked in this order; the first that recognises the board builds it.
-constexpr BoardFactory kFactories[] = {&cc7320::make};
+constexpr BoardFactory kFactories[] = {
+    &cc7310c::make,            // 64: the 7310m too
+    &cc7310l::make,            // 53
+    &cc7310d::make,            // 72
+    &cc7312::make,             // 70
+    &cc7320::make,             // 63
+    &cc7351::make,             // 67 (the 7354 too), else 105 (the 7350l)
+    &cc7370::make,             // 42
+    &cc1394DCAM::make,         // 44
+    &cc7360::make,             // 68
+    &ccGigEVisionCamera::make, // 97
+    &ccImagingDevice::make,    // 106
+};
 
 } // namespace
 

@@ -55,7 +55,7 @@ enum ccIComponentId : int32_t {
     ccIid7320 = 63,
     ccIidGrabberCore = 23,
     ccIidGrabberInfo = 116,
-    ccIidGrabberHeld = 113,
+    ccIidGrabberFeatures = 113,
     ccIidGrabberTvm = 66,
     ccIidIOSetting = 80,
     ccIidLinesFrom8 = 105,
@@ -105,6 +105,20 @@ enum ccIComponentId : int32_t {
     ccIidPelPoolV1 = 114,
     ccIidPoolImageV0 = 60,
     ccIidPoolImageV1 = 79,
+
+    // Imaging devices and cameras: the board interface answers the id of its
+    // kind, and the ids its class holds.
+    ccIidImagingDevice = 106,
+    ccIidGigECamera = 97,
+    ccIidDcamCamera = 44,
+    ccIidDeviceFeatures = 103,
+    ccIidGigEHeldA = 104,
+    ccIidGigEHeldB = 107,
+    ccIidDcamHeldA = 77,
+    ccIidDcamHeldB = 85,
+    ccIidDcamHeldC = 88,
+    ccIidDcamHeldD = 94,
+    ccIidDcamIdentity = 101,
 };
 
 // What GetComponentInterface returns, with a reference taken (null: the
@@ -216,6 +230,11 @@ public:
     virtual int32_t createFifo(ccIUnknown** fifo, const char16_t* format) = 0;         // slot 5: grey 8
     virtual int32_t numCameraPorts(const char16_t* format, uint32_t* count) = 0;       // slot 6
     virtual int32_t hasFormatOptions(uint32_t* flag) = 0;                              // slot 7
+    // Slot 8, asked of the core a device interface (106, 97, 44) answers:
+    // with a null buffer *length receives the serial number's length in
+    // units; with a buffer of *length units the text is written (with a 0
+    // when there is room) and *length set to the units written.
+    virtual int32_t serialNumber(uint32_t* length, char16_t* buffer) = 0;
 
 protected:
     ~ccIGrabber_Core() = default;
@@ -239,6 +258,25 @@ public:
 
 protected:
     ~ccIGrabber_Tvm() = default;
+};
+
+// 113 (on the grabber core): what a device's features are. Names are
+// 0-terminated; each buffer holds ccFeatureUnits units, which the module
+// fills with at most that many, the 0 included.
+constexpr uint32_t ccFeatureUnits = 256;
+class ccIGrabber_Features : public ccIUnknown {
+public:
+    // Slot 3: the index-th feature under name; a failure ends the list.
+    virtual int32_t nameAt(const char16_t* name, uint32_t index, char16_t* buffer) = 0;
+    // Slot 4: the module's kind of the feature, 1 to 7.
+    virtual int32_t kind(const char16_t* name, int32_t* kind) = 0;
+    // Slot 5: the index-th choice of the feature; a failure ends the list.
+    virtual int32_t choiceAt(const char16_t* name, uint32_t index, char16_t* buffer) = 0;
+    // Slot 6: the index-th entry of the feature.
+    virtual int32_t entry(const char16_t* name, uint32_t index, char16_t* buffer) = 0;
+
+protected:
+    ~ccIGrabber_Features() = default;
 };
 
 // 80 (on the grabber core): the I/O configuration in force.
@@ -561,7 +599,8 @@ protected:
     ~ccIAcqFifo_Master() = default;
 };
 
-// 76.
+// 76. A location is the 32-bit identity the library gave the camera device
+// it made over one of the module's cameras (71); 0 names none.
 class ccIAcqFifo_CameraLocation : public ccIUnknown {
 public:
     virtual int32_t isValid(uint32_t location, uint32_t* flag) = 0; // slot 3
@@ -778,6 +817,44 @@ protected:
     ~ccIImage_PoolImage_v1() = default;
 };
 
+// ---------------------------------------------------------------------------
+// Imaging devices and cameras. A device interface (106 on an imaging device,
+// 97 on a GigE Vision camera, 44 on an IEEE 1394 camera) answers 23, whose
+// slot 8 gives the serial number.
+
+// 103 (on the board interface): features by name, 0-terminated.
+class ccIDevice_Features : public ccIUnknown {
+public:
+    virtual int32_t execute(const char16_t* name) = 0; // slot 3
+    // Slot 4: *length holds the capacity (256) on entry and the value's
+    // length, without the 0, on return.
+    virtual int32_t value(const char16_t* name, uint32_t* length, char16_t* buffer) = 0;
+    virtual int32_t setValue(const char16_t* name, const char16_t* value) = 0; // slot 5
+
+protected:
+    ~ccIDevice_Features() = default;
+};
+
+// 44: an IEEE 1394 camera.
+class ccIDcam_Camera : public ccIUnknown {
+public:
+    virtual int32_t sortValue(uint32_t* value) = 0; // slot 3: orders cameras of one identity
+
+protected:
+    ~ccIDcam_Camera() = default;
+};
+
+// 101 (on a 1394 camera's board interface).
+class ccIDcam_Identity : public ccIUnknown {
+public:
+    virtual int32_t reserved3() = 0;
+    // Slot 4: as the serial number (23 slot 8).
+    virtual int32_t identity(uint32_t* length, char16_t* buffer) = 0;
+
+protected:
+    ~ccIDcam_Identity() = default;
+};
+
 // Each interface is its vtable pointer alone; a virtual destructor would take
 // two slots and shift every operation after it.
 template <class... I>
@@ -798,7 +875,8 @@ static_assert(ccIsPlainInterface<ccIUnknown, ccIComponent_Root, ccIComponent_Err
                                  ccIAcqResult_Image, ccIAcqResult_RawPels, ccIAcqResult_Format,
                                  ccIAcqResult_FastTransfer, ccIAcqInfo_Core, ccIAcqInfo_Message, ccIAcqInfo_Extra,
                                  ccIPelPool_Core_v0, ccIPelPool_Core_v1, ccIImage_PoolImage_v0,
-                                 ccIImage_PoolImage_v1>,
+                                 ccIImage_PoolImage_v1, ccIGrabber_Features, ccIDevice_Features,
+                                 ccIDcam_Camera, ccIDcam_Identity>,
               "module interfaces hold nothing but their vtable pointer");
 
 // The one export of a driver module.
@@ -806,3 +884,61 @@ extern "C" {
 typedef ccIUnknown* (*ccGetComponentInterfaceFunction)();
 }
 constexpr const char* ccGetComponentInterfaceName = "GetComponentInterface";
+
+// ---------------------------------------------------------------------------
+// The rest of the board family. A board interface answers the id of its
+// model; the answer is the board's model interface, which the board keeps
+// and through which it reaches the ids above.
+enum ccIComponentFamilyId : int32_t {
+    ccIid7310 = 64,       // a 7310c when its variant is not 0, else a 7310m
+    ccIid7310l = 53,
+    ccIid7310d = 72,
+    ccIid7312 = 70,
+    ccIid735x = 67,       // a 7354 when its variant is not 0, else a 7351
+    ccIid7350l = 105,     // only when 67 is not answered
+    ccIid7370 = 42,
+    ccIid7360 = 68,
+    ccIid735xExtra = 117, // on a 735x model: only its presence counts
+    ccIid7360A = 74,      // on a 7360 model, held by the board
+    ccIid7360B = 87,
+    ccIid7360C = 90,
+    ccIidLinkCamera = 71, // on a 7310d channel: the camera on it
+};
+
+// 64 and 67: which variant of the model the board is.
+class ccIBoard_Variant : public ccIUnknown {
+public:
+    virtual int32_t variant(uint32_t* value) = 0; // slot 3
+
+protected:
+    ~ccIBoard_Variant() = default;
+};
+
+// 72: the camera channels of a 7310d (0 to 2).
+class ccIBoard_Channels : public ccIUnknown {
+public:
+    // Slot 3: the channel object (it answers 71 when a camera may be on it),
+    // or null.
+    virtual int32_t channel(uint32_t index, ccIUnknown** channel) = 0;
+
+protected:
+    ~ccIBoard_Channels() = default;
+};
+
+// 71: a camera on a channel.
+class ccIQorLink_Camera : public ccIUnknown {
+public:
+    virtual int32_t present(uint32_t* flag) = 0; // slot 3
+    virtual int32_t reserved4() = 0;
+    // Slot 5: *length holds the capacity (256) on entry and the name's
+    // length, without the 0, on return.
+    virtual int32_t name(uint32_t* length, char16_t* buffer) = 0;
+    // Slot 6: whether the camera takes the format of that name.
+    virtual int32_t supportsFormat(const char16_t* format, uint32_t* flag) = 0;
+
+protected:
+    ~ccIQorLink_Camera() = default;
+};
+
+static_assert(ccIsPlainInterface<ccIBoard_Variant, ccIBoard_Channels, ccIQorLink_Camera>,
+              "module interfaces hold nothing but their vtable pointer");

@@ -75,7 +75,7 @@ cc_UnknownFrameGrabber::cc_UnknownFrameGrabber(const ccPtrHandle<cc_AcqModule>& 
     if (board != nullptr) {
         core_ = ccModQuery<ccIGrabber_Core>(board, ccIidGrabberCore);
         info_ = ccModQuery<ccIGrabber_Info>(board, ccIidGrabberInfo);
-        held_ = ccModQuery<ccIUnknown>(core_.get(), ccIidGrabberHeld);
+        features_ = ccModQuery<ccIGrabber_Features>(core_.get(), ccIidGrabberFeatures);
     }
     if (!core_)
         throw ccUnknownFG::MissingFunctionality();
@@ -95,7 +95,7 @@ cc_UnknownFrameGrabber::~cc_UnknownFrameGrabber()
     fifos_->orphanAll();
     core_.reset();
     info_.reset();
-    held_.reset();
+    features_.reset();
     accelerator_.reset();
 }
 

@@ -62,6 +62,8 @@ public:
     // The communicator of the frames that stay in the module's memory.
     cc_ModAcceleratorProxy& accelerator() const { return *accelerator_; }
     const std::shared_ptr<cc_ModFifoList>& fifos() const { return fifos_; }
+    // What the core says of a device's features (113); null when not offered.
+    ccIGrabber_Features* features() const { return features_.get(); }
 
 private:
     // First, so that it goes last: the interfaces go back before the
@@ -70,7 +72,7 @@ private:
     std::unique_ptr<cc_ModAcceleratorProxy> accelerator_;
     cc_ModPtr<ccIGrabber_Core> core_;
     cc_ModPtr<ccIGrabber_Info> info_;
-    cc_ModPtr<ccIUnknown> held_; // 113: only held
+    cc_ModPtr<ccIGrabber_Features> features_;
     std::shared_ptr<cc_ModFifoList> fifos_ = std::make_shared<cc_ModFifoList>();
 };
 

@@ -1,11 +1,13 @@
 #include "modules/parallel_io.h"
 
 #include <algorithm>
+#include <thread>
 #include <typeinfo>
 #include <utility>
 
 #include "modules/fgproxy.h"
 #include "modules/unknownfg.h"
+#include "std/dispatcher.h"
 
 namespace {
 
@@ -176,6 +178,334 @@ void ccOutputLine::setValue(bool value) const { with([value](cc_IOLine& l) { l.s
 void ccOutputLine::pulse(bool level, double seconds, bool flag) const
 {
     with([=](cc_IOLine& l) { l.pulse(level, seconds, flag); });
+}
+
+// ---- input lines and their callbacks ----
+
+namespace {
+
+// What the module releases on each transition it watches for a dispatcher.
+// The module may keep it past its removal and signal it from any thread: once
+// detached it signals nothing.
+class LineWake final : public ccIWakeObject {
+public:
+    explicit LineWake(ccSemaphore& semaphore) : semaphore_(&semaphore) {}
+
+    int32_t query(ccIUnknown** out, int32_t id) override
+    {
+        if (out == nullptr)
+            return 1;
+        *out = nullptr;
+        if (id != 0)
+            return 1;
+        addRef();
+        *out = this;
+        return 0;
+    }
+    uint32_t addRef() override { return ++count_; }
+    uint32_t release() override
+    {
+        const uint32_t left = --count_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    int32_t signal(uint32_t count) override
+    {
+        try {
+            std::lock_guard<std::mutex> hold(mutex_);
+            for (uint32_t i = 0; semaphore_ != nullptr && i < count; ++i)
+                semaphore_->unlock();
+            return 0;
+        } catch (...) {
+            return 1; // nothing may unwind into the module
+        }
+    }
+    void detach()
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        semaphore_ = nullptr;
+    }
+
+private:
+    ~LineWake() = default;
+
+    std::atomic<uint32_t> count_{1};
+    std::mutex mutex_;
+    ccSemaphore* semaphore_;
+};
+
+// The line whose callback this thread is running.
+thread_local const cc_InputLineState* tlCalling = nullptr;
+
+} // namespace
+
+// The registrations made through one ccInputLine object, and their
+// dispatcher. Lock order: the line's mutex, then the dispatcher's. Callbacks
+// run under the dispatcher's lock, so their thread only tries the line's:
+// what it cannot do at once (withdrawing) it marks, and sweep() does it for
+// whoever holds the lock, before that one lets go.
+class cc_InputLineState : public cc_LineHandle, public ccCallbackDispatcherOwner {
+public:
+    explicit cc_InputLineState(const cc_LineHandle& line) : cc_LineHandle(line) {}
+    ~cc_InputLineState()
+    {
+        dispatcher_.reset();
+        if (wake_ != nullptr) {
+            wake_->detach();
+            wake_->release();
+        }
+    }
+
+    bool isLineEnabled() override { return isEnabled(); }
+    bool calling() const { return tlCalling == this; }
+    using cc_LineHandle::hasLine;
+
+    // Under the lock.
+    ccInputLine::CallbackHandle add(const std::shared_ptr<cc_InputLineState>& self,
+                                    ccPtrHandle<ccCallback1<const void*>> callback, const void* argument, int32_t key,
+                                    uint32_t kind);
+    // Under the lock: drops the withdrawn registrations (all of them once
+    // closed); with none left, stops watching and returns the dispatcher, to
+    // be deleted after the lock (it waits for its thread).
+    std::unique_ptr<ccCallbackDispatcher> sweep();
+
+    std::mutex mutex;
+    std::atomic<bool> sweepAsked{false};
+    std::atomic<bool> closed{false}; // its ccInputLine is gone
+    // Holders of the lock waiting for the dispatcher's.
+    std::atomic<int32_t> waiting{0};
+
+private:
+    template <class Use>
+    void onDispatcher(Use use)
+    {
+        ++waiting;
+        struct Done {
+            std::atomic<int32_t>& waiting;
+            ~Done() { --waiting; }
+        } done{waiting};
+        use(*dispatcher_);
+    }
+    void start(int32_t key, uint32_t kind);
+
+    std::vector<ccPtrHandle<cc_InputRegistration>> registrations_;
+    uint32_t kind_ = 3; // none
+    std::unique_ptr<ccCallbackDispatcher> dispatcher_;
+    LineWake* wake_ = nullptr;
+};
+
+namespace {
+
+// A line's lock. On the line's own dispatcher thread it is only tried (a
+// patient caller goes on trying while no holder waits for the dispatcher);
+// held() tells. At the end it sweeps, and takes over sweeps asked for while
+// it held the lock.
+class LineLock {
+public:
+    explicit LineLock(cc_InputLineState& line, bool patient = false) : line_(line)
+    {
+        if (!line.calling()) {
+            line.mutex.lock();
+            held_ = true;
+            return;
+        }
+        while (!(held_ = line.mutex.try_lock()) && patient && line.waiting.load() == 0)
+            std::this_thread::yield();
+    }
+    LineLock(const LineLock&) = delete;
+    LineLock& operator=(const LineLock&) = delete;
+    ~LineLock()
+    {
+        std::vector<std::unique_ptr<ccCallbackDispatcher>> stopped;
+        while (held_) {
+            line_.sweepAsked.store(false);
+            if (std::unique_ptr<ccCallbackDispatcher> last = line_.sweep())
+                stopped.push_back(std::move(last));
+            line_.mutex.unlock();
+            held_ = line_.sweepAsked.load() && line_.mutex.try_lock();
+        }
+        // Each waits for its thread, unless it is this one.
+    }
+    bool held() const { return held_; }
+
+private:
+    cc_InputLineState& line_;
+    bool held_ = false;
+};
+
+// Asks for a sweep and takes the lock for it; on the line's dispatcher
+// thread, while another holds the lock, that one sweeps.
+void withdrawLater(cc_InputLineState& line)
+{
+    line.sweepAsked.store(true);
+    LineLock sweeping(line);
+}
+
+} // namespace
+
+void cc_InputRegistration::operator()(const void* argument)
+{
+    if (withdrawn.load() || line_.closed.load())
+        return;
+    struct Calling {
+        const cc_InputLineState* outer;
+        ~Calling() { tlCalling = outer; }
+    } calling{std::exchange(tlCalling, &line_)};
+    (*callback_)(argument);
+}
+
+void cc_InputLineState::start(int32_t key, uint32_t kind)
+{
+    auto started = std::make_unique<ccCallbackDispatcher>(key, this);
+    auto* semaphore = new LineWake(started->wakeSemaphore());
+    try {
+        with([&](cc_IOLine& line) { line.addWakeObject(semaphore, kind); });
+    } catch (...) {
+        semaphore->detach();
+        semaphore->release();
+        throw;
+    }
+    dispatcher_ = std::move(started);
+    wake_ = semaphore;
+}
+
+ccInputLine::CallbackHandle cc_InputLineState::add(const std::shared_ptr<cc_InputLineState>& self,
+                                                   ccPtrHandle<ccCallback1<const void*>> callback,
+                                                   const void* argument, int32_t key, uint32_t kind)
+{
+    const bool wasEnabled = isEnabled();
+    enable(true);
+    // Refused, the line stays enabled: its kind in force is another one's.
+    if (kind_ != 3 && kind_ != kind)
+        return {};
+    if (!with([kind](cc_IOLine& line) { return line.supportsEdgeKind(kind); })) {
+        enable(wasEnabled);
+        return {};
+    }
+    ccPtrHandle<cc_InputRegistration> made(new cc_InputRegistration(*this, std::move(callback), argument));
+    if (!dispatcher_)
+        start(key, kind);
+    kind_ = kind;
+    onDispatcher([&](ccCallbackDispatcher& d) { d.add({made, argument}); });
+    registrations_.push_back(made);
+    return ccInputLine::CallbackHandle(self, made);
+}
+
+std::unique_ptr<ccCallbackDispatcher> cc_InputLineState::sweep()
+{
+    const bool all = closed.load();
+    const auto gone = std::stable_partition(registrations_.begin(), registrations_.end(),
+                                            [all](const auto& r) { return !all && !r->withdrawn.load(); });
+    for (auto it = gone; it != registrations_.end(); ++it) {
+        (*it)->withdrawn.store(true);
+        // Waits for a pass under way: its callbacks have returned once this
+        // has. A stop request breaking the wait leaves the entry withdrawn.
+        try {
+            onDispatcher([&](ccCallbackDispatcher& d) { d.remove({*it, (*it)->argument}); });
+        } catch (...) {
+        }
+    }
+    registrations_.erase(gone, registrations_.end());
+    if (!registrations_.empty() || !dispatcher_)
+        return nullptr;
+    // A module that fails here keeps nothing of the line's; the release goes on.
+    try {
+        with([this](cc_IOLine& line) { line.removeWakeObject(wake_, kind_); });
+    } catch (...) {
+    }
+    wake_->detach();
+    wake_->release();
+    wake_ = nullptr;
+    try {
+        with([this](cc_IOLine& line) { line.stopEdgeKind(kind_); });
+    } catch (...) {
+    }
+    kind_ = 3;
+    return std::move(dispatcher_);
+}
+
+ccInputLine::CallbackHandle::CallbackHandle(std::shared_ptr<cc_InputLineState> line,
+                                            const ccPtrHandle<cc_InputRegistration>& registration)
+    : line_(std::move(line)), registration_(registration)
+{
+    ++registration_->handles;
+}
+
+ccInputLine::CallbackHandle::CallbackHandle(const CallbackHandle& other)
+    : line_(other.line_), registration_(other.registration_)
+{
+    if (registration_)
+        ++registration_->handles;
+}
+
+ccInputLine::CallbackHandle& ccInputLine::CallbackHandle::operator=(const CallbackHandle& other)
+{
+    CallbackHandle copy(other);
+    std::swap(line_, copy.line_);
+    std::swap(registration_, copy.registration_);
+    return *this;
+}
+
+ccInputLine::CallbackHandle::~CallbackHandle() { release(); }
+
+void ccInputLine::CallbackHandle::release() noexcept
+{
+    if (!registration_ || --registration_->handles != 0 || line_->closed.load())
+        return;
+    // From one of the line's own callbacks too: it is not called again.
+    registration_->withdrawn.store(true);
+    withdrawLater(*line_);
+}
+
+ccInputLine::ccInputLine(cc_IOLine* line, std::shared_ptr<cc_IOLineLink> link)
+    : cc_LineHandle(line, std::move(link)), state_(std::make_shared<cc_InputLineState>(*this))
+{
+}
+
+ccInputLine::ccInputLine(const ccInputLine& other)
+    : cc_LineHandle(other), state_(std::make_shared<cc_InputLineState>(other))
+{
+}
+
+ccInputLine& ccInputLine::operator=(const ccInputLine& other)
+{
+    if (this == &other)
+        return *this;
+    cc_LineHandle::operator=(other);
+    // A state that no handle refers to holds no registration.
+    earlier_.erase(std::remove_if(earlier_.begin(), earlier_.end(), [](const auto& s) { return s.use_count() == 1; }),
+                   earlier_.end());
+    if (state_.use_count() > 1)
+        earlier_.push_back(state_);
+    state_ = std::make_shared<cc_InputLineState>(other);
+    return *this;
+}
+
+ccInputLine::~ccInputLine()
+{
+    const auto close = [](cc_InputLineState& state) {
+        state.closed.store(true);
+        withdrawLater(state);
+    };
+    close(*state_);
+    for (const std::shared_ptr<cc_InputLineState>& state : earlier_)
+        close(*state);
+}
+
+ccInputLine::CallbackHandle ccInputLine::registerCallback(ccPtrHandle<ccCallback1<const void*>> callback,
+                                                          const void* argument, int32_t key, uint32_t kind)
+{
+    if (!callback.rawPointer())
+        throw ccParallelIO::BadParams();
+    cc_InputLineState& state = *state_;
+    // The kind "none" watches nothing.
+    if (!state.hasLine() || kind > 2)
+        return {};
+    LineLock lock(state, true);
+    if (!lock.held())
+        return {}; // a callback of this line, while the lock's holder waits for it
+    return state.add(state_, std::move(callback), argument, key, kind);
 }
 
 // ---- ccUnknownPIO ----

@@ -10,6 +10,8 @@
 #include "modules/ccicomponent.h"
 #include "modules/ioconfig.h"
 #include "modules/modptr.h"
+#include "std/callback.h"
+#include "std/ptrhandle.h"
 #include "std/except/except.h"
 
 class ccFrameGrabber;
@@ -169,6 +171,7 @@ public:
     bool canBeEnabled() const;
 
 protected:
+    bool hasLine() const { return line_ != nullptr; }
     // link: the table's, null for a line outside a table.
     cc_LineHandle(cc_IOLine* line, std::shared_ptr<cc_IOLineLink> link) : line_(line), link_(std::move(link)) {}
     // What use returns, called with the line while the line cannot go.
@@ -193,12 +196,77 @@ public:
     void pulse(bool level, double seconds, bool flag) const;
 };
 
-class ccInputLine : public cc_LineHandle {
+class cc_InputLineState;
+
+// One accepted callback registration of an input line: what its dispatcher
+// calls, until the registration is withdrawn.
+class cc_InputRegistration : public ccCallback1<const void*> {
 public:
-    explicit ccInputLine(cc_IOLine* line = nullptr, std::shared_ptr<cc_IOLineLink> link = nullptr)
-        : cc_LineHandle(line, std::move(link))
+    cc_InputRegistration(cc_InputLineState& line, ccPtrHandle<ccCallback1<const void*>> callback,
+                         const void* argument)
+        : argument(argument), line_(line), callback_(std::move(callback))
     {
     }
+    // The client's callback, unless the registration or its line was
+    // withdrawn meanwhile.
+    void operator()(const void* argument) override;
+
+    // Callback handles that count on it; withdrawn once none is left.
+    std::atomic<uint32_t> handles{0};
+    std::atomic<bool> withdrawn{false};
+    const void* const argument;
+
+private:
+    cc_InputLineState& line_; // outlives every call: it stops the dispatcher first
+    ccPtrHandle<ccCallback1<const void*>> callback_;
+};
+
+class ccInputLine : public cc_LineHandle {
+public:
+    // What keeps a callback registered: the registration goes when the last
+    // copy of its handle goes. An empty handle (a refused registration) and
+    // every handle once its ccInputLine is gone release nothing.
+    class CallbackHandle {
+    public:
+        CallbackHandle() = default;
+        CallbackHandle(const CallbackHandle& other);
+        CallbackHandle& operator=(const CallbackHandle& other);
+        ~CallbackHandle();
+        bool empty() const { return !registration_; }
+
+    private:
+        friend class cc_InputLineState;
+        CallbackHandle(std::shared_ptr<cc_InputLineState> line, const ccPtrHandle<cc_InputRegistration>& registration);
+        void release() noexcept;
+
+        std::shared_ptr<cc_InputLineState> line_;
+        ccPtrHandle<cc_InputRegistration> registration_;
+    };
+
+    explicit ccInputLine(cc_IOLine* line = nullptr, std::shared_ptr<cc_IOLineLink> link = nullptr);
+    // A copy reaches the same line and starts without registrations: they
+    // stay with the object that made them, also when it is assigned another
+    // line.
+    ccInputLine(const ccInputLine& other);
+    ccInputLine& operator=(const ccInputLine& other);
+    // Withdraws the registrations made through this object; once it returns
+    // none of their callbacks is called again.
+    ~ccInputLine();
+
+    // Calls callback with argument, on a thread of its own (priority level
+    // key), after each transition of the edge kind (0 high to low, 1 low to
+    // high, 2 the third kind) while the line is enabled; enables the line.
+    // All registrations of one object share one kind; another kind, a kind
+    // the line does not support and a line without an implementation give an
+    // empty handle. ccParallelIO::BadParams for a null callback.
+    CallbackHandle registerCallback(ccPtrHandle<ccCallback1<const void*>> callback, const void* argument,
+                                    int32_t key, uint32_t kind);
+
+private:
+    std::shared_ptr<cc_InputLineState> state_;
+    // The states of lines this object reached before an assignment, while
+    // they hold registrations.
+    std::vector<std::shared_ptr<cc_InputLineState>> earlier_;
 };
 
 // The parallel I/O of a board of a driver module.

@@ -5,6 +5,8 @@
 #include "acq/vidfmt/startup.h"
 #include "modules/accelerator.h"
 #include "modules/board.h"
+#include "modules/devices.h"
+#include "modules/imaging.h"
 #include "modules/parallel_io.h"
 #include "modules/unknownfg.h"
 #include "std/except/persist.h"
@@ -38,6 +40,14 @@ void ccModulesStartup()
 
         // A driver module may send it too.
         ccRegisterPersistent<ccUnknownFG::MissingFunctionality>();
+
+        ccRegisterPersistent<ccCameraPort::BadParams>();
+        ccRegisterPersistent<ccQorLinkFrameGrabber::BadParams>();
+
+        ccRegisterPersistent<ccGigEVisionCamera::NetworkError>();
+        ccRegisterPersistent<ccGigEVisionCamera::CameraError>();
+        ccRegisterPersistent<ccGigEVisionCamera::FeatureError>();
+        ccRegisterPersistent<ccImagingDevice::FeatureError>();
 
         // Before any module is loaded: boards are built as it loads.
         (void)cc_UnknownModule::setBoardBuilder(&ccBuildModuleBoard);

@@ -1,7 +1,10 @@
 // Boards reached through a driver module.
 #pragma once
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "acq/vidfmt/framegrabber.h"
 #include "modules/acqmodule.h"
@@ -48,37 +51,92 @@ private:
     cc_ModPtr<ccIUnknown> board_;
 };
 
-// The board of the model this system drives (the board interface answers
-// 63). Boards enter the process-wide 7320 table in the order they are built.
-class cc7320 : public ccUnknownFG, public ccUnknownPIO {
+// The process-wide table of one board class: boards in the order they were
+// built, at most limit of them (0: no limit); one beyond is built but left out
+// of the table, and the event log says so. A board leaves it as it goes.
+class cc_BoardTable {
 public:
-    static constexpr uint32_t kTableSize = 16;
+    cc_BoardTable(uint32_t limit, const wchar_t* model) : limit_(limit), model_(model) {}
 
-    // model is the interface that answers for the model (63). A board beyond
-    // the table's size is made but left out of the table.
-    cc7320(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model);
-    // Leaves the table.
-    ~cc7320() override;
+    void add(ccBoard* board);
+    void remove(ccBoard* board) noexcept;
+    uint32_t count();
+    // ccBoard::BadParams for i outside 0..count()-1.
+    ccBoard& at(int i);
 
+private:
+    std::mutex mutex_;
+    std::vector<ccBoard*> boards_;
+    const uint32_t limit_;
+    const wchar_t* model_;
+};
+
+// A board class with its own table (Self::kTableSize, Self::kModel).
+template <class Self, class Base>
+class cc_TabledBoard : public Base {
+public:
+    static uint32_t numBoards() { return table().count(); }
+    // ccBoard::BadParams for i outside 0..numBoards()-1.
+    static Self& getBoard(int i) { return static_cast<Self&>(table().at(i)); }
+
+protected:
+    template <class... A>
+    explicit cc_TabledBoard(A&&... args) : Base(std::forward<A>(args)...)
+    {
+        table().add(this);
+    }
+    // Before the board's parts are closed: the table never lists a board
+    // being taken apart.
+    ~cc_TabledBoard() override { table().remove(this); }
+
+private:
+    static cc_BoardTable& table()
+    {
+        static cc_BoardTable* t = new cc_BoardTable(Self::kTableSize, Self::kModel);
+        return *t;
+    }
+};
+
+// A board with parallel I/O: the I/O part holds a reference of its own to the
+// model interface, and the lines are bound to the engine, with the model's
+// I/O configuration, when the engine is first asked for.
+class cc_IOBoard : public ccUnknownFG, public ccUnknownPIO {
+public:
+    // Closes the I/O part and lets go of its reference, then the rest.
     void close() override;
     void ensureReady() override;
     ccFrameGrabber& ioFrameGrabber() override { return *this; }
 
-    // The boards in the table, in the order they were built.
-    static uint32_t numBoards();
-    // ccBoard::BadParams for i outside 0..numBoards()-1.
-    static cc7320& getBoard(int i);
+protected:
+    cc_IOBoard(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model);
+    ~cc_IOBoard() override;
+
+    cc_FrameGrabber* createFrameGrabberImpl() override;
+    // The code of the I/O configuration the lines are bound with.
+    virtual int32_t ioCode(cc_UnknownFrameGrabber& engine) = 0;
+    ccIUnknown* ioBoard() const { return ioBoard_.get(); }
+
+private:
+    cc_ModPtr<ccIUnknown> ioBoard_;
+};
+
+// The board of the model this system drives (the board interface answers
+// 63). Boards enter the process-wide 7320 table in the order they are built.
+class cc7320 : public cc_TabledBoard<cc7320, cc_IOBoard> {
+public:
+    static constexpr uint32_t kTableSize = 16;
+    static constexpr const wchar_t* kModel = L"7320";
+
+    // model is the interface that answers for the model (63). A board beyond
+    // the table's size is made but left out of the table.
+    cc7320(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model);
 
     // A new board when board answers 63, else null; entry is taken only then.
     static std::unique_ptr<ccUnknownFG> make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board);
 
 protected:
-    // Binds the lines to the engine, with the standard I/O configuration.
-    cc_FrameGrabber* createFrameGrabberImpl() override;
-
-private:
-    // The I/O part's own reference to the model interface.
-    cc_ModPtr<ccIUnknown> ioBoard_;
+    // The standard option.
+    int32_t ioCode(cc_UnknownFrameGrabber&) override { return 4; }
 };
 
 // Builds the board of a module's board interface, owned by owner's board

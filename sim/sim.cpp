@@ -158,7 +158,8 @@ public:
         *board = nullptr;
         std::u16string text;
         if (!boardName(index, text)) return refuse();
-        *board = newBoard();
+        *board = newDevice(index);
+        if (!*board) *board = newBoard(index);
         return 0;
     }
 

@@ -67,8 +67,44 @@ inline uint8_t ccSimPel(uint32_t x, uint32_t y, uint32_t ticket, uint32_t channe
     return static_cast<uint8_t>(x + 2 * y + 3 * ticket + 85 * channel);
 }
 
+// One board of the family (version 5).
+struct ccSimBoardModel {
+    int32_t ids[4];     // the model ids its interface answers; 0 ends them
+    uint32_t variant;   // what 64 and 67 slot 3 give
+    uint32_t cameras;   // a 72 board: bit i, a camera is present on channel i
+    const char* serial; // null: the shared EERAM
+};
+
+// An imaging device of the board list (version 6): the board of that index
+// answers kind in place of 63, its board interface answers 23 (the core,
+// whose slot 8 gives serial) and the ids its class holds: 106 and 103; 97,
+// 103, 104 and 107; or 44 (slot 3: sortValue), 77, 85, 88, 94 and 101
+// (slot 4: identity). It offers no EERAM and no lines.
+struct ccSimDevice {
+    uint32_t board;
+    int32_t kind; // 106 imaging device, 97 GigE Vision camera, 44 IEEE 1394 camera
+    const char16_t* serial;
+    const char16_t* identity;
+    uint32_t sortValue;
+};
+
+// A feature every device knows (version 6): 113 slot 3 lists it under
+// parent, slot 4 answers kind, slots 5 and 6 its choices and entries; 103
+// slot 4 answers value, which slot 5 replaces. A feature not known, or an
+// index past the list, refuses the call. Texts are copied.
+struct ccSimFeature {
+    const char16_t* name;
+    const char16_t* parent;
+    int32_t kind;
+    const char16_t* value;
+    const char16_t* const* choices;
+    uint32_t choiceCount;
+    const char16_t* const* entries;
+    uint32_t entryCount;
+};
+
 struct ccSimControl {
-    uint32_t version; // 4
+    uint32_t version; // 7
 
     // Back to the defaults: no boards, no formats, no discovery, the root
     // answers 21 and 22, no failures; the audit starts again from zero.
@@ -112,10 +148,11 @@ struct ccSimControl {
     // Out value number index (0 first) of (iid, slot) from now on; every out
     // value not set is 0, except 23 slot 4 and 49 slot 4 (supported: 1),
     // 23 slot 6 and 40 slot 7 (ports: 1), 40 slot 4 (channels: 1) and 24
-    // slot 3 (accepted: 1).
+    // slot 3 (accepted: 1); version 5 adds 71 slot 6 and 76 slot 3 (1).
     void (*setAnswer)(int32_t iid, int32_t slot, uint32_t index, double value);
     // Version 4 gives more out values a board's value (see below).
-    // The text answered by (iid, slot): 116 slot 4, 118 slot 3, 108 slot 3.
+    // The text answered by (iid, slot): 116 slot 4, 118 slot 3, 108 slot 3
+    // (version 5: 71 slot 5).
     void (*setText)(int32_t iid, int32_t slot, const char16_t* text);
     // The numeric in-arguments of the last call of (iid, slot), in order
     // (addresses and objects count 1 when not null, else 0); returns how
@@ -225,6 +262,45 @@ struct ccSimControl {
     // The next set (38 slot 4) of property id fails as failNext does; the
     // requests before it, and those of other ids, go through.
     void (*failProperty)(int32_t id, const uint8_t* bytes, uint32_t count, int32_t mode);
+
+    // --- Version 5: the board family. ---
+    //
+    // What board index of the list is (null: a 7320, as every board after
+    // reset). Its interface answers each model id of the model with itself,
+    // whatever setOffered says; through it also 117, 74, 87 and 90, each
+    // with a new object answering only its id (as offered). 64 and 67
+    // slot 3 give the variant. A 72 board's slot 3 gives channel objects
+    // for 0 to 2 (a null one beyond); each answers 71 with a camera whose
+    // slot 3 says whether it is present (bit i of cameras for channel i),
+    // slot 5 gives its name (the 71 slot 5 text, else "camera <i>") and
+    // slot 6 whether it takes a format (default 1). With a serial, the
+    // board has an EERAM of its own: the contents of the time, the serial
+    // written at the serial record; without, the shared one. A 76 location
+    // is valid by default (slot 3 answers 1).
+    void (*setBoardModel)(uint32_t index, const struct ccSimBoardModel* model);
+
+    // --- Version 6: imaging devices and their features (reset: none). ---
+    void (*setDevices)(const ccSimDevice* devices, uint32_t count);
+    void (*setFeatures)(const ccSimFeature* features, uint32_t count);
+
+    // --- Version 7: lines as a board has them. Every line object of one
+    // direction and number reaches the same line, whose enabled flag and
+    // level reset clears. An output outside the configuration of the last
+    // code received through 80 (a code outside the table: none) refuses
+    // setValue and pulse. ---
+    //
+    // A module thread raises count transitions of an edge code (1 high to
+    // low: level 0; 2 low to high: level 1) on input line, each releasing
+    // once every wake object added to that line with that code. Returns at
+    // once.
+    void (*raiseEdges)(uint32_t line, uint32_t code, uint32_t count);
+    // Waits until every transition raised so far has been raised (reset
+    // waits too).
+    void (*waitEdges)();
+    // Transitions raised on input line since the last reset.
+    uint32_t (*edges)(uint32_t line);
+    // Wake objects input line keeps.
+    uint32_t (*wakeObjects)(uint32_t line);
 };
 
 extern "C" {

@@ -17,6 +17,8 @@ constexpr Default kDefaults[] = {
     {ccIidFifoCamera, 4, 1},  {ccIidFifoCore, 3, 1},    {ccIidLineIO, 6, 1},      {ccIidLineIO, 10, 1},
     // What a board knows of its camera interface and encoders.
     {ccIidFifoCamera, 6, 256}, {ccIidFifoCamera, 8, 1.0}, {ccIidFifoCamera, 9, 1.0}, {ccIidFifoEncoder, 5, 2},
+    // A camera takes every format, and a FIFO any camera.
+    {ccIidLinkCamera, 6, 1}, {ccIidFifoCameraLocation, 3, 1},
 };
 
 // A board's own answers to the library's property questions.
@@ -57,7 +59,11 @@ void applyDefaults(State& s) {
     s.inputs = 16;
     s.outputs = 20;
     s.ioCode = 0;
+    for (auto& line : s.lines) { // a wake object still added stays with its line object
+        line.second.enabled = line.second.value = line.second.edges = 0;
+    }
     s.eeram.assign(256, 0);
+    s.models.clear();
     s.frameWidth = 640;
     s.frameHeight = 480;
     s.triggered = false;
@@ -76,6 +82,8 @@ void applyDefaults(State& s) {
     s.propertyInfos.assign(std::begin(kBoardInfos), std::end(kBoardInfos));
     s.roiModes = {0};
     s.propertyFailures.clear();
+    s.devices.clear();
+    s.features.clear();
 }
 
 } // namespace
@@ -282,7 +290,14 @@ auto locked(F&& f) {
     return f(s);
 }
 
+void waitEdges() {
+    std::vector<std::thread> threads;
+    locked([&](State& s) { threads.swap(s.edgeThreads); });
+    for (std::thread& t : threads) t.join();
+}
+
 void reset() {
+    waitEdges();
     locked([](State& s) {
         applyDefaults(s);
         s.audit = ccSimAudit{};
@@ -485,13 +500,101 @@ void failProperty(int32_t id, const uint8_t* bytes, uint32_t count, int32_t mode
     locked([&](State& s) { s.propertyFailures.push_back(std::move(f)); });
 }
 
+void setBoardModel(uint32_t index, const ccSimBoardModel* model) {
+    locked([&](State& s) {
+        if (!model) {
+            s.models.erase(index);
+            return;
+        }
+        BoardModel m;
+        m.ids.clear();
+        for (int32_t id : model->ids)
+            if (id > 0 && id < kIids) m.ids.push_back(id);
+            else break;
+        m.variant = model->variant;
+        m.cameras = model->cameras;
+        if (model->serial) {
+            m.ownEERAM = true;
+            m.eeram = s.eeram;
+            for (uint32_t i = 0; model->serial[i] && i < ccEERAMSerialLength; ++i)
+                if (ccEERAMSerialOffset + i < m.eeram.size())
+                    m.eeram[ccEERAMSerialOffset + i] = static_cast<uint8_t>(model->serial[i]);
+        }
+        s.models[index] = std::move(m);
+    });
+}
+
+std::vector<std::u16string> copyList(const char16_t* const* texts, uint32_t count) {
+    std::vector<std::u16string> list;
+    for (uint32_t i = 0; texts && i < count; ++i) list.push_back(copyText(texts[i], SIZE_MAX));
+    return list;
+}
+
+void setDevices(const ccSimDevice* devices, uint32_t count) {
+    std::vector<Device> list;
+    for (uint32_t i = 0; devices && i < count; ++i) {
+        const ccSimDevice& d = devices[i];
+        list.push_back({d.board, d.kind, copyText(d.serial, SIZE_MAX), copyText(d.identity, SIZE_MAX), d.sortValue});
+    }
+    locked([&](State& s) { s.devices = std::move(list); });
+}
+
+void setFeatures(const ccSimFeature* features, uint32_t count) {
+    std::vector<Feature> list;
+    for (uint32_t i = 0; features && i < count; ++i) {
+        const ccSimFeature& f = features[i];
+        list.push_back({copyText(f.name, SIZE_MAX), copyText(f.parent, SIZE_MAX), f.kind, copyText(f.value, SIZE_MAX),
+                        copyList(f.choices, f.choiceCount), copyList(f.entries, f.entryCount)});
+    }
+    locked([&](State& s) { s.features = std::move(list); });
+}
+
+// As a driver: on a thread of its own, each transition sets the input's
+// level and releases the wake objects added for its edge code.
+void raiseEdges(uint32_t line, uint32_t code, uint32_t count) {
+    std::thread raising([line, code, count] {
+        for (uint32_t i = 0; i < count; ++i) {
+            std::vector<ccIWakeObject*> woken;
+            locked([&](State& s) {
+                LineState& l = s.lines[{1, line}];
+                l.value = code == 1 ? 0 : code == 2 ? 1 : l.value;
+                ++l.edges;
+                // The reference keeps each alive past the lock: its removal may come meanwhile.
+                for (const LineState::Wake& w : l.wakes)
+                    if (w.code == code) woken.push_back((w.wake->addRef(), w.wake));
+            });
+            for (ccIWakeObject* w : woken) {
+                (void)w->signal(1);
+                w->release();
+            }
+        }
+    });
+    locked([&](State& s) { s.edgeThreads.push_back(std::move(raising)); });
+}
+
+uint32_t edges(uint32_t line) {
+    return locked([&](State& s) {
+        const auto it = s.lines.find({1, line});
+        return it == s.lines.end() ? 0u : it->second.edges;
+    });
+}
+
+uint32_t wakeObjects(uint32_t line) {
+    return locked([&](State& s) {
+        const auto it = s.lines.find({1, line});
+        return it == s.lines.end() ? 0u : static_cast<uint32_t>(it->second.wakes.size());
+    });
+}
+
 constexpr ccSimControl kControl = {
-    4,           reset,          setBoards,       setFormats,    setRootOffers,    setDiscovery,  finishDiscovery,
+    7,           reset,          setBoards,       setFormats,    setRootOffers,    setDiscovery,  finishDiscovery,
     failNext,    setLastError,   audit,           callCount,     setOffered,       setAnswer,     setText,
     lastArgs,    lastText,       setFrameSize,    setTriggered,  softwareTrigger,  injectOverruns, setTimeoutError,
     liveFrames,  liveFifos,      requests,        clearRequests, setPropertyValue, setSupported,  setSampleValues,
     setPropertyInfos, setLineCounts, ioCode,      setEERAM,        setFrameRate,  setBufferCount, setTriggerControl,
-    setDeviceLost, setCallbackThreads, setRoiModes, failProperty};
+    setDeviceLost, setCallbackThreads, setRoiModes, failProperty,
+    setBoardModel, setDevices, setFeatures,
+    raiseEdges,  waitEdges,      edges,           wakeObjects};
 
 } // namespace
 } // namespace sim

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -44,6 +45,41 @@ struct Format {
     uint32_t width, height, depth;
     bool hasValue;
     int32_t code;
+};
+
+// What one board of the list is (version 5).
+struct BoardModel {
+    std::vector<int32_t> ids{ccIid7320};
+    uint32_t variant = 0;
+    uint32_t cameras = 0;
+    bool ownEERAM = false;
+    std::vector<uint8_t> eeram;
+};
+
+struct Device {
+    uint32_t board;
+    int32_t kind;
+    std::u16string serial, identity;
+    uint32_t sortValue;
+};
+
+struct Feature {
+    std::u16string name, parent;
+    int32_t kind;
+    std::u16string value;
+    std::vector<std::u16string> choices, entries;
+};
+
+// One line of the board, whatever line object reaches it.
+struct LineState {
+    uint32_t enabled = 0, value = 0;
+    uint32_t edges = 0; // transitions raised on an input
+    struct Wake {
+        ccIWakeObject* wake; // with a reference
+        uint32_t code;
+        const void* owner;   // the line object that added it
+    };
+    std::vector<Wake> wakes;
 };
 
 constexpr int32_t kIids = 128;
@@ -87,7 +123,10 @@ struct State {
 
     uint32_t inputs = 16, outputs = 20;
     int32_t ioCode = 0;
+    std::map<std::pair<uint32_t, uint32_t>, LineState> lines; // by direction and number
+    std::vector<std::thread> edgeThreads;                    // raising transitions
     std::vector<uint8_t> eeram;
+    std::map<uint32_t, BoardModel> models; // boards not listed are 7320s
 
     uint32_t frameWidth = 640, frameHeight = 480;
     bool triggered = false;
@@ -110,6 +149,9 @@ struct State {
     std::vector<ccSimPropertyInfo> propertyInfos;
     std::set<int32_t> roiModes;
     std::vector<PropertyFailure> propertyFailures;
+
+    std::vector<Device> devices;
+    std::vector<Feature> features;
 
     ccSimAudit audit{};
     uint32_t epoch = 0;           // objects of an earlier epoch stay out of the audit
@@ -266,7 +308,10 @@ ccIUnknown* hand(A&&... args) {
 }
 
 // Objects made in one file and handed out by another.
-ccIUnknown* newBoard();
+ccIUnknown* newBoard(uint32_t index);
+ccIUnknown* newCore(std::u16string serial);
+ccIUnknown* newGrabberFeatures();
+ccIUnknown* newDevice(uint32_t board); // null for a board that is no device
 ccIUnknown* newFifo(int32_t code); // null for a code without frames
 
 } // namespace sim

@@ -38,6 +38,8 @@
 #include "grabber/startup.h"
 #include "modules/accelerator.h"
 #include "modules/board.h"
+#include "modules/devices.h"
+#include "modules/imaging.h"
 #include "modules/parallel_io.h"
 #include "modules/unknownfg.h"
 #include "std/except/archutil.h"
@@ -135,6 +137,10 @@ Row row(uint32_t code, const char* name, Bytes contents, Level parent, std::wstr
     row<ccArchive::T, ccArchive::Errors>(code, "ccArchive::" #T, cat(zeros(4), kEmptyTextAndZero), {nullptr, 0})
 // A message of its own, archived after ccExceptionWithString's version byte.
 #define WITH_TEXT(T, Root, code) row<T, Root>(code, #T, cat(zeros(5), kEmptyText), {#Root, 0})
+// A device's error, below the board errors.
+#define DEVICE_ERROR(T, code)                                             \
+    row<T, ccBoard::Errors>(code, #T, cat(zeros(4), kEmptyTextAndZero), \
+                            {"ccBoard::Errors class version mismatch", 0})
 #define MODULE_ERROR(Area, T, code)                                                   \
     row<Area::T, Area::Errors>(code, #Area "::" #T, cat(zeros(4), kEmptyTextAndZero), \
                                {#Area "::Errors class version mismatch", 0})
@@ -204,6 +210,10 @@ const Row kRows[] = {
     MODULE_ERROR(ccBoard, BadEERAMContents, 0x10002c0cu), MODULE_ERROR(ccBoard, MultiProcessAccessFailed, 0x10002c0du),
     MODULE_ERROR(ccAccelerator, BadFile, 0x10002c05u), MODULE_ERROR(ccAccelerator, BootFailure, 0x10002c06u),
     MODULE_ERROR(ccAccelerator, ConnectionBroken, 0x10002c0au),
+    DEVICE_ERROR(ccGigEVisionCamera::NetworkError, 0x10002c0fu),
+    DEVICE_ERROR(ccGigEVisionCamera::CameraError, 0x10002c10u),
+    DEVICE_ERROR(ccGigEVisionCamera::FeatureError, 0x10002c11u),
+    DEVICE_ERROR(ccImagingDevice::FeatureError, 0x10002c12u),
     PLAIN(ccAcqFifo::StartNotAllowed, 0x1000098Eu), PLAIN(ccAcqFifo::InvalidMaster, 0x10000993u),
     PLAIN(ccAcqFifo::CouldNotCreate, 0x100009A3u), PLAIN(ccAcqFifo::BadParams, 0x100009C5u),
     PLAIN(ccTriggerModel::BadParams, 0x100009AFu), PLAIN(ccSyncProp::NoFrameGrabber, 0x10000995u),
@@ -224,6 +234,9 @@ const Row kRows[] = {
     PLAIN(ccCameraBandwidthProp::BadParams, 0x100009C4u),
     PLAIN(ccVideoFormat::NotSupported, 0x10000981u), PLAIN(ccVideoFormat::NotFound, 0x100009A8u),
     PLAIN(ccUnknownFG::MissingFunctionality, 0x10002c0eu),
+    // Stored under the camera's name.
+    row<ccCameraPort::BadParams, ccException>(5u, "ccQorLinkCamera::BadParams", zeros(3), {"std/except/except", 61}),
+    PLAIN(ccQorLinkFrameGrabber::BadParams, 5u),
     PLAIN(cc_camCfgEntry::BadType, 0x10005a50u), PLAIN(cc_CCFParameterMap::BadIndex, 0x10005A20u),
     row<cc_AcqStringHelper::EqualsNotFound, ccExceptionWithString>(
         0x10005A0Au, "cc_AcqStringHelper::EqualsNotFound", cat(zeros(4), textBytes(L"Equals not found")),

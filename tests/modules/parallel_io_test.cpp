@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <tuple>
@@ -13,6 +19,7 @@
 #include "modules/fgproxy.h"
 #include "modules/startup.h"
 #include "modules/unknownfg.h"
+#include "platform/event_log_testing.h"
 #include "tests/support/sim_module.h"
 
 namespace {
@@ -29,6 +36,36 @@ TEST(LineHandle, WithoutALineThrowsNotEnabledOrCannotEnable)
     EXPECT_THROW(out.isEnabled(), ccParallelIO::NotEnabled);
     EXPECT_THROW(out.canBeEnabled(), ccParallelIO::CannotEnable);
     EXPECT_THROW(out.pulse(true, 1, false), ccParallelIO::NotEnabled);
+}
+
+// Counts its calls, after its action; tests wait for a count, never sleep.
+struct Counter : ccCallback1<const void*> {
+    explicit Counter(std::function<void()> what = {}) : action(std::move(what)) {}
+    void operator()(const void*) override
+    {
+        if (action)
+            action();
+        std::lock_guard<std::mutex> hold(mutex);
+        ++calls;
+        changed.notify_all();
+    }
+    uint32_t waitFor(uint32_t n) // ten seconds at most; 0: the count now
+    {
+        std::unique_lock<std::mutex> hold(mutex);
+        changed.wait_for(hold, std::chrono::seconds(10), [&] { return calls >= n; });
+        return calls;
+    }
+    std::function<void()> action;
+    std::mutex mutex;
+    std::condition_variable changed;
+    uint32_t calls = 0;
+};
+
+using Handle = ccInputLine::CallbackHandle;
+
+Handle watch(ccInputLine& line, uint32_t kind, const ccPtrHandle<Counter>& callback = new Counter)
+{
+    return line.registerCallback(callback.rawPointer(), nullptr, 6, kind);
 }
 
 // A board whose output line 2 answers no 69; the other lines are the simulator's.
@@ -97,6 +134,7 @@ TEST_F(ParallelIO, AbsentLinesTablesAndConfigurationsAreBadParams)
 TEST_F(ParallelIO, OnlyTableClassesAreToldToTheModule)
 {
     sim().setLineCounts(0, 300);
+    const ccOutputLine zero = outputLine(0);
     setIOConfig(Outside());
     EXPECT_EQ(sim().ioCode(), 4);
     EXPECT_THROW(outputLine(264), ccParallelIO::BadParams); // before the 8-bit check would see 8
@@ -104,8 +142,80 @@ TEST_F(ParallelIO, OnlyTableClassesAreToldToTheModule)
     EXPECT_EQ(sim().callCount(ccIidParallelIO, 4), 256u); // no line above 255 asked of the module
     setIOConfig(ccIOLightControlOption());
     EXPECT_EQ(sim().ioCode(), 6);
+    EXPECT_THROW(zero.setValue(true), ccUnknownFG::MissingFunctionality); // the module drives 12 to 19 now
     sim_module::failNext(ccIidIOSetting, 3, ccBoard::Timeout(L"Lost", 5));
     EXPECT_THROW(setIOConfig(ccIO7312()), ccBoard::Timeout);
+}
+
+TEST_F(ParallelIO, OneEdgeKindAtATimeAndARefusedKindLeavesTheLineFree)
+{
+    ccInputLine line = inputLine(0);
+    EXPECT_TRUE(ccInputLine().registerCallback(new Counter, nullptr, 6, 0).empty());
+    EXPECT_THROW(line.registerCallback(nullptr, nullptr, 6, 0), ccParallelIO::BadParams);
+    EXPECT_TRUE(watch(line, 3).empty()); // "none" watches nothing
+    sim().setAnswer(ccIidLineIO, 10, 0, 0); // no edge supported
+    EXPECT_TRUE(watch(line, 1).empty());
+    EXPECT_FALSE(line.isEnabled());
+    sim().setAnswer(ccIidLineIO, 10, 0, 1);
+    Handle first = watch(line, 0), copy = first;
+    EXPECT_TRUE(watch(line, 1).empty());
+    first = Handle(); // the copy keeps the registration
+    EXPECT_EQ(std::make_tuple(sim().callCount(ccIidLineIO, 11), sim().wakeObjects(0)), std::make_tuple(0u, 1u));
+    copy = Handle();
+    double code = 0;
+    EXPECT_EQ(std::make_tuple(sim().lastArgs(ccIidLineIO, 11, &code, 1), code, sim().wakeObjects(0)),
+              std::make_tuple(1u, 1.0, 0u));
+    EXPECT_FALSE(watch(line, 1).empty());
+}
+
+TEST_F(ParallelIO, HandlesThatOutliveTheirLineReleaseNothing)
+{
+    Handle kept;
+    {
+        ccInputLine line = inputLine(3), other = inputLine(4);
+        kept = watch(line, 1);
+        const Handle earlier = watch(other, 1);
+        other = line; // the registration on line 4 stays with other
+        EXPECT_EQ(sim().wakeObjects(4), 1u);
+    }
+    const auto watched = [] {
+        return std::make_tuple(sim().wakeObjects(3), sim().wakeObjects(4), sim().callCount(ccIidLineIO, 11));
+    };
+    EXPECT_EQ(watched(), std::make_tuple(0u, 0u, 2u));
+    Handle copy = kept;
+    kept = copy = Handle();
+    EXPECT_EQ(watched(), std::make_tuple(0u, 0u, 2u));
+}
+
+// A callback may let go of its own last handle while another thread waits
+// for its pass; a failing line or callback costs its pass only.
+TEST_F(ParallelIO, CallbacksMayReleaseTheirOwnHandlesAndFailuresStayOnTheirThread)
+{
+    ccInputLine line = inputLine(0);
+    std::vector<Handle> handles;
+    for (int i = 0; i < 4; ++i)
+        handles.push_back(watch(line, 1, new Counter([] { throw std::runtime_error("bad"); })));
+    Handle own;
+    std::promise<void> entered;
+    std::mutex gate;
+    std::unique_lock<std::mutex> closed(gate);
+    const ccPtrHandle<Counter> releasing(new Counter([&] {
+        entered.set_value();
+        std::lock_guard<std::mutex> wait(gate);
+        own = Handle();
+    }));
+    own = watch(line, 1, releasing);
+    plat::collectEventLines(true);
+    sim_module::failNext(ccIidLineIO, 5, ccBoard::Timeout(L"Lost", 5)); // isEnabled before the first pass
+    sim().raiseEdges(0, 2, 2);
+    entered.get_future().wait();
+    std::thread other([&] { handles.clear(); }); // holds the line's lock, waiting for the pass
+    closed.unlock();
+    EXPECT_EQ(releasing->waitFor(1), 1u);
+    other.join();
+    sim().waitEdges();
+    plat::collectEventLines(false);
+    EXPECT_EQ(std::make_tuple(plat::takeEventLines().size(), sim().wakeObjects(0)), std::make_tuple(5u, 0u));
 }
 
 TEST_F(ParallelIO, LinesFrom8WhenTheCoreAnswers105ReachTheModule)
@@ -165,6 +275,43 @@ TEST(BoardLines, ConfigurationChangesAndLineLookUpsMeetFromAnyThread)
     }
     changer.join();
     EXPECT_EQ(odd, 0);
+}
+
+// 1,000 transitions on each of two input lines while callbacks come and go:
+// those of line 0 share its dispatcher with one registered throughout; those
+// of a second object of line 1 make and stop their own each time.
+TEST(BoardLines, TransitionsReachEveryCallbackRegisteredAndNoneRemoved)
+{
+    ccModulesStartup();
+    sim_module::Board simBoard;
+    cc7320 board(std::make_unique<cc_BoardEntry>(simBoard.module, 0, L"sim0"), std::move(simBoard.board));
+    constexpr uint32_t kEdges = 1000;
+    std::vector<ccInputLine> lines = {board.inputLine(0), board.inputLine(1), board.inputLine(1)};
+    const std::vector<ccPtrHandle<Counter>> counters = {new Counter, new Counter};
+    std::vector<Handle> throughout = {watch(lines[0], 1, counters[0]), watch(lines[1], 1, counters[1])};
+    std::atomic<uint32_t> late{0}; // calls after the removal returned
+    std::vector<std::thread> churn;
+    for (size_t k : {0, 0, 2}) { // two threads on one object; until the last transition is delivered
+        churn.emplace_back([&, k] {
+            ccInputLine& line = lines[k];
+            for (int i = 0; i < 20 || counters[line.lineNumber()]->waitFor(0) < kEdges; ++i) {
+                const auto removed = std::make_shared<std::atomic<bool>>(false);
+                EXPECT_FALSE(watch(line, 1, new Counter([&late, removed] { late += removed->load(); })).empty());
+                *removed = true; // the handle went at once
+            }
+        });
+    }
+    sim().raiseEdges(0, 2, kEdges);
+    sim().raiseEdges(1, 2, kEdges);
+    for (std::thread& t : churn)
+        t.join();
+    sim().waitEdges();
+    EXPECT_EQ(std::make_tuple(counters[0]->waitFor(kEdges), counters[1]->waitFor(kEdges)),
+              std::make_tuple(kEdges, kEdges));
+    throughout.clear();
+    lines.clear();
+    EXPECT_EQ(late.load(), 0u);
+    EXPECT_EQ(std::make_tuple(sim().wakeObjects(0), sim().wakeObjects(1)), std::make_tuple(0u, 0u));
 }
 
 } // namespace

@@ -4,15 +4,20 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "modules/acqmodule.h"
+#include "modules/board.h"
+#include "modules/internal/board_testing.h"
+#include "modules/unknownfg.h"
 #include "modules/ccicomponent.h"
 #include "modules/modptr.h"
 #include "platform/module.h"
+#include "platform/registry_testing.h"
 #include "sim/simcontrol.h"
 #include "std/except/archive.h"
 #include "std/except/archutil.h"
@@ -104,6 +109,38 @@ struct Board {
     }
     ccPtrHandle<cc_AcqModule> module;
     cc_ModPtr<ccIUnknown> board;
+};
+
+// Board 0 of a freshly reset simulator, of the model given, built by a
+// module registry of its own through the board builder; the registry (and
+// with it the board) goes with this object.
+struct FamilyBoard {
+    explicit FamilyBoard(const ccSimBoardModel& model)
+    {
+        cc_BoardRegistryTesting::reset();
+        cc_UnknownModule::setBoardBuilder(&ccBuildModuleBoard); // another test may have left its own
+        plat::clearRegistry();
+        sim().reset();
+        setBoards({u"sim0"});
+        sim().setBoardModel(0, &model);
+    }
+    // Builds the board: before it, the test may change the simulator further.
+    ccBoard& load()
+    {
+        registry = std::make_unique<cc_UnknownModule>();
+        registry->loadModule(path());
+        const std::vector<ccBoard*> boards = cc_BoardRegistryTesting::entries();
+        if (boards.size() != 1)
+            throw std::runtime_error("the simulated board was not built");
+        return *boards[0];
+    }
+    ~FamilyBoard()
+    {
+        registry.reset();
+        cc_BoardRegistryTesting::reset();
+    }
+
+    std::unique_ptr<cc_UnknownModule> registry;
 };
 
 } // namespace sim_module

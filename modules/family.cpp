@@ -1,0 +1,221 @@
+#include "modules/family.h"
+
+#include <iterator>
+
+#include "modules/fgproxy.h"
+
+namespace {
+
+// The model interface board answers for id, or null.
+cc_ModPtr<ccIUnknown> modelOf(ccIUnknown* board, int32_t id)
+{
+    return ccModQuery<ccIUnknown>(board, id);
+}
+
+template <class Board>
+std::unique_ptr<ccUnknownFG> build(std::unique_ptr<cc_BoardEntry>& entry, cc_ModPtr<ccIUnknown> model)
+{
+    return std::make_unique<Board>(std::move(entry), std::move(model));
+}
+
+// Whether the model interface's variant (slot 3) is not 0. No engine exists
+// yet: a failure raises through the module itself.
+bool variantOf(const cc_BoardEntry& entry, ccIUnknown* model)
+{
+    uint32_t value = 0;
+    if (static_cast<ccIBoard_Variant*>(model)->variant(&value) != 0)
+        entry.module->raiseLastError();
+    return value != 0;
+}
+
+// Only whether the model interface answers 117 counts.
+bool answersExtra(ccIUnknown* model)
+{
+    return static_cast<bool>(ccModQuery<ccIUnknown>(model, ccIid735xExtra));
+}
+
+} // namespace
+
+cc7310c::cc7310c(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
+    : cc_CodedBoard(std::move(entry), std::move(model))
+{
+}
+
+std::unique_ptr<ccUnknownFG> cc7310c::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)
+{
+    cc_ModPtr<ccIUnknown> model = modelOf(board, ccIid7310);
+    if (!model)
+        return nullptr;
+    return variantOf(*entry, model.get()) ? build<cc7310c>(entry, std::move(model))
+                                          : build<cc7310m>(entry, std::move(model));
+}
+
+cc7310m::cc7310m(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
+    : cc_CodedBoard(std::move(entry), std::move(model))
+{
+}
+
+cc7310l::cc7310l(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
+    : cc_CodedBoard(std::move(entry), std::move(model))
+{
+}
+
+std::unique_ptr<ccUnknownFG> cc7310l::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)
+{
+    cc_ModPtr<ccIUnknown> model = modelOf(board, ccIid7310l);
+    return model ? build<cc7310l>(entry, std::move(model)) : nullptr;
+}
+
+cc7312::cc7312(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
+    : cc_CodedBoard(std::move(entry), std::move(model))
+{
+}
+
+std::unique_ptr<ccUnknownFG> cc7312::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)
+{
+    cc_ModPtr<ccIUnknown> model = modelOf(board, ccIid7312);
+    return model ? build<cc7312>(entry, std::move(model)) : nullptr;
+}
+
+cc7350l::cc7350l(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
+    : cc_CodedBoard(std::move(entry), std::move(model))
+{
+}
+
+cc7351::cc7351(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
+    : cc_CodedBoard(std::move(entry), std::move(model)), extra_(answersExtra(boardInterface()))
+{
+}
+
+std::unique_ptr<ccUnknownFG> cc7351::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)
+{
+    if (cc_ModPtr<ccIUnknown> model = modelOf(board, ccIid735x)) {
+        return variantOf(*entry, model.get()) ? build<cc7354>(entry, std::move(model))
+                                              : build<cc7351>(entry, std::move(model));
+    }
+    cc_ModPtr<ccIUnknown> model = modelOf(board, ccIid7350l);
+    return model ? build<cc7350l>(entry, std::move(model)) : nullptr;
+}
+
+cc7354::cc7354(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
+    : cc_CodedBoard(std::move(entry), std::move(model)), extra_(answersExtra(boardInterface()))
+{
+}
+
+cc7360::cc7360(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
+    : cc_CodedBoard(std::move(entry), std::move(model))
+{
+    const int32_t ids[] = {ccIid7360A, ccIid7360B, ccIid7360C};
+    for (size_t i = 0; i < std::size(ids); ++i)
+        held_[i] = ccModQuery<ccIUnknown>(boardInterface(), ids[i]);
+}
+
+cc7360::~cc7360()
+{
+    cc7360::close();
+}
+
+std::unique_ptr<ccUnknownFG> cc7360::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)
+{
+    cc_ModPtr<ccIUnknown> model = modelOf(board, ccIid7360);
+    return model ? build<cc7360>(entry, std::move(model)) : nullptr;
+}
+
+void cc7360::close()
+{
+    closeParallelIO();
+    // All three: none has a user here, and each holds a module reference.
+    for (cc_ModPtr<ccIUnknown>& held : held_)
+        held.reset();
+    cc_IOBoard::close();
+}
+
+cc7370::cc7370(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> board)
+    : cc_TabledBoard(std::move(entry), std::move(board)), held_(ccModQuery<ccIUnknown>(boardInterface(), ccIid7370))
+{
+}
+
+cc7370::~cc7370()
+{
+    cc7370::close();
+}
+
+std::unique_ptr<ccUnknownFG> cc7370::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)
+{
+    if (!modelOf(board, ccIid7370))
+        return nullptr;
+    // The board keeps the board interface itself, with a reference of its own.
+    board->addRef();
+    return build<cc7370>(entry, cc_ModPtr<ccIUnknown>(board));
+}
+
+void cc7370::close()
+{
+    held_.reset();
+    ccUnknownFG::close();
+}
+
+// ---- cc7310d ----
+
+cc7310d::cc7310d(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
+    : cc_TabledBoard(std::move(entry), std::move(model)), ccQorLinkFrameGrabber(std::wstring(), nullptr)
+{
+}
+
+cc7310d::~cc7310d()
+{
+    cc7310d::close();
+}
+
+std::unique_ptr<ccUnknownFG> cc7310d::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)
+{
+    cc_ModPtr<ccIUnknown> model = modelOf(board, ccIid7310d);
+    return model ? build<cc7310d>(entry, std::move(model)) : nullptr;
+}
+
+void cc7310d::close()
+{
+    closeParallelIO();
+    for (std::unique_ptr<ccQorLinkCamera>& camera : cameras_)
+        camera.reset();
+    cc_IOBoard::close();
+}
+
+int32_t cc7310d::ioCode(cc_UnknownFrameGrabber& engine)
+{
+    return engine.coreValue() == 1 ? 9 : 11;
+}
+
+cc_FrameGrabber* cc7310d::createFrameGrabberImpl()
+{
+    cc_FrameGrabber* engine = cc_IOBoard::createFrameGrabberImpl();
+    if (engine == nullptr)
+        return nullptr;
+    auto* channels = static_cast<ccIBoard_Channels*>(boardInterface());
+    const ccFrameGrabber& grabber = *this;
+    for (uint32_t i = 0; i < kChannels; ++i) {
+        cc_ModPtr<ccIUnknown> channel;
+        ccModCheck(*implementation(), channels->channel(i, channel.put()));
+        cc_ModPtr<ccIQorLink_Camera> camera = ccModQuery<ccIQorLink_Camera>(channel.get(), ccIidLinkCamera);
+        if (!camera)
+            continue;
+        uint32_t present = 0;
+        ccModCheck(*implementation(), camera->present(&present));
+        if (present != 0 && !cameras_[i])
+            cameras_[i] = std::make_unique<ccQorLinkCamera>(camera.get(), grabber, std::to_wstring(i));
+    }
+    return engine;
+}
+
+ccQorLinkCamera* cc7310d::camera(uint32_t i)
+{
+    if (i >= kChannels)
+        return nullptr;
+    (void)frameGrabberImpl();
+    return cameras_[i].get();
+}
+
+ccQorDevice* cc7310d::child(int32_t channel)
+{
+    return channel < 0 ? nullptr : camera(static_cast<uint32_t>(channel));
+}

@@ -1,0 +1,139 @@
+#include "modules/devices.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "acq/hyper/prop/acqprops.h"
+#include "acq/vidfmt/vidfmt.h"
+#include "modules/family.h"
+#include "modules/startup.h"
+#include "tests/modules/module_fifo_fixture.h"
+#include "tests/support/sim_module.h"
+
+namespace {
+
+using sim_module::sim;
+
+struct Leaf : ccQorLinkDevice {
+    Leaf() : ccQorLinkDevice(L"leaf") {}
+};
+
+struct Node : ccQorLinkChanSet {
+    explicit Node(std::map<int32_t, ccQorDevice*> children) : ccQorLinkChanSet(L"node"), children(std::move(children))
+    {
+    }
+    ccFrameGrabber& frameGrabber() override { throw std::logic_error("no frame grabber"); }
+    ccQorDevice* child(int32_t channel) override
+    {
+        auto found = children.find(channel);
+        return found == children.end() ? nullptr : found->second;
+    }
+    std::map<int32_t, ccQorDevice*> children;
+};
+
+TEST(DevicePath, DigitsAndDotsLeadChannelByChannelAndAnythingElseToNothing)
+{
+    Leaf leaf0, leaf2, leafMax;
+    Node middle({{0, &leaf0}});
+    Node top({{1, &middle}, {2, &leaf2}, {INT32_MAX, &leafMax}});
+    const struct {
+        const wchar_t* path;
+        ccQorDevice* device;
+    } kCases[] = {
+        {L"1", &middle}, {L"1.0", &leaf0}, {L"01.00", &leaf0}, {L"2", &leaf2}, {L"2147483647", &leafMax},
+        {L"2.0", nullptr}, // through a device without channels
+        {L"3", nullptr},   {L"1.1", nullptr}, {L"", nullptr},  {L"1a", nullptr}, {L"-1", nullptr},
+        {L"1.", nullptr},  {L".1", nullptr},  {L"2147483648", nullptr}, {L"99999999999", nullptr},
+    };
+    for (const auto& c : kCases)
+        EXPECT_EQ(top.deviceFromPath(c.path), c.device) << std::string(c.path, c.path + wcslen(c.path));
+}
+
+// A port that is no camera of a module.
+struct OtherPort : ccCameraPort {
+    bool supports(const cc_VidFmtDesc&) const override { return true; }
+    std::vector<ccVideoFormat*> supportedFormats() override { return {}; }
+    const ccFrameGrabber& portFrameGrabber() const override { throw std::logic_error("no frame grabber"); }
+};
+
+// A 7310d with cameras on channels 0 and 2.
+class LinkCameras : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ccModulesStartup(); }
+    void TearDown() override
+    {
+        family_.registry.reset();
+        sim_module::expectAllReleased();
+    }
+    sim_module::FamilyBoard family_{{{ccIid7310d}, 0, 0b101, nullptr}};
+    cc7310d& board_ = dynamic_cast<cc7310d&>(family_.load());
+};
+
+TEST_F(LinkCameras, TheBoardsChannelsHoldTheCamerasPresentBelowTheRoot)
+{
+    ccQorLinkCamera* camera0 = board_.camera(0);
+    ASSERT_NE(camera0, nullptr);
+    EXPECT_EQ(board_.camera(1), nullptr);
+    EXPECT_NE(board_.camera(2), nullptr);
+    EXPECT_EQ(board_.camera(3), nullptr);
+    EXPECT_EQ(&board_.cameraFromPath(L"2"), board_.camera(2));
+    try {
+        board_.cameraFromPath(L"1");
+        ADD_FAILURE() << "a channel without a camera";
+    } catch (const ccQorLinkFrameGrabber::BadParams& e) {
+        EXPECT_EQ(e.code(), 5u);
+    }
+
+    EXPECT_EQ(board_.name(), L"sim0");
+    EXPECT_EQ(board_.parent(), nullptr);
+    EXPECT_EQ(camera0->parent(), &ccQorDeviceRoot::instance());
+    EXPECT_EQ(ccQorDeviceRoot::instance().name(), L"QMB Root Device");
+    EXPECT_EQ(camera0->name(), L"camera 0");
+    sim_module::failNext(ccIidLinkCamera, 5, ccBoard::HardwareNotResponding());
+    EXPECT_EQ(camera0->name(), L"");
+}
+
+TEST_F(LinkCameras, SupportedFormatsAreWorkedOutOnce)
+{
+    ccQorLinkCamera& camera = *board_.camera(0);
+    const std::vector<ccVideoFormat*> all = ccVideoFormat::allFormats();
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(camera.supportedFormats(), all);
+    const uint32_t asked = sim().callCount(ccIidLinkCamera, 6);
+
+    cs_vidFmtRecord record{u"Registered later", 8, 8, 8, 0, 0, 1, 1};
+    cc_VidFmtDesc description(&record, -1);
+    ccStdVideoFormat later(&description);
+    EXPECT_EQ(camera.supportedFormats(), all);
+    EXPECT_EQ(sim().callCount(ccIidLinkCamera, 6), asked);
+}
+
+TEST_F(LinkCameras, AFifoOnAPortIsGreyAndTheModuleIsToldItsCamera)
+{
+    ccQorLinkCamera& camera = *board_.camera(2);
+    const ccVideoFormat& format = *ccVideoFormat::allFormats().front();
+    {
+        ccPtrHandle<ccGreyAcqFifo> fifo = camera.createAcqFifo(format);
+        EXPECT_EQ(fifo->acqProps().cameraLocation(), &camera);
+        const std::vector<double> sent = sim_module::lastArgs(ccIidFifoCameraLocation, 4);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(ccQorLinkCamera::fromIdentity(static_cast<uint32_t>(sent[0])), &camera);
+        // The module knows no other port: it is neither valid nor sent.
+        OtherPort other;
+        EXPECT_THROW(fifo->acqProps().cameraLocation(&other), ccCameraLocationProp::BadParams);
+        EXPECT_EQ(sim().callCount(ccIidFifoCameraLocation, 4), 1u);
+    }
+    sim().setAnswer(ccIidLinkCamera, 6, 0, 0);
+    try {
+        camera.createAcqFifo(format);
+        ADD_FAILURE() << "a format the camera does not take";
+    } catch (const ccCameraPort::BadParams& e) {
+        EXPECT_EQ(e.code(), 5u);
+    }
+}
+
+} // namespace

@@ -38,7 +38,8 @@ struct PeerWriter {
     static Bytes text(const std::string& s)
     {
         Bytes b{uint8_t(s.size()), '"'};
-        b.insert(b.end(), s.begin(), s.end());
+        for (char c : s)
+            b.push_back(uint8_t(c));
         b.push_back('"');
         return b;
     }

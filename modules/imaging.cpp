@@ -217,8 +217,8 @@ std::wstring cc_ModFeatures::entry(const std::wstring& name, uint32_t index)
 
 ccImagingDevice::ccImagingDevice(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> board)
     : ccUnknownFG(std::move(entry), std::move(board)),
-      device_(ccModQuery<ccIUnknown>(boardInterface(), ccIidImagingDevice)),
-      features_(*this, ccModQuery<ccIDevice_Features>(boardInterface(), ccIidDeviceFeatures))
+      cc_ModFeatureAccess(*this, ccModQuery<ccIDevice_Features>(boardInterface(), ccIidDeviceFeatures)),
+      device_(ccModQuery<ccIUnknown>(boardInterface(), ccIidImagingDevice))
 {
     ClassList<ccImagingDevice>::instance().add(this);
 }
@@ -269,8 +269,8 @@ std::unique_ptr<ccUnknownFG> ccImagingDevice::make(std::unique_ptr<cc_BoardEntry
 
 ccGigEVisionCamera::ccGigEVisionCamera(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> board)
     : ccUnknownFG(std::move(entry), std::move(board)),
+      cc_ModFeatureAccess(*this, ccModQuery<ccIDevice_Features>(boardInterface(), ccIidDeviceFeatures)),
       camera_(ccModQuery<ccIUnknown>(boardInterface(), ccIidGigECamera)),
-      features_(*this, ccModQuery<ccIDevice_Features>(boardInterface(), ccIidDeviceFeatures)),
       heldA_(ccModQuery<ccIUnknown>(boardInterface(), ccIidGigEHeldA)),
       heldB_(ccModQuery<ccIUnknown>(boardInterface(), ccIidGigEHeldB))
 {

@@ -62,21 +62,9 @@ private:
     cc_ModPtr<ccIDevice_Features> features_;
 };
 
-// A generic imaging device (the board interface answers 106).
-class ccImagingDevice : public ccUnknownFG, public ccUnknownFeatureAccess {
+// The feature access of a device that has the module's feature interfaces.
+class cc_ModFeatureAccess : public ccUnknownFeatureAccess {
 public:
-    using Errors = ccBoard::Errors;
-    cmDeclareException(FeatureError, Errors, 0x10002c12u, "class ccImagingDevice::FeatureError");
-
-    // board is the board interface itself; asks it for 106 and 103.
-    ccImagingDevice(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> board);
-    ~ccImagingDevice() override;
-
-    void close() override;
-    // From the device's core (23 slot 8); ccUnknownFG::MissingFunctionality
-    // when the device has none.
-    std::wstring serialNumber() const override;
-
     void executeFeature(const std::wstring& name) override { features_.execute(name); }
     std::wstring featureValue(const std::wstring& name) override { return features_.value(name); }
     void setFeatureValue(const std::wstring& name, const std::wstring& value) override
@@ -90,6 +78,30 @@ public:
     {
         return features_.entry(name, index);
     }
+
+protected:
+    cc_ModFeatureAccess(ccFrameGrabber& board, cc_ModPtr<ccIDevice_Features> features)
+        : features_(board, std::move(features))
+    {
+    }
+
+    cc_ModFeatures features_;
+};
+
+// A generic imaging device (the board interface answers 106).
+class ccImagingDevice : public ccUnknownFG, public cc_ModFeatureAccess {
+public:
+    using Errors = ccBoard::Errors;
+    cmDeclareException(FeatureError, Errors, 0x10002c12u, "class ccImagingDevice::FeatureError");
+
+    // board is the board interface itself; asks it for 106 and 103.
+    ccImagingDevice(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> board);
+    ~ccImagingDevice() override;
+
+    void close() override;
+    // From the device's core (23 slot 8); ccUnknownFG::MissingFunctionality
+    // when the device has none.
+    std::wstring serialNumber() const override;
 
     // The devices alive, in the order they were built; getDevice raises
     // ccBoard::BadParams outside 0..numDevices()-1.
@@ -104,11 +116,10 @@ protected:
 
 private:
     cc_ModPtr<ccIUnknown> device_;
-    cc_ModFeatures features_;
 };
 
 // A GigE Vision camera (the board interface answers 97).
-class ccGigEVisionCamera : public ccUnknownFG, public ccUnknownFeatureAccess {
+class ccGigEVisionCamera : public ccUnknownFG, public cc_ModFeatureAccess {
 public:
     // Sent by a module; the library raises none of them itself.
     using Errors = ccBoard::Errors;
@@ -123,20 +134,6 @@ public:
     void close() override;
     std::wstring serialNumber() const override;
 
-    void executeFeature(const std::wstring& name) override { features_.execute(name); }
-    std::wstring featureValue(const std::wstring& name) override { return features_.value(name); }
-    void setFeatureValue(const std::wstring& name, const std::wstring& value) override
-    {
-        features_.setValue(name, value);
-    }
-    std::vector<std::wstring> featureNames(const std::wstring& name) override { return features_.names(name); }
-    int32_t featureKind(const std::wstring& name) override { return features_.kind(name); }
-    std::vector<std::wstring> featureChoices(const std::wstring& name) override { return features_.choices(name); }
-    std::wstring featureEntry(const std::wstring& name, uint32_t index) override
-    {
-        return features_.entry(name, index);
-    }
-
     static uint32_t numCameras();
     static ccGigEVisionCamera& getCamera(int i);
 
@@ -147,7 +144,6 @@ protected:
 
 private:
     cc_ModPtr<ccIUnknown> camera_;
-    cc_ModFeatures features_;
     // Held for the camera's life.
     cc_ModPtr<ccIUnknown> heldA_, heldB_;
 };

@@ -52,6 +52,18 @@ HRESULT marshal(IUnknown* object, Marshalled* marshalled)
     return S_OK;
 }
 
+// The object's riid interface, made ready for other threads.
+HRESULT marshalAs(IUnknown* unknown, REFIID riid, Marshalled* marshalled)
+{
+    IUnknown* object = nullptr;
+    HRESULT hr = unknown->QueryInterface(riid, reinterpret_cast<void**>(&object));
+    if (FAILED(hr))
+        return hr;
+    hr = marshal(object, marshalled);
+    object->Release();
+    return hr;
+}
+
 void release(Marshalled* marshalled)
 {
     if (marshalled->direct != nullptr)
@@ -208,13 +220,8 @@ public:
         if (pUnk == nullptr || pdwCookie == nullptr)
             return E_INVALIDARG;
         *pdwCookie = 0;
-        IUnknown* object = nullptr;
-        HRESULT hr = pUnk->QueryInterface(riid, reinterpret_cast<void**>(&object));
-        if (FAILED(hr))
-            return hr;
         Marshalled marshalled;
-        hr = marshal(object, &marshalled);
-        object->Release();
+        const HRESULT hr = marshalAs(pUnk, riid, &marshalled);
         if (FAILED(hr))
             return hr;
         std::lock_guard<std::mutex> guard(lock_);
@@ -400,13 +407,8 @@ HRESULT CoMarshalInterThreadInterfaceInStream(REFIID riid, IUnknown* pUnk, IStre
     if (ppStm == nullptr || pUnk == nullptr)
         return E_INVALIDARG;
     *ppStm = nullptr;
-    IUnknown* object = nullptr;
-    HRESULT hr = pUnk->QueryInterface(riid, reinterpret_cast<void**>(&object));
-    if (FAILED(hr))
-        return hr;
     Marshalled marshalled;
-    hr = marshal(object, &marshalled);
-    object->Release();
+    const HRESULT hr = marshalAs(pUnk, riid, &marshalled);
     if (FAILED(hr))
         return hr;
     auto* stream = new (std::nothrow) MarshalStream(marshalled);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "modules/fgproxy.h"
+#include "modules/internal/counted.h"
 #include "modules/unknownfg.h"
 #include "std/dispatcher.h"
 
@@ -187,29 +188,10 @@ namespace {
 // What the module releases on each transition it watches for a dispatcher.
 // The module may keep it past its removal and signal it from any thread: once
 // detached it signals nothing.
-class LineWake final : public ccIWakeObject {
+class LineWake final : public cc_CountedObject<ccIWakeObject> {
 public:
     explicit LineWake(ccSemaphore& semaphore) : semaphore_(&semaphore) {}
 
-    int32_t query(ccIUnknown** out, int32_t id) override
-    {
-        if (out == nullptr)
-            return 1;
-        *out = nullptr;
-        if (id != 0)
-            return 1;
-        addRef();
-        *out = this;
-        return 0;
-    }
-    uint32_t addRef() override { return ++count_; }
-    uint32_t release() override
-    {
-        const uint32_t left = --count_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
     int32_t signal(uint32_t count) override
     {
         try {
@@ -229,8 +211,8 @@ public:
 
 private:
     ~LineWake() = default;
+    void destroy() override { delete this; }
 
-    std::atomic<uint32_t> count_{1};
     std::mutex mutex_;
     ccSemaphore* semaphore_;
 };

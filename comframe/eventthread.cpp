@@ -22,7 +22,7 @@ constexpr int32_t kAboveNormal = 1;
 constexpr DWORD kCreateContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER |
                                  CLSCTX_REMOTE_SERVER;
 
-std::atomic<ccEventThreadTesting::ThreadCreator> threadCreator{nullptr};
+std::atomic<DWORD> createTimeout{kCreateTimeout};
 
 // One create request's own block, shared by the requester and the request,
 // so that a request served after its requester gave up writes nowhere the
@@ -125,7 +125,10 @@ struct ccEventThreadImpl::Shared {
     const plat::Handle requestSemaphore;
 };
 
-void ccEventThreadTesting::setThreadCreator(ThreadCreator creator) { threadCreator.store(creator); }
+void ccEventThreadTesting::setCreateTimeout(uint32_t milliseconds)
+{
+    createTimeout.store(milliseconds ? milliseconds : kCreateTimeout);
+}
 
 namespace {
 
@@ -227,10 +230,8 @@ HRESULT ccEventThreadImpl::Start(bool pumpMessages)
     case ThreadState::NotStarted: break;
     }
     auto* argument = new std::shared_ptr<Shared>(shared_);
-    const ccEventThreadTesting::ThreadCreator creator = threadCreator.load();
     uint32_t id = 0;
-    const plat::Handle thread =
-        creator ? creator(&eventThreadProc, argument, &id) : plat::createThread(&eventThreadProc, argument, &id);
+    const plat::Handle thread = plat::createThread(&eventThreadProc, argument, &id);
     if (!thread) {
         delete argument;
         s.state = ThreadState::Failed;
@@ -307,7 +308,7 @@ HRESULT ccEventThreadImpl::CreateObjectOnThread(const OLECHAR* text, IUnknown** 
     }
     static const ccCoWaitFunction wait = ccGetCoWaitForMultipleHandles();
     DWORD index = 0;
-    const HRESULT waited = wait(0, kCreateTimeout, 1, &job->done, &index);
+    const HRESULT waited = wait(0, createTimeout.load(), 1, &job->done, &index);
     IStream* stream = nullptr;
     {
         std::lock_guard<std::mutex> guard(job->lock);

@@ -119,7 +119,6 @@ struct ccEventThreadImpl::Shared {
     std::list<std::unique_ptr<Request>> queue;
 
     std::atomic<bool> quit{false};
-    std::atomic<bool> stopped{false};
     std::atomic<int32_t> firing{0};
     const plat::Handle startSemaphore;
     const plat::Handle requestSemaphore;
@@ -200,7 +199,6 @@ uint32_t eventThreadProc(void* argument)
         else if (request->job)
             serveCreate(*request->job);
     }
-    s.stopped.store(true);
     if (SUCCEEDED(joined)) CoUninitialize();
     return 0;
 }

@@ -22,7 +22,7 @@ constexpr int32_t kAboveNormal = 1;
 constexpr DWORD kCreateContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER |
                                  CLSCTX_REMOTE_SERVER;
 
-std::atomic<ccEventThreadTesting::ThreadCreator> threadCreator{nullptr};
+std::atomic<DWORD> createTimeout{kCreateTimeout};
 
 // One create request's own block, shared by the requester and the request,
 // so that a request served after its requester gave up writes nowhere the
@@ -119,13 +119,15 @@ struct ccEventThreadImpl::Shared {
     std::list<std::unique_ptr<Request>> queue;
 
     std::atomic<bool> quit{false};
-    std::atomic<bool> stopped{false};
     std::atomic<int32_t> firing{0};
     const plat::Handle startSemaphore;
     const plat::Handle requestSemaphore;
 };
 
-void ccEventThreadTesting::setThreadCreator(ThreadCreator creator) { threadCreator.store(creator); }
+void ccEventThreadTesting::setCreateTimeout(uint32_t milliseconds)
+{
+    createTimeout.store(milliseconds ? milliseconds : kCreateTimeout);
+}
 
 namespace {
 
@@ -197,7 +199,6 @@ uint32_t eventThreadProc(void* argument)
         else if (request->job)
             serveCreate(*request->job);
     }
-    s.stopped.store(true);
     if (SUCCEEDED(joined)) CoUninitialize();
     return 0;
 }
@@ -227,10 +228,8 @@ HRESULT ccEventThreadImpl::Start(bool pumpMessages)
     case ThreadState::NotStarted: break;
     }
     auto* argument = new std::shared_ptr<Shared>(shared_);
-    const ccEventThreadTesting::ThreadCreator creator = threadCreator.load();
     uint32_t id = 0;
-    const plat::Handle thread =
-        creator ? creator(&eventThreadProc, argument, &id) : plat::createThread(&eventThreadProc, argument, &id);
+    const plat::Handle thread = plat::createThread(&eventThreadProc, argument, &id);
     if (!thread) {
         delete argument;
         s.state = ThreadState::Failed;
@@ -307,7 +306,7 @@ HRESULT ccEventThreadImpl::CreateObjectOnThread(const OLECHAR* text, IUnknown** 
     }
     static const ccCoWaitFunction wait = ccGetCoWaitForMultipleHandles();
     DWORD index = 0;
-    const HRESULT waited = wait(0, kCreateTimeout, 1, &job->done, &index);
+    const HRESULT waited = wait(0, createTimeout.load(), 1, &job->done, &index);
     IStream* stream = nullptr;
     {
         std::lock_guard<std::mutex> guard(job->lock);

@@ -47,19 +47,23 @@ public:
 
     // Starts the thread if needed: 0 when it runs already, else the result of
     // the wait for its start (RPC_S_CALLPENDING after 15 s; the thread then
-    // stays and later calls give 0). E_FAIL when it cannot be made, for good.
+    // stays and later calls give 0). E_FAIL when it cannot be made, for good,
+    // and after Stop.
     HRESULT Start(bool pumpMessages);
 
     // Queues a fire request. With coalesce, the newest queued fire request of
     // the same event id and extra word takes the arguments instead (false).
     // True when a new request was queued; false when the thread cannot be
-    // started. std::invalid_argument for a count outside 0 to 3 or null args
-    // with a count, as the copies of the arguments may throw.
+    // started or has been stopped. Throws std::invalid_argument for a count
+    // outside 0 to 3 or null args with a count, and whatever copying an
+    // argument into a ccAgileVariant throws; the queue is then unchanged.
     bool PostFire(DISPID eventId, int32_t count, const VARIANT* args, uint32_t extra, bool coalesce,
                   bool pumpMessages);
 
     // Creates the object named by a braced class id or a ProgID on the event
-    // thread and hands it back for the calling thread as IUnknown.
+    // thread and hands it back for the calling thread as IUnknown. E_POINTER,
+    // E_INVALIDARG for no text, the conversion's failure, E_FAIL when the
+    // object cannot be made, the wait's failure after 10 s.
     HRESULT CreateObjectOnThread(const OLECHAR* text, IUnknown** out);
 
     // Ends the thread and drops the requests still queued, unfired. From the

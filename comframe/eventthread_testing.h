@@ -1,13 +1,11 @@
 #pragma once
-// Test seam of the event thread: how its threads are made.
+// Test seam of the event thread: how long a create request is waited for.
 
-#include "platform/thread.h"
+#include <cstdint>
 
 namespace ccEventThreadTesting {
 
-using ThreadCreator = plat::Handle (*)(plat::ThreadFunction function, void* argument, uint32_t* threadId);
-
-// Null restores the platform's createThread.
-void setThreadCreator(ThreadCreator creator);
+// How long CreateObjectOnThread waits for its object; 0 restores 10 s.
+void setCreateTimeout(uint32_t milliseconds);
 
 } // namespace ccEventThreadTesting

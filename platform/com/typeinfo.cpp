@@ -386,7 +386,7 @@ HRESULT StaticTypeInfo::Invoke(void* instance, MEMBERID memid, WORD flags, DISPP
     }
 
     std::vector<VARIANT> args(formal);
-    VARIANT missing;
+    VARIANT missing{};
     missing.vt = VT_ERROR;
     missing.scode = DISP_E_PARAMNOTFOUND;
     HRESULT hr = S_OK;
@@ -409,8 +409,7 @@ HRESULT StaticTypeInfo::Invoke(void* instance, MEMBERID memid, WORD flags, DISPP
         if (FAILED(hr) && argErr) *argErr = static_cast<UINT>(slot[made] < 0 ? 0 : slot[made]);
     }
 
-    VARIANT value;
-    VariantInit(&value);
+    VARIANT value{}; // zeroed: a method that fails may leave its out value unset
     if (SUCCEEDED(hr)) {
         const HRESULT called = f->invoke(instance, args.data(), &value);
         if (FAILED(called)) {

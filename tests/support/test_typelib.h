@@ -34,11 +34,8 @@ inline SAFEARRAY* testDoubles(UINT dims)
 {
     SAFEARRAYBOUND bounds[2] = {{3, 0}, {2, 0}};
     SAFEARRAY* a = SafeArrayCreate(VT_R8, dims, bounds);
-    double* d = nullptr;
-    if (FAILED(SafeArrayAccessData(a, reinterpret_cast<void**>(&d)))) return a;
     for (UINT i = 0; i < (dims == 1 ? 3u : 6u); ++i)
-        d[i] = 1.5 * (i + 1);
-    (void)SafeArrayUnaccessData(a); // accessed just above
+        static_cast<double*>(a->pvData)[i] = 1.5 * (i + 1);
     return a;
 }
 
@@ -50,33 +47,27 @@ public:
     HRESULT put_Value(LONG v) override { return value = v, S_OK; }
     HRESULT Scale(double factor, VARIANT offset, double* result) override
     {
-        *result = factor * value + (offset.vt == VT_R8 ? offset.dblVal : 0.0);
-        return S_OK;
+        return *result = factor * value + (offset.vt == VT_R8 ? offset.dblVal : 0.0), S_OK;
     }
     HRESULT Fail() override
     {
         ICreateErrorInfo* create = nullptr;
-        if (SUCCEEDED(CreateErrorInfo(&create))) {
-            create->SetDescription(const_cast<LPOLESTR>(u"it broke"));
-            IErrorInfo* info = nullptr;
-            create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info));
-            SetErrorInfo(0, info);
-            info->Release();
-            create->Release();
-        }
+        CreateErrorInfo(&create);
+        create->SetDescription(const_cast<LPOLESTR>(u"it broke"));
+        IErrorInfo* info = nullptr;
+        create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info));
+        SetErrorInfo(0, info);
+        info->Release();
+        create->Release();
         return E_FAIL;
     }
     HRESULT Twice(LONG* v) override { return *v *= 2, S_OK; }
     HRESULT Sum(SAFEARRAY* values, double* result) override
     {
-        double* d = nullptr;
-        LONG upper = 0;
-        SafeArrayGetUBound(values, 1, &upper);
-        if (FAILED(SafeArrayAccessData(values, reinterpret_cast<void**>(&d)))) return E_FAIL;
         *result = 0;
-        for (LONG i = 0; i <= upper; ++i)
-            *result += d[i];
-        return SafeArrayUnaccessData(values);
+        for (LONG i = 0; i < static_cast<LONG>(values->rgsabound[0].cElements); ++i)
+            *result += static_cast<double*>(values->pvData)[i];
+        return S_OK;
     }
     HRESULT get_Items(SAFEARRAY** items) override { return *items = testDoubles(1), S_OK; }
     HRESULT get_Grid(SAFEARRAY** grid) override { return *grid = testDoubles(2), S_OK; }
@@ -85,81 +76,74 @@ public:
     HRESULT Attach(IDispatch* target, LONG* attached) override { return *attached = target ? 1 : 0, S_OK; }
 };
 
+// A number as a VARIANT of type vt, a reference, and a text.
+inline VARIANT testValue(VARTYPE vt, double v)
+{
+    VARIANT x{};
+    x.vt = VT_R8;
+    x.dblVal = v;
+    (void)VariantChangeType(&x, &x, 0, vt); // the tests ask only for conversions that exist
+    return x;
+}
+inline VARIANT testRef(VARTYPE vt, void* target)
+{
+    VARIANT x{};
+    x.vt = VT_BYREF | vt;
+    x.byref = target;
+    return x;
+}
+inline VARIANT testText(const char16_t* s)
+{
+    VARIANT x{};
+    x.vt = VT_BSTR;
+    x.bstrVal = SysAllocString(s);
+    return x;
+}
+
 namespace test_typelib {
 using plat::com::FunctionEntry;
 using plat::com::InterfaceEntry;
 using plat::com::ParamEntry;
 
-inline ITestOne* one(void* p)
-{
-    return static_cast<ITestOne*>(p);
-}
-inline ITestTwo* two(void* p)
-{
-    return static_cast<ITestTwo*>(p);
-}
+inline ITestOne* one(void* p) { return static_cast<ITestOne*>(p); }
+inline ITestTwo* two(void* p) { return static_cast<ITestTwo*>(p); }
 
-inline const ParamEntry kLong[] = {{u"value", {VT_I4}, PARAMFLAG_FIN}};
-inline const ParamEntry kLongOut[] = {{u"value", {VT_PTR, VT_I4}, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}};
-inline const ParamEntry kScale[] = {{u"factor", {VT_R8}, PARAMFLAG_FIN},
-    {u"offset", {VT_VARIANT}, PARAMFLAG_FIN | PARAMFLAG_FOPT},
-    {u"result", {VT_PTR, VT_R8}, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}};
-inline const ParamEntry kTwice[] = {{u"value", {VT_PTR, VT_I4}, PARAMFLAG_FIN | PARAMFLAG_FOUT}};
-inline const ParamEntry kSum[] = {{u"values", {VT_SAFEARRAY, VT_R8}, PARAMFLAG_FIN},
-    {u"result", {VT_PTR, VT_R8}, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}};
-inline const ParamEntry kArrayOut[] = {
-    {u"items", {VT_PTR, VT_SAFEARRAY, VT_R8}, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}};
-inline const ParamEntry kFill[] = {{u"out", {VT_PTR, VT_SAFEARRAY, VT_R8}, PARAMFLAG_FOUT}};
-inline const ParamEntry kName[] = {{u"name", {VT_PTR, VT_BSTR}, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}};
-inline const ParamEntry kAttach[] = {{u"target", {VT_PTR, VT_USERDEFINED}, PARAMFLAG_FIN | PARAMFLAG_FOPT},
-    {u"attached", {VT_PTR, VT_I4}, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}};
+// clang-format off
+constexpr USHORT kIn = PARAMFLAG_FIN, kOut = PARAMFLAG_FOUT, kRet = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
+inline const ParamEntry kLong[] = {{u"value", {VT_I4}, kIn}};
+inline const ParamEntry kLongOut[] = {{u"value", {VT_PTR, VT_I4}, kRet}};
+inline const ParamEntry kScale[] = {{u"factor", {VT_R8}, kIn}, {u"offset", {VT_VARIANT}, kIn | PARAMFLAG_FOPT}, {u"result", {VT_PTR, VT_R8}, kRet}};
+inline const ParamEntry kTwice[] = {{u"value", {VT_PTR, VT_I4}, kIn | kOut}};
+inline const ParamEntry kSum[] = {{u"values", {VT_SAFEARRAY, VT_R8}, kIn}, {u"result", {VT_PTR, VT_R8}, kRet}};
+inline const ParamEntry kArrayOut[] = {{u"items", {VT_PTR, VT_SAFEARRAY, VT_R8}, kRet}};
+inline const ParamEntry kFill[] = {{u"out", {VT_PTR, VT_SAFEARRAY, VT_R8}, kOut}};
+inline const ParamEntry kName[] = {{u"name", {VT_PTR, VT_BSTR}, kRet}};
+inline const ParamEntry kAttach[] = {{u"target", {VT_PTR, VT_USERDEFINED}, kIn | PARAMFLAG_FOPT}, {u"attached", {VT_PTR, VT_I4}, kRet}};
+// clang-format on
 
-inline HRESULT arrayResult(HRESULT hr, SAFEARRAY* a, VARIANT* r)
+template <HRESULT (ITestOne::*Get)(SAFEARRAY**)> HRESULT arrayGet(void* i, VARIANT*, VARIANT* r)
 {
     r->vt = VT_ARRAY | VT_R8;
-    r->parray = a;
-    return hr;
+    return (one(i)->*Get)(&r->parray);
 }
 
+// clang-format off
 inline const FunctionEntry kOne[] = {
-    {u"Value", 0, INVOKE_PROPERTYGET, kLongOut, 1, [](void* i, VARIANT*, VARIANT* r) {
-         r->vt = VT_I4;
-         return one(i)->get_Value(&r->lVal);
-     }},
+    {u"Value", 0, INVOKE_PROPERTYGET, kLongOut, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return one(i)->get_Value(&r->lVal); }},
     {u"Value", 0, INVOKE_PROPERTYPUT, kLong, 1, [](void* i, VARIANT* a, VARIANT*) { return one(i)->put_Value(a[0].lVal); }},
-    {u"Scale", 1, INVOKE_FUNC, kScale, 3, [](void* i, VARIANT* a, VARIANT* r) {
-         r->vt = VT_R8;
-         return one(i)->Scale(a[0].dblVal, a[1], &r->dblVal);
-     }},
+    {u"Scale", 1, INVOKE_FUNC, kScale, 3, [](void* i, VARIANT* a, VARIANT* r) { r->vt = VT_R8; return one(i)->Scale(a[0].dblVal, a[1], &r->dblVal); }},
     {u"Fail", 2, INVOKE_FUNC, nullptr, 0, [](void* i, VARIANT*, VARIANT*) { return one(i)->Fail(); }},
     {u"Twice", 3, INVOKE_FUNC, kTwice, 1, [](void* i, VARIANT* a, VARIANT*) { return one(i)->Twice(a[0].plVal); }},
-    {u"Sum", 4, INVOKE_FUNC, kSum, 2, [](void* i, VARIANT* a, VARIANT* r) {
-         r->vt = VT_R8;
-         return one(i)->Sum(a[0].parray, &r->dblVal);
-     }},
-    {u"Items", 5, INVOKE_PROPERTYGET, kArrayOut, 1, [](void* i, VARIANT*, VARIANT* r) {
-         SAFEARRAY* a = nullptr;
-         const HRESULT hr = one(i)->get_Items(&a);
-         return arrayResult(hr, a, r);
-     }},
-    {u"Grid", 6, INVOKE_PROPERTYGET, kArrayOut, 1, [](void* i, VARIANT*, VARIANT* r) {
-         SAFEARRAY* a = nullptr;
-         const HRESULT hr = one(i)->get_Grid(&a);
-         return arrayResult(hr, a, r);
-     }},
+    {u"Sum", 4, INVOKE_FUNC, kSum, 2, [](void* i, VARIANT* a, VARIANT* r) { r->vt = VT_R8; return one(i)->Sum(a[0].parray, &r->dblVal); }},
+    {u"Items", 5, INVOKE_PROPERTYGET, kArrayOut, 1, &arrayGet<&ITestOne::get_Items>},
+    {u"Grid", 6, INVOKE_PROPERTYGET, kArrayOut, 1, &arrayGet<&ITestOne::get_Grid>},
     {u"Fill", 7, INVOKE_FUNC, kFill, 1, [](void* i, VARIANT* a, VARIANT*) { return one(i)->Fill(a[0].pparray); }},
 };
-
 inline const FunctionEntry kTwo[] = {
-    {u"Name", 20, INVOKE_PROPERTYGET, kName, 1, [](void* i, VARIANT*, VARIANT* r) {
-         r->vt = VT_BSTR;
-         return two(i)->get_Name(&r->bstrVal);
-     }},
-    {u"Attach", 21, INVOKE_FUNC, kAttach, 2, [](void* i, VARIANT* a, VARIANT* r) {
-         r->vt = VT_I4;
-         return two(i)->Attach(a[0].pdispVal, &r->lVal);
-     }},
+    {u"Name", 20, INVOKE_PROPERTYGET, kName, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_BSTR; return two(i)->get_Name(&r->bstrVal); }},
+    {u"Attach", 21, INVOKE_FUNC, kAttach, 2, [](void* i, VARIANT* a, VARIANT* r) { r->vt = VT_I4; return two(i)->Attach(a[0].pdispVal, &r->lVal); }},
 };
+// clang-format on
 
 inline const InterfaceEntry kOneEntry = {&IID_ITestOne, u"ITestOne", kOne, std::size(kOne)};
 inline const InterfaceEntry kTwoEntry = {&IID_ITestTwo, u"ITestTwo", kTwo, std::size(kTwo)};

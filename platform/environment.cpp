@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 #include "platform/environment_testing.h"
 #include "platform/text.h"
@@ -92,6 +93,14 @@ bool languageAbbreviation(uint16_t language, std::wstring* abbreviation)
         }
     }
     return false;
+}
+
+bool computerName(std::wstring* name)
+{
+    char buffer[1025] = {}; // beyond any host name the system allows
+    if (gethostname(buffer, sizeof buffer - 1) != 0) return false;
+    if (name) *name = wideFromUtf8(buffer);
+    return true;
 }
 
 } // namespace plat

@@ -21,4 +21,8 @@ uint16_t userLanguage();
 // English); false for an identifier the table lacks.
 bool languageAbbreviation(uint16_t language, std::wstring* abbreviation);
 
+// The name of this computer, whole however long; false when the system
+// cannot tell it.
+bool computerName(std::wstring* name);
+
 } // namespace plat

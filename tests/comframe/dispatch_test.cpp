@@ -1,0 +1,193 @@
+#include "comframe/dispatch.h"
+
+#include "tests/support/test_typelib.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const IID kUnanswered = {0x5C0E7A1F, 0x4B21, 0x4F63, {0x9A, 0x0D, 0x61, 0x2E, 0x33, 0x8C, 0x70, 0x01}};
+const IID kMerged[] = {kUnanswered, IID_ITestOne, IID_ITestTwo, GUID_NULL};
+
+class Merged : public ccDynamicDispatchImpl<Merged, TestMethods<CComObjectRootEx<CComMultiThreadModel>>, kMerged,
+                   &LIBID_TestDispatch, 1, 0> {
+public:
+    BEGIN_COM_MAP(Merged)
+    COM_INTERFACE_ENTRY2(IDispatch, ITestOne)
+    COM_INTERFACE_ENTRY(ITestOne)
+    COM_INTERFACE_ENTRY(ITestTwo)
+    END_COM_MAP()
+};
+
+IDispatch* makeMerged()
+{
+    registerTestTypeLibrary();
+    IDispatch* d = nullptr;
+    EXPECT_EQ(plat::com::createInstance<Merged>(nullptr, IID_IDispatch, reinterpret_cast<void**>(&d)), S_OK);
+    return d;
+}
+
+DISPID idOf(IDispatch* d, const char16_t* name)
+{
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = DISPID_UNKNOWN;
+    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK) << "name";
+    return id;
+}
+
+// An array of VARIANT holding the given values (taken over), as one row or two.
+VARIANT variantArray(std::vector<VARIANT> items, UINT dims = 1)
+{
+    SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(items.size() / dims), 0}, {dims, 0}};
+    VARIANT x{};
+    x.vt = VT_ARRAY | VT_VARIANT;
+    x.parray = SafeArrayCreate(VT_VARIANT, dims, bounds);
+    std::copy(items.begin(), items.end(), static_cast<VARIANT*>(x.parray->pvData));
+    return x;
+}
+
+TEST(DynamicDispatch, InvokeRepairsWhatScriptsGetWrong)
+{
+    struct Row {
+        const char* what;
+        const char16_t* member;
+        WORD flags;
+        std::vector<VARIANT> args; // last first; a VT_EMPTY arg is passed as a by-ref VARIANT to `inout`
+        VARIANT inout;
+        bool wantResult;
+        HRESULT hr;
+        VARTYPE resultVt;
+        double result;
+        VARTYPE inoutVt;
+    };
+    const VARIANT none{};
+    const Row rows[] = {
+        {"member of the first interface", u"Value", DISPATCH_PROPERTYGET, {}, none, true, S_OK, VT_I4, 7, 0},
+        {"member of the second interface", u"Name", DISPATCH_PROPERTYGET, {}, none, true, S_OK, VT_BSTR, 0, 0},
+        {"left-out optional object", u"Attach", DISPATCH_METHOD, {}, none, true, S_OK, VT_I4, 0, 0},
+        {"left-out required argument", u"Scale", DISPATCH_METHOD, {}, none, true, DISP_E_BADPARAMCOUNT, 0, 0, 0},
+        {"by-ref VARIANT to long*", u"Twice", DISPATCH_METHOD, {none}, testValue(VT_I4, 21), true, S_OK, 0, 0, VT_I4},
+        {"by-ref VARIANT to an out array", u"Fill", DISPATCH_METHOD, {none}, none, true, S_OK, 0, 0,
+            VT_ARRAY | VT_VARIANT},
+        {"VARIANT array to double[]", u"Sum", DISPATCH_METHOD,
+            {variantArray({testValue(VT_I4, 1), testText(u"2"), testValue(VT_R8, 3.5)})}, none, true, S_OK, VT_R8, 6.5, 0},
+        {"unconvertible element", u"Sum", DISPATCH_METHOD, {variantArray({testValue(VT_I4, 1), testText(u"x")})}, none, true,
+            DISP_E_TYPEMISMATCH, 0, 0, 0},
+        {"two-dimensional array to double[]", u"Sum", DISPATCH_METHOD, {variantArray({none, none}, 2)}, none, true,
+            DISP_E_TYPEMISMATCH, 0, 0, 0},
+        {"one-dimensional result", u"Items", DISPATCH_PROPERTYGET, {}, none, true, S_OK, VT_ARRAY | VT_VARIANT, 0, 0},
+        {"two-dimensional result", u"Grid", DISPATCH_PROPERTYGET, {}, none, true, S_OK, VT_ARRAY | VT_R8, 0, 0},
+        {"indexed get", u"Items", DISPATCH_PROPERTYGET, {testValue(VT_I2, 1)}, none, true, S_OK, VT_R8, 3, 0},
+        {"index out of range", u"Items", DISPATCH_PROPERTYGET, {testValue(VT_I2, 9)}, none, true, DISP_E_BADINDEX, 0, 0,
+            0},
+        {"index on two dimensions", u"Grid", DISPATCH_PROPERTYGET, {testValue(VT_I2, 0)}, none, true,
+            DISP_E_NOTACOLLECTION, 0, 0, 0},
+        {"index without a result", u"Items", DISPATCH_PROPERTYGET, {testValue(VT_I2, 0)}, none, false,
+            DISP_E_NOTACOLLECTION, 0, 0, 0},
+    };
+    IDispatch* d = makeMerged();
+    for (const Row& row : rows) {
+        std::vector<VARIANT> args = row.args;
+        VARIANT inout = row.inout;
+        for (VARIANT& a : args)
+            a = a.vt == VT_EMPTY ? testRef(VT_VARIANT, &inout) : a;
+        DISPPARAMS params{args.data(), nullptr, static_cast<UINT>(args.size()), 0};
+        VARIANT result{};
+        EXPECT_EQ(d->Invoke(idOf(d, row.member), IID_NULL, 0, row.flags, &params, row.wantResult ? &result : nullptr,
+                      nullptr, nullptr),
+            row.hr)
+            << row.what;
+        EXPECT_EQ(result.vt, row.resultVt) << row.what;
+        const double got = result.vt == VT_R8 ? result.dblVal : result.vt == VT_I4 ? result.lVal : 0;
+        EXPECT_EQ(got, row.result) << row.what;
+        EXPECT_EQ(inout.vt, row.inoutVt) << row.what;
+        EXPECT_EQ(inout.vt == VT_I4 ? inout.lVal : 42, 42) << row.what;
+        VariantClear(&result);
+        VariantClear(&inout);
+        for (VARIANT& a : args)
+            VariantClear(&a);
+    }
+    d->Release();
+}
+
+TEST(DynamicDispatch, NamesResolveAcrossInterfacesWithTheirParameters)
+{
+    struct Row {
+        std::vector<const char16_t*> names;
+        HRESULT hr;
+        std::vector<DISPID> ids;
+    };
+    const Row rows[] = {
+        {{u"Name"}, S_OK, {20}},
+        {{u"Scale", u"offset"}, S_OK, {1, 1}},
+        {{u"Nothing"}, DISP_E_UNKNOWNNAME, {DISPID_UNKNOWN}},
+    };
+    IDispatch* d = makeMerged();
+    for (const Row& row : rows) {
+        std::vector<LPOLESTR> names;
+        for (const char16_t* n : row.names)
+            names.push_back(const_cast<LPOLESTR>(n));
+        std::vector<DISPID> ids(names.size(), 99);
+        EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()), 0, ids.data()), row.hr);
+        EXPECT_EQ(ids, row.ids);
+    }
+    d->Release();
+}
+
+// Every member id of the test library belongs to one interface, so the
+// merged Invoke and GetIDsOfNames agree on where a member lives.
+TEST(DynamicDispatch, MemberIdsAreUniqueAcrossMergedInterfaces)
+{
+    IDispatch* d = makeMerged();
+    ITypeInfo* merged = nullptr;
+    ASSERT_EQ(d->GetTypeInfo(0, 0, &merged), S_OK);
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(merged->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->cFuncs, std::size(test_typelib::kOne) + std::size(test_typelib::kTwo));
+    EXPECT_EQ(attr->cImplTypes, 0);
+    const UINT count = attr->cFuncs;
+    merged->ReleaseTypeAttr(attr);
+    std::map<MEMBERID, const plat::com::InterfaceEntry*> owner;
+    for (const plat::com::InterfaceEntry* itf : test_typelib::kInterfaces)
+        for (size_t f = 0; f < itf->functionCount; ++f)
+            EXPECT_EQ(owner.emplace(itf->functions[f].memid, itf).first->second, itf) << itf->functions[f].memid;
+    FUNCDESC* desc = nullptr;
+    EXPECT_EQ(merged->GetFuncDesc(count, &desc), E_INVALIDARG);
+    merged->Release();
+    d->Release();
+}
+
+TEST(DynamicDispatch, WithoutComponentsEveryCallFails)
+{
+    CComObjectNoLock<ccDynamicTypeInfo> info;
+    IDispatch* d = makeMerged();
+    info.Init(d, kMerged, kUnanswered, 1, 0); // no such library
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    TYPEATTR* attr = nullptr;
+    EXPECT_EQ(info.Invoke(d, 0, DISPATCH_PROPERTYGET, &none, nullptr, nullptr, nullptr), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(info.GetTypeAttr(&attr), E_UNEXPECTED);
+    EXPECT_EQ(info.GetNames(0, nullptr, 0, nullptr), DISP_E_MEMBERNOTFOUND);
+    d->Release();
+}
+
+TEST(DynamicDispatch, FirstCallsFromManyThreadsShareOneMergedInfo)
+{
+    IDispatch* d = makeMerged();
+    std::vector<std::thread> threads;
+    std::vector<DISPID> ids(8, DISPID_UNKNOWN);
+    for (size_t t = 0; t < ids.size(); ++t)
+        threads.emplace_back([&, t] {
+            LPOLESTR names[] = {const_cast<LPOLESTR>(u"Name")};
+            EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0, &ids[t]), S_OK);
+        });
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(ids, std::vector<DISPID>(8, 20));
+    d->Release();
+}
+
+} // namespace

@@ -185,6 +185,11 @@ TEST(ArchiveCollection, PositionsKeysAndTheirErrors)
     null.vt = VT_NULL;
     EXPECT_EQ(kArchiveBadIndexType, a->Remove(null));
     EXPECT_EQ(S_OK, a->Remove(i4(0))); // [c:3, a:1, 2] -> [a:1, 2]
+    VARIANT bogus = {};
+    bogus.vt = 0x7F; // no such type: the item keeps its value
+    EXPECT_TRUE(FAILED(a->PutItem(0, bogus)));
+    EXPECT_EQ(S_OK, a->GetItem(0, &out));
+    EXPECT_EQ(1, out.lVal);
     EXPECT_EQ(S_OK, a->Move(0, 1));
     LONG at = -1;
     EXPECT_EQ(S_OK, a->FindItem(i4(1), &at));

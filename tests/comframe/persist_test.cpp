@@ -115,6 +115,19 @@ TEST_F(Persistence, ACollectionSavesItemsWithTheirKeysAndLoadsBackEqual)
     VARIANT value = {};
     loaded.p->GetItem(1, &value);
     EXPECT_EQ(2, value.lVal);
+
+    // A key that is no text fails the load after the first item: nothing changes.
+    VARIANT null = {};
+    null.vt = VT_NULL;
+    saved.p->SetMode(0x40FFFFFF);
+    saved.p->WriteProperty(u"Item2", &one, nullptr);
+    saved.p->WriteProperty(u"Key2", &null, nullptr);
+    saved.p->SetMode(0x00FFFFFF);
+    source.p->Clear();
+    EXPECT_TRUE(FAILED(source.p->Persist(saved.p, 0x00FFFFFF)));
+    LONG count = -1;
+    source.p->get_Count(&count);
+    EXPECT_EQ(0, count);
 }
 
 TEST_F(Persistence, ACloneSharesASubObjectReachedTwiceAndNotifiesLastToFirst)

@@ -1,0 +1,86 @@
+#include "comframe/comerror.h"
+#include "comframe/comutil.h"
+#include "platform/com/apartment.h"
+#include "platform/com/bstr.h"
+#include "platform/com/message.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// 0 when the path passes, else the reason's message id.
+uint32_t reasonOf(const std::u16string* path, bool allowRelative)
+{
+    BSTR text = path ? SysAllocStringLen(path->data(), static_cast<UINT>(path->size())) : nullptr;
+    uint32_t reason = 0;
+    try {
+        EXPECT_EQ(ccValidateSpaceName(text, allowRelative), S_OK);
+    } catch (const ccCOMError& e) {
+        EXPECT_EQ(e.hr(), CC_E_BADSPACENAME);
+        reason = e.helpContext(); // the message id, when no help context is given
+    }
+    SysFreeString(text);
+    return reason;
+}
+
+TEST(SpaceName, ReasonsInTheirOrder)
+{
+    struct Case {
+        std::u16string path;
+        bool allowRelative;
+        uint32_t reason;
+    };
+    const Case cases[] = {
+        {u"Cam/Port", false, 0},
+        {u"Cam\\Port/", false, 0},
+        {u"....", false, 0},
+        {u"../Cam", true, 0},
+        {u"Kamera \u00e9t\u00e9/Z\u00fcge\U0001F600", false, 0}, // printable whatever the C locale
+        {u"", false, kSpaceNameEmpty},
+        {u"/Cam", false, kSpaceNameLeadingSeparator},
+        {u"\\Cam", true, kSpaceNameLeadingSeparator},
+        {u"..", false, kSpaceNameRelative},
+        {u".../Cam", false, kSpaceNameRelative},
+        {u"Cam//Port", false, kSpaceNameEmptyPart},
+        {u" Cam", false, kSpaceNameBlankEdge},
+        {u"Cam\x01 /Port", false, kSpaceNameBlankEdge}, // the blank is seen first
+        {u"Cam/P\x01rt", false, kSpaceNameNotPrintable},
+        {std::u16string(u"Cam\0Port", 8), false, kSpaceNameNotPrintable}, // not cut at the NUL
+        {u"Cam\xD800", false, kSpaceNameNotPrintable}, // an unpaired surrogate
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
+        EXPECT_EQ(reasonOf(&c.path, c.allowRelative), c.reason);
+    }
+    EXPECT_EQ(reasonOf(nullptr, true), kSpaceNameEmpty);
+}
+
+// Posts itself another message for every one dispatched: a steady stream.
+LRESULT reposting(HWND window, UINT, WPARAM, LPARAM)
+{
+    ++*reinterpret_cast<int*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    PostMessage(window, WM_USER + 1, 0, 0);
+    return 0;
+}
+
+TEST(PumpingWait, BoundedAndNeverFalselySuccessful)
+{
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    int seen = 0;
+    HWND target = CreateWindowExW(0, L"", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    SetWindowLongPtrW(target, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&seen));
+    SetWindowLongPtrW(target, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&reposting));
+    PostMessage(target, WM_USER + 1, 0, 0);
+    const plat::Handle never = plat::createEvent(true, false), none = nullptr;
+    DWORD index = 0;
+    EXPECT_EQ(ccPumpingWait(0, 30, 1, &never, &index), RPC_S_CALLPENDING);
+    EXPECT_GT(seen, 1);
+    EXPECT_EQ(ccPumpingWait(0, 30, 1, &none, &index), E_INVALIDARG);
+    DestroyWindow(target);
+    plat::closeHandle(never);
+    CoUninitialize();
+}
+
+} // namespace

@@ -111,6 +111,8 @@ HRESULT ccArchiveBase::Clone(IQorObject** result)
         *result = nullptr;
         Ref<IUnknown> clone;
         {
+            // Held while sub-objects persist themselves under their own locks: two
+            // objects that refer to each other, cloned at once from two threads, wait on each other.
             ccThreadOwnerLockGuard guard(&ownerLock());
             ccCloneObject(&clone.p, static_cast<IQorObject*>(this));
         }

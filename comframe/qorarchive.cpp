@@ -510,7 +510,7 @@ HRESULT CQorArchive::Remove(VARIANT index)
 
 HRESULT CQorArchive::Read(LPCOLESTR name, VARIANT* value, IErrorLog* errorLog)
 {
-    const ccCOMErrorContext context{&GUID_NULL, &IID_IPropertyBag, u"ReadProperty"};
+    const ccCOMErrorContext context{&GUID_NULL, &IID_IPropertyBag, u"Read"};
     return ccComMethod(context, nullptr, [&]() -> HRESULT {
         try {
             return ReadProperty(name, value, value);
@@ -530,7 +530,7 @@ HRESULT CQorArchive::Read(LPCOLESTR name, VARIANT* value, IErrorLog* errorLog)
 
 HRESULT CQorArchive::Write(LPCOLESTR name, VARIANT* value)
 {
-    const ccCOMErrorContext context{&GUID_NULL, &IID_IPropertyBag, u"WriteProperty"};
+    const ccCOMErrorContext context{&GUID_NULL, &IID_IPropertyBag, u"Write"};
     return ccComMethod(context, nullptr, [&]() -> HRESULT {
         try {
             return WriteProperty(name, value, nullptr);

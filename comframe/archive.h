@@ -1,0 +1,224 @@
+#pragma once
+// Saving and restoring objects: the keyed archive every object writes its
+// values into and reads them back from (CQorArchive), the object base that
+// carries the Tag, Persist and Clone (ccArchiveBase), and IPersistStream
+// through the suite's serializer (IPersistStreamImplBase).
+//
+// One Persist serves both directions: the archive's mode word says which
+// (kPersistSaving set: saving). Typed loads never fail for a missing or
+// badly typed value: they return S_FALSE, keep the caller's value and record
+// the key in the archive's load-failure text.
+
+#include "comframe/agile.h"
+#include "comframe/comerror.h"
+#include "comframe/objectroot.h"
+#include "platform/com/serializer.h"
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct IQorObject : IDispatch {
+    virtual HRESULT GetLocalComputerName(BSTR* name) = 0;
+    virtual HRESULT Clone(IQorObject** result) = 0;
+    virtual HRESULT CreateObject(BSTR name, IUnknown** object) = 0;
+    virtual HRESULT get_Tag(VARIANT* value) = 0;
+    virtual HRESULT put_Tag(VARIANT value) = 0;
+    virtual HRESULT putref_Tag(VARIANT value) = 0;
+    virtual HRESULT Persist(IQorArchive* archive, LONG flags) = 0;
+};
+extern const IID IID_IQorObject;
+
+// Answered by objects that must be told when they are cloned.
+struct IQorCloneBracket : IUnknown {
+    virtual HRESULT Reserved3() = 0;
+    virtual HRESULT Reserved4() = 0;
+    virtual HRESULT Reserved5() = 0;
+    virtual HRESULT Reserved6() = 0;
+    virtual HRESULT BeginClone() = 0; // operation 7
+    virtual HRESULT EndClone() = 0; // operation 8
+};
+extern const IID IID_IQorCloneBracket;
+
+// Collection failures.
+constexpr HRESULT kArchiveBadIndex = hresultOf(0x8004C180u);
+constexpr HRESULT kArchiveBadIndexType = hresultOf(0x8004C181u);
+constexpr HRESULT kArchiveDuplicateKey = hresultOf(0x8004C184u);
+// The message of an invalid key; argument 1 is the key.
+constexpr uint32_t kInvalidArchiveKeyMessage = 0x80048202u;
+constexpr LONG kArchiveAppend = -1;
+
+// A letter, digit, '_' or ':' first, then letters, digits, '_', ':', '.' or '-' (ASCII only).
+bool ccIsValidArchiveKey(const OLECHAR* key);
+
+// The Tag, Persist (the Tag's key) and Clone of every object.
+class ccArchiveBase : public ccComObjectRoot<ccComFreeThreadModel>, public IQorObject {
+public:
+    HRESULT GetLocalComputerName(BSTR* name) override;
+    HRESULT Clone(IQorObject** result) override;
+    HRESULT CreateObject(BSTR name, IUnknown** object) override;
+    HRESULT get_Tag(VARIANT* value) override;
+    HRESULT put_Tag(VARIANT value) override;
+    HRESULT putref_Tag(VARIANT value) override { return put_Tag(value); }
+    HRESULT Persist(IQorArchive* archive, LONG flags) override;
+
+protected:
+    // The class reported in error objects.
+    virtual const CLSID& errorClassId() const { return GUID_NULL; }
+    // Saves or loads the Tag; failures are thrown as ccCOMError.
+    void PersistTag(IQorArchive* archive, LONG flags);
+    ccCOMErrorContext errorContext(const OLECHAR* method) const { return {&errorClassId(), &IID_IQorObject, method}; }
+
+private:
+    std::unique_ptr<ccAgileVariant> tag_; // null: no Tag
+};
+
+// IPersistStream over the suite's serializer, and the archive persistence
+// each class completes (Persist, the clone notifications).
+class IPersistStreamImplBase : public IPersistStream, public IQorPersistArchive {
+public:
+    HRESULT IsDirty() override { return dirty_ ? S_OK : S_FALSE; }
+    HRESULT Load(IStream* stream) override;
+    HRESULT Save(IStream* stream, int32_t clearDirty) override;
+    HRESULT GetSizeMax(ULARGE_INTEGER* size) override;
+    HRESULT BeforeCloneLoad() override { return S_OK; }
+
+protected:
+    void setDirty(bool dirty) { dirty_ = dirty ? 1 : 0; }
+
+private:
+    uint8_t dirty_ = 0;
+};
+
+// An IStream that only counts the bytes written into *size; it lives on the caller's stack.
+class ccStreamCounter final : public IStream {
+public:
+    explicit ccStreamCounter(uint64_t* size)
+        : size_(size)
+    {
+    }
+    HRESULT QueryInterface(REFIID iid, void** ppv) override;
+    ULONG AddRef() override { return 1; }
+    ULONG Release() override { return 1; }
+    HRESULT Read(void*, ULONG, ULONG*) override { return E_FAIL; }
+    HRESULT Write(const void* data, ULONG count, ULONG* written) override;
+    HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_FAIL; }
+    HRESULT SetSize(ULARGE_INTEGER) override { return E_FAIL; }
+    HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_FAIL; }
+    HRESULT Commit(DWORD) override { return E_FAIL; }
+    HRESULT Revert() override { return E_FAIL; }
+    HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_FAIL; }
+    HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_FAIL; }
+    HRESULT Stat(STATSTG*, DWORD) override { return E_FAIL; }
+    HRESULT Clone(IStream**) override { return E_FAIL; }
+
+private:
+    uint64_t* size_;
+};
+
+class CQorArchive : public ccArchiveBase, public IQorArchive, public IPropertyBag, public IQorArchiveStore {
+public:
+    BEGIN_COM_MAP(CQorArchive)
+    COM_INTERFACE_ENTRY2(IUnknown, IQorArchive)
+    COM_INTERFACE_ENTRY(IQorObject)
+    COM_INTERFACE_ENTRY(ISupportErrorInfo)
+    COM_INTERFACE_ENTRY(IQorArchive)
+    COM_INTERFACE_ENTRY2(IDispatch, IQorArchive)
+    COM_INTERFACE_ENTRY(IPropertyBag)
+    COM_INTERFACE_ENTRY(IQorArchiveStore)
+    END_COM_MAP()
+
+    CQorArchive() = default;
+    virtual ~CQorArchive();
+
+    // A new empty archive in mode 0x00FFFFFF (loading).
+    static HRESULT create(CQorArchive** archive);
+
+    // IDispatch comes with the type information of the core library.
+    HRESULT GetTypeInfoCount(UINT* count) override;
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+
+    // The collection form: the Tag, then "Item<n>" and, for a keyed item, "Key<n>".
+    HRESULT Persist(IQorArchive* archive, LONG flags) override;
+
+    HRESULT PersistVariant(BSTR key, VARIANT* value) override;
+    HRESULT PersistUI1(BSTR key, BYTE* value) override;
+    HRESULT PersistI2(BSTR key, SHORT* value) override;
+    HRESULT PersistI4(BSTR key, LONG* value) override;
+    HRESULT PersistR4(BSTR key, float* value) override;
+    HRESULT PersistR8(BSTR key, double* value) override;
+    HRESULT PersistBoolean(BSTR key, VARIANT_BOOL* value) override;
+    HRESULT PersistString(BSTR key, BSTR* value) override;
+    HRESULT LoadObject(BSTR key, IUnknown** value) override;
+    HRESULT SaveObject(BSTR key, IUnknown* value) override;
+    HRESULT get__NewEnum(IUnknown** enumerator) override;
+    HRESULT get_Count(LONG* count) override;
+    HRESULT get_Item(VARIANT index, VARIANT* value) override;
+    HRESULT FindItem(VARIANT value, LONG* position) override;
+    HRESULT get_Key(LONG position, BSTR* key) override;
+    HRESULT FindKey(BSTR key, LONG* position) override;
+    HRESULT get_Mode(LONG* mode) override;
+
+    HRESULT Read(LPCOLESTR name, VARIANT* value, IErrorLog* errorLog) override;
+    HRESULT Write(LPCOLESTR name, VARIANT* value) override;
+
+    HRESULT SetMode(LONG mode) override;
+    HRESULT Append(LPCOLESTR key, const VARIANT* value) override;
+
+    // Collection operations; positions count from 0.
+    virtual HRESULT AddAt(const VARIANT& value, const OLECHAR* key, LONG position);
+    virtual HRESULT Add(const VARIANT& value, LONG position) { return AddAt(value, nullptr, position); }
+    virtual void Clear();
+    virtual HRESULT GetItem(LONG position, VARIANT* value);
+    virtual HRESULT PutItem(VARIANT index, const VARIANT& value);
+    virtual HRESULT PutItem(LONG position, const VARIANT& value);
+    virtual HRESULT PutKey(LONG position, const OLECHAR* key);
+    virtual HRESULT Move(LONG from, LONG to);
+    virtual HRESULT Remove(LONG position);
+    virtual HRESULT Remove(VARIANT index);
+    // Failures are thrown as ccCOMError. The wanted type is result's type on
+    // entry; default_ may be result itself.
+    virtual HRESULT ReadProperty(const OLECHAR* key, const VARIANT* default_, VARIANT* result);
+    virtual HRESULT WriteProperty(const OLECHAR* key, const VARIANT* value, const VARIANT* default_);
+
+    // The keys that could not be read, joined by ", " (a reason after a blank).
+    const std::u16string& loadFailures() const { return failures_; }
+    // How often a read had to search for its key.
+    uint32_t keySearches() const { return searches_; }
+
+private:
+    struct Item {
+        ccAgileVariant value;
+        std::u16string key; // empty: none
+    };
+
+    bool saving() const { return (mode_ & kPersistSaving) != 0; }
+    void recordFailure(const std::u16string& key, const char16_t* reason);
+    LONG findKey(const OLECHAR* key) const;
+    LONG resolveIndex(const VARIANT& index, std::u16string* missName);
+    OLECHAR decimalSeparator();
+    template <class Body> HRESULT method(const OLECHAR* name, Body&& body);
+    // A typed Persist: saves value as vt, or loads it converted to vt.
+    template <class T, class Get, class Put>
+    HRESULT persistTyped(const OLECHAR* name, BSTR key, T* value, VARTYPE vt, const char16_t* reason, Get get,
+                         Put put);
+
+    std::vector<std::unique_ptr<Item>> items_;
+    LONG mode_ = 0x00FFFFFF;
+    uint32_t cursor_ = 0;
+    std::u16string failures_;
+    OLECHAR decimal_ = 0;
+    uint32_t searches_ = 0;
+};
+
+// A deep copy of source into *target (empty: a new object of source's class),
+// sub-objects reached twice cloned once. Failures are thrown as ccCOMError.
+void ccCloneObject(IUnknown** target, IUnknown* source);
+// The copy itself; list collects (source, clone) pairs, one reference each.
+void ccCloneInto(IUnknown** target, IUnknown* source, std::vector<std::pair<IUnknown*, IUnknown*>>* list);
+
+// Registers the serializer stand-in over this framework's archive.
+HRESULT ccRegisterSerializer();

@@ -1,0 +1,216 @@
+#include "comframe/archive.h"
+
+#include "platform/com/bstr.h"
+#include "platform/environment.h"
+#include "platform/environment_testing.h"
+#include "tests/support/com_counted.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Archive {
+    Archive(LONG mode = 0x40FFFFFF)
+    {
+        EXPECT_EQ(S_OK, CQorArchive::create(&p));
+        static_cast<IQorArchive*>(p)->AddRef();
+        p->SetMode(mode);
+    }
+    ~Archive() { static_cast<IQorArchive*>(p)->Release(); }
+    CQorArchive* operator->() { return p; }
+    CQorArchive* p = nullptr;
+};
+
+struct Text {
+    explicit Text(const char16_t* s) : p(SysAllocString(s)) {}
+    ~Text() { SysFreeString(p); }
+    BSTR p;
+};
+
+VARIANT i4(LONG n)
+{
+    VARIANT v = {};
+    v.vt = VT_I4;
+    v.lVal = n;
+    return v;
+}
+
+VARIANT str(const char16_t* s)
+{
+    VARIANT v = {};
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(s);
+    return v;
+}
+
+TEST(ArchiveKeys, LettersDigitsAndMarksOnly)
+{
+    const struct {
+        const char16_t* key;
+        bool valid;
+    } cases[] = { { u"Gain", true }, { u"9lives", true }, { u"_x", true }, { u":ns.a-b", true }, { u"a.b-c_d:e", true },
+        { u".a", false }, { u"-a", false }, { u"a b", false }, { u"", false }, { u"a\u00e9", false }, { nullptr, false } };
+    for (const auto& c : cases) EXPECT_EQ(c.valid, ccIsValidArchiveKey(c.key)) << (c.key ? "" : "null");
+
+    Archive saving;
+    VARIANT v = i4(1);
+    EXPECT_EQ(E_INVALIDARG, saving->PersistVariant(Text(u"a b").p, &v));
+}
+
+TEST(ArchiveTyped, EachTypeRoundTripsAndAWrongOneKeepsTheCallersValue)
+{
+    Archive a;
+    BYTE b = 200;
+    SHORT s = -7;
+    LONG l = 70000;
+    float f = 2.5f;
+    double d = -1.25;
+    VARIANT_BOOL t = 5; // any non-zero is saved as -1
+    BSTR text = SysAllocString(u"abc");
+    ASSERT_EQ(S_OK, a->PersistUI1(Text(u"b").p, &b));
+    ASSERT_EQ(S_OK, a->PersistI2(Text(u"s").p, &s));
+    ASSERT_EQ(S_OK, a->PersistI4(Text(u"l").p, &l));
+    ASSERT_EQ(S_OK, a->PersistR4(Text(u"f").p, &f));
+    ASSERT_EQ(S_OK, a->PersistR8(Text(u"d").p, &d));
+    ASSERT_EQ(S_OK, a->PersistBoolean(Text(u"t").p, &t));
+    ASSERT_EQ(S_OK, a->PersistString(Text(u"text").p, &text));
+    SysFreeString(text);
+    a->SetMode(0x00FFFFFF);
+    b = 0, s = 0, l = 0, f = 0, d = 0, t = 0, text = nullptr;
+    EXPECT_EQ(S_OK, a->PersistUI1(Text(u"b").p, &b));
+    EXPECT_EQ(S_OK, a->PersistI2(Text(u"s").p, &s));
+    EXPECT_EQ(S_OK, a->PersistI4(Text(u"l").p, &l));
+    EXPECT_EQ(S_OK, a->PersistR4(Text(u"f").p, &f));
+    EXPECT_EQ(S_OK, a->PersistR8(Text(u"d").p, &d));
+    EXPECT_EQ(S_OK, a->PersistBoolean(Text(u"t").p, &t));
+    EXPECT_EQ(S_OK, a->PersistString(Text(u"text").p, &text));
+    EXPECT_EQ(0u, a->keySearches()); // read in the order written
+    EXPECT_EQ(200, b);
+    EXPECT_EQ(-7, s);
+    EXPECT_EQ(70000, l);
+    EXPECT_EQ(2.5f, f);
+    EXPECT_EQ(-1.25, d);
+    EXPECT_EQ(VARIANT_TRUE, t);
+    EXPECT_EQ(std::u16string(u"abc"), std::u16string(text));
+    SysFreeString(text);
+
+    // Out of order still finds; a text that is no number keeps the caller's value.
+    l = 42;
+    EXPECT_EQ(S_FALSE, a->PersistI4(Text(u"text").p, &l));
+    EXPECT_EQ(42, l);
+    EXPECT_EQ(S_FALSE, a->PersistI4(Text(u"missing").p, &l));
+    EXPECT_EQ(1u + 1u, a->keySearches());
+    EXPECT_EQ(std::u16string(u"text <invalid long value>, missing"), a->loadFailures());
+    // Writing while loading fails.
+    EXPECT_EQ(E_FAIL, a->SaveObject(Text(u"x").p, nullptr));
+}
+
+TEST(ArchiveTyped, ADecimalCommaLocaleReadsPointText)
+{
+    plat::setUserLanguageOverride(0x0407); // German
+    Archive a;
+    VARIANT v = str(u"1.5");
+    ASSERT_EQ(S_OK, a->PersistVariant(Text(u"x").p, &v));
+    VariantClear(&v);
+    a->SetMode(0);
+    double d = 0;
+    EXPECT_EQ(S_OK, a->PersistR8(Text(u"x").p, &d));
+    EXPECT_EQ(1.5, d);
+    plat::setUserLanguageOverride(0);
+}
+
+TEST(ArchiveProperties, ADefaultEqualToTheValueIsNotWritten)
+{
+    Archive a;
+    VARIANT value = i4(3), other = i4(4);
+    EXPECT_EQ(S_OK, a->WriteProperty(u"k", &value, &value));
+    EXPECT_EQ(S_OK, a->WriteProperty(u"j", &value, &other));
+    LONG count = 0;
+    a->get_Count(&count);
+    EXPECT_EQ(1, count);
+    a->SetMode(0);
+    VARIANT result = {};
+    EXPECT_EQ(S_OK, a->ReadProperty(u"k", &value, &result));
+    EXPECT_EQ(3, result.lVal);
+}
+
+TEST(ArchiveProperties, BagReadOfAMissingNameKeepsTheValueAndLogsTheError)
+{
+    struct Log : IErrorLog {
+        HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+        ULONG AddRef() override { return 1; }
+        ULONG Release() override { return 1; }
+        HRESULT AddError(LPCOLESTR name, EXCEPINFO* info) override
+        {
+            names += name;
+            scode = info->scode;
+            return S_OK;
+        }
+        std::u16string names;
+        SCODE scode = -1;
+    } log;
+    Archive a(0);
+    VARIANT v = str(u"kept"); // default and result are the same VARIANT
+    EXPECT_EQ(S_OK, static_cast<IPropertyBag*>(a.p)->Read(u"absent", &v, &log));
+    EXPECT_EQ(std::u16string(u"kept"), std::u16string(v.bstrVal));
+    EXPECT_EQ(u"", log.names);
+    EXPECT_EQ(E_INVALIDARG, static_cast<IPropertyBag*>(a.p)->Read(u"bad key", &v, &log));
+    EXPECT_EQ(u"bad key", log.names);
+    EXPECT_EQ(0, log.scode);
+    IErrorInfo* info = nullptr;
+    EXPECT_EQ(S_OK, GetErrorInfo(0, &info));
+    if (info) info->Release();
+    VariantClear(&v);
+}
+
+TEST(ArchiveCollection, PositionsKeysAndTheirErrors)
+{
+    Archive a;
+    VARIANT one = i4(1), two = i4(2), three = i4(3);
+    ASSERT_EQ(S_OK, a->AddAt(one, u"a", kArchiveAppend));
+    ASSERT_EQ(S_OK, a->AddAt(two, nullptr, kArchiveAppend));
+    ASSERT_EQ(S_OK, a->AddAt(three, u"c", 0)); // before the first
+    EXPECT_EQ(kArchiveBadIndex, a->AddAt(three, nullptr, 4));
+    EXPECT_EQ(kArchiveDuplicateKey, a->PutKey(2, u"a"));
+    EXPECT_EQ(S_OK, a->PutKey(0, u"c")); // its own key again
+    VARIANT index = i4(3), out = {};
+    EXPECT_EQ(kArchiveBadIndex, a->get_Item(index, &out));
+    EXPECT_EQ(std::u16string(u"#3"), a->loadFailures());
+    VARIANT byKey = str(u"a");
+    EXPECT_EQ(S_OK, a->get_Item(byKey, &out));
+    EXPECT_EQ(1, out.lVal);
+    VARIANT null = {};
+    null.vt = VT_NULL;
+    EXPECT_EQ(kArchiveBadIndexType, a->Remove(null));
+    EXPECT_EQ(S_OK, a->Remove(i4(0))); // [c:3, a:1, 2] -> [a:1, 2]
+    VARIANT bogus = {};
+    bogus.vt = 0x7F; // no such type: the item keeps its value
+    EXPECT_TRUE(FAILED(a->PutItem(0, bogus)));
+    EXPECT_EQ(S_OK, a->GetItem(0, &out));
+    EXPECT_EQ(1, out.lVal);
+    EXPECT_EQ(S_OK, a->Move(0, 1));
+    LONG at = -1;
+    EXPECT_EQ(S_OK, a->FindItem(i4(1), &at));
+    EXPECT_EQ(1, at);
+    VariantClear(&byKey);
+
+    // Only objects, when the mode says so; objects compare by identity.
+    CountedDispatch object;
+    VARIANT obj = {};
+    obj.vt = VT_DISPATCH;
+    obj.pdispVal = &object;
+    a->SetMode(0x10FFFFFF);
+    EXPECT_EQ(S_OK, a->Add(one, kArchiveAppend));
+    EXPECT_EQ(S_OK, a->Add(obj, kArchiveAppend));
+    LONG count = 0;
+    a->get_Count(&count);
+    EXPECT_EQ(3, count);
+    EXPECT_EQ(S_OK, a->FindItem(obj, &at));
+    EXPECT_EQ(2, at);
+    a->Clear();
+    EXPECT_EQ(0u, object.count);
+}
+
+} // namespace

@@ -50,6 +50,19 @@ void cc_IOLine::stopEdgeKind(uint32_t) {}
 void cc_IOLine::addWakeObject(ccIWakeObject*, uint32_t) {}
 void cc_IOLine::removeWakeObject(ccIWakeObject*, uint32_t) {}
 
+void cc_IOLine::watchEdgeKind(uint32_t kind)
+{
+    std::lock_guard<std::mutex> hold(watchMutex_);
+    if (kind < 3)
+        ++watchers_[kind];
+}
+
+bool cc_IOLine::unwatchEdgeKind(uint32_t kind)
+{
+    std::lock_guard<std::mutex> hold(watchMutex_);
+    return kind < 3 && watchers_[kind] > 0 && --watchers_[kind] == 0;
+}
+
 // ---- cc_UnknownIOLine ----
 
 cc_UnknownIOLine::cc_UnknownIOLine(cc_ModPtr<ccIComponent_LineIO> line, const cc_UnknownFrameGrabber& errors)
@@ -366,8 +379,10 @@ ccInputLine::CallbackHandle cc_InputLineState::add(const std::shared_ptr<cc_Inpu
         return {};
     }
     ccPtrHandle<cc_InputRegistration> made(new cc_InputRegistration(*this, std::move(callback), argument));
-    if (!dispatcher_)
+    if (!dispatcher_) {
         start(key, kind);
+        with([kind](cc_IOLine& line) { line.watchEdgeKind(kind); });
+    }
     kind_ = kind;
     onDispatcher([&](ccCallbackDispatcher& d) { d.add({made, argument}); });
     registrations_.push_back(made);
@@ -400,7 +415,10 @@ std::unique_ptr<ccCallbackDispatcher> cc_InputLineState::sweep()
     wake_->release();
     wake_ = nullptr;
     try {
-        with([this](cc_IOLine& line) { line.stopEdgeKind(kind_); });
+        with([this](cc_IOLine& line) {
+            if (line.unwatchEdgeKind(kind_))
+                line.stopEdgeKind(kind_);
+        });
     } catch (...) {
     }
     kind_ = 3;

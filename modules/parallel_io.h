@@ -88,6 +88,16 @@ public:
     virtual void addWakeObject(ccIWakeObject* wake, uint32_t kind);
     virtual void removeWakeObject(ccIWakeObject* wake, uint32_t kind);
     virtual ~cc_IOLine();
+
+    // The input-line objects of this line that watch each edge kind. The
+    // module's stop of a kind is for the whole line, so only the last
+    // watcher of a kind may send it: unwatch answers whether it was.
+    void watchEdgeKind(uint32_t kind);
+    bool unwatchEdgeKind(uint32_t kind);
+
+private:
+    std::mutex watchMutex_;
+    uint32_t watchers_[3] = {};
 };
 
 // A line of the driver module (69); every module error comes back as the

@@ -314,4 +314,21 @@ TEST(BoardLines, TransitionsReachEveryCallbackRegisteredAndNoneRemoved)
     EXPECT_EQ(std::make_tuple(sim().wakeObjects(0), sim().wakeObjects(1)), std::make_tuple(0u, 0u));
 }
 
+// Two objects of one input line watch the same edge kind; the first one's
+// last release must not tell the module to stop that kind while the second
+// still watches it.
+TEST_F(ParallelIO, TheLastReleaseOfOneObjectLeavesAnotherObjectsKindWatched)
+{
+    ccInputLine first = inputLine(0);
+    ccInputLine second = inputLine(0);
+    const ccPtrHandle<Counter> counter(new Counter);
+    Handle stays = watch(second, 1, counter);
+    Handle goes = watch(first, 1);
+    const uint32_t stopsBefore = sim().callCount(ccIidLineIO, 11);
+    goes = Handle();
+    EXPECT_EQ(sim().callCount(ccIidLineIO, 11), stopsBefore) << "edge kind stopped on a line still watched";
+    EXPECT_EQ(sim().wakeObjects(0), 1u);
+    stays = Handle();
+}
+
 } // namespace

@@ -1,4 +1,6 @@
 #include "comframe/archive.h"
+#include "comframe/coretypes.h"
+#include "comframe/objectbase.h"
 
 #include "platform/com/bstr.h"
 #include "platform/com/classes.h"
@@ -40,14 +42,45 @@ bool ccIsValidArchiveKey(const OLECHAR* key)
 
 HRESULT ccArchiveBase::GetLocalComputerName(BSTR* name)
 {
-    if (name) *name = nullptr;
-    return E_NOTIMPL;
+    return ccGetLocalComputerName(name);
 }
 
-HRESULT ccArchiveBase::CreateObject(BSTR, IUnknown** object)
+HRESULT ccArchiveBase::CreateObject(BSTR name, IUnknown** object)
 {
-    if (object) *object = nullptr;
-    return E_NOTIMPL;
+    return ccCreateObject(name, object);
+}
+
+const IID* ccArchiveBase::dispatchInterfaces() const
+{
+    static const IID interfaces[] = {IID_IQorObject, GUID_NULL};
+    return interfaces;
+}
+
+HRESULT ccArchiveBase::GetTypeInfoCount(UINT* count)
+{
+    if (!count) return E_POINTER;
+    *count = 1;
+    return S_OK;
+}
+
+HRESULT ccArchiveBase::GetTypeInfo(UINT, LCID, ITypeInfo** info)
+{
+    ccRegisterCoreTypeLibrary();
+    return dispatch_.getTypeInfo(static_cast<IQorObject*>(this), dispatchInterfaces(), LIBID_QoraltCore, 1, 0, info);
+}
+
+HRESULT ccArchiveBase::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids)
+{
+    ccRegisterCoreTypeLibrary();
+    return dispatch_.getIDsOfNames(static_cast<IQorObject*>(this), dispatchInterfaces(), LIBID_QoraltCore, 1, 0, names, count, ids);
+}
+
+HRESULT ccArchiveBase::Invoke(DISPID memid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+    EXCEPINFO* excepInfo, UINT* argErr)
+{
+    ccRegisterCoreTypeLibrary();
+    return dispatch_.invoke(static_cast<IQorObject*>(this), dispatchInterfaces(), LIBID_QoraltCore, 1, 0, memid, flags, params, result,
+        excepInfo, argErr);
 }
 
 HRESULT ccArchiveBase::get_Tag(VARIANT* value)

@@ -11,6 +11,7 @@
 
 #include "comframe/agile.h"
 #include "comframe/comerror.h"
+#include "comframe/dispatch.h"
 #include "comframe/objectroot.h"
 #include "platform/com/serializer.h"
 
@@ -53,8 +54,15 @@ constexpr LONG kArchiveAppend = -1;
 bool ccIsValidArchiveKey(const OLECHAR* key);
 
 // The Tag, Persist (the Tag's key) and Clone of every object.
+// IDispatch comes from the core library's type information of the
+// interfaces dispatchInterfaces() lists, merged.
 class ccArchiveBase : public ccComObjectRoot<ccComFreeThreadModel>, public IQorObject {
 public:
+    HRESULT GetTypeInfoCount(UINT* count) override;
+    HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+    HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+    HRESULT Invoke(DISPID memid, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+        EXCEPINFO* excepInfo, UINT* argErr) override;
     HRESULT GetLocalComputerName(BSTR* name) override;
     HRESULT Clone(IQorObject** result) override;
     HRESULT CreateObject(BSTR name, IUnknown** object) override;
@@ -64,6 +72,9 @@ public:
     HRESULT Persist(IQorArchive* archive, LONG flags) override;
 
 protected:
+    // The core library's dual interfaces the object answers, ended by
+    // GUID_NULL; the first one owns member id 0.
+    virtual const IID* dispatchInterfaces() const;
     // The class reported in error objects.
     virtual const CLSID& errorClassId() const { return GUID_NULL; }
     // Saves or loads the Tag; failures are thrown as ccCOMError.
@@ -72,6 +83,7 @@ protected:
 
 private:
     std::unique_ptr<ccAgileVariant> tag_; // null: no Tag
+    ccMergedTypeInfo dispatch_;
 };
 
 // IPersistStream over the suite's serializer, and the archive persistence
@@ -135,11 +147,21 @@ public:
     // A new empty archive in mode 0x00FFFFFF (loading).
     static HRESULT create(CQorArchive** archive);
 
-    // IDispatch comes with the type information of the core library.
-    HRESULT GetTypeInfoCount(UINT* count) override;
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+    // IDispatch over IQorArchive and IQorObject, IQorArchive's Item the default member.
+    HRESULT GetTypeInfoCount(UINT* count) override { return ccArchiveBase::GetTypeInfoCount(count); }
+    HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override
+    {
+        return ccArchiveBase::GetTypeInfo(index, lcid, info);
+    }
+    HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override
+    {
+        return ccArchiveBase::GetIDsOfNames(iid, names, count, lcid, ids);
+    }
+    HRESULT Invoke(DISPID memid, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+        EXCEPINFO* excepInfo, UINT* argErr) override
+    {
+        return ccArchiveBase::Invoke(memid, iid, lcid, flags, params, result, excepInfo, argErr);
+    }
 
     // The collection form: the Tag, then "Item<n>" and, for a keyed item, "Key<n>".
     HRESULT Persist(IQorArchive* archive, LONG flags) override;
@@ -183,6 +205,8 @@ public:
     // entry; default_ may be result itself.
     virtual HRESULT ReadProperty(const OLECHAR* key, const VARIANT* default_, VARIANT* result);
     virtual HRESULT WriteProperty(const OLECHAR* key, const VARIANT* value, const VARIANT* default_);
+
+    const IID* dispatchInterfaces() const override;
 
     // The keys that could not be read, joined by ", " (a reason after a blank).
     const std::u16string& loadFailures() const { return failures_; }

@@ -83,36 +83,19 @@ HRESULT ccArchiveBase::Invoke(DISPID memid, REFIID, LCID, WORD flags, DISPPARAMS
         excepInfo, argErr);
 }
 
-HRESULT ccArchiveBase::get_Tag(VARIANT* value)
+HRESULT ccObjectTag::get(VARIANT* value) const
 {
-    return ccComMethod(errorContext(u"get_Tag"), nullptr, [&] {
-        if (!value) return E_POINTER;
-        VariantInit(value);
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        return tag_ ? tag_->copyToNew(value) : S_OK;
-    });
+    VariantInit(value);
+    return tag_ ? tag_->copyToNew(value) : S_OK;
 }
 
-HRESULT ccArchiveBase::put_Tag(VARIANT value)
+HRESULT ccObjectTag::put(const VARIANT& value)
 {
-    return ccComMethod(errorContext(u"put_Tag"), nullptr, [&] {
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        if (!tag_) tag_ = std::make_unique<ccAgileVariant>();
-        return tag_->assign(value);
-    });
+    if (!tag_) tag_ = std::make_unique<ccAgileVariant>();
+    return tag_->assign(value);
 }
 
-HRESULT ccArchiveBase::Persist(IQorArchive* archive, LONG flags)
-{
-    return ccComMethod(errorContext(u"Persist"), nullptr, [&] {
-        if (!archive) return E_POINTER;
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        PersistTag(archive, flags);
-        return S_OK;
-    });
-}
-
-void ccArchiveBase::PersistTag(IQorArchive* archive, LONG flags)
+void ccObjectTag::persist(IQorArchive* archive, LONG flags)
 {
     Bstr key(u"Tag");
     if (flags & kPersistSaving) {
@@ -135,6 +118,39 @@ void ccArchiveBase::PersistTag(IQorArchive* archive, LONG flags)
     auto tag = std::make_unique<ccAgileVariant>();
     check(tag->assign(value));
     tag_ = std::move(tag);
+}
+
+HRESULT ccArchiveBase::get_Tag(VARIANT* value)
+{
+    return ccComMethod(errorContext(u"get_Tag"), nullptr, [&] {
+        if (!value) return E_POINTER;
+        VariantInit(value);
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        return tag_.get(value);
+    });
+}
+
+HRESULT ccArchiveBase::put_Tag(VARIANT value)
+{
+    return ccComMethod(errorContext(u"put_Tag"), nullptr, [&] {
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        return tag_.put(value);
+    });
+}
+
+HRESULT ccArchiveBase::Persist(IQorArchive* archive, LONG flags)
+{
+    return ccComMethod(errorContext(u"Persist"), nullptr, [&] {
+        if (!archive) return E_POINTER;
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        PersistTag(archive, flags);
+        return S_OK;
+    });
+}
+
+void ccArchiveBase::PersistTag(IQorArchive* archive, LONG flags)
+{
+    tag_.persist(archive, flags);
 }
 
 HRESULT ccArchiveBase::Clone(IQorObject** result)

@@ -54,6 +54,22 @@ constexpr LONG kArchiveAppend = -1;
 bool ccIsValidArchiveKey(const OLECHAR* key);
 
 // The Tag, Persist (the Tag's key) and Clone of every object.
+// An object's Tag: none until the first assignment. The owner holds its
+// lock around every call.
+class ccObjectTag {
+public:
+    // VT_EMPTY when there is none; interfaces usable on the calling thread.
+    HRESULT get(VARIANT* value) const;
+    // Interfaces are kept agile.
+    HRESULT put(const VARIANT& value);
+    // Saves the Tag under "Tag", or loads it (a missing one is removed
+    // unless flags keep it); failures are thrown as ccCOMError.
+    void persist(IQorArchive* archive, LONG flags);
+
+private:
+    std::unique_ptr<ccAgileVariant> tag_; // null: no Tag
+};
+
 // IDispatch comes from the core library's type information of the
 // interfaces dispatchInterfaces() lists, merged.
 class ccArchiveBase : public ccComObjectRoot<ccComFreeThreadModel>, public IQorObject {
@@ -82,7 +98,7 @@ protected:
     ccCOMErrorContext errorContext(const OLECHAR* method) const { return {&errorClassId(), &IID_IQorObject, method}; }
 
 private:
-    std::unique_ptr<ccAgileVariant> tag_; // null: no Tag
+    ccObjectTag tag_;
     ccMergedTypeInfo dispatch_;
 };
 

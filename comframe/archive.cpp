@@ -65,20 +65,17 @@ HRESULT ccArchiveBase::GetTypeInfoCount(UINT* count)
 
 HRESULT ccArchiveBase::GetTypeInfo(UINT, LCID, ITypeInfo** info)
 {
-    ccRegisterCoreTypeLibrary();
     return dispatch_.getTypeInfo(static_cast<IQorObject*>(this), dispatchInterfaces(), LIBID_QoraltCore, 1, 0, info);
 }
 
 HRESULT ccArchiveBase::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids)
 {
-    ccRegisterCoreTypeLibrary();
     return dispatch_.getIDsOfNames(static_cast<IQorObject*>(this), dispatchInterfaces(), LIBID_QoraltCore, 1, 0, names, count, ids);
 }
 
 HRESULT ccArchiveBase::Invoke(DISPID memid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
     EXCEPINFO* excepInfo, UINT* argErr)
 {
-    ccRegisterCoreTypeLibrary();
     return dispatch_.invoke(static_cast<IQorObject*>(this), dispatchInterfaces(), LIBID_QoraltCore, 1, 0, memid, flags, params, result,
         excepInfo, argErr);
 }

@@ -10,7 +10,9 @@
 // the key in the archive's load-failure text.
 
 #include "comframe/agile.h"
+#include "comframe/classinfo.h"
 #include "comframe/comerror.h"
+#include "comframe/coretypes.h"
 #include "comframe/dispatch.h"
 #include "comframe/objectroot.h"
 #include "platform/com/serializer.h"
@@ -74,6 +76,8 @@ private:
 // interfaces dispatchInterfaces() lists, merged.
 class ccArchiveBase : public ccComObjectRoot<ccComFreeThreadModel>, public IQorObject {
 public:
+    ccArchiveBase() { ccRegisterCoreTypeLibrary(); }
+
     HRESULT GetTypeInfoCount(UINT* count) override;
     HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
     HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
@@ -145,12 +149,18 @@ private:
     uint64_t* size_;
 };
 
-class CQorArchive : public ccArchiveBase, public IQorArchive, public IPropertyBag, public IQorArchiveStore {
+class CQorArchive : public ccArchiveBase,
+                    public IProvideClassInfo2Impl<&CLSID_QorArchive, &DIID_IQorCollectionEvents, &LIBID_QoraltCore, 1, 0>,
+                    public IQorArchive,
+                    public IPropertyBag,
+                    public IQorArchiveStore {
 public:
     BEGIN_COM_MAP(CQorArchive)
     COM_INTERFACE_ENTRY2(IUnknown, IQorArchive)
     COM_INTERFACE_ENTRY(IQorObject)
     COM_INTERFACE_ENTRY(ISupportErrorInfo)
+    COM_INTERFACE_ENTRY(IProvideClassInfo2)
+    COM_INTERFACE_ENTRY2(IProvideClassInfo, IProvideClassInfo2)
     COM_INTERFACE_ENTRY(IQorArchive)
     COM_INTERFACE_ENTRY2(IDispatch, IQorArchive)
     COM_INTERFACE_ENTRY(IPropertyBag)

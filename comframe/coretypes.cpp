@@ -7,6 +7,8 @@
 #include <iterator>
 
 const GUID LIBID_QoraltCore = {0x6E1A3C00, 0x7320, 0x4A51, {0x9B, 0x41, 0x51, 0x6F, 0x72, 0x41, 0x72, 0x01}};
+const CLSID CLSID_QorArchive = {0x6E1A3C01, 0x7320, 0x4A51, {0x9B, 0x41, 0x51, 0x6F, 0x72, 0x41, 0x72, 0x01}};
+const IID DIID_IQorCollectionEvents = {0x6E1A3C02, 0x7320, 0x4A51, {0x9B, 0x41, 0x51, 0x6F, 0x72, 0x41, 0x72, 0x01}};
 
 namespace cc_core_types {
 namespace {
@@ -85,7 +87,8 @@ const FunctionEntry kArchiveFunctions[] = {
 };
 // clang-format on
 
-const InterfaceEntry* const kInterfaces[] = {&kQorObject, &kQorArchive};
+const InterfaceEntry kArchiveClass = {&CLSID_QorArchive, u"QorArchive", nullptr, 0};
+const InterfaceEntry* const kInterfaces[] = {&kQorObject, &kQorArchive, &kArchiveClass};
 
 } // namespace
 

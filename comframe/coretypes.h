@@ -5,6 +5,10 @@
 #include "platform/com/typeinfo.h"
 
 extern const GUID LIBID_QoraltCore;
+// The archive's class as the library describes it (it is never registered),
+// and the event interface of collections.
+extern const CLSID CLSID_QorArchive;
+extern const IID DIID_IQorCollectionEvents;
 
 namespace cc_core_types {
 extern const plat::com::InterfaceEntry kQorObject;

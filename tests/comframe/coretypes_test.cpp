@@ -86,6 +86,26 @@ TEST(CoreTypes, ArchiveMethodsAnswerByName)
     d->Release();
 }
 
+TEST(CoreTypes, TheArchiveDescribesItsClassAndCollectionEvents)
+{
+    CQorArchive* archive = nullptr;
+    ASSERT_EQ(CQorArchive::create(&archive), S_OK);
+    IProvideClassInfo2* info = nullptr;
+    ASSERT_EQ(static_cast<IQorArchive*>(archive)->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info)),
+        S_OK);
+    GUID events = GUID_NULL;
+    EXPECT_EQ(info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events), S_OK);
+    EXPECT_TRUE(IsEqualGUID(events, DIID_IQorCollectionEvents));
+    ITypeInfo* type = nullptr;
+    ASSERT_EQ(info->GetClassInfo(&type), S_OK);
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(type->GetTypeAttr(&attr), S_OK);
+    EXPECT_TRUE(IsEqualGUID(attr->guid, CLSID_QorArchive));
+    type->ReleaseTypeAttr(attr);
+    type->Release();
+    info->Release();
+}
+
 TEST(CoreTypes, MemberIdsAreUniqueAcrossTheCoreInterfaces)
 {
     const plat::com::InterfaceEntry* const core[] = {&cc_core_types::kQorObject, &cc_core_types::kQorArchive};

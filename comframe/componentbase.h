@@ -4,7 +4,11 @@
 #pragma once
 #include "comframe/archive.h"
 #include "comframe/classinfo.h"
+#include "comframe/connpoint.h"
 #include "comframe/objectbase.h"
+
+#include <utility>
+#include <vector>
 
 // The base of a COM class T whose main dual interface is Itf (with id
 // ItfIid), of class Clsid described in library Libid, firing Diid.
@@ -16,10 +20,67 @@ class ccComponentBase : public ccComObjectRoot<ThreadModel>,
                         public IDispatchImpl<Itf, ItfIid, Libid, 1, 0> {
 };
 
-// Adds IPersistStream and IQorPersistArchive; the object starts clean.
+// Adds IPersistStream and IQorPersistArchive; the object starts clean. T's
+// Persist serves both IQorObject and IQorPersistArchive.
 template <class T, class Base> class ccPersistImpl : public Base, public IPersistStreamImplBase {
 public:
     ccPersistImpl() { setDirty(false); }
+    HRESULT GetClassID(CLSID* clsid) override
+    {
+        if (!clsid) return E_POINTER;
+        *clsid = T::GetObjectCLSID();
+        return S_OK;
+    }
+};
+
+// Adds IConnectionPointContainer with one free-threaded point for Diid.
+template <class T, class Base, const IID* Diid> class ccChangeEventImpl : public Base,
+                                                                           public ccConnectionPointContainerImpl<T> {
+public:
+    ccChangeEventImpl()
+        : events_(this)
+    {
+    }
+    IConnectionPoint* connectionPointAt(size_t i) { return i == 0 ? &events_ : nullptr; }
+    ccConnectionSinks& eventSinks() { return events_.sinks(); }
+    // The point's owner; T is whole only once it is called.
+    IUnknown* GetUnknown() { return static_cast<T*>(this)->GetUnknown(); }
+
+private:
+    ccFreeThreadedConnectionPointImpl<ccChangeEventImpl, Diid> events_;
+};
+
+// A collection item: an interface pointer the collection holds one
+// reference on, and its key.
+template <class Item, class Key> struct _ColItem {
+    Item* item;
+    Key key;
+};
+
+// Base plus the items of a collection, each held with one reference until
+// the collection goes.
+template <class T, class Base, class Item, class Key> class ccCollectionImpl : public Base {
+public:
+    ccCollectionImpl() = default;
+    ~ccCollectionImpl()
+    {
+        for (_ColItem<Item, Key>& entry : items_)
+            if (entry.item) entry.item->Release();
+    }
+    ccCollectionImpl(const ccCollectionImpl&) = delete;
+    ccCollectionImpl& operator=(const ccCollectionImpl&) = delete;
+
+protected:
+    // Takes a reference on item; nothing changes when the vector cannot grow.
+    void addItem(Item* item, Key key)
+    {
+        items_.push_back({item, std::move(key)});
+        if (item) item->AddRef();
+    }
+    const std::vector<_ColItem<Item, Key>>& items() const { return items_; }
+
+private:
+    std::vector<_ColItem<Item, Key>> items_;
 };
 
 // Base plus IQorObject: the Tag, cloning, object creation, the computer name
@@ -84,3 +145,16 @@ private:
 template <class T, class Itf, const IID* ItfIid, const CLSID* Clsid, const GUID* Libid,
     class ThreadModel = ccComFreeThreadModel>
 using ccStdImpl = IQorObjectImpl<T, ccComponentBase<T, Itf, ItfIid, Clsid, Libid, &GUID_NULL, ThreadModel>>;
+
+// The base of a class that tells of its changes (the I/O lines).
+template <class T, class Itf, const IID* ItfIid, const CLSID* Clsid, const GUID* Libid,
+    class ThreadModel = ccComFreeThreadModel>
+using ccStdChangeImpl = IQorObjectImpl<T,
+    ccChangeEventImpl<T, ccComponentBase<T, Itf, ItfIid, Clsid, Libid, &DIID_IQorChangeEvent, ThreadModel>,
+        &DIID_IQorChangeEvent>>;
+
+// The base of a persistent class with events (the acquisition FIFO).
+template <class T, class Itf, const IID* ItfIid, const CLSID* Clsid, const GUID* Libid, const IID* Diid,
+    class ThreadModel = ccComFreeThreadModel>
+using ccStdPersistAndChangeImpl = IQorObjectImpl<T,
+    ccChangeEventImpl<T, ccPersistImpl<T, ccComponentBase<T, Itf, ItfIid, Clsid, Libid, Diid, ThreadModel>>, Diid>>;

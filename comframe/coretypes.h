@@ -9,6 +9,8 @@ extern const GUID LIBID_QoraltCore;
 // and the event interface of collections.
 extern const CLSID CLSID_QorArchive;
 extern const IID DIID_IQorCollectionEvents;
+// The event interface of objects that tell of their changes.
+extern const IID DIID_IQorChangeEvent;
 
 namespace cc_core_types {
 extern const plat::com::InterfaceEntry kQorObject;

@@ -1,6 +1,7 @@
 #include "comframe/componentbase.h"
 
 #include "platform/com/classes.h"
+#include "tests/support/com_counted.h"
 #include "tests/support/test_typelib.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +43,45 @@ public:
     COM_INTERFACE_ENTRY(ITestTwo)
     COM_INTERFACE_ENTRY(IProvideClassInfo2)
     END_COM_MAP()
+};
+
+// Persistent, firing kThingEvents.
+class Fifo
+    : public TwoMethods<ccStdPersistAndChangeImpl<Fifo, ITestTwo, &IID_ITestTwo, &kThingClass, &LIBID_TestDispatch,
+          &kThingEvents>> {
+public:
+    BEGIN_COM_MAP(Fifo)
+    COM_INTERFACE_ENTRY2(IUnknown, ITestTwo)
+    COM_INTERFACE_ENTRY2(IDispatch, ITestTwo)
+    COM_INTERFACE_ENTRY(ITestTwo)
+    COM_INTERFACE_ENTRY(IQorObject)
+    COM_INTERFACE_ENTRY(IConnectionPointContainer)
+    COM_INTERFACE_ENTRY(IPersistStream)
+    COM_INTERFACE_ENTRY(IQorPersistArchive)
+    END_COM_MAP()
+
+    HRESULT Persist(IQorArchive* archive, LONG flags) override { return IQorObjectImpl::Persist(archive, flags); }
+    HRESULT CloneCopied(VARIANT_BOOL) override { return S_OK; }
+    HRESULT CloneReserved() override { return S_OK; }
+    HRESULT CloneFinished(LONG) override { return S_OK; }
+};
+
+// Holds the items it is given.
+class Holder : public ccCollectionImpl<Holder, ccStdImpl<Holder, ITestTwo, &IID_ITestTwo, &kThingClass,
+                                                   &LIBID_TestDispatch>,
+                   IDispatch, std::u16string> {
+public:
+    BEGIN_COM_MAP(Holder)
+    COM_INTERFACE_ENTRY2(IUnknown, ITestTwo)
+    COM_INTERFACE_ENTRY(ITestTwo)
+    END_COM_MAP()
+
+    HRESULT get_Name(BSTR* name) override { return *name = SysAllocString(items().back().key.c_str()), S_OK; }
+    HRESULT Attach(IDispatch* target, LONG* count) override
+    {
+        addItem(target, u"item" + std::u16string(1, char16_t(u'0' + items().size())));
+        return *count = static_cast<LONG>(items().size()), S_OK;
+    }
 };
 
 template <class T> IUnknown* make()
@@ -144,6 +184,44 @@ TEST(ComponentBase, TheTagIsEmptyUntilSetAndReadsBackOnAnotherThread)
     EXPECT_EQ(object->get_Tag(nullptr), E_POINTER);
     object->Release();
     thing->Release();
+}
+
+TEST(ComponentBase, APersistentObjectWithEventsStartsCleanAndHasOnePoint)
+{
+    IUnknown* fifo = make<Fifo>();
+    IPersistStream* stream = nullptr;
+    IConnectionPointContainer* container = nullptr;
+    ASSERT_EQ(fifo->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&stream)), S_OK);
+    ASSERT_EQ(fifo->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+    EXPECT_EQ(stream->IsDirty(), S_FALSE);
+    CLSID clsid = GUID_NULL;
+    EXPECT_EQ(stream->GetClassID(&clsid), S_OK);
+    EXPECT_TRUE(IsEqualGUID(clsid, kThingClass));
+    const std::pair<const IID*, HRESULT> points[] = {{&kThingEvents, S_OK}, {&DIID_IQorChangeEvent, CONNECT_E_NOCONNECTION}};
+    for (const auto& [iid, hr] : points) {
+        IConnectionPoint* point = nullptr;
+        EXPECT_EQ(container->FindConnectionPoint(*iid, &point), hr);
+        if (point) point->Release();
+    }
+    container->Release();
+    stream->Release();
+    fifo->Release();
+}
+
+TEST(ComponentBase, ACollectionReleasesItsItemsWhenItGoes)
+{
+    CountedDispatch first, second;
+    IUnknown* holder = make<Holder>();
+    ITestTwo* two = nullptr;
+    ASSERT_EQ(holder->QueryInterface(IID_ITestTwo, reinterpret_cast<void**>(&two)), S_OK);
+    LONG count = 0;
+    EXPECT_EQ(two->Attach(&first, &count), S_OK);
+    EXPECT_EQ(two->Attach(&second, &count), S_OK);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(first.count + second.count, 2u);
+    two->Release();
+    holder->Release();
+    EXPECT_EQ(first.count + second.count, 0u);
 }
 
 } // namespace

@@ -1,4 +1,6 @@
 #include "comframe/archive.h"
+#include "comframe/coretypes.h"
+#include "comframe/objectbase.h"
 
 #include "platform/com/bstr.h"
 #include "platform/com/classes.h"
@@ -40,46 +42,57 @@ bool ccIsValidArchiveKey(const OLECHAR* key)
 
 HRESULT ccArchiveBase::GetLocalComputerName(BSTR* name)
 {
-    if (name) *name = nullptr;
-    return E_NOTIMPL;
+    return ccGetLocalComputerName(name);
 }
 
-HRESULT ccArchiveBase::CreateObject(BSTR, IUnknown** object)
+HRESULT ccArchiveBase::CreateObject(BSTR name, IUnknown** object)
 {
-    if (object) *object = nullptr;
-    return E_NOTIMPL;
+    return ccCreateObject(name, object);
 }
 
-HRESULT ccArchiveBase::get_Tag(VARIANT* value)
+const IID* ccArchiveBase::dispatchInterfaces() const
 {
-    return ccComMethod(errorContext(u"get_Tag"), nullptr, [&] {
-        if (!value) return E_POINTER;
-        VariantInit(value);
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        return tag_ ? tag_->copyToNew(value) : S_OK;
-    });
+    static const IID interfaces[] = {IID_IQorObject, GUID_NULL};
+    return interfaces;
 }
 
-HRESULT ccArchiveBase::put_Tag(VARIANT value)
+HRESULT ccArchiveBase::GetTypeInfoCount(UINT* count)
 {
-    return ccComMethod(errorContext(u"put_Tag"), nullptr, [&] {
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        if (!tag_) tag_ = std::make_unique<ccAgileVariant>();
-        return tag_->assign(value);
-    });
+    if (!count) return E_POINTER;
+    *count = 1;
+    return S_OK;
 }
 
-HRESULT ccArchiveBase::Persist(IQorArchive* archive, LONG flags)
+HRESULT ccArchiveBase::GetTypeInfo(UINT, LCID, ITypeInfo** info)
 {
-    return ccComMethod(errorContext(u"Persist"), nullptr, [&] {
-        if (!archive) return E_POINTER;
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        PersistTag(archive, flags);
-        return S_OK;
-    });
+    return dispatch_.getTypeInfo(static_cast<IQorObject*>(this), dispatchInterfaces(), LIBID_QoraltCore, 1, 0, info);
 }
 
-void ccArchiveBase::PersistTag(IQorArchive* archive, LONG flags)
+HRESULT ccArchiveBase::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids)
+{
+    return dispatch_.getIDsOfNames(static_cast<IQorObject*>(this), dispatchInterfaces(), LIBID_QoraltCore, 1, 0, names, count, ids);
+}
+
+HRESULT ccArchiveBase::Invoke(DISPID memid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+    EXCEPINFO* excepInfo, UINT* argErr)
+{
+    return dispatch_.invoke(static_cast<IQorObject*>(this), dispatchInterfaces(), LIBID_QoraltCore, 1, 0, memid, flags, params, result,
+        excepInfo, argErr);
+}
+
+HRESULT ccObjectTag::get(VARIANT* value) const
+{
+    VariantInit(value);
+    return tag_ ? tag_->copyToNew(value) : S_OK;
+}
+
+HRESULT ccObjectTag::put(const VARIANT& value)
+{
+    if (!tag_) tag_ = std::make_unique<ccAgileVariant>();
+    return tag_->assign(value);
+}
+
+void ccObjectTag::persist(IQorArchive* archive, LONG flags)
 {
     Bstr key(u"Tag");
     if (flags & kPersistSaving) {
@@ -102,6 +115,39 @@ void ccArchiveBase::PersistTag(IQorArchive* archive, LONG flags)
     auto tag = std::make_unique<ccAgileVariant>();
     check(tag->assign(value));
     tag_ = std::move(tag);
+}
+
+HRESULT ccArchiveBase::get_Tag(VARIANT* value)
+{
+    return ccComMethod(errorContext(u"get_Tag"), nullptr, [&] {
+        if (!value) return E_POINTER;
+        VariantInit(value);
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        return tag_.get(value);
+    });
+}
+
+HRESULT ccArchiveBase::put_Tag(VARIANT value)
+{
+    return ccComMethod(errorContext(u"put_Tag"), nullptr, [&] {
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        return tag_.put(value);
+    });
+}
+
+HRESULT ccArchiveBase::Persist(IQorArchive* archive, LONG flags)
+{
+    return ccComMethod(errorContext(u"Persist"), nullptr, [&] {
+        if (!archive) return E_POINTER;
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        PersistTag(archive, flags);
+        return S_OK;
+    });
+}
+
+void ccArchiveBase::PersistTag(IQorArchive* archive, LONG flags)
+{
+    tag_.persist(archive, flags);
 }
 
 HRESULT ccArchiveBase::Clone(IQorObject** result)

@@ -10,7 +10,10 @@
 // the key in the archive's load-failure text.
 
 #include "comframe/agile.h"
+#include "comframe/classinfo.h"
 #include "comframe/comerror.h"
+#include "comframe/coretypes.h"
+#include "comframe/dispatch.h"
 #include "comframe/objectroot.h"
 #include "platform/com/serializer.h"
 
@@ -53,8 +56,33 @@ constexpr LONG kArchiveAppend = -1;
 bool ccIsValidArchiveKey(const OLECHAR* key);
 
 // The Tag, Persist (the Tag's key) and Clone of every object.
+// An object's Tag: none until the first assignment. The owner holds its
+// lock around every call.
+class ccObjectTag {
+public:
+    // VT_EMPTY when there is none; interfaces usable on the calling thread.
+    HRESULT get(VARIANT* value) const;
+    // Interfaces are kept agile.
+    HRESULT put(const VARIANT& value);
+    // Saves the Tag under "Tag", or loads it (a missing one is removed
+    // unless flags keep it); failures are thrown as ccCOMError.
+    void persist(IQorArchive* archive, LONG flags);
+
+private:
+    std::unique_ptr<ccAgileVariant> tag_; // null: no Tag
+};
+
+// IDispatch comes from the core library's type information of the
+// interfaces dispatchInterfaces() lists, merged.
 class ccArchiveBase : public ccComObjectRoot<ccComFreeThreadModel>, public IQorObject {
 public:
+    ccArchiveBase() { ccRegisterCoreTypeLibrary(); }
+
+    HRESULT GetTypeInfoCount(UINT* count) override;
+    HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+    HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+    HRESULT Invoke(DISPID memid, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+        EXCEPINFO* excepInfo, UINT* argErr) override;
     HRESULT GetLocalComputerName(BSTR* name) override;
     HRESULT Clone(IQorObject** result) override;
     HRESULT CreateObject(BSTR name, IUnknown** object) override;
@@ -64,6 +92,9 @@ public:
     HRESULT Persist(IQorArchive* archive, LONG flags) override;
 
 protected:
+    // The core library's dual interfaces the object answers, ended by
+    // GUID_NULL; the first one owns member id 0.
+    virtual const IID* dispatchInterfaces() const;
     // The class reported in error objects.
     virtual const CLSID& errorClassId() const { return GUID_NULL; }
     // Saves or loads the Tag; failures are thrown as ccCOMError.
@@ -71,7 +102,8 @@ protected:
     ccCOMErrorContext errorContext(const OLECHAR* method) const { return {&errorClassId(), &IID_IQorObject, method}; }
 
 private:
-    std::unique_ptr<ccAgileVariant> tag_; // null: no Tag
+    ccObjectTag tag_;
+    ccMergedTypeInfo dispatch_;
 };
 
 // IPersistStream over the suite's serializer, and the archive persistence
@@ -117,12 +149,18 @@ private:
     uint64_t* size_;
 };
 
-class CQorArchive : public ccArchiveBase, public IQorArchive, public IPropertyBag, public IQorArchiveStore {
+class CQorArchive : public ccArchiveBase,
+                    public IProvideClassInfo2Impl<&CLSID_QorArchive, &DIID_IQorCollectionEvents, &LIBID_QoraltCore, 1, 0>,
+                    public IQorArchive,
+                    public IPropertyBag,
+                    public IQorArchiveStore {
 public:
     BEGIN_COM_MAP(CQorArchive)
     COM_INTERFACE_ENTRY2(IUnknown, IQorArchive)
     COM_INTERFACE_ENTRY(IQorObject)
     COM_INTERFACE_ENTRY(ISupportErrorInfo)
+    COM_INTERFACE_ENTRY(IProvideClassInfo2)
+    COM_INTERFACE_ENTRY2(IProvideClassInfo, IProvideClassInfo2)
     COM_INTERFACE_ENTRY(IQorArchive)
     COM_INTERFACE_ENTRY2(IDispatch, IQorArchive)
     COM_INTERFACE_ENTRY(IPropertyBag)
@@ -135,11 +173,21 @@ public:
     // A new empty archive in mode 0x00FFFFFF (loading).
     static HRESULT create(CQorArchive** archive);
 
-    // IDispatch comes with the type information of the core library.
-    HRESULT GetTypeInfoCount(UINT* count) override;
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+    // IDispatch over IQorArchive and IQorObject, IQorArchive's Item the default member.
+    HRESULT GetTypeInfoCount(UINT* count) override { return ccArchiveBase::GetTypeInfoCount(count); }
+    HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override
+    {
+        return ccArchiveBase::GetTypeInfo(index, lcid, info);
+    }
+    HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override
+    {
+        return ccArchiveBase::GetIDsOfNames(iid, names, count, lcid, ids);
+    }
+    HRESULT Invoke(DISPID memid, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+        EXCEPINFO* excepInfo, UINT* argErr) override
+    {
+        return ccArchiveBase::Invoke(memid, iid, lcid, flags, params, result, excepInfo, argErr);
+    }
 
     // The collection form: the Tag, then "Item<n>" and, for a keyed item, "Key<n>".
     HRESULT Persist(IQorArchive* archive, LONG flags) override;
@@ -183,6 +231,8 @@ public:
     // entry; default_ may be result itself.
     virtual HRESULT ReadProperty(const OLECHAR* key, const VARIANT* default_, VARIANT* result);
     virtual HRESULT WriteProperty(const OLECHAR* key, const VARIANT* value, const VARIANT* default_);
+
+    const IID* dispatchInterfaces() const override;
 
     // The keys that could not be read, joined by ", " (a reason after a blank).
     const std::u16string& loadFailures() const { return failures_; }

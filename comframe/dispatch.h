@@ -76,55 +76,19 @@ HRESULT ccLenientInvoke(ITypeInfo* info, void* itf, MEMBERID memid, WORD flags, 
 // dimension at most), any other value with VariantChangeType. dst may be src.
 HRESULT ccConvertArray(VARIANT* dst, VARIANT* src, VARTYPE target);
 
-// IDispatch of T (which derives from this and has the COM map) answered
-// from the merged type information of the interfaces in Iids (ended by
-// GUID_NULL). The merged information is built once, at first use, also when
-// several threads make their first call at once.
-template <class T, class Base, const IID* Iids, const GUID* Libid, WORD Major, WORD Minor>
-class ccDynamicDispatchImpl : public Base {
+// The merged type information of one object, built once at first use, also
+// when several threads make their first call at once.
+class ccMergedTypeInfo {
 public:
-    ccDynamicDispatchImpl() = default;
-    ~ccDynamicDispatchImpl()
+    ccMergedTypeInfo() = default;
+    ~ccMergedTypeInfo()
     {
         if (ccDynamicTypeInfo* info = merged_.load(std::memory_order_acquire)) info->GetUnknown()->Release();
     }
-    ccDynamicDispatchImpl(const ccDynamicDispatchImpl&) = delete;
-    ccDynamicDispatchImpl& operator=(const ccDynamicDispatchImpl&) = delete;
+    ccMergedTypeInfo(const ccMergedTypeInfo&) = delete;
+    ccMergedTypeInfo& operator=(const ccMergedTypeInfo&) = delete;
 
-    HRESULT GetTypeInfoCount(UINT* count) override
-    {
-        if (!count) return E_POINTER;
-        *count = 1;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** out) override
-    {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        ccDynamicTypeInfo* info = nullptr;
-        const HRESULT hr = merged(&info);
-        if (FAILED(hr)) return hr;
-        *out = static_cast<ITypeInfo*>(info);
-        (*out)->AddRef();
-        return S_OK;
-    }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
-    {
-        ccDynamicTypeInfo* info = nullptr;
-        const HRESULT hr = merged(&info);
-        return FAILED(hr) ? hr : info->GetIDsOfNames(names, count, ids);
-    }
-    HRESULT Invoke(DISPID memid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
-        UINT* argErr) override
-    {
-        ccDynamicTypeInfo* info = nullptr;
-        const HRESULT hr = merged(&info);
-        if (FAILED(hr)) return hr;
-        return info->Invoke(static_cast<T*>(this)->GetUnknown(), memid, flags, params, result, excepInfo, argErr);
-    }
-
-private:
-    HRESULT merged(ccDynamicTypeInfo** out)
+    HRESULT get(IUnknown* object, const IID* iids, REFGUID libid, WORD major, WORD minor, ccDynamicTypeInfo** out)
     {
         *out = merged_.load(std::memory_order_acquire);
         if (*out) return S_OK;
@@ -134,12 +98,71 @@ private:
         CComObjectNoLock<ccDynamicTypeInfo>* made = nullptr;
         if (FAILED(CComObjectNoLock<ccDynamicTypeInfo>::CreateInstance(&made))) return E_OUTOFMEMORY;
         made->AddRef();
-        made->Init(static_cast<T*>(this)->GetUnknown(), Iids, *Libid, Major, Minor);
+        made->Init(object, iids, libid, major, minor);
         merged_.store(made, std::memory_order_release);
         *out = made;
         return S_OK;
     }
 
+    // The four IDispatch operations over the merged information.
+    HRESULT getTypeInfo(IUnknown* object, const IID* iids, REFGUID libid, WORD major, WORD minor, ITypeInfo** out)
+    {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        ccDynamicTypeInfo* info = nullptr;
+        const HRESULT hr = get(object, iids, libid, major, minor, &info);
+        if (FAILED(hr)) return hr;
+        *out = static_cast<ITypeInfo*>(info);
+        (*out)->AddRef();
+        return S_OK;
+    }
+    HRESULT getIDsOfNames(IUnknown* object, const IID* iids, REFGUID libid, WORD major, WORD minor, LPOLESTR* names,
+        UINT count, DISPID* ids)
+    {
+        ccDynamicTypeInfo* info = nullptr;
+        const HRESULT hr = get(object, iids, libid, major, minor, &info);
+        return FAILED(hr) ? hr : info->GetIDsOfNames(names, count, ids);
+    }
+    HRESULT invoke(IUnknown* object, const IID* iids, REFGUID libid, WORD major, WORD minor, DISPID memid, WORD flags,
+        DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr)
+    {
+        ccDynamicTypeInfo* info = nullptr;
+        const HRESULT hr = get(object, iids, libid, major, minor, &info);
+        return FAILED(hr) ? hr : info->Invoke(object, memid, flags, params, result, excepInfo, argErr);
+    }
+
+private:
     std::mutex building_;
     std::atomic<ccDynamicTypeInfo*> merged_{nullptr};
+};
+
+// IDispatch of T (which derives from this and has the COM map) answered
+// from the merged type information of the interfaces in Iids (ended by
+// GUID_NULL).
+template <class T, class Base, const IID* Iids, const GUID* Libid, WORD Major, WORD Minor>
+class ccDynamicDispatchImpl : public Base {
+public:
+    HRESULT GetTypeInfoCount(UINT* count) override
+    {
+        if (!count) return E_POINTER;
+        *count = 1;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** out) override
+    {
+        return merged_.getTypeInfo(object(), Iids, *Libid, Major, Minor, out);
+    }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
+    {
+        return merged_.getIDsOfNames(object(), Iids, *Libid, Major, Minor, names, count, ids);
+    }
+    HRESULT Invoke(DISPID memid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
+        UINT* argErr) override
+    {
+        return merged_.invoke(object(), Iids, *Libid, Major, Minor, memid, flags, params, result, excepInfo, argErr);
+    }
+
+private:
+    IUnknown* object() { return static_cast<T*>(this)->GetUnknown(); }
+    ccMergedTypeInfo merged_;
 };

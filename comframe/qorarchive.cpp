@@ -50,11 +50,10 @@ HRESULT CQorArchive::create(CQorArchive** archive)
     return hr;
 }
 
-HRESULT CQorArchive::GetTypeInfoCount(UINT* count)
+const IID* CQorArchive::dispatchInterfaces() const
 {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
+    static const IID interfaces[] = {IID_IQorArchive, IID_IQorObject, GUID_NULL};
+    return interfaces;
 }
 
 template <class Body> HRESULT CQorArchive::method(const OLECHAR* name, Body&& body)

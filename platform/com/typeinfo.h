@@ -122,6 +122,15 @@ struct ITypeLib : IUnknown {
     virtual HRESULT GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** info) = 0;
 };
 
+// The class an object belongs to, and the event interface it fires.
+struct IProvideClassInfo : IUnknown {
+    virtual HRESULT GetClassInfo(ITypeInfo** info) = 0;
+};
+constexpr DWORD GUIDKIND_DEFAULT_SOURCE_DISP_IID = 1;
+struct IProvideClassInfo2 : IProvideClassInfo {
+    virtual HRESULT GetGUID(DWORD kind, GUID* guid) = 0;
+};
+
 // Finds a registered library; the locale is ignored.
 HRESULT LoadRegTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, ITypeLib** lib);
 LCID GetUserDefaultLCID();

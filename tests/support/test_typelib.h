@@ -8,6 +8,8 @@
 #include "platform/com/typeinfo.h"
 
 #include <iterator>
+#include <map>
+#include <vector>
 
 inline const GUID LIBID_TestDispatch = {0x5C0E7A10, 0x4B21, 0x4F63, {0x9A, 0x0D, 0x61, 0x2E, 0x33, 0x8C, 0x70, 0x01}};
 inline const IID IID_ITestOne = {0x5C0E7A11, 0x4B21, 0x4F63, {0x9A, 0x0D, 0x61, 0x2E, 0x33, 0x8C, 0x70, 0x01}};
@@ -154,4 +156,18 @@ inline const plat::com::TypeLibraryEntry kLibrary = {&LIBID_TestDispatch, 1, 0, 
 inline void registerTestTypeLibrary()
 {
     plat::com::registerTypeLibrary(test_typelib::kLibrary);
+}
+
+// Member ids that more than one interface of the list defines; the merged
+// IDispatch needs none.
+inline std::vector<MEMBERID> sharedMemberIds(const plat::com::InterfaceEntry* const* interfaces, size_t count)
+{
+    std::map<MEMBERID, const plat::com::InterfaceEntry*> owner;
+    std::vector<MEMBERID> shared;
+    for (size_t i = 0; i < count; ++i)
+        for (size_t f = 0; f < interfaces[i]->functionCount; ++f) {
+            const MEMBERID id = interfaces[i]->functions[f].memid;
+            if (owner.emplace(id, interfaces[i]).first->second != interfaces[i]) shared.push_back(id);
+        }
+    return shared;
 }

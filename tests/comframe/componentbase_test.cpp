@@ -1,0 +1,118 @@
+#include "comframe/componentbase.h"
+
+#include "tests/support/com_counted.h"
+#include "tests/support/test_typelib.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+namespace {
+
+const CLSID kFifoClass = {0x5C0E7A31, 0x4B21, 0x4F63, {0x9A, 0x0D, 0x61, 0x2E, 0x33, 0x8C, 0x70, 0x01}};
+const IID kFifoEvents = {0x5C0E7A32, 0x4B21, 0x4F63, {0x9A, 0x0D, 0x61, 0x2E, 0x33, 0x8C, 0x70, 0x01}};
+
+// Persistent, firing kFifoEvents; Attach keeps the target as an item.
+class Fifo : public ccCollectionImpl<Fifo, ccStdPersistAndChangeImpl<Fifo, ITestTwo, &IID_ITestTwo, &kFifoClass,
+                                               &LIBID_TestDispatch, &kFifoEvents>,
+                 IDispatch, int> {
+public:
+    BEGIN_COM_MAP(Fifo)
+    COM_INTERFACE_ENTRY2(IUnknown, ITestTwo)
+    COM_INTERFACE_ENTRY2(IDispatch, ITestTwo)
+    COM_INTERFACE_ENTRY(ITestTwo)
+    COM_INTERFACE_ENTRY(IQorObject)
+    COM_INTERFACE_ENTRY(IProvideClassInfo2)
+    COM_INTERFACE_ENTRY(IConnectionPointContainer)
+    COM_INTERFACE_ENTRY(IPersistStream)
+    END_COM_MAP()
+
+    HRESULT get_Name(BSTR* name) override { return *name = SysAllocString(u"fifo"), S_OK; }
+    HRESULT Attach(IDispatch* target, LONG*) override { return addItem(target, 0), S_OK; }
+    HRESULT Persist(IQorArchive* archive, LONG flags) override { return IQorObjectImpl::Persist(archive, flags); }
+    HRESULT CloneCopied(VARIANT_BOOL) override { return S_OK; }
+    HRESULT CloneReserved() override { return S_OK; }
+    HRESULT CloneFinished(LONG) override { return S_OK; }
+};
+
+template <class I> I* fifoAs(REFIID iid)
+{
+    registerTestTypeLibrary();
+    I* object = nullptr;
+    EXPECT_EQ(plat::com::createInstance<Fifo>(nullptr, iid, reinterpret_cast<void**>(&object)), S_OK);
+    return object;
+}
+
+TEST(ComponentBase, DispatchClassInformationEventsAndPersistence)
+{
+    IUnknown* fifo = fifoAs<IUnknown>(IID_IUnknown);
+    // "Name" by name through each interface's IDispatch: IQorObject's is the object's own.
+    for (const IID* iid : {&IID_IDispatch, &IID_IQorObject}) {
+        IDispatch* d = nullptr;
+        ASSERT_EQ(fifo->QueryInterface(*iid, reinterpret_cast<void**>(&d)), S_OK);
+        LPOLESTR names[] = {const_cast<LPOLESTR>(u"Name")};
+        DISPID id = DISPID_UNKNOWN;
+        DISPPARAMS none{nullptr, nullptr, 0, 0};
+        VARIANT result{};
+        EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+        EXPECT_EQ(d->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
+        EXPECT_EQ(std::u16string(result.bstrVal), u"fifo");
+        VariantClear(&result);
+        d->Release();
+    }
+    IProvideClassInfo2* info = nullptr;
+    IConnectionPointContainer* container = nullptr;
+    IPersistStream* stream = nullptr;
+    ASSERT_EQ(fifo->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info)), S_OK);
+    ASSERT_EQ(fifo->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+    ASSERT_EQ(fifo->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&stream)), S_OK);
+    const std::pair<DWORD, HRESULT> kinds[] = {{GUIDKIND_DEFAULT_SOURCE_DISP_IID, S_OK}, {7, E_INVALIDARG}};
+    for (const auto& [kind, hr] : kinds) {
+        GUID guid = GUID_NULL;
+        EXPECT_EQ(info->GetGUID(kind, &guid), hr);
+        EXPECT_EQ(IsEqualGUID(guid, kFifoEvents), hr == S_OK);
+    }
+    const std::pair<const IID*, HRESULT> points[] = {{&kFifoEvents, S_OK}, {&DIID_IQorChangeEvent, CONNECT_E_NOCONNECTION}};
+    for (const auto& [iid, hr] : points) {
+        IConnectionPoint* point = nullptr;
+        EXPECT_EQ(container->FindConnectionPoint(*iid, &point), hr);
+        if (point) point->Release();
+    }
+    EXPECT_EQ(stream->IsDirty(), S_FALSE);
+    CLSID clsid = GUID_NULL;
+    EXPECT_EQ(stream->GetClassID(&clsid), S_OK);
+    EXPECT_TRUE(IsEqualGUID(clsid, kFifoClass));
+    for (IUnknown* i : {static_cast<IUnknown*>(info), static_cast<IUnknown*>(container), static_cast<IUnknown*>(stream), fifo})
+        i->Release();
+}
+
+TEST(ComponentBase, TheTagIsEmptyUntilSetAndReadsBackOnAnotherThread)
+{
+    IQorObject* object = fifoAs<IQorObject>(IID_IQorObject);
+    VARIANT tag = testValue(VT_I4, 3);
+    EXPECT_EQ(object->get_Tag(&tag), S_OK);
+    EXPECT_EQ(tag.vt, VT_EMPTY);
+    std::thread([object] {
+        VARIANT text = testText(u"left");
+        EXPECT_EQ(object->put_Tag(text), S_OK);
+        VariantClear(&text);
+    }).join();
+    EXPECT_EQ(object->get_Tag(&tag), S_OK);
+    EXPECT_EQ(std::u16string(tag.bstrVal), u"left");
+    VariantClear(&tag);
+    object->Release();
+}
+
+TEST(ComponentBase, ACollectionReleasesItsItemsWhenItGoes)
+{
+    CountedDispatch item;
+    ITestTwo* fifo = fifoAs<ITestTwo>(IID_ITestTwo);
+    EXPECT_EQ(fifo->Attach(&item, nullptr), S_OK);
+    EXPECT_EQ(fifo->Attach(&item, nullptr), S_OK);
+    EXPECT_EQ(item.count, 2u);
+    fifo->Release();
+    EXPECT_EQ(item.count, 0u);
+}
+
+} // namespace

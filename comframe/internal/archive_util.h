@@ -2,6 +2,7 @@
 // Small owners for the archive and persistence code.
 #include "comframe/comerror.h"
 #include "platform/com/bstr.h"
+#include "platform/com/holders.h"
 #include "platform/com/variant.h"
 
 #include <new>
@@ -9,24 +10,8 @@
 
 namespace cc_archive {
 
-template <class I> struct Ref {
-    I* p = nullptr;
-    Ref() = default;
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    ~Ref()
-    {
-        if (p) p->Release();
-    }
-    void** out() { return reinterpret_cast<void**>(&p); }
-};
-
-struct Variant : VARIANT {
-    Variant() { VariantInit(this); }
-    ~Variant() { (void)VariantClear(this); } // clearing an owned value cannot fail
-    Variant(const Variant&) = delete;
-    Variant& operator=(const Variant&) = delete;
-};
+using plat::com::Ref;
+using plat::com::Variant;
 
 struct Bstr {
     BSTR p = nullptr;

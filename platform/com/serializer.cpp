@@ -2,6 +2,8 @@
 
 #include "platform/com/bstr.h"
 #include "platform/com/classes.h"
+#include "platform/com/holders.h"
+#include "platform/com/simpleobject.h"
 
 #include <atomic>
 #include <cstring>
@@ -26,24 +28,8 @@ constexpr unsigned kMaxDepth = 64;
 
 std::atomic<plat::com::ArchiveFactory> g_factory{nullptr};
 
-template <class I> struct Ref {
-    I* p = nullptr;
-    Ref() = default;
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    ~Ref()
-    {
-        if (p) p->Release();
-    }
-    void** out() { return reinterpret_cast<void**>(&p); }
-};
-
-struct Variant : VARIANT {
-    Variant() { VariantInit(this); }
-    ~Variant() { (void)VariantClear(this); } // clearing an owned value cannot fail
-    Variant(const Variant&) = delete;
-    Variant& operator=(const Variant&) = delete;
-};
+using plat::com::Ref;
+using plat::com::Variant;
 
 HRESULT classOf(IUnknown* object, CLSID* clsid)
 {
@@ -344,24 +330,9 @@ HRESULT loadParsed(const Parsed& parsed, IUnknown* target, LONG flags)
     return persist.p->Persist(archive.p, mode);
 }
 
-class SerializerStandIn final : public IQorPersistSerializer {
+class SerializerStandIn final : public plat::com::SimpleObject<IQorPersistSerializer, IID_IQorPersistSerializer> {
 public:
-    HRESULT QueryInterface(REFIID iid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        const bool known = iid == IID_IUnknown || iid == IID_IQorPersistSerializer;
-        *ppv = known ? static_cast<IQorPersistSerializer*>(this) : nullptr;
-        if (!known) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++references_; }
-    ULONG Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
+    SerializerStandIn() : SimpleObject(0) {}
 #define QOR_UNUSED_SLOT(n)                                                                                             \
     HRESULT Reserved##n() override { return E_NOTIMPL; }
     QOR_UNUSED_SLOT(3) QOR_UNUSED_SLOT(4) QOR_UNUSED_SLOT(5) QOR_UNUSED_SLOT(6) QOR_UNUSED_SLOT(7)
@@ -399,9 +370,6 @@ public:
             return E_OUTOFMEMORY;
         }
     }
-
-private:
-    std::atomic<ULONG> references_{0};
 };
 
 HRESULT createSerializer(IUnknown* outer, REFIID iid, void** ppv)

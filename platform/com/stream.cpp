@@ -1,6 +1,7 @@
 #include "platform/com/stream.h"
 
 #include "platform/com/bstr.h"
+#include "platform/com/simpleobject.h"
 
 #include <atomic>
 #include <cstring>
@@ -17,7 +18,7 @@ struct StreamBytes {
     std::vector<uint8_t> bytes;
 };
 
-class MemoryStream final : public IStream {
+class MemoryStream final : public plat::com::SimpleObject<IStream, IID_ISequentialStream, IID_IStream> {
 public:
     explicit MemoryStream(std::shared_ptr<StreamBytes> data, uint64_t position = 0)
         : data_(std::move(data))
@@ -25,22 +26,6 @@ public:
     {
     }
 
-    HRESULT QueryInterface(REFIID iid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        const bool known = iid == IID_IUnknown || iid == IID_ISequentialStream || iid == IID_IStream;
-        *ppv = known ? static_cast<IStream*>(this) : nullptr;
-        if (!known) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++references_; }
-    ULONG Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
 
     HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) override
     {
@@ -146,29 +131,12 @@ private:
     // Positions and sizes stay far below what 64-bit arithmetic could overflow.
     static constexpr uint64_t kMaxSize = uint64_t(1) << 40;
 
-    std::atomic<ULONG> references_{1};
     std::shared_ptr<StreamBytes> data_;
     uint64_t position_; // guarded by data_->lock
 };
 
-class VariantEnumerator final : public IEnumVARIANT {
+class VariantEnumerator final : public plat::com::SimpleObject<IEnumVARIANT, IID_IEnumVARIANT> {
 public:
-    HRESULT QueryInterface(REFIID iid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        const bool known = iid == IID_IUnknown || iid == IID_IEnumVARIANT;
-        *ppv = known ? static_cast<IEnumVARIANT*>(this) : nullptr;
-        if (!known) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++references_; }
-    ULONG Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT Next(ULONG count, VARIANT* values, ULONG* fetched) override
     {
         if (!values && count) return E_POINTER;
@@ -219,7 +187,6 @@ public:
     std::shared_ptr<Values> values_;
 
 private:
-    std::atomic<ULONG> references_{1};
     std::mutex lock_;
     size_t next_ = 0;
 };

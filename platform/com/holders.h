@@ -1,0 +1,30 @@
+// Scoped owners of one interface reference and of one VARIANT, for code
+// that must let go of them on every path.
+#pragma once
+#include "platform/com/base.h"
+#include "platform/com/variant.h"
+
+namespace plat::com {
+
+template <class I>
+struct Ref {
+    I* p = nullptr;
+    Ref() = default;
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    ~Ref()
+    {
+        if (p)
+            p->Release();
+    }
+    void** out() { return reinterpret_cast<void**>(&p); }
+};
+
+struct Variant : VARIANT {
+    Variant() { VariantInit(this); }
+    ~Variant() { (void)VariantClear(this); } // clearing an owned value cannot fail
+    Variant(const Variant&) = delete;
+    Variant& operator=(const Variant&) = delete;
+};
+
+} // namespace plat::com

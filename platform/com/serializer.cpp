@@ -219,14 +219,14 @@ HRESULT parseValue(Reader& r, ParsedItem* item, unsigned depth)
     case VT_EMPTY:
     case VT_NULL: return S_OK;
     case VT_UI1: {
-        uint8_t v;
+        uint8_t v = 0;
         hr = r.le(&v);
         item->bits = v;
         return hr;
     }
     case VT_I2:
     case VT_BOOL: {
-        uint16_t v;
+        uint16_t v = 0;
         hr = r.le(&v);
         item->bits = v;
         return hr;
@@ -234,7 +234,7 @@ HRESULT parseValue(Reader& r, ParsedItem* item, unsigned depth)
     case VT_I4:
     case VT_ERROR:
     case VT_R4: {
-        uint32_t v;
+        uint32_t v = 0;
         hr = r.le(&v);
         item->bits = v;
         return hr;

@@ -5,7 +5,9 @@
 #include "comframe/archive.h"
 #include "comframe/classinfo.h"
 #include "comframe/connpoint.h"
+#include "comframe/dispatch.h"
 #include "comframe/objectbase.h"
+#include "comframe/objectitfs.h"
 
 #include <utility>
 #include <vector>
@@ -17,7 +19,17 @@ template <class T, class Itf, const IID* ItfIid, const CLSID* Clsid, const GUID*
 class ccComponentBase : public ccComObjectRoot<ThreadModel>,
                         public CComCoClass<T, Clsid>,
                         public IProvideClassInfo2Impl<Clsid, Diid, Libid, 1, 0>,
-                        public IDispatchImpl<Itf, ItfIid, Libid, 1, 0> {
+                        public IDispatchImpl<Itf, ItfIid, Libid, 1, 0>,
+                        public IQorComInternal {
+public:
+    // A class with a library object behind it answers these.
+    HRESULT GetImpl(void** impl) override
+    {
+        if (!impl) return E_POINTER;
+        *impl = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT SetImpl(void*) override { return E_NOTIMPL; }
 };
 
 // Adds IPersistStream and IQorPersistArchive; the object starts clean. T's
@@ -33,9 +45,12 @@ public:
     }
 };
 
-// Adds IConnectionPointContainer with one free-threaded point for Diid.
-template <class T, class Base, const IID* Diid> class ccChangeEventImpl : public Base,
-                                                                           public ccConnectionPointContainerImpl<T> {
+// Adds IConnectionPointContainer with one free-threaded point for Diid, and
+// IQorChangeEventConfiguration.
+template <class T, class Base, const IID* Diid> class ccChangeEventImpl
+    : public Base,
+      public ccConnectionPointContainerImpl<T>,
+      public ccDelegateDispatch<IQorChangeEventConfiguration> {
 public:
     ccChangeEventImpl()
         : events_(this)
@@ -158,3 +173,47 @@ template <class T, class Itf, const IID* ItfIid, const CLSID* Clsid, const GUID*
     class ThreadModel = ccComFreeThreadModel>
 using ccStdPersistAndChangeImpl = IQorObjectImpl<T,
     ccChangeEventImpl<T, ccPersistImpl<T, ccComponentBase<T, Itf, ItfIid, Clsid, Libid, Diid, ThreadModel>>, Diid>>;
+
+// The FIFO base: a persistent class with events that also answers the
+// property interfaces Props, one IDispatch for all of them from the merged
+// type information of the interfaces in Iids (ended by GUID_NULL).
+template <class Base, class... Props> class ccWithInterfaces : public Base, public Props... {
+};
+template <class T, class Itf, const IID* ItfIid, const CLSID* Clsid, const GUID* Libid, const IID* Diid,
+    const IID* Iids, class... Props>
+class CQorAcqFifoBase : public ccDynamicDispatchImpl<T,
+                            ccWithInterfaces<ccStdPersistAndChangeImpl<T, Itf, ItfIid, Clsid, Libid, Diid>, Props...>,
+                            Iids, Libid, 1, 0> {
+};
+
+// The board's discrete-I/O layer: IQorDiscreteIO, and the collections of its
+// input and output lines, made on first use and held until the board goes.
+template <class T, class Base> class ccQorDiscreteIOQMB : public Base, public ccDelegateDispatch<IQorDiscreteIO> {
+public:
+    ccQorDiscreteIOQMB() = default;
+    ~ccQorDiscreteIOQMB()
+    {
+        if (inputLines_) inputLines_->Release();
+        if (outputLines_) outputLines_->Release();
+    }
+    ccQorDiscreteIOQMB(const ccQorDiscreteIOQMB&) = delete;
+    ccQorDiscreteIOQMB& operator=(const ccQorDiscreteIOQMB&) = delete;
+
+protected:
+    // Null until set; a collection set takes a reference in place of the one
+    // held before. The caller holds the object's lock.
+    IDispatch* inputLines() const { return inputLines_; }
+    IDispatch* outputLines() const { return outputLines_; }
+    void setInputLines(IDispatch* lines) { hold(inputLines_, lines); }
+    void setOutputLines(IDispatch* lines) { hold(outputLines_, lines); }
+
+private:
+    static void hold(IDispatch*& held, IDispatch* lines)
+    {
+        if (lines) lines->AddRef();
+        if (held) held->Release();
+        held = lines;
+    }
+    IDispatch* inputLines_ = nullptr;
+    IDispatch* outputLines_ = nullptr;
+};

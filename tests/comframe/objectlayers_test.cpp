@@ -17,15 +17,19 @@ struct Nothing {
 // A FIFO whose property interfaces are ITestOne and ITestTwo, with the
 // discrete-I/O layer over it: Attach makes the target its input lines, a null
 // one its inputs its outputs too.
-class Probe : public ccQorDiscreteIOQMB<Probe, CQorAcqFifoBase<Probe, IDispatch, &IID_IDispatch, &kClass, &LIBID_TestDispatch,
-                                                   &DIID_IQorAcqFifoEvents, kIids, TestMethods<Nothing>>> {
+class Probe : public ccQorDiscreteIOQMB<Probe, CQorAcqFifoBase<Probe, IDispatch, &IID_IDispatch, &kClass,
+                                                   &LIBID_TestDispatch, &DIID_IQorAcqFifoEvents, kIids,
+                                                   TestMethods<Nothing>>> {
 public:
     BEGIN_COM_MAP(Probe)
     COM_INTERFACE_ENTRY2(IDispatch, ITestOne)
     COM_INTERFACE_ENTRY(ITestOne)
     COM_INTERFACE_ENTRY(ITestTwo)
     END_COM_MAP()
-    HRESULT Attach(IDispatch* lines, LONG*) override { return lines ? setInputLines(lines) : setOutputLines(inputLines()), S_OK; }
+    HRESULT Attach(IDispatch* lines, LONG*) override
+    {
+        return lines ? setInputLines(lines) : setOutputLines(inputLines()), S_OK;
+    }
     HRESULT CloneCopied(VARIANT_BOOL) override { return S_OK; }
     HRESULT CloneReserved() override { return S_OK; }
     HRESULT CloneFinished(LONG) override { return S_OK; }

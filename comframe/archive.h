@@ -14,6 +14,7 @@
 #include "comframe/comerror.h"
 #include "comframe/coretypes.h"
 #include "comframe/dispatch.h"
+#include "comframe/objectitfs.h"
 #include "comframe/objectroot.h"
 #include "platform/com/serializer.h"
 
@@ -153,7 +154,8 @@ class CQorArchive : public ccArchiveBase,
                     public IProvideClassInfo2Impl<&CLSID_QorArchive, &DIID_IQorCollectionEvents, &LIBID_QoraltCore, 1, 0>,
                     public IQorArchive,
                     public IPropertyBag,
-                    public IQorArchiveStore {
+                    public IQorArchiveStore,
+                    public IQorComInternal {
 public:
     BEGIN_COM_MAP(CQorArchive)
     COM_INTERFACE_ENTRY2(IUnknown, IQorArchive)
@@ -165,9 +167,20 @@ public:
     COM_INTERFACE_ENTRY2(IDispatch, IQorArchive)
     COM_INTERFACE_ENTRY(IPropertyBag)
     COM_INTERFACE_ENTRY(IQorArchiveStore)
+    COM_INTERFACE_ENTRY(IQorComInternal)
     END_COM_MAP()
 
     CQorArchive() = default;
+
+    // An archive has no library object behind it.
+    HRESULT GetImpl(void** impl) override
+    {
+        if (!impl)
+            return E_POINTER;
+        *impl = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT SetImpl(void*) override { return E_NOTIMPL; }
     virtual ~CQorArchive();
 
     // A new empty archive in mode 0x00FFFFFF (loading).

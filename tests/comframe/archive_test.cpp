@@ -214,3 +214,22 @@ TEST(ArchiveCollection, PositionsKeysAndTheirErrors)
 }
 
 } // namespace
+
+namespace {
+
+// An archive answers the internal interface, with no library object behind it.
+TEST(ArchiveInternal, HasNoLibraryObject)
+{
+    Archive archive;
+    IQorComInternal* internal = nullptr;
+    ASSERT_EQ(static_cast<IQorArchive*>(archive.p)->QueryInterface(IID_IQorComInternal,
+                                                                    reinterpret_cast<void**>(&internal)),
+              S_OK);
+    void* impl = &impl;
+    EXPECT_EQ(internal->GetImpl(&impl), E_NOTIMPL);
+    EXPECT_EQ(impl, nullptr);
+    EXPECT_EQ(internal->SetImpl(nullptr), E_NOTIMPL);
+    internal->Release();
+}
+
+} // namespace

@@ -125,7 +125,7 @@ private:
 };
 
 // An IStream that only counts the bytes written into *size; it lives on the caller's stack.
-class ccStreamCounter final : public IStream {
+class ccStreamCounter final : public plat::com::RefusingStream<E_FAIL> {
 public:
     explicit ccStreamCounter(uint64_t* size)
         : size_(size)
@@ -134,17 +134,7 @@ public:
     HRESULT QueryInterface(REFIID iid, void** ppv) override;
     ULONG AddRef() override { return 1; }
     ULONG Release() override { return 1; }
-    HRESULT Read(void*, ULONG, ULONG*) override { return E_FAIL; }
     HRESULT Write(const void* data, ULONG count, ULONG* written) override;
-    HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_FAIL; }
-    HRESULT SetSize(ULARGE_INTEGER) override { return E_FAIL; }
-    HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_FAIL; }
-    HRESULT Commit(DWORD) override { return E_FAIL; }
-    HRESULT Revert() override { return E_FAIL; }
-    HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_FAIL; }
-    HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_FAIL; }
-    HRESULT Stat(STATSTG*, DWORD) override { return E_FAIL; }
-    HRESULT Clone(IStream**) override { return E_FAIL; }
 
 private:
     uint64_t* size_;

@@ -275,8 +275,8 @@ private:
     DWORD next_ = 1;
 };
 
-// Carries one marshalled interface to the thread that unmarshals it.
-class MarshalStream final : public IStream {
+// Carries one marshalled interface, and no bytes, to the thread that unmarshals it.
+class MarshalStream final : public plat::com::RefusingStream<E_NOTIMPL> {
 public:
     explicit MarshalStream(const Marshalled& marshalled) : marshalled_(marshalled) {}
 
@@ -311,19 +311,6 @@ public:
         release(&marshalled_);
         return hr;
     }
-
-    // The stream carries no bytes.
-    HRESULT Read(void*, ULONG, ULONG*) override { return E_NOTIMPL; }
-    HRESULT Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
-    HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
-    HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-    HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
-    HRESULT Commit(DWORD) override { return E_NOTIMPL; }
-    HRESULT Revert() override { return E_NOTIMPL; }
-    HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-    HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-    HRESULT Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
-    HRESULT Clone(IStream**) override { return E_NOTIMPL; }
 
 private:
     std::atomic<ULONG> references_{1};

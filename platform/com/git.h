@@ -28,6 +28,27 @@ struct IStream : ISequentialStream {
     virtual HRESULT Clone(IStream** ppstm) = 0;
 };
 
+namespace plat::com {
+
+// A stream whose every operation fails with one code: for streams that do
+// one thing, or nothing but carry something else, and override only that.
+template <HRESULT Refusal>
+struct RefusingStream : IStream {
+    HRESULT Read(void*, ULONG, ULONG*) override { return Refusal; }
+    HRESULT Write(const void*, ULONG, ULONG*) override { return Refusal; }
+    HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return Refusal; }
+    HRESULT SetSize(ULARGE_INTEGER) override { return Refusal; }
+    HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return Refusal; }
+    HRESULT Commit(DWORD) override { return Refusal; }
+    HRESULT Revert() override { return Refusal; }
+    HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return Refusal; }
+    HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return Refusal; }
+    HRESULT Stat(STATSTG*, DWORD) override { return Refusal; }
+    HRESULT Clone(IStream**) override { return Refusal; }
+};
+
+} // namespace plat::com
+
 constexpr DWORD MSHCTX_INPROC = 3;
 constexpr DWORD MSHLFLAGS_NORMAL = 0;
 constexpr DWORD MSHLFLAGS_TABLESTRONG = 1;

@@ -69,23 +69,22 @@ TEST(ArchiveTyped, EachTypeRoundTripsAndAWrongOneKeepsTheCallersValue)
     double d = -1.25;
     VARIANT_BOOL t = 5; // any non-zero is saved as -1
     BSTR text = SysAllocString(u"abc");
-    ASSERT_EQ(S_OK, a->PersistUI1(Text(u"b").p, &b));
-    ASSERT_EQ(S_OK, a->PersistI2(Text(u"s").p, &s));
-    ASSERT_EQ(S_OK, a->PersistI4(Text(u"l").p, &l));
-    ASSERT_EQ(S_OK, a->PersistR4(Text(u"f").p, &f));
-    ASSERT_EQ(S_OK, a->PersistR8(Text(u"d").p, &d));
-    ASSERT_EQ(S_OK, a->PersistBoolean(Text(u"t").p, &t));
-    ASSERT_EQ(S_OK, a->PersistString(Text(u"text").p, &text));
+    // Every typed value, in one order, saving or loading as the mode says.
+    const auto persistAll = [&] {
+        EXPECT_EQ(S_OK, a->PersistUI1(Text(u"b").p, &b));
+        EXPECT_EQ(S_OK, a->PersistI2(Text(u"s").p, &s));
+        EXPECT_EQ(S_OK, a->PersistI4(Text(u"l").p, &l));
+        EXPECT_EQ(S_OK, a->PersistR4(Text(u"f").p, &f));
+        EXPECT_EQ(S_OK, a->PersistR8(Text(u"d").p, &d));
+        EXPECT_EQ(S_OK, a->PersistBoolean(Text(u"t").p, &t));
+        EXPECT_EQ(S_OK, a->PersistString(Text(u"text").p, &text));
+    };
+    persistAll();
+    ASSERT_FALSE(HasFailure());
     SysFreeString(text);
     a->SetMode(0x00FFFFFF);
     b = 0, s = 0, l = 0, f = 0, d = 0, t = 0, text = nullptr;
-    EXPECT_EQ(S_OK, a->PersistUI1(Text(u"b").p, &b));
-    EXPECT_EQ(S_OK, a->PersistI2(Text(u"s").p, &s));
-    EXPECT_EQ(S_OK, a->PersistI4(Text(u"l").p, &l));
-    EXPECT_EQ(S_OK, a->PersistR4(Text(u"f").p, &f));
-    EXPECT_EQ(S_OK, a->PersistR8(Text(u"d").p, &d));
-    EXPECT_EQ(S_OK, a->PersistBoolean(Text(u"t").p, &t));
-    EXPECT_EQ(S_OK, a->PersistString(Text(u"text").p, &text));
+    persistAll();
     EXPECT_EQ(0u, a->keySearches()); // read in the order written
     EXPECT_EQ(200, b);
     EXPECT_EQ(-7, s);

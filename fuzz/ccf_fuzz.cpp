@@ -13,14 +13,12 @@
 #include "acq/camcfg/ccfformat.h"
 #include "acq/camcfg/entry.h"
 #include "acq/camcfg/fileinfo.h"
+#include "acq/camcfg/parammap.h"
 #include "acq/camcfg/reader.h"
 #include "acq/camcfg/startup.h"
 #include "acq/camcfg/strhelper.h"
 
 namespace {
-
-// The index one past the parameter map's last row.
-constexpr uint32_t kKeys = 93;
 
 bool isLineNumberOf(const cc_ccfFileInfo& record, uint32_t line)
 {
@@ -60,13 +58,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint32_t failedLine = 0;
     try {
         ccPtrHandle<cc_camCfgStore> store = cf_buildCamCfgStore(*record, nullptr, &failedLine);
-        for (uint32_t key = 0; key < kKeys; ++key) {
+        for (uint32_t key = 0; key < cc_CCFParameterMap::kRowCount; ++key) {
             ccPtrHandle<cc_camCfgEntry> entry = store->entry(key);
             if (!entry.rawPointer())
                 continue;
             for (int32_t i = 0; i < entry->count(); ++i) {
                 std::wstring text;
-                (void)entry->convertText(text, true, i);
+                if (!entry->convertText(text, true, i))
+                    std::abort(); // a stored value always has its text
             }
         }
     } catch (const cc_ccfException&) {

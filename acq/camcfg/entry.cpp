@@ -192,9 +192,10 @@ bool cc_camCfgElement<T>::convertText(std::wstring& text, bool toText, int32_t)
     if constexpr (std::is_enum_v<T>) {
         const int32_t index = static_cast<int32_t>(value_);
         if (toText) {
-            // Values loaded from an archive may lie outside the table.
-            if (index >= 0 && index < Traits<T>::size())
-                text += Traits<T>::names()[index];
+            // Values loaded from an archive may lie outside the table: no name.
+            if (index < 0 || index >= Traits<T>::size())
+                return false;
+            text += Traits<T>::names()[index];
             return true;
         }
         const int32_t found = cc_AcqStringHelper::findName(cc_AcqStringHelper::nextToken(text), Traits<T>::names());

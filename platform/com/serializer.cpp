@@ -120,6 +120,7 @@ HRESULT saveObject(Writer& w, IUnknown* object, LONG flags, unsigned depth)
     if (FAILED(hr = store.p->SetMode(mode)) || FAILED(hr = persist.p->Persist(archive.p, mode))) return hr;
     LONG count = 0;
     if (FAILED(hr = archive.p->get_Count(&count))) return hr;
+    if (count < 0) return E_UNEXPECTED;
     w.le(kMagic);
     w.le(plat::com::kSerializerVersion);
     w.le(clsid.Data1);
@@ -275,6 +276,8 @@ HRESULT parseObject(Reader& r, Parsed* object, unsigned depth)
         object->items.emplace_back();
         ParsedItem& item = object->items.back();
         if (FAILED(hr = r.text(&item.key, &item.keyNull)) || FAILED(hr = parseValue(r, &item, depth))) return hr;
+        // A key is handed on as a terminated text: a NUL inside would cut it.
+        if (item.key.find(u'\0') != std::u16string::npos) return STG_E_INVALIDHEADER;
     }
     return S_OK;
 }
@@ -349,7 +352,10 @@ public:
             Writer w;
             const HRESULT hr = saveObject(w, object, flags, 0);
             if (FAILED(hr)) return hr;
-            return stream->Write(w.out.data(), static_cast<ULONG>(w.out.size()), nullptr);
+            const ULONG size = static_cast<ULONG>(w.out.size());
+            ULONG written = 0;
+            const HRESULT wrote = stream->Write(w.out.data(), size, &written);
+            return SUCCEEDED(wrote) && written != size ? STG_E_MEDIUMFULL : wrote;
         } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
         }

@@ -249,6 +249,8 @@ TEST_F(Persistence, ABadStreamLeavesTheObjectAsItWas)
         { changed(4, 2), STG_E_OLDDLL },
         { changed(6, 0), E_INVALIDARG }, // another class
         { changed(good.size() - 6, 0x77), STG_E_INVALIDHEADER }, // an unknown value type
+        { [&] { auto b = changed(good.size() - 8, 0); b[good.size() - 7] = 0; return b; }(),
+          STG_E_INVALIDHEADER }, // a NUL in the key
     };
     for (const auto& c : cases) {
         IStream* in = streamOf(c.bytes);

@@ -64,8 +64,7 @@ TEST(CamCfgEntry, ReadsItsValueFromText)
 // append of another type raises BadType and leaves the entry as it was (the
 // pointer is never read as the entry's own type). Damaged archives: a huge
 // count meets the end of the input (no allocation from the count, nothing
-// appended); an enumeration index outside its table loads but formats as
-// nothing.
+// appended); an enumeration index outside its table loads but has no text.
 TEST(CamCfgEntry, ChangesRaiseOrKeepTheValue)
 {
     const int32_t i = 7;
@@ -97,6 +96,8 @@ TEST(CamCfgEntry, ChangesRaiseOrKeepTheValue)
         Entry e = rows[n].create();
         EXPECT_EQ(codeOf([&] { rows[n].change(*e); }), rows[n].code) << n;
         EXPECT_EQ(text(*e), rows[n].after) << n;
+        std::wstring t; // nothing to print is a failure, not an empty success
+        EXPECT_EQ(e->convertText(t, true, 0), !rows[n].after.empty()) << n;
     }
 }
 

@@ -4,6 +4,7 @@
 #include "comframe/messagesource.h"
 #include "comframe/objectmap.h"
 #include "grabber/startup.h"
+#include "grabber/typelib.h"
 #include "platform/module.h"
 
 namespace {
@@ -30,6 +31,7 @@ void ccComServerStartup()
     // error texts and the language. It cannot be refused (a fixed class id
     // and no ProgID).
     (void)ccRegisterMessageSource();
+    ccRegisterModuleTypeLibrary();
     // The hidden target belongs to the loading thread, which pumps its
     // messages.
     ccProcessLanguageSync();

@@ -99,12 +99,31 @@ RegistryScript collectionScript()
 
 } // namespace
 
-const ccObjectMap& ccModuleObjectMap()
+namespace {
+
+// Registered, and creatable once the class's creator is set.
+ccObjectMap& moduleMap()
 {
-    // The classes themselves are not built yet: registered, not creatable.
-    static const ccObjectMap map{
+    static ccObjectMap map{
         {&CLSID_QorFrameGrabber7320s, &collectionScript, nullptr},
         {&CLSID_QorAcqFifo7320, &fifoScript, nullptr},
     };
     return map;
+}
+
+} // namespace
+
+const ccObjectMap& ccModuleObjectMap()
+{
+    return moduleMap();
+}
+
+bool ccSetModuleClassCreator(REFCLSID clsid, plat::com::CreatorFunction creator)
+{
+    for (ccObjectMapEntry& entry : moduleMap())
+        if (IsEqualCLSID(*entry.clsid, clsid)) {
+            entry.creator = creator;
+            return true;
+        }
+    return false;
 }

@@ -11,6 +11,10 @@
 extern const wchar_t* const ccFrameGrabberListPath;
 
 const ccObjectMap& ccModuleObjectMap();
+// Makes a class of the map creatable once the layer above has built it (at
+// start-up, before the module serves its classes); false for a class the map
+// does not hold.
+bool ccSetModuleClassCreator(REFCLSID clsid, plat::com::CreatorFunction creator);
 
 // The braced upper-case text of a GUID.
 std::wstring ccGuidText(REFGUID guid);

@@ -3,6 +3,7 @@
 #include "comframe/langsync.h"
 #include "comframe/messagesource.h"
 #include "comframe/objectmap.h"
+#include "grabber/acqfifo.h"
 #include "grabber/startup.h"
 #include "grabber/typelib.h"
 #include "platform/module.h"
@@ -32,6 +33,7 @@ void ccComServerStartup()
     // and no ProgID).
     (void)ccRegisterMessageSource();
     ccRegisterModuleTypeLibrary();
+    ccRegisterAcqFifoClass();
     // The hidden target belongs to the loading thread, which pumps its
     // messages.
     ccProcessLanguageSync();

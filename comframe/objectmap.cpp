@@ -99,12 +99,32 @@ RegistryScript collectionScript()
 
 } // namespace
 
-const ccObjectMap& ccModuleObjectMap()
+namespace {
+
+// Creators are given by the module's start-up, before any class object is
+// asked for.
+ccObjectMap& moduleObjectMap()
 {
-    // The classes themselves are not built yet: registered, not creatable.
-    static const ccObjectMap map{
+    static ccObjectMap map{
         {&CLSID_QorFrameGrabber7320s, &collectionScript, nullptr},
         {&CLSID_QorAcqFifo7320, &fifoScript, nullptr},
     };
     return map;
+}
+
+} // namespace
+
+const ccObjectMap& ccModuleObjectMap()
+{
+    return moduleObjectMap();
+}
+
+bool ccSetModuleClassCreator(REFCLSID clsid, plat::com::CreatorFunction creator)
+{
+    for (ccObjectMapEntry& entry : moduleObjectMap())
+        if (IsEqualGUID(*entry.clsid, clsid)) {
+            entry.creator = creator;
+            return true;
+        }
+    return false;
 }

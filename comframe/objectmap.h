@@ -11,6 +11,9 @@
 extern const wchar_t* const ccFrameGrabberListPath;
 
 const ccObjectMap& ccModuleObjectMap();
+// Makes a class of the map creatable; false for a class outside it. Called
+// by the module's start-up.
+bool ccSetModuleClassCreator(REFCLSID clsid, plat::com::CreatorFunction creator);
 
 // The braced upper-case text of a GUID.
 std::wstring ccGuidText(REFGUID guid);

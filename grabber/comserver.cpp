@@ -3,6 +3,7 @@
 #include "comframe/langsync.h"
 #include "comframe/messagesource.h"
 #include "comframe/objectmap.h"
+#include "grabber/boards.h"
 #include "grabber/startup.h"
 #include "grabber/typelib.h"
 #include "platform/module.h"
@@ -32,6 +33,7 @@ void ccComServerStartup()
     // and no ProgID).
     (void)ccRegisterMessageSource();
     ccRegisterModuleTypeLibrary();
+    ccRegisterBoardClasses();
     // The hidden target belongs to the loading thread, which pumps its
     // messages.
     ccProcessLanguageSync();

@@ -7,6 +7,8 @@
 
 #include "acq/vidfmt/builtin.h"
 #include "comframe/archive.h"
+#include "comframe/dotnet.h"
+#include "comframe/dotnet_testing.h"
 #include "comframe/objectmap.h"
 #include "modules/ioconfig.h"
 #include "modules/unknownfg.h"
@@ -125,6 +127,26 @@ TEST(BoardObject, TakesItsIOOptionFromTheProductFile)
         EXPECT_EQ(plat::takeEventLines().size(), c.logged ? 1u : 0u) << (c.file ? c.file : "no file");
     }
     plat::collectEventLines(false);
+}
+
+// Without a bridge the objects above live without companions.
+TEST(BoardObject, TheCollectionAndItsBoardsGetCompanionsWhenTheBridgeIsThere)
+{
+    ASSERT_EQ(ccDotNetRegisterStandInBridge(), S_OK);
+    (void)ccDotNetStandInLogged(true);
+    {
+        Held<IQorFrameGrabber7320> board = board_client::board();
+        EXPECT_NE(board.p, nullptr);
+    }
+    EXPECT_EQ(ccDotNetStandInLogged().companions, 2);
+    // Once the managed side has shut down, no object is made.
+    ASSERT_EQ(ccDotNetStandInShutdown(), S_OK);
+    Held<IQorFrameGrabber7320s> refused;
+    EXPECT_EQ(CoCreateInstance(CLSID_QorFrameGrabber7320s, nullptr, CLSCTX_INPROC_SERVER, IID_IQorFrameGrabber7320s,
+                               reinterpret_cast<void**>(refused.out())),
+              E_FAIL);
+    ccDotNetResetForTesting();
+    (void)plat::com::unregisterClass(CLSID_QorDotNetBridge);
 }
 
 } // namespace

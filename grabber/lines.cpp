@@ -2,7 +2,7 @@
 
 #include <cmath>
 #include <new>
-#include <type_traits>
+#include <optional>
 #include <utility>
 
 #include "comframe/comerror.h"
@@ -280,11 +280,16 @@ public:
         });
     }
 
-    // Takes the caller's reference.
+    // Takes the caller's reference, also when it throws.
     void add(CComObject<Line>* line)
     {
         std::lock_guard<std::mutex> guard(lock_);
-        lines_.push_back(line);
+        try {
+            lines_.push_back(line);
+        } catch (...) {
+            line->Release();
+            throw;
+        }
     }
     // Empties the collection; lines that clients still hold stay, without
     // their library lines.
@@ -362,26 +367,36 @@ template <class T> CComObject<T>* newObject()
     return object;
 }
 
+ccInputLine libraryLine(cc7320& board, uint32_t n, CQorInputLine*)
+{
+    return board.inputLine(n);
+}
+
+ccOutputLine libraryLine(cc7320& board, uint32_t n, CQorOutputLine*)
+{
+    return board.outputLine(n);
+}
+
 // Fills collection with a line object for each number the board's I/O
 // configuration permits and its module offers.
 template <class Collection, class Line> void fill(Collection* collection, cc7320& board)
 {
     // Line numbers are 8-bit.
     for (uint32_t n = 0; n < 256; ++n) {
-        CComObject<Line>* line = newObject<Line>();
+        std::optional<decltype(libraryLine(board, n, static_cast<Line*>(nullptr)))> line;
         try {
-            if constexpr (std::is_same_v<Line, CQorInputLine>)
-                line->attach(board.inputLine(n));
-            else
-                line->attach(board.outputLine(n));
+            line.emplace(libraryLine(board, n, static_cast<Line*>(nullptr)));
         } catch (const ccParallelIO::Errors&) {
-            line->Release(); // not a line of this configuration
-            continue;
+            continue; // not a line of this configuration
+        }
+        CComObject<Line>* object = newObject<Line>();
+        try {
+            object->attach(*line);
         } catch (...) {
-            line->Release();
+            object->Release();
             throw;
         }
-        collection->add(line);
+        collection->add(object);
     }
 }
 

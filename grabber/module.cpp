@@ -8,6 +8,7 @@
 #include "acq/camcfg/startup.h"
 #include "acq/vidfmt/startup.h"
 #include "defs/ch_core/startup.h"
+#include "grabber/lines.h"
 #include "grabber/startup.h"
 #include "modules/acqmodule.h"
 #include "modules/startup.h"
@@ -81,6 +82,8 @@ struct ModuleStartup {
         } catch (...) {
         }
     }
+    // Before the library's own end: no line object may keep a line of it.
+    ~ModuleStartup() { ccReleaseLineCollections(); }
 };
 
 const ModuleStartup gStartup;

@@ -1,0 +1,451 @@
+#include "grabber/lines.h"
+
+#include <cmath>
+#include <new>
+#include <optional>
+#include <utility>
+
+#include "comframe/comerror.h"
+#include "grabber/boards.h"
+#include "modules/unknownfg.h"
+
+// Ours: the maker's ids are not reused.
+const CLSID CLSID_QorInputLine7320 = {0x6C1E2A44, 0x7B3D, 0x4F52, {0x9A, 0x07, 0x31, 0xD4, 0x8E, 0x20, 0x73, 0x04}};
+const CLSID CLSID_QorOutputLine7320 = {0x6C1E2A45, 0x7B3D, 0x4F52, {0x9A, 0x07, 0x31, 0xD4, 0x8E, 0x20, 0x73, 0x05}};
+const CLSID CLSID_QorInputLines7320 = {0x6C1E2A46, 0x7B3D, 0x4F52, {0x9A, 0x07, 0x31, 0xD4, 0x8E, 0x20, 0x73, 0x06}};
+const CLSID CLSID_QorOutputLines7320 = {0x6C1E2A47, 0x7B3D, 0x4F52, {0x9A, 0x07, 0x31, 0xD4, 0x8E, 0x20, 0x73, 0x07}};
+
+namespace {
+
+// The priority key the dispatcher threads of input lines are made with.
+constexpr int32_t kLineCallbackKey = 6;
+// The edge kinds an input line watches; the callback argument points at one.
+const uint32_t kEdgeKinds[2] = {0, 1};
+
+template <class T> T* checkedOut(T* out)
+{
+    if (!out) throw ccCOMError(E_POINTER, 0);
+    return out;
+}
+
+VARIANT_BOOL boolOf(bool value)
+{
+    return value ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+} // namespace
+
+// ---- Input lines -------------------------------------------------------------
+
+class ccInputLineCallback : public ccCallback1<const void*> {
+public:
+    explicit ccInputLineCallback(CQorInputLine* line) : line_(line) {}
+    // The line withdraws its registrations before it goes.
+    void operator()(const void* kind) override { line_->transition(*static_cast<const uint32_t*>(kind)); }
+
+private:
+    CQorInputLine* line_;
+};
+
+HRESULT ccInputLineEventsPoint::Advise(IUnknown* sink, DWORD* cookie)
+{
+    std::lock_guard<std::recursive_mutex> guard(owner()->lock_);
+    HRESULT hr = ccFreeThreadedConnectionPointImpl::Advise(sink, cookie);
+    if (SUCCEEDED(hr) && sinks().count() == 1) {
+        hr = owner()->startWatching();
+        if (FAILED(hr)) {
+            (void)ccFreeThreadedConnectionPointImpl::Unadvise(*cookie); // it was just made
+            *cookie = 0;
+        }
+    }
+    return hr;
+}
+
+HRESULT ccInputLineEventsPoint::Unadvise(DWORD cookie)
+{
+    std::lock_guard<std::recursive_mutex> guard(owner()->lock_);
+    const HRESULT hr = ccFreeThreadedConnectionPointImpl::Unadvise(cookie);
+    if (SUCCEEDED(hr) && sinks().count() == 0) owner()->stopWatching();
+    return hr;
+}
+
+template <class Body> HRESULT CQorInputLine::method(const OLECHAR* name, Body&& body)
+{
+    return ccComMethod({&CLSID_QorInputLine7320, &IID_IQorInputLine, name}, nullptr, [&]() -> HRESULT {
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        body();
+        return S_OK;
+    });
+}
+
+HRESULT CQorInputLine::FinalConstruct()
+{
+    return ccAttachCompanionResult(ccDotNetClass::inputLine, GetUnknown(), companion_);
+}
+
+void CQorInputLine::FinalRelease()
+{
+    {
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        stopWatching();
+    }
+    Stop();
+    companion_.release();
+}
+
+void CQorInputLine::attach(const ccInputLine& line)
+{
+    number_ = line.lineNumber();
+    line_ = line;
+    for (ccInputLine& watcher : watchers_) watcher = line;
+}
+
+IConnectionPoint* CQorInputLine::connectionPointAt(size_t i)
+{
+    if (i == 1) return &events_;
+    return i == 0 ? ccChangeEventImpl::connectionPointAt(0) : nullptr;
+}
+
+HRESULT CQorInputLine::get_Value(VARIANT_BOOL* value)
+{
+    return method(u"get_Value", [&] { *checkedOut(value) = boolOf(line_.value()); });
+}
+
+HRESULT CQorInputLine::get_LineNumber(LONG* number)
+{
+    return method(u"get_LineNumber", [&] { *checkedOut(number) = static_cast<LONG>(line_.lineNumber()); });
+}
+
+HRESULT CQorInputLine::get_Enabled(VARIANT_BOOL* enabled)
+{
+    return method(u"get_Enabled", [&] { *checkedOut(enabled) = boolOf(line_.isEnabled()); });
+}
+
+HRESULT CQorInputLine::put_Enabled(VARIANT_BOOL enabled)
+{
+    return method(u"put_Enabled", [&] { line_.enable(enabled != VARIANT_FALSE); });
+}
+
+HRESULT CQorInputLine::startWatching()
+{
+    return ccComMethod({&CLSID_QorInputLine7320, &IID_IConnectionPoint, u"Advise"}, nullptr, [&]() -> HRESULT {
+        const HRESULT started = Start(true);
+        if (FAILED(started)) return started;
+        try {
+            const ccPtrHandle<ccCallback1<const void*>> callback(new ccInputLineCallback(this));
+            for (int k = 0; k < 2; ++k)
+                handles_[k] = watchers_[k].registerCallback(callback, &kEdgeKinds[k], kLineCallbackKey, kEdgeKinds[k]);
+        } catch (...) {
+            stopWatching();
+            throw;
+        }
+        if (handles_[0].empty() || handles_[1].empty()) {
+            // A released line, or one that cannot tell both transitions.
+            stopWatching();
+            return CONNECT_E_CANNOTCONNECT;
+        }
+        return S_OK;
+    });
+}
+
+void CQorInputLine::stopWatching() noexcept
+{
+    // Each release waits for its dispatcher thread to end.
+    for (ccInputLine::CallbackHandle& handle : handles_) handle = ccInputLine::CallbackHandle();
+}
+
+void CQorInputLine::transition(uint32_t kind) noexcept
+{
+    VARIANT args[2];
+    args[0].vt = VT_I4;
+    args[0].lVal = static_cast<LONG>(number_);
+    args[1].vt = VT_BOOL;
+    args[1].boolVal = boolOf(kind == 1);
+    try {
+        (void)PostFire(kInputLineChanged, 2, args, 0, false, false);
+    } catch (...) {
+        // A transition that cannot be queued is lost; the dispatcher goes on.
+    }
+}
+
+HRESULT CQorInputLine::fire(DISPID eventId, int32_t count, VARIANT* args, uint32_t)
+{
+    ccSinkList sinks;
+    events_.sinks().takeSinks(sinks);
+    // A sink may drop the last reference: nothing of the object is touched
+    // after the first call.
+    VARIANT reversed[kMaxFireArguments];
+    for (int32_t i = 0; i < count; ++i) reversed[i] = args[count - 1 - i];
+    DISPPARAMS params{reversed, nullptr, static_cast<UINT>(count), 0};
+    for (size_t i = 0; i < sinks.size(); ++i)
+        (void)sinks[i]->Invoke(eventId, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+    return S_OK;
+}
+
+void CQorInputLine::releaseLines() noexcept
+{
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    stopWatching();
+    line_ = ccInputLine();
+    for (ccInputLine& watcher : watchers_) watcher = ccInputLine();
+}
+
+// ---- Output lines ------------------------------------------------------------
+
+template <class Body> HRESULT CQorOutputLine::method(const OLECHAR* name, Body&& body)
+{
+    return ccComMethod({&CLSID_QorOutputLine7320, &IID_IQorOutputLine, name}, nullptr, [&]() -> HRESULT {
+        std::lock_guard<std::mutex> guard(lock_);
+        body();
+        return S_OK;
+    });
+}
+
+HRESULT CQorOutputLine::FinalConstruct()
+{
+    return ccAttachCompanionResult(ccDotNetClass::outputLine, GetUnknown(), companion_);
+}
+
+void CQorOutputLine::attach(const ccOutputLine& line)
+{
+    line_ = line;
+}
+
+HRESULT CQorOutputLine::get_Value(VARIANT_BOOL* value)
+{
+    return method(u"get_Value", [&] { *checkedOut(value) = boolOf(line_.value()); });
+}
+
+HRESULT CQorOutputLine::put_Value(VARIANT_BOOL value)
+{
+    return method(u"put_Value", [&] { line_.setValue(value != VARIANT_FALSE); });
+}
+
+HRESULT CQorOutputLine::get_LineNumber(LONG* number)
+{
+    return method(u"get_LineNumber", [&] { *checkedOut(number) = static_cast<LONG>(line_.lineNumber()); });
+}
+
+HRESULT CQorOutputLine::get_Enabled(VARIANT_BOOL* enabled)
+{
+    return method(u"get_Enabled", [&] { *checkedOut(enabled) = boolOf(line_.isEnabled()); });
+}
+
+HRESULT CQorOutputLine::put_Enabled(VARIANT_BOOL enabled)
+{
+    return method(u"put_Enabled", [&] { line_.enable(enabled != VARIANT_FALSE); });
+}
+
+HRESULT CQorOutputLine::Pulse(VARIANT_BOOL level, double milliseconds)
+{
+    return method(u"Pulse", [&] {
+        if (!std::isfinite(milliseconds) || milliseconds < 0) throw ccCOMError(E_INVALIDARG, 0);
+        line_.pulse(level != VARIANT_FALSE, milliseconds / 1000.0, false);
+    });
+}
+
+void CQorOutputLine::releaseLines() noexcept
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    line_ = ccOutputLine();
+}
+
+// ---- Line collections --------------------------------------------------------
+
+namespace {
+
+template <class Self, class Itf, const IID* ItfIid, const CLSID* Clsid, class Line, class LineItf,
+    const IID* LineIid>
+class ccLineCollection : public ccStdImpl<Self, Itf, ItfIid, Clsid, &LIBID_Qorx7320>, public ccReleasableLines {
+public:
+    ccLineCollection() = default;
+    ~ccLineCollection()
+    {
+        for (CComObject<Line>* line : lines_) line->Release();
+    }
+    ccLineCollection(const ccLineCollection&) = delete;
+    ccLineCollection& operator=(const ccLineCollection&) = delete;
+
+    HRESULT get_Count(LONG* count) override
+    {
+        return method(u"get_Count", [&] { *checkedOut(count) = static_cast<LONG>(lines_.size()); });
+    }
+    HRESULT get_Item(VARIANT index, LineItf** line) override
+    {
+        return method(u"get_Item", [&] {
+            *checkedOut(line) = nullptr;
+            CComObject<Line>* item = lines_[ccCollectionPosition(index, lines_.size())];
+            const HRESULT hr = item->QueryInterface(*LineIid, reinterpret_cast<void**>(line));
+            if (FAILED(hr)) throw ccCOMError(hr, 0);
+        });
+    }
+
+    // Takes the caller's reference, also when it throws.
+    void add(CComObject<Line>* line)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        try {
+            lines_.push_back(line);
+        } catch (...) {
+            line->Release();
+            throw;
+        }
+    }
+    // Empties the collection; lines that clients still hold stay, without
+    // their library lines.
+    void releaseLines() noexcept override
+    {
+        std::vector<CComObject<Line>*> lines;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            lines.swap(lines_);
+        }
+        for (CComObject<Line>* line : lines) {
+            line->releaseLines();
+            line->Release();
+        }
+    }
+
+private:
+    template <class Body> HRESULT method(const OLECHAR* name, Body&& body)
+    {
+        return ccComMethod({Clsid, ItfIid, name}, nullptr, [&]() -> HRESULT {
+            std::lock_guard<std::mutex> guard(lock_);
+            body();
+            return S_OK;
+        });
+    }
+
+    std::mutex lock_;
+    std::vector<CComObject<Line>*> lines_;
+};
+
+#define CC_LINE_COLLECTION_MAP(cls, Itf)                                                                               \
+    BEGIN_COM_MAP(cls)                                                                                                 \
+    COM_INTERFACE_ENTRY2(IUnknown, Itf)                                                                                \
+    COM_INTERFACE_ENTRY2(IDispatch, Itf)                                                                               \
+    COM_INTERFACE_ENTRY(Itf)                                                                                           \
+    COM_INTERFACE_ENTRY(IQorObject)                                                                                    \
+    COM_INTERFACE_ENTRY2(IProvideClassInfo, IProvideClassInfo2)                                                        \
+    COM_INTERFACE_ENTRY(IProvideClassInfo2)                                                                            \
+    COM_INTERFACE_ENTRY(ISupportErrorInfo)                                                                             \
+    COM_INTERFACE_ENTRY(IQorComInternal)                                                                               \
+    CC_COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER()                                                                   \
+    END_COM_MAP()
+
+class CQorInputLines : public ccLineCollection<CQorInputLines, IQorInputLines, &IID_IQorInputLines,
+                           &CLSID_QorInputLines7320, CQorInputLine, IQorInputLine, &IID_IQorInputLine> {
+public:
+    CC_LINE_COLLECTION_MAP(CQorInputLines, IQorInputLines)
+};
+
+class CQorOutputLines : public ccLineCollection<CQorOutputLines, IQorOutputLines, &IID_IQorOutputLines,
+                            &CLSID_QorOutputLines7320, CQorOutputLine, IQorOutputLine, &IID_IQorOutputLine> {
+public:
+    CC_LINE_COLLECTION_MAP(CQorOutputLines, IQorOutputLines)
+};
+
+// The collections made so far, each held once; created on first use and
+// never destroyed, so that the module's end finds them.
+struct LineCollections {
+    std::mutex lock;
+    std::vector<std::pair<ccReleasableLines*, IUnknown*>> inputs, outputs;
+};
+
+LineCollections& lineCollections()
+{
+    static LineCollections* const lists = new LineCollections;
+    return *lists;
+}
+
+template <class T> CComObject<T>* newObject()
+{
+    CComObject<T>* object = nullptr;
+    const HRESULT hr = CComObject<T>::CreateInstance(&object);
+    if (FAILED(hr)) throw ccCOMError(hr, 0);
+    object->AddRef();
+    return object;
+}
+
+ccInputLine libraryLine(cc7320& board, uint32_t n, CQorInputLine*)
+{
+    return board.inputLine(n);
+}
+
+ccOutputLine libraryLine(cc7320& board, uint32_t n, CQorOutputLine*)
+{
+    return board.outputLine(n);
+}
+
+// Fills collection with a line object for each number the board's I/O
+// configuration permits and its module offers.
+template <class Collection, class Line> void fill(Collection* collection, cc7320& board)
+{
+    // Line numbers are 8-bit.
+    for (uint32_t n = 0; n < 256; ++n) {
+        std::optional<decltype(libraryLine(board, n, static_cast<Line*>(nullptr)))> line;
+        try {
+            line.emplace(libraryLine(board, n, static_cast<Line*>(nullptr)));
+        } catch (const ccParallelIO::Errors&) {
+            continue; // not a line of this configuration
+        }
+        CComObject<Line>* object = newObject<Line>();
+        try {
+            object->attach(*line);
+        } catch (...) {
+            object->Release();
+            throw;
+        }
+        collection->add(object);
+    }
+}
+
+using LineCollectionList = std::vector<std::pair<ccReleasableLines*, IUnknown*>>;
+
+template <class Collection, class Line> IDispatch* newCollection(cc7320& board, LineCollectionList LineCollections::*list)
+{
+    CComObject<Collection>* collection = newObject<Collection>();
+    try {
+        fill<Collection, Line>(collection, board);
+        collection->AddRef(); // the list's
+        try {
+            LineCollections& lists = lineCollections();
+            std::lock_guard<std::mutex> guard(lists.lock);
+            (lists.*list).push_back({collection, collection->GetUnknown()});
+        } catch (...) {
+            collection->Release();
+            throw;
+        }
+    } catch (...) {
+        collection->Release();
+        throw;
+    }
+    IDispatch* dispatch = nullptr;
+    (void)collection->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)); // always answered
+    collection->Release();
+    return dispatch;
+}
+
+} // namespace
+
+IDispatch* ccNewLineCollection(cc7320& board, bool input)
+{
+    return input ? newCollection<CQorInputLines, CQorInputLine>(board, &LineCollections::inputs)
+                 : newCollection<CQorOutputLines, CQorOutputLine>(board, &LineCollections::outputs);
+}
+
+void ccReleaseLineCollections()
+{
+    LineCollectionList inputs, outputs;
+    {
+        LineCollections& lists = lineCollections();
+        std::lock_guard<std::mutex> guard(lists.lock);
+        inputs.swap(lists.inputs);
+        outputs.swap(lists.outputs);
+    }
+    for (LineCollectionList* list : {&inputs, &outputs})
+        for (auto& [collection, unknown] : *list) {
+            collection->releaseLines();
+            unknown->Release();
+        }
+}

@@ -1,0 +1,80 @@
+// The board objects as a client reaches them: the collection made by its
+// ProgID, and small helpers for the calls the tests make.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+#include "grabber/itf_board.h"
+#include "platform/com/bstr.h"
+#include "platform/com/classes.h"
+
+namespace board_client {
+
+// Releases what it holds at the end of a scope.
+template <class I> struct Held {
+    I* p = nullptr;
+    Held() = default;
+    explicit Held(I* held) : p(held) {}
+    ~Held()
+    {
+        if (p) p->Release();
+    }
+    Held(Held&& other) noexcept : p(other.p) { other.p = nullptr; }
+    Held& operator=(Held&& other) noexcept
+    {
+        std::swap(p, other.p);
+        return *this;
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    I* operator->() const { return p; }
+    I** out() { return &p; }
+};
+
+inline VARIANT position(LONG i)
+{
+    VARIANT v{};
+    v.vt = VT_I4;
+    v.lVal = i;
+    return v;
+}
+
+inline Held<IQorFrameGrabber7320s> collection()
+{
+    CLSID clsid = GUID_NULL;
+    EXPECT_EQ(CLSIDFromProgID(u"Qoralt.QorFrameGrabber7320s", &clsid), S_OK);
+    Held<IQorFrameGrabber7320s> made;
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IQorFrameGrabber7320s,
+                               reinterpret_cast<void**>(made.out())),
+              S_OK);
+    return made;
+}
+
+// Board i of a new collection, which the board keeps alive.
+inline Held<IQorFrameGrabber7320> board(LONG i = 0)
+{
+    Held<IQorFrameGrabber7320> board;
+    EXPECT_EQ(collection()->get_Item(position(i), board.out()), S_OK);
+    return board;
+}
+
+// The line collection's item i as Line.
+template <class Lines, class Line> Held<Line> lineAt(IDispatch* lines, REFIID linesIid, LONG i)
+{
+    Held<Lines> collection;
+    EXPECT_EQ(lines->QueryInterface(linesIid, reinterpret_cast<void**>(collection.out())), S_OK);
+    Held<Line> line;
+    EXPECT_EQ(collection->get_Item(position(i), line.out()), S_OK);
+    return line;
+}
+
+inline std::wstring text(BSTR b)
+{
+    std::wstring t = plat::com::wideFromBstr(b);
+    SysFreeString(b);
+    return t;
+}
+
+} // namespace board_client

@@ -1,0 +1,152 @@
+// The collection and its board objects over the simulated board.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <typeinfo>
+#include <vector>
+
+#include "acq/vidfmt/builtin.h"
+#include "comframe/archive.h"
+#include "comframe/dotnet.h"
+#include "comframe/dotnet_testing.h"
+#include "comframe/objectmap.h"
+#include "modules/ioconfig.h"
+#include "modules/unknownfg.h"
+#include "platform/com/safearray.h"
+#include "platform/com/stream.h"
+#include "platform/event_log_testing.h"
+#include "tests/grabber/board_client.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using namespace board_client;
+
+TEST(BoardCollection, ListsTheBoardTableInOrderAndItsBoardsAnswerAsTheLibraryBoards)
+{
+    Held<IUnknown> factory; // creatable through the module's object map too
+    EXPECT_EQ(ccGetClassObject(ccModuleObjectMap(), CLSID_QorFrameGrabber7320s, IID_IClassFactory,
+                               reinterpret_cast<void**>(factory.out())),
+              S_OK);
+    Held<IQorFrameGrabber7320s> boards = collection();
+    LONG count = -1;
+    ASSERT_EQ(boards->get_Count(&count), S_OK);
+    ASSERT_EQ(count, static_cast<LONG>(cc7320::numBoards()));
+    ASSERT_GE(count, 1);
+    Held<IUnknown> enumerated;
+    ASSERT_EQ(boards->get__NewEnum(enumerated.out()), S_OK);
+    Held<IEnumVARIANT> items;
+    ASSERT_EQ(enumerated->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(items.out())), S_OK);
+    for (LONG i = 0; i < count; ++i) {
+        Held<IQorFrameGrabber7320> board;
+        ASSERT_EQ(boards->get_Item(position(i), board.out()), S_OK);
+        VARIANT next{};
+        ASSERT_EQ(items->Next(1, &next, nullptr), S_OK);
+        EXPECT_EQ(next.pdispVal, static_cast<IDispatch*>(board.p));
+        VariantClear(&next);
+        cc7320& library = cc7320::getBoard(i);
+        BSTR name = nullptr, serial = nullptr, id = nullptr;
+        ASSERT_EQ(board->get_Name(&name) | board->get_SerialNumber(&serial) | board->get_UniqueID(&id), S_OK);
+        EXPECT_EQ(text(name), library.name());
+        EXPECT_EQ(text(serial), library.serialNumber());
+        EXPECT_EQ(text(id), library.uniqueId());
+        SAFEARRAY* formats = nullptr;
+        ASSERT_EQ(board->get_VideoFormats(&formats), S_OK);
+        const BSTR* names = static_cast<const BSTR*>(formats->pvData);
+        const std::u16string builtIn = ccVidFmtSonyXC75_640x480().name();
+        EXPECT_NE(std::find(names, names + formats->rgsabound[0].cElements, builtIn), names + formats->rgsabound[0].cElements);
+        SafeArrayDestroy(formats);
+        BSTR format = SysAllocString(builtIn.c_str());
+        LONG ports = -1;
+        EXPECT_EQ(board->get_NumCameraPorts(format, &ports), S_OK);
+        EXPECT_EQ(ports, static_cast<LONG>(library.numCameraPorts(ccVidFmtSonyXC75_640x480())));
+        SysFreeString(format);
+    }
+}
+
+TEST(BoardCollection, RefusesIndexesOutsideItAndIndexesThatAreNotNumbers)
+{
+    Held<IQorFrameGrabber7320s> boards = collection();
+    VARIANT word{};
+    word.vt = VT_BSTR;
+    word.bstrVal = SysAllocString(u"first");
+    LONG zero = 0;
+    VARIANT byReference{};
+    byReference.vt = VT_BYREF | VT_I4;
+    byReference.plVal = &zero;
+    const std::pair<VARIANT, HRESULT> cases[] = {
+        {position(-1), kArchiveBadIndex},
+        {position(static_cast<LONG>(cc7320::numBoards())), kArchiveBadIndex},
+        {word, kArchiveBadIndexType},
+        {byReference, S_OK},
+    };
+    for (const auto& [index, hr] : cases) {
+        Held<IQorFrameGrabber7320> board;
+        EXPECT_EQ(boards->get_Item(index, board.out()), hr) << index.vt;
+        EXPECT_EQ(board.p != nullptr, hr == S_OK);
+    }
+    VariantClear(&word);
+}
+
+TEST(BoardObject, AnUnknownFormatHasNoCameraPorts)
+{
+    Held<IQorFrameGrabber7320> board = board_client::board();
+    BSTR unknown = SysAllocString(u"no such format");
+    LONG ports = -1;
+    EXPECT_TRUE(FAILED(board->get_NumCameraPorts(unknown, &ports)));
+    SysFreeString(unknown);
+}
+
+// The product file along the search path chooses the board's I/O option.
+TEST(BoardObject, TakesItsIOOptionFromTheProductFile)
+{
+    TempDir dir;
+    ScopedEnv env;
+    env.set(L"QORALT_PATH", dir.wide());
+    struct Case {
+        const char* file; // null: no file
+        const std::type_info& option;
+        bool logged;
+    };
+    const Case cases[] = {
+        {nullptr, typeid(ccIOStandardOption), false},
+        {"[QorFrameGrabber7320 #0]\nIOConfig=LightControl\n", typeid(ccIOLightControlOption), false},
+        {"[QorFrameGrabber7320 #0]\r\n ioconfig = external \r\n", typeid(ccIOExternalOption), false},
+        {"[QorFrameGrabber7320 #0]\nIOConfig=Standard\n", typeid(ccIOStandardOption), false},
+        {"[QorFrameGrabber7320 #0]\nIOConfig=Bright\n", typeid(ccIOStandardOption), true},
+        {"[QorFrameGrabber7320 #0]\nOther=External\n", typeid(ccIOStandardOption), false},
+        {"[QorFrameGrabber7320 #1]\nIOConfig=External\n", typeid(ccIOStandardOption), false},
+    };
+    plat::collectEventLines(true);
+    for (const Case& c : cases) {
+        std::remove((dir.path + "Marlume.INI").c_str());
+        if (c.file) dir.write("Marlume.INI", c.file);
+        Held<IQorFrameGrabber7320> board = board_client::board();
+        EXPECT_EQ(typeid(cc7320::getBoard(0).ioConfig()), c.option) << (c.file ? c.file : "no file");
+        EXPECT_EQ(plat::takeEventLines().size(), c.logged ? 1u : 0u) << (c.file ? c.file : "no file");
+    }
+    plat::collectEventLines(false);
+}
+
+// Without a bridge the objects above live without companions.
+TEST(BoardObject, TheCollectionAndItsBoardsGetCompanionsWhenTheBridgeIsThere)
+{
+    ASSERT_EQ(ccDotNetRegisterStandInBridge(), S_OK);
+    (void)ccDotNetStandInLogged(true);
+    {
+        Held<IQorFrameGrabber7320> board = board_client::board();
+        EXPECT_NE(board.p, nullptr);
+    }
+    EXPECT_EQ(ccDotNetStandInLogged().companions, 2);
+    // Once the managed side has shut down, no object is made.
+    ASSERT_EQ(ccDotNetStandInShutdown(), S_OK);
+    Held<IQorFrameGrabber7320s> refused;
+    EXPECT_EQ(CoCreateInstance(CLSID_QorFrameGrabber7320s, nullptr, CLSCTX_INPROC_SERVER, IID_IQorFrameGrabber7320s,
+                               reinterpret_cast<void**>(refused.out())),
+              E_FAIL);
+    ccDotNetResetForTesting();
+    (void)plat::com::unregisterClass(CLSID_QorDotNetBridge);
+}
+
+} // namespace

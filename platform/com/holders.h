@@ -17,7 +17,12 @@ struct Ref {
         if (p)
             p->Release();
     }
+    Ref(Ref&& other) noexcept : p(other.p) { other.p = nullptr; }
+    // Takes over a reference the caller holds.
+    explicit Ref(I* held) : p(held) {}
     void** out() { return reinterpret_cast<void**>(&p); }
+    I* operator->() const { return p; }
+    explicit operator bool() const { return p != nullptr; }
 };
 
 struct Variant : VARIANT {

@@ -1,0 +1,314 @@
+// A client of the module that knows only COM: classes made by ProgID, calls
+// through IDispatch by name and through the interfaces' tables, persistence
+// through IPersistStream, events through connection points. The simulated
+// board is the hardware: it is only told what to do and asked what it saw.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "comframe/acqevents.h"
+#include "grabber/itf_board.h"
+#include "grabber/itf_fifo.h"
+#include "grabber/itf_props_a.h"
+#include "platform/com/apartment.h"
+#include "platform/com/bstr.h"
+#include "platform/com/classes.h"
+#include "platform/com/connection.h"
+#include "platform/com/holders.h"
+#include "platform/com/image.h"
+#include "platform/com/stream.h"
+#include "tests/support/sim_module.h"
+
+namespace {
+
+using plat::com::Ref;
+using sim_module::sim;
+
+Ref<IDispatch> create(const char16_t* progId)
+{
+    CLSID clsid = GUID_NULL;
+    EXPECT_EQ(CLSIDFromProgID(progId, &clsid), S_OK) << "no class for its ProgID";
+    Ref<IDispatch> made;
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, made.out()), S_OK);
+    return made;
+}
+
+template <class I> Ref<I> query(IUnknown* object, REFIID iid)
+{
+    Ref<I> itf;
+    EXPECT_EQ(object->QueryInterface(iid, itf.out()), S_OK);
+    return itf;
+}
+
+// One late-bound call: args in the order a script writes them.
+HRESULT invoke(IDispatch* object, const char16_t* name, WORD kind, std::vector<VARIANT> args, VARIANT* result)
+{
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = 0;
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
+    if (FAILED(hr)) return hr;
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPID putId = DISPID_PROPERTYPUT;
+    DISPPARAMS params{reversed.data(), nullptr, UINT(reversed.size()), 0};
+    if (kind == DISPATCH_PROPERTYPUT) {
+        params.rgdispidNamedArgs = &putId;
+        params.cNamedArgs = 1;
+    }
+    VARIANT ignored;
+    VariantInit(&ignored);
+    hr = object->Invoke(id, IID_NULL, 0, kind, &params, result ? result : &ignored, nullptr, nullptr);
+    VariantClear(&ignored);
+    return hr;
+}
+
+VARIANT number(LONG value)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = value;
+    return v;
+}
+
+VARIANT real(double value)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_R8;
+    v.dblVal = value;
+    return v;
+}
+
+VARIANT text(const char16_t* value)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(value);
+    return v;
+}
+
+// Any event sink: what each call carried, as 32-bit integers.
+class Sink : public IDispatch {
+public:
+    explicit Sink(REFIID events) : events_(events) {}
+    HRESULT QueryInterface(REFIID iid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != events_) return E_NOINTERFACE;
+        *ppv = static_cast<IDispatch*>(this);
+        return S_OK;
+    }
+    // Lives on the test's stack, longer than any connection.
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        std::vector<LONG> call;
+        for (UINT i = p->cArgs; i-- > 0;) { // rgvarg holds the last argument first
+            VARIANT v;
+            VariantInit(&v);
+            call.push_back(SUCCEEDED(VariantChangeType(&v, &p->rgvarg[i], 0, VT_I4)) ? v.lVal : -1);
+        }
+        std::lock_guard<std::mutex> hold(lock_);
+        calls_.push_back(call);
+        arrived_.notify_all();
+        return S_OK;
+    }
+    std::vector<std::vector<LONG>> waitFor(size_t n)
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        arrived_.wait_for(hold, std::chrono::seconds(5), [&] { return calls_.size() >= n; });
+        return calls_;
+    }
+
+private:
+    const IID events_;
+    std::mutex lock_;
+    std::condition_variable arrived_;
+    std::vector<std::vector<LONG>> calls_;
+};
+
+class Connection {
+public:
+    Connection(IUnknown* source, REFIID events, IUnknown* sink)
+    {
+        Ref<IConnectionPointContainer> container = query<IConnectionPointContainer>(source, IID_IConnectionPointContainer);
+        EXPECT_EQ(container->FindConnectionPoint(events, &point_.p), S_OK);
+        EXPECT_EQ(point_->Advise(sink, &cookie_), S_OK);
+    }
+    ~Connection() { EXPECT_EQ(point_->Unadvise(cookie_), S_OK); }
+
+private:
+    Ref<IConnectionPoint> point_;
+    DWORD cookie_ = 0;
+};
+
+class ComClient : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim().reset();
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        Ref<IDispatch> boards = create(u"Qoralt.QorFrameGrabber7320s");
+        ASSERT_TRUE(boards);
+        VARIANT count;
+        VariantInit(&count);
+        ASSERT_EQ(invoke(boards.p, u"Count", DISPATCH_PROPERTYGET, {}, &count), S_OK);
+        ASSERT_EQ(count.lVal, 1);
+        VARIANT item;
+        VariantInit(&item);
+        ASSERT_EQ(invoke(boards.p, u"Item", DISPATCH_PROPERTYGET, {number(0)}, &item), S_OK);
+        ASSERT_EQ(item.vt, VT_DISPATCH);
+        board.p = item.pdispVal;
+    }
+    void TearDown() override { CoUninitialize(); }
+
+    Ref<IDispatch> makeFifo(const char16_t* format)
+    {
+        VARIANT fifo;
+        VariantInit(&fifo);
+        VARIANT name = text(format);
+        EXPECT_EQ(invoke(board.p, u"CreateAcqFifo", DISPATCH_METHOD, {name, number(0)}, &fifo), S_OK);
+        VariantClear(&name);
+        Ref<IDispatch> made;
+        if (fifo.vt == VT_DISPATCH) made.p = fifo.pdispVal;
+        return made;
+    }
+
+    Ref<IDispatch> board;
+};
+
+// The board the simulated module reported is the collection's one item.
+TEST_F(ComClient, TheCollectionListsTheBoardOfTheDriverModule)
+{
+    VARIANT name;
+    VariantInit(&name);
+    ASSERT_EQ(invoke(board.p, u"Name", DISPATCH_PROPERTYGET, {}, &name), S_OK);
+    ASSERT_EQ(name.vt, VT_BSTR);
+    EXPECT_EQ(std::u16string(name.bstrVal), u"sim7320-0");
+    VariantClear(&name);
+    Ref<IQorFrameGrabber7320> typed = query<IQorFrameGrabber7320>(board.p, IID_IQorFrameGrabber7320);
+    Ref<IDispatch> fifo;
+    BSTR unknown = SysAllocString(u"No Such Format");
+    EXPECT_TRUE(FAILED(typed->CreateAcqFifo(unknown, 0, &fifo.p)));
+    SysFreeString(unknown);
+    EXPECT_FALSE(fifo);
+}
+
+// Properties set late-bound and through the tables, saved, and restored into
+// a FIFO made bare by its ProgID.
+TEST_F(ComClient, PropertiesSetAndReadArePersistedAndRestored)
+{
+    Ref<IDispatch> fifo = makeFifo(u"Sony XC75 640x480");
+    ASSERT_TRUE(fifo);
+    ASSERT_EQ(invoke(fifo.p, u"Exposure", DISPATCH_PROPERTYPUT, {real(0.02)}, nullptr), S_OK);
+    Ref<IQorAcqBrightness> brightness = query<IQorAcqBrightness>(fifo.p, IID_IQorAcqBrightness);
+    ASSERT_EQ(brightness->put_Brightness(0.25), S_OK);
+    Ref<IQorAcqExposure> exposure = query<IQorAcqExposure>(fifo.p, IID_IQorAcqExposure);
+    double seconds = 0.0;
+    ASSERT_EQ(exposure->get_Exposure(&seconds), S_OK);
+    EXPECT_DOUBLE_EQ(seconds, 0.02);
+    EXPECT_TRUE(FAILED(exposure->put_Exposure(-1.0))) << "a negative exposure";
+    ASSERT_EQ(exposure->get_Exposure(&seconds), S_OK);
+    EXPECT_DOUBLE_EQ(seconds, 0.02);
+
+    Ref<IStream> stream;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, 1, &stream.p), S_OK);
+    ASSERT_EQ(query<IPersistStream>(fifo.p, IID_IPersistStream)->Save(stream.p, 1), S_OK);
+    LARGE_INTEGER start{};
+    ASSERT_EQ(stream->Seek(start, STREAM_SEEK_SET, nullptr), S_OK);
+
+    Ref<IDispatch> restored = create(u"Qoralt.QorAcqFifo7320");
+    ASSERT_TRUE(restored);
+    ASSERT_EQ(query<IPersistStream>(restored.p, IID_IPersistStream)->Load(stream.p), S_OK);
+    VARIANT value;
+    VariantInit(&value);
+    ASSERT_EQ(invoke(restored.p, u"Exposure", DISPATCH_PROPERTYGET, {}, &value), S_OK);
+    EXPECT_DOUBLE_EQ(value.dblVal, 0.02);
+    ASSERT_EQ(invoke(restored.p, u"Brightness", DISPATCH_PROPERTYGET, {}, &value), S_OK);
+    EXPECT_DOUBLE_EQ(value.dblVal, 0.25);
+    ASSERT_EQ(invoke(restored.p, u"VideoFormat", DISPATCH_PROPERTYGET, {}, &value), S_OK);
+    EXPECT_EQ(std::u16string(value.bstrVal), u"Sony XC75 640x480");
+    VariantClear(&value);
+}
+
+// Started and completed acquisitions give images holding the board's frames,
+// and the complete event tells each ticket to a sink.
+TEST_F(ComClient, AcquisitionsCompleteIntoImagesAndTellTheSink)
+{
+    Ref<IDispatch> fifo = makeFifo(u"Sony XC75 640x480");
+    ASSERT_TRUE(fifo);
+    ASSERT_EQ(invoke(fifo.p, u"TriggerModel", DISPATCH_PROPERTYPUT, {number(0)}, nullptr), S_OK); // manual
+    Sink sink(DIID_IQorAcqCompleteEvent);
+    {
+        Connection connected(fifo.p, DIID_IQorAcqCompleteEvent, &sink);
+        Ref<IQorAcqFifo7320> acq = query<IQorAcqFifo7320>(fifo.p, IID_IQorAcqFifo7320);
+        for (int i = 0; i < 2; ++i) {
+            LONG ticket = -1;
+            ASSERT_EQ(acq->Start(&ticket), S_OK);
+            LONG trigger = -1;
+            Ref<IQorImage> image;
+            ASSERT_EQ(acq->Complete(ticket, &trigger, &image.p), S_OK);
+            LONG width = 0, height = 0;
+            ASSERT_EQ(image->get_Width(&width), S_OK);
+            ASSERT_EQ(image->get_Height(&height), S_OK);
+            ASSERT_EQ(width, 640);
+            ASSERT_EQ(height, 480);
+            const uint8_t* pels = image->pelData();
+            for (uint32_t y = 0; y < 480; y += 7)
+                for (uint32_t x = 0; x < 640; x += 13)
+                    ASSERT_EQ(pels[y * 640 + x], ccSimPel(x, y, uint32_t(ticket), 0)) << x << ", " << y;
+            const std::vector<std::vector<LONG>> events = sink.waitFor(size_t(i + 1));
+            ASSERT_EQ(events.size(), size_t(i + 1));
+            EXPECT_EQ(events.back(), (std::vector<LONG>{trigger, ticket}));
+        }
+    }
+}
+
+// An output line driven through its object reaches the board; a transition
+// on an input line reaches the line's sink.
+TEST_F(ComClient, AnOutputLineDrivesTheBoardAndAnInputLineTellsItsSink)
+{
+    VARIANT lines, line;
+    VariantInit(&lines);
+    VariantInit(&line);
+    ASSERT_EQ(invoke(board.p, u"OutputLines", DISPATCH_PROPERTYGET, {}, &lines), S_OK);
+    ASSERT_EQ(invoke(lines.pdispVal, u"Item", DISPATCH_PROPERTYGET, {number(0)}, &line), S_OK);
+    VariantClear(&lines);
+    VARIANT on;
+    VariantInit(&on);
+    on.vt = VT_BOOL;
+    on.boolVal = VARIANT_TRUE;
+    ASSERT_EQ(invoke(line.pdispVal, u"Value", DISPATCH_PROPERTYPUT, {on}, nullptr), S_OK);
+    VARIANT lineNumber;
+    VariantInit(&lineNumber);
+    ASSERT_EQ(invoke(line.pdispVal, u"LineNumber", DISPATCH_PROPERTYGET, {}, &lineNumber), S_OK);
+    double level = 0.0; // what the board's line was last set to
+    ASSERT_EQ(sim().lastArgs(ccIidLineIO, 8, &level, 1), 1u);
+    EXPECT_EQ(level, 1.0);
+    VariantClear(&line);
+
+    ASSERT_EQ(invoke(board.p, u"InputLines", DISPATCH_PROPERTYGET, {}, &lines), S_OK);
+    ASSERT_EQ(invoke(lines.pdispVal, u"Item", DISPATCH_PROPERTYGET, {number(0)}, &line), S_OK);
+    VariantClear(&lines);
+    ASSERT_EQ(invoke(line.pdispVal, u"LineNumber", DISPATCH_PROPERTYGET, {}, &lineNumber), S_OK);
+    Sink sink(DIID_IQorInputLineEvents);
+    {
+        Connection connected(line.pdispVal, DIID_IQorInputLineEvents, &sink);
+        sim().raiseEdges(uint32_t(lineNumber.lVal), 1, 1);
+        const std::vector<std::vector<LONG>> events = sink.waitFor(1);
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0][0], lineNumber.lVal);
+    }
+    VariantClear(&line);
+}
+
+} // namespace

@@ -101,9 +101,8 @@ RegistryScript collectionScript()
 
 namespace {
 
-// Creators are given by the module's start-up, before any class object is
-// asked for.
-ccObjectMap& moduleObjectMap()
+// Registered, and creatable once the class's creator is set.
+ccObjectMap& moduleMap()
 {
     static ccObjectMap map{
         {&CLSID_QorFrameGrabber7320s, &collectionScript, nullptr},
@@ -116,13 +115,13 @@ ccObjectMap& moduleObjectMap()
 
 const ccObjectMap& ccModuleObjectMap()
 {
-    return moduleObjectMap();
+    return moduleMap();
 }
 
 bool ccSetModuleClassCreator(REFCLSID clsid, plat::com::CreatorFunction creator)
 {
-    for (ccObjectMapEntry& entry : moduleObjectMap())
-        if (IsEqualGUID(*entry.clsid, clsid)) {
+    for (ccObjectMapEntry& entry : moduleMap())
+        if (IsEqualCLSID(*entry.clsid, clsid)) {
             entry.creator = creator;
             return true;
         }

@@ -11,8 +11,9 @@
 extern const wchar_t* const ccFrameGrabberListPath;
 
 const ccObjectMap& ccModuleObjectMap();
-// Makes a class of the map creatable; false for a class outside it. Called
-// by the module's start-up.
+// Makes a class of the map creatable once the layer above has built it (at
+// start-up, before the module serves its classes); false for a class the map
+// does not hold.
 bool ccSetModuleClassCreator(REFCLSID clsid, plat::com::CreatorFunction creator);
 
 // The braced upper-case text of a GUID.

@@ -4,6 +4,7 @@
 #include "comframe/messagesource.h"
 #include "comframe/objectmap.h"
 #include "grabber/boards.h"
+#include "grabber/acqfifo.h"
 #include "grabber/startup.h"
 #include "grabber/typelib.h"
 #include "platform/module.h"
@@ -34,6 +35,7 @@ void ccComServerStartup()
     (void)ccRegisterMessageSource();
     ccRegisterModuleTypeLibrary();
     ccRegisterBoardClasses();
+    ccRegisterAcqFifoClass();
     // The hidden target belongs to the loading thread, which pumps its
     // messages.
     ccProcessLanguageSync();

@@ -1,7 +1,72 @@
-// Placeholder tables: replaced by the interfaces' own.
+// The acquisition FIFO's own interface as a table.
+#include "grabber/itf_fifo.h"
+
+#include <iterator>
+
 #include "grabber/typelib.h"
-#include "comframe/objectitfs.h"
+
+const IID IID_IQorAcqFifo7320 = {0x6C1E2A50, 0x7B3D, 0x4F52, {0x9A, 0x07, 0x31, 0xD4, 0x8E, 0x20, 0x73, 0x10}};
 
 namespace cc_grabber_types {
-const plat::com::InterfaceEntry kAcqFifo7320 = {&GUID_NULL, u"kAcqFifo7320", nullptr, 0};
+namespace {
+
+using plat::com::FunctionEntry;
+using plat::com::InterfaceEntry;
+using plat::com::ParamEntry;
+
+IQorAcqFifo7320* fifo(void* p) { return static_cast<IQorAcqFifo7320*>(p); }
+
+// An image result travels as IDispatch; a failure leaves it null.
+HRESULT giveImage(VARIANT* r, IQorImage* image, HRESULT hr)
+{
+    r->vt = VT_DISPATCH;
+    r->pdispVal = image;
+    return hr;
+}
+
+// clang-format off
+constexpr USHORT kIn = PARAMFLAG_FIN, kOut = PARAMFLAG_FOUT, kRet = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
+const ParamEntry kRetLong[] = {{u"value", {VT_PTR, VT_I4}, kRet}};
+const ParamEntry kRetDouble[] = {{u"value", {VT_PTR, VT_R8}, kRet}};
+const ParamEntry kDouble[] = {{u"value", {VT_R8}, kIn}};
+const ParamEntry kRetBool[] = {{u"value", {VT_PTR, VT_BOOL}, kRet}};
+const ParamEntry kBool[] = {{u"value", {VT_BOOL}, kIn}};
+const ParamEntry kRetText[] = {{u"value", {VT_PTR, VT_BSTR}, kRet}};
+const ParamEntry kComplete[] = {{u"ticket", {VT_I4}, kIn}, {u"triggerNumber", {VT_PTR, VT_I4}, kOut},
+                                {u"image", {VT_PTR, VT_PTR, VT_USERDEFINED}, kRet}};
+const ParamEntry kAcquire[] = {{u"triggerNumber", {VT_PTR, VT_I4}, kOut},
+                               {u"image", {VT_PTR, VT_PTR, VT_USERDEFINED}, kRet}};
+
+const FunctionEntry kFunctions[] = {
+    {u"Start", ccAcqFifoStart, INVOKE_FUNC, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->Start(&r->lVal); }},
+    {u"Complete", ccAcqFifoComplete, INVOKE_FUNC, kComplete, 3, [](void* i, VARIANT* a, VARIANT* r) {
+        IQorImage* image = nullptr;
+        return giveImage(r, image, fifo(i)->Complete(a[0].lVal, a[1].plVal, &image)); }},
+    {u"Acquire", ccAcqFifoAcquire, INVOKE_FUNC, kAcquire, 2, [](void* i, VARIANT* a, VARIANT* r) {
+        IQorImage* image = nullptr;
+        const HRESULT hr = fifo(i)->Acquire(a[0].plVal, &image);
+        return giveImage(r, image, hr); }},
+    {u"Flush", ccAcqFifoFlush, INVOKE_FUNC, nullptr, 0, [](void* i, VARIANT*, VARIANT*) { return fifo(i)->Flush(); }},
+    {u"PendingAcquisitions", ccAcqFifoPendingAcquisitions, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->get_PendingAcquisitions(&r->lVal); }},
+    {u"CompletedAcquisitions", ccAcqFifoCompletedAcquisitions, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->get_CompletedAcquisitions(&r->lVal); }},
+    {u"Timeout", ccAcqFifoTimeout, INVOKE_PROPERTYGET, kRetDouble, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_R8; return fifo(i)->get_Timeout(&r->dblVal); }},
+    {u"Timeout", ccAcqFifoTimeout, INVOKE_PROPERTYPUT, kDouble, 1, [](void* i, VARIANT* a, VARIANT*) { return fifo(i)->put_Timeout(a[0].dblVal); }},
+    {u"TriggerEnabled", ccAcqFifoTriggerEnabled, INVOKE_PROPERTYGET, kRetBool, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_BOOL; return fifo(i)->get_TriggerEnabled(&r->boolVal); }},
+    {u"TriggerEnabled", ccAcqFifoTriggerEnabled, INVOKE_PROPERTYPUT, kBool, 1, [](void* i, VARIANT* a, VARIANT*) { return fifo(i)->put_TriggerEnabled(a[0].boolVal); }},
+    {u"VideoFormat", ccAcqFifoVideoFormat, INVOKE_PROPERTYGET, kRetText, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_BSTR; return fifo(i)->get_VideoFormat(&r->bstrVal); }},
+    {u"CameraPort", ccAcqFifoCameraPort, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->get_CameraPort(&r->lVal); }},
+    {u"BoardIndex", ccAcqFifoBoardIndex, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->get_BoardIndex(&r->lVal); }},
+    {u"AddDotNetMovePartSink", ccAcqFifoAddDotNetMovePartSink, INVOKE_FUNC, nullptr, 0, [](void* i, VARIANT*, VARIANT*) { return fifo(i)->AddDotNetMovePartSink(); }},
+    {u"AddDotNetCompleteSink", ccAcqFifoAddDotNetCompleteSink, INVOKE_FUNC, nullptr, 0, [](void* i, VARIANT*, VARIANT*) { return fifo(i)->AddDotNetCompleteSink(); }},
+    {u"AddDotNetOverrunSink", ccAcqFifoAddDotNetOverrunSink, INVOKE_FUNC, nullptr, 0, [](void* i, VARIANT*, VARIANT*) { return fifo(i)->AddDotNetOverrunSink(); }},
+    {u"RemoveDotNetMovePartSink", ccAcqFifoRemoveDotNetMovePartSink, INVOKE_FUNC, nullptr, 0, [](void* i, VARIANT*, VARIANT*) { return fifo(i)->RemoveDotNetMovePartSink(); }},
+    {u"RemoveDotNetCompleteSink", ccAcqFifoRemoveDotNetCompleteSink, INVOKE_FUNC, nullptr, 0, [](void* i, VARIANT*, VARIANT*) { return fifo(i)->RemoveDotNetCompleteSink(); }},
+    {u"RemoveDotNetOverrunSink", ccAcqFifoRemoveDotNetOverrunSink, INVOKE_FUNC, nullptr, 0, [](void* i, VARIANT*, VARIANT*) { return fifo(i)->RemoveDotNetOverrunSink(); }},
+};
+// clang-format on
+
+} // namespace
+
+const InterfaceEntry kAcqFifo7320 = {&IID_IQorAcqFifo7320, u"IQorAcqFifo7320", kFunctions, std::size(kFunctions)};
+
 } // namespace cc_grabber_types

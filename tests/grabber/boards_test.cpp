@@ -89,12 +89,19 @@ TEST(BoardCollection, RefusesIndexesOutsideItAndIndexesThatAreNotNumbers)
     VariantClear(&word);
 }
 
-TEST(BoardObject, AnUnknownFormatHasNoCameraPorts)
+TEST(BoardObject, MakesFifosOfKnownFormatsOnly)
 {
     Held<IQorFrameGrabber7320> board = board_client::board();
+    BSTR known = SysAllocString(ccVidFmtSonyXC75_640x480().name());
     BSTR unknown = SysAllocString(u"no such format");
+    Held<IDispatch> fifo, none;
+    EXPECT_EQ(board->CreateAcqFifo(known, 0, fifo.out()), S_OK);
+    EXPECT_NE(fifo.p, nullptr);
+    EXPECT_TRUE(FAILED(board->CreateAcqFifo(unknown, 0, none.out())));
+    EXPECT_EQ(none.p, nullptr);
     LONG ports = -1;
     EXPECT_TRUE(FAILED(board->get_NumCameraPorts(unknown, &ports)));
+    SysFreeString(known);
     SysFreeString(unknown);
 }
 

@@ -1,0 +1,735 @@
+#include "grabber/acqfifo.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <iterator>
+#include <new>
+#include <vector>
+
+#include "acq/hyper/prop/acqprops.h"
+#include "acq/vidfmt/vidfmt.h"
+#include "comframe/internal/archive_util.h"
+#include "comframe/messagesource.h"
+#include "comframe/objectmap.h"
+#include "modules/unknownfg.h"
+#include "platform/com/bstr.h"
+#include "platform/com/classes.h"
+#include "platform/text.h"
+
+using namespace cc_acqfifo;
+
+const IID kAcqFifoDispatchIids[30] = {IID_IQorAcqFifo7320, IID_IQorAcqBrightness, IID_IQorAcqContrast,
+    IID_IQorAcqBrightnessMultiChannel, IID_IQorAcqContrastMultiChannel, IID_IQorAcqSync, IID_IQorAcqLight,
+    IID_IQorAcqTrigger, IID_IQorAcqHorizontalAdjustment, IID_IQorAcqChargeTransferInterval, IID_IQorAcqExposure,
+    IID_IQorAcqLookupTable, IID_IQorAcqStrobe, IID_IQorAcqSettlingTime, IID_IQorAcqDigitalCameraGain,
+    IID_IQorAcqMasterClockFrequency, IID_IQorAcqROI, IID_IQorAcqSimultaneous, IID_IQorAcqOffsetClamp,
+    IID_IQorAcqSample, IID_IQorAcqReadoutDirection, IID_IQorAcqTriggerFilter, IID_IQorAcqStrobeDelay,
+    IID_IQorAcqCameraCalibration, IID_IQorAcqLineScan, IID_IQorAcqStrobePulseDuration, IID_IQorAcq1394DCAM,
+    IID_IQorAcqSettingInfo, IID_IQorAcqCustomProperties, {}};
+
+namespace {
+
+using cc_archive::check;
+
+// A BSTR owned for the length of a call.
+struct OwnedBstr {
+    BSTR p = nullptr;
+    OwnedBstr() = default;
+    explicit OwnedBstr(BSTR text) : p(text)
+    {
+        if (!p) throw std::bad_alloc();
+    }
+    ~OwnedBstr() { SysFreeString(p); }
+    OwnedBstr(const OwnedBstr&) = delete;
+    OwnedBstr& operator=(const OwnedBstr&) = delete;
+};
+
+// The place of a property interface in the FIFO's order; the count for none.
+size_t propertyIndex(REFIID iid)
+{
+    for (size_t i = 0; i < 28; ++i)
+        if (IsEqualIID(iid, kQorAcqFifoPropertyIids[i])) return i;
+    return 28;
+}
+
+// A completion as the library gave it.
+struct Completed {
+    ccAcqResult result;
+    bool ok = false;
+};
+
+// The library FIFO of the named format for a board of the table and its
+// camera port.
+ccPtrHandle<ccAcqFifo> makeLibraryFifo(int32_t boardIndex, const std::wstring& formatName, int32_t cameraPort)
+{
+    cc7320& board = cc7320::getBoard(boardIndex);
+    ccVideoFormat& format = ccVideoFormat::getFormat(formatName);
+    if (cameraPort < 0 || static_cast<uint32_t>(cameraPort) >= board.numCameraPorts(format))
+        throw ccCameraPortProp::BadParams();
+    ccPtrHandle<ccAcqFifo> fifo(format.newAcqFifo(board, -1));
+    (void)fifo->propertyQuery(); // attaches the properties, so that the port is checked by the board too
+    fifo->acqProps().cameraPort(cameraPort);
+    return fifo;
+}
+
+const ccTriggerModel* triggerModelOf(ccAcqFifo& fifo)
+{
+    const ccTriggerProp& trigger = fifo.acqProps();
+    return trigger.triggerModel() ? trigger.triggerModel() : trigger.triggerModelHandle().rawPointer();
+}
+
+HRESULT createFifo(IUnknown* outer, REFIID iid, void** ppv)
+{
+    return plat::com::createInstance<CQorAcqFifo7320>(outer, iid, ppv);
+}
+
+// The catalogue texts of the FIFO's own codes.
+const struct {
+    HRESULT hr;
+    const char16_t* text;
+} kMessages[] = {
+    {kNoLibraryFifo, u"The acquisition FIFO has no FIFO behind it: create it through its board or load it."},
+    {kFailureFlag + 0, u"The acquisition was overrun: no buffer was free for it."},
+    {kFailureFlag + 1, u"Nothing was acquired within the time-out."},
+    {kFailureFlag + 2, u"The acquisition failed (failure flag 3)."},
+    {kFailureFlag + 3, u"The acquisition failed (failure flag 4)."},
+    {kFailureFlag + 4, u"The acquisition failed (failure flag 5)."},
+    {kFailureFlag + 5, u"The acquisition failed (failure flag 6)."},
+    {kFailureFlag + 6, u"The acquisition failed (failure flag 7)."},
+    {kFailureFlag + 7, u"The acquisition failed (failure flag 8)."},
+    {kStartNotAllowed, u"The trigger model does not allow a start by software."},
+    {kNothingToComplete, u"No acquisition was started that could be completed."},
+    {kAcquireTimedOut, u"The acquisition's result did not arrive within the time-out."},
+    {kListenersConnected, u"The FIFO cannot be replaced while event sinks are connected."},
+    {kNoFifoInArchive, u"The archive does not name a board, video format and camera port."},
+};
+
+} // namespace
+
+void ccRegisterAcqFifoClass()
+{
+    static const bool registered = [] {
+        for (const auto& m : kMessages) ccSetCatalogueMessage(static_cast<uint32_t>(m.hr), {m.text, u""});
+        (void)ccSetModuleClassCreator(CLSID_QorAcqFifo7320, &createFifo);
+        // Our own class id and ProgIDs: the registration cannot be refused.
+        (void)plat::com::registerClass(
+            {CLSID_QorAcqFifo7320, &createFifo, L"Qoralt.QorAcqFifo7320.1", L"Qoralt.QorAcqFifo7320"});
+        return true;
+    }();
+    (void)registered;
+}
+
+HRESULT ccCreateAcqFifoObject(int32_t boardIndex, const std::wstring& format, int32_t cameraPort, IDispatch** fifo)
+{
+    const ccCOMErrorContext context{&CLSID_QorAcqFifo7320, &IID_IQorAcqFifo7320, u"CreateAcqFifo"};
+    return ccComMethod(context, nullptr, [&] {
+        if (!fifo) throw ccCOMError(E_POINTER, 0);
+        *fifo = nullptr;
+        CComObject<CQorAcqFifo7320>* object = nullptr;
+        check(CComObject<CQorAcqFifo7320>::CreateInstance(&object));
+        object->AddRef();
+        try {
+            object->attachLibraryFifo(boardIndex, format, cameraPort);
+        } catch (...) {
+            object->Release();
+            throw;
+        }
+        *fifo = static_cast<IQorAcqFifo7320*>(object); // the reference taken above
+        return S_OK;
+    });
+}
+
+CQorAcqFifo7320::CQorAcqFifo7320() = default;
+
+CQorAcqFifo7320::~CQorAcqFifo7320()
+{
+    companion_.release();
+}
+
+HRESULT CQorAcqFifo7320::FinalConstruct()
+{
+    try {
+        companion_.attach(ccDotNetHelper::obtainCompanion(ccDotNetClass::acqFifo, GetUnknown()), true);
+    } catch (const ccCOMError& e) {
+        return e.hr() == REGDB_E_CLASSNOTREG ? S_OK : e.hr(); // without a bridge there is no companion
+    } catch (...) {
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+void CQorAcqFifo7320::FinalRelease()
+{
+    // The callbacks point at this object: they go, and the library FIFO with
+    // its module threads, before anything else of the object does.
+    if (ccAcqFifo* fifo = fifo_.rawPointer()) {
+        const ccAcqInfoCallbackHandle none;
+        try {
+            fifo->movePartCallback(none);
+            fifo->completeCallback(none);
+            fifo->overrunCallback(none);
+        } catch (...) {
+            // The FIFO's end below stops them all the same.
+        }
+    }
+    fifo_ = nullptr;
+    ccEventThreadImpl::Stop();
+}
+
+void CQorAcqFifo7320::attachLibraryFifo(int32_t boardIndex, const std::wstring& format, int32_t cameraPort)
+{
+    ccPtrHandle<ccAcqFifo> fifo = makeLibraryFifo(boardIndex, format, cameraPort);
+    const std::bitset<kPropertyCount> supported = supportedBy(*fifo->propertyQuery());
+    ccThreadOwnerLockGuard guard(&ownerLock());
+    fifo_ = fifo;
+    boardIndex_ = boardIndex;
+    format_ = format;
+    cameraPort_ = cameraPort;
+    supported_ = supported;
+    dispatch_.reset();
+    setAside_.clear();
+}
+
+std::bitset<CQorAcqFifo7320::kPropertyCount> CQorAcqFifo7320::supportedBy(ccAcqPropertyQuery& query)
+{
+    std::bitset<kPropertyCount> supported;
+#define CC_ACQ_FIFO_SUPPORTED(Itf) supported[propertyIndex(IID_##Itf)] = Itf##Impl<CQorAcqFifo7320>::isSupported(query);
+    CC_ACQ_FIFO_PROPERTY_INTERFACES(CC_ACQ_FIFO_SUPPORTED)
+#undef CC_ACQ_FIFO_SUPPORTED
+    return supported;
+}
+
+bool CQorAcqFifo7320::answers(REFIID iid)
+{
+    ccThreadOwnerLockGuard guard(&ownerLock());
+    const size_t i = propertyIndex(iid);
+    return i < kPropertyCount && supported_[i];
+}
+
+ccAcqFifo& CQorAcqFifo7320::libraryFifo() const
+{
+    return fifo();
+}
+
+ccAcqFifo& CQorAcqFifo7320::fifo() const
+{
+    if (!fifo_.rawPointer()) throw ccCOMError(kNoLibraryFifo, 0);
+    return *fifo_;
+}
+
+ccAcqPropertyQuery& CQorAcqFifo7320::query()
+{
+    ccAcqPropertyQuery* query = fifo().propertyQuery();
+    if (!query) throw ccCOMError(kNoLibraryFifo, 0);
+    return *query;
+}
+
+void CQorAcqFifo7320::propertyChanged(DISPID memberId)
+{
+    {
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        setDirty(true);
+    }
+    if (eventSinks().count() == 0) return;
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_I4;
+    arg.lVal = memberId;
+    // A lost "changed" event is no reason to fail the put that made it.
+    (void)PostFire(kChangedEventId, 1, &arg, kEventChanged, false, false);
+}
+
+// IDispatch: the merged information follows the library FIFO the object holds.
+
+HRESULT CQorAcqFifo7320::GetTypeInfo(UINT, LCID, ITypeInfo** info)
+{
+    std::shared_ptr<ccMergedTypeInfo> merged;
+    {
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
+        merged = dispatch_;
+    }
+    return merged->getTypeInfo(GetUnknown(), kAcqFifoDispatchIids, LIBID_Qorx7320, 1, 0, info);
+}
+
+HRESULT CQorAcqFifo7320::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids)
+{
+    std::shared_ptr<ccMergedTypeInfo> merged;
+    {
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
+        merged = dispatch_;
+    }
+    return merged->getIDsOfNames(GetUnknown(), kAcqFifoDispatchIids, LIBID_Qorx7320, 1, 0, names, count, ids);
+}
+
+HRESULT CQorAcqFifo7320::Invoke(DISPID memid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+    EXCEPINFO* excepInfo, UINT* argErr)
+{
+    std::shared_ptr<ccMergedTypeInfo> merged;
+    {
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
+        merged = dispatch_;
+    }
+    return merged->invoke(GetUnknown(), kAcqFifoDispatchIids, LIBID_Qorx7320, 1, 0, memid, flags, params, result,
+        excepInfo, argErr);
+}
+
+// Acquisition.
+
+uint32_t CQorAcqFifo7320::nextTicket()
+{
+    const uint32_t ticket = ticket_;
+    ticket_ = (ticket_ + 1) & ~kAcquireTicket;
+    return ticket;
+}
+
+HRESULT CQorAcqFifo7320::Start(LONG* ticket)
+{
+    return ccComMethod(context(u"Start"), nullptr, [&] {
+        if (!ticket) throw ccCOMError(E_POINTER, 0);
+        *ticket = 0;
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        ccAcqFifo& f = fifo();
+        const ccTriggerModel* model = triggerModelOf(f);
+        if (model && !model->allowsStart()) throw ccCOMError(kStartNotAllowed, 0);
+        const uint32_t next = nextTicket();
+        if (!f.start(next)) throw ccCOMError(kStartNotAllowed, 0);
+        *ticket = static_cast<LONG>(next);
+        return S_OK;
+    });
+}
+
+static Completed completeFrom(ccAcqFifo& fifo)
+{
+    Completed c;
+    ccAcqCompleteArgs args;
+    args.localCopy = true; // an image never points into acquisition memory
+    args.timeout = fifo.acqProps().timeout();
+    args.info = &c.result.info;
+    args.outcome = &c.ok;
+    c.result.image = fifo.completeToImage(args);
+    return c;
+}
+
+ccAcqResult CQorAcqFifo7320::completeTicket(uint32_t ticket)
+{
+    const bool any = ticket == ~0u;
+    auto wanted = [&](const ccAcqResult& r) { return any ? (r.info.ticket & kAcquireTicket) == 0 : r.info.ticket == ticket; };
+    const auto kept = std::find_if(setAside_.begin(), setAside_.end(), wanted);
+    if (kept != setAside_.end()) {
+        ccAcqResult result = *kept;
+        setAside_.erase(kept);
+        return result;
+    }
+    ccAcqFifo& f = fifo();
+    for (;;) {
+        if (f.pendingAcqs() == 0 && f.completedAcqs() == 0) throw ccCOMError(kNothingToComplete, 0);
+        Completed c = completeFrom(f);
+        if (wanted(c.result)) {
+            if (!c.ok && (c.result.info.failure.flags & kFailureMask) == 0) throw ccCOMError(E_FAIL, 0);
+            return c.result;
+        }
+        // Only the blocking acquire under way starts tickets with the top
+        // bit: any other such result is of one that gave up.
+        if ((c.result.info.ticket & kAcquireTicket) == 0) setAside_.push_back(c.result);
+    }
+}
+
+IQorImage* CQorAcqFifo7320::imageOf(const ccAcqResult& result, const OLECHAR*)
+{
+    const uint32_t flags = result.info.failure.flags & kFailureMask;
+    if (flags != 0) {
+        int bit = 0;
+        while ((flags & (1u << bit)) == 0) ++bit;
+        throw ccCOMError(kFailureFlag + bit, 0);
+    }
+    if (!result.image || !result.image->isValid()) throw ccCOMError(E_FAIL, 0);
+    const ccAcqImage& frame = *result.image;
+    IQorImage* image = nullptr;
+    std::vector<const uint8_t*> rows;
+    auto addRows = [&rows](const ccPelBuffer<unsigned char>& plane) {
+        const ccPelRect w = plane.window();
+        for (int32_t y = 0; y < static_cast<int32_t>(w.height()); ++y)
+            rows.push_back(plane.row(static_cast<int32_t>(w.y0()) + y));
+        return w;
+    };
+    HRESULT hr = S_OK;
+    if (cc_AcqImage::isColorFormat(frame.format())) {
+        const cc3PlanePelBuffer planes = frame.planeBuffer();
+        ccPelRect w;
+        for (int i = 0; i < 3; ++i) w = addRows(planes.plane(i));
+        hr = plat::com::createImage(static_cast<int32_t>(w.width()), static_cast<int32_t>(w.height()),
+                                    qorImagePlanar3, rows.data(), &image);
+    } else {
+        const ccPelBuffer<unsigned char> grey = frame.grey8Buffer();
+        const ccPelRect w = addRows(grey);
+        hr = plat::com::createImage(static_cast<int32_t>(w.width()), static_cast<int32_t>(w.height()),
+                                    qorImageGrey8, rows.data(), &image);
+    }
+    check(hr);
+    return image;
+}
+
+HRESULT CQorAcqFifo7320::Complete(LONG ticket, LONG* triggerNumber, IQorImage** image)
+{
+    return ccComMethod(context(u"Complete"), nullptr, [&] {
+        if (!triggerNumber || !image) throw ccCOMError(E_POINTER, 0);
+        *triggerNumber = 0;
+        *image = nullptr;
+        if (ticket < -1) throw ccCOMError(E_INVALIDARG, 0);
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        const ccAcqResult result = completeTicket(ticket == -1 ? ~0u : static_cast<uint32_t>(ticket));
+        *image = imageOf(result, u"Complete");
+        *triggerNumber = static_cast<LONG>(result.info.triggerNumber);
+        return S_OK;
+    });
+}
+
+HRESULT CQorAcqFifo7320::Acquire(LONG* triggerNumber, IQorImage** image)
+{
+    return ccComMethod(context(u"Acquire"), nullptr, [&] {
+        if (!triggerNumber || !image) throw ccCOMError(E_POINTER, 0);
+        *triggerNumber = 0;
+        *image = nullptr;
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        ccAcqFifo& f = fifo();
+        const ccTriggerModel* model = triggerModelOf(f);
+        if (model && !model->allowsStart()) throw ccCOMError(kStartNotAllowed, 0);
+
+        // The result comes through the complete callback, or the overrun
+        // callback for an acquisition that got no buffer: ours stand in while
+        // no sink listens (points change their callbacks under the owner
+        // lock, which this holds).
+        struct Stand {
+            ccAcqFifo& fifo;
+            ccAcqInfoCallbackHandle complete, overrun;
+            ~Stand()
+            {
+                try {
+                    if (complete.rawPointer() && fifo.completeCallback().rawPointer() == complete.rawPointer())
+                        fifo.completeCallback(ccAcqInfoCallbackHandle());
+                    if (overrun.rawPointer() && fifo.overrunCallback().rawPointer() == overrun.rawPointer())
+                        fifo.overrunCallback(ccAcqInfoCallbackHandle());
+                } catch (...) {
+                    // A callback left in place only posts to an event thread.
+                }
+            }
+        } stand{f, {}, {}};
+        if (!f.completeCallback().rawPointer()) {
+            stand.complete = new ccCompleteCallback(this);
+            f.completeCallback(stand.complete);
+        }
+        ccAcqPropertyQuery* q = f.propertyQuery();
+        if (!f.overrunCallback().rawPointer() && q && q->overrunCallbackProp()) {
+            stand.overrun = new ccOverrunCallback(this);
+            f.overrunCallback(stand.overrun);
+        }
+
+        const uint32_t ticket = nextTicket() | kAcquireTicket;
+        {
+            std::lock_guard<std::mutex> hold(callbackLock_);
+            waiting_ = ticket;
+            acquired_.clear();
+        }
+        struct Waiting {
+            CQorAcqFifo7320& self;
+            ~Waiting()
+            {
+                std::lock_guard<std::mutex> hold(self.callbackLock_);
+                self.waiting_ = 0;
+            }
+        } waiting{*this};
+        if (!f.start(ticket)) throw ccCOMError(kStartNotAllowed, 0);
+
+        const double seconds = f.acqProps().timeout();
+        {
+            std::unique_lock<std::mutex> hold(callbackLock_);
+            auto arrived = [&] { return !acquired_.empty(); };
+            if (std::isfinite(seconds)) {
+                // The module reports a late acquisition at its time-out: a little longer is ample.
+                arrived_.wait_for(hold, std::chrono::duration<double>(seconds + 0.1), arrived);
+            } else {
+                arrived_.wait(hold, arrived);
+            }
+            if (!arrived()) {
+                ++skip_; // its result, should it come, is no one's
+                throw ccCOMError(kAcquireTimedOut, 0);
+            }
+        }
+        const ccAcqResult result = completeTicket(ticket);
+        *image = imageOf(result, u"Acquire");
+        *triggerNumber = static_cast<LONG>(result.info.triggerNumber);
+        return S_OK;
+    });
+}
+
+void CQorAcqFifo7320::acquisitionEvent(uint32_t kind, const ccAcquireInfo& info)
+{
+    if (info.ticket & kAcquireTicket) {
+        std::lock_guard<std::mutex> hold(callbackLock_);
+        if (info.ticket == waiting_ && kind != kEventMovePart) {
+            acquired_.push_back(info);
+            arrived_.notify_all();
+        } else if (info.ticket != waiting_ && kind == kEventComplete && skip_ > 0) {
+            --skip_;
+        }
+        if (kind == kEventComplete) return; // the blocking acquire's results are not events
+    }
+    if (kind == kEventOverrun) {
+        (void)ccPostAcqEvent(*this, kind, info); // a module thread cannot report a lost event
+        return;
+    }
+    std::lock_guard<std::mutex> hold(callbackLock_);
+    (void)ccPostAcqEvent(*this, kind, info);
+}
+
+HRESULT CQorAcqFifo7320::Flush()
+{
+    return ccComMethod(context(u"Flush"), nullptr, [&] {
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        fifo().flush();
+        setAside_.clear();
+        return S_OK;
+    });
+}
+
+HRESULT CQorAcqFifo7320::get_PendingAcquisitions(LONG* count)
+{
+    return ccComMethod(context(u"get_PendingAcquisitions"), nullptr, [&] {
+        if (!count) throw ccCOMError(E_POINTER, 0);
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        *count = static_cast<LONG>(fifo().pendingAcqs());
+        return S_OK;
+    });
+}
+
+HRESULT CQorAcqFifo7320::get_CompletedAcquisitions(LONG* count)
+{
+    return ccComMethod(context(u"get_CompletedAcquisitions"), nullptr, [&] {
+        if (!count) throw ccCOMError(E_POINTER, 0);
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        *count = static_cast<LONG>(fifo().completedAcqs() + setAside_.size());
+        return S_OK;
+    });
+}
+
+HRESULT CQorAcqFifo7320::get_Timeout(double* seconds)
+{
+    return ccComMethod(context(u"get_Timeout"), nullptr, [&] {
+        if (!seconds) throw ccCOMError(E_POINTER, 0);
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        *seconds = fifo().acqProps().timeout();
+        return S_OK;
+    });
+}
+
+HRESULT CQorAcqFifo7320::put_Timeout(double seconds)
+{
+    bool changed = false;
+    const HRESULT hr = ccComMethod(context(u"put_Timeout"), nullptr, [&] {
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        ccTimeoutProp& timeout = fifo().acqProps();
+        if (timeout.timeout() == seconds) return S_OK;
+        timeout.timeout(seconds);
+        changed = true;
+        return S_OK;
+    });
+    if (changed) propertyChanged(ccAcqFifoTimeout);
+    return hr;
+}
+
+HRESULT CQorAcqFifo7320::get_TriggerEnabled(VARIANT_BOOL* enabled)
+{
+    return ccComMethod(context(u"get_TriggerEnabled"), nullptr, [&] {
+        if (!enabled) throw ccCOMError(E_POINTER, 0);
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        *enabled = fifo().triggerEnable() ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    });
+}
+
+HRESULT CQorAcqFifo7320::put_TriggerEnabled(VARIANT_BOOL enabled)
+{
+    bool changed = false;
+    const HRESULT hr = ccComMethod(context(u"put_TriggerEnabled"), nullptr, [&] {
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        ccAcqFifo& f = fifo();
+        const bool on = enabled != VARIANT_FALSE;
+        if (f.triggerEnable() == on) return S_OK;
+        f.triggerEnable(on);
+        changed = true;
+        return S_OK;
+    });
+    if (changed) propertyChanged(ccAcqFifoTriggerEnabled);
+    return hr;
+}
+
+HRESULT CQorAcqFifo7320::get_VideoFormat(BSTR* name)
+{
+    return ccComMethod(context(u"get_VideoFormat"), nullptr, [&] {
+        if (!name) throw ccCOMError(E_POINTER, 0);
+        *name = nullptr;
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        (void)fifo();
+        *name = plat::com::bstrFromWide(format_);
+        if (!*name) throw ccCOMError(E_OUTOFMEMORY, 0);
+        return S_OK;
+    });
+}
+
+HRESULT CQorAcqFifo7320::get_CameraPort(LONG* port)
+{
+    return ccComMethod(context(u"get_CameraPort"), nullptr, [&] {
+        if (!port) throw ccCOMError(E_POINTER, 0);
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        (void)fifo();
+        *port = cameraPort_;
+        return S_OK;
+    });
+}
+
+HRESULT CQorAcqFifo7320::get_BoardIndex(LONG* index)
+{
+    return ccComMethod(context(u"get_BoardIndex"), nullptr, [&] {
+        if (!index) throw ccCOMError(E_POINTER, 0);
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        (void)fifo();
+        *index = boardIndex_;
+        return S_OK;
+    });
+}
+
+// The .NET sinks.
+
+void CQorAcqFifo7320::changeDotNetSink(uint32_t kind, bool add)
+{
+    ccThreadOwnerLockGuard guard(&ownerLock());
+    (void)fifo();
+    auto change = [&](auto& point) {
+        dotNet_[kind] = false; // a failed change leaves the flag clear either way
+        if (add)
+            point.connectLibraryCallback(true);
+        else
+            point.disconnectLibraryCallback(true);
+        dotNet_[kind] = add;
+    };
+    if (kind == kEventMovePart)
+        change(move_);
+    else if (kind == kEventComplete)
+        change(complete_);
+    else
+        change(overrun_);
+}
+
+#define CC_ACQ_FIFO_DOTNET_SINK(Method, kind, add)                                                             \
+    HRESULT CQorAcqFifo7320::Method()                                                                          \
+    {                                                                                                          \
+        return ccComMethod(context(u## #Method), nullptr, [&] {                                                \
+            changeDotNetSink(kind, add);                                                                       \
+            return S_OK;                                                                                       \
+        });                                                                                                    \
+    }
+CC_ACQ_FIFO_DOTNET_SINK(AddDotNetMovePartSink, kEventMovePart, true)
+CC_ACQ_FIFO_DOTNET_SINK(AddDotNetCompleteSink, kEventComplete, true)
+CC_ACQ_FIFO_DOTNET_SINK(AddDotNetOverrunSink, kEventOverrun, true)
+CC_ACQ_FIFO_DOTNET_SINK(RemoveDotNetMovePartSink, kEventMovePart, false)
+CC_ACQ_FIFO_DOTNET_SINK(RemoveDotNetCompleteSink, kEventComplete, false)
+CC_ACQ_FIFO_DOTNET_SINK(RemoveDotNetOverrunSink, kEventOverrun, false)
+#undef CC_ACQ_FIFO_DOTNET_SINK
+
+// Events.
+
+IConnectionPoint* CQorAcqFifo7320::connectionPointAt(size_t i)
+{
+    switch (i) {
+    case 0: return CQorAcqFifo7320Base::connectionPointAt(0);
+    case 1: return &move_;
+    case 2: return &complete_;
+    case 3: return &overrun_;
+    default: return nullptr;
+    }
+}
+
+HRESULT CQorAcqFifo7320::fire(DISPID eventId, int32_t count, VARIANT* args, uint32_t extra)
+{
+    ccSinkList sinks;
+    switch (extra) {
+    case kEventMovePart: move_.sinks().takeSinks(sinks); break;
+    case kEventComplete: complete_.sinks().takeSinks(sinks); break;
+    case kEventOverrun: overrun_.sinks().takeSinks(sinks); break;
+    default: eventSinks().takeSinks(sinks); break;
+    }
+    // Nothing of the object is touched from here on: a sink may release its
+    // last reference.
+    VARIANT reversed[kMaxFireArguments];
+    for (int32_t i = 0; i < count; ++i) reversed[i] = args[count - 1 - i];
+    DISPPARAMS params{reversed, nullptr, static_cast<UINT>(count), 0};
+    for (size_t i = 0; i < sinks.size(); ++i)
+        (void)sinks[i]->Invoke(eventId, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+    return S_OK;
+}
+
+// Persistence.
+
+HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
+{
+    return ccComMethod({&CLSID_QorAcqFifo7320, &IID_IQorObject, u"Persist"}, nullptr, [&] {
+        if (!archive) throw ccCOMError(E_POINTER, 0);
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        OwnedBstr boardKey(SysAllocString(u"BoardIndex")), formatKey(SysAllocString(u"VideoFormat")),
+            portKey(SysAllocString(u"CameraPort"));
+        if (flags & kPersistSaving) {
+            check(CQorAcqFifo7320Base::Persist(archive, flags));
+            ccAcqPropertyQuery& q = query();
+            LONG board = boardIndex_, port = cameraPort_;
+            OwnedBstr format(plat::com::bstrFromWide(format_));
+            check(archive->PersistI4(boardKey.p, &board));
+            check(archive->PersistString(formatKey.p, &format.p));
+            check(archive->PersistI4(portKey.p, &port));
+#define CC_ACQ_FIFO_SAVE(Itf)                                                                                  \
+    if (supported_[propertyIndex(IID_##Itf)]) Itf##Impl<CQorAcqFifo7320>::persistValues(*this, archive, flags, q);
+            CC_ACQ_FIFO_PROPERTY_INTERFACES(CC_ACQ_FIFO_SAVE)
+#undef CC_ACQ_FIFO_SAVE
+            return S_OK;
+        }
+
+        // Everything is read into a new library FIFO first; the object takes
+        // it only when the whole load succeeded.
+        if (move_.connectionCount() + complete_.connectionCount() + overrun_.connectionCount() > 0 || dotNet_.any())
+            throw ccCOMError(kListenersConnected, 0);
+        LONG board = -1, port = -1;
+        OwnedBstr format;
+        if (archive->PersistI4(boardKey.p, &board) != S_OK || archive->PersistString(formatKey.p, &format.p) != S_OK ||
+            archive->PersistI4(portKey.p, &port) != S_OK)
+            throw ccCOMError(kNoFifoInArchive, 0);
+        const std::wstring formatName = plat::com::wideFromBstr(format.p);
+        ccPtrHandle<ccAcqFifo> fifo = makeLibraryFifo(board, formatName, port);
+        ccAcqPropertyQuery& q = *fifo->propertyQuery();
+        const std::bitset<kPropertyCount> supported = supportedBy(q);
+#define CC_ACQ_FIFO_LOAD(Itf)                                                                                  \
+    if (supported[propertyIndex(IID_##Itf)]) Itf##Impl<CQorAcqFifo7320>::persistValues(*this, archive, flags, q);
+        CC_ACQ_FIFO_PROPERTY_INTERFACES(CC_ACQ_FIFO_LOAD)
+#undef CC_ACQ_FIFO_LOAD
+        check(CQorAcqFifo7320Base::Persist(archive, flags));
+        fifo_ = fifo;
+        boardIndex_ = board;
+        format_ = formatName;
+        cameraPort_ = port;
+        supported_ = supported;
+        dispatch_.reset();
+        setAside_.clear();
+        setDirty(false);
+        return S_OK;
+    });
+}
+
+HRESULT CQorAcqFifo7320::GetImpl(void** impl)
+{
+    if (!impl) return E_POINTER;
+    ccThreadOwnerLockGuard guard(&ownerLock());
+    *impl = fifo_.rawPointer();
+    return *impl ? S_OK : E_FAIL;
+}

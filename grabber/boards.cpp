@@ -7,6 +7,7 @@
 #include "acq/vidfmt/vidfmt.h"
 #include "comframe/comerror.h"
 #include "comframe/objectmap.h"
+#include "grabber/acqfifo.h"
 #include "grabber/lines.h"
 #include "modules/ioconfig.h"
 #include "modules/unknownfg.h"
@@ -177,9 +178,8 @@ HRESULT CQorFrameGrabber7320::CreateAcqFifo(BSTR format, LONG cameraPort, IDispa
 {
     return method(u"CreateAcqFifo", [&] {
         *checkedOut(fifo) = nullptr;
-        (void)format;
-        (void)cameraPort;
-        throw ccCOMError(E_NOTIMPL, 0);
+        const HRESULT hr = ccCreateAcqFifoObject(index_, plat::com::wideFromBstr(format), cameraPort, fifo);
+        if (FAILED(hr)) ccThrowCOMError(hr);
     });
 }
 

@@ -2,14 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <typeinfo>
 #include <vector>
 
 #include "acq/vidfmt/builtin.h"
 #include "comframe/archive.h"
+#include "comframe/classids.h"
 #include "comframe/dotnet.h"
 #include "comframe/dotnet_testing.h"
-#include "comframe/objectmap.h"
 #include "modules/ioconfig.h"
 #include "modules/unknownfg.h"
 #include "platform/com/safearray.h"
@@ -25,10 +26,6 @@ using namespace board_client;
 
 TEST(BoardCollection, ListsTheBoardTableInOrderAndItsBoardsAnswerAsTheLibraryBoards)
 {
-    Held<IUnknown> factory; // creatable through the module's object map too
-    EXPECT_EQ(ccGetClassObject(ccModuleObjectMap(), CLSID_QorFrameGrabber7320s, IID_IClassFactory,
-                               reinterpret_cast<void**>(factory.out())),
-              S_OK);
     Held<IQorFrameGrabber7320s> boards = collection();
     LONG count = -1;
     ASSERT_EQ(boards->get_Count(&count), S_OK);
@@ -89,12 +86,19 @@ TEST(BoardCollection, RefusesIndexesOutsideItAndIndexesThatAreNotNumbers)
     VariantClear(&word);
 }
 
-TEST(BoardObject, AnUnknownFormatHasNoCameraPorts)
+TEST(BoardObject, MakesFifosOfKnownFormatsOnly)
 {
     Held<IQorFrameGrabber7320> board = board_client::board();
+    BSTR known = SysAllocString(ccVidFmtSonyXC75_640x480().name());
     BSTR unknown = SysAllocString(u"no such format");
+    Held<IDispatch> fifo, none;
+    EXPECT_EQ(board->CreateAcqFifo(known, 0, fifo.out()), S_OK);
+    EXPECT_NE(fifo.p, nullptr);
+    EXPECT_TRUE(FAILED(board->CreateAcqFifo(unknown, 0, none.out())));
+    EXPECT_EQ(none.p, nullptr);
     LONG ports = -1;
     EXPECT_TRUE(FAILED(board->get_NumCameraPorts(unknown, &ports)));
+    SysFreeString(known);
     SysFreeString(unknown);
 }
 
@@ -134,10 +138,7 @@ TEST(BoardObject, TheCollectionAndItsBoardsGetCompanionsWhenTheBridgeIsThere)
 {
     ASSERT_EQ(ccDotNetRegisterStandInBridge(), S_OK);
     (void)ccDotNetStandInLogged(true);
-    {
-        Held<IQorFrameGrabber7320> board = board_client::board();
-        EXPECT_NE(board.p, nullptr);
-    }
+    (void)board_client::board();
     EXPECT_EQ(ccDotNetStandInLogged().companions, 2);
     // Once the managed side has shut down, no object is made.
     ASSERT_EQ(ccDotNetStandInShutdown(), S_OK);

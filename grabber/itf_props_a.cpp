@@ -13,14 +13,9 @@ namespace cc_props_a {
 
 ccPtrHandle<ccTriggerModel> triggerModelOfIndex(LONG index)
 {
-    switch (index) {
-    case 0: return ccTriggerModel::manual();
-    case 1: return ccTriggerModel::automatic();
-    case 2: return ccTriggerModel::semiAutomatic();
-    case 3: return ccTriggerModel::slave();
-    case 4: return ccTriggerModel::freeRun();
-    default: throw ccCOMError(E_INVALIDARG, 0);
-    }
+    // A client's bad index is a bad argument, not a failure of the model.
+    if (index < 0 || index > 4) throw ccCOMError(E_INVALIDARG, 0);
+    return ccTriggerModel::fromIndex(index);
 }
 
 LONG triggerModelIndex(const ccTriggerProp& prop)

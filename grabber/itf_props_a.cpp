@@ -3,6 +3,7 @@
 #include "grabber/itf_props_a.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
 #include <string>
 
@@ -57,7 +58,8 @@ SAFEARRAY* lookupTableArray(cc8BitInputLutProp& prop, int32_t channel)
 ccByteArrayReader::ccByteArrayReader(SAFEARRAY* array) : array_(nullptr)
 {
     VARTYPE vt = VT_EMPTY;
-    if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetVartype(array, &vt)) || vt != VT_UI1)
+    if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetVartype(array, &vt)) || vt != VT_UI1
+        || array->rgsabound[0].cElements > uint32_t(INT32_MAX))
         throw ccCOMError(E_INVALIDARG, 0);
     void* data = nullptr;
     check(SafeArrayAccessData(array, &data));

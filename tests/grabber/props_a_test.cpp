@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,28 @@ TEST_P(PropertiesA, ItsTableCallsItsMethods)
 
 INSTANTIATE_TEST_SUITE_P(EachInterface, PropertiesA, testing::Range(size_t(0), size_t(14)));
 INSTANTIATE_TEST_SUITE_P(EachInterface, PropertiesARefusing, testing::Range(size_t(0), size_t(11)));
+
+// The values a client reads only are the library's.
+TEST(PropertiesAReadOnly, ValuesAreTheLibrarys)
+{
+    sim_module::sim().reset();
+    Host host;
+    Query& q = host.query();
+    const std::pair<std::function<HRESULT(Host&, double*)>, double> reads[] = {
+        {getOf(&IQorAcqBrightnessMultiChannel::get_NumChannels), q.contrastBrightnessPropRef().numChannels()},
+        {getOf(&IQorAcqContrastMultiChannel::get_NumChannels), q.contrastBrightnessPropRef().numChannels()},
+        {getOf(&IQorAcqSync::get_ActualSyncModel), q.syncPropRef().actualSyncModel().code()},
+        {getOf(&IQorAcqHorizontalAdjustment::get_HorizontalAdjustmentLimit), q.horizAdjustPropRef().horizAdjustLimit()},
+        {getOf(&IQorAcqChargeTransferInterval::get_ChargeTransferIntervalLimit), q.ctiPropRef().ctiLimit()},
+        {getOf(&IQorAcqLookupTable::get_LookupTableSize), q.inputLut8BitPropRef().size()},
+        {getOf(&IQorAcqLookupTable::get_LookupTableNumChannels), q.inputLut8BitPropRef().numChannels()},
+    };
+    for (const auto& [get, library] : reads) {
+        double read = -1;
+        EXPECT_EQ(get(host, &read), S_OK);
+        EXPECT_EQ(read, library);
+    }
+}
 
 // What the library would read out of bounds, or not at all, is a bad argument.
 TEST(PropertiesALookupTable, ArraysAndChannelsItCannotReadAreRefused)

@@ -681,6 +681,14 @@ TEST(PropertyPattern, EveryPersistentClass)
 #define READ(C, ...) \
     C, [](ccPersistent& o) { auto& p = dynamic_cast<decltype(C)::Type&>(o); return call("", __VA_ARGS__); }
 
+// The trigger filter's limits: microsecond counts with a little slack, in seconds.
+TEST(PropertyPattern, TriggerFilterLimits)
+{
+    typedef ccTriggerFilterProp F;
+    EXPECT_TRUE(F::kMinWidthLowest == 2.999 * 1e-6 && F::kMinWidthHighest == 258.001 * 1e-6 &&
+                F::kMinPeriodHighest == 65537.001 * 1e-6 && F::kDelayHighest == 65535.001 * 1e-6);
+}
+
 TEST(PropertyPattern, AccessorsAnswerTheStoredValues)
 {
     ccAcqHyperPropStartup();

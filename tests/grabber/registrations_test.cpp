@@ -9,7 +9,6 @@
 
 #include "acq/hyper/prop/sync.h"
 #include "acq/image/acqimage.h"
-#include "acq/vidfmt/builtin.h"
 #include "defs/ch_core/rect.h"
 #include "modules/accelerator.h"
 #include "modules/board.h"
@@ -18,7 +17,6 @@
 #include "std/except/archutil.h"
 #include "std/except/persist_testing.h"
 #include "std/except/resource.h"
-#include "std/except/utf16.h"
 #include "std/literal.h"
 #include "std/math/matherr.h"
 #include "std/math/pel_nonlinear.h"
@@ -139,14 +137,6 @@ TEST(Registrations, AnArchivedSyncPropertyIsMadeAgainByItsFactory)
     const std::unique_ptr<ccPersistent> held(loaded);
     const auto* sync = dynamic_cast<ccSyncProp*>(loaded);
     EXPECT_TRUE(sync && typeid(*sync) == typeid(ccSyncProp) && sync->syncModel() == ccSyncModel::externalPixelDrive());
-}
-
-// Built at load, once: the format a built-in name finds is the built-in one.
-TEST(Registrations, TheBuiltInFormatsAreBuiltOnce)
-{
-    for (size_t i = 0; i < kBuiltinVideoFormatCount; ++i)
-        EXPECT_EQ(&ccVideoFormat::getFormat(ccFromUtf16(ccBuiltinVideoFormat(i).name())), &ccBuiltinVideoFormat(i))
-            << i;
 }
 
 // Each status of the thrower table, and statuses no thrower knows.

@@ -56,6 +56,9 @@ void ccLibraryStartup()
         ccStdRpcStartup();
         ccStdPelbufStartup();
         ccAcqImageStartup();
+        // The acquisition library's classes and objects in their fixed
+        // order; the folders' registrations below add the rest.
+        ccAcqLibraryStartup();
         ccAcqStartup();
         ccAcqHyperPropStartup();
         ccAcqVidfmtStartup();

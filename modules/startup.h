@@ -5,3 +5,11 @@
 
 // Idempotent; registers the layers below first.
 void ccModulesStartup();
+
+// The acquisition library's start-up in its fixed order: its persistent and
+// error classes registered, each in its place, between the process-wide
+// objects built once (trigger models, built-in video formats, FIFO kind
+// tags, the camera-configuration parameter map, the device root). The
+// folders' own registrations, run afterwards, find those classes registered
+// and add the rest. Idempotent; registers the layers below first.
+void ccAcqLibraryStartup();

@@ -43,10 +43,14 @@ public:
 };
 
 // For a class declared with cmExceptionBody or with kStoredName and cmCreate.
+// Registers the class once per process, at the first call: a class may be
+// listed both by an ordered start-up and by its folder's registration, and
+// whichever runs first decides its place in the registry.
 template <class T>
 void ccRegisterPersistent()
 {
-    ccPersistentRegistrar(T::kStoredName, &T::cmCreate);
+    static const ccPersistentRegistrar once(T::kStoredName, &T::cmCreate);
+    (void)once;
 }
 
 // The factory of the first registered type whose name equals readingName,

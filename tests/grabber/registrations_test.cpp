@@ -5,13 +5,16 @@
 #include <set>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
+#include "acq/hyper/prop/sync.h"
 #include "acq/image/acqimage.h"
 #include "defs/ch_core/rect.h"
 #include "modules/accelerator.h"
 #include "modules/board.h"
 #include "modules/parallel_io.h"
 #include "std/dictionary.h"
+#include "std/except/archutil.h"
 #include "std/except/persist_testing.h"
 #include "std/except/resource.h"
 #include "std/literal.h"
@@ -31,6 +34,7 @@
 #include "std/strings.h"
 #include "std/threadid.h"
 #include "std/timeout.h"
+#include "tests/support/bytes.h"
 #include "tests/support/thrown.h"
 
 namespace {
@@ -84,6 +88,55 @@ TEST(Registrations, EveryLibraryClassIsMadeByItsStoredName)
         const std::unique_ptr<ccPersistent> made(r.second());
         EXPECT_TRUE(made && ccFindFactory(made->storedTypeName()) == r.second) << r.first;
     }
+}
+
+// The acquisition library's classes stand in the registry in the order of its
+// start-up, not in the orders of its folders' registrations. By stored name:
+// ccCameraPort::BadParams is stored as ccQorLinkCamera::BadParams.
+TEST(Registrations, TheAcquisitionLibrarysClassesInTheirOrder)
+{
+    const std::vector<std::string> expected = {
+        "ccAcqFifo::StartNotAllowed", "ccAcqFifo::InvalidMaster", "ccAcqFifo::CouldNotCreate", "ccAcqFifo::BadParams",
+        "ccTriggerProp", "ccTriggerProp::BadParams", "cc8BitInputLutProp", "cc8BitInputLutProp::BadParams",
+        "ccFirstPelOffsetProp", "ccFirstPelOffsetProp::BadParams", "ccEncoderProp", "ccEncoderProp::BadParams",
+        "ccEncoderProp::NoFrameGrabber", "ccEncoderControlProp", "ccRoiProp", "ccRoiProp::BadParams",
+        "ccRoiProp::NoFrameGrabber", "ccCustomProp", "ccCustomPropertyBag::BadParams", "ccCtiProp",
+        "ccCtiProp::BadParams", "ccCtiProp::NoFrameGrabber", "ccHorizAdjustProp", "ccHorizAdjustProp::BadParams",
+        "ccHorizAdjustProp::NoFrameGrabber", "ccSyncProp", "ccSyncProp::NoFrameGrabber", "ccContrastBrightnessProp",
+        "ccContrastBrightnessProp::BadParams", "ccVideoFormat::NotSupported", "ccVideoFormat::NotFound",
+        "ccTriggerModel::BadParams", "ccCameraPortProp", "ccCameraPortProp::BadParams",
+        "ccCameraPortProp::NoFrameGrabber", "ccCameraLocationProp::BadParams", "ccLightProp", "ccLightProp::BadParams",
+        "ccLightProp::NotSupported", "ccExposureProp", "ccExposureProp::BadParams", "ccCameraBandwidthProp",
+        "ccCameraBandwidthProp::BadParams", "ccStrobeProp", "ccStrobeProp::BadParams", "ccStrobeDelayProp",
+        "ccStrobeDelayProp::BadParams", "ccSettlingTimeProp", "ccDigitalCameraControlProp",
+        "ccDigitalCameraControlProp::BadParams", "ccOffsetClampProp", "ccSampleProp", "ccReadoutDirectionProp",
+        "ccTriggerFilterProp", "ccTriggerFilterProp::BadParams", "ccCdcCameraCalibrationProp",
+        "ccCdcCameraCalibrationProp::BadParams", "ccPelRootPoolProp::BadParams", "cc_camCfgEntry::BadType",
+        "ccTimeoutProp", "ccTimeoutProp::BadParams", "ccAlphaColorProp", "ccCameraTestProp", "ccClippingProp",
+        "ccMovePartCallbackProp", "ccCompleteCallbackProp", "ccOverrunCallbackProp", "ccAcqProps", "ccAnalogAcqProps",
+        "cc_AcqStringHelper::EqualsNotFound", "cc_CCFParameterMap::BadIndex", "ccQorLinkCamera::BadParams",
+        "ccQorLinkFrameGrabber::BadParams", "ccUnknownFG::MissingFunctionality"};
+    const std::set<std::string> wanted(expected.begin(), expected.end());
+    std::vector<std::string> found;
+    for (const auto& r : ccRegisteredPersistentTypes())
+        if (wanted.count(r.first.substr(6)))
+            found.push_back(r.first.substr(6));
+    EXPECT_EQ(found, expected);
+}
+
+TEST(Registrations, AnArchivedSyncPropertyIsMadeAgainByItsFactory)
+{
+    ccSyncProp stored;
+    stored.syncModel(ccSyncModel::externalPixelDrive());
+    ccPersistent* loaded = nullptr;
+    const auto bytes = test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) {
+        archivePointer(ar, &stored, loaded);
+        ar.flush();
+    });
+    test_bytes::load(bytes, [&](ccArchive& ar) { archivePointer(ar, nullptr, loaded); });
+    const std::unique_ptr<ccPersistent> held(loaded);
+    const auto* sync = dynamic_cast<ccSyncProp*>(loaded);
+    EXPECT_TRUE(sync && typeid(*sync) == typeid(ccSyncProp) && sync->syncModel() == ccSyncModel::externalPixelDrive());
 }
 
 // Each status of the thrower table, and statuses no thrower knows.

@@ -212,7 +212,6 @@ TEST(PropertyPattern, EveryPersistentClass)
     ccAcqHyperPropStartup();
     static const bool once = (ccRegisterPersistent<TestCallback>(), ccRegisterPersistent<NotCallback>(), true);
     (void)once;
-    typedef ccTriggerFilterProp F;
     const Action setLut = [](ccPersistent& o) {
         dynamic_cast<cc8BitInputLutProp&>(o).inputLut(kReversed.data(), 256, 0);
     };
@@ -564,22 +563,23 @@ TEST(PropertyPattern, EveryPersistentClass)
         {SET(kReadout, verticalReadoutReversed(true)), "*", kRefused, {}, level(0, {0, 0})},
         {kReadout, ld(level(0, {1, 0})), A, 0, {"readoutDirection 1 0"}, level(0, {1, 0})},
         {kReadout, ld(level(1, {})), A, kUnknown, {}, level(0, {0, 0})},
-        // trigger filter: ignore missed, width, period, delay; the board's record bounds the delay at 1e-3
+        // trigger filter: ignore missed, width, period, delay; the board's record bounds the delay at 1e-3.
+        // The bounds are microsecond counts with a little slack, in seconds, met exactly.
         {kFilter, {}, D, 0, {}, filt},
-        {SET(kFilter, minTriggerWidth(2.999e-6)), A, 0, {call("triggerFilter", 2.999e-6, 0., 0., 1)},
-         filter(1, 2.999e-6, 0, 0)},
-        {SET(kFilter, minTriggerWidth(below(F::kMinWidthLowest))), A, kFilterBad, {}, filt},
-        {SET(kFilter, minTriggerWidth(F::kMinWidthHighest)), D, 0, {}, filter(1, F::kMinWidthHighest, 0, 0)},
-        {SET(kFilter, minTriggerWidth(above(F::kMinWidthHighest))), D, kFilterBad, {}, filt},
+        {SET(kFilter, minTriggerWidth(2.999 * 1e-6)), A, 0, {call("triggerFilter", 2.999 * 1e-6, 0., 0., 1)},
+         filter(1, 2.999 * 1e-6, 0, 0)},
+        {SET(kFilter, minTriggerWidth(below(2.999 * 1e-6))), A, kFilterBad, {}, filt},
+        {SET(kFilter, minTriggerWidth(258.001 * 1e-6)), D, 0, {}, filter(1, 258.001 * 1e-6, 0, 0)},
+        {SET(kFilter, minTriggerWidth(above(258.001 * 1e-6))), D, kFilterBad, {}, filt},
         {SET(kFilter, minTriggerWidth(kNaN)), A, kFilterBad, {}, filt},
         {SET(kFilter, minTriggerPeriod(0.0)), A, 0, {call("triggerFilter", 5e-6, 0., 0., 1)}, filt,
          level(1, cat({{1}, dbl(5e-6), dbl(0.5), dbl(0)}))},
         {SET(kFilter, minTriggerPeriod(below(0.0))), D, kFilterBad, {}, filt},
-        {SET(kFilter, minTriggerPeriod(F::kMinPeriodHighest)), D, 0, {}, filter(1, 5e-6, F::kMinPeriodHighest, 0)},
-        {SET(kFilter, minTriggerPeriod(above(F::kMinPeriodHighest))), D, kFilterBad, {}, filt},
+        {SET(kFilter, minTriggerPeriod(65537.001 * 1e-6)), D, 0, {}, filter(1, 5e-6, 65537.001 * 1e-6, 0)},
+        {SET(kFilter, minTriggerPeriod(above(65537.001 * 1e-6))), D, kFilterBad, {}, filt},
         {SET(kFilter, minTriggerPeriod(kNaN)), D, kFilterBad, {}, filt},
-        {SET(kFilter, triggerDelay(F::kDelayHighest)), D, 0, {}, filter(1, 5e-6, 0, F::kDelayHighest)},
-        {SET(kFilter, triggerDelay(above(F::kDelayHighest))), D, kFilterBad, {}, filt},
+        {SET(kFilter, triggerDelay(65535.001 * 1e-6)), D, 0, {}, filter(1, 5e-6, 0, 65535.001 * 1e-6)},
+        {SET(kFilter, triggerDelay(above(65535.001 * 1e-6))), D, kFilterBad, {}, filt},
         {SET(kFilter, triggerDelay(1e-3)), A, 0, {call("triggerFilter", 5e-6, 0., 1e-3, 1)}, filter(1, 5e-6, 0, 1e-3)},
         {SET(kFilter, triggerDelay(above(1e-3))), A, kFilterBad, {}, filt},
         {SET(kFilter, triggerDelay(-1e-9)), A, kFilterBad, {}, filt},

@@ -203,6 +203,25 @@ TEST(AcqFifoFailures, EachFailureFlagHasItsCodeTheLowestFirst)
     EXPECT_EQ(failureCode(0), S_OK);
 }
 
+// A packed colour frame becomes three planes: red, green, blue.
+TEST(AcqFifoImages, AColourFrameBecomesThreePlanes)
+{
+    ccPelBuffer<ccPackedRGB32Pel> packed(3, 2, 32);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 3; ++x) packed.row(y)[x].value = uint32_t(x << 16 | y << 8 | (x + y + 7));
+    ccAcqImage frame(packed);
+    IQorImage* image = imageFrom(frame);
+    LONG format = 0;
+    image->get_PelFormat(&format);
+    EXPECT_EQ(format, qorImagePlanar3);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 3; ++x) {
+            const uint8_t* pel = image->pelData() + y * 3 + x;
+            EXPECT_EQ(std::make_tuple(pel[0], pel[6], pel[12]), std::make_tuple(uint8_t(x), uint8_t(y), uint8_t(x + y + 7)));
+        }
+    image->Release();
+}
+
 // The simulator's failures through Complete: overrun (flag 1) and a time-out
 // (flag 2), each with its code and error information.
 TEST_F(AcqFifoObject, AFailedAcquisitionCompletesWithItsFlagsCode)

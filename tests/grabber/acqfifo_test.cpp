@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "comframe/agile.h"
+#include "comframe/dotnet_testing.h"
 #include "platform/com/classes.h"
 #include "platform/com/errorinfo.h"
 #include "platform/com/stream.h"
@@ -406,6 +407,24 @@ TEST_F(AcqFifoObject, DotNetSinksInstallAndRemoveTheLibraryCallback)
         EXPECT_EQ((fifo->*k.remove)(), S_OK);
         EXPECT_EQ((lib.*k.installed)().rawPointer(), nullptr);
     }
+}
+
+// With the .NET bridge each new object gets its companion, released with
+// it; after the managed side shut down no object is made. Without a bridge
+// (the fixture's) the object works alone.
+TEST_F(AcqFifoObject, ACompanionComesWithTheBridge)
+{
+    ccDotNetResetForTesting();
+    ASSERT_EQ(ccDotNetRegisterStandInBridge(), S_OK);
+    ccDotNetStandInLogged(true);
+    make()->Release();
+    const ccDotNetStandInLog log = ccDotNetStandInLogged();
+    EXPECT_EQ(std::make_tuple(log.companions, log.releases), std::make_tuple(1, 1));
+    ASSERT_EQ(ccDotNetStandInShutdown(), S_OK);
+    IDispatch* refused = nullptr;
+    EXPECT_EQ(ccCreateAcqFifoObject(0, kFormat, 0, &refused), E_FAIL);
+    EXPECT_EQ(plat::com::unregisterClass(CLSID_QorDotNetBridge), S_OK);
+    ccDotNetResetForTesting();
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 
 #include "acq/hyper/prop/acqprops.h"
 #include "acq/vidfmt/vidfmt.h"
-#include "comframe/internal/archive_util.h"
 #include "comframe/messagesource.h"
 #include "comframe/objectmap.h"
 #include "modules/unknownfg.h"
@@ -30,7 +29,11 @@ const IID kAcqFifoDispatchIids[30] = {IID_IQorAcqFifo7320, IID_IQorAcqBrightness
 
 namespace {
 
-using cc_archive::check;
+// A failed inner call's error travels outward.
+void check(HRESULT hr)
+{
+    if (FAILED(hr)) ccThrowCOMError(hr);
+}
 
 // A BSTR owned for the length of a call.
 struct OwnedBstr {

@@ -42,8 +42,7 @@ TEST(Image, HoldsACopyOfItsRowsReadableEveryWay)
             LPOLESTR names[] = {const_cast<LPOLESTR>(p.name)};
             DISPID id = DISPID_UNKNOWN;
             DISPPARAMS none{nullptr, nullptr, 0, 0};
-            VARIANT result;
-            VariantInit(&result);
+            VARIANT result{};
             ASSERT_EQ(image->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
             ASSERT_EQ(image->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
             EXPECT_EQ(result.lVal, p.value);
@@ -57,11 +56,10 @@ TEST(Image, BadInputIsRefused)
     const uint8_t row[4] = {};
     const uint8_t* rows[] = {row, nullptr};
     const struct { int32_t width, height, format; const uint8_t* const* rows; HRESULT hr; } cases[] = {
-        {4, 1, 2, rows, E_INVALIDARG},     {-1, 1, qorImageGrey8, rows, E_INVALIDARG},
+        {4, 1, 2, rows, E_INVALIDARG}, {-1, 1, qorImageGrey8, rows, E_INVALIDARG},
         {4, -1, qorImageGrey8, rows, E_INVALIDARG}, {65536, 65536, qorImageGrey8, rows, E_INVALIDARG},
-        {4, 1, qorImageGrey8, nullptr, E_POINTER},  {4, 2, qorImageGrey8, rows, E_POINTER},
-        {0, 0, qorImageGrey8, nullptr, S_OK},
-    };
+        {4, 1, qorImageGrey8, nullptr, E_POINTER}, {4, 2, qorImageGrey8, rows, E_POINTER},
+        {0, 0, qorImageGrey8, nullptr, S_OK}};
     for (const auto& c : cases) {
         IQorImage* image = nullptr;
         EXPECT_EQ(plat::com::createImage(c.width, c.height, c.format, c.rows, &image), c.hr);

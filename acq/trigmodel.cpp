@@ -35,6 +35,18 @@ cmPredefinedModel(slave, kSlave)
 cmPredefinedModel(freeRun, kFreeRun)
 #undef cmPredefinedModel
 
+ccPtrHandle<ccTriggerModel> ccTriggerModel::fromIndex(int32_t index)
+{
+    switch (index) {
+    case 0: return manual();
+    case 1: return automatic();
+    case 2: return semiAutomatic();
+    case 3: return slave();
+    case 4: return freeRun();
+    default: throw BadParams();
+    }
+}
+
 ccTriggerModel::ccTriggerModel(std::unique_ptr<ccAcqModelRecord> owned)
     : owned_(std::move(owned)), record_(owned_.get())
 {

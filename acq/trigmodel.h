@@ -33,6 +33,9 @@ public:
     static ccPtrHandle<ccTriggerModel> semiAutomatic();
     static ccPtrHandle<ccTriggerModel> slave();
     static ccPtrHandle<ccTriggerModel> freeRun();
+    // The predefined model of an index (0 Manual, 1 Automatic, 2
+    // Semi-Automatic, 3 Slave, 4 FreeRun); any other index throws BadParams.
+    static ccPtrHandle<ccTriggerModel> fromIndex(int32_t index);
 
     ~ccTriggerModel() override;
 

@@ -3,6 +3,7 @@
 #include "grabber/itf_props_a.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
 #include <string>
 
@@ -13,14 +14,9 @@ namespace cc_props_a {
 
 ccPtrHandle<ccTriggerModel> triggerModelOfIndex(LONG index)
 {
-    switch (index) {
-    case 0: return ccTriggerModel::manual();
-    case 1: return ccTriggerModel::automatic();
-    case 2: return ccTriggerModel::semiAutomatic();
-    case 3: return ccTriggerModel::slave();
-    case 4: return ccTriggerModel::freeRun();
-    default: throw ccCOMError(E_INVALIDARG, 0);
-    }
+    // A client's bad index is a bad argument, not a failure of the model.
+    if (index < 0 || index > 4) throw ccCOMError(E_INVALIDARG, 0);
+    return ccTriggerModel::fromIndex(index);
 }
 
 LONG triggerModelIndex(const ccTriggerProp& prop)
@@ -62,7 +58,8 @@ SAFEARRAY* lookupTableArray(cc8BitInputLutProp& prop, int32_t channel)
 ccByteArrayReader::ccByteArrayReader(SAFEARRAY* array) : array_(nullptr)
 {
     VARTYPE vt = VT_EMPTY;
-    if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetVartype(array, &vt)) || vt != VT_UI1)
+    if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetVartype(array, &vt)) || vt != VT_UI1
+        || array->rgsabound[0].cElements > uint32_t(INT32_MAX))
         throw ccCOMError(E_INVALIDARG, 0);
     void* data = nullptr;
     check(SafeArrayAccessData(array, &data));

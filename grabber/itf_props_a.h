@@ -10,7 +10,6 @@
 #include <limits>
 #include <new>
 #include <string>
-#include <utility>
 
 #include "acq/hyper/prop/bright.h"
 #include "acq/hyper/prop/camctl.h"
@@ -227,7 +226,7 @@ SAFEARRAY* lookupTableArray(cc8BitInputLutProp& prop, int32_t channel);
 // The bytes of a one-dimensional byte array, locked while the reader runs.
 class ccByteArrayReader {
 public:
-    // Null, or not one-dimensional bytes: E_INVALIDARG.
+    // Null, not one-dimensional bytes, or more than 2^31 - 1 of them: E_INVALIDARG.
     explicit ccByteArrayReader(SAFEARRAY* array);
     ~ccByteArrayReader();
     ccByteArrayReader(const ccByteArrayReader&) = delete;
@@ -244,10 +243,8 @@ private:
 // archive holds through the setter.
 void persistLookupTables(IQorArchive* archive, LONG flags, cc8BitInputLutProp& prop);
 
-} // namespace cc_props_a
 
 // The value every channel holds, or NaN (which equals nothing) when they differ.
-namespace cc_props_a {
 template <class Get> double everyChannel(ccContrastBrightnessProp& prop, Get&& get)
 {
     const double first = get(prop, 0);

@@ -35,6 +35,18 @@ TEST(TriggerModel, PredefinedModelsAndTheirSoftwareStart)
     }
 }
 
+TEST(TriggerModel, FromIndexGivesThePredefinedModelsInTheirOrder)
+{
+    const struct { int32_t index; ccPtrHandle<ccTriggerModel> (*get)(); } rows[] = {
+        {0, &ccTriggerModel::manual}, {1, &ccTriggerModel::automatic}, {2, &ccTriggerModel::semiAutomatic},
+        {3, &ccTriggerModel::slave},  {4, &ccTriggerModel::freeRun},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(ccTriggerModel::fromIndex(r.index).rawPointer(), r.get().rawPointer()) << r.index;
+    for (int32_t bad : {-1, 5})
+        EXPECT_THROW(ccTriggerModel::fromIndex(bad), ccTriggerModel::BadParams) << bad;
+}
+
 TEST(TriggerModel, ACustomCopyTakesTheModeAndFlagItIsGivenAndRefusesOthers)
 {
     const ccPtrHandle<ccTriggerModel> manual = ccTriggerModel::manual();

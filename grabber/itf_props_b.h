@@ -6,6 +6,7 @@
 // changed a value). IQorAcqSettingInfo also needs libraryFifo(): the library
 // FIFO, called only inside a propertyCall body.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <string>

@@ -93,10 +93,11 @@ public:
         BSTR text = plat::com::bstrFromWide(value);
         if (!text && !value.empty()) throw ccCOMError(E_OUTOFMEMORY, 0);
         const HRESULT hr = archive_->PersistString(Key(key), &text);
-        const std::wstring loaded = plat::com::wideFromBstr(text);
+        const std::wstring stored = plat::com::wideFromBstr(text);
         SysFreeString(text);
-        if (done(hr)) value = loaded;
-        return hr == S_OK && !saving_;
+        const bool loaded = done(hr);
+        if (loaded) value = stored;
+        return loaded;
     }
 
 private:

@@ -9,7 +9,6 @@
 
 #include "acq/hyper/prop/acqprops.h"
 #include "acq/vidfmt/vidfmt.h"
-#include "comframe/internal/archive_util.h"
 #include "comframe/messagesource.h"
 #include "comframe/objectmap.h"
 #include "modules/unknownfg.h"
@@ -30,7 +29,11 @@ const IID kAcqFifoDispatchIids[30] = {IID_IQorAcqFifo7320, IID_IQorAcqBrightness
 
 namespace {
 
-using cc_archive::check;
+// A failed inner call's error travels outward.
+void check(HRESULT hr)
+{
+    if (FAILED(hr)) ccThrowCOMError(hr);
+}
 
 // A BSTR owned for the length of a call.
 struct OwnedBstr {
@@ -52,6 +55,9 @@ size_t propertyIndex(REFIID iid)
         if (IsEqualIID(iid, kQorAcqFifoPropertyIids[i])) return i;
     return 28;
 }
+
+// How much longer than the FIFO's time-out a wait for the module's report lasts.
+constexpr double kReportMargin = 0.1;
 
 // A completion as the library gave it.
 struct Completed {
@@ -307,7 +313,10 @@ static Completed completeFrom(ccAcqFifo& fifo)
     Completed c;
     ccAcqCompleteArgs args;
     args.localCopy = true; // an image never points into acquisition memory
-    args.timeout = fifo.acqProps().timeout();
+    // The module ends a late acquisition at its time-out: the completion
+    // waits a little longer, so as to report that rather than a time-out of its own.
+    const double seconds = fifo.acqProps().timeout();
+    args.timeout = std::isfinite(seconds) ? seconds + kReportMargin : seconds;
     args.info = &c.result.info;
     args.outcome = &c.ok;
     c.result.image = fifo.completeToImage(args);
@@ -338,39 +347,46 @@ ccAcqResult CQorAcqFifo7320::completeTicket(uint32_t ticket)
     }
 }
 
-IQorImage* CQorAcqFifo7320::imageOf(const ccAcqResult& result, const OLECHAR*)
+HRESULT cc_acqfifo::failureCode(uint32_t flags)
 {
-    const uint32_t flags = result.info.failure.flags & kFailureMask;
-    if (flags != 0) {
-        int bit = 0;
-        while ((flags & (1u << bit)) == 0) ++bit;
-        throw ccCOMError(kFailureFlag + bit, 0);
-    }
-    if (!result.image || !result.image->isValid()) throw ccCOMError(E_FAIL, 0);
-    const ccAcqImage& frame = *result.image;
-    IQorImage* image = nullptr;
+    flags &= kFailureMask;
+    if (flags == 0) return S_OK;
+    int bit = 0;
+    while ((flags & (1u << bit)) == 0) ++bit;
+    return kFailureFlag + bit;
+}
+
+IQorImage* cc_acqfifo::imageFrom(const ccAcqImage& frame)
+{
+    if (!frame.isValid()) throw ccCOMError(E_FAIL, 0);
     std::vector<const uint8_t*> rows;
-    auto addRows = [&rows](const ccPelBuffer<unsigned char>& plane) {
-        const ccPelRect w = plane.window();
-        for (int32_t y = 0; y < static_cast<int32_t>(w.height()); ++y)
-            rows.push_back(plane.row(static_cast<int32_t>(w.y0()) + y));
-        return w;
+    ccPelRect window;
+    auto addRows = [&](const ccPelBuffer<unsigned char>& plane) {
+        window = plane.window();
+        for (int32_t y = 0; y < static_cast<int32_t>(window.height()); ++y)
+            rows.push_back(plane.row(static_cast<int32_t>(window.y0()) + y));
     };
-    HRESULT hr = S_OK;
-    if (cc_AcqImage::isColorFormat(frame.format())) {
-        const cc3PlanePelBuffer planes = frame.planeBuffer();
-        ccPelRect w;
-        for (int i = 0; i < 3; ++i) w = addRows(planes.plane(i));
-        hr = plat::com::createImage(static_cast<int32_t>(w.width()), static_cast<int32_t>(w.height()),
-                                    qorImagePlanar3, rows.data(), &image);
-    } else {
-        const ccPelBuffer<unsigned char> grey = frame.grey8Buffer();
-        const ccPelRect w = addRows(grey);
-        hr = plat::com::createImage(static_cast<int32_t>(w.width()), static_cast<int32_t>(w.height()),
-                                    qorImageGrey8, rows.data(), &image);
-    }
-    check(hr);
+    // The converted buffers hold the rows until the image has its copy.
+    const bool colour = cc_AcqImage::isColorFormat(frame.format());
+    const cc3PlanePelBuffer planes = colour ? frame.planeBuffer() : cc3PlanePelBuffer();
+    const ccPelBuffer<unsigned char> grey = colour ? ccPelBuffer<unsigned char>() : frame.grey8Buffer();
+    if (colour)
+        for (int i = 0; i < 3; ++i) addRows(planes.plane(i));
+    else
+        addRows(grey);
+    const int32_t format = colour ? qorImagePlanar3 : qorImageGrey8;
+    IQorImage* image = nullptr;
+    check(plat::com::createImage(static_cast<int32_t>(window.width()), static_cast<int32_t>(window.height()), format,
+                                 rows.data(), &image));
     return image;
+}
+
+IQorImage* CQorAcqFifo7320::imageOf(const ccAcqResult& result)
+{
+    const HRESULT failed = failureCode(result.info.failure.flags);
+    if (FAILED(failed)) throw ccCOMError(failed, 0);
+    if (!result.image.rawPointer()) throw ccCOMError(E_FAIL, 0);
+    return imageFrom(*result.image);
 }
 
 HRESULT CQorAcqFifo7320::Complete(LONG ticket, LONG* triggerNumber, IQorImage** image)
@@ -382,7 +398,7 @@ HRESULT CQorAcqFifo7320::Complete(LONG ticket, LONG* triggerNumber, IQorImage** 
         if (ticket < -1) throw ccCOMError(E_INVALIDARG, 0);
         ccThreadOwnerLockGuard guard(&ownerLock());
         const ccAcqResult result = completeTicket(ticket == -1 ? ~0u : static_cast<uint32_t>(ticket));
-        *image = imageOf(result, u"Complete");
+        *image = imageOf(result);
         *triggerNumber = static_cast<LONG>(result.info.triggerNumber);
         return S_OK;
     });
@@ -449,8 +465,7 @@ HRESULT CQorAcqFifo7320::Acquire(LONG* triggerNumber, IQorImage** image)
             std::unique_lock<std::mutex> hold(callbackLock_);
             auto arrived = [&] { return !acquired_.empty(); };
             if (std::isfinite(seconds)) {
-                // The module reports a late acquisition at its time-out: a little longer is ample.
-                arrived_.wait_for(hold, std::chrono::duration<double>(seconds + 0.1), arrived);
+                arrived_.wait_for(hold, std::chrono::duration<double>(seconds + kReportMargin), arrived);
             } else {
                 arrived_.wait(hold, arrived);
             }
@@ -460,7 +475,7 @@ HRESULT CQorAcqFifo7320::Acquire(LONG* triggerNumber, IQorImage** image)
             }
         }
         const ccAcqResult result = completeTicket(ticket);
-        *image = imageOf(result, u"Acquire");
+        *image = imageOf(result);
         *triggerNumber = static_cast<LONG>(result.info.triggerNumber);
         return S_OK;
     });
@@ -680,7 +695,7 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
         if (!archive) throw ccCOMError(E_POINTER, 0);
         ccThreadOwnerLockGuard guard(&ownerLock());
         OwnedBstr boardKey(SysAllocString(u"BoardIndex")), formatKey(SysAllocString(u"VideoFormat")),
-            portKey(SysAllocString(u"CameraPort"));
+            portKey(SysAllocString(u"CameraPort")), timeoutKey(SysAllocString(u"Timeout"));
         if (flags & kPersistSaving) {
             check(CQorAcqFifo7320Base::Persist(archive, flags));
             ccAcqPropertyQuery& q = query();
@@ -689,6 +704,8 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
             check(archive->PersistI4(boardKey.p, &board));
             check(archive->PersistString(formatKey.p, &format.p));
             check(archive->PersistI4(portKey.p, &port));
+            double timeout = fifo().acqProps().timeout();
+            check(archive->PersistR8(timeoutKey.p, &timeout));
 #define CC_ACQ_FIFO_SAVE(Itf)                                                                                  \
     if (supported_[propertyIndex(IID_##Itf)]) Itf##Impl<CQorAcqFifo7320>::persistValues(*this, archive, flags, q);
             CC_ACQ_FIFO_PROPERTY_INTERFACES(CC_ACQ_FIFO_SAVE)
@@ -707,6 +724,10 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
             throw ccCOMError(kNoFifoInArchive, 0);
         const std::wstring formatName = plat::com::wideFromBstr(format.p);
         ccPtrHandle<ccAcqFifo> fifo = makeLibraryFifo(board, formatName, port);
+        double timeout = 0;
+        const HRESULT timeoutRead = archive->PersistR8(timeoutKey.p, &timeout);
+        check(timeoutRead);
+        if (timeoutRead == S_OK) fifo->acqProps().timeout(timeout);
         ccAcqPropertyQuery& q = *fifo->propertyQuery();
         const std::bitset<kPropertyCount> supported = supportedBy(q);
 #define CC_ACQ_FIFO_LOAD(Itf)                                                                                  \

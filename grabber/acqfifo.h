@@ -49,6 +49,12 @@ constexpr uint32_t kAcquireTicket = 0x80000000u;
 // The extra word of a "changed" event on the event thread.
 constexpr uint32_t kEventChanged = 3;
 constexpr DISPID kChangedEventId = 1;
+
+// The code of the lowest failure flag set among bits 1 to 8; S_OK for none.
+HRESULT failureCode(uint32_t flags);
+// A new image holding a copy of the frame: grey frames stay grey, colour
+// ones become three planes. Throws.
+IQorImage* imageFrom(const ccAcqImage& frame);
 } // namespace cc_acqfifo
 
 // X(Interface) for each property interface the FIFO composes, in the order
@@ -247,7 +253,7 @@ private:
     // aside, those of abandoned blocking acquires dropped.
     ccAcqResult completeTicket(uint32_t ticket);
     // A failed result as its code with error information, else the image.
-    IQorImage* imageOf(const ccAcqResult& result, const OLECHAR* method);
+    static IQorImage* imageOf(const ccAcqResult& result);
     uint32_t nextTicket();
     void changeDotNetSink(uint32_t kind, bool add);
     ccCOMErrorContext context(const OLECHAR* method) const

@@ -556,32 +556,6 @@ HRESULT CQorAcqFifo7320::put_Timeout(double seconds)
     return hr;
 }
 
-HRESULT CQorAcqFifo7320::get_TriggerEnabled(VARIANT_BOOL* enabled)
-{
-    return ccComMethod(context(u"get_TriggerEnabled"), nullptr, [&] {
-        if (!enabled) throw ccCOMError(E_POINTER, 0);
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        *enabled = fifo().triggerEnable() ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    });
-}
-
-HRESULT CQorAcqFifo7320::put_TriggerEnabled(VARIANT_BOOL enabled)
-{
-    bool changed = false;
-    const HRESULT hr = ccComMethod(context(u"put_TriggerEnabled"), nullptr, [&] {
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        ccAcqFifo& f = fifo();
-        const bool on = enabled != VARIANT_FALSE;
-        if (f.triggerEnable() == on) return S_OK;
-        f.triggerEnable(on);
-        changed = true;
-        return S_OK;
-    });
-    if (changed) propertyChanged(ccAcqFifoTriggerEnabled);
-    return hr;
-}
-
 HRESULT CQorAcqFifo7320::get_VideoFormat(BSTR* name)
 {
     return ccComMethod(context(u"get_VideoFormat"), nullptr, [&] {

@@ -202,8 +202,6 @@ public:
     HRESULT get_CompletedAcquisitions(LONG* count) override;
     HRESULT get_Timeout(double* seconds) override;
     HRESULT put_Timeout(double seconds) override;
-    HRESULT get_TriggerEnabled(VARIANT_BOOL* enabled) override;
-    HRESULT put_TriggerEnabled(VARIANT_BOOL enabled) override;
     HRESULT get_VideoFormat(BSTR* name) override;
     HRESULT get_CameraPort(LONG* port) override;
     HRESULT get_BoardIndex(LONG* index) override;

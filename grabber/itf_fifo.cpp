@@ -29,8 +29,6 @@ constexpr USHORT kIn = PARAMFLAG_FIN, kOut = PARAMFLAG_FOUT, kRet = PARAMFLAG_FO
 const ParamEntry kRetLong[] = {{u"value", {VT_PTR, VT_I4}, kRet}};
 const ParamEntry kRetDouble[] = {{u"value", {VT_PTR, VT_R8}, kRet}};
 const ParamEntry kDouble[] = {{u"value", {VT_R8}, kIn}};
-const ParamEntry kRetBool[] = {{u"value", {VT_PTR, VT_BOOL}, kRet}};
-const ParamEntry kBool[] = {{u"value", {VT_BOOL}, kIn}};
 const ParamEntry kRetText[] = {{u"value", {VT_PTR, VT_BSTR}, kRet}};
 const ParamEntry kComplete[] = {{u"ticket", {VT_I4}, kIn}, {u"triggerNumber", {VT_PTR, VT_I4}, kOut},
                                 {u"image", {VT_PTR, VT_PTR, VT_USERDEFINED}, kRet}};
@@ -51,8 +49,6 @@ const FunctionEntry kFunctions[] = {
     {u"CompletedAcquisitions", ccAcqFifoCompletedAcquisitions, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->get_CompletedAcquisitions(&r->lVal); }},
     {u"Timeout", ccAcqFifoTimeout, INVOKE_PROPERTYGET, kRetDouble, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_R8; return fifo(i)->get_Timeout(&r->dblVal); }},
     {u"Timeout", ccAcqFifoTimeout, INVOKE_PROPERTYPUT, kDouble, 1, [](void* i, VARIANT* a, VARIANT*) { return fifo(i)->put_Timeout(a[0].dblVal); }},
-    {u"TriggerEnabled", ccAcqFifoTriggerEnabled, INVOKE_PROPERTYGET, kRetBool, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_BOOL; return fifo(i)->get_TriggerEnabled(&r->boolVal); }},
-    {u"TriggerEnabled", ccAcqFifoTriggerEnabled, INVOKE_PROPERTYPUT, kBool, 1, [](void* i, VARIANT* a, VARIANT*) { return fifo(i)->put_TriggerEnabled(a[0].boolVal); }},
     {u"VideoFormat", ccAcqFifoVideoFormat, INVOKE_PROPERTYGET, kRetText, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_BSTR; return fifo(i)->get_VideoFormat(&r->bstrVal); }},
     {u"CameraPort", ccAcqFifoCameraPort, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->get_CameraPort(&r->lVal); }},
     {u"BoardIndex", ccAcqFifoBoardIndex, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->get_BoardIndex(&r->lVal); }},

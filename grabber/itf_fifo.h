@@ -20,8 +20,6 @@ struct IQorAcqFifo7320 : IDispatch {
     // Seconds; infinity waits without limit.
     virtual HRESULT get_Timeout(double* seconds) = 0;
     virtual HRESULT put_Timeout(double seconds) = 0;
-    virtual HRESULT get_TriggerEnabled(VARIANT_BOOL* enabled) = 0;
-    virtual HRESULT put_TriggerEnabled(VARIANT_BOOL enabled) = 0;
     virtual HRESULT get_VideoFormat(BSTR* name) = 0;
     virtual HRESULT get_CameraPort(LONG* port) = 0;
     virtual HRESULT get_BoardIndex(LONG* index) = 0;
@@ -43,7 +41,6 @@ enum ccAcqFifoMember : DISPID {
     ccAcqFifoPendingAcquisitions,
     ccAcqFifoCompletedAcquisitions,
     ccAcqFifoTimeout,
-    ccAcqFifoTriggerEnabled,
     ccAcqFifoVideoFormat,
     ccAcqFifoCameraPort,
     ccAcqFifoBoardIndex,

@@ -80,6 +80,13 @@ private:
     bool strong_ = false;
 };
 
+// Attaches a strong .NET companion of class cls to object when the suite's
+// bridge is there; without one the object lives without. Other bridge
+// failures are thrown as ccCOMError.
+void ccAttachCompanion(ccDotNetClass cls, IUnknown* object, ccDotNetCompanion& companion);
+// The same as a FinalConstruct result.
+HRESULT ccAttachCompanionResult(ccDotNetClass cls, IUnknown* object, ccDotNetCompanion& companion) noexcept;
+
 // Registers the stand-in for the suite's bridge in the class table, for
 // hosts without the .NET layer and for tests.
 HRESULT ccDotNetRegisterStandInBridge();

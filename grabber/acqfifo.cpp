@@ -155,14 +155,7 @@ CQorAcqFifo7320::~CQorAcqFifo7320()
 
 HRESULT CQorAcqFifo7320::FinalConstruct()
 {
-    try {
-        companion_.attach(ccDotNetHelper::obtainCompanion(ccDotNetClass::acqFifo, GetUnknown()), true);
-    } catch (const ccCOMError& e) {
-        return e.hr() == REGDB_E_CLASSNOTREG ? S_OK : e.hr(); // without a bridge there is no companion
-    } catch (...) {
-        return E_FAIL;
-    }
-    return S_OK;
+    return ccAttachCompanionResult(ccDotNetClass::acqFifo, GetUnknown(), companion_);
 }
 
 void CQorAcqFifo7320::FinalRelease()

@@ -46,35 +46,6 @@ const ccIOConfig& ccBoardIOConfig(int32_t boardIndex)
 
 // ---- Pieces the classes share -----------------------------------------------
 
-void ccAttachCompanion(ccDotNetClass cls, IUnknown* object, ccDotNetCompanion& companion)
-{
-    // The bridge's type records are built once, one class at a time.
-    static std::mutex* const lock = new std::mutex;
-    std::lock_guard<std::mutex> guard(*lock);
-    uint32_t handle = 0;
-    try {
-        handle = ccDotNetHelper::obtainCompanion(cls, object);
-    } catch (const ccCOMError& e) {
-        if (e.hr() == REGDB_E_CLASSNOTREG) return; // no .NET layer in this process
-        throw;
-    }
-    companion.attach(handle, true);
-}
-
-HRESULT ccAttachCompanionResult(ccDotNetClass cls, IUnknown* object, ccDotNetCompanion& companion) noexcept
-{
-    try {
-        ccAttachCompanion(cls, object, companion);
-        return S_OK;
-    } catch (const ccCOMError& e) {
-        return e.hr();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
-
 size_t ccCollectionPosition(const VARIANT& index, size_t count)
 {
     VARIANT value;

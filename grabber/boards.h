@@ -19,13 +19,6 @@ class ccIOConfig;
 // unknown value, which the event log reports.
 const ccIOConfig& ccBoardIOConfig(int32_t boardIndex);
 
-// Attaches a strong .NET companion of class cls to object when the suite's
-// bridge is there; without one the object lives without. Other bridge
-// failures are thrown as ccCOMError.
-void ccAttachCompanion(ccDotNetClass cls, IUnknown* object, ccDotNetCompanion& companion);
-// The same as a FinalConstruct result.
-HRESULT ccAttachCompanionResult(ccDotNetClass cls, IUnknown* object, ccDotNetCompanion& companion) noexcept;
-
 // A collection position from an index VARIANT (by reference too): 0x8004C181
 // when it is not a number, 0x8004C180 outside 0 to count - 1.
 size_t ccCollectionPosition(const VARIANT& index, size_t count);

@@ -4,6 +4,8 @@
 #include "platform/com/base.h"
 #include "platform/com/variant.h"
 
+#include <utility>
+
 namespace plat::com {
 
 template <class I>
@@ -18,6 +20,11 @@ struct Ref {
             p->Release();
     }
     Ref(Ref&& other) noexcept : p(other.p) { other.p = nullptr; }
+    Ref& operator=(Ref&& other) noexcept
+    {
+        std::swap(p, other.p);
+        return *this;
+    }
     // Takes over a reference the caller holds.
     explicit Ref(I* held) : p(held) {}
     void** out() { return reinterpret_cast<void**>(&p); }

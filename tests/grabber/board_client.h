@@ -9,29 +9,11 @@
 #include "grabber/itf_board.h"
 #include "platform/com/bstr.h"
 #include "platform/com/classes.h"
+#include "platform/com/holders.h"
 
 namespace board_client {
 
-// Releases what it holds at the end of a scope.
-template <class I> struct Held {
-    I* p = nullptr;
-    Held() = default;
-    explicit Held(I* held) : p(held) {}
-    ~Held()
-    {
-        if (p) p->Release();
-    }
-    Held(Held&& other) noexcept : p(other.p) { other.p = nullptr; }
-    Held& operator=(Held&& other) noexcept
-    {
-        std::swap(p, other.p);
-        return *this;
-    }
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-    I* operator->() const { return p; }
-    I** out() { return &p; }
-};
+template <class I> using Held = plat::com::Ref<I>;
 
 inline VARIANT position(LONG i)
 {
@@ -47,7 +29,7 @@ inline Held<IQorFrameGrabber7320s> collection()
     EXPECT_EQ(CLSIDFromProgID(u"Qoralt.QorFrameGrabber7320s", &clsid), S_OK);
     Held<IQorFrameGrabber7320s> made;
     EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IQorFrameGrabber7320s,
-                               reinterpret_cast<void**>(made.out())),
+                               made.out()),
               S_OK);
     return made;
 }
@@ -56,7 +38,7 @@ inline Held<IQorFrameGrabber7320s> collection()
 inline Held<IQorFrameGrabber7320> board(LONG i = 0)
 {
     Held<IQorFrameGrabber7320> board;
-    EXPECT_EQ(collection()->get_Item(position(i), board.out()), S_OK);
+    EXPECT_EQ(collection()->get_Item(position(i), &board.p), S_OK);
     return board;
 }
 
@@ -64,9 +46,9 @@ inline Held<IQorFrameGrabber7320> board(LONG i = 0)
 template <class Lines, class Line> Held<Line> lineAt(IDispatch* lines, REFIID linesIid, LONG i)
 {
     Held<Lines> collection;
-    EXPECT_EQ(lines->QueryInterface(linesIid, reinterpret_cast<void**>(collection.out())), S_OK);
+    EXPECT_EQ(lines->QueryInterface(linesIid, collection.out()), S_OK);
     Held<Line> line;
-    EXPECT_EQ(collection->get_Item(position(i), line.out()), S_OK);
+    EXPECT_EQ(collection->get_Item(position(i), &line.p), S_OK);
     return line;
 }
 

@@ -32,12 +32,12 @@ TEST(BoardCollection, ListsTheBoardTableInOrderAndItsBoardsAnswerAsTheLibraryBoa
     ASSERT_EQ(count, static_cast<LONG>(cc7320::numBoards()));
     ASSERT_GE(count, 1);
     Held<IUnknown> enumerated;
-    ASSERT_EQ(boards->get__NewEnum(enumerated.out()), S_OK);
+    ASSERT_EQ(boards->get__NewEnum(&enumerated.p), S_OK);
     Held<IEnumVARIANT> items;
-    ASSERT_EQ(enumerated->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(items.out())), S_OK);
+    ASSERT_EQ(enumerated->QueryInterface(IID_IEnumVARIANT, items.out()), S_OK);
     for (LONG i = 0; i < count; ++i) {
         Held<IQorFrameGrabber7320> board;
-        ASSERT_EQ(boards->get_Item(position(i), board.out()), S_OK);
+        ASSERT_EQ(boards->get_Item(position(i), &board.p), S_OK);
         VARIANT next{};
         ASSERT_EQ(items->Next(1, &next, nullptr), S_OK);
         EXPECT_EQ(next.pdispVal, static_cast<IDispatch*>(board.p));
@@ -80,7 +80,7 @@ TEST(BoardCollection, RefusesIndexesOutsideItAndIndexesThatAreNotNumbers)
     };
     for (const auto& [index, hr] : cases) {
         Held<IQorFrameGrabber7320> board;
-        EXPECT_EQ(boards->get_Item(index, board.out()), hr) << index.vt;
+        EXPECT_EQ(boards->get_Item(index, &board.p), hr) << index.vt;
         EXPECT_EQ(board.p != nullptr, hr == S_OK);
     }
     VariantClear(&word);
@@ -92,9 +92,9 @@ TEST(BoardObject, MakesFifosOfKnownFormatsOnly)
     BSTR known = SysAllocString(ccVidFmtSonyXC75_640x480().name());
     BSTR unknown = SysAllocString(u"no such format");
     Held<IDispatch> fifo, none;
-    EXPECT_EQ(board->CreateAcqFifo(known, 0, fifo.out()), S_OK);
+    EXPECT_EQ(board->CreateAcqFifo(known, 0, &fifo.p), S_OK);
     EXPECT_NE(fifo.p, nullptr);
-    EXPECT_TRUE(FAILED(board->CreateAcqFifo(unknown, 0, none.out())));
+    EXPECT_TRUE(FAILED(board->CreateAcqFifo(unknown, 0, &none.p)));
     EXPECT_EQ(none.p, nullptr);
     LONG ports = -1;
     EXPECT_TRUE(FAILED(board->get_NumCameraPorts(unknown, &ports)));
@@ -144,7 +144,7 @@ TEST(BoardObject, TheCollectionAndItsBoardsGetCompanionsWhenTheBridgeIsThere)
     ASSERT_EQ(ccDotNetStandInShutdown(), S_OK);
     Held<IQorFrameGrabber7320s> refused;
     EXPECT_EQ(CoCreateInstance(CLSID_QorFrameGrabber7320s, nullptr, CLSCTX_INPROC_SERVER, IID_IQorFrameGrabber7320s,
-                               reinterpret_cast<void**>(refused.out())),
+                               refused.out()),
               E_FAIL);
     ccDotNetResetForTesting();
     (void)plat::com::unregisterClass(CLSID_QorDotNetBridge);

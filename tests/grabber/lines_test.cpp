@@ -62,7 +62,7 @@ template <class Collection> LONG countOf(IDispatch* lines, REFIID iid)
 {
     Held<Collection> collection;
     LONG count = -1;
-    EXPECT_EQ(lines->QueryInterface(iid, reinterpret_cast<void**>(collection.out())), S_OK);
+    EXPECT_EQ(lines->QueryInterface(iid, collection.out()), S_OK);
     EXPECT_EQ(collection->get_Count(&count), S_OK);
     return count;
 }
@@ -74,8 +74,8 @@ protected:
         sim().reset();
         sim().setAnswer(ccIidLineIO, 10, 0, 1); // both transitions can be told
         board = board_client::board(); // sets the board's I/O option, which reset cleared
-        ASSERT_EQ(board->get_InputLines(inputs.out()), S_OK);
-        ASSERT_EQ(board->get_OutputLines(outputs.out()), S_OK);
+        ASSERT_EQ(board->get_InputLines(&inputs.p), S_OK);
+        ASSERT_EQ(board->get_OutputLines(&outputs.p), S_OK);
     }
     void TearDown() override
     {
@@ -86,9 +86,9 @@ protected:
     Held<IConnectionPoint> eventsOf(IUnknown* line)
     {
         Held<IConnectionPointContainer> container;
-        EXPECT_EQ(line->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(container.out())), S_OK);
+        EXPECT_EQ(line->QueryInterface(IID_IConnectionPointContainer, container.out()), S_OK);
         Held<IConnectionPoint> point;
-        EXPECT_EQ(container->FindConnectionPoint(DIID_IQorInputLineEvents, point.out()), S_OK);
+        EXPECT_EQ(container->FindConnectionPoint(DIID_IQorInputLineEvents, &point.p), S_OK);
         return point;
     }
 

@@ -5,6 +5,15 @@
 
 #include "platform/com/object.h"
 
+void ccSinkList::invokeAll(DISPID id, int32_t count, const VARIANT* args) const
+{
+    std::vector<VARIANT> reversed(args, args + (count > 0 ? count : 0)); // the last argument goes first
+    std::reverse(reversed.begin(), reversed.end());
+    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    for (IDispatch* sink : sinks_)
+        (void)sink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+}
+
 ccSinkList::~ccSinkList()
 {
     for (IDispatch* sink : sinks_) sink->Release();

@@ -34,6 +34,9 @@ public:
     size_t size() const { return sinks_.size(); }
     IDispatch* operator[](size_t i) const { return sinks_[i]; }
     void add(IDispatch* sink) { sinks_.push_back(sink); } // takes the reference
+    // Calls each sink's method id with args, given in the order a caller
+    // writes them; what a sink answers is not looked at.
+    void invokeAll(DISPID id, int32_t count, const VARIANT* args) const;
 
 private:
     std::vector<IDispatch*> sinks_;

@@ -646,11 +646,7 @@ HRESULT CQorAcqFifo7320::fire(DISPID eventId, int32_t count, VARIANT* args, uint
     }
     // Nothing of the object is touched from here on: a sink may release its
     // last reference.
-    VARIANT reversed[kMaxFireArguments];
-    for (int32_t i = 0; i < count; ++i) reversed[i] = args[count - 1 - i];
-    DISPPARAMS params{reversed, nullptr, static_cast<UINT>(count), 0};
-    for (size_t i = 0; i < sinks.size(); ++i)
-        (void)sinks[i]->Invoke(eventId, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+    sinks.invokeAll(eventId, count, args);
     return S_OK;
 }
 

@@ -174,11 +174,7 @@ HRESULT CQorInputLine::fire(DISPID eventId, int32_t count, VARIANT* args, uint32
     events_.sinks().takeSinks(sinks);
     // A sink may drop the last reference: nothing of the object is touched
     // after the first call.
-    VARIANT reversed[kMaxFireArguments];
-    for (int32_t i = 0; i < count; ++i) reversed[i] = args[count - 1 - i];
-    DISPPARAMS params{reversed, nullptr, static_cast<UINT>(count), 0};
-    for (size_t i = 0; i < sinks.size(); ++i)
-        (void)sinks[i]->Invoke(eventId, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+    sinks.invokeAll(eventId, count, args);
     return S_OK;
 }
 

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "comframe/acqevents.h"
@@ -44,49 +45,39 @@ template <class I> Ref<I> query(IUnknown* object, REFIID iid)
     return itf;
 }
 
-// One late-bound call: args in the order a script writes them.
+// One late-bound call: args in the order a script writes them, cleared
+// after the call; result, when given, is the caller's to clear.
 HRESULT invoke(IDispatch* object, const char16_t* name, WORD kind, std::vector<VARIANT> args, VARIANT* result)
 {
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    DISPID id = 0;
+    DISPID id = 0, putId = DISPID_PROPERTYPUT;
     HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
-    if (FAILED(hr)) return hr;
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPID putId = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.data(), nullptr, UINT(reversed.size()), 0};
-    if (kind == DISPATCH_PROPERTYPUT) {
-        params.rgdispidNamedArgs = &putId;
-        params.cNamedArgs = 1;
-    }
-    VARIANT ignored;
-    VariantInit(&ignored);
-    hr = object->Invoke(id, IID_NULL, 0, kind, &params, result ? result : &ignored, nullptr, nullptr);
-    VariantClear(&ignored);
+    DISPPARAMS params{reversed.data(), kind == DISPATCH_PROPERTYPUT ? &putId : nullptr, UINT(reversed.size()),
+                      kind == DISPATCH_PROPERTYPUT ? 1u : 0u};
+    plat::com::Variant ignored;
+    if (SUCCEEDED(hr)) hr = object->Invoke(id, IID_NULL, 0, kind, &params, result ? result : &ignored, nullptr, nullptr);
+    for (VARIANT& arg : args) VariantClear(&arg);
     return hr;
 }
 
-VARIANT number(LONG value)
+VARIANT arg(LONG value)
 {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v{};
     v.vt = VT_I4;
     v.lVal = value;
     return v;
 }
-
-VARIANT real(double value)
+VARIANT arg(double value)
 {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v{};
     v.vt = VT_R8;
     v.dblVal = value;
     return v;
 }
-
-VARIANT text(const char16_t* value)
+VARIANT arg(const char16_t* value)
 {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v{};
     v.vt = VT_BSTR;
     v.bstrVal = SysAllocString(value);
     return v;
@@ -151,6 +142,13 @@ private:
     DWORD cookie_ = 0;
 };
 
+// A late-bound property of object, which the caller clears.
+plat::com::Variant* get(IDispatch* object, const char16_t* name, plat::com::Variant* value, std::vector<VARIANT> args = {})
+{
+    EXPECT_EQ(invoke(object, name, DISPATCH_PROPERTYGET, std::move(args), value), S_OK) << "a property get";
+    return value;
+}
+
 class ComClient : public testing::Test {
 protected:
     void SetUp() override
@@ -159,42 +157,41 @@ protected:
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
         Ref<IDispatch> boards = create(u"Qoralt.QorFrameGrabber7320s");
         ASSERT_TRUE(boards);
-        VARIANT count;
-        VariantInit(&count);
-        ASSERT_EQ(invoke(boards.p, u"Count", DISPATCH_PROPERTYGET, {}, &count), S_OK);
-        ASSERT_EQ(count.lVal, 1);
-        VARIANT item;
-        VariantInit(&item);
-        ASSERT_EQ(invoke(boards.p, u"Item", DISPATCH_PROPERTYGET, {number(0)}, &item), S_OK);
-        ASSERT_EQ(item.vt, VT_DISPATCH);
-        board.p = item.pdispVal;
+        plat::com::Variant count, item;
+        ASSERT_EQ(get(boards.p, u"Count", &count)->lVal, 1);
+        ASSERT_EQ(get(boards.p, u"Item", &item, {arg(0)})->vt, VT_DISPATCH);
+        std::swap(board.p, item.pdispVal);
     }
     void TearDown() override { CoUninitialize(); }
 
     Ref<IDispatch> makeFifo(const char16_t* format)
     {
-        VARIANT fifo;
-        VariantInit(&fifo);
-        VARIANT name = text(format);
-        EXPECT_EQ(invoke(board.p, u"CreateAcqFifo", DISPATCH_METHOD, {name, number(0)}, &fifo), S_OK);
-        VariantClear(&name);
+        plat::com::Variant fifo;
+        EXPECT_EQ(invoke(board.p, u"CreateAcqFifo", DISPATCH_METHOD, {arg(format), arg(0)}, &fifo), S_OK);
         Ref<IDispatch> made;
-        if (fifo.vt == VT_DISPATCH) made.p = fifo.pdispVal;
+        if (fifo.vt == VT_DISPATCH) std::swap(made.p, fifo.pdispVal);
         return made;
+    }
+    // Line 0 of the board's InputLines or OutputLines, and its number.
+    Ref<IDispatch> firstLine(const char16_t* lines, LONG* number)
+    {
+        plat::com::Variant collection, line, value;
+        get(get(board.p, lines, &collection)->pdispVal, u"Item", &line, {arg(0)});
+        *number = get(line.pdispVal, u"LineNumber", &value)->lVal;
+        Ref<IDispatch> held;
+        std::swap(held.p, line.pdispVal);
+        return held;
     }
 
     Ref<IDispatch> board;
 };
 
-// The board the simulated module reported is the collection's one item.
+// The board the simulated module reported is the collection's one item; a
+// format it does not know makes no FIFO.
 TEST_F(ComClient, TheCollectionListsTheBoardOfTheDriverModule)
 {
-    VARIANT name;
-    VariantInit(&name);
-    ASSERT_EQ(invoke(board.p, u"Name", DISPATCH_PROPERTYGET, {}, &name), S_OK);
-    ASSERT_EQ(name.vt, VT_BSTR);
-    EXPECT_EQ(std::u16string(name.bstrVal), u"sim7320-0");
-    VariantClear(&name);
+    plat::com::Variant name;
+    EXPECT_EQ(std::u16string(get(board.p, u"Name", &name)->bstrVal), u"sim7320-0");
     Ref<IQorFrameGrabber7320> typed = query<IQorFrameGrabber7320>(board.p, IID_IQorFrameGrabber7320);
     Ref<IDispatch> fifo;
     BSTR unknown = SysAllocString(u"No Such Format");
@@ -209,35 +206,25 @@ TEST_F(ComClient, PropertiesSetAndReadArePersistedAndRestored)
 {
     Ref<IDispatch> fifo = makeFifo(u"Sony XC75 640x480");
     ASSERT_TRUE(fifo);
-    ASSERT_EQ(invoke(fifo.p, u"Exposure", DISPATCH_PROPERTYPUT, {real(0.02)}, nullptr), S_OK);
-    Ref<IQorAcqBrightness> brightness = query<IQorAcqBrightness>(fifo.p, IID_IQorAcqBrightness);
-    ASSERT_EQ(brightness->put_Brightness(0.25), S_OK);
+    ASSERT_EQ(invoke(fifo.p, u"Exposure", DISPATCH_PROPERTYPUT, {arg(0.02)}, nullptr), S_OK);
+    ASSERT_EQ(query<IQorAcqBrightness>(fifo.p, IID_IQorAcqBrightness)->put_Brightness(0.25), S_OK);
     Ref<IQorAcqExposure> exposure = query<IQorAcqExposure>(fifo.p, IID_IQorAcqExposure);
-    double seconds = 0.0;
-    ASSERT_EQ(exposure->get_Exposure(&seconds), S_OK);
-    EXPECT_DOUBLE_EQ(seconds, 0.02);
     EXPECT_TRUE(FAILED(exposure->put_Exposure(-1.0))) << "a negative exposure";
+    double seconds = 0.0;
     ASSERT_EQ(exposure->get_Exposure(&seconds), S_OK);
     EXPECT_DOUBLE_EQ(seconds, 0.02);
 
     Ref<IStream> stream;
     ASSERT_EQ(CreateStreamOnHGlobal(nullptr, 1, &stream.p), S_OK);
     ASSERT_EQ(query<IPersistStream>(fifo.p, IID_IPersistStream)->Save(stream.p, 1), S_OK);
-    LARGE_INTEGER start{};
-    ASSERT_EQ(stream->Seek(start, STREAM_SEEK_SET, nullptr), S_OK);
-
+    ASSERT_EQ(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr), S_OK);
     Ref<IDispatch> restored = create(u"Qoralt.QorAcqFifo7320");
     ASSERT_TRUE(restored);
     ASSERT_EQ(query<IPersistStream>(restored.p, IID_IPersistStream)->Load(stream.p), S_OK);
-    VARIANT value;
-    VariantInit(&value);
-    ASSERT_EQ(invoke(restored.p, u"Exposure", DISPATCH_PROPERTYGET, {}, &value), S_OK);
-    EXPECT_DOUBLE_EQ(value.dblVal, 0.02);
-    ASSERT_EQ(invoke(restored.p, u"Brightness", DISPATCH_PROPERTYGET, {}, &value), S_OK);
-    EXPECT_DOUBLE_EQ(value.dblVal, 0.25);
-    ASSERT_EQ(invoke(restored.p, u"VideoFormat", DISPATCH_PROPERTYGET, {}, &value), S_OK);
-    EXPECT_EQ(std::u16string(value.bstrVal), u"Sony XC75 640x480");
-    VariantClear(&value);
+    plat::com::Variant value, brightness, format;
+    EXPECT_DOUBLE_EQ(get(restored.p, u"Exposure", &value)->dblVal, 0.02);
+    EXPECT_DOUBLE_EQ(get(restored.p, u"Brightness", &brightness)->dblVal, 0.25);
+    EXPECT_EQ(std::u16string(get(restored.p, u"VideoFormat", &format)->bstrVal), u"Sony XC75 640x480");
 }
 
 // Started and completed acquisitions give images holding the board's frames,
@@ -246,30 +233,25 @@ TEST_F(ComClient, AcquisitionsCompleteIntoImagesAndTellTheSink)
 {
     Ref<IDispatch> fifo = makeFifo(u"Sony XC75 640x480");
     ASSERT_TRUE(fifo);
-    ASSERT_EQ(invoke(fifo.p, u"TriggerModel", DISPATCH_PROPERTYPUT, {number(0)}, nullptr), S_OK); // manual
+    ASSERT_EQ(invoke(fifo.p, u"TriggerModel", DISPATCH_PROPERTYPUT, {arg(0)}, nullptr), S_OK); // manual
     Sink sink(DIID_IQorAcqCompleteEvent);
-    {
-        Connection connected(fifo.p, DIID_IQorAcqCompleteEvent, &sink);
-        Ref<IQorAcqFifo7320> acq = query<IQorAcqFifo7320>(fifo.p, IID_IQorAcqFifo7320);
-        for (int i = 0; i < 2; ++i) {
-            LONG ticket = -1;
-            ASSERT_EQ(acq->Start(&ticket), S_OK);
-            LONG trigger = -1;
-            Ref<IQorImage> image;
-            ASSERT_EQ(acq->Complete(ticket, &trigger, &image.p), S_OK);
-            LONG width = 0, height = 0;
-            ASSERT_EQ(image->get_Width(&width), S_OK);
-            ASSERT_EQ(image->get_Height(&height), S_OK);
-            ASSERT_EQ(width, 640);
-            ASSERT_EQ(height, 480);
-            const uint8_t* pels = image->pelData();
-            for (uint32_t y = 0; y < 480; y += 7)
-                for (uint32_t x = 0; x < 640; x += 13)
-                    ASSERT_EQ(pels[y * 640 + x], ccSimPel(x, y, uint32_t(ticket), 0)) << x << ", " << y;
-            const std::vector<std::vector<LONG>> events = sink.waitFor(size_t(i + 1));
-            ASSERT_EQ(events.size(), size_t(i + 1));
-            EXPECT_EQ(events.back(), (std::vector<LONG>{trigger, ticket}));
-        }
+    Connection connected(fifo.p, DIID_IQorAcqCompleteEvent, &sink);
+    Ref<IQorAcqFifo7320> acq = query<IQorAcqFifo7320>(fifo.p, IID_IQorAcqFifo7320);
+    for (size_t i = 1; i <= 2; ++i) {
+        LONG ticket = -1, trigger = -1, width = 0, height = 0;
+        Ref<IQorImage> image;
+        ASSERT_EQ(acq->Start(&ticket), S_OK);
+        ASSERT_EQ(acq->Complete(ticket, &trigger, &image.p), S_OK);
+        ASSERT_EQ(image->get_Width(&width), S_OK);
+        ASSERT_EQ(image->get_Height(&height), S_OK);
+        ASSERT_EQ((std::pair<LONG, LONG>(width, height)), (std::pair<LONG, LONG>(640, 480)));
+        const uint8_t* pels = image->pelData();
+        for (uint32_t y = 0; y < 480; y += 7)
+            for (uint32_t x = 0; x < 640; x += 13)
+                ASSERT_EQ(pels[y * 640 + x], ccSimPel(x, y, uint32_t(ticket), 0)) << x << ", " << y;
+        const std::vector<std::vector<LONG>> events = sink.waitFor(i);
+        ASSERT_EQ(events.size(), i);
+        EXPECT_EQ(events.back(), (std::vector<LONG>{trigger, ticket}));
     }
 }
 
@@ -277,38 +259,23 @@ TEST_F(ComClient, AcquisitionsCompleteIntoImagesAndTellTheSink)
 // on an input line reaches the line's sink.
 TEST_F(ComClient, AnOutputLineDrivesTheBoardAndAnInputLineTellsItsSink)
 {
-    VARIANT lines, line;
-    VariantInit(&lines);
-    VariantInit(&line);
-    ASSERT_EQ(invoke(board.p, u"OutputLines", DISPATCH_PROPERTYGET, {}, &lines), S_OK);
-    ASSERT_EQ(invoke(lines.pdispVal, u"Item", DISPATCH_PROPERTYGET, {number(0)}, &line), S_OK);
-    VariantClear(&lines);
-    VARIANT on;
-    VariantInit(&on);
+    LONG number = -1;
+    Ref<IDispatch> output = firstLine(u"OutputLines", &number);
+    VARIANT on{};
     on.vt = VT_BOOL;
     on.boolVal = VARIANT_TRUE;
-    ASSERT_EQ(invoke(line.pdispVal, u"Value", DISPATCH_PROPERTYPUT, {on}, nullptr), S_OK);
-    VARIANT lineNumber;
-    VariantInit(&lineNumber);
-    ASSERT_EQ(invoke(line.pdispVal, u"LineNumber", DISPATCH_PROPERTYGET, {}, &lineNumber), S_OK);
+    ASSERT_EQ(invoke(output.p, u"Value", DISPATCH_PROPERTYPUT, {on}, nullptr), S_OK);
     double level = 0.0; // what the board's line was last set to
     ASSERT_EQ(sim().lastArgs(ccIidLineIO, 8, &level, 1), 1u);
     EXPECT_EQ(level, 1.0);
-    VariantClear(&line);
 
-    ASSERT_EQ(invoke(board.p, u"InputLines", DISPATCH_PROPERTYGET, {}, &lines), S_OK);
-    ASSERT_EQ(invoke(lines.pdispVal, u"Item", DISPATCH_PROPERTYGET, {number(0)}, &line), S_OK);
-    VariantClear(&lines);
-    ASSERT_EQ(invoke(line.pdispVal, u"LineNumber", DISPATCH_PROPERTYGET, {}, &lineNumber), S_OK);
+    Ref<IDispatch> input = firstLine(u"InputLines", &number);
     Sink sink(DIID_IQorInputLineEvents);
-    {
-        Connection connected(line.pdispVal, DIID_IQorInputLineEvents, &sink);
-        sim().raiseEdges(uint32_t(lineNumber.lVal), 1, 1);
-        const std::vector<std::vector<LONG>> events = sink.waitFor(1);
-        ASSERT_EQ(events.size(), 1u);
-        EXPECT_EQ(events[0][0], lineNumber.lVal);
-    }
-    VariantClear(&line);
+    Connection connected(input.p, DIID_IQorInputLineEvents, &sink);
+    sim().raiseEdges(uint32_t(number), 1, 1);
+    const std::vector<std::vector<LONG>> events = sink.waitFor(1);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0][0], number);
 }
 
 } // namespace

@@ -10,7 +10,7 @@
 namespace {
 
 // The library the module registers at load: every interface a client can
-// bind to by name is there once.
+// bind to by name is there once, under an id of its own.
 TEST(ModuleTypeLibrary, IsRegisteredAtLoadWithEachInterfaceOnce)
 {
     ITypeLib* lib = nullptr;
@@ -18,12 +18,17 @@ TEST(ModuleTypeLibrary, IsRegisteredAtLoadWithEachInterfaceOnce)
     const UINT count = lib->GetTypeInfoCount();
     EXPECT_EQ(count, 38u);
     std::set<std::u16string> names;
+    std::set<GUID> ids;
     for (UINT i = 0; i < count; ++i) {
         ITypeInfo* info = nullptr;
         ASSERT_EQ(lib->GetTypeInfo(i, &info), S_OK);
         BSTR name = nullptr;
         ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr), S_OK);
         EXPECT_TRUE(names.insert(std::u16string(name, SysStringLen(name))).second);
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+        EXPECT_TRUE(ids.insert(attr->guid).second) << "a second interface or class of one id";
+        info->ReleaseTypeAttr(attr);
         SysFreeString(name);
         info->Release();
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "comframe/acqevents.h"
+#include "comframe/archive.h"
 #include "grabber/itf_board.h"
 #include "grabber/itf_fifo.h"
 #include "grabber/itf_props_a.h"
@@ -207,6 +208,7 @@ TEST_F(ComClient, TheCollectionListsTheBoardOfTheDriverModule)
 // a FIFO made bare by its ProgID.
 TEST_F(ComClient, PropertiesSetAndReadArePersistedAndRestored)
 {
+    ASSERT_EQ(ccRegisterSerializer(), S_OK); // the suite's serializer, which lives outside the module
     Ref<IDispatch> fifo = makeFifo(u"Sony XC75 640x480");
     ASSERT_TRUE(fifo);
     ASSERT_EQ(invoke(fifo.p, u"Exposure", DISPATCH_PROPERTYPUT, {real(0.02)}, nullptr), S_OK);

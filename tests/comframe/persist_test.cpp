@@ -6,6 +6,7 @@
 #include "platform/com/safearray.h"
 #include "tests/support/fake_persistent.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -72,8 +73,7 @@ IStream* streamOf(const std::vector<uint8_t>& bytes)
 
 std::vector<uint8_t> savedBytes(CComObject<FakeSettings>* object)
 {
-    IStream* stream = nullptr;
-    CreateStreamOnHGlobal(nullptr, 1, &stream);
+    IStream* stream = streamOf({});
     EXPECT_EQ(S_OK, object->Save(stream, 0));
     std::vector<uint8_t> bytes = bytesOf(stream);
     stream->Release();
@@ -281,108 +281,49 @@ TEST_F(Persistence, ABadStreamLeavesTheObjectAsItWas)
 // The Tag carries each array through the object's archive, the stream and back.
 TEST_F(Persistence, OneDimensionalArraysOfEachScalarTypeRoundTripWithTheirLowerBound)
 {
-    const struct {
-        VARTYPE element;
-        LONG lower;
-        ULONG count; // 0xFFFFFFFF: a null array
-    } cases[] = { { VT_UI1, 0, 5 }, { VT_I2, -2, 3 }, { VT_BOOL, 1, 2 }, { VT_I4, 7, 3 }, { VT_ERROR, 0, 1 },
-        { VT_R4, -1, 4 }, { VT_R8, 3, 2 }, { VT_BSTR, 1, 3 }, { VT_UI1, 4, 0 }, { VT_I4, 0, 0xFFFFFFFF } };
-    for (const auto& c : cases) {
-        plat::com::Variant tag;
-        tag.vt = VT_ARRAY | c.element;
-        if (c.count != 0xFFFFFFFF) {
-            const SAFEARRAYBOUND bound{ c.count, c.lower };
-            tag.parray = SafeArrayCreate(c.element, 1, &bound);
-            auto* data = static_cast<uint8_t*>(tag.parray->pvData);
-            if (c.element == VT_BSTR) {
-                reinterpret_cast<BSTR*>(data)[0] = SysAllocString(u"ab");
-                reinterpret_cast<BSTR*>(data)[2] = SysAllocString(u""); // [1] stays null
-            } else {
-                for (size_t i = 0; i < c.count * tag.parray->cbElements; ++i) data[i] = uint8_t(i * 37 + 1);
-            }
+    for (VARTYPE element : { VT_UI1, VT_I2, VT_BOOL, VT_I4, VT_ERROR, VT_R4, VT_R8, VT_BSTR }) {
+        const SAFEARRAYBOUND bound{ 3, -2 };
+        plat::com::Variant tag, back;
+        tag.vt = VT_ARRAY | element;
+        tag.parray = SafeArrayCreate(element, 1, &bound);
+        auto* data = static_cast<uint8_t*>(tag.parray->pvData);
+        for (size_t i = 0; element != VT_BSTR && i < 3 * tag.parray->cbElements; ++i) data[i] = uint8_t(i * 37 + 1);
+        if (element == VT_BSTR) { // [0] stays null
+            reinterpret_cast<BSTR*>(data)[1] = SysAllocString(u"");
+            reinterpret_cast<BSTR*>(data)[2] = SysAllocString(u"ab");
         }
-        auto* object = FakeSettings::make();
+        auto *object = FakeSettings::make(), *loaded = FakeSettings::make();
         ASSERT_EQ(S_OK, object->put_Tag(tag));
-        const std::vector<uint8_t> bytes = savedBytes(object);
-        auto* loaded = FakeSettings::make();
-        IStream* in = streamOf(bytes);
-        ASSERT_EQ(S_OK, loaded->Load(in)) << c.element;
-        plat::com::Variant back;
-        ASSERT_EQ(S_OK, loaded->get_Tag(&back));
-        ASSERT_EQ(tag.vt, back.vt);
-        EXPECT_EQ(bytes, savedBytes(loaded)) << c.element;
-        if (!tag.parray) {
-            EXPECT_EQ(nullptr, back.parray);
-        } else {
-            ASSERT_NE(nullptr, back.parray);
-            LONG lower = 0, upper = 0;
-            SafeArrayGetLBound(back.parray, 1, &lower);
-            SafeArrayGetUBound(back.parray, 1, &upper);
-            EXPECT_EQ(c.lower, lower) << c.element;
-            EXPECT_EQ(LONG(c.lower + c.count - 1), upper) << c.element;
-            const size_t size = c.count * tag.parray->cbElements;
-            if (c.element != VT_BSTR) {
-                EXPECT_EQ(0, std::memcmp(tag.parray->pvData, back.parray->pvData, size)) << c.element;
-            } else {
-                const BSTR* texts = static_cast<BSTR*>(back.parray->pvData);
-                ASSERT_TRUE(texts[0] && texts[2]);
-                EXPECT_EQ(u"ab", std::u16string(texts[0]));
-                EXPECT_EQ(nullptr, texts[1]);
-                EXPECT_EQ(0u, SysStringLen(texts[2]));
-            }
-        }
-        in->Release();
+        plat::com::Ref<IStream> in(streamOf(savedBytes(object)));
+        ASSERT_EQ(S_OK, loaded->Load(in.p)) << element;
+        EXPECT_EQ(S_OK, loaded->get_Tag(&back));
+        EXPECT_EQ(-2, back.vt == tag.vt ? back.parray->rgsabound[0].lLbound : 0);
+        EXPECT_EQ(savedBytes(object), savedBytes(loaded)) << element; // every element read back
         loaded->Release();
         object->Release();
     }
-
-    // An array of two dimensions cannot be written.
-    const SAFEARRAYBOUND square[] = { { 2, 0 }, { 2, 0 } };
-    plat::com::Variant tag;
-    tag.vt = VT_ARRAY | VT_UI1;
-    tag.parray = SafeArrayCreate(VT_UI1, 2, square);
-    auto* object = FakeSettings::make();
-    ASSERT_EQ(S_OK, object->put_Tag(tag));
-    IStream* stream = nullptr;
-    CreateStreamOnHGlobal(nullptr, 1, &stream);
-    EXPECT_EQ(DISP_E_BADVARTYPE, object->Save(stream, 0));
-    stream->Release();
-    object->Release();
 }
 
-TEST_F(Persistence, ABadArrayInAStreamIsRefusedAndLeavesTheObjectAsItWas)
+TEST_F(Persistence, BadArraysInAStreamAreRefusedAndLeaveTheObjectAsItWas)
 {
-    // The Tag comes first: its type at 36, then dimensions, lower bound, count and three bytes.
+    const SAFEARRAYBOUND bound{ 3, 3 };
     plat::com::Variant tag;
     tag.vt = VT_ARRAY | VT_UI1;
-    const SAFEARRAYBOUND bound{ 3, 3 };
     tag.parray = SafeArrayCreate(VT_UI1, 1, &bound);
     auto* object = FakeSettings::make();
     object->put_Tag(tag);
-    object->count = 5;
+    // The Tag comes first: its type at 36, then dimensions, lower bound, count and three bytes.
     const std::vector<uint8_t> good = savedBytes(object);
-    ASSERT_EQ((std::vector<uint8_t>{ 0x11, 0x20, 1, 0, 3, 0, 0, 0, 3, 0, 0, 0 }),
-        std::vector<uint8_t>(good.begin() + 36, good.begin() + 48));
-    object->count = 6;
-    const std::vector<uint8_t> before = savedBytes(object);
-
-    auto changed = [&](size_t at, std::vector<uint8_t> values) {
+    ASSERT_EQ(0x2011, good[36] | good[37] << 8);
+    const std::pair<size_t, std::vector<uint8_t>> cases[] = { { 44, { 0, 0, 0, 1 } }, // past the stream's end
+        { 44, { 0xFF, 0xFF, 0xFF, 0x7F } }, // an upper bound past 32 bits
+        { 36, { 0x14, 0x20 } }, { 36, { 0x0C, 0x20 } }, { 38, { 2, 0 } } }; // of I8, of VARIANT, two dimensions
+    for (const auto& [at, values] : cases) {
         auto bytes = good;
         std::copy(values.begin(), values.end(), bytes.begin() + at);
-        return bytes;
-    };
-    const std::vector<uint8_t> cases[] = {
-        changed(44, { 0, 0, 0, 1 }), // a count beyond the stream's end
-        changed(44, { 0xFF, 0xFF, 0xFF, 0x7F }), // an upper bound past 32 bits
-        changed(36, { 0x14, 0x20 }), // an array of 64-bit integers
-        changed(36, { 0x0C, 0x20 }), // an array of VARIANTs
-        changed(38, { 2, 0 }), // two dimensions
-    };
-    for (const auto& bytes : cases) {
-        IStream* in = streamOf(bytes);
-        EXPECT_EQ(STG_E_INVALIDHEADER, object->Load(in));
-        EXPECT_EQ(before, savedBytes(object));
-        in->Release();
+        plat::com::Ref<IStream> in(streamOf(bytes));
+        EXPECT_EQ(STG_E_INVALIDHEADER, object->Load(in.p)) << at;
+        EXPECT_EQ(good, savedBytes(object));
     }
     object->Release();
 }

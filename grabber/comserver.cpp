@@ -1,5 +1,6 @@
 // The module as an in-process COM server: its exported entry points and the
 // COM side of its start-up.
+#include "comframe/archive.h"
 #include "comframe/langsync.h"
 #include "comframe/messagesource.h"
 #include "comframe/objectmap.h"
@@ -33,6 +34,8 @@ void ccComServerStartup()
     // error texts and the language. It cannot be refused (a fixed class id
     // and no ProgID).
     (void)ccRegisterMessageSource();
+    // Nor its serializer, which IPersistStream hands objects to.
+    (void)ccRegisterSerializer();
     ccRegisterModuleTypeLibrary();
     ccRegisterAcqFifoClass();
     ccRegisterBoardClasses();

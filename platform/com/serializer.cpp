@@ -3,6 +3,7 @@
 #include "platform/com/bstr.h"
 #include "platform/com/classes.h"
 #include "platform/com/holders.h"
+#include "platform/com/safearray.h"
 #include "platform/com/simpleobject.h"
 
 #include <atomic>
@@ -69,11 +70,96 @@ public:
     std::vector<uint8_t> out;
 };
 
+// The element types an array may hold, and their size in the stream (0: text).
+bool isArrayElement(VARTYPE vt)
+{
+    switch (vt) {
+    case VT_UI1:
+    case VT_I2:
+    case VT_BOOL:
+    case VT_I4:
+    case VT_ERROR:
+    case VT_R4:
+    case VT_R8:
+    case VT_BSTR: return true;
+    default: return false;
+    }
+}
+
+uint32_t elementSize(VARTYPE vt)
+{
+    switch (vt) {
+    case VT_UI1: return 1;
+    case VT_I2:
+    case VT_BOOL: return 2;
+    case VT_R8: return 8;
+    case VT_BSTR: return 0;
+    default: return 4;
+    }
+}
+
+// Holds an array's data for the scope.
+struct ArrayAccess {
+    explicit ArrayAccess(SAFEARRAY* array)
+        : array(array)
+        , hr(SafeArrayAccessData(array, &data))
+    {
+    }
+    ~ArrayAccess()
+    {
+        if (SUCCEEDED(hr)) (void)SafeArrayUnaccessData(array); // accessed here: cannot fail
+    }
+    SAFEARRAY* array;
+    void* data = nullptr;
+    HRESULT hr;
+};
+
+template <class T> void writeElements(Writer& w, const void* data, ULONG count)
+{
+    for (ULONG i = 0; i < count; ++i) {
+        T bits;
+        std::memcpy(&bits, static_cast<const uint8_t*>(data) + size_t(i) * sizeof(T), sizeof(T));
+        w.le(bits);
+    }
+}
+
+HRESULT saveArray(Writer& w, const VARIANT& v)
+{
+    const VARTYPE element = v.vt & ~VT_ARRAY;
+    if (!isArrayElement(element)) return DISP_E_BADVARTYPE;
+    if (!v.parray) {
+        w.le<uint16_t>(0);
+        return S_OK;
+    }
+    VARTYPE held = VT_EMPTY;
+    LONG lower = 0;
+    if (SafeArrayGetDim(v.parray) != 1 || FAILED(SafeArrayGetVartype(v.parray, &held)) || held != element
+        || FAILED(SafeArrayGetLBound(v.parray, 1, &lower)))
+        return DISP_E_BADVARTYPE;
+    const ULONG count = v.parray->rgsabound[0].cElements;
+    const ArrayAccess access(v.parray);
+    if (FAILED(access.hr)) return access.hr;
+    w.le<uint16_t>(1);
+    w.le<uint32_t>(static_cast<uint32_t>(lower));
+    w.le<uint32_t>(count);
+    switch (elementSize(element)) {
+    case 0:
+        for (ULONG i = 0; i < count; ++i) w.text(static_cast<const BSTR*>(access.data)[i]);
+        break;
+    case 1: writeElements<uint8_t>(w, access.data, count); break;
+    case 2: writeElements<uint16_t>(w, access.data, count); break;
+    case 4: writeElements<uint32_t>(w, access.data, count); break;
+    default: writeElements<uint64_t>(w, access.data, count); break;
+    }
+    return S_OK;
+}
+
 HRESULT saveObject(Writer& w, IUnknown* object, LONG flags, unsigned depth);
 
 HRESULT saveValue(Writer& w, const VARIANT& v, LONG flags, unsigned depth)
 {
     w.le<uint16_t>(v.vt);
+    if (v.vt & VT_ARRAY) return saveArray(w, v);
     switch (v.vt) {
     case VT_EMPTY:
     case VT_NULL: return S_OK;
@@ -196,6 +282,10 @@ private:
 };
 
 struct Parsed;
+struct ParsedText {
+    std::u16string units;
+    bool null = true;
+};
 struct ParsedItem {
     std::u16string key;
     bool keyNull = true;
@@ -204,11 +294,55 @@ struct ParsedItem {
     std::u16string text;
     bool textNull = true;
     std::unique_ptr<Parsed> object; // null for a null interface
+    // Arrays: the elements as stored, or their texts.
+    bool arrayNull = true;
+    int32_t lower = 0;
+    uint32_t count = 0;
+    std::vector<uint8_t> elements;
+    std::vector<ParsedText> texts;
 };
 struct Parsed {
     CLSID clsid;
     std::vector<ParsedItem> items;
 };
+
+// The elements are taken as the stream gives them, so a count beyond its end
+// allocates little; running out there is a malformed array, not a short stream.
+HRESULT parseArray(Reader& r, ParsedItem* item)
+{
+    const VARTYPE element = item->vt & ~VT_ARRAY;
+    if (!isArrayElement(element)) return STG_E_INVALIDHEADER;
+    uint16_t dims;
+    uint32_t lower, count;
+    HRESULT hr = r.le(&dims);
+    if (FAILED(hr) || dims == 0) return hr;
+    if (dims != 1) return STG_E_INVALIDHEADER;
+    if (FAILED(hr = r.le(&lower)) || FAILED(hr = r.le(&count))) return hr;
+    item->arrayNull = false;
+    item->lower = static_cast<int32_t>(lower);
+    item->count = count;
+    // The limits of a SAFEARRAY: an upper bound that fits, at most 2 GiB of elements.
+    const uint32_t size = elementSize(element);
+    if (int64_t(item->lower) + count - 1 > INT32_MAX
+        || uint64_t(count) * (size ? size : sizeof(BSTR)) > 0x7FFFFFFFu)
+        return STG_E_INVALIDHEADER;
+    auto malformedIfShort = [](HRESULT result) { return result == STG_E_READFAULT ? STG_E_INVALIDHEADER : result; };
+    if (size == 0) {
+        for (uint32_t i = 0; i < count; ++i) {
+            item->texts.emplace_back();
+            if (FAILED(hr = r.text(&item->texts.back().units, &item->texts.back().null))) return malformedIfShort(hr);
+        }
+        return S_OK;
+    }
+    uint8_t chunk[4096];
+    for (uint64_t left = uint64_t(count) * size; left;) {
+        const auto n = static_cast<ULONG>(left < sizeof chunk ? left : sizeof chunk);
+        if (FAILED(hr = r.bytes(chunk, n))) return malformedIfShort(hr);
+        item->elements.insert(item->elements.end(), chunk, chunk + n);
+        left -= n;
+    }
+    return S_OK;
+}
 
 HRESULT parseObject(Reader& r, Parsed* object, unsigned depth);
 
@@ -216,6 +350,7 @@ HRESULT parseValue(Reader& r, ParsedItem* item, unsigned depth)
 {
     HRESULT hr = r.le(&item->vt);
     if (FAILED(hr)) return hr;
+    if (item->vt & VT_ARRAY) return parseArray(r, item);
     switch (item->vt) {
     case VT_EMPTY:
     case VT_NULL: return S_OK;
@@ -282,6 +417,46 @@ HRESULT parseObject(Reader& r, Parsed* object, unsigned depth)
     return S_OK;
 }
 
+template <class T> void readElements(const std::vector<uint8_t>& stored, void* data, uint32_t count)
+{
+    for (uint32_t i = 0; i < count; ++i) {
+        T value = 0;
+        for (size_t b = 0; b < sizeof(T); ++b) value |= T(T(stored[size_t(i) * sizeof(T) + b]) << (8 * b));
+        std::memcpy(static_cast<uint8_t*>(data) + size_t(i) * sizeof(T), &value, sizeof(T));
+    }
+}
+
+HRESULT makeArray(const ParsedItem& item, SAFEARRAY** made)
+{
+    *made = nullptr;
+    if (item.arrayNull) return S_OK;
+    const VARTYPE element = item.vt & ~VT_ARRAY;
+    const SAFEARRAYBOUND bound{ item.count, item.lower };
+    SAFEARRAY* array = SafeArrayCreate(element, 1, &bound);
+    if (!array) return E_OUTOFMEMORY;
+    void* data = array->pvData; // new and unshared
+    switch (elementSize(element)) {
+    case 0:
+        for (uint32_t i = 0; i < item.count; ++i) {
+            const ParsedText& text = item.texts[i];
+            if (text.null) continue;
+            BSTR copy = SysAllocStringLen(text.units.data(), static_cast<UINT>(text.units.size()));
+            if (!copy) {
+                (void)SafeArrayDestroy(array); // unlocked: cannot fail
+                return E_OUTOFMEMORY;
+            }
+            static_cast<BSTR*>(data)[i] = copy;
+        }
+        break;
+    case 1: readElements<uint8_t>(item.elements, data, item.count); break;
+    case 2: readElements<uint16_t>(item.elements, data, item.count); break;
+    case 4: readElements<uint32_t>(item.elements, data, item.count); break;
+    default: readElements<uint64_t>(item.elements, data, item.count); break;
+    }
+    *made = array;
+    return S_OK;
+}
+
 HRESULT loadParsed(const Parsed& parsed, IUnknown* target, LONG flags)
 {
     Ref<IQorPersistArchive> persist;
@@ -294,6 +469,12 @@ HRESULT loadParsed(const Parsed& parsed, IUnknown* target, LONG flags)
     for (const ParsedItem& item : parsed.items) {
         Variant v;
         v.vt = item.vt;
+        if (item.vt & VT_ARRAY) {
+            if (FAILED(hr = makeArray(item, &v.parray))) {
+                v.vt = VT_EMPTY;
+                return hr;
+            }
+        }
         switch (item.vt) {
         case VT_UI1: v.bVal = static_cast<BYTE>(item.bits); break;
         case VT_I2:

@@ -10,11 +10,16 @@
 //   item:   text key, u16 VARTYPE, value
 //   text:   u32 UTF-16 unit count (0xFFFFFFFF: null), the units
 //   value:  EMPTY/NULL nothing; UI1 1 byte; I2/BOOL 2; I4/R4/ERROR 4; R8 8;
-//           BSTR text; UNKNOWN/DISPATCH u8 0 (null) or 1 and an object.
-// Loading reads the whole stream before the object is touched: a truncated
-// stream (STG_E_READFAULT), a malformed one (STG_E_INVALIDHEADER), one of
-// another class (E_INVALIDARG) or of a newer version (STG_E_OLDDLL) leaves
-// the object as it was.
+//           BSTR text; UNKNOWN/DISPATCH u8 0 (null) or 1 and an object;
+//           ARRAY of one of the scalar types from UI1 to BSTR: u16 dimension
+//           count (0: a null array, else 1), i32 lower bound, u32 element
+//           count, the elements as the scalars.
+// Saving any other value (or an array of several dimensions) fails with
+// DISP_E_BADVARTYPE. Loading reads the whole stream before the object is
+// touched: a truncated stream (STG_E_READFAULT), a malformed one
+// (STG_E_INVALIDHEADER; so is an array longer than the rest of the stream),
+// one of another class (E_INVALIDARG) or of a newer version (STG_E_OLDDLL)
+// leaves the object as it was.
 
 #include "platform/com/stream.h"
 

@@ -2,8 +2,11 @@
 
 #include "platform/com/bstr.h"
 #include "platform/com/classes.h"
+#include "platform/com/holders.h"
+#include "platform/com/safearray.h"
 #include "tests/support/fake_persistent.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -66,6 +69,15 @@ IStream* streamOf(const std::vector<uint8_t>& bytes)
     LARGE_INTEGER start{0};
     stream->Seek(start, STREAM_SEEK_SET, nullptr);
     return stream;
+}
+
+std::vector<uint8_t> savedBytes(CComObject<FakeSettings>* object)
+{
+    IStream* stream = streamOf({});
+    EXPECT_EQ(S_OK, object->Save(stream, 0));
+    std::vector<uint8_t> bytes = bytesOf(stream);
+    stream->Release();
+    return bytes;
 }
 
 VARIANT i4(LONG n)
@@ -263,6 +275,56 @@ TEST_F(Persistence, ABadStreamLeavesTheObjectAsItWas)
     EXPECT_EQ(E_FAIL, object->Load(in));
     EXPECT_EQ(E_FAIL, object->Save(in, 0));
     in->Release();
+    object->Release();
+}
+
+// The Tag carries each array through the object's archive, the stream and back.
+TEST_F(Persistence, OneDimensionalArraysOfEachScalarTypeRoundTripWithTheirLowerBound)
+{
+    for (VARTYPE element : { VT_UI1, VT_I2, VT_BOOL, VT_I4, VT_ERROR, VT_R4, VT_R8, VT_BSTR }) {
+        const SAFEARRAYBOUND bound{ 3, -2 };
+        plat::com::Variant tag, back;
+        tag.vt = VT_ARRAY | element;
+        tag.parray = SafeArrayCreate(element, 1, &bound);
+        auto* data = static_cast<uint8_t*>(tag.parray->pvData);
+        for (size_t i = 0; element != VT_BSTR && i < 3 * tag.parray->cbElements; ++i) data[i] = uint8_t(i * 37 + 1);
+        if (element == VT_BSTR) { // [0] stays null
+            reinterpret_cast<BSTR*>(data)[1] = SysAllocString(u"");
+            reinterpret_cast<BSTR*>(data)[2] = SysAllocString(u"ab");
+        }
+        auto *object = FakeSettings::make(), *loaded = FakeSettings::make();
+        ASSERT_EQ(S_OK, object->put_Tag(tag));
+        plat::com::Ref<IStream> in(streamOf(savedBytes(object)));
+        ASSERT_EQ(S_OK, loaded->Load(in.p)) << element;
+        EXPECT_EQ(S_OK, loaded->get_Tag(&back));
+        EXPECT_EQ(-2, back.vt == tag.vt ? back.parray->rgsabound[0].lLbound : 0);
+        EXPECT_EQ(savedBytes(object), savedBytes(loaded)) << element; // every element read back
+        loaded->Release();
+        object->Release();
+    }
+}
+
+TEST_F(Persistence, BadArraysInAStreamAreRefusedAndLeaveTheObjectAsItWas)
+{
+    const SAFEARRAYBOUND bound{ 3, 3 };
+    plat::com::Variant tag;
+    tag.vt = VT_ARRAY | VT_UI1;
+    tag.parray = SafeArrayCreate(VT_UI1, 1, &bound);
+    auto* object = FakeSettings::make();
+    object->put_Tag(tag);
+    // The Tag comes first: its type at 36, then dimensions, lower bound, count and three bytes.
+    const std::vector<uint8_t> good = savedBytes(object);
+    ASSERT_EQ(0x2011, good[36] | good[37] << 8);
+    const std::pair<size_t, std::vector<uint8_t>> cases[] = { { 44, { 0, 0, 0, 1 } }, // past the stream's end
+        { 44, { 0xFF, 0xFF, 0xFF, 0x7F } }, // an upper bound past 32 bits
+        { 36, { 0x14, 0x20 } }, { 36, { 0x0C, 0x20 } }, { 38, { 2, 0 } } }; // of I8, of VARIANT, two dimensions
+    for (const auto& [at, values] : cases) {
+        auto bytes = good;
+        std::copy(values.begin(), values.end(), bytes.begin() + at);
+        plat::com::Ref<IStream> in(streamOf(bytes));
+        EXPECT_EQ(STG_E_INVALIDHEADER, object->Load(in.p)) << at;
+        EXPECT_EQ(good, savedBytes(object));
+    }
     object->Release();
 }
 

@@ -14,6 +14,7 @@
 #include "modules/unknownfg.h"
 #include "platform/com/bstr.h"
 #include "platform/com/classes.h"
+#include "platform/event_log.h"
 #include "platform/text.h"
 
 using namespace cc_acqfifo;
@@ -185,8 +186,7 @@ void CQorAcqFifo7320::attachLibraryFifo(int32_t boardIndex, const std::wstring& 
     boardIndex_ = boardIndex;
     format_ = format;
     cameraPort_ = cameraPort;
-    supported_ = supported;
-    dispatch_.reset();
+    setSupported(supported);
     setAside_.clear();
 }
 
@@ -201,9 +201,16 @@ std::bitset<CQorAcqFifo7320::kPropertyCount> CQorAcqFifo7320::supportedBy(ccAcqP
 
 bool CQorAcqFifo7320::answers(REFIID iid)
 {
-    ccThreadOwnerLockGuard guard(&ownerLock());
     const size_t i = propertyIndex(iid);
-    return i < kPropertyCount && supported_[i];
+    return i < kPropertyCount && (answered_.load(std::memory_order_acquire) >> i & 1u) != 0;
+}
+
+void CQorAcqFifo7320::setSupported(const std::bitset<kPropertyCount>& supported)
+{
+    supported_ = supported;
+    answered_.store(static_cast<uint32_t>(supported.to_ulong()), std::memory_order_release);
+    std::lock_guard<std::mutex> hold(dispatchLock_);
+    dispatch_.reset(); // made again for the new FIFO's interfaces
 }
 
 ccAcqFifo& CQorAcqFifo7320::libraryFifo() const
@@ -224,19 +231,29 @@ ccAcqPropertyQuery& CQorAcqFifo7320::query()
     return *query;
 }
 
-void CQorAcqFifo7320::propertyChanged(DISPID memberId)
+void CQorAcqFifo7320::propertyChanged(DISPID memberId) noexcept
 {
-    {
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        setDirty(true);
+    // A lost "changed" event is no reason to fail the put that made it, nor
+    // to let an exception out of a COM method: the event log tells of it.
+    try {
+        {
+            ccThreadOwnerLockGuard guard(&ownerLock());
+            setDirty(true);
+        }
+        if (eventSinks().count() == 0) return;
+        VARIANT arg;
+        VariantInit(&arg);
+        arg.vt = VT_I4;
+        arg.lVal = memberId;
+        if (PostFire(kChangedEventId, 1, &arg, kEventChanged, false, false)) return;
+    } catch (...) {
     }
-    if (eventSinks().count() == 0) return;
-    VARIANT arg;
-    VariantInit(&arg);
-    arg.vt = VT_I4;
-    arg.lVal = memberId;
-    // A lost "changed" event is no reason to fail the put that made it.
-    (void)PostFire(kChangedEventId, 1, &arg, kEventChanged, false, false);
+    try {
+        plat::reportEvent(L"qorx7320", L"The \"changed\" event of member " + std::to_wstring(memberId) +
+                                           L" of an acquisition FIFO was lost");
+    } catch (...) {
+        // Nothing is left to tell it with.
+    }
 }
 
 // IDispatch: the merged information follows the library FIFO the object holds.
@@ -245,7 +262,7 @@ HRESULT CQorAcqFifo7320::GetTypeInfo(UINT, LCID, ITypeInfo** info)
 {
     std::shared_ptr<ccMergedTypeInfo> merged;
     {
-        ccThreadOwnerLockGuard guard(&ownerLock());
+        std::lock_guard<std::mutex> guard(dispatchLock_);
         if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
         merged = dispatch_;
     }
@@ -256,7 +273,7 @@ HRESULT CQorAcqFifo7320::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID
 {
     std::shared_ptr<ccMergedTypeInfo> merged;
     {
-        ccThreadOwnerLockGuard guard(&ownerLock());
+        std::lock_guard<std::mutex> guard(dispatchLock_);
         if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
         merged = dispatch_;
     }
@@ -268,7 +285,7 @@ HRESULT CQorAcqFifo7320::Invoke(DISPID memid, REFIID, LCID, WORD flags, DISPPARA
 {
     std::shared_ptr<ccMergedTypeInfo> merged;
     {
-        ccThreadOwnerLockGuard guard(&ownerLock());
+        std::lock_guard<std::mutex> guard(dispatchLock_);
         if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
         merged = dispatch_;
     }
@@ -462,10 +479,8 @@ HRESULT CQorAcqFifo7320::Acquire(LONG* triggerNumber, IQorImage** image)
             } else {
                 arrived_.wait(hold, arrived);
             }
-            if (!arrived()) {
-                ++skip_; // its result, should it come, is no one's
-                throw ccCOMError(kAcquireTimedOut, 0);
-            }
+            // Its result, should it come, is dropped by the next completion.
+            if (!arrived()) throw ccCOMError(kAcquireTimedOut, 0);
         }
         const ccAcqResult result = completeTicket(ticket);
         *image = imageOf(result);
@@ -481,8 +496,6 @@ void CQorAcqFifo7320::acquisitionEvent(uint32_t kind, const ccAcquireInfo& info)
         if (info.ticket == waiting_ && kind != kEventMovePart) {
             acquired_.push_back(info);
             arrived_.notify_all();
-        } else if (info.ticket != waiting_ && kind == kEventComplete && skip_ > 0) {
-            --skip_;
         }
         if (kind == kEventComplete) return; // the blocking acquire's results are not events
     }
@@ -702,8 +715,7 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
         boardIndex_ = board;
         format_ = formatName;
         cameraPort_ = port;
-        supported_ = supported;
-        dispatch_.reset();
+        setSupported(supported);
         setAside_.clear();
         setDirty(false);
         return S_OK;

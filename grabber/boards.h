@@ -20,7 +20,8 @@ class ccIOConfig;
 const ccIOConfig& ccBoardIOConfig(int32_t boardIndex);
 
 // A collection position from an index VARIANT (by reference too): 0x8004C181
-// when it is not a number, 0x8004C180 outside 0 to count - 1.
+// when it is not a number (objects and VT_EMPTY included, which are never
+// converted), 0x8004C180 outside 0 to count - 1.
 size_t ccCollectionPosition(const VARIANT& index, size_t count);
 
 // One board of the 7320 table. Made only by the collection.

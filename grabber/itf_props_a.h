@@ -193,8 +193,8 @@ void persistBool(IQorArchive* archive, LONG flags, const OLECHAR* key, bool valu
 template <class T, class V, class Get>
 HRESULT getValue(T& object, const IID& iid, const OLECHAR* method, V* out, Get&& get)
 {
-    if (!out) return E_POINTER;
     return object.propertyCall(iid, method, [&](ccAcqPropertyQuery& query) {
+        if (!out) throw ccCOMError(E_POINTER, 0);
         *out = get(query);
         return S_OK;
     });

@@ -341,11 +341,18 @@ public:
     CC_LINE_COLLECTION_MAP(CQorOutputLines, IQorOutputLines)
 };
 
-// The collections made so far, each held once; created on first use and
-// never destroyed, so that the module's end finds them.
+// A collection made for a library board, held once by the list.
+struct HeldCollection {
+    cc7320* board;
+    ccReleasableLines* lines;
+    IUnknown* unknown;
+};
+
+// The collections made so far, one per board and direction; created on first
+// use and never destroyed, so that the module's end finds them.
 struct LineCollections {
     std::mutex lock;
-    std::vector<std::pair<ccReleasableLines*, IUnknown*>> inputs, outputs;
+    std::vector<HeldCollection> inputs, outputs;
 };
 
 LineCollections& lineCollections()
@@ -396,29 +403,30 @@ template <class Collection, class Line> void fill(Collection* collection, cc7320
     }
 }
 
-using LineCollectionList = std::vector<std::pair<ccReleasableLines*, IUnknown*>>;
+using LineCollectionList = std::vector<HeldCollection>;
 
+// The board's collection of the list, made at the first request: every
+// board object of a library board shares it, so that new board objects do
+// not add collections that live until the module's end.
 template <class Collection, class Line> IDispatch* newCollection(cc7320& board, LineCollectionList LineCollections::*list)
 {
+    LineCollections& lists = lineCollections();
+    std::lock_guard<std::mutex> guard(lists.lock);
+    IDispatch* dispatch = nullptr;
+    for (const HeldCollection& held : lists.*list)
+        if (held.board == &board) {
+            (void)held.unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)); // always answered
+            return dispatch;
+        }
     CComObject<Collection>* collection = newObject<Collection>();
     try {
         fill<Collection, Line>(collection, board);
-        collection->AddRef(); // the list's
-        try {
-            LineCollections& lists = lineCollections();
-            std::lock_guard<std::mutex> guard(lists.lock);
-            (lists.*list).push_back({collection, collection->GetUnknown()});
-        } catch (...) {
-            collection->Release();
-            throw;
-        }
+        (lists.*list).push_back({&board, collection, collection->GetUnknown()}); // takes the reference
     } catch (...) {
         collection->Release();
         throw;
     }
-    IDispatch* dispatch = nullptr;
     (void)collection->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)); // always answered
-    collection->Release();
     return dispatch;
 }
 
@@ -440,8 +448,8 @@ void ccReleaseLineCollections()
         outputs.swap(lists.outputs);
     }
     for (LineCollectionList* list : {&inputs, &outputs})
-        for (auto& [collection, unknown] : *list) {
-            collection->releaseLines();
-            unknown->Release();
+        for (const HeldCollection& held : *list) {
+            held.lines->releaseLines();
+            held.unknown->Release();
         }
 }

@@ -2,6 +2,9 @@
 // FIFO object class T through T's propertyCall and propertyChanged, says
 // whether a FIFO supports it and saves or loads its values.
 #pragma once
+#include <cstdint>
+#include <limits>
+
 #include "grabber/itf_props_b.h"
 
 // The member ids, shared by the mixins (for change events) and the tables.
@@ -26,6 +29,17 @@ enum : DISPID {
     kStrobePulseDurationSupported, kSupportedSampleXValues, kSupportedSampleYValues,
     kCustomProperties = 760,
 };
+
+// The region at x, y of width by height. BadParams for a negative size,
+// which the rectangle would turn into another region, and for an end past
+// the 32-bit range, which it would clip.
+inline ccPelRect roiOf(int32_t x, int32_t y, int32_t width, int32_t height)
+{
+    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+    if (width < 0 || height < 0 || int64_t{x} + width > kMax || int64_t{y} + height > kMax)
+        throw ccRoiProp::BadParams();
+    return ccPelRect(x, y, width, height);
+}
 
 inline VARIANT_BOOL vb(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
 
@@ -175,10 +189,7 @@ public:
     {
         bool changed = false;
         const HRESULT hr = self().propertyCall(IID_IQorAcqROI, u"SetROI", [&](ccAcqPropertyQuery& q) {
-            // A negative size is refused here: the rectangle would turn it
-            // into another region.
-            if (width < 0 || height < 0) throw ccRoiProp::BadParams();
-            const ccPelRect region(x, y, width, height);
+            const ccPelRect region = cc_props_b::roiOf(x, y, width, height);
             ccRoiProp& prop = q.roiPropRef();
             if (prop.roi() == region) return S_OK;
             prop.roi(region);
@@ -225,10 +236,7 @@ public:
         loaded = a.item(u"ROIY", y) || loaded;
         loaded = a.item(u"ROIWidth", width) || loaded;
         loaded = a.item(u"ROIHeight", height) || loaded;
-        if (loaded) {
-            if (width < 0 || height < 0) throw ccRoiProp::BadParams();
-            prop.roi(ccPelRect(x, y, width, height));
-        }
+        if (loaded) prop.roi(cc_props_b::roiOf(x, y, width, height));
         int32_t mode = prop.roiMode();
         if (a.item(u"ROIMode", mode)) prop.roiMode(mode);
     }

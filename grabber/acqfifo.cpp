@@ -11,6 +11,7 @@
 #include "acq/vidfmt/vidfmt.h"
 #include "comframe/messagesource.h"
 #include "comframe/objectmap.h"
+#include "grabber/comhelpers.h"
 #include "modules/unknownfg.h"
 #include "platform/com/bstr.h"
 #include "platform/com/classes.h"
@@ -30,24 +31,8 @@ const IID kAcqFifoDispatchIids[30] = {IID_IQorAcqFifo7320, IID_IQorAcqBrightness
 
 namespace {
 
-// A failed inner call's error travels outward.
-void check(HRESULT hr)
-{
-    if (FAILED(hr)) ccThrowCOMError(hr);
-}
-
-// A BSTR owned for the length of a call.
-struct OwnedBstr {
-    BSTR p = nullptr;
-    OwnedBstr() = default;
-    explicit OwnedBstr(BSTR text) : p(text)
-    {
-        if (!p) throw std::bad_alloc();
-    }
-    ~OwnedBstr() { SysFreeString(p); }
-    OwnedBstr(const OwnedBstr&) = delete;
-    OwnedBstr& operator=(const OwnedBstr&) = delete;
-};
+using cc_grabber::check;
+using cc_grabber::Key;
 
 // The place of a property interface in the FIFO's order; the count for none.
 size_t propertyIndex(REFIID iid)
@@ -670,18 +655,19 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
     return ccComMethod({&CLSID_QorAcqFifo7320, &IID_IQorObject, u"Persist"}, nullptr, [&] {
         if (!archive) throw ccCOMError(E_POINTER, 0);
         ccThreadOwnerLockGuard guard(&ownerLock());
-        OwnedBstr boardKey(SysAllocString(u"BoardIndex")), formatKey(SysAllocString(u"VideoFormat")),
-            portKey(SysAllocString(u"CameraPort")), timeoutKey(SysAllocString(u"Timeout"));
+        const Key boardKey(u"BoardIndex"), formatKey(u"VideoFormat"), portKey(u"CameraPort"), timeoutKey(u"Timeout");
         if (flags & kPersistSaving) {
             check(CQorAcqFifo7320Base::Persist(archive, flags));
             ccAcqPropertyQuery& q = query();
             LONG board = boardIndex_, port = cameraPort_;
-            OwnedBstr format(plat::com::bstrFromWide(format_));
-            check(archive->PersistI4(boardKey.p, &board));
-            check(archive->PersistString(formatKey.p, &format.p));
-            check(archive->PersistI4(portKey.p, &port));
+            Key format;
+            *format.out() = plat::com::bstrFromWide(format_);
+            if (!format.get()) throw std::bad_alloc();
+            check(archive->PersistI4(boardKey.get(), &board));
+            check(archive->PersistString(formatKey.get(), format.out()));
+            check(archive->PersistI4(portKey.get(), &port));
             double timeout = fifo().acqProps().timeout();
-            check(archive->PersistR8(timeoutKey.p, &timeout));
+            check(archive->PersistR8(timeoutKey.get(), &timeout));
 #define CC_ACQ_FIFO_SAVE(Itf)                                                                                  \
     if (supported_[propertyIndex(IID_##Itf)]) Itf##Impl<CQorAcqFifo7320>::persistValues(*this, archive, flags, q);
             CC_ACQ_FIFO_PROPERTY_INTERFACES(CC_ACQ_FIFO_SAVE)
@@ -694,14 +680,14 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
         if (move_.connectionCount() + complete_.connectionCount() + overrun_.connectionCount() > 0 || dotNet_.any())
             throw ccCOMError(kListenersConnected, 0);
         LONG board = -1, port = -1;
-        OwnedBstr format;
-        if (archive->PersistI4(boardKey.p, &board) != S_OK || archive->PersistString(formatKey.p, &format.p) != S_OK ||
-            archive->PersistI4(portKey.p, &port) != S_OK)
+        Key format;
+        if (archive->PersistI4(boardKey.get(), &board) != S_OK || archive->PersistString(formatKey.get(), format.out()) != S_OK ||
+            archive->PersistI4(portKey.get(), &port) != S_OK)
             throw ccCOMError(kNoFifoInArchive, 0);
-        const std::wstring formatName = plat::com::wideFromBstr(format.p);
+        const std::wstring formatName = plat::com::wideFromBstr(format.get());
         ccPtrHandle<ccAcqFifo> fifo = makeLibraryFifo(board, formatName, port);
         double timeout = 0;
-        const HRESULT timeoutRead = archive->PersistR8(timeoutKey.p, &timeout);
+        const HRESULT timeoutRead = archive->PersistR8(timeoutKey.get(), &timeout);
         check(timeoutRead);
         if (timeoutRead == S_OK) fifo->acqProps().timeout(timeout);
         ccAcqPropertyQuery& q = *fifo->propertyQuery();

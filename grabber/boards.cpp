@@ -71,12 +71,6 @@ BSTR newText(const std::wstring& text)
     return made;
 }
 
-template <class T> T* checkedOut(T* out)
-{
-    if (!out) throw ccCOMError(E_POINTER, 0);
-    return out;
-}
-
 } // namespace
 
 // ---- The board object ---------------------------------------------------------

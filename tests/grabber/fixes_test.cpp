@@ -4,11 +4,15 @@
 #include <chrono>
 #include <future>
 #include <thread>
+#include <vector>
 
 #include "grabber/acqfifo.h"
 #include "grabber/boards.h"
 #include "grabber/lines.h"
+#include "comframe/agile.h"
+#include "platform/com/connection.h"
 #include "platform/com/errorinfo.h"
+#include "platform/event_log_testing.h"
 #include "platform/ini.h"
 #include "tests/grabber/board_client.h"
 #include "tests/support/sim_module.h"
@@ -37,10 +41,17 @@ bool errorObjectSet()
     return true;
 }
 
-// An object index whose conversion would call it.
+// An object index whose conversion would call it; also an agile event sink.
 class Counted : public IDispatch {
 public:
-    HRESULT QueryInterface(REFIID, void** ppv) override { return *ppv = this, ++calls, S_OK; }
+    HRESULT QueryInterface(REFIID iid, void** ppv) override
+    {
+        ++calls;
+        *ppv = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != DIID_IQorAcqFifoEvents && iid != IID_IQorAgileMarker)
+            return E_NOINTERFACE;
+        return *ppv = this, S_OK;
+    }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
     HRESULT GetTypeInfoCount(UINT*) override { return ++calls, E_NOTIMPL; }
@@ -118,6 +129,26 @@ TEST_F(Fixes, TheFifoAnswersQueriesWhileItsLockIsHeld)
     holder.join();
     EXPECT_TRUE(answered);
     EXPECT_EQ(query.get(), E_NOINTERFACE);
+}
+
+// A "changed" event that cannot be queued is told in the event log.
+TEST_F(Fixes, ALostChangedEventIsLogged)
+{
+    Counted sink;
+    Held<IQorAcqFifo7320> fifo = newFifo();
+    Held<IConnectionPointContainer> container;
+    ASSERT_EQ(fifo->QueryInterface(IID_IConnectionPointContainer, container.out()), S_OK);
+    Held<IConnectionPoint> point;
+    ASSERT_EQ(container->FindConnectionPoint(DIID_IQorAcqFifoEvents, &point.p), S_OK);
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+    static_cast<CQorAcqFifo7320*>(fifo.p)->Stop(); // no event is queued from now on
+    plat::collectEventLines(true);
+    EXPECT_EQ(fifo->put_Timeout(7.5), S_OK);
+    const std::vector<std::wstring> lines = plat::takeEventLines();
+    plat::collectEventLines(false);
+    EXPECT_EQ(lines.size(), 1u);
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
 }
 
 TEST_F(Fixes, AGetWithoutItsOutSetsAnErrorObject)

@@ -11,9 +11,11 @@
 #include "acq/vidfmt/vidfmt.h"
 #include "comframe/messagesource.h"
 #include "comframe/objectmap.h"
+#include "grabber/comhelpers.h"
 #include "modules/unknownfg.h"
 #include "platform/com/bstr.h"
 #include "platform/com/classes.h"
+#include "platform/event_log.h"
 #include "platform/text.h"
 
 using namespace cc_acqfifo;
@@ -29,24 +31,8 @@ const IID kAcqFifoDispatchIids[30] = {IID_IQorAcqFifo7320, IID_IQorAcqBrightness
 
 namespace {
 
-// A failed inner call's error travels outward.
-void check(HRESULT hr)
-{
-    if (FAILED(hr)) ccThrowCOMError(hr);
-}
-
-// A BSTR owned for the length of a call.
-struct OwnedBstr {
-    BSTR p = nullptr;
-    OwnedBstr() = default;
-    explicit OwnedBstr(BSTR text) : p(text)
-    {
-        if (!p) throw std::bad_alloc();
-    }
-    ~OwnedBstr() { SysFreeString(p); }
-    OwnedBstr(const OwnedBstr&) = delete;
-    OwnedBstr& operator=(const OwnedBstr&) = delete;
-};
+using cc_grabber::check;
+using cc_grabber::Key;
 
 // The place of a property interface in the FIFO's order; the count for none.
 size_t propertyIndex(REFIID iid)
@@ -185,8 +171,7 @@ void CQorAcqFifo7320::attachLibraryFifo(int32_t boardIndex, const std::wstring& 
     boardIndex_ = boardIndex;
     format_ = format;
     cameraPort_ = cameraPort;
-    supported_ = supported;
-    dispatch_.reset();
+    setSupported(supported);
     setAside_.clear();
 }
 
@@ -201,9 +186,16 @@ std::bitset<CQorAcqFifo7320::kPropertyCount> CQorAcqFifo7320::supportedBy(ccAcqP
 
 bool CQorAcqFifo7320::answers(REFIID iid)
 {
-    ccThreadOwnerLockGuard guard(&ownerLock());
     const size_t i = propertyIndex(iid);
-    return i < kPropertyCount && supported_[i];
+    return i < kPropertyCount && (answered_.load(std::memory_order_acquire) >> i & 1u) != 0;
+}
+
+void CQorAcqFifo7320::setSupported(const std::bitset<kPropertyCount>& supported)
+{
+    supported_ = supported;
+    answered_.store(static_cast<uint32_t>(supported.to_ulong()), std::memory_order_release);
+    std::lock_guard<std::mutex> hold(dispatchLock_);
+    dispatch_.reset(); // made again for the new FIFO's interfaces
 }
 
 ccAcqFifo& CQorAcqFifo7320::libraryFifo() const
@@ -224,19 +216,29 @@ ccAcqPropertyQuery& CQorAcqFifo7320::query()
     return *query;
 }
 
-void CQorAcqFifo7320::propertyChanged(DISPID memberId)
+void CQorAcqFifo7320::propertyChanged(DISPID memberId) noexcept
 {
-    {
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        setDirty(true);
+    // A lost "changed" event is no reason to fail the put that made it, nor
+    // to let an exception out of a COM method: the event log tells of it.
+    try {
+        {
+            ccThreadOwnerLockGuard guard(&ownerLock());
+            setDirty(true);
+        }
+        if (eventSinks().count() == 0) return;
+        VARIANT arg;
+        VariantInit(&arg);
+        arg.vt = VT_I4;
+        arg.lVal = memberId;
+        if (PostFire(kChangedEventId, 1, &arg, kEventChanged, false, false)) return;
+    } catch (...) {
     }
-    if (eventSinks().count() == 0) return;
-    VARIANT arg;
-    VariantInit(&arg);
-    arg.vt = VT_I4;
-    arg.lVal = memberId;
-    // A lost "changed" event is no reason to fail the put that made it.
-    (void)PostFire(kChangedEventId, 1, &arg, kEventChanged, false, false);
+    try {
+        plat::reportEvent(L"qorx7320", L"The \"changed\" event of member " + std::to_wstring(memberId) +
+                                           L" of an acquisition FIFO was lost");
+    } catch (...) {
+        // Nothing is left to tell it with.
+    }
 }
 
 // IDispatch: the merged information follows the library FIFO the object holds.
@@ -245,7 +247,7 @@ HRESULT CQorAcqFifo7320::GetTypeInfo(UINT, LCID, ITypeInfo** info)
 {
     std::shared_ptr<ccMergedTypeInfo> merged;
     {
-        ccThreadOwnerLockGuard guard(&ownerLock());
+        std::lock_guard<std::mutex> guard(dispatchLock_);
         if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
         merged = dispatch_;
     }
@@ -256,7 +258,7 @@ HRESULT CQorAcqFifo7320::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID
 {
     std::shared_ptr<ccMergedTypeInfo> merged;
     {
-        ccThreadOwnerLockGuard guard(&ownerLock());
+        std::lock_guard<std::mutex> guard(dispatchLock_);
         if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
         merged = dispatch_;
     }
@@ -268,7 +270,7 @@ HRESULT CQorAcqFifo7320::Invoke(DISPID memid, REFIID, LCID, WORD flags, DISPPARA
 {
     std::shared_ptr<ccMergedTypeInfo> merged;
     {
-        ccThreadOwnerLockGuard guard(&ownerLock());
+        std::lock_guard<std::mutex> guard(dispatchLock_);
         if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
         merged = dispatch_;
     }
@@ -462,10 +464,8 @@ HRESULT CQorAcqFifo7320::Acquire(LONG* triggerNumber, IQorImage** image)
             } else {
                 arrived_.wait(hold, arrived);
             }
-            if (!arrived()) {
-                ++skip_; // its result, should it come, is no one's
-                throw ccCOMError(kAcquireTimedOut, 0);
-            }
+            // Its result, should it come, is dropped by the next completion.
+            if (!arrived()) throw ccCOMError(kAcquireTimedOut, 0);
         }
         const ccAcqResult result = completeTicket(ticket);
         *image = imageOf(result);
@@ -481,8 +481,6 @@ void CQorAcqFifo7320::acquisitionEvent(uint32_t kind, const ccAcquireInfo& info)
         if (info.ticket == waiting_ && kind != kEventMovePart) {
             acquired_.push_back(info);
             arrived_.notify_all();
-        } else if (info.ticket != waiting_ && kind == kEventComplete && skip_ > 0) {
-            --skip_;
         }
         if (kind == kEventComplete) return; // the blocking acquire's results are not events
     }
@@ -657,18 +655,19 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
     return ccComMethod({&CLSID_QorAcqFifo7320, &IID_IQorObject, u"Persist"}, nullptr, [&] {
         if (!archive) throw ccCOMError(E_POINTER, 0);
         ccThreadOwnerLockGuard guard(&ownerLock());
-        OwnedBstr boardKey(SysAllocString(u"BoardIndex")), formatKey(SysAllocString(u"VideoFormat")),
-            portKey(SysAllocString(u"CameraPort")), timeoutKey(SysAllocString(u"Timeout"));
+        const Key boardKey(u"BoardIndex"), formatKey(u"VideoFormat"), portKey(u"CameraPort"), timeoutKey(u"Timeout");
         if (flags & kPersistSaving) {
             check(CQorAcqFifo7320Base::Persist(archive, flags));
             ccAcqPropertyQuery& q = query();
             LONG board = boardIndex_, port = cameraPort_;
-            OwnedBstr format(plat::com::bstrFromWide(format_));
-            check(archive->PersistI4(boardKey.p, &board));
-            check(archive->PersistString(formatKey.p, &format.p));
-            check(archive->PersistI4(portKey.p, &port));
+            Key format;
+            *format.out() = plat::com::bstrFromWide(format_);
+            if (!format.get()) throw std::bad_alloc();
+            check(archive->PersistI4(boardKey.get(), &board));
+            check(archive->PersistString(formatKey.get(), format.out()));
+            check(archive->PersistI4(portKey.get(), &port));
             double timeout = fifo().acqProps().timeout();
-            check(archive->PersistR8(timeoutKey.p, &timeout));
+            check(archive->PersistR8(timeoutKey.get(), &timeout));
 #define CC_ACQ_FIFO_SAVE(Itf)                                                                                  \
     if (supported_[propertyIndex(IID_##Itf)]) Itf##Impl<CQorAcqFifo7320>::persistValues(*this, archive, flags, q);
             CC_ACQ_FIFO_PROPERTY_INTERFACES(CC_ACQ_FIFO_SAVE)
@@ -681,14 +680,14 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
         if (move_.connectionCount() + complete_.connectionCount() + overrun_.connectionCount() > 0 || dotNet_.any())
             throw ccCOMError(kListenersConnected, 0);
         LONG board = -1, port = -1;
-        OwnedBstr format;
-        if (archive->PersistI4(boardKey.p, &board) != S_OK || archive->PersistString(formatKey.p, &format.p) != S_OK ||
-            archive->PersistI4(portKey.p, &port) != S_OK)
+        Key format;
+        if (archive->PersistI4(boardKey.get(), &board) != S_OK || archive->PersistString(formatKey.get(), format.out()) != S_OK ||
+            archive->PersistI4(portKey.get(), &port) != S_OK)
             throw ccCOMError(kNoFifoInArchive, 0);
-        const std::wstring formatName = plat::com::wideFromBstr(format.p);
+        const std::wstring formatName = plat::com::wideFromBstr(format.get());
         ccPtrHandle<ccAcqFifo> fifo = makeLibraryFifo(board, formatName, port);
         double timeout = 0;
-        const HRESULT timeoutRead = archive->PersistR8(timeoutKey.p, &timeout);
+        const HRESULT timeoutRead = archive->PersistR8(timeoutKey.get(), &timeout);
         check(timeoutRead);
         if (timeoutRead == S_OK) fifo->acqProps().timeout(timeout);
         ccAcqPropertyQuery& q = *fifo->propertyQuery();
@@ -702,8 +701,7 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
         boardIndex_ = board;
         format_ = formatName;
         cameraPort_ = port;
-        supported_ = supported;
-        dispatch_.reset();
+        setSupported(supported);
         setAside_.clear();
         setDirty(false);
         return S_OK;

@@ -3,6 +3,7 @@
 // .NET sinks. Every call on the library FIFO runs under the object's owner
 // lock; the library's callbacks take only the callback lock.
 #pragma once
+#include <atomic>
 #include <bitset>
 #include <condition_variable>
 #include <cstdint>
@@ -185,7 +186,9 @@ public:
             return body(query());
         });
     }
-    void propertyChanged(DISPID memberId);
+    // Marks the object changed and posts the "changed" event; a lost event
+    // goes to the event log.
+    void propertyChanged(DISPID memberId) noexcept;
 
     // IDispatch over the interfaces the object answers now.
     HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
@@ -240,8 +243,12 @@ public:
 private:
     static constexpr size_t kPropertyCount = 28;
 
-    // Whether QueryInterface gives the property interface iid.
+    // Whether QueryInterface gives the property interface iid; without the
+    // owner lock, which a blocking acquire holds while it waits.
     bool answers(REFIID iid);
+    // supported_ and its lock-free copy, and drops the merged type
+    // information; the caller holds the owner lock.
+    void setSupported(const std::bitset<kPropertyCount>& supported);
     // The library FIFO's property query; kNoLibraryFifo without a FIFO.
     ccAcqPropertyQuery& query();
     ccAcqFifo& fifo() const;
@@ -265,6 +272,8 @@ private:
     std::wstring format_;
     int32_t cameraPort_ = -1;
     std::bitset<kPropertyCount> supported_;
+    std::atomic<uint32_t> answered_{0}; // supported_, for answers()
+    std::mutex dispatchLock_; // dispatch_'s own, so that IDispatch does not wait for an acquire
     std::shared_ptr<ccMergedTypeInfo> dispatch_;
     std::bitset<3> dotNet_; // the .NET listeners, by event kind
     uint32_t ticket_ = 0;
@@ -275,7 +284,6 @@ private:
     std::condition_variable arrived_;
     std::deque<ccAcquireInfo> acquired_;
     uint32_t waiting_ = 0; // the blocking acquire's ticket; 0: none
-    uint32_t skip_ = 0; // results of blocking acquires that gave up, still to come
 
     Point<&DIID_IQorAcqMovePartEvent> move_{this};
     Point<&DIID_IQorAcqCompleteEvent> complete_{this};

@@ -48,6 +48,10 @@ const ccIOConfig& ccBoardIOConfig(int32_t boardIndex)
 
 size_t ccCollectionPosition(const VARIANT& index, size_t count)
 {
+    // An object index would call client code under the caller's lock; no
+    // index is no number.
+    const VARTYPE type = index.vt & ~VT_BYREF;
+    if (type == VT_DISPATCH || type == VT_UNKNOWN || type == VT_EMPTY) throw ccCOMError(kArchiveBadIndexType, 0);
     VARIANT value;
     VariantInit(&value);
     if (FAILED(VariantCopyInd(&value, &index)) || FAILED(VariantChangeType(&value, &value, 0, VT_I4))) {
@@ -65,12 +69,6 @@ BSTR newText(const std::wstring& text)
     BSTR made = plat::com::bstrFromWide(text);
     if (!made) throw std::bad_alloc();
     return made;
-}
-
-template <class T> T* checkedOut(T* out)
-{
-    if (!out) throw ccCOMError(E_POINTER, 0);
-    return out;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "comframe/classids.h"
+#include "comframe/comerror.h"
 #include "comframe/componentbase.h"
 #include "comframe/dotnet.h"
 #include "grabber/itf_board.h"
@@ -20,8 +21,16 @@ class ccIOConfig;
 const ccIOConfig& ccBoardIOConfig(int32_t boardIndex);
 
 // A collection position from an index VARIANT (by reference too): 0x8004C181
-// when it is not a number, 0x8004C180 outside 0 to count - 1.
+// when it is not a number (objects and VT_EMPTY included, which are never
+// converted), 0x8004C180 outside 0 to count - 1.
 size_t ccCollectionPosition(const VARIANT& index, size_t count);
+
+// out, checked: E_POINTER (thrown as ccCOMError) when it is null.
+template <class T> T* checkedOut(T* out)
+{
+    if (!out) throw ccCOMError(E_POINTER, 0);
+    return out;
+}
 
 // One board of the 7320 table. Made only by the collection.
 class CQorFrameGrabber7320

@@ -29,14 +29,6 @@ IQorOutputLine* out(void* p) { return static_cast<IQorOutputLine*>(p); }
 IQorInputLines* ins(void* p) { return static_cast<IQorInputLines*>(p); }
 IQorOutputLines* outs(void* p) { return static_cast<IQorOutputLines*>(p); }
 
-// An interface result goes back as VT_DISPATCH.
-template <class I> HRESULT dispatchResult(VARIANT* r, I* itf, HRESULT hr)
-{
-    r->vt = VT_DISPATCH;
-    r->pdispVal = itf;
-    return hr;
-}
-
 template <class Call> HRESULT boolResult(VARIANT* r, Call&& call)
 {
     r->vt = VT_BOOL;

@@ -16,14 +16,6 @@ using plat::com::ParamEntry;
 
 IQorAcqFifo7320* fifo(void* p) { return static_cast<IQorAcqFifo7320*>(p); }
 
-// An image result travels as IDispatch; a failure leaves it null.
-HRESULT giveImage(VARIANT* r, IQorImage* image, HRESULT hr)
-{
-    r->vt = VT_DISPATCH;
-    r->pdispVal = image;
-    return hr;
-}
-
 // clang-format off
 constexpr USHORT kIn = PARAMFLAG_FIN, kOut = PARAMFLAG_FOUT, kRet = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
 const ParamEntry kRetLong[] = {{u"value", {VT_PTR, VT_I4}, kRet}};
@@ -39,11 +31,11 @@ const FunctionEntry kFunctions[] = {
     {u"Start", ccAcqFifoStart, INVOKE_FUNC, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->Start(&r->lVal); }},
     {u"Complete", ccAcqFifoComplete, INVOKE_FUNC, kComplete, 3, [](void* i, VARIANT* a, VARIANT* r) {
         IQorImage* image = nullptr;
-        return giveImage(r, image, fifo(i)->Complete(a[0].lVal, a[1].plVal, &image)); }},
+        return dispatchResult(r, image, fifo(i)->Complete(a[0].lVal, a[1].plVal, &image)); }},
     {u"Acquire", ccAcqFifoAcquire, INVOKE_FUNC, kAcquire, 2, [](void* i, VARIANT* a, VARIANT* r) {
         IQorImage* image = nullptr;
         const HRESULT hr = fifo(i)->Acquire(a[0].plVal, &image);
-        return giveImage(r, image, hr); }},
+        return dispatchResult(r, image, hr); }},
     {u"Flush", ccAcqFifoFlush, INVOKE_FUNC, nullptr, 0, [](void* i, VARIANT*, VARIANT*) { return fifo(i)->Flush(); }},
     {u"PendingAcquisitions", ccAcqFifoPendingAcquisitions, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->get_PendingAcquisitions(&r->lVal); }},
     {u"CompletedAcquisitions", ccAcqFifoCompletedAcquisitions, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->get_CompletedAcquisitions(&r->lVal); }},

@@ -26,6 +26,7 @@
 #include "acq/trigmodel.h"
 #include "comframe/comerror.h"
 #include "comframe/objectitfs.h"
+#include "grabber/comhelpers.h"
 #include "platform/com/bstr.h"
 #include "platform/com/safearray.h"
 #include "platform/com/serializer.h"
@@ -144,72 +145,11 @@ struct IQorAcqDigitalCameraGain : IDispatch {
 
 namespace cc_props_a {
 
-inline VARIANT_BOOL toVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
-
-inline void check(HRESULT hr)
-{
-    if (FAILED(hr)) ccThrowCOMError(hr);
-}
-
-// An archive key for the length of one call.
-class Key {
-public:
-    explicit Key(const OLECHAR* text) : p_(SysAllocString(text))
-    {
-        if (!p_) throw std::bad_alloc();
-    }
-    ~Key() { SysFreeString(p_); }
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    BSTR get() const { return p_; }
-
-private:
-    BSTR p_;
-};
-
-inline HRESULT persistTyped(IQorArchive* archive, BSTR key, double* value) { return archive->PersistR8(key, value); }
-inline HRESULT persistTyped(IQorArchive* archive, BSTR key, LONG* value) { return archive->PersistI4(key, value); }
-inline HRESULT persistTyped(IQorArchive* archive, BSTR key, VARIANT_BOOL* value)
-{
-    return archive->PersistBoolean(key, value);
-}
-
-// Saves value under key, or loads it and hands it to set; a key the archive
-// lacks sets nothing.
-template <class V, class Set>
-void persistValue(IQorArchive* archive, LONG flags, const OLECHAR* key, V value, Set&& set)
-{
-    Key k(key);
-    const HRESULT hr = persistTyped(archive, k.get(), &value);
-    check(hr);
-    if (!(flags & kPersistSaving) && hr == S_OK) set(value);
-}
-template <class Set>
-void persistBool(IQorArchive* archive, LONG flags, const OLECHAR* key, bool value, Set&& set)
-{
-    persistValue(archive, flags, key, toVariantBool(value), [&](VARIANT_BOOL v) { set(v != VARIANT_FALSE); });
-}
-
-template <class T, class V, class Get>
-HRESULT getValue(T& object, const IID& iid, const OLECHAR* method, V* out, Get&& get)
-{
-    if (!out) return E_POINTER;
-    return object.propertyCall(iid, method, [&](ccAcqPropertyQuery& query) {
-        *out = get(query);
-        return S_OK;
-    });
-}
-
-template <class T, class V, class Get, class Set>
-HRESULT putValue(T& object, const IID& iid, const OLECHAR* method, DISPID id, V value, Get&& get, Set&& set)
-{
-    return object.propertyCall(iid, method, [&](ccAcqPropertyQuery& query) {
-        if (get(query) == value) return S_OK;
-        set(query, value);
-        object.propertyChanged(id);
-        return S_OK;
-    });
-}
+using cc_grabber::check;
+using cc_grabber::Key;
+using cc_grabber::persistBool;
+using cc_grabber::persistValue;
+using cc_grabber::toVariantBool;
 
 // The predefined model of an index 0..4; any other index is E_INVALIDARG.
 ccPtrHandle<ccTriggerModel> triggerModelOfIndex(LONG index);
@@ -260,12 +200,12 @@ template <class T> class IQorAcqBrightnessImpl : public IQorAcqBrightness {
 public:
     HRESULT get_Brightness(double* value) override
     {
-        return cc_props_a::getValue(self(), IID_IQorAcqBrightness, u"get_Brightness", value,
+        return cc_grabber::get(self(), IID_IQorAcqBrightness, u"get_Brightness", value,
             [](ccAcqPropertyQuery& q) { return q.contrastBrightnessPropRef().brightness(0); });
     }
     HRESULT put_Brightness(double value) override
     {
-        return cc_props_a::putValue(self(), IID_IQorAcqBrightness, u"put_Brightness", cc_props_a::kBrightness, value,
+        return cc_grabber::put(self(), IID_IQorAcqBrightness, u"put_Brightness", cc_props_a::kBrightness, value,
             [](ccAcqPropertyQuery& q) {
                 return cc_props_a::everyChannel(q.contrastBrightnessPropRef(), cc_props_a::brightnessOf);
             },
@@ -289,12 +229,12 @@ template <class T> class IQorAcqContrastImpl : public IQorAcqContrast {
 public:
     HRESULT get_Contrast(double* value) override
     {
-        return cc_props_a::getValue(self(), IID_IQorAcqContrast, u"get_Contrast", value,
+        return cc_grabber::get(self(), IID_IQorAcqContrast, u"get_Contrast", value,
             [](ccAcqPropertyQuery& q) { return q.contrastBrightnessPropRef().contrast(0); });
     }
     HRESULT put_Contrast(double value) override
     {
-        return cc_props_a::putValue(self(), IID_IQorAcqContrast, u"put_Contrast", cc_props_a::kContrast, value,
+        return cc_grabber::put(self(), IID_IQorAcqContrast, u"put_Contrast", cc_props_a::kContrast, value,
             [](ccAcqPropertyQuery& q) {
                 return cc_props_a::everyChannel(q.contrastBrightnessPropRef(), cc_props_a::contrastOf);
             },
@@ -330,17 +270,17 @@ template <class T> class IQorAcqBrightnessMultiChannelImpl : public IQorAcqBrigh
 public:
     HRESULT get_NumChannels(LONG* count) override
     {
-        return cc_props_a::getValue(self(), IID_IQorAcqBrightnessMultiChannel, u"get_NumChannels", count,
+        return cc_grabber::get(self(), IID_IQorAcqBrightnessMultiChannel, u"get_NumChannels", count,
             [](ccAcqPropertyQuery& q) { return q.contrastBrightnessPropRef().numChannels(); });
     }
     HRESULT get_ChannelBrightness(LONG channel, double* value) override
     {
-        return cc_props_a::getValue(self(), IID_IQorAcqBrightnessMultiChannel, u"get_ChannelBrightness", value,
+        return cc_grabber::get(self(), IID_IQorAcqBrightnessMultiChannel, u"get_ChannelBrightness", value,
             [&](ccAcqPropertyQuery& q) { return q.contrastBrightnessPropRef().brightness(channel); });
     }
     HRESULT put_ChannelBrightness(LONG channel, double value) override
     {
-        return cc_props_a::putValue(self(), IID_IQorAcqBrightnessMultiChannel, u"put_ChannelBrightness",
+        return cc_grabber::put(self(), IID_IQorAcqBrightnessMultiChannel, u"put_ChannelBrightness",
             cc_props_a::kChannelBrightness, value,
             [&](ccAcqPropertyQuery& q) {
                 ccContrastBrightnessProp& prop = q.contrastBrightnessPropRef();
@@ -365,17 +305,17 @@ template <class T> class IQorAcqContrastMultiChannelImpl : public IQorAcqContras
 public:
     HRESULT get_NumChannels(LONG* count) override
     {
-        return cc_props_a::getValue(self(), IID_IQorAcqContrastMultiChannel, u"get_NumChannels", count,
+        return cc_grabber::get(self(), IID_IQorAcqContrastMultiChannel, u"get_NumChannels", count,
             [](ccAcqPropertyQuery& q) { return q.contrastBrightnessPropRef().numChannels(); });
     }
     HRESULT get_ChannelContrast(LONG channel, double* value) override
     {
-        return cc_props_a::getValue(self(), IID_IQorAcqContrastMultiChannel, u"get_ChannelContrast", value,
+        return cc_grabber::get(self(), IID_IQorAcqContrastMultiChannel, u"get_ChannelContrast", value,
             [&](ccAcqPropertyQuery& q) { return q.contrastBrightnessPropRef().contrast(channel); });
     }
     HRESULT put_ChannelContrast(LONG channel, double value) override
     {
-        return cc_props_a::putValue(self(), IID_IQorAcqContrastMultiChannel, u"put_ChannelContrast",
+        return cc_grabber::put(self(), IID_IQorAcqContrastMultiChannel, u"put_ChannelContrast",
             cc_props_a::kChannelContrast, value,
             [&](ccAcqPropertyQuery& q) {
                 ccContrastBrightnessProp& prop = q.contrastBrightnessPropRef();
@@ -398,18 +338,18 @@ template <class T> class IQorAcqSyncImpl : public IQorAcqSync {
 public:
     HRESULT get_SyncModel(LONG* code) override
     {
-        return cc_props_a::getValue(self(), IID_IQorAcqSync, u"get_SyncModel", code,
+        return cc_grabber::get(self(), IID_IQorAcqSync, u"get_SyncModel", code,
             [](ccAcqPropertyQuery& q) { return LONG(q.syncPropRef().syncModel().code()); });
     }
     HRESULT put_SyncModel(LONG code) override
     {
-        return cc_props_a::putValue(self(), IID_IQorAcqSync, u"put_SyncModel", cc_props_a::kSyncModel, code,
+        return cc_grabber::put(self(), IID_IQorAcqSync, u"put_SyncModel", cc_props_a::kSyncModel, code,
             [](ccAcqPropertyQuery& q) { return LONG(q.syncPropRef().syncModel().code()); },
             [](ccAcqPropertyQuery& q, LONG v) { setModel(q.syncPropRef(), v); });
     }
     HRESULT get_ActualSyncModel(LONG* code) override
     {
-        return cc_props_a::getValue(self(), IID_IQorAcqSync, u"get_ActualSyncModel", code,
+        return cc_grabber::get(self(), IID_IQorAcqSync, u"get_ActualSyncModel", code,
             [](ccAcqPropertyQuery& q) { return LONG(q.syncPropRef().actualSyncModel().code()); });
     }
     static bool isSupported(ccAcqPropertyQuery& query) { return query.syncProp() != nullptr; }
@@ -437,12 +377,12 @@ private:
 #define CC_PROPS_A_LIGHT_DOUBLE(Name, member)                                                                   \
     HRESULT get_##Name(double* value) override                                                                  \
     {                                                                                                           \
-        return cc_props_a::getValue(self(), IID_IQorAcqLight, u"get_" #Name, value,                             \
+        return cc_grabber::get(self(), IID_IQorAcqLight, u"get_" #Name, value,                             \
             [](ccAcqPropertyQuery& q) { return q.lightPropRef().member(); });                                   \
     }                                                                                                           \
     HRESULT put_##Name(double value) override                                                                   \
     {                                                                                                           \
-        return cc_props_a::putValue(self(), IID_IQorAcqLight, u"put_" #Name, cc_props_a::k##Name, value,        \
+        return cc_grabber::put(self(), IID_IQorAcqLight, u"put_" #Name, cc_props_a::k##Name, value,        \
             [](ccAcqPropertyQuery& q) { return q.lightPropRef().member(); },                                    \
             [](ccAcqPropertyQuery& q, double v) { q.lightPropRef().member(v); });                               \
     }
@@ -451,12 +391,12 @@ template <class T> class IQorAcqLightImpl : public IQorAcqLight {
 public:
     HRESULT get_LightEnabled(VARIANT_BOOL* value) override
     {
-        return cc_props_a::getValue(self(), IID_IQorAcqLight, u"get_LightEnabled", value,
+        return cc_grabber::get(self(), IID_IQorAcqLight, u"get_LightEnabled", value,
             [](ccAcqPropertyQuery& q) { return cc_props_a::toVariantBool(q.lightPropRef().lightEnabled()); });
     }
     HRESULT put_LightEnabled(VARIANT_BOOL value) override
     {
-        return cc_props_a::putValue(self(), IID_IQorAcqLight, u"put_LightEnabled", cc_props_a::kLightEnabled,
+        return cc_grabber::put(self(), IID_IQorAcqLight, u"put_LightEnabled", cc_props_a::kLightEnabled,
             value != VARIANT_FALSE, [](ccAcqPropertyQuery& q) { return q.lightPropRef().lightEnabled(); },
             [](ccAcqPropertyQuery& q, bool v) { q.lightPropRef().lightEnabled(v); });
     }
@@ -465,12 +405,12 @@ public:
     CC_PROPS_A_LIGHT_DOUBLE(LightDelay, lightDelay)
     HRESULT get_AuxLightPort(LONG* value) override
     {
-        return cc_props_a::getValue(self(), IID_IQorAcqLight, u"get_AuxLightPort", value,
+        return cc_grabber::get(self(), IID_IQorAcqLight, u"get_AuxLightPort", value,
             [](ccAcqPropertyQuery& q) { return q.lightPropRef().auxLightPort(); });
     }
     HRESULT put_AuxLightPort(LONG value) override
     {
-        return cc_props_a::putValue(self(), IID_IQorAcqLight, u"put_AuxLightPort", cc_props_a::kAuxLightPort, value,
+        return cc_grabber::put(self(), IID_IQorAcqLight, u"put_AuxLightPort", cc_props_a::kAuxLightPort, value,
             [](ccAcqPropertyQuery& q) { return q.lightPropRef().auxLightPort(); },
             [](ccAcqPropertyQuery& q, LONG v) { q.lightPropRef().auxLightPort(v); });
     }
@@ -502,7 +442,7 @@ template <class T> class IQorAcqTriggerImpl : public IQorAcqTrigger {
 public:
     HRESULT get_TriggerModel(LONG* index) override
     {
-        return cc_props_a::getValue(self(), IID_IQorAcqTrigger, u"get_TriggerModel", index,
+        return cc_grabber::get(self(), IID_IQorAcqTrigger, u"get_TriggerModel", index,
             [](ccAcqPropertyQuery& q) { return cc_props_a::triggerModelIndex(q.triggerPropRef()); });
     }
     HRESULT put_TriggerModel(LONG index) override
@@ -520,12 +460,12 @@ public:
     }
     HRESULT get_TriggerEnabled(VARIANT_BOOL* value) override
     {
-        return cc_props_a::getValue(self(), IID_IQorAcqTrigger, u"get_TriggerEnabled", value,
+        return cc_grabber::get(self(), IID_IQorAcqTrigger, u"get_TriggerEnabled", value,
             [](ccAcqPropertyQuery& q) { return cc_props_a::toVariantBool(q.triggerPropRef().triggerEnable()); });
     }
     HRESULT put_TriggerEnabled(VARIANT_BOOL value) override
     {
-        return cc_props_a::putValue(self(), IID_IQorAcqTrigger, u"put_TriggerEnabled", cc_props_a::kTriggerEnabled,
+        return cc_grabber::put(self(), IID_IQorAcqTrigger, u"put_TriggerEnabled", cc_props_a::kTriggerEnabled,
             value != VARIANT_FALSE, [](ccAcqPropertyQuery& q) { return q.triggerPropRef().triggerEnable(); },
             [](ccAcqPropertyQuery& q, bool v) { q.triggerPropRef().triggerEnable(v); });
     }
@@ -554,18 +494,18 @@ private:
 #define CC_PROPS_A_LIMITED(Itf, Name, Prop, member, limit)                                                      \
     HRESULT get_##Name(double* value) override                                                                  \
     {                                                                                                           \
-        return cc_props_a::getValue(self(), IID_##Itf, u"get_" #Name, value,                                    \
+        return cc_grabber::get(self(), IID_##Itf, u"get_" #Name, value,                                    \
             [](ccAcqPropertyQuery& q) { return q.Prop##Ref().member(); });                                      \
     }                                                                                                           \
     HRESULT put_##Name(double value) override                                                                   \
     {                                                                                                           \
-        return cc_props_a::putValue(self(), IID_##Itf, u"put_" #Name, cc_props_a::k##Name, value,              \
+        return cc_grabber::put(self(), IID_##Itf, u"put_" #Name, cc_props_a::k##Name, value,              \
             [](ccAcqPropertyQuery& q) { return q.Prop##Ref().member(); },                                       \
             [](ccAcqPropertyQuery& q, double v) { q.Prop##Ref().member(v); });                                  \
     }                                                                                                           \
     HRESULT get_##Name##Limit(double* value) override                                                           \
     {                                                                                                           \
-        return cc_props_a::getValue(self(), IID_##Itf, u"get_" #Name "Limit", value,                            \
+        return cc_grabber::get(self(), IID_##Itf, u"get_" #Name "Limit", value,                            \
             [](ccAcqPropertyQuery& q) { return q.Prop##Ref().limit(); });                                       \
     }                                                                                                           \
     static bool isSupported(ccAcqPropertyQuery& query) { return query.Prop() != nullptr; }                     \
@@ -597,12 +537,12 @@ private:
 #define CC_PROPS_A_SECONDS(Itf, Name, Prop, member)                                                             \
     HRESULT get_##Name(double* value) override                                                                  \
     {                                                                                                           \
-        return cc_props_a::getValue(self(), IID_##Itf, u"get_" #Name, value,                                    \
+        return cc_grabber::get(self(), IID_##Itf, u"get_" #Name, value,                                    \
             [](ccAcqPropertyQuery& q) { return q.Prop##Ref().member(); });                                      \
     }                                                                                                           \
     HRESULT put_##Name(double value) override                                                                   \
     {                                                                                                           \
-        return cc_props_a::putValue(self(), IID_##Itf, u"put_" #Name, cc_props_a::k##Name, value,              \
+        return cc_grabber::put(self(), IID_##Itf, u"put_" #Name, cc_props_a::k##Name, value,              \
             [](ccAcqPropertyQuery& q) { return q.Prop##Ref().member(); },                                       \
             [](ccAcqPropertyQuery& q, double v) { q.Prop##Ref().member(v); });                                  \
     }                                                                                                           \
@@ -634,7 +574,7 @@ template <class T> class IQorAcqLookupTableImpl : public IQorAcqLookupTable {
 public:
     HRESULT get_LookupTable(LONG channel, SAFEARRAY** table) override
     {
-        return cc_props_a::getValue(self(), IID_IQorAcqLookupTable, u"get_LookupTable", table,
+        return cc_grabber::get(self(), IID_IQorAcqLookupTable, u"get_LookupTable", table,
             [&](ccAcqPropertyQuery& q) { return cc_props_a::lookupTableArray(q.inputLut8BitPropRef(), channel); });
     }
     HRESULT put_LookupTable(LONG channel, SAFEARRAY* table) override
@@ -650,12 +590,12 @@ public:
     }
     HRESULT get_LookupTableSize(LONG* size) override
     {
-        return cc_props_a::getValue(self(), IID_IQorAcqLookupTable, u"get_LookupTableSize", size,
+        return cc_grabber::get(self(), IID_IQorAcqLookupTable, u"get_LookupTableSize", size,
             [](ccAcqPropertyQuery& q) { return q.inputLut8BitPropRef().size(); });
     }
     HRESULT get_LookupTableNumChannels(LONG* count) override
     {
-        return cc_props_a::getValue(self(), IID_IQorAcqLookupTable, u"get_LookupTableNumChannels", count,
+        return cc_grabber::get(self(), IID_IQorAcqLookupTable, u"get_LookupTableNumChannels", count,
             [](ccAcqPropertyQuery& q) { return q.inputLut8BitPropRef().numChannels(); });
     }
     static bool isSupported(ccAcqPropertyQuery& query) { return query.inputLut8BitProp() != nullptr; }
@@ -672,12 +612,12 @@ private:
 #define CC_PROPS_A_FLAG(Itf, Name, Prop, member)                                                                \
     HRESULT get_##Name(VARIANT_BOOL* value) override                                                            \
     {                                                                                                           \
-        return cc_props_a::getValue(self(), IID_##Itf, u"get_" #Name, value,                                    \
+        return cc_grabber::get(self(), IID_##Itf, u"get_" #Name, value,                                    \
             [](ccAcqPropertyQuery& q) { return cc_props_a::toVariantBool(q.Prop##Ref().member()); });          \
     }                                                                                                           \
     HRESULT put_##Name(VARIANT_BOOL value) override                                                             \
     {                                                                                                           \
-        return cc_props_a::putValue(self(), IID_##Itf, u"put_" #Name, cc_props_a::k##Name,                    \
+        return cc_grabber::put(self(), IID_##Itf, u"put_" #Name, cc_props_a::k##Name,                    \
             value != VARIANT_FALSE, [](ccAcqPropertyQuery& q) { return q.Prop##Ref().member(); },              \
             [](ccAcqPropertyQuery& q, bool v) { q.Prop##Ref().member(v); });                                    \
     }

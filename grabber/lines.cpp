@@ -7,6 +7,7 @@
 
 #include "comframe/comerror.h"
 #include "grabber/boards.h"
+#include "grabber/comhelpers.h"
 #include "modules/unknownfg.h"
 
 // The module's own class and interface ids.
@@ -21,17 +22,6 @@ namespace {
 constexpr int32_t kLineCallbackKey = 6;
 // The edge kinds an input line watches; the callback argument points at one.
 const uint32_t kEdgeKinds[2] = {0, 1};
-
-template <class T> T* checkedOut(T* out)
-{
-    if (!out) throw ccCOMError(E_POINTER, 0);
-    return out;
-}
-
-VARIANT_BOOL boolOf(bool value)
-{
-    return value ? VARIANT_TRUE : VARIANT_FALSE;
-}
 
 } // namespace
 
@@ -108,7 +98,7 @@ IConnectionPoint* CQorInputLine::connectionPointAt(size_t i)
 
 HRESULT CQorInputLine::get_Value(VARIANT_BOOL* value)
 {
-    return method(u"get_Value", [&] { *checkedOut(value) = boolOf(line_.value()); });
+    return method(u"get_Value", [&] { *checkedOut(value) = cc_grabber::toVariantBool(line_.value()); });
 }
 
 HRESULT CQorInputLine::get_LineNumber(LONG* number)
@@ -118,7 +108,7 @@ HRESULT CQorInputLine::get_LineNumber(LONG* number)
 
 HRESULT CQorInputLine::get_Enabled(VARIANT_BOOL* enabled)
 {
-    return method(u"get_Enabled", [&] { *checkedOut(enabled) = boolOf(line_.isEnabled()); });
+    return method(u"get_Enabled", [&] { *checkedOut(enabled) = cc_grabber::toVariantBool(line_.isEnabled()); });
 }
 
 HRESULT CQorInputLine::put_Enabled(VARIANT_BOOL enabled)
@@ -160,7 +150,7 @@ void CQorInputLine::transition(uint32_t kind) noexcept
     args[0].vt = VT_I4;
     args[0].lVal = static_cast<LONG>(number_);
     args[1].vt = VT_BOOL;
-    args[1].boolVal = boolOf(kind == 1);
+    args[1].boolVal = cc_grabber::toVariantBool(kind == 1);
     try {
         (void)PostFire(kInputLineChanged, 2, args, 0, false, false);
     } catch (...) {
@@ -209,7 +199,7 @@ void CQorOutputLine::attach(const ccOutputLine& line)
 
 HRESULT CQorOutputLine::get_Value(VARIANT_BOOL* value)
 {
-    return method(u"get_Value", [&] { *checkedOut(value) = boolOf(line_.value()); });
+    return method(u"get_Value", [&] { *checkedOut(value) = cc_grabber::toVariantBool(line_.value()); });
 }
 
 HRESULT CQorOutputLine::put_Value(VARIANT_BOOL value)
@@ -224,7 +214,7 @@ HRESULT CQorOutputLine::get_LineNumber(LONG* number)
 
 HRESULT CQorOutputLine::get_Enabled(VARIANT_BOOL* enabled)
 {
-    return method(u"get_Enabled", [&] { *checkedOut(enabled) = boolOf(line_.isEnabled()); });
+    return method(u"get_Enabled", [&] { *checkedOut(enabled) = cc_grabber::toVariantBool(line_.isEnabled()); });
 }
 
 HRESULT CQorOutputLine::put_Enabled(VARIANT_BOOL enabled)
@@ -341,11 +331,18 @@ public:
     CC_LINE_COLLECTION_MAP(CQorOutputLines, IQorOutputLines)
 };
 
-// The collections made so far, each held once; created on first use and
-// never destroyed, so that the module's end finds them.
+// A collection made for a library board, held once by the list.
+struct HeldCollection {
+    cc7320* board;
+    ccReleasableLines* lines;
+    IUnknown* unknown;
+};
+
+// The collections made so far, one per board and direction; created on first
+// use and never destroyed, so that the module's end finds them.
 struct LineCollections {
     std::mutex lock;
-    std::vector<std::pair<ccReleasableLines*, IUnknown*>> inputs, outputs;
+    std::vector<HeldCollection> inputs, outputs;
 };
 
 LineCollections& lineCollections()
@@ -396,29 +393,30 @@ template <class Collection, class Line> void fill(Collection* collection, cc7320
     }
 }
 
-using LineCollectionList = std::vector<std::pair<ccReleasableLines*, IUnknown*>>;
+using LineCollectionList = std::vector<HeldCollection>;
 
+// The board's collection of the list, made at the first request: every
+// board object of a library board shares it, so that new board objects do
+// not add collections that live until the module's end.
 template <class Collection, class Line> IDispatch* newCollection(cc7320& board, LineCollectionList LineCollections::*list)
 {
+    LineCollections& lists = lineCollections();
+    std::lock_guard<std::mutex> guard(lists.lock);
+    IDispatch* dispatch = nullptr;
+    for (const HeldCollection& held : lists.*list)
+        if (held.board == &board) {
+            (void)held.unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)); // always answered
+            return dispatch;
+        }
     CComObject<Collection>* collection = newObject<Collection>();
     try {
         fill<Collection, Line>(collection, board);
-        collection->AddRef(); // the list's
-        try {
-            LineCollections& lists = lineCollections();
-            std::lock_guard<std::mutex> guard(lists.lock);
-            (lists.*list).push_back({collection, collection->GetUnknown()});
-        } catch (...) {
-            collection->Release();
-            throw;
-        }
+        (lists.*list).push_back({&board, collection, collection->GetUnknown()}); // takes the reference
     } catch (...) {
         collection->Release();
         throw;
     }
-    IDispatch* dispatch = nullptr;
     (void)collection->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)); // always answered
-    collection->Release();
     return dispatch;
 }
 
@@ -440,8 +438,8 @@ void ccReleaseLineCollections()
         outputs.swap(lists.outputs);
     }
     for (LineCollectionList* list : {&inputs, &outputs})
-        for (auto& [collection, unknown] : *list) {
-            collection->releaseLines();
-            unknown->Release();
+        for (const HeldCollection& held : *list) {
+            held.lines->releaseLines();
+            held.unknown->Release();
         }
 }

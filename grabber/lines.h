@@ -138,9 +138,10 @@ private:
     ccDotNetCompanion companion_;
 };
 
-// A new collection of the lines board's I/O configuration permits (inputs
-// or outputs), with one reference for the caller, entered in the process's
-// list of line collections.
+// The collection of the lines board's I/O configuration permits (inputs or
+// outputs), with one reference for the caller: made at the first request for
+// the board and direction and kept in the process's list of line
+// collections, later requests get the same one.
 IDispatch* ccNewLineCollection(cc7320& board, bool input);
 
 // Tells every line collection made so far to let go of its lines, and lets

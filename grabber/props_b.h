@@ -2,6 +2,12 @@
 // FIFO object class T through T's propertyCall and propertyChanged, says
 // whether a FIFO supports it and saves or loads its values.
 #pragma once
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <type_traits>
+
+#include "grabber/comhelpers.h"
 #include "grabber/itf_props_b.h"
 
 // The member ids, shared by the mixins (for change events) and the tables.
@@ -27,108 +33,59 @@ enum : DISPID {
     kCustomProperties = 760,
 };
 
-inline VARIANT_BOOL vb(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
-
-// A get: read(query) gives the COM value. A null out is E_POINTER with its
-// error object.
-template <class T, class V, class Read>
-HRESULT get(T& object, const IID& itf, const OLECHAR* method, V* out, Read&& read)
+// The region at x, y of width by height. BadParams for a negative size,
+// which the rectangle would turn into another region, and for an end past
+// the 32-bit range, which it would clip.
+inline ccPelRect roiOf(int32_t x, int32_t y, int32_t width, int32_t height)
 {
-    return object.propertyCall(itf, method, [&](ccAcqPropertyQuery& query) {
-        if (!out) throw ccCOMError(E_POINTER, 0);
-        *out = read(query);
-        return S_OK;
-    });
+    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+    if (width < 0 || height < 0 || int64_t{x} + width > kMax || int64_t{y} + height > kMax)
+        throw ccRoiProp::BadParams();
+    return ccPelRect(x, y, width, height);
 }
 
-// A put: the library is called and the change told only when value differs
-// from read(query). The change is told after the lock is let go, so that a
-// sink may call back.
-template <class T, class V, class Read, class Write>
-HRESULT put(T& object, const IID& itf, const OLECHAR* method, DISPID id, const V& value, Read&& read,
-            Write&& write)
-{
-    bool changed = false;
-    const HRESULT hr = object.propertyCall(itf, method, [&](ccAcqPropertyQuery& query) {
-        if (read(query) == value) return S_OK;
-        write(query, value);
-        changed = true;
-        return S_OK;
-    });
-    if (changed) object.propertyChanged(id);
-    return hr;
-}
+// The older name, which tests still use.
+inline constexpr VARIANT_BOOL (&vb)(bool) = cc_grabber::toVariantBool;
 
-// One direction of persistValues over an archive; failures are thrown as
-// ccCOMError.
+// One direction of persistValues over an archive, as flags tell it, through
+// persistValue; failures are thrown as ccCOMError.
 class Archive {
 public:
-    explicit Archive(IQorArchive* archive) : archive_(archive)
+    Archive(IQorArchive* archive, LONG flags) : archive_(archive), flags_(flags)
     {
         if (!archive) throw ccCOMError(E_POINTER, 0);
-        LONG mode = 0;
-        check(archive->get_Mode(&mode));
-        saving_ = (mode & kPersistSaving) != 0;
     }
 
     // Saves value under key, or loads it: true when it was loaded (a missing
     // key loads nothing and keeps value).
-    bool item(const OLECHAR* key, double& value) { return done(archive_->PersistR8(Key(key), &value)); }
-    bool item(const OLECHAR* key, int32_t& value)
+    template <class V> bool item(const OLECHAR* key, V& value)
     {
-        LONG v = value;
-        const bool loaded = done(archive_->PersistI4(Key(key), &v));
-        value = v;
-        return loaded;
-    }
-    bool item(const OLECHAR* key, bool& value)
-    {
-        VARIANT_BOOL v = vb(value);
-        const bool loaded = done(archive_->PersistBoolean(Key(key), &v));
-        value = v != VARIANT_FALSE;
+        bool loaded = false;
+        auto take = [&](auto v) {
+            value = static_cast<V>(v);
+            loaded = true;
+        };
+        if constexpr (std::is_same_v<V, bool>)
+            cc_grabber::persistBool(archive_, flags_, key, value, take);
+        else
+            cc_grabber::persistValue(archive_, flags_, key, value, take);
         return loaded;
     }
     bool item(const OLECHAR* key, std::wstring& value)
     {
-        BSTR text = plat::com::bstrFromWide(value);
-        if (!text && !value.empty()) throw ccCOMError(E_OUTOFMEMORY, 0);
-        const HRESULT hr = archive_->PersistString(Key(key), &text);
-        const std::wstring stored = plat::com::wideFromBstr(text);
-        SysFreeString(text);
-        const bool loaded = done(hr);
-        if (loaded) value = stored;
-        return loaded;
+        cc_grabber::Key text;
+        *text.out() = plat::com::bstrFromWide(value);
+        if (!text.get() && !value.empty()) throw ccCOMError(E_OUTOFMEMORY, 0);
+        const HRESULT hr = archive_->PersistString(cc_grabber::Key(key).get(), text.out());
+        cc_grabber::check(hr);
+        if (hr != S_OK || (flags_ & kPersistSaving)) return false;
+        value = plat::com::wideFromBstr(text.get());
+        return true;
     }
 
 private:
-    // The key as a BSTR for the call's length.
-    class Key {
-    public:
-        explicit Key(const OLECHAR* key) : text_(SysAllocString(key))
-        {
-            if (!text_) throw ccCOMError(E_OUTOFMEMORY, 0);
-        }
-        ~Key() { SysFreeString(text_); }
-        Key(const Key&) = delete;
-        Key& operator=(const Key&) = delete;
-        operator BSTR() const { return text_; }
-
-    private:
-        BSTR text_;
-    };
-
-    static void check(HRESULT hr)
-    {
-        if (FAILED(hr)) ccThrowCOMError(hr);
-    }
-    bool done(HRESULT hr) const
-    {
-        check(hr);
-        return hr == S_OK && !saving_;
-    }
-
     IQorArchive* archive_;
-    bool saving_ = false;
+    LONG flags_;
 };
 
 } // namespace cc_props_b
@@ -138,21 +95,21 @@ class IQorAcqMasterClockFrequencyImpl : public IQorAcqMasterClockFrequency {
 public:
     HRESULT get_MasterClockFrequency(double* value) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqMasterClockFrequency, u"MasterClockFrequency", value,
+        return cc_grabber::get(self(), IID_IQorAcqMasterClockFrequency, u"MasterClockFrequency", value,
                                [](ccAcqPropertyQuery& q) { return q.digitalCameraControlPropRef().masterClockFrequency(); });
     }
     HRESULT put_MasterClockFrequency(double value) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqMasterClockFrequency, u"MasterClockFrequency", cc_props_b::kMasterClockFrequency, value,
             [](ccAcqPropertyQuery& q) { return q.digitalCameraControlPropRef().masterClockFrequency(); },
             [](ccAcqPropertyQuery& q, double v) { q.digitalCameraControlPropRef().masterClockFrequency(v); });
     }
 
     static bool isSupported(ccAcqPropertyQuery& query) { return query.digitalCameraControlProp() != nullptr; }
-    static void persistValues(T&, IQorArchive* archive, LONG, ccAcqPropertyQuery& query)
+    static void persistValues(T&, IQorArchive* archive, LONG flags, ccAcqPropertyQuery& query)
     {
-        cc_props_b::Archive a(archive);
+        cc_props_b::Archive a(archive, flags);
         ccDigitalCameraControlProp& prop = query.digitalCameraControlPropRef();
         double value = prop.masterClockFrequency();
         if (a.item(u"MasterClockFrequency", value)) prop.masterClockFrequency(value);
@@ -175,10 +132,7 @@ public:
     {
         bool changed = false;
         const HRESULT hr = self().propertyCall(IID_IQorAcqROI, u"SetROI", [&](ccAcqPropertyQuery& q) {
-            // A negative size is refused here: the rectangle would turn it
-            // into another region.
-            if (width < 0 || height < 0) throw ccRoiProp::BadParams();
-            const ccPelRect region(x, y, width, height);
+            const ccPelRect region = cc_props_b::roiOf(x, y, width, height);
             ccRoiProp& prop = q.roiPropRef();
             if (prop.roi() == region) return S_OK;
             prop.roi(region);
@@ -190,20 +144,20 @@ public:
     }
     HRESULT get_ROIMode(LONG* mode) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqROI, u"ROIMode", mode,
+        return cc_grabber::get(self(), IID_IQorAcqROI, u"ROIMode", mode,
                                [](ccAcqPropertyQuery& q) { return q.roiPropRef().roiMode(); });
     }
     HRESULT put_ROIMode(LONG mode) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqROI, u"ROIMode", cc_props_b::kROIMode, int32_t{mode},
             [](ccAcqPropertyQuery& q) { return q.roiPropRef().roiMode(); },
             [](ccAcqPropertyQuery& q, int32_t v) { q.roiPropRef().roiMode(v); });
     }
     HRESULT IsROIModeSupported(LONG mode, VARIANT_BOOL* supported) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqROI, u"IsROIModeSupported", supported,
-                               [&](ccAcqPropertyQuery& q) { return cc_props_b::vb(q.roiPropRef().isRoiModeSupported(mode)); });
+        return cc_grabber::get(self(), IID_IQorAcqROI, u"IsROIModeSupported", supported,
+                               [&](ccAcqPropertyQuery& q) { return cc_grabber::toVariantBool(q.roiPropRef().isRoiModeSupported(mode)); });
     }
     HRESULT GetROILimits(LONG* x, LONG* y, LONG* width, LONG* height) override
     {
@@ -214,9 +168,9 @@ public:
     }
 
     static bool isSupported(ccAcqPropertyQuery& query) { return query.roiProp() != nullptr; }
-    static void persistValues(T&, IQorArchive* archive, LONG, ccAcqPropertyQuery& query)
+    static void persistValues(T&, IQorArchive* archive, LONG flags, ccAcqPropertyQuery& query)
     {
-        cc_props_b::Archive a(archive);
+        cc_props_b::Archive a(archive, flags);
         ccRoiProp& prop = query.roiPropRef();
         const ccPelRect& region = prop.roi();
         int32_t x = region.x0(), y = region.y0();
@@ -225,10 +179,7 @@ public:
         loaded = a.item(u"ROIY", y) || loaded;
         loaded = a.item(u"ROIWidth", width) || loaded;
         loaded = a.item(u"ROIHeight", height) || loaded;
-        if (loaded) {
-            if (width < 0 || height < 0) throw ccRoiProp::BadParams();
-            prop.roi(ccPelRect(x, y, width, height));
-        }
+        if (loaded) prop.roi(cc_props_b::roiOf(x, y, width, height));
         int32_t mode = prop.roiMode();
         if (a.item(u"ROIMode", mode)) prop.roiMode(mode);
     }
@@ -259,21 +210,21 @@ class IQorAcqOffsetClampImpl : public IQorAcqOffsetClamp {
 public:
     HRESULT get_OffsetClampMode(LONG* mode) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqOffsetClamp, u"OffsetClampMode", mode,
+        return cc_grabber::get(self(), IID_IQorAcqOffsetClamp, u"OffsetClampMode", mode,
                                [](ccAcqPropertyQuery& q) { return q.offsetClampPropRef().offsetClampMode(); });
     }
     HRESULT put_OffsetClampMode(LONG mode) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqOffsetClamp, u"OffsetClampMode", cc_props_b::kOffsetClampMode, int32_t{mode},
             [](ccAcqPropertyQuery& q) { return q.offsetClampPropRef().offsetClampMode(); },
             [](ccAcqPropertyQuery& q, int32_t v) { q.offsetClampPropRef().offsetClampMode(v); });
     }
 
     static bool isSupported(ccAcqPropertyQuery& query) { return query.offsetClampProp() != nullptr; }
-    static void persistValues(T&, IQorArchive* archive, LONG, ccAcqPropertyQuery& query)
+    static void persistValues(T&, IQorArchive* archive, LONG flags, ccAcqPropertyQuery& query)
     {
-        cc_props_b::Archive a(archive);
+        cc_props_b::Archive a(archive, flags);
         ccOffsetClampProp& prop = query.offsetClampPropRef();
         int32_t mode = prop.offsetClampMode();
         if (a.item(u"OffsetClampMode", mode)) prop.offsetClampMode(mode);
@@ -288,33 +239,33 @@ class IQorAcqSampleImpl : public IQorAcqSample {
 public:
     HRESULT get_SampleX(LONG* factor) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqSample, u"SampleX", factor,
+        return cc_grabber::get(self(), IID_IQorAcqSample, u"SampleX", factor,
                                [](ccAcqPropertyQuery& q) { return q.samplePropRef().sampleX(); });
     }
     HRESULT put_SampleX(LONG factor) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqSample, u"SampleX", cc_props_b::kSampleX, int32_t{factor},
             [](ccAcqPropertyQuery& q) { return q.samplePropRef().sampleX(); },
             [](ccAcqPropertyQuery& q, int32_t v) { q.samplePropRef().sampleX(v); });
     }
     HRESULT get_SampleY(LONG* factor) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqSample, u"SampleY", factor,
+        return cc_grabber::get(self(), IID_IQorAcqSample, u"SampleY", factor,
                                [](ccAcqPropertyQuery& q) { return q.samplePropRef().sampleY(); });
     }
     HRESULT put_SampleY(LONG factor) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqSample, u"SampleY", cc_props_b::kSampleY, int32_t{factor},
             [](ccAcqPropertyQuery& q) { return q.samplePropRef().sampleY(); },
             [](ccAcqPropertyQuery& q, int32_t v) { q.samplePropRef().sampleY(v); });
     }
 
     static bool isSupported(ccAcqPropertyQuery& query) { return query.sampleProp() != nullptr; }
-    static void persistValues(T&, IQorArchive* archive, LONG, ccAcqPropertyQuery& query)
+    static void persistValues(T&, IQorArchive* archive, LONG flags, ccAcqPropertyQuery& query)
     {
-        cc_props_b::Archive a(archive);
+        cc_props_b::Archive a(archive, flags);
         ccSampleProp& prop = query.samplePropRef();
         int32_t x = prop.sampleX(), y = prop.sampleY();
         if (a.item(u"SampleX", x)) prop.sampleX(x);
@@ -330,12 +281,12 @@ class IQorAcqReadoutDirectionImpl : public IQorAcqReadoutDirection {
 public:
     HRESULT get_HorizontalReadoutReversed(VARIANT_BOOL* reversed) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqReadoutDirection, u"HorizontalReadoutReversed", reversed,
-                               [](ccAcqPropertyQuery& q) { return cc_props_b::vb(q.readoutDirectionPropRef().horizontalReadoutReversed()); });
+        return cc_grabber::get(self(), IID_IQorAcqReadoutDirection, u"HorizontalReadoutReversed", reversed,
+                               [](ccAcqPropertyQuery& q) { return cc_grabber::toVariantBool(q.readoutDirectionPropRef().horizontalReadoutReversed()); });
     }
     HRESULT put_HorizontalReadoutReversed(VARIANT_BOOL reversed) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqReadoutDirection, u"HorizontalReadoutReversed", cc_props_b::kHorizontalReadoutReversed,
             reversed != VARIANT_FALSE,
             [](ccAcqPropertyQuery& q) { return q.readoutDirectionPropRef().horizontalReadoutReversed(); },
@@ -343,12 +294,12 @@ public:
     }
     HRESULT get_VerticalReadoutReversed(VARIANT_BOOL* reversed) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqReadoutDirection, u"VerticalReadoutReversed", reversed,
-                               [](ccAcqPropertyQuery& q) { return cc_props_b::vb(q.readoutDirectionPropRef().verticalReadoutReversed()); });
+        return cc_grabber::get(self(), IID_IQorAcqReadoutDirection, u"VerticalReadoutReversed", reversed,
+                               [](ccAcqPropertyQuery& q) { return cc_grabber::toVariantBool(q.readoutDirectionPropRef().verticalReadoutReversed()); });
     }
     HRESULT put_VerticalReadoutReversed(VARIANT_BOOL reversed) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqReadoutDirection, u"VerticalReadoutReversed", cc_props_b::kVerticalReadoutReversed,
             reversed != VARIANT_FALSE,
             [](ccAcqPropertyQuery& q) { return q.readoutDirectionPropRef().verticalReadoutReversed(); },
@@ -356,9 +307,9 @@ public:
     }
 
     static bool isSupported(ccAcqPropertyQuery& query) { return query.readoutDirectionProp() != nullptr; }
-    static void persistValues(T&, IQorArchive* archive, LONG, ccAcqPropertyQuery& query)
+    static void persistValues(T&, IQorArchive* archive, LONG flags, ccAcqPropertyQuery& query)
     {
-        cc_props_b::Archive a(archive);
+        cc_props_b::Archive a(archive, flags);
         ccReadoutDirectionProp& prop = query.readoutDirectionPropRef();
         bool h = prop.horizontalReadoutReversed(), v = prop.verticalReadoutReversed();
         if (a.item(u"HorizontalReadoutReversed", h)) prop.horizontalReadoutReversed(h);
@@ -374,48 +325,48 @@ class IQorAcqTriggerFilterImpl : public IQorAcqTriggerFilter {
 public:
     HRESULT get_MinTriggerWidth(double* seconds) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqTriggerFilter, u"MinTriggerWidth", seconds,
+        return cc_grabber::get(self(), IID_IQorAcqTriggerFilter, u"MinTriggerWidth", seconds,
                                [](ccAcqPropertyQuery& q) { return q.triggerFilterPropRef().minTriggerWidth(); });
     }
     HRESULT put_MinTriggerWidth(double seconds) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqTriggerFilter, u"MinTriggerWidth", cc_props_b::kMinTriggerWidth, seconds,
             [](ccAcqPropertyQuery& q) { return q.triggerFilterPropRef().minTriggerWidth(); },
             [](ccAcqPropertyQuery& q, double v) { q.triggerFilterPropRef().minTriggerWidth(v); });
     }
     HRESULT get_MinTriggerPeriod(double* seconds) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqTriggerFilter, u"MinTriggerPeriod", seconds,
+        return cc_grabber::get(self(), IID_IQorAcqTriggerFilter, u"MinTriggerPeriod", seconds,
                                [](ccAcqPropertyQuery& q) { return q.triggerFilterPropRef().minTriggerPeriod(); });
     }
     HRESULT put_MinTriggerPeriod(double seconds) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqTriggerFilter, u"MinTriggerPeriod", cc_props_b::kMinTriggerPeriod, seconds,
             [](ccAcqPropertyQuery& q) { return q.triggerFilterPropRef().minTriggerPeriod(); },
             [](ccAcqPropertyQuery& q, double v) { q.triggerFilterPropRef().minTriggerPeriod(v); });
     }
     HRESULT get_TriggerDelay(double* seconds) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqTriggerFilter, u"TriggerDelay", seconds,
+        return cc_grabber::get(self(), IID_IQorAcqTriggerFilter, u"TriggerDelay", seconds,
                                [](ccAcqPropertyQuery& q) { return q.triggerFilterPropRef().triggerDelay(); });
     }
     HRESULT put_TriggerDelay(double seconds) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqTriggerFilter, u"TriggerDelay", cc_props_b::kTriggerDelay, seconds,
             [](ccAcqPropertyQuery& q) { return q.triggerFilterPropRef().triggerDelay(); },
             [](ccAcqPropertyQuery& q, double v) { q.triggerFilterPropRef().triggerDelay(v); });
     }
     HRESULT get_IgnoreMissedTrigger(VARIANT_BOOL* ignore) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqTriggerFilter, u"IgnoreMissedTrigger", ignore,
-                               [](ccAcqPropertyQuery& q) { return cc_props_b::vb(q.triggerFilterPropRef().ignoreMissedTrigger()); });
+        return cc_grabber::get(self(), IID_IQorAcqTriggerFilter, u"IgnoreMissedTrigger", ignore,
+                               [](ccAcqPropertyQuery& q) { return cc_grabber::toVariantBool(q.triggerFilterPropRef().ignoreMissedTrigger()); });
     }
     HRESULT put_IgnoreMissedTrigger(VARIANT_BOOL ignore) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqTriggerFilter, u"IgnoreMissedTrigger", cc_props_b::kIgnoreMissedTrigger,
             ignore != VARIANT_FALSE,
             [](ccAcqPropertyQuery& q) { return q.triggerFilterPropRef().ignoreMissedTrigger(); },
@@ -423,9 +374,9 @@ public:
     }
 
     static bool isSupported(ccAcqPropertyQuery& query) { return query.triggerFilterProp() != nullptr; }
-    static void persistValues(T&, IQorArchive* archive, LONG, ccAcqPropertyQuery& query)
+    static void persistValues(T&, IQorArchive* archive, LONG flags, ccAcqPropertyQuery& query)
     {
-        cc_props_b::Archive a(archive);
+        cc_props_b::Archive a(archive, flags);
         ccTriggerFilterProp& prop = query.triggerFilterPropRef();
         double width = prop.minTriggerWidth(), period = prop.minTriggerPeriod(), delay = prop.triggerDelay();
         bool ignore = prop.ignoreMissedTrigger();
@@ -444,21 +395,21 @@ class IQorAcqStrobeDelayImpl : public IQorAcqStrobeDelay {
 public:
     HRESULT get_StrobeDelay(double* seconds) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqStrobeDelay, u"StrobeDelay", seconds,
+        return cc_grabber::get(self(), IID_IQorAcqStrobeDelay, u"StrobeDelay", seconds,
                                [](ccAcqPropertyQuery& q) { return q.strobeDelayPropRef().strobeDelay(); });
     }
     HRESULT put_StrobeDelay(double seconds) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqStrobeDelay, u"StrobeDelay", cc_props_b::kStrobeDelay, seconds,
             [](ccAcqPropertyQuery& q) { return q.strobeDelayPropRef().strobeDelay(); },
             [](ccAcqPropertyQuery& q, double v) { q.strobeDelayPropRef().strobeDelay(v); });
     }
 
     static bool isSupported(ccAcqPropertyQuery& query) { return query.strobeDelayProp() != nullptr; }
-    static void persistValues(T&, IQorArchive* archive, LONG, ccAcqPropertyQuery& query)
+    static void persistValues(T&, IQorArchive* archive, LONG flags, ccAcqPropertyQuery& query)
     {
-        cc_props_b::Archive a(archive);
+        cc_props_b::Archive a(archive, flags);
         ccStrobeDelayProp& prop = query.strobeDelayPropRef();
         double delay = prop.strobeDelay();
         if (a.item(u"StrobeDelay", delay)) prop.strobeDelay(delay);
@@ -473,12 +424,12 @@ class IQorAcqCameraCalibrationImpl : public IQorAcqCameraCalibration {
 public:
     HRESULT get_OutlierPixelCorrectionEnabled(VARIANT_BOOL* enabled) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqCameraCalibration, u"OutlierPixelCorrectionEnabled", enabled,
-                               [](ccAcqPropertyQuery& q) { return cc_props_b::vb(q.cdcCameraCalibrationPropRef().outlierPixelCorrectionEnabled()); });
+        return cc_grabber::get(self(), IID_IQorAcqCameraCalibration, u"OutlierPixelCorrectionEnabled", enabled,
+                               [](ccAcqPropertyQuery& q) { return cc_grabber::toVariantBool(q.cdcCameraCalibrationPropRef().outlierPixelCorrectionEnabled()); });
     }
     HRESULT put_OutlierPixelCorrectionEnabled(VARIANT_BOOL enabled) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqCameraCalibration, u"OutlierPixelCorrectionEnabled",
             cc_props_b::kOutlierPixelCorrectionEnabled, enabled != VARIANT_FALSE,
             [](ccAcqPropertyQuery& q) { return q.cdcCameraCalibrationPropRef().outlierPixelCorrectionEnabled(); },
@@ -486,12 +437,12 @@ public:
     }
     HRESULT get_RowColumnCalibrationEnabled(VARIANT_BOOL* enabled) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqCameraCalibration, u"RowColumnCalibrationEnabled", enabled,
-                               [](ccAcqPropertyQuery& q) { return cc_props_b::vb(q.cdcCameraCalibrationPropRef().rowColumnCalibrationEnabled()); });
+        return cc_grabber::get(self(), IID_IQorAcqCameraCalibration, u"RowColumnCalibrationEnabled", enabled,
+                               [](ccAcqPropertyQuery& q) { return cc_grabber::toVariantBool(q.cdcCameraCalibrationPropRef().rowColumnCalibrationEnabled()); });
     }
     HRESULT put_RowColumnCalibrationEnabled(VARIANT_BOOL enabled) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqCameraCalibration, u"RowColumnCalibrationEnabled",
             cc_props_b::kRowColumnCalibrationEnabled, enabled != VARIANT_FALSE,
             [](ccAcqPropertyQuery& q) { return q.cdcCameraCalibrationPropRef().rowColumnCalibrationEnabled(); },
@@ -499,9 +450,9 @@ public:
     }
 
     static bool isSupported(ccAcqPropertyQuery& query) { return query.cdcCameraCalibrationProp() != nullptr; }
-    static void persistValues(T&, IQorArchive* archive, LONG, ccAcqPropertyQuery& query)
+    static void persistValues(T&, IQorArchive* archive, LONG flags, ccAcqPropertyQuery& query)
     {
-        cc_props_b::Archive a(archive);
+        cc_props_b::Archive a(archive, flags);
         ccCdcCameraCalibrationProp& prop = query.cdcCameraCalibrationPropRef();
         bool outlier = prop.outlierPixelCorrectionEnabled(), rowColumn = prop.rowColumnCalibrationEnabled();
         if (a.item(u"OutlierPixelCorrectionEnabled", outlier)) prop.outlierPixelCorrectionEnabled(outlier);
@@ -523,12 +474,12 @@ public:
 #define CC_LINESCAN_BOOL(Name, prop, getter)                                                                        \
     HRESULT get_##Name(VARIANT_BOOL* value) override                                                                \
     {                                                                                                               \
-        return cc_props_b::get(self(), IID_IQorAcqLineScan, u## #Name, value,                                       \
-                               [](Q& q) { return cc_props_b::vb(q.prop##Ref().getter()); });                        \
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u## #Name, value,                                       \
+                               [](Q& q) { return cc_grabber::toVariantBool(q.prop##Ref().getter()); });                        \
     }                                                                                                               \
     HRESULT put_##Name(VARIANT_BOOL value) override                                                                 \
     {                                                                                                               \
-        return cc_props_b::put(                                                                                     \
+        return cc_grabber::put(                                                                                     \
             self(), IID_IQorAcqLineScan, u## #Name, cc_props_b::k##Name, value != VARIANT_FALSE,                    \
             [](Q& q) { return q.prop##Ref().getter(); }, [](Q& q, bool v) { q.prop##Ref().getter(v); });            \
     }
@@ -544,12 +495,12 @@ public:
     // The two trigger sources go to the library together.
     HRESULT get_TriggerFromEncoderFirst(VARIANT_BOOL* value) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqLineScan, u"TriggerFromEncoderFirst", value,
-                               [](Q& q) { return cc_props_b::vb(q.encoderPropRef().triggerFromEncoderFirst()); });
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"TriggerFromEncoderFirst", value,
+                               [](Q& q) { return cc_grabber::toVariantBool(q.encoderPropRef().triggerFromEncoderFirst()); });
     }
     HRESULT put_TriggerFromEncoderFirst(VARIANT_BOOL value) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqLineScan, u"TriggerFromEncoderFirst", cc_props_b::kTriggerFromEncoderFirst,
             value != VARIANT_FALSE, [](Q& q) { return q.encoderPropRef().triggerFromEncoderFirst(); },
             [](Q& q, bool v) {
@@ -559,12 +510,12 @@ public:
     }
     HRESULT get_TriggerFromEncoderSecond(VARIANT_BOOL* value) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqLineScan, u"TriggerFromEncoderSecond", value,
-                               [](Q& q) { return cc_props_b::vb(q.encoderPropRef().triggerFromEncoderSecond()); });
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"TriggerFromEncoderSecond", value,
+                               [](Q& q) { return cc_grabber::toVariantBool(q.encoderPropRef().triggerFromEncoderSecond()); });
     }
     HRESULT put_TriggerFromEncoderSecond(VARIANT_BOOL value) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqLineScan, u"TriggerFromEncoderSecond", cc_props_b::kTriggerFromEncoderSecond,
             value != VARIANT_FALSE, [](Q& q) { return q.encoderPropRef().triggerFromEncoderSecond(); },
             [](Q& q, bool v) {
@@ -577,12 +528,12 @@ public:
     // travel as their 32 bits: a negative LONG is a count the library refuses.
     HRESULT get_StepsPerLine(LONG* value) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqLineScan, u"StepsPerLine", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"StepsPerLine", value,
                                [](Q& q) { return static_cast<LONG>(q.encoderPropRef().stepsPerLine()); });
     }
     HRESULT put_StepsPerLine(LONG value) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqLineScan, u"StepsPerLine", cc_props_b::kStepsPerLine, static_cast<uint32_t>(value),
             [](Q& q) { return q.encoderPropRef().stepsPerLine(); },
             [](Q& q, uint32_t v) {
@@ -592,12 +543,12 @@ public:
     }
     HRESULT get_StepSixteenths(LONG* value) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqLineScan, u"StepSixteenths", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"StepSixteenths", value,
                                [](Q& q) { return static_cast<LONG>(q.encoderPropRef().stepSixteenths()); });
     }
     HRESULT put_StepSixteenths(LONG value) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqLineScan, u"StepSixteenths", cc_props_b::kStepSixteenths, static_cast<uint32_t>(value),
             [](Q& q) { return q.encoderPropRef().stepSixteenths(); },
             [](Q& q, uint32_t v) {
@@ -607,53 +558,53 @@ public:
     }
     HRESULT get_EncoderPort(LONG* value) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqLineScan, u"EncoderPort", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"EncoderPort", value,
                                [](Q& q) { return q.encoderPropRef().encoderPort(); });
     }
     HRESULT put_EncoderPort(LONG value) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqLineScan, u"EncoderPort", cc_props_b::kEncoderPort, int32_t{value},
             [](Q& q) { return q.encoderPropRef().encoderPort(); },
             [](Q& q, int32_t v) { q.encoderPropRef().encoderPort(v); });
     }
     HRESULT get_NumEncoderPorts(LONG* value) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqLineScan, u"NumEncoderPorts", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"NumEncoderPorts", value,
                                [](Q& q) { return static_cast<LONG>(q.encoderPropRef().numEncoderPorts()); });
     }
     HRESULT get_EncoderOffset(LONG* value) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqLineScan, u"EncoderOffset", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"EncoderOffset", value,
                                [](Q& q) { return q.encoderPropRef().encoderOffset(); });
     }
     HRESULT put_EncoderOffset(LONG value) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqLineScan, u"EncoderOffset", cc_props_b::kEncoderOffset, int32_t{value},
             [](Q& q) { return q.encoderPropRef().encoderOffset(); },
             [](Q& q, int32_t v) { q.encoderPropRef().encoderOffset(v); });
     }
     HRESULT get_EncoderResolution(LONG* value) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqLineScan, u"EncoderResolution", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"EncoderResolution", value,
                                [](Q& q) { return q.encoderPropRef().encoderResolution(); });
     }
     HRESULT put_EncoderResolution(LONG value) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqLineScan, u"EncoderResolution", cc_props_b::kEncoderResolution, int32_t{value},
             [](Q& q) { return q.encoderPropRef().encoderResolution(); },
             [](Q& q, int32_t v) { q.encoderPropRef().encoderResolution(v); });
     }
     HRESULT get_StartAcqOnEncoderCount(LONG* value) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqLineScan, u"StartAcqOnEncoderCount", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"StartAcqOnEncoderCount", value,
                                [](Q& q) { return static_cast<LONG>(q.encoderPropRef().startAcqOnEncoderCount()); });
     }
     HRESULT put_StartAcqOnEncoderCount(LONG value) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqLineScan, u"StartAcqOnEncoderCount", cc_props_b::kStartAcqOnEncoderCount,
             static_cast<uint32_t>(value), [](Q& q) { return q.encoderPropRef().startAcqOnEncoderCount(); },
             [](Q& q, uint32_t v) { q.encoderPropRef().startAcqOnEncoderCount(v); });
@@ -667,19 +618,19 @@ public:
     }
     HRESULT get_CurrentEncoderCount(LONG* value) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqLineScan, u"CurrentEncoderCount", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"CurrentEncoderCount", value,
                                [](Q& q) { return static_cast<LONG>(q.encoderControlPropRef().currentEncoderCount()); });
     }
     HRESULT get_FirstPelOffset(LONG* value) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqLineScan, u"FirstPelOffset", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"FirstPelOffset", value,
                                [](Q& q) { return LONG{q.firstPelOffsetPropRef().firstPelOffset()}; });
     }
     // The library keeps one signed byte: a value beyond it is refused here
     // rather than cut into another offset.
     HRESULT put_FirstPelOffset(LONG value) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqLineScan, u"FirstPelOffset", cc_props_b::kFirstPelOffset, int32_t{value},
             [](Q& q) { return int32_t{q.firstPelOffsetPropRef().firstPelOffset()}; },
             [](Q& q, int32_t v) { firstPelOffset(q.firstPelOffsetPropRef(), v); });
@@ -689,9 +640,9 @@ public:
     {
         return query.encoderProp() || query.encoderControlProp() || query.firstPelOffsetProp();
     }
-    static void persistValues(T&, IQorArchive* archive, LONG, Q& query)
+    static void persistValues(T&, IQorArchive* archive, LONG flags, Q& query)
     {
-        cc_props_b::Archive a(archive);
+        cc_props_b::Archive a(archive, flags);
         if (ccEncoderProp* p = query.encoderProp()) {
             bool b = p->testEncoderEnabled();
             if (a.item(u"TestEncoderEnabled", b)) p->testEncoderEnabled(b);
@@ -747,21 +698,21 @@ class IQorAcqStrobePulseDurationImpl : public IQorAcqStrobePulseDuration {
 public:
     HRESULT get_StrobePulseDuration(double* seconds) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqStrobePulseDuration, u"StrobePulseDuration", seconds,
+        return cc_grabber::get(self(), IID_IQorAcqStrobePulseDuration, u"StrobePulseDuration", seconds,
                                [](ccAcqPropertyQuery& q) { return q.strobePropRef().strobePulseDuration(); });
     }
     HRESULT put_StrobePulseDuration(double seconds) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqStrobePulseDuration, u"StrobePulseDuration", cc_props_b::kStrobePulseDuration, seconds,
             [](ccAcqPropertyQuery& q) { return q.strobePropRef().strobePulseDuration(); },
             [](ccAcqPropertyQuery& q, double v) { q.strobePropRef().strobePulseDuration(v); });
     }
 
     static bool isSupported(ccAcqPropertyQuery& query) { return query.strobeProp() != nullptr; }
-    static void persistValues(T&, IQorArchive* archive, LONG, ccAcqPropertyQuery& query)
+    static void persistValues(T&, IQorArchive* archive, LONG flags, ccAcqPropertyQuery& query)
     {
-        cc_props_b::Archive a(archive);
+        cc_props_b::Archive a(archive, flags);
         ccStrobeProp& prop = query.strobePropRef();
         double duration = prop.strobePulseDuration();
         if (a.item(u"StrobePulseDuration", duration)) prop.strobePulseDuration(duration);
@@ -776,21 +727,21 @@ class IQorAcq1394DCAMImpl : public IQorAcq1394DCAM {
 public:
     HRESULT get_CameraBandwidth(double* share) override
     {
-        return cc_props_b::get(self(), IID_IQorAcq1394DCAM, u"CameraBandwidth", share,
+        return cc_grabber::get(self(), IID_IQorAcq1394DCAM, u"CameraBandwidth", share,
                                [](ccAcqPropertyQuery& q) { return q.cameraBandwidthPropRef().cameraBandwidth(); });
     }
     HRESULT put_CameraBandwidth(double share) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcq1394DCAM, u"CameraBandwidth", cc_props_b::kCameraBandwidth, share,
             [](ccAcqPropertyQuery& q) { return q.cameraBandwidthPropRef().cameraBandwidth(); },
             [](ccAcqPropertyQuery& q, double v) { q.cameraBandwidthPropRef().cameraBandwidth(v); });
     }
 
     static bool isSupported(ccAcqPropertyQuery& query) { return query.cameraBandwidthProp() != nullptr; }
-    static void persistValues(T&, IQorArchive* archive, LONG, ccAcqPropertyQuery& query)
+    static void persistValues(T&, IQorArchive* archive, LONG flags, ccAcqPropertyQuery& query)
     {
-        cc_props_b::Archive a(archive);
+        cc_props_b::Archive a(archive, flags);
         ccCameraBandwidthProp& prop = query.cameraBandwidthPropRef();
         double share = prop.cameraBandwidth();
         if (a.item(u"CameraBandwidth", share)) prop.cameraBandwidth(share);
@@ -806,37 +757,37 @@ class IQorAcqSettingInfoImpl : public IQorAcqSettingInfo {
 public:
     HRESULT get_MinExposure(double* seconds) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqSettingInfo, u"MinExposure", seconds,
+        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"MinExposure", seconds,
                                [this](ccAcqPropertyQuery&) { return self().libraryFifo().minExposure(); });
     }
     HRESULT get_ContrastDefaultValue(double* value) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqSettingInfo, u"ContrastDefaultValue", value,
+        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"ContrastDefaultValue", value,
                                [this](ccAcqPropertyQuery&) { return self().libraryFifo().contrastDefaultValue(); });
     }
     HRESULT get_BrightnessDefaultValue(double* value) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqSettingInfo, u"BrightnessDefaultValue", value,
+        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"BrightnessDefaultValue", value,
                                [this](ccAcqPropertyQuery&) { return self().libraryFifo().brightnessDefaultValue(); });
     }
     HRESULT get_StrobeEnableSupported(VARIANT_BOOL* supported) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqSettingInfo, u"StrobeEnableSupported", supported,
-                               [this](ccAcqPropertyQuery&) { return cc_props_b::vb(self().libraryFifo().isStrobeEnableSupported()); });
+        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"StrobeEnableSupported", supported,
+                               [this](ccAcqPropertyQuery&) { return cc_grabber::toVariantBool(self().libraryFifo().isStrobeEnableSupported()); });
     }
     HRESULT get_StrobePulseDurationSupported(VARIANT_BOOL* supported) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqSettingInfo, u"StrobePulseDurationSupported", supported,
-                               [this](ccAcqPropertyQuery&) { return cc_props_b::vb(self().libraryFifo().isStrobePulseDurationSupported()); });
+        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"StrobePulseDurationSupported", supported,
+                               [this](ccAcqPropertyQuery&) { return cc_grabber::toVariantBool(self().libraryFifo().isStrobePulseDurationSupported()); });
     }
     HRESULT get_SupportedSampleXValues(SAFEARRAY** values) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqSettingInfo, u"SupportedSampleXValues", values,
+        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"SupportedSampleXValues", values,
                                [this](ccAcqPropertyQuery&) { return array(self().libraryFifo().supportedSampleXValues()); });
     }
     HRESULT get_SupportedSampleYValues(SAFEARRAY** values) override
     {
-        return cc_props_b::get(self(), IID_IQorAcqSettingInfo, u"SupportedSampleYValues", values,
+        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"SupportedSampleYValues", values,
                                [this](ccAcqPropertyQuery&) { return array(self().libraryFifo().supportedSampleYValues()); });
     }
 
@@ -882,16 +833,16 @@ public:
     // The text is parsed first: one that does not parse leaves the bag.
     HRESULT put_CustomProperties(BSTR text) override
     {
-        return cc_props_b::put(
+        return cc_grabber::put(
             self(), IID_IQorAcqCustomProperties, u"CustomProperties", cc_props_b::kCustomProperties,
             plat::com::wideFromBstr(text), [](ccAcqPropertyQuery& q) { return q.customPropRef().customProps().asString(); },
             [](ccAcqPropertyQuery& q, const std::wstring& v) { set(q.customPropRef(), v); });
     }
 
     static bool isSupported(ccAcqPropertyQuery& query) { return query.customProp() != nullptr; }
-    static void persistValues(T&, IQorArchive* archive, LONG, ccAcqPropertyQuery& query)
+    static void persistValues(T&, IQorArchive* archive, LONG flags, ccAcqPropertyQuery& query)
     {
-        cc_props_b::Archive a(archive);
+        cc_props_b::Archive a(archive, flags);
         ccCustomProp& prop = query.customPropRef();
         std::wstring text = prop.customProps().asString();
         if (a.item(u"CustomProperties", text)) set(prop, text);

@@ -19,6 +19,14 @@ extern const plat::com::InterfaceEntry kAcqMasterClockFrequency, kAcqROI, kAcqSi
     kAcqSample, kAcqReadoutDirection, kAcqTriggerFilter, kAcqStrobeDelay, kAcqCameraCalibration, kAcqLineScan,
     kAcqStrobePulseDuration, kAcq1394DCAM, kAcqSettingInfo, kAcqCustomProperties;
 
+// An interface result goes back as VT_DISPATCH (null after a failure).
+template <class I> HRESULT dispatchResult(VARIANT* r, I* itf, HRESULT hr)
+{
+    r->vt = VT_DISPATCH;
+    r->pdispVal = itf;
+    return hr;
+}
+
 } // namespace cc_grabber_types
 
 // Registers the library under LIBID_Qorx7320, version 1.0; idempotent.

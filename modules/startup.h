@@ -11,5 +11,6 @@ void ccModulesStartup();
 // objects built once (trigger models, built-in video formats, FIFO kind
 // tags, the camera-configuration parameter map, the device root). The
 // folders' own registrations, run afterwards, find those classes registered
-// and add the rest. Idempotent; registers the layers below first.
+// and add the rest. Idempotent; runs the image layer's start-up first,
+// which runs those of the layers below it.
 void ccAcqLibraryStartup();

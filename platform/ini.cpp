@@ -39,7 +39,8 @@ bool profileStringInText(const std::string& text, const std::wstring& section, c
                          std::wstring* value)
 {
     bool inSection = false;
-    size_t start = 0;
+    // Editors may begin the file with a UTF-8 byte-order mark.
+    size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();

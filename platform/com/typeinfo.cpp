@@ -468,8 +468,11 @@ public:
         if (!info) return E_POINTER;
         *info = nullptr;
         for (size_t i = 0; i < entry_.interfaceCount; ++i)
-            if (IsEqualGUID(*entry_.interfaces[i]->iid, guid)) *info = infos_[i].get();
-        return *info ? S_OK : TYPE_E_ELEMENTNOTFOUND;
+            if (IsEqualGUID(*entry_.interfaces[i]->iid, guid)) {
+                *info = infos_[i].get();
+                return S_OK;
+            }
+        return TYPE_E_ELEMENTNOTFOUND;
     }
     const TypeLibraryEntry& entry() const { return entry_; }
 

@@ -276,6 +276,7 @@ TEST_F(ComClient, AnOutputLineDrivesTheBoardAndAnInputLineTellsItsSink)
     const std::vector<std::vector<LONG>> events = sink.waitFor(1);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0][0], number);
+    sim().waitEdges(); // the module thread that raised it has ended
 }
 
 } // namespace

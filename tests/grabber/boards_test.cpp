@@ -14,7 +14,6 @@
 #include "modules/ioconfig.h"
 #include "modules/unknownfg.h"
 #include "platform/com/safearray.h"
-#include "platform/com/stream.h"
 #include "platform/event_log_testing.h"
 #include "tests/grabber/board_client.h"
 #include "tests/support/scoped_env.h"
@@ -54,11 +53,13 @@ TEST(BoardCollection, ListsTheBoardTableInOrderAndItsBoardsAnswerAsTheLibraryBoa
         const std::u16string builtIn = ccVidFmtSonyXC75_640x480().name();
         EXPECT_NE(std::find(names, names + formats->rgsabound[0].cElements, builtIn), names + formats->rgsabound[0].cElements);
         SafeArrayDestroy(formats);
-        BSTR format = SysAllocString(builtIn.c_str());
+        BSTR format = SysAllocString(builtIn.c_str()), unknown = SysAllocString(u"no such format");
         LONG ports = -1;
         EXPECT_EQ(board->get_NumCameraPorts(format, &ports), S_OK);
         EXPECT_EQ(ports, static_cast<LONG>(library.numCameraPorts(ccVidFmtSonyXC75_640x480())));
+        EXPECT_TRUE(FAILED(board->get_NumCameraPorts(unknown, &ports)));
         SysFreeString(format);
+        SysFreeString(unknown);
     }
 }
 
@@ -84,22 +85,6 @@ TEST(BoardCollection, RefusesIndexesOutsideItAndIndexesThatAreNotNumbers)
         EXPECT_EQ(board.p != nullptr, hr == S_OK);
     }
     VariantClear(&word);
-}
-
-TEST(BoardObject, MakesFifosOfKnownFormatsOnly)
-{
-    Held<IQorFrameGrabber7320> board = board_client::board();
-    BSTR known = SysAllocString(ccVidFmtSonyXC75_640x480().name());
-    BSTR unknown = SysAllocString(u"no such format");
-    Held<IDispatch> fifo, none;
-    EXPECT_EQ(board->CreateAcqFifo(known, 0, &fifo.p), S_OK);
-    EXPECT_NE(fifo.p, nullptr);
-    EXPECT_TRUE(FAILED(board->CreateAcqFifo(unknown, 0, &none.p)));
-    EXPECT_EQ(none.p, nullptr);
-    LONG ports = -1;
-    EXPECT_TRUE(FAILED(board->get_NumCameraPorts(unknown, &ports)));
-    SysFreeString(known);
-    SysFreeString(unknown);
 }
 
 // The product file along the search path chooses the board's I/O option.
@@ -143,9 +128,7 @@ TEST(BoardObject, TheCollectionAndItsBoardsGetCompanionsWhenTheBridgeIsThere)
     // Once the managed side has shut down, no object is made.
     ASSERT_EQ(ccDotNetStandInShutdown(), S_OK);
     Held<IQorFrameGrabber7320s> refused;
-    EXPECT_EQ(CoCreateInstance(CLSID_QorFrameGrabber7320s, nullptr, CLSCTX_INPROC_SERVER, IID_IQorFrameGrabber7320s,
-                               refused.out()),
-              E_FAIL);
+    EXPECT_EQ(CoCreateInstance(CLSID_QorFrameGrabber7320s, nullptr, CLSCTX_INPROC_SERVER, IID_IQorFrameGrabber7320s, refused.out()), E_FAIL);
     ccDotNetResetForTesting();
     (void)plat::com::unregisterClass(CLSID_QorDotNetBridge);
 }

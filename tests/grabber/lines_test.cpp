@@ -25,12 +25,9 @@ class LineSink : public IDispatch {
 public:
     HRESULT QueryInterface(REFIID iid, void** ppv) override
     {
-        *ppv = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != DIID_IQorInputLineEvents && iid != IID_IQorAgileMarker)
-            return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
+        const bool known = iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID_IQorInputLineEvents || iid == IID_IQorAgileMarker;
+        *ppv = known ? static_cast<IDispatch*>(this) : nullptr;
+        return known ? S_OK : E_NOINTERFACE;
     }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
@@ -77,12 +74,7 @@ protected:
         ASSERT_EQ(board->get_InputLines(&inputs.p), S_OK);
         ASSERT_EQ(board->get_OutputLines(&outputs.p), S_OK);
     }
-    void TearDown() override
-    {
-        ccReleaseLineCollections();
-        sim().waitEdges();
-    }
-    // The line's event point.
+    void TearDown() override { ccReleaseLineCollections(), sim().waitEdges(); }
     Held<IConnectionPoint> eventsOf(IUnknown* line)
     {
         Held<IConnectionPointContainer> container;
@@ -113,9 +105,7 @@ TEST_F(Lines, CountTheStandardOptionsLinesAndAnOutputDrivesTheBoardsLine)
     ASSERT_EQ(line->Pulse(VARIANT_TRUE, 2.5), S_OK);
     double args[3] = {};
     ASSERT_EQ(sim().lastArgs(ccIidLineIO, 9, args, 3), 3u);
-    EXPECT_EQ(args[0], 1.0);
-    EXPECT_EQ(args[1], 0.0025);
-    EXPECT_EQ(args[2], 0.0);
+    EXPECT_EQ(std::vector<double>(args, args + 3), (std::vector<double>{1.0, 0.0025, 0.0}));
     for (double bad : {-1.0, std::numeric_limits<double>::quiet_NaN()})
         EXPECT_EQ(line->Pulse(VARIANT_TRUE, bad), E_INVALIDARG);
 }

@@ -7,10 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "comframe/classids.h"
 #include "grabber/itf_props_b.h"
-#include "platform/com/errorinfo.h"
-#include "platform/com/typeinfo.h"
 #include "tests/support/com_prop_host.h"
 #include "tests/support/sim_module.h"
 
@@ -26,32 +23,13 @@ using Host = ccComPropHost<IQorAcqMasterClockFrequencyImpl, IQorAcqROIImpl, IQor
 // The setting information also reads the library FIFO itself.
 struct InfoHost : ccComPropHost<IQorAcqOffsetClampImpl>, IQorAcqSettingInfoImpl<InfoHost> {
     ccAcqFifo& libraryFifo() { return fifo(); }
-    HRESULT QueryInterface(REFIID, void** ppv) override { return *ppv = nullptr, E_NOINTERFACE; }
-    ULONG AddRef() override { return 1; }
-    ULONG Release() override { return 1; }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+    CC_STACK_DISPATCH_STUBS
 };
 
-class PropsB : public testing::Test {
+class PropertiesB : public testing::Test {
 protected:
     void SetUp() override { sim().reset(); }
 };
-
-// The failure carries an error object with a text.
-testing::AssertionResult hasErrorInfo()
-{
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) != S_OK || !info) return testing::AssertionFailure() << "no error object";
-    BSTR text = nullptr;
-    info->GetDescription(&text);
-    const bool described = SysStringLen(text) > 0;
-    SysFreeString(text);
-    info->Release();
-    return described ? testing::AssertionSuccess() : testing::AssertionFailure() << "no description";
-}
 
 // What the error handler makes of the library's exception.
 template <class E> HRESULT translated()
@@ -185,20 +163,9 @@ std::vector<Case> cases()
     return all;
 }
 
-TEST_F(PropsB, APutReachesTheLibraryAndTellsItsChangeOnce)
-{
-    for (const Case& c : cases()) {
-        SCOPED_TRACE(c.name);
-        Host host;
-        const uint32_t calls = sim().callCount(c.iid, c.slot);
-        EXPECT_EQ(c.put(host), S_OK);
-        EXPECT_TRUE(c.holdsNew(host));
-        EXPECT_GT(sim().callCount(c.iid, c.slot), calls);
-        EXPECT_EQ(host.changed, std::vector<DISPID>{c.id});
-    }
-}
-
-TEST_F(PropsB, APutOfTheValueInForceCallsNothing)
+// A put of the value in force calls nothing; a new one reaches the library
+// and tells its change once; a refused one is the library's error and keeps it.
+TEST_F(PropertiesB, APutReachesTheLibraryOnceAndARefusedOneKeepsTheValue)
 {
     for (const Case& c : cases()) {
         SCOPED_TRACE(c.name);
@@ -207,53 +174,33 @@ TEST_F(PropsB, APutOfTheValueInForceCallsNothing)
         EXPECT_EQ(c.putSame(host), S_OK);
         EXPECT_EQ(sim().callCount(c.iid, c.slot), calls);
         EXPECT_TRUE(host.changed.empty());
-    }
-}
-
-TEST_F(PropsB, ARefusedValueIsTheLibrarysErrorAndKeepsTheValue)
-{
-    for (const Case& c : cases()) {
-        SCOPED_TRACE(c.name);
-        Host host;
-        ASSERT_EQ(c.put(host), S_OK);
+        EXPECT_EQ(c.put(host), S_OK);
+        EXPECT_TRUE(c.holdsNew(host));
+        EXPECT_GT(sim().callCount(c.iid, c.slot), calls);
+        EXPECT_EQ(host.changed, std::vector<DISPID>{c.id});
         host.changed.clear();
         EXPECT_EQ(c.putBad(host), c.refusal);
-        EXPECT_TRUE(hasErrorInfo());
+        EXPECT_FALSE(ccTestErrorText().empty());
         EXPECT_TRUE(c.holdsNew(host));
         EXPECT_TRUE(host.changed.empty());
     }
 }
 
-// An archive held for the test, made in saving mode.
-struct Archive {
-    Archive()
-    {
-        EXPECT_EQ(CQorArchive::create(&p), S_OK);
-        static_cast<IQorArchive*>(p)->AddRef();
-        p->SetMode(0x40FFFFFF);
-    }
-    ~Archive() { static_cast<IQorArchive*>(p)->Release(); }
-    void load() { p->SetMode(0x00FFFFFF); }
-    CQorArchive* p = nullptr;
-};
-
-TEST_F(PropsB, PersistedValuesComeBackInAFreshFifo)
+TEST_F(PropertiesB, PersistedValuesComeBackInAFreshFifo)
 {
-    Archive archive;
+    ccTestArchive archive(0x40FFFFFF);
     {
         Host saved;
-        for (const Case& c : cases())
-            ASSERT_EQ(c.put(saved), S_OK) << c.name;
+        for (const Case& c : cases()) ASSERT_EQ(c.put(saved), S_OK) << c.name;
         ASSERT_EQ(saved.persist(archive.p, 0), S_OK);
     }
-    archive.load();
+    archive.p->SetMode(0x00FFFFFF);
     Host loaded;
     ASSERT_EQ(loaded.persist(archive.p, 0), S_OK);
-    for (const Case& c : cases())
-        EXPECT_TRUE(c.holdsNew(loaded)) << c.name;
+    for (const Case& c : cases()) EXPECT_TRUE(c.holdsNew(loaded)) << c.name;
 }
 
-TEST_F(PropsB, AnInterfaceIsSupportedWhenTheFifoHasWhatItNeeds)
+TEST_F(PropertiesB, AnInterfaceIsSupportedWhenTheFifoHasWhatItNeeds)
 {
     struct Support {
         const char* name;
@@ -299,7 +246,7 @@ std::vector<LONG> elements(SAFEARRAY* array)
 }
 
 // What the FIFO reports of itself, with the board's records and without.
-TEST_F(PropsB, SettingInfoIsWhatTheLibraryFifoReports)
+TEST_F(PropertiesB, SettingInfoIsWhatTheLibraryFifoReports)
 {
     for (const bool records : {true, false}) {
         SCOPED_TRACE(records);
@@ -330,81 +277,55 @@ TEST_F(PropsB, SettingInfoIsWhatTheLibraryFifoReports)
     }
 }
 
+template <class I> void* as(Host& h, InfoHost&) { return static_cast<I*>(&h); }
+VARIANT of(VARTYPE vt, double value)
+{
+    VARIANT v{};
+    v.vt = vt;
+    if (vt == VT_R8) v.dblVal = value;
+    if (vt == VT_I4) v.lVal = LONG(value);
+    if (vt == VT_BOOL) v.boolVal = VARIANT_TRUE;
+    return v;
+}
+
 // One put and one get per interface by name through the module's type
 // library, to show each table calls the methods it names.
-TEST_F(PropsB, EachTableCallsItsMethodsByName)
+TEST_F(PropertiesB, EachTableCallsItsMethodsByName)
 {
-    struct Call {
+    const struct {
         const IID* iid;
         const char16_t* name;
         VARIANT value; // VT_EMPTY: read only
         void* (*instance)(Host&, InfoHost&);
-    };
-    auto v = [](VARTYPE vt, auto set) {
-        VARIANT r{};
-        r.vt = vt;
-        set(r);
-        return r;
-    };
-    const Call table[] = {
-        {&IID_IQorAcqMasterClockFrequency, u"MasterClockFrequency", v(VT_R8, [](VARIANT& r) { r.dblVal = 12.5; }),
-         [](Host& h, InfoHost&) -> void* { return static_cast<IQorAcqMasterClockFrequency*>(&h); }},
-        {&IID_IQorAcqROI, u"ROIMode", v(VT_I4, [](VARIANT& r) { r.lVal = 0; }),
-         [](Host& h, InfoHost&) -> void* { return static_cast<IQorAcqROI*>(&h); }},
-        {&IID_IQorAcqOffsetClamp, u"OffsetClampMode", v(VT_I4, [](VARIANT& r) { r.lVal = 3; }),
-         [](Host& h, InfoHost&) -> void* { return static_cast<IQorAcqOffsetClamp*>(&h); }},
-        {&IID_IQorAcqSample, u"SampleX", v(VT_I4, [](VARIANT& r) { r.lVal = 4; }),
-         [](Host& h, InfoHost&) -> void* { return static_cast<IQorAcqSample*>(&h); }},
-        {&IID_IQorAcqReadoutDirection, u"HorizontalReadoutReversed", v(VT_BOOL, [](VARIANT& r) { r.boolVal = VARIANT_TRUE; }),
-         [](Host& h, InfoHost&) -> void* { return static_cast<IQorAcqReadoutDirection*>(&h); }},
-        {&IID_IQorAcqTriggerFilter, u"TriggerDelay", v(VT_R8, [](VARIANT& r) { r.dblVal = 1e-4; }),
-         [](Host& h, InfoHost&) -> void* { return static_cast<IQorAcqTriggerFilter*>(&h); }},
-        {&IID_IQorAcqStrobeDelay, u"StrobeDelay", v(VT_R8, [](VARIANT& r) { r.dblVal = 1e-3; }),
-         [](Host& h, InfoHost&) -> void* { return static_cast<IQorAcqStrobeDelay*>(&h); }},
-        {&IID_IQorAcqCameraCalibration, u"OutlierPixelCorrectionEnabled", v(VT_BOOL, [](VARIANT& r) { r.boolVal = VARIANT_TRUE; }),
-         [](Host& h, InfoHost&) -> void* { return static_cast<IQorAcqCameraCalibration*>(&h); }},
-        {&IID_IQorAcqLineScan, u"StepsPerLine", v(VT_I4, [](VARIANT& r) { r.lVal = 7; }),
-         [](Host& h, InfoHost&) -> void* { return static_cast<IQorAcqLineScan*>(&h); }},
-        {&IID_IQorAcqStrobePulseDuration, u"StrobePulseDuration", v(VT_R8, [](VARIANT& r) { r.dblVal = 5e-4; }),
-         [](Host& h, InfoHost&) -> void* { return static_cast<IQorAcqStrobePulseDuration*>(&h); }},
-        {&IID_IQorAcq1394DCAM, u"CameraBandwidth", v(VT_R8, [](VARIANT& r) { r.dblVal = 0.5; }),
-         [](Host& h, InfoHost&) -> void* { return static_cast<IQorAcq1394DCAM*>(&h); }},
+    } table[] = {
+        {&IID_IQorAcqMasterClockFrequency, u"MasterClockFrequency", of(VT_R8, 12.5), &as<IQorAcqMasterClockFrequency>},
+        {&IID_IQorAcqROI, u"ROIMode", of(VT_I4, 0), &as<IQorAcqROI>},
+        {&IID_IQorAcqOffsetClamp, u"OffsetClampMode", of(VT_I4, 3), &as<IQorAcqOffsetClamp>},
+        {&IID_IQorAcqSample, u"SampleX", of(VT_I4, 4), &as<IQorAcqSample>},
+        {&IID_IQorAcqReadoutDirection, u"HorizontalReadoutReversed", of(VT_BOOL, 1), &as<IQorAcqReadoutDirection>},
+        {&IID_IQorAcqTriggerFilter, u"TriggerDelay", of(VT_R8, 1e-4), &as<IQorAcqTriggerFilter>},
+        {&IID_IQorAcqStrobeDelay, u"StrobeDelay", of(VT_R8, 1e-3), &as<IQorAcqStrobeDelay>},
+        {&IID_IQorAcqCameraCalibration, u"OutlierPixelCorrectionEnabled", of(VT_BOOL, 1), &as<IQorAcqCameraCalibration>},
+        {&IID_IQorAcqLineScan, u"StepsPerLine", of(VT_I4, 7), &as<IQorAcqLineScan>},
+        {&IID_IQorAcqStrobePulseDuration, u"StrobePulseDuration", of(VT_R8, 5e-4), &as<IQorAcqStrobePulseDuration>},
+        {&IID_IQorAcq1394DCAM, u"CameraBandwidth", of(VT_R8, 0.5), &as<IQorAcq1394DCAM>},
         {&IID_IQorAcqSettingInfo, u"MinExposure", VARIANT{},
          [](Host&, InfoHost& i) -> void* { return static_cast<IQorAcqSettingInfo*>(&i); }},
-        {&IID_IQorAcqCustomProperties, u"CustomProperties", VARIANT{},
-         [](Host& h, InfoHost&) -> void* { return static_cast<IQorAcqCustomProperties*>(&h); }},
+        {&IID_IQorAcqCustomProperties, u"CustomProperties", VARIANT{}, &as<IQorAcqCustomProperties>},
     };
-    ITypeLib* lib = nullptr;
-    ASSERT_EQ(LoadRegTypeLib(LIBID_Qorx7320, 1, 0, 0, &lib), S_OK);
     Host host;
     InfoHost info;
-    for (const Call& c : table) {
+    for (const auto& c : table) {
         SCOPED_TRACE(std::string(c.name, c.name + std::char_traits<char16_t>::length(c.name)));
-        ITypeInfo* type = nullptr;
-        ASSERT_EQ(lib->GetTypeInfoOfGuid(*c.iid, &type), S_OK);
-        LPOLESTR name = const_cast<LPOLESTR>(c.name);
-        MEMBERID id = 0;
-        ASSERT_EQ(type->GetIDsOfNames(&name, 1, &id), S_OK);
         void* instance = c.instance(host, info);
-        if (c.value.vt != VT_EMPTY) {
-            VARIANT arg = c.value;
-            DISPID named = DISPID_PROPERTYPUT;
-            DISPPARAMS put{&arg, &named, 1, 1};
-            EXPECT_EQ(type->Invoke(instance, id, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr), S_OK);
-        }
-        DISPPARAMS none{nullptr, nullptr, 0, 0};
-        VARIANT got{};
-        ASSERT_EQ(type->Invoke(instance, id, DISPATCH_PROPERTYGET, &none, &got, nullptr, nullptr), S_OK);
-        if (c.value.vt != VT_EMPTY) {
-            VARIANT expected = c.value;
-            EXPECT_EQ(VarCmp(&got, &expected, 0, 0), VARCMP_EQ);
-        } else {
-            EXPECT_NE(got.vt, VT_EMPTY);
-        }
+        MEMBERID id = 0;
+        const HRESULT put = c.value.vt == VT_EMPTY ? S_OK : ccTestInvokeByName(*c.iid, c.name, instance, DISPATCH_PROPERTYPUT, {c.value}, nullptr, &id);
+        EXPECT_EQ(put, S_OK);
+        VARIANT got{}, expected = c.value;
+        ASSERT_EQ(ccTestInvokeByName(*c.iid, c.name, instance, DISPATCH_PROPERTYGET, {}, &got, &id), S_OK);
+        EXPECT_TRUE(c.value.vt == VT_EMPTY ? got.vt != VT_EMPTY : VarCmp(&got, &expected, 0, 0) == VARCMP_EQ);
         VariantClear(&got);
-        type->Release();
     }
-    lib->Release();
 }
 
 } // namespace

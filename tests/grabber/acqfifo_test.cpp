@@ -4,16 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <set>
 #include <tuple>
 #include <vector>
 
-#include "comframe/agile.h"
 #include "comframe/dotnet_testing.h"
 #include "platform/com/classes.h"
 #include "platform/com/holders.h"
@@ -40,45 +33,6 @@ bool holdsFrameOf(IQorImage* image, uint32_t ticket)
         same = image->pelData()[i] == ccSimPel(i % kWidth, i / kWidth, ticket, 0);
     return same;
 }
-
-// Records (event id, first argument, last argument) of each call; agile, so
-// that the event thread calls it directly.
-class Sink : public IDispatch {
-public:
-    explicit Sink(const IID& iid) : iid_(iid) {}
-    HRESULT QueryInterface(REFIID iid, void** ppv) override
-    {
-        const bool known = iid == IID_IUnknown || iid == IID_IDispatch || iid == iid_ || iid == IID_IQorAgileMarker;
-        *ppv = known ? static_cast<IDispatch*>(this) : nullptr;
-        return known ? (AddRef(), S_OK) : E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++references; }
-    ULONG Release() override { return --references; }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        seen.insert({id, p->cArgs > 1 ? p->rgvarg[1].lVal : -1, p->rgvarg[0].lVal});
-        arrived.notify_all();
-        return S_OK;
-    }
-    static constexpr LONG kAny = -2; // matches any first argument
-    bool waitFor(DISPID id, LONG first, LONG last)
-    {
-        std::unique_lock<std::mutex> hold(lock);
-        return arrived.wait_for(hold, std::chrono::seconds(2), [&] {
-            return std::any_of(seen.begin(), seen.end(), [&](const auto& call) {
-                return call == std::make_tuple(id, first == kAny ? std::get<1>(call) : first, last); });
-        });
-    }
-    const IID iid_;
-    std::atomic<ULONG> references{0};
-    std::mutex lock;
-    std::condition_variable arrived;
-    std::set<std::tuple<DISPID, LONG, LONG>> seen;
-};
 
 class AcqFifoObject : public testing::Test {
 protected:
@@ -220,24 +174,24 @@ TEST_F(AcqFifoObject, AcquireAfterAnOverrunFailsAtOnceAndTheNextGetsItsFrame)
 TEST_F(AcqFifoObject, EventsReachTheSinksOfEachKind)
 {
     Ref<IConnectionPointContainer> container = as<IConnectionPointContainer>(IID_IConnectionPointContainer);
-    Sink move(DIID_IQorAcqMovePartEvent), overrun(DIID_IQorAcqOverrunEvent), changed(DIID_IQorAcqFifoEvents);
-    Sink* sinks[] = {&move, &overrun, &changed};
+    ccTestSink move(DIID_IQorAcqMovePartEvent), overrun(DIID_IQorAcqOverrunEvent), changed(DIID_IQorAcqFifoEvents);
+    ccTestSink* sinks[] = {&move, &overrun, &changed};
     Ref<IConnectionPoint> points[3];
     DWORD cookies[3] = {};
     for (int i = 0; i < 3; ++i) {
-        ASSERT_EQ(container->FindConnectionPoint(sinks[i]->iid_, &points[i].p), S_OK);
+        ASSERT_EQ(container->FindConnectionPoint(sinks[i]->events, &points[i].p), S_OK);
         ASSERT_EQ(points[i]->Advise(sinks[i], &cookies[i]), S_OK);
     }
     LONG ticket = -1, number = -1;
     ASSERT_EQ(fifo->Start(&ticket), S_OK);
     HRESULT hr = E_FAIL;
     complete(ticket, &hr, &number);
-    EXPECT_TRUE(move.waitFor(ccAcqEventId, number, ticket));
+    EXPECT_TRUE(move.waitFor({ccAcqEventId, number, ticket}));
     sim().injectOverruns(1);
     ASSERT_EQ(fifo->Start(&ticket), S_OK);
-    EXPECT_TRUE(overrun.waitFor(ccAcqEventId, Sink::kAny, ticket));
+    EXPECT_TRUE(overrun.waitFor({ccAcqEventId, ccTestSink::kAny, ticket}));
     ASSERT_EQ(fifo->put_Timeout(2.5), S_OK);
-    EXPECT_TRUE(changed.waitFor(kChangedEventId, -1, ccAcqFifoTimeout));
+    EXPECT_TRUE(changed.waitFor({kChangedEventId, ccAcqFifoTimeout}));
     for (int i = 0; i < 3; ++i) EXPECT_EQ(points[i]->Unadvise(cookies[i]), S_OK);
 }
 
@@ -249,13 +203,13 @@ TEST_F(AcqFifoObject, TheLastReleaseWaitsForCallbacksInFlight)
     sim().setCallbackThreads(2);
     for (int round = 0; round < 20; ++round) {
         Ref<IQorAcqFifo7320> object = make();
-        Sink sinks[] = {Sink(DIID_IQorAcqMovePartEvent), Sink(DIID_IQorAcqCompleteEvent)};
+        ccTestSink sinks[] = {ccTestSink(DIID_IQorAcqMovePartEvent), ccTestSink(DIID_IQorAcqCompleteEvent)};
         {
             Ref<IConnectionPointContainer> container = as<IConnectionPointContainer>(IID_IConnectionPointContainer, object.p);
-            for (Sink& sink : sinks) {
+            for (ccTestSink& sink : sinks) {
                 Ref<IConnectionPoint> point;
                 DWORD cookie = 0;
-                container->FindConnectionPoint(sink.iid_, &point.p);
+                container->FindConnectionPoint(sink.events, &point.p);
                 ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
             }
         }

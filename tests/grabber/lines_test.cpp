@@ -1,59 +1,20 @@
 // The board's I/O lines as COM objects, over the simulated board's lines.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <limits>
-#include <mutex>
-#include <utility>
 #include <vector>
 
-#include "comframe/agile.h"
 #include "grabber/lines.h"
 #include "modules/unknownfg.h"
 #include "platform/com/connection.h"
 #include "tests/grabber/board_client.h"
+#include "tests/support/com_prop_host.h"
 #include "tests/support/sim_module.h"
 
 namespace {
 
 using namespace board_client;
 using sim_module::sim;
-
-// An input-line event sink that any thread may call.
-class LineSink : public IDispatch {
-public:
-    HRESULT QueryInterface(REFIID iid, void** ppv) override
-    {
-        const bool known = iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID_IQorInputLineEvents || iid == IID_IQorAgileMarker;
-        *ppv = known ? static_cast<IDispatch*>(this) : nullptr;
-        return known ? S_OK : E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        if (id != kInputLineChanged || p->cArgs != 2) return DISP_E_BADPARAMCOUNT;
-        std::lock_guard<std::mutex> hold(lock);
-        seen.push_back({p->rgvarg[1].lVal, p->rgvarg[0].boolVal != VARIANT_FALSE});
-        arrived.notify_all();
-        return S_OK;
-    }
-    // The events so far, once n have come (or a generous time has passed).
-    std::vector<std::pair<LONG, bool>> waitFor(size_t n)
-    {
-        std::unique_lock<std::mutex> hold(lock);
-        arrived.wait_for(hold, std::chrono::seconds(5), [&] { return seen.size() >= n; });
-        return seen;
-    }
-
-    std::mutex lock;
-    std::condition_variable arrived;
-    std::vector<std::pair<LONG, bool>> seen;
-};
 
 template <class Collection> LONG countOf(IDispatch* lines, REFIID iid)
 {
@@ -115,14 +76,15 @@ TEST_F(Lines, AnInputTransitionReachesTheSinksWithItsLineNumberWhileTheyListen)
     Held<IQorInputLine> line = lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, 5);
     Held<IConnectionPoint> point = eventsOf(line.p);
     EXPECT_EQ(sim().wakeObjects(5), 0u); // nobody listens yet
-    LineSink sink;
+    ccTestSink sink(DIID_IQorInputLineEvents);
     DWORD cookie = 0;
     ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
     EXPECT_EQ(sim().wakeObjects(5), 2u);
     sim().raiseEdges(5, 2, 1); // low to high
-    EXPECT_EQ(sink.waitFor(1), (std::vector<std::pair<LONG, bool>>{{5, true}}));
+    EXPECT_TRUE(sink.waitFor({kInputLineChanged, 5, 1}));
     sim().raiseEdges(5, 1, 1);
-    EXPECT_EQ(sink.waitFor(2), (std::vector<std::pair<LONG, bool>>{{5, true}, {5, false}}));
+    EXPECT_TRUE(sink.waitFor({kInputLineChanged, 5, 0}));
+    EXPECT_EQ(sink.calls().size(), 2u);
     ASSERT_EQ(point->Unadvise(cookie), S_OK);
     EXPECT_EQ(sim().wakeObjects(5), 0u);
 }
@@ -131,7 +93,7 @@ TEST_F(Lines, TheReleaseAtTheModulesEndLeavesNoLineHeld)
 {
     Held<IQorInputLine> line = lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, 3);
     Held<IConnectionPoint> point = eventsOf(line.p);
-    LineSink sink;
+    ccTestSink sink(DIID_IQorInputLineEvents);
     DWORD cookie = 0;
     ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
     ccReleaseLineCollections();

@@ -2,6 +2,10 @@
 // against: a library FIFO on the simulated board, each call under its lock in
 // the one error handler, and the member ids of the changes it is told of.
 #pragma once
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,6 +16,7 @@
 #include "acq/hyper/prop/propquery.h"
 #include "acq/vidfmt/builtin.h"
 #include "acq/vidfmt/stdacqfifo.h"
+#include "comframe/agile.h"
 #include "comframe/archive.h"
 #include "comframe/classids.h"
 #include "comframe/comerror.h"
@@ -124,3 +129,54 @@ inline HRESULT ccTestInvokeByName(const IID& iid, const OLECHAR* name, void* ins
     DISPPARAMS params{reversed.data(), put ? &named : nullptr, UINT(reversed.size()), put ? 1u : 0u};
     return info.p->Invoke(instance, *id, kind, &params, result, nullptr, nullptr);
 }
+
+// An agile event sink any thread may call. Each call is recorded as its
+// member id and its arguments in declared order (a VARIANT_BOOL as 0 or 1).
+class ccTestSink : public IDispatch {
+public:
+    explicit ccTestSink(const IID& events) : events(events) {}
+    HRESULT QueryInterface(REFIID iid, void** ppv) override
+    {
+        const bool known = iid == IID_IUnknown || iid == IID_IDispatch || iid == events || iid == IID_IQorAgileMarker;
+        *ppv = known ? static_cast<IDispatch*>(this) : nullptr;
+        return known ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++references; }
+    ULONG Release() override { return --references; }
+    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        std::vector<LONG> call{id};
+        for (UINT i = p->cArgs; i-- > 0;) // the last argument comes first
+            call.push_back(p->rgvarg[i].vt == VT_BOOL ? p->rgvarg[i].boolVal != VARIANT_FALSE : p->rgvarg[i].lVal);
+        std::lock_guard<std::mutex> hold(lock_);
+        calls_.push_back(call);
+        arrived_.notify_all();
+        return S_OK;
+    }
+    static constexpr LONG kAny = LONG(0x80000000);
+    // Whether a call like this one (kAny matches any value) comes in good time.
+    bool waitFor(const std::vector<LONG>& call)
+    {
+        const auto like = [&](const std::vector<LONG>& c) {
+            return c.size() == call.size() && std::equal(c.begin(), c.end(), call.begin(), [](LONG a, LONG b) { return b == kAny || a == b; });
+        };
+        std::unique_lock<std::mutex> hold(lock_);
+        return arrived_.wait_for(hold, std::chrono::seconds(5), [&] { return std::any_of(calls_.begin(), calls_.end(), like); });
+    }
+    std::vector<std::vector<LONG>> calls()
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return calls_;
+    }
+
+    const IID events;
+    std::atomic<ULONG> references{0};
+
+private:
+    std::mutex lock_;
+    std::condition_variable arrived_;
+    std::vector<std::vector<LONG>> calls_;
+};

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "grabber/itf_props_b.h"
@@ -14,6 +15,7 @@
 namespace {
 
 using sim_module::sim;
+using cc_props_b::vb;
 
 using Host = ccComPropHost<IQorAcqMasterClockFrequencyImpl, IQorAcqROIImpl, IQorAcqSimultaneousImpl,
     IQorAcqOffsetClampImpl, IQorAcqSampleImpl, IQorAcqReadoutDirectionImpl, IQorAcqTriggerFilterImpl,
@@ -85,79 +87,63 @@ Case refusedByBoard(const char* name, DISPID id, HRESULT (Itf::*get)(V*), HRESUL
 using Q = ccAcqPropertyQuery;
 const VARIANT_BOOL kTrue = VARIANT_TRUE, kFalse = VARIANT_FALSE;
 
+// clang-format off
 std::vector<Case> cases()
 {
+    using namespace cc_props_b;
     std::vector<Case> all = {
-        scalar("MasterClockFrequency", cc_props_b::kMasterClockFrequency,
-               &IQorAcqMasterClockFrequency::get_MasterClockFrequency,
-               &IQorAcqMasterClockFrequency::put_MasterClockFrequency, 20.0, 50.0,
-               translated<ccDigitalCameraControlProp::BadParams>(),
-               [](Q& q) { return q.digitalCameraControlPropRef().masterClockFrequency(); }),
-        refusedByBoard("OffsetClampMode", cc_props_b::kOffsetClampMode, &IQorAcqOffsetClamp::get_OffsetClampMode,
-                       &IQorAcqOffsetClamp::put_OffsetClampMode, LONG{2}, LONG{3},
-                       [](Q& q) { return q.offsetClampPropRef().offsetClampMode(); }),
-        refusedByBoard("SampleY", cc_props_b::kSampleY, &IQorAcqSample::get_SampleY, &IQorAcqSample::put_SampleY,
-                       LONG{2}, LONG{4}, [](Q& q) { return q.samplePropRef().sampleY(); }),
-        refusedByBoard("VerticalReadoutReversed", cc_props_b::kVerticalReadoutReversed,
-                       &IQorAcqReadoutDirection::get_VerticalReadoutReversed,
-                       &IQorAcqReadoutDirection::put_VerticalReadoutReversed, kTrue, kFalse,
-                       [](Q& q) { return cc_props_b::vb(q.readoutDirectionPropRef().verticalReadoutReversed()); }),
-        scalar("MinTriggerWidth", cc_props_b::kMinTriggerWidth, &IQorAcqTriggerFilter::get_MinTriggerWidth,
-               &IQorAcqTriggerFilter::put_MinTriggerWidth, 1e-5, 1e-3, translated<ccTriggerFilterProp::BadParams>(),
-               [](Q& q) { return q.triggerFilterPropRef().minTriggerWidth(); }),
-        scalar("StrobeDelay", cc_props_b::kStrobeDelay, &IQorAcqStrobeDelay::get_StrobeDelay,
-               &IQorAcqStrobeDelay::put_StrobeDelay, 2e-3, std::nan(""), translated<ccStrobeDelayProp::BadParams>(),
-               [](Q& q) { return q.strobeDelayPropRef().strobeDelay(); }),
-        refusedByBoard("RowColumnCalibrationEnabled", cc_props_b::kRowColumnCalibrationEnabled,
-                       &IQorAcqCameraCalibration::get_RowColumnCalibrationEnabled,
-                       &IQorAcqCameraCalibration::put_RowColumnCalibrationEnabled, kFalse, kTrue,
-                       [](Q& q) { return cc_props_b::vb(q.cdcCameraCalibrationPropRef().rowColumnCalibrationEnabled()); }),
+        scalar("MasterClockFrequency", kMasterClockFrequency, &IQorAcqMasterClockFrequency::get_MasterClockFrequency, &IQorAcqMasterClockFrequency::put_MasterClockFrequency,
+               20.0, 50.0, translated<ccDigitalCameraControlProp::BadParams>(), [](Q& q) { return q.digitalCameraControlPropRef().masterClockFrequency(); }),
+        refusedByBoard("OffsetClampMode", kOffsetClampMode, &IQorAcqOffsetClamp::get_OffsetClampMode, &IQorAcqOffsetClamp::put_OffsetClampMode,
+                       LONG{2}, LONG{3}, [](Q& q) { return q.offsetClampPropRef().offsetClampMode(); }),
+        refusedByBoard("SampleY", kSampleY, &IQorAcqSample::get_SampleY, &IQorAcqSample::put_SampleY, LONG{2}, LONG{4}, [](Q& q) { return q.samplePropRef().sampleY(); }),
+        refusedByBoard("VerticalReadoutReversed", kVerticalReadoutReversed, &IQorAcqReadoutDirection::get_VerticalReadoutReversed, &IQorAcqReadoutDirection::put_VerticalReadoutReversed,
+                       kTrue, kFalse, [](Q& q) { return vb(q.readoutDirectionPropRef().verticalReadoutReversed()); }),
+        scalar("MinTriggerWidth", kMinTriggerWidth, &IQorAcqTriggerFilter::get_MinTriggerWidth, &IQorAcqTriggerFilter::put_MinTriggerWidth,
+               1e-5, 1e-3, translated<ccTriggerFilterProp::BadParams>(), [](Q& q) { return q.triggerFilterPropRef().minTriggerWidth(); }),
+        scalar("StrobeDelay", kStrobeDelay, &IQorAcqStrobeDelay::get_StrobeDelay, &IQorAcqStrobeDelay::put_StrobeDelay,
+               2e-3, std::nan(""), translated<ccStrobeDelayProp::BadParams>(), [](Q& q) { return q.strobeDelayPropRef().strobeDelay(); }),
+        refusedByBoard("RowColumnCalibrationEnabled", kRowColumnCalibrationEnabled, &IQorAcqCameraCalibration::get_RowColumnCalibrationEnabled, &IQorAcqCameraCalibration::put_RowColumnCalibrationEnabled,
+                       kFalse, kTrue, [](Q& q) { return vb(q.cdcCameraCalibrationPropRef().rowColumnCalibrationEnabled()); }),
         // 300 would pass as 44 if cut to the library's byte.
-        scalar("FirstPelOffset", cc_props_b::kFirstPelOffset, &IQorAcqLineScan::get_FirstPelOffset,
-               &IQorAcqLineScan::put_FirstPelOffset, LONG{5}, LONG{300}, translated<ccFirstPelOffsetProp::BadParams>(),
-               [](Q& q) { return LONG{q.firstPelOffsetPropRef().firstPelOffset()}; }),
-        scalar("StrobePulseDuration", cc_props_b::kStrobePulseDuration,
-               &IQorAcqStrobePulseDuration::get_StrobePulseDuration,
-               &IQorAcqStrobePulseDuration::put_StrobePulseDuration, 1e-3, 0.5, translated<ccStrobeProp::BadParams>(),
-               [](Q& q) { return q.strobePropRef().strobePulseDuration(); }),
-        scalar("CameraBandwidth", cc_props_b::kCameraBandwidth, &IQorAcq1394DCAM::get_CameraBandwidth,
-               &IQorAcq1394DCAM::put_CameraBandwidth, 0.25, 2.0, translated<ccCameraBandwidthProp::BadParams>(),
-               [](Q& q) { return q.cameraBandwidthPropRef().cameraBandwidth(); }),
+        scalar("FirstPelOffset", kFirstPelOffset, &IQorAcqLineScan::get_FirstPelOffset, &IQorAcqLineScan::put_FirstPelOffset,
+               LONG{5}, LONG{300}, translated<ccFirstPelOffsetProp::BadParams>(), [](Q& q) { return LONG{q.firstPelOffsetPropRef().firstPelOffset()}; }),
+        scalar("StrobePulseDuration", kStrobePulseDuration, &IQorAcqStrobePulseDuration::get_StrobePulseDuration, &IQorAcqStrobePulseDuration::put_StrobePulseDuration,
+               1e-3, 0.5, translated<ccStrobeProp::BadParams>(), [](Q& q) { return q.strobePropRef().strobePulseDuration(); }),
+        scalar("CameraBandwidth", kCameraBandwidth, &IQorAcq1394DCAM::get_CameraBandwidth, &IQorAcq1394DCAM::put_CameraBandwidth,
+               0.25, 2.0, translated<ccCameraBandwidthProp::BadParams>(), [](Q& q) { return q.cameraBandwidthPropRef().cameraBandwidth(); }),
     };
+    // clang-format on
 
     // A negative size would pass as the region beside it.
-    Case roi{"SetROI", cc_props_b::kSetROI, {}, {}, {}, {}, translated<ccRoiProp::BadParams>(), ccIidFifoCamera, 3};
+    Case roi{"SetROI", kSetROI, {}, {}, {}, {}, translated<ccRoiProp::BadParams>(), ccIidFifoCamera, 3};
     roi.put = [](Host& h) { return h.SetROI(8, 4, 320, 240); };
     roi.putSame = [](Host& h) {
         LONG x = 0, y = 0, w = 0, ht = 0;
-        h.GetROI(&x, &y, &w, &ht);
-        return h.SetROI(x, y, w, ht);
+        return h.GetROI(&x, &y, &w, &ht), h.SetROI(x, y, w, ht);
     };
     roi.putBad = [](Host& h) { return h.SetROI(100, 0, -50, 240); };
     roi.holdsNew = [](Host& h) {
         LONG x = 0, y = 0, w = 0, ht = 0;
-        return h.GetROI(&x, &y, &w, &ht) == S_OK && x == 8 && y == 4 && w == 320 && ht == 240
+        return h.GetROI(&x, &y, &w, &ht) == S_OK && ccPelRect(x, y, w, ht) == ccPelRect(8, 4, 320, 240)
                && h.query().roiPropRef().roi() == ccPelRect(8, 4, 320, 240);
     };
     all.push_back(roi);
 
     static const std::wstring kBag = L"Write\tGain\t3\n\rCommand\tReset\n\r";
-    Case custom{"CustomProperties", cc_props_b::kCustomProperties, {}, {}, {}, {},
-                translated<ccCustomPropertyBag::BadParams>(), ccIidFifoCustomProps, 3};
+    Case custom{"CustomProperties", kCustomProperties, {}, {}, {}, {}, translated<ccCustomPropertyBag::BadParams>(), ccIidFifoCustomProps, 3};
     auto putText = [](Host& h, const std::wstring& text) {
         BSTR b = plat::com::bstrFromWide(text);
         const HRESULT hr = h.put_CustomProperties(b);
-        SysFreeString(b);
-        return hr;
+        return SysFreeString(b), hr;
     };
     custom.put = [=](Host& h) { return putText(h, kBag); };
-    custom.putSame = [=](Host& h) { return putText(h, h.query().customPropRef().customProps().asString()); };
+    custom.putSame = [=](Host& h) { return putText(h, L""); };
     custom.putBad = [=](Host& h) { return putText(h, L"Gain 3"); };
     custom.holdsNew = [](Host& h) {
         BSTR b = nullptr;
         const bool got = h.get_CustomProperties(&b) == S_OK && plat::com::wideFromBstr(b) == kBag;
-        SysFreeString(b);
-        return got && h.query().customPropRef().customProps().asString() == kBag;
+        return SysFreeString(b), got && h.query().customPropRef().customProps().asString() == kBag;
     };
     all.push_back(custom);
     return all;
@@ -202,12 +188,11 @@ TEST_F(PropertiesB, PersistedValuesComeBackInAFreshFifo)
 
 TEST_F(PropertiesB, AnInterfaceIsSupportedWhenTheFifoHasWhatItNeeds)
 {
-    struct Support {
+    const struct {
         const char* name;
         bool (*isSupported)(ccAcqPropertyQuery&);
         bool whenAll, whenNone;
-    };
-    const Support table[] = {
+    } table[] = {
         {"MasterClockFrequency", &IQorAcqMasterClockFrequencyImpl<Host>::isSupported, true, false},
         {"ROI", &IQorAcqROIImpl<Host>::isSupported, true, false},
         {"Simultaneous", &IQorAcqSimultaneousImpl<Host>::isSupported, false, false},
@@ -224,25 +209,17 @@ TEST_F(PropertiesB, AnInterfaceIsSupportedWhenTheFifoHasWhatItNeeds)
         {"CustomProperties", &IQorAcqCustomPropertiesImpl<Host>::isSupported, true, false},
     };
     Host host;
-    for (const Support& s : table)
-        EXPECT_EQ(s.isSupported(host.query()), s.whenAll) << s.name;
-    sim().setSupported(nullptr, 0);
-    for (const Support& s : table)
-        EXPECT_EQ(s.isSupported(host.query()), s.whenNone) << s.name;
+    for (const bool all : {true, false}) {
+        if (!all) sim().setSupported(nullptr, 0);
+        for (const auto& s : table) EXPECT_EQ(s.isSupported(host.query()), all ? s.whenAll : s.whenNone) << s.name;
+    }
 }
 
 std::vector<LONG> elements(SAFEARRAY* array)
 {
-    LONG low = 0, high = -1;
-    SafeArrayGetLBound(array, 1, &low);
-    SafeArrayGetUBound(array, 1, &high);
-    std::vector<LONG> values;
-    for (LONG i = low; i <= high; ++i) {
-        LONG v = 0;
-        SafeArrayGetElement(array, &i, &v);
-        values.push_back(v);
-    }
-    return values;
+    EXPECT_EQ(SafeArrayGetElemsize(array), sizeof(LONG));
+    const LONG* first = static_cast<const LONG*>(array->pvData);
+    return std::vector<LONG>(first, first + array->rgsabound[0].cElements);
 }
 
 // What the FIFO reports of itself, with the board's records and without.
@@ -256,18 +233,13 @@ TEST_F(PropertiesB, SettingInfoIsWhatTheLibraryFifoReports)
         double minExposure = -1, contrast = -1, brightness = -1;
         VARIANT_BOOL enable = 1, duration = 1;
         SAFEARRAY *x = nullptr, *y = nullptr;
-        ASSERT_EQ(host.get_MinExposure(&minExposure), S_OK);
-        ASSERT_EQ(host.get_ContrastDefaultValue(&contrast), S_OK);
-        ASSERT_EQ(host.get_BrightnessDefaultValue(&brightness), S_OK);
-        ASSERT_EQ(host.get_StrobeEnableSupported(&enable), S_OK);
-        ASSERT_EQ(host.get_StrobePulseDurationSupported(&duration), S_OK);
-        ASSERT_EQ(host.get_SupportedSampleXValues(&x), S_OK);
-        ASSERT_EQ(host.get_SupportedSampleYValues(&y), S_OK);
-        EXPECT_EQ(minExposure, fifo.minExposure());
-        EXPECT_EQ(contrast, fifo.contrastDefaultValue());
-        EXPECT_EQ(brightness, fifo.brightnessDefaultValue());
-        EXPECT_EQ(enable, cc_props_b::vb(fifo.isStrobeEnableSupported()));
-        EXPECT_EQ(duration, cc_props_b::vb(fifo.isStrobePulseDurationSupported()));
+        ASSERT_EQ(host.get_MinExposure(&minExposure) | host.get_ContrastDefaultValue(&contrast) | host.get_BrightnessDefaultValue(&brightness)
+                      | host.get_StrobeEnableSupported(&enable) | host.get_StrobePulseDurationSupported(&duration)
+                      | host.get_SupportedSampleXValues(&x) | host.get_SupportedSampleYValues(&y),
+                  S_OK);
+        EXPECT_EQ(std::make_tuple(minExposure, contrast, brightness, enable, duration),
+                  std::make_tuple(fifo.minExposure(), fifo.contrastDefaultValue(), fifo.brightnessDefaultValue(),
+                                  vb(fifo.isStrobeEnableSupported()), vb(fifo.isStrobePulseDurationSupported())));
         const std::vector<LONG> expected = records ? std::vector<LONG>{1, 2, 4} : std::vector<LONG>{};
         EXPECT_EQ(elements(x), expected);
         EXPECT_EQ(elements(y), expected);

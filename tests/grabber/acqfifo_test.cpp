@@ -7,7 +7,6 @@
 #include <tuple>
 #include <vector>
 
-#include "comframe/dotnet_testing.h"
 #include "platform/com/classes.h"
 #include "platform/com/holders.h"
 #include "tests/support/com_prop_host.h"
@@ -261,19 +260,6 @@ TEST_F(AcqFifoObject, DotNetSinksInstallAndRemoveTheLibraryCallback)
         EXPECT_EQ((fifo.p->*k.remove)(), S_OK);
         EXPECT_EQ((lib.*k.installed)().rawPointer(), nullptr);
     }
-}
-
-// With the .NET bridge each new object gets its companion, released with it.
-TEST_F(AcqFifoObject, ACompanionComesWithTheBridge)
-{
-    ccDotNetResetForTesting();
-    ASSERT_EQ(ccDotNetRegisterStandInBridge(), S_OK);
-    ccDotNetStandInLogged(true);
-    make();
-    const ccDotNetStandInLog log = ccDotNetStandInLogged();
-    EXPECT_EQ(std::make_tuple(log.companions, log.releases), std::make_tuple(1, 1));
-    EXPECT_EQ(plat::com::unregisterClass(CLSID_QorDotNetBridge), S_OK);
-    ccDotNetResetForTesting();
 }
 
 } // namespace

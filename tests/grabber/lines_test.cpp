@@ -36,16 +36,9 @@ protected:
         ASSERT_EQ(board->get_OutputLines(&outputs.p), S_OK);
     }
     void TearDown() override { ccReleaseLineCollections(), sim().waitEdges(); }
-    // Input line i's event point, sink advised to it.
-    Held<IConnectionPoint> advise(LONG i, IDispatch* sink, DWORD* cookie)
+    Held<IConnectionPoint> advise(LONG i, ccTestSink& sink, DWORD* cookie)
     {
-        Held<IQorInputLine> line = lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, i);
-        Held<IConnectionPointContainer> container;
-        EXPECT_EQ(line->QueryInterface(IID_IConnectionPointContainer, container.out()), S_OK);
-        Held<IConnectionPoint> point;
-        EXPECT_EQ(container->FindConnectionPoint(DIID_IQorInputLineEvents, &point.p), S_OK);
-        EXPECT_EQ(point->Advise(sink, cookie), S_OK);
-        return point;
+        return ccTestAdvise(lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, i).p, sink, cookie);
     }
 
     Held<IQorFrameGrabber7320> board;
@@ -78,7 +71,7 @@ TEST_F(Lines, AnInputTransitionReachesTheSinksWithItsLineNumberWhileTheyListen)
     EXPECT_EQ(sim().wakeObjects(5), 0u); // nobody listens yet
     ccTestSink sink(DIID_IQorInputLineEvents);
     DWORD cookie = 0;
-    Held<IConnectionPoint> point = advise(5, &sink, &cookie);
+    Held<IConnectionPoint> point = advise(5, sink, &cookie);
     EXPECT_EQ(sim().wakeObjects(5), 2u);
     sim().raiseEdges(5, 2, 1); // low to high
     EXPECT_TRUE(sink.waitFor({kInputLineChanged, 5, 1}));
@@ -94,7 +87,7 @@ TEST_F(Lines, TheReleaseAtTheModulesEndLeavesNoLineHeld)
     Held<IQorInputLine> line = lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, 3);
     ccTestSink sink(DIID_IQorInputLineEvents);
     DWORD cookie = 0;
-    Held<IConnectionPoint> point = advise(3, &sink, &cookie);
+    Held<IConnectionPoint> point = advise(3, sink, &cookie);
     ccReleaseLineCollections();
     EXPECT_EQ(sim().wakeObjects(3), 0u);
     VARIANT_BOOL value = VARIANT_FALSE;

@@ -21,6 +21,7 @@
 #include "comframe/classids.h"
 #include "comframe/comerror.h"
 #include "modules/unknownfg.h"
+#include "platform/com/connection.h"
 #include "platform/com/errorinfo.h"
 #include "platform/com/holders.h"
 #include "platform/com/serializer.h"
@@ -180,3 +181,14 @@ private:
     std::condition_variable arrived_;
     std::vector<std::vector<LONG>> calls_;
 };
+
+// sink advised to source's point of its events; the point, to unadvise.
+inline plat::com::Ref<IConnectionPoint> ccTestAdvise(IUnknown* source, ccTestSink& sink, DWORD* cookie)
+{
+    plat::com::Ref<IConnectionPointContainer> container;
+    plat::com::Ref<IConnectionPoint> point;
+    EXPECT_EQ(source->QueryInterface(IID_IConnectionPointContainer, container.out()), S_OK);
+    EXPECT_EQ(container.p->FindConnectionPoint(sink.events, &point.p), S_OK);
+    EXPECT_EQ(point.p->Advise(&sink, cookie), S_OK);
+    return point;
+}

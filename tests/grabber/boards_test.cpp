@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
 #include <typeinfo>
 #include <vector>
 
@@ -14,7 +15,6 @@
 #include "modules/ioconfig.h"
 #include "modules/unknownfg.h"
 #include "platform/com/safearray.h"
-#include "platform/com/stream.h"
 #include "platform/event_log_testing.h"
 #include "tests/grabber/board_client.h"
 #include "tests/support/scoped_env.h"
@@ -54,11 +54,13 @@ TEST(BoardCollection, ListsTheBoardTableInOrderAndItsBoardsAnswerAsTheLibraryBoa
         const std::u16string builtIn = ccVidFmtSonyXC75_640x480().name();
         EXPECT_NE(std::find(names, names + formats->rgsabound[0].cElements, builtIn), names + formats->rgsabound[0].cElements);
         SafeArrayDestroy(formats);
-        BSTR format = SysAllocString(builtIn.c_str());
+        BSTR format = SysAllocString(builtIn.c_str()), unknown = SysAllocString(u"no such format");
         LONG ports = -1;
         EXPECT_EQ(board->get_NumCameraPorts(format, &ports), S_OK);
         EXPECT_EQ(ports, static_cast<LONG>(library.numCameraPorts(ccVidFmtSonyXC75_640x480())));
+        EXPECT_TRUE(FAILED(board->get_NumCameraPorts(unknown, &ports)));
         SysFreeString(format);
+        SysFreeString(unknown);
     }
 }
 
@@ -84,22 +86,6 @@ TEST(BoardCollection, RefusesIndexesOutsideItAndIndexesThatAreNotNumbers)
         EXPECT_EQ(board.p != nullptr, hr == S_OK);
     }
     VariantClear(&word);
-}
-
-TEST(BoardObject, MakesFifosOfKnownFormatsOnly)
-{
-    Held<IQorFrameGrabber7320> board = board_client::board();
-    BSTR known = SysAllocString(ccVidFmtSonyXC75_640x480().name());
-    BSTR unknown = SysAllocString(u"no such format");
-    Held<IDispatch> fifo, none;
-    EXPECT_EQ(board->CreateAcqFifo(known, 0, &fifo.p), S_OK);
-    EXPECT_NE(fifo.p, nullptr);
-    EXPECT_TRUE(FAILED(board->CreateAcqFifo(unknown, 0, &none.p)));
-    EXPECT_EQ(none.p, nullptr);
-    LONG ports = -1;
-    EXPECT_TRUE(FAILED(board->get_NumCameraPorts(unknown, &ports)));
-    SysFreeString(known);
-    SysFreeString(unknown);
 }
 
 // The product file along the search path chooses the board's I/O option.
@@ -133,19 +119,24 @@ TEST(BoardObject, TakesItsIOOptionFromTheProductFile)
     plat::collectEventLines(false);
 }
 
-// Without a bridge the objects above live without companions.
-TEST(BoardObject, TheCollectionAndItsBoardsGetCompanionsWhenTheBridgeIsThere)
+// With the .NET bridge the collection, its boards and their FIFOs get
+// companions; once the managed side has shut down, no object is made.
+TEST(BoardObject, ObjectsGetCompanionsWhenTheBridgeIsThere)
 {
     ASSERT_EQ(ccDotNetRegisterStandInBridge(), S_OK);
     (void)ccDotNetStandInLogged(true);
-    (void)board_client::board();
-    EXPECT_EQ(ccDotNetStandInLogged().companions, 2);
-    // Once the managed side has shut down, no object is made.
+    {
+        Held<IQorFrameGrabber7320> board = board_client::board();
+        BSTR format = SysAllocString(ccVidFmtSonyXC75_640x480().name());
+        Held<IDispatch> fifo;
+        EXPECT_EQ(board->CreateAcqFifo(format, 0, &fifo.p), S_OK);
+        SysFreeString(format);
+    }
+    const ccDotNetStandInLog log = ccDotNetStandInLogged();
+    EXPECT_EQ(std::make_tuple(log.companions, log.releases), std::make_tuple(3, 3));
     ASSERT_EQ(ccDotNetStandInShutdown(), S_OK);
     Held<IQorFrameGrabber7320s> refused;
-    EXPECT_EQ(CoCreateInstance(CLSID_QorFrameGrabber7320s, nullptr, CLSCTX_INPROC_SERVER, IID_IQorFrameGrabber7320s,
-                               refused.out()),
-              E_FAIL);
+    EXPECT_EQ(CoCreateInstance(CLSID_QorFrameGrabber7320s, nullptr, CLSCTX_INPROC_SERVER, IID_IQorFrameGrabber7320s, refused.out()), E_FAIL);
     ccDotNetResetForTesting();
     (void)plat::com::unregisterClass(CLSID_QorDotNetBridge);
 }

@@ -1,62 +1,20 @@
 // The board's I/O lines as COM objects, over the simulated board's lines.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <limits>
-#include <mutex>
-#include <utility>
 #include <vector>
 
-#include "comframe/agile.h"
 #include "grabber/lines.h"
 #include "modules/unknownfg.h"
 #include "platform/com/connection.h"
 #include "tests/grabber/board_client.h"
+#include "tests/support/com_prop_host.h"
 #include "tests/support/sim_module.h"
 
 namespace {
 
 using namespace board_client;
 using sim_module::sim;
-
-// An input-line event sink that any thread may call.
-class LineSink : public IDispatch {
-public:
-    HRESULT QueryInterface(REFIID iid, void** ppv) override
-    {
-        *ppv = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != DIID_IQorInputLineEvents && iid != IID_IQorAgileMarker)
-            return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        if (id != kInputLineChanged || p->cArgs != 2) return DISP_E_BADPARAMCOUNT;
-        std::lock_guard<std::mutex> hold(lock);
-        seen.push_back({p->rgvarg[1].lVal, p->rgvarg[0].boolVal != VARIANT_FALSE});
-        arrived.notify_all();
-        return S_OK;
-    }
-    // The events so far, once n have come (or a generous time has passed).
-    std::vector<std::pair<LONG, bool>> waitFor(size_t n)
-    {
-        std::unique_lock<std::mutex> hold(lock);
-        arrived.wait_for(hold, std::chrono::seconds(5), [&] { return seen.size() >= n; });
-        return seen;
-    }
-
-    std::mutex lock;
-    std::condition_variable arrived;
-    std::vector<std::pair<LONG, bool>> seen;
-};
 
 template <class Collection> LONG countOf(IDispatch* lines, REFIID iid)
 {
@@ -77,19 +35,10 @@ protected:
         ASSERT_EQ(board->get_InputLines(&inputs.p), S_OK);
         ASSERT_EQ(board->get_OutputLines(&outputs.p), S_OK);
     }
-    void TearDown() override
+    void TearDown() override { ccReleaseLineCollections(), sim().waitEdges(); }
+    Held<IConnectionPoint> advise(LONG i, ccTestSink& sink, DWORD* cookie)
     {
-        ccReleaseLineCollections();
-        sim().waitEdges();
-    }
-    // The line's event point.
-    Held<IConnectionPoint> eventsOf(IUnknown* line)
-    {
-        Held<IConnectionPointContainer> container;
-        EXPECT_EQ(line->QueryInterface(IID_IConnectionPointContainer, container.out()), S_OK);
-        Held<IConnectionPoint> point;
-        EXPECT_EQ(container->FindConnectionPoint(DIID_IQorInputLineEvents, &point.p), S_OK);
-        return point;
+        return ccTestAdvise(lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, i).p, sink, cookie);
     }
 
     Held<IQorFrameGrabber7320> board;
@@ -106,33 +55,29 @@ TEST_F(Lines, CountTheStandardOptionsLinesAndAnOutputDrivesTheBoardsLine)
     ASSERT_EQ(line->get_LineNumber(&number), S_OK);
     EXPECT_EQ(number, 19);
     ASSERT_EQ(line->put_Value(VARIANT_TRUE), S_OK);
-    EXPECT_TRUE(library.outputLine(19).value());
     ASSERT_EQ(line->put_Value(VARIANT_FALSE), S_OK);
     EXPECT_FALSE(library.outputLine(19).value());
     // The pulse goes in seconds; a duration that is no time is refused.
     ASSERT_EQ(line->Pulse(VARIANT_TRUE, 2.5), S_OK);
     double args[3] = {};
     ASSERT_EQ(sim().lastArgs(ccIidLineIO, 9, args, 3), 3u);
-    EXPECT_EQ(args[0], 1.0);
-    EXPECT_EQ(args[1], 0.0025);
-    EXPECT_EQ(args[2], 0.0);
+    EXPECT_EQ(std::vector<double>(args, args + 3), (std::vector<double>{1.0, 0.0025, 0.0}));
     for (double bad : {-1.0, std::numeric_limits<double>::quiet_NaN()})
         EXPECT_EQ(line->Pulse(VARIANT_TRUE, bad), E_INVALIDARG);
 }
 
 TEST_F(Lines, AnInputTransitionReachesTheSinksWithItsLineNumberWhileTheyListen)
 {
-    Held<IQorInputLine> line = lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, 5);
-    Held<IConnectionPoint> point = eventsOf(line.p);
     EXPECT_EQ(sim().wakeObjects(5), 0u); // nobody listens yet
-    LineSink sink;
+    ccTestSink sink(DIID_IQorInputLineEvents);
     DWORD cookie = 0;
-    ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+    Held<IConnectionPoint> point = advise(5, sink, &cookie);
     EXPECT_EQ(sim().wakeObjects(5), 2u);
     sim().raiseEdges(5, 2, 1); // low to high
-    EXPECT_EQ(sink.waitFor(1), (std::vector<std::pair<LONG, bool>>{{5, true}}));
+    EXPECT_TRUE(sink.waitFor({kInputLineChanged, 5, 1}));
     sim().raiseEdges(5, 1, 1);
-    EXPECT_EQ(sink.waitFor(2), (std::vector<std::pair<LONG, bool>>{{5, true}, {5, false}}));
+    EXPECT_TRUE(sink.waitFor({kInputLineChanged, 5, 0}));
+    EXPECT_EQ(sink.calls().size(), 2u);
     ASSERT_EQ(point->Unadvise(cookie), S_OK);
     EXPECT_EQ(sim().wakeObjects(5), 0u);
 }
@@ -140,10 +85,9 @@ TEST_F(Lines, AnInputTransitionReachesTheSinksWithItsLineNumberWhileTheyListen)
 TEST_F(Lines, TheReleaseAtTheModulesEndLeavesNoLineHeld)
 {
     Held<IQorInputLine> line = lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, 3);
-    Held<IConnectionPoint> point = eventsOf(line.p);
-    LineSink sink;
+    ccTestSink sink(DIID_IQorInputLineEvents);
     DWORD cookie = 0;
-    ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+    Held<IConnectionPoint> point = advise(3, sink, &cookie);
     ccReleaseLineCollections();
     EXPECT_EQ(sim().wakeObjects(3), 0u);
     VARIANT_BOOL value = VARIANT_FALSE;

@@ -1,21 +1,41 @@
-// A stand-in for the acquisition FIFO object that the property mixins are
-// written against: it derives from the mixins it is given, holds a library
-// FIFO of a built-in format on the simulated board, runs each property call
-// under its lock inside the one error handler, and records the member ids of
-// the changes it is told of.
+// A stand-in for the acquisition FIFO that the property mixins are written
+// against: a library FIFO on the simulated board, each call under its lock in
+// the one error handler, and the member ids of the changes it is told of.
 #pragma once
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "acq/hyper/prop/propquery.h"
 #include "acq/vidfmt/builtin.h"
 #include "acq/vidfmt/stdacqfifo.h"
+#include "comframe/agile.h"
 #include "comframe/archive.h"
 #include "comframe/classids.h"
 #include "comframe/comerror.h"
 #include "modules/unknownfg.h"
+#include "platform/com/connection.h"
+#include "platform/com/errorinfo.h"
+#include "platform/com/holders.h"
 #include "platform/com/serializer.h"
+#include "platform/com/typeinfo.h"
+
+// An object on the test's stack: no counting, no queries, no dispatch.
+#define CC_STACK_DISPATCH_STUBS                                                                                     \
+    HRESULT QueryInterface(REFIID, void** ppv) override { if (ppv) *ppv = nullptr; return E_NOINTERFACE; }   \
+    ULONG AddRef() override { return 1; }                                                                         \
+    ULONG Release() override { return 1; }                                                                        \
+    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }                                                \
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }                                   \
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }                  \
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
 
 template <template <class> class... Mixins>
 class ccComPropHost : public Mixins<ccComPropHost<Mixins...>>... {
@@ -29,7 +49,6 @@ public:
     ccComPropHost& operator=(const ccComPropHost&) = delete;
     virtual ~ccComPropHost() = default;
 
-    // The contract.
     template <class F> HRESULT propertyCall(const IID& itf, const OLECHAR* method, F&& body)
     {
         const ccCOMErrorContext context{&CLSID_QorAcqFifo7320, &itf, method};
@@ -40,8 +59,7 @@ public:
     }
     void propertyChanged(DISPID memberId) { changed.push_back(memberId); }
 
-    // Each supported mixin's values, in the order of the arguments, as the
-    // FIFO's Persist hands them over.
+    // Each supported mixin's values, as the FIFO's Persist hands them over.
     HRESULT persist(IQorArchive* archive, LONG flags)
     {
         const ccCOMErrorContext context{&CLSID_QorAcqFifo7320, &IID_IQorObject, u"Persist"};
@@ -51,34 +69,13 @@ public:
             return S_OK;
         });
     }
-    template <class Mixin> bool supports() { return Mixin::isSupported(*query_); }
 
     ccStdGreyAcqFifo& fifo() { return *fifo_; }
     ccAcqPropertyQuery& query() { return *query_; }
 
-    // The member ids propertyChanged was called with, oldest first.
-    std::vector<DISPID> changed;
+    std::vector<DISPID> changed; // oldest first
 
-    // A host lives on the test's stack: counting and queries do nothing, and
-    // its IDispatch is the type information's business, not the host's.
-    HRESULT QueryInterface(REFIID, void** ppv) override
-    {
-        if (ppv) *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return 1; }
-    ULONG Release() override { return 1; }
-    HRESULT GetTypeInfoCount(UINT* count) override
-    {
-        if (count) *count = 0;
-        return E_NOTIMPL;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        return E_NOTIMPL;
-    }
+    CC_STACK_DISPATCH_STUBS
 
 private:
     template <class Mixin> void persistOne(IQorArchive* archive, LONG flags)
@@ -90,3 +87,108 @@ private:
     std::unique_ptr<ccStdGreyAcqFifo> fifo_;
     ccAcqPropertyQuery* query_;
 };
+
+// An archive held for a test, in the mode given.
+struct ccTestArchive {
+    explicit ccTestArchive(LONG mode)
+    {
+        EXPECT_EQ(CQorArchive::create(&p), S_OK);
+        held.p = p;
+        held.p->AddRef();
+        p->SetMode(mode);
+    }
+    CQorArchive* p = nullptr;
+    plat::com::Ref<IQorArchive> held;
+};
+
+// The calling thread's error text; empty without an error object.
+inline std::u16string ccTestErrorText()
+{
+    plat::com::Ref<IErrorInfo> info;
+    BSTR text = nullptr;
+    if (GetErrorInfo(0, &info.p) != S_OK || !info.p || info.p->GetDescription(&text) != S_OK) return {};
+    const std::u16string result(text, SysStringLen(text));
+    SysFreeString(text);
+    return result;
+}
+
+// Member name of interface iid called on instance through the module's type
+// library (a put takes args in declared order); the member's id in *id.
+inline HRESULT ccTestInvokeByName(const IID& iid, const OLECHAR* name, void* instance, WORD kind,
+                                  std::vector<VARIANT> args, VARIANT* result, MEMBERID* id)
+{
+    plat::com::Ref<ITypeLib> lib;
+    plat::com::Ref<ITypeInfo> info;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    HRESULT hr = LoadRegTypeLib(LIBID_Qorx7320, 1, 0, 0, &lib.p);
+    if (SUCCEEDED(hr)) hr = lib.p->GetTypeInfoOfGuid(iid, &info.p);
+    if (SUCCEEDED(hr)) hr = info.p->GetIDsOfNames(names, 1, id);
+    if (FAILED(hr)) return hr;
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPID named = DISPID_PROPERTYPUT;
+    const bool put = kind == DISPATCH_PROPERTYPUT;
+    DISPPARAMS params{reversed.data(), put ? &named : nullptr, UINT(reversed.size()), put ? 1u : 0u};
+    return info.p->Invoke(instance, *id, kind, &params, result, nullptr, nullptr);
+}
+
+// An agile event sink any thread may call. Each call is recorded as its
+// member id and its arguments in declared order (a VARIANT_BOOL as 0 or 1).
+class ccTestSink : public IDispatch {
+public:
+    explicit ccTestSink(const IID& events) : events(events) {}
+    HRESULT QueryInterface(REFIID iid, void** ppv) override
+    {
+        const bool known = iid == IID_IUnknown || iid == IID_IDispatch || iid == events || iid == IID_IQorAgileMarker;
+        *ppv = known ? static_cast<IDispatch*>(this) : nullptr;
+        return known ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++references; }
+    ULONG Release() override { return --references; }
+    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        std::vector<LONG> call{id};
+        for (UINT i = p->cArgs; i-- > 0;) // the last argument comes first
+            call.push_back(p->rgvarg[i].vt == VT_BOOL ? p->rgvarg[i].boolVal != VARIANT_FALSE : p->rgvarg[i].lVal);
+        std::lock_guard<std::mutex> hold(lock_);
+        calls_.push_back(call);
+        arrived_.notify_all();
+        return S_OK;
+    }
+    static constexpr LONG kAny = LONG(0x80000000);
+    // Whether a call like this one (kAny matches any value) comes in good time.
+    bool waitFor(const std::vector<LONG>& call)
+    {
+        const auto like = [&](const std::vector<LONG>& c) {
+            return c.size() == call.size() && std::equal(c.begin(), c.end(), call.begin(), [](LONG a, LONG b) { return b == kAny || a == b; });
+        };
+        std::unique_lock<std::mutex> hold(lock_);
+        return arrived_.wait_for(hold, std::chrono::seconds(5), [&] { return std::any_of(calls_.begin(), calls_.end(), like); });
+    }
+    std::vector<std::vector<LONG>> calls()
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return calls_;
+    }
+
+    const IID events;
+    std::atomic<ULONG> references{0};
+
+private:
+    std::mutex lock_;
+    std::condition_variable arrived_;
+    std::vector<std::vector<LONG>> calls_;
+};
+
+// sink advised to source's point of its events; the point, to unadvise.
+inline plat::com::Ref<IConnectionPoint> ccTestAdvise(IUnknown* source, ccTestSink& sink, DWORD* cookie)
+{
+    plat::com::Ref<IConnectionPointContainer> container;
+    plat::com::Ref<IConnectionPoint> point;
+    EXPECT_EQ(source->QueryInterface(IID_IConnectionPointContainer, container.out()), S_OK);
+    EXPECT_EQ(container.p->FindConnectionPoint(sink.events, &point.p), S_OK);
+    EXPECT_EQ(point.p->Advise(&sink, cookie), S_OK);
+    return point;
+}

@@ -58,16 +58,9 @@ Case scalar(const char* name, DISPID id, HRESULT (Itf::*get)(V*), HRESULT (Itf::
 {
     Case c{name, id, {}, {}, {}, {}, refusal, ccIidFifoProperties, 4};
     c.put = [=](Host& h) { return (h.*put)(value); };
-    c.putSame = [=](Host& h) {
-        V current{};
-        (h.*get)(&current);
-        return (h.*put)(current);
-    };
+    c.putSame = [=](Host& h) { V now{}; return (h.*get)(&now), (h.*put)(now); };
     c.putBad = [=](Host& h) { return (h.*put)(bad); };
-    c.holdsNew = [=](Host& h) {
-        V got{};
-        return (h.*get)(&got) == S_OK && got == value && read(h.query()) == value;
-    };
+    c.holdsNew = [=](Host& h) { V got{}; return (h.*get)(&got) == S_OK && got == value && read(h.query()) == value; };
     return c;
 }
 
@@ -118,10 +111,7 @@ std::vector<Case> cases()
     // A negative size would pass as the region beside it.
     Case roi{"SetROI", kSetROI, {}, {}, {}, {}, translated<ccRoiProp::BadParams>(), ccIidFifoCamera, 3};
     roi.put = [](Host& h) { return h.SetROI(8, 4, 320, 240); };
-    roi.putSame = [](Host& h) {
-        LONG x = 0, y = 0, w = 0, ht = 0;
-        return h.GetROI(&x, &y, &w, &ht), h.SetROI(x, y, w, ht);
-    };
+    roi.putSame = [](Host& h) { LONG x = 0, y = 0, w = 0, ht = 0; return h.GetROI(&x, &y, &w, &ht), h.SetROI(x, y, w, ht); };
     roi.putBad = [](Host& h) { return h.SetROI(100, 0, -50, 240); };
     roi.holdsNew = [](Host& h) {
         LONG x = 0, y = 0, w = 0, ht = 0;
@@ -186,23 +176,6 @@ TEST_F(PropertiesB, PersistedValuesComeBackInAFreshFifo)
     for (const Case& c : cases()) EXPECT_TRUE(c.holdsNew(loaded)) << c.name;
 }
 
-// Simultaneous needs what the board lacks; SettingInfo needs nothing.
-TEST_F(PropertiesB, AnInterfaceIsSupportedWhenTheFifoHasWhatItNeeds)
-{
-    bool (*const needing[])(Q&) = {&IQorAcqMasterClockFrequencyImpl<Host>::isSupported, &IQorAcqROIImpl<Host>::isSupported,
-        &IQorAcqOffsetClampImpl<Host>::isSupported, &IQorAcqSampleImpl<Host>::isSupported, &IQorAcqReadoutDirectionImpl<Host>::isSupported,
-        &IQorAcqTriggerFilterImpl<Host>::isSupported, &IQorAcqStrobeDelayImpl<Host>::isSupported, &IQorAcqCameraCalibrationImpl<Host>::isSupported,
-        &IQorAcqLineScanImpl<Host>::isSupported, &IQorAcqStrobePulseDurationImpl<Host>::isSupported, &IQorAcq1394DCAMImpl<Host>::isSupported,
-        &IQorAcqCustomPropertiesImpl<Host>::isSupported};
-    Host host;
-    for (const bool all : {true, false}) {
-        if (!all) sim().setSupported(nullptr, 0);
-        for (size_t i = 0; i < std::size(needing); ++i) EXPECT_EQ(needing[i](host.query()), all) << i;
-        EXPECT_FALSE(IQorAcqSimultaneousImpl<Host>::isSupported(host.query()));
-        EXPECT_TRUE(IQorAcqSettingInfoImpl<InfoHost>::isSupported(host.query()));
-    }
-}
-
 std::vector<LONG> elements(SAFEARRAY* array)
 {
     EXPECT_EQ(SafeArrayGetElemsize(array), sizeof(LONG));
@@ -246,8 +219,9 @@ VARIANT of(VARTYPE vt, double value)
 }
 
 // One put and one get per interface by name through the module's type
-// library, to show each table calls the methods it names.
-TEST_F(PropertiesB, EachTableCallsItsMethodsByName)
+// library, to show each table calls the methods it names. Simultaneous needs
+// what the board lacks; SettingInfo needs nothing.
+TEST_F(PropertiesB, EachTableCallsItsMethodsByNameWhereTheFifoHasWhatItNeeds)
 {
     const struct {
         const IID* iid;
@@ -282,6 +256,17 @@ TEST_F(PropertiesB, EachTableCallsItsMethodsByName)
         ASSERT_EQ(ccTestInvokeByName(*c.iid, c.name, instance, DISPATCH_PROPERTYGET, {}, &got, &id), S_OK);
         EXPECT_TRUE(c.value.vt == VT_EMPTY ? got.vt != VT_EMPTY : VarCmp(&got, &expected, 0, 0) == VARCMP_EQ);
         VariantClear(&got);
+    }
+    bool (*const needing[])(Q&) = {&IQorAcqMasterClockFrequencyImpl<Host>::isSupported, &IQorAcqROIImpl<Host>::isSupported,
+        &IQorAcqOffsetClampImpl<Host>::isSupported, &IQorAcqSampleImpl<Host>::isSupported, &IQorAcqReadoutDirectionImpl<Host>::isSupported,
+        &IQorAcqTriggerFilterImpl<Host>::isSupported, &IQorAcqStrobeDelayImpl<Host>::isSupported, &IQorAcqCameraCalibrationImpl<Host>::isSupported,
+        &IQorAcqLineScanImpl<Host>::isSupported, &IQorAcqStrobePulseDurationImpl<Host>::isSupported, &IQorAcq1394DCAMImpl<Host>::isSupported,
+        &IQorAcqCustomPropertiesImpl<Host>::isSupported};
+    for (const bool all : {true, false}) {
+        if (!all) sim().setSupported(nullptr, 0);
+        for (size_t i = 0; i < std::size(needing); ++i) EXPECT_EQ(needing[i](host.query()), all) << i;
+        EXPECT_FALSE(IQorAcqSimultaneousImpl<Host>::isSupported(host.query()));
+        EXPECT_TRUE(IQorAcqSettingInfoImpl<InfoHost>::isSupported(host.query()));
     }
 }
 

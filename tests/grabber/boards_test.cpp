@@ -17,6 +17,7 @@
 #include "platform/com/safearray.h"
 #include "platform/event_log_testing.h"
 #include "tests/grabber/board_client.h"
+#include "tests/support/com_prop_host.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
@@ -59,24 +60,35 @@ TEST(BoardCollection, ListsTheBoardTableInOrderAndItsBoardsAnswerAsTheLibraryBoa
     SysFreeString(unknown);
 }
 
+// Objects and no value are not numbers either: nothing converts them.
 TEST(BoardCollection, RefusesIndexesOutsideItAndIndexesThatAreNotNumbers)
 {
     Held<IQorFrameGrabber7320s> boards = collection();
     LONG zero = 0;
-    VARIANT word{}, byReference{};
+    ccTestSink object(IID_IDispatch);
+    IDispatch* objectRef = &object;
+    VARIANT word{}, byReference{}, dispatch{}, unknown{}, dispatchRef{};
     word.vt = VT_BSTR, word.bstrVal = SysAllocString(u"first");
     byReference.vt = VT_BYREF | VT_I4, byReference.plVal = &zero;
+    dispatch.vt = VT_DISPATCH, dispatch.pdispVal = &object;
+    unknown.vt = VT_UNKNOWN, unknown.punkVal = &object;
+    dispatchRef.vt = VT_BYREF | VT_DISPATCH, dispatchRef.ppdispVal = &objectRef;
     const std::pair<VARIANT, HRESULT> cases[] = {
         {position(-1), kArchiveBadIndex},
         {position(static_cast<LONG>(cc7320::numBoards())), kArchiveBadIndex},
         {word, kArchiveBadIndexType},
         {byReference, S_OK},
+        {VARIANT{}, kArchiveBadIndexType},
+        {dispatch, kArchiveBadIndexType},
+        {unknown, kArchiveBadIndexType},
+        {dispatchRef, kArchiveBadIndexType},
     };
     for (const auto& [index, hr] : cases) {
         Held<IQorFrameGrabber7320> board;
         EXPECT_EQ(boards->get_Item(index, &board.p), hr) << index.vt;
         EXPECT_EQ(board.p != nullptr, hr == S_OK);
     }
+    EXPECT_TRUE(object.calls().empty());
     VariantClear(&word);
 }
 

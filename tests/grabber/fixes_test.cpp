@@ -45,22 +45,6 @@ TEST_F(Fixes, BoardObjectsOfOneBoardShareTheirLineCollections)
     }
 }
 
-// Objects and no value are not numbers: nothing converts them.
-TEST_F(Fixes, CollectionIndexesThatAreObjectsOrEmptyAreRefusedUnconverted)
-{
-    ccTestSink object(IID_IDispatch);
-    IDispatch* byRef = &object;
-    VARIANT cases[4] = {};
-    cases[1].vt = VT_DISPATCH, cases[1].pdispVal = &object;
-    cases[2].vt = VT_UNKNOWN, cases[2].punkVal = &object;
-    cases[3].vt = VT_BYREF | VT_DISPATCH, cases[3].ppdispVal = &byRef;
-    for (const VARIANT& index : cases) {
-        Held<IQorFrameGrabber7320> item;
-        EXPECT_EQ(collection()->get_Item(index, &item.p), kArchiveBadIndexType) << index.vt;
-    }
-    EXPECT_TRUE(object.calls().empty());
-}
-
 // An interface the FIFO lacks (Simultaneous, on the simulated board) is told
 // while another thread holds its lock.
 TEST_F(Fixes, TheFifoAnswersQueriesWhileItsLockIsHeld)

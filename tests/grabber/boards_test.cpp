@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <tuple>
 #include <typeinfo>
-#include <vector>
 
 #include "acq/vidfmt/builtin.h"
 #include "comframe/archive.h"
@@ -13,7 +12,6 @@
 #include "comframe/dotnet.h"
 #include "comframe/dotnet_testing.h"
 #include "modules/ioconfig.h"
-#include "modules/unknownfg.h"
 #include "platform/com/safearray.h"
 #include "platform/event_log_testing.h"
 #include "tests/grabber/board_client.h"

@@ -4,10 +4,8 @@
 #include <chrono>
 #include <future>
 #include <thread>
-#include <vector>
 
 #include "grabber/acqfifo.h"
-#include "grabber/boards.h"
 #include "grabber/lines.h"
 #include "platform/event_log_testing.h"
 #include "platform/ini.h"

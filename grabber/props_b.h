@@ -44,9 +44,6 @@ inline ccPelRect roiOf(int32_t x, int32_t y, int32_t width, int32_t height)
     return ccPelRect(x, y, width, height);
 }
 
-// The older name, which tests still use.
-inline constexpr VARIANT_BOOL (&vb)(bool) = cc_grabber::toVariantBool;
-
 // One direction of persistValues over an archive, as flags tell it, through
 // persistValue; failures are thrown as ccCOMError.
 class Archive {

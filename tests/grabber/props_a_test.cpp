@@ -152,8 +152,7 @@ protected:
 TEST_P(PropertiesA, APutReachesTheLibraryAndABadOneIsRefused)
 {
     Host host;
-    struct Nothing : ccAcqPropertyQuery {
-    } nothing;
+    struct Nothing : ccAcqPropertyQuery {} nothing;
     EXPECT_TRUE(row().supported(host.query()));
     EXPECT_FALSE(row().supported(nothing));
     ASSERT_NE(row().library(host.query()), row().value);
@@ -178,8 +177,9 @@ TEST_P(PropertiesA, APutReachesTheLibraryAndABadOneIsRefused)
 
 INSTANTIATE_TEST_SUITE_P(EachInterface, PropertiesA, testing::Range(size_t(0), size_t(14)));
 
-// The values a client reads only are the library's.
-TEST(PropertiesAReadOnly, ValuesAreTheLibrarys)
+// The values a client reads only are the library's; what the library would
+// read out of bounds, or not at all, is a bad argument.
+TEST(PropertiesAOthers, ReadOnlyValuesAreTheLibrarysAndLookupTablesItCannotReadAreRefused)
 {
     sim_module::sim().reset();
     Host host;
@@ -198,13 +198,6 @@ TEST(PropertiesAReadOnly, ValuesAreTheLibrarys)
         EXPECT_EQ(get(host, &read), S_OK);
         EXPECT_EQ(read, library);
     }
-}
-
-// What the library would read out of bounds, or not at all, is a bad argument.
-TEST(PropertiesALookupTable, ArraysAndChannelsItCannotReadAreRefused)
-{
-    sim_module::sim().reset();
-    Host host;
     const SAFEARRAYBOUND bound = {256, 0};
     SAFEARRAY* longs = SafeArrayCreate(VT_I4, 1, &bound);
     SAFEARRAY* out = nullptr;

@@ -24,7 +24,6 @@
 #include "platform/com/connection.h"
 #include "platform/com/errorinfo.h"
 #include "platform/com/holders.h"
-#include "platform/com/serializer.h"
 #include "platform/com/typeinfo.h"
 
 // An object on the test's stack: no counting, no queries, no dispatch.
@@ -45,8 +44,6 @@ public:
           query_(fifo_->propertyQuery())
     {
     }
-    ccComPropHost(const ccComPropHost&) = delete;
-    ccComPropHost& operator=(const ccComPropHost&) = delete;
     virtual ~ccComPropHost() = default;
 
     template <class F> HRESULT propertyCall(const IID& itf, const OLECHAR* method, F&& body)

@@ -96,4 +96,79 @@ TEST(ComSafeArray, CreationRefusesWhatItCannotHold)
     EXPECT_EQ(SafeArrayCreate(VT_I4, 1, &high), nullptr);
 }
 
+TEST(ComSafeArray, LocksCountAndNullArgumentsAreRefused)
+{
+    const SAFEARRAYBOUND bound = {2, 0};
+    SAFEARRAY* array = SafeArrayCreate(VT_R8, 1, &bound);
+    ASSERT_NE(array, nullptr);
+    EXPECT_EQ(SafeArrayGetElemsize(array), 8u);
+    EXPECT_EQ(SafeArrayUnlock(array), E_UNEXPECTED); // never locked
+    EXPECT_EQ(SafeArrayLock(array), S_OK);
+    EXPECT_EQ(SafeArrayLock(array), S_OK);
+    EXPECT_EQ(SafeArrayUnlock(array), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(array), DISP_E_ARRAYISLOCKED); // one lock is still held
+    EXPECT_EQ(SafeArrayUnlock(array), S_OK);
+
+    const LONG at = 0;
+    double value = 0;
+    VARTYPE vt = VT_EMPTY;
+    LONG lower = 0;
+    void* data = &value;
+    SAFEARRAY* copy = array;
+    const HRESULT nulls[] = {
+        SafeArrayLock(nullptr), SafeArrayUnlock(nullptr), SafeArrayAccessData(nullptr, &data),
+        SafeArrayAccessData(array, nullptr), SafeArrayGetElement(nullptr, &at, &value),
+        SafeArrayGetElement(array, nullptr, &value), SafeArrayGetElement(array, &at, nullptr),
+        SafeArrayGetLBound(nullptr, 1, &lower), SafeArrayGetUBound(array, 1, nullptr),
+        SafeArrayGetVartype(nullptr, &vt), SafeArrayGetVartype(array, nullptr), SafeArrayCopy(array, nullptr),
+    };
+    for (const HRESULT hr : nulls) EXPECT_EQ(hr, E_INVALIDARG);
+    EXPECT_EQ(data, nullptr); // a refused access hands out no data
+    EXPECT_EQ(SafeArrayCopy(nullptr, &copy), S_OK); // a null array copies as null
+    EXPECT_EQ(copy, nullptr);
+    EXPECT_EQ(SafeArrayDestroy(nullptr), S_OK);
+    EXPECT_EQ(SafeArrayGetDim(nullptr), 0u);
+    EXPECT_EQ(SafeArrayGetElemsize(nullptr), 0u);
+    EXPECT_EQ(SafeArrayCreate(VT_I4, 1, nullptr), nullptr);
+    EXPECT_EQ(SafeArrayDestroy(array), S_OK);
+}
+
+TEST(ComSafeArray, EmptyDimensionsAndThreeDimensionsIndexColumnMajor)
+{
+    const SAFEARRAYBOUND none[] = {{0, 5}, {3, 0}};
+    SAFEARRAY* empty = SafeArrayCreate(VT_BSTR, 2, none);
+    ASSERT_NE(empty, nullptr);
+    LONG upper = 0;
+    EXPECT_EQ(SafeArrayGetUBound(empty, 1, &upper), S_OK);
+    EXPECT_EQ(upper, 4); // one below the lower bound
+    const LONG at[] = {5, 0};
+    BSTR text = nullptr;
+    EXPECT_EQ(SafeArrayGetElement(empty, at, &text), DISP_E_BADINDEX);
+    SAFEARRAY* copy = nullptr;
+    EXPECT_EQ(SafeArrayCopy(empty, &copy), S_OK);
+    EXPECT_EQ(SafeArrayGetDim(copy), 2u);
+    EXPECT_EQ(SafeArrayDestroy(copy), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(empty), S_OK);
+
+    const SAFEARRAYBOUND bounds[] = {{2, 0}, {3, 10}, {4, -2}};
+    SAFEARRAY* cube = SafeArrayCreate(VT_I2, 3, bounds);
+    ASSERT_NE(cube, nullptr);
+    SHORT* data = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(cube, reinterpret_cast<void**>(&data)), S_OK);
+    for (SHORT i = 0; i < 24; ++i) data[i] = i;
+    EXPECT_EQ(SafeArrayUnaccessData(cube), S_OK);
+    const struct { LONG i, j, k; HRESULT hr; SHORT value; } cases[] = {
+        {0, 10, -2, S_OK, 0}, {1, 10, -2, S_OK, 1}, {0, 11, -2, S_OK, 2}, {0, 10, -1, S_OK, 6},
+        {1, 12, 1, S_OK, 23}, {2, 10, -2, DISP_E_BADINDEX, -1}, {0, 13, -2, DISP_E_BADINDEX, -1},
+        {0, 10, 2, DISP_E_BADINDEX, -1},
+    };
+    for (const auto& c : cases) {
+        const LONG where[] = {c.i, c.j, c.k};
+        SHORT value = -1;
+        EXPECT_EQ(SafeArrayGetElement(cube, where, &value), c.hr) << c.i << "," << c.j << "," << c.k;
+        EXPECT_EQ(value, c.value);
+    }
+    EXPECT_EQ(SafeArrayDestroy(cube), S_OK);
+}
+
 } // namespace

@@ -1,6 +1,7 @@
 #include "platform/com/variant.h"
 
 #include "platform/com/bstr.h"
+#include "platform/com/safearray.h"
 #include "platform/environment.h"
 #include "platform/environment_testing.h"
 #include "tests/support/com_counted.h"
@@ -195,6 +196,85 @@ TEST(ComVariant, CompareOrdersNumbersAndTextAndKnowsNull)
     SysFreeString(empty);
     SysFreeString(lower);
     SysFreeString(upper);
+}
+
+TEST(ComVariant, CopyIndReadsEachByReferenceTypeAndRefusesBadReferences)
+{
+    BYTE ui1 = 200;
+    SHORT i2 = -300;
+    LONG i4 = -70000;
+    SCODE error = DISP_E_PARAMNOTFOUND;
+    float r4 = 1.25f;
+    double r8 = -2.5, date = 45000.5;
+    VARIANT_BOOL flag = VARIANT_TRUE;
+    struct Case { VARTYPE vt; void* at; double number; };
+    const Case cases[] = {
+        {VT_UI1, &ui1, 200}, {VT_I2, &i2, -300}, {VT_I4, &i4, -70000}, {VT_ERROR, &error, double(DISP_E_PARAMNOTFOUND)},
+        {VT_R4, &r4, 1.25}, {VT_R8, &r8, -2.5}, {VT_BOOL, &flag, VARIANT_TRUE},
+    };
+    for (const auto& c : cases) {
+        VARIANT ref = {};
+        ref.vt = VT_BYREF | c.vt;
+        ref.byref = c.at;
+        VARIANT value = {};
+        ASSERT_EQ(VariantCopyInd(&value, &ref), S_OK) << c.vt;
+        EXPECT_EQ(value.vt, c.vt);
+        EXPECT_EQ(numberOf(value), c.number) << c.vt;
+    }
+    VARIANT ref = {};
+    ref.vt = VT_BYREF | VT_DATE;
+    ref.pdate = &date;
+    VARIANT value = {};
+    ASSERT_EQ(VariantCopyInd(&value, &ref), S_OK);
+    EXPECT_EQ(value.vt, VT_DATE);
+    EXPECT_EQ(value.date, date);
+
+    // Text behind a reference is copied, not shared.
+    BSTR held = SysAllocString(u"held");
+    ref.vt = VT_BYREF | VT_BSTR;
+    ref.pbstrVal = &held;
+    ASSERT_EQ(VariantCopyInd(&value, &ref), S_OK);
+    EXPECT_NE(value.bstrVal, held);
+    EXPECT_EQ(std::u16string(value.bstrVal), u"held");
+    EXPECT_EQ(VariantClear(&value), S_OK);
+    SysFreeString(held);
+
+    // In place: the reference becomes the value.
+    ref.vt = VT_BYREF | VT_I4;
+    ref.plVal = &i4;
+    ASSERT_EQ(VariantCopyInd(&ref, &ref), S_OK);
+    EXPECT_EQ(ref.vt, VT_I4);
+    EXPECT_EQ(ref.lVal, -70000);
+}
+
+TEST(ComVariant, ALockedArrayIsNeitherClearedNorReplaced)
+{
+    const SAFEARRAYBOUND bound = {2, 0};
+    VARIANT v = {};
+    v.vt = VT_ARRAY | VT_I4;
+    v.parray = SafeArrayCreate(VT_I4, 1, &bound);
+    ASSERT_NE(v.parray, nullptr);
+    ASSERT_EQ(SafeArrayLock(v.parray), S_OK);
+    EXPECT_EQ(VariantClear(&v), DISP_E_ARRAYISLOCKED);
+    EXPECT_EQ(v.vt, VT_ARRAY | VT_I4);
+    VARIANT other = make(VT_I2, 1);
+    EXPECT_EQ(VariantCopy(&v, &other), DISP_E_ARRAYISLOCKED);
+    EXPECT_EQ(VariantChangeType(&v, &other, 0, VT_I4), DISP_E_ARRAYISLOCKED);
+    EXPECT_EQ(v.vt, VT_ARRAY | VT_I4);
+    ASSERT_EQ(SafeArrayUnlock(v.parray), S_OK);
+
+    // A copy of an array is a new array; arrays convert to nothing else.
+    VARIANT copy = {};
+    ASSERT_EQ(VariantCopy(&copy, &v), S_OK);
+    EXPECT_NE(copy.parray, v.parray);
+    VARIANT number = {};
+    EXPECT_EQ(VariantChangeType(&number, &v, 0, VT_I4), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(VariantChangeType(&number, &other, 0, VT_ARRAY | VT_I4), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(VariantChangeType(&number, &other, 0, VT_NULL), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(VariantChangeType(&number, &v, 0, VT_EMPTY), S_OK);
+    EXPECT_EQ(number.vt, VT_EMPTY);
+    EXPECT_EQ(VariantClear(&copy), S_OK);
+    EXPECT_EQ(VariantClear(&v), S_OK);
 }
 
 } // namespace

@@ -129,7 +129,7 @@ HRESULT numberFromText(BSTR text, double* value)
     }
     if (ascii.empty()) return DISP_E_TYPEMISMATCH;
     const char* first = ascii.data();
-    if (*first == '+') ++first; // from_chars takes no plus sign
+    if (*first == '+' && *++first == '-') return DISP_E_TYPEMISMATCH; // from_chars takes no plus sign, so one sign only
     const auto result = std::from_chars(first, ascii.data() + ascii.size(), *value);
     if (result.ec == std::errc::result_out_of_range) return DISP_E_OVERFLOW;
     if (result.ec != std::errc() || result.ptr != ascii.data() + ascii.size()) return DISP_E_TYPEMISMATCH;

@@ -277,4 +277,22 @@ TEST(ComVariant, ALockedArrayIsNeitherClearedNorReplaced)
     EXPECT_EQ(VariantClear(&v), S_OK);
 }
 
+TEST(ComVariant, TextWithTwoSignsIsNoNumber)
+{
+    const struct { const char16_t* text; HRESULT hr; LONG value; } cases[] = {
+        {u"+7", S_OK, 7}, {u"-7", S_OK, -7}, {u"+-7", DISP_E_TYPEMISMATCH, 0}, {u"-+7", DISP_E_TYPEMISMATCH, 0},
+        {u"++7", DISP_E_TYPEMISMATCH, 0}, {u"+", DISP_E_TYPEMISMATCH, 0}, {u"7 7", DISP_E_TYPEMISMATCH, 0},
+    };
+    plat::setUserLanguageOverride(plat::kLanguageUsEnglish);
+    for (const auto& c : cases) {
+        VARIANT src = text(c.text);
+        VARIANT dst = {};
+        EXPECT_EQ(VariantChangeType(&dst, &src, 0, VT_I4), c.hr) << std::string(c.text, c.text + 3);
+        EXPECT_EQ(dst.lVal, c.value);
+        EXPECT_EQ(VariantClear(&src), S_OK);
+    }
+    plat::setUserLanguageOverride(0);
+}
+
+
 } // namespace

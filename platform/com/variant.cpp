@@ -74,6 +74,7 @@ HRESULT copyIndirect(VARIANT* dst, const VARIANT* src)
     if (vt == VT_VARIANT) {
         const VARIANT* inner = src->pvarVal;
         if (inner->vt == (VT_BYREF | VT_VARIANT)) return E_INVALIDARG;
+        if (!isValueType(inner->vt)) return DISP_E_BADVARTYPE;
         return copyIndirect(dst, inner);
     }
     VARIANT value;

@@ -295,4 +295,32 @@ TEST(ComVariant, TextWithTwoSignsIsNoNumber)
 }
 
 
+TEST(ComVariant, CopyIndRefusesAReferenceToNothingOrToABadValue)
+{
+    VARIANT inner = {};
+    inner.vt = VT_BYREF | VT_VARIANT;
+    VARIANT bad = {};
+    bad.vt = 0x0FFF;
+    VARIANT byrefEmpty = {};
+    byrefEmpty.vt = VT_BYREF | VT_EMPTY;
+    const struct { VARTYPE vt; void* at; HRESULT hr; } cases[] = {
+        {VT_BYREF | VT_I4, nullptr, E_INVALIDARG},
+        {VT_BYREF | VT_VARIANT, nullptr, E_INVALIDARG},
+        {VT_BYREF | VT_VARIANT, &inner, E_INVALIDARG}, // a reference to a reference
+        {VT_BYREF | VT_VARIANT, &bad, DISP_E_BADVARTYPE},
+        {VT_BYREF | VT_VARIANT, &byrefEmpty, DISP_E_BADVARTYPE},
+        {VT_BYREF | VT_EMPTY, &bad, DISP_E_BADVARTYPE},
+    };
+    for (const auto& c : cases) {
+        VARIANT ref = {};
+        ref.vt = c.vt;
+        ref.byref = c.at;
+        VARIANT value = make(VT_I4, 9); // left as it was
+        EXPECT_EQ(VariantCopyInd(&value, &ref), c.hr) << c.vt;
+        EXPECT_EQ(value.vt, VT_I4);
+        EXPECT_EQ(value.lVal, 9);
+    }
+}
+
+
 } // namespace

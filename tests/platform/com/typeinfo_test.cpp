@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -100,6 +101,153 @@ TEST(TypeInfo, InvokeIsStrict)
         SysFreeString(text);
     VariantClear(&doubles);
     VariantClear(&variants);
+}
+
+// Arguments that do not fit the member: argErr names the offending rgvarg entry.
+TEST(TypeInfo, InvokeRefusesMisplacedArguments)
+{
+    struct Row {
+        const char* what;
+        std::vector<VARIANT> args;
+        std::vector<DISPID> named;
+        HRESULT hr;
+        UINT argErr;
+    };
+    const VARIANT two = testValue(VT_R8, 2), half = testValue(VT_R8, 0.5);
+    const Row rows[] = {
+        {"named past the parameters", {half, two}, {2}, DISP_E_PARAMNOTFOUND, 0},
+        {"named return value", {half, two}, {3}, DISP_E_PARAMNOTFOUND, 0},
+        {"named negative", {half}, {-5}, DISP_E_PARAMNOTFOUND, 0},
+        {"named twice", {half, two}, {1, 1}, DISP_E_PARAMNOTFOUND, 1},
+        {"named over a positional", {half, two}, {0}, DISP_E_PARAMNOTFOUND, 0},
+        {"a required one left out before a named one", {half}, {1}, DISP_E_PARAMNOTOPTIONAL, 99},
+        {"named in any order", {two, half}, {1, 0}, S_OK, 99},
+    };
+    ITypeInfo* info = firstInterface();
+    for (const Row& row : rows) {
+        Plain plain;
+        std::vector<VARIANT> args = row.args;
+        std::vector<DISPID> named = row.named;
+        DISPPARAMS params{args.data(), named.data(), static_cast<UINT>(args.size()), static_cast<UINT>(named.size())};
+        VARIANT result{};
+        UINT argErr = 99;
+        EXPECT_EQ(info->Invoke(static_cast<ITestOne*>(&plain), 1, DISPATCH_METHOD, &params, &result, nullptr, &argErr),
+            row.hr)
+            << row.what;
+        EXPECT_EQ(argErr, row.argErr) << row.what;
+        EXPECT_EQ(result.vt, row.hr == S_OK ? VT_R8 : VT_EMPTY) << row.what;
+        EXPECT_EQ(result.dblVal, row.hr == S_OK ? 0.5 * 7 + 2 : 0.0) << row.what;
+    }
+
+    Plain plain;
+    VARIANT arg = testValue(VT_I4, 1);
+    DISPID put = DISPID_PROPERTYPUT;
+    const struct {
+        const char* what;
+        DISPPARAMS params;
+    } bad[] = {
+        {"arguments without their array", {nullptr, nullptr, 1, 0}},
+        {"more named than arguments", {&arg, &put, 0, 1}},
+        {"named without their ids", {&arg, nullptr, 1, 1}},
+    };
+    for (const auto& b : bad) {
+        DISPPARAMS params = b.params;
+        EXPECT_EQ(info->Invoke(static_cast<ITestOne*>(&plain), 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr,
+                      nullptr),
+            E_INVALIDARG)
+            << b.what;
+    }
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    EXPECT_EQ(info->Invoke(nullptr, 0, DISPATCH_PROPERTYGET, &none, nullptr, nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(info->Invoke(static_cast<ITestOne*>(&plain), 0, DISPATCH_PROPERTYGET, nullptr, nullptr, nullptr, nullptr),
+        E_INVALIDARG);
+    EXPECT_EQ(plain.value, 7); // nothing was called
+}
+
+TEST(TypeInfo, NamesIdsAndDescriptionsAnswerFromTheTables)
+{
+    ITypeInfo* info = firstInterface();
+    const struct {
+        std::vector<const char16_t*> names;
+        HRESULT hr;
+        std::vector<MEMBERID> ids;
+    } lookups[] = {
+        {{u"sCALE", u"OFFSET", u"factor"}, S_OK, {1, 1, 0}},
+        {{u"Scale", u"result"}, DISP_E_UNKNOWNNAME, {1, DISPID_UNKNOWN}}, // the return value has no id
+        {{u"Scale", u"nope", u"factor"}, DISP_E_UNKNOWNNAME, {1, DISPID_UNKNOWN, 0}},
+        {{u"Scal"}, DISP_E_UNKNOWNNAME, {DISPID_UNKNOWN}},
+        {{u"Value", u"value"}, S_OK, {0, 0}}, // the put's value
+    };
+    for (const auto& l : lookups) {
+        std::vector<LPOLESTR> names;
+        for (const char16_t* n : l.names) names.push_back(const_cast<LPOLESTR>(n));
+        std::vector<MEMBERID> ids(names.size(), 12345);
+        EXPECT_EQ(info->GetIDsOfNames(names.data(), UINT(names.size()), ids.data()), l.hr);
+        EXPECT_EQ(ids, l.ids);
+    }
+
+    const struct {
+        MEMBERID id;
+        UINT most;
+        HRESULT hr;
+        std::vector<std::wstring> names;
+    } namings[] = {
+        {1, 10, S_OK, {L"Scale", L"factor", L"offset"}}, {1, 2, S_OK, {L"Scale", L"factor"}},
+        {0, 10, S_OK, {L"Value"}}, {3, 10, S_OK, {L"Twice", L"value"}}, {99, 10, TYPE_E_ELEMENTNOTFOUND, {}},
+    };
+    for (const auto& n : namings) {
+        BSTR names[10] = {};
+        UINT count = 77;
+        EXPECT_EQ(info->GetNames(n.id, names, n.most, &count), n.hr) << n.id;
+        std::vector<std::wstring> got;
+        for (UINT i = 0; i < count && i < 10; ++i) {
+            got.push_back(plat::com::wideFromBstr(names[i]));
+            SysFreeString(names[i]);
+        }
+        EXPECT_EQ(got, n.names) << n.id;
+    }
+
+    FUNCDESC* desc = nullptr;
+    ASSERT_EQ(info->GetFuncDesc(2, &desc), S_OK); // Scale
+    EXPECT_EQ(desc->memid, 1);
+    EXPECT_EQ(desc->invkind, INVOKE_FUNC);
+    EXPECT_EQ(desc->cParams, 3);
+    EXPECT_EQ(desc->cParamsOpt, 1);
+    EXPECT_EQ(desc->lprgelemdescParam[2].tdesc.vt, VT_PTR);
+    EXPECT_EQ(desc->lprgelemdescParam[2].paramdesc.wParamFlags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
+    info->ReleaseFuncDesc(desc);
+    EXPECT_EQ(info->GetFuncDesc(9, &desc), TYPE_E_ELEMENTNOTFOUND);
+    EXPECT_EQ(desc, nullptr);
+
+    ITypeComp* comp = nullptr;
+    ASSERT_EQ(info->GetTypeComp(&comp), S_OK);
+    const struct {
+        const char16_t* name;
+        WORD kinds;
+        DESCKIND kind;
+        MEMBERID id;
+        INVOKEKIND invkind;
+    } binds[] = {
+        {u"twice", 0, DESCKIND_FUNCDESC, 3, INVOKE_FUNC},
+        {u"Value", INVOKE_PROPERTYPUT, DESCKIND_FUNCDESC, 0, INVOKE_PROPERTYPUT},
+        {u"Fail", INVOKE_PROPERTYGET, DESCKIND_NONE, 0, INVOKE_FUNC},
+        {u"Nothing", 0, DESCKIND_NONE, 0, INVOKE_FUNC},
+    };
+    for (const auto& b : binds) {
+        ITypeInfo* bound = nullptr;
+        DESCKIND kind = DESCKIND_FUNCDESC;
+        BINDPTR ptr{};
+        EXPECT_EQ(comp->Bind(const_cast<LPOLESTR>(b.name), 0, b.kinds, &bound, &kind, &ptr), S_OK);
+        EXPECT_EQ(kind, b.kind);
+        if (b.kind != DESCKIND_FUNCDESC) {
+            EXPECT_EQ(bound, nullptr);
+            continue;
+        }
+        EXPECT_EQ(bound, info);
+        EXPECT_EQ(ptr.lpfuncdesc->memid, b.id);
+        EXPECT_EQ(ptr.lpfuncdesc->invkind, b.invkind);
+        info->ReleaseFuncDesc(ptr.lpfuncdesc);
+    }
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "platform/com/classes.h"
 #include "platform/com/git.h"
 #include "platform/com/message.h"
+#include "platform/com/stream.h"
 
 namespace {
 
@@ -335,6 +336,56 @@ TEST(ComMarshalling, TheFreeThreadedMarshalerNamesItsClassAndCountsOnItsOuterObj
     EXPECT_EQ(outer.references, 1u);
     inner->Release();
     EXPECT_EQ(CoCreateFreeThreadedMarshaler(&outer, nullptr), E_INVALIDARG);
+}
+
+// A marshal stream is unmarshalled once, by its own function, and holds its
+// reference until then; any other stream is refused and still released.
+TEST(ComMarshalling, AMarshalStreamGivesItsInterfaceOnceAndHoldsItUntilThen)
+{
+    Recorder object(false);
+    const struct {
+        const char* what;
+        bool unmarshal;
+        IID iid;
+        HRESULT hr;
+    } cases[] = {
+        {"unmarshalled", true, IID_IDispatch, S_OK},
+        {"asked for an interface the object lacks", true, IID_IMarshal, E_NOINTERFACE},
+        {"released unread", false, IID_IUnknown, S_OK},
+    };
+    for (const auto& c : cases) {
+        IStream* stream = nullptr;
+        ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, &object, &stream), S_OK) << c.what;
+        EXPECT_EQ(object.references, 2u) << c.what; // the test's and the stream's
+        IStream* same = nullptr;
+        ASSERT_EQ(stream->QueryInterface(IID_IStream, reinterpret_cast<void**>(&same)), S_OK);
+        EXPECT_EQ(same->Read(nullptr, 0, nullptr), E_NOTIMPL); // no bytes
+        if (!c.unmarshal) {
+            same->Release();
+            stream->Release();
+            EXPECT_EQ(object.references, 1u) << c.what;
+            continue;
+        }
+        void* got = nullptr;
+        EXPECT_EQ(CoGetInterfaceAndReleaseStream(stream, c.iid, &got), c.hr) << c.what;
+        EXPECT_EQ(got, c.hr == S_OK ? static_cast<IDispatch*>(&object) : nullptr) << c.what;
+        EXPECT_EQ(object.references, c.hr == S_OK ? 2u : 1u) << c.what; // the stream let go of its own
+        // The caller's second reference: the interface was handed out once.
+        EXPECT_EQ(CoGetInterfaceAndReleaseStream(same, IID_IDispatch, &got), E_UNEXPECTED) << c.what;
+        if (c.hr == S_OK)
+            object.Release();
+    }
+
+    IStream* memory = nullptr;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, 1, &memory), S_OK);
+    memory->AddRef();
+    void* got = &object;
+    EXPECT_EQ(CoGetInterfaceAndReleaseStream(memory, IID_IUnknown, &got), E_INVALIDARG);
+    EXPECT_EQ(got, nullptr);
+    EXPECT_EQ(memory->Release(), 0u); // the call released the reference it was given
+    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, nullptr, &memory), E_INVALIDARG);
+    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, &object, nullptr), E_INVALIDARG);
+    EXPECT_EQ(object.references, 1u);
 }
 
 } // namespace

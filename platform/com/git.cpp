@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/com/internal/apartment.h"
+#include "platform/com/simpleobject.h"
 #include "platform/thread.h"
 
 namespace {
@@ -276,32 +277,12 @@ private:
 };
 
 // Carries one marshalled interface, and no bytes, to the thread that unmarshals it.
-class MarshalStream final : public plat::com::RefusingStream<E_NOTIMPL> {
+class MarshalStream final
+    : public plat::com::SimpleObject<plat::com::RefusingStream<E_NOTIMPL>, IID_ISequentialStream, IID_IStream,
+          IID_MarshalStream> {
 public:
     explicit MarshalStream(const Marshalled& marshalled) : marshalled_(marshalled) {}
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr)
-            return E_POINTER;
-        const bool known = riid == IID_IUnknown || riid == IID_ISequentialStream || riid == IID_IStream ||
-                           riid == IID_MarshalStream;
-        *ppv = known ? this : nullptr;
-        if (!known)
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++references_; }
-    ULONG Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0) {
-            release(&marshalled_);
-            delete this;
-        }
-        return left;
-    }
+    ~MarshalStream() override { release(&marshalled_); }
 
     HRESULT unmarshalOnce(REFIID iid, void** out)
     {
@@ -313,7 +294,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> references_{1};
     Marshalled marshalled_;
 };
 
@@ -411,8 +391,9 @@ HRESULT CoGetInterfaceAndReleaseStream(IStream* pStm, REFIID iid, void** ppv)
 {
     if (pStm == nullptr)
         return E_INVALIDARG;
-    MarshalStream* stream = nullptr;
-    HRESULT hr = pStm->QueryInterface(IID_MarshalStream, reinterpret_cast<void**>(&stream));
+    IStream* marked = nullptr;
+    HRESULT hr = pStm->QueryInterface(IID_MarshalStream, reinterpret_cast<void**>(&marked));
+    auto* stream = static_cast<MarshalStream*>(static_cast<plat::com::RefusingStream<E_NOTIMPL>*>(marked));
     if (SUCCEEDED(hr) && stream != nullptr) {
         hr = ppv == nullptr ? E_INVALIDARG : stream->unmarshalOnce(iid, ppv);
         stream->Release();

@@ -121,6 +121,12 @@ HRESULT ccPumpingWait(DWORD flags, DWORD milliseconds, ULONG count, const plat::
 HRESULT ccSafeArrayGetVariant(SAFEARRAY* array, const LONG* indices, VARIANT* out, VARTYPE type)
 {
     if (!out) return E_POINTER;
+    // The element is copied as the array's type: read as another, its bytes
+    // would sit under a wrong tag (a number released as an interface).
+    VARTYPE held = VT_EMPTY;
+    const HRESULT kind = SafeArrayGetVartype(array, &held);
+    if (FAILED(kind)) return kind;
+    if (held != type) return DISP_E_TYPEMISMATCH;
     void* field = nullptr;
     switch (type) {
     case VT_I2: field = &out->iVal; break;

@@ -47,5 +47,6 @@ HRESULT ccPumpingWait(DWORD flags, DWORD milliseconds, ULONG count, const plat::
 // One element of array at indices into out, whose old value is not cleared
 // (pass an empty one). VT_I2, VT_I4, VT_R4, VT_R8, VT_DISPATCH, VT_BOOL and
 // VT_UI1 go into the value of that type, VT_VARIANT into out itself; any
-// other type gives DISP_E_TYPEMISMATCH. Otherwise SafeArrayGetElement's result.
+// other type, or one that is not the array's, gives DISP_E_TYPEMISMATCH.
+// Otherwise SafeArrayGetElement's result.
 HRESULT ccSafeArrayGetVariant(SAFEARRAY* array, const LONG* indices, VARIANT* out, VARTYPE type);

@@ -83,4 +83,61 @@ TEST(PumpingWait, BoundedAndNeverFalselySuccessful)
     CoUninitialize();
 }
 
+// An element read as another type than the array holds would put the
+// element's bytes under a wrong tag (a number read as an interface is later
+// released as one); it is a type mismatch, and out stays empty.
+TEST(SafeArrayElement, ReadOnlyAsTheArraysOwnType)
+{
+    const struct {
+        VARTYPE held;
+        VARTYPE asked;
+        HRESULT hr;
+    } cases[] = {
+        {VT_I4, VT_I4, S_OK},
+        {VT_R8, VT_R8, S_OK},
+        {VT_VARIANT, VT_VARIANT, S_OK},
+        {VT_I4, VT_DISPATCH, DISP_E_TYPEMISMATCH},
+        {VT_VARIANT, VT_I4, DISP_E_TYPEMISMATCH},
+        {VT_BSTR, VT_I4, DISP_E_TYPEMISMATCH},
+        {VT_I2, VT_R8, DISP_E_TYPEMISMATCH},
+        {VT_I4, VT_BSTR, DISP_E_TYPEMISMATCH}, // not a type it reads
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.held << " as " << c.asked);
+        const SAFEARRAYBOUND bound{2, 1};
+        SAFEARRAY* array = SafeArrayCreate(c.held, 1, &bound);
+        ASSERT_NE(array, nullptr);
+        void* data = nullptr;
+        ASSERT_EQ(SafeArrayAccessData(array, &data), S_OK);
+        if (c.held == VT_VARIANT) {
+            auto* element = static_cast<VARIANT*>(data) + 1;
+            element->vt = VT_I4;
+            element->lVal = 9;
+        } else if (c.held == VT_R8) {
+            static_cast<double*>(data)[1] = 9.0;
+        } else if (c.held == VT_BSTR) {
+            static_cast<BSTR*>(data)[1] = SysAllocString(u"x"); // the array's own
+        } else if (c.held == VT_I2) {
+            static_cast<int16_t*>(data)[1] = 9;
+        } else {
+            static_cast<int32_t*>(data)[1] = 9;
+        }
+        ASSERT_EQ(SafeArrayUnaccessData(array), S_OK);
+        const LONG second = 2;
+        VARIANT out;
+        VariantInit(&out);
+        EXPECT_EQ(ccSafeArrayGetVariant(array, &second, &out, c.asked), c.hr);
+        const VARTYPE read = c.asked == VT_VARIANT ? VARTYPE(VT_I4) : c.asked;
+        EXPECT_EQ(out.vt, SUCCEEDED(c.hr) ? read : VARTYPE(VT_EMPTY));
+        if (SUCCEEDED(c.hr)) {
+            EXPECT_EQ(out.vt == VT_R8 ? out.dblVal : out.lVal, 9);
+            const LONG outside = 3;
+            EXPECT_EQ(ccSafeArrayGetVariant(array, &outside, &out, c.asked), DISP_E_BADINDEX);
+        }
+        EXPECT_EQ(VariantClear(&out), S_OK);
+        EXPECT_EQ(ccSafeArrayGetVariant(array, &second, nullptr, c.asked), E_POINTER);
+        EXPECT_EQ(SafeArrayDestroy(array), S_OK);
+    }
+}
+
 } // namespace

@@ -164,6 +164,26 @@ TEST_F(ComErrorTest, TheMessageSourceReportsTheCatalogueLanguage)
     ccSetCatalogueLanguage(plat::userLanguage());
 }
 
+// Arguments that give nothing leave nothing, not the placeholder.
+TEST_F(ComErrorTest, ArgumentsReplaceTheirPlaceholdersEvenWhenTheyAreEmpty)
+{
+    const ccMessageArgs empty{u""};
+    const ccMessageArgs none{nullptr};
+    const ccMessageArgs word{u"w"};
+    const struct {
+        const char16_t* text;
+        const ccMessageArgs* args;
+        std::u16string description;
+    } rows[] = {
+        {u"%1", &empty, u""}, {u"%1", &none, u""}, {u"%1", &word, u"w"}, {u"<%1>", &empty, u"<>"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.text, row.text + std::char_traits<char16_t>::length(row.text)));
+        EXPECT_EQ(ccReportCOMErrorText(kContext, E_INVALIDARG, 0, row.text, row.args, 0, nullptr), E_INVALIDARG);
+        EXPECT_EQ(reported().description, row.description);
+    }
+}
+
 TEST(ComErrorMessageIds, CapturedSuiteCodesHaveNone)
 {
     EXPECT_EQ(ccMessageIdFromHResult(hresultOf(0x80080004u), 2), 0x8004808Du);

@@ -1,8 +1,6 @@
 #include "comframe/comerror.h"
 #include "comframe/comutil.h"
-#include "platform/com/apartment.h"
 #include "platform/com/bstr.h"
-#include "platform/com/message.h"
 
 #include <gtest/gtest.h>
 
@@ -55,32 +53,6 @@ TEST(SpaceName, ReasonsInTheirOrder)
         EXPECT_EQ(reasonOf(&c.path, c.allowRelative), c.reason);
     }
     EXPECT_EQ(reasonOf(nullptr, true), kSpaceNameEmpty);
-}
-
-// Posts itself another message for every one dispatched: a steady stream.
-LRESULT reposting(HWND window, UINT, WPARAM, LPARAM)
-{
-    ++*reinterpret_cast<int*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    PostMessage(window, WM_USER + 1, 0, 0);
-    return 0;
-}
-
-TEST(PumpingWait, BoundedAndNeverFalselySuccessful)
-{
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-    int seen = 0;
-    HWND target = CreateWindowExW(0, L"", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    SetWindowLongPtrW(target, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&seen));
-    SetWindowLongPtrW(target, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&reposting));
-    PostMessage(target, WM_USER + 1, 0, 0);
-    const plat::Handle never = plat::createEvent(true, false), none = nullptr;
-    DWORD index = 0;
-    EXPECT_EQ(ccPumpingWait(0, 30, 1, &never, &index), RPC_S_CALLPENDING);
-    EXPECT_GT(seen, 1);
-    EXPECT_EQ(ccPumpingWait(0, 30, 1, &none, &index), E_INVALIDARG);
-    DestroyWindow(target);
-    plat::closeHandle(never);
-    CoUninitialize();
 }
 
 // An element read as another type than the array holds would put the

@@ -248,7 +248,9 @@ TEST_F(ComErrorTest, TheMessageSourceRefusesWhatItCannotAnswer)
         EXPECT_EQ(source->FormatText(row.id, buffer, row.capacity, row.arg1, row.arg2, row.arg3), row.hr);
         EXPECT_EQ(std::u16string(buffer, row.text.size()), row.text);
         EXPECT_EQ(buffer[row.capacity == 0 ? 0 : row.text.size()], row.capacity == 0 ? u'?' : u'\0');
-        if (row.capacity < 16) EXPECT_EQ(buffer[row.capacity], u'?');
+        if (row.capacity < 16) {
+            EXPECT_EQ(buffer[row.capacity], u'?');
+        }
     }
     EXPECT_EQ(source->FormatText(0x8004E301u, nullptr, 16, nullptr, nullptr, nullptr), E_INVALIDARG);
     BSTR text = reinterpret_cast<BSTR>(&text);
@@ -261,6 +263,60 @@ TEST_F(ComErrorTest, TheMessageSourceRefusesWhatItCannotAnswer)
     EXPECT_EQ(ccMessageSourceLanguage(nullptr), E_POINTER);
     ccRemoveCatalogueMessage(0x8004E301u);
     source->Release();
+}
+
+// A COM error made from a message id carries the catalogue's text, its
+// arguments in place, and the id as its help context.
+TEST_F(ComErrorTest, ComErrorsTakeTheirTextFromTheCatalogue)
+{
+    const ccMessageArgs one{u"x"};
+    const ccMessageArgs four{u"a", u"b", u"c", u"d"};
+    ccSetCatalogueMessage(0x8004E301u, {u"%1%2%3%4", u""});
+    const struct {
+        uint32_t id;
+        const ccMessageArgs* args;
+        const char16_t* description; // null: none
+        uint32_t helpContext;
+    } rows[] = {
+        {0x8004E300u, &one, u"Value refused: x", 0x8004E300u},
+        {0x8004E300u, nullptr, u"Value refused: %1", 0x8004E300u},
+        {0x8004E301u, &four, u"abc%4", 0x8004E301u}, // the source takes three
+        {0x8004E3FFu, &one, u" - Unable to load error message 0x8004e3ff", 0x8004E3FFu},
+        {0, &one, nullptr, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.id);
+        const ccCOMError error(E_INVALIDARG, 0, row.id, row.args);
+        ASSERT_EQ(error.description() != nullptr, row.description != nullptr);
+        if (row.description) {
+            EXPECT_EQ(std::u16string(error.description()), row.description);
+        }
+        EXPECT_EQ(error.helpContext(), row.helpContext);
+        EXPECT_EQ(error.helpFile(), nullptr);
+    }
+    ccRemoveCatalogueMessage(0x8004E301u);
+}
+
+// The source names the class by its ProgID cut before the second dot.
+TEST_F(ComErrorTest, TheSourceIsTheProgIdUpToItsSecondDot)
+{
+    static const CLSID other = {0x6A1F0C34, 0x22B4, 0x4E0D, {0x8B, 0x11, 0x50, 0x3E, 0x7D, 0x02, 0xA9, 0x41}};
+    const plat::com::CreatorFunction none = [](IUnknown*, REFIID, void**) { return E_NOTIMPL; };
+    const struct {
+        const wchar_t* progId;
+        const OLECHAR* method;
+        std::u16string source;
+    } rows[] = {
+        {L"Single", u"Get", u"Single Get"},
+        {L"Two.Parts", u"Get", u"Two.Parts Get"},
+        {L"A.B.C.D", nullptr, u"A.B "},
+    };
+    for (const auto& row : rows) {
+        ASSERT_EQ(plat::com::registerClass({other, none, row.progId, L""}), S_OK);
+        EXPECT_EQ(ccErrorSourceText({&other, &kTestIid, row.method}), row.source);
+        EXPECT_EQ(plat::com::unregisterClass(other), S_OK);
+    }
+    EXPECT_EQ(ccErrorSourceText({nullptr, &kTestIid, u"Get"}), u"");
 }
 
 TEST(ComErrorMessageIds, CapturedSuiteCodesHaveNone)

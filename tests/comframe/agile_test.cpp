@@ -140,6 +140,46 @@ TEST(ccAgileInterfacePtr, FreeThreadedObjectsAreHeldDirectAndOthersGoThroughTheT
     }
 }
 
+// Freed at its last release, so that a use after it shows.
+class Deleting final : public IUnknown {
+public:
+    explicit Deleting(bool marked) : marked_(marked) {}
+    HRESULT QueryInterface(REFIID iid, void** ppv) override
+    {
+        *ppv = iid == IID_IUnknown || (iid == IID_IQorAgileMarker && marked_) ? this : nullptr;
+        if (*ppv != nullptr)
+            AddRef();
+        return *ppv != nullptr ? S_OK : E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++references_; }
+    ULONG Release() override
+    {
+        const ULONG left = --references_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+private:
+    const bool marked_;
+    std::atomic<ULONG> references_{1};
+};
+
+// A holder given what it alone holds keeps it, held directly or through the table.
+TEST(ccAgileInterfacePtr, AssigningWhatItAloneHoldsKeepsIt)
+{
+    for (bool marked : {true, false}) {
+        auto* object = new Deleting(marked);
+        ccAgileInterfacePtr holder(object);
+        object->Release(); // the holder's reference is the only one
+        holder.assign(object);
+        IUnknown* got = nullptr;
+        ASSERT_EQ(holder.get(&got), S_OK);
+        EXPECT_EQ(got, object);
+        EXPECT_EQ(got->Release(), marked ? 1u : 2u); // the table's reference too
+    }
+}
+
 TEST(ccAgileInterfacePtr, AnStaObjectIsCalledOnItsOwnerFromAnotherStaAndTheMta)
 {
     CountingTable table;

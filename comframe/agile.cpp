@@ -91,17 +91,23 @@ ccAgileInterfacePtr::~ccAgileInterfacePtr()
 
 void ccAgileInterfacePtr::assign(IUnknown* p, REFIID iid)
 {
+    // Referenced before the old value goes: p may be what this holder alone keeps.
+    if (p != nullptr)
+        p->AddRef();
     release();
     if (p == nullptr)
         return;
     if (isFreeThreaded(p)) {
-        p->AddRef();
         direct_ = p;
         cookie_ = kDirect;
         return;
     }
-    head_ = new Entry{thisThread(), iid, p, nullptr};
-    p->AddRef();
+    try {
+        head_ = new Entry{thisThread(), iid, p, nullptr};
+    } catch (...) {
+        p->Release();
+        throw;
+    }
     IGlobalInterfaceTable* git = table().load();
     DWORD cookie = 0;
     if (git == nullptr || FAILED(git->RegisterInterfaceInGlobal(p, iid, &cookie)))

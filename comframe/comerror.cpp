@@ -244,7 +244,8 @@ HRESULT ccSetErrorInfo(const ccCOMErrorContext* context, HRESULT hr, uint32_t ca
     std::u16string description = text ? text : u"";
     if (hasText && args) {
         OLECHAR buffer[kErrorTextCapacity];
-        if (ccSubstituteMessageArgs(kErrorTextCapacity, description.c_str(), buffer, args) > 0) description = buffer;
+        ccSubstituteMessageArgs(kErrorTextCapacity, description.c_str(), buffer, args);
+        description = buffer;
     }
     if (capture != 0 && captured) {
         FreedBstr inner;

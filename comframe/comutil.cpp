@@ -3,9 +3,6 @@
 #include "comframe/comerror.h"
 #include "platform/com/apartment.h"
 #include "platform/com/bstr.h"
-#include "platform/com/message.h"
-
-#include <chrono>
 
 namespace {
 
@@ -57,70 +54,15 @@ ccCoWaitFunction ccGetCoWaitForMultipleHandles()
     return &CoWaitForMultipleHandles;
 }
 
-namespace {
-
-HRESULT waitResultToHResult(const plat::WaitResult& result, DWORD* index)
-{
-    switch (result.status) {
-    case plat::WaitStatus::Signalled:
-        if (index) *index = result.index;
-        return S_OK;
-    case plat::WaitStatus::Abandoned:
-        if (index) *index = WAIT_ABANDONED_0 + result.index;
-        return S_OK;
-    case plat::WaitStatus::TimedOut:
-        return RPC_S_CALLPENDING;
-    case plat::WaitStatus::Failed:
-        break;
-    }
-    return E_INVALIDARG;
-}
-
-} // namespace
-
-HRESULT ccPumpingWait(DWORD flags, DWORD milliseconds, ULONG count, const plat::Handle* handles, DWORD* index)
-{
-    if (count == 0 || handles == nullptr || ((flags & 1) != 0 && count > 1)) return E_INVALIDARG;
-    const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (joined != RPC_E_CHANGED_MODE) {
-        // Not a single-threaded apartment: nothing to pump. A failed join
-        // still waits, rather than reporting a wait that never happened.
-        if (SUCCEEDED(joined)) CoUninitialize();
-        return waitResultToHResult(plat::waitForAny(handles, count, milliseconds), index);
-    }
-    using Clock = std::chrono::steady_clock;
-    const bool forever = milliseconds == INFINITE;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : milliseconds);
-    for (;;) {
-        DWORD remaining = INFINITE;
-        if (!forever) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            remaining = left > 0 ? static_cast<DWORD>(left) : 0;
-        }
-        const DWORD woken = MsgWaitForMultipleObjectsEx(count, handles, remaining, QS_ALLEVENTS, 0);
-        if (woken == WAIT_TIMEOUT) return RPC_S_CALLPENDING;
-        if (woken == WAIT_FAILED) return E_INVALIDARG;
-        if (woken < WAIT_OBJECT_0 + count) {
-            if (index) *index = woken - WAIT_OBJECT_0;
-            return S_OK;
-        }
-        if (woken >= WAIT_ABANDONED_0 && woken < WAIT_ABANDONED_0 + count) {
-            if (index) *index = woken;
-            return S_OK;
-        }
-        // Messages that keep coming do not hold the wait past its time-out.
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            (void)TranslateMessage(&message);
-            (void)DispatchMessageW(&message);
-            if (!forever && Clock::now() >= deadline) return RPC_S_CALLPENDING;
-        }
-    }
-}
-
 HRESULT ccSafeArrayGetVariant(SAFEARRAY* array, const LONG* indices, VARIANT* out, VARTYPE type)
 {
     if (!out) return E_POINTER;
+    // The element is copied as the array's type: read as another, its bytes
+    // would sit under a wrong tag (a number released as an interface).
+    VARTYPE held = VT_EMPTY;
+    const HRESULT kind = SafeArrayGetVartype(array, &held);
+    if (FAILED(kind)) return kind;
+    if (held != type) return DISP_E_TYPEMISMATCH;
     void* field = nullptr;
     switch (type) {
     case VT_I2: field = &out->iVal; break;

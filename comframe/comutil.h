@@ -1,8 +1,7 @@
 #pragma once
 // Small services of the COM layer: the check of a space name path (parts
-// separated by '\' or '/'), the message-pumping wait used where the runtime
-// lacks CoWaitForMultipleHandles, and the reading of one SAFEARRAY element
-// into a VARIANT.
+// separated by '\' or '/'), the wait the event thread uses, and the reading
+// of one SAFEARRAY element into a VARIANT.
 
 #include <cstdint>
 
@@ -36,16 +35,9 @@ using ccCoWaitFunction = HRESULT (*)(DWORD flags, DWORD milliseconds, ULONG coun
 // The wait the event thread uses: the runtime's CoWaitForMultipleHandles.
 ccCoWaitFunction ccGetCoWaitForMultipleHandles();
 
-// Waits as CoWaitForMultipleHandles does. On a thread with a single-threaded
-// apartment every queued message is dispatched meanwhile; the time-out counts
-// from the call, however many messages come. S_OK when a handle is signalled
-// (its index written when index is not null), RPC_S_CALLPENDING at the
-// time-out, E_INVALIDARG for a wait that fails (bad handles, wait-all over
-// several handles).
-HRESULT ccPumpingWait(DWORD flags, DWORD milliseconds, ULONG count, const plat::Handle* handles, DWORD* index);
-
 // One element of array at indices into out, whose old value is not cleared
 // (pass an empty one). VT_I2, VT_I4, VT_R4, VT_R8, VT_DISPATCH, VT_BOOL and
 // VT_UI1 go into the value of that type, VT_VARIANT into out itself; any
-// other type gives DISP_E_TYPEMISMATCH. Otherwise SafeArrayGetElement's result.
+// other type, or one that is not the array's, gives DISP_E_TYPEMISMATCH.
+// Otherwise SafeArrayGetElement's result.
 HRESULT ccSafeArrayGetVariant(SAFEARRAY* array, const LONG* indices, VARIANT* out, VARTYPE type);

@@ -298,9 +298,6 @@ void ccDotNetResetForTesting()
 
 void ccAttachCompanion(ccDotNetClass cls, IUnknown* object, ccDotNetCompanion& companion)
 {
-    // The bridge's type records are built once, one class at a time.
-    static std::mutex* const lock = new std::mutex;
-    std::lock_guard<std::mutex> guard(*lock);
     uint32_t handle = 0;
     try {
         handle = ccDotNetHelper::obtainCompanion(cls, object);

@@ -140,6 +140,46 @@ TEST(ccAgileInterfacePtr, FreeThreadedObjectsAreHeldDirectAndOthersGoThroughTheT
     }
 }
 
+// Freed at its last release, so that a use after it shows.
+class Deleting final : public IUnknown {
+public:
+    explicit Deleting(bool marked) : marked_(marked) {}
+    HRESULT QueryInterface(REFIID iid, void** ppv) override
+    {
+        *ppv = iid == IID_IUnknown || (iid == IID_IQorAgileMarker && marked_) ? this : nullptr;
+        if (*ppv != nullptr)
+            AddRef();
+        return *ppv != nullptr ? S_OK : E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++references_; }
+    ULONG Release() override
+    {
+        const ULONG left = --references_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+private:
+    const bool marked_;
+    std::atomic<ULONG> references_{1};
+};
+
+// A holder given what it alone holds keeps it, held directly or through the table.
+TEST(ccAgileInterfacePtr, AssigningWhatItAloneHoldsKeepsIt)
+{
+    for (bool marked : {true, false}) {
+        auto* object = new Deleting(marked);
+        ccAgileInterfacePtr holder(object);
+        object->Release(); // the holder's reference is the only one
+        holder.assign(object);
+        IUnknown* got = nullptr;
+        ASSERT_EQ(holder.get(&got), S_OK);
+        EXPECT_EQ(got, object);
+        EXPECT_EQ(got->Release(), marked ? 1u : 2u); // the table's reference too
+    }
+}
+
 TEST(ccAgileInterfacePtr, AnStaObjectIsCalledOnItsOwnerFromAnotherStaAndTheMta)
 {
     CountingTable table;
@@ -252,6 +292,47 @@ TEST(ccAgileVariant, ATwoDimensionalArrayOfInterfacesKeepsItsBoundsAndOrder)
         EXPECT_EQ(elements[i].punkVal, objects[i].unknown());
     (void)SafeArrayUnaccessData(out.parray);
     (void)VariantClear(&out);
+    agile.clear();
+    for (const Probe& object : objects)
+        EXPECT_EQ(object.references, 1u);
+}
+
+// An array that is not of the type its VARIANT names is refused, and the
+// holder stays empty.
+TEST(ccAgileVariant, AnArrayOfAnotherTypeIsRefused)
+{
+    const SAFEARRAYBOUND bound{1, 0};
+    SAFEARRAY* numbers = SafeArrayCreate(VT_I4, 1, &bound);
+    for (VARTYPE claimed : {VARTYPE(VT_ARRAY | VT_UNKNOWN), VARTYPE(VT_ARRAY | VT_DISPATCH), VARTYPE(VT_ARRAY | VT_VARIANT)}) {
+        ccAgileVariant agile;
+        EXPECT_EQ(agile.assign(variantOf(claimed, numbers)), E_INVALIDARG);
+        EXPECT_EQ(agile.vt(), VT_EMPTY);
+        EXPECT_THROW(ccAgileVariant{variantOf(claimed, numbers)}, std::invalid_argument);
+    }
+    (void)SafeArrayDestroy(numbers);
+}
+
+// An element that cannot be had on this thread fails the copy, and the
+// elements already handed out are released with the unfinished array.
+TEST(ccAgileVariant, AnArrayCopyThatFailsHalfwayReleasesWhatItGot)
+{
+    CountingTable refusing(true);
+    Probe objects[] = {Probe(marker), Probe(plain), Probe(marker)};
+    const SAFEARRAYBOUND bound{3, 0};
+    SAFEARRAY* array = SafeArrayCreate(VT_UNKNOWN, 1, &bound);
+    IUnknown** elements = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(array, reinterpret_cast<void**>(&elements)), S_OK);
+    for (int i = 0; i < 3; ++i)
+        elements[i] = objects[i].unknown(), objects[i].AddRef();
+    (void)SafeArrayUnaccessData(array);
+    ccAgileVariant agile(variantOf(VT_ARRAY | VT_UNKNOWN, array));
+    (void)SafeArrayDestroy(array);
+    onThread(COINIT_MULTITHREADED, [&] {
+        VARIANT out = variantOf(VT_I4, nullptr);
+        EXPECT_EQ(agile.copyTo(&out), RPC_E_WRONG_THREAD);
+        EXPECT_EQ(out.vt, VT_EMPTY);
+        EXPECT_EQ(objects[0].references, 2u); // the holder's alone
+    });
     agile.clear();
     for (const Probe& object : objects)
         EXPECT_EQ(object.references, 1u);

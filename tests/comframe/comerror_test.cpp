@@ -164,6 +164,161 @@ TEST_F(ComErrorTest, TheMessageSourceReportsTheCatalogueLanguage)
     ccSetCatalogueLanguage(plat::userLanguage());
 }
 
+// Arguments that give nothing leave nothing, not the placeholder.
+TEST_F(ComErrorTest, ArgumentsReplaceTheirPlaceholdersEvenWhenTheyAreEmpty)
+{
+    const ccMessageArgs empty{u""};
+    const ccMessageArgs none{nullptr};
+    const ccMessageArgs word{u"w"};
+    const struct {
+        const char16_t* text;
+        const ccMessageArgs* args;
+        std::u16string description;
+    } rows[] = {
+        {u"%1", &empty, u""}, {u"%1", &none, u""}, {u"%1", &word, u"w"}, {u"<%1>", &empty, u"<>"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.text, row.text + std::char_traits<char16_t>::length(row.text)));
+        EXPECT_EQ(ccReportCOMErrorText(kContext, E_INVALIDARG, 0, row.text, row.args, 0, nullptr), E_INVALIDARG);
+        EXPECT_EQ(reported().description, row.description);
+    }
+}
+
+// The thread's error object read and left in place; nothing read when there is none.
+TEST_F(ComErrorTest, SavedErrorInfoReadsTheCurrentObjectAndPutsItBack)
+{
+    ccSavedErrorInfo saved;
+    EXPECT_FALSE(saved.save());
+    EXPECT_EQ(saved.info.bstrDescription, nullptr);
+    ccReportCOMErrorText(kContext, E_INVALIDARG, 0, u"first", nullptr, 5, u"first.chm");
+    ASSERT_TRUE(saved.save());
+    ccReportCOMErrorText(kContext, E_INVALIDARG, 0, u"second", nullptr, 6, u"second.chm");
+    ASSERT_TRUE(saved.save()); // the first texts are freed, not leaked
+    EXPECT_EQ(std::u16string(saved.info.bstrSource), kSource);
+    EXPECT_EQ(std::u16string(saved.info.bstrDescription), u"second");
+    EXPECT_EQ(std::u16string(saved.info.bstrHelpFile), u"second.chm");
+    EXPECT_EQ(saved.info.dwHelpContext, 6u);
+    EXPECT_TRUE(IsEqualGUID(saved.iid, kTestIid));
+    EXPECT_EQ(reported().description, u"second"); // still the thread's
+    EXPECT_FALSE(saved.save());
+    EXPECT_EQ(saved.info.bstrSource, nullptr);
+}
+
+const ccErrorMapEntry kCycle[] = {ccErrorMapLinkTo([] { return &kCycle[0]; }), ccErrorMapLinkTo(nullptr),
+                                  {0x10000777u, E_INVALIDARG, 0x4, nullptr}, ccErrorMapEnd};
+
+// A table that links to itself is searched to a bounded depth, not until the stack overflows.
+TEST(ComErrorMap, LinksThatCycleOrGiveNothingEndTheSearch)
+{
+    const ccErrorMapEntry* found = ccFindErrorMapEntry(kCycle, 0x10000777u);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->hr, E_INVALIDARG);
+    EXPECT_EQ(ccFindErrorMapEntry(kCycle, 0x10000778u), nullptr);
+    EXPECT_EQ(ccFindErrorMapEntry(nullptr, 0x10000777u), nullptr);
+}
+
+// The stand-in answers bad arguments and unknown ids with failures, and
+// never writes past the buffer it is given.
+TEST_F(ComErrorTest, TheMessageSourceRefusesWhatItCannotAnswer)
+{
+    IQorMessageSource* source = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_QorMessageSource, nullptr, CLSCTX_ALL, IID_IQorMessageSource,
+                               reinterpret_cast<void**>(&source)),
+              S_OK);
+    ccSetCatalogueMessage(0x8004E301u, {u"%1|%2|%3", u""});
+    const struct {
+        DWORD id;
+        DWORD capacity;
+        const char16_t *arg1, *arg2, *arg3;
+        HRESULT hr;
+        std::u16string text;
+    } rows[] = {
+        {0x8004E301u, 16, u"a", u"b", u"c", S_OK, u"a|b|c"},
+        {0x8004E301u, 16, nullptr, u"b", nullptr, S_OK, u"|b|"},
+        {0x8004E301u, 16, nullptr, nullptr, nullptr, S_OK, u"%1|%2|%3"},
+        {0x8004E301u, 4, u"a", u"b", u"c", S_OK, u"a|b"},
+        {0x8004E301u, 1, u"a", u"b", u"c", S_OK, u""},
+        {0x8004E302u, 16, u"a", nullptr, nullptr, E_FAIL, u""},
+        {0x8004E301u, 0, u"a", nullptr, nullptr, E_INVALIDARG, u"?????"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.capacity);
+        OLECHAR buffer[16];
+        std::fill(std::begin(buffer), std::end(buffer), u'?');
+        EXPECT_EQ(source->FormatText(row.id, buffer, row.capacity, row.arg1, row.arg2, row.arg3), row.hr);
+        EXPECT_EQ(std::u16string(buffer, row.text.size()), row.text);
+        EXPECT_EQ(buffer[row.capacity == 0 ? 0 : row.text.size()], row.capacity == 0 ? u'?' : u'\0');
+        if (row.capacity < 16) {
+            EXPECT_EQ(buffer[row.capacity], u'?');
+        }
+    }
+    EXPECT_EQ(source->FormatText(0x8004E301u, nullptr, 16, nullptr, nullptr, nullptr), E_INVALIDARG);
+    BSTR text = reinterpret_cast<BSTR>(&text);
+    EXPECT_EQ(source->GetText(0x8004E302u, &text), E_FAIL);
+    EXPECT_EQ(text, nullptr);
+    EXPECT_EQ(source->GetHelpFile(0x8004E301u, &text), E_FAIL); // it has none
+    EXPECT_EQ(text, nullptr);
+    EXPECT_EQ(source->GetText(0x8004E301u, nullptr), E_POINTER);
+    EXPECT_EQ(source->GetLanguageId(nullptr), E_POINTER);
+    EXPECT_EQ(ccMessageSourceLanguage(nullptr), E_POINTER);
+    ccRemoveCatalogueMessage(0x8004E301u);
+    source->Release();
+}
+
+// A COM error made from a message id carries the catalogue's text, its
+// arguments in place, and the id as its help context.
+TEST_F(ComErrorTest, ComErrorsTakeTheirTextFromTheCatalogue)
+{
+    const ccMessageArgs one{u"x"};
+    const ccMessageArgs four{u"a", u"b", u"c", u"d"};
+    ccSetCatalogueMessage(0x8004E301u, {u"%1%2%3%4", u""});
+    const struct {
+        uint32_t id;
+        const ccMessageArgs* args;
+        const char16_t* description; // null: none
+        uint32_t helpContext;
+    } rows[] = {
+        {0x8004E300u, &one, u"Value refused: x", 0x8004E300u},
+        {0x8004E300u, nullptr, u"Value refused: %1", 0x8004E300u},
+        {0x8004E301u, &four, u"abc%4", 0x8004E301u}, // the source takes three
+        {0x8004E3FFu, &one, u" - Unable to load error message 0x8004e3ff", 0x8004E3FFu},
+        {0, &one, nullptr, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.id);
+        const ccCOMError error(E_INVALIDARG, 0, row.id, row.args);
+        ASSERT_EQ(error.description() != nullptr, row.description != nullptr);
+        if (row.description) {
+            EXPECT_EQ(std::u16string(error.description()), row.description);
+        }
+        EXPECT_EQ(error.helpContext(), row.helpContext);
+        EXPECT_EQ(error.helpFile(), nullptr);
+    }
+    ccRemoveCatalogueMessage(0x8004E301u);
+}
+
+// The source names the class by its ProgID cut before the second dot.
+TEST_F(ComErrorTest, TheSourceIsTheProgIdUpToItsSecondDot)
+{
+    static const CLSID other = {0x6A1F0C34, 0x22B4, 0x4E0D, {0x8B, 0x11, 0x50, 0x3E, 0x7D, 0x02, 0xA9, 0x41}};
+    const plat::com::CreatorFunction none = [](IUnknown*, REFIID, void**) { return E_NOTIMPL; };
+    const struct {
+        const wchar_t* progId;
+        const OLECHAR* method;
+        std::u16string source;
+    } rows[] = {
+        {L"Single", u"Get", u"Single Get"},
+        {L"Two.Parts", u"Get", u"Two.Parts Get"},
+        {L"A.B.C.D", nullptr, u"A.B "},
+    };
+    for (const auto& row : rows) {
+        ASSERT_EQ(plat::com::registerClass({other, none, row.progId, L""}), S_OK);
+        EXPECT_EQ(ccErrorSourceText({&other, &kTestIid, row.method}), row.source);
+        EXPECT_EQ(plat::com::unregisterClass(other), S_OK);
+    }
+    EXPECT_EQ(ccErrorSourceText({nullptr, &kTestIid, u"Get"}), u"");
+}
+
 TEST(ComErrorMessageIds, CapturedSuiteCodesHaveNone)
 {
     EXPECT_EQ(ccMessageIdFromHResult(hresultOf(0x80080004u), 2), 0x8004808Du);

@@ -1,8 +1,6 @@
 #include "comframe/comerror.h"
 #include "comframe/comutil.h"
-#include "platform/com/apartment.h"
 #include "platform/com/bstr.h"
-#include "platform/com/message.h"
 
 #include <gtest/gtest.h>
 
@@ -57,30 +55,61 @@ TEST(SpaceName, ReasonsInTheirOrder)
     EXPECT_EQ(reasonOf(nullptr, true), kSpaceNameEmpty);
 }
 
-// Posts itself another message for every one dispatched: a steady stream.
-LRESULT reposting(HWND window, UINT, WPARAM, LPARAM)
+// An element read as another type than the array holds would put the
+// element's bytes under a wrong tag (a number read as an interface is later
+// released as one); it is a type mismatch, and out stays empty.
+TEST(SafeArrayElement, ReadOnlyAsTheArraysOwnType)
 {
-    ++*reinterpret_cast<int*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    PostMessage(window, WM_USER + 1, 0, 0);
-    return 0;
-}
-
-TEST(PumpingWait, BoundedAndNeverFalselySuccessful)
-{
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-    int seen = 0;
-    HWND target = CreateWindowExW(0, L"", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    SetWindowLongPtrW(target, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&seen));
-    SetWindowLongPtrW(target, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&reposting));
-    PostMessage(target, WM_USER + 1, 0, 0);
-    const plat::Handle never = plat::createEvent(true, false), none = nullptr;
-    DWORD index = 0;
-    EXPECT_EQ(ccPumpingWait(0, 30, 1, &never, &index), RPC_S_CALLPENDING);
-    EXPECT_GT(seen, 1);
-    EXPECT_EQ(ccPumpingWait(0, 30, 1, &none, &index), E_INVALIDARG);
-    DestroyWindow(target);
-    plat::closeHandle(never);
-    CoUninitialize();
+    const struct {
+        VARTYPE held;
+        VARTYPE asked;
+        HRESULT hr;
+    } cases[] = {
+        {VT_I4, VT_I4, S_OK},
+        {VT_R8, VT_R8, S_OK},
+        {VT_VARIANT, VT_VARIANT, S_OK},
+        {VT_I4, VT_DISPATCH, DISP_E_TYPEMISMATCH},
+        {VT_VARIANT, VT_I4, DISP_E_TYPEMISMATCH},
+        {VT_BSTR, VT_I4, DISP_E_TYPEMISMATCH},
+        {VT_I2, VT_R8, DISP_E_TYPEMISMATCH},
+        {VT_I4, VT_BSTR, DISP_E_TYPEMISMATCH}, // not a type it reads
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.held << " as " << c.asked);
+        const SAFEARRAYBOUND bound{2, 1};
+        SAFEARRAY* array = SafeArrayCreate(c.held, 1, &bound);
+        ASSERT_NE(array, nullptr);
+        void* data = nullptr;
+        ASSERT_EQ(SafeArrayAccessData(array, &data), S_OK);
+        if (c.held == VT_VARIANT) {
+            auto* element = static_cast<VARIANT*>(data) + 1;
+            element->vt = VT_I4;
+            element->lVal = 9;
+        } else if (c.held == VT_R8) {
+            static_cast<double*>(data)[1] = 9.0;
+        } else if (c.held == VT_BSTR) {
+            static_cast<BSTR*>(data)[1] = SysAllocString(u"x"); // the array's own
+        } else if (c.held == VT_I2) {
+            static_cast<int16_t*>(data)[1] = 9;
+        } else {
+            static_cast<int32_t*>(data)[1] = 9;
+        }
+        ASSERT_EQ(SafeArrayUnaccessData(array), S_OK);
+        const LONG second = 2;
+        VARIANT out;
+        VariantInit(&out);
+        EXPECT_EQ(ccSafeArrayGetVariant(array, &second, &out, c.asked), c.hr);
+        const VARTYPE read = c.asked == VT_VARIANT ? VARTYPE(VT_I4) : c.asked;
+        EXPECT_EQ(out.vt, SUCCEEDED(c.hr) ? read : VARTYPE(VT_EMPTY));
+        if (SUCCEEDED(c.hr)) {
+            EXPECT_EQ(out.vt == VT_R8 ? out.dblVal : out.lVal, 9);
+            const LONG outside = 3;
+            EXPECT_EQ(ccSafeArrayGetVariant(array, &outside, &out, c.asked), DISP_E_BADINDEX);
+        }
+        EXPECT_EQ(VariantClear(&out), S_OK);
+        EXPECT_EQ(ccSafeArrayGetVariant(array, &second, nullptr, c.asked), E_POINTER);
+        EXPECT_EQ(SafeArrayDestroy(array), S_OK);
+    }
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include "comframe/dotnet_testing.h"
 #include "comframe/objectroot.h"
+#include "platform/com/classes.h"
 
 namespace {
 
@@ -154,6 +155,37 @@ TEST_F(DotNet, AnObjectsCompanionIsStrongWhileOthersHoldItAndSurvivesARestartUnd
     thing->Release();
     EXPECT_EQ(thing->companion.handle(), 0u); // no longer registered: no handle to change
     EXPECT_EQ(thing->Release(), 0u);
+}
+
+// Without the suite's bridge an object lives without a companion; any other
+// bridge failure is the object's construction failure.
+TEST_F(DotNet, AttachingWithoutABridgeIsNoErrorButAFailingBridgeIs)
+{
+    int dummy = 0;
+    IUnknown* object = reinterpret_cast<IUnknown*>(&dummy);
+    const struct {
+        bool registered;
+        HRESULT failure; // of the bridge's operations
+        HRESULT hr;
+        bool attached;
+    } rows[] = {
+        {true, S_OK, S_OK, true},
+        {false, S_OK, S_OK, false},
+        {true, E_ACCESSDENIED, E_ACCESSDENIED, false},
+    };
+    for (const auto& row : rows) {
+        SetUp();
+        if (!row.registered)
+            ASSERT_EQ(plat::com::unregisterClass(CLSID_QorDotNetBridge), S_OK);
+        ccDotNetStandInFail(row.failure);
+        ccDotNetCompanion companion;
+        EXPECT_EQ(ccAttachCompanionResult(ccDotNetClass::outputLine, object, companion), row.hr);
+        EXPECT_EQ(companion.handle() != 0, row.attached);
+        EXPECT_EQ(companion.strong(), row.attached);
+        if (row.attached)
+            EXPECT_EQ(ccDotNetStandInLogged().lastType, L"Qoralt.Marlume.QorOutputLine");
+        companion.release();
+    }
 }
 
 } // namespace

@@ -50,4 +50,40 @@ TEST(ComServer, UnregisteringPrunesOnlyTheParentsItEmptiesAndStopsAtAFailingScri
     plat::clearRegistry();
 }
 
+HRESULT makeNothing(IUnknown*, REFIID, void** ppv)
+{
+    *ppv = nullptr;
+    return E_OUTOFMEMORY;
+}
+
+// Only a class of the map that can be made hands out a class object.
+TEST(ComServer, ClassObjectsOnlyForCreatableClassesOfTheMap)
+{
+    const ccObjectMap map = {{&CLSID_QorFrameGrabber7320s, nullptr, nullptr},
+                             {&CLSID_QorAcqFifo7320, nullptr, &makeNothing}};
+    const struct {
+        const CLSID* clsid;
+        REFIID iid;
+        HRESULT hr;
+    } rows[] = {
+        {&CLSID_QorAcqFifo7320, IID_IClassFactory, S_OK},
+        {&CLSID_QorFrameGrabber7320s, IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE}, // not made yet
+        {&CLSID_QorFrameGrabber7320, IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE}, // not in the map
+        {&CLSID_QorAcqFifo7320, IID_IDispatch, E_NOINTERFACE},
+    };
+    for (const auto& row : rows) {
+        IClassFactory* factory = reinterpret_cast<IClassFactory*>(&factory);
+        EXPECT_EQ(ccGetClassObject(map, *row.clsid, row.iid, reinterpret_cast<void**>(&factory)), row.hr);
+        EXPECT_EQ(factory != nullptr, SUCCEEDED(row.hr));
+        if (!factory) continue;
+        IUnknown* made = nullptr;
+        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&made)), E_OUTOFMEMORY);
+        EXPECT_EQ(made, nullptr);
+        factory->Release();
+    }
+    EXPECT_EQ(ccGetClassObject(map, CLSID_QorAcqFifo7320, IID_IClassFactory, nullptr), E_POINTER);
+    EXPECT_FALSE(ccSetModuleClassCreator(CLSID_QorFrameGrabber7320, &makeNothing));
+    EXPECT_EQ(ccCanUnloadNow(), S_OK);
+}
+
 } // namespace

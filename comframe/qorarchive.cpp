@@ -354,7 +354,8 @@ HRESULT CQorArchive::FindItem(VARIANT value, LONG* position)
             check(items_[i]->value.copyTo(&stored));
             bool equal = false;
             if (isObject(stored.vt)) {
-                if (stored.vt == wanted.vt) {
+                // By identity: the enumerator hands out as IDispatch what was stored as IUnknown.
+                if (isObject(wanted.vt)) {
                     if (!stored.punkVal || !wanted.punkVal) {
                         equal = !stored.punkVal && !wanted.punkVal;
                     } else {

@@ -212,6 +212,41 @@ TEST(ArchiveCollection, PositionsKeysAndTheirErrors)
     EXPECT_EQ(0u, object.count);
 }
 
+// What the enumerator hands out is found again: an object stored as
+// IUnknown comes out as IDispatch and is still the same object.
+TEST(ArchiveCollection, AnEnumeratedObjectIsFoundAtItsPlace)
+{
+    Archive a;
+    CountedDispatch object, other;
+    VARIANT unknown = {};
+    unknown.vt = VT_UNKNOWN;
+    unknown.punkVal = &object;
+    ASSERT_EQ(S_OK, a->Add(i4(5), kArchiveAppend));
+    ASSERT_EQ(S_OK, a->Add(unknown, kArchiveAppend));
+    IUnknown* made = nullptr;
+    ASSERT_EQ(S_OK, a->get__NewEnum(&made));
+    IEnumVARIANT* e = nullptr;
+    ASSERT_EQ(S_OK, made->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&e)));
+    made->Release();
+    VARIANT listed[2] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(S_OK, e->Next(2, listed, &fetched));
+    e->Release();
+    ASSERT_EQ(VT_DISPATCH, listed[1].vt);
+    LONG at = -1;
+    EXPECT_EQ(S_OK, a->FindItem(listed[1], &at));
+    EXPECT_EQ(1, at);
+    VARIANT stranger = {};
+    stranger.vt = VT_DISPATCH;
+    stranger.pdispVal = &other;
+    EXPECT_EQ(S_OK, a->FindItem(stranger, &at));
+    EXPECT_EQ(-1, at);
+    VariantClear(&listed[0]);
+    VariantClear(&listed[1]);
+    a->Clear();
+    EXPECT_EQ(0u, object.count);
+}
+
 } // namespace
 
 namespace {

@@ -114,6 +114,60 @@ TEST(DynamicDispatch, InvokeRepairsWhatScriptsGetWrong)
     d->Release();
 }
 
+// Typed arrays of text and objects convert element by element like
+// numbers do; an element that does not convert leaves the target as it was.
+TEST(DynamicDispatch, ArraysOfTextAndObjectsConvertElementByElement)
+{
+    struct Row {
+        const char* what;
+        VARTYPE from;
+        std::vector<const char16_t*> texts; // from VT_BSTR; otherwise one null object per entry
+        VARTYPE to;
+        HRESULT hr;
+        double last; // the last element as a number (VT_R8) or its text's length (VT_VARIANT)
+    };
+    const Row rows[] = {
+        {"text to VARIANT", VT_BSTR, {u"ab", u"cde"}, VT_VARIANT, S_OK, 3},
+        {"text to double", VT_BSTR, {u"1", u"2.5"}, VT_R8, S_OK, 2.5},
+        {"text that is no number", VT_BSTR, {u"1", u"x"}, VT_R8, DISP_E_TYPEMISMATCH, 0},
+        {"objects to VARIANT", VT_UNKNOWN, {nullptr, nullptr}, VT_VARIANT, S_OK, 0},
+        {"numbers to text", VT_I4, {nullptr}, VT_BSTR, DISP_E_TYPEMISMATCH, 0},
+    };
+    for (const Row& row : rows) {
+        SAFEARRAYBOUND bound{static_cast<ULONG>(row.texts.size()), 1};
+        VARIANT src{};
+        src.vt = VT_ARRAY | row.from;
+        src.parray = SafeArrayCreate(row.from, 1, &bound);
+        for (size_t i = 0; row.from == VT_BSTR && i < row.texts.size(); ++i)
+            static_cast<BSTR*>(src.parray->pvData)[i] = SysAllocString(row.texts[i]); // the array owns it
+        VARIANT dst = testValue(VT_I4, 42);
+        EXPECT_EQ(ccConvertArray(&dst, &src, VT_ARRAY | row.to), row.hr) << row.what;
+        if (SUCCEEDED(row.hr)) {
+            ASSERT_EQ(dst.vt, VT_ARRAY | row.to) << row.what;
+            LONG lower = 0, upper = 0;
+            SafeArrayGetLBound(dst.parray, 1, &lower), SafeArrayGetUBound(dst.parray, 1, &upper);
+            EXPECT_EQ(lower, 1) << row.what;
+            EXPECT_EQ(upper, static_cast<LONG>(row.texts.size())) << row.what;
+            VARIANT last{};
+            if (row.to == VT_VARIANT) {
+                ASSERT_EQ(SafeArrayGetElement(dst.parray, &upper, &last), S_OK) << row.what;
+                EXPECT_EQ(last.vt, row.from) << row.what;
+                EXPECT_EQ(row.from == VT_BSTR ? SysStringLen(last.bstrVal) : 0u, row.last) << row.what;
+                VariantClear(&last);
+            } else {
+                double value = 0;
+                ASSERT_EQ(SafeArrayGetElement(dst.parray, &upper, &value), S_OK) << row.what;
+                EXPECT_EQ(value, row.last) << row.what;
+            }
+        } else {
+            EXPECT_EQ(dst.vt, VT_I4) << row.what;
+            EXPECT_EQ(dst.lVal, 42) << row.what;
+        }
+        VariantClear(&dst);
+        VariantClear(&src);
+    }
+}
+
 TEST(DynamicDispatch, NamesResolveAcrossInterfacesWithTheirParameters)
 {
     struct Row {

@@ -146,8 +146,15 @@ HRESULT ccDynamicTypeInfo::GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* 
 
 HRESULT ccDynamicTypeInfo::Bind(LPOLESTR name, ULONG hash, WORD flags, ITypeInfo** info, DESCKIND* kind, BINDPTR* bind)
 {
+    if (!name || !info || !kind || !bind) return E_POINTER;
     const int component = componentOfName(name);
-    if (component < 0) return E_INVALIDARG;
+    if (component < 0) {
+        // Unbound, as each component's binder answers a name it does not know.
+        *info = nullptr;
+        *kind = DESCKIND_NONE;
+        bind->lpfuncdesc = nullptr;
+        return S_OK;
+    }
     ITypeComp* comp = nullptr;
     HRESULT hr = components_[component].info->GetTypeComp(&comp);
     if (FAILED(hr)) return hr;

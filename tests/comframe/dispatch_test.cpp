@@ -212,6 +212,44 @@ TEST(DynamicDispatch, MemberIdsAreUniqueAcrossMergedInterfaces)
     d->Release();
 }
 
+// The merged binder binds a name in the interface that has it, and leaves
+// an unknown one unbound the way each interface's own binder does.
+TEST(DynamicDispatch, TheBinderFindsNamesAcrossInterfacesAndLeavesOthersUnbound)
+{
+    IDispatch* d = makeMerged();
+    ITypeInfo* merged = nullptr;
+    ASSERT_EQ(d->GetTypeInfo(0, 0, &merged), S_OK);
+    ITypeComp* comp = nullptr;
+    ASSERT_EQ(merged->GetTypeComp(&comp), S_OK);
+    const struct {
+        const char16_t* name;
+        DESCKIND kind;
+        MEMBERID memid;
+    } rows[] = {{u"Value", DESCKIND_FUNCDESC, idOf(d, u"Value")}, {u"Name", DESCKIND_FUNCDESC, idOf(d, u"Name")},
+        {u"NoSuchMember", DESCKIND_NONE, 0}};
+    for (const auto& row : rows) {
+        ITypeInfo* owner = reinterpret_cast<ITypeInfo*>(merged); // overwritten
+        DESCKIND kind = row.kind == DESCKIND_NONE ? DESCKIND_FUNCDESC : DESCKIND_NONE; // overwritten
+        BINDPTR bound{};
+        EXPECT_EQ(comp->Bind(const_cast<LPOLESTR>(row.name), 0, INVOKE_PROPERTYGET, &owner, &kind, &bound), S_OK);
+        ASSERT_EQ(kind, row.kind);
+        if (kind == DESCKIND_FUNCDESC) {
+            EXPECT_EQ(bound.lpfuncdesc->memid, row.memid);
+            owner->ReleaseFuncDesc(bound.lpfuncdesc);
+            owner->Release();
+        } else {
+            EXPECT_EQ(owner, nullptr);
+            EXPECT_EQ(bound.lpfuncdesc, nullptr);
+        }
+    }
+    ITypeInfo* owner = nullptr;
+    BINDPTR bound{};
+    EXPECT_EQ(comp->Bind(const_cast<LPOLESTR>(u"NoSuchMember"), 0, 0, &owner, nullptr, &bound), E_POINTER);
+    comp->Release();
+    merged->Release();
+    d->Release();
+}
+
 TEST(DynamicDispatch, WithoutComponentsEveryCallFails)
 {
     CComObjectNoLock<ccDynamicTypeInfo> info;

@@ -558,6 +558,8 @@ HRESULT CQorArchive::Append(LPCOLESTR key, const VARIANT* value)
 
 HRESULT CQorArchive::Persist(IQorArchive* archive, LONG flags)
 {
+    // Into itself, saving would add items as fast as it walks them.
+    if (archive == static_cast<IQorArchive*>(this)) return E_INVALIDARG;
     HRESULT hr = ccArchiveBase::Persist(archive, flags);
     if (FAILED(hr)) return hr;
     return method(u"Persist", [&]() -> HRESULT {

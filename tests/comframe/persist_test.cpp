@@ -140,6 +140,14 @@ TEST_F(Persistence, ACollectionSavesItemsWithTheirKeysAndLoadsBackEqual)
     LONG count = -1;
     source.p->get_Count(&count);
     EXPECT_EQ(0, count);
+
+    // A collection is no archive for itself, saving or loading.
+    for (const LONG mode : {0x40FFFFFF, 0x00FFFFFF}) {
+        saved.p->SetMode(mode);
+        EXPECT_EQ(E_INVALIDARG, saved.p->Persist(saved.p, mode)) << mode;
+    }
+    saved.p->get_Count(&count);
+    EXPECT_EQ(5, count);
 }
 
 TEST_F(Persistence, ACloneSharesASubObjectReachedTwiceAndNotifiesLastToFirst)

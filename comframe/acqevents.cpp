@@ -117,13 +117,7 @@ void ccAcqListeners::update()
     ccAcqFifo* fifo = source_->libraryFifo();
     if (!available(fifo)) return;
     ccAcqInfoCallbackHandle callback;
-    if (wanted) {
-        switch (kind_) {
-        case ccEventThreadImpl::kEventMovePart: callback = new ccMoveCallback(source_); break;
-        case ccEventThreadImpl::kEventComplete: callback = new ccCompleteCallback(source_); break;
-        default: callback = new ccOverrunCallback(source_); break;
-        }
-    }
+    if (wanted) callback = new ccAcqEventCallback(source_, kind_);
     install(*fifo, callback);
     installed_ = wanted;
 }

@@ -152,18 +152,22 @@ void ccArchiveBase::PersistTag(IQorArchive* archive, LONG flags)
 
 HRESULT ccArchiveBase::Clone(IQorObject** result)
 {
-    return ccComMethod(errorContext(u"Clone"), nullptr, [&] {
-        if (!result) return E_POINTER;
-        *result = nullptr;
-        Ref<IUnknown> clone;
-        {
-            // Held while sub-objects persist themselves under their own locks: two
-            // objects that refer to each other, cloned at once from two threads, wait on each other.
-            ccThreadOwnerLockGuard guard(&ownerLock());
-            ccCloneObject(&clone.p, static_cast<IQorObject*>(this));
-        }
-        return clone.p->QueryInterface(IID_IQorObject, reinterpret_cast<void**>(result));
-    });
+    return ccComMethod(errorContext(u"Clone"), nullptr,
+        [&] { return ccCloneSelf(static_cast<IQorObject*>(this), ownerLock(), result); });
+}
+
+HRESULT ccCloneSelf(IQorObject* self, ccThreadOwnerLock& lock, IQorObject** result)
+{
+    if (!result) return E_POINTER;
+    *result = nullptr;
+    Ref<IUnknown> clone;
+    {
+        // Held while sub-objects persist themselves under their own locks: two
+        // objects that refer to each other, cloned at once from two threads, wait on each other.
+        ccThreadOwnerLockGuard guard(&lock);
+        ccCloneObject(&clone.p, self);
+    }
+    return clone.p->QueryInterface(IID_IQorObject, reinterpret_cast<void**>(result));
 }
 
 // ---- Cloning ---------------------------------------------------------------

@@ -270,6 +270,9 @@ private:
 // A deep copy of source into *target (empty: a new object of source's class),
 // sub-objects reached twice cloned once. Failures are thrown as ccCOMError.
 void ccCloneObject(IUnknown** target, IUnknown* source);
+// IQorObject::Clone of self: the deep copy made under lock, as IQorObject.
+// Failures are thrown as ccCOMError.
+HRESULT ccCloneSelf(IQorObject* self, ccThreadOwnerLock& lock, IQorObject** result);
 // The copy itself; list collects (source, clone) pairs, one reference each.
 void ccCloneInto(IUnknown** target, IUnknown* source, std::vector<std::pair<IUnknown*, IUnknown*>>* list);
 

@@ -123,22 +123,8 @@ public:
     HRESULT putref_Tag(VARIANT value) override { return put_Tag(value); }
     HRESULT Clone(IQorObject** result) override
     {
-        return ccComMethod(context(u"Clone"), nullptr, [&] {
-            if (!result) return E_POINTER;
-            *result = nullptr;
-            struct Held {
-                IUnknown* p = nullptr;
-                ~Held()
-                {
-                    if (p) p->Release();
-                }
-            } clone;
-            {
-                ccThreadOwnerLockGuard guard(&this->ownerLock());
-                ccCloneObject(&clone.p, static_cast<IQorObject*>(this));
-            }
-            return clone.p->QueryInterface(IID_IQorObject, reinterpret_cast<void**>(result));
-        });
+        return ccComMethod(context(u"Clone"), nullptr,
+            [&] { return ccCloneSelf(static_cast<IQorObject*>(this), this->ownerLock(), result); });
     }
     // A class with values of its own saves them after calling this.
     HRESULT Persist(IQorArchive* archive, LONG flags) override

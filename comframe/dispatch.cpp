@@ -146,8 +146,15 @@ HRESULT ccDynamicTypeInfo::GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* 
 
 HRESULT ccDynamicTypeInfo::Bind(LPOLESTR name, ULONG hash, WORD flags, ITypeInfo** info, DESCKIND* kind, BINDPTR* bind)
 {
+    if (!name || !info || !kind || !bind) return E_POINTER;
     const int component = componentOfName(name);
-    if (component < 0) return E_INVALIDARG;
+    if (component < 0) {
+        // Unbound, as each component's binder answers a name it does not know.
+        *info = nullptr;
+        *kind = DESCKIND_NONE;
+        bind->lpfuncdesc = nullptr;
+        return S_OK;
+    }
     ITypeComp* comp = nullptr;
     HRESULT hr = components_[component].info->GetTypeComp(&comp);
     if (FAILED(hr)) return hr;
@@ -376,7 +383,7 @@ HRESULT ccLenientInvoke(ITypeInfo* info, void* itf, MEMBERID memid, WORD flags, 
     if (SUCCEEDED(hr)) {
         if (result && (result->vt & VT_ARRAY) && !(result->vt & VT_BYREF) && result->parray
             && SafeArrayGetDim(result->parray) == 1)
-            return ccConvertArray(result, result, VT_ARRAY | VT_VARIANT);
+            (void)ccConvertArray(result, result, VT_ARRAY | VT_VARIANT); // a failure keeps the typed array
         return S_OK;
     }
     if (hr == DISP_E_NOTACOLLECTION) return retryIndexed(info, itf, memid, flags, params, result, excepInfo, argErr);
@@ -394,7 +401,8 @@ HRESULT ccConvertArray(VARIANT* dst, VARIANT* src, VARTYPE target)
     }
     const VARTYPE from = src->vt & VT_TYPEMASK;
     const VARTYPE to = target & VT_TYPEMASK;
-    if ((!convertibleElement(from) && from != VT_DISPATCH) || !convertibleElement(to)) return DISP_E_TYPEMISMATCH;
+    const bool readable = convertibleElement(from) || from == VT_BSTR || from == VT_DISPATCH || from == VT_UNKNOWN;
+    if (!readable || !convertibleElement(to)) return DISP_E_TYPEMISMATCH;
     SAFEARRAY* source = src->parray;
     if (!source || SafeArrayGetDim(source) > 1) return DISP_E_TYPEMISMATCH;
     SAFEARRAYBOUND bound{0, 0};

@@ -354,7 +354,8 @@ HRESULT CQorArchive::FindItem(VARIANT value, LONG* position)
             check(items_[i]->value.copyTo(&stored));
             bool equal = false;
             if (isObject(stored.vt)) {
-                if (stored.vt == wanted.vt) {
+                // By identity: the enumerator hands out as IDispatch what was stored as IUnknown.
+                if (isObject(wanted.vt)) {
                     if (!stored.punkVal || !wanted.punkVal) {
                         equal = !stored.punkVal && !wanted.punkVal;
                     } else {
@@ -557,6 +558,8 @@ HRESULT CQorArchive::Append(LPCOLESTR key, const VARIANT* value)
 
 HRESULT CQorArchive::Persist(IQorArchive* archive, LONG flags)
 {
+    // Into itself, saving would add items as fast as it walks them.
+    if (archive == static_cast<IQorArchive*>(this)) return E_INVALIDARG;
     HRESULT hr = ccArchiveBase::Persist(archive, flags);
     if (FAILED(hr)) return hr;
     return method(u"Persist", [&]() -> HRESULT {

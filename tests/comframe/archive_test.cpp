@@ -5,6 +5,7 @@
 #include "platform/environment_testing.h"
 #include "tests/support/com_counted.h"
 
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -210,6 +211,114 @@ TEST(ArchiveCollection, PositionsKeysAndTheirErrors)
     EXPECT_EQ(2, at);
     a->Clear();
     EXPECT_EQ(0u, object.count);
+}
+
+// What the enumerator hands out is found again: an object stored as
+// IUnknown comes out as IDispatch and is still the same object.
+TEST(ArchiveCollection, AnEnumeratedObjectIsFoundAtItsPlace)
+{
+    Archive a;
+    CountedDispatch object, other;
+    VARIANT unknown = {};
+    unknown.vt = VT_UNKNOWN;
+    unknown.punkVal = &object;
+    ASSERT_EQ(S_OK, a->Add(i4(5), kArchiveAppend));
+    ASSERT_EQ(S_OK, a->Add(unknown, kArchiveAppend));
+    IUnknown* made = nullptr;
+    ASSERT_EQ(S_OK, a->get__NewEnum(&made));
+    IEnumVARIANT* e = nullptr;
+    ASSERT_EQ(S_OK, made->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&e)));
+    made->Release();
+    VARIANT listed[2] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(S_OK, e->Next(2, listed, &fetched));
+    e->Release();
+    ASSERT_EQ(VT_DISPATCH, listed[1].vt);
+    LONG at = -1;
+    EXPECT_EQ(S_OK, a->FindItem(listed[1], &at));
+    EXPECT_EQ(1, at);
+    VARIANT stranger = {};
+    stranger.vt = VT_DISPATCH;
+    stranger.pdispVal = &other;
+    EXPECT_EQ(S_OK, a->FindItem(stranger, &at));
+    EXPECT_EQ(-1, at);
+    VariantClear(&listed[0]);
+    VariantClear(&listed[1]);
+    a->Clear();
+    EXPECT_EQ(0u, object.count);
+}
+
+// Positions and keys outside the collection are refused and change nothing;
+// a put by an unknown key appends, by a known one replaces and keeps the key.
+TEST(ArchiveCollection, PutsMovesAndKeysAtTheEdges)
+{
+    Archive a;
+    ASSERT_EQ(S_OK, a->AddAt(i4(1), u"a", kArchiveAppend));
+    ASSERT_EQ(S_OK, a->AddAt(i4(2), nullptr, kArchiveAppend));
+    VARIANT newKey = str(u"n"), oldKey = str(u"a"), missing = str(u"zz");
+    BSTR key = nullptr;
+    const struct {
+        const char* what;
+        std::function<HRESULT()> step;
+        HRESULT hr;
+        LONG count;
+    } rows[] = {
+        {"move past the end", [&] { return a->Move(0, 2); }, kArchiveBadIndex, 2},
+        {"move from before the start", [&] { return a->Move(-1, 0); }, kArchiveBadIndex, 2},
+        {"put one past the end", [&] { return a->PutItem(LONG(3), i4(9)); }, kArchiveBadIndex, 2},
+        {"put at the end appends", [&] { return a->PutItem(LONG(2), i4(3)); }, S_OK, 3},
+        {"put by a new key appends", [&] { return a->PutItem(newKey, i4(4)); }, S_OK, 4},
+        {"put by a known key replaces", [&] { return a->PutItem(oldKey, i4(10)); }, S_OK, 4},
+        {"remove by a missing key", [&] { return a->Remove(missing); }, kArchiveBadIndex, 4},
+        {"key before the start", [&] { return a->get_Key(-1, &key); }, kArchiveBadIndex, 4},
+        {"key past the end", [&] { return a->get_Key(4, &key); }, kArchiveBadIndex, 4},
+        {"put key past the end", [&] { return a->PutKey(4, u"q"); }, kArchiveBadIndex, 4},
+        {"remove past the end", [&] { return a->Remove(LONG(4)); }, kArchiveBadIndex, 4},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.hr, row.step()) << row.what;
+        LONG count = 0;
+        a->get_Count(&count);
+        EXPECT_EQ(row.count, count) << row.what;
+        EXPECT_EQ(nullptr, key) << row.what;
+    }
+    VARIANT out = {};
+    EXPECT_EQ(S_OK, a->get_Item(oldKey, &out));
+    EXPECT_EQ(10, out.lVal);
+    LONG at = -1;
+    EXPECT_EQ(S_OK, a->FindKey(newKey.bstrVal, &at));
+    EXPECT_EQ(3, at);
+    EXPECT_EQ(S_OK, a->FindKey(nullptr, &at));
+    EXPECT_EQ(-1, at);
+    EXPECT_EQ(S_OK, a->get_Key(1, &key)); // an item without a key
+    EXPECT_EQ(nullptr, key);
+    VariantClear(&newKey), VariantClear(&oldKey), VariantClear(&missing);
+}
+
+// An object saved under a key loads back as the same object; a value that
+// is no object leaves the caller's pointer and is told in the failures.
+TEST(ArchiveTyped, ObjectsLoadBackAndANonObjectKeepsTheCallersPointer)
+{
+    Archive a;
+    CountedDispatch object, kept;
+    ASSERT_EQ(S_OK, a->SaveObject(Text(u"o").p, &object));
+    VARIANT number = i4(3);
+    ASSERT_EQ(S_OK, a->PersistVariant(Text(u"n").p, &number));
+    IUnknown* none = nullptr;
+    EXPECT_EQ(E_FAIL, a->LoadObject(Text(u"o").p, &none)); // no load while saving
+    a->SetMode(0);
+    IUnknown* loaded = nullptr;
+    EXPECT_EQ(S_OK, a->LoadObject(Text(u"o").p, &loaded));
+    EXPECT_EQ(static_cast<IUnknown*>(&object), loaded);
+    if (loaded) loaded->Release();
+    IUnknown* held = &kept;
+    EXPECT_EQ(S_FALSE, a->LoadObject(Text(u"n").p, &held));
+    EXPECT_EQ(static_cast<IUnknown*>(&kept), held);
+    EXPECT_EQ(S_FALSE, a->LoadObject(Text(u"gone").p, &held));
+    EXPECT_EQ(std::u16string(u"n <not an object>, gone"), a->loadFailures());
+    a->Clear();
+    EXPECT_EQ(0u, object.count);
+    EXPECT_EQ(0u, kept.count);
 }
 
 } // namespace

@@ -114,6 +114,60 @@ TEST(DynamicDispatch, InvokeRepairsWhatScriptsGetWrong)
     d->Release();
 }
 
+// Typed arrays of text and objects convert element by element like
+// numbers do; an element that does not convert leaves the target as it was.
+TEST(DynamicDispatch, ArraysOfTextAndObjectsConvertElementByElement)
+{
+    struct Row {
+        const char* what;
+        VARTYPE from;
+        std::vector<const char16_t*> texts; // from VT_BSTR; otherwise one null object per entry
+        VARTYPE to;
+        HRESULT hr;
+        double last; // the last element as a number (VT_R8) or its text's length (VT_VARIANT)
+    };
+    const Row rows[] = {
+        {"text to VARIANT", VT_BSTR, {u"ab", u"cde"}, VT_VARIANT, S_OK, 3},
+        {"text to double", VT_BSTR, {u"1", u"2.5"}, VT_R8, S_OK, 2.5},
+        {"text that is no number", VT_BSTR, {u"1", u"x"}, VT_R8, DISP_E_TYPEMISMATCH, 0},
+        {"objects to VARIANT", VT_UNKNOWN, {nullptr, nullptr}, VT_VARIANT, S_OK, 0},
+        {"numbers to text", VT_I4, {nullptr}, VT_BSTR, DISP_E_TYPEMISMATCH, 0},
+    };
+    for (const Row& row : rows) {
+        SAFEARRAYBOUND bound{static_cast<ULONG>(row.texts.size()), 1};
+        VARIANT src{};
+        src.vt = VT_ARRAY | row.from;
+        src.parray = SafeArrayCreate(row.from, 1, &bound);
+        for (size_t i = 0; row.from == VT_BSTR && i < row.texts.size(); ++i)
+            static_cast<BSTR*>(src.parray->pvData)[i] = SysAllocString(row.texts[i]); // the array owns it
+        VARIANT dst = testValue(VT_I4, 42);
+        EXPECT_EQ(ccConvertArray(&dst, &src, VT_ARRAY | row.to), row.hr) << row.what;
+        if (SUCCEEDED(row.hr)) {
+            ASSERT_EQ(dst.vt, VT_ARRAY | row.to) << row.what;
+            LONG lower = 0, upper = 0;
+            SafeArrayGetLBound(dst.parray, 1, &lower), SafeArrayGetUBound(dst.parray, 1, &upper);
+            EXPECT_EQ(lower, 1) << row.what;
+            EXPECT_EQ(upper, static_cast<LONG>(row.texts.size())) << row.what;
+            VARIANT last{};
+            if (row.to == VT_VARIANT) {
+                ASSERT_EQ(SafeArrayGetElement(dst.parray, &upper, &last), S_OK) << row.what;
+                EXPECT_EQ(last.vt, row.from) << row.what;
+                EXPECT_EQ(row.from == VT_BSTR ? SysStringLen(last.bstrVal) : 0u, row.last) << row.what;
+                VariantClear(&last);
+            } else {
+                double value = 0;
+                ASSERT_EQ(SafeArrayGetElement(dst.parray, &upper, &value), S_OK) << row.what;
+                EXPECT_EQ(value, row.last) << row.what;
+            }
+        } else {
+            EXPECT_EQ(dst.vt, VT_I4) << row.what;
+            EXPECT_EQ(dst.lVal, 42) << row.what;
+        }
+        VariantClear(&dst);
+        VariantClear(&src);
+    }
+}
+
 TEST(DynamicDispatch, NamesResolveAcrossInterfacesWithTheirParameters)
 {
     struct Row {
@@ -154,6 +208,44 @@ TEST(DynamicDispatch, MemberIdsAreUniqueAcrossMergedInterfaces)
     EXPECT_EQ(sharedMemberIds(test_typelib::kInterfaces, std::size(test_typelib::kInterfaces)), std::vector<MEMBERID>{});
     FUNCDESC* desc = nullptr;
     EXPECT_EQ(merged->GetFuncDesc(count, &desc), E_INVALIDARG);
+    merged->Release();
+    d->Release();
+}
+
+// The merged binder binds a name in the interface that has it, and leaves
+// an unknown one unbound the way each interface's own binder does.
+TEST(DynamicDispatch, TheBinderFindsNamesAcrossInterfacesAndLeavesOthersUnbound)
+{
+    IDispatch* d = makeMerged();
+    ITypeInfo* merged = nullptr;
+    ASSERT_EQ(d->GetTypeInfo(0, 0, &merged), S_OK);
+    ITypeComp* comp = nullptr;
+    ASSERT_EQ(merged->GetTypeComp(&comp), S_OK);
+    const struct {
+        const char16_t* name;
+        DESCKIND kind;
+        MEMBERID memid;
+    } rows[] = {{u"Value", DESCKIND_FUNCDESC, idOf(d, u"Value")}, {u"Name", DESCKIND_FUNCDESC, idOf(d, u"Name")},
+        {u"NoSuchMember", DESCKIND_NONE, 0}};
+    for (const auto& row : rows) {
+        ITypeInfo* owner = reinterpret_cast<ITypeInfo*>(merged); // overwritten
+        DESCKIND kind = row.kind == DESCKIND_NONE ? DESCKIND_FUNCDESC : DESCKIND_NONE; // overwritten
+        BINDPTR bound{};
+        EXPECT_EQ(comp->Bind(const_cast<LPOLESTR>(row.name), 0, INVOKE_PROPERTYGET, &owner, &kind, &bound), S_OK);
+        ASSERT_EQ(kind, row.kind);
+        if (kind == DESCKIND_FUNCDESC) {
+            EXPECT_EQ(bound.lpfuncdesc->memid, row.memid);
+            owner->ReleaseFuncDesc(bound.lpfuncdesc);
+            owner->Release();
+        } else {
+            EXPECT_EQ(owner, nullptr);
+            EXPECT_EQ(bound.lpfuncdesc, nullptr);
+        }
+    }
+    ITypeInfo* owner = nullptr;
+    BINDPTR bound{};
+    EXPECT_EQ(comp->Bind(const_cast<LPOLESTR>(u"NoSuchMember"), 0, 0, &owner, nullptr, &bound), E_POINTER);
+    comp->Release();
     merged->Release();
     d->Release();
 }

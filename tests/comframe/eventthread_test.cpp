@@ -1,12 +1,14 @@
 #include "comframe/eventthread.h"
 #include "comframe/eventthread_testing.h"
 #include "platform/com/classes.h"
+#include "platform/clock.h"
 #include "platform/thread.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -109,6 +111,56 @@ TEST(EventThread, OrderAndCoalescing)
     Recorder source;
     EXPECT_THROW(source.PostFire(1, 4, nullptr, 0, false, false), std::invalid_argument);
     EXPECT_THROW(source.PostFire(1, 1, nullptr, 0, false, false), std::invalid_argument);
+}
+
+// Once stopped, for good: nothing is queued, started or made, also when
+// Stop came before the thread ever ran.
+TEST(EventThread, AfterStopEveryRequestIsRefused)
+{
+    for (const bool started : {false, true}) {
+        SCOPED_TRACE(started ? "stopped while running" : "stopped before the start");
+        Recorder source;
+        if (started) ASSERT_EQ(source.Start(false), S_OK);
+        source.Stop();
+        source.Stop(); // a second Stop changes nothing
+        EXPECT_EQ(source.Start(false), E_FAIL);
+        EXPECT_FALSE(source.PostFire(1, 0, nullptr, 0, false, false));
+        IUnknown* made = nullptr;
+        EXPECT_EQ(source.CreateObjectOnThread(u"{5A1C0E11-7320-4A51-9B02-112233445566}", &made), E_FAIL);
+        EXPECT_EQ(made, nullptr);
+        EXPECT_FALSE(source.firing());
+    }
+    Recorder source;
+    IUnknown* made = reinterpret_cast<IUnknown*>(&source);
+    EXPECT_EQ(source.CreateObjectOnThread(nullptr, &made), E_INVALIDARG);
+    EXPECT_EQ(made, nullptr);
+    EXPECT_EQ(source.CreateObjectOnThread(u"Qorx.Anything", nullptr), E_POINTER);
+}
+
+// A create request still queued when the source stops lets its requester
+// go at once with E_FAIL, long before its wait would end.
+TEST(EventThread, StopReleasesAWaitingCreateRequest)
+{
+    Recorder source;
+    source.holdThread();
+    EXPECT_TRUE(source.firing());
+    HRESULT created = S_OK;
+    IUnknown* made = nullptr;
+    const plat::Handle asked = plat::createEvent(true, false);
+    std::thread requester([&] {
+        plat::setEvent(asked);
+        created = source.CreateObjectOnThread(u"{5A1C0E11-7320-4A51-9B02-112233445566}", &made);
+    });
+    ASSERT_EQ(plat::waitFor(asked, kLongEnough).status, plat::WaitStatus::Signalled);
+    plat::sleepMilliseconds(20); // the request is queued behind the held fire
+    std::thread stopper([&] { source.Stop(); });
+    requester.join(); // while fire still holds the thread
+    EXPECT_EQ(created, E_FAIL);
+    EXPECT_EQ(made, nullptr);
+    plat::setEvent(source.gate);
+    stopper.join();
+    EXPECT_FALSE(source.firing());
+    plat::closeHandle(asked);
 }
 
 std::atomic<int> alive{0};

@@ -140,6 +140,14 @@ TEST_F(Persistence, ACollectionSavesItemsWithTheirKeysAndLoadsBackEqual)
     LONG count = -1;
     source.p->get_Count(&count);
     EXPECT_EQ(0, count);
+
+    // A collection is no archive for itself, saving or loading.
+    for (const LONG mode : {0x40FFFFFF, 0x00FFFFFF}) {
+        saved.p->SetMode(mode);
+        EXPECT_EQ(E_INVALIDARG, saved.p->Persist(saved.p, mode)) << mode;
+    }
+    saved.p->get_Count(&count);
+    EXPECT_EQ(5, count);
 }
 
 TEST_F(Persistence, ACloneSharesASubObjectReachedTwiceAndNotifiesLastToFirst)
@@ -160,6 +168,35 @@ TEST_F(Persistence, ACloneSharesASubObjectReachedTwiceAndNotifiesLastToFirst)
     EXPECT_NE(object->child, clone->child);
     EXPECT_EQ(11, static_cast<FakeSettings*>(static_cast<IQorObject*>(clone->child))->count);
     EXPECT_EQ((std::vector<std::string>{ "sub", "finished -1", "top", "finished -1" }), FakeSettings::log());
+    copy->Release();
+    object->Release();
+}
+
+// Objects that refer to each other are cloned once each, and the clones
+// refer to each other the same way.
+TEST_F(Persistence, ACloneOfACycleIsACycleOfClones)
+{
+    auto* object = FakeSettings::make();
+    auto* partner = FakeSettings::make();
+    object->child = static_cast<IQorObject*>(partner);
+    partner->child = static_cast<IQorObject*>(object);
+    object->AddRef();
+    partner->count = 5;
+    IQorObject* copy = nullptr;
+    ASSERT_EQ(S_OK, object->Clone(&copy));
+    auto* clone = static_cast<FakeSettings*>(copy);
+    ASSERT_NE(nullptr, clone->child);
+    auto* partnerClone = static_cast<FakeSettings*>(static_cast<IQorObject*>(clone->child));
+    EXPECT_NE(static_cast<IUnknown*>(static_cast<IQorObject*>(partner)), clone->child);
+    EXPECT_EQ(5, partnerClone->count);
+    EXPECT_EQ(static_cast<IUnknown*>(copy), partnerClone->child);
+    EXPECT_EQ((std::vector<std::string>{"sub", "finished -1", "top", "finished -1"}), FakeSettings::log());
+    // The cycles are broken by hand.
+    for (FakeSettings* held : std::initializer_list<FakeSettings*>{partnerClone, partner}) {
+        IUnknown* back = held->child;
+        held->child = nullptr;
+        back->Release();
+    }
     copy->Release();
     object->Release();
 }

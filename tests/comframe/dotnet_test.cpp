@@ -175,15 +175,17 @@ TEST_F(DotNet, AttachingWithoutABridgeIsNoErrorButAFailingBridgeIs)
     };
     for (const auto& row : rows) {
         SetUp();
-        if (!row.registered)
+        if (!row.registered) {
             ASSERT_EQ(plat::com::unregisterClass(CLSID_QorDotNetBridge), S_OK);
+        }
         ccDotNetStandInFail(row.failure);
         ccDotNetCompanion companion;
         EXPECT_EQ(ccAttachCompanionResult(ccDotNetClass::outputLine, object, companion), row.hr);
         EXPECT_EQ(companion.handle() != 0, row.attached);
         EXPECT_EQ(companion.strong(), row.attached);
-        if (row.attached)
+        if (row.attached) {
             EXPECT_EQ(ccDotNetStandInLogged().lastType, L"Qoralt.Marlume.QorOutputLine");
+        }
         companion.release();
     }
 }

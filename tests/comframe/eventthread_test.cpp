@@ -120,7 +120,9 @@ TEST(EventThread, AfterStopEveryRequestIsRefused)
     for (const bool started : {false, true}) {
         SCOPED_TRACE(started ? "stopped while running" : "stopped before the start");
         Recorder source;
-        if (started) ASSERT_EQ(source.Start(false), S_OK);
+        if (started) {
+            ASSERT_EQ(source.Start(false), S_OK);
+        }
         source.Stop();
         source.Stop(); // a second Stop changes nothing
         EXPECT_EQ(source.Start(false), E_FAIL);

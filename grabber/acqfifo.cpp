@@ -44,6 +44,9 @@ size_t propertyIndex(REFIID iid)
 
 // How much longer than the FIFO's time-out a wait for the module's report lasts.
 constexpr double kReportMargin = 0.1;
+// A longer wait's end overflows the clock's count of nanoseconds and comes at
+// once: such a time-out is taken as none.
+constexpr double kLongestWait = 1e9;
 
 // A completion as the library gave it.
 struct Completed {
@@ -459,7 +462,7 @@ HRESULT CQorAcqFifo7320::Acquire(LONG* triggerNumber, IQorImage** image)
         {
             std::unique_lock<std::mutex> hold(callbackLock_);
             auto arrived = [&] { return !acquired_.empty(); };
-            if (std::isfinite(seconds)) {
+            if (seconds < kLongestWait) {
                 arrived_.wait_for(hold, std::chrono::duration<double>(seconds + kReportMargin), arrived);
             } else {
                 arrived_.wait(hold, arrived);

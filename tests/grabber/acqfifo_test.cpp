@@ -236,4 +236,17 @@ TEST_F(AcqFifoObject, DotNetSinksInstallAndRemoveTheLibraryCallback)
     }
 }
 
+// A time-out longer than the clock can count is no limit: the blocking
+// acquire still waits for its frame rather than giving up at once.
+TEST_F(AcqFifoObject, AnAcquireUnderAVeryLongTimeoutWaitsForItsFrame)
+{
+    for (double seconds : {1e10, 1e300}) {
+        ASSERT_EQ(fifo->put_Timeout(seconds), S_OK);
+        LONG number = -1;
+        Ref<IQorImage> image;
+        EXPECT_EQ(fifo->Acquire(&number, &image.p), S_OK) << seconds;
+        EXPECT_TRUE(image);
+    }
+}
+
 } // namespace

@@ -162,6 +162,7 @@ void CQorAcqFifo7320::FinalRelease()
         }
     }
     fifo_ = nullptr;
+    replaced_.clear();
     ccEventThreadImpl::Stop();
 }
 
@@ -700,6 +701,8 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
         CC_ACQ_FIFO_PROPERTY_INTERFACES(CC_ACQ_FIFO_LOAD)
 #undef CC_ACQ_FIFO_LOAD
         check(CQorAcqFifo7320Base::Persist(archive, flags));
+        if (fifoGivenOut_) replaced_.push_back(fifo_);
+        fifoGivenOut_ = false;
         fifo_ = fifo;
         boardIndex_ = board;
         format_ = formatName;
@@ -716,5 +719,6 @@ HRESULT CQorAcqFifo7320::GetImpl(void** impl)
     if (!impl) return E_POINTER;
     ccThreadOwnerLockGuard guard(&ownerLock());
     *impl = fifo_.rawPointer();
+    fifoGivenOut_ = *impl != nullptr;
     return *impl ? S_OK : E_FAIL;
 }

@@ -249,4 +249,20 @@ TEST_F(AcqFifoObject, AnAcquireUnderAVeryLongTimeoutWaitsForItsFrame)
     }
 }
 
+// A C++ client's library FIFO stays usable after a load replaced it.
+TEST_F(AcqFifoObject, TheLibraryFifoGivenOutOutlivesALoad)
+{
+    void* impl = nullptr;
+    ASSERT_EQ(as<IQorComInternal>(IID_IQorComInternal)->GetImpl(&impl), S_OK);
+    ccTestArchive archive(0x40FFFFFF);
+    Ref<IQorPersistArchive> persist = as<IQorPersistArchive>(IID_IQorPersistArchive);
+    ASSERT_EQ(persist->Persist(archive.held.p, 0x40FFFFFF), S_OK);
+    ASSERT_EQ(archive.p->SetMode(0x00FFFFFF), S_OK);
+    ASSERT_EQ(persist->Persist(archive.held.p, 0x00FFFFFF), S_OK);
+    EXPECT_EQ(static_cast<ccAcqFifo*>(impl)->pendingAcqs(), 0u);
+    void* now = nullptr;
+    ASSERT_EQ(as<IQorComInternal>(IID_IQorComInternal)->GetImpl(&now), S_OK);
+    EXPECT_NE(now, impl);
+}
+
 } // namespace

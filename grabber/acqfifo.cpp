@@ -247,38 +247,27 @@ void CQorAcqFifo7320::propertyChanged(DISPID memberId) noexcept
 
 // IDispatch: the merged information follows the library FIFO the object holds.
 
+std::shared_ptr<ccMergedTypeInfo> CQorAcqFifo7320::mergedTypeInfo()
+{
+    std::lock_guard<std::mutex> guard(dispatchLock_);
+    if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
+    return dispatch_;
+}
+
 HRESULT CQorAcqFifo7320::GetTypeInfo(UINT, LCID, ITypeInfo** info)
 {
-    std::shared_ptr<ccMergedTypeInfo> merged;
-    {
-        std::lock_guard<std::mutex> guard(dispatchLock_);
-        if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
-        merged = dispatch_;
-    }
-    return merged->getTypeInfo(GetUnknown(), kAcqFifoDispatchIids, LIBID_Qorx7320, 1, 0, info);
+    return mergedTypeInfo()->getTypeInfo(GetUnknown(), kAcqFifoDispatchIids, LIBID_Qorx7320, 1, 0, info);
 }
 
 HRESULT CQorAcqFifo7320::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids)
 {
-    std::shared_ptr<ccMergedTypeInfo> merged;
-    {
-        std::lock_guard<std::mutex> guard(dispatchLock_);
-        if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
-        merged = dispatch_;
-    }
-    return merged->getIDsOfNames(GetUnknown(), kAcqFifoDispatchIids, LIBID_Qorx7320, 1, 0, names, count, ids);
+    return mergedTypeInfo()->getIDsOfNames(GetUnknown(), kAcqFifoDispatchIids, LIBID_Qorx7320, 1, 0, names, count, ids);
 }
 
 HRESULT CQorAcqFifo7320::Invoke(DISPID memid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
     EXCEPINFO* excepInfo, UINT* argErr)
 {
-    std::shared_ptr<ccMergedTypeInfo> merged;
-    {
-        std::lock_guard<std::mutex> guard(dispatchLock_);
-        if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
-        merged = dispatch_;
-    }
-    return merged->invoke(GetUnknown(), kAcqFifoDispatchIids, LIBID_Qorx7320, 1, 0, memid, flags, params, result,
+    return mergedTypeInfo()->invoke(GetUnknown(), kAcqFifoDispatchIids, LIBID_Qorx7320, 1, 0, memid, flags, params, result,
         excepInfo, argErr);
 }
 

@@ -255,6 +255,8 @@ private:
     ccAcqPropertyQuery& query();
     ccAcqFifo& fifo() const;
     static std::bitset<kPropertyCount> supportedBy(ccAcqPropertyQuery& query);
+    // The merged type information for the interfaces answered now, made on first use.
+    std::shared_ptr<ccMergedTypeInfo> mergedTypeInfo();
     // The result of ticket (bit 31 included; kAnyTicket: the oldest), from
     // those set aside or the library's; others completed meanwhile are set
     // aside, those of abandoned blocking acquires dropped.

@@ -127,17 +127,13 @@ public:
     }
     HRESULT SetROI(LONG x, LONG y, LONG width, LONG height) override
     {
-        bool changed = false;
-        const HRESULT hr = self().propertyCall(IID_IQorAcqROI, u"SetROI", [&](ccAcqPropertyQuery& q) {
+        return cc_grabber::change(self(), IID_IQorAcqROI, u"SetROI", cc_props_b::kSetROI, [&](ccAcqPropertyQuery& q) {
             const ccPelRect region = cc_props_b::roiOf(x, y, width, height);
             ccRoiProp& prop = q.roiPropRef();
-            if (prop.roi() == region) return S_OK;
+            if (prop.roi() == region) return false;
             prop.roi(region);
-            changed = true;
-            return S_OK;
+            return true;
         });
-        if (changed) self().propertyChanged(cc_props_b::kSetROI);
-        return hr;
     }
     HRESULT get_ROIMode(LONG* mode) override
     {
@@ -830,10 +826,14 @@ public:
     // The text is parsed first: one that does not parse leaves the bag.
     HRESULT put_CustomProperties(BSTR text) override
     {
-        return cc_grabber::put(
-            self(), IID_IQorAcqCustomProperties, u"put_CustomProperties", cc_props_b::kCustomProperties,
-            plat::com::wideFromBstr(text), [](ccAcqPropertyQuery& q) { return q.customPropRef().customProps().asString(); },
-            [](ccAcqPropertyQuery& q, const std::wstring& v) { set(q.customPropRef(), v); });
+        // The text is converted inside the call, whose handler reports a failure.
+        return cc_grabber::change(self(), IID_IQorAcqCustomProperties, u"put_CustomProperties",
+            cc_props_b::kCustomProperties, [&](ccAcqPropertyQuery& q) {
+                const std::wstring value = plat::com::wideFromBstr(text);
+                if (q.customPropRef().customProps().asString() == value) return false;
+                set(q.customPropRef(), value);
+                return true;
+            });
     }
 
     static bool isSupported(ccAcqPropertyQuery& query) { return query.customProp() != nullptr; }

@@ -375,4 +375,34 @@ TEST_F(AcqFifoObject, ALoadIsRefusedWhileListenersAreConnected)
     EXPECT_EQ(persist->Persist(archive.held.p, 0x00FFFFFF), S_OK);
 }
 
+// A load that fails part-way, at the FIFO it names or at a value, leaves the
+// object with its library FIFO and values.
+TEST_F(AcqFifoObject, ALoadThatFailsPartWayChangesNothing)
+{
+    ASSERT_EQ(fifo->put_Timeout(2.0), S_OK);
+    void* before = nullptr;
+    ASSERT_EQ(as<IQorComInternal>(IID_IQorComInternal)->GetImpl(&before), S_OK);
+    const struct { const char* why; LONG port; double timeout; } cases[] = {{"a port the board lacks", 3, 1.0},
+                                                                            {"a negative time-out", 0, -1.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ccTestArchive archive(0x40FFFFFF);
+        LONG board = 0, port = c.port;
+        double timeout = c.timeout;
+        BSTR format = SysAllocString(u"Sony XC75 640x480");
+        BSTR keys[] = {SysAllocString(u"BoardIndex"), SysAllocString(u"VideoFormat"), SysAllocString(u"CameraPort"),
+                       SysAllocString(u"Timeout")};
+        EXPECT_EQ(archive.p->PersistI4(keys[0], &board) | archive.p->PersistString(keys[1], &format)
+                      | archive.p->PersistI4(keys[2], &port) | archive.p->PersistR8(keys[3], &timeout),
+                  S_OK);
+        for (BSTR key : keys) SysFreeString(key);
+        SysFreeString(format);
+        ASSERT_EQ(archive.p->SetMode(0x00FFFFFF), S_OK);
+        EXPECT_TRUE(FAILED(as<IQorPersistArchive>(IID_IQorPersistArchive)->Persist(archive.held.p, 0x00FFFFFF)));
+        void* now = nullptr;
+        EXPECT_EQ(as<IQorComInternal>(IID_IQorComInternal)->GetImpl(&now) | fifo->get_Timeout(&timeout), S_OK);
+        EXPECT_EQ(std::make_pair(now, timeout), std::make_pair(before, 2.0));
+    }
+}
+
 } // namespace

@@ -44,6 +44,9 @@ size_t propertyIndex(REFIID iid)
 
 // How much longer than the FIFO's time-out a wait for the module's report lasts.
 constexpr double kReportMargin = 0.1;
+// A longer wait's end overflows the clock's count of nanoseconds and comes at
+// once: such a time-out is taken as none.
+constexpr double kLongestWait = 1e9;
 
 // A completion as the library gave it.
 struct Completed {
@@ -159,6 +162,7 @@ void CQorAcqFifo7320::FinalRelease()
         }
     }
     fifo_ = nullptr;
+    replaced_.clear();
     ccEventThreadImpl::Stop();
 }
 
@@ -243,38 +247,27 @@ void CQorAcqFifo7320::propertyChanged(DISPID memberId) noexcept
 
 // IDispatch: the merged information follows the library FIFO the object holds.
 
+std::shared_ptr<ccMergedTypeInfo> CQorAcqFifo7320::mergedTypeInfo()
+{
+    std::lock_guard<std::mutex> guard(dispatchLock_);
+    if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
+    return dispatch_;
+}
+
 HRESULT CQorAcqFifo7320::GetTypeInfo(UINT, LCID, ITypeInfo** info)
 {
-    std::shared_ptr<ccMergedTypeInfo> merged;
-    {
-        std::lock_guard<std::mutex> guard(dispatchLock_);
-        if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
-        merged = dispatch_;
-    }
-    return merged->getTypeInfo(GetUnknown(), kAcqFifoDispatchIids, LIBID_Qorx7320, 1, 0, info);
+    return mergedTypeInfo()->getTypeInfo(GetUnknown(), kAcqFifoDispatchIids, LIBID_Qorx7320, 1, 0, info);
 }
 
 HRESULT CQorAcqFifo7320::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids)
 {
-    std::shared_ptr<ccMergedTypeInfo> merged;
-    {
-        std::lock_guard<std::mutex> guard(dispatchLock_);
-        if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
-        merged = dispatch_;
-    }
-    return merged->getIDsOfNames(GetUnknown(), kAcqFifoDispatchIids, LIBID_Qorx7320, 1, 0, names, count, ids);
+    return mergedTypeInfo()->getIDsOfNames(GetUnknown(), kAcqFifoDispatchIids, LIBID_Qorx7320, 1, 0, names, count, ids);
 }
 
 HRESULT CQorAcqFifo7320::Invoke(DISPID memid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
     EXCEPINFO* excepInfo, UINT* argErr)
 {
-    std::shared_ptr<ccMergedTypeInfo> merged;
-    {
-        std::lock_guard<std::mutex> guard(dispatchLock_);
-        if (!dispatch_) dispatch_ = std::make_shared<ccMergedTypeInfo>();
-        merged = dispatch_;
-    }
-    return merged->invoke(GetUnknown(), kAcqFifoDispatchIids, LIBID_Qorx7320, 1, 0, memid, flags, params, result,
+    return mergedTypeInfo()->invoke(GetUnknown(), kAcqFifoDispatchIids, LIBID_Qorx7320, 1, 0, memid, flags, params, result,
         excepInfo, argErr);
 }
 
@@ -459,7 +452,7 @@ HRESULT CQorAcqFifo7320::Acquire(LONG* triggerNumber, IQorImage** image)
         {
             std::unique_lock<std::mutex> hold(callbackLock_);
             auto arrived = [&] { return !acquired_.empty(); };
-            if (std::isfinite(seconds)) {
+            if (seconds < kLongestWait) {
                 arrived_.wait_for(hold, std::chrono::duration<double>(seconds + kReportMargin), arrived);
             } else {
                 arrived_.wait(hold, arrived);
@@ -697,6 +690,8 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
         CC_ACQ_FIFO_PROPERTY_INTERFACES(CC_ACQ_FIFO_LOAD)
 #undef CC_ACQ_FIFO_LOAD
         check(CQorAcqFifo7320Base::Persist(archive, flags));
+        if (fifoGivenOut_) replaced_.push_back(fifo_);
+        fifoGivenOut_ = false;
         fifo_ = fifo;
         boardIndex_ = board;
         format_ = formatName;
@@ -713,5 +708,6 @@ HRESULT CQorAcqFifo7320::GetImpl(void** impl)
     if (!impl) return E_POINTER;
     ccThreadOwnerLockGuard guard(&ownerLock());
     *impl = fifo_.rawPointer();
+    fifoGivenOut_ = *impl != nullptr;
     return *impl ? S_OK : E_FAIL;
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "acq/acqfifo.h"
 #include "acq/hyper/prop/propquery.h"
@@ -223,7 +224,8 @@ public:
     HRESULT CloneReserved() override { return S_OK; }
     HRESULT CloneFinished(LONG) override { return S_OK; }
 
-    // The library FIFO, for C++ clients that hold the object.
+    // The library FIFO, for C++ clients that hold the object: one given out
+    // lives as long as the object, also when a load replaces it.
     HRESULT GetImpl(void** impl) override;
 
     // The points in their container's order: general, move part, complete, overrun.
@@ -253,6 +255,8 @@ private:
     ccAcqPropertyQuery& query();
     ccAcqFifo& fifo() const;
     static std::bitset<kPropertyCount> supportedBy(ccAcqPropertyQuery& query);
+    // The merged type information for the interfaces answered now, made on first use.
+    std::shared_ptr<ccMergedTypeInfo> mergedTypeInfo();
     // The result of ticket (bit 31 included; kAnyTicket: the oldest), from
     // those set aside or the library's; others completed meanwhile are set
     // aside, those of abandoned blocking acquires dropped.
@@ -268,6 +272,8 @@ private:
 
     ccDotNetCompanion companion_;
     ccPtrHandle<ccAcqFifo> fifo_;
+    bool fifoGivenOut_ = false; // by GetImpl
+    std::vector<ccPtrHandle<ccAcqFifo>> replaced_; // those given out before a load
     int32_t boardIndex_ = -1;
     std::wstring format_;
     int32_t cameraPort_ = -1;

@@ -50,22 +50,32 @@ HRESULT get(T& object, const IID& itf, const OLECHAR* method, V* out, Read&& rea
     });
 }
 
-// A put: the library is called and the change told only when value differs
-// from read(query). The change is told after the lock is let go, so that a
+// A change of the FIFO object T: body(query) makes it and says whether
+// anything changed. The change is told after the lock is let go, so that a
 // sink may call back.
-template <class T, class V, class Read, class Write>
-HRESULT put(T& object, const IID& itf, const OLECHAR* method, DISPID id, const V& value, Read&& read,
-            Write&& write)
+template <class T, class Body>
+HRESULT change(T& object, const IID& itf, const OLECHAR* method, DISPID id, Body&& body)
 {
     bool changed = false;
     const HRESULT hr = object.propertyCall(itf, method, [&](ccAcqPropertyQuery& query) {
-        if (read(query) == value) return S_OK;
-        write(query, value);
-        changed = true;
+        changed = body(query);
         return S_OK;
     });
     if (changed) object.propertyChanged(id);
     return hr;
+}
+
+// A put: the library is called and the change told only when value differs
+// from read(query).
+template <class T, class V, class Read, class Write>
+HRESULT put(T& object, const IID& itf, const OLECHAR* method, DISPID id, const V& value, Read&& read,
+            Write&& write)
+{
+    return change(object, itf, method, id, [&](ccAcqPropertyQuery& query) {
+        if (read(query) == value) return false;
+        write(query, value);
+        return true;
+    });
 }
 
 inline HRESULT persistTyped(IQorArchive* archive, BSTR key, double* value) { return archive->PersistR8(key, value); }

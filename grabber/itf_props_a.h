@@ -449,14 +449,14 @@ public:
     {
         // The model is checked before the comparison, so a bad index is
         // refused also where nothing would change.
-        return self().propertyCall(IID_IQorAcqTrigger, u"put_TriggerModel", [&](ccAcqPropertyQuery& q) {
-            ccPtrHandle<ccTriggerModel> model = cc_props_a::triggerModelOfIndex(index);
-            ccTriggerProp& prop = q.triggerPropRef();
-            if (cc_props_a::triggerModelIndex(prop) == index && !isCustom(prop)) return S_OK;
-            prop.triggerModel(model);
-            self().propertyChanged(cc_props_a::kTriggerModel);
-            return S_OK;
-        });
+        return cc_grabber::change(self(), IID_IQorAcqTrigger, u"put_TriggerModel", cc_props_a::kTriggerModel,
+            [&](ccAcqPropertyQuery& q) {
+                ccPtrHandle<ccTriggerModel> model = cc_props_a::triggerModelOfIndex(index);
+                ccTriggerProp& prop = q.triggerPropRef();
+                if (cc_props_a::triggerModelIndex(prop) == index && !isCustom(prop)) return false;
+                prop.triggerModel(model);
+                return true;
+            });
     }
     HRESULT get_TriggerEnabled(VARIANT_BOOL* value) override
     {
@@ -579,14 +579,14 @@ public:
     }
     HRESULT put_LookupTable(LONG channel, SAFEARRAY* table) override
     {
-        return self().propertyCall(IID_IQorAcqLookupTable, u"put_LookupTable", [&](ccAcqPropertyQuery& q) {
-            const cc_props_a::ccByteArrayReader bytes(table);
-            cc8BitInputLutProp& prop = q.inputLut8BitPropRef();
-            if (cc_props_a::lookupTableHolds(prop, bytes.data(), bytes.size(), channel)) return S_OK;
-            prop.inputLut(bytes.data(), bytes.size(), channel);
-            self().propertyChanged(cc_props_a::kLookupTable);
-            return S_OK;
-        });
+        return cc_grabber::change(self(), IID_IQorAcqLookupTable, u"put_LookupTable", cc_props_a::kLookupTable,
+            [&](ccAcqPropertyQuery& q) {
+                const cc_props_a::ccByteArrayReader bytes(table);
+                cc8BitInputLutProp& prop = q.inputLut8BitPropRef();
+                if (cc_props_a::lookupTableHolds(prop, bytes.data(), bytes.size(), channel)) return false;
+                prop.inputLut(bytes.data(), bytes.size(), channel);
+                return true;
+            });
     }
     HRESULT get_LookupTableSize(LONG* size) override
     {

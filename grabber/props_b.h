@@ -92,13 +92,13 @@ class IQorAcqMasterClockFrequencyImpl : public IQorAcqMasterClockFrequency {
 public:
     HRESULT get_MasterClockFrequency(double* value) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqMasterClockFrequency, u"MasterClockFrequency", value,
+        return cc_grabber::get(self(), IID_IQorAcqMasterClockFrequency, u"get_MasterClockFrequency", value,
                                [](ccAcqPropertyQuery& q) { return q.digitalCameraControlPropRef().masterClockFrequency(); });
     }
     HRESULT put_MasterClockFrequency(double value) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqMasterClockFrequency, u"MasterClockFrequency", cc_props_b::kMasterClockFrequency, value,
+            self(), IID_IQorAcqMasterClockFrequency, u"put_MasterClockFrequency", cc_props_b::kMasterClockFrequency, value,
             [](ccAcqPropertyQuery& q) { return q.digitalCameraControlPropRef().masterClockFrequency(); },
             [](ccAcqPropertyQuery& q, double v) { q.digitalCameraControlPropRef().masterClockFrequency(v); });
     }
@@ -127,27 +127,23 @@ public:
     }
     HRESULT SetROI(LONG x, LONG y, LONG width, LONG height) override
     {
-        bool changed = false;
-        const HRESULT hr = self().propertyCall(IID_IQorAcqROI, u"SetROI", [&](ccAcqPropertyQuery& q) {
+        return cc_grabber::change(self(), IID_IQorAcqROI, u"SetROI", cc_props_b::kSetROI, [&](ccAcqPropertyQuery& q) {
             const ccPelRect region = cc_props_b::roiOf(x, y, width, height);
             ccRoiProp& prop = q.roiPropRef();
-            if (prop.roi() == region) return S_OK;
+            if (prop.roi() == region) return false;
             prop.roi(region);
-            changed = true;
-            return S_OK;
+            return true;
         });
-        if (changed) self().propertyChanged(cc_props_b::kSetROI);
-        return hr;
     }
     HRESULT get_ROIMode(LONG* mode) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqROI, u"ROIMode", mode,
+        return cc_grabber::get(self(), IID_IQorAcqROI, u"get_ROIMode", mode,
                                [](ccAcqPropertyQuery& q) { return q.roiPropRef().roiMode(); });
     }
     HRESULT put_ROIMode(LONG mode) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqROI, u"ROIMode", cc_props_b::kROIMode, int32_t{mode},
+            self(), IID_IQorAcqROI, u"put_ROIMode", cc_props_b::kROIMode, int32_t{mode},
             [](ccAcqPropertyQuery& q) { return q.roiPropRef().roiMode(); },
             [](ccAcqPropertyQuery& q, int32_t v) { q.roiPropRef().roiMode(v); });
     }
@@ -207,13 +203,13 @@ class IQorAcqOffsetClampImpl : public IQorAcqOffsetClamp {
 public:
     HRESULT get_OffsetClampMode(LONG* mode) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqOffsetClamp, u"OffsetClampMode", mode,
+        return cc_grabber::get(self(), IID_IQorAcqOffsetClamp, u"get_OffsetClampMode", mode,
                                [](ccAcqPropertyQuery& q) { return q.offsetClampPropRef().offsetClampMode(); });
     }
     HRESULT put_OffsetClampMode(LONG mode) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqOffsetClamp, u"OffsetClampMode", cc_props_b::kOffsetClampMode, int32_t{mode},
+            self(), IID_IQorAcqOffsetClamp, u"put_OffsetClampMode", cc_props_b::kOffsetClampMode, int32_t{mode},
             [](ccAcqPropertyQuery& q) { return q.offsetClampPropRef().offsetClampMode(); },
             [](ccAcqPropertyQuery& q, int32_t v) { q.offsetClampPropRef().offsetClampMode(v); });
     }
@@ -236,25 +232,25 @@ class IQorAcqSampleImpl : public IQorAcqSample {
 public:
     HRESULT get_SampleX(LONG* factor) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqSample, u"SampleX", factor,
+        return cc_grabber::get(self(), IID_IQorAcqSample, u"get_SampleX", factor,
                                [](ccAcqPropertyQuery& q) { return q.samplePropRef().sampleX(); });
     }
     HRESULT put_SampleX(LONG factor) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqSample, u"SampleX", cc_props_b::kSampleX, int32_t{factor},
+            self(), IID_IQorAcqSample, u"put_SampleX", cc_props_b::kSampleX, int32_t{factor},
             [](ccAcqPropertyQuery& q) { return q.samplePropRef().sampleX(); },
             [](ccAcqPropertyQuery& q, int32_t v) { q.samplePropRef().sampleX(v); });
     }
     HRESULT get_SampleY(LONG* factor) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqSample, u"SampleY", factor,
+        return cc_grabber::get(self(), IID_IQorAcqSample, u"get_SampleY", factor,
                                [](ccAcqPropertyQuery& q) { return q.samplePropRef().sampleY(); });
     }
     HRESULT put_SampleY(LONG factor) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqSample, u"SampleY", cc_props_b::kSampleY, int32_t{factor},
+            self(), IID_IQorAcqSample, u"put_SampleY", cc_props_b::kSampleY, int32_t{factor},
             [](ccAcqPropertyQuery& q) { return q.samplePropRef().sampleY(); },
             [](ccAcqPropertyQuery& q, int32_t v) { q.samplePropRef().sampleY(v); });
     }
@@ -278,26 +274,26 @@ class IQorAcqReadoutDirectionImpl : public IQorAcqReadoutDirection {
 public:
     HRESULT get_HorizontalReadoutReversed(VARIANT_BOOL* reversed) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqReadoutDirection, u"HorizontalReadoutReversed", reversed,
+        return cc_grabber::get(self(), IID_IQorAcqReadoutDirection, u"get_HorizontalReadoutReversed", reversed,
                                [](ccAcqPropertyQuery& q) { return cc_grabber::toVariantBool(q.readoutDirectionPropRef().horizontalReadoutReversed()); });
     }
     HRESULT put_HorizontalReadoutReversed(VARIANT_BOOL reversed) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqReadoutDirection, u"HorizontalReadoutReversed", cc_props_b::kHorizontalReadoutReversed,
+            self(), IID_IQorAcqReadoutDirection, u"put_HorizontalReadoutReversed", cc_props_b::kHorizontalReadoutReversed,
             reversed != VARIANT_FALSE,
             [](ccAcqPropertyQuery& q) { return q.readoutDirectionPropRef().horizontalReadoutReversed(); },
             [](ccAcqPropertyQuery& q, bool v) { q.readoutDirectionPropRef().horizontalReadoutReversed(v); });
     }
     HRESULT get_VerticalReadoutReversed(VARIANT_BOOL* reversed) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqReadoutDirection, u"VerticalReadoutReversed", reversed,
+        return cc_grabber::get(self(), IID_IQorAcqReadoutDirection, u"get_VerticalReadoutReversed", reversed,
                                [](ccAcqPropertyQuery& q) { return cc_grabber::toVariantBool(q.readoutDirectionPropRef().verticalReadoutReversed()); });
     }
     HRESULT put_VerticalReadoutReversed(VARIANT_BOOL reversed) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqReadoutDirection, u"VerticalReadoutReversed", cc_props_b::kVerticalReadoutReversed,
+            self(), IID_IQorAcqReadoutDirection, u"put_VerticalReadoutReversed", cc_props_b::kVerticalReadoutReversed,
             reversed != VARIANT_FALSE,
             [](ccAcqPropertyQuery& q) { return q.readoutDirectionPropRef().verticalReadoutReversed(); },
             [](ccAcqPropertyQuery& q, bool v) { q.readoutDirectionPropRef().verticalReadoutReversed(v); });
@@ -322,49 +318,49 @@ class IQorAcqTriggerFilterImpl : public IQorAcqTriggerFilter {
 public:
     HRESULT get_MinTriggerWidth(double* seconds) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqTriggerFilter, u"MinTriggerWidth", seconds,
+        return cc_grabber::get(self(), IID_IQorAcqTriggerFilter, u"get_MinTriggerWidth", seconds,
                                [](ccAcqPropertyQuery& q) { return q.triggerFilterPropRef().minTriggerWidth(); });
     }
     HRESULT put_MinTriggerWidth(double seconds) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqTriggerFilter, u"MinTriggerWidth", cc_props_b::kMinTriggerWidth, seconds,
+            self(), IID_IQorAcqTriggerFilter, u"put_MinTriggerWidth", cc_props_b::kMinTriggerWidth, seconds,
             [](ccAcqPropertyQuery& q) { return q.triggerFilterPropRef().minTriggerWidth(); },
             [](ccAcqPropertyQuery& q, double v) { q.triggerFilterPropRef().minTriggerWidth(v); });
     }
     HRESULT get_MinTriggerPeriod(double* seconds) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqTriggerFilter, u"MinTriggerPeriod", seconds,
+        return cc_grabber::get(self(), IID_IQorAcqTriggerFilter, u"get_MinTriggerPeriod", seconds,
                                [](ccAcqPropertyQuery& q) { return q.triggerFilterPropRef().minTriggerPeriod(); });
     }
     HRESULT put_MinTriggerPeriod(double seconds) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqTriggerFilter, u"MinTriggerPeriod", cc_props_b::kMinTriggerPeriod, seconds,
+            self(), IID_IQorAcqTriggerFilter, u"put_MinTriggerPeriod", cc_props_b::kMinTriggerPeriod, seconds,
             [](ccAcqPropertyQuery& q) { return q.triggerFilterPropRef().minTriggerPeriod(); },
             [](ccAcqPropertyQuery& q, double v) { q.triggerFilterPropRef().minTriggerPeriod(v); });
     }
     HRESULT get_TriggerDelay(double* seconds) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqTriggerFilter, u"TriggerDelay", seconds,
+        return cc_grabber::get(self(), IID_IQorAcqTriggerFilter, u"get_TriggerDelay", seconds,
                                [](ccAcqPropertyQuery& q) { return q.triggerFilterPropRef().triggerDelay(); });
     }
     HRESULT put_TriggerDelay(double seconds) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqTriggerFilter, u"TriggerDelay", cc_props_b::kTriggerDelay, seconds,
+            self(), IID_IQorAcqTriggerFilter, u"put_TriggerDelay", cc_props_b::kTriggerDelay, seconds,
             [](ccAcqPropertyQuery& q) { return q.triggerFilterPropRef().triggerDelay(); },
             [](ccAcqPropertyQuery& q, double v) { q.triggerFilterPropRef().triggerDelay(v); });
     }
     HRESULT get_IgnoreMissedTrigger(VARIANT_BOOL* ignore) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqTriggerFilter, u"IgnoreMissedTrigger", ignore,
+        return cc_grabber::get(self(), IID_IQorAcqTriggerFilter, u"get_IgnoreMissedTrigger", ignore,
                                [](ccAcqPropertyQuery& q) { return cc_grabber::toVariantBool(q.triggerFilterPropRef().ignoreMissedTrigger()); });
     }
     HRESULT put_IgnoreMissedTrigger(VARIANT_BOOL ignore) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqTriggerFilter, u"IgnoreMissedTrigger", cc_props_b::kIgnoreMissedTrigger,
+            self(), IID_IQorAcqTriggerFilter, u"put_IgnoreMissedTrigger", cc_props_b::kIgnoreMissedTrigger,
             ignore != VARIANT_FALSE,
             [](ccAcqPropertyQuery& q) { return q.triggerFilterPropRef().ignoreMissedTrigger(); },
             [](ccAcqPropertyQuery& q, bool v) { q.triggerFilterPropRef().ignoreMissedTrigger(v); });
@@ -392,13 +388,13 @@ class IQorAcqStrobeDelayImpl : public IQorAcqStrobeDelay {
 public:
     HRESULT get_StrobeDelay(double* seconds) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqStrobeDelay, u"StrobeDelay", seconds,
+        return cc_grabber::get(self(), IID_IQorAcqStrobeDelay, u"get_StrobeDelay", seconds,
                                [](ccAcqPropertyQuery& q) { return q.strobeDelayPropRef().strobeDelay(); });
     }
     HRESULT put_StrobeDelay(double seconds) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqStrobeDelay, u"StrobeDelay", cc_props_b::kStrobeDelay, seconds,
+            self(), IID_IQorAcqStrobeDelay, u"put_StrobeDelay", cc_props_b::kStrobeDelay, seconds,
             [](ccAcqPropertyQuery& q) { return q.strobeDelayPropRef().strobeDelay(); },
             [](ccAcqPropertyQuery& q, double v) { q.strobeDelayPropRef().strobeDelay(v); });
     }
@@ -421,26 +417,26 @@ class IQorAcqCameraCalibrationImpl : public IQorAcqCameraCalibration {
 public:
     HRESULT get_OutlierPixelCorrectionEnabled(VARIANT_BOOL* enabled) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqCameraCalibration, u"OutlierPixelCorrectionEnabled", enabled,
+        return cc_grabber::get(self(), IID_IQorAcqCameraCalibration, u"get_OutlierPixelCorrectionEnabled", enabled,
                                [](ccAcqPropertyQuery& q) { return cc_grabber::toVariantBool(q.cdcCameraCalibrationPropRef().outlierPixelCorrectionEnabled()); });
     }
     HRESULT put_OutlierPixelCorrectionEnabled(VARIANT_BOOL enabled) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqCameraCalibration, u"OutlierPixelCorrectionEnabled",
+            self(), IID_IQorAcqCameraCalibration, u"put_OutlierPixelCorrectionEnabled",
             cc_props_b::kOutlierPixelCorrectionEnabled, enabled != VARIANT_FALSE,
             [](ccAcqPropertyQuery& q) { return q.cdcCameraCalibrationPropRef().outlierPixelCorrectionEnabled(); },
             [](ccAcqPropertyQuery& q, bool v) { q.cdcCameraCalibrationPropRef().outlierPixelCorrectionEnabled(v); });
     }
     HRESULT get_RowColumnCalibrationEnabled(VARIANT_BOOL* enabled) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqCameraCalibration, u"RowColumnCalibrationEnabled", enabled,
+        return cc_grabber::get(self(), IID_IQorAcqCameraCalibration, u"get_RowColumnCalibrationEnabled", enabled,
                                [](ccAcqPropertyQuery& q) { return cc_grabber::toVariantBool(q.cdcCameraCalibrationPropRef().rowColumnCalibrationEnabled()); });
     }
     HRESULT put_RowColumnCalibrationEnabled(VARIANT_BOOL enabled) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqCameraCalibration, u"RowColumnCalibrationEnabled",
+            self(), IID_IQorAcqCameraCalibration, u"put_RowColumnCalibrationEnabled",
             cc_props_b::kRowColumnCalibrationEnabled, enabled != VARIANT_FALSE,
             [](ccAcqPropertyQuery& q) { return q.cdcCameraCalibrationPropRef().rowColumnCalibrationEnabled(); },
             [](ccAcqPropertyQuery& q, bool v) { q.cdcCameraCalibrationPropRef().rowColumnCalibrationEnabled(v); });
@@ -471,13 +467,13 @@ public:
 #define CC_LINESCAN_BOOL(Name, prop, getter)                                                                        \
     HRESULT get_##Name(VARIANT_BOOL* value) override                                                                \
     {                                                                                                               \
-        return cc_grabber::get(self(), IID_IQorAcqLineScan, u## #Name, value,                                       \
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"get_" #Name, value,                                    \
                                [](Q& q) { return cc_grabber::toVariantBool(q.prop##Ref().getter()); });                        \
     }                                                                                                               \
     HRESULT put_##Name(VARIANT_BOOL value) override                                                                 \
     {                                                                                                               \
         return cc_grabber::put(                                                                                     \
-            self(), IID_IQorAcqLineScan, u## #Name, cc_props_b::k##Name, value != VARIANT_FALSE,                    \
+            self(), IID_IQorAcqLineScan, u"put_" #Name, cc_props_b::k##Name, value != VARIANT_FALSE,                \
             [](Q& q) { return q.prop##Ref().getter(); }, [](Q& q, bool v) { q.prop##Ref().getter(v); });            \
     }
     CC_LINESCAN_BOOL(TestEncoderEnabled, encoderProp, testEncoderEnabled)
@@ -492,13 +488,13 @@ public:
     // The two trigger sources go to the library together.
     HRESULT get_TriggerFromEncoderFirst(VARIANT_BOOL* value) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"TriggerFromEncoderFirst", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"get_TriggerFromEncoderFirst", value,
                                [](Q& q) { return cc_grabber::toVariantBool(q.encoderPropRef().triggerFromEncoderFirst()); });
     }
     HRESULT put_TriggerFromEncoderFirst(VARIANT_BOOL value) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqLineScan, u"TriggerFromEncoderFirst", cc_props_b::kTriggerFromEncoderFirst,
+            self(), IID_IQorAcqLineScan, u"put_TriggerFromEncoderFirst", cc_props_b::kTriggerFromEncoderFirst,
             value != VARIANT_FALSE, [](Q& q) { return q.encoderPropRef().triggerFromEncoderFirst(); },
             [](Q& q, bool v) {
                 ccEncoderProp& p = q.encoderPropRef();
@@ -507,13 +503,13 @@ public:
     }
     HRESULT get_TriggerFromEncoderSecond(VARIANT_BOOL* value) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"TriggerFromEncoderSecond", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"get_TriggerFromEncoderSecond", value,
                                [](Q& q) { return cc_grabber::toVariantBool(q.encoderPropRef().triggerFromEncoderSecond()); });
     }
     HRESULT put_TriggerFromEncoderSecond(VARIANT_BOOL value) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqLineScan, u"TriggerFromEncoderSecond", cc_props_b::kTriggerFromEncoderSecond,
+            self(), IID_IQorAcqLineScan, u"put_TriggerFromEncoderSecond", cc_props_b::kTriggerFromEncoderSecond,
             value != VARIANT_FALSE, [](Q& q) { return q.encoderPropRef().triggerFromEncoderSecond(); },
             [](Q& q, bool v) {
                 ccEncoderProp& p = q.encoderPropRef();
@@ -525,13 +521,13 @@ public:
     // travel as their 32 bits: a negative LONG is a count the library refuses.
     HRESULT get_StepsPerLine(LONG* value) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"StepsPerLine", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"get_StepsPerLine", value,
                                [](Q& q) { return static_cast<LONG>(q.encoderPropRef().stepsPerLine()); });
     }
     HRESULT put_StepsPerLine(LONG value) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqLineScan, u"StepsPerLine", cc_props_b::kStepsPerLine, static_cast<uint32_t>(value),
+            self(), IID_IQorAcqLineScan, u"put_StepsPerLine", cc_props_b::kStepsPerLine, static_cast<uint32_t>(value),
             [](Q& q) { return q.encoderPropRef().stepsPerLine(); },
             [](Q& q, uint32_t v) {
                 ccEncoderProp& p = q.encoderPropRef();
@@ -540,13 +536,13 @@ public:
     }
     HRESULT get_StepSixteenths(LONG* value) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"StepSixteenths", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"get_StepSixteenths", value,
                                [](Q& q) { return static_cast<LONG>(q.encoderPropRef().stepSixteenths()); });
     }
     HRESULT put_StepSixteenths(LONG value) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqLineScan, u"StepSixteenths", cc_props_b::kStepSixteenths, static_cast<uint32_t>(value),
+            self(), IID_IQorAcqLineScan, u"put_StepSixteenths", cc_props_b::kStepSixteenths, static_cast<uint32_t>(value),
             [](Q& q) { return q.encoderPropRef().stepSixteenths(); },
             [](Q& q, uint32_t v) {
                 ccEncoderProp& p = q.encoderPropRef();
@@ -555,54 +551,54 @@ public:
     }
     HRESULT get_EncoderPort(LONG* value) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"EncoderPort", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"get_EncoderPort", value,
                                [](Q& q) { return q.encoderPropRef().encoderPort(); });
     }
     HRESULT put_EncoderPort(LONG value) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqLineScan, u"EncoderPort", cc_props_b::kEncoderPort, int32_t{value},
+            self(), IID_IQorAcqLineScan, u"put_EncoderPort", cc_props_b::kEncoderPort, int32_t{value},
             [](Q& q) { return q.encoderPropRef().encoderPort(); },
             [](Q& q, int32_t v) { q.encoderPropRef().encoderPort(v); });
     }
     HRESULT get_NumEncoderPorts(LONG* value) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"NumEncoderPorts", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"get_NumEncoderPorts", value,
                                [](Q& q) { return static_cast<LONG>(q.encoderPropRef().numEncoderPorts()); });
     }
     HRESULT get_EncoderOffset(LONG* value) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"EncoderOffset", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"get_EncoderOffset", value,
                                [](Q& q) { return q.encoderPropRef().encoderOffset(); });
     }
     HRESULT put_EncoderOffset(LONG value) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqLineScan, u"EncoderOffset", cc_props_b::kEncoderOffset, int32_t{value},
+            self(), IID_IQorAcqLineScan, u"put_EncoderOffset", cc_props_b::kEncoderOffset, int32_t{value},
             [](Q& q) { return q.encoderPropRef().encoderOffset(); },
             [](Q& q, int32_t v) { q.encoderPropRef().encoderOffset(v); });
     }
     HRESULT get_EncoderResolution(LONG* value) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"EncoderResolution", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"get_EncoderResolution", value,
                                [](Q& q) { return q.encoderPropRef().encoderResolution(); });
     }
     HRESULT put_EncoderResolution(LONG value) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqLineScan, u"EncoderResolution", cc_props_b::kEncoderResolution, int32_t{value},
+            self(), IID_IQorAcqLineScan, u"put_EncoderResolution", cc_props_b::kEncoderResolution, int32_t{value},
             [](Q& q) { return q.encoderPropRef().encoderResolution(); },
             [](Q& q, int32_t v) { q.encoderPropRef().encoderResolution(v); });
     }
     HRESULT get_StartAcqOnEncoderCount(LONG* value) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"StartAcqOnEncoderCount", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"get_StartAcqOnEncoderCount", value,
                                [](Q& q) { return static_cast<LONG>(q.encoderPropRef().startAcqOnEncoderCount()); });
     }
     HRESULT put_StartAcqOnEncoderCount(LONG value) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqLineScan, u"StartAcqOnEncoderCount", cc_props_b::kStartAcqOnEncoderCount,
+            self(), IID_IQorAcqLineScan, u"put_StartAcqOnEncoderCount", cc_props_b::kStartAcqOnEncoderCount,
             static_cast<uint32_t>(value), [](Q& q) { return q.encoderPropRef().startAcqOnEncoderCount(); },
             [](Q& q, uint32_t v) { q.encoderPropRef().startAcqOnEncoderCount(v); });
     }
@@ -615,12 +611,12 @@ public:
     }
     HRESULT get_CurrentEncoderCount(LONG* value) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"CurrentEncoderCount", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"get_CurrentEncoderCount", value,
                                [](Q& q) { return static_cast<LONG>(q.encoderControlPropRef().currentEncoderCount()); });
     }
     HRESULT get_FirstPelOffset(LONG* value) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"FirstPelOffset", value,
+        return cc_grabber::get(self(), IID_IQorAcqLineScan, u"get_FirstPelOffset", value,
                                [](Q& q) { return LONG{q.firstPelOffsetPropRef().firstPelOffset()}; });
     }
     // The library keeps one signed byte: a value beyond it is refused here
@@ -628,7 +624,7 @@ public:
     HRESULT put_FirstPelOffset(LONG value) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqLineScan, u"FirstPelOffset", cc_props_b::kFirstPelOffset, int32_t{value},
+            self(), IID_IQorAcqLineScan, u"put_FirstPelOffset", cc_props_b::kFirstPelOffset, int32_t{value},
             [](Q& q) { return int32_t{q.firstPelOffsetPropRef().firstPelOffset()}; },
             [](Q& q, int32_t v) { firstPelOffset(q.firstPelOffsetPropRef(), v); });
     }
@@ -695,13 +691,13 @@ class IQorAcqStrobePulseDurationImpl : public IQorAcqStrobePulseDuration {
 public:
     HRESULT get_StrobePulseDuration(double* seconds) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqStrobePulseDuration, u"StrobePulseDuration", seconds,
+        return cc_grabber::get(self(), IID_IQorAcqStrobePulseDuration, u"get_StrobePulseDuration", seconds,
                                [](ccAcqPropertyQuery& q) { return q.strobePropRef().strobePulseDuration(); });
     }
     HRESULT put_StrobePulseDuration(double seconds) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcqStrobePulseDuration, u"StrobePulseDuration", cc_props_b::kStrobePulseDuration, seconds,
+            self(), IID_IQorAcqStrobePulseDuration, u"put_StrobePulseDuration", cc_props_b::kStrobePulseDuration, seconds,
             [](ccAcqPropertyQuery& q) { return q.strobePropRef().strobePulseDuration(); },
             [](ccAcqPropertyQuery& q, double v) { q.strobePropRef().strobePulseDuration(v); });
     }
@@ -724,13 +720,13 @@ class IQorAcq1394DCAMImpl : public IQorAcq1394DCAM {
 public:
     HRESULT get_CameraBandwidth(double* share) override
     {
-        return cc_grabber::get(self(), IID_IQorAcq1394DCAM, u"CameraBandwidth", share,
+        return cc_grabber::get(self(), IID_IQorAcq1394DCAM, u"get_CameraBandwidth", share,
                                [](ccAcqPropertyQuery& q) { return q.cameraBandwidthPropRef().cameraBandwidth(); });
     }
     HRESULT put_CameraBandwidth(double share) override
     {
         return cc_grabber::put(
-            self(), IID_IQorAcq1394DCAM, u"CameraBandwidth", cc_props_b::kCameraBandwidth, share,
+            self(), IID_IQorAcq1394DCAM, u"put_CameraBandwidth", cc_props_b::kCameraBandwidth, share,
             [](ccAcqPropertyQuery& q) { return q.cameraBandwidthPropRef().cameraBandwidth(); },
             [](ccAcqPropertyQuery& q, double v) { q.cameraBandwidthPropRef().cameraBandwidth(v); });
     }
@@ -754,37 +750,37 @@ class IQorAcqSettingInfoImpl : public IQorAcqSettingInfo {
 public:
     HRESULT get_MinExposure(double* seconds) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"MinExposure", seconds,
+        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"get_MinExposure", seconds,
                                [this](ccAcqPropertyQuery&) { return self().libraryFifo().minExposure(); });
     }
     HRESULT get_ContrastDefaultValue(double* value) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"ContrastDefaultValue", value,
+        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"get_ContrastDefaultValue", value,
                                [this](ccAcqPropertyQuery&) { return self().libraryFifo().contrastDefaultValue(); });
     }
     HRESULT get_BrightnessDefaultValue(double* value) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"BrightnessDefaultValue", value,
+        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"get_BrightnessDefaultValue", value,
                                [this](ccAcqPropertyQuery&) { return self().libraryFifo().brightnessDefaultValue(); });
     }
     HRESULT get_StrobeEnableSupported(VARIANT_BOOL* supported) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"StrobeEnableSupported", supported,
+        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"get_StrobeEnableSupported", supported,
                                [this](ccAcqPropertyQuery&) { return cc_grabber::toVariantBool(self().libraryFifo().isStrobeEnableSupported()); });
     }
     HRESULT get_StrobePulseDurationSupported(VARIANT_BOOL* supported) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"StrobePulseDurationSupported", supported,
+        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"get_StrobePulseDurationSupported", supported,
                                [this](ccAcqPropertyQuery&) { return cc_grabber::toVariantBool(self().libraryFifo().isStrobePulseDurationSupported()); });
     }
     HRESULT get_SupportedSampleXValues(SAFEARRAY** values) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"SupportedSampleXValues", values,
+        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"get_SupportedSampleXValues", values,
                                [this](ccAcqPropertyQuery&) { return array(self().libraryFifo().supportedSampleXValues()); });
     }
     HRESULT get_SupportedSampleYValues(SAFEARRAY** values) override
     {
-        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"SupportedSampleYValues", values,
+        return cc_grabber::get(self(), IID_IQorAcqSettingInfo, u"get_SupportedSampleYValues", values,
                                [this](ccAcqPropertyQuery&) { return array(self().libraryFifo().supportedSampleYValues()); });
     }
 
@@ -818,7 +814,7 @@ class IQorAcqCustomPropertiesImpl : public IQorAcqCustomProperties {
 public:
     HRESULT get_CustomProperties(BSTR* text) override
     {
-        return self().propertyCall(IID_IQorAcqCustomProperties, u"CustomProperties", [&](ccAcqPropertyQuery& q) {
+        return self().propertyCall(IID_IQorAcqCustomProperties, u"get_CustomProperties", [&](ccAcqPropertyQuery& q) {
             if (!text) throw ccCOMError(E_POINTER, 0);
             const std::wstring value = q.customPropRef().customProps().asString();
             BSTR result = plat::com::bstrFromWide(value);
@@ -830,10 +826,14 @@ public:
     // The text is parsed first: one that does not parse leaves the bag.
     HRESULT put_CustomProperties(BSTR text) override
     {
-        return cc_grabber::put(
-            self(), IID_IQorAcqCustomProperties, u"CustomProperties", cc_props_b::kCustomProperties,
-            plat::com::wideFromBstr(text), [](ccAcqPropertyQuery& q) { return q.customPropRef().customProps().asString(); },
-            [](ccAcqPropertyQuery& q, const std::wstring& v) { set(q.customPropRef(), v); });
+        // The text is converted inside the call, whose handler reports a failure.
+        return cc_grabber::change(self(), IID_IQorAcqCustomProperties, u"put_CustomProperties",
+            cc_props_b::kCustomProperties, [&](ccAcqPropertyQuery& q) {
+                const std::wstring value = plat::com::wideFromBstr(text);
+                if (q.customPropRef().customProps().asString() == value) return false;
+                set(q.customPropRef(), value);
+                return true;
+            });
     }
 
     static bool isSupported(ccAcqPropertyQuery& query) { return query.customProp() != nullptr; }

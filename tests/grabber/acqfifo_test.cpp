@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
+#include <iterator>
+#include <limits>
 #include <tuple>
 #include <vector>
 
@@ -233,6 +237,171 @@ TEST_F(AcqFifoObject, DotNetSinksInstallAndRemoveTheLibraryCallback)
         EXPECT_NE((lib.*k.installed)().rawPointer(), nullptr);
         EXPECT_EQ((fifo.p->*k.remove)(), S_OK);
         EXPECT_EQ((lib.*k.installed)().rawPointer(), nullptr);
+    }
+}
+
+// A time-out longer than the clock can count is no limit: the blocking
+// acquire still waits for its frame rather than giving up at once.
+TEST_F(AcqFifoObject, AnAcquireUnderAVeryLongTimeoutWaitsForItsFrame)
+{
+    for (double seconds : {1e10, 1e300}) {
+        ASSERT_EQ(fifo->put_Timeout(seconds), S_OK);
+        LONG number = -1;
+        Ref<IQorImage> image;
+        EXPECT_EQ(fifo->Acquire(&number, &image.p), S_OK) << seconds;
+        EXPECT_TRUE(image);
+    }
+}
+
+// A C++ client's library FIFO stays usable after a load replaced it.
+TEST_F(AcqFifoObject, TheLibraryFifoGivenOutOutlivesALoad)
+{
+    void* impl = nullptr;
+    ASSERT_EQ(as<IQorComInternal>(IID_IQorComInternal)->GetImpl(&impl), S_OK);
+    ccTestArchive archive(0x40FFFFFF);
+    Ref<IQorPersistArchive> persist = as<IQorPersistArchive>(IID_IQorPersistArchive);
+    ASSERT_EQ(persist->Persist(archive.held.p, 0x40FFFFFF), S_OK);
+    ASSERT_EQ(archive.p->SetMode(0x00FFFFFF), S_OK);
+    ASSERT_EQ(persist->Persist(archive.held.p, 0x00FFFFFF), S_OK);
+    EXPECT_EQ(static_cast<ccAcqFifo*>(impl)->pendingAcqs(), 0u);
+    void* now = nullptr;
+    ASSERT_EQ(as<IQorComInternal>(IID_IQorComInternal)->GetImpl(&now), S_OK);
+    EXPECT_NE(now, impl);
+}
+
+// A result completed on the way to another ticket is kept: it is counted,
+// completed later, and dropped by a flush.
+TEST_F(AcqFifoObject, ResultsSetAsideAreCountedCompletedLaterAndFlushed)
+{
+    LONG first = -1, second = -1, count = -1;
+    ASSERT_EQ(fifo->Start(&first), S_OK);
+    HRESULT hr = S_OK;
+    EXPECT_FALSE(complete(first + 99, &hr));
+    EXPECT_EQ(hr, kNothingToComplete);
+    EXPECT_EQ(fifo->get_CompletedAcquisitions(&count), S_OK);
+    EXPECT_EQ(count, 1);
+    Ref<IQorImage> image = complete(-1, &hr);
+    ASSERT_EQ(hr, S_OK);
+    EXPECT_TRUE(holdsFrameOf(image.p, static_cast<uint32_t>(first)));
+
+    ASSERT_EQ(fifo->Start(&first), S_OK);
+    ASSERT_EQ(fifo->Start(&second), S_OK);
+    ASSERT_TRUE(complete(second, &hr));
+    ASSERT_EQ(fifo->Flush(), S_OK);
+    LONG pending = -1;
+    EXPECT_EQ(fifo->get_CompletedAcquisitions(&count) | fifo->get_PendingAcquisitions(&pending), S_OK);
+    EXPECT_EQ(std::make_pair(count, pending), std::make_pair(0, 0));
+    EXPECT_FALSE(complete(first, &hr));
+    EXPECT_EQ(hr, kNothingToComplete);
+}
+
+// Null outs, tickets below -1 and time-outs that are no length are refused
+// with their codes and an error object; a refused time-out changes nothing.
+TEST_F(AcqFifoObject, BadArgumentsAreRefused)
+{
+    LONG number = 0;
+    IQorImage* image = nullptr;
+    double timeout = 0;
+    const std::pair<HRESULT, HRESULT> calls[] = {
+        {fifo->Start(nullptr), E_POINTER},
+        {fifo->Complete(0, nullptr, &image), E_POINTER},
+        {fifo->Complete(0, &number, nullptr), E_POINTER},
+        {fifo->Complete(-2, &number, &image), E_INVALIDARG},
+        {fifo->Acquire(&number, nullptr), E_POINTER},
+        {fifo->get_PendingAcquisitions(nullptr), E_POINTER},
+        {fifo->get_Timeout(nullptr), E_POINTER},
+        {fifo->get_VideoFormat(nullptr), E_POINTER},
+        {SUCCEEDED(fifo->put_Timeout(-1.0)) ? S_OK : E_FAIL, E_FAIL},
+        {SUCCEEDED(fifo->put_Timeout(std::nan(""))) ? S_OK : E_FAIL, E_FAIL},
+    };
+    for (size_t i = 0; i < std::size(calls); ++i) EXPECT_EQ(calls[i].first, calls[i].second) << i;
+    EXPECT_EQ(image, nullptr);
+    ASSERT_EQ(fifo->get_Timeout(&timeout), S_OK);
+    EXPECT_EQ(timeout, std::numeric_limits<double>::infinity());
+}
+
+// An object made by its class id has no library FIFO until a load: every
+// call that needs one says so, and it answers no property interface.
+TEST_F(AcqFifoObject, ABareObjectRefusesWhatNeedsALibraryFifo)
+{
+    Ref<IQorAcqFifo7320> bare;
+    ASSERT_EQ(CoCreateInstance(CLSID_QorAcqFifo7320, nullptr, CLSCTX_ALL, IID_IQorAcqFifo7320, bare.out()), S_OK);
+    LONG value = 0;
+    double seconds = 0;
+    BSTR name = nullptr;
+    IQorImage* image = nullptr;
+    ccTestArchive saving(0x40FFFFFF);
+    const std::function<HRESULT()> calls[] = {
+        [&] { return bare->Start(&value); },
+        [&] { return bare->Complete(-1, &value, &image); },
+        [&] { return bare->Acquire(&value, &image); },
+        [&] { return bare->Flush(); },
+        [&] { return bare->get_PendingAcquisitions(&value); },
+        [&] { return bare->get_CompletedAcquisitions(&value); },
+        [&] { return bare->get_Timeout(&seconds); },
+        [&] { return bare->put_Timeout(1.0); },
+        [&] { return bare->get_VideoFormat(&name); },
+        [&] { return bare->get_BoardIndex(&value); },
+        [&] { return bare->AddDotNetCompleteSink(); },
+        [&] { return as<IQorPersistArchive>(IID_IQorPersistArchive, bare.p)->Persist(saving.held.p, 0x40FFFFFF); },
+    };
+    for (size_t i = 0; i < std::size(calls); ++i) {
+        EXPECT_EQ(calls[i](), kNoLibraryFifo) << i;
+        EXPECT_FALSE(ccTestErrorText().empty()) << i;
+    }
+    EXPECT_EQ(std::make_tuple(name, image), std::make_tuple(BSTR{}, static_cast<IQorImage*>(nullptr)));
+    void* impl = this;
+    EXPECT_EQ(as<IQorComInternal>(IID_IQorComInternal, bare.p)->GetImpl(&impl), E_FAIL);
+    EXPECT_EQ(impl, nullptr);
+    Ref<IQorAcqTrigger> trigger;
+    EXPECT_EQ(bare->QueryInterface(IID_IQorAcqTrigger, trigger.out()), E_NOINTERFACE);
+}
+
+// A load would replace the library FIFO the listeners' callbacks are on.
+TEST_F(AcqFifoObject, ALoadIsRefusedWhileListenersAreConnected)
+{
+    ccTestArchive archive(0x40FFFFFF);
+    Ref<IQorPersistArchive> persist = as<IQorPersistArchive>(IID_IQorPersistArchive);
+    ASSERT_EQ(persist->Persist(archive.held.p, 0x40FFFFFF), S_OK);
+    ASSERT_EQ(archive.p->SetMode(0x00FFFFFF), S_OK);
+    ccTestSink sink(DIID_IQorAcqCompleteEvent);
+    DWORD cookie = 0;
+    Ref<IConnectionPoint> point = ccTestAdvise(fifo.p, sink, &cookie);
+    EXPECT_EQ(persist->Persist(archive.held.p, 0x00FFFFFF), kListenersConnected);
+    ASSERT_EQ(point->Unadvise(cookie), S_OK);
+    ASSERT_EQ(fifo->AddDotNetOverrunSink(), S_OK);
+    EXPECT_EQ(persist->Persist(archive.held.p, 0x00FFFFFF), kListenersConnected);
+    ASSERT_EQ(fifo->RemoveDotNetOverrunSink(), S_OK);
+    EXPECT_EQ(persist->Persist(archive.held.p, 0x00FFFFFF), S_OK);
+}
+
+// A load that fails part-way, at the FIFO it names or at a value, leaves the
+// object with its library FIFO and values.
+TEST_F(AcqFifoObject, ALoadThatFailsPartWayChangesNothing)
+{
+    ASSERT_EQ(fifo->put_Timeout(2.0), S_OK);
+    void* before = nullptr;
+    ASSERT_EQ(as<IQorComInternal>(IID_IQorComInternal)->GetImpl(&before), S_OK);
+    const struct { const char* why; LONG port; double timeout; } cases[] = {{"a port the board lacks", 3, 1.0},
+                                                                            {"a negative time-out", 0, -1.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ccTestArchive archive(0x40FFFFFF);
+        LONG board = 0, port = c.port;
+        double timeout = c.timeout;
+        BSTR format = SysAllocString(u"Sony XC75 640x480");
+        BSTR keys[] = {SysAllocString(u"BoardIndex"), SysAllocString(u"VideoFormat"), SysAllocString(u"CameraPort"),
+                       SysAllocString(u"Timeout")};
+        EXPECT_EQ(archive.p->PersistI4(keys[0], &board) | archive.p->PersistString(keys[1], &format)
+                      | archive.p->PersistI4(keys[2], &port) | archive.p->PersistR8(keys[3], &timeout),
+                  S_OK);
+        for (BSTR key : keys) SysFreeString(key);
+        SysFreeString(format);
+        ASSERT_EQ(archive.p->SetMode(0x00FFFFFF), S_OK);
+        EXPECT_TRUE(FAILED(as<IQorPersistArchive>(IID_IQorPersistArchive)->Persist(archive.held.p, 0x00FFFFFF)));
+        void* now = nullptr;
+        EXPECT_EQ(as<IQorComInternal>(IID_IQorComInternal)->GetImpl(&now) | fifo->get_Timeout(&timeout), S_OK);
+        EXPECT_EQ(std::make_pair(now, timeout), std::make_pair(before, 2.0));
     }
 }
 

@@ -96,4 +96,48 @@ TEST_F(Lines, TheReleaseAtTheModulesEndLeavesNoLineHeld)
     EXPECT_EQ(point->Unadvise(cookie), S_OK);
 }
 
+// The line's library callbacks are registered once, at the first sink, and
+// withdrawn with the last; a sink that left hears nothing more.
+TEST_F(Lines, AnInputLineWatchesOnceForAllItsSinks)
+{
+    ccTestSink first(DIID_IQorInputLineEvents), second(DIID_IQorInputLineEvents);
+    DWORD cookies[2] = {};
+    Held<IConnectionPoint> point = advise(5, first, &cookies[0]);
+    advise(5, second, &cookies[1]);
+    EXPECT_EQ(sim().wakeObjects(5), 2u);
+    ASSERT_EQ(point->Unadvise(cookies[0]), S_OK);
+    EXPECT_EQ(sim().wakeObjects(5), 2u);
+    sim().raiseEdges(5, 2, 1);
+    EXPECT_TRUE(second.waitFor({kInputLineChanged, 5, 1}));
+    EXPECT_TRUE(first.calls().empty());
+    ASSERT_EQ(point->Unadvise(cookies[1]), S_OK);
+    EXPECT_EQ(sim().wakeObjects(5), 0u);
+    EXPECT_EQ(first.references.load(), 0u);
+}
+
+// A line that cannot tell both transitions, or has no library line left,
+// refuses a sink and keeps no reference to it.
+TEST_F(Lines, AnInputLineThatCannotWatchRefusesTheSink)
+{
+    const struct { const char* why; void (*make)(); } cases[] = {
+        {"one transition only", [] { sim().setAnswer(ccIidLineIO, 10, 0, 0); }},
+        {"released", [] { ccReleaseLineCollections(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        Held<IQorInputLine> line = lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, 3);
+        c.make();
+        Held<IConnectionPointContainer> container;
+        Held<IConnectionPoint> point;
+        ASSERT_EQ(line->QueryInterface(IID_IConnectionPointContainer, container.out()), S_OK);
+        ASSERT_EQ(container->FindConnectionPoint(DIID_IQorInputLineEvents, &point.p), S_OK);
+        ccTestSink sink(DIID_IQorInputLineEvents);
+        DWORD cookie = 7;
+        EXPECT_EQ(point->Advise(&sink, &cookie), CONNECT_E_CANNOTCONNECT);
+        EXPECT_EQ(cookie, 0u);
+        EXPECT_EQ(sink.references.load(), 0u);
+        EXPECT_EQ(sim().wakeObjects(3), 0u);
+    }
+}
+
 } // namespace

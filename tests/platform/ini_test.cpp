@@ -43,4 +43,20 @@ TEST(PlatIni, TellsAMissingFileFromAMissingKey)
     EXPECT_EQ(plat::profileString(dir.wide("none.ini"), L"S", L"K", &value), plat::ProfileLookup::noFile);
 }
 
+// Only the first section of a name is read, and a header without its ']'
+// names no section.
+TEST(PlatIni, ReadsOnlyTheFirstSectionOfItsName)
+{
+    const std::string text = "[A]\nK=1\n[B]\nK=b\n[A]\nK=2\nL=3\n[C\nM=4\n";
+    const struct { const wchar_t* section; const wchar_t* key; bool found; const wchar_t* value; } cases[] = {
+        {L"A", L"K", true, L"1"}, {L"A", L"L", false, L""}, {L"B", L"K", true, L"b"},
+        {L"C", L"M", false, L""}, {L"[C", L"M", false, L""},
+    };
+    for (const auto& c : cases) {
+        std::wstring value;
+        EXPECT_EQ(plat::profileStringInText(text, c.section, c.key, &value), c.found) << c.section << c.key;
+        EXPECT_EQ(value, c.value) << c.section << c.key;
+    }
+}
+
 } // namespace

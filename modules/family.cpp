@@ -72,6 +72,7 @@ cc7360::cc7360(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model
 
 cc7360::~cc7360()
 {
+    leaveTable();
     cc7360::close();
 }
 
@@ -96,6 +97,7 @@ cc7370::cc7370(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> board
 
 cc7370::~cc7370()
 {
+    leaveTable();
     cc7370::close();
 }
 
@@ -123,6 +125,7 @@ cc7310d::cc7310d(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> mod
 
 cc7310d::~cc7310d()
 {
+    leaveTable();
     cc7310d::close();
 }
 

@@ -226,4 +226,34 @@ TEST(Devices, IEEE1394CamerasSortByIdentityThenSortValueAndEqualAgainstOtherBoar
     }
 }
 
+// Each class lists its live boards in the order they were built; a board
+// leaves as it goes, and an index outside the list is refused.
+TEST(Devices, EachClassListsItsLiveBoardsInBuildOrderAndRefusesOtherIndexes)
+{
+    const struct {
+        int32_t kind;
+        uint32_t (*count)();
+        ccBoard& (*at)(int);
+    } kCases[] = {
+        {ccIidImagingDevice, &ccImagingDevice::numDevices, [](int i) -> ccBoard& { return ccImagingDevice::getDevice(i); }},
+        {ccIidGigECamera, &ccGigEVisionCamera::numCameras,
+         [](int i) -> ccBoard& { return ccGigEVisionCamera::getCamera(i); }},
+        {ccIidDcamCamera, &cc1394DCAM::numCameras, [](int i) -> ccBoard& { return cc1394DCAM::getCamera(i); }},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.kind);
+        Boards b({{0, c.kind, u"", u"", 0}, {1, c.kind, u"", u"", 0}, {2, c.kind, u"", u"", 0}}, 3);
+        ASSERT_EQ(c.count(), 3u);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(&c.at(i), b.boards[static_cast<size_t>(i)].get());
+        for (int bad : {-1, 3})
+            EXPECT_THROW(c.at(bad), ccBoard::BadParams) << bad;
+        b.boards.erase(b.boards.begin() + 1);
+        ASSERT_EQ(c.count(), 2u);
+        EXPECT_EQ(&c.at(0), b.boards[0].get());
+        EXPECT_EQ(&c.at(1), b.boards[1].get());
+        EXPECT_THROW(c.at(2), ccBoard::BadParams);
+    }
+}
+
 } // namespace

@@ -256,4 +256,26 @@ TEST(Devices, EachClassListsItsLiveBoardsInBuildOrderAndRefusesOtherIndexes)
     }
 }
 
+// Once a device is closed, every feature operation raises; none answers
+// from what the device held.
+TEST(Devices, AClosedDevicesFeaturesAllRaise)
+{
+    const std::function<void(ccUnknownFeatureAccess&)> kOperations[] = {
+        [](ccUnknownFeatureAccess& f) { f.executeFeature(L"Reset"); },
+        [](ccUnknownFeatureAccess& f) { f.featureValue(L"Width"); },
+        [](ccUnknownFeatureAccess& f) { f.setFeatureValue(L"Width", L"1"); },
+        [](ccUnknownFeatureAccess& f) { f.featureNames(L"Root"); },
+        [](ccUnknownFeatureAccess& f) { f.featureKind(L"Width"); },
+        [](ccUnknownFeatureAccess& f) { f.featureChoices(L"PixelFormat"); },
+        [](ccUnknownFeatureAccess& f) { f.featureEntry(L"PixelFormat", 0); },
+    };
+    for (int32_t kind : {ccIidImagingDevice, ccIidGigECamera}) {
+        Boards b({{0, kind, u"", nullptr, 0}});
+        EXPECT_EQ(features(b).featureNames(L"Root").size(), 2u); // the engine exists
+        b.boards[0]->close();
+        for (size_t i = 0; i < std::size(kOperations); ++i)
+            EXPECT_THROW(kOperations[i](features(b)), ccUnknownFG::MissingFunctionality) << kind << " op " << i;
+    }
+}
+
 } // namespace

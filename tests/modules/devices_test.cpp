@@ -178,4 +178,15 @@ TEST_F(LinkCameras, ChannelsOutsideTheBoardLeadToNothing)
     EXPECT_THROW(board_.cameraFromPath(L"3"), ccQorLinkFrameGrabber::BadParams);
 }
 
+// Closing the board lets go of its cameras: their identities name nothing,
+// and the channels give no camera back.
+TEST_F(LinkCameras, AClosedBoardsCamerasAreGone)
+{
+    const uint32_t identity = board_.camera(0)->identity();
+    board_.close();
+    EXPECT_EQ(ccQorLinkCamera::fromIdentity(identity), nullptr);
+    EXPECT_THROW(board_.camera(0), ccUnknownFG::MissingFunctionality);
+    EXPECT_THROW(board_.cameraFromPath(L"0"), ccUnknownFG::MissingFunctionality);
+}
+
 } // namespace

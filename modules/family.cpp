@@ -18,88 +18,48 @@ std::unique_ptr<ccUnknownFG> build(std::unique_ptr<cc_BoardEntry>& entry, cc_Mod
     return std::make_unique<Board>(std::move(entry), std::move(model));
 }
 
-// Whether the model interface's variant (slot 3) is not 0. No engine exists
-// yet: a failure raises through the module itself.
-bool variantOf(const cc_BoardEntry& entry, ccIUnknown* model)
+// A Board over the model interface when board answers id, else null.
+template <class Board>
+std::unique_ptr<ccUnknownFG> buildFor(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board, int32_t id)
 {
-    uint32_t value = 0;
-    if (static_cast<ccIBoard_Variant*>(model)->variant(&value) != 0)
-        entry.module->raiseLastError();
-    return value != 0;
+    cc_ModPtr<ccIUnknown> model = modelOf(board, id);
+    return model ? build<Board>(entry, std::move(model)) : nullptr;
 }
 
-// Only whether the model interface answers 117 counts.
-bool answersExtra(ccIUnknown* model)
+// A WithVariant when the model interface's variant (slot 3) is not 0, else a
+// Plain. No engine exists yet: a failure raises through the module itself.
+template <class WithVariant, class Plain>
+std::unique_ptr<ccUnknownFG> buildByVariant(std::unique_ptr<cc_BoardEntry>& entry, cc_ModPtr<ccIUnknown> model)
 {
-    return static_cast<bool>(ccModQuery<ccIUnknown>(model, ccIid735xExtra));
+    uint32_t value = 0;
+    if (static_cast<ccIBoard_Variant*>(model.get())->variant(&value) != 0)
+        entry->module->raiseLastError();
+    return value != 0 ? build<WithVariant>(entry, std::move(model)) : build<Plain>(entry, std::move(model));
 }
 
 } // namespace
 
-cc7310c::cc7310c(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
-    : cc_CodedBoard(std::move(entry), std::move(model))
-{
-}
-
 std::unique_ptr<ccUnknownFG> cc7310c::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)
 {
     cc_ModPtr<ccIUnknown> model = modelOf(board, ccIid7310);
-    if (!model)
-        return nullptr;
-    return variantOf(*entry, model.get()) ? build<cc7310c>(entry, std::move(model))
-                                          : build<cc7310m>(entry, std::move(model));
-}
-
-cc7310m::cc7310m(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
-    : cc_CodedBoard(std::move(entry), std::move(model))
-{
-}
-
-cc7310l::cc7310l(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
-    : cc_CodedBoard(std::move(entry), std::move(model))
-{
+    return model ? buildByVariant<cc7310c, cc7310m>(entry, std::move(model)) : nullptr;
 }
 
 std::unique_ptr<ccUnknownFG> cc7310l::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)
 {
-    cc_ModPtr<ccIUnknown> model = modelOf(board, ccIid7310l);
-    return model ? build<cc7310l>(entry, std::move(model)) : nullptr;
-}
-
-cc7312::cc7312(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
-    : cc_CodedBoard(std::move(entry), std::move(model))
-{
+    return buildFor<cc7310l>(entry, board, ccIid7310l);
 }
 
 std::unique_ptr<ccUnknownFG> cc7312::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)
 {
-    cc_ModPtr<ccIUnknown> model = modelOf(board, ccIid7312);
-    return model ? build<cc7312>(entry, std::move(model)) : nullptr;
-}
-
-cc7350l::cc7350l(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
-    : cc_CodedBoard(std::move(entry), std::move(model))
-{
-}
-
-cc7351::cc7351(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
-    : cc_CodedBoard(std::move(entry), std::move(model)), extra_(answersExtra(boardInterface()))
-{
+    return buildFor<cc7312>(entry, board, ccIid7312);
 }
 
 std::unique_ptr<ccUnknownFG> cc7351::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)
 {
-    if (cc_ModPtr<ccIUnknown> model = modelOf(board, ccIid735x)) {
-        return variantOf(*entry, model.get()) ? build<cc7354>(entry, std::move(model))
-                                              : build<cc7351>(entry, std::move(model));
-    }
-    cc_ModPtr<ccIUnknown> model = modelOf(board, ccIid7350l);
-    return model ? build<cc7350l>(entry, std::move(model)) : nullptr;
-}
-
-cc7354::cc7354(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
-    : cc_CodedBoard(std::move(entry), std::move(model)), extra_(answersExtra(boardInterface()))
-{
+    if (cc_ModPtr<ccIUnknown> model = modelOf(board, ccIid735x))
+        return buildByVariant<cc7354, cc7351>(entry, std::move(model));
+    return buildFor<cc7350l>(entry, board, ccIid7350l);
 }
 
 cc7360::cc7360(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
@@ -112,13 +72,13 @@ cc7360::cc7360(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model
 
 cc7360::~cc7360()
 {
+    leaveTable();
     cc7360::close();
 }
 
 std::unique_ptr<ccUnknownFG> cc7360::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)
 {
-    cc_ModPtr<ccIUnknown> model = modelOf(board, ccIid7360);
-    return model ? build<cc7360>(entry, std::move(model)) : nullptr;
+    return buildFor<cc7360>(entry, board, ccIid7360);
 }
 
 void cc7360::close()
@@ -137,6 +97,7 @@ cc7370::cc7370(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> board
 
 cc7370::~cc7370()
 {
+    leaveTable();
     cc7370::close();
 }
 
@@ -164,13 +125,13 @@ cc7310d::cc7310d(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> mod
 
 cc7310d::~cc7310d()
 {
+    leaveTable();
     cc7310d::close();
 }
 
 std::unique_ptr<ccUnknownFG> cc7310d::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)
 {
-    cc_ModPtr<ccIUnknown> model = modelOf(board, ccIid7310d);
-    return model ? build<cc7310d>(entry, std::move(model)) : nullptr;
+    return buildFor<cc7310d>(entry, board, ccIid7310d);
 }
 
 void cc7310d::close()

@@ -8,11 +8,8 @@
 #include <utility>
 
 #include "modules/devices.h"
+#include "modules/modptr.h"
 #include "modules/unknownfg.h"
-
-// What every family factory takes and gives: a new board when board answers
-// for the model (entry is taken only then), else null.
-using cc_BoardFactory = std::unique_ptr<ccUnknownFG> (*)(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board);
 
 // A model whose lines are bound with one I/O configuration code.
 template <class Self, int32_t Code>
@@ -20,19 +17,36 @@ class cc_CodedBoard : public cc_TabledBoard<Self, cc_IOBoard> {
 public:
     static constexpr uint32_t kTableSize = 16;
 
-protected:
+    // model is the interface that answers for the model.
     cc_CodedBoard(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
         : cc_TabledBoard<Self, cc_IOBoard>(std::move(entry), std::move(model))
     {
     }
+
+protected:
     int32_t ioCode(cc_UnknownFrameGrabber&) override { return Code; }
+};
+
+// A 735x model (67); its flag: the model interface answers 117.
+template <class Self, int32_t Code>
+class cc_735xBoard : public cc_CodedBoard<Self, Code> {
+public:
+    cc_735xBoard(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model)
+        : cc_CodedBoard<Self, Code>(std::move(entry), std::move(model)),
+          extra_(static_cast<bool>(ccModQuery<ccIUnknown>(this->boardInterface(), ccIid735xExtra)))
+    {
+    }
+    bool extraFlag() const { return extra_; }
+
+private:
+    bool extra_;
 };
 
 // 64 with a variant other than 0.
 class cc7310c : public cc_CodedBoard<cc7310c, 8> {
 public:
     static constexpr const wchar_t* kModel = L"7310c";
-    cc7310c(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model);
+    using cc_CodedBoard::cc_CodedBoard;
     // Makes a cc7310c or a cc7310m; a variant the module fails to give
     // raises its error.
     static std::unique_ptr<ccUnknownFG> make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board);
@@ -42,20 +56,20 @@ public:
 class cc7310m : public cc_CodedBoard<cc7310m, 8> {
 public:
     static constexpr const wchar_t* kModel = L"7310m";
-    cc7310m(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model);
+    using cc_CodedBoard::cc_CodedBoard;
 };
 
 class cc7310l : public cc_CodedBoard<cc7310l, 8> {
 public:
     static constexpr const wchar_t* kModel = L"7310l";
-    cc7310l(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model);
+    using cc_CodedBoard::cc_CodedBoard;
     static std::unique_ptr<ccUnknownFG> make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board);
 };
 
 class cc7312 : public cc_CodedBoard<cc7312, 13> {
 public:
     static constexpr const wchar_t* kModel = L"7312";
-    cc7312(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model);
+    using cc_CodedBoard::cc_CodedBoard;
     static std::unique_ptr<ccUnknownFG> make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board);
 };
 
@@ -63,31 +77,23 @@ public:
 class cc7350l : public cc_CodedBoard<cc7350l, 26> {
 public:
     static constexpr const wchar_t* kModel = L"7350l";
-    cc7350l(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model);
+    using cc_CodedBoard::cc_CodedBoard;
 };
 
-// 67 with variant 0. Its flag: the model interface answers 117.
-class cc7351 : public cc_CodedBoard<cc7351, 14> {
+// 67 with variant 0.
+class cc7351 : public cc_735xBoard<cc7351, 14> {
 public:
     static constexpr const wchar_t* kModel = L"7351";
-    cc7351(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model);
+    using cc_735xBoard::cc_735xBoard;
     // Makes a cc7351 or a cc7354 for 67, else a cc7350l for 105.
     static std::unique_ptr<ccUnknownFG> make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board);
-    bool extraFlag() const { return extra_; }
-
-private:
-    bool extra_;
 };
 
-// 67 with a variant other than 0; its flag as the 7351's.
-class cc7354 : public cc_CodedBoard<cc7354, 15> {
+// 67 with a variant other than 0.
+class cc7354 : public cc_735xBoard<cc7354, 15> {
 public:
     static constexpr const wchar_t* kModel = L"7354";
-    cc7354(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> model);
-    bool extraFlag() const { return extra_; }
-
-private:
-    bool extra_;
+    using cc_735xBoard::cc_735xBoard;
 };
 
 // Holds the model interface's answers to 74, 87 and 90 until it closes.

@@ -84,44 +84,6 @@ cc_ModPtr<ccIUnknown> recognised(ccIUnknown* board, int32_t id)
     return cc_ModPtr<ccIUnknown>(board);
 }
 
-// The boards of one class, in the order they were built. Made on first use
-// and never destroyed: boards leave it at shut-down.
-template <class T>
-class ClassList {
-public:
-    static ClassList& instance()
-    {
-        static ClassList* list = new ClassList;
-        return *list;
-    }
-    void add(T* board)
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        boards_.push_back(board);
-    }
-    void remove(T* board)
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        boards_.erase(std::remove(boards_.begin(), boards_.end(), board), boards_.end());
-    }
-    uint32_t size()
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        return static_cast<uint32_t>(boards_.size());
-    }
-    T& at(int i)
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        if (i < 0 || static_cast<size_t>(i) >= boards_.size())
-            throw ccBoard::BadParams();
-        return *boards_[static_cast<size_t>(i)];
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<T*> boards_;
-};
-
 } // namespace
 
 // ---- cc_ModFeatures ----
@@ -216,16 +178,15 @@ std::wstring cc_ModFeatures::entry(const std::wstring& name, uint32_t index)
 // ---- ccImagingDevice ----
 
 ccImagingDevice::ccImagingDevice(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> board)
-    : ccUnknownFG(std::move(entry), std::move(board)),
+    : cc_TabledBoard(std::move(entry), std::move(board)),
       cc_ModFeatureAccess(*this, ccModQuery<ccIDevice_Features>(boardInterface(), ccIidDeviceFeatures)),
       device_(ccModQuery<ccIUnknown>(boardInterface(), ccIidImagingDevice))
 {
-    ClassList<ccImagingDevice>::instance().add(this);
 }
 
 ccImagingDevice::~ccImagingDevice()
 {
-    ClassList<ccImagingDevice>::instance().remove(this);
+    leaveTable();
     ccImagingDevice::close();
 }
 
@@ -247,16 +208,6 @@ cc_FrameGrabber* ccImagingDevice::createFrameGrabberImpl()
     return implementation();
 }
 
-uint32_t ccImagingDevice::numDevices()
-{
-    return ClassList<ccImagingDevice>::instance().size();
-}
-
-ccImagingDevice& ccImagingDevice::getDevice(int i)
-{
-    return ClassList<ccImagingDevice>::instance().at(i);
-}
-
 std::unique_ptr<ccUnknownFG> ccImagingDevice::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)
 {
     cc_ModPtr<ccIUnknown> own = recognised(board, ccIidImagingDevice);
@@ -268,18 +219,17 @@ std::unique_ptr<ccUnknownFG> ccImagingDevice::make(std::unique_ptr<cc_BoardEntry
 // ---- ccGigEVisionCamera ----
 
 ccGigEVisionCamera::ccGigEVisionCamera(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> board)
-    : ccUnknownFG(std::move(entry), std::move(board)),
+    : cc_TabledBoard(std::move(entry), std::move(board)),
       cc_ModFeatureAccess(*this, ccModQuery<ccIDevice_Features>(boardInterface(), ccIidDeviceFeatures)),
       camera_(ccModQuery<ccIUnknown>(boardInterface(), ccIidGigECamera)),
       heldA_(ccModQuery<ccIUnknown>(boardInterface(), ccIidGigEHeldA)),
       heldB_(ccModQuery<ccIUnknown>(boardInterface(), ccIidGigEHeldB))
 {
-    ClassList<ccGigEVisionCamera>::instance().add(this);
 }
 
 ccGigEVisionCamera::~ccGigEVisionCamera()
 {
-    ClassList<ccGigEVisionCamera>::instance().remove(this);
+    leaveTable();
     ccGigEVisionCamera::close();
 }
 
@@ -303,16 +253,6 @@ cc_FrameGrabber* ccGigEVisionCamera::createFrameGrabberImpl()
     return implementation();
 }
 
-uint32_t ccGigEVisionCamera::numCameras()
-{
-    return ClassList<ccGigEVisionCamera>::instance().size();
-}
-
-ccGigEVisionCamera& ccGigEVisionCamera::getCamera(int i)
-{
-    return ClassList<ccGigEVisionCamera>::instance().at(i);
-}
-
 std::unique_ptr<ccUnknownFG> ccGigEVisionCamera::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)
 {
     cc_ModPtr<ccIUnknown> own = recognised(board, ccIidGigECamera);
@@ -324,9 +264,8 @@ std::unique_ptr<ccUnknownFG> ccGigEVisionCamera::make(std::unique_ptr<cc_BoardEn
 // ---- cc1394DCAM ----
 
 cc1394DCAM::cc1394DCAM(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknown> board)
-    : ccUnknownFG(std::move(entry), std::move(board))
+    : cc_TabledBoard(std::move(entry), std::move(board))
 {
-    ClassList<cc1394DCAM>::instance().add(this);
     ccIUnknown* const from = boardInterface();
     camera_ = ccModQuery<ccIDcam_Camera>(from, ccIidDcamCamera);
     heldA_ = ccModQuery<ccIUnknown>(from, ccIidDcamHeldA);
@@ -338,7 +277,7 @@ cc1394DCAM::cc1394DCAM(std::unique_ptr<cc_BoardEntry> entry, cc_ModPtr<ccIUnknow
 
 cc1394DCAM::~cc1394DCAM()
 {
-    ClassList<cc1394DCAM>::instance().remove(this);
+    leaveTable();
     cc1394DCAM::close();
 }
 
@@ -392,16 +331,6 @@ cc_FrameGrabber* cc1394DCAM::createFrameGrabberImpl()
 {
     createImplementation();
     return implementation();
-}
-
-uint32_t cc1394DCAM::numCameras()
-{
-    return ClassList<cc1394DCAM>::instance().size();
-}
-
-cc1394DCAM& cc1394DCAM::getCamera(int i)
-{
-    return ClassList<cc1394DCAM>::instance().at(i);
 }
 
 std::unique_ptr<ccUnknownFG> cc1394DCAM::make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board)

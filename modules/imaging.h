@@ -89,8 +89,10 @@ protected:
 };
 
 // A generic imaging device (the board interface answers 106).
-class ccImagingDevice : public ccUnknownFG, public cc_ModFeatureAccess {
+class ccImagingDevice : public cc_TabledBoard<ccImagingDevice, ccUnknownFG>, public cc_ModFeatureAccess {
 public:
+    static constexpr uint32_t kTableSize = 0;
+    static constexpr const wchar_t* kModel = L"imaging device";
     using Errors = ccBoard::Errors;
     cmDeclareException(FeatureError, Errors, 0x10002c12u, "class ccImagingDevice::FeatureError");
 
@@ -105,8 +107,8 @@ public:
 
     // The devices alive, in the order they were built; getDevice raises
     // ccBoard::BadParams outside 0..numDevices()-1.
-    static uint32_t numDevices();
-    static ccImagingDevice& getDevice(int i);
+    static uint32_t numDevices() { return numBoards(); }
+    static ccImagingDevice& getDevice(int i) { return getBoard(i); }
 
     // A new device when board answers 106, else null; entry is taken only then.
     static std::unique_ptr<ccUnknownFG> make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board);
@@ -119,8 +121,10 @@ private:
 };
 
 // A GigE Vision camera (the board interface answers 97).
-class ccGigEVisionCamera : public ccUnknownFG, public cc_ModFeatureAccess {
+class ccGigEVisionCamera : public cc_TabledBoard<ccGigEVisionCamera, ccUnknownFG>, public cc_ModFeatureAccess {
 public:
+    static constexpr uint32_t kTableSize = 0;
+    static constexpr const wchar_t* kModel = L"GigE Vision camera";
     // Sent by a module; the library raises none of them itself.
     using Errors = ccBoard::Errors;
     cmDeclareException(NetworkError, Errors, 0x10002c0fu, "class ccGigEVisionCamera::NetworkError");
@@ -134,8 +138,8 @@ public:
     void close() override;
     std::wstring serialNumber() const override;
 
-    static uint32_t numCameras();
-    static ccGigEVisionCamera& getCamera(int i);
+    static uint32_t numCameras() { return numBoards(); }
+    static ccGigEVisionCamera& getCamera(int i) { return getBoard(i); }
 
     static std::unique_ptr<ccUnknownFG> make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board);
 
@@ -154,8 +158,10 @@ struct ccDcamBusEventInfo {
 };
 
 // An IEEE 1394 camera (the board interface answers 44).
-class cc1394DCAM : public ccUnknownFG {
+class cc1394DCAM : public cc_TabledBoard<cc1394DCAM, ccUnknownFG> {
 public:
+    static constexpr uint32_t kTableSize = 0;
+    static constexpr const wchar_t* kModel = L"IEEE 1394 camera";
     using BusEventCallback = ccCallback1<const ccDcamBusEventInfo&>;
 
     // board is the board interface itself; asks it for 44, 77, 85, 88, 94
@@ -169,8 +175,8 @@ public:
     std::wstring serialNumber() const override;
     void close() override;
 
-    static uint32_t numCameras();
-    static cc1394DCAM& getCamera(int i);
+    static uint32_t numCameras() { return numBoards(); }
+    static cc1394DCAM& getCamera(int i) { return getBoard(i); }
 
     static std::unique_ptr<ccUnknownFG> make(std::unique_ptr<cc_BoardEntry>& entry, ccIUnknown* board);
 

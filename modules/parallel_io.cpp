@@ -374,15 +374,22 @@ ccInputLine::CallbackHandle cc_InputLineState::add(const std::shared_ptr<cc_Inpu
     // Refused, the line stays enabled: its kind in force is another one's.
     if (kind_ != 3 && kind_ != kind)
         return {};
-    if (!with([kind](cc_IOLine& line) { return line.supportsEdgeKind(kind); })) {
+    const bool starting = !dispatcher_;
+    try {
+        if (!with([kind](cc_IOLine& line) { return line.supportsEdgeKind(kind); })) {
+            enable(wasEnabled);
+            return {};
+        }
+        if (starting)
+            start(key, kind);
+    } catch (...) {
+        // A module failure too leaves the line as it was.
         enable(wasEnabled);
-        return {};
+        throw;
     }
-    ccPtrHandle<cc_InputRegistration> made(new cc_InputRegistration(*this, std::move(callback), argument));
-    if (!dispatcher_) {
-        start(key, kind);
+    if (starting)
         with([kind](cc_IOLine& line) { line.watchEdgeKind(kind); });
-    }
+    ccPtrHandle<cc_InputRegistration> made(new cc_InputRegistration(*this, std::move(callback), argument));
     kind_ = kind;
     onDispatcher([&](ccCallbackDispatcher& d) { d.add({made, argument}); });
     registrations_.push_back(made);

@@ -85,9 +85,10 @@ protected:
     {
         table().add(this);
     }
-    // Before the board's parts are closed: the table never lists a board
-    // being taken apart.
-    ~cc_TabledBoard() override { table().remove(this); }
+    ~cc_TabledBoard() override { leaveTable(); }
+    // A class whose destructor closes parts of its own calls this first:
+    // the table never lists a board being taken apart.
+    void leaveTable() noexcept { table().remove(this); }
 
 private:
     static cc_BoardTable& table()

@@ -136,4 +136,57 @@ TEST_F(LinkCameras, AFifoOnAPortIsGreyAndTheModuleIsToldItsCamera)
     }
 }
 
+// Each camera alive has its own identity, never 0, by which it is found
+// until it goes; a camera without a module camera has no name and takes no
+// format.
+TEST_F(LinkCameras, IdentitiesNameTheLiveCamerasAlone)
+{
+    ccQorLinkCamera* made = board_.camera(0);
+    ASSERT_NE(made, nullptr);
+    uint32_t gone = 0;
+    {
+        ccQorLinkCamera a(nullptr, board_, L"a"), b(nullptr, board_, L"b");
+        const uint32_t ids[] = {made->identity(), a.identity(), b.identity()};
+        for (uint32_t id : ids)
+            EXPECT_NE(id, 0u);
+        EXPECT_NE(ids[0], ids[1]);
+        EXPECT_NE(ids[0], ids[2]);
+        EXPECT_NE(ids[1], ids[2]);
+        EXPECT_EQ(ccQorLinkCamera::fromIdentity(ids[0]), made);
+        EXPECT_EQ(ccQorLinkCamera::fromIdentity(ids[1]), &a);
+        EXPECT_EQ(ccQorLinkCamera::fromIdentity(ids[2]), &b);
+        gone = ids[1];
+
+        EXPECT_EQ(a.name(), L"");
+        EXPECT_FALSE(a.supports(ccVideoFormat::allFormats().front()->description(true)));
+        EXPECT_TRUE(a.supportedFormats().empty());
+        EXPECT_THROW(a.createAcqFifo(*ccVideoFormat::allFormats().front()), ccCameraPort::BadParams);
+    }
+    EXPECT_EQ(ccQorLinkCamera::fromIdentity(gone), nullptr);
+    EXPECT_EQ(ccQorLinkCamera::fromIdentity(0), nullptr);
+    EXPECT_EQ(ccQorLinkCamera::fromIdentity(made->identity()), made);
+}
+
+// The 7310d's channels as children: a negative channel or one past the
+// last leads to nothing, whatever the module holds.
+TEST_F(LinkCameras, ChannelsOutsideTheBoardLeadToNothing)
+{
+    for (int32_t channel : {-1, INT32_MIN, 3, INT32_MAX})
+        EXPECT_EQ(board_.child(channel), nullptr) << channel;
+    EXPECT_EQ(board_.child(2), board_.camera(2));
+    EXPECT_EQ(board_.deviceFromPath(L"0.0"), nullptr); // a camera has no channels
+    EXPECT_THROW(board_.cameraFromPath(L"3"), ccQorLinkFrameGrabber::BadParams);
+}
+
+// Closing the board lets go of its cameras: their identities name nothing,
+// and the channels give no camera back.
+TEST_F(LinkCameras, AClosedBoardsCamerasAreGone)
+{
+    const uint32_t identity = board_.camera(0)->identity();
+    board_.close();
+    EXPECT_EQ(ccQorLinkCamera::fromIdentity(identity), nullptr);
+    EXPECT_THROW(board_.camera(0), ccUnknownFG::MissingFunctionality);
+    EXPECT_THROW(board_.cameraFromPath(L"0"), ccUnknownFG::MissingFunctionality);
+}
+
 } // namespace

@@ -5,8 +5,12 @@
 #include <cstring>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
+#include "modules/internal/board_testing.h"
 #include "modules/startup.h"
+#include "platform/event_log_testing.h"
+#include "platform/registry_testing.h"
 #include "tests/support/sim_module.h"
 
 namespace {
@@ -108,6 +112,63 @@ TEST(Family, A7310dChannelThatFailsRaisesTheModulesErrorAndLeaksNothing)
         }
         sim_module::expectAllReleased();
     }
+}
+
+// A model whose variant the module fails to give is not built, and nothing
+// of the board stays.
+TEST(Family, AVariantTheModuleFailsToGiveLeavesTheBoardUnbuilt)
+{
+    ccModulesStartup();
+    for (int32_t iid : {ccIid7310, ccIid735x}) {
+        SCOPED_TRACE(iid);
+        {
+            sim_module::FamilyBoard family({{iid}, 1, 0, "SN"});
+            sim_module::failNext(iid, 3, ccBoard::HardwareNotResponding(L"variant", 3u));
+            family.registry = std::make_unique<cc_UnknownModule>();
+            family.registry->loadModule(sim_module::path());
+            EXPECT_TRUE(cc_BoardRegistryTesting::entries().empty());
+            EXPECT_EQ(cc7310c::numBoards() + cc7310m::numBoards() + cc7351::numBoards() + cc7354::numBoards(), 0u);
+        }
+        sim_module::expectAllReleased();
+    }
+}
+
+// A model's table lists its first 16 boards in the order they were built;
+// the 17th is built but left out, which the event log tells; indexes outside
+// the table are refused. Each board leaves its table as it goes.
+TEST(Family, ATableListsItsFirstSixteenBoardsAndTellsOfTheRest)
+{
+    ccModulesStartup();
+    const ccSimBoardModel model{{ccIid7312}, 0, 0, "SN-7312"};
+    {
+        cc_BoardRegistryTesting::reset();
+        cc_UnknownModule::setBoardBuilder(&ccBuildModuleBoard);
+        plat::clearRegistry();
+        sim().reset();
+        std::vector<std::u16string> names;
+        for (char16_t i = 0; i <= cc7312::kTableSize; ++i)
+            names.push_back(u"b" + std::u16string(1, static_cast<char16_t>(u'a' + i)));
+        sim_module::setBoards(names);
+        for (uint32_t i = 0; i < names.size(); ++i)
+            sim().setBoardModel(i, &model);
+        plat::collectEventLines(true);
+        cc_UnknownModule registry;
+        registry.loadModule(sim_module::path());
+        const std::vector<std::wstring> lines = plat::takeEventLines();
+        plat::collectEventLines(false);
+
+        EXPECT_EQ(cc_BoardRegistryTesting::entries().size(), names.size());
+        ASSERT_EQ(cc7312::numBoards(), cc7312::kTableSize);
+        for (uint32_t i = 0; i < cc7312::kTableSize; ++i)
+            EXPECT_EQ(cc7312::getBoard(static_cast<int>(i)).name(), L"b" + std::wstring(1, static_cast<wchar_t>(L'a' + i)));
+        for (int bad : {-1, 16})
+            EXPECT_THROW(cc7312::getBoard(bad), ccBoard::BadParams) << bad;
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(L"More than 16 7312 boards: \"bq\" is not listed"), std::wstring::npos);
+        cc_BoardRegistryTesting::reset();
+    }
+    EXPECT_EQ(cc7312::numBoards(), 0u);
+    sim_module::expectAllReleased();
 }
 
 } // namespace

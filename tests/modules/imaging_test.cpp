@@ -226,4 +226,93 @@ TEST(Devices, IEEE1394CamerasSortByIdentityThenSortValueAndEqualAgainstOtherBoar
     }
 }
 
+// Each class lists its live boards in the order they were built; a board
+// leaves as it goes, and an index outside the list is refused.
+TEST(Devices, EachClassListsItsLiveBoardsInBuildOrderAndRefusesOtherIndexes)
+{
+    const struct {
+        int32_t kind;
+        uint32_t (*count)();
+        ccBoard& (*at)(int);
+    } kCases[] = {
+        {ccIidImagingDevice, &ccImagingDevice::numDevices, [](int i) -> ccBoard& { return ccImagingDevice::getDevice(i); }},
+        {ccIidGigECamera, &ccGigEVisionCamera::numCameras,
+         [](int i) -> ccBoard& { return ccGigEVisionCamera::getCamera(i); }},
+        {ccIidDcamCamera, &cc1394DCAM::numCameras, [](int i) -> ccBoard& { return cc1394DCAM::getCamera(i); }},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.kind);
+        Boards b({{0, c.kind, u"", u"", 0}, {1, c.kind, u"", u"", 0}, {2, c.kind, u"", u"", 0}}, 3);
+        ASSERT_EQ(c.count(), 3u);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(&c.at(i), b.boards[static_cast<size_t>(i)].get());
+        for (int bad : {-1, 3})
+            EXPECT_THROW(c.at(bad), ccBoard::BadParams) << bad;
+        b.boards.erase(b.boards.begin() + 1);
+        ASSERT_EQ(c.count(), 2u);
+        EXPECT_EQ(&c.at(0), b.boards[0].get());
+        EXPECT_EQ(&c.at(1), b.boards[1].get());
+        EXPECT_THROW(c.at(2), ccBoard::BadParams);
+    }
+}
+
+// Once a device is closed, every feature operation raises; none answers
+// from what the device held.
+TEST(Devices, AClosedDevicesFeaturesAllRaise)
+{
+    const std::function<void(ccUnknownFeatureAccess&)> kOperations[] = {
+        [](ccUnknownFeatureAccess& f) { f.executeFeature(L"Reset"); },
+        [](ccUnknownFeatureAccess& f) { f.featureValue(L"Width"); },
+        [](ccUnknownFeatureAccess& f) { f.setFeatureValue(L"Width", L"1"); },
+        [](ccUnknownFeatureAccess& f) { f.featureNames(L"Root"); },
+        [](ccUnknownFeatureAccess& f) { f.featureKind(L"Width"); },
+        [](ccUnknownFeatureAccess& f) { f.featureChoices(L"PixelFormat"); },
+        [](ccUnknownFeatureAccess& f) { f.featureEntry(L"PixelFormat", 0); },
+    };
+    for (int32_t kind : {ccIidImagingDevice, ccIidGigECamera}) {
+        Boards b({{0, kind, u"", nullptr, 0}});
+        EXPECT_EQ(features(b).featureNames(L"Root").size(), 2u); // the engine exists
+        b.boards[0]->close();
+        for (size_t i = 0; i < std::size(kOperations); ++i)
+            EXPECT_THROW(kOperations[i](features(b)), ccUnknownFG::MissingFunctionality) << kind << " op " << i;
+    }
+}
+
+// A value goes to the module as its first 255 units and is read back as at
+// most the module's 256, with or without its 0; a serial number and an
+// identity, read in two calls, come back whole.
+TEST(Devices, ValuesAreCutAndReadUpToTheirLastUnitAndTwoCallTextsWhole)
+{
+    const struct { size_t units; size_t read; } kValues[] = {{0, 0}, {255, 255}, {256, 255}, {300, 255}};
+    Boards b({{0, ccIidGigECamera, u"", nullptr, 0}});
+    for (const auto& c : kValues) {
+        features(b).setFeatureValue(L"Width", std::wstring(c.units, L'v'));
+        EXPECT_EQ(features(b).featureValue(L"Width"), std::wstring(c.read, L'v')) << c.units;
+    }
+    const std::u16string full(ccFeatureUnits, u'f'), over(300, u'o');
+    const ccSimFeature long_[] = {{u"Full", u"Root", 1, full.c_str(), nullptr, 0, nullptr, 0},
+                                  {u"Over", u"Root", 1, over.c_str(), nullptr, 0, nullptr, 0}};
+    sim().setFeatures(long_, 2);
+    EXPECT_EQ(features(b).featureValue(L"Full"), std::wstring(ccFeatureUnits, L'f'));
+    EXPECT_EQ(features(b).featureValue(L"Over"), std::wstring(ccFeatureUnits, L'o'));
+    const std::u16string serial(1000, u's');
+    Boards d({{0, ccIidDcamCamera, serial.c_str(), serial.c_str(), 1}, {1, ccIidDcamCamera, u"", serial.c_str(), 2}},
+             2);
+    EXPECT_EQ(d.boards[0]->serialNumber(), std::wstring(1000, L's'));
+    EXPECT_EQ(d.boards[0]->compare(*d.boards[1]), -1); // the whole identities are equal
+}
+
+// A module error while an IEEE 1394 camera reads its identity or sort value
+// comes back from the comparison as the module's own.
+TEST(Devices, IEEE1394ComparisonRaisesTheModulesError)
+{
+    const struct { int32_t iid, slot; } kCases[] = {{ccIidDcamIdentity, 4}, {ccIidDcamCamera, 3}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.iid);
+        Boards b({{0, ccIidDcamCamera, u"", u"A", 1}, {1, ccIidDcamCamera, u"", u"A", 2}}, 2);
+        sim_module::failNext(c.iid, c.slot, ccBoard::Timeout(L"Lost", 5));
+        EXPECT_THROW(b.boards[0]->compare(*b.boards[1]), ccBoard::Timeout);
+    }
+}
+
 } // namespace

@@ -331,4 +331,27 @@ TEST_F(ParallelIO, TheLastReleaseOfOneObjectLeavesAnotherObjectsKindWatched)
     stays = Handle();
 }
 
+// A registration the module fails (asking for the edge kind, adding the wake
+// object) raises the module's error and leaves the line as it was: not
+// enabled, nothing added, free for the next registration.
+TEST_F(ParallelIO, AFailedRegistrationLeavesTheLineAsItWas)
+{
+    ccInputLine line = inputLine(0);
+    for (int32_t slot : {10, 12}) {
+        SCOPED_TRACE(slot);
+        ASSERT_FALSE(line.isEnabled());
+        sim_module::failNext(ccIidLineIO, slot, ccBoard::Timeout(L"Lost", 5));
+        EXPECT_THROW(watch(line, 1), ccBoard::Timeout);
+        EXPECT_EQ(std::make_tuple(line.isEnabled(), sim().wakeObjects(0)), std::make_tuple(false, 0u));
+    }
+    const ccPtrHandle<Counter> counter(new Counter);
+    Handle handle = watch(line, 0, counter);
+    ASSERT_FALSE(handle.empty());
+    sim().raiseEdges(0, 1, 1);
+    EXPECT_EQ(counter->waitFor(1), 1u);
+    sim().waitEdges();
+    handle = Handle();
+    line.enable(false);
+}
+
 } // namespace

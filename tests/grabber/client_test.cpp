@@ -4,9 +4,6 @@
 // board is the hardware: it is only told what to do and asked what it saw.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +19,7 @@
 #include "platform/com/holders.h"
 #include "platform/com/image.h"
 #include "platform/com/stream.h"
+#include "tests/support/com_prop_host.h"
 #include "tests/support/sim_module.h"
 
 namespace {
@@ -83,53 +81,9 @@ VARIANT arg(const char16_t* value)
     return v;
 }
 
-// Any event sink: what each call carried, as 32-bit integers.
-class Sink : public IDispatch {
-public:
-    explicit Sink(REFIID events) : events_(events) {}
-    HRESULT QueryInterface(REFIID iid, void** ppv) override
-    {
-        *ppv = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != events_) return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        return S_OK;
-    }
-    // Lives on the test's stack, longer than any connection.
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        std::vector<LONG> call;
-        for (UINT i = p->cArgs; i-- > 0;) { // rgvarg holds the last argument first
-            VARIANT v;
-            VariantInit(&v);
-            call.push_back(SUCCEEDED(VariantChangeType(&v, &p->rgvarg[i], 0, VT_I4)) ? v.lVal : -1);
-        }
-        std::lock_guard<std::mutex> hold(lock_);
-        calls_.push_back(call);
-        arrived_.notify_all();
-        return S_OK;
-    }
-    std::vector<std::vector<LONG>> waitFor(size_t n)
-    {
-        std::unique_lock<std::mutex> hold(lock_);
-        arrived_.wait_for(hold, std::chrono::seconds(5), [&] { return calls_.size() >= n; });
-        return calls_;
-    }
-
-private:
-    const IID events_;
-    std::mutex lock_;
-    std::condition_variable arrived_;
-    std::vector<std::vector<LONG>> calls_;
-};
-
 class Connection {
 public:
-    Connection(IUnknown* source, REFIID events, IUnknown* sink)
+    Connection(IUnknown* source, REFIID events, ccTestSink* sink)
     {
         Ref<IConnectionPointContainer> container = query<IConnectionPointContainer>(source, IID_IConnectionPointContainer);
         EXPECT_EQ(container->FindConnectionPoint(events, &point_.p), S_OK);
@@ -234,7 +188,7 @@ TEST_F(ComClient, AcquisitionsCompleteIntoImagesAndTellTheSink)
     Ref<IDispatch> fifo = makeFifo(u"Sony XC75 640x480");
     ASSERT_TRUE(fifo);
     ASSERT_EQ(invoke(fifo.p, u"TriggerModel", DISPATCH_PROPERTYPUT, {arg(0)}, nullptr), S_OK); // manual
-    Sink sink(DIID_IQorAcqCompleteEvent);
+    ccTestSink sink(DIID_IQorAcqCompleteEvent);
     Connection connected(fifo.p, DIID_IQorAcqCompleteEvent, &sink);
     Ref<IQorAcqFifo7320> acq = query<IQorAcqFifo7320>(fifo.p, IID_IQorAcqFifo7320);
     for (size_t i = 1; i <= 2; ++i) {
@@ -249,9 +203,8 @@ TEST_F(ComClient, AcquisitionsCompleteIntoImagesAndTellTheSink)
         for (uint32_t y = 0; y < 480; y += 7)
             for (uint32_t x = 0; x < 640; x += 13)
                 ASSERT_EQ(pels[y * 640 + x], ccSimPel(x, y, uint32_t(ticket), 0)) << x << ", " << y;
-        const std::vector<std::vector<LONG>> events = sink.waitFor(i);
-        ASSERT_EQ(events.size(), i);
-        EXPECT_EQ(events.back(), (std::vector<LONG>{trigger, ticket}));
+        EXPECT_TRUE(sink.waitFor({ccAcqEventId, trigger, ticket}));
+        EXPECT_EQ(sink.calls().size(), i);
     }
 }
 
@@ -270,12 +223,10 @@ TEST_F(ComClient, AnOutputLineDrivesTheBoardAndAnInputLineTellsItsSink)
     EXPECT_EQ(level, 1.0);
 
     Ref<IDispatch> input = firstLine(u"InputLines", &number);
-    Sink sink(DIID_IQorInputLineEvents);
+    ccTestSink sink(DIID_IQorInputLineEvents);
     Connection connected(input.p, DIID_IQorInputLineEvents, &sink);
     sim().raiseEdges(uint32_t(number), 1, 1);
-    const std::vector<std::vector<LONG>> events = sink.waitFor(1);
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0][0], number);
+    EXPECT_TRUE(sink.waitFor({kInputLineChanged, number, 0})); // high to low
     sim().waitEdges(); // the module thread that raised it has ended
 }
 

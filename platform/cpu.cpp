@@ -117,6 +117,17 @@ uint32_t onlineMask(uint32_t count)
     return count >= 32 ? 0xFFFFFFFFu : (1u << count) - 1u;
 }
 
+#if QORX_HAVE_CPUID
+// The extended control register 0: the register states the system saves.
+// Only valid where leaf 1 reports OSXSAVE.
+uint64_t xcr0()
+{
+    uint32_t low = 0, high = 0;
+    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return uint64_t{high} << 32 | low;
+}
+#endif
+
 SystemInfo machineInfo()
 {
     SystemInfo info{};
@@ -134,6 +145,7 @@ SystemInfo machineInfo()
         model += ((r.eax >> 16) & 0xF) << 4;
     info.processorLevel = family;
     info.processorRevision = (model << 8) | (r.eax & 0xF);
+    info.avxAvailable = (r.ecx & (1u << 27)) && (xcr0() & 6u) == 6u; // OSXSAVE, then XMM and YMM state
 #else
     info.architecture = Architecture::other;
 #endif

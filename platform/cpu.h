@@ -30,6 +30,7 @@ struct SystemInfo {
     uint32_t processorRevision;   // (display model << 8) | stepping
     bool sseAvailable;            // the system saves the SSE state
     bool sse2Available;
+    bool avxAvailable;            // the system saves the AVX (YMM) state
 };
 
 SystemInfo systemInfo();

@@ -94,7 +94,7 @@ void copyVendor(const plat::CpuidRegisters& leaf0, void* vendor)
 
 // Pins the calling thread to the processor reporting the highest basic leaf,
 // reads the identification there and puts the thread's own affinity back.
-void identifyProcessor(csysCpuInfo* r, bool sseOff, bool sse2Off)
+void identifyProcessor(csysCpuInfo* r, bool sseOff, bool sse2Off, bool avxOff)
 {
     plat::ThreadAffinity saved;
     bool haveSaved = plat::getThreadAffinity(&saved);
@@ -128,6 +128,10 @@ void identifyProcessor(csysCpuInfo* r, bool sseOff, bool sse2Off)
         features |= csysCpuSse;
     if ((leaf1.edx & (1u << 26)) && !sse2Off)
         features |= csysCpuSse2;
+    // AVX2 (leaf 7) needs AVX (leaf 1) and the system saving the YMM registers.
+    if ((features & csysCpuSse2) && !avxOff && maxLeaf >= 7 && (leaf1.ecx & (1u << 28)) &&
+        (plat::cpuid(7, 0).ebx & (1u << 5)))
+        features |= csysCpuAvx2;
     r->features = features;
 
     r->coreLayout = 0x101;
@@ -316,7 +320,7 @@ csysStatus csys_detectCpuInfo(csysCpuInfo* info)
     }
     r.stage = 2;
 
-    identifyProcessor(&r, sseOff, sse2Off);
+    identifyProcessor(&r, sseOff, sse2Off, !sys.avxAvailable);
     r.generation = generationOf(r.family);
     *info = r;
     return csysOk;

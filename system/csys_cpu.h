@@ -13,6 +13,9 @@ enum : uint32_t {
     csysCpuMmx = 1,
     csysCpuSse = 2,
     csysCpuSse2 = 8,
+    // Beyond the description's historical bits: AVX2, where the processor has
+    // it and the system saves its registers.
+    csysCpuAvx2 = 0x100,
 };
 
 struct csysCpuInfo {
@@ -20,7 +23,7 @@ struct csysCpuInfo {
     int32_t generation;      // 1..4 for families 4, 5, 6, 15; else 0
     int32_t family;          // -1 until known
     int32_t revision;        // as the system reports it; -1 until known
-    uint32_t features;       // csysCpuMmx | csysCpuSse | csysCpuSse2
+    uint32_t features;       // csysCpuMmx | csysCpuSse | csysCpuSse2 | csysCpuAvx2
     int32_t stage;           // 2 once detection has reached the processor
     int32_t processorCount;  // 1 until known
     uint32_t activeMask;     // processors 0..31; 1 until known

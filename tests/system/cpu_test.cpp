@@ -29,6 +29,8 @@ struct Machine {
     uint32_t coresPerPackage = 1;   // leaf 4
     uint32_t maxExtended = 0x80000008u;
     std::string brand = "Test Processor";
+    uint32_t ecx1 = 0; // AVX at bit 28
+    uint32_t ebx7 = 0; // AVX2 at bit 5
 
     std::vector<plat::CpuidRecord> records() const
     {
@@ -37,7 +39,8 @@ struct Machine {
         std::memcpy(&leaf0.edx, vendor + 4, 4);
         std::memcpy(&leaf0.ecx, vendor + 8, 4);
         std::vector<plat::CpuidRecord> r = {{0, 0, -1, leaf0},
-                                            {1, 0, -1, {family << 8, logicalPerPackage << 16, 0, edx1}},
+                                            {1, 0, -1, {family << 8, logicalPerPackage << 16, ecx1, edx1}},
+                                            {7, 0, -1, {0, ebx7, 0, 0}},
                                             {4, 0, -1, {(coresPerPackage - 1) << 26, 0, 0, 0}},
                                             {0x80000000u, 0, -1, {maxExtended, 0, 0, 0}}};
         char text[48] = {};
@@ -52,10 +55,10 @@ struct Machine {
 };
 
 // Type 586, level 6, revision 0x3A09.
-plat::SystemInfo recordedSystem(uint32_t processors, bool sseSaved = true)
+plat::SystemInfo recordedSystem(uint32_t processors, bool sseSaved = true, bool avxSaved = true)
 {
     const uint32_t mask = processors >= 32 ? 0xFFFFFFFFu : (1u << processors) - 1u;
-    return {plat::Architecture::x86, processors, mask, 4096, 586, 6, 0x3A09, sseSaved, sseSaved};
+    return {plat::Architecture::x86, processors, mask, 4096, 586, 6, 0x3A09, sseSaved, sseSaved, avxSaved};
 }
 
 // Detection against recorded registers and system information until the end of the scope.
@@ -72,9 +75,9 @@ struct Recorded {
     }
 };
 
-csysCpuInfo detect(const Machine& m, uint32_t processors = 8, bool sseSaved = true)
+csysCpuInfo detect(const Machine& m, uint32_t processors = 8, bool sseSaved = true, bool avxSaved = true)
 {
-    Recorded rec(m.records(), recordedSystem(processors, sseSaved));
+    Recorded rec(m.records(), recordedSystem(processors, sseSaved, avxSaved));
     csysCpuInfo info;
     std::memset(&info, 0xCC, sizeof info);
     EXPECT_EQ(csys_detectCpuInfo(&info), csysOk);
@@ -105,6 +108,34 @@ TEST(CpuDetection, FamilyFeaturesAndCoreLayout)
         EXPECT_EQ((std::array<int32_t, 4>{info.generation, static_cast<int32_t>(info.features), info.coreLayout,
                                           info.packageCount}),
                   c.generationFeaturesLayoutPackages) << "family " << c.family;
+    }
+}
+
+// AVX2 needs leaf 7's bit, AVX in leaf 1, SSE2, and the system saving the
+// YMM registers.
+TEST(CpuDetection, Avx2)
+{
+    constexpr uint32_t kAvx = 1u << 28, kAvx2 = 1u << 5;
+    const struct {
+        const char* name;
+        uint32_t maxLeaf, edx1, ecx1, ebx7;
+        bool avxSaved, offered;
+    } cases[] = {
+        {"everything", 0xD, kMmx | kSse | kSse2, kAvx, kAvx2, true, true},
+        {"state not saved", 0xD, kMmx | kSse | kSse2, kAvx, kAvx2, false, false},
+        {"no AVX", 0xD, kMmx | kSse | kSse2, 0, kAvx2, true, false},
+        {"no AVX2", 0xD, kMmx | kSse | kSse2, kAvx, 0, true, false},
+        {"no leaf 7", 6, kMmx | kSse | kSse2, kAvx, kAvx2, true, false},
+        {"no SSE2", 0xD, kMmx | kSse, kAvx, kAvx2, true, false},
+    };
+    for (const auto& c : cases) {
+        Machine m;
+        m.maxLeaf = c.maxLeaf;
+        m.edx1 = c.edx1;
+        m.ecx1 = c.ecx1;
+        m.ebx7 = c.ebx7;
+        const csysCpuInfo info = detect(m, 8, true, c.avxSaved);
+        EXPECT_EQ((info.features & csysCpuAvx2) != 0, c.offered) << c.name;
     }
 }
 

@@ -130,6 +130,7 @@ void uyvyToPlanes(benchmark::State& state, Path path)
     });
 }
 BENCHMARK_CAPTURE(uyvyToPlanes, plain, Path::plain);
+BENCHMARK_CAPTURE(uyvyToPlanes, sse2, Path::sse2);
 BENCHMARK_CAPTURE(uyvyToPlanes, fast, Path::fast);
 
 #ifdef QORX_HAVE_LIBYUV

@@ -27,11 +27,11 @@ inline uint32_t next(uint32_t& x)
     return x;
 }
 
-enum class Path { plain, fast };
+enum class Path { plain, sse2, fast };
 
 // For the life of the object: on the plain path a processor description
-// without SSE, which the fast kernels decline; the fast path keeps the
-// detected one.
+// without SSE, which the fast kernels decline; on the SSE2 path one without
+// AVX2; the fast path keeps the detected one (the widest kernels).
 class Processor {
 public:
     explicit Processor(Path path)
@@ -40,7 +40,7 @@ public:
             return;
         csysCpuInfo info;
         (void)csys_getCpuInfo(&info); // an x86_64 processor is always described
-        info.features = 0;
+        info.features = path == Path::plain ? 0 : info.features & ~uint32_t{csysCpuAvx2};
         (void)csys_overrideCpuInfo(&info); // detected above: cannot fail
     }
     ~Processor() { (void)csys_resetCpuInfo(); } // always 0

@@ -89,7 +89,7 @@ class Kernels {
 public:
     explicit Kernels(Path path) : processor_(path)
     {
-        ccPelConvertForceKernels(path == Path::fast ? ccPelConvertKernels::fast : ccPelConvertKernels::plain);
+        ccPelConvertForceKernels(path == Path::plain ? ccPelConvertKernels::plain : ccPelConvertKernels::fast);
     }
     ~Kernels() { ccPelConvertForceKernels(ccPelConvertKernels::asked); }
 
@@ -213,6 +213,7 @@ BENCHMARK(split_libyuv);
 #endif
 
 BENCHMARK_CAPTURE(grey, plain, Path::plain);
+BENCHMARK_CAPTURE(grey, sse2, Path::sse2);
 BENCHMARK_CAPTURE(grey, fast, Path::fast);
 #ifdef QORX_HAVE_LIBYUV
 // libyuv's luma in 8-bit fixed point, rounded; ours has 14-bit weights and
@@ -229,6 +230,7 @@ BENCHMARK_CAPTURE(grey_libyuv, J400, libyuv::ARGBToJ400);
 #endif
 
 BENCHMARK_CAPTURE(greyWeighted, plain, Path::plain);
+BENCHMARK_CAPTURE(greyWeighted, sse2, Path::sse2);
 BENCHMARK_CAPTURE(greyWeighted, fast, Path::fast);
 #ifdef QORX_HAVE_LIBYUV
 // ARGBToI400: studio-range luma (16 + BT.601 weights).

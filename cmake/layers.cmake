@@ -36,6 +36,13 @@ function(qorx_layer target)
   file(APPEND "${QORX_LAYER_FILE}" "${folder}: ${closure_text}\n")
 
   add_library(${target} STATIC ${L_SOURCES})
+  # An AVX2 twin's own file: only it is built for AVX2, and only code that
+  # has checked the processor calls into it.
+  foreach(src IN LISTS L_SOURCES)
+    if(src MATCHES "_avx2\\.cpp$")
+      set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS -mavx2)
+    endif()
+  endforeach()
   target_link_libraries(${target} PUBLIC ${L_USES} ${L_LINK})
 
   if(QORX_LAYER_CHECK)

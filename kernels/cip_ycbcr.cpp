@@ -5,19 +5,14 @@
 
 #include "kernels/internal/cip_simd.h"
 #include "kernels/internal/cip_work.h"
+#include "kernels/internal/cip_ycbcr_avx2.h"
+#include "kernels/internal/cip_ycbcr_fixed.h"
 #include "system/csys_copy.h"
 
 using cip_work::rowAt;
+using namespace cip_ycbcr;
 
 namespace {
-
-// Fixed point with 13 fractional bits, each the rounded product with 8192.
-struct Coefficients {
-    int32_t cy, crv, cgv, cgu, cbu;
-};
-constexpr Coefficients kFull{9535, 13074, -6660, -3203, 16531};   // 1.164, 1.596, -0.813, -0.391, 2.018
-constexpr Coefficients kHalved{9535, 6537, -3330, -1602, 8266};   // chroma of two neighbours summed
-constexpr Coefficients kQuartered{9535, 3269, -1665, -801, 4133}; // chroma sums of weight 4
 
 // Arithmetic shift written out (a right shift of a negative value is the
 // implementation's choice before C++20) without a branch: sums stay far
@@ -44,13 +39,10 @@ public:
     void pel(const Coefficients& k, int32_t y, int32_t u, int32_t v, uint8_t* r, uint8_t* g, uint8_t* b) const
     {
         const int32_t luma = k.cy * y;
-        *r = clamp(luma + k.crv * v + offR_);
-        *g = clamp(luma + k.cgu * u + k.cgv * v + offG_);
-        *b = clamp(luma + k.cbu * u + offB_);
+        *r = clamp(luma + k.crv * v + kOffsetR);
+        *g = clamp(luma + k.cgu * u + k.cgv * v + kOffsetG);
+        *b = clamp(luma + k.cbu * u + kOffsetB);
     }
-
-    int32_t offR() const { return offR_; }
-    int32_t offB() const { return offB_; }
 
 private:
     // The table covers -128..383; sums beyond it clamp the same way.
@@ -60,9 +52,6 @@ private:
     }
 
     uint8_t clamp_[512];
-    const int32_t offR_ = 4096 - 16 * kFull.cy - 128 * kFull.crv;
-    const int32_t offG_ = 4096 - 16 * kFull.cy - 128 * kFull.cgu - 128 * kFull.cgv;
-    const int32_t offB_ = 4096 - 16 * kFull.cy - 128 * kFull.cbu;
 };
 
 struct GreyTable {
@@ -80,19 +69,24 @@ struct GreyTable {
 typedef void (*RowSplit)(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* p0, uint8_t* p1,
                          uint8_t* p2);
 
-// The SSE2 row function when there is one, the processor has SSE2 and the
-// row has at least 16 pels; else the plain one stays.
+// The fast row function when there is one, the processor has SSE2 and the
+// row has at least 16 pels: the AVX2 one where there is one and the
+// processor has AVX2 too. Else the plain one stays.
 template <class Row>
-csysStatus chooseFast(int64_t pels, Row* row, Row fast)
+csysStatus chooseFast(int64_t pels, Row* row, Row fast, Row wide)
 {
     if (!fast || pels < 16)
         return csysOk;
     uint32_t features = 0;
     const csysStatus status = cip_simd::features(&features);
-    if (status >= 0 && (features & csysCpuSse2)) {
-        *row = fast;
-        cip_simd::served();
+    if (status < 0 || !(features & csysCpuSse2))
+        return status;
+    *row = fast;
+    if (wide && (features & csysCpuAvx2)) {
+        *row = wide;
+        cip_simd::servedWide();
     }
+    cip_simd::served();
     return status;
 }
 
@@ -118,7 +112,7 @@ bool rowsApart(const uint8_t* source, int32_t width, uint8_t* const* outputs, in
 // copied to the planes. With no pel to make nothing is written.
 csysStatus toPlanes(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride, uint8_t* p0,
                     uint8_t* p1, uint8_t* p2, int32_t destinationStride, int32_t pels, int64_t destinationMinimum,
-                    RowSplit split, RowSplit fastSplit = nullptr)
+                    RowSplit split, RowSplit fastSplit = nullptr, RowSplit wideSplit = nullptr)
 {
     csysStatus status = cip_work::checkSizes(width, height, sourceStride, destinationStride, destinationMinimum);
     if (status < 0)
@@ -127,7 +121,8 @@ csysStatus toPlanes(int32_t width, int32_t height, const uint8_t* source, int32_
         return csysErrNullArg;
     if (pels == 0)
         return csysOk;
-    status = chooseFast(pels, &split, fastSplit);
+    const RowSplit plain = split;
+    status = chooseFast(pels, &split, fastSplit, wideSplit);
     if (status < 0)
         return status;
     const Converter convert;
@@ -141,7 +136,7 @@ csysStatus toPlanes(int32_t width, int32_t height, const uint8_t* source, int32_
     uint8_t* w2 = work + 2 * static_cast<ptrdiff_t>(pels);
     // The fast kernels write the planes directly where the four rows are
     // apart (the result is the same); the work rows stay for the rest.
-    const bool direct = split == fastSplit;
+    const bool direct = split != plain;
     for (int32_t y = 0; y < height && status >= 0; ++y) {
         const uint8_t* s = rowAt(source, y, sourceStride);
         uint8_t* d[3] = {rowAt(p0, y, destinationStride), rowAt(p1, y, destinationStride),
@@ -253,8 +248,7 @@ struct Channel {
 };
 // The offset of G as the product 40 x k in a pair with V.
 constexpr int32_t kGreenOffsetFactor = 40;
-constexpr int32_t kGreenOffset = 4096 - 16 * kFull.cy - 128 * kFull.cgu - 128 * kFull.cgv;
-static_assert(kGreenOffset % kGreenOffsetFactor == 0 && kGreenOffset / kGreenOffsetFactor < 32768,
+static_assert(kOffsetG % kGreenOffsetFactor == 0 && kOffsetG / kGreenOffsetFactor < 32768,
               "the offset of G is 40 times a 16-bit factor");
 
 template <bool ThreeTerms>
@@ -278,7 +272,7 @@ inline __m128i channel8(const Channel& k, __m128i y, __m128i a, __m128i b)
 // coefficient set is scaled for).
 class Channels {
 public:
-    Channels(const Coefficients* const lanes[4], const Converter& convert)
+    explicit Channels(const Coefficients* const lanes[4])
     {
         int16_t ry[8], gu[8], gv[8], by[8];
         for (int i = 0; i < 4; ++i) {
@@ -287,12 +281,12 @@ public:
             gu[2 * i + 1] = int16_t(lanes[i]->cgu);
             by[2 * i + 1] = int16_t(lanes[i]->cbu);
             gv[2 * i] = int16_t(lanes[i]->cgv);
-            gv[2 * i + 1] = int16_t(kGreenOffset / kGreenOffsetFactor);
+            gv[2 * i + 1] = int16_t(kOffsetG / kGreenOffsetFactor);
         }
         auto load = [](const int16_t* v) { return cip_simd::load16(v); };
-        red_ = {load(ry), _mm_setzero_si128(), _mm_set1_epi32(convert.offR())};
+        red_ = {load(ry), _mm_setzero_si128(), _mm_set1_epi32(kOffsetR)};
         green_ = {load(gu), load(gv), _mm_setzero_si128()};
-        blue_ = {load(by), _mm_setzero_si128(), _mm_set1_epi32(convert.offB())};
+        blue_ = {load(by), _mm_setzero_si128(), _mm_set1_epi32(kOffsetB)};
     }
     // 16-bit values of the eight pels into rgb.
     void convert(__m128i y, __m128i u, __m128i v, __m128i* rgb) const
@@ -306,12 +300,13 @@ private:
     Channel red_, green_, blue_;
 };
 
-// Steps of 16 pels then of 8 while step8 serves them (pels up to `end`, 16
-// and 8 at a time), writing the three planes; returns the first pel left.
+// Steps of 16 pels then of 8 while step8 serves them (pels from `from` up to
+// `end`, 16 and 8 at a time), writing the three planes; returns the first pel
+// left.
 template <class Step8>
-int32_t convertSteps(int32_t end, uint8_t* const planes[3], Step8 step8)
+int32_t convertSteps(int32_t from, int32_t end, uint8_t* const planes[3], Step8 step8)
 {
-    int32_t j = 0;
+    int32_t j = from;
     for (; j + 16 <= end; j += 16) {
         __m128i first[3], second[3];
         step8(j, first);
@@ -328,21 +323,26 @@ int32_t convertSteps(int32_t end, uint8_t* const planes[3], Step8 step8)
     return j;
 }
 
-// splitUYVY with SSE2, eight pels a step over the pels whose chroma pairs
-// alternate between full and halved coefficients; the rest one at a time.
-void fastSplitUYVY(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g, uint8_t* b)
+// The last pel of a UYVY row's interior: 2K, K the pairs k with
+// 4k + 2 < width - 6.
+int32_t uyvyInteriorEnd(int32_t width) { return width > 8 ? 2 * ((width - 5) / 4) : 0; }
+
+// splitUYVY with SSE2 from pel `from` on, eight pels a step over the pels
+// whose chroma pairs alternate between full and halved coefficients; the rest
+// one at a time.
+void sse2SplitUYVY(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g, uint8_t* b,
+                   int32_t from)
 {
     const int32_t pels = width / 2;
-    // The last pel of the interior: 2K, K the pairs k with 4k + 2 < width - 6.
-    const int32_t interiorEnd = width > 8 ? 2 * ((width - 5) / 4) : 0;
+    const int32_t interiorEnd = uyvyInteriorEnd(width);
     const Coefficients* const lanes[4] = {&kFull, &kHalved, &kFull, &kHalved};
-    const Channels channels(lanes, convert);
+    const Channels channels(lanes);
     const __m128i lowBytes = _mm_set1_epi16(0x00FF);
     const __m128i lowWords = _mm_set1_epi32(0xFFFF);
     uint8_t* const planes[3] = {r, g, b};
     // Pels j..j + 7; pel j + 7 is odd and interior, so the pair after it,
     // read by the second load up to byte 2j + 19, lies within the row.
-    int32_t j = convertSteps(interiorEnd + 1, planes, [&](int32_t j, __m128i* rgb) {
+    int32_t j = convertSteps(from, interiorEnd + 1, planes, [&](int32_t j, __m128i* rgb) {
         const __m128i bytes = cip_simd::load16(s + 2 * static_cast<ptrdiff_t>(j));
         const __m128i next = cip_simd::load16(s + 2 * static_cast<ptrdiff_t>(j) + 4);
         const __m128i own = _mm_and_si128(bytes, lowBytes); // U0 V0 U1 V1 ...
@@ -353,6 +353,17 @@ void fastSplitUYVY(const Converter& convert, const uint8_t* s, int32_t width, ui
     });
     for (; j < pels; ++j)
         uyvyPel(convert, s, interiorEnd, j, r + j, g + j, b + j);
+}
+
+void fastSplitUYVY(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g, uint8_t* b)
+{
+    sse2SplitUYVY(convert, s, width, r, g, b, 0);
+}
+
+// The AVX2 steps, then the SSE2 ones for what they leave.
+void wideSplitUYVY(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g, uint8_t* b)
+{
+    sse2SplitUYVY(convert, s, width, r, g, b, cip_ycbcr_avx2::uyvyToPlanes(s, uyvyInteriorEnd(width), r, g, b));
 }
 
 // 32 pels of three bytes (96 bytes from p) sorted by byte: out[0], out[1]
@@ -401,7 +412,7 @@ void fastSplitUYV(const Converter& convert, const uint8_t* s, int32_t width, uin
 {
     const int32_t pels = width / 3;
     const Coefficients* const lanes[4] = {&kFull, &kFull, &kFull, &kFull};
-    const Channels channels(lanes, convert);
+    const Channels channels(lanes);
     uint8_t* const planes[3] = {r, g, b};
     const __m128i zero = _mm_setzero_si128();
     int32_t j = 0;
@@ -430,7 +441,7 @@ void fastSplitUYYVYY(const Converter& convert, const uint8_t* s, int32_t width, 
                      uint8_t* b)
 {
     const Coefficients* const lanes[4] = {&kFull, &kQuartered, &kQuartered, &kQuartered};
-    const Channels channels(lanes, convert);
+    const Channels channels(lanes);
     // Weights of a group's own chroma (a) and the next group's (b) per pel.
     const __m128i weightA = _mm_setr_epi16(1, 3, 2, 1, 1, 3, 2, 1);
     const __m128i weightB = _mm_setr_epi16(0, 1, 2, 3, 0, 1, 2, 3);
@@ -438,7 +449,7 @@ void fastSplitUYYVYY(const Converter& convert, const uint8_t* s, int32_t width, 
     uint8_t* const planes[3] = {r, g, b};
     // Group k interpolates while 6k + 9 < width; a step takes two such groups.
     const int32_t interpolating = width > 9 ? (width - 4) / 6 : 0;
-    const int32_t done = convertSteps(4 * interpolating / 8 * 8, planes, [&](int32_t j, __m128i* rgb) {
+    const int32_t done = convertSteps(0, 4 * interpolating / 8 * 8, planes, [&](int32_t j, __m128i* rgb) {
         const uint8_t* p = s + 6 * static_cast<ptrdiff_t>(j / 4);
         const __m128i y = _mm_setr_epi16(p[1], p[2], p[4], p[5], p[7], p[8], p[10], p[11]);
         const __m128i u = _mm_add_epi16(_mm_mullo_epi16(spread(p[0], p[6]), weightA),
@@ -451,9 +462,6 @@ void fastSplitUYYVYY(const Converter& convert, const uint8_t* s, int32_t width, 
         uyyvyyGroup(convert, s, width, k, r + 4 * k, g + 4 * k, b + 4 * k);
 }
 
-// The grey table as max(0, Y x 149 - 2321) >> 7 saturated at 255: the
-// formula gives every entry, so the fast steps write the table's bytes.
-constexpr int kGreyFactor = 149, kGreyBias = 2321, kGreyShift = 7;
 
 // Eight 16-bit Y lanes to eight grey bytes in the low half.
 inline __m128i grey8(__m128i y)
@@ -518,7 +526,8 @@ void fastGreyUYYVYY(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8
 // The Y bytes of a row: byte positions from `first` in steps of `step`, or,
 // with step 0, every byte whose position is not a multiple of 3.
 csysStatus toGrey(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride, uint8_t* destination,
-                  int32_t destinationStride, int64_t pels, int32_t first, int32_t step, GreyRow fast = nullptr)
+                  int32_t destinationStride, int64_t pels, int32_t first, int32_t step, GreyRow fast = nullptr,
+                  GreyRow wide = nullptr)
 {
     csysStatus status = cip_work::checkSizes(width, height, sourceStride, destinationStride, pels);
     if (status < 0)
@@ -527,7 +536,7 @@ csysStatus toGrey(int32_t width, int32_t height, const uint8_t* source, int32_t 
         return csysErrNullArg;
     const GreyTable grey;
     GreyRow row = nullptr;
-    status = chooseFast(pels, &row, fast);
+    status = chooseFast(pels, &row, fast, wide);
     if (status < 0)
         return status;
     for (int32_t y = 0; y < height; ++y) {
@@ -567,7 +576,7 @@ csysStatus cip_convertUYVYToRGBTyped(int32_t width, int32_t height, const uint8_
                                      uint8_t* red, uint8_t* green, uint8_t* blue, int32_t destinationStride)
 {
     return toPlanes(width, height, source, sourceStride, red, green, blue, destinationStride,
-                    width < 3 ? 0 : width / 2, width / 2, &splitUYVY, &fastSplitUYVY);
+                    width < 3 ? 0 : width / 2, width / 2, &splitUYVY, &fastSplitUYVY, &wideSplitUYVY);
 }
 
 csysStatus cip_convertUYVYToGreyscaleTyped(int32_t width, int32_t height, const uint8_t* source,

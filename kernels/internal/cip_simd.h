@@ -50,6 +50,13 @@ inline std::atomic<uint64_t>& servedCalls()
     return calls;
 }
 inline void served() { servedCalls().fetch_add(1, std::memory_order_relaxed); }
+// Of those, the calls an AVX2 kernel served.
+inline std::atomic<uint64_t>& servedWideCalls()
+{
+    static std::atomic<uint64_t> calls{0};
+    return calls;
+}
+inline void servedWide() { servedWideCalls().fetch_add(1, std::memory_order_relaxed); }
 
 // The features word of the effective processor description.
 [[nodiscard]] inline csysStatus features(uint32_t* bits)

@@ -136,14 +136,14 @@ TEST(Bayer, FastKernelsMatchThePlainOnes)
 {
     auto same = [](int32_t w) { return w; };
     kernel_test::expectPathsAlike(
-        {"colour", 3, same, [](int32_t w, int32_t h) { return w % 8 == 0 && w >= 16 && h >= 4; },
+        {"colour", 3, false, same, [](int32_t w, int32_t h) { return w % 8 == 0 && w >= 16 && h >= 4; },
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertBayer8ToRGBTyped(w, h, s, ss, d[0], d[1], d[2], ds);
          }},
         40);
     for (int32_t phase = 0; phase < 4; ++phase)
         kernel_test::expectPathsAlike(
-            {"grey", 1, same, [](int32_t w, int32_t) { return w % 8 == 0 && w >= 16; },
+            {"grey", 1, false, same, [](int32_t w, int32_t) { return w % 8 == 0 && w >= 16; },
              [phase](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
                  return cip_convertBayer8ToGreyscaleTyped(w, h, s, ss, phase, 0.2, 0.5, 0.3, d[0], ds);
              }},

@@ -1,6 +1,7 @@
-// The plain and the SSE2 path of a conversion, forced in turn through the
-// processor description, compared bit for bit on every small shape, row
-// start alignment and stride, with guard bytes around every buffer.
+// The plain, the SSE2 and the AVX2 path of a conversion, forced in turn
+// through the processor description (AVX2 only where the processor has it),
+// compared bit for bit on every small shape, row start alignment and stride,
+// with guard bytes around every buffer.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -60,6 +61,7 @@ private:
 struct Conversion {
     const char* name;
     int planes;                               // destinations written
+    bool wide;                                // has an AVX2 kernel
     std::function<int32_t(int32_t)> pels;     // destination row width for a source width
     std::function<bool(int32_t, int32_t)> fast; // shapes the fast kernel serves
     std::function<csysStatus(int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds)>
@@ -67,10 +69,27 @@ struct Conversion {
     int32_t (*minStride)(int32_t) = nullptr; // when the stride must reach beyond the pels
 };
 
-// Only SSE2 and below, or only MMX: the fast kernels serve or decline.
+enum class Path { plain, sse2, avx2 };
+
+// Only MMX (the fast kernels decline), SSE2 and below, or AVX2 too.
 struct ForcedPath : forced_cpu::ForcedCpu {
-    explicit ForcedPath(bool fast) : ForcedCpu(fast ? csysCpuMmx | csysCpuSse | csysCpuSse2 : csysCpuMmx) {}
+    explicit ForcedPath(Path path)
+        : ForcedCpu(path == Path::plain  ? uint32_t{csysCpuMmx}
+                    : path == Path::sse2 ? uint32_t{csysCpuMmx | csysCpuSse | csysCpuSse2}
+                                         : uint32_t{csysCpuMmx | csysCpuSse | csysCpuSse2 | csysCpuAvx2})
+    {
+    }
 };
+
+// The paths this processor can take.
+inline std::vector<Path> paths()
+{
+    csysCpuInfo info{};
+    EXPECT_EQ(csys_getCpuInfo(&info), csysOk);
+    if (info.features & csysCpuAvx2)
+        return {Path::plain, Path::sse2, Path::avx2};
+    return {Path::plain, Path::sse2};
+}
 
 // Widths 1..maxWidth, heights 1..5, row starts 0..15 bytes past a 16-byte
 // boundary, strides a few bytes past the rows.
@@ -81,25 +100,30 @@ inline void expectPathsAlike(const Conversion& c, int32_t maxWidth)
             for (int32_t shift = 0; shift < 16; ++shift) {
                 const int32_t ss = w + (h + shift) % 7, n = c.pels(w);
                 const int32_t ds = (c.minStride ? c.minStride(w) : n) + shift % 3 + 1;
-                std::vector<uint8_t> result[2][3];
-                for (int fast = 0; fast < 2; ++fast) {
-                    const ForcedPath path(fast);
+                std::vector<uint8_t> result[3][3];
+                for (const Path p : paths()) {
+                    const ForcedPath path(p);
+                    const int at = static_cast<int>(p);
                     Fenced s(w, h, ss, shift, 1u + w, 0), d[3] = {{n, h, ds, (shift + 5) % 16, 2u + h},
                                                                   {n, h, ds, (shift + 7) % 16, 3u + h},
                                                                   {n, h, ds, shift, 4u + h}};
                     uint8_t* planes[3] = {d[0].p(), d[1].p(), d[2].p()};
-                    const uint64_t served = cip_fastKernelCalls();
+                    const uint64_t served = cip_fastKernelCalls(), wide = cip_wideKernelCalls();
                     ASSERT_EQ(c.run(w, h, s.p(), ss, planes, ds), csysOk) << c.name << " " << w << "x" << h;
-                    EXPECT_EQ(cip_fastKernelCalls() - served, uint64_t(fast && c.fast(w, h)))
+                    const bool fast = p != Path::plain && c.fast(w, h);
+                    EXPECT_EQ(cip_fastKernelCalls() - served, uint64_t(fast)) << c.name << " " << w << "x" << h;
+                    EXPECT_EQ(cip_wideKernelCalls() - wide, uint64_t(fast && c.wide && p == Path::avx2))
                         << c.name << " " << w << "x" << h;
                     EXPECT_TRUE(s.unchanged()) << c.name;
                     for (int k = 0; k < c.planes; ++k) {
                         EXPECT_TRUE(d[k].fenceKept()) << c.name << " " << w << "x" << h << " plane " << k;
-                        result[fast][k] = d[k].bytes();
+                        result[at][k] = d[k].bytes();
                     }
                 }
                 for (int k = 0; k < c.planes; ++k)
-                    ASSERT_EQ(result[0][k], result[1][k]) << c.name << " " << w << "x" << h << " shift " << shift;
+                    for (size_t at = 1; at < paths().size(); ++at)
+                        ASSERT_EQ(result[0][k], result[at][k])
+                            << c.name << " " << w << "x" << h << " shift " << shift << " path " << at;
             }
 }
 

@@ -1,0 +1,15 @@
+// The AVX2 bulk of the YCbCr row conversions (cip_ycbcr_avx2.cpp, the only
+// file built for AVX2): each converts a row's first pels in steps of its own
+// and returns how many it wrote; the SSE2 and plain code converts the rest.
+// Only called where the processor description offers AVX2.
+#pragma once
+#include <cstdint>
+
+namespace cip_ycbcr_avx2 {
+
+// UYVY into planes, pels 0..n-1 with n at most interiorEnd + 1: the pels
+// whose chroma alternates between a pair's own and the halved sum with the
+// next pair's.
+int32_t uyvyToPlanes(const uint8_t* s, int32_t interiorEnd, uint8_t* r, uint8_t* g, uint8_t* b);
+
+} // namespace cip_ycbcr_avx2

@@ -1,6 +1,7 @@
-// The Bayer and UYVY colour kernels on one 1920 x 1080 frame, each first on
-// its plain path, then on its SSE2 path, then beside the closest conversion of
-// a library where it was found at configure time:
+// The Bayer and YCbCr colour kernels on one 1920 x 1080 frame, each first on
+// its plain path, then on its SSE2 path, then on the widest the processor
+// takes (`fast`: AVX2 for the YCbCr kernels where offered), then beside the
+// closest conversion of a library where it was found at configure time:
 //
 // - Bayer 8-bit mosaic to colour: OpenCV's bilinear demosaic
 //   (cv::cvtColor, COLOR_BayerBG2BGR), which writes packed BGR, alone and
@@ -12,8 +13,7 @@
 //   without any colour arithmetic (libyuv-dev).
 //
 // libyuv and OpenCV pick their own widest kernels (AVX2 where present) unless
-// held back; ours are SSE2 only. Each case reports pels per second and
-// ns_per_pel.
+// held back. Each case reports pels per second and ns_per_pel.
 //
 //   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQORX_BUILD_BENCH=ON
 //   cmake --build build-bench --target bench_colour

@@ -1,9 +1,10 @@
 // The packed colour conversions on one 1920 x 1080 frame, in pels per
-// second: each conversion's plain loop, then its SSE2 kernel, then, where
+// second: each conversion's plain loop, then its SSE2 kernel (and for grey
+// the widest the processor takes, `fast`: AVX2 where offered), then, where
 // libyuv was found at configure time, libyuv's closest conversion on the same
 // pels. libyuv's "ARGB" is our packed 32-bit pel (byte 0 blue, 3 the fourth
-// value); libyuv picks its own widest kernels (AVX2 where present), ours are
-// SSE2 only. libyuv's headers come with Debian's libyuv-dev.
+// value); libyuv picks its own widest kernels (AVX2 where present).
+// libyuv's headers come with Debian's libyuv-dev.
 //
 //   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQORX_BUILD_BENCH=ON
 //   cmake --build build-bench --target bench_pelconvert

@@ -149,3 +149,34 @@ TEST(YCbCr, GreyInPlaceAlikeOnEveryPath)
 }
 
 } // namespace
+
+// The first plane written over the source's own rows, ahead of where they are
+// read: a fast kernel must go through the work rows there, as the plain one
+// does, or it reads bytes it has already written.
+TEST(YCbCr, PlanesOverTheSourceAlikeOnEveryPath)
+{
+    const struct {
+        const char* name;
+        Planes convert;
+    } rows[] = {{"UYV", cip_convertUYVToRGBTyped},
+                {"UYVY", cip_convertUYVYToRGBTyped},
+                {"UYYVYY", cip_convertUYYVYYToRGBTyped}};
+    constexpr int32_t kWidth = 200, kHeight = 3, kAhead = 60;
+    for (const auto& r : rows) {
+        std::vector<uint8_t> plain[3];
+        for (const kernel_test::Path p : kernel_test::paths()) {
+            const kernel_test::ForcedPath path(p);
+            // One row more than converted, for the first plane's last row.
+            kernel_test::Fenced s(kWidth, kHeight + 1, kWidth, 0, 11), g(kWidth, kHeight, kWidth, 3, 12),
+                b(kWidth, kHeight, kWidth, 5, 13);
+            ASSERT_EQ(r.convert(kWidth, kHeight, s.p(), kWidth, s.p() + kAhead, g.p(), b.p(), kWidth), csysOk)
+                << r.name;
+            const std::vector<uint8_t> out[3] = {s.bytes(), g.bytes(), b.bytes()};
+            for (int k = 0; k < 3; ++k) {
+                if (p == kernel_test::Path::plain)
+                    plain[k] = out[k];
+                EXPECT_EQ(out[k], plain[k]) << r.name << " plane " << k << " path " << static_cast<int>(p);
+            }
+        }
+    }
+}

@@ -112,11 +112,11 @@ TEST(YCbCr, FastKernelsMatchThePlainOnes)
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertUYVYToRGBTyped(w, h, s, ss, d[0], d[1], d[2], ds);
          }},
-        {"UYV grey", 1, false, [](int32_t w) { return w / 3; }, [](int32_t w, int32_t) { return w / 3 >= 16; },
+        {"UYV grey", 1, true, [](int32_t w) { return w / 3; }, [](int32_t w, int32_t) { return w / 3 >= 16; },
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertUYVToGreyscaleTyped(w, h, s, ss, d[0], ds);
          }},
-        {"UYYVYY grey", 1, false, [](int32_t w) { return 2 * w / 3; }, [](int32_t w, int32_t) { return 2 * w / 3 >= 16; },
+        {"UYYVYY grey", 1, true, [](int32_t w) { return 2 * w / 3; }, [](int32_t w, int32_t) { return 2 * w / 3 >= 16; },
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertUYYVYYToGreyscaleTyped(w, h, s, ss, d[0], ds);
          }},
@@ -124,7 +124,7 @@ TEST(YCbCr, FastKernelsMatchThePlainOnes)
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertPacked24ToPlanesTyped(w, h, s, ss, d[0], d[1], d[2], ds);
          }},
-        {"UYVY grey", 1, false, [](int32_t w) { return w / 2; }, from16,
+        {"UYVY grey", 1, true, [](int32_t w) { return w / 2; }, from16,
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertUYVYToGreyscaleTyped(w, h, s, ss, d[0], ds);
          }},

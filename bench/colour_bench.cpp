@@ -133,6 +133,51 @@ BENCHMARK_CAPTURE(uyvyToPlanes, plain, Path::plain);
 BENCHMARK_CAPTURE(uyvyToPlanes, sse2, Path::sse2);
 BENCHMARK_CAPTURE(uyvyToPlanes, fast, Path::fast);
 
+// The grey conversions on 1920-pel rows: UYVY and UYYVYY read the UYVY
+// frame's bytes as their own (3840 and 2880 bytes a row), UYV a frame of its
+// own (5760 bytes a row).
+void uyvyToGrey(benchmark::State& state, Path path)
+{
+    Frame& f = frame();
+    const frame_bench::Processor processor(path);
+    run(state, [&] {
+        if (cip_convertUYVYToGreyscaleTyped(2 * kWidth, kHeight, f.uyvy.p(), 2 * kWidth, f.out[0].p(), kWidth) !=
+            csysOk)
+            state.SkipWithError("the conversion failed");
+    });
+}
+BENCHMARK_CAPTURE(uyvyToGrey, plain, Path::plain);
+BENCHMARK_CAPTURE(uyvyToGrey, sse2, Path::sse2);
+BENCHMARK_CAPTURE(uyvyToGrey, fast, Path::fast);
+
+void uyvToGrey(benchmark::State& state, Path path)
+{
+    static Plane uyv(3 * kWidth, kHeight, 7);
+    Frame& f = frame();
+    const frame_bench::Processor processor(path);
+    run(state, [&] {
+        if (cip_convertUYVToGreyscaleTyped(3 * kWidth, kHeight, uyv.p(), 3 * kWidth, f.out[0].p(), kWidth) != csysOk)
+            state.SkipWithError("the conversion failed");
+    });
+}
+BENCHMARK_CAPTURE(uyvToGrey, plain, Path::plain);
+BENCHMARK_CAPTURE(uyvToGrey, sse2, Path::sse2);
+BENCHMARK_CAPTURE(uyvToGrey, fast, Path::fast);
+
+void uyyvyyToGrey(benchmark::State& state, Path path)
+{
+    Frame& f = frame();
+    const frame_bench::Processor processor(path);
+    run(state, [&] {
+        if (cip_convertUYYVYYToGreyscaleTyped(3 * kWidth / 2, kHeight, f.uyvy.p(), 3 * kWidth / 2, f.out[0].p(),
+                                              kWidth) != csysOk)
+            state.SkipWithError("the conversion failed");
+    });
+}
+BENCHMARK_CAPTURE(uyyvyyToGrey, plain, Path::plain);
+BENCHMARK_CAPTURE(uyyvyyToGrey, sse2, Path::sse2);
+BENCHMARK_CAPTURE(uyyvyyToGrey, fast, Path::fast);
+
 #ifdef QORX_HAVE_LIBYUV
 // With ssse3 libyuv is held to SSE2 and SSSE3, its narrowest x86 kernels, the
 // nearest to ours.

@@ -491,10 +491,10 @@ void fastGreyUYVY(const GreyTable&, const uint8_t* s, int64_t pels, uint8_t* out
     });
 }
 
-// UYV grey: byte 1 of each pel, 32 pels a step.
-void fastGreyUYV(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8_t* out)
+// UYV grey from pel `from` on: byte 1 of each pel, 32 pels a step.
+void sse2GreyUYV(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8_t* out, int64_t from)
 {
-    int64_t j = 0;
+    int64_t j = from;
     for (; j + 32 <= pels; j += 32) {
         __m128i bytes[6];
         deinterleave3(s + 3 * j, bytes);
@@ -505,11 +505,16 @@ void fastGreyUYV(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8_t*
         out[j] = grey.t[s[3 * j + 1]];
 }
 
-// UYYVYY grey: bytes 1 and 2 of each three (U Y0 Y1, V Y2 Y3), 32 threes a
-// step; pel i is byte 3 (i / 2) + 1 + i % 2.
-void fastGreyUYYVYY(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8_t* out)
+void fastGreyUYV(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8_t* out)
 {
-    int64_t j = 0;
+    sse2GreyUYV(grey, s, pels, out, 0);
+}
+
+// UYYVYY grey: bytes 1 and 2 of each three (U Y0 Y1, V Y2 Y3), 32 threes a
+// step, from pel `from` (even) on; pel i is byte 3 (i / 2) + 1 + i % 2.
+void sse2GreyUYYVYY(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8_t* out, int64_t from)
+{
+    int64_t j = from;
     for (; j + 64 <= pels; j += 64) {
         __m128i bytes[6];
         deinterleave3(s + 3 * (j / 2), bytes);
@@ -521,6 +526,29 @@ void fastGreyUYYVYY(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8
     }
     for (; j < pels; ++j)
         out[j] = grey.t[s[3 * (j / 2) + 1 + j % 2]];
+}
+
+void fastGreyUYYVYY(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8_t* out)
+{
+    sse2GreyUYYVYY(grey, s, pels, out, 0);
+}
+
+// The AVX2 grey rows take rows of 32 pels or more (bar an odd last UYYVYY
+// pel); the SSE2 ones the rest.
+void wideGreyUYVY(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8_t* out)
+{
+    if (cip_ycbcr_avx2::uyvyToGrey(s, static_cast<int32_t>(pels), out) < pels)
+        fastGreyUYVY(grey, s, pels, out);
+}
+
+void wideGreyUYV(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8_t* out)
+{
+    sse2GreyUYV(grey, s, pels, out, cip_ycbcr_avx2::uyvToGrey(s, static_cast<int32_t>(pels), out));
+}
+
+void wideGreyUYYVYY(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8_t* out)
+{
+    sse2GreyUYYVYY(grey, s, pels, out, cip_ycbcr_avx2::uyyvyyToGrey(s, static_cast<int32_t>(pels), out));
 }
 
 // The Y bytes of a row: byte positions from `first` in steps of `step`, or,
@@ -568,7 +596,8 @@ csysStatus cip_convertUYVToRGBTyped(int32_t width, int32_t height, const uint8_t
 csysStatus cip_convertUYVToGreyscaleTyped(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride,
                                           uint8_t* destination, int32_t destinationStride)
 {
-    return toGrey(width, height, source, sourceStride, destination, destinationStride, width / 3, 1, 3, &fastGreyUYV);
+    return toGrey(width, height, source, sourceStride, destination, destinationStride, width / 3, 1, 3, &fastGreyUYV,
+                  &wideGreyUYV);
 }
 
 // A row of two bytes has no V byte for its one pel: nothing is converted.
@@ -582,7 +611,8 @@ csysStatus cip_convertUYVYToRGBTyped(int32_t width, int32_t height, const uint8_
 csysStatus cip_convertUYVYToGreyscaleTyped(int32_t width, int32_t height, const uint8_t* source,
                                            int32_t sourceStride, uint8_t* destination, int32_t destinationStride)
 {
-    return toGrey(width, height, source, sourceStride, destination, destinationStride, width / 2, 1, 2, &fastGreyUYVY);
+    return toGrey(width, height, source, sourceStride, destination, destinationStride, width / 2, 1, 2, &fastGreyUYVY,
+                  &wideGreyUYVY);
 }
 
 csysStatus cip_convertUYYVYYToRGBTyped(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride,
@@ -596,7 +626,7 @@ csysStatus cip_convertUYYVYYToGreyscaleTyped(int32_t width, int32_t height, cons
                                              int32_t sourceStride, uint8_t* destination, int32_t destinationStride)
 {
     return toGrey(width, height, source, sourceStride, destination, destinationStride,
-                  2 * static_cast<int64_t>(width) / 3, 0, 0, &fastGreyUYYVYY);
+                  2 * static_cast<int64_t>(width) / 3, 0, 0, &fastGreyUYYVYY, &wideGreyUYYVYY);
 }
 
 csysStatus cip_convertPacked24ToPlanesTyped(int32_t width, int32_t height, const uint8_t* source,

@@ -66,7 +66,83 @@ __m256i bytes32(__m256i first, __m256i second)
     return _mm256_permute4x64_epi64(_mm256_packus_epi16(first, second), 0xD8);
 }
 
+// 16-bit Y lanes to grey: max(0, Y x factor - bias) >> shift, which the
+// byte pack saturates at 255, as the grey table has it.
+__m256i grey16(__m256i y)
+{
+    const __m256i scaled = _mm256_subs_epu16(_mm256_mullo_epi16(y, _mm256_set1_epi16(kGreyFactor)),
+                                             _mm256_set1_epi16(kGreyBias));
+    return _mm256_srli_epi16(scaled, kGreyShift);
+}
+
+// Steps of 32 pels over a row of at least 32, the last moved back to end at
+// `end` (rewriting pels with the same bytes), each start a multiple of
+// `align`; returns the pels written (0 for a shorter row).
+template <class Step>
+int32_t steps32(int32_t end, int32_t align, Step step)
+{
+    if (end < 32)
+        return 0;
+    int32_t j = 0;
+    for (; j + 32 <= end; j += 32)
+        step(j);
+    if (j < end) {
+        j = (end - 32) / align * align;
+        step(j);
+        j += 32;
+    }
+    return j;
+}
+
 } // namespace
+
+int32_t cip_ycbcr_avx2::uyvyToGrey(const uint8_t* s, int32_t pels, uint8_t* out)
+{
+    return steps32(pels, 1, [&](int32_t j) {
+        const uint8_t* p = s + 2 * static_cast<ptrdiff_t>(j);
+        store32(out + j, bytes32(grey16(_mm256_srli_epi16(load32(p), 8)), grey16(_mm256_srli_epi16(load32(p + 32), 8))));
+    });
+}
+
+int32_t cip_ycbcr_avx2::uyvToGrey(const uint8_t* s, int32_t pels, uint8_t* out)
+{
+    // Pels 0..15 in the low lane, 16..31 in the high one: the chunks 0..2 of
+    // the 96 bytes and 3..5 (the same layout) meet lane by lane as (0, 5),
+    // (1, 4) and (2, 3).
+    // Of 16 pels (three 16-byte chunks), each chunk's Y bytes moved to their
+    // pel's place, zeros elsewhere.
+    const __m128i y0 = _mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i y1 = _mm_setr_epi8(-1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1);
+    const __m128i y2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14);
+    const __m256i m05 = _mm256_setr_m128i(y0, y2), m14 = _mm256_setr_m128i(y1, y1), m23 = _mm256_setr_m128i(y2, y0);
+    const __m256i zero = _mm256_setzero_si256();
+    return steps32(pels, 1, [&](int32_t j) {
+        const uint8_t* p = s + 3 * static_cast<ptrdiff_t>(j);
+        const __m256i c01 = load32(p), c23 = load32(p + 32), c45 = load32(p + 64);
+        const __m256i c05 = _mm256_blend_epi32(c01, c45, 0xF0), c14 = _mm256_permute2x128_si256(c01, c45, 0x21);
+        const __m256i y = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(c05, m05), _mm256_shuffle_epi8(c14, m14)),
+                                          _mm256_shuffle_epi8(c23, m23));
+        store32(out + j, _mm256_packus_epi16(grey16(_mm256_unpacklo_epi8(y, zero)), grey16(_mm256_unpackhi_epi8(y, zero))));
+    });
+}
+
+int32_t cip_ycbcr_avx2::uyyvyyToGrey(const uint8_t* s, int32_t pels, uint8_t* out)
+{
+    // 32 pels from 48 bytes: each lane gets 12 of them (eight pels), then
+    // the Y bytes 1, 2, 4, 5, ... of each three as 16-bit lanes. The second
+    // load starts at byte 16 so as not to read past byte 47.
+    const __m256i first = _mm256_setr_epi32(0, 1, 2, 2, 3, 4, 5, 5);
+    const __m256i second = _mm256_setr_epi32(2, 3, 4, 4, 5, 6, 7, 7);
+    const __m256i ys = _mm256_setr_epi8(1, -1, 2, -1, 4, -1, 5, -1, 7, -1, 8, -1, 10, -1, 11, -1, 1, -1, 2, -1, 4,
+                                        -1, 5, -1, 7, -1, 8, -1, 10, -1, 11, -1);
+    // Steps start at even pels, the first Y byte of a three.
+    return steps32(pels, 2, [&](int32_t j) {
+        const uint8_t* p = s + 3 * static_cast<ptrdiff_t>(j / 2);
+        const __m256i low = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(load32(p), first), ys);
+        const __m256i high = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(load32(p + 16), second), ys);
+        store32(out + j, bytes32(grey16(low), grey16(high)));
+    });
+}
 
 int32_t cip_ycbcr_avx2::uyvyToPlanes(const uint8_t* s, int32_t interiorEnd, uint8_t* r, uint8_t* g, uint8_t* b)
 {

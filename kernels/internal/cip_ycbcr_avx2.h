@@ -12,4 +12,11 @@ namespace cip_ycbcr_avx2 {
 // next pair's.
 int32_t uyvyToPlanes(const uint8_t* s, int32_t interiorEnd, uint8_t* r, uint8_t* g, uint8_t* b);
 
+// Grey from the Y bytes of UYVY, UYV and UYYVYY rows of `pels` pels: all of
+// them where there are 32 or more (for UYYVYY an odd last pel is left), else
+// none.
+int32_t uyvyToGrey(const uint8_t* s, int32_t pels, uint8_t* out);
+int32_t uyvToGrey(const uint8_t* s, int32_t pels, uint8_t* out);
+int32_t uyyvyyToGrey(const uint8_t* s, int32_t pels, uint8_t* out);
+
 } // namespace cip_ycbcr_avx2

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 
 #include "kernels/cip_bayer.h"
 #include "kernels/cip_ycbcr.h"
@@ -112,11 +113,11 @@ TEST(YCbCr, FastKernelsMatchThePlainOnes)
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertUYVYToRGBTyped(w, h, s, ss, d[0], d[1], d[2], ds);
          }},
-        {"UYV grey", 1, false, [](int32_t w) { return w / 3; }, [](int32_t w, int32_t) { return w / 3 >= 16; },
+        {"UYV grey", 1, true, [](int32_t w) { return w / 3; }, [](int32_t w, int32_t) { return w / 3 >= 16; },
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertUYVToGreyscaleTyped(w, h, s, ss, d[0], ds);
          }},
-        {"UYYVYY grey", 1, false, [](int32_t w) { return 2 * w / 3; }, [](int32_t w, int32_t) { return 2 * w / 3 >= 16; },
+        {"UYYVYY grey", 1, true, [](int32_t w) { return 2 * w / 3; }, [](int32_t w, int32_t) { return 2 * w / 3 >= 16; },
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertUYYVYYToGreyscaleTyped(w, h, s, ss, d[0], ds);
          }},
@@ -124,27 +125,45 @@ TEST(YCbCr, FastKernelsMatchThePlainOnes)
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertPacked24ToPlanesTyped(w, h, s, ss, d[0], d[1], d[2], ds);
          }},
-        {"UYVY grey", 1, false, [](int32_t w) { return w / 2; }, from16,
+        {"UYVY grey", 1, true, [](int32_t w) { return w / 2; }, from16,
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertUYVYToGreyscaleTyped(w, h, s, ss, d[0], ds);
          }},
     };
-    for (const auto& c : conversions)
-        kernel_test::expectPathsAlike(c, 136);
+    // The AVX2 grey kernels take 32 pels a step: widths up to three steps and
+    // a few pels more.
+    const struct { const char* name; int32_t maxWidth; } wider[] = {
+        {"UYVY grey", 2 * 100}, {"UYV grey", 3 * 100}, {"UYYVYY grey", 3 * 100 / 2}};
+    for (const auto& c : conversions) {
+        int32_t maxWidth = 136;
+        for (const auto& w : wider)
+            if (std::string(w.name) == c.name)
+                maxWidth = w.maxWidth;
+        kernel_test::expectPathsAlike(c, maxWidth);
+    }
 }
 
-// Grey into the source's own rows: the UYVY kernel's last step, moved back
-// over pels written already, must not read them as source bytes.
+// Grey into the source's own rows: the last step of a fast kernel, moved
+// back over pels written already, must not read them as source bytes (20
+// pels for SSE2, 40 for AVX2).
 TEST(YCbCr, GreyInPlaceAlikeOnEveryPath)
 {
-    std::vector<uint8_t> plain;
-    for (const kernel_test::Path p : kernel_test::paths()) {
-        const kernel_test::ForcedPath path(p);
-        kernel_test::Fenced s(40, 2, 40, 0, 9);
-        ASSERT_EQ(cip_convertUYVYToGreyscaleTyped(40, 2, s.p(), 40, s.p(), 40), csysOk);
-        if (p == kernel_test::Path::plain)
-            plain = s.bytes();
-        EXPECT_EQ(s.bytes(), plain) << "path " << static_cast<int>(p);
+    const struct { Grey convert; int32_t width; } cases[] = {
+        {cip_convertUYVYToGreyscaleTyped, 40},
+        {cip_convertUYVYToGreyscaleTyped, 80},
+        {cip_convertUYVToGreyscaleTyped, 120},
+        {cip_convertUYYVYYToGreyscaleTyped, 60},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> plain;
+        for (const kernel_test::Path p : kernel_test::paths()) {
+            const kernel_test::ForcedPath path(p);
+            kernel_test::Fenced s(c.width, 2, c.width, 0, 9);
+            ASSERT_EQ(c.convert(c.width, 2, s.p(), c.width, s.p(), c.width), csysOk);
+            if (p == kernel_test::Path::plain)
+                plain = s.bytes();
+            EXPECT_EQ(s.bytes(), plain) << c.width << " bytes, path " << static_cast<int>(p);
+        }
     }
 }
 

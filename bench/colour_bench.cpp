@@ -10,7 +10,9 @@
 // - UYVY to colour planes: libyuv's UYVYToARGB followed by SplitARGBPlane
 //   (alpha dropped), with its widest kernels and held to SSSE3, and, as a
 //   floor, UYVYToI422, which only sorts the bytes into Y, U and V planes
-//   without any colour arithmetic (libyuv-dev).
+//   without any colour arithmetic (libyuv-dev);
+// - UYV and UYYVYY to colour planes: no library conversion to set beside
+//   them; their plain, SSE2 and AVX2 paths only.
 //
 // libyuv and OpenCV pick their own widest kernels (AVX2 where present) unless
 // held back. Each case reports pels per second and ns_per_pel.
@@ -177,6 +179,37 @@ void uyyvyyToGrey(benchmark::State& state, Path path)
 BENCHMARK_CAPTURE(uyyvyyToGrey, plain, Path::plain);
 BENCHMARK_CAPTURE(uyyvyyToGrey, sse2, Path::sse2);
 BENCHMARK_CAPTURE(uyyvyyToGrey, fast, Path::fast);
+
+// The colour conversions on 1920-pel rows: UYV from a frame of its own, UYYVYY
+// from the UYVY frame's bytes (2880 bytes a row).
+void uyvToPlanes(benchmark::State& state, Path path)
+{
+    static Plane uyv(3 * kWidth, kHeight, 8);
+    Frame& f = frame();
+    const frame_bench::Processor processor(path);
+    run(state, [&] {
+        if (cip_convertUYVToRGBTyped(3 * kWidth, kHeight, uyv.p(), 3 * kWidth, f.out[0].p(), f.out[1].p(),
+                                     f.out[2].p(), kWidth) != csysOk)
+            state.SkipWithError("the conversion failed");
+    });
+}
+BENCHMARK_CAPTURE(uyvToPlanes, plain, Path::plain);
+BENCHMARK_CAPTURE(uyvToPlanes, sse2, Path::sse2);
+BENCHMARK_CAPTURE(uyvToPlanes, fast, Path::fast);
+
+void uyyvyyToPlanes(benchmark::State& state, Path path)
+{
+    Frame& f = frame();
+    const frame_bench::Processor processor(path);
+    run(state, [&] {
+        if (cip_convertUYYVYYToRGBTyped(3 * kWidth / 2, kHeight, f.uyvy.p(), 3 * kWidth / 2, f.out[0].p(),
+                                        f.out[1].p(), f.out[2].p(), kWidth) != csysOk)
+            state.SkipWithError("the conversion failed");
+    });
+}
+BENCHMARK_CAPTURE(uyyvyyToPlanes, plain, Path::plain);
+BENCHMARK_CAPTURE(uyyvyyToPlanes, sse2, Path::sse2);
+BENCHMARK_CAPTURE(uyyvyyToPlanes, fast, Path::fast);
 
 #ifdef QORX_HAVE_LIBYUV
 // With ssse3 libyuv is held to SSE2 and SSSE3, its narrowest x86 kernels, the

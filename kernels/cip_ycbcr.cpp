@@ -406,16 +406,17 @@ void fastSplitPacked24(const Converter&, const uint8_t* s, int32_t width, uint8_
     }
 }
 
-// splitUYV with SSE2: 32 pels a step sorted into U, Y and V, then the
-// arithmetic eight pels at a time.
-void fastSplitUYV(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g, uint8_t* b)
+// splitUYV with SSE2 from pel `from` on: 32 pels a step sorted into U, Y and
+// V, then the arithmetic eight pels at a time.
+void sse2SplitUYV(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g, uint8_t* b,
+                  int32_t from)
 {
     const int32_t pels = width / 3;
     const Coefficients* const lanes[4] = {&kFull, &kFull, &kFull, &kFull};
     const Channels channels(lanes);
     uint8_t* const planes[3] = {r, g, b};
     const __m128i zero = _mm_setzero_si128();
-    int32_t j = 0;
+    int32_t j = from;
     for (; j + 32 <= pels; j += 32) {
         __m128i bytes[6];
         deinterleave3(s + 3 * static_cast<ptrdiff_t>(j), bytes);
@@ -434,11 +435,25 @@ void fastSplitUYV(const Converter& convert, const uint8_t* s, int32_t width, uin
         convert.pel(kFull, s[3 * j + 1], s[3 * j], s[3 * j + 2], r + j, g + j, b + j);
 }
 
-// splitUYYVYY with SSE2, two groups a step while the group after them has its
-// V byte in the row (so both interpolate towards the next chroma); the last
-// groups one at a time.
-void fastSplitUYYVYY(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g,
-                     uint8_t* b)
+void fastSplitUYV(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g, uint8_t* b)
+{
+    sse2SplitUYV(convert, s, width, r, g, b, 0);
+}
+
+// The AVX2 steps, then the plain code for what they leave.
+void wideSplitUYV(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g, uint8_t* b)
+{
+    sse2SplitUYV(convert, s, width, r, g, b, cip_ycbcr_avx2::uyvToPlanes(s, width / 3, r, g, b));
+}
+
+// Group k interpolates while 6k + 9 < width: the pels of those groups.
+int32_t uyyvyyInterpolatingEnd(int32_t width) { return width > 9 ? 4 * ((width - 4) / 6) : 0; }
+
+// splitUYYVYY with SSE2 from pel `from` (a multiple of 4) on, two groups a
+// step while the group after them has its V byte in the row (so both
+// interpolate towards the next chroma); the last groups one at a time.
+void sse2SplitUYYVYY(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g,
+                     uint8_t* b, int32_t from)
 {
     const Coefficients* const lanes[4] = {&kFull, &kQuartered, &kQuartered, &kQuartered};
     const Channels channels(lanes);
@@ -447,9 +462,8 @@ void fastSplitUYYVYY(const Converter& convert, const uint8_t* s, int32_t width, 
     const __m128i weightB = _mm_setr_epi16(0, 1, 2, 3, 0, 1, 2, 3);
     auto spread = [](int a, int b) { return _mm_setr_epi16(a, a, a, a, b, b, b, b); };
     uint8_t* const planes[3] = {r, g, b};
-    // Group k interpolates while 6k + 9 < width; a step takes two such groups.
-    const int32_t interpolating = width > 9 ? (width - 4) / 6 : 0;
-    const int32_t done = convertSteps(0, 4 * interpolating / 8 * 8, planes, [&](int32_t j, __m128i* rgb) {
+    // A step takes two interpolating groups.
+    const int32_t done = convertSteps(from, uyyvyyInterpolatingEnd(width) / 8 * 8, planes, [&](int32_t j, __m128i* rgb) {
         const uint8_t* p = s + 6 * static_cast<ptrdiff_t>(j / 4);
         const __m128i y = _mm_setr_epi16(p[1], p[2], p[4], p[5], p[7], p[8], p[10], p[11]);
         const __m128i u = _mm_add_epi16(_mm_mullo_epi16(spread(p[0], p[6]), weightA),
@@ -460,6 +474,20 @@ void fastSplitUYYVYY(const Converter& convert, const uint8_t* s, int32_t width, 
     });
     for (int32_t k = done / 4; k < width / 6; ++k)
         uyyvyyGroup(convert, s, width, k, r + 4 * k, g + 4 * k, b + 4 * k);
+}
+
+void fastSplitUYYVYY(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g,
+                     uint8_t* b)
+{
+    sse2SplitUYYVYY(convert, s, width, r, g, b, 0);
+}
+
+// The AVX2 steps, then the SSE2 ones for what they leave.
+void wideSplitUYYVYY(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g,
+                     uint8_t* b)
+{
+    sse2SplitUYYVYY(convert, s, width, r, g, b,
+                    cip_ycbcr_avx2::uyyvyyToPlanes(s, uyyvyyInterpolatingEnd(width), r, g, b));
 }
 
 
@@ -590,7 +618,7 @@ csysStatus cip_convertUYVToRGBTyped(int32_t width, int32_t height, const uint8_t
                                     uint8_t* red, uint8_t* green, uint8_t* blue, int32_t destinationStride)
 {
     return toPlanes(width, height, source, sourceStride, red, green, blue, destinationStride, width / 3, width / 3,
-                    &splitUYV, &fastSplitUYV);
+                    &splitUYV, &fastSplitUYV, &wideSplitUYV);
 }
 
 csysStatus cip_convertUYVToGreyscaleTyped(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride,
@@ -619,7 +647,7 @@ csysStatus cip_convertUYYVYYToRGBTyped(int32_t width, int32_t height, const uint
                                        uint8_t* red, uint8_t* green, uint8_t* blue, int32_t destinationStride)
 {
     return toPlanes(width, height, source, sourceStride, red, green, blue, destinationStride, 4 * (width / 6),
-                    2 * static_cast<int64_t>(width) / 3, &splitUYYVYY, &fastSplitUYYVYY);
+                    2 * static_cast<int64_t>(width) / 3, &splitUYYVYY, &fastSplitUYYVYY, &wideSplitUYYVYY);
 }
 
 csysStatus cip_convertUYYVYYToGreyscaleTyped(int32_t width, int32_t height, const uint8_t* source,

@@ -94,6 +94,105 @@ int32_t steps32(int32_t end, int32_t align, Step step)
     return j;
 }
 
+// A 16-byte row piece into each lane.
+__m256i load2x16(const uint8_t* low, const uint8_t* high)
+{
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+}
+
+// The same 16 bytes in both lanes, for byte shuffles and byte weights.
+__m256i bothLanes(char b0, char b1, char b2, char b3, char b4, char b5, char b6, char b7, char b8, char b9, char b10,
+                  char b11, char b12, char b13, char b14, char b15)
+{
+    return _mm256_broadcastsi128_si256(
+        _mm_setr_epi8(b0, b1, b2, b3, b4, b5, b6, b7, b8, b9, b10, b11, b12, b13, b14, b15));
+}
+
+// Bytes a + 3k and b + 3k of a lane as the word pair k, k = 0..3.
+__m256i uyvPairs(__m256i v, char a, char b)
+{
+    const char z = char(0x80); // a zero byte
+    return _mm256_shuffle_epi8(v, bothLanes(a, z, b, z, char(a + 3), z, char(b + 3), z, char(a + 6), z, char(b + 6),
+                                            z, char(a + 9), z, char(b + 9), z));
+}
+
+// The rounded-down quotients of four UYV pels a lane, each pel's Y paired
+// with its V (yv) and its U with its Y (uy).
+Rgb16 uyvQuotients(__m256i yv, __m256i uy)
+{
+    Rgb16 q;
+    q.r = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(yv, pairs(kFull.cy, kFull.crv)),
+                                             _mm256_set1_epi32(kOffsetR)), 13);
+    q.g = _mm256_srai_epi32(_mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(uy, pairs(kFull.cgu, kFull.cy)),
+                                                              _mm256_madd_epi16(yv, pairs(0, kFull.cgv))),
+                                             _mm256_set1_epi32(kOffsetG)), 13);
+    q.b = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(uy, pairs(kFull.cbu, kFull.cy)),
+                                             _mm256_set1_epi32(kOffsetB)), 13);
+    return q;
+}
+
+// UYV pels j..j+15 from the 48 bytes at p, lane 0 pels 0..7, lane 1 8..15.
+// No lane holds eight pels' 24 bytes: one load gives each lane's first four
+// pels, one 8 bytes on its last four, and the quotients pack in pel order.
+Rgb16 uyv16(const uint8_t* p)
+{
+    const __m256i first = load2x16(p, p + 24);    // pels 0..3 at bytes 0..11
+    const __m256i last = load2x16(p + 8, p + 32); // pels 4..7 at bytes 4..15
+    const Rgb16 a = uyvQuotients(uyvPairs(first, 1, 2), uyvPairs(first, 0, 1));
+    const Rgb16 b = uyvQuotients(uyvPairs(last, 5, 6), uyvPairs(last, 4, 5));
+    return {_mm256_packs_epi32(a.r, b.r), _mm256_packs_epi32(a.g, b.g), _mm256_packs_epi32(a.b, b.b)};
+}
+
+// Two groups of UYYVYY (U Y0 Y1 V Y2 Y3) a lane and the U and V of the group
+// after them, 16 bytes, pels 0..7 of the lane. One byte shuffle pairs each
+// group's U and V bytes with the next group's, and byte weights make each
+// pel's interpolated U and V words from them (the own chroma alone for a
+// group's first pel, whose coefficients are full); Y's coefficient is the
+// same in both sets, so Y's products serve all three channels.
+// The even pels (coefficients full, quartered, full, quartered) and the odd
+// ones (all quartered) go apart so that their quotients blend in pel order.
+inline Rgb16 uyyvyy16(__m256i bytes)
+{
+    const char z = char(0x80); // a zero byte
+    const __m256i chroma = _mm256_shuffle_epi8(bytes, bothLanes(0, 6, 3, 9, 0, 6, 3, 9, 6, 12, 9, 15, 6, 12, 9, 15));
+    const __m256i uvEven = _mm256_maddubs_epi16(chroma, bothLanes(1, 0, 1, 0, 2, 2, 2, 2, 1, 0, 1, 0, 2, 2, 2, 2));
+    const __m256i uvOdd = _mm256_maddubs_epi16(chroma, bothLanes(3, 1, 3, 1, 1, 3, 1, 3, 3, 1, 3, 1, 1, 3, 1, 3));
+    const __m256i luma = pairs(kFull.cy, 0); // the same in both coefficient sets
+    const __m256i yEven = _mm256_madd_epi16(
+        _mm256_shuffle_epi8(bytes, bothLanes(1, z, z, z, 4, z, z, z, 7, z, z, z, 10, z, z, z)), luma);
+    const __m256i yOdd = _mm256_madd_epi16(
+        _mm256_shuffle_epi8(bytes, bothLanes(2, z, z, z, 5, z, z, z, 8, z, z, z, 11, z, z, z)), luma);
+    // Coefficient pairs of the even pels: full, quartered, full, quartered.
+    auto evenPairs = [](int32_t lowFull, int32_t highFull, int32_t lowQuartered, int32_t highQuartered) {
+        return _mm256_blend_epi32(pairs(lowFull, highFull), pairs(lowQuartered, highQuartered), 0xAA);
+    };
+    auto sums = [&](const __m256i& evenCoefficients, const __m256i& oddCoefficients, int32_t offset) {
+        return quotients(_mm256_add_epi32(yEven, _mm256_madd_epi16(uvEven, evenCoefficients)),
+                         _mm256_add_epi32(yOdd, _mm256_madd_epi16(uvOdd, oddCoefficients)), offset);
+    };
+    Rgb16 out;
+    out.r = sums(evenPairs(0, kFull.crv, 0, kQuartered.crv), pairs(0, kQuartered.crv), kOffsetR);
+    out.g = sums(evenPairs(kFull.cgu, kFull.cgv, kQuartered.cgu, kQuartered.cgv),
+                 pairs(kQuartered.cgu, kQuartered.cgv), kOffsetG);
+    out.b = sums(evenPairs(kFull.cbu, 0, kQuartered.cbu, 0), pairs(kQuartered.cbu, 0), kOffsetB);
+    return out;
+}
+
+// Pels 0..count-1 (16, or 8 of lane 0) of a block of 16 into the planes.
+void storeFirst(const Rgb16& block, int32_t count, uint8_t* r, uint8_t* g, uint8_t* b)
+{
+    uint8_t* const planes[3] = {r, g, b};
+    const __m256i channels[3] = {block.r, block.g, block.b};
+    for (int i = 0; i < 3; ++i) {
+        const __m128i bytes = _mm256_castsi256_si128(bytes32(channels[i], channels[i]));
+        if (count == 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(planes[i]), bytes);
+        else
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(planes[i]), bytes);
+    }
+}
+
 } // namespace
 
 int32_t cip_ycbcr_avx2::uyvyToGrey(const uint8_t* s, int32_t pels, uint8_t* out)
@@ -155,6 +254,50 @@ int32_t cip_ycbcr_avx2::uyvyToPlanes(const uint8_t* s, int32_t interiorEnd, uint
         store32(r + j, bytes32(first.r, second.r));
         store32(g + j, bytes32(first.g, second.g));
         store32(b + j, bytes32(first.b, second.b));
+    }
+    return j;
+}
+
+int32_t cip_ycbcr_avx2::uyvToPlanes(const uint8_t* s, int32_t pels, uint8_t* r, uint8_t* g, uint8_t* b)
+{
+    int32_t j = 0;
+    for (; j + 32 <= pels; j += 32) {
+        const uint8_t* p = s + 3 * static_cast<ptrdiff_t>(j);
+        const Rgb16 first = uyv16(p), second = uyv16(p + 48);
+        store32(r + j, bytes32(first.r, second.r));
+        store32(g + j, bytes32(first.g, second.g));
+        store32(b + j, bytes32(first.b, second.b));
+    }
+    // The SSE2 code has no step of 16: one here.
+    if (j + 16 <= pels) {
+        storeFirst(uyv16(s + 3 * static_cast<ptrdiff_t>(j)), 16, r + j, g + j, b + j);
+        j += 16;
+    }
+    return j;
+}
+
+int32_t cip_ycbcr_avx2::uyyvyyToPlanes(const uint8_t* s, int32_t interpolatingEnd, uint8_t* r, uint8_t* g, uint8_t* b)
+{
+    // Group j / 4 + 7, the last of a step, interpolates: the U and V after
+    // it, the last bytes read, lie within the row.
+    int32_t j = 0;
+    for (; j + 32 <= interpolatingEnd; j += 32) {
+        const uint8_t* p = s + 6 * static_cast<ptrdiff_t>(j / 4);
+        const Rgb16 first = uyyvyy16(load2x16(p, p + 12)), second = uyyvyy16(load2x16(p + 24, p + 36));
+        store32(r + j, bytes32(first.r, second.r));
+        store32(g + j, bytes32(first.g, second.g));
+        store32(b + j, bytes32(first.b, second.b));
+    }
+    // Steps of 16 and 8 here too: the SSE2 ones gather bytes one by one.
+    if (j + 16 <= interpolatingEnd) {
+        const uint8_t* p = s + 6 * static_cast<ptrdiff_t>(j / 4);
+        storeFirst(uyyvyy16(load2x16(p, p + 12)), 16, r + j, g + j, b + j);
+        j += 16;
+    }
+    if (j + 8 <= interpolatingEnd) {
+        const uint8_t* p = s + 6 * static_cast<ptrdiff_t>(j / 4);
+        storeFirst(uyyvyy16(load2x16(p, p)), 8, r + j, g + j, b + j);
+        j += 8;
     }
     return j;
 }

@@ -19,4 +19,12 @@ int32_t uyvyToGrey(const uint8_t* s, int32_t pels, uint8_t* out);
 int32_t uyvToGrey(const uint8_t* s, int32_t pels, uint8_t* out);
 int32_t uyyvyyToGrey(const uint8_t* s, int32_t pels, uint8_t* out);
 
+// UYV into planes, pels 0..n-1 with n at most pels.
+int32_t uyvToPlanes(const uint8_t* s, int32_t pels, uint8_t* r, uint8_t* g, uint8_t* b);
+
+// UYYVYY into planes, pels 0..n-1 with n at most interpolatingEnd (a
+// multiple of 4): the pels of groups that interpolate towards the next
+// group's chroma.
+int32_t uyyvyyToPlanes(const uint8_t* s, int32_t interpolatingEnd, uint8_t* r, uint8_t* g, uint8_t* b);
+
 } // namespace cip_ycbcr_avx2

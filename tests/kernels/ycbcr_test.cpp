@@ -100,11 +100,11 @@ TEST(YCbCr, FastKernelsMatchThePlainOnes)
 {
     auto from16 = [](int32_t w, int32_t) { return w / 2 >= 16; };
     const kernel_test::Conversion conversions[] = {
-        {"UYV colour", 3, false, [](int32_t w) { return w / 3; }, [](int32_t w, int32_t) { return w / 3 >= 16; },
+        {"UYV colour", 3, true, [](int32_t w) { return w / 3; }, [](int32_t w, int32_t) { return w / 3 >= 16; },
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertUYVToRGBTyped(w, h, s, ss, d[0], d[1], d[2], ds);
          }},
-        {"UYYVYY colour", 3, false, [](int32_t w) { return 4 * (w / 6); }, [](int32_t w, int32_t) { return w / 6 >= 4; },
+        {"UYYVYY colour", 3, true, [](int32_t w) { return 4 * (w / 6); }, [](int32_t w, int32_t) { return w / 6 >= 4; },
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertUYYVYYToRGBTyped(w, h, s, ss, d[0], d[1], d[2], ds);
          },
@@ -132,8 +132,11 @@ TEST(YCbCr, FastKernelsMatchThePlainOnes)
     };
     // The AVX2 grey kernels take 32 pels a step: widths up to three steps and
     // a few pels more.
+    // The AVX2 UYV and UYYVYY colour kernels too: rows up to 96 pels and up
+    // to 24 interpolating groups (three steps), and after two every tail.
     const struct { const char* name; int32_t maxWidth; } wider[] = {
-        {"UYVY grey", 2 * 100}, {"UYV grey", 3 * 100}, {"UYYVYY grey", 3 * 100 / 2}};
+        {"UYVY grey", 2 * 100}, {"UYV grey", 3 * 100}, {"UYYVYY grey", 3 * 100 / 2},
+        {"UYV colour", 3 * 96 + 2}, {"UYYVYY colour", 6 * 24 + 4 + 5}};
     for (const auto& c : conversions) {
         int32_t maxWidth = 136;
         for (const auto& w : wider)

@@ -146,6 +146,43 @@ TEST(YCbCr, FastKernelsMatchThePlainOnes)
     }
 }
 
+// Bytes drawn from 0, 16, 128, 235 and 255 only, so that every lane meets
+// the sums at the ends of their range (past the clamp on both sides, and
+// exactly at 0 and 255) and the widest interpolated chroma: the fast paths
+// give the plain bytes. Rows of two AVX2 steps and a tail.
+TEST(YCbCr, RangeEndsAlikeOnEveryPath)
+{
+    const struct { const char* name; Planes convert; int32_t width, pels; } rows[] = {
+        {"UYV", cip_convertUYVToRGBTyped, 3 * 83, 83},
+        {"UYVY", cip_convertUYVYToRGBTyped, 2 * 83, 83},
+        {"UYYVYY", cip_convertUYYVYYToRGBTyped, 6 * 21 + 5, 84},
+    };
+    const uint8_t ends[] = {0, 16, 128, 235, 255};
+    constexpr int32_t kHeight = 8;
+    for (const auto& r : rows) {
+        std::vector<uint8_t> plain[3];
+        for (const kernel_test::Path p : kernel_test::paths()) {
+            const kernel_test::ForcedPath path(p);
+            Image s(r.width, kHeight), d[3] = {{r.pels, kHeight}, {r.pels, kHeight}, {r.pels, kHeight}};
+            uint32_t x = 7;
+            s.paint([&](int, int) {
+                x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+                return ends[x % 5];
+            });
+            ASSERT_EQ(r.convert(r.width, kHeight, s.p(), s.stride, d[0].p(), d[1].p(), d[2].p(), d[0].stride), csysOk)
+                << r.name;
+            for (int k = 0; k < 3; ++k) {
+                std::vector<uint8_t> out;
+                for (int32_t y = 0; y < kHeight; ++y)
+                    out.insert(out.end(), &d[k].at(0, y), &d[k].at(0, y) + r.pels);
+                if (p == kernel_test::Path::plain)
+                    plain[k] = out;
+                EXPECT_EQ(out, plain[k]) << r.name << " plane " << k << " path " << static_cast<int>(p);
+            }
+        }
+    }
+}
+
 // Grey into the source's own rows: the last step of a fast kernel, moved
 // back over pels written already, must not read them as source bytes (20
 // pels for SSE2, 40 for AVX2).

@@ -463,7 +463,8 @@ void sse2SplitUYYVYY(const Converter& convert, const uint8_t* s, int32_t width, 
     auto spread = [](int a, int b) { return _mm_setr_epi16(a, a, a, a, b, b, b, b); };
     uint8_t* const planes[3] = {r, g, b};
     // A step takes two interpolating groups.
-    const int32_t done = convertSteps(from, uyyvyyInterpolatingEnd(width) / 8 * 8, planes, [&](int32_t j, __m128i* rgb) {
+    const int32_t end = uyyvyyInterpolatingEnd(width) / 8 * 8;
+    const int32_t done = convertSteps(from, end, planes, [&](int32_t j, __m128i* rgb) {
         const uint8_t* p = s + 6 * static_cast<ptrdiff_t>(j / 4);
         const __m128i y = _mm_setr_epi16(p[1], p[2], p[4], p[5], p[7], p[8], p[10], p[11]);
         const __m128i u = _mm_add_epi16(_mm_mullo_epi16(spread(p[0], p[6]), weightA),

@@ -199,7 +199,8 @@ int32_t cip_ycbcr_avx2::uyvyToGrey(const uint8_t* s, int32_t pels, uint8_t* out)
 {
     return steps32(pels, 1, [&](int32_t j) {
         const uint8_t* p = s + 2 * static_cast<ptrdiff_t>(j);
-        store32(out + j, bytes32(grey16(_mm256_srli_epi16(load32(p), 8)), grey16(_mm256_srli_epi16(load32(p + 32), 8))));
+        const __m256i first = grey16(_mm256_srli_epi16(load32(p), 8));
+        store32(out + j, bytes32(first, grey16(_mm256_srli_epi16(load32(p + 32), 8))));
     });
 }
 
@@ -221,7 +222,8 @@ int32_t cip_ycbcr_avx2::uyvToGrey(const uint8_t* s, int32_t pels, uint8_t* out)
         const __m256i c05 = _mm256_blend_epi32(c01, c45, 0xF0), c14 = _mm256_permute2x128_si256(c01, c45, 0x21);
         const __m256i y = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(c05, m05), _mm256_shuffle_epi8(c14, m14)),
                                           _mm256_shuffle_epi8(c23, m23));
-        store32(out + j, _mm256_packus_epi16(grey16(_mm256_unpacklo_epi8(y, zero)), grey16(_mm256_unpackhi_epi8(y, zero))));
+        const __m256i first = grey16(_mm256_unpacklo_epi8(y, zero));
+        store32(out + j, _mm256_packus_epi16(first, grey16(_mm256_unpackhi_epi8(y, zero))));
     });
 }
 

@@ -69,6 +69,14 @@ struct GreyTable {
 typedef void (*RowSplit)(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* p0, uint8_t* p1,
                          uint8_t* p2);
 
+// An SSE2 row kernel that can start past pel 0 (where an AVX2 one stopped),
+// over the whole row.
+template <void (*Kernel)(const Converter&, const uint8_t*, int32_t, uint8_t*, uint8_t*, uint8_t*, int32_t)>
+void wholeRow(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* p0, uint8_t* p1, uint8_t* p2)
+{
+    Kernel(convert, s, width, p0, p1, p2, 0);
+}
+
 // The fast row function when there is one, the processor has SSE2 and the
 // row has at least 16 pels: the AVX2 one where there is one and the
 // processor has AVX2 too. Else the plain one stays.
@@ -355,11 +363,6 @@ void sse2SplitUYVY(const Converter& convert, const uint8_t* s, int32_t width, ui
         uyvyPel(convert, s, interiorEnd, j, r + j, g + j, b + j);
 }
 
-void fastSplitUYVY(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g, uint8_t* b)
-{
-    sse2SplitUYVY(convert, s, width, r, g, b, 0);
-}
-
 // The AVX2 steps, then the SSE2 ones for what they leave.
 void wideSplitUYVY(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g, uint8_t* b)
 {
@@ -435,11 +438,6 @@ void sse2SplitUYV(const Converter& convert, const uint8_t* s, int32_t width, uin
         convert.pel(kFull, s[3 * j + 1], s[3 * j], s[3 * j + 2], r + j, g + j, b + j);
 }
 
-void fastSplitUYV(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g, uint8_t* b)
-{
-    sse2SplitUYV(convert, s, width, r, g, b, 0);
-}
-
 // The AVX2 steps, then the plain code for what they leave.
 void wideSplitUYV(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g, uint8_t* b)
 {
@@ -477,12 +475,6 @@ void sse2SplitUYYVYY(const Converter& convert, const uint8_t* s, int32_t width, 
         uyyvyyGroup(convert, s, width, k, r + 4 * k, g + 4 * k, b + 4 * k);
 }
 
-void fastSplitUYYVYY(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g,
-                     uint8_t* b)
-{
-    sse2SplitUYYVYY(convert, s, width, r, g, b, 0);
-}
-
 // The AVX2 steps, then the SSE2 ones for what they leave.
 void wideSplitUYYVYY(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g,
                      uint8_t* b)
@@ -490,7 +482,6 @@ void wideSplitUYYVYY(const Converter& convert, const uint8_t* s, int32_t width, 
     sse2SplitUYYVYY(convert, s, width, r, g, b,
                     cip_ycbcr_avx2::uyyvyyToPlanes(s, uyyvyyInterpolatingEnd(width), r, g, b));
 }
-
 
 // Eight 16-bit Y lanes to eight grey bytes in the low half.
 inline __m128i grey8(__m128i y)
@@ -507,6 +498,13 @@ inline __m128i grey16(__m128i y)
 }
 
 typedef void (*GreyRow)(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8_t* out);
+
+// A grey row kernel that can start past pel 0, over the whole row.
+template <void (*Kernel)(const GreyTable&, const uint8_t*, int64_t, uint8_t*, int64_t)>
+void wholeGreyRow(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8_t* out)
+{
+    Kernel(grey, s, pels, out, 0);
+}
 
 // UYVY grey, 16 pels a step from bytes 1 and 3 of each pair; the last step
 // moved back to end at the row's last pel (at least 16 of them).
@@ -534,11 +532,6 @@ void sse2GreyUYV(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8_t*
         out[j] = grey.t[s[3 * j + 1]];
 }
 
-void fastGreyUYV(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8_t* out)
-{
-    sse2GreyUYV(grey, s, pels, out, 0);
-}
-
 // UYYVYY grey: bytes 1 and 2 of each three (U Y0 Y1, V Y2 Y3), 32 threes a
 // step, from pel `from` (even) on; pel i is byte 3 (i / 2) + 1 + i % 2.
 void sse2GreyUYYVYY(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8_t* out, int64_t from)
@@ -555,11 +548,6 @@ void sse2GreyUYYVYY(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8
     }
     for (; j < pels; ++j)
         out[j] = grey.t[s[3 * (j / 2) + 1 + j % 2]];
-}
-
-void fastGreyUYYVYY(const GreyTable& grey, const uint8_t* s, int64_t pels, uint8_t* out)
-{
-    sse2GreyUYYVYY(grey, s, pels, out, 0);
 }
 
 // The AVX2 grey rows take rows of 32 pels or more (bar an odd last UYYVYY
@@ -619,14 +607,14 @@ csysStatus cip_convertUYVToRGBTyped(int32_t width, int32_t height, const uint8_t
                                     uint8_t* red, uint8_t* green, uint8_t* blue, int32_t destinationStride)
 {
     return toPlanes(width, height, source, sourceStride, red, green, blue, destinationStride, width / 3, width / 3,
-                    &splitUYV, &fastSplitUYV, &wideSplitUYV);
+                    &splitUYV, &wholeRow<sse2SplitUYV>, &wideSplitUYV);
 }
 
 csysStatus cip_convertUYVToGreyscaleTyped(int32_t width, int32_t height, const uint8_t* source, int32_t sourceStride,
                                           uint8_t* destination, int32_t destinationStride)
 {
-    return toGrey(width, height, source, sourceStride, destination, destinationStride, width / 3, 1, 3, &fastGreyUYV,
-                  &wideGreyUYV);
+    return toGrey(width, height, source, sourceStride, destination, destinationStride, width / 3, 1, 3,
+                  &wholeGreyRow<sse2GreyUYV>, &wideGreyUYV);
 }
 
 // A row of two bytes has no V byte for its one pel: nothing is converted.
@@ -634,7 +622,7 @@ csysStatus cip_convertUYVYToRGBTyped(int32_t width, int32_t height, const uint8_
                                      uint8_t* red, uint8_t* green, uint8_t* blue, int32_t destinationStride)
 {
     return toPlanes(width, height, source, sourceStride, red, green, blue, destinationStride,
-                    width < 3 ? 0 : width / 2, width / 2, &splitUYVY, &fastSplitUYVY, &wideSplitUYVY);
+                    width < 3 ? 0 : width / 2, width / 2, &splitUYVY, &wholeRow<sse2SplitUYVY>, &wideSplitUYVY);
 }
 
 csysStatus cip_convertUYVYToGreyscaleTyped(int32_t width, int32_t height, const uint8_t* source,
@@ -648,14 +636,14 @@ csysStatus cip_convertUYYVYYToRGBTyped(int32_t width, int32_t height, const uint
                                        uint8_t* red, uint8_t* green, uint8_t* blue, int32_t destinationStride)
 {
     return toPlanes(width, height, source, sourceStride, red, green, blue, destinationStride, 4 * (width / 6),
-                    2 * static_cast<int64_t>(width) / 3, &splitUYYVYY, &fastSplitUYYVYY, &wideSplitUYYVYY);
+                    2 * static_cast<int64_t>(width) / 3, &splitUYYVYY, &wholeRow<sse2SplitUYYVYY>, &wideSplitUYYVYY);
 }
 
 csysStatus cip_convertUYYVYYToGreyscaleTyped(int32_t width, int32_t height, const uint8_t* source,
                                              int32_t sourceStride, uint8_t* destination, int32_t destinationStride)
 {
     return toGrey(width, height, source, sourceStride, destination, destinationStride,
-                  2 * static_cast<int64_t>(width) / 3, 0, 0, &fastGreyUYYVYY, &wideGreyUYYVYY);
+                  2 * static_cast<int64_t>(width) / 3, 0, 0, &wholeGreyRow<sse2GreyUYYVYY>, &wideGreyUYYVYY);
 }
 
 csysStatus cip_convertPacked24ToPlanesTyped(int32_t width, int32_t height, const uint8_t* source,

@@ -3,8 +3,12 @@
 // effective processor description (csys_overrideCpuInfo), and stream their
 // stores past the cache by the copy's threshold (csys_overrideStreamingThreshold).
 #pragma once
+#include <cstdint>
 
 enum class ccPelConvertKernels { asked, plain, fast };
 
 // asked (the default) answers with ccPelFunc::useMmx.
 void ccPelConvertForceKernels(ccPelConvertKernels choice);
+
+// Calls the AVX2 kernels have served, so that tests see which path ran.
+uint64_t ccPelConvertAvx2Calls();

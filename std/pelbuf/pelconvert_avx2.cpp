@@ -24,7 +24,7 @@ public:
     explicit Grey(const pelconvert_avx2::GreyJob& job)
         : blueRed_(_mm256_set1_epi32(job.blueRed)), green_(_mm256_set1_epi32(job.green)),
           offset_(_mm256_set1_epi32(job.offset)), whole_(_mm256_set1_epi8(static_cast<char>(wholeSteps(job)))),
-          shift_(_mm_cvtsi32_si128(job.shift))
+          shift_(_mm256_set1_epi32(job.shift))
     {
     }
 
@@ -60,13 +60,13 @@ private:
         const __m256i br = _mm256_madd_epi16(_mm256_and_si256(v, _mm256_set1_epi16(0xFF)), blueRed_);
         const __m256i g = _mm256_madd_epi16(_mm256_srli_epi16(v, 8), green_);
         const __m256i sum = _mm256_add_epi32(br, g);
-        return _mm256_srl_epi32(Add == Offset::fraction ? _mm256_add_epi32(sum, offset_) : sum, shift_);
+        return _mm256_srlv_epi32(Add == Offset::fraction ? _mm256_add_epi32(sum, offset_) : sum, shift_);
     }
 
     __m256i added(__m256i bytes) const { return Add == Offset::whole ? _mm256_adds_epu8(bytes, whole_) : bytes; }
 
     __m256i blueRed_, green_, offset_, whole_;
-    __m128i shift_;
+    __m256i shift_;
 };
 
 // Steps of 32 pels over rows of at least 32, of 8 below; a last partial step

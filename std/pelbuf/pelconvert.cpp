@@ -1,4 +1,5 @@
-// Packed colour conversions: plain loops and their SSE2 kernels.
+// Packed colour conversions: plain loops and their SSE2 kernels; the grey
+// kernel's AVX2 twin is in pelconvert_avx2.cpp.
 #include <emmintrin.h>
 #include <xmmintrin.h>
 
@@ -516,10 +517,11 @@ void ccPelFunc::packedRGB32ToGreyWeighted(const ccPelBuffer_const<ccPackedRGB32P
                 pelconvert_avx2::grey({src.start, src.stride * ptrdiff_t(sizeof(ccPackedRGB32Pel)), out, outStride,
                                        width, height, static_cast<int32_t>(w.red << 16 | w.blue),
                                        static_cast<int32_t>(w.green), static_cast<int32_t>(w.offset), w.shift});
-            } else if (w.offset != 0)
+            } else if (w.offset != 0) {
                 greyKernel<true>(src, width, height, out, outStride, w);
-            else
+            } else {
                 greyKernel<false>(src, width, height, out, outStride, w);
+            }
         } else {
             greyPlain(src, width, height, out, outStride, greyWeights(red, green, blue, offset, shift, true));
         }

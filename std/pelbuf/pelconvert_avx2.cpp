@@ -1,4 +1,4 @@
-// Built with -mavx2: everything but the entry functions sits in an anonymous namespace.
+// Built with -mavx2: plain headers only, and all but the entry function in an anonymous namespace.
 #include <immintrin.h>
 
 #include <cstddef>

@@ -1,7 +1,9 @@
 // Test seam, not for callers: decides which path the split and grey
-// conversions take, whatever level ccPelFunc keeps. The merges follow the
-// effective processor description (csys_overrideCpuInfo), and stream their
-// stores past the cache by the copy's threshold (csys_overrideStreamingThreshold).
+// conversions take, whatever level ccPelFunc keeps; the grey kernel's AVX2
+// twin runs where the effective processor description has AVX2. The merges
+// follow the effective processor description (csys_overrideCpuInfo), and
+// stream their stores past the cache by the copy's threshold
+// (csys_overrideStreamingThreshold).
 #pragma once
 #include <cstdint>
 

@@ -1,4 +1,5 @@
-// Packed colour conversions: plain loops and their SSE2 kernels.
+// Packed colour conversions: plain loops and their SSE2 kernels; the grey
+// kernel's AVX2 twin is in pelconvert_avx2.cpp.
 #include <emmintrin.h>
 #include <xmmintrin.h>
 
@@ -7,9 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "std/pelbuf/pelconvert_avx2.h"
 #include "std/pelbuf/pelconvert_testing.h"
 #include "std/pelbuf/pelfunc.h"
 #include "system/csys_copy.h"
+#include "system/csys_cpu.h"
 #include "system/csys_simd.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "byte 0 of a packed pel is the low byte of its value");
@@ -28,6 +31,16 @@ bool kernelsAllowed()
     case ccPelConvertKernels::fast: return true;
     default: return ccPelFunc::useMmx();
     }
+}
+
+std::atomic<uint64_t> gAvx2Calls{0};
+
+// The AVX2 twins, beside what the SSE2 kernels need: by the effective
+// processor description, which tests force.
+bool avx2Allowed()
+{
+    csysCpuInfo info;
+    return csys_getCpuInfo(&info) >= 0 && (info.features & csysCpuAvx2) != 0;
 }
 
 // Every kernel works on whole groups of 4 pels.
@@ -386,6 +399,8 @@ void greyKernel(Source32 src, int32_t width, int32_t height, Byte* out, ptrdiff_
 
 void ccPelConvertForceKernels(ccPelConvertKernels choice) { gKernels.store(choice, std::memory_order_relaxed); }
 
+uint64_t ccPelConvertAvx2Calls() { return gAvx2Calls.load(std::memory_order_relaxed); }
+
 void ccPelFunc::mergePlanesToPackedRGB16(const ccPelBuffer_const<unsigned char>& first,
                                          const ccPelBuffer_const<unsigned char>& second,
                                          const ccPelBuffer_const<unsigned char>& third,
@@ -497,10 +512,16 @@ void ccPelFunc::packedRGB32ToGreyWeighted(const ccPelBuffer_const<ccPackedRGB32P
         } else if (fast && red >= 0 && green >= 0 && blue >= 0 && offset >= 0 &&
                    red + green + blue + offset <= 256.0) {
             const GreyWeights w = greyWeights(red, green, blue, offset, shift, false);
-            if (w.offset != 0)
+            if (avx2Allowed()) {
+                gAvx2Calls.fetch_add(1, std::memory_order_relaxed);
+                pelconvert_avx2::grey({src.start, src.stride * ptrdiff_t(sizeof(ccPackedRGB32Pel)), out, outStride,
+                                       width, height, static_cast<int32_t>(w.red << 16 | w.blue),
+                                       static_cast<int32_t>(w.green), static_cast<int32_t>(w.offset), w.shift});
+            } else if (w.offset != 0) {
                 greyKernel<true>(src, width, height, out, outStride, w);
-            else
+            } else {
                 greyKernel<false>(src, width, height, out, outStride, w);
+            }
         } else {
             greyPlain(src, width, height, out, outStride, greyWeights(red, green, blue, offset, shift, true));
         }

@@ -62,7 +62,7 @@ private:
 };
 
 struct Frame {
-    Plane mosaic{kWidth, kHeight, 1}, uyvy{2 * kWidth, kHeight, 2};
+    Plane mosaic{kWidth, kHeight, 1}, uyvy{2 * kWidth, kHeight, 2}, uyv{3 * kWidth, kHeight, 7};
     Plane out[4] = {{kWidth, kHeight, 3}, {kWidth, kHeight, 4}, {kWidth, kHeight, 5}, {4 * kWidth, kHeight, 6}};
 };
 
@@ -121,95 +121,63 @@ BENCHMARK_CAPTURE(bayerToBGR_opencv, packed, false);
 BENCHMARK_CAPTURE(bayerToBGR_opencv, then_split, true);
 #endif
 
+typedef csysStatus (*ToPlanes)(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*, uint8_t*, uint8_t*, int32_t);
+typedef csysStatus (*ToGrey)(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*, int32_t);
+
+// The YCbCr conversions on 1920-pel rows of `bytes` each: UYV (5760 bytes a
+// row) from a frame of its own, UYVY and UYYVYY from the UYVY frame's bytes
+// (3840 and 2880 bytes a row).
+const uint8_t* packedRows(Frame& f, int32_t bytes) { return bytes == 3 * kWidth ? f.uyv.p() : f.uyvy.p(); }
+
+void planes(benchmark::State& state, Path path, ToPlanes convert, int32_t bytes)
+{
+    Frame& f = frame();
+    const frame_bench::Processor processor(path);
+    const uint8_t* source = packedRows(f, bytes);
+    run(state, [&] {
+        if (convert(bytes, kHeight, source, bytes, f.out[0].p(), f.out[1].p(), f.out[2].p(), kWidth) != csysOk)
+            state.SkipWithError("the conversion failed");
+    });
+}
+
+void grey(benchmark::State& state, Path path, ToGrey convert, int32_t bytes)
+{
+    Frame& f = frame();
+    const frame_bench::Processor processor(path);
+    const uint8_t* source = packedRows(f, bytes);
+    run(state, [&] {
+        if (convert(bytes, kHeight, source, bytes, f.out[0].p(), kWidth) != csysOk)
+            state.SkipWithError("the conversion failed");
+    });
+}
+
 void uyvyToPlanes(benchmark::State& state, Path path)
 {
-    Frame& f = frame();
-    const frame_bench::Processor processor(path);
-    run(state, [&] {
-        if (cip_convertUYVYToRGBTyped(2 * kWidth, kHeight, f.uyvy.p(), 2 * kWidth, f.out[0].p(), f.out[1].p(),
-                                      f.out[2].p(), kWidth) != csysOk)
-            state.SkipWithError("the conversion failed");
-    });
+    planes(state, path, cip_convertUYVYToRGBTyped, 2 * kWidth);
 }
-BENCHMARK_CAPTURE(uyvyToPlanes, plain, Path::plain);
-BENCHMARK_CAPTURE(uyvyToPlanes, sse2, Path::sse2);
-BENCHMARK_CAPTURE(uyvyToPlanes, fast, Path::fast);
-
-// The grey conversions on 1920-pel rows: UYVY and UYYVYY read the UYVY
-// frame's bytes as their own (3840 and 2880 bytes a row), UYV a frame of its
-// own (5760 bytes a row).
-void uyvyToGrey(benchmark::State& state, Path path)
-{
-    Frame& f = frame();
-    const frame_bench::Processor processor(path);
-    run(state, [&] {
-        if (cip_convertUYVYToGreyscaleTyped(2 * kWidth, kHeight, f.uyvy.p(), 2 * kWidth, f.out[0].p(), kWidth) !=
-            csysOk)
-            state.SkipWithError("the conversion failed");
-    });
-}
-BENCHMARK_CAPTURE(uyvyToGrey, plain, Path::plain);
-BENCHMARK_CAPTURE(uyvyToGrey, sse2, Path::sse2);
-BENCHMARK_CAPTURE(uyvyToGrey, fast, Path::fast);
-
-void uyvToGrey(benchmark::State& state, Path path)
-{
-    static Plane uyv(3 * kWidth, kHeight, 7);
-    Frame& f = frame();
-    const frame_bench::Processor processor(path);
-    run(state, [&] {
-        if (cip_convertUYVToGreyscaleTyped(3 * kWidth, kHeight, uyv.p(), 3 * kWidth, f.out[0].p(), kWidth) != csysOk)
-            state.SkipWithError("the conversion failed");
-    });
-}
-BENCHMARK_CAPTURE(uyvToGrey, plain, Path::plain);
-BENCHMARK_CAPTURE(uyvToGrey, sse2, Path::sse2);
-BENCHMARK_CAPTURE(uyvToGrey, fast, Path::fast);
-
-void uyyvyyToGrey(benchmark::State& state, Path path)
-{
-    Frame& f = frame();
-    const frame_bench::Processor processor(path);
-    run(state, [&] {
-        if (cip_convertUYYVYYToGreyscaleTyped(3 * kWidth / 2, kHeight, f.uyvy.p(), 3 * kWidth / 2, f.out[0].p(),
-                                              kWidth) != csysOk)
-            state.SkipWithError("the conversion failed");
-    });
-}
-BENCHMARK_CAPTURE(uyyvyyToGrey, plain, Path::plain);
-BENCHMARK_CAPTURE(uyyvyyToGrey, sse2, Path::sse2);
-BENCHMARK_CAPTURE(uyyvyyToGrey, fast, Path::fast);
-
-// The colour conversions on 1920-pel rows: UYV from a frame of its own, UYYVYY
-// from the UYVY frame's bytes (2880 bytes a row).
-void uyvToPlanes(benchmark::State& state, Path path)
-{
-    static Plane uyv(3 * kWidth, kHeight, 8);
-    Frame& f = frame();
-    const frame_bench::Processor processor(path);
-    run(state, [&] {
-        if (cip_convertUYVToRGBTyped(3 * kWidth, kHeight, uyv.p(), 3 * kWidth, f.out[0].p(), f.out[1].p(),
-                                     f.out[2].p(), kWidth) != csysOk)
-            state.SkipWithError("the conversion failed");
-    });
-}
-BENCHMARK_CAPTURE(uyvToPlanes, plain, Path::plain);
-BENCHMARK_CAPTURE(uyvToPlanes, sse2, Path::sse2);
-BENCHMARK_CAPTURE(uyvToPlanes, fast, Path::fast);
-
+void uyvyToGrey(benchmark::State& state, Path path) { grey(state, path, cip_convertUYVYToGreyscaleTyped, 2 * kWidth); }
+void uyvToPlanes(benchmark::State& state, Path path) { planes(state, path, cip_convertUYVToRGBTyped, 3 * kWidth); }
+void uyvToGrey(benchmark::State& state, Path path) { grey(state, path, cip_convertUYVToGreyscaleTyped, 3 * kWidth); }
 void uyyvyyToPlanes(benchmark::State& state, Path path)
 {
-    Frame& f = frame();
-    const frame_bench::Processor processor(path);
-    run(state, [&] {
-        if (cip_convertUYYVYYToRGBTyped(3 * kWidth / 2, kHeight, f.uyvy.p(), 3 * kWidth / 2, f.out[0].p(),
-                                        f.out[1].p(), f.out[2].p(), kWidth) != csysOk)
-            state.SkipWithError("the conversion failed");
-    });
+    planes(state, path, cip_convertUYYVYYToRGBTyped, 3 * kWidth / 2);
 }
-BENCHMARK_CAPTURE(uyyvyyToPlanes, plain, Path::plain);
-BENCHMARK_CAPTURE(uyyvyyToPlanes, sse2, Path::sse2);
-BENCHMARK_CAPTURE(uyyvyyToPlanes, fast, Path::fast);
+void uyyvyyToGrey(benchmark::State& state, Path path)
+{
+    grey(state, path, cip_convertUYYVYYToGreyscaleTyped, 3 * kWidth / 2);
+}
+
+// Each on its plain, SSE2 and widest path.
+#define YCBCR_PATHS(name)                                                                                              \
+    BENCHMARK_CAPTURE(name, plain, Path::plain);                                                                       \
+    BENCHMARK_CAPTURE(name, sse2, Path::sse2);                                                                         \
+    BENCHMARK_CAPTURE(name, fast, Path::fast)
+YCBCR_PATHS(uyvyToPlanes);
+YCBCR_PATHS(uyvyToGrey);
+YCBCR_PATHS(uyvToPlanes);
+YCBCR_PATHS(uyvToGrey);
+YCBCR_PATHS(uyyvyyToPlanes);
+YCBCR_PATHS(uyyvyyToGrey);
 
 #ifdef QORX_HAVE_LIBYUV
 // With ssse3 libyuv is held to SSE2 and SSSE3, its narrowest x86 kernels, the

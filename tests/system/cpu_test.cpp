@@ -139,6 +139,16 @@ TEST(CpuDetection, Avx2)
     }
 }
 
+// On the machine itself: AVX2 exactly where the compiler's own run-time check
+// (the processor bit and the system's saved state) finds it.
+TEST(CpuDetection, Avx2OfThisMachine)
+{
+    csysCpuInfo info;
+    ASSERT_EQ(csys_detectCpuInfo(&info), csysOk);
+    __builtin_cpu_init();
+    EXPECT_EQ((info.features & csysCpuAvx2) != 0, __builtin_cpu_supports("avx2") != 0);
+}
+
 TEST(CpuDetection, BrandString)
 {
     const struct { std::string brand; uint32_t maxExtended; std::string expected; } cases[] = {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <string>
 
 #include "kernels/cip_bayer.h"
@@ -95,56 +96,70 @@ TEST(ColourPlaneKernels, RefusedCallsTouchNothing)
 }
 
 // The SSE2 kernels serve rows of 16 pels or more (the widest steps take 32
-// or 64 pels).
-TEST(YCbCr, FastKernelsMatchThePlainOnes)
+// or 64 pels); the AVX2 ones take 32 pels a step, so the widths of their
+// conversions reach three steps and after two every tail.
+struct WidestRows {
+    kernel_test::Conversion conversion;
+    int32_t maxWidth;
+};
+
+constexpr size_t kConversions = 7;
+
+const WidestRows& conversion(size_t i)
 {
-    auto from16 = [](int32_t w, int32_t) { return w / 2 >= 16; };
-    const kernel_test::Conversion conversions[] = {
-        {"UYV colour", 3, true, [](int32_t w) { return w / 3; }, [](int32_t w, int32_t) { return w / 3 >= 16; },
+    const auto from16 = [](int32_t w, int32_t) { return w / 2 >= 16; };
+    static const WidestRows conversions[kConversions] = {
+        {{"UYV colour", 3, true, [](int32_t w) { return w / 3; }, [](int32_t w, int32_t) { return w / 3 >= 16; },
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertUYVToRGBTyped(w, h, s, ss, d[0], d[1], d[2], ds);
-         }},
-        {"UYYVYY colour", 3, true, [](int32_t w) { return 4 * (w / 6); }, [](int32_t w, int32_t) { return w / 6 >= 4; },
+         }}, 3 * 96 + 2},
+        {{"UYYVYY colour", 3, true, [](int32_t w) { return 4 * (w / 6); },
+          [](int32_t w, int32_t) { return w / 6 >= 4; },
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertUYYVYYToRGBTyped(w, h, s, ss, d[0], d[1], d[2], ds);
          },
-         [](int32_t w) { return 2 * w / 3; }},
-        {"UYVY colour", 3, true, [](int32_t w) { return w / 2; }, from16,
+         [](int32_t w) { return 2 * w / 3; }}, 6 * 24 + 4 + 5},
+        {{"UYVY colour", 3, true, [](int32_t w) { return w / 2; }, from16,
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertUYVYToRGBTyped(w, h, s, ss, d[0], d[1], d[2], ds);
-         }},
-        {"UYV grey", 1, true, [](int32_t w) { return w / 3; }, [](int32_t w, int32_t) { return w / 3 >= 16; },
+         }}, 136},
+        {{"UYV grey", 1, true, [](int32_t w) { return w / 3; }, [](int32_t w, int32_t) { return w / 3 >= 16; },
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertUYVToGreyscaleTyped(w, h, s, ss, d[0], ds);
-         }},
-        {"UYYVYY grey", 1, true, [](int32_t w) { return 2 * w / 3; }, [](int32_t w, int32_t) { return 2 * w / 3 >= 16; },
+         }}, 3 * 100},
+        {{"UYYVYY grey", 1, true, [](int32_t w) { return 2 * w / 3; },
+          [](int32_t w, int32_t) { return 2 * w / 3 >= 16; },
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertUYYVYYToGreyscaleTyped(w, h, s, ss, d[0], ds);
-         }},
-        {"packed 24-bit", 3, false, [](int32_t w) { return w / 3; }, [](int32_t w, int32_t) { return w / 3 >= 16; },
+         }}, 3 * 100 / 2},
+        {{"packed 24-bit", 3, false, [](int32_t w) { return w / 3; }, [](int32_t w, int32_t) { return w / 3 >= 16; },
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertPacked24ToPlanesTyped(w, h, s, ss, d[0], d[1], d[2], ds);
-         }},
-        {"UYVY grey", 1, true, [](int32_t w) { return w / 2; }, from16,
+         }}, 136},
+        {{"UYVY grey", 1, true, [](int32_t w) { return w / 2; }, from16,
          [](int32_t w, int32_t h, const uint8_t* s, int32_t ss, uint8_t* const d[3], int32_t ds) {
              return cip_convertUYVYToGreyscaleTyped(w, h, s, ss, d[0], ds);
-         }},
+         }}, 2 * 100},
     };
-    // The AVX2 grey kernels take 32 pels a step: widths up to three steps and
-    // a few pels more.
-    // The AVX2 UYV and UYYVYY colour kernels too: rows up to 96 pels and up
-    // to 24 interpolating groups (three steps), and after two every tail.
-    const struct { const char* name; int32_t maxWidth; } wider[] = {
-        {"UYVY grey", 2 * 100}, {"UYV grey", 3 * 100}, {"UYYVYY grey", 3 * 100 / 2},
-        {"UYV colour", 3 * 96 + 2}, {"UYYVYY colour", 6 * 24 + 4 + 5}};
-    for (const auto& c : conversions) {
-        int32_t maxWidth = 136;
-        for (const auto& w : wider)
-            if (std::string(w.name) == c.name)
-                maxWidth = w.maxWidth;
-        kernel_test::expectPathsAlike(c, maxWidth);
-    }
+    return conversions[i];
 }
+
+class YCbCrPaths : public ::testing::TestWithParam<size_t> {};
+
+// One test a conversion, so that each stays well under a second.
+TEST_P(YCbCrPaths, FastKernelsMatchThePlainOnes)
+{
+    kernel_test::expectPathsAlike(conversion(GetParam()).conversion, conversion(GetParam()).maxWidth);
+}
+
+INSTANTIATE_TEST_SUITE_P(YCbCr, YCbCrPaths, ::testing::Range(size_t{0}, kConversions),
+                         [](const ::testing::TestParamInfo<size_t>& info) {
+                             std::string name = conversion(info.param).conversion.name;
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return name;
+                         });
 
 // Bytes drawn from 0, 16, 128, 235 and 255 only, so that every lane meets
 // the sums at the ends of their range (past the clamp on both sides, and

@@ -438,7 +438,7 @@ void sse2SplitUYV(const Converter& convert, const uint8_t* s, int32_t width, uin
         convert.pel(kFull, s[3 * j + 1], s[3 * j], s[3 * j + 2], r + j, g + j, b + j);
 }
 
-// The AVX2 steps, then the plain code for what they leave.
+// The AVX2 steps, then the SSE2 ones for what they leave.
 void wideSplitUYV(const Converter& convert, const uint8_t* s, int32_t width, uint8_t* r, uint8_t* g, uint8_t* b)
 {
     sse2SplitUYV(convert, s, width, r, g, b, cip_ycbcr_avx2::uyvToPlanes(s, width / 3, r, g, b));

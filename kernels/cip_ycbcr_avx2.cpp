@@ -179,6 +179,14 @@ inline Rgb16 uyyvyy16(__m256i bytes)
     return out;
 }
 
+// Two blocks of 16 pels as 32 pels of each plane.
+void storePlanes(const Rgb16& first, const Rgb16& second, uint8_t* r, uint8_t* g, uint8_t* b)
+{
+    store32(r, bytes32(first.r, second.r));
+    store32(g, bytes32(first.g, second.g));
+    store32(b, bytes32(first.b, second.b));
+}
+
 // Pels 0..count-1 (16, or 8 of lane 0) of a block of 16 into the planes.
 void storeFirst(const Rgb16& block, int32_t count, uint8_t* r, uint8_t* g, uint8_t* b)
 {
@@ -253,9 +261,7 @@ int32_t cip_ycbcr_avx2::uyvyToPlanes(const uint8_t* s, int32_t interiorEnd, uint
     for (; j + 32 <= interiorEnd + 1; j += 32) {
         const uint8_t* p = s + 2 * static_cast<ptrdiff_t>(j);
         const Rgb16 first = uyvy16(p), second = uyvy16(p + 32);
-        store32(r + j, bytes32(first.r, second.r));
-        store32(g + j, bytes32(first.g, second.g));
-        store32(b + j, bytes32(first.b, second.b));
+        storePlanes(first, second, r + j, g + j, b + j);
     }
     return j;
 }
@@ -266,9 +272,7 @@ int32_t cip_ycbcr_avx2::uyvToPlanes(const uint8_t* s, int32_t pels, uint8_t* r, 
     for (; j + 32 <= pels; j += 32) {
         const uint8_t* p = s + 3 * static_cast<ptrdiff_t>(j);
         const Rgb16 first = uyv16(p), second = uyv16(p + 48);
-        store32(r + j, bytes32(first.r, second.r));
-        store32(g + j, bytes32(first.g, second.g));
-        store32(b + j, bytes32(first.b, second.b));
+        storePlanes(first, second, r + j, g + j, b + j);
     }
     // The SSE2 code has no step of 16: one here.
     if (j + 16 <= pels) {
@@ -286,9 +290,7 @@ int32_t cip_ycbcr_avx2::uyyvyyToPlanes(const uint8_t* s, int32_t interpolatingEn
     for (; j + 32 <= interpolatingEnd; j += 32) {
         const uint8_t* p = s + 6 * static_cast<ptrdiff_t>(j / 4);
         const Rgb16 first = uyyvyy16(load2x16(p, p + 12)), second = uyyvyy16(load2x16(p + 24, p + 36));
-        store32(r + j, bytes32(first.r, second.r));
-        store32(g + j, bytes32(first.g, second.g));
-        store32(b + j, bytes32(first.b, second.b));
+        storePlanes(first, second, r + j, g + j, b + j);
     }
     // Steps of 16 and 8 here too: the SSE2 ones gather bytes one by one.
     if (j + 16 <= interpolatingEnd) {

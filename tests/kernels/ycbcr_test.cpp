@@ -222,7 +222,6 @@ TEST(YCbCr, GreyInPlaceAlikeOnEveryPath)
     }
 }
 
-} // namespace
 
 // The first plane written over the source's own rows, ahead of where they are
 // read: a fast kernel must go through the work rows there, as the plain one
@@ -254,3 +253,5 @@ TEST(YCbCr, PlanesOverTheSourceAlikeOnEveryPath)
         }
     }
 }
+
+} // namespace

@@ -161,41 +161,48 @@ INSTANTIATE_TEST_SUITE_P(YCbCr, YCbCrPaths, ::testing::Range(size_t{0}, kConvers
                              return name;
                          });
 
-// Bytes drawn from 0, 16, 128, 235 and 255 only, so that every lane meets
-// the sums at the ends of their range (past the clamp on both sides, and
-// exactly at 0 and 255) and the widest interpolated chroma: the fast paths
-// give the plain bytes. Rows of two AVX2 steps and a tail.
-TEST(YCbCr, RangeEndsAlikeOnEveryPath)
+// Rows of bytes drawn from 0, 16, 128, 235 and 255 only, so that every lane
+// meets the sums at the ends of their range (past the clamp on both sides,
+// and exactly at 0 and 255) and the widest interpolated chroma; two AVX2 steps
+// and a tail. Once into planes apart, once with the first plane over the
+// source's own rows ahead of where they are read: a fast kernel must go
+// through the work rows there, as the plain one does, or it reads bytes it
+// has already written.
+TEST(YCbCr, PlanesAlikeOnEveryPath)
 {
-    const struct { const char* name; Planes convert; int32_t width, pels; } rows[] = {
-        {"UYV", cip_convertUYVToRGBTyped, 3 * 83, 83},
-        {"UYVY", cip_convertUYVYToRGBTyped, 2 * 83, 83},
-        {"UYYVYY", cip_convertUYYVYYToRGBTyped, 6 * 21 + 5, 84},
+    const struct { const char* name; Planes convert; int32_t width; } rows[] = {
+        {"UYV", cip_convertUYVToRGBTyped, 3 * 83},
+        {"UYVY", cip_convertUYVYToRGBTyped, 2 * 83},
+        {"UYYVYY", cip_convertUYYVYYToRGBTyped, 6 * 21 + 5},
     };
     const uint8_t ends[] = {0, 16, 128, 235, 255};
-    constexpr int32_t kHeight = 8;
-    for (const auto& r : rows) {
-        std::vector<uint8_t> plain[3];
-        for (const kernel_test::Path p : kernel_test::paths()) {
-            const kernel_test::ForcedPath path(p);
-            Image s(r.width, kHeight), d[3] = {{r.pels, kHeight}, {r.pels, kHeight}, {r.pels, kHeight}};
-            uint32_t x = 7;
-            s.paint([&](int, int) {
-                x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-                return ends[x % 5];
-            });
-            ASSERT_EQ(r.convert(r.width, kHeight, s.p(), s.stride, d[0].p(), d[1].p(), d[2].p(), d[0].stride), csysOk)
-                << r.name;
-            for (int k = 0; k < 3; ++k) {
-                std::vector<uint8_t> out;
-                for (int32_t y = 0; y < kHeight; ++y)
-                    out.insert(out.end(), &d[k].at(0, y), &d[k].at(0, y) + r.pels);
-                if (p == kernel_test::Path::plain)
-                    plain[k] = out;
-                EXPECT_EQ(out, plain[k]) << r.name << " plane " << k << " path " << static_cast<int>(p);
+    constexpr int32_t kHeight = 4, kAhead = 60;
+    for (const auto& r : rows)
+        for (const bool over : {false, true}) {
+            std::vector<uint8_t> plain[3];
+            for (const kernel_test::Path p : kernel_test::paths()) {
+                const kernel_test::ForcedPath path(p);
+                // One row more than converted, for a first plane over the source.
+                kernel_test::Fenced s(r.width, kHeight + 1, r.width, 0, 11), d[3] = {
+                    {r.width, kHeight, r.width, 1, 12}, {r.width, kHeight, r.width, 3, 13},
+                    {r.width, kHeight, r.width, 5, 14}};
+                uint32_t x = 7;
+                for (int32_t i = 0; i < (kHeight + 1) * r.width; ++i) {
+                    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+                    s.p()[i] = ends[x % 5];
+                }
+                uint8_t* first = over ? s.p() + kAhead : d[0].p();
+                ASSERT_EQ(r.convert(r.width, kHeight, s.p(), r.width, first, d[1].p(), d[2].p(), r.width), csysOk)
+                    << r.name;
+                const std::vector<uint8_t> out[3] = {over ? s.bytes() : d[0].bytes(), d[1].bytes(), d[2].bytes()};
+                for (int k = 0; k < 3; ++k) {
+                    if (p == kernel_test::Path::plain)
+                        plain[k] = out[k];
+                    EXPECT_EQ(out[k], plain[k]) << r.name << (over ? " over the source" : "") << " plane " << k
+                                                << " path " << static_cast<int>(p);
+                }
             }
         }
-    }
 }
 
 // Grey into the source's own rows: the last step of a fast kernel, moved
@@ -218,38 +225,6 @@ TEST(YCbCr, GreyInPlaceAlikeOnEveryPath)
             if (p == kernel_test::Path::plain)
                 plain = s.bytes();
             EXPECT_EQ(s.bytes(), plain) << c.width << " bytes, path " << static_cast<int>(p);
-        }
-    }
-}
-
-
-// The first plane written over the source's own rows, ahead of where they are
-// read: a fast kernel must go through the work rows there, as the plain one
-// does, or it reads bytes it has already written.
-TEST(YCbCr, PlanesOverTheSourceAlikeOnEveryPath)
-{
-    const struct {
-        const char* name;
-        Planes convert;
-    } rows[] = {{"UYV", cip_convertUYVToRGBTyped},
-                {"UYVY", cip_convertUYVYToRGBTyped},
-                {"UYYVYY", cip_convertUYYVYYToRGBTyped}};
-    constexpr int32_t kWidth = 200, kHeight = 3, kAhead = 60;
-    for (const auto& r : rows) {
-        std::vector<uint8_t> plain[3];
-        for (const kernel_test::Path p : kernel_test::paths()) {
-            const kernel_test::ForcedPath path(p);
-            // One row more than converted, for the first plane's last row.
-            kernel_test::Fenced s(kWidth, kHeight + 1, kWidth, 0, 11), g(kWidth, kHeight, kWidth, 3, 12),
-                b(kWidth, kHeight, kWidth, 5, 13);
-            ASSERT_EQ(r.convert(kWidth, kHeight, s.p(), kWidth, s.p() + kAhead, g.p(), b.p(), kWidth), csysOk)
-                << r.name;
-            const std::vector<uint8_t> out[3] = {s.bytes(), g.bytes(), b.bytes()};
-            for (int k = 0; k < 3; ++k) {
-                if (p == kernel_test::Path::plain)
-                    plain[k] = out[k];
-                EXPECT_EQ(out[k], plain[k]) << r.name << " plane " << k << " path " << static_cast<int>(p);
-            }
         }
     }
 }

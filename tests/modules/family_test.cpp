@@ -10,7 +10,6 @@
 #include "modules/internal/board_testing.h"
 #include "modules/startup.h"
 #include "platform/event_log_testing.h"
-#include "platform/registry_testing.h"
 #include "tests/support/sim_module.h"
 
 namespace {
@@ -141,10 +140,7 @@ TEST(Family, ATableListsItsFirstSixteenBoardsAndTellsOfTheRest)
     ccModulesStartup();
     const ccSimBoardModel model{{ccIid7312}, 0, 0, "SN-7312"};
     {
-        cc_BoardRegistryTesting::reset();
-        cc_UnknownModule::setBoardBuilder(&ccBuildModuleBoard);
-        plat::clearRegistry();
-        sim().reset();
+        sim_module::FamilyBoard family(model);
         std::vector<std::u16string> names;
         for (char16_t i = 0; i <= cc7312::kTableSize; ++i)
             names.push_back(u"b" + std::u16string(1, static_cast<char16_t>(u'a' + i)));
@@ -152,8 +148,8 @@ TEST(Family, ATableListsItsFirstSixteenBoardsAndTellsOfTheRest)
         for (uint32_t i = 0; i < names.size(); ++i)
             sim().setBoardModel(i, &model);
         plat::collectEventLines(true);
-        cc_UnknownModule registry;
-        registry.loadModule(sim_module::path());
+        family.registry = std::make_unique<cc_UnknownModule>();
+        family.registry->loadModule(sim_module::path());
         const std::vector<std::wstring> lines = plat::takeEventLines();
         plat::collectEventLines(false);
 
@@ -165,7 +161,6 @@ TEST(Family, ATableListsItsFirstSixteenBoardsAndTellsOfTheRest)
             EXPECT_THROW(cc7312::getBoard(bad), ccBoard::BadParams) << bad;
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_NE(lines[0].find(L"More than 16 7312 boards: \"bq\" is not listed"), std::wstring::npos);
-        cc_BoardRegistryTesting::reset();
     }
     EXPECT_EQ(cc7312::numBoards(), 0u);
     sim_module::expectAllReleased();

@@ -192,13 +192,23 @@ TEST(DynamicDispatch, NamesResolveAcrossInterfacesWithTheirParameters)
     d->Release();
 }
 
-// Every member id of the test library belongs to one interface, so the
-// merged Invoke and GetIDsOfNames agree on where a member lives.
-TEST(DynamicDispatch, MemberIdsAreUniqueAcrossMergedInterfaces)
-{
+// The merged type information of a new object.
+class MergedTypeInfo : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(d->GetTypeInfo(0, 0, &merged), S_OK); }
+    void TearDown() override
+    {
+        if (merged) merged->Release();
+        d->Release();
+    }
     IDispatch* d = makeMerged();
     ITypeInfo* merged = nullptr;
-    ASSERT_EQ(d->GetTypeInfo(0, 0, &merged), S_OK);
+};
+
+// Every member id of the test library belongs to one interface, so the
+// merged Invoke and GetIDsOfNames agree on where a member lives.
+TEST_F(MergedTypeInfo, MemberIdsAreUniqueAcrossMergedInterfaces)
+{
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(merged->GetTypeAttr(&attr), S_OK);
     EXPECT_EQ(attr->cFuncs, std::size(test_typelib::kOne) + std::size(test_typelib::kTwo));
@@ -208,17 +218,12 @@ TEST(DynamicDispatch, MemberIdsAreUniqueAcrossMergedInterfaces)
     EXPECT_EQ(sharedMemberIds(test_typelib::kInterfaces, std::size(test_typelib::kInterfaces)), std::vector<MEMBERID>{});
     FUNCDESC* desc = nullptr;
     EXPECT_EQ(merged->GetFuncDesc(count, &desc), E_INVALIDARG);
-    merged->Release();
-    d->Release();
 }
 
 // The merged binder binds a name in the interface that has it, and leaves
 // an unknown one unbound the way each interface's own binder does.
-TEST(DynamicDispatch, TheBinderFindsNamesAcrossInterfacesAndLeavesOthersUnbound)
+TEST_F(MergedTypeInfo, TheBinderFindsNamesAcrossInterfacesAndLeavesOthersUnbound)
 {
-    IDispatch* d = makeMerged();
-    ITypeInfo* merged = nullptr;
-    ASSERT_EQ(d->GetTypeInfo(0, 0, &merged), S_OK);
     ITypeComp* comp = nullptr;
     ASSERT_EQ(merged->GetTypeComp(&comp), S_OK);
     const struct {
@@ -246,8 +251,6 @@ TEST(DynamicDispatch, TheBinderFindsNamesAcrossInterfacesAndLeavesOthersUnbound)
     BINDPTR bound{};
     EXPECT_EQ(comp->Bind(const_cast<LPOLESTR>(u"NoSuchMember"), 0, 0, &owner, nullptr, &bound), E_POINTER);
     comp->Release();
-    merged->Release();
-    d->Release();
 }
 
 TEST(DynamicDispatch, WithoutComponentsEveryCallFails)

@@ -307,7 +307,6 @@ TEST_F(ComErrorTest, TheSourceIsTheProgIdUpToItsSecondDot)
         const OLECHAR* method;
         std::u16string source;
     } rows[] = {
-        {L"Single", u"Get", u"Single Get"},
         {L"Two.Parts", u"Get", u"Two.Parts Get"},
         {L"A.B.C.D", nullptr, u"A.B "},
     };

@@ -8,6 +8,7 @@
 #include "platform/environment_testing.h"
 #include "tests/support/com_counted.h"
 #include "tests/support/fake_persistent.h"
+#include "tests/support/test_typelib.h"
 
 #include <algorithm>
 #include <cstring>
@@ -37,21 +38,7 @@ struct Text {
     BSTR p;
 };
 
-VARIANT i4(LONG n)
-{
-    VARIANT v = {};
-    v.vt = VT_I4;
-    v.lVal = n;
-    return v;
-}
-
-VARIANT str(const char16_t* s)
-{
-    VARIANT v = {};
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(s);
-    return v;
-}
+VARIANT i4(LONG n) { return testValue(VT_I4, n); }
 
 TEST(ArchiveKeys, LettersDigitsAndMarksOnly)
 {
@@ -118,7 +105,7 @@ TEST(ArchiveTyped, ADecimalCommaLocaleReadsPointText)
 {
     plat::setUserLanguageOverride(0x0407); // German
     Archive a;
-    VARIANT v = str(u"1.5");
+    VARIANT v = testText(u"1.5");
     ASSERT_EQ(S_OK, a->PersistVariant(Text(u"x").p, &v));
     VariantClear(&v);
     a->SetMode(0);
@@ -159,7 +146,7 @@ TEST(ArchiveProperties, BagReadOfAMissingNameKeepsTheValueAndLogsTheError)
         SCODE scode = -1;
     } log;
     Archive a(0);
-    VARIANT v = str(u"kept"); // default and result are the same VARIANT
+    VARIANT v = testText(u"kept"); // default and result are the same VARIANT
     EXPECT_EQ(S_OK, static_cast<IPropertyBag*>(a.p)->Read(u"absent", &v, &log));
     EXPECT_EQ(std::u16string(u"kept"), std::u16string(v.bstrVal));
     EXPECT_EQ(u"", log.names);
@@ -185,7 +172,7 @@ TEST(ArchiveCollection, PositionsKeysAndTheirErrors)
     VARIANT index = i4(3), out = {};
     EXPECT_EQ(kArchiveBadIndex, a->get_Item(index, &out));
     EXPECT_EQ(std::u16string(u"#3"), a->loadFailures());
-    VARIANT byKey = str(u"a");
+    VARIANT byKey = testText(u"a");
     EXPECT_EQ(S_OK, a->get_Item(byKey, &out));
     EXPECT_EQ(1, out.lVal);
     VARIANT null = {};
@@ -262,7 +249,7 @@ TEST(ArchiveCollection, PutsMovesAndKeysAtTheEdges)
     Archive a;
     ASSERT_EQ(S_OK, a->AddAt(i4(1), u"a", kArchiveAppend));
     ASSERT_EQ(S_OK, a->AddAt(i4(2), nullptr, kArchiveAppend));
-    VARIANT newKey = str(u"n"), oldKey = str(u"a"), missing = str(u"zz");
+    VARIANT newKey = testText(u"n"), oldKey = testText(u"a"), missing = testText(u"zz");
     BSTR key = nullptr;
     const struct {
         const char* what;

@@ -50,7 +50,14 @@ VARIANT variantArray(std::vector<VARIANT> items, UINT dims = 1)
     return x;
 }
 
-TEST(DynamicDispatch, InvokeRepairsWhatScriptsGetWrong)
+// A new object of the merged class.
+class DynamicDispatch : public ::testing::Test {
+protected:
+    ~DynamicDispatch() override { d->Release(); }
+    IDispatch* d = makeMerged();
+};
+
+TEST_F(DynamicDispatch, InvokeRepairsWhatScriptsGetWrong)
 {
     struct Row {
         const char* what;
@@ -89,7 +96,6 @@ TEST(DynamicDispatch, InvokeRepairsWhatScriptsGetWrong)
         {"index without a result", u"Items", DISPATCH_PROPERTYGET, {testValue(VT_I2, 0)}, none, false,
             DISP_E_NOTACOLLECTION, 0, 0, 0},
     };
-    IDispatch* d = makeMerged();
     for (const Row& row : rows) {
         std::vector<VARIANT> args = row.args;
         VARIANT inout = row.inout;
@@ -111,12 +117,11 @@ TEST(DynamicDispatch, InvokeRepairsWhatScriptsGetWrong)
         for (VARIANT& a : args)
             VariantClear(&a);
     }
-    d->Release();
 }
 
 // Typed arrays of text and objects convert element by element like
 // numbers do; an element that does not convert leaves the target as it was.
-TEST(DynamicDispatch, ArraysOfTextAndObjectsConvertElementByElement)
+TEST_F(DynamicDispatch, ArraysOfTextAndObjectsConvertElementByElement)
 {
     struct Row {
         const char* what;
@@ -168,7 +173,7 @@ TEST(DynamicDispatch, ArraysOfTextAndObjectsConvertElementByElement)
     }
 }
 
-TEST(DynamicDispatch, NamesResolveAcrossInterfacesWithTheirParameters)
+TEST_F(DynamicDispatch, NamesResolveAcrossInterfacesWithTheirParameters)
 {
     struct Row {
         std::vector<const char16_t*> names;
@@ -180,7 +185,6 @@ TEST(DynamicDispatch, NamesResolveAcrossInterfacesWithTheirParameters)
         {{u"Scale", u"offset"}, S_OK, {1, 1}},
         {{u"Nothing"}, DISP_E_UNKNOWNNAME, {DISPID_UNKNOWN}},
     };
-    IDispatch* d = makeMerged();
     for (const Row& row : rows) {
         std::vector<LPOLESTR> names;
         for (const char16_t* n : row.names)
@@ -189,19 +193,16 @@ TEST(DynamicDispatch, NamesResolveAcrossInterfacesWithTheirParameters)
         EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()), 0, ids.data()), row.hr);
         EXPECT_EQ(ids, row.ids);
     }
-    d->Release();
 }
 
-// The merged type information of a new object.
-class MergedTypeInfo : public ::testing::Test {
+// The merged type information of the object.
+class MergedTypeInfo : public DynamicDispatch {
 protected:
     void SetUp() override { ASSERT_EQ(d->GetTypeInfo(0, 0, &merged), S_OK); }
     void TearDown() override
     {
         if (merged) merged->Release();
-        d->Release();
     }
-    IDispatch* d = makeMerged();
     ITypeInfo* merged = nullptr;
 };
 
@@ -253,22 +254,19 @@ TEST_F(MergedTypeInfo, TheBinderFindsNamesAcrossInterfacesAndLeavesOthersUnbound
     comp->Release();
 }
 
-TEST(DynamicDispatch, WithoutComponentsEveryCallFails)
+TEST_F(DynamicDispatch, WithoutComponentsEveryCallFails)
 {
     CComObjectNoLock<ccDynamicTypeInfo> info;
-    IDispatch* d = makeMerged();
     info.Init(d, kMerged, kUnanswered, 1, 0); // no such library
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     TYPEATTR* attr = nullptr;
     EXPECT_EQ(info.Invoke(d, 0, DISPATCH_PROPERTYGET, &none, nullptr, nullptr, nullptr), DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(info.GetTypeAttr(&attr), E_UNEXPECTED);
     EXPECT_EQ(info.GetNames(0, nullptr, 0, nullptr), DISP_E_MEMBERNOTFOUND);
-    d->Release();
 }
 
-TEST(DynamicDispatch, FirstCallsFromManyThreadsShareOneMergedInfo)
+TEST_F(DynamicDispatch, FirstCallsFromManyThreadsShareOneMergedInfo)
 {
-    IDispatch* d = makeMerged();
     std::vector<std::thread> threads;
     std::vector<DISPID> ids(8, DISPID_UNKNOWN);
     for (size_t t = 0; t < ids.size(); ++t)
@@ -279,7 +277,6 @@ TEST(DynamicDispatch, FirstCallsFromManyThreadsShareOneMergedInfo)
     for (std::thread& t : threads)
         t.join();
     EXPECT_EQ(ids, std::vector<DISPID>(8, 20));
-    d->Release();
 }
 
 } // namespace

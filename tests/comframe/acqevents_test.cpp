@@ -21,6 +21,7 @@
 #include "platform/com/apartment.h"
 #include "platform/com/message.h"
 #include "tests/modules/module_fifo_fixture.h"
+#include "tests/support/com_sink.h"
 
 namespace {
 
@@ -81,22 +82,9 @@ struct Log {
 };
 
 // A sink bound to the apartment that made it: it answers no IMarshal.
-class Sink : public IDispatch {
+class Sink : public CountedSink {
 public:
-    Sink(const IID& iid, uint32_t kind, Log& log) : iid_(iid), kind_(kind), log_(log) {}
-    HRESULT QueryInterface(REFIID iid, void** ppv) override
-    {
-        *ppv = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != iid_) return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++references; }
-    ULONG Release() override { return --references; }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    Sink(const IID& iid, uint32_t kind, Log& log) : CountedSink(iid), kind_(kind), log_(log) {}
     HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*, UINT*) override
     {
         if (id != ccAcqEventId || p->cArgs != 2) return DISP_E_BADPARAMCOUNT;
@@ -105,10 +93,8 @@ public:
         log_.thread = std::this_thread::get_id();
         return S_OK;
     }
-    std::atomic<ULONG> references{0};
 
 private:
-    const IID iid_;
     const uint32_t kind_;
     Log& log_;
 };
@@ -138,56 +124,6 @@ protected:
     CComObject<EventFifo>* object = nullptr;
     Log log;
 };
-
-// Cookies are places: the first free one is reused, the array grows by 16
-// and nothing moves; enumeration lists the occupied places only. The
-// container finds each point and no other.
-TEST_F(AcqEvents, CookiesArePlacesThatStayAndAreReused)
-{
-    Sink sink(DIID_IQorAcqMovePartEvent, 0, log), other(DIID_IQorAcqFifoEvents, 0, log);
-    const struct { bool advise; DWORD cookie; HRESULT hr; } steps[] = {
-        {true, 1, S_OK}, {true, 2, S_OK}, {false, 1, S_OK}, {false, 7, CONNECT_E_NOCONNECTION},
-        {false, 0, CONNECT_E_NOCONNECTION}, {true, 1, S_OK}, {false, 2, S_OK},
-    };
-    for (const auto& s : steps) {
-        DWORD cookie = 99;
-        EXPECT_EQ(s.advise ? point(0)->Advise(&sink, &cookie) : point(0)->Unadvise(s.cookie), s.hr);
-        EXPECT_EQ(cookie, s.advise ? s.cookie : 99);
-    }
-    for (DWORD expected = 2; expected <= 17; ++expected) {
-        DWORD cookie = 0;
-        ASSERT_EQ(point(0)->Advise(&sink, &cookie), S_OK);
-        EXPECT_EQ(cookie, expected);
-        EXPECT_EQ(object->move.sinks().capacity(), expected <= 16 ? 16u : 32u);
-    }
-    EXPECT_EQ(point(0)->Unadvise(5), S_OK);
-    IEnumConnections* e = nullptr;
-    ASSERT_EQ(point(0)->EnumConnections(&e), S_OK);
-    CONNECTDATA listed[20];
-    ULONG fetched = 0;
-    EXPECT_EQ(e->Next(20, listed, &fetched), S_FALSE);
-    ASSERT_EQ(fetched, 16u);
-    for (ULONG i = 0; i < fetched; ++i) {
-        EXPECT_EQ(listed[i].dwCookie, i < 4 ? i + 1 : i + 2);
-        EXPECT_EQ(listed[i].pUnk, static_cast<IUnknown*>(&sink));
-        listed[i].pUnk->Release();
-    }
-    e->Release();
-    for (DWORD cookie = 1; cookie <= 17; ++cookie)
-        EXPECT_EQ(point(0)->Unadvise(cookie), cookie == 5 ? CONNECT_E_NOCONNECTION : S_OK);
-    EXPECT_EQ(sink.references.load(), 0u);
-
-    IConnectionPoint* found = nullptr;
-    EXPECT_EQ(object->FindConnectionPoint(DIID_IQorAcqFifoEvents, &found), CONNECT_E_NOCONNECTION);
-    for (uint32_t kind = 0; kind < 3; ++kind) {
-        DWORD cookie = 7;
-        ASSERT_EQ(object->FindConnectionPoint(*kPointIids[kind], &found), S_OK);
-        EXPECT_EQ(found, point(kind));
-        EXPECT_EQ(found->Advise(&other, &cookie), CONNECT_E_CANNOTCONNECT);
-        EXPECT_EQ(cookie, 0u);
-        found->Release();
-    }
-}
 
 // The callback is installed exactly while COM sinks or the .NET flag
 // listen; a removal that removes nothing leaves it for the others.

@@ -8,6 +8,7 @@
 #include "comframe/agile_testing.h"
 #include "platform/com/apartment.h"
 #include "platform/com/message.h"
+#include "platform/com/simpleobject.h"
 
 namespace {
 
@@ -141,35 +142,13 @@ TEST(ccAgileInterfacePtr, FreeThreadedObjectsAreHeldDirectAndOthersGoThroughTheT
 }
 
 // Freed at its last release, so that a use after it shows.
-class Deleting final : public IUnknown {
-public:
-    explicit Deleting(bool marked) : marked_(marked) {}
-    HRESULT QueryInterface(REFIID iid, void** ppv) override
-    {
-        *ppv = iid == IID_IUnknown || (iid == IID_IQorAgileMarker && marked_) ? this : nullptr;
-        if (*ppv != nullptr)
-            AddRef();
-        return *ppv != nullptr ? S_OK : E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++references_; }
-    ULONG Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-private:
-    const bool marked_;
-    std::atomic<ULONG> references_{1};
-};
+struct Marked final : plat::com::SimpleObject<IUnknown, IID_IQorAgileMarker> {};
+struct Unmarked final : plat::com::SimpleObject<IUnknown> {};
 
 // A holder given what it alone holds keeps it, held directly or through the table.
 TEST(ccAgileInterfacePtr, AssigningWhatItAloneHoldsKeepsIt)
 {
-    for (bool marked : {true, false}) {
-        auto* object = new Deleting(marked);
+    for (const auto& [object, marked] : {std::pair<IUnknown*, bool>{new Marked, true}, {new Unmarked, false}}) {
         ccAgileInterfacePtr holder(object);
         object->Release(); // the holder's reference is the only one
         holder.assign(object);

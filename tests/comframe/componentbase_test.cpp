@@ -1,3 +1,4 @@
+#include "comframe/acqevents.h"
 #include "comframe/componentbase.h"
 
 #include "tests/support/com_counted.h"
@@ -13,10 +14,18 @@ namespace {
 const CLSID kFifoClass = {0x5C0E7A31, 0x4B21, 0x4F63, {0x9A, 0x0D, 0x61, 0x2E, 0x33, 0x8C, 0x70, 0x01}};
 const IID kFifoEvents = {0x5C0E7A32, 0x4B21, 0x4F63, {0x9A, 0x0D, 0x61, 0x2E, 0x33, 0x8C, 0x70, 0x01}};
 
+// The clone steps of the objects here, which are never cloned.
+template <class Base> class Uncloned : public Base {
+public:
+    HRESULT CloneCopied(VARIANT_BOOL) override { return S_OK; }
+    HRESULT CloneReserved() override { return S_OK; }
+    HRESULT CloneFinished(LONG) override { return S_OK; }
+};
+
 // Persistent, firing kFifoEvents; Attach keeps the target as an item.
-class Fifo : public ccCollectionImpl<Fifo, ccStdPersistAndChangeImpl<Fifo, ITestTwo, &IID_ITestTwo, &kFifoClass,
-                                               &LIBID_TestDispatch, &kFifoEvents>,
-                 IDispatch, int> {
+class Fifo : public Uncloned<ccCollectionImpl<Fifo, ccStdPersistAndChangeImpl<Fifo, ITestTwo, &IID_ITestTwo,
+                                                      &kFifoClass, &LIBID_TestDispatch, &kFifoEvents>,
+                 IDispatch, int>> {
 public:
     BEGIN_COM_MAP(Fifo)
     COM_INTERFACE_ENTRY2(IUnknown, ITestTwo)
@@ -31,22 +40,42 @@ public:
     HRESULT get_Name(BSTR* name) override { return *name = SysAllocString(u"fifo"), S_OK; }
     HRESULT Attach(IDispatch* target, LONG*) override { return addItem(target, 0), S_OK; }
     HRESULT Persist(IQorArchive* archive, LONG flags) override { return IQorObjectImpl::Persist(archive, flags); }
-    HRESULT CloneCopied(VARIANT_BOOL) override { return S_OK; }
-    HRESULT CloneReserved() override { return S_OK; }
-    HRESULT CloneFinished(LONG) override { return S_OK; }
 };
 
-template <class I> I* fifoAs(REFIID iid)
+const IID kIids[] = {IID_ITestOne, IID_ITestTwo, {}};
+
+struct Nothing {
+};
+
+// A FIFO whose property interfaces are ITestOne and ITestTwo, with the
+// discrete-I/O layer over it: Attach makes the target its input lines, a null
+// one its inputs its outputs too.
+class Board : public Uncloned<ccQorDiscreteIOQMB<Board, CQorAcqFifoBase<Board, IDispatch, &IID_IDispatch, &kFifoClass,
+                                                             &LIBID_TestDispatch, &DIID_IQorAcqFifoEvents, kIids,
+                                                             TestMethods<Nothing>>>> {
+public:
+    BEGIN_COM_MAP(Board)
+    COM_INTERFACE_ENTRY2(IDispatch, ITestOne)
+    COM_INTERFACE_ENTRY(ITestOne)
+    COM_INTERFACE_ENTRY(ITestTwo)
+    END_COM_MAP()
+    HRESULT Attach(IDispatch* lines, LONG*) override
+    {
+        return lines ? setInputLines(lines) : setOutputLines(inputLines()), S_OK;
+    }
+};
+
+template <class T, class I> I* make(REFIID iid)
 {
     registerTestTypeLibrary();
     I* object = nullptr;
-    EXPECT_EQ(plat::com::createInstance<Fifo>(nullptr, iid, reinterpret_cast<void**>(&object)), S_OK);
+    EXPECT_EQ(plat::com::createInstance<T>(nullptr, iid, reinterpret_cast<void**>(&object)), S_OK);
     return object;
 }
 
 TEST(ComponentBase, DispatchClassInformationEventsAndPersistence)
 {
-    IUnknown* fifo = fifoAs<IUnknown>(IID_IUnknown);
+    IUnknown* fifo = make<Fifo, IUnknown>(IID_IUnknown);
     // "Name" by name through each interface's IDispatch: IQorObject's is the object's own.
     for (const IID* iid : {&IID_IDispatch, &IID_IQorObject}) {
         IDispatch* d = nullptr;
@@ -89,7 +118,7 @@ TEST(ComponentBase, DispatchClassInformationEventsAndPersistence)
 
 TEST(ComponentBase, TheTagIsEmptyUntilSetAndReadsBackOnAnotherThread)
 {
-    IQorObject* object = fifoAs<IQorObject>(IID_IQorObject);
+    IQorObject* object = make<Fifo, IQorObject>(IID_IQorObject);
     VARIANT tag = testValue(VT_I4, 3);
     EXPECT_EQ(object->get_Tag(&tag), S_OK);
     EXPECT_EQ(tag.vt, VT_EMPTY);
@@ -107,12 +136,39 @@ TEST(ComponentBase, TheTagIsEmptyUntilSetAndReadsBackOnAnotherThread)
 TEST(ComponentBase, ACollectionReleasesItsItemsWhenItGoes)
 {
     CountedDispatch item;
-    ITestTwo* fifo = fifoAs<ITestTwo>(IID_ITestTwo);
+    ITestTwo* fifo = make<Fifo, ITestTwo>(IID_ITestTwo);
     EXPECT_EQ(fifo->Attach(&item, nullptr), S_OK);
     EXPECT_EQ(fifo->Attach(&item, nullptr), S_OK);
     EXPECT_EQ(item.count, 2u);
     fifo->Release();
     EXPECT_EQ(item.count, 0u);
+}
+
+TEST(ObjectLayers, TheDiscreteIOLayerHoldsItsLineCollectionsUntilTheObjectGoes)
+{
+    CountedDispatch first, second;
+    ITestTwo* board = make<Board, ITestTwo>(IID_ITestTwo);
+    // first as inputs, second in its place, second as outputs too.
+    for (IDispatch* lines : {&first, &second, static_cast<CountedDispatch*>(nullptr)})
+        board->Attach(lines, nullptr);
+    EXPECT_EQ(std::make_pair(first.count, second.count), std::make_pair(0u, 2u));
+    board->Release();
+    EXPECT_EQ(second.count, 0u);
+}
+
+TEST(ObjectLayers, TheFifosIDispatchReachesALaterPropertyInterfaceByItsOwnMemberId)
+{
+    IDispatch* fifo = make<Board, IDispatch>(IID_IDispatch);
+    LPOLESTR names[] = {const_cast<LPOLESTR>(u"Name")};
+    DISPID id = DISPID_UNKNOWN;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    VARIANT result{};
+    EXPECT_EQ(fifo->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+    EXPECT_EQ(fifo->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
+    EXPECT_EQ(id, 20);
+    EXPECT_EQ(std::u16string(result.vt == VT_BSTR ? result.bstrVal : u""), u"two");
+    VariantClear(&result);
+    fifo->Release();
 }
 
 } // namespace

@@ -2,10 +2,10 @@
 // enumerators of connections and points, and the sink list's call order.
 #include "comframe/connpoint.h"
 #include "comframe/objectroot.h"
+#include "tests/support/com_sink.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <vector>
 
 namespace {
@@ -29,30 +29,21 @@ public:
 
 // Answers kEvents; records the arguments of each call in the order given.
 // refuse: what QueryInterface for kEvents answers instead.
-class Sink : public IDispatch {
+class Sink : public CountedSink {
 public:
-    explicit Sink(HRESULT refuse = S_OK) : refuse_(refuse) {}
+    explicit Sink(HRESULT refuse = S_OK) : CountedSink(kEvents), refuse_(refuse) {}
     HRESULT QueryInterface(REFIID iid, void** ppv) override
     {
+        if (iid != kEvents || SUCCEEDED(refuse_)) return CountedSink::QueryInterface(iid, ppv);
         *ppv = nullptr;
-        if (iid == kEvents && FAILED(refuse_)) return refuse_;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != kEvents) return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
+        return refuse_;
     }
-    ULONG AddRef() override { return ++references; }
-    ULONG Release() override { return --references; }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*, UINT*) override
     {
         calls.push_back(id);
         for (UINT i = p->cArgs; i-- > 0;) seen.push_back(p->rgvarg[i].lVal); // rgvarg holds the last first
         return E_FAIL; // not looked at
     }
-    std::atomic<ULONG> references{0};
     std::vector<DISPID> calls;
     std::vector<LONG> seen;
 
@@ -73,7 +64,7 @@ protected:
 
 TEST_F(ConnectionPoints, AdviseRefusesWhatItCannotKeep)
 {
-    Sink sink, failing(E_OUTOFMEMORY);
+    Sink sink, failing(E_OUTOFMEMORY), without(E_NOINTERFACE);
     DWORD cookie = 7;
     const struct {
         const char* what;
@@ -84,6 +75,7 @@ TEST_F(ConnectionPoints, AdviseRefusesWhatItCannotKeep)
         {"null sink", nullptr, &cookie, E_POINTER},
         {"null cookie", &sink, nullptr, E_POINTER},
         {"sink failing its query", &failing, &cookie, E_OUTOFMEMORY},
+        {"sink without the events interface", &without, &cookie, CONNECT_E_CANNOTCONNECT},
     };
     for (const auto& row : rows) {
         cookie = 7;
@@ -93,13 +85,44 @@ TEST_F(ConnectionPoints, AdviseRefusesWhatItCannotKeep)
     EXPECT_EQ(source->events.sinks().count(), 0u);
     EXPECT_EQ(sink.references.load(), 0u);
     EXPECT_EQ(failing.references.load(), 0u);
-    IID iid = GUID_NULL;
-    EXPECT_EQ(source->other.GetConnectionInterface(&iid), S_OK);
-    EXPECT_EQ(iid, kOtherEvents);
+    EXPECT_EQ(without.references.load(), 0u);
     IConnectionPointContainer* container = nullptr;
     ASSERT_EQ(source->other.GetConnectionPointContainer(&container), S_OK);
     EXPECT_EQ(container, static_cast<IConnectionPointContainer*>(source));
     container->Release();
+}
+
+// Cookies are places: the first free one is reused, the array grows by 16
+// and nothing moves; enumeration lists the occupied places only.
+TEST_F(ConnectionPoints, CookiesArePlacesThatStayAndAreReused)
+{
+    Sink sink;
+    auto& point = source->events;
+    DWORD cookie = 0;
+    for (DWORD expected = 1; expected <= 17; ++expected) {
+        ASSERT_EQ(point.Advise(&sink, &cookie), S_OK);
+        EXPECT_EQ(cookie, expected);
+        EXPECT_EQ(point.sinks().capacity(), expected <= 16 ? 16u : 32u);
+    }
+    EXPECT_EQ(point.Unadvise(5), S_OK);
+    EXPECT_EQ(point.Unadvise(2), S_OK);
+    ASSERT_EQ(point.Advise(&sink, &cookie), S_OK);
+    EXPECT_EQ(cookie, 2u);
+    for (DWORD none : {0u, 5u, 33u}) EXPECT_EQ(point.Unadvise(none), CONNECT_E_NOCONNECTION) << none;
+    IEnumConnections* e = nullptr;
+    ASSERT_EQ(point.EnumConnections(&e), S_OK);
+    CONNECTDATA listed[20];
+    ULONG fetched = 0;
+    EXPECT_EQ(e->Next(20, listed, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 16u);
+    for (ULONG i = 0; i < fetched; ++i) {
+        EXPECT_EQ(listed[i].dwCookie, i < 4 ? i + 1 : i + 2);
+        EXPECT_EQ(listed[i].pUnk, static_cast<IUnknown*>(&sink));
+        listed[i].pUnk->Release();
+    }
+    e->Release();
+    for (DWORD c = 1; c <= 17; ++c) EXPECT_EQ(point.Unadvise(c), c == 5 ? CONNECT_E_NOCONNECTION : S_OK);
+    EXPECT_EQ(sink.references.load(), 0u);
 }
 
 // The connections enumerated keep their sinks until the enumerator and its
@@ -139,7 +162,8 @@ TEST_F(ConnectionPoints, ConnectionEnumeratorsKeepTheirSinksAndPlaces)
     for (Sink* s : sinks) EXPECT_EQ(s->references.load(), 0u);
 }
 
-// Points are listed in order, each with a reference that keeps the object.
+// Points are listed in order, each with a reference that keeps the object;
+// the container finds a point by its interface and no other.
 TEST_F(ConnectionPoints, PointEnumeratorListsEveryPointInOrder)
 {
     IEnumConnectionPoints* e = nullptr;
@@ -158,6 +182,11 @@ TEST_F(ConnectionPoints, PointEnumeratorListsEveryPointInOrder)
     source->AddRef();
     points[0]->Release(), points[1]->Release();
     EXPECT_EQ(source->FindConnectionPoint(kEvents, nullptr), E_POINTER);
+    IConnectionPoint* found = nullptr;
+    EXPECT_EQ(source->FindConnectionPoint(IID_IDispatch, &found), CONNECT_E_NOCONNECTION);
+    ASSERT_EQ(source->FindConnectionPoint(kOtherEvents, &found), S_OK);
+    EXPECT_EQ(found, static_cast<IConnectionPoint*>(&source->other));
+    found->Release();
 }
 
 // Each sink connected is called once with the arguments in the order the

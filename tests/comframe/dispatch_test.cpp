@@ -50,7 +50,14 @@ VARIANT variantArray(std::vector<VARIANT> items, UINT dims = 1)
     return x;
 }
 
-TEST(DynamicDispatch, InvokeRepairsWhatScriptsGetWrong)
+// A new object of the merged class.
+class DynamicDispatch : public ::testing::Test {
+protected:
+    ~DynamicDispatch() override { d->Release(); }
+    IDispatch* d = makeMerged();
+};
+
+TEST_F(DynamicDispatch, InvokeRepairsWhatScriptsGetWrong)
 {
     struct Row {
         const char* what;
@@ -89,7 +96,6 @@ TEST(DynamicDispatch, InvokeRepairsWhatScriptsGetWrong)
         {"index without a result", u"Items", DISPATCH_PROPERTYGET, {testValue(VT_I2, 0)}, none, false,
             DISP_E_NOTACOLLECTION, 0, 0, 0},
     };
-    IDispatch* d = makeMerged();
     for (const Row& row : rows) {
         std::vector<VARIANT> args = row.args;
         VARIANT inout = row.inout;
@@ -111,12 +117,11 @@ TEST(DynamicDispatch, InvokeRepairsWhatScriptsGetWrong)
         for (VARIANT& a : args)
             VariantClear(&a);
     }
-    d->Release();
 }
 
 // Typed arrays of text and objects convert element by element like
 // numbers do; an element that does not convert leaves the target as it was.
-TEST(DynamicDispatch, ArraysOfTextAndObjectsConvertElementByElement)
+TEST_F(DynamicDispatch, ArraysOfTextAndObjectsConvertElementByElement)
 {
     struct Row {
         const char* what;
@@ -168,7 +173,7 @@ TEST(DynamicDispatch, ArraysOfTextAndObjectsConvertElementByElement)
     }
 }
 
-TEST(DynamicDispatch, NamesResolveAcrossInterfacesWithTheirParameters)
+TEST_F(DynamicDispatch, NamesResolveAcrossInterfacesWithTheirParameters)
 {
     struct Row {
         std::vector<const char16_t*> names;
@@ -180,7 +185,6 @@ TEST(DynamicDispatch, NamesResolveAcrossInterfacesWithTheirParameters)
         {{u"Scale", u"offset"}, S_OK, {1, 1}},
         {{u"Nothing"}, DISP_E_UNKNOWNNAME, {DISPID_UNKNOWN}},
     };
-    IDispatch* d = makeMerged();
     for (const Row& row : rows) {
         std::vector<LPOLESTR> names;
         for (const char16_t* n : row.names)
@@ -189,16 +193,23 @@ TEST(DynamicDispatch, NamesResolveAcrossInterfacesWithTheirParameters)
         EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()), 0, ids.data()), row.hr);
         EXPECT_EQ(ids, row.ids);
     }
-    d->Release();
 }
+
+// The merged type information of the object.
+class MergedTypeInfo : public DynamicDispatch {
+protected:
+    void SetUp() override { ASSERT_EQ(d->GetTypeInfo(0, 0, &merged), S_OK); }
+    void TearDown() override
+    {
+        if (merged) merged->Release();
+    }
+    ITypeInfo* merged = nullptr;
+};
 
 // Every member id of the test library belongs to one interface, so the
 // merged Invoke and GetIDsOfNames agree on where a member lives.
-TEST(DynamicDispatch, MemberIdsAreUniqueAcrossMergedInterfaces)
+TEST_F(MergedTypeInfo, MemberIdsAreUniqueAcrossMergedInterfaces)
 {
-    IDispatch* d = makeMerged();
-    ITypeInfo* merged = nullptr;
-    ASSERT_EQ(d->GetTypeInfo(0, 0, &merged), S_OK);
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(merged->GetTypeAttr(&attr), S_OK);
     EXPECT_EQ(attr->cFuncs, std::size(test_typelib::kOne) + std::size(test_typelib::kTwo));
@@ -208,17 +219,12 @@ TEST(DynamicDispatch, MemberIdsAreUniqueAcrossMergedInterfaces)
     EXPECT_EQ(sharedMemberIds(test_typelib::kInterfaces, std::size(test_typelib::kInterfaces)), std::vector<MEMBERID>{});
     FUNCDESC* desc = nullptr;
     EXPECT_EQ(merged->GetFuncDesc(count, &desc), E_INVALIDARG);
-    merged->Release();
-    d->Release();
 }
 
 // The merged binder binds a name in the interface that has it, and leaves
 // an unknown one unbound the way each interface's own binder does.
-TEST(DynamicDispatch, TheBinderFindsNamesAcrossInterfacesAndLeavesOthersUnbound)
+TEST_F(MergedTypeInfo, TheBinderFindsNamesAcrossInterfacesAndLeavesOthersUnbound)
 {
-    IDispatch* d = makeMerged();
-    ITypeInfo* merged = nullptr;
-    ASSERT_EQ(d->GetTypeInfo(0, 0, &merged), S_OK);
     ITypeComp* comp = nullptr;
     ASSERT_EQ(merged->GetTypeComp(&comp), S_OK);
     const struct {
@@ -246,26 +252,21 @@ TEST(DynamicDispatch, TheBinderFindsNamesAcrossInterfacesAndLeavesOthersUnbound)
     BINDPTR bound{};
     EXPECT_EQ(comp->Bind(const_cast<LPOLESTR>(u"NoSuchMember"), 0, 0, &owner, nullptr, &bound), E_POINTER);
     comp->Release();
-    merged->Release();
-    d->Release();
 }
 
-TEST(DynamicDispatch, WithoutComponentsEveryCallFails)
+TEST_F(DynamicDispatch, WithoutComponentsEveryCallFails)
 {
     CComObjectNoLock<ccDynamicTypeInfo> info;
-    IDispatch* d = makeMerged();
     info.Init(d, kMerged, kUnanswered, 1, 0); // no such library
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     TYPEATTR* attr = nullptr;
     EXPECT_EQ(info.Invoke(d, 0, DISPATCH_PROPERTYGET, &none, nullptr, nullptr, nullptr), DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(info.GetTypeAttr(&attr), E_UNEXPECTED);
     EXPECT_EQ(info.GetNames(0, nullptr, 0, nullptr), DISP_E_MEMBERNOTFOUND);
-    d->Release();
 }
 
-TEST(DynamicDispatch, FirstCallsFromManyThreadsShareOneMergedInfo)
+TEST_F(DynamicDispatch, FirstCallsFromManyThreadsShareOneMergedInfo)
 {
-    IDispatch* d = makeMerged();
     std::vector<std::thread> threads;
     std::vector<DISPID> ids(8, DISPID_UNKNOWN);
     for (size_t t = 0; t < ids.size(); ++t)
@@ -276,7 +277,6 @@ TEST(DynamicDispatch, FirstCallsFromManyThreadsShareOneMergedInfo)
     for (std::thread& t : threads)
         t.join();
     EXPECT_EQ(ids, std::vector<DISPID>(8, 20));
-    d->Release();
 }
 
 } // namespace

@@ -125,21 +125,14 @@ TEST_F(DotNet, ACompanionChangesStrengthOnceAndReleasesQuietly)
     }
 }
 
-TEST_F(DotNet, AnObjectsCompanionIsStrongWhileOthersHoldItAndSurvivesARestartUnderLoad)
+// The strength follows the count (tested with the object root); here the
+// companion takes a restart while other threads change the count.
+TEST_F(DotNet, AnObjectsCompanionSurvivesARestartUnderLoad)
 {
     CComObject<Thing>* thing = nullptr;
     ASSERT_EQ(CComObject<Thing>::CreateInstance(&thing), S_OK);
     thing->AddRef(); // the companion's own reference
     thing->companion.attach(ccDotNetHelper::obtainCompanion(ccDotNetClass::acqFifo, thing->GetUnknown()), true);
-    const auto heldStrong = [&] {
-        bool strong = false;
-        return ccDotNetStandInHandle(thing->companion.handle(), &strong) && strong;
-    };
-    for (bool strong : {true, false, true, false}) {
-        strong ? thing->AddRef() : thing->Release();
-        EXPECT_EQ(heldStrong(), strong); // weak while only the companion holds it
-    }
-
     std::vector<std::thread> users;
     for (int t = 0; t < 4; ++t)
         users.emplace_back([&] {

@@ -7,9 +7,6 @@
 #include <typeinfo>
 #include <vector>
 
-#include "acq/hyper/prop/sync.h"
-#include "modules/accelerator.h"
-#include "modules/board.h"
 #include "std/except/archutil.h"
 #include "std/except/persist_testing.h"
 #include "std/math/xfbase.h"
@@ -20,7 +17,6 @@
 #include "std/pelbuf/pelcvt.h"
 #include "std/pelbuf/pelfunc.h"
 #include "std/pelbuf/pelroot3.h"
-#include "tests/support/bytes.h"
 #include "tests/support/thrown.h"
 
 namespace {
@@ -40,16 +36,12 @@ void expectRegistered()
 // and every registration's factory makes the class stored under its name.
 TEST(Registrations, EveryLibraryClassIsMadeByItsStoredName)
 {
-    expectRegistered<ccBoard::BadParams, ccBoard::StaticInitDisorder, ccBoard::NotSupported,
-                     ccBoard::HardwareNotResponding, ccBoard::HardwareNotInitialized, ccBoard::HardwareInUse,
-                     ccBoard::Timeout, ccBoard::FpgaLoadFailure, ccBoard::BadEERAMContents,
-                     ccBoard::MultiProcessAccessFailed, ccAccelerator::BadFile, ccAccelerator::BootFailure,
-                     ccAccelerator::ConnectionBroken, cc_PelRoot, cc2XformLinear, ccPelRoot<cc3PlanePel>,
-                     ccPelRoot<unsigned char>, ccPelRoot<unsigned short>, ccPelRoot<uint32_t>, ccPelRoot<double>,
-                     ccPelRoot<signed char>, ccPelRoot<int32_t>, ccPelRoot<short>, ccPelRoot<ccPackedRGB16Pel>,
-                     ccPelRoot<ccPackedRGB32Pel>, ccPelRootCvt<unsigned char>, ccPelRootCvt<short>,
-                     ccPelRootCvt<unsigned short>, ccPelRootCvt<uint32_t>, ccPelRootCvt<double>, cc2XformComposed,
-                     cc2XformPoly, cc2XformDeformDefs::BadParams, cc2XformCalib2Defs::BadParams>();
+    expectRegistered<cc_PelRoot, cc2XformLinear, ccPelRoot<cc3PlanePel>, ccPelRoot<unsigned char>,
+                     ccPelRoot<unsigned short>, ccPelRoot<uint32_t>, ccPelRoot<double>, ccPelRoot<signed char>,
+                     ccPelRoot<int32_t>, ccPelRoot<short>, ccPelRoot<ccPackedRGB16Pel>, ccPelRoot<ccPackedRGB32Pel>,
+                     ccPelRootCvt<unsigned char>, ccPelRootCvt<short>, ccPelRootCvt<unsigned short>,
+                     ccPelRootCvt<uint32_t>, ccPelRootCvt<double>, cc2XformComposed, cc2XformPoly,
+                     cc2XformDeformDefs::BadParams, cc2XformCalib2Defs::BadParams>();
 
     std::set<std::string> names;
     for (const auto& r : ccRegisteredPersistentTypes()) {
@@ -91,21 +83,6 @@ TEST(Registrations, TheAcquisitionLibrarysClassesInTheirOrder)
         if (wanted.count(r.first.substr(6)))
             found.push_back(r.first.substr(6));
     EXPECT_EQ(found, expected);
-}
-
-TEST(Registrations, AnArchivedSyncPropertyIsMadeAgainByItsFactory)
-{
-    ccSyncProp stored;
-    stored.syncModel(ccSyncModel::externalPixelDrive());
-    ccPersistent* loaded = nullptr;
-    const auto bytes = test_bytes::store(ccArchive::littleEndian, [&](ccArchive& ar) {
-        archivePointer(ar, &stored, loaded);
-        ar.flush();
-    });
-    test_bytes::load(bytes, [&](ccArchive& ar) { archivePointer(ar, nullptr, loaded); });
-    const std::unique_ptr<ccPersistent> held(loaded);
-    const auto* sync = dynamic_cast<ccSyncProp*>(loaded);
-    EXPECT_TRUE(sync && typeid(*sync) == typeid(ccSyncProp) && sync->syncModel() == ccSyncModel::externalPixelDrive());
 }
 
 // The transforms' statuses the start-up test leaves, and

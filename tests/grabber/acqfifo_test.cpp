@@ -12,7 +12,6 @@
 #include <limits>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 #include "platform/com/classes.h"
 #include "platform/com/holders.h"

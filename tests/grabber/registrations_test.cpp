@@ -7,9 +7,7 @@
 #include <typeinfo>
 #include <vector>
 
-#include "std/except/archutil.h"
 #include "std/except/persist_testing.h"
-#include "std/math/xfbase.h"
 #include "std/math/xfcomposed.h"
 #include "std/math/xferrors.h"
 #include "std/math/xflinear.h"

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 
 #include "grabber/itf_board.h"
 #include "platform/com/bstr.h"

@@ -67,6 +67,12 @@ public:
         });
     }
 
+    // How many of the mixins' interfaces a FIFO of this query answers.
+    static size_t supportedCount(ccAcqPropertyQuery& query)
+    {
+        return (size_t(Mixins<ccComPropHost>::isSupported(query)) + ...);
+    }
+
     ccStdGreyAcqFifo& fifo() { return *fifo_; }
     ccAcqPropertyQuery& query() { return *query_; }
 

@@ -74,6 +74,7 @@ public:
     }
 
     ccStdGreyAcqFifo& fifo() { return *fifo_; }
+    ccAcqFifo& libraryFifo() { return *fifo_; } // what the setting information reads
     ccAcqPropertyQuery& query() { return *query_; }
 
     std::vector<DISPID> changed; // oldest first

@@ -167,21 +167,6 @@ template <class E> HRESULT translated()
     return ccComMethod(ccCOMErrorContext{&CLSID_QorAcqFifo7320, &IID_NULL, u""}, nullptr, []() -> HRESULT { throw E(); });
 }
 
-// The calling thread's error object as its source (the class and the
-// method), a line break and its description.
-std::u16string errorOf()
-{
-    plat::com::Ref<IErrorInfo> info;
-    BSTR source = nullptr, description = nullptr;
-    if (GetErrorInfo(0, &info.p) != S_OK || !info.p || info.p->GetSource(&source) != S_OK
-        || info.p->GetDescription(&description) != S_OK)
-        return {};
-    const std::u16string result = std::u16string(source, SysStringLen(source)) + u"\n" + std::u16string(description, SysStringLen(description));
-    SysFreeString(source);
-    SysFreeString(description);
-    return result;
-}
-
 // One property of each kind of mapping: a new value put, its checks, a put
 // refused (with the library's exception named, or a bad argument) and the
 // (interface id, slot) through which the library sends a set to the board.
@@ -300,9 +285,9 @@ TEST_F(Properties, APutReachesTheLibraryOnceARefusedOneKeepsTheValue)
         if (c.exception) {
             const std::string put = c.id == cc_props_b::kSetROI ? c.name : "put_" + std::string(c.name);
             const std::string text = c.exception;
-            const std::u16string error = errorOf();
-            EXPECT_EQ(error.rfind(u"Qoralt.QorAcqFifo7320 " + std::u16string(put.begin(), put.end()) + u"\n", 0), 0u) << error.size();
-            EXPECT_NE(error.find(std::u16string(text.begin(), text.end())), std::u16string::npos);
+            std::u16string source;
+            EXPECT_NE(ccTestErrorText(&source).find(std::u16string(text.begin(), text.end())), std::u16string::npos);
+            EXPECT_EQ(source, u"Qoralt.QorAcqFifo7320 " + std::u16string(put.begin(), put.end()));
         }
         EXPECT_TRUE(c.holdsNew(host));
         EXPECT_TRUE(host.changed.empty());

@@ -105,14 +105,17 @@ struct ccTestArchive {
     plat::com::Ref<IQorArchive> held;
 };
 
-// The calling thread's error text; empty without an error object.
-inline std::u16string ccTestErrorText()
+// The calling thread's error text, and its source (class and method) in
+// *source if asked; empty without an error object.
+inline std::u16string ccTestErrorText(std::u16string* source = nullptr)
 {
     plat::com::Ref<IErrorInfo> info;
-    BSTR text = nullptr;
+    BSTR text = nullptr, from = nullptr;
     if (GetErrorInfo(0, &info.p) != S_OK || !info.p || info.p->GetDescription(&text) != S_OK) return {};
+    if (source && info.p->GetSource(&from) == S_OK) *source = std::u16string(from, SysStringLen(from));
     const std::u16string result(text, SysStringLen(text));
     SysFreeString(text);
+    SysFreeString(from);
     return result;
 }
 

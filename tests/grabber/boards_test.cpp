@@ -106,7 +106,6 @@ TEST(BoardObject, TakesItsIOOptionFromTheProductFile)
         {"[QorFrameGrabber7320 #0]\r\n ioconfig = external \r\n", typeid(ccIOExternalOption), false},
         {"[QorFrameGrabber7320 #0]\nIOConfig=Standard\n", typeid(ccIOStandardOption), false},
         {"[QorFrameGrabber7320 #0]\nIOConfig=Bright\n", typeid(ccIOStandardOption), true},
-        {"[QorFrameGrabber7320 #0]\nOther=External\n", typeid(ccIOStandardOption), false},
         {"[QorFrameGrabber7320 #1]\nIOConfig=External\n", typeid(ccIOStandardOption), false},
     };
     plat::collectEventLines(true);

@@ -67,7 +67,14 @@ public:
         });
     }
 
+    // How many of the mixins' interfaces a FIFO of this query answers.
+    static size_t supportedCount(ccAcqPropertyQuery& query)
+    {
+        return (size_t(Mixins<ccComPropHost>::isSupported(query)) + ...);
+    }
+
     ccStdGreyAcqFifo& fifo() { return *fifo_; }
+    ccAcqFifo& libraryFifo() { return *fifo_; } // what the setting information reads
     ccAcqPropertyQuery& query() { return *query_; }
 
     std::vector<DISPID> changed; // oldest first
@@ -98,14 +105,17 @@ struct ccTestArchive {
     plat::com::Ref<IQorArchive> held;
 };
 
-// The calling thread's error text; empty without an error object.
-inline std::u16string ccTestErrorText()
+// The calling thread's error text, and its source (class and method) in
+// *source if asked; empty without an error object.
+inline std::u16string ccTestErrorText(std::u16string* source = nullptr)
 {
     plat::com::Ref<IErrorInfo> info;
-    BSTR text = nullptr;
+    BSTR text = nullptr, from = nullptr;
     if (GetErrorInfo(0, &info.p) != S_OK || !info.p || info.p->GetDescription(&text) != S_OK) return {};
+    if (source && info.p->GetSource(&from) == S_OK) *source = std::u16string(from, SysStringLen(from));
     const std::u16string result(text, SysStringLen(text));
     SysFreeString(text);
+    SysFreeString(from);
     return result;
 }
 

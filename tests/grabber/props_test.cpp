@@ -1,0 +1,384 @@
+// The FIFO's property interfaces through their mixins over a library FIFO of
+// the simulated board: each interface's table called by name, and what the
+// COM layer adds to the library's properties once per kind of mapping.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "grabber/itf_props_a.h"
+#include "grabber/itf_props_b.h"
+#include "tests/support/com_prop_host.h"
+#include "tests/support/sim_module.h"
+
+namespace {
+
+using sim_module::sim;
+using cc_grabber::toVariantBool;
+
+using Host = ccComPropHost<IQorAcqBrightnessImpl, IQorAcqContrastImpl, IQorAcqBrightnessMultiChannelImpl,
+    IQorAcqContrastMultiChannelImpl, IQorAcqSyncImpl, IQorAcqLightImpl, IQorAcqTriggerImpl,
+    IQorAcqHorizontalAdjustmentImpl, IQorAcqChargeTransferIntervalImpl, IQorAcqExposureImpl, IQorAcqLookupTableImpl,
+    IQorAcqStrobeImpl, IQorAcqSettlingTimeImpl, IQorAcqDigitalCameraGainImpl, IQorAcqMasterClockFrequencyImpl,
+    IQorAcqROIImpl, IQorAcqSimultaneousImpl, IQorAcqOffsetClampImpl, IQorAcqSampleImpl, IQorAcqReadoutDirectionImpl,
+    IQorAcqTriggerFilterImpl, IQorAcqStrobeDelayImpl, IQorAcqCameraCalibrationImpl, IQorAcqLineScanImpl,
+    IQorAcqStrobePulseDurationImpl, IQorAcq1394DCAMImpl, IQorAcqSettingInfoImpl, IQorAcqCustomPropertiesImpl>;
+using Q = ccAcqPropertyQuery;
+
+class Properties : public testing::Test {
+protected:
+    void SetUp() override { sim().reset(); }
+};
+
+template <class I> void* itfOf(Host& h) { return static_cast<I*>(&h); }
+
+// One member of each interface, put and read by name.
+struct Row {
+    const IID* iid;
+    const OLECHAR* member; // its name in the table
+    DISPID id;
+    void* (*itf)(Host&);
+    double value; // what put sets, as get and the library read it
+    std::function<double(Q&)> library; // null: read by get only
+};
+
+SAFEARRAY* lutOf(unsigned char first)
+{
+    const SAFEARRAYBOUND bound = {2, 0};
+    SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
+    static_cast<unsigned char*>(array->pvData)[0] = first;
+    return array;
+}
+
+// The row's channel argument, if it has one, then its value.
+std::vector<VARIANT> argsOf(const Row& row, bool withValue)
+{
+    using namespace cc_props_a;
+    VARIANT channel{}, value{};
+    channel.vt = VT_I4;
+    value.vt = VT_R8;
+    value.dblVal = row.value;
+    if (row.id == kLookupTable) {
+        value.vt = VT_ARRAY | VT_UI1;
+        value.parray = lutOf(static_cast<unsigned char>(row.value));
+    }
+    std::vector<VARIANT> args;
+    if (row.id == kChannelBrightness || row.id == kChannelContrast || row.id == kLookupTable) args.push_back(channel);
+    if (withValue) args.push_back(value);
+    else (void)VariantClear(&value);
+    return args;
+}
+
+HRESULT putByName(Host& host, const Row& row, MEMBERID* id)
+{
+    std::vector<VARIANT> args = argsOf(row, true);
+    const HRESULT hr = ccTestInvokeByName(*row.iid, row.member, row.itf(host), DISPATCH_PROPERTYPUT, args, nullptr, id);
+    for (VARIANT& v : args) (void)VariantClear(&v);
+    return hr;
+}
+
+// A get by name, as a double (a byte table as its first entry).
+double getByName(const IID& iid, const OLECHAR* member, void* itf, const std::vector<VARIANT>& args)
+{
+    VARIANT got{};
+    MEMBERID id = 0;
+    EXPECT_EQ(ccTestInvokeByName(iid, member, itf, DISPATCH_PROPERTYGET, args, &got, &id), S_OK);
+    const double value = got.vt == VT_R8 ? got.dblVal : got.vt == VT_I4 ? got.lVal : got.vt == VT_BOOL ? got.boolVal
+                         : got.vt == (VT_ARRAY | VT_UI1) ? static_cast<unsigned char*>(got.parray->pvData)[0] : -1234.5;
+    (void)VariantClear(&got);
+    return value;
+}
+double getByName(Host& host, const Row& row) { return getByName(*row.iid, row.member, row.itf(host), argsOf(row, false)); }
+
+const double kTrue = double(VARIANT_TRUE);
+
+double triggerIndex(Q& q)
+{
+    const ccTriggerProp& prop = q.triggerPropRef();
+    const ccTriggerModel* model = prop.triggerModel() ? prop.triggerModel() : prop.triggerModelHandle().rawPointer();
+    return double(model->code() - ccTriggerModel::kCodeManual);
+}
+
+// clang-format off
+const std::vector<Row>& rows()
+{
+    using namespace cc_props_a;
+    using namespace cc_props_b;
+    static const std::vector<Row> table = {
+        {&IID_IQorAcqBrightness, u"Brightness", kBrightness, &itfOf<IQorAcqBrightness>, 0.25, [](Q& q) { return q.contrastBrightnessPropRef().brightness(0); }},
+        {&IID_IQorAcqContrast, u"Contrast", kContrast, &itfOf<IQorAcqContrast>, 0.75, [](Q& q) { return q.contrastBrightnessPropRef().contrast(0); }},
+        {&IID_IQorAcqBrightnessMultiChannel, u"ChannelBrightness", kChannelBrightness, &itfOf<IQorAcqBrightnessMultiChannel>, 0.125, [](Q& q) { return q.contrastBrightnessPropRef().brightness(0); }},
+        {&IID_IQorAcqContrastMultiChannel, u"ChannelContrast", kChannelContrast, &itfOf<IQorAcqContrastMultiChannel>, 0.625, [](Q& q) { return q.contrastBrightnessPropRef().contrast(0); }},
+        {&IID_IQorAcqSync, u"SyncModel", kSyncModel, &itfOf<IQorAcqSync>, 152, [](Q& q) { return double(q.syncPropRef().syncModel().code()); }},
+        {&IID_IQorAcqLight, u"LightPower", kLightPower, &itfOf<IQorAcqLight>, 0.5, [](Q& q) { return q.lightPropRef().lightPower(); }},
+        {&IID_IQorAcqTrigger, u"TriggerModel", kTriggerModel, &itfOf<IQorAcqTrigger>, 3, &triggerIndex},
+        {&IID_IQorAcqHorizontalAdjustment, u"HorizontalAdjustment", kHorizontalAdjustment, &itfOf<IQorAcqHorizontalAdjustment>, 3.0, [](Q& q) { return q.horizAdjustPropRef().horizontalAdjustment(); }},
+        {&IID_IQorAcqChargeTransferInterval, u"ChargeTransferInterval", kChargeTransferInterval, &itfOf<IQorAcqChargeTransferInterval>, 0.05, [](Q& q) { return q.ctiPropRef().chargeTransferInterval(); }},
+        {&IID_IQorAcqExposure, u"Exposure", kExposure, &itfOf<IQorAcqExposure>, 0.01, [](Q& q) { return q.exposurePropRef().exposure(); }},
+        // Two entries spread over the table: its first half takes the first.
+        {&IID_IQorAcqLookupTable, u"LookupTable", kLookupTable, &itfOf<IQorAcqLookupTable>, 77, [](Q& q) { return double(q.inputLut8BitPropRef().table(0)[0]); }},
+        {&IID_IQorAcqStrobe, u"StrobeEnabled", kStrobeEnabled, &itfOf<IQorAcqStrobe>, kTrue, [](Q& q) { return q.strobePropRef().strobeEnable() ? kTrue : 0.0; }},
+        {&IID_IQorAcqSettlingTime, u"SettlingTime", kSettlingTime, &itfOf<IQorAcqSettlingTime>, 0.002, [](Q& q) { return q.settlingTimePropRef().settlingTime(); }},
+        {&IID_IQorAcqDigitalCameraGain, u"HighGain", kHighGain, &itfOf<IQorAcqDigitalCameraGain>, kTrue, [](Q& q) { return q.digitalCameraControlPropRef().digitalHighGainSelected() ? kTrue : 0.0; }},
+        {&IID_IQorAcqMasterClockFrequency, u"MasterClockFrequency", kMasterClockFrequency, &itfOf<IQorAcqMasterClockFrequency>, 12.5, [](Q& q) { return q.digitalCameraControlPropRef().masterClockFrequency(); }},
+        {&IID_IQorAcqOffsetClamp, u"OffsetClampMode", kOffsetClampMode, &itfOf<IQorAcqOffsetClamp>, 3, [](Q& q) { return double(q.offsetClampPropRef().offsetClampMode()); }},
+        {&IID_IQorAcqSample, u"SampleX", kSampleX, &itfOf<IQorAcqSample>, 4, [](Q& q) { return double(q.samplePropRef().sampleX()); }},
+        {&IID_IQorAcqReadoutDirection, u"HorizontalReadoutReversed", kHorizontalReadoutReversed, &itfOf<IQorAcqReadoutDirection>, kTrue, nullptr},
+        {&IID_IQorAcqTriggerFilter, u"TriggerDelay", kTriggerDelay, &itfOf<IQorAcqTriggerFilter>, 1e-4, nullptr},
+        {&IID_IQorAcqStrobeDelay, u"StrobeDelay", kStrobeDelay, &itfOf<IQorAcqStrobeDelay>, 1e-3, [](Q& q) { return q.strobeDelayPropRef().strobeDelay(); }},
+        {&IID_IQorAcqCameraCalibration, u"OutlierPixelCorrectionEnabled", kOutlierPixelCorrectionEnabled, &itfOf<IQorAcqCameraCalibration>, kTrue, nullptr},
+        {&IID_IQorAcqLineScan, u"StepsPerLine", kStepsPerLine, &itfOf<IQorAcqLineScan>, 7, nullptr},
+        {&IID_IQorAcqStrobePulseDuration, u"StrobePulseDuration", kStrobePulseDuration, &itfOf<IQorAcqStrobePulseDuration>, 5e-4, [](Q& q) { return q.strobePropRef().strobePulseDuration(); }},
+        {&IID_IQorAcq1394DCAM, u"CameraBandwidth", kCameraBandwidth, &itfOf<IQorAcq1394DCAM>, 0.5, [](Q& q) { return q.cameraBandwidthPropRef().cameraBandwidth(); }},
+    };
+    return table;
+}
+// clang-format on
+
+class EachInterface : public Properties, public testing::WithParamInterface<size_t> {
+protected:
+    const Row& row() const { return rows()[GetParam()]; }
+};
+
+// A put by name reaches the library and tells its change; a second one, of
+// the value in force, tells none.
+TEST_P(EachInterface, APutByNameReachesTheLibraryAndTellsItsChangeOnce)
+{
+    Host host;
+    ASSERT_NE(getByName(host, row()), row().value);
+    MEMBERID id = 0;
+    EXPECT_EQ(putByName(host, row(), &id), S_OK);
+    EXPECT_EQ(id, row().id);
+    EXPECT_EQ(putByName(host, row(), &id), S_OK);
+    EXPECT_EQ(host.changed, std::vector<DISPID>{row().id});
+    EXPECT_EQ(getByName(host, row()), row().value);
+    if (row().library) {
+        EXPECT_EQ(row().library(host.query()), row().value);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, EachInterface, testing::Range(size_t(0), rows().size()));
+
+// What the error handler makes of the library's exception.
+template <class E> HRESULT translated()
+{
+    return ccComMethod(ccCOMErrorContext{&CLSID_QorAcqFifo7320, &IID_NULL, u""}, nullptr, []() -> HRESULT { throw E(); });
+}
+
+// One property of each kind of mapping: a new value put, its checks, a put
+// refused (with the library's exception named, or a bad argument) and the
+// (interface id, slot) through which the library sends a set to the board.
+struct Case {
+    const char* name;
+    DISPID id;
+    std::function<HRESULT(Host&)> put, putSame, putBad;
+    std::function<bool(Host&)> holdsNew; // the get and the library agree on the new value
+    HRESULT refusal;
+    const char* exception; // null: a bad argument, E_INVALIDARG
+    int32_t iid, slot;
+};
+
+// A scalar property of interface Itf whose library value read gives.
+template <class Itf, class V, class Read>
+Case scalar(const char* name, DISPID id, HRESULT (Itf::*get)(V*), HRESULT (Itf::*put)(V), V value, V bad,
+            HRESULT refusal, const char* exception, Read read)
+{
+    Case c{name, id, {}, {}, {}, {}, refusal, exception, ccIidFifoProperties, 4};
+    c.put = [=](Host& h) { return (h.*put)(value); };
+    c.putSame = [=](Host& h) { V now{}; return (h.*get)(&now), (h.*put)(now); };
+    c.putBad = [=](Host& h) { return (h.*put)(bad); };
+    c.holdsNew = [=](Host& h) { V got{}; return (h.*get)(&got) == S_OK && got == value && read(h.query()) == value; };
+    return c;
+}
+
+// The library takes it unchecked: the board refuses it instead.
+Case refusedByBoard(Case c)
+{
+    const auto bad = c.putBad;
+    c.putBad = [=](Host& h) { return sim_module::failNext(ccIidFifoProperties, 4, ccAcqFifo::BadParams()), bad(h); };
+    return c;
+}
+
+// clang-format off
+std::vector<Case> cases()
+{
+    using namespace cc_props_a;
+    using namespace cc_props_b;
+    std::vector<Case> all = {
+        scalar("Brightness", kBrightness, &IQorAcqBrightness::get_Brightness, &IQorAcqBrightness::put_Brightness, 0.25, 1.5,
+               translated<ccContrastBrightnessProp::BadParams>(), "ccContrastBrightnessProp::BadParams", [](Q& q) { return q.contrastBrightnessPropRef().brightness(0); }),
+        // A code the library would read as the default model is refused.
+        scalar("SyncModel", kSyncModel, &IQorAcqSync::get_SyncModel, &IQorAcqSync::put_SyncModel, LONG{152}, LONG{164}, E_INVALIDARG, nullptr,
+               [](Q& q) { return LONG(q.syncPropRef().syncModel().code()); }),
+        refusedByBoard(scalar("OffsetClampMode", kOffsetClampMode, &IQorAcqOffsetClamp::get_OffsetClampMode, &IQorAcqOffsetClamp::put_OffsetClampMode, LONG{2}, LONG{3},
+               translated<ccAcqFifo::BadParams>(), "ccAcqFifo::BadParams", [](Q& q) { return q.offsetClampPropRef().offsetClampMode(); })),
+        // 300 would pass as 44 if cut to the library's byte.
+        scalar("FirstPelOffset", kFirstPelOffset, &IQorAcqLineScan::get_FirstPelOffset, &IQorAcqLineScan::put_FirstPelOffset, LONG{5}, LONG{300},
+               translated<ccFirstPelOffsetProp::BadParams>(), "ccFirstPelOffsetProp::BadParams", [](Q& q) { return LONG{q.firstPelOffsetPropRef().firstPelOffset()}; }),
+    };
+    // clang-format on
+
+    // A negative size would pass as the region beside it.
+    Case roi{"SetROI", kSetROI, {}, {}, {}, {}, translated<ccRoiProp::BadParams>(), "ccRoiProp::BadParams", ccIidFifoCamera, 3};
+    roi.put = [](Host& h) { // by name, as the table's method
+        VARIANT args[4]{};
+        for (VARIANT& a : args) a.vt = VT_I4;
+        args[0].lVal = 8, args[1].lVal = 4, args[2].lVal = 320, args[3].lVal = 240;
+        MEMBERID id = 0;
+        return ccTestInvokeByName(IID_IQorAcqROI, u"SetROI", itfOf<IQorAcqROI>(h), DISPATCH_METHOD, {args, args + 4}, nullptr, &id);
+    };
+    roi.putSame = [](Host& h) { LONG x = 0, y = 0, w = 0, ht = 0; return h.GetROI(&x, &y, &w, &ht), h.SetROI(x, y, w, ht); };
+    roi.putBad = [](Host& h) { return h.SetROI(100, 0, -50, 240); };
+    roi.holdsNew = [](Host& h) {
+        LONG x = 0, y = 0, w = 0, ht = 0;
+        return h.GetROI(&x, &y, &w, &ht) == S_OK && ccPelRect(x, y, w, ht) == ccPelRect(8, 4, 320, 240)
+               && h.query().roiPropRef().roi() == ccPelRect(8, 4, 320, 240);
+    };
+    all.push_back(roi);
+
+    static const std::wstring kBag = L"Write\tGain\t3\n\rCommand\tReset\n\r";
+    Case custom{"CustomProperties", kCustomProperties, {}, {}, {}, {}, translated<ccCustomPropertyBag::BadParams>(), "ccCustomPropertyBag::BadParams", ccIidFifoCustomProps, 3};
+    auto putText = [](Host& h, const std::wstring& text) {
+        BSTR b = plat::com::bstrFromWide(text);
+        const HRESULT hr = h.put_CustomProperties(b);
+        return SysFreeString(b), hr;
+    };
+    custom.put = [](Host& h) { // by name, as the table's string member
+        VARIANT b{};
+        b.vt = VT_BSTR;
+        b.bstrVal = plat::com::bstrFromWide(kBag);
+        MEMBERID id = 0;
+        const HRESULT hr = ccTestInvokeByName(IID_IQorAcqCustomProperties, u"CustomProperties", itfOf<IQorAcqCustomProperties>(h), DISPATCH_PROPERTYPUT, {b}, nullptr, &id);
+        return VariantClear(&b), hr;
+    };
+    custom.putSame = [=](Host& h) { return putText(h, L""); };
+    custom.putBad = [=](Host& h) { return putText(h, L"Gain 3"); };
+    custom.holdsNew = [](Host& h) {
+        BSTR b = nullptr;
+        const bool got = h.get_CustomProperties(&b) == S_OK && plat::com::wideFromBstr(b) == kBag;
+        return SysFreeString(b), got && h.query().customPropRef().customProps().asString() == kBag;
+    };
+    all.push_back(custom);
+    return all;
+}
+
+// A put of the value in force calls nothing; a new one reaches the library
+// and tells its change once; a refused one is the library's error, named for
+// the class and the method, and keeps the value.
+TEST_F(Properties, APutReachesTheLibraryOnceARefusedOneKeepsTheValue)
+{
+    Host host;
+    for (const Case& c : cases()) {
+        SCOPED_TRACE(c.name);
+        const uint32_t calls = sim().callCount(c.iid, c.slot);
+        EXPECT_EQ(c.putSame(host), S_OK);
+        EXPECT_EQ(sim().callCount(c.iid, c.slot), calls);
+        EXPECT_TRUE(host.changed.empty());
+        EXPECT_EQ(c.put(host), S_OK);
+        EXPECT_TRUE(c.holdsNew(host));
+        EXPECT_GT(sim().callCount(c.iid, c.slot), calls);
+        EXPECT_EQ(host.changed, std::vector<DISPID>{c.id});
+        host.changed.clear();
+        EXPECT_EQ(c.putBad(host), c.refusal);
+        if (c.exception) {
+            const std::string put = c.id == cc_props_b::kSetROI ? c.name : "put_" + std::string(c.name);
+            const std::string text = c.exception;
+            std::u16string source;
+            EXPECT_NE(ccTestErrorText(&source).find(std::u16string(text.begin(), text.end())), std::u16string::npos);
+            EXPECT_EQ(source, u"Qoralt.QorAcqFifo7320 " + std::u16string(put.begin(), put.end()));
+        }
+        EXPECT_TRUE(c.holdsNew(host));
+        EXPECT_TRUE(host.changed.empty());
+    }
+}
+
+// Each interface is answered where the board has its property; the values a
+// client reads only are the library's; what the library would read out of
+// bounds, or not at all, is a bad argument, as is a trigger model beyond the
+// last.
+TEST_F(Properties, SupportReadOnlyValuesAndLookupTablesItCannotRead)
+{
+    Host host;
+    struct Nothing : ccAcqPropertyQuery {} nothing;
+    EXPECT_EQ(Host::supportedCount(host.query()), 27u);
+    EXPECT_FALSE(IQorAcqSimultaneousImpl<Host>::isSupported(host.query())); // needs what the board lacks
+    EXPECT_EQ(Host::supportedCount(nothing), 1u);
+    EXPECT_TRUE(IQorAcqSettingInfoImpl<Host>::isSupported(nothing)); // needs nothing
+    Q& q = host.query();
+    const std::tuple<const IID*, const OLECHAR*, void* (*)(Host&), double> reads[] = {
+        {&IID_IQorAcqBrightnessMultiChannel, u"NumChannels", &itfOf<IQorAcqBrightnessMultiChannel>, q.contrastBrightnessPropRef().numChannels()},
+        {&IID_IQorAcqContrastMultiChannel, u"NumChannels", &itfOf<IQorAcqContrastMultiChannel>, q.contrastBrightnessPropRef().numChannels()},
+        {&IID_IQorAcqSync, u"ActualSyncModel", &itfOf<IQorAcqSync>, q.syncPropRef().actualSyncModel().code()},
+        {&IID_IQorAcqHorizontalAdjustment, u"HorizontalAdjustmentLimit", &itfOf<IQorAcqHorizontalAdjustment>, q.horizAdjustPropRef().horizAdjustLimit()},
+        {&IID_IQorAcqChargeTransferInterval, u"ChargeTransferIntervalLimit", &itfOf<IQorAcqChargeTransferInterval>, q.ctiPropRef().ctiLimit()},
+        {&IID_IQorAcqLookupTable, u"LookupTableSize", &itfOf<IQorAcqLookupTable>, q.inputLut8BitPropRef().size()},
+        {&IID_IQorAcqLookupTable, u"LookupTableNumChannels", &itfOf<IQorAcqLookupTable>, q.inputLut8BitPropRef().numChannels()},
+    };
+    for (const auto& [iid, member, itf, library] : reads) EXPECT_EQ(getByName(*iid, member, itf(host), {}), library);
+    const SAFEARRAYBOUND bound = {256, 0};
+    SAFEARRAY* longs = SafeArrayCreate(VT_I4, 1, &bound);
+    SAFEARRAY* out = nullptr;
+    const std::function<HRESULT()> calls[] = {
+        [&] { return host.get_LookupTable(9, &out); },
+        [&] { return host.get_LookupTable(-1, &out); },
+        [&] { return host.put_LookupTable(0, nullptr); },
+        [&] { return host.put_LookupTable(0, longs); },
+        [&] { return host.put_TriggerModel(5); }, // the indexes end at 4
+    };
+    for (const auto& call : calls) EXPECT_EQ(call(), E_INVALIDARG);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_TRUE(host.changed.empty());
+    SafeArrayDestroy(longs);
+}
+
+// Every interface saves its values under its own keys; a fresh host loads
+// them, and a load from an archive without them changes nothing.
+TEST_F(Properties, SavedValuesLoadIntoAFreshHost)
+{
+    ccTestArchive archive(kPersistSaving);
+    Host saved, loaded;
+    MEMBERID id = 0;
+    for (const Row& row : rows()) ASSERT_EQ(putByName(saved, row, &id), S_OK);
+    for (const Case& c : cases()) ASSERT_EQ(c.put(saved), S_OK);
+    ASSERT_EQ(saved.persist(archive.p, kPersistSaving), S_OK);
+    for (const Row& row : rows()) ASSERT_NE(getByName(loaded, row), getByName(saved, row)) << row.id;
+    ASSERT_EQ(archive.p->SetMode(0), S_OK);
+    for (int pass = 0; pass < 2; ++pass, archive.p->Clear()) {
+        ASSERT_EQ(loaded.persist(archive.p, 0), S_OK);
+        for (const Row& row : rows()) EXPECT_EQ(getByName(loaded, row), getByName(saved, row)) << row.id;
+        for (const Case& c : cases()) EXPECT_TRUE(c.holdsNew(loaded)) << c.name;
+    }
+}
+
+std::vector<LONG> elements(SAFEARRAY* array)
+{
+    EXPECT_EQ(SafeArrayGetElemsize(array), sizeof(LONG));
+    const LONG* first = static_cast<const LONG*>(array->pvData);
+    std::vector<LONG> all(first, first + array->rgsabound[0].cElements);
+    return SafeArrayDestroy(array), all;
+}
+
+TEST_F(Properties, SettingInfoIsWhatTheLibraryFifoReports)
+{
+    for (const bool records : {true, false}) {
+        SCOPED_TRACE(records);
+        if (!records) sim().setPropertyInfos(nullptr, 0);
+        Host host;
+        ccAcqFifo& fifo = host.fifo();
+        const std::pair<const OLECHAR*, double> reads[] = {{u"MinExposure", fifo.minExposure()},
+            {u"ContrastDefaultValue", fifo.contrastDefaultValue()}, {u"BrightnessDefaultValue", fifo.brightnessDefaultValue()},
+            {u"StrobeEnableSupported", toVariantBool(fifo.isStrobeEnableSupported())},
+            {u"StrobePulseDurationSupported", toVariantBool(fifo.isStrobePulseDurationSupported())}};
+        for (const auto& [member, library] : reads)
+            EXPECT_EQ(getByName(IID_IQorAcqSettingInfo, member, itfOf<IQorAcqSettingInfo>(host), {}), library);
+        SAFEARRAY *x = nullptr, *y = nullptr;
+        ASSERT_EQ(host.get_SupportedSampleXValues(&x) | host.get_SupportedSampleYValues(&y), S_OK);
+        const std::vector<LONG> expected = records ? std::vector<LONG>{1, 2, 4} : std::vector<LONG>{};
+        EXPECT_EQ(std::make_pair(elements(x), elements(y)), std::make_pair(expected, expected));
+        EXPECT_EQ(fifo.minExposure(), records ? 1e-6 : 0.0);
+    }
+}
+
+} // namespace

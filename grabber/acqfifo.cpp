@@ -495,34 +495,29 @@ HRESULT CQorAcqFifo7320::Flush()
     });
 }
 
-HRESULT CQorAcqFifo7320::get_PendingAcquisitions(LONG* count)
+template <class T, class Value> HRESULT CQorAcqFifo7320::read(const OLECHAR* method, T* out, Value&& value)
 {
-    return ccComMethod(context(u"get_PendingAcquisitions"), nullptr, [&] {
-        if (!count) throw ccCOMError(E_POINTER, 0);
+    return ccComMethod(context(method), nullptr, [&] {
+        if (!out) throw ccCOMError(E_POINTER, 0);
         ccThreadOwnerLockGuard guard(&ownerLock());
-        *count = static_cast<LONG>(fifo().pendingAcqs());
+        *out = value(fifo());
         return S_OK;
     });
+}
+
+HRESULT CQorAcqFifo7320::get_PendingAcquisitions(LONG* count)
+{
+    return read(u"get_PendingAcquisitions", count, [](ccAcqFifo& f) { return static_cast<LONG>(f.pendingAcqs()); });
 }
 
 HRESULT CQorAcqFifo7320::get_CompletedAcquisitions(LONG* count)
 {
-    return ccComMethod(context(u"get_CompletedAcquisitions"), nullptr, [&] {
-        if (!count) throw ccCOMError(E_POINTER, 0);
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        *count = static_cast<LONG>(fifo().completedAcqs() + setAside_.size());
-        return S_OK;
-    });
+    return read(u"get_CompletedAcquisitions", count, [&](ccAcqFifo& f) { return static_cast<LONG>(f.completedAcqs() + setAside_.size()); });
 }
 
 HRESULT CQorAcqFifo7320::get_Timeout(double* seconds)
 {
-    return ccComMethod(context(u"get_Timeout"), nullptr, [&] {
-        if (!seconds) throw ccCOMError(E_POINTER, 0);
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        *seconds = fifo().acqProps().timeout();
-        return S_OK;
-    });
+    return read(u"get_Timeout", seconds, [](ccAcqFifo& f) { return f.acqProps().timeout(); });
 }
 
 HRESULT CQorAcqFifo7320::put_Timeout(double seconds)
@@ -555,24 +550,12 @@ HRESULT CQorAcqFifo7320::get_VideoFormat(BSTR* name)
 
 HRESULT CQorAcqFifo7320::get_CameraPort(LONG* port)
 {
-    return ccComMethod(context(u"get_CameraPort"), nullptr, [&] {
-        if (!port) throw ccCOMError(E_POINTER, 0);
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        (void)fifo();
-        *port = cameraPort_;
-        return S_OK;
-    });
+    return read(u"get_CameraPort", port, [&](ccAcqFifo&) { return cameraPort_; });
 }
 
 HRESULT CQorAcqFifo7320::get_BoardIndex(LONG* index)
 {
-    return ccComMethod(context(u"get_BoardIndex"), nullptr, [&] {
-        if (!index) throw ccCOMError(E_POINTER, 0);
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        (void)fifo();
-        *index = boardIndex_;
-        return S_OK;
-    });
+    return read(u"get_BoardIndex", index, [&](ccAcqFifo&) { return boardIndex_; });
 }
 
 // The .NET sinks.

@@ -265,6 +265,8 @@ private:
     static IQorImage* imageOf(const ccAcqResult& result);
     uint32_t nextTicket();
     void changeDotNetSink(uint32_t kind, bool add);
+    // A FIFO property read: *out = value(library FIFO) under the owner lock.
+    template <class T, class Value> HRESULT read(const OLECHAR* method, T* out, Value&& value);
     ccCOMErrorContext context(const OLECHAR* method) const
     {
         return {&CLSID_QorAcqFifo7320, &IID_IQorAcqFifo7320, method};

@@ -33,6 +33,7 @@ namespace {
 
 using cc_grabber::check;
 using cc_grabber::Key;
+using cc_grabber::newBstr;
 
 // The place of a property interface in the FIFO's order; the count for none.
 size_t propertyIndex(REFIID iid)
@@ -542,8 +543,7 @@ HRESULT CQorAcqFifo7320::get_VideoFormat(BSTR* name)
         *name = nullptr;
         ccThreadOwnerLockGuard guard(&ownerLock());
         (void)fifo();
-        *name = plat::com::bstrFromWide(format_);
-        if (!*name) throw ccCOMError(E_OUTOFMEMORY, 0);
+        *name = newBstr(format_);
         return S_OK;
     });
 }
@@ -637,8 +637,7 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
             ccAcqPropertyQuery& q = query();
             LONG board = boardIndex_, port = cameraPort_;
             Key format;
-            *format.out() = plat::com::bstrFromWide(format_);
-            if (!format.get()) throw std::bad_alloc();
+            *format.out() = newBstr(format_);
             check(archive->PersistI4(boardKey.get(), &board));
             check(archive->PersistString(formatKey.get(), format.out()));
             check(archive->PersistI4(portKey.get(), &port));

@@ -69,10 +69,11 @@ ccPtrHandle<ccAcqFifo> makeLibraryFifo(int32_t boardIndex, const std::wstring& f
     return fifo;
 }
 
-const ccTriggerModel* triggerModelOf(ccAcqFifo& fifo)
+// A start by software, refused when the trigger model does not allow one.
+void checkStartAllowed(ccAcqFifo& fifo)
 {
-    const ccTriggerProp& trigger = fifo.acqProps();
-    return trigger.triggerModel() ? trigger.triggerModel() : trigger.triggerModelHandle().rawPointer();
+    const ccTriggerModel* model = cc_props_a::triggerModelOf(fifo.acqProps());
+    if (model && !model->allowsStart()) throw ccCOMError(kStartNotAllowed, 0);
 }
 
 HRESULT createFifo(IUnknown* outer, REFIID iid, void** ppv)
@@ -288,8 +289,7 @@ HRESULT CQorAcqFifo7320::Start(LONG* ticket)
         *ticket = 0;
         ccThreadOwnerLockGuard guard(&ownerLock());
         ccAcqFifo& f = fifo();
-        const ccTriggerModel* model = triggerModelOf(f);
-        if (model && !model->allowsStart()) throw ccCOMError(kStartNotAllowed, 0);
+        checkStartAllowed(f);
         const uint32_t next = nextTicket();
         if (!f.start(next)) throw ccCOMError(kStartNotAllowed, 0);
         *ticket = static_cast<LONG>(next);
@@ -401,8 +401,7 @@ HRESULT CQorAcqFifo7320::Acquire(LONG* triggerNumber, IQorImage** image)
         *image = nullptr;
         ccThreadOwnerLockGuard guard(&ownerLock());
         ccAcqFifo& f = fifo();
-        const ccTriggerModel* model = triggerModelOf(f);
-        if (model && !model->allowsStart()) throw ccCOMError(kStartNotAllowed, 0);
+        checkStartAllowed(f);
 
         // The result comes through the complete callback, or the overrun
         // callback for an acquisition that got no buffer: ours stand in while

@@ -19,10 +19,14 @@ ccPtrHandle<ccTriggerModel> triggerModelOfIndex(LONG index)
     return ccTriggerModel::fromIndex(index);
 }
 
+const ccTriggerModel* triggerModelOf(const ccTriggerProp& prop)
+{
+    return prop.triggerModel() ? prop.triggerModel() : prop.triggerModelHandle().rawPointer();
+}
+
 LONG triggerModelIndex(const ccTriggerProp& prop)
 {
-    const ccTriggerModel* model = prop.triggerModel();
-    if (!model) model = prop.triggerModelHandle().rawPointer();
+    const ccTriggerModel* model = triggerModelOf(prop);
     // The property always holds a model; the codes run from Manual's on.
     return model ? LONG(model->code() - ccTriggerModel::kCodeManual) : 0;
 }

@@ -198,7 +198,6 @@ bool CQorAcqFifo7320::answers(REFIID iid)
 
 void CQorAcqFifo7320::setSupported(const std::bitset<kPropertyCount>& supported)
 {
-    supported_ = supported;
     answered_.store(static_cast<uint32_t>(supported.to_ulong()), std::memory_order_release);
     std::lock_guard<std::mutex> hold(dispatchLock_);
     dispatch_.reset(); // made again for the new FIFO's interfaces
@@ -643,7 +642,7 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
             double timeout = fifo().acqProps().timeout();
             check(archive->PersistR8(timeoutKey.get(), &timeout));
 #define CC_ACQ_FIFO_SAVE(Itf)                                                                                  \
-    if (supported_[propertyIndex(IID_##Itf)]) Itf##Impl<CQorAcqFifo7320>::persistValues(*this, archive, flags, q);
+    if (answers(IID_##Itf)) Itf##Impl<CQorAcqFifo7320>::persistValues(*this, archive, flags, q);
             CC_ACQ_FIFO_PROPERTY_INTERFACES(CC_ACQ_FIFO_SAVE)
 #undef CC_ACQ_FIFO_SAVE
             return S_OK;

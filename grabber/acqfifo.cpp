@@ -33,6 +33,7 @@ namespace {
 
 using cc_grabber::check;
 using cc_grabber::Key;
+using cc_grabber::newBstr;
 
 // The place of a property interface in the FIFO's order; the count for none.
 size_t propertyIndex(REFIID iid)
@@ -68,10 +69,11 @@ ccPtrHandle<ccAcqFifo> makeLibraryFifo(int32_t boardIndex, const std::wstring& f
     return fifo;
 }
 
-const ccTriggerModel* triggerModelOf(ccAcqFifo& fifo)
+// A start by software, refused when the trigger model does not allow one.
+void checkStartAllowed(ccAcqFifo& fifo)
 {
-    const ccTriggerProp& trigger = fifo.acqProps();
-    return trigger.triggerModel() ? trigger.triggerModel() : trigger.triggerModelHandle().rawPointer();
+    const ccTriggerModel* model = cc_props_a::triggerModelOf(fifo.acqProps());
+    if (model && !model->allowsStart()) throw ccCOMError(kStartNotAllowed, 0);
 }
 
 HRESULT createFifo(IUnknown* outer, REFIID iid, void** ppv)
@@ -196,7 +198,6 @@ bool CQorAcqFifo7320::answers(REFIID iid)
 
 void CQorAcqFifo7320::setSupported(const std::bitset<kPropertyCount>& supported)
 {
-    supported_ = supported;
     answered_.store(static_cast<uint32_t>(supported.to_ulong()), std::memory_order_release);
     std::lock_guard<std::mutex> hold(dispatchLock_);
     dispatch_.reset(); // made again for the new FIFO's interfaces
@@ -287,8 +288,7 @@ HRESULT CQorAcqFifo7320::Start(LONG* ticket)
         *ticket = 0;
         ccThreadOwnerLockGuard guard(&ownerLock());
         ccAcqFifo& f = fifo();
-        const ccTriggerModel* model = triggerModelOf(f);
-        if (model && !model->allowsStart()) throw ccCOMError(kStartNotAllowed, 0);
+        checkStartAllowed(f);
         const uint32_t next = nextTicket();
         if (!f.start(next)) throw ccCOMError(kStartNotAllowed, 0);
         *ticket = static_cast<LONG>(next);
@@ -400,8 +400,7 @@ HRESULT CQorAcqFifo7320::Acquire(LONG* triggerNumber, IQorImage** image)
         *image = nullptr;
         ccThreadOwnerLockGuard guard(&ownerLock());
         ccAcqFifo& f = fifo();
-        const ccTriggerModel* model = triggerModelOf(f);
-        if (model && !model->allowsStart()) throw ccCOMError(kStartNotAllowed, 0);
+        checkStartAllowed(f);
 
         // The result comes through the complete callback, or the overrun
         // callback for an acquisition that got no buffer: ours stand in while
@@ -495,34 +494,29 @@ HRESULT CQorAcqFifo7320::Flush()
     });
 }
 
-HRESULT CQorAcqFifo7320::get_PendingAcquisitions(LONG* count)
+template <class T, class Value> HRESULT CQorAcqFifo7320::read(const OLECHAR* method, T* out, Value&& value)
 {
-    return ccComMethod(context(u"get_PendingAcquisitions"), nullptr, [&] {
-        if (!count) throw ccCOMError(E_POINTER, 0);
+    return ccComMethod(context(method), nullptr, [&] {
+        if (!out) throw ccCOMError(E_POINTER, 0);
         ccThreadOwnerLockGuard guard(&ownerLock());
-        *count = static_cast<LONG>(fifo().pendingAcqs());
+        *out = value(fifo());
         return S_OK;
     });
+}
+
+HRESULT CQorAcqFifo7320::get_PendingAcquisitions(LONG* count)
+{
+    return read(u"get_PendingAcquisitions", count, [](ccAcqFifo& f) { return static_cast<LONG>(f.pendingAcqs()); });
 }
 
 HRESULT CQorAcqFifo7320::get_CompletedAcquisitions(LONG* count)
 {
-    return ccComMethod(context(u"get_CompletedAcquisitions"), nullptr, [&] {
-        if (!count) throw ccCOMError(E_POINTER, 0);
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        *count = static_cast<LONG>(fifo().completedAcqs() + setAside_.size());
-        return S_OK;
-    });
+    return read(u"get_CompletedAcquisitions", count, [&](ccAcqFifo& f) { return static_cast<LONG>(f.completedAcqs() + setAside_.size()); });
 }
 
 HRESULT CQorAcqFifo7320::get_Timeout(double* seconds)
 {
-    return ccComMethod(context(u"get_Timeout"), nullptr, [&] {
-        if (!seconds) throw ccCOMError(E_POINTER, 0);
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        *seconds = fifo().acqProps().timeout();
-        return S_OK;
-    });
+    return read(u"get_Timeout", seconds, [](ccAcqFifo& f) { return f.acqProps().timeout(); });
 }
 
 HRESULT CQorAcqFifo7320::put_Timeout(double seconds)
@@ -547,32 +541,19 @@ HRESULT CQorAcqFifo7320::get_VideoFormat(BSTR* name)
         *name = nullptr;
         ccThreadOwnerLockGuard guard(&ownerLock());
         (void)fifo();
-        *name = plat::com::bstrFromWide(format_);
-        if (!*name) throw ccCOMError(E_OUTOFMEMORY, 0);
+        *name = newBstr(format_);
         return S_OK;
     });
 }
 
 HRESULT CQorAcqFifo7320::get_CameraPort(LONG* port)
 {
-    return ccComMethod(context(u"get_CameraPort"), nullptr, [&] {
-        if (!port) throw ccCOMError(E_POINTER, 0);
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        (void)fifo();
-        *port = cameraPort_;
-        return S_OK;
-    });
+    return read(u"get_CameraPort", port, [&](ccAcqFifo&) { return cameraPort_; });
 }
 
 HRESULT CQorAcqFifo7320::get_BoardIndex(LONG* index)
 {
-    return ccComMethod(context(u"get_BoardIndex"), nullptr, [&] {
-        if (!index) throw ccCOMError(E_POINTER, 0);
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        (void)fifo();
-        *index = boardIndex_;
-        return S_OK;
-    });
+    return read(u"get_BoardIndex", index, [&](ccAcqFifo&) { return boardIndex_; });
 }
 
 // The .NET sinks.
@@ -654,15 +635,14 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
             ccAcqPropertyQuery& q = query();
             LONG board = boardIndex_, port = cameraPort_;
             Key format;
-            *format.out() = plat::com::bstrFromWide(format_);
-            if (!format.get()) throw std::bad_alloc();
+            *format.out() = newBstr(format_);
             check(archive->PersistI4(boardKey.get(), &board));
             check(archive->PersistString(formatKey.get(), format.out()));
             check(archive->PersistI4(portKey.get(), &port));
             double timeout = fifo().acqProps().timeout();
             check(archive->PersistR8(timeoutKey.get(), &timeout));
 #define CC_ACQ_FIFO_SAVE(Itf)                                                                                  \
-    if (supported_[propertyIndex(IID_##Itf)]) Itf##Impl<CQorAcqFifo7320>::persistValues(*this, archive, flags, q);
+    if (answers(IID_##Itf)) Itf##Impl<CQorAcqFifo7320>::persistValues(*this, archive, flags, q);
             CC_ACQ_FIFO_PROPERTY_INTERFACES(CC_ACQ_FIFO_SAVE)
 #undef CC_ACQ_FIFO_SAVE
             return S_OK;

@@ -248,8 +248,8 @@ private:
     // Whether QueryInterface gives the property interface iid; without the
     // owner lock, which a blocking acquire holds while it waits.
     bool answers(REFIID iid);
-    // supported_ and its lock-free copy, and drops the merged type
-    // information; the caller holds the owner lock.
+    // The answered interfaces, and drops the merged type information; the
+    // caller holds the owner lock.
     void setSupported(const std::bitset<kPropertyCount>& supported);
     // The library FIFO's property query; kNoLibraryFifo without a FIFO.
     ccAcqPropertyQuery& query();
@@ -265,6 +265,8 @@ private:
     static IQorImage* imageOf(const ccAcqResult& result);
     uint32_t nextTicket();
     void changeDotNetSink(uint32_t kind, bool add);
+    // A FIFO property read: *out = value(library FIFO) under the owner lock.
+    template <class T, class Value> HRESULT read(const OLECHAR* method, T* out, Value&& value);
     ccCOMErrorContext context(const OLECHAR* method) const
     {
         return {&CLSID_QorAcqFifo7320, &IID_IQorAcqFifo7320, method};
@@ -277,8 +279,7 @@ private:
     int32_t boardIndex_ = -1;
     std::wstring format_;
     int32_t cameraPort_ = -1;
-    std::bitset<kPropertyCount> supported_;
-    std::atomic<uint32_t> answered_{0}; // supported_, for answers()
+    std::atomic<uint32_t> answered_{0}; // the answered property interfaces, by propertyIndex
     std::mutex dispatchLock_; // dispatch_'s own, so that IDispatch does not wait for an acquire
     std::shared_ptr<ccMergedTypeInfo> dispatch_;
     std::bitset<3> dotNet_; // the .NET listeners, by event kind

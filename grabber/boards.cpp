@@ -8,6 +8,7 @@
 #include "comframe/comerror.h"
 #include "comframe/objectmap.h"
 #include "grabber/acqfifo.h"
+#include "grabber/comhelpers.h"
 #include "grabber/lines.h"
 #include "modules/ioconfig.h"
 #include "modules/unknownfg.h"
@@ -62,17 +63,6 @@ size_t ccCollectionPosition(const VARIANT& index, size_t count)
     return static_cast<size_t>(value.lVal);
 }
 
-namespace {
-
-BSTR newText(const std::wstring& text)
-{
-    BSTR made = plat::com::bstrFromWide(text);
-    if (!made) throw std::bad_alloc();
-    return made;
-}
-
-} // namespace
-
 // ---- The board object ---------------------------------------------------------
 
 template <class Body> HRESULT CQorFrameGrabber7320::method(const OLECHAR* name, Body&& body)
@@ -99,17 +89,17 @@ void CQorFrameGrabber7320::attach(int32_t index)
 
 HRESULT CQorFrameGrabber7320::get_Name(BSTR* name)
 {
-    return method(u"get_Name", [&] { *checkedOut(name) = newText(board_->name()); });
+    return method(u"get_Name", [&] { *checkedOut(name) = cc_grabber::newBstr(board_->name()); });
 }
 
 HRESULT CQorFrameGrabber7320::get_SerialNumber(BSTR* serial)
 {
-    return method(u"get_SerialNumber", [&] { *checkedOut(serial) = newText(board_->serialNumber()); });
+    return method(u"get_SerialNumber", [&] { *checkedOut(serial) = cc_grabber::newBstr(board_->serialNumber()); });
 }
 
 HRESULT CQorFrameGrabber7320::get_UniqueID(BSTR* id)
 {
-    return method(u"get_UniqueID", [&] { *checkedOut(id) = newText(board_->uniqueId()); });
+    return method(u"get_UniqueID", [&] { *checkedOut(id) = cc_grabber::newBstr(board_->uniqueId()); });
 }
 
 HRESULT CQorFrameGrabber7320::get_VideoFormats(SAFEARRAY** names)

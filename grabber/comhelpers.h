@@ -3,6 +3,7 @@
 // archive values.
 #pragma once
 #include <new>
+#include <string>
 
 #include "acq/hyper/prop/propquery.h"
 #include "comframe/comerror.h"
@@ -17,6 +18,14 @@ inline VARIANT_BOOL toVariantBool(bool value) { return value ? VARIANT_TRUE : VA
 inline void check(HRESULT hr)
 {
     if (FAILED(hr)) ccThrowCOMError(hr);
+}
+
+// A new BSTR of text; std::bad_alloc when none can be made.
+inline BSTR newBstr(const std::wstring& text)
+{
+    BSTR made = plat::com::bstrFromWide(text);
+    if (!made) throw std::bad_alloc();
+    return made;
 }
 
 // A BSTR owned for the length of one call: a key made from text, or an out

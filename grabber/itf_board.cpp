@@ -24,23 +24,12 @@ using plat::com::ParamEntry;
 
 IQorFrameGrabber7320s* boards(void* p) { return static_cast<IQorFrameGrabber7320s*>(p); }
 IQorFrameGrabber7320* board(void* p) { return static_cast<IQorFrameGrabber7320*>(p); }
-IQorInputLine* in(void* p) { return static_cast<IQorInputLine*>(p); }
 IQorOutputLine* out(void* p) { return static_cast<IQorOutputLine*>(p); }
 IQorInputLines* ins(void* p) { return static_cast<IQorInputLines*>(p); }
 IQorOutputLines* outs(void* p) { return static_cast<IQorOutputLines*>(p); }
 
-template <class Call> HRESULT boolResult(VARIANT* r, Call&& call)
-{
-    r->vt = VT_BOOL;
-    return call(&r->boolVal);
-}
-
 // clang-format off
 constexpr USHORT kIn = PARAMFLAG_FIN, kRet = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
-const ParamEntry kRetLong[] = {{u"value", {VT_PTR, VT_I4}, kRet}};
-const ParamEntry kRetText[] = {{u"value", {VT_PTR, VT_BSTR}, kRet}};
-const ParamEntry kRetBool[] = {{u"value", {VT_PTR, VT_BOOL}, kRet}};
-const ParamEntry kBool[] = {{u"value", {VT_BOOL}, kIn}};
 const ParamEntry kRetObject[] = {{u"value", {VT_PTR, VT_DISPATCH}, kRet}};
 const ParamEntry kRetUnknown[] = {{u"enumerator", {VT_PTR, VT_UNKNOWN}, kRet}};
 const ParamEntry kItem[] = {{u"index", {VT_VARIANT}, kIn}, {u"value", {VT_PTR, VT_DISPATCH}, kRet}};
@@ -50,7 +39,7 @@ const ParamEntry kCreateFifo[] = {{u"format", {VT_BSTR}, kIn}, {u"cameraPort", {
 const ParamEntry kPulse[] = {{u"level", {VT_BOOL}, kIn}, {u"milliseconds", {VT_R8}, kIn}};
 
 const FunctionEntry kCollectionFunctions[] = {
-    {u"Count", 1, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return boards(i)->get_Count(&r->lVal); }},
+    CC_ENTRY_GET(IQorFrameGrabber7320s, Count, 1, LONG),
     {u"Item", DISPID_VALUE, INVOKE_PROPERTYGET, kItem, 2, [](void* i, VARIANT* a, VARIANT* r) {
         IQorFrameGrabber7320* b = nullptr;
         const HRESULT hr = boards(i)->get_Item(a[0], &b);
@@ -59,9 +48,9 @@ const FunctionEntry kCollectionFunctions[] = {
 };
 
 const FunctionEntry kBoardFunctions[] = {
-    {u"Name", 1, INVOKE_PROPERTYGET, kRetText, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_BSTR; return board(i)->get_Name(&r->bstrVal); }},
-    {u"SerialNumber", 2, INVOKE_PROPERTYGET, kRetText, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_BSTR; return board(i)->get_SerialNumber(&r->bstrVal); }},
-    {u"UniqueID", 3, INVOKE_PROPERTYGET, kRetText, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_BSTR; return board(i)->get_UniqueID(&r->bstrVal); }},
+    CC_ENTRY_GET(IQorFrameGrabber7320, Name, 1, BSTR),
+    CC_ENTRY_GET(IQorFrameGrabber7320, SerialNumber, 2, BSTR),
+    CC_ENTRY_GET(IQorFrameGrabber7320, UniqueID, 3, BSTR),
     {u"VideoFormats", 4, INVOKE_PROPERTYGET, kRetNames, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_ARRAY | VT_BSTR; return board(i)->get_VideoFormats(&r->parray); }},
     {u"NumCameraPorts", 5, INVOKE_PROPERTYGET, kPorts, 2, [](void* i, VARIANT* a, VARIANT* r) { r->vt = VT_I4; return board(i)->get_NumCameraPorts(a[0].bstrVal, &r->lVal); }},
     {u"CreateAcqFifo", 6, INVOKE_FUNC, kCreateFifo, 3, [](void* i, VARIANT* a, VARIANT* r) {
@@ -73,23 +62,20 @@ const FunctionEntry kBoardFunctions[] = {
 };
 
 const FunctionEntry kInputLineFunctions[] = {
-    {u"Value", 1, INVOKE_PROPERTYGET, kRetBool, 1, [](void* i, VARIANT*, VARIANT* r) { return boolResult(r, [&](VARIANT_BOOL* v) { return in(i)->get_Value(v); }); }},
-    {u"LineNumber", 2, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return in(i)->get_LineNumber(&r->lVal); }},
-    {u"Enabled", 3, INVOKE_PROPERTYGET, kRetBool, 1, [](void* i, VARIANT*, VARIANT* r) { return boolResult(r, [&](VARIANT_BOOL* v) { return in(i)->get_Enabled(v); }); }},
-    {u"Enabled", 3, INVOKE_PROPERTYPUT, kBool, 1, [](void* i, VARIANT* a, VARIANT*) { return in(i)->put_Enabled(a[0].boolVal); }},
+    CC_ENTRY_GET(IQorInputLine, Value, 1, VARIANT_BOOL),
+    CC_ENTRY_GET(IQorInputLine, LineNumber, 2, LONG),
+    CC_ENTRY_PROP(IQorInputLine, Enabled, 3, VARIANT_BOOL),
 };
 
 const FunctionEntry kOutputLineFunctions[] = {
-    {u"Value", 1, INVOKE_PROPERTYGET, kRetBool, 1, [](void* i, VARIANT*, VARIANT* r) { return boolResult(r, [&](VARIANT_BOOL* v) { return out(i)->get_Value(v); }); }},
-    {u"Value", 1, INVOKE_PROPERTYPUT, kBool, 1, [](void* i, VARIANT* a, VARIANT*) { return out(i)->put_Value(a[0].boolVal); }},
-    {u"LineNumber", 2, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return out(i)->get_LineNumber(&r->lVal); }},
-    {u"Enabled", 3, INVOKE_PROPERTYGET, kRetBool, 1, [](void* i, VARIANT*, VARIANT* r) { return boolResult(r, [&](VARIANT_BOOL* v) { return out(i)->get_Enabled(v); }); }},
-    {u"Enabled", 3, INVOKE_PROPERTYPUT, kBool, 1, [](void* i, VARIANT* a, VARIANT*) { return out(i)->put_Enabled(a[0].boolVal); }},
+    CC_ENTRY_PROP(IQorOutputLine, Value, 1, VARIANT_BOOL),
+    CC_ENTRY_GET(IQorOutputLine, LineNumber, 2, LONG),
+    CC_ENTRY_PROP(IQorOutputLine, Enabled, 3, VARIANT_BOOL),
     {u"Pulse", 4, INVOKE_FUNC, kPulse, 2, [](void* i, VARIANT* a, VARIANT*) { return out(i)->Pulse(a[0].boolVal, a[1].dblVal); }},
 };
 
 const FunctionEntry kInputLinesFunctions[] = {
-    {u"Count", 1, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return ins(i)->get_Count(&r->lVal); }},
+    CC_ENTRY_GET(IQorInputLines, Count, 1, LONG),
     {u"Item", DISPID_VALUE, INVOKE_PROPERTYGET, kItem, 2, [](void* i, VARIANT* a, VARIANT* r) {
         IQorInputLine* line = nullptr;
         const HRESULT hr = ins(i)->get_Item(a[0], &line);
@@ -97,7 +83,7 @@ const FunctionEntry kInputLinesFunctions[] = {
 };
 
 const FunctionEntry kOutputLinesFunctions[] = {
-    {u"Count", 1, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return outs(i)->get_Count(&r->lVal); }},
+    CC_ENTRY_GET(IQorOutputLines, Count, 1, LONG),
     {u"Item", DISPID_VALUE, INVOKE_PROPERTYGET, kItem, 2, [](void* i, VARIANT* a, VARIANT* r) {
         IQorOutputLine* line = nullptr;
         const HRESULT hr = outs(i)->get_Item(a[0], &line);

@@ -18,17 +18,13 @@ IQorAcqFifo7320* fifo(void* p) { return static_cast<IQorAcqFifo7320*>(p); }
 
 // clang-format off
 constexpr USHORT kIn = PARAMFLAG_FIN, kOut = PARAMFLAG_FOUT, kRet = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
-const ParamEntry kRetLong[] = {{u"value", {VT_PTR, VT_I4}, kRet}};
-const ParamEntry kRetDouble[] = {{u"value", {VT_PTR, VT_R8}, kRet}};
-const ParamEntry kDouble[] = {{u"value", {VT_R8}, kIn}};
-const ParamEntry kRetText[] = {{u"value", {VT_PTR, VT_BSTR}, kRet}};
 const ParamEntry kComplete[] = {{u"ticket", {VT_I4}, kIn}, {u"triggerNumber", {VT_PTR, VT_I4}, kOut},
                                 {u"image", {VT_PTR, VT_PTR, VT_USERDEFINED}, kRet}};
 const ParamEntry kAcquire[] = {{u"triggerNumber", {VT_PTR, VT_I4}, kOut},
                                {u"image", {VT_PTR, VT_PTR, VT_USERDEFINED}, kRet}};
 
 const FunctionEntry kFunctions[] = {
-    {u"Start", ccAcqFifoStart, INVOKE_FUNC, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->Start(&r->lVal); }},
+    {u"Start", ccAcqFifoStart, INVOKE_FUNC, kRetOf<VT_I4>, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->Start(&r->lVal); }},
     {u"Complete", ccAcqFifoComplete, INVOKE_FUNC, kComplete, 3, [](void* i, VARIANT* a, VARIANT* r) {
         IQorImage* image = nullptr;
         return dispatchResult(r, image, fifo(i)->Complete(a[0].lVal, a[1].plVal, &image)); }},
@@ -37,13 +33,12 @@ const FunctionEntry kFunctions[] = {
         const HRESULT hr = fifo(i)->Acquire(a[0].plVal, &image);
         return dispatchResult(r, image, hr); }},
     {u"Flush", ccAcqFifoFlush, INVOKE_FUNC, nullptr, 0, [](void* i, VARIANT*, VARIANT*) { return fifo(i)->Flush(); }},
-    {u"PendingAcquisitions", ccAcqFifoPendingAcquisitions, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->get_PendingAcquisitions(&r->lVal); }},
-    {u"CompletedAcquisitions", ccAcqFifoCompletedAcquisitions, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->get_CompletedAcquisitions(&r->lVal); }},
-    {u"Timeout", ccAcqFifoTimeout, INVOKE_PROPERTYGET, kRetDouble, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_R8; return fifo(i)->get_Timeout(&r->dblVal); }},
-    {u"Timeout", ccAcqFifoTimeout, INVOKE_PROPERTYPUT, kDouble, 1, [](void* i, VARIANT* a, VARIANT*) { return fifo(i)->put_Timeout(a[0].dblVal); }},
-    {u"VideoFormat", ccAcqFifoVideoFormat, INVOKE_PROPERTYGET, kRetText, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_BSTR; return fifo(i)->get_VideoFormat(&r->bstrVal); }},
-    {u"CameraPort", ccAcqFifoCameraPort, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->get_CameraPort(&r->lVal); }},
-    {u"BoardIndex", ccAcqFifoBoardIndex, INVOKE_PROPERTYGET, kRetLong, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = VT_I4; return fifo(i)->get_BoardIndex(&r->lVal); }},
+    CC_ENTRY_GET(IQorAcqFifo7320, PendingAcquisitions, ccAcqFifoPendingAcquisitions, LONG),
+    CC_ENTRY_GET(IQorAcqFifo7320, CompletedAcquisitions, ccAcqFifoCompletedAcquisitions, LONG),
+    CC_ENTRY_PROP(IQorAcqFifo7320, Timeout, ccAcqFifoTimeout, double),
+    CC_ENTRY_GET(IQorAcqFifo7320, VideoFormat, ccAcqFifoVideoFormat, BSTR),
+    CC_ENTRY_GET(IQorAcqFifo7320, CameraPort, ccAcqFifoCameraPort, LONG),
+    CC_ENTRY_GET(IQorAcqFifo7320, BoardIndex, ccAcqFifoBoardIndex, LONG),
     {u"AddDotNetMovePartSink", ccAcqFifoAddDotNetMovePartSink, INVOKE_FUNC, nullptr, 0, [](void* i, VARIANT*, VARIANT*) { return fifo(i)->AddDotNetMovePartSink(); }},
     {u"AddDotNetCompleteSink", ccAcqFifoAddDotNetCompleteSink, INVOKE_FUNC, nullptr, 0, [](void* i, VARIANT*, VARIANT*) { return fifo(i)->AddDotNetCompleteSink(); }},
     {u"AddDotNetOverrunSink", ccAcqFifoAddDotNetOverrunSink, INVOKE_FUNC, nullptr, 0, [](void* i, VARIANT*, VARIANT*) { return fifo(i)->AddDotNetOverrunSink(); }},

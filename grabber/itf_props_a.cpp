@@ -19,10 +19,14 @@ ccPtrHandle<ccTriggerModel> triggerModelOfIndex(LONG index)
     return ccTriggerModel::fromIndex(index);
 }
 
+const ccTriggerModel* triggerModelOf(const ccTriggerProp& prop)
+{
+    return prop.triggerModel() ? prop.triggerModel() : prop.triggerModelHandle().rawPointer();
+}
+
 LONG triggerModelIndex(const ccTriggerProp& prop)
 {
-    const ccTriggerModel* model = prop.triggerModel();
-    if (!model) model = prop.triggerModelHandle().rawPointer();
+    const ccTriggerModel* model = triggerModelOf(prop);
     // The property always holds a model; the codes run from Manual's on.
     return model ? LONG(model->code() - ccTriggerModel::kCodeManual) : 0;
 }
@@ -109,102 +113,78 @@ template <class I> I* as(void* p) { return static_cast<I*>(p); }
 
 // clang-format off
 constexpr USHORT kIn = PARAMFLAG_FIN, kRet = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
-const ParamEntry kRetDouble[] = {{u"value", {VT_PTR, VT_R8}, kRet}};
-const ParamEntry kDouble[] = {{u"value", {VT_R8}, kIn}};
-const ParamEntry kRetLong[] = {{u"value", {VT_PTR, VT_I4}, kRet}};
-const ParamEntry kLong[] = {{u"value", {VT_I4}, kIn}};
-const ParamEntry kRetBool[] = {{u"value", {VT_PTR, VT_BOOL}, kRet}};
-const ParamEntry kBool[] = {{u"value", {VT_BOOL}, kIn}};
 const ParamEntry kChannelRetDouble[] = {{u"Channel", {VT_I4}, kIn}, {u"value", {VT_PTR, VT_R8}, kRet}};
 const ParamEntry kChannelDouble[] = {{u"Channel", {VT_I4}, kIn}, {u"value", {VT_R8}, kIn}};
 const ParamEntry kChannelRetTable[] = {{u"Channel", {VT_I4}, kIn}, {u"value", {VT_PTR, VT_SAFEARRAY, VT_UI1}, kRet}};
 const ParamEntry kChannelTable[] = {{u"Channel", {VT_I4}, kIn}, {u"value", {VT_SAFEARRAY, VT_UI1}, kIn}};
 
-// VT_R8's field is dblVal, VT_I4's lVal, VT_BOOL's boolVal.
-#define CC_DOUBLE(I, Name, id) CC_GET_T(I, Name, id, Double, VT_R8, dblVal), CC_PUT_T(I, Name, id, Double, dblVal)
-#define CC_LONG(I, Name, id) CC_GET_T(I, Name, id, Long, VT_I4, lVal), CC_PUT_T(I, Name, id, Long, lVal)
-#define CC_BOOL(I, Name, id) CC_GET_T(I, Name, id, Bool, VT_BOOL, boolVal), CC_PUT_T(I, Name, id, Bool, boolVal)
-#define CC_GET_T(I, Name, id, Kind, Vt, field) \
-    {u"" #Name, id, INVOKE_PROPERTYGET, kRet##Kind, 1, [](void* i, VARIANT*, VARIANT* r) { r->vt = Vt; return as<I>(i)->get_##Name(&r->field); }}
-#define CC_PUT_T(I, Name, id, Kind, field) \
-    {u"" #Name, id, INVOKE_PROPERTYPUT, k##Kind, 1, [](void* i, VARIANT* a, VARIANT*) { return as<I>(i)->put_##Name(a[0].field); }}
-
-const FunctionEntry kBrightnessFunctions[] = {CC_DOUBLE(IQorAcqBrightness, Brightness, kBrightness)};
-const FunctionEntry kContrastFunctions[] = {CC_DOUBLE(IQorAcqContrast, Contrast, kContrast)};
+const FunctionEntry kBrightnessFunctions[] = {CC_ENTRY_PROP(IQorAcqBrightness, Brightness, kBrightness, double)};
+const FunctionEntry kContrastFunctions[] = {CC_ENTRY_PROP(IQorAcqContrast, Contrast, kContrast, double)};
 const FunctionEntry kBrightnessMultiChannelFunctions[] = {
-    CC_GET_T(IQorAcqBrightnessMultiChannel, NumChannels, kBrightnessNumChannels, Long, VT_I4, lVal),
+    CC_ENTRY_GET(IQorAcqBrightnessMultiChannel, NumChannels, kBrightnessNumChannels, LONG),
     {u"ChannelBrightness", kChannelBrightness, INVOKE_PROPERTYGET, kChannelRetDouble, 2, [](void* i, VARIANT* a, VARIANT* r) { r->vt = VT_R8; return as<IQorAcqBrightnessMultiChannel>(i)->get_ChannelBrightness(a[0].lVal, &r->dblVal); }},
     {u"ChannelBrightness", kChannelBrightness, INVOKE_PROPERTYPUT, kChannelDouble, 2, [](void* i, VARIANT* a, VARIANT*) { return as<IQorAcqBrightnessMultiChannel>(i)->put_ChannelBrightness(a[0].lVal, a[1].dblVal); }},
 };
 const FunctionEntry kContrastMultiChannelFunctions[] = {
-    CC_GET_T(IQorAcqContrastMultiChannel, NumChannels, kContrastNumChannels, Long, VT_I4, lVal),
+    CC_ENTRY_GET(IQorAcqContrastMultiChannel, NumChannels, kContrastNumChannels, LONG),
     {u"ChannelContrast", kChannelContrast, INVOKE_PROPERTYGET, kChannelRetDouble, 2, [](void* i, VARIANT* a, VARIANT* r) { r->vt = VT_R8; return as<IQorAcqContrastMultiChannel>(i)->get_ChannelContrast(a[0].lVal, &r->dblVal); }},
     {u"ChannelContrast", kChannelContrast, INVOKE_PROPERTYPUT, kChannelDouble, 2, [](void* i, VARIANT* a, VARIANT*) { return as<IQorAcqContrastMultiChannel>(i)->put_ChannelContrast(a[0].lVal, a[1].dblVal); }},
 };
 const FunctionEntry kSyncFunctions[] = {
-    CC_LONG(IQorAcqSync, SyncModel, kSyncModel),
-    CC_GET_T(IQorAcqSync, ActualSyncModel, kActualSyncModel, Long, VT_I4, lVal),
+    CC_ENTRY_PROP(IQorAcqSync, SyncModel, kSyncModel, LONG),
+    CC_ENTRY_GET(IQorAcqSync, ActualSyncModel, kActualSyncModel, LONG),
 };
 const FunctionEntry kLightFunctions[] = {
-    CC_BOOL(IQorAcqLight, LightEnabled, kLightEnabled),
-    CC_DOUBLE(IQorAcqLight, BrightFieldPowerRatio, kBrightFieldPowerRatio),
-    CC_DOUBLE(IQorAcqLight, LightPower, kLightPower),
-    CC_DOUBLE(IQorAcqLight, LightDelay, kLightDelay),
-    CC_LONG(IQorAcqLight, AuxLightPort, kAuxLightPort),
-    CC_DOUBLE(IQorAcqLight, AuxBrightFieldPowerRatio, kAuxBrightFieldPowerRatio),
-    CC_DOUBLE(IQorAcqLight, AuxLightPower, kAuxLightPower),
+    CC_ENTRY_PROP(IQorAcqLight, LightEnabled, kLightEnabled, VARIANT_BOOL),
+    CC_ENTRY_PROP(IQorAcqLight, BrightFieldPowerRatio, kBrightFieldPowerRatio, double),
+    CC_ENTRY_PROP(IQorAcqLight, LightPower, kLightPower, double),
+    CC_ENTRY_PROP(IQorAcqLight, LightDelay, kLightDelay, double),
+    CC_ENTRY_PROP(IQorAcqLight, AuxLightPort, kAuxLightPort, LONG),
+    CC_ENTRY_PROP(IQorAcqLight, AuxBrightFieldPowerRatio, kAuxBrightFieldPowerRatio, double),
+    CC_ENTRY_PROP(IQorAcqLight, AuxLightPower, kAuxLightPower, double),
 };
 const FunctionEntry kTriggerFunctions[] = {
-    CC_LONG(IQorAcqTrigger, TriggerModel, kTriggerModel),
-    CC_BOOL(IQorAcqTrigger, TriggerEnabled, kTriggerEnabled),
+    CC_ENTRY_PROP(IQorAcqTrigger, TriggerModel, kTriggerModel, LONG),
+    CC_ENTRY_PROP(IQorAcqTrigger, TriggerEnabled, kTriggerEnabled, VARIANT_BOOL),
 };
 const FunctionEntry kHorizontalAdjustmentFunctions[] = {
-    CC_DOUBLE(IQorAcqHorizontalAdjustment, HorizontalAdjustment, kHorizontalAdjustment),
-    CC_GET_T(IQorAcqHorizontalAdjustment, HorizontalAdjustmentLimit, kHorizontalAdjustmentLimit, Double, VT_R8, dblVal),
+    CC_ENTRY_PROP(IQorAcqHorizontalAdjustment, HorizontalAdjustment, kHorizontalAdjustment, double),
+    CC_ENTRY_GET(IQorAcqHorizontalAdjustment, HorizontalAdjustmentLimit, kHorizontalAdjustmentLimit, double),
 };
 const FunctionEntry kChargeTransferIntervalFunctions[] = {
-    CC_DOUBLE(IQorAcqChargeTransferInterval, ChargeTransferInterval, kChargeTransferInterval),
-    CC_GET_T(IQorAcqChargeTransferInterval, ChargeTransferIntervalLimit, kChargeTransferIntervalLimit, Double, VT_R8, dblVal),
+    CC_ENTRY_PROP(IQorAcqChargeTransferInterval, ChargeTransferInterval, kChargeTransferInterval, double),
+    CC_ENTRY_GET(IQorAcqChargeTransferInterval, ChargeTransferIntervalLimit, kChargeTransferIntervalLimit, double),
 };
-const FunctionEntry kExposureFunctions[] = {CC_DOUBLE(IQorAcqExposure, Exposure, kExposure)};
+const FunctionEntry kExposureFunctions[] = {CC_ENTRY_PROP(IQorAcqExposure, Exposure, kExposure, double)};
 const FunctionEntry kLookupTableFunctions[] = {
     {u"LookupTable", kLookupTable, INVOKE_PROPERTYGET, kChannelRetTable, 2, [](void* i, VARIANT* a, VARIANT* r) { r->vt = VT_ARRAY | VT_UI1; return as<IQorAcqLookupTable>(i)->get_LookupTable(a[0].lVal, &r->parray); }},
     {u"LookupTable", kLookupTable, INVOKE_PROPERTYPUT, kChannelTable, 2, [](void* i, VARIANT* a, VARIANT*) { return as<IQorAcqLookupTable>(i)->put_LookupTable(a[0].lVal, a[1].parray); }},
-    CC_GET_T(IQorAcqLookupTable, LookupTableSize, kLookupTableSize, Long, VT_I4, lVal),
-    CC_GET_T(IQorAcqLookupTable, LookupTableNumChannels, kLookupTableNumChannels, Long, VT_I4, lVal),
+    CC_ENTRY_GET(IQorAcqLookupTable, LookupTableSize, kLookupTableSize, LONG),
+    CC_ENTRY_GET(IQorAcqLookupTable, LookupTableNumChannels, kLookupTableNumChannels, LONG),
 };
 const FunctionEntry kStrobeFunctions[] = {
-    CC_BOOL(IQorAcqStrobe, StrobeEnabled, kStrobeEnabled),
-    CC_BOOL(IQorAcqStrobe, StrobePulsePolarityHigh, kStrobePulsePolarityHigh),
+    CC_ENTRY_PROP(IQorAcqStrobe, StrobeEnabled, kStrobeEnabled, VARIANT_BOOL),
+    CC_ENTRY_PROP(IQorAcqStrobe, StrobePulsePolarityHigh, kStrobePulsePolarityHigh, VARIANT_BOOL),
 };
-const FunctionEntry kSettlingTimeFunctions[] = {CC_DOUBLE(IQorAcqSettlingTime, SettlingTime, kSettlingTime)};
-const FunctionEntry kDigitalCameraGainFunctions[] = {CC_BOOL(IQorAcqDigitalCameraGain, HighGain, kHighGain)};
+const FunctionEntry kSettlingTimeFunctions[] = {CC_ENTRY_PROP(IQorAcqSettlingTime, SettlingTime, kSettlingTime, double)};
+const FunctionEntry kDigitalCameraGainFunctions[] = {CC_ENTRY_PROP(IQorAcqDigitalCameraGain, HighGain, kHighGain, VARIANT_BOOL)};
 // clang-format on
-
-#undef CC_DOUBLE
-#undef CC_LONG
-#undef CC_BOOL
-#undef CC_GET_T
-#undef CC_PUT_T
 
 } // namespace
 
-#define CC_INTERFACE(Name) \
-    const InterfaceEntry kAcq##Name = {&IID_IQorAcq##Name, u"IQorAcq" #Name, k##Name##Functions, std::size(k##Name##Functions)};
-CC_INTERFACE(Brightness)
-CC_INTERFACE(Contrast)
-CC_INTERFACE(BrightnessMultiChannel)
-CC_INTERFACE(ContrastMultiChannel)
-CC_INTERFACE(Sync)
-CC_INTERFACE(Light)
-CC_INTERFACE(Trigger)
-CC_INTERFACE(HorizontalAdjustment)
-CC_INTERFACE(ChargeTransferInterval)
-CC_INTERFACE(Exposure)
-CC_INTERFACE(LookupTable)
-CC_INTERFACE(Strobe)
-CC_INTERFACE(SettlingTime)
-CC_INTERFACE(DigitalCameraGain)
-#undef CC_INTERFACE
+const InterfaceEntry kAcqBrightness = CC_ACQ_INTERFACE(Brightness);
+const InterfaceEntry kAcqContrast = CC_ACQ_INTERFACE(Contrast);
+const InterfaceEntry kAcqBrightnessMultiChannel = CC_ACQ_INTERFACE(BrightnessMultiChannel);
+const InterfaceEntry kAcqContrastMultiChannel = CC_ACQ_INTERFACE(ContrastMultiChannel);
+const InterfaceEntry kAcqSync = CC_ACQ_INTERFACE(Sync);
+const InterfaceEntry kAcqLight = CC_ACQ_INTERFACE(Light);
+const InterfaceEntry kAcqTrigger = CC_ACQ_INTERFACE(Trigger);
+const InterfaceEntry kAcqHorizontalAdjustment = CC_ACQ_INTERFACE(HorizontalAdjustment);
+const InterfaceEntry kAcqChargeTransferInterval = CC_ACQ_INTERFACE(ChargeTransferInterval);
+const InterfaceEntry kAcqExposure = CC_ACQ_INTERFACE(Exposure);
+const InterfaceEntry kAcqLookupTable = CC_ACQ_INTERFACE(LookupTable);
+const InterfaceEntry kAcqStrobe = CC_ACQ_INTERFACE(Strobe);
+const InterfaceEntry kAcqSettlingTime = CC_ACQ_INTERFACE(SettlingTime);
+const InterfaceEntry kAcqDigitalCameraGain = CC_ACQ_INTERFACE(DigitalCameraGain);
 
 } // namespace cc_grabber_types

@@ -153,6 +153,8 @@ using cc_grabber::toVariantBool;
 
 // The predefined model of an index 0..4; any other index is E_INVALIDARG.
 ccPtrHandle<ccTriggerModel> triggerModelOfIndex(LONG index);
+// The model the property holds: a predefined one, else the custom one.
+const ccTriggerModel* triggerModelOf(const ccTriggerProp& prop);
 // The index of the model the property holds; a custom model counts as its
 // code says (FreeRun).
 LONG triggerModelIndex(const ccTriggerProp& prop);

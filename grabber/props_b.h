@@ -71,8 +71,7 @@ public:
     bool item(const OLECHAR* key, std::wstring& value)
     {
         cc_grabber::Key text;
-        *text.out() = plat::com::bstrFromWide(value);
-        if (!text.get() && !value.empty()) throw ccCOMError(E_OUTOFMEMORY, 0);
+        *text.out() = cc_grabber::newBstr(value);
         const HRESULT hr = archive_->PersistString(cc_grabber::Key(key).get(), text.out());
         cc_grabber::check(hr);
         if (hr != S_OK || (flags_ & kPersistSaving)) return false;
@@ -816,10 +815,7 @@ public:
     {
         return self().propertyCall(IID_IQorAcqCustomProperties, u"get_CustomProperties", [&](ccAcqPropertyQuery& q) {
             if (!text) throw ccCOMError(E_POINTER, 0);
-            const std::wstring value = q.customPropRef().customProps().asString();
-            BSTR result = plat::com::bstrFromWide(value);
-            if (!result && !value.empty()) throw ccCOMError(E_OUTOFMEMORY, 0);
-            *text = result;
+            *text = cc_grabber::newBstr(q.customPropRef().customProps().asString());
             return S_OK;
         });
     }

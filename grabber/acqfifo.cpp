@@ -73,7 +73,8 @@ ccPtrHandle<ccAcqFifo> makeLibraryFifo(int32_t boardIndex, const std::wstring& f
 void checkStartAllowed(ccAcqFifo& fifo)
 {
     const ccTriggerModel* model = cc_props_a::triggerModelOf(fifo.acqProps());
-    if (model && !model->allowsStart()) throw ccCOMError(kStartNotAllowed, 0);
+    if (model && !model->allowsStart())
+        throw ccCOMError(kStartNotAllowed, 0);
 }
 
 HRESULT createFifo(IUnknown* outer, REFIID iid, void** ppv)
@@ -494,7 +495,8 @@ HRESULT CQorAcqFifo7320::Flush()
     });
 }
 
-template <class T, class Value> HRESULT CQorAcqFifo7320::read(const OLECHAR* method, T* out, Value&& value)
+template <class T, class Value>
+HRESULT CQorAcqFifo7320::read(const OLECHAR* method, T* out, Value&& value)
 {
     return ccComMethod(context(method), nullptr, [&] {
         if (!out) throw ccCOMError(E_POINTER, 0);
@@ -511,7 +513,8 @@ HRESULT CQorAcqFifo7320::get_PendingAcquisitions(LONG* count)
 
 HRESULT CQorAcqFifo7320::get_CompletedAcquisitions(LONG* count)
 {
-    return read(u"get_CompletedAcquisitions", count, [&](ccAcqFifo& f) { return static_cast<LONG>(f.completedAcqs() + setAside_.size()); });
+    return read(u"get_CompletedAcquisitions", count,
+                [&](ccAcqFifo& f) { return static_cast<LONG>(f.completedAcqs() + setAside_.size()); });
 }
 
 HRESULT CQorAcqFifo7320::get_Timeout(double* seconds)

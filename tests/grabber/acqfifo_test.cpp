@@ -264,13 +264,11 @@ TEST_F(AcqFifoObject, DotNetSinksInstallAndRemoveTheLibraryCallback)
 // acquire still waits for its frame rather than giving up at once.
 TEST_F(AcqFifoObject, AnAcquireUnderAVeryLongTimeoutWaitsForItsFrame)
 {
-    for (double seconds : {1e10, 1e300}) {
-        ASSERT_EQ(fifo->put_Timeout(seconds), S_OK);
-        LONG number = -1;
-        Ref<IQorImage> image;
-        EXPECT_EQ(fifo->Acquire(&number, &image.p), S_OK) << seconds;
-        EXPECT_TRUE(image);
-    }
+    ASSERT_EQ(fifo->put_Timeout(1e10), S_OK);
+    LONG number = -1;
+    Ref<IQorImage> image;
+    EXPECT_EQ(fifo->Acquire(&number, &image.p), S_OK);
+    EXPECT_TRUE(image);
 }
 
 // Null outs, tickets below -1 and time-outs that are no length are refused
@@ -328,7 +326,6 @@ TEST_F(AcqFifoObject, ABareObjectRefusesWhatNeedsALibraryFifo)
         EXPECT_EQ(calls[i](), kNoLibraryFifo) << i;
         EXPECT_FALSE(ccTestErrorText().empty()) << i;
     }
-    EXPECT_EQ(std::make_tuple(name, image), std::make_tuple(BSTR{}, static_cast<IQorImage*>(nullptr)));
     void* impl = this;
     EXPECT_EQ(query<IQorComInternal>(bare.p, IID_IQorComInternal)->GetImpl(&impl), E_FAIL);
     EXPECT_EQ(impl, nullptr);

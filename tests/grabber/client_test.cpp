@@ -6,6 +6,7 @@
 
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "grabber/itf_board.h"
@@ -50,13 +51,6 @@ template <class T> VARIANT arg(VARTYPE vt, T value)
     return v;
 }
 
-// A late-bound property of object, held by value.
-Variant* get(IDispatch* object, const char16_t* name, Variant* value)
-{
-    EXPECT_EQ(invoke(object, name, DISPATCH_PROPERTYGET, {}, value), S_OK) << "a property get";
-    return value;
-}
-
 class ComClient : public testing::Test {
 protected:
     void SetUp() override
@@ -72,7 +66,8 @@ TEST_F(ComClient, MakesAFifoByNameSetsItAndRestoresASavedCopy)
     Ref<IQorFrameGrabber7320> board = board_client::board(); // its collection made by ProgID
     ASSERT_TRUE(board);
     Variant made;
-    ASSERT_EQ(invoke(board.p, u"CreateAcqFifo", DISPATCH_METHOD, {arg(VT_BSTR, u"Sony XC75 640x480"), position(0)}, &made), S_OK);
+    ASSERT_EQ(invoke(board.p, u"CreateAcqFifo", DISPATCH_METHOD, {arg(VT_BSTR, u"Sony XC75 640x480"), position(0)}, &made),
+              S_OK);
     ASSERT_EQ(made.vt, VT_DISPATCH);
     IDispatch* fifo = made.pdispVal;
 
@@ -84,8 +79,11 @@ TEST_F(ComClient, MakesAFifoByNameSetsItAndRestoresASavedCopy)
     Ref<IDispatch> restored = board_client::made<IDispatch>(u"Qoralt.QorAcqFifo7320", IID_IDispatch);
     ASSERT_EQ(query<IPersistStream>(restored.p, IID_IPersistStream)->Load(stream.p), S_OK);
     Variant exposure, format;
-    EXPECT_DOUBLE_EQ(get(restored.p, u"Exposure", &exposure)->dblVal, 0.02);
-    EXPECT_EQ(std::u16string(get(restored.p, u"VideoFormat", &format)->bstrVal), u"Sony XC75 640x480");
+    ASSERT_EQ(invoke(restored.p, u"Exposure", DISPATCH_PROPERTYGET, {}, &exposure)
+                  | invoke(restored.p, u"VideoFormat", DISPATCH_PROPERTYGET, {}, &format),
+              S_OK);
+    EXPECT_EQ(std::make_pair(exposure.dblVal, std::u16string(format.bstrVal)),
+              std::make_pair(0.02, std::u16string(u"Sony XC75 640x480")));
 }
 
 } // namespace

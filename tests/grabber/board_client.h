@@ -22,15 +22,26 @@ inline VARIANT position(LONG i)
     return v;
 }
 
-inline Held<IQorFrameGrabber7320s> collection()
+// A new object of the class progId names, as iid.
+template <class I> Held<I> made(const char16_t* progId, REFIID iid)
 {
     CLSID clsid = GUID_NULL;
-    EXPECT_EQ(CLSIDFromProgID(u"Qoralt.QorFrameGrabber7320s", &clsid), S_OK);
-    Held<IQorFrameGrabber7320s> made;
-    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IQorFrameGrabber7320s,
-                               made.out()),
-              S_OK);
+    EXPECT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
+    Held<I> made;
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, made.out()), S_OK);
     return made;
+}
+
+template <class I> Held<I> query(IUnknown* object, REFIID iid)
+{
+    Held<I> itf;
+    EXPECT_EQ(object->QueryInterface(iid, itf.out()), S_OK);
+    return itf;
+}
+
+inline Held<IQorFrameGrabber7320s> collection()
+{
+    return made<IQorFrameGrabber7320s>(u"Qoralt.QorFrameGrabber7320s", IID_IQorFrameGrabber7320s);
 }
 
 // Board i of a new collection, which the board keeps alive.
@@ -44,10 +55,8 @@ inline Held<IQorFrameGrabber7320> board(LONG i = 0)
 // The line collection's item i as Line.
 template <class Lines, class Line> Held<Line> lineAt(IDispatch* lines, REFIID linesIid, LONG i)
 {
-    Held<Lines> collection;
-    EXPECT_EQ(lines->QueryInterface(linesIid, collection.out()), S_OK);
     Held<Line> line;
-    EXPECT_EQ(collection->get_Item(position(i), &line.p), S_OK);
+    EXPECT_EQ(query<Lines>(lines, linesIid)->get_Item(position(i), &line.p), S_OK);
     return line;
 }
 

@@ -115,10 +115,7 @@ struct Enumerator {
     explicit Enumerator(const std::vector<LONG>& numbers)
     {
         std::vector<VARIANT> values(numbers.size());
-        for (size_t i = 0; i < numbers.size(); ++i) {
-            values[i].vt = VT_I4;
-            values[i].lVal = numbers[i];
-        }
+        for (size_t i = 0; i < numbers.size(); ++i) values[i].vt = VT_I4, values[i].lVal = numbers[i];
         EXPECT_EQ(S_OK, plat::com::createVariantEnumerator(values.data(), ULONG(values.size()), &p));
     }
     ~Enumerator() { if (p) p->Release(); }
@@ -164,15 +161,12 @@ TEST(VariantEnumerator, ItOwnsCopiesThatOutliveTheSourceAndItsClones)
 {
     CountedDispatch object;
     VARIANT values[2] = {};
-    values[0].vt = VT_DISPATCH;
-    values[0].pdispVal = &object;
-    values[1].vt = VT_BSTR;
-    values[1].bstrVal = SysAllocString(u"text");
+    values[0].vt = VT_DISPATCH, values[0].pdispVal = &object;
+    values[1].vt = VT_BSTR, values[1].bstrVal = SysAllocString(u"text");
     IEnumVARIANT* e = nullptr;
     ASSERT_EQ(S_OK, plat::com::createVariantEnumerator(values, 2, &e));
     EXPECT_EQ(1u, object.count);
-    SysFreeString(values[1].bstrVal);
-    values[1].bstrVal = nullptr;
+    SysFreeString(values[1].bstrVal); // the enumerator keeps its own
     IEnumVARIANT* copy = nullptr;
     ASSERT_EQ(S_OK, e->Clone(&copy));
     e->Release(); // the clone still holds the values

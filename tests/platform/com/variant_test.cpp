@@ -61,13 +61,11 @@ TEST(ComVariant, CopyOntoItselfKeepsTheValueAndCopiesAreDeep)
 
     CountedDispatch object;
     VARIANT held = {};
-    held.vt = VT_DISPATCH;
-    held.pdispVal = &object;
+    held.vt = VT_DISPATCH, held.pdispVal = &object;
     EXPECT_EQ(VariantCopy(&copy, &held), S_OK); // frees the text copy
     EXPECT_EQ(object.count, 1u);
     // Through a reference to a reference-holding VARIANT.
-    VARIANT ref = testRef(VT_VARIANT, &copy);
-    VARIANT deref = {};
+    VARIANT ref = testRef(VT_VARIANT, &copy), deref = {};
     EXPECT_EQ(VariantCopyInd(&deref, &ref), S_OK);
     EXPECT_EQ(deref.vt, VT_DISPATCH);
     EXPECT_EQ(object.count, 2u);
@@ -150,8 +148,7 @@ TEST(ComVariant, ObjectsConvertByQueryAndByTheirValueProperty)
     CountedDispatch object;
     object.value = make(VT_I2, 42);
     VARIANT v = {};
-    v.vt = VT_DISPATCH;
-    v.pdispVal = &object;
+    v.vt = VT_DISPATCH, v.pdispVal = &object;
     VARIANT unknown = {};
     EXPECT_EQ(VariantChangeType(&unknown, &v, 0, VT_UNKNOWN), S_OK);
     EXPECT_EQ(object.count, 1u);

@@ -190,9 +190,7 @@ const ccErrorMapEntry kCycle[] = {ccErrorMapLinkTo([] { return &kCycle[0]; }), c
 // A table that links to itself is searched to a bounded depth, not until the stack overflows.
 TEST(ComErrorMap, LinksThatCycleOrGiveNothingEndTheSearch)
 {
-    const ccErrorMapEntry* found = ccFindErrorMapEntry(kCycle, 0x10000777u);
-    ASSERT_NE(found, nullptr);
-    EXPECT_EQ(found->hr, E_INVALIDARG);
+    EXPECT_EQ(ccFindErrorMapEntry(kCycle, 0x10000777u), &kCycle[2]);
     EXPECT_EQ(ccFindErrorMapEntry(kCycle, 0x10000778u), nullptr);
     EXPECT_EQ(ccFindErrorMapEntry(nullptr, 0x10000777u), nullptr);
 }
@@ -217,7 +215,7 @@ TEST_F(ComErrorTest, TheMessageSourceRefusesWhatItCannotAnswerAndGivesItsLanguag
         {0x8004E301u, 16, nullptr, nullptr, nullptr, S_OK, u"%1|%2|%3|%4"},
         {0x8004E301u, 1, u"a", u"b", u"c", S_OK, u""},
         {0x8004E302u, 16, u"a", nullptr, nullptr, E_FAIL, u""},
-        {0x8004E301u, 0, u"a", nullptr, nullptr, E_INVALIDARG, u"?????"},
+        {0x8004E301u, 0, u"a", nullptr, nullptr, E_INVALIDARG, u""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.capacity);

@@ -40,13 +40,10 @@ TEST(TypeInfo, InvokeIsStrict)
 {
     LONG byRef = 21;
     VARIANT inner = testValue(VT_I4, 5);
-    VARIANT doubles{};
-    doubles.vt = VT_ARRAY | VT_R8;
-    doubles.parray = testDoubles(1);
-    VARIANT variants{};
-    variants.vt = VT_ARRAY | VT_VARIANT;
+    VARIANT doubles{}, variants{};
+    doubles.vt = VT_ARRAY | VT_R8, doubles.parray = testDoubles(1);
     SAFEARRAYBOUND bound{2, 0};
-    variants.parray = SafeArrayCreate(VT_VARIANT, 1, &bound);
+    variants.vt = VT_ARRAY | VT_VARIANT, variants.parray = SafeArrayCreate(VT_VARIANT, 1, &bound);
     const VARIANT none{}, two = testValue(VT_R8, 2), half = testValue(VT_R8, 0.5), eight = testValue(VT_R8, 8);
 
     struct Row {

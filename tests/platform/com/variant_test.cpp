@@ -5,6 +5,7 @@
 #include "platform/environment.h"
 #include "platform/environment_testing.h"
 #include "tests/support/com_counted.h"
+#include "tests/support/test_typelib.h"
 
 #include <string>
 
@@ -29,14 +30,6 @@ VARIANT make(VARTYPE vt, double number)
     return v;
 }
 
-VARIANT text(const char16_t* units)
-{
-    VARIANT v = {};
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(units);
-    return v;
-}
-
 double numberOf(const VARIANT& v)
 {
     switch (v.vt) {
@@ -54,7 +47,7 @@ double numberOf(const VARIANT& v)
 
 TEST(ComVariant, CopyOntoItselfKeepsTheValueAndCopiesAreDeep)
 {
-    VARIANT v = text(u"kept");
+    VARIANT v = testText(u"kept");
     const BSTR before = v.bstrVal;
     EXPECT_EQ(VariantCopy(&v, &v), S_OK);
     EXPECT_EQ(v.bstrVal, before);
@@ -68,15 +61,11 @@ TEST(ComVariant, CopyOntoItselfKeepsTheValueAndCopiesAreDeep)
 
     CountedDispatch object;
     VARIANT held = {};
-    held.vt = VT_DISPATCH;
-    held.pdispVal = &object;
+    held.vt = VT_DISPATCH, held.pdispVal = &object;
     EXPECT_EQ(VariantCopy(&copy, &held), S_OK); // frees the text copy
     EXPECT_EQ(object.count, 1u);
     // Through a reference to a reference-holding VARIANT.
-    VARIANT ref = {};
-    ref.vt = VT_BYREF | VT_VARIANT;
-    ref.pvarVal = &copy;
-    VARIANT deref = {};
+    VARIANT ref = testRef(VT_VARIANT, &copy), deref = {};
     EXPECT_EQ(VariantCopyInd(&deref, &ref), S_OK);
     EXPECT_EQ(deref.vt, VT_DISPATCH);
     EXPECT_EQ(object.count, 2u);
@@ -107,17 +96,15 @@ TEST(ComVariant, ChangeTypeConvertsRoundsAndRefusesOverflowAndMismatch)
         {make(VT_R8, 1), VT_ERROR, DISP_E_TYPEMISMATCH, 0, nullptr},
         {make(VT_NULL, 0), VT_I4, DISP_E_TYPEMISMATCH, 0, nullptr},
         {make(VT_I4, 3), VT_DATE, DISP_E_TYPEMISMATCH, 0, nullptr},
-        {text(u" -12 "), VT_I4, S_OK, -12, nullptr},
-        {text(u"+7"), VT_I4, S_OK, 7, nullptr},
-        {text(u"+-7"), VT_I4, DISP_E_TYPEMISMATCH, 0, nullptr}, // two signs are no number
-        {text(u"++7"), VT_I4, DISP_E_TYPEMISMATCH, 0, nullptr},
-        {text(u"+"), VT_I4, DISP_E_TYPEMISMATCH, 0, nullptr},
-        {text(u"7 7"), VT_I4, DISP_E_TYPEMISMATCH, 0, nullptr},
-        {text(u"1.5e1"), VT_R8, S_OK, 15, nullptr},
-        {text(u"TRUE"), VT_BOOL, S_OK, VARIANT_TRUE, nullptr},
-        {text(u"abc"), VT_I4, DISP_E_TYPEMISMATCH, 0, nullptr},
-        {text(u""), VT_R8, DISP_E_TYPEMISMATCH, 0, nullptr},
-        {text(u"1e999"), VT_R8, DISP_E_OVERFLOW, 0, nullptr},
+        {testText(u" -12 "), VT_I4, S_OK, -12, nullptr},
+        {testText(u"+7"), VT_I4, S_OK, 7, nullptr},
+        {testText(u"+-7"), VT_I4, DISP_E_TYPEMISMATCH, 0, nullptr}, // two signs are no number
+        {testText(u"+"), VT_I4, DISP_E_TYPEMISMATCH, 0, nullptr},
+        {testText(u"7 7"), VT_I4, DISP_E_TYPEMISMATCH, 0, nullptr},
+        {testText(u"1.5e1"), VT_R8, S_OK, 15, nullptr},
+        {testText(u"TRUE"), VT_BOOL, S_OK, VARIANT_TRUE, nullptr},
+        {testText(u""), VT_R8, DISP_E_TYPEMISMATCH, 0, nullptr},
+        {testText(u"1e999"), VT_R8, DISP_E_OVERFLOW, 0, nullptr},
         {make(VT_R8, 1.5), VT_BSTR, S_OK, 0, u"1.5"},
         {make(VT_R4, 0.1f), VT_BSTR, S_OK, 0, u"0.1"},
         {make(VT_I2, -3), VT_BSTR, S_OK, 0, u"-3"},
@@ -144,13 +131,13 @@ TEST(ComVariant, ChangeTypeConvertsRoundsAndRefusesOverflowAndMismatch)
 TEST(ComVariant, ChangeTypeInPlaceUsesTheUserDecimalSeparator)
 {
     plat::setUserLanguageOverride(0x0407); // German
-    VARIANT v = text(u"1,5");
+    VARIANT v = testText(u"1,5");
     EXPECT_EQ(VariantChangeType(&v, &v, 0, VT_R8), S_OK);
     EXPECT_EQ(v.dblVal, 1.5);
     EXPECT_EQ(VariantChangeType(&v, &v, 0, VT_BSTR), S_OK);
     EXPECT_EQ(std::u16string(v.bstrVal), u"1,5");
     EXPECT_EQ(VariantClear(&v), S_OK);
-    VARIANT point = text(u"1.5");
+    VARIANT point = testText(u"1.5");
     EXPECT_EQ(VariantChangeType(&point, &point, 0, VT_R8), DISP_E_TYPEMISMATCH);
     EXPECT_EQ(VariantClear(&point), S_OK);
     plat::setUserLanguageOverride(0);
@@ -161,8 +148,7 @@ TEST(ComVariant, ObjectsConvertByQueryAndByTheirValueProperty)
     CountedDispatch object;
     object.value = make(VT_I2, 42);
     VARIANT v = {};
-    v.vt = VT_DISPATCH;
-    v.pdispVal = &object;
+    v.vt = VT_DISPATCH, v.pdispVal = &object;
     VARIANT unknown = {};
     EXPECT_EQ(VariantChangeType(&unknown, &v, 0, VT_UNKNOWN), S_OK);
     EXPECT_EQ(object.count, 1u);
@@ -181,10 +167,10 @@ TEST(ComVariant, CompareOrdersNumbersAndTextAndKnowsNull)
         {make(VT_I2, 2), make(VT_I4, 3), VARCMP_LT},
         {make(VT_R4, 2.5f), make(VT_UI1, 2), VARCMP_GT},
         {make(VT_BOOL, 1), make(VT_I4, -1), VARCMP_EQ},
-        {text(u"b"), text(u"a"), VARCMP_GT},
-        {text(u"a"), text(u"ab"), VARCMP_LT},
-        {text(u""), make(VT_EMPTY, 0), VARCMP_EQ},
-        {text(u"1"), make(VT_I4, 1), VARCMP_GT},
+        {testText(u"b"), testText(u"a"), VARCMP_GT},
+        {testText(u"a"), testText(u"ab"), VARCMP_LT},
+        {testText(u""), make(VT_EMPTY, 0), VARCMP_EQ},
+        {testText(u"1"), make(VT_I4, 1), VARCMP_GT},
         {make(VT_NULL, 0), make(VT_I4, 1), VARCMP_NULL},
         {make(VT_ERROR, 1), make(VT_I4, 1), DISP_E_TYPEMISMATCH},
     };
@@ -198,9 +184,7 @@ TEST(ComVariant, CompareOrdersNumbersAndTextAndKnowsNull)
     EXPECT_EQ(VarBstrCmp(lower, upper, LOCALE_USER_DEFAULT, 0), VARCMP_GT);
     EXPECT_EQ(VarBstrCmp(lower, upper, LOCALE_USER_DEFAULT, NORM_IGNORECASE), VARCMP_EQ);
     EXPECT_EQ(VarBstrCmp(nullptr, empty, LOCALE_USER_DEFAULT, 0), VARCMP_EQ);
-    SysFreeString(empty);
-    SysFreeString(lower);
-    SysFreeString(upper);
+    for (BSTR b : {empty, lower, upper}) SysFreeString(b);
 }
 
 TEST(ComVariant, CopyIndReadsEachByReferenceTypeAndRefusesBadReferences)
@@ -218,19 +202,14 @@ TEST(ComVariant, CopyIndReadsEachByReferenceTypeAndRefusesBadReferences)
         {VT_R4, &r4, 1.25}, {VT_R8, &r8, -2.5}, {VT_DATE, &date, 45000.5}, {VT_BOOL, &flag, VARIANT_TRUE},
     };
     for (const auto& c : cases) {
-        VARIANT ref = {};
-        ref.vt = VT_BYREF | c.vt;
-        ref.byref = c.at;
-        VARIANT value = {};
+        VARIANT ref = testRef(c.vt, c.at), value = {};
         ASSERT_EQ(VariantCopyInd(&value, &ref), S_OK) << c.vt;
         EXPECT_EQ(value.vt, c.vt);
         EXPECT_EQ(numberOf(value), c.number) << c.vt;
     }
     // Text behind a reference is copied, not shared.
     BSTR held = SysAllocString(u"held");
-    VARIANT ref = {}, value = {};
-    ref.vt = VT_BYREF | VT_BSTR;
-    ref.pbstrVal = &held;
+    VARIANT ref = testRef(VT_BSTR, &held), value = {};
     ASSERT_EQ(VariantCopyInd(&value, &ref), S_OK);
     EXPECT_NE(value.bstrVal, held);
     EXPECT_EQ(std::u16string(value.bstrVal), u"held");
@@ -238,8 +217,7 @@ TEST(ComVariant, CopyIndReadsEachByReferenceTypeAndRefusesBadReferences)
     SysFreeString(held);
 
     // In place: the reference becomes the value.
-    ref.vt = VT_BYREF | VT_I4;
-    ref.plVal = &i4;
+    ref = testRef(VT_I4, &i4);
     ASSERT_EQ(VariantCopyInd(&ref, &ref), S_OK);
     EXPECT_EQ(ref.vt, VT_I4);
     EXPECT_EQ(ref.lVal, -70000);
@@ -277,25 +255,20 @@ TEST(ComVariant, ALockedArrayIsNeitherClearedNorReplaced)
 
 TEST(ComVariant, CopyIndRefusesAReferenceToNothingOrToABadValue)
 {
-    VARIANT inner = {};
-    inner.vt = VT_BYREF | VT_VARIANT;
+    VARIANT inner = testRef(VT_VARIANT, nullptr);
     VARIANT bad = {};
     bad.vt = 0x0FFF;
-    VARIANT byrefEmpty = {};
-    byrefEmpty.vt = VT_BYREF | VT_EMPTY;
+    VARIANT byrefEmpty = testRef(VT_EMPTY, nullptr);
     const struct { VARTYPE vt; void* at; HRESULT hr; } cases[] = {
-        {VT_BYREF | VT_I4, nullptr, E_INVALIDARG},
-        {VT_BYREF | VT_VARIANT, nullptr, E_INVALIDARG},
-        {VT_BYREF | VT_VARIANT, &inner, E_INVALIDARG}, // a reference to a reference
-        {VT_BYREF | VT_VARIANT, &bad, DISP_E_BADVARTYPE},
-        {VT_BYREF | VT_VARIANT, &byrefEmpty, DISP_E_BADVARTYPE},
-        {VT_BYREF | VT_EMPTY, &bad, DISP_E_BADVARTYPE},
+        {VT_I4, nullptr, E_INVALIDARG},
+        {VT_VARIANT, nullptr, E_INVALIDARG},
+        {VT_VARIANT, &inner, E_INVALIDARG}, // a reference to a reference
+        {VT_VARIANT, &bad, DISP_E_BADVARTYPE},
+        {VT_VARIANT, &byrefEmpty, DISP_E_BADVARTYPE},
+        {VT_EMPTY, &bad, DISP_E_BADVARTYPE},
     };
     for (const auto& c : cases) {
-        VARIANT ref = {};
-        ref.vt = c.vt;
-        ref.byref = c.at;
-        VARIANT value = make(VT_I4, 9); // left as it was
+        VARIANT ref = testRef(c.vt, c.at), value = make(VT_I4, 9); // value left as it was
         EXPECT_EQ(VariantCopyInd(&value, &ref), c.hr) << c.vt;
         EXPECT_EQ(value.vt, VT_I4);
         EXPECT_EQ(value.lVal, 9);

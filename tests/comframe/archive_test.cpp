@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -42,7 +43,7 @@ struct Text {
 VARIANT i4(LONG n) { return testValue(VT_I4, n); }
 
 // A VARIANT of type vt holding p, without a reference of its own.
-VARIANT held(VARTYPE vt, IDispatch* p = nullptr)
+VARIANT typed(VARTYPE vt, IDispatch* p = nullptr)
 {
     VARIANT v = {};
     v.vt = vt;
@@ -59,12 +60,10 @@ LONG countOf(CQorArchive* a)
 
 TEST(ArchiveKeys, LettersDigitsAndMarksOnly)
 {
-    const struct {
-        const char16_t* key;
-        bool valid;
-    } cases[] = { { u"Gain", true }, { u"9lives", true }, { u"_x", true }, { u":ns.a-b", true }, { u"a.b-c_d:e", true },
-        { u".a", false }, { u"-a", false }, { u"a b", false }, { u"", false }, { u"a\u00e9", false }, { nullptr, false } };
-    for (const auto& c : cases) EXPECT_EQ(c.valid, ccIsValidArchiveKey(c.key)) << (c.key ? "" : "null");
+    const std::pair<const char16_t*, bool> cases[] = { { u"Gain", true }, { u"9lives", true }, { u"_x", true },
+        { u":ns.a-b", true }, { u"a.b-c_d:e", true }, { u".a", false }, { u"-a", false }, { u"a b", false }, { u"", false },
+        { u"a\u00e9", false }, { nullptr, false } };
+    for (const auto& [key, valid] : cases) EXPECT_EQ(valid, ccIsValidArchiveKey(key)) << (key ? "" : "null");
 
     Archive saving;
     VARIANT v = i4(1);
@@ -117,9 +116,8 @@ TEST(ArchiveTyped, ADecimalCommaLocaleReadsPointText)
 {
     plat::setUserLanguageOverride(0x0407); // German
     Archive a;
-    VARIANT v = testText(u"1.5");
-    ASSERT_EQ(S_OK, a->PersistVariant(Text(u"x").p, &v));
-    VariantClear(&v);
+    Text text(u"1.5");
+    ASSERT_EQ(S_OK, a->PersistString(Text(u"x").p, &text.p));
     a->SetMode(0);
     double d = 0;
     EXPECT_EQ(S_OK, a->PersistR8(Text(u"x").p, &d));
@@ -163,46 +161,6 @@ TEST(ArchiveProperties, BagReadOfAMissingNameKeepsTheValueAndLogsTheError)
     VariantClear(&v);
 }
 
-TEST(ArchiveCollection, PositionsKeysAndTheirErrors)
-{
-    Archive a;
-    VARIANT one = i4(1), two = i4(2), three = i4(3);
-    ASSERT_EQ(S_OK, a->AddAt(one, u"a", kArchiveAppend));
-    ASSERT_EQ(S_OK, a->AddAt(two, nullptr, kArchiveAppend));
-    ASSERT_EQ(S_OK, a->AddAt(three, u"c", 0)); // before the first
-    EXPECT_EQ(kArchiveBadIndex, a->AddAt(three, nullptr, 4));
-    EXPECT_EQ(kArchiveDuplicateKey, a->PutKey(2, u"a"));
-    EXPECT_EQ(S_OK, a->PutKey(0, u"c")); // its own key again
-    VARIANT index = i4(3), out = {};
-    EXPECT_EQ(kArchiveBadIndex, a->get_Item(index, &out));
-    EXPECT_EQ(std::u16string(u"#3"), a->loadFailures());
-    VARIANT byKey = testText(u"a");
-    EXPECT_EQ(S_OK, a->get_Item(byKey, &out));
-    EXPECT_EQ(1, out.lVal);
-    EXPECT_EQ(kArchiveBadIndexType, a->Remove(held(VT_NULL)));
-    EXPECT_EQ(S_OK, a->Remove(i4(0))); // [c:3, a:1, 2] -> [a:1, 2]
-    EXPECT_TRUE(FAILED(a->PutItem(0, held(0x7F)))); // no such type: the item keeps its value
-    EXPECT_EQ(S_OK, a->GetItem(0, &out));
-    EXPECT_EQ(1, out.lVal);
-    EXPECT_EQ(S_OK, a->Move(0, 1));
-    LONG at = -1;
-    EXPECT_EQ(S_OK, a->FindItem(i4(1), &at));
-    EXPECT_EQ(1, at);
-    VariantClear(&byKey);
-
-    // Only objects, when the mode says so; objects compare by identity.
-    CountedDispatch object;
-    const VARIANT obj = held(VT_DISPATCH, &object);
-    a->SetMode(0x10FFFFFF);
-    EXPECT_EQ(S_OK, a->Add(one, kArchiveAppend));
-    EXPECT_EQ(S_OK, a->Add(obj, kArchiveAppend));
-    EXPECT_EQ(3, countOf(a.p));
-    EXPECT_EQ(S_OK, a->FindItem(obj, &at));
-    EXPECT_EQ(2, at);
-    a->Clear();
-    EXPECT_EQ(0u, object.count);
-}
-
 // What the enumerator hands out is found again: an object stored as
 // IUnknown comes out as IDispatch and is still the same object.
 TEST(ArchiveCollection, AnEnumeratedObjectIsFoundAtItsPlace)
@@ -210,7 +168,7 @@ TEST(ArchiveCollection, AnEnumeratedObjectIsFoundAtItsPlace)
     Archive a;
     CountedDispatch object, other;
     ASSERT_EQ(S_OK, a->Add(i4(5), kArchiveAppend));
-    ASSERT_EQ(S_OK, a->Add(held(VT_UNKNOWN, &object), kArchiveAppend));
+    ASSERT_EQ(S_OK, a->Add(typed(VT_UNKNOWN, &object), kArchiveAppend));
     IUnknown* made = nullptr;
     ASSERT_EQ(S_OK, a->get__NewEnum(&made));
     IEnumVARIANT* e = nullptr;
@@ -224,22 +182,21 @@ TEST(ArchiveCollection, AnEnumeratedObjectIsFoundAtItsPlace)
     LONG at = -1;
     EXPECT_EQ(S_OK, a->FindItem(listed[1], &at));
     EXPECT_EQ(1, at);
-    EXPECT_EQ(S_OK, a->FindItem(held(VT_DISPATCH, &other), &at));
+    EXPECT_EQ(S_OK, a->FindItem(typed(VT_DISPATCH, &other), &at));
     EXPECT_EQ(-1, at);
-    VariantClear(&listed[0]);
-    VariantClear(&listed[1]);
+    for (VARIANT& v : listed) VariantClear(&v);
     a->Clear();
     EXPECT_EQ(0u, object.count);
 }
 
 // Positions and keys outside the collection are refused and change nothing;
 // a put by an unknown key appends, by a known one replaces and keeps the key.
-TEST(ArchiveCollection, PutsMovesAndKeysAtTheEdges)
+TEST(ArchiveCollection, PositionsKeysAndTheirErrors)
 {
     Archive a;
     ASSERT_EQ(S_OK, a->AddAt(i4(1), u"a", kArchiveAppend));
     ASSERT_EQ(S_OK, a->AddAt(i4(2), nullptr, kArchiveAppend));
-    VARIANT newKey = testText(u"n"), oldKey = testText(u"a"), missing = testText(u"zz");
+    VARIANT out = {}, newKey = testText(u"n"), oldKey = testText(u"a"), missing = testText(u"zz");
     BSTR key = nullptr;
     const struct {
         const char* what;
@@ -247,12 +204,21 @@ TEST(ArchiveCollection, PutsMovesAndKeysAtTheEdges)
         HRESULT hr;
         LONG count;
     } rows[] = {
+        {"add past the end", [&] { return a->AddAt(i4(3), nullptr, 3); }, kArchiveBadIndex, 2},
+        {"add before the first", [&] { return a->AddAt(i4(3), u"c", 0); }, S_OK, 3}, // [c:3, a:1, 2]
+        {"a key another item has", [&] { return a->PutKey(2, u"a"); }, kArchiveDuplicateKey, 3},
+        {"an item's own key again", [&] { return a->PutKey(0, u"c"); }, S_OK, 3},
+        {"get past the end", [&] { return a->get_Item(i4(3), &out); }, kArchiveBadIndex, 3},
+        {"remove by a null index", [&] { return a->Remove(typed(VT_NULL)); }, kArchiveBadIndexType, 3},
+        {"remove the first", [&] { return a->Remove(i4(0)); }, S_OK, 2},
         {"move past the end", [&] { return a->Move(0, 2); }, kArchiveBadIndex, 2},
         {"move from before the start", [&] { return a->Move(-1, 0); }, kArchiveBadIndex, 2},
+        {"move the first last", [&] { return a->Move(0, 1); }, S_OK, 2}, // [2, a:1]
         {"put one past the end", [&] { return a->PutItem(LONG(3), i4(9)); }, kArchiveBadIndex, 2},
         {"put at the end appends", [&] { return a->PutItem(LONG(2), i4(3)); }, S_OK, 3},
         {"put by a new key appends", [&] { return a->PutItem(newKey, i4(4)); }, S_OK, 4},
         {"put by a known key replaces", [&] { return a->PutItem(oldKey, i4(10)); }, S_OK, 4},
+        {"put of no such type keeps the value", [&] { return a->PutItem(LONG(1), typed(0x7F)); }, DISP_E_BADVARTYPE, 4},
         {"remove by a missing key", [&] { return a->Remove(missing); }, kArchiveBadIndex, 4},
         {"key before the start", [&] { return a->get_Key(-1, &key); }, kArchiveBadIndex, 4},
         {"key past the end", [&] { return a->get_Key(4, &key); }, kArchiveBadIndex, 4},
@@ -264,19 +230,31 @@ TEST(ArchiveCollection, PutsMovesAndKeysAtTheEdges)
         EXPECT_EQ(row.count, countOf(a.p)) << row.what;
         EXPECT_EQ(nullptr, key) << row.what;
     }
-    VARIANT out = {};
+    EXPECT_EQ(std::u16string(u"#3"), a->loadFailures());
     EXPECT_EQ(S_OK, a->get_Item(oldKey, &out));
     EXPECT_EQ(10, out.lVal);
     LONG at = -1;
+    EXPECT_EQ(S_OK, a->FindItem(i4(2), &at));
+    EXPECT_EQ(0, at);
     EXPECT_EQ(S_OK, a->FindKey(newKey.bstrVal, &at));
     EXPECT_EQ(3, at);
     EXPECT_EQ(S_OK, a->FindKey(nullptr, &at));
     EXPECT_EQ(-1, at);
-    EXPECT_EQ(S_OK, a->get_Key(1, &key)); // an item without a key
+    EXPECT_EQ(S_OK, a->get_Key(0, &key)); // an item without a key
     EXPECT_EQ(nullptr, key);
     VariantClear(&newKey), VariantClear(&oldKey), VariantClear(&missing);
-}
 
+    // Only objects, when the mode says so; objects compare by identity.
+    CountedDispatch object;
+    const VARIANT obj = typed(VT_DISPATCH, &object);
+    a->SetMode(0x10FFFFFF);
+    EXPECT_EQ(S_OK, a->Add(i4(1), kArchiveAppend));
+    EXPECT_EQ(S_OK, a->Add(obj, kArchiveAppend));
+    EXPECT_EQ(S_OK, a->FindItem(obj, &at));
+    EXPECT_EQ(4, at); // the number was not added
+    a->Clear();
+    EXPECT_EQ(0u, object.count);
+}
 // An object saved under a key loads back as the same object; a value that
 // is no object leaves the caller's pointer and is told in the failures.
 TEST(ArchiveTyped, ObjectsLoadBackAndANonObjectKeepsTheCallersPointer)
@@ -379,17 +357,14 @@ TEST_F(Persistence, TheTagIsSavedOnlyWhenSetAndAMissingOneIsRemovedUnlessKept)
     ASSERT_EQ(S_OK, object->Persist(none.p, 0x40FFFFFF));
     EXPECT_EQ((std::vector<std::u16string>{ u"Gain", u"Name", u"Count" }), keysOf(none.p));
 
-    const struct {
-        LONG flags;
-        VARTYPE after;
-    } cases[] = { { 0x00FFFFFF, VT_EMPTY }, { 0x20FFFFFF, VT_I4 } };
-    for (const auto& c : cases) {
+    const std::pair<LONG, VARTYPE> cases[] = { { 0x00FFFFFF, VT_EMPTY }, { 0x20FFFFFF, VT_I4 } };
+    for (const auto& [flags, after] : cases) {
         object->put_Tag(i4(9));
-        none.p->SetMode(c.flags);
-        ASSERT_EQ(S_OK, object->Persist(none.p, c.flags));
+        none.p->SetMode(flags);
+        ASSERT_EQ(S_OK, object->Persist(none.p, flags));
         VARIANT tag = {};
         object->get_Tag(&tag);
-        EXPECT_EQ(c.after, tag.vt) << c.flags;
+        EXPECT_EQ(after, tag.vt) << flags;
     }
     Archive tagged(0x40FFFFFF);
     ASSERT_EQ(S_OK, object->Persist(tagged.p, 0x40FFFFFF));
@@ -399,9 +374,9 @@ TEST_F(Persistence, TheTagIsSavedOnlyWhenSetAndAMissingOneIsRemovedUnlessKept)
 TEST_F(Persistence, ACollectionSavesItemsWithTheirKeysAndLoadsBackEqual)
 {
     Archive source(0), saved(0x40FFFFFF), loaded(0);
-    VARIANT one = i4(1), two = i4(2);
+    const VARIANT one = i4(1), null = typed(VT_NULL);
     source.p->AddAt(one, u"first", kArchiveAppend);
-    source.p->Add(two, kArchiveAppend);
+    source.p->Add(i4(2), kArchiveAppend);
     ASSERT_EQ(S_OK, source.p->Persist(saved.p, 0x40FFFFFF));
     EXPECT_EQ((std::vector<std::u16string>{ u"Item0", u"Key0", u"Item1" }), keysOf(saved.p));
     saved.p->SetMode(0x00FFFFFF);
@@ -412,8 +387,6 @@ TEST_F(Persistence, ACollectionSavesItemsWithTheirKeysAndLoadsBackEqual)
     EXPECT_EQ(2, value.lVal);
 
     // A key that is no text fails the load after the first item: nothing changes.
-    VARIANT null = {};
-    null.vt = VT_NULL;
     saved.p->SetMode(0x40FFFFFF);
     saved.p->WriteProperty(u"Item2", &one, nullptr);
     saved.p->WriteProperty(u"Key2", &null, nullptr);
@@ -525,10 +498,7 @@ TEST_F(Persistence, ABadStreamLeavesTheObjectAsItWas)
         bytes[at] = value;
         return bytes;
     };
-    const struct {
-        std::vector<uint8_t> bytes;
-        HRESULT hr;
-    } cases[] = {
+    const std::pair<std::vector<uint8_t>, HRESULT> cases[] = {
         { std::vector<uint8_t>(good.begin(), good.end() - 1), STG_E_READFAULT },
         { std::vector<uint8_t>(good.begin(), good.begin() + 5), STG_E_READFAULT },
         { changed(0, 'X'), STG_E_INVALIDHEADER },
@@ -538,8 +508,8 @@ TEST_F(Persistence, ABadStreamLeavesTheObjectAsItWas)
         { [&] { auto b = changed(good.size() - 8, 0); b[good.size() - 7] = 0; return b; }(),
           STG_E_INVALIDHEADER }, // a NUL in the key
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.hr, loadBytes(object.p, c.bytes));
+    for (const auto& [bytes, hr] : cases) {
+        EXPECT_EQ(hr, loadBytes(object.p, bytes));
         EXPECT_EQ(6, object->count);
     }
     ASSERT_EQ(S_OK, plat::com::unregisterClass(CLSID_QorPersistSerializer));

@@ -65,9 +65,8 @@ TEST(ArchiveKeys, LettersDigitsAndMarksOnly)
         { u"a\u00e9", false }, { nullptr, false } };
     for (const auto& [key, valid] : cases) EXPECT_EQ(valid, ccIsValidArchiveKey(key)) << (key ? "" : "null");
 
-    Archive saving;
     VARIANT v = i4(1);
-    EXPECT_EQ(E_INVALIDARG, saving->PersistVariant(Text(u"a b").p, &v));
+    EXPECT_EQ(E_INVALIDARG, Archive()->PersistVariant(Text(u"a b").p, &v));
 }
 
 TEST(ArchiveTyped, EachTypeRoundTripsAndAWrongOneKeepsTheCallersValue)
@@ -317,8 +316,7 @@ std::vector<std::u16string> keysOf(CQorArchive* a)
 std::vector<uint8_t> bytesOf(IStream* stream)
 {
     std::vector<uint8_t> bytes;
-    LARGE_INTEGER start{0};
-    stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
     uint8_t b;
     ULONG got = 0;
     while (stream->Read(&b, 1, &got) == S_OK && got == 1) bytes.push_back(b);
@@ -330,8 +328,7 @@ IStream* streamOf(const std::vector<uint8_t>& bytes)
     IStream* stream = nullptr;
     CreateStreamOnHGlobal(nullptr, 1, &stream);
     stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
-    LARGE_INTEGER start{0};
-    stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
     return stream;
 }
 

@@ -9,6 +9,7 @@
 
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -74,15 +75,16 @@ template <class T, class I> I* make(REFIID iid)
     return object;
 }
 
-// The Name property read through d by its name; its member id in *id.
-std::u16string nameByName(IDispatch* d, DISPID* id)
+// The Name property read through d by its name, and its member id.
+std::pair<std::u16string, DISPID> nameByName(IDispatch* d)
 {
     LPOLESTR names[] = {const_cast<LPOLESTR>(u"Name")};
+    DISPID id = DISPID_UNKNOWN;
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     plat::com::Variant result;
-    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0, id), S_OK);
-    EXPECT_EQ(d->Invoke(*id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
-    return result.vt == VT_BSTR ? result.bstrVal : u"";
+    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+    EXPECT_EQ(d->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
+    return {result.vt == VT_BSTR ? result.bstrVal : u"", id};
 }
 
 TEST(ComponentBase, DispatchClassInformationEventsAndPersistence)
@@ -92,8 +94,7 @@ TEST(ComponentBase, DispatchClassInformationEventsAndPersistence)
     for (const IID* iid : {&IID_IDispatch, &IID_IQorObject}) {
         plat::com::Ref<IDispatch> d;
         ASSERT_EQ(fifo->QueryInterface(*iid, d.out()), S_OK);
-        DISPID id = DISPID_UNKNOWN;
-        EXPECT_EQ(nameByName(d.p, &id), u"fifo");
+        EXPECT_EQ(nameByName(d.p).first, u"fifo");
     }
     plat::com::Ref<IProvideClassInfo2> info;
     plat::com::Ref<IConnectionPointContainer> container;
@@ -160,9 +161,7 @@ TEST(ObjectLayers, TheDiscreteIOLayerHoldsItsLineCollectionsUntilTheObjectGoes)
 TEST(ObjectLayers, TheFifosIDispatchReachesALaterPropertyInterfaceByItsOwnMemberId)
 {
     plat::com::Ref<IDispatch> fifo(make<Board, IDispatch>(IID_IDispatch));
-    DISPID id = DISPID_UNKNOWN;
-    EXPECT_EQ(nameByName(fifo.p, &id), u"two");
-    EXPECT_EQ(id, 20);
+    EXPECT_EQ(nameByName(fifo.p), std::make_pair(std::u16string(u"two"), DISPID(20)));
 }
 
 } // namespace

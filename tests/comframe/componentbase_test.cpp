@@ -113,6 +113,7 @@ TEST(ComponentBase, DispatchClassInformationEventsAndPersistence)
         plat::com::Ref<IConnectionPoint> point;
         EXPECT_EQ(container->FindConnectionPoint(*iid, &point.p), hr);
     }
+    EXPECT_EQ(stream->IsDirty(), S_FALSE);
     CLSID clsid = GUID_NULL;
     EXPECT_EQ(stream->GetClassID(&clsid), S_OK);
     EXPECT_TRUE(IsEqualGUID(clsid, kFifoClass));

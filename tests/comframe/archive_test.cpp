@@ -14,6 +14,8 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -40,18 +42,31 @@ struct Text {
 
 VARIANT i4(LONG n) { return testValue(VT_I4, n); }
 
+// A VARIANT of type vt holding p, without a reference of its own.
+VARIANT typed(VARTYPE vt, IDispatch* p = nullptr)
+{
+    VARIANT v = {};
+    v.vt = vt;
+    v.pdispVal = p;
+    return v;
+}
+
+LONG countOf(CQorArchive* a)
+{
+    LONG count = -1;
+    a->get_Count(&count);
+    return count;
+}
+
 TEST(ArchiveKeys, LettersDigitsAndMarksOnly)
 {
-    const struct {
-        const char16_t* key;
-        bool valid;
-    } cases[] = { { u"Gain", true }, { u"9lives", true }, { u"_x", true }, { u":ns.a-b", true }, { u"a.b-c_d:e", true },
-        { u".a", false }, { u"-a", false }, { u"a b", false }, { u"", false }, { u"a\u00e9", false }, { nullptr, false } };
-    for (const auto& c : cases) EXPECT_EQ(c.valid, ccIsValidArchiveKey(c.key)) << (c.key ? "" : "null");
+    const std::pair<const char16_t*, bool> cases[] = { { u"Gain", true }, { u"9lives", true }, { u"_x", true },
+        { u":ns.a-b", true }, { u"a.b-c_d:e", true }, { u".a", false }, { u"-a", false }, { u"a b", false }, { u"", false },
+        { u"a\u00e9", false }, { nullptr, false } };
+    for (const auto& [key, valid] : cases) EXPECT_EQ(valid, ccIsValidArchiveKey(key)) << (key ? "" : "null");
 
-    Archive saving;
     VARIANT v = i4(1);
-    EXPECT_EQ(E_INVALIDARG, saving->PersistVariant(Text(u"a b").p, &v));
+    EXPECT_EQ(E_INVALIDARG, Archive()->PersistVariant(Text(u"a b").p, &v));
 }
 
 TEST(ArchiveTyped, EachTypeRoundTripsAndAWrongOneKeepsTheCallersValue)
@@ -81,13 +96,8 @@ TEST(ArchiveTyped, EachTypeRoundTripsAndAWrongOneKeepsTheCallersValue)
     b = 0, s = 0, l = 0, f = 0, d = 0, t = 0, text = nullptr;
     persistAll();
     EXPECT_EQ(0u, a->keySearches()); // read in the order written
-    EXPECT_EQ(200, b);
-    EXPECT_EQ(-7, s);
-    EXPECT_EQ(70000, l);
-    EXPECT_EQ(2.5f, f);
-    EXPECT_EQ(-1.25, d);
-    EXPECT_EQ(VARIANT_TRUE, t);
-    EXPECT_EQ(std::u16string(u"abc"), std::u16string(text));
+    EXPECT_EQ(std::make_tuple(BYTE(200), SHORT(-7), LONG(70000), 2.5f, -1.25, VARIANT_BOOL(VARIANT_TRUE), std::u16string(u"abc")),
+              std::make_tuple(b, s, l, f, d, t, std::u16string(text)));
     SysFreeString(text);
 
     // Out of order still finds; a text that is no number keeps the caller's value.
@@ -105,9 +115,8 @@ TEST(ArchiveTyped, ADecimalCommaLocaleReadsPointText)
 {
     plat::setUserLanguageOverride(0x0407); // German
     Archive a;
-    VARIANT v = testText(u"1.5");
-    ASSERT_EQ(S_OK, a->PersistVariant(Text(u"x").p, &v));
-    VariantClear(&v);
+    Text text(u"1.5");
+    ASSERT_EQ(S_OK, a->PersistString(Text(u"x").p, &text.p));
     a->SetMode(0);
     double d = 0;
     EXPECT_EQ(S_OK, a->PersistR8(Text(u"x").p, &d));
@@ -121,9 +130,7 @@ TEST(ArchiveProperties, ADefaultEqualToTheValueIsNotWritten)
     VARIANT value = i4(3), other = i4(4);
     EXPECT_EQ(S_OK, a->WriteProperty(u"k", &value, &value));
     EXPECT_EQ(S_OK, a->WriteProperty(u"j", &value, &other));
-    LONG count = 0;
-    a->get_Count(&count);
-    EXPECT_EQ(1, count);
+    EXPECT_EQ(1, countOf(a.p));
     a->SetMode(0);
     VARIANT result = {};
     EXPECT_EQ(S_OK, a->ReadProperty(u"k", &value, &result));
@@ -136,12 +143,7 @@ TEST(ArchiveProperties, BagReadOfAMissingNameKeepsTheValueAndLogsTheError)
         HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
         ULONG AddRef() override { return 1; }
         ULONG Release() override { return 1; }
-        HRESULT AddError(LPCOLESTR name, EXCEPINFO* info) override
-        {
-            names += name;
-            scode = info->scode;
-            return S_OK;
-        }
+        HRESULT AddError(LPCOLESTR name, EXCEPINFO* info) override { return names += name, scode = info->scode, S_OK; }
         std::u16string names;
         SCODE scode = -1;
     } log;
@@ -153,58 +155,9 @@ TEST(ArchiveProperties, BagReadOfAMissingNameKeepsTheValueAndLogsTheError)
     EXPECT_EQ(E_INVALIDARG, static_cast<IPropertyBag*>(a.p)->Read(u"bad key", &v, &log));
     EXPECT_EQ(u"bad key", log.names);
     EXPECT_EQ(0, log.scode);
-    IErrorInfo* info = nullptr;
-    EXPECT_EQ(S_OK, GetErrorInfo(0, &info));
-    if (info) info->Release();
+    plat::com::Ref<IErrorInfo> info;
+    EXPECT_EQ(S_OK, GetErrorInfo(0, &info.p));
     VariantClear(&v);
-}
-
-TEST(ArchiveCollection, PositionsKeysAndTheirErrors)
-{
-    Archive a;
-    VARIANT one = i4(1), two = i4(2), three = i4(3);
-    ASSERT_EQ(S_OK, a->AddAt(one, u"a", kArchiveAppend));
-    ASSERT_EQ(S_OK, a->AddAt(two, nullptr, kArchiveAppend));
-    ASSERT_EQ(S_OK, a->AddAt(three, u"c", 0)); // before the first
-    EXPECT_EQ(kArchiveBadIndex, a->AddAt(three, nullptr, 4));
-    EXPECT_EQ(kArchiveDuplicateKey, a->PutKey(2, u"a"));
-    EXPECT_EQ(S_OK, a->PutKey(0, u"c")); // its own key again
-    VARIANT index = i4(3), out = {};
-    EXPECT_EQ(kArchiveBadIndex, a->get_Item(index, &out));
-    EXPECT_EQ(std::u16string(u"#3"), a->loadFailures());
-    VARIANT byKey = testText(u"a");
-    EXPECT_EQ(S_OK, a->get_Item(byKey, &out));
-    EXPECT_EQ(1, out.lVal);
-    VARIANT null = {};
-    null.vt = VT_NULL;
-    EXPECT_EQ(kArchiveBadIndexType, a->Remove(null));
-    EXPECT_EQ(S_OK, a->Remove(i4(0))); // [c:3, a:1, 2] -> [a:1, 2]
-    VARIANT bogus = {};
-    bogus.vt = 0x7F; // no such type: the item keeps its value
-    EXPECT_TRUE(FAILED(a->PutItem(0, bogus)));
-    EXPECT_EQ(S_OK, a->GetItem(0, &out));
-    EXPECT_EQ(1, out.lVal);
-    EXPECT_EQ(S_OK, a->Move(0, 1));
-    LONG at = -1;
-    EXPECT_EQ(S_OK, a->FindItem(i4(1), &at));
-    EXPECT_EQ(1, at);
-    VariantClear(&byKey);
-
-    // Only objects, when the mode says so; objects compare by identity.
-    CountedDispatch object;
-    VARIANT obj = {};
-    obj.vt = VT_DISPATCH;
-    obj.pdispVal = &object;
-    a->SetMode(0x10FFFFFF);
-    EXPECT_EQ(S_OK, a->Add(one, kArchiveAppend));
-    EXPECT_EQ(S_OK, a->Add(obj, kArchiveAppend));
-    LONG count = 0;
-    a->get_Count(&count);
-    EXPECT_EQ(3, count);
-    EXPECT_EQ(S_OK, a->FindItem(obj, &at));
-    EXPECT_EQ(2, at);
-    a->Clear();
-    EXPECT_EQ(0u, object.count);
 }
 
 // What the enumerator hands out is found again: an object stored as
@@ -213,11 +166,8 @@ TEST(ArchiveCollection, AnEnumeratedObjectIsFoundAtItsPlace)
 {
     Archive a;
     CountedDispatch object, other;
-    VARIANT unknown = {};
-    unknown.vt = VT_UNKNOWN;
-    unknown.punkVal = &object;
     ASSERT_EQ(S_OK, a->Add(i4(5), kArchiveAppend));
-    ASSERT_EQ(S_OK, a->Add(unknown, kArchiveAppend));
+    ASSERT_EQ(S_OK, a->Add(typed(VT_UNKNOWN, &object), kArchiveAppend));
     IUnknown* made = nullptr;
     ASSERT_EQ(S_OK, a->get__NewEnum(&made));
     IEnumVARIANT* e = nullptr;
@@ -231,25 +181,21 @@ TEST(ArchiveCollection, AnEnumeratedObjectIsFoundAtItsPlace)
     LONG at = -1;
     EXPECT_EQ(S_OK, a->FindItem(listed[1], &at));
     EXPECT_EQ(1, at);
-    VARIANT stranger = {};
-    stranger.vt = VT_DISPATCH;
-    stranger.pdispVal = &other;
-    EXPECT_EQ(S_OK, a->FindItem(stranger, &at));
+    EXPECT_EQ(S_OK, a->FindItem(typed(VT_DISPATCH, &other), &at));
     EXPECT_EQ(-1, at);
-    VariantClear(&listed[0]);
-    VariantClear(&listed[1]);
+    for (VARIANT& v : listed) VariantClear(&v);
     a->Clear();
     EXPECT_EQ(0u, object.count);
 }
 
 // Positions and keys outside the collection are refused and change nothing;
 // a put by an unknown key appends, by a known one replaces and keeps the key.
-TEST(ArchiveCollection, PutsMovesAndKeysAtTheEdges)
+TEST(ArchiveCollection, PositionsKeysAndTheirErrors)
 {
     Archive a;
     ASSERT_EQ(S_OK, a->AddAt(i4(1), u"a", kArchiveAppend));
     ASSERT_EQ(S_OK, a->AddAt(i4(2), nullptr, kArchiveAppend));
-    VARIANT newKey = testText(u"n"), oldKey = testText(u"a"), missing = testText(u"zz");
+    VARIANT out = {}, newKey = testText(u"n"), oldKey = testText(u"a"), missing = testText(u"zz");
     BSTR key = nullptr;
     const struct {
         const char* what;
@@ -257,12 +203,21 @@ TEST(ArchiveCollection, PutsMovesAndKeysAtTheEdges)
         HRESULT hr;
         LONG count;
     } rows[] = {
+        {"add past the end", [&] { return a->AddAt(i4(3), nullptr, 3); }, kArchiveBadIndex, 2},
+        {"add before the first", [&] { return a->AddAt(i4(3), u"c", 0); }, S_OK, 3}, // [c:3, a:1, 2]
+        {"a key another item has", [&] { return a->PutKey(2, u"a"); }, kArchiveDuplicateKey, 3},
+        {"an item's own key again", [&] { return a->PutKey(0, u"c"); }, S_OK, 3},
+        {"get past the end", [&] { return a->get_Item(i4(3), &out); }, kArchiveBadIndex, 3},
+        {"remove by a null index", [&] { return a->Remove(typed(VT_NULL)); }, kArchiveBadIndexType, 3},
+        {"remove the first", [&] { return a->Remove(i4(0)); }, S_OK, 2},
         {"move past the end", [&] { return a->Move(0, 2); }, kArchiveBadIndex, 2},
         {"move from before the start", [&] { return a->Move(-1, 0); }, kArchiveBadIndex, 2},
+        {"move the first last", [&] { return a->Move(0, 1); }, S_OK, 2}, // [2, a:1]
         {"put one past the end", [&] { return a->PutItem(LONG(3), i4(9)); }, kArchiveBadIndex, 2},
         {"put at the end appends", [&] { return a->PutItem(LONG(2), i4(3)); }, S_OK, 3},
         {"put by a new key appends", [&] { return a->PutItem(newKey, i4(4)); }, S_OK, 4},
         {"put by a known key replaces", [&] { return a->PutItem(oldKey, i4(10)); }, S_OK, 4},
+        {"put of no such type keeps the value", [&] { return a->PutItem(LONG(1), typed(0x7F)); }, DISP_E_BADVARTYPE, 4},
         {"remove by a missing key", [&] { return a->Remove(missing); }, kArchiveBadIndex, 4},
         {"key before the start", [&] { return a->get_Key(-1, &key); }, kArchiveBadIndex, 4},
         {"key past the end", [&] { return a->get_Key(4, &key); }, kArchiveBadIndex, 4},
@@ -271,24 +226,34 @@ TEST(ArchiveCollection, PutsMovesAndKeysAtTheEdges)
     };
     for (const auto& row : rows) {
         EXPECT_EQ(row.hr, row.step()) << row.what;
-        LONG count = 0;
-        a->get_Count(&count);
-        EXPECT_EQ(row.count, count) << row.what;
+        EXPECT_EQ(row.count, countOf(a.p)) << row.what;
         EXPECT_EQ(nullptr, key) << row.what;
     }
-    VARIANT out = {};
+    EXPECT_EQ(std::u16string(u"#3"), a->loadFailures());
     EXPECT_EQ(S_OK, a->get_Item(oldKey, &out));
     EXPECT_EQ(10, out.lVal);
     LONG at = -1;
+    EXPECT_EQ(S_OK, a->FindItem(i4(2), &at));
+    EXPECT_EQ(0, at);
     EXPECT_EQ(S_OK, a->FindKey(newKey.bstrVal, &at));
     EXPECT_EQ(3, at);
     EXPECT_EQ(S_OK, a->FindKey(nullptr, &at));
     EXPECT_EQ(-1, at);
-    EXPECT_EQ(S_OK, a->get_Key(1, &key)); // an item without a key
+    EXPECT_EQ(S_OK, a->get_Key(0, &key)); // an item without a key
     EXPECT_EQ(nullptr, key);
     VariantClear(&newKey), VariantClear(&oldKey), VariantClear(&missing);
-}
 
+    // Only objects, when the mode says so; objects compare by identity.
+    CountedDispatch object;
+    const VARIANT obj = typed(VT_DISPATCH, &object);
+    a->SetMode(0x10FFFFFF);
+    EXPECT_EQ(S_OK, a->Add(i4(1), kArchiveAppend));
+    EXPECT_EQ(S_OK, a->Add(obj, kArchiveAppend));
+    EXPECT_EQ(S_OK, a->FindItem(obj, &at));
+    EXPECT_EQ(4, at); // the number was not added
+    a->Clear();
+    EXPECT_EQ(0u, object.count);
+}
 // An object saved under a key loads back as the same object; a value that
 // is no object leaves the caller's pointer and is told in the failures.
 TEST(ArchiveTyped, ObjectsLoadBackAndANonObjectKeepsTheCallersPointer)
@@ -315,21 +280,16 @@ TEST(ArchiveTyped, ObjectsLoadBackAndANonObjectKeepsTheCallersPointer)
     EXPECT_EQ(0u, kept.count);
 }
 
-// An archive answers the internal interface, with no library object behind it.
 TEST(ArchiveInternal, HasNoLibraryObject)
 {
     Archive archive;
-    IQorComInternal* internal = nullptr;
-    ASSERT_EQ(static_cast<IQorArchive*>(archive.p)->QueryInterface(IID_IQorComInternal,
-                                                                    reinterpret_cast<void**>(&internal)),
-              S_OK);
+    plat::com::Ref<IQorComInternal> internal;
+    ASSERT_EQ(static_cast<IQorArchive*>(archive.p)->QueryInterface(IID_IQorComInternal, internal.out()), S_OK);
     void* impl = &impl;
     EXPECT_EQ(internal->GetImpl(&impl), E_NOTIMPL);
     EXPECT_EQ(impl, nullptr);
     EXPECT_EQ(internal->SetImpl(nullptr), E_NOTIMPL);
-    internal->Release();
 }
-
 
 class Persistence : public ::testing::Test {
 protected:
@@ -344,9 +304,7 @@ protected:
 std::vector<std::u16string> keysOf(CQorArchive* a)
 {
     std::vector<std::u16string> keys;
-    LONG count = 0;
-    a->get_Count(&count);
-    for (LONG i = 0; i < count; ++i) {
+    for (LONG i = 0, count = countOf(a); i < count; ++i) {
         BSTR key = nullptr;
         a->get_Key(i, &key);
         keys.emplace_back(key ? key : u"");
@@ -358,8 +316,7 @@ std::vector<std::u16string> keysOf(CQorArchive* a)
 std::vector<uint8_t> bytesOf(IStream* stream)
 {
     std::vector<uint8_t> bytes;
-    LARGE_INTEGER start{0};
-    stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
     uint8_t b;
     ULONG got = 0;
     while (stream->Read(&b, 1, &got) == S_OK && got == 1) bytes.push_back(b);
@@ -371,51 +328,52 @@ IStream* streamOf(const std::vector<uint8_t>& bytes)
     IStream* stream = nullptr;
     CreateStreamOnHGlobal(nullptr, 1, &stream);
     stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
-    LARGE_INTEGER start{0};
-    stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
     return stream;
 }
 
-std::vector<uint8_t> savedBytes(CComObject<FakeSettings>* object)
+using Settings = plat::com::Ref<CComObject<FakeSettings>>;
+
+std::vector<uint8_t> savedBytes(CComObject<FakeSettings>* object, int32_t clearDirty = 0)
 {
-    IStream* stream = streamOf({});
-    EXPECT_EQ(S_OK, object->Save(stream, 0));
-    std::vector<uint8_t> bytes = bytesOf(stream);
-    stream->Release();
-    return bytes;
+    plat::com::Ref<IStream> stream(streamOf({}));
+    EXPECT_EQ(S_OK, object->Save(stream.p, clearDirty));
+    return bytesOf(stream.p);
+}
+
+HRESULT loadBytes(CComObject<FakeSettings>* object, const std::vector<uint8_t>& bytes)
+{
+    plat::com::Ref<IStream> in(streamOf(bytes));
+    return object->Load(in.p);
 }
 
 TEST_F(Persistence, TheTagIsSavedOnlyWhenSetAndAMissingOneIsRemovedUnlessKept)
 {
-    auto* object = FakeSettings::make();
+    Settings object(FakeSettings::make());
     Archive none(0x40FFFFFF);
     ASSERT_EQ(S_OK, object->Persist(none.p, 0x40FFFFFF));
     EXPECT_EQ((std::vector<std::u16string>{ u"Gain", u"Name", u"Count" }), keysOf(none.p));
 
-    const struct {
-        LONG flags;
-        VARTYPE after;
-    } cases[] = { { 0x00FFFFFF, VT_EMPTY }, { 0x20FFFFFF, VT_I4 } };
-    for (const auto& c : cases) {
+    const std::pair<LONG, VARTYPE> cases[] = { { 0x00FFFFFF, VT_EMPTY }, { 0x20FFFFFF, VT_I4 } };
+    for (const auto& [flags, after] : cases) {
         object->put_Tag(i4(9));
-        none.p->SetMode(c.flags);
-        ASSERT_EQ(S_OK, object->Persist(none.p, c.flags));
+        none.p->SetMode(flags);
+        ASSERT_EQ(S_OK, object->Persist(none.p, flags));
         VARIANT tag = {};
         object->get_Tag(&tag);
-        EXPECT_EQ(c.after, tag.vt) << c.flags;
+        EXPECT_EQ(after, tag.vt) << flags;
     }
     Archive tagged(0x40FFFFFF);
     ASSERT_EQ(S_OK, object->Persist(tagged.p, 0x40FFFFFF));
     EXPECT_EQ(u"Tag", keysOf(tagged.p).front());
-    object->Release();
 }
 
 TEST_F(Persistence, ACollectionSavesItemsWithTheirKeysAndLoadsBackEqual)
 {
     Archive source(0), saved(0x40FFFFFF), loaded(0);
-    VARIANT one = i4(1), two = i4(2);
+    const VARIANT one = i4(1), null = typed(VT_NULL);
     source.p->AddAt(one, u"first", kArchiveAppend);
-    source.p->Add(two, kArchiveAppend);
+    source.p->Add(i4(2), kArchiveAppend);
     ASSERT_EQ(S_OK, source.p->Persist(saved.p, 0x40FFFFFF));
     EXPECT_EQ((std::vector<std::u16string>{ u"Item0", u"Key0", u"Item1" }), keysOf(saved.p));
     saved.p->SetMode(0x00FFFFFF);
@@ -426,25 +384,20 @@ TEST_F(Persistence, ACollectionSavesItemsWithTheirKeysAndLoadsBackEqual)
     EXPECT_EQ(2, value.lVal);
 
     // A key that is no text fails the load after the first item: nothing changes.
-    VARIANT null = {};
-    null.vt = VT_NULL;
     saved.p->SetMode(0x40FFFFFF);
     saved.p->WriteProperty(u"Item2", &one, nullptr);
     saved.p->WriteProperty(u"Key2", &null, nullptr);
     saved.p->SetMode(0x00FFFFFF);
     source.p->Clear();
     EXPECT_TRUE(FAILED(source.p->Persist(saved.p, 0x00FFFFFF)));
-    LONG count = -1;
-    source.p->get_Count(&count);
-    EXPECT_EQ(0, count);
+    EXPECT_EQ(0, countOf(source.p));
 
     // A collection is no archive for itself, saving or loading.
     for (const LONG mode : {0x40FFFFFF, 0x00FFFFFF}) {
         saved.p->SetMode(mode);
         EXPECT_EQ(E_INVALIDARG, saved.p->Persist(saved.p, mode)) << mode;
     }
-    saved.p->get_Count(&count);
-    EXPECT_EQ(5, count);
+    EXPECT_EQ(5, countOf(saved.p));
 }
 
 // A sub-object reached twice is cloned once, and objects that refer to each
@@ -485,38 +438,29 @@ TEST_F(Persistence, CloneFailures)
 {
     CountedDispatch plain; // no object of the suite
     Archive archive(0); // an object of another class
-    auto* object = FakeSettings::make();
-    const struct {
-        IUnknown* source;
-        IUnknown* target;
-        HRESULT hr;
-    } cases[] = { { &plain, nullptr, E_NOINTERFACE },
-        { static_cast<IQorObject*>(object), static_cast<IQorArchive*>(archive.p), E_INVALIDARG } };
-    for (const auto& c : cases) {
-        IUnknown* target = c.target;
+    Settings object(FakeSettings::make());
+    const auto cloneInto = [](IUnknown* target, IUnknown* source) {
         if (target) target->AddRef();
         HRESULT hr = S_OK;
         try {
-            ccCloneObject(&target, c.source);
+            ccCloneObject(&target, source);
         } catch (const ccCOMError& e) {
             hr = e.hr();
         }
-        EXPECT_EQ(c.hr, hr);
         if (target) target->Release();
-    }
-    object->Release();
+        return hr;
+    };
+    EXPECT_EQ(E_NOINTERFACE, cloneInto(nullptr, &plain));
+    EXPECT_EQ(E_INVALIDARG, cloneInto(static_cast<IQorArchive*>(archive.p), static_cast<IQorObject*>(object.p)));
 }
 
 TEST_F(Persistence, AStreamHoldsTheSettingsByteForByteAndGetSizeMaxCountsThem)
 {
-    auto* object = FakeSettings::make();
+    Settings object(FakeSettings::make());
     object->count = 7;
     object->markDirty();
-    IStream* stream = nullptr;
-    CreateStreamOnHGlobal(nullptr, 1, &stream);
-    ASSERT_EQ(S_OK, object->Save(stream, 1));
+    const std::vector<uint8_t> bytes = savedBytes(object.p, 1);
     EXPECT_EQ(S_FALSE, object->IsDirty());
-    const std::vector<uint8_t> bytes = bytesOf(stream);
     std::vector<uint8_t> expected = { 'Q', 'P', 'S', 'O', 1, 0, 0xF0, 0x3C, 0x1A, 0x6E, 0x20, 0x73, 0x51, 0x4A, 0x9B,
         0x41, 0, 0, 0, 0, 0, 1, 3, 0, 0, 0 };
     auto text = [&](const char* s) {
@@ -534,25 +478,16 @@ TEST_F(Persistence, AStreamHoldsTheSettingsByteForByteAndGetSizeMaxCountsThem)
     EXPECT_EQ(S_OK, object->GetSizeMax(&size));
     EXPECT_EQ(bytes.size(), size.QuadPart);
 
-    auto* loaded = FakeSettings::make();
-    IStream* in = streamOf(bytes);
-    EXPECT_EQ(S_OK, loaded->Load(in));
+    Settings loaded(FakeSettings::make());
+    EXPECT_EQ(S_OK, loadBytes(loaded.p, bytes));
     EXPECT_EQ(7, loaded->count);
-    in->Release();
-    loaded->Release();
-    stream->Release();
-    object->Release();
 }
 
 TEST_F(Persistence, ABadStreamLeavesTheObjectAsItWas)
 {
-    auto* object = FakeSettings::make();
+    Settings object(FakeSettings::make());
     object->count = 5;
-    IStream* stream = nullptr;
-    CreateStreamOnHGlobal(nullptr, 1, &stream);
-    ASSERT_EQ(S_OK, object->Save(stream, 0));
-    const std::vector<uint8_t> good = bytesOf(stream);
-    stream->Release();
+    const std::vector<uint8_t> good = savedBytes(object.p);
     object->count = 6;
 
     auto changed = [&](size_t at, uint8_t value) {
@@ -560,10 +495,7 @@ TEST_F(Persistence, ABadStreamLeavesTheObjectAsItWas)
         bytes[at] = value;
         return bytes;
     };
-    const struct {
-        std::vector<uint8_t> bytes;
-        HRESULT hr;
-    } cases[] = {
+    const std::pair<std::vector<uint8_t>, HRESULT> cases[] = {
         { std::vector<uint8_t>(good.begin(), good.end() - 1), STG_E_READFAULT },
         { std::vector<uint8_t>(good.begin(), good.begin() + 5), STG_E_READFAULT },
         { changed(0, 'X'), STG_E_INVALIDHEADER },
@@ -573,18 +505,14 @@ TEST_F(Persistence, ABadStreamLeavesTheObjectAsItWas)
         { [&] { auto b = changed(good.size() - 8, 0); b[good.size() - 7] = 0; return b; }(),
           STG_E_INVALIDHEADER }, // a NUL in the key
     };
-    for (const auto& c : cases) {
-        IStream* in = streamOf(c.bytes);
-        EXPECT_EQ(c.hr, object->Load(in));
+    for (const auto& [bytes, hr] : cases) {
+        EXPECT_EQ(hr, loadBytes(object.p, bytes));
         EXPECT_EQ(6, object->count);
-        in->Release();
     }
     ASSERT_EQ(S_OK, plat::com::unregisterClass(CLSID_QorPersistSerializer));
-    IStream* in = streamOf(good);
-    EXPECT_EQ(E_FAIL, object->Load(in));
-    EXPECT_EQ(E_FAIL, object->Save(in, 0));
-    in->Release();
-    object->Release();
+    plat::com::Ref<IStream> in(streamOf(good));
+    EXPECT_EQ(E_FAIL, object->Load(in.p));
+    EXPECT_EQ(E_FAIL, object->Save(in.p, 0));
 }
 
 // The Tag carries each array through the object's archive, the stream and back.
@@ -601,15 +529,12 @@ TEST_F(Persistence, OneDimensionalArraysOfEachScalarTypeRoundTripWithTheirLowerB
             reinterpret_cast<BSTR*>(data)[1] = SysAllocString(u"");
             reinterpret_cast<BSTR*>(data)[2] = SysAllocString(u"ab");
         }
-        auto *object = FakeSettings::make(), *loaded = FakeSettings::make();
+        Settings object(FakeSettings::make()), loaded(FakeSettings::make());
         ASSERT_EQ(S_OK, object->put_Tag(tag));
-        plat::com::Ref<IStream> in(streamOf(savedBytes(object)));
-        ASSERT_EQ(S_OK, loaded->Load(in.p)) << element;
+        ASSERT_EQ(S_OK, loadBytes(loaded.p, savedBytes(object.p))) << element;
         EXPECT_EQ(S_OK, loaded->get_Tag(&back));
         EXPECT_EQ(-2, back.vt == tag.vt ? back.parray->rgsabound[0].lLbound : 0);
-        EXPECT_EQ(savedBytes(object), savedBytes(loaded)) << element; // every element read back
-        loaded->Release();
-        object->Release();
+        EXPECT_EQ(savedBytes(object.p), savedBytes(loaded.p)) << element; // every element read back
     }
 }
 
@@ -619,10 +544,10 @@ TEST_F(Persistence, BadArraysInAStreamAreRefusedAndLeaveTheObjectAsItWas)
     plat::com::Variant tag;
     tag.vt = VT_ARRAY | VT_UI1;
     tag.parray = SafeArrayCreate(VT_UI1, 1, &bound);
-    auto* object = FakeSettings::make();
+    Settings object(FakeSettings::make());
     object->put_Tag(tag);
     // The Tag comes first: its type at 36, then dimensions, lower bound, count and three bytes.
-    const std::vector<uint8_t> good = savedBytes(object);
+    const std::vector<uint8_t> good = savedBytes(object.p);
     ASSERT_EQ(0x2011, good[36] | good[37] << 8);
     const std::pair<size_t, std::vector<uint8_t>> cases[] = { { 44, { 0, 0, 0, 1 } }, // past the stream's end
         { 44, { 0xFF, 0xFF, 0xFF, 0x7F } }, // an upper bound past 32 bits
@@ -630,11 +555,9 @@ TEST_F(Persistence, BadArraysInAStreamAreRefusedAndLeaveTheObjectAsItWas)
     for (const auto& [at, values] : cases) {
         auto bytes = good;
         std::copy(values.begin(), values.end(), bytes.begin() + at);
-        plat::com::Ref<IStream> in(streamOf(bytes));
-        EXPECT_EQ(STG_E_INVALIDHEADER, object->Load(in.p)) << at;
-        EXPECT_EQ(good, savedBytes(object));
+        EXPECT_EQ(STG_E_INVALIDHEADER, loadBytes(object.p, bytes)) << at;
+        EXPECT_EQ(good, savedBytes(object.p));
     }
-    object->Release();
 }
 
 } // namespace

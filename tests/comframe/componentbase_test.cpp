@@ -1,6 +1,7 @@
 #include "comframe/acqevents.h"
 #include "comframe/componentbase.h"
 
+#include "platform/com/holders.h"
 #include "tests/support/com_counted.h"
 #include "tests/support/test_typelib.h"
 
@@ -8,6 +9,7 @@
 
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -73,29 +75,33 @@ template <class T, class I> I* make(REFIID iid)
     return object;
 }
 
+// The Name property read through d by its name, and its member id.
+std::pair<std::u16string, DISPID> nameByName(IDispatch* d)
+{
+    LPOLESTR names[] = {const_cast<LPOLESTR>(u"Name")};
+    DISPID id = DISPID_UNKNOWN;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    plat::com::Variant result;
+    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+    EXPECT_EQ(d->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
+    return {result.vt == VT_BSTR ? result.bstrVal : u"", id};
+}
+
 TEST(ComponentBase, DispatchClassInformationEventsAndPersistence)
 {
-    IUnknown* fifo = make<Fifo, IUnknown>(IID_IUnknown);
+    plat::com::Ref<IUnknown> fifo(make<Fifo, IUnknown>(IID_IUnknown));
     // "Name" by name through each interface's IDispatch: IQorObject's is the object's own.
     for (const IID* iid : {&IID_IDispatch, &IID_IQorObject}) {
-        IDispatch* d = nullptr;
-        ASSERT_EQ(fifo->QueryInterface(*iid, reinterpret_cast<void**>(&d)), S_OK);
-        LPOLESTR names[] = {const_cast<LPOLESTR>(u"Name")};
-        DISPID id = DISPID_UNKNOWN;
-        DISPPARAMS none{nullptr, nullptr, 0, 0};
-        VARIANT result{};
-        EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
-        EXPECT_EQ(d->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
-        EXPECT_EQ(std::u16string(result.bstrVal), u"fifo");
-        VariantClear(&result);
-        d->Release();
+        plat::com::Ref<IDispatch> d;
+        ASSERT_EQ(fifo->QueryInterface(*iid, d.out()), S_OK);
+        EXPECT_EQ(nameByName(d.p).first, u"fifo");
     }
-    IProvideClassInfo2* info = nullptr;
-    IConnectionPointContainer* container = nullptr;
-    IPersistStream* stream = nullptr;
-    ASSERT_EQ(fifo->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info)), S_OK);
-    ASSERT_EQ(fifo->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
-    ASSERT_EQ(fifo->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&stream)), S_OK);
+    plat::com::Ref<IProvideClassInfo2> info;
+    plat::com::Ref<IConnectionPointContainer> container;
+    plat::com::Ref<IPersistStream> stream;
+    ASSERT_EQ(fifo->QueryInterface(IID_IProvideClassInfo2, info.out()), S_OK);
+    ASSERT_EQ(fifo->QueryInterface(IID_IConnectionPointContainer, container.out()), S_OK);
+    ASSERT_EQ(fifo->QueryInterface(IID_IPersistStream, stream.out()), S_OK);
     const std::pair<DWORD, HRESULT> kinds[] = {{GUIDKIND_DEFAULT_SOURCE_DISP_IID, S_OK}, {7, E_INVALIDARG}};
     for (const auto& [kind, hr] : kinds) {
         GUID guid = GUID_NULL;
@@ -104,16 +110,13 @@ TEST(ComponentBase, DispatchClassInformationEventsAndPersistence)
     }
     const std::pair<const IID*, HRESULT> points[] = {{&kFifoEvents, S_OK}, {&DIID_IQorChangeEvent, CONNECT_E_NOCONNECTION}};
     for (const auto& [iid, hr] : points) {
-        IConnectionPoint* point = nullptr;
-        EXPECT_EQ(container->FindConnectionPoint(*iid, &point), hr);
-        if (point) point->Release();
+        plat::com::Ref<IConnectionPoint> point;
+        EXPECT_EQ(container->FindConnectionPoint(*iid, &point.p), hr);
     }
     EXPECT_EQ(stream->IsDirty(), S_FALSE);
     CLSID clsid = GUID_NULL;
     EXPECT_EQ(stream->GetClassID(&clsid), S_OK);
     EXPECT_TRUE(IsEqualGUID(clsid, kFifoClass));
-    for (IUnknown* i : {static_cast<IUnknown*>(info), static_cast<IUnknown*>(container), static_cast<IUnknown*>(stream), fifo})
-        i->Release();
 }
 
 TEST(ComponentBase, TheTagIsEmptyUntilSetAndReadsBackOnAnotherThread)
@@ -158,17 +161,8 @@ TEST(ObjectLayers, TheDiscreteIOLayerHoldsItsLineCollectionsUntilTheObjectGoes)
 
 TEST(ObjectLayers, TheFifosIDispatchReachesALaterPropertyInterfaceByItsOwnMemberId)
 {
-    IDispatch* fifo = make<Board, IDispatch>(IID_IDispatch);
-    LPOLESTR names[] = {const_cast<LPOLESTR>(u"Name")};
-    DISPID id = DISPID_UNKNOWN;
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VARIANT result{};
-    EXPECT_EQ(fifo->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
-    EXPECT_EQ(fifo->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
-    EXPECT_EQ(id, 20);
-    EXPECT_EQ(std::u16string(result.vt == VT_BSTR ? result.bstrVal : u""), u"two");
-    VariantClear(&result);
-    fifo->Release();
+    plat::com::Ref<IDispatch> fifo(make<Board, IDispatch>(IID_IDispatch));
+    EXPECT_EQ(nameByName(fifo.p), std::make_pair(std::u16string(u"two"), DISPID(20)));
 }
 
 } // namespace

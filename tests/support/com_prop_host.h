@@ -1,6 +1,6 @@
 // A stand-in for the acquisition FIFO that the property mixins are written
-// against: a library FIFO on the simulated board, each call under its lock in
-// the one error handler, and the member ids of the changes it is told of.
+// against: a library FIFO on the simulated board, each call in the one error
+// handler (single-threaded: no lock), and the member ids of the changes told.
 #pragma once
 #include <algorithm>
 #include <atomic>
@@ -34,23 +34,16 @@ public:
     template <class F> HRESULT propertyCall(const IID& itf, const OLECHAR* method, F&& body)
     {
         const ccCOMErrorContext context{&CLSID_QorAcqFifo7320, &itf, method};
-        return ccComMethod(context, nullptr, [&]() -> HRESULT {
-            std::lock_guard<std::recursive_mutex> guard(lock_);
-            return body(*query_);
-        });
+        return ccComMethod(context, nullptr, [&]() -> HRESULT { return body(*query_); });
     }
     void propertyChanged(DISPID memberId) { changed.push_back(memberId); }
 
-    // Each supported mixin's values, as the FIFO's Persist hands them over.
-    HRESULT persist(IQorArchive* archive, LONG flags)
+    // Each supported mixin's values, as the FIFO's Persist hands them over
+    // (a failure is thrown).
+    void persist(IQorArchive* archive, LONG flags)
     {
-        const ccCOMErrorContext context{&CLSID_QorAcqFifo7320, &IID_IQorObject, u"Persist"};
-        return ccComMethod(context, nullptr, [&]() -> HRESULT {
-            std::lock_guard<std::recursive_mutex> guard(lock_);
-            ((Mixins<ccComPropHost>::isSupported(*query_) ? Mixins<ccComPropHost>::persistValues(*this, archive, flags, *query_)
-                                                           : void()), ...);
-            return S_OK;
-        });
+        ((Mixins<ccComPropHost>::isSupported(*query_) ? Mixins<ccComPropHost>::persistValues(*this, archive, flags, *query_)
+                                                       : void()), ...);
     }
 
     // How many of the mixins' interfaces a FIFO of this query answers.
@@ -74,7 +67,6 @@ public:
     HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
 
 private:
-    std::recursive_mutex lock_;
     std::unique_ptr<ccStdGreyAcqFifo> fifo_ = std::make_unique<ccStdGreyAcqFifo>(ccVidFmtSonyXC75_640x480(), cc7320::getBoard(0));
     ccAcqPropertyQuery* query_ = fifo_->propertyQuery();
 };

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <tuple>
-#include <typeinfo>
+#include <typeindex>
 
 #include "acq/vidfmt/builtin.h"
 #include "comframe/archive.h"
@@ -27,31 +27,29 @@ TEST(BoardCollection, ListsTheBoardTableInOrderAndItsBoardsAnswerAsTheLibraryBoa
 {
     Held<IQorFrameGrabber7320s> boards = collection();
     Held<IUnknown> enumerated;
-    ASSERT_EQ(boards->get__NewEnum(&enumerated.p), S_OK);
     Held<IEnumVARIANT> items;
+    ASSERT_EQ(boards->get__NewEnum(&enumerated.p), S_OK);
     ASSERT_EQ(enumerated->QueryInterface(IID_IEnumVARIANT, items.out()), S_OK);
     const std::u16string builtIn = ccVidFmtSonyXC75_640x480().name();
     BSTR format = SysAllocString(builtIn.c_str()), unknown = SysAllocString(u"no such format");
     for (LONG i = 0; i < static_cast<LONG>(cc7320::numBoards()); ++i) {
         Held<IQorFrameGrabber7320> board;
-        ASSERT_EQ(boards->get_Item(position(i), &board.p), S_OK);
-        VARIANT next{};
-        ASSERT_EQ(items->Next(1, &next, nullptr), S_OK);
+        plat::com::Variant next;
+        ASSERT_EQ(boards->get_Item(position(i), &board.p) | items->Next(1, &next, nullptr), S_OK);
         EXPECT_EQ(next.pdispVal, static_cast<IDispatch*>(board.p));
-        VariantClear(&next);
         cc7320& library = cc7320::getBoard(i);
         BSTR serial = nullptr, id = nullptr;
-        ASSERT_EQ(board->get_SerialNumber(&serial) | board->get_UniqueID(&id), S_OK);
-        EXPECT_EQ(std::make_pair(text(serial), text(id)), std::make_pair(library.serialNumber(), library.uniqueId()));
         SAFEARRAY* formats = nullptr;
-        ASSERT_EQ(board->get_VideoFormats(&formats), S_OK);
+        LONG ports = -1;
+        ASSERT_EQ(board->get_SerialNumber(&serial) | board->get_UniqueID(&id) | board->get_VideoFormats(&formats)
+                      | board->get_NumCameraPorts(format, &ports),
+                  S_OK);
+        EXPECT_EQ(std::make_tuple(text(serial), text(id), ports),
+                  std::make_tuple(library.serialNumber(), library.uniqueId(), LONG(library.numCameraPorts(ccVidFmtSonyXC75_640x480()))));
         const BSTR* names = static_cast<const BSTR*>(formats->pvData);
         const BSTR* end = names + formats->rgsabound[0].cElements;
         EXPECT_NE(std::find(names, end, builtIn), end);
         SafeArrayDestroy(formats);
-        LONG ports = -1;
-        EXPECT_EQ(board->get_NumCameraPorts(format, &ports), S_OK);
-        EXPECT_EQ(ports, static_cast<LONG>(library.numCameraPorts(ccVidFmtSonyXC75_640x480())));
         EXPECT_TRUE(FAILED(board->get_NumCameraPorts(unknown, &ports)));
     }
     SysFreeString(format);
@@ -65,21 +63,21 @@ TEST(BoardCollection, RefusesIndexesOutsideItAndIndexesThatAreNotNumbers)
     LONG zero = 0;
     ccTestSink object(IID_IDispatch);
     IDispatch* objectRef = &object;
-    VARIANT word{}, byReference{}, dispatch{}, unknown{}, dispatchRef{};
-    word.vt = VT_BSTR, word.bstrVal = SysAllocString(u"first");
-    byReference.vt = VT_BYREF | VT_I4, byReference.plVal = &zero;
-    dispatch.vt = VT_DISPATCH, dispatch.pdispVal = &object;
-    unknown.vt = VT_UNKNOWN, unknown.punkVal = &object;
-    dispatchRef.vt = VT_BYREF | VT_DISPATCH, dispatchRef.ppdispVal = &objectRef;
+    BSTR word = SysAllocString(u"first");
+    const auto of = [](VARTYPE vt, void* value) { // value in the member of its type
+        VARIANT v{};
+        v.vt = vt, v.byref = value;
+        return v;
+    };
     const std::pair<VARIANT, HRESULT> cases[] = {
         {position(-1), kArchiveBadIndex},
         {position(static_cast<LONG>(cc7320::numBoards())), kArchiveBadIndex},
-        {word, kArchiveBadIndexType},
-        {byReference, S_OK},
+        {of(VT_BSTR, word), kArchiveBadIndexType},
+        {of(VT_BYREF | VT_I4, &zero), S_OK},
         {VARIANT{}, kArchiveBadIndexType},
-        {dispatch, kArchiveBadIndexType},
-        {unknown, kArchiveBadIndexType},
-        {dispatchRef, kArchiveBadIndexType},
+        {of(VT_DISPATCH, static_cast<IDispatch*>(&object)), kArchiveBadIndexType},
+        {of(VT_UNKNOWN, static_cast<IUnknown*>(&object)), kArchiveBadIndexType},
+        {of(VT_BYREF | VT_DISPATCH, &objectRef), kArchiveBadIndexType},
     };
     for (const auto& [index, hr] : cases) {
         Held<IQorFrameGrabber7320> board;
@@ -87,7 +85,7 @@ TEST(BoardCollection, RefusesIndexesOutsideItAndIndexesThatAreNotNumbers)
         EXPECT_EQ(board.p != nullptr, hr == S_OK);
     }
     EXPECT_TRUE(object.calls().empty());
-    VariantClear(&word);
+    SysFreeString(word);
 }
 
 TEST(BoardObject, TakesItsIOOptionFromTheProductFile)
@@ -95,27 +93,23 @@ TEST(BoardObject, TakesItsIOOptionFromTheProductFile)
     TempDir dir;
     ScopedEnv env;
     env.set(L"QORALT_PATH", dir.wide());
-    struct Case {
-        const char* file; // null: no file
-        const std::type_info& option;
-        bool logged;
-    };
-    const Case cases[] = {
-        {nullptr, typeid(ccIOStandardOption), false},
-        {"[QorFrameGrabber7320 #0]\nIOConfig=LightControl\n", typeid(ccIOLightControlOption), false},
-        {"[QorFrameGrabber7320 #0]\r\n ioconfig = external \r\n", typeid(ccIOExternalOption), false},
-        {"[QorFrameGrabber7320 #0]\nIOConfig=Standard\n", typeid(ccIOStandardOption), false},
-        {"[QorFrameGrabber7320 #0]\nIOConfig=Bright\n", typeid(ccIOStandardOption), true},
-        {"[QorFrameGrabber7320 #1]\nIOConfig=External\n", typeid(ccIOStandardOption), false},
+    // The file (null: none), the option, and whether it was logged.
+    const std::tuple<const char*, const std::type_info*, size_t> cases[] = {
+        {nullptr, &typeid(ccIOStandardOption), 0},
+        {"[QorFrameGrabber7320 #0]\nIOConfig=LightControl\n", &typeid(ccIOLightControlOption), 0},
+        {"[QorFrameGrabber7320 #0]\nIOConfig=external\n", &typeid(ccIOExternalOption), 0},
+        {"[QorFrameGrabber7320 #0]\nIOConfig=Standard\n", &typeid(ccIOStandardOption), 0},
+        {"[QorFrameGrabber7320 #0]\nIOConfig=Bright\n", &typeid(ccIOStandardOption), 1},
+        {"[QorFrameGrabber7320 #1]\nIOConfig=External\n", &typeid(ccIOStandardOption), 0},
     };
     plat::collectEventLines(true);
-    for (const Case& c : cases) {
+    for (const auto& [file, option, logged] : cases) {
         std::remove((dir.path + "Marlume.INI").c_str());
-        if (c.file) dir.write("Marlume.INI", c.file);
+        if (file) dir.write("Marlume.INI", file);
         Held<IQorFrameGrabber7320> board = board_client::board();
-        SCOPED_TRACE(c.file ? c.file : "no file");
-        EXPECT_EQ(typeid(cc7320::getBoard(0).ioConfig()), c.option);
-        EXPECT_EQ(plat::takeEventLines().size(), c.logged ? 1u : 0u);
+        SCOPED_TRACE(file ? file : "no file");
+        const std::type_index made = typeid(cc7320::getBoard(0).ioConfig());
+        EXPECT_EQ(std::make_pair(made, plat::takeEventLines().size()), std::make_pair(std::type_index(*option), logged));
     }
     plat::collectEventLines(false);
 }

@@ -1,6 +1,6 @@
 // A stand-in for the acquisition FIFO that the property mixins are written
-// against: a library FIFO on the simulated board, each call under its lock in
-// the one error handler, and the member ids of the changes it is told of.
+// against: a library FIFO on the simulated board, each call in the one error
+// handler (single-threaded: no lock), and the member ids of the changes told.
 #pragma once
 #include <algorithm>
 #include <atomic>
@@ -26,45 +26,24 @@
 #include "platform/com/holders.h"
 #include "platform/com/typeinfo.h"
 
-// An object on the test's stack: no counting, no queries, no dispatch.
-#define CC_STACK_DISPATCH_STUBS                                                                                     \
-    HRESULT QueryInterface(REFIID, void** ppv) override { if (ppv) *ppv = nullptr; return E_NOINTERFACE; }   \
-    ULONG AddRef() override { return 1; }                                                                         \
-    ULONG Release() override { return 1; }                                                                        \
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }                                                \
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }                                   \
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }                  \
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
-
 template <template <class> class... Mixins>
 class ccComPropHost : public Mixins<ccComPropHost<Mixins...>>... {
 public:
-    ccComPropHost()
-        : fifo_(std::make_unique<ccStdGreyAcqFifo>(ccVidFmtSonyXC75_640x480(), cc7320::getBoard(0))),
-          query_(fifo_->propertyQuery())
-    {
-    }
     virtual ~ccComPropHost() = default;
 
     template <class F> HRESULT propertyCall(const IID& itf, const OLECHAR* method, F&& body)
     {
         const ccCOMErrorContext context{&CLSID_QorAcqFifo7320, &itf, method};
-        return ccComMethod(context, nullptr, [&]() -> HRESULT {
-            std::lock_guard<std::recursive_mutex> guard(lock_);
-            return body(*query_);
-        });
+        return ccComMethod(context, nullptr, [&]() -> HRESULT { return body(*query_); });
     }
     void propertyChanged(DISPID memberId) { changed.push_back(memberId); }
 
-    // Each supported mixin's values, as the FIFO's Persist hands them over.
-    HRESULT persist(IQorArchive* archive, LONG flags)
+    // Each supported mixin's values, as the FIFO's Persist hands them over
+    // (a failure is thrown).
+    void persist(IQorArchive* archive, LONG flags)
     {
-        const ccCOMErrorContext context{&CLSID_QorAcqFifo7320, &IID_IQorObject, u"Persist"};
-        return ccComMethod(context, nullptr, [&]() -> HRESULT {
-            std::lock_guard<std::recursive_mutex> guard(lock_);
-            (persistOne<Mixins<ccComPropHost>>(archive, flags), ...);
-            return S_OK;
-        });
+        ((Mixins<ccComPropHost>::isSupported(*query_) ? Mixins<ccComPropHost>::persistValues(*this, archive, flags, *query_)
+                                                       : void()), ...);
     }
 
     // How many of the mixins' interfaces a FIFO of this query answers.
@@ -73,23 +52,23 @@ public:
         return (size_t(Mixins<ccComPropHost>::isSupported(query)) + ...);
     }
 
-    ccStdGreyAcqFifo& fifo() { return *fifo_; }
     ccAcqFifo& libraryFifo() { return *fifo_; } // what the setting information reads
     ccAcqPropertyQuery& query() { return *query_; }
 
     std::vector<DISPID> changed; // oldest first
 
-    CC_STACK_DISPATCH_STUBS
+    // On the test's stack: no counting, no queries, no dispatch.
+    HRESULT QueryInterface(REFIID, void** ppv) override { if (ppv) *ppv = nullptr; return E_NOINTERFACE; }
+    ULONG AddRef() override { return 1; }
+    ULONG Release() override { return 1; }
+    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
 
 private:
-    template <class Mixin> void persistOne(IQorArchive* archive, LONG flags)
-    {
-        if (Mixin::isSupported(*query_)) Mixin::persistValues(*this, archive, flags, *query_);
-    }
-
-    std::recursive_mutex lock_;
-    std::unique_ptr<ccStdGreyAcqFifo> fifo_;
-    ccAcqPropertyQuery* query_;
+    std::unique_ptr<ccStdGreyAcqFifo> fifo_ = std::make_unique<ccStdGreyAcqFifo>(ccVidFmtSonyXC75_640x480(), cc7320::getBoard(0));
+    ccAcqPropertyQuery* query_ = fifo_->propertyQuery();
 };
 
 // An archive held for a test, in the mode given.

@@ -704,10 +704,8 @@ HRESULT CQorAcqFifo7320::GetImpl(void** impl)
 
 HRESULT CQorAcqFifo7320::SetImpl(const std::type_info& kind, void* impl)
 {
-    return ccComMethod({&CLSID_QorAcqFifo7320, &IID_IQorComInternal, u"SetImpl"}, nullptr, [&] {
-        ccAcqFifo* given = ccImplOfKind<ccAcqFifo>(kind, impl);
-        if (!given) throw ccCOMError(E_INVALIDARG, 0);
-        const ccPtrHandle<ccAcqFifo> fifo(given);
+    return cc_grabber::setImpl<ccAcqFifo>(CLSID_QorAcqFifo7320, kind, impl, [&](ccAcqFifo& given) {
+        const ccPtrHandle<ccAcqFifo> fifo(&given);
         // The object answers for a FIFO only with its board's index and the
         // property query its interfaces reach.
         const int32_t board = ccBoardIndexOf(fifo->frameGrabber());

@@ -115,9 +115,8 @@ HRESULT CQorFrameGrabber7320::GetImpl(void** impl)
 
 HRESULT CQorFrameGrabber7320::SetImpl(const std::type_info& kind, void* impl)
 {
-    return ccComMethod({&CLSID_QorFrameGrabber7320, &IID_IQorComInternal, u"SetImpl"}, nullptr, [&] {
-        cc7320* board = ccImplOfKind<cc7320>(kind, impl);
-        const int32_t index = board ? ccBoardIndexOf(*board) : -1;
+    return cc_grabber::setImpl<cc7320>(CLSID_QorFrameGrabber7320, kind, impl, [&](cc7320& board) {
+        const int32_t index = ccBoardIndexOf(board);
         if (index < 0) throw ccCOMError(E_INVALIDARG, 0);
         ccThreadOwnerLockGuard guard(&ownerLock());
         attach(index);

@@ -98,10 +98,8 @@ HRESULT CQorInputLine::GetImpl(void** impl)
 
 HRESULT CQorInputLine::SetImpl(const std::type_info& kind, void* impl)
 {
-    return ccComMethod({&CLSID_QorInputLine7320, &IID_IQorComInternal, u"SetImpl"}, nullptr, [&] {
-        const ccInputLine* line = ccImplOfKind<ccInputLine>(kind, impl);
-        if (!line) throw ccCOMError(E_INVALIDARG, 0);
-        std::unique_ptr<Watch> watch = std::make_unique<Watch>(*line);
+    return cc_grabber::setImpl<ccInputLine>(CLSID_QorInputLine7320, kind, impl, [&](const ccInputLine& line) {
+        std::unique_ptr<Watch> watch = std::make_unique<Watch>(line);
         std::lock_guard<std::recursive_mutex> guard(lock_);
         // The new line is watched before the old one is let go, so that a
         // line that cannot be watched changes nothing.
@@ -109,7 +107,7 @@ HRESULT CQorInputLine::SetImpl(const std::type_info& kind, void* impl)
             const HRESULT hr = startWatching(*watch);
             if (FAILED(hr)) return hr;
         }
-        line_ = *line;
+        line_ = line;
         watch_.swap(watch); // the old watch goes once the lock is free
         return S_OK;
     });
@@ -228,11 +226,9 @@ HRESULT CQorOutputLine::GetImpl(void** impl)
 
 HRESULT CQorOutputLine::SetImpl(const std::type_info& kind, void* impl)
 {
-    return ccComMethod({&CLSID_QorOutputLine7320, &IID_IQorComInternal, u"SetImpl"}, nullptr, [&] {
-        const ccOutputLine* line = ccImplOfKind<ccOutputLine>(kind, impl);
-        if (!line) throw ccCOMError(E_INVALIDARG, 0);
+    return cc_grabber::setImpl<ccOutputLine>(CLSID_QorOutputLine7320, kind, impl, [&](const ccOutputLine& line) {
         std::lock_guard<std::mutex> guard(lock_);
-        line_ = *line;
+        line_ = line;
         return S_OK;
     });
 }

@@ -132,18 +132,12 @@ TEST(BoardObject, ItsLibraryBoardIsReplacedByABoardOfTheTable)
         void* before = nullptr;
         ASSERT_EQ(internal->GetImpl(&before) | board->get_InputLines(&linesBefore.p), S_OK);
         EXPECT_EQ(before, &cc7320::getBoard(0));
-        const struct { const char* why; const std::type_info& kind; void* impl; } refused[] = {
-            {"a FIFO", typeid(ccAcqFifo), fifo.rawPointer()},
-            {"no board", typeid(cc7320), nullptr},
-        };
-        for (const auto& c : refused) {
-            SCOPED_TRACE(c.why);
-            EXPECT_EQ(internal->SetImpl(c.kind, c.impl), E_INVALIDARG);
-            EXPECT_FALSE(ccTestErrorText().empty());
-            void* now = nullptr;
-            EXPECT_EQ(internal->GetImpl(&now), S_OK);
-            EXPECT_EQ(now, before);
-        }
+        expectImplRefused(internal.p, {{"a FIFO", typeid(ccAcqFifo), fifo.rawPointer()}, {"no board", typeid(cc7320), nullptr}},
+                          [&] {
+                              void* now = nullptr;
+                              EXPECT_EQ(internal->GetImpl(&now), S_OK);
+                              EXPECT_EQ(now, before);
+                          });
         ASSERT_EQ(ccSetImpl<cc7320>(internal.p, second.get()), S_OK);
         void* now = nullptr;
         BSTR name = nullptr;

@@ -145,16 +145,11 @@ TEST_F(Lines, AnInputLinesLibraryLineIsReplacedByAnInputLineAndItsSinksFollow)
     Held<ccTestSink> sink = ccNewTestSink(DIID_IQorInputLineEvents);
     DWORD cookie = 0;
     Held<IConnectionPoint> point = ccTestAdvise(line.p, *sink.p, &cookie);
-    const struct { const char* why; const std::type_info& kind; void* impl; } refused[] = {
-        {"an output line", typeid(ccOutputLine), &output},
-        {"no line", typeid(ccInputLine), nullptr},
-    };
-    for (const auto& c : refused) {
-        SCOPED_TRACE(c.why);
-        EXPECT_EQ(internal->SetImpl(c.kind, c.impl), E_INVALIDARG);
-        EXPECT_FALSE(ccTestErrorText().empty());
-        EXPECT_EQ(std::make_pair(implLineNumber<ccInputLine>(internal.p), sim().wakeObjects(3)), std::make_pair(3u, 2u));
-    }
+    expectImplRefused(internal.p, {{"an output line", typeid(ccOutputLine), &output}, {"no line", typeid(ccInputLine), nullptr}},
+                      [&] {
+                          EXPECT_EQ(std::make_pair(implLineNumber<ccInputLine>(internal.p), sim().wakeObjects(3)),
+                                    std::make_pair(3u, 2u));
+                      });
     ASSERT_EQ(ccSetImpl<ccInputLine>(internal.p, &input), S_OK);
     LONG number = -1;
     ASSERT_EQ(line->get_LineNumber(&number), S_OK);
@@ -174,16 +169,8 @@ TEST_F(Lines, AnOutputLinesLibraryLineIsReplacedByAnOutputLine)
     ccOutputLine output = library.outputLine(18);
     Held<IQorOutputLine> line = lineAt<IQorOutputLines, IQorOutputLine>(outputs.p, IID_IQorOutputLines, 19);
     Held<IQorComInternal> internal = query<IQorComInternal>(line.p, IID_IQorComInternal);
-    const struct { const char* why; const std::type_info& kind; void* impl; } refused[] = {
-        {"an input line", typeid(ccInputLine), &input},
-        {"no line", typeid(ccOutputLine), nullptr},
-    };
-    for (const auto& c : refused) {
-        SCOPED_TRACE(c.why);
-        EXPECT_EQ(internal->SetImpl(c.kind, c.impl), E_INVALIDARG);
-        EXPECT_FALSE(ccTestErrorText().empty());
-        EXPECT_EQ(implLineNumber<ccOutputLine>(internal.p), 19u);
-    }
+    expectImplRefused(internal.p, {{"an input line", typeid(ccInputLine), &input}, {"no line", typeid(ccOutputLine), nullptr}},
+                      [&] { EXPECT_EQ(implLineNumber<ccOutputLine>(internal.p), 19u); });
     ASSERT_EQ(ccSetImpl<ccOutputLine>(internal.p, &output), S_OK);
     ASSERT_EQ(line->put_Value(VARIANT_TRUE), S_OK);
     EXPECT_EQ(std::make_tuple(implLineNumber<ccOutputLine>(internal.p), output.value(), library.outputLine(19).value()),

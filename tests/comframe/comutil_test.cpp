@@ -4,6 +4,7 @@
 #include "platform/com/apartment.h"
 #include "platform/com/bstr.h"
 #include "platform/com/message.h"
+#include "tests/support/com_targets.h"
 
 #include <gtest/gtest.h>
 
@@ -179,28 +180,6 @@ TEST_F(FallbackWait, OutsideAnStaWaitsForOneOrAllAndTellsWhatEndedIt)
     DWORD index = 99;
     EXPECT_EQ(wait(0, 0, 2, withNull, &index), E_INVALIDARG); // a failed wait is no success
     EXPECT_EQ(wait(0, 0, 1, one.handles.data(), nullptr), E_INVALIDARG);
-}
-
-LRESULT setEventProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_USER + 1)
-        plat::setEvent(reinterpret_cast<plat::Handle>(GetWindowLongPtrW(window, GWLP_USERDATA)));
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-// Posts itself again at every dispatch: its queue is never empty.
-LRESULT floodProcedure(HWND window, UINT message, WPARAM, LPARAM)
-{
-    PostMessage(window, message, 0, 0);
-    return 0;
-}
-
-HWND makeTarget(WNDPROC procedure, LONG_PTR userData)
-{
-    const HWND target = CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    SetWindowLongPtrW(target, GWLP_USERDATA, userData);
-    SetWindowLongPtrW(target, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
-    return target;
 }
 
 // In a single-threaded apartment the wait dispatches the thread's messages

@@ -11,6 +11,7 @@
 #include "platform/com/git.h"
 #include "platform/com/message.h"
 #include "platform/com/stream.h"
+#include "tests/support/com_targets.h"
 
 namespace {
 
@@ -55,28 +56,6 @@ TEST(ComApartment, InitialiseCountsPerThreadAndRefusesTheOtherMode)
             EXPECT_EQ(results, c.results);
         });
     }
-}
-
-LRESULT setEventProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_USER + 1)
-        plat::setEvent(reinterpret_cast<plat::Handle>(GetWindowLongPtrW(window, GWLP_USERDATA)));
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-// Posts itself again at every dispatch: its queue is never empty.
-LRESULT floodProcedure(HWND window, UINT message, WPARAM, LPARAM)
-{
-    PostMessage(window, message, 0, 0);
-    return 0;
-}
-
-HWND makeTarget(WNDPROC procedure, LONG_PTR userData)
-{
-    const HWND target = CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    SetWindowLongPtrW(target, GWLP_USERDATA, userData);
-    SetWindowLongPtrW(target, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
-    return target;
 }
 
 TEST(ComApartment, AWaitInAnStaDispatchesWhatIsPostedAndAWaitElsewhereTimesOut)

@@ -428,7 +428,12 @@ bool peekThreadMessage(ThreadMessage* message, bool remove, uint32_t first, uint
 
 WaitResult waitForAnyOrMessage(const Handle* objects, uint32_t count, uint32_t milliseconds)
 {
-    return detail::wait(objects, count, milliseconds, true);
+    return detail::wait(objects, count, milliseconds, false, true);
+}
+
+WaitResult waitForAllOrMessage(const Handle* objects, uint32_t count, uint32_t milliseconds)
+{
+    return detail::wait(objects, count, milliseconds, true, true);
 }
 
 bool addThreadExitCallback(ThreadExitCallback callback, int32_t order)

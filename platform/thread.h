@@ -80,6 +80,9 @@ bool peekThreadMessage(ThreadMessage* message, bool remove, uint32_t first, uint
 // message: then Signalled with index count, and the message stays queued.
 // count may be 0 (objects may then be null).
 WaitResult waitForAnyOrMessage(const Handle* objects, uint32_t count, uint32_t milliseconds);
+// As waitForAll, but also ends when the calling thread's queue holds a
+// message: then Signalled with index count, nothing taken.
+WaitResult waitForAllOrMessage(const Handle* objects, uint32_t count, uint32_t milliseconds);
 
 // Orders of the exit callbacks in use: the class library's per-thread exit
 // handlers run before the system layer detaches the thread.

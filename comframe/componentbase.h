@@ -29,7 +29,7 @@ public:
         *impl = nullptr;
         return E_NOTIMPL;
     }
-    HRESULT SetImpl(void*) override { return E_NOTIMPL; }
+    HRESULT SetImpl(const std::type_info&, void*) override { return E_NOTIMPL; }
 };
 
 // Adds IPersistStream and IQorPersistArchive; the object starts clean. T's

@@ -11,6 +11,7 @@
 #include "grabber/itf_board.h"
 
 class cc7320;
+class ccFrameGrabber;
 class ccIOConfig;
 
 // The I/O option the product file "Marlume.INI" (the first along the module
@@ -19,6 +20,9 @@ class ccIOConfig;
 // case ignored). No file or key gives the standard option, and so does an
 // unknown value, which the event log reports.
 const ccIOConfig& ccBoardIOConfig(int32_t boardIndex);
+
+// The index of grabber's board in the 7320 table; -1 for a board outside it.
+int32_t ccBoardIndexOf(const ccFrameGrabber& grabber);
 
 // A collection position from an index VARIANT (by reference too): 0x8004C181
 // when it is not a number (objects and VT_EMPTY included, which are never
@@ -70,6 +74,10 @@ public:
 
     // The library board (the module's code reaches it, not clients).
     cc7320& board() const { return *board_; }
+    // The cc7320 behind the object; another board of the table replaces it
+    // as the collection attached this one, and the line collections follow it.
+    HRESULT GetImpl(void** impl) override;
+    HRESULT SetImpl(const std::type_info& kind, void* impl) override;
 
 private:
     template <class Body> HRESULT method(const OLECHAR* name, Body&& body);

@@ -16,7 +16,7 @@ const InterfaceEntry kBoardClass = {&CLSID_QorFrameGrabber7320, u"QorFrameGrabbe
 
 const InterfaceEntry* const kInterfaces[] = {
     &kAcqFifo7320,
-    &kFrameGrabber7320s, &kFrameGrabber7320, &kInputLine, &kOutputLine, &kInputLines, &kOutputLines,
+    &kFrameGrabber7320s, &kFrameGrabber7320, &kInputLine, &kOutputLine, &kInputLines, &kOutputLines, &kInputLineEvents,
     &kAcqBrightness, &kAcqContrast, &kAcqBrightnessMultiChannel, &kAcqContrastMultiChannel, &kAcqSync, &kAcqLight,
     &kAcqTrigger, &kAcqHorizontalAdjustment, &kAcqChargeTransferInterval, &kAcqExposure, &kAcqLookupTable,
     &kAcqStrobe, &kAcqSettlingTime, &kAcqDigitalCameraGain,

@@ -36,11 +36,17 @@ template <class T> T* checkedOut(T* out)
     return out;
 }
 
+// The board object's base: the plain base with the board's discrete I/O.
+template <class T, class Itf, const IID* ItfIid, const CLSID* Clsid, const GUID* Libid>
+using ccFrameGrabberBase = ccQorDiscreteIOQMB<T, ccStdImpl<T, Itf, ItfIid, Clsid, Libid>>;
+
+// The board collection's base: one Board item per board, keyed by its index.
+template <class T, class Itf, const IID* ItfIid, const CLSID* Clsid, const GUID* Libid, class Board>
+using ccFrameGrabbersImpl = ccCollectionImpl<T, ccStdImpl<T, Itf, ItfIid, Clsid, Libid>, Board, int32_t>;
+
 // One board of the 7320 table. Made only by the collection.
-class CQorFrameGrabber7320
-    : public ccQorDiscreteIOQMB<CQorFrameGrabber7320,
-          ccStdImpl<CQorFrameGrabber7320, IQorFrameGrabber7320, &IID_IQorFrameGrabber7320, &CLSID_QorFrameGrabber7320,
-              &LIBID_Qorx7320>> {
+class CQorFrameGrabber7320 : public ccFrameGrabberBase<CQorFrameGrabber7320, IQorFrameGrabber7320,
+                                 &IID_IQorFrameGrabber7320, &CLSID_QorFrameGrabber7320, &LIBID_Qorx7320> {
 public:
     CC_COM_COMPANION_COUNTING(companion_)
     BEGIN_COM_MAP(CQorFrameGrabber7320)
@@ -89,10 +95,8 @@ private:
 };
 
 class CQorFrameGrabber7320s
-    : public ccCollectionImpl<CQorFrameGrabber7320s,
-          ccStdImpl<CQorFrameGrabber7320s, IQorFrameGrabber7320s, &IID_IQorFrameGrabber7320s,
-              &CLSID_QorFrameGrabber7320s, &LIBID_Qorx7320>,
-          IQorFrameGrabber7320, int32_t> {
+    : public ccFrameGrabbersImpl<CQorFrameGrabber7320s, IQorFrameGrabber7320s, &IID_IQorFrameGrabber7320s,
+          &CLSID_QorFrameGrabber7320s, &LIBID_Qorx7320, IQorFrameGrabber7320> {
 public:
     CC_COM_COMPANION_COUNTING(companion_)
     BEGIN_COM_MAP(CQorFrameGrabber7320s)

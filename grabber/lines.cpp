@@ -40,11 +40,11 @@ private:
 HRESULT ccInputLineEventsPoint::Advise(IUnknown* sink, DWORD* cookie)
 {
     std::lock_guard<std::recursive_mutex> guard(owner()->lock_);
-    HRESULT hr = ccFreeThreadedConnectionPointImpl::Advise(sink, cookie);
+    HRESULT hr = ccConnectionPointImpl::Advise(sink, cookie);
     if (SUCCEEDED(hr) && sinks().count() == 1) {
         hr = owner()->watch_ ? owner()->startWatching(*owner()->watch_) : CONNECT_E_CANNOTCONNECT;
         if (FAILED(hr)) {
-            (void)ccFreeThreadedConnectionPointImpl::Unadvise(*cookie); // it was just made
+            (void)ccConnectionPointImpl::Unadvise(*cookie); // it was just made
             *cookie = 0;
         }
     }
@@ -54,7 +54,7 @@ HRESULT ccInputLineEventsPoint::Advise(IUnknown* sink, DWORD* cookie)
 HRESULT ccInputLineEventsPoint::Unadvise(DWORD cookie)
 {
     std::lock_guard<std::recursive_mutex> guard(owner()->lock_);
-    const HRESULT hr = ccFreeThreadedConnectionPointImpl::Unadvise(cookie);
+    const HRESULT hr = ccConnectionPointImpl::Unadvise(cookie);
     if (SUCCEEDED(hr) && sinks().count() == 0) owner()->stopWatching();
     return hr;
 }

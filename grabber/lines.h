@@ -30,18 +30,21 @@ protected:
 
 class CQorInputLine;
 
+// The base of the board's input and output line objects.
+template <class T, class Itf, const IID* ItfIid, const CLSID* Clsid>
+using ccQorIOLineQMB = ccStdChangeImpl<T, Itf, ItfIid, Clsid, &LIBID_Qorx7320>;
+
 // The input line's event point: the line's library callbacks are registered
 // exactly while it has sinks.
-class ccInputLineEventsPoint : public ccFreeThreadedConnectionPointImpl<CQorInputLine, &DIID_IQorInputLineEvents> {
+class ccInputLineEventsPoint : public ccConnectionPointImpl<CQorInputLine, &DIID_IQorInputLineEvents> {
 public:
-    using ccFreeThreadedConnectionPointImpl::ccFreeThreadedConnectionPointImpl;
+    using ccConnectionPointImpl::ccConnectionPointImpl;
     HRESULT Advise(IUnknown* sink, DWORD* cookie) override;
     HRESULT Unadvise(DWORD cookie) override;
 };
 
 class CQorInputLine
-    : public ccStdChangeImpl<CQorInputLine, IQorInputLine, &IID_IQorInputLine, &CLSID_QorInputLine7320,
-          &LIBID_Qorx7320>,
+    : public ccQorIOLineQMB<CQorInputLine, IQorInputLine, &IID_IQorInputLine, &CLSID_QorInputLine7320>,
       public ccEventThreadImpl,
       public ccReleasableLines {
 public:
@@ -115,8 +118,7 @@ private:
 };
 
 class CQorOutputLine
-    : public ccStdChangeImpl<CQorOutputLine, IQorOutputLine, &IID_IQorOutputLine, &CLSID_QorOutputLine7320,
-          &LIBID_Qorx7320>,
+    : public ccQorIOLineQMB<CQorOutputLine, IQorOutputLine, &IID_IQorOutputLine, &CLSID_QorOutputLine7320>,
       public ccReleasableLines {
 public:
     CC_COM_COMPANION_COUNTING(companion_)

@@ -290,11 +290,12 @@ TEST(PlatMessages, AMessageEndsAWaitForAllAndTakesNothing)
     Handle unset = plat::createEvent(false, false);
     Handle both[2] = {ready, unset};
     const auto woken = [](plat::WaitResult result) { return std::tuple(result.status, result.index); };
+    ThreadMessage message{};
+    EXPECT_FALSE(plat::peekThreadMessage(&message, true)); // makes this thread's queue
     ASSERT_TRUE(plat::postThreadMessage(plat::currentThreadId(), 0x404, 0, 0));
     EXPECT_EQ(woken(plat::waitForAllOrMessage(both, 2, 0)), std::tuple(WaitStatus::Signalled, 2u));
     ASSERT_TRUE(plat::setEvent(unset));
     EXPECT_EQ(woken(plat::waitForAllOrMessage(both, 2, 0)), std::tuple(WaitStatus::Signalled, 0u));
-    ThreadMessage message{};
     EXPECT_TRUE(plat::peekThreadMessage(&message, true));
     plat::closeHandle(ready);
     plat::closeHandle(unset);

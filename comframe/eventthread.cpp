@@ -165,6 +165,8 @@ public:
             std::lock_guard<std::mutex> guard(s_.holdLock);
             --s_.holds;
         }
+        // Counted under the hold's lock like any release: a last release
+        // elsewhere meanwhile has left the object to this one.
         held_->Release(); // may be the last: the object goes here, Stop does not wait
     }
     Hold(const Hold&) = delete;
@@ -418,10 +420,14 @@ ULONG ccEventThreadImpl::addRefCounted(ULONG count)
     return count;
 }
 
-ULONG ccEventThreadImpl::releaseCounted(ULONG count)
+std::mutex& ccEventThreadImpl::holdLock()
+{
+    return shared_->holdLock;
+}
+
+ULONG ccEventThreadImpl::afterRelease(ULONG count)
 {
     if (count != 0) return count;
-    std::lock_guard<std::mutex> guard(shared_->holdLock);
     if (shared_->holds > 0) return 1; // the hold's release is the last
     shared_->referenced = false;
     return 0;

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "comframe/agile.h"
 #include "platform/com/base.h"
@@ -88,14 +89,22 @@ public:
     struct Shared; // what the thread and the object both hold
 
 protected:
-    // The owner's counts after each AddRef and Release (CC_EVENT_SOURCE_COUNTING).
-    // A last release while the thread is about to take its hold leaves the
-    // object to that hold, whose release is then the last: it answers 1 in
-    // place of 0, so that the object is not destroyed yet.
+    // The owner's counting (CC_EVENT_SOURCE_COUNTING): the count after an
+    // AddRef, and the release itself, made under the hold's own lock so that
+    // the thread never takes a hold once the count reached 0. A last release
+    // while the thread is about to take its hold leaves the object to that
+    // hold, whose release is then the last: it answers 1 in place of 0, so
+    // that the object is not destroyed yet.
     ULONG addRefCounted(ULONG count);
-    ULONG releaseCounted(ULONG count);
+    template <class Release> ULONG releaseCounted(Release&& release)
+    {
+        const std::lock_guard<std::mutex> guard(holdLock());
+        return afterRelease(release());
+    }
 
 private:
+    std::mutex& holdLock();
+    ULONG afterRelease(ULONG count); // under holdLock
     std::shared_ptr<Shared> shared_;
     ccAgileInterfacePtr holder_;
 };
@@ -105,5 +114,5 @@ private:
 // thread's hold.
 #define CC_EVENT_SOURCE_COUNTING(member)                                                                               \
     ULONG InternalAddRef() { return this->addRefCounted(this->addRefWith(&member)); }                                \
-    ULONG InternalRelease() { return this->releaseCounted(this->releaseWith(&member)); }                             \
+    ULONG InternalRelease() { return this->releaseCounted([this] { return this->releaseWith(&member); }); }           \
     IUnknown* heldWhileFiring() override { return this->GetUnknown(); }

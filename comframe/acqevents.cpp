@@ -122,8 +122,8 @@ void ccAcqListeners::update()
     const bool kept = fifo != nullptr && source_->keepsCallback(kind_);
     const bool wanted = kept || sinks_.count() + (dotNet_ ? 1u : 0u) > 0;
     if (wanted == installed_) return;
-    // Listeners alone need the module's support; a callback installed goes
-    // when nobody needs it any more.
+    // Listeners alone need the module's support (one installed for the
+    // object stays while they listen); a callback goes when nobody needs it.
     if (wanted ? !kept && !available(fifo) : fifo == nullptr) return;
     ccAcqInfoCallbackHandle callback;
     if (wanted) callback = new ccAcqEventCallback(source_, kind_);

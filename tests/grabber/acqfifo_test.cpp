@@ -61,17 +61,23 @@ std::function<void()> acquireOn(IQorAcqFifo7320* object, const std::shared_ptr<A
     return [object, into] { into->hr = object->Acquire(&into->number, &into->image.p); };
 }
 
-// Whether the simulator saw count starts within the limit: a blocking
-// acquire is registered before its start.
-bool startsSeen(uint32_t count)
+// Whether done() comes true within the limit (the simulator tells nothing).
+bool eventually(const std::function<bool()>& done)
 {
     const auto limit = std::chrono::steady_clock::now() + test_support::kHangLimit;
-    while (sim().callCount(ccIidFifoCore, 3) < count)
+    while (!done())
         if (std::chrono::steady_clock::now() > limit)
             return false;
         else
             std::this_thread::yield();
     return true;
+}
+
+// Whether the simulator saw count starts: a blocking acquire is registered
+// before its start.
+bool startsSeen(uint32_t count)
+{
+    return eventually([count] { return sim().callCount(ccIidFifoCore, 3) >= count; });
 }
 
 class AcqFifoObject : public testing::Test {
@@ -222,6 +228,12 @@ TEST_F(AcqFifoObject, AFailedAcquisitionGivesItsFlagsCodeAndTheNextAcquireGetsIt
         c.inject();
         LONG started = -1;
         HRESULT hr = fifo->Start(&started);
+        // Completed when the module has ended it: the completion waits only
+        // a little longer than the module.
+        EXPECT_TRUE(eventually([&] {
+            LONG count = 0;
+            return fifo->get_CompletedAcquisitions(&count) == S_OK && count == 1;
+        }));
         EXPECT_FALSE(complete(started, &hr));
         EXPECT_EQ(hr, c.hr);
         EXPECT_FALSE(ccTestErrorText().empty());
@@ -289,6 +301,29 @@ TEST_F(AcqFifoObject, OtherCallsGoOnWhileABlockingAcquireWaits)
     for (size_t i = 0; i < std::size(calls); ++i) EXPECT_EQ((*answers)[i], calls[i].second) << i;
     ASSERT_EQ(acquired->hr, S_OK);
     EXPECT_TRUE(holdsFrameOf(acquired->image.p, kAcquireTicket));
+}
+
+// A completion on another thread while a blocking acquire waits takes the
+// acquire's result off the library on its way to its own ticket, or leaves
+// it: either way each gets its own frame.
+TEST_F(AcqFifoObject, ResultsReachTheirOwnersByTicket)
+{
+    sim().setTriggered(1);
+    auto acquired = std::make_shared<Acquired>();
+    auto completed = std::make_shared<Acquired>();
+    ASSERT_TRUE(inTime({acquireOn(fifo.p, acquired), [object = fifo.p, completed] {
+                            if (!startsSeen(1)) return;
+                            LONG ticket = -1;
+                            EXPECT_EQ(object->Start(&ticket), S_OK);
+                            completed->number = ticket;
+                            sim().softwareTrigger(); // the acquire's, started first
+                            sim().softwareTrigger();
+                            LONG number = -1;
+                            completed->hr = object->Complete(ticket, &number, &completed->image.p);
+                        }}));
+    ASSERT_EQ(std::make_pair(acquired->hr.load(), completed->hr.load()), std::make_pair(S_OK, S_OK));
+    EXPECT_TRUE(holdsFrameOf(acquired->image.p, kAcquireTicket));
+    EXPECT_TRUE(holdsFrameOf(completed->image.p, static_cast<uint32_t>(completed->number)));
 }
 
 // A sink in the client's own single-threaded apartment lets go of the

@@ -4,9 +4,11 @@
 #pragma once
 #include <cstdint>
 #include <iomanip>
+#include <new>
 #include <set>
 #include <sstream>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "acq/hyper/prop/cameratest.h"
@@ -18,7 +20,9 @@
 #include "acq/hyper/prop/triggerfilter.h"
 #include "acq/syncmodel.h"
 #include "acq/trigmodel.h"
+#include "std/callback.h"
 #include "tests/support/fake_acqfifo.h"
+#include "tests/support/stored.h"
 
 namespace test_prop {
 
@@ -45,6 +49,29 @@ inline Table table(int (*entry)(int))
 }
 inline const Table kClipTable = table([](int i) { return i < 15 ? 15 : i > 240 ? 240 : i; });
 inline const Table kReversed = table([](int i) { return 255 - i; });
+
+// A notification the archive can carry (registered by the tests that load
+// one), and its stored object holding value.
+struct TestCallback : ccCallback {
+    static constexpr const char* kStoredName = "class ccTestCallback";
+    static ccPersistent* cmCreate() { return new (std::nothrow) TestCallback; }
+    void operator()() override {}
+    const char* storedTypeName() const override { return kStoredName; }
+    void archive(ccArchive& ar) override
+    {
+        if (ccArchiveVisit::begin(this, typeid(TestCallback)))
+            return;
+        ccArchiveVersion(ar, 0, "ccTestCallback", 0);
+        ccPersistent::archive(ar);
+        ar.archive(value);
+        ccArchiveVisit::end(this, typeid(TestCallback));
+    }
+    int32_t value = 0;
+};
+inline test_bytes::Bytes callbackObject(int32_t value)
+{
+    return test_bytes::objectRecord("ccTestCallback", test_bytes::cat({{0x00, 0x00}, test_bytes::le(uint32_t(value), 4)}));
+}
 
 struct Board : test_acq::FakeAcqFifo {
     Calls calls;

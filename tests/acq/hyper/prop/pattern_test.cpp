@@ -103,43 +103,7 @@ Bytes text(uint8_t version, const std::string& ascii)
         out.insert(out.end(), {uint8_t(c), 0x00});
     return cat({out, {0xFF, 0xFE}});
 }
-// An object reference: tag, version 0, number, kind, two 32-bit positions.
-Bytes reference(uint32_t number, uint8_t kind)
-{
-    return cat({{0x4F, 0xE5, 0x70, 0x54, 0x00}, le(number, 4), {kind}, Bytes(8, 0x00)});
-}
-
-// A new object without a directory: its reference; its class block (link,
-// form 0, size and position 0, the type name through the name table: ROT47,
-// bit 7 on the first byte); its levels.
-Bytes objectRecord(const std::string& type, const Bytes& levels)
-{
-    Bytes name = {uint8_t(type.size()), 0x22};
-    for (char c : type)
-        name.push_back(uint8_t(33 + (c - 33 + 47) % 94));
-    name[2] |= 0x80;
-    return cat({reference(1, 1), {0x6F, 0x8B, 0x68, 0x44, 0x00, 0x01}, Bytes(31, 0x00), name,
-                {0x22, 0x00, 0x00}, levels});
-}
-
-// A notification the archive can carry, and a persistent class that is not one.
-struct TestCallback : ccCallback {
-    static constexpr const char* kStoredName = "class ccTestCallback";
-    static ccPersistent* cmCreate() { return new (std::nothrow) TestCallback; }
-    void operator()() override {}
-    const char* storedTypeName() const override { return kStoredName; }
-    void archive(ccArchive& ar) override
-    {
-        if (ccArchiveVisit::begin(this, typeid(TestCallback)))
-            return;
-        ccArchiveVersion(ar, 0, "ccTestCallback", 0);
-        ccPersistent::archive(ar);
-        ar.archive(value);
-        ccArchiveVisit::end(this, typeid(TestCallback));
-    }
-    int32_t value = 0;
-};
-Bytes callback(int32_t value) { return level(0, objectRecord("ccTestCallback", cat({{0x00, 0x00}, le(value, 4)}))); }
+Bytes callback(int32_t value) { return level(0, callbackObject(value)); }
 
 struct NotCallback : virtual ccPersistent {
     static constexpr const char* kStoredName = "class ccTestNotCallback";

@@ -1077,6 +1077,12 @@ void cc_UnknownAcqFifo::cameraLocation(ccCameraPort* location)
     if (!camera || !locations)
         return;
     m->check(locations->set(camera->identity()));
+    std::shared_ptr<const ccQorLinkCamera> kept = camera->weak_from_this().lock();
+    {
+        std::lock_guard<std::mutex> lock(moduleMutex_);
+        location_.swap(kept);
+    }
+    // The camera kept before goes here, outside the lock.
 }
 
 bool cc_UnknownAcqFifo::isCameraLocationValid(ccCameraPort* location)

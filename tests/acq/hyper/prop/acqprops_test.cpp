@@ -205,7 +205,14 @@ TEST(AcqProps, AFailedLoadPutsBackEveryPropertyItReached)
     const Bytes whole = kHeader + Bytes{1} + aggregate(4, kAll), legacy = kHeader + Bytes{0} + aggregate(0, kAll) +
                                                                      legacyEight(kAll);
     const Pick movePart = [](const Level& l) { return l.name == std::string("move-part callback"); };
-    const struct { const char* what; bool attached; Bytes stored; const char* refuse; uint32_t code; std::string op, heard; } rows[] = {
+    const struct {
+        const char* what;
+        bool attached;
+        Bytes stored;
+        const char* refuse;
+        uint32_t code;
+        std::string op, heard;
+    } rows[] = {
         {"a damaged end", true, Bytes(whole.begin(), whole.end() - 1), "", ccArchive::Eof::kCode, "exposure",
          "exposure 2.0000000000000002e-05"},
         {"the board refuses the last value", true, whole, "cameraBandwidth", ccUnsupportedHW::kCode, "exposure",
@@ -213,8 +220,8 @@ TEST(AcqProps, AFailedLoadPutsBackEveryPropertyItReached)
         // A version-0 trigger level sets the model.
         {"a version-0 trigger level", true, kHeader + Bytes{1, 0, 0, 0, 1, 0, 9, 9, 9, 9}, "", ccArchive::Eof::kCode,
          "triggerModel", "triggerModel 131"},
-        {"detached, the legacy eight damaged", false, Bytes(legacy.begin(), legacy.end() - 1), "", ccArchive::Eof::kCode,
-         "", ""},
+        {"detached, the legacy eight damaged", false, Bytes(legacy.begin(), legacy.end() - 1), "",
+         ccArchive::Eof::kCode, "", ""},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);

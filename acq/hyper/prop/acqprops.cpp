@@ -87,6 +87,17 @@ std::function<void()> keepStored(L& level)
     };
 }
 
+// A notification is put back as the same object, not as a copy of it; the
+// implementation gets it again.
+std::function<void()> keepCallback(ccPtrHandle<ccCallback>& held, cc_AcqFifo* fifo, cc_detail::CallbackInstall install)
+{
+    return [&held, fifo, install, kept = held] {
+        if (fifo)
+            (fifo->*install)(kept);
+        held = kept;
+    };
+}
+
 } // namespace
 
 template <class L>
@@ -130,35 +141,22 @@ std::function<void()> ccAcqProps::Levels::keep(cc8BitInputLutProp& level)
     return [this] { props_.cc8BitInputLutProp::unshape(); };
 }
 
-// A notification is put back as the same object, not as a copy of it.
 template <>
 std::function<void()> ccAcqProps::Levels::keep(ccMovePartCallbackProp& level)
 {
-    return [this, &level, kept = level.movePartCallback()] {
-        if (cc_AcqFifo* fifo = level.fifo())
-            fifo->movePartCallback(kept);
-        props_.ccMovePartCallbackProp::callback_ = kept;
-    };
+    return keepCallback(props_.ccMovePartCallbackProp::callback_, level.fifo(), &cc_AcqFifo::movePartCallback);
 }
 
 template <>
 std::function<void()> ccAcqProps::Levels::keep(ccOverrunCallbackProp& level)
 {
-    return [this, &level, kept = level.overrunCallback()] {
-        if (cc_AcqFifo* fifo = level.fifo())
-            fifo->overrunCallback(kept);
-        props_.ccOverrunCallbackProp::callback_ = kept;
-    };
+    return keepCallback(props_.ccOverrunCallbackProp::callback_, level.fifo(), &cc_AcqFifo::overrunCallback);
 }
 
 template <>
 std::function<void()> ccAcqProps::Levels::keep(ccCompleteCallbackProp& level)
 {
-    return [this, &level, kept = level.completeCallback()] {
-        if (cc_AcqFifo* fifo = level.fifo())
-            fifo->completeCallback(kept);
-        props_.ccCompleteCallbackProp::callback_ = kept;
-    };
+    return keepCallback(props_.ccCompleteCallbackProp::callback_, level.fifo(), &cc_AcqFifo::completeCallback);
 }
 
 template <class L>

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -136,13 +135,11 @@ TEST(Board7320, TheBuilderOwnsEveryBoardAndListsTheFirstSixteen)
             plat::collectEventLines(true);
             registry.loadModule(sim_module::path());
             plat::collectEventLines(false);
-            const std::vector<std::wstring> told = plat::takeEventLines();
-            EXPECT_EQ(std::count_if(told.begin(), told.end(),
-                                    [](const std::wstring& line) {
-                                        return line.find(L"More than 16 7320 boards: \"bq\" is not listed")
-                                               != std::wstring::npos;
-                                    }),
-                      c.registered - c.listed);
+            std::wstring told;
+            for (const std::wstring& line : plat::takeEventLines())
+                told += line;
+            EXPECT_EQ(told.find(L"More than 16 7320 boards: \"bq\" is not listed") != std::wstring::npos,
+                      c.registered > c.listed);
             EXPECT_EQ(cc7320::numBoards(), c.listed);
             EXPECT_EQ(cc_BoardRegistryTesting::entries().size(), c.registered);
             for (uint32_t i = 0; i < c.listed; ++i)

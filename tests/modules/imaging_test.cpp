@@ -149,7 +149,6 @@ TEST(Devices, KindsMapOneToSevenOntoZeroToSixAndANameOver256UnitsIsNotAsked)
 TEST(Devices, NamesGoToTheModuleCutTo255UnitsNeverInsideASurrogatePair)
 {
     const struct { std::wstring name; std::u16string sent; } kCases[] = {
-        {std::wstring(256, L'a'), std::u16string(255, u'a')},
         {std::wstring(254, L'a') + L"\U0001F600", std::u16string(254, u'a')},
         {std::wstring(253, L'a') + L"\U0001F600", std::u16string(253, u'a') + u"\U0001F600"},
     };

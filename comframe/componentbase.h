@@ -29,7 +29,7 @@ public:
         *impl = nullptr;
         return E_NOTIMPL;
     }
-    HRESULT SetImpl(void*) override { return E_NOTIMPL; }
+    HRESULT SetImpl(const std::type_info&, void*) override { return E_NOTIMPL; }
 };
 
 // Adds IPersistStream and IQorPersistArchive; the object starts clean. T's
@@ -62,7 +62,7 @@ public:
     IUnknown* GetUnknown() { return static_cast<T*>(this)->GetUnknown(); }
 
 private:
-    ccFreeThreadedConnectionPointImpl<ccChangeEventImpl, Diid> events_;
+    ccConnectionPointImpl<ccChangeEventImpl, Diid> events_;
 };
 
 // A collection item: an interface pointer the collection holds one
@@ -98,12 +98,18 @@ private:
     std::vector<_ColItem<Item, Key>> items_;
 };
 
-// Base plus IQorObject: the Tag, cloning, object creation, the computer name
-// and persistence of the Tag. IQorObject's IDispatch is the object's own.
-template <class T, class Base> class IQorObjectImpl : public Base, public ccDelegateDispatch<IQorObject> {
+// IQorObject's IDispatch, which is the object's own, and the operations
+// that need nothing of the object.
+class IQorObjectImplBase : public ccDelegateDispatch<IQorObject> {
 public:
     HRESULT GetLocalComputerName(BSTR* name) override { return ccGetLocalComputerName(name); }
     HRESULT CreateObject(BSTR name, IUnknown** object) override { return ccCreateObject(name, object); }
+};
+
+// Base plus IQorObject: the Tag, cloning, object creation, the computer name
+// and persistence of the Tag.
+template <class T, class Base> class IQorObjectImpl : public Base, public IQorObjectImplBase {
+public:
     HRESULT get_Tag(VARIANT* value) override
     {
         return ccComMethod(context(u"get_Tag"), nullptr, [&] {

@@ -1,14 +1,31 @@
 #include "comframe/comutil.h"
 
+#include <atomic>
+#include <chrono>
+
 #include "comframe/comerror.h"
+#include "comframe/comutil_testing.h"
 #include "platform/com/apartment.h"
 #include "platform/com/bstr.h"
+#include "platform/com/message.h"
 
 namespace {
 
 bool isSeparator(OLECHAR c) { return c == u'\\' || c == u'/'; }
 
 [[noreturn]] void refuse(uint32_t reason) { throw ccCOMError(CC_E_BADSPACENAME, 0, reason); }
+
+// The runtime's own wait; null as on a runtime without one.
+std::atomic<ccCoWaitFunction> runtimeWait{&CoWaitForMultipleHandles};
+
+// A wait's code as the runtime's wait reports it; a failed wait is no success.
+HRESULT waitResult(DWORD code, DWORD* index)
+{
+    if (code == WAIT_TIMEOUT) return RPC_S_CALLPENDING;
+    if (code == WAIT_FAILED) return E_INVALIDARG;
+    *index = code; // WAIT_OBJECT_0 or WAIT_ABANDONED_0, plus the index
+    return S_OK;
+}
 
 } // namespace
 
@@ -50,8 +67,49 @@ HRESULT ccValidateSpaceName(BSTR path, bool allowRelative)
 
 ccCoWaitFunction ccGetCoWaitForMultipleHandles()
 {
-    // The runtime always offers the pumping wait itself.
-    return &CoWaitForMultipleHandles;
+    const ccCoWaitFunction runtime = runtimeWait.load();
+    return runtime ? runtime : &ccPumpingWait;
+}
+
+void ccComUtilTesting::setRuntimeWaitAvailable(bool available)
+{
+    runtimeWait.store(available ? &CoWaitForMultipleHandles : nullptr);
+}
+
+HRESULT ccPumpingWait(DWORD flags, DWORD milliseconds, ULONG count, const plat::Handle* handles, DWORD* index)
+{
+    if (count == 0 || !handles || !index) return E_INVALIDARG;
+    const BOOL all = (flags & COWAIT_WAITALL) != 0;
+    const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (joined != RPC_E_CHANGED_MODE) {
+        // Not in an STA: nothing to dispatch. A thread that could not join
+        // still waits.
+        if (SUCCEEDED(joined)) CoUninitialize();
+        return waitResult(WaitForMultipleObjects(count, handles, all, milliseconds), index);
+    }
+    using Clock = std::chrono::steady_clock;
+    const bool forever = milliseconds == INFINITE;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : milliseconds);
+    for (;;) {
+        DWORD remaining = INFINITE;
+        if (!forever) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            remaining = left > 0 ? static_cast<DWORD>(left) : 0;
+        }
+        const DWORD woken =
+            MsgWaitForMultipleObjectsEx(count, handles, remaining, QS_ALLEVENTS, all ? MWMO_WAITALL : 0);
+        if (woken != WAIT_OBJECT_0 + count) return waitResult(woken, index);
+        // One message per look at the handles: a busy queue does not hold up
+        // a wait whose handles are signalled.
+        MSG message;
+        if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            (void)TranslateMessage(&message);
+            (void)DispatchMessageW(&message);
+        }
+        // Messages that keep coming do not hold the wait past its time-out.
+        if (!forever && Clock::now() >= deadline)
+            return waitResult(WaitForMultipleObjects(count, handles, all, 0), index);
+    }
 }
 
 HRESULT ccSafeArrayGetVariant(SAFEARRAY* array, const LONG* indices, VARIANT* out, VARTYPE type)

@@ -32,8 +32,18 @@ bool ccIsPrintableUnit(const OLECHAR* text, uint32_t length, uint32_t i);
 using ccCoWaitFunction = HRESULT (*)(DWORD flags, DWORD milliseconds, ULONG count, const plat::Handle* handles,
                                      DWORD* index);
 
-// The wait the event thread uses: the runtime's CoWaitForMultipleHandles.
+// The wait the event thread uses: the runtime's CoWaitForMultipleHandles
+// when the runtime has one, else ccPumpingWait.
 ccCoWaitFunction ccGetCoWaitForMultipleHandles();
+
+// The stand-in for the runtime's wait, with its results: S_OK with the index
+// of the signalled handle (0 with COWAIT_WAITALL, WAIT_ABANDONED_0 plus the
+// index for an abandoned mutex), RPC_S_CALLPENDING when the time-out passes,
+// E_INVALIDARG for no handles, a null handle or index, or a wait that fails.
+// A thread in a single-threaded apartment dispatches its window messages
+// until the handles end the wait or the time-out, counted from the call,
+// passes; any other thread waits without dispatching.
+HRESULT ccPumpingWait(DWORD flags, DWORD milliseconds, ULONG count, const plat::Handle* handles, DWORD* index);
 
 // One element of array at indices into out, whose old value is not cleared
 // (pass an empty one). VT_I2, VT_I4, VT_R4, VT_R8, VT_DISPATCH, VT_BOOL and

@@ -4,7 +4,7 @@
 //
 //   class Thing : public ccComObjectRoot<ccComFreeThreadModel>,
 //                 public ccConnectionPointContainerImpl<Thing>, ... {
-//     ccFreeThreadedConnectionPointImpl<Thing, &DIID_IThingEvents> events_{this};
+//     ccConnectionPointImpl<Thing, &DIID_IThingEvents> events_{this};
 //     IConnectionPoint* connectionPointAt(size_t i) { return i == 0 ? &events_ : nullptr; }
 //   };
 //
@@ -86,11 +86,11 @@ HRESULT ccNewConnectionPointEnum(IConnectionPoint* const* points, size_t count, 
 // The free-threaded point for event interface *DIID, inside an object of
 // class T (which answers IConnectionPointContainer).
 template <class T, const IID* DIID>
-class ccFreeThreadedConnectionPointImpl : public IConnectionPoint {
+class ccConnectionPointImpl : public IConnectionPoint {
 public:
-    explicit ccFreeThreadedConnectionPointImpl(T* owner) : owner_(owner), sinks_(*DIID) {}
-    ccFreeThreadedConnectionPointImpl(const ccFreeThreadedConnectionPointImpl&) = delete;
-    ccFreeThreadedConnectionPointImpl& operator=(const ccFreeThreadedConnectionPointImpl&) = delete;
+    explicit ccConnectionPointImpl(T* owner) : owner_(owner), sinks_(*DIID) {}
+    ccConnectionPointImpl(const ccConnectionPointImpl&) = delete;
+    ccConnectionPointImpl& operator=(const ccConnectionPointImpl&) = delete;
 
     HRESULT QueryInterface(REFIID iid, void** ppv) override
     {

@@ -88,7 +88,7 @@ const FunctionEntry kArchiveFunctions[] = {
 };
 // clang-format on
 
-const InterfaceEntry kArchiveClass = {&CLSID_QorArchive, u"QorArchive", nullptr, 0};
+const InterfaceEntry kArchiveClass = {&CLSID_QorArchive, u"QorArchive", nullptr, 0, TKIND_COCLASS};
 const InterfaceEntry* const kInterfaces[] = {&kQorObject, &kQorArchive, &kArchiveClass};
 
 } // namespace

@@ -149,11 +149,10 @@ HRESULT ccDynamicTypeInfo::Bind(LPOLESTR name, ULONG hash, WORD flags, ITypeInfo
     if (!name || !info || !kind || !bind) return E_POINTER;
     const int component = componentOfName(name);
     if (component < 0) {
-        // Unbound, as each component's binder answers a name it does not know.
         *info = nullptr;
         *kind = DESCKIND_NONE;
         bind->lpfuncdesc = nullptr;
-        return S_OK;
+        return E_INVALIDARG;
     }
     ITypeComp* comp = nullptr;
     HRESULT hr = components_[component].info->GetTypeComp(&comp);

@@ -175,7 +175,7 @@ uint32_t eventThreadProc(void* argument)
 
     const plat::Handle self = plat::currentThreadHandle();
     if (self) {
-        (void)plat::setThreadPriority(self, kAboveNormal); // recorded only
+        (void)plat::setThreadPriority(self, kAboveNormal); // self is a thread; a refusal by the system is logged
         (void)plat::closeHandle(self);
     }
     const HRESULT joined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

@@ -9,15 +9,33 @@
 #pragma once
 #include "platform/com/base.h"
 
+#include <typeinfo>
+
 // The library object behind a COM object, for code of the module that must
 // reach it. A class without one answers E_NOTIMPL.
 struct IQorComInternal : IUnknown {
     // The library object, not counted; out is null on failure.
     virtual HRESULT GetImpl(void** impl) = 0;
-    // Puts impl in place of the current library object.
-    virtual HRESULT SetImpl(void* impl) = 0;
+    // Puts impl, an object of class kind (the class GetImpl gives, not one
+    // derived from it), in place of the current library object. Another
+    // kind, or null, is refused with E_INVALIDARG and changes nothing.
+    virtual HRESULT SetImpl(const std::type_info& kind, void* impl) = 0;
 };
 extern const IID IID_IQorComInternal;
+
+// SetImpl with impl as the class T the object holds.
+template <class T> struct ccImplKind {
+    using type = T;
+};
+template <class T> HRESULT ccSetImpl(IQorComInternal* internal, typename ccImplKind<T>::type* impl)
+{
+    return internal->SetImpl(typeid(T), impl);
+}
+// What SetImpl was given as T; null for another kind.
+template <class T> T* ccImplOfKind(const std::type_info& kind, void* impl)
+{
+    return kind == typeid(T) ? static_cast<T*>(impl) : nullptr;
+}
 
 // How an object tells of its changes; scripting reaches it through the
 // object's IDispatch.

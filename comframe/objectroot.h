@@ -34,7 +34,7 @@ void dropCompanionFailure() noexcept;
 } // namespace cc_comframe
 
 template <class ThreadModel> class ccComObjectRoot;
-template <class T, const IID* DIID> class ccFreeThreadedConnectionPointImpl; // comframe/connpoint.h
+template <class T, const IID* DIID> class ccConnectionPointImpl; // comframe/connpoint.h
 
 template <>
 class ccComObjectRoot<ccComFreeThreadModel> : public CComObjectRootEx<ccComFreeThreadModel>,
@@ -54,7 +54,7 @@ public:
     HRESULT InterfaceSupportsErrorInfo(REFIID) override { return S_OK; }
 
     // The free-threaded connection point, under the name its users know.
-    template <class T, const IID* DIID> using ConnectionPointImpl = ccFreeThreadedConnectionPointImpl<T, DIID>;
+    template <class T, const IID* DIID> using ConnectionPointImpl = ccConnectionPointImpl<T, DIID>;
 
     ccThreadOwnerLock& ownerLock() { return lock_; }
     IUnknown* outerUnknown() const { return m_pOuterUnknown; }

@@ -1,5 +1,7 @@
 #include "comframe/server.h"
 
+#include "platform/com/typeinfo.h"
+
 HRESULT ccGetClassObject(const ccObjectMap& map, REFCLSID clsid, REFIID iid, void** ppv)
 {
     if (!ppv) return E_POINTER;
@@ -16,22 +18,30 @@ HRESULT ccCanUnloadNow()
     return plat::com::moduleLockCount() == 0 ? S_OK : S_FALSE;
 }
 
-HRESULT ccRegisterServer(const ccObjectMap& map, const std::vector<RegistryReplacement>& replacements)
+HRESULT ccRegisterServer(const ccObjectMap& map, const std::vector<RegistryReplacement>& replacements,
+                         const ccServerTypeLibrary& typeLibrary)
 {
     for (const ccObjectMapEntry& entry : map) {
         const HRESULT hr = runRegistryScript(entry.script(), replacements, true);
         if (FAILED(hr)) return hr;
     }
-    return S_OK;
+    ITypeLib* lib = nullptr;
+    HRESULT hr = LoadRegTypeLib(*typeLibrary.libid, typeLibrary.major, typeLibrary.minor, 0, &lib);
+    if (FAILED(hr)) return hr;
+    hr = RegisterTypeLib(lib, typeLibrary.file);
+    lib->Release();
+    return hr;
 }
 
 HRESULT ccUnregisterServer(const ccObjectMap& map, const std::vector<RegistryReplacement>& replacements,
-                           const std::wstring& prunePath)
+                           const ccServerTypeLibrary& typeLibrary, const std::wstring& prunePath)
 {
     for (const ccObjectMapEntry& entry : map) {
         const HRESULT hr = runRegistryScript(entry.script(), replacements, false);
         if (FAILED(hr)) return hr;
     }
+    const HRESULT hr = UnRegisterTypeLib(*typeLibrary.libid, typeLibrary.major, typeLibrary.minor);
+    if (FAILED(hr)) return hr;
     if (!prunePath.empty()) ccDeleteKeyAndEmptyParents(prunePath);
     return S_OK;
 }

@@ -20,20 +20,30 @@ struct ccObjectMapEntry {
 
 using ccObjectMap = std::vector<ccObjectMapEntry>;
 
+// The type library a server registers with its classes: one loaded in the
+// process (LoadRegTypeLib), registered as living in the module's file.
+struct ccServerTypeLibrary {
+    const GUID* libid;
+    WORD major;
+    WORD minor;
+    std::wstring file;
+};
+
 // A class factory for a creatable class of the map.
 [[nodiscard]] HRESULT ccGetClassObject(const ccObjectMap& map, REFCLSID clsid, REFIID iid, void** ppv);
 // S_OK when no object of the module lives and no client holds it locked.
 [[nodiscard]] HRESULT ccCanUnloadNow();
 
-// Runs every entry's script in map order; the first failure is returned at
-// once.
-[[nodiscard]] HRESULT ccRegisterServer(const ccObjectMap& map, const std::vector<RegistryReplacement>& replacements);
-// Runs every entry's script to unregister; the first failure is returned at
-// once and nothing is pruned. On success prunePath (below
-// HKEY_LOCAL_MACHINE "SOFTWARE"; empty for none) goes with every parent it
-// leaves empty.
+// Runs every entry's script in map order, then registers the type library;
+// the first failure is returned at once.
+[[nodiscard]] HRESULT ccRegisterServer(const ccObjectMap& map, const std::vector<RegistryReplacement>& replacements,
+                                       const ccServerTypeLibrary& typeLibrary);
+// Runs every entry's script to unregister, then unregisters the type
+// library; the first failure is returned at once and nothing is pruned. On
+// success prunePath (below HKEY_LOCAL_MACHINE "SOFTWARE"; empty for none)
+// goes with every parent it leaves empty.
 [[nodiscard]] HRESULT ccUnregisterServer(const ccObjectMap& map, const std::vector<RegistryReplacement>& replacements,
-                                         const std::wstring& prunePath);
+                                         const ccServerTypeLibrary& typeLibrary, const std::wstring& prunePath);
 
 // Deletes name below the HKEY_LOCAL_MACHINE key parent; false when the
 // parent cannot be opened or the key not deleted (it has subkeys, or is not

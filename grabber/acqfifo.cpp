@@ -11,6 +11,7 @@
 #include "acq/vidfmt/vidfmt.h"
 #include "comframe/messagesource.h"
 #include "comframe/objectmap.h"
+#include "grabber/boards.h"
 #include "grabber/comhelpers.h"
 #include "modules/unknownfg.h"
 #include "platform/com/bstr.h"
@@ -174,12 +175,26 @@ void CQorAcqFifo7320::attachLibraryFifo(int32_t boardIndex, const std::wstring& 
     ccPtrHandle<ccAcqFifo> fifo = makeLibraryFifo(boardIndex, format, cameraPort);
     const std::bitset<kPropertyCount> supported = supportedBy(*fifo->propertyQuery());
     ccThreadOwnerLockGuard guard(&ownerLock());
+    takeLibraryFifo(fifo, boardIndex, format, cameraPort, supported);
+}
+
+void CQorAcqFifo7320::takeLibraryFifo(const ccPtrHandle<ccAcqFifo>& fifo, int32_t board, const std::wstring& format,
+    int32_t port, const std::bitset<kPropertyCount>& supported)
+{
+    if (fifoGivenOut_) replaced_.push_back(fifo_);
+    fifoGivenOut_ = false;
     fifo_ = fifo;
-    boardIndex_ = boardIndex;
+    boardIndex_ = board;
     format_ = format;
-    cameraPort_ = cameraPort;
+    cameraPort_ = port;
     setSupported(supported);
     setAside_.clear();
+}
+
+void CQorAcqFifo7320::refuseWhileListening()
+{
+    if (move_.connectionCount() + complete_.connectionCount() + overrun_.connectionCount() > 0 || dotNet_.any())
+        throw ccCOMError(kListenersConnected, 0);
 }
 
 std::bitset<CQorAcqFifo7320::kPropertyCount> CQorAcqFifo7320::supportedBy(ccAcqPropertyQuery& query)
@@ -653,8 +668,7 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
 
         // Everything is read into a new library FIFO first; the object takes
         // it only when the whole load succeeded.
-        if (move_.connectionCount() + complete_.connectionCount() + overrun_.connectionCount() > 0 || dotNet_.any())
-            throw ccCOMError(kListenersConnected, 0);
+        refuseWhileListening();
         LONG board = -1, port = -1;
         Key format;
         if (archive->PersistI4(boardKey.get(), &board) != S_OK || archive->PersistString(formatKey.get(), format.out()) != S_OK ||
@@ -673,14 +687,7 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
         CC_ACQ_FIFO_PROPERTY_INTERFACES(CC_ACQ_FIFO_LOAD)
 #undef CC_ACQ_FIFO_LOAD
         check(CQorAcqFifo7320Base::Persist(archive, flags));
-        if (fifoGivenOut_) replaced_.push_back(fifo_);
-        fifoGivenOut_ = false;
-        fifo_ = fifo;
-        boardIndex_ = board;
-        format_ = formatName;
-        cameraPort_ = port;
-        setSupported(supported);
-        setAside_.clear();
+        takeLibraryFifo(fifo, board, formatName, port, supported);
         setDirty(false);
         return S_OK;
     });
@@ -693,4 +700,25 @@ HRESULT CQorAcqFifo7320::GetImpl(void** impl)
     *impl = fifo_.rawPointer();
     fifoGivenOut_ = *impl != nullptr;
     return *impl ? S_OK : E_FAIL;
+}
+
+HRESULT CQorAcqFifo7320::SetImpl(const std::type_info& kind, void* impl)
+{
+    return cc_grabber::setImpl<ccAcqFifo>(CLSID_QorAcqFifo7320, kind, impl, [&](ccAcqFifo& given) {
+        const ccPtrHandle<ccAcqFifo> fifo(&given);
+        // The object answers for a FIFO only with its board's index and the
+        // property query its interfaces reach.
+        const int32_t board = ccBoardIndexOf(fifo->frameGrabber());
+        ccAcqPropertyQuery* q = board < 0 ? nullptr : fifo->propertyQuery();
+        if (!q) throw ccCOMError(E_INVALIDARG, 0);
+        const std::bitset<kPropertyCount> supported = supportedBy(*q);
+        const char16_t* name = fifo->videoFormat().name();
+        const std::wstring format = plat::wideFromUtf16(name, std::char_traits<char16_t>::length(name));
+        const int32_t port = fifo->acqProps().cameraPort();
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        refuseWhileListening();
+        takeLibraryFifo(fifo, board, format, port, supported);
+        setDirty(true); // what a save writes is the new FIFO's
+        return S_OK;
+    });
 }

@@ -227,6 +227,10 @@ public:
     // The library FIFO, for C++ clients that hold the object: one given out
     // lives as long as the object, also when a load replaces it.
     HRESULT GetImpl(void** impl) override;
+    // Takes a reference on a ccAcqFifo of a board of the 7320 table in place
+    // of the FIFO held, as a load does: refused while listeners are
+    // connected (kListenersConnected).
+    HRESULT SetImpl(const std::type_info& kind, void* impl) override;
 
     // The points in their container's order: general, move part, complete, overrun.
     IConnectionPoint* connectionPointAt(size_t i);
@@ -254,6 +258,13 @@ private:
     // The library FIFO's property query; kNoLibraryFifo without a FIFO.
     ccAcqPropertyQuery& query();
     ccAcqFifo& fifo() const;
+    // Puts fifo, of board, format and port, in place of the FIFO held, with
+    // what the object keeps of it; the caller holds the owner lock.
+    void takeLibraryFifo(const ccPtrHandle<ccAcqFifo>& fifo, int32_t board, const std::wstring& format, int32_t port,
+        const std::bitset<kPropertyCount>& supported);
+    // kListenersConnected while a sink or a .NET listener would lose its
+    // callback to a new FIFO; the caller holds the owner lock.
+    void refuseWhileListening();
     static std::bitset<kPropertyCount> supportedBy(ccAcqPropertyQuery& query);
     // The merged type information for the interfaces answered now, made on first use.
     std::shared_ptr<ccMergedTypeInfo> mergedTypeInfo();

@@ -47,6 +47,15 @@ const ccIOConfig& ccBoardIOConfig(int32_t boardIndex)
 
 // ---- Pieces the classes share -----------------------------------------------
 
+int32_t ccBoardIndexOf(const ccFrameGrabber& grabber)
+{
+    const uint32_t count = cc7320::numBoards();
+    for (uint32_t i = 0; i < count; ++i)
+        if (&static_cast<const ccFrameGrabber&>(cc7320::getBoard(static_cast<int>(i))) == &grabber)
+            return static_cast<int32_t>(i);
+    return -1;
+}
+
 size_t ccCollectionPosition(const VARIANT& index, size_t count)
 {
     // An object index would call client code under the caller's lock; no
@@ -68,8 +77,17 @@ size_t ccCollectionPosition(const VARIANT& index, size_t count)
 template <class Body> HRESULT CQorFrameGrabber7320::method(const OLECHAR* name, Body&& body)
 {
     return ccComMethod({&CLSID_QorFrameGrabber7320, &IID_IQorFrameGrabber7320, name}, nullptr, [&]() -> HRESULT {
-        if (!board_) throw ccCOMError(E_UNEXPECTED, 0);
-        body();
+        // The board as it is now: one that SetImpl replaces meanwhile stays
+        // in the table all the same.
+        cc7320* board = nullptr;
+        int32_t index = -1;
+        {
+            ccThreadOwnerLockGuard guard(&ownerLock());
+            board = board_;
+            index = index_;
+        }
+        if (!board) throw ccCOMError(E_UNEXPECTED, 0);
+        body(*board, index);
         return S_OK;
     });
 }
@@ -87,28 +105,51 @@ void CQorFrameGrabber7320::attach(int32_t index)
     board_ = &board;
 }
 
+HRESULT CQorFrameGrabber7320::GetImpl(void** impl)
+{
+    if (!impl) return E_POINTER;
+    ccThreadOwnerLockGuard guard(&ownerLock());
+    *impl = board_;
+    return board_ ? S_OK : E_FAIL;
+}
+
+HRESULT CQorFrameGrabber7320::SetImpl(const std::type_info& kind, void* impl)
+{
+    return cc_grabber::setImpl<cc7320>(CLSID_QorFrameGrabber7320, kind, impl, [&](cc7320& board) {
+        const int32_t index = ccBoardIndexOf(board);
+        if (index < 0) throw ccCOMError(E_INVALIDARG, 0);
+        ccThreadOwnerLockGuard guard(&ownerLock());
+        attach(index);
+        setInputLines(nullptr);
+        setOutputLines(nullptr);
+        return S_OK;
+    });
+}
+
 HRESULT CQorFrameGrabber7320::get_Name(BSTR* name)
 {
-    return method(u"get_Name", [&] { *checkedOut(name) = cc_grabber::newBstr(board_->name()); });
+    return method(u"get_Name", [&](cc7320& board, int32_t) { *checkedOut(name) = cc_grabber::newBstr(board.name()); });
 }
 
 HRESULT CQorFrameGrabber7320::get_SerialNumber(BSTR* serial)
 {
-    return method(u"get_SerialNumber", [&] { *checkedOut(serial) = cc_grabber::newBstr(board_->serialNumber()); });
+    return method(u"get_SerialNumber",
+                  [&](cc7320& board, int32_t) { *checkedOut(serial) = cc_grabber::newBstr(board.serialNumber()); });
 }
 
 HRESULT CQorFrameGrabber7320::get_UniqueID(BSTR* id)
 {
-    return method(u"get_UniqueID", [&] { *checkedOut(id) = cc_grabber::newBstr(board_->uniqueId()); });
+    return method(u"get_UniqueID",
+                  [&](cc7320& board, int32_t) { *checkedOut(id) = cc_grabber::newBstr(board.uniqueId()); });
 }
 
 HRESULT CQorFrameGrabber7320::get_VideoFormats(SAFEARRAY** names)
 {
-    return method(u"get_VideoFormats", [&] {
+    return method(u"get_VideoFormats", [&](cc7320& board, int32_t) {
         checkedOut(names);
         std::vector<const char16_t*> listed;
-        for (ccVideoFormat* format : cf_formatsSupportedBy(ccVideoFormat::allFormats(), *board_, -1))
-            if (!format->isRestrictedOn(*board_)) listed.push_back(format->name());
+        for (ccVideoFormat* format : cf_formatsSupportedBy(ccVideoFormat::allFormats(), board, -1))
+            if (!format->isRestrictedOn(board)) listed.push_back(format->name());
         const SAFEARRAYBOUND bound{static_cast<ULONG>(listed.size()), 0};
         SAFEARRAY* array = SafeArrayCreate(VT_BSTR, 1, &bound);
         if (!array) throw std::bad_alloc();
@@ -126,27 +167,27 @@ HRESULT CQorFrameGrabber7320::get_VideoFormats(SAFEARRAY** names)
 
 HRESULT CQorFrameGrabber7320::get_NumCameraPorts(BSTR format, LONG* count)
 {
-    return method(u"get_NumCameraPorts", [&] {
+    return method(u"get_NumCameraPorts", [&](cc7320& board, int32_t) {
         checkedOut(count);
         const ccVideoFormat& found = ccVideoFormat::getFormat(plat::com::wideFromBstr(format));
-        *count = static_cast<LONG>(board_->numCameraPorts(found));
+        *count = static_cast<LONG>(board.numCameraPorts(found));
     });
 }
 
 HRESULT CQorFrameGrabber7320::CreateAcqFifo(BSTR format, LONG cameraPort, IDispatch** fifo)
 {
-    return method(u"CreateAcqFifo", [&] {
+    return method(u"CreateAcqFifo", [&](cc7320&, int32_t index) {
         *checkedOut(fifo) = nullptr;
-        const HRESULT hr = ccCreateAcqFifoObject(index_, plat::com::wideFromBstr(format), cameraPort, fifo);
+        const HRESULT hr = ccCreateAcqFifoObject(index, plat::com::wideFromBstr(format), cameraPort, fifo);
         if (FAILED(hr)) ccThrowCOMError(hr);
     });
 }
 
 HRESULT CQorFrameGrabber7320::lines(const OLECHAR* name, bool input, IDispatch** out)
 {
-    return method(name, [&] {
+    return method(name, [&](cc7320&, int32_t) {
         *checkedOut(out) = nullptr;
-        ccThreadOwnerLockGuard guard(&ownerLock());
+        ccThreadOwnerLockGuard guard(&ownerLock()); // the collections go with the board SetImpl replaces
         IDispatch* held = input ? inputLines() : outputLines();
         if (!held) {
             IDispatch* made = ccNewLineCollection(*board_, input);

@@ -11,6 +11,7 @@
 #include "grabber/itf_board.h"
 
 class cc7320;
+class ccFrameGrabber;
 class ccIOConfig;
 
 // The I/O option the product file "Marlume.INI" (the first along the module
@@ -19,6 +20,9 @@ class ccIOConfig;
 // case ignored). No file or key gives the standard option, and so does an
 // unknown value, which the event log reports.
 const ccIOConfig& ccBoardIOConfig(int32_t boardIndex);
+
+// The index of grabber's board in the 7320 table; -1 for a board outside it.
+int32_t ccBoardIndexOf(const ccFrameGrabber& grabber);
 
 // A collection position from an index VARIANT (by reference too): 0x8004C181
 // when it is not a number (objects and VT_EMPTY included, which are never
@@ -32,11 +36,17 @@ template <class T> T* checkedOut(T* out)
     return out;
 }
 
+// The board object's base: the plain base with the board's discrete I/O.
+template <class T, class Itf, const IID* ItfIid, const CLSID* Clsid, const GUID* Libid>
+using ccFrameGrabberBase = ccQorDiscreteIOQMB<T, ccStdImpl<T, Itf, ItfIid, Clsid, Libid>>;
+
+// The board collection's base: one Board item per board, keyed by its index.
+template <class T, class Itf, const IID* ItfIid, const CLSID* Clsid, const GUID* Libid, class Board>
+using ccFrameGrabbersImpl = ccCollectionImpl<T, ccStdImpl<T, Itf, ItfIid, Clsid, Libid>, Board, int32_t>;
+
 // One board of the 7320 table. Made only by the collection.
-class CQorFrameGrabber7320
-    : public ccQorDiscreteIOQMB<CQorFrameGrabber7320,
-          ccStdImpl<CQorFrameGrabber7320, IQorFrameGrabber7320, &IID_IQorFrameGrabber7320, &CLSID_QorFrameGrabber7320,
-              &LIBID_Qorx7320>> {
+class CQorFrameGrabber7320 : public ccFrameGrabberBase<CQorFrameGrabber7320, IQorFrameGrabber7320,
+                                 &IID_IQorFrameGrabber7320, &CLSID_QorFrameGrabber7320, &LIBID_Qorx7320> {
 public:
     CC_COM_COMPANION_COUNTING(companion_)
     BEGIN_COM_MAP(CQorFrameGrabber7320)
@@ -70,6 +80,10 @@ public:
 
     // The library board (the module's code reaches it, not clients).
     cc7320& board() const { return *board_; }
+    // The cc7320 behind the object; another board of the table replaces it
+    // as the collection attached this one, and the line collections follow it.
+    HRESULT GetImpl(void** impl) override;
+    HRESULT SetImpl(const std::type_info& kind, void* impl) override;
 
 private:
     template <class Body> HRESULT method(const OLECHAR* name, Body&& body);
@@ -81,10 +95,8 @@ private:
 };
 
 class CQorFrameGrabber7320s
-    : public ccCollectionImpl<CQorFrameGrabber7320s,
-          ccStdImpl<CQorFrameGrabber7320s, IQorFrameGrabber7320s, &IID_IQorFrameGrabber7320s,
-              &CLSID_QorFrameGrabber7320s, &LIBID_Qorx7320>,
-          IQorFrameGrabber7320, int32_t> {
+    : public ccFrameGrabbersImpl<CQorFrameGrabber7320s, IQorFrameGrabber7320s, &IID_IQorFrameGrabber7320s,
+          &CLSID_QorFrameGrabber7320s, &LIBID_Qorx7320, IQorFrameGrabber7320> {
 public:
     CC_COM_COMPANION_COUNTING(companion_)
     BEGIN_COM_MAP(CQorFrameGrabber7320s)

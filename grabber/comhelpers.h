@@ -4,9 +4,11 @@
 #pragma once
 #include <new>
 #include <string>
+#include <typeinfo>
 
 #include "acq/hyper/prop/propquery.h"
 #include "comframe/comerror.h"
+#include "comframe/objectitfs.h"
 #include "platform/com/bstr.h"
 #include "platform/com/serializer.h"
 
@@ -18,6 +20,18 @@ inline VARIANT_BOOL toVariantBool(bool value) { return value ? VARIANT_TRUE : VA
 inline void check(HRESULT hr)
 {
     if (FAILED(hr)) ccThrowCOMError(hr);
+}
+
+// IQorComInternal::SetImpl of a class: take(object) when impl is a T, else
+// E_INVALIDARG; failures come with error information.
+template <class T, class Take>
+HRESULT setImpl(const CLSID& clsid, const std::type_info& kind, void* impl, Take&& take)
+{
+    return ccComMethod({&clsid, &IID_IQorComInternal, u"SetImpl"}, nullptr, [&]() -> HRESULT {
+        T* object = ccImplOfKind<T>(kind, impl);
+        if (!object) throw ccCOMError(E_INVALIDARG, 0);
+        return take(*object);
+    });
 }
 
 // A new BSTR of text; std::bad_alloc when none can be made.

@@ -26,6 +26,13 @@ std::vector<RegistryReplacement> replacements()
     return {{L"MODULE", modulePath()}};
 }
 
+// The library start-up made loadable (ccRegisterModuleTypeLibrary), in the
+// module's file.
+ccServerTypeLibrary typeLibrary()
+{
+    return {&LIBID_Qorx7320, 1, 0, modulePath()};
+}
+
 } // namespace
 
 void ccComServerStartup()
@@ -58,12 +65,12 @@ HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** ppv)
 
 HRESULT DllRegisterServer()
 {
-    return ccRegisterServer(ccModuleObjectMap(), replacements());
+    return ccRegisterServer(ccModuleObjectMap(), replacements(), typeLibrary());
 }
 
 HRESULT DllUnregisterServer()
 {
-    return ccUnregisterServer(ccModuleObjectMap(), replacements(), ccFrameGrabberListPath);
+    return ccUnregisterServer(ccModuleObjectMap(), replacements(), typeLibrary(), ccFrameGrabberListPath);
 }
 
 } // extern "C"

@@ -37,6 +37,7 @@ const ParamEntry kRetNames[] = {{u"names", {VT_PTR, VT_SAFEARRAY, VT_BSTR}, kRet
 const ParamEntry kPorts[] = {{u"format", {VT_BSTR}, kIn}, {u"count", {VT_PTR, VT_I4}, kRet}};
 const ParamEntry kCreateFifo[] = {{u"format", {VT_BSTR}, kIn}, {u"cameraPort", {VT_I4}, kIn}, {u"fifo", {VT_PTR, VT_DISPATCH}, kRet}};
 const ParamEntry kPulse[] = {{u"level", {VT_BOOL}, kIn}, {u"milliseconds", {VT_R8}, kIn}};
+const ParamEntry kChanged[] = {{u"value", {VT_BOOL}, kIn}};
 
 const FunctionEntry kCollectionFunctions[] = {
     CC_ENTRY_GET(IQorFrameGrabber7320s, Count, 1, LONG),
@@ -89,6 +90,10 @@ const FunctionEntry kOutputLinesFunctions[] = {
         const HRESULT hr = outs(i)->get_Item(a[0], &line);
         return dispatchResult(r, line, hr); }},
 };
+// Sinks implement it; the library only describes it.
+const FunctionEntry kInputLineEventsFunctions[] = {
+    {u"Changed", kInputLineChanged, INVOKE_FUNC, kChanged, 1, nullptr},
+};
 // clang-format on
 
 } // namespace
@@ -105,5 +110,7 @@ const InterfaceEntry kInputLines = {&IID_IQorInputLines, u"IQorInputLines", kInp
                                     std::size(kInputLinesFunctions)};
 const InterfaceEntry kOutputLines = {&IID_IQorOutputLines, u"IQorOutputLines", kOutputLinesFunctions,
                                      std::size(kOutputLinesFunctions)};
+const InterfaceEntry kInputLineEvents = {&DIID_IQorInputLineEvents, u"IQorInputLineEvents", kInputLineEventsFunctions,
+                                         std::size(kInputLineEventsFunctions)};
 
 } // namespace cc_grabber_types

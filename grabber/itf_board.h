@@ -58,6 +58,7 @@ struct IQorOutputLines : IDispatch {
 extern const IID IID_IQorFrameGrabber7320s, IID_IQorFrameGrabber7320, IID_IQorInputLine, IID_IQorOutputLine,
     IID_IQorInputLines, IID_IQorOutputLines;
 
-// Fired by an input line after each transition: Changed(line number, value).
+// Fired by an input line after each transition: Changed(value), the line's
+// new value (VT_BOOL). The sink knows the line by the point it advised.
 extern const IID DIID_IQorInputLineEvents;
 constexpr DISPID kInputLineChanged = 1;

@@ -40,11 +40,11 @@ private:
 HRESULT ccInputLineEventsPoint::Advise(IUnknown* sink, DWORD* cookie)
 {
     std::lock_guard<std::recursive_mutex> guard(owner()->lock_);
-    HRESULT hr = ccFreeThreadedConnectionPointImpl::Advise(sink, cookie);
+    HRESULT hr = ccConnectionPointImpl::Advise(sink, cookie);
     if (SUCCEEDED(hr) && sinks().count() == 1) {
-        hr = owner()->startWatching();
+        hr = owner()->watch_ ? owner()->startWatching(*owner()->watch_) : CONNECT_E_CANNOTCONNECT;
         if (FAILED(hr)) {
-            (void)ccFreeThreadedConnectionPointImpl::Unadvise(*cookie); // it was just made
+            (void)ccConnectionPointImpl::Unadvise(*cookie); // it was just made
             *cookie = 0;
         }
     }
@@ -54,7 +54,7 @@ HRESULT ccInputLineEventsPoint::Advise(IUnknown* sink, DWORD* cookie)
 HRESULT ccInputLineEventsPoint::Unadvise(DWORD cookie)
 {
     std::lock_guard<std::recursive_mutex> guard(owner()->lock_);
-    const HRESULT hr = ccFreeThreadedConnectionPointImpl::Unadvise(cookie);
+    const HRESULT hr = ccConnectionPointImpl::Unadvise(cookie);
     if (SUCCEEDED(hr) && sinks().count() == 0) owner()->stopWatching();
     return hr;
 }
@@ -77,7 +77,7 @@ void CQorInputLine::FinalRelease()
 {
     {
         std::lock_guard<std::recursive_mutex> guard(lock_);
-        stopWatching();
+        watch_.reset();
     }
     Stop();
     companion_.release();
@@ -85,9 +85,32 @@ void CQorInputLine::FinalRelease()
 
 void CQorInputLine::attach(const ccInputLine& line)
 {
-    number_ = line.lineNumber();
+    watch_ = std::make_unique<Watch>(line);
     line_ = line;
-    for (ccInputLine& watcher : watchers_) watcher = line;
+}
+
+HRESULT CQorInputLine::GetImpl(void** impl)
+{
+    if (!impl) return E_POINTER;
+    *impl = &line_;
+    return S_OK;
+}
+
+HRESULT CQorInputLine::SetImpl(const std::type_info& kind, void* impl)
+{
+    return cc_grabber::setImpl<ccInputLine>(CLSID_QorInputLine7320, kind, impl, [&](const ccInputLine& line) {
+        std::unique_ptr<Watch> watch = std::make_unique<Watch>(line);
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        // The new line is watched before the old one is let go, so that a
+        // line that cannot be watched changes nothing.
+        if (events_.sinks().count() > 0) {
+            const HRESULT hr = startWatching(*watch);
+            if (FAILED(hr)) return hr;
+        }
+        line_ = line;
+        watch_.swap(watch); // the old watch goes once the lock is free
+        return S_OK;
+    });
 }
 
 IConnectionPoint* CQorInputLine::connectionPointAt(size_t i)
@@ -116,7 +139,7 @@ HRESULT CQorInputLine::put_Enabled(VARIANT_BOOL enabled)
     return method(u"put_Enabled", [&] { line_.enable(enabled != VARIANT_FALSE); });
 }
 
-HRESULT CQorInputLine::startWatching()
+HRESULT CQorInputLine::startWatching(Watch& watch)
 {
     return ccComMethod({&CLSID_QorInputLine7320, &IID_IConnectionPoint, u"Advise"}, nullptr, [&]() -> HRESULT {
         const HRESULT started = Start(true);
@@ -124,14 +147,14 @@ HRESULT CQorInputLine::startWatching()
         try {
             const ccPtrHandle<ccCallback1<const void*>> callback(new ccInputLineCallback(this));
             for (int k = 0; k < 2; ++k)
-                handles_[k] = watchers_[k].registerCallback(callback, &kEdgeKinds[k], kLineCallbackKey, kEdgeKinds[k]);
+                watch.handles[k] = watch.lines[k].registerCallback(callback, &kEdgeKinds[k], kLineCallbackKey, kEdgeKinds[k]);
         } catch (...) {
-            stopWatching();
+            watch.stop();
             throw;
         }
-        if (handles_[0].empty() || handles_[1].empty()) {
+        if (watch.handles[0].empty() || watch.handles[1].empty()) {
             // A released line, or one that cannot tell both transitions.
-            stopWatching();
+            watch.stop();
             return CONNECT_E_CANNOTCONNECT;
         }
         return S_OK;
@@ -140,19 +163,17 @@ HRESULT CQorInputLine::startWatching()
 
 void CQorInputLine::stopWatching() noexcept
 {
-    // Each release waits for its dispatcher thread to end.
-    for (ccInputLine::CallbackHandle& handle : handles_) handle = ccInputLine::CallbackHandle();
+    if (watch_) watch_->stop();
 }
 
 void CQorInputLine::transition(uint32_t kind) noexcept
 {
-    VARIANT args[2];
-    args[0].vt = VT_I4;
-    args[0].lVal = static_cast<LONG>(number_);
-    args[1].vt = VT_BOOL;
-    args[1].boolVal = cc_grabber::toVariantBool(kind == 1);
+    // The sink knows the line by the point it advised: the new value is all.
+    VARIANT value;
+    value.vt = VT_BOOL;
+    value.boolVal = cc_grabber::toVariantBool(kind == 1);
     try {
-        (void)PostFire(kInputLineChanged, 2, args, 0, false, false);
+        (void)PostFire(kInputLineChanged, 1, &value, 0, false, false);
     } catch (...) {
         // A transition that cannot be queued is lost; the dispatcher goes on.
     }
@@ -171,9 +192,8 @@ HRESULT CQorInputLine::fire(DISPID eventId, int32_t count, VARIANT* args, uint32
 void CQorInputLine::releaseLines() noexcept
 {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    stopWatching();
+    watch_.reset();
     line_ = ccInputLine();
-    for (ccInputLine& watcher : watchers_) watcher = ccInputLine();
 }
 
 // ---- Output lines ------------------------------------------------------------
@@ -195,6 +215,22 @@ HRESULT CQorOutputLine::FinalConstruct()
 void CQorOutputLine::attach(const ccOutputLine& line)
 {
     line_ = line;
+}
+
+HRESULT CQorOutputLine::GetImpl(void** impl)
+{
+    if (!impl) return E_POINTER;
+    *impl = &line_;
+    return S_OK;
+}
+
+HRESULT CQorOutputLine::SetImpl(const std::type_info& kind, void* impl)
+{
+    return cc_grabber::setImpl<ccOutputLine>(CLSID_QorOutputLine7320, kind, impl, [&](const ccOutputLine& line) {
+        std::lock_guard<std::mutex> guard(lock_);
+        line_ = line;
+        return S_OK;
+    });
 }
 
 HRESULT CQorOutputLine::get_Value(VARIANT_BOOL* value)

@@ -2,6 +2,7 @@
 // the process-wide lists of those collections that the module's end releases.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -29,18 +30,21 @@ protected:
 
 class CQorInputLine;
 
+// The base of the board's input and output line objects.
+template <class T, class Itf, const IID* ItfIid, const CLSID* Clsid>
+using ccQorIOLineQMB = ccStdChangeImpl<T, Itf, ItfIid, Clsid, &LIBID_Qorx7320>;
+
 // The input line's event point: the line's library callbacks are registered
 // exactly while it has sinks.
-class ccInputLineEventsPoint : public ccFreeThreadedConnectionPointImpl<CQorInputLine, &DIID_IQorInputLineEvents> {
+class ccInputLineEventsPoint : public ccConnectionPointImpl<CQorInputLine, &DIID_IQorInputLineEvents> {
 public:
-    using ccFreeThreadedConnectionPointImpl::ccFreeThreadedConnectionPointImpl;
+    using ccConnectionPointImpl::ccConnectionPointImpl;
     HRESULT Advise(IUnknown* sink, DWORD* cookie) override;
     HRESULT Unadvise(DWORD cookie) override;
 };
 
 class CQorInputLine
-    : public ccStdChangeImpl<CQorInputLine, IQorInputLine, &IID_IQorInputLine, &CLSID_QorInputLine7320,
-          &LIBID_Qorx7320>,
+    : public ccQorIOLineQMB<CQorInputLine, IQorInputLine, &IID_IQorInputLine, &CLSID_QorInputLine7320>,
       public ccEventThreadImpl,
       public ccReleasableLines {
 public:
@@ -65,6 +69,11 @@ public:
     void FinalRelease();
     void attach(const ccInputLine& line);
 
+    // The object's ccInputLine, which lives as long as the object; another
+    // one replaces it (its copy), with the sinks' watch moved to it.
+    HRESULT GetImpl(void** impl) override;
+    HRESULT SetImpl(const std::type_info& kind, void* impl) override;
+
     // The change point, then the line's own events.
     IConnectionPoint* connectionPointAt(size_t i);
 
@@ -79,10 +88,23 @@ public:
 private:
     friend class ccInputLineEventsPoint;
     friend class ccInputLineCallback;
+    // The copies of the line the callbacks are registered through (one edge
+    // kind per copy) and their registrations, which stay with the copies
+    // that made them.
+    struct Watch {
+        explicit Watch(const ccInputLine& line) : lines{line, line} {}
+        // Each release waits for its dispatcher thread to end.
+        void stop() noexcept
+        {
+            for (ccInputLine::CallbackHandle& handle : handles) handle = ccInputLine::CallbackHandle();
+        }
+        ccInputLine lines[2];
+        ccInputLine::CallbackHandle handles[2];
+    };
+
     template <class Body> HRESULT method(const OLECHAR* name, Body&& body);
-    // Both edge kinds, each through a line object of its own (one kind per
-    // object). The caller holds lock_.
-    HRESULT startWatching();
+    // Both edge kinds through watch. The caller holds lock_.
+    HRESULT startWatching(Watch& watch);
     void stopWatching() noexcept;
     // On the line's dispatcher thread: kind 1 is a rise, 0 a fall.
     void transition(uint32_t kind) noexcept;
@@ -90,16 +112,13 @@ private:
     // Recursive: a sink's Advise may pump this thread's calls while it waits.
     std::recursive_mutex lock_;
     ccInputLine line_;
-    ccInputLine watchers_[2];
-    ccInputLine::CallbackHandle handles_[2];
-    uint32_t number_ = 0;
+    std::unique_ptr<Watch> watch_; // null: no line to watch
     ccInputLineEventsPoint events_;
     ccDotNetCompanion companion_;
 };
 
 class CQorOutputLine
-    : public ccStdChangeImpl<CQorOutputLine, IQorOutputLine, &IID_IQorOutputLine, &CLSID_QorOutputLine7320,
-          &LIBID_Qorx7320>,
+    : public ccQorIOLineQMB<CQorOutputLine, IQorOutputLine, &IID_IQorOutputLine, &CLSID_QorOutputLine7320>,
       public ccReleasableLines {
 public:
     CC_COM_COMPANION_COUNTING(companion_)
@@ -120,6 +139,10 @@ public:
     HRESULT FinalConstruct();
     void FinalRelease() { companion_.release(); }
     void attach(const ccOutputLine& line);
+    // The object's ccOutputLine, which lives as long as the object; another
+    // one replaces it (its copy).
+    HRESULT GetImpl(void** impl) override;
+    HRESULT SetImpl(const std::type_info& kind, void* impl) override;
 
     HRESULT get_Value(VARIANT_BOOL* value) override;
     HRESULT put_Value(VARIANT_BOOL value) override;

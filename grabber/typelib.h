@@ -11,6 +11,8 @@ extern const plat::com::InterfaceEntry kAcqFifo7320;
 // The collection, the board, the lines and their collections.
 extern const plat::com::InterfaceEntry kFrameGrabber7320s, kFrameGrabber7320, kInputLine, kOutputLine, kInputLines,
     kOutputLines;
+// The input line's events.
+extern const plat::com::InterfaceEntry kInputLineEvents;
 // The FIFO's property interfaces, in the order the FIFO answers them.
 extern const plat::com::InterfaceEntry kAcqBrightness, kAcqContrast, kAcqBrightnessMultiChannel,
     kAcqContrastMultiChannel, kAcqSync, kAcqLight, kAcqTrigger, kAcqHorizontalAdjustment, kAcqChargeTransferInterval,

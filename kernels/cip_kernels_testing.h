@@ -1,7 +1,7 @@
 // Test seam, not for callers: how many calls the SSE2 and AVX2 kernels of this folder
 // have served (rather than declined), so that tests see which path ran. The
-// path itself follows the effective processor description
-// (csys_overrideCpuInfo).
+// path itself follows the effective processor description and its AVX2
+// answer (csys_overrideCpuInfo).
 #pragma once
 #include <cstdint>
 

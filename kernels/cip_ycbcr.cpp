@@ -90,7 +90,8 @@ csysStatus chooseFast(int64_t pels, Row* row, Row fast, Row wide)
     if (status < 0 || !(features & csysCpuSse2))
         return status;
     *row = fast;
-    if (wide && (features & csysCpuAvx2)) {
+    bool avx2 = false;
+    if (wide && csys_cpuHasAvx2(&avx2) >= 0 && avx2) { // detected above: cannot fail
         *row = wide;
         cip_simd::servedWide();
     }

@@ -82,9 +82,9 @@ void addOwned(ThreadState* state, KernelObject* mutex);
 // Abandons the thread's mutexes and signals its thread object.
 void finishThread(ThreadState* state, uint32_t exitCode);
 
-// Waits as waitForAny; with watchQueue set, a message in the caller's queue
-// also ends the wait, with index count.
-WaitResult wait(const Handle* objects, uint32_t count, uint32_t milliseconds, bool watchQueue);
+// Waits as waitForAny, or as waitForAll when all is set; with watchQueue
+// set, a message in the caller's queue also ends the wait, with index count.
+WaitResult wait(const Handle* objects, uint32_t count, uint32_t milliseconds, bool all, bool watchQueue);
 
 } // namespace detail
 } // namespace plat

@@ -94,41 +94,101 @@ namespace {
 
 enum class Take { Taken, NotYet, Refused };
 
-// Under the dispatcher lock: takes the object when it is signalled.
-Take tryTake(KernelObject* object, ThreadState* caller, bool* abandoned)
+// Under the dispatcher lock: whether the caller could take the object now.
+Take canTake(const KernelObject* object, const ThreadState* caller)
 {
     switch (object->kind) {
     case Kind::Mutex:
-        if (object->owner == 0) {
-            detail::addOwned(caller, object); // may throw: before any change
-            object->owner = caller->id;
-            object->recursion = 1;
-            *abandoned = object->abandoned;
-            object->abandoned = false;
+        if (object->owner == 0)
             return Take::Taken;
-        }
         if (object->owner != caller->id)
             return Take::NotYet;
         // The owner would otherwise wait for itself.
-        if (object->recursion == 0xFFFFFFFFu)
-            return Take::Refused;
-        ++object->recursion;
-        return Take::Taken;
+        return object->recursion == 0xFFFFFFFFu ? Take::Refused : Take::Taken;
     case Kind::Event:
-        if (!object->signalled)
-            return Take::NotYet;
-        if (!object->manualReset)
-            object->signalled = false;
-        return Take::Taken;
-    case Kind::Semaphore:
-        if (object->count == 0)
-            return Take::NotYet;
-        --object->count;
-        return Take::Taken;
     case Kind::Thread:
         return object->signalled ? Take::Taken : Take::NotYet;
+    case Kind::Semaphore:
+        return object->count > 0 ? Take::Taken : Take::NotYet;
     }
     return Take::Refused;
+}
+
+// Under the dispatcher lock: takes an object that canTake allows. Only a
+// mutex new to the caller's list may throw, before any change.
+void take(KernelObject* object, ThreadState* caller, bool* abandoned)
+{
+    *abandoned = false;
+    switch (object->kind) {
+    case Kind::Mutex:
+        if (object->owner == caller->id) {
+            ++object->recursion;
+            return;
+        }
+        detail::addOwned(caller, object);
+        object->owner = caller->id;
+        object->recursion = 1;
+        *abandoned = object->abandoned;
+        object->abandoned = false;
+        return;
+    case Kind::Event:
+        if (!object->manualReset)
+            object->signalled = false;
+        return;
+    case Kind::Semaphore:
+        --object->count;
+        return;
+    case Kind::Thread:
+        return;
+    }
+}
+
+// Under the dispatcher lock: takes the first object that can be taken
+// (Signalled or Abandoned with its index; a refusal fails the wait); false
+// when none can be yet.
+bool takeAny(const Handle* objects, uint32_t count, ThreadState* caller, WaitResult* result)
+{
+    for (uint32_t i = 0; i < count; ++i) {
+        const Take state = canTake(objects[i], caller);
+        if (state == Take::NotYet)
+            continue;
+        *result = {WaitStatus::Failed, 0};
+        if (state == Take::Taken) {
+            bool abandoned = false;
+            take(objects[i], caller, &abandoned);
+            *result = {abandoned ? WaitStatus::Abandoned : WaitStatus::Signalled, i};
+        }
+        return true;
+    }
+    return false;
+}
+
+// Under the dispatcher lock: every object at once (Signalled with index 0,
+// or Abandoned with the lowest abandoned mutex's index), or none of them.
+bool takeAll(const Handle* objects, uint32_t count, ThreadState* caller, WaitResult* result)
+{
+    bool ready = true;
+    uint32_t mutexes = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const Take state = canTake(objects[i], caller);
+        if (state == Take::Refused) {
+            *result = {WaitStatus::Failed, 0};
+            return true;
+        }
+        ready = ready && state == Take::Taken;
+        mutexes += objects[i]->kind == Kind::Mutex ? 1 : 0;
+    }
+    if (!ready)
+        return false;
+    caller->owned.reserve(caller->owned.size() + mutexes); // may throw: before any change
+    *result = {WaitStatus::Signalled, 0};
+    for (uint32_t i = count; i-- > 0;) {
+        bool abandoned = false;
+        take(objects[i], caller, &abandoned);
+        if (abandoned)
+            *result = {WaitStatus::Abandoned, i};
+    }
+    return true;
 }
 
 WaitResult failed() { return {WaitStatus::Failed, 0}; }
@@ -158,7 +218,7 @@ Handle openOrCreate(KernelObject* made, const std::wstring& name, ThreadState* o
         entered = true;
         bool abandoned = false;
         if (owner != nullptr)
-            tryTake(made, owner, &abandoned);
+            take(made, owner, &abandoned);
     } catch (const std::bad_alloc&) {
         if (entered)
             table.erase(name);
@@ -190,7 +250,7 @@ Handle createMutex(bool initiallyOwned)
         std::lock_guard<std::mutex> guard(dispatcherLock());
         bool abandoned = false;
         try {
-            tryTake(object, caller, &abandoned);
+            take(object, caller, &abandoned);
         } catch (const std::bad_alloc&) {
             delete object;
             return nullptr;
@@ -326,13 +386,17 @@ bool releaseSemaphore(Handle semaphore, int32_t count, int32_t* previousCount)
     return true;
 }
 
-WaitResult detail::wait(const Handle* objects, uint32_t count, uint32_t milliseconds, bool watchQueue)
+WaitResult detail::wait(const Handle* objects, uint32_t count, uint32_t milliseconds, bool all, bool watchQueue)
 {
-    if ((objects == nullptr && count > 0) || (count == 0 && !watchQueue) || count > kMaxWaitObjects)
+    if ((objects == nullptr && count > 0) || (count == 0 && (all || !watchQueue)) || count > kMaxWaitObjects)
         return failed();
     for (uint32_t i = 0; i < count; ++i) {
         if (objects[i] == nullptr)
             return failed();
+        // Taking all at once cannot take one object twice.
+        for (uint32_t j = 0; all && j < i; ++j)
+            if (objects[j] == objects[i])
+                return failed();
     }
     ThreadState* caller = detail::threadState();
     if (caller == nullptr)
@@ -348,15 +412,7 @@ WaitResult detail::wait(const Handle* objects, uint32_t count, uint32_t millisec
     WaitResult result = failed();
     try {
         for (;;) {
-            bool done = false;
-            for (uint32_t i = 0; i < count && !done; ++i) {
-                bool abandoned = false;
-                Take take = tryTake(objects[i], caller, &abandoned);
-                if (take == Take::Taken)
-                    result = {abandoned ? WaitStatus::Abandoned : WaitStatus::Signalled, i};
-                done = take != Take::NotYet; // a refusal leaves result Failed
-            }
-            if (done)
+            if (all ? takeAll(objects, count, caller, &result) : takeAny(objects, count, caller, &result))
                 break;
             if (watchQueue && !caller->messages.empty()) {
                 result = {WaitStatus::Signalled, count};
@@ -396,7 +452,12 @@ WaitResult detail::wait(const Handle* objects, uint32_t count, uint32_t millisec
 
 WaitResult waitForAny(const Handle* objects, uint32_t count, uint32_t milliseconds)
 {
-    return detail::wait(objects, count, milliseconds, false);
+    return detail::wait(objects, count, milliseconds, false, false);
+}
+
+WaitResult waitForAll(const Handle* objects, uint32_t count, uint32_t milliseconds)
+{
+    return detail::wait(objects, count, milliseconds, true, false);
 }
 
 WaitResult waitFor(Handle object, uint32_t milliseconds) { return waitForAny(&object, 1, milliseconds); }

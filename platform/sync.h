@@ -63,6 +63,11 @@ constexpr uint32_t kMaxWaitObjects = 64;
 // the lowest index wins. kInfiniteWait waits without limit, 0 only looks.
 // Null handles, no handles or more than kMaxWaitObjects fail.
 WaitResult waitForAny(const Handle* objects, uint32_t count, uint32_t milliseconds);
+// Waits until all the objects are signalled at the same moment and takes them
+// together: none is taken while another is not ready. Signalled with index 0,
+// or Abandoned with the index of the lowest abandoned mutex among them. The
+// same object given twice fails, as do the arguments waitForAny refuses.
+WaitResult waitForAll(const Handle* objects, uint32_t count, uint32_t milliseconds);
 WaitResult waitFor(Handle object, uint32_t milliseconds);
 
 // A recursive lock for short sections, not waitable with the functions

@@ -1,17 +1,23 @@
 #include "platform/thread.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <condition_variable>
 #include <mutex>
 #include <new>
 #include <unordered_map>
 
+#include "platform/event_log.h"
 #include "platform/kernel_internal.h"
+#include "platform/text.h"
+#include "platform/thread_testing.h"
 
 namespace plat {
 
@@ -115,6 +121,49 @@ uint32_t tlsGeneration(uint32_t key)
     return key < kMaxTlsSlots ? gTlsGeneration[key].load(std::memory_order_acquire) : 0;
 }
 
+// ---- Priorities as nice values
+
+int setNiceBySystem(uint32_t threadId, int nice)
+{
+    return setpriority(PRIO_PROCESS, static_cast<id_t>(threadId), nice) == 0 ? 0 : errno;
+}
+
+std::atomic<ThreadNiceSetter> gNiceSetter{&setNiceBySystem};
+
+int niceOfThread(uint32_t threadId, int fallback)
+{
+    errno = 0; // -1 is a nice value too
+    const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(threadId));
+    return errno == 0 ? nice : fallback;
+}
+
+// What normal priority stands for: read once, before this layer has changed
+// any thread's nice value.
+int processNice()
+{
+    static const int nice = niceOfThread(static_cast<uint32_t>(getpid()), 0);
+    return nice;
+}
+
+int niceOfPriority(int32_t priority)
+{
+    return std::clamp(processNice() - 5 * std::clamp(priority, -15, 15), -20, 19);
+}
+
+// A thread that has just ended (ESRCH) is no refusal. Reported once: a
+// process without the right keeps meeting it.
+void reportRefusal(int error, uint32_t threadId, int nice)
+{
+    static std::atomic<bool> reported{false};
+    if (error == 0 || error == ESRCH || reported.exchange(true))
+        return;
+    const char* reason = strerrordesc_np(error);
+    reportEvent(L"Qoralt", L"Can't set a thread's priority: nice value " + std::to_wstring(nice) + L" for thread " +
+                               std::to_wstring(threadId) + L" refused (" +
+                               (reason ? wideFromUtf8(reason) : L"error " + std::to_wstring(error)) +
+                               L"); priorities the system refuses are recorded only");
+}
+
 struct StartBlock {
     ThreadFunction function;
     void* argument;
@@ -138,6 +187,11 @@ void* threadStart(void* parameter)
         if (state != nullptr)
             state->self = object; // the thread's own reference
     }
+    // At normal priority whatever the creator's, before the creator can set another.
+    const uint32_t self = currentThreadId();
+    const int normal = niceOfPriority(0);
+    if (niceOfThread(self, normal) != normal)
+        reportRefusal(gNiceSetter.load()(self, normal), self, normal);
     {
         std::lock_guard<std::mutex> guard(start->lock);
         start->started = true;
@@ -287,8 +341,20 @@ bool setThreadPriority(Handle thread, int32_t priority)
     KernelObject* object = threadObject(thread);
     if (object == nullptr)
         return false;
-    std::lock_guard<std::mutex> guard(dispatcherLock());
-    object->priority = priority;
+    const int nice = niceOfPriority(priority);
+    uint32_t threadId = 0;
+    int refused = 0;
+    {
+        std::lock_guard<std::mutex> guard(dispatcherLock());
+        object->priority = priority;
+        // Not yet signalled, the thread has not finished, so its id is still
+        // its own while the lock is held.
+        if (!object->signalled && object->threadId != 0) {
+            threadId = object->threadId;
+            refused = gNiceSetter.load()(threadId, nice);
+        }
+    }
+    reportRefusal(refused, threadId, nice);
     return true;
 }
 
@@ -362,7 +428,12 @@ bool peekThreadMessage(ThreadMessage* message, bool remove, uint32_t first, uint
 
 WaitResult waitForAnyOrMessage(const Handle* objects, uint32_t count, uint32_t milliseconds)
 {
-    return detail::wait(objects, count, milliseconds, true);
+    return detail::wait(objects, count, milliseconds, false, true);
+}
+
+WaitResult waitForAllOrMessage(const Handle* objects, uint32_t count, uint32_t milliseconds)
+{
+    return detail::wait(objects, count, milliseconds, true, true);
 }
 
 bool addThreadExitCallback(ThreadExitCallback callback, int32_t order)
@@ -386,6 +457,8 @@ bool addThreadExitCallback(ThreadExitCallback callback, int32_t order)
     ++gExitCallbackCount;
     return true;
 }
+
+void setThreadNiceSetter(ThreadNiceSetter setter) { gNiceSetter.store(setter ? setter : &setNiceBySystem); }
 
 bool touchThread() { return detail::threadState() != nullptr; }
 

@@ -37,7 +37,15 @@ Handle currentThreadHandle();
 
 uint32_t threadIdOf(Handle thread); // 0 when the handle is not a thread
 
-// Priorities are recorded for the thread object; the scheduler is not asked.
+// Priorities (idle -15, lowest -2 .. highest 2, time-critical 15) are
+// recorded for the thread object and applied to a running thread as its own
+// nice value: the process's nice value (its main thread's when priorities are
+// first applied) plus 5 per step down, within the system's range -20..19, so
+// idle and below give 19 and time-critical and above -20. A thread starts at
+// normal priority (0). Where the system refuses (raising beyond what the
+// process may), the priority stays recorded, the get call answers it, and the
+// first refusal of the process goes to the event log. False only for a
+// handle that is not a thread.
 bool setThreadPriority(Handle thread, int32_t priority);
 bool getThreadPriority(Handle thread, int32_t* priority);
 
@@ -72,6 +80,9 @@ bool peekThreadMessage(ThreadMessage* message, bool remove, uint32_t first, uint
 // message: then Signalled with index count, and the message stays queued.
 // count may be 0 (objects may then be null).
 WaitResult waitForAnyOrMessage(const Handle* objects, uint32_t count, uint32_t milliseconds);
+// As waitForAll, but also ends when the calling thread's queue holds a
+// message: then Signalled with index count, nothing taken.
+WaitResult waitForAllOrMessage(const Handle* objects, uint32_t count, uint32_t milliseconds);
 
 // Orders of the exit callbacks in use: the class library's per-thread exit
 // handlers run before the system layer detaches the thread.

@@ -18,7 +18,7 @@ namespace {
 
 std::atomic<bool> gShuttingDown{false};
 
-// The recorded priorities that the levels 0..6 stand for.
+// The platform priorities that the levels 0..6 stand for.
 constexpr int32_t kPriorities[7] = {-15, -2, -1, 0, 1, 2, 15};
 
 int32_t levelOfPriority(int32_t priority)

@@ -22,6 +22,8 @@ csysCpuInfo gDetected;  // under recordLock
 csysCpuInfo gEffective; // under recordLock
 // Class in the high word, features in the low: read by every copy call.
 std::atomic<uint64_t> gDispatch{0};
+bool gDetectedAvx2 = false;            // under recordLock
+std::atomic<bool> gEffectiveAvx2{false}; // read by the kernels
 uint64_t gLastLevelCache = 0; // under recordLock
 int32_t gCpuOnce = 0;
 
@@ -45,11 +47,12 @@ void setInitial(csysOsVersion* v)
 }
 
 // Caller holds recordLock.
-void publishEffective(const csysCpuInfo& info)
+void publishEffective(const csysCpuInfo& info, bool avx2)
 {
     gEffective = info;
     gDispatch.store((static_cast<uint64_t>(static_cast<uint32_t>(info.cpuClass)) << 32) | info.features,
                     std::memory_order_release);
+    gEffectiveAvx2.store(avx2 && info.cpuClass == 1 && (info.features & csysCpuSse2), std::memory_order_release);
 }
 
 int32_t clampToInt32(uint32_t value)
@@ -94,7 +97,7 @@ void copyVendor(const plat::CpuidRegisters& leaf0, void* vendor)
 
 // Pins the calling thread to the processor reporting the highest basic leaf,
 // reads the identification there and puts the thread's own affinity back.
-void identifyProcessor(csysCpuInfo* r, bool sseOff, bool sse2Off, bool avxOff)
+void identifyProcessor(csysCpuInfo* r, bool* avx2, bool sseOff, bool sse2Off, bool avxOff)
 {
     plat::ThreadAffinity saved;
     bool haveSaved = plat::getThreadAffinity(&saved);
@@ -128,11 +131,10 @@ void identifyProcessor(csysCpuInfo* r, bool sseOff, bool sse2Off, bool avxOff)
         features |= csysCpuSse;
     if ((leaf1.edx & (1u << 26)) && !sse2Off)
         features |= csysCpuSse2;
-    // AVX2 (leaf 7) needs AVX (leaf 1) and the system saving the YMM registers.
-    if ((features & csysCpuSse2) && !avxOff && maxLeaf >= 7 && (leaf1.ecx & (1u << 28)) &&
-        (plat::cpuid(7, 0).ebx & (1u << 5)))
-        features |= csysCpuAvx2;
     r->features = features;
+    // AVX2 (leaf 7) needs AVX (leaf 1) and the system saving the YMM registers.
+    *avx2 = (features & csysCpuSse2) && !avxOff && maxLeaf >= 7 && (leaf1.ecx & (1u << 28)) &&
+            (plat::cpuid(7, 0).ebx & (1u << 5));
 
     r->coreLayout = 0x101;
     r->packageCount = r->processorCount;
@@ -199,10 +201,13 @@ uint64_t lastLevelOfList(uint32_t leaf)
     return bytes;
 }
 
+csysStatus detect(csysCpuInfo* info, bool* avx2);
+
 csysStatus detectOnce(void*)
 {
     csysCpuInfo info;
-    csysStatus st = csys_detectCpuInfo(&info);
+    bool avx2 = false;
+    csysStatus st = detect(&info, &avx2);
     if (st < 0)
         return st;
     uint64_t cache = 0;
@@ -211,8 +216,9 @@ csysStatus detectOnce(void*)
         return st;
     std::lock_guard<std::mutex> hold(recordLock());
     gDetected = info;
+    gDetectedAvx2 = avx2;
     gLastLevelCache = cache;
-    publishEffective(info);
+    publishEffective(info, avx2);
     return csysOk;
 }
 
@@ -286,10 +292,10 @@ csysStatus csys_getOsVersion(csysOsVersion* version)
     return copyOnceMade(version, &readOsOnce, &gOsOnce, gOsVersion);
 }
 
-csysStatus csys_detectCpuInfo(csysCpuInfo* info)
+namespace {
+
+csysStatus detect(csysCpuInfo* info, bool* avx2)
 {
-    if (!info)
-        return csysErrNullArg;
     csysCpuInfo r;
     setInitial(&r);
 
@@ -320,10 +326,28 @@ csysStatus csys_detectCpuInfo(csysCpuInfo* info)
     }
     r.stage = 2;
 
-    identifyProcessor(&r, sseOff, sse2Off, !sys.avxAvailable);
+    identifyProcessor(&r, avx2, sseOff, sse2Off, !sys.avxAvailable);
     r.generation = generationOf(r.family);
     *info = r;
     return csysOk;
+}
+
+} // namespace
+
+csysStatus csys_detectCpuInfo(csysCpuInfo* info)
+{
+    if (!info)
+        return csysErrNullArg;
+    bool avx2 = false;
+    return detect(info, &avx2);
+}
+
+csysStatus csys_detectCpuAvx2(bool* avx2)
+{
+    if (!avx2)
+        return csysErrNullArg;
+    csysCpuInfo info;
+    return detect(&info, avx2);
 }
 
 csysStatus csys_detectLastLevelCache(uint64_t* bytes)
@@ -365,11 +389,11 @@ csysStatus csys_resetCpuInfo()
 {
     std::lock_guard<std::mutex> hold(recordLock());
     if (gDetected.stage != 0) // detected; before that both copies are unset
-        publishEffective(gDetected);
+        publishEffective(gDetected, gDetectedAvx2);
     return csysOk;
 }
 
-csysStatus csys_overrideCpuInfo(const csysCpuInfo* info)
+csysStatus csys_overrideCpuInfo(const csysCpuInfo* info, bool avx2)
 {
     if (!info)
         return csysErrNullArg;
@@ -378,7 +402,7 @@ csysStatus csys_overrideCpuInfo(const csysCpuInfo* info)
     if (st < 0)
         return st;
     std::lock_guard<std::mutex> hold(recordLock());
-    publishEffective(*info);
+    publishEffective(*info, avx2);
     return csysOk;
 }
 
@@ -392,5 +416,16 @@ csysStatus csys_cpuDispatchInfo(int32_t* cpuClass, uint32_t* features)
     uint64_t word = gDispatch.load(std::memory_order_acquire);
     *cpuClass = static_cast<int32_t>(static_cast<uint32_t>(word >> 32));
     *features = static_cast<uint32_t>(word);
+    return csysOk;
+}
+
+csysStatus csys_cpuHasAvx2(bool* avx2)
+{
+    if (!avx2)
+        return csysErrNullArg;
+    csysStatus st = csys_once(&detectOnce, nullptr, &gCpuOnce);
+    if (st < 0)
+        return st;
+    *avx2 = gEffectiveAvx2.load(std::memory_order_acquire);
     return csysOk;
 }

@@ -13,9 +13,6 @@ enum : uint32_t {
     csysCpuMmx = 1,
     csysCpuSse = 2,
     csysCpuSse2 = 8,
-    // Beyond the description's historical bits: AVX2, where the processor has
-    // it and the system saves its registers.
-    csysCpuAvx2 = 0x100,
 };
 
 struct csysCpuInfo {
@@ -23,7 +20,7 @@ struct csysCpuInfo {
     int32_t generation;      // 1..4 for families 4, 5, 6, 15; else 0
     int32_t family;          // -1 until known
     int32_t revision;        // as the system reports it; -1 until known
-    uint32_t features;       // csysCpuMmx | csysCpuSse | csysCpuSse2 | csysCpuAvx2
+    uint32_t features;       // csysCpuMmx | csysCpuSse | csysCpuSse2; no other bit
     int32_t stage;           // 2 once detection has reached the processor
     int32_t processorCount;  // 1 until known
     uint32_t activeMask;     // processors 0..31; 1 until known
@@ -55,9 +52,17 @@ struct csysOsVersion {
 // system refuses the query.
 [[nodiscard]] csysStatus csys_getOsVersion(csysOsVersion* version);
 
+// Whether kernels may take their AVX2 twins: the processor has AVX2 (leaf 7)
+// and AVX (leaf 1), the system saves the YMM registers, and the effective
+// description is of an x86 with SSE2. Kept apart from the description, whose
+// features word has no bit for it; detected with it, once per process.
+[[nodiscard]] csysStatus csys_cpuHasAvx2(bool* avx2);
+
 // One detection and one version reading, uncached; the functions above run
 // them under the once-initialisation.
 [[nodiscard]] csysStatus csys_detectCpuInfo(csysCpuInfo* info);
+// The same detection, answering what csys_cpuHasAvx2 would after it.
+[[nodiscard]] csysStatus csys_detectCpuAvx2(bool* avx2);
 // OS codes: 1 Win32s; 2 the 9x line with minor 0, 3 with another minor;
 // 5 NT 4; 6 NT 5.0 and 5.2; 7 NT 5.1; 8 NT 6.x; 0 anything else.
 [[nodiscard]] csysStatus csys_readOsVersion(csysOsVersion* version);

@@ -271,7 +271,7 @@ void CoUninitialize()
     state->sta = false;
 }
 
-HRESULT CoWaitForMultipleHandles(DWORD, DWORD milliseconds, ULONG count, const plat::Handle* handles, DWORD* index)
+HRESULT CoWaitForMultipleHandles(DWORD flags, DWORD milliseconds, ULONG count, const plat::Handle* handles, DWORD* index)
 {
     if (count == 0 || handles == nullptr || index == nullptr)
         return E_INVALIDARG;
@@ -279,14 +279,16 @@ HRESULT CoWaitForMultipleHandles(DWORD, DWORD milliseconds, ULONG count, const p
     const bool forever = milliseconds == INFINITE;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : milliseconds);
     const bool pump = plat::com::detail::currentSta() != nullptr;
+    const bool all = (flags & COWAIT_WAITALL) != 0;
     for (;;) {
         DWORD remaining = INFINITE;
         if (!forever) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
             remaining = left > 0 ? static_cast<DWORD>(left) : 0;
         }
-        const plat::WaitResult result = pump ? plat::waitForAnyOrMessage(handles, count, remaining)
-                                              : plat::waitForAny(handles, count, remaining);
+        const auto wait = pump ? (all ? plat::waitForAllOrMessage : plat::waitForAnyOrMessage)
+                               : (all ? plat::waitForAll : plat::waitForAny);
+        const plat::WaitResult result = wait(handles, count, remaining);
         switch (result.status) {
         case plat::WaitStatus::Signalled:
             if (result.index < count) {

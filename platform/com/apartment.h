@@ -17,9 +17,14 @@ HRESULT CoInitializeEx(void* reserved, DWORD coInit);
 // One call less; the last one leaves the apartment. Extra calls do nothing.
 void CoUninitialize();
 
+// Flags of CoWaitForMultipleHandles: wait for every handle, not for one.
+constexpr DWORD COWAIT_WAITALL = 0x1;
+
 // Waits for one of the handles: S_OK with its index (WAIT_ABANDONED_0 plus
 // the index for an abandoned mutex), RPC_S_CALLPENDING when the time-out
-// passes, E_INVALIDARG for no handles, a null handle or index. In an STA the
+// passes, E_INVALIDARG for no handles, a null handle or index. With
+// COWAIT_WAITALL it waits until all are signalled and takes them together
+// (S_OK with index 0; the same handle twice is E_INVALIDARG). In an STA the
 // thread's messages are dispatched meanwhile; the time-out counts from the
 // call, whatever was dispatched.
 HRESULT CoWaitForMultipleHandles(DWORD flags, DWORD milliseconds, ULONG count, const plat::Handle* handles,

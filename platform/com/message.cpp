@@ -112,11 +112,10 @@ LRESULT DispatchMessageW(const MSG* message)
     return procedure(message->hwnd, message->message, message->wParam, message->lParam);
 }
 
-DWORD MsgWaitForMultipleObjectsEx(DWORD count, const plat::Handle* objects, DWORD milliseconds, DWORD, DWORD)
+namespace {
+
+DWORD waitCode(plat::WaitResult result)
 {
-    if (count > 0 && objects == nullptr)
-        return WAIT_FAILED;
-    const plat::WaitResult result = plat::waitForAnyOrMessage(objects, count, milliseconds);
     switch (result.status) {
     case plat::WaitStatus::Signalled:
         return WAIT_OBJECT_0 + result.index;
@@ -128,6 +127,21 @@ DWORD MsgWaitForMultipleObjectsEx(DWORD count, const plat::Handle* objects, DWOR
         break;
     }
     return WAIT_FAILED;
+}
+
+} // namespace
+
+DWORD MsgWaitForMultipleObjectsEx(DWORD count, const plat::Handle* objects, DWORD milliseconds, DWORD, DWORD flags)
+{
+    if (count > 0 && objects == nullptr)
+        return WAIT_FAILED;
+    const auto wait = (flags & MWMO_WAITALL) != 0 ? plat::waitForAllOrMessage : plat::waitForAnyOrMessage;
+    return waitCode(wait(objects, count, milliseconds));
+}
+
+DWORD WaitForMultipleObjects(DWORD count, const plat::Handle* objects, BOOL waitAll, DWORD milliseconds)
+{
+    return waitCode((waitAll ? plat::waitForAll : plat::waitForAny)(objects, count, milliseconds));
 }
 
 UINT RegisterWindowMessageW(const wchar_t* name)

@@ -43,6 +43,7 @@ constexpr int32_t GWLP_WNDPROC = -4;
 constexpr int32_t GWLP_USERDATA = -21;
 
 constexpr DWORD QS_ALLEVENTS = 0x04BF;
+constexpr DWORD MWMO_WAITALL = 0x1;
 constexpr DWORD INFINITE = 0xFFFFFFFFu;
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_ABANDONED_0 = 0x80;
@@ -73,9 +74,14 @@ LRESULT DispatchMessageW(const MSG* message);
 
 // WAIT_OBJECT_0 + i when object i is signalled, WAIT_OBJECT_0 + count when
 // the calling thread's queue holds a message, WAIT_ABANDONED_0 + i,
-// WAIT_TIMEOUT or WAIT_FAILED. Any wake mask counts as every message.
+// WAIT_TIMEOUT or WAIT_FAILED. Any wake mask counts as every message. With
+// MWMO_WAITALL in flags the objects end the wait only all together
+// (WAIT_OBJECT_0, see plat::waitForAll); a message still ends it alone.
 DWORD MsgWaitForMultipleObjectsEx(DWORD count, const plat::Handle* objects, DWORD milliseconds, DWORD wakeMask,
                                   DWORD flags);
+
+// The same wait without the queue: for one object, or with waitAll for all.
+DWORD WaitForMultipleObjects(DWORD count, const plat::Handle* objects, BOOL waitAll, DWORD milliseconds);
 
 // A number from 0xC000 up, the same for the same name (case ignored) for the
 // life of the process; 0 for a null or empty name or when the numbers run out.

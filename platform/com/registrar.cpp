@@ -1,10 +1,14 @@
 #include "platform/com/registrar.h"
 
 #include <cstring>
+#include <cwchar>
 #include <mutex>
 #include <new>
 #include <set>
 
+#include "platform/com/bstr.h"
+#include "platform/com/classes.h"
+#include "platform/com/typeinfo.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -335,4 +339,159 @@ HRESULT runRegistryScript(const RegistryScript& script, const std::vector<Regist
         }
     }
     return S_OK;
+}
+
+namespace {
+
+std::wstring guidText(REFGUID guid)
+{
+    OLECHAR buffer[40] = {};
+    const int units = StringFromGUID2(guid, buffer, 40);
+    return plat::wideFromUtf16(buffer, units > 0 ? units - 1 : 0);
+}
+
+std::wstring hexText(uint32_t number)
+{
+    wchar_t buffer[12];
+    std::swprintf(buffer, 12, L"%x", number);
+    return buffer;
+}
+
+// The text as a script writes it, whatever "%" it holds.
+std::wstring literal(const std::wstring& text)
+{
+    std::wstring out;
+    for (wchar_t c : text) {
+        out += c;
+        if (c == L'%') out += c;
+    }
+    return out;
+}
+
+// The text of a string value below key; empty when there is none.
+std::wstring textValue(HKEY key, const wchar_t* subKey, const wchar_t* name)
+{
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(key, subKey, 0, KEY_READ, &opened) != ERROR_SUCCESS) return L"";
+    DWORD type = 0, size = 0;
+    std::wstring text;
+    if (RegQueryValueExW(opened, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_SZ) {
+        std::vector<uint8_t> bytes(size);
+        if (RegQueryValueExW(opened, name, nullptr, &type, bytes.data(), &size) != ERROR_SUCCESS
+            || !plat::wideFromUtf16Bytes(bytes, &text))
+            text.clear();
+    }
+    (void)RegCloseKey(opened); // just opened
+    return text;
+}
+
+// Whether this library version may have the interface's key: none is there
+// yet, or it already names this library and version.
+bool interfaceKeyIsOurs(const std::wstring& iid, const std::wstring& libid, const std::wstring& version)
+{
+    const std::wstring path = L"Interface\\" + iid;
+    HKEY key = nullptr;
+    const LSTATUS error = RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key);
+    if (error != ERROR_SUCCESS) return error == ERROR_FILE_NOT_FOUND;
+    const bool ours = plat::foldCase(textValue(key, L"TypeLib", nullptr)) == plat::foldCase(libid)
+                      && textValue(key, L"TypeLib", L"Version") == version;
+    (void)RegCloseKey(key); // just opened
+    return ours;
+}
+
+RegistryScriptKey scriptKey(const std::wstring& name, RegistryMark mark, const std::wstring* defaultValue,
+                            std::vector<RegistryScriptKey> keys = {}, std::vector<RegistryScriptValue> values = {})
+{
+    return {literal(name), mark, defaultValue != nullptr, defaultValue ? literal(*defaultValue) : L"",
+            std::move(values), std::move(keys)};
+}
+
+// The id and name of a type a library describes.
+HRESULT idAndName(ITypeInfo* info, std::wstring* id, std::wstring* name)
+{
+    TYPEATTR* attr = nullptr;
+    HRESULT hr = info->GetTypeAttr(&attr);
+    if (FAILED(hr)) return hr;
+    *id = guidText(attr->guid);
+    info->ReleaseTypeAttr(attr);
+    BSTR text = nullptr;
+    if (FAILED(hr = info->GetDocumentation(MEMBERID_NIL, &text, nullptr, nullptr, nullptr))) return hr;
+    *name = plat::com::wideFromBstr(text);
+    SysFreeString(text);
+    return S_OK;
+}
+
+// The keys of a library version (by default the library's own), found from
+// the library itself: everything is asked before anything is written.
+HRESULT typeLibraryScript(ITypeLib* lib, const std::wstring& fullPath, const WORD* majorMinor,
+                          RegistryScript* script)
+{
+    TLIBATTR* attr = nullptr;
+    HRESULT hr = lib->GetLibAttr(&attr);
+    if (FAILED(hr)) return hr;
+    const std::wstring libid = guidText(attr->guid);
+    const std::wstring version = majorMinor ? hexText(majorMinor[0]) + L"." + hexText(majorMinor[1])
+                                            : hexText(attr->wMajorVerNum) + L"." + hexText(attr->wMinorVerNum);
+    const std::wstring flags = hexText(attr->wLibFlags);
+    const std::wstring lcid = hexText(attr->lcid);
+    lib->ReleaseTLibAttr(attr);
+    BSTR name = nullptr;
+    if (FAILED(hr = lib->GetDocumentation(-1, &name, nullptr, nullptr, nullptr))) return hr;
+    const std::wstring libraryName = plat::com::wideFromBstr(name);
+    SysFreeString(name);
+
+    std::vector<RegistryScriptKey> interfaces;
+    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+        TYPEKIND kind = TKIND_DISPATCH;
+        if (FAILED(hr = lib->GetTypeInfoType(i, &kind))) return hr;
+        if (kind != TKIND_DISPATCH) continue;
+        ITypeInfo* info = nullptr;
+        if (FAILED(hr = lib->GetTypeInfo(i, &info))) return hr;
+        std::wstring iid, interfaceName;
+        hr = idAndName(info, &iid, &interfaceName);
+        info->Release();
+        if (FAILED(hr)) return hr;
+        if (interfaceKeyIsOurs(iid, libid, version))
+            interfaces.push_back(scriptKey(iid, RegistryMark::remove, &interfaceName,
+                                           {scriptKey(L"TypeLib", RegistryMark::none, &libid, {},
+                                                      {{L"Version", false, version, 0}})}));
+    }
+
+    RegistryScriptKey platformKey = scriptKey(L"linux64", RegistryMark::none, &fullPath);
+    RegistryScriptKey versionKey = scriptKey(
+        version, RegistryMark::remove, &libraryName,
+        {scriptKey(L"FLAGS", RegistryMark::none, &flags), scriptKey(lcid, RegistryMark::none, nullptr, {platformKey})});
+    RegistryScriptRoot root{HKEY_CLASSES_ROOT,
+                            {scriptKey(L"TypeLib", RegistryMark::noRemove, nullptr,
+                                       {scriptKey(libid, RegistryMark::none, nullptr, {versionKey})})}};
+    if (!interfaces.empty())
+        root.keys.push_back(scriptKey(L"Interface", RegistryMark::noRemove, nullptr, std::move(interfaces)));
+    *script = {root};
+    return S_OK;
+}
+
+} // namespace
+
+HRESULT RegisterTypeLib(ITypeLib* lib, const std::wstring& fullPath)
+{
+    if (!lib || fullPath.empty()) return E_INVALIDARG;
+    RegistryScript script;
+    HRESULT hr = typeLibraryScript(lib, fullPath, nullptr, &script);
+    if (FAILED(hr)) return hr;
+    hr = runRegistryScript(script, {}, true);
+    // Nothing half-written stays behind.
+    if (FAILED(hr)) (void)runRegistryScript(script, {}, false);
+    return hr;
+}
+
+HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor)
+{
+    ITypeLib* lib = nullptr;
+    HRESULT hr = LoadRegTypeLib(libid, major, minor, 0, &lib);
+    if (FAILED(hr)) return hr;
+    RegistryScript script;
+    const WORD version[] = {major, minor};
+    hr = typeLibraryScript(lib, L"", version, &script);
+    lib->Release();
+    return FAILED(hr) ? hr : runRegistryScript(script, {}, false);
 }

@@ -1,7 +1,8 @@
 // The registry as COM servers use it, over the platform registry: the roots
 // HKEY_CLASSES_ROOT (the machine's "Software\Classes"), HKEY_LOCAL_MACHINE
 // and HKEY_CURRENT_USER, keys opened below them, string and 32-bit values;
-// and the registrar, which applies a server's declarative registry scripts.
+// the registrar, which applies a server's declarative registry scripts; and
+// the registration of type libraries.
 #pragma once
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "platform/com/base.h"
 
 struct HKEY__;
+struct ITypeLib;
 using HKEY = HKEY__*;
 using LSTATUS = int32_t;
 
@@ -97,3 +99,21 @@ struct RegistryReplacement {
 // not a failure.
 HRESULT runRegistryScript(const RegistryScript& script, const std::vector<RegistryReplacement>& replacements,
                           bool registering);
+
+// Registers a type library as living in the file at fullPath: the keys below
+// HKEY_CLASSES_ROOT by which a client finds the library's file and the
+// library that describes an interface (loading a library never reads them).
+//   "TypeLib\{libid}\<major>.<minor>" = the library's name, with "FLAGS" =
+//     its flags and "<lcid>\linux64" = fullPath (numbers in hex);
+//   "Interface\{iid}" = the interface's name, with "TypeLib" = "{libid}"
+//     and the value "Version" = "<major>.<minor>", for each dispatch
+//     interface.
+// An interface key that another library or version made, or that names no
+// library, is left as it is, so unregistering never takes it away. Like
+// "CLSID", "TypeLib" and "Interface" themselves are never removed. A
+// failure is returned and leaves nothing of the library written.
+[[nodiscard]] HRESULT RegisterTypeLib(ITypeLib* lib, const std::wstring& fullPath);
+// Removes what RegisterTypeLib wrote for this library version (the library
+// id's key goes once no version is left). The library must be loaded
+// (LoadRegTypeLib), for its interfaces.
+[[nodiscard]] HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor);

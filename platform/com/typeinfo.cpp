@@ -109,7 +109,7 @@ public:
         (*attr)->lcid = 0;
         (*attr)->memidConstructor = MEMBERID_NIL;
         (*attr)->memidDestructor = MEMBERID_NIL;
-        (*attr)->typekind = TKIND_DISPATCH;
+        (*attr)->typekind = entry_.kind;
         (*attr)->cFuncs = static_cast<WORD>(entry_.functionCount);
         return S_OK;
     }
@@ -460,7 +460,7 @@ public:
     {
         if (!kind) return E_POINTER;
         if (index >= infos_.size()) return TYPE_E_ELEMENTNOTFOUND;
-        *kind = TKIND_DISPATCH;
+        *kind = entry_.interfaces[index]->kind;
         return S_OK;
     }
     HRESULT GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** info) override
@@ -473,6 +473,25 @@ public:
                 return S_OK;
             }
         return TYPE_E_ELEMENTNOTFOUND;
+    }
+    HRESULT GetLibAttr(TLIBATTR** attr) override
+    {
+        if (!attr) return E_POINTER;
+        *attr = new (std::nothrow) TLIBATTR{*entry_.libid, 0, entry_.major, entry_.minor, 0};
+        return *attr ? S_OK : E_OUTOFMEMORY;
+    }
+    void ReleaseTLibAttr(TLIBATTR* attr) override { delete attr; }
+    HRESULT GetDocumentation(int32_t index, BSTR* name, BSTR* doc, DWORD* helpContext, BSTR* helpFile) override
+    {
+        if (index != -1) {
+            if (index < 0 || static_cast<size_t>(index) >= infos_.size()) return TYPE_E_ELEMENTNOTFOUND;
+            return infos_[index]->GetDocumentation(MEMBERID_NIL, name, doc, helpContext, helpFile);
+        }
+        if (doc) *doc = nullptr;
+        if (helpFile) *helpFile = nullptr;
+        if (helpContext) *helpContext = 0;
+        if (name && !(*name = SysAllocString(entry_.name ? entry_.name : u""))) return E_OUTOFMEMORY;
+        return S_OK;
     }
     const TypeLibraryEntry& entry() const { return entry_; }
 

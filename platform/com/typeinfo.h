@@ -115,11 +115,25 @@ struct ITypeComp : IUnknown {
     virtual HRESULT BindType(LPOLESTR name, ULONG hash, ITypeInfo** info, ITypeComp** comp) = 0;
 };
 
+// A library's id, locale and version. There is one platform, so no system
+// kind; no library flag is defined (wLibFlags is 0).
+struct TLIBATTR {
+    GUID guid;
+    LCID lcid;
+    WORD wMajorVerNum;
+    WORD wMinorVerNum;
+    WORD wLibFlags;
+};
+
 struct ITypeLib : IUnknown {
     virtual UINT GetTypeInfoCount() = 0;
     virtual HRESULT GetTypeInfo(UINT index, ITypeInfo** info) = 0;
     virtual HRESULT GetTypeInfoType(UINT index, TYPEKIND* kind) = 0;
     virtual HRESULT GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** info) = 0;
+    virtual HRESULT GetLibAttr(TLIBATTR** attr) = 0;
+    // Index -1 is the library itself.
+    virtual HRESULT GetDocumentation(int32_t index, BSTR* name, BSTR* doc, DWORD* helpContext, BSTR* helpFile) = 0;
+    virtual void ReleaseTLibAttr(TLIBATTR* attr) = 0;
 };
 
 // The class an object belongs to, and the event interface it fires.
@@ -164,6 +178,8 @@ struct InterfaceEntry {
     const OLECHAR* name;
     const FunctionEntry* functions;
     size_t functionCount;
+    // TKIND_COCLASS for a class (its class id in iid, no functions).
+    TYPEKIND kind = TKIND_DISPATCH;
 };
 
 struct TypeLibraryEntry {
@@ -172,6 +188,8 @@ struct TypeLibraryEntry {
     WORD minor;
     const InterfaceEntry* const* interfaces;
     size_t interfaceCount;
+    // What a registration shows for the library.
+    const OLECHAR* name = nullptr;
 };
 
 // Registers a library for LoadRegTypeLib; the entry must outlive the

@@ -35,12 +35,12 @@ bool kernelsAllowed()
 
 std::atomic<uint64_t> gAvx2Calls{0};
 
-// The AVX2 twins, beside what the SSE2 kernels need: by the effective
-// processor description, which tests force.
+// The AVX2 twins, beside what the SSE2 kernels need: by the system layer's
+// answer for the effective processor description, which tests force.
 bool avx2Allowed()
 {
-    csysCpuInfo info;
-    return csys_getCpuInfo(&info) >= 0 && (info.features & csysCpuAvx2) != 0;
+    bool avx2 = false;
+    return csys_cpuHasAvx2(&avx2) >= 0 && avx2;
 }
 
 // Every kernel works on whole groups of 4 pels.

@@ -1,6 +1,6 @@
 // Test seam, not for callers: decides which path the split and grey
 // conversions take, whatever level ccPelFunc keeps; the grey kernel's AVX2
-// twin runs where the effective processor description has AVX2. The merges
+// twin runs where csys_cpuHasAvx2 answers yes (csys_overrideCpuInfo). The merges
 // follow the effective processor description (csys_overrideCpuInfo), and
 // stream their stores past the cache by the copy's threshold
 // (csys_overrideStreamingThreshold).

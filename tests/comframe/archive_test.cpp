@@ -288,7 +288,7 @@ TEST(ArchiveInternal, HasNoLibraryObject)
     void* impl = &impl;
     EXPECT_EQ(internal->GetImpl(&impl), E_NOTIMPL);
     EXPECT_EQ(impl, nullptr);
-    EXPECT_EQ(internal->SetImpl(nullptr), E_NOTIMPL);
+    EXPECT_EQ(internal->SetImpl(typeid(void), nullptr), E_NOTIMPL);
 }
 
 class Persistence : public ::testing::Test {

@@ -155,12 +155,21 @@ TEST_F(ComErrorTest, WithoutAMessageSourceTheFallbackNamesTheSource)
     EXPECT_EQ(ccErrorSourceText({&GUID_NULL, &kTestIid, u"Load"}), u"{00000000-0000-0000-0000-000000000000} Load");
 }
 
-// Arguments that give nothing leave nothing, not the placeholder.
-TEST_F(ComErrorTest, ArgumentsReplaceTheirPlaceholdersEvenWhenTheyAreEmpty)
+// A substitution that comes out empty keeps the text; any other replaces it.
+TEST_F(ComErrorTest, ASubstitutionReplacesTheTextOnlyWhenItGivesSomething)
 {
-    for (const ccMessageArgs& args : {ccMessageArgs{u""}, ccMessageArgs{nullptr}}) {
-        EXPECT_EQ(ccReportCOMErrorText(kContext, E_INVALIDARG, 0, u"%1", &args, 0, nullptr), E_INVALIDARG);
-        EXPECT_EQ(reported().description, u"");
+    const struct {
+        const char16_t* text;
+        ccMessageArgs args;
+        std::u16string description;
+    } cases[] = {
+        {u"%1", {u""}, u"%1"},
+        {u"%1", {nullptr}, u"%1"},
+        {u"at %1", {u""}, u"at "},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ccReportCOMErrorText(kContext, E_INVALIDARG, 0, c.text, &c.args, 0, nullptr), E_INVALIDARG);
+        EXPECT_EQ(reported().description, c.description);
     }
 }
 

@@ -1,10 +1,16 @@
 #include "comframe/comerror.h"
 #include "comframe/comutil.h"
+#include "comframe/comutil_testing.h"
+#include "platform/com/apartment.h"
 #include "platform/com/bstr.h"
+#include "platform/com/message.h"
+#include "tests/support/com_targets.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -104,6 +110,107 @@ TEST(SafeArrayElement, ReadOnlyAsTheArraysOwnType)
         EXPECT_EQ(ccSafeArrayGetVariant(array, &second, nullptr, c.asked), E_POINTER);
         EXPECT_EQ(SafeArrayDestroy(array), S_OK);
     }
+}
+
+// The wait handed out on a runtime without its own, set back afterwards.
+class FallbackWait : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ccComUtilTesting::setRuntimeWaitAvailable(false);
+        wait = ccGetCoWaitForMultipleHandles();
+    }
+    void TearDown() override { ccComUtilTesting::setRuntimeWaitAvailable(true); }
+
+    ccCoWaitFunction wait = nullptr;
+};
+
+// Manual-reset events, closed at the end of the scope.
+struct Events {
+    explicit Events(std::vector<bool> set)
+    {
+        for (bool s : set)
+            handles.push_back(plat::createEvent(true, s));
+    }
+    ~Events()
+    {
+        for (plat::Handle h : handles)
+            plat::closeHandle(h);
+    }
+    std::vector<plat::Handle> handles;
+};
+
+TEST(CoWaitChoice, TheRuntimesWaitWhenItHasOneElseThePumpingWait)
+{
+    EXPECT_EQ(ccGetCoWaitForMultipleHandles(), &CoWaitForMultipleHandles);
+    ccComUtilTesting::setRuntimeWaitAvailable(false);
+    EXPECT_EQ(ccGetCoWaitForMultipleHandles(), &ccPumpingWait);
+    ccComUtilTesting::setRuntimeWaitAvailable(true);
+    EXPECT_EQ(ccGetCoWaitForMultipleHandles(), &CoWaitForMultipleHandles);
+}
+
+// Outside a single-threaded apartment: a plain wait for one handle or all,
+// which leaves the thread free to choose its apartment afterwards.
+TEST_F(FallbackWait, OutsideAnStaWaitsForOneOrAllAndTellsWhatEndedIt)
+{
+    const struct {
+        std::vector<bool> set;
+        DWORD flags;
+        HRESULT hr;
+        DWORD index;
+    } cases[] = {
+        {{false, true}, 0, S_OK, 1},
+        {{false, true}, COWAIT_WAITALL, RPC_S_CALLPENDING, 99},
+        {{true, true}, COWAIT_WAITALL, S_OK, 0},
+        {{false}, 0, RPC_S_CALLPENDING, 99},
+        {{}, 0, E_INVALIDARG, 99},
+    };
+    for (const auto& c : cases) {
+        std::thread([&] {
+            Events events(c.set);
+            DWORD index = 99;
+            EXPECT_EQ(wait(c.flags, 0, static_cast<ULONG>(c.set.size()), events.handles.data(), &index), c.hr);
+            EXPECT_EQ(index, c.index);
+            EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+            CoUninitialize();
+        }).join();
+    }
+    Events one({true});
+    const plat::Handle withNull[2] = {one.handles[0], nullptr};
+    DWORD index = 99;
+    EXPECT_EQ(wait(0, 0, 2, withNull, &index), E_INVALIDARG); // a failed wait is no success
+    EXPECT_EQ(wait(0, 0, 1, one.handles.data(), nullptr), E_INVALIDARG);
+}
+
+// In a single-threaded apartment the wait dispatches the thread's messages
+// until the handles end it (only a dispatched message sets the last one
+// here), and a stream of messages does not hold it past its time-out.
+TEST_F(FallbackWait, InAnStaDispatchesMessagesUntilTheHandlesOrTheTimeOutEndIt)
+{
+    std::thread([this] {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        for (const DWORD flags : {DWORD{0}, COWAIT_WAITALL}) {
+            Events events({true, false});
+            const plat::Handle last = events.handles[1];
+            const HWND target = makeTarget(setEventProcedure, reinterpret_cast<LONG_PTR>(last));
+            DWORD index = 99;
+            // Only the last handle, for a wait for one.
+            const ULONG count = flags == 0 ? 1 : 2;
+            const plat::Handle* handles = flags == 0 ? &last : events.handles.data();
+            EXPECT_EQ(wait(flags, 0, count, handles, &index), RPC_S_CALLPENDING);
+            PostMessage(target, WM_USER + 1, 0, 0);
+            EXPECT_EQ(wait(flags, 60000, count, handles, &index), S_OK);
+            EXPECT_EQ(index, 0u);
+            DestroyWindow(target);
+        }
+        Events never({false});
+        const HWND flood = makeTarget(floodProcedure, 0);
+        PostMessage(flood, WM_USER + 2, 0, 0);
+        DWORD index = 99;
+        EXPECT_EQ(wait(0, 10, 1, never.handles.data(), &index), RPC_S_CALLPENDING);
+        DestroyWindow(flood);
+        CoUninitialize();
+    }).join();
 }
 
 } // namespace

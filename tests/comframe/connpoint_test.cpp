@@ -23,8 +23,8 @@ public:
     {
         return i == 0 ? static_cast<IConnectionPoint*>(&events) : i == 1 ? &other : nullptr;
     }
-    ccFreeThreadedConnectionPointImpl<Source, &kEvents> events{this};
-    ccFreeThreadedConnectionPointImpl<Source, &kOtherEvents> other{this};
+    ccConnectionPointImpl<Source, &kEvents> events{this};
+    ccConnectionPointImpl<Source, &kOtherEvents> other{this};
 };
 
 // Answers kEvents; records the arguments of each call in the order given.

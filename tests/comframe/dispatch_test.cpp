@@ -201,23 +201,25 @@ TEST_F(MergedTypeInfo, ListsTheMembersOfEveryInterface)
     EXPECT_EQ(merged->GetFuncDesc(count, &desc), E_INVALIDARG);
 }
 
-// The merged binder binds a name in the interface that has it, and leaves
-// an unknown one unbound the way each interface's own binder does.
-TEST_F(MergedTypeInfo, TheBinderFindsNamesAcrossInterfacesAndLeavesOthersUnbound)
+// The merged binder binds a name in the interface that has it, and refuses
+// one that no interface knows, leaving nothing bound.
+TEST_F(MergedTypeInfo, TheBinderFindsNamesAcrossInterfacesAndRefusesOthers)
 {
     ITypeComp* comp = nullptr;
     ASSERT_EQ(merged->GetTypeComp(&comp), S_OK);
     const struct {
         const char16_t* name;
+        HRESULT result;
         DESCKIND kind;
         MEMBERID memid;
-    } rows[] = {{u"Value", DESCKIND_FUNCDESC, idOf(d, u"Value")}, {u"Name", DESCKIND_FUNCDESC, idOf(d, u"Name")},
-        {u"NoSuchMember", DESCKIND_NONE, 0}};
+    } rows[] = {{u"Value", S_OK, DESCKIND_FUNCDESC, idOf(d, u"Value")},
+        {u"Name", S_OK, DESCKIND_FUNCDESC, idOf(d, u"Name")}, {u"NoSuchMember", E_INVALIDARG, DESCKIND_NONE, 0}};
     for (const auto& row : rows) {
         ITypeInfo* owner = reinterpret_cast<ITypeInfo*>(merged); // overwritten
         DESCKIND kind = row.kind == DESCKIND_NONE ? DESCKIND_FUNCDESC : DESCKIND_NONE; // overwritten
         BINDPTR bound{};
-        EXPECT_EQ(comp->Bind(const_cast<LPOLESTR>(row.name), 0, INVOKE_PROPERTYGET, &owner, &kind, &bound), S_OK);
+        EXPECT_EQ(comp->Bind(const_cast<LPOLESTR>(row.name), 0, INVOKE_PROPERTYGET, &owner, &kind, &bound),
+            row.result);
         ASSERT_EQ(kind, row.kind);
         if (kind == DESCKIND_FUNCDESC) {
             EXPECT_EQ(bound.lpfuncdesc->memid, row.memid);

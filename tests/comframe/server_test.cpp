@@ -4,6 +4,7 @@
 
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
+#include "tests/support/test_typelib.h"
 
 namespace {
 
@@ -23,30 +24,41 @@ RegistryScript unknownReplacement()
 }
 
 // Unregistering as the only driver is the module's round trip.
-TEST(ComServer, UnregisteringPrunesOnlyTheParentsItEmptiesAndStopsAtAFailingScript)
+TEST(ComServer, UnregisteringPrunesOnlyTheParentsItEmptiesAndStopsAtAFailingStep)
 {
+    registerTestTypeLibrary();
     const std::vector<RegistryReplacement> module = {{L"MODULE", L"m.so"}};
+    const ccServerTypeLibrary library{&LIBID_TestDispatch, 1, 0, L"m.so"};
+    const ccServerTypeLibrary notLoaded{&CLSID_QorAcqFifo7320, 1, 0, L"m.so"};
+    const std::wstring libraryKey = L"Software\\Classes\\TypeLib\\" + ccGuidText(LIBID_TestDispatch) + L"\\1.0";
     const std::wstring list = L"Software\\Qoralt\\Marlume\\FrameGrabbers";
     const std::wstring own = list + L"\\" + ccGuidText(CLSID_QorFrameGrabber7320s);
     const ccObjectMapEntry bad{&CLSID_QorAcqFifo7320, &unknownReplacement, nullptr};
-    // Seeded key, the key that goes, the parent that stays, whether a script fails.
-    const std::tuple<std::wstring, std::wstring, std::wstring, bool> cases[] = {
-        {list + L"\\{0}", own, list, false},
-        {L"Software\\Qoralt\\Other", L"Software\\Qoralt\\Marlume", L"Software\\Qoralt", false},
-        {L"Software\\x", own, list, true},
+    // Seeded key, the key that goes, the parent that stays, and the failure
+    // returned: none, a script's, the type library's.
+    const std::tuple<std::wstring, std::wstring, std::wstring, HRESULT> cases[] = {
+        {list + L"\\{0}", own, list, S_OK},
+        {L"Software\\Qoralt\\Other", L"Software\\Qoralt\\Marlume", L"Software\\Qoralt", S_OK},
+        {L"Software\\x", own, list, E_INVALIDARG},
+        {L"Software\\x", own, list, TYPE_E_LIBNOTREGISTERED},
     };
-    for (const auto& [seeded, gone, kept, fails] : cases) {
+    for (const auto& [seeded, gone, kept, failure] : cases) {
         plat::clearRegistry();
         ASSERT_TRUE(exists(seeded, true));
         ccObjectMap map = ccModuleObjectMap();
-        ASSERT_EQ(ccRegisterServer(map, module), S_OK);
-        if (fails) map.push_back(bad);
-        EXPECT_EQ(ccUnregisterServer(map, module, ccFrameGrabberListPath), fails ? E_INVALIDARG : S_OK);
+        ASSERT_EQ(ccRegisterServer(map, module, library), S_OK);
+        EXPECT_TRUE(exists(libraryKey));
+        if (failure == E_INVALIDARG) map.push_back(bad);
+        EXPECT_EQ(ccUnregisterServer(map, module, failure == TYPE_E_LIBNOTREGISTERED ? notLoaded : library,
+                                     ccFrameGrabberListPath),
+                  failure);
         EXPECT_FALSE(exists(gone));
         EXPECT_TRUE(exists(kept) && exists(seeded));
+        EXPECT_EQ(exists(libraryKey), failure != S_OK);
     }
-    EXPECT_EQ(ccRegisterServer({bad, ccModuleObjectMap()[1]}, module), E_INVALIDARG);
+    EXPECT_EQ(ccRegisterServer({bad, ccModuleObjectMap()[1]}, module, library), E_INVALIDARG);
     EXPECT_FALSE(exists(L"Software\\Classes\\Qoralt.QorAcqFifo7320"));
+    EXPECT_EQ(ccRegisterServer(ccModuleObjectMap(), module, notLoaded), TYPE_E_LIBNOTREGISTERED);
     plat::clearRegistry();
 }
 

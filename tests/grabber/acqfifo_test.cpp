@@ -408,4 +408,38 @@ TEST_F(AcqFifoObject, ALoadThatFailsPartWayChangesNothing)
     }
 }
 
+// The library FIFO behind the object is replaced only by a FIFO, and not
+// while a sink listens (its callback would stay on the old one); the object
+// then answers for the new FIFO, format included, and has changed since its
+// last save.
+TEST_F(AcqFifoObject, ItsLibraryFifoIsReplacedByAFifoWhileNoSinkListens)
+{
+    Ref<IQorComInternal> internal = as<IQorComInternal>(IID_IQorComInternal);
+    void* before = nullptr;
+    ASSERT_EQ(internal->GetImpl(&before), S_OK);
+    ccStdVideoFormat& format = ccVidFmtSonyXCST50_640x480();
+    const ccPtrHandle<ccAcqFifo> other(format.newAcqFifo(cc7320::getBoard(0), -1));
+    const auto unchanged = [&] {
+        void* now = nullptr;
+        EXPECT_EQ(internal->GetImpl(&now), S_OK);
+        EXPECT_EQ(now, before);
+    };
+    board_client::expectImplRefused(
+        internal.p, {{"a board", typeid(cc7320), &cc7320::getBoard(0)}, {"no FIFO", typeid(ccAcqFifo), nullptr}}, unchanged);
+    Ref<ccTestSink> sink = ccNewTestSink(DIID_IQorAcqCompleteEvent);
+    DWORD cookie = 0;
+    Ref<IConnectionPoint> point = ccTestAdvise(fifo.p, *sink.p, &cookie);
+    EXPECT_EQ(ccSetImpl<ccAcqFifo>(internal.p, other.rawPointer()), kListenersConnected);
+    unchanged();
+    ASSERT_EQ(point->Unadvise(cookie), S_OK);
+    ASSERT_EQ(ccSetImpl<ccAcqFifo>(internal.p, other.rawPointer()), S_OK);
+    void* now = nullptr;
+    BSTR name = nullptr;
+    ASSERT_EQ(internal->GetImpl(&now) | fifo->put_Timeout(3.0) | fifo->get_VideoFormat(&name), S_OK);
+    EXPECT_EQ(std::make_tuple(now, other->acqProps().timeout(), std::u16string(name, SysStringLen(name))),
+              std::make_tuple(static_cast<void*>(other.rawPointer()), 3.0, std::u16string(format.name())));
+    SysFreeString(name);
+    EXPECT_EQ(as<IPersistStream>(IID_IPersistStream)->IsDirty(), S_OK);
+}
+
 } // namespace

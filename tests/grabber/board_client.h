@@ -3,12 +3,16 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
+#include <typeinfo>
 
+#include "comframe/objectitfs.h"
 #include "grabber/itf_board.h"
 #include "platform/com/bstr.h"
 #include "platform/com/classes.h"
 #include "platform/com/holders.h"
+#include "tests/support/com_prop_host.h"
 
 namespace board_client {
 
@@ -58,6 +62,25 @@ template <class Lines, class Line> Held<Line> lineAt(IDispatch* lines, REFIID li
     Held<Line> line;
     EXPECT_EQ(query<Lines>(lines, linesIid)->get_Item(position(i), &line.p), S_OK);
     return line;
+}
+
+// What an object's SetImpl is given that is not of its kind.
+struct RefusedImpl {
+    const char* why;
+    const std::type_info& kind;
+    void* impl;
+};
+// Each case is refused with E_INVALIDARG and error information, and leaves
+// what unchanged() checks as it was.
+template <class Check>
+void expectImplRefused(IQorComInternal* internal, std::initializer_list<RefusedImpl> cases, Check unchanged)
+{
+    for (const RefusedImpl& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(internal->SetImpl(c.kind, c.impl), E_INVALIDARG);
+        EXPECT_FALSE(ccTestErrorText().empty());
+        unchanged();
+    }
 }
 
 inline std::wstring text(BSTR b)

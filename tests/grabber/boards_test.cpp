@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <cstdio>
 #include <tuple>
+#include <type_traits>
 #include <typeindex>
 
 #include "acq/vidfmt/builtin.h"
@@ -11,17 +13,35 @@
 #include "comframe/classids.h"
 #include "comframe/dotnet.h"
 #include "comframe/dotnet_testing.h"
+#include "grabber/boards.h"
+#include "grabber/lines.h"
 #include "modules/ioconfig.h"
 #include "platform/com/safearray.h"
 #include "platform/event_log_testing.h"
 #include "tests/grabber/board_client.h"
 #include "tests/support/com_prop_host.h"
 #include "tests/support/scoped_env.h"
+#include "tests/support/sim_module.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 using namespace board_client;
+
+// The classes stand on the bases a reader of the design looks for by name.
+static_assert(std::is_base_of_v<ccFrameGrabberBase<CQorFrameGrabber7320, IQorFrameGrabber7320,
+                                    &IID_IQorFrameGrabber7320, &CLSID_QorFrameGrabber7320, &LIBID_Qorx7320>,
+    CQorFrameGrabber7320>);
+static_assert(std::is_base_of_v<ccFrameGrabbersImpl<CQorFrameGrabber7320s, IQorFrameGrabber7320s,
+                                    &IID_IQorFrameGrabber7320s, &CLSID_QorFrameGrabber7320s, &LIBID_Qorx7320,
+                                    IQorFrameGrabber7320>,
+    CQorFrameGrabber7320s>);
+static_assert(std::is_base_of_v<ccQorIOLineQMB<CQorInputLine, IQorInputLine, &IID_IQorInputLine,
+                                    &CLSID_QorInputLine7320>,
+    CQorInputLine>);
+static_assert(std::is_base_of_v<ccConnectionPointImpl<CQorInputLine, &DIID_IQorInputLineEvents>,
+    ccInputLineEventsPoint>);
+static_assert(std::is_base_of_v<IQorObjectImplBase, CQorOutputLine>);
 
 TEST(BoardCollection, ListsTheBoardTableInOrderAndItsBoardsAnswerAsTheLibraryBoards)
 {
@@ -112,6 +132,37 @@ TEST(BoardObject, TakesItsIOOptionFromTheProductFile)
         EXPECT_EQ(std::make_pair(made, plat::takeEventLines().size()), std::make_pair(std::type_index(*option), logged));
     }
     plat::collectEventLines(false);
+}
+
+// The board behind the object is replaced only by a board of the table; the
+// object then answers for the new one, its line collections included.
+TEST(BoardObject, ItsLibraryBoardIsReplacedByABoardOfTheTable)
+{
+    sim_module::Board made; // a second board of the simulator, in the table while it lives
+    const auto second = std::make_unique<cc7320>(std::make_unique<cc_BoardEntry>(made.module, 0, L"second"),
+                                                 std::move(made.board));
+    const ccPtrHandle<ccAcqFifo> fifo(ccVidFmtSonyXC75_640x480().newAcqFifo(cc7320::getBoard(0), -1));
+    {
+        Held<IQorFrameGrabber7320> board = board_client::board();
+        Held<IQorComInternal> internal = query<IQorComInternal>(board.p, IID_IQorComInternal);
+        Held<IDispatch> linesBefore, linesAfter;
+        void* before = nullptr;
+        ASSERT_EQ(internal->GetImpl(&before) | board->get_InputLines(&linesBefore.p), S_OK);
+        EXPECT_EQ(before, &cc7320::getBoard(0));
+        expectImplRefused(internal.p, {{"a FIFO", typeid(ccAcqFifo), fifo.rawPointer()}, {"no board", typeid(cc7320), nullptr}},
+                          [&] {
+                              void* now = nullptr;
+                              EXPECT_EQ(internal->GetImpl(&now), S_OK);
+                              EXPECT_EQ(now, before);
+                          });
+        ASSERT_EQ(ccSetImpl<cc7320>(internal.p, second.get()), S_OK);
+        void* now = nullptr;
+        BSTR name = nullptr;
+        ASSERT_EQ(internal->GetImpl(&now) | board->get_Name(&name) | board->get_InputLines(&linesAfter.p), S_OK);
+        EXPECT_EQ(std::make_tuple(now, text(name)), std::make_tuple(static_cast<void*>(second.get()), std::wstring(L"second")));
+        EXPECT_NE(linesAfter.p, linesBefore.p);
+    }
+    ccReleaseLineCollections(); // none may outlive the second board
 }
 
 // With the .NET bridge the collection, its boards and their FIFOs get

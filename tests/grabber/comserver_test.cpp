@@ -3,6 +3,7 @@
 
 #include "comframe/messagesource.h"
 #include "comframe/objectmap.h"
+#include "grabber/itf_fifo.h"
 #include "platform/com/message.h"
 #include "platform/environment.h"
 #include "platform/module.h"
@@ -29,18 +30,30 @@ TEST(ComServerModule, RegistersItsClassesAndUnregistersToTheRegistryItFound)
     EXPECT_EQ(call("DllCanUnloadNow")(), S_OK);
 
     plat::clearRegistry();
-    HKEY other = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\{0}", &other), ERROR_SUCCESS);
-    ASSERT_EQ(RegCloseKey(other), ERROR_SUCCESS);
+    // Another driver's class and type library.
+    for (const wchar_t* key : {L"CLSID\\{0}", L"TypeLib\\{0}\\1.0\\0\\linux64", L"Interface\\{0}\\TypeLib"}) {
+        HKEY other = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, key, &other), ERROR_SUCCESS);
+        ASSERT_EQ(RegCloseKey(other), ERROR_SUCCESS);
+    }
     TempDir dir;
     std::wstring error, path;
     ASSERT_TRUE(plat::saveRegistryFile(dir.wide("before"), &error));
     ASSERT_EQ(call("DllRegisterServer")(), S_OK);
     ASSERT_TRUE(plat::saveRegistryFile(dir.wide("registered"), &error));
     ASSERT_TRUE(plat::findLoadedModule(L"qorx7320.so", &path));
-    const std::string server = "CLSID\\" + plat::utf8FromWide(ccGuidText(CLSID_QorAcqFifo7320))
-                               + "\\InprocServer32;=string:" + plat::utf8FromWide(path) + "\n";
-    EXPECT_NE(dir.read("registered").find(server), std::string::npos) << server;
+    const std::string file = ";=string:" + plat::utf8FromWide(path) + "\n";
+    const std::string registered[] = {
+        "CLSID\\" + plat::utf8FromWide(ccGuidText(CLSID_QorAcqFifo7320)) + "\\InprocServer32" + file,
+        "TypeLib\\" + plat::utf8FromWide(ccGuidText(LIBID_Qorx7320)) + "\\1.0\\0\\linux64" + file,
+        "Interface\\" + plat::utf8FromWide(ccGuidText(IID_IQorAcqFifo7320)) + "\\TypeLib;=string:"
+            + plat::utf8FromWide(ccGuidText(LIBID_Qorx7320)) + "\n",
+    };
+    for (const std::string& line : registered)
+        EXPECT_NE(dir.read("registered").find(line), std::string::npos) << line;
+    // The classes are no interfaces.
+    EXPECT_EQ(dir.read("registered").find("Interface\\" + plat::utf8FromWide(ccGuidText(CLSID_QorAcqFifo7320))),
+              std::string::npos);
 
     // As the only driver, the frame-grabber list and its parents go too.
     ASSERT_EQ(call("DllUnregisterServer")(), S_OK);

@@ -79,9 +79,9 @@ TEST_F(Lines, TheReleaseAtTheModulesEndLeavesNoLineHeld)
     EXPECT_EQ(point->Unadvise(cookie), S_OK);
 }
 
-// A transition reaches the sinks with its line number while they listen. The
-// line's library callbacks are registered once, at the first sink, and
-// withdrawn with the last; a sink that left hears nothing more.
+// A transition reaches the sinks with the line's new value while they
+// listen. The line's library callbacks are registered once, at the first
+// sink, and withdrawn with the last; a sink that left hears nothing more.
 TEST_F(Lines, AnInputLineWatchesOnceForAllItsSinks)
 {
     EXPECT_EQ(sim().wakeObjects(5), 0u); // nobody listens yet
@@ -91,11 +91,11 @@ TEST_F(Lines, AnInputLineWatchesOnceForAllItsSinks)
     advise(5, second, &cookies[1]);
     EXPECT_EQ(sim().wakeObjects(5), 2u);
     sim().raiseEdges(5, 2, 1); // low to high
-    EXPECT_TRUE(first.waitFor({kInputLineChanged, 5, 1}) && second.waitFor({kInputLineChanged, 5, 1}));
+    EXPECT_TRUE(first.waitFor({kInputLineChanged, 1}) && second.waitFor({kInputLineChanged, 1}));
     ASSERT_EQ(point->Unadvise(cookies[0]), S_OK);
     EXPECT_EQ(sim().wakeObjects(5), 2u);
     sim().raiseEdges(5, 1, 1);
-    EXPECT_TRUE(second.waitFor({kInputLineChanged, 5, 0}));
+    EXPECT_TRUE(second.waitFor({kInputLineChanged, 0}));
     EXPECT_EQ(std::make_pair(first.calls().size(), second.calls().size()), std::make_pair(size_t{1}, size_t{2}));
     ASSERT_EQ(point->Unadvise(cookies[1]), S_OK);
     EXPECT_EQ(sim().wakeObjects(5), 0u);
@@ -123,6 +123,58 @@ TEST_F(Lines, AnInputLineThatCannotWatchRefusesTheSink)
         EXPECT_EQ(point->Advise(&sink, &cookie), CONNECT_E_CANNOTCONNECT);
         EXPECT_EQ(std::make_tuple(cookie, sink.references.load(), sim().wakeObjects(3)), std::make_tuple(0u, 0u, 0u));
     }
+}
+
+// The line number an object's line handle (its GetImpl) reaches.
+template <class Line> uint32_t implLineNumber(IQorComInternal* internal)
+{
+    void* impl = nullptr;
+    EXPECT_EQ(internal->GetImpl(&impl), S_OK);
+    return impl ? static_cast<Line*>(impl)->lineNumber() : ~0u;
+}
+
+// An input line's library line is replaced only by an input line; its sinks'
+// watch moves to the new line, whose transitions they hear from then on.
+TEST_F(Lines, AnInputLinesLibraryLineIsReplacedByAnInputLineAndItsSinksFollow)
+{
+    cc7320& library = cc7320::getBoard(0);
+    ccOutputLine output = library.outputLine(19);
+    ccInputLine input = library.inputLine(5);
+    Held<IQorInputLine> line = lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, 3);
+    Held<IQorComInternal> internal = query<IQorComInternal>(line.p, IID_IQorComInternal);
+    Held<ccTestSink> sink = ccNewTestSink(DIID_IQorInputLineEvents);
+    DWORD cookie = 0;
+    Held<IConnectionPoint> point = ccTestAdvise(line.p, *sink.p, &cookie);
+    expectImplRefused(internal.p, {{"an output line", typeid(ccOutputLine), &output}, {"no line", typeid(ccInputLine), nullptr}},
+                      [&] {
+                          EXPECT_EQ(std::make_pair(implLineNumber<ccInputLine>(internal.p), sim().wakeObjects(3)),
+                                    std::make_pair(3u, 2u));
+                      });
+    ASSERT_EQ(ccSetImpl<ccInputLine>(internal.p, &input), S_OK);
+    LONG number = -1;
+    ASSERT_EQ(line->get_LineNumber(&number), S_OK);
+    EXPECT_EQ(std::make_tuple(number, implLineNumber<ccInputLine>(internal.p), sim().wakeObjects(3), sim().wakeObjects(5)),
+              std::make_tuple(LONG{5}, 5u, 0u, 2u));
+    sim().raiseEdges(5, 2, 1); // low to high
+    EXPECT_TRUE(sink->waitFor({kInputLineChanged, 1}));
+    ASSERT_EQ(point->Unadvise(cookie), S_OK);
+}
+
+// An output line's library line is replaced only by an output line, which
+// the object then drives.
+TEST_F(Lines, AnOutputLinesLibraryLineIsReplacedByAnOutputLine)
+{
+    cc7320& library = cc7320::getBoard(0);
+    ccInputLine input = library.inputLine(5);
+    ccOutputLine output = library.outputLine(18);
+    Held<IQorOutputLine> line = lineAt<IQorOutputLines, IQorOutputLine>(outputs.p, IID_IQorOutputLines, 19);
+    Held<IQorComInternal> internal = query<IQorComInternal>(line.p, IID_IQorComInternal);
+    expectImplRefused(internal.p, {{"an input line", typeid(ccInputLine), &input}, {"no line", typeid(ccOutputLine), nullptr}},
+                      [&] { EXPECT_EQ(implLineNumber<ccOutputLine>(internal.p), 19u); });
+    ASSERT_EQ(ccSetImpl<ccOutputLine>(internal.p, &output), S_OK);
+    ASSERT_EQ(line->put_Value(VARIANT_TRUE), S_OK);
+    EXPECT_EQ(std::make_tuple(implLineNumber<ccOutputLine>(internal.p), output.value(), library.outputLine(19).value()),
+              std::make_tuple(18u, true, false));
 }
 
 } // namespace

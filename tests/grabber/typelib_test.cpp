@@ -2,8 +2,10 @@
 
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "comframe/classids.h"
+#include "grabber/itf_board.h"
 #include "grabber/typelib.h"
 #include "platform/com/bstr.h"
 
@@ -16,7 +18,7 @@ TEST(ModuleTypeLibrary, IsRegisteredAtLoadWithEachInterfaceOnce)
     ITypeLib* lib = nullptr;
     ASSERT_EQ(LoadRegTypeLib(LIBID_Qorx7320, 1, 0, 0, &lib), S_OK);
     const UINT count = lib->GetTypeInfoCount();
-    EXPECT_EQ(count, 38u);
+    EXPECT_EQ(count, 39u);
     std::set<std::u16string> names;
     std::set<GUID> ids;
     for (UINT i = 0; i < count; ++i) {
@@ -32,6 +34,26 @@ TEST(ModuleTypeLibrary, IsRegisteredAtLoadWithEachInterfaceOnce)
         SysFreeString(name);
         info->Release();
     }
+    lib->Release();
+}
+
+// A sink written from the library finds the input line's event with the
+// line's new value as its one parameter.
+TEST(ModuleTypeLibrary, DescribesTheInputLineEventWithTheValueAlone)
+{
+    ITypeLib* lib = nullptr;
+    ASSERT_EQ(LoadRegTypeLib(LIBID_Qorx7320, 1, 0, 0, &lib), S_OK);
+    ITypeInfo* info = nullptr;
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(DIID_IQorInputLineEvents, &info), S_OK);
+    OLECHAR changed[] = u"Changed";
+    LPOLESTR names[] = {changed};
+    MEMBERID id = MEMBERID_NIL;
+    FUNCDESC* desc = nullptr;
+    ASSERT_EQ(info->GetIDsOfNames(names, 1, &id) | info->GetFuncDesc(0, &desc), S_OK);
+    EXPECT_EQ(std::make_tuple(id, desc->memid, desc->cParams, desc->lprgelemdescParam[0].tdesc.vt),
+              std::make_tuple(kInputLineChanged, kInputLineChanged, SHORT{1}, VARTYPE{VT_BOOL}));
+    info->ReleaseFuncDesc(desc);
+    info->Release();
     lib->Release();
 }
 

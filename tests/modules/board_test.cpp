@@ -25,6 +25,7 @@
 #include "modules/startup.h"
 #include "modules/unknownfg.h"
 #include "platform/environment_testing.h"
+#include "platform/event_log_testing.h"
 #include "platform/registry_testing.h"
 #include "std/deferredinit.h"
 #include "std/pelbuf/pelpool.h"
@@ -141,7 +142,14 @@ TEST(Board7320, TheBuilderOwnsEveryBoardAndListsTheFirstSixteen)
             sim_module::sim().setOffered(c.missing, 0);
         {
             cc_UnknownModule registry;
+            plat::collectEventLines(true);
             registry.loadModule(sim_module::path());
+            plat::collectEventLines(false);
+            std::wstring told;
+            for (const std::wstring& line : plat::takeEventLines())
+                told += line;
+            EXPECT_EQ(told.find(L"More than 16 7320 boards: \"bq\" is not listed") != std::wstring::npos,
+                      c.registered > c.listed);
             EXPECT_EQ(cc7320::numBoards(), c.listed);
             EXPECT_EQ(cc_BoardRegistryTesting::entries().size(), c.registered);
             for (uint32_t i = 0; i < c.listed; ++i)

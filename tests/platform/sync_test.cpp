@@ -78,6 +78,36 @@ TEST(PlatWait, TheLowestSignalledIndexWinsOnlyItIsTakenAndAnotherThreadWakes)
     setter.join();
 }
 
+// A wait for all takes nothing while one object is not ready, then all together.
+TEST(PlatWait, AWaitForAllTakesEveryObjectTogetherOrNone)
+{
+    Owned autoEvent(plat::createEvent(false, true));
+    Owned semaphore(plat::createSemaphore(1, 1));
+    Owned unset(plat::createEvent(false, false));
+    Handle all[3] = {autoEvent, semaphore, unset};
+    const auto woken = [](plat::WaitResult result) { return std::tuple(result.status, result.index); };
+    EXPECT_EQ(plat::waitForAll(all, 3, 0).status, WaitStatus::TimedOut);
+    std::thread setter([&] { plat::setEvent(unset); });
+    EXPECT_EQ(woken(plat::waitForAll(all, 3, 60000)), std::tuple(WaitStatus::Signalled, 0u));
+    setter.join();
+    EXPECT_EQ(polls(autoEvent, 1) + polls(semaphore, 1) + polls(unset, 1), "TTT");
+}
+
+TEST(PlatWait, AWaitForAllTellsAnAbandonedMutexAndRefusesAnObjectTwice)
+{
+    Owned mutex(plat::createMutex(false));
+    std::thread([&] { EXPECT_EQ(polls(mutex, 1), "S"); }).join(); // ends owning it
+    Owned event(plat::createEvent(true, true));
+    Handle both[2] = {event, mutex};
+    const auto woken = [](plat::WaitResult result) { return std::tuple(result.status, result.index); };
+    EXPECT_EQ(woken(plat::waitForAll(both, 2, 0)), std::tuple(WaitStatus::Abandoned, 1u));
+    EXPECT_EQ(woken(plat::waitForAll(both, 2, 0)), std::tuple(WaitStatus::Signalled, 0u)); // owned: recursive
+    EXPECT_TRUE(plat::releaseMutex(mutex) && plat::releaseMutex(mutex));
+    Handle twice[2] = {event, event};
+    EXPECT_EQ(plat::waitForAll(twice, 2, 0).status, WaitStatus::Failed);
+    EXPECT_EQ(plat::waitForAll(both, 0, 0).status, WaitStatus::Failed);
+}
+
 TEST(PlatWait, OneSetOfAnAutoEventWakesExactlyOneOfTwoWaiters)
 {
     Owned event(plat::createEvent(false, false));

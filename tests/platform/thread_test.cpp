@@ -1,13 +1,23 @@
 #include "platform/thread.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
+#include <vector>
+
+#include "platform/event_log_testing.h"
+#include "platform/thread_testing.h"
+#include "tests/support/child_check.h"
 
 namespace {
 
@@ -57,6 +67,76 @@ TEST(PlatThread, RunsTheFunctionReportsItsIdPriorityAndResultAndStaysSignalled)
     plat::closeHandle(thread);
     plat::closeHandle(go);
     EXPECT_EQ(plat::createThread(nullptr, nullptr, nullptr), nullptr);
+}
+
+// A thread's own nice value, read by its kernel id.
+int niceOf(uint32_t threadId)
+{
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, threadId);
+    EXPECT_EQ(errno, 0) << threadId;
+    return nice;
+}
+
+// Priorities are nice values five apart from the process's own (its main
+// thread's), idle the weakest the system has. Lowering is always allowed, so
+// each is applied for real, to a thread of its own.
+TEST(PlatThreadPriority, LoweringAThreadsPrioritySetsItsNiceValue)
+{
+    const int process = niceOf(static_cast<uint32_t>(getpid()));
+    const struct { int32_t priority; int nice; } cases[] = {
+        {-1, std::min(process + 5, 19)}, {-2, std::min(process + 10, 19)}, {-15, 19}};
+    for (const auto& c : cases) {
+        Handle go = plat::createEvent(true, false);
+        uint32_t id = 0;
+        Handle thread = plat::createThread(&waitForEvent, go, &id);
+        ASSERT_NE(thread, nullptr);
+        int32_t recorded = 0;
+        EXPECT_TRUE(plat::setThreadPriority(thread, c.priority) && plat::getThreadPriority(thread, &recorded));
+        EXPECT_EQ(std::tuple(recorded, niceOf(id)), std::tuple(c.priority, c.nice)) << c.priority;
+        plat::setEvent(go);
+        EXPECT_EQ(plat::waitFor(thread, plat::kInfiniteWait).status, WaitStatus::Signalled);
+        plat::closeHandle(thread);
+        plat::closeHandle(go);
+    }
+}
+
+std::vector<std::pair<uint32_t, int>> gNiceAsked;
+
+int refuseNice(uint32_t threadId, int nice)
+{
+    gNiceAsked.emplace_back(threadId, nice);
+    return EPERM;
+}
+
+// Where the system refuses (here the seam), the priority asked for is still
+// the one read back, and only the first refusal of the process is logged: in
+// a fresh process, so that none came before. Raising asks for nice values
+// five apart below the process's, time-critical the strongest the system has.
+void refusalsKeepThePriorityAndAreLoggedOnce()
+{
+    const int process = niceOf(static_cast<uint32_t>(getpid()));
+    plat::collectEventLines(true);
+    plat::setThreadNiceSetter(&refuseNice);
+    Handle self = plat::currentThreadHandle();
+    const struct { int32_t priority; int nice; } cases[] = {
+        {1, std::max(process - 5, -20)}, {2, std::max(process - 10, -20)}, {15, -20}, {1, std::max(process - 5, -20)}};
+    for (const auto& c : cases) {
+        int32_t recorded = 0;
+        REQUIRE(plat::setThreadPriority(self, c.priority) && plat::getThreadPriority(self, &recorded));
+        REQUIRE(recorded == c.priority);
+        REQUIRE((gNiceAsked.back() == std::pair(plat::currentThreadId(), c.nice)));
+    }
+    REQUIRE(gNiceAsked.size() == 4 && niceOf(plat::currentThreadId()) == process);
+    const std::vector<std::wstring> lines = plat::takeEventLines();
+    REQUIRE(lines.size() == 1 && lines[0].rfind(L"Qoralt: ", 0) == 0);
+    childExit(0);
+}
+
+TEST(PlatThreadPriority, ARefusalKeepsThePriorityAskedForAndIsLoggedOncePerProcess)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(refusalsKeepThePriorityAndAreLoggedOnce(), ::testing::ExitedWithCode(0), "");
 }
 
 // That a thread the layer did not start is signalled when it ends is the library layer's test (ThreadAdoption).
@@ -201,6 +281,24 @@ TEST(PlatMessages, TheQueueIsReadOldestFirstAfterTheObjectsAndOnlyByWaitsThatAsk
     EXPECT_EQ(plat::waitFor(event, 0).status, WaitStatus::TimedOut);
     ASSERT_TRUE(plat::peekThreadMessage(&message, true));
     plat::closeHandle(event);
+}
+
+// A message ends a wait for all without taking the objects that were ready.
+TEST(PlatMessages, AMessageEndsAWaitForAllAndTakesNothing)
+{
+    Handle ready = plat::createEvent(false, true);
+    Handle unset = plat::createEvent(false, false);
+    Handle both[2] = {ready, unset};
+    const auto woken = [](plat::WaitResult result) { return std::tuple(result.status, result.index); };
+    ThreadMessage message{};
+    EXPECT_FALSE(plat::peekThreadMessage(&message, true)); // makes this thread's queue
+    ASSERT_TRUE(plat::postThreadMessage(plat::currentThreadId(), 0x404, 0, 0));
+    EXPECT_EQ(woken(plat::waitForAllOrMessage(both, 2, 0)), std::tuple(WaitStatus::Signalled, 2u));
+    ASSERT_TRUE(plat::setEvent(unset));
+    EXPECT_EQ(woken(plat::waitForAllOrMessage(both, 2, 0)), std::tuple(WaitStatus::Signalled, 0u));
+    EXPECT_TRUE(plat::peekThreadMessage(&message, true));
+    plat::closeHandle(ready);
+    plat::closeHandle(unset);
 }
 
 uint32_t waitForQuit(void*)

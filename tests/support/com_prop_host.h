@@ -169,6 +169,24 @@ private:
     std::vector<std::vector<LONG>> calls_;
 };
 
+// A ccTestSink that lives by its count: the returned reference is the first.
+inline plat::com::Ref<ccTestSink> ccNewTestSink(const IID& events)
+{
+    class Counted final : public ccTestSink {
+    public:
+        using ccTestSink::ccTestSink;
+        ULONG Release() override
+        {
+            const ULONG left = ccTestSink::Release();
+            if (left == 0) delete this;
+            return left;
+        }
+    };
+    ccTestSink* sink = new Counted(events);
+    sink->AddRef();
+    return plat::com::Ref<ccTestSink>(sink);
+}
+
 // sink advised to source's point of its events; the point, to unadvise.
 inline plat::com::Ref<IConnectionPoint> ccTestAdvise(IUnknown* source, ccTestSink& sink, DWORD* cookie)
 {

@@ -12,14 +12,14 @@ namespace forced_cpu {
 
 class ForcedCpu {
 public:
-    // An x86 processor with exactly these feature bits.
-    explicit ForcedCpu(uint32_t features)
+    // An x86 processor with exactly these feature bits, and AVX2 or not.
+    explicit ForcedCpu(uint32_t features, bool avx2 = false)
     {
         csysCpuInfo info{};
         EXPECT_EQ(csys_getCpuInfo(&info), csysOk);
         info.cpuClass = 1;
         info.features = features;
-        EXPECT_EQ(csys_overrideCpuInfo(&info), csysOk);
+        EXPECT_EQ(csys_overrideCpuInfo(&info, avx2), csysOk);
     }
     ~ForcedCpu() { EXPECT_EQ(csys_resetCpuInfo(), csysOk); }
     ForcedCpu(const ForcedCpu&) = delete;

@@ -18,6 +18,8 @@
 namespace {
 
 constexpr uint32_t kMmx = 1u << 23, kSse = 1u << 25, kSse2 = 1u << 26;
+// The only bits the description's features word has.
+constexpr uint32_t kDescribed = csysCpuMmx | csysCpuSse | csysCpuSse2;
 
 // A recorded machine: the register sets that detection reads.
 struct Machine {
@@ -112,7 +114,7 @@ TEST(CpuDetection, FamilyFeaturesAndCoreLayout)
 }
 
 // AVX2 needs leaf 7's bit, AVX in leaf 1, SSE2, and the system saving the
-// YMM registers.
+// YMM registers. It is answered apart: the features word has no bit for it.
 TEST(CpuDetection, Avx2)
 {
     constexpr uint32_t kAvx = 1u << 28, kAvx2 = 1u << 5;
@@ -135,8 +137,14 @@ TEST(CpuDetection, Avx2)
         m.ecx1 = c.ecx1;
         m.ebx7 = c.ebx7;
         const csysCpuInfo info = detect(m, 8, true, c.avxSaved);
-        EXPECT_EQ((info.features & csysCpuAvx2) != 0, c.offered) << c.name;
+        bool avx2 = !c.offered;
+        {
+            Recorded rec(m.records(), recordedSystem(8, true, c.avxSaved));
+            EXPECT_EQ(csys_detectCpuAvx2(&avx2), csysOk);
+        }
+        EXPECT_EQ(std::tuple(avx2, info.features & ~kDescribed), std::tuple(c.offered, 0u)) << c.name;
     }
+    EXPECT_EQ(csys_detectCpuAvx2(nullptr), csysErrNullArg);
 }
 
 // On the machine itself: AVX2 exactly where the compiler's own run-time check
@@ -144,9 +152,32 @@ TEST(CpuDetection, Avx2)
 TEST(CpuDetection, Avx2OfThisMachine)
 {
     csysCpuInfo info;
-    ASSERT_EQ(csys_detectCpuInfo(&info), csysOk);
+    bool avx2 = false;
+    ASSERT_EQ(csys_getCpuInfo(&info), csysOk);
+    ASSERT_EQ(csys_detectCpuAvx2(&avx2), csysOk);
     __builtin_cpu_init();
-    EXPECT_EQ((info.features & csysCpuAvx2) != 0, __builtin_cpu_supports("avx2") != 0);
+    EXPECT_EQ(std::tuple(avx2, info.features & ~kDescribed), std::tuple(__builtin_cpu_supports("avx2") != 0, 0u));
+}
+
+// The kernels' question follows the effective description: an override
+// answers AVX2 or not (for an x86 with SSE2 alone), a reset the detected one.
+TEST(CpuInfo, Avx2FollowsTheOverrideAndTheReset)
+{
+    bool detected = false, avx2 = false;
+    csysCpuInfo info{};
+    ASSERT_EQ(csys_detectCpuAvx2(&detected), csysOk);
+    ASSERT_EQ(csys_getCpuInfo(&info), csysOk);
+    const struct { int32_t cpuClass; uint32_t features; bool forced, answered; } cases[] = {
+        {1, kDescribed, true, true},  {1, kDescribed, false, false},
+        {1, csysCpuMmx | csysCpuSse, true, false}, {0, kDescribed, true, false}};
+    for (const auto& c : cases) {
+        info.cpuClass = c.cpuClass, info.features = c.features;
+        ASSERT_EQ(csys_overrideCpuInfo(&info, c.forced), csysOk);
+        EXPECT_EQ(std::tuple(csys_cpuHasAvx2(&avx2), avx2), std::tuple(csysOk, c.answered)) << &c - cases;
+    }
+    ASSERT_EQ(csys_resetCpuInfo(), csysOk);
+    EXPECT_EQ(std::tuple(csys_cpuHasAvx2(&avx2), avx2), std::tuple(csysOk, detected));
+    EXPECT_EQ(csys_cpuHasAvx2(nullptr), csysErrNullArg);
 }
 
 TEST(CpuDetection, BrandString)

@@ -11,6 +11,7 @@
 #include "platform/com/git.h"
 #include "platform/com/message.h"
 #include "platform/com/stream.h"
+#include "tests/support/com_targets.h"
 
 namespace {
 
@@ -57,28 +58,6 @@ TEST(ComApartment, InitialiseCountsPerThreadAndRefusesTheOtherMode)
     }
 }
 
-LRESULT setEventProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_USER + 1)
-        plat::setEvent(reinterpret_cast<plat::Handle>(GetWindowLongPtrW(window, GWLP_USERDATA)));
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-// Posts itself again at every dispatch: its queue is never empty.
-LRESULT floodProcedure(HWND window, UINT message, WPARAM, LPARAM)
-{
-    PostMessage(window, message, 0, 0);
-    return 0;
-}
-
-HWND makeTarget(WNDPROC procedure, LONG_PTR userData)
-{
-    const HWND target = CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    SetWindowLongPtrW(target, GWLP_USERDATA, userData);
-    SetWindowLongPtrW(target, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
-    return target;
-}
-
 TEST(ComApartment, AWaitInAnStaDispatchesWhatIsPostedAndAWaitElsewhereTimesOut)
 {
     Event dispatched;
@@ -109,6 +88,41 @@ TEST(ComApartment, AWaitInAnStaDispatchesWhatIsPostedAndAWaitElsewhereTimesOut)
     EXPECT_EQ(CoWaitForMultipleHandles(0, 0, 0, &never.handle, &index), E_INVALIDARG);
 }
 
+// A wait for all ends only once every handle is signalled: outside an STA
+// when another thread sets the last, in one when a message it dispatches does.
+TEST(ComApartment, AWaitForAllEndsOnlyWhenEveryHandleIsSignalled)
+{
+    for (const bool sta : {false, true}) {
+        onThread([sta] {
+            if (sta) {
+                ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+            }
+            Event last;
+            Event first;
+            plat::setEvent(first.handle);
+            const plat::Handle both[2] = {first.handle, last.handle};
+            DWORD index = 99;
+            EXPECT_EQ(CoWaitForMultipleHandles(COWAIT_WAITALL, 0, 2, both, &index), RPC_S_CALLPENDING) << sta;
+            std::thread setter;
+            HWND target = nullptr;
+            if (sta) {
+                target = makeTarget(setEventProcedure, reinterpret_cast<LONG_PTR>(last.handle));
+                PostMessage(target, WM_USER + 1, 0, 0);
+            } else {
+                setter = std::thread([&] { plat::setEvent(last.handle); });
+            }
+            EXPECT_EQ(CoWaitForMultipleHandles(COWAIT_WAITALL, 60000, 2, both, &index), S_OK) << sta;
+            EXPECT_EQ(index, 0u) << sta;
+            if (setter.joinable())
+                setter.join();
+            if (target)
+                DestroyWindow(target);
+            if (sta)
+                CoUninitialize();
+        });
+    }
+}
+
 // Which object or the queue ends a wait is the platform's; here, how it is told.
 TEST(ComMessages, AMessageWaitTellsATimeOutAQueuedMessageAndNoObjects)
 {
@@ -118,6 +132,22 @@ TEST(ComMessages, AMessageWaitTellsATimeOutAQueuedMessageAndNoObjects)
         PostThreadMessage(GetCurrentThreadId(), WM_USER, 0, 0);
         EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, &unset.handle, 0, QS_ALLEVENTS, 0), WAIT_OBJECT_0 + 1);
         EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, nullptr, 0, QS_ALLEVENTS, 0), WAIT_FAILED);
+    });
+}
+
+TEST(ComMessages, AWaitForAllEndsOnAllTheObjectsOrAMessage)
+{
+    onThread([] {
+        Event unset;
+        Event set;
+        plat::setEvent(set.handle);
+        const plat::Handle both[2] = {unset.handle, set.handle};
+        EXPECT_EQ(WaitForMultipleObjects(2, both, false, 0), WAIT_OBJECT_0 + 1);
+        EXPECT_EQ(WaitForMultipleObjects(2, both, true, 0), WAIT_TIMEOUT);
+        PostThreadMessage(GetCurrentThreadId(), WM_USER, 0, 0);
+        EXPECT_EQ(MsgWaitForMultipleObjectsEx(2, both, 0, QS_ALLEVENTS, MWMO_WAITALL), WAIT_OBJECT_0 + 2);
+        plat::setEvent(unset.handle);
+        EXPECT_EQ(MsgWaitForMultipleObjectsEx(2, both, 0, QS_ALLEVENTS, MWMO_WAITALL), WAIT_OBJECT_0);
     });
 }
 

@@ -2,14 +2,57 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/com/simpleobject.h"
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
 #include "platform/text.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_typelib.h"
 
 namespace {
 
 const std::wstring kClass = L"{5A0B1C2D-3E4F-4061-8293-A4B5C6D7E8F9}";
+const CLSID kClassId = {0x5A0B1C2D, 0x3E4F, 0x4061, {0x82, 0x93, 0xA4, 0xB5, 0xC6, 0xD7, 0xE8, 0xF9}};
+
+// The server's type library: two dispatch interfaces and its class.
+const GUID kLibId = {0x5A0B1C2E, 0x3E4F, 0x4061, {0x82, 0x93, 0xA4, 0xB5, 0xC6, 0xD7, 0xE8, 0xF9}};
+const std::wstring kLib = L"{5A0B1C2E-3E4F-4061-8293-A4B5C6D7E8F9}";
+const std::wstring kOne = L"{5C0E7A11-4B21-4F63-9A0D-612E338C7001}", kTwo = L"{5C0E7A12-4B21-4F63-9A0D-612E338C7001}";
+const plat::com::InterfaceEntry kThingClass = {&kClassId, u"Thing", nullptr, 0, TKIND_COCLASS};
+const plat::com::InterfaceEntry* const kThingTypes[] = {&test_typelib::kOneEntry, &test_typelib::kTwoEntry,
+                                                        &kThingClass};
+const plat::com::TypeLibraryEntry kThingLibrary = {&kLibId, 1, 0, kThingTypes, 3, u"Thing 1.0 Type Library"};
+
+ITypeLib* thingLibrary()
+{
+    plat::com::registerTypeLibrary(kThingLibrary);
+    ITypeLib* lib = nullptr;
+    EXPECT_EQ(LoadRegTypeLib(kLibId, 1, 0, 0, &lib), S_OK);
+    return lib;
+}
+
+// A library whose types from the given index on cannot be read.
+class UnreadableTypes final : public plat::com::SimpleObject<ITypeLib, IID_ITypeLib> {
+public:
+    UnreadableTypes(ITypeLib* lib, UINT from) : lib_(lib), from_(from) {}
+    UINT GetTypeInfoCount() override { return lib_->GetTypeInfoCount(); }
+    HRESULT GetTypeInfo(UINT index, ITypeInfo** info) override
+    {
+        return index < from_ ? lib_->GetTypeInfo(index, info) : E_OUTOFMEMORY;
+    }
+    HRESULT GetTypeInfoType(UINT index, TYPEKIND* kind) override { return lib_->GetTypeInfoType(index, kind); }
+    HRESULT GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** info) override { return lib_->GetTypeInfoOfGuid(guid, info); }
+    HRESULT GetLibAttr(TLIBATTR** attr) override { return lib_->GetLibAttr(attr); }
+    HRESULT GetDocumentation(int32_t index, BSTR* name, BSTR* doc, DWORD* context, BSTR* file) override
+    {
+        return lib_->GetDocumentation(index, name, doc, context, file);
+    }
+    void ReleaseTLibAttr(TLIBATTR* attr) override { lib_->ReleaseTLibAttr(attr); }
+
+private:
+    ITypeLib* lib_;
+    UINT from_;
+};
 
 RegistryScriptKey key(const std::wstring& name, RegistryMark mark, std::vector<RegistryScriptKey> keys = {},
                       const wchar_t* defaultValue = nullptr, std::vector<RegistryScriptValue> values = {})
@@ -76,21 +119,70 @@ protected:
 
 TEST_F(ComRegistrar, RegisterThenUnregisterLeavesTheRegistryAsItWas)
 {
-    // Another server shares "CLSID" and the list.
-    put(HKEY_CLASSES_ROOT, L"CLSID\\{00000000-1111-2222-3333-444444444444}", L"Other Class");
-    put(HKEY_LOCAL_MACHINE, L"Software\\Qoralt\\FrameGrabbers\\{00000000-1111-2222-3333-444444444444}", L"Other");
+    // Another server shares "CLSID" and the list; another library, which
+    // already has the key of an interface this one describes too, and
+    // another version of this one share "TypeLib" and "Interface".
+    const std::wstring other = L"{00000000-1111-2222-3333-444444444444}";
+    put(HKEY_CLASSES_ROOT, (L"CLSID\\" + other).c_str(), L"Other Class");
+    put(HKEY_LOCAL_MACHINE, (L"Software\\Qoralt\\FrameGrabbers\\" + other).c_str(), L"Other");
+    put(HKEY_CLASSES_ROOT, (L"TypeLib\\" + other + L"\\1.0").c_str(), L"Other Type Library");
+    put(HKEY_CLASSES_ROOT, (L"Interface\\" + kTwo + L"\\TypeLib").c_str(), other.c_str());
+    put(HKEY_CLASSES_ROOT, (L"TypeLib\\" + kLib + L"\\2.0").c_str(), L"Thing 2.0 Type Library");
     const std::string before = snapshot();
     const std::vector<RegistryReplacement> module = {{L"MODULE", L"/opt/qorx/qorx7320.so"}};
 
     ASSERT_EQ(runRegistryScript(serverScript(), module, true), S_OK);
-    const std::wstring classKey = L"CLSID\\" + kClass;
-    EXPECT_EQ(text(HKEY_CLASSES_ROOT, (classKey + L"\\InprocServer32").c_str()), L"/opt/qorx/qorx7320.so");
-    EXPECT_EQ(text(HKEY_CLASSES_ROOT, (classKey + L"\\InprocServer32").c_str(), L"ThreadingModel"), L"Both");
+    ASSERT_EQ(RegisterTypeLib(thingLibrary(), L"/opt/qorx/100%/qorx7320.so"), S_OK);
+    const std::wstring classKey = L"CLSID\\" + kClass, version = L"TypeLib\\" + kLib + L"\\1.0";
+    const std::wstring one = L"Interface\\" + kOne, two = L"Interface\\" + kTwo;
+    const struct {
+        std::wstring path;
+        const wchar_t* name;
+        std::wstring text;
+    } rows[] = {
+        {classKey + L"\\InprocServer32", nullptr, L"/opt/qorx/qorx7320.so"},
+        {classKey + L"\\InprocServer32", L"ThreadingModel", L"Both"},
+        {version, nullptr, L"Thing 1.0 Type Library"},
+        {version + L"\\FLAGS", nullptr, L"0"},
+        {version + L"\\0\\linux64", nullptr, L"/opt/qorx/100%/qorx7320.so"},
+        {one, nullptr, L"ITestOne"},
+        {one + L"\\TypeLib", nullptr, kLib},
+        {one + L"\\TypeLib", L"Version", L"1.0"},
+        {two + L"\\TypeLib", nullptr, other}, // not taken over
+        {two + L"\\TypeLib", L"Version", L"(none)"},
+        {L"Interface\\" + kClass, nullptr, L"(none)"}, // a class is no interface
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(text(HKEY_CLASSES_ROOT, row.path.c_str(), row.name), row.text) << plat::utf8FromWide(row.path);
     EXPECT_EQ(text(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\Qoralt.Thing.1\\CLSID")), kClass);
 
     ASSERT_EQ(runRegistryScript(serverScript(), module, false), S_OK);
+    ASSERT_EQ(UnRegisterTypeLib(kLibId, 1, 0), S_OK);
     EXPECT_EQ(snapshot(), before);
-    EXPECT_EQ(runRegistryScript(serverScript(), module, false), S_OK); // nothing left to remove
+    // Nothing left to remove.
+    EXPECT_EQ(runRegistryScript(serverScript(), module, false), S_OK);
+    EXPECT_EQ(UnRegisterTypeLib(kLibId, 1, 0), S_OK);
+}
+
+TEST_F(ComRegistrar, ATypeLibraryThatCannotBeRegisteredLeavesNothingAndSaysWhy)
+{
+    const std::string before = snapshot();
+    auto* unreadable = new UnreadableTypes(thingLibrary(), 1);
+    const struct {
+        ITypeLib* lib;
+        const wchar_t* path;
+        HRESULT hr;
+    } rows[] = {
+        {nullptr, L"m.so", E_INVALIDARG},
+        {thingLibrary(), L"", E_INVALIDARG},
+        {unreadable, L"m.so", E_OUTOFMEMORY}, // after its first interface
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(RegisterTypeLib(row.lib, row.path), row.hr);
+        EXPECT_EQ(snapshot(), before);
+    }
+    unreadable->Release();
+    EXPECT_EQ(UnRegisterTypeLib(kClassId, 1, 0), TYPE_E_LIBNOTREGISTERED);
 }
 
 TEST_F(ComRegistrar, NoRemoveKeysStayWhenEmptiedAndUnmarkedOnesGo)

@@ -40,17 +40,15 @@ protected:
         ASSERT_EQ(csys_getCpuInfo(&info), csysOk);
         info.cpuClass = 1;
         info.features = path == Path::plain ? csysCpuMmx : csysCpuMmx | csysCpuSse | csysCpuSse2;
-        if (path == Path::avx2)
-            info.features |= csysCpuAvx2;
-        ASSERT_EQ(csys_overrideCpuInfo(&info), csysOk);
+        ASSERT_EQ(csys_overrideCpuInfo(&info, path == Path::avx2), csysOk);
         ccPelConvertForceKernels(path == Path::plain ? ccPelConvertKernels::plain : ccPelConvertKernels::fast);
     }
     static bool avx2Detected()
     {
-        csysCpuInfo info{};
+        bool avx2 = false;
         EXPECT_EQ(csys_resetCpuInfo(), csysOk);
-        EXPECT_EQ(csys_getCpuInfo(&info), csysOk);
-        return (info.features & csysCpuAvx2) != 0;
+        EXPECT_EQ(csys_cpuHasAvx2(&avx2), csysOk);
+        return avx2;
     }
 };
 

@@ -621,7 +621,8 @@ void ccUnknownPIO::setIOConfig(const ccIOConfig& config)
     ensureReady();
     const int32_t code = ioCodeForConfig(config);
     std::lock_guard<std::mutex> hold(changing_);
-    setConfig(config);
+    // Counts and line checks answer for the configuration the board is in.
     if (code != 0)
         sendCode(code, true);
+    setConfig(config);
 }

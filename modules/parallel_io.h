@@ -296,8 +296,9 @@ public:
     uint32_t numInputLines() override;
     uint32_t numOutputLines() override;
     const ccIOConfig& ioConfig() override;
-    // Tells the module the code of config's class, when it has one; a
-    // refusal comes back as the module's error (the copy is kept).
+    // Tells the module the code of config's class, when it has one, then
+    // keeps a copy; a refusal comes back as the module's error and leaves the
+    // configuration in force as it was.
     void setIOConfig(const ccIOConfig& config) override;
     // Deletes a line table still attached.
     ~ccUnknownPIO() override;

@@ -168,14 +168,21 @@ TEST_F(LinkCameras, IdentitiesNameTheLiveCamerasAlone)
 }
 
 // Closing the board lets go of its cameras: their identities name nothing,
-// and the channels give no camera back.
+// and the channels give no camera back. A FIFO on a camera keeps it as its
+// location, without a name and taking no format.
 TEST_F(LinkCameras, AClosedBoardsCamerasAreGone)
 {
+    const ccVideoFormat& format = *ccVideoFormat::allFormats().front();
+    const ccPtrHandle<ccGreyAcqFifo> fifo = board_.camera(0)->createAcqFifo(format);
     const uint32_t identity = board_.camera(0)->identity();
     board_.close();
     EXPECT_EQ(ccQorLinkCamera::fromIdentity(identity), nullptr);
     EXPECT_THROW(board_.camera(0), ccUnknownFG::MissingFunctionality);
     EXPECT_THROW(board_.cameraFromPath(L"0"), ccUnknownFG::MissingFunctionality);
+    auto* kept = dynamic_cast<ccQorLinkCamera*>(fifo->acqProps().cameraLocation());
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(std::make_tuple(kept->identity(), kept->name()), std::make_tuple(0u, std::wstring()));
+    EXPECT_THROW(kept->createAcqFifo(format), ccCameraPort::BadParams);
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <thread>
 #include <tuple>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -143,8 +144,13 @@ TEST_F(ParallelIO, OnlyTableClassesAreToldToTheModule)
     setIOConfig(ccIOLightControlOption());
     EXPECT_EQ(sim().ioCode(), 6);
     EXPECT_THROW(zero.setValue(true), ccUnknownFG::MissingFunctionality); // the module drives 12 to 19 now
+    // A configuration the module refuses changes nothing: line 12 is an
+    // output of the one in force, not of the refused one.
     sim_module::failNext(ccIidIOSetting, 3, ccBoard::Timeout(L"Lost", 5));
     EXPECT_THROW(setIOConfig(ccIO7312()), ccBoard::Timeout);
+    EXPECT_EQ(typeid(ioConfig()), typeid(ccIOLightControlOption));
+    EXPECT_EQ(std::make_tuple(numInputLines(), numOutputLines()), std::make_tuple(8u, 8u));
+    EXPECT_EQ(outputLine(12).lineNumber(), 12u);
 }
 
 TEST_F(ParallelIO, OneEdgeKindAtATimeAndARefusedKindLeavesTheLineFree)

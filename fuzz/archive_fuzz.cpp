@@ -74,9 +74,10 @@ void loadDouble(ccArchive& ar)
 }
 
 // A class may refuse a value it loads with an error of its own (a
-// property's BadParams); like an archive error, that ends the input. Every
-// load of an object goes through here; what is checked after a load is not:
-// an error there is a fault.
+// property's BadParams), or the memory a loaded size asks for (a pel root's);
+// like an archive error, that ends the input. Every load of an object goes
+// through here; what is checked after a load is not: an error there is a
+// fault.
 struct Refused {};
 
 template <class F>
@@ -87,6 +88,8 @@ void refusable(F f)
     } catch (const ccArchive::Errors&) {
         throw;
     } catch (const ccException&) {
+        throw Refused();
+    } catch (const std::bad_alloc&) {
         throw Refused();
     }
 }

@@ -3,13 +3,16 @@
 //   seeds archive <dir>   for every persistent class of the library, an object
 //                         with its defaults stored through a pointer, as
 //                         operation 16 of fuzz/archive_fuzz.cpp reads it;
-//                         the aggregates also with settings
+//                         the aggregates also with settings, and pel roots
+//                         with pels
 //   seeds acqprops <dir>  the property aggregates, plain and analog, stored
 //                         with their defaults and with settings, for each
 //                         board of fuzz/acqprops_fuzz.cpp
 // A class whose archive refuses to store is named by a record without its
 // fields. Exits with 1 when a class cannot be made or a seed written.
 #include <cctype>
+#include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -26,6 +29,8 @@
 #include "std/except/archutil.h"
 #include "std/except/persist.h"
 #include "std/except/persist_testing.h"
+#include "std/pelbuf/pelroot.h"
+#include "std/ptrhandle.h"
 
 namespace {
 
@@ -95,17 +100,30 @@ std::unique_ptr<ccAcqProps> aggregate(bool analog, bool settings)
     return props;
 }
 
+// One object through a pointer, as operation 16 reads it.
+std::string pointer(ccPersistent& object)
+{
+    return archived(0x00, [&](ccArchive& ar) {
+        unsigned char op = 16;
+        ar.archive(op);
+        ccPersistent* unused = nullptr;
+        archivePointer(ar, &object, unused);
+    });
+}
+
+// A pel root of 3 x 2 pels, each byte 0x5A: its pels are stored one by one.
+template <class T>
+bool shapedRoot(const std::string& dir, const std::string& name)
+{
+    const ccPtrHandle<ccPelRoot<T>> root(new ccPelRoot<T>(3, 2, 4));
+    for (int32_t y = 0; y < 2; ++y)
+        std::memset(root->dataStart() + y * root->stride(), 0x5A, 3 * sizeof(T));
+    return write(dir, "shaped-" + name, pointer(*root));
+}
+
 int archiveSeeds(const std::string& dir)
 {
     int failed = 0;
-    const auto pointer = [](ccPersistent& object) {
-        return archived(0x00, [&](ccArchive& ar) {
-            unsigned char op = 16;
-            ar.archive(op);
-            ccPersistent* unused = nullptr;
-            archivePointer(ar, &object, unused);
-        });
-    };
     for (const auto& [name, factory] : ccRegisteredPersistentTypes()) {
         const std::unique_ptr<ccPersistent> object(factory());
         std::string bytes;
@@ -125,7 +143,11 @@ int archiveSeeds(const std::string& dir)
         const std::unique_ptr<ccAcqProps> props = aggregate(analog, true);
         failed |= !write(dir, analog ? "settings-analog" : "settings", pointer(*props));
     }
-    return failed;
+    const bool shaped = shapedRoot<unsigned char>(dir, "uint8") && shapedRoot<unsigned short>(dir, "uint16")
+                        && shapedRoot<short>(dir, "int16") && shapedRoot<uint32_t>(dir, "uint32")
+                        && shapedRoot<int32_t>(dir, "int32") && shapedRoot<double>(dir, "double")
+                        && shapedRoot<ccPackedRGB16Pel>(dir, "rgb16") && shapedRoot<ccPackedRGB32Pel>(dir, "rgb32");
+    return failed | !shaped;
 }
 
 int aggregateSeeds(const std::string& dir)

@@ -130,14 +130,10 @@ public:
     void checkLength(size_t length) const
     {
         if (length > cc_ccfReader::kMaxLineLength)
-            refuseLength();
+            refuse(L"Line longer than " + std::to_wstring(cc_ccfReader::kMaxLineLength) + L" characters");
     }
 
 private:
-    [[noreturn]] void refuseLength() const
-    {
-        refuse(L"Line longer than " + std::to_wstring(cc_ccfReader::kMaxLineLength) + L" characters");
-    }
     [[noreturn]] void refuse(const std::wstring& why) const { throw cc_ParseError(onLine(name_, number_, why)); }
 
     std::istream& in_;

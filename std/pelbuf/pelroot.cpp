@@ -438,7 +438,7 @@ void ccPelRoot<T>::archivePels(ccArchive& ar)
         allocate(held);
     }
     const int32_t step = kTransferBytes / int32_t{sizeof(T)};
-    for (int32_t y = 0; y < height_; ++y) {
+    for (int32_t y = 0; width_ > 0 && y < height_; ++y) {
         for (int32_t x = 0; x < width_;) {
             const int32_t n = std::min(width_ - x, step);
             const int64_t at = int64_t{y} * stride_ + x;

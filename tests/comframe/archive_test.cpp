@@ -11,6 +11,7 @@
 #include "tests/support/test_typelib.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -135,6 +136,25 @@ TEST(ArchiveProperties, ADefaultEqualToTheValueIsNotWritten)
     VARIANT result = {};
     EXPECT_EQ(S_OK, a->ReadProperty(u"k", &value, &result));
     EXPECT_EQ(3, result.lVal);
+}
+
+// A NaN is no number's equal: never dropped as a default, never found for a number.
+TEST(ArchiveProperties, ANaNEqualsNoValue)
+{
+    Archive a;
+    VARIANT nan = {}, five = {};
+    nan.vt = five.vt = VT_R8;
+    nan.dblVal = std::nan("");
+    five.dblVal = 5;
+    EXPECT_EQ(S_OK, a->WriteProperty(u"k", &nan, &nan));
+    EXPECT_EQ(S_OK, a->WriteProperty(u"j", &nan, &five));
+    EXPECT_EQ(2, countOf(a.p));
+    LONG at = 0;
+    EXPECT_EQ(S_OK, a->FindItem(five, &at));
+    EXPECT_EQ(-1, at);
+    EXPECT_EQ(S_OK, a->Add(five, kArchiveAppend));
+    EXPECT_EQ(S_OK, a->FindItem(five, &at));
+    EXPECT_EQ(2, at);
 }
 
 TEST(ArchiveProperties, BagReadOfAMissingNameKeepsTheValueAndLogsTheError)

@@ -22,6 +22,7 @@
 #include "platform/com/message.h"
 #include "tests/modules/module_fifo_fixture.h"
 #include "tests/support/com_sink.h"
+#include "tests/support/in_time.h"
 
 namespace {
 
@@ -255,6 +256,58 @@ TEST_F(AcqEvents, EveryAcquisitionReachesASinkInAnotherApartmentOnce)
     EXPECT_EQ(log.seen, expected);
     EXPECT_EQ(log.thread, clientThread); // called in the sink's own apartment
     for (const auto& s : sinks) EXPECT_EQ(s->references.load(), 0u);
+}
+
+
+// While it is asked for its event interface, has another thread call the
+// point it is connected to, and notes whether that call came back in time.
+class CallingBackSink final : public IDispatch {
+public:
+    explicit CallingBackSink(IConnectionPoint* point) : point_(point) {}
+    HRESULT QueryInterface(REFIID iid, void** ppv) override
+    {
+        if (iid == DIID_IQorAcqCompleteEvent && !asked_.exchange(true)) {
+            point_->AddRef(); // the object stays for the other thread, however long it takes
+            answered = test_support::finishedInTime({[point = point_] {
+                EXPECT_EQ(point->Unadvise(99), CONNECT_E_NOCONNECTION);
+                point->Release();
+            }});
+        }
+        const bool known = iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID_IQorAcqCompleteEvent;
+        *ppv = known ? static_cast<IDispatch*>(this) : nullptr;
+        return known ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++references_; }
+    ULONG Release() override
+    {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return S_OK; }
+
+    bool answered = false;
+
+private:
+    IConnectionPoint* const point_;
+    std::atomic<bool> asked_{false};
+    std::atomic<ULONG> references_{1};
+};
+
+// Advise asks the sink for its interface before it takes any lock: a sink
+// that has the point called from another thread meanwhile is not locked out.
+TEST_F(AcqEvents, ASinkIsAskedForItsInterfaceBeforeThePointIsLocked)
+{
+    auto* sink = new CallingBackSink(point(2));
+    DWORD cookie = 0;
+    ASSERT_EQ(point(2)->Advise(sink, &cookie), S_OK);
+    EXPECT_TRUE(sink->answered);
+    EXPECT_NE(installed(2), nullptr);
+    EXPECT_EQ(point(2)->Unadvise(cookie), S_OK);
+    EXPECT_EQ(sink->Release(), 0u);
 }
 
 } // namespace

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "comframe/agile_testing.h"
+#include "comframe/connpoint.h"
 #include "platform/com/apartment.h"
 #include "platform/com/message.h"
 #include "platform/com/simpleobject.h"
@@ -315,6 +319,119 @@ TEST(ccAgileVariant, AnArrayCopyThatFailsHalfwayReleasesWhatItGot)
     agile.clear();
     for (const Probe& object : objects)
         EXPECT_EQ(object.references, 1u);
+}
+
+
+// Bound to the single-threaded apartment that makes it: its count is no
+// atomic, and every count it is given on another thread is noted in strays.
+class HomeBound final : public IDispatch {
+public:
+    HomeBound(plat::Handle gone, std::shared_ptr<std::atomic<int>> strays)
+        : home_(GetCurrentThreadId()), gone_(gone), strays_(std::move(strays))
+    {
+    }
+    HRESULT QueryInterface(REFIID iid, void** ppv) override
+    {
+        *ppv = iid == IID_IUnknown || iid == IID_IDispatch ? static_cast<IDispatch*>(this) : nullptr;
+        return *ppv != nullptr ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return note(), ++count_; }
+    ULONG Release() override
+    {
+        note();
+        const ULONG left = --count_;
+        if (left == 0) {
+            plat::setEvent(gone_);
+            delete this;
+        }
+        return left;
+    }
+    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return S_OK; }
+
+private:
+    void note()
+    {
+        if (GetCurrentThreadId() != home_) ++*strays_;
+    }
+    const uint32_t home_;
+    const plat::Handle gone_;
+    const std::shared_ptr<std::atomic<int>> strays_;
+    ULONG count_ = 1;
+};
+
+// Whatever keeps an apartment-bound object, and lets it go on another
+// thread, lets it go on the object's own thread.
+TEST(ccAgileInterfacePtr, AnApartmentBoundObjectIsReleasedOnItsOwnThread)
+{
+    ccAgileInterfacePtr holder;
+    ccAgileVariant value;
+    std::unique_ptr<ccConnectionSinks> sinks;
+    DWORD cookie = 0;
+    const struct {
+        const char* what;
+        std::function<void(IDispatch*)> keep; // on the object's thread
+        std::function<void()> letGo; // on another
+    } rows[] = {
+        {"a holder", [&](IDispatch* object) { holder.assign(object, IID_IDispatch); }, [&] { holder.release(); }},
+        {"a value", [&](IDispatch* object) { ASSERT_EQ(value.assign(variantOf(VT_DISPATCH, object)), S_OK); },
+         [&] { value.clear(); }},
+        {"a point's sinks",
+         [&](IDispatch* object) {
+             sinks = std::make_unique<ccConnectionSinks>(IID_IDispatch);
+             ASSERT_EQ(sinks->advise(object, &cookie), S_OK);
+         },
+         [&] { sinks.reset(); }},
+    };
+    for (const auto& row : rows) {
+        auto strays = std::make_shared<std::atomic<int>>(0);
+        plat::Handle kept = plat::createEvent(true, false), gone = plat::createEvent(true, false);
+        std::thread home([&] {
+            (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            auto* object = new HomeBound(gone, strays);
+            row.keep(object);
+            object->Release(); // what keeps it holds it alone
+            plat::setEvent(kept);
+            DWORD index = 0;
+            // Serves the releases queued here; its end runs those still queued.
+            (void)CoWaitForMultipleHandles(0, 60000, 1, &gone, &index);
+            CoUninitialize();
+        });
+        (void)plat::waitFor(kept, plat::kInfiniteWait);
+        row.letGo();
+        home.join();
+        EXPECT_EQ(*strays, 0) << row.what;
+        EXPECT_EQ(plat::waitFor(gone, 0).status, plat::WaitStatus::Signalled) << row.what;
+        plat::closeHandle(kept);
+        plat::closeHandle(gone);
+    }
+}
+
+// Threads at once, round after round: each gets its pointer, and those of
+// threads that have ended are dropped as others come.
+TEST(ccAgileInterfacePtr, ThePointersOfEndedThreadsAreDropped)
+{
+    auto* object = new Unmarked;
+    ccAgileInterfacePtr holder(object); // through the table
+    object->Release();
+    constexpr size_t kAtOnce = 4;
+    for (int round = 0; round < 10; ++round) {
+        std::vector<std::thread> threads;
+        for (size_t t = 0; t < kAtOnce; ++t)
+            threads.emplace_back([&] {
+                for (int i = 0; i < 20; ++i) {
+                    IUnknown* got = nullptr;
+                    ASSERT_EQ(holder.get(&got), S_OK);
+                    EXPECT_EQ(got, object);
+                    got->Release();
+                }
+            });
+        for (std::thread& thread : threads)
+            thread.join();
+    }
+    EXPECT_LE(ccAgileThreadEntries(holder), 1 + kAtOnce); // the storing thread's, and the last round's
 }
 
 } // namespace

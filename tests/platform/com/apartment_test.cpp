@@ -109,6 +109,68 @@ TEST(ComApartment, AWaitInAnStaDispatchesWhatIsPostedAndAWaitElsewhereTimesOut)
     EXPECT_EQ(CoWaitForMultipleHandles(0, 0, 0, &never.handle, &index), E_INVALIDARG);
 }
 
+// Notes the thread of its last release, and signals it.
+class LastRelease final : public IUnknown {
+public:
+    LastRelease(plat::Handle gone, std::atomic<uint32_t>& on) : gone_(gone), on_(on) {}
+    HRESULT QueryInterface(REFIID, void** ppv) override { return *ppv = nullptr, E_NOINTERFACE; }
+    ULONG AddRef() override { return ++count_; }
+    ULONG Release() override
+    {
+        const ULONG left = --count_;
+        if (left == 0) {
+            on_ = GetCurrentThreadId();
+            plat::setEvent(gone_);
+            delete this;
+        }
+        return left;
+    }
+
+private:
+    const plat::Handle gone_;
+    std::atomic<uint32_t>& on_;
+    std::atomic<ULONG> count_{1};
+};
+
+// A reference let go through its home goes back to the home apartment's
+// thread: at once there, else when that thread dispatches or at its
+// apartment's end; without a home, or once it has ended, where it is let go.
+TEST(ComApartment, AReferenceIsLetGoOnItsHomeApartmentsThread)
+{
+    enum When { onItsThread, whileItPumps, atItsEnd, afterItsEnd, homeless };
+    for (const When when : {onItsThread, whileItPumps, atItsEnd, afterItsEnd, homeless}) {
+        Event taken, leave, gone;
+        std::atomic<uint32_t> releasedOn{0}, ownerId{0};
+        auto* object = new LastRelease(gone.handle, releasedOn);
+        plat::com::ApartmentHome home;
+        std::thread owner([&] {
+            (void)CoInitializeEx(nullptr, when == homeless ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
+            ownerId = GetCurrentThreadId();
+            home = plat::com::ApartmentHome::current();
+            if (when == onItsThread)
+                home.release(object);
+            plat::setEvent(taken.handle);
+            DWORD index = 0;
+            if (when == whileItPumps)
+                EXPECT_EQ(CoWaitForMultipleHandles(0, 60000, 1, &gone.handle, &index), S_OK); // let go meanwhile
+            else if (when == atItsEnd)
+                (void)plat::waitFor(leave.handle, plat::kInfiniteWait); // dispatching nothing
+            CoUninitialize();
+        });
+        (void)plat::waitFor(taken.handle, plat::kInfiniteWait);
+        EXPECT_EQ(home.empty(), when == homeless) << when;
+        if (when == afterItsEnd)
+            owner.join();
+        if (when != onItsThread)
+            home.release(object);
+        plat::setEvent(leave.handle);
+        if (owner.joinable())
+            owner.join();
+        const bool there = when == onItsThread || when == whileItPumps || when == atItsEnd;
+        EXPECT_EQ(releasedOn.load(), there ? ownerId.load() : GetCurrentThreadId()) << when;
+    }
+}
+
 // Which object or the queue ends a wait is the platform's; here, how it is told.
 TEST(ComMessages, AMessageWaitTellsATimeOutAQueuedMessageAndNoObjects)
 {

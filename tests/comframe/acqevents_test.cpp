@@ -261,9 +261,9 @@ TEST_F(AcqEvents, EveryAcquisitionReachesASinkInAnotherApartmentOnce)
 
 // While it is asked for its event interface, has another thread call the
 // point it is connected to, and notes whether that call came back in time.
-class CallingBackSink final : public IDispatch {
+class CallingBackSink : public CountedSink {
 public:
-    explicit CallingBackSink(IConnectionPoint* point) : point_(point) {}
+    explicit CallingBackSink(IConnectionPoint* point) : CountedSink(DIID_IQorAcqCompleteEvent), point_(point) {}
     HRESULT QueryInterface(REFIID iid, void** ppv) override
     {
         if (iid == DIID_IQorAcqCompleteEvent && !asked_.exchange(true)) {
@@ -273,20 +273,8 @@ public:
                 point->Release();
             }});
         }
-        const bool known = iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID_IQorAcqCompleteEvent;
-        *ppv = known ? static_cast<IDispatch*>(this) : nullptr;
-        return known ? (AddRef(), S_OK) : E_NOINTERFACE;
+        return CountedSink::QueryInterface(iid, ppv);
     }
-    ULONG AddRef() override { return ++references_; }
-    ULONG Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return S_OK; }
 
     bool answered = false;
@@ -294,20 +282,19 @@ public:
 private:
     IConnectionPoint* const point_;
     std::atomic<bool> asked_{false};
-    std::atomic<ULONG> references_{1};
 };
 
 // Advise asks the sink for its interface before it takes any lock: a sink
 // that has the point called from another thread meanwhile is not locked out.
 TEST_F(AcqEvents, ASinkIsAskedForItsInterfaceBeforeThePointIsLocked)
 {
-    auto* sink = new CallingBackSink(point(2));
+    auto sink = std::make_unique<CallingBackSink>(point(2));
     DWORD cookie = 0;
-    ASSERT_EQ(point(2)->Advise(sink, &cookie), S_OK);
+    ASSERT_EQ(point(2)->Advise(sink.get(), &cookie), S_OK);
     EXPECT_TRUE(sink->answered);
     EXPECT_NE(installed(2), nullptr);
     EXPECT_EQ(point(2)->Unadvise(cookie), S_OK);
-    EXPECT_EQ(sink->Release(), 0u);
+    EXPECT_EQ(sink->references.load(), 0u); // it goes with no reference left
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "platform/com/apartment.h"
 #include "platform/com/message.h"
 #include "platform/com/simpleobject.h"
+#include "tests/support/com_home_bound.h"
 
 namespace {
 
@@ -321,46 +322,6 @@ TEST(ccAgileVariant, AnArrayCopyThatFailsHalfwayReleasesWhatItGot)
         EXPECT_EQ(object.references, 1u);
 }
 
-
-// Bound to the single-threaded apartment that makes it: its count is no
-// atomic, and every count it is given on another thread is noted in strays.
-class HomeBound final : public IDispatch {
-public:
-    HomeBound(plat::Handle gone, std::shared_ptr<std::atomic<int>> strays)
-        : home_(GetCurrentThreadId()), gone_(gone), strays_(std::move(strays))
-    {
-    }
-    HRESULT QueryInterface(REFIID iid, void** ppv) override
-    {
-        *ppv = iid == IID_IUnknown || iid == IID_IDispatch ? static_cast<IDispatch*>(this) : nullptr;
-        return *ppv != nullptr ? (AddRef(), S_OK) : E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return note(), ++count_; }
-    ULONG Release() override
-    {
-        note();
-        const ULONG left = --count_;
-        if (left == 0) {
-            plat::setEvent(gone_);
-            delete this;
-        }
-        return left;
-    }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return S_OK; }
-
-private:
-    void note()
-    {
-        if (GetCurrentThreadId() != home_) ++*strays_;
-    }
-    const uint32_t home_;
-    const plat::Handle gone_;
-    const std::shared_ptr<std::atomic<int>> strays_;
-    ULONG count_ = 1;
-};
 
 // Whatever keeps an apartment-bound object, and lets it go on another
 // thread, lets it go on the object's own thread.

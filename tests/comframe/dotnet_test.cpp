@@ -35,11 +35,7 @@ protected:
         (void)ccDotNetStandInLogged(true);
         ASSERT_EQ(ccDotNetRegisterStandInBridge(), S_OK);
     }
-    void TearDown() override
-    {
-        ccDotNetResetForTesting();
-        (void)ccDotNetStandInLogged(true); // its shutdown object goes: no object of the module is left
-    }
+    void TearDown() override { ccDotNetResetForTesting(); }
 };
 
 // The failure a step throws; S_OK when none.
@@ -185,36 +181,6 @@ TEST_F(DotNet, AttachingWithoutABridgeIsNoErrorButAFailingBridgeIs)
         }
         companion.release();
     }
-}
-
-
-// Threads counting at once, across 1 <-> 2 again and again: the bridge sees
-// the switches in the count's order, so the companion ends weak with one
-// reference and is strong while a second one is held.
-TEST_F(DotNet, ACompanionFollowsTheCountOfManyThreads)
-{
-    CComObject<Thing>* thing = nullptr;
-    ASSERT_EQ(CComObject<Thing>::CreateInstance(&thing), S_OK);
-    thing->AddRef();
-    thing->companion.attach(ccDotNetHelper::obtainCompanion(ccDotNetClass::inputLine, thing->GetUnknown()), true);
-    std::vector<std::thread> users;
-    for (int t = 0; t < 8; ++t)
-        users.emplace_back([thing] {
-            for (int i = 0; i < 200; ++i) {
-                thing->AddRef();
-                thing->Release();
-            }
-        });
-    for (std::thread& user : users)
-        user.join();
-    bool strong = true;
-    EXPECT_TRUE(ccDotNetStandInHandle(thing->companion.handle(), &strong));
-    EXPECT_FALSE(strong);
-    thing->AddRef();
-    EXPECT_TRUE(ccDotNetStandInHandle(thing->companion.handle(), &strong));
-    EXPECT_TRUE(strong);
-    thing->Release();
-    EXPECT_EQ(thing->Release(), 0u);
 }
 
 } // namespace

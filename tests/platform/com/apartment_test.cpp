@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "platform/com/git.h"
 #include "platform/com/message.h"
 #include "platform/com/stream.h"
+#include "tests/support/com_home_bound.h"
 
 namespace {
 
@@ -109,29 +111,6 @@ TEST(ComApartment, AWaitInAnStaDispatchesWhatIsPostedAndAWaitElsewhereTimesOut)
     EXPECT_EQ(CoWaitForMultipleHandles(0, 0, 0, &never.handle, &index), E_INVALIDARG);
 }
 
-// Notes the thread of its last release, and signals it.
-class LastRelease final : public IUnknown {
-public:
-    LastRelease(plat::Handle gone, std::atomic<uint32_t>& on) : gone_(gone), on_(on) {}
-    HRESULT QueryInterface(REFIID, void** ppv) override { return *ppv = nullptr, E_NOINTERFACE; }
-    ULONG AddRef() override { return ++count_; }
-    ULONG Release() override
-    {
-        const ULONG left = --count_;
-        if (left == 0) {
-            on_ = GetCurrentThreadId();
-            plat::setEvent(gone_);
-            delete this;
-        }
-        return left;
-    }
-
-private:
-    const plat::Handle gone_;
-    std::atomic<uint32_t>& on_;
-    std::atomic<ULONG> count_{1};
-};
-
 // A reference let go through its home goes back to the home apartment's
 // thread: at once there, else when that thread dispatches or at its
 // apartment's end; without a home, or once it has ended, where it is let go.
@@ -140,12 +119,12 @@ TEST(ComApartment, AReferenceIsLetGoOnItsHomeApartmentsThread)
     enum When { onItsThread, whileItPumps, atItsEnd, afterItsEnd, homeless };
     for (const When when : {onItsThread, whileItPumps, atItsEnd, afterItsEnd, homeless}) {
         Event taken, leave, gone;
-        std::atomic<uint32_t> releasedOn{0}, ownerId{0};
-        auto* object = new LastRelease(gone.handle, releasedOn);
+        auto strays = std::make_shared<std::atomic<int>>(0); // releases elsewhere
+        IUnknown* object = nullptr;
         plat::com::ApartmentHome home;
         std::thread owner([&] {
             (void)CoInitializeEx(nullptr, when == homeless ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
-            ownerId = GetCurrentThreadId();
+            object = new HomeBound(gone.handle, strays);
             home = plat::com::ApartmentHome::current();
             if (when == onItsThread)
                 home.release(object);
@@ -166,8 +145,8 @@ TEST(ComApartment, AReferenceIsLetGoOnItsHomeApartmentsThread)
         plat::setEvent(leave.handle);
         if (owner.joinable())
             owner.join();
-        const bool there = when == onItsThread || when == whileItPumps || when == atItsEnd;
-        EXPECT_EQ(releasedOn.load(), there ? ownerId.load() : GetCurrentThreadId()) << when;
+        EXPECT_EQ(*strays, when == afterItsEnd || when == homeless ? 1 : 0) << when;
+        EXPECT_EQ(plat::waitFor(gone.handle, 0).status, plat::WaitStatus::Signalled) << when;
     }
 }
 

@@ -166,8 +166,9 @@ void ccAgileInterfacePtr::assign(IUnknown* p, REFIID iid)
         cookie_ = kDirect;
         return;
     }
+    home_ = plat::com::ApartmentHome::current();
     try {
-        Entry stored{currentThread(), iid, p, plat::com::ApartmentHome::current()};
+        Entry stored{currentThread(), iid, p, home_};
         std::lock_guard<std::mutex> guard(entriesLock_);
         entries_.push_back(std::move(stored));
     } catch (...) {
@@ -228,11 +229,11 @@ HRESULT ccAgileInterfacePtr::getForCurrentThread(REFIID iid, void** out)
     const HRESULT hr = git->GetInterfaceFromGlobal(cookie_, iid, reinterpret_cast<void**>(&got));
     if (FAILED(hr) || got == nullptr)
         return FAILED(hr) ? hr : E_NOINTERFACE;
-    // A proxy may go on any thread; the object itself, got on its own
-    // apartment's thread, goes back there.
-    plat::com::ApartmentHome home = plat::com::ApartmentHome::current();
-    if (!home.empty() && isFreeThreaded(got))
-        home = plat::com::ApartmentHome();
+    // Only the storing apartment's own thread is handed the object itself,
+    // which then goes back there; a proxy, or an object of the
+    // multithreaded apartment, may go on any thread.
+    const plat::com::ApartmentHome home =
+        plat::com::ApartmentHome::current() == home_ ? home_ : plat::com::ApartmentHome();
     std::vector<Entry> ended; // of threads that have ended
     got->AddRef(); // the entry's own
     try {
@@ -269,6 +270,7 @@ void ccAgileInterfacePtr::release()
         entries.swap(entries_);
     }
     held_ = false;
+    home_ = plat::com::ApartmentHome();
     releaseEntries(entries);
     if (cookie_ != 0) {
         if (IGlobalInterfaceTable* git = table().load())

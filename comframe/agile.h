@@ -66,6 +66,7 @@ private:
     DWORD cookie_ = 0;
     IUnknown* direct_ = nullptr; // when cookie_ is kDirect
     bool held_ = false; // through the table (or the storing thread alone)
+    plat::com::ApartmentHome home_; // the storing thread's apartment
     std::mutex entriesLock_; // taken only to find, add or take out entries
     std::vector<Entry> entries_; // the storing thread's first
 };

@@ -43,6 +43,7 @@ public:
     // The calling thread's STA; none in the multithreaded apartment.
     static ApartmentHome current();
     bool empty() const { return !apartment_; }
+    bool operator==(const ApartmentHome& other) const { return apartment_ == other.apartment_; }
 
     // Releases object on the home thread: at once when called there, else
     // queued for it, to run when it dispatches its messages or when its

@@ -370,6 +370,33 @@ TEST(ccAgileInterfacePtr, AnApartmentBoundObjectIsReleasedOnItsOwnThread)
     }
 }
 
+// An object of the multithreaded apartment is no apartment's to send back:
+// got on a single-threaded one too, it goes at once where the holder goes.
+TEST(ccAgileInterfacePtr, AnObjectOfTheMultithreadedApartmentGoesWhereItIsLetGo)
+{
+    plat::Handle got = plat::createEvent(true, false), leave = plat::createEvent(true, false),
+                 gone = plat::createEvent(true, false);
+    auto* object = new HomeBound(gone, std::make_shared<std::atomic<int>>(0));
+    ccAgileInterfacePtr holder(object);
+    object->Release();
+    std::thread sta([&] {
+        (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        IUnknown* mine = nullptr;
+        EXPECT_EQ(holder.get(&mine), S_OK);
+        mine->Release();
+        plat::setEvent(got);
+        (void)plat::waitFor(leave, plat::kInfiniteWait); // dispatching nothing
+        CoUninitialize();
+    });
+    (void)plat::waitFor(got, plat::kInfiniteWait);
+    holder.release();
+    EXPECT_EQ(plat::waitFor(gone, 0).status, plat::WaitStatus::Signalled);
+    plat::setEvent(leave);
+    sta.join();
+    for (plat::Handle h : {got, leave, gone})
+        plat::closeHandle(h);
+}
+
 // Threads at once, round after round: each gets its pointer, and those of
 // threads that have ended are dropped as others come.
 TEST(ccAgileInterfacePtr, ThePointersOfEndedThreadsAreDropped)

@@ -4,6 +4,7 @@
 #include "platform/com/git.h"
 #include "platform/com/message.h"
 #include "platform/event_log_testing.h"
+#include "tests/support/in_time.h"
 
 #include <atomic>
 #include <thread>
@@ -72,7 +73,7 @@ TEST(ThreadOwnerLock, WaiterPumpsOnlyUserMessages)
 }
 
 struct FakeCompanion {
-    std::vector<bool> changes; // changed only under the object's lock
+    std::vector<bool> changes; // changed only under the object's counting lock
     bool fail = false;
     void setStrong(bool strong)
     {
@@ -129,6 +130,22 @@ TEST(FreeThreadedCount, CountsAcrossThreads)
     for (size_t i = 0; i < changes.size(); ++i)
         EXPECT_EQ(changes[i], i % 2 == 0) << i;
     EXPECT_EQ(changes.size() % 2, 0u);
+    EXPECT_EQ(object->Release(), 0u);
+}
+
+// Counting never waits for the object's lock, which its methods may hold
+// while they count other objects: two objects that do so from two threads
+// would wait on each other for ever.
+TEST(FreeThreadedCount, CountingDoesNotWaitForTheObjectsLock)
+{
+    CComObject<Counted>* object = makeCounted();
+    object->ownerLock().lock(false);
+    const bool counted = test_support::finishedInTime({[object] {
+        for (int i = 0; i < 3; ++i) object->AddRef(), object->Release(); // 1 -> 2 -> 1 each time
+    }});
+    object->ownerLock().unlock();
+    ASSERT_TRUE(counted); // else the counting thread still uses the object: it is left
+    EXPECT_EQ(object->companion.changes, (std::vector<bool>{true, false, true, false, true, false}));
     EXPECT_EQ(object->Release(), 0u);
 }
 

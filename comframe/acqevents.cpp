@@ -44,18 +44,25 @@ HRESULT ccAcqListeners::advise(IUnknown* sink, DWORD* cookie)
 {
     const ccCOMErrorContext context{clsid_, &IID_IConnectionPoint, u"Advise"};
     return ccComMethod(context, nullptr, [&] {
+        if (cookie == nullptr) throw ccCOMError(E_POINTER, 0);
+        *cookie = 0;
         (void)source_->startEventThread(); // a thread that cannot start loses the events, not the sink
-        ccThreadOwnerLockGuard guard(&connect_, true);
-        const HRESULT hr = sinks_.advise(sink, cookie);
+        // The sink is asked for its interface before the connect lock: it may
+        // call back into this point from another thread meanwhile.
+        ccConnectionSinks::Held held;
+        const HRESULT hr = sinks_.prepare(sink, &held);
         if (FAILED(hr)) throw ccCOMError(hr, 0);
+        ccConnectionSinks::Held undone; // let go after the lock
+        ccThreadOwnerLockGuard guard(&connect_, true);
+        const DWORD made = sinks_.connect(std::move(held));
         try {
             update();
         } catch (...) {
             // The client is told it failed, so it keeps no sink here.
-            (void)sinks_.unadvise(*cookie);
-            *cookie = 0;
+            (void)sinks_.disconnect(made, &undone);
             throw;
         }
+        *cookie = made;
         return S_OK;
     });
 }
@@ -64,8 +71,9 @@ HRESULT ccAcqListeners::unadvise(DWORD cookie)
 {
     const ccCOMErrorContext context{clsid_, &IID_IConnectionPoint, u"Unadvise"};
     return ccComMethod(context, nullptr, [&] {
+        ccConnectionSinks::Held gone; // let go after the lock
         ccThreadOwnerLockGuard guard(&connect_, true);
-        const HRESULT hr = sinks_.unadvise(cookie);
+        const HRESULT hr = sinks_.disconnect(cookie, &gone);
         if (FAILED(hr)) throw ccCOMError(hr, 0); // nothing removed: the callback stays for the others
         update();
         return S_OK;

@@ -7,6 +7,7 @@
 #include "comframe/agile_testing.h"
 #include "platform/com/classes.h"
 #include "platform/com/git.h"
+#include "platform/thread.h"
 
 const IID IID_IQorAgileMarker = {0x3c9e52a1, 0x7b04, 0x4d6e, {0xa8, 0x1f, 0x62, 0x0d, 0xb5, 0x94, 0xe3, 0x27}};
 const IID IID_DotNetObject = {0x65074F7F, 0x63C0, 0x304E, {0xAF, 0x0A, 0xD5, 0x17, 0x41, 0xCB, 0x4A, 0x8D}};
@@ -25,16 +26,6 @@ std::atomic<IGlobalInterfaceTable*>& table()
         return git;
     }()};
     return instance;
-}
-
-// The per-thread entries are keyed by an id of this file's own: a kernel
-// thread id comes back for a later thread, which would then be handed a
-// pointer that belongs to a thread that has ended.
-uint32_t thisThread()
-{
-    static std::atomic<uint32_t> last{0};
-    thread_local const uint32_t id = ++last;
-    return id;
 }
 
 bool answers(IUnknown* p, REFIID iid)
@@ -79,6 +70,79 @@ IGlobalInterfaceTable* ccAgileSwapGlobalInterfaceTable(IGlobalInterfaceTable* re
     return table().exchange(replacement);
 }
 
+// Marks the entries got for one thread. The mark outlives the thread, which
+// sets it ended at its exit, so that another thread can drop its entries;
+// a later thread never takes it over, as it would a reused kernel id.
+struct cc_agile::ThreadMark {
+    std::atomic<bool> ended{false};
+};
+
+namespace {
+
+using cc_agile::ThreadMark;
+using Mark = std::shared_ptr<ThreadMark>;
+
+void endThreadMark();
+
+uint32_t markSlot()
+{
+    static const uint32_t slot = [] {
+        uint32_t key = 0;
+        // After the apartment's end, whose releases may still get pointers here.
+        if (!plat::tlsAlloc(&key) || !plat::addThreadExitCallback(endThreadMark, plat::kThreadExitOrderSystem + 50))
+            return UINT32_MAX;
+        return key;
+    }();
+    return slot;
+}
+
+void endThreadMark()
+{
+    void* value = nullptr;
+    if (markSlot() == UINT32_MAX || !plat::tlsGet(markSlot(), &value) || value == nullptr)
+        return;
+    auto* mark = static_cast<Mark*>(value);
+    (*mark)->ended = true;
+    (void)plat::tlsSet(markSlot(), nullptr); // the slot exists: the mark was found in it
+    delete mark;
+}
+
+} // namespace
+
+std::shared_ptr<cc_agile::ThreadMark> ccAgileInterfacePtr::currentThread()
+{
+    void* value = nullptr;
+    const uint32_t slot = markSlot();
+    if (slot != UINT32_MAX && plat::tlsGet(slot, &value) && value != nullptr)
+        return *static_cast<Mark*>(value);
+    auto made = std::make_shared<ThreadMark>();
+    // A thread past its exit work, or without a slot, gets a mark that is
+    // already ended: its pointers are dropped by the next thread that adds one.
+    if (slot == UINT32_MAX || plat::threadIsExiting()) {
+        made->ended = true;
+        return made;
+    }
+    auto* kept = new Mark(made);
+    if (!plat::tlsSet(slot, kept)) {
+        delete kept;
+        made->ended = true;
+    }
+    return made;
+}
+
+void ccAgileInterfacePtr::releaseEntries(std::vector<Entry>& entries)
+{
+    for (Entry& entry : entries)
+        entry.home.release(entry.pointer);
+    entries.clear();
+}
+
+size_t ccAgileThreadEntries(ccAgileInterfacePtr& holder)
+{
+    std::lock_guard<std::mutex> guard(holder.entriesLock_);
+    return holder.entries_.size();
+}
+
 ccAgileInterfacePtr::ccAgileInterfacePtr(IUnknown* p)
 {
     assign(p, IID_IUnknown);
@@ -102,12 +166,16 @@ void ccAgileInterfacePtr::assign(IUnknown* p, REFIID iid)
         cookie_ = kDirect;
         return;
     }
+    home_ = plat::com::ApartmentHome::current();
     try {
-        head_ = new Entry{thisThread(), iid, p, nullptr};
+        Entry stored{currentThread(), iid, p, home_};
+        std::lock_guard<std::mutex> guard(entriesLock_);
+        entries_.push_back(std::move(stored));
     } catch (...) {
         p->Release();
         throw;
     }
+    held_ = true;
     IGlobalInterfaceTable* git = table().load();
     DWORD cookie = 0;
     if (git == nullptr || FAILED(git->RegisterInterfaceInGlobal(p, iid, &cookie)))
@@ -122,22 +190,36 @@ HRESULT ccAgileInterfacePtr::getForCurrentThread(REFIID iid, void** out)
     *out = nullptr;
     if (direct_ != nullptr)
         return direct_->QueryInterface(iid, out);
-    const uint32_t self = thisThread();
-    Entry* last = nullptr;
-    for (Entry* entry = head_; entry != nullptr; entry = entry->next) {
-        last = entry;
-        if (entry->thread != self)
-            continue;
+    if (!held_)
+        return S_OK;
+    Mark self;
+    try {
+        self = currentThread();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    // Only this thread, or clearing the holder, takes this thread's entry
+    // out: its pointer stays valid after the lock.
+    IUnknown* kept = nullptr;
+    IID keptIid = IID_NULL;
+    {
+        std::lock_guard<std::mutex> guard(entriesLock_);
+        for (const Entry& entry : entries_)
+            if (entry.thread == self) {
+                kept = entry.pointer;
+                keptIid = entry.iid;
+                break;
+            }
+    }
+    if (kept != nullptr) {
         // An entry kept as another interface is asked for this one: handing
         // it out as it is would call through the wrong table.
-        if (entry->iid != iid)
-            return entry->pointer->QueryInterface(iid, out);
-        entry->pointer->AddRef();
-        *out = entry->pointer;
+        if (keptIid != iid)
+            return kept->QueryInterface(iid, out);
+        kept->AddRef();
+        *out = kept;
         return S_OK;
     }
-    if (head_ == nullptr)
-        return S_OK;
     if (cookie_ == 0)
         return RPC_E_WRONG_THREAD; // the table refused it: the storing thread's only
     IGlobalInterfaceTable* git = table().load();
@@ -147,10 +229,28 @@ HRESULT ccAgileInterfacePtr::getForCurrentThread(REFIID iid, void** out)
     const HRESULT hr = git->GetInterfaceFromGlobal(cookie_, iid, reinterpret_cast<void**>(&got));
     if (FAILED(hr) || got == nullptr)
         return FAILED(hr) ? hr : E_NOINTERFACE;
-    if (auto* entry = new (std::nothrow) Entry{self, iid, got, nullptr}) {
-        got->AddRef();
-        last->next = entry;
+    // Only the storing apartment's own thread is handed the object itself,
+    // which then goes back there; a proxy, or an object of the
+    // multithreaded apartment, may go on any thread.
+    const plat::com::ApartmentHome home =
+        plat::com::ApartmentHome::current() == home_ ? home_ : plat::com::ApartmentHome();
+    std::vector<Entry> ended; // of threads that have ended
+    got->AddRef(); // the entry's own
+    try {
+        std::lock_guard<std::mutex> guard(entriesLock_);
+        for (auto entry = entries_.begin(); entry != entries_.end();) {
+            if (entry->thread->ended) {
+                ended.push_back(std::move(*entry));
+                entry = entries_.erase(entry);
+            } else {
+                ++entry;
+            }
+        }
+        entries_.push_back(Entry{std::move(self), iid, got, home});
+    } catch (const std::bad_alloc&) {
+        home.release(got); // not kept: asked from the table again next time
     }
+    releaseEntries(ended);
     *out = got;
     return S_OK;
 }
@@ -164,14 +264,14 @@ void ccAgileInterfacePtr::release()
         held->Release();
         return;
     }
-    Entry* entry = head_;
-    head_ = nullptr;
-    while (entry != nullptr) {
-        Entry* next = entry->next;
-        entry->pointer->Release();
-        delete entry;
-        entry = next;
+    std::vector<Entry> entries;
+    {
+        std::lock_guard<std::mutex> guard(entriesLock_);
+        entries.swap(entries_);
     }
+    held_ = false;
+    home_ = plat::com::ApartmentHome();
+    releaseEntries(entries);
     if (cookie_ != 0) {
         if (IGlobalInterfaceTable* git = table().load())
             (void)git->RevokeInterfaceFromGlobal(cookie_); // gone already: nothing left to free

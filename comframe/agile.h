@@ -2,15 +2,25 @@
 // other. A free-threaded interface (the suite's own objects, .NET objects,
 // objects that aggregate the free-threaded marshaler) is held as it is; any
 // other goes into the Global Interface Table, and each thread that uses it
-// gets its own pointer from there once and keeps it.
+// gets its own pointer from there once and keeps it until the thread ends.
+// A pointer bound to a single-threaded apartment is released on that
+// apartment's thread, whichever thread lets the holder go.
 //
-// A holder takes no lock of its own: whoever owns it guards it.
+// Any number of threads may read a holder at once (get, copyTo); whoever
+// owns it keeps assignments and clearing apart from those reads.
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <vector>
 
+#include "platform/com/apartment.h"
 #include "platform/com/safearray.h"
 #include "platform/com/variant.h"
+
+namespace cc_agile {
+struct ThreadMark; // one per thread that got a pointer
+}
 
 // Answered by the suite's own free-threaded objects.
 extern const IID IID_IQorAgileMarker;
@@ -38,20 +48,27 @@ public:
     // Empties the holder.
     void release();
 
-    bool empty() const { return cookie_ == 0 && head_ == nullptr && direct_ == nullptr; }
+    bool empty() const { return !held_ && direct_ == nullptr; }
     DWORD cookie() const { return cookie_; }
 
 private:
     struct Entry {
-        uint32_t thread;
+        std::shared_ptr<cc_agile::ThreadMark> thread; // the thread it was got for
         IID iid;
         IUnknown* pointer; // one reference
-        Entry* next;
+        plat::com::ApartmentHome home; // where that reference goes back
     };
+    friend size_t ccAgileThreadEntries(ccAgileInterfacePtr& holder);
+
+    static std::shared_ptr<cc_agile::ThreadMark> currentThread();
+    static void releaseEntries(std::vector<Entry>& entries);
 
     DWORD cookie_ = 0;
     IUnknown* direct_ = nullptr; // when cookie_ is kDirect
-    Entry* head_ = nullptr; // the storing thread's entry first
+    bool held_ = false; // through the table (or the storing thread alone)
+    plat::com::ApartmentHome home_; // the storing thread's apartment
+    std::mutex entriesLock_; // taken only to find, add or take out entries
+    std::vector<Entry> entries_; // the storing thread's first
 };
 
 class ccAgileSafeArray;

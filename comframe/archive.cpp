@@ -80,66 +80,80 @@ HRESULT ccArchiveBase::Invoke(DISPID memid, REFIID, LCID, WORD flags, DISPPARAMS
         excepInfo, argErr);
 }
 
+ccObjectTag::Held ccObjectTag::held() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return tag_;
+}
+
+void ccObjectTag::replace(Held tag)
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        tag_.swap(tag);
+    }
+    // tag, the old value, goes here
+}
+
 HRESULT ccObjectTag::get(VARIANT* value) const
 {
     VariantInit(value);
-    return tag_ ? tag_->copyToNew(value) : S_OK;
+    const Held tag = held();
+    return tag ? tag->copyToNew(value) : S_OK;
 }
 
 HRESULT ccObjectTag::put(const VARIANT& value)
 {
-    if (!tag_) tag_ = std::make_unique<ccAgileVariant>();
-    return tag_->assign(value);
+    auto tag = std::make_shared<ccAgileVariant>();
+    const HRESULT hr = tag->assign(value);
+    if (FAILED(hr)) return hr;
+    replace(std::move(tag));
+    return S_OK;
 }
 
 void ccObjectTag::persist(IQorArchive* archive, LONG flags)
 {
     Bstr key(u"Tag");
     if (flags & kPersistSaving) {
-        if (!tag_) return;
+        const Held tag = held();
+        if (!tag) return;
         Variant value;
-        check(tag_->copyToNew(&value));
+        check(tag->copyToNew(&value));
         check(archive->PersistVariant(key.p, &value));
         return;
     }
     LONG position = -1;
     check(archive->FindKey(key.p, &position));
     if (position < 0) {
-        if (!(flags & kPersistKeepMissing)) tag_.reset();
+        if (!(flags & kPersistKeepMissing)) replace(nullptr);
         return;
     }
     Variant index, value;
     index.vt = VT_I4;
     index.lVal = position;
     check(archive->get_Item(index, &value));
-    auto tag = std::make_unique<ccAgileVariant>();
+    auto tag = std::make_shared<ccAgileVariant>();
     check(tag->assign(value));
-    tag_ = std::move(tag);
+    replace(std::move(tag));
 }
 
 HRESULT ccArchiveBase::get_Tag(VARIANT* value)
 {
     return ccComMethod(errorContext(u"get_Tag"), nullptr, [&] {
         if (!value) return E_POINTER;
-        VariantInit(value);
-        ccThreadOwnerLockGuard guard(&ownerLock());
         return tag_.get(value);
     });
 }
 
 HRESULT ccArchiveBase::put_Tag(VARIANT value)
 {
-    return ccComMethod(errorContext(u"put_Tag"), nullptr, [&] {
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        return tag_.put(value);
-    });
+    return ccComMethod(errorContext(u"put_Tag"), nullptr, [&] { return tag_.put(value); });
 }
 
 HRESULT ccArchiveBase::Persist(IQorArchive* archive, LONG flags)
 {
     return ccComMethod(errorContext(u"Persist"), nullptr, [&] {
         if (!archive) return E_POINTER;
-        ccThreadOwnerLockGuard guard(&ownerLock());
         PersistTag(archive, flags);
         return S_OK;
     });
@@ -153,20 +167,15 @@ void ccArchiveBase::PersistTag(IQorArchive* archive, LONG flags)
 HRESULT ccArchiveBase::Clone(IQorObject** result)
 {
     return ccComMethod(errorContext(u"Clone"), nullptr,
-        [&] { return ccCloneSelf(static_cast<IQorObject*>(this), ownerLock(), result); });
+        [&] { return ccCloneSelf(static_cast<IQorObject*>(this), result); });
 }
 
-HRESULT ccCloneSelf(IQorObject* self, ccThreadOwnerLock& lock, IQorObject** result)
+HRESULT ccCloneSelf(IQorObject* self, IQorObject** result)
 {
     if (!result) return E_POINTER;
     *result = nullptr;
     Ref<IUnknown> clone;
-    {
-        // Held while sub-objects persist themselves under their own locks: two
-        // objects that refer to each other, cloned at once from two threads, wait on each other.
-        ccThreadOwnerLockGuard guard(&lock);
-        ccCloneObject(&clone.p, self);
-    }
+    ccCloneObject(&clone.p, self);
     return clone.p->QueryInterface(IID_IQorObject, reinterpret_cast<void**>(result));
 }
 

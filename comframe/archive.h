@@ -18,7 +18,9 @@
 #include "comframe/objectroot.h"
 #include "platform/com/serializer.h"
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -57,8 +59,9 @@ constexpr LONG kArchiveAppend = -1;
 bool ccIsValidArchiveKey(const OLECHAR* key);
 
 // The Tag, Persist (the Tag's key) and Clone of every object.
-// An object's Tag: none until the first assignment. The owner holds its
-// lock around every call.
+// An object's Tag: none until the first assignment. Safe from any thread:
+// its small lock is held only to take the value out or put another in, never
+// while the value (another object, often) is copied, counted or released.
 class ccObjectTag {
 public:
     // VT_EMPTY when there is none; interfaces usable on the calling thread.
@@ -70,7 +73,13 @@ public:
     void persist(IQorArchive* archive, LONG flags);
 
 private:
-    std::unique_ptr<ccAgileVariant> tag_; // null: no Tag
+    using Held = std::shared_ptr<const ccAgileVariant>;
+    Held held() const;
+    // Puts tag in place; the old value goes after the lock.
+    void replace(Held tag);
+
+    mutable std::mutex lock_;
+    Held tag_; // null: no Tag
 };
 
 // IDispatch comes from the core library's type information of the
@@ -238,20 +247,37 @@ public:
     const IID* dispatchInterfaces() const override;
 
     // The keys that could not be read, joined by ", " (a reason after a blank).
-    const std::u16string& loadFailures() const { return failures_; }
+    std::u16string loadFailures() const;
     // How often a read had to search for its key.
-    uint32_t keySearches() const { return searches_; }
+    uint32_t keySearches() const;
 
 private:
+    // A value is never changed in place: a reader takes it out under state_
+    // and copies it afterwards, a writer puts another in its place.
+    using Value = std::shared_ptr<const ccAgileVariant>;
     struct Item {
-        ccAgileVariant value;
+        Value value;
         std::u16string key; // empty: none
     };
+    // An index as the caller gave it, made plain before any lock is taken
+    // (converting an object runs its code).
+    struct Index {
+        bool byKey;
+        std::u16string key;
+        LONG position;
+    };
 
-    bool saving() const { return (mode_ & kPersistSaving) != 0; }
+    bool saving() const { return (mode_.load() & kPersistSaving) != 0; }
     void recordFailure(const std::u16string& key, const char16_t* reason);
+    static Index indexOf(const VARIANT& index);
+    static Value valueOf(const VARIANT& value);
+    // Under state_: the item's position, -1 when there is none.
     LONG findKey(const OLECHAR* key) const;
-    LONG resolveIndex(const VARIANT& index, std::u16string* missName);
+    LONG positionOf(const Index& index, std::u16string* missName) const;
+    // Under state_: puts value at position (one past the last appends), old
+    // values into dropped; kArchiveBadIndex when out of range.
+    HRESULT putAt(LONG position, Value value, const std::u16string* key, std::vector<Item>& dropped);
+    Value valueAt(LONG position) const;
     OLECHAR decimalSeparator();
     template <class Body> HRESULT method(const OLECHAR* name, Body&& body);
     // A typed Persist: saves value as vt, or loads it converted to vt.
@@ -259,20 +285,25 @@ private:
     HRESULT persistTyped(const OLECHAR* name, BSTR key, T* value, VARTYPE vt, const char16_t* reason, Get get,
                          Put put);
 
-    std::vector<std::unique_ptr<Item>> items_;
-    LONG mode_ = 0x00FFFFFF;
+    // One archive may be used from several threads. state_ guards what
+    // follows it and is never held while another object is called, counted
+    // or released.
+    mutable std::mutex state_;
+    std::vector<Item> items_;
     uint32_t cursor_ = 0;
     std::u16string failures_;
     OLECHAR decimal_ = 0;
     uint32_t searches_ = 0;
+    std::atomic<LONG> mode_{0x00FFFFFF};
 };
 
 // A deep copy of source into *target (empty: a new object of source's class),
 // sub-objects reached twice cloned once. Failures are thrown as ccCOMError.
 void ccCloneObject(IUnknown** target, IUnknown* source);
-// IQorObject::Clone of self: the deep copy made under lock, as IQorObject.
-// Failures are thrown as ccCOMError.
-HRESULT ccCloneSelf(IQorObject* self, ccThreadOwnerLock& lock, IQorObject** result);
+// IQorObject::Clone of self: the deep copy, as IQorObject. No lock is held
+// meanwhile: each object persists itself as it is called. Failures are
+// thrown as ccCOMError.
+HRESULT ccCloneSelf(IQorObject* self, IQorObject** result);
 // The copy itself; list collects (source, clone) pairs, one reference each.
 void ccCloneInto(IUnknown** target, IUnknown* source, std::vector<std::pair<IUnknown*, IUnknown*>>* list);
 

@@ -110,34 +110,28 @@ public:
 // and persistence of the Tag.
 template <class T, class Base> class IQorObjectImpl : public Base, public IQorObjectImplBase {
 public:
+    // The Tag needs no lock of the object's: see ccObjectTag.
     HRESULT get_Tag(VARIANT* value) override
     {
         return ccComMethod(context(u"get_Tag"), nullptr, [&] {
             if (!value) return E_POINTER;
-            VariantInit(value);
-            ccThreadOwnerLockGuard guard(&this->ownerLock());
             return tag_.get(value);
         });
     }
     HRESULT put_Tag(VARIANT value) override
     {
-        return ccComMethod(context(u"put_Tag"), nullptr, [&] {
-            ccThreadOwnerLockGuard guard(&this->ownerLock());
-            return tag_.put(value);
-        });
+        return ccComMethod(context(u"put_Tag"), nullptr, [&] { return tag_.put(value); });
     }
     HRESULT putref_Tag(VARIANT value) override { return put_Tag(value); }
     HRESULT Clone(IQorObject** result) override
     {
-        return ccComMethod(context(u"Clone"), nullptr,
-            [&] { return ccCloneSelf(static_cast<IQorObject*>(this), this->ownerLock(), result); });
+        return ccComMethod(context(u"Clone"), nullptr, [&] { return ccCloneSelf(static_cast<IQorObject*>(this), result); });
     }
     // A class with values of its own saves them after calling this.
     HRESULT Persist(IQorArchive* archive, LONG flags) override
     {
         return ccComMethod(context(u"Persist"), nullptr, [&] {
             if (!archive) return E_POINTER;
-            ccThreadOwnerLockGuard guard(&this->ownerLock());
             tag_.persist(archive, flags);
             return S_OK;
         });

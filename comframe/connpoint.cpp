@@ -19,10 +19,9 @@ ccSinkList::~ccSinkList()
     for (IDispatch* sink : sinks_) sink->Release();
 }
 
-HRESULT ccConnectionSinks::advise(IUnknown* sink, DWORD* cookie)
+HRESULT ccConnectionSinks::prepare(IUnknown* sink, Held* held)
 {
-    if (sink == nullptr || cookie == nullptr) return E_POINTER;
-    *cookie = 0;
+    if (sink == nullptr) return E_POINTER;
     IUnknown* event = nullptr;
     const HRESULT hr = sink->QueryInterface(iid_, reinterpret_cast<void**>(&event));
     if (hr == E_NOINTERFACE || (SUCCEEDED(hr) && event == nullptr)) return CONNECT_E_CANNOTCONNECT;
@@ -31,11 +30,14 @@ HRESULT ccConnectionSinks::advise(IUnknown* sink, DWORD* cookie)
         IUnknown* p;
         ~Drop() { p->Release(); }
     } drop{event};
+    auto made = std::make_shared<ccAgileInterfacePtr>();
+    made->assign(event, iid_);
+    *held = std::move(made);
+    return S_OK;
+}
 
-    // Made before the lock: a failure leaves the array as it was.
-    auto holder = std::make_unique<ccAgileInterfacePtr>();
-    holder->assign(event, iid_);
-
+DWORD ccConnectionSinks::connect(Held held)
+{
     ccThreadOwnerLockGuard guard(&lock_, true);
     auto free = std::find_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.cookie == 0; });
     if (free == entries_.end()) {
@@ -43,25 +45,36 @@ HRESULT ccConnectionSinks::advise(IUnknown* sink, DWORD* cookie)
         entries_.push_back(Entry{0, nullptr});
         free = entries_.end() - 1;
     }
-    free->sink = std::move(holder);
+    free->sink = std::move(held);
     free->cookie = static_cast<DWORD>(free - entries_.begin()) + 1;
-    *cookie = free->cookie;
+    return free->cookie;
+}
+
+HRESULT ccConnectionSinks::advise(IUnknown* sink, DWORD* cookie)
+{
+    if (sink == nullptr || cookie == nullptr) return E_POINTER;
+    *cookie = 0;
+    Held held;
+    const HRESULT hr = prepare(sink, &held);
+    if (FAILED(hr)) return hr;
+    *cookie = connect(std::move(held)); // a failure leaves the array as it was
+    return S_OK;
+}
+
+HRESULT ccConnectionSinks::disconnect(DWORD cookie, Held* gone)
+{
+    ccThreadOwnerLockGuard guard(&lock_, true);
+    if (cookie == 0 || cookie > entries_.size() || entries_[cookie - 1].cookie != cookie)
+        return CONNECT_E_NOCONNECTION;
+    *gone = std::move(entries_[cookie - 1].sink);
+    entries_[cookie - 1].cookie = 0;
     return S_OK;
 }
 
 HRESULT ccConnectionSinks::unadvise(DWORD cookie)
 {
-    std::unique_ptr<ccAgileInterfacePtr> gone;
-    {
-        ccThreadOwnerLockGuard guard(&lock_, true);
-        if (cookie == 0 || cookie > entries_.size() || entries_[cookie - 1].cookie != cookie)
-            return CONNECT_E_NOCONNECTION;
-        gone = std::move(entries_[cookie - 1].sink);
-        entries_[cookie - 1].cookie = 0;
-    }
-    // Released outside the lock: letting go of another apartment's sink
-    // may wait for that apartment.
-    return S_OK;
+    Held gone; // let go after the lock: letting go of another apartment's sink may wait for it
+    return disconnect(cookie, &gone);
 }
 
 uint32_t ccConnectionSinks::count()
@@ -77,11 +90,19 @@ size_t ccConnectionSinks::capacity()
     return entries_.capacity();
 }
 
+std::vector<ccConnectionSinks::Entry> ccConnectionSinks::connected()
+{
+    std::vector<Entry> sinks;
+    ccThreadOwnerLockGuard guard(&lock_, true);
+    sinks.reserve(entries_.size());
+    for (const Entry& e : entries_)
+        if (e.cookie != 0) sinks.push_back(e);
+    return sinks;
+}
+
 void ccConnectionSinks::takeSinks(ccSinkList& list)
 {
-    ccThreadOwnerLockGuard guard(&lock_, true);
-    for (const Entry& e : entries_) {
-        if (e.cookie == 0) continue;
+    for (const Entry& e : connected()) {
         IDispatch* sink = nullptr;
         if (SUCCEEDED(e.sink->getForCurrentThread(IID_IDispatch, reinterpret_cast<void**>(&sink))) && sink) {
             try {
@@ -186,14 +207,11 @@ HRESULT ccConnectionSinks::enumerate(IEnumConnections** out)
     *out = nullptr;
     try {
         auto items = std::make_shared<Items<CONNECTDATA>>();
-        {
-            ccThreadOwnerLockGuard guard(&lock_, true);
-            items->items.reserve(entries_.size());
-            for (const Entry& e : entries_) {
-                if (e.cookie == 0) continue;
-                IUnknown* sink = nullptr;
-                if (SUCCEEDED(e.sink->get(&sink)) && sink) items->items.push_back(CONNECTDATA{sink, e.cookie});
-            }
+        const std::vector<Entry> sinks = connected();
+        items->items.reserve(sinks.size());
+        for (const Entry& e : sinks) {
+            IUnknown* sink = nullptr;
+            if (SUCCEEDED(e.sink->get(&sink)) && sink) items->items.push_back(CONNECTDATA{sink, e.cookie});
         }
         return ConnectionEnum::make(std::move(items), 0, out);
     } catch (const std::bad_alloc&) {

@@ -42,10 +42,15 @@ private:
     std::vector<IDispatch*> sinks_;
 };
 
-// The sink array of one point, under the point's own lock (pumping).
+// The sink array of one point, under the point's own lock (pumping). The
+// lock is held only to change or read the array: sinks are asked for their
+// interface before it is taken, got for a thread and let go after it.
 class ccConnectionSinks {
 public:
     static constexpr size_t kGrowth = 16; // entries added when the array is full
+
+    // A sink asked for the event interface and held agile, not yet connected.
+    using Held = std::shared_ptr<ccAgileInterfacePtr>;
 
     explicit ccConnectionSinks(const IID& eventInterface) : iid_(eventInterface) {}
     ~ccConnectionSinks() = default;
@@ -58,8 +63,16 @@ public:
     // without the event interface; its own failure for any other refusal
     // (cookie 0). std::bad_alloc when the array cannot grow.
     HRESULT advise(IUnknown* sink, DWORD* cookie);
+    // advise in two steps, for points that take a lock of their own around
+    // the second: prepare asks the sink (no lock may be held), connect stores
+    // it and gives its cookie (std::bad_alloc when the array cannot grow).
+    HRESULT prepare(IUnknown* sink, Held* held);
+    DWORD connect(Held held);
     // CONNECT_E_NOCONNECTION for a cookie that names no sink.
     HRESULT unadvise(DWORD cookie);
+    // The same, the sink handed to the caller to let go once its own locks
+    // are free.
+    HRESULT disconnect(DWORD cookie, Held* gone);
     // The connected sinks with their cookies, for the calling thread; a sink
     // that cannot be had here is left out.
     HRESULT enumerate(IEnumConnections** out);
@@ -72,8 +85,10 @@ public:
 private:
     struct Entry {
         DWORD cookie; // 0: free
-        std::unique_ptr<ccAgileInterfacePtr> sink;
+        Held sink; // shared with readers that got it out of the array
     };
+    // The connected sinks with their cookies, under the lock.
+    std::vector<Entry> connected();
 
     ccThreadOwnerLock lock_;
     std::vector<Entry> entries_;
@@ -114,6 +129,7 @@ public:
     {
         return owner_->GetUnknown()->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(out));
     }
+    // The sink is asked for its interface before any lock is taken.
     HRESULT Advise(IUnknown* sink, DWORD* cookie) override
     {
         try {

@@ -1,8 +1,8 @@
 #pragma once
 // The root of every COM class of the module: free-threaded, its reference
-// count kept under its own ccThreadOwnerLock, ISupportErrorInfo for every
-// interface, and the free-threaded marshaler made at the first query for
-// IMarshal.
+// count atomic and never waiting on the object's lock, ISupportErrorInfo for
+// every interface, and the free-threaded marshaler made at the first query
+// for IMarshal.
 //
 //   class Thing : public ccComObjectRoot<ccComFreeThreadModel>, public IThing {
 //    public:
@@ -19,8 +19,8 @@
 #include "platform/com/object.h"
 
 #include <atomic>
+#include <mutex>
 
-// Counts are changed only under the object's lock (see ccComObjectRoot).
 struct ccComFreeThreadModel {
     using AutoCriticalSection = ccThreadOwnerLock;
     using CriticalSection = ccThreadOwnerLock;
@@ -65,18 +65,33 @@ public:
     // strong from 1 to 2 references, weak from 2 to 1. A companion that fails
     // clears itself; the failure is dropped, since AddRef and Release cannot
     // fail and are called from destructors.
+    //
+    // The count is atomic and the object's lock is never taken, so an object
+    // can be counted while another thread holds its lock. A change that
+    // stays at 2 or above is one compare-exchange; a change from or to 1
+    // (the only ones that switch the companion) is made under strength_, a
+    // lock of the counting alone, so that the bridge sees the switches in
+    // the order of the count.
     template <class Companion> ULONG addRefWith(Companion* companion)
     {
-        ccThreadOwnerLockGuard guard(&lock_, true);
-        const ULONG count = ++m_dwRef;
-        if (count == 2 && companion) setStrength(companion, true);
+        if (!companion) return ccComFreeThreadModel::Increment(&m_dwRef);
+        for (ULONG seen = __atomic_load_n(&m_dwRef, __ATOMIC_RELAXED); seen >= 2;)
+            if (__atomic_compare_exchange_n(&m_dwRef, &seen, seen + 1, true, __ATOMIC_SEQ_CST, __ATOMIC_RELAXED))
+                return seen + 1;
+        std::lock_guard<std::mutex> guard(strength_);
+        const ULONG count = ccComFreeThreadModel::Increment(&m_dwRef);
+        if (count == 2) setStrength(companion, true);
         return count;
     }
     template <class Companion> ULONG releaseWith(Companion* companion)
     {
-        ccThreadOwnerLockGuard guard(&lock_, true);
-        const ULONG count = --m_dwRef;
-        if (count == 1 && companion) setStrength(companion, false);
+        if (!companion) return ccComFreeThreadModel::Decrement(&m_dwRef);
+        for (ULONG seen = __atomic_load_n(&m_dwRef, __ATOMIC_RELAXED); seen >= 3;)
+            if (__atomic_compare_exchange_n(&m_dwRef, &seen, seen - 1, true, __ATOMIC_SEQ_CST, __ATOMIC_RELAXED))
+                return seen - 1;
+        std::lock_guard<std::mutex> guard(strength_);
+        const ULONG count = ccComFreeThreadModel::Decrement(&m_dwRef);
+        if (count == 1) setStrength(companion, false);
         return count;
     }
 
@@ -98,6 +113,7 @@ private:
     }
 
     ccThreadOwnerLock lock_;
+    std::mutex strength_; // the companion's switches; nothing else is called under it
     std::atomic<IUnknown*> marshaler_{nullptr};
 };
 

@@ -64,15 +64,29 @@ template <class Body> HRESULT CQorArchive::method(const OLECHAR* name, Body&& bo
 
 OLECHAR CQorArchive::decimalSeparator()
 {
+    std::lock_guard<std::mutex> guard(state_);
     if (!decimal_) decimal_ = plat::com::userDecimalSeparator();
     return decimal_;
 }
 
 void CQorArchive::recordFailure(const std::u16string& key, const char16_t* reason)
 {
+    std::lock_guard<std::mutex> guard(state_);
     if (!failures_.empty()) failures_ += u", ";
     failures_ += key;
     if (reason) failures_ += u" ", failures_ += reason;
+}
+
+std::u16string CQorArchive::loadFailures() const
+{
+    std::lock_guard<std::mutex> guard(state_);
+    return failures_;
+}
+
+uint32_t CQorArchive::keySearches() const
+{
+    std::lock_guard<std::mutex> guard(state_);
+    return searches_;
 }
 
 LONG CQorArchive::findKey(const OLECHAR* key) const
@@ -80,22 +94,54 @@ LONG CQorArchive::findKey(const OLECHAR* key) const
     if (!key || !*key) return -1;
     const std::u16string wanted(key);
     for (size_t i = 0; i < items_.size(); ++i)
-        if (items_[i]->key == wanted) return static_cast<LONG>(i);
+        if (items_[i].key == wanted) return static_cast<LONG>(i);
     return -1;
 }
 
-LONG CQorArchive::resolveIndex(const VARIANT& index, std::u16string* missName)
+CQorArchive::Index CQorArchive::indexOf(const VARIANT& index)
 {
     Variant plain;
     check(VariantCopyInd(&plain, &index));
-    if (plain.vt == VT_BSTR) {
-        const std::u16string key = bstrText(plain.bstrVal);
-        if (missName) *missName = key;
-        return findKey(key.c_str());
-    }
+    if (plain.vt == VT_BSTR) return {true, bstrText(plain.bstrVal), -1};
     if (FAILED(VariantChangeType(&plain, &plain, 0, VT_I4))) fail(kArchiveBadIndexType);
-    if (missName) *missName = indexedKey(u"#", plain.lVal);
-    return plain.lVal >= 0 && static_cast<size_t>(plain.lVal) < items_.size() ? plain.lVal : -1;
+    return {false, std::u16string(), plain.lVal};
+}
+
+LONG CQorArchive::positionOf(const Index& index, std::u16string* missName) const
+{
+    if (index.byKey) {
+        if (missName) *missName = index.key;
+        return findKey(index.key.c_str());
+    }
+    if (missName) *missName = indexedKey(u"#", index.position);
+    return index.position >= 0 && static_cast<size_t>(index.position) < items_.size() ? index.position : -1;
+}
+
+CQorArchive::Value CQorArchive::valueOf(const VARIANT& value)
+{
+    Variant plain;
+    check(VariantCopyInd(&plain, &value));
+    auto held = std::make_shared<ccAgileVariant>();
+    check(held->assign(plain));
+    return held;
+}
+
+CQorArchive::Value CQorArchive::valueAt(LONG position) const
+{
+    std::lock_guard<std::mutex> guard(state_);
+    return position >= 0 && static_cast<size_t>(position) < items_.size() ? items_[position].value : nullptr;
+}
+
+HRESULT CQorArchive::putAt(LONG position, Value value, const std::u16string* key, std::vector<Item>& dropped)
+{
+    if (position == static_cast<LONG>(items_.size())) {
+        items_.push_back({std::move(value), key ? *key : std::u16string()});
+        return S_OK;
+    }
+    if (position < 0 || static_cast<size_t>(position) >= items_.size()) return kArchiveBadIndex;
+    dropped.push_back({std::move(value), std::u16string()});
+    items_[position].value.swap(dropped.back().value);
+    return S_OK;
 }
 
 // ---- Reading and writing by key ---------------------------------------------
@@ -124,20 +170,27 @@ HRESULT CQorArchive::ReadProperty(const OLECHAR* key, const VARIANT* default_, V
         throw ccCOMError(E_INVALIDARG, 0, kInvalidArchiveKeyMessage, &args);
     }
     const VARTYPE wanted = result->vt;
-    LONG found = -1;
-    if (cursor_ < items_.size() && items_[cursor_]->key == key) {
-        found = static_cast<LONG>(cursor_);
-    } else {
-        ++searches_;
-        found = findKey(key);
+    Value found;
+    {
+        std::lock_guard<std::mutex> guard(state_);
+        LONG at = -1;
+        if (cursor_ < items_.size() && items_[cursor_].key == key) {
+            at = static_cast<LONG>(cursor_);
+        } else {
+            ++searches_;
+            at = findKey(key);
+        }
+        if (at >= 0) {
+            cursor_ = static_cast<uint32_t>(at) + 1;
+            found = items_[at].value;
+        }
     }
-    if (found < 0) {
+    if (!found) {
         recordFailure(key, nullptr);
         if (default_) return VariantCopy(result, default_); // the same VARIANT: nothing to do
         fail(E_INVALIDARG);
     }
-    cursor_ = static_cast<uint32_t>(found) + 1;
-    check(items_[found]->value.copyTo(result));
+    check(found->copyTo(result));
     if (wanted == VT_EMPTY || wanted == VT_ERROR) return S_OK;
     if ((wanted == VT_R4 || wanted == VT_R8) && result->vt == VT_BSTR && result->bstrVal) {
         const OLECHAR separator = decimalSeparator();
@@ -287,15 +340,23 @@ HRESULT CQorArchive::SaveObject(BSTR key, IUnknown* value)
 }
 
 // ---- Reading the collection ---------------------------------------------------
+// Values are taken out under state_ and copied (which may count or call
+// other objects) after it.
 
 HRESULT CQorArchive::get__NewEnum(IUnknown** enumerator)
 {
     return method(u"_NewEnum", [&]() -> HRESULT {
         if (!enumerator) return E_POINTER;
         *enumerator = nullptr;
-        std::vector<Variant> values(items_.size());
-        for (size_t i = 0; i < items_.size(); ++i) {
-            check(items_[i]->value.copyTo(&values[i]));
+        std::vector<Value> held;
+        {
+            std::lock_guard<std::mutex> guard(state_);
+            held.reserve(items_.size());
+            for (const Item& item : items_) held.push_back(item.value);
+        }
+        std::vector<Variant> values(held.size());
+        for (size_t i = 0; i < held.size(); ++i) {
+            check(held[i]->copyTo(&values[i]));
             if (values[i].vt == VT_UNKNOWN && values[i].punkVal) {
                 IDispatch* dispatch = nullptr;
                 if (SUCCEEDED(values[i].punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)))
@@ -316,6 +377,7 @@ HRESULT CQorArchive::get__NewEnum(IUnknown** enumerator)
 HRESULT CQorArchive::get_Count(LONG* count)
 {
     if (!count) return E_POINTER;
+    std::lock_guard<std::mutex> guard(state_);
     *count = static_cast<LONG>(items_.size());
     return S_OK;
 }
@@ -325,21 +387,27 @@ HRESULT CQorArchive::get_Item(VARIANT index, VARIANT* value)
     return method(u"get_Item", [&]() -> HRESULT {
         if (!value) return E_POINTER;
         VariantInit(value);
+        const Index at = indexOf(index);
         std::u16string name;
-        const LONG position = resolveIndex(index, &name);
-        if (position < 0) {
+        Value found;
+        {
+            std::lock_guard<std::mutex> guard(state_);
+            const LONG position = positionOf(at, &name);
+            if (position >= 0) found = items_[position].value;
+        }
+        if (!found) {
             recordFailure(name, nullptr);
             return kArchiveBadIndex;
         }
-        return items_[position]->value.copyTo(value);
+        return found->copyTo(value);
     });
 }
 
 HRESULT CQorArchive::GetItem(LONG position, VARIANT* value)
 {
     if (!value) return E_POINTER;
-    if (position < 0 || static_cast<size_t>(position) >= items_.size()) return kArchiveBadIndex;
-    return items_[position]->value.copyTo(value);
+    const Value found = valueAt(position);
+    return found ? found->copyTo(value) : kArchiveBadIndex;
 }
 
 HRESULT CQorArchive::FindItem(VARIANT value, LONG* position)
@@ -349,9 +417,15 @@ HRESULT CQorArchive::FindItem(VARIANT value, LONG* position)
         *position = -1;
         Variant wanted;
         check(VariantCopyInd(&wanted, &value));
-        for (size_t i = 0; i < items_.size(); ++i) {
+        std::vector<Value> held;
+        {
+            std::lock_guard<std::mutex> guard(state_);
+            held.reserve(items_.size());
+            for (const Item& item : items_) held.push_back(item.value);
+        }
+        for (size_t i = 0; i < held.size(); ++i) {
             Variant stored;
-            check(items_[i]->value.copyTo(&stored));
+            check(held[i]->copyTo(&stored));
             bool equal = false;
             if (isObject(stored.vt)) {
                 // By identity: the enumerator hands out as IDispatch what was stored as IUnknown.
@@ -386,8 +460,12 @@ HRESULT CQorArchive::get_Key(LONG position, BSTR* key)
     return method(u"get_Key", [&]() -> HRESULT {
         if (!key) return E_POINTER;
         *key = nullptr;
-        if (position < 0 || static_cast<size_t>(position) >= items_.size()) return kArchiveBadIndex;
-        const std::u16string& text = items_[position]->key;
+        std::u16string text;
+        {
+            std::lock_guard<std::mutex> guard(state_);
+            if (position < 0 || static_cast<size_t>(position) >= items_.size()) return kArchiveBadIndex;
+            text = items_[position].key;
+        }
         if (text.empty()) return S_OK;
         *key = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
         return *key ? S_OK : E_OUTOFMEMORY;
@@ -398,7 +476,9 @@ HRESULT CQorArchive::FindKey(BSTR key, LONG* position)
 {
     return method(u"FindKey", [&]() -> HRESULT {
         if (!position) return E_POINTER;
-        *position = findKey(bstrText(key).c_str());
+        const std::u16string wanted = bstrText(key);
+        std::lock_guard<std::mutex> guard(state_);
+        *position = findKey(wanted.c_str());
         return S_OK;
     });
 }
@@ -406,73 +486,76 @@ HRESULT CQorArchive::FindKey(BSTR key, LONG* position)
 HRESULT CQorArchive::get_Mode(LONG* mode)
 {
     if (!mode) return E_POINTER;
-    *mode = mode_;
+    *mode = mode_.load();
     return S_OK;
 }
 
 // ---- Collection operations --------------------------------------------------
+// A new value is made before state_ is taken; what an operation takes out is
+// let go after it (each of dropped is declared before its guard).
 
 HRESULT CQorArchive::AddAt(const VARIANT& value, const OLECHAR* key, LONG position)
 {
     return method(u"Add", [&]() -> HRESULT {
-        if ((mode_ & kPersistObjectsOnly) && !isObject(value.vt)) return S_OK;
+        if ((mode_.load() & kPersistObjectsOnly) && !isObject(value.vt)) return S_OK;
+        Value held = valueOf(value);
+        std::lock_guard<std::mutex> guard(state_);
         if (position != kArchiveAppend && (position < 0 || static_cast<size_t>(position) > items_.size()))
             return kArchiveBadIndex;
-        Variant plain;
-        check(VariantCopyInd(&plain, &value));
-        auto item = std::make_unique<Item>();
-        check(item->value.assign(plain));
-        item->key = textOf(key);
         const size_t at = position == kArchiveAppend ? items_.size() : static_cast<size_t>(position);
-        items_.insert(items_.begin() + static_cast<ptrdiff_t>(at), std::move(item));
+        items_.insert(items_.begin() + static_cast<ptrdiff_t>(at), Item{std::move(held), textOf(key)});
         return S_OK;
     });
 }
 
 void CQorArchive::Clear()
 {
-    while (!items_.empty()) items_.pop_back();
+    std::vector<Item> dropped;
+    std::lock_guard<std::mutex> guard(state_);
+    dropped.swap(items_);
 }
 
 HRESULT CQorArchive::PutItem(LONG position, const VARIANT& value)
 {
     return method(u"put_Item", [&]() -> HRESULT {
-        if (position == static_cast<LONG>(items_.size())) return AddAt(value, nullptr, kArchiveAppend);
-        if (position < 0 || static_cast<size_t>(position) >= items_.size()) return kArchiveBadIndex;
-        Variant plain;
-        check(VariantCopyInd(&plain, &value));
+        // Added at the end in the archive's mode, as Add adds.
+        const bool skipped = (mode_.load() & kPersistObjectsOnly) && !isObject(value.vt);
         // A value that cannot be held leaves the old one in place.
-        auto item = std::make_unique<Item>();
-        check(item->value.assign(plain));
-        item->key = items_[position]->key;
-        items_[position] = std::move(item);
-        return S_OK;
+        Value held = valueOf(value);
+        std::vector<Item> dropped;
+        std::lock_guard<std::mutex> guard(state_);
+        if (skipped && position == static_cast<LONG>(items_.size())) return S_OK;
+        return putAt(position, std::move(held), nullptr, dropped);
     });
 }
 
 HRESULT CQorArchive::PutItem(VARIANT index, const VARIANT& value)
 {
     return method(u"put_Item", [&]() -> HRESULT {
-        Variant plain;
-        check(VariantCopyInd(&plain, &index));
-        if (plain.vt == VT_BSTR) {
-            const std::u16string key = bstrText(plain.bstrVal);
-            const LONG found = findKey(key.c_str());
-            return found < 0 ? AddAt(value, key.c_str(), kArchiveAppend) : PutItem(found, value);
+        const Index at = indexOf(index);
+        if (!at.byKey) return PutItem(at.position, value);
+        const bool skipped = (mode_.load() & kPersistObjectsOnly) && !isObject(value.vt);
+        Value held = valueOf(value);
+        std::vector<Item> dropped;
+        std::lock_guard<std::mutex> guard(state_);
+        LONG found = findKey(at.key.c_str());
+        if (found < 0) {
+            if (skipped) return S_OK;
+            found = static_cast<LONG>(items_.size());
         }
-        if (FAILED(VariantChangeType(&plain, &plain, 0, VT_I4))) return kArchiveBadIndexType;
-        return PutItem(plain.lVal, value);
+        return putAt(found, std::move(held), &at.key, dropped);
     });
 }
 
 HRESULT CQorArchive::PutKey(LONG position, const OLECHAR* key)
 {
     return method(u"put_Key", [&]() -> HRESULT {
+        std::lock_guard<std::mutex> guard(state_);
         if (position < 0 || static_cast<size_t>(position) >= items_.size()) return kArchiveBadIndex;
         const LONG holder = findKey(key);
         if (holder == position) return S_OK;
         if (holder >= 0) return kArchiveDuplicateKey;
-        items_[position]->key = textOf(key);
+        items_[position].key = textOf(key);
         return S_OK;
     });
 }
@@ -480,9 +563,10 @@ HRESULT CQorArchive::PutKey(LONG position, const OLECHAR* key)
 HRESULT CQorArchive::Move(LONG from, LONG to)
 {
     return method(u"Move", [&]() -> HRESULT {
+        std::lock_guard<std::mutex> guard(state_);
         const auto count = static_cast<LONG>(items_.size());
         if (from < 0 || from >= count || to < 0 || to >= count) return kArchiveBadIndex;
-        auto item = std::move(items_[from]);
+        Item item = std::move(items_[from]);
         items_.erase(items_.begin() + from);
         items_.insert(items_.begin() + to, std::move(item));
         return S_OK;
@@ -492,7 +576,10 @@ HRESULT CQorArchive::Move(LONG from, LONG to)
 HRESULT CQorArchive::Remove(LONG position)
 {
     return method(u"Remove", [&]() -> HRESULT {
+        Value dropped;
+        std::lock_guard<std::mutex> guard(state_);
         if (position < 0 || static_cast<size_t>(position) >= items_.size()) return kArchiveBadIndex;
+        dropped = std::move(items_[position].value);
         items_.erase(items_.begin() + position);
         return S_OK;
     });
@@ -501,8 +588,14 @@ HRESULT CQorArchive::Remove(LONG position)
 HRESULT CQorArchive::Remove(VARIANT index)
 {
     return method(u"Remove", [&]() -> HRESULT {
-        const LONG position = resolveIndex(index, nullptr);
-        return position < 0 ? kArchiveBadIndex : Remove(position);
+        const Index at = indexOf(index);
+        Value dropped;
+        std::lock_guard<std::mutex> guard(state_);
+        const LONG position = positionOf(at, nullptr);
+        if (position < 0) return kArchiveBadIndex;
+        dropped = std::move(items_[position].value);
+        items_.erase(items_.begin() + position);
+        return S_OK;
     });
 }
 
@@ -543,6 +636,7 @@ HRESULT CQorArchive::Write(LPCOLESTR name, VARIANT* value)
 
 HRESULT CQorArchive::SetMode(LONG mode)
 {
+    std::lock_guard<std::mutex> guard(state_);
     mode_ = mode;
     cursor_ = 0;
     return S_OK;
@@ -563,17 +657,22 @@ HRESULT CQorArchive::Persist(IQorArchive* archive, LONG flags)
     HRESULT hr = ccArchiveBase::Persist(archive, flags);
     if (FAILED(hr)) return hr;
     return method(u"Persist", [&]() -> HRESULT {
-        ccThreadOwnerLockGuard guard(&ownerLock());
         if (flags & kPersistSaving) {
-            for (size_t n = 0; n < items_.size(); ++n) {
+            // What is saved is taken out first: the other archive is called without state_.
+            std::vector<Item> saved;
+            {
+                std::lock_guard<std::mutex> guard(state_);
+                saved = items_;
+            }
+            for (size_t n = 0; n < saved.size(); ++n) {
                 Variant value;
-                check(items_[n]->value.copyTo(&value));
+                check(saved[n].value->copyTo(&value));
                 Bstr itemKey(indexedKey(u"Item", static_cast<LONG>(n)));
                 check(archive->PersistVariant(itemKey.p, &value));
-                if (items_[n]->key.empty()) continue;
+                if (saved[n].key.empty()) continue;
                 Variant key;
                 key.vt = VT_BSTR;
-                key.bstrVal = SysAllocStringLen(items_[n]->key.data(), static_cast<UINT>(items_[n]->key.size()));
+                key.bstrVal = SysAllocStringLen(saved[n].key.data(), static_cast<UINT>(saved[n].key.size()));
                 if (!key.bstrVal) throw std::bad_alloc();
                 Bstr keyKey(indexedKey(u"Key", static_cast<LONG>(n)));
                 check(archive->PersistVariant(keyKey.p, &key));
@@ -581,7 +680,7 @@ HRESULT CQorArchive::Persist(IQorArchive* archive, LONG flags)
             return S_OK;
         }
         // Everything is read before the collection changes, so a failure leaves it whole.
-        std::vector<std::unique_ptr<Item>> loaded;
+        std::vector<Item> loaded;
         for (LONG n = 0;; ++n) {
             Bstr itemKey(indexedKey(u"Item", n));
             LONG at = -1;
@@ -591,8 +690,7 @@ HRESULT CQorArchive::Persist(IQorArchive* archive, LONG flags)
             index.vt = VT_I4;
             index.lVal = at;
             check(archive->get_Item(index, &value));
-            auto item = std::make_unique<Item>();
-            check(item->value.assign(value));
+            Item item{valueOf(value), std::u16string()};
             Bstr keyKey(indexedKey(u"Key", n));
             check(archive->FindKey(keyKey.p, &at));
             if (at >= 0) {
@@ -600,13 +698,13 @@ HRESULT CQorArchive::Persist(IQorArchive* archive, LONG flags)
                 index.lVal = at;
                 check(archive->get_Item(index, &key));
                 check(VariantChangeType(&key, &key, 0, VT_BSTR));
-                item->key = bstrText(key.bstrVal);
+                item.key = bstrText(key.bstrVal);
             }
-            if ((mode_ & kPersistObjectsOnly) && !isObject(item->value.vt())) continue;
+            if ((mode_.load() & kPersistObjectsOnly) && !isObject(item.value->vt())) continue;
             loaded.push_back(std::move(item));
         }
-        Clear();
-        items_ = std::move(loaded);
+        std::lock_guard<std::mutex> guard(state_);
+        loaded.swap(items_); // the old items go after the guard
         return S_OK;
     });
 }

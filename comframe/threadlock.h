@@ -1,7 +1,9 @@
 #pragma once
 // The owner-thread lock: a small recursive spin lock over the id of the
-// thread that holds it. It guards each object's reference count, each
-// connection point's sinks and each event thread's queue. A waiter either
+// thread that holds it. It guards each object's own state, each connection
+// point's sinks and each event thread's queue. No other object is called,
+// counted or released while it is held: two objects that use each other
+// would otherwise wait on each other from two threads. A waiter either
 // sleeps 1 ms per failed attempt or, when asked to pump, dispatches queued
 // WM_USER (0x400) messages meanwhile, so that calls marshalled to its own
 // thread still run; it takes no other message off its queue. No time-out.

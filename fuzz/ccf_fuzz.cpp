@@ -2,8 +2,9 @@
 // it on the search path. The reader keeps every content line with its file
 // line number (increasing, each a line of the input); the lines then either
 // build a store whose entries all print back as text, or raise one of the
-// file's value errors naming one of those line numbers. Nothing else may
-// leave, and nothing may be read outside the input.
+// file's value errors naming one of those line numbers; a file over the
+// reader's limits is refused. Nothing else may leave, and nothing may be read
+// outside the input.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include "acq/camcfg/reader.h"
 #include "acq/camcfg/startup.h"
 #include "acq/camcfg/strhelper.h"
+#include "std/parseerror.h"
 
 namespace {
 
@@ -39,7 +41,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     std::istringstream in(bytes);
     ccPtrHandle<cc_ccfFileInfo> record(new cc_ccfFileInfo);
-    cc_ccfReader::readStream(in, L"fuzz.ccf", *record, true);
+    try {
+        cc_ccfReader::readStream(in, L"fuzz.ccf", *record, true);
+    } catch (const cc_ParseError&) {
+        // Only a file with more than a line's worth of text can pass a limit.
+        if (size <= cc_ccfReader::kMaxLineLength)
+            std::abort();
+        return 0;
+    }
 
     const size_t physical = static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n'))
                             + (!bytes.empty() && bytes.back() != '\n' ? 1 : 0);

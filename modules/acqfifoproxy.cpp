@@ -413,13 +413,15 @@ struct cc_UnknownAcqFifo::Module {
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
 
-    // Nothing without the property interface, unless the FIFO is orphaned.
-    bool hasProperties() const
+    // Whether the module FIFO has the interface a setting goes through.
+    // Orphaned it raises: a setting taken as done on a FIFO whose board went
+    // would be lost unseen.
+    template <class I>
+    bool has(const cc_ModPtr<I>& iface) const
     {
-        // A setting taken as done on a FIFO whose board went would be lost unseen.
-        if (!properties && orphaned)
+        if (!iface && orphaned)
             throw ccUnknownFG::MissingFunctionality();
-        return static_cast<bool>(properties);
+        return static_cast<bool>(iface);
     }
     // Raises the module's error when status is not 0.
     void check(int32_t status) const
@@ -785,7 +787,7 @@ cc3PlanePelBuffer cc_UnknownAcqFifo::completeAcq3Plane(const ccAcqCompleteArgs& 
 void cc_UnknownAcqFifo::setProperty(int32_t id, double value, int32_t channel)
 {
     const std::shared_ptr<Module> m = held();
-    if (!m->hasProperties())
+    if (!m->has(m->properties))
         return;
     ccModPropertyRecord record{id, channel, value, 0, 0};
     m->check(m->properties->set(&record));
@@ -804,7 +806,7 @@ double cc_UnknownAcqFifo::readBack(int32_t id, double fallback)
 void cc_UnknownAcqFifo::sendPropertyRequest(const ccAcqPropertyRequest& request)
 {
     const std::shared_ptr<Module> m = held();
-    if (!m->hasProperties())
+    if (!m->has(m->properties))
         return;
     ccModPropertyRecord record;
     std::memcpy(&record, &request, sizeof record);
@@ -977,7 +979,7 @@ void cc_UnknownAcqFifo::overrunInfoCallback(const ccAcqInfoCallbackHandle& callb
 void cc_UnknownAcqFifo::pelRootPool(const ccPtrHandle<ccPelRootPool>& pool)
 {
     const std::shared_ptr<Module> m = held();
-    if (!m->pelPool)
+    if (!m->has(m->pelPool))
         return;
     if (!pool.rawPointer()) {
         (void)m->pelPool->setPool(nullptr); // not checked: the module keeps what it can
@@ -1019,6 +1021,7 @@ bool cc_UnknownAcqFifo::hookFalseC(std::array<uint32_t, 6>& record)
 void cc_UnknownAcqFifo::triggerMaster(cc_AcqFifo* master)
 {
     const std::shared_ptr<Module> m = held();
+    (void)m->has(m->core); // raises once orphaned
     std::shared_ptr<Module> masterModule;
     if (master) {
         auto* moduleMaster = dynamic_cast<cc_UnknownAcqFifo*>(master);
@@ -1066,12 +1069,20 @@ const ccQorLinkCamera* linkCamera(ccCameraPort* location)
 void cc_UnknownAcqFifo::cameraLocation(ccCameraPort* location)
 {
     const std::shared_ptr<Module> m = held();
+    if (!m->has(m->core))
+        return;
     const ccQorLinkCamera* camera = linkCamera(location);
     cc_ModPtr<ccIAcqFifo_CameraLocation> locations =
         ccModQuery<ccIAcqFifo_CameraLocation>(m->core.get(), ccIidFifoCameraLocation);
     if (!camera || !locations)
         return;
     m->check(locations->set(camera->identity()));
+    std::shared_ptr<const ccQorLinkCamera> kept = camera->weak_from_this().lock();
+    {
+        std::lock_guard<std::mutex> lock(moduleMutex_);
+        location_.swap(kept);
+    }
+    // The camera kept before goes here, outside the lock.
 }
 
 bool cc_UnknownAcqFifo::isCameraLocationValid(ccCameraPort* location)
@@ -1092,7 +1103,7 @@ bool cc_UnknownAcqFifo::isCameraLocationValid(ccCameraPort* location)
 void cc_UnknownAcqFifo::roi(const ccPelRect& region)
 {
     const std::shared_ptr<Module> m = held();
-    if (!m->camera)
+    if (!m->has(m->camera))
         return;
     // The module takes the size in 32-bit words; a wider one would arrive negative.
     if (region.width() > INT32_MAX || region.height() > INT32_MAX)
@@ -1104,7 +1115,7 @@ void cc_UnknownAcqFifo::roi(const ccPelRect& region)
 void cc_UnknownAcqFifo::inputLut(const uint8_t* table, uint32_t size, int32_t channel)
 {
     const std::shared_ptr<Module> m = held();
-    if (m->camera)
+    if (m->has(m->camera))
         m->check(m->camera->inputLut(table, size, channel));
 }
 
@@ -1139,14 +1150,14 @@ ccSyncModel cc_UnknownAcqFifo::actualSyncModel()
 void cc_UnknownAcqFifo::triggerFromEncoder(bool first, bool second)
 {
     const std::shared_ptr<Module> m = held();
-    if (m->encoder)
+    if (m->has(m->encoder))
         m->check(m->encoder->triggerFromEncoder(first, second));
 }
 
 void cc_UnknownAcqFifo::stepsPerLine(uint32_t steps, uint32_t sixteenths)
 {
     const std::shared_ptr<Module> m = held();
-    if (m->encoder)
+    if (m->has(m->encoder))
         m->check(m->encoder->stepsPerLine(steps, sixteenths));
 }
 
@@ -1157,7 +1168,7 @@ uint32_t cc_UnknownAcqFifo::currentEncoderCount() { return ask(&Module::encoder,
 void cc_UnknownAcqFifo::resetCounter()
 {
     const std::shared_ptr<Module> m = held();
-    if (m->encoder)
+    if (m->has(m->encoder))
         m->check(m->encoder->resetCounter());
 }
 

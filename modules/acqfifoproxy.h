@@ -23,6 +23,7 @@ class ccCallbackWrap;
 class ccCallbackInfoWrap;
 class ccCompleteArgs_obj;
 class cc_ModCallbackGate;
+class ccQorLinkCamera;
 
 class cc_UnknownAcqFifo : public cc_AcqFifo {
 public:
@@ -184,8 +185,9 @@ public:
     void buildPropertyInfo(std::vector<ccAcqPropertyInfo>& info) override;
     const std::vector<int32_t>* supportedSampleValues() override;
     bool isValidMaster(cc_AcqFifo* candidate) override;
-    // The module is told the identity of the camera a location is; any
-    // other location is none the module knows: it is not sent and not valid.
+    // The module is told the identity of the camera a location is, and the
+    // FIFO keeps that camera (when shared) while it lives; any other location
+    // is none the module knows: it is not sent and not valid.
     void cameraLocation(ccCameraPort* location) override;
     bool isCameraLocationValid(ccCameraPort* location) override;
 
@@ -230,4 +232,6 @@ private:
     std::shared_ptr<Module> module_;
     // Shared with the grabber, which may go first.
     std::shared_ptr<cc_ModFifoList> fifos_;
+    // The camera last sent as the location (under moduleMutex_).
+    std::shared_ptr<const ccQorLinkCamera> location_;
 };

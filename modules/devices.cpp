@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 
 #include "acq/hyper/prop/acqprops.h"
 #include "acq/vidfmt/framegrabber.h"
@@ -120,11 +121,23 @@ ccQorLinkCamera::ccQorLinkCamera(ccIQorLink_Camera* camera, const ccFrameGrabber
     identity_ = enter(this);
 }
 
-ccQorLinkCamera::~ccQorLinkCamera()
+ccQorLinkCamera::~ccQorLinkCamera() { close(); }
+
+void ccQorLinkCamera::close()
 {
+    camera_.reset();
+    grabber_ = nullptr;
     Identities& t = identities();
     std::lock_guard<std::mutex> hold(t.mutex);
-    t.cameras.erase(identity_);
+    if (identity_ != 0)
+        t.cameras.erase(std::exchange(identity_, 0));
+}
+
+const ccFrameGrabber& ccQorLinkCamera::portFrameGrabber() const
+{
+    if (grabber_ == nullptr)
+        throw BadParams();
+    return *grabber_;
 }
 
 ccQorLinkCamera* ccQorLinkCamera::fromIdentity(uint32_t identity)

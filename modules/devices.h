@@ -4,6 +4,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -111,11 +112,21 @@ protected:
 
 // A camera on a channel, over the module's camera (71). Each has a 32-bit
 // identity, unique among the cameras alive, by which the module is told of it.
-class ccQorLinkCamera : public ccQorLinkDevice, public ccCameraPort {
+// A board shares its cameras with the FIFOs it told of them, which keep the
+// camera they acquire from past the board's close.
+class ccQorLinkCamera : public ccQorLinkDevice,
+                        public ccCameraPort,
+                        public std::enable_shared_from_this<ccQorLinkCamera> {
 public:
-    // Takes its own reference on camera; grabber must outlive the camera.
+    // Takes its own reference on camera; grabber must outlive the camera or
+    // its close.
     ccQorLinkCamera(ccIQorLink_Camera* camera, const ccFrameGrabber& grabber, const std::wstring& name);
     ~ccQorLinkCamera() override;
+
+    // Its board closes: the module camera and the frame grabber are let go
+    // of, and the identity names it no more (identity() is 0). What keeps
+    // the camera then finds one without a name that takes no format.
+    void close();
 
     // The module camera's name; empty when the module gives none.
     std::wstring name() const override;
@@ -127,7 +138,7 @@ public:
     static ccQorLinkCamera* fromIdentity(uint32_t identity);
 
 protected:
-    const ccFrameGrabber& portFrameGrabber() const override { return *grabber_; }
+    const ccFrameGrabber& portFrameGrabber() const override;
 
 private:
     const ccFrameGrabber* grabber_;

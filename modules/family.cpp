@@ -137,8 +137,11 @@ std::unique_ptr<ccUnknownFG> cc7310d::make(std::unique_ptr<cc_BoardEntry>& entry
 void cc7310d::close()
 {
     closeParallelIO();
-    for (std::unique_ptr<ccQorLinkCamera>& camera : cameras_)
+    for (std::shared_ptr<ccQorLinkCamera>& camera : cameras_) {
+        if (camera)
+            camera->close(); // a FIFO may keep it: nothing of the board stays reachable
         camera.reset();
+    }
     cc_IOBoard::close();
 }
 
@@ -163,7 +166,7 @@ cc_FrameGrabber* cc7310d::createFrameGrabberImpl()
         uint32_t present = 0;
         ccModCheck(*implementation(), camera->present(&present));
         if (present != 0 && !cameras_[i])
-            cameras_[i] = std::make_unique<ccQorLinkCamera>(camera.get(), grabber, std::to_wstring(i));
+            cameras_[i] = std::make_shared<ccQorLinkCamera>(camera.get(), grabber, std::to_wstring(i));
     }
     return engine;
 }

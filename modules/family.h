@@ -155,5 +155,5 @@ protected:
     cc_FrameGrabber* createFrameGrabberImpl() override;
 
 private:
-    std::unique_ptr<ccQorLinkCamera> cameras_[kChannels];
+    std::shared_ptr<ccQorLinkCamera> cameras_[kChannels];
 };

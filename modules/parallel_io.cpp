@@ -50,18 +50,15 @@ void cc_IOLine::stopEdgeKind(uint32_t) {}
 void cc_IOLine::addWakeObject(ccIWakeObject*, uint32_t) {}
 void cc_IOLine::removeWakeObject(ccIWakeObject*, uint32_t) {}
 
+std::unique_lock<std::mutex> cc_IOLine::lockLine() { return std::unique_lock<std::mutex>(lineMutex_); }
+
 void cc_IOLine::watchEdgeKind(uint32_t kind)
 {
-    std::lock_guard<std::mutex> hold(watchMutex_);
     if (kind < 3)
         ++watchers_[kind];
 }
 
-bool cc_IOLine::unwatchEdgeKind(uint32_t kind)
-{
-    std::lock_guard<std::mutex> hold(watchMutex_);
-    return kind < 3 && watchers_[kind] > 0 && --watchers_[kind] == 0;
-}
+bool cc_IOLine::unwatchEdgeKind(uint32_t kind) { return kind < 3 && watchers_[kind] > 0 && --watchers_[kind] == 0; }
 
 // ---- cc_UnknownIOLine ----
 
@@ -236,8 +233,9 @@ thread_local const cc_InputLineState* tlCalling = nullptr;
 } // namespace
 
 // The registrations made through one ccInputLine object, and their
-// dispatcher. Lock order: the line's mutex, then the dispatcher's. Callbacks
-// run under the dispatcher's lock, so their thread only tries the line's:
+// dispatcher. Lock order: the object's mutex, then the line's lock (held for
+// module calls only), or the object's mutex, then the dispatcher's. Callbacks
+// run under the dispatcher's lock, so their thread only tries the object's:
 // what it cannot do at once (withdrawing) it marks, and sweep() does it for
 // whoever holds the lock, before that one lets go.
 class cc_InputLineState : public cc_LineHandle, public ccCallbackDispatcherOwner {
@@ -282,7 +280,8 @@ private:
         } done{waiting};
         use(*dispatcher_);
     }
-    void start(int32_t key, uint32_t kind);
+    // Under the line's lock.
+    void start(cc_IOLine& line, int32_t key, uint32_t kind);
 
     std::vector<ccPtrHandle<cc_InputRegistration>> registrations_;
     uint32_t kind_ = 3; // none
@@ -350,17 +349,18 @@ void cc_InputRegistration::operator()(const void* argument)
     (*callback_)(argument);
 }
 
-void cc_InputLineState::start(int32_t key, uint32_t kind)
+void cc_InputLineState::start(cc_IOLine& line, int32_t key, uint32_t kind)
 {
     auto started = std::make_unique<ccCallbackDispatcher>(key, this);
     auto* semaphore = new LineWake(started->wakeSemaphore());
     try {
-        with([&](cc_IOLine& line) { line.addWakeObject(semaphore, kind); });
+        line.addWakeObject(semaphore, kind);
     } catch (...) {
         semaphore->detach();
         semaphore->release();
         throw;
     }
+    line.watchEdgeKind(kind);
     dispatcher_ = std::move(started);
     wake_ = semaphore;
 }
@@ -369,26 +369,29 @@ ccInputLine::CallbackHandle cc_InputLineState::add(const std::shared_ptr<cc_Inpu
                                                    ccPtrHandle<ccCallback1<const void*>> callback,
                                                    const void* argument, int32_t key, uint32_t kind)
 {
-    const bool wasEnabled = isEnabled();
-    enable(true);
-    // Refused, the line stays enabled: its kind in force is another one's.
-    if (kind_ != 3 && kind_ != kind)
-        return {};
-    const bool starting = !dispatcher_;
-    try {
-        if (!with([kind](cc_IOLine& line) { return line.supportsEdgeKind(kind); })) {
-            enable(wasEnabled);
-            return {};
+    const bool accepted = with([&](cc_IOLine& line) {
+        const std::unique_lock<std::mutex> hold = line.lockLine();
+        const bool wasEnabled = line.isEnabled();
+        line.enable(true);
+        // Refused, the line stays enabled: its kind in force is another one's.
+        if (kind_ != 3 && kind_ != kind)
+            return false;
+        try {
+            if (!line.supportsEdgeKind(kind)) {
+                line.enable(wasEnabled);
+                return false;
+            }
+            if (!dispatcher_)
+                start(line, key, kind);
+        } catch (...) {
+            // A module failure too leaves the line as it was.
+            line.enable(wasEnabled);
+            throw;
         }
-        if (starting)
-            start(key, kind);
-    } catch (...) {
-        // A module failure too leaves the line as it was.
-        enable(wasEnabled);
-        throw;
-    }
-    if (starting)
-        with([kind](cc_IOLine& line) { line.watchEdgeKind(kind); });
+        return true;
+    });
+    if (!accepted)
+        return {};
     ccPtrHandle<cc_InputRegistration> made(new cc_InputRegistration(*this, std::move(callback), argument));
     kind_ = kind;
     onDispatcher([&](ccCallbackDispatcher& d) { d.add({made, argument}); });
@@ -413,21 +416,23 @@ std::unique_ptr<ccCallbackDispatcher> cc_InputLineState::sweep()
     registrations_.erase(gone, registrations_.end());
     if (!registrations_.empty() || !dispatcher_)
         return nullptr;
-    // A module that fails here keeps nothing of the line's; the release goes on.
-    try {
-        with([this](cc_IOLine& line) { line.removeWakeObject(wake_, kind_); });
-    } catch (...) {
-    }
-    wake_->detach();
-    wake_->release();
-    wake_ = nullptr;
+    // A module that fails here keeps nothing of the line's, and a line gone
+    // with its board took its wake objects along: the release goes on.
     try {
         with([this](cc_IOLine& line) {
+            const std::unique_lock<std::mutex> hold = line.lockLine();
+            try {
+                line.removeWakeObject(wake_, kind_);
+            } catch (...) {
+            }
             if (line.unwatchEdgeKind(kind_))
                 line.stopEdgeKind(kind_);
         });
     } catch (...) {
     }
+    wake_->detach();
+    wake_->release();
+    wake_ = nullptr;
     kind_ = 3;
     return std::move(dispatcher_);
 }
@@ -616,7 +621,8 @@ void ccUnknownPIO::setIOConfig(const ccIOConfig& config)
     ensureReady();
     const int32_t code = ioCodeForConfig(config);
     std::lock_guard<std::mutex> hold(changing_);
-    setConfig(config);
+    // Counts and line checks answer for the configuration the board is in.
     if (code != 0)
         sendCode(code, true);
+    setConfig(config);
 }

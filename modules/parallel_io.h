@@ -89,14 +89,21 @@ public:
     virtual void removeWakeObject(ccIWakeObject* wake, uint32_t kind);
     virtual ~cc_IOLine();
 
-    // The input-line objects of this line that watch each edge kind. The
-    // module's stop of a kind is for the whole line, so only the last
-    // watcher of a kind may send it: unwatch answers whether it was.
+    // The line's lock. Every input-line object of the line holds it while it
+    // changes what is the line's and not the object's: the enabled state a
+    // registration sets and may restore, the edge kinds watched and the
+    // wake objects added, so that no object acts on a state another one is
+    // half-way through changing.
+    virtual std::unique_lock<std::mutex> lockLine();
+    // Under the line's lock: the input-line objects of this line that watch
+    // each edge kind. The module's stop of a kind is for the whole line, so
+    // only the last watcher of a kind may send it: unwatch answers whether
+    // it was.
     void watchEdgeKind(uint32_t kind);
     bool unwatchEdgeKind(uint32_t kind);
 
 private:
-    std::mutex watchMutex_;
+    std::mutex lineMutex_;
     uint32_t watchers_[3] = {};
 };
 
@@ -289,8 +296,9 @@ public:
     uint32_t numInputLines() override;
     uint32_t numOutputLines() override;
     const ccIOConfig& ioConfig() override;
-    // Tells the module the code of config's class, when it has one; a
-    // refusal comes back as the module's error (the copy is kept).
+    // Tells the module the code of config's class, when it has one, then
+    // keeps a copy; a refusal comes back as the module's error and leaves the
+    // configuration in force as it was.
     void setIOConfig(const ccIOConfig& config) override;
     // Deletes a line table still attached.
     ~ccUnknownPIO() override;

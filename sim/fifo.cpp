@@ -736,7 +736,7 @@ void Fifo::cleanup() {
 
 ccIUnknown* newFifo(int32_t code) {
     if (!knownCode(code)) return nullptr;
-    Fifo* fifo = make<Fifo>(code);
+    Fifo* fifo = make<ccIAcqFifo_Core, Fifo>(code);
     if (fifo->begin()) return static_cast<ccIAcqFifo_Core*>(fifo);
     static_cast<ccIAcqFifo_Core*>(fifo)->release();
     return nullptr;

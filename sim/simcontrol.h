@@ -31,12 +31,14 @@ enum ccSimFailure : uint32_t {
 };
 
 // Live objects and references, counted over every object the module made
-// since the last reset.
+// since the last reset. Each interface of an object counts its own
+// references: a release pairs with a reference taken through the same
+// interface (its query, or its add-reference).
 struct ccSimAudit {
     uint32_t created;      // objects made
     uint32_t live;         // objects not yet destroyed
     uint32_t references;   // references still held on live objects
-    uint32_t overReleases; // releases of an object whose count was already 0
+    uint32_t overReleases; // releases through an interface that held no reference
     uint32_t roots;        // roots handed out by GetComponentInterface
 };
 
@@ -104,7 +106,7 @@ struct ccSimFeature {
 };
 
 struct ccSimControl {
-    uint32_t version; // 7
+    uint32_t version; // 8
 
     // Back to the defaults: no boards, no formats, no discovery, the root
     // answers 21 and 22, no failures; the audit starts again from zero.
@@ -301,6 +303,15 @@ struct ccSimControl {
     uint32_t (*edges)(uint32_t line);
     // Wake objects input line keeps.
     uint32_t (*wakeObjects)(uint32_t line);
+
+    // --- Version 8: failures by position. ---
+    //
+    // The n-th module call from now (1: the next; queries and slots from 3,
+    // of any object and thread) fails as failNext says; 0 takes back one
+    // not yet made. Reset takes it back too.
+    void (*failCall)(uint32_t n, const uint8_t* bytes, uint32_t count, int32_t mode);
+    // Module calls, counted as failCall counts them, since the last reset.
+    uint32_t (*calls)();
 };
 
 extern "C" {

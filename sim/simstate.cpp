@@ -45,6 +45,8 @@ void applyDefaults(State& s) {
     s.discovery = 0;
     s.discoveryFinished = false;
     s.failures.clear();
+    s.calls = s.failAt = 0;
+    s.failAtError = StoredError{};
     ++s.errorEpoch;
     s.lost = false;
     s.lostError = StoredError{};
@@ -147,6 +149,11 @@ StoredError makeError(const uint8_t* bytes, uint32_t count, int32_t mode) {
 // lost (the error source and its errors still answer), or a failure was
 // injected.
 bool countCall(State& s, int32_t iid, int32_t slot) {
+    if (++s.calls == s.failAt) {
+        s.failAt = 0;
+        if (s.failAtError.mode != ccSimErrorKept) lastError(s) = std::move(s.failAtError);
+        return true;
+    }
     if (s.lost && iid != ccIidErrorSource && iid != ccIidErrorData) {
         lastError(s) = s.lostError;
         return true;
@@ -234,10 +241,11 @@ int32_t writeText(const std::u16string& text, uint32_t* length, char16_t* buffer
     return 0;
 }
 
-void Object::enrol() {
+void Object::enrol(size_t face) {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     epoch_ = s.epoch;
+    faces_.at(face) = 1;
     s.objects.push_back(this);
     ++s.audit.created;
     ++s.audit.live;
@@ -250,27 +258,31 @@ int32_t Object::queryAs(ccIUnknown** out, int32_t id) {
     return *out ? 0 : 1;
 }
 
-uint32_t Object::add() {
+uint32_t Object::add(size_t face) {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     // A dead object stays dead: the release that pairs with this reference
     // is then counted as one too many.
     if (count_.load() == 0) return 0;
     if (epoch_ == s.epoch) ++s.audit.references;
+    ++faces_[face];
     return ++count_;
 }
 
-uint32_t Object::drop() {
+uint32_t Object::drop(size_t face) {
     uint32_t left;
     {
         State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
         // The storage of a dead object is kept until reset, so that a release
-        // too many is counted instead of touching freed memory.
-        if (count_.load() == 0) {
+        // too many is counted instead of touching freed memory. One through
+        // an interface that holds no reference is one too many as well,
+        // whatever the others hold.
+        if (faces_[face] == 0) {
             ++s.audit.overReleases;
-            return 0;
+            return count_.load();
         }
+        --faces_[face];
         left = --count_;
         if (epoch_ == s.epoch) {
             --s.audit.references;
@@ -343,6 +355,16 @@ void failNext(int32_t iid, int32_t slot, const uint8_t* bytes, uint32_t count, i
     Failure f{iid, slot, makeError(bytes, count, mode)};
     locked([&](State& s) { s.failures.push_back(std::move(f)); });
 }
+
+void failCall(uint32_t n, const uint8_t* bytes, uint32_t count, int32_t mode) {
+    StoredError e = makeError(bytes, count, mode);
+    locked([&](State& s) {
+        s.failAt = n == 0 ? 0 : s.calls + n;
+        s.failAtError = std::move(e);
+    });
+}
+
+uint32_t calls() { return locked([](State& s) { return s.calls; }); }
 
 void setLastError(const uint8_t* bytes, uint32_t count, int32_t mode) {
     StoredError e = makeError(bytes, count, mode == ccSimErrorKept ? ccSimErrorBytes : mode);
@@ -594,7 +616,8 @@ constexpr ccSimControl kControl = {
     setPropertyInfos, setLineCounts, ioCode,      setEERAM,        setFrameRate,  setBufferCount, setTriggerControl,
     setDeviceLost, setCallbackThreads, setRoiModes, failProperty,
     setBoardModel, setDevices, setFeatures,
-    raiseEdges,  waitEdges,      edges,           wakeObjects};
+    raiseEdges,  waitEdges,      edges,           wakeObjects,
+    failCall,    calls};
 
 } // namespace
 } // namespace sim

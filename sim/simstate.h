@@ -114,6 +114,9 @@ struct State {
     int32_t discovery = 0; // 0 not offered, 1 finished by the test, 2 by the module itself
     bool discoveryFinished = false;
     std::vector<Failure> failures;
+    uint32_t calls = 0;     // module calls since reset
+    uint32_t failAt = 0;    // the call that fails by position (0: none)
+    StoredError failAtError;
     uint32_t errorEpoch = 0; // every thread's last error older than this is gone
     bool lost = false;
     StoredError lostError;
@@ -235,19 +238,24 @@ int32_t reports(int32_t iid, int32_t slot, std::initializer_list<double> args, c
 // length; the 0 is written only when there is room for it.
 int32_t writeText(const std::u16string& text, uint32_t* length, char16_t* buffer);
 
+// What every object shares: its references, counted for each interface
+// apart (a release through one interface pairs with a reference taken
+// through it), and its place in the audit.
 class Object {
 public:
-    explicit Object(int32_t home) : home_(home) {}
+    Object(int32_t home, size_t faces) : home_(home), faces_(faces) {}
     virtual ~Object() = default;
     Object(const Object&) = delete;
     Object& operator=(const Object&) = delete;
 
+    // References held through all its interfaces.
     uint32_t count() const { return count_.load(); }
 
 protected:
     int32_t queryAs(ccIUnknown** out, int32_t id);
-    uint32_t add();
-    uint32_t drop();
+    // A reference taken or given back through interface number face.
+    uint32_t add(size_t face);
+    uint32_t drop(size_t face);
     // The interface asked for with a reference taken, or null.
     virtual ccIUnknown* offer(int32_t id) = 0;
     // After the last release, outside the state's lock: what the object holds
@@ -255,29 +263,61 @@ protected:
     virtual void ended() {}
 
 private:
-    template <class T, class... A>
+    template <class I, class T, class... A>
     friend T* make(A&&... args);
-    void enrol();
+    // Made with one reference, through interface number face.
+    void enrol(size_t face);
 
     const int32_t home_; // the id that counts this object's queries
     std::atomic<uint32_t> count_{1};
+    std::vector<uint32_t> faces_; // guarded by the state's lock
     uint32_t epoch_ = 0;
 };
 
-// An object answering the interfaces I...; they share its one count.
-template <class... I>
-class Impl : public Object, public I... {
+// Interface I of the object Owner as its interface number K: its add-ref and
+// release count under K.
+template <class Owner, class I, size_t K>
+class Face : public I {
 public:
-    explicit Impl(int32_t home) : Object(home) {}
+    uint32_t addRef() override { return static_cast<Owner&>(*this).add(K); }
+    uint32_t release() override { return static_cast<Owner&>(*this).drop(K); }
+
+protected:
+    ~Face() = default;
+};
+
+template <class Owner, class Numbers, class... I>
+class Faces;
+template <class Owner, size_t... K, class... I>
+class Faces<Owner, std::index_sequence<K...>, I...> : public Face<Owner, I, K>... {
+protected:
+    ~Faces() = default;
+};
+
+// An object answering the interfaces I..., each with a count of its own.
+template <class... I>
+class Impl : public Object, public Faces<Impl<I...>, std::index_sequence_for<I...>, I...> {
+public:
+    static constexpr size_t kFaces = sizeof...(I);
+
+    explicit Impl(int32_t home) : Object(home, kFaces) {}
     int32_t query(ccIUnknown** out, int32_t id) override { return queryAs(out, id); }
-    uint32_t addRef() override { return add(); }
-    uint32_t release() override { return drop(); }
+
+    // The number of interface J among I...
+    template <class J>
+    static constexpr size_t faceOf() {
+        constexpr bool same[] = {std::is_same_v<J, I>...};
+        size_t k = 0;
+        while (k < sizeof...(I) && !same[k]) ++k;
+        return k;
+    }
 
 protected:
     // This object as its interface J, with a reference taken.
     template <class J>
     ccIUnknown* self() {
-        add();
+        static_assert(faceOf<J>() < kFaces, "not an interface of the object");
+        add(faceOf<J>());
         return static_cast<J*>(this);
     }
     // This object as its interface of id, with ids naming I... in order.
@@ -286,25 +326,31 @@ protected:
         size_t k = 0;
         for (auto it = ids.begin(); it != ids.end() && k < sizeof...(I); ++it, ++k)
             if (*it == id) {
-                add();
+                add(k);
                 return faces[k];
             }
         return nullptr;
     }
+
+private:
+    template <class, class, size_t>
+    friend class Face;
 };
 
-// A new object with one reference, entered in the audit.
-template <class T, class... A>
+// A new object with one reference, taken through its interface I, entered
+// in the audit.
+template <class I, class T, class... A>
 T* make(A&&... args) {
+    static_assert(T::template faceOf<I>() < T::kFaces, "not an interface of the object");
     T* object = new T(std::forward<A>(args)...);
-    object->enrol();
+    object->enrol(T::template faceOf<I>());
     return object;
 }
 
 // The interface I of a new object, as handed out through an out pointer.
 template <class I, class T, class... A>
 ccIUnknown* hand(A&&... args) {
-    return static_cast<I*>(make<T>(std::forward<A>(args)...));
+    return static_cast<I*>(make<I, T>(std::forward<A>(args)...));
 }
 
 // Objects made in one file and handed out by another.

@@ -29,22 +29,6 @@ KeptErrors& keptErrors()
     return *kept;
 }
 
-// One line of any length, its text cut at the first carriage return, each
-// byte one character. False at the end of the stream.
-bool readLine(std::istream& in, std::wstring& line)
-{
-    std::string bytes;
-    if (!std::getline(in, bytes))
-        return false;
-    const size_t cr = bytes.find('\r');
-    if (cr != std::string::npos)
-        bytes.erase(cr);
-    line.assign(bytes.size(), L'\0');
-    for (size_t i = 0; i < bytes.size(); ++i)
-        line[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]));
-    return true;
-}
-
 int hexDigit(wchar_t c)
 {
     if (c >= L'0' && c <= L'9')
@@ -100,6 +84,104 @@ std::wstring onLine(const std::wstring& file, uint32_t line, const std::wstring&
     return file + L": Parse error on Line [" + std::to_wstring(line) + L"]: " + message;
 }
 
+// The physical lines of one file, none read past the limits: a line (or the
+// file) that goes on beyond them is refused as soon as it is, so a file costs
+// at most what the limits allow, whatever its size.
+class Lines {
+public:
+    // The first line of in is numbered linesBefore + 1.
+    Lines(std::istream& in, const std::wstring& name, uint32_t linesBefore = 0)
+        : in_(in), name_(name), number_(linesBefore)
+    {
+    }
+
+    // The next line's text, cut at its first carriage return, each byte one
+    // character. False at the end of the stream.
+    bool next(std::wstring& line)
+    {
+        typedef std::char_traits<char> Traits;
+        std::streambuf* const buffer = in_.rdbuf();
+        line.clear();
+        if (!buffer || !in_.good())
+            return false;
+        Traits::int_type c = buffer->sbumpc();
+        if (Traits::eq_int_type(c, Traits::eof())) {
+            in_.setstate(std::ios_base::eofbit);
+            return false;
+        }
+        ++number_;
+        size_t length = 0;
+        bool cut = false;
+        for (; !Traits::eq_int_type(c, Traits::eof()); c = buffer->sbumpc()) {
+            if (++bytes_ > cc_ccfReader::kMaxFileSize)
+                refuse(L"File larger than " + std::to_wstring(cc_ccfReader::kMaxFileSize) + L" bytes");
+            if (c == '\n')
+                return true;
+            checkLength(++length);
+            cut = cut || c == '\r';
+            if (!cut)
+                line += static_cast<wchar_t>(static_cast<unsigned char>(Traits::to_char_type(c)));
+        }
+        in_.setstate(std::ios_base::eofbit);
+        return true;
+    }
+
+    // A line's length, also of lines joined into one, within the limit.
+    void checkLength(size_t length) const
+    {
+        if (length > cc_ccfReader::kMaxLineLength)
+            refuse(L"Line longer than " + std::to_wstring(cc_ccfReader::kMaxLineLength) + L" characters");
+    }
+
+private:
+    [[noreturn]] void refuse(const std::wstring& why) const { throw cc_ParseError(onLine(name_, number_, why)); }
+
+    std::istream& in_;
+    const std::wstring name_;
+    uint64_t bytes_ = 0;
+    uint32_t number_;
+};
+
+// cc_ccfReader::stripComment, reading from lines.
+uint32_t takeComment(std::wstring& line, Lines& lines, std::wstring& comment)
+{
+    comment.clear();
+    const size_t slashes = line.find(L"//");
+    if (slashes != std::wstring::npos) {
+        comment = line.substr(slashes + 2);
+        line.erase(slashes);
+        return 0;
+    }
+    const size_t open = line.find(L"/*");
+    if (open == std::wstring::npos)
+        return 0;
+    std::wstring piece = line.substr(open + 2);
+    line.erase(open);
+    const auto add = [&comment](const std::wstring& text, bool closed) {
+        comment += text;
+        if (text.size() < 72 && (!text.empty() || !closed))
+            comment += L'\n';
+    };
+    // The close is looked for after the "/*": "/*/" opens a comment.
+    size_t close = piece.find(L"*/");
+    if (close != std::wstring::npos) {
+        add(piece.substr(0, close), true);
+        return 0;
+    }
+    add(piece, false);
+    uint32_t extraLines = 0;
+    while (lines.next(piece)) {
+        ++extraLines;
+        close = piece.find(L"*/");
+        if (close != std::wstring::npos) {
+            add(piece.substr(0, close), true);
+            break;
+        }
+        add(piece, false);
+    }
+    return extraLines;
+}
+
 // readOneFile, keeping the file's error instead of ending the reading.
 void readKeepingErrors(const std::wstring& path, std::vector<cc_ParseError>& errors)
 {
@@ -114,6 +196,8 @@ void readKeepingErrors(const std::wstring& path, std::vector<cc_ParseError>& err
         }
     } catch (const cc_ccfReader::GeneralError& e) {
         keep(errors, e.message()); // names the file already
+    } catch (const cc_ParseError& e) {
+        keep(errors, e.message()); // names the file and line already
     } catch (const ccException& e) {
         keep(errors, failedLine ? onLine(path, failedLine, e.message()) : path + L": " + e.message());
     } catch (const std::exception& e) {
@@ -183,15 +267,16 @@ void cc_ccfReader::readStream(std::istream& in, const std::wstring& name, cc_ccf
     uint32_t quotes = 0; // only its parity matters
     uint32_t extraLines = 0;
     uint32_t lineNumber = 0;
+    Lines lines(in, name);
     std::wstring line;
-    while (readLine(in, line)) {
+    while (lines.next(line)) {
         // Lines a block comment swallowed count once, here.
         lineNumber += extraLines + 1;
         extraLines = 0;
         if (line.empty())
             continue;
         std::wstring comment;
-        extraLines = stripComment(line, in, comment);
+        extraLines = takeComment(line, lines, comment);
         if (line.empty()) {
             if (keepComments && !contentSeen)
                 record.addComment(0, comment);
@@ -212,51 +297,21 @@ void cc_ccfReader::readStream(std::istream& in, const std::wstring& name, cc_ccf
         }
         if (keepComments)
             record.addComment(lineNumber, comment);
-        if (quotes % 2 == 0)
+        if (quotes % 2 == 0) {
             record.addLine(line, lineNumber);
-        else
+        } else {
+            if (record.numLines() != 0)
+                lines.checkLength(record.line(record.numLines() - 1).size() + line.size());
             record.appendToLastLine(line);
+        }
         quotes += countQuotes(line);
     }
 }
 
 uint32_t cc_ccfReader::stripComment(std::wstring& line, std::istream& in, std::wstring& comment)
 {
-    comment.clear();
-    const size_t slashes = line.find(L"//");
-    if (slashes != std::wstring::npos) {
-        comment = line.substr(slashes + 2);
-        line.erase(slashes);
-        return 0;
-    }
-    const size_t open = line.find(L"/*");
-    if (open == std::wstring::npos)
-        return 0;
-    std::wstring piece = line.substr(open + 2);
-    line.erase(open);
-    const auto add = [&comment](const std::wstring& text, bool closed) {
-        comment += text;
-        if (text.size() < 72 && (!text.empty() || !closed))
-            comment += L'\n';
-    };
-    // The close is looked for after the "/*": "/*/" opens a comment.
-    size_t close = piece.find(L"*/");
-    if (close != std::wstring::npos) {
-        add(piece.substr(0, close), true);
-        return 0;
-    }
-    add(piece, false);
-    uint32_t extraLines = 0;
-    while (readLine(in, piece)) {
-        ++extraLines;
-        close = piece.find(L"*/");
-        if (close != std::wstring::npos) {
-            add(piece.substr(0, close), true);
-            break;
-        }
-        add(piece, false);
-    }
-    return extraLines;
+    Lines lines(in, L"", 1);
+    return takeComment(line, lines, comment);
 }
 
 uint32_t cc_ccfReader::countQuotes(const std::wstring& line)

@@ -46,6 +46,12 @@ public:
     static constexpr uint32_t kAnyChecksum = 0xDEADC0DEu;
     // Longest path a file may have (in characters).
     static constexpr size_t kMaxPath = 260;
+    // What one file may cost. A line longer than this (in characters, each
+    // byte one; a quoted value joined over lines counts as one line), or a
+    // file larger than kMaxFileSize bytes, is refused with a cc_ParseError
+    // naming the file and the line, read no further than the limit.
+    static constexpr size_t kMaxLineLength = 4096;
+    static constexpr size_t kMaxFileSize = size_t(1) << 20;
 
     // False, reading nothing, while "QORALT_DISALLOW_CCF_READING" is set;
     // else reads every file and answers true.
@@ -55,8 +61,8 @@ public:
     // A file that fails is skipped; its error is kept.
     static void readAll();
     // Reads one file and makes its format. GeneralError for a path too long
-    // or a file that cannot be opened; the value errors of the line parsing
-    // propagate.
+    // or a file that cannot be opened, cc_ParseError for one over the limits;
+    // the value errors of the line parsing propagate.
     static void readOneFile(const std::wstring& path);
     // Fills the record from the file (opened as bytes).
     static void readFile(const std::wstring& path, cc_ccfFileInfo& record, bool keepComments);
@@ -65,6 +71,7 @@ public:
     static void readStream(std::istream& in, const std::wstring& name, cc_ccfFileInfo& record, bool keepComments);
     // Takes the comment out of line into comment; a block comment left open
     // goes on over the following lines of in. The number of lines it read.
+    // A line over the limit is refused naming its number, line being 1.
     static uint32_t stripComment(std::wstring& line, std::istream& in, std::wstring& comment);
     static uint32_t countQuotes(const std::wstring& line);
     // Builds the record's store and, when its checksum matches, makes its

@@ -5,7 +5,9 @@
 cc_ccfException::~cc_ccfException() = default;
 
 cc_AcqStringHelper::BadVal::BadVal(const std::wstring& kind, const std::wstring& read, uint32_t code)
-    : ccExceptionWithString(L"Invalid value. Expected " + kind + L"; read: \"" + read + L"\""), code_(code)
+    : ccExceptionWithString(L"Invalid value. Expected " + kind + L"; read: \""
+                            + (read.size() > kQuotedLength ? read.substr(0, kQuotedLength) + L"..." : read) + L"\""),
+      code_(code)
 {
 }
 

@@ -19,7 +19,8 @@ public:
     // "Equals not found".
     class EqualsNotFound;
     // "Invalid value. Expected <kind>; read: \"<token>\"", its code kept in the
-    // object (integer, double, boolean, quoted string).
+    // object (integer, double, boolean, quoted string). A token longer than
+    // kQuotedLength is quoted by its first kQuotedLength characters and "...".
     class BadVal;
 
     // The next token; text keeps what follows it (unchanged when only
@@ -55,6 +56,9 @@ public:
     static constexpr uint32_t kDoubleCode = 0x10005A09u;
     static constexpr uint32_t kBooleanCode = 0x10005A07u;
     static constexpr uint32_t kQuotedStringCode = 0x10005A06u;
+    // The message goes into the kept errors and the event log: a long token
+    // is quoted only by its start.
+    static constexpr size_t kQuotedLength = 64;
     static constexpr const char* kStoredName = "class cc_AcqStringHelper::BadVal";
 
     BadVal() = default;

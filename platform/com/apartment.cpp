@@ -1,6 +1,7 @@
 #include "platform/com/apartment.h"
 
 #include <chrono>
+#include <new>
 
 #include "platform/com/internal/apartment.h"
 #include "platform/thread.h"
@@ -106,7 +107,7 @@ HRESULT Apartment::call(const std::function<HRESULT()>& work)
     return waiting->result;
 }
 
-void Apartment::post(std::function<HRESULT()> work)
+bool Apartment::post(std::function<HRESULT()> work)
 {
     auto posted = std::make_shared<Call>();
     posted->work = std::move(work);
@@ -114,14 +115,15 @@ void Apartment::post(std::function<HRESULT()> work)
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (ended_)
-            return;
+            return false;
         id = nextId_++;
         pending_.emplace(id, posted);
     }
     if (!PostMessage(target_, WM_USER, id, 0)) {
         std::lock_guard<std::mutex> guard(lock_);
-        pending_.erase(id);
+        return pending_.erase(id) == 0; // else end() has it and runs it
     }
+    return true;
 }
 
 void Apartment::run(uint64_t id)
@@ -200,9 +202,17 @@ void Apartment::end()
         pending.swap(pending_);
         stubs.swap(stubs_);
     }
-    for (auto& [id, waiting] : pending)
-        if (waiting->done != nullptr)
+    for (auto& [id, waiting] : pending) {
+        if (waiting->done != nullptr) {
             (void)plat::setEvent(waiting->done); // answered RPC_E_DISCONNECTED
+            continue;
+        }
+        // Posted work (references let go here) still runs on this thread.
+        try {
+            (void)waiting->work();
+        } catch (...) {
+        }
+    }
     for (auto& [id, object] : stubs)
         object->Release();
     (void)DestroyWindow(target_); // this thread's own target
@@ -225,6 +235,35 @@ std::shared_ptr<Apartment> currentSta()
 }
 
 } // namespace plat::com::detail
+
+namespace plat::com {
+
+ApartmentHome ApartmentHome::current()
+{
+    ApartmentHome home;
+    home.apartment_ = detail::currentSta();
+    return home;
+}
+
+void ApartmentHome::release(IUnknown* object) const
+{
+    if (object == nullptr)
+        return;
+    if (apartment_ && plat::currentThreadId() != apartment_->owner()) {
+        try {
+            if (apartment_->post([object] {
+                    object->Release();
+                    return S_OK;
+                }))
+                return;
+        } catch (const std::bad_alloc&) {
+            // no room to queue it: let go here rather than keep it for ever
+        }
+    }
+    object->Release();
+}
+
+} // namespace plat::com
 
 using plat::com::detail::Apartment;
 using plat::com::detail::ThreadApartment;

@@ -5,6 +5,8 @@
 // called only on its thread, through its queue (see README.md); it ends at
 // its last CoUninitialize or when its thread ends.
 #pragma once
+#include <memory>
+
 #include "platform/com/base.h"
 #include "platform/sync.h"
 
@@ -29,3 +31,33 @@ constexpr DWORD COWAIT_WAITALL = 0x1;
 // call, whatever was dispatched.
 HRESULT CoWaitForMultipleHandles(DWORD flags, DWORD milliseconds, ULONG count, const plat::Handle* handles,
                                  DWORD* index);
+
+namespace plat::com {
+
+namespace detail {
+class Apartment;
+}
+
+// The single-threaded apartment a reference was taken in, so that whoever
+// lets the reference go later, on whatever thread, lets it go there: an
+// apartment-bound object is counted only on its own thread.
+class ApartmentHome {
+public:
+    ApartmentHome() = default; // none: the multithreaded apartment
+
+    // The calling thread's STA; none in the multithreaded apartment.
+    static ApartmentHome current();
+    bool empty() const { return !apartment_; }
+    bool operator==(const ApartmentHome& other) const { return apartment_ == other.apartment_; }
+
+    // Releases object on the home thread: at once when called there, else
+    // queued for it, to run when it dispatches its messages or when its
+    // apartment ends, whichever comes first. Without a home, or once the
+    // apartment has ended, on the calling thread.
+    void release(IUnknown* object) const;
+
+private:
+    std::shared_ptr<detail::Apartment> apartment_;
+};
+
+} // namespace plat::com

@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -424,7 +425,11 @@ HRESULT VarCmp(VARIANT* left, VARIANT* right, LCID lcid, ULONG flags)
             double x = 0, y = 0;
             (void)doubleOf(a, &x); // numbers always have a value
             (void)doubleOf(b, &y);
-            hr = x < y ? VARCMP_LT : x > y ? VARCMP_GT : VARCMP_EQ;
+            // A NaN equals nothing, itself included; unordered, it sorts after every number.
+            if (x < y || x > y || x == y)
+                hr = x < y ? VARCMP_LT : x > y ? VARCMP_GT : VARCMP_EQ;
+            else
+                hr = std::isnan(x) ? VARCMP_GT : VARCMP_LT;
         } else if (a.vt == VT_BSTR && isNumber(b.vt)) {
             hr = VARCMP_GT; // text sorts after every number
         } else if (isNumber(a.vt) && b.vt == VT_BSTR) {

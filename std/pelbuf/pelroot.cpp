@@ -1,10 +1,14 @@
 #include "std/pelbuf/pelroot.h"
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstddef>
+#include <cstring>
+#include <ios>
 #include <memory>
 #include <numeric>
+#include <streambuf>
 
 #include "std/except/archive.h"
 #include "std/except/persist.h"
@@ -19,6 +23,35 @@ namespace {
 std::atomic<cc_RemoteRootProtocol*> gProtocol{nullptr};
 
 cc_RemoteRootProtocol* protocol() { return gProtocol.load(std::memory_order_acquire); }
+
+// A loaded root may take this many bytes per stored pel byte, and this many
+// more, for its row padding and alignment slack; any alignment up to 32 is
+// within it for every width.
+constexpr int64_t kLoadPaddingFactor = 32;
+constexpr int64_t kLoadAllowance = 1 << 20;
+// The block a loaded root starts with, in bytes, when the stream cannot tell
+// how much it holds; it doubles as the pels arrive.
+constexpr int64_t kFirstLoadBytes = 1 << 16;
+// Pels moved by one archive call at most, in bytes, so that a row is read
+// into a block that grows within it.
+constexpr int32_t kTransferBytes = 1 << 16;
+
+// What the stream still holds, when it can tell by being positioned (a
+// memory block, a file); -1 when it cannot (a peer's stream).
+int64_t bytesLeft(ccArchive& ar)
+{
+    std::streambuf* b = ar.streamBuffer();
+    const std::streampos failed(std::streamoff(-1));
+    const std::streampos here = b->pubseekoff(0, std::ios_base::cur, std::ios_base::in);
+    if (here == failed)
+        return -1;
+    const std::streampos end = b->pubseekoff(0, std::ios_base::end, std::ios_base::in);
+    if (b->pubseekpos(here, std::ios_base::in) == failed)
+        throw ccArchive::BadBuffer("pelroot", __LINE__);
+    if (end == failed)
+        return -1;
+    return std::max<int64_t>(0, static_cast<int64_t>(end - here));
+}
 
 } // namespace
 
@@ -115,23 +148,70 @@ int32_t cc_PelRoot::ruleStride(int32_t width, uint32_t pelSize, int32_t alignmen
     return static_cast<int32_t>(stride);
 }
 
-void* cc_PelRoot::allocateBlock(uint32_t pelSize)
+int64_t cc_PelRoot::startAlignment(uint32_t pelSize) const
 {
-    // height and stride are below 2^31, so their product fits; the rest
-    // saturates instead of wrapping round to a small block.
-    const int64_t pels = int64_t{height_} * stride_;
-    const int64_t slack = int64_t{alignment_} - 1;
-    int64_t bytes = INT64_MAX;
-    if (pels <= (INT64_MAX - slack) / int64_t{pelSize})
-        bytes = pels * pelSize + slack;
+    return std::lcm(int64_t{alignment_}, int64_t{pelSize});
+}
+
+int64_t cc_PelRoot::blockBytes(int64_t pels, uint32_t pelSize) const
+{
+    // pels is below 2^62 (height times stride); the rest saturates instead
+    // of wrapping round to a small block.
+    const int64_t slack = startAlignment(pelSize) - 1;
+    if (pels > (INT64_MAX - slack) / int64_t{pelSize})
+        return INT64_MAX;
+    return pels * pelSize + slack;
+}
+
+size_t cc_PelRoot::startOffset(uint32_t pelSize) const
+{
+    const uintptr_t step = static_cast<uintptr_t>(startAlignment(pelSize));
+    const uintptr_t rest = reinterpret_cast<uintptr_t>(raw_) % step;
+    return rest ? step - rest : 0;
+}
+
+void* cc_PelRoot::allocateBlock(uint32_t pelSize, int64_t pels)
+{
     void* block = nullptr;
-    const uint64_t size = static_cast<uint64_t>(bytes);
+    const uint64_t size = static_cast<uint64_t>(blockBytes(pels, pelSize));
     ccThrowStatus(csys_alloc64(static_cast<uint32_t>(size), static_cast<int32_t>(size >> 32), &block));
     raw_ = block;
     if (!block)
         return nullptr;
-    const uintptr_t rest = reinterpret_cast<uintptr_t>(block) % static_cast<uintptr_t>(alignment_);
-    return static_cast<char*>(block) + (rest ? alignment_ - rest : 0);
+    return static_cast<char*>(block) + startOffset(pelSize);
+}
+
+void* cc_PelRoot::growBlock(uint32_t pelSize, int64_t pels, int64_t kept)
+{
+    const int64_t bytes = blockBytes(pels, pelSize);
+    if (bytes > INT32_MAX)
+        ccThrowStatus(csysErrNoMemory);
+    const size_t before = startOffset(pelSize);
+    ccThrowStatus(csys_realloc(static_cast<int32_t>(bytes), &raw_));
+    // The block may have moved to an address of another remainder.
+    char* block = static_cast<char*>(raw_);
+    const size_t after = startOffset(pelSize);
+    if (after != before)
+        std::memmove(block + after, block + before, static_cast<size_t>(kept) * pelSize);
+    return block + after;
+}
+
+int64_t cc_PelRoot::firstLoadPels(ccArchive& ar, uint32_t pelSize) const
+{
+    // Width and height are below 2^31, so the counts fit.
+    const int64_t stored = int64_t{width_} * height_;
+    const int64_t pels = int64_t{height_} * stride_;
+    const int64_t left = bytesLeft(ar);
+    if (left >= 0 && stored > left / pelSize)
+        throw ccArchive::Eof("pelroot", __LINE__);
+    const int64_t bytes = blockBytes(pels, pelSize);
+    if (bytes > INT32_MAX)
+        ccThrowStatus(csysErrNoMemory); // as the allocation would fail
+    if (bytes > stored * pelSize * kLoadPaddingFactor + kLoadAllowance)
+        throw ccArchive::BadContent("pelroot", __LINE__);
+    if (left >= 0)
+        return pels;
+    return std::min(pels, kFirstLoadBytes / pelSize);
 }
 
 void cc_PelRoot::freeBlock() noexcept
@@ -274,18 +354,28 @@ void ccPelRoot<T>::initOver(int32_t width, int32_t height, int32_t stride, T* da
 template <class T>
 void ccPelRoot<T>::allocate()
 {
-    T* data = static_cast<T*>(allocateBlock(sizeof(T)));
-    if (ccPelTraits<T>::zeroed && data) {
-        // The block is below 2^31 bytes, so the count fits.
-        const int64_t bytes = int64_t{height_} * stride_ * int64_t{sizeof(T)};
-        const csysStatus status = csys_memSet(0, static_cast<int32_t>(bytes), data);
-        if (status < 0) {
-            freeBlock();
-            data_ = nullptr;
-            ccThrowStatus(status);
-        }
+    allocate(int64_t{height_} * stride_);
+}
+
+template <class T>
+void ccPelRoot<T>::allocate(int64_t pels)
+{
+    data_ = static_cast<T*>(allocateBlock(sizeof(T), pels));
+    zeroPels(0, pels);
+}
+
+template <class T>
+void ccPelRoot<T>::zeroPels(int64_t from, int64_t to)
+{
+    if (!ccPelTraits<T>::zeroed || !data_ || from >= to)
+        return;
+    // The block is below 2^31 bytes, so the count fits.
+    const csysStatus status = csys_memSet(0, static_cast<int32_t>((to - from) * int64_t{sizeof(T)}), data_ + from);
+    if (status < 0) {
+        freeBlock();
+        data_ = nullptr;
+        ccThrowStatus(status);
     }
-    data_ = data;
 }
 
 template <class T>
@@ -310,36 +400,68 @@ void ccPelRoot<T>::archive(ccArchive& ar)
     uint8_t version = 0;
     ar.archive(version);
     cc_PelRoot::archive(ar);
-    if (ar.isLoading() && (width_ != 0 || height_ != 0 || alignment_ != 0)) {
-        try {
+    try {
+        if (ar.isLoading() && (width_ != 0 || height_ != 0 || alignment_ != 0))
             stride_ = ruleStride(width_, sizeof(T), alignment_);
-            allocate();
-        } catch (...) {
+        uint32_t flags = 0;
+        ar.archive(flags);
+        if (ar.isLoading()) {
+            T extra{};
+            if (flags & 2)
+                ccPelTraits<T>::archive(ar, extra);
+            if (flags & 4)
+                ccPelTraits<T>::archive(ar, extra);
+        }
+        archivePels(ar);
+    } catch (...) {
+        // A root loaded part of the way holds no pels.
+        if (ar.isLoading()) {
+            freeBlock();
+            data_ = nullptr;
             clearGeometry();
-            throw;
         }
-    }
-    uint32_t flags = 0;
-    ar.archive(flags);
-    if (ar.isLoading()) {
-        T extra{};
-        if (flags & 2)
-            ccPelTraits<T>::archive(ar, extra);
-        if (flags & 4)
-            ccPelTraits<T>::archive(ar, extra);
-    }
-    if (width_ > 0) {
-        for (int32_t y = 0; y < height_; ++y) {
-            T* row = data_ + static_cast<ptrdiff_t>(y) * stride_;
-            if constexpr (sizeof(T) == 1) {
-                ar.archiveBytes(row, width_);
-            } else {
-                for (int32_t x = 0; x < width_; ++x)
-                    ccPelTraits<T>::archive(ar, row[x]);
-            }
-        }
+        throw;
     }
     ccArchiveVisit::end(this, typeid(ccPelRoot<T>));
+}
+
+template <class T>
+void ccPelRoot<T>::archivePels(ccArchive& ar)
+{
+    const int64_t pels = int64_t{height_} * stride_;
+    int64_t held = pels;
+    if (ar.isLoading()) {
+        if (width_ == 0 && height_ == 0 && alignment_ == 0)
+            return; // empty, as it was made
+        // Only as much as the stream can supply, then more as it does.
+        held = firstLoadPels(ar, sizeof(T));
+        allocate(held);
+    }
+    const int32_t step = kTransferBytes / int32_t{sizeof(T)};
+    for (int32_t y = 0; width_ > 0 && y < height_; ++y) {
+        for (int32_t x = 0; x < width_;) {
+            const int32_t n = std::min(width_ - x, step);
+            const int64_t at = int64_t{y} * stride_ + x;
+            if (at + n > held) {
+                const int64_t more = std::min(pels, std::max(at + n, 2 * held));
+                data_ = static_cast<T*>(growBlock(sizeof(T), more, held));
+                zeroPels(held, more);
+                held = more;
+            }
+            T* p = data_ + at;
+            if constexpr (sizeof(T) == 1) {
+                ar.archiveBytes(p, n);
+            } else {
+                for (int32_t i = 0; i < n; ++i)
+                    ccPelTraits<T>::archive(ar, p[i]);
+            }
+            x += n;
+        }
+    }
+    if (held < pels) {
+        data_ = static_cast<T*>(growBlock(sizeof(T), pels, held));
+        zeroPels(held, pels);
+    }
 }
 
 template <class T>

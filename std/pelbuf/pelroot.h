@@ -158,10 +158,30 @@ protected:
     // Width plus the pad, in 64 bits; a stride beyond 32 bits fails as an
     // allocation of that size would.
     static int32_t ruleStride(int32_t width, uint32_t pelSize, int32_t alignment);
-    // Allocates height * stride * pelSize + alignment - 1 bytes, computed in
-    // 64 bits, into the raw block and returns its first aligned byte. 2^31
-    // bytes or more fail with the allocation-failure status.
-    void* allocateBlock(uint32_t pelSize);
+    // What the data start is rounded up to: the least multiple of both the
+    // alignment and the pel size, so that the pels are aligned for their
+    // type also under an alignment that is not a multiple of their size.
+    // It is the alignment itself when that is such a multiple.
+    int64_t startAlignment(uint32_t pelSize) const;
+    // pels * pelSize plus the slack of the start alignment, computed in 64
+    // bits and saturating.
+    int64_t blockBytes(int64_t pels, uint32_t pelSize) const;
+    // From the raw block to its first aligned byte.
+    size_t startOffset(uint32_t pelSize) const;
+    // Allocates a block for pels pels (height * stride for a whole root)
+    // into the raw block and returns its first aligned byte. 2^31 bytes or
+    // more fail with the allocation-failure status.
+    void* allocateBlock(uint32_t pelSize, int64_t pels);
+    // Grows the raw block to pels pels, keeping the first kept pels, and
+    // returns its first aligned byte. Below 2^31 bytes, as above.
+    void* growBlock(uint32_t pelSize, int64_t pels, int64_t kept);
+    // The pels a root being loaded allocates before it reads any: all of
+    // them when the stream can tell that it holds the stored ones
+    // (ccArchive::Eof when it cannot hold them), else a first part that
+    // grows as they arrive. A block out of all proportion to the pels
+    // stored (ccArchive::BadContent) or of 2^31 bytes or more (the
+    // allocation-failure status) is refused before anything is allocated.
+    int64_t firstLoadPels(ccArchive& ar, uint32_t pelSize) const;
     void freeBlock() noexcept;
     // Whether the destination is a live communicator that is not closed;
     // false for a communicator that has gone. Never throws.
@@ -241,6 +261,9 @@ public:
     // word (written 0; on loading, bits 2 and 4 each announce one pel that
     // is read and ignored), then height rows of width pels, without the
     // padding. Loading allocates by the stride rule; a loaded root is local.
+    // Pels that the stream cannot supply are refused (ccArchive::Eof) before
+    // the block is allocated, or, when the stream cannot tell, as they fail
+    // to arrive; a root whose loading fails is left empty.
     // A root whose pels are not here cannot be stored (ccInvariantFailure).
     void archive(ccArchive& ar) override;
     void releaseStorage() override;
@@ -277,7 +300,15 @@ public:
 private:
     void initAllocated(int32_t width, int32_t height, int32_t alignment);
     void initOver(int32_t width, int32_t height, int32_t stride, T* data, int32_t alignment);
+    // The whole block, or its first pels pels.
     void allocate();
+    void allocate(int64_t pels);
+    // Pels from to to of the block start at zero, for the types whose
+    // allocated pels do.
+    void zeroPels(int64_t from, int64_t to);
+    // The rows, width pels each. Loading allocates by firstLoadPels and
+    // grows the block as the pels arrive.
+    void archivePels(ccArchive& ar);
 
     T* data_ = nullptr;
 };

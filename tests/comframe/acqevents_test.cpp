@@ -22,6 +22,7 @@
 #include "platform/com/message.h"
 #include "tests/modules/module_fifo_fixture.h"
 #include "tests/support/com_sink.h"
+#include "tests/support/in_time.h"
 
 namespace {
 
@@ -255,6 +256,45 @@ TEST_F(AcqEvents, EveryAcquisitionReachesASinkInAnotherApartmentOnce)
     EXPECT_EQ(log.seen, expected);
     EXPECT_EQ(log.thread, clientThread); // called in the sink's own apartment
     for (const auto& s : sinks) EXPECT_EQ(s->references.load(), 0u);
+}
+
+
+// While it is asked for its event interface, has another thread call the
+// point it is connected to, and notes whether that call came back in time.
+class CallingBackSink : public CountedSink {
+public:
+    explicit CallingBackSink(IConnectionPoint* point) : CountedSink(DIID_IQorAcqCompleteEvent), point_(point) {}
+    HRESULT QueryInterface(REFIID iid, void** ppv) override
+    {
+        if (iid == DIID_IQorAcqCompleteEvent && !asked_.exchange(true)) {
+            point_->AddRef(); // the object stays for the other thread, however long it takes
+            answered = test_support::finishedInTime({[point = point_] {
+                EXPECT_EQ(point->Unadvise(99), CONNECT_E_NOCONNECTION);
+                point->Release();
+            }});
+        }
+        return CountedSink::QueryInterface(iid, ppv);
+    }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return S_OK; }
+
+    bool answered = false;
+
+private:
+    IConnectionPoint* const point_;
+    std::atomic<bool> asked_{false};
+};
+
+// Advise asks the sink for its interface before it takes any lock: a sink
+// that has the point called from another thread meanwhile is not locked out.
+TEST_F(AcqEvents, ASinkIsAskedForItsInterfaceBeforeThePointIsLocked)
+{
+    auto sink = std::make_unique<CallingBackSink>(point(2));
+    DWORD cookie = 0;
+    ASSERT_EQ(point(2)->Advise(sink.get(), &cookie), S_OK);
+    EXPECT_TRUE(sink->answered);
+    EXPECT_NE(installed(2), nullptr);
+    EXPECT_EQ(point(2)->Unadvise(cookie), S_OK);
+    EXPECT_EQ(sink->references.load(), 0u); // it goes with no reference left
 }
 
 } // namespace

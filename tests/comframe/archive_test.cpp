@@ -8,12 +8,15 @@
 #include "platform/environment_testing.h"
 #include "tests/support/com_counted.h"
 #include "tests/support/fake_persistent.h"
+#include "tests/support/in_time.h"
 #include "tests/support/test_typelib.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -124,17 +127,29 @@ TEST(ArchiveTyped, ADecimalCommaLocaleReadsPointText)
     plat::setUserLanguageOverride(0);
 }
 
-TEST(ArchiveProperties, ADefaultEqualToTheValueIsNotWritten)
+// A default equal to the value is not written; a NaN is no number's equal:
+// never dropped as a default, never found for a number.
+TEST(ArchiveProperties, ADefaultEqualToTheValueIsNotWrittenAndANaNEqualsNoValue)
 {
     Archive a;
-    VARIANT value = i4(3), other = i4(4);
-    EXPECT_EQ(S_OK, a->WriteProperty(u"k", &value, &value));
-    EXPECT_EQ(S_OK, a->WriteProperty(u"j", &value, &other));
-    EXPECT_EQ(1, countOf(a.p));
+    VARIANT three = i4(3), nan = {}, five = {};
+    nan.vt = five.vt = VT_R8;
+    nan.dblVal = std::nan("");
+    five.dblVal = 5;
+    const std::tuple<const char16_t*, VARIANT*, VARIANT*> writes[] = {
+        {u"k", &three, &three}, {u"j", &three, &five}, {u"n", &nan, &nan}, {u"m", &nan, &five}};
+    for (const auto& [key, value, byDefault] : writes) EXPECT_EQ(S_OK, a->WriteProperty(key, value, byDefault));
+    EXPECT_EQ(3, countOf(a.p));
     a->SetMode(0);
     VARIANT result = {};
-    EXPECT_EQ(S_OK, a->ReadProperty(u"k", &value, &result));
+    EXPECT_EQ(S_OK, a->ReadProperty(u"k", &three, &result)); // its default
     EXPECT_EQ(3, result.lVal);
+    LONG at = 0;
+    EXPECT_EQ(S_OK, a->FindItem(five, &at));
+    EXPECT_EQ(-1, at);
+    EXPECT_EQ(S_OK, a->Add(five, kArchiveAppend));
+    EXPECT_EQ(S_OK, a->FindItem(five, &at));
+    EXPECT_EQ(3, at);
 }
 
 TEST(ArchiveProperties, BagReadOfAMissingNameKeepsTheValueAndLogsTheError)
@@ -278,17 +293,6 @@ TEST(ArchiveTyped, ObjectsLoadBackAndANonObjectKeepsTheCallersPointer)
     a->Clear();
     EXPECT_EQ(0u, object.count);
     EXPECT_EQ(0u, kept.count);
-}
-
-TEST(ArchiveInternal, HasNoLibraryObject)
-{
-    Archive archive;
-    plat::com::Ref<IQorComInternal> internal;
-    ASSERT_EQ(static_cast<IQorArchive*>(archive.p)->QueryInterface(IID_IQorComInternal, internal.out()), S_OK);
-    void* impl = &impl;
-    EXPECT_EQ(internal->GetImpl(&impl), E_NOTIMPL);
-    EXPECT_EQ(impl, nullptr);
-    EXPECT_EQ(internal->SetImpl(typeid(void), nullptr), E_NOTIMPL);
 }
 
 class Persistence : public ::testing::Test {
@@ -558,6 +562,94 @@ TEST_F(Persistence, BadArraysInAStreamAreRefusedAndLeaveTheObjectAsItWas)
         EXPECT_EQ(STG_E_INVALIDHEADER, loadBytes(object.p, bytes)) << at;
         EXPECT_EQ(good, savedBytes(object.p));
     }
+}
+
+
+// One archive used from several threads at once: each adds, reads, finds and
+// removes items of its own, and the others' changes never get in its way.
+TEST(ArchiveCollection, OneArchiveServesSeveralThreadsAtOnce)
+{
+    Archive a;
+    std::vector<std::thread> threads;
+    for (LONG t = 0; t < 3; ++t)
+        threads.emplace_back([archive = a.p, t] {
+            Archive own; // an object value, found by identity
+            for (LONG i = 0; i < 300; ++i) {
+                const LONG n = t * 1000 + i;
+                const std::u16string name = u"k" + std::u16string(1, char16_t(u'0' + t));
+                const VARIANT value = i % 2 ? i4(n) : typed(VT_DISPATCH, static_cast<IQorArchive*>(own.p));
+                VARIANT key = testText(name.c_str()), out = {};
+                EXPECT_EQ(S_OK, archive->AddAt(value, name.c_str(), kArchiveAppend));
+                EXPECT_EQ(S_OK, archive->get_Item(key, &out));
+                EXPECT_EQ(value.vt, out.vt);
+                EXPECT_EQ(value.lVal, out.lVal);
+                VariantClear(&out);
+                LONG at = -1;
+                EXPECT_EQ(S_OK, archive->FindItem(value, &at));
+                EXPECT_GE(at, 0);
+                EXPECT_EQ(S_OK, archive->Remove(key));
+                VariantClear(&key);
+            }
+        });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(0, countOf(a.p));
+}
+
+const CLSID CLSID_Tagged = { 0x6E1A3CF1, 0x7320, 0x4A51, { 0x9B, 0x41, 0, 0, 0, 0, 0, 0x01 } };
+
+// A free-threaded persistent object that keeps its Tag alone.
+class Tagged : public ccArchiveBase, public IPersistStreamImplBase {
+public:
+    BEGIN_COM_MAP(Tagged)
+    COM_INTERFACE_ENTRY2(IUnknown, IQorObject)
+    COM_INTERFACE_ENTRY(IQorObject)
+    COM_INTERFACE_ENTRY2(IDispatch, IQorObject)
+    COM_INTERFACE_ENTRY2(IPersist, IPersistStream)
+    COM_INTERFACE_ENTRY(IPersistStream)
+    COM_INTERFACE_ENTRY(IQorPersistArchive)
+    CC_COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER()
+    END_COM_MAP()
+
+    HRESULT GetClassID(CLSID* clsid) override { return *clsid = CLSID_Tagged, S_OK; }
+    HRESULT Persist(IQorArchive* archive, LONG flags) override { return ccArchiveBase::Persist(archive, flags); }
+    HRESULT CloneCopied(VARIANT_BOOL) override { return S_OK; }
+    HRESULT CloneReserved() override { return S_OK; }
+    HRESULT CloneFinished(LONG) override { return S_OK; }
+};
+
+// Two objects whose Tags are each other, read and cloned from two threads at
+// once: neither holds a lock of its own while it counts or calls the other.
+TEST_F(Persistence, ObjectsThatReferToEachOtherAreUsedFromTwoThreadsAtOnce)
+{
+    ASSERT_EQ(S_OK, plat::com::registerClass({ CLSID_Tagged, &plat::com::createInstance<Tagged>, L"", L"" }));
+    IQorObject* pair[2] = {};
+    for (IQorObject*& object : pair)
+        ASSERT_EQ(S_OK, plat::com::createInstance<Tagged>(nullptr, IID_IQorObject, reinterpret_cast<void**>(&object)));
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(S_OK, pair[i]->put_Tag(typed(VT_DISPATCH, pair[1 - i])));
+    const std::function<void(IQorObject*)> uses[] = {
+        [](IQorObject* object) {
+            VARIANT tag = {};
+            EXPECT_EQ(S_OK, object->get_Tag(&tag));
+            VariantClear(&tag);
+        },
+        [](IQorObject* object) {
+            IQorObject* copy = nullptr;
+            ASSERT_EQ(S_OK, object->Clone(&copy));
+            EXPECT_EQ(S_OK, copy->put_Tag(VARIANT{})); // its partner's clone goes, and with it its Tag
+            copy->Release();
+        },
+    };
+    for (const auto& use : uses) {
+        std::vector<std::function<void()>> threads;
+        for (IQorObject* object : pair)
+            threads.push_back([use, object] {
+                for (int i = 0; i < 100; ++i) use(object);
+            });
+        ASSERT_TRUE(test_support::finishedInTime(threads)); // else they are left to the hung threads
+    }
+    EXPECT_EQ(S_OK, pair[0]->put_Tag(VARIANT{}));
+    EXPECT_EQ(0u, pair[1]->Release()); // and with it its Tag
+    EXPECT_EQ(0u, pair[0]->Release());
 }
 
 } // namespace

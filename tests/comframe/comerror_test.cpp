@@ -220,7 +220,6 @@ TEST_F(ComErrorTest, TheMessageSourceRefusesWhatItCannotAnswerAndGivesItsLanguag
         std::u16string text;
     } rows[] = {
         {0x8004E301u, 16, u"a", u"b", u"c", S_OK, u"a|b|c|%4"}, // the source takes three
-        {0x8004E301u, 16, nullptr, u"b", nullptr, S_OK, u"|b||%4"},
         {0x8004E301u, 16, nullptr, nullptr, nullptr, S_OK, u"%1|%2|%3|%4"},
         {0x8004E301u, 1, u"a", u"b", u"c", S_OK, u""},
         {0x8004E302u, 16, u"a", nullptr, nullptr, E_FAIL, u""},

@@ -114,9 +114,6 @@ TEST(ComponentBase, DispatchClassInformationEventsAndPersistence)
         EXPECT_EQ(container->FindConnectionPoint(*iid, &point.p), hr);
     }
     EXPECT_EQ(stream->IsDirty(), S_FALSE);
-    CLSID clsid = GUID_NULL;
-    EXPECT_EQ(stream->GetClassID(&clsid), S_OK);
-    EXPECT_TRUE(IsEqualGUID(clsid, kFifoClass));
 }
 
 TEST(ComponentBase, TheTagIsEmptyUntilSetAndReadsBackOnAnotherThread)
@@ -157,12 +154,6 @@ TEST(ObjectLayers, TheDiscreteIOLayerHoldsItsLineCollectionsUntilTheObjectGoes)
     EXPECT_EQ(std::make_pair(first.count, second.count), std::make_pair(0u, 2u));
     board->Release();
     EXPECT_EQ(second.count, 0u);
-}
-
-TEST(ObjectLayers, TheFifosIDispatchReachesALaterPropertyInterfaceByItsOwnMemberId)
-{
-    plat::com::Ref<IDispatch> fifo(make<Board, IDispatch>(IID_IDispatch));
-    EXPECT_EQ(nameByName(fifo.p), std::make_pair(std::u16string(u"two"), DISPID(20)));
 }
 
 } // namespace

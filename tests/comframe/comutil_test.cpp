@@ -112,13 +112,16 @@ TEST(SafeArrayElement, ReadOnlyAsTheArraysOwnType)
     }
 }
 
-// The wait handed out on a runtime without its own, set back afterwards.
+// The wait handed out on a runtime without its own (the runtime's own
+// otherwise), set back afterwards.
 class FallbackWait : public testing::Test {
 protected:
     void SetUp() override
     {
+        ASSERT_EQ(ccGetCoWaitForMultipleHandles(), &CoWaitForMultipleHandles);
         ccComUtilTesting::setRuntimeWaitAvailable(false);
         wait = ccGetCoWaitForMultipleHandles();
+        ASSERT_EQ(wait, &ccPumpingWait);
     }
     void TearDown() override { ccComUtilTesting::setRuntimeWaitAvailable(true); }
 
@@ -139,15 +142,6 @@ struct Events {
     }
     std::vector<plat::Handle> handles;
 };
-
-TEST(CoWaitChoice, TheRuntimesWaitWhenItHasOneElseThePumpingWait)
-{
-    EXPECT_EQ(ccGetCoWaitForMultipleHandles(), &CoWaitForMultipleHandles);
-    ccComUtilTesting::setRuntimeWaitAvailable(false);
-    EXPECT_EQ(ccGetCoWaitForMultipleHandles(), &ccPumpingWait);
-    ccComUtilTesting::setRuntimeWaitAvailable(true);
-    EXPECT_EQ(ccGetCoWaitForMultipleHandles(), &CoWaitForMultipleHandles);
-}
 
 // Outside a single-threaded apartment: a plain wait for one handle or all,
 // which leaves the thread free to choose its apartment afterwards.

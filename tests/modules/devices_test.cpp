@@ -5,6 +5,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "acq/hyper/prop/acqprops.h"
@@ -73,24 +74,28 @@ protected:
     cc7310d& board_ = dynamic_cast<cc7310d&>(family_.load());
 };
 
+// A negative channel or one past the last leads to nothing, whatever the
+// module holds.
 TEST_F(LinkCameras, TheBoardsChannelsHoldTheCamerasPresentBelowTheRoot)
 {
     ccQorLinkCamera* camera0 = board_.camera(0);
     ASSERT_NE(camera0, nullptr);
-    EXPECT_EQ(board_.camera(1), nullptr);
-    EXPECT_NE(board_.camera(2), nullptr);
-    EXPECT_EQ(board_.camera(3), nullptr);
+    EXPECT_EQ(std::make_tuple(board_.camera(1), board_.camera(3), board_.child(-1), board_.child(3)),
+              std::make_tuple(nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(board_.child(2), board_.camera(2));
     EXPECT_EQ(&board_.cameraFromPath(L"2"), board_.camera(2));
-    try {
-        board_.cameraFromPath(L"1");
-        ADD_FAILURE() << "a channel without a camera";
-    } catch (const ccQorLinkFrameGrabber::BadParams& e) {
-        EXPECT_EQ(e.code(), 5u);
+    EXPECT_EQ(board_.deviceFromPath(L"0.0"), nullptr); // a camera has no channels
+    for (const wchar_t* path : {L"1", L"3"}) {
+        try {
+            board_.cameraFromPath(path);
+            ADD_FAILURE() << "no camera there";
+        } catch (const ccQorLinkFrameGrabber::BadParams& e) {
+            EXPECT_EQ(e.code(), 5u);
+        }
     }
 
-    EXPECT_EQ(board_.name(), L"sim0");
-    EXPECT_EQ(board_.parent(), nullptr);
-    EXPECT_EQ(camera0->parent(), &ccQorDeviceRoot::instance());
+    EXPECT_EQ(std::make_tuple(board_.parent(), camera0->parent()),
+              std::make_tuple(nullptr, &ccQorDeviceRoot::instance()));
     EXPECT_EQ(ccQorDeviceRoot::instance().name(), L"QMB Root Device");
     EXPECT_EQ(camera0->name(), L"camera 0");
     sim_module::failNext(ccIidLinkCamera, 5, ccBoard::HardwareNotResponding());
@@ -162,26 +167,22 @@ TEST_F(LinkCameras, IdentitiesNameTheLiveCamerasAlone)
     EXPECT_EQ(ccQorLinkCamera::fromIdentity(made->identity()), made);
 }
 
-// The 7310d's channels as children: a negative channel or one past the
-// last leads to nothing, whatever the module holds.
-TEST_F(LinkCameras, ChannelsOutsideTheBoardLeadToNothing)
-{
-    for (int32_t channel : {-1, 3})
-        EXPECT_EQ(board_.child(channel), nullptr) << channel;
-    EXPECT_EQ(board_.child(2), board_.camera(2));
-    EXPECT_EQ(board_.deviceFromPath(L"0.0"), nullptr); // a camera has no channels
-    EXPECT_THROW(board_.cameraFromPath(L"3"), ccQorLinkFrameGrabber::BadParams);
-}
-
 // Closing the board lets go of its cameras: their identities name nothing,
-// and the channels give no camera back.
+// and the channels give no camera back. A FIFO on a camera keeps it as its
+// location, without a name and taking no format.
 TEST_F(LinkCameras, AClosedBoardsCamerasAreGone)
 {
+    const ccVideoFormat& format = *ccVideoFormat::allFormats().front();
+    const ccPtrHandle<ccGreyAcqFifo> fifo = board_.camera(0)->createAcqFifo(format);
     const uint32_t identity = board_.camera(0)->identity();
     board_.close();
     EXPECT_EQ(ccQorLinkCamera::fromIdentity(identity), nullptr);
     EXPECT_THROW(board_.camera(0), ccUnknownFG::MissingFunctionality);
     EXPECT_THROW(board_.cameraFromPath(L"0"), ccUnknownFG::MissingFunctionality);
+    auto* kept = dynamic_cast<ccQorLinkCamera*>(fifo->acqProps().cameraLocation());
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(std::make_tuple(kept->identity(), kept->name()), std::make_tuple(0u, std::wstring()));
+    EXPECT_THROW(kept->createAcqFifo(format), ccCameraPort::BadParams);
 }
 
 } // namespace

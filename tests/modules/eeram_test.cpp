@@ -4,9 +4,11 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "modules/board.h"
+#include "modules/fgproxy.h"
 #include "modules/startup.h"
 #include "modules/unknownfg.h"
 #include "tests/support/sim_module.h"
@@ -80,20 +82,31 @@ TEST(BoardSerial, ReadFromItsRecordUpToTheFirstZeroOrRaisingTheModulesError)
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.what);
-        {
-            sim_module::Board sim;
-            sim_module::sim().setEERAM(c.contents.data(), static_cast<uint32_t>(c.contents.size()));
-            sim_module::sim().setOffered(ccIidEERAM, c.offered);
-            EXPECT_EQ(boardOver(sim)->serialNumber(), c.serial);
-        }
-        sim_module::expectAllReleased();
-    }
-    {
         sim_module::Board sim;
-        sim_module::failNext(ccIidEERAM, 4, ccBoard::HardwareNotResponding(L"gone", 7u));
-        EXPECT_THROW((void)boardOver(sim)->serialNumber(), ccBoard::HardwareNotResponding);
+        sim_module::sim().setEERAM(c.contents.data(), static_cast<uint32_t>(c.contents.size()));
+        sim_module::sim().setOffered(ccIidEERAM, c.offered);
+        EXPECT_EQ(boardOver(sim)->serialNumber(), c.serial);
     }
-    sim_module::expectAllReleased();
+    sim_module::Board sim;
+    sim_module::failNext(ccIidEERAM, 4, ccBoard::HardwareNotResponding(L"gone", 7u));
+    EXPECT_THROW((void)boardOver(sim)->serialNumber(), ccBoard::HardwareNotResponding);
+}
+
+// The auxiliary store is optional: without it its size is 0 and a write
+// goes nowhere.
+TEST(EERAMAccessor, WithoutTheAuxiliaryStoreItsCallsAnswerNeutrally)
+{
+    for (const bool aux : {true, false}) {
+        sim_module::Board board;
+        const std::unique_ptr<cc_UnknownFrameGrabber> grabber(
+            cc_UnknownFrameGrabber::create(board.module, board.board.get()));
+        sim_module::sim().setAnswer(ccIidEERAMAux, 3, 0, 64);
+        sim_module::sim().setOffered(ccIidEERAMAux, aux);
+        const std::unique_ptr<cc_Info> eeram = ccCreateEERAMAccessor(board.board.get(), *grabber);
+        eeram->auxWrite(5, 6);
+        EXPECT_EQ(std::make_tuple(eeram->auxSize(), sim_module::sim().callCount(ccIidEERAMAux, 4)),
+                  aux ? std::make_tuple(64u, 1u) : std::make_tuple(0u, 0u));
+    }
 }
 
 } // namespace

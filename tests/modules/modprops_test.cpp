@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "acq/hyper/prop/analog.h"
 #include "acq/hyper/prop/bright.h"
 #include "acq/hyper/prop/cameratest.h"
 #include "acq/hyper/prop/camport.h"
@@ -32,6 +33,7 @@
 #include "std/except/persist.h"
 #include "tests/modules/module_fifo_fixture.h"
 #include "tests/support/sim_module.h"
+#include "tests/support/stored.h"
 
 namespace {
 
@@ -223,6 +225,23 @@ TEST_F(ModuleProps, CustomPropertiesReachTheBoardAsTheBagsText)
     const uint32_t calls = sim().callCount(ccIidFifoCustomProps, 3);
     prop.customProps(bag);
     EXPECT_EQ(sim().callCount(ccIidFifoCustomProps, 3), calls);
+}
+
+// What an attached aggregate stores loads back on the board it was stored
+// on, also where the board's shortest strobe delay is above the default.
+TEST_F(ModuleProps, AnAttachedAggregateLoadsBackEveryValueItStored)
+{
+    const ccSimPropertyInfo delay{ccPropStrobeDelay, 1e-6, 0.01, 0.0, 0};
+    sim().setPropertyInfos(&delay, 1);
+    cc_UnknownAcqFifo& fifo = make();
+    ccAnalogAcqProps stored, loaded;
+    stored.attachAll(&fifo);
+    stored.cameraBandwidth(0.25);
+    const Bytes bytes = test_bytes::storeObject(stored);
+    loaded.attachAll(&fifo);
+    test_bytes::loadObject(loaded, bytes);
+    EXPECT_EQ(test_bytes::storeObject(loaded), bytes);
+    EXPECT_EQ(loaded.cameraBandwidth(), 0.25);
 }
 
 // Every pel of the image is the full frame's pel at the region's place.

@@ -3,9 +3,11 @@
 // and is followed by fence bytes, checked when it is released. Requests from
 // number failFrom on (counted from 0) are refused. Blocks are plain blocks of
 // the process heap, so they may be released before or after the heap is
-// installed (process-wide objects the layer makes lazily outlive it).
+// installed (process-wide objects the layer makes lazily outlive it), unless
+// they are shifted: a shifted block must go while the heap is installed.
 #pragma once
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -39,8 +41,15 @@ public:
     std::map<void*, size_t> live; // blocks of this heap not yet released
     std::vector<size_t> sizes;    // the size of every block made
     int fenceDamage = 0;          // fence bytes found changed on release
+    // When either is set, each block starts shift bytes past a 64-byte
+    // boundary, and shift then moves on by shiftStep (modulo 64): blocks at
+    // any address a heap may hand out, and a reallocated block that lands
+    // at another remainder.
+    size_t shift = 0, shiftStep = 0;
 
 private:
+    std::map<void*, void*> origins; // shifted blocks: what malloc gave
+
     static FakeHeap*& self()
     {
         static FakeHeap* h = nullptr;
@@ -60,9 +69,18 @@ private:
     static void* allocate(size_t size)
     {
         std::lock_guard<std::recursive_mutex> hold(lock());
-        auto* block = refused() ? nullptr : static_cast<unsigned char*>(std::malloc(size + kFenceSize));
-        if (!block)
+        FakeHeap& h = *self();
+        const bool shifting = h.shift || h.shiftStep;
+        const size_t room = size + kFenceSize + (shifting ? 128 : 0);
+        auto* raw = refused() ? nullptr : static_cast<unsigned char*>(std::malloc(room));
+        if (!raw)
             return nullptr;
+        unsigned char* block = raw;
+        if (shifting) {
+            block = raw + (-reinterpret_cast<uintptr_t>(raw) & 63) + h.shift % 64;
+            h.shift = (h.shift + h.shiftStep) % 64;
+            h.origins[block] = raw;
+        }
         std::memset(block, kFill, size);
         std::memset(block + size, kFence, kFenceSize);
         self()->live[block] = size;
@@ -94,6 +112,11 @@ private:
             for (size_t i = 0; i < kFenceSize; ++i)
                 self()->fenceDamage += fence[i] != kFence;
             self()->live.erase(it);
+        }
+        auto origin = self()->origins.find(block);
+        if (origin != self()->origins.end()) {
+            block = origin->second;
+            self()->origins.erase(origin);
         }
         std::free(block);
     }

@@ -4,9 +4,11 @@
 #pragma once
 #include <cstdint>
 #include <iomanip>
+#include <new>
 #include <set>
 #include <sstream>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "acq/hyper/prop/cameratest.h"
@@ -18,7 +20,9 @@
 #include "acq/hyper/prop/triggerfilter.h"
 #include "acq/syncmodel.h"
 #include "acq/trigmodel.h"
+#include "std/callback.h"
 #include "tests/support/fake_acqfifo.h"
+#include "tests/support/stored.h"
 
 namespace test_prop {
 
@@ -45,6 +49,34 @@ inline Table table(int (*entry)(int))
 }
 inline const Table kClipTable = table([](int i) { return i < 15 ? 15 : i > 240 ? 240 : i; });
 inline const Table kReversed = table([](int i) { return 255 - i; });
+
+// A notification the archive can carry (registered by the tests that load
+// one), and its stored object holding value.
+struct TestCallback : ccCallback {
+    static constexpr const char* kStoredName = "class ccTestCallback";
+    static ccPersistent* cmCreate() { return new (std::nothrow) TestCallback; }
+    void operator()() override {}
+    const char* storedTypeName() const override { return kStoredName; }
+    void archive(ccArchive& ar) override
+    {
+        if (ccArchiveVisit::begin(this, typeid(TestCallback)))
+            return;
+        ccArchiveVersion(ar, 0, "ccTestCallback", 0);
+        ccPersistent::archive(ar);
+        ar.archive(value);
+        ccArchiveVisit::end(this, typeid(TestCallback));
+    }
+    int32_t value = 0;
+};
+inline test_bytes::Bytes callbackObject(int32_t value)
+{
+    using namespace test_bytes;
+    return objectRecord("ccTestCallback", cat({{0x00, 0x00}, le(uint32_t(value), 4)}));
+}
+
+// An override of a one-value setter that logs it.
+#define LOGGED(op, T) \
+    void op(T v) override { log(#op, v); }
 
 struct Board : test_acq::FakeAcqFifo {
     Calls calls;
@@ -74,7 +106,7 @@ struct Board : test_acq::FakeAcqFifo {
         log("inputLut", n, ch);
         tables.emplace_back(t, t + n);
     }
-    void cameraPort(uint32_t v) override { log("cameraPort", v); }
+    LOGGED(cameraPort, uint32_t)
     void cameraLocation(ccCameraPort* l) override { log("cameraLocation", l == validLocation); }
     void completeCallback(const ccPtrHandle<ccCallback>& c) override { install("completeCallback", c); }
     void movePartCallback(const ccPtrHandle<ccCallback>& c) override { install("movePartCallback", c); }
@@ -84,15 +116,10 @@ struct Board : test_acq::FakeAcqFifo {
         log(op, c.rawPointer() != nullptr);
         callback = c;
     }
-    void exposure(double v) override { log("exposure", v); }
-    void settlingTime(double v) override { log("settlingTime", v); }
+    LOGGED(exposure, double) LOGGED(settlingTime, double)
     void pelRootPool(const ccPtrHandle<ccPelRootPool>&) override { log("pelRootPool"); }
-    void timeout(double v) override { log("timeout", v); }
-    void strobeEnable(bool v) override { log("strobeEnable", v); }
-    void strobePulseDuration(double v) override { log("strobePulseDuration", v); }
-    void strobePulsePolarityHigh(bool v) override { log("strobePulsePolarityHigh", v); }
-    void strobeDelay(double v) override { log("strobeDelay", v); }
-    void cameraBandwidth(double v) override { log("cameraBandwidth", v); }
+    LOGGED(timeout, double) LOGGED(strobeEnable, bool) LOGGED(strobePulseDuration, double)
+    LOGGED(strobePulsePolarityHigh, bool) LOGGED(strobeDelay, double) LOGGED(cameraBandwidth, double)
     void syncModel(const ccSyncModel& m) override { log("syncModel", m.code()); }
     bool triggerEnabled() override { return enabled; }
     void triggerEnable(bool v) override
@@ -101,28 +128,19 @@ struct Board : test_acq::FakeAcqFifo {
         enabled = v;
     }
     void triggerModel(const ccAcqModelRecord& r) override { log("triggerModel", r.code); }
-    void triggerLowToHigh(bool v) override { log("triggerLowToHigh", v); }
+    LOGGED(triggerLowToHigh, bool)
     void triggerMaster(cc_AcqFifo* m) override { log("triggerMaster", m != nullptr); }
-    void chargeTransferInterval(double v) override { log("chargeTransferInterval", v); }
-    void horizontalAdjustment(double v) override { log("horizontalAdjustment", v); }
+    LOGGED(chargeTransferInterval, double) LOGGED(horizontalAdjustment, double)
     void roi(const ccPelRect& r) override { log("roi", r.x0(), r.y0(), r.x1(), r.y1()); }
-    void roiMode(uint32_t v) override { log("roiMode", v); }
+    LOGGED(roiMode, uint32_t)
     bool isRoiModeSupported(uint32_t mode) override { return roiModes.count(mode) != 0; }
-    void lightEnabled(bool v) override { log("lightEnabled", v); }
-    void brightFieldPowerRatio(double v) override { log("brightFieldPowerRatio", v); }
-    void lightPower(double v) override { log("lightPower", v); }
-    void lightDelay(double v) override { log("lightDelay", v); }
+    LOGGED(lightEnabled, bool) LOGGED(brightFieldPowerRatio, double) LOGGED(lightPower, double)
+    LOGGED(lightDelay, double)
     void auxLightPort(uint32_t v) override { log("auxLightPort", int32_t(v)); }
-    void auxBrightFieldPowerRatio(double v) override { log("auxBrightFieldPowerRatio", v); }
-    void auxLightPower(double v) override { log("auxLightPower", v); }
-    void clippingEnabled(uint8_t v) override { log("clippingEnabled", v); }
-    void clippingLowLevel(uint8_t v) override { log("clippingLowLevel", v); }
-    void clippingHighLevel(uint8_t v) override { log("clippingHighLevel", v); }
-    void alphaColorEnabled(uint8_t v) override { log("alphaColorEnabled", v); }
-    void alphaColorValue(int32_t v) override { log("alphaColorValue", v); }
-    void alphaColorMode(uint32_t v) override { log("alphaColorMode", v); }
-    void digitalHighGainSelected(bool v) override { log("digitalHighGainSelected", v); }
-    void masterClockFrequency(double v) override { log("masterClockFrequency", v); }
+    LOGGED(auxBrightFieldPowerRatio, double) LOGGED(auxLightPower, double) LOGGED(clippingEnabled, uint8_t)
+    LOGGED(clippingLowLevel, uint8_t) LOGGED(clippingHighLevel, uint8_t) LOGGED(alphaColorEnabled, uint8_t)
+    LOGGED(alphaColorValue, int32_t) LOGGED(alphaColorMode, uint32_t) LOGGED(digitalHighGainSelected, bool)
+    LOGGED(masterClockFrequency, double)
     void customProps(const ccCustomPropertyBag& bag) override
     {
         const std::wstring text = bag.asString();
@@ -147,20 +165,13 @@ struct Board : test_acq::FakeAcqFifo {
     {
         log("triggerFilter", p.minTriggerWidth(), p.minTriggerPeriod(), p.triggerDelay(), p.ignoreMissedTrigger());
     }
-    void firstPelOffset(uint8_t v) override { log("firstPelOffset", v); }
-    void resetCounterOnHardwareTrigger(bool v) override { log("resetCounterOnHardwareTrigger", v); }
-    void testEncoderEnabled(bool v) override { log("testEncoderEnabled", v); }
-    void testEncoderDirectionPositive(bool v) override { log("testEncoderDirectionPositive", v); }
+    LOGGED(firstPelOffset, uint8_t) LOGGED(resetCounterOnHardwareTrigger, bool) LOGGED(testEncoderEnabled, bool)
+    LOGGED(testEncoderDirectionPositive, bool)
     void triggerFromEncoder(bool a, bool b) override { log("triggerFromEncoder", a, b); }
     void stepsPerLine(uint32_t a, uint32_t b) override { log("stepsPerLine", a, b); }
-    void encoderPort(uint32_t v) override { log("encoderPort", v); }
-    void encoderOffset(int32_t v) override { log("encoderOffset", v); }
-    void acquireDirectionPositive(bool v) override { log("acquireDirectionPositive", v); }
-    void useSingleChannel(bool v) override { log("useSingleChannel", v); }
-    void encoderResolution(uint32_t v) override { log("encoderResolution", v); }
-    void startAcqOnEncoderCount(uint32_t v) override { log("startAcqOnEncoderCount", v); }
-    void ignoreBackwardsMotionBetweenAcquires(bool v) override { log("ignoreBackwardsMotionBetweenAcquires", v); }
-    void ignoreTooFastEncoder(bool v) override { log("ignoreTooFastEncoder", v); }
+    LOGGED(encoderPort, uint32_t) LOGGED(encoderOffset, int32_t) LOGGED(acquireDirectionPositive, bool)
+    LOGGED(useSingleChannel, bool) LOGGED(encoderResolution, uint32_t) LOGGED(startAcqOnEncoderCount, uint32_t)
+    LOGGED(ignoreBackwardsMotionBetweenAcquires, bool) LOGGED(ignoreTooFastEncoder, bool)
     void resetCounter() override { log("resetCounter"); }
 
     uint32_t numEncoderPorts() override { return encoderPorts; }
@@ -184,5 +195,7 @@ struct Board : test_acq::FakeAcqFifo {
     }
     bool isValidMaster(cc_AcqFifo*) override { return validMaster; }
 };
+
+#undef LOGGED
 
 } // namespace test_prop

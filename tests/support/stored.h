@@ -33,6 +33,25 @@ inline Bytes dbl(double d)
 // A null object reference: tag, version 0, number 0, kind 0, two zero words.
 inline const Bytes kNoObject = {0x4F, 0xE5, 0x70, 0x54, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
+// An object reference: tag, version 0, number, kind, two 32-bit positions.
+inline Bytes reference(uint32_t number, uint8_t kind)
+{
+    return cat({{0x4F, 0xE5, 0x70, 0x54, 0x00}, le(number, 4), {kind}, Bytes(8, 0x00)});
+}
+
+// A new object without a directory: its reference; its class block (link,
+// form 0, size and position 0, the type name through the name table: ROT47,
+// bit 7 on the first byte); its levels.
+inline Bytes objectRecord(const std::string& type, const Bytes& levels)
+{
+    Bytes name = {uint8_t(type.size()), 0x22};
+    for (char c : type)
+        name.push_back(uint8_t(33 + (c - 33 + 47) % 94));
+    name[2] |= 0x80;
+    return cat({reference(1, 1), {0x6F, 0x8B, 0x68, 0x44, 0x00, 0x01}, Bytes(31, 0x00), name,
+                {0x22, 0x00, 0x00}, levels});
+}
+
 // The header, the class level's version byte, the ccPersistent level's byte, the fields.
 inline Bytes level(uint8_t version, const Bytes& fields) { return cat({{0x02, 0x01, version, 0x00}, fields}); }
 

@@ -3,6 +3,10 @@
 // versioned record. All persistent bases share its one ccPersistent base.
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <set>
+#include <typeindex>
+#include <vector>
 
 #include "acq/hyper/prop/alpha.h"
 #include "acq/hyper/prop/bright.h"
@@ -90,14 +94,45 @@ public:
 
     // Version byte 4, then the properties' own levels, each only from the
     // stored version that first carried it. Camera location, pel-root pool
-    // and custom properties are never archived here.
+    // and custom properties are never archived here. A load that fails puts
+    // every property it reached back as it was (attached, the implementation
+    // hears the old values again) before the error goes on.
     void archive(ccArchive& ar) override;
     const char* storedTypeName() const override { return kStoredName; }
 
 protected:
+    // The levels of one archive operation. Loading, each level is kept
+    // before it is first loaded, and a load that fails puts the kept ones
+    // back, newest first.
+    class Levels {
+    public:
+        Levels(ccAcqProps& props, ccArchive& ar) : props_(props), ar_(ar) {}
+        Levels(const Levels&) = delete;
+        Levels& operator=(const Levels&) = delete;
+
+        ccArchive& archive() const { return ar_; }
+        // Runs body; when it throws, every kept level is put back (a level
+        // that cannot be is left as the load made it) and the error goes on.
+        void guard(const std::function<void()>& body);
+        // Archives level L of the aggregate, keeping it first when loading.
+        template <class L>
+        void level();
+
+    private:
+        template <class L>
+        std::function<void()> keep(L& level);
+
+        ccAcqProps& props_;
+        ccArchive& ar_;
+        std::set<std::type_index> kept_;
+        std::vector<std::function<void()>> undo_;
+    };
+
+    // The aggregate's own level (its version byte and the levels it carries).
+    void archiveAggregate(Levels& levels);
     // The input table, contrast, line-scan, clipping, alpha and
     // camera-control levels in their stored order: the first levels that the
     // aggregate's version 1 added, and those that the analog aggregate's
     // version 0 carried after it.
-    void archiveAnalogLevels(ccArchive& ar);
+    void archiveAnalogLevels(Levels& levels);
 };

@@ -50,6 +50,17 @@ public:
     void archive(ccArchive& ar) override;
     const char* storedTypeName() const override { return kStoredName; }
 
+protected:
+    // Whether the property has its shape, and back to none: the aggregate
+    // puts back a load that failed.
+    bool shaped() const { return channels_ != 0; }
+    void unshape()
+    {
+        channels_ = 0;
+        contrast_.clear();
+        brightness_.clear();
+    }
+
 private:
     // Only while unshaped; count below 1 raises BadParams.
     void shape(int64_t count);

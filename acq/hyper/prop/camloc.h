@@ -15,8 +15,8 @@ public:
     virtual ~ccCameraLocationProp() = default;
 
     // Attached, the implementation must accept the location (else BadParams)
-    // before it receives it. The location is not owned: devices live as long
-    // as the process's device tree.
+    // before it receives it. The location is not owned: the implementation
+    // keeps a location it accepted alive for as long as it lives.
     void cameraLocation(ccCameraPort* location);
     ccCameraPort* cameraLocation() const { return location_; }
 

@@ -55,6 +55,17 @@ public:
     void archive(ccArchive& ar) override;
     const char* storedTypeName() const override { return kStoredName; }
 
+protected:
+    // Whether the property has its shape, and back to none: the aggregate
+    // puts back a load that failed.
+    bool shaped() const { return channels_ != 0; }
+    void unshape()
+    {
+        table_.reset();
+        size_ = 0;
+        channels_ = 0;
+    }
+
 private:
     // Only while there is no shape; 0 entries is a board without a table.
     void shape(int64_t size, int64_t channels);

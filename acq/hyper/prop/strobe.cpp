@@ -1,5 +1,6 @@
 #include "acq/hyper/prop/strobe.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <typeinfo>
@@ -36,6 +37,16 @@ void ccStrobeProp::strobePulsePolarityHigh(bool high)
     polarityHigh_ = high;
 }
 
+void ccStrobeProp::attach(cc_AcqFifo* fifo)
+{
+    // Read before anything changes, so that a failing read leaves the
+    // property as it was.
+    const ccAcqPropertyInfo* record = fifo ? fifo->propertyInfo(ccPropStrobePulseDuration) : nullptr;
+    if (record && record->maximum >= 0.0 && pulseDuration_ > record->maximum)
+        pulseDuration_ = record->maximum;
+    fifo_ = fifo;
+}
+
 void ccStrobeProp::archive(ccArchive& ar)
 {
     if (ccArchiveVisit::begin(this, typeid(ccStrobeProp)))
@@ -65,6 +76,15 @@ void ccStrobeDelayProp::strobeDelay(double seconds)
     if (fifo_)
         fifo_->strobeDelay(seconds);
     delay_ = seconds;
+}
+
+void ccStrobeDelayProp::attach(cc_AcqFifo* fifo)
+{
+    const ccAcqPropertyInfo* record = fifo ? fifo->propertyInfo(ccPropStrobeDelay) : nullptr;
+    // A record whose range is empty (or NaN) takes no value: nothing to move to.
+    if (record && record->minimum <= record->maximum)
+        delay_ = std::clamp(delay_, record->minimum, record->maximum);
+    fifo_ = fifo;
 }
 
 void ccStrobeDelayProp::archive(ccArchive& ar)

@@ -29,8 +29,10 @@ public:
     void strobePulsePolarityHigh(bool high);
     bool strobePulsePolarityHigh() const { return polarityHigh_; }
 
-    // Stores the implementation only; it is not owned.
-    void attach(cc_AcqFifo* fifo) { fifo_ = fifo; }
+    // Stores the implementation (not owned); a duration above the maximum
+    // of its record is brought down to it, so that what the property stores
+    // loads back on this board. Nothing is sent.
+    void attach(cc_AcqFifo* fifo);
     cc_AcqFifo* fifo() const { return fifo_; }
 
     // Version byte 0, the ccPersistent level, then enabled (bool byte),
@@ -63,8 +65,10 @@ public:
     void strobeDelay(double seconds);
     double strobeDelay() const { return delay_; }
 
-    // Stores the implementation only; it is not owned.
-    void attach(cc_AcqFifo* fifo) { fifo_ = fifo; }
+    // Stores the implementation (not owned); a delay outside the range of
+    // its record is brought to the nearer bound, so that what the property
+    // stores loads back on this board. Nothing is sent.
+    void attach(cc_AcqFifo* fifo);
     cc_AcqFifo* fifo() const { return fifo_; }
 
     // Version byte 1, the ccPersistent level, then the delay as a double.

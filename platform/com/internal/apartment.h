@@ -25,8 +25,10 @@ public:
     // dispatching, when the caller is itself an STA) meanwhile; on the owner
     // thread it runs at once. RPC_E_DISCONNECTED once the apartment has ended.
     HRESULT call(const std::function<HRESULT()>& work);
-    // The same without waiting; dropped once the apartment has ended.
-    void post(std::function<HRESULT()> work);
+    // The same without waiting; false (and nothing queued) once the
+    // apartment has ended. Work still queued when it ends runs then, on the
+    // owner thread.
+    bool post(std::function<HRESULT()> work);
 
     // On the owner thread: keeps one reference for callers elsewhere. 0 when
     // the apartment has ended.
@@ -35,8 +37,8 @@ public:
     // From any thread; the reference is released on the owner thread.
     void releaseStub(uint64_t id);
 
-    // On the owner thread, once: fails the waiting calls, releases the
-    // stubs, destroys the target.
+    // On the owner thread, once: fails the waiting calls, runs the posted
+    // work, releases the stubs, destroys the target.
     void end();
 
     // The target's procedure: runs the call whose number message 0x400 carries.

@@ -52,7 +52,7 @@ void read(const std::string& text, cc_ccfFileInfo& record, bool keepComments = f
 // 15 by 12 and 0 not at all.
 TEST(ReadLines, KeepContentLinesWithTheirFileLineNumbers)
 {
-    const std::string wide(300, 'x');
+    const std::string wide(cc_ccfReader::kMaxLineLength, 'x');
     const int64_t unchecked = -1;
     const struct { std::string text; std::vector<std::wstring> lines; uint32_t checksum = 0; bool tooWide = false;
                    int64_t sum = unchecked; } rows[] = {
@@ -71,7 +71,7 @@ TEST(ReadLines, KeepContentLinesWithTheirFileLineNumbers)
         {"/* a\nb */\n\n\nc\n\nd\n", {L"5:c", L"7:d"}}, // counted once each (errors name these numbers)
         {"a\n/* open\nb\n", {L"1:a"}},
         {"n = \"ab\ncd\"\ne\n", {L"1:n = \"abcd\"", L"3:e"}}, // an open quote joins the next line
-        {wide + "\nb\n", {widen("1:" + wide), L"2:b"}},       // read whole, not the end of the file
+        {wide + "\nb\n", {widen("1:" + wide), L"2:b"}},       // the longest line, read whole
         {"a\nx ccf_checksum \t deadC0de // 34\n", {L"1:a"}, 0xDEADC0DE},
         {"ccf_checksum 0x12\nccf_checksum zz\n", {}, 0x12}, // no number keeps the last
         {"ccf_checksum 0x1DEADC0DE\n", {}, 0xDEADC0DE, true},
@@ -89,6 +89,71 @@ TEST(ReadLines, KeepContentLinesWithTheirFileLineNumbers)
         EXPECT_EQ(record.checksumTooWide(), r.tooWide);
         EXPECT_EQ(record.fileName(), L"f.ccf");
         EXPECT_TRUE(r.sum == unchecked || record.computeChecksum() == r.sum) << std::hex << record.computeChecksum();
+    }
+}
+
+// A stream of size bytes: head, then filler over and over, handed out in
+// small pieces that are counted, so that a test sees how far it was read.
+class Generated : public std::streambuf {
+public:
+    static constexpr size_t kPiece = 512;
+    Generated(std::string head, std::string filler, uint64_t size) : head_(head), filler_(filler), size_(size) {}
+    uint64_t handed() const { return handed_; }
+
+protected:
+    int_type underflow() override
+    {
+        size_t n = 0;
+        for (; n < kPiece && handed_ + n < size_; ++n) {
+            const uint64_t at = handed_ + n;
+            piece_[n] = at < head_.size() ? head_[at] : filler_[(at - head_.size()) % filler_.size()];
+        }
+        if (n == 0)
+            return traits_type::eof();
+        handed_ += n;
+        setg(piece_, piece_, piece_ + n);
+        return traits_type::to_int_type(piece_[0]);
+    }
+
+private:
+    std::string head_, filler_;
+    uint64_t size_, handed_ = 0;
+    char piece_[kPiece];
+};
+
+// A file over a limit is refused once the limit is passed, whatever its
+// size: what it costs follows the limits, not the file. A quoted value
+// joined over lines is one line; a line counts in full, past a carriage
+// return and inside a block comment too.
+TEST(ReadLines, AFileOverTheLimitsIsRefusedWhereItPassesThem)
+{
+    const uint64_t big = uint64_t(64) << 20;
+    const size_t line = cc_ccfReader::kMaxLineLength, file = cc_ccfReader::kMaxFileSize;
+    const std::string comment = "//" + std::string(61, 'c') + "\n"; // 64 bytes: the file limit holds 16384
+    const std::wstring tooLong = L"Line longer than 4096 characters", tooLarge = L"File larger than 1048576 bytes";
+    const struct { std::string head, filler; uint64_t size; uint32_t line; std::wstring why; uint64_t failsAt; }
+        rows[] = {
+        {"", "x", big, 1, tooLong, line + 1},
+        {"a\r", "x", big, 1, tooLong, line + 1},
+        {"a\n/* ", "x", big, 2, tooLong, 2 + line + 1},
+        {"format camera_model = \"", std::string(100, 'y') + "\n", big, 41, tooLong, 23 + 41 * 101},
+        {"", comment, big, 16385, tooLarge, file + 1},
+        {"", comment, file, 0, L"", file}, // the largest file
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.head + r.filler.substr(0, 3));
+        Generated source(r.head, r.filler, r.size);
+        std::istream in(&source);
+        cc_ccfFileInfo record;
+        std::wstring message;
+        try {
+            cc_ccfReader::readStream(in, L"f.ccf", record, false);
+        } catch (const cc_ParseError& e) {
+            message = e.message();
+        }
+        const std::wstring expected = L"f.ccf: Parse error on Line [" + std::to_wstring(r.line) + L"]: " + r.why;
+        EXPECT_EQ(message, r.why.empty() ? L"" : expected);
+        EXPECT_LE(source.handed(), r.failsAt + Generated::kPiece);
     }
 }
 
@@ -188,12 +253,14 @@ TEST_F(CcfFiles, AFileThatFailsIsLeftOutAndReportedAndTheOthersAreRead)
     first.write(fits, camera("Fits", 8));
     first.write(tooLong, camera("Long", 8));
     first.write("no_equals.ccf", "format name = \"No equals\"\nformat width 640\n");
+    first.write("over_limit.ccf", "format name = \"Over limit\"\n" + std::string(4097, 'x'));
+    first.write("wide_value.ccf", "format name = \"Wide value\"\nformat width = " + std::string(4000, '9') + "x\n");
     first.write("z_good.ccf", camera("Good Z", 8));
     (void)plat::takeEventLines();
     cc_ccfReader::readAll();
     const std::vector<std::wstring> events = plat::takeEventLines();
     EXPECT_TRUE(defines("Good A") && defines("Good Z") && defines("Fits"));
-    for (const char* name : {"Bad sum", "Bad value", "Long", "No equals"})
+    for (const char* name : {"Bad sum", "Bad value", "Long", "No equals", "Over limit", "Wide value"})
         EXPECT_FALSE(defines(name)) << name;
     const std::wstring at = first.wide();
     const std::vector<std::wstring> expected = {
@@ -201,11 +268,16 @@ TEST_F(CcfFiles, AFileThatFailsIsLeftOutAndReportedAndTheOthersAreRead)
         at + L"bad_value.ccf: Parse error on Line [3]: Invalid value. Expected integer; read: \"x\"",
         L"File: " + at + widen(tooLong) + L"(path too long)",
         at + L"no_equals.ccf: Parse error on Line [2]: Equals not found",
+        at + L"over_limit.ccf: Parse error on Line [2]: Line longer than 4096 characters",
+        // What the kept error and the event log quote of a value is short.
+        at + L"wide_value.ccf: Parse error on Line [2]: Invalid value. Expected integer; read: \""
+            + std::wstring(64, L'9') + L"...\"",
     };
     const std::vector<cc_ParseError> kept = cc_ccfReader::lastErrors();
     ASSERT_TRUE(kept.size() == expected.size() && events.size() == expected.size());
     for (size_t i = 0; i < expected.size(); ++i)
-        EXPECT_TRUE(kept[i].message() == expected[i] && events[i].find(expected[i]) != std::wstring::npos) << i;
+        EXPECT_TRUE(kept[i].message() == expected[i]
+                    && events[i] == L"Qoralt: Camera-configuration file left out: " + expected[i]) << i;
 
     // The next reading keeps only its own errors.
     TempDir clean;

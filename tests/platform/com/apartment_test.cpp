@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "platform/com/message.h"
 #include "platform/com/stream.h"
 #include "tests/support/com_targets.h"
+#include "tests/support/com_home_bound.h"
 
 namespace {
 
@@ -120,6 +122,45 @@ TEST(ComApartment, AWaitForAllEndsOnlyWhenEveryHandleIsSignalled)
             if (sta)
                 CoUninitialize();
         });
+    }
+}
+
+// A reference let go through its home goes back to the home apartment's
+// thread: at once there, else when that thread dispatches or at its
+// apartment's end; without a home, or once it has ended, where it is let go.
+TEST(ComApartment, AReferenceIsLetGoOnItsHomeApartmentsThread)
+{
+    enum When { onItsThread, whileItPumps, atItsEnd, afterItsEnd, homeless };
+    for (const When when : {onItsThread, whileItPumps, atItsEnd, afterItsEnd, homeless}) {
+        Event taken, leave, gone;
+        auto strays = std::make_shared<std::atomic<int>>(0); // releases elsewhere
+        IUnknown* object = nullptr;
+        plat::com::ApartmentHome home;
+        std::thread owner([&] {
+            (void)CoInitializeEx(nullptr, when == homeless ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
+            object = new HomeBound(gone.handle, strays);
+            home = plat::com::ApartmentHome::current();
+            if (when == onItsThread)
+                home.release(object);
+            plat::setEvent(taken.handle);
+            DWORD index = 0;
+            if (when == whileItPumps)
+                EXPECT_EQ(CoWaitForMultipleHandles(0, 60000, 1, &gone.handle, &index), S_OK); // let go meanwhile
+            else if (when == atItsEnd)
+                (void)plat::waitFor(leave.handle, plat::kInfiniteWait); // dispatching nothing
+            CoUninitialize();
+        });
+        (void)plat::waitFor(taken.handle, plat::kInfiniteWait);
+        EXPECT_EQ(home.empty(), when == homeless) << when;
+        if (when == afterItsEnd)
+            owner.join();
+        if (when != onItsThread)
+            home.release(object);
+        plat::setEvent(leave.handle);
+        if (owner.joinable())
+            owner.join();
+        EXPECT_EQ(*strays, when == afterItsEnd || when == homeless ? 1 : 0) << when;
+        EXPECT_EQ(plat::waitFor(gone.handle, 0).status, plat::WaitStatus::Signalled) << when;
     }
 }
 

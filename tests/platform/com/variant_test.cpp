@@ -7,6 +7,7 @@
 #include "tests/support/com_counted.h"
 #include "tests/support/test_typelib.h"
 
+#include <cmath>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -173,6 +174,11 @@ TEST(ComVariant, CompareOrdersNumbersAndTextAndKnowsNull)
         {testText(u"1"), make(VT_I4, 1), VARCMP_GT},
         {make(VT_NULL, 0), make(VT_I4, 1), VARCMP_NULL},
         {make(VT_ERROR, 1), make(VT_I4, 1), DISP_E_TYPEMISMATCH},
+        // A NaN equals no number, itself included.
+        {make(VT_R8, NAN), make(VT_R8, 5), VARCMP_GT},
+        {make(VT_I4, 5), make(VT_R8, NAN), VARCMP_LT},
+        {make(VT_R8, NAN), make(VT_R8, NAN), VARCMP_GT},
+        {make(VT_R4, NAN), make(VT_EMPTY, 0), VARCMP_GT},
     };
     for (const auto& c : cases) {
         VARIANT a = c.a, b = c.b;

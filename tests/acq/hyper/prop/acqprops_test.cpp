@@ -55,7 +55,7 @@ const std::vector<Level>& levels()
         {"exposure", 0, 0, dbl(2e-5), dbl(0.01), false},
         {"timeout", 0, 0, dbl(kInf), dbl(2.5), false},
         {"camera port", 0, 0, u32(0), u32(1), false},
-        {"move-part callback", 0, 0, kNoObject, kNoObject, false},
+        {"move-part callback", 0, 0, kNoObject, test_prop::callbackObject(5), false},
         {"complete callback", 0, 0, kNoObject, kNoObject, false},
         {"charge transfer interval", 0, 0, dbl(kInf), dbl(0.25), false},
         {"horizontal adjustment", 0, 0, dbl(kInf), dbl(0.5), false},
@@ -147,6 +147,7 @@ long heard(const Board& board, const std::string& op)
 TEST(AcqProps, LoadsEveryStoredVersionLeavingWhatItDoesNotCarryAtItsDefault)
 {
     ccAcqHyperPropStartup();
+    ccRegisterPersistent<test_prop::TestCallback>();
     const struct { const char* what; bool analog; Bytes stored; Pick loaded; } rows[] = {
         {"aggregate 0", false, aggregate(0, kAll), carriedBy(0)},
         {"aggregate 1", false, aggregate(1, kAll), carriedBy(1)},
@@ -182,6 +183,69 @@ TEST(AcqProps, LoadsEveryStoredVersionLeavingWhatItDoesNotCarryAtItsDefault)
         EXPECT_EQ(std::make_tuple(heard(board, "movePartCallback"), heard(board, "completeCallback"),
                                   heard(board, "overrunCallback")),
                   std::make_tuple(1L, 1L, r.loaded(overrun) ? 1L : 0L));
+    }
+}
+
+// The last call of op the board heard ("" for none).
+std::string lastHeard(const Board& board, const std::string& op)
+{
+    const auto last = std::find_if(board.calls.rbegin(), board.calls.rend(),
+                                   [&](const std::string& c) { return c.compare(0, op.size() + 1, op + ' ') == 0; });
+    return last == board.calls.rend() ? "" : *last;
+}
+
+// A load that fails puts every property it reached back as it was, as an
+// aggregate that never saw it holds them: an attached board hears the old
+// values again, the notification held is the same object, the trigger model
+// stays and a detached input table and contrast stay unshaped.
+TEST(AcqProps, AFailedLoadPutsBackEveryPropertyItReached)
+{
+    ccAcqHyperPropStartup();
+    ccRegisterPersistent<test_prop::TestCallback>();
+    const Bytes whole = kHeader + Bytes{1} + aggregate(4, kAll), legacy = kHeader + Bytes{0} + aggregate(0, kAll) +
+                                                                     legacyEight(kAll);
+    const Pick movePart = [](const Level& l) { return l.name == std::string("move-part callback"); };
+    const struct {
+        const char* what;
+        bool attached;
+        Bytes stored;
+        const char* refuse;
+        uint32_t code;
+        std::string op, heard;
+    } rows[] = {
+        {"a damaged end", true, Bytes(whole.begin(), whole.end() - 1), "", ccArchive::Eof::kCode, "exposure",
+         "exposure 2.0000000000000002e-05"},
+        {"the board refuses the last value", true, whole, "cameraBandwidth", ccUnsupportedHW::kCode, "exposure",
+         "exposure 2.0000000000000002e-05"},
+        // A version-0 trigger level sets the model.
+        {"a version-0 trigger level", true, kHeader + Bytes{1, 0, 0, 0, 1, 0, 9, 9, 9, 9}, "", ccArchive::Eof::kCode,
+         "triggerModel", "triggerModel 131"},
+        {"detached, the legacy eight damaged", false, Bytes(legacy.begin(), legacy.end() - 1), "",
+         ccArchive::Eof::kCode, "", ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        Board board, reference;
+        ccAnalogAcqProps props, unloaded;
+        for (auto [p, b] : {std::make_pair(&props, &board), std::make_pair(&unloaded, &reference)}) {
+            if (r.attached)
+                p->attachAll(b);
+            test_bytes::loadObject(*p, kHeader + Bytes{1} + aggregate(0, movePart));
+            p->triggerModel(ccTriggerModel::slave().rawPointer());
+        }
+        ccCallback* const held = props.movePartCallback().rawPointer();
+        board.refuse = r.refuse;
+        EXPECT_EQ(test_bytes::codeOf([&] { test_bytes::loadObject(props, r.stored); }), r.code);
+        board.refuse.clear();
+        EXPECT_EQ(lastHeard(board, r.op), r.heard);
+        EXPECT_TRUE(held && props.movePartCallback().rawPointer() == held);
+        EXPECT_EQ(props.triggerModel(), ccTriggerModel::slave().rawPointer());
+        if (!r.attached) { // an unshaped table and contrast take the board's two channels
+            board.channels = reference.channels = 2;
+            props.attachAll(&board);
+            unloaded.attachAll(&reference);
+        }
+        EXPECT_EQ(test_bytes::storeObject(props), test_bytes::storeObject(unloaded));
     }
 }
 

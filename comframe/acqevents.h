@@ -6,12 +6,11 @@
 //
 // A point keeps the library callback installed exactly while its listeners
 // (COM sinks plus the .NET flag) are more than none, or its object needs it
-// for itself. Adding or removing a
-// listener, counting and installing happen as one step under the point's
-// connect lock, so concurrent Advise and Unadvise calls from several threads
-// leave one callback or none, never a listener without one. The connect lock
-// is never taken on a driver-module thread and never held while sinks are
-// called.
+// for itself. Adding or removing a listener, counting and installing happen
+// as one step under the point's connect lock, so concurrent Advise and
+// Unadvise calls from several threads leave one callback or none, never a
+// listener without one. The connect lock is never taken on a driver-module
+// thread and never held while sinks are called.
 #include <cstdint>
 #include <utility>
 

@@ -162,7 +162,7 @@ void CQorAcqFifo7320::FinalRelease()
     // A blocking acquire still waiting on another thread ends, and has left
     // the object before anything of it goes.
     {
-        std::unique_lock<std::mutex> hold(callbackLock_);
+        std::lock_guard<std::mutex> hold(callbackLock_);
         closing_ = true;
     }
     endWaiters(kNothingToComplete);

@@ -101,6 +101,12 @@ void ccAcqListeners::disconnectLibraryCallback(bool dotNet)
     update();
 }
 
+void ccAcqListeners::refresh()
+{
+    ccThreadOwnerLockGuard guard(&connect_, true);
+    update();
+}
+
 bool ccAcqListeners::available(ccAcqFifo* fifo)
 {
     if (fifo == nullptr) return false;
@@ -120,10 +126,13 @@ void ccAcqListeners::install(ccAcqFifo& fifo, const ccAcqInfoCallbackHandle& cal
 
 void ccAcqListeners::update()
 {
-    const bool wanted = sinks_.count() + (dotNet_ ? 1u : 0u) > 0;
-    if (wanted == installed_) return;
     ccAcqFifo* fifo = source_->libraryFifo();
-    if (!available(fifo)) return;
+    const bool kept = fifo != nullptr && source_->keepsCallback(kind_);
+    const bool wanted = kept || sinks_.count() + (dotNet_ ? 1u : 0u) > 0;
+    if (wanted == installed_) return;
+    // Listeners alone need the module's support (one installed for the
+    // object stays while they listen); a callback goes when nobody needs it.
+    if (wanted ? !kept && !available(fifo) : fifo == nullptr) return;
     ccAcqInfoCallbackHandle callback;
     if (wanted) callback = new ccAcqEventCallback(source_, kind_);
     install(*fifo, callback);

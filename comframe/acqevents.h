@@ -5,13 +5,14 @@
 // acquisition to the object's event thread.
 //
 // A point keeps the library callback installed exactly while its listeners
-// (COM sinks plus the .NET flag) are more than none. Adding or removing a
-// listener, counting and installing happen as one step under the point's
-// connect lock, so concurrent Advise and Unadvise calls from several threads
-// leave one callback or none, never a listener without one. The connect lock
-// is never taken on a driver-module thread and never held while sinks are
-// called.
+// (COM sinks plus the .NET flag) are more than none, or its object needs it
+// for itself. Adding or removing a listener, counting and installing happen
+// as one step under the point's connect lock, so concurrent Advise and
+// Unadvise calls from several threads leave one callback or none, never a
+// listener without one. The connect lock is never taken on a driver-module
+// thread and never held while sinks are called.
 #include <cstdint>
+#include <utility>
 
 #include "acq/acqfifo.h"
 #include "acq/acqinfo.h"
@@ -37,6 +38,11 @@ public:
     // On a driver-module thread, for each acquisition of a kind someone
     // listens to (ccEventThreadImpl::kEventMovePart, ...).
     virtual void acquisitionEvent(uint32_t kind, const ccAcquireInfo& info) = 0;
+    // Whether the object itself needs the callback of kind, listeners or
+    // not (a blocking acquire waits for it); the module need not support
+    // the overrun-callback property for that. Its point is told of a change
+    // through refreshLibraryCallback.
+    virtual bool keepsCallback(uint32_t /*kind*/) { return false; }
 
 protected:
     ~ccAcqEventSource() = default;
@@ -95,6 +101,15 @@ public:
     // clear, a failed removal leaves it clear too.
     void connectLibraryCallback(bool dotNet);
     void disconnectLibraryCallback(bool dotNet);
+    // Installs or removes the callback after the source's keepsCallback
+    // changed. Throws as connectLibraryCallback does.
+    void refresh();
+    // Runs body under the connect lock: no listener comes or goes meanwhile.
+    template <class Body> void whileFixed(Body&& body)
+    {
+        ccThreadOwnerLockGuard guard(&connect_, true);
+        body();
+    }
 
     uint32_t connectionCount() { return sinks_.count(); }
     bool dotNet() const { return dotNet_; }
@@ -134,6 +149,8 @@ public:
     uint32_t connectionCount() { return listeners_.connectionCount(); }
     void connectLibraryCallback(bool dotNet) { listeners_.connectLibraryCallback(dotNet); }
     void disconnectLibraryCallback(bool dotNet) { listeners_.disconnectLibraryCallback(dotNet); }
+    void refreshLibraryCallback() { listeners_.refresh(); }
+    template <class Body> void whileListenersFixed(Body&& body) { listeners_.whileFixed(std::forward<Body>(body)); }
 
 private:
     cc_comframe::ccAcqListeners listeners_;

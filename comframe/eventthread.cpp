@@ -120,6 +120,12 @@ struct ccEventThreadImpl::Shared {
 
     std::atomic<bool> quit{false};
     std::atomic<int32_t> firing{0};
+
+    // The hold on a counting owner; what follows is guarded by holdLock.
+    std::mutex holdLock;
+    bool counted = false; // the owner counts through CC_EVENT_SOURCE_COUNTING
+    bool referenced = false; // it has references of its own
+    uint32_t holds = 0; // the thread's hold, taken or about to be
     const plat::Handle startSemaphore;
     const plat::Handle requestSemaphore;
 };
@@ -133,8 +139,50 @@ namespace {
 
 using Shared = ccEventThreadImpl::Shared;
 
+// The thread's hold on a counting owner while it fires. None for an owner
+// that does not count; for one whose last reference went, the event is
+// dropped (going() is true): the owner is in its final release.
+class Hold {
+public:
+    Hold(Shared& s, ccEventThreadImpl* owner) : s_(s)
+    {
+        {
+            std::lock_guard<std::mutex> guard(s.holdLock);
+            if (!s.counted) return;
+            if (!s.referenced) {
+                going_ = true;
+                return;
+            }
+            ++s.holds; // a last release from now on leaves the object to us
+        }
+        held_ = owner->heldWhileFiring();
+        held_->AddRef();
+    }
+    ~Hold()
+    {
+        if (!held_) return;
+        {
+            std::lock_guard<std::mutex> guard(s_.holdLock);
+            --s_.holds;
+        }
+        // Counted under the hold's lock like any release: a last release
+        // elsewhere meanwhile has left the object to this one.
+        held_->Release(); // may be the last: the object goes here, Stop does not wait
+    }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+    bool going() const { return going_; }
+
+private:
+    Shared& s_;
+    IUnknown* held_ = nullptr;
+    bool going_ = false;
+};
+
 void serveFire(Shared& s, ccEventThreadImpl* owner, const ccEventThreadImpl::Request& request)
 {
+    const Hold hold(s, owner);
+    if (hold.going()) return;
     VARIANT copies[ccEventThreadImpl::kMaxFireArguments];
     for (VARIANT& v : copies)
         VariantInit(&v);
@@ -361,3 +409,26 @@ void ccEventThreadImpl::Stop()
 }
 
 bool ccEventThreadImpl::firing() const { return shared_->firing.load() != 0; }
+
+ULONG ccEventThreadImpl::addRefCounted(ULONG count)
+{
+    if (count == 1) { // its first reference, or again one after the construction's count
+        std::lock_guard<std::mutex> guard(shared_->holdLock);
+        shared_->counted = true;
+        shared_->referenced = true;
+    }
+    return count;
+}
+
+std::mutex& ccEventThreadImpl::holdLock()
+{
+    return shared_->holdLock;
+}
+
+ULONG ccEventThreadImpl::afterRelease(ULONG count)
+{
+    if (count != 0) return count;
+    if (shared_->holds > 0) return 1; // the hold's release is the last
+    shared_->referenced = false;
+    return 0;
+}

@@ -7,14 +7,19 @@
 // The owning class implements fire and stops the thread (Stop) in its
 // FinalRelease or at the start of its own destructor, before any of its
 // members go: the base destructor's Stop comes too late for a thread that
-// may be inside fire. fire should hold a reference to its object while it
-// calls sinks; when a sink drops the object's last reference, the release
-// then comes on the event thread, and Stop from there ends the thread
-// without waiting for itself. After fire returns the thread touches only
-// state it shares with the object, never the object.
+// may be inside fire. A COM owner counts through CC_EVENT_SOURCE_COUNTING,
+// and the thread then holds a reference to it while fire runs: when a sink
+// drops the object's last reference inside an event, even from another
+// apartment whose thread the event thread waits for, the last release comes
+// on the event thread, and Stop from there ends the thread without waiting
+// for itself. The hold is taken only while the object has a reference of
+// its own, so a last release elsewhere is never met by a new hold (the
+// thread drops the object's events instead). After fire returns the thread
+// touches only state it shares with the object, never the object.
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "comframe/agile.h"
 #include "platform/com/base.h"
@@ -77,9 +82,37 @@ public:
     // For the owning class's use; released by the destructor.
     ccAgileInterfacePtr& holder() { return holder_; }
 
+    // The object the thread holds while it fires; null (an owner that does
+    // not count through CC_EVENT_SOURCE_COUNTING): nothing is held.
+    virtual IUnknown* heldWhileFiring() { return nullptr; }
+
     struct Shared; // what the thread and the object both hold
 
+protected:
+    // The owner's counting (CC_EVENT_SOURCE_COUNTING): the count after an
+    // AddRef, and the release itself, made under the hold's own lock so that
+    // the thread never takes a hold once the count reached 0. A last release
+    // while the thread is about to take its hold leaves the object to that
+    // hold, whose release is then the last: it answers 1 in place of 0, so
+    // that the object is not destroyed yet.
+    ULONG addRefCounted(ULONG count);
+    template <class Release> ULONG releaseCounted(Release&& release)
+    {
+        const std::lock_guard<std::mutex> guard(holdLock());
+        return afterRelease(release());
+    }
+
 private:
+    std::mutex& holdLock();
+    ULONG afterRelease(ULONG count); // under holdLock
     std::shared_ptr<Shared> shared_;
     ccAgileInterfacePtr holder_;
 };
+
+// Counting for an event-sourcing COM class with a .NET companion `member`:
+// the companion's counting (CC_COM_COMPANION_COUNTING), seen by the event
+// thread's hold.
+#define CC_EVENT_SOURCE_COUNTING(member)                                                                               \
+    ULONG InternalAddRef() { return this->addRefCounted(this->addRefWith(&member)); }                                \
+    ULONG InternalRelease() { return this->releaseCounted([this] { return this->releaseWith(&member); }); }           \
+    IUnknown* heldWhileFiring() override { return this->GetUnknown(); }

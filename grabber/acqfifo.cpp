@@ -100,7 +100,7 @@ const struct {
     {kStartNotAllowed, u"The trigger model does not allow a start by software."},
     {kNothingToComplete, u"No acquisition was started that could be completed."},
     {kAcquireTimedOut, u"The acquisition's result did not arrive within the time-out."},
-    {kListenersConnected, u"The FIFO cannot be replaced while event sinks are connected."},
+    {kListenersConnected, u"The FIFO cannot be replaced while event sinks are connected or an acquisition waits."},
     {kNoFifoInArchive, u"The archive does not name a board, video format and camera port."},
 };
 
@@ -151,8 +151,25 @@ HRESULT CQorAcqFifo7320::FinalConstruct()
     return ccAttachCompanionResult(ccDotNetClass::acqFifo, GetUnknown(), companion_);
 }
 
+struct CQorAcqFifo7320::Waiter {
+    uint32_t ticket = 0;
+    bool arrived = false;
+    HRESULT ended = S_OK; // a failure: the wait was ended
+};
+
 void CQorAcqFifo7320::FinalRelease()
 {
+    // A blocking acquire still waiting on another thread ends, and has left
+    // the object before anything of it goes.
+    {
+        std::lock_guard<std::mutex> hold(callbackLock_);
+        closing_ = true;
+    }
+    endWaiters(kNothingToComplete);
+    {
+        std::unique_lock<std::mutex> hold(callbackLock_);
+        waitersChanged_.wait(hold, [&] { return waiters_.empty(); });
+    }
     // The callbacks point at this object: they go, and the library FIFO with
     // its module threads, before anything else of the object does.
     if (ccAcqFifo* fifo = fifo_.rawPointer()) {
@@ -189,12 +206,40 @@ void CQorAcqFifo7320::takeLibraryFifo(const ccPtrHandle<ccAcqFifo>& fifo, int32_
     cameraPort_ = port;
     setSupported(supported);
     setAside_.clear();
+    acquired_.clear();
+    acquiresInLibrary_ = 0;
 }
 
-void CQorAcqFifo7320::refuseWhileListening()
+void CQorAcqFifo7320::replaceLibraryFifo(const ccPtrHandle<ccAcqFifo>& fifo, int32_t board, const std::wstring& format,
+    int32_t port, const std::bitset<kPropertyCount>& supported)
 {
-    if (move_.connectionCount() + complete_.connectionCount() + overrun_.connectionCount() > 0 || dotNet_.any())
+    // No listener comes or goes while the FIFO its callback is on changes.
+    move_.whileListenersFixed([&] {
+        complete_.whileListenersFixed([&] {
+            overrun_.whileListenersFixed([&] {
+                refuseWhileInUse();
+                takeLibraryFifo(fifo, board, format, port, supported);
+            });
+        });
+    });
+}
+
+void CQorAcqFifo7320::refuseWhileInUse()
+{
+    if (move_.connectionCount() + complete_.connectionCount() + overrun_.connectionCount() > 0 || dotNet_.any()
+        || acquiring_.load() > 0)
         throw ccCOMError(kListenersConnected, 0);
+}
+
+void CQorAcqFifo7320::refreshCallbacks()
+{
+    complete_.refreshLibraryCallback();
+    overrun_.refreshLibraryCallback();
+}
+
+bool CQorAcqFifo7320::keepsCallback(uint32_t kind)
+{
+    return kind != kEventMovePart && acquiring_.load() > 0;
 }
 
 std::bitset<CQorAcqFifo7320::kPropertyCount> CQorAcqFifo7320::supportedBy(ccAcqPropertyQuery& query)
@@ -330,24 +375,34 @@ static Completed completeFrom(ccAcqFifo& fifo)
 ccAcqResult CQorAcqFifo7320::completeTicket(uint32_t ticket)
 {
     const bool any = ticket == ~0u;
+    const bool acquire = !any && (ticket & kAcquireTicket) != 0;
     auto wanted = [&](const ccAcqResult& r) { return any ? (r.info.ticket & kAcquireTicket) == 0 : r.info.ticket == ticket; };
-    const auto kept = std::find_if(setAside_.begin(), setAside_.end(), wanted);
-    if (kept != setAside_.end()) {
-        ccAcqResult result = *kept;
-        setAside_.erase(kept);
+    std::deque<ccAcqResult>& kept = acquire ? acquired_ : setAside_;
+    const auto found = std::find_if(kept.begin(), kept.end(), wanted);
+    if (found != kept.end()) {
+        ccAcqResult result = *found;
+        kept.erase(found);
         return result;
     }
     ccAcqFifo& f = fifo();
     for (;;) {
-        if (f.pendingAcqs() == 0 && f.completedAcqs() == 0) throw ccCOMError(kNothingToComplete, 0);
+        // The acquisitions of blocking acquires are theirs to wait for.
+        const uint32_t theirs = acquire ? 0 : acquiresInLibrary_;
+        if (f.pendingAcqs() + f.completedAcqs() <= theirs) throw ccCOMError(kNothingToComplete, 0);
         Completed c = completeFrom(f);
+        const uint32_t got = c.result.info.ticket;
+        if ((got & kAcquireTicket) != 0 && acquiresInLibrary_ > 0) --acquiresInLibrary_;
         if (wanted(c.result)) {
             if (!c.ok && (c.result.info.failure.flags & kFailureMask) == 0) throw ccCOMError(E_FAIL, 0);
             return c.result;
         }
-        // Only the blocking acquire under way starts tickets with the top
-        // bit: any other such result is of one that gave up.
-        if ((c.result.info.ticket & kAcquireTicket) == 0) setAside_.push_back(c.result);
+        if ((got & kAcquireTicket) == 0) {
+            setAside_.push_back(c.result);
+            continue;
+        }
+        // A blocking acquire's: kept for it while it waits, else it gave up.
+        std::lock_guard<std::mutex> hold(callbackLock_);
+        if (arrived(got)) acquired_.push_back(c.result);
     }
 }
 
@@ -414,82 +469,124 @@ HRESULT CQorAcqFifo7320::Acquire(LONG* triggerNumber, IQorImage** image)
         if (!triggerNumber || !image) throw ccCOMError(E_POINTER, 0);
         *triggerNumber = 0;
         *image = nullptr;
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        ccAcqFifo& f = fifo();
-        checkStartAllowed(f);
-
-        // The result comes through the complete callback, or the overrun
-        // callback for an acquisition that got no buffer: ours stand in while
-        // no sink listens (points change their callbacks under the owner
-        // lock, which this holds).
-        struct Stand {
-            ccAcqFifo& fifo;
-            ccAcqInfoCallbackHandle complete, overrun;
-            ~Stand()
+        Waiter waiter;
+        // Registered under the owner lock with the start, and gone last: the
+        // object's last release goes on once no acquire is inside it.
+        struct Registered {
+            CQorAcqFifo7320& self;
+            Waiter& waiter;
+            bool on = false;
+            ~Registered()
             {
+                if (!on) return;
+                std::lock_guard<std::mutex> hold(self.callbackLock_);
+                self.waiters_.erase(std::find(self.waiters_.begin(), self.waiters_.end(), &waiter));
+                self.waitersChanged_.notify_all();
+            }
+        } registered{*this, waiter};
+        // While acquires are under way the points keep the complete and
+        // overrun callbacks installed, and the library FIFO stays.
+        struct Acquiring {
+            CQorAcqFifo7320& self;
+            bool on = false;
+            void begin()
+            {
+                ++self.acquiring_;
+                on = true;
+                self.refreshCallbacks();
+            }
+            void end() noexcept // under the owner lock
+            {
+                if (!on) return;
+                on = false;
+                --self.acquiring_;
                 try {
-                    if (complete.rawPointer() && fifo.completeCallback().rawPointer() == complete.rawPointer())
-                        fifo.completeCallback(ccAcqInfoCallbackHandle());
-                    if (overrun.rawPointer() && fifo.overrunCallback().rawPointer() == overrun.rawPointer())
-                        fifo.overrunCallback(ccAcqInfoCallbackHandle());
+                    self.refreshCallbacks();
                 } catch (...) {
-                    // A callback left in place only posts to an event thread.
+                    // A callback left installed only posts to the event thread.
                 }
             }
-        } stand{f, {}, {}};
-        if (!f.completeCallback().rawPointer()) {
-            stand.complete = new ccCompleteCallback(this);
-            f.completeCallback(stand.complete);
-        }
-        ccAcqPropertyQuery* q = f.propertyQuery();
-        if (!f.overrunCallback().rawPointer() && q && q->overrunCallbackProp()) {
-            stand.overrun = new ccOverrunCallback(this);
-            f.overrunCallback(stand.overrun);
-        }
-
-        const uint32_t ticket = nextTicket() | kAcquireTicket;
-        {
-            std::lock_guard<std::mutex> hold(callbackLock_);
-            waiting_ = ticket;
-            acquired_.clear();
-        }
-        struct Waiting {
-            CQorAcqFifo7320& self;
-            ~Waiting()
+            ~Acquiring()
             {
-                std::lock_guard<std::mutex> hold(self.callbackLock_);
-                self.waiting_ = 0;
+                if (!on) return;
+                ccThreadOwnerLockGuard guard(&self.ownerLock());
+                end();
             }
-        } waiting{*this};
-        if (!f.start(ticket)) throw ccCOMError(kStartNotAllowed, 0);
+        } acquiring{*this};
 
-        const double seconds = f.acqProps().timeout();
+        double seconds = 0;
+        {
+            ccThreadOwnerLockGuard guard(&ownerLock());
+            ccAcqFifo& f = fifo();
+            checkStartAllowed(f);
+            waiter.ticket = nextTicket() | kAcquireTicket;
+            {
+                std::lock_guard<std::mutex> hold(callbackLock_);
+                if (closing_) throw ccCOMError(kNothingToComplete, 0);
+                waiters_.push_back(&waiter);
+                registered.on = true;
+            }
+            acquiring.begin();
+            if (!f.start(waiter.ticket)) throw ccCOMError(kStartNotAllowed, 0);
+            ++acquiresInLibrary_;
+            seconds = f.acqProps().timeout();
+        }
+
+        bool arrived = false;
+        HRESULT ended = S_OK;
         {
             std::unique_lock<std::mutex> hold(callbackLock_);
-            auto arrived = [&] { return !acquired_.empty(); };
+            auto over = [&] { return waiter.arrived || FAILED(waiter.ended); };
             if (seconds < kLongestWait) {
-                arrived_.wait_for(hold, std::chrono::duration<double>(seconds + kReportMargin), arrived);
+                waitersChanged_.wait_for(hold, std::chrono::duration<double>(seconds + kReportMargin), over);
             } else {
-                arrived_.wait(hold, arrived);
+                waitersChanged_.wait(hold, over);
             }
-            // Its result, should it come, is dropped by the next completion.
-            if (!arrived()) throw ccCOMError(kAcquireTimedOut, 0);
+            arrived = waiter.arrived;
+            ended = waiter.ended;
         }
-        const ccAcqResult result = completeTicket(ticket);
+
+        ccAcqResult result;
+        {
+            ccThreadOwnerLockGuard guard(&ownerLock());
+            acquiring.end();
+            if (FAILED(ended) || !arrived) {
+                // Its result, should it come, is dropped by a later completion.
+                acquired_.erase(std::remove_if(acquired_.begin(), acquired_.end(),
+                                    [&](const ccAcqResult& r) { return r.info.ticket == waiter.ticket; }),
+                    acquired_.end());
+                throw ccCOMError(FAILED(ended) ? ended : kAcquireTimedOut, 0);
+            }
+            result = completeTicket(waiter.ticket);
+        }
         *image = imageOf(result);
         *triggerNumber = static_cast<LONG>(result.info.triggerNumber);
         return S_OK;
     });
 }
 
+bool CQorAcqFifo7320::arrived(uint32_t ticket)
+{
+    const auto waiting = std::find_if(waiters_.begin(), waiters_.end(), [&](const Waiter* w) { return w->ticket == ticket; });
+    if (waiting == waiters_.end()) return false;
+    (*waiting)->arrived = true;
+    waitersChanged_.notify_all();
+    return true;
+}
+
+void CQorAcqFifo7320::endWaiters(HRESULT code)
+{
+    std::lock_guard<std::mutex> hold(callbackLock_);
+    for (Waiter* waiter : waiters_)
+        if (SUCCEEDED(waiter->ended)) waiter->ended = code;
+    waitersChanged_.notify_all();
+}
+
 void CQorAcqFifo7320::acquisitionEvent(uint32_t kind, const ccAcquireInfo& info)
 {
     if (info.ticket & kAcquireTicket) {
         std::lock_guard<std::mutex> hold(callbackLock_);
-        if (info.ticket == waiting_ && kind != kEventMovePart) {
-            acquired_.push_back(info);
-            arrived_.notify_all();
-        }
+        if (kind != kEventMovePart) (void)arrived(info.ticket);
         if (kind == kEventComplete) return; // the blocking acquire's results are not events
     }
     if (kind == kEventOverrun) {
@@ -506,6 +603,9 @@ HRESULT CQorAcqFifo7320::Flush()
         ccThreadOwnerLockGuard guard(&ownerLock());
         fifo().flush();
         setAside_.clear();
+        acquired_.clear();
+        acquiresInLibrary_ = 0;
+        endWaiters(kNothingToComplete); // their acquisitions are gone
         return S_OK;
     });
 }
@@ -634,8 +734,8 @@ HRESULT CQorAcqFifo7320::fire(DISPID eventId, int32_t count, VARIANT* args, uint
     case kEventOverrun: overrun_.sinks().takeSinks(sinks); break;
     default: eventSinks().takeSinks(sinks); break;
     }
-    // Nothing of the object is touched from here on: a sink may release its
-    // last reference.
+    // The event thread holds the object meanwhile: a sink that lets go of
+    // it leaves the last release to that hold.
     sinks.invokeAll(eventId, count, args);
     return S_OK;
 }
@@ -668,7 +768,7 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
 
         // Everything is read into a new library FIFO first; the object takes
         // it only when the whole load succeeded.
-        refuseWhileListening();
+        refuseWhileInUse(); // before anything is made; replaceLibraryFifo decides
         LONG board = -1, port = -1;
         Key format;
         if (archive->PersistI4(boardKey.get(), &board) != S_OK || archive->PersistString(formatKey.get(), format.out()) != S_OK ||
@@ -687,7 +787,7 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
         CC_ACQ_FIFO_PROPERTY_INTERFACES(CC_ACQ_FIFO_LOAD)
 #undef CC_ACQ_FIFO_LOAD
         check(CQorAcqFifo7320Base::Persist(archive, flags));
-        takeLibraryFifo(fifo, board, formatName, port, supported);
+        replaceLibraryFifo(fifo, board, formatName, port, supported);
         setDirty(false);
         return S_OK;
     });
@@ -716,8 +816,7 @@ HRESULT CQorAcqFifo7320::SetImpl(const std::type_info& kind, void* impl)
         const std::wstring format = plat::wideFromUtf16(name, std::char_traits<char16_t>::length(name));
         const int32_t port = fifo->acqProps().cameraPort();
         ccThreadOwnerLockGuard guard(&ownerLock());
-        refuseWhileListening();
-        takeLibraryFifo(fifo, board, format, port, supported);
+        replaceLibraryFifo(fifo, board, format, port, supported);
         setDirty(true); // what a save writes is the new FIFO's
         return S_OK;
     });

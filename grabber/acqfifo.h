@@ -1,7 +1,8 @@
 // The acquisition FIFO object "Qoralt.QorAcqFifo7320": a library FIFO behind
 // COM, with its property interfaces, acquisition events, persistence and
 // .NET sinks. Every call on the library FIFO runs under the object's owner
-// lock; the library's callbacks take only the callback lock.
+// lock, except the waits of blocking acquires and what the acquisition
+// points install; the library's callbacks take only the callback lock.
 #pragma once
 #include <atomic>
 #include <bitset>
@@ -116,24 +117,7 @@ protected:
 } // namespace cc_acqfifo
 
 class CQorAcqFifo7320 : public CQorAcqFifo7320Base, public ccEventThreadImpl, public cc_acqfifo::EventSource {
-    // An acquisition point whose listeners change under the owner lock, so
-    // that the blocking acquire sees the complete callback stay as it is.
-    template <const IID* DIID> class Point : public ccFGConnectionPointImpl<CQorAcqFifo7320, DIID> {
-        using Base = ccFGConnectionPointImpl<CQorAcqFifo7320, DIID>;
-
-    public:
-        using Base::Base;
-        HRESULT Advise(IUnknown* sink, DWORD* cookie) override
-        {
-            ccThreadOwnerLockGuard guard(&this->owner()->ownerLock());
-            return Base::Advise(sink, cookie);
-        }
-        HRESULT Unadvise(DWORD cookie) override
-        {
-            ccThreadOwnerLockGuard guard(&this->owner()->ownerLock());
-            return Base::Unadvise(cookie);
-        }
-    };
+    template <const IID* DIID> using Point = ccFGConnectionPointImpl<CQorAcqFifo7320, DIID>;
 
     template <class I> static HRESULT queryProperty(void* self, REFIID iid, void** ppv)
     {
@@ -146,7 +130,7 @@ class CQorAcqFifo7320 : public CQorAcqFifo7320Base, public ccEventThreadImpl, pu
     }
 
 public:
-    CC_COM_COMPANION_COUNTING(companion_)
+    CC_EVENT_SOURCE_COUNTING(companion_)
 
 #define CC_ACQ_FIFO_QUERY_ENTRY(Itf) {&IID_##Itf, nullptr, &CQorAcqFifo7320::queryProperty<Itf>},
     BEGIN_COM_MAP(CQorAcqFifo7320)
@@ -200,6 +184,14 @@ public:
     // IQorAcqFifo7320.
     HRESULT Start(LONG* ticket) override;
     HRESULT Complete(LONG ticket, LONG* triggerNumber, IQorImage** image) override;
+    // Starts an acquisition and waits for its result without the owner
+    // lock, so that other calls go on meanwhile: a Flush, or the object's
+    // last release on another thread, ends the wait with kNothingToComplete
+    // (what a completion of a flushed acquisition gets), and a load or a
+    // replacement of the library FIFO is refused meanwhile. The result comes
+    // through the complete or the overrun callback (the latter installed
+    // whatever the module says of the overrun-callback property), or through
+    // another caller's completion; it reaches this acquire by its ticket.
     HRESULT Acquire(LONG* triggerNumber, IQorImage** image) override;
     HRESULT Flush() override;
     HRESULT get_PendingAcquisitions(LONG* count) override;
@@ -229,7 +221,7 @@ public:
     HRESULT GetImpl(void** impl) override;
     // Takes a reference on a ccAcqFifo of a board of the 7320 table in place
     // of the FIFO held, as a load does: refused while listeners are
-    // connected (kListenersConnected).
+    // connected or a blocking acquire waits (kListenersConnected).
     HRESULT SetImpl(const std::type_info& kind, void* impl) override;
 
     // The points in their container's order: general, move part, complete, overrun.
@@ -242,6 +234,7 @@ public:
     ccAcqFifo* heldFifo() override { return fifo_.rawPointer(); }
     HRESULT startEventThread() override { return ccEventThreadImpl::Start(true); }
     void acquisitionEvent(uint32_t kind, const ccAcquireInfo& info) override;
+    bool keepsCallback(uint32_t kind) override;
 
     // ccEventThreadImpl: calls the sinks of the event's kind.
     HRESULT fire(DISPID eventId, int32_t count, VARIANT* args, uint32_t extra) override;
@@ -263,14 +256,28 @@ private:
     void takeLibraryFifo(const ccPtrHandle<ccAcqFifo>& fifo, int32_t board, const std::wstring& format, int32_t port,
         const std::bitset<kPropertyCount>& supported);
     // kListenersConnected while a sink or a .NET listener would lose its
-    // callback to a new FIFO; the caller holds the owner lock.
-    void refuseWhileListening();
+    // callback to a new FIFO or a blocking acquire waits for the one held;
+    // the caller holds the owner lock.
+    void refuseWhileInUse();
+    // takeLibraryFifo after refuseWhileInUse, with no listener coming or
+    // going meanwhile; the caller holds the owner lock.
+    void replaceLibraryFifo(const ccPtrHandle<ccAcqFifo>& fifo, int32_t board, const std::wstring& format, int32_t port,
+        const std::bitset<kPropertyCount>& supported);
+    // The points' complete and overrun callbacks after acquiring_ changed.
+    void refreshCallbacks();
+    // Ends every waiting blocking acquire with code.
+    void endWaiters(HRESULT code);
+    // Marks the waiting acquire of ticket as having its result; false when
+    // none waits. The caller holds callbackLock_.
+    bool arrived(uint32_t ticket);
     static std::bitset<kPropertyCount> supportedBy(ccAcqPropertyQuery& query);
     // The merged type information for the interfaces answered now, made on first use.
     std::shared_ptr<ccMergedTypeInfo> mergedTypeInfo();
-    // The result of ticket (bit 31 included; kAnyTicket: the oldest), from
-    // those set aside or the library's; others completed meanwhile are set
-    // aside, those of abandoned blocking acquires dropped.
+    // The result of ticket (bit 31 included; ~0u: the oldest not of a
+    // blocking acquire), from those set aside or the library's; others
+    // completed meanwhile are set aside, those of waiting blocking acquires
+    // kept for them, those of abandoned ones dropped. A completion for
+    // another ticket does not wait for the acquisitions of blocking acquires.
     ccAcqResult completeTicket(uint32_t ticket);
     // A failed result as its code with error information, else the image.
     static IQorImage* imageOf(const ccAcqResult& result);
@@ -296,12 +303,18 @@ private:
     std::bitset<3> dotNet_; // the .NET listeners, by event kind
     uint32_t ticket_ = 0;
     std::deque<ccAcqResult> setAside_;
+    std::deque<ccAcqResult> acquired_; // kept for waiting blocking acquires
+    // Blocking acquires under way, changed under the owner lock; read by the
+    // points (keepsCallback).
+    std::atomic<uint32_t> acquiring_{0};
+    uint32_t acquiresInLibrary_ = 0; // their acquisitions the library FIFO holds
 
-    // The blocking acquire's results, under callbackLock_.
+    // The waiting blocking acquires, under callbackLock_.
+    struct Waiter;
     std::mutex callbackLock_;
-    std::condition_variable arrived_;
-    std::deque<ccAcquireInfo> acquired_;
-    uint32_t waiting_ = 0; // the blocking acquire's ticket; 0: none
+    std::condition_variable waitersChanged_;
+    std::vector<Waiter*> waiters_;
+    bool closing_ = false; // the last release came: no acquire waits any more
 
     Point<&DIID_IQorAcqMovePartEvent> move_{this};
     Point<&DIID_IQorAcqCompleteEvent> complete_{this};

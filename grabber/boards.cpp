@@ -58,13 +58,19 @@ int32_t ccBoardIndexOf(const ccFrameGrabber& grabber)
 
 size_t ccCollectionPosition(const VARIANT& index, size_t count)
 {
-    // An object index would call client code under the caller's lock; no
-    // index is no number.
-    const VARTYPE type = index.vt & ~VT_BYREF;
+    // A by-reference index is checked as the value it refers to. An object
+    // index would call client code under the caller's lock (its value
+    // property; even a copy counts it); no index is no number.
+    const VARIANT* given = &index;
+    if (given->vt == (VT_BYREF | VT_VARIANT)) {
+        given = given->pvarVal;
+        if (!given || given->vt == (VT_BYREF | VT_VARIANT)) throw ccCOMError(kArchiveBadIndexType, 0);
+    }
+    const VARTYPE type = given->vt & ~VT_BYREF;
     if (type == VT_DISPATCH || type == VT_UNKNOWN || type == VT_EMPTY) throw ccCOMError(kArchiveBadIndexType, 0);
     VARIANT value;
     VariantInit(&value);
-    if (FAILED(VariantCopyInd(&value, &index)) || FAILED(VariantChangeType(&value, &value, 0, VT_I4))) {
+    if (FAILED(VariantCopyInd(&value, given)) || FAILED(VariantChangeType(&value, &value, 0, VT_I4))) {
         (void)VariantClear(&value);
         throw ccCOMError(kArchiveBadIndexType, 0);
     }

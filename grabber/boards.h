@@ -24,9 +24,10 @@ const ccIOConfig& ccBoardIOConfig(int32_t boardIndex);
 // The index of grabber's board in the 7320 table; -1 for a board outside it.
 int32_t ccBoardIndexOf(const ccFrameGrabber& grabber);
 
-// A collection position from an index VARIANT (by reference too): 0x8004C181
-// when it is not a number (objects and VT_EMPTY included, which are never
-// converted), 0x8004C180 outside 0 to count - 1.
+// A collection position from an index VARIANT (by reference too, checked
+// as the value it refers to): 0x8004C181 when it is not a number (objects
+// and VT_EMPTY included, which are never converted or counted), 0x8004C180
+// outside 0 to count - 1. No client code runs.
 size_t ccCollectionPosition(const VARIANT& index, size_t count);
 
 // out, checked: E_POINTER (thrown as ccCOMError) when it is null.

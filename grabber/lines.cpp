@@ -183,8 +183,8 @@ HRESULT CQorInputLine::fire(DISPID eventId, int32_t count, VARIANT* args, uint32
 {
     ccSinkList sinks;
     events_.sinks().takeSinks(sinks);
-    // A sink may drop the last reference: nothing of the object is touched
-    // after the first call.
+    // The event thread holds the object meanwhile: a sink that lets go of
+    // it leaves the last release to that hold.
     sinks.invokeAll(eventId, count, args);
     return S_OK;
 }

@@ -48,7 +48,7 @@ class CQorInputLine
       public ccEventThreadImpl,
       public ccReleasableLines {
 public:
-    CC_COM_COMPANION_COUNTING(companion_)
+    CC_EVENT_SOURCE_COUNTING(companion_)
     BEGIN_COM_MAP(CQorInputLine)
     COM_INTERFACE_ENTRY2(IUnknown, IQorInputLine)
     COM_INTERFACE_ENTRY2(IDispatch, IQorInputLine)

@@ -10,15 +10,20 @@
 #include <future>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <thread>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "grabber/comhelpers.h"
 #include "platform/com/classes.h"
 #include "platform/com/holders.h"
 #include "platform/event_log_testing.h"
 #include "tests/grabber/board_client.h"
+#include "tests/support/apartment_sink.h"
 #include "tests/support/com_prop_host.h"
+#include "tests/support/in_time.h"
 #include "tests/support/sim_module.h"
 
 namespace {
@@ -43,6 +48,38 @@ bool holdsFrameOf(IQorImage* image, uint32_t ticket)
     return same;
 }
 
+// What a blocking acquire on another thread got; on the heap, since a thread
+// that hangs keeps it.
+struct Acquired {
+    std::atomic<HRESULT> hr{E_FAIL}; // until it returns
+    LONG number = -1;
+    Ref<IQorImage> image;
+};
+
+std::function<void()> acquireOn(IQorAcqFifo7320* object, const std::shared_ptr<Acquired>& into)
+{
+    return [object, into] { into->hr = object->Acquire(&into->number, &into->image.p); };
+}
+
+// Whether done() comes true within the limit (the simulator tells nothing).
+bool eventually(const std::function<bool()>& done)
+{
+    const auto limit = std::chrono::steady_clock::now() + test_support::kHangLimit;
+    while (!done())
+        if (std::chrono::steady_clock::now() > limit)
+            return false;
+        else
+            std::this_thread::yield();
+    return true;
+}
+
+// Whether the simulator saw count starts: a blocking acquire is registered
+// before its start.
+bool startsSeen(uint32_t count)
+{
+    return eventually([count] { return sim().callCount(ccIidFifoCore, 3) >= count; });
+}
+
 class AcqFifoObject : public testing::Test {
 protected:
     void SetUp() override
@@ -53,6 +90,9 @@ protected:
     }
     void TearDown() override
     {
+        // Its event thread may hold it while it fires: it lets go first, so
+        // that the release here is the last.
+        if (fifo) static_cast<CQorAcqFifo7320*>(fifo.p)->Stop();
         fifo = {};
         EXPECT_EQ(sim().liveFifos(), 0u);
     }
@@ -63,6 +103,14 @@ protected:
         return object ? query<IQorAcqFifo7320>(object.p, IID_IQorAcqFifo7320) : Ref<IQorAcqFifo7320>();
     }
     template <class I> Ref<I> as(REFIID iid) { return query<I>(fifo.p, iid); }
+    // Runs bodies on threads of their own: whether all ended in time. Hung
+    // threads keep the object: the test leaks it.
+    bool inTime(std::vector<std::function<void()>> bodies)
+    {
+        if (test_support::finishedInTime(std::move(bodies))) return true;
+        fifo.p = nullptr;
+        return false;
+    }
     // Completes ticket; the image, or null with the failure in hr.
     Ref<IQorImage> complete(LONG ticket, HRESULT* hr, LONG* trigger = nullptr)
     {
@@ -148,29 +196,152 @@ TEST(AcqFifoImages, AColourFrameBecomesThreePlanes)
     }
 }
 
-// A blocking acquire that meets an overrun fails with the overrun's code (no
-// complete callback comes for it, so it would otherwise time out), and the
-// next one gets its own frame: the skip counter never swallows it. Through
-// Complete, an overrun and a time-out each give their flag's code.
+// A blocking acquire that meets an overrun fails with the overrun's code at
+// once, whether the module supports the overrun-callback property or not
+// (without it, the acquire waited out its time-out, for ever by default), and
+// the next one gets its own frame. Through Complete, an overrun and a
+// time-out each give their flag's code.
 TEST_F(AcqFifoObject, AFailedAcquisitionGivesItsFlagsCodeAndTheNextAcquireGetsItsFrame)
 {
+    std::vector<int32_t> allButOverrunCallback;
+    for (int32_t n = 1; n <= 33; ++n)
+        if (n != 9) allButOverrunCallback.push_back(n);
+    const struct { const char* why; int32_t count; } modules[] = {
+        {"with the overrun-callback property", -1}, {"without it", int32_t(allButOverrunCallback.size())}};
+    uint32_t ticket = 0;
+    for (const auto& m : modules) {
+        SCOPED_TRACE(m.why);
+        sim().setSupported(allButOverrunCallback.data(), m.count);
+        sim().injectOverruns(1);
+        auto overrun = std::make_shared<Acquired>(), next = std::make_shared<Acquired>();
+        ASSERT_TRUE(inTime({acquireOn(fifo.p, overrun)}));
+        EXPECT_EQ(overrun->hr, kFailureFlag);
+        ASSERT_TRUE(inTime({acquireOn(fifo.p, next)}));
+        ASSERT_EQ(next->hr, S_OK);
+        EXPECT_TRUE(holdsFrameOf(next->image.p, kAcquireTicket | (ticket + 1)));
+        ticket += 2;
+    }
     ASSERT_EQ(fifo->put_Timeout(0.3), S_OK);
-    sim().injectOverruns(1);
-    LONG number = -1;
-    Ref<IQorImage> image;
-    EXPECT_EQ(fifo->Acquire(&number, &image.p), kFailureFlag);
-    ASSERT_EQ(fifo->Acquire(&number, &image.p), S_OK);
-    EXPECT_TRUE(holdsFrameOf(image.p, kAcquireTicket | 1u));
     const struct { void (*inject)(); HRESULT hr; } cases[] = {
         {[] { sim().injectOverruns(1); }, kFailureFlag}, {[] { sim().setTriggered(1); }, kFailureFlag + 1}};
     for (const auto& c : cases) {
         c.inject();
-        LONG ticket = -1;
-        HRESULT hr = fifo->Start(&ticket);
-        EXPECT_FALSE(complete(ticket, &hr));
+        LONG started = -1;
+        HRESULT hr = fifo->Start(&started);
+        // Completed when the module has ended it: the completion waits only
+        // a little longer than the module.
+        EXPECT_TRUE(eventually([&] {
+            LONG count = 0;
+            return fifo->get_CompletedAcquisitions(&count) == S_OK && count == 1;
+        }));
+        EXPECT_FALSE(complete(started, &hr));
         EXPECT_EQ(hr, c.hr);
         EXPECT_FALSE(ccTestErrorText().empty());
     }
+}
+
+// A blocking acquire waits without the object's lock: a Flush from another
+// thread ends it at once with the code a completion of a flushed acquisition
+// gets, and so does the object's last release on another thread (either
+// waited for the acquire before, for ever with the default time-out).
+TEST_F(AcqFifoObject, AWaitingAcquireIsEndedByAFlushOrTheLastRelease)
+{
+    sim().setTriggered(1); // nothing is acquired until a software trigger
+    const struct { const char* why; bool release; } ends[] = {{"a flush", false}, {"the last release", true}};
+    uint32_t starts = 0;
+    for (const auto& e : ends) {
+        SCOPED_TRACE(e.why);
+        IQorAcqFifo7320* object = e.release ? std::exchange(fifo.p, nullptr) : fifo.p;
+        auto acquired = std::make_shared<Acquired>();
+        ++starts;
+        ASSERT_TRUE(inTime({acquireOn(object, acquired), [object, e, starts] {
+                                if (!startsSeen(starts)) return;
+                                if (e.release)
+                                    object->Release();
+                                else
+                                    EXPECT_EQ(object->Flush(), S_OK);
+                            }}));
+        EXPECT_EQ(acquired->hr, kNothingToComplete);
+        EXPECT_FALSE(acquired->image);
+    }
+    EXPECT_EQ(sim().liveFifos(), 0u); // the released object went with its library FIFO
+}
+
+// Other calls go on while a blocking acquire waits (they waited for it
+// before): a query, a put and a completion answer at once, a load and a
+// replacement of the library FIFO are refused, and the acquire still gets
+// its own frame.
+TEST_F(AcqFifoObject, OtherCallsGoOnWhileABlockingAcquireWaits)
+{
+    ccTestArchive archive(0x40FFFFFF);
+    Ref<IQorPersistArchive> persist = as<IQorPersistArchive>(IID_IQorPersistArchive);
+    ASSERT_EQ(persist->Persist(archive.held.p, 0x40FFFFFF), S_OK);
+    ASSERT_EQ(archive.p->SetMode(0x00FFFFFF), S_OK);
+    Ref<IQorComInternal> internal = as<IQorComInternal>(IID_IQorComInternal);
+    const ccPtrHandle<ccAcqFifo> other(ccVidFmtSonyXCST50_640x480().newAcqFifo(cc7320::getBoard(0), -1));
+    const std::pair<std::function<HRESULT()>, HRESULT> calls[] = {
+        {[&] { return as<IQorAcqTrigger>(IID_IQorAcqTrigger) ? S_OK : E_NOINTERFACE; }, S_OK},
+        {[&] { return fifo->put_Timeout(1e6); }, S_OK},
+        {[&] { HRESULT hr = E_FAIL; return complete(-1, &hr), hr; }, kNothingToComplete},
+        {[&] { return persist->Persist(archive.held.p, 0x00FFFFFF); }, kListenersConnected},
+        {[&] { return ccSetImpl<ccAcqFifo>(internal.p, other.rawPointer()); }, kListenersConnected},
+    };
+    sim().setTriggered(1);
+    auto acquired = std::make_shared<Acquired>();
+    auto answers = std::make_shared<std::vector<HRESULT>>();
+    if (!inTime({acquireOn(fifo.p, acquired), [&, answers] {
+            if (!startsSeen(1)) return;
+            for (const auto& c : calls) answers->push_back(c.first());
+            sim().softwareTrigger();
+        }})) {
+        internal.p = nullptr, persist.p = nullptr; // left to the hung threads with the object
+        FAIL() << "the calls waited for the acquire";
+    }
+    ASSERT_EQ(answers->size(), std::size(calls));
+    for (size_t i = 0; i < std::size(calls); ++i) EXPECT_EQ((*answers)[i], calls[i].second) << i;
+    ASSERT_EQ(acquired->hr, S_OK);
+    EXPECT_TRUE(holdsFrameOf(acquired->image.p, kAcquireTicket));
+}
+
+// A completion on another thread while a blocking acquire waits takes the
+// acquire's result off the library on its way to its own ticket, or leaves
+// it: either way each gets its own frame.
+TEST_F(AcqFifoObject, ResultsReachTheirOwnersByTicket)
+{
+    sim().setTriggered(1);
+    auto acquired = std::make_shared<Acquired>();
+    auto completed = std::make_shared<Acquired>();
+    ASSERT_TRUE(inTime({acquireOn(fifo.p, acquired), [object = fifo.p, completed] {
+                            if (!startsSeen(1)) return;
+                            LONG ticket = -1;
+                            EXPECT_EQ(object->Start(&ticket), S_OK);
+                            completed->number = ticket;
+                            sim().softwareTrigger(); // the acquire's, started first
+                            sim().softwareTrigger();
+                            LONG number = -1;
+                            completed->hr = object->Complete(ticket, &number, &completed->image.p);
+                        }}));
+    ASSERT_EQ(std::make_pair(acquired->hr.load(), completed->hr.load()), std::make_pair(S_OK, S_OK));
+    EXPECT_TRUE(holdsFrameOf(acquired->image.p, kAcquireTicket));
+    EXPECT_TRUE(holdsFrameOf(completed->image.p, static_cast<uint32_t>(completed->number)));
+}
+
+// A sink in the client's own single-threaded apartment lets go of the
+// object's last reference inside an event: the event thread holds the
+// object while it calls, so the object ends there once the call is back.
+// The release waited for the event thread before, which waited for the sink.
+TEST_F(AcqFifoObject, ASinkInTheClientsApartmentMayLetGoOfTheLastReference)
+{
+    EXPECT_TRUE(test_support::lastReleaseInsideAnEvent(
+        DIID_IQorAcqCompleteEvent,
+        [] {
+            Ref<IQorAcqFifo7320> object = make();
+            return static_cast<IUnknown*>(std::exchange(object.p, nullptr));
+        },
+        [](IUnknown* object) {
+            LONG ticket = -1;
+            EXPECT_EQ(query<IQorAcqFifo7320>(object, IID_IQorAcqFifo7320)->Start(&ticket), S_OK);
+        }));
 }
 
 // Move-part, complete and overrun events carry their tickets. A changed
@@ -179,8 +350,9 @@ TEST_F(AcqFifoObject, AFailedAcquisitionGivesItsFlagsCodeAndTheNextAcquireGetsIt
 // without a word before).
 TEST_F(AcqFifoObject, EventsReachTheSinksOfEachKind)
 {
-    ccTestSink move(DIID_IQorAcqMovePartEvent), completed(DIID_IQorAcqCompleteEvent), overrun(DIID_IQorAcqOverrunEvent),
-        changed(DIID_IQorAcqFifoEvents);
+    Ref<ccTestSink> sinks[] = {ccNewTestSink(DIID_IQorAcqMovePartEvent), ccNewTestSink(DIID_IQorAcqCompleteEvent),
+                               ccNewTestSink(DIID_IQorAcqOverrunEvent), ccNewTestSink(DIID_IQorAcqFifoEvents)};
+    ccTestSink &move = *sinks[0].p, &completed = *sinks[1].p, &overrun = *sinks[2].p, &changed = *sinks[3].p;
     DWORD cookies[4] = {};
     Ref<IConnectionPoint> points[] = {ccTestAdvise(fifo.p, move, &cookies[0]), ccTestAdvise(fifo.p, completed, &cookies[1]),
                                       ccTestAdvise(fifo.p, overrun, &cookies[2]), ccTestAdvise(fifo.p, changed, &cookies[3])};
@@ -204,18 +376,19 @@ TEST_F(AcqFifoObject, EventsReachTheSinksOfEachKind)
 
 // The last release while sinks listen and acquisitions are under way: the
 // library callbacks and the module's threads end before the object's state
-// goes (the sanitizers see any callback that reaches it later).
+// goes (the sanitizers see any callback that reaches it later), and the
+// object lets go of its sinks, on its event thread when that was firing.
 TEST_F(AcqFifoObject, TheLastReleaseWaitsForCallbacksInFlight)
 {
     sim().setCallbackThreads(2);
     for (int round = 0; round < 20; ++round) {
         Ref<IQorAcqFifo7320> object = make();
-        ccTestSink sinks[] = {ccTestSink(DIID_IQorAcqMovePartEvent), ccTestSink(DIID_IQorAcqCompleteEvent)};
+        Ref<ccTestSink> sinks[] = {ccNewTestSink(DIID_IQorAcqMovePartEvent), ccNewTestSink(DIID_IQorAcqCompleteEvent)};
         DWORD cookie = 0;
-        for (ccTestSink& sink : sinks) ccTestAdvise(object.p, sink, &cookie);
+        for (Ref<ccTestSink>& sink : sinks) ccTestAdvise(object.p, *sink.p, &cookie);
         for (LONG i = 0, ticket = 0; i < 8; ++i) ASSERT_EQ(object->Start(&ticket), S_OK);
         object = {};
-        EXPECT_EQ(sinks[0].references.load() + sinks[1].references.load(), 0u);
+        for (Ref<ccTestSink>& sink : sinks) EXPECT_TRUE(sink->waitReferences(1)) << round;
     }
 }
 
@@ -365,9 +538,9 @@ TEST_F(AcqFifoObject, ALoadIsRefusedWhileListenersAreConnectedAndTheLibraryFifoG
     Ref<IQorPersistArchive> persist = as<IQorPersistArchive>(IID_IQorPersistArchive);
     ASSERT_EQ(persist->Persist(archive.held.p, 0x40FFFFFF), S_OK);
     ASSERT_EQ(archive.p->SetMode(0x00FFFFFF), S_OK);
-    ccTestSink sink(DIID_IQorAcqCompleteEvent);
+    Ref<ccTestSink> sink = ccNewTestSink(DIID_IQorAcqCompleteEvent);
     DWORD cookie = 0;
-    Ref<IConnectionPoint> point = ccTestAdvise(fifo.p, sink, &cookie);
+    Ref<IConnectionPoint> point = ccTestAdvise(fifo.p, *sink.p, &cookie);
     EXPECT_EQ(persist->Persist(archive.held.p, 0x00FFFFFF), kListenersConnected);
     ASSERT_EQ(point->Unadvise(cookie), S_OK);
     ASSERT_EQ(fifo->AddDotNetOverrunSink(), S_OK);

@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <tuple>
+#include <utility>
+#include <vector>
 #include <type_traits>
 #include <typeindex>
 
@@ -20,6 +23,7 @@
 #include "platform/event_log_testing.h"
 #include "tests/grabber/board_client.h"
 #include "tests/support/com_prop_host.h"
+#include "tests/support/in_time.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/sim_module.h"
 #include "tests/support/temp_dir.h"
@@ -76,36 +80,92 @@ TEST(BoardCollection, ListsTheBoardTableInOrderAndItsBoardsAnswerAsTheLibraryBoa
     SysFreeString(unknown);
 }
 
-// Objects and no value are not numbers either: nothing converts them.
-TEST(BoardCollection, RefusesIndexesOutsideItAndIndexesThatAreNotNumbers)
+// An object index whose value is the count of the collection it indexes,
+// asked on another thread: converting it under the collection's lock would
+// hold that thread up (within a limit; from the same thread, a line
+// collection's lock, not recursive, would hang). It lives by its count.
+class CountIndex final : public ccTestSink {
+public:
+    explicit CountIndex(std::function<HRESULT(LONG*)> count) : ccTestSink(IID_IDispatch), count_(std::move(count)) {}
+    ULONG Release() override
+    {
+        const ULONG left = ccTestSink::Release();
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* info,
+                   UINT* argErr) override
+    {
+        (void)ccTestSink::Invoke(id, iid, lcid, flags, params, result, info, argErr); // noted
+        (void)test_support::finishedInTime({[count = count_] {
+            LONG n = 0;
+            (void)count(&n);
+        }});
+        if (result) result->vt = VT_I4, result->lVal = 0;
+        return S_OK;
+    }
+
+private:
+    const std::function<HRESULT(LONG*)> count_;
+};
+
+// Indexes outside a collection and indexes that are not numbers are refused,
+// by reference too, which is checked as the value it refers to: an empty one
+// meant the first item, and an object's value property ran under the
+// collection's lock (a line collection's lock is not recursive: a property
+// asking its Count hung it). Objects are never called, on both kinds.
+TEST(Collections, RefuseIndexesOutsideThemAndIndexesThatAreNotNumbers)
 {
-    Held<IQorFrameGrabber7320s> boards = collection();
-    LONG zero = 0;
-    ccTestSink object(IID_IDispatch);
-    IDispatch* objectRef = &object;
-    BSTR word = SysAllocString(u"first");
+    // Shared with the threads that ask the count.
+    const auto boards = std::make_shared<Held<IQorFrameGrabber7320s>>(collection());
+    Held<IDispatch> inputs;
+    ASSERT_EQ(board_client::board()->get_InputLines(&inputs.p), S_OK);
+    const auto lines = std::make_shared<Held<IQorInputLines>>(query<IQorInputLines>(inputs.p, IID_IQorInputLines));
+    const struct {
+        const char* name;
+        std::function<HRESULT(VARIANT)> item;
+        std::function<HRESULT(LONG*)> count;
+    } kinds[] = {
+        {"boards", [=](VARIANT i) { Held<IQorFrameGrabber7320> b; return (*boards)->get_Item(i, &b.p); },
+         [=](LONG* n) { return (*boards)->get_Count(n); }},
+        {"input lines", [=](VARIANT i) { Held<IQorInputLine> l; return (*lines)->get_Item(i, &l.p); },
+         [=](LONG* n) { return (*lines)->get_Count(n); }},
+    };
     const auto of = [](VARTYPE vt, void* value) { // value in the member of its type
         VARIANT v{};
         v.vt = vt, v.byref = value;
         return v;
     };
-    const std::pair<VARIANT, HRESULT> cases[] = {
-        {position(-1), kArchiveBadIndex},
-        {position(static_cast<LONG>(cc7320::numBoards())), kArchiveBadIndex},
-        {of(VT_BSTR, word), kArchiveBadIndexType},
-        {of(VT_BYREF | VT_I4, &zero), S_OK},
-        {VARIANT{}, kArchiveBadIndexType},
-        {of(VT_DISPATCH, static_cast<IDispatch*>(&object)), kArchiveBadIndexType},
-        {of(VT_UNKNOWN, static_cast<IUnknown*>(&object)), kArchiveBadIndexType},
-        {of(VT_BYREF | VT_DISPATCH, &objectRef), kArchiveBadIndexType},
-    };
-    for (const auto& [index, hr] : cases) {
-        Held<IQorFrameGrabber7320> board;
-        EXPECT_EQ(boards->get_Item(index, &board.p), hr) << index.vt;
-        EXPECT_EQ(board.p != nullptr, hr == S_OK);
+    BSTR word = SysAllocString(u"first");
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        LONG count = 0, zero = 0;
+        ASSERT_EQ(kind.count(&count), S_OK);
+        Held<ccTestSink> object(new CountIndex(kind.count));
+        object->AddRef();
+        IDispatch* objectRef = object.p;
+        VARIANT empty{}, first = position(0), zeroRef = of(VT_BYREF | VT_I4, &zero);
+        VARIANT objectValue = of(VT_DISPATCH, objectRef);
+        const std::pair<VARIANT, HRESULT> cases[] = {
+            {position(-1), kArchiveBadIndex},
+            {position(count), kArchiveBadIndex},
+            {of(VT_BSTR, word), kArchiveBadIndexType},
+            {zeroRef, S_OK},
+            {empty, kArchiveBadIndexType},
+            {objectValue, kArchiveBadIndexType},
+            {of(VT_UNKNOWN, static_cast<IUnknown*>(objectRef)), kArchiveBadIndexType},
+            {of(VT_BYREF | VT_DISPATCH, &objectRef), kArchiveBadIndexType},
+            {of(VT_BYREF | VT_VARIANT, &first), S_OK},
+            {of(VT_BYREF | VT_VARIANT, &zeroRef), S_OK},
+            {of(VT_BYREF | VT_VARIANT, &empty), kArchiveBadIndexType},
+            {of(VT_BYREF | VT_VARIANT, &objectValue), kArchiveBadIndexType},
+            {of(VT_BYREF | VT_VARIANT, nullptr), kArchiveBadIndexType},
+        };
+        for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(kind.item(cases[i].first), cases[i].second) << i;
+        EXPECT_TRUE(object->calls().empty());
     }
-    EXPECT_TRUE(object.calls().empty());
     SysFreeString(word);
+    ccReleaseLineCollections();
 }
 
 TEST(BoardObject, TakesItsIOOptionFromTheProductFile)

@@ -10,6 +10,7 @@
 #include "modules/unknownfg.h"
 #include "platform/com/connection.h"
 #include "tests/grabber/board_client.h"
+#include "tests/support/apartment_sink.h"
 #include "tests/support/com_prop_host.h"
 #include "tests/support/sim_module.h"
 
@@ -68,9 +69,9 @@ TEST_F(Lines, CountTheStandardOptionsLinesAndAnOutputDrivesTheBoardsLine)
 TEST_F(Lines, TheReleaseAtTheModulesEndLeavesNoLineHeld)
 {
     Held<IQorInputLine> line = lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, 3);
-    ccTestSink sink(DIID_IQorInputLineEvents);
+    Held<ccTestSink> sink = ccNewTestSink(DIID_IQorInputLineEvents);
     DWORD cookie = 0;
-    Held<IConnectionPoint> point = advise(3, sink, &cookie);
+    Held<IConnectionPoint> point = advise(3, *sink.p, &cookie);
     ccReleaseLineCollections();
     EXPECT_EQ(sim().wakeObjects(3), 0u);
     VARIANT_BOOL value = VARIANT_FALSE;
@@ -85,7 +86,8 @@ TEST_F(Lines, TheReleaseAtTheModulesEndLeavesNoLineHeld)
 TEST_F(Lines, AnInputLineWatchesOnceForAllItsSinks)
 {
     EXPECT_EQ(sim().wakeObjects(5), 0u); // nobody listens yet
-    ccTestSink first(DIID_IQorInputLineEvents), second(DIID_IQorInputLineEvents);
+    Held<ccTestSink> sinks[] = {ccNewTestSink(DIID_IQorInputLineEvents), ccNewTestSink(DIID_IQorInputLineEvents)};
+    ccTestSink &first = *sinks[0].p, &second = *sinks[1].p;
     DWORD cookies[2] = {};
     Held<IConnectionPoint> point = advise(5, first, &cookies[0]);
     advise(5, second, &cookies[1]);
@@ -99,7 +101,7 @@ TEST_F(Lines, AnInputLineWatchesOnceForAllItsSinks)
     EXPECT_EQ(std::make_pair(first.calls().size(), second.calls().size()), std::make_pair(size_t{1}, size_t{2}));
     ASSERT_EQ(point->Unadvise(cookies[1]), S_OK);
     EXPECT_EQ(sim().wakeObjects(5), 0u);
-    EXPECT_EQ(first.references.load(), 0u);
+    EXPECT_TRUE(first.waitReferences(1) && second.waitReferences(1)); // the line let go of both
 }
 
 // A line that cannot tell both transitions, or has no library line left,
@@ -118,11 +120,30 @@ TEST_F(Lines, AnInputLineThatCannotWatchRefusesTheSink)
         Held<IConnectionPoint> point;
         ASSERT_EQ(line->QueryInterface(IID_IConnectionPointContainer, container.out()), S_OK);
         ASSERT_EQ(container->FindConnectionPoint(DIID_IQorInputLineEvents, &point.p), S_OK);
-        ccTestSink sink(DIID_IQorInputLineEvents);
+        Held<ccTestSink> sink = ccNewTestSink(DIID_IQorInputLineEvents);
         DWORD cookie = 7;
-        EXPECT_EQ(point->Advise(&sink, &cookie), CONNECT_E_CANNOTCONNECT);
-        EXPECT_EQ(std::make_tuple(cookie, sink.references.load(), sim().wakeObjects(3)), std::make_tuple(0u, 0u, 0u));
+        EXPECT_EQ(point->Advise(sink.p, &cookie), CONNECT_E_CANNOTCONNECT);
+        EXPECT_EQ(std::make_tuple(cookie, sink->references.load(), sim().wakeObjects(3)), std::make_tuple(0u, 1u, 0u));
     }
+}
+
+// A sink in the client's own single-threaded apartment lets go of a line's
+// last reference inside an event: the line ends on its event thread once the
+// call is back, and stops watching. The release waited for the event
+// thread before, which waited for the sink.
+TEST_F(Lines, ASinkInTheClientsApartmentMayLetGoOfTheLastReference)
+{
+    EXPECT_TRUE(test_support::lastReleaseInsideAnEvent(
+        DIID_IQorInputLineEvents,
+        [] {
+            CComObject<CQorInputLine>* line = nullptr;
+            EXPECT_EQ(CComObject<CQorInputLine>::CreateInstance(&line), S_OK);
+            line->AddRef();
+            line->attach(cc7320::getBoard(0).inputLine(5)); // no collection holds it
+            return line->GetUnknown();
+        },
+        [](IUnknown*) { sim().raiseEdges(5, 2, 1); }));
+    EXPECT_EQ(sim().wakeObjects(5), 0u);
 }
 
 // The line number an object's line handle (its GetImpl) reaches.

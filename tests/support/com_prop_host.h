@@ -129,7 +129,13 @@ public:
         return known ? (AddRef(), S_OK) : E_NOINTERFACE;
     }
     ULONG AddRef() override { return ++references; }
-    ULONG Release() override { return --references; }
+    ULONG Release() override
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        const ULONG left = --references;
+        arrived_.notify_all();
+        return left;
+    }
     HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
@@ -153,6 +159,14 @@ public:
         };
         std::unique_lock<std::mutex> hold(lock_);
         return arrived_.wait_for(hold, std::chrono::seconds(30), [&] { return std::any_of(calls_.begin(), calls_.end(), like); });
+    }
+    // Whether the references others hold come down to count in good time:
+    // the library lets go of a sink on its own threads too (its event thread
+    // after a call). A sink that lives by its count keeps the test's.
+    bool waitReferences(ULONG count)
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        return arrived_.wait_for(hold, std::chrono::seconds(30), [&] { return references.load() == count; });
     }
     std::vector<std::vector<LONG>> calls()
     {

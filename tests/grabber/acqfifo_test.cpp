@@ -21,6 +21,7 @@
 #include "platform/com/holders.h"
 #include "platform/event_log_testing.h"
 #include "tests/grabber/board_client.h"
+#include "tests/grabber/late_bound.h"
 #include "tests/support/apartment_sink.h"
 #include "tests/support/com_prop_host.h"
 #include "tests/support/in_time.h"
@@ -430,6 +431,37 @@ TEST_F(AcqFifoObject, DotNetSinksInstallAndRemoveTheLibraryCallback)
         EXPECT_NE((lib.*k.installed)().rawPointer(), nullptr);
         EXPECT_EQ((fifo.p->*k.remove)(), S_OK);
         EXPECT_EQ((lib.*k.installed)().rawPointer(), nullptr);
+    }
+}
+
+// A blocking acquire that ends without its frame gives its code and leaves
+// nothing waiting: the library callbacks kept for it go, and the library
+// FIFO may be replaced. A start the module refuses gives the module's error;
+// a module that reports nothing within the time-out (here one never told
+// it), 0x8004E60B.
+TEST_F(AcqFifoObject, AnAcquireEndedWithoutItsFrameLeavesNothingWaiting)
+{
+    const struct { const char* why; void (*arrange)(); HRESULT hr; } cases[] = {
+        {"the start refused", [] { sim_module::failNext(ccIidFifoCore, 3, ccAcqFifo::BadParams()); },
+         late_bound::translated<ccAcqFifo::BadParams>()},
+        {"no report in time", [] { sim().setTriggered(1), sim().setOffered(ccIidFifoProperties, 0); }, kAcquireTimedOut},
+    };
+    const ccPtrHandle<ccAcqFifo> other(ccVidFmtSonyXCST50_640x480().newAcqFifo(cc7320::getBoard(0), -1));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        c.arrange();
+        Ref<IQorAcqFifo7320> object = make();
+        ASSERT_EQ(object->put_Timeout(0.2), S_OK);
+        void* impl = nullptr;
+        ASSERT_EQ(query<IQorComInternal>(object.p, IID_IQorComInternal)->GetImpl(&impl), S_OK);
+        const ccPtrHandle<ccAcqFifo> held(static_cast<ccAcqFifo*>(impl));
+        LONG number = -1;
+        Ref<IQorImage> image;
+        EXPECT_EQ(object->Acquire(&number, &image.p), c.hr);
+        EXPECT_FALSE(ccTestErrorText().empty());
+        EXPECT_EQ(std::make_tuple(number, image.p, held->completeCallback().rawPointer(), held->overrunCallback().rawPointer()),
+                  std::make_tuple(0, nullptr, nullptr, nullptr));
+        EXPECT_EQ(ccSetImpl<ccAcqFifo>(query<IQorComInternal>(object.p, IID_IQorComInternal).p, other.rawPointer()), S_OK);
     }
 }
 

@@ -72,9 +72,11 @@ TEST_F(LateBound, TheBoardsAndTheirLinesAnswerByNameAsThroughTheirInterfaces)
     Held<C> twins[] = {board_client::collection(), board_client::collection()};
     expectLikeDirectCalls(twins[0].p, twins[1].p, collection);
     EXPECT_EQ(expectEveryMemberCalled(twins[0].p, {&c}, collection), 1u);
+    expectNullOutsRefused(twins[0].p, collection);
     Held<B> boards[] = {board_client::board(), board_client::board()};
     expectLikeDirectCalls(boards[0].p, boards[1].p, board);
     EXPECT_EQ(expectEveryMemberCalled(boards[0].p, {&b}, board), 1u);
+    expectNullOutsRefused(boards[0].p, board);
 
     Held<IDispatch> inputs, outputs;
     ASSERT_EQ(boards[0]->get_InputLines(&inputs.p) | boards[0]->get_OutputLines(&outputs.p), S_OK);
@@ -92,6 +94,7 @@ TEST_F(LateBound, TheBoardsAndTheirLinesAnswerByNameAsThroughTheirInterfaces)
     for (IDispatch* kind : {inputs.p, outputs.p}) {
         expectLikeDirectCalls(kind, kind, lines);
         EXPECT_EQ(expectEveryMemberCalled(kind, {&IID_IQorInputLines, &IID_IQorOutputLines}, lines), 1u);
+        expectNullOutsRefused(kind, lines);
     }
 
     using In = IQorInputLine;
@@ -123,10 +126,13 @@ TEST_F(LateBound, TheBoardsAndTheirLinesAnswerByNameAsThroughTheirInterfaces)
     for (IUnknown* object : {static_cast<IUnknown*>(input.p), static_cast<IUnknown*>(output.p)}) {
         expectLikeDirectCalls(object, object, line);
         EXPECT_EQ(expectEveryMemberCalled(object, {&in, &out}, line), 1u);
+        expectNullOutsRefused(object, line);
     }
     ccReleaseLineCollections();
-    expectLikeDirectCalls(input.p, input.p, released);
-    expectLikeDirectCalls(output.p, output.p, released);
+    for (IUnknown* object : {static_cast<IUnknown*>(input.p), static_cast<IUnknown*>(output.p)}) {
+        expectLikeDirectCalls(object, object, released);
+        expectNullOutsRefused(object, released); // before the line is asked
+    }
 }
 
 Call triggered(Call c, std::function<void()> before)
@@ -148,7 +154,7 @@ TEST_F(LateBound, TheFifoAnswersByNameAsThroughItsOwnInterface)
             call(f, u"CameraPort", kGet, &F::get_CameraPort),
             call(f, u"BoardIndex", kGet, &F::get_BoardIndex),
         },
-        prop(f, u"Timeout", &F::get_Timeout, &F::put_Timeout, r8(60.0)),
+        repeatingPuts(prop(f, u"Timeout", &F::get_Timeout, &F::put_Timeout, r8(60.0))),
         std::vector<Call>{
             call(f, u"Start", kCall, &F::Start),
             call(f, u"PendingAcquisitions", kGet, &F::get_PendingAcquisitions),
@@ -167,8 +173,9 @@ TEST_F(LateBound, TheFifoAnswersByNameAsThroughItsOwnInterface)
         });
     Held<IDispatch> twins[2];
     for (Held<IDispatch>& twin : twins) ASSERT_EQ(ccCreateAcqFifoObject(0, L"Sony XC75 640x480", 0, &twin.p), S_OK);
-    expectLikeDirectCalls(twins[0].p, twins[1].p, calls);
+    expectLikeDirectCalls(twins[0].p, twins[1].p, calls, [] { return sim().calls(); });
     EXPECT_EQ(expectEveryMemberCalled(twins[0].p, {&f}, calls), 1u);
+    expectNullOutsRefused(twins[0].p, calls);
 }
 
 } // namespace

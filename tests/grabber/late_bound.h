@@ -53,8 +53,8 @@ inline Arg bytes(const std::vector<unsigned char>& values)
 }
 
 // The call on an interface pointer: the in-arguments in declared order; its
-// out values, the result last, appended to outs.
-using Direct = std::function<HRESULT(void* itf, const std::vector<VARIANT>& ins, std::vector<VARIANT>& outs)>;
+// out values, the result last, appended to outs (none: null out pointers).
+using Direct = std::function<HRESULT(void* itf, const std::vector<VARIANT>& ins, std::vector<VARIANT>* outs)>;
 
 struct Call {
     const IID* iid;
@@ -64,6 +64,8 @@ struct Call {
     Direct direct;
     HRESULT expected = S_OK;
     std::function<void()> before; // before each of the two calls, if any
+    bool hasOuts = false;
+    bool quiet = false; // it calls nothing of the module
 };
 
 // What the error handler makes of the library's exception E.
@@ -114,25 +116,27 @@ template <class P> struct Slot {
     {
         if constexpr (!kOut<P>) held = inValue<P>(ins.at(next++));
     }
-    P pass()
+    P pass(bool nullOuts)
     {
-        if constexpr (kOut<P>) return &held;
+        if constexpr (kOut<P>) return nullOuts ? nullptr : &held;
         else return held;
     }
-    void collect(std::vector<VARIANT>& outs)
+    void collect(std::vector<VARIANT>* outs)
     {
-        if constexpr (kOut<P>) outs.push_back(outValue(held));
+        if constexpr (kOut<P>) {
+            if (outs) outs->push_back(outValue(held));
+        }
     }
     Held held;
 };
 
 template <class I, class... P> Direct direct(HRESULT (I::*member)(P...))
 {
-    return [member](void* itf, const std::vector<VARIANT>& ins, std::vector<VARIANT>& outs) {
+    return [member](void* itf, const std::vector<VARIANT>& ins, std::vector<VARIANT>* outs) {
         size_t next = 0;
         std::tuple<Slot<P>...> slots{Slot<P>(ins, next)...}; // in order
         (void)next;
-        const HRESULT hr = std::apply([&](Slot<P>&... s) { return (static_cast<I*>(itf)->*member)(s.pass()...); }, slots);
+        const HRESULT hr = std::apply([&](Slot<P>&... s) { return (static_cast<I*>(itf)->*member)(s.pass(!outs)...); }, slots);
         std::apply([&](Slot<P>&... s) { (s.collect(outs), ...); }, slots);
         return hr;
     };
@@ -142,7 +146,7 @@ template <class I, class... P>
 Call call(const IID& iid, const char16_t* name, WORD kind, HRESULT (I::*member)(P...), std::vector<Arg> ins = {},
           HRESULT expected = S_OK)
 {
-    return {&iid, name, kind, std::move(ins), direct(member), expected, {}};
+    return {&iid, name, kind, std::move(ins), direct(member), expected, {}, (kOut<P> || ...)};
 }
 
 // A property read, written with value (after the lead arguments, such as a
@@ -340,27 +344,55 @@ inline Outcome lateBound(IDispatch* object, const Call& c)
     return o;
 }
 
+// Copies of a call's in-arguments for the length of a call.
+struct InCopies {
+    explicit InCopies(const Call& c) : values(c.ins.size())
+    {
+        for (size_t k = 0; k < values.size(); ++k) VariantInit(&values[k]), (void)VariantCopy(&values[k], c.ins[k].get());
+    }
+    ~InCopies()
+    {
+        for (VARIANT& v : values) (void)VariantClear(&v);
+    }
+    std::vector<VARIANT> values;
+};
+
 inline Outcome early(IUnknown* object, const Call& c)
 {
     Ref<IUnknown> itf;
     if (object->QueryInterface(*c.iid, itf.out()) != S_OK) return {E_NOINTERFACE, u"", {}};
-    std::vector<VARIANT> ins(c.ins.size()), outs;
-    for (size_t k = 0; k < ins.size(); ++k) VariantInit(&ins[k]), (void)VariantCopy(&ins[k], c.ins[k].get());
+    const InCopies ins(c);
+    std::vector<VARIANT> outs;
     (void)SetErrorInfo(0, nullptr);
     Outcome o;
-    o.hr = c.direct(itf.p, ins, outs);
+    o.hr = c.direct(itf.p, ins.values, &outs);
     if (FAILED(o.hr)) o.error = ccTestErrorText();
     for (VARIANT& v : outs) {
         if (SUCCEEDED(o.hr)) o.values.push_back(v.vt == VT_I4 ? std::to_string(v.lVal) : describe(v));
         (void)VariantClear(&v);
     }
-    for (VARIANT& v : ins) (void)VariantClear(&v);
     return o;
 }
 
+// Each put followed by the same put again, of the value then in force,
+// which calls nothing of the module.
+inline std::vector<Call> repeatingPuts(const std::vector<Call>& calls)
+{
+    std::vector<Call> all;
+    for (const Call& c : calls) {
+        all.push_back(c);
+        if (c.kind != DISPATCH_PROPERTYPUT || FAILED(c.expected)) continue;
+        all.push_back(c);
+        all.back().quiet = true;
+    }
+    return all;
+}
+
 // Each call by name on twin, then directly on other, in order; those of
-// interfaces other does not answer are left out.
-inline void expectLikeDirectCalls(IUnknown* twin, IUnknown* other, const std::vector<Call>& calls)
+// interfaces other does not answer are left out. moduleCalls, if any,
+// counts the module's calls, which a quiet call leaves as they are.
+inline void expectLikeDirectCalls(IUnknown* twin, IUnknown* other, const std::vector<Call>& calls,
+                                  const std::function<uint32_t()>& moduleCalls = {})
 {
     Ref<IDispatch> dispatch;
     ASSERT_EQ(twin->QueryInterface(IID_IDispatch, dispatch.out()), S_OK);
@@ -368,15 +400,38 @@ inline void expectLikeDirectCalls(IUnknown* twin, IUnknown* other, const std::ve
         Ref<IUnknown> answered;
         if (other->QueryInterface(*c.iid, answered.out()) != S_OK) continue;
         SCOPED_TRACE(narrow(c.name) + (c.kind == DISPATCH_PROPERTYPUT ? " put" : c.kind == DISPATCH_METHOD ? " call" : " get"));
-        if (c.before) c.before();
-        const Outcome byName = lateBound(dispatch.p, c);
-        if (c.before) c.before();
-        const Outcome direct = early(other, c);
+        const auto quietly = [&](auto&& call) {
+            if (c.before) c.before();
+            const bool counted = c.quiet && moduleCalls;
+            const uint32_t before = counted ? moduleCalls() : 0;
+            const Outcome o = call();
+            if (counted) {
+                EXPECT_EQ(moduleCalls(), before);
+            }
+            return o;
+        };
+        const Outcome byName = quietly([&] { return lateBound(dispatch.p, c); });
+        const Outcome direct = quietly([&] { return early(other, c); });
         EXPECT_EQ(byName, direct);
         EXPECT_EQ(direct.hr, c.expected);
         if (FAILED(c.expected)) {
             EXPECT_FALSE(direct.error.empty());
         }
+    }
+}
+
+// Each call with out parameters, made directly with null ones on object,
+// is refused with E_POINTER and error information.
+inline void expectNullOutsRefused(IUnknown* object, const std::vector<Call>& calls)
+{
+    for (const Call& c : calls) {
+        Ref<IUnknown> itf;
+        if (!c.hasOuts || object->QueryInterface(*c.iid, itf.out()) != S_OK) continue;
+        SCOPED_TRACE(narrow(c.name));
+        const InCopies ins(c);
+        (void)SetErrorInfo(0, nullptr);
+        EXPECT_EQ(c.direct(itf.p, ins.values, nullptr), E_POINTER);
+        EXPECT_FALSE(ccTestErrorText().empty());
     }
 }
 

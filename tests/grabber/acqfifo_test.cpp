@@ -412,6 +412,27 @@ TEST_F(AcqFifoObject, PersistsIntoABareObjectAndAFailedLoadChangesNothing)
     EXPECT_EQ(std::make_tuple(board, port, timeout), std::make_tuple(0, 0, 1.5));
 }
 
+// A clone is a FIFO object of its own, over a library FIFO of its own for
+// the same board, format and port, with the original's values.
+TEST_F(AcqFifoObject, ACloneHasALibraryFifoOfItsOwnWithTheSameValues)
+{
+    ASSERT_EQ(fifo->put_Timeout(1.5) | as<IQorAcqExposure>(IID_IQorAcqExposure)->put_Exposure(0.02), S_OK);
+    Ref<IQorObject> clone;
+    ASSERT_EQ(as<IQorObject>(IID_IQorObject)->Clone(&clone.p), S_OK);
+    void *original = nullptr, *cloned = nullptr;
+    ASSERT_EQ(as<IQorComInternal>(IID_IQorComInternal)->GetImpl(&original)
+                  | query<IQorComInternal>(clone.p, IID_IQorComInternal)->GetImpl(&cloned),
+              S_OK);
+    LONG board = -1, port = -1;
+    double timeout = 0, exposure = 0;
+    Ref<IQorAcqFifo7320> copy = query<IQorAcqFifo7320>(clone.p, IID_IQorAcqFifo7320);
+    ASSERT_EQ(copy->get_BoardIndex(&board) | copy->get_CameraPort(&port) | copy->get_Timeout(&timeout)
+                  | query<IQorAcqExposure>(clone.p, IID_IQorAcqExposure)->get_Exposure(&exposure),
+              S_OK);
+    EXPECT_NE(cloned, original);
+    EXPECT_EQ(std::make_tuple(board, port, timeout, exposure), std::make_tuple(0, 0, 1.5, 0.02));
+}
+
 TEST_F(AcqFifoObject, DotNetSinksInstallAndRemoveTheLibraryCallback)
 {
     void* impl = nullptr;

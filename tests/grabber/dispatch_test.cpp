@@ -1,11 +1,13 @@
 // The board group's objects and the FIFO's own interface called by name, as
 // scripting clients call them, against the same calls through the vtable:
-// every member the type library describes, and refusals on the way.
+// every member the type library describes, and refusals on the way; and the
+// event points the objects' containers offer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "acq/vidfmt/vidfmt.h"
@@ -176,6 +178,34 @@ TEST_F(LateBound, TheFifoAnswersByNameAsThroughItsOwnInterface)
     expectLikeDirectCalls(twins[0].p, twins[1].p, calls, [] { return sim().calls(); });
     EXPECT_EQ(expectEveryMemberCalled(twins[0].p, {&f}, calls), 1u);
     expectNullOutsRefused(twins[0].p, calls);
+}
+
+// Each event source's container lists its points in order and finds no
+// point for an interface it does not fire.
+TEST_F(LateBound, EventSourcesOfferTheirPointsAndNoOther)
+{
+    Held<IDispatch> fifo, inputs, outputs;
+    ASSERT_EQ(ccCreateAcqFifoObject(0, L"Sony XC75 640x480", 0, &fifo.p), S_OK);
+    Held<IQorFrameGrabber7320> board = board_client::board();
+    ASSERT_EQ(board->get_InputLines(&inputs.p) | board->get_OutputLines(&outputs.p), S_OK);
+    const std::pair<IUnknown*, std::vector<IID>> sources[] = {
+        {fifo.p, {DIID_IQorAcqFifoEvents, DIID_IQorAcqMovePartEvent, DIID_IQorAcqCompleteEvent, DIID_IQorAcqOverrunEvent}},
+        {lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, 3).p, {DIID_IQorChangeEvent, DIID_IQorInputLineEvents}},
+        {lineAt<IQorOutputLines, IQorOutputLine>(outputs.p, IID_IQorOutputLines, 19).p, {DIID_IQorChangeEvent}},
+    };
+    for (const auto& [source, events] : sources) {
+        Held<IConnectionPointContainer> container = board_client::query<IConnectionPointContainer>(source, IID_IConnectionPointContainer);
+        Held<IEnumConnectionPoints> points;
+        ASSERT_EQ(container->EnumConnectionPoints(&points.p), S_OK);
+        std::vector<IID> offered;
+        for (Held<IConnectionPoint> point; points->Next(1, &point.p, nullptr) == S_OK; point = {}) {
+            offered.emplace_back();
+            EXPECT_EQ(point->GetConnectionInterface(&offered.back()), S_OK);
+        }
+        EXPECT_EQ(offered, events);
+        Held<IConnectionPoint> none;
+        EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, &none.p), CONNECT_E_NOCONNECTION);
+    }
 }
 
 } // namespace

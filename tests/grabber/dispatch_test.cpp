@@ -72,13 +72,9 @@ TEST_F(LateBound, TheBoardsAndTheirLinesAnswerByNameAsThroughTheirInterfaces)
         call(b, u"OutputLines", kGet, &B::get_OutputLines),
     };
     Held<C> twins[] = {board_client::collection(), board_client::collection()};
-    expectLikeDirectCalls(twins[0].p, twins[1].p, collection);
-    EXPECT_EQ(expectEveryMemberCalled(twins[0].p, {&c}, collection), 1u);
-    expectNullOutsRefused(twins[0].p, collection);
+    EXPECT_EQ(expectTwinsAlike(twins[0].p, twins[1].p, {&c}, collection), 1u);
     Held<B> boards[] = {board_client::board(), board_client::board()};
-    expectLikeDirectCalls(boards[0].p, boards[1].p, board);
-    EXPECT_EQ(expectEveryMemberCalled(boards[0].p, {&b}, board), 1u);
-    expectNullOutsRefused(boards[0].p, board);
+    EXPECT_EQ(expectTwinsAlike(boards[0].p, boards[1].p, {&b}, board), 1u);
 
     Held<IDispatch> inputs, outputs;
     ASSERT_EQ(boards[0]->get_InputLines(&inputs.p) | boards[0]->get_OutputLines(&outputs.p), S_OK);
@@ -94,9 +90,7 @@ TEST_F(LateBound, TheBoardsAndTheirLinesAnswerByNameAsThroughTheirInterfaces)
         call(IID_IQorOutputLines, u"Item", kGet, &Outs::get_Item, {i4(19)}),
     };
     for (IDispatch* kind : {inputs.p, outputs.p}) {
-        expectLikeDirectCalls(kind, kind, lines);
-        EXPECT_EQ(expectEveryMemberCalled(kind, {&IID_IQorInputLines, &IID_IQorOutputLines}, lines), 1u);
-        expectNullOutsRefused(kind, lines);
+        EXPECT_EQ(expectTwinsAlike(kind, kind, {&IID_IQorInputLines, &IID_IQorOutputLines}, lines), 1u);
     }
 
     using In = IQorInputLine;
@@ -126,9 +120,7 @@ TEST_F(LateBound, TheBoardsAndTheirLinesAnswerByNameAsThroughTheirInterfaces)
     Held<In> input = lineAt<Ins, In>(inputs.p, IID_IQorInputLines, 3);
     Held<Out> output = lineAt<Outs, Out>(outputs.p, IID_IQorOutputLines, 19);
     for (IUnknown* object : {static_cast<IUnknown*>(input.p), static_cast<IUnknown*>(output.p)}) {
-        expectLikeDirectCalls(object, object, line);
-        EXPECT_EQ(expectEveryMemberCalled(object, {&in, &out}, line), 1u);
-        expectNullOutsRefused(object, line);
+        EXPECT_EQ(expectTwinsAlike(object, object, {&in, &out}, line), 1u);
     }
     ccReleaseLineCollections();
     for (IUnknown* object : {static_cast<IUnknown*>(input.p), static_cast<IUnknown*>(output.p)}) {
@@ -175,9 +167,7 @@ TEST_F(LateBound, TheFifoAnswersByNameAsThroughItsOwnInterface)
         });
     Held<IDispatch> twins[2];
     for (Held<IDispatch>& twin : twins) ASSERT_EQ(ccCreateAcqFifoObject(0, L"Sony XC75 640x480", 0, &twin.p), S_OK);
-    expectLikeDirectCalls(twins[0].p, twins[1].p, calls, [] { return sim().calls(); });
-    EXPECT_EQ(expectEveryMemberCalled(twins[0].p, {&f}, calls), 1u);
-    expectNullOutsRefused(twins[0].p, calls);
+    EXPECT_EQ(expectTwinsAlike(twins[0].p, twins[1].p, {&f}, calls, [] { return sim().calls(); }), 1u);
 }
 
 // Each event source's container lists its points in order and finds no

@@ -251,30 +251,24 @@ inline std::string describe(const VARIANT& v)
 
 // ---- The two ways of calling ------------------------------------------------
 
-// The described function of (iid, name, kind): its parameters' flags and,
-// for out ones, what they point to (a VT_I4 here).
+// A described function's parameters: the flags of each but the result (an
+// out one points to a VT_I4 here), and whether it has a result.
 struct Shape {
     std::vector<USHORT> flags;
     bool found = false;
     bool hasResult = false;
 };
 
-inline Ref<ITypeInfo> typeInfoOf(const IID& iid)
+// Each function the library describes for iid: its name and kind.
+inline std::vector<std::pair<std::u16string, WORD>> functionsOf(const IID& iid, std::vector<Shape>* shapes = nullptr)
 {
+    std::vector<std::pair<std::u16string, WORD>> all;
     Ref<ITypeLib> lib;
     Ref<ITypeInfo> info;
     EXPECT_EQ(LoadRegTypeLib(LIBID_Qorx7320, 1, 0, 0, &lib.p), S_OK);
     if (lib) {
         EXPECT_EQ(lib->GetTypeInfoOfGuid(iid, &info.p), S_OK);
     }
-    return info;
-}
-
-// Each function the library describes for iid: its name and kind.
-inline std::vector<std::pair<std::u16string, WORD>> functionsOf(const IID& iid, std::vector<Shape>* shapes = nullptr)
-{
-    std::vector<std::pair<std::u16string, WORD>> all;
-    Ref<ITypeInfo> info = typeInfoOf(iid);
     FUNCDESC* desc = nullptr;
     for (UINT i = 0; info && info->GetFuncDesc(i, &desc) == S_OK; ++i) {
         BSTR name = nullptr;
@@ -452,6 +446,16 @@ inline size_t expectEveryMemberCalled(IUnknown* object, const std::vector<const 
         }
     }
     return answered;
+}
+
+// All three of the above: the calls on the twins, every member of the
+// interfaces among iids called, null outs refused; how many twin answers.
+inline size_t expectTwinsAlike(IUnknown* twin, IUnknown* other, const std::vector<const IID*>& iids,
+                               const std::vector<Call>& calls, const std::function<uint32_t()>& moduleCalls = {})
+{
+    expectLikeDirectCalls(twin, other, calls, moduleCalls);
+    expectNullOutsRefused(twin, calls);
+    return expectEveryMemberCalled(twin, iids, calls);
 }
 
 template <class... Lists> std::vector<Call> joined(Lists&&... lists)

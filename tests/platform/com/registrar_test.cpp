@@ -267,9 +267,9 @@ TEST_F(ComRegistrar, RegistryStatusesAndUnknownHandlesGiveTheirErrors)
 
     // A query may ask the type and size alone; a short buffer learns the size it needs.
     struct Keys {
-        HKEY open, closed;
+        HKEY open, madeUp;
         DWORD size;
-    } keys{nullptr, closed, 1};
+    } keys{nullptr, reinterpret_cast<HKEY>(uintptr_t{0x1234}), 1};
     put(HKEY_CLASSES_ROOT, L"A", L"a"); // "a" and its NUL: 4 bytes
     ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"A", 0, KEY_ALL_ACCESS, &keys.open), ERROR_SUCCESS);
     const struct {
@@ -280,12 +280,12 @@ TEST_F(ComRegistrar, RegistryStatusesAndUnknownHandlesGiveTheirErrors)
     } uses[] = {
         {"opening without a result", [](Keys&) { return RegOpenKeyExW(HKEY_CLASSES_ROOT, L"A", 0, KEY_READ, nullptr); },
          ERROR_INVALID_PARAMETER, 1},
-        {"opening below a closed key", [](Keys& k) {
+        {"opening below a made-up key", [](Keys& k) {
             HKEY opened = nullptr;
-            return RegOpenKeyExW(k.closed, nullptr, 0, KEY_READ, &opened); }, ERROR_INVALID_HANDLE, 1},
+            return RegOpenKeyExW(k.madeUp, nullptr, 0, KEY_READ, &opened); }, ERROR_INVALID_HANDLE, 1},
         {"setting a size without data", [](Keys& k) { return RegSetValueExW(k.open, L"v", 0, REG_SZ, nullptr, 4); },
          ERROR_INVALID_PARAMETER, 1},
-        {"setting a value of a closed key", [](Keys& k) { return RegSetValueExW(k.closed, L"v", 0, REG_SZ, nullptr, 0); },
+        {"setting a value of a made-up key", [](Keys& k) { return RegSetValueExW(k.madeUp, L"v", 0, REG_SZ, nullptr, 0); },
          ERROR_INVALID_HANDLE, 1},
         {"querying data without its size", [](Keys& k) {
             BYTE data[8];

@@ -221,11 +221,13 @@ TEST_F(Serializer, EveryStoredTypeAndObjectsWithinObjectsLoadBackAsSaved)
 {
     Ref<Settings> grandchild(new Settings({{u"Depth", scalar(VT_I2, 2)}}));
     Ref<Settings> child(new Settings({{u"Depth", scalar(VT_I4, 1)}, {u"Child", object(grandchild.p)}}));
-    Value null;
+    Value null, error;
     null.vt = VT_NULL;
+    error.vt = VT_ERROR;
+    error.scode = DISP_E_PARAMNOTFOUND;
     Ref<Settings> saved(new Settings({
         {u"Empty", Value()}, {u"Null", null}, {u"UI1", scalar(VT_UI1, 200)}, {u"I2", scalar(VT_I2, -2)},
-        {u"Bool", scalar(VT_BOOL, 1)}, {u"I4", scalar(VT_I4, -70000)}, {u"Error", scalar(VT_ERROR, 5)},
+        {u"Bool", scalar(VT_BOOL, 1)}, {u"I4", scalar(VT_I4, -70000)}, {u"Error", error},
         {u"R4", scalar(VT_R4, 0.25)}, {u"R8", scalar(VT_R8, -1.5)}, {u"Text", text(u"t\u00e9xt")},
         {u"No text", text(nullptr)}, {u"No array", array(VT_I4, 0)}, {u"No object", object(nullptr)},
         {u"Child", object(child.p)},

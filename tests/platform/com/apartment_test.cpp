@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -496,35 +497,57 @@ TEST(ComMarshalling, TheOwnerGetsItsObjectItselfUntilItsApartmentEnds)
 
 constexpr DWORD kLimit = 60000; // milliseconds: a wait that takes longer has hung
 
+// A thread with an STA that registers object in the table and serves calls
+// until served is set; then it runs then() and leaves its apartment.
+class StaOwner {
+public:
+    StaOwner(IUnknown* object, const IID& iid, std::function<void()> then = {})
+        : thread_([this, object, iid, then] {
+              CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+              EXPECT_EQ(table()->RegisterInterfaceInGlobal(object, iid, &cookie), S_OK);
+              plat::setEvent(registered_.handle);
+              DWORD index = 0;
+              EXPECT_EQ(CoWaitForMultipleHandles(0, kLimit, 1, &served.handle, &index), S_OK);
+              if (then)
+                  then();
+              CoUninitialize();
+          })
+    {
+        EXPECT_EQ(plat::waitFor(registered_.handle, kLimit).status, plat::WaitStatus::Signalled);
+    }
+    void join()
+    {
+        plat::setEvent(served.handle);
+        thread_.join();
+    }
+
+    Event served;
+    DWORD cookie = 0;
+
+private:
+    Event registered_;
+    std::thread thread_;
+};
+
 // A call waiting on an apartment that ends without serving it is answered
 // RPC_E_DISCONNECTED, and the object is never called.
 TEST(ComMarshalling, ACallWaitingWhenItsApartmentEndsIsDisconnected)
 {
-    IGlobalInterfaceTable* git = table();
     auto* object = new Recorder(false);
-    DWORD cookie = 0;
-    Event registered, proxied;
-    std::thread owner([&] {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        EXPECT_EQ(git->RegisterInterfaceInGlobal(object, IID_IDispatch, &cookie), S_OK);
-        plat::setEvent(registered.handle);
-        DWORD index = 0;
-        EXPECT_EQ(CoWaitForMultipleHandles(0, kLimit, 1, &proxied.handle, &index), S_OK); // serves the get
+    StaOwner owner(object, IID_IDispatch, [] {
         // The call is queued, never dispatched.
         EXPECT_EQ(MsgWaitForMultipleObjectsEx(0, nullptr, kLimit, QS_ALLEVENTS, 0), WAIT_OBJECT_0);
-        CoUninitialize();
     });
-    EXPECT_EQ(plat::waitFor(registered.handle, kLimit).status, plat::WaitStatus::Signalled);
     IDispatch* proxy = nullptr;
-    EXPECT_EQ(git->GetInterfaceFromGlobal(cookie, IID_IDispatch, reinterpret_cast<void**>(&proxy)), S_OK);
-    plat::setEvent(proxied.handle);
+    EXPECT_EQ(table()->GetInterfaceFromGlobal(owner.cookie, IID_IDispatch, reinterpret_cast<void**>(&proxy)), S_OK);
+    plat::setEvent(owner.served.handle);
     if (proxy != nullptr) {
         EXPECT_EQ(proxy->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), RPC_E_DISCONNECTED);
         proxy->Release();
     }
     owner.join();
     EXPECT_EQ(object->calledOn, 0u);
-    EXPECT_EQ(git->RevokeInterfaceFromGlobal(cookie), S_OK);
+    EXPECT_EQ(table()->RevokeInterfaceFromGlobal(owner.cookie), S_OK);
     EXPECT_EQ(object->Release(), 0u);
 }
 
@@ -535,22 +558,11 @@ TEST(ComMarshalling, AProxyOffersTheUnknownTheDispatchOfItsObjectAndTheFreeThrea
     IGlobalInterfaceTable* git = table();
     for (const bool dispatch : {true, false}) {
         auto* object = new Recorder(false, dispatch);
-        DWORD cookie = 0;
-        Event registered, done;
-        std::thread owner([&] {
-            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-            EXPECT_EQ(git->RegisterInterfaceInGlobal(object, IID_IUnknown, &cookie), S_OK);
-            plat::setEvent(registered.handle);
-            DWORD index = 0;
-            EXPECT_EQ(CoWaitForMultipleHandles(0, kLimit, 1, &done.handle, &index), S_OK);
-            EXPECT_EQ(git->RevokeInterfaceFromGlobal(cookie), S_OK);
-            CoUninitialize();
-        });
-        EXPECT_EQ(plat::waitFor(registered.handle, kLimit).status, plat::WaitStatus::Signalled);
+        StaOwner owner(object, IID_IUnknown);
         void* asDispatch = object;
-        EXPECT_EQ(git->GetInterfaceFromGlobal(cookie, IID_IDispatch, &asDispatch), dispatch ? S_OK : E_NOINTERFACE);
+        EXPECT_EQ(git->GetInterfaceFromGlobal(owner.cookie, IID_IDispatch, &asDispatch), dispatch ? S_OK : E_NOINTERFACE);
         IUnknown* proxy = nullptr;
-        EXPECT_EQ(git->GetInterfaceFromGlobal(cookie, IID_IUnknown, reinterpret_cast<void**>(&proxy)), S_OK);
+        EXPECT_EQ(git->GetInterfaceFromGlobal(owner.cookie, IID_IUnknown, reinterpret_cast<void**>(&proxy)), S_OK);
         const struct {
             IID iid;
             bool offered;
@@ -573,8 +585,8 @@ TEST(ComMarshalling, AProxyOffersTheUnknownTheDispatchOfItsObjectAndTheFreeThrea
         proxy->Release();
         if (asDispatch != nullptr)
             static_cast<IDispatch*>(asDispatch)->Release();
-        plat::setEvent(done.handle);
         owner.join();
+        EXPECT_EQ(git->RevokeInterfaceFromGlobal(owner.cookie), S_OK);
         EXPECT_EQ(object->Release(), 0u) << dispatch;
     }
 }

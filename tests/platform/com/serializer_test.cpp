@@ -26,9 +26,26 @@ struct Value : plat::com::Variant {
 };
 using Items = std::vector<std::pair<std::u16string, Value>>;
 
+// The counting of the objects below: each goes at its last release.
+template <class... Interfaces>
+class Counted : public Interfaces... {
+public:
+    ULONG AddRef() override { return ++references_; }
+    ULONG Release() override
+    {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+    virtual ~Counted() = default;
+
+private:
+    std::atomic<ULONG> references_{1};
+};
+
 // An archive as the framework above makes them: its items in order. The
 // serializer asks it for no more than its count, keys and items by position.
-class ListArchive final : public IQorArchive, public IQorArchiveStore {
+class ListArchive final : public Counted<IQorArchive, IQorArchiveStore> {
 public:
     static HRESULT make(IQorArchiveStore** store) { return *store = new ListArchive, S_OK; }
 
@@ -39,13 +56,6 @@ public:
         else return *ppv = nullptr, E_NOINTERFACE;
         AddRef();
         return S_OK;
-    }
-    ULONG AddRef() override { return ++references_; }
-    ULONG Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
     }
     HRESULT SetMode(LONG) override { return S_OK; }
     HRESULT Append(LPCOLESTR key, const VARIANT* value) override
@@ -77,9 +87,6 @@ public:
     HRESULT get_Mode(LONG*) override { return E_NOTIMPL; }
 
     Items items;
-
-private:
-    std::atomic<ULONG> references_{1};
 };
 
 const CLSID CLSID_ListSettings = {0x6E1A3CF8, 0x7320, 0x4A51, {0x9B, 0x41, 0, 0, 0, 0, 0, 0x02}};
@@ -87,7 +94,7 @@ const CLSID CLSID_ListSettings = {0x6E1A3CF8, 0x7320, 0x4A51, {0x9B, 0x41, 0, 0,
 // A persistent object whose state is its items, saved and loaded as they
 // are; live counts the objects in existence. One that is not persistent
 // names no class.
-class Settings final : public IQorPersistArchive, public IPersist {
+class Settings final : public Counted<IQorPersistArchive, IPersist> {
 public:
     explicit Settings(Items held = {}, bool persistent = true) : items(std::move(held)), persistent_(persistent)
     {
@@ -112,13 +119,6 @@ public:
         AddRef();
         return S_OK;
     }
-    ULONG AddRef() override { return ++references_; }
-    ULONG Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT GetClassID(CLSID* clsid) override { return *clsid = CLSID_ListSettings, S_OK; }
     HRESULT Persist(IQorArchive* archive, LONG flags) override
     {
@@ -138,7 +138,6 @@ public:
     static inline std::atomic<int> live{0};
 
 private:
-    std::atomic<ULONG> references_{1};
     const bool persistent_;
 };
 

@@ -599,24 +599,153 @@ TEST_F(Persistence, ACloneSharesWhatIsReachedTwiceAndACycleIsACycleOfClones)
     object->Release();
 }
 
-TEST_F(Persistence, CloneFailures)
+// ccCloneObject into target (a reference of the caller's, or null) and what it failed with.
+HRESULT cloneInto(IUnknown* target, IUnknown* source, IUnknown** made = nullptr)
+{
+    if (target) target->AddRef();
+    HRESULT hr = S_OK;
+    try {
+        ccCloneObject(&target, source);
+    } catch (const ccCOMError& e) {
+        hr = e.hr();
+    }
+    if (made) *made = target;
+    else if (target) target->Release();
+    return hr;
+}
+
+// A target of the source's class takes its values and stays itself; one of
+// another class, a source of no class, or none at all, is refused.
+TEST_F(Persistence, CloneTargetsAndRefusals)
 {
     CountedDispatch plain; // no object of the suite
     Archive archive(0); // an object of another class
-    Settings object(FakeSettings::make());
-    const auto cloneInto = [](IUnknown* target, IUnknown* source) {
-        if (target) target->AddRef();
-        HRESULT hr = S_OK;
-        try {
-            ccCloneObject(&target, source);
-        } catch (const ccCOMError& e) {
-            hr = e.hr();
-        }
-        if (target) target->Release();
-        return hr;
+    Settings object(FakeSettings::make()), target(FakeSettings::make());
+    object->gain = 2.5;
+    IUnknown* const settings = static_cast<IQorObject*>(target.p);
+    const struct {
+        const char* what;
+        IUnknown* target;
+        IUnknown* source;
+        HRESULT hr;
+        IUnknown* made;
+    } rows[] = {
+        {"a source of no class", nullptr, &plain, E_NOINTERFACE, nullptr},
+        {"a target of another class", static_cast<IQorArchive*>(archive.p), static_cast<IQorObject*>(object.p),
+         E_INVALIDARG, static_cast<IQorArchive*>(archive.p)},
+        {"no source", settings, nullptr, E_POINTER, settings},
+        {"a target of the source's class", settings, static_cast<IQorObject*>(object.p), S_OK, settings},
     };
-    EXPECT_EQ(E_NOINTERFACE, cloneInto(nullptr, &plain));
-    EXPECT_EQ(E_INVALIDARG, cloneInto(static_cast<IQorArchive*>(archive.p), static_cast<IQorObject*>(object.p)));
+    for (const auto& row : rows) {
+        IUnknown* made = nullptr;
+        EXPECT_EQ(row.hr, cloneInto(row.target, row.source, &made)) << row.what;
+        EXPECT_EQ(row.made, made) << row.what;
+        if (made) made->Release();
+    }
+    EXPECT_EQ(2.5, target->gain);
+    EXPECT_EQ((std::vector<std::string>{"top", "finished -1"}), FakeSettings::log());
+}
+
+// Told before a clone of it begins and after the clones are told.
+class Bracketed : public FakeSettings, public IQorCloneBracket {
+public:
+    BEGIN_COM_MAP(Bracketed)
+    COM_INTERFACE_ENTRY2(IUnknown, IQorObject)
+    COM_INTERFACE_ENTRY(IQorObject)
+    COM_INTERFACE_ENTRY2(IPersist, IPersistStream)
+    COM_INTERFACE_ENTRY(IQorPersistArchive)
+    COM_INTERFACE_ENTRY(IQorCloneBracket)
+    END_COM_MAP()
+    HRESULT Reserved3() override { return E_NOTIMPL; }
+    HRESULT Reserved4() override { return E_NOTIMPL; }
+    HRESULT Reserved5() override { return E_NOTIMPL; }
+    HRESULT Reserved6() override { return E_NOTIMPL; }
+    HRESULT BeginClone() override { return log().push_back("begin"), S_OK; }
+    HRESULT EndClone() override { return log().push_back("end"), S_OK; }
+};
+
+TEST_F(Persistence, ASourceThatAsksIsToldBeforeAndAfterItsClone)
+{
+    CComObject<Bracketed>* source = nullptr;
+    ASSERT_EQ(S_OK, CComObject<Bracketed>::CreateInstance(&source));
+    source->AddRef();
+    EXPECT_EQ(S_OK, cloneInto(nullptr, static_cast<IQorObject*>(source)));
+    EXPECT_EQ((std::vector<std::string>{"begin", "top", "finished -1", "end"}), FakeSettings::log());
+    source->Release();
+}
+
+const CLSID CLSID_StreamOnly = { 0x6E1A3CF2, 0x7320, 0x4A51, { 0x9B, 0x41, 0, 0, 0, 0, 0, 0x01 } };
+
+// Persists through a stream alone (not even IPersist answers).
+class StreamOnly final : public plat::com::SimpleObject<IPersistStream, IID_IPersistStream> {
+public:
+    HRESULT GetClassID(CLSID* clsid) override { return *clsid = CLSID_StreamOnly, S_OK; }
+    HRESULT IsDirty() override { return S_FALSE; }
+    HRESULT Load(IStream*) override { return E_NOTIMPL; }
+    HRESULT Save(IStream*, int32_t) override { return E_NOTIMPL; }
+    HRESULT GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    static HRESULT create(IUnknown*, REFIID iid, void** ppv)
+    {
+        auto* made = new StreamOnly;
+        const HRESULT hr = made->QueryInterface(iid, ppv);
+        made->Release();
+        return hr;
+    }
+};
+
+// In place of the suite's serializer: writes a mark, reads it back, and
+// tells the flags it was given.
+class MarkingSerializer final : public plat::com::SimpleObject<IQorPersistSerializer, IID_IQorPersistSerializer> {
+public:
+#define UNUSED_SLOT(n) HRESULT Reserved##n() override { return E_NOTIMPL; }
+    UNUSED_SLOT(3) UNUSED_SLOT(4) UNUSED_SLOT(5) UNUSED_SLOT(6) UNUSED_SLOT(7) UNUSED_SLOT(8) UNUSED_SLOT(9)
+    UNUSED_SLOT(10) UNUSED_SLOT(11) UNUSED_SLOT(12) UNUSED_SLOT(13) UNUSED_SLOT(14) UNUSED_SLOT(15) UNUSED_SLOT(16)
+    UNUSED_SLOT(17) UNUSED_SLOT(18) UNUSED_SLOT(19) UNUSED_SLOT(20) UNUSED_SLOT(21) UNUSED_SLOT(22) UNUSED_SLOT(23)
+    UNUSED_SLOT(24) UNUSED_SLOT(25) UNUSED_SLOT(26) UNUSED_SLOT(27)
+#undef UNUSED_SLOT
+    HRESULT SaveObjectToStream(IStream* stream, IUnknown*, LONG flags, LONG, LONG) override
+    {
+        FakeSettings::log().push_back("save " + std::to_string(flags));
+        return stream->Write("mark", 4, nullptr);
+    }
+    HRESULT LoadObjectFromStream(IStream* stream, IUnknown*, LONG flags, LONG, LONG, LONG, LONG) override
+    {
+        char mark[5] = {};
+        const HRESULT hr = stream->Read(mark, 4, nullptr);
+        FakeSettings::log().push_back("load " + std::to_string(flags) + " " + mark);
+        return hr;
+    }
+    static HRESULT create(IUnknown*, REFIID iid, void** ppv)
+    {
+        auto* made = new MarkingSerializer;
+        const HRESULT hr = made->QueryInterface(iid, ppv);
+        made->Release();
+        return hr;
+    }
+};
+
+// An object without an archive of its own is copied through the serializer:
+// saved into a stream, loaded from its start into a new object of its class.
+TEST_F(Persistence, AnObjectWithoutAnArchiveIsClonedThroughAStream)
+{
+    ASSERT_EQ(S_OK, plat::com::registerClass({ CLSID_StreamOnly, &StreamOnly::create, L"", L"" }));
+    ASSERT_EQ(S_OK, plat::com::registerClass({ CLSID_QorPersistSerializer, &MarkingSerializer::create, L"", L"" }));
+    IUnknown* source = new StreamOnly;
+    IUnknown* clone = nullptr;
+    EXPECT_EQ(S_OK, cloneInto(nullptr, source, &clone));
+    EXPECT_EQ((std::vector<std::string>{"save 16777215", "load 553648127 mark"}), FakeSettings::log()); // 0xFFFFFF, 0x20FFFFFF
+    ASSERT_NE(nullptr, clone);
+    EXPECT_NE(source, clone);
+    plat::com::Ref<IPersistStream> made;
+    CLSID clsid = GUID_NULL;
+    ASSERT_EQ(S_OK, clone->QueryInterface(IID_IPersistStream, made.out()));
+    EXPECT_EQ(S_OK, made.p->GetClassID(&clsid));
+    EXPECT_TRUE(IsEqualGUID(CLSID_StreamOnly, clsid));
+    clone->Release();
+    ASSERT_EQ(S_OK, plat::com::unregisterClass(CLSID_QorPersistSerializer));
+    EXPECT_EQ(E_FAIL, cloneInto(nullptr, source)); // without a serializer
+    source->Release();
+    EXPECT_EQ(S_OK, plat::com::unregisterClass(CLSID_StreamOnly));
 }
 
 TEST_F(Persistence, AStreamHoldsTheSettingsByteForByteAndGetSizeMaxCountsThem)
@@ -642,6 +771,24 @@ TEST_F(Persistence, AStreamHoldsTheSettingsByteForByteAndGetSizeMaxCountsThem)
     ULARGE_INTEGER size{};
     EXPECT_EQ(S_OK, object->GetSizeMax(&size));
     EXPECT_EQ(bytes.size(), size.QuadPart);
+    EXPECT_EQ(E_POINTER, object->GetSizeMax(nullptr));
+
+    // The counter GetSizeMax saves into: a stream that only counts what is written.
+    uint64_t counted = 0;
+    ccStreamCounter counter(&counted);
+    void* got = nullptr;
+    for (const IID* iid : { &IID_IUnknown, &IID_IStream }) {
+        EXPECT_EQ(S_OK, counter.QueryInterface(*iid, &got));
+        EXPECT_EQ(static_cast<IStream*>(&counter), got);
+    }
+    EXPECT_EQ(E_NOINTERFACE, counter.QueryInterface(IID_IPersist, &got));
+    EXPECT_EQ(nullptr, got);
+    EXPECT_EQ(E_POINTER, counter.QueryInterface(IID_IStream, nullptr));
+    uint8_t byte = 0;
+    ULONG written = 0;
+    EXPECT_EQ(E_FAIL, counter.Read(&byte, 1, &written));
+    EXPECT_EQ(S_OK, counter.Write(&byte, 3, &written));
+    EXPECT_EQ(std::make_pair(uint64_t{ 3 }, ULONG{ 3 }), std::make_pair(counted, written));
 
     Settings loaded(FakeSettings::make());
     EXPECT_EQ(S_OK, loadBytes(loaded.p, bytes));

@@ -1,13 +1,17 @@
 #include "comframe/acqevents.h"
 #include "comframe/componentbase.h"
 
+#include "platform/com/bstr.h"
+#include "platform/com/classes.h"
 #include "platform/com/holders.h"
 #include "tests/support/com_counted.h"
 #include "tests/support/test_typelib.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <typeinfo>
 #include <thread>
 #include <utility>
 
@@ -37,6 +41,8 @@ public:
     COM_INTERFACE_ENTRY(IProvideClassInfo2)
     COM_INTERFACE_ENTRY(IConnectionPointContainer)
     COM_INTERFACE_ENTRY(IPersistStream)
+    COM_INTERFACE_ENTRY(IQorPersistArchive)
+    COM_INTERFACE_ENTRY(IQorComInternal)
     END_COM_MAP()
 
     HRESULT get_Name(BSTR* name) override { return *name = SysAllocString(u"fifo"), S_OK; }
@@ -114,6 +120,68 @@ TEST(ComponentBase, DispatchClassInformationEventsAndPersistence)
         EXPECT_EQ(container->FindConnectionPoint(*iid, &point.p), hr);
     }
     EXPECT_EQ(stream->IsDirty(), S_FALSE);
+}
+
+// The main interface's IDispatch describes it from the registered library;
+// a class without a library object says so; a clone carries the Tag; the
+// computer name and CreateObject are the object base's; null out pointers
+// are refused.
+TEST(ComponentBase, TypeInformationLibraryObjectCloneAndRefusals)
+{
+    ASSERT_EQ(plat::com::registerClass({kFifoClass, &plat::com::createInstance<Fifo>, L"", L""}), S_OK);
+    plat::com::Ref<IQorObject> fifo(make<Fifo, IQorObject>(IID_IQorObject));
+    plat::com::Ref<IDispatch> d;
+    ASSERT_EQ(fifo->QueryInterface(IID_IDispatch, d.out()), S_OK);
+    UINT count = 0;
+    EXPECT_EQ(d->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    ITypeInfo* info = reinterpret_cast<ITypeInfo*>(d.p); // overwritten
+    EXPECT_EQ(d->GetTypeInfo(1, 0, &info), DISP_E_BADINDEX);
+    EXPECT_EQ(info, nullptr);
+    ASSERT_EQ(d->GetTypeInfo(0, 0, &info), S_OK);
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+    EXPECT_TRUE(IsEqualGUID(attr->guid, IID_ITestTwo));
+    info->ReleaseTypeAttr(attr);
+    info->Release();
+
+    plat::com::Ref<IQorComInternal> internal;
+    ASSERT_EQ(fifo->QueryInterface(IID_IQorComInternal, internal.out()), S_OK);
+    void* impl = &count;
+    EXPECT_EQ(internal->GetImpl(&impl), E_NOTIMPL);
+    EXPECT_EQ(impl, nullptr);
+    EXPECT_EQ(internal->SetImpl(typeid(UINT), &count), E_NOTIMPL);
+
+    ASSERT_EQ(fifo->put_Tag(testValue(VT_I4, 7)), S_OK);
+    plat::com::Ref<IQorObject> copy;
+    ASSERT_EQ(fifo->Clone(&copy.p), S_OK);
+    EXPECT_NE(copy.p, fifo.p);
+    plat::com::Variant tag;
+    EXPECT_EQ(copy->get_Tag(&tag), S_OK);
+    EXPECT_EQ(std::make_pair(tag.vt, tag.lVal), std::make_pair(VARTYPE(VT_I4), LONG(7)));
+
+    BSTR name = nullptr, expected = nullptr;
+    EXPECT_EQ(fifo->GetLocalComputerName(&name), S_OK);
+    EXPECT_EQ(ccGetLocalComputerName(&expected), S_OK);
+    EXPECT_EQ(std::u16string(name), std::u16string(expected));
+    SysFreeString(name), SysFreeString(expected);
+    IUnknown* made = d.p; // overwritten
+    BSTR bad = SysAllocString(u"{not a class id}");
+    EXPECT_EQ(fifo->CreateObject(bad, &made), CO_E_CLASSSTRING);
+    SysFreeString(bad);
+    EXPECT_EQ(made, nullptr);
+
+    const std::function<HRESULT()> nulls[] = {
+        [&] { return d->GetTypeInfoCount(nullptr); },
+        [&] { return d->GetTypeInfo(0, 0, nullptr); },
+        [&] { return internal->GetImpl(nullptr); },
+        [&] { return fifo->get_Tag(nullptr); },
+        [&] { return fifo->Clone(nullptr); },
+        [&] { return fifo->Persist(nullptr, 0); },
+    };
+    for (const auto& call : nulls)
+        EXPECT_EQ(call(), E_POINTER);
+    EXPECT_EQ(plat::com::unregisterClass(kFifoClass), S_OK);
 }
 
 TEST(ComponentBase, TheTagIsEmptyUntilSetAndReadsBackOnAnotherThread)

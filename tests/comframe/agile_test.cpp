@@ -290,6 +290,10 @@ TEST(ccAgileVariant, AValueItCannotHoldIsRefused)
     EXPECT_EQ(held.assign(variantOf(0x7F, nullptr)), DISP_E_BADVARTYPE);
     EXPECT_EQ(held.vt(), VT_EMPTY);
     EXPECT_THROW(ccAgileVariant{variantOf(0x7F, nullptr)}, std::invalid_argument);
+    EXPECT_THROW(held = variantOf(0x7F, nullptr), std::invalid_argument);
+    VARIANT none = variantOf(0x7F, nullptr);
+    EXPECT_EQ(held.assign(variantOf(VT_BYREF | VT_VARIANT, &none)), DISP_E_BADVARTYPE); // looked through first
+    EXPECT_EQ(held.vt(), VT_EMPTY);
     const SAFEARRAYBOUND bound{1, 0};
     SAFEARRAY* numbers = SafeArrayCreate(VT_I4, 1, &bound);
     for (VARTYPE claimed : {VARTYPE(VT_ARRAY | VT_UNKNOWN), VARTYPE(VT_ARRAY | VT_DISPATCH), VARTYPE(VT_ARRAY | VT_VARIANT)}) {

@@ -746,6 +746,11 @@ TEST_F(Persistence, AnObjectWithoutAnArchiveIsClonedThroughAStream)
     EXPECT_EQ(E_FAIL, cloneInto(nullptr, source)); // without a serializer
     source->Release();
     EXPECT_EQ(S_OK, plat::com::unregisterClass(CLSID_StreamOnly));
+    // An object saved into an archive needs a target that loads from one.
+    ASSERT_EQ(S_OK, plat::com::registerClass({ CLSID_FakeSettings, &StreamOnly::create, L"", L"" }));
+    Settings object(FakeSettings::make());
+    EXPECT_EQ(E_UNEXPECTED, cloneInto(nullptr, static_cast<IQorObject*>(object.p)));
+    EXPECT_EQ(S_OK, FakeSettings::registerClass());
 }
 
 TEST_F(Persistence, AStreamHoldsTheSettingsByteForByteAndGetSizeMaxCountsThem)

@@ -152,7 +152,7 @@ TEST(ComponentBase, TypeInformationLibraryObjectCloneAndRefusals)
     EXPECT_EQ(impl, nullptr);
     EXPECT_EQ(internal->SetImpl(typeid(UINT), &count), E_NOTIMPL);
 
-    ASSERT_EQ(fifo->put_Tag(testValue(VT_I4, 7)), S_OK);
+    ASSERT_EQ(fifo->putref_Tag(testValue(VT_I4, 7)), S_OK);
     plat::com::Ref<IQorObject> copy;
     ASSERT_EQ(fifo->Clone(&copy.p), S_OK);
     EXPECT_NE(copy.p, fifo.p);
@@ -182,6 +182,45 @@ TEST(ComponentBase, TypeInformationLibraryObjectCloneAndRefusals)
     for (const auto& call : nulls)
         EXPECT_EQ(call(), E_POINTER);
     EXPECT_EQ(plat::com::unregisterClass(kFifoClass), S_OK);
+}
+
+const GUID kNoLibrary = {0x5C0E7A3F, 0x4B21, 0x4F63, {0x9A, 0x0D, 0x61, 0x2E, 0x33, 0x8C, 0x70, 0x01}};
+
+// A class whose type library was never registered.
+class Unlisted : public ccComponentBase<Unlisted, ITestTwo, &IID_ITestTwo, &kFifoClass, &kNoLibrary, &kFifoEvents> {
+public:
+    BEGIN_COM_MAP(Unlisted)
+    COM_INTERFACE_ENTRY2(IDispatch, ITestTwo)
+    COM_INTERFACE_ENTRY(IProvideClassInfo2)
+    END_COM_MAP()
+    HRESULT get_Name(BSTR*) override { return E_NOTIMPL; }
+    HRESULT Attach(IDispatch*, LONG*) override { return E_NOTIMPL; }
+};
+
+// Without its library a class describes nothing and dispatches nothing: each
+// call gives the load's failure, and no type information.
+TEST(ComponentBase, WithoutItsLibraryEveryDescriptionFails)
+{
+    plat::com::Ref<IDispatch> d(make<Unlisted, IDispatch>(IID_IDispatch));
+    plat::com::Ref<IProvideClassInfo2> provided;
+    ASSERT_EQ(d->QueryInterface(IID_IProvideClassInfo2, provided.out()), S_OK);
+    ITypeInfo* none = nullptr;
+    const HRESULT unloaded = LoadRegTypeLib(kNoLibrary, 1, 0, 0, reinterpret_cast<ITypeLib**>(&none));
+    ASSERT_TRUE(FAILED(unloaded));
+    LPOLESTR names[] = {const_cast<LPOLESTR>(u"Name")};
+    DISPID id = 0;
+    DISPPARAMS params{nullptr, nullptr, 0, 0};
+    ITypeInfo* info = reinterpret_cast<ITypeInfo*>(d.p); // overwritten
+    const std::function<HRESULT()> calls[] = {
+        [&] { return d->GetTypeInfo(0, 0, &info); },
+        [&] { return d->GetIDsOfNames(IID_NULL, names, 1, 0, &id); },
+        [&] { return d->Invoke(20, IID_NULL, 0, DISPATCH_PROPERTYGET, &params, nullptr, nullptr, nullptr); },
+        [&] { return provided->GetClassInfo(&info); },
+    };
+    for (const auto& call : calls) {
+        EXPECT_EQ(call(), unloaded);
+        EXPECT_EQ(info, nullptr);
+    }
 }
 
 TEST(ComponentBase, TheTagIsEmptyUntilSetAndReadsBackOnAnotherThread)

@@ -11,6 +11,8 @@
 
 #include <string>
 #include <tuple>
+#include <typeinfo>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -81,6 +83,7 @@ TEST(CoreTypes, EveryMemberAnswersByNameAsItsDirectCallDoes)
     float single = 2.5f, readSingle = 0;
     VARIANT_BOOL flag = VARIANT_TRUE, readFlag = VARIANT_FALSE;
     IUnknown* loaded = nullptr;
+    VARIANT any{};
     VARIANT rate = testValue(VT_R8, 2.5); // a script's by-reference VARIANT for a double*
     BSTR name = SysAllocString(u"cam");
 
@@ -119,6 +122,8 @@ TEST(CoreTypes, EveryMemberAnswersByNameAsItsDirectCallDoes)
         {o, u"Tag", DISPATCH_PROPERTYPUTREF, {testText(u"x")}, S_OK, u"", kSave},
         {o, u"Persist", kCall, {testValue(VT_I4, kSave), dispatchArg(a)}, S_OK, u"", kSave},
         {a, u"Key", kGet, {testValue(VT_I4, 8)}, S_OK, u"Tag", kSave},
+        {a, u"PersistVariant", kCall, {testRef(VT_VARIANT, &rate), testText(u"Any")}, S_OK, u"", kSave},
+        {a, u"Key", kGet, {testValue(VT_I4, 9)}, S_OK, u"Any", kSave},
         {o, u"Persist", kCall, {testValue(VT_I4, kSave), dispatchArg(o)}, DISP_E_TYPEMISMATCH, u"", kSave},
         {o, u"Persist", kCall, {testValue(VT_I4, kSave), dispatchArg(nullptr)}, E_POINTER, u"", kSave},
         {o, u"Clone", kCall, {}, E_NOINTERFACE, u"", kSave}, // it names no class to make
@@ -130,6 +135,7 @@ TEST(CoreTypes, EveryMemberAnswersByNameAsItsDirectCallDoes)
         {a, u"PersistR4", kCall, {testRef(VT_R4, &readSingle), testText(u"Single")}, S_OK, u"", kLoad},
         {a, u"PersistBoolean", kCall, {testRef(VT_BOOL, &readFlag), testText(u"Flag")}, S_OK, u"", kLoad},
         {a, u"LoadObject", kCall, {testRef(VT_UNKNOWN, &loaded), testText(u"Object")}, S_OK, u"", kLoad},
+        {a, u"PersistVariant", kCall, {testRef(VT_VARIANT, &any), testText(u"Any")}, S_OK, u"", kLoad},
         {a, u"SaveObject", kCall, {dispatchArg(o), testText(u"Object")}, E_FAIL, u"", kLoad},
         {o, u"Tag", kPut, {testValue(VT_I4, 9)}, S_OK, u"", kLoad},
         {o, u"Persist", kCall, {testValue(VT_I4, kLoad), dispatchArg(a)}, S_OK, u"", kLoad},
@@ -142,24 +148,33 @@ TEST(CoreTypes, EveryMemberAnswersByNameAsItsDirectCallDoes)
         EXPECT_EQ(callByName(row.d, row.member, row.flags, row.args, &text), row.hr) << std::string(row.member, row.member + 4);
         EXPECT_EQ(text, row.text) << std::string(row.member, row.member + 4);
     }
-    EXPECT_EQ(std::make_tuple(readGain, readSmall, readShort, readSingle, readFlag),
-              std::make_tuple(gain, small, shortValue, single, flag));
+    EXPECT_EQ(std::make_tuple(readGain, readSmall, readShort, readSingle, readFlag, any.vt, any.dblVal),
+              std::make_tuple(gain, small, shortValue, single, flag, VARTYPE(VT_R8), 2.5));
     plat::com::Ref<IUnknown> identity;
     ASSERT_EQ(o->QueryInterface(IID_IUnknown, identity.out()), S_OK);
     EXPECT_EQ(loaded, identity.p);
     if (loaded) loaded->Release();
-    // The plain object's IDispatch describes IQorObject alone.
-    UINT count = 0;
-    ITypeInfo* type = nullptr;
-    TYPEATTR* attr = nullptr;
-    EXPECT_EQ(o->GetTypeInfoCount(&count), S_OK);
-    EXPECT_EQ(count, 1u);
-    EXPECT_EQ(o->GetTypeInfoCount(nullptr), E_POINTER);
-    ASSERT_EQ(o->GetTypeInfo(0, 0, &type), S_OK);
-    ASSERT_EQ(type->GetTypeAttr(&attr), S_OK);
-    EXPECT_EQ(attr->cFuncs, cc_core_types::kQorObject.functionCount);
-    type->ReleaseTypeAttr(attr);
-    type->Release();
+    // The plain object's IDispatch describes IQorObject alone, the archive's both.
+    for (const auto& [d, functions] : {std::pair<IDispatch*, size_t>{o, cc_core_types::kQorObject.functionCount},
+             {a, cc_core_types::kQorObject.functionCount + cc_core_types::kQorArchive.functionCount}}) {
+        UINT count = 0;
+        ITypeInfo* type = nullptr;
+        TYPEATTR* attr = nullptr;
+        EXPECT_EQ(d->GetTypeInfoCount(&count), S_OK);
+        EXPECT_EQ(count, 1u);
+        EXPECT_EQ(d->GetTypeInfoCount(nullptr), E_POINTER);
+        ASSERT_EQ(d->GetTypeInfo(0, 0, &type), S_OK);
+        ASSERT_EQ(type->GetTypeAttr(&attr), S_OK);
+        EXPECT_EQ(attr->cFuncs, functions);
+        type->ReleaseTypeAttr(attr);
+        type->Release();
+    }
+    // An archive has no library object.
+    void* impl = a;
+    EXPECT_EQ(archive->GetImpl(&impl), E_NOTIMPL);
+    EXPECT_EQ(impl, nullptr);
+    EXPECT_EQ(archive->GetImpl(nullptr), E_POINTER);
+    EXPECT_EQ(archive->SetImpl(typeid(int), &impl), E_NOTIMPL);
     VariantClear(&rate);
     SysFreeString(name);
     o->Release();

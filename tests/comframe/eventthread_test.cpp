@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -31,10 +32,10 @@ struct Fired {
 };
 
 // Records what it fires. Event kBlock holds the thread inside fire until the
-// gate opens, so that later posts stay queued.
+// gate opens, so that later posts stay queued; event kThrow throws once recorded.
 class Recorder : public ccEventThreadImpl {
 public:
-    static constexpr DISPID kBlock = 99;
+    static constexpr DISPID kBlock = 99, kThrow = 98;
     ~Recorder() override
     {
         Stop(); // before the members go
@@ -54,6 +55,7 @@ public:
         for (int32_t i = count; i < kMaxFireArguments; ++i)
             emptyBeyondCount = emptyBeyondCount && args[i].vt == VT_EMPTY;
         plat::releaseSemaphore(each, 1, nullptr);
+        if (id == kThrow) throw std::runtime_error("the owner's own failure");
         return S_OK;
     }
     void holdThread()
@@ -97,6 +99,8 @@ TEST(EventThread, OrderAndCoalescing)
         {"only the newest match", {{1, 10, 0, false, true}, {1, 11, 0, false, true}, {1, 12, 0, true, false}},
          {{1, 1, 10, 0}, {1, 1, 12, 0}}},
         {"another extra word appends", {{1, 10, 0, false, true}, {1, 11, 2, true, true}}, {{1, 1, 10, 0}, {1, 1, 11, 2}}},
+        {"a fire that throws stops nothing", {{Recorder::kThrow, 5, 0, false, true}, {1, 10, 0, false, true}},
+         {{Recorder::kThrow, 1, 5, 0}, {1, 1, 10, 0}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

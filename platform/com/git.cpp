@@ -218,9 +218,10 @@ public:
 
     HRESULT RegisterInterfaceInGlobal(IUnknown* pUnk, REFIID riid, DWORD* pdwCookie) override
     {
+        if (pdwCookie != nullptr)
+            *pdwCookie = 0;
         if (pUnk == nullptr || pdwCookie == nullptr)
             return E_INVALIDARG;
-        *pdwCookie = 0;
         Marshalled marshalled;
         const HRESULT hr = marshalAs(pUnk, riid, &marshalled);
         if (FAILED(hr))
@@ -371,9 +372,10 @@ HRESULT createGlobalInterfaceTable(IUnknown* outer, REFIID iid, void** ppv)
 
 HRESULT CoMarshalInterThreadInterfaceInStream(REFIID riid, IUnknown* pUnk, IStream** ppStm)
 {
+    if (ppStm != nullptr)
+        *ppStm = nullptr;
     if (ppStm == nullptr || pUnk == nullptr)
         return E_INVALIDARG;
-    *ppStm = nullptr;
     Marshalled marshalled;
     const HRESULT hr = marshalAs(pUnk, riid, &marshalled);
     if (FAILED(hr))
@@ -389,6 +391,8 @@ HRESULT CoMarshalInterThreadInterfaceInStream(REFIID riid, IUnknown* pUnk, IStre
 
 HRESULT CoGetInterfaceAndReleaseStream(IStream* pStm, REFIID iid, void** ppv)
 {
+    if (ppv != nullptr)
+        *ppv = nullptr;
     if (pStm == nullptr)
         return E_INVALIDARG;
     IStream* marked = nullptr;
@@ -399,8 +403,6 @@ HRESULT CoGetInterfaceAndReleaseStream(IStream* pStm, REFIID iid, void** ppv)
         stream->Release();
     } else {
         hr = E_INVALIDARG;
-        if (ppv != nullptr)
-            *ppv = nullptr;
     }
     pStm->Release();
     return hr;

@@ -5,7 +5,8 @@
 // An object registered (or marshalled) from an STA is handed to other threads
 // as a proxy that carries each call to the STA's thread; every other object
 // (registered from the multithreaded apartment, or free-threaded) is handed
-// out as itself. README.md says what a proxy offers.
+// out as itself. README.md says what a proxy offers. A refusal leaves the
+// out value empty (a null pointer, cookie 0).
 #pragma once
 #include "platform/com/base.h"
 

@@ -175,6 +175,15 @@ TEST_F(AcqEvents, AnAdviseThatCannotInstallKeepsNothing)
     EXPECT_EQ(cookie, 0u);
     EXPECT_EQ(object->overrun.connectionCount(), 0u);
     EXPECT_EQ(overrun.references.load(), 0u);
+
+    // Nor a .NET listener: the sink advised next is the only listener.
+    sim().setSupported(nullptr, -1);
+    sim_module::failNext(ccIidFifoPropertySupport, 3, ccBoard::Timeout(L"late", 5));
+    EXPECT_ANY_THROW(object->overrun.connectLibraryCallback(true));
+    ASSERT_EQ(point(1)->Advise(&overrun, &cookie), S_OK);
+    EXPECT_NE(installed(1), nullptr);
+    EXPECT_EQ(point(1)->Unadvise(cookie), S_OK);
+    EXPECT_EQ(installed(1), nullptr);
 }
 
 // Eight threads at once, round after round: all connected, the callback is

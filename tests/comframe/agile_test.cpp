@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "comframe/agile_testing.h"
@@ -155,7 +157,12 @@ TEST(ccAgileInterfacePtr, AssigningWhatItAloneHoldsKeepsIt)
         ASSERT_EQ(holder.get(&got), S_OK);
         EXPECT_EQ(got, object);
         EXPECT_EQ(got->Release(), marked ? 1u : 2u); // the table's reference too
+        EXPECT_EQ(holder.getForCurrentThread(IID_IUnknown, nullptr), E_POINTER);
     }
+    ccAgileInterfacePtr empty;
+    IUnknown* got = reinterpret_cast<IUnknown*>(&empty); // overwritten
+    EXPECT_EQ(empty.get(&got), S_OK);
+    EXPECT_EQ(got, nullptr);
 }
 
 // Got from another apartment, an apartment-bound object comes as one proxy per thread.
@@ -237,6 +244,9 @@ TEST(ccAgileVariant, KindsOfValue)
         if (got != nullptr)
             got->Release();
         (void)VariantClear(&out);
+        EXPECT_EQ(agile.copyTo(nullptr), E_POINTER);
+        EXPECT_EQ(agile.copyToNew(nullptr), E_POINTER);
+        EXPECT_EQ(agile.getInterface(nullptr), E_POINTER);
     }
     EXPECT_EQ(object.references, 1u);
 }
@@ -272,10 +282,18 @@ TEST(ccAgileVariant, ATwoDimensionalArrayOfInterfacesKeepsItsBoundsAndOrder)
         EXPECT_EQ(object.references, 1u);
 }
 
-// An array that is not of the type its VARIANT names is refused, and the
-// holder stays empty.
-TEST(ccAgileVariant, AnArrayOfAnotherTypeIsRefused)
+// An array that is not of the type its VARIANT names, or a value of no
+// type, is refused, and the holder stays empty.
+TEST(ccAgileVariant, AValueItCannotHoldIsRefused)
 {
+    ccAgileVariant held(variantOf(VT_I4, nullptr));
+    EXPECT_EQ(held.assign(variantOf(0x7F, nullptr)), DISP_E_BADVARTYPE);
+    EXPECT_EQ(held.vt(), VT_EMPTY);
+    EXPECT_THROW(ccAgileVariant{variantOf(0x7F, nullptr)}, std::invalid_argument);
+    EXPECT_THROW(held = variantOf(0x7F, nullptr), std::invalid_argument);
+    VARIANT none = variantOf(0x7F, nullptr);
+    EXPECT_EQ(held.assign(variantOf(VT_BYREF | VT_VARIANT, &none)), DISP_E_BADVARTYPE); // looked through first
+    EXPECT_EQ(held.vt(), VT_EMPTY);
     const SAFEARRAYBOUND bound{1, 0};
     SAFEARRAY* numbers = SafeArrayCreate(VT_I4, 1, &bound);
     for (VARTYPE claimed : {VARTYPE(VT_ARRAY | VT_UNKNOWN), VARTYPE(VT_ARRAY | VT_DISPATCH), VARTYPE(VT_ARRAY | VT_VARIANT)}) {
@@ -285,6 +303,30 @@ TEST(ccAgileVariant, AnArrayOfAnotherTypeIsRefused)
         EXPECT_THROW(ccAgileVariant{variantOf(claimed, numbers)}, std::invalid_argument);
     }
     (void)SafeArrayDestroy(numbers);
+}
+
+// An array of anything but interfaces or VARIANTs is kept as a copy; a null
+// array stays null.
+TEST(ccAgileSafeArray, AnArrayOfPlainValuesIsACopyOfIt)
+{
+    const SAFEARRAYBOUND bound{2, 3};
+    SAFEARRAY* numbers = SafeArrayCreate(VT_I4, 1, &bound);
+    static_cast<int32_t*>(numbers->pvData)[1] = 7;
+    const ccAgileSafeArray agile(VT_ARRAY | VT_I4, numbers);
+    EXPECT_THROW(ccAgileSafeArray(VT_ARRAY | VT_R8, numbers), std::invalid_argument);
+    (void)SafeArrayDestroy(numbers);
+    SAFEARRAY* copy = nullptr;
+    ASSERT_EQ(agile.toSafeArray(&copy), S_OK);
+    LONG lower = 0, upper = 0;
+    EXPECT_TRUE(SUCCEEDED(SafeArrayGetLBound(copy, 1, &lower)) && SUCCEEDED(SafeArrayGetUBound(copy, 1, &upper)));
+    EXPECT_EQ(std::make_tuple(lower, upper, static_cast<int32_t*>(copy->pvData)[1]), std::make_tuple(3, 4, 7));
+    (void)SafeArrayDestroy(copy);
+    EXPECT_EQ(agile.toSafeArray(nullptr), E_POINTER);
+
+    ccAgileVariant none(variantOf(VT_ARRAY | VT_DISPATCH, nullptr));
+    VARIANT out;
+    ASSERT_EQ(none.copyToNew(&out), S_OK);
+    EXPECT_EQ(std::make_pair(out.vt, out.parray), std::make_pair(VARTYPE(VT_ARRAY | VT_DISPATCH), (SAFEARRAY*)nullptr));
 }
 
 // An element that cannot be had on this thread fails the copy, and the

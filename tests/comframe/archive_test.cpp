@@ -1,9 +1,11 @@
 #include "comframe/archive.h"
+#include "comframe/messagesource.h"
 
 #include "platform/com/bstr.h"
 #include "platform/com/classes.h"
 #include "platform/com/holders.h"
 #include "platform/com/safearray.h"
+#include "platform/com/simpleobject.h"
 #include "platform/environment.h"
 #include "platform/environment_testing.h"
 #include "tests/support/com_counted.h"
@@ -53,6 +55,14 @@ VARIANT typed(VARTYPE vt, IDispatch* p = nullptr)
     v.pdispVal = p;
     return v;
 }
+
+// An object of the heap that lives by its count.
+struct Counted final : plat::com::SimpleObject<IDispatch, IID_IDispatch> {
+    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+};
 
 LONG countOf(CQorArchive* a)
 {
@@ -112,6 +122,66 @@ TEST(ArchiveTyped, EachTypeRoundTripsAndAWrongOneKeepsTheCallersValue)
     EXPECT_EQ(std::u16string(u"text <invalid long value>, missing"), a->loadFailures());
     // Writing while loading fails.
     EXPECT_EQ(E_FAIL, a->SaveObject(Text(u"x").p, nullptr));
+}
+
+// One typed Persist on a value of type T: its result, and whether the
+// caller's value was kept; a null value pointer when kept is null.
+template <class T>
+std::function<HRESULT(CQorArchive*, BSTR, bool*)> typedPersist(HRESULT (CQorArchive::*persist)(BSTR, T*), T start)
+{
+    return [persist, start](CQorArchive* a, BSTR key, bool* kept) {
+        if (!kept) return (a->*persist)(key, nullptr);
+        T value = start;
+        const HRESULT hr = (a->*persist)(key, &value);
+        *kept = value == start;
+        return hr;
+    };
+}
+
+// Every typed Persist refuses a null value in both directions; loading a
+// value that is not of its type, or a missing key, returns S_FALSE, keeps the
+// caller's value and tells the key (and why) in the failures.
+TEST(ArchiveTyped, EveryTypedPersistRefusesANullValueAndKeepsTheCallersOnAFailedLoad)
+{
+    Archive a;
+    const SAFEARRAYBOUND bound{1, 0};
+    plat::com::Variant array; // converts to none of the types
+    array.vt = VT_ARRAY | VT_I4;
+    array.parray = SafeArrayCreate(VT_I4, 1, &bound);
+    ASSERT_EQ(S_OK, a->PersistVariant(Text(u"a").p, &array));
+    Text kept(u"kept");
+    auto* object = new Counted;
+    const struct {
+        std::function<HRESULT(CQorArchive*, BSTR, bool*)> persist;
+        const char16_t* reason;
+    } rows[] = {
+        {typedPersist(&CQorArchive::PersistUI1, BYTE(7)), u"<invalid byte value>"},
+        {typedPersist(&CQorArchive::PersistI2, SHORT(7)), u"<invalid integer value>"},
+        {typedPersist(&CQorArchive::PersistI4, LONG(7)), u"<invalid long value>"},
+        {typedPersist(&CQorArchive::PersistR4, 7.0f), u"<invalid float value>"},
+        {typedPersist(&CQorArchive::PersistR8, 7.0), u"<invalid double value>"},
+        {typedPersist(&CQorArchive::PersistBoolean, VARIANT_BOOL(VARIANT_TRUE)), u"<invalid Boolean value>"},
+        {typedPersist(&CQorArchive::PersistString, kept.p), u"<invalid string value>"},
+        {typedPersist(&CQorArchive::LoadObject, static_cast<IUnknown*>(object)), u"<not an object>"},
+    };
+    std::u16string failures;
+    for (const auto& row : rows) {
+        const std::string what(row.reason, row.reason + std::char_traits<char16_t>::length(row.reason));
+        for (const LONG mode : {0x40FFFFFF, 0x00FFFFFF}) {
+            a->SetMode(mode);
+            EXPECT_EQ(E_POINTER, row.persist(a.p, Text(u"a").p, nullptr)) << what;
+        }
+        for (const char16_t* key : {u"a", u"missing"}) {
+            bool same = false;
+            EXPECT_EQ(S_FALSE, row.persist(a.p, Text(key).p, &same)) << what;
+            EXPECT_TRUE(same) << what;
+            failures += (failures.empty() ? u"" : u", ") + std::u16string(key);
+            if (key[0] == u'a') failures += u" " + std::u16string(row.reason);
+        }
+    }
+    EXPECT_EQ(failures, a->loadFailures());
+    EXPECT_EQ(1, countOf(a.p));
+    EXPECT_EQ(0u, object->Release());
 }
 
 TEST(ArchiveTyped, ADecimalCommaLocaleReadsPointText)
@@ -175,6 +245,49 @@ TEST(ArchiveProperties, BagReadOfAMissingNameKeepsTheValueAndLogsTheError)
     VariantClear(&v);
 }
 
+// The description of the thread's error object; empty when there is none.
+std::u16string errorText()
+{
+    plat::com::Ref<IErrorInfo> info;
+    if (GetErrorInfo(0, &info.p) != S_OK || !info.p) return u"";
+    BSTR text = nullptr;
+    info.p->GetDescription(&text);
+    const std::u16string got = text ? text : u"";
+    SysFreeString(text);
+    return got;
+}
+
+// A bag write adds the value under its name; a refusal changes nothing and
+// leaves the error object that tells why.
+TEST(ArchiveProperties, ABagWriteAddsTheValueAndARefusalTellsWhy)
+{
+    ASSERT_EQ(S_OK, ccRegisterMessageSource());
+    ccSetCatalogueMessage(kInvalidArchiveKeyMessage, {u"Invalid key: %1", u""});
+    Archive a;
+    VARIANT v = i4(4);
+    const struct {
+        const char* what;
+        LONG mode;
+        const OLECHAR* name;
+        VARIANT* value;
+        HRESULT hr;
+        const char16_t* description;
+    } rows[] = {
+        {"a value", 0x40FFFFFF, u"Speed", &v, S_OK, u""},
+        {"a bad name", 0x40FFFFFF, u"bad key", &v, E_INVALIDARG, u"Invalid key: bad key"},
+        {"no value", 0x40FFFFFF, u"Speed", nullptr, E_POINTER, u"Invalid pointer."},
+        {"while loading", 0, u"Speed", &v, E_FAIL, u"Unspecified error."},
+    };
+    for (const auto& row : rows) {
+        SetErrorInfo(0, nullptr);
+        a->SetMode(row.mode);
+        EXPECT_EQ(row.hr, static_cast<IPropertyBag*>(a.p)->Write(row.name, row.value)) << row.what;
+        EXPECT_EQ(row.description, errorText()) << row.what;
+        EXPECT_EQ(1, countOf(a.p)) << row.what;
+    }
+    ccRemoveCatalogueMessage(kInvalidArchiveKeyMessage);
+}
+
 // What the enumerator hands out is found again: an object stored as
 // IUnknown comes out as IDispatch and is still the same object.
 TEST(ArchiveCollection, AnEnumeratedObjectIsFoundAtItsPlace)
@@ -201,6 +314,48 @@ TEST(ArchiveCollection, AnEnumeratedObjectIsFoundAtItsPlace)
     for (VARIANT& v : listed) VariantClear(&v);
     a->Clear();
     EXPECT_EQ(0u, object.count);
+}
+
+// Objects are equal when both are null or both the same object; an array of
+// objects or VARIANTs equals nothing, itself included; other values equal
+// only a value of their own type; a by-reference value is looked through.
+TEST(ArchiveCollection, FindItemComparesObjectsByIdentityAndValuesOfOneType)
+{
+    Archive a;
+    auto* object = new Counted;
+    const SAFEARRAYBOUND bound{1, 0};
+    plat::com::Variant array;
+    array.vt = VT_ARRAY | VT_VARIANT;
+    array.parray = SafeArrayCreate(VT_VARIANT, 1, &bound);
+    LONG five = 5;
+    VARIANT nothing = {};
+    const VARIANT stored[] = {typed(VT_DISPATCH), array, typed(VT_NULL), i4(5), testText(u"5"),
+        typed(VT_UNKNOWN, object)};
+    for (const VARIANT& value : stored) ASSERT_EQ(S_OK, a->Add(value, kArchiveAppend));
+    VariantClear(const_cast<VARIANT*>(&stored[4]));
+    const struct {
+        const char* what;
+        VARIANT wanted;
+        LONG at;
+    } rows[] = {
+        {"a null object, held as another interface", typed(VT_UNKNOWN), 0},
+        {"the array itself", array, -1},
+        {"null", typed(VT_NULL), 2},
+        {"a number by reference", testRef(VT_I4, &five), 3},
+        {"text equal to a number", testText(u"5"), 4},
+        {"the object as IDispatch", typed(VT_DISPATCH, object), 5},
+        {"another object", typed(VT_DISPATCH, static_cast<IQorArchive*>(a.p)), -1},
+        {"nothing", nothing, -1},
+    };
+    for (const auto& row : rows) {
+        LONG at = -2;
+        EXPECT_EQ(S_OK, a->FindItem(row.wanted, &at)) << row.what;
+        EXPECT_EQ(row.at, at) << row.what;
+    }
+    VariantClear(const_cast<VARIANT*>(&rows[4].wanted));
+    EXPECT_EQ(E_POINTER, a->FindItem(i4(5), nullptr));
+    a->Clear();
+    EXPECT_EQ(0u, object->Release());
 }
 
 // Positions and keys outside the collection are refused and change nothing;
@@ -238,6 +393,9 @@ TEST(ArchiveCollection, PositionsKeysAndTheirErrors)
         {"key past the end", [&] { return a->get_Key(4, &key); }, kArchiveBadIndex, 4},
         {"put key past the end", [&] { return a->PutKey(4, u"q"); }, kArchiveBadIndex, 4},
         {"remove past the end", [&] { return a->Remove(LONG(4)); }, kArchiveBadIndex, 4},
+        {"remove before the start", [&] { return a->Remove(LONG(-1)); }, kArchiveBadIndex, 4},
+        {"a new key for an item", [&] { return a->PutKey(2, u"r"); }, S_OK, 4}, // [2, a:10, r:3, n:4]
+        {"remove the first by position", [&] { return a->Remove(LONG(0)); }, S_OK, 3}, // [a:10, r:3, n:4]
     };
     for (const auto& row : rows) {
         EXPECT_EQ(row.hr, row.step()) << row.what;
@@ -248,12 +406,15 @@ TEST(ArchiveCollection, PositionsKeysAndTheirErrors)
     EXPECT_EQ(S_OK, a->get_Item(oldKey, &out));
     EXPECT_EQ(10, out.lVal);
     LONG at = -1;
-    EXPECT_EQ(S_OK, a->FindItem(i4(2), &at));
-    EXPECT_EQ(0, at);
+    EXPECT_EQ(S_OK, a->FindItem(i4(3), &at));
+    EXPECT_EQ(1, at);
+    EXPECT_EQ(S_OK, a->FindKey(Text(u"r").p, &at));
+    EXPECT_EQ(1, at);
     EXPECT_EQ(S_OK, a->FindKey(newKey.bstrVal, &at));
-    EXPECT_EQ(3, at);
+    EXPECT_EQ(2, at);
     EXPECT_EQ(S_OK, a->FindKey(nullptr, &at));
     EXPECT_EQ(-1, at);
+    a->Add(i4(1), 0);
     EXPECT_EQ(S_OK, a->get_Key(0, &key)); // an item without a key
     EXPECT_EQ(nullptr, key);
     VariantClear(&newKey), VariantClear(&oldKey), VariantClear(&missing);
@@ -438,24 +599,158 @@ TEST_F(Persistence, ACloneSharesWhatIsReachedTwiceAndACycleIsACycleOfClones)
     object->Release();
 }
 
-TEST_F(Persistence, CloneFailures)
+// ccCloneObject into target (a reference of the caller's, or null) and what it failed with.
+HRESULT cloneInto(IUnknown* target, IUnknown* source, IUnknown** made = nullptr)
+{
+    if (target) target->AddRef();
+    HRESULT hr = S_OK;
+    try {
+        ccCloneObject(&target, source);
+    } catch (const ccCOMError& e) {
+        hr = e.hr();
+    }
+    if (made) *made = target;
+    else if (target) target->Release();
+    return hr;
+}
+
+// A target of the source's class takes its values and stays itself; one of
+// another class, a source of no class, or none at all, is refused.
+TEST_F(Persistence, CloneTargetsAndRefusals)
 {
     CountedDispatch plain; // no object of the suite
     Archive archive(0); // an object of another class
-    Settings object(FakeSettings::make());
-    const auto cloneInto = [](IUnknown* target, IUnknown* source) {
-        if (target) target->AddRef();
-        HRESULT hr = S_OK;
-        try {
-            ccCloneObject(&target, source);
-        } catch (const ccCOMError& e) {
-            hr = e.hr();
-        }
-        if (target) target->Release();
-        return hr;
+    Settings object(FakeSettings::make()), target(FakeSettings::make());
+    object->gain = 2.5;
+    IUnknown* const settings = static_cast<IQorObject*>(target.p);
+    const struct {
+        const char* what;
+        IUnknown* target;
+        IUnknown* source;
+        HRESULT hr;
+        IUnknown* made;
+    } rows[] = {
+        {"a source of no class", nullptr, &plain, E_NOINTERFACE, nullptr},
+        {"a target of another class", static_cast<IQorArchive*>(archive.p), static_cast<IQorObject*>(object.p),
+         E_INVALIDARG, static_cast<IQorArchive*>(archive.p)},
+        {"no source", settings, nullptr, E_POINTER, settings},
+        {"a target of the source's class", settings, static_cast<IQorObject*>(object.p), S_OK, settings},
     };
-    EXPECT_EQ(E_NOINTERFACE, cloneInto(nullptr, &plain));
-    EXPECT_EQ(E_INVALIDARG, cloneInto(static_cast<IQorArchive*>(archive.p), static_cast<IQorObject*>(object.p)));
+    for (const auto& row : rows) {
+        IUnknown* made = nullptr;
+        EXPECT_EQ(row.hr, cloneInto(row.target, row.source, &made)) << row.what;
+        EXPECT_EQ(row.made, made) << row.what;
+        if (made) made->Release();
+    }
+    EXPECT_EQ(2.5, target->gain);
+    EXPECT_EQ((std::vector<std::string>{"top", "finished -1"}), FakeSettings::log());
+}
+
+// Told before a clone of it begins and after the clones are told.
+class Bracketed : public FakeSettings, public IQorCloneBracket {
+public:
+    BEGIN_COM_MAP(Bracketed)
+    COM_INTERFACE_ENTRY2(IUnknown, IQorObject)
+    COM_INTERFACE_ENTRY(IQorObject)
+    COM_INTERFACE_ENTRY2(IPersist, IPersistStream)
+    COM_INTERFACE_ENTRY(IQorPersistArchive)
+    COM_INTERFACE_ENTRY(IQorCloneBracket)
+    END_COM_MAP()
+    HRESULT Reserved3() override { return E_NOTIMPL; }
+    HRESULT Reserved4() override { return E_NOTIMPL; }
+    HRESULT Reserved5() override { return E_NOTIMPL; }
+    HRESULT Reserved6() override { return E_NOTIMPL; }
+    HRESULT BeginClone() override { return log().push_back("begin"), S_OK; }
+    HRESULT EndClone() override { return log().push_back("end"), S_OK; }
+};
+
+TEST_F(Persistence, ASourceThatAsksIsToldBeforeAndAfterItsClone)
+{
+    CComObject<Bracketed>* source = nullptr;
+    ASSERT_EQ(S_OK, CComObject<Bracketed>::CreateInstance(&source));
+    source->AddRef();
+    EXPECT_EQ(S_OK, cloneInto(nullptr, static_cast<IQorObject*>(source)));
+    EXPECT_EQ((std::vector<std::string>{"begin", "top", "finished -1", "end"}), FakeSettings::log());
+    source->Release();
+}
+
+const CLSID CLSID_StreamOnly = { 0x6E1A3CF2, 0x7320, 0x4A51, { 0x9B, 0x41, 0, 0, 0, 0, 0, 0x01 } };
+
+// Persists through a stream alone (not even IPersist answers).
+class StreamOnly final : public plat::com::SimpleObject<IPersistStream, IID_IPersistStream> {
+public:
+    HRESULT GetClassID(CLSID* clsid) override { return *clsid = CLSID_StreamOnly, S_OK; }
+    HRESULT IsDirty() override { return S_FALSE; }
+    HRESULT Load(IStream*) override { return E_NOTIMPL; }
+    HRESULT Save(IStream*, int32_t) override { return E_NOTIMPL; }
+    HRESULT GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    static HRESULT create(IUnknown*, REFIID iid, void** ppv)
+    {
+        auto* made = new StreamOnly;
+        const HRESULT hr = made->QueryInterface(iid, ppv);
+        made->Release();
+        return hr;
+    }
+};
+
+// In place of the suite's serializer: writes a mark, reads it back, and
+// tells the flags it was given.
+class MarkingSerializer final : public plat::com::SimpleObject<IQorPersistSerializer, IID_IQorPersistSerializer> {
+public:
+#define UNUSED_SLOT(n) HRESULT Reserved##n() override { return E_NOTIMPL; }
+    UNUSED_SLOT(3) UNUSED_SLOT(4) UNUSED_SLOT(5) UNUSED_SLOT(6) UNUSED_SLOT(7) UNUSED_SLOT(8) UNUSED_SLOT(9)
+    UNUSED_SLOT(10) UNUSED_SLOT(11) UNUSED_SLOT(12) UNUSED_SLOT(13) UNUSED_SLOT(14) UNUSED_SLOT(15) UNUSED_SLOT(16)
+    UNUSED_SLOT(17) UNUSED_SLOT(18) UNUSED_SLOT(19) UNUSED_SLOT(20) UNUSED_SLOT(21) UNUSED_SLOT(22) UNUSED_SLOT(23)
+    UNUSED_SLOT(24) UNUSED_SLOT(25) UNUSED_SLOT(26) UNUSED_SLOT(27)
+#undef UNUSED_SLOT
+    HRESULT SaveObjectToStream(IStream* stream, IUnknown*, LONG flags, LONG, LONG) override
+    {
+        FakeSettings::log().push_back("save " + std::to_string(flags));
+        return stream->Write("mark", 4, nullptr);
+    }
+    HRESULT LoadObjectFromStream(IStream* stream, IUnknown*, LONG flags, LONG, LONG, LONG, LONG) override
+    {
+        char mark[5] = {};
+        const HRESULT hr = stream->Read(mark, 4, nullptr);
+        FakeSettings::log().push_back("load " + std::to_string(flags) + " " + mark);
+        return hr;
+    }
+    static HRESULT create(IUnknown*, REFIID iid, void** ppv)
+    {
+        auto* made = new MarkingSerializer;
+        const HRESULT hr = made->QueryInterface(iid, ppv);
+        made->Release();
+        return hr;
+    }
+};
+
+// An object without an archive of its own is copied through the serializer:
+// saved into a stream, loaded from its start into a new object of its class.
+TEST_F(Persistence, AnObjectWithoutAnArchiveIsClonedThroughAStream)
+{
+    ASSERT_EQ(S_OK, plat::com::registerClass({ CLSID_StreamOnly, &StreamOnly::create, L"", L"" }));
+    ASSERT_EQ(S_OK, plat::com::registerClass({ CLSID_QorPersistSerializer, &MarkingSerializer::create, L"", L"" }));
+    IUnknown* source = new StreamOnly;
+    IUnknown* clone = nullptr;
+    EXPECT_EQ(S_OK, cloneInto(nullptr, source, &clone));
+    EXPECT_EQ((std::vector<std::string>{"save 16777215", "load 553648127 mark"}), FakeSettings::log()); // 0xFFFFFF, 0x20FFFFFF
+    ASSERT_NE(nullptr, clone);
+    EXPECT_NE(source, clone);
+    plat::com::Ref<IPersistStream> made;
+    CLSID clsid = GUID_NULL;
+    ASSERT_EQ(S_OK, clone->QueryInterface(IID_IPersistStream, made.out()));
+    EXPECT_EQ(S_OK, made.p->GetClassID(&clsid));
+    EXPECT_TRUE(IsEqualGUID(CLSID_StreamOnly, clsid));
+    clone->Release();
+    ASSERT_EQ(S_OK, plat::com::unregisterClass(CLSID_QorPersistSerializer));
+    EXPECT_EQ(E_FAIL, cloneInto(nullptr, source)); // without a serializer
+    source->Release();
+    EXPECT_EQ(S_OK, plat::com::unregisterClass(CLSID_StreamOnly));
+    // An object saved into an archive needs a target that loads from one.
+    ASSERT_EQ(S_OK, plat::com::registerClass({ CLSID_FakeSettings, &StreamOnly::create, L"", L"" }));
+    Settings object(FakeSettings::make());
+    EXPECT_EQ(E_UNEXPECTED, cloneInto(nullptr, static_cast<IQorObject*>(object.p)));
+    EXPECT_EQ(S_OK, FakeSettings::registerClass());
 }
 
 TEST_F(Persistence, AStreamHoldsTheSettingsByteForByteAndGetSizeMaxCountsThem)
@@ -481,6 +776,24 @@ TEST_F(Persistence, AStreamHoldsTheSettingsByteForByteAndGetSizeMaxCountsThem)
     ULARGE_INTEGER size{};
     EXPECT_EQ(S_OK, object->GetSizeMax(&size));
     EXPECT_EQ(bytes.size(), size.QuadPart);
+    EXPECT_EQ(E_POINTER, object->GetSizeMax(nullptr));
+
+    // The counter GetSizeMax saves into: a stream that only counts what is written.
+    uint64_t counted = 0;
+    ccStreamCounter counter(&counted);
+    void* got = nullptr;
+    for (const IID* iid : { &IID_IUnknown, &IID_IStream }) {
+        EXPECT_EQ(S_OK, counter.QueryInterface(*iid, &got));
+        EXPECT_EQ(static_cast<IStream*>(&counter), got);
+    }
+    EXPECT_EQ(E_NOINTERFACE, counter.QueryInterface(IID_IPersist, &got));
+    EXPECT_EQ(nullptr, got);
+    EXPECT_EQ(E_POINTER, counter.QueryInterface(IID_IStream, nullptr));
+    uint8_t byte = 0;
+    ULONG written = 0;
+    EXPECT_EQ(E_FAIL, counter.Read(&byte, 1, &written));
+    EXPECT_EQ(S_OK, counter.Write(&byte, 3, &written));
+    EXPECT_EQ(std::make_pair(uint64_t{ 3 }, ULONG{ 3 }), std::make_pair(counted, written));
 
     Settings loaded(FakeSettings::make());
     EXPECT_EQ(S_OK, loadBytes(loaded.p, bytes));

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -151,8 +152,47 @@ TEST_F(ComErrorTest, WithoutAMessageSourceTheFallbackNamesTheSource)
     ASSERT_EQ(plat::com::unregisterClass(CLSID_QorMessageSource), S_OK);
     EXPECT_EQ(ccReportCOMError(kContext, E_INVALIDARG, 0, 0x80048202u, nullptr, 0, nullptr), E_INVALIDARG);
     EXPECT_EQ(reported().description, kSource + u" - Unable to load error message 0x80048202");
+    for (const auto& [context, text] : {std::pair<const ccCOMErrorContext*, std::u16string>{&kContext, kSource},
+             {nullptr, u""}}) {
+        BSTR fallback = ccFallbackErrorText(0x80048202u, context);
+        EXPECT_EQ(std::u16string(fallback), text + u" - Unable to load error message 0x80048202");
+        SysFreeString(fallback);
+    }
     // A class without a ProgID is named by its class id.
     EXPECT_EQ(ccErrorSourceText({&GUID_NULL, &kTestIid, u"Load"}), u"{00000000-0000-0000-0000-000000000000} Load");
+}
+
+// A report that captures puts the thread's error object after its own text
+// and takes over its help file, and with one its help context.
+TEST_F(ComErrorTest, AReportThatCapturesAppendsTheInnerErrorAndTakesItsHelp)
+{
+    const auto inner = [](HRESULT hr, DWORD helpContext, const OLECHAR* helpFile) {
+        return [=] { ccReportCOMErrorText(kInner, hr, 0, u"Inner failure.", nullptr, helpContext, helpFile); };
+    };
+    const ccMessageArgs one{u"x"};
+    const struct {
+        const char* what;
+        std::function<void()> before;
+        uint32_t capture;
+        std::u16string description, helpFile;
+        DWORD helpContext;
+    } rows[] = {
+        {"inner text and help", inner(E_FAIL, 77, u"inner.chm"), 1, u"Value refused: x\r\nInner failure.", u"inner.chm", 77},
+        {"inner text without help", inner(E_INVALIDARG, 0, nullptr), 2, u"Value refused: x\r\nInner failure.", u"", 0},
+        {"nothing to capture", [] { SetErrorInfo(0, nullptr); }, 1, u"Value refused: x", u"", 0},
+        {"not captured", inner(E_FAIL, 77, u"inner.chm"), 0, u"Value refused: x", u"", 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        row.before();
+        EXPECT_EQ(ccReportCOMError(kContext, hresultOf(0x8004E300u), row.capture, 0x8004E300u, &one, 0, nullptr),
+                  hresultOf(0x8004E300u));
+        const Reported r = reported();
+        EXPECT_EQ(r.source, kSource);
+        EXPECT_EQ(r.description, row.description);
+        EXPECT_EQ(r.helpFile, row.helpFile);
+        EXPECT_EQ(r.helpContext, row.helpContext);
+    }
 }
 
 // A substitution that comes out empty keeps the text; any other replaces it.

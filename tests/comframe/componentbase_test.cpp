@@ -1,13 +1,17 @@
 #include "comframe/acqevents.h"
 #include "comframe/componentbase.h"
 
+#include "platform/com/bstr.h"
+#include "platform/com/classes.h"
 #include "platform/com/holders.h"
 #include "tests/support/com_counted.h"
 #include "tests/support/test_typelib.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <typeinfo>
 #include <thread>
 #include <utility>
 
@@ -37,6 +41,8 @@ public:
     COM_INTERFACE_ENTRY(IProvideClassInfo2)
     COM_INTERFACE_ENTRY(IConnectionPointContainer)
     COM_INTERFACE_ENTRY(IPersistStream)
+    COM_INTERFACE_ENTRY(IQorPersistArchive)
+    COM_INTERFACE_ENTRY(IQorComInternal)
     END_COM_MAP()
 
     HRESULT get_Name(BSTR* name) override { return *name = SysAllocString(u"fifo"), S_OK; }
@@ -114,6 +120,107 @@ TEST(ComponentBase, DispatchClassInformationEventsAndPersistence)
         EXPECT_EQ(container->FindConnectionPoint(*iid, &point.p), hr);
     }
     EXPECT_EQ(stream->IsDirty(), S_FALSE);
+}
+
+// The main interface's IDispatch describes it from the registered library;
+// a class without a library object says so; a clone carries the Tag; the
+// computer name and CreateObject are the object base's; null out pointers
+// are refused.
+TEST(ComponentBase, TypeInformationLibraryObjectCloneAndRefusals)
+{
+    ASSERT_EQ(plat::com::registerClass({kFifoClass, &plat::com::createInstance<Fifo>, L"", L""}), S_OK);
+    plat::com::Ref<IQorObject> fifo(make<Fifo, IQorObject>(IID_IQorObject));
+    plat::com::Ref<IDispatch> d;
+    ASSERT_EQ(fifo->QueryInterface(IID_IDispatch, d.out()), S_OK);
+    UINT count = 0;
+    EXPECT_EQ(d->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    ITypeInfo* info = reinterpret_cast<ITypeInfo*>(d.p); // overwritten
+    EXPECT_EQ(d->GetTypeInfo(1, 0, &info), DISP_E_BADINDEX);
+    EXPECT_EQ(info, nullptr);
+    ASSERT_EQ(d->GetTypeInfo(0, 0, &info), S_OK);
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+    EXPECT_TRUE(IsEqualGUID(attr->guid, IID_ITestTwo));
+    info->ReleaseTypeAttr(attr);
+    info->Release();
+
+    plat::com::Ref<IQorComInternal> internal;
+    ASSERT_EQ(fifo->QueryInterface(IID_IQorComInternal, internal.out()), S_OK);
+    void* impl = &count;
+    EXPECT_EQ(internal->GetImpl(&impl), E_NOTIMPL);
+    EXPECT_EQ(impl, nullptr);
+    EXPECT_EQ(internal->SetImpl(typeid(UINT), &count), E_NOTIMPL);
+
+    ASSERT_EQ(fifo->putref_Tag(testValue(VT_I4, 7)), S_OK);
+    plat::com::Ref<IQorObject> copy;
+    ASSERT_EQ(fifo->Clone(&copy.p), S_OK);
+    EXPECT_NE(copy.p, fifo.p);
+    plat::com::Variant tag;
+    EXPECT_EQ(copy->get_Tag(&tag), S_OK);
+    EXPECT_EQ(std::make_pair(tag.vt, tag.lVal), std::make_pair(VARTYPE(VT_I4), LONG(7)));
+
+    BSTR name = nullptr, expected = nullptr;
+    EXPECT_EQ(fifo->GetLocalComputerName(&name), S_OK);
+    EXPECT_EQ(ccGetLocalComputerName(&expected), S_OK);
+    EXPECT_EQ(std::u16string(name), std::u16string(expected));
+    SysFreeString(name), SysFreeString(expected);
+    IUnknown* made = d.p; // overwritten
+    BSTR bad = SysAllocString(u"{not a class id}");
+    EXPECT_EQ(fifo->CreateObject(bad, &made), CO_E_CLASSSTRING);
+    SysFreeString(bad);
+    EXPECT_EQ(made, nullptr);
+
+    const std::function<HRESULT()> nulls[] = {
+        [&] { return d->GetTypeInfoCount(nullptr); },
+        [&] { return d->GetTypeInfo(0, 0, nullptr); },
+        [&] { return internal->GetImpl(nullptr); },
+        [&] { return fifo->get_Tag(nullptr); },
+        [&] { return fifo->Clone(nullptr); },
+        [&] { return fifo->Persist(nullptr, 0); },
+    };
+    for (const auto& call : nulls)
+        EXPECT_EQ(call(), E_POINTER);
+    EXPECT_EQ(plat::com::unregisterClass(kFifoClass), S_OK);
+}
+
+const GUID kNoLibrary = {0x5C0E7A3F, 0x4B21, 0x4F63, {0x9A, 0x0D, 0x61, 0x2E, 0x33, 0x8C, 0x70, 0x01}};
+
+// A class whose type library was never registered.
+class Unlisted : public ccComponentBase<Unlisted, ITestTwo, &IID_ITestTwo, &kFifoClass, &kNoLibrary, &kFifoEvents> {
+public:
+    BEGIN_COM_MAP(Unlisted)
+    COM_INTERFACE_ENTRY2(IDispatch, ITestTwo)
+    COM_INTERFACE_ENTRY(IProvideClassInfo2)
+    END_COM_MAP()
+    HRESULT get_Name(BSTR*) override { return E_NOTIMPL; }
+    HRESULT Attach(IDispatch*, LONG*) override { return E_NOTIMPL; }
+};
+
+// Without its library a class describes nothing and dispatches nothing: each
+// call gives the load's failure, and no type information.
+TEST(ComponentBase, WithoutItsLibraryEveryDescriptionFails)
+{
+    plat::com::Ref<IDispatch> d(make<Unlisted, IDispatch>(IID_IDispatch));
+    plat::com::Ref<IProvideClassInfo2> provided;
+    ASSERT_EQ(d->QueryInterface(IID_IProvideClassInfo2, provided.out()), S_OK);
+    ITypeInfo* none = nullptr;
+    const HRESULT unloaded = LoadRegTypeLib(kNoLibrary, 1, 0, 0, reinterpret_cast<ITypeLib**>(&none));
+    ASSERT_TRUE(FAILED(unloaded));
+    LPOLESTR names[] = {const_cast<LPOLESTR>(u"Name")};
+    DISPID id = 0;
+    DISPPARAMS params{nullptr, nullptr, 0, 0};
+    ITypeInfo* info = reinterpret_cast<ITypeInfo*>(d.p); // overwritten
+    const std::function<HRESULT()> calls[] = {
+        [&] { return d->GetTypeInfo(0, 0, &info); },
+        [&] { return d->GetIDsOfNames(IID_NULL, names, 1, 0, &id); },
+        [&] { return d->Invoke(20, IID_NULL, 0, DISPATCH_PROPERTYGET, &params, nullptr, nullptr, nullptr); },
+        [&] { return provided->GetClassInfo(&info); },
+    };
+    for (const auto& call : calls) {
+        EXPECT_EQ(call(), unloaded);
+        EXPECT_EQ(info, nullptr);
+    }
 }
 
 TEST(ComponentBase, TheTagIsEmptyUntilSetAndReadsBackOnAnotherThread)

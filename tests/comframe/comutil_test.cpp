@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,13 +71,20 @@ TEST(SafeArrayElement, ReadOnlyAsTheArraysOwnType)
         VARTYPE held;
         VARTYPE asked;
         HRESULT hr;
+        double value; // of the element read, as a number
     } cases[] = {
-        {VT_I4, VT_I4, S_OK},
-        {VT_R8, VT_R8, S_OK},
-        {VT_VARIANT, VT_VARIANT, S_OK},
-        {VT_I4, VT_DISPATCH, DISP_E_TYPEMISMATCH},
-        {VT_VARIANT, VT_I4, DISP_E_TYPEMISMATCH},
-        {VT_I4, VT_BSTR, DISP_E_TYPEMISMATCH}, // not a type it reads
+        {VT_I2, VT_I2, S_OK, 9},
+        {VT_I4, VT_I4, S_OK, 9},
+        {VT_R4, VT_R4, S_OK, 9},
+        {VT_R8, VT_R8, S_OK, 9},
+        {VT_BOOL, VT_BOOL, S_OK, -1},
+        {VT_UI1, VT_UI1, S_OK, 9},
+        {VT_DISPATCH, VT_DISPATCH, S_OK, 0}, // a null object
+        {VT_VARIANT, VT_VARIANT, S_OK, 9},
+        {VT_I4, VT_DISPATCH, DISP_E_TYPEMISMATCH, 0},
+        {VT_VARIANT, VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {VT_I4, VT_BSTR, DISP_E_TYPEMISMATCH, 0},
+        {VT_BSTR, VT_BSTR, DISP_E_TYPEMISMATCH, 0}, // not a type it reads
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.held << " as " << c.asked);
@@ -85,15 +93,14 @@ TEST(SafeArrayElement, ReadOnlyAsTheArraysOwnType)
         ASSERT_NE(array, nullptr);
         void* data = nullptr;
         ASSERT_EQ(SafeArrayAccessData(array, &data), S_OK);
-        if (c.held == VT_VARIANT) {
-            auto* element = static_cast<VARIANT*>(data) + 1;
-            element->vt = VT_I4;
-            element->lVal = 9;
-        } else if (c.held == VT_R8) {
-            static_cast<double*>(data)[1] = 9.0;
-        } else {
-            static_cast<int32_t*>(data)[1] = 9;
-        }
+        VARIANT nine;
+        VariantInit(&nine);
+        nine.vt = VT_I4;
+        nine.lVal = 9;
+        if (c.held == VT_VARIANT)
+            static_cast<VARIANT*>(data)[1] = nine;
+        else if (c.held != VT_DISPATCH && c.held != VT_BSTR && SUCCEEDED(VariantChangeType(&nine, &nine, 0, c.held)))
+            std::memcpy(static_cast<char*>(data) + array->cbElements, &nine.llVal, array->cbElements);
         ASSERT_EQ(SafeArrayUnaccessData(array), S_OK);
         const LONG second = 2;
         VARIANT out;
@@ -102,7 +109,12 @@ TEST(SafeArrayElement, ReadOnlyAsTheArraysOwnType)
         const VARTYPE read = c.asked == VT_VARIANT ? VARTYPE(VT_I4) : c.asked;
         EXPECT_EQ(out.vt, SUCCEEDED(c.hr) ? read : VARTYPE(VT_EMPTY));
         if (SUCCEEDED(c.hr)) {
-            EXPECT_EQ(out.vt == VT_R8 ? out.dblVal : out.lVal, 9);
+            VARIANT number;
+            VariantInit(&number);
+            if (out.vt != VT_DISPATCH) {
+                EXPECT_EQ(VariantChangeType(&number, &out, 0, VT_R8), S_OK);
+            }
+            EXPECT_EQ(out.vt == VT_DISPATCH ? (out.pdispVal ? 1.0 : 0.0) : number.dblVal, c.value);
             const LONG outside = 3;
             EXPECT_EQ(ccSafeArrayGetVariant(array, &outside, &out, c.asked), DISP_E_BADINDEX);
         }

@@ -96,6 +96,7 @@ TEST_F(ConnectionPoints, CookiesArePlacesThatStayAndAreReused)
     for (DWORD expected = 1; expected <= 17; ++expected) {
         ASSERT_EQ(point.Advise(&sink, &cookie), S_OK);
         EXPECT_EQ(cookie, expected);
+        EXPECT_EQ(point.sinks().capacity(), expected <= 16 ? 16u : 32u); // grows by 16
     }
     EXPECT_EQ(point.Unadvise(5), S_OK);
     EXPECT_EQ(point.Unadvise(2), S_OK);
@@ -116,6 +117,7 @@ TEST_F(ConnectionPoints, CookiesArePlacesThatStayAndAreReused)
     e->Release();
     for (DWORD c = 1; c <= 17; ++c) EXPECT_EQ(point.Unadvise(c), c == 5 ? CONNECT_E_NOCONNECTION : S_OK);
     EXPECT_EQ(sink.references.load(), 0u);
+    EXPECT_EQ(point.sinks().capacity(), 32u); // and never shrinks
 }
 
 // The connections enumerated keep their sinks until the enumerator and its
@@ -180,6 +182,22 @@ TEST_F(ConnectionPoints, PointEnumeratorListsEveryPointInOrder)
     ASSERT_EQ(source->FindConnectionPoint(kOtherEvents, &found), S_OK);
     EXPECT_EQ(found, static_cast<IConnectionPoint*>(&source->other));
     found->Release();
+    // A point answers for itself and gives its object's container.
+    const struct {
+        const IID* iid;
+        HRESULT hr;
+    } asked[] = {{&IID_IConnectionPoint, S_OK}, {&IID_IUnknown, S_OK}, {&IID_IDispatch, E_NOINTERFACE}};
+    for (const auto& [iid, hr] : asked) {
+        void* got = source; // overwritten
+        EXPECT_EQ(source->other.QueryInterface(*iid, &got), hr);
+        EXPECT_EQ(got, SUCCEEDED(hr) ? static_cast<IConnectionPoint*>(&source->other) : nullptr);
+        if (got) source->other.Release();
+    }
+    EXPECT_EQ(source->other.QueryInterface(IID_IConnectionPoint, nullptr), E_POINTER);
+    IConnectionPointContainer* container = nullptr;
+    ASSERT_EQ(source->other.GetConnectionPointContainer(&container), S_OK);
+    EXPECT_EQ(container, static_cast<IConnectionPointContainer*>(source));
+    container->Release();
 }
 
 // Each sink connected is called once with the arguments in the order the

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
+#include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -83,12 +86,17 @@ TEST_F(DynamicDispatch, InvokeRepairsWhatScriptsGetWrong)
         {"VARIANT array to double[]", u"Sum", DISPATCH_METHOD,
             {variantArray({testValue(VT_I4, 1), testText(u"2"), testValue(VT_R8, 3.5)})}, none, true, S_OK, VT_R8, 6.5},
         {"2-D array to double[]", u"Sum", DISPATCH_METHOD, {variantArray({none, none}, 2)}, none, true, DISP_E_TYPEMISMATCH},
+        {"by-ref VARIANT array to double[]", u"Sum", DISPATCH_METHOD, {none},
+            variantArray({testValue(VT_I4, 1), testValue(VT_R8, 2.5)}), true, S_OK, VT_R8, 3.5, VT_ARRAY | VT_VARIANT},
+        {"a number to double[]", u"Sum", DISPATCH_METHOD, {testValue(VT_I4, 1)}, none, true, DISP_E_TYPEMISMATCH},
         {"one-dimensional result", u"Items", DISPATCH_PROPERTYGET, {}, none, true, S_OK, VT_ARRAY | VT_VARIANT},
         {"two-dimensional result", u"Grid", DISPATCH_PROPERTYGET, {}, none, true, S_OK, VT_ARRAY | VT_R8},
         {"indexed get", u"Items", DISPATCH_PROPERTYGET, {testValue(VT_I2, 1)}, none, true, S_OK, VT_R8, 3},
         {"index out of range", u"Items", DISPATCH_PROPERTYGET, {testValue(VT_I2, 9)}, none, true, DISP_E_BADINDEX},
         {"index on 2-D", u"Grid", DISPATCH_PROPERTYGET, {testValue(VT_I2, 0)}, none, true, DISP_E_NOTACOLLECTION},
         {"index, no result", u"Items", DISPATCH_PROPERTYGET, {testValue(VT_I2, 0)}, none, false, DISP_E_NOTACOLLECTION},
+        {"by-ref VARIANT holding no object", u"Attach", DISPATCH_METHOD, {none}, testValue(VT_R8, 5), true,
+            DISP_E_TYPEMISMATCH, 0, 0, VT_R8},
     };
     for (const Row& row : rows) {
         std::vector<VARIANT> args = row.args;
@@ -110,6 +118,23 @@ TEST_F(DynamicDispatch, InvokeRepairsWhatScriptsGetWrong)
         for (VARIANT& a : args)
             VariantClear(&a);
     }
+}
+
+// Repairs go by position: a call that names its arguments is not repaired.
+TEST_F(DynamicDispatch, NamedArgumentsAreNotRepaired)
+{
+    VARIANT args[] = {testText(u"x"), testValue(VT_R8, 2)}; // offset named, factor by position
+    DISPID named[] = {1};
+    DISPPARAMS params{args, named, 2, 1};
+    VARIANT result{};
+    EXPECT_EQ(d->Invoke(idOf(d, u"Scale"), IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr), S_OK);
+    EXPECT_EQ(result.dblVal, 14.0);
+    VARIANT wrong[] = {testValue(VT_R8, 2), testText(u"x")}; // a factor that is no number
+    params.rgvarg = wrong;
+    EXPECT_EQ(d->Invoke(idOf(d, u"Scale"), IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
+        DISP_E_TYPEMISMATCH);
+    for (VARIANT* v : {&args[0], &wrong[1]})
+        VariantClear(v);
 }
 
 // Typed arrays of text and objects convert element by element like
@@ -162,6 +187,22 @@ TEST_F(DynamicDispatch, ArraysOfTextAndObjectsConvertElementByElement)
         VariantClear(&dst);
         VariantClear(&src);
     }
+    // An array of the same type is copied, a value that is no array converted as a value.
+    VARIANT src{}, dst{};
+    src.vt = VT_ARRAY | VT_R8;
+    src.parray = testDoubles(1);
+    ASSERT_EQ(ccConvertArray(&dst, &src, VT_ARRAY | VT_R8), S_OK);
+    ASSERT_EQ(dst.vt, VT_ARRAY | VT_R8);
+    EXPECT_NE(dst.parray, src.parray);
+    EXPECT_EQ(static_cast<double*>(dst.parray->pvData)[2], 4.5);
+    VariantClear(&dst);
+    VariantClear(&src);
+    src = testValue(VT_I4, 42);
+    ASSERT_EQ(ccConvertArray(&dst, &src, VT_BSTR), S_OK);
+    EXPECT_EQ(std::u16string(dst.bstrVal), u"42");
+    VariantClear(&dst);
+    EXPECT_EQ(ccConvertArray(nullptr, &src, VT_BSTR), E_POINTER);
+    EXPECT_EQ(ccConvertArray(&dst, nullptr, VT_BSTR), E_POINTER);
 }
 
 // Parameters are named in their member's interface; an unknown member leaves
@@ -199,6 +240,59 @@ TEST_F(MergedTypeInfo, ListsTheMembersOfEveryInterface)
     merged->ReleaseTypeAttr(attr);
     FUNCDESC* desc = nullptr;
     EXPECT_EQ(merged->GetFuncDesc(count, &desc), E_INVALIDARG);
+}
+
+// Each operation about a member asks the interface that owns it; what the
+// merged information does not offer is refused.
+TEST_F(MergedTypeInfo, EachMemberIsAnsweredByItsOwnInterface)
+{
+    for (const auto& [memid, name] : {std::pair<MEMBERID, std::u16string>{0, u"Value"}, {20, u"Name"}}) {
+        BSTR names[2] = {};
+        UINT count = 0;
+        ASSERT_EQ(merged->GetNames(memid, names, 2, &count), S_OK) << memid;
+        EXPECT_EQ(std::u16string(names[0]), name);
+        for (UINT i = 0; i < count; ++i)
+            SysFreeString(names[i]);
+        BSTR documented = nullptr;
+        ASSERT_EQ(merged->GetDocumentation(memid, &documented, nullptr, nullptr, nullptr), S_OK) << memid;
+        EXPECT_EQ(std::u16string(documented), name);
+        SysFreeString(documented);
+    }
+    FUNCDESC* desc = nullptr;
+    ASSERT_EQ(merged->GetFuncDesc(std::size(test_typelib::kOne), &desc), S_OK); // the second interface's first
+    EXPECT_EQ(desc->memid, 20);
+    merged->ReleaseFuncDesc(desc);
+    ITypeInfo* ref = nullptr;
+    EXPECT_EQ(merged->GetRefTypeInfo(1, &ref), TYPE_E_ELEMENTNOTFOUND); // no interface knows it
+    UINT count = 0;
+    EXPECT_EQ(d->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(d->GetTypeInfoCount(nullptr), E_POINTER);
+
+    ITypeComp* comp = nullptr;
+    ASSERT_EQ(merged->GetTypeComp(&comp), S_OK);
+    void* none = nullptr;
+    const std::function<HRESULT()> refused[] = {
+        [&] { return merged->GetVarDesc(0, nullptr); },
+        [&] { return merged->GetRefTypeOfImplType(0, nullptr); },
+        [&] { return merged->GetImplTypeFlags(0, nullptr); },
+        [&] { return merged->GetDllEntry(0, INVOKE_FUNC, nullptr, nullptr, nullptr); },
+        [&] { return merged->AddressOfMember(0, INVOKE_FUNC, &none); },
+        [&] { return merged->CreateInstance(nullptr, IID_IUnknown, &none); },
+        [&] { return merged->GetMops(0, nullptr); },
+        [&] { return merged->GetContainingTypeLib(nullptr, nullptr); },
+        [&] { return comp->BindType(nullptr, 0, nullptr, nullptr); },
+    };
+    for (const auto& call : refused)
+        EXPECT_EQ(call(), E_NOTIMPL);
+    comp->Release();
+    // An instance that does not answer the member's interface has no such member.
+    DISPPARAMS params{nullptr, nullptr, 0, 0};
+    VARIANT result{};
+    auto* info = static_cast<ccDynamicTypeInfo*>(merged);
+    EXPECT_EQ(info->Invoke(static_cast<ITypeInfo*>(info), 0, DISPATCH_PROPERTYGET, &params, &result, nullptr, nullptr),
+        DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(info->Invoke(nullptr, 0, DISPATCH_PROPERTYGET, &params, &result, nullptr, nullptr), E_INVALIDARG);
 }
 
 // The merged binder binds a name in the interface that has it, and refuses

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -62,16 +64,17 @@ TEST_F(DotNet, RegistrationFollowsShutdownAndRestart)
         HRESULT thrown;
         uint32_t state;
         int first, registrations, bridges, factories;
+        uint32_t generation;
     } steps[] = {
-        {&attachWeak, S_OK, ccDotNetHelper::kRegistered, 1, 1, 1, 0},
-        {&attachWeak, S_OK, ccDotNetHelper::kRegistered, 1, 1, 1, 0},
-        {&obtain, S_OK, ccDotNetHelper::kRegistered, 1, 1, 1, 1},
-        {&obtain, S_OK, ccDotNetHelper::kRegistered, 1, 1, 1, 1},
-        {&restart, S_OK, ccDotNetHelper::kRestarted, 1, 1, 1, 1},
-        {&obtain, S_OK, ccDotNetHelper::kRegistered, 1, 2, 2, 2},
-        {&shutdown, S_OK, ccDotNetHelper::kShutDown, 1, 2, 2, 2},
-        {&obtain, E_FAIL, ccDotNetHelper::kShutDown, 1, 2, 2, 2},
-        {&attachWeak77, E_FAIL, ccDotNetHelper::kShutDown, 1, 2, 2, 2},
+        {&attachWeak, S_OK, ccDotNetHelper::kRegistered, 1, 1, 1, 0, 1},
+        {&attachWeak, S_OK, ccDotNetHelper::kRegistered, 1, 1, 1, 0, 1},
+        {&obtain, S_OK, ccDotNetHelper::kRegistered, 1, 1, 1, 1, 1},
+        {&obtain, S_OK, ccDotNetHelper::kRegistered, 1, 1, 1, 1, 1},
+        {&restart, S_OK, ccDotNetHelper::kRestarted, 1, 1, 1, 1, 2},
+        {&obtain, S_OK, ccDotNetHelper::kRegistered, 1, 2, 2, 2, 2},
+        {&shutdown, S_OK, ccDotNetHelper::kShutDown, 1, 2, 2, 2, 2},
+        {&obtain, E_FAIL, ccDotNetHelper::kShutDown, 1, 2, 2, 2, 2},
+        {&attachWeak77, E_FAIL, ccDotNetHelper::kShutDown, 1, 2, 2, 2, 2},
     };
     for (const auto& s : steps) {
         EXPECT_EQ(thrownBy(*s.step), s.thrown);
@@ -81,11 +84,12 @@ TEST_F(DotNet, RegistrationFollowsShutdownAndRestart)
         EXPECT_EQ(log.registrations, s.registrations);
         EXPECT_EQ(log.bridges, s.bridges);
         EXPECT_EQ(log.factories, s.factories);
+        EXPECT_EQ(ccDotNetHelper::generation(), s.generation);
     }
     EXPECT_EQ(companion.handle(), 77u); // stored even though the registration failed
 }
 
-enum Action { weak, strong, shutDown, release, failingRelease };
+enum Action { weak, strong, shutDown, release, failingRelease, failingWeak, reattach };
 
 TEST_F(DotNet, ACompanionChangesStrengthOnceAndReleasesQuietly)
 {
@@ -99,6 +103,9 @@ TEST_F(DotNet, ACompanionChangesStrengthOnceAndReleasesQuietly)
         {{shutDown, weak}, false, 0, 0},
         {{release, release}, false, 0, 1},
         {{failingRelease}, false, 0, 0},
+        {{shutDown, release}, false, 0, 0}, // the bridge is no longer asked
+        {{failingWeak}, false, 0, 0}, // handle and strength are cleared
+        {{reattach}, true, 0, 1}, // the old handle is released
     };
     int dummy = 0;
     for (const auto& c : cases) {
@@ -111,6 +118,14 @@ TEST_F(DotNet, ACompanionChangesStrengthOnceAndReleasesQuietly)
                 EXPECT_EQ(ccDotNetStandInShutdown(), S_OK);
             else if (a == weak || a == strong)
                 companion.setStrong(a == strong);
+            else if (a == failingWeak) {
+                ccDotNetStandInFail(E_UNEXPECTED);
+                EXPECT_EQ(thrownBy([&] { companion.setStrong(false); }), E_UNEXPECTED);
+                EXPECT_FALSE(companion.strong());
+                ccDotNetStandInFail(S_OK);
+            } else if (a == reattach)
+                companion.attach(ccDotNetHelper::obtainCompanion(ccDotNetClass::inputLine,
+                                     reinterpret_cast<IUnknown*>(&dummy)), true);
             else {
                 ccDotNetStandInFail(a == failingRelease ? E_UNEXPECTED : S_OK);
                 companion.release();
@@ -122,6 +137,32 @@ TEST_F(DotNet, ACompanionChangesStrengthOnceAndReleasesQuietly)
         const ccDotNetStandInLog log = ccDotNetStandInLogged();
         EXPECT_EQ(log.strengthChanges, c.strengthChanges);
         EXPECT_EQ(log.releases, c.releases);
+    }
+}
+
+// Each class's companion comes from its assembly's type of the class.
+TEST_F(DotNet, EachClassHasItsAssemblyAndType)
+{
+    const std::wstring fg = L"Qoralt.Marlume.FG7320, Version=47.0.0.0, Culture=neutral, PublicKeyToken=5d8a13c6f0b927e4";
+    const std::wstring core = L"Qoralt.Marlume.Core, Version=47.0.0.0, Culture=neutral, PublicKeyToken=5d8a13c6f0b927e4";
+    const struct {
+        ccDotNetClass cls;
+        const std::wstring& assembly;
+        std::wstring type;
+    } rows[] = {
+        {ccDotNetClass::frameGrabber, fg, L"Qoralt.Marlume.FG7320.Implementation.Internal.QorFrameGrabber7320"},
+        {ccDotNetClass::frameGrabbers, fg, L"Qoralt.Marlume.FG7320.QorFrameGrabber7320s"},
+        {ccDotNetClass::acqFifo, fg, L"Qoralt.Marlume.FG7320.Implementation.Internal.QorAcqFifo7320"},
+        {ccDotNetClass::inputLine, core, L"Qoralt.Marlume.QorInputLine"},
+        {ccDotNetClass::outputLine, core, L"Qoralt.Marlume.QorOutputLine"},
+    };
+    int dummy = 0;
+    for (const auto& row : rows) {
+        EXPECT_EQ(ccDotNetHelper::assemblyName(row.cls), row.assembly);
+        EXPECT_EQ(ccDotNetHelper::typeName(row.cls), row.type);
+        (void)ccDotNetHelper::obtainCompanion(row.cls, reinterpret_cast<IUnknown*>(&dummy));
+        const ccDotNetStandInLog log = ccDotNetStandInLogged();
+        EXPECT_EQ(std::make_pair(log.lastAssembly, log.lastType), std::make_pair(row.assembly, row.type));
     }
 }
 

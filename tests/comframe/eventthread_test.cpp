@@ -3,11 +3,16 @@
 #include "platform/com/classes.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
+#include "platform/com/apartment.h"
+#include "platform/com/simpleobject.h"
+#include "platform/sync.h"
+#include "tests/support/in_time.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -27,10 +32,10 @@ struct Fired {
 };
 
 // Records what it fires. Event kBlock holds the thread inside fire until the
-// gate opens, so that later posts stay queued.
+// gate opens, so that later posts stay queued; event kThrow throws once recorded.
 class Recorder : public ccEventThreadImpl {
 public:
-    static constexpr DISPID kBlock = 99;
+    static constexpr DISPID kBlock = 99, kThrow = 98;
     ~Recorder() override
     {
         Stop(); // before the members go
@@ -50,6 +55,7 @@ public:
         for (int32_t i = count; i < kMaxFireArguments; ++i)
             emptyBeyondCount = emptyBeyondCount && args[i].vt == VT_EMPTY;
         plat::releaseSemaphore(each, 1, nullptr);
+        if (id == kThrow) throw std::runtime_error("the owner's own failure");
         return S_OK;
     }
     void holdThread()
@@ -93,6 +99,8 @@ TEST(EventThread, OrderAndCoalescing)
         {"only the newest match", {{1, 10, 0, false, true}, {1, 11, 0, false, true}, {1, 12, 0, true, false}},
          {{1, 1, 10, 0}, {1, 1, 12, 0}}},
         {"another extra word appends", {{1, 10, 0, false, true}, {1, 11, 2, true, true}}, {{1, 1, 10, 0}, {1, 1, 11, 2}}},
+        {"a fire that throws stops nothing", {{Recorder::kThrow, 5, 0, false, true}, {1, 10, 0, false, true}},
+         {{Recorder::kThrow, 1, 5, 0}, {1, 1, 10, 0}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -237,6 +245,64 @@ TEST(EventThread, LastReleaseInsideFire)
     plat::setEvent(gate);
     EXPECT_EQ(plat::waitFor(gone, kLongEnough).status, plat::WaitStatus::Signalled);
     plat::closeHandle(gone), plat::closeHandle(gate);
+}
+
+// Bound to the apartment that made it; notes the thread its calls run on.
+class BoundSink final : public plat::com::SimpleObject<IDispatch, IID_IDispatch> {
+public:
+    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        calledOn = plat::currentThreadId();
+        return S_OK;
+    }
+    std::atomic<uint32_t> calledOn{0};
+};
+
+// Calls its sink, kept agile, inside each event.
+class CallingSource : public ccEventThreadImpl {
+public:
+    explicit CallingSource(IDispatch* sink) { sink_.assign(sink, IID_IDispatch); }
+    ~CallingSource() override
+    {
+        Stop();
+        plat::closeHandle(entered);
+    }
+    HRESULT fire(DISPID, int32_t, VARIANT*, uint32_t) override
+    {
+        plat::setEvent(entered);
+        IDispatch* sink = nullptr;
+        EXPECT_EQ(sink_.getForCurrentThread(IID_IDispatch, reinterpret_cast<void**>(&sink)), S_OK);
+        if (!sink) return E_FAIL;
+        DISPPARAMS none{nullptr, nullptr, 0, 0};
+        const HRESULT hr = sink->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+        sink->Release();
+        return hr;
+    }
+    plat::Handle entered = plat::createEvent(true, false);
+
+private:
+    ccAgileInterfacePtr sink_;
+};
+
+// The event thread calls a sink of the stopping thread's apartment inside an
+// event: Stop serves that call while it waits, so neither waits for the other.
+TEST(EventThread, StopServesTheCallsTheEventThreadMakesToItsThread)
+{
+    const auto client = [] {
+        (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        auto* sink = new BoundSink;
+        auto* source = new CallingSource(sink);
+        ASSERT_TRUE(source->PostFire(1, 0, nullptr, 0, false, false));
+        ASSERT_EQ(plat::waitFor(source->entered, plat::kInfiniteWait).status, plat::WaitStatus::Signalled);
+        delete source; // its call to the sink comes to this thread meanwhile
+        EXPECT_EQ(sink->calledOn.load(), plat::currentThreadId());
+        sink->Release();
+        CoUninitialize();
+    };
+    ASSERT_TRUE(test_support::finishedInTime({client})); // else left to the hung thread
 }
 
 // A class the event thread makes; it notes the thread, and may be held up.

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <tuple>
+
 #include "platform/environment_testing.h"
 #include "platform/event_log_testing.h"
 #include "std/dictionary.h"
@@ -11,8 +14,14 @@ namespace {
 
 constexpr uint16_t kEnglish = 0x0409, kGerman = 0x0407, kNoAbbreviation = 0x0413;
 
+bool gCompletionFails = false;
+
 struct Sync : ccLanguageSync {
-    void languageChangeComplete() override { ++completes; }
+    void languageChangeComplete() override
+    {
+        ++completes;
+        if (gCompletionFails) throw std::runtime_error("not completed");
+    }
     int completes = 0;
 };
 
@@ -33,16 +42,19 @@ TEST(LanguageSync, BroadcastMessagesFollowTheSuitesLanguageWhenTheTargetsThreadP
 {
     ccLanguageSync::setLanguageSource([](uint32_t* language) { return *language = gLanguage, gResult; });
     const UINT change = ccLanguageSync::languageChangeMessage();
-    // The source's result and language, the message, then the language and completions it leaves.
-    const std::tuple<HRESULT, uint32_t, UINT, uint16_t, int> cases[] = {
-        {S_OK, 0x00010000u | kGerman, change, kGerman, 0},
-        {E_FAIL, kGerman, change, kEnglish, 0},
-        {S_OK, kNoAbbreviation, change, kEnglish, 0},
-        {S_OK, kGerman, ccLanguageSync::languageChangeCompleteMessage(), kEnglish, 1},
+    const UINT complete = ccLanguageSync::languageChangeCompleteMessage();
+    // The source's result and language, whether the completion fails, the
+    // message, then the language and completions it leaves, and whether it is logged.
+    const std::tuple<HRESULT, uint32_t, bool, UINT, uint16_t, int, bool> cases[] = {
+        {S_OK, 0x00010000u | kGerman, false, change, kGerman, 0, false},
+        {E_FAIL, kGerman, false, change, kEnglish, 0, true},
+        {S_OK, kNoAbbreviation, false, change, kEnglish, 0, true},
+        {S_OK, kGerman, false, complete, kEnglish, 1, false},
+        {S_OK, kGerman, true, complete, kEnglish, 1, true},
     };
-    for (const auto& [result, language, message, expected, completes] : cases) {
+    for (const auto& [result, language, fails, message, expected, completes, logged] : cases) {
         reset(kEnglish);
-        std::tie(gResult, gLanguage) = std::pair(result, language);
+        std::tie(gResult, gLanguage, gCompletionFails) = std::tuple(result, language, fails);
         auto sync = std::make_unique<Sync>();
         const HWND window = sync->window();
         ASSERT_TRUE(PostMessage(HWND_BROADCAST, message, 0, 0));
@@ -51,11 +63,12 @@ TEST(LanguageSync, BroadcastMessagesFollowTheSuitesLanguageWhenTheTargetsThreadP
             DispatchMessageW(&queued);
         EXPECT_EQ(ccGetLanguageId(), expected) << language;
         EXPECT_EQ(sync->completes, completes);
-        EXPECT_EQ(plat::takeEventLines().empty(), expected != kEnglish || completes); // a refusal is logged
+        EXPECT_EQ(!plat::takeEventLines().empty(), logged); // a refusal or failure is logged
         sync.reset();
         EXPECT_FALSE(IsWindow(window));
     }
     ccLanguageSync::setLanguageSource(nullptr);
+    gCompletionFails = false;
     reset(0);
 }
 

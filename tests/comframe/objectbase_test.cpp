@@ -34,6 +34,8 @@ TEST(ObjectBase, SecondaryDispatchGoesToTheObjectsOwn)
     VARIANT result{};
     EXPECT_EQ(secondary.Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
     EXPECT_EQ(result.lVal, 5);
+    ITypeInfo* info = nullptr;
+    EXPECT_EQ(secondary.GetTypeInfo(0, 0, &info), E_NOTIMPL); // the object's own answer
     EXPECT_EQ(own.count, 0u);
     secondary.target = nullptr; // an object whose IDispatch is this very interface
     EXPECT_EQ(secondary.GetTypeInfoCount(nullptr), E_NOTIMPL);

@@ -149,6 +149,7 @@ TEST(FreeThreadedCount, CountingDoesNotWaitForTheObjectsLock)
     EXPECT_EQ(object->Release(), 0u);
 }
 
+// One marshaler however many threads ask first; error information for every interface.
 TEST(FreeThreadedCount, OneMarshalerForConcurrentFirstQueries)
 {
     CComObject<Counted>* object = makeCounted();
@@ -160,6 +161,11 @@ TEST(FreeThreadedCount, OneMarshalerForConcurrentFirstQueries)
         EXPECT_EQ(marshaler, marshalers[0]);
         marshaler->Release();
     }
+    ISupportErrorInfo* support = nullptr;
+    ASSERT_EQ(object->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)), S_OK);
+    for (const IID* iid : {&IID_IUnknown, &IID_IMarshal, &IID_IDispatch})
+        EXPECT_EQ(support->InterfaceSupportsErrorInfo(*iid), S_OK);
+    support->Release();
     EXPECT_EQ(object->Release(), 0u);
 }
 

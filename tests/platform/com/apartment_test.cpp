@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -87,7 +88,42 @@ TEST(ComApartment, AWaitInAnStaDispatchesWhatIsPostedAndAWaitElsewhereTimesOut)
     owner.join();
     DWORD index = 0;
     EXPECT_EQ(CoWaitForMultipleHandles(0, 0, 1, &never.handle, &index), RPC_S_CALLPENDING);
-    EXPECT_EQ(CoWaitForMultipleHandles(0, 0, 0, &never.handle, &index), E_INVALIDARG);
+}
+
+// Bad handle lists are refused; a mutex whose owner ended without releasing
+// it is taken and told as abandoned.
+TEST(ComApartment, AWaitRefusesBadHandlesAndTellsAnAbandonedMutex)
+{
+    Event set;
+    plat::setEvent(set.handle);
+    plat::Handle abandoned = nullptr;
+    onThread([&] { abandoned = plat::createMutex(true); });
+    const plat::Handle withNull[2] = {set.handle, nullptr}, twice[2] = {set.handle, set.handle};
+    const plat::Handle afterSet[2] = {abandoned, set.handle};
+    const struct {
+        const char* what;
+        DWORD flags;
+        ULONG count;
+        const plat::Handle* handles;
+        bool index;
+        HRESULT hr;
+        DWORD at;
+    } cases[] = {
+        {"no handles", 0, 0, &set.handle, true, E_INVALIDARG, 99},
+        {"no handle list", 0, 1, nullptr, true, E_INVALIDARG, 99},
+        {"no index", 0, 1, &set.handle, false, E_INVALIDARG, 99},
+        {"a null handle", 0, 2, withNull, true, E_INVALIDARG, 99},
+        {"one handle twice, for all", COWAIT_WAITALL, 2, twice, true, E_INVALIDARG, 99},
+        {"one handle twice, for one", 0, 2, twice, true, S_OK, 0},
+        {"an abandoned mutex", 0, 2, afterSet, true, S_OK, WAIT_ABANDONED_0},
+    };
+    for (const auto& c : cases) {
+        DWORD index = 99;
+        EXPECT_EQ(CoWaitForMultipleHandles(c.flags, 0, c.count, c.handles, c.index ? &index : nullptr), c.hr) << c.what;
+        EXPECT_EQ(index, c.at) << c.what;
+    }
+    EXPECT_TRUE(plat::releaseMutex(abandoned));
+    plat::closeHandle(abandoned);
 }
 
 // A wait for all ends only once every handle is signalled: outside an STA
@@ -250,12 +286,53 @@ TEST(ComMessages, ABroadcastReachesEveryTargetOnItsOwnThread)
         EXPECT_EQ(received[i].calls, (std::vector<std::pair<uint32_t, UINT>>{{ids[i].load(), change}}));
 }
 
+// A target keeps its user data and procedure and answers nothing else; a
+// thread message, and one for a target destroyed before it was dispatched,
+// reach no procedure.
+TEST(ComMessages, TargetsRefuseWhatTheyDoNotHoldAndGoneTargetsGetNothing)
+{
+    onThread([] {
+        Received received;
+        const HWND target = makeTarget(recordProcedure, reinterpret_cast<LONG_PTR>(&received));
+        const HWND gone = makeTarget(recordProcedure, reinterpret_cast<LONG_PTR>(&received));
+        EXPECT_TRUE(PostMessage(gone, WM_USER, 0, 0));
+        EXPECT_TRUE(PostMessage(nullptr, WM_USER + 1, 0, 0)); // to this thread
+        EXPECT_TRUE(DestroyWindow(gone));
+        EXPECT_FALSE(DestroyWindow(gone));
+        EXPECT_FALSE(IsWindow(gone));
+        MSG message;
+        int queued = 0;
+        for (; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); ++queued)
+            EXPECT_EQ(DispatchMessageW(&message), 0);
+        EXPECT_EQ(queued, 2);
+        EXPECT_TRUE(received.calls.empty());
+        EXPECT_EQ(CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, target, nullptr, nullptr, nullptr), nullptr);
+        EXPECT_FALSE(PeekMessageW(nullptr, nullptr, 0, 0, PM_REMOVE));
+        EXPECT_EQ(DispatchMessageW(nullptr), 0);
+
+        // A null procedure is refused; another index and a gone target hold nothing.
+        const auto procedure = reinterpret_cast<LONG_PTR>(&recordProcedure);
+        EXPECT_EQ(SetWindowLongPtrW(target, GWLP_WNDPROC, 0), 0);
+        EXPECT_EQ(GetWindowLongPtrW(target, GWLP_WNDPROC), procedure);
+        const struct {
+            HWND window;
+            int32_t index;
+        } empty[] = {{target, 5}, {gone, GWLP_USERDATA}, {gone, GWLP_WNDPROC}};
+        for (const auto& e : empty) {
+            EXPECT_EQ(SetWindowLongPtrW(e.window, e.index, procedure), 0) << e.index;
+            EXPECT_EQ(GetWindowLongPtrW(e.window, e.index), 0) << e.index;
+        }
+        EXPECT_TRUE(DestroyWindow(target));
+    });
+}
+
 const IID IID_IOther = {0x1d7c3b52, 0x8e4f, 0x4a61, {0xb2, 0x9d, 0x70, 0x1e, 0x55, 0xc4, 0x3a, 0x08}};
 
-// Records the thread each call runs on; may aggregate the free-threaded marshaler.
+// Records the thread each call runs on; may aggregate the free-threaded
+// marshaler, or offer no IDispatch. It goes at its last release.
 class Recorder final : public IDispatch {
 public:
-    explicit Recorder(bool agile)
+    explicit Recorder(bool agile, bool dispatch = true) : dispatch_(dispatch)
     {
         if (agile)
             CoCreateFreeThreadedMarshaler(this, &marshaler);
@@ -270,7 +347,7 @@ public:
         *ppv = nullptr;
         if (riid == IID_IMarshal && marshaler != nullptr)
             return marshaler->QueryInterface(riid, ppv);
-        if (riid != IID_IUnknown && riid != IID_IDispatch)
+        if (riid != IID_IUnknown && (riid != IID_IDispatch || !dispatch_))
             return E_NOINTERFACE;
         *ppv = static_cast<IDispatch*>(this);
         AddRef();
@@ -280,20 +357,41 @@ public:
     ULONG Release() override
     {
         const ULONG left = --references;
-        return left; // the test owns the storage
+        if (left == 0)
+            delete this;
+        return left;
     }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT GetTypeInfoCount(UINT* count) override { return note(), *count = 1, S_OK; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return note(), DISP_E_BADINDEX; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID* ids) override { return note(), ids[0] = 7, S_OK; }
     HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
     {
-        calledOn = GetCurrentThreadId();
-        return S_OK;
+        return note(), S_OK;
     }
 
     std::atomic<ULONG> references{1};
     IUnknown* marshaler = nullptr;
     std::atomic<uint32_t> calledOn{0};
+
+private:
+    void note() { calledOn = GetCurrentThreadId(); }
+    const bool dispatch_;
+};
+
+// Each member of IDispatch, called with what the recorder answers.
+const struct {
+    const char* what;
+    HRESULT (*call)(IDispatch* target);
+    HRESULT answer;
+} kDispatchCalls[] = {
+    {"GetTypeInfoCount", [](IDispatch* d) { UINT n = 0; const HRESULT hr = d->GetTypeInfoCount(&n); return FAILED(hr) || n == 1 ? hr : E_FAIL; }, S_OK},
+    {"GetTypeInfo", [](IDispatch* d) { ITypeInfo* info = nullptr; return d->GetTypeInfo(0, 0, &info); }, DISP_E_BADINDEX},
+    {"GetIDsOfNames", [](IDispatch* d) {
+        LPOLESTR name = const_cast<LPOLESTR>(u"Go");
+        DISPID id = 0;
+        const HRESULT hr = d->GetIDsOfNames(IID_NULL, &name, 1, 0, &id);
+        return FAILED(hr) || id == 7 ? hr : E_FAIL; }, S_OK},
+    {"Invoke", [](IDispatch* d) { return d->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr); }, S_OK},
 };
 
 IGlobalInterfaceTable* table()
@@ -318,7 +416,7 @@ TEST(ComMarshalling, OnlyStaBoundObjectsReachOtherThreadsAsProxiesRunOnTheirOwne
     };
     IGlobalInterfaceTable* git = table();
     for (const auto& c : cases) {
-        Recorder object(c.agile);
+        auto* object = new Recorder(c.agile);
         DWORD cookie = 0;
         IStream* stream = nullptr;
         std::atomic<uint32_t> ownerId{0};
@@ -327,9 +425,9 @@ TEST(ComMarshalling, OnlyStaBoundObjectsReachOtherThreadsAsProxiesRunOnTheirOwne
             ownerId = GetCurrentThreadId();
             CoInitializeEx(nullptr, c.fromSta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
             if (c.stream)
-                EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, &object, &stream), S_OK);
+                EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, object, &stream), S_OK);
             else
-                EXPECT_EQ(git->RegisterInterfaceInGlobal(&object, IID_IDispatch, &cookie), S_OK);
+                EXPECT_EQ(git->RegisterInterfaceInGlobal(object, IID_IDispatch, &cookie), S_OK);
             plat::setEvent(marshalled.handle);
             DWORD index = 0;
             CoWaitForMultipleHandles(0, INFINITE, 1, &done.handle, &index); // serves the calls meanwhile
@@ -344,14 +442,18 @@ TEST(ComMarshalling, OnlyStaBoundObjectsReachOtherThreadsAsProxiesRunOnTheirOwne
             EXPECT_EQ(git->GetInterfaceFromGlobal(cookie, IID_IDispatch, reinterpret_cast<void**>(&got)), S_OK);
         }
         ASSERT_NE(got, nullptr);
-        EXPECT_EQ(got != &object, c.proxy);
-        EXPECT_EQ(got->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), S_OK);
-        EXPECT_EQ(object.calledOn, c.proxy ? ownerId.load() : GetCurrentThreadId());
+        EXPECT_EQ(got != object, c.proxy);
+        for (const auto& call : kDispatchCalls) {
+            object->calledOn = 0;
+            EXPECT_EQ(call.call(got), call.answer) << call.what;
+            EXPECT_EQ(object->calledOn, c.proxy ? ownerId.load() : GetCurrentThreadId()) << call.what;
+        }
         plat::setEvent(done.handle);
         owner.join();
         // The owner apartment has ended: its objects are no longer reached.
+        for (const auto& call : kDispatchCalls)
+            EXPECT_EQ(call.call(got), c.proxy ? RPC_E_DISCONNECTED : call.answer) << call.what;
         const HRESULT after = c.proxy ? RPC_E_DISCONNECTED : S_OK;
-        EXPECT_EQ(got->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), after);
         if (!c.stream) {
             IUnknown* again = nullptr;
             EXPECT_EQ(git->GetInterfaceFromGlobal(cookie, IID_IUnknown, reinterpret_cast<void**>(&again)), after);
@@ -361,56 +463,258 @@ TEST(ComMarshalling, OnlyStaBoundObjectsReachOtherThreadsAsProxiesRunOnTheirOwne
             EXPECT_EQ(git->RevokeInterfaceFromGlobal(cookie), E_INVALIDARG);
         }
         got->Release();
-        EXPECT_EQ(object.references, 1u);
+        EXPECT_EQ(object->Release(), 0u);
     }
 }
 
-TEST(ComMarshalling, TheOwnerGetsItsObjectItselfAndRevocationReleasesThere)
+// On its own thread the owner gets the object itself and a revocation lets
+// it go there; once its apartment has ended, the table disconnects it there too.
+TEST(ComMarshalling, TheOwnerGetsItsObjectItselfUntilItsApartmentEnds)
 {
     IGlobalInterfaceTable* git = table();
-    Recorder object(false);
+    auto* object = new Recorder(false);
     onThread([&] {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        DWORD cookie = 0;
-        ASSERT_EQ(git->RegisterInterfaceInGlobal(&object, IID_IUnknown, &cookie), S_OK);
+        DWORD cookie = 0, kept = 0;
+        ASSERT_EQ(git->RegisterInterfaceInGlobal(object, IID_IUnknown, &cookie), S_OK);
+        ASSERT_EQ(git->RegisterInterfaceInGlobal(object, IID_IUnknown, &kept), S_OK);
         EXPECT_NE(cookie, 0u);
         IDispatch* got = nullptr;
         EXPECT_EQ(git->GetInterfaceFromGlobal(cookie, IID_IDispatch, reinterpret_cast<void**>(&got)), S_OK);
-        EXPECT_EQ(got, &object);
+        EXPECT_EQ(got, object);
         got->Release();
         EXPECT_EQ(git->RevokeInterfaceFromGlobal(cookie), S_OK);
-        EXPECT_EQ(object.references, 1u);
+        EXPECT_EQ(object->references, 2u); // the test's and kept's
         CoUninitialize();
+        EXPECT_EQ(object->references, 1u);
+        void* none = object;
+        EXPECT_EQ(git->GetInterfaceFromGlobal(kept, IID_IUnknown, &none), RPC_E_DISCONNECTED);
+        EXPECT_EQ(none, nullptr);
+        EXPECT_EQ(git->RevokeInterfaceFromGlobal(kept), S_OK);
     });
-    void* none = &object;
-    EXPECT_EQ(git->GetInterfaceFromGlobal(0, IID_IUnknown, &none), E_INVALIDARG);
-    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(object->Release(), 0u);
 }
 
+constexpr DWORD kLimit = 60000; // milliseconds: a wait that takes longer has hung
+
+// A thread with an STA that registers object in the table and serves calls
+// until served is set; then it runs then() and leaves its apartment.
+class StaOwner {
+public:
+    StaOwner(IUnknown* object, const IID& iid, std::function<void()> then = {})
+        : thread_([this, object, iid, then] {
+              CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+              EXPECT_EQ(table()->RegisterInterfaceInGlobal(object, iid, &cookie), S_OK);
+              plat::setEvent(registered_.handle);
+              DWORD index = 0;
+              EXPECT_EQ(CoWaitForMultipleHandles(0, kLimit, 1, &served.handle, &index), S_OK);
+              if (then)
+                  then();
+              CoUninitialize();
+          })
+    {
+        EXPECT_EQ(plat::waitFor(registered_.handle, kLimit).status, plat::WaitStatus::Signalled);
+    }
+    void join()
+    {
+        plat::setEvent(served.handle);
+        thread_.join();
+    }
+
+    Event served;
+    DWORD cookie = 0;
+
+private:
+    Event registered_;
+    std::thread thread_;
+};
+
+// A call waiting on an apartment that ends without serving it is answered
+// RPC_E_DISCONNECTED, and the object is never called.
+TEST(ComMarshalling, ACallWaitingWhenItsApartmentEndsIsDisconnected)
+{
+    auto* object = new Recorder(false);
+    StaOwner owner(object, IID_IDispatch, [] {
+        // The call is queued, never dispatched.
+        EXPECT_EQ(MsgWaitForMultipleObjectsEx(0, nullptr, kLimit, QS_ALLEVENTS, 0), WAIT_OBJECT_0);
+    });
+    IDispatch* proxy = nullptr;
+    EXPECT_EQ(table()->GetInterfaceFromGlobal(owner.cookie, IID_IDispatch, reinterpret_cast<void**>(&proxy)), S_OK);
+    plat::setEvent(owner.served.handle);
+    if (proxy != nullptr) {
+        EXPECT_EQ(proxy->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), RPC_E_DISCONNECTED);
+        proxy->Release();
+    }
+    owner.join();
+    EXPECT_EQ(object->calledOn, 0u);
+    EXPECT_EQ(table()->RevokeInterfaceFromGlobal(owner.cookie), S_OK);
+    EXPECT_EQ(object->Release(), 0u);
+}
+
+// A proxy offers IUnknown, IDispatch where its object has it, and the
+// free-threaded marshaler: it may itself be used on any thread.
+TEST(ComMarshalling, AProxyOffersTheUnknownTheDispatchOfItsObjectAndTheFreeThreadedMarshaler)
+{
+    IGlobalInterfaceTable* git = table();
+    for (const bool dispatch : {true, false}) {
+        auto* object = new Recorder(false, dispatch);
+        StaOwner owner(object, IID_IUnknown);
+        void* asDispatch = object;
+        EXPECT_EQ(git->GetInterfaceFromGlobal(owner.cookie, IID_IDispatch, &asDispatch), dispatch ? S_OK : E_NOINTERFACE);
+        IUnknown* proxy = nullptr;
+        EXPECT_EQ(git->GetInterfaceFromGlobal(owner.cookie, IID_IUnknown, reinterpret_cast<void**>(&proxy)), S_OK);
+        const struct {
+            IID iid;
+            bool offered;
+        } asks[] = {{IID_IUnknown, true}, {IID_IDispatch, dispatch}, {IID_IMarshal, true}, {IID_IOther, false}};
+        for (const auto& ask : asks) {
+            IUnknown* got = object;
+            EXPECT_EQ(proxy->QueryInterface(ask.iid, reinterpret_cast<void**>(&got)), ask.offered ? S_OK : E_NOINTERFACE);
+            EXPECT_EQ(got != nullptr, ask.offered);
+            CLSID unmarshaler = GUID_NULL;
+            if (ask.iid == IID_IMarshal && got != nullptr) {
+                EXPECT_EQ(static_cast<IMarshal*>(got)->GetUnmarshalClass(IID_IUnknown, proxy, MSHCTX_INPROC, nullptr,
+                                                                          MSHLFLAGS_NORMAL, &unmarshaler),
+                          S_OK);
+            }
+            EXPECT_EQ(unmarshaler == CLSID_InProcFreeMarshaler, ask.iid == IID_IMarshal);
+            if (got != nullptr)
+                got->Release();
+        }
+        EXPECT_EQ(proxy->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+        proxy->Release();
+        if (asDispatch != nullptr)
+            static_cast<IDispatch*>(asDispatch)->Release();
+        owner.join();
+        EXPECT_EQ(git->RevokeInterfaceFromGlobal(owner.cookie), S_OK);
+        EXPECT_EQ(object->Release(), 0u) << dispatch;
+    }
+}
+
+// The table is one object for the process, never destroyed.
+TEST(ComMarshalling, TheTableIsOneObjectThatReleasesNeverDestroy)
+{
+    IGlobalInterfaceTable* git = table();
+    IGlobalInterfaceTable* again = table();
+    EXPECT_EQ(again, git);
+    again->Release();
+    git->Release();
+    DWORD cookie = 0;
+    auto* object = new Recorder(false);
+    EXPECT_EQ(table()->RegisterInterfaceInGlobal(object, IID_IUnknown, &cookie), S_OK);
+    EXPECT_EQ(git->RevokeInterfaceFromGlobal(cookie), S_OK);
+    EXPECT_EQ(object->Release(), 0u);
+}
+
+// A cookie given back through a pointer out value, for the table below.
+void* cookieOut(DWORD cookie)
+{
+    return reinterpret_cast<void*>(uintptr_t{cookie});
+}
+
+// Refusals of the table and of the marshal functions: each gives its code,
+// leaves its out value empty and keeps no reference to the object.
+TEST(ComMarshalling, RefusalsLeaveTheOutValueEmptyAndKeepNoReference)
+{
+    struct Context {
+        IGlobalInterfaceTable* git;
+        IUnknown* object;
+        DWORD revoked;
+    };
+    const struct {
+        const char* what;
+        HRESULT (*call)(const Context& c, void** out);
+        HRESULT hr;
+        bool out = true; // the call has an out value
+    } rows[] = {
+        {"registering no object", [](const Context& c, void** out) {
+            DWORD cookie = 9;
+            const HRESULT hr = c.git->RegisterInterfaceInGlobal(nullptr, IID_IUnknown, &cookie);
+            return *out = cookieOut(cookie), hr; }, E_INVALIDARG},
+        {"registering without a cookie", [](const Context& c, void**) {
+            return c.git->RegisterInterfaceInGlobal(c.object, IID_IUnknown, nullptr); }, E_INVALIDARG, false},
+        {"registering an interface the object lacks", [](const Context& c, void** out) {
+            DWORD cookie = 9;
+            const HRESULT hr = c.git->RegisterInterfaceInGlobal(c.object, IID_IOther, &cookie);
+            return *out = cookieOut(cookie), hr; }, E_NOINTERFACE},
+        {"getting without an out pointer", [](const Context& c, void**) {
+            return c.git->GetInterfaceFromGlobal(c.revoked, IID_IUnknown, nullptr); }, E_INVALIDARG, false},
+        {"getting cookie 0", [](const Context& c, void** out) {
+            return c.git->GetInterfaceFromGlobal(0, IID_IUnknown, out); }, E_INVALIDARG},
+        {"getting a revoked cookie", [](const Context& c, void** out) {
+            return c.git->GetInterfaceFromGlobal(c.revoked, IID_IUnknown, out); }, E_INVALIDARG},
+        {"revoking it again", [](const Context& c, void**) { return c.git->RevokeInterfaceFromGlobal(c.revoked); },
+         E_INVALIDARG, false},
+        {"the table inside another object", [](const Context& c, void** out) {
+            return CoCreateInstance(CLSID_StdGlobalInterfaceTable, c.object, CLSCTX_ALL, IID_IUnknown, out); },
+         CLASS_E_NOAGGREGATION},
+        {"the table as another interface", [](const Context& c, void** out) {
+            return c.git->QueryInterface(IID_IOther, out); }, E_NOINTERFACE},
+        {"marshalling no object", [](const Context&, void** out) {
+            return CoMarshalInterThreadInterfaceInStream(IID_IUnknown, nullptr, reinterpret_cast<IStream**>(out)); },
+         E_INVALIDARG},
+        {"marshalling without a stream out", [](const Context& c, void**) {
+            return CoMarshalInterThreadInterfaceInStream(IID_IUnknown, c.object, nullptr); }, E_INVALIDARG, false},
+        {"marshalling an interface the object lacks", [](const Context& c, void** out) {
+            return CoMarshalInterThreadInterfaceInStream(IID_IOther, c.object, reinterpret_cast<IStream**>(out)); },
+         E_NOINTERFACE},
+        {"unmarshalling no stream", [](const Context&, void** out) {
+            return CoGetInterfaceAndReleaseStream(nullptr, IID_IUnknown, out); }, E_INVALIDARG},
+        {"unmarshalling without an out pointer", [](const Context& c, void**) { // the stream goes all the same
+            IStream* stream = nullptr;
+            (void)CoMarshalInterThreadInterfaceInStream(IID_IUnknown, c.object, &stream);
+            return CoGetInterfaceAndReleaseStream(stream, IID_IUnknown, nullptr); }, E_INVALIDARG, false},
+    };
+    auto* object = new Recorder(false);
+    Context context{table(), object, 0};
+    ASSERT_EQ(context.git->RegisterInterfaceInGlobal(object, IID_IUnknown, &context.revoked), S_OK);
+    ASSERT_EQ(context.git->RevokeInterfaceFromGlobal(context.revoked), S_OK);
+    for (const auto& row : rows) {
+        void* out = object;
+        EXPECT_EQ(row.call(context, &out), row.hr) << row.what;
+        EXPECT_EQ(out, row.out ? nullptr : object) << row.what;
+        EXPECT_EQ(object->references, 1u) << row.what;
+    }
+    EXPECT_EQ(object->Release(), 0u);
+}
+
+// The marshaler's IMarshal counts on its outer object, or on itself without
+// one; its own unknown answers only itself and IMarshal.
 TEST(ComMarshalling, TheFreeThreadedMarshalerNamesItsClassAndCountsOnItsOuterObject)
 {
-    Recorder outer(false);
-    IUnknown* inner = nullptr;
-    ASSERT_EQ(CoCreateFreeThreadedMarshaler(&outer, &inner), S_OK);
-    IMarshal* marshal = nullptr;
-    ASSERT_EQ(inner->QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&marshal)), S_OK);
-    EXPECT_EQ(outer.references, 2u); // the interface's reference is the outer object's
-    CLSID unmarshaler = GUID_NULL;
-    EXPECT_EQ(marshal->GetUnmarshalClass(IID_IUnknown, &outer, MSHCTX_INPROC, nullptr, MSHLFLAGS_TABLESTRONG,
-                                         &unmarshaler),
-              S_OK);
-    EXPECT_EQ(unmarshaler, CLSID_InProcFreeMarshaler);
-    marshal->Release();
-    EXPECT_EQ(outer.references, 1u);
-    inner->Release();
-    EXPECT_EQ(CoCreateFreeThreadedMarshaler(&outer, nullptr), E_INVALIDARG);
+    auto* outer = new Recorder(false);
+    for (IUnknown* counted : {static_cast<IUnknown*>(outer), static_cast<IUnknown*>(nullptr)}) {
+        IUnknown* inner = nullptr;
+        ASSERT_EQ(CoCreateFreeThreadedMarshaler(counted, &inner), S_OK);
+        IMarshal* marshal = nullptr;
+        ASSERT_EQ(inner->QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&marshal)), S_OK);
+        EXPECT_EQ(outer->references, counted ? 2u : 1u); // the interface's reference is the outer object's
+        CLSID unmarshaler = GUID_NULL;
+        EXPECT_EQ(marshal->GetUnmarshalClass(IID_IUnknown, counted, MSHCTX_INPROC, nullptr, MSHLFLAGS_TABLESTRONG,
+                                             &unmarshaler),
+                  S_OK);
+        EXPECT_EQ(unmarshaler, CLSID_InProcFreeMarshaler);
+        IUnknown* identity = nullptr;
+        EXPECT_EQ(marshal->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
+        EXPECT_EQ(identity, counted ? counted : inner);
+        identity->Release();
+        marshal->Release();
+        void* other = inner;
+        EXPECT_EQ(inner->QueryInterface(IID_IOther, &other), E_NOINTERFACE);
+        EXPECT_EQ(other, nullptr);
+        EXPECT_EQ(inner->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+        EXPECT_EQ(outer->references, 1u);
+        EXPECT_EQ(inner->Release(), 0u);
+    }
+    EXPECT_EQ(CoCreateFreeThreadedMarshaler(outer, nullptr), E_INVALIDARG);
+    EXPECT_EQ(outer->Release(), 0u);
 }
 
 // A marshal stream is unmarshalled once, by its own function, and holds its
 // reference until then; any other stream is refused and still released.
 TEST(ComMarshalling, AMarshalStreamGivesItsInterfaceOnceAndHoldsItUntilThen)
 {
-    Recorder object(false);
+    auto* object = new Recorder(false);
     const struct {
         const char* what;
         bool unmarshal;
@@ -423,36 +727,35 @@ TEST(ComMarshalling, AMarshalStreamGivesItsInterfaceOnceAndHoldsItUntilThen)
     };
     for (const auto& c : cases) {
         IStream* stream = nullptr;
-        ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, &object, &stream), S_OK) << c.what;
-        EXPECT_EQ(object.references, 2u) << c.what; // the test's and the stream's
+        ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, object, &stream), S_OK) << c.what;
+        EXPECT_EQ(object->references, 2u) << c.what; // the test's and the stream's
         IStream* same = nullptr;
         ASSERT_EQ(stream->QueryInterface(IID_IStream, reinterpret_cast<void**>(&same)), S_OK);
         if (!c.unmarshal) {
             same->Release();
             stream->Release();
-            EXPECT_EQ(object.references, 1u) << c.what;
+            EXPECT_EQ(object->references, 1u) << c.what;
             continue;
         }
         void* got = nullptr;
         EXPECT_EQ(CoGetInterfaceAndReleaseStream(stream, c.iid, &got), c.hr) << c.what;
-        EXPECT_EQ(got, c.hr == S_OK ? static_cast<IDispatch*>(&object) : nullptr) << c.what;
-        EXPECT_EQ(object.references, c.hr == S_OK ? 2u : 1u) << c.what; // the stream let go of its own
+        EXPECT_EQ(got, c.hr == S_OK ? object : nullptr) << c.what;
+        EXPECT_EQ(object->references, c.hr == S_OK ? 2u : 1u) << c.what; // the stream let go of its own
         // The caller's second reference: the interface was handed out once.
         EXPECT_EQ(CoGetInterfaceAndReleaseStream(same, IID_IDispatch, &got), E_UNEXPECTED) << c.what;
+        EXPECT_EQ(got, nullptr) << c.what;
         if (c.hr == S_OK)
-            object.Release();
+            object->Release();
     }
 
     IStream* memory = nullptr;
     ASSERT_EQ(CreateStreamOnHGlobal(nullptr, 1, &memory), S_OK);
     memory->AddRef();
-    void* got = &object;
+    void* got = object;
     EXPECT_EQ(CoGetInterfaceAndReleaseStream(memory, IID_IUnknown, &got), E_INVALIDARG);
     EXPECT_EQ(got, nullptr);
     EXPECT_EQ(memory->Release(), 0u); // the call released the reference it was given
-    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, nullptr, &memory), E_INVALIDARG);
-    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, &object, nullptr), E_INVALIDARG);
-    EXPECT_EQ(object.references, 1u);
+    EXPECT_EQ(object->Release(), 0u);
 }
 
 } // namespace

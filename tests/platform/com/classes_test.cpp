@@ -82,6 +82,10 @@ TEST(ComClasses, TheClassObjectRefusesAnOuterAndLocksTheModule)
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, &out), S_OK);
     static_cast<IUnknown*>(out)->Release();
     EXPECT_EQ(factory->Release(), 0u);
+    void* none = &none;
+    EXPECT_EQ(CoGetClassObject(IID_IDispatch, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &none),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(none, nullptr);
 }
 
 TEST(ComClasses, GuidTextRoundTripsAndBadTextIsRefused)
@@ -102,6 +106,15 @@ TEST(ComClasses, GuidTextRoundTripsAndBadTextIsRefused)
                              u"{0A1B2C3G-4E5F-6071-8293-A4B5C6D7E8F9}", u"Qor.Plain", nullptr};
     for (size_t i = 0; i < sizeof bad / sizeof bad[0]; ++i)
         EXPECT_EQ(CLSIDFromString(bad[i], &back), CO_E_CLASSSTRING) << i;
+
+    // Interface ids read the same text; bad text is an invalid argument there.
+    ASSERT_EQ(StringFromIID(guid, &text), S_OK);
+    IID iid = GUID_NULL;
+    EXPECT_EQ(IIDFromString(text, &iid), S_OK);
+    EXPECT_TRUE(IsEqualIID(iid, guid));
+    EXPECT_EQ(IIDFromString(text, nullptr), E_INVALIDARG);
+    CoTaskMemFree(text);
+    EXPECT_EQ(IIDFromString(u"Qor.Plain", &iid), E_INVALIDARG);
 
     OLECHAR small[38];
     EXPECT_EQ(StringFromGUID2(guid, small, 38), 0);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/com/typeinfo.h"
+
 namespace {
 
 // A grey and a colour image read back through the pointer, the SAFEARRAY and
@@ -47,8 +49,69 @@ TEST(Image, HoldsACopyOfItsRowsReadableEveryWay)
             ASSERT_EQ(image->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
             EXPECT_EQ(result.lVal, p.value);
         }
+        LPOLESTR pelsName[] = {const_cast<LPOLESTR>(u"Pels")};
+        DISPID id = DISPID_UNKNOWN;
+        DISPPARAMS none{nullptr, nullptr, 0, 0};
+        VARIANT result{};
+        ASSERT_EQ(image->GetIDsOfNames(IID_NULL, pelsName, 1, 0, &id), S_OK);
+        ASSERT_EQ(image->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
+        EXPECT_EQ(result.vt, VT_ARRAY | VT_UI1);
+        ASSERT_EQ(SafeArrayAccessData(result.parray, &data), S_OK);
+        EXPECT_EQ(std::vector<uint8_t>(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + count),
+                  std::vector<uint8_t>(image->pelData(), image->pelData() + count));
+        SafeArrayUnaccessData(result.parray);
+        VariantClear(&result);
         EXPECT_EQ(image->Release(), 0u);
     }
+}
+
+// An image answers IUnknown, IDispatch and IQorImage and describes itself by
+// one type information; it cannot be changed through IDispatch, and null out
+// pointers are refused.
+TEST(Image, AnswersItsInterfacesAndTypeInformationAndRefusesChanges)
+{
+    const uint8_t row[2] = {1, 2};
+    const uint8_t* rows[] = {row};
+    IQorImage* image = nullptr;
+    ASSERT_EQ(plat::com::createImage(2, 1, qorImageGrey8, rows, &image), S_OK);
+    const IID other = {0x6E1A3D02, 0x7320, 0x4A51, {0x9B, 0x41, 0x51, 0x6F, 0x72, 0x49, 0x6D, 0x01}};
+    for (const IID& iid : {IID_IUnknown, IID_IDispatch, IID_IQorImage, other}) {
+        void* got = image;
+        const bool offered = iid != other;
+        EXPECT_EQ(image->QueryInterface(iid, &got), offered ? S_OK : E_NOINTERFACE);
+        EXPECT_EQ(got, offered ? image : nullptr);
+        if (got) image->Release();
+    }
+    EXPECT_EQ(image->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+
+    UINT count = 0;
+    EXPECT_EQ(image->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    ITypeInfo* info = nullptr;
+    ASSERT_EQ(image->GetTypeInfo(0, 0, &info), S_OK);
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->guid, IID_IQorImage);
+    info->ReleaseTypeAttr(attr);
+    info->Release();
+    EXPECT_EQ(image->GetTypeInfo(1, 0, &info), DISP_E_BADINDEX);
+    EXPECT_EQ(info, nullptr);
+
+    VARIANT width{};
+    width.vt = VT_I4, width.lVal = 9;
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS put{&width, &named, 1, 1};
+    EXPECT_EQ(image->Invoke(1, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND);
+    LONG value = 0;
+    EXPECT_EQ(image->get_Width(&value), S_OK);
+    EXPECT_EQ(value, 2);
+
+    EXPECT_EQ(image->GetTypeInfoCount(nullptr), E_POINTER);
+    EXPECT_EQ(image->GetTypeInfo(0, 0, nullptr), E_POINTER);
+    EXPECT_EQ(image->get_Width(nullptr), E_POINTER);
+    EXPECT_EQ(image->get_Pels(nullptr), E_POINTER);
+    EXPECT_EQ(image->Release(), 0u);
 }
 
 TEST(Image, BadInputIsRefused)

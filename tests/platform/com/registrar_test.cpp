@@ -68,6 +68,7 @@ RegistryScript serverScript()
     const RegistryMark none = RegistryMark::none, keep = RegistryMark::noRemove, remove = RegistryMark::remove;
     RegistryScriptValue threading{L"ThreadingModel", false, L"Both", 0};
     RegistryScriptValue flags{L"Flags", true, L"", 7};
+    RegistryScriptValue module{L"Thing", false, L"%MODULE%", 0}; // a named value of a key kept
     return {
         {HKEY_CLASSES_ROOT,
          {key(L"Qoralt.Thing.1", none, {key(L"CLSID", none, {}, kClass.c_str())}, L"Thing Class"),
@@ -76,7 +77,8 @@ RegistryScript serverScript()
                    L"Thing Class", {flags})})}},
         {HKEY_LOCAL_MACHINE,
          {key(L"Software", keep,
-              {key(L"Qoralt", keep, {key(L"FrameGrabbers", keep, {key(kClass, remove, {}, L"Qoralt.Thing")})})})}},
+              {key(L"Qoralt", keep,
+                   {key(L"FrameGrabbers", keep, {key(kClass, remove, {}, L"Qoralt.Thing")}, nullptr, {module})})})}},
     };
 }
 
@@ -209,14 +211,35 @@ TEST_F(ComRegistrar, NoRemoveKeysStayWhenEmptiedAndUnmarkedOnesGo)
     }
 }
 
-TEST_F(ComRegistrar, ABadReplacementIsRefusedBeforeAnythingIsWritten)
+// A bad replacement anywhere, or a name that comes out empty, is refused
+// before anything is written; a name the registry refuses gives its code.
+TEST_F(ComRegistrar, ABadScriptIsRefusedBeforeAnythingIsWritten)
 {
     const std::string before = snapshot();
-    for (const wchar_t* bad : {L"100% sure", L"%OTHER%"}) {
+    const struct {
+        const char* what;
+        void (*change)(RegistryScript& script);
+        HRESULT hr;
+    } rows[] = {
+        {"a lone %", [](RegistryScript& s) { s[0].keys[0].defaultValue = L"100% sure"; }, E_INVALIDARG},
+        {"an unknown replacement", [](RegistryScript& s) { s[0].keys[0].defaultValue = L"%OTHER%"; }, E_INVALIDARG},
+        {"one in a value's name", [](RegistryScript& s) { s[0].keys[1].keys[0].values[0].name = L"%OTHER%"; },
+         E_INVALIDARG},
+        {"one in a value's text", [](RegistryScript& s) { s[0].keys[1].keys[0].keys[0].values[0].text = L"%OTHER%"; },
+         E_INVALIDARG},
+        {"one in a subkey's name", [](RegistryScript& s) { s[0].keys[0].keys[0].name = L"%OTHER%"; }, E_INVALIDARG},
+        {"a key's name that comes out empty", [](RegistryScript& s) { s[0].keys[0].name = L"%EMPTY%"; },
+         E_INVALIDARG},
+        {"a value's name that comes out empty", [](RegistryScript& s) { s[0].keys[1].keys[0].values[0].name = L""; },
+         E_INVALIDARG},
+        {"a key's name the registry refuses", [](RegistryScript& s) { s[0].keys[0].name = L"Qoralt\\\\Thing"; },
+         hresultFromWin32(ERROR_INVALID_PARAMETER)},
+    };
+    for (const auto& row : rows) {
         RegistryScript script = serverScript();
-        script[0].keys[0].defaultValue = bad;
-        EXPECT_EQ(runRegistryScript(script, {{L"MODULE", L"m.so"}}, true), E_INVALIDARG);
-        EXPECT_EQ(snapshot(), before);
+        row.change(script);
+        EXPECT_EQ(runRegistryScript(script, {{L"MODULE", L"m.so"}, {L"EMPTY", L""}}, true), row.hr) << row.what;
+        EXPECT_EQ(snapshot(), before) << row.what;
     }
 }
 
@@ -241,6 +264,51 @@ TEST_F(ComRegistrar, RegistryStatusesAndUnknownHandlesGiveTheirErrors)
     for (const auto& c : cases)
         EXPECT_EQ(c.remove(c.key, c.path), c.result) << plat::utf8FromWide(c.path);
     EXPECT_EQ(RegCloseKey(closed), ERROR_INVALID_HANDLE);
+
+    // A query may ask the type and size alone; a short buffer learns the size it needs.
+    struct Keys {
+        HKEY open, madeUp;
+        DWORD size;
+    } keys{nullptr, reinterpret_cast<HKEY>(uintptr_t{0x1234}), 1};
+    put(HKEY_CLASSES_ROOT, L"A", L"a"); // "a" and its NUL: 4 bytes
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"A", 0, KEY_ALL_ACCESS, &keys.open), ERROR_SUCCESS);
+    const struct {
+        const char* what;
+        LSTATUS (*use)(Keys& k);
+        LSTATUS result;
+        DWORD size;
+    } uses[] = {
+        {"opening without a result", [](Keys&) { return RegOpenKeyExW(HKEY_CLASSES_ROOT, L"A", 0, KEY_READ, nullptr); },
+         ERROR_INVALID_PARAMETER, 1},
+        {"opening below a made-up key", [](Keys& k) {
+            HKEY opened = nullptr;
+            return RegOpenKeyExW(k.madeUp, nullptr, 0, KEY_READ, &opened); }, ERROR_INVALID_HANDLE, 1},
+        {"setting a size without data", [](Keys& k) { return RegSetValueExW(k.open, L"v", 0, REG_SZ, nullptr, 4); },
+         ERROR_INVALID_PARAMETER, 1},
+        {"setting a value of a made-up key", [](Keys& k) { return RegSetValueExW(k.madeUp, L"v", 0, REG_SZ, nullptr, 0); },
+         ERROR_INVALID_HANDLE, 1},
+        {"querying data without its size", [](Keys& k) {
+            BYTE data[8];
+            return RegQueryValueExW(k.open, nullptr, nullptr, nullptr, data, nullptr); }, ERROR_INVALID_PARAMETER, 1},
+        {"querying the type alone", [](Keys& k) {
+            DWORD type = 0;
+            const LSTATUS e = RegQueryValueExW(k.open, nullptr, nullptr, &type, nullptr, nullptr);
+            return type == REG_SZ ? e : LSTATUS{-1}; }, ERROR_SUCCESS, 1},
+        {"querying the size", [](Keys& k) { return RegQueryValueExW(k.open, nullptr, nullptr, nullptr, nullptr, &k.size); },
+         ERROR_SUCCESS, 4},
+        {"querying into a short buffer", [](Keys& k) {
+            BYTE data[2];
+            k.size = sizeof data;
+            return RegQueryValueExW(k.open, nullptr, nullptr, nullptr, data, &k.size); }, ERROR_MORE_DATA, 4},
+        {"deleting a value that is not there", [](Keys& k) { return RegDeleteValueW(k.open, L"v"); },
+         ERROR_FILE_NOT_FOUND, 4},
+        {"closing a root", [](Keys&) { return RegCloseKey(HKEY_CLASSES_ROOT); }, ERROR_SUCCESS, 4},
+    };
+    for (const auto& use : uses) {
+        EXPECT_EQ(use.use(keys), use.result) << use.what;
+        EXPECT_EQ(keys.size, use.size) << use.what;
+    }
+    EXPECT_EQ(RegCloseKey(keys.open), ERROR_SUCCESS);
 }
 
 } // namespace

@@ -102,6 +102,13 @@ TEST(TypeInfo, InvokeIsStrict)
     }
     EXPECT_EQ(byRef, 42);
     EXPECT_EQ(excep.scode, E_FAIL); // from the failing method's error object
+    // Without EXCEPINFO the failure is told all the same, and its error object not left behind.
+    Plain plain;
+    DISPPARAMS noArgs{nullptr, nullptr, 0, 0};
+    EXPECT_EQ(info->Invoke(static_cast<ITestOne*>(&plain), 2, DISPATCH_METHOD, &noArgs, nullptr, nullptr, nullptr),
+        DISP_E_EXCEPTION);
+    IErrorInfo* left = nullptr;
+    EXPECT_EQ(GetErrorInfo(0, &left), S_FALSE);
     EXPECT_EQ(plat::com::wideFromBstr(excep.bstrDescription), L"it broke");
     for (BSTR text : {excep.bstrDescription, excep.bstrSource, excep.bstrHelpFile})
         SysFreeString(text);
@@ -139,6 +146,7 @@ TEST(TypeInfo, NamesIdsAndDescriptionsAnswerFromTheTables)
         {{u"Scale", u"result", u"factor"}, DISP_E_UNKNOWNNAME, {1, DISPID_UNKNOWN, 0}}, // the return value has no id
         {{u"Scal"}, DISP_E_UNKNOWNNAME, {DISPID_UNKNOWN}},
         {{u"Value", u"value"}, S_OK, {0, 0}}, // the put's value
+        {{}, S_OK, {}},
     };
     for (const auto& l : lookups) {
         std::vector<LPOLESTR> names;
@@ -147,6 +155,11 @@ TEST(TypeInfo, NamesIdsAndDescriptionsAnswerFromTheTables)
         EXPECT_EQ(info->GetIDsOfNames(names.data(), UINT(names.size()), ids.data()), l.hr);
         EXPECT_EQ(ids, l.ids);
     }
+
+    MEMBERID id = 0;
+    UINT count = 0;
+    EXPECT_EQ(info->GetIDsOfNames(nullptr, 1, &id), E_POINTER);
+    EXPECT_EQ(info->GetNames(1, nullptr, 1, &count), E_POINTER);
 
     const struct { MEMBERID id; UINT most; HRESULT hr; std::vector<std::wstring> names; } namings[] = {
         {1, 10, S_OK, {L"Scale", L"factor", L"offset"}}, {1, 2, S_OK, {L"Scale", L"factor"}},
@@ -197,6 +210,54 @@ TEST(TypeInfo, NamesIdsAndDescriptionsAnswerFromTheTables)
         EXPECT_EQ(ptr.lpfuncdesc->invkind, b.invkind);
         info->ReleaseFuncDesc(ptr.lpfuncdesc);
     }
+    comp->Release();
+}
+
+// The library, each type and its binder answer their own interfaces and
+// IUnknown, and no other; documentation names the library, its types and
+// their members.
+TEST(TypeInfo, EachPieceAnswersItsInterfacesAndItsNames)
+{
+    ITypeInfo* info = firstInterface();
+    ITypeLib* lib = nullptr;
+    UINT index = 99;
+    ASSERT_EQ(info->GetContainingTypeLib(&lib, &index), S_OK);
+    EXPECT_EQ(index, 0u);
+    ITypeComp* comp = nullptr;
+    ASSERT_EQ(info->GetTypeComp(&comp), S_OK);
+    const struct { const char* what; IUnknown* piece; IID iid; IUnknown* answer; } asks[] = {
+        {"type", info, IID_ITypeInfo, info}, {"type as unknown", info, IID_IUnknown, info},
+        {"type's binder", info, IID_ITypeComp, comp}, {"type as library", info, IID_ITypeLib, nullptr},
+        {"binder", comp, IID_ITypeComp, comp}, {"binder as unknown", comp, IID_IUnknown, comp},
+        {"binder as type", comp, IID_ITypeInfo, nullptr}, {"library", lib, IID_ITypeLib, lib},
+        {"library as unknown", lib, IID_IUnknown, lib}, {"library as type", lib, IID_ITypeInfo, nullptr},
+    };
+    for (const auto& a : asks) {
+        void* got = info;
+        EXPECT_EQ(a.piece->QueryInterface(a.iid, &got), a.answer ? S_OK : E_NOINTERFACE) << a.what;
+        EXPECT_EQ(got, a.answer) << a.what;
+        if (got) static_cast<IUnknown*>(got)->Release();
+        EXPECT_EQ(a.piece->QueryInterface(a.iid, nullptr), E_POINTER) << a.what;
+    }
+    comp->Release();
+    ITypeInfo* none = info;
+    EXPECT_EQ(lib->GetTypeInfoOfGuid(LIBID_TestDispatch, &none), TYPE_E_ELEMENTNOTFOUND);
+    EXPECT_EQ(none, nullptr);
+
+    const struct { ITypeInfo* type; int32_t index; HRESULT hr; std::wstring name; } docs[] = {
+        {nullptr, -1, S_OK, L""}, {nullptr, 1, S_OK, L"ITestTwo"}, {nullptr, 2, TYPE_E_ELEMENTNOTFOUND, L""},
+        {nullptr, -2, TYPE_E_ELEMENTNOTFOUND, L""}, {info, MEMBERID_NIL, S_OK, L"ITestOne"}, {info, 1, S_OK, L"Scale"},
+        {info, 99, TYPE_E_ELEMENTNOTFOUND, L""},
+    };
+    for (const auto& d : docs) {
+        BSTR name = nullptr;
+        const HRESULT hr = d.type ? d.type->GetDocumentation(d.index, &name, nullptr, nullptr, nullptr)
+                                  : lib->GetDocumentation(d.index, &name, nullptr, nullptr, nullptr);
+        EXPECT_EQ(hr, d.hr) << d.index;
+        EXPECT_EQ(plat::com::wideFromBstr(name), d.name) << d.index;
+        SysFreeString(name);
+    }
+    lib->Release();
 }
 
 } // namespace

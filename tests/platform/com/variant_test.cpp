@@ -82,7 +82,7 @@ TEST(ComVariant, CopyOntoItselfKeepsTheValueAndCopiesAreDeep)
 
 TEST(ComVariant, ChangeTypeConvertsRoundsAndRefusesOverflowAndMismatch)
 {
-    const struct { VARIANT src; VARTYPE vt; HRESULT hr; double number; const char16_t* text; } cases[] = {
+    const struct { VARIANT src; VARTYPE vt; HRESULT hr; double number; const char16_t* text; USHORT flags = 0; } cases[] = {
         {make(VT_R8, 2.5), VT_I4, S_OK, 2, nullptr}, // half to even
         {make(VT_R8, 3.5), VT_I2, S_OK, 4, nullptr},
         {make(VT_R8, 40000), VT_I2, DISP_E_OVERFLOW, 0, nullptr},
@@ -111,12 +111,18 @@ TEST(ComVariant, ChangeTypeConvertsRoundsAndRefusesOverflowAndMismatch)
         {make(VT_I2, -3), VT_BSTR, S_OK, 0, u"-3"},
         {make(VT_BOOL, 1), VT_BSTR, S_OK, 0, u"-1"},
         {make(VT_EMPTY, 0), VT_BSTR, S_OK, 0, u""},
+        {make(VT_BOOL, 1), VT_BSTR, S_OK, 0, u"True", VARIANT_ALPHABOOL},
+        {make(VT_BOOL, 0), VT_BSTR, S_OK, 0, u"False", VARIANT_ALPHABOOL},
+        {testText(u"false"), VT_I4, S_OK, 0, nullptr},
+        {make(VT_R8, 0.5), VT_R4, S_OK, 0.5, nullptr},
+        {make(VT_NULL, 0), VT_BSTR, DISP_E_TYPEMISMATCH, 0, nullptr},
+        {make(VT_DATE, 0), VT_R8, DISP_E_TYPEMISMATCH, 0, nullptr},
     };
     plat::setUserLanguageOverride(plat::kLanguageUsEnglish);
     for (const auto& c : cases) {
         VARIANT src = c.src;
         VARIANT dst = {};
-        EXPECT_EQ(VariantChangeType(&dst, &src, 0, c.vt), c.hr) << "row " << &c - cases;
+        EXPECT_EQ(VariantChangeType(&dst, &src, c.flags, c.vt), c.hr) << "row " << &c - cases;
         if (c.hr == S_OK && c.text) {
             EXPECT_EQ(std::u16string(dst.bstrVal), c.text);
         } else if (c.hr == S_OK) {
@@ -158,6 +164,9 @@ TEST(ComVariant, ObjectsConvertByQueryAndByTheirValueProperty)
     EXPECT_EQ(number.dblVal, 42);
     EXPECT_EQ(VariantChangeType(&number, &unknown, 0, VT_R8), DISP_E_TYPEMISMATCH);
     EXPECT_EQ(VariantClear(&unknown), S_OK);
+    object.value = testText(u"no number"); // a value property that does not convert
+    EXPECT_EQ(VariantChangeType(&number, &v, 0, VT_R8), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(VariantClear(&object.value), S_OK);
     EXPECT_EQ(object.count, 0u);
 }
 
@@ -179,6 +188,8 @@ TEST(ComVariant, CompareOrdersNumbersAndTextAndKnowsNull)
         {make(VT_I4, 5), make(VT_R8, NAN), VARCMP_LT},
         {make(VT_R8, NAN), make(VT_R8, NAN), VARCMP_GT},
         {make(VT_R4, NAN), make(VT_EMPTY, 0), VARCMP_GT},
+        {make(VT_EMPTY, 0), testText(u"a"), VARCMP_LT},
+        {make(VT_I4, 1), testText(u"1"), VARCMP_LT},
     };
     for (const auto& c : cases) {
         VARIANT a = c.a, b = c.b;
@@ -213,7 +224,7 @@ TEST(ComVariant, CopyIndReadsEachByReferenceTypeAndRefusesBadReferences)
         EXPECT_EQ(value.vt, c.vt);
         EXPECT_EQ(numberOf(value), c.number) << c.vt;
     }
-    // Text behind a reference is copied, not shared.
+    // Text and arrays behind a reference are copied, objects counted again.
     BSTR held = SysAllocString(u"held");
     VARIANT ref = testRef(VT_BSTR, &held), value = {};
     ASSERT_EQ(VariantCopyInd(&value, &ref), S_OK);
@@ -221,6 +232,21 @@ TEST(ComVariant, CopyIndReadsEachByReferenceTypeAndRefusesBadReferences)
     EXPECT_EQ(std::u16string(value.bstrVal), u"held");
     EXPECT_EQ(VariantClear(&value), S_OK);
     SysFreeString(held);
+    SAFEARRAY* array = testDoubles(1);
+    ref = testRef(VT_ARRAY | VT_R8, &array);
+    ASSERT_EQ(VariantCopyInd(&value, &ref), S_OK);
+    EXPECT_NE(value.parray, array);
+    EXPECT_EQ(static_cast<double*>(value.parray->pvData)[2], 4.5);
+    EXPECT_EQ(VariantClear(&value), S_OK);
+    SafeArrayDestroy(array);
+    CountedDispatch object;
+    IUnknown* unknown = &object;
+    ref = testRef(VT_UNKNOWN, &unknown);
+    ASSERT_EQ(VariantCopyInd(&value, &ref), S_OK);
+    EXPECT_EQ(value.punkVal, unknown);
+    EXPECT_EQ(object.count, 1u);
+    EXPECT_EQ(VariantClear(&value), S_OK);
+    EXPECT_EQ(object.count, 0u);
 
     // In place: the reference becomes the value.
     ref = testRef(VT_I4, &i4);

@@ -134,19 +134,22 @@ HRESULT CQorFrameGrabber7320::SetImpl(const std::type_info& kind, void* impl)
 
 HRESULT CQorFrameGrabber7320::get_Name(BSTR* name)
 {
-    return method(u"get_Name", [&](cc7320& board, int32_t) { *checkedOut(name) = cc_grabber::newBstr(board.name()); });
+    return method(u"get_Name",
+                  [&](cc7320& board, int32_t) { setOut(name, [&] { return cc_grabber::newBstr(board.name()); }); });
 }
 
 HRESULT CQorFrameGrabber7320::get_SerialNumber(BSTR* serial)
 {
     return method(u"get_SerialNumber",
-                  [&](cc7320& board, int32_t) { *checkedOut(serial) = cc_grabber::newBstr(board.serialNumber()); });
+                  [&](cc7320& board, int32_t) {
+                      setOut(serial, [&] { return cc_grabber::newBstr(board.serialNumber()); });
+                  });
 }
 
 HRESULT CQorFrameGrabber7320::get_UniqueID(BSTR* id)
 {
     return method(u"get_UniqueID",
-                  [&](cc7320& board, int32_t) { *checkedOut(id) = cc_grabber::newBstr(board.uniqueId()); });
+                  [&](cc7320& board, int32_t) { setOut(id, [&] { return cc_grabber::newBstr(board.uniqueId()); }); });
 }
 
 HRESULT CQorFrameGrabber7320::get_VideoFormats(SAFEARRAY** names)

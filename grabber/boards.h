@@ -37,6 +37,14 @@ template <class T> T* checkedOut(T* out)
     return out;
 }
 
+// *out = value(), out checked and cleared first: nothing is made, nor asked
+// of the library, for a null one, and a failure leaves it cleared.
+template <class T, class Value> void setOut(T* out, Value&& value)
+{
+    *checkedOut(out) = T{};
+    *out = value();
+}
+
 // The board object's base: the plain base with the board's discrete I/O.
 template <class T, class Itf, const IID* ItfIid, const CLSID* Clsid, const GUID* Libid>
 using ccFrameGrabberBase = ccQorDiscreteIOQMB<T, ccStdImpl<T, Itf, ItfIid, Clsid, Libid>>;

@@ -121,17 +121,18 @@ IConnectionPoint* CQorInputLine::connectionPointAt(size_t i)
 
 HRESULT CQorInputLine::get_Value(VARIANT_BOOL* value)
 {
-    return method(u"get_Value", [&] { *checkedOut(value) = cc_grabber::toVariantBool(line_.value()); });
+    return method(u"get_Value", [&] { setOut(value, [&] { return cc_grabber::toVariantBool(line_.value()); }); });
 }
 
 HRESULT CQorInputLine::get_LineNumber(LONG* number)
 {
-    return method(u"get_LineNumber", [&] { *checkedOut(number) = static_cast<LONG>(line_.lineNumber()); });
+    return method(u"get_LineNumber", [&] { setOut(number, [&] { return static_cast<LONG>(line_.lineNumber()); }); });
 }
 
 HRESULT CQorInputLine::get_Enabled(VARIANT_BOOL* enabled)
 {
-    return method(u"get_Enabled", [&] { *checkedOut(enabled) = cc_grabber::toVariantBool(line_.isEnabled()); });
+    return method(u"get_Enabled",
+                  [&] { setOut(enabled, [&] { return cc_grabber::toVariantBool(line_.isEnabled()); }); });
 }
 
 HRESULT CQorInputLine::put_Enabled(VARIANT_BOOL enabled)
@@ -235,7 +236,7 @@ HRESULT CQorOutputLine::SetImpl(const std::type_info& kind, void* impl)
 
 HRESULT CQorOutputLine::get_Value(VARIANT_BOOL* value)
 {
-    return method(u"get_Value", [&] { *checkedOut(value) = cc_grabber::toVariantBool(line_.value()); });
+    return method(u"get_Value", [&] { setOut(value, [&] { return cc_grabber::toVariantBool(line_.value()); }); });
 }
 
 HRESULT CQorOutputLine::put_Value(VARIANT_BOOL value)
@@ -245,12 +246,13 @@ HRESULT CQorOutputLine::put_Value(VARIANT_BOOL value)
 
 HRESULT CQorOutputLine::get_LineNumber(LONG* number)
 {
-    return method(u"get_LineNumber", [&] { *checkedOut(number) = static_cast<LONG>(line_.lineNumber()); });
+    return method(u"get_LineNumber", [&] { setOut(number, [&] { return static_cast<LONG>(line_.lineNumber()); }); });
 }
 
 HRESULT CQorOutputLine::get_Enabled(VARIANT_BOOL* enabled)
 {
-    return method(u"get_Enabled", [&] { *checkedOut(enabled) = cc_grabber::toVariantBool(line_.isEnabled()); });
+    return method(u"get_Enabled",
+                  [&] { setOut(enabled, [&] { return cc_grabber::toVariantBool(line_.isEnabled()); }); });
 }
 
 HRESULT CQorOutputLine::put_Enabled(VARIANT_BOOL enabled)

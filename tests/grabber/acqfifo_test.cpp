@@ -21,6 +21,7 @@
 #include "platform/com/holders.h"
 #include "platform/event_log_testing.h"
 #include "tests/grabber/board_client.h"
+#include "tests/grabber/late_bound.h"
 #include "tests/support/apartment_sink.h"
 #include "tests/support/com_prop_host.h"
 #include "tests/support/in_time.h"
@@ -411,6 +412,27 @@ TEST_F(AcqFifoObject, PersistsIntoABareObjectAndAFailedLoadChangesNothing)
     EXPECT_EQ(std::make_tuple(board, port, timeout), std::make_tuple(0, 0, 1.5));
 }
 
+// A clone is a FIFO object of its own, over a library FIFO of its own for
+// the same board, format and port, with the original's values.
+TEST_F(AcqFifoObject, ACloneHasALibraryFifoOfItsOwnWithTheSameValues)
+{
+    ASSERT_EQ(fifo->put_Timeout(1.5) | as<IQorAcqExposure>(IID_IQorAcqExposure)->put_Exposure(0.02), S_OK);
+    Ref<IQorObject> clone;
+    ASSERT_EQ(as<IQorObject>(IID_IQorObject)->Clone(&clone.p), S_OK);
+    void *original = nullptr, *cloned = nullptr;
+    ASSERT_EQ(as<IQorComInternal>(IID_IQorComInternal)->GetImpl(&original)
+                  | query<IQorComInternal>(clone.p, IID_IQorComInternal)->GetImpl(&cloned),
+              S_OK);
+    LONG board = -1, port = -1;
+    double timeout = 0, exposure = 0;
+    Ref<IQorAcqFifo7320> copy = query<IQorAcqFifo7320>(clone.p, IID_IQorAcqFifo7320);
+    ASSERT_EQ(copy->get_BoardIndex(&board) | copy->get_CameraPort(&port) | copy->get_Timeout(&timeout)
+                  | query<IQorAcqExposure>(clone.p, IID_IQorAcqExposure)->get_Exposure(&exposure),
+              S_OK);
+    EXPECT_NE(cloned, original);
+    EXPECT_EQ(std::make_tuple(board, port, timeout, exposure), std::make_tuple(0, 0, 1.5, 0.02));
+}
+
 TEST_F(AcqFifoObject, DotNetSinksInstallAndRemoveTheLibraryCallback)
 {
     void* impl = nullptr;
@@ -430,6 +452,37 @@ TEST_F(AcqFifoObject, DotNetSinksInstallAndRemoveTheLibraryCallback)
         EXPECT_NE((lib.*k.installed)().rawPointer(), nullptr);
         EXPECT_EQ((fifo.p->*k.remove)(), S_OK);
         EXPECT_EQ((lib.*k.installed)().rawPointer(), nullptr);
+    }
+}
+
+// A blocking acquire that ends without its frame gives its code and leaves
+// nothing waiting: the library callbacks kept for it go, and the library
+// FIFO may be replaced. A start the module refuses gives the module's error;
+// a module that reports nothing within the time-out (here one never told
+// it), 0x8004E60B.
+TEST_F(AcqFifoObject, AnAcquireEndedWithoutItsFrameLeavesNothingWaiting)
+{
+    const struct { const char* why; void (*arrange)(); HRESULT hr; } cases[] = {
+        {"the start refused", [] { sim_module::failNext(ccIidFifoCore, 3, ccAcqFifo::BadParams()); },
+         late_bound::translated<ccAcqFifo::BadParams>()},
+        {"no report in time", [] { sim().setTriggered(1), sim().setOffered(ccIidFifoProperties, 0); }, kAcquireTimedOut},
+    };
+    const ccPtrHandle<ccAcqFifo> other(ccVidFmtSonyXCST50_640x480().newAcqFifo(cc7320::getBoard(0), -1));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        c.arrange();
+        Ref<IQorAcqFifo7320> object = make();
+        ASSERT_EQ(object->put_Timeout(0.2), S_OK);
+        void* impl = nullptr;
+        ASSERT_EQ(query<IQorComInternal>(object.p, IID_IQorComInternal)->GetImpl(&impl), S_OK);
+        const ccPtrHandle<ccAcqFifo> held(static_cast<ccAcqFifo*>(impl));
+        LONG number = -1;
+        Ref<IQorImage> image;
+        EXPECT_EQ(object->Acquire(&number, &image.p), c.hr);
+        EXPECT_FALSE(ccTestErrorText().empty());
+        EXPECT_EQ(std::make_tuple(number, image.p, held->completeCallback().rawPointer(), held->overrunCallback().rawPointer()),
+                  std::make_tuple(0, nullptr, nullptr, nullptr));
+        EXPECT_EQ(ccSetImpl<ccAcqFifo>(query<IQorComInternal>(object.p, IID_IQorComInternal).p, other.rawPointer()), S_OK);
     }
 }
 

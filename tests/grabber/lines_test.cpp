@@ -1,6 +1,7 @@
 // The board's I/O lines as COM objects, over the simulated board's lines.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
 #include <tuple>
 #include <utility>
@@ -10,6 +11,7 @@
 #include "modules/unknownfg.h"
 #include "platform/com/connection.h"
 #include "tests/grabber/board_client.h"
+#include "tests/grabber/late_bound.h"
 #include "tests/support/apartment_sink.h"
 #include "tests/support/com_prop_host.h"
 #include "tests/support/sim_module.h"
@@ -105,24 +107,48 @@ TEST_F(Lines, AnInputLineWatchesOnceForAllItsSinks)
 }
 
 // A line that cannot tell both transitions, or has no library line left,
-// refuses a sink and keeps no reference to it.
+// refuses a sink and keeps no reference to it; so does one whose module
+// fails while it registers the second transition, with the module's error,
+// and the first transition's registration withdrawn.
 TEST_F(Lines, AnInputLineThatCannotWatchRefusesTheSink)
 {
-    const struct { const char* why; void (*make)(); } cases[] = {
-        {"one transition only", [] { sim().setAnswer(ccIidLineIO, 10, 0, 0); }},
-        {"released", [] { ccReleaseLineCollections(); }},
+    const auto eventsOf = [&](Held<IConnectionPoint>* point) {
+        Held<IConnectionPointContainer> container;
+        Held<IQorInputLine> line = lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, 3);
+        ASSERT_EQ(line->QueryInterface(IID_IConnectionPointContainer, container.out()), S_OK);
+        ASSERT_EQ(container->FindConnectionPoint(DIID_IQorInputLineEvents, &point->p), S_OK);
+    };
+    // Each transition's registration makes the same module calls.
+    uint32_t perTransition = 0;
+    {
+        Held<IConnectionPoint> point;
+        eventsOf(&point);
+        Held<ccTestSink> sink = ccNewTestSink(DIID_IQorInputLineEvents);
+        DWORD cookie = 0;
+        const uint32_t before = sim().calls();
+        ASSERT_EQ(point->Advise(sink.p, &cookie), S_OK);
+        perTransition = (sim().calls() - before) / 2;
+        ASSERT_EQ(point->Unadvise(cookie), S_OK);
+    }
+    const test_bytes::Bytes error = sim_module::archived(ccParallelIO::Unspecified());
+    const struct { const char* why; std::function<void()> make; HRESULT refusal; } cases[] = {
+        {"the module fails", [&] { sim().failCall(perTransition + 1, error.data(), uint32_t(error.size()), ccSimErrorBytes); },
+         late_bound::translated<ccParallelIO::Unspecified>()},
+        {"one transition only", [] { sim().setAnswer(ccIidLineIO, 10, 0, 0); }, CONNECT_E_CANNOTCONNECT},
+        {"released", [] { ccReleaseLineCollections(); }, CONNECT_E_CANNOTCONNECT},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        Held<IQorInputLine> line = lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, 3);
-        c.make();
-        Held<IConnectionPointContainer> container;
         Held<IConnectionPoint> point;
-        ASSERT_EQ(line->QueryInterface(IID_IConnectionPointContainer, container.out()), S_OK);
-        ASSERT_EQ(container->FindConnectionPoint(DIID_IQorInputLineEvents, &point.p), S_OK);
+        eventsOf(&point);
+        c.make();
         Held<ccTestSink> sink = ccNewTestSink(DIID_IQorInputLineEvents);
         DWORD cookie = 7;
-        EXPECT_EQ(point->Advise(sink.p, &cookie), CONNECT_E_CANNOTCONNECT);
+        (void)SetErrorInfo(0, nullptr);
+        EXPECT_EQ(point->Advise(sink.p, &cookie), c.refusal);
+        if (c.refusal != CONNECT_E_CANNOTCONNECT) {
+            EXPECT_NE(ccTestErrorText().find(u"ccParallelIO::Unspecified"), std::u16string::npos);
+        }
         EXPECT_EQ(std::make_tuple(cookie, sink->references.load(), sim().wakeObjects(3)), std::make_tuple(0u, 1u, 0u));
     }
 }

@@ -3,13 +3,16 @@
 // COM layer adds to the library's properties once per kind of mapping.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "grabber/itf_props_a.h"
+#include "grabber/acqfifo.h"
 #include "grabber/itf_props_b.h"
+#include "tests/grabber/late_bound.h"
 #include "tests/support/com_prop_host.h"
 #include "tests/support/sim_module.h"
 
@@ -152,11 +155,7 @@ TEST_P(EachInterface, APutByNameReachesTheLibraryAndTellsItsChangeOnce)
 
 INSTANTIATE_TEST_SUITE_P(Rows, EachInterface, testing::Range(size_t(0), rows().size()));
 
-// What the error handler makes of the library's exception.
-template <class E> HRESULT translated()
-{
-    return ccComMethod(ccCOMErrorContext{&CLSID_QorAcqFifo7320, &IID_NULL, u""}, nullptr, []() -> HRESULT { throw E(); });
-}
+using late_bound::translated;
 
 // One property of each kind of mapping: a new value put, its checks, a put
 // refused (with the library's exception named, or a bad argument) and the
@@ -361,6 +360,134 @@ TEST_F(Properties, SettingInfoSampleValuesAreTheLibraryFifosAsArrays)
         const std::vector<LONG> expected = records ? std::vector<LONG>{1, 2, 4} : std::vector<LONG>{};
         EXPECT_EQ(std::make_pair(elements(x), elements(y)), std::make_pair(expected, expected));
     }
+}
+
+// Every member of the property interfaces a FIFO object answers, called by
+// name through its IDispatch and through the interface on a twin: the values
+// put differ from those in force and from one another; a put of the value in
+// force calls nothing, and a null out pointer is refused.
+std::vector<late_bound::Call> everyMember()
+{
+    using namespace cc_props_a;
+    using late_bound::bytes, late_bound::call, late_bound::flag, late_bound::i4, late_bound::prop, late_bound::r8, late_bound::text;
+    constexpr WORD kGet = DISPATCH_PROPERTYGET, kPut = DISPATCH_PROPERTYPUT, kCall = DISPATCH_METHOD;
+    using BMC = IQorAcqBrightnessMultiChannel;
+    using CMC = IQorAcqContrastMultiChannel;
+    using Light = IQorAcqLight;
+    using Lut = IQorAcqLookupTable;
+    using Roi = IQorAcqROI;
+    using Filter = IQorAcqTriggerFilter;
+    using Calib = IQorAcqCameraCalibration;
+    using LS = IQorAcqLineScan;
+    using Info = IQorAcqSettingInfo;
+    const IID &bmc = IID_IQorAcqBrightnessMultiChannel, &cmc = IID_IQorAcqContrastMultiChannel, &light = IID_IQorAcqLight,
+              &lut = IID_IQorAcqLookupTable, &roi = IID_IQorAcqROI, &filter = IID_IQorAcqTriggerFilter,
+              &calib = IID_IQorAcqCameraCalibration, &ls = IID_IQorAcqLineScan, &info = IID_IQorAcqSettingInfo;
+    // clang-format off
+    return late_bound::joined(
+        prop(IID_IQorAcqBrightness, u"Brightness", &IQorAcqBrightness::get_Brightness, &IQorAcqBrightness::put_Brightness, r8(0.25)),
+        prop(IID_IQorAcqContrast, u"Contrast", &IQorAcqContrast::get_Contrast, &IQorAcqContrast::put_Contrast, r8(0.75)),
+        std::vector<late_bound::Call>{call(bmc, u"NumChannels", kGet, &BMC::get_NumChannels),
+                                      call(bmc, u"ChannelBrightness", kGet, &BMC::get_ChannelBrightness, {i4(1)}, translated<ccContrastBrightnessProp::BadParams>())},
+        prop(bmc, u"ChannelBrightness", &BMC::get_ChannelBrightness, &BMC::put_ChannelBrightness, r8(0.125), {i4(0)}),
+        std::vector<late_bound::Call>{call(cmc, u"NumChannels", kGet, &CMC::get_NumChannels)},
+        prop(cmc, u"ChannelContrast", &CMC::get_ChannelContrast, &CMC::put_ChannelContrast, r8(0.625), {i4(0)}),
+        prop(IID_IQorAcqSync, u"SyncModel", &IQorAcqSync::get_SyncModel, &IQorAcqSync::put_SyncModel, i4(152)),
+        std::vector<late_bound::Call>{call(IID_IQorAcqSync, u"ActualSyncModel", kGet, &IQorAcqSync::get_ActualSyncModel),
+                                      call(IID_IQorAcqSync, u"SyncModel", kPut, &IQorAcqSync::put_SyncModel, {i4(164)}, E_INVALIDARG)},
+        prop(light, u"LightEnabled", &Light::get_LightEnabled, &Light::put_LightEnabled, flag(true)),
+        prop(light, u"BrightFieldPowerRatio", &Light::get_BrightFieldPowerRatio, &Light::put_BrightFieldPowerRatio, r8(0.3)),
+        prop(light, u"LightPower", &Light::get_LightPower, &Light::put_LightPower, r8(0.4)),
+        prop(light, u"LightDelay", &Light::get_LightDelay, &Light::put_LightDelay, r8(0.002)),
+        prop(light, u"AuxLightPort", &Light::get_AuxLightPort, &Light::put_AuxLightPort, i4(1)),
+        prop(light, u"AuxBrightFieldPowerRatio", &Light::get_AuxBrightFieldPowerRatio, &Light::put_AuxBrightFieldPowerRatio, r8(0.6)),
+        prop(light, u"AuxLightPower", &Light::get_AuxLightPower, &Light::put_AuxLightPower, r8(0.7)),
+        prop(IID_IQorAcqTrigger, u"TriggerModel", &IQorAcqTrigger::get_TriggerModel, &IQorAcqTrigger::put_TriggerModel, i4(3)),
+        prop(IID_IQorAcqTrigger, u"TriggerEnabled", &IQorAcqTrigger::get_TriggerEnabled, &IQorAcqTrigger::put_TriggerEnabled, flag(true)),
+        prop(IID_IQorAcqHorizontalAdjustment, u"HorizontalAdjustment", &IQorAcqHorizontalAdjustment::get_HorizontalAdjustment, &IQorAcqHorizontalAdjustment::put_HorizontalAdjustment, r8(0.5)),
+        std::vector<late_bound::Call>{call(IID_IQorAcqHorizontalAdjustment, u"HorizontalAdjustmentLimit", kGet, &IQorAcqHorizontalAdjustment::get_HorizontalAdjustmentLimit)},
+        prop(IID_IQorAcqChargeTransferInterval, u"ChargeTransferInterval", &IQorAcqChargeTransferInterval::get_ChargeTransferInterval, &IQorAcqChargeTransferInterval::put_ChargeTransferInterval, r8(0.05)),
+        std::vector<late_bound::Call>{call(IID_IQorAcqChargeTransferInterval, u"ChargeTransferIntervalLimit", kGet, &IQorAcqChargeTransferInterval::get_ChargeTransferIntervalLimit)},
+        prop(IID_IQorAcqExposure, u"Exposure", &IQorAcqExposure::get_Exposure, &IQorAcqExposure::put_Exposure, r8(0.01)),
+        prop(lut, u"LookupTable", &Lut::get_LookupTable, &Lut::put_LookupTable, bytes({77, 200}), {i4(0)}),
+        std::vector<late_bound::Call>{call(lut, u"LookupTableSize", kGet, &Lut::get_LookupTableSize),
+                                      call(lut, u"LookupTableNumChannels", kGet, &Lut::get_LookupTableNumChannels),
+                                      call(lut, u"LookupTable", kGet, &Lut::get_LookupTable, {i4(9)}, E_INVALIDARG)},
+        prop(IID_IQorAcqStrobe, u"StrobeEnabled", &IQorAcqStrobe::get_StrobeEnabled, &IQorAcqStrobe::put_StrobeEnabled, flag(true)),
+        prop(IID_IQorAcqStrobe, u"StrobePulsePolarityHigh", &IQorAcqStrobe::get_StrobePulsePolarityHigh, &IQorAcqStrobe::put_StrobePulsePolarityHigh, flag(false)),
+        prop(IID_IQorAcqSettlingTime, u"SettlingTime", &IQorAcqSettlingTime::get_SettlingTime, &IQorAcqSettlingTime::put_SettlingTime, r8(0.003)),
+        prop(IID_IQorAcqDigitalCameraGain, u"HighGain", &IQorAcqDigitalCameraGain::get_HighGain, &IQorAcqDigitalCameraGain::put_HighGain, flag(true)),
+        prop(IID_IQorAcqMasterClockFrequency, u"MasterClockFrequency", &IQorAcqMasterClockFrequency::get_MasterClockFrequency, &IQorAcqMasterClockFrequency::put_MasterClockFrequency, r8(12.5)),
+        std::vector<late_bound::Call>{call(roi, u"GetROI", kCall, &Roi::GetROI),
+                                      call(roi, u"SetROI", kCall, &Roi::SetROI, {i4(8), i4(4), i4(320), i4(240)}),
+                                      call(roi, u"GetROI", kCall, &Roi::GetROI),
+                                      call(roi, u"SetROI", kCall, &Roi::SetROI, {i4(8), i4(4), i4(-1), i4(240)}, translated<ccRoiProp::BadParams>()),
+                                      call(roi, u"GetROILimits", kCall, &Roi::GetROILimits),
+                                      call(roi, u"IsROIModeSupported", kCall, &Roi::IsROIModeSupported, {i4(1)}),
+                                      call(roi, u"IsROIModeSupported", kCall, &Roi::IsROIModeSupported, {i4(2)})},
+        prop(roi, u"ROIMode", &Roi::get_ROIMode, &Roi::put_ROIMode, i4(1)),
+        prop(IID_IQorAcqOffsetClamp, u"OffsetClampMode", &IQorAcqOffsetClamp::get_OffsetClampMode, &IQorAcqOffsetClamp::put_OffsetClampMode, i4(2)),
+        prop(IID_IQorAcqSample, u"SampleX", &IQorAcqSample::get_SampleX, &IQorAcqSample::put_SampleX, i4(4)),
+        prop(IID_IQorAcqSample, u"SampleY", &IQorAcqSample::get_SampleY, &IQorAcqSample::put_SampleY, i4(2)),
+        prop(IID_IQorAcqReadoutDirection, u"HorizontalReadoutReversed", &IQorAcqReadoutDirection::get_HorizontalReadoutReversed, &IQorAcqReadoutDirection::put_HorizontalReadoutReversed, flag(true)),
+        prop(IID_IQorAcqReadoutDirection, u"VerticalReadoutReversed", &IQorAcqReadoutDirection::get_VerticalReadoutReversed, &IQorAcqReadoutDirection::put_VerticalReadoutReversed, flag(true)),
+        prop(filter, u"MinTriggerWidth", &Filter::get_MinTriggerWidth, &Filter::put_MinTriggerWidth, r8(1e-5)),
+        prop(filter, u"MinTriggerPeriod", &Filter::get_MinTriggerPeriod, &Filter::put_MinTriggerPeriod, r8(3e-3)),
+        prop(filter, u"TriggerDelay", &Filter::get_TriggerDelay, &Filter::put_TriggerDelay, r8(4e-4)),
+        prop(filter, u"IgnoreMissedTrigger", &Filter::get_IgnoreMissedTrigger, &Filter::put_IgnoreMissedTrigger, flag(false)),
+        prop(IID_IQorAcqStrobeDelay, u"StrobeDelay", &IQorAcqStrobeDelay::get_StrobeDelay, &IQorAcqStrobeDelay::put_StrobeDelay, r8(1e-3)),
+        prop(calib, u"OutlierPixelCorrectionEnabled", &Calib::get_OutlierPixelCorrectionEnabled, &Calib::put_OutlierPixelCorrectionEnabled, flag(true)),
+        prop(calib, u"RowColumnCalibrationEnabled", &Calib::get_RowColumnCalibrationEnabled, &Calib::put_RowColumnCalibrationEnabled, flag(false)),
+        prop(ls, u"TestEncoderEnabled", &LS::get_TestEncoderEnabled, &LS::put_TestEncoderEnabled, flag(true)),
+        prop(ls, u"TestEncoderDirectionPositive", &LS::get_TestEncoderDirectionPositive, &LS::put_TestEncoderDirectionPositive, flag(false)),
+        prop(ls, u"TriggerFromEncoderFirst", &LS::get_TriggerFromEncoderFirst, &LS::put_TriggerFromEncoderFirst, flag(true)),
+        prop(ls, u"TriggerFromEncoderSecond", &LS::get_TriggerFromEncoderSecond, &LS::put_TriggerFromEncoderSecond, flag(true)),
+        prop(ls, u"StepsPerLine", &LS::get_StepsPerLine, &LS::put_StepsPerLine, i4(7)),
+        prop(ls, u"StepSixteenths", &LS::get_StepSixteenths, &LS::put_StepSixteenths, i4(3)),
+        prop(ls, u"EncoderPort", &LS::get_EncoderPort, &LS::put_EncoderPort, i4(1)),
+        std::vector<late_bound::Call>{call(ls, u"NumEncoderPorts", kGet, &LS::get_NumEncoderPorts)},
+        prop(ls, u"EncoderOffset", &LS::get_EncoderOffset, &LS::put_EncoderOffset, i4(5)),
+        prop(ls, u"AcquireDirectionPositive", &LS::get_AcquireDirectionPositive, &LS::put_AcquireDirectionPositive, flag(false)),
+        prop(ls, u"UseSingleChannel", &LS::get_UseSingleChannel, &LS::put_UseSingleChannel, flag(true)),
+        prop(ls, u"EncoderResolution", &LS::get_EncoderResolution, &LS::put_EncoderResolution, i4(2)),
+        prop(ls, u"StartAcqOnEncoderCount", &LS::get_StartAcqOnEncoderCount, &LS::put_StartAcqOnEncoderCount, i4(11)),
+        prop(ls, u"IgnoreBackwardsMotionBetweenAcquires", &LS::get_IgnoreBackwardsMotionBetweenAcquires, &LS::put_IgnoreBackwardsMotionBetweenAcquires, flag(true)),
+        prop(ls, u"IgnoreTooFastEncoder", &LS::get_IgnoreTooFastEncoder, &LS::put_IgnoreTooFastEncoder, flag(false)),
+        prop(ls, u"ResetCounterOnHardwareTrigger", &LS::get_ResetCounterOnHardwareTrigger, &LS::put_ResetCounterOnHardwareTrigger, flag(true)),
+        std::vector<late_bound::Call>{call(ls, u"ResetCounter", kCall, &LS::ResetCounter),
+                                      call(ls, u"CurrentEncoderCount", kGet, &LS::get_CurrentEncoderCount),
+                                      call(ls, u"FirstPelOffset", kPut, &LS::put_FirstPelOffset, {i4(300)}, translated<ccFirstPelOffsetProp::BadParams>())},
+        prop(ls, u"FirstPelOffset", &LS::get_FirstPelOffset, &LS::put_FirstPelOffset, i4(5)),
+        prop(IID_IQorAcqStrobePulseDuration, u"StrobePulseDuration", &IQorAcqStrobePulseDuration::get_StrobePulseDuration, &IQorAcqStrobePulseDuration::put_StrobePulseDuration, r8(5e-4)),
+        prop(IID_IQorAcq1394DCAM, u"CameraBandwidth", &IQorAcq1394DCAM::get_CameraBandwidth, &IQorAcq1394DCAM::put_CameraBandwidth, r8(0.25)),
+        std::vector<late_bound::Call>{call(info, u"MinExposure", kGet, &Info::get_MinExposure),
+                                      call(info, u"ContrastDefaultValue", kGet, &Info::get_ContrastDefaultValue),
+                                      call(info, u"BrightnessDefaultValue", kGet, &Info::get_BrightnessDefaultValue),
+                                      call(info, u"StrobeEnableSupported", kGet, &Info::get_StrobeEnableSupported),
+                                      call(info, u"StrobePulseDurationSupported", kGet, &Info::get_StrobePulseDurationSupported),
+                                      call(info, u"SupportedSampleXValues", kGet, &Info::get_SupportedSampleXValues),
+                                      call(info, u"SupportedSampleYValues", kGet, &Info::get_SupportedSampleYValues),
+                                      call(IID_IQorAcqCustomProperties, u"CustomProperties", kPut, &IQorAcqCustomProperties::put_CustomProperties, {text(u"Gain 3")}, translated<ccCustomPropertyBag::BadParams>())},
+        prop(IID_IQorAcqCustomProperties, u"CustomProperties", &IQorAcqCustomProperties::get_CustomProperties, &IQorAcqCustomProperties::put_CustomProperties, text(u"Write\tGain\t3\n\rCommand\tReset\n\r")));
+    // clang-format on
+}
+
+// Twin FIFO objects answer every interface but the simultaneous one, whose
+// members the type library does not describe.
+TEST_F(Properties, TheFifoObjectAnswersEachMemberByNameAsThroughItsInterface)
+{
+    sim().setRoiModes(std::vector<int32_t>{0, 1}.data(), 2);
+    plat::com::Ref<IDispatch> twins[2];
+    for (auto& twin : twins) ASSERT_EQ(ccCreateAcqFifoObject(0, L"Sony XC75 640x480", 0, &twin.p), S_OK);
+    const std::vector<late_bound::Call> calls = late_bound::repeatingPuts(everyMember());
+    // The module's calls that change something: not its answers whether it
+    // supports a property, nor its trigger flag, which the property reads back.
+    const auto moduleCalls = [] {
+        return sim().calls() - sim().callCount(ccIidFifoPropertySupport, 3) - sim().callCount(ccIidFifoCore, 6);
+    };
+    std::vector<const IID*> iids;
+    for (const IID& iid : kQorAcqFifoPropertyIids) iids.push_back(&iid);
+    EXPECT_EQ(late_bound::expectTwinsAlike(twins[0].p, twins[1].p, iids, calls, moduleCalls), 27u);
 }
 
 } // namespace

@@ -23,6 +23,7 @@ constexpr DWORD kCreateContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | 
                                  CLSCTX_REMOTE_SERVER;
 
 std::atomic<DWORD> createTimeout{kCreateTimeout};
+std::atomic<void (*)()> createQueued{nullptr};
 
 // One create request's own block, shared by the requester and the request,
 // so that a request served after its requester gave up writes nowhere the
@@ -133,6 +134,11 @@ struct ccEventThreadImpl::Shared {
 void ccEventThreadTesting::setCreateTimeout(uint32_t milliseconds)
 {
     createTimeout.store(milliseconds ? milliseconds : kCreateTimeout);
+}
+
+void ccEventThreadTesting::setCreateQueuedHook(void (*hook)())
+{
+    createQueued.store(hook);
 }
 
 namespace {
@@ -352,6 +358,7 @@ HRESULT ccEventThreadImpl::CreateObjectOnThread(const OLECHAR* text, IUnknown** 
         s.queue.push_back(std::move(request));
         (void)plat::releaseSemaphore(s.requestSemaphore, 1, nullptr); // never near the maximum
     }
+    if (void (*const queued)() = createQueued.load()) queued();
     static const ccCoWaitFunction wait = ccGetCoWaitForMultipleHandles();
     DWORD index = 0;
     const HRESULT waited = wait(0, createTimeout.load(), 1, &job->done, &index);

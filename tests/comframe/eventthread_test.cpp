@@ -156,13 +156,14 @@ TEST(EventThread, StopReleasesAWaitingCreateRequest)
     EXPECT_TRUE(source.firing());
     HRESULT created = S_OK;
     IUnknown* made = nullptr;
-    const plat::Handle asked = plat::createEvent(true, false);
-    std::thread requester([&] {
-        plat::setEvent(asked);
-        created = source.CreateObjectOnThread(u"{5A1C0E11-7320-4A51-9B02-112233445566}", &made);
-    });
-    ASSERT_EQ(plat::waitFor(asked, kLongEnough).status, plat::WaitStatus::Signalled);
-    plat::sleepMilliseconds(20); // the request is queued behind the held fire
+    static plat::Handle queued;
+    queued = plat::createEvent(true, false);
+    ccEventThreadTesting::setCreateQueuedHook([] { plat::setEvent(queued); });
+    std::thread requester(
+        [&] { created = source.CreateObjectOnThread(u"{5A1C0E11-7320-4A51-9B02-112233445566}", &made); });
+    // The request waits behind the held fire.
+    ASSERT_EQ(plat::waitFor(queued, kLongEnough).status, plat::WaitStatus::Signalled);
+    ccEventThreadTesting::setCreateQueuedHook(nullptr);
     std::thread stopper([&] { source.Stop(); });
     requester.join(); // while fire still holds the thread
     EXPECT_EQ(created, E_FAIL);
@@ -170,7 +171,7 @@ TEST(EventThread, StopReleasesAWaitingCreateRequest)
     plat::setEvent(source.gate);
     stopper.join();
     EXPECT_FALSE(source.firing());
-    plat::closeHandle(asked);
+    plat::closeHandle(queued);
 }
 
 std::atomic<int> alive{0};

@@ -25,10 +25,12 @@ std::atomic<cc_RemoteRootProtocol*> gProtocol{nullptr};
 cc_RemoteRootProtocol* protocol() { return gProtocol.load(std::memory_order_acquire); }
 
 // A loaded root may take this many bytes per stored pel byte, and this many
-// more, for its row padding and alignment slack; any alignment up to 32 is
-// within it for every width.
+// more, for its row padding and alignment slack. The padding of alignments
+// up to kLoadFreeAlignment is always allowed, so any such root, and any
+// whose block is within the allowance, loads back as it was stored.
 constexpr int64_t kLoadPaddingFactor = 32;
-constexpr int64_t kLoadAllowance = 1 << 20;
+constexpr int64_t kLoadAllowance = 8 << 20;
+constexpr int32_t kLoadFreeAlignment = 64;
 // The block a loaded root starts with, in bytes, when the stream cannot tell
 // how much it holds; it doubles as the pels arrive.
 constexpr int64_t kFirstLoadBytes = 1 << 16;
@@ -207,7 +209,8 @@ int64_t cc_PelRoot::firstLoadPels(ccArchive& ar, uint32_t pelSize) const
     const int64_t bytes = blockBytes(pels, pelSize);
     if (bytes > INT32_MAX)
         ccThrowStatus(csysErrNoMemory); // as the allocation would fail
-    if (bytes > stored * pelSize * kLoadPaddingFactor + kLoadAllowance)
+    const int64_t padding = alignment_ <= kLoadFreeAlignment ? (pels - stored) * pelSize : 0;
+    if (bytes > stored * pelSize * kLoadPaddingFactor + kLoadAllowance + padding)
         throw ccArchive::BadContent("pelroot", __LINE__);
     if (left >= 0)
         return pels;

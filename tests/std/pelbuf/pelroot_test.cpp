@@ -116,9 +116,17 @@ TYPED_TEST(TypedRootArchive, PelsAlignedForTheirTypeWhateverTheAlignment)
 // frees it, and so does loading an empty root, stored as its empty geometry. Sizes are computed in 64 bits: a product that would wrap in 32
 // bits to a small block is an allocation failure. Bad geometry, made or
 // loaded, reaches no heap; nor do pels that the archive does not hold, or
-// row padding and slack out of all proportion to the pels stored.
+// row padding and slack out of all proportion to the pels stored. Roots
+// made here of narrow shapes with wide alignments load back as stored.
 TEST_F(PelRoot, BlockSizesAndGeometryRefusedBeforeAllocating)
 {
+    for (auto [w, h, a] : {std::tuple(1, 40000, 64), std::tuple(1, 300, 4096), std::tuple(3, 70000, 32)}) {
+        Root8 made(w, h, a), back;
+        const Bytes stored = storeObject(made);
+        loadObject(stored, back);
+        EXPECT_EQ(storeObject(back), stored) << w << " " << h << " " << a;
+    }
+
     fake_heap::FakeHeap heap;
     ccPelRoot<unsigned short> empty, refilled(5, 3, 8), given(1, 1, 1);
     EXPECT_EQ(heap.sizes, (std::vector<size_t>{3 * 8 * 2 + 7, 2 + 1}));

@@ -187,11 +187,14 @@ public:
 
 protected:
     // Null until set; a collection set takes a reference in place of the one
-    // held before. The caller holds the object's lock.
+    // held before. The caller holds the object's lock. A take hands the
+    // held reference to the caller, to release once the lock is let go.
     IDispatch* inputLines() const { return inputLines_; }
     IDispatch* outputLines() const { return outputLines_; }
     void setInputLines(IDispatch* lines) { hold(inputLines_, lines); }
     void setOutputLines(IDispatch* lines) { hold(outputLines_, lines); }
+    [[nodiscard]] IDispatch* takeInputLines() { return std::exchange(inputLines_, nullptr); }
+    [[nodiscard]] IDispatch* takeOutputLines() { return std::exchange(outputLines_, nullptr); }
 
 private:
     static void hold(IDispatch*& held, IDispatch* lines)

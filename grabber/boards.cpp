@@ -124,10 +124,15 @@ HRESULT CQorFrameGrabber7320::SetImpl(const std::type_info& kind, void* impl)
     return cc_grabber::setImpl<cc7320>(CLSID_QorFrameGrabber7320, kind, impl, [&](cc7320& board) {
         const int32_t index = ccBoardIndexOf(board);
         if (index < 0) throw ccCOMError(E_INVALIDARG, 0);
-        ccThreadOwnerLockGuard guard(&ownerLock());
-        attach(index);
-        setInputLines(nullptr);
-        setOutputLines(nullptr);
+        IDispatch* gone[2] = {};
+        {
+            ccThreadOwnerLockGuard guard(&ownerLock());
+            attach(index);
+            gone[0] = takeInputLines(), gone[1] = takeOutputLines();
+        }
+        // After the lock: a last release stops the lines' threads.
+        for (IDispatch* lines : gone)
+            if (lines) lines->Release();
         return S_OK;
     });
 }

@@ -39,22 +39,35 @@ private:
 
 HRESULT ccInputLineEventsPoint::Advise(IUnknown* sink, DWORD* cookie)
 {
-    std::lock_guard<std::recursive_mutex> guard(owner()->lock_);
-    HRESULT hr = ccConnectionPointImpl::Advise(sink, cookie);
-    if (SUCCEEDED(hr) && sinks().count() == 1) {
-        hr = owner()->watch_ ? owner()->startWatching(*owner()->watch_) : CONNECT_E_CANNOTCONNECT;
-        if (FAILED(hr)) {
-            (void)ccConnectionPointImpl::Unadvise(*cookie); // it was just made
-            *cookie = 0;
+    if (cookie == nullptr) return E_POINTER;
+    *cookie = 0;
+    // The sink is asked for its interface before the line's lock, and one
+    // that is let go goes after it.
+    ccConnectionSinks::Held held, undone;
+    try {
+        const HRESULT asked = sinks().prepare(sink, &held);
+        if (FAILED(asked)) return asked;
+        std::lock_guard<std::recursive_mutex> guard(owner()->lock_);
+        const DWORD made = sinks().connect(std::move(held));
+        if (sinks().count() == 1) {
+            const HRESULT hr = owner()->watch_ ? owner()->startWatching(*owner()->watch_) : CONNECT_E_CANNOTCONNECT;
+            if (FAILED(hr)) {
+                (void)sinks().disconnect(made, &undone); // it was just made
+                return hr;
+            }
         }
+        *cookie = made;
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
     }
-    return hr;
 }
 
 HRESULT ccInputLineEventsPoint::Unadvise(DWORD cookie)
 {
+    ccConnectionSinks::Held gone; // let go after the lock
     std::lock_guard<std::recursive_mutex> guard(owner()->lock_);
-    const HRESULT hr = ccConnectionPointImpl::Unadvise(cookie);
+    const HRESULT hr = sinks().disconnect(cookie, &gone);
     if (SUCCEEDED(hr) && sinks().count() == 0) owner()->stopWatching();
     return hr;
 }

@@ -14,6 +14,7 @@
 #include "tests/grabber/late_bound.h"
 #include "tests/support/apartment_sink.h"
 #include "tests/support/com_prop_host.h"
+#include "tests/support/in_time.h"
 #include "tests/support/sim_module.h"
 
 namespace {
@@ -222,6 +223,47 @@ TEST_F(Lines, AnOutputLinesLibraryLineIsReplacedByAnOutputLine)
     ASSERT_EQ(line->put_Value(VARIANT_TRUE), S_OK);
     EXPECT_EQ(std::make_tuple(implLineNumber<ccOutputLine>(internal.p), output.value(), library.outputLine(19).value()),
               std::make_tuple(18u, true, false));
+}
+
+// An input line asks a new sink for its interface before it takes its own
+// lock: a sink that has another thread use the line meanwhile shuts nobody
+// out.
+TEST_F(Lines, ASinkIsAskedForItsInterfaceOutsideTheLinesLock)
+{
+    class Asking final : public ccTestSink {
+    public:
+        explicit Asking(IQorInputLine* line) : ccTestSink(DIID_IQorInputLineEvents), line_(line) { AddRef(); }
+        HRESULT QueryInterface(REFIID iid, void** ppv) override
+        {
+            if (iid == events && !asked.exchange(true)) {
+                line_->AddRef(); // the other thread's, kept should it outlive the wait
+                unblocked = test_support::finishedInTime({[line = line_] {
+                    VARIANT_BOOL value;
+                    EXPECT_EQ(line->get_Value(&value), S_OK);
+                    line->Release();
+                }}, std::chrono::seconds(10));
+            }
+            return ccTestSink::QueryInterface(iid, ppv);
+        }
+        ULONG Release() override
+        {
+            const ULONG left = ccTestSink::Release();
+            if (left == 0) delete this;
+            return left;
+        }
+        std::atomic<bool> asked{false};
+        bool unblocked = false;
+
+    private:
+        IQorInputLine* line_;
+    };
+    Held<IQorInputLine> line = lineAt<IQorInputLines, IQorInputLine>(inputs.p, IID_IQorInputLines, 4);
+    Held<Asking> sink;
+    sink.p = new Asking(line.p);
+    DWORD cookie = 0;
+    Held<IConnectionPoint> point = ccTestAdvise(line.p, *sink.p, &cookie);
+    EXPECT_TRUE(sink->unblocked);
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
 }
 
 } // namespace

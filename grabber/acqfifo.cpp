@@ -746,10 +746,11 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
 {
     return ccComMethod({&CLSID_QorAcqFifo7320, &IID_IQorObject, u"Persist"}, nullptr, [&] {
         if (!archive) throw ccCOMError(E_POINTER, 0);
-        ccThreadOwnerLockGuard guard(&ownerLock());
         const Key boardKey(u"BoardIndex"), formatKey(u"VideoFormat"), portKey(u"CameraPort"), timeoutKey(u"Timeout");
         if (flags & kPersistSaving) {
-            check(CQorAcqFifo7320Base::Persist(archive, flags));
+            check(CQorAcqFifo7320Base::Persist(archive, flags)); // the Tag, before the lock
+            // The library FIFO's values are read under the lock that guards them.
+            ccThreadOwnerLockGuard guard(&ownerLock());
             ccAcqPropertyQuery& q = query();
             LONG board = boardIndex_, port = cameraPort_;
             Key format;
@@ -766,9 +767,13 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
             return S_OK;
         }
 
-        // Everything is read into a new library FIFO first; the object takes
-        // it only when the whole load succeeded.
-        refuseWhileInUse(); // before anything is made; replaceLibraryFifo decides
+        // Everything is read into a new library FIFO first, without the
+        // object's lock, as the archive is the client's; the object takes it
+        // only when the whole load succeeded.
+        {
+            ccThreadOwnerLockGuard guard(&ownerLock());
+            refuseWhileInUse(); // before anything is made; replaceLibraryFifo decides
+        }
         LONG board = -1, port = -1;
         Key format;
         if (archive->PersistI4(boardKey.get(), &board) != S_OK || archive->PersistString(formatKey.get(), format.out()) != S_OK ||
@@ -787,6 +792,7 @@ HRESULT CQorAcqFifo7320::Persist(IQorArchive* archive, LONG flags)
         CC_ACQ_FIFO_PROPERTY_INTERFACES(CC_ACQ_FIFO_LOAD)
 #undef CC_ACQ_FIFO_LOAD
         check(CQorAcqFifo7320Base::Persist(archive, flags));
+        ccThreadOwnerLockGuard guard(&ownerLock());
         replaceLibraryFifo(fifo, board, formatName, port, supported);
         setDirty(false);
         return S_OK;

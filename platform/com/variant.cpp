@@ -6,7 +6,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>

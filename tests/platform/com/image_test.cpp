@@ -28,18 +28,23 @@ TEST(Image, HoldsACopyOfItsRowsReadableEveryWay)
         const int32_t count = width * height * c.planes;
         for (int32_t i = 0; i < count; ++i) EXPECT_EQ(image->pelData()[i], uint8_t(10 * (i / 3) + i % 3));
 
+        // The pels, by the method and by name: a SAFEARRAY of them all.
+        const auto expectPels = [&](SAFEARRAY* pels) {
+            void* data = nullptr;
+            EXPECT_EQ(pels->rgsabound[0].cElements, ULONG(count));
+            ASSERT_EQ(SafeArrayAccessData(pels, &data), S_OK);
+            EXPECT_EQ(std::vector<uint8_t>(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + count),
+                      std::vector<uint8_t>(image->pelData(), image->pelData() + count));
+            SafeArrayUnaccessData(pels);
+        };
         SAFEARRAY* pels = nullptr;
-        void* data = nullptr;
         ASSERT_EQ(image->get_Pels(&pels), S_OK);
-        EXPECT_EQ(pels->rgsabound[0].cElements, ULONG(count));
-        ASSERT_EQ(SafeArrayAccessData(pels, &data), S_OK);
-        EXPECT_EQ(std::vector<uint8_t>(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + count),
-                  std::vector<uint8_t>(image->pelData(), image->pelData() + count));
-        SafeArrayUnaccessData(pels);
+        expectPels(pels);
         SafeArrayDestroy(pels);
 
-        const struct { const char16_t* name; LONG value; } properties[] = {
-            {u"Width", width}, {u"Height", height}, {u"PelFormat", c.format}};
+        const struct { const char16_t* name; VARTYPE vt; LONG value; } properties[] = {
+            {u"Width", VT_I4, width}, {u"Height", VT_I4, height}, {u"PelFormat", VT_I4, c.format},
+            {u"Pels", VT_ARRAY | VT_UI1, 0}};
         for (const auto& p : properties) {
             LPOLESTR names[] = {const_cast<LPOLESTR>(p.name)};
             DISPID id = DISPID_UNKNOWN;
@@ -47,20 +52,13 @@ TEST(Image, HoldsACopyOfItsRowsReadableEveryWay)
             VARIANT result{};
             ASSERT_EQ(image->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
             ASSERT_EQ(image->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
-            EXPECT_EQ(result.lVal, p.value);
+            ASSERT_EQ(result.vt, p.vt);
+            if (p.vt == VT_I4)
+                EXPECT_EQ(result.lVal, p.value);
+            else
+                expectPels(result.parray);
+            VariantClear(&result);
         }
-        LPOLESTR pelsName[] = {const_cast<LPOLESTR>(u"Pels")};
-        DISPID id = DISPID_UNKNOWN;
-        DISPPARAMS none{nullptr, nullptr, 0, 0};
-        VARIANT result{};
-        ASSERT_EQ(image->GetIDsOfNames(IID_NULL, pelsName, 1, 0, &id), S_OK);
-        ASSERT_EQ(image->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
-        EXPECT_EQ(result.vt, VT_ARRAY | VT_UI1);
-        ASSERT_EQ(SafeArrayAccessData(result.parray, &data), S_OK);
-        EXPECT_EQ(std::vector<uint8_t>(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + count),
-                  std::vector<uint8_t>(image->pelData(), image->pelData() + count));
-        SafeArrayUnaccessData(result.parray);
-        VariantClear(&result);
         EXPECT_EQ(image->Release(), 0u);
     }
 }

@@ -18,6 +18,8 @@
 
 namespace {
 
+constexpr DWORD kLimit = 60000; // milliseconds: a wait that takes longer has hung
+
 // Runs body on a thread of its own and waits for it.
 template <typename Body>
 void onThread(Body&& body)
@@ -73,7 +75,7 @@ TEST(ComApartment, AWaitInAnStaDispatchesWhatIsPostedAndAWaitElsewhereTimesOut)
         plat::setEvent(ready.handle);
         DWORD index = 99;
         // Only the procedure, run by the wait itself, signals the event.
-        EXPECT_EQ(CoWaitForMultipleHandles(0, INFINITE, 1, &dispatched.handle, &index), S_OK);
+        EXPECT_EQ(CoWaitForMultipleHandles(0, kLimit, 1, &dispatched.handle, &index), S_OK);
         EXPECT_EQ(index, 0u);
         EXPECT_EQ(CoWaitForMultipleHandles(0, 10, 1, &never.handle, &index), RPC_S_CALLPENDING);
         // Messages that keep coming do not restart the time-out.
@@ -83,7 +85,7 @@ TEST(ComApartment, AWaitInAnStaDispatchesWhatIsPostedAndAWaitElsewhereTimesOut)
         DestroyWindow(flood);
         CoUninitialize();
     });
-    plat::waitFor(ready.handle, plat::kInfiniteWait);
+    EXPECT_EQ(plat::waitFor(ready.handle, kLimit).status, plat::WaitStatus::Signalled);
     EXPECT_TRUE(PostMessage(target, WM_USER + 1, 0, 0));
     owner.join();
     DWORD index = 0;
@@ -180,13 +182,14 @@ TEST(ComApartment, AReferenceIsLetGoOnItsHomeApartmentsThread)
                 home.release(object);
             plat::setEvent(taken.handle);
             DWORD index = 0;
-            if (when == whileItPumps)
-                EXPECT_EQ(CoWaitForMultipleHandles(0, 60000, 1, &gone.handle, &index), S_OK); // let go meanwhile
-            else if (when == atItsEnd)
-                (void)plat::waitFor(leave.handle, plat::kInfiniteWait); // dispatching nothing
+            if (when == whileItPumps) {
+                EXPECT_EQ(CoWaitForMultipleHandles(0, kLimit, 1, &gone.handle, &index), S_OK); // let go meanwhile
+            } else if (when == atItsEnd) {
+                EXPECT_EQ(plat::waitFor(leave.handle, kLimit).status, plat::WaitStatus::Signalled); // dispatching nothing
+            }
             CoUninitialize();
         });
-        (void)plat::waitFor(taken.handle, plat::kInfiniteWait);
+        EXPECT_EQ(plat::waitFor(taken.handle, kLimit).status, plat::WaitStatus::Signalled);
         EXPECT_EQ(home.empty(), when == homeless) << when;
         if (when == afterItsEnd)
             owner.join();
@@ -267,7 +270,7 @@ TEST(ComMessages, ABroadcastReachesEveryTargetOnItsOwnThread)
             ids[i] = GetCurrentThreadId();
             const HWND target = makeTarget(recordProcedure, reinterpret_cast<LONG_PTR>(&received[i]));
             plat::setEvent(ready[i].handle);
-            plat::waitFor(go.handle, plat::kInfiniteWait);
+            EXPECT_EQ(plat::waitFor(go.handle, kLimit).status, plat::WaitStatus::Signalled);
             MSG message;
             while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
                 DispatchMessageW(&message);
@@ -276,7 +279,7 @@ TEST(ComMessages, ABroadcastReachesEveryTargetOnItsOwnThread)
         });
     }
     for (Event& r : ready)
-        plat::waitFor(r.handle, plat::kInfiniteWait);
+        EXPECT_EQ(plat::waitFor(r.handle, kLimit).status, plat::WaitStatus::Signalled);
     // Both targets are queued before either thread looks.
     EXPECT_TRUE(PostMessage(HWND_BROADCAST, change, 0, 0));
     plat::setEvent(go.handle);
@@ -430,10 +433,10 @@ TEST(ComMarshalling, OnlyStaBoundObjectsReachOtherThreadsAsProxiesRunOnTheirOwne
                 EXPECT_EQ(git->RegisterInterfaceInGlobal(object, IID_IDispatch, &cookie), S_OK);
             plat::setEvent(marshalled.handle);
             DWORD index = 0;
-            CoWaitForMultipleHandles(0, INFINITE, 1, &done.handle, &index); // serves the calls meanwhile
+            EXPECT_EQ(CoWaitForMultipleHandles(0, kLimit, 1, &done.handle, &index), S_OK); // serves the calls meanwhile
             CoUninitialize();
         });
-        plat::waitFor(marshalled.handle, plat::kInfiniteWait);
+        EXPECT_EQ(plat::waitFor(marshalled.handle, kLimit).status, plat::WaitStatus::Signalled);
         IDispatch* got = nullptr;
         if (c.stream) {
             EXPECT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_IDispatch, reinterpret_cast<void**>(&got)), S_OK);
@@ -494,7 +497,6 @@ TEST(ComMarshalling, TheOwnerGetsItsObjectItselfUntilItsApartmentEnds)
     EXPECT_EQ(object->Release(), 0u);
 }
 
-constexpr DWORD kLimit = 60000; // milliseconds: a wait that takes longer has hung
 
 // A thread with an STA that registers object in the table and serves calls
 // until served is set; then it runs then() and leaves its apartment.

@@ -30,6 +30,7 @@
 namespace {
 
 using namespace cc_acqfifo;
+using board_client::implOf;
 using board_client::query;
 using cc_grabber::Key;
 using sim_module::sim;
@@ -419,17 +420,13 @@ TEST_F(AcqFifoObject, ACloneHasALibraryFifoOfItsOwnWithTheSameValues)
     ASSERT_EQ(fifo->put_Timeout(1.5) | as<IQorAcqExposure>(IID_IQorAcqExposure)->put_Exposure(0.02), S_OK);
     Ref<IQorObject> clone;
     ASSERT_EQ(as<IQorObject>(IID_IQorObject)->Clone(&clone.p), S_OK);
-    void *original = nullptr, *cloned = nullptr;
-    ASSERT_EQ(as<IQorComInternal>(IID_IQorComInternal)->GetImpl(&original)
-                  | query<IQorComInternal>(clone.p, IID_IQorComInternal)->GetImpl(&cloned),
-              S_OK);
     LONG board = -1, port = -1;
     double timeout = 0, exposure = 0;
     Ref<IQorAcqFifo7320> copy = query<IQorAcqFifo7320>(clone.p, IID_IQorAcqFifo7320);
     ASSERT_EQ(copy->get_BoardIndex(&board) | copy->get_CameraPort(&port) | copy->get_Timeout(&timeout)
                   | query<IQorAcqExposure>(clone.p, IID_IQorAcqExposure)->get_Exposure(&exposure),
               S_OK);
-    EXPECT_NE(cloned, original);
+    EXPECT_NE(implOf(clone.p), implOf(fifo.p));
     EXPECT_EQ(std::make_tuple(board, port, timeout, exposure), std::make_tuple(0, 0, 1.5, 0.02));
 }
 
@@ -473,9 +470,7 @@ TEST_F(AcqFifoObject, AnAcquireEndedWithoutItsFrameLeavesNothingWaiting)
         c.arrange();
         Ref<IQorAcqFifo7320> object = make();
         ASSERT_EQ(object->put_Timeout(0.2), S_OK);
-        void* impl = nullptr;
-        ASSERT_EQ(query<IQorComInternal>(object.p, IID_IQorComInternal)->GetImpl(&impl), S_OK);
-        const ccPtrHandle<ccAcqFifo> held(static_cast<ccAcqFifo*>(impl));
+        const ccPtrHandle<ccAcqFifo> held(static_cast<ccAcqFifo*>(implOf(object.p)));
         LONG number = -1;
         Ref<IQorImage> image;
         EXPECT_EQ(object->Acquire(&number, &image.p), c.hr);
@@ -641,28 +636,21 @@ TEST_F(AcqFifoObject, ALoadThatFailsPartWayChangesNothing)
 TEST_F(AcqFifoObject, ItsLibraryFifoIsReplacedByAFifoWhileNoSinkListens)
 {
     Ref<IQorComInternal> internal = as<IQorComInternal>(IID_IQorComInternal);
-    void* before = nullptr;
-    ASSERT_EQ(internal->GetImpl(&before), S_OK);
+    void* const before = implOf(fifo.p);
     ccStdVideoFormat& format = ccVidFmtSonyXCST50_640x480();
     const ccPtrHandle<ccAcqFifo> other(format.newAcqFifo(cc7320::getBoard(0), -1));
-    const auto unchanged = [&] {
-        void* now = nullptr;
-        EXPECT_EQ(internal->GetImpl(&now), S_OK);
-        EXPECT_EQ(now, before);
-    };
     board_client::expectImplRefused(
-        internal.p, {{"a board", typeid(cc7320), &cc7320::getBoard(0)}, {"no FIFO", typeid(ccAcqFifo), nullptr}}, unchanged);
+        fifo.p, {{"a board", typeid(cc7320), &cc7320::getBoard(0)}, {"no FIFO", typeid(ccAcqFifo), nullptr}});
     Ref<ccTestSink> sink = ccNewTestSink(DIID_IQorAcqCompleteEvent);
     DWORD cookie = 0;
     Ref<IConnectionPoint> point = ccTestAdvise(fifo.p, *sink.p, &cookie);
     EXPECT_EQ(ccSetImpl<ccAcqFifo>(internal.p, other.rawPointer()), kListenersConnected);
-    unchanged();
+    EXPECT_EQ(implOf(fifo.p), before);
     ASSERT_EQ(point->Unadvise(cookie), S_OK);
     ASSERT_EQ(ccSetImpl<ccAcqFifo>(internal.p, other.rawPointer()), S_OK);
-    void* now = nullptr;
     BSTR name = nullptr;
-    ASSERT_EQ(internal->GetImpl(&now) | fifo->put_Timeout(3.0) | fifo->get_VideoFormat(&name), S_OK);
-    EXPECT_EQ(std::make_tuple(now, other->acqProps().timeout(), std::u16string(name, SysStringLen(name))),
+    ASSERT_EQ(fifo->put_Timeout(3.0) | fifo->get_VideoFormat(&name), S_OK);
+    EXPECT_EQ(std::make_tuple(implOf(fifo.p), other->acqProps().timeout(), std::u16string(name, SysStringLen(name))),
               std::make_tuple(static_cast<void*>(other.rawPointer()), 3.0, std::u16string(format.name())));
     SysFreeString(name);
     EXPECT_EQ(as<IPersistStream>(IID_IPersistStream)->IsDirty(), S_OK);

@@ -3,6 +3,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <typeinfo>
@@ -64,6 +65,14 @@ template <class Lines, class Line> Held<Line> lineAt(IDispatch* lines, REFIID li
     return line;
 }
 
+// The library object behind object (its GetImpl).
+inline void* implOf(IUnknown* object)
+{
+    void* impl = nullptr;
+    EXPECT_EQ(query<IQorComInternal>(object, IID_IQorComInternal)->GetImpl(&impl), S_OK);
+    return impl;
+}
+
 // What an object's SetImpl is given that is not of its kind.
 struct RefusedImpl {
     const char* why;
@@ -71,14 +80,16 @@ struct RefusedImpl {
     void* impl;
 };
 // Each case is refused with E_INVALIDARG and error information, and leaves
-// what unchanged() checks as it was.
-template <class Check>
-void expectImplRefused(IQorComInternal* internal, std::initializer_list<RefusedImpl> cases, Check unchanged)
+// the library object behind object, and what unchanged() checks, as they were.
+inline void expectImplRefused(IUnknown* object, std::initializer_list<RefusedImpl> cases,
+                              const std::function<void()>& unchanged = [] {})
 {
+    void* const before = implOf(object);
     for (const RefusedImpl& c : cases) {
         SCOPED_TRACE(c.why);
-        EXPECT_EQ(internal->SetImpl(c.kind, c.impl), E_INVALIDARG);
+        EXPECT_EQ(query<IQorComInternal>(object, IID_IQorComInternal)->SetImpl(c.kind, c.impl), E_INVALIDARG);
         EXPECT_FALSE(ccTestErrorText().empty());
+        EXPECT_EQ(implOf(object), before);
         unchanged();
     }
 }

@@ -251,18 +251,19 @@ inline std::string describe(const VARIANT& v)
 
 // ---- The two ways of calling ------------------------------------------------
 
-// A described function's parameters: the flags of each but the result (an
-// out one points to a VT_I4 here), and whether it has a result.
-struct Shape {
+// A member the type library describes: its name and kind, the flags of each
+// parameter but the result (an out one points to a VT_I4 here), and whether
+// it has a result.
+struct Member {
+    std::u16string name;
+    WORD kind;
     std::vector<USHORT> flags;
-    bool found = false;
     bool hasResult = false;
 };
 
-// Each function the library describes for iid: its name and kind.
-inline std::vector<std::pair<std::u16string, WORD>> functionsOf(const IID& iid, std::vector<Shape>* shapes = nullptr)
+inline std::vector<Member> membersOf(const IID& iid)
 {
-    std::vector<std::pair<std::u16string, WORD>> all;
+    std::vector<Member> all;
     Ref<ITypeLib> lib;
     Ref<ITypeInfo> info;
     EXPECT_EQ(LoadRegTypeLib(LIBID_Qorx7320, 1, 0, 0, &lib.p), S_OK);
@@ -274,47 +275,37 @@ inline std::vector<std::pair<std::u16string, WORD>> functionsOf(const IID& iid, 
         BSTR name = nullptr;
         UINT count = 0;
         EXPECT_EQ(info->GetNames(desc->memid, &name, 1, &count), S_OK);
-        all.emplace_back(std::u16string(name, SysStringLen(name)), WORD(desc->invkind));
+        all.push_back({std::u16string(name, SysStringLen(name)), WORD(desc->invkind), {}});
         SysFreeString(name);
-        if (shapes) {
-            Shape shape{{}, true, false};
-            for (SHORT p = 0; p < desc->cParams; ++p) {
-                const USHORT flags = desc->lprgelemdescParam[p].paramdesc.wParamFlags;
-                if (flags & PARAMFLAG_FRETVAL) shape.hasResult = true;
-                else shape.flags.push_back(flags);
-            }
-            shapes->push_back(shape);
+        for (SHORT p = 0; p < desc->cParams; ++p) {
+            const USHORT flags = desc->lprgelemdescParam[p].paramdesc.wParamFlags;
+            if (flags & PARAMFLAG_FRETVAL) all.back().hasResult = true;
+            else all.back().flags.push_back(flags);
         }
         info->ReleaseFuncDesc(desc);
     }
     return all;
 }
 
-inline Shape shapeOf(const Call& c)
-{
-    std::vector<Shape> shapes;
-    const auto all = functionsOf(*c.iid, &shapes);
-    for (size_t i = 0; i < all.size(); ++i)
-        if (all[i].first == c.name && all[i].second == c.kind) return shapes[i];
-    return {};
-}
+inline bool describes(const Member& m, const Call& c) { return m.name == c.name && m.kind == c.kind; }
 
 // Through object's IDispatch: the name's id, then Invoke with the arguments
 // (an out one by reference) last first, a put's value named.
 inline Outcome lateBound(IDispatch* object, const Call& c)
 {
-    const Shape shape = shapeOf(c);
-    if (!shape.found) return {DISP_E_MEMBERNOTFOUND, u"not in the type library", {}};
+    const std::vector<Member> all = membersOf(*c.iid);
+    const auto shape = std::find_if(all.begin(), all.end(), [&](const Member& m) { return describes(m, c); });
+    if (shape == all.end()) return {DISP_E_MEMBERNOTFOUND, u"not in the type library", {}};
     Outcome o;
     LPOLESTR names[] = {const_cast<LPOLESTR>(c.name.c_str())};
     DISPID id = 0;
     if (FAILED(o.hr = object->GetIDsOfNames(IID_NULL, names, 1, 0, &id))) return o;
-    std::vector<LONG> outs(shape.flags.size());
-    std::vector<VARIANT> args(shape.flags.size());
+    std::vector<LONG> outs(shape->flags.size());
+    std::vector<VARIANT> args(shape->flags.size());
     size_t next = 0;
     for (size_t k = 0; k < args.size(); ++k) {
         VariantInit(&args[k]);
-        if (shape.flags[k] & PARAMFLAG_FOUT) args[k].vt = VT_BYREF | VT_I4, args[k].plVal = &outs[k];
+        if (shape->flags[k] & PARAMFLAG_FOUT) args[k].vt = VT_BYREF | VT_I4, args[k].plVal = &outs[k];
         else if (next < c.ins.size()) (void)VariantCopy(&args[k], c.ins[next++].get());
     }
     EXPECT_EQ(next, c.ins.size()) << "the row's arguments do not fit the member";
@@ -331,35 +322,37 @@ inline Outcome lateBound(IDispatch* object, const Call& c)
     }
     SysFreeString(failure.bstrSource), SysFreeString(failure.bstrDescription), SysFreeString(failure.bstrHelpFile);
     for (size_t k = 0; k < args.size(); ++k) {
-        if (SUCCEEDED(o.hr) && (shape.flags[k] & PARAMFLAG_FOUT)) o.values.push_back(std::to_string(outs[k]));
+        if (SUCCEEDED(o.hr) && (shape->flags[k] & PARAMFLAG_FOUT)) o.values.push_back(std::to_string(outs[k]));
         if (!(args[k].vt & VT_BYREF)) (void)VariantClear(&args[k]);
     }
-    if (SUCCEEDED(o.hr) && shape.hasResult) o.values.push_back(describe(result));
+    if (SUCCEEDED(o.hr) && shape->hasResult) o.values.push_back(describe(result));
     return o;
 }
 
-// Copies of a call's in-arguments for the length of a call.
-struct InCopies {
-    explicit InCopies(const Call& c) : values(c.ins.size())
-    {
-        for (size_t k = 0; k < values.size(); ++k) VariantInit(&values[k]), (void)VariantCopy(&values[k], c.ins[k].get());
-    }
-    ~InCopies()
-    {
-        for (VARIANT& v : values) (void)VariantClear(&v);
-    }
-    std::vector<VARIANT> values;
-};
+inline bool answers(IUnknown* object, const IID& iid)
+{
+    Ref<IUnknown> itf;
+    return object->QueryInterface(iid, itf.out()) == S_OK;
+}
+
+// The call through the interface object answers, on copies of its
+// in-arguments, with null out pointers if outs is null.
+inline HRESULT directly(IUnknown* object, const Call& c, std::vector<VARIANT>* outs)
+{
+    Ref<IUnknown> itf;
+    EXPECT_EQ(object->QueryInterface(*c.iid, itf.out()), S_OK);
+    std::vector<VARIANT> ins(c.ins.size());
+    for (size_t k = 0; k < ins.size(); ++k) VariantInit(&ins[k]), (void)VariantCopy(&ins[k], c.ins[k].get());
+    (void)SetErrorInfo(0, nullptr);
+    const HRESULT hr = itf ? c.direct(itf.p, ins, outs) : E_NOINTERFACE;
+    for (VARIANT& v : ins) (void)VariantClear(&v);
+    return hr;
+}
 
 inline Outcome early(IUnknown* object, const Call& c)
 {
-    Ref<IUnknown> itf;
-    if (object->QueryInterface(*c.iid, itf.out()) != S_OK) return {E_NOINTERFACE, u"", {}};
-    const InCopies ins(c);
     std::vector<VARIANT> outs;
-    (void)SetErrorInfo(0, nullptr);
-    Outcome o;
-    o.hr = c.direct(itf.p, ins.values, &outs);
+    Outcome o{directly(object, c, &outs), u"", {}};
     if (FAILED(o.hr)) o.error = ccTestErrorText();
     for (VARIANT& v : outs) {
         if (SUCCEEDED(o.hr)) o.values.push_back(v.vt == VT_I4 ? std::to_string(v.lVal) : describe(v));
@@ -391,8 +384,7 @@ inline void expectLikeDirectCalls(IUnknown* twin, IUnknown* other, const std::ve
     Ref<IDispatch> dispatch;
     ASSERT_EQ(twin->QueryInterface(IID_IDispatch, dispatch.out()), S_OK);
     for (const Call& c : calls) {
-        Ref<IUnknown> answered;
-        if (other->QueryInterface(*c.iid, answered.out()) != S_OK) continue;
+        if (!answers(other, *c.iid)) continue;
         SCOPED_TRACE(narrow(c.name) + (c.kind == DISPATCH_PROPERTYPUT ? " put" : c.kind == DISPATCH_METHOD ? " call" : " get"));
         const auto quietly = [&](auto&& call) {
             if (c.before) c.before();
@@ -419,12 +411,9 @@ inline void expectLikeDirectCalls(IUnknown* twin, IUnknown* other, const std::ve
 inline void expectNullOutsRefused(IUnknown* object, const std::vector<Call>& calls)
 {
     for (const Call& c : calls) {
-        Ref<IUnknown> itf;
-        if (!c.hasOuts || object->QueryInterface(*c.iid, itf.out()) != S_OK) continue;
+        if (!c.hasOuts || !answers(object, *c.iid)) continue;
         SCOPED_TRACE(narrow(c.name));
-        const InCopies ins(c);
-        (void)SetErrorInfo(0, nullptr);
-        EXPECT_EQ(c.direct(itf.p, ins.values, nullptr), E_POINTER);
+        EXPECT_EQ(directly(object, c, nullptr), E_POINTER);
         EXPECT_FALSE(ccTestErrorText().empty());
     }
 }
@@ -435,14 +424,12 @@ inline size_t expectEveryMemberCalled(IUnknown* object, const std::vector<const 
 {
     size_t answered = 0;
     for (const IID* iid : iids) {
-        Ref<IUnknown> itf;
-        if (object->QueryInterface(*iid, itf.out()) != S_OK) continue;
+        if (!answers(object, *iid)) continue;
         ++answered;
-        for (const auto& [name, kind] : functionsOf(*iid)) {
-            const bool called = std::any_of(calls.begin(), calls.end(), [&, &name = name, &kind = kind](const Call& c) {
-                return IsEqualIID(*c.iid, *iid) && c.name == name && c.kind == kind;
-            });
-            EXPECT_TRUE(called) << narrow(name) << " (kind " << kind << ") is not called";
+        for (const Member& m : membersOf(*iid)) {
+            const bool called = std::any_of(calls.begin(), calls.end(),
+                                            [&](const Call& c) { return IsEqualIID(*c.iid, *iid) && describes(m, c); });
+            EXPECT_TRUE(called) << narrow(m.name) << " (kind " << m.kind << ") is not called";
         }
     }
     return answered;

@@ -393,8 +393,7 @@ std::vector<late_bound::Call> everyMember()
         std::vector<late_bound::Call>{call(cmc, u"NumChannels", kGet, &CMC::get_NumChannels)},
         prop(cmc, u"ChannelContrast", &CMC::get_ChannelContrast, &CMC::put_ChannelContrast, r8(0.625), {i4(0)}),
         prop(IID_IQorAcqSync, u"SyncModel", &IQorAcqSync::get_SyncModel, &IQorAcqSync::put_SyncModel, i4(152)),
-        std::vector<late_bound::Call>{call(IID_IQorAcqSync, u"ActualSyncModel", kGet, &IQorAcqSync::get_ActualSyncModel),
-                                      call(IID_IQorAcqSync, u"SyncModel", kPut, &IQorAcqSync::put_SyncModel, {i4(164)}, E_INVALIDARG)},
+        std::vector<late_bound::Call>{call(IID_IQorAcqSync, u"ActualSyncModel", kGet, &IQorAcqSync::get_ActualSyncModel)},
         prop(light, u"LightEnabled", &Light::get_LightEnabled, &Light::put_LightEnabled, flag(true)),
         prop(light, u"BrightFieldPowerRatio", &Light::get_BrightFieldPowerRatio, &Light::put_BrightFieldPowerRatio, r8(0.3)),
         prop(light, u"LightPower", &Light::get_LightPower, &Light::put_LightPower, r8(0.4)),
@@ -421,7 +420,6 @@ std::vector<late_bound::Call> everyMember()
         std::vector<late_bound::Call>{call(roi, u"GetROI", kCall, &Roi::GetROI),
                                       call(roi, u"SetROI", kCall, &Roi::SetROI, {i4(8), i4(4), i4(320), i4(240)}),
                                       call(roi, u"GetROI", kCall, &Roi::GetROI),
-                                      call(roi, u"SetROI", kCall, &Roi::SetROI, {i4(8), i4(4), i4(-1), i4(240)}, translated<ccRoiProp::BadParams>()),
                                       call(roi, u"GetROILimits", kCall, &Roi::GetROILimits),
                                       call(roi, u"IsROIModeSupported", kCall, &Roi::IsROIModeSupported, {i4(1)}),
                                       call(roi, u"IsROIModeSupported", kCall, &Roi::IsROIModeSupported, {i4(2)})},
@@ -466,8 +464,7 @@ std::vector<late_bound::Call> everyMember()
                                       call(info, u"StrobeEnableSupported", kGet, &Info::get_StrobeEnableSupported),
                                       call(info, u"StrobePulseDurationSupported", kGet, &Info::get_StrobePulseDurationSupported),
                                       call(info, u"SupportedSampleXValues", kGet, &Info::get_SupportedSampleXValues),
-                                      call(info, u"SupportedSampleYValues", kGet, &Info::get_SupportedSampleYValues),
-                                      call(IID_IQorAcqCustomProperties, u"CustomProperties", kPut, &IQorAcqCustomProperties::put_CustomProperties, {text(u"Gain 3")}, translated<ccCustomPropertyBag::BadParams>())},
+                                      call(info, u"SupportedSampleYValues", kGet, &Info::get_SupportedSampleYValues)},
         prop(IID_IQorAcqCustomProperties, u"CustomProperties", &IQorAcqCustomProperties::get_CustomProperties, &IQorAcqCustomProperties::put_CustomProperties, text(u"Write\tGain\t3\n\rCommand\tReset\n\r")));
     // clang-format on
 }

@@ -8,7 +8,6 @@
 #include <tuple>
 #include <utility>
 #include <vector>
-#include <type_traits>
 #include <typeindex>
 
 #include "acq/vidfmt/builtin.h"
@@ -30,21 +29,6 @@
 namespace {
 
 using namespace board_client;
-
-// The classes stand on the bases a reader of the design looks for by name.
-static_assert(std::is_base_of_v<ccFrameGrabberBase<CQorFrameGrabber7320, IQorFrameGrabber7320,
-                                    &IID_IQorFrameGrabber7320, &CLSID_QorFrameGrabber7320, &LIBID_Qorx7320>,
-    CQorFrameGrabber7320>);
-static_assert(std::is_base_of_v<ccFrameGrabbersImpl<CQorFrameGrabber7320s, IQorFrameGrabber7320s,
-                                    &IID_IQorFrameGrabber7320s, &CLSID_QorFrameGrabber7320s, &LIBID_Qorx7320,
-                                    IQorFrameGrabber7320>,
-    CQorFrameGrabber7320s>);
-static_assert(std::is_base_of_v<ccQorIOLineQMB<CQorInputLine, IQorInputLine, &IID_IQorInputLine,
-                                    &CLSID_QorInputLine7320>,
-    CQorInputLine>);
-static_assert(std::is_base_of_v<ccConnectionPointImpl<CQorInputLine, &DIID_IQorInputLineEvents>,
-    ccInputLineEventsPoint>);
-static_assert(std::is_base_of_v<IQorObjectImplBase, CQorOutputLine>);
 
 TEST(BoardCollection, ListsTheBoardTableInOrderAndItsBoardsAnswerAsTheLibraryBoards)
 {

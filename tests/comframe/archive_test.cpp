@@ -286,8 +286,8 @@ TEST(ArchiveProperties, ABagWriteAddsTheValueAndARefusalTellsWhy)
 // IUnknown comes out as IDispatch and is still the same object.
 TEST(ArchiveCollection, AnEnumeratedObjectIsFoundAtItsPlace)
 {
+    CountedDispatch object, other; // outlive the archive, whatever stops the test
     Archive a;
-    CountedDispatch object, other;
     ASSERT_EQ(S_OK, a->Add(i4(5), kArchiveAppend));
     ASSERT_EQ(S_OK, a->Add(typed(VT_UNKNOWN, &object), kArchiveAppend));
     IUnknown* made = nullptr;
@@ -356,6 +356,7 @@ TEST(ArchiveCollection, FindItemComparesObjectsByIdentityAndValuesOfOneType)
 // a put by an unknown key appends, by a known one replaces and keeps the key.
 TEST(ArchiveCollection, PositionsKeysAndTheirErrors)
 {
+    CountedDispatch object; // outlives the archive
     Archive a;
     ASSERT_EQ(S_OK, a->AddAt(i4(1), u"a", kArchiveAppend));
     ASSERT_EQ(S_OK, a->AddAt(i4(2), nullptr, kArchiveAppend));
@@ -414,7 +415,6 @@ TEST(ArchiveCollection, PositionsKeysAndTheirErrors)
     VariantClear(&newKey), VariantClear(&oldKey), VariantClear(&missing);
 
     // Only objects, when the mode says so; objects compare by identity.
-    CountedDispatch object;
     const VARIANT obj = typed(VT_DISPATCH, &object);
     a->SetMode(0x10FFFFFF);
     EXPECT_EQ(S_OK, a->Add(i4(1), kArchiveAppend));

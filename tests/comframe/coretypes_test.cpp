@@ -131,7 +131,6 @@ TEST(CoreTypes, EveryMemberAnswersByNameAsItsDirectCallDoes)
         {o, u"Persist", kCall, {testValue(VT_I4, kSave), dispatchArg(nullptr)}, E_POINTER, u"", kSave},
         {o, u"Clone", kCall, {}, E_NOINTERFACE, u"", kSave}, // it names no class to make
         {o, u"CreateObject", kCall, {testText(u"{not a class id}")}, CO_E_CLASSSTRING, u"", kSave},
-        {o, u"GetLocalComputerName", kCall, {}, S_OK, hostText, kSave},
     });
     for (const auto& [member, key, vt, saved, read] : typed)
         rows.push_back({a, member, kCall, {testRef(vt, read), testText(key)}, S_OK, u"", kLoad});

@@ -125,16 +125,29 @@ ccQorLinkCamera::~ccQorLinkCamera() { close(); }
 
 void ccQorLinkCamera::close()
 {
-    camera_.reset();
-    grabber_ = nullptr;
+    cc_ModPtr<ccIQorLink_Camera> gone; // let go after the lock
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        gone = std::move(camera_);
+        grabber_ = nullptr;
+    }
     Identities& t = identities();
     std::lock_guard<std::mutex> hold(t.mutex);
-    if (identity_ != 0)
-        t.cameras.erase(std::exchange(identity_, 0));
+    if (const uint32_t identity = identity_.exchange(0); identity != 0)
+        t.cameras.erase(identity);
+}
+
+cc_ModPtr<ccIQorLink_Camera> ccQorLinkCamera::camera() const
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    if (camera_)
+        camera_->addRef();
+    return cc_ModPtr<ccIQorLink_Camera>(camera_.get());
 }
 
 const ccFrameGrabber& ccQorLinkCamera::portFrameGrabber() const
 {
+    std::lock_guard<std::mutex> hold(lock_);
     if (grabber_ == nullptr)
         throw BadParams();
     return *grabber_;
@@ -153,7 +166,8 @@ std::wstring ccQorLinkCamera::name() const
     constexpr uint32_t kCapacity = 256;
     char16_t buffer[kCapacity] = {};
     uint32_t length = kCapacity;
-    if (!camera_ || camera_->name(&length, buffer) != 0)
+    const cc_ModPtr<ccIQorLink_Camera> camera = this->camera();
+    if (!camera || camera->name(&length, buffer) != 0)
         return {};
     const auto units = std::find(buffer, buffer + std::min(length, kCapacity), u'\0') - buffer;
     return plat::wideFromUtf16(buffer, static_cast<size_t>(units));
@@ -161,11 +175,12 @@ std::wstring ccQorLinkCamera::name() const
 
 bool ccQorLinkCamera::supports(const cc_VidFmtDesc& description) const
 {
-    if (!camera_)
+    const cc_ModPtr<ccIQorLink_Camera> camera = this->camera();
+    if (!camera)
         return false;
     uint32_t flag = 0;
     // A failed call leaves the flag as the module set it: 0 unless it said yes.
-    (void)camera_->supportsFormat(ccModFormatName(description).c_str(), &flag);
+    (void)camera->supportsFormat(ccModFormatName(description).c_str(), &flag);
     return flag != 0;
 }
 

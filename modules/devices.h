@@ -3,6 +3,7 @@
 // numbered channels and cameras that are camera ports.
 #pragma once
 #include <atomic>
+#include <mutex>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -133,7 +134,7 @@ public:
     bool supports(const cc_VidFmtDesc& description) const override;
     std::vector<ccVideoFormat*> supportedFormats() override;
 
-    uint32_t identity() const { return identity_; }
+    uint32_t identity() const { return identity_.load(); }
     // The live camera of that identity, or null.
     static ccQorLinkCamera* fromIdentity(uint32_t identity);
 
@@ -141,9 +142,14 @@ protected:
     const ccFrameGrabber& portFrameGrabber() const override;
 
 private:
+    // The module camera with a reference of the caller's own, or null once
+    // closed: a FIFO's thread may ask while the board closes.
+    cc_ModPtr<ccIQorLink_Camera> camera() const;
+
+    mutable std::mutex lock_; // grabber_ and camera_, which close changes
     const ccFrameGrabber* grabber_;
     cc_ModPtr<ccIQorLink_Camera> camera_;
-    uint32_t identity_;
+    std::atomic<uint32_t> identity_;
     std::atomic<bool> filled_{false};
     std::vector<ccVideoFormat*> formats_; // written once, under the library mutex
 };

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -169,13 +171,29 @@ TEST_F(LinkCameras, IdentitiesNameTheLiveCamerasAlone)
 
 // Closing the board lets go of its cameras: their identities name nothing,
 // and the channels give no camera back. A FIFO on a camera keeps it as its
-// location, without a name and taking no format.
+// location, without a name and taking no format; one asking on another
+// thread meanwhile finds it either open or closed.
 TEST_F(LinkCameras, AClosedBoardsCamerasAreGone)
 {
     const ccVideoFormat& format = *ccVideoFormat::allFormats().front();
     const ccPtrHandle<ccGreyAcqFifo> fifo = board_.camera(0)->createAcqFifo(format);
     const uint32_t identity = board_.camera(0)->identity();
+    ccQorLinkCamera* camera = board_.camera(0); // the FIFO keeps it
+    std::atomic<bool> closed{false};
+    std::thread asking([&] {
+        for (bool last = false; !last;) {
+            last = closed.load();
+            const uint32_t id = camera->identity();
+            const std::wstring name = camera->name();
+            EXPECT_TRUE(id == identity || id == 0u);
+            if (name.empty()) {
+                EXPECT_FALSE(camera->supports(format.description(true)));
+            }
+        }
+    });
     board_.close();
+    closed = true;
+    asking.join();
     EXPECT_EQ(ccQorLinkCamera::fromIdentity(identity), nullptr);
     EXPECT_THROW(board_.camera(0), ccUnknownFG::MissingFunctionality);
     EXPECT_THROW(board_.cameraFromPath(L"0"), ccUnknownFG::MissingFunctionality);

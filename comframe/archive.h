@@ -278,6 +278,11 @@ private:
     // values into dropped; kArchiveBadIndex when out of range.
     HRESULT putAt(LONG position, Value value, const std::u16string* key, std::vector<Item>& dropped);
     Value valueAt(LONG position) const;
+    // Every value, taken out under state_ for the caller to copy after it.
+    std::vector<Value> values() const;
+    // Under state_: removes the item at position and hands its value to the
+    // caller to let go after the lock; kArchiveBadIndex when out of range.
+    HRESULT removeAt(LONG position, Value& dropped);
     OLECHAR decimalSeparator();
     template <class Body> HRESULT method(const OLECHAR* name, Body&& body);
     // A typed Persist: saves value as vt, or loads it converted to vt.

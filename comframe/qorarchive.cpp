@@ -343,17 +343,21 @@ HRESULT CQorArchive::SaveObject(BSTR key, IUnknown* value)
 // Values are taken out under state_ and copied (which may count or call
 // other objects) after it.
 
+std::vector<CQorArchive::Value> CQorArchive::values() const
+{
+    std::lock_guard<std::mutex> guard(state_);
+    std::vector<Value> held;
+    held.reserve(items_.size());
+    for (const Item& item : items_) held.push_back(item.value);
+    return held;
+}
+
 HRESULT CQorArchive::get__NewEnum(IUnknown** enumerator)
 {
     return method(u"_NewEnum", [&]() -> HRESULT {
         if (!enumerator) return E_POINTER;
         *enumerator = nullptr;
-        std::vector<Value> held;
-        {
-            std::lock_guard<std::mutex> guard(state_);
-            held.reserve(items_.size());
-            for (const Item& item : items_) held.push_back(item.value);
-        }
+        const std::vector<Value> held = values();
         std::vector<Variant> values(held.size());
         for (size_t i = 0; i < held.size(); ++i) {
             check(held[i]->copyTo(&values[i]));
@@ -417,12 +421,7 @@ HRESULT CQorArchive::FindItem(VARIANT value, LONG* position)
         *position = -1;
         Variant wanted;
         check(VariantCopyInd(&wanted, &value));
-        std::vector<Value> held;
-        {
-            std::lock_guard<std::mutex> guard(state_);
-            held.reserve(items_.size());
-            for (const Item& item : items_) held.push_back(item.value);
-        }
+        const std::vector<Value> held = values();
         for (size_t i = 0; i < held.size(); ++i) {
             Variant stored;
             check(held[i]->copyTo(&stored));
@@ -573,15 +572,20 @@ HRESULT CQorArchive::Move(LONG from, LONG to)
     });
 }
 
+HRESULT CQorArchive::removeAt(LONG position, Value& dropped)
+{
+    if (position < 0 || static_cast<size_t>(position) >= items_.size()) return kArchiveBadIndex;
+    dropped = std::move(items_[position].value);
+    items_.erase(items_.begin() + position);
+    return S_OK;
+}
+
 HRESULT CQorArchive::Remove(LONG position)
 {
     return method(u"Remove", [&]() -> HRESULT {
         Value dropped;
         std::lock_guard<std::mutex> guard(state_);
-        if (position < 0 || static_cast<size_t>(position) >= items_.size()) return kArchiveBadIndex;
-        dropped = std::move(items_[position].value);
-        items_.erase(items_.begin() + position);
-        return S_OK;
+        return removeAt(position, dropped);
     });
 }
 
@@ -591,11 +595,7 @@ HRESULT CQorArchive::Remove(VARIANT index)
         const Index at = indexOf(index);
         Value dropped;
         std::lock_guard<std::mutex> guard(state_);
-        const LONG position = positionOf(at, nullptr);
-        if (position < 0) return kArchiveBadIndex;
-        dropped = std::move(items_[position].value);
-        items_.erase(items_.begin() + position);
-        return S_OK;
+        return removeAt(positionOf(at, nullptr), dropped);
     });
 }
 
